@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing Postwick needs.
+# Idempotent: packages already present are skipped, so a prepared machine stays quiet.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
+  # Qt 6
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-l10n-tools
+  libgl-dev
+  # recipient database: client library and the engine that makes it embedded
+  firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
+  # TLS, compression, charsets
+  libssl-dev zlib1g-dev libicu-dev
+  # workbooks
+  libzip-dev libfreexl-dev
+  # tests: independent peers and parsers
+  python3 python3-aiosmtpd libxlsxwriter-dev libspreadsheet-writeexcel-perl postfix
+  xauth xvfb
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  # postfix asks for a mail setup on install; no local mail system is wanted
+  echo "postfix postfix/main_mailer_type select No configuration" | $SUDO debconf-set-selections
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,58 @@
+#include <QSet>
+#include <QtTest>
+
+#include "resources/Strings.h"
+
+using namespace pw;
+
+class TestStrings : public QObject {
+    Q_OBJECT
+private slots:
+    void numbersAreUniqueAndBothLanguagesExist() {
+        QSet<int> seen;
+        for (int id : allStringIds()) {
+            QVERIFY2(!seen.contains(id), qPrintable(QStringLiteral("number %1 twice").arg(id)));
+            seen.insert(id);
+            QVERIFY2(!str(id, Language::English).isEmpty(), qPrintable(QString::number(id)));
+            QVERIFY2(!str(id, Language::Japanese).isEmpty(), qPrintable(QString::number(id)));
+        }
+    }
+
+    void languageFollowsTheLocale_data() {
+        QTest::addColumn<QByteArray>("lcAll");
+        QTest::addColumn<QByteArray>("lcMessages");
+        QTest::addColumn<QByteArray>("lang");
+        QTest::addColumn<bool>("japanese");
+        QTest::newRow("LANG ja_JP") << QByteArray() << QByteArray() << QByteArray("ja_JP.UTF-8") << true;
+        QTest::newRow("LANG en_US") << QByteArray() << QByteArray() << QByteArray("en_US.UTF-8") << false;
+        QTest::newRow("LC_MESSAGES wins over LANG")
+            << QByteArray() << QByteArray("ja_JP.UTF-8") << QByteArray("de_DE") << true;
+        QTest::newRow("LC_ALL wins over all") << QByteArray("C") << QByteArray("ja_JP") << QByteArray("ja_JP")
+                                              << false;
+        QTest::newRow("nothing set") << QByteArray() << QByteArray() << QByteArray() << false;
+    }
+    void languageFollowsTheLocale() {
+        QFETCH(QByteArray, lcAll);
+        QFETCH(QByteArray, lcMessages);
+        QFETCH(QByteArray, lang);
+        QFETCH(bool, japanese);
+        const auto set = [](const char* n, const QByteArray& v) {
+            if (v.isEmpty())
+                qunsetenv(n);
+            else
+                qputenv(n, v);
+        };
+        set("LC_ALL", lcAll);
+        set("LC_MESSAGES", lcMessages);
+        set("LANG", lang);
+        QCOMPARE(languageFromLocaleEnvironment() == Language::Japanese, japanese);
+    }
+
+    void unknownNumberGivesEmptyText() {
+        QVERIFY(!hasString(-12345));
+        QVERIFY(str(-12345).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStrings)
+#include "test_strings.moc"
