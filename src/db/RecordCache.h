@@ -1,0 +1,82 @@
+#pragma once
+// The rows of the recipient list that a grid shows, fetched lazily in list order from the
+// store's list query. One cache per list window; the window owns it and registers it with
+// TDbData. No widgets here: a Qt item model sits on top through IRecordCacheOwner.
+
+#include <QString>
+#include <array>
+#include <memory>
+#include <vector>
+
+namespace pw::db {
+
+inline constexpr int kFieldCount = 20;
+
+// Told what changed, so that a view can redraw.
+class IRecordCacheOwner {
+public:
+    virtual ~IRecordCacheOwner() = default;
+    // The list was rebuilt: empty the view, show rowCount rows, put the cursor on row 0.
+    virtual void listRefreshed(int rowCount) = 0;
+    // Row r changed (a flag or a cell was written).
+    virtual void rowChanged(int row) = 0;
+};
+
+class RecordCache {
+public:
+    // The program's record limit: the list shows at most this many rows.
+    static constexpr int kCapacity = 20000;
+
+    explicit RecordCache(IRecordCacheOwner* owner = nullptr);
+    ~RecordCache();
+    RecordCache(const RecordCache&) = delete;
+    RecordCache& operator=(const RecordCache&) = delete;
+
+    void setOwner(IRecordCacheOwner* owner) { m_owner = owner; }
+    [[nodiscard]] IRecordCacheOwner* owner() const { return m_owner; }
+
+    // Drops every row: IDs -1, selected 1, sent 0, row count 0.
+    void clear();
+
+    // Rows the current list query returns (at most kCapacity).
+    [[nodiscard]] int rowCount() const { return m_rowCount; }
+    // Rows of the view before the limit was applied (above kCapacity for an oversized file).
+    [[nodiscard]] int viewCount() const { return m_viewCount; }
+    [[nodiscard]] bool truncated() const { return m_viewCount > m_rowCount; }
+    // How many rows have been fetched from the list statement.
+    [[nodiscard]] int fetchedCount() const { return m_fetched; }
+    [[nodiscard]] bool isFetched(int row) const { return row >= 0 && row < m_fetched; }
+
+    // ID of row r once fetched, -1 before.
+    [[nodiscard]] int rowId(int row) const;
+    // ID of row r of the list, known for every row after a refresh; -1 past the end.
+    [[nodiscard]] int orderedId(int row) const;
+    [[nodiscard]] int sent(int row) const;
+    [[nodiscard]] bool selected(int row) const;
+    // Field k (0..19) of row r; empty when the row is not fetched.
+    [[nodiscard]] QString text(int row, int field) const;
+
+    // Written by TDbData.
+    void setSent(int row, int value);
+    void setSelected(int row, bool value);
+    void setText(int row, int field, const QString& text);
+
+private:
+    friend class TDbData;
+    using RowTexts = std::array<QString, kFieldCount>;
+
+    void notifyRefreshed() const;
+    void notifyRow(int row) const;
+
+    IRecordCacheOwner* m_owner = nullptr;
+    std::vector<std::unique_ptr<RowTexts>> m_texts;
+    std::vector<int> m_sent;
+    std::vector<unsigned char> m_selected;
+    std::vector<int> m_rowIds;
+    std::vector<int> m_orderedIds;
+    int m_rowCount = 0;
+    int m_viewCount = 0;
+    int m_fetched = 0;
+};
+
+}  // namespace pw::db

@@ -1,0 +1,260 @@
+#pragma once
+// The one recipient store of the process (namespace pw::db).
+//
+// It never works on the user's file: opening copies the file to a numbered working copy in
+// the private working-copy folder, and every read and write goes to that copy through one
+// long main transaction (write, read committed, no wait) that only Save commits. A new
+// database is born as a working copy. Text is UTF-8 in the file (character set NONE, so a
+// VARCHAR(n) holds n bytes).
+//
+// All operations run on the user-interface thread except SetSentFlag, which the send worker
+// calls; it uses a short transaction of its own on an added reference of the database handle.
+// Store operations that the caller must guard throw IBPP::Exception; those named so catch and
+// report their errors themselves (ReportDroppedError).
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "db/IBPP.h"
+#include "db/RecordCache.h"
+#include "resources/UserInteraction.h"
+
+namespace pw::db {
+
+struct DbFolders {
+    QString userDataFolder;     // holds "db_log.txt"; ends in '/'
+    QString workingCopyFolder;  // holds the working copies "PZP_data_%d.pzb"; ends in '/'
+};
+
+enum class CreateResult {
+    Created,   // the working copy exists with the full schema (detached)
+    Declined,  // the user did not want an existing file replaced
+    Failed,    // logged and told the user "Could not create database. ..."; the app ends (status 0)
+};
+enum class SaveMode { Retaining, Ending };
+enum class CloseMode { DeleteWorkingCopy, KeepWorkingCopy };
+enum class RowFlag { Sent = 0, Selected = 1 };
+enum class SendSelectionMode { All = 0, Marked = 1, NotSent = 2 };
+enum class SentFlagResult { Written, NoDatabase, Failed };
+
+// Field k (1..20) is column ADDRESS, NAME, FIELD3 .. FIELD20.
+[[nodiscard]] const std::array<QString, kFieldCount>& ColumnNames();
+// Default caption of position i (0..19): string 421 + i ("Mail Address", "Name", "field3"...).
+[[nodiscard]] QString DefaultCaption(int position);
+
+// The one way user text reaches SQL: a string literal, quotes doubled ("O'Brien" -> 'O''Brien').
+[[nodiscard]] QString SqlLiteral(const QString& text);
+
+// Records for a send run: N record IDs and 20 arrays of N field texts.
+struct SendSelection {
+    int count = 0;
+    std::vector<int> ids;
+    std::array<std::vector<QString>, kFieldCount> fields;  // fields[k][i]: field k+1 of record i
+};
+
+struct GroupInfo {
+    int id = -1;
+    QString name;
+};
+
+// Told when the store reloaded its captions (relabel the controls) and when an open database
+// was (re)opened (the database editor refills its grid).
+class IStoreObserver {
+public:
+    virtual ~IStoreObserver() = default;
+    virtual void captionsReloaded() {}
+    virtual void databaseOpened() {}
+};
+
+class TDbData {
+public:
+    TDbData(DbFolders folders, IUserInteraction& ui);
+    ~TDbData();
+    TDbData(const TDbData&) = delete;
+    TDbData& operator=(const TDbData&) = delete;
+
+    void SetObserver(IStoreObserver* observer) { m_observer = observer; }
+    [[nodiscard]] const DbFolders& Folders() const { return m_folders; }
+
+    // ---- the file: creation, working copies, open, save, close ----
+
+    // "StrFieldSize" for the next creation (50, 100, 150, 200 or 250; other values give 100).
+    void SetStrFieldSize(int size);
+    [[nodiscard]] int StrFieldSize() const { return m_strFieldSize; }
+
+    // A new working copy name "<folder>PZP_data_<n>.pzb" (smallest unused n), remembered as
+    // the current working copy path. Creates the folder (mode 0700) if missing.
+    QString MakeWorkingCopyPath();
+    [[nodiscard]] const QString& WorkingCopyPath() const { return m_workingCopy; }
+
+    // Creates the working copy at the current working copy path with the full schema, writing
+    // "db_log.txt" in the user data folder; logPath is the path written to the log.
+    [[nodiscard]] CreateResult CreateDatabase(const QString& logPath);
+    // New working copy path, the user's file copied there.
+    [[nodiscard]] bool CopyIn(const QString& file);
+    // Attaches to the working copy and starts the main transaction. False if already open,
+    // if the working copy is missing, or if it is not a database of this kind (then the
+    // working copy is deleted).
+    [[nodiscard]] bool Open();
+    // Recovery: makes an existing working copy (left by a crashed run) the current one and
+    // opens it in place, without copying. The file is kept when it cannot be opened.
+    [[nodiscard]] bool OpenInPlace(const QString& workingCopy);
+    // Close with delete, copy in, open, select all (the user's Open command and start-up).
+    [[nodiscard]] bool OpenUserFile(const QString& file);
+    // Writes the captions, commits the main transaction (retaining it or ending it), clears
+    // the modified flag. False on any database error (transaction and flag stay as they were).
+    [[nodiscard]] bool Save(SaveMode mode);
+    // Commits and copies the working copy out to file (replacing it), then reopens.
+    [[nodiscard]] bool SaveAs(const QString& file);
+    // Asks to save when modified; false when the user cancelled or the save failed.
+    [[nodiscard]] bool ConfirmClose();
+    // Rolls back, detaches and, when asked, deletes the working copy and forgets its path.
+    void Close(CloseMode mode);
+
+    [[nodiscard]] bool IsOpen() const;
+    [[nodiscard]] bool IsModified() const { return m_modified.load(); }
+    void SetModified() { m_modified.store(true); }
+    // Length of STANDARTSTRING read at the last open: the byte limit of a field value.
+    [[nodiscard]] int StringFieldLength() const { return m_fieldLength; }
+
+    // For the operations of other subsystems that work on the open database (imports, the
+    // caption dialog): the handle and the main transaction, empty while closed.
+    [[nodiscard]] IBPP::Database Database() const;
+    [[nodiscard]] IBPP::Transaction MainTransaction() const { return m_mainTr; }
+    // Runs one statement (UTF-8 converted) in the main transaction and sets the modified flag.
+    void ExecuteImmediate(const QString& sql);
+
+    // ---- list state and the record cache ----
+
+    void RegisterCache(RecordCache* cache) { m_cache = cache; }
+    [[nodiscard]] RecordCache* Cache() const { return m_cache; }
+    void SetGroupRestriction(int groupId);
+    [[nodiscard]] int GroupRestriction() const { return m_group; }
+    void AddFilterCondition(const QString& condition);
+    [[nodiscard]] const QString& Filter() const { return m_filter; }
+    void SetOrder(const QString& order);
+    [[nodiscard]] const QString& Order() const { return m_order; }
+    // The last "select * from Mails ..." built by RefreshList.
+    [[nodiscard]] const QString& CurrentListQuery() const { return m_listQuery; }
+
+    void RefreshList();
+    void FetchRows(int row);
+    void FetchAll();
+
+    // ---- flags and values (main transaction; throw IBPP::Exception) ----
+
+    void SetRowFlag(int row, RowFlag which, int value);
+    // False (after the message) when the text is longer in bytes than the field length.
+    bool SetCell(int row, int gridColumn, const QString& text);
+    // "update Mails set <assignment> <where>"; view: restrict to the current list's where.
+    void BulkUpdate(bool view, const QString& assignment, const QString& condition);
+    // The statement BulkUpdate would run (for tools that show or extend it).
+    [[nodiscard]] QString BulkUpdateStatement(bool view, const QString& assignment,
+                                              const QString& condition) const;
+    // Fields 0..19 of every fetched row exchanged (FetchAll first).
+    void SwapFields(int fieldI, int fieldJ);
+    void SelectAllAfterOpen();
+
+    // ---- deletion and counts ----
+
+    void DeleteRecord(int groupId, int recordId);
+    void DeleteAllRecords();
+    int CountRecords();        // 0 with no database
+    int CountRecordsOrNone();  // -1 with no database
+    [[nodiscard]] int RecordCount() const { return m_recordCount; }
+
+    // ---- groups ----
+
+    int FindGroupByName(const QString& name);  // -1 if none
+    int AddGroup(const QString& name);         // new ID, -1 with no database
+    void RenameGroup(int groupId, const QString& name);
+    void DeleteGroup(int groupId);
+    void AddToGroup(int groupId, int recordId);  // errors (already a member) are dropped
+    [[nodiscard]] std::vector<GroupInfo> ListGroups();
+
+    // ---- captions ----
+
+    // Reads MAIL_FIELDS (work transaction) into the caption table and the captions list.
+    void LoadCaptions();
+    // Writes the captions list back through the main transaction; errors are dropped.
+    void SaveCaptions();
+    // Caption of field k+1 (k = 0..19) and the list of "COLUMN=caption" entries.
+    [[nodiscard]] const std::array<QString, kFieldCount>& Captions() const { return m_captions; }
+    void SetCaption(int position, const QString& caption);
+    [[nodiscard]] const QStringList& CaptionsList() const { return m_captionsList; }
+
+    // ---- the send run ----
+
+    [[nodiscard]] SendSelection LoadSendSelection(SendSelectionMode mode);
+    // From the send worker: records the outcome (1 sent, 2 not sent) and commits it to the
+    // working copy at once. A row locked by an uncommitted change of the main transaction
+    // is waited for at most SentFlagLockTimeout() seconds; then the failure is reported
+    // (ReportDroppedError) and Failed returned, so the send run never hangs.
+    SentFlagResult SetSentFlag(int recordId, int outcome);
+    void SetSentFlagLockTimeout(int seconds) { m_sentFlagTimeout = seconds; }
+    [[nodiscard]] int SentFlagLockTimeout() const { return m_sentFlagTimeout; }
+
+private:
+    struct ListState;
+    QByteArray Convert(const QString& sql) const { return sql.toUtf8(); }
+    IBPP::Database MakeDatabase(const QString& path, bool forCreation) const;
+    bool OpenCurrent(bool deleteOnFailure);
+    void ReadFieldLength();
+    void ResetListState();
+    void ReleaseList();
+    void FetchOne(RecordCache& cache);
+    bool CanWrite() const;
+    void Exec(const QString& sql);
+
+    DbFolders m_folders;
+    IUserInteraction& m_ui;
+    IStoreObserver* m_observer = nullptr;
+    int m_strFieldSize = 100;
+    const QStringList m_script;
+    QString m_workingCopy;
+
+    mutable std::mutex m_dbMutex;  // guards m_db for the send worker's added reference
+    IBPP::Database m_db;
+    IBPP::Transaction m_mainTr;
+    std::atomic<bool> m_modified{false};
+    int m_fieldLength = 100;
+
+    RecordCache* m_cache = nullptr;
+    int m_group = -1;
+    QString m_filter;
+    QString m_order = QStringLiteral(" ID asc ");
+    QString m_listQuery;
+    IBPP::Statement m_listStatement;
+    bool m_listExhausted = true;
+    bool m_toldTruncated = false;
+    int m_recordCount = 0;
+
+    std::array<QString, kFieldCount> m_captions;
+    QStringList m_captionsList;
+    std::atomic<int> m_sentFlagTimeout{5};
+};
+
+// Dropped database errors reach standard error and, when set, a sink (the send log).
+void SetDiagnosticSink(std::function<void(const QString&)> sink);
+void ReportDroppedError(const char* operation, const std::exception& e);
+
+// ---- caption rows (the field-name dialog, the import, the template reader) ----
+// Each works on the caller's database and started transaction with a statement of its own.
+
+// Binds the caption and the column name (upper-cased) to statementText
+// ("UPDATE MAIL_FIELDS SET CAPTION = ? WHERE FIELD = ?" or the import's
+// "UPDATE MAIL_FIELDS SET CAPTION=? WHERE FIELD=?"); true exactly when one row changed.
+[[nodiscard]] bool UpdateCaption(const IBPP::Database& db, const IBPP::Transaction& tr,
+                                 const QString& statementText, const QString& columnName,
+                                 const QString& caption);
+// Deletes the field's row and inserts it anew with the caption; a failure leaves the old row.
+inline const QString kInsertCaptionRow = QStringLiteral("INSERT INTO MAIL_FIELDS (FIELD,CAPTION) VALUES (?,?)");
+void ReplaceCaptionRow(const IBPP::Database& db, const IBPP::Transaction& tr,
+                       const QString& insertText, const QString& columnName, const QString& caption);
+
+}  // namespace pw::db
