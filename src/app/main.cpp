@@ -1,10 +1,5 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "app/gui/CPZPtestApp.h"
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QMainWindow w;
-    w.setWindowTitle("Postwick - Untitled");
-    w.show();
-    return app.exec();
+    return pw::app::RunPostwick(argc, argv);
 }

@@ -1,0 +1,56 @@
+#pragma once
+// The folders the program works in. All names are fixed; the program never asks where to
+// put them. Every folder text ends in '/'.
+
+#include <QString>
+
+namespace pw::app {
+
+struct AppFolders {
+    QString programFolder;      // the executable's folder, "Debug"/"Release" tails cut off
+    QString userDataFolder;     // $XDG_DATA_HOME/Postwick/: settings, logs
+    QString tempFolder;         // private per-user temporary folder (mode 0700)
+    QString workingCopyFolder;  // private per-user folder of database working copies
+
+    [[nodiscard]] QString mainPreviewFolder() const { return tempFolder + "PostwickMainPreview/"; }
+    [[nodiscard]] QString wizardPreviewFolder() const {
+        return tempFolder + "PostwickWizardPreview/";
+    }
+    [[nodiscard]] QString templateFolder() const { return programFolder + "Template/"; }
+    [[nodiscard]] QString logFilePath() const { return userDataFolder + "log.txt"; }
+    // The settings file: the executable's base name with ".ini".
+    [[nodiscard]] QString settingsPath(const QString& executableBaseName) const {
+        return userDataFolder + executableBaseName + ".ini";
+    }
+};
+
+// The program folder from the executable's folder: from the first "Debug" on everything is
+// cut off, then the same for "Release" ("/work/Debug/" gives "/work/").
+[[nodiscard]] QString ProgramFolderFrom(const QString& executableFolder);
+
+// A private folder for this user below `parent`: created with mode 0700 if missing; an
+// existing one must be a real folder owned by the user with no access for others. Returns
+// the folder (ending in '/') or an empty text.
+[[nodiscard]] QString PrivateFolder(const QString& parent, const QString& name);
+
+// Works the folders out from the environment (XDG_DATA_HOME, XDG_STATE_HOME,
+// XDG_RUNTIME_DIR, HOME) and the executable's folder. Creates nothing but the private
+// temporary folder, which must exist before its name can be trusted.
+[[nodiscard]] AppFolders DetermineFolders(const QString& executableFolder);
+
+enum class FolderResult { Ok, Failed };
+
+// Creates a folder if missing; "CreateDirectory failed (%d)\n" with the system error number on
+// standard output when that fails for another reason than "already exists".
+[[nodiscard]] FolderResult CreateFolder(const QString& path);
+// Creates the two preview folders and "Template/".
+void CreateWorkingFolders(const AppFolders& f);
+// Deletes every file (not subfolders) directly in a folder.
+void EmptyFolder(const QString& folder);
+// Copies every file (not subfolders) of one folder into another, replacing files of the same
+// name.
+void CopyFolderFiles(const QString& from, const QString& to);
+// Deletes every "*.pzb" file directly in a folder.
+void DeleteDatabaseFiles(const QString& folder);
+
+}  // namespace pw::app

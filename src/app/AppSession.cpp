@@ -1,0 +1,114 @@
+#include "app/AppSession.h"
+
+#include <QFileInfo>
+
+#include "resources/Strings.h"
+
+namespace pw::app {
+
+CAppSession::CAppSession(AppFolders folders, QString settingsPath, IUserInteraction& ui)
+    : m_folders(std::move(folders)), m_settingsPath(std::move(settingsPath)), m_ui(ui) {}
+
+CAppSession::~CAppSession() = default;
+
+CAppSession::StartResult CAppSession::Start() {
+    CreateWorkingFolders(m_folders);
+    EmptyFolder(m_folders.mainPreviewFolder());
+    EmptyFolder(m_folders.wizardPreviewFolder());
+    if (CreateFolder(m_folders.userDataFolder) == FolderResult::Failed)
+        return StartResult::EndProcess;
+    m_store = std::make_unique<db::TDbData>(
+        db::DbFolders{m_folders.userDataFolder, m_folders.workingCopyFolder}, m_ui);
+    return StartResult::Ready;
+}
+
+void CAppSession::ReadSettingsFile() {
+    CIniFile ini(m_settingsPath);
+    (void)ini.Load();  // a missing or damaged file leaves the defaults
+    m_settings = ReadSettings(ini);
+}
+
+QString CAppSession::FreshRecipientText() const {
+    const int field = m_settings.defaultRecipientField;
+    if (field < 0 || field >= db::kFieldCount)
+        return {};
+    const QString caption =
+        m_store && m_store->IsOpen() ? m_store->Captions()[field] : db::DefaultCaption(field);
+    return "[[" + caption + "]]";
+}
+
+CAppSession::FreshResult CAppSession::PrepareFreshDocument() {
+    m_store->Close(db::CloseMode::DeleteWorkingCopy);
+    EmptyFolder(m_folders.mainPreviewFolder());
+    EmptyFolder(m_folders.wizardPreviewFolder());
+
+    // "DefaultDBPath" is read anew each time: the default-database command may have set it
+    CIniFile ini(m_settingsPath);
+    (void)ini.Load();
+    const QString defaultDb = ini.GetText(kSetup, "DefaultDBPath", QString());
+    m_store->SetStrFieldSize(m_settings.strFieldSize);
+
+    if (!defaultDb.isEmpty()) {
+        if (!QFileInfo(defaultDb).isFile()) {
+            inform(m_ui, str(ids::kDefaultDbNotFound));
+        } else if (m_store->OpenUserFile(defaultDb)) {
+            m_defaultDbOpen = true;
+            return FreshResult::Ready;
+        } else {
+            // present but no database of ours: say so rather than "not found"
+            inform(m_ui, str(ids::kDefaultDbUnreadable));
+        }
+    }
+    m_defaultDbOpen = false;
+    const QString path = m_store->MakeWorkingCopyPath();
+    if (m_store->CreateDatabase(path) != db::CreateResult::Created)
+        return FreshResult::EndProcess;
+    if (!m_store->Open()) {
+        // nothing usable exists: the same as a failed creation
+        inform(m_ui, str(ids::kCouldNotCreateDatabase) + supportAddress());
+        return FreshResult::EndProcess;
+    }
+    return FreshResult::Ready;
+}
+
+CAppSession::CloseResult CAppSession::Close(bool documentModified,
+                                            const std::function<bool()>& saveDocument,
+                                            const std::function<void()>& cancelSendRun) {
+    if (documentModified) {
+        const Answer a = m_ui.message(str(ids::kConfirmSaveCaption), str(ids::kDocumentNotSaved),
+                                      MessageKind::YesNoCancel);
+        if (a == Answer::Cancel)
+            return CloseResult::Cancelled;
+        if (a == Answer::Yes && saveDocument && !saveDocument())
+            return CloseResult::Cancelled;
+    }
+    if (cancelSendRun)
+        cancelSendRun();
+
+    CIniFile ini(m_settingsPath);
+    (void)ini.Load();
+    WriteSettings(ini, m_settings);
+    (void)ini.Save();  // an unwritable file loses this run's settings, nothing else
+
+    if (m_store)
+        m_store->Close(db::CloseMode::DeleteWorkingCopy);
+    DeleteDatabaseFiles(m_folders.userDataFolder);
+    EmptyFolder(m_folders.mainPreviewFolder());
+    EmptyFolder(m_folders.wizardPreviewFolder());
+    return CloseResult::Closed;
+}
+
+void CAppSession::SavePlacement(const QString& name, const WindowPlacement& placement) const {
+    CIniFile ini(m_settingsPath);
+    (void)ini.Load();
+    ini.SetText(kWindow, name, FormatPlacement(placement));
+    (void)ini.Save();
+}
+
+QString CAppSession::LoadPlacementText(const QString& name) const {
+    CIniFile ini(m_settingsPath);
+    (void)ini.Load();
+    return ini.GetText(kWindow, name, QStringLiteral("-10000,-10000,800,600,1"));
+}
+
+}  // namespace pw::app

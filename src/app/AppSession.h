@@ -1,0 +1,65 @@
+#pragma once
+// The life of the process apart from its windows: the folders, the settings, the recipient
+// store, the fresh document and the close sequence. The main window drives it; tests drive
+// it headless with a scripted user.
+
+#include <QRect>
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "app/AppFolders.h"
+#include "app/Settings.h"
+#include "db/TDbData.h"
+#include "resources/UserInteraction.h"
+
+namespace pw::app {
+
+class CAppSession {
+public:
+    CAppSession(AppFolders folders, QString settingsPath, IUserInteraction& ui);
+    ~CAppSession();
+
+    enum class StartResult { Ready, EndProcess };
+    // Working folders created and emptied, the user data folder created (its failure ends
+    // start-up), the recipient store made.
+    [[nodiscard]] StartResult Start();
+
+    // Reads every setting from the settings file (main-window initialisation).
+    void ReadSettingsFile();
+    [[nodiscard]] Settings& settings() { return m_settings; }
+    [[nodiscard]] const AppFolders& folders() const { return m_folders; }
+    [[nodiscard]] const QString& settingsPath() const { return m_settingsPath; }
+    [[nodiscard]] db::TDbData& store() { return *m_store; }
+    [[nodiscard]] IUserInteraction& ui() { return m_ui; }
+
+    enum class FreshResult { Ready, EndProcess };
+    // Closes the store (deleting its working copy), empties the preview folders, opens the
+    // default database as a working copy or creates an empty one. EndProcess when no database
+    // could be created (the user has been told).
+    [[nodiscard]] FreshResult PrepareFreshDocument();
+    // The recipient field of a fresh document: the placeholder of "DefaultRecipientField".
+    [[nodiscard]] QString FreshRecipientText() const;
+    // Whether the default database was opened at the last fresh document.
+    [[nodiscard]] bool DefaultDatabaseOpen() const { return m_defaultDbOpen; }
+
+    enum class CloseResult { Closed, Cancelled };
+    // The close sequence. saveDocument is asked to save the mail document when it is
+    // modified and the user says Yes; it returns false when that did not happen.
+    [[nodiscard]] CloseResult Close(bool documentModified,
+                                    const std::function<bool()>& saveDocument,
+                                    const std::function<void()>& cancelSendRun);
+    // Stores a window position under its name in "WINDOW" (load, set, save).
+    void SavePlacement(const QString& name, const WindowPlacement& placement) const;
+    [[nodiscard]] QString LoadPlacementText(const QString& name) const;
+
+private:
+    AppFolders m_folders;
+    QString m_settingsPath;
+    IUserInteraction& m_ui;
+    Settings m_settings;
+    std::unique_ptr<db::TDbData> m_store;
+    bool m_defaultDbOpen = false;
+};
+
+}  // namespace pw::app

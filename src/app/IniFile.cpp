@@ -1,0 +1,282 @@
+#include "app/IniFile.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <climits>
+#include <cstdio>
+
+namespace pw::app {
+
+namespace {
+
+QByteArray narrow(const QString& s) {
+    return s.toUtf8();
+}
+
+bool isPrintableC(unsigned char c) {
+    return c >= 0x20 && c < 0x7f;
+}
+
+}  // namespace
+
+int atoiLike(const QByteArray& text) {
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
+    bool negative = false;
+    if (i < n && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long v = 0;
+    while (i < n && text[i] >= '0' && text[i] <= '9') {
+        v = v * 10 + (text[i] - '0');
+        if (v > static_cast<long long>(INT_MAX) + 1)
+            v = static_cast<long long>(INT_MAX) + 1;
+        ++i;
+    }
+    if (negative)
+        v = -v;
+    if (v > INT_MAX)
+        v = INT_MAX;
+    if (v < INT_MIN)
+        v = INT_MIN;
+    return static_cast<int>(v);
+}
+
+CIniFile::CIniFile(QString path) : m_path(std::move(path)) {}
+
+int CIniFile::findSection(const QByteArray& name) const {
+    const QByteArray lower = name.toLower();
+    for (int i = 0; i < m_sections.size(); ++i)
+        if (m_sections[i].name.toLower() == lower)
+            return i;
+    return -1;
+}
+
+int CIniFile::findKey(const Section& s, const QByteArray& key) const {
+    const QByteArray lower = key.toLower();
+    for (int i = 0; i < s.keys.size(); ++i)
+        if (s.keys[i].name.toLower() == lower)
+            return i;
+    return -1;
+}
+
+int CIniFile::addSection(const QByteArray& name) {
+    const int found = findSection(name);
+    if (found >= 0)
+        return found;
+    m_sections.append(Section{name, {}, {}});
+    return static_cast<int>(m_sections.size() - 1);
+}
+
+void CIniFile::setValue(int section, const QByteArray& key, const QByteArray& value) {
+    Section& s = m_sections[section];
+    const int k = findKey(s, key);
+    if (k >= 0)
+        s.keys[k].value = value;
+    else
+        s.keys.append(Key{key, value});
+}
+
+bool CIniFile::Load() {
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray content = file.readAll();
+    int current = -1;
+    bool ok = true;
+    qsizetype start = 0;
+    while (start < content.size()) {
+        qsizetype end = content.indexOf('\n', start);
+        if (end < 0)
+            end = content.size();
+        QByteArray line = content.mid(start, end - start);
+        start = end + 1;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            continue;
+        const auto first = static_cast<unsigned char>(line[0]);
+        if (!isPrintableC(first)) {
+            std::printf("Failing on char %d\n",
+                        static_cast<int>(static_cast<signed char>(line[0])));
+            std::fflush(stdout);
+            ok = false;
+            break;
+        }
+        qsizetype pos = -1;
+        for (qsizetype i = 0; i < line.size(); ++i) {
+            const char c = line[i];
+            if (c == ';' || c == '#' || c == '[' || c == '=') {
+                pos = i;
+                break;
+            }
+        }
+        if (pos < 0)
+            continue;
+        const char kind = line[pos];
+        if (kind == '[') {
+            const qsizetype close = line.lastIndexOf(']');
+            if (close > pos)
+                current = addSection(line.mid(pos + 1, close - pos - 1));
+        } else if (kind == '=') {
+            if (current < 0)
+                current = addSection(QByteArray());
+            setValue(current, line.left(pos), line.mid(pos + 1));
+        } else {
+            const QByteArray text = line.mid(pos + 1);
+            if (current < 0)
+                m_headerComments.append(text);
+            else
+                m_sections[current].comments.append(text);
+        }
+    }
+    return ok && !m_sections.isEmpty();
+}
+
+QByteArray CIniFile::serialize() const {
+    QByteArray out;
+    for (const QByteArray& c : m_headerComments)
+        out += ';' + c + "\r\n";
+    if (!m_headerComments.isEmpty())
+        out += "\r\n";
+    for (const Section& s : m_sections) {
+        out += '[' + s.name + "]\r\n";
+        for (const QByteArray& c : s.comments)
+            out += ';' + c + "\r\n";
+        for (const Key& k : s.keys)
+            out += k.name + '=' + k.value + "\r\n";
+        out += "\r\n";
+    }
+    return out;
+}
+
+bool CIniFile::Save() const {
+    QSaveFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    // Passwords live here: nobody but the owner may read the file.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QByteArray bytes = serialize();
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+int CIniFile::FindSection(const QString& name) const {
+    return findSection(narrow(name));
+}
+
+int CIniFile::FindKey(int section, const QString& key) const {
+    if (section < 0 || section >= m_sections.size())
+        return -1;
+    return findKey(m_sections[section], narrow(key));
+}
+
+int CIniFile::AddSection(const QString& name) {
+    return addSection(narrow(name));
+}
+
+const QByteArray* CIniFile::value(const QString& section, const QString& key) const {
+    const int s = FindSection(section);
+    if (s < 0)
+        return nullptr;
+    const int k = FindKey(s, key);
+    if (k < 0)
+        return nullptr;
+    return &m_sections[s].keys[k].value;
+}
+
+QString CIniFile::GetText(const QString& section, const QString& key,
+                          const QString& defaultText) const {
+    const QByteArray* v = value(section, key);
+    return v ? QString::fromUtf8(*v) : defaultText;
+}
+
+int CIniFile::GetInt(const QString& section, const QString& key, int defaultValue) const {
+    const QByteArray* v = value(section, key);
+    return atoiLike(v ? *v : QByteArray::number(defaultValue));
+}
+
+bool CIniFile::GetBool(const QString& section, const QString& key, bool defaultValue) const {
+    return GetInt(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+bool CIniFile::SetText(const QString& section, const QString& key, const QString& value,
+                       Create create) {
+    int s = FindSection(section);
+    if (s < 0) {
+        if (create == Create::No)
+            return false;
+        s = AddSection(section);
+    }
+    if (create == Create::No && FindKey(s, key) < 0)
+        return false;
+    setValue(s, narrow(key), narrow(value));
+    return true;
+}
+
+bool CIniFile::SetInt(const QString& section, const QString& key, int value, Create create) {
+    return SetText(section, key, QString::number(value), create);
+}
+
+bool CIniFile::SetBool(const QString& section, const QString& key, bool value, Create create) {
+    return SetInt(section, key, value ? 1 : 0, create);
+}
+
+bool CIniFile::RemoveKey(const QString& section, const QString& key) {
+    const int s = FindSection(section);
+    if (s < 0)
+        return false;
+    const int k = FindKey(s, key);
+    if (k < 0)
+        return false;
+    m_sections[s].keys.removeAt(k);
+    return true;
+}
+
+QString ScramblePassword(const QString& password) {
+    const QByteArray bytes = narrow(password);
+    QByteArray hex;
+    hex.reserve(bytes.size() * 2);
+    static const char digits[] = "0123456789abcdef";
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        hex += digits[b >> 4];
+        hex += digits[b & 0xf];
+    }
+    std::reverse(hex.begin(), hex.end());
+    return QString::fromLatin1(hex);
+}
+
+QString UnscramblePassword(const QString& stored) {
+    QByteArray text = stored.toLatin1();
+    std::reverse(text.begin(), text.end());
+    QByteArray out;
+    out.reserve(text.size() / 2 + 1);
+    for (qsizetype i = 0; i < text.size(); i += 2) {
+        // each pair read as "0x" + pair by strtol: an invalid digit ends the number
+        const QByteArray pair = text.mid(i, 2);
+        int v = 0;
+        for (const char c : pair) {
+            int d;
+            if (c >= '0' && c <= '9')
+                d = c - '0';
+            else if (c >= 'a' && c <= 'f')
+                d = c - 'a' + 10;
+            else if (c >= 'A' && c <= 'F')
+                d = c - 'A' + 10;
+            else
+                break;
+            v = v * 16 + d;
+        }
+        out += static_cast<char>(v);
+    }
+    return QString::fromUtf8(out);
+}
+
+}  // namespace pw::app

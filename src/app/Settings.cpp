@@ -1,0 +1,159 @@
+#include "app/Settings.h"
+
+#include <QStringList>
+#include <climits>
+
+namespace pw::app {
+
+namespace {
+
+// Every key in the order the close sequence writes it; one list keeps reading and writing
+// in step.
+template <typename Visitor>
+void visitSetupKeys(Settings& s, Visitor&& v) {
+    v.boolean("length", s.length, false);
+    v.text("Name", s.name, "");
+    v.text("From", s.from, "");
+    v.text("SMTPServer", s.smtpServer, "");
+    v.text("POPServer", s.popServer, "");
+    v.text("UserID", s.userId, "");
+    v.password("Password", s.password);
+    v.integer("AuthType", s.authType, 1);
+    v.integer("SMTPPort", s.smtpPort, 25);
+    v.integer("SMTPVerifMethod", s.smtpVerifMethod, 0);
+    v.integer("SMTPAuthType", s.smtpAuthType, 0);
+    v.text("SMTPUserName", s.smtpUserName, "");
+    v.password("SMTPPassword", s.smtpPassword);
+    v.integer("SMTPConnectionType", s.smtpConnectionType, 0);
+    v.integer("AutoGroupEnabled", s.autoGroupEnabled, 0);
+    v.integer("AutoGroupField", s.autoGroupField, -1);
+    v.writeOnlyZero("AttachmentAllocationEnabled");
+    v.integer("AttachmentAllocationField", s.attachmentAllocationField, -1);
+    v.integer("AttachmentAllocationSendIfAttachmentNotSpecified",
+              s.attachmentAllocationSendIfAttachmentNotSpecified, 0);
+    v.integer("AttachmentAllocationSendIfAttachmentNotFound",
+              s.attachmentAllocationSendIfAttachmentNotFound, 1);
+    v.integer("AttachmentAllocationUseFileExtensions", s.attachmentAllocationUseFileExtensions, 0);
+    v.text("AttachmentAllocationFolder", s.attachmentAllocationFolder, "");
+    v.text("TestEmailAddress", s.testEmailAddress, "");
+    v.integer("DefaultRecipientField", s.defaultRecipientField, 0);
+    v.integer("OpenDatabaseAfterImport", s.openDatabaseAfterImport, 1);
+    v.integer("Encode", s.encode, 0);
+    v.integer("SendContinue", s.sendContinue, 1);
+    v.integer("LogView", s.logView, 0);
+    v.integer("Wrap", s.wrap, 0);
+    v.integer("Toolbar", s.toolbar, 1);
+    v.integer("UI", s.ui, 1);
+    v.text("Font", s.font, "Courier");
+    v.fontSize("FontSize", s.fontSize);
+    v.integer("OneTimeSend", s.oneTimeSend, 1);
+    v.integer("SendWait", s.sendWait, 0);
+    v.integer("ConnectWait", s.connectWait, 0);
+    v.boolean("StartShortcut", s.startShortcut, true);
+    v.integer("AddrSetType", s.addrSetType, 0);
+    v.boolean("DBExportItem", s.dbExportItem, true);
+    v.integer("StrFieldSize", s.strFieldSize, 100);
+    v.integer("SMTPAcceptUnverifiedCert", s.smtpAcceptUnverifiedCert, 0);
+}
+
+struct Reader {
+    const CIniFile& ini;
+    void text(const char* key, QString& out, const char* def) {
+        out = ini.GetText(kSetup, key, QString::fromUtf8(def));
+    }
+    void password(const char* key, QString& out) {
+        out = UnscramblePassword(ini.GetText(kSetup, key, QString()));
+    }
+    void integer(const char* key, int& out, int def) { out = ini.GetInt(kSetup, key, def); }
+    void boolean(const char* key, bool& out, bool def) { out = ini.GetBool(kSetup, key, def); }
+    void fontSize(const char* key, int& out) {
+        // the default comes from the text "12"; a size of 0 would give an invisible font
+        const int def = atoiLike("12");
+        out = ini.GetInt(kSetup, key, def == 0 ? 8 : def);
+    }
+    void writeOnlyZero(const char*) {}
+};
+
+struct Writer {
+    CIniFile& ini;
+    void text(const char* key, QString& v, const char*) { ini.SetText(kSetup, key, v); }
+    void password(const char* key, QString& v) { ini.SetText(kSetup, key, ScramblePassword(v)); }
+    void integer(const char* key, int& v, int) { ini.SetInt(kSetup, key, v); }
+    void boolean(const char* key, bool& v, bool) { ini.SetBool(kSetup, key, v); }
+    void fontSize(const char* key, int& v) { ini.SetInt(kSetup, key, v); }
+    void writeOnlyZero(const char* key) { ini.SetInt(kSetup, key, 0); }
+};
+
+// A decimal integer with leading blanks and nothing else; false when it is anything else or
+// does not fit.
+bool parseStrictInt(const QString& field, int& out) {
+    QString t = field;
+    qsizetype i = 0;
+    while (i < t.size() && t[i] == ' ')
+        ++i;
+    t = t.mid(i);
+    if (t.isEmpty())
+        return false;
+    bool ok = false;
+    const long long v = t.toLongLong(&ok, 10);
+    if (!ok || v < INT_MIN || v > INT_MAX)
+        return false;
+    // toLongLong accepts a leading '+'; so did the C runtime, which is what the file relied on
+    out = static_cast<int>(v);
+    return true;
+}
+
+QString unquote(QString f) {
+    if (f.startsWith('"'))
+        f.remove(0, 1);
+    if (f.endsWith('"'))
+        f.chop(1);
+    return f;
+}
+
+}  // namespace
+
+Settings ReadSettings(const CIniFile& ini) {
+    Settings s;
+    visitSetupKeys(s, Reader{ini});
+    s.showFieldWnd = ini.GetBool(kWindow, "ShowFieldWnd", true);
+    return s;
+}
+
+void WriteSettings(CIniFile& ini, const Settings& settings) {
+    Settings s = settings;
+    ini.SetBool(kWindow, "ShowFieldWnd", s.showFieldWnd);
+    visitSetupKeys(s, Writer{ini});
+}
+
+QString FormatPlacement(const WindowPlacement& p) {
+    return QStringLiteral("%1,%2,%3,%4,%5")
+        .arg(p.rect.left())
+        .arg(p.rect.top())
+        .arg(p.rect.width())
+        .arg(p.rect.height())
+        .arg(p.showCommand);
+}
+
+QRect RestoreRect(const QString& stored, QSize screen) {
+    const QRect centred((screen.width() - 800) / 2, (screen.height() - 600) / 2, 800, 600);
+    int v[5] = {-10000, -10000, 0, 0, 1};
+    const QStringList fields = stored.split(',');
+    if (fields.size() >= 5) {
+        for (int i = 0; i < 5; ++i) {
+            int parsed = 0;
+            if (parseStrictInt(unquote(fields[i]), parsed))
+                v[i] = parsed;
+        }
+    }
+    const int left = v[0], top = v[1], width = v[2], height = v[3], show = v[4];
+    if (left == -10000 && top == -10000)
+        return centred;
+    if (show == 3 || (width < 10 && height < 10))
+        return centred;
+    if (left < -width || left > screen.width() || top < -height || top > screen.height())
+        return centred;
+    return QRect(left, top, width, height);
+}
+
+}  // namespace pw::app

@@ -1,0 +1,79 @@
+#pragma once
+// The program's preferences: every "SETUP" key and the "WINDOW" visibility flag, with their
+// types and defaults, read once at start and written back once at close.
+
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+#include "app/IniFile.h"
+
+namespace pw::app {
+
+inline constexpr char kSetup[] = "SETUP";
+inline constexpr char kWindow[] = "WINDOW";
+inline constexpr char kHistory[] = "HISTORY";
+
+struct Settings {
+    bool length = false;  // "Set line length to text window width"
+    QString name;
+    QString from;
+    QString smtpServer;
+    QString popServer;
+    QString userId;
+    QString password;  // clear text in memory, scrambled in the file
+    int authType = 1;
+    int smtpPort = 25;
+    int smtpVerifMethod = 0;
+    int smtpAuthType = 0;
+    QString smtpUserName;
+    QString smtpPassword;
+    int smtpConnectionType = 0;  // 0 none, 1 SSL/TLS, 2 STARTTLS
+    int autoGroupEnabled = 0;
+    int autoGroupField = -1;
+    int attachmentAllocationField = -1;
+    int attachmentAllocationSendIfAttachmentNotSpecified = 0;
+    int attachmentAllocationSendIfAttachmentNotFound = 1;
+    int attachmentAllocationUseFileExtensions = 0;
+    QString attachmentAllocationFolder;
+    QString testEmailAddress;
+    int defaultRecipientField = 0;
+    int openDatabaseAfterImport = 1;
+    int encode = 0;
+    int sendContinue = 1;
+    int logView = 0;
+    int wrap = 0;
+    int toolbar = 1;
+    int ui = 1;
+    QString font = QStringLiteral("Courier");
+    int fontSize = 12;
+    int oneTimeSend = 1;
+    int sendWait = 0;
+    int connectWait = 0;
+    bool startShortcut = true;
+    int addrSetType = 0;
+    bool dbExportItem = true;
+    int strFieldSize = 100;
+    // 1 accepts a server certificate that cannot be verified (self-signed servers).
+    int smtpAcceptUnverifiedCert = 0;
+    QString defaultDbPath;  // written only by the default-database command
+
+    bool showFieldWnd = true;  // section "WINDOW"
+};
+
+// Reads every key with its default; a missing file or key gives the default.
+[[nodiscard]] Settings ReadSettings(const CIniFile& ini);
+// Writes "ShowFieldWnd" and every "SETUP" key but "DefaultDBPath", in their fixed order.
+void WriteSettings(CIniFile& ini, const Settings& s);
+
+// Window position entries ("MainForm", "DBForm" in "WINDOW").
+struct WindowPlacement {
+    QRect rect;           // left, top, width, height
+    int showCommand = 1;  // 1 normal, 2 minimised, 3 maximised
+};
+// The text stored for a placement: "%d,%d,%d,%d,%d".
+[[nodiscard]] QString FormatPlacement(const WindowPlacement& p);
+// The rectangle to restore from a stored text on a screen of the given size.
+[[nodiscard]] QRect RestoreRect(const QString& stored, QSize screen);
+
+}  // namespace pw::app

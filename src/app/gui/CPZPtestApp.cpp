@@ -1,0 +1,37 @@
+#include "app/gui/CPZPtestApp.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QStringList>
+#include <clocale>
+
+#include "app/AppSession.h"
+#include "app/gui/CPZPtestDlg.h"
+#include "app/gui/QtUserInteraction.h"
+#include "resources/Strings.h"
+#include "smtp/SmtpLanguage.h"
+
+namespace pw::app {
+
+int RunPostwick(int argc, char* argv[]) {
+    std::setlocale(LC_ALL, "");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(productName());
+    smtp::setTextLanguage(currentLanguage() == Language::Japanese ? smtp::TextLanguage::Japanese
+                                                                  : smtp::TextLanguage::English);
+
+    const QString exeName = QFileInfo(QApplication::applicationFilePath()).completeBaseName();
+    AppFolders folders = DetermineFolders(QApplication::applicationDirPath());
+    QtUserInteraction ui;
+    CAppSession session(folders, folders.settingsPath(exeName), ui);
+    if (session.Start() == CAppSession::StartResult::EndProcess)
+        return 0;
+
+    const QStringList args = QApplication::arguments();
+    CPZPtestDlg window(session, args.size() > 1 ? args.at(1) : QString());
+    ui.setParent(&window);
+    window.show();
+    return QApplication::exec();
+}
+
+}  // namespace pw::app
