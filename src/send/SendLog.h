@@ -1,0 +1,63 @@
+#pragma once
+// The send log: "log.txt" in the user data folder, one entry per line, and its live view.
+//
+// An entry is the local time as "dd.MM.yyyy hh:mm:ss", " / " and the text. The file gets
+// the entry and CR LF, opened, appended and closed per entry so that an editor can read it
+// between entries. Entries reach the file only while the log is active (set when a send run
+// or a connection test starts, never cleared), so texts logged at start-up are not stored.
+// The live view (the log window, or the terminal of the command line) is fed through a
+// listener while the view is ready and "LogView" is on.
+//
+// Thread-safe: the send worker appends from its own thread while the interface thread may
+// reset or append for a connection test.
+
+#include <QDateTime>
+#include <QMutex>
+#include <QString>
+#include <functional>
+
+namespace pw::send {
+
+class CSendLog {
+public:
+    // What the live view receives: a whole formatted line, or the request to empty itself.
+    using LineListener = std::function<void(const QString& line)>;
+    using ClearListener = std::function<void()>;
+
+    CSendLog() = default;
+    CSendLog(const CSendLog&) = delete;
+    CSendLog& operator=(const CSendLog&) = delete;
+
+    // The one log of the process.
+    static CSendLog& instance();
+
+    void setPath(const QString& path);
+    [[nodiscard]] QString path() const;
+
+    void setActive();
+    [[nodiscard]] bool isActive() const;
+
+    // The live view: ready once the settings are loaded; shown and fed while "LogView" is on.
+    void setView(LineListener onLine, ClearListener onClear);
+    void setViewReady(bool ready);
+    void setLogView(bool on);
+    [[nodiscard]] bool logView() const;
+
+    // Start of every run and connection test: the previous log is removed.
+    void reset();
+    void append(const QString& text);
+
+    // "dd.MM.yyyy hh:mm:ss / text", without the line end.
+    [[nodiscard]] static QString formatEntry(const QDateTime& when, const QString& text);
+
+private:
+    mutable QMutex m_mutex;
+    QString m_path;
+    bool m_active = false;
+    bool m_viewReady = false;
+    bool m_logView = false;
+    LineListener m_onLine;
+    ClearListener m_onClear;
+};
+
+}  // namespace pw::send

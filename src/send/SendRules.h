@@ -1,0 +1,116 @@
+#pragma once
+// The decisions of a send run that need no server: which port to try next, which connect
+// call the server record asks for, whether a recipient address may go out, the error policy,
+// the pause end, the log entries of a failed transmission and the prompt texts.
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace pw::send {
+
+// Written to SENDED for every recipient of a merge send.
+enum class Outcome : int { Sent = 1, NotSent = 2 };
+
+// Shared with the starter, which reads it after the worker has ended.
+enum class RunStatus : int { NotStarted = 0, Running = 1, Failed = 2, Cancelled = 3 };
+
+// "SendContinue". Values the preferences cannot produce count as Continue, which never
+// retries a mail more than once.
+enum class ErrorPolicy : int { Continue = 1, Ask = 3, Terminate = 4 };
+[[nodiscard]] ErrorPolicy errorPolicyFromSetting(int sendContinue);
+
+// "SMTPConnectionType": 0 plain, 1 TLS from the first byte, 2 plain upgraded by STARTTLS.
+// Any other stored value is treated as plain.
+enum class ConnectionKind : int { Plain = 0, ImplicitTls = 1, StartTls = 2 };
+[[nodiscard]] ConnectionKind connectionKindFromSetting(int smtpConnectionType);
+
+// Authentication methods of the SMTP session.
+enum class AuthMethod : int {
+    None = 0,
+    CramMd5 = 1,
+    Login = 2,
+    Plain = 3,
+    Ntlm = 4,
+    Automatic = 5
+};
+
+// The server fields a run connects with: the standard settings with the project's
+// non-empty SMTP server, POP3 server, user ID and password in their place.
+struct ServerRecord {
+    QString smtpServer;
+    QString popServer;
+    QString userId;
+    QString password;
+    int authType = 0;  // carried along, not used to connect
+    int smtpPort = 25;
+    int smtpVerifMethod = -1;
+    int smtpAuthType = 0;
+    QString smtpUserName;
+    QString smtpPassword;
+    int smtpConnectionType = 0;
+    bool acceptUnverifiedCertificate = false;
+};
+
+[[nodiscard]] ServerRecord effectiveServer(const ServerRecord& standard,
+                                           const ServerRecord& project);
+
+// The Connect call for one attempt.
+struct ConnectCall {
+    QString host;
+    AuthMethod method = AuthMethod::None;
+    QString userName;
+    QString password;
+    int port = 25;
+    ConnectionKind kind = ConnectionKind::Plain;
+    QString authText;  // "No Auth" or "SMTP", for the log
+};
+
+[[nodiscard]] ConnectCall connectCallFor(const ServerRecord& server, int port);
+
+// "( host:port / auth )" appended to the connect entries.
+[[nodiscard]] QString connectDetail(const ConnectCall& call);
+
+// The ports the connect procedure falls back to. Each of 25, 26, 465 and 587 is tried at
+// most once, so the procedure always ends.
+class PortFallback {
+public:
+    void markTried(int port);
+    [[nodiscard]] bool wasTried(int port) const;
+    // The next port after a failed attempt, or none when the procedure gives up.
+    [[nodiscard]] std::optional<int> next(ConnectionKind kind, int smtpAuthType);
+
+private:
+    bool m_tried25 = false;
+    bool m_tried26 = false;
+    bool m_tried465 = false;
+    bool m_tried587 = false;
+};
+
+// Every port the connect procedure tries, in order, when every attempt fails.
+[[nodiscard]] QList<int> fallbackSequence(const ServerRecord& server);
+
+// A recipient field may go out when it is empty or every character is below U+0080 or a
+// half-width form (U+FF61 ... U+FF9F).
+[[nodiscard]] bool addressCheckPasses(const QString& recipientField);
+
+// End of a pause of the given seconds from its start; the pause is over once the clock is
+// strictly later than this.
+[[nodiscard]] QDateTime pauseEnd(const QDateTime& start, qint64 seconds);
+// "Standing by", the end date and time in the locale's short formats.
+[[nodiscard]] QString standingByText(const QDateTime& end);
+
+// The entries logged after a failed SendMessage: the problem line with the response code,
+// the explanation of a known code followed by the description, or the description alone.
+[[nodiscard]] QStringList transmissionFailureEntries(int responseCode, const QString& description);
+
+// Fills a message-table text: "%n!d!" and "%n" insert argument n (1-based), and "%"
+// followed by a line break stands for that line break.
+[[nodiscard]] QString formatMessageText(const QString& text, const QStringList& arguments);
+
+// The box for a failure that escaped the run: "Error:%08X ... Description:%s[, Response:%s]".
+[[nodiscard]] QString escapedFailureText(quint32 errorCode, const QString& description,
+                                         const QString& response);
+
+}  // namespace pw::send

@@ -1,0 +1,344 @@
+// The decisions of a send run that need no server, and the send log file.
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+#include "ScriptedUserInteraction.h"
+#include "TestEnv.h"
+#include "resources/Strings.h"
+#include "send/SendLog.h"
+#include "send/SendProgress.h"
+#include "send/SendRules.h"
+
+using namespace pw;
+using namespace pw::send;
+
+class TestSendRules : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { setLanguage(Language::English); }
+
+    void fallback_data() {
+        QTest::addColumn<int>("port");
+        QTest::addColumn<int>("connectionType");
+        QTest::addColumn<int>("authType");
+        QTest::addColumn<QList<int>>("expected");
+        QTest::newRow("plain no auth 2525: 25 then 26")
+            << 2525 << 0 << 0 << QList<int>{2525, 25, 26};
+        QTest::newRow("plain with auth 2525: 587") << 2525 << 0 << 5 << QList<int>{2525, 587};
+        QTest::newRow("implicit tls 2525: 465") << 2525 << 1 << 0 << QList<int>{2525, 465};
+        QTest::newRow("implicit tls with auth: 465") << 2525 << 1 << 4 << QList<int>{2525, 465};
+        QTest::newRow("starttls no auth: 587") << 2525 << 2 << 0 << QList<int>{2525, 587};
+        QTest::newRow("starttls with auth: 587") << 2525 << 2 << 5 << QList<int>{2525, 587};
+        QTest::newRow("configured 25 is not tried twice") << 25 << 0 << 0 << QList<int>{25, 26};
+        QTest::newRow("configured 26 falls back to 25 only") << 26 << 0 << 0 << QList<int>{26, 25};
+        QTest::newRow("configured 587 with auth gives up") << 587 << 0 << 5 << QList<int>{587};
+        QTest::newRow("configured 465 tls gives up") << 465 << 1 << 0 << QList<int>{465};
+        QTest::newRow("unknown connection type is plain")
+            << 2525 << 7 << 0 << QList<int>{2525, 25, 26};
+    }
+    void fallback() {
+        QFETCH(int, port);
+        QFETCH(int, connectionType);
+        QFETCH(int, authType);
+        QFETCH(QList<int>, expected);
+        ServerRecord s;
+        s.smtpPort = port;
+        s.smtpConnectionType = connectionType;
+        s.smtpAuthType = authType;
+        QCOMPARE(fallbackSequence(s), expected);
+    }
+
+    void connectCall_data() {
+        QTest::addColumn<int>("connectionType");
+        QTest::addColumn<int>("authType");
+        QTest::addColumn<int>("verifMethod");
+        QTest::addColumn<int>("method");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("authText");
+        const int none = int(AuthMethod::None), login = int(AuthMethod::Login),
+                  cram = int(AuthMethod::CramMd5), automatic = int(AuthMethod::Automatic);
+        QTest::newRow("tls no auth uses pop user") << 1 << 0 << 0 << none << "pop"
+                                                   << "No Auth";
+        QTest::newRow("tls auth is automatic") << 1 << 5 << 0 << automatic << "smtp"
+                                               << "SMTP";
+        QTest::newRow("plain no auth") << 0 << 0 << 1 << none << "pop"
+                                       << "No Auth";
+        QTest::newRow("plain verif 0 is login") << 0 << 5 << 0 << login << "smtp"
+                                                << "SMTP";
+        QTest::newRow("plain verif 1 is cram-md5") << 0 << 4 << 1 << cram << "smtp"
+                                                   << "SMTP";
+        QTest::newRow("plain verif -1 is automatic") << 0 << 5 << -1 << automatic << "smtp"
+                                                     << "SMTP";
+        QTest::newRow("starttls verif 0 is login") << 2 << 5 << 0 << login << "smtp"
+                                                   << "SMTP";
+    }
+    void connectCall() {
+        QFETCH(int, connectionType);
+        QFETCH(int, authType);
+        QFETCH(int, verifMethod);
+        QFETCH(int, method);
+        QFETCH(QString, user);
+        QFETCH(QString, authText);
+        ServerRecord s;
+        s.smtpServer = QStringLiteral("mail.example.jp");
+        s.userId = QStringLiteral("pop");
+        s.password = QStringLiteral("poppw");
+        s.smtpUserName = QStringLiteral("smtp");
+        s.smtpPassword = QStringLiteral("smtppw");
+        s.smtpConnectionType = connectionType;
+        s.smtpAuthType = authType;
+        s.smtpVerifMethod = verifMethod;
+        const ConnectCall c = connectCallFor(s, 2525);
+        QCOMPARE(int(c.method), method);
+        QCOMPARE(c.userName, user);
+        QCOMPARE(c.password,
+                 user == QLatin1String("pop") ? QStringLiteral("poppw") : QStringLiteral("smtppw"));
+        QCOMPARE(c.authText, authText);
+        QCOMPARE(connectDetail(c), QStringLiteral(" ( mail.example.jp:2525 / ") + authText + " )");
+    }
+
+    void projectOverridesOnlyNonEmpty() {
+        ServerRecord standard;
+        standard.smtpServer = "std.smtp";
+        standard.popServer = "std.pop";
+        standard.userId = "stduser";
+        standard.password = "stdpw";
+        standard.smtpPort = 2525;
+        standard.smtpUserName = "stdsmtp";
+        ServerRecord project;
+        project.smtpServer = "proj.smtp";
+        project.password = "projpw";
+        project.smtpPort = 9999;         // never taken from the project
+        project.smtpUserName = "other";  // neither are the SMTP credentials
+        const ServerRecord r = effectiveServer(standard, project);
+        QCOMPARE(r.smtpServer, QStringLiteral("proj.smtp"));
+        QCOMPARE(r.popServer, QStringLiteral("std.pop"));
+        QCOMPARE(r.userId, QStringLiteral("stduser"));
+        QCOMPARE(r.password, QStringLiteral("projpw"));
+        QCOMPARE(r.smtpPort, 2525);
+        QCOMPARE(r.smtpUserName, QStringLiteral("stdsmtp"));
+    }
+
+    void addressCheck_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<bool>("passes");
+        QTest::newRow("empty") << QString() << true;
+        QTest::newRow("ascii") << "taro@example.jp, hanako@example.jp" << true;
+        QTest::newRow("half-width katakana") << QString::fromUtf8("ｱｲｳ <a@example.jp>") << true;
+        QTest::newRow("full-width at sign") << QString::fromUtf8("taro＠example.jp") << false;
+        QTest::newRow("kanji") << QString::fromUtf8("山田 <yamada@example.jp>") << false;
+        QTest::newRow("latin-1 letter") << QString::fromUtf8("josé@example.com") << false;
+        QTest::newRow("just above the half-width forms") << QString(QChar(0xFFA0)) << false;
+        QTest::newRow("first half-width form") << QString(QChar(0xFF61)) << true;
+    }
+    void addressCheck() {
+        QFETCH(QString, field);
+        QFETCH(bool, passes);
+        QCOMPARE(addressCheckPasses(field), passes);
+    }
+
+    void policy_data() {
+        QTest::addColumn<int>("setting");
+        QTest::addColumn<int>("policy");
+        QTest::newRow("1 continue") << 1 << int(ErrorPolicy::Continue);
+        QTest::newRow("3 ask") << 3 << int(ErrorPolicy::Ask);
+        QTest::newRow("4 terminate") << 4 << int(ErrorPolicy::Terminate);
+        QTest::newRow("2 counts as continue") << 2 << int(ErrorPolicy::Continue);
+        QTest::newRow("0 counts as continue") << 0 << int(ErrorPolicy::Continue);
+        QTest::newRow("-7 counts as continue") << -7 << int(ErrorPolicy::Continue);
+    }
+    void policy() {
+        QFETCH(int, setting);
+        QFETCH(int, policy);
+        QCOMPARE(int(errorPolicyFromSetting(setting)), policy);
+    }
+
+    void failureEntries_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("entries");
+        QTest::newRow("550 explained")
+            << 550
+            << QStringList{"A problem occurred during transmission. ( 550 )",
+                           "Access refused by SMTP server.", "desc"};
+        QTest::newRow("521 explained")
+            << 521
+            << QStringList{"A problem occurred during transmission. ( 521 )",
+                           "SMPT server did not accept mail.", "desc"};
+        QTest::newRow("451 description only")
+            << 451 << QStringList{"A problem occurred during transmission. ( 451 )", "desc"};
+        QTest::newRow("no response")
+            << 0 << QStringList{"A problem occurred during transmission. ( 0 )", "desc"};
+    }
+    void failureEntries() {
+        QFETCH(int, code);
+        QFETCH(QStringList, entries);
+        QCOMPARE(transmissionFailureEntries(code, QStringLiteral("desc")), entries);
+    }
+
+    void messageText() {
+        const QString retry =
+            formatMessageText(str(ids::kPromptRetry), {"7", "550", "Mailbox unavailable"});
+        QCOMPARE(retry, QStringLiteral(
+                            "Was unable to send mail number 7. \n[550]Mailbox unavailable\n\nWould "
+                            "you like to try and send this mail again? \n(Clicking [No] will skip "
+                            "this mail. Clicking [Cancel] will stop any further mails from being "
+                            "sent.)"));
+        const QString skipped = formatMessageText(str(ids::kPromptSkipped), {"0", "why"});
+        QVERIFY(skipped.startsWith(
+            "Was unable to send mail number 0. \nwhy\n\nThis mail was skipped."));
+        // An argument that itself holds "%1" is not expanded again.
+        QCOMPARE(formatMessageText("%1 and %2", {"%2", "x"}), QStringLiteral("%2 and x"));
+        QCOMPARE(formatMessageText("%9 missing", {"a"}), QStringLiteral(" missing"));
+    }
+
+    void escapedText() {
+        QCOMPARE(
+            escapedFailureText(0x80040106u, "Bad reply", {}),
+            QStringLiteral(
+                "An error occured sending the message, Error:80040106\nDescription:Bad reply"));
+        // A description holding "%s" does not swallow the response.
+        QCOMPARE(
+            escapedFailureText(0x8007000Au, "a %s b", "554 no"),
+            QStringLiteral("An error occured sending the message, Error:8007000A\nDescription:a "
+                           "%s b, Response:554 no"));
+    }
+
+    void pauseEndAddsSeconds() {
+        const QDateTime start(QDate(2026, 12, 31), QTime(23, 59, 50));
+        QCOMPARE(pauseEnd(start, 10), QDateTime(QDate(2027, 1, 1), QTime(0, 0, 0)));
+        QCOMPARE(pauseEnd(start, 3600), start.addSecs(3600));
+        QCOMPARE(pauseEnd(start, -5), start);
+        QVERIFY(standingByText(start).startsWith("Standing by "));
+        QVERIFY(standingByText(start).endsWith("23:59:50"));
+    }
+
+    void counter() { QCOMPARE(counterText(3, 50), QStringLiteral("3  /  50")); }
+
+    // ---- the send log ----
+
+    void logEntryFormat() {
+        const QDateTime t(QDate(2026, 3, 4), QTime(5, 6, 7));
+        QCOMPARE(CSendLog::formatEntry(t, "Mail transmission ended."),
+                 QStringLiteral("04.03.2026 05:06:07 / Mail transmission ended."));
+    }
+
+    void logWritesOnlyWhileActive() {
+        test::TestEnv env;
+        CSendLog log;
+        const QString path = env.root() + "log.txt";
+        log.setPath(path);
+        log.append("before any run");
+        QVERIFY(!QFile::exists(path));
+        log.setActive();
+        log.append(QString::fromUtf8("宛先 one"));
+        log.append("two");
+        const QByteArray bytes = test::readFile(path);
+        const QList<QByteArray> lines = bytes.split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(
+            lines[0].endsWith(QByteArray(" / ") + QString::fromUtf8("宛先 one").toUtf8() + "\r"));
+        QVERIFY(lines[1].endsWith(" / two\r"));
+        QVERIFY(lines[2].isEmpty());
+        QVERIFY(!bytes.contains("before any run"));
+    }
+
+    void logResetRemovesPreviousRun() {
+        test::TestEnv env;
+        CSendLog log;
+        const QString path = env.root() + "log.txt";
+        log.setPath(path);
+        log.setActive();
+        log.append("old run");
+        log.reset();
+        QVERIFY(!QFile::exists(path));
+        log.append("new run");
+        QVERIFY(!test::readFile(path).contains("old run"));
+        QVERIFY(test::readFile(path).contains("new run"));
+    }
+
+    void logViewFedOnlyWhenReadyAndOn() {
+        test::TestEnv env;
+        CSendLog log;
+        log.setPath(env.root() + "log.txt");
+        log.setActive();
+        QStringList lines;
+        int clears = 0;
+        log.setView([&](const QString& l) { lines << l; }, [&] { ++clears; });
+        log.append("not ready");
+        log.setViewReady(true);
+        log.append("log view off");
+        log.setLogView(true);
+        log.append("shown");
+        log.reset();
+        log.setLogView(false);  // the user closed the log window
+        log.append("after close");
+        QCOMPARE(lines.size(), 1);
+        QVERIFY(lines[0].endsWith(" / shown"));
+        QCOMPARE(clears, 1);
+        // With the view off every entry still reaches the file.
+        QVERIFY(test::readFile(env.root() + "log.txt").contains("after close"));
+    }
+
+    void logUnwritableLosesEntrySilently() {
+        test::TestEnv env;
+        CSendLog log;
+        log.setPath(env.root() + "no/such/folder/log.txt");
+        log.setActive();
+        log.append("lost");  // must not crash or throw
+        QVERIFY(!QFile::exists(env.root() + "no/such/folder/log.txt"));
+    }
+
+    void logFromTwoThreadsKeepsWholeLines() {
+        test::TestEnv env;
+        CSendLog log;
+        const QString path = env.root() + "log.txt";
+        log.setPath(path);
+        log.setActive();
+        auto writer = [&](char tag) {
+            return QThread::create([&log, tag] {
+                for (int i = 0; i < 200; ++i)
+                    log.append(QString(40, QLatin1Char(tag)));
+            });
+        };
+        std::unique_ptr<QThread> a(writer('a')), b(writer('b'));
+        a->start();
+        b->start();
+        a->wait();
+        b->wait();
+        const QList<QByteArray> lines = test::readFile(path).split('\n');
+        QCOMPARE(lines.size(), 401);
+        for (int i = 0; i < 400; ++i) {
+            const QByteArray tail = lines[i].mid(lines[i].indexOf(" / ") + 3);
+            QVERIFY2(tail == QByteArray(40, 'a') + '\r' || tail == QByteArray(40, 'b') + '\r',
+                     lines[i].constData());
+        }
+    }
+
+    // ---- prompts from the worker thread reach the interface thread ----
+
+    void relayBlocksForTheAnswer() {
+        test::ScriptedUserInteraction ui;
+        ui.script({Answer::No, Answer::Cancel});
+        CSendProgressRelay relay(ui);
+        QSignalSpy status(&relay, &CSendProgressRelay::statusChanged);
+        Answer first = Answer::Ok, second = Answer::Ok;
+        std::unique_ptr<QThread> worker(QThread::create([&] {
+            relay.setStatus("Compiling mail.");
+            first = relay.prompt(SendPrompt::RetryMail, "Transmission Error", "retry?");
+            second = relay.prompt(SendPrompt::AddressSkipped, "Transmission Error", "skipped");
+        }));
+        worker->start();
+        QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 5000);
+        QCOMPARE(first, Answer::No);
+        QCOMPARE(second, Answer::Cancel);
+        QCOMPARE(ui.asked().size(), 2);
+        QCOMPARE(ui.asked()[0].kind, MessageKind::YesNoCancel);
+        QCOMPARE(ui.asked()[0].caption, QStringLiteral("Transmission Error"));
+        QCOMPARE(status.size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSendRules)
+#include "test_send_rules.moc"
