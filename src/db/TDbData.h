@@ -200,7 +200,6 @@ public:
     [[nodiscard]] int SentFlagLockTimeout() const { return m_sentFlagTimeout; }
 
 private:
-    struct ListState;
     QByteArray Convert(const QString& sql) const { return sql.toUtf8(); }
     IBPP::Database MakeDatabase(const QString& path, bool forCreation) const;
     bool OpenCurrent(bool deleteOnFailure);

@@ -1,0 +1,973 @@
+#include "db/TDbData.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <cstdio>
+#include <utility>
+
+#include "resources/Strings.h"
+
+namespace pw::db {
+
+namespace {
+
+constexpr const char* kUser = "SYSDBA";
+constexpr const char* kPassword = "vellumcap";
+// Character set NONE rather than ASCII: the engine refuses every byte above 127 in an ASCII
+// column, and NONE keeps "n bytes per VARCHAR(n)" for the UTF-8 text stored here.
+constexpr const char* kCharSet = "NONE";
+constexpr const char* kCreateParams = "PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE";
+constexpr int kAllowedSizes[] = {50, 100, 150, 200, 250};
+
+// The schema, statement by statement. BOOLEAN is a reserved word of the engine, so the domain
+// is named as a quoted identifier (the stored name stays BOOLEAN).
+QStringList creationScript() {
+    QStringList s{
+        QStringLiteral("CREATE DOMAIN \"BOOLEAN\" AS SMALLINT DEFAULT 1 NOT NULL CHECK (VALUE IN (0, 1, 2));"),
+        QStringLiteral("CREATE DOMAIN STANDARTID AS INTEGER DEFAULT -1 NOT NULL;"),
+        QStringLiteral("CREATE DOMAIN STANDARTSTRING AS VARCHAR(%STR_SIZE%);"),
+        QStringLiteral("CREATE GENERATOR GEN_GROUPS_ID;"),
+        QStringLiteral("SET GENERATOR GEN_GROUPS_ID TO 0;"),
+        QStringLiteral("CREATE GENERATOR GEN_MAILS_ID;"),
+        QStringLiteral("SET GENERATOR GEN_MAILS_ID TO 0;"),
+        QStringLiteral("CREATE TABLE GROUP_MAIL ( IDGROUP  STANDARTID, IDMAIL   STANDARTID );"),
+        QStringLiteral("CREATE TABLE GROUPS ( ID STANDARTID NOT NULL, NAME   STANDARTSTRING, NOTES  STANDARTSTRING );"),
+        QStringLiteral("CREATE TABLE MAIL_FIELDS ( ORDER_F STANDARTID, FIELD STANDARTSTRING, CAPTION STANDARTSTRING );"),
+        QStringLiteral(
+            "CREATE TABLE MAILS ( ID STANDARTID NOT NULL, SENDED \"BOOLEAN\" DEFAULT 1, SENDING \"BOOLEAN\", "
+            "ADDRESS  STANDARTSTRING, NAME STANDARTSTRING, FIELD3 STANDARTSTRING, FIELD4 STANDARTSTRING, "
+            "FIELD5 STANDARTSTRING, FIELD6 STANDARTSTRING, FIELD7 STANDARTSTRING, FIELD8 STANDARTSTRING, "
+            "FIELD9 STANDARTSTRING, FIELD10 STANDARTSTRING, FIELD11 STANDARTSTRING, FIELD12 STANDARTSTRING, "
+            "FIELD13 STANDARTSTRING, FIELD14 STANDARTSTRING, FIELD15 STANDARTSTRING, FIELD16 STANDARTSTRING, "
+            "FIELD17 STANDARTSTRING, FIELD18 STANDARTSTRING, FIELD19 STANDARTSTRING, FIELD20 STANDARTSTRING );"),
+        QStringLiteral("CREATE TABLE TEMP_DUBLIC_VALUES ( DUBLIC_VALUE  STANDARTSTRING );"),
+        QStringLiteral("CREATE INDEX IDX_DUBLIC_KEYS ON TEMP_DUBLIC_VALUES (DUBLIC_VALUE);"),
+        QStringLiteral("ALTER TABLE GROUPS ADD CONSTRAINT PK_GROUPS PRIMARY KEY (ID);"),
+        QStringLiteral("ALTER TABLE GROUP_MAIL ADD CONSTRAINT PK_GROUP_MAIL PRIMARY KEY (IDGROUP, IDMAIL);"),
+        QStringLiteral("ALTER TABLE MAILS ADD CONSTRAINT PK_MAILS PRIMARY KEY (ID);"),
+        QStringLiteral("ALTER TABLE GROUP_MAIL ADD CONSTRAINT FK_GROUP_GM FOREIGN KEY (IDGROUP) REFERENCES GROUPS "
+                       "(ID) ON DELETE CASCADE;"),
+        QStringLiteral("ALTER TABLE GROUP_MAIL ADD CONSTRAINT FK_MAIL_GM FOREIGN KEY (IDMAIL) REFERENCES MAILS (ID) "
+                       "ON DELETE CASCADE;"),
+        QStringLiteral("CREATE PROCEDURE AUTODELDUBLIC AS begin /* Procedure Text */ suspend; end"),
+        QStringLiteral("CREATE TRIGGER GROUPS_BI FOR GROUPS ACTIVE BEFORE INSERT POSITION 0 AS BEGIN IF (NEW.ID IS "
+                       "NULL) THEN NEW.ID = GEN_ID(GEN_GROUPS_ID,1); END"),
+        QStringLiteral("CREATE TRIGGER MAILS_BI FOR MAILS ACTIVE BEFORE INSERT POSITION 0 AS BEGIN IF (NEW.ID IS "
+                       "NULL) THEN NEW.ID = GEN_ID(GEN_MAILS_ID,1); END"),
+    };
+    for (int k = 1; k <= kFieldCount; ++k)
+        s << QStringLiteral("INSERT INTO MAIL_FIELDS (ORDER_F, FIELD, CAPTION) VALUES (%1, '%2', NULL);")
+                 .arg(k)
+                 .arg(ColumnNames()[k - 1]);
+    return s;
+}
+
+std::mutex g_sinkMutex;
+std::function<void(const QString&)> g_sink;
+
+// Copies src over dst so that dst is either the old file or the whole new one.
+bool copyReplacing(const QString& src, const QString& dst) {
+    QFile in(src);
+    if (!in.open(QIODevice::ReadOnly)) return false;
+    QSaveFile out(dst);
+    if (!out.open(QIODevice::WriteOnly)) return false;
+    char buf[1 << 16];
+    for (;;) {
+        const qint64 n = in.read(buf, sizeof buf);
+        if (n < 0) return false;
+        if (n == 0) break;
+        if (out.write(buf, n) != n) return false;
+    }
+    return out.commit();
+}
+
+constexpr auto kPrivateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+constexpr auto kPrivateFolder = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+
+// Unique-key violations are what AddToGroup expects for a record already in the group.
+bool isDuplicateKey(const IBPP::Exception& e) {
+    const auto* sql = dynamic_cast<const IBPP::SQLException*>(&e);
+    return sql && (sql->EngineCode() == 335544665 /* unique_key_violation */ ||
+                   sql->EngineCode() == 335544349 /* no_dup */);
+}
+
+}  // namespace
+
+// ---- helpers ----------------------------------------------------------------------------------
+
+const std::array<QString, kFieldCount>& ColumnNames() {
+    static const std::array<QString, kFieldCount> names = [] {
+        std::array<QString, kFieldCount> n;
+        n[0] = QStringLiteral("ADDRESS");
+        n[1] = QStringLiteral("NAME");
+        for (int k = 3; k <= kFieldCount; ++k) n[k - 1] = QStringLiteral("FIELD%1").arg(k);
+        return n;
+    }();
+    return names;
+}
+
+QString DefaultCaption(int position) {
+    if (position < 0 || position >= kFieldCount) return {};
+    return pw::str(ids::kDefaultCaption1 + position);
+}
+
+QString SqlLiteral(const QString& text) {
+    QString out = text;
+    out.replace(QLatin1Char('\''), QStringLiteral("''"));
+    return QLatin1Char('\'') + out + QLatin1Char('\'');
+}
+
+void SetDiagnosticSink(std::function<void(const QString&)> sink) {
+    std::lock_guard<std::mutex> lock(g_sinkMutex);
+    g_sink = std::move(sink);
+}
+
+void ReportDroppedError(const char* operation, const std::exception& e) {
+    const QString text = QStringLiteral("%1 failed: %2").arg(QString::fromUtf8(operation), QString::fromUtf8(e.what()));
+    std::fprintf(stderr, "Postwick database: %s\n", text.toUtf8().constData());
+    std::function<void(const QString&)> sink;
+    {
+        std::lock_guard<std::mutex> lock(g_sinkMutex);
+        sink = g_sink;
+    }
+    if (sink) sink(text);
+}
+
+// ---- construction -----------------------------------------------------------------------------
+
+TDbData::TDbData(DbFolders folders, IUserInteraction& ui)
+    : m_folders(std::move(folders)), m_ui(ui), m_script(creationScript()) {
+    for (int i = 0; i < kFieldCount; ++i) m_captions[i] = DefaultCaption(i);
+}
+
+TDbData::~TDbData() {
+    // The handles go in order: list statement, main transaction (rolled back), attachment.
+    m_listStatement.reset();
+    m_mainTr.reset();
+    std::lock_guard<std::mutex> lock(m_dbMutex);
+    m_db.reset();
+}
+
+void TDbData::SetStrFieldSize(int size) {
+    m_strFieldSize = 100;
+    for (int allowed : kAllowedSizes)
+        if (size == allowed) m_strFieldSize = size;
+}
+
+IBPP::Database TDbData::Database() const {
+    std::lock_guard<std::mutex> lock(m_dbMutex);
+    return m_db;
+}
+
+bool TDbData::IsOpen() const {
+    std::lock_guard<std::mutex> lock(m_dbMutex);
+    return m_db && m_db->IsConnected();
+}
+
+bool TDbData::CanWrite() const { return IsOpen() && m_mainTr && m_mainTr->IsStarted(); }
+
+IBPP::Database TDbData::MakeDatabase(const QString& path, bool forCreation) const {
+    return IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(), kUser, kPassword, "", kCharSet,
+                                 forCreation ? kCreateParams : "");
+}
+
+// ---- working copies ---------------------------------------------------------------------------
+
+QString TDbData::MakeWorkingCopyPath() {
+    QDir dir(m_folders.workingCopyFolder);
+    if (!dir.exists()) {
+        QDir().mkpath(m_folders.workingCopyFolder);
+        QFile::setPermissions(m_folders.workingCopyFolder, kPrivateFolder);
+    }
+    for (int n = 1;; ++n) {
+        const QString path = m_folders.workingCopyFolder + QStringLiteral("PZP_data_%1.pzb").arg(n);
+        const QFileInfo info(path);
+        if (!info.exists() && !info.isSymLink()) {
+            m_workingCopy = path;
+            return path;
+        }
+    }
+}
+
+bool TDbData::CopyIn(const QString& file) {
+    const QString target = MakeWorkingCopyPath();
+    QFile::remove(target);
+    if (!QFile::copy(file, target)) return false;
+    QFile::setPermissions(target, kPrivateFile);
+    return true;
+}
+
+// ---- creation ---------------------------------------------------------------------------------
+
+CreateResult TDbData::CreateDatabase(const QString& logPath) {
+    if (m_workingCopy.isEmpty()) MakeWorkingCopyPath();
+
+    // The log starts empty: an old longer log would otherwise keep its tail after this one.
+    QDir().mkpath(m_folders.userDataFolder);
+    QFile log(m_folders.userDataFolder + QStringLiteral("db_log.txt"));
+    const bool logging = log.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
+    if (!logging) {
+        // No log, but the database can still be made: creation goes on and reports what it did.
+        inform(m_ui, pw::str(ids::kDbLogFailed));
+    }
+    auto w = [&](const QString& text) {
+        if (logging) log.write(text.toUtf8());
+    };
+
+    w(QStringLiteral("[TDbData::DbCreate Method]\n"));
+    w(QStringLiteral(" - Path file: ") + logPath + QStringLiteral("\n"));
+    bool madeByUs = true;
+    const QFileInfo existing(m_workingCopy);
+    if (existing.exists() || existing.isSymLink()) {
+        w(QStringLiteral(" - Path file \"") + logPath + QStringLiteral("\" already exists. Asking for rewrite..."));
+        const Answer a = ask(m_ui, pw::str(ids::kDbFileExistsReplace), MessageKind::YesNoCancelDefaultNo);
+        if (a != Answer::Yes) {
+            w(QStringLiteral("NO\n"));
+            w(QStringLiteral("[RETURN_FALSE]\n"));
+            return CreateResult::Declined;
+        }
+        w(QStringLiteral("YES\n"));
+        // The user agreed to the replacement; the engine never creates over a file.
+        madeByUs = QFile::remove(m_workingCopy);
+    }
+
+    IBPP::Database db;
+    IBPP::Transaction tr;
+    IBPP::Statement st;
+    try {
+        w(QStringLiteral(" - IBPP::DatabaseFactory...\n"));
+        w(QStringLiteral("   . Mirror File: ") + m_workingCopy + QStringLiteral("\n"));
+        db = MakeDatabase(m_workingCopy, true);
+        w(QStringLiteral(" - IBPP::DatabaseFactory...DONE\n"));
+        w(QStringLiteral(" - Creating DB..."));
+        db->Create(3);
+        w(QStringLiteral("DONE\n"));
+        w(QStringLiteral(" - Connecting..."));
+        db->Connect();
+        w(QStringLiteral("DONE\n"));
+        w(QStringLiteral(" - IBPP::TransactionFactory..."));
+        tr = IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::ReadCommitted,
+                                      IBPP::LockResolution::NoWait);
+        w(QStringLiteral("DONE\n"));
+        w(QStringLiteral(" - Starting Tr..."));
+        tr->Start();
+        w(QStringLiteral("DONE\n"));
+        w(QStringLiteral(" - IBPP::StatementFactory..."));
+        st = IBPP::StatementFactory(db, tr);
+        w(QStringLiteral("DONE\n"));
+        w(QStringLiteral(" - Executing scripts...\n"));
+        const QString size = QString::number(m_strFieldSize);
+        for (int i = 0; i < m_script.size(); ++i) {
+            const QString& statement = m_script[i];
+            w(QStringLiteral("   %1. ").arg(i) + statement + QStringLiteral("\n"));
+            w(QStringLiteral("     - After %STR_SIZE% replacement: "));
+            QString replaced = statement;
+            replaced.replace(QStringLiteral("%STR_SIZE%"), size);
+            w(replaced + QStringLiteral("\n"));
+            w(QStringLiteral("     - ExecuteImmediate..."));
+            st->ExecuteImmediate(Convert(replaced).toStdString());
+            w(QStringLiteral("DONE\n"));
+            w(QStringLiteral("      - CommitRetain..."));
+            tr->CommitRetain();
+            w(QStringLiteral("DONE\n"));
+        }
+        // Committed and detached before the log claims success.
+        st->Close();
+        tr->Commit();
+        m_modified.store(true);
+        db->Disconnect();
+        w(QStringLiteral("[RETURN_TRUE]\n"));
+        QFile::setPermissions(m_workingCopy, kPrivateFile);
+        return CreateResult::Created;
+    } catch (const IBPP::Exception& e) {
+        w(QStringLiteral("ERROR\n[RETURN_FALSE]\n"));
+        w(QStringLiteral("\n\nError details: ") + QString::fromUtf8(e.what()) + QStringLiteral("\n\n"));
+        log.close();
+        st.reset();
+        tr.reset();
+        db.reset();
+        // No half-made database is left behind to be opened later.
+        if (madeByUs) QFile::remove(m_workingCopy);
+        ReportDroppedError("Creating the database", e);
+        inform(m_ui, pw::str(ids::kCouldNotCreateDatabase) + pw::supportAddress());
+        return CreateResult::Failed;
+    }
+}
+
+// ---- open, save, close ------------------------------------------------------------------------
+
+void TDbData::ResetListState() {
+    m_group = -1;
+    m_filter.clear();
+    m_order = QStringLiteral(" ID asc ");
+    m_listQuery.clear();
+    m_listStatement.reset();
+    m_listExhausted = true;
+    m_toldTruncated = false;
+}
+
+void TDbData::ReleaseList() {
+    m_listStatement.reset();
+    m_listExhausted = true;
+}
+
+bool TDbData::Open() { return OpenCurrent(true); }
+
+bool TDbData::OpenInPlace(const QString& workingCopy) {
+    if (IsOpen() || !QFileInfo::exists(workingCopy)) return false;
+    m_workingCopy = workingCopy;
+    // A recovered working copy holds the only record of a crashed run: never delete it here.
+    return OpenCurrent(false);
+}
+
+bool TDbData::OpenCurrent(bool deleteOnFailure) {
+    if (IsOpen() || m_workingCopy.isEmpty() || !QFileInfo::exists(m_workingCopy)) return false;
+    try {
+        IBPP::Database db = MakeDatabase(m_workingCopy, false);
+        db->Connect();
+        {
+            std::lock_guard<std::mutex> lock(m_dbMutex);
+            m_db = db;
+        }
+        m_modified.store(false);
+        ResetListState();
+        m_mainTr = IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::ReadCommitted,
+                                            IBPP::LockResolution::NoWait);
+        m_mainTr->Start();
+        LoadCaptions();
+        if (m_observer) m_observer->captionsReloaded();
+        ReadFieldLength();
+        m_modified.store(false);
+        if (m_observer) m_observer->databaseOpened();
+        return IsOpen();
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Opening the database", e);
+        m_listStatement.reset();
+        m_mainTr.reset();
+        {
+            std::lock_guard<std::mutex> lock(m_dbMutex);
+            m_db.reset();
+        }
+        if (deleteOnFailure) {
+            QFile::remove(m_workingCopy);
+            m_workingCopy.clear();
+        }
+        return false;
+    }
+}
+
+void TDbData::ReadFieldLength() {
+    const IBPP::Database db = Database();
+    IBPP::Transaction tr = IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::ReadCommitted,
+                                                    IBPP::LockResolution::NoWait);
+    tr->Start();
+    IBPP::Statement st = IBPP::StatementFactory(db, tr);
+    st->Execute("select RDB$FIELD_LENGTH from RDB$FIELDS \nwhere UPPER(RDB$FIELD_NAME) = 'STANDARTSTRING'");
+    int32_t length = 0;
+    if (st->Fetch()) st->Get(1, length);
+    m_fieldLength = length <= 0 ? 100 : length;
+    st.reset();
+    tr->Commit();
+}
+
+bool TDbData::OpenUserFile(const QString& file) {
+    Close(CloseMode::DeleteWorkingCopy);
+    if (!CopyIn(file)) {
+        QFile::remove(m_workingCopy);
+        m_workingCopy.clear();
+        return false;
+    }
+    if (!Open()) return false;
+    try {
+        SelectAllAfterOpen();
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Selecting every record after opening", e);
+    }
+    return true;
+}
+
+bool TDbData::Save(SaveMode mode) {
+    const bool wasModified = m_modified.load();
+    try {
+        SaveCaptions();
+        if (m_mainTr && m_mainTr->IsStarted()) {
+            if (mode == SaveMode::Retaining) {
+                m_mainTr->CommitRetain();
+            } else {
+                m_listStatement.reset();  // its cursor ends with the transaction
+                m_listExhausted = true;
+                m_mainTr->Commit();
+            }
+        }
+        m_modified.store(false);
+        return true;
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Saving the database", e);
+        m_modified.store(wasModified);
+        return false;
+    }
+}
+
+bool TDbData::SaveAs(const QString& file) {
+    if (QFileInfo(file).absoluteFilePath() == QFileInfo(m_workingCopy).absoluteFilePath())
+        return Save(SaveMode::Retaining);
+    try {
+        if (!Save(SaveMode::Ending)) return false;
+        ReleaseList();
+        if (m_mainTr && m_mainTr->IsStarted()) m_mainTr->Rollback();
+        m_mainTr.reset();
+        if (IBPP::Database db = Database()) db->Disconnect();
+        {
+            std::lock_guard<std::mutex> lock(m_dbMutex);
+            m_db.reset();
+        }
+        // A failed copy is reported as a failed save; the working copy is reopened either way.
+        const bool copied = copyReplacing(m_workingCopy, file);
+        const bool opened = OpenCurrent(true);
+        return copied && opened;
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Saving the database as", e);
+        return false;
+    }
+}
+
+bool TDbData::ConfirmClose() {
+    if (!m_modified.load()) return true;
+    switch (ask(m_ui, pw::str(ids::kDbSaveChanges), MessageKind::YesNoCancel)) {
+        case Answer::Cancel: return false;
+        case Answer::Yes: return Save(SaveMode::Retaining);
+        default: break;
+    }
+    try {
+        if (m_mainTr && m_mainTr->IsStarted()) m_mainTr->RollbackRetain();
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Discarding the changes", e);
+    }
+    return true;
+}
+
+void TDbData::Close(CloseMode mode) {
+    ReleaseList();
+    if (m_cache) {
+        m_cache->clear();
+        m_cache->notifyRefreshed();
+    }
+    try {
+        if (m_mainTr && m_mainTr->IsStarted()) m_mainTr->Rollback();
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Rolling back", e);
+    }
+    m_mainTr.reset();
+    try {
+        if (IBPP::Database db = Database()) db->Disconnect();
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Detaching", e);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_dbMutex);
+        m_db.reset();
+    }
+    if (mode == CloseMode::DeleteWorkingCopy && !m_workingCopy.isEmpty()) {
+        QFile::remove(m_workingCopy);
+        m_workingCopy.clear();
+    }
+}
+
+void TDbData::Exec(const QString& sql) {
+    IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
+    st->ExecuteImmediate(Convert(sql).toStdString());
+}
+
+void TDbData::ExecuteImmediate(const QString& sql) {
+    if (!CanWrite()) return;
+    Exec(sql);
+    SetModified();
+}
+
+// ---- list state and cache ---------------------------------------------------------------------
+
+void TDbData::SetGroupRestriction(int groupId) { m_group = groupId <= 0 ? -1 : groupId; }
+
+void TDbData::AddFilterCondition(const QString& condition) {
+    if (condition.isEmpty())
+        m_filter.clear();
+    else if (m_filter.isEmpty())
+        m_filter = condition;
+    else
+        m_filter += QStringLiteral(" and ") + condition;
+}
+
+void TDbData::SetOrder(const QString& order) { m_order = order; }
+
+void TDbData::RefreshList() {
+    if (!CanWrite()) return;
+    QString where;
+    if (m_group > 0)
+        where = QStringLiteral(" where (ID in (select IDMail from GROUP_MAIL where IDGroup = %1)) ").arg(m_group);
+    if (!m_filter.isEmpty()) {
+        if (where.isEmpty())
+            where = QStringLiteral(" where ") + m_filter;
+        else
+            where += QStringLiteral(" and ") + m_filter;
+    }
+    const QString order = QStringLiteral(" order by ") + m_order;
+    const IBPP::Database db = Database();
+    ReleaseList();
+
+    int total = 0;
+    if (m_cache) {
+        RecordCache& c = *m_cache;
+        c.m_rowCount = 0;
+        c.m_fetched = 0;
+        IBPP::Statement ids = IBPP::StatementFactory(db, m_mainTr);
+        ids->Execute(Convert(QStringLiteral("select ID from Mails ") + where + order).toStdString());
+        while (ids->Fetch()) {
+            if (total < RecordCache::kCapacity) {
+                int32_t id = -1;
+                ids->Get(1, id);
+                c.m_orderedIds[total] = id;
+                c.m_rowIds[total] = -1;
+            }
+            ++total;
+        }
+        c.m_viewCount = total;
+        c.m_rowCount = std::min(total, RecordCache::kCapacity);
+        for (int k = c.m_rowCount; k < RecordCache::kCapacity; ++k) {
+            c.m_orderedIds[k] = -1;
+            c.m_rowIds[k] = -1;
+        }
+    }
+
+    m_listQuery = QStringLiteral("select * from Mails ") + where + order;
+    m_listStatement = IBPP::StatementFactory(db, m_mainTr);
+    m_listStatement->Execute(Convert(m_listQuery).toStdString());
+    m_listExhausted = false;
+
+    if (m_cache) {
+        m_cache->notifyRefreshed();
+        if (total > RecordCache::kCapacity && !m_toldTruncated) {
+            // A file made elsewhere can exceed the program's limit: show the first rows, say so.
+            m_toldTruncated = true;
+            inform(m_ui, pw::str(ids::kDbTooManyRecords).arg(total));
+        }
+    }
+}
+
+void TDbData::FetchOne(RecordCache& c) {
+    if (!m_listStatement || m_listExhausted || c.m_fetched >= RecordCache::kCapacity) {
+        m_listExhausted = true;
+        return;
+    }
+    if (!m_listStatement->Fetch()) {
+        m_listExhausted = true;
+        return;
+    }
+    const int f = c.m_fetched;
+    int32_t id = -1;
+    int32_t sent = 0;
+    bool selected = false;
+    m_listStatement->Get(1, id);
+    m_listStatement->Get(2, sent);
+    m_listStatement->Get(3, selected);
+    c.m_rowIds[f] = id;
+    c.m_sent[f] = sent;
+    c.m_selected[f] = selected ? 1 : 0;
+    if (!c.m_texts[f]) c.m_texts[f] = std::make_unique<RecordCache::RowTexts>();
+    RecordCache::RowTexts& texts = *c.m_texts[f];
+    std::string value;
+    for (int k = 0; k < kFieldCount; ++k) {
+        value.clear();
+        if (m_listStatement->Get(k + 4, value))
+            texts[k].clear();
+        else
+            texts[k] = QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
+    }
+    c.m_fetched = f + 1;
+}
+
+void TDbData::FetchRows(int row) {
+    if (!m_cache || !CanWrite()) return;
+    while (m_cache->m_fetched <= row && !m_listExhausted) FetchOne(*m_cache);
+}
+
+void TDbData::FetchAll() {
+    if (!m_cache || !CanWrite()) return;
+    while (!m_listExhausted) FetchOne(*m_cache);
+}
+
+// ---- flags and values -------------------------------------------------------------------------
+
+void TDbData::SetRowFlag(int row, RowFlag which, int value) {
+    if (!CanWrite() || !m_cache) return;
+    FetchRows(row);
+    const int id = m_cache->rowId(row);
+    if (id < 0 && !m_cache->isFetched(row)) return;
+    const char* column = which == RowFlag::Sent ? "Sended" : "Sending";
+    Exec(QStringLiteral("update Mails set %1 = %2 where ID = %3").arg(QLatin1String(column)).arg(value).arg(id));
+    if (which == RowFlag::Sent)
+        m_cache->setSent(row, value);
+    else
+        m_cache->setSelected(row, value != 0);
+    SetModified();
+    m_cache->notifyRow(row);
+}
+
+bool TDbData::SetCell(int row, int gridColumn, const QString& text) {
+    if (!CanWrite() || !m_cache) return false;
+    const int field = gridColumn - 2;  // grid columns 2..21 show fields 0..19
+    if (field < 0 || field >= kFieldCount) return false;
+    if (Convert(text).size() > m_fieldLength) {
+        inform(m_ui, pw::str(ids::kDbFieldTooLong));
+        return false;
+    }
+    FetchRows(row);
+    if (!m_cache->isFetched(row)) return false;
+    const int id = m_cache->rowId(row);
+    Exec(QStringLiteral("update Mails set %1 = ").arg(ColumnNames()[field]) + SqlLiteral(text) +
+         QStringLiteral(" where ID = %1").arg(id));
+    m_cache->setText(row, field, text);
+    SetModified();
+    m_cache->notifyRow(row);
+    return true;
+}
+
+QString TDbData::BulkUpdateStatement(bool view, const QString& assignment, const QString& condition) const {
+    QString where;
+    if (view) {
+        const qsizetype w = m_listQuery.indexOf(QStringLiteral(" where "));
+        if (w >= 0) {
+            const qsizetype o = m_listQuery.indexOf(QStringLiteral(" order by "), w);
+            where = o >= 0 ? m_listQuery.mid(w, o - w) : m_listQuery.mid(w);
+        }
+    }
+    if (!condition.isEmpty()) {
+        if (where.isEmpty())
+            where = QStringLiteral(" where ") + condition;
+        else
+            where += QStringLiteral(" and ") + condition;
+    }
+    return QStringLiteral("update Mails set ") + assignment + QLatin1Char(' ') + where;
+}
+
+void TDbData::BulkUpdate(bool view, const QString& assignment, const QString& condition) {
+    if (!CanWrite()) return;
+    Exec(BulkUpdateStatement(view, assignment, condition));
+    SetModified();
+}
+
+void TDbData::SwapFields(int fieldI, int fieldJ) {
+    if (!CanWrite() || !m_cache || fieldI < 0 || fieldI >= kFieldCount || fieldJ < 0 || fieldJ >= kFieldCount ||
+        fieldI == fieldJ)
+        return;
+    RecordCache& c = *m_cache;
+    for (int r = 0; r < c.m_fetched; ++r) {
+        const QString a = c.text(r, fieldI);
+        const QString b = c.text(r, fieldJ);
+        Exec(QStringLiteral("update Mails set %1 = ").arg(ColumnNames()[fieldI]) + SqlLiteral(b) +
+             QStringLiteral(", %1 = ").arg(ColumnNames()[fieldJ]) + SqlLiteral(a) +
+             QStringLiteral(" where ID = %1").arg(c.m_rowIds[r]));
+        c.setText(r, fieldI, b);
+        c.setText(r, fieldJ, a);
+        SetModified();
+    }
+    if (c.m_fetched > 0) c.notifyRefreshed();
+}
+
+void TDbData::SelectAllAfterOpen() {
+    BulkUpdate(false, QStringLiteral(" Sending = 1 "), QStringLiteral(" (Sending <> 1) "));
+    if (!Save(SaveMode::Retaining)) return;
+}
+
+// ---- deletion and counts ----------------------------------------------------------------------
+
+void TDbData::DeleteRecord(int groupId, int recordId) {
+    if (!CanWrite()) return;
+    if (groupId > 0)
+        Exec(QStringLiteral("DELETE FROM GROUP_MAIL WHERE IDGROUP = %1 AND IDMAIL = %2").arg(groupId).arg(recordId));
+    else
+        Exec(QStringLiteral("delete from MAILS where ID = %1").arg(recordId));
+    SetModified();
+}
+
+void TDbData::DeleteAllRecords() {
+    if (!CanWrite()) return;
+    Exec(QStringLiteral("DELETE FROM MAILS"));
+    SetModified();
+    if (!Save(SaveMode::Retaining)) return;
+}
+
+int TDbData::CountRecordsOrNone() {
+    if (!CanWrite()) return -1;
+    IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
+    st->Execute("select count(*) from MAILS");
+    int32_t n = 0;
+    if (st->Fetch()) st->Get(1, n);
+    m_recordCount = n;
+    return n;
+}
+
+int TDbData::CountRecords() {
+    if (!CanWrite()) {
+        m_recordCount = 0;
+        return 0;
+    }
+    return CountRecordsOrNone();
+}
+
+// ---- groups -----------------------------------------------------------------------------------
+
+int TDbData::FindGroupByName(const QString& name) {
+    if (!CanWrite()) return -1;
+    IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
+    st->Execute(Convert(QStringLiteral("select ID from GROUPS where Name = ") + SqlLiteral(name)).toStdString());
+    int32_t id = -1;
+    if (st->Fetch()) st->Get("ID", id);
+    return id;
+}
+
+int TDbData::AddGroup(const QString& name) {
+    if (!CanWrite()) return -1;
+    const IBPP::Database db = Database();
+    IBPP::Statement st = IBPP::StatementFactory(db, m_mainTr);
+    st->Execute("SELECT GEN_ID( GEN_GROUPS_ID, 1 ) FROM RDB$DATABASE");
+    int32_t id = -1;
+    if (st->Fetch()) st->Get(1, id);
+    st.reset();
+    Exec(QStringLiteral("insert into GROUPS (ID, NAME, NOTES) values (%1, ").arg(id) + SqlLiteral(name) +
+         QStringLiteral(", '')"));
+    SetModified();
+    return id;
+}
+
+void TDbData::RenameGroup(int groupId, const QString& name) {
+    if (!CanWrite()) return;
+    Exec(QStringLiteral("update GROUPS set NAME = ") + SqlLiteral(name) + QStringLiteral(" where ID = %1").arg(groupId));
+    SetModified();
+}
+
+void TDbData::DeleteGroup(int groupId) {
+    if (!CanWrite()) return;
+    Exec(QStringLiteral("delete from GROUPS where ID = %1").arg(groupId));
+    SetModified();
+}
+
+void TDbData::AddToGroup(int groupId, int recordId) {
+    if (!CanWrite()) return;
+    try {
+        Exec(QStringLiteral("insert into GROUP_MAIL ( IDGROUP, IDMAIL) values  ( %1, %2)").arg(groupId).arg(recordId));
+        SetModified();
+    } catch (const IBPP::Exception& e) {
+        if (!isDuplicateKey(e)) ReportDroppedError("Adding a record to a group", e);
+    }
+}
+
+std::vector<GroupInfo> TDbData::ListGroups() {
+    std::vector<GroupInfo> out;
+    if (!CanWrite()) return out;
+    IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
+    st->Execute("select * from GROUPS order by ID");
+    while (st->Fetch()) {
+        GroupInfo g;
+        int32_t id = -1;
+        std::string name;
+        st->Get("ID", id);
+        st->Get("Name", name);
+        g.id = id;
+        g.name = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+        out.push_back(std::move(g));
+    }
+    return out;
+}
+
+// ---- captions ---------------------------------------------------------------------------------
+
+void TDbData::SetCaption(int position, const QString& caption) {
+    if (position >= 0 && position < kFieldCount) m_captions[position] = caption;
+}
+
+void TDbData::LoadCaptions() {
+    const IBPP::Database db = Database();
+    if (!db || !db->IsConnected()) return;
+    IBPP::Transaction tr =
+        IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency, IBPP::LockResolution::Wait);
+    tr->Start();
+    IBPP::Statement st = IBPP::StatementFactory(db, tr);
+    st->Execute("select * from  MAIL_FIELDS order by ORDER_F");
+    m_captionsList.clear();
+    for (int i = 0; i < kFieldCount && st->Fetch(); ++i) {
+        std::string field;
+        std::string caption;
+        st->Get("FIELD", field);
+        const bool null = st->Get("Caption", caption);
+        QString text = null ? QString() : QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
+        if (text.isEmpty()) text = DefaultCaption(i);
+        m_captions[i] = text;
+        m_captionsList << QString::fromUtf8(field.data(), static_cast<qsizetype>(field.size())) + QLatin1Char('=') + text;
+    }
+    st.reset();
+    tr->Commit();
+}
+
+void TDbData::SaveCaptions() {
+    if (!CanWrite()) return;
+    IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
+    try {
+        st->Prepare("update MAIL_FIELDS set ORDER_F = ?, CAPTION = ? where FIELD = ? ");
+        for (int i = 0; i < m_captionsList.size() && i < kFieldCount; ++i) {
+            const QString& entry = m_captionsList[i];
+            st->Set(1, i + 1);
+            st->Set(2, Convert(m_captions[i]).toStdString());
+            st->Set(3, Convert(entry.section(QLatin1Char('='), 0, 0)).toStdString());
+            st->Execute();
+        }
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Saving the field captions", e);
+    }
+    try {
+        st->Close();
+    } catch (const IBPP::Exception&) {
+    }
+    SetModified();
+}
+
+// ---- the send run -----------------------------------------------------------------------------
+
+SendSelection TDbData::LoadSendSelection(SendSelectionMode mode) {
+    SendSelection sel;
+    const IBPP::Database db = Database();
+    if (!db || !db->IsConnected()) return sel;
+    QString where;
+    if (mode == SendSelectionMode::Marked) where = QStringLiteral("WHERE SENDING=1");
+    if (mode == SendSelectionMode::NotSent) where = QStringLiteral("WHERE SENDED=0");
+    try {
+        IBPP::Transaction tr = IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
+                                                        IBPP::LockResolution::Wait);
+        tr->Start();
+        IBPP::Statement st = IBPP::StatementFactory(db, tr);
+        st->Execute(Convert(QStringLiteral("select COUNT(ADDRESS) from MAILS ") + where + QStringLiteral(";")).toStdString());
+        int32_t n = 0;
+        if (st->Fetch()) st->Get(1, n);
+        n = std::max(n, 0);
+        sel.ids.reserve(static_cast<size_t>(n));
+        for (auto& f : sel.fields) f.reserve(static_cast<size_t>(n));
+        st->Execute(Convert(QStringLiteral("select * from MAILS ") + where + QStringLiteral(";")).toStdString());
+        std::string value;
+        int taken = 0;
+        while (taken < n && st->Fetch()) {
+            // A record without an address cannot be sent: it does not take the place of one
+            // that has an address (the count above leaves it out too).
+            if (st->IsNull(4)) continue;
+            int32_t id = -1;
+            st->Get(1, id);
+            sel.ids.push_back(id);
+            for (int k = 0; k < kFieldCount; ++k) {
+                value.clear();
+                if (st->Get(k + 4, value))
+                    sel.fields[k].push_back(QString());
+                else
+                    sel.fields[k].push_back(QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())));
+            }
+            ++taken;
+        }
+        sel.count = taken;
+        st.reset();
+        tr->Commit();
+        return sel;
+    } catch (const IBPP::Exception& e) {
+        // Half a selection would send to some and not others: hand the run nothing instead.
+        ReportDroppedError("Loading the send selection", e);
+        return SendSelection{};
+    }
+}
+
+SentFlagResult TDbData::SetSentFlag(int recordId, int outcome) {
+    const IBPP::Database db = Database();  // an added reference, taken under the lock
+    if (!db || !db->IsConnected()) return SentFlagResult::NoDatabase;
+    const int timeout = std::max(1, m_sentFlagTimeout.load());
+    for (int attempt = 0;; ++attempt) {
+        try {
+            IBPP::Transaction tr = IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
+                                                            IBPP::LockResolution::Wait, IBPP::tfNone, timeout);
+            tr->Start();
+            IBPP::Statement st = IBPP::StatementFactory(db, tr);
+            st->Prepare("UPDATE MAILS SET SENDED=? WHERE ID=?");
+            st->Set(1, outcome);
+            st->Set(2, recordId);
+            st->Execute();
+            st.reset();
+            tr->Commit();
+            m_modified.store(true);
+            return SentFlagResult::Written;
+        } catch (const IBPP::SQLException& e) {
+            // The row was changed by a transaction that ended while we waited: a fresh
+            // transaction sees the new version and can write. A lock still held is not waited
+            // for again.
+            if (attempt == 0 && e.EngineCode() == 335544451 /* update_conflict */) continue;
+            ReportDroppedError(QStringLiteral("Recording the outcome of record %1").arg(recordId).toUtf8().constData(), e);
+            return SentFlagResult::Failed;
+        } catch (const IBPP::Exception& e) {
+            ReportDroppedError(QStringLiteral("Recording the outcome of record %1").arg(recordId).toUtf8().constData(), e);
+            return SentFlagResult::Failed;
+        }
+    }
+}
+
+// ---- caption rows -----------------------------------------------------------------------------
+
+bool UpdateCaption(const IBPP::Database& db, const IBPP::Transaction& tr, const QString& statementText,
+                   const QString& columnName, const QString& caption) {
+    try {
+        IBPP::Statement st = IBPP::StatementFactory(db, tr);
+        st->Prepare(statementText.toUtf8().toStdString());
+        st->Set(1, caption.toUtf8().toStdString());
+        st->Set(2, columnName.toUpper().toUtf8().toStdString());
+        st->Execute();
+        return st->AffectedRows() == 1;
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Updating a field caption", e);
+        return false;
+    }
+}
+
+void ReplaceCaptionRow(const IBPP::Database& db, const IBPP::Transaction& tr, const QString& insertText,
+                       const QString& columnName, const QString& caption) {
+    IBPP::Statement st;
+    bool savepoint = false;
+    try {
+        st = IBPP::StatementFactory(db, tr);
+        // The delete and the insert stand or fall together: a caption the row cannot hold
+        // must not leave the field without its row.
+        st->ExecuteImmediate("SAVEPOINT PW_CAPTION_ROW");
+        savepoint = true;
+        st->Prepare("delete from MAIL_FIELDS where FIELD=?");
+        st->Set(1, columnName.toUtf8().toStdString());
+        st->Execute();
+        st->Prepare(insertText.toUtf8().toStdString());
+        st->Set(2, caption.toUtf8().toStdString());
+        st->Set(1, columnName.toUtf8().toStdString());
+        st->Execute();
+        // The new row takes its field's place; with the domain default (-1) it would come
+        // first when the captions are loaded in order and shift every caption by one.
+        const auto& names = ColumnNames();
+        const auto it = std::find(names.begin(), names.end(), columnName.toUpper());
+        if (it != names.end()) {
+            st->Prepare("update MAIL_FIELDS set ORDER_F = ? where FIELD = ? and ORDER_F = -1");
+            st->Set(1, static_cast<int32_t>(it - names.begin()) + 1);
+            st->Set(2, columnName.toUtf8().toStdString());
+            st->Execute();
+        }
+        st->ExecuteImmediate("RELEASE SAVEPOINT PW_CAPTION_ROW");
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Replacing a field caption row", e);
+        if (savepoint && st) {
+            try {
+                st->ExecuteImmediate("ROLLBACK TO SAVEPOINT PW_CAPTION_ROW");
+            } catch (const IBPP::Exception&) {
+            }
+        }
+    }
+}
+
+}  // namespace pw::db
