@@ -1,0 +1,147 @@
+#include "send/RunMarker.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace pw::send {
+namespace {
+
+constexpr char kSuffix[] = ".sending";
+
+QString lockPathFor(const QString& markerPath) {
+    return markerPath + QStringLiteral(".lock");
+}
+
+QString canonical(const QString& path) {
+    const QFileInfo info(path);
+    const QString c = info.canonicalFilePath();
+    return c.isEmpty() ? info.absoluteFilePath() : c;
+}
+
+}  // namespace
+
+bool InterruptedRun::projectUnchanged() const {
+    const QFileInfo info(projectPath);
+    if (!info.exists())
+        return false;
+    return info.size() == projectSize &&
+           info.lastModified().toMSecsSinceEpoch() == projectModifiedMs;
+}
+
+QString markerPathFor(const QString& workingCopy) {
+    return workingCopy + QLatin1String(kSuffix);
+}
+
+CRunMarker::CRunMarker(QString path, std::unique_ptr<QLockFile> lock)
+    : m_path(std::move(path)), m_lock(std::move(lock)) {}
+
+CRunMarker::~CRunMarker() {
+    if (m_lock)
+        m_lock->unlock();
+}
+
+std::unique_ptr<CRunMarker> CRunMarker::begin(const QString& workingCopy,
+                                              const QString& projectPath) {
+    const QString path = markerPathFor(workingCopy);
+    auto lock = std::make_unique<QLockFile>(lockPathFor(path));
+    lock->setStaleLockTime(0);  // only a dead owner makes a lock stale, never its age
+    if (!lock->tryLock(0))
+        return nullptr;
+
+    const QFileInfo project(projectPath);
+    QByteArray text;
+    text += "project=" + canonical(projectPath).toUtf8() + '\n';
+    text += "size=" + QByteArray::number(project.size()) + '\n';
+    text += "modified=" + QByteArray::number(project.lastModified().toMSecsSinceEpoch()) + '\n';
+    text += "started=" + QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toUtf8() + '\n';
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+        return nullptr;
+    return std::unique_ptr<CRunMarker>(new CRunMarker(path, std::move(lock)));
+}
+
+void CRunMarker::finish() {
+    QFile::remove(m_path);
+    if (m_lock) {
+        m_lock->unlock();
+        m_lock.reset();
+    }
+}
+
+std::optional<InterruptedRun> readMarker(const QString& markerPath) {
+    QFile file(markerPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // A marker is a few lines; anything larger is not one of ours.
+    if (file.size() > 64 * 1024)
+        return std::nullopt;
+    InterruptedRun run;
+    run.markerPath = markerPath;
+    run.workingCopy = markerPath.left(markerPath.size() - qsizetype(sizeof(kSuffix) - 1));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray& line : lines) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq <= 0)
+            continue;
+        const QByteArray key = line.left(eq);
+        const QByteArray value = line.mid(eq + 1);
+        bool ok = false;
+        if (key == "project") {
+            run.projectPath = QString::fromUtf8(value);
+        } else if (key == "size") {
+            const qint64 v = value.toLongLong(&ok);
+            if (ok)
+                run.projectSize = v;
+        } else if (key == "modified") {
+            const qint64 v = value.toLongLong(&ok);
+            if (ok)
+                run.projectModifiedMs = v;
+        } else if (key == "started") {
+            run.started = QDateTime::fromString(QString::fromUtf8(value), Qt::ISODate);
+        }
+    }
+    if (run.projectPath.isEmpty() || !markerPath.endsWith(QLatin1String(kSuffix)))
+        return std::nullopt;
+    return run;
+}
+
+std::vector<InterruptedRun> findInterruptedRuns(const QString& workingCopyFolder) {
+    std::vector<InterruptedRun> runs;
+    const QDir dir(workingCopyFolder);
+    const QStringList names =
+        dir.entryList({QStringLiteral("*") + QLatin1String(kSuffix)}, QDir::Files | QDir::Hidden,
+                      QDir::Time | QDir::Reversed);
+    for (const QString& name : names) {
+        std::optional<InterruptedRun> run = readMarker(dir.filePath(name));
+        if (!run || !QFileInfo::exists(run->workingCopy))
+            continue;
+        // A run that is still alive holds the lock.
+        QLockFile probe(lockPathFor(run->markerPath));
+        probe.setStaleLockTime(0);
+        if (!probe.tryLock(0))
+            continue;
+        probe.unlock();
+        runs.push_back(std::move(*run));
+    }
+    return runs;
+}
+
+std::optional<InterruptedRun> findInterruptedRun(const QString& workingCopyFolder,
+                                                 const QString& projectPath) {
+    const QString wanted = canonical(projectPath);
+    for (InterruptedRun& run : findInterruptedRuns(workingCopyFolder)) {
+        if (canonical(run.projectPath) == wanted)
+            return std::move(run);
+    }
+    return std::nullopt;
+}
+
+void discardMarker(const InterruptedRun& run) {
+    QFile::remove(run.markerPath);
+    QFile::remove(lockPathFor(run.markerPath));
+}
+
+}  // namespace pw::send

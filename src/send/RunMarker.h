@@ -1,0 +1,84 @@
+#pragma once
+// Crash safety of a send run's outcomes.
+//
+// A merge send records every recipient's outcome in the database's working copy, committed
+// at once. While a run of a project is under way, a marker file lies beside the working copy:
+//
+//     <working copy>.sending      e.g. ~/.local/state/Postwick/PZP_data_3.pzb.sending
+//
+// UTF-8 text, one "key=value" per line:
+//
+//     project=<absolute path of the project file>
+//     size=<the project file's size in bytes when the run started>
+//     modified=<its modification time then, milliseconds since the epoch>
+//     started=<when the run started, ISO 8601 UTC>
+//
+// It is written (complete, synced) before the first mail goes out and removed only after
+// the outcomes have been written back into the project file. A marker that is still there
+// at the next start therefore names a working copy whose outcomes the project file lacks:
+// the application offers to recover it, and "--send" of the same project continues from it,
+// so that no recipient already sent gets the mail again. While a run is alive it holds
+// "<working copy>.sending.lock" (a QLockFile), which tells a live run from a crashed one.
+
+#include <QDateTime>
+#include <QLockFile>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace pw::send {
+
+struct InterruptedRun {
+    QString workingCopy;  // the database file with the committed outcomes
+    QString markerPath;
+    QString projectPath;  // as recorded (absolute)
+    qint64 projectSize = -1;
+    qint64 projectModifiedMs = -1;
+    QDateTime started;
+
+    // Whether the project file is still the one the run started from: when it was saved
+    // since, its own outcomes are newer and the working copy must not replace them.
+    [[nodiscard]] bool projectUnchanged() const;
+};
+
+[[nodiscard]] QString markerPathFor(const QString& workingCopy);
+
+// Held by a live run: the marker with its lock. Destroying it keeps the marker (a crash
+// keeps it too); finish() removes it once the outcomes are safe in the project file.
+class CRunMarker {
+public:
+    ~CRunMarker();
+    CRunMarker(const CRunMarker&) = delete;
+    CRunMarker& operator=(const CRunMarker&) = delete;
+
+    // Writes the marker for a run of `projectPath` on `workingCopy`; nullptr when it cannot
+    // be written (the run must not start then: its outcomes would not be recoverable).
+    [[nodiscard]] static std::unique_ptr<CRunMarker> begin(const QString& workingCopy,
+                                                           const QString& projectPath);
+    // Removes the marker and releases the lock.
+    void finish();
+
+    [[nodiscard]] const QString& path() const { return m_path; }
+
+private:
+    CRunMarker(QString path, std::unique_ptr<QLockFile> lock);
+    QString m_path;
+    std::unique_ptr<QLockFile> m_lock;
+};
+
+// Reads one marker; nullopt when it is not a marker of this program or names no project.
+[[nodiscard]] std::optional<InterruptedRun> readMarker(const QString& markerPath);
+
+// Every marker in the working-copy folder left by a run that is no longer alive and whose
+// working copy still exists, oldest first.
+[[nodiscard]] std::vector<InterruptedRun> findInterruptedRuns(const QString& workingCopyFolder);
+
+// The interrupted run of this project (the same file, compared by canonical path), if any.
+[[nodiscard]] std::optional<InterruptedRun> findInterruptedRun(const QString& workingCopyFolder,
+                                                               const QString& projectPath);
+
+// Removes a marker (and its stale lock) once its working copy has been dealt with.
+void discardMarker(const InterruptedRun& run);
+
+}  // namespace pw::send

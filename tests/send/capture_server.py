@@ -1,0 +1,95 @@
+#!/usr/bin/python3
+"""A real SMTP server on loopback for the send-run tests (aiosmtpd).
+
+Every accepted message is written to OUTDIR as NNNNNN.eml (the bytes after DATA, dot fix
+undone) before the server answers 250, and one JSON line per message (file, sender,
+recipients) is appended to OUTDIR/index.jsonl. The first line on standard output is
+"PORT <n>". The server runs until its standard input closes or it is killed.
+
+  --reject-rcpt REGEX   answer 550 to RCPT TO addresses matching REGEX
+  --fail-data N         answer 451 to the end of data of every message from the Nth on
+"""
+import argparse
+import asyncio
+import json
+import os
+import re
+import sys
+import threading
+
+from aiosmtpd.smtp import SMTP
+
+
+class Store:
+    def __init__(self, outdir, reject, fail_data):
+        self.outdir = outdir
+        self.reject = re.compile(reject) if reject else None
+        self.fail_data = fail_data
+        self.count = 0
+        self.seen = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if self.reject and self.reject.search(address):
+            return "550 Mailbox unavailable"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.seen += 1
+        if self.fail_data and self.seen >= self.fail_data:
+            return "451 Try again later"
+        self.count += 1
+        name = "%06d.eml" % self.count
+        path = os.path.join(self.outdir, name)
+        data = envelope.original_content or envelope.content
+        if isinstance(data, str):
+            data = data.encode("utf-8", "surrogateescape")
+        with open(path + ".part", "wb") as f:
+            f.write(data)
+            f.flush()
+            os.fsync(f.fileno())
+        os.rename(path + ".part", path)
+        with open(os.path.join(self.outdir, "index.jsonl"), "a") as f:
+            f.write(json.dumps({"file": name, "from": envelope.mail_from,
+                                "to": envelope.rcpt_tos}) + "\n")
+            f.flush()
+            os.fsync(f.fileno())
+        return "250 Message accepted"
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("outdir")
+    ap.add_argument("--port", type=int, default=0)
+    ap.add_argument("--reject-rcpt", default="")
+    ap.add_argument("--fail-data", type=int, default=0)
+    args = ap.parse_args()
+    os.makedirs(args.outdir, exist_ok=True)
+    store = Store(args.outdir, args.reject_rcpt, args.fail_data)
+
+    loop = asyncio.new_event_loop()
+    asyncio.set_event_loop(loop)
+
+    def factory():
+        # 8-bit bodies and long lines are accepted as they come
+        return SMTP(store, decode_data=False, enable_SMTPUTF8=True, hostname="capture.test",
+                    data_size_limit=0)
+
+    server = loop.run_until_complete(loop.create_server(factory, "127.0.0.1", args.port))
+    port = server.sockets[0].getsockname()[1]
+    print("PORT %d" % port, flush=True)
+
+    def watch_stdin():
+        try:
+            while sys.stdin.buffer.read(4096):
+                pass
+        except Exception:
+            pass
+        loop.call_soon_threadsafe(loop.stop)
+
+    threading.Thread(target=watch_stdin, daemon=True).start()
+    loop.run_forever()
+
+
+if __name__ == "__main__":
+    main()
