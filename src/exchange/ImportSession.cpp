@@ -1,0 +1,186 @@
+#include "exchange/ImportSession.h"
+
+#include "resources/Strings.h"
+
+namespace pw::exchange {
+
+QString recipientColumnName(int field) {
+    if (field == 0)
+        return QStringLiteral("ADDRESS");
+    if (field == 1)
+        return QStringLiteral("NAME");
+    return QStringLiteral("FIELD%1").arg(field + 1);
+}
+
+QString truncateToFieldLength(const QString& value, int maxBytes) {
+    if (maxBytes <= 0)
+        return QString();
+    // Fast path: every UTF-16 unit is at least one byte, and at most three.
+    if (value.size() * 3 <= maxBytes)
+        return value;
+    qsizetype bytes = 0;
+    qsizetype i = 0;
+    const qsizetype n = value.size();
+    while (i < n) {
+        const char16_t c = value[i].unicode();
+        qsizetype units = 1;
+        qsizetype width;
+        if (c < 0x80) {
+            width = 1;
+        } else if (c < 0x800) {
+            width = 2;
+        } else if (QChar::isHighSurrogate(c) && i + 1 < n &&
+                   QChar::isLowSurrogate(value[i + 1].unicode())) {
+            width = 4;
+            units = 2;
+        } else {
+            width = 3;  // also a lone surrogate, which the encoder writes as a replacement
+        }
+        if (bytes + width > maxBytes)
+            break;
+        bytes += width;
+        i += units;
+    }
+    return i == n ? value : value.first(i);
+}
+
+void ImportSession::resetSelection() {
+    m_checked.clear();
+    if (!table.rows.isEmpty())
+        m_checked.fill(false, table.rows.front().size());
+}
+
+QStringList ImportSession::items() const {
+    return table.rows.isEmpty() ? QStringList() : table.rows.front();
+}
+
+void ImportSession::setChecked(int item, bool checked) {
+    if (item >= 0 && item < m_checked.size())
+        m_checked[item] = checked;
+}
+
+bool ImportSession::isChecked(int item) const {
+    return item >= 0 && item < m_checked.size() && m_checked[item];
+}
+
+int ImportSession::checkedCount() const {
+    return int(m_checked.count(true));
+}
+
+void ImportSession::selectAll() {
+    m_checked.fill(true);
+}
+
+void ImportSession::selectNone() {
+    m_checked.fill(false);
+}
+
+SelectionVerdict ImportSession::acceptSelection(IUserInteraction& ui) const {
+    const int checked = checkedCount();
+    if (checked > kFieldCount) {
+        (void)ui.message(str(ids::kSelectDataCaption), str(ids::kTooManyImportFields),
+                         MessageKind::Information);
+        return SelectionVerdict::TooMany;
+    }
+    if (checked == 0) {
+        (void)inform(ui, str(ids::kChooseItemsToImport));
+        return SelectionVerdict::NoneChecked;
+    }
+    return SelectionVerdict::Accepted;
+}
+
+PreviewResult ImportSession::preparePreview(const QStringList& captions, int fieldLength,
+                                            int recordCount, IUserInteraction& ui,
+                                            SteppedProgress& progress) {
+    PreviewResult result;
+    const int rows = table.rowCount();
+    progress.setRange(0, rows);
+    progress.setPosition(0);
+
+    auto caption = [&](int i) { return i < captions.size() ? captions[i] : QString(); };
+    m_headings.clear();
+    if (m_firstRecordOption && !table.rows.isEmpty()) {
+        const ImportRow& first = table.rows.front();
+        const int count = std::max<int>(kFieldCount, int(first.size()));
+        for (int i = 0; i < count; ++i)
+            m_headings.append(i < first.size() ? first[i] : caption(i));
+    } else {
+        for (int i = 0; i < kFieldCount; ++i)
+            m_headings.append(caption(i));
+    }
+    result.headings = m_headings;
+
+    if (checkedCount() == 0) {
+        table.clear();
+        return result;
+    }
+
+    int n = recordCount;
+    const int first = firstDataRow();
+    for (int r = first; r < table.rowCount(); ++r) {
+        if (n >= kRecordLimit) {
+            (void)ui.message(str(ids::kImportDataFileCaption), str(ids::kImportLimitReached),
+                             MessageKind::Information);
+            table.rows.resize(r);
+            result.limitReached = true;
+            break;
+        }
+        ImportRow& row = table.rows[r];
+        while (row.size() < kFieldCount)
+            row.append(QString());
+        for (int j = 0; j < row.size(); ++j) {
+            if (!isChecked(j)) {
+                row[j].clear();
+                continue;
+            }
+            QString cut = truncateToFieldLength(row[j], fieldLength);
+            if (cut.size() != row[j].size()) {
+                row[j] = std::move(cut);
+                if (j < kFieldCount)
+                    result.truncated[j] = true;
+            }
+        }
+        ++n;
+        progress.advanceTo(r + 1);
+    }
+    result.dataRows = dataRowCount();
+
+    bool anyCut = false;
+    QString text = str(ids::kExcessTextTrimmed);
+    for (int j = 0; j < kFieldCount; ++j) {
+        if (!result.truncated[j])
+            continue;
+        anyCut = true;
+        text += recipientColumnName(j) + u'\n';
+    }
+    if (anyCut)
+        (void)inform(ui, text);
+    return result;
+}
+
+int ImportSession::dataRowCount() const {
+    return std::max(0, table.rowCount() - firstDataRow());
+}
+
+QString ImportSession::cell(int line, int column) const {
+    const int r = line + firstDataRow();
+    if (line < 0 || r >= table.rowCount() || column < 0)
+        return QString();
+    const ImportRow& row = table.rows[r];
+    return column < row.size() ? row[column] : QString();
+}
+
+int ImportSession::moveColumn(int selected, MoveDirection direction) {
+    const int target = selected + int(direction);
+    if (selected < 0 || selected >= kFieldCount || target < 0 || target >= kFieldCount) {
+        return selected;
+    }
+    for (ImportRow& row : table.rows) {
+        while (row.size() <= std::max(selected, target))
+            row.append(QString());
+        row.swapItemsAt(selected, target);
+    }
+    return target;
+}
+
+}  // namespace pw::exchange

@@ -1,0 +1,56 @@
+#pragma once
+// The rows read from an import file or worksheet, shared by both readers, the preview and
+// the storing. A row is an ordered list of text fields; rows may differ in length.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace pw::exchange {
+
+// The program's record limit: the database never holds more recipients than this.
+inline constexpr int kRecordLimit = 20000;
+// Recipient fields a row can fill; columns beyond these never reach the database.
+inline constexpr int kFieldCount = 20;
+// Rows a reader keeps at most: a heading row, a full database's worth of data rows and one
+// more, so that the preview still sees that the limit was passed. Anything further could
+// never be stored, and holding it would only cost memory.
+inline constexpr int kMaxReaderRows = kRecordLimit + 2;
+
+using ImportRow = QStringList;
+
+struct ImportTable {
+    QList<ImportRow> rows;
+
+    [[nodiscard]] int rowCount() const { return int(rows.size()); }
+    void clear() { rows.clear(); }
+};
+
+// What a reader reports besides the rows it filled.
+enum class ReadStatus {
+    Ok,            // rows were read (possibly none)
+    CannotOpen,    // the file could not be opened
+    TooLarge,      // beyond what an import can hold; nothing read
+    NotAWorkbook,  // neither a zip workbook nor a legacy workbook
+    Encrypted,     // password-protected workbook
+    Damaged,       // a workbook whose parts cannot be read
+};
+
+struct ReadResult {
+    ReadStatus status = ReadStatus::Ok;
+    int rowCount = 0;
+    // Rows beyond kMaxReaderRows were left unread.
+    bool stoppedAtLimit = false;
+    // The encoding the text was decoded with ("UTF-8", "UTF-7", "UTF-16LE", "Shift_JIS
+    // (CP932)", "Windows-1252"); empty for workbooks.
+    QString encoding;
+    // Set when the file was not valid in its encoding and had to be decoded with the
+    // legacy code page of the user's language.
+    bool legacyFallback = false;
+    // Bytes that even the legacy code page could not decode (shown as U+FFFD).
+    bool lossy = false;
+    // A detail of a failure (the system's description, a library's error text).
+    QString detail;
+};
+
+}  // namespace pw::exchange

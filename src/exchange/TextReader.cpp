@@ -1,0 +1,322 @@
+#include "exchange/TextReader.h"
+
+#include <unicode/ucnv.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <cstdio>
+#include <memory>
+
+namespace pw::exchange {
+
+QString importExtension(const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot < 0 ? QString() : name.mid(dot);
+}
+
+ReaderKind readerFor(const QString& path) {
+    const QString ext = importExtension(path);
+    return ext == u".xls" || ext == u".xlsx" ? ReaderKind::Workbook : ReaderKind::DelimitedText;
+}
+
+bool delimiterNeedsAsking(const QString& path) {
+    return importExtension(path) != u".csv";
+}
+
+QStringList splitFields(QStringView line, QChar delimiter) {
+    constexpr QChar quote = u'"';
+    QStringList fields;
+    qsizetype pos = 0;
+    const qsizetype n = line.size();
+    while (true) {
+        const QStringView rest = line.sliced(pos);
+        bool quoted = !rest.isEmpty() && rest.front() == quote;
+        qsizetype i = quoted ? 1 : 0;
+        qsizetype end = -1;
+        for (; i < rest.size(); ++i) {
+            const QChar c = rest[i];
+            if (quoted) {
+                if (c == quote)
+                    quoted = false;
+            } else if (c == delimiter) {
+                end = i;
+                break;
+            }
+        }
+        QStringView field = end < 0 ? rest : rest.first(end);
+        if (!field.isEmpty() && field.front() == quote && field.back() == quote) {
+            field = field.size() >= 2 ? field.sliced(1, field.size() - 2) : QStringView();
+        }
+        fields.append(field.toString());
+        if (end < 0)
+            break;
+        pos += end + 1;
+        if (pos > n)
+            break;
+    }
+    return fields;
+}
+
+LegacyCodePage legacyCodePageFor(Language language) {
+    return language == Language::Japanese ? LegacyCodePage::ShiftJis : LegacyCodePage::Windows1252;
+}
+
+namespace {
+
+struct ConverterCloser {
+    void operator()(UConverter* c) const { ucnv_close(c); }
+};
+
+// Decodes with an ICU converter; lossy is set when some bytes had no character.
+QString decodeWithIcu(const char* name, QByteArrayView bytes, bool* lossy) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UConverter, ConverterCloser> conv(ucnv_open(name, &status));
+    if (U_FAILURE(status) || !conv) {
+        if (lossy)
+            *lossy = true;
+        return QString::fromLatin1(bytes.data(), bytes.size());
+    }
+    // First try strictly, so that undecodable bytes are noticed, then substitute.
+    ucnv_setToUCallBack(conv.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    QString out;
+    out.resize(bytes.size() + 16);
+    auto convert = [&](UConverter* c) {
+        status = U_ZERO_ERROR;
+        const int32_t len =
+            ucnv_toUChars(c, reinterpret_cast<UChar*>(out.data()), int32_t(out.size()),
+                          bytes.data(), int32_t(bytes.size()), &status);
+        return len;
+    };
+    int32_t len = convert(conv.get());
+    if (status == U_BUFFER_OVERFLOW_ERROR) {
+        out.resize(len + 1);
+        len = convert(conv.get());
+    }
+    if (U_FAILURE(status)) {
+        if (lossy)
+            *lossy = true;
+        ucnv_reset(conv.get());
+        status = U_ZERO_ERROR;
+        ucnv_setToUCallBack(conv.get(), UCNV_TO_U_CALLBACK_SUBSTITUTE, nullptr, nullptr, nullptr,
+                            &status);
+        len = convert(conv.get());
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            out.resize(len + 1);
+            len = convert(conv.get());
+        }
+        if (U_FAILURE(status))
+            len = 0;
+    }
+    out.truncate(len);
+    return out;
+}
+
+bool startsWith(QByteArrayView bytes, std::initializer_list<unsigned char> sig) {
+    if (bytes.size() < qsizetype(sig.size()))
+        return false;
+    qsizetype i = 0;
+    for (unsigned char b : sig) {
+        if (static_cast<unsigned char>(bytes[i++]) != b)
+            return false;
+    }
+    return true;
+}
+
+// Unit layout of the file's text, so that lines can be counted before decoding.
+enum class Layout { Bytes, Utf16LE, Utf16BE };
+
+Layout layoutOf(QByteArrayView head) {
+    if (startsWith(head, {0xFF, 0xFE}))
+        return Layout::Utf16LE;
+    if (startsWith(head, {0xFE, 0xFF}))
+        return Layout::Utf16BE;
+    return Layout::Bytes;
+}
+
+// Counts non-empty lines (runs of CR and LF separate them) across chunks, to find where
+// the line past the limit begins.
+class LineCounter {
+public:
+    LineCounter(Layout layout, int maxLines) : m_layout(layout), m_maxLines(maxLines) {}
+
+    // Scans buffer from the last scanned unit on; returns the byte offset where line
+    // maxLines + 1 begins, or -1 when the buffer does not reach it yet.
+    qsizetype scan(QByteArrayView buffer) {
+        const qsizetype unit = m_layout == Layout::Bytes ? 1 : 2;
+        for (; m_offset + unit <= buffer.size(); m_offset += unit) {
+            unsigned code;
+            const auto* p = reinterpret_cast<const unsigned char*>(buffer.data() + m_offset);
+            if (m_layout == Layout::Bytes) {
+                code = p[0];
+            } else if (m_layout == Layout::Utf16LE) {
+                code = p[0] | (unsigned(p[1]) << 8);
+            } else {
+                code = (unsigned(p[0]) << 8) | p[1];
+            }
+            const bool lineBreak = code == 0x0D || code == 0x0A;
+            if (lineBreak) {
+                m_inLine = false;
+            } else if (!m_inLine) {
+                m_inLine = true;
+                if (++m_lines > m_maxLines)
+                    return m_offset;
+            }
+        }
+        return -1;
+    }
+
+private:
+    Layout m_layout;
+    int m_maxLines;
+    qsizetype m_offset = 0;
+    int m_lines = 0;
+    bool m_inLine = false;
+};
+
+}  // namespace
+
+DecodedText decodeImportText(QByteArrayView bytes, LegacyCodePage legacy) {
+    DecodedText out;
+    if (bytes.size() > 2 && startsWith(bytes, {0x2B, 0x2F, 0x76})) {
+        out.encoding = QStringLiteral("UTF-7");
+        out.text = decodeWithIcu("UTF-7", bytes, &out.lossy);
+    } else if (bytes.size() > 2 && startsWith(bytes, {0xEF, 0xBB, 0xBF})) {
+        out.encoding = QStringLiteral("UTF-8");
+        QStringDecoder dec(QStringDecoder::Utf8);
+        out.text = dec.decode(bytes.sliced(3));
+        out.lossy = dec.hasError();
+    } else if (bytes.size() >= 2 && layoutOf(bytes) != Layout::Bytes) {
+        const bool le = layoutOf(bytes) == Layout::Utf16LE;
+        out.encoding = le ? QStringLiteral("UTF-16LE") : QStringLiteral("UTF-16BE");
+        QStringDecoder dec(le ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+        out.text = dec.decode(bytes.sliced(2));
+        out.lossy = dec.hasError();
+    } else {
+        QStringDecoder dec(QStringDecoder::Utf8);
+        QString text = dec.decode(bytes);
+        if (!dec.hasError()) {
+            out.encoding = QStringLiteral("UTF-8");
+            out.text = std::move(text);
+        } else {
+            out.legacyFallback = true;
+            if (legacy == LegacyCodePage::ShiftJis) {
+                out.encoding = QStringLiteral("Shift_JIS (CP932)");
+                out.text = decodeWithIcu("windows-31j", bytes, &out.lossy);
+            } else {
+                out.encoding = QStringLiteral("Windows-1252");
+                out.text = decodeWithIcu("windows-1252", bytes, &out.lossy);
+            }
+        }
+    }
+    // A signature that the converter handed through is not data.
+    if (out.text.startsWith(QChar(0xFEFF)))
+        out.text.remove(0, 1);
+    out.text.remove(QChar(u'\0'));
+    return out;
+}
+
+ReadResult readDelimitedBytes(QByteArrayView bytes, Delimiter delimiter, ImportTable& table,
+                              SteppedProgress& progress, LegacyCodePage legacy, int maxRows) {
+    ReadResult result;
+    table.clear();
+    DecodedText decoded = decodeImportText(bytes, legacy);
+    result.encoding = decoded.encoding;
+    result.legacyFallback = decoded.legacyFallback;
+    result.lossy = decoded.lossy;
+
+    // Lines are the non-empty runs between CR and LF characters.
+    const QString& text = decoded.text;
+    QList<QStringView> lines;
+    const qsizetype n = text.size();
+    qsizetype start = -1;
+    for (qsizetype i = 0; i <= n; ++i) {
+        const bool brk = i == n || text[i] == u'\r' || text[i] == u'\n';
+        if (brk) {
+            if (start >= 0) {
+                lines.append(QStringView(text).sliced(start, i - start));
+                start = -1;
+                if (lines.size() > maxRows)
+                    break;
+            }
+        } else if (start < 0) {
+            start = i;
+        }
+    }
+    if (lines.size() > maxRows) {
+        lines.resize(maxRows);
+        result.stoppedAtLimit = true;
+    }
+
+    const int count = int(lines.size());
+    table.rows.reserve(count);
+    progress.setRange(0, count);
+    progress.setPosition(0);
+    progress.show();
+    const QChar d = delimiterChar(delimiter);
+    for (int i = 0; i < count; ++i) {
+        table.rows.append(splitFields(lines[i], d));
+        progress.advanceTo(i + 1);
+    }
+    result.rowCount = table.rowCount();
+    return result;
+}
+
+ReadResult readDelimitedFile(const QString& path, Delimiter delimiter, ImportTable& table,
+                             SteppedProgress& progress, LegacyCodePage legacy, int maxRows) {
+    table.clear();
+    ReadResult result;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        const QByteArray reason = file.errorString().toLocal8Bit().left(1024);
+        std::printf("Couldn't open source file: %s", reason.constData());
+        std::fflush(stdout);
+        result.status = ReadStatus::CannotOpen;
+        result.detail = file.errorString();
+        return result;
+    }
+    // Read in chunks and stop where the line past the limit begins, so that an enormous
+    // file costs no more memory than the rows an import can use.
+    QByteArray buffer;
+    constexpr qint64 chunk = 4 * 1024 * 1024;
+    std::unique_ptr<LineCounter> counter;
+    while (true) {
+        const qsizetype old = buffer.size();
+        buffer.resize(old + chunk);
+        const qint64 got = file.read(buffer.data() + old, chunk);
+        if (got < 0) {
+            result.status = ReadStatus::CannotOpen;
+            result.detail = file.errorString();
+            std::printf("Couldn't open source file: %s",
+                        file.errorString().toLocal8Bit().left(1024).constData());
+            std::fflush(stdout);
+            return result;
+        }
+        buffer.resize(old + got);
+        if (!counter && (buffer.size() >= 3 || got == 0)) {
+            counter = std::make_unique<LineCounter>(layoutOf(buffer), maxRows);
+        }
+        if (counter) {
+            const qsizetype cut = counter->scan(buffer);
+            if (cut >= 0) {
+                buffer.truncate(cut);
+                result.stoppedAtLimit = true;
+                break;
+            }
+        }
+        if (got == 0)
+            break;
+        if (buffer.size() > kMaxTextBytes) {
+            result.status = ReadStatus::TooLarge;
+            return result;
+        }
+    }
+    file.close();
+    const bool stopped = result.stoppedAtLimit;
+    result = readDelimitedBytes(buffer, delimiter, table, progress, legacy, maxRows);
+    result.stoppedAtLimit = result.stoppedAtLimit || stopped;
+    return result;
+}
+
+}  // namespace pw::exchange

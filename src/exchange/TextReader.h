@@ -1,0 +1,66 @@
+#pragma once
+// Reading a delimited text file (CSV, tab-separated text, DAT) into the import table.
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include "exchange/ImportTable.h"
+#include "exchange/SteppedProgress.h"
+#include "resources/Strings.h"
+
+namespace pw::exchange {
+
+enum class Delimiter { Comma = 1, Tab = 2 };
+
+[[nodiscard]] constexpr QChar delimiterChar(Delimiter d) {
+    return d == Delimiter::Tab ? QChar(u'\t') : QChar(u',');
+}
+
+// The extension of the file name from its last dot, the dot included; empty without one.
+[[nodiscard]] QString importExtension(const QString& path);
+
+enum class ReaderKind { DelimitedText, Workbook };
+// Exactly ".xls" or ".xlsx" (case-sensitive) goes to the workbook reader.
+[[nodiscard]] ReaderKind readerFor(const QString& path);
+// ".csv" (exactly) is comma-delimited without asking; every other text file asks.
+[[nodiscard]] bool delimiterNeedsAsking(const QString& path);
+
+// Splits one line into fields. A field starting with a double quote runs, in the quoted
+// state, to the next quote, after which the delimiter ends it; a field whose first and
+// last characters are quotes loses those two, and nothing else is unquoted (doubled quotes
+// stay doubled). A line never continues on the next line.
+[[nodiscard]] QStringList splitFields(QStringView line, QChar delimiter);
+
+// The code page a file without signature falls back to when it is not valid UTF-8.
+enum class LegacyCodePage { ShiftJis, Windows1252 };
+[[nodiscard]] LegacyCodePage legacyCodePageFor(Language language);
+
+struct DecodedText {
+    QString text;
+    QString encoding;
+    bool legacyFallback = false;
+    bool lossy = false;
+};
+
+// Decodes a whole file: a UTF-7, UTF-8 or UTF-16 signature decides (and is dropped);
+// otherwise valid UTF-8 is UTF-8 and anything else the legacy code page. NUL characters
+// are dropped: the store's texts cannot hold them.
+[[nodiscard]] DecodedText decodeImportText(QByteArrayView bytes, LegacyCodePage legacy);
+
+// Fills the table from text already in memory (the file reader's second half).
+ReadResult readDelimitedBytes(QByteArrayView bytes, Delimiter delimiter, ImportTable& table,
+                              SteppedProgress& progress, LegacyCodePage legacy,
+                              int maxRows = kMaxReaderRows);
+
+// The text reader: fills the table from the file and returns what happened; rowCount 0
+// means there is nothing to import. Reading stops after maxRows non-empty lines.
+ReadResult readDelimitedFile(const QString& path, Delimiter delimiter, ImportTable& table,
+                             SteppedProgress& progress, LegacyCodePage legacy,
+                             int maxRows = kMaxReaderRows);
+
+// Largest file prefix the text reader holds in memory.
+inline constexpr qint64 kMaxTextBytes = 256LL * 1024 * 1024;
+
+}  // namespace pw::exchange

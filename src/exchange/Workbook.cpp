@@ -1,0 +1,88 @@
+#include "exchange/Workbook.h"
+
+#include <QFile>
+#include <cstdio>
+
+namespace pw::exchange {
+
+std::unique_ptr<Workbook> Workbook::open(const QString& path, ReadResult& status) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        status.status = ReadStatus::CannotOpen;
+        status.detail = file.errorString();
+        return nullptr;
+    }
+    const QByteArray head = file.read(8);
+    if (head.startsWith("PK\x03\x04"))
+        return openXlsxWorkbook(path, status);
+    if (head == QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8)) {
+        // A password-protected zip workbook is stored as a compound file holding the
+        // encrypted package; anything else in that container is a legacy workbook.
+        file.seek(0);
+        const QByteArray body = file.read(64LL * 1024 * 1024);
+        static const QByteArray marker =
+            QByteArray("E\0n\0c\0r\0y\0p\0t\0e\0d\0P\0a\0c\0k\0a\0g\0e\0", 32);
+        if (body.contains(marker)) {
+            status.status = ReadStatus::Encrypted;
+            return nullptr;
+        }
+        return openXlsWorkbook(path, status);
+    }
+    status.status = ReadStatus::NotAWorkbook;
+    return nullptr;
+}
+
+bool isDateFormat(int numFmtId, const QString& formatCode) {
+    if ((numFmtId >= 14 && numFmtId <= 22) || (numFmtId >= 27 && numFmtId <= 36) ||
+        (numFmtId >= 45 && numFmtId <= 47) || (numFmtId >= 50 && numFmtId <= 58)) {
+        return true;
+    }
+    if (numFmtId < 164 || formatCode.isEmpty())
+        return false;
+    // Only the first section (positive numbers) decides; quoted texts, escaped characters
+    // and bracketed colours or locales do not count, but elapsed times ([h], [mm]) do.
+    bool inQuote = false;
+    for (qsizetype i = 0; i < formatCode.size(); ++i) {
+        const QChar c = formatCode[i];
+        if (inQuote) {
+            if (c == u'"')
+                inQuote = false;
+            continue;
+        }
+        if (c == u'"') {
+            inQuote = true;
+        } else if (c == u'\\' || c == u'_' || c == u'*') {
+            ++i;
+        } else if (c == u';') {
+            break;
+        } else if (c == u'[') {
+            const qsizetype close = formatCode.indexOf(u']', i);
+            if (close < 0)
+                break;
+            const QString inside = formatCode.mid(i + 1, close - i - 1).toLower();
+            if (!inside.isEmpty() &&
+                (inside[0] == u'h' || inside[0] == u'm' || inside[0] == u's') &&
+                inside.count(inside[0]) == inside.size()) {
+                return true;
+            }
+            i = close;
+        } else {
+            const QChar l = c.toLower();
+            if (l == u'g' && formatCode.mid(i, 7).compare(u"general", Qt::CaseInsensitive) == 0) {
+                i += 6;
+                continue;
+            }
+            if (l == u'y' || l == u'm' || l == u'd' || l == u'h' || l == u's')
+                return true;
+        }
+    }
+    return false;
+}
+
+QString formatWorkbookNumber(double value) {
+    char buffer[400];
+    std::snprintf(buffer, sizeof buffer, "%1.0f", value);
+    return QString::fromLatin1(buffer);
+}
+
+}  // namespace pw::exchange
