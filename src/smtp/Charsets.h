@@ -1,0 +1,58 @@
+#pragma once
+// The mail charsets the user picks from (settings key "Encode" is the row index) and the
+// conversion of wide text into the bytes of a charset or a Windows code page.
+//
+// Characters a charset cannot carry become "?" (one per character), as Windows mail
+// programs send them; encode() reports how many were replaced so callers can warn.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+#include <span>
+
+namespace pw::smtp {
+
+struct CharsetRow {
+    int displayNameId;  // 525 ... 547
+    const char* englishName;
+    const char* japaneseName;
+    const char* mimeName;  // goes into the mail
+    bool separatorAfter;   // the Character Encoding menu has a separator after this row
+    int windowsCodePage;   // byte counts of the automatic wrap, header texts of the send job
+};
+
+[[nodiscard]] std::span<const CharsetRow> charsetTable();
+[[nodiscard]] int charsetCount();
+// Row index out of range gives row 0.
+[[nodiscard]] const CharsetRow& charsetRow(int index);
+// The display name in the language of pw::smtp::textLanguage().
+[[nodiscard]] QString charsetDisplayName(int index);
+// Every row's transfer-encoding name, shown by the preview.
+[[nodiscard]] inline QString charsetTransferEncodingName(int) {
+    return QStringLiteral("7bit");
+}
+
+// The code page that converts text of this MIME charset (compared without regard to case),
+// or 0 for a name the system does not know (texts then go out as UTF-8, the system's
+// 8-bit code page). Rows without a Windows number get one of the private numbers below.
+[[nodiscard]] int codePageForCharset(QStringView mimeName);
+
+inline constexpr int kCodePageUtf8 = 65001;
+inline constexpr int kCodePageIso8859_10 = 28600;
+inline constexpr int kCodePageIso8859_14 = 28604;
+inline constexpr int kCodePageIso8859_16 = 28606;
+inline constexpr int kCodePageBig5Hkscs = 951;
+inline constexpr int kCodePageWindowsSami2 = 100017;  // no Windows number exists
+
+// Text to the bytes of a code page (0: UTF-8). substituted, when given, receives the number
+// of characters that became "?".
+[[nodiscard]] QByteArray encodeForCodePage(QStringView text, int codePage,
+                                           int* substituted = nullptr);
+// The part and header rule: "UTF-8" (any case) is UTF-8, otherwise the code page.
+[[nodiscard]] QByteArray textToBytes(QStringView text, QStringView charset, int codePage,
+                                     int* substituted = nullptr);
+// Bytes of one character (a code point given as its UTF-16 units) in the code page: what the
+// automatic wrap counts. A character the code page lacks weighs as its "?" does.
+[[nodiscard]] int byteWeight(QStringView character, int codePage);
+
+}  // namespace pw::smtp

@@ -1,0 +1,38 @@
+#pragma once
+// One mailbox of a message: a display name and an address.
+
+#include <QList>
+#include <QString>
+
+namespace pw::smtp {
+
+class CKTWSMTPAddress {
+public:
+    CKTWSMTPAddress() = default;
+    // Parses "Name <address>", "address (Name)" or a bare address; both parts are trimmed.
+    // Control characters (line breaks above all) are removed, so that no address can open a
+    // new header line or a new SMTP command.
+    explicit CKTWSMTPAddress(const QString& text);
+    CKTWSMTPAddress(const QString& name, const QString& address);
+
+    [[nodiscard]] const QString& name() const { return m_name; }
+    [[nodiscard]] const QString& address() const { return m_address; }
+    void setName(const QString& name);
+    void setAddress(const QString& address);
+    [[nodiscard]] bool isEmpty() const { return m_address.isEmpty(); }
+
+    // The address alone without a name, otherwise "\"name\" <address>".
+    [[nodiscard]] QString regularForm() const;
+
+    // Splits at "," and ";" outside double quotes (and at line breaks and tabs, which a
+    // pasted list may hold), and keeps every item whose address is not empty.
+    [[nodiscard]] static QList<CKTWSMTPAddress> parseList(const QString& text);
+
+    friend bool operator==(const CKTWSMTPAddress&, const CKTWSMTPAddress&) = default;
+
+private:
+    QString m_name;
+    QString m_address;
+};
+
+}  // namespace pw::smtp
