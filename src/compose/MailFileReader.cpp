@@ -193,7 +193,9 @@ bool inflateStored(Input& in, quint32 storedLength, quint32 fullLength, PreviewF
     return ok;
 }
 
-enum class RecordResult { Stored, Skipped, EndSection };
+// Skipped: a record of another kind, passed over as the format allows; Dropped: a file that
+// could not be written (a name that is no file name, a full disk).
+enum class RecordResult { Stored, Skipped, Dropped, EndSection };
 
 RecordResult readFileRecord(Input& in, const QString& previewFolder) {
     QByteArray head;
@@ -209,8 +211,11 @@ RecordResult readFileRecord(Input& in, const QString& previewFolder) {
     const qint64 recordEnd = in.pos() + storedLength;
     const std::optional<QString> name =
         previewFileName(QString::fromUtf8(slotText(head.constData() + 4)));
-    if (head.left(4) != kFileTag || !name || previewFolder.isEmpty()) {
+    if (head.left(4) != kFileTag) {
         return in.skip(storedLength) ? RecordResult::Skipped : RecordResult::EndSection;
+    }
+    if (!name || previewFolder.isEmpty()) {
+        return in.skip(storedLength) ? RecordResult::Dropped : RecordResult::EndSection;
     }
     PreviewFileWriter writer(previewFolder, *name);
     PreviewFileWriter* out = writer.ok() ? &writer : nullptr;
@@ -222,7 +227,7 @@ RecordResult readFileRecord(Input& in, const QString& previewFolder) {
     if (!decoded) {
         return RecordResult::EndSection;  // the writer's destructor drops the partial file
     }
-    return out && writer.commit() ? RecordResult::Stored : RecordResult::Skipped;
+    return out && writer.commit() ? RecordResult::Stored : RecordResult::Dropped;
 }
 
 DatabaseOutcome copyDatabase(Input& in, const QString& target) {
@@ -278,7 +283,7 @@ void readProjectSections(Input& in, const MailFileReadOptions& options,
             contents.complete = false;
             break;
         }
-        if (result == RecordResult::Skipped) {
+        if (result == RecordResult::Dropped) {
             contents.complete = false;
         }
     }
