@@ -1,0 +1,91 @@
+// Feeds arbitrary bytes to the project and template reader. Besides the sanitizers, it checks
+// after every input that nothing was written outside the preview folder and the database
+// target, and that the preview folder holds only plain files.
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstdint>
+#include <cstdlib>
+
+#include "compose/MailFile.h"
+
+namespace {
+
+struct World {
+    QTemporaryDir root;
+    QString input, preview, copies, sandbox;
+
+    World() {
+        const QString base = root.path() + '/';
+        input = base + "input.pzy";
+        sandbox = base + "sandbox/";
+        preview = sandbox + "a/b/PostwickMainPreview/";
+        copies = base + "copies/";
+        QDir().mkpath(preview);
+        QDir().mkpath(copies);
+    }
+};
+
+World& world() {
+    static World w;
+    return w;
+}
+
+// Everything below the sandbox apart from the preview folder's plain files.
+bool onlyPreviewFiles(const QString& sandbox, const QString& preview) {
+    QDirIterator it(sandbox, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    const QString previewPath = QDir(preview).absolutePath();
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info = it.fileInfo();
+        if (info.isDir() && previewPath.startsWith(info.absoluteFilePath())) {
+            continue;
+        }
+        if (info.absolutePath() != previewPath || !info.isFile() || info.isSymLink()) {
+            fprintf(stderr, "unexpected entry %s\n", qPrintable(path));
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    World& w = world();
+    {
+        QFile file(w.input);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            abort();
+        }
+        file.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size));
+    }
+    pw::MailFileReadOptions options;
+    options.previewFolder = w.preview;
+    const QString target = w.copies + "PZP_data_1.pzb";
+    options.databaseTarget = [&target] { return target; };
+    if (size > 0 && (data[0] & 1)) {
+        options.currentCodePage = *pw::CodePage::fromName("Shift_JIS");
+    }
+    const pw::MailFileReadResult result = pw::readMailFile(w.input, options, nullptr);
+    if (result.ok()) {
+        const pw::MailFileContents& c = *result.contents;
+        if (c.document.pictureList != pw::filesInFolder(w.preview)) {
+            abort();
+        }
+        // the database copy can never be larger than the input that carried it
+        if (c.database == pw::DatabaseOutcome::Written && QFileInfo(target).size() > qint64(size)) {
+            abort();
+        }
+    }
+    if (!onlyPreviewFiles(w.sandbox, w.preview)) {
+        abort();
+    }
+    QFile::remove(target);
+    return 0;
+}
