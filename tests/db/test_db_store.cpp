@@ -1,0 +1,319 @@
+// The recipient store operations and the record cache on the real embedded engine.
+#include <QtTest>
+
+#include "DbFixture.h"
+#include "resources/Strings.h"
+
+using namespace pw;
+using pw::test::DbWorld;
+using pw::test::queryColumn;
+using pw::test::Seen;
+
+namespace {
+
+struct Owner : db::IRecordCacheOwner {
+    QList<int> refreshed;
+    QList<int> rows;
+    void listRefreshed(int rowCount) override { refreshed << rowCount; }
+    void rowChanged(int row) override { rows << row; }
+};
+
+QStringList fields(std::initializer_list<const char*> values) {
+    QStringList out;
+    for (const char* v : values) out << (v ? QString::fromUtf8(v) : QString());
+    return out;
+}
+
+}  // namespace
+
+class TestDbStore : public QObject {
+    Q_OBJECT
+    std::unique_ptr<DbWorld> w;
+    std::unique_ptr<db::RecordCache> cache;
+    Owner owner;
+
+    db::TDbData& s() { return *w->store; }
+    QStringList main(const QString& sql) { return queryColumn(s(), sql, Seen::InMainTransaction); }
+
+private slots:
+    void init() {
+        w = std::make_unique<DbWorld>();
+        owner = Owner{};
+        cache = std::make_unique<db::RecordCache>(&owner);
+        QVERIFY(w->createAndOpen());
+        s().RegisterCache(cache.get());
+    }
+    void cleanup() {
+        w.reset();
+        cache.reset();
+    }
+
+    void countsWithNoDatabase() {
+        db::TDbData closed(w->folders, w->ui);
+        QCOMPARE(closed.CountRecords(), 0);
+        QCOMPARE(closed.CountRecordsOrNone(), -1);
+        QCOMPARE(closed.FindGroupByName("x"), -1);
+        QCOMPARE(closed.AddGroup("x"), -1);
+        QCOMPARE(closed.LoadSendSelection(db::SendSelectionMode::All).count, 0);
+        QCOMPARE(closed.SetSentFlag(1, 1), db::SentFlagResult::NoDatabase);
+        closed.RefreshList();
+        closed.FetchAll();
+        QVERIFY(w->ui.asked().isEmpty());
+        test::insertRecord(s(), 1, 0, 1, {"a@x"});
+        QCOMPARE(s().CountRecords(), 1);
+        QCOMPARE(s().RecordCount(), 1);
+    }
+
+    void theListIsReadLazilyInListOrder() {
+        for (int id = 1; id <= 30; ++id)
+            test::insertRecord(s(), id, id % 3 == 0 ? 1 : 0, id % 2, {QStringLiteral("m%1@x").arg(id), QString(), "c"});
+        s().SetOrder(" ID desc");
+        s().RefreshList();
+        QCOMPARE(owner.refreshed, QList<int>{30});
+        QCOMPARE(cache->rowCount(), 30);
+        QCOMPARE(cache->fetchedCount(), 0);
+        QCOMPARE(cache->orderedId(0), 30);
+        QCOMPARE(cache->orderedId(29), 1);
+        QCOMPARE(cache->orderedId(30), -1);
+        QCOMPARE(cache->rowId(0), -1);
+        s().FetchRows(4);
+        QCOMPARE(cache->fetchedCount(), 5);
+        QCOMPARE(cache->rowId(4), 26);
+        QCOMPARE(cache->text(4, 0), QStringLiteral("m26@x"));
+        QCOMPARE(cache->text(4, 1), QString());  // NULL reads as empty
+        QCOMPARE(cache->text(4, 2), QStringLiteral("c"));
+        QCOMPARE(cache->sent(3), 1);  // ID 27
+        QCOMPARE(cache->selected(3), true);
+        QCOMPARE(cache->selected(4), false);
+        s().FetchAll();
+        QCOMPARE(cache->fetchedCount(), 30);
+        QCOMPARE(s().CurrentListQuery(), QStringLiteral("select * from Mails  order by  ID desc"));
+
+        s().AddFilterCondition("(SENDED = 1)");
+        s().AddFilterCondition("(SENDING = 1)");
+        QCOMPARE(s().Filter(), QStringLiteral("(SENDED = 1) and (SENDING = 1)"));
+        s().RefreshList();
+        QCOMPARE(cache->rowCount(), 5);  // 3, 9, 15, 21, 27
+        s().AddFilterCondition(QString());
+        QVERIFY(s().Filter().isEmpty());
+    }
+
+    void flagsAndCellsAreWrittenAndShown() {
+        test::insertRecord(s(), 1, 0, 1, {"a@x"});
+        s().RefreshList();
+        s().SetRowFlag(0, db::RowFlag::Sent, 2);
+        s().SetRowFlag(0, db::RowFlag::Selected, 0);
+        QCOMPARE(cache->sent(0), 2);
+        QCOMPARE(cache->selected(0), false);
+        QCOMPARE(main("select SENDED || '/' || SENDING from MAILS"), QStringList{"2/0"});
+        QVERIFY(s().SetCell(0, 3, QStringLiteral("Yamada")));
+        QCOMPARE(main("select NAME from MAILS"), QStringList{"Yamada"});
+        QCOMPARE(owner.rows, (QList<int>{0, 0, 0}));
+        QVERIFY(!s().SetCell(0, 1, "x"));  // grid column 1 is a flag, not a field
+        QVERIFY(s().IsModified());
+    }
+
+    void quotesSurviveEveryOperation() {
+        const QString obrien = QStringLiteral("O'Brien");
+        test::insertRecord(s(), 1, 0, 1, {"a@x", "plain"});
+        s().RefreshList();
+        QVERIFY(s().SetCell(0, 2, obrien));
+        QCOMPARE(main("select ADDRESS from MAILS"), QStringList{obrien});
+        s().FetchAll();
+        s().SwapFields(0, 1);
+        QCOMPARE(main("select ADDRESS || '|' || NAME from MAILS"), QStringList{"plain|O'Brien"});
+        QCOMPARE(cache->text(0, 1), obrien);
+        s().RefreshList();
+        s().FetchAll();
+        QCOMPARE(cache->text(0, 1), obrien);
+
+        const int id = s().AddGroup(QStringLiteral("Mc'Donald's"));
+        QCOMPARE(s().FindGroupByName(QStringLiteral("Mc'Donald's")), id);
+        QCOMPARE(s().FindGroupByName(QStringLiteral("mc'donald's")), -1);  // exact comparison
+        s().RenameGroup(id, obrien);
+        QCOMPARE(s().FindGroupByName(obrien), id);
+        QCOMPARE(s().ListGroups().front().name, obrien);
+        // Nothing but the literal reaches the statement.
+        QCOMPARE(s().FindGroupByName(QStringLiteral("x' or '1'='1")), -1);
+        QCOMPARE(db::SqlLiteral(QStringLiteral("it's 'x'")), QStringLiteral("'it''s ''x'''"));
+    }
+
+    void setCellHoldsExactlyTheFieldLengthInBytes() {
+        // A field length of 50 bytes: Japanese text takes three bytes a character in the file.
+        w = std::make_unique<DbWorld>();
+        QVERIFY(w->createAndOpen(50));
+        s().RegisterCache(cache.get());
+        QCOMPARE(s().StringFieldLength(), 50);
+        test::insertRecord(s(), 1, 0, 1, {"a@x", "before"});
+        s().RefreshList();
+        const QString fits = QString(16, QChar(0x5C71)) + QStringLiteral("ab");  // 48 + 2 bytes
+        QCOMPARE(fits.toUtf8().size(), 50);
+        QVERIFY(s().SetCell(0, 3, fits));
+        QCOMPARE(main("select NAME from MAILS"), QStringList{fits});
+        QVERIFY(w->ui.asked().isEmpty());
+
+        const QString over = fits + QStringLiteral("c");
+        QVERIFY(!s().SetCell(0, 3, over));
+        QCOMPARE(w->ui.askedTexts(), QStringList{str(ids::kDbFieldTooLong)});
+        QCOMPARE(w->ui.askedTexts().first(), QStringLiteral("The length of the field text exceeds the set field length!"));
+        QCOMPARE(main("select NAME from MAILS"), QStringList{fits});
+        QCOMPARE(cache->text(0, 1), fits);
+        // One character that is too wide by a byte.
+        QVERIFY(!s().SetCell(0, 3, QString(16, QChar(0x5C71)) + QChar(0x3042)));
+        QVERIFY(s().Save(db::SaveMode::Retaining));
+        QCOMPARE(queryColumn(s(), "select NAME from MAILS"), QStringList{fits});
+    }
+
+    void deleteRecordInAndOutOfAGroup() {
+        for (int id = 1; id <= 3; ++id) test::insertRecord(s(), id, 0, 1, {QStringLiteral("m%1@x").arg(id)});
+        const int g = s().AddGroup("Friends");
+        s().AddToGroup(g, 1);
+        s().AddToGroup(g, 2);
+        s().DeleteRecord(g, 1);  // leaves the group, stays a record
+        QCOMPARE(main("select count(*) from MAILS"), QStringList{"3"});
+        QCOMPARE(main("select IDMAIL from GROUP_MAIL"), QStringList{"2"});
+        s().DeleteRecord(0, 2);  // the record goes, and its membership with it
+        s().DeleteRecord(-1, 3);
+        QCOMPARE(main("select ID from MAILS"), QStringList{"1"});
+        QVERIFY(main("select IDMAIL from GROUP_MAIL").isEmpty());
+    }
+
+    void addToGroupTwiceChangesNothing() {
+        test::insertRecord(s(), 1, 0, 1, {"a@x"});
+        const int g = s().AddGroup("G");
+        s().AddToGroup(g, 1);
+        s().AddToGroup(g, 1);
+        QCOMPARE(main("select count(*) from GROUP_MAIL"), QStringList{"1"});
+        s().DeleteGroup(g);
+        QCOMPARE(main("select count(*) from GROUP_MAIL"), QStringList{"0"});
+        QCOMPARE(s().ListGroups().size(), size_t(0));
+    }
+
+    void selectAllInAGroupRunsTheViewStatement() {
+        for (int id = 1; id <= 4; ++id) test::insertRecord(s(), id, 0, 0, {QStringLiteral("m%1@x").arg(id)});
+        QCOMPARE(s().AddGroup("one"), 1);
+        QCOMPARE(s().AddGroup("two"), 2);
+        QCOMPARE(s().AddGroup("three"), 3);
+        s().AddToGroup(3, 2);
+        s().AddToGroup(3, 4);
+        s().SetGroupRestriction(3);
+        s().RefreshList();
+        QCOMPARE(cache->rowCount(), 2);
+        QCOMPARE(s().BulkUpdateStatement(true, " Sending = 1 ", " (Sending <> 1) "),
+                 QStringLiteral("update Mails set  Sending = 1   where (ID in (select IDMail from GROUP_MAIL where "
+                                "IDGroup = 3))  and  (Sending <> 1) "));
+        s().BulkUpdate(true, " Sending = 1 ", " (Sending <> 1) ");
+        QCOMPARE(main("select ID from MAILS where SENDING = 1 order by ID"), (QStringList{"2", "4"}));
+        // Without the view, over the whole table.
+        QCOMPARE(s().BulkUpdateStatement(false, " Sended = 0 ", QString()), QStringLiteral("update Mails set  Sended = 0  "));
+        s().SetGroupRestriction(0);
+        QCOMPARE(s().GroupRestriction(), -1);
+        s().SelectAllAfterOpen();
+        QCOMPARE(queryColumn(s(), "select count(*) from MAILS where SENDING = 1"), QStringList{"4"});
+    }
+
+    void captionsLoadWithDefaultsAndSaveInListOrder() {
+        {
+            // Written elsewhere and committed (a save would write the loaded captions back).
+            IBPP::Transaction tr = IBPP::TransactionFactory(s().Database());
+            tr->Start();
+            IBPP::Statement st = IBPP::StatementFactory(s().Database(), tr);
+            st->ExecuteImmediate("update MAIL_FIELDS set CAPTION = 'City' where FIELD = 'FIELD3'");
+            st->ExecuteImmediate("update MAIL_FIELDS set CAPTION = '' where FIELD = 'NAME'");
+            // Rows out of their usual order: the list follows ORDER_F.
+            st->ExecuteImmediate("update MAIL_FIELDS set ORDER_F = 0 where FIELD = 'FIELD20'");
+            tr->Commit();
+        }
+        s().LoadCaptions();
+        QCOMPARE(s().CaptionsList().at(0), QStringLiteral("FIELD20=Mail Address"));
+        QCOMPARE(s().CaptionsList().at(1), QStringLiteral("ADDRESS=Name"));
+        QCOMPARE(s().CaptionsList().at(3), QStringLiteral("FIELD3=City"));
+        QCOMPARE(s().Captions()[3], QStringLiteral("City"));
+        s().SetCaption(1, QStringLiteral("E-mail"));
+        s().SaveCaptions();
+        QVERIFY(s().IsModified());
+        QCOMPARE(main("select ORDER_F || ':' || FIELD || ':' || coalesce(CAPTION, '-') from MAIL_FIELDS "
+                      "where FIELD in ('FIELD20', 'ADDRESS', 'FIELD3') order by ORDER_F"),
+                 (QStringList{"1:FIELD20:Mail Address", "2:ADDRESS:E-mail", "4:FIELD3:City"}));
+        QCOMPARE(main("select count(*) from MAIL_FIELDS where ORDER_F between 1 and 20"), QStringList{"20"});
+        QCOMPARE(db::DefaultCaption(0), QStringLiteral("Mail Address"));
+        QCOMPARE(db::DefaultCaption(19), QStringLiteral("field20"));
+    }
+
+    void captionRowsAreUpdatedOrReplaced() {
+        IBPP::Transaction tr = IBPP::TransactionFactory(s().Database());
+        tr->Start();
+        QVERIFY(db::UpdateCaption(s().Database(), tr, "UPDATE MAIL_FIELDS SET CAPTION = ? WHERE FIELD = ?", "field3",
+                                  QStringLiteral("Stadt")));
+        // A database without the FIELD5 row: the update changes nothing, the replacement makes
+        // the row in its field's place.
+        IBPP::StatementFactory(s().Database(), tr)->ExecuteImmediate("delete from MAIL_FIELDS where FIELD = 'FIELD5'");
+        QVERIFY(!db::UpdateCaption(s().Database(), tr, "UPDATE MAIL_FIELDS SET CAPTION=? WHERE FIELD=?", "FIELD5",
+                                   QStringLiteral("Tel")));
+        db::ReplaceCaptionRow(s().Database(), tr, db::kInsertCaptionRow, "FIELD5", QStringLiteral("Tel"));
+        // A caption the row cannot hold leaves the old row in place.
+        db::ReplaceCaptionRow(s().Database(), tr, db::kInsertCaptionRow, "FIELD6", QString(101, 'x'));
+        tr->Commit();
+        s().LoadCaptions();
+        QCOMPARE(s().Captions()[2], QStringLiteral("Stadt"));
+        QCOMPARE(s().Captions()[4], QStringLiteral("Tel"));
+        QCOMPARE(s().Captions()[5], QStringLiteral("field6"));
+        QCOMPARE(s().CaptionsList().at(4), QStringLiteral("FIELD5=Tel"));
+        QCOMPARE(queryColumn(s(), "select count(*) from MAIL_FIELDS"), QStringList{"20"});
+    }
+
+    void theSendSelectionByMode() {
+        test::insertRecord(s(), 1, 0, 1, fields({"a@x", "A"}));
+        test::insertRecord(s(), 2, 1, 1, fields({"b@x", "B"}));
+        test::insertRecord(s(), 3, 0, 0, fields({nullptr, "no address"}));
+        test::insertRecord(s(), 4, 2, 0, fields({"d@x", "D", "x3"}));
+        test::insertRecord(s(), 5, 1, 0, fields({"e@x"}));
+        QVERIFY(s().Save(db::SaveMode::Retaining));
+
+        auto ids = [](const db::SendSelection& sel) {
+            QList<int> out(sel.ids.begin(), sel.ids.end());
+            std::sort(out.begin(), out.end());
+            return out;
+        };
+        const db::SendSelection all = s().LoadSendSelection(db::SendSelectionMode::All);
+        QCOMPARE(all.count, 4);  // the record without an address is not a recipient
+        QCOMPARE(ids(all), (QList<int>{1, 2, 4, 5}));
+        for (const auto& f : all.fields) QCOMPARE(int(f.size()), 4);
+        const auto at = std::find(all.ids.begin(), all.ids.end(), 4) - all.ids.begin();
+        QCOMPARE(all.fields[0][at], QStringLiteral("d@x"));
+        QCOMPARE(all.fields[2][at], QStringLiteral("x3"));
+        QCOMPARE(all.fields[19][at], QString());
+        QCOMPARE(ids(s().LoadSendSelection(db::SendSelectionMode::Marked)), (QList<int>{1, 2}));
+        QCOMPARE(ids(s().LoadSendSelection(db::SendSelectionMode::NotSent)), (QList<int>{1}));
+        s().BulkUpdate(false, " Sended = 1 ", QString());
+        QVERIFY(s().Save(db::SaveMode::Retaining));
+        QCOMPARE(s().LoadSendSelection(db::SendSelectionMode::NotSent).count, 0);
+    }
+
+    void deleteAllRecordsSaves() {
+        test::insertRecord(s(), 1, 0, 1, {"a@x"});
+        s().DeleteAllRecords();
+        QVERIFY(!s().IsModified());
+        QCOMPARE(queryColumn(s(), "select count(*) from MAILS"), QStringList{"0"});
+    }
+
+    void aDatabaseMadeElsewhereWithTooManyRecords() {
+        s().ExecuteImmediate("execute block as declare i integer = 1; begin while (i <= 20005) do begin "
+                             "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (:i, 0, 1, 'r' || :i || '@x'); "
+                             "i = i + 1; end end");
+        s().RefreshList();
+        QCOMPARE(cache->rowCount(), db::RecordCache::kCapacity);
+        QCOMPARE(cache->viewCount(), 20005);
+        QVERIFY(cache->truncated());
+        QCOMPARE(w->ui.askedTexts(), QStringList{str(ids::kDbTooManyRecords).arg(20005)});
+        s().FetchAll();
+        QCOMPARE(cache->fetchedCount(), db::RecordCache::kCapacity);
+        QCOMPARE(cache->rowId(19999), 20000);
+        QCOMPARE(cache->text(19999, 0), QStringLiteral("r20000@x"));
+        s().RefreshList();  // told once per open database
+        QCOMPARE(w->ui.asked().size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDbStore)
+#include "test_db_store.moc"
