@@ -1,0 +1,588 @@
+#include "smtp/KTWSMTPConnection.h"
+
+#include "smtp/KTWSMTPMessage.h"
+#include "smtp/Ntlm.h"
+#include "smtp/SmtpTexts.h"
+
+#include <QFile>
+#include <QSysInfo>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+
+namespace pw::smtp {
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+int remainingMs(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left < 0 ? 0 : static_cast<int>(left);
+}
+
+// Reply texts end up in logs and message boxes: control bytes of a hostile or broken server
+// become "?" (CR, LF and tab stay).
+QString responseText(const QByteArray& bytes) {
+    QString text = QString::fromUtf8(bytes);
+    for (QChar& c : text) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != '\r' && u != '\n' && u != '\t') || u == 0x7f) {
+            c = QLatin1Char('?');
+        }
+    }
+    return text;
+}
+
+int replyCode(const QByteArray& line) {
+    if (line.size() < 3) {
+        return 0;
+    }
+    int code = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (line[i] < '0' || line[i] > '9') {
+            return 0;
+        }
+        code = code * 10 + (line[i] - '0');
+    }
+    return code;
+}
+
+}  // namespace
+
+// The conversation in the notation of the test scripts, for diagnosing a server.
+class CWireLog {
+public:
+    CWireLog() {
+        const QByteArray target = qgetenv("POSTWICK_SMTP_WIRE_LOG");
+        if (target == "-") {
+            m_stderr = true;
+        } else if (!target.isEmpty()) {
+            m_file.setFileName(QString::fromLocal8Bit(target));
+            if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+                std::fprintf(stderr, "SMTP wire log: cannot open %s\n", target.constData());
+            }
+        }
+    }
+    [[nodiscard]] bool enabled() const { return m_stderr || m_file.isOpen(); }
+    void line(const char* prefix, const QByteArray& text) {
+        if (!enabled()) {
+            return;
+        }
+        QByteArray out = QByteArray(prefix) + text;
+        while (out.endsWith('\n') || out.endsWith('\r')) {
+            out.chop(1);
+        }
+        out.append('\n');
+        if (m_stderr) {
+            std::fwrite(out.constData(), 1, static_cast<size_t>(out.size()), stderr);
+        } else {
+            m_file.write(out);
+            m_file.flush();
+        }
+    }
+    void reply(const QByteArray& bytes) {
+        if (!enabled()) {
+            return;
+        }
+        for (const QByteArray& l : bytes.split('\n')) {
+            if (!l.isEmpty()) {
+                line("S: ", l);
+            }
+        }
+    }
+
+private:
+    bool m_stderr = false;
+    QFile m_file;
+};
+
+// ---------------------------------------------------------------------------------------------
+
+CKTWSMTPConnection::CKTWSMTPConnection(const QString& heloHostName)
+    : m_wire(std::make_unique<CWireLog>()) {
+    SetHeloHostName(heloHostName);
+    m_socket.SetAbortSignal(&m_abort);
+}
+
+CKTWSMTPConnection::~CKTWSMTPConnection() {
+    try {
+        std::lock_guard lock(m_io);
+        DisconnectLocked(DisconnectMode::Graceful);
+    } catch (...) {
+    }
+    CloseTransport(false);
+}
+
+void CKTWSMTPConnection::SetHeloHostName(const QString& name) {
+    m_heloHost = name;
+    if (m_heloHost.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0) {
+        m_heloHost = QSysInfo::machineHostName();
+    }
+    if (m_heloHost.isEmpty()) {
+        m_heloHost = QStringLiteral("localhost");
+    }
+}
+
+// --- transport -------------------------------------------------------------------------------
+
+void CKTWSMTPConnection::OpenTransport(const QString& host, int port) {
+    m_input.clear();
+    m_socket.Connect(host, QString::number(port), SOCK_STREAM, m_timeoutMs);
+}
+
+void CKTWSMTPConnection::StartTls(const QString& host) {
+    if (!m_tlsContext.Create(m_certificateCheck)) {
+        const QString text = CSSLSocket::ErrorQueueText();
+        CloseTransport(false);
+        throw CKTWSMTPException::FromMessage(msg::kFailCreateSslContext, text);
+    }
+    if (!m_ssl.Create(m_tlsContext.Get(), m_socket)) {
+        const QString text = CSSLSocket::ErrorQueueText();
+        CloseTransport(false);
+        throw CKTWSMTPException::FromMessage(msg::kFailCreateSslSocket, text);
+    }
+    if (!m_ssl.Handshake(host, m_certificateCheck, m_timeoutMs)) {
+        const bool refused = m_ssl.VerifyFailed();
+        QString text = refused ? m_ssl.VerifyFailure() : QString();
+        const QString queue = m_ssl.LastFailureText();
+        if (refused) {
+            text += QStringLiteral(" (host \"%1\")\r\n").arg(host);
+        }
+        text += queue;
+        if (m_abort.IsTriggered()) {
+            CloseTransport(false);
+            throw CKTWSMTPException::FromSystemError(ECANCELED);
+        }
+        CloseTransport(false);
+        throw CKTWSMTPException::FromMessage(
+            refused ? msg::kCertificateRefused : msg::kFailConnectViaSsl, text);
+    }
+    if (m_wire->enabled()) {
+        m_wire->line("", QByteArray("-- TLS established"));
+    }
+}
+
+void CKTWSMTPConnection::CloseTransport(bool graceful) noexcept {
+    if (m_ssl.IsOpen()) {
+        m_ssl.Close(graceful);  // closes the socket too
+    }
+    m_socket.Close();
+    m_tlsContext.Reset();
+    m_input.clear();
+}
+
+void CKTWSMTPConnection::Transmit(const QByteArray& bytes) {
+    if (m_ssl.IsOpen()) {
+        if (!m_ssl.SendAll(bytes.constData(), static_cast<size_t>(bytes.size()), m_timeoutMs)) {
+            if (m_abort.IsTriggered()) {
+                throw CKTWSMTPException::FromSystemError(ECANCELED);
+            }
+            throw CKTWSMTPException::FromMessage(msg::kFailSendViaSsl, m_ssl.LastFailureText());
+        }
+        return;
+    }
+    try {
+        m_socket.SendAll(bytes.constData(), static_cast<size_t>(bytes.size()), m_timeoutMs);
+    } catch (const CWSocketException& e) {
+        throw CKTWSMTPException::FromSocket(e);
+    }
+}
+
+void CKTWSMTPConnection::SendLine(const QByteArray& line, const char* logText) {
+    m_wire->line("C: ", logText != nullptr ? QByteArray(logText) : line);
+    Transmit(line + "\r\n");
+}
+
+bool CKTWSMTPConnection::WaitReadable(int timeoutMs) {
+    try {
+        return m_ssl.IsOpen() ? m_ssl.IsReadable(timeoutMs) : m_socket.IsReadable(timeoutMs);
+    } catch (const CWSocketException& e) {
+        throw CKTWSMTPException::FromSocket(e);
+    }
+}
+
+long CKTWSMTPConnection::ReceiveSome(char* buffer, size_t length) {
+    if (m_ssl.IsOpen()) {
+        const long n = m_ssl.Receive(buffer, length);
+        if (n == CSSLSocket::kFailed) {
+            throw CKTWSMTPException::FromMessage(msg::kFailReceiveViaSsl, m_ssl.LastFailureText());
+        }
+        return n;
+    }
+    try {
+        return m_socket.Receive(buffer, length);
+    } catch (const CWSocketException& e) {
+        throw CKTWSMTPException::FromSocket(e);
+    }
+}
+
+// --- replies ---------------------------------------------------------------------------------
+
+void CKTWSMTPConnection::SetLastResponse(const QByteArray& bytes, int code) {
+    m_lastResponseBytes = bytes;
+    m_lastResponse = responseText(bytes);
+    m_lastResponseCode = code;
+}
+
+bool CKTWSMTPConnection::TakeResponseFromBuffer() {
+    // A reply ends with its first line that is not "ddd-": a "ddd " line, a bare "ddd", or a
+    // line that is no reply line at all (which the caller then refuses by its code).
+    qsizetype start = 0;
+    while (start < m_input.size()) {
+        const qsizetype end = m_input.indexOf('\n', start);
+        if (end < 0) {
+            return false;
+        }
+        QByteArray line = m_input.mid(start, end - start);
+        if (line.endsWith('\r')) {
+            line.chop(1);
+        }
+        const bool continues = line.size() >= 4 && replyCode(line) != 0 && line[3] == '-';
+        start = end + 1;
+        if (!continues) {
+            const QByteArray reply = m_input.left(start);
+            m_input.remove(0, start);
+            m_wire->reply(reply);
+            SetLastResponse(reply, replyCode(line));
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CKTWSMTPConnection::ReadResponse() {
+    // one limit for the whole reply: a server dribbling bytes cannot hold the session longer
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
+    char buffer[4096];
+    for (;;) {
+        if (TakeResponseFromBuffer()) {
+            return true;
+        }
+        if (m_input.size() > kMaxResponseBytes) {
+            QByteArray head = m_input.left(512);
+            m_input.clear();
+            SetLastResponse(head, 0);
+            m_lastResponse +=
+                QStringLiteral("... (reply longer than %1 bytes refused)").arg(kMaxResponseBytes);
+            return false;
+        }
+        if (!WaitReadable(remainingMs(deadline))) {
+            SetLastResponse(m_input.left(4096), 0);
+            return false;
+        }
+        const long n = ReceiveSome(buffer, sizeof buffer - 1);
+        if (n == 0) {
+            SetLastResponse(m_input.left(4096), 0);
+            m_input.clear();
+            Raise(msg::kGracefulDisconnect);
+        }
+        if (n > 0) {
+            m_input.append(buffer, n);
+        }
+    }
+}
+
+void CKTWSMTPConnection::Raise(int errorId) {
+    throw CKTWSMTPException::FromMessage(errorId, m_lastResponse);
+}
+
+void CKTWSMTPConnection::ReadCommandResponse(int expected, int errorId, int alsoExpected) {
+    if (!ReadResponse() || (m_lastResponseCode != expected &&
+                            (alsoExpected < 0 || m_lastResponseCode != alsoExpected))) {
+        Raise(errorId);
+    }
+}
+
+void CKTWSMTPConnection::Command(const QByteArray& line, int expected, int errorId,
+                                 int alsoExpected) {
+    SendLine(line);
+    ReadCommandResponse(expected, errorId, alsoExpected);
+}
+
+// --- the session -----------------------------------------------------------------------------
+
+void CKTWSMTPConnection::Connect(const QString& host, AuthMethod method, const QString& userName,
+                                 const QString& password, int port, ConnectionType type) {
+    std::lock_guard lock(m_io);
+    if (m_connected.load()) {
+        DisconnectLocked(DisconnectMode::NotGraceful);
+    }
+    m_abort.Reset();
+    m_wire = std::make_unique<CWireLog>();
+    m_type = type;
+    m_host = host;
+    m_usedMethod = AuthMethod::None;
+    SetLastResponse({}, 0);
+    if (m_wire->enabled()) {
+        m_wire->line("", QStringLiteral("-- connect %1 port %2 type %3")
+                             .arg(host)
+                             .arg(port)
+                             .arg(static_cast<int>(type))
+                             .toUtf8());
+    }
+    try {
+        OpenTransport(host, port);
+    } catch (const CWSocketException& e) {
+        CloseTransport(false);
+        throw CKTWSMTPException::FromSocket(e);
+    }
+    if (type == ConnectionType::SslTls) {
+        StartTls(host);
+    }
+    m_connected.store(true);
+    try {
+        ReadCommandResponse(220, msg::kUnexpectedLoginResponse);
+        if (type == ConnectionType::StartTls) {
+            const QString offer = Ehlo();
+            if (!EhloOffers(offer, QStringLiteral("STARTTLS"))) {
+                Raise(msg::kStartTlsNotOffered);
+            }
+            Command("STARTTLS", 220, msg::kUnexpectedStartTlsResponse);
+            // bytes sent before the handshake must not pass for protected ones
+            m_input.clear();
+            StartTls(host);
+            const QString ehlo = Ehlo();
+            if (method != AuthMethod::None) {
+                Authenticate(method == AuthMethod::Automatic
+                                 ? ChooseAuthMethod(AuthMechanismsFromEhlo(ehlo))
+                                 : method,
+                             userName, password);
+            }
+        } else if (method != AuthMethod::None) {
+            const QString ehlo = Ehlo();
+            Authenticate(method == AuthMethod::Automatic
+                             ? ChooseAuthMethod(AuthMechanismsFromEhlo(ehlo))
+                             : method,
+                         userName, password);
+        } else {
+            Helo();
+        }
+    } catch (const CKTWSMTPException&) {
+        const bool aborted = m_abort.IsTriggered();
+        try {
+            DisconnectLocked(aborted ? DisconnectMode::NotGraceful : DisconnectMode::Graceful);
+        } catch (...) {
+        }
+        if (aborted) {
+            throw CKTWSMTPException::FromSystemError(ECANCELED);
+        }
+        throw;
+    }
+}
+
+void CKTWSMTPConnection::Helo() {
+    Command("HELO " + m_heloHost.toUtf8(), 250, msg::kUnexpectedHeloResponse);
+}
+
+QString CKTWSMTPConnection::Ehlo() {
+    Command("EHLO " + m_heloHost.toUtf8(), 250, msg::kUnexpectedEhloResponse);
+    return m_lastResponse;
+}
+
+void CKTWSMTPConnection::Authenticate(AuthMethod method, const QString& user,
+                                      const QString& password) {
+    m_usedMethod = method;
+    switch (method) {
+        case AuthMethod::CramMd5:
+            AuthCramMd5(user, password);
+            break;
+        case AuthMethod::Login:
+            AuthLogin(user, password);
+            break;
+        case AuthMethod::Plain:
+            AuthPlain(user, password);
+            break;
+        case AuthMethod::Ntlm:
+            AuthNtlm(user, password);
+            break;
+        case AuthMethod::None:
+        case AuthMethod::Automatic:
+            m_usedMethod = AuthMethod::None;
+            break;
+    }
+}
+
+void CKTWSMTPConnection::SendCredential(QByteArray& encoded) {
+    QByteArray line = encoded + "\r\n";
+    WipeBytes(encoded);
+    m_wire->line("C: ", QByteArray("[credentials not logged]"));
+    try {
+        Transmit(line);
+    } catch (...) {
+        WipeBytes(line);
+        throw;
+    }
+    WipeBytes(line);
+}
+
+void CKTWSMTPConnection::AuthLogin(const QString& user, const QString& password) {
+    Command("AUTH LOGIN", 334, msg::kUnexpectedAuthLoginResponse);
+    // The prompt texts differ between servers ("Username:", "User Name"), and the mechanism
+    // says not to rely on them: only a prompt plainly asking for the other item is refused.
+    const QByteArray userPrompt = DecodeChallenge(m_lastResponseBytes).toLower();
+    if (userPrompt.contains("pass") && !userPrompt.contains("user")) {
+        Raise(msg::kUnexpectedAuthLoginUserRequest);
+    }
+    QByteArray encoded = user.toUtf8().toBase64();
+    SendCredential(encoded);
+    ReadCommandResponse(334, msg::kUnexpectedAuthLoginUserResponse);
+    const QByteArray passwordPrompt = DecodeChallenge(m_lastResponseBytes).toLower();
+    if (passwordPrompt.contains("user") && !passwordPrompt.contains("pass")) {
+        Raise(msg::kUnexpectedAuthLoginPasswordRequest);
+    }
+    QByteArray pass = password.toUtf8();
+    encoded = pass.toBase64();
+    WipeBytes(pass);
+    SendCredential(encoded);
+    ReadCommandResponse(235, msg::kUnexpectedAuthLoginPasswordResponse);
+}
+
+void CKTWSMTPConnection::AuthPlain(const QString& user, const QString& password) {
+    Command("AUTH PLAIN", 334, msg::kUnexpectedAuthPlainResponse);
+    QByteArray credentials = PlainCredentials(user, password);
+    QByteArray encoded = credentials.toBase64();
+    WipeBytes(credentials);
+    SendCredential(encoded);
+    ReadCommandResponse(235, msg::kUnexpectedAuthPlainResponse);
+}
+
+void CKTWSMTPConnection::AuthCramMd5(const QString& user, const QString& password) {
+    Command("AUTH CRAM-MD5", 334, msg::kUnexpectedCramMd5Response);
+    const QByteArray challenge = DecodeChallenge(m_lastResponseBytes);
+    QByteArray answer = CramMd5Answer(user, password, challenge);
+    if (answer.isEmpty()) {
+        Raise(msg::kUnexpectedCramMd5Response);
+    }
+    QByteArray encoded = answer.toBase64();
+    WipeBytes(answer);
+    SendCredential(encoded);
+    ReadCommandResponse(235, msg::kUnexpectedCramMd5DigestResponse);
+}
+
+void CKTWSMTPConnection::AuthNtlm(const QString& user, const QString& password) {
+    if (user.isEmpty()) {
+        // there is no logon session to borrow credentials from here
+        SetLastResponse("NTLM needs a user name and password on this system", 0);
+        Raise(msg::kUnexpectedAuthNtlmResponse);
+    }
+    CNTLMClientAuth ntlm;
+    ntlm.SetCredentials(user, password);
+    const QByteArray negotiate = ntlm.NegotiateMessage().toBase64();
+    Command("AUTH NTLM " + negotiate, 334, msg::kUnexpectedAuthNtlmResponse);
+    QByteArray challenge = DecodeChallenge(m_lastResponseBytes);
+    if (challenge.isEmpty()) {
+        // a server that does not take the first message with the command asks for it
+        SendLine(negotiate);
+        ReadCommandResponse(334, msg::kUnexpectedAuthNtlmResponse);
+        challenge = DecodeChallenge(m_lastResponseBytes);
+    }
+    if (challenge.size() >= 16384) {
+        Raise(msg::kUnexpectedAuthNtlmResponse);
+    }
+    auto authenticate = ntlm.AuthenticateMessage(challenge);
+    ntlm.Clear();
+    if (!authenticate) {
+        Raise(msg::kUnexpectedAuthNtlmResponse);
+    }
+    QByteArray encoded = authenticate->toBase64();
+    WipeBytes(*authenticate);
+    SendCredential(encoded);
+    ReadCommandResponse(235, msg::kUnexpectedAuthNtlmResponse);
+}
+
+void CKTWSMTPConnection::SendMessage(const CKTWSMTPMessage& message) {
+    std::lock_guard lock(m_io);
+    if (!m_connected.load()) {
+        throw CKTWSMTPException::FromSystemError(m_abort.IsTriggered() ? ECANCELED : ENOTCONN);
+    }
+    // The whole DATA text is rendered before the first command: a file that cannot be read
+    // then fails this message alone and leaves the session usable.
+    QByteArray data = message.header();
+    data.append("\r\n");
+    message.writeBody([&data](QByteArrayView bytes) { data.append(bytes); });
+    data.append("\r\n.\r\n");
+    try {
+        Command("MAIL FROM:<" + message.from().address().toUtf8() + '>', 250,
+                msg::kUnexpectedMailFromResponse);
+        for (const auto* list : {&message.to(), &message.cc(), &message.bcc()}) {
+            for (const CKTWSMTPAddress& a : *list) {
+                Command("RCPT TO:<" + a.address().toUtf8() + '>', 250,
+                        msg::kUnexpectedRcptToResponse, 251);
+            }
+        }
+        Command("DATA", 354, msg::kUnexpectedDataResponse);
+        if (m_wire->enabled()) {
+            m_wire->line("C: ", QStringLiteral("[message data, %1 bytes, ending in CR LF . CR LF]")
+                                    .arg(data.size())
+                                    .toUtf8());
+        }
+        // one write with the end of data in it: a separate small final write waits for the
+        // peer's delayed acknowledgement
+        Transmit(data);
+        ReadCommandResponse(250, msg::kUnexpectedEndOfMessageResponse);
+    } catch (const CKTWSMTPException&) {
+        if (m_abort.IsTriggered()) {
+            DisconnectLocked(DisconnectMode::NotGraceful);
+            throw CKTWSMTPException::FromSystemError(ECANCELED);
+        }
+        throw;
+    }
+}
+
+void CKTWSMTPConnection::VerifySender() {
+    std::lock_guard lock(m_io);
+    if (!m_connected.load()) {
+        throw CKTWSMTPException::FromSystemError(ENOTCONN);
+    }
+    try {
+        Command(QByteArray("MAIL FROM:<") + kVerifySender + '>', 250,
+                msg::kUnexpectedMailFromResponse);
+    } catch (const CKTWSMTPException&) {
+        if (m_abort.IsTriggered()) {
+            DisconnectLocked(DisconnectMode::NotGraceful);
+            throw CKTWSMTPException::FromSystemError(ECANCELED);
+        }
+        throw;
+    }
+}
+
+void CKTWSMTPConnection::Disconnect(DisconnectMode mode) {
+    if (mode == DisconnectMode::NotGraceful) {
+        Abort();
+        return;
+    }
+    std::lock_guard lock(m_io);
+    DisconnectLocked(mode);
+}
+
+void CKTWSMTPConnection::Abort() noexcept {
+    m_abort.Trigger();
+    // When the owning thread is inside an operation it sees the signal at once and closes the
+    // connection itself; otherwise the connection is closed here.
+    std::unique_lock lock(m_io, std::try_to_lock);
+    if (lock.owns_lock()) {
+        m_connected.store(false);
+        CloseTransport(false);
+    }
+}
+
+void CKTWSMTPConnection::DisconnectLocked(DisconnectMode mode) {
+    std::exception_ptr remembered;
+    if (m_connected.load() && mode == DisconnectMode::Graceful && !m_abort.IsTriggered()) {
+        try {
+            Command("QUIT", 221, msg::kUnexpectedQuitResponse);
+        } catch (...) {
+            remembered = std::current_exception();
+        }
+    }
+    m_connected.store(false);
+    CloseTransport(mode == DisconnectMode::Graceful);
+    if (remembered) {
+        std::rethrow_exception(remembered);
+    }
+}
+
+}  // namespace pw::smtp

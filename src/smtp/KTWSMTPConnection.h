@@ -1,0 +1,130 @@
+#pragma once
+// One client session with an SMTP server: connect (plain, implicit TLS or STARTTLS), greet,
+// authenticate, transmit messages, QUIT. Every failure is a CKTWSMTPException carrying the
+// error value and the server's last response.
+//
+// Threads: one thread uses a session at a time. The one exception is
+// Disconnect(DisconnectMode::NotGraceful) (or Abort()), which another thread may call to cancel:
+// it wakes a blocked connect, read or write at once, that operation fails with ECANCELED
+// (facility 7), and the connection is closed.
+//
+// Wire log: when POSTWICK_SMTP_WIRE_LOG names a file (or "-" for standard error), the
+// conversation is appended to it in "C: " / "S: " lines; credentials show as a placeholder and
+// message data as its size.
+
+#include "smtp/KTWSMTPException.h"
+#include "smtp/SSLSocket.h"
+#include "smtp/SmtpAuth.h"
+#include "smtp/WSocket.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+namespace pw::smtp {
+
+class CKTWSMTPMessage;
+class CWireLog;
+
+// Numbers as stored in the settings.
+enum class ConnectionType : int { None = 0, SslTls = 1, StartTls = 2 };
+enum class DisconnectMode { NotGraceful, Graceful };
+
+class CKTWSMTPConnection {
+public:
+    static constexpr int kDefaultTimeoutMs = 60000;
+    // A reply longer than this is refused rather than buffered without end.
+    static constexpr qsizetype kMaxResponseBytes = 256 * 1024;
+    // MAIL FROM of the sender check: not a working address.
+    static constexpr const char* kVerifySender = "postmaster@example.com";
+
+    // "auto" asks the system for the host name used in HELO and EHLO.
+    explicit CKTWSMTPConnection(const QString& heloHostName = QStringLiteral("auto"));
+    // Still connected: disconnects gracefully, ignoring any error.
+    ~CKTWSMTPConnection();
+    CKTWSMTPConnection(const CKTWSMTPConnection&) = delete;
+    CKTWSMTPConnection& operator=(const CKTWSMTPConnection&) = delete;
+
+    void Connect(const QString& host, AuthMethod method, const QString& userName,
+                 const QString& password, int port, ConnectionType type);
+    void Disconnect(DisconnectMode mode);
+    // Cancels from another thread: the same as Disconnect(DisconnectMode::NotGraceful).
+    void Abort() noexcept;
+    [[nodiscard]] bool IsConnected() const noexcept { return m_connected.load(); }
+
+    void SendMessage(const CKTWSMTPMessage& message);
+    // "MAIL FROM:<kVerifySender>", 250 required (the connection test).
+    void VerifySender();
+
+    // How long one reply (and one write, and the TLS handshake) may take.
+    void SetTimeout(int milliseconds) { m_timeoutMs = milliseconds > 0 ? milliseconds : 1; }
+    [[nodiscard]] int Timeout() const { return m_timeoutMs; }
+    void SetHeloHostName(const QString& name);
+    [[nodiscard]] const QString& HeloHostName() const { return m_heloHost; }
+    // Verify by default; AcceptUnverified is the stored choice for self-signed servers.
+    void SetCertificateCheck(CertificateCheck check) { m_certificateCheck = check; }
+    [[nodiscard]] CertificateCheck GetCertificateCheck() const { return m_certificateCheck; }
+
+    [[nodiscard]] const QString& LastResponse() const { return m_lastResponse; }
+    [[nodiscard]] int LastResponseCode() const { return m_lastResponseCode; }
+    // The method Connect authenticated with (the automatic choice resolved).
+    [[nodiscard]] AuthMethod UsedAuthMethod() const { return m_usedMethod; }
+
+private:
+    // --- transport
+    void OpenTransport(const QString& host, int port);
+    void StartTls(const QString& host);
+    void CloseTransport(bool graceful) noexcept;
+    void Transmit(const QByteArray& bytes);
+    // Sends a command line (without CR LF in `line`); `logText` replaces it in the wire log.
+    void SendLine(const QByteArray& line, const char* logText = nullptr);
+    [[nodiscard]] bool WaitReadable(int timeoutMs);
+    [[nodiscard]] long ReceiveSome(char* buffer, size_t length);
+
+    // --- replies
+    // Reads one complete reply; false on timeout or an oversized reply (the last response
+    // then holds what arrived). Raises 271 when the server closes the connection.
+    [[nodiscard]] bool ReadResponse();
+    [[nodiscard]] bool TakeResponseFromBuffer();
+    void SetLastResponse(const QByteArray& bytes, int code);
+    // Reads a reply and raises `errorId` unless its code is one of the expected ones.
+    void ReadCommandResponse(int expected, int errorId, int alsoExpected = -1);
+    void Command(const QByteArray& line, int expected, int errorId, int alsoExpected = -1);
+    [[noreturn]] void Raise(int errorId);
+
+    // --- session steps
+    void Helo();
+    [[nodiscard]] QString Ehlo();
+    void Authenticate(AuthMethod method, const QString& user, const QString& password);
+    void AuthLogin(const QString& user, const QString& password);
+    void AuthPlain(const QString& user, const QString& password);
+    void AuthCramMd5(const QString& user, const QString& password);
+    void AuthNtlm(const QString& user, const QString& password);
+    void SendCredential(QByteArray& encoded);
+    void DisconnectLocked(DisconnectMode mode);
+
+    std::mutex m_io;  // held by the owning thread for each operation
+    CAbortSignal m_abort;
+    CWSocket m_socket;
+    CSSLSocket m_ssl;
+    CTlsContext m_tlsContext;
+    std::unique_ptr<CWireLog> m_wire;
+
+    std::atomic<bool> m_connected{false};
+    ConnectionType m_type = ConnectionType::None;
+    QString m_heloHost;
+    QString m_host;
+    int m_timeoutMs = kDefaultTimeoutMs;
+    CertificateCheck m_certificateCheck = CertificateCheck::Verify;
+    AuthMethod m_usedMethod = AuthMethod::None;
+
+    QString m_lastResponse;
+    QByteArray m_lastResponseBytes;
+    int m_lastResponseCode = 0;
+    QByteArray m_input;  // received bytes not yet part of a reply
+};
+
+}  // namespace pw::smtp

@@ -1,0 +1,120 @@
+#include "smtp/SmtpAuth.h"
+
+#include "smtp/HmacMd5.h"
+
+#include <QStringList>
+
+#include <openssl/crypto.h>
+
+namespace pw::smtp {
+
+namespace {
+
+// The text of each reply line after its code and separator.
+QStringList replyTexts(const QString& response) {
+    QStringList texts;
+    for (QString line : response.split(QLatin1Char('\n'))) {
+        if (line.endsWith(QLatin1Char('\r'))) {
+            line.chop(1);
+        }
+        if (line.size() >= 4) {
+            texts.append(line.mid(4).trimmed());
+        }
+    }
+    return texts;
+}
+
+}  // namespace
+
+QString AuthMechanismsFromEhlo(const QString& ehloResponse) {
+    QStringList mechanisms;
+    for (const QString& text : replyTexts(ehloResponse)) {
+        const QString upper = text.toUpper();
+        if (upper.startsWith(QLatin1String("AUTH ")) || upper.startsWith(QLatin1String("AUTH="))) {
+            for (const QString& m : upper.mid(5).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                if (!mechanisms.contains(m)) {
+                    mechanisms.append(m);
+                }
+            }
+        }
+    }
+    return mechanisms.join(QLatin1Char(' '));
+}
+
+bool EhloOffers(const QString& ehloResponse, const QString& keyword) {
+    const QStringList texts = replyTexts(ehloResponse);
+    // the first line is the greeting text, not an extension
+    for (qsizetype i = 1; i < texts.size(); ++i) {
+        const QString word = texts[i].section(QLatin1Char(' '), 0, 0);
+        if (word.compare(keyword, Qt::CaseInsensitive) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+AuthMethod ChooseAuthMethod(const QString& mechanisms) {
+    const QStringList list = mechanisms.toUpper().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (list.contains(QLatin1String("NTLM"))) {
+        return AuthMethod::Ntlm;
+    }
+    if (list.contains(QLatin1String("CRAM-MD5"))) {
+        return AuthMethod::CramMd5;
+    }
+    if (list.contains(QLatin1String("LOGIN"))) {
+        return AuthMethod::Login;
+    }
+    if (list.contains(QLatin1String("PLAIN"))) {
+        return AuthMethod::Plain;
+    }
+    return AuthMethod::None;
+}
+
+QByteArray DecodeChallenge(const QByteArray& lastResponse) {
+    QByteArray clean;
+    clean.reserve(lastResponse.size());
+    for (qsizetype i = 4; i < lastResponse.size(); ++i) {
+        const char c = lastResponse[i];
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '+' || c == '/' || c == '=') {
+            clean.append(c);
+        }
+    }
+    return QByteArray::fromBase64(clean);
+}
+
+QByteArray PlainCredentials(const QString& user, const QString& password) {
+    QByteArray bytes;
+    bytes.append('\0');
+    bytes.append(user.toUtf8());
+    bytes.append('\0');
+    QByteArray pass = password.toUtf8();
+    bytes.append(pass);
+    WipeBytes(pass);
+    return bytes;
+}
+
+QByteArray CramMd5Answer(const QString& user, const QString& password,
+                         const QByteArray& challenge) {
+    QByteArray key = password.toUtf8();
+    const auto digest = HmacMd5(challenge, key);
+    WipeBytes(key);
+    if (!digest) {
+        return {};
+    }
+    return user.toUtf8() + ' ' + DigestToHex(*digest);
+}
+
+void WipeBytes(QByteArray& bytes) noexcept {
+    if (!bytes.isEmpty() && !bytes.isDetached()) {
+        // shared data belongs to another array as well: nothing of ours to wipe
+        bytes.clear();
+        return;
+    }
+    if (!bytes.isEmpty()) {
+        OPENSSL_cleanse(bytes.data(), static_cast<size_t>(bytes.size()));
+    }
+    bytes.clear();
+}
+
+}  // namespace pw::smtp

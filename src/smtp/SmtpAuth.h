@@ -1,0 +1,43 @@
+#pragma once
+// The pieces of SMTP authentication that do not touch the wire: the method numbers, the
+// automatic choice from an EHLO reply, challenge decoding and the credential encodings.
+
+#include <QByteArray>
+#include <QString>
+
+namespace pw::smtp {
+
+// Numbers shared with the settings and the send run.
+enum class AuthMethod : int {
+    None = 0,
+    CramMd5 = 1,
+    Login = 2,
+    Plain = 3,
+    Ntlm = 4,
+    Automatic = 5
+};
+
+// The mechanisms a server lists after "AUTH" (or the old "AUTH="), from any line of its EHLO
+// reply, upper-cased and separated by blanks; empty when it lists none.
+[[nodiscard]] QString AuthMechanismsFromEhlo(const QString& ehloResponse);
+// Whether the EHLO reply offers an extension keyword (e.g. "STARTTLS") on any line.
+[[nodiscard]] bool EhloOffers(const QString& ehloResponse, const QString& keyword);
+
+// NTLM before CRAM-MD5 before LOGIN before PLAIN; None when none of them is listed.
+[[nodiscard]] AuthMethod ChooseAuthMethod(const QString& mechanisms);
+
+// A "334 " reply's challenge: the text after the first four characters, base64-decoded with
+// every character outside the alphabet skipped.
+[[nodiscard]] QByteArray DecodeChallenge(const QByteArray& lastResponse);
+
+// "\0" user "\0" password (empty authorisation identity), not yet base64.
+[[nodiscard]] QByteArray PlainCredentials(const QString& user, const QString& password);
+// user " " the 32 lower-case hex digits of HMAC-MD5(challenge, password); empty when MD5 is
+// unavailable.
+[[nodiscard]] QByteArray CramMd5Answer(const QString& user, const QString& password,
+                                       const QByteArray& challenge);
+
+// Overwrites the bytes with zeros (not optimised away) and empties the array.
+void WipeBytes(QByteArray& bytes) noexcept;
+
+}  // namespace pw::smtp
