@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -887,6 +888,7 @@ SentFlagResult TDbData::SetSentFlag(int recordId, int outcome) {
     if (!db || !db->IsConnected()) return SentFlagResult::NoDatabase;
     const int timeout = std::max(1, m_sentFlagTimeout.load());
     for (int attempt = 0;; ++attempt) {
+        const auto started = std::chrono::steady_clock::now();
         try {
             IBPP::Transaction tr = IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
                                                             IBPP::LockResolution::Wait, IBPP::tfNone, timeout);
@@ -901,10 +903,11 @@ SentFlagResult TDbData::SetSentFlag(int recordId, int outcome) {
             m_modified.store(true);
             return SentFlagResult::Written;
         } catch (const IBPP::SQLException& e) {
-            // The row was changed by a transaction that ended while we waited: a fresh
-            // transaction sees the new version and can write. A lock still held is not waited
-            // for again.
-            if (attempt == 0 && e.EngineCode() == 335544451 /* update_conflict */) continue;
+            // A conflict reported before the timeout ran out means the row's other writer ended
+            // while we waited: a fresh transaction sees the new version and can write. A lock
+            // still held after the whole timeout is not waited for again.
+            const auto waited = std::chrono::steady_clock::now() - started;
+            if (attempt == 0 && IBPP::IsLockConflict(e) && waited < std::chrono::seconds(timeout)) continue;
             ReportDroppedError(QStringLiteral("Recording the outcome of record %1").arg(recordId).toUtf8().constData(), e);
             return SentFlagResult::Failed;
         } catch (const IBPP::Exception& e) {

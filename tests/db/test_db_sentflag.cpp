@@ -1,0 +1,123 @@
+// The send worker records outcomes from its own thread while the main transaction is open.
+#include <QElapsedTimer>
+#include <QtTest>
+#include <atomic>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "DbFixture.h"
+
+using namespace pw;
+using pw::test::DbWorld;
+using pw::test::queryColumn;
+using pw::test::Seen;
+
+namespace {
+
+db::SentFlagResult fromWorker(db::TDbData& store, int id, int outcome) {
+    return std::async(std::launch::async, [&store, id, outcome] { return store.SetSentFlag(id, outcome); }).get();
+}
+
+}  // namespace
+
+class TestDbSentFlag : public QObject {
+    Q_OBJECT
+    std::unique_ptr<DbWorld> w;
+    std::unique_ptr<db::RecordCache> cache;
+    std::mutex diagMutex;
+    QStringList diagnostics;
+
+    db::TDbData& s() { return *w->store; }
+
+private slots:
+    void init() {
+        w = std::make_unique<DbWorld>();
+        cache = std::make_unique<db::RecordCache>();
+        QVERIFY(w->createAndOpen());
+        s().RegisterCache(cache.get());
+        for (int id = 1; id <= 3; ++id) test::insertRecord(s(), id, 0, 1, {QStringLiteral("m%1@x").arg(id)});
+        QVERIFY(s().Save(db::SaveMode::Retaining));
+        diagnostics.clear();
+        db::SetDiagnosticSink([this](const QString& text) {
+            std::lock_guard<std::mutex> lock(diagMutex);
+            diagnostics << text;
+        });
+    }
+    void cleanup() {
+        db::SetDiagnosticSink(nullptr);
+        w.reset();
+        cache.reset();
+    }
+
+    void anOutcomeFromTheWorkerIsCommittedAndSeenByTheNextRefresh() {
+        s().RefreshList();
+        s().FetchAll();
+        QCOMPARE(cache->sent(0), 0);
+        // The main transaction holds an unrelated change the whole time.
+        test::insertRecord(s(), 99, 0, 1, {"pending@x"});
+        QCOMPARE(fromWorker(s(), 1, 1), db::SentFlagResult::Written);
+        QCOMPARE(fromWorker(s(), 2, 2), db::SentFlagResult::Written);
+        QVERIFY(s().IsModified());
+        // Committed at once: another transaction sees it, but not the pending insert.
+        QCOMPARE(queryColumn(s(), "select ID || ':' || SENDED from MAILS order by ID"),
+                 (QStringList{"1:1", "2:2", "3:0"}));
+        s().RefreshList();
+        s().FetchAll();
+        QCOMPARE(cache->rowCount(), 4);
+        QCOMPARE(cache->sent(0), 1);
+        QCOMPARE(cache->sent(1), 2);
+        QVERIFY(diagnostics.isEmpty());
+    }
+
+    void outcomesStayInTheWorkingCopyWhenTheRunIsLost() {
+        QCOMPARE(fromWorker(s(), 3, 1), db::SentFlagResult::Written);
+        const QString copy = s().WorkingCopyPath();
+        // Nothing saved: the main transaction is rolled back, as a crash would leave it.
+        s().Close(db::CloseMode::KeepWorkingCopy);
+        db::TDbData recovered(w->folders, w->ui);
+        QVERIFY(recovered.OpenInPlace(copy));
+        QCOMPARE(queryColumn(recovered, "select SENDED from MAILS where ID = 3"), QStringList{"1"});
+    }
+
+    void aRowLockedByTheMainTransactionIsNotWaitedForWithoutEnd() {
+        s().SetSentFlagLockTimeout(1);
+        s().RefreshList();
+        s().SetRowFlag(0, db::RowFlag::Sent, 0);  // uncommitted change of record 1
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(fromWorker(s(), 1, 1), db::SentFlagResult::Failed);
+        QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
+        {
+            std::lock_guard<std::mutex> lock(diagMutex);
+            QCOMPARE(diagnostics.size(), 1);
+            QVERIFY2(diagnostics.first().contains("record 1"), qPrintable(diagnostics.first()));
+        }
+        // Other records go on being written, and the main transaction is still usable.
+        QCOMPARE(fromWorker(s(), 2, 1), db::SentFlagResult::Written);
+        QVERIFY(s().Save(db::SaveMode::Retaining));
+        QCOMPARE(fromWorker(s(), 1, 1), db::SentFlagResult::Written);
+        QCOMPARE(queryColumn(s(), "select ID || ':' || SENDED from MAILS order by ID"),
+                 (QStringList{"1:1", "2:1", "3:0"}));
+    }
+
+    void aLockReleasedWhileWaitingLetsTheOutcomeThrough() {
+        s().SetSentFlagLockTimeout(8);
+        s().RefreshList();
+        s().SetRowFlag(0, db::RowFlag::Selected, 0);
+        std::atomic<bool> done{false};
+        auto worker = std::async(std::launch::async, [&] {
+            const db::SentFlagResult r = s().SetSentFlag(1, 2);
+            done = true;
+            return r;
+        });
+        QTest::qWait(300);
+        QVERIFY(!done);  // waiting for the lock
+        QVERIFY(s().Save(db::SaveMode::Retaining));
+        QCOMPARE(worker.get(), db::SentFlagResult::Written);
+        QCOMPARE(queryColumn(s(), "select SENDED || '/' || SENDING from MAILS where ID = 1"), QStringList{"2/0"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDbSentFlag)
+#include "test_db_sentflag.moc"
