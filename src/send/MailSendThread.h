@@ -1,0 +1,137 @@
+#pragma once
+// One send run on its own thread: connect (with the port fallback), walk the send selection
+// in batches with pauses, have one message assembled per recipient, hand it to the
+// transport, reconnect and retry once after a failure, apply the error policy, record every
+// recipient's outcome and write the send log. Cancel (from the interface thread) drops the
+// connection at once; the worker stops after its current step, within a second in a pause.
+//
+// The worker reaches the user only through ISendProgress and the log; it reads the
+// selection loaded before the start and performs no database reads while sending.
+
+#include <QDateTime>
+#include <QString>
+#include <QThread>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "db/TDbData.h"
+#include "send/SendLog.h"
+#include "send/SendProgress.h"
+#include "send/SendRules.h"
+#include "send/SendTransport.h"
+
+namespace pw::send {
+
+using smtp::CKTWSMTPMessage;
+
+enum class SendMode {
+    Single,  // one mail from the texts as typed; no record is touched
+    Merge,   // one mail per recipient of the selection, merged with its values
+};
+
+// The settings of "SETUP" that pace a run.
+struct SendPacing {
+    int oneTimeSend = 1;   // mails per connection before a batch pause
+    int sendWait = 0;      // seconds of the batch pause; 0: no batches at all
+    int connectWait = 0;   // minutes of the pause after a mail finally failed
+    int sendContinue = 1;  // error policy (see ErrorPolicy)
+};
+
+// The five texts of a mail that are merged per recipient.
+struct MailTexts {
+    QString senderName;
+    QString senderAddress;
+    QString recipientField;
+    QString subject;
+    QString body;
+};
+
+// One assembled message, or the reason it could not be made.
+struct BuiltMessage {
+    std::unique_ptr<CKTWSMTPMessage> message;
+    QStringList logEntries;  // written after "Subject", in order (the "Recipient" entry)
+    QString error;           // not empty: the mail cannot be sent
+};
+
+// Turns the job into messages: merges the texts of a row and assembles its message.
+class IMessageSource {
+public:
+    virtual ~IMessageSource() = default;
+    // The mail's texts as typed.
+    [[nodiscard]] virtual MailTexts texts() const = 0;
+    // The texts merged with the values of selection row `row`.
+    [[nodiscard]] virtual MailTexts merged(int row) const = 0;
+    // The message of the (merged) texts; row -1 for a single send.
+    [[nodiscard]] virtual BuiltMessage build(const MailTexts& texts, int row) = 0;
+};
+
+// Where outcomes go (SetSentFlag of the recipient store); not called for a single send.
+using OutcomeRecorder = std::function<void(int recordId, Outcome outcome)>;
+
+struct SendRun {
+    SendMode mode = SendMode::Merge;
+    ServerRecord server;
+    SendPacing pacing;
+    std::vector<int> recordIds;  // of the selection, in its order (merge send)
+};
+
+class CMailSendThread : public QThread {
+    Q_OBJECT
+public:
+    CMailSendThread(SendRun run, std::unique_ptr<IMessageSource> source,
+                    std::unique_ptr<ISendTransport> transport, OutcomeRecorder recorder,
+                    ISendProgress& progress, CSendLog& log = CSendLog::instance(),
+                    QObject* parent = nullptr);
+    ~CMailSendThread() override;
+
+    // From the interface thread (Cancel button, Ctrl+C): sets the cancel flag and drops the
+    // connection so that a transmission in progress fails at once.
+    void cancel();
+    [[nodiscard]] bool isCancelled() const { return m_cancel.load(); }
+
+    // Read after the worker has ended.
+    [[nodiscard]] RunStatus status() const { return static_cast<RunStatus>(m_status.load()); }
+    [[nodiscard]] int errorCount() const { return m_errors.load(); }
+    [[nodiscard]] int sentCount() const { return m_sent.load(); }
+    // Whether any connection attempt of the run succeeded.
+    [[nodiscard]] bool everConnected() const { return m_everConnected.load(); }
+
+    // The polling step of the pauses; a batch pause wakes every second, a retry pause every
+    // 200 ms. Cancel is noticed at every slice.
+    static constexpr int kBatchPollMs = 1000;
+    static constexpr int kRetryPollMs = 200;
+
+protected:
+    void run() override;
+
+private:
+    enum class PauseEnd { Elapsed, Cancelled };
+
+    void runSteps();
+    void connectProcedure();
+    [[nodiscard]] Outcome sendOne(int number, const MailTexts& texts, int row, int position);
+    [[nodiscard]] PauseEnd pause(qint64 seconds, int pollMs);
+    void applyAddressPolicy(int position, const QString& entry);
+    void disconnectGracefully();
+    void log(const QString& text) { m_log.append(text); }
+    void setCancel() { m_cancel.store(true); }
+
+    SendRun m_run;
+    std::unique_ptr<IMessageSource> m_source;
+    std::unique_ptr<ISendTransport> m_transport;
+    OutcomeRecorder m_recorder;
+    ISendProgress& m_progress;
+    CSendLog& m_log;
+    ErrorPolicy m_policy;
+
+    int m_total = 0;
+    std::unique_ptr<CKTWSMTPMessage> m_message;
+    std::atomic<bool> m_cancel{false};
+    std::atomic<int> m_status{static_cast<int>(RunStatus::NotStarted)};
+    std::atomic<int> m_errors{0};
+    std::atomic<int> m_sent{0};
+    std::atomic<bool> m_everConnected{false};
+};
+
+}  // namespace pw::send

@@ -1,0 +1,180 @@
+#include "send/SendTransport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+
+#include "smtp/KTWSMTPConnection.h"
+#include "smtp/KTWSMTPException.h"
+#include "smtp/KTWSMTPMessage.h"
+
+namespace pw::send {
+namespace {
+
+// Removes the dot that the SMTP dot fix puts before every line starting with ".", while the
+// body streams through, so that the file holds the message as the recipient gets it.
+class DotUnstuffer {
+public:
+    explicit DotUnstuffer(QIODevice& out) : m_out(out) {}
+    void operator()(QByteArrayView bytes) {
+        qsizetype start = 0;
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            const char c = bytes[i];
+            if (m_atLineStart && c == '.') {
+                // the first dot at a line start is the one the dot fix added
+                flush(bytes, start, i);
+                start = i + 1;
+                m_atLineStart = false;
+                continue;
+            }
+            m_atLineStart = m_afterCr && c == '\n';
+            m_afterCr = c == '\r';
+        }
+        flush(bytes, start, bytes.size());
+    }
+    [[nodiscard]] bool ok() const { return m_ok; }
+
+private:
+    void flush(QByteArrayView bytes, qsizetype from, qsizetype to) {
+        if (to > from && m_out.write(bytes.data() + from, to - from) != to - from)
+            m_ok = false;
+    }
+    QIODevice& m_out;
+    bool m_atLineStart = true;
+    bool m_afterCr = false;
+    bool m_ok = true;
+};
+
+TransportResult failure(const smtp::CKTWSMTPException& e, int lastCode) {
+    TransportResult r;
+    r.ok = false;
+    r.errorCode = e.Error();
+    r.description = e.Description();
+    r.lastResponse = e.LastResponse();
+    r.lastResponseCode = lastCode;
+    return r;
+}
+
+}  // namespace
+
+CDryRunTransport::CDryRunTransport(QString folder) : m_folder(std::move(folder)) {
+    if (!m_folder.endsWith(QLatin1Char('/')))
+        m_folder += QLatin1Char('/');
+}
+
+TransportResult CDryRunTransport::connect(const ConnectCall&) {
+    m_connected.store(true);
+    return TransportResult::success();
+}
+
+TransportResult CDryRunTransport::disconnect(bool) {
+    m_connected.store(false);
+    return TransportResult::success();
+}
+
+TransportResult CDryRunTransport::send(const CKTWSMTPMessage& message) {
+    if (!m_connected.load()) {
+        TransportResult r;
+        r.ok = false;
+        r.errorCode =
+            smtp::CKTWSMTPException::MakeError(smtp::CKTWSMTPException::kFacilityWin32, ENOTCONN);
+        r.description = QString::fromLocal8Bit(std::strerror(ENOTCONN));
+        return r;
+    }
+    const QString path =
+        m_folder + QStringLiteral("%1.eml").arg(m_number + 1, 5, 10, QLatin1Char('0'));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        TransportResult r;
+        r.ok = false;
+        r.errorCode =
+            smtp::CKTWSMTPException::MakeError(smtp::CKTWSMTPException::kFacilityWin32, EACCES);
+        r.description = file.errorString();
+        return r;
+    }
+    try {
+        file.write(message.header());
+        file.write("\r\n", 2);
+        DotUnstuffer unstuff(file);
+        message.writeBody([&unstuff](QByteArrayView bytes) { unstuff(bytes); });
+        // The line end before the final "." belongs to the message the server stores.
+        file.write("\r\n", 2);
+        if (!unstuff.ok() || !file.commit()) {
+            TransportResult r;
+            r.ok = false;
+            r.errorCode =
+                smtp::CKTWSMTPException::MakeError(smtp::CKTWSMTPException::kFacilityWin32, EIO);
+            r.description = file.errorString();
+            return r;
+        }
+    } catch (const smtp::CKTWSMTPException& e) {
+        file.cancelWriting();
+        return failure(e, 0);
+    }
+    ++m_number;
+    m_lastFile = path;
+    return TransportResult::success();
+}
+
+}  // namespace pw::send
+
+// ---- the SMTP session ----
+
+namespace pw::send {
+
+CSmtpTransport::CSmtpTransport(bool acceptUnverifiedCertificate)
+    : m_session(std::make_unique<CKTWSMTPConnection>()) {
+    m_session->SetCertificateCheck(acceptUnverifiedCertificate
+                                       ? smtp::CertificateCheck::AcceptUnverified
+                                       : smtp::CertificateCheck::Verify);
+}
+
+CSmtpTransport::~CSmtpTransport() {
+    try {
+        if (m_session->IsConnected())
+            m_session->Disconnect(smtp::DisconnectMode::NotGraceful);
+    } catch (...) {
+    }
+}
+
+TransportResult CSmtpTransport::connect(const ConnectCall& call) {
+    try {
+        m_session->Connect(call.host, static_cast<smtp::AuthMethod>(int(call.method)),
+                           call.userName, call.password, call.port,
+                           static_cast<smtp::ConnectionType>(int(call.kind)));
+        return TransportResult::success();
+    } catch (const smtp::CKTWSMTPException& e) {
+        return failure(e, m_session->LastResponseCode());
+    }
+}
+
+TransportResult CSmtpTransport::send(const CKTWSMTPMessage& message) {
+    try {
+        m_session->SendMessage(message);
+        return TransportResult::success();
+    } catch (const smtp::CKTWSMTPException& e) {
+        return failure(e, m_session->LastResponseCode());
+    }
+}
+
+TransportResult CSmtpTransport::disconnect(bool graceful) {
+    try {
+        m_session->Disconnect(graceful ? smtp::DisconnectMode::Graceful
+                                       : smtp::DisconnectMode::NotGraceful);
+        return TransportResult::success();
+    } catch (const smtp::CKTWSMTPException& e) {
+        return failure(e, m_session->LastResponseCode());
+    }
+}
+
+bool CSmtpTransport::isConnected() const {
+    return m_session->IsConnected();
+}
+
+void CSmtpTransport::abort() {
+    m_session->Abort();
+}
+
+}  // namespace pw::send

@@ -1,0 +1,84 @@
+#pragma once
+// Where a send run hands its messages: an SMTP session on a server, or, for a dry run, a
+// folder that receives every message as a numbered ".eml" file. Failures come back as
+// results (the session's exceptions are caught here), so the run decides on codes and texts.
+
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "send/SendRules.h"
+
+namespace pw::smtp {
+class CKTWSMTPMessage;
+class CKTWSMTPConnection;
+}  // namespace pw::smtp
+
+namespace pw::send {
+
+using smtp::CKTWSMTPConnection;
+using smtp::CKTWSMTPMessage;
+
+struct TransportResult {
+    bool ok = true;
+    quint32 errorCode = 0;  // the session's error value (facility and code)
+    QString description;
+    QString lastResponse;
+    int lastResponseCode = 0;
+
+    [[nodiscard]] static TransportResult success() { return {}; }
+};
+
+class ISendTransport {
+public:
+    virtual ~ISendTransport() = default;
+    [[nodiscard]] virtual TransportResult connect(const ConnectCall& call) = 0;
+    [[nodiscard]] virtual TransportResult send(const CKTWSMTPMessage& message) = 0;
+    // Graceful: QUIT and its reply; otherwise the connection is dropped at once.
+    [[nodiscard]] virtual TransportResult disconnect(bool graceful) = 0;
+    [[nodiscard]] virtual bool isConnected() const = 0;
+    // From the interface thread while the worker may be blocked in the session: drops the
+    // connection so that a send in progress fails at once.
+    virtual void abort() = 0;
+};
+
+// A real SMTP session.
+class CSmtpTransport : public ISendTransport {
+public:
+    explicit CSmtpTransport(bool acceptUnverifiedCertificate = false);
+    ~CSmtpTransport() override;
+
+    TransportResult connect(const ConnectCall& call) override;
+    TransportResult send(const CKTWSMTPMessage& message) override;
+    TransportResult disconnect(bool graceful) override;
+    bool isConnected() const override;
+    void abort() override;
+
+private:
+    std::unique_ptr<CKTWSMTPConnection> m_session;
+};
+
+// Writes every message, exactly as it would follow DATA (without the dot fix), as
+// "<folder>/NNNNN.eml", numbered from 1. Connecting always succeeds.
+class CDryRunTransport : public ISendTransport {
+public:
+    explicit CDryRunTransport(QString folder);
+
+    TransportResult connect(const ConnectCall& call) override;
+    TransportResult send(const CKTWSMTPMessage& message) override;
+    TransportResult disconnect(bool graceful) override;
+    bool isConnected() const override { return m_connected.load(); }
+    void abort() override { m_connected.store(false); }
+
+    [[nodiscard]] int written() const { return m_number; }
+    [[nodiscard]] QString lastFile() const { return m_lastFile; }
+
+private:
+    QString m_folder;
+    std::atomic<bool> m_connected{false};
+    int m_number = 0;
+    QString m_lastFile;
+};
+
+}  // namespace pw::send
