@@ -257,8 +257,10 @@ bool CKTWSMTPConnection::ReadResponse() {
     // one limit for the whole reply: a server dribbling bytes cannot hold the session longer
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
     char buffer[4096];
+    m_replyIncomplete = true;
     for (;;) {
         if (TakeResponseFromBuffer()) {
+            m_replyIncomplete = false;
             return true;
         }
         if (m_input.size() > kMaxResponseBytes) {
@@ -362,8 +364,11 @@ void CKTWSMTPConnection::Connect(const QString& host, AuthMethod method, const Q
         }
     } catch (const CKTWSMTPException&) {
         const bool aborted = m_abort.IsTriggered();
+        // a server that did not finish its last reply is in no state for QUIT: waiting for
+        // its answer would only double the time until the failure is reported
+        const bool talking = !aborted && !m_replyIncomplete;
         try {
-            DisconnectLocked(aborted ? DisconnectMode::NotGraceful : DisconnectMode::Graceful);
+            DisconnectLocked(talking ? DisconnectMode::Graceful : DisconnectMode::NotGraceful);
         } catch (...) {
         }
         if (aborted) {

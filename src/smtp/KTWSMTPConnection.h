@@ -124,7 +124,8 @@ private:
     QString m_lastResponse;
     QByteArray m_lastResponseBytes;
     int m_lastResponseCode = 0;
-    QByteArray m_input;  // received bytes not yet part of a reply
+    QByteArray m_input;              // received bytes not yet part of a reply
+    bool m_replyIncomplete = false;  // the last read ended without a complete reply
 };
 
 }  // namespace pw::smtp

@@ -224,6 +224,21 @@ void ScriptedServer::run(Connection& c) {
             }
             return;
         }
+        if (line == QLatin1String("D")) {
+            QByteArray got;
+            bool ended = false;
+            while (readLine(got)) {
+                if (got == ".") {
+                    ended = true;
+                    break;
+                }
+            }
+            if (!ended) {
+                fail(c.index, QStringLiteral("message data did not end with a line \".\""));
+                return;
+            }
+            continue;
+        }
         if (kind == QLatin1String("S:")) {
             if (!sendAll(c.fd, arg.toUtf8() + "\r\n")) {
                 fail(c.index, QStringLiteral("client gone before \"%1\"").arg(line));

@@ -11,6 +11,7 @@
 //   Z: n text    send text (escapes as for R:) n times in a row, raw: floods and huge replies
 //   C: text      the client must send this line (compared without its CR LF)
 //   C~ regex     the client must send a line matching this regular expression as a whole
+//   D            the client sends message data: lines up to and including a line "."
 //   W: ms        wait this many milliseconds
 //   X            close the connection now (nothing may follow)
 //   # ...        a comment; empty lines are skipped as well

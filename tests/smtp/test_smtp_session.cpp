@@ -1,0 +1,682 @@
+// The SMTP session against scripted servers: every refusal gives its own error with the
+// server's last response, replies are assembled across reads, and hostile servers end in a
+// clear error within the timeout.
+
+#include "ScriptedServer.h"
+#include "TestEnv.h"
+
+#include "smtp/HmacMd5.h"
+#include "smtp/KTWSMTPConnection.h"
+#include "smtp/KTWSMTPMessage.h"
+#include "smtp/SmtpLanguage.h"
+#include "smtp/SmtpTexts.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <cerrno>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace pw::smtp;
+using pw::test::ScriptedServer;
+
+namespace {
+
+const QString kHost = QStringLiteral("client.test");
+
+enum class Action { Connect, Send, VerifySender };
+
+struct Outcome {
+    bool failed = false;
+    int facility = 0;
+    int code = 0;
+    QString lastResponse;
+    QString description;
+};
+
+CKTWSMTPMessage simpleMessage() {
+    CKTWSMTPMessage m;
+    m.setFrom(CKTWSMTPAddress("Ann", "ann@example.org"));
+    m.to().append(CKTWSMTPAddress("bob@example.org"));
+    m.setSubject("Hello");
+    m.rootPart().setText("Hi Bob\r\n.\r\nsee you");
+    return m;
+}
+
+// Connects (and sends), then closes: gracefully when everything went well, at once after a
+// failure of SendMessage (a failed Connect has closed by itself).
+Outcome runSession(ScriptedServer& server, AuthMethod method, Action action,
+                   const QString& user = "ann", const QString& password = "secret",
+                   int timeoutMs = 5000, ConnectionType type = ConnectionType::None) {
+    Outcome o;
+    CKTWSMTPConnection c(kHost);
+    c.SetTimeout(timeoutMs);
+    try {
+        c.Connect("127.0.0.1", method, user, password, server.port(), type);
+        try {
+            if (action == Action::Send) {
+                c.SendMessage(simpleMessage());
+            } else if (action == Action::VerifySender) {
+                c.VerifySender();
+            }
+        } catch (const CKTWSMTPException&) {
+            c.Disconnect(DisconnectMode::NotGraceful);
+            throw;
+        }
+        c.Disconnect(DisconnectMode::Graceful);
+    } catch (const CKTWSMTPException& e) {
+        o.failed = true;
+        o.facility = e.Facility();
+        o.code = e.Code();
+        o.lastResponse = e.LastResponse();
+        o.description = e.Description();
+        if (c.IsConnected()) {
+            c.Disconnect(DisconnectMode::NotGraceful);
+        }
+    }
+    return o;
+}
+
+QString b64(const QByteArray& bytes) {
+    return QString::fromLatin1(bytes.toBase64());
+}
+
+const char* kGreeting = "S: 220 fake.test ESMTP\n";
+const char* kEhloLogin = "C: EHLO client.test\nS: 250-fake.test\nS: 250 AUTH LOGIN PLAIN\n";
+const char* kHelo = "C: HELO client.test\nS: 250 fake.test\n";
+const char* kQuit = "C: QUIT\nS: 221 bye\n";
+
+}  // namespace
+
+class TestSmtpSession : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { setTextLanguage(TextLanguage::English); }
+
+    void refusals_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<int>("method");
+        QTest::addColumn<int>("action");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("lastResponse");
+        const int none = static_cast<int>(AuthMethod::None);
+        const int login = static_cast<int>(AuthMethod::Login);
+        const int plain = static_cast<int>(AuthMethod::Plain);
+        const int cram = static_cast<int>(AuthMethod::CramMd5);
+        const int ntlm = static_cast<int>(AuthMethod::Ntlm);
+        const int connect = static_cast<int>(Action::Connect);
+        const int send = static_cast<int>(Action::Send);
+        const QString g = kGreeting;
+        const QString userLine = "C: " + b64("ann") + "\n";
+        const QString passLine = "C: " + b64("secret") + "\n";
+
+        QTest::newRow("greeting 554")
+            << QString("S: 554 go away\n") + kQuit << none << connect << 257 << "554 go away\r\n";
+        QTest::newRow("EHLO refused") << g + "C: EHLO client.test\nS: 502 no\n" + kQuit << login
+                                      << connect << 258 << "502 no\r\n";
+        QTest::newRow("HELO refused") << g + "C: HELO client.test\nS: 501 bad name\n" + kQuit
+                                      << none << connect << 259 << "501 bad name\r\n";
+        QTest::newRow("QUIT refused") << g + kHelo + "C: QUIT\nS: 500 what\n"
+                                      << none << connect << 260 << "500 what\r\n";
+        QTest::newRow("MAIL FROM refused")
+            << g + kHelo + "C: MAIL FROM:<ann@example.org>\nS: 553 sender refused\n"
+            << none << send << 261 << "553 sender refused\r\n";
+        QTest::newRow("RCPT TO refused")
+            << g + kHelo +
+                   "C: MAIL FROM:<ann@example.org>\nS: 250 ok\nC: RCPT TO:<bob@example.org>\n"
+                   "S: 550 no such user\n"
+            << none << send << 270 << "550 no such user\r\n";
+        QTest::newRow("DATA refused")
+            << g + kHelo +
+                   "C: MAIL FROM:<ann@example.org>\nS: 250 ok\nC: RCPT TO:<bob@example.org>\n"
+                   "S: 250 ok\nC: DATA\nS: 554 no valid recipients\n"
+            << none << send << 262 << "554 no valid recipients\r\n";
+        QTest::newRow("end of message refused")
+            << g + kHelo +
+                   "C: MAIL FROM:<ann@example.org>\nS: 250 ok\nC: RCPT TO:<bob@example.org>\n"
+                   "S: 250 ok\nC: DATA\nS: 354 go on\nD\nS: 552 too big\n"
+            << none << send << 266 << "552 too big\r\n";
+        QTest::newRow("AUTH LOGIN refused")
+            << g + kEhloLogin + "C: AUTH LOGIN\nS: 504 not here\n" + kQuit << login << connect
+            << 272 << "504 not here\r\n";
+        QTest::newRow("LOGIN asks for the password first")
+            << g + kEhloLogin + "C: AUTH LOGIN\nS: 334 " + b64("Password:") + "\n" + kQuit << login
+            << connect << 273 << "334 " + b64("Password:") + "\r\n";
+        QTest::newRow("LOGIN user name refused")
+            << g + kEhloLogin + "C: AUTH LOGIN\nS: 334 " + b64("Username:") + "\n" + userLine +
+                   "S: 535 unknown user\n" + kQuit
+            << login << connect << 274 << "535 unknown user\r\n";
+        QTest::newRow("LOGIN asks for the user name twice")
+            << g + kEhloLogin + "C: AUTH LOGIN\nS: 334 " + b64("Username:") + "\n" + userLine +
+                   "S: 334 " + b64("Username:") + "\n" + kQuit
+            << login << connect << 275 << "334 " + b64("Username:") + "\r\n";
+        QTest::newRow("LOGIN password refused")
+            << g + kEhloLogin + "C: AUTH LOGIN\nS: 334 " + b64("Username:") + "\n" + userLine +
+                   "S: 334 " + b64("Password:") + "\n" + passLine + "S: 535 5.7.8 bad\n" + kQuit
+            << login << connect << 276 << "535 5.7.8 bad\r\n";
+        QTest::newRow("AUTH PLAIN refused") << g + kEhloLogin + "C: AUTH PLAIN\nS: 504 no\n" + kQuit
+                                            << plain << connect << 277 << "504 no\r\n";
+        QTest::newRow("PLAIN credentials refused")
+            << g + kEhloLogin +
+                   "C: AUTH PLAIN\nS: 334 \nC: " + b64(QByteArray("\0ann\0secret", 11)) +
+                   "\nS: 535 bad\n" + kQuit
+            << plain << connect << 277 << "535 bad\r\n";
+        QTest::newRow("AUTH CRAM-MD5 refused")
+            << g + kEhloLogin + "C: AUTH CRAM-MD5\nS: 504 no\n" + kQuit << cram << connect << 278
+            << "504 no\r\n";
+        QTest::newRow("CRAM-MD5 digest refused")
+            << g + kEhloLogin + "C: AUTH CRAM-MD5\nS: 334 " + b64("<1.2@fake>") +
+                   "\nC~ [A-Za-z0-9+/=]+\nS: 535 bad digest\n" + kQuit
+            << cram << connect << 279 << "535 bad digest\r\n";
+        QTest::newRow("AUTH NTLM refused")
+            << g + kEhloLogin + "C~ AUTH NTLM TlRMTVNTUAABAAAA[A-Za-z0-9+/=]*\nS: 504 no\n" + kQuit
+            << ntlm << connect << 516 << "504 no\r\n";
+        QTest::newRow("close in the middle of a reply")
+            << g + "C: EHLO client.test\nR: 250-fake.test\\r\\n250-PIPEL\nX" << login << connect
+            << 271 << "250-fake.test\r\n250-PIPEL";
+        QTest::newRow("close instead of the greeting")
+            << QString("X") << none << connect << 271 << "";
+    }
+    void refusals() {
+        QFETCH(QString, script);
+        QFETCH(int, method);
+        QFETCH(int, action);
+        QFETCH(int, code);
+        QFETCH(QString, lastResponse);
+        ScriptedServer server({script});
+        const Outcome o =
+            runSession(server, static_cast<AuthMethod>(method), static_cast<Action>(action));
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+        QVERIFY(o.failed);
+        QCOMPARE(o.facility, CKTWSMTPException::kFacilityItf);
+        QCOMPARE(o.code, code);
+        QCOMPARE(o.lastResponse, lastResponse);
+        QVERIFY2(o.description.contains(lastResponse.trimmed()), qPrintable(o.description));
+    }
+
+    void timeoutIsTheWaitingStepsError_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<int>("action");
+        QTest::addColumn<int>("code");
+        QTest::newRow("greeting") << QString("W: 1500\n") << static_cast<int>(Action::Connect)
+                                  << 257;
+        QTest::newRow("MAIL FROM")
+            << QString(kGreeting) + kHelo + "C: MAIL FROM:<ann@example.org>\nW: 1500\n"
+            << static_cast<int>(Action::Send) << 261;
+        QTest::newRow("verify sender")
+            << QString(kGreeting) + kHelo + "C: MAIL FROM:<postmaster@example.com>\nW: 1500\n"
+            << static_cast<int>(Action::VerifySender) << 261;
+        QTest::newRow("half a reply, then silence")
+            << QString(kGreeting) + kHelo +
+                   "C: MAIL FROM:<ann@example.org>\nR: 250-one\\r\\n\n"
+                   "W: 1500\n"
+            << static_cast<int>(Action::Send) << 261;
+    }
+    void timeoutIsTheWaitingStepsError() {
+        QFETCH(QString, script);
+        QFETCH(int, action);
+        QFETCH(int, code);
+        ScriptedServer server({script});
+        QElapsedTimer t;
+        t.start();
+        const Outcome o =
+            runSession(server, AuthMethod::None, static_cast<Action>(action), "", "", 400);
+        const qint64 ms = t.elapsed();
+        QVERIFY(o.failed);
+        QCOMPARE(o.code, code);
+        QVERIFY2(ms >= 350 && ms < 1400, qPrintable(QString::number(ms)));
+        // the greeting row's client gives up gracefully, sending QUIT into the silence
+        (void)server.finish();
+    }
+
+    void multiLineEhloAcrossReadsChoosesFromIt() {
+        ScriptedServer server(
+            {QString(kGreeting) +
+             "C: EHLO client.test\n"
+             "R: 250-fake.test says hi\\r\\n250-AU\nW: 60\n"
+             "R: TH PLAIN LOGIN\\r\\n25\nW: 60\nR: 0-8BITMIME\\r\\n250 HELP\\r\\n\n"
+             "C: AUTH LOGIN\nS: 334 " +
+             b64("Username:") + "\nC: " + b64("ann") + "\nS: 334 " + b64("Password:") +
+             "\nC: " + b64("secret") + "\nS: 235 ok\n" + kQuit});
+        CKTWSMTPConnection c(kHost);
+        c.SetTimeout(5000);
+        c.Connect("127.0.0.1", AuthMethod::Automatic, "ann", "secret", server.port(),
+                  ConnectionType::None);
+        QCOMPARE(c.UsedAuthMethod(), AuthMethod::Login);
+        c.Disconnect(DisconnectMode::Graceful);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
+    void authListedOnlyOnTheFinalLineIsUsed() {
+        ScriptedServer server({QString(kGreeting) +
+                               "C: EHLO client.test\nS: 250-fake.test\nS: 250 AUTH PLAIN\n"
+                               "C: AUTH PLAIN\nS: 334 \nC: " +
+                               b64(QByteArray("\0ann\0secret", 11)) + "\nS: 235 ok\n" + kQuit});
+        CKTWSMTPConnection c(kHost);
+        c.Connect("127.0.0.1", AuthMethod::Automatic, "ann", "secret", server.port(),
+                  ConnectionType::None);
+        QCOMPARE(c.UsedAuthMethod(), AuthMethod::Plain);
+        c.Disconnect(DisconnectMode::Graceful);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
+    void automaticWithoutOfferSkipsAuthentication() {
+        ScriptedServer server({QString(kGreeting) +
+                               "C: EHLO client.test\nS: 250-fake.test\nS: 250 8BITMIME\n" + kQuit});
+        CKTWSMTPConnection c(kHost);
+        c.Connect("127.0.0.1", AuthMethod::Automatic, "ann", "secret", server.port(),
+                  ConnectionType::None);
+        QCOMPARE(c.UsedAuthMethod(), AuthMethod::None);
+        c.Disconnect(DisconnectMode::Graceful);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
+    void replyEndings_data() {
+        QTest::addColumn<QString>("ehloReply");
+        QTest::newRow("smtp-sink's bare final line") << "R: 250-fake.test\\r\\n250 \\r\\n";
+        QTest::newRow("code alone on the final line") << "R: 250-fake.test\\r\\n250\\r\\n";
+        QTest::newRow("one byte at a time")
+            << "R: 2\nW: 20\nR: 5\nW: 20\nR: 0\nW: 20\nR:  \nW: 20\nR: o\nW: 20\nR: k\nW: 20\n"
+               "R: \\r\nW: 20\nR: \\n";
+        QTest::newRow("bare LF line ends") << "R: 250-fake.test\\n250 ok\\n";
+    }
+    void replyEndings() {
+        QFETCH(QString, ehloReply);
+        ScriptedServer server(
+            {QString(kGreeting) + "C: EHLO client.test\n" + ehloReply + "\n" + kQuit});
+        CKTWSMTPConnection c(kHost);
+        c.SetTimeout(3000);
+        c.Connect("127.0.0.1", AuthMethod::Automatic, "", "", server.port(), ConnectionType::None);
+        QCOMPARE(c.LastResponseCode(), 250);
+        c.Disconnect(DisconnectMode::Graceful);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
+    void recipientsInOrderAnd251Accepted() {
+        ScriptedServer server({QString(kGreeting) + kHelo +
+                               "C: MAIL FROM:<ann@example.org>\nS: 250 ok\n"
+                               "C: RCPT TO:<to1@example.org>\nS: 250 ok\n"
+                               "C: RCPT TO:<to2@example.org>\nS: 251 will forward\n"
+                               "C: RCPT TO:<cc@example.org>\nS: 250 ok\n"
+                               "C: RCPT TO:<bcc@example.org>\nS: 250 ok\n"
+                               "C: DATA\nS: 354 go on\nD\nS: 250 queued\n" +
+                               kQuit});
+        CKTWSMTPMessage m = simpleMessage();
+        m.to().clear();
+        m.to().append(CKTWSMTPAddress("One", "to1@example.org"));
+        m.to().append(CKTWSMTPAddress("to2@example.org"));
+        m.cc().append(CKTWSMTPAddress("cc@example.org"));
+        m.bcc().append(CKTWSMTPAddress("bcc@example.org"));
+        CKTWSMTPConnection c(kHost);
+        c.Connect("127.0.0.1", AuthMethod::None, "", "", server.port(), ConnectionType::None);
+        c.SendMessage(m);
+        c.Disconnect(DisconnectMode::Graceful);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+        // the data is what the message renders, dot-stuffed, ended by CR LF . CR LF in one go
+        const QByteArray received = server.received(0);
+        QByteArray body;
+        m.writeBody([&body](QByteArrayView v) { body.append(v); });
+        const QByteArray data = m.header() + "\r\n" + body + "\r\n.\r\n";
+        QVERIFY(received.contains("DATA\r\n" + data + "QUIT\r\n"));
+        QVERIFY(!data.contains("bcc@example.org"));
+        QVERIFY(data.contains("\r\n..\r\n"));
+    }
+
+    void sessionCanConnectAgainAfterDisconnect() {
+        const QString script = QString(kGreeting) + kHelo + kQuit;
+        ScriptedServer server({script, script});
+        CKTWSMTPConnection c(kHost);
+        for (int i = 0; i < 2; ++i) {
+            c.Connect("127.0.0.1", AuthMethod::None, "", "", server.port(), ConnectionType::None);
+            QVERIFY(c.IsConnected());
+            c.Disconnect(DisconnectMode::Graceful);
+            QVERIFY(!c.IsConnected());
+        }
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
+    void loginPromptStyles_data() {
+        QTest::addColumn<QByteArray>("userPrompt");
+        QTest::addColumn<QByteArray>("passwordPrompt");
+        QTest::newRow("Username: capitalised")
+            << QByteArray("Username:") << QByteArray("Password:");
+        QTest::newRow("lower case") << QByteArray("username:") << QByteArray("password:");
+        QTest::newRow("aiosmtpd style")
+            << QByteArray("User Name\0", 10) << QByteArray("Password\0", 9);
+        QTest::newRow("empty prompts") << QByteArray() << QByteArray();
+    }
+    void loginPromptStyles() {
+        QFETCH(QByteArray, userPrompt);
+        QFETCH(QByteArray, passwordPrompt);
+        ScriptedServer server({QString(kGreeting) + kEhloLogin + "C: AUTH LOGIN\nS: 334 " +
+                               b64(userPrompt) + "\nC: " + b64("ann") + "\nS: 334 " +
+                               b64(passwordPrompt) + "\nC: " + b64("secret") + "\nS: 235 ok\n" +
+                               kQuit});
+        const Outcome o = runSession(server, AuthMethod::Login, Action::Connect);
+        QVERIFY2(!o.failed, qPrintable(o.description));
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
+    void plainWithEmptyPassword() {
+        ScriptedServer server({QString(kGreeting) + kEhloLogin + "C: AUTH PLAIN\nS: 334 \nC: " +
+                               b64(QByteArray("\0ann\0", 5)) + "\nS: 235 ok\n" + kQuit});
+        const Outcome o = runSession(server, AuthMethod::Plain, Action::Connect, "ann", "");
+        QVERIFY2(!o.failed, qPrintable(o.description));
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
+    void cramMd5WithAPasswordOver64Bytes() {
+        const QByteArray challenge = "<12345.67890@fake.test>";
+        const QByteArray password(100, 'p');
+        // a key over one block is first replaced by its digest
+        const QByteArray digest = *HmacMd5(challenge, *Md5(password));
+        ScriptedServer server({QString(kGreeting) + kEhloLogin + "C: AUTH CRAM-MD5\nS: 334 " +
+                               b64(challenge) + "\nC: " + b64("ann " + digest.toHex()) +
+                               "\nS: 235 ok\n" + kQuit});
+        const Outcome o = runSession(server, AuthMethod::CramMd5, Action::Connect, "ann",
+                                     QString::fromLatin1(password));
+        QVERIFY2(!o.failed, qPrintable(o.description));
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
+    void ntlmExchange() {
+        // a CHALLENGE message without a server time
+        QByteArray challenge = QByteArray("NTLMSSP\0", 8) + QByteArray::fromHex("02000000");
+        challenge += QByteArray::fromHex("000000003000000035828ae21122334455667788");
+        challenge += QByteArray(8, '\0') + QByteArray::fromHex("0400040030000000");
+        challenge += QByteArray::fromHex("00000000");
+        ScriptedServer server({QString(kGreeting) +
+                               "C: EHLO client.test\nS: 250-fake.test\nS: 250 AUTH NTLM LOGIN\n"
+                               "C~ AUTH NTLM TlRMTVNTUAABAAAA[A-Za-z0-9+/=]+\nS: 334 " +
+                               b64(challenge) +
+                               "\nC~ TlRMTVNTUAADAAAA[A-Za-z0-9+/=]+\nS: 235 ok\n" + kQuit});
+        CKTWSMTPConnection c(kHost);
+        c.Connect("127.0.0.1", AuthMethod::Automatic, "OFFICE\\ann", "secret", server.port(),
+                  ConnectionType::None);
+        QCOMPARE(c.UsedAuthMethod(), AuthMethod::Ntlm);
+        c.Disconnect(DisconnectMode::Graceful);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
+    void ntlmWithoutUserNameFailsWithoutSendingAnything() {
+        ScriptedServer server({QString(kGreeting) + kEhloLogin + kQuit});
+        const Outcome o = runSession(server, AuthMethod::Ntlm, Action::Connect, "", "");
+        QVERIFY(o.failed);
+        QCOMPARE(o.code, 516);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
+    void hostileServers_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("lastResponseStart");
+        QTest::newRow("endless line without CR LF") << "Z: 50000000 x\n"
+                                                    << "xxxxxxxx";
+        QTest::newRow("reply of several megabytes")
+            << "Z: 200000 220-aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\\r\\n\nS: 220 done\n"
+            << "220-aaaa";
+        QTest::newRow("binary greeting") << "R: \\x00\\x01\\x1b[2J garbage\\r\\n\nX"
+                                         << "???[2J";
+        QTest::newRow("binary trickle without line end")
+            << "R: \\x01\\x02\nW: 300\nR: \\x03\nW: 300\nR: \\x04\nW: 300\nR: \\x05\nW: 1500\n"
+            << "????";
+    }
+    void hostileServers() {
+        QFETCH(QString, script);
+        QFETCH(QString, lastResponseStart);
+        ScriptedServer server({script});
+        QElapsedTimer t;
+        t.start();
+        const Outcome o = runSession(server, AuthMethod::None, Action::Connect, "", "", 1000);
+        QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(o.failed);
+        QCOMPARE(o.code, 257);
+        QVERIFY2(o.lastResponse.startsWith(lastResponseStart), qPrintable(o.lastResponse.left(80)));
+        QVERIFY(o.lastResponse.size() < 10000);
+        (void)server.finish(3000);
+    }
+
+    void stalledTlsHandshakeEndsWithinTheTimeout() {
+        ScriptedServer server({"W: 2500\n"});
+        QElapsedTimer t;
+        t.start();
+        const Outcome o = runSession(server, AuthMethod::None, Action::Connect, "", "", 500,
+                                     ConnectionType::SslTls);
+        QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(o.failed);
+        QCOMPARE(o.code, 631);
+        QVERIFY2(o.lastResponse.contains("timed out"), qPrintable(o.lastResponse));
+        (void)server.finish();
+    }
+
+    void notTlsWhereTlsIsExpected() {
+        ScriptedServer server({QString(kGreeting) + "W: 500\n"});
+        const Outcome o = runSession(server, AuthMethod::None, Action::Connect, "", "", 3000,
+                                     ConnectionType::SslTls);
+        QVERIFY(o.failed);
+        QCOMPARE(o.code, 631);
+        QVERIFY2(!o.lastResponse.isEmpty(), "the TLS library's reason is kept");
+        (void)server.finish();
+    }
+
+    void starttlsNotOfferedNeverSendsThePassword() {
+        ScriptedServer server({QString(kGreeting) + kEhloLogin + kQuit});
+        const Outcome o = runSession(server, AuthMethod::Login, Action::Connect, "ann", "secret",
+                                     3000, ConnectionType::StartTls);
+        QVERIFY(o.failed);
+        QCOMPARE(o.code, 626);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+        QVERIFY(!server.received(0).contains(b64("secret").toLatin1()));
+    }
+
+    void starttlsRefused() {
+        ScriptedServer server({QString(kGreeting) +
+                               "C: EHLO client.test\nS: 250-fake.test\nS: 250 STARTTLS\n"
+                               "C: STARTTLS\nS: 454 TLS not available now\n" +
+                               kQuit});
+        const Outcome o = runSession(server, AuthMethod::None, Action::Connect, "", "", 3000,
+                                     ConnectionType::StartTls);
+        QCOMPARE(o.code, 627);
+        QCOMPARE(o.lastResponse, QString("454 TLS not available now\r\n"));
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
+    void cancelFromAnotherThreadEndsABlockedRead() {
+        ScriptedServer server(
+            {QString(kGreeting) + kHelo + "C: MAIL FROM:<ann@example.org>\nW: 4000\n"});
+        CKTWSMTPConnection c(kHost);
+        c.SetTimeout(30000);
+        c.Connect("127.0.0.1", AuthMethod::None, "", "", server.port(), ConnectionType::None);
+        std::thread canceller([&c] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            c.Disconnect(DisconnectMode::NotGraceful);
+        });
+        QElapsedTimer t;
+        t.start();
+        int facility = 0;
+        int code = 0;
+        try {
+            c.SendMessage(simpleMessage());
+        } catch (const CKTWSMTPException& e) {
+            facility = e.Facility();
+            code = e.Code();
+        }
+        canceller.join();
+        QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(facility, CKTWSMTPException::kFacilityWin32);
+        QCOMPARE(code, ECANCELED);
+        QVERIFY(!c.IsConnected());
+        // a cancelled session does not go on talking
+        QVERIFY_THROWS_EXCEPTION(CKTWSMTPException, c.SendMessage(simpleMessage()));
+        (void)server.finish();
+    }
+
+    void cancelFromAnotherThreadEndsABlockedWrite() {
+        // the server stops reading after DATA; megabytes of message fill every buffer
+        ScriptedServer server({QString(kGreeting) + kHelo +
+                               "C: MAIL FROM:<ann@example.org>\nS: 250 ok\n"
+                               "C: RCPT TO:<bob@example.org>\nS: 250 ok\nC: DATA\nS: 354 go\n"
+                               "W: 4000\n"});
+        CKTWSMTPMessage m = simpleMessage();
+        m.rootPart().setText(QString(20 * 1024 * 1024, QChar('a')));
+        CKTWSMTPConnection c(kHost);
+        c.SetTimeout(30000);
+        c.Connect("127.0.0.1", AuthMethod::None, "", "", server.port(), ConnectionType::None);
+        std::thread canceller([&c] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(800));
+            c.Abort();
+        });
+        QElapsedTimer t;
+        t.start();
+        int code = 0;
+        try {
+            c.SendMessage(m);
+        } catch (const CKTWSMTPException& e) {
+            code = e.Code();
+        }
+        canceller.join();
+        QCOMPARE(code, ECANCELED);
+        QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(!c.IsConnected());
+        (void)server.finish();
+    }
+
+    void cancelWhileIdleClosesAndNextConnectWorks() {
+        const QString script = QString(kGreeting) + kHelo;
+        ScriptedServer server({script, QString(kGreeting) + kHelo + kQuit});
+        CKTWSMTPConnection c(kHost);
+        c.Connect("127.0.0.1", AuthMethod::None, "", "", server.port(), ConnectionType::None);
+        c.Abort();
+        QVERIFY(!c.IsConnected());
+        c.Connect("127.0.0.1", AuthMethod::None, "", "", server.port(), ConnectionType::None);
+        c.Disconnect(DisconnectMode::Graceful);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
+    void wireLogHidesCredentials() {
+        pw::test::TestEnv env;
+        const QString log = env.root() + "wire.txt";
+        qputenv("POSTWICK_SMTP_WIRE_LOG", log.toLocal8Bit());
+        ScriptedServer server({QString(kGreeting) + kEhloLogin + "C: AUTH LOGIN\nS: 334 " +
+                               b64("Username:") + "\nC: " + b64("ann") + "\nS: 334 " +
+                               b64("Password:") + "\nC: " + b64("s3cr3t-pw") + "\nS: 235 ok\n" +
+                               kQuit});
+        const Outcome o =
+            runSession(server, AuthMethod::Login, Action::Connect, "ann", "s3cr3t-pw");
+        qunsetenv("POSTWICK_SMTP_WIRE_LOG");
+        QVERIFY2(!o.failed, qPrintable(o.description));
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+        const QByteArray text = pw::test::readFile(log);
+        QVERIFY(text.contains("C: EHLO client.test\n"));
+        QVERIFY(text.contains("S: 250 AUTH LOGIN PLAIN\n"));
+        QVERIFY(text.contains("C: AUTH LOGIN\n"));
+        QVERIFY(text.contains("C: QUIT\n"));
+        QVERIFY(!text.contains("s3cr3t-pw"));
+        QVERIFY(!text.contains(QByteArray("s3cr3t-pw").toBase64()));
+        QVERIFY(!text.contains(QByteArray("ann").toBase64()));
+        QCOMPARE(text.count("[credentials not logged]"), 2);
+    }
+
+    void addressesAreTriedInOrder() {
+        // a port where nothing listens, then the server
+        const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof a;
+        QVERIFY(::bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0);
+        QVERIFY(getsockname(probe, reinterpret_cast<sockaddr*>(&a), &length) == 0);
+        const quint16 deadPort = ntohs(a.sin_port);
+        ::close(probe);
+
+        ScriptedServer server({QString("S: 220 hi\n")});
+        CWSocket s;
+        s.ConnectAddresses({SocketAddress::FromLoopback(AF_INET, deadPort),
+                            SocketAddress::FromLoopback(AF_INET, server.port())});
+        QVERIFY(s.IsOpen());
+        QVERIFY(s.IsReadable(2000));
+        char buffer[16];
+        QCOMPARE(s.Receive(buffer, sizeof buffer), 8L);
+        s.Close();
+
+        CWSocket dead;
+        try {
+            dead.ConnectAddresses({SocketAddress::FromLoopback(AF_INET, deadPort)});
+            QFAIL("connected to a closed port");
+        } catch (const CWSocketException& e) {
+            QCOMPARE(e.code(), ECONNREFUSED);
+        }
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
+    void socketErrorsAreSystemErrorsWithoutResponse_data() {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("resolver");
+        QTest::newRow("refused") << "127.0.0.1" << false;
+        QTest::newRow("unknown host") << "no-such-host.invalid" << true;
+    }
+    void socketErrorsAreSystemErrorsWithoutResponse() {
+        QFETCH(QString, host);
+        QFETCH(bool, resolver);
+        CKTWSMTPConnection c(kHost);
+        c.SetTimeout(5000);
+        try {
+            c.Connect(host, AuthMethod::None, "", "", 1, ConnectionType::None);
+            QFAIL("connected");
+        } catch (const CKTWSMTPException& e) {
+            QCOMPARE(e.Facility(), CKTWSMTPException::kFacilityWin32);
+            QVERIFY(e.LastResponse().isEmpty());
+            QVERIFY(!e.Description().isEmpty());
+            if (resolver) {
+                QVERIFY(e.Code() > CWSocketException::kResolverErrorBase);
+            } else {
+                QCOMPARE(e.Code(), ECONNREFUSED);
+            }
+        }
+        QVERIFY(!c.IsConnected());
+    }
+
+    void exceptionLayoutAndTexts() {
+        const auto e = CKTWSMTPException::FromMessage(261, "550 50% off, %2 too\r\n");
+        QCOMPARE(e.Error(), 0x80040000u | 261u);
+        QCOMPARE(e.Facility(), 4);
+        QCOMPARE(e.Code(), 261);
+        QCOMPARE(e.Description(),
+                 QString("Unexpected MAIL FROM response, Last Response: 550 50% off, %2 too\r\n"));
+        QCOMPARE(CKTWSMTPException::FromSystemError(ECONNREFUSED).Error(),
+                 0x80070000u | static_cast<unsigned>(ECONNREFUSED));
+        setTextLanguage(TextLanguage::Japanese);
+        const QString ja = e.Description();
+        setTextLanguage(TextLanguage::English);
+        QVERIFY(ja.contains(QString::fromUtf8("MAIL FROMの応答")));
+        QVERIFY(ja.contains("550 50% off"));
+    }
+
+    void everyErrorHasBothTexts() {
+        QList<int> ids = {257, 258, 259, 260, 261, 262, 266, 270, 516};
+        for (int i = 271; i <= 279; ++i) {
+            ids.append(i);
+        }
+        for (int i = 625; i <= 632; ++i) {
+            ids.append(i);
+        }
+        for (int id : ids) {
+            setTextLanguage(TextLanguage::English);
+            const QString en = smtpText(id);
+            setTextLanguage(TextLanguage::Japanese);
+            const QString ja = smtpText(id);
+            QVERIFY2(!en.isEmpty() && !ja.isEmpty() && en != ja, qPrintable(QString::number(id)));
+            QVERIFY2(en.contains("%1") && ja.contains("%1"), qPrintable(QString::number(id)));
+        }
+        setTextLanguage(TextLanguage::English);
+        QCOMPARE(smtpTextIds().size(), ids.size());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSmtpSession)
+#include "test_smtp_session.moc"
