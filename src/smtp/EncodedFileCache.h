@@ -1,0 +1,30 @@
+#pragma once
+// Encoded bodies of file parts, shared by every message of the process: a run that attaches
+// one file to 20000 mails encodes it once. The file is still opened and checked at every
+// render; an entry counts only while the file's size and modification time are unchanged.
+
+#include "smtp/KTWSMTPBodyPart.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace pw::smtp {
+
+class EncodedFileCache {
+public:
+    // The encoded body of the file at path. Throws CKTWSMTPException with the system error
+    // code when the file cannot be opened or read (2 when it is missing).
+    [[nodiscard]] static QByteArray encodedFile(const QString& path, TransferEncoding encoding);
+
+    struct Stats {
+        qint64 hits = 0;
+        qint64 misses = 0;
+        qint64 bytes = 0;  // encoded bytes held
+    };
+    [[nodiscard]] static Stats stats();
+    static void clear();
+    // Entries are dropped, least recently used first, beyond this many encoded bytes.
+    static void setCapacity(qint64 bytes);
+};
+
+}  // namespace pw::smtp
