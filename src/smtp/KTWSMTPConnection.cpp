@@ -367,10 +367,17 @@ void CKTWSMTPConnection::Connect(const QString& host, AuthMethod method, const Q
         // a server that did not finish its last reply is in no state for QUIT: waiting for
         // its answer would only double the time until the failure is reported
         const bool talking = !aborted && !m_replyIncomplete;
+        // the caller classifies the failure by the reply that caused it, not by QUIT's
+        const QByteArray bytes = m_lastResponseBytes;
+        const QString text = m_lastResponse;
+        const int code = m_lastResponseCode;
         try {
             DisconnectLocked(talking ? DisconnectMode::Graceful : DisconnectMode::NotGraceful);
         } catch (...) {
         }
+        m_lastResponseBytes = bytes;
+        m_lastResponse = text;
+        m_lastResponseCode = code;
         if (aborted) {
             throw CKTWSMTPException::FromSystemError(ECANCELED);
         }

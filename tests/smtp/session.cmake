@@ -6,4 +6,6 @@ postwick_test(test_smtp_auth SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_smtp_auth.cp
 if(EXISTS ${PROJECT_SOURCE_DIR}/src/smtp/KTWSMTPMessage.cpp)
   postwick_test(test_smtp_session SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_smtp_session.cpp
     LIBS pw_smtp LABELS smtp TIMEOUT 300)
+  postwick_test(test_smtp_live SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_smtp_live.cpp
+    LIBS pw_smtp LABELS smtp TIMEOUT 300)
 endif()

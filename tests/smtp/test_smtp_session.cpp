@@ -37,6 +37,7 @@ struct Outcome {
     int code = 0;
     QString lastResponse;
     QString description;
+    int lastCode = -1;  // the session's last response code after the failure
 };
 
 CKTWSMTPMessage simpleMessage() {
@@ -75,6 +76,7 @@ Outcome runSession(ScriptedServer& server, AuthMethod method, Action action,
         o.code = e.Code();
         o.lastResponse = e.LastResponse();
         o.description = e.Description();
+        o.lastCode = c.LastResponseCode();
         if (c.IsConnected()) {
             c.Disconnect(DisconnectMode::NotGraceful);
         }
@@ -198,6 +200,8 @@ private slots:
         QCOMPARE(o.code, code);
         QCOMPARE(o.lastResponse, lastResponse);
         QVERIFY2(o.description.contains(lastResponse.trimmed()), qPrintable(o.description));
+        // the QUIT that follows a failed connect must not hide the reply that caused it
+        QCOMPARE(o.lastCode, lastResponse.endsWith("\r\n") ? lastResponse.left(3).toInt() : 0);
     }
 
     void timeoutIsTheWaitingStepsError_data() {

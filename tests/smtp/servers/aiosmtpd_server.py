@@ -60,7 +60,8 @@ def main():
             event("AUTH %s %s %s" % ("ok" if ok else "refused", mechanism,
                                      auth_data.login.decode("utf-8", "replace")))
             session.pw_mechanism = mechanism
-            return AuthResult(success=ok, auth_data=auth_data)
+            # handled=False: aiosmtpd then sends its own 535 on failure
+            return AuthResult(success=ok, handled=False, auth_data=auth_data)
         return AuthResult(success=False)
 
     counter = {"n": 0}
