@@ -1,0 +1,138 @@
+// Messages per second over one SMTP session to a fast local sink (Postfix's smtp-sink), beside
+// Postfix's own smtp-source sending the same number of messages of the same size over one
+// session in the same run. Prints "name: value unit" lines.
+//
+//   bench_smtp_throughput [messages] [rounds]      (defaults 20000 and 3)
+
+#include "smtp/KTWSMTPConnection.h"
+#include "smtp/KTWSMTPMessage.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace pw::smtp;
+
+namespace {
+
+const char* kSink = "/usr/sbin/smtp-sink";
+const char* kSource = "/usr/sbin/smtp-source";
+constexpr int kMessageBytes = 4096;
+
+quint16 freePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+bool listening(quint16 port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+CKTWSMTPMessage benchMessage() {
+    CKTWSMTPMessage m;
+    m.setFrom(CKTWSMTPAddress("Bench", "bench@example.org"));
+    m.to().append(CKTWSMTPAddress("sink@example.org"));
+    m.setSubject("Throughput");
+    QString text;
+    while (text.size() < kMessageBytes - 400) {  // the header makes up the rest
+        text += "The quick brown fox jumps over the lazy dog, 0123456789.\r\n";
+    }
+    m.rootPart().setText(text);
+    return m;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int messages = argc > 1 ? std::atoi(argv[1]) : 20000;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+
+    const quint16 port = freePort();
+    QProcess sink;
+    QStringList sinkArgs;
+    if (geteuid() == 0) {
+        sinkArgs << "-u"
+                 << "nobody";  // it refuses to keep root's privileges
+    }
+    sinkArgs << QString("127.0.0.1:%1").arg(port) << "100";
+    sink.start(kSink, sinkArgs);
+    if (!sink.waitForStarted(5000)) {
+        std::fprintf(stderr, "cannot start %s (Debian package postfix)\n", kSink);
+        return 1;
+    }
+    for (int i = 0; i < 100 && !listening(port); ++i) {
+        QThread::msleep(50);
+    }
+
+    const CKTWSMTPMessage message = benchMessage();
+    std::vector<double> ours;
+    std::vector<double> theirs;
+    for (int round = 0; round < rounds; ++round) {
+        QElapsedTimer t;
+        t.start();
+        try {
+            CKTWSMTPConnection c("bench.test");
+            c.Connect("127.0.0.1", AuthMethod::None, "", "", port, ConnectionType::None);
+            for (int i = 0; i < messages; ++i) {
+                c.SendMessage(message);
+            }
+            c.Disconnect(DisconnectMode::Graceful);
+        } catch (const CKTWSMTPException& e) {
+            std::fprintf(stderr, "SMTP failure: %s\n", e.what());
+            return 1;
+        }
+        ours.push_back(messages * 1000.0 / std::max<qint64>(1, t.elapsed()));
+
+        QProcess source;
+        t.restart();
+        source.start(kSource, {"-d", "-s", "1", "-m", QString::number(messages), "-l",
+                               QString::number(kMessageBytes), QString("127.0.0.1:%1").arg(port)});
+        if (!source.waitForFinished(600000) || source.exitCode() != 0) {
+            std::fprintf(stderr, "smtp-source failed: %s\n",
+                         source.readAllStandardError().constData());
+            return 1;
+        }
+        theirs.push_back(messages * 1000.0 / std::max<qint64>(1, t.elapsed()));
+    }
+    sink.terminate();
+    sink.waitForFinished(3000);
+
+    const double a = median(ours);
+    const double b = median(theirs);
+    std::printf("smtp_messages: %d messages\n", messages);
+    std::printf("smtp_message_size: %d bytes\n", kMessageBytes);
+    std::printf("smtp_session_rate: %.0f messages/s\n", a);
+    std::printf("smtp_source_rate: %.0f messages/s\n", b);
+    std::printf("smtp_rate_ratio: %.0f %%\n", b > 0 ? 100.0 * a / b : 0.0);
+    return 0;
+}
