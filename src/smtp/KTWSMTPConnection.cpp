@@ -2,6 +2,7 @@
 
 #include "smtp/KTWSMTPMessage.h"
 #include "smtp/Ntlm.h"
+#include "smtp/SmtpReply.h"
 #include "smtp/SmtpTexts.h"
 
 #include <QFile>
@@ -34,20 +35,6 @@ QString responseText(const QByteArray& bytes) {
         }
     }
     return text;
-}
-
-int replyCode(const QByteArray& line) {
-    if (line.size() < 3) {
-        return 0;
-    }
-    int code = 0;
-    for (int i = 0; i < 3; ++i) {
-        if (line[i] < '0' || line[i] > '9') {
-            return 0;
-        }
-        code = code * 10 + (line[i] - '0');
-    }
-    return code;
 }
 
 }  // namespace
@@ -228,29 +215,15 @@ void CKTWSMTPConnection::SetLastResponse(const QByteArray& bytes, int code) {
 }
 
 bool CKTWSMTPConnection::TakeResponseFromBuffer() {
-    // A reply ends with its first line that is not "ddd-": a "ddd " line, a bare "ddd", or a
-    // line that is no reply line at all (which the caller then refuses by its code).
-    qsizetype start = 0;
-    while (start < m_input.size()) {
-        const qsizetype end = m_input.indexOf('\n', start);
-        if (end < 0) {
-            return false;
-        }
-        QByteArray line = m_input.mid(start, end - start);
-        if (line.endsWith('\r')) {
-            line.chop(1);
-        }
-        const bool continues = line.size() >= 4 && replyCode(line) != 0 && line[3] == '-';
-        start = end + 1;
-        if (!continues) {
-            const QByteArray reply = m_input.left(start);
-            m_input.remove(0, start);
-            m_wire->reply(reply);
-            SetLastResponse(reply, replyCode(line));
-            return true;
-        }
+    const SmtpReplyEnd end = FindReplyEnd(m_input);
+    if (end.length == 0) {
+        return false;
     }
-    return false;
+    const QByteArray reply = m_input.left(end.length);
+    m_input.remove(0, end.length);
+    m_wire->reply(reply);
+    SetLastResponse(reply, end.code);
+    return true;
 }
 
 bool CKTWSMTPConnection::ReadResponse() {
