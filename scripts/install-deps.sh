@@ -17,6 +17,8 @@ packages=(
   libzip-dev libfreexl-dev
   # tests: independent peers and parsers
   python3 python3-aiosmtpd libxlsxwriter-dev libspreadsheet-writeexcel-perl postfix
+  # TLS tests make their certificates with the openssl command line
+  openssl
   xauth xvfb
 )
 
