@@ -1,13 +1,10 @@
-# The SMTP client: authentication vectors, the session against scripted servers, and real
-# servers on loopback (aiosmtpd started by the tests).
+# The SMTP client: authentication vectors, reply framing, the session against scripted
+# servers, and real servers on loopback (aiosmtpd started by the tests).
 postwick_test(test_smtp_auth SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_smtp_auth.cpp
   LIBS pw_smtp LABELS smtp)
 postwick_test(test_smtp_reply SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_smtp_reply.cpp
   LIBS pw_smtp LABELS smtp)
-# the session transmits the message model, whose sources arrive separately
-if(EXISTS ${PROJECT_SOURCE_DIR}/src/smtp/KTWSMTPMessage.cpp)
-  postwick_test(test_smtp_session SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_smtp_session.cpp
-    LIBS pw_smtp LABELS smtp TIMEOUT 300)
-  postwick_test(test_smtp_live SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_smtp_live.cpp
-    LIBS pw_smtp LABELS smtp TIMEOUT 300)
-endif()
+postwick_test(test_smtp_session SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_smtp_session.cpp
+  LIBS pw_smtp LABELS smtp TIMEOUT 300)
+postwick_test(test_smtp_live SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_smtp_live.cpp
+  LIBS pw_smtp LABELS smtp TIMEOUT 300)
