@@ -39,7 +39,7 @@ struct UsedRange {
 // choosing only, and an unbounded width would let one far cell multiply the memory.
 inline constexpr int kMaxWorkbookColumns = 256;
 // Decompressed bytes read from any one part of a zip workbook (zip bombs stop here).
-inline constexpr qint64 kMaxWorkbookPartBytes = 512LL * 1024 * 1024;
+inline constexpr qint64 kMaxWorkbookPartBytes = 128LL * 1024 * 1024;
 
 class Workbook {
 public:

@@ -302,9 +302,9 @@ bool XlsxWorkbook::load(ReadResult& status) {
         return false;
     }
 
-    const QString relsPart = resolveTarget(workbookPart, QStringLiteral("_rels/")) +
-                             workbookPart.mid(workbookPart.lastIndexOf(u'/') + 1) +
-                             QStringLiteral(".rels");
+    const qsizetype slash = workbookPart.lastIndexOf(u'/');
+    const QString relsPart = workbookPart.left(slash + 1) + QStringLiteral("_rels/") +
+                             workbookPart.mid(slash + 1) + QStringLiteral(".rels");
     QHash<QString, std::pair<QString, QString>> rels;  // id -> (type, part)
     QString sharedPart, stylesPart;
     if (!readPart(relsPart, true, status, [&](QXmlStreamReader& xml) {

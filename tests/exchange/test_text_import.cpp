@@ -1,0 +1,263 @@
+// The delimited text reader: line and field splitting, signatures and the legacy code page
+// fallback, on real files.
+#include <unicode/ucnv.h>
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "ScriptedUserInteraction.h"
+#include "TestEnv.h"
+#include "exchange/ImportStore.h"
+#include "exchange/TextReader.h"
+
+using namespace pw;
+using namespace pw::exchange;
+
+namespace {
+
+QByteArray encodeWithIcu(const char* converter, const QString& text) {
+    UErrorCode status = U_ZERO_ERROR;
+    UConverter* conv = ucnv_open(converter, &status);
+    QByteArray out(text.size() * 4 + 16, '\0');
+    const int32_t len = ucnv_fromUChars(conv, out.data(), int32_t(out.size()),
+                                        reinterpret_cast<const UChar*>(text.utf16()),
+                                        int32_t(text.size()), &status);
+    ucnv_close(conv);
+    if (U_FAILURE(status))
+        return {};
+    out.truncate(len);
+    return out;
+}
+
+ImportTable readBytes(const QByteArray& bytes, Delimiter d = Delimiter::Comma,
+                      ReadResult* result = nullptr,
+                      LegacyCodePage legacy = LegacyCodePage::Windows1252,
+                      int maxRows = kMaxReaderRows) {
+    ImportTable table;
+    SteppedProgress progress;
+    const ReadResult r = readDelimitedBytes(bytes, d, table, progress, legacy, maxRows);
+    if (result)
+        *result = r;
+    return table;
+}
+
+}  // namespace
+
+class TestTextImport : public QObject {
+    Q_OBJECT
+private slots:
+    void splitFields_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("delimiter");
+        QTest::addColumn<QStringList>("fields");
+        QTest::newRow("quoted field holding the delimiter") << "x,\"a,b\",y"
+                                                            << "," << QStringList{"x", "a,b", "y"};
+        QTest::newRow("doubled quotes stay doubled") << "\"say \"\"hi\"\"\",2"
+                                                     << "," << QStringList{"say \"\"hi\"\"", "2"};
+        QTest::newRow("quote inside an unquoted field is text") << "ab\"c,d"
+                                                                << "," << QStringList{"ab\"c", "d"};
+        QTest::newRow("trailing delimiter gives an empty last field")
+            << "a,b,"
+            << "," << QStringList{"a", "b", ""};
+        QTest::newRow("no delimiter gives one field") << "abc"
+                                                      << "," << QStringList{"abc"};
+        QTest::newRow("single quote character becomes empty") << "a,\""
+                                                              << "," << QStringList{"a", ""};
+        QTest::newRow("lone opening quote swallows the delimiter") << "\",x"
+                                                                   << "," << QStringList{"\",x"};
+        QTest::newRow("unterminated quote runs to the end") << "\"a,b"
+                                                            << "," << QStringList{"\"a,b"};
+        QTest::newRow("blanks stay") << " a , b "
+                                     << "," << QStringList{" a ", " b "};
+        QTest::newRow("tab delimiter leaves commas alone") << "a,b\tc"
+                                                           << "\t" << QStringList{"a,b", "c"};
+        QTest::newRow("quoted state only at field start") << "a\"b,c\",d"
+                                                          << "," << QStringList{"a\"b", "c\"", "d"};
+        QTest::newRow("empty quoted field") << "\"\",x"
+                                            << "," << QStringList{"", "x"};
+    }
+    void splitFields() {
+        QFETCH(QString, line);
+        QFETCH(QString, delimiter);
+        QFETCH(QStringList, fields);
+        QCOMPARE(pw::exchange::splitFields(line, delimiter[0]), fields);
+    }
+
+    void linesAndSignatures_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("encoding");
+        QTest::addColumn<QString>("firstField");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("UTF-8 signature is dropped")
+            << QByteArray("\xEF\xBB\xBFname,mail\r\nx,y\r\n") << "UTF-8"
+            << "name" << 2;
+        QTest::newRow("blank lines and mixed breaks are skipped")
+            << QByteArray("a\r\n\r\n\n\rb\n\n") << "UTF-8"
+            << "a" << 2;
+        QTest::newRow("UTF-8 without signature") << QByteArray("M\xC3\xBCller,1\n") << "UTF-8"
+                                                 << "Müller" << 1;
+        QTest::newRow("UTF-7 signature") << QByteArray("+/v8-abc,d\r\n") << "UTF-7"
+                                         << "abc" << 1;
+        QTest::newRow("UTF-16LE signature") << QByteArray(
+                                                   "\xFF\xFE"
+                                                   "a\0,\0b\0\r\0\n\0c\0",
+                                                   14)
+                                            << "UTF-16LE"
+                                            << "a" << 2;
+        QTest::newRow("two bytes without signature") << QByteArray("ab") << "UTF-8"
+                                                     << "ab" << 1;
+        QTest::newRow("only line breaks") << QByteArray("\r\n\r\n") << "UTF-8"
+                                          << "" << 0;
+        QTest::newRow("Windows-1252 fallback keeps accents")
+            << QByteArray("Jos\xE9,caf\xE9\n") << "Windows-1252"
+            << "José" << 1;
+    }
+    void linesAndSignatures() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, encoding);
+        QFETCH(QString, firstField);
+        QFETCH(int, rows);
+        ReadResult result;
+        const ImportTable table = readBytes(bytes, Delimiter::Comma, &result);
+        QCOMPARE(result.encoding, encoding);
+        QCOMPARE(table.rowCount(), rows);
+        QCOMPARE(result.rowCount, rows);
+        if (rows > 0)
+            QCOMPARE(table.rows[0][0], firstField);
+    }
+
+    void shiftJisFileKeepsEveryCharacter() {
+        test::TestEnv env;
+        const QString names = QStringLiteral(
+            "メール,氏名,会社\r\n"
+            "taro@example.jp,山田太郎,株式会社ソフト①\r\n"
+            "hanako@example.jp,佐藤花子,ｶﾀｶﾅ商店～\r\n");
+        const QByteArray sjis = encodeWithIcu("windows-31j", names);
+        QVERIFY(!sjis.isEmpty());
+        QVERIFY(sjis != names.toUtf8());
+        const QString path = env.root() + "japanese.csv";
+        QVERIFY(test::writeFile(path, sjis));
+
+        ImportTable table;
+        SteppedProgress progress;
+        test::ScriptedUserInteraction ui;
+        const ReadResult r =
+            readImportFile(path, table, nullptr, nullptr, ui, progress, LegacyCodePage::ShiftJis);
+        QCOMPARE(r.status, ReadStatus::Ok);
+        QCOMPARE(r.rowCount, 3);
+        QVERIFY(r.legacyFallback);
+        QVERIFY(!r.lossy);
+        QCOMPARE(r.encoding, QStringLiteral("Shift_JIS (CP932)"));
+        QCOMPARE(table.rows[1], (QStringList{"taro@example.jp", "山田太郎", "株式会社ソフト①"}));
+        QCOMPARE(table.rows[2], (QStringList{"hanako@example.jp", "佐藤花子", "ｶﾀｶﾅ商店～"}));
+        // The user is told which encoding was used.
+        QCOMPARE(ui.asked().size(), 1);
+        QVERIFY(ui.asked()[0].text.contains("Shift_JIS (CP932)"));
+    }
+
+    void undecodableBytesAreReported() {
+        // 0x85 0x40 is unassigned in CP932: the reader says so instead of hiding it.
+        ReadResult r;
+        const ImportTable t =
+            readBytes(QByteArray("a\x85\x40z\n"), Delimiter::Comma, &r, LegacyCodePage::ShiftJis);
+        QVERIFY(r.legacyFallback);
+        QVERIFY(r.lossy);
+        QCOMPARE(t.rowCount(), 1);
+        QVERIFY(t.rows[0][0].startsWith('a'));
+        QVERIFY(t.rows[0][0].endsWith('z'));
+        test::ScriptedUserInteraction ui;
+        reportReadFailure(ui, r);
+        QCOMPARE(ui.asked().size(), 2);
+    }
+
+    void readerStopsAfterTheRowsAnImportCanUse() {
+        test::TestEnv env;
+        QByteArray big;
+        for (int i = 0; i < 5000; ++i)
+            big += "row" + QByteArray::number(i) + ",x\r\n";
+        const QString path = env.root() + "big.txt";
+        QVERIFY(test::writeFile(path, big));
+        ImportTable table;
+        SteppedProgress progress;
+        const ReadResult r = readDelimitedFile(path, Delimiter::Comma, table, progress,
+                                               LegacyCodePage::Windows1252, 1234);
+        QCOMPARE(r.rowCount, 1234);
+        QVERIFY(r.stoppedAtLimit);
+        QCOMPARE(table.rows.back()[0], QStringLiteral("row1233"));
+    }
+
+    void progressMovesInTwentieths() {
+        test::ScriptedUserInteraction ui;
+        auto display = ui.createProgress();
+        SteppedProgress progress(display.get());
+        QByteArray bytes;
+        for (int i = 0; i < 100; ++i)
+            bytes += "a\n";
+        ImportTable table;
+        (void)readDelimitedBytes(bytes, Delimiter::Comma, table, progress,
+                                 LegacyCodePage::Windows1252);
+        QCOMPARE(progress.step(), 5);
+        const QStringList positions = ui.progressLog().filter("position:");
+        // 0, then only moves of more than one step: 6, 12, ... never every line.
+        QVERIFY(positions.size() > 10);
+        QVERIFY(positions.size() < 25);
+        QVERIFY(ui.progressLog().contains("range: 0..100"));
+        QVERIFY(ui.progressLog().contains("show"));
+    }
+
+    void readerChoice_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("workbook");
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("csv") << "/d/a.csv" << false << false;
+        QTest::newRow("CSV in capitals asks") << "/d/a.CSV" << false << true;
+        QTest::newRow("xls") << "/d/a.xls" << true << false;
+        QTest::newRow("xlsx") << "/d/a.xlsx" << true << false;
+        QTest::newRow("XLS in capitals is text") << "/d/a.XLS" << false << true;
+        QTest::newRow("dot in folder only") << "/d.xls/a" << false << true;
+        QTest::newRow("dat") << "/d/a.dat" << false << true;
+    }
+    void readerChoice() {
+        QFETCH(QString, path);
+        QFETCH(bool, workbook);
+        QFETCH(bool, asks);
+        QCOMPARE(readerFor(path) == ReaderKind::Workbook, workbook);
+        if (!workbook)
+            QCOMPARE(delimiterNeedsAsking(path), asks);
+    }
+
+    void tabFileAsksAndCancelKeepsComma() {
+        test::TestEnv env;
+        const QString path = env.root() + "list.txt";
+        QVERIFY(test::writeFile(path, "a\tb,c\n"));
+        ImportTable table;
+        SteppedProgress progress;
+        test::ScriptedUserInteraction ui;
+        int asked = 0;
+        auto tab = [&]() -> std::optional<Delimiter> {
+            ++asked;
+            return Delimiter::Tab;
+        };
+        (void)readImportFile(path, table, tab, nullptr, ui, progress, LegacyCodePage::Windows1252);
+        QCOMPARE(asked, 1);
+        QCOMPARE(table.rows[0], (QStringList{"a", "b,c"}));
+        auto cancel = []() -> std::optional<Delimiter> { return std::nullopt; };
+        (void)readImportFile(path, table, cancel, nullptr, ui, progress,
+                             LegacyCodePage::Windows1252);
+        QCOMPARE(table.rows[0], (QStringList{"a\tb", "c"}));
+    }
+
+    void missingFileSaysSo() {
+        ImportTable table;
+        SteppedProgress progress;
+        test::ScriptedUserInteraction ui;
+        const ReadResult r = readImportFile("/nonexistent/x.csv", table, nullptr, nullptr, ui,
+                                            progress, LegacyCodePage::Windows1252);
+        QCOMPARE(r.rowCount, 0);
+        QCOMPARE(r.status, ReadStatus::CannotOpen);
+        QCOMPARE(ui.asked().size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTextImport)
+#include "test_text_import.moc"
