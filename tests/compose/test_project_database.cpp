@@ -7,6 +7,7 @@
 
 #include "DbFixture.h"
 #include "compose/MailFile.h"
+#include "compose/ProjectStore.h"
 
 using namespace pw;
 using namespace pw::test;
@@ -32,6 +33,7 @@ private slots:
             insertRecord(*w.store, id, id % 3 == 0 ? 1 : 0, 1,
                          {QStringLiteral("user%1@example.jp").arg(id), nameOf(id), "O'Brien & Co"});
         }
+        // left uncommitted: saving the project must save the store first
         w.store->SetCaption(1, QString::fromUtf8("お名前"));
 
         const QString preview = w.env.makeFolder("tmp/PostwickMainPreview");
@@ -49,33 +51,22 @@ private slots:
         doc.pictureList = filesInFolder(preview);
         doc.projectSettings = {"smtp.example.jp", {}, "shop", "secret"};
 
-        // Save project: save the store, close it keeping the copy, write, open it again.
-        QVERIFY(w.store->Save(db::SaveMode::Retaining));
         const QString firstCopy = w.store->WorkingCopyPath();
-        w.store->Close(db::CloseMode::KeepWorkingCopy);
         const QString path = w.env.root() + "winter.pzy";
-        const WriteResult written = writeProjectFile(
-            path, doc, {}, {preview, firstCopy, *CodePage::fromName("Shift_JIS")}, &w.ui);
+        const CodePage sjis = *CodePage::fromName("Shift_JIS");
+        const WriteResult written = saveProject(path, doc, {}, preview, *w.store, sjis, &w.ui);
         QVERIFY2(written.ok(), qPrintable(written.message));
-        QVERIFY(w.store->Open());
+        QVERIFY(w.store->IsOpen());
+        QCOMPARE(w.store->WorkingCopyPath(), firstCopy);
 
-        // Open: the store closes deleting its copy; the project's database becomes the new one.
+        // a change after the save is not in the file: the file's database replaces it
+        insertRecord(*w.store, 101, 0, 0, {"late@example.jp"});
         emptyFolderFiles(preview);
-        MailFileReadOptions options;
-        options.previewFolder = preview;
-        options.currentCodePage = *CodePage::fromName("Shift_JIS");
-        bool oldCopyGone = false;
-        options.databaseTarget = [&] {
-            w.store->Close(db::CloseMode::DeleteWorkingCopy);
-            oldCopyGone = !QFile::exists(firstCopy);
-            return w.store->MakeWorkingCopyPath();
-        };
-        const MailFileReadResult read = readMailFile(path, options, &w.ui);
+        const MailFileReadResult read = openProject(path, preview, *w.store, sjis, &w.ui);
         QVERIFY2(read.ok(), qPrintable(read.failure));
         QCOMPARE(read.contents->database, DatabaseOutcome::Written);
-        QVERIFY(oldCopyGone);
         QCOMPARE(read.contents->databasePath, w.store->WorkingCopyPath());
-        QVERIFY(w.store->Open());
+        QVERIFY(w.store->IsOpen());
 
         MailDocument expected = doc;
         expected.projectFilePath = path;
@@ -92,6 +83,32 @@ private slots:
                  QStringList{"O'Brien & Co"});
         QCOMPARE(w.store->Captions()[1], QString::fromUtf8("お名前"));
         QVERIFY(w.ui.asked().isEmpty());
+    }
+
+    // A project without a database, or a refused file, leaves the store's database in use.
+    void projectWithoutDatabaseKeepsTheStore() {
+        DbWorld w;
+        QVERIFY(w.createAndOpen());
+        insertRecord(*w.store, 1, 0, 1, {"keep@example.jp"});
+        QVERIFY(w.store->Save(db::SaveMode::Retaining));
+        const QString copy = w.store->WorkingCopyPath();
+        const QString preview = w.env.makeFolder("tmp/PostwickMainPreview");
+        const QString path = w.env.root() + "nodb.pzy";
+        MailDocument doc;
+        doc.subject = "No database";
+        QVERIFY(writeProjectFile(path, doc, {}, {preview, {}, CodePage::utf8()}, nullptr).ok());
+        const MailFileReadResult read =
+            openProject(path, preview, *w.store, CodePage::utf8(), &w.ui);
+        QVERIFY(read.ok());
+        QCOMPARE(read.contents->database, DatabaseOutcome::NotInFile);
+        QCOMPARE(w.store->WorkingCopyPath(), copy);
+        QVERIFY(w.store->IsOpen());
+        QCOMPARE(w.store->CountRecords(), 1);
+        // a refused file does not touch the store either
+        put(path, "mlDB");
+        QVERIFY(!openProject(path, preview, *w.store, CodePage::utf8(), &w.ui).ok());
+        QCOMPARE(w.store->WorkingCopyPath(), copy);
+        QCOMPARE(w.store->CountRecords(), 1);
     }
 
 private:
