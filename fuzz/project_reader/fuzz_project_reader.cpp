@@ -4,8 +4,8 @@
 //
 // Build with clang and -DPOSTWICK_FUZZ=ON, then for example:
 //   python3 fuzz/project_reader/make_seeds.py /tmp/corpus
-//   TMPDIR=/dev/shm ASAN_OPTIONS=quarantine_size_mb=32 \
-//     fuzz_project_reader -runs=1000000 -max_len=8192 -rss_limit_mb=512 /tmp/corpus
+//   TMPDIR=/dev/shm ASAN_OPTIONS=quarantine_size_mb=32 fuzz_project_reader
+//     -runs=1000000 -max_len=8192 -rss_limit_mb=512 /tmp/corpus
 
 #include <QByteArray>
 #include <QCoreApplication>
