@@ -15,10 +15,6 @@ std::string storedBytes(const QString& value, int fieldLength) {
     return std::string(bytes.constData(), size_t(bytes.size()));
 }
 
-QString doubledApostrophes(QString name) {
-    return name.replace(u'\'', QStringLiteral("''"));
-}
-
 }  // namespace
 
 StoreResult storeImport(db::TDbData& store, const ImportSession& session,
@@ -80,10 +76,9 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
                         grouping.groupField < row.size() ? row[grouping.groupField] : QString();
                     auto it = groupIds.find(name);
                     if (it == groupIds.end()) {
-                        // The lookup writes the name into its statement as a literal.
-                        it = groupIds.insert(
-                            name, store.FindGroupByName(doubledApostrophes(
-                                      QString::fromUtf8(storedBytes(name, fieldLength)))));
+                        // The lookup quotes the name as a literal itself (apostrophes doubled).
+                        it = groupIds.insert(name, store.FindGroupByName(QString::fromUtf8(
+                                                       storedBytes(name, fieldLength))));
                     }
                     if (*it >= 0)
                         pairs.emplace_back(*it, id);
