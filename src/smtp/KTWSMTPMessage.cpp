@@ -207,12 +207,17 @@ int CKTWSMTPMessage::addMultipleAttachments(const QString& list) {
     // MIME mode first, so that a text of the root goes before the files, not after them
     setMimeMode(true);
     for (const QString& path : paths) {
-        CKTWSMTPBodyPart part;
-        part.setCharset(m_root->charset());
-        part.setFileName(path);
-        m_root->addChild(part);
+        addAttachment(path);
     }
     return static_cast<int>(paths.size());
+}
+
+CKTWSMTPBodyPart* CKTWSMTPMessage::addAttachment(const QString& path) {
+    setMimeMode(true);
+    CKTWSMTPBodyPart part;
+    part.setCharset(m_root->charset());
+    part.setFileName(path);
+    return m_root->addChild(part);
 }
 
 QByteArray CKTWSMTPMessage::header() const {

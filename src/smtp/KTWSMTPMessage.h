@@ -56,6 +56,8 @@ public:
     // ";"-separated file paths, each one attachment; switches to MIME mode. Returns the
     // number of parts added.
     int addMultipleAttachments(const QString& list);
+    // One file part for exactly this path (which may hold a ";"); switches to MIME mode.
+    CKTWSMTPBodyPart* addAttachment(const QString& path);
 
     // The moment written into "Date:"; unset, the clock at the time of rendering.
     void setDate(const QDateTime& date) { m_date = date; }

@@ -15,7 +15,9 @@ MimeDescription describeMime(const QByteArray& message) {
         d.error = QStringLiteral("cannot read " MIME_TREE_SCRIPT);
         return d;
     }
-    const ProcessResult r = runPython(QString::fromUtf8(script), {}, message);
+    QByteArray stored = message;
+    stored.replace("\r\n..", "\r\n.");
+    const ProcessResult r = runPython(QString::fromUtf8(script), {}, stored);
     if (r.exitCode != 0) {
         d.error = QString::fromUtf8(r.err);
         return d;

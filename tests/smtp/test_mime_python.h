@@ -13,6 +13,8 @@ struct MimeDescription {
     QString error;     // why the parser could not be run or failed
 };
 
+// message is what goes inside DATA; the dots doubled for it are removed first, as the
+// receiving server does.
 [[nodiscard]] MimeDescription describeMime(const QByteArray& message);
 
 // The nodes of a tree in depth-first order, the root first.

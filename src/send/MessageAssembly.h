@@ -1,0 +1,86 @@
+#pragma once
+// Assembly: one recipient's message from the mail job — the merge of the recipient's
+// values into the texts, the body preparation, the picture references of the HTML part
+// rewritten to inline parts, the MIME structure, Message-ID and X-Mailer.
+
+#include "send/MailJob.h"
+#include "send/MailSendThread.h"
+#include "smtp/KTWSMTPMessage.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace pw::db {
+struct SendSelection;
+}
+
+namespace pw::send {
+
+// The lines as the main window's text editor displays them, soft-wrapped lines included;
+// the main window implements it.
+class IDisplayedLines {
+public:
+    virtual ~IDisplayedLines() = default;
+    [[nodiscard]] virtual QStringList displayedLines() const = 0;
+};
+
+// The plain-text body of a run from the editor's text: the automatic wrap when it is on,
+// else the displayed lines when "length" is set (and lines are given), else the text.
+[[nodiscard]] QString prepareBodyText(const QString& editorText, const AutoWrapSetting& wrap,
+                                      bool wrapToDisplayedLines, int charsetRow,
+                                      const IDisplayedLines* lines);
+// Breaks lines before the character that would make a line longer than lineLength bytes
+// of the code page; existing line breaks stay, LF starts a new count.
+[[nodiscard]] QString wrapByBytes(const QString& text, int lineLength, int codePage);
+
+// Every placeholder "[[" + caption + "]]" replaced by the value of its field, the search
+// going on after each inserted value (so a value holding a placeholder is inserted once).
+[[nodiscard]] QString merge(const QString& text, const FieldTexts& captions,
+                            const FieldTexts& values);
+// The same by replace-all, field by field; without values (an empty selection) every
+// placeholder becomes the empty text.
+[[nodiscard]] QString mergeAll(const QString& text, const FieldTexts& captions,
+                               const FieldTexts* values);
+
+// img src, IMG SRC, background and BACKGROUND references turned into "cid:" ones, web
+// references left as they are.
+[[nodiscard]] QString rewritePictureReferences(const QString& html);
+
+// "Message-ID: <" + local time stamp + "." + UUID hex + "@" + domain + ">".
+[[nodiscard]] QString messageIdHeader(const QDateTime& now, const QString& domain);
+
+// Whether a file of the HTML part or the attachment list is a working file of the program
+// rather than a part of the mail ("buffile.html", "Thumbs.db", "tegbuf.html", "log.txt").
+[[nodiscard]] bool isSkippedFileName(const QString& name);
+
+inline constexpr const char* kPostwickXMailer = "Postwick Dezo Version 7";
+
+// The message of one recipient: texts already merged; values is the recipient's row of the
+// selection for a merge send (the HTML part is merged with it), null for a single send.
+// Files are not opened except the HTML part's "index.html"; one that cannot be read gives
+// no message and the error.
+[[nodiscard]] BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts,
+                                        const FieldTexts* values);
+
+// The send run's message source over a job and the loaded selection.
+class CMessageAssembly : public IMessageSource {
+public:
+    // selection may be empty (a single send).
+    CMessageAssembly(MailJob job, std::vector<FieldTexts> rows);
+    CMessageAssembly(MailJob job, const db::SendSelection& selection);
+
+    [[nodiscard]] MailTexts texts() const override;
+    [[nodiscard]] MailTexts merged(int row) const override;
+    [[nodiscard]] BuiltMessage build(const MailTexts& texts, int row) override;
+
+    [[nodiscard]] const MailJob& job() const { return m_job; }
+    [[nodiscard]] int rowCount() const { return static_cast<int>(m_rows.size()); }
+
+private:
+    MailJob m_job;
+    std::vector<FieldTexts> m_rows;
+};
+
+}  // namespace pw::send
