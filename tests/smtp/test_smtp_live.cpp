@@ -175,6 +175,34 @@ private slots:
         QTRY_VERIFY2(server.events().contains(event), qPrintable(server.events().join('\n')));
     }
 
+    // every TLS record reaches the client over many reads: a read that needs more network
+    // data must not count as a failure
+    void tlsRecordsArrivingInPieces() {
+        const QString out = m_env->makeFolder("trickle");
+        SmtpTestServer server;
+        QVERIFY2(server.start(tlsArgs("tls", m_certs->serverCert(), m_certs->serverKey()) +
+                              QStringList{"--user", "ann:secret", "--out", out}),
+                 qPrintable(server.errorText()));
+        SmtpTestServer proxy;
+        QVERIFY2(proxy.startScript("trickle_proxy.py", {QString::number(server.port()), "3", "1"}),
+                 qPrintable(proxy.errorText()));
+        CKTWSMTPMessage m;
+        m.setFrom(CKTWSMTPAddress("ann@example.org"));
+        m.to().append(CKTWSMTPAddress("bob@example.org"));
+        m.rootPart().setText("through the trickle");
+        CKTWSMTPConnection c("client.test");
+        c.SetTimeout(20000);
+        try {
+            c.Connect("localhost", AuthMethod::Login, "ann", "secret", proxy.port(),
+                      ConnectionType::SslTls);
+            c.SendMessage(m);
+            c.Disconnect(DisconnectMode::Graceful);
+        } catch (const CKTWSMTPException& e) {
+            QFAIL(qPrintable(e.Description()));
+        }
+        QCOMPARE(pw::test::readFile(out + "1.eml"), undot(rendered(m) + "\r\n"));
+    }
+
     void certificates_data() {
         QTest::addColumn<QString>("which");
         QTest::addColumn<QString>("host");

@@ -18,11 +18,18 @@ SmtpTestServer::~SmtpTestServer() {
 }
 
 bool SmtpTestServer::start(const QStringList& arguments, int timeoutMs) {
+    return startScript(QStringLiteral("aiosmtpd_server.py"), arguments, timeoutMs);
+}
+
+bool SmtpTestServer::startScript(const QString& scriptName, const QStringList& arguments,
+                                 int timeoutMs) {
     stop();
     m_out.clear();
     m_error.clear();
+    const QString script =
+        QStringLiteral(POSTWICK_SUPPORT_SOURCE_DIR "/tests/smtp/servers/") + scriptName;
     m_process.setProgram(QStringLiteral(POSTWICK_PYTHON_DEFAULT));
-    m_process.setArguments(QStringList{scriptPath()} + arguments);
+    m_process.setArguments(QStringList{script} + arguments);
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.start();
     if (!m_process.waitForStarted(timeoutMs)) {

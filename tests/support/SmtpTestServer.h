@@ -25,6 +25,10 @@ public:
 
     // Starts the server and waits until it listens; false (see errorText()) otherwise.
     [[nodiscard]] bool start(const QStringList& arguments, int timeoutMs = 20000);
+    // The same for another helper of tests/smtp/servers/ that prints "READY <port>" and ends
+    // when its input closes (e.g. "trickle_proxy.py").
+    [[nodiscard]] bool startScript(const QString& scriptName, const QStringList& arguments,
+                                   int timeoutMs = 20000);
     void stop();
     [[nodiscard]] quint16 port() const { return m_port; }
     // The event lines the server printed so far ("AUTH ok LOGIN ann", ...).
