@@ -508,11 +508,8 @@ void CKTWSMTPConnection::SendMessage(const CKTWSMTPMessage& message) {
         // peer's delayed acknowledgement
         Transmit(data);
         ReadCommandResponse(250, msg::kUnexpectedEndOfMessageResponse);
-    } catch (const CKTWSMTPException&) {
-        if (m_abort.IsTriggered()) {
-            DisconnectLocked(DisconnectMode::NotGraceful);
-            throw CKTWSMTPException::FromSystemError(ECANCELED);
-        }
+    } catch (const CKTWSMTPException& e) {
+        AfterTransactionFailure(e);
         throw;
     }
 }
@@ -525,12 +522,25 @@ void CKTWSMTPConnection::VerifySender() {
     try {
         Command(QByteArray("MAIL FROM:<") + kVerifySender + '>', 250,
                 msg::kUnexpectedMailFromResponse);
-    } catch (const CKTWSMTPException&) {
-        if (m_abort.IsTriggered()) {
-            DisconnectLocked(DisconnectMode::NotGraceful);
-            throw CKTWSMTPException::FromSystemError(ECANCELED);
-        }
+    } catch (const CKTWSMTPException& e) {
+        AfterTransactionFailure(e);
         throw;
+    }
+}
+
+void CKTWSMTPConnection::AfterTransactionFailure(const CKTWSMTPException& e) {
+    if (m_abort.IsTriggered()) {
+        DisconnectLocked(DisconnectMode::NotGraceful);
+        throw CKTWSMTPException::FromSystemError(ECANCELED);
+    }
+    // A complete refusal leaves the dialogue in step. After a timeout, a cut-off reply or a
+    // failed write, a late reply would be taken for the answer to the next command: the
+    // session ends instead, and the caller connects again.
+    const bool refusal = e.Facility() == CKTWSMTPException::kFacilityItf && !m_replyIncomplete &&
+                         e.Code() != msg::kGracefulDisconnect &&
+                         e.Code() < msg::kFailCreateSslSocket;
+    if (!refusal) {
+        DisconnectLocked(DisconnectMode::NotGraceful);
     }
 }
 

@@ -105,6 +105,8 @@ private:
     void AuthNtlm(const QString& user, const QString& password);
     void SendCredential(QByteArray& encoded);
     void DisconnectLocked(DisconnectMode mode);
+    // Ends the session when a failed transaction left it out of step (or was cancelled).
+    void AfterTransactionFailure(const CKTWSMTPException& e);
 
     std::mutex m_io;  // held by the owning thread for each operation
     CAbortSignal m_abort;

@@ -239,6 +239,40 @@ private slots:
         (void)server.finish();
     }
 
+    // a refusal keeps the session for the next message; a timeout ends it, or the late reply
+    // would be read as the answer to the next command
+    void sessionAfterAFailedTransaction_data() {
+        QTest::addColumn<QString>("mailFromReply");
+        QTest::addColumn<bool>("staysConnected");
+        QTest::newRow("refused") << "S: 550 not you\n" << true;
+        QTest::newRow("timed out") << "W: 800\n" << false;
+        QTest::newRow("cut off") << "R: 250-part\r\n\nW: 800\n" << false;
+    }
+    void sessionAfterAFailedTransaction() {
+        QFETCH(QString, mailFromReply);
+        QFETCH(bool, staysConnected);
+        QString script =
+            QString(kGreeting) + kHelo + "C: MAIL FROM:<ann@example.org>\n" + mailFromReply;
+        if (staysConnected) {
+            script +=
+                "C: MAIL FROM:<ann@example.org>\nS: 250 ok\n"
+                "C: RCPT TO:<bob@example.org>\nS: 250 ok\nC: DATA\nS: 354 go\nD\n"
+                "S: 250 queued\n" +
+                QString(kQuit);
+        }
+        ScriptedServer server({script});
+        CKTWSMTPConnection c(kHost);
+        c.SetTimeout(300);
+        c.Connect("127.0.0.1", AuthMethod::None, "", "", server.port(), ConnectionType::None);
+        QVERIFY_THROWS_EXCEPTION(CKTWSMTPException, c.SendMessage(simpleMessage()));
+        QCOMPARE(c.IsConnected(), staysConnected);
+        if (staysConnected) {
+            c.SendMessage(simpleMessage());
+            c.Disconnect(DisconnectMode::Graceful);
+        }
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
     void multiLineEhloAcrossReadsChoosesFromIt() {
         ScriptedServer server(
             {QString(kGreeting) +
