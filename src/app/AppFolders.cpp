@@ -88,10 +88,21 @@ AppFolders DetermineFolders(const QString& executableFolder) {
 }
 
 FolderResult CreateFolder(const QString& path) {
-    const QByteArray native = QFile::encodeName(path);
-    if (::mkdir(native.constData(), 0700) == 0 || errno == EEXIST)
+    // On a fresh account even ~/.local/share may be missing: make the parents too.
+    const QStringList parts = path.split('/', Qt::SkipEmptyParts);
+    QString at = path.startsWith('/') ? QStringLiteral("/") : QString();
+    int error = 0;
+    for (const QString& part : parts) {
+        at += part + '/';
+        const QByteArray native = QFile::encodeName(at);
+        if (::mkdir(native.constData(), 0700) == 0 || errno == EEXIST)
+            continue;
+        error = errno;
+        break;
+    }
+    if (error == 0 && QFileInfo(path).isDir())
         return FolderResult::Ok;
-    std::printf("CreateDirectory failed (%d)\n", errno);
+    std::printf("CreateDirectory failed (%d)\n", error != 0 ? error : ENOTDIR);
     std::fflush(stdout);
     return FolderResult::Failed;
 }

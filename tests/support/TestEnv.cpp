@@ -12,26 +12,29 @@ const char* const kVariables[] = {"XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_RUNTIM
 }
 
 TestEnv::TestEnv() {
-    for (const char* name : kVariables) m_saved.append({name, qgetenv(name)});
+    // The engine reads its lock folder once per process, so the folder must outlive every
+    // single environment of the test process (made before TMPDIR points into this one).
+    static QTemporaryDir lockFolder;
+    for (const char* name : kVariables)
+        m_saved.append({name, qgetenv(name)});
     const QString base = m_dir.path() + '/';
     QDir().mkpath(base + "data");
     QDir().mkpath(base + "state");
     QDir().mkpath(base + "runtime");
     QDir().mkpath(base + "tmp");
-    QDir().mkpath(base + "fblock");
     QFile::setPermissions(base + "runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("XDG_DATA_HOME", (base + "data").toUtf8());
     qputenv("XDG_STATE_HOME", (base + "state").toUtf8());
     qputenv("XDG_RUNTIME_DIR", (base + "runtime").toUtf8());
     qputenv("TMPDIR", (base + "tmp").toUtf8());
-    // The engine keeps its lock files per process tree; the first attach fixes the folder,
-    // so a test process keeps the first one it was given.
-    if (qEnvironmentVariableIsEmpty("FIREBIRD_LOCK")) qputenv("FIREBIRD_LOCK", (base + "fblock").toUtf8());
+    if (qEnvironmentVariableIsEmpty("FIREBIRD_LOCK"))
+        qputenv("FIREBIRD_LOCK", lockFolder.path().toUtf8());
 }
 
 TestEnv::~TestEnv() {
     for (const auto& [name, value] : m_saved) {
-        if (name == "FIREBIRD_LOCK") continue;
+        if (name == "FIREBIRD_LOCK")
+            continue;
         if (value.isNull())
             qunsetenv(name.constData());
         else
@@ -56,7 +59,8 @@ ProcessResult runPython(const QString& script, const QStringList& args, const QB
         r.err = "python3 did not start";
         return r;
     }
-    if (!stdinData.isEmpty()) p.write(stdinData);
+    if (!stdinData.isEmpty())
+        p.write(stdinData);
     p.closeWriteChannel();
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();
@@ -71,7 +75,8 @@ ProcessResult runPython(const QString& script, const QStringList& args, const QB
 
 QByteArray readFile(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
     return f.readAll();
 }
 

@@ -13,7 +13,7 @@
 
 namespace pw::app {
 
-int RunPostwick(int argc, char* argv[]) {
+int RunPostwick(int argc, char* argv[], const StartedHook& onStarted) {
     std::setlocale(LC_ALL, "");
     QApplication app(argc, argv);
     QApplication::setApplicationName(productName());
@@ -30,6 +30,8 @@ int RunPostwick(int argc, char* argv[]) {
     const QStringList args = QApplication::arguments();
     CPZPtestDlg window(session, args.size() > 1 ? args.at(1) : QString());
     ui.setParent(&window);
+    if (onStarted)
+        QObject::connect(&window, &CPZPtestDlg::started, &window, [&] { onStarted(window); });
     window.show();
     return QApplication::exec();
 }

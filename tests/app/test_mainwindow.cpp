@@ -1,0 +1,79 @@
+// The main window on real widgets: title, the Exit command and what closing leaves behind.
+
+#include <QAction>
+#include <QDir>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "ScriptedUserInteraction.h"
+#include "TestEnv.h"
+#include "app/AppSession.h"
+#include "app/gui/CPZPtestDlg.h"
+#include "resources/Strings.h"
+
+using namespace pw;
+using namespace pw::app;
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { setLanguage(Language::English); }
+
+    void startsOnAFreshDocumentAndExitCleansUp() {
+        test::TestEnv env;
+        AppFolders f;
+        f.programFolder = env.makeFolder("program");
+        f.userDataFolder = env.root() + "data/Postwick/";
+        f.tempFolder = env.makeFolder("tmp/postwick");
+        f.workingCopyFolder = env.root() + "state/Postwick/";
+        test::ScriptedUserInteraction ui;
+        CAppSession session(f, f.settingsPath("postwick"), ui);
+        QCOMPARE(session.Start(), CAppSession::StartResult::Ready);
+
+        CPZPtestDlg window(session, QString());
+        QSignalSpy started(&window, &CPZPtestDlg::started);
+        window.show();
+        QVERIFY(started.wait(20000));
+        QCOMPARE(window.windowTitle(), QStringLiteral("Postwick - Untitled"));
+        QVERIFY(session.store().IsOpen());
+        const QString workingCopy = session.store().WorkingCopyPath();
+        QVERIFY(QFile::exists(workingCopy));
+        QVERIFY(test::writeFile(f.mainPreviewFolder() + "index.html", "<html/>"));
+
+        auto* exit = window.findChild<QAction*>(QStringLiteral("actionExit"));
+        QVERIFY(exit);
+        exit->trigger();
+        QVERIFY(!window.isVisible());
+        QVERIFY(ui.asked().isEmpty());
+        QVERIFY(!QFile::exists(workingCopy));
+        QVERIFY(QDir(f.mainPreviewFolder()).entryList(QDir::Files).isEmpty());
+        QVERIFY(QDir(f.userDataFolder).entryList({"*.pzb"}, QDir::Files).isEmpty());
+        CIniFile ini(f.settingsPath("postwick"));
+        QVERIFY(ini.Load());
+        QCOMPARE(ini.GetText("SETUP", "StrFieldSize", "?"), QStringLiteral("100"));
+        QVERIFY(ini.FindKey(ini.FindSection("WINDOW"), "MainForm") >= 0);
+        QVERIFY(ini.FindKey(ini.FindSection("WINDOW"), "ShowFieldWnd") >= 0);
+    }
+
+    void windowComesBackWhereItWasLeft() {
+        test::TestEnv env;
+        AppFolders f;
+        f.programFolder = env.makeFolder("program");
+        f.userDataFolder = env.root() + "data/Postwick/";
+        f.tempFolder = env.makeFolder("tmp/postwick");
+        f.workingCopyFolder = env.root() + "state/Postwick/";
+        QDir().mkpath(f.userDataFolder);
+        QVERIFY(test::writeFile(f.settingsPath("postwick"),
+                                "[WINDOW]\r\nMainForm=40,50,700,500,1\r\n"));
+        test::ScriptedUserInteraction ui;
+        CAppSession session(f, f.settingsPath("postwick"), ui);
+        QCOMPARE(session.Start(), CAppSession::StartResult::Ready);
+        CPZPtestDlg window(session, QString());
+        QCOMPARE(window.size(), QSize(700, 500));
+        QCOMPARE(window.pos(), QPoint(40, 50));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"

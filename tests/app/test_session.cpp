@@ -1,0 +1,201 @@
+// Start-up, the fresh document and the close sequence on the real embedded database.
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include "ScriptedUserInteraction.h"
+#include "TestEnv.h"
+#include "app/AppSession.h"
+#include "resources/Strings.h"
+
+using namespace pw;
+using namespace pw::app;
+
+namespace {
+
+AppFolders foldersIn(const test::TestEnv& env) {
+    AppFolders f;
+    f.programFolder = env.makeFolder("program");
+    f.userDataFolder = env.root() + "data/Postwick/";
+    f.tempFolder = env.makeFolder("tmp/postwick");
+    f.workingCopyFolder = env.root() + "state/Postwick/";
+    return f;
+}
+
+QStringList filesIn(const QString& folder, const QStringList& patterns = {}) {
+    return QDir(folder).entryList(patterns, QDir::Files | QDir::Hidden);
+}
+
+}  // namespace
+
+class TestSession : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { setLanguage(Language::English); }
+
+    void freshStartAndCloseLeaveOnlyTheSettings() {
+        test::TestEnv env;
+        const AppFolders f = foldersIn(env);
+        test::ScriptedUserInteraction ui;
+        CAppSession s(f, f.settingsPath("postwick"), ui);
+        QVERIFY(test::writeFile(f.tempFolder + "PostwickMainPreview/old.html", "x") || true);
+        QCOMPARE(s.Start(), CAppSession::StartResult::Ready);
+        QVERIFY(QDir(f.mainPreviewFolder()).exists());
+        QVERIFY(QDir(f.wizardPreviewFolder()).exists());
+        QVERIFY(QDir(f.templateFolder()).exists());
+        s.ReadSettingsFile();
+        QCOMPARE(s.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
+        QVERIFY(ui.asked().isEmpty());
+        QVERIFY(s.store().IsOpen());
+        const QString workingCopy = s.store().WorkingCopyPath();
+        QVERIFY(workingCopy.startsWith(f.workingCopyFolder));
+        QVERIFY(QFile::exists(workingCopy));
+        QCOMPARE(s.FreshRecipientText(), QStringLiteral("[[Mail Address]]"));
+
+        // files that the close sequence must clear away
+        QVERIFY(test::writeFile(f.mainPreviewFolder() + "index.html", "<html/>"));
+        QVERIFY(test::writeFile(f.wizardPreviewFolder() + "pic.png", "png"));
+        QDir().mkpath(f.mainPreviewFolder() + "sub");
+        QVERIFY(test::writeFile(f.userDataFolder + "stray.pzb", "db"));
+
+        QCOMPARE(s.Close(false, {}, {}), CAppSession::CloseResult::Closed);
+        QVERIFY(!QFile::exists(workingCopy));
+        QVERIFY(filesIn(f.userDataFolder, {"*.pzb"}).isEmpty());
+        QVERIFY(filesIn(f.mainPreviewFolder()).isEmpty());
+        QVERIFY(filesIn(f.wizardPreviewFolder()).isEmpty());
+        QVERIFY(QDir(f.mainPreviewFolder() + "sub").exists());  // subfolders stay
+        const QByteArray ini = test::readFile(f.settingsPath("postwick"));
+        for (const char* key :
+             {"[WINDOW]", "ShowFieldWnd=1", "[SETUP]", "SMTPPort=25", "StartShortcut=1",
+              "StrFieldSize=100", "SMTPAcceptUnverifiedCert=0"})
+            QVERIFY2(ini.contains(key), key);
+        QVERIFY(filesIn(f.workingCopyFolder, {"*.pzb"}).isEmpty());
+    }
+
+    void defaultDatabaseProblems_data() {
+        QTest::addColumn<QByteArray>("content");  // empty: the file is missing
+        QTest::addColumn<int>("messageId");
+        QTest::newRow("missing file") << QByteArray() << ids::kDefaultDbNotFound;
+        QTest::newRow("not a database")
+            << QByteArray("this is no database\n", 20) << ids::kDefaultDbUnreadable;
+    }
+    void defaultDatabaseProblems() {
+        QFETCH(QByteArray, content);
+        QFETCH(int, messageId);
+        test::TestEnv env;
+        const AppFolders f = foldersIn(env);
+        const QString userDb = env.root() + "mine.pzb";
+        if (!content.isEmpty())
+            QVERIFY(test::writeFile(userDb, content));
+        QDir().mkpath(f.userDataFolder);
+        QVERIFY(test::writeFile(f.settingsPath("postwick"),
+                                "[SETUP]\r\nDefaultDBPath=" + userDb.toUtf8() + "\r\n"));
+        test::ScriptedUserInteraction ui;
+        CAppSession s(f, f.settingsPath("postwick"), ui);
+        QCOMPARE(s.Start(), CAppSession::StartResult::Ready);
+        s.ReadSettingsFile();
+        QCOMPARE(s.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
+        QCOMPARE(ui.askedTexts(), QStringList{str(messageId)});
+        QVERIFY(s.store().IsOpen());
+        QVERIFY(!s.DefaultDatabaseOpen());
+        if (!content.isEmpty())
+            QCOMPARE(test::readFile(userDb), content);  // the user's file untouched
+        QCOMPARE(s.Close(false, {}, {}), CAppSession::CloseResult::Closed);
+        // the default path survives the close: only its own command writes it
+        QVERIFY(test::readFile(f.settingsPath("postwick")).contains("DefaultDBPath="));
+    }
+
+    void defaultDatabaseIsOpenedAsWorkingCopy() {
+        test::TestEnv env;
+        const AppFolders f = foldersIn(env);
+        test::ScriptedUserInteraction ui;
+        QString userDb = env.root() + "customers.pzb";
+        {
+            // make a real database to serve as the user's default file
+            CAppSession maker(f, f.settingsPath("maker"), ui);
+            QCOMPARE(maker.Start(), CAppSession::StartResult::Ready);
+            QCOMPARE(maker.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
+            QVERIFY(maker.store().SaveAs(userDb));
+            QCOMPARE(maker.Close(false, {}, {}), CAppSession::CloseResult::Closed);
+        }
+        const QByteArray before = test::readFile(userDb);
+        QVERIFY(!before.isEmpty());
+        QVERIFY(test::writeFile(f.settingsPath("postwick"),
+                                "[SETUP]\r\nDefaultDBPath=" + userDb.toUtf8() + "\r\n"));
+        CAppSession s(f, f.settingsPath("postwick"), ui);
+        QCOMPARE(s.Start(), CAppSession::StartResult::Ready);
+        s.ReadSettingsFile();
+        QCOMPARE(s.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
+        QVERIFY(s.DefaultDatabaseOpen());
+        QVERIFY(s.store().WorkingCopyPath() != userDb);
+        QCOMPARE(s.Close(false, {}, {}), CAppSession::CloseResult::Closed);
+        QVERIFY(QFile::exists(userDb));
+    }
+
+    void unusableUserDataFolderEndsStartUp() {
+        test::TestEnv env;
+        AppFolders f = foldersIn(env);
+        // a plain file where the folder's parent should be: refused even for root
+        QVERIFY(test::writeFile(env.root() + "blocker", "x"));
+        f.userDataFolder = env.root() + "blocker/Postwick/";
+        test::ScriptedUserInteraction ui;
+        CAppSession s(f, f.settingsPath("postwick"), ui);
+        QCOMPARE(s.Start(), CAppSession::StartResult::EndProcess);
+        QVERIFY(ui.asked().isEmpty());
+    }
+
+    void cancellingTheSaveQuestionKeepsEverything() {
+        test::TestEnv env;
+        const AppFolders f = foldersIn(env);
+        test::ScriptedUserInteraction ui;
+        CAppSession s(f, f.settingsPath("postwick"), ui);
+        QCOMPARE(s.Start(), CAppSession::StartResult::Ready);
+        QCOMPARE(s.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
+        ui.script({Answer::Cancel});
+        bool cancelled = false;
+        QCOMPARE(s.Close(true, {}, [&] { cancelled = true; }), CAppSession::CloseResult::Cancelled);
+        QCOMPARE(ui.asked().size(), 1);
+        QCOMPARE(ui.asked()[0].caption, QStringLiteral("Confirm Save"));
+        QCOMPARE(ui.asked()[0].kind, MessageKind::YesNoCancel);
+        QVERIFY(!cancelled);
+        QVERIFY(!QFile::exists(f.settingsPath("postwick")));
+        QVERIFY(s.store().IsOpen());
+        ui.script({Answer::No});
+        QCOMPARE(s.Close(true, {}, [&] { cancelled = true; }), CAppSession::CloseResult::Closed);
+        QVERIFY(cancelled);
+    }
+
+    void programFolderDropsBuildTails_data() {
+        QTest::addColumn<QString>("exe");
+        QTest::addColumn<QString>("program");
+        QTest::newRow("plain") << "/opt/postwick/bin"
+                               << "/opt/postwick/bin/";
+        QTest::newRow("Debug") << "/work/Debug"
+                               << "/work/";
+        QTest::newRow("Release with blank") << "/d/Release 2"
+                                            << "/d/";
+        QTest::newRow("Debug before Release") << "/x/Debug/Release"
+                                              << "/x/";
+    }
+    void programFolderDropsBuildTails() {
+        QFETCH(QString, exe);
+        QFETCH(QString, program);
+        QCOMPARE(ProgramFolderFrom(exe), program);
+    }
+
+    void privateTemporaryFolder() {
+        test::TestEnv env;
+        const QString p = PrivateFolder(env.root(), "priv");
+        QVERIFY(!p.isEmpty());
+        QCOMPARE(QFile::permissions(p) & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteOther),
+                 0);
+        // a link planted where the folder should be is refused
+        QVERIFY(QFile::link(env.makeFolder("elsewhere"), env.root() + "planted"));
+        QVERIFY(PrivateFolder(env.root(), "planted").isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSession)
+#include "test_session.moc"
