@@ -124,6 +124,15 @@ int main(int argc, char** argv) {
         }
         theirs.push_back(messages * 1000.0 / std::max<qint64>(1, t.elapsed()));
     }
+    // how much of a message's time is the rendering alone
+    QElapsedTimer render;
+    render.start();
+    qsizetype renderedBytes = 0;
+    for (int i = 0; i < messages; ++i) {
+        renderedBytes += message.header().size();
+        message.writeBody([&renderedBytes](QByteArrayView v) { renderedBytes += v.size(); });
+    }
+    const double renderRate = messages * 1000.0 / std::max<qint64>(1, render.elapsed());
     sink.terminate();
     sink.waitForFinished(3000);
 
@@ -134,5 +143,8 @@ int main(int argc, char** argv) {
     std::printf("smtp_session_rate: %.0f messages/s\n", a);
     std::printf("smtp_source_rate: %.0f messages/s\n", b);
     std::printf("smtp_rate_ratio: %.0f %%\n", b > 0 ? 100.0 * a / b : 0.0);
+    std::printf("smtp_render_rate: %.0f messages/s\n", renderRate);
+    std::printf("smtp_rendered_size: %lld bytes\n",
+                static_cast<long long>(renderedBytes / messages));
     return 0;
 }
