@@ -31,47 +31,47 @@ namespace {
 struct Gds {
     void* handle = nullptr;
     bool ready = false;
-#define PW_GDS_ENTRIES(X)                                                                            \
-    X(isc_create_database)                                                                           \
-    X(isc_attach_database)                                                                           \
-    X(isc_detach_database)                                                                           \
-    X(isc_drop_database)                                                                             \
-    X(isc_database_info)                                                                             \
-    X(isc_open_blob2)                                                                                \
-    X(isc_create_blob2)                                                                              \
-    X(isc_close_blob)                                                                                \
-    X(isc_cancel_blob)                                                                               \
-    X(isc_get_segment)                                                                               \
-    X(isc_put_segment)                                                                               \
-    X(isc_blob_info)                                                                                 \
-    X(isc_array_lookup_bounds)                                                                       \
-    X(isc_array_get_slice)                                                                           \
-    X(isc_array_put_slice)                                                                           \
-    X(isc_vax_integer)                                                                               \
-    X(isc_sqlcode)                                                                                   \
-    X(isc_sql_interprete)                                                                            \
-    X(isc_interprete)                                                                                \
-    X(isc_que_events)                                                                                \
-    X(isc_cancel_events)                                                                             \
-    X(isc_start_multiple)                                                                            \
-    X(isc_commit_transaction)                                                                        \
-    X(isc_commit_retaining)                                                                          \
-    X(isc_rollback_transaction)                                                                      \
-    X(isc_rollback_retaining)                                                                        \
-    X(isc_dsql_execute_immediate)                                                                    \
-    X(isc_dsql_allocate_statement)                                                                   \
-    X(isc_dsql_describe)                                                                             \
-    X(isc_dsql_describe_bind)                                                                        \
-    X(isc_dsql_prepare)                                                                              \
-    X(isc_dsql_execute)                                                                              \
-    X(isc_dsql_execute2)                                                                             \
-    X(isc_dsql_fetch)                                                                                \
-    X(isc_dsql_free_statement)                                                                       \
-    X(isc_dsql_set_cursor_name)                                                                      \
-    X(isc_dsql_sql_info)                                                                             \
-    X(isc_service_attach)                                                                            \
-    X(isc_service_detach)                                                                            \
-    X(isc_service_start)                                                                             \
+#define PW_GDS_ENTRIES(X)          \
+    X(isc_create_database)         \
+    X(isc_attach_database)         \
+    X(isc_detach_database)         \
+    X(isc_drop_database)           \
+    X(isc_database_info)           \
+    X(isc_open_blob2)              \
+    X(isc_create_blob2)            \
+    X(isc_close_blob)              \
+    X(isc_cancel_blob)             \
+    X(isc_get_segment)             \
+    X(isc_put_segment)             \
+    X(isc_blob_info)               \
+    X(isc_array_lookup_bounds)     \
+    X(isc_array_get_slice)         \
+    X(isc_array_put_slice)         \
+    X(isc_vax_integer)             \
+    X(isc_sqlcode)                 \
+    X(isc_sql_interprete)          \
+    X(isc_interprete)              \
+    X(isc_que_events)              \
+    X(isc_cancel_events)           \
+    X(isc_start_multiple)          \
+    X(isc_commit_transaction)      \
+    X(isc_commit_retaining)        \
+    X(isc_rollback_transaction)    \
+    X(isc_rollback_retaining)      \
+    X(isc_dsql_execute_immediate)  \
+    X(isc_dsql_allocate_statement) \
+    X(isc_dsql_describe)           \
+    X(isc_dsql_describe_bind)      \
+    X(isc_dsql_prepare)            \
+    X(isc_dsql_execute)            \
+    X(isc_dsql_execute2)           \
+    X(isc_dsql_fetch)              \
+    X(isc_dsql_free_statement)     \
+    X(isc_dsql_set_cursor_name)    \
+    X(isc_dsql_sql_info)           \
+    X(isc_service_attach)          \
+    X(isc_service_detach)          \
+    X(isc_service_start)           \
     X(isc_service_query)
 #define PW_GDS_MEMBER(name) decltype(&::name) name = nullptr;
     PW_GDS_ENTRIES(PW_GDS_MEMBER)
@@ -86,7 +86,8 @@ std::mutex g_gdsMutex;
 std::string executableFolder() {
     char buf[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return {};
+    if (n <= 0)
+        return {};
     std::string path(buf, static_cast<size_t>(n));
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -98,12 +99,15 @@ std::vector<std::string> splitFolders(const char* list) {
     size_t start = 0;
     while (start <= s.size()) {
         const size_t colon = s.find(':', start);
-        std::string part = s.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        std::string part =
+            s.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
         if (!part.empty()) {
-            if (part.back() != '/') part += '/';
+            if (part.back() != '/')
+                part += '/';
             out.push_back(part);
         }
-        if (colon == std::string::npos) break;
+        if (colon == std::string::npos)
+            break;
         start = colon + 1;
     }
     return out;
@@ -111,45 +115,56 @@ std::vector<std::string> splitFolders(const char* list) {
 
 bool ownedPrivateFolder(const std::string& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return false;
+    if (::lstat(path.c_str(), &st) != 0)
+        return false;
     return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
 }
 
 // Makes path a folder of ours with mode 0700; refuses one that another user owns or a link.
 bool makePrivateFolder(const std::string& path) {
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) return false;
-    if ((st.st_mode & 077) != 0 && ::chmod(path.c_str(), 0700) != 0) return false;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+        return false;
+    if ((st.st_mode & 077) != 0 && ::chmod(path.c_str(), 0700) != 0)
+        return false;
     return ownedPrivateFolder(path);
 }
 
 void bindLocked() {
-    if (g_gds.ready) return;
+    if (g_gds.ready)
+        return;
     PreparePrivateLockFolder();
     if (!g_gds.handle) {
         for (const std::string& candidate : ClientLibraryCandidates()) {
             g_gds.handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (g_gds.handle) break;
+            if (g_gds.handle)
+                break;
         }
     }
-    if (!g_gds.handle) throw LogicException("GDS::Call()", "Can't find or load FBCLIENT.DLL or GDS32.DLL");
-#define PW_GDS_RESOLVE(name)                                                                         \
-    g_gds.name = reinterpret_cast<decltype(g_gds.name)>(::dlsym(g_gds.handle, #name));              \
-    if (!g_gds.name) throw LogicException("GDS:gds()", "Entry-point " #name " not found");
+    if (!g_gds.handle)
+        throw LogicException("GDS::Call()", "Can't find or load FBCLIENT.DLL or GDS32.DLL");
+#define PW_GDS_RESOLVE(name)                                                           \
+    g_gds.name = reinterpret_cast<decltype(g_gds.name)>(::dlsym(g_gds.handle, #name)); \
+    if (!g_gds.name)                                                                   \
+        throw LogicException("GDS:gds()", "Entry-point " #name " not found");
     PW_GDS_ENTRIES(PW_GDS_RESOLVE)
 #undef PW_GDS_RESOLVE
-    g_gds.fb_interpret = reinterpret_cast<decltype(g_gds.fb_interpret)>(::dlsym(g_gds.handle, "fb_interpret"));
+    g_gds.fb_interpret =
+        reinterpret_cast<decltype(g_gds.fb_interpret)>(::dlsym(g_gds.handle, "fb_interpret"));
     g_gds.ready = true;
 }
 
 Gds& gds() {
-    if (!g_gds.ready) EnsureClientLibrary();
+    if (!g_gds.ready)
+        EnsureClientLibrary();
     return g_gds;
 }
 
 std::string vformat(const char* format, va_list args) {
-    if (!format) return {};
+    if (!format)
+        return {};
     char buf[1024];
     std::vsnprintf(buf, sizeof buf, format, args);
     return buf;
@@ -157,17 +172,22 @@ std::string vformat(const char* format, va_list args) {
 
 std::string titleText(const char* kind, const std::string& context, const std::string& message) {
     std::string t = std::string("*** IBPP::") + kind + " ***\n";
-    if (!context.empty()) t += "Context: " + context + "\n";
-    if (!message.empty()) t += "Message: " + message + "\n";
+    if (!context.empty())
+        t += "Context: " + context + "\n";
+    if (!message.empty())
+        t += "Message: " + message + "\n";
     t += "\n";
     return t;
 }
 
-bool hasError(const ISC_STATUS* status) { return status[0] == 1 && status[1] != 0; }
+bool hasError(const ISC_STATUS* status) {
+    return status[0] == 1 && status[1] != 0;
+}
 
 std::string upper32(const std::string& name) {
     std::string s = name.substr(0, 32);
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -199,16 +219,20 @@ void EnsureClientLibrary() {
 }
 
 std::string PreparePrivateLockFolder() {
-    if (const char* set = std::getenv("FIREBIRD_LOCK"); set && *set) return set;
+    if (const char* set = std::getenv("FIREBIRD_LOCK"); set && *set)
+        return set;
     std::string folder;
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime && ownedPrivateFolder(runtime)) {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        runtime && *runtime && ownedPrivateFolder(runtime)) {
         folder = std::string(runtime) + "/postwick-firebird";
-        if (!makePrivateFolder(folder)) folder.clear();
+        if (!makePrivateFolder(folder))
+            folder.clear();
     }
     if (folder.empty()) {
         const char* tmp = std::getenv("TMPDIR");
         std::string base = (tmp && *tmp) ? tmp : "/tmp";
-        if (base.back() == '/') base.pop_back();
+        if (base.back() == '/')
+            base.pop_back();
         folder = base + "/postwick-firebird-" + std::to_string(::getuid());
         if (!makePrivateFolder(folder)) {
             // Someone else holds that name: take a fresh private folder instead.
@@ -218,22 +242,30 @@ std::string PreparePrivateLockFolder() {
             folder = ::mkdtemp(buf.data()) ? std::string(buf.data()) : std::string();
         }
     }
-    if (!folder.empty()) ::setenv("FIREBIRD_LOCK", folder.c_str(), 0);
+    if (!folder.empty())
+        ::setenv("FIREBIRD_LOCK", folder.c_str(), 0);
     const char* now = std::getenv("FIREBIRD_LOCK");
     return now ? now : "";
 }
 
 bool IsLockConflict(const SQLException& e) {
     const int c = e.EngineCode();
-    return c == isc_lock_conflict || c == isc_deadlock || c == isc_update_conflict || c == isc_lock_timeout;
+    return c == isc_lock_conflict || c == isc_deadlock || c == isc_update_conflict ||
+           c == isc_lock_timeout;
 }
 
 // ---- exceptions -------------------------------------------------------------------------------
 
 Exception::~Exception() = default;
-const char* Exception::what() const noexcept { return m_text.c_str(); }
-const char* Exception::Context() const noexcept { return m_context.c_str(); }
-const char* Exception::ErrorMessage() const noexcept { return m_text.c_str(); }
+const char* Exception::what() const noexcept {
+    return m_text.c_str();
+}
+const char* Exception::Context() const noexcept {
+    return m_context.c_str();
+}
+const char* Exception::ErrorMessage() const noexcept {
+    return m_text.c_str();
+}
 
 LogicException::LogicException(const std::string& context, const char* format, ...) {
     m_context = context;
@@ -244,7 +276,8 @@ LogicException::LogicException(const std::string& context, const char* format, .
     m_text = titleText("LogicException", m_context, m_message);
 }
 
-SQLException::SQLException(const std::string& context, const intptr_t* status, const char* format, ...) {
+SQLException::SQLException(const std::string& context, const intptr_t* status, const char* format,
+                           ...) {
     m_context = context;
     va_list args;
     va_start(args, format);
@@ -253,10 +286,13 @@ SQLException::SQLException(const std::string& context, const intptr_t* status, c
     m_text = titleText("SQLException", m_context, m_message);
 
     ISC_STATUS_ARRAY sv{};
-    if (status) std::copy(status, status + ISC_STATUS_LENGTH, sv);
-    if (sv[0] == 1 && sv[1] != 0) m_engineCode = static_cast<int>(sv[1]);
+    if (status)
+        std::copy(status, status + ISC_STATUS_LENGTH, sv);
+    if (sv[0] == 1 && sv[1] != 0)
+        m_engineCode = static_cast<int>(sv[1]);
     Gds& g = g_gds;
-    if (!g.ready) return;
+    if (!g.ready)
+        return;
     m_sqlCode = static_cast<int>(g.isc_sqlcode(sv));
     if (m_sqlCode != -999) {
         char buf[512] = {};
@@ -275,23 +311,26 @@ SQLException::SQLException(const std::string& context, const intptr_t* status, c
             n = g.fb_interpret(line, sizeof line, &p);
         else
             n = g.isc_interprete(line, const_cast<ISC_STATUS**>(&p));
-        if (n <= 0) break;
-        if (!first) m_text += "\n";
+        if (n <= 0)
+            break;
+        if (!first)
+            m_text += "\n";
         m_text += line;
         first = false;
     }
     m_text += "\n";
 }
 
-WrongType::WrongType(const std::string& context, const std::string& sqlType, const std::string& programType,
-                     const char* format, ...) {
+WrongType::WrongType(const std::string& context, const std::string& sqlType,
+                     const std::string& programType, const char* format, ...) {
     m_context = context;
     va_list args;
     va_start(args, format);
     m_message = vformat(format, args);
     va_end(args);
     m_text = titleText("WrongType", m_context, m_message);
-    m_text += "Incompatible types : SQL type " + sqlType + " against program type " + programType + "\n";
+    m_text +=
+        "Incompatible types : SQL type " + sqlType + " against program type " + programType + "\n";
 }
 
 // ---- database ---------------------------------------------------------------------------------
@@ -319,22 +358,27 @@ public:
     }
 
     void Create(int dialect) override {
-        if (m_handle) throw LogicException("Database::Create", "Database is already connected.");
-        if (m_name.empty()) throw LogicException("Database::Create", "Unspecified database name.");
-        if (m_user.empty()) throw LogicException("Database::Create", "Unspecified user name.");
+        if (m_handle)
+            throw LogicException("Database::Create", "Database is already connected.");
+        if (m_name.empty())
+            throw LogicException("Database::Create", "Unspecified database name.");
+        if (m_user.empty())
+            throw LogicException("Database::Create", "Unspecified user name.");
         if (dialect != 1 && dialect != 3)
             throw LogicException("Database::Create", "Only dialects 1 and 3 are supported.");
         Gds& g = gds();
         std::string sql = "CREATE DATABASE '";
-        if (!m_server.empty()) sql += m_server + ":";
+        if (!m_server.empty())
+            sql += m_server + ":";
         sql += quoted(m_name) + "' ";
         sql += "USER '" + quoted(m_user) + "' ";
-        if (!m_password.empty()) sql += "PASSWORD '" + quoted(m_password) + "' ";
+        if (!m_password.empty())
+            sql += "PASSWORD '" + quoted(m_password) + "' ";
         sql += m_params;
         ISC_STATUS_ARRAY status{};
         isc_tr_handle tr = 0;
-        g.isc_dsql_execute_immediate(status, &m_handle, &tr, 0, sql.c_str(), static_cast<unsigned short>(dialect),
-                                     nullptr);
+        g.isc_dsql_execute_immediate(status, &m_handle, &tr, 0, sql.c_str(),
+                                     static_cast<unsigned short>(dialect), nullptr);
         if (hasError(status)) {
             m_handle = 0;
             throw SQLException("Database::Create", status, "isc_dsql_execute_immediate failed");
@@ -347,19 +391,30 @@ public:
     }
 
     void Connect() override {
-        if (m_handle) return;
-        if (m_name.empty()) throw LogicException("Database::Connect", "Unspecified database name.");
-        if (m_user.empty()) throw LogicException("Database::Connect", "Unspecified user name.");
+        if (m_handle)
+            return;
+        if (m_name.empty())
+            throw LogicException("Database::Connect", "Unspecified database name.");
+        if (m_user.empty())
+            throw LogicException("Database::Connect", "Unspecified user name.");
         Gds& g = gds();
         std::string dpb;
         dpb += static_cast<char>(isc_dpb_version1);
         addItem(dpb, isc_dpb_user_name, m_user);
         addItem(dpb, isc_dpb_password, m_password);
-        if (!m_role.empty()) addItem(dpb, isc_dpb_sql_role_name, m_role);
-        if (!m_charset.empty()) addItem(dpb, isc_dpb_lc_ctype, m_charset);
+        if (!m_role.empty())
+            addItem(dpb, isc_dpb_sql_role_name, m_role);
+        if (!m_charset.empty())
+            addItem(dpb, isc_dpb_lc_ctype, m_charset);
+        if (m_forcedWrites >= 0) {
+            dpb += static_cast<char>(isc_dpb_force_write);
+            dpb += static_cast<char>(1);
+            dpb += static_cast<char>(m_forcedWrites);
+        }
         const std::string target = m_server.empty() ? m_name : m_server + ":" + m_name;
         ISC_STATUS_ARRAY status{};
-        g.isc_attach_database(status, 0, target.c_str(), &m_handle, static_cast<short>(dpb.size()), dpb.data());
+        g.isc_attach_database(status, 0, target.c_str(), &m_handle, static_cast<short>(dpb.size()),
+                              dpb.data());
         if (hasError(status)) {
             m_handle = 0;
             throw SQLException("Database::Connect", status, "isc_attach_database failed");
@@ -378,19 +433,24 @@ public:
         const char* end = result + sizeof result;
         while (p < end && *p != isc_info_end) {
             const char item = *p++;
-            if (end - p < 2) break;
+            if (end - p < 2)
+                break;
             const short len = static_cast<short>(g.isc_vax_integer(p, 2));
             p += 2;
-            if (len < 0 || end - p < len) break;
+            if (len < 0 || end - p < len)
+                break;
             const int value = static_cast<int>(g.isc_vax_integer(p, len));
-            if (item == isc_info_ods_version) ods = value;
-            if (item == isc_info_db_sql_dialect) dialect = value;
+            if (item == isc_info_ods_version)
+                ods = value;
+            if (item == isc_info_db_sql_dialect)
+                dialect = value;
             p += len;
         }
         if (ods <= 9) {
             detachQuietly();
-            throw LogicException("Database::Connect",
-                                 "Unsupported Server : wrong ODS version (%d), at least '10' required.", ods);
+            throw LogicException(
+                "Database::Connect",
+                "Unsupported Server : wrong ODS version (%d), at least '10' required.", ods);
         }
         if (dialect != 1 && dialect != 3) {
             detachQuietly();
@@ -402,15 +462,18 @@ public:
     bool IsConnected() const override { return m_handle != 0; }
 
     void Disconnect() override {
-        if (!m_handle) return;
+        if (!m_handle)
+            return;
         ISC_STATUS_ARRAY status{};
         gds().isc_detach_database(status, &m_handle);
-        if (hasError(status)) throw SQLException("Database::Disconnect", status, "isc_detach_database failed");
+        if (hasError(status))
+            throw SQLException("Database::Disconnect", status, "isc_detach_database failed");
         m_handle = 0;
     }
 
     const std::string& DatabaseName() const override { return m_name; }
     int Dialect() const override { return m_dialect; }
+    void SetForcedWrites(bool on) override { m_forcedWrites = on ? 1 : 0; }
 
     isc_db_handle* handle() { return &m_handle; }
 
@@ -419,7 +482,8 @@ private:
         std::string out;
         for (char c : s) {
             out += c;
-            if (c == '\'') out += '\'';
+            if (c == '\'')
+                out += '\'';
         }
         return out;
     }
@@ -437,6 +501,7 @@ private:
     std::string m_server, m_name, m_user, m_password, m_role, m_charset, m_params;
     isc_db_handle m_handle = 0;
     int m_dialect = 3;
+    int m_forcedWrites = -1;
 };
 
 // ---- transaction ------------------------------------------------------------------------------
@@ -462,22 +527,30 @@ public:
     }
 
     void AttachDatabase(const Database& db) override {
-        if (!db) throw LogicException("Transaction::AttachDatabase", "Can't attach a null Database.");
+        if (!db)
+            throw LogicException("Transaction::AttachDatabase", "Can't attach a null Database.");
         if (m_handle)
-            throw LogicException("Transaction::AttachDatabase", "Can't attach a Database if Transaction started.");
+            throw LogicException("Transaction::AttachDatabase",
+                                 "Can't attach a Database if Transaction started.");
         m_db = std::static_pointer_cast<DatabaseImpl>(db);
     }
 
     void Start() override {
-        if (m_handle) return;
-        if (!m_db) throw LogicException("Transaction::Start", "No Database is attached.");
-        if (!m_db->IsConnected()) throw LogicException("Transaction::Start", "All attached Database should have been connected.");
+        if (m_handle)
+            return;
+        if (!m_db)
+            throw LogicException("Transaction::Start", "No Database is attached.");
+        if (!m_db->IsConnected())
+            throw LogicException("Transaction::Start",
+                                 "All attached Database should have been connected.");
         Gds& g = gds();
         std::string tpb;
         tpb += static_cast<char>(isc_tpb_version3);
         tpb += static_cast<char>(m_access == AccessMode::Write ? isc_tpb_write : isc_tpb_read);
         switch (m_isolation) {
-            case Isolation::Concurrency: tpb += static_cast<char>(isc_tpb_concurrency); break;
+            case Isolation::Concurrency:
+                tpb += static_cast<char>(isc_tpb_concurrency);
+                break;
             case Isolation::ReadDirty:
                 tpb += static_cast<char>(isc_tpb_read_committed);
                 tpb += static_cast<char>(isc_tpb_rec_version);
@@ -486,17 +559,23 @@ public:
                 tpb += static_cast<char>(isc_tpb_read_committed);
                 tpb += static_cast<char>(isc_tpb_no_rec_version);
                 break;
-            case Isolation::Consistency: tpb += static_cast<char>(isc_tpb_consistency); break;
+            case Isolation::Consistency:
+                tpb += static_cast<char>(isc_tpb_consistency);
+                break;
         }
         tpb += static_cast<char>(m_lock == LockResolution::Wait ? isc_tpb_wait : isc_tpb_nowait);
         if (m_lock == LockResolution::Wait && m_lockTimeout > 0) {
             tpb += static_cast<char>(isc_tpb_lock_timeout);
             tpb += static_cast<char>(4);
-            for (int i = 0; i < 4; ++i) tpb += static_cast<char>((m_lockTimeout >> (8 * i)) & 0xff);
+            for (int i = 0; i < 4; ++i)
+                tpb += static_cast<char>((m_lockTimeout >> (8 * i)) & 0xff);
         }
-        if (m_flags & tfIgnoreLimbo) tpb += static_cast<char>(isc_tpb_ignore_limbo);
-        if (m_flags & tfAutoCommit) tpb += static_cast<char>(isc_tpb_autocommit);
-        if (m_flags & tfNoAutoUndo) tpb += static_cast<char>(isc_tpb_no_auto_undo);
+        if (m_flags & tfIgnoreLimbo)
+            tpb += static_cast<char>(isc_tpb_ignore_limbo);
+        if (m_flags & tfAutoCommit)
+            tpb += static_cast<char>(isc_tpb_autocommit);
+        if (m_flags & tfNoAutoUndo)
+            tpb += static_cast<char>(isc_tpb_no_auto_undo);
         Teb teb{m_db->handle(), static_cast<int>(tpb.size()), tpb.data()};
         ISC_STATUS_ARRAY status{};
         g.isc_start_multiple(status, &m_handle, 1, &teb);
@@ -509,34 +588,42 @@ public:
     bool IsStarted() const override { return m_handle != 0; }
 
     void Commit() override {
-        if (!m_handle) throw LogicException("Transaction::Commit", "Transaction is not started.");
+        if (!m_handle)
+            throw LogicException("Transaction::Commit", "Transaction is not started.");
         ISC_STATUS_ARRAY status{};
         gds().isc_commit_transaction(status, &m_handle);
-        if (hasError(status)) throw SQLException("Transaction::Commit", status, "isc_commit_transaction failed");
+        if (hasError(status))
+            throw SQLException("Transaction::Commit", status, "isc_commit_transaction failed");
         m_handle = 0;
     }
 
     void CommitRetain() override {
-        if (!m_handle) throw LogicException("Transaction::CommitRetain", "Transaction is not started.");
+        if (!m_handle)
+            throw LogicException("Transaction::CommitRetain", "Transaction is not started.");
         ISC_STATUS_ARRAY status{};
         gds().isc_commit_retaining(status, &m_handle);
-        if (hasError(status)) throw SQLException("Transaction::CommitRetain", status, "isc_commit_retaining failed");
+        if (hasError(status))
+            throw SQLException("Transaction::CommitRetain", status, "isc_commit_retaining failed");
     }
 
     void Rollback() override {
-        if (!m_handle) return;
+        if (!m_handle)
+            return;
         ISC_STATUS_ARRAY status{};
         gds().isc_rollback_transaction(status, &m_handle);
-        if (hasError(status)) throw SQLException("Transaction::Rollback", status, "isc_rollback_transaction failed");
+        if (hasError(status))
+            throw SQLException("Transaction::Rollback", status, "isc_rollback_transaction failed");
         m_handle = 0;
     }
 
     void RollbackRetain() override {
-        if (!m_handle) throw LogicException("Transaction::RollbackRetain", "Transaction is not started.");
+        if (!m_handle)
+            throw LogicException("Transaction::RollbackRetain", "Transaction is not started.");
         ISC_STATUS_ARRAY status{};
         gds().isc_rollback_retaining(status, &m_handle);
         if (hasError(status))
-            throw SQLException("Transaction::RollbackRetain", status, "isc_rollback_retaining failed");
+            throw SQLException("Transaction::RollbackRetain", status,
+                               "isc_rollback_retaining failed");
     }
 
     isc_tr_handle* handle() { return &m_handle; }
@@ -580,9 +667,15 @@ public:
             XSQLVAR& v = var(i);
             size_t size = 0;
             switch (v.sqltype & ~1) {
-                case SQL_VARYING: size = static_cast<size_t>(v.sqllen) + 2; break;
-                case SQL_TEXT: size = static_cast<size_t>(v.sqllen); break;
-                default: size = std::max<size_t>(static_cast<size_t>(v.sqllen), 8); break;
+                case SQL_VARYING:
+                    size = static_cast<size_t>(v.sqllen) + 2;
+                    break;
+                case SQL_TEXT:
+                    size = static_cast<size_t>(v.sqllen);
+                    break;
+                default:
+                    size = std::max<size_t>(static_cast<size_t>(v.sqllen), 8);
+                    break;
             }
             m_data[i].assign(size + 1, 0);
             v.sqldata = m_data[i].data();
@@ -599,21 +692,36 @@ private:
 
 const char* sqlTypeName(const XSQLVAR& v) {
     switch (v.sqltype & ~1) {
-        case SQL_VARYING: return "VARCHAR";
-        case SQL_TEXT: return "CHAR";
-        case SQL_SHORT: return v.sqlscale ? "NUMERIC(SMALLINT)" : "SMALLINT";
-        case SQL_LONG: return v.sqlscale ? "NUMERIC(INTEGER)" : "INTEGER";
-        case SQL_INT64: return v.sqlscale ? "NUMERIC(BIGINT)" : "BIGINT";
-        case SQL_FLOAT: return "FLOAT";
-        case SQL_DOUBLE: return "DOUBLE PRECISION";
-        case SQL_D_FLOAT: return "D_FLOAT";
-        case SQL_TIMESTAMP: return "TIMESTAMP";
-        case SQL_TYPE_DATE: return "DATE";
-        case SQL_TYPE_TIME: return "TIME";
-        case SQL_BLOB: return "BLOB";
-        case SQL_ARRAY: return "ARRAY";
-        case SQL_BOOLEAN: return "BOOLEAN";
-        default: return "UNKNOWN";
+        case SQL_VARYING:
+            return "VARCHAR";
+        case SQL_TEXT:
+            return "CHAR";
+        case SQL_SHORT:
+            return v.sqlscale ? "NUMERIC(SMALLINT)" : "SMALLINT";
+        case SQL_LONG:
+            return v.sqlscale ? "NUMERIC(INTEGER)" : "INTEGER";
+        case SQL_INT64:
+            return v.sqlscale ? "NUMERIC(BIGINT)" : "BIGINT";
+        case SQL_FLOAT:
+            return "FLOAT";
+        case SQL_DOUBLE:
+            return "DOUBLE PRECISION";
+        case SQL_D_FLOAT:
+            return "D_FLOAT";
+        case SQL_TIMESTAMP:
+            return "TIMESTAMP";
+        case SQL_TYPE_DATE:
+            return "DATE";
+        case SQL_TYPE_TIME:
+            return "TIME";
+        case SQL_BLOB:
+            return "BLOB";
+        case SQL_ARRAY:
+            return "ARRAY";
+        case SQL_BOOLEAN:
+            return "BOOLEAN";
+        default:
+            return "UNKNOWN";
     }
 }
 
@@ -632,7 +740,8 @@ public:
 
     void Prepare(const std::string& sql) override {
         checkReady("Statement::Prepare");
-        if (sql.empty()) throw LogicException("Statement::Prepare", "SQL statement can't be 0.");
+        if (sql.empty())
+            throw LogicException("Statement::Prepare", "SQL statement can't be 0.");
         Gds& g = gds();
         Close();
         m_sql = sql;
@@ -672,7 +781,8 @@ public:
             case isc_info_sql_stmt_ddl:
             case isc_info_sql_stmt_exec_procedure:
             case isc_info_sql_stmt_set_generator:
-            case isc_info_sql_stmt_savepoint: break;
+            case isc_info_sql_stmt_savepoint:
+                break;
             default: {
                 Close();
                 throw LogicException(context, "Unknown or unsupported statement type");
@@ -716,9 +826,11 @@ public:
     }
 
     void Execute() override {
-        if (!m_prepared) throw LogicException("Statement::Execute", "No statement has been prepared.");
+        if (!m_prepared)
+            throw LogicException("Statement::Execute", "No statement has been prepared.");
         for (const Param& p : m_params)
-            if (!p.set) throw LogicException("Statement::Execute", "All parameters must be specified.");
+            if (!p.set)
+                throw LogicException("Statement::Execute", "All parameters must be specified.");
         Gds& g = gds();
         const std::string context = "Statement::Execute( " + m_sql + " )";
         ISC_STATUS_ARRAY status{};
@@ -728,18 +840,22 @@ public:
         m_rowReady = false;
         if (m_type == isc_info_sql_stmt_exec_procedure && m_out.count() > 0) {
             g.isc_dsql_execute2(status, m_tr->handle(), &m_handle, 1, in, m_out.da());
-            if (hasError(status)) throw SQLException(context, status, "isc_dsql_execute2 failed");
+            if (hasError(status))
+                throw SQLException(context, status, "isc_dsql_execute2 failed");
             m_rowReady = true;
             return;
         }
         g.isc_dsql_execute(status, m_tr->handle(), &m_handle, 1, in);
-        if (hasError(status)) throw SQLException(context, status, "isc_dsql_execute failed");
-        if (m_type == isc_info_sql_stmt_select || m_type == isc_info_sql_stmt_select_for_upd) m_cursorOpen = true;
+        if (hasError(status))
+            throw SQLException(context, status, "isc_dsql_execute failed");
+        if (m_type == isc_info_sql_stmt_select || m_type == isc_info_sql_stmt_select_for_upd)
+            m_cursorOpen = true;
     }
 
     void ExecuteImmediate(const std::string& sql) override {
         checkReady("Statement::ExecuteImmediate");
-        if (sql.empty()) throw LogicException("Statement::ExecuteImmediate", "SQL statement can't be 0.");
+        if (sql.empty())
+            throw LogicException("Statement::ExecuteImmediate", "SQL statement can't be 0.");
         ISC_STATUS_ARRAY status{};
         gds().isc_dsql_execute_immediate(status, m_db->handle(), m_tr->handle(), 0, sql.c_str(),
                                          static_cast<unsigned short>(m_db->Dialect()), nullptr);
@@ -750,7 +866,8 @@ public:
 
     bool Fetch() override {
         if (!m_cursorOpen)
-            throw LogicException("Statement::Fetch", "No statement has been executed or no result set available.");
+            throw LogicException("Statement::Fetch",
+                                 "No statement has been executed or no result set available.");
         ISC_STATUS_ARRAY status{};
         const ISC_STATUS rc = gds().isc_dsql_fetch(status, &m_handle, 1, m_out.da());
         if (rc == 100) {
@@ -768,36 +885,52 @@ public:
 
     int AffectedRows() override {
         if (!m_db || !m_db->IsConnected()) {
-            if (!m_db) throw LogicException("Statement::AffectedRows", "A Database must be attached.");
+            if (!m_db)
+                throw LogicException("Statement::AffectedRows", "A Database must be attached.");
             throw LogicException("Statement::AffectedRows", "Database must be connected.");
         }
-        if (!m_prepared) throw LogicException("Statement::AffectedRows", "No statement has been prepared.");
+        if (!m_prepared)
+            throw LogicException("Statement::AffectedRows", "No statement has been prepared.");
         Gds& g = gds();
         const char item[] = {isc_info_sql_records};
         char result[128] = {};
         ISC_STATUS_ARRAY status{};
         g.isc_dsql_sql_info(status, &m_handle, sizeof item, item, sizeof result, result);
-        if (hasError(status)) throw SQLException("Statement::AffectedRows", status, "isc_dsql_sql_info failed.");
+        if (hasError(status))
+            throw SQLException("Statement::AffectedRows", status, "isc_dsql_sql_info failed.");
         int wanted = 0;
         switch (m_type) {
-            case isc_info_sql_stmt_insert: wanted = isc_info_req_insert_count; break;
-            case isc_info_sql_stmt_update: wanted = isc_info_req_update_count; break;
-            case isc_info_sql_stmt_delete: wanted = isc_info_req_delete_count; break;
+            case isc_info_sql_stmt_insert:
+                wanted = isc_info_req_insert_count;
+                break;
+            case isc_info_sql_stmt_update:
+                wanted = isc_info_req_update_count;
+                break;
+            case isc_info_sql_stmt_delete:
+                wanted = isc_info_req_delete_count;
+                break;
             case isc_info_sql_stmt_select:
-            case isc_info_sql_stmt_select_for_upd: wanted = isc_info_req_select_count; break;
-            default: return 0;
+            case isc_info_sql_stmt_select_for_upd:
+                wanted = isc_info_req_select_count;
+                break;
+            default:
+                return 0;
         }
-        if (result[0] != isc_info_sql_records) return 0;
+        if (result[0] != isc_info_sql_records)
+            return 0;
         const char* p = result + 3;
         const char* end = result + sizeof result;
         while (p < end && *p != isc_info_end) {
             const char kind = *p++;
-            if (end - p < 2) break;
+            if (end - p < 2)
+                break;
             const short len = static_cast<short>(g.isc_vax_integer(p, 2));
             p += 2;
-            if (len < 0 || end - p < len) break;
+            if (len < 0 || end - p < len)
+                break;
             const int value = static_cast<int>(g.isc_vax_integer(p, len));
-            if (kind == wanted) return value;
+            if (kind == wanted)
+                return value;
             p += len;
         }
         return 0;
@@ -813,7 +946,8 @@ public:
             ISC_STATUS_ARRAY status{};
             gds().isc_dsql_free_statement(status, &m_handle, DSQL_drop);
             m_handle = 0;
-            if (hasError(status)) throw SQLException("Statement::Close", status, "isc_dsql_free_statement failed");
+            if (hasError(status))
+                throw SQLException("Statement::Close", status, "isc_dsql_free_statement failed");
         }
     }
 
@@ -822,23 +956,27 @@ public:
     int Columns() override { return m_prepared ? m_out.count() : 0; }
 
     int ColumnNum(const std::string& name) override {
-        if (name.empty()) throw LogicException("Row::ColumnNum", "Column name <empty> not found.");
+        if (name.empty())
+            throw LogicException("Row::ColumnNum", "Column name <empty> not found.");
         const std::string wanted = upper32(name);
         const int n = m_prepared ? m_out.count() : 0;
         for (int i = 0; i < n; ++i) {
             const XSQLVAR& v = m_out.var(i);
-            if (std::string(v.aliasname, static_cast<size_t>(v.aliasname_length)) == wanted) return i + 1;
+            if (std::string(v.aliasname, static_cast<size_t>(v.aliasname_length)) == wanted)
+                return i + 1;
         }
         for (int i = 0; i < n; ++i) {
             const XSQLVAR& v = m_out.var(i);
-            if (std::string(v.sqlname, static_cast<size_t>(v.sqlname_length)) == wanted) return i + 1;
+            if (std::string(v.sqlname, static_cast<size_t>(v.sqlname_length)) == wanted)
+                return i + 1;
         }
         throw LogicException("Row::ColumnNum", "Could not find matching column.");
     }
 
     bool Get(int column, int32_t& value) override {
         XSQLVAR& v = column_(column);
-        if (*v.sqlind == -1) return true;
+        if (*v.sqlind == -1)
+            return true;
         int64_t x = 0;
         if (!integerOf(v, x) || x < INT32_MIN || x > INT32_MAX)
             throw WrongType("Statement::Get", sqlTypeName(v), "int32_t", "Incompatible types.");
@@ -848,16 +986,19 @@ public:
 
     bool Get(int column, bool& value) override {
         XSQLVAR& v = column_(column);
-        if (*v.sqlind == -1) return true;
+        if (*v.sqlind == -1)
+            return true;
         int64_t x = 0;
-        if (!integerOf(v, x)) throw WrongType("Statement::Get", sqlTypeName(v), "bool", "Incompatible types.");
+        if (!integerOf(v, x))
+            throw WrongType("Statement::Get", sqlTypeName(v), "bool", "Incompatible types.");
         value = x != 0;
         return false;
     }
 
     bool Get(int column, std::string& value) override {
         XSQLVAR& v = column_(column);
-        if (*v.sqlind == -1) return true;
+        if (*v.sqlind == -1)
+            return true;
         switch (v.sqltype & ~1) {
             case SQL_VARYING: {
                 unsigned short len = 0;
@@ -866,21 +1007,30 @@ public:
                 value.assign(v.sqldata + 2, len);
                 return false;
             }
-            case SQL_TEXT: value.assign(v.sqldata, static_cast<size_t>(v.sqllen)); return false;
+            case SQL_TEXT:
+                value.assign(v.sqldata, static_cast<size_t>(v.sqllen));
+                return false;
             default: {
                 int64_t x = 0;
                 if (v.sqlscale == 0 && integerOf(v, x)) {
                     value = std::to_string(x);
                     return false;
                 }
-                throw WrongType("Statement::Get", sqlTypeName(v), "std::string", "Incompatible types.");
+                throw WrongType("Statement::Get", sqlTypeName(v), "std::string",
+                                "Incompatible types.");
             }
         }
     }
 
-    bool Get(const std::string& column, int32_t& value) override { return Get(ColumnNum(column), value); }
-    bool Get(const std::string& column, bool& value) override { return Get(ColumnNum(column), value); }
-    bool Get(const std::string& column, std::string& value) override { return Get(ColumnNum(column), value); }
+    bool Get(const std::string& column, int32_t& value) override {
+        return Get(ColumnNum(column), value);
+    }
+    bool Get(const std::string& column, bool& value) override {
+        return Get(ColumnNum(column), value);
+    }
+    bool Get(const std::string& column, std::string& value) override {
+        return Get(ColumnNum(column), value);
+    }
 
     bool IsNull(int column) override { return *column_(column).sqlind == -1; }
 
@@ -901,7 +1051,8 @@ public:
     }
     void Set(int parameter, const std::string& value) override {
         Param& p = param(parameter);
-        if (value.size() > 32767) throw LogicException("Statement::Set[string]", "String size out of range.");
+        if (value.size() > 32767)
+            throw LogicException("Statement::Set[string]", "String size out of range.");
         p.kind = Param::Text;
         p.text = value;
         p.set = true;
@@ -922,27 +1073,35 @@ private:
     };
 
     void checkReady(const char* context) {
-        if (!m_db) throw LogicException(context, "An IDatabase must be attached.");
-        if (!m_db->IsConnected()) throw LogicException(context, "IDatabase must be connected.");
-        if (!m_tr) throw LogicException(context, "An ITransaction must be attached.");
-        if (!m_tr->IsStarted()) throw LogicException(context, "ITransaction must be started.");
+        if (!m_db)
+            throw LogicException(context, "An IDatabase must be attached.");
+        if (!m_db->IsConnected())
+            throw LogicException(context, "IDatabase must be connected.");
+        if (!m_tr)
+            throw LogicException(context, "An ITransaction must be attached.");
+        if (!m_tr->IsStarted())
+            throw LogicException(context, "ITransaction must be started.");
     }
 
     Param& param(int parameter) {
-        if (!m_prepared) throw LogicException("Statement::Set", "No statement has been prepared.");
+        if (!m_prepared)
+            throw LogicException("Statement::Set", "No statement has been prepared.");
         if (parameter < 1 || parameter > static_cast<int>(m_params.size()))
             throw LogicException("Statement::Set", "Parameter index out of range.");
         return m_params[static_cast<size_t>(parameter - 1)];
     }
 
     XSQLVAR& column_(int column) {
-        if (!m_rowReady) throw LogicException("Statement::Get", "The row is not initialized.");
-        if (column < 1 || column > m_out.count()) throw LogicException("Statement::Get", "Variable index out of range.");
+        if (!m_rowReady)
+            throw LogicException("Statement::Get", "The row is not initialized.");
+        if (column < 1 || column > m_out.count())
+            throw LogicException("Statement::Get", "Variable index out of range.");
         return m_out.var(column - 1);
     }
 
     static bool integerOf(const XSQLVAR& v, int64_t& out) {
-        if (v.sqlscale != 0) return false;
+        if (v.sqlscale != 0)
+            return false;
         switch (v.sqltype & ~1) {
             case SQL_SHORT: {
                 int16_t x;
@@ -962,8 +1121,11 @@ private:
                 out = x;
                 return true;
             }
-            case SQL_BOOLEAN: out = v.sqldata[0] != 0; return true;
-            default: return false;
+            case SQL_BOOLEAN:
+                out = v.sqldata[0] != 0;
+                return true;
+            default:
+                return false;
         }
     }
 
@@ -997,7 +1159,8 @@ private:
     }
 
     void closeCursor() {
-        if (!m_cursorOpen) return;
+        if (!m_cursorOpen)
+            return;
         m_cursorOpen = false;
         ISC_STATUS_ARRAY status{};
         gds().isc_dsql_free_statement(status, &m_handle, DSQL_close);
@@ -1021,17 +1184,20 @@ private:
 // ---- factories --------------------------------------------------------------------------------
 
 Database DatabaseFactory(const std::string& serverName, const std::string& databaseName,
-                         const std::string& userName, const std::string& password, const std::string& roleName,
-                         const std::string& charSet, const std::string& createParams) {
+                         const std::string& userName, const std::string& password,
+                         const std::string& roleName, const std::string& charSet,
+                         const std::string& createParams) {
     EnsureClientLibrary();
-    return std::make_shared<DatabaseImpl>(serverName, databaseName, userName, password, roleName, charSet,
-                                          createParams);
+    return std::make_shared<DatabaseImpl>(serverName, databaseName, userName, password, roleName,
+                                          charSet, createParams);
 }
 
 Transaction TransactionFactory(const Database& db, AccessMode access, Isolation isolation,
-                               LockResolution lockResolution, unsigned flags, int lockTimeoutSeconds) {
+                               LockResolution lockResolution, unsigned flags,
+                               int lockTimeoutSeconds) {
     EnsureClientLibrary();
-    auto tr = std::make_shared<TransactionImpl>(access, isolation, lockResolution, flags, lockTimeoutSeconds);
+    auto tr = std::make_shared<TransactionImpl>(access, isolation, lockResolution, flags,
+                                                lockTimeoutSeconds);
     tr->AttachDatabase(db);
     return tr;
 }

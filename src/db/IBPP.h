@@ -63,8 +63,9 @@ private:
 
 class WrongType : public LogicException {
 public:
-    WrongType(const std::string& context, const std::string& sqlType, const std::string& programType,
-              const char* format, ...) __attribute__((format(printf, 5, 6)));
+    WrongType(const std::string& context, const std::string& sqlType,
+              const std::string& programType, const char* format, ...)
+        __attribute__((format(printf, 5, 6)));
 };
 
 // ---- transaction attributes -----------------------------------------------------------------
@@ -98,6 +99,9 @@ public:
     virtual void Disconnect() = 0;
     virtual const std::string& DatabaseName() const = 0;
     virtual int Dialect() const = 0;
+    // Before Connect: ask the engine to write pages synchronously (true) or through the
+    // system's file cache (false); the choice is stored in the file. Unset leaves it as it is.
+    virtual void SetForcedWrites(bool on) = 0;
 };
 
 class ITransaction {

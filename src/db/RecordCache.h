@@ -3,6 +3,7 @@
 // store's list query. One cache per list window; the window owns it and registers it with
 // TDbData. No widgets here: a Qt item model sits on top through IRecordCacheOwner.
 
+#include <QByteArray>
 #include <QString>
 #include <array>
 #include <memory>
@@ -63,7 +64,14 @@ public:
 
 private:
     friend class TDbData;
-    using RowTexts = std::array<QString, kFieldCount>;
+    // One row's 20 values as they come from the file (UTF-8), end to end in one buffer: a
+    // full cache of 20000 rows stays a fraction of what 400000 separate wide strings take.
+    struct RowTexts {
+        QByteArray bytes;
+        std::array<int, kFieldCount + 1> ends{};  // ends[k + 1]: end of field k; ends[0] = 0
+        [[nodiscard]] QString field(int k) const;
+        void set(int k, const QByteArray& utf8);
+    };
 
     void notifyRefreshed() const;
     void notifyRow(int row) const;

@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -26,7 +25,8 @@ constexpr int kAllowedSizes[] = {50, 100, 150, 200, 250};
 // is named as a quoted identifier (the stored name stays BOOLEAN).
 QStringList creationScript() {
     QStringList s{
-        QStringLiteral("CREATE DOMAIN \"BOOLEAN\" AS SMALLINT DEFAULT 1 NOT NULL CHECK (VALUE IN (0, 1, 2));"),
+        QStringLiteral(
+            "CREATE DOMAIN \"BOOLEAN\" AS SMALLINT DEFAULT 1 NOT NULL CHECK (VALUE IN (0, 1, 2));"),
         QStringLiteral("CREATE DOMAIN STANDARTID AS INTEGER DEFAULT -1 NOT NULL;"),
         QStringLiteral("CREATE DOMAIN STANDARTSTRING AS VARCHAR(%STR_SIZE%);"),
         QStringLiteral("CREATE GENERATOR GEN_GROUPS_ID;"),
@@ -34,32 +34,45 @@ QStringList creationScript() {
         QStringLiteral("CREATE GENERATOR GEN_MAILS_ID;"),
         QStringLiteral("SET GENERATOR GEN_MAILS_ID TO 0;"),
         QStringLiteral("CREATE TABLE GROUP_MAIL ( IDGROUP  STANDARTID, IDMAIL   STANDARTID );"),
-        QStringLiteral("CREATE TABLE GROUPS ( ID STANDARTID NOT NULL, NAME   STANDARTSTRING, NOTES  STANDARTSTRING );"),
-        QStringLiteral("CREATE TABLE MAIL_FIELDS ( ORDER_F STANDARTID, FIELD STANDARTSTRING, CAPTION STANDARTSTRING );"),
-        QStringLiteral(
-            "CREATE TABLE MAILS ( ID STANDARTID NOT NULL, SENDED \"BOOLEAN\" DEFAULT 1, SENDING \"BOOLEAN\", "
-            "ADDRESS  STANDARTSTRING, NAME STANDARTSTRING, FIELD3 STANDARTSTRING, FIELD4 STANDARTSTRING, "
-            "FIELD5 STANDARTSTRING, FIELD6 STANDARTSTRING, FIELD7 STANDARTSTRING, FIELD8 STANDARTSTRING, "
-            "FIELD9 STANDARTSTRING, FIELD10 STANDARTSTRING, FIELD11 STANDARTSTRING, FIELD12 STANDARTSTRING, "
-            "FIELD13 STANDARTSTRING, FIELD14 STANDARTSTRING, FIELD15 STANDARTSTRING, FIELD16 STANDARTSTRING, "
-            "FIELD17 STANDARTSTRING, FIELD18 STANDARTSTRING, FIELD19 STANDARTSTRING, FIELD20 STANDARTSTRING );"),
+        QStringLiteral("CREATE TABLE GROUPS ( ID STANDARTID NOT NULL, NAME   STANDARTSTRING, NOTES "
+                       " STANDARTSTRING );"),
+        QStringLiteral("CREATE TABLE MAIL_FIELDS ( ORDER_F STANDARTID, FIELD STANDARTSTRING, "
+                       "CAPTION STANDARTSTRING );"),
+        QStringLiteral("CREATE TABLE MAILS ( ID STANDARTID NOT NULL, SENDED \"BOOLEAN\" DEFAULT 1, "
+                       "SENDING \"BOOLEAN\", "
+                       "ADDRESS  STANDARTSTRING, NAME STANDARTSTRING, FIELD3 STANDARTSTRING, "
+                       "FIELD4 STANDARTSTRING, "
+                       "FIELD5 STANDARTSTRING, FIELD6 STANDARTSTRING, FIELD7 STANDARTSTRING, "
+                       "FIELD8 STANDARTSTRING, "
+                       "FIELD9 STANDARTSTRING, FIELD10 STANDARTSTRING, FIELD11 STANDARTSTRING, "
+                       "FIELD12 STANDARTSTRING, "
+                       "FIELD13 STANDARTSTRING, FIELD14 STANDARTSTRING, FIELD15 STANDARTSTRING, "
+                       "FIELD16 STANDARTSTRING, "
+                       "FIELD17 STANDARTSTRING, FIELD18 STANDARTSTRING, FIELD19 STANDARTSTRING, "
+                       "FIELD20 STANDARTSTRING );"),
         QStringLiteral("CREATE TABLE TEMP_DUBLIC_VALUES ( DUBLIC_VALUE  STANDARTSTRING );"),
         QStringLiteral("CREATE INDEX IDX_DUBLIC_KEYS ON TEMP_DUBLIC_VALUES (DUBLIC_VALUE);"),
         QStringLiteral("ALTER TABLE GROUPS ADD CONSTRAINT PK_GROUPS PRIMARY KEY (ID);"),
-        QStringLiteral("ALTER TABLE GROUP_MAIL ADD CONSTRAINT PK_GROUP_MAIL PRIMARY KEY (IDGROUP, IDMAIL);"),
+        QStringLiteral(
+            "ALTER TABLE GROUP_MAIL ADD CONSTRAINT PK_GROUP_MAIL PRIMARY KEY (IDGROUP, IDMAIL);"),
         QStringLiteral("ALTER TABLE MAILS ADD CONSTRAINT PK_MAILS PRIMARY KEY (ID);"),
-        QStringLiteral("ALTER TABLE GROUP_MAIL ADD CONSTRAINT FK_GROUP_GM FOREIGN KEY (IDGROUP) REFERENCES GROUPS "
+        QStringLiteral("ALTER TABLE GROUP_MAIL ADD CONSTRAINT FK_GROUP_GM FOREIGN KEY (IDGROUP) "
+                       "REFERENCES GROUPS "
                        "(ID) ON DELETE CASCADE;"),
-        QStringLiteral("ALTER TABLE GROUP_MAIL ADD CONSTRAINT FK_MAIL_GM FOREIGN KEY (IDMAIL) REFERENCES MAILS (ID) "
+        QStringLiteral("ALTER TABLE GROUP_MAIL ADD CONSTRAINT FK_MAIL_GM FOREIGN KEY (IDMAIL) "
+                       "REFERENCES MAILS (ID) "
                        "ON DELETE CASCADE;"),
         QStringLiteral("CREATE PROCEDURE AUTODELDUBLIC AS begin /* Procedure Text */ suspend; end"),
-        QStringLiteral("CREATE TRIGGER GROUPS_BI FOR GROUPS ACTIVE BEFORE INSERT POSITION 0 AS BEGIN IF (NEW.ID IS "
+        QStringLiteral("CREATE TRIGGER GROUPS_BI FOR GROUPS ACTIVE BEFORE INSERT POSITION 0 AS "
+                       "BEGIN IF (NEW.ID IS "
                        "NULL) THEN NEW.ID = GEN_ID(GEN_GROUPS_ID,1); END"),
-        QStringLiteral("CREATE TRIGGER MAILS_BI FOR MAILS ACTIVE BEFORE INSERT POSITION 0 AS BEGIN IF (NEW.ID IS "
+        QStringLiteral("CREATE TRIGGER MAILS_BI FOR MAILS ACTIVE BEFORE INSERT POSITION 0 AS BEGIN "
+                       "IF (NEW.ID IS "
                        "NULL) THEN NEW.ID = GEN_ID(GEN_MAILS_ID,1); END"),
     };
     for (int k = 1; k <= kFieldCount; ++k)
-        s << QStringLiteral("INSERT INTO MAIL_FIELDS (ORDER_F, FIELD, CAPTION) VALUES (%1, '%2', NULL);")
+        s << QStringLiteral(
+                 "INSERT INTO MAIL_FIELDS (ORDER_F, FIELD, CAPTION) VALUES (%1, '%2', NULL);")
                  .arg(k)
                  .arg(ColumnNames()[k - 1]);
     return s;
@@ -71,21 +84,27 @@ std::function<void(const QString&)> g_sink;
 // Copies src over dst so that dst is either the old file or the whole new one.
 bool copyReplacing(const QString& src, const QString& dst) {
     QFile in(src);
-    if (!in.open(QIODevice::ReadOnly)) return false;
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
     QSaveFile out(dst);
-    if (!out.open(QIODevice::WriteOnly)) return false;
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
     char buf[1 << 16];
     for (;;) {
         const qint64 n = in.read(buf, sizeof buf);
-        if (n < 0) return false;
-        if (n == 0) break;
-        if (out.write(buf, n) != n) return false;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        if (out.write(buf, n) != n)
+            return false;
     }
     return out.commit();
 }
 
 constexpr auto kPrivateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-constexpr auto kPrivateFolder = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+constexpr auto kPrivateFolder =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
 // Unique-key violations are what AddToGroup expects for a record already in the group.
 bool isDuplicateKey(const IBPP::Exception& e) {
@@ -103,14 +122,16 @@ const std::array<QString, kFieldCount>& ColumnNames() {
         std::array<QString, kFieldCount> n;
         n[0] = QStringLiteral("ADDRESS");
         n[1] = QStringLiteral("NAME");
-        for (int k = 3; k <= kFieldCount; ++k) n[k - 1] = QStringLiteral("FIELD%1").arg(k);
+        for (int k = 3; k <= kFieldCount; ++k)
+            n[k - 1] = QStringLiteral("FIELD%1").arg(k);
         return n;
     }();
     return names;
 }
 
 QString DefaultCaption(int position) {
-    if (position < 0 || position >= kFieldCount) return {};
+    if (position < 0 || position >= kFieldCount)
+        return {};
     return pw::str(ids::kDefaultCaption1 + position);
 }
 
@@ -126,21 +147,24 @@ void SetDiagnosticSink(std::function<void(const QString&)> sink) {
 }
 
 void ReportDroppedError(const char* operation, const std::exception& e) {
-    const QString text = QStringLiteral("%1 failed: %2").arg(QString::fromUtf8(operation), QString::fromUtf8(e.what()));
+    const QString text = QStringLiteral("%1 failed: %2")
+                             .arg(QString::fromUtf8(operation), QString::fromUtf8(e.what()));
     std::fprintf(stderr, "Postwick database: %s\n", text.toUtf8().constData());
     std::function<void(const QString&)> sink;
     {
         std::lock_guard<std::mutex> lock(g_sinkMutex);
         sink = g_sink;
     }
-    if (sink) sink(text);
+    if (sink)
+        sink(text);
 }
 
 // ---- construction -----------------------------------------------------------------------------
 
 TDbData::TDbData(DbFolders folders, IUserInteraction& ui)
     : m_folders(std::move(folders)), m_ui(ui), m_script(creationScript()) {
-    for (int i = 0; i < kFieldCount; ++i) m_captions[i] = DefaultCaption(i);
+    for (int i = 0; i < kFieldCount; ++i)
+        m_captions[i] = DefaultCaption(i);
 }
 
 TDbData::~TDbData() {
@@ -154,7 +178,8 @@ TDbData::~TDbData() {
 void TDbData::SetStrFieldSize(int size) {
     m_strFieldSize = 100;
     for (int allowed : kAllowedSizes)
-        if (size == allowed) m_strFieldSize = size;
+        if (size == allowed)
+            m_strFieldSize = size;
 }
 
 IBPP::Database TDbData::Database() const {
@@ -167,11 +192,20 @@ bool TDbData::IsOpen() const {
     return m_db && m_db->IsConnected();
 }
 
-bool TDbData::CanWrite() const { return IsOpen() && m_mainTr && m_mainTr->IsStarted(); }
+bool TDbData::CanWrite() const {
+    return IsOpen() && m_mainTr && m_mainTr->IsStarted();
+}
 
 IBPP::Database TDbData::MakeDatabase(const QString& path, bool forCreation) const {
-    return IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(), kUser, kPassword, "", kCharSet,
-                                 forCreation ? kCreateParams : "");
+    IBPP::Database db =
+        IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(), kUser, kPassword, "",
+                              kCharSet, forCreation ? kCreateParams : "");
+    // A working copy is a scratch copy of the user's file: its pages go through the system's
+    // file cache instead of one synchronous write each, which made a long main transaction
+    // over 20000 records wait on the disk for seconds. Committed pages are still written to
+    // the file at commit, so a crashed run leaves its outcomes in the working copy.
+    db->SetForcedWrites(false);
+    return db;
 }
 
 // ---- working copies ---------------------------------------------------------------------------
@@ -195,7 +229,8 @@ QString TDbData::MakeWorkingCopyPath() {
 bool TDbData::CopyIn(const QString& file) {
     const QString target = MakeWorkingCopyPath();
     QFile::remove(target);
-    if (!QFile::copy(file, target)) return false;
+    if (!QFile::copy(file, target))
+        return false;
     QFile::setPermissions(target, kPrivateFile);
     return true;
 }
@@ -203,18 +238,21 @@ bool TDbData::CopyIn(const QString& file) {
 // ---- creation ---------------------------------------------------------------------------------
 
 CreateResult TDbData::CreateDatabase(const QString& logPath) {
-    if (m_workingCopy.isEmpty()) MakeWorkingCopyPath();
+    if (m_workingCopy.isEmpty())
+        MakeWorkingCopyPath();
 
     // The log starts empty: an old longer log would otherwise keep its tail after this one.
     QDir().mkpath(m_folders.userDataFolder);
     QFile log(m_folders.userDataFolder + QStringLiteral("db_log.txt"));
-    const bool logging = log.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
+    const bool logging =
+        log.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
     if (!logging) {
         // No log, but the database can still be made: creation goes on and reports what it did.
         inform(m_ui, pw::str(ids::kDbLogFailed));
     }
     auto w = [&](const QString& text) {
-        if (logging) log.write(text.toUtf8());
+        if (logging)
+            log.write(text.toUtf8());
     };
 
     w(QStringLiteral("[TDbData::DbCreate Method]\n"));
@@ -222,8 +260,10 @@ CreateResult TDbData::CreateDatabase(const QString& logPath) {
     bool madeByUs = true;
     const QFileInfo existing(m_workingCopy);
     if (existing.exists() || existing.isSymLink()) {
-        w(QStringLiteral(" - Path file \"") + logPath + QStringLiteral("\" already exists. Asking for rewrite..."));
-        const Answer a = ask(m_ui, pw::str(ids::kDbFileExistsReplace), MessageKind::YesNoCancelDefaultNo);
+        w(QStringLiteral(" - Path file \"") + logPath +
+          QStringLiteral("\" already exists. Asking for rewrite..."));
+        const Answer a =
+            ask(m_ui, pw::str(ids::kDbFileExistsReplace), MessageKind::YesNoCancelDefaultNo);
         if (a != Answer::Yes) {
             w(QStringLiteral("NO\n"));
             w(QStringLiteral("[RETURN_FALSE]\n"));
@@ -284,13 +324,15 @@ CreateResult TDbData::CreateDatabase(const QString& logPath) {
         return CreateResult::Created;
     } catch (const IBPP::Exception& e) {
         w(QStringLiteral("ERROR\n[RETURN_FALSE]\n"));
-        w(QStringLiteral("\n\nError details: ") + QString::fromUtf8(e.what()) + QStringLiteral("\n\n"));
+        w(QStringLiteral("\n\nError details: ") + QString::fromUtf8(e.what()) +
+          QStringLiteral("\n\n"));
         log.close();
         st.reset();
         tr.reset();
         db.reset();
         // No half-made database is left behind to be opened later.
-        if (madeByUs) QFile::remove(m_workingCopy);
+        if (madeByUs)
+            QFile::remove(m_workingCopy);
         ReportDroppedError("Creating the database", e);
         inform(m_ui, pw::str(ids::kCouldNotCreateDatabase) + pw::supportAddress());
         return CreateResult::Failed;
@@ -314,17 +356,21 @@ void TDbData::ReleaseList() {
     m_listExhausted = true;
 }
 
-bool TDbData::Open() { return OpenCurrent(true); }
+bool TDbData::Open() {
+    return OpenCurrent(true);
+}
 
 bool TDbData::OpenInPlace(const QString& workingCopy) {
-    if (IsOpen() || !QFileInfo::exists(workingCopy)) return false;
+    if (IsOpen() || !QFileInfo::exists(workingCopy))
+        return false;
     m_workingCopy = workingCopy;
     // A recovered working copy holds the only record of a crashed run: never delete it here.
     return OpenCurrent(false);
 }
 
 bool TDbData::OpenCurrent(bool deleteOnFailure) {
-    if (IsOpen() || m_workingCopy.isEmpty() || !QFileInfo::exists(m_workingCopy)) return false;
+    if (IsOpen() || m_workingCopy.isEmpty() || !QFileInfo::exists(m_workingCopy))
+        return false;
     try {
         IBPP::Database db = MakeDatabase(m_workingCopy, false);
         db->Connect();
@@ -334,14 +380,17 @@ bool TDbData::OpenCurrent(bool deleteOnFailure) {
         }
         m_modified.store(false);
         ResetListState();
-        m_mainTr = IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::ReadCommitted,
-                                            IBPP::LockResolution::NoWait);
+        m_mainTr =
+            IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::ReadCommitted,
+                                     IBPP::LockResolution::NoWait);
         m_mainTr->Start();
         LoadCaptions();
-        if (m_observer) m_observer->captionsReloaded();
+        if (m_observer)
+            m_observer->captionsReloaded();
         ReadFieldLength();
         m_modified.store(false);
-        if (m_observer) m_observer->databaseOpened();
+        if (m_observer)
+            m_observer->databaseOpened();
         return IsOpen();
     } catch (const IBPP::Exception& e) {
         ReportDroppedError("Opening the database", e);
@@ -361,13 +410,15 @@ bool TDbData::OpenCurrent(bool deleteOnFailure) {
 
 void TDbData::ReadFieldLength() {
     const IBPP::Database db = Database();
-    IBPP::Transaction tr = IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::ReadCommitted,
-                                                    IBPP::LockResolution::NoWait);
+    IBPP::Transaction tr = IBPP::TransactionFactory(
+        db, IBPP::AccessMode::Write, IBPP::Isolation::ReadCommitted, IBPP::LockResolution::NoWait);
     tr->Start();
     IBPP::Statement st = IBPP::StatementFactory(db, tr);
-    st->Execute("select RDB$FIELD_LENGTH from RDB$FIELDS \nwhere UPPER(RDB$FIELD_NAME) = 'STANDARTSTRING'");
+    st->Execute(
+        "select RDB$FIELD_LENGTH from RDB$FIELDS \nwhere UPPER(RDB$FIELD_NAME) = 'STANDARTSTRING'");
     int32_t length = 0;
-    if (st->Fetch()) st->Get(1, length);
+    if (st->Fetch())
+        st->Get(1, length);
     m_fieldLength = length <= 0 ? 100 : length;
     st.reset();
     tr->Commit();
@@ -380,7 +431,8 @@ bool TDbData::OpenUserFile(const QString& file) {
         m_workingCopy.clear();
         return false;
     }
-    if (!Open()) return false;
+    if (!Open())
+        return false;
     try {
         SelectAllAfterOpen();
     } catch (const IBPP::Exception& e) {
@@ -403,6 +455,11 @@ bool TDbData::Save(SaveMode mode) {
             }
         }
         m_modified.store(false);
+        // Outcomes of the send run that waited for this save: the rows are free now.
+        if (PendingSentFlags() > 0) {
+            WritePendingSentFlags();
+            m_modified.store(false);  // they are committed as they are written
+        }
         return true;
     } catch (const IBPP::Exception& e) {
         ReportDroppedError("Saving the database", e);
@@ -415,11 +472,14 @@ bool TDbData::SaveAs(const QString& file) {
     if (QFileInfo(file).absoluteFilePath() == QFileInfo(m_workingCopy).absoluteFilePath())
         return Save(SaveMode::Retaining);
     try {
-        if (!Save(SaveMode::Ending)) return false;
+        if (!Save(SaveMode::Ending))
+            return false;
         ReleaseList();
-        if (m_mainTr && m_mainTr->IsStarted()) m_mainTr->Rollback();
+        if (m_mainTr && m_mainTr->IsStarted())
+            m_mainTr->Rollback();
         m_mainTr.reset();
-        if (IBPP::Database db = Database()) db->Disconnect();
+        if (IBPP::Database db = Database())
+            db->Disconnect();
         {
             std::lock_guard<std::mutex> lock(m_dbMutex);
             m_db.reset();
@@ -435,17 +495,24 @@ bool TDbData::SaveAs(const QString& file) {
 }
 
 bool TDbData::ConfirmClose() {
-    if (!m_modified.load()) return true;
+    if (!m_modified.load())
+        return true;
     switch (ask(m_ui, pw::str(ids::kDbSaveChanges), MessageKind::YesNoCancel)) {
-        case Answer::Cancel: return false;
-        case Answer::Yes: return Save(SaveMode::Retaining);
-        default: break;
+        case Answer::Cancel:
+            return false;
+        case Answer::Yes:
+            return Save(SaveMode::Retaining);
+        default:
+            break;
     }
     try {
-        if (m_mainTr && m_mainTr->IsStarted()) m_mainTr->RollbackRetain();
+        if (m_mainTr && m_mainTr->IsStarted())
+            m_mainTr->RollbackRetain();
     } catch (const IBPP::Exception& e) {
         ReportDroppedError("Discarding the changes", e);
     }
+    // The user's changes are gone; the send run's outcomes are not the user's to discard.
+    WritePendingSentFlags();
     return true;
 }
 
@@ -456,13 +523,17 @@ void TDbData::Close(CloseMode mode) {
         m_cache->notifyRefreshed();
     }
     try {
-        if (m_mainTr && m_mainTr->IsStarted()) m_mainTr->Rollback();
+        if (m_mainTr && m_mainTr->IsStarted())
+            m_mainTr->Rollback();
     } catch (const IBPP::Exception& e) {
         ReportDroppedError("Rolling back", e);
     }
     m_mainTr.reset();
+    if (PendingSentFlags() > 0)
+        WritePendingSentFlags();
     try {
-        if (IBPP::Database db = Database()) db->Disconnect();
+        if (IBPP::Database db = Database())
+            db->Disconnect();
     } catch (const IBPP::Exception& e) {
         ReportDroppedError("Detaching", e);
     }
@@ -482,14 +553,17 @@ void TDbData::Exec(const QString& sql) {
 }
 
 void TDbData::ExecuteImmediate(const QString& sql) {
-    if (!CanWrite()) return;
+    if (!CanWrite())
+        return;
     Exec(sql);
     SetModified();
 }
 
 // ---- list state and cache ---------------------------------------------------------------------
 
-void TDbData::SetGroupRestriction(int groupId) { m_group = groupId <= 0 ? -1 : groupId; }
+void TDbData::SetGroupRestriction(int groupId) {
+    m_group = groupId <= 0 ? -1 : groupId;
+}
 
 void TDbData::AddFilterCondition(const QString& condition) {
     if (condition.isEmpty())
@@ -500,13 +574,17 @@ void TDbData::AddFilterCondition(const QString& condition) {
         m_filter += QStringLiteral(" and ") + condition;
 }
 
-void TDbData::SetOrder(const QString& order) { m_order = order; }
+void TDbData::SetOrder(const QString& order) {
+    m_order = order;
+}
 
 void TDbData::RefreshList() {
-    if (!CanWrite()) return;
+    if (!CanWrite())
+        return;
     QString where;
     if (m_group > 0)
-        where = QStringLiteral(" where (ID in (select IDMail from GROUP_MAIL where IDGroup = %1)) ").arg(m_group);
+        where = QStringLiteral(" where (ID in (select IDMail from GROUP_MAIL where IDGroup = %1)) ")
+                    .arg(m_group);
     if (!m_filter.isEmpty()) {
         if (where.isEmpty())
             where = QStringLiteral(" where ") + m_filter;
@@ -523,7 +601,8 @@ void TDbData::RefreshList() {
         c.m_rowCount = 0;
         c.m_fetched = 0;
         IBPP::Statement ids = IBPP::StatementFactory(db, m_mainTr);
-        ids->Execute(Convert(QStringLiteral("select ID from Mails ") + where + order).toStdString());
+        ids->Execute(
+            Convert(QStringLiteral("select ID from Mails ") + where + order).toStdString());
         while (ids->Fetch()) {
             if (total < RecordCache::kCapacity) {
                 int32_t id = -1;
@@ -575,38 +654,49 @@ void TDbData::FetchOne(RecordCache& c) {
     c.m_rowIds[f] = id;
     c.m_sent[f] = sent;
     c.m_selected[f] = selected ? 1 : 0;
-    if (!c.m_texts[f]) c.m_texts[f] = std::make_unique<RecordCache::RowTexts>();
+    if (!c.m_texts[f])
+        c.m_texts[f] = std::make_unique<RecordCache::RowTexts>();
     RecordCache::RowTexts& texts = *c.m_texts[f];
+    texts.bytes.clear();
     std::string value;
     for (int k = 0; k < kFieldCount; ++k) {
         value.clear();
-        if (m_listStatement->Get(k + 4, value))
-            texts[k].clear();
-        else
-            texts[k] = QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
+        if (!m_listStatement->Get(k + 4, value))
+            texts.bytes.append(value.data(), static_cast<qsizetype>(value.size()));
+        texts.ends[k + 1] = static_cast<int>(texts.bytes.size());
     }
+    texts.bytes.squeeze();
     c.m_fetched = f + 1;
 }
 
 void TDbData::FetchRows(int row) {
-    if (!m_cache || !CanWrite()) return;
-    while (m_cache->m_fetched <= row && !m_listExhausted) FetchOne(*m_cache);
+    if (!m_cache || !CanWrite())
+        return;
+    while (m_cache->m_fetched <= row && !m_listExhausted)
+        FetchOne(*m_cache);
 }
 
 void TDbData::FetchAll() {
-    if (!m_cache || !CanWrite()) return;
-    while (!m_listExhausted) FetchOne(*m_cache);
+    if (!m_cache || !CanWrite())
+        return;
+    while (!m_listExhausted)
+        FetchOne(*m_cache);
 }
 
 // ---- flags and values -------------------------------------------------------------------------
 
 void TDbData::SetRowFlag(int row, RowFlag which, int value) {
-    if (!CanWrite() || !m_cache) return;
+    if (!CanWrite() || !m_cache)
+        return;
     FetchRows(row);
     const int id = m_cache->rowId(row);
-    if (id < 0 && !m_cache->isFetched(row)) return;
+    if (id < 0 && !m_cache->isFetched(row))
+        return;
     const char* column = which == RowFlag::Sent ? "Sended" : "Sending";
-    Exec(QStringLiteral("update Mails set %1 = %2 where ID = %3").arg(QLatin1String(column)).arg(value).arg(id));
+    Exec(QStringLiteral("update Mails set %1 = %2 where ID = %3")
+             .arg(QLatin1String(column))
+             .arg(value)
+             .arg(id));
     if (which == RowFlag::Sent)
         m_cache->setSent(row, value);
     else
@@ -616,15 +706,18 @@ void TDbData::SetRowFlag(int row, RowFlag which, int value) {
 }
 
 bool TDbData::SetCell(int row, int gridColumn, const QString& text) {
-    if (!CanWrite() || !m_cache) return false;
+    if (!CanWrite() || !m_cache)
+        return false;
     const int field = gridColumn - 2;  // grid columns 2..21 show fields 0..19
-    if (field < 0 || field >= kFieldCount) return false;
+    if (field < 0 || field >= kFieldCount)
+        return false;
     if (Convert(text).size() > m_fieldLength) {
         inform(m_ui, pw::str(ids::kDbFieldTooLong));
         return false;
     }
     FetchRows(row);
-    if (!m_cache->isFetched(row)) return false;
+    if (!m_cache->isFetched(row))
+        return false;
     const int id = m_cache->rowId(row);
     Exec(QStringLiteral("update Mails set %1 = ").arg(ColumnNames()[field]) + SqlLiteral(text) +
          QStringLiteral(" where ID = %1").arg(id));
@@ -634,7 +727,8 @@ bool TDbData::SetCell(int row, int gridColumn, const QString& text) {
     return true;
 }
 
-QString TDbData::BulkUpdateStatement(bool view, const QString& assignment, const QString& condition) const {
+QString TDbData::BulkUpdateStatement(bool view, const QString& assignment,
+                                     const QString& condition) const {
     QString where;
     if (view) {
         const qsizetype w = m_listQuery.indexOf(QStringLiteral(" where "));
@@ -653,14 +747,15 @@ QString TDbData::BulkUpdateStatement(bool view, const QString& assignment, const
 }
 
 void TDbData::BulkUpdate(bool view, const QString& assignment, const QString& condition) {
-    if (!CanWrite()) return;
+    if (!CanWrite())
+        return;
     Exec(BulkUpdateStatement(view, assignment, condition));
     SetModified();
 }
 
 void TDbData::SwapFields(int fieldI, int fieldJ) {
-    if (!CanWrite() || !m_cache || fieldI < 0 || fieldI >= kFieldCount || fieldJ < 0 || fieldJ >= kFieldCount ||
-        fieldI == fieldJ)
+    if (!CanWrite() || !m_cache || fieldI < 0 || fieldI >= kFieldCount || fieldJ < 0 ||
+        fieldJ >= kFieldCount || fieldI == fieldJ)
         return;
     RecordCache& c = *m_cache;
     for (int r = 0; r < c.m_fetched; ++r) {
@@ -673,38 +768,47 @@ void TDbData::SwapFields(int fieldI, int fieldJ) {
         c.setText(r, fieldJ, a);
         SetModified();
     }
-    if (c.m_fetched > 0) c.notifyRefreshed();
+    if (c.m_fetched > 0)
+        c.notifyRefreshed();
 }
 
 void TDbData::SelectAllAfterOpen() {
     BulkUpdate(false, QStringLiteral(" Sending = 1 "), QStringLiteral(" (Sending <> 1) "));
-    if (!Save(SaveMode::Retaining)) return;
+    if (!Save(SaveMode::Retaining))
+        return;
 }
 
 // ---- deletion and counts ----------------------------------------------------------------------
 
 void TDbData::DeleteRecord(int groupId, int recordId) {
-    if (!CanWrite()) return;
+    if (!CanWrite())
+        return;
     if (groupId > 0)
-        Exec(QStringLiteral("DELETE FROM GROUP_MAIL WHERE IDGROUP = %1 AND IDMAIL = %2").arg(groupId).arg(recordId));
+        Exec(QStringLiteral("DELETE FROM GROUP_MAIL WHERE IDGROUP = %1 AND IDMAIL = %2")
+                 .arg(groupId)
+                 .arg(recordId));
     else
         Exec(QStringLiteral("delete from MAILS where ID = %1").arg(recordId));
     SetModified();
 }
 
 void TDbData::DeleteAllRecords() {
-    if (!CanWrite()) return;
+    if (!CanWrite())
+        return;
     Exec(QStringLiteral("DELETE FROM MAILS"));
     SetModified();
-    if (!Save(SaveMode::Retaining)) return;
+    if (!Save(SaveMode::Retaining))
+        return;
 }
 
 int TDbData::CountRecordsOrNone() {
-    if (!CanWrite()) return -1;
+    if (!CanWrite())
+        return -1;
     IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
     st->Execute("select count(*) from MAILS");
     int32_t n = 0;
-    if (st->Fetch()) st->Get(1, n);
+    if (st->Fetch())
+        st->Get(1, n);
     m_recordCount = n;
     return n;
 }
@@ -720,53 +824,66 @@ int TDbData::CountRecords() {
 // ---- groups -----------------------------------------------------------------------------------
 
 int TDbData::FindGroupByName(const QString& name) {
-    if (!CanWrite()) return -1;
+    if (!CanWrite())
+        return -1;
     IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
-    st->Execute(Convert(QStringLiteral("select ID from GROUPS where Name = ") + SqlLiteral(name)).toStdString());
+    st->Execute(Convert(QStringLiteral("select ID from GROUPS where Name = ") + SqlLiteral(name))
+                    .toStdString());
     int32_t id = -1;
-    if (st->Fetch()) st->Get("ID", id);
+    if (st->Fetch())
+        st->Get("ID", id);
     return id;
 }
 
 int TDbData::AddGroup(const QString& name) {
-    if (!CanWrite()) return -1;
+    if (!CanWrite())
+        return -1;
     const IBPP::Database db = Database();
     IBPP::Statement st = IBPP::StatementFactory(db, m_mainTr);
     st->Execute("SELECT GEN_ID( GEN_GROUPS_ID, 1 ) FROM RDB$DATABASE");
     int32_t id = -1;
-    if (st->Fetch()) st->Get(1, id);
+    if (st->Fetch())
+        st->Get(1, id);
     st.reset();
-    Exec(QStringLiteral("insert into GROUPS (ID, NAME, NOTES) values (%1, ").arg(id) + SqlLiteral(name) +
-         QStringLiteral(", '')"));
+    Exec(QStringLiteral("insert into GROUPS (ID, NAME, NOTES) values (%1, ").arg(id) +
+         SqlLiteral(name) + QStringLiteral(", '')"));
     SetModified();
     return id;
 }
 
 void TDbData::RenameGroup(int groupId, const QString& name) {
-    if (!CanWrite()) return;
-    Exec(QStringLiteral("update GROUPS set NAME = ") + SqlLiteral(name) + QStringLiteral(" where ID = %1").arg(groupId));
+    if (!CanWrite())
+        return;
+    Exec(QStringLiteral("update GROUPS set NAME = ") + SqlLiteral(name) +
+         QStringLiteral(" where ID = %1").arg(groupId));
     SetModified();
 }
 
 void TDbData::DeleteGroup(int groupId) {
-    if (!CanWrite()) return;
+    if (!CanWrite())
+        return;
     Exec(QStringLiteral("delete from GROUPS where ID = %1").arg(groupId));
     SetModified();
 }
 
 void TDbData::AddToGroup(int groupId, int recordId) {
-    if (!CanWrite()) return;
+    if (!CanWrite())
+        return;
     try {
-        Exec(QStringLiteral("insert into GROUP_MAIL ( IDGROUP, IDMAIL) values  ( %1, %2)").arg(groupId).arg(recordId));
+        Exec(QStringLiteral("insert into GROUP_MAIL ( IDGROUP, IDMAIL) values  ( %1, %2)")
+                 .arg(groupId)
+                 .arg(recordId));
         SetModified();
     } catch (const IBPP::Exception& e) {
-        if (!isDuplicateKey(e)) ReportDroppedError("Adding a record to a group", e);
+        if (!isDuplicateKey(e))
+            ReportDroppedError("Adding a record to a group", e);
     }
 }
 
 std::vector<GroupInfo> TDbData::ListGroups() {
     std::vector<GroupInfo> out;
-    if (!CanWrite()) return out;
+    if (!CanWrite())
+        return out;
     IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
     st->Execute("select * from GROUPS order by ID");
     while (st->Fetch()) {
@@ -785,14 +902,16 @@ std::vector<GroupInfo> TDbData::ListGroups() {
 // ---- captions ---------------------------------------------------------------------------------
 
 void TDbData::SetCaption(int position, const QString& caption) {
-    if (position >= 0 && position < kFieldCount) m_captions[position] = caption;
+    if (position >= 0 && position < kFieldCount)
+        m_captions[position] = caption;
 }
 
 void TDbData::LoadCaptions() {
     const IBPP::Database db = Database();
-    if (!db || !db->IsConnected()) return;
-    IBPP::Transaction tr =
-        IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency, IBPP::LockResolution::Wait);
+    if (!db || !db->IsConnected())
+        return;
+    IBPP::Transaction tr = IBPP::TransactionFactory(
+        db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency, IBPP::LockResolution::Wait);
     tr->Start();
     IBPP::Statement st = IBPP::StatementFactory(db, tr);
     st->Execute("select * from  MAIL_FIELDS order by ORDER_F");
@@ -802,17 +921,22 @@ void TDbData::LoadCaptions() {
         std::string caption;
         st->Get("FIELD", field);
         const bool null = st->Get("Caption", caption);
-        QString text = null ? QString() : QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
-        if (text.isEmpty()) text = DefaultCaption(i);
+        QString text =
+            null ? QString()
+                 : QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
+        if (text.isEmpty())
+            text = DefaultCaption(i);
         m_captions[i] = text;
-        m_captionsList << QString::fromUtf8(field.data(), static_cast<qsizetype>(field.size())) + QLatin1Char('=') + text;
+        m_captionsList << QString::fromUtf8(field.data(), static_cast<qsizetype>(field.size())) +
+                              QLatin1Char('=') + text;
     }
     st.reset();
     tr->Commit();
 }
 
 void TDbData::SaveCaptions() {
-    if (!CanWrite()) return;
+    if (!CanWrite())
+        return;
     IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
     try {
         st->Prepare("update MAIL_FIELDS set ORDER_F = ?, CAPTION = ? where FIELD = ? ");
@@ -838,28 +962,37 @@ void TDbData::SaveCaptions() {
 SendSelection TDbData::LoadSendSelection(SendSelectionMode mode) {
     SendSelection sel;
     const IBPP::Database db = Database();
-    if (!db || !db->IsConnected()) return sel;
+    if (!db || !db->IsConnected())
+        return sel;
     QString where;
-    if (mode == SendSelectionMode::Marked) where = QStringLiteral("WHERE SENDING=1");
-    if (mode == SendSelectionMode::NotSent) where = QStringLiteral("WHERE SENDED=0");
+    if (mode == SendSelectionMode::Marked)
+        where = QStringLiteral("WHERE SENDING=1");
+    if (mode == SendSelectionMode::NotSent)
+        where = QStringLiteral("WHERE SENDED=0");
     try {
-        IBPP::Transaction tr = IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
-                                                        IBPP::LockResolution::Wait);
+        IBPP::Transaction tr = IBPP::TransactionFactory(
+            db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency, IBPP::LockResolution::Wait);
         tr->Start();
         IBPP::Statement st = IBPP::StatementFactory(db, tr);
-        st->Execute(Convert(QStringLiteral("select COUNT(ADDRESS) from MAILS ") + where + QStringLiteral(";")).toStdString());
+        st->Execute(Convert(QStringLiteral("select COUNT(ADDRESS) from MAILS ") + where +
+                            QStringLiteral(";"))
+                        .toStdString());
         int32_t n = 0;
-        if (st->Fetch()) st->Get(1, n);
+        if (st->Fetch())
+            st->Get(1, n);
         n = std::max(n, 0);
         sel.ids.reserve(static_cast<size_t>(n));
-        for (auto& f : sel.fields) f.reserve(static_cast<size_t>(n));
-        st->Execute(Convert(QStringLiteral("select * from MAILS ") + where + QStringLiteral(";")).toStdString());
+        for (auto& f : sel.fields)
+            f.reserve(static_cast<size_t>(n));
+        st->Execute(Convert(QStringLiteral("select * from MAILS ") + where + QStringLiteral(";"))
+                        .toStdString());
         std::string value;
         int taken = 0;
         while (taken < n && st->Fetch()) {
             // A record without an address cannot be sent: it does not take the place of one
             // that has an address (the count above leaves it out too).
-            if (st->IsNull(4)) continue;
+            if (st->IsNull(4))
+                continue;
             int32_t id = -1;
             st->Get(1, id);
             sel.ids.push_back(id);
@@ -868,7 +1001,8 @@ SendSelection TDbData::LoadSendSelection(SendSelectionMode mode) {
                 if (st->Get(k + 4, value))
                     sel.fields[k].push_back(QString());
                 else
-                    sel.fields[k].push_back(QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())));
+                    sel.fields[k].push_back(
+                        QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())));
             }
             ++taken;
         }
@@ -883,44 +1017,101 @@ SendSelection TDbData::LoadSendSelection(SendSelectionMode mode) {
     }
 }
 
+namespace {
+
+enum class FlagWrite { Written, Locked, Failed };
+
+// One outcome in a short transaction of its own (write, concurrency, no wait).
+FlagWrite writeSentFlag(const IBPP::Database& db, int recordId, int outcome, bool reportLock) {
+    try {
+        IBPP::Transaction tr =
+            IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
+                                     IBPP::LockResolution::NoWait);
+        tr->Start();
+        IBPP::Statement st = IBPP::StatementFactory(db, tr);
+        st->Prepare("UPDATE MAILS SET SENDED=? WHERE ID=?");
+        st->Set(1, outcome);
+        st->Set(2, recordId);
+        st->Execute();
+        st.reset();
+        tr->Commit();
+        return FlagWrite::Written;
+    } catch (const IBPP::SQLException& e) {
+        const bool locked = IBPP::IsLockConflict(e);
+        if (!locked || reportLock)
+            ReportDroppedError(
+                QString::fromLatin1(locked ? "Recording the outcome of record %1 (kept until the "
+                                             "database is saved)"
+                                           : "Recording the outcome of record %1")
+                    .arg(recordId)
+                    .toUtf8()
+                    .constData(),
+                e);
+        return locked ? FlagWrite::Locked : FlagWrite::Failed;
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError(
+            QStringLiteral("Recording the outcome of record %1").arg(recordId).toUtf8().constData(),
+            e);
+        return FlagWrite::Failed;
+    }
+}
+
+}  // namespace
+
 SentFlagResult TDbData::SetSentFlag(int recordId, int outcome) {
     const IBPP::Database db = Database();  // an added reference, taken under the lock
-    if (!db || !db->IsConnected()) return SentFlagResult::NoDatabase;
-    const int timeout = std::max(1, m_sentFlagTimeout.load());
-    for (int attempt = 0;; ++attempt) {
-        const auto started = std::chrono::steady_clock::now();
-        try {
-            IBPP::Transaction tr = IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
-                                                            IBPP::LockResolution::Wait, IBPP::tfNone, timeout);
-            tr->Start();
-            IBPP::Statement st = IBPP::StatementFactory(db, tr);
-            st->Prepare("UPDATE MAILS SET SENDED=? WHERE ID=?");
-            st->Set(1, outcome);
-            st->Set(2, recordId);
-            st->Execute();
-            st.reset();
-            tr->Commit();
+    if (!db || !db->IsConnected())
+        return SentFlagResult::NoDatabase;
+    switch (writeSentFlag(db, recordId, outcome, true)) {
+        case FlagWrite::Written: {
+            std::lock_guard<std::mutex> lock(m_pendingMutex);
+            m_pendingOutcomes.erase(recordId);  // a later outcome replaces a kept one
             m_modified.store(true);
             return SentFlagResult::Written;
-        } catch (const IBPP::SQLException& e) {
-            // A conflict reported before the timeout ran out means the row's other writer ended
-            // while we waited: a fresh transaction sees the new version and can write. A lock
-            // still held after the whole timeout is not waited for again.
-            const auto waited = std::chrono::steady_clock::now() - started;
-            if (attempt == 0 && IBPP::IsLockConflict(e) && waited < std::chrono::seconds(timeout)) continue;
-            ReportDroppedError(QStringLiteral("Recording the outcome of record %1").arg(recordId).toUtf8().constData(), e);
-            return SentFlagResult::Failed;
-        } catch (const IBPP::Exception& e) {
-            ReportDroppedError(QStringLiteral("Recording the outcome of record %1").arg(recordId).toUtf8().constData(), e);
-            return SentFlagResult::Failed;
         }
+        case FlagWrite::Locked: {
+            std::lock_guard<std::mutex> lock(m_pendingMutex);
+            m_pendingOutcomes[recordId] = outcome;
+            return SentFlagResult::Deferred;
+        }
+        case FlagWrite::Failed:
+            break;
     }
+    return SentFlagResult::Failed;
+}
+
+int TDbData::PendingSentFlags() const {
+    std::lock_guard<std::mutex> lock(m_pendingMutex);
+    return static_cast<int>(m_pendingOutcomes.size());
+}
+
+int TDbData::WritePendingSentFlags() {
+    std::map<int, int> pending;
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        pending.swap(m_pendingOutcomes);
+    }
+    const IBPP::Database db = Database();
+    std::map<int, int> left;
+    for (const auto& [id, outcome] : pending) {
+        if (!db || !db->IsConnected() ||
+            writeSentFlag(db, id, outcome, false) != FlagWrite::Written)
+            left.emplace(id, outcome);
+        else
+            m_modified.store(true);
+    }
+    std::lock_guard<std::mutex> lock(m_pendingMutex);
+    // Outcomes the worker recorded meanwhile are newer than the ones kept here.
+    for (const auto& [id, outcome] : left)
+        m_pendingOutcomes.emplace(id, outcome);
+    return static_cast<int>(m_pendingOutcomes.size());
 }
 
 // ---- caption rows -----------------------------------------------------------------------------
 
-bool UpdateCaption(const IBPP::Database& db, const IBPP::Transaction& tr, const QString& statementText,
-                   const QString& columnName, const QString& caption) {
+bool UpdateCaption(const IBPP::Database& db, const IBPP::Transaction& tr,
+                   const QString& statementText, const QString& columnName,
+                   const QString& caption) {
     try {
         IBPP::Statement st = IBPP::StatementFactory(db, tr);
         st->Prepare(statementText.toUtf8().toStdString());
@@ -934,8 +1125,9 @@ bool UpdateCaption(const IBPP::Database& db, const IBPP::Transaction& tr, const 
     }
 }
 
-void ReplaceCaptionRow(const IBPP::Database& db, const IBPP::Transaction& tr, const QString& insertText,
-                       const QString& columnName, const QString& caption) {
+void ReplaceCaptionRow(const IBPP::Database& db, const IBPP::Transaction& tr,
+                       const QString& insertText, const QString& columnName,
+                       const QString& caption) {
     IBPP::Statement st;
     bool savepoint = false;
     try {

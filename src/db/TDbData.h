@@ -17,6 +17,7 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -40,7 +41,13 @@ enum class SaveMode { Retaining, Ending };
 enum class CloseMode { DeleteWorkingCopy, KeepWorkingCopy };
 enum class RowFlag { Sent = 0, Selected = 1 };
 enum class SendSelectionMode { All = 0, Marked = 1, NotSent = 2 };
-enum class SentFlagResult { Written, NoDatabase, Failed };
+enum class SentFlagResult {
+    Written,     // committed to the working copy
+    NoDatabase,  // nothing open
+    Failed,      // a database error (reported)
+    Deferred,    // the row holds an unsaved change of the main transaction: kept and written
+                 // right after the next save or discard (WritePendingSentFlags)
+};
 
 // Field k (1..20) is column ADDRESS, NAME, FIELD3 .. FIELD20.
 [[nodiscard]] const std::array<QString, kFieldCount>& ColumnNames();
@@ -192,12 +199,14 @@ public:
 
     [[nodiscard]] SendSelection LoadSendSelection(SendSelectionMode mode);
     // From the send worker: records the outcome (1 sent, 2 not sent) and commits it to the
-    // working copy at once. A row locked by an uncommitted change of the main transaction
-    // is waited for at most SentFlagLockTimeout() seconds; then the failure is reported
-    // (ReportDroppedError) and Failed returned, so the send run never hangs.
+    // working copy at once. A row locked by an unsaved change of the main transaction is not
+    // waited for (the wait could only end when the user saves, and it would hold the shared
+    // attachment meanwhile): the outcome is kept, reported, and written by
+    // WritePendingSentFlags, which Save, the discard of ConfirmClose and Close call.
     SentFlagResult SetSentFlag(int recordId, int outcome);
-    void SetSentFlagLockTimeout(int seconds) { m_sentFlagTimeout = seconds; }
-    [[nodiscard]] int SentFlagLockTimeout() const { return m_sentFlagTimeout; }
+    // Writes the kept outcomes in short transactions of their own; returns how many remain.
+    int WritePendingSentFlags();
+    [[nodiscard]] int PendingSentFlags() const;
 
 private:
     QByteArray Convert(const QString& sql) const { return sql.toUtf8(); }
@@ -235,7 +244,8 @@ private:
 
     std::array<QString, kFieldCount> m_captions;
     QStringList m_captionsList;
-    std::atomic<int> m_sentFlagTimeout{5};
+    mutable std::mutex m_pendingMutex;
+    std::map<int, int> m_pendingOutcomes;  // record ID -> outcome not yet written
 };
 
 // Dropped database errors reach standard error and, when set, a sink (the send log).
@@ -252,8 +262,10 @@ void ReportDroppedError(const char* operation, const std::exception& e);
                                  const QString& statementText, const QString& columnName,
                                  const QString& caption);
 // Deletes the field's row and inserts it anew with the caption; a failure leaves the old row.
-inline const QString kInsertCaptionRow = QStringLiteral("INSERT INTO MAIL_FIELDS (FIELD,CAPTION) VALUES (?,?)");
+inline const QString kInsertCaptionRow =
+    QStringLiteral("INSERT INTO MAIL_FIELDS (FIELD,CAPTION) VALUES (?,?)");
 void ReplaceCaptionRow(const IBPP::Database& db, const IBPP::Transaction& tr,
-                       const QString& insertText, const QString& columnName, const QString& caption);
+                       const QString& insertText, const QString& columnName,
+                       const QString& caption);
 
 }  // namespace pw::db

@@ -23,7 +23,8 @@ DbWorld::DbWorld() {
 bool DbWorld::createAndOpen(int strFieldSize) {
     store->SetStrFieldSize(strFieldSize);
     const QString path = store->MakeWorkingCopyPath();
-    if (store->CreateDatabase(path) != db::CreateResult::Created) return false;
+    if (store->CreateDatabase(path) != db::CreateResult::Created)
+        return false;
     return store->Open();
 }
 
@@ -32,26 +33,31 @@ void insertRecord(db::TDbData& store, int id, int sended, int sending, const QSt
     QString values = QStringLiteral("%1, %2, %3").arg(id).arg(sended).arg(sending);
     for (int k = 0; k < fields.size() && k < db::kFieldCount; ++k) {
         columns += QStringLiteral(", ") + db::ColumnNames()[k];
-        values += QStringLiteral(", ") + (fields[k].isNull() ? QStringLiteral("NULL") : db::SqlLiteral(fields[k]));
+        values += QStringLiteral(", ") +
+                  (fields[k].isNull() ? QStringLiteral("NULL") : db::SqlLiteral(fields[k]));
     }
-    store.ExecuteImmediate(QStringLiteral("insert into MAILS (%1) values (%2)").arg(columns, values));
+    store.ExecuteImmediate(
+        QStringLiteral("insert into MAILS (%1) values (%2)").arg(columns, values));
 }
 
 QStringList queryColumn(db::TDbData& store, const QString& sql, Seen seen) {
     QStringList out;
-    IBPP::Transaction tr = seen == Seen::InMainTransaction
-                               ? store.MainTransaction()
-                               : IBPP::TransactionFactory(store.Database(), IBPP::AccessMode::Read,
-                                                          IBPP::Isolation::ReadDirty, IBPP::LockResolution::NoWait);
+    IBPP::Transaction tr =
+        seen == Seen::InMainTransaction
+            ? store.MainTransaction()
+            : IBPP::TransactionFactory(store.Database(), IBPP::AccessMode::Read,
+                                       IBPP::Isolation::ReadDirty, IBPP::LockResolution::NoWait);
     tr->Start();
     IBPP::Statement st = IBPP::StatementFactory(store.Database(), tr);
     st->Execute(sql.toUtf8().toStdString());
     while (st->Fetch()) {
         std::string v;
-        out << (st->Get(1, v) ? QStringLiteral("<null>") : QString::fromUtf8(v.data(), qsizetype(v.size())));
+        out << (st->Get(1, v) ? QStringLiteral("<null>")
+                              : QString::fromUtf8(v.data(), qsizetype(v.size())));
     }
     st.reset();
-    if (seen == Seen::Committed) tr->Commit();
+    if (seen == Seen::Committed)
+        tr->Commit();
     return out;
 }
 

@@ -31,6 +31,7 @@ void insertRecord(db::TDbData& store, int id, int sended, int sending, const QSt
 enum class Seen { Committed, InMainTransaction };
 // Runs one query and returns the first column of every row as text ("<null>" for NULL): in a
 // transaction of its own (what is committed) or in the store's main transaction.
-[[nodiscard]] QStringList queryColumn(db::TDbData& store, const QString& sql, Seen seen = Seen::Committed);
+[[nodiscard]] QStringList queryColumn(db::TDbData& store, const QString& sql,
+                                      Seen seen = Seen::Committed);
 
 }  // namespace pw::test

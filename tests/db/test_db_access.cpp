@@ -33,10 +33,12 @@ private slots:
 
     void dialectIsCheckedBeforeTheEngine() {
         const QString path = w->env.root() + "never.pzb";
-        IBPP::Database db = IBPP::DatabaseFactory("", path.toStdString(), "SYSDBA", "x", "", "NONE", "");
-        QCOMPARE(textOf([&] { db->Create(2); }), QByteArray("*** IBPP::LogicException ***\n"
-                                                            "Context: Database::Create\n"
-                                                            "Message: Only dialects 1 and 3 are supported.\n\n"));
+        IBPP::Database db =
+            IBPP::DatabaseFactory("", path.toStdString(), "SYSDBA", "x", "", "NONE", "");
+        QCOMPARE(textOf([&] { db->Create(2); }),
+                 QByteArray("*** IBPP::LogicException ***\n"
+                            "Context: Database::Create\n"
+                            "Message: Only dialects 1 and 3 are supported.\n\n"));
         QVERIFY(!QFile::exists(path));
         IBPP::Database noUser = IBPP::DatabaseFactory("", path.toStdString(), "", "", "", "", "");
         QVERIFY(textOf([&] { noUser->Create(3); }).contains("Message: Unspecified user name.\n"));
@@ -54,41 +56,54 @@ private slots:
     void transactionPreconditions() {
         IBPP::Database db = w->store->Database();
         QVERIFY(textOf([&] { (void)IBPP::TransactionFactory(nullptr); })
-                    .contains("Context: Transaction::AttachDatabase\nMessage: Can't attach a null Database.\n"));
+                    .contains("Context: Transaction::AttachDatabase\nMessage: Can't attach a null "
+                              "Database.\n"));
         IBPP::Transaction tr = IBPP::TransactionFactory(db);
         QCOMPARE(textOf([&] { tr->Commit(); }),
                  QByteArray("*** IBPP::LogicException ***\nContext: Transaction::Commit\n"
                             "Message: Transaction is not started.\n\n"));
-        QVERIFY(textOf([&] { tr->CommitRetain(); }).contains("Context: Transaction::CommitRetain\n"));
-        QVERIFY(textOf([&] { tr->RollbackRetain(); }).contains("Context: Transaction::RollbackRetain\n"));
+        QVERIFY(
+            textOf([&] { tr->CommitRetain(); }).contains("Context: Transaction::CommitRetain\n"));
+        QVERIFY(textOf([&] {
+                    tr->RollbackRetain();
+                }).contains("Context: Transaction::RollbackRetain\n"));
         IBPP::Statement st = IBPP::StatementFactory(db, tr);
-        QVERIFY(textOf([&] { st->Prepare("select 1 from RDB$DATABASE"); })
-                    .contains("Context: Statement::Prepare\nMessage: ITransaction must be started.\n"));
+        QVERIFY(
+            textOf([&] {
+                st->Prepare("select 1 from RDB$DATABASE");
+            }).contains("Context: Statement::Prepare\nMessage: ITransaction must be started.\n"));
         tr->Start();
-        QVERIFY(textOf([&] { tr->AttachDatabase(db); }).contains("Can't attach a Database if Transaction started."));
+        QVERIFY(textOf([&] {
+                    tr->AttachDatabase(db);
+                }).contains("Can't attach a Database if Transaction started."));
         QVERIFY(textOf([&] { st->Prepare(""); }).contains("Message: SQL statement can't be 0.\n"));
-        QVERIFY(textOf([&] { st->Execute(); }).contains("Message: No statement has been prepared.\n"));
+        QVERIFY(
+            textOf([&] { st->Execute(); }).contains("Message: No statement has been prepared.\n"));
         QVERIFY(textOf([&] { (void)st->Fetch(); })
-                    .contains("Context: Statement::Fetch\nMessage: No statement has been executed or no result set "
+                    .contains("Context: Statement::Fetch\nMessage: No statement has been executed "
+                              "or no result set "
                               "available.\n"));
         tr->Rollback();
     }
 
     void engineErrorsCarryTheEnginePart() {
-        IBPP::Statement st = IBPP::StatementFactory(w->store->Database(), w->store->MainTransaction());
+        IBPP::Statement st =
+            IBPP::StatementFactory(w->store->Database(), w->store->MainTransaction());
         try {
             st->Prepare("select nothing from NO_SUCH_TABLE");
             QFAIL("prepared a query on a missing table");
         } catch (const IBPP::SQLException& e) {
             const QByteArray t = e.what();
-            QVERIFY2(t.startsWith("*** IBPP::SQLException ***\n"
-                                  "Context: Statement::Prepare( select nothing from NO_SUCH_TABLE )\n"
-                                  "Message: isc_dsql_prepare failed\n\n"),
-                     t.constData());
+            QVERIFY2(
+                t.startsWith("*** IBPP::SQLException ***\n"
+                             "Context: Statement::Prepare( select nothing from NO_SUCH_TABLE )\n"
+                             "Message: isc_dsql_prepare failed\n\n"),
+                t.constData());
             QCOMPARE(e.SqlCode(), -204);
             QCOMPARE(e.EngineCode(), 335544569);
             QVERIFY(t.contains("SQL Message : -204\n"));
-            QVERIFY(t.contains("Engine Code    : 335544569\nEngine Message :\nDynamic SQL Error\n"));
+            QVERIFY(
+                t.contains("Engine Code    : 335544569\nEngine Message :\nDynamic SQL Error\n"));
             QVERIFY(t.contains("NO_SUCH_TABLE"));
             QVERIFY(t.endsWith("\n"));
         }
@@ -96,7 +111,8 @@ private slots:
 
     void valuesNullsAndColumnNames() {
         test::insertRecord(*w->store, 7, 0, 1, {"a@example.com", QString()});
-        IBPP::Statement st = IBPP::StatementFactory(w->store->Database(), w->store->MainTransaction());
+        IBPP::Statement st =
+            IBPP::StatementFactory(w->store->Database(), w->store->MainTransaction());
         st->Execute("select ID, NAME, ADDRESS as MAILTO, SENDING from MAILS");
         QVERIFY(textOf([&] {
                     int32_t x;
@@ -115,9 +131,12 @@ private slots:
         bool sending = false;
         QVERIFY(!st->Get(4, sending));
         QVERIFY(sending);
-        QVERIFY(textOf([&] { (void)st->ColumnNum(""); }).contains("Message: Column name <empty> not found.\n"));
-        QVERIFY(textOf([&] { (void)st->ColumnNum("NOPE"); })
-                    .contains("Context: Row::ColumnNum\nMessage: Could not find matching column.\n"));
+        QVERIFY(textOf([&] {
+                    (void)st->ColumnNum("");
+                }).contains("Message: Column name <empty> not found.\n"));
+        QVERIFY(textOf([&] {
+                    (void)st->ColumnNum("NOPE");
+                }).contains("Context: Row::ColumnNum\nMessage: Could not find matching column.\n"));
         QVERIFY(textOf([&] {
                     int32_t x;
                     st->Get("MAILTO", x);
@@ -126,7 +145,8 @@ private slots:
     }
 
     void parametersMustAllBeSet() {
-        IBPP::Statement st = IBPP::StatementFactory(w->store->Database(), w->store->MainTransaction());
+        IBPP::Statement st =
+            IBPP::StatementFactory(w->store->Database(), w->store->MainTransaction());
         st->Prepare("update MAILS set NAME = ? where ID = ?");
         QCOMPARE(st->Parameters(), 2);
         st->Set(1, "x");
@@ -136,8 +156,10 @@ private slots:
     }
 
     void affectedRowsCountsWhatTheStatementChanged() {
-        for (int id = 1; id <= 3; ++id) test::insertRecord(*w->store, id, 0, 1, {QStringLiteral("m%1@x").arg(id)});
-        IBPP::Statement st = IBPP::StatementFactory(w->store->Database(), w->store->MainTransaction());
+        for (int id = 1; id <= 3; ++id)
+            test::insertRecord(*w->store, id, 0, 1, {QStringLiteral("m%1@x").arg(id)});
+        IBPP::Statement st =
+            IBPP::StatementFactory(w->store->Database(), w->store->MainTransaction());
         st->Prepare("update MAILS set SENDED = ? where ID >= ?");
         st->Set(1, 1);
         st->Set(2, 2);
@@ -161,12 +183,14 @@ private slots:
         QCOMPARE(test::queryColumn(*w->store, "select NAME from MAILS"), QStringList{name});
         QCOMPARE(test::queryColumn(*w->store, "select FIELD3 from MAILS"), QStringList{city});
         // Bound as a parameter, too.
-        IBPP::Statement st = IBPP::StatementFactory(w->store->Database(), w->store->MainTransaction());
+        IBPP::Statement st =
+            IBPP::StatementFactory(w->store->Database(), w->store->MainTransaction());
         st->Prepare("update MAILS set FIELD4 = ? where ID = 1");
         st->Set(1, name.toUtf8().toStdString());
         st->Execute();
-        QCOMPARE(test::queryColumn(*w->store, "select FIELD4 from MAILS", test::Seen::InMainTransaction),
-                 QStringList{name});
+        QCOMPARE(
+            test::queryColumn(*w->store, "select FIELD4 from MAILS", test::Seen::InMainTransaction),
+            QStringList{name});
     }
 };
 

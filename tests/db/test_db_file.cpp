@@ -1,8 +1,8 @@
 // The database file: creation with its log, the schema as Firebird's own tool sees it,
 // working copies, open, save, save as, confirm close and close.
+#include <sys/stat.h>
 #include <QProcess>
 #include <QtTest>
-#include <sys/stat.h>
 
 #include "DbFixture.h"
 #include "resources/Strings.h"
@@ -12,13 +12,16 @@ using pw::test::DbWorld;
 
 namespace {
 
-QByteArray readAll(const QString& path) { return test::readFile(path); }
+QByteArray readAll(const QString& path) {
+    return test::readFile(path);
+}
 
 // Firebird's isql on a detached database file.
 QByteArray isql(const QStringList& args, const QByteArray& input = {}) {
     QProcess p;
     p.start(QStringLiteral("isql-fb"), args);
-    if (!p.waitForStarted(10000)) return "isql-fb did not start";
+    if (!p.waitForStarted(10000))
+        return "isql-fb did not start";
     p.write(input);
     p.closeWriteChannel();
     p.waitForFinished(60000);
@@ -26,7 +29,9 @@ QByteArray isql(const QStringList& args, const QByteArray& input = {}) {
 }
 
 // Collapses runs of blanks and line breaks, so that layout choices of the tool do not matter.
-QByteArray squeezed(QByteArray text) { return text.simplified(); }
+QByteArray squeezed(QByteArray text) {
+    return text.simplified();
+}
 
 }  // namespace
 
@@ -47,23 +52,31 @@ private slots:
         QVERIFY(w->store->IsModified());
         QVERIFY(!w->store->IsOpen());  // creation leaves the file detached
         const QString log = QString::fromUtf8(readAll(logPath()));
-        const QString head = "[TDbData::DbCreate Method]\n - Path file: " + path +
-                             "\n - IBPP::DatabaseFactory...\n   . Mirror File: " + path +
-                             "\n - IBPP::DatabaseFactory...DONE\n - Creating DB...DONE\n - Connecting...DONE\n"
-                             " - IBPP::TransactionFactory...DONE\n - Starting Tr...DONE\n"
-                             " - IBPP::StatementFactory...DONE\n - Executing scripts...\n";
+        const QString head =
+            "[TDbData::DbCreate Method]\n - Path file: " + path +
+            "\n - IBPP::DatabaseFactory...\n   . Mirror File: " + path +
+            "\n - IBPP::DatabaseFactory...DONE\n - Creating DB...DONE\n - Connecting...DONE\n"
+            " - IBPP::TransactionFactory...DONE\n - Starting Tr...DONE\n"
+            " - IBPP::StatementFactory...DONE\n - Executing scripts...\n";
         QVERIFY2(log.startsWith(head), qPrintable(log.left(600)));
         const QString boolean =
             "CREATE DOMAIN \"BOOLEAN\" AS SMALLINT DEFAULT 1 NOT NULL CHECK (VALUE IN (0, 1, 2));";
-        QVERIFY(log.mid(head.size()).startsWith("   0. " + boolean + "\n     - After %STR_SIZE% replacement: " +
-                                                boolean + "\n     - ExecuteImmediate...DONE\n"
-                                                "      - CommitRetain...DONE\n"));
-        QVERIFY(log.contains("   2. CREATE DOMAIN STANDARTSTRING AS VARCHAR(%STR_SIZE%);\n"
-                             "     - After %STR_SIZE% replacement: CREATE DOMAIN STANDARTSTRING AS VARCHAR(100);\n"));
-        QVERIFY(log.contains("   40. INSERT INTO MAIL_FIELDS (ORDER_F, FIELD, CAPTION) VALUES (20, 'FIELD20', NULL);\n"));
+        QVERIFY(log.mid(head.size())
+                    .startsWith("   0. " + boolean +
+                                "\n     - After %STR_SIZE% replacement: " + boolean +
+                                "\n     - ExecuteImmediate...DONE\n"
+                                "      - CommitRetain...DONE\n"));
+        QVERIFY(
+            log.contains("   2. CREATE DOMAIN STANDARTSTRING AS VARCHAR(%STR_SIZE%);\n"
+                         "     - After %STR_SIZE% replacement: CREATE DOMAIN STANDARTSTRING AS "
+                         "VARCHAR(100);\n"));
+        QVERIFY(
+            log.contains("   40. INSERT INTO MAIL_FIELDS (ORDER_F, FIELD, CAPTION) VALUES (20, "
+                         "'FIELD20', NULL);\n"));
         QCOMPARE(log.count("      - CommitRetain...DONE\n"), 41);
         QVERIFY(log.endsWith("      - CommitRetain...DONE\n[RETURN_TRUE]\n"));
-        QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+        QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadOther | QFile::ReadGroup),
+                 QFile::Permissions());
     }
 
     void anOldLongerLogLeavesNoTail() {
@@ -81,7 +94,8 @@ private slots:
         const QByteArray ddl = isql({"-x", path, "-user", "SYSDBA"});
         const QByteArray s = squeezed(ddl);
         auto has = [&](const char* piece) {
-            if (!s.contains(piece)) qWarning().noquote() << "isql -x gave:\n" << ddl;
+            if (!s.contains(piece))
+                qWarning().noquote() << "isql -x gave:\n" << ddl;
             return s.contains(piece);
         };
         QVERIFY(has("PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE"));
@@ -93,37 +107,54 @@ private slots:
         QVERIFY(has("CREATE GENERATOR GEN_MAILS_ID;"));
         QVERIFY(has("CREATE TABLE GROUP_MAIL (IDGROUP STANDARTID, IDMAIL STANDARTID,"));
         QVERIFY(has("CONSTRAINT PK_GROUP_MAIL PRIMARY KEY (IDGROUP, IDMAIL));"));
-        QVERIFY(has("CREATE TABLE GROUPS (ID STANDARTID NOT NULL, NAME STANDARTSTRING, NOTES STANDARTSTRING, "
-                    "CONSTRAINT PK_GROUPS PRIMARY KEY (ID));"));
-        QVERIFY(has("CREATE TABLE MAIL_FIELDS (ORDER_F STANDARTID, FIELD STANDARTSTRING, CAPTION STANDARTSTRING);"));
-        QByteArray mails = "CREATE TABLE MAILS (ID STANDARTID NOT NULL, SENDED \"BOOLEAN\" DEFAULT 1, SENDING "
-                           "\"BOOLEAN\", ADDRESS STANDARTSTRING, NAME STANDARTSTRING,";
-        for (int k = 3; k <= 20; ++k) mails += " FIELD" + QByteArray::number(k) + " STANDARTSTRING,";
+        QVERIFY(
+            has("CREATE TABLE GROUPS (ID STANDARTID NOT NULL, NAME STANDARTSTRING, NOTES "
+                "STANDARTSTRING, "
+                "CONSTRAINT PK_GROUPS PRIMARY KEY (ID));"));
+        QVERIFY(
+            has("CREATE TABLE MAIL_FIELDS (ORDER_F STANDARTID, FIELD STANDARTSTRING, CAPTION "
+                "STANDARTSTRING);"));
+        QByteArray mails =
+            "CREATE TABLE MAILS (ID STANDARTID NOT NULL, SENDED \"BOOLEAN\" DEFAULT 1, SENDING "
+            "\"BOOLEAN\", ADDRESS STANDARTSTRING, NAME STANDARTSTRING,";
+        for (int k = 3; k <= 20; ++k)
+            mails += " FIELD" + QByteArray::number(k) + " STANDARTSTRING,";
         mails += " CONSTRAINT PK_MAILS PRIMARY KEY (ID));";
         QVERIFY(has(mails.constData()));
         QVERIFY(has("CREATE TABLE TEMP_DUBLIC_VALUES (DUBLIC_VALUE STANDARTSTRING);"));
         QVERIFY(has("CREATE INDEX IDX_DUBLIC_KEYS ON TEMP_DUBLIC_VALUES (DUBLIC_VALUE);"));
-        QVERIFY(has("ALTER TABLE GROUP_MAIL ADD CONSTRAINT FK_GROUP_GM FOREIGN KEY (IDGROUP) REFERENCES GROUPS (ID) "
-                    "ON DELETE CASCADE;"));
-        QVERIFY(has("ALTER TABLE GROUP_MAIL ADD CONSTRAINT FK_MAIL_GM FOREIGN KEY (IDMAIL) REFERENCES MAILS (ID) ON "
-                    "DELETE CASCADE;"));
-        QVERIFY(has("CREATE TRIGGER GROUPS_BI FOR GROUPS ACTIVE BEFORE INSERT POSITION 0 AS BEGIN IF (NEW.ID IS "
-                    "NULL) THEN NEW.ID = GEN_ID(GEN_GROUPS_ID,1); END"));
-        QVERIFY(has("CREATE TRIGGER MAILS_BI FOR MAILS ACTIVE BEFORE INSERT POSITION 0 AS BEGIN IF (NEW.ID IS "
-                    "NULL) THEN NEW.ID = GEN_ID(GEN_MAILS_ID,1); END"));
+        QVERIFY(
+            has("ALTER TABLE GROUP_MAIL ADD CONSTRAINT FK_GROUP_GM FOREIGN KEY (IDGROUP) "
+                "REFERENCES GROUPS (ID) "
+                "ON DELETE CASCADE;"));
+        QVERIFY(
+            has("ALTER TABLE GROUP_MAIL ADD CONSTRAINT FK_MAIL_GM FOREIGN KEY (IDMAIL) REFERENCES "
+                "MAILS (ID) ON "
+                "DELETE CASCADE;"));
+        QVERIFY(
+            has("CREATE TRIGGER GROUPS_BI FOR GROUPS ACTIVE BEFORE INSERT POSITION 0 AS BEGIN IF "
+                "(NEW.ID IS "
+                "NULL) THEN NEW.ID = GEN_ID(GEN_GROUPS_ID,1); END"));
+        QVERIFY(
+            has("CREATE TRIGGER MAILS_BI FOR MAILS ACTIVE BEFORE INSERT POSITION 0 AS BEGIN IF "
+                "(NEW.ID IS "
+                "NULL) THEN NEW.ID = GEN_ID(GEN_MAILS_ID,1); END"));
         QVERIFY(has("ALTER PROCEDURE AUTODELDUBLIC AS begin /* Procedure Text */ suspend; end"));
 
         // Contents: 20 caption rows with NULL captions, generators at 0, nothing else.
-        const QByteArray rows = isql({"-q", path, "-user", "SYSDBA"},
-                                     "set list on;\n"
-                                     "select count(*) as FIELDROWS, count(CAPTION) as CAPTIONS, "
-                                     "min(ORDER_F) as LO, max(ORDER_F) as HI from MAIL_FIELDS;\n"
-                                     "select count(*) as RECIPIENTS from MAILS;\n"
-                                     "select count(*) as GROUPCOUNT from GROUPS;\n"
-                                     "select gen_id(GEN_GROUPS_ID, 0) as G1, gen_id(GEN_MAILS_ID, 0) as G2 "
-                                     "from RDB$DATABASE;\n");
+        const QByteArray rows =
+            isql({"-q", path, "-user", "SYSDBA"},
+                 "set list on;\n"
+                 "select count(*) as FIELDROWS, count(CAPTION) as CAPTIONS, "
+                 "min(ORDER_F) as LO, max(ORDER_F) as HI from MAIL_FIELDS;\n"
+                 "select count(*) as RECIPIENTS from MAILS;\n"
+                 "select count(*) as GROUPCOUNT from GROUPS;\n"
+                 "select gen_id(GEN_GROUPS_ID, 0) as G1, gen_id(GEN_MAILS_ID, 0) as G2 "
+                 "from RDB$DATABASE;\n");
         const QByteArray r = squeezed(rows);
-        QVERIFY2(r.contains("FIELDROWS 20 CAPTIONS 0 LO 1 HI 20 RECIPIENTS 0 GROUPCOUNT 0 G1 0 G2 0"), rows.constData());
+        QVERIFY2(
+            r.contains("FIELDROWS 20 CAPTIONS 0 LO 1 HI 20 RECIPIENTS 0 GROUPCOUNT 0 G1 0 G2 0"),
+            rows.constData());
     }
 
     void newDatabaseGivesTheFirstGroupIdOne() {
@@ -175,11 +206,13 @@ private slots:
         QCOMPARE(w->ui.asked().first().kind, MessageKind::YesNoCancelDefaultNo);
         QCOMPARE(readAll(path), QByteArray("someone's bytes"));
         QVERIFY(QString::fromUtf8(readAll(logPath()))
-                    .endsWith(" - Path file \"" + path + "\" already exists. Asking for rewrite...NO\n[RETURN_FALSE]\n"));
+                    .endsWith(" - Path file \"" + path +
+                              "\" already exists. Asking for rewrite...NO\n[RETURN_FALSE]\n"));
 
         w->ui.script({Answer::Yes});
         QCOMPARE(w->store->CreateDatabase(path), db::CreateResult::Created);
-        QVERIFY(readAll(logPath()).contains("Asking for rewrite...YES\n - IBPP::DatabaseFactory...\n"));
+        QVERIFY(
+            readAll(logPath()).contains("Asking for rewrite...YES\n - IBPP::DatabaseFactory...\n"));
         QVERIFY(w->store->Open());
     }
 
@@ -190,11 +223,14 @@ private slots:
         w->store = std::make_unique<db::TDbData>(w->folders, w->ui);
         const QString path = w->store->MakeWorkingCopyPath();
         QCOMPARE(w->store->CreateDatabase(path), db::CreateResult::Failed);
-        QCOMPARE(w->ui.askedTexts(), QStringList{str(ids::kCouldNotCreateDatabase) + supportAddress()});
+        QCOMPARE(w->ui.askedTexts(),
+                 QStringList{str(ids::kCouldNotCreateDatabase) + supportAddress()});
         const QByteArray log = readAll(logPath());
-        QVERIFY2(log.contains(" - Creating DB...ERROR\n[RETURN_FALSE]\n\n\nError details: *** IBPP::SQLException ***\n"
-                              "Context: Database::Create\nMessage: isc_dsql_execute_immediate failed\n"),
-                 log.constData());
+        QVERIFY2(
+            log.contains(" - Creating DB...ERROR\n[RETURN_FALSE]\n\n\nError details: *** "
+                         "IBPP::SQLException ***\n"
+                         "Context: Database::Create\nMessage: isc_dsql_execute_immediate failed\n"),
+            log.constData());
         QVERIFY(log.endsWith("\n\n"));
         QVERIFY(!w->store->Open());
     }
@@ -237,7 +273,8 @@ private slots:
         w->store->Close(db::CloseMode::DeleteWorkingCopy);
         QVERIFY(w->store->OpenUserFile(target));
         QVERIFY(w->store->WorkingCopyPath() != target);
-        QCOMPARE(test::queryColumn(*w->store, "select NAME from MAILS"), QStringList{QStringLiteral("Zoë")});
+        QCOMPARE(test::queryColumn(*w->store, "select NAME from MAILS"),
+                 QStringList{QStringLiteral("Zoë")});
     }
 
     void aFileThatIsNotADatabaseIsRefusedAndKept() {
@@ -284,7 +321,9 @@ private slots:
 
         w->ui.script({Answer::No});
         QVERIFY(w->store->ConfirmClose());
-        QVERIFY(test::queryColumn(*w->store, "select ADDRESS from MAILS", test::Seen::InMainTransaction).isEmpty());
+        QVERIFY(
+            test::queryColumn(*w->store, "select ADDRESS from MAILS", test::Seen::InMainTransaction)
+                .isEmpty());
 
         test::insertRecord(*w->store, 2, 0, 1, {"b@x"});
         w->ui.script({Answer::Yes});

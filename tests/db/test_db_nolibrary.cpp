@@ -1,9 +1,9 @@
 // Binding the client library, in a process of its own: the first factory call decides.
-#include <QTemporaryDir>
-#include <QtTest>
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QTemporaryDir>
+#include <QtTest>
 
 #include "db/IBPP.h"
 
@@ -26,14 +26,16 @@ private slots:
         qputenv("FIREBIRD_LOCK", (m_lock.path()).toUtf8());
         qputenv(IBPP::kClientSearchVariable, empty.path().toUtf8());
         try {
-            IBPP::Database db = IBPP::DatabaseFactory("", "/nonexistent.pzb", "SYSDBA", "", "", "NONE", "");
+            IBPP::Database db =
+                IBPP::DatabaseFactory("", "/nonexistent.pzb", "SYSDBA", "", "", "NONE", "");
             QFAIL("binding succeeded without a library");
         } catch (const IBPP::LogicException& e) {
             QCOMPARE(QByteArray(e.Context()), QByteArray("GDS::Call()"));
-            QCOMPARE(QByteArray(e.what()), QByteArray("*** IBPP::LogicException ***\n"
-                                                      "Context: GDS::Call()\n"
-                                                      "Message: Can't find or load FBCLIENT.DLL or GDS32.DLL\n"
-                                                      "\n"));
+            QCOMPARE(QByteArray(e.what()),
+                     QByteArray("*** IBPP::LogicException ***\n"
+                                "Context: GDS::Call()\n"
+                                "Message: Can't find or load FBCLIENT.DLL or GDS32.DLL\n"
+                                "\n"));
         }
         // Every factory fails the same way, and nothing crashed on the way.
         QVERIFY_THROWS_EXCEPTION(IBPP::LogicException, IBPP::TransactionFactory(nullptr));
@@ -42,10 +44,12 @@ private slots:
     void aLibraryInTheSearchedFolderIsBound() {
         QTemporaryDir beside;
         const QString system = QStringLiteral("/usr/lib/x86_64-linux-gnu/libfbclient.so.2");
-        if (!QFile::exists(system)) QSKIP("no system client library at the expected place");
+        if (!QFile::exists(system))
+            QSKIP("no system client library at the expected place");
         QVERIFY(QFile::link(system, beside.path() + "/libfbclient.so"));
         qputenv(IBPP::kClientSearchVariable, beside.path().toUtf8());
-        IBPP::Database db = IBPP::DatabaseFactory("", "/nonexistent.pzb", "SYSDBA", "", "", "NONE", "");
+        IBPP::Database db =
+            IBPP::DatabaseFactory("", "/nonexistent.pzb", "SYSDBA", "", "", "NONE", "");
         QVERIFY(db);
         QVERIFY(!db->IsConnected());
     }
@@ -63,7 +67,8 @@ private slots:
         QVERIFY(QDir().mkpath(runtime));
         ::chmod(runtime.toUtf8().constData(), 0700);
         qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
-        QCOMPARE(QString::fromStdString(IBPP::PreparePrivateLockFolder()), runtime + "/postwick-firebird");
+        QCOMPARE(QString::fromStdString(IBPP::PreparePrivateLockFolder()),
+                 runtime + "/postwick-firebird");
         struct stat st {};
         QCOMPARE(::lstat((runtime + "/postwick-firebird").toUtf8().constData(), &st), 0);
         QCOMPARE(int(st.st_mode & 0777), 0700);
@@ -78,7 +83,8 @@ private slots:
         const QString planted = tmp + QStringLiteral("/postwick-firebird-%1").arg(::getuid());
         QVERIFY(QFile::link(tmp + "/elsewhere", planted));
         const QString chosen = QString::fromStdString(IBPP::PreparePrivateLockFolder());
-        QVERIFY2(chosen != planted && chosen.startsWith(tmp + "/postwick-firebird-"), qPrintable(chosen));
+        QVERIFY2(chosen != planted && chosen.startsWith(tmp + "/postwick-firebird-"),
+                 qPrintable(chosen));
         QCOMPARE(::lstat(chosen.toUtf8().constData(), &st), 0);
         QVERIFY(S_ISDIR(st.st_mode));
         QCOMPARE(int(st.st_mode & 0777), 0700);

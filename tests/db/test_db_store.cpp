@@ -20,7 +20,8 @@ struct Owner : db::IRecordCacheOwner {
 
 QStringList fields(std::initializer_list<const char*> values) {
     QStringList out;
-    for (const char* v : values) out << (v ? QString::fromUtf8(v) : QString());
+    for (const char* v : values)
+        out << (v ? QString::fromUtf8(v) : QString());
     return out;
 }
 
@@ -66,7 +67,8 @@ private slots:
 
     void theListIsReadLazilyInListOrder() {
         for (int id = 1; id <= 30; ++id)
-            test::insertRecord(s(), id, id % 3 == 0 ? 1 : 0, id % 2, {QStringLiteral("m%1@x").arg(id), QString(), "c"});
+            test::insertRecord(s(), id, id % 3 == 0 ? 1 : 0, id % 2,
+                               {QStringLiteral("m%1@x").arg(id), QString(), "c"});
         s().SetOrder(" ID desc");
         s().RefreshList();
         QCOMPARE(owner.refreshed, QList<int>{30});
@@ -155,7 +157,8 @@ private slots:
         const QString over = fits + QStringLiteral("c");
         QVERIFY(!s().SetCell(0, 3, over));
         QCOMPARE(w->ui.askedTexts(), QStringList{str(ids::kDbFieldTooLong)});
-        QCOMPARE(w->ui.askedTexts().first(), QStringLiteral("The length of the field text exceeds the set field length!"));
+        QCOMPARE(w->ui.askedTexts().first(),
+                 QStringLiteral("The length of the field text exceeds the set field length!"));
         QCOMPARE(main("select NAME from MAILS"), QStringList{fits});
         QCOMPARE(cache->text(0, 1), fits);
         // One character that is too wide by a byte.
@@ -165,7 +168,8 @@ private slots:
     }
 
     void deleteRecordInAndOutOfAGroup() {
-        for (int id = 1; id <= 3; ++id) test::insertRecord(s(), id, 0, 1, {QStringLiteral("m%1@x").arg(id)});
+        for (int id = 1; id <= 3; ++id)
+            test::insertRecord(s(), id, 0, 1, {QStringLiteral("m%1@x").arg(id)});
         const int g = s().AddGroup("Friends");
         s().AddToGroup(g, 1);
         s().AddToGroup(g, 2);
@@ -190,7 +194,8 @@ private slots:
     }
 
     void selectAllInAGroupRunsTheViewStatement() {
-        for (int id = 1; id <= 4; ++id) test::insertRecord(s(), id, 0, 0, {QStringLiteral("m%1@x").arg(id)});
+        for (int id = 1; id <= 4; ++id)
+            test::insertRecord(s(), id, 0, 0, {QStringLiteral("m%1@x").arg(id)});
         QCOMPARE(s().AddGroup("one"), 1);
         QCOMPARE(s().AddGroup("two"), 2);
         QCOMPARE(s().AddGroup("three"), 3);
@@ -199,17 +204,22 @@ private slots:
         s().SetGroupRestriction(3);
         s().RefreshList();
         QCOMPARE(cache->rowCount(), 2);
-        QCOMPARE(s().BulkUpdateStatement(true, " Sending = 1 ", " (Sending <> 1) "),
-                 QStringLiteral("update Mails set  Sending = 1   where (ID in (select IDMail from GROUP_MAIL where "
-                                "IDGroup = 3))  and  (Sending <> 1) "));
+        QCOMPARE(
+            s().BulkUpdateStatement(true, " Sending = 1 ", " (Sending <> 1) "),
+            QStringLiteral(
+                "update Mails set  Sending = 1   where (ID in (select IDMail from GROUP_MAIL where "
+                "IDGroup = 3))  and  (Sending <> 1) "));
         s().BulkUpdate(true, " Sending = 1 ", " (Sending <> 1) ");
-        QCOMPARE(main("select ID from MAILS where SENDING = 1 order by ID"), (QStringList{"2", "4"}));
+        QCOMPARE(main("select ID from MAILS where SENDING = 1 order by ID"),
+                 (QStringList{"2", "4"}));
         // Without the view, over the whole table.
-        QCOMPARE(s().BulkUpdateStatement(false, " Sended = 0 ", QString()), QStringLiteral("update Mails set  Sended = 0  "));
+        QCOMPARE(s().BulkUpdateStatement(false, " Sended = 0 ", QString()),
+                 QStringLiteral("update Mails set  Sended = 0  "));
         s().SetGroupRestriction(0);
         QCOMPARE(s().GroupRestriction(), -1);
         s().SelectAllAfterOpen();
-        QCOMPARE(queryColumn(s(), "select count(*) from MAILS where SENDING = 1"), QStringList{"4"});
+        QCOMPARE(queryColumn(s(), "select count(*) from MAILS where SENDING = 1"),
+                 QStringList{"4"});
     }
 
     void captionsLoadWithDefaultsAndSaveInListOrder() {
@@ -232,10 +242,12 @@ private slots:
         s().SetCaption(1, QStringLiteral("E-mail"));
         s().SaveCaptions();
         QVERIFY(s().IsModified());
-        QCOMPARE(main("select ORDER_F || ':' || FIELD || ':' || coalesce(CAPTION, '-') from MAIL_FIELDS "
-                      "where FIELD in ('FIELD20', 'ADDRESS', 'FIELD3') order by ORDER_F"),
-                 (QStringList{"1:FIELD20:Mail Address", "2:ADDRESS:E-mail", "4:FIELD3:City"}));
-        QCOMPARE(main("select count(*) from MAIL_FIELDS where ORDER_F between 1 and 20"), QStringList{"20"});
+        QCOMPARE(
+            main("select ORDER_F || ':' || FIELD || ':' || coalesce(CAPTION, '-') from MAIL_FIELDS "
+                 "where FIELD in ('FIELD20', 'ADDRESS', 'FIELD3') order by ORDER_F"),
+            (QStringList{"1:FIELD20:Mail Address", "2:ADDRESS:E-mail", "4:FIELD3:City"}));
+        QCOMPARE(main("select count(*) from MAIL_FIELDS where ORDER_F between 1 and 20"),
+                 QStringList{"20"});
         QCOMPARE(db::DefaultCaption(0), QStringLiteral("Mail Address"));
         QCOMPARE(db::DefaultCaption(19), QStringLiteral("field20"));
     }
@@ -243,16 +255,21 @@ private slots:
     void captionRowsAreUpdatedOrReplaced() {
         IBPP::Transaction tr = IBPP::TransactionFactory(s().Database());
         tr->Start();
-        QVERIFY(db::UpdateCaption(s().Database(), tr, "UPDATE MAIL_FIELDS SET CAPTION = ? WHERE FIELD = ?", "field3",
+        QVERIFY(db::UpdateCaption(s().Database(), tr,
+                                  "UPDATE MAIL_FIELDS SET CAPTION = ? WHERE FIELD = ?", "field3",
                                   QStringLiteral("Stadt")));
         // A database without the FIELD5 row: the update changes nothing, the replacement makes
         // the row in its field's place.
-        IBPP::StatementFactory(s().Database(), tr)->ExecuteImmediate("delete from MAIL_FIELDS where FIELD = 'FIELD5'");
-        QVERIFY(!db::UpdateCaption(s().Database(), tr, "UPDATE MAIL_FIELDS SET CAPTION=? WHERE FIELD=?", "FIELD5",
+        IBPP::StatementFactory(s().Database(), tr)
+            ->ExecuteImmediate("delete from MAIL_FIELDS where FIELD = 'FIELD5'");
+        QVERIFY(!db::UpdateCaption(s().Database(), tr,
+                                   "UPDATE MAIL_FIELDS SET CAPTION=? WHERE FIELD=?", "FIELD5",
                                    QStringLiteral("Tel")));
-        db::ReplaceCaptionRow(s().Database(), tr, db::kInsertCaptionRow, "FIELD5", QStringLiteral("Tel"));
+        db::ReplaceCaptionRow(s().Database(), tr, db::kInsertCaptionRow, "FIELD5",
+                              QStringLiteral("Tel"));
         // A caption the row cannot hold leaves the old row in place.
-        db::ReplaceCaptionRow(s().Database(), tr, db::kInsertCaptionRow, "FIELD6", QString(101, 'x'));
+        db::ReplaceCaptionRow(s().Database(), tr, db::kInsertCaptionRow, "FIELD6",
+                              QString(101, 'x'));
         tr->Commit();
         s().LoadCaptions();
         QCOMPARE(s().Captions()[2], QStringLiteral("Stadt"));
@@ -278,7 +295,8 @@ private slots:
         const db::SendSelection all = s().LoadSendSelection(db::SendSelectionMode::All);
         QCOMPARE(all.count, 4);  // the record without an address is not a recipient
         QCOMPARE(ids(all), (QList<int>{1, 2, 4, 5}));
-        for (const auto& f : all.fields) QCOMPARE(int(f.size()), 4);
+        for (const auto& f : all.fields)
+            QCOMPARE(int(f.size()), 4);
         const auto at = std::find(all.ids.begin(), all.ids.end(), 4) - all.ids.begin();
         QCOMPARE(all.fields[0][at], QStringLiteral("d@x"));
         QCOMPARE(all.fields[2][at], QStringLiteral("x3"));
@@ -298,9 +316,11 @@ private slots:
     }
 
     void aDatabaseMadeElsewhereWithTooManyRecords() {
-        s().ExecuteImmediate("execute block as declare i integer = 1; begin while (i <= 20005) do begin "
-                             "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (:i, 0, 1, 'r' || :i || '@x'); "
-                             "i = i + 1; end end");
+        s().ExecuteImmediate(
+            "execute block as declare i integer = 1; begin while (i <= 20005) do begin "
+            "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (:i, 0, 1, 'r' || :i || "
+            "'@x'); "
+            "i = i + 1; end end");
         s().RefreshList();
         QCOMPARE(cache->rowCount(), db::RecordCache::kCapacity);
         QCOMPARE(cache->viewCount(), 20005);
