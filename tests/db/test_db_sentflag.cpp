@@ -1,6 +1,8 @@
 // The send worker records outcomes from its own thread while the main transaction is open.
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QtTest>
+#include <csignal>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -127,7 +129,55 @@ private slots:
         QCOMPARE(queryColumn(reopened, "select SENDED || '/' || SENDING from MAILS where ID = 2"),
                  QStringList{"1/1"});
     }
+
+    void outcomesSurviveAKilledProcess() {
+        const QString copy = s().WorkingCopyPath();
+        s().Close(db::CloseMode::KeepWorkingCopy);
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PW_DB_CRASH_CHILD", copy);
+        env.insert("PW_DB_CRASH_DATA", w->folders.userDataFolder);
+        env.insert("PW_DB_CRASH_STATE", w->folders.workingCopyFolder);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QVERIFY2(child.readAllStandardOutput().contains("recorded"),
+                 child.readAllStandardError().constData());
+
+        db::TDbData after(w->folders, w->ui);
+        QVERIFY(after.OpenInPlace(copy));
+        // The committed outcome is there; the unsaved change died with the process.
+        QCOMPARE(queryColumn(after, "select ID || ':' || SENDED from MAILS order by ID"),
+                 (QStringList{"1:0", "2:1", "3:0"}));
+    }
 };
 
-QTEST_GUILESS_MAIN(TestDbSentFlag)
+// The child of outcomesSurviveAKilledProcess: opens the working copy, leaves an unsaved change,
+// records one outcome from a worker thread and dies without any clean-up.
+static int crashChild(const QString& copy) {
+    test::ensureProcessLockFolder();
+    test::ScriptedUserInteraction ui;
+    db::TDbData store(db::DbFolders{qEnvironmentVariable("PW_DB_CRASH_DATA"),
+                                    qEnvironmentVariable("PW_DB_CRASH_STATE")},
+                      ui);
+    if (!store.OpenInPlace(copy))
+        return 3;
+    test::insertRecord(store, 50, 0, 1, {"unsaved@x"});
+    if (fromWorker(store, 2, 1) != db::SentFlagResult::Written)
+        return 4;
+    std::printf("recorded\n");
+    std::fflush(stdout);
+    std::raise(SIGKILL);
+    return 5;
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("PW_DB_CRASH_CHILD"))
+        return crashChild(qEnvironmentVariable("PW_DB_CRASH_CHILD"));
+    TestDbSentFlag test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "test_db_sentflag.moc"
