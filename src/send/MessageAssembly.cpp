@@ -296,6 +296,21 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
             message->addAttachment(path);
         }
     }
+    // A character the charset lacks goes out as "?": the log says so, so it is not lost
+    // unnoticed.
+    const int codePage = smtp::codePageForCharset(charset);
+    int substituted = 0;
+    for (const QString* t : std::initializer_list<const QString*>{&texts.senderName, &texts.subject,
+                                                                  &texts.body, &html}) {
+        int n = 0;
+        (void)smtp::textToBytes(*t, charset, codePage, &n);
+        substituted += n;
+    }
+    if (substituted > 0) {
+        built.logEntries.append(pw::str(ids::kAssemblySubstituted)
+                                    .replace(QLatin1StringView("%1"), QString::number(substituted))
+                                    .replace(QLatin1StringView("%2"), charset));
+    }
     built.message = std::move(message);
     return built;
 }

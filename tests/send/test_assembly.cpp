@@ -90,6 +90,7 @@ private slots:
     void bodyPreparationRules();
     void recipientSplit_data();
     void recipientSplit();
+    void substitutedCharactersAreLogged();
     void messageIds();
     void structures_data();
     void structures();
@@ -247,6 +248,22 @@ void TestAssembly::recipientSplit() {
         QCOMPARE(built.message->bcc().size(), 1);
         QVERIFY(!header.contains("b@x.jp"));
     }
+}
+
+void TestAssembly::substitutedCharactersAreLogged() {
+    pw::setLanguage(pw::Language::English);
+    MailJob job;
+    job.charsetRow = 3;  // us-ascii
+    const BuiltMessage built = buildMessage(
+        job, MailTexts{QString::fromUtf8("山"), "a@x", "b@x", "ok", "é and ü"}, nullptr);
+    QCOMPARE(built.logEntries.size(), 2);
+    QCOMPARE(built.logEntries[1],
+             QStringLiteral("3 characters of this mail cannot be written in the charset us-ascii "
+                            "and are sent as \"?\"."));
+    job.charsetRow = 1;
+    QCOMPARE(buildMessage(job, MailTexts{QString::fromUtf8("山"), "a@x", "b@x", "ok", "①"}, nullptr)
+                 .logEntries.size(),
+             1);
 }
 
 void TestAssembly::messageIds() {
