@@ -146,6 +146,20 @@ private slots:
         QVERIFY(ui.asked().isEmpty());
     }
 
+    void databaseThatCannotBeCreatedEndsTheProcess() {
+        test::TestEnv env;
+        AppFolders f = foldersIn(env);
+        QVERIFY(test::writeFile(env.root() + "blocker", "x"));
+        f.workingCopyFolder = env.root() + "blocker/Postwick/";
+        test::ScriptedUserInteraction ui;
+        CAppSession s(f, f.settingsPath("postwick"), ui);
+        QCOMPARE(s.Start(), CAppSession::StartResult::Ready);
+        QCOMPARE(s.PrepareFreshDocument(), CAppSession::FreshResult::EndProcess);
+        QCOMPARE(ui.asked().size(), 1);
+        QCOMPARE(ui.asked()[0].text, str(ids::kCouldNotCreateDatabase) + supportAddress());
+        QVERIFY(!s.store().IsOpen());
+    }
+
     void cancellingTheSaveQuestionKeepsEverything() {
         test::TestEnv env;
         const AppFolders f = foldersIn(env);
