@@ -273,6 +273,25 @@ private slots:
         QVERIFY2(server.finish(), qPrintable(server.report()));
     }
 
+    void unreadableAttachmentFailsBeforeAnyCommand() {
+        ScriptedServer server({QString(kGreeting) + kHelo + kQuit});
+        CKTWSMTPMessage m = simpleMessage();
+        m.addMultipleAttachments("/nonexistent/folder/missing.pdf");
+        CKTWSMTPConnection c(kHost);
+        c.Connect("127.0.0.1", AuthMethod::None, "", "", server.port(), ConnectionType::None);
+        try {
+            c.SendMessage(m);
+            QFAIL("sent a message whose attachment is missing");
+        } catch (const CKTWSMTPException& e) {
+            QCOMPARE(e.Facility(), CKTWSMTPException::kFacilityWin32);
+            QCOMPARE(e.Code(), ENOENT);
+        }
+        // nothing half-sent: the session is still in step
+        QVERIFY(c.IsConnected());
+        c.Disconnect(DisconnectMode::Graceful);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
     void multiLineEhloAcrossReadsChoosesFromIt() {
         ScriptedServer server(
             {QString(kGreeting) +
