@@ -1,5 +1,7 @@
 #include "app/IniFile.h"
 
+#include "compose/PasswordScrambling.h"
+
 #include <QFile>
 #include <QSaveFile>
 #include <climits>
@@ -240,43 +242,11 @@ bool CIniFile::RemoveKey(const QString& section, const QString& key) {
 }
 
 QString ScramblePassword(const QString& password) {
-    const QByteArray bytes = narrow(password);
-    QByteArray hex;
-    hex.reserve(bytes.size() * 2);
-    static const char digits[] = "0123456789abcdef";
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        hex += digits[b >> 4];
-        hex += digits[b & 0xf];
-    }
-    std::reverse(hex.begin(), hex.end());
-    return QString::fromLatin1(hex);
+    return QString::fromLatin1(scramblePassword(password.toUtf8()));
 }
 
 QString UnscramblePassword(const QString& stored) {
-    QByteArray text = stored.toLatin1();
-    std::reverse(text.begin(), text.end());
-    QByteArray out;
-    out.reserve(text.size() / 2 + 1);
-    for (qsizetype i = 0; i < text.size(); i += 2) {
-        // each pair read as "0x" + pair by strtol: an invalid digit ends the number
-        const QByteArray pair = text.mid(i, 2);
-        int v = 0;
-        for (const char c : pair) {
-            int d;
-            if (c >= '0' && c <= '9')
-                d = c - '0';
-            else if (c >= 'a' && c <= 'f')
-                d = c - 'a' + 10;
-            else if (c >= 'A' && c <= 'F')
-                d = c - 'A' + 10;
-            else
-                break;
-            v = v * 16 + d;
-        }
-        out += static_cast<char>(v);
-    }
-    return QString::fromUtf8(out);
+    return QString::fromUtf8(unscramblePassword(stored.toLatin1()));
 }
 
 }  // namespace pw::app

@@ -72,8 +72,8 @@ private:
 // character; no digits give 0. Saturates instead of overflowing.
 [[nodiscard]] int atoiLike(const QByteArray& text);
 
-// Reversible hexadecimal scrambling of stored passwords: every byte as "%02x", the whole
-// text reversed. "abc" becomes "362616".
+// The stored passwords' scrambling (compose/PasswordScrambling.h) over the settings file's
+// text: "abc" becomes "362616".
 [[nodiscard]] QString ScramblePassword(const QString& password);
 [[nodiscard]] QString UnscramblePassword(const QString& stored);
 
