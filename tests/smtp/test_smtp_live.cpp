@@ -54,6 +54,8 @@ class TestSmtpLive : public QObject {
 
     CKTWSMTPMessage message(const QString& attachmentFolder) const {
         CKTWSMTPMessage m;
+        // a fixed Date, so that rendering again gives the same bytes
+        m.setDate(QDateTime(QDate(2026, 3, 14), QTime(9, 26, 53)));
         m.setCharset("utf-8");
         m.setFrom(CKTWSMTPAddress(QString::fromUtf8("山田 花子"), "hanako@example.org"));
         m.to().append(CKTWSMTPAddress("Bob", "bob@example.org"));
@@ -187,6 +189,8 @@ private slots:
         QVERIFY2(proxy.startScript("trickle_proxy.py", {QString::number(server.port()), "3", "1"}),
                  qPrintable(proxy.errorText()));
         CKTWSMTPMessage m;
+        // a fixed Date, so that rendering again gives the same bytes
+        m.setDate(QDateTime(QDate(2026, 3, 14), QTime(9, 26, 53)));
         m.setFrom(CKTWSMTPAddress("ann@example.org"));
         m.to().append(CKTWSMTPAddress("bob@example.org"));
         m.rootPart().setText("through the trickle");

@@ -42,6 +42,8 @@ struct Outcome {
 
 CKTWSMTPMessage simpleMessage() {
     CKTWSMTPMessage m;
+    // a fixed Date, so that rendering again gives the same bytes
+    m.setDate(QDateTime(QDate(2026, 3, 14), QTime(9, 26, 53)));
     m.setFrom(CKTWSMTPAddress("Ann", "ann@example.org"));
     m.to().append(CKTWSMTPAddress("bob@example.org"));
     m.setSubject("Hello");
