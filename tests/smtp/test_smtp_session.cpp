@@ -492,7 +492,8 @@ private slots:
         QElapsedTimer t;
         t.start();
         const Outcome o = runSession(server, AuthMethod::None, Action::Connect, "", "", 1000);
-        QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
+        // within the timeout (1000 ms) and a margin for a loaded machine; not twice the timeout
+        QVERIFY2(t.elapsed() < 1900, qPrintable(QString::number(t.elapsed())));
         QVERIFY(o.failed);
         QCOMPARE(o.code, 257);
         QVERIFY2(o.lastResponse.startsWith(lastResponseStart), qPrintable(o.lastResponse.left(80)));
