@@ -143,6 +143,14 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
     return result;
 }
 
+void beginImportProgress(SteppedProgress& progress) {
+    if (IProgress* d = progress.display()) {
+        d->setCaption(str(ids::kLoadDataCaption));
+        d->setText(str(ids::kReadingData));
+    }
+    progress.setPosition(0);
+}
+
 ReadResult readImportFile(const QString& path, ImportTable& table,
                           const DelimiterChooser& chooseDelimiter,
                           const WorksheetChooser& chooseWorksheet, IUserInteraction& ui,

@@ -54,6 +54,10 @@ struct AfterImport {
     return {openDatabaseChecked, !openDatabaseChecked};
 }
 
+// The progress window of an import before reading: caption "Load data", text " Reading
+// data", at position 0, not shown yet (the reader shows it once it knows the line count).
+void beginImportProgress(SteppedProgress& progress);
+
 // The reading half of "Import DataBase...": the workbook reader for exactly ".xls" or
 // ".xlsx", the text reader otherwise (asking for the delimiter unless the file is ".csv";
 // nothing chosen keeps the comma). Failures and a guessed legacy encoding are told to the

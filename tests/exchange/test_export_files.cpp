@@ -6,6 +6,7 @@
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "exchange/Export.h"
+#include "exchange/TextReader.h"
 #include "resources/Strings.h"
 
 using namespace pw;
@@ -53,6 +54,30 @@ private slots:
         QVERIFY(line.endsWith("\"\"\n"));
         QCOMPARE(line.count('\n'), 1);
         QCOMPARE(line.count(','), 19 + 1);  // 19 separators and the one inside a value
+    }
+
+    void reimportOfUnescapedValues_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("survives");
+        QTest::newRow("plain") << "Bonn" << true;
+        QTest::newRow("delimiter inside") << "Smith, J" << true;
+        QTest::newRow("single quote inside") << "12\" screen" << true;
+        QTest::newRow("quote before the delimiter") << "say \",x" << false;
+        QTest::newRow("line break") << "two\nlines" << false;
+    }
+    void reimportOfUnescapedValues() {
+        // What the import makes of an exported line: values with a quote right before a
+        // delimiter, or with a line break, do not come back as they were.
+        QFETCH(QString, value);
+        QFETCH(bool, survives);
+        ExportValues v;
+        v[0] = QByteArray("a@x");
+        v[1] = value.toUtf8();
+        const QByteArray line = exportLine(v, ',');
+        const QList<QByteArray> lines = line.split('\n');
+        const QStringList fields = splitFields(QString::fromUtf8(lines[0]), u',');
+        const bool same = fields.size() == 20 && fields[1] == value;
+        QCOMPARE(same, survives);
     }
 
     void captionsAreUtf8() {

@@ -46,6 +46,8 @@ ImportTable readBytes(const QByteArray& bytes, Delimiter d = Delimiter::Comma,
 class TestTextImport : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { setLanguage(Language::English); }
+
     void splitFields_data() {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("delimiter");
@@ -190,6 +192,7 @@ private slots:
         test::ScriptedUserInteraction ui;
         auto display = ui.createProgress();
         SteppedProgress progress(display.get());
+        beginImportProgress(progress);
         QByteArray bytes;
         for (int i = 0; i < 100; ++i)
             bytes += "a\n";
@@ -203,6 +206,8 @@ private slots:
         QVERIFY(positions.size() < 25);
         QVERIFY(ui.progressLog().contains("range: 0..100"));
         QVERIFY(ui.progressLog().contains("show"));
+        QCOMPARE(ui.progressLog().mid(0, 2),
+                 (QStringList{"caption: Load data", "text:  Reading data"}));
     }
 
     void readerChoice_data() {
