@@ -1,6 +1,10 @@
 #include "app/AppSession.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QLocale>
+
+#include "app/RunRecovery.h"
 
 #include "resources/Strings.h"
 
@@ -35,6 +39,38 @@ QString CAppSession::FreshRecipientText() const {
     const QString caption =
         m_store && m_store->IsOpen() ? m_store->Captions()[field] : db::DefaultCaption(field);
     return "[[" + caption + "]]";
+}
+
+void CAppSession::OfferRecovery() {
+    const std::vector<send::InterruptedRun> runs =
+        send::findInterruptedRuns(m_folders.workingCopyFolder);
+    if (runs.empty())
+        return;
+    const QString scratch = PrivateFolder(m_folders.tempFolder, QStringLiteral("PostwickRecovery"));
+    for (const send::InterruptedRun& run : runs) {
+        if (!run.projectUnchanged()) {
+            // saved since the run: the file's own outcomes are newer than the copy's
+            inform(m_ui, str(ids::kRecoveryOutdated).arg(run.projectPath));
+            send::discardMarker(run);
+            QFile::remove(run.workingCopy);
+            continue;
+        }
+        const QString when = QLocale().toString(run.started.toLocalTime(), QLocale::ShortFormat);
+        if (ask(m_ui, str(ids::kRecoveryOffer).arg(run.projectPath, when),
+                MessageKind::YesNoCancel) != Answer::Yes)
+            continue;  // kept: offered again at the next start, and "--send" picks it up
+        switch (RecoverInterruptedRun(run, scratch, MailCodePage(m_settings.encode))) {
+            case RecoveryResult::Written:
+                inform(m_ui, str(ids::kRecoveryDone));
+                break;
+            case RecoveryResult::ProjectChanged:
+                inform(m_ui, str(ids::kRecoveryOutdated).arg(run.projectPath));
+                break;
+            case RecoveryResult::Failed:
+                inform(m_ui, str(ids::kRecoveryFailed));
+                break;
+        }
+    }
 }
 
 CAppSession::FreshResult CAppSession::PrepareFreshDocument() {

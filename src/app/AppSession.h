@@ -33,6 +33,10 @@ public:
     [[nodiscard]] db::TDbData& store() { return *m_store; }
     [[nodiscard]] IUserInteraction& ui() { return m_ui; }
 
+    // Offers to write back the outcomes of send runs that were killed part-way (their
+    // working copies are still there) into their project files.
+    void OfferRecovery();
+
     enum class FreshResult { Ready, EndProcess };
     // Closes the store (deleting its working copy), empties the preview folders, opens the
     // default database as a working copy or creates an empty one. EndProcess when no database

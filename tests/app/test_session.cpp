@@ -7,7 +7,11 @@
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "app/AppSession.h"
+#include "app/RunRecovery.h"
+#include "compose/MailFile.h"
+#include "compose/ProjectStore.h"
 #include "resources/Strings.h"
+#include "send/RunMarker.h"
 
 using namespace pw;
 using namespace pw::app;
@@ -179,6 +183,69 @@ private slots:
         ui.script({Answer::No});
         QCOMPARE(s.Close(true, {}, [&] { cancelled = true; }), CAppSession::CloseResult::Closed);
         QVERIFY(cancelled);
+    }
+
+    void outcomesOfAKilledRunGoBackIntoTheProject() {
+        test::TestEnv env;
+        const AppFolders f = foldersIn(env);
+        test::ScriptedUserInteraction ui;
+        const QString project = env.root() + "mailing.pzy";
+        QString runCopy;
+        {
+            CAppSession a(f, f.settingsPath("postwick"), ui);
+            QCOMPARE(a.Start(), CAppSession::StartResult::Ready);
+            QCOMPARE(a.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
+            db::TDbData& store = a.store();
+            store.ExecuteImmediate(
+                "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (1, 0, 1, "
+                "'a@example.com')");
+            store.ExecuteImmediate(
+                "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (2, 0, 1, "
+                "'b@example.com')");
+            MailDocument doc;
+            doc.recipientText = "[[Mail Address]]";
+            doc.subject = QString::fromUtf8("ご案内");
+            // the mail texts are in the code page of the charset setting, as the session reads them
+            QVERIFY(saveProject(project, doc, {}, f.mainPreviewFolder(), store, MailCodePage(0),
+                                nullptr)
+                        .ok());
+            // the run that is killed: record 1 went out, and only the working copy knows
+            QCOMPARE(store.SetSentFlag(1, 1), db::SentFlagResult::Written);
+            runCopy = store.WorkingCopyPath();
+            auto marker = send::CRunMarker::begin(runCopy, project);
+            QVERIFY(marker);
+            store.Close(db::CloseMode::KeepWorkingCopy);
+            // the marker object goes away without finish(): what a kill leaves behind
+        }
+        QVERIFY(QFile::exists(send::markerPathFor(runCopy)));
+
+        CAppSession b(f, f.settingsPath("postwick"), ui);
+        QCOMPARE(b.Start(), CAppSession::StartResult::Ready);
+        ui.clear();
+        ui.script({Answer::Yes});
+        b.OfferRecovery();
+        QCOMPARE(ui.asked().size(), 2);
+        QVERIFY(ui.asked()[0].text.contains(project));
+        QCOMPARE(ui.asked()[1].text, str(ids::kRecoveryDone));
+        QVERIFY(!QFile::exists(runCopy));
+        QVERIFY(!QFile::exists(send::markerPathFor(runCopy)));
+
+        // the project now says record 1 was sent: "not yet sent" gives only record 2
+        db::TDbData& store = b.store();
+        const MailFileReadResult r = readMailFile(
+            project,
+            {f.mainPreviewFolder(), [&] { return store.MakeWorkingCopyPath(); }, MailCodePage(0)},
+            nullptr);
+        QVERIFY(r.ok());
+        QCOMPARE(r.contents->document.subject, QString::fromUtf8("ご案内"));
+        QVERIFY(store.Open());
+        const db::SendSelection unsent = store.LoadSendSelection(db::SendSelectionMode::NotSent);
+        QCOMPARE(unsent.ids, std::vector<int>{2});
+        store.Close(db::CloseMode::DeleteWorkingCopy);
+
+        ui.clear();
+        b.OfferRecovery();  // nothing left to offer
+        QVERIFY(ui.asked().isEmpty());
     }
 
     void programFolderDropsBuildTails_data() {

@@ -42,6 +42,7 @@ bool CPZPtestDlg::event(QEvent* e) {
 }
 
 void CPZPtestDlg::DeferredStart() {
+    m_session.OfferRecovery();
     if (m_session.PrepareFreshDocument() == CAppSession::FreshResult::EndProcess) {
         QApplication::exit(0);
         return;

@@ -1,0 +1,55 @@
+#include "app/RunRecovery.h"
+
+#include <QDir>
+#include <QFile>
+
+#include "compose/MailFile.h"
+#include "smtp/Charsets.h"
+
+namespace pw::app {
+
+CodePage MailCodePage(int encode) {
+    const smtp::CharsetRow& row = smtp::charsetRow(encode);
+    if (std::optional<CodePage> cp = CodePage::fromName(QByteArray(row.mimeName)))
+        return *cp;
+    return CodePage::utf8();
+}
+
+RecoveryResult RecoverInterruptedRun(const send::InterruptedRun& run, const QString& scratchFolder,
+                                     const CodePage& textCodePage) {
+    if (!run.projectUnchanged())
+        return RecoveryResult::ProjectChanged;
+    struct Scratch {
+        QString folder;
+        ~Scratch() {
+            QDir dir(folder);
+            for (const QString& f : dir.entryList(QDir::Files | QDir::Hidden))
+                dir.remove(f);
+        }
+    } scratch{scratchFolder};
+
+    MailFileReadOptions read;
+    read.previewFolder = scratchFolder;
+    read.currentCodePage = textCodePage;
+    // no databaseTarget: the project's own, older records are not wanted
+    const MailFileReadResult r = readMailFile(run.projectPath, read, nullptr);
+    if (!r.ok() || r.contents->kind != MailFileKind::Project || !r.contents->complete)
+        return RecoveryResult::Failed;
+
+    ProjectWriteOptions write;
+    write.previewFolder = scratchFolder;
+    write.workingCopyPath = run.workingCopy;
+    write.currentCodePage = textCodePage;
+    MailDocument document = r.contents->document;
+    document.projectFilePath = run.projectPath;
+    const WriteResult w =
+        writeProjectFile(run.projectPath, document,
+                         r.contents->scheduled.value_or(ScheduledSending{}), write, nullptr);
+    if (!w.ok())
+        return RecoveryResult::Failed;
+    send::discardMarker(run);
+    QFile::remove(run.workingCopy);
+    return RecoveryResult::Written;
+}
+
+}  // namespace pw::app
