@@ -6,7 +6,8 @@
 
 int main(int argc, char* argv[]) {
     QStringList args;
-    for (int i = 1; i < argc; ++i) args.append(QString::fromLocal8Bit(argv[i]));
+    for (int i = 1; i < argc; ++i)
+        args.append(QString::fromLocal8Bit(argv[i]));
     // "--send ..." runs without a window; "--help" is answered by the same command
     if (pw::app::isSendCommandLine(args) || args.contains("--help") || args.contains("-h"))
         return pw::app::runSendCommand(args);
