@@ -5,6 +5,7 @@
 #include <QLocale>
 
 #include "app/RunRecovery.h"
+#include "compose/ProjectStore.h"
 
 #include "resources/Strings.h"
 
@@ -89,6 +90,7 @@ CAppSession::FreshResult CAppSession::PrepareFreshDocument() {
             inform(m_ui, str(ids::kDefaultDbNotFound));
         } else if (m_store->OpenUserFile(defaultDb)) {
             m_defaultDbOpen = true;
+            clearDocument(m_document, FreshRecipientText());
             return FreshResult::Ready;
         } else {
             // present but no database of ours: say so rather than "not found"
@@ -104,7 +106,18 @@ CAppSession::FreshResult CAppSession::PrepareFreshDocument() {
         inform(m_ui, str(ids::kCouldNotCreateDatabase) + supportAddress());
         return FreshResult::EndProcess;
     }
+    clearDocument(m_document, FreshRecipientText());
     return FreshResult::Ready;
+}
+
+bool CAppSession::OpenProjectFile(const QString& path) {
+    m_store->SetStrFieldSize(m_settings.strFieldSize);
+    const MailFileReadResult r = openProject(path, m_folders.mainPreviewFolder(), *m_store,
+                                             MailCodePage(m_settings.encode), &m_ui);
+    if (!r.ok() || !m_store->IsOpen())
+        return false;
+    m_document = r.contents->document;
+    return true;
 }
 
 CAppSession::CloseResult CAppSession::Close(bool documentModified,

@@ -10,6 +10,7 @@
 
 #include "app/AppFolders.h"
 #include "app/Settings.h"
+#include "compose/MailDocument.h"
 #include "db/TDbData.h"
 #include "resources/UserInteraction.h"
 
@@ -47,6 +48,13 @@ public:
     // Whether the default database was opened at the last fresh document.
     [[nodiscard]] bool DefaultDatabaseOpen() const { return m_defaultDbOpen; }
 
+    // The mail being composed.
+    [[nodiscard]] MailDocument& document() { return m_document; }
+
+    // Opens a project file named on the command line, with its recipient database. False
+    // (after the message) when it cannot be opened; the caller then prepares a fresh document.
+    [[nodiscard]] bool OpenProjectFile(const QString& path);
+
     enum class CloseResult { Closed, Cancelled };
     // The close sequence. saveDocument is asked to save the mail document when it is
     // modified and the user says Yes; it returns false when that did not happen.
@@ -63,6 +71,7 @@ private:
     IUserInteraction& m_ui;
     Settings m_settings;
     std::unique_ptr<db::TDbData> m_store;
+    MailDocument m_document;
     bool m_defaultDbOpen = false;
 };
 

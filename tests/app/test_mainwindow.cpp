@@ -8,7 +8,9 @@
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "app/AppSession.h"
+#include "app/RunRecovery.h"
 #include "app/gui/CPZPtestDlg.h"
+#include "compose/ProjectStore.h"
 #include "resources/Strings.h"
 
 using namespace pw;
@@ -54,6 +56,58 @@ private slots:
         QCOMPARE(ini.GetText("SETUP", "StrFieldSize", "?"), QStringLiteral("100"));
         QVERIFY(ini.FindKey(ini.FindSection("WINDOW"), "MainForm") >= 0);
         QVERIFY(ini.FindKey(ini.FindSection("WINDOW"), "ShowFieldWnd") >= 0);
+    }
+
+    void projectOnTheCommandLineIsOpenedInsteadOfAFreshDocument_data() {
+        QTest::addColumn<bool>("damaged");
+        QTest::newRow("good project") << false;
+        QTest::newRow("damaged project") << true;
+    }
+    void projectOnTheCommandLineIsOpenedInsteadOfAFreshDocument() {
+        QFETCH(bool, damaged);
+        test::TestEnv env;
+        AppFolders f;
+        f.programFolder = env.makeFolder("program");
+        f.userDataFolder = env.root() + "data/Postwick/";
+        f.tempFolder = env.makeFolder("tmp/postwick");
+        f.workingCopyFolder = env.root() + "state/Postwick/";
+        test::ScriptedUserInteraction ui;
+        const QString project = env.root() + "mailing.pzy";
+        {
+            CAppSession maker(f, f.settingsPath("postwick"), ui);
+            QCOMPARE(maker.Start(), CAppSession::StartResult::Ready);
+            QCOMPARE(maker.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
+            maker.store().ExecuteImmediate(
+                "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (7, 0, 1, "
+                "'x@example.com')");
+            MailDocument doc;
+            doc.subject = "Spring sale";
+            QVERIFY(saveProject(project, doc, {}, f.mainPreviewFolder(), maker.store(),
+                                MailCodePage(0), nullptr)
+                        .ok());
+            QCOMPARE(maker.Close(false, {}, {}), CAppSession::CloseResult::Closed);
+        }
+        if (damaged)
+            QVERIFY(test::writeFile(project, test::readFile(project).left(40)));
+        ui.clear();
+        CAppSession session(f, f.settingsPath("postwick"), ui);
+        QCOMPARE(session.Start(), CAppSession::StartResult::Ready);
+        CPZPtestDlg window(session, project);
+        QSignalSpy started(&window, &CPZPtestDlg::started);
+        window.show();
+        QVERIFY(started.wait(20000));
+        QVERIFY(session.store().IsOpen());
+        if (damaged) {
+            QCOMPARE(ui.askedTexts().size(), 1);
+            QCOMPARE(window.windowTitle(), QStringLiteral("Postwick - Untitled"));
+            QCOMPARE(session.store().CountRecords(), 0);
+        } else {
+            QVERIFY(ui.asked().isEmpty());
+            QCOMPARE(window.windowTitle(), QStringLiteral("Postwick - mailing.pzy"));
+            QCOMPARE(session.document().subject, QStringLiteral("Spring sale"));
+            QCOMPARE(session.store().CountRecords(), 1);
+        }
+        window.close();
     }
 
     void windowComesBackWhereItWasLeft() {

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTimer>
@@ -43,6 +44,13 @@ bool CPZPtestDlg::event(QEvent* e) {
 
 void CPZPtestDlg::DeferredStart() {
     m_session.OfferRecovery();
+    // A project named on the command line replaces the fresh document; one that cannot be
+    // opened (the user has been told) leaves the program on a fresh document instead.
+    if (!m_projectFile.isEmpty() && m_session.OpenProjectFile(m_projectFile)) {
+        UpdateTitle(QFileInfo(m_projectFile).fileName());
+        emit started();
+        return;
+    }
     if (m_session.PrepareFreshDocument() == CAppSession::FreshResult::EndProcess) {
         QApplication::exit(0);
         return;
