@@ -175,6 +175,54 @@ private:
     bool m_inLine = false;
 };
 
+struct Utf8Census {
+    qsizetype validMultiByte = 0;  // well-formed sequences of two to four bytes
+    qsizetype invalid = 0;         // bytes of 0x80 and above outside such sequences
+};
+
+Utf8Census utf8Census(QByteArrayView bytes) {
+    Utf8Census c;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        int len = 0;
+        unsigned cp = 0;
+        if (b >= 0xC2 && b <= 0xDF) {
+            len = 2;
+            cp = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            len = 3;
+            cp = b & 0x0F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            len = 4;
+            cp = b & 0x07;
+        }
+        bool ok = len > 0 && i + len <= n;
+        for (int k = 1; ok && k < len; ++k) {
+            ok = (p[i + k] & 0xC0) == 0x80;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        if (ok) {
+            // overlong forms, surrogates and values past U+10FFFF are no UTF-8
+            ok = !(len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) &&
+                 !(len == 4 && (cp < 0x10000 || cp > 0x10FFFF));
+        }
+        if (ok) {
+            ++c.validMultiByte;
+            i += len;
+        } else {
+            ++c.invalid;
+            ++i;
+        }
+    }
+    return c;
+}
+
 }  // namespace
 
 DecodedText decodeImportText(QByteArrayView bytes, LegacyCodePage legacy) {
@@ -196,9 +244,16 @@ DecodedText decodeImportText(QByteArrayView bytes, LegacyCodePage legacy) {
     } else {
         QStringDecoder dec(QStringDecoder::Utf8);
         QString text = dec.decode(bytes);
+        const Utf8Census census = utf8Census(bytes);
         if (!dec.hasError()) {
             out.encoding = QStringLiteral("UTF-8");
             out.text = std::move(text);
+        } else if (census.invalid * 4 <= census.validMultiByte) {
+            // Mostly UTF-8 with a few stray bytes: a legacy decoding would garble every
+            // character of the rest, so keep UTF-8 and say that some bytes were replaced.
+            out.encoding = QStringLiteral("UTF-8");
+            out.text = std::move(text);
+            out.lossy = true;
         } else {
             out.legacyFallback = true;
             if (legacy == LegacyCodePage::ShiftJis) {

@@ -128,6 +128,30 @@ private slots:
             QCOMPARE(table.rows[0][0], firstField);
     }
 
+    void mostlyUtf8StaysUtf8() {
+        // One stray Windows-1252 byte in a UTF-8 file must not garble the Japanese around it.
+        QByteArray bytes = QStringLiteral("山田太郎,鈴木一郎,佐藤花子\n").toUtf8();
+        bytes += "caf\xE9\n";
+        ReadResult r;
+        const ImportTable t = readBytes(bytes, Delimiter::Comma, &r);
+        QCOMPARE(r.encoding, QStringLiteral("UTF-8"));
+        QVERIFY(r.lossy);
+        QVERIFY(!r.legacyFallback);
+        QCOMPARE(t.rows[0], (QStringList{"山田太郎", "鈴木一郎", "佐藤花子"}));
+        QCOMPARE(t.rows[1][0], QStringLiteral("caf\uFFFD"));
+    }
+
+    void kanjiOnlyShiftJisIsNotTakenForUtf8() {
+        // Shift_JIS kanji pairs can form valid UTF-8 sequences by chance.
+        const QString text =
+            QStringLiteral("漢字漢字経済産業省環境省国土交通省厚生労働省,東京都千代田区丸の内");
+        ReadResult r;
+        const ImportTable t = readBytes(encodeWithIcu("windows-31j", text), Delimiter::Comma, &r,
+                                        LegacyCodePage::ShiftJis);
+        QVERIFY(r.legacyFallback);
+        QCOMPARE(t.rows[0].join(','), text);
+    }
+
     void shiftJisFileKeepsEveryCharacter() {
         test::TestEnv env;
         const QString names = QStringLiteral(
