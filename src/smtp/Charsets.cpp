@@ -46,7 +46,7 @@ constexpr CharsetRow kRows[] = {
 };
 
 // How the bytes of one code page are made.
-enum class Engine { Utf8, Icu, Iconv, ShiftJis, Iso2022Jp, EucJp };
+enum class Engine { Utf8, Icu, Hz, Iconv, ShiftJis, Iso2022Jp, EucJp };
 
 struct CodePageInfo {
     int codePage;
@@ -70,7 +70,7 @@ constexpr CodePageInfo kCodePages[] = {
     {51950, Engine::Icu, "EUC-TW"},
     {936, Engine::Icu, "windows-936"},
     {54936, Engine::Icu, "gb18030"},
-    {52936, Engine::Icu, "HZ"},
+    {52936, Engine::Hz, "HZ"},
     {50227, Engine::Icu, "ISO-2022-CN"},
     {28591, Engine::Icu, "ISO-8859-1"},
     {28592, Engine::Icu, "ISO-8859-2"},
@@ -206,6 +206,51 @@ QByteArray encodeIcu(UConverter* converter, QStringView text, int* substituted) 
     out.resize(written);
     if (substituted) {
         *substituted = counter.count;
+    }
+    return out;
+}
+
+// ICU's HZ converter starts as if in GB mode (a text opening with ASCII gets a stray "~}"),
+// does not shift back to ASCII at the end of a text and keeps its shift state from one text
+// to the next: each text gets a converter of its own, no opening "~}" and a closing one.
+bool hzEndsInGbMode(const QByteArray& bytes) {
+    bool gb = false;
+    qsizetype i = 0;
+    while (i < bytes.size()) {
+        if (!gb) {
+            if (bytes[i] == '~' && i + 1 < bytes.size()) {
+                if (bytes[i + 1] == '{') {
+                    gb = true;
+                }
+                i += 2;
+            } else {
+                ++i;
+            }
+        } else if (bytes[i] == '~' && i + 1 < bytes.size() && bytes[i + 1] == '}') {
+            gb = false;
+            i += 2;
+        } else {
+            i += 2;  // a GB pair
+        }
+    }
+    return gb;
+}
+
+QByteArray encodeHz(const char* name, QStringView text, int* substituted) {
+    UErrorCode err = U_ZERO_ERROR;
+    IcuConverter converter(ucnv_open(name, &err));
+    if (U_FAILURE(err)) {
+        return text.toUtf8();
+    }
+    ucnv_setFallback(converter.get(), true);
+    err = U_ZERO_ERROR;
+    ucnv_setSubstChars(converter.get(), "?", 1, &err);
+    QByteArray out = encodeIcu(converter.get(), text, substituted);
+    if (out.startsWith("~}")) {
+        out.remove(0, 2);
+    }
+    if (hzEndsInGbMode(out)) {
+        out.append("~}", 2);
     }
     return out;
 }
@@ -544,6 +589,8 @@ QByteArray encodeForCodePage(QStringView text, int codePage, int* substituted) {
             return encodeJis(text, JisForm::Euc, substituted);
         case Engine::Iconv:
             return encodeIconv(info->converter, text, substituted);
+        case Engine::Hz:
+            return encodeHz(info->converter, text, substituted);
         case Engine::Icu:
             if (UConverter* converter = icuConverter(*info)) {
                 return encodeIcu(converter, text, substituted);

@@ -65,6 +65,7 @@ private slots:
 
     void twoWordSubject();
     void longSubjectWordIsSplit();
+    void statefulCharsetWordsStandAlone();
     void threeToAddressesTwoFolds();
     void nonAsciiDisplayNamesAreEncoded();
     void dateZone_data();
@@ -431,6 +432,30 @@ void TestMime::longSubjectWordIsSplit() {
     const QByteArray line = header.mid(header.indexOf("Subject: "));
     for (const QByteArray& folded : line.left(line.indexOf("\r\nX-Mailer")).split('\n')) {
         QVERIFY2(folded.trimmed().size() <= 75 + 9, folded.constData());
+    }
+    const auto d = pw::test::describeMime(wholeMessage(m));
+    QVERIFY2(d.error.isEmpty(), qPrintable(d.error));
+    QCOMPARE(d.tree.value("subject").toString(), subject);
+}
+
+void TestMime::statefulCharsetWordsStandAlone() {
+    // HZ shifts into GB mode with "~{": every encoded word must shift in and out by itself,
+    // since a reader decodes each word alone.
+    QCOMPARE(textToBytes(u"ab", u"hz-gb2312", 52936), QByteArray("ab"));
+    QCOMPARE(textToBytes(QString::fromUtf8("汉字"), u"hz-gb2312", 52936), QByteArray("~{::WV~}"));
+    QCOMPARE(textToBytes(u"ab", u"hz-gb2312", 52936), QByteArray("ab"));
+    CKTWSMTPMessage m;
+    m.setCharset("hz-gb2312");
+    const QString subject = QString::fromUtf8("简体 中文 abc 汉字");
+    m.setSubject(subject);
+    const QByteArray header = m.header();
+    const qsizetype start = header.indexOf("Subject: ");
+    const QByteArray line = header.mid(start, header.indexOf("\r\nX-Mailer") - start);
+    QCOMPARE(line.count("=?hz-gb2312?B?"), 4);
+    for (const QByteArray& word : line.mid(9).split('\n')) {
+        const QByteArray b64 = word.trimmed().mid(14).chopped(2);
+        const QByteArray bytes = QByteArray::fromBase64(b64);
+        QCOMPARE(bytes.count("~{"), bytes.count("~}"));
     }
     const auto d = pw::test::describeMime(wholeMessage(m));
     QVERIFY2(d.error.isEmpty(), qPrintable(d.error));

@@ -81,6 +81,8 @@ def decode_bytes(data, charset):
         return data.decode("cp932")
     if cs == "gbk/gb2312":
         return data.decode("gbk")
+    if cs == "hz-gb2312":
+        return data.decode("hz")
     if cs == "windows-sami-2":
         return None
     return data.decode(cs)
