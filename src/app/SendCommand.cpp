@@ -1,5 +1,6 @@
 #include "app/SendCommand.h"
 
+#include <pthread.h>
 #include <unistd.h>
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "app/AppFolders.h"
 #include "app/IniFile.h"
@@ -32,12 +34,23 @@ namespace {
 
 std::atomic<int> g_interrupts{0};
 
-extern "C" void onInterrupt(int) {
-    // The second Ctrl+C ends the process the usual way.
-    if (g_interrupts.fetch_add(1) >= 1) {
-        std::signal(SIGINT, SIG_DFL);
-        std::raise(SIGINT);
-    }
+// Ctrl+C is taken by a thread of its own that waits for it: SIGINT is blocked in every other
+// thread (the database engine's included, which would otherwise treat it as its own
+// shutdown request). The second Ctrl+C ends the process.
+void startInterruptWatcher() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread([set] {
+        for (;;) {
+            int sig = 0;
+            if (sigwait(&set, &sig) != 0)
+                return;
+            if (g_interrupts.fetch_add(1) >= 1)
+                std::_Exit(int(SendExit::Cancelled));
+        }
+    }).detach();
 }
 
 // Lines to the terminal from both threads, never interleaved.
@@ -280,6 +293,7 @@ int runSendCommand(const QStringList& arguments) {
     if (!QCoreApplication::instance())
         ownApp = std::make_unique<QCoreApplication>(argc, argv);
 
+    startInterruptWatcher();
     Console console;
     const SendCommandLine cl = parseSendCommandLine(arguments);
     if (cl.help) {
@@ -496,13 +510,6 @@ int runSendCommand(const QStringList& arguments) {
         send::CMailSendThread worker(std::move(run), std::move(source), std::move(transport),
                                      recorder, progress, log);
 
-        g_interrupts.store(0);
-        struct sigaction action {};
-        struct sigaction previous {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &previous);
-
         QEventLoop loop;
         QTimer poll;
         bool cancelAsked = false;
@@ -520,7 +527,6 @@ int runSendCommand(const QStringList& arguments) {
             loop.exec();
         worker.wait();
         poll.stop();
-        ::sigaction(SIGINT, &previous, nullptr);
 
         switch (worker.status()) {
             case send::RunStatus::Cancelled:

@@ -1,0 +1,329 @@
+// The command-line sender, run as its own process against a real SMTP server on loopback:
+// exit statuses, outcomes written back into the project file, the dry run, Ctrl+C, and a
+// run killed part-way and resumed with "--selection unsent".
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
+#include "app/AppFolders.h"
+#include "app/IniFile.h"
+#include "app/Settings.h"
+#include "compose/MailFile.h"
+#include "db/IBPP.h"
+#include "send/RunMarker.h"
+#include "test_send_world.h"
+
+using namespace pw;
+
+namespace {
+
+struct CliWorld {
+    test::SendWorld world;
+    app::AppFolders folders;
+    QString project;
+    QString preview;
+    std::unique_ptr<test::CaptureServer> server;
+
+    explicit CliWorld(QStringList serverArguments = {}) {
+        folders = app::DetermineFolders(QCoreApplication::applicationDirPath() + '/');
+        preview = world.env.makeFolder(QStringLiteral("preview"));
+        project = world.env.root() + QStringLiteral("customers.pzy");
+        server = std::make_unique<test::CaptureServer>(world.env.makeFolder(QStringLiteral("mail")),
+                                                       serverArguments);
+    }
+
+    // A project of `count` recipients, merged on [[Mail Address]].
+    bool makeProject(int count, const QString& recipientText = QStringLiteral("[[Mail Address]]")) {
+        if (!world.createDatabase(count))
+            return false;
+        if (!world.store->Save(db::SaveMode::Ending))
+            return false;
+        const QString copy = world.store->WorkingCopyPath();
+        world.store->Close(db::CloseMode::KeepWorkingCopy);
+        MailDocument doc;
+        doc.senderAddress = QStringLiteral("shop@example.jp");
+        doc.senderName = QStringLiteral("The Shop");
+        doc.subject = QStringLiteral("News for [[Name]]");
+        doc.recipientText = recipientText;
+        doc.textBody = QStringLiteral("Hello [[Name]], your code is [[field3]].\r\n");
+        ProjectWriteOptions options;
+        options.previewFolder = preview;
+        options.workingCopyPath = copy;
+        const WriteResult r = writeProjectFile(project, doc, {}, options, nullptr);
+        QFile::remove(copy);
+        return r.ok();
+    }
+
+    bool writeSettings(int port, std::function<void(app::Settings&)> change = {}) {
+        QDir().mkpath(folders.userDataFolder);
+        app::CIniFile ini(folders.settingsPath(QStringLiteral("test_send_cli")));
+        (void)ini.Load();
+        app::Settings s = app::ReadSettings(ini);
+        s.smtpServer = QStringLiteral("127.0.0.1");
+        s.smtpPort = port;
+        s.smtpAuthType = 0;
+        s.smtpConnectionType = 0;
+        s.sendWait = 0;
+        s.oneTimeSend = 10;
+        if (change)
+            change(s);
+        app::WriteSettings(ini, s);
+        return ini.Save();
+    }
+
+    bool startServer() { return server->start() && writeSettings(server->port()); }
+
+    static QString driver() {
+        return QCoreApplication::applicationDirPath() + QStringLiteral("/test_send_cli");
+    }
+
+    test::ProcessResult send(const QStringList& arguments, int timeoutMs = 120000) {
+        QProcess p;
+        p.start(driver(), arguments);
+        test::ProcessResult r;
+        if (!p.waitForStarted(10000))
+            return r;
+        p.closeWriteChannel();
+        if (!p.waitForFinished(timeoutMs)) {
+            p.kill();
+            p.waitForFinished();
+        }
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = p.readAllStandardOutput();
+        r.err = p.readAllStandardError();
+        return r;
+    }
+
+    // SENDED of every record of the database inside the project file, in ID order.
+    QList<int> projectFlags() {
+        test::ScriptedUserInteraction ui;
+        db::TDbData store(
+            {world.folders.userDataFolder, world.env.root() + QStringLiteral("check/")}, ui);
+        MailFileReadOptions options;
+        options.previewFolder =
+            world.env.makeFolder(QStringLiteral("check-preview-%1").arg(++m_checks));
+        options.databaseTarget = [&] { return store.MakeWorkingCopyPath(); };
+        const MailFileReadResult r = readMailFile(project, options, nullptr);
+        if (!r.ok() || !store.Open())
+            return {};
+        QList<int> flags;
+        IBPP::Transaction tr = IBPP::TransactionFactory(store.Database(), IBPP::AccessMode::Read);
+        tr->Start();
+        IBPP::Statement st = IBPP::StatementFactory(store.Database(), tr);
+        st->Execute("select SENDED from MAILS order by ID");
+        while (st->Fetch()) {
+            int32_t v = -1;
+            (void)st->Get(1, v);
+            flags << v;
+        }
+        st.reset();
+        tr->Commit();
+        store.Close(db::CloseMode::DeleteWorkingCopy);
+        return flags;
+    }
+
+    // How often each recipient address received a mail.
+    QMap<QString, int> received() const {
+        QMap<QString, int> counts;
+        for (const QJsonValue& v : server->index())
+            for (const QJsonValue& to : v.toObject()[QStringLiteral("to")].toArray())
+                ++counts[to.toString()];
+        return counts;
+    }
+
+    QStringList leftovers() const {
+        return QDir(folders.workingCopyFolder).entryList(QDir::Files | QDir::Hidden);
+    }
+
+private:
+    int m_checks = 0;
+};
+
+}  // namespace
+
+class TestSendCommand : public QObject {
+    Q_OBJECT
+    // The engine reads its lock folder once per process: one folder for every test here.
+    QTemporaryDir m_engineLocks;
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_engineLocks.isValid());
+        qputenv("FIREBIRD_LOCK", QFile::encodeName(m_engineLocks.path()));
+    }
+    void commandLine_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("help") << QStringList{"--send", "--help"} << 0;
+        QTest::newRow("no project") << QStringList{"--send"} << 4;
+        QTest::newRow("bad selection")
+            << QStringList{"--send", "x.pzy", "--selection", "some"} << 4;
+        QTest::newRow("unknown option") << QStringList{"--send", "x.pzy", "--fast"} << 4;
+        QTest::newRow("dry run without folder") << QStringList{"--send", "x.pzy", "--dry-run"} << 4;
+        QTest::newRow("missing project") << QStringList{"--send", "/no/such/file.pzy"} << 4;
+    }
+    void commandLine() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        CliWorld w;
+        const test::ProcessResult r = w.send(arguments, 30000);
+        QCOMPARE(r.exitCode, exitCode);
+        if (exitCode == 0) {
+            QVERIFY(r.out.contains("--selection all|selected|unsent"));
+            QVERIFY(r.out.contains("3 cancelled"));
+        }
+    }
+
+    void mergeSendWritesOutcomesBack() {
+        CliWorld w;
+        QVERIFY(w.makeProject(10));
+        QVERIFY(w.startServer());
+        const test::ProcessResult r = w.send({"--send", w.project});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(w.server->count(), 10);
+        QCOMPARE(w.projectFlags(), QList<int>(10, 1));
+        QVERIFY(r.out.contains("/ Mail transmission completed."));
+        QVERIFY(r.out.contains("mail: 10  /  10"));
+        QVERIFY(r.out.contains("Mail transmission complete."));
+        // Nothing of the run is left behind.
+        QCOMPARE(w.leftovers(), QStringList());
+
+        // Nothing is left to send: the second run sends nothing and says so.
+        const test::ProcessResult again = w.send({"--send", w.project, "--selection", "unsent"});
+        QCOMPARE(again.exitCode, 0);
+        QVERIFY(again.out.contains("no data in the database"));
+        QCOMPARE(w.server->count(), 10);
+    }
+
+    void dryRunTouchesNothing() {
+        CliWorld w;
+        QVERIFY(w.makeProject(4));
+        QVERIFY(w.startServer());
+        const QByteArray before = test::readFile(w.project);
+        const QString folder = w.world.env.root() + QStringLiteral("check these");
+        const test::ProcessResult r = w.send({"--send", w.project, "--dry-run", folder});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(w.server->count(), 0);
+        QCOMPARE(test::readFile(w.project), before);
+        QStringList files = QDir(folder).entryList({"*.eml"}, QDir::Files, QDir::Name);
+        QCOMPARE(files.size(), 4);
+        QStringList paths;
+        for (const QString& f : files)
+            paths << folder + '/' + f;
+        const QJsonArray parsed = test::parseMessages(paths);
+        QCOMPARE(parsed.size(), 4);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(parsed[i].toObject()["defects"].toInt(), 0);
+            QCOMPARE(parsed[i].toObject()["subject"].toString(),
+                     QStringLiteral("News for Name %1").arg(i + 1));
+        }
+        QCOMPARE(w.leftovers(), QStringList());
+    }
+
+    void withErrorsExitsOne() {
+        CliWorld w({QStringLiteral("--reject-rcpt"), QStringLiteral("rcpt2@")});
+        QVERIFY(w.makeProject(3));
+        QVERIFY(w.startServer());
+        const test::ProcessResult r = w.send({"--send", w.project});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(w.projectFlags(), (QList<int>{1, 2, 1}));
+        QVERIFY(r.out.contains("Was unable to send one or more mails."));
+    }
+
+    void noConnectionExitsTwo() {
+        for (int port : {25, 26}) {
+            QTcpSocket probe;
+            probe.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+            if (probe.waitForConnected(300))
+                QSKIP("something listens on port 25 or 26 here");
+        }
+        CliWorld w;
+        QVERIFY(w.makeProject(3));
+        QVERIFY(w.writeSettings(test::closedPort()));
+        const test::ProcessResult r = w.send({"--send", w.project});
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(w.projectFlags(), QList<int>(3, 0));
+    }
+
+    void interruptCancels() {
+        CliWorld w;
+        QVERIFY(w.makeProject(3));
+        QVERIFY(w.server->start());
+        QVERIFY(w.writeSettings(w.server->port(), [](app::Settings& s) {
+            s.oneTimeSend = 1;
+            s.sendWait = 60;
+        }));
+        QProcess p;
+        p.start(CliWorld::driver(), {"--send", w.project});
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            p.readAllStandardOutput().contains("Standing by") || w.server->count() == 1, 30000);
+        QThread::msleep(500);
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 3);
+        QCOMPARE(w.server->count(), 1);
+        QCOMPARE(w.projectFlags(), (QList<int>{1, 0, 0}));
+    }
+
+    void testSendGoesToTheTestAddress() {
+        CliWorld w;
+        QVERIFY(w.makeProject(3));
+        QVERIFY(w.server->start());
+        QVERIFY(w.writeSettings(w.server->port(), [](app::Settings& s) {
+            s.testEmailAddress = QStringLiteral("me@example.jp");
+        }));
+        const QByteArray before = test::readFile(w.project);
+        const test::ProcessResult r = w.send({"--send", w.project, "--test"});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(w.received(), (QMap<QString, int>{{"me@example.jp", 1}}));
+        QCOMPARE(test::readFile(w.project), before);
+    }
+
+    // The kill test: a merge send of 200 recipients killed part-way and resumed with the
+    // "not yet sent" selection delivers every recipient's mail once, except at most the one
+    // mail in flight at the kill.
+    void killedRunResumesWithoutDuplicates() {
+        const int count = 200;
+        CliWorld w;
+        QVERIFY(w.makeProject(count));
+        QVERIFY(w.startServer());
+
+        QProcess p;
+        p.start(CliWorld::driver(), {"--send", w.project});
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(w.server->count() >= 60, 60000);
+        ::kill(pid_t(p.processId()), SIGKILL);
+        QVERIFY(p.waitForFinished(5000));
+        const int before = w.server->count();
+        QVERIFY2(before < count, "the run ended before it could be killed");
+
+        // The killed run left its working copy with the committed outcomes, and its marker.
+        QCOMPARE(send::findInterruptedRuns(w.folders.workingCopyFolder).size(), size_t(1));
+
+        const test::ProcessResult r = w.send({"--send", w.project, "--selection", "unsent"});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QVERIFY(r.out.contains("interrupted run"));
+
+        const QMap<QString, int> got = w.received();
+        QCOMPARE(got.size(), count);
+        int twice = 0;
+        for (auto it = got.cbegin(); it != got.cend(); ++it) {
+            QVERIFY2(it.value() <= 2, qPrintable(it.key()));
+            twice += it.value() == 2 ? 1 : 0;
+        }
+        QVERIFY2(twice <= 1, qPrintable(QString::number(twice)));
+        QCOMPARE(w.projectFlags(), QList<int>(count, 1));
+        QCOMPARE(w.leftovers(), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSendCommand)
+#include "test_send_command.moc"

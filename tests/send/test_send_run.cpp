@@ -1,0 +1,567 @@
+// Whole send runs against a real SMTP server on loopback, with a real recipient database;
+// what arrived is read back with Python's email package.
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QMutex>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "ScriptedServer.h"
+#include "resources/Strings.h"
+#include "send/MailSendThread.h"
+#include "send/MessageAssembly.h"
+#include "test_send_world.h"
+
+using namespace pw;
+using namespace pw::send;
+
+namespace {
+
+// The test's progress display: remembers what the worker showed, answers prompts from a
+// script (then with the prompt's first button).
+class RecordingProgress : public ISendProgress {
+public:
+    void setStatus(const QString& text) override { add(QStringLiteral("status: ") + text); }
+    void setCounter(int current, int total) override {
+        add(QStringLiteral("counter: ") + counterText(current, total));
+    }
+    void setRange(int total) override { add(QStringLiteral("range: %1").arg(total)); }
+    void step() override { add(QStringLiteral("step")); }
+    Answer prompt(SendPrompt kind, const QString& caption, const QString& text) override {
+        QMutexLocker lock(&m_mutex);
+        m_prompts.append({kind, caption + QStringLiteral(" | ") + text});
+        if (!m_answers.isEmpty())
+            return m_answers.takeFirst();
+        return kind == SendPrompt::RetryMail ? Answer::Yes : Answer::Ok;
+    }
+    void script(QList<Answer> answers) { m_answers = std::move(answers); }
+    QStringList events() const {
+        QMutexLocker lock(&m_mutex);
+        return m_events;
+    }
+    QList<QPair<SendPrompt, QString>> prompts() const {
+        QMutexLocker lock(&m_mutex);
+        return m_prompts;
+    }
+    // When the status line first showed text starting with `prefix`; invalid if never.
+    QDateTime firstStatus(const QString& prefix) const {
+        QMutexLocker lock(&m_mutex);
+        for (qsizetype i = 0; i < m_events.size(); ++i) {
+            if (m_events[i].startsWith(QStringLiteral("status: ") + prefix))
+                return m_times[i];
+        }
+        return {};
+    }
+
+private:
+    void add(const QString& e) {
+        QMutexLocker lock(&m_mutex);
+        m_events.append(e);
+        m_times.append(QDateTime::currentDateTime());
+    }
+    mutable QMutex m_mutex;
+    QStringList m_events;
+    QList<QDateTime> m_times;
+    QList<QPair<SendPrompt, QString>> m_prompts;
+    QList<Answer> m_answers;
+};
+
+struct RunFixture {
+    test::SendWorld world;
+    CSendLog log;
+    RecordingProgress progress;
+    QString logPath;
+    QString preview;
+    std::unique_ptr<test::CaptureServer> server;
+    MailJob setup;
+    SendRun run;
+    QList<QPair<int, int>> outcomes;  // record ID, outcome, in the order recorded
+    std::function<void(int)> afterOutcome;
+
+    explicit RunFixture(QStringList serverArguments = {}) {
+        logPath = world.folders.userDataFolder + QStringLiteral("log.txt");
+        log.setPath(logPath);
+        log.setActive();
+        preview = world.env.makeFolder(QStringLiteral("preview"));
+        server = std::make_unique<test::CaptureServer>(world.env.makeFolder(QStringLiteral("mail")),
+                                                       serverArguments);
+        setup.senderAddress = QStringLiteral("shop@example.jp");
+        setup.senderName = QStringLiteral("The Shop");
+        setup.subject = QStringLiteral("Hello [[Name]]");
+        setup.recipientText = QStringLiteral("[[Mail Address]]");
+        setup.bodyText =
+            QStringLiteral("Dear [[Name]],\r\nyour code is [[field3]].\r\n.a line with a dot\r\n");
+        setup.mainPreviewFolder = preview;
+        setup.charsetRow = 0;
+        for (int k = 0; k < db::kFieldCount; ++k)
+            setup.captions[size_t(k)] = db::DefaultCaption(k);
+        setup.messageIdDomain = QStringLiteral("127.0.0.1");
+        run.server.smtpServer = QStringLiteral("127.0.0.1");
+        run.server.smtpAuthType = 0;
+        run.server.smtpConnectionType = 0;
+    }
+
+    bool start() {
+        if (!server->start())
+            return false;
+        run.server.smtpPort = server->port();
+        return true;
+    }
+
+    // Runs the worker to its end on the given selection; merge unless `single`.
+    std::unique_ptr<CMailSendThread> go(
+        SendMode mode = SendMode::Merge,
+        db::SendSelectionMode selection = db::SendSelectionMode::All,
+        std::unique_ptr<ISendTransport> transport = {}) {
+        db::SendSelection sel;
+        if (mode == SendMode::Merge)
+            sel = world.store->LoadSendSelection(selection);
+        run.mode = mode;
+        run.recordIds = sel.ids;
+        auto source = mode == SendMode::Merge
+                          ? std::make_unique<CMessageAssembly>(setup, sel)
+                          : std::make_unique<CMessageAssembly>(setup, std::vector<FieldTexts>{});
+        if (!transport)
+            transport = std::make_unique<CSmtpTransport>();
+        db::TDbData* store = world.store.get();
+        auto worker = std::make_unique<CMailSendThread>(
+            run, std::move(source), std::move(transport),
+            [this, store](int id, Outcome o) {
+                (void)store->SetSentFlag(id, int(o));
+                outcomes.append({id, int(o)});
+                if (afterOutcome)
+                    afterOutcome(id);
+            },
+            progress, log);
+        return worker;
+    }
+
+    static void runToEnd(CMailSendThread& worker, int timeoutMs = 120000) {
+        worker.start();
+        QVERIFY(worker.wait(QDeadlineTimer(timeoutMs)));
+    }
+
+    // The texts of log.txt after the time stamps, in order.
+    QStringList logEntries() const {
+        QStringList out;
+        const QString text = QString::fromUtf8(test::readFile(logPath));
+        for (const QString& line : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+            const qsizetype at = line.indexOf(QStringLiteral(" / "));
+            out << (at >= 0 ? line.mid(at + 3) : line);
+        }
+        return out;
+    }
+    int countEntries(const QString& prefix) const {
+        int n = 0;
+        for (const QString& e : logEntries())
+            n += e.startsWith(prefix) ? 1 : 0;
+        return n;
+    }
+    QStringList messagePaths() const {
+        QStringList paths;
+        for (const QJsonValue& v : server->index())
+            paths << server->folder() + QLatin1Char('/') +
+                         v.toObject()[QStringLiteral("file")].toString();
+        return paths;
+    }
+};
+
+}  // namespace
+
+class TestSendRun : public QObject {
+    Q_OBJECT
+    // The engine reads its lock folder once per process: one folder for every test here.
+    QTemporaryDir m_engineLocks;
+
+private slots:
+    void initTestCase() {
+        setLanguage(Language::English);
+        QVERIFY(m_engineLocks.isValid());
+        qputenv("FIREBIRD_LOCK", QFile::encodeName(m_engineLocks.path()));
+    }
+
+    void mergeSendToFifty() {
+        RunFixture f;
+        QVERIFY(f.world.createDatabase(50));
+        QVERIFY(f.start());
+        auto worker = f.go();
+        RunFixture::runToEnd(*worker);
+        QCOMPARE(worker->status(), RunStatus::Running);  // 1: completed without errors
+        QCOMPARE(worker->errorCount(), 0);
+        QCOMPARE(f.server->count(), 50);
+        QCOMPARE(f.world.sentFlags(), QList<int>(50, 1));
+
+        const QJsonArray parsed = test::parseMessages(f.messagePaths());
+        QCOMPARE(parsed.size(), 50);
+        QSet<QString> ids;
+        for (int i = 0; i < 50; ++i) {
+            const QJsonObject m = parsed[i].toObject();
+            const int n = i + 1;  // the engine returns the records in insertion order here
+            QCOMPARE(m["defects"].toInt(), 0);
+            QCOMPARE(m["subject"].toString(), QStringLiteral("Hello Name %1").arg(n));
+            QVERIFY2(m["to"].toString().contains(QStringLiteral("rcpt%1@example.jp").arg(n)),
+                     qPrintable(m["to"].toString()));
+            const QString text = m["text"].toString();
+            QVERIFY2(text.contains(QStringLiteral("Dear Name %1,").arg(n)), qPrintable(text));
+            QVERIFY(text.contains(QStringLiteral("your code is value-%1.").arg(n)));
+            // The dot fix on the wire is undone by the server: the line keeps one dot.
+            QVERIFY(text.contains(QStringLiteral("\n.a line with a dot")));
+            QVERIFY(!text.contains(QStringLiteral("..a line")));
+            ids.insert(m["message_id"].toString());
+            const QJsonArray to = f.server->index()[i].toObject()["to"].toArray();
+            QCOMPARE(to.size(), 1);
+            QCOMPARE(to[0].toString(), QStringLiteral("rcpt%1@example.jp").arg(n));
+        }
+        QCOMPARE(ids.size(), 50);
+
+        // The log: one connection, then per mail its entries in order, then the end.
+        const QStringList log = f.logEntries();
+        QVERIFY(log.first().startsWith(
+            QStringLiteral("Connected to SMTP server. ( 127.0.0.1:%1 / No Auth )")
+                .arg(f.server->port())));
+        int at = 1;
+        for (int n = 1; n <= 50; ++n) {
+            QCOMPARE(log[at++], QStringLiteral("%1 Subject").arg(n));
+            QVERIFY2(log[at].startsWith(QStringLiteral("Recipient ")), qPrintable(log[at]));
+            QVERIFY(log[at++].contains(QStringLiteral("rcpt%1@example.jp").arg(n)));
+            QCOMPARE(log[at++], QStringLiteral("Merging mail data."));
+            QCOMPARE(log[at++], QStringLiteral("Mail transmission completed."));
+        }
+        QCOMPARE(log.mid(at), (QStringList{"Connection to SMTP server has been broken.",
+                                           "Mail transmission ended."}));
+        QVERIFY(f.progress.events().contains(QStringLiteral("counter: 50  /  50")));
+        QCOMPARE(f.progress.events().count(QStringLiteral("step")), 50);
+    }
+
+    void sendWaitZeroMeansOneConnection() {
+        RunFixture f;
+        QVERIFY(f.world.createDatabase(6));
+        QVERIFY(f.start());
+        f.run.pacing.oneTimeSend = 1;
+        f.run.pacing.sendWait = 0;
+        auto worker = f.go();
+        RunFixture::runToEnd(*worker);
+        QCOMPARE(f.server->count(), 6);
+        QCOMPARE(f.countEntries(QStringLiteral("Connected to SMTP server.")), 1);
+        QVERIFY(f.progress.firstStatus(QStringLiteral("Standing by")).isNull());
+    }
+
+    void batchesOfThreeWithPauses() {
+        RunFixture f;
+        QVERIFY(f.world.createDatabase(7));
+        QVERIFY(f.start());
+        f.run.pacing.oneTimeSend = 3;
+        f.run.pacing.sendWait = 1;
+        auto worker = f.go();
+        QElapsedTimer timer;
+        timer.start();
+        RunFixture::runToEnd(*worker);
+        QCOMPARE(worker->status(), RunStatus::Running);
+        QCOMPARE(f.server->count(), 7);
+        // Mails 1-3, 4-6 and 7 each on a connection of their own.
+        QCOMPARE(f.countEntries(QStringLiteral("Connected to SMTP server.")), 3);
+        const QStringList log = f.logEntries();
+        qsizetype second = 1;
+        while (second < log.size() && !log[second].startsWith(QStringLiteral("Connected")))
+            ++second;
+        QVERIFY(second < log.size());
+        QCOMPARE(log[second - 1], QStringLiteral("Mail transmission completed."));
+        QCOMPARE(log[second + 1], QStringLiteral("4 Subject"));
+        // Two pauses of just over a second each.
+        QVERIFY2(timer.elapsed() >= 2000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(!f.progress.firstStatus(QStringLiteral("Standing by ")).isNull());
+        QCOMPARE(f.world.sentFlags(), QList<int>(7, 1));
+    }
+
+    void cancelDuringPauseEndsWithinASecond() {
+        RunFixture f;
+        QVERIFY(f.world.createDatabase(3));
+        QVERIFY(f.start());
+        f.run.pacing.oneTimeSend = 1;
+        f.run.pacing.sendWait = 60;
+        auto worker = f.go();
+        worker->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!f.progress.firstStatus(QStringLiteral("Standing by ")).isNull(),
+                                 20000);
+        QThread::msleep(300);
+        QElapsedTimer timer;
+        timer.start();
+        worker->cancel();
+        QVERIFY(worker->wait(QDeadlineTimer(5000)));
+        QVERIFY2(timer.elapsed() < 1200, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(worker->status(), RunStatus::Cancelled);
+        QCOMPARE(f.server->count(), 1);
+        QCOMPARE(f.world.sentFlags(), (QList<int>{1, 0, 0}));
+        QVERIFY(f.logEntries().contains(QStringLiteral("Transmission terminated by user.")));
+        // No reconnect after the cancelled pause.
+        QCOMPARE(f.countEntries(QStringLiteral("Connected to SMTP server.")), 1);
+        QCOMPARE(f.logEntries().last(), QStringLiteral("Mail transmission ended."));
+    }
+
+    void singleSendTouchesNoRecord() {
+        RunFixture f;
+        QVERIFY(f.world.createDatabase(3));
+        QVERIFY(f.start());
+        f.setup.recipientText = QStringLiteral("someone@example.jp other@example.jp");
+        f.setup.subject = QStringLiteral("Plain [[Name]]");
+        auto worker = f.go(SendMode::Single);
+        RunFixture::runToEnd(*worker);
+        QCOMPARE(worker->status(), RunStatus::Running);
+        QCOMPARE(f.server->count(), 1);
+        QVERIFY(f.outcomes.isEmpty());
+        QCOMPARE(f.world.sentFlags(), QList<int>(3, 0));
+        const QJsonArray to = f.server->index()[0].toObject()["to"].toArray();
+        QCOMPARE(to.size(), 2);
+        const QJsonArray parsed = test::parseMessages(f.messagePaths());
+        // Unmerged: the placeholder stays as typed.
+        QCOMPARE(parsed[0].toObject()["subject"].toString(), QStringLiteral("Plain [[Name]]"));
+    }
+
+    void doubleByteAddress_data() {
+        QTest::addColumn<int>("policy");
+        QTest::addColumn<QList<Answer>>("answers");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QList<int>>("flags");
+        QTest::addColumn<int>("prompts");
+        QTest::newRow("1 continue")
+            << 1 << QList<Answer>{} << int(RunStatus::Failed) << QList<int>{1, 2, 1, 1} << 0;
+        QTest::newRow("3 asked, ok") << 3 << QList<Answer>{Answer::Ok} << int(RunStatus::Failed)
+                                     << QList<int>{1, 2, 1, 1} << 1;
+        QTest::newRow("3 asked, cancel")
+            << 3 << QList<Answer>{Answer::Cancel} << int(RunStatus::Cancelled)
+            << QList<int>{1, 2, 0, 0} << 1;
+        QTest::newRow("4 terminate")
+            << 4 << QList<Answer>{} << int(RunStatus::Cancelled) << QList<int>{1, 2, 0, 0} << 0;
+    }
+    void doubleByteAddress() {
+        QFETCH(int, policy);
+        QFETCH(QList<Answer>, answers);
+        QFETCH(int, status);
+        QFETCH(QList<int>, flags);
+        QFETCH(int, prompts);
+        RunFixture f;
+        QVERIFY(f.world.createDatabase(4, [](int i) {
+            return i == 1 ? QString::fromUtf8("ｔａｒｏ@example.jp")
+                          : QStringLiteral("r%1@example.jp").arg(i);
+        }));
+        QVERIFY(f.start());
+        f.run.pacing.sendContinue = policy;
+        f.progress.script(answers);
+        auto worker = f.go();
+        RunFixture::runToEnd(*worker);
+        QCOMPARE(int(worker->status()), status);
+        QCOMPARE(f.world.sentFlags(), flags);
+        QCOMPARE(f.progress.prompts().size(), prompts);
+        if (prompts) {
+            QVERIFY(f.progress.prompts()[0].second.contains(QStringLiteral(
+                "Was unable to send mail number 1. \nMail cannot be sent as the mail "
+                "address contains double-byte characters.")));
+        }
+        QVERIFY(f.logEntries().contains(QStringLiteral(
+            "Mail cannot be sent as the mail address contains double-byte characters.")));
+        for (const QJsonValue& v : f.server->index())
+            QVERIFY(!v.toObject()["to"].toArray()[0].toString().contains(
+                        QStringLiteral("example.jp")) ||
+                    v.toObject()["to"].toArray()[0].toString().startsWith('r'));
+    }
+
+    void everyMailFailingUnderPolicyOne() {
+        RunFixture f({QStringLiteral("--reject-rcpt"), QStringLiteral("@")});
+        QVERIFY(f.world.createDatabase(3));
+        QVERIFY(f.start());
+        f.run.pacing.sendContinue = 1;
+        f.run.pacing.connectWait = 0;
+        auto worker = f.go();
+        RunFixture::runToEnd(*worker);
+        QCOMPARE(worker->status(), RunStatus::Failed);
+        QCOMPARE(worker->errorCount(), 3);
+        QCOMPARE(f.server->count(), 0);
+        QCOMPARE(f.world.sentFlags(), QList<int>(3, 2));
+        // Each mail: tried, reconnected, tried again, counted.
+        QCOMPARE(f.countEntries(QStringLiteral("Reconnected to SMTP server.")), 3);
+        QCOMPARE(f.countEntries(QStringLiteral("Retransmission was unsuccessful.")), 3);
+        // Two failures per mail. The session leaves a refused transaction open, so the next
+        // mail's first MAIL FROM on that connection is refused as nested (503) and only its
+        // retry on a fresh connection meets the 550 again.
+        QCOMPARE(f.countEntries(QStringLiteral("A problem occurred during transmission.")), 6);
+        QVERIFY(f.countEntries(QStringLiteral("A problem occurred during transmission. ( 550 )")) >=
+                4);
+        // The retry pause follows every mail but the last.
+        int pauses = 0;
+        for (const QString& e : f.progress.events())
+            pauses += e.startsWith("status: Standing by ") ? 1 : 0;
+        QVERIFY(pauses >= 2);
+        const QStringList log = f.logEntries();
+        const qsizetype lastRetry =
+            log.lastIndexOf(QStringLiteral("Retransmission was unsuccessful."));
+        QCOMPARE(log[lastRetry + 1], QStringLiteral("Connection to SMTP server has been broken."));
+    }
+
+    void askPolicyRetriesUntilTheUserSkips() {
+        RunFixture f({QStringLiteral("--reject-rcpt"), QStringLiteral("rcpt1@")});
+        QVERIFY(f.world.createDatabase(2));
+        QVERIFY(f.start());
+        f.run.pacing.sendContinue = 3;
+        f.progress.script({Answer::Yes, Answer::No});
+        auto worker = f.go();
+        RunFixture::runToEnd(*worker);
+        QCOMPARE(worker->status(), RunStatus::Failed);
+        QCOMPARE(worker->errorCount(), 1);
+        QCOMPARE(f.world.sentFlags(), (QList<int>{2, 1}));
+        QCOMPARE(f.progress.prompts().size(), 2);
+        QVERIFY(f.progress.prompts()[0].second.contains(
+            QStringLiteral("Was unable to send mail number 1. \n[550]")));
+        QVERIFY(f.logEntries().contains(QStringLiteral("Mail transmission resumed by  user.")));
+        QVERIFY(f.logEntries().contains(QStringLiteral("Mail transmission cancelled by user.")));
+        QCOMPARE(f.server->count(), 1);
+    }
+
+    void unknownPolicyNeverRetriesWithoutEnd() {
+        RunFixture f({QStringLiteral("--reject-rcpt"), QStringLiteral("@")});
+        QVERIFY(f.world.createDatabase(2));
+        QVERIFY(f.start());
+        f.run.pacing.sendContinue = 2;
+        auto worker = f.go();
+        RunFixture::runToEnd(*worker, 30000);
+        QCOMPARE(worker->status(), RunStatus::Failed);
+        QCOMPARE(f.world.sentFlags(), QList<int>(2, 2));
+        QCOMPARE(f.countEntries(QStringLiteral("Reconnected to SMTP server.")), 2);
+    }
+
+    void attachmentDeletedBeforeItsMail() {
+        RunFixture f;
+        QVERIFY(f.world.createDatabase(3));
+        QVERIFY(f.start());
+        const QString attachment = f.world.env.root() + QStringLiteral("price list.txt");
+        QVERIFY(test::writeFile(attachment, QByteArray(20000, 'x')));
+        f.setup.attachments = {attachment};
+        f.afterOutcome = [&](int id) {
+            if (id == 1)
+                QFile::remove(attachment);
+        };
+        auto worker = f.go();
+        RunFixture::runToEnd(*worker);
+        QCOMPARE(worker->status(), RunStatus::Failed);
+        // Only the first mail arrived; nothing of the others was delivered in part.
+        QCOMPARE(f.server->count(), 1);
+        QCOMPARE(f.world.sentFlags(), (QList<int>{1, 2, 2}));
+        QCOMPARE(f.countEntries(QStringLiteral("Reconnected to SMTP server.")), 2);
+        QVERIFY2(f.logEntries().join('\n').contains(QStringLiteral("No such file or directory")),
+                 qPrintable(f.logEntries().join('\n')));
+        const QJsonArray parsed = test::parseMessages(f.messagePaths());
+        QCOMPARE(parsed[0].toObject()["attachments"].toArray()[0].toString(),
+                 QStringLiteral("price list.txt"));
+    }
+
+    void configuredPortClosed() {
+        // The fallback ports of a plain session without authentication are 25 and 26; only
+        // when nothing listens there does the run end without connection.
+        for (int port : {25, 26}) {
+            QTcpSocket probe;
+            probe.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+            if (probe.waitForConnected(300))
+                QSKIP("something listens on port 25 or 26 here");
+        }
+        RunFixture f;
+        QVERIFY(f.world.createDatabase(2));
+        const int closed = test::closedPort();
+        f.run.server.smtpServer = QStringLiteral("127.0.0.1");
+        f.run.server.smtpPort = closed;
+        auto worker = f.go();
+        RunFixture::runToEnd(*worker);
+        QCOMPARE(worker->status(), RunStatus::Failed);
+        QVERIFY(!worker->everConnected());
+        QCOMPARE(f.logEntries(),
+                 (QStringList{
+                     QStringLiteral("Unable to connect to SMTP server. ( 127.0.0.1:%1 / No Auth )")
+                         .arg(closed),
+                     "Unable to connect to SMTP server. ( 127.0.0.1:25 / No Auth )",
+                     "Unable to connect to SMTP server. ( 127.0.0.1:26 / No Auth )",
+                     "Mail transmission ended."}));
+        QVERIFY(f.outcomes.isEmpty());
+        QCOMPARE(f.world.sentFlags(), QList<int>(2, 0));
+    }
+
+    void droppedConnectionIsRestored() {
+        // The server drops the line when the second mail begins; the reconnect restores it and
+        // the mail goes on the new connection.
+        const QString greet = QStringLiteral("S: 220 scripted\nC~ HELO .+\nS: 250 hello\n");
+        const QString mail = QStringLiteral(
+            "C: MAIL FROM:<shop@example.jp>\nS: 250 ok\nC~ RCPT TO:<rcpt%1@example.jp>\nS: 250 ok\n"
+            "C: DATA\nS: 354 go\nD\nS: 250 queued\n");
+        test::ScriptedServer server(
+            {greet + mail.arg(1) + QStringLiteral("C: MAIL FROM:<shop@example.jp>\nX"),
+             greet + mail.arg(2) + QStringLiteral("C: QUIT\nS: 221 bye")});
+        RunFixture f;
+        QVERIFY(f.world.createDatabase(2));
+        f.run.server.smtpPort = server.port();
+        auto worker = f.go();
+        RunFixture::runToEnd(*worker);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+        QCOMPARE(worker->status(), RunStatus::Running);
+        QCOMPARE(f.world.sentFlags(), (QList<int>{1, 1}));
+        QCOMPARE(f.countEntries(QStringLiteral("Reconnected to SMTP server.")), 1);
+        QCOMPARE(f.countEntries(QStringLiteral("A problem occurred during transmission.")), 1);
+    }
+
+    void quitRefusedAfterTheMailsIsNoFailure() {
+        const QString script = QStringLiteral(
+            "S: 220 scripted\nC~ HELO .+\nS: 250 hello\n"
+            "C: MAIL FROM:<shop@example.jp>\nS: 250 ok\nC: RCPT TO:<rcpt1@example.jp>\nS: 250 ok\n"
+            "C: DATA\nS: 354 go\nD\nS: 250 queued\nC: QUIT\nX");
+        test::ScriptedServer server({script});
+        RunFixture f;
+        QVERIFY(f.world.createDatabase(1));
+        f.run.server.smtpPort = server.port();
+        auto worker = f.go();
+        RunFixture::runToEnd(*worker);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+        QCOMPARE(worker->status(), RunStatus::Running);
+        QCOMPARE(f.world.sentFlags(), QList<int>{1});
+        QCOMPARE(f.logEntries().last(), QStringLiteral("Mail transmission ended."));
+    }
+
+    void dryRunWritesWhatTheServerGets() {
+        RunFixture f;
+        QVERIFY(f.world.createDatabase(3));
+        QVERIFY(f.start());
+        const QString folder = f.world.env.makeFolder(QStringLiteral("dry"));
+        auto dry = f.go(SendMode::Merge, db::SendSelectionMode::All,
+                        std::make_unique<CDryRunTransport>(folder));
+        RunFixture::runToEnd(*dry);
+        QCOMPARE(dry->status(), RunStatus::Running);
+        QStringList files =
+            QDir(folder).entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name);
+        QCOMPARE(files, (QStringList{"00001.eml", "00002.eml", "00003.eml"}));
+        QCOMPARE(f.server->count(), 0);
+
+        auto real = f.go();
+        RunFixture::runToEnd(*real);
+        QCOMPARE(f.server->count(), 3);
+        // Byte for byte the same, apart from the lines that name the moment and the message.
+        const auto normalise = [](QByteArray bytes) {
+            QList<QByteArray> lines = bytes.split('\n');
+            lines.removeIf([](const QByteArray& l) {
+                return l.startsWith("Date:") || l.startsWith("Message-ID:");
+            });
+            return lines.join('\n');
+        };
+        for (int i = 0; i < 3; ++i) {
+            const QByteArray d = test::readFile(folder + files[i]);
+            const QByteArray s =
+                f.server->messageBytes(f.server->index()[i].toObject()["file"].toString());
+            QVERIFY(d.contains("\r\n.a line with a dot"));
+            QVERIFY(!d.contains("\r\n..a line"));
+            if (!d.contains("boundary"))
+                QCOMPARE(normalise(d), normalise(s));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSendRun)
+#include "test_send_run.moc"

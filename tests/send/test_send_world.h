@@ -1,0 +1,64 @@
+#pragma once
+// What the send-run tests share: a private world with a real recipient database, a real
+// SMTP server on loopback that stores every message, and Python's email package to read
+// what arrived.
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+#include "ScriptedUserInteraction.h"
+#include "TestEnv.h"
+#include "db/TDbData.h"
+
+namespace pw::test {
+
+// aiosmtpd on 127.0.0.1, started by the test (tests/send/capture_server.py).
+class CaptureServer {
+public:
+    explicit CaptureServer(QString outFolder, QStringList extraArguments = {});
+    ~CaptureServer();
+    [[nodiscard]] bool start();
+    void stop();
+    [[nodiscard]] int port() const { return m_port; }
+    [[nodiscard]] const QString& folder() const { return m_folder; }
+    // Accepted messages so far, in arrival order: {"file", "from", "to": [...]}.
+    [[nodiscard]] QJsonArray index() const;
+    [[nodiscard]] int count() const { return int(index().size()); }
+    [[nodiscard]] QByteArray messageBytes(const QString& file) const;
+
+private:
+    QString m_folder;
+    QStringList m_extra;
+    std::unique_ptr<QProcess> m_process;
+    int m_port = 0;
+};
+
+// A port on loopback where nothing listens.
+[[nodiscard]] int closedPort();
+
+// Reads message files with Python's email package (policy default): per file an object with
+// "subject", "from", "to", "message_id", "defects" (count over every part), "text" (the
+// first text/plain, decoded), "html", "content_type", "parts" (content types, depth first),
+// "attachments" (file names) and "cids".
+[[nodiscard]] QJsonArray parseMessages(const QStringList& paths);
+
+struct SendWorld {
+    TestEnv env;
+    ScriptedUserInteraction ui;
+    db::DbFolders folders;
+    std::unique_ptr<db::TDbData> store;
+
+    SendWorld();
+    // A new working copy, opened, with `count` records: ID i+1, address "rcpt<i+1>@example.jp"
+    // (or from `address` when given), name "Name <i+1>", FIELD3 "value-<i+1>", SENDED 0,
+    // SENDING 1. Committed.
+    [[nodiscard]] bool createDatabase(int count, const std::function<QString(int)>& address = {});
+    // SENDED of every record, in ID order.
+    [[nodiscard]] QList<int> sentFlags();
+};
+
+}  // namespace pw::test
