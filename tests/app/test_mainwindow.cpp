@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "AppTestFolders.h"
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "app/AppSession.h"
@@ -24,11 +25,7 @@ private slots:
 
     void startsOnAFreshDocumentAndExitCleansUp() {
         test::TestEnv env;
-        AppFolders f;
-        f.programFolder = env.makeFolder("program");
-        f.userDataFolder = env.root() + "data/Postwick/";
-        f.tempFolder = env.makeFolder("tmp/postwick");
-        f.workingCopyFolder = env.root() + "state/Postwick/";
+        const AppFolders f = test::appFoldersIn(env);
         test::ScriptedUserInteraction ui;
         CAppSession session(f, f.settingsPath("postwick"), ui);
         QCOMPARE(session.Start(), CAppSession::StartResult::Ready);
@@ -66,11 +63,7 @@ private slots:
     void projectOnTheCommandLineIsOpenedInsteadOfAFreshDocument() {
         QFETCH(bool, damaged);
         test::TestEnv env;
-        AppFolders f;
-        f.programFolder = env.makeFolder("program");
-        f.userDataFolder = env.root() + "data/Postwick/";
-        f.tempFolder = env.makeFolder("tmp/postwick");
-        f.workingCopyFolder = env.root() + "state/Postwick/";
+        const AppFolders f = test::appFoldersIn(env);
         test::ScriptedUserInteraction ui;
         const QString project = env.root() + "mailing.pzy";
         {
@@ -112,11 +105,7 @@ private slots:
 
     void windowComesBackWhereItWasLeft() {
         test::TestEnv env;
-        AppFolders f;
-        f.programFolder = env.makeFolder("program");
-        f.userDataFolder = env.root() + "data/Postwick/";
-        f.tempFolder = env.makeFolder("tmp/postwick");
-        f.workingCopyFolder = env.root() + "state/Postwick/";
+        const AppFolders f = test::appFoldersIn(env);
         QDir().mkpath(f.userDataFolder);
         QVERIFY(test::writeFile(f.settingsPath("postwick"),
                                 "[WINDOW]\r\nMainForm=40,50,700,500,1\r\n"));

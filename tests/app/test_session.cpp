@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QtTest>
 
+#include "AppTestFolders.h"
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "app/AppSession.h"
@@ -17,15 +18,6 @@ using namespace pw;
 using namespace pw::app;
 
 namespace {
-
-AppFolders foldersIn(const test::TestEnv& env) {
-    AppFolders f;
-    f.programFolder = env.makeFolder("program");
-    f.userDataFolder = env.root() + "data/Postwick/";
-    f.tempFolder = env.makeFolder("tmp/postwick");
-    f.workingCopyFolder = env.root() + "state/Postwick/";
-    return f;
-}
 
 QStringList filesIn(const QString& folder, const QStringList& patterns = {}) {
     return QDir(folder).entryList(patterns, QDir::Files | QDir::Hidden);
@@ -41,7 +33,7 @@ private slots:
 
     void freshStartAndCloseLeaveOnlyTheSettings() {
         test::TestEnv env;
-        const AppFolders f = foldersIn(env);
+        const AppFolders f = test::appFoldersIn(env);
         test::ScriptedUserInteraction ui;
         CAppSession s(f, f.settingsPath("postwick"), ui);
         QVERIFY(test::writeFile(f.tempFolder + "PostwickMainPreview/old.html", "x") || true);
@@ -89,7 +81,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(int, messageId);
         test::TestEnv env;
-        const AppFolders f = foldersIn(env);
+        const AppFolders f = test::appFoldersIn(env);
         const QString userDb = env.root() + "mine.pzb";
         if (!content.isEmpty())
             QVERIFY(test::writeFile(userDb, content));
@@ -113,7 +105,7 @@ private slots:
 
     void defaultDatabaseIsOpenedAsWorkingCopy() {
         test::TestEnv env;
-        const AppFolders f = foldersIn(env);
+        const AppFolders f = test::appFoldersIn(env);
         test::ScriptedUserInteraction ui;
         QString userDb = env.root() + "customers.pzb";
         {
@@ -140,7 +132,7 @@ private slots:
 
     void unusableUserDataFolderEndsStartUp() {
         test::TestEnv env;
-        AppFolders f = foldersIn(env);
+        AppFolders f = test::appFoldersIn(env);
         // a plain file where the folder's parent should be: refused even for root
         QVERIFY(test::writeFile(env.root() + "blocker", "x"));
         f.userDataFolder = env.root() + "blocker/Postwick/";
@@ -152,7 +144,7 @@ private slots:
 
     void databaseThatCannotBeCreatedEndsTheProcess() {
         test::TestEnv env;
-        AppFolders f = foldersIn(env);
+        AppFolders f = test::appFoldersIn(env);
         QVERIFY(test::writeFile(env.root() + "blocker", "x"));
         f.workingCopyFolder = env.root() + "blocker/Postwick/";
         test::ScriptedUserInteraction ui;
@@ -166,7 +158,7 @@ private slots:
 
     void cancellingTheSaveQuestionKeepsEverything() {
         test::TestEnv env;
-        const AppFolders f = foldersIn(env);
+        const AppFolders f = test::appFoldersIn(env);
         test::ScriptedUserInteraction ui;
         CAppSession s(f, f.settingsPath("postwick"), ui);
         QCOMPARE(s.Start(), CAppSession::StartResult::Ready);
@@ -187,7 +179,7 @@ private slots:
 
     void outcomesOfAKilledRunGoBackIntoTheProject() {
         test::TestEnv env;
-        const AppFolders f = foldersIn(env);
+        const AppFolders f = test::appFoldersIn(env);
         test::ScriptedUserInteraction ui;
         const QString project = env.root() + "mailing.pzy";
         QString runCopy;
