@@ -26,10 +26,14 @@ Answer ScriptedUserInteraction::message(const QString& caption, const QString& t
         return a;
     }
     switch (kind) {
-        case MessageKind::Information: return Answer::Ok;
-        case MessageKind::YesNo: return Answer::No;
-        case MessageKind::YesNoCancel: return Answer::Yes;
-        case MessageKind::YesNoCancelDefaultNo: return Answer::No;
+        case MessageKind::Information:
+            return Answer::Ok;
+        case MessageKind::YesNo:
+            return Answer::No;
+        case MessageKind::YesNoCancel:
+            return Answer::Yes;
+        case MessageKind::YesNoCancelDefaultNo:
+            return Answer::No;
     }
     return Answer::Cancel;
 }
@@ -40,7 +44,8 @@ std::unique_ptr<IProgress> ScriptedUserInteraction::createProgress() {
 
 QStringList ScriptedUserInteraction::askedTexts() const {
     QStringList out;
-    for (const AskedMessage& m : m_asked) out.append(m.text);
+    for (const AskedMessage& m : m_asked)
+        out.append(m.text);
     return out;
 }
 

@@ -20,7 +20,9 @@ class ScriptedUserInteraction : public IUserInteraction {
 public:
     // Answers given in order; when the script runs out, Information gets Ok and questions
     // get their preselected button.
-    void script(std::initializer_list<Answer> answers) { m_answers.insert(m_answers.end(), answers); }
+    void script(std::initializer_list<Answer> answers) {
+        m_answers.insert(m_answers.end(), answers);
+    }
 
     Answer message(const QString& caption, const QString& text, MessageKind kind) override;
     std::unique_ptr<IProgress> createProgress() override;
