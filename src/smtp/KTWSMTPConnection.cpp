@@ -489,9 +489,11 @@ void CKTWSMTPConnection::SendMessage(const CKTWSMTPMessage& message) {
     data.append("\r\n");
     message.writeBody([&data](QByteArrayView bytes) { data.append(bytes); });
     data.append("\r\n.\r\n");
+    bool inTransaction = false;
     try {
         Command("MAIL FROM:<" + message.from().address().toUtf8() + '>', 250,
                 msg::kUnexpectedMailFromResponse);
+        inTransaction = true;
         for (const auto* list : {&message.to(), &message.cc(), &message.bcc()}) {
             for (const CKTWSMTPAddress& a : *list) {
                 Command("RCPT TO:<" + a.address().toUtf8() + '>', 250,
@@ -507,11 +509,31 @@ void CKTWSMTPConnection::SendMessage(const CKTWSMTPMessage& message) {
         // one write with the end of data in it: a separate small final write waits for the
         // peer's delayed acknowledgement
         Transmit(data);
+        inTransaction = false;  // the server's verdict on the data ends the transaction
         ReadCommandResponse(250, msg::kUnexpectedEndOfMessageResponse);
     } catch (const CKTWSMTPException& e) {
         AfterTransactionFailure(e);
+        // A refused recipient or DATA leaves the server inside the transaction, and the next
+        // message's MAIL FROM would be refused as nested.
+        if (inTransaction && m_connected.load())
+            ResetTransaction();
         throw;
     }
+}
+
+void CKTWSMTPConnection::ResetTransaction() {
+    // the caller reports the refusal: keep its reply as the last response
+    const QString response = m_lastResponse;
+    const QByteArray bytes = m_lastResponseBytes;
+    const int code = m_lastResponseCode;
+    try {
+        Command("RSET", 250, msg::kUnexpectedMailFromResponse);
+    } catch (...) {
+        DisconnectLocked(DisconnectMode::NotGraceful);
+    }
+    m_lastResponse = response;
+    m_lastResponseBytes = bytes;
+    m_lastResponseCode = code;
 }
 
 void CKTWSMTPConnection::VerifySender() {

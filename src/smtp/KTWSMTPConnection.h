@@ -93,6 +93,8 @@ private:
     // Reads a reply and raises `errorId` unless its code is one of the expected ones.
     void ReadCommandResponse(int expected, int errorId, int alsoExpected = -1);
     void Command(const QByteArray& line, int expected, int errorId, int alsoExpected = -1);
+    // "RSET" after a refusal inside a transaction; a failure ends the session.
+    void ResetTransaction();
     [[noreturn]] void Raise(int errorId);
 
     // --- session steps

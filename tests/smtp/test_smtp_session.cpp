@@ -134,12 +134,12 @@ private slots:
         QTest::newRow("RCPT TO refused")
             << g + kHelo +
                    "C: MAIL FROM:<ann@example.org>\nS: 250 ok\nC: RCPT TO:<bob@example.org>\n"
-                   "S: 550 no such user\n"
+                   "S: 550 no such user\nC: RSET\nS: 250 flushed\n"
             << none << send << 270 << "550 no such user\r\n";
         QTest::newRow("DATA refused")
             << g + kHelo +
                    "C: MAIL FROM:<ann@example.org>\nS: 250 ok\nC: RCPT TO:<bob@example.org>\n"
-                   "S: 250 ok\nC: DATA\nS: 554 no valid recipients\n"
+                   "S: 250 ok\nC: DATA\nS: 554 no valid recipients\nC: RSET\nS: 250 flushed\n"
             << none << send << 262 << "554 no valid recipients\r\n";
         QTest::newRow("end of message refused")
             << g + kHelo +
@@ -247,6 +247,10 @@ private slots:
         QTest::addColumn<QString>("mailFromReply");
         QTest::addColumn<bool>("staysConnected");
         QTest::newRow("refused") << "S: 550 not you\n" << true;
+        QTest::newRow("recipient refused, transaction reset")
+            << "S: 250 ok\nC: RCPT TO:<bob@example.org>\nS: 550 no such user\nC: RSET\nS: 250 "
+               "flushed\n"
+            << true;
         QTest::newRow("timed out") << "W: 800\n" << false;
         QTest::newRow("cut off") << "R: 250-part\r\n\nW: 800\n" << false;
     }
