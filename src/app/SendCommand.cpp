@@ -18,6 +18,7 @@
 
 #include "app/AppFolders.h"
 #include "app/IniFile.h"
+#include "app/RunRecovery.h"
 #include "app/Settings.h"
 #include "compose/MailFile.h"
 #include "db/TDbData.h"
@@ -27,7 +28,6 @@
 #include "send/MessageAssembly.h"
 #include "send/RunMarker.h"
 #include "send/SendLog.h"
-#include "smtp/Charsets.h"
 
 namespace pw::app {
 namespace {
@@ -215,13 +215,6 @@ send::ServerRecord projectServer(const ProjectSettings& p) {
     return r;
 }
 
-// The code page of the mail texts of the project: that of the charset chosen by "Encode".
-CodePage mailCodePage(int encode) {
-    const smtp::CharsetRow& row = smtp::charsetRow(encode);
-    if (std::optional<CodePage> cp = CodePage::fromName(QByteArray(row.mimeName)))
-        return *cp;
-    return CodePage::utf8();
-}
 
 // Removes a folder of this command's own and everything in it.
 void removeFolder(const QString& folder) {
@@ -349,7 +342,7 @@ int runSendCommand(const QStringList& arguments) {
         interrupted.reset();
     }
 
-    const CodePage textCodePage = mailCodePage(settings.encode);
+    const CodePage textCodePage = MailCodePage(settings.encode);
     MailFileReadOptions readOptions;
     readOptions.previewFolder = preview;
     readOptions.currentCodePage = textCodePage;
