@@ -588,42 +588,39 @@ public:
     bool IsStarted() const override { return m_handle != 0; }
 
     void Commit() override {
-        if (!m_handle)
-            throw LogicException("Transaction::Commit", "Transaction is not started.");
-        ISC_STATUS_ARRAY status{};
-        gds().isc_commit_transaction(status, &m_handle);
-        if (hasError(status))
-            throw SQLException("Transaction::Commit", status, "isc_commit_transaction failed");
-        m_handle = 0;
+        Finish("Transaction::Commit", gds().isc_commit_transaction, "isc_commit_transaction failed",
+               Ends::Yes);
     }
 
     void CommitRetain() override {
-        if (!m_handle)
-            throw LogicException("Transaction::CommitRetain", "Transaction is not started.");
-        ISC_STATUS_ARRAY status{};
-        gds().isc_commit_retaining(status, &m_handle);
-        if (hasError(status))
-            throw SQLException("Transaction::CommitRetain", status, "isc_commit_retaining failed");
+        Finish("Transaction::CommitRetain", gds().isc_commit_retaining,
+               "isc_commit_retaining failed", Ends::No);
     }
 
     void Rollback() override {
         if (!m_handle)
-            return;
-        ISC_STATUS_ARRAY status{};
-        gds().isc_rollback_transaction(status, &m_handle);
-        if (hasError(status))
-            throw SQLException("Transaction::Rollback", status, "isc_rollback_transaction failed");
-        m_handle = 0;
+            return;  // rolling back what never started is no error
+        Finish("Transaction::Rollback", gds().isc_rollback_transaction,
+               "isc_rollback_transaction failed", Ends::Yes);
     }
 
     void RollbackRetain() override {
+        Finish("Transaction::RollbackRetain", gds().isc_rollback_retaining,
+               "isc_rollback_retaining failed", Ends::No);
+    }
+
+    // The four ends of a transaction share their check and their error path.
+    enum class Ends { Yes, No };
+    template <typename Call>
+    void Finish(const char* context, Call call, const char* failure, Ends ends) {
         if (!m_handle)
-            throw LogicException("Transaction::RollbackRetain", "Transaction is not started.");
+            throw LogicException(context, "Transaction is not started.");
         ISC_STATUS_ARRAY status{};
-        gds().isc_rollback_retaining(status, &m_handle);
+        call(status, &m_handle);
         if (hasError(status))
-            throw SQLException("Transaction::RollbackRetain", status,
-                               "isc_rollback_retaining failed");
+            throw SQLException(context, status, failure);
+        if (ends == Ends::Yes)
+            m_handle = 0;
     }
 
     isc_tr_handle* handle() { return &m_handle; }
