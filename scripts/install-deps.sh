@@ -5,9 +5,11 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev ccache
   # Qt 6
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-l10n-tools
+  # the HTML view of mail content, and Qt's own translations of its standard buttons and dialogs
+  qt6-webengine-dev libqt6webenginecore6-bin qt6-translations-l10n
   libgl-dev
   # recipient database: client library and the engine that makes it embedded
   firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
@@ -20,6 +22,12 @@ packages=(
   # TLS tests make their certificates with the openssl command line
   openssl
   xauth xvfb
+  # printed output is read back as text and pixels; Japanese needs a font with its glyphs
+  poppler-utils fonts-ipafont-gothic fonts-ipafont-mincho
+  # spam scoring of the messages we build
+  spamassassin
+  # the desktop entry and the MIME type of project files are checked when installed
+  desktop-file-utils shared-mime-info xdg-utils
 )
 
 missing=()
