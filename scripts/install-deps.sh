@@ -16,7 +16,7 @@ packages=(
   # TLS, compression, charsets
   libssl-dev zlib1g-dev libicu-dev
   # workbooks
-  libzip-dev libfreexl-dev
+  libzip-dev
   # tests: independent peers and parsers
   python3 python3-aiosmtpd libxlsxwriter-dev libspreadsheet-writeexcel-perl postfix
   # TLS tests make their certificates with the openssl command line

@@ -1,7 +1,7 @@
 #pragma once
 // A workbook read by the system itself: what the import needs from a spreadsheet
 // application, namely the sheet names in order, the active sheet and the used range of one
-// sheet as typed values. ".xlsx" is read from its zip and XML, ".xls" through libfreexl.
+// sheet as typed values. ".xlsx" is read from its zip and XML, ".xls" from its records.
 
 #include <QString>
 #include <QStringList>
