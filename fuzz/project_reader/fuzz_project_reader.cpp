@@ -1,6 +1,8 @@
 // Feeds arbitrary bytes to the project and template reader. Besides the sanitizers, it checks
 // after every input that nothing was written outside the preview folder and the database
-// target, and that the preview folder holds only plain files.
+// target, that the preview folder holds only plain files, and that whatever reads as complete
+// can be written back (and read again as complete), so that no file opens that could never be
+// saved.
 //
 // Build with clang and -DPOSTWICK_FUZZ=ON, then for example:
 //   python3 fuzz/project_reader/make_seeds.py /tmp/corpus
@@ -22,7 +24,7 @@ namespace {
 
 struct World {
     QTemporaryDir root;
-    QString input, preview, copies, sandbox;
+    QString input, preview, copies, sandbox, written;
 
     World() {
         const QString base = root.path() + '/';
@@ -30,6 +32,7 @@ struct World {
         sandbox = base + "sandbox/";
         preview = sandbox + "a/b/PostwickMainPreview/";
         copies = base + "copies/";
+        written = base + "written.pzy";
         QDir().mkpath(preview);
         QDir().mkpath(copies);
     }
@@ -59,6 +62,33 @@ bool onlyPreviewFiles(const QString& sandbox, const QString& preview) {
     return true;
 }
 
+// Writes the project back as the Save command would and reads the result again.
+void checkWriteBack(const World& w, const pw::MailFileContents& c,
+                    const pw::MailFileReadOptions& readOptions, const QString& database) {
+    pw::ProjectWriteOptions options;
+    options.previewFolder = w.preview;
+    options.currentCodePage = readOptions.currentCodePage;
+    if (c.database == pw::DatabaseOutcome::Written) {
+        options.workingCopyPath = database;
+    }
+    const pw::WriteResult written = pw::writeProjectFile(
+        w.written, c.document, c.scheduled.value_or(pw::ScheduledSending()), options, nullptr);
+    if (!written.ok()) {
+        fprintf(stderr, "read as complete, not written back: %s\n", qPrintable(written.message));
+        abort();
+    }
+    pw::MailFileReadOptions again = readOptions;
+    again.databaseTarget = [] { return QString(); };
+    const pw::MailFileReadResult reread = pw::readMailFile(w.written, again, nullptr);
+    if (!reread.ok() || !reread.contents->complete ||
+        reread.contents->document.attachments != c.document.attachments ||
+        reread.contents->document.projectSettings != c.document.projectSettings) {
+        fprintf(stderr, "written back, not read again whole\n");
+        abort();
+    }
+    QFile::remove(w.written);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -86,6 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // the database copy can never be larger than the input that carried it
         if (c.database == pw::DatabaseOutcome::Written && QFileInfo(target).size() > qint64(size)) {
             abort();
+        }
+        if (c.complete && c.kind == pw::MailFileKind::Project) {
+            checkWriteBack(w, c, options, target);
         }
     }
     if (!onlyPreviewFiles(w.sandbox, w.preview)) {

@@ -87,6 +87,54 @@ QString slotString(const QByteArray& block, qsizetype offset) {
     return QString::fromUtf8(slotText(block.constData() + offset));
 }
 
+// The writer ends every slot with a zero; a full slot is damage, and its text could never be
+// written back.
+bool slotTerminated(const char* slot) {
+    return qstrnlen(slot, kSlotSize) < kSlotSize;
+}
+
+// Whether a text read from the file goes back into a place of this size: bytes that are not
+// valid in the code page are read as U+FFFD and take more room when written again.
+bool fitsWhenWritten(const QString& text, const CodePage& codePage, qint64 limit) {
+    return codePage.encode(text).size() <= limit;
+}
+
+bool headerFits(const MailDocument& d, const CodePage& current, bool project) {
+    const CodePage system = CodePage::utf8();
+    return fitsWhenWritten(d.senderAddress, system, kShortTextMax) &&
+           fitsWhenWritten(d.senderName, current, kShortTextMax) &&
+           fitsWhenWritten(d.subject, current, kShortTextMax) &&
+           fitsWhenWritten(d.recipientText, system, kShortTextMax) &&
+           fitsWhenWritten(d.textBody, current, project ? kLongTextMax : kShortTextMax);
+}
+
+bool projectSettingsFit(const QByteArray& block, const ProjectSettings& settings) {
+    const CodePage system = CodePage::utf8();
+    for (const qsizetype slot :
+         {kProjectSmtpSlot, kProjectPopSlot, kProjectPasswordSlot, kProjectUserSlot}) {
+        if (!slotTerminated(block.constData() + slot)) {
+            return false;
+        }
+    }
+    // the scrambled form takes two bytes per byte of the password
+    return fitsWhenWritten(settings.smtpServer, system, kSlotTextMax) &&
+           fitsWhenWritten(settings.popServer, system, kSlotTextMax) &&
+           fitsWhenWritten(settings.password, system, kSlotTextMax / 2) &&
+           fitsWhenWritten(settings.userId, system, kSlotTextMax);
+}
+
+// A path or name slot of the project's sections, or nothing when it is damaged.
+std::optional<QString> sectionSlot(const QByteArray& slot) {
+    if (!slotTerminated(slot.constData())) {
+        return std::nullopt;
+    }
+    const QString text = QString::fromUtf8(slotText(slot.constData()));
+    if (!fitsWhenWritten(text, CodePage::utf8(), kSlotTextMax)) {
+        return std::nullopt;
+    }
+    return text;
+}
+
 // Writes one HTML file of the project into the preview folder, never following a link that
 // stands there under the same name.
 class PreviewFileWriter {
@@ -267,7 +315,12 @@ void readProjectSections(Input& in, const MailFileReadOptions& options,
                 contents.complete = false;
                 return;
             }
-            document.attachments.append(QString::fromUtf8(slotText(part.constData())));
+            const std::optional<QString> attachment = sectionSlot(part);
+            if (!attachment) {
+                contents.complete = false;
+                return;
+            }
+            document.attachments.append(*attachment);
         }
     }
 
@@ -275,7 +328,12 @@ void readProjectSections(Input& in, const MailFileReadOptions& options,
         contents.complete = false;
         return;
     }
-    document.htmlTemplateName = QString::fromUtf8(slotText(part.constData()));
+    const std::optional<QString> templateName = sectionSlot(part.left(kSlotSize));
+    if (!templateName) {
+        contents.complete = false;
+        return;
+    }
+    document.htmlTemplateName = *templateName;
     const quint32 records = getU32(part.constData() + kSlotSize);
     for (quint32 i = 0; i < records; ++i) {
         const RecordResult result = readFileRecord(in, options.previewFolder);
@@ -441,11 +499,18 @@ MailFileReadResult readMailFile(const QString& path, const MailFileReadOptions& 
         scheduled.scheduledTime = fromLocalTimeFields(LocalTimeFields{
             getU16(t), getU16(t + 2), getU16(t + 4), getU16(t + 6), getU16(t + 8), getU16(t + 10)});
         contents.scheduled = scheduled;
+        if (!projectSettingsFit(block, settings)) {
+            return fail(path, QStringLiteral("settings damaged"), ui);
+        }
     } else {
         settings.smtpServer = slotString(block, kTemplateSmtpSlot);
         settings.popServer = slotString(block, kTemplatePopSlot);
         settings.password = slotString(block, kTemplatePasswordSlot);
         settings.userId = slotString(block, kTemplateUserSlot);
+    }
+
+    if (!headerFits(document, options.currentCodePage, project)) {
+        return fail(path, QStringLiteral("texts damaged"), ui);
     }
 
     if (contents.kind == MailFileKind::Template) {

@@ -89,6 +89,26 @@ private slots:
         MailFileBytes templ;
         templ.raw("mlDE").u16(0).u16(0).u16(0).u16(0).u16(0).zeros(6740).zeros(30);
         QTest::newRow("caption lengths cut") << templ.bytes();
+        // Texts that could never be saved again: no writer makes them.
+        auto settings = [](const QByteArray& smtp, const QByteArray& password) {
+            MailFileBytes f;
+            f.projectHeader("mlDD", {"a@b", "n", "s", "r", "body"});
+            f.zeros(256)
+                .raw(smtp.leftJustified(256, '\0'))
+                .slot("pop")
+                .raw(password.leftJustified(256, '\0'));
+            f.slot("user").zeros(340).zeros(18);
+            f.attachments("win", 0, {}).htmlHeader({}, 0);
+            return f.bytes();
+        };
+        QTest::newRow("server slot without its zero") << settings(QByteArray(256, 's'), "3626");
+        QTest::newRow("password too long to scramble again")
+            << settings("smtp", QByteArray(255, '1'));
+        QTest::newRow("sender address that grows when saved")
+            << projectStart({QByteArray(0xFFFF, '\xFF'), "n", "s", "r", "body"})
+                   .attachments("win", 0, {})
+                   .htmlHeader({}, 0)
+                   .bytes();
     }
     void fixedPartRefused() {
         QFETCH(QByteArray, bytes);
@@ -199,6 +219,21 @@ private slots:
         QTest::newRow("database tag missing")
             << projectStart().attachments("win", 0, {}).htmlHeader({}, 0).raw("DBYX").bytes() << 0
             << QStringList() << false << true;
+        QTest::newRow("attachment slot without its zero")
+            << projectStart()
+                   .attachments("win", 2, {"/one", QByteArray(256, 'p')})
+                   .htmlHeader("T", 1)
+                   .compressedRecord("a.html", "<p>")
+                   .bytes()
+            << 1 << QStringList() << false << false;
+        QTest::newRow("template name slot without its zero")
+            << projectStart()
+                   .attachments("win", 0, {})
+                   .htmlHeader(QByteArray(256, 't'), 1)
+                   .compressedRecord("a.html", "<p>")
+                   .database("DB")
+                   .bytes()
+            << 0 << QStringList() << false << false;
         QTest::newRow("empty database")
             << projectStart().attachments("win", 0, {}).htmlHeader({}, 0).database({}).bytes() << 0
             << QStringList() << true << true;
