@@ -4,7 +4,6 @@
 #include <unistd.h>
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -13,20 +12,15 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <thread>
 
 #include "app/AppFolders.h"
 #include "app/IniFile.h"
 #include "app/RunRecovery.h"
 #include "app/Settings.h"
-#include "compose/MailFile.h"
 #include "db/TDbData.h"
 #include "resources/Strings.h"
-#include "send/MailJob.h"
-#include "send/MailSendThread.h"
-#include "send/MessageAssembly.h"
-#include "send/RunMarker.h"
+#include "send/SendFlow.h"
 #include "send/SendLog.h"
 
 namespace pw::app {
@@ -180,15 +174,6 @@ private:
     Console& m_console;
 };
 
-bool containsPlaceholder(const QString& text,
-                         const std::array<QString, db::kFieldCount>& captions) {
-    for (const QString& caption : captions) {
-        if (text.contains(QStringLiteral("[[") + caption + QStringLiteral("]]")))
-            return true;
-    }
-    return false;
-}
-
 send::ServerRecord standardServer(const Settings& s) {
     send::ServerRecord r;
     r.smtpServer = s.smtpServer;
@@ -205,16 +190,6 @@ send::ServerRecord standardServer(const Settings& s) {
     r.acceptUnverifiedCertificate = s.smtpAcceptUnverifiedCert != 0;
     return r;
 }
-
-send::ServerRecord projectServer(const ProjectSettings& p) {
-    send::ServerRecord r;
-    r.smtpServer = p.smtpServer;
-    r.popServer = p.popServer;
-    r.userId = p.userId;
-    r.password = p.password;
-    return r;
-}
-
 
 // Removes a folder of this command's own and everything in it.
 void removeFolder(const QString& folder) {
@@ -330,246 +305,124 @@ int runSendCommand(const QStringList& arguments) {
         ~FolderGuard() { removeFolder(folder); }
     } previewGuard{preview};
 
-    db::TDbData store(db::DbFolders{folders.userDataFolder, folders.workingCopyFolder}, ui);
-    store.SetStrFieldSize(settings.strFieldSize);
-
-    // ---- the project, and the working copy of an interrupted run of it ----
-    std::optional<send::InterruptedRun> interrupted =
-        cl.dryRunFolder.isEmpty() ? send::findInterruptedRun(folders.workingCopyFolder, projectPath)
-                                  : std::nullopt;
-    if (interrupted && !interrupted->projectUnchanged()) {
-        // The project was saved since: its outcomes are newer than the copy's.
-        interrupted.reset();
-    }
-
-    const CodePage textCodePage = MailCodePage(settings.encode);
-    MailFileReadOptions readOptions;
-    readOptions.previewFolder = preview;
-    readOptions.currentCodePage = textCodePage;
-    QString extractedCopy;
-    readOptions.databaseTarget = [&]() -> QString {
-        if (interrupted)
-            return {};
-        extractedCopy = store.MakeWorkingCopyPath();
-        return extractedCopy;
-    };
-    const MailFileReadResult read = readMailFile(projectPath, readOptions, nullptr);
-    if (!read.ok() || read.contents->kind != MailFileKind::Project) {
-        console.err(
-            str(ids::kCliProjectUnreadable) + QLatin1Char(' ') + projectPath +
-            (read.failure.isEmpty() ? QString() : QStringLiteral(" (") + read.failure + ')'));
-        if (!extractedCopy.isEmpty())
-            QFile::remove(extractedCopy);
-        return int(SendExit::Unusable);
-    }
-    const MailFileContents& contents = *read.contents;
-    if (!contents.complete) {
-        // Writing outcomes back into a project that was read only in part would cut off its
-        // damaged rest for good, and its mail may lack files: send nothing.
-        console.err(str(ids::kCliProjectUnreadable) + QLatin1Char(' ') + projectPath);
-        if (!extractedCopy.isEmpty())
-            QFile::remove(extractedCopy);
-        return int(SendExit::Unusable);
-    }
-    const MailDocument& document = contents.document;
-
-    bool opened = false;
-    if (interrupted) {
-        opened = store.OpenInPlace(interrupted->workingCopy);
-        if (opened)
-            console.out(str(ids::kCliRecovered) + QLatin1Char(' ') + interrupted->workingCopy);
-    } else if (contents.database == DatabaseOutcome::Written) {
-        opened = store.Open();
-    }
-    if (opened)
-        store.LoadCaptions();
-
-    // ---- the kind of send ----
-    send::SendRun run;
-    run.server =
-        send::effectiveServer(standardServer(settings), projectServer(document.projectSettings));
-    run.pacing = {settings.oneTimeSend, settings.sendWait, settings.connectWait,
-                  settings.sendContinue};
+    send::SendFlowSettings flowSettings;
+    flowSettings.folders = db::DbFolders{folders.userDataFolder, folders.workingCopyFolder};
+    flowSettings.previewFolder = preview;
+    flowSettings.standardServer = standardServer(settings);
+    flowSettings.pacing = {settings.oneTimeSend, settings.sendWait, settings.connectWait,
+                           settings.sendContinue};
     const bool interactive = ::isatty(STDIN_FILENO) != 0;
     if (!interactive &&
-        send::errorPolicyFromSetting(run.pacing.sendContinue) == send::ErrorPolicy::Ask)
-        run.pacing.sendContinue = int(send::ErrorPolicy::Continue);
+        send::errorPolicyFromSetting(flowSettings.pacing.sendContinue) == send::ErrorPolicy::Ask)
+        flowSettings.pacing.sendContinue = int(send::ErrorPolicy::Continue);
+    flowSettings.charsetRow = settings.encode;
+    flowSettings.textCodePage = MailCodePage(settings.encode);
+    flowSettings.addrSetType = send::addrSetTypeFromSetting(settings.addrSetType);
+    flowSettings.testEmailAddress = settings.testEmailAddress;
+    flowSettings.strFieldSize = settings.strFieldSize;
+    flowSettings.dryRunFolder = cl.dryRunFolder;
+    send::CSendFlow flow(std::move(flowSettings), log);
 
-    std::array<QString, db::kFieldCount> captions;
-    for (int k = 0; k < db::kFieldCount; ++k)
-        captions[size_t(k)] = opened ? store.Captions()[size_t(k)] : db::DefaultCaption(k);
-
-    QString recipientField = document.recipientText;
-    if (cl.test) {
-        if (settings.testEmailAddress.isEmpty()) {
-            console.err(str(ids::kNoTestAddress));
-            store.Close(interrupted ? db::CloseMode::KeepWorkingCopy
-                                    : db::CloseMode::DeleteWorkingCopy);
+    switch (flow.openProject(projectPath, ui)) {
+        case send::OpenResult::Unreadable:
+        case send::OpenResult::Damaged:
+            console.err(str(ids::kCliProjectUnreadable) + QLatin1Char(' ') + projectPath +
+                        (flow.openFailure().isEmpty()
+                             ? QString()
+                             : QStringLiteral(" (") + flow.openFailure() + ')'));
             return int(SendExit::Unusable);
-        }
-        recipientField = settings.testEmailAddress;
-        run.mode = send::SendMode::Single;
-    } else if (recipientField.trimmed().isEmpty()) {
-        console.err(str(ids::kCliNoRecipient));
-        store.Close(interrupted ? db::CloseMode::KeepWorkingCopy
-                                : db::CloseMode::DeleteWorkingCopy);
-        return int(SendExit::Unusable);
-    } else {
-        run.mode = containsPlaceholder(recipientField, captions) ? send::SendMode::Merge
-                                                                 : send::SendMode::Single;
+        case send::OpenResult::Resumed:
+            console.out(str(ids::kCliRecovered) + QLatin1Char(' ') + flow.resumedWorkingCopy());
+            break;
+        case send::OpenResult::Opened:
+        case send::OpenResult::NoDatabase:
+            break;
     }
 
-    db::SendSelection selection;
-    if (run.mode == send::SendMode::Merge) {
-        if (!opened) {
+    // The outcomes of a resumed run go back into the project even when nothing is sent.
+    const auto endWithoutRun = [&](int exitCode) {
+        const send::WriteBack w = flow.close();
+        if (w.status == send::WriteBackStatus::Failed) {
+            console.err(str(ids::kCliWriteBackFailed) + QLatin1Char(' ') + w.workingCopy);
+            if (exitCode == int(SendExit::Complete))
+                exitCode = int(SendExit::WithErrors);
+        }
+        return exitCode;
+    };
+
+    switch (flow.check(cl.test ? send::SendKind::Test : send::SendKind::Send)) {
+        case send::CheckResult::Ready:
+        case send::CheckResult::ReadyAddressesUnused:
+            break;
+        case send::CheckResult::NoTestAddress:
+            console.err(str(ids::kNoTestAddress));
+            return endWithoutRun(int(SendExit::Unusable));
+        case send::CheckResult::NoRecipient:
+            console.err(str(ids::kCliNoRecipient));
+            return endWithoutRun(int(SendExit::Unusable));
+        case send::CheckResult::DatabaseUnusable:
             console.err(str(ids::kCliDatabaseUnusable));
-            if (!extractedCopy.isEmpty())
-                QFile::remove(extractedCopy);
-            return int(SendExit::Unusable);
-        }
-        selection = store.LoadSendSelection(static_cast<db::SendSelectionMode>(cl.selection));
-        if (selection.count == 0) {
+            return endWithoutRun(int(SendExit::Unusable));
+        case send::CheckResult::NoData:
             console.out(str(ids::kNoDataInDatabase));
-            store.Close(interrupted ? db::CloseMode::KeepWorkingCopy
-                                    : db::CloseMode::DeleteWorkingCopy);
-            if (interrupted) {
-                // Nothing is left to send, but the project still lacks the recovered outcomes.
-            } else {
-                return int(SendExit::Complete);
-            }
-        }
-        run.recordIds = selection.ids;
+            return endWithoutRun(int(SendExit::Complete));
+    }
+    if (flow.mode() == send::SendMode::Merge &&
+        flow.chooseSelection(static_cast<db::SendSelectionMode>(cl.selection)) == 0) {
+        console.out(str(ids::kNoDataInDatabase));
+        return endWithoutRun(int(SendExit::Complete));
     }
 
     // ---- the run ----
-    std::unique_ptr<send::ISendTransport> transport;
-    if (!cl.dryRunFolder.isEmpty()) {
-        if (!QDir().mkpath(cl.dryRunFolder)) {
-            console.err(str(ids::kCliDryRunFolder) + QLatin1Char(' ') + cl.dryRunFolder);
-            store.Close(db::CloseMode::DeleteWorkingCopy);
-            return int(SendExit::Unusable);
+    ConsoleProgress progress(console, interactive);
+    QTimer poll;
+    bool cancelAsked = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (g_interrupts.load() > 0 && !cancelAsked) {
+            cancelAsked = true;
+            console.err(str(ids::kCliCancelRequested));
+            flow.cancel();
         }
-        transport = std::make_unique<send::CDryRunTransport>(cl.dryRunFolder);
-    } else {
-        transport = std::make_unique<send::CSmtpTransport>(run.server.acceptUnverifiedCertificate);
-    }
+    });
+    poll.start(100);
+    const send::SendSummary summary = flow.runToEnd(progress);
+    poll.stop();
 
-    const bool recordsOutcomes = run.mode == send::SendMode::Merge && cl.dryRunFolder.isEmpty();
-    std::unique_ptr<send::CRunMarker> marker;
     int exitCode = int(SendExit::Complete);
-    if (run.recordIds.empty() && run.mode == send::SendMode::Merge) {
-        // Only the write-back of a recovered run is left.
-    } else {
-        if (recordsOutcomes) {
-            marker = send::CRunMarker::begin(store.WorkingCopyPath(), projectPath);
-            if (!marker) {
-                console.err(str(ids::kCliDatabaseUnusable));
-                store.Close(interrupted ? db::CloseMode::KeepWorkingCopy
-                                        : db::CloseMode::DeleteWorkingCopy);
-                return int(SendExit::Unusable);
-            }
-        }
-        send::OutcomeRecorder recorder;
-        if (recordsOutcomes) {
-            recorder = [&store](int id, send::Outcome outcome) {
-                (void)store.SetSentFlag(id, int(outcome));
-            };
-        }
-
-        send::MailJob job;
-        job.senderAddress = document.senderAddress;
-        job.senderName = document.senderName;
-        job.subject = document.subject;
-        job.recipientText = recipientField;
-        // No editor here: the body goes as the project stores it.
-        job.bodyText = document.textBody;
-        job.htmlFileName = document.htmlTemplateName;
-        job.htmlFiles = document.pictureList;
-        job.mainPreviewFolder = preview;
-        job.attachments = document.attachments;
-        job.charsetRow = settings.encode;
-        job.addrSetType = send::addrSetTypeFromSetting(settings.addrSetType);
-        for (int k = 0; k < db::kFieldCount; ++k)
-            job.captions[size_t(k)] = captions[size_t(k)];
-        job.messageIdDomain = run.server.smtpServer;
-        std::unique_ptr<send::IMessageSource> source =
-            run.mode == send::SendMode::Merge
-                ? std::make_unique<send::CMessageAssembly>(std::move(job), selection)
-                : std::make_unique<send::CMessageAssembly>(std::move(job),
-                                                           std::vector<send::FieldTexts>{});
-
-        log.setActive();
-        ConsoleProgress progress(console, interactive);
-        send::CMailSendThread worker(std::move(run), std::move(source), std::move(transport),
-                                     recorder, progress, log);
-
-        QEventLoop loop;
-        QTimer poll;
-        bool cancelAsked = false;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (g_interrupts.load() > 0 && !cancelAsked) {
-                cancelAsked = true;
-                console.err(str(ids::kCliCancelRequested));
-                worker.cancel();
-            }
-        });
-        QObject::connect(&worker, &QThread::finished, &loop, &QEventLoop::quit);
-        poll.start(100);
-        worker.start();
-        if (!worker.isFinished())
-            loop.exec();
-        worker.wait();
-        poll.stop();
-
-        switch (worker.status()) {
-            case send::RunStatus::Cancelled:
-                exitCode = int(SendExit::Cancelled);
-                console.out(str(ids::kSummaryCancelled));
-                break;
-            case send::RunStatus::Failed:
-                exitCode = worker.everConnected() ? int(SendExit::WithErrors)
-                                                  : int(SendExit::NoConnection);
-                console.out(str(ids::kSummaryErrors));
-                break;
-            default:
-                exitCode = int(SendExit::Complete);
-                console.out(str(ids::kSummaryComplete));
-                break;
-        }
+    switch (summary.start) {
+        case send::StartResult::Started:
+            break;
+        case send::StartResult::DryRunFolderFailed:
+            console.err(str(ids::kCliDryRunFolder) + QLatin1Char(' ') + cl.dryRunFolder);
+            return endWithoutRun(int(SendExit::Unusable));
+        case send::StartResult::MarkerFailed:
+        case send::StartResult::AlreadyRunning:
+        case send::StartResult::NotChecked:
+            console.err(str(ids::kCliDatabaseUnusable));
+            return endWithoutRun(int(SendExit::Unusable));
     }
-
-    // ---- the outcomes back into the project ----
-    if (recordsOutcomes || interrupted) {
-        if (store.IsOpen()) {
-            (void)store.Save(db::SaveMode::Ending);
-            store.Close(db::CloseMode::KeepWorkingCopy);
-        }
-        const QString copy = interrupted ? interrupted->workingCopy : store.WorkingCopyPath();
-        ProjectWriteOptions writeOptions;
-        writeOptions.previewFolder = preview;
-        writeOptions.workingCopyPath = copy;
-        writeOptions.currentCodePage = textCodePage;
-        MailDocument toWrite = document;
-        toWrite.projectFilePath = projectPath;
-        const WriteResult written =
-            writeProjectFile(projectPath, toWrite, contents.scheduled.value_or(ScheduledSending{}),
-                             writeOptions, nullptr);
-        if (!written.ok()) {
-            // The copy and its marker stay, so the next --send of this project picks them up.
-            console.err(str(ids::kCliWriteBackFailed) + QLatin1Char(' ') + copy +
-                        (written.message.isEmpty() ? QString()
-                                                   : QStringLiteral(" (") + written.message + ')'));
-            if (exitCode == int(SendExit::Complete))
-                exitCode = int(SendExit::WithErrors);
-            return exitCode;
-        }
-        if (marker)
-            marker->finish();
-        if (interrupted)
-            send::discardMarker(*interrupted);
-        QFile::remove(copy);
-    } else {
-        store.Close(db::CloseMode::DeleteWorkingCopy);
+    switch (summary.status) {
+        case send::RunStatus::Cancelled:
+            exitCode = int(SendExit::Cancelled);
+            console.out(str(ids::kSummaryCancelled));
+            break;
+        case send::RunStatus::Failed:
+            exitCode =
+                summary.everConnected ? int(SendExit::WithErrors) : int(SendExit::NoConnection);
+            console.out(str(ids::kSummaryErrors));
+            break;
+        default:
+            console.out(str(ids::kSummaryComplete));
+            break;
+    }
+    if (summary.writeBack.status == send::WriteBackStatus::Failed) {
+        console.err(str(ids::kCliWriteBackFailed) + QLatin1Char(' ') +
+                    summary.writeBack.workingCopy +
+                    (summary.writeBack.message.isEmpty()
+                         ? QString()
+                         : QStringLiteral(" (") + summary.writeBack.message + ')'));
+        if (exitCode == int(SendExit::Complete))
+            exitCode = int(SendExit::WithErrors);
     }
     return exitCode;
 }

@@ -22,6 +22,8 @@ CMailSendThread::CMailSendThread(SendRun run, std::unique_ptr<IMessageSource> so
 
 CMailSendThread::~CMailSendThread() {
     if (isRunning()) {
+        // The cancel also abandons a prompt the worker waits on, so it never waits for the
+        // thread that is waiting here.
         cancel();
         wait();
     }
@@ -30,11 +32,12 @@ CMailSendThread::~CMailSendThread() {
 void CMailSendThread::cancel() {
     m_cancel.store(true);
     m_transport->abort();
+    m_progress.abandonPrompts();
 }
 
 void CMailSendThread::run() {
     m_log.reset();
-    m_cancel.store(false);
+    // The cancel flag is not cleared: a cancel that came before the start still counts.
     m_errors.store(0);
     m_sent.store(0);
     m_everConnected.store(false);
@@ -60,7 +63,9 @@ void CMailSendThread::runSteps() {
     m_progress.setStatus(str(ids::kSendStatusConnecting));
     connectProcedure();
 
-    if (!m_transport->isConnected()) {
+    if (m_cancel.load()) {
+        m_status.store(static_cast<int>(RunStatus::Cancelled));
+    } else if (!m_transport->isConnected()) {
         m_status.store(static_cast<int>(RunStatus::Failed));
     } else if (m_run.mode == SendMode::Single) {
         m_total = 1;
@@ -130,6 +135,11 @@ void CMailSendThread::connectProcedure() {
             return;
         const ConnectCall call = connectCallFor(m_run.server, port);
         const TransportResult r = m_transport->connect(call);
+        if (r.ok && m_cancel.load()) {
+            // Cancelled while connecting: the abort may have come before the session began.
+            (void)m_transport->disconnect(false);
+            return;
+        }
         if (r.ok) {
             m_everConnected.store(true);
             log(str(ids::kLogConnected) + connectDetail(call));

@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QThread>
+#include <memory>
 
 namespace pw::send {
 
@@ -28,13 +29,45 @@ void CSendProgressRelay::step() {
     emit stepped();
 }
 
+// Shared by the waiting worker and the queued call, which may run after the worker gave up.
+struct CSendProgressRelay::PendingPrompt {
+    bool done = false;
+    Answer answer = Answer::Cancel;
+};
+
 Answer CSendProgressRelay::prompt(SendPrompt kind, const QString& caption, const QString& text) {
     if (QThread::currentThread() == thread())
         return promptHere(kind, caption, text);
-    Answer answer = Answer::Cancel;
+    auto pending = std::make_shared<PendingPrompt>();
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_abandoned)
+            return Answer::Cancel;
+    }
     QMetaObject::invokeMethod(
-        this, [&] { answer = promptHere(kind, caption, text); }, Qt::BlockingQueuedConnection);
-    return answer;
+        this,
+        [this, pending, kind, caption, text] {
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_abandoned)
+                    return;  // the worker no longer waits: ask nothing
+            }
+            const Answer a = promptHere(kind, caption, text);
+            std::lock_guard lock(m_mutex);
+            pending->answer = a;
+            pending->done = true;
+            m_answered.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(m_mutex);
+    m_answered.wait(lock, [&] { return pending->done || m_abandoned; });
+    return pending->done ? pending->answer : Answer::Cancel;
+}
+
+void CSendProgressRelay::abandonPrompts() {
+    std::lock_guard lock(m_mutex);
+    m_abandoned = true;
+    m_answered.notify_all();
 }
 
 Answer CSendProgressRelay::promptHere(SendPrompt kind, const QString& caption,

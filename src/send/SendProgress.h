@@ -5,6 +5,8 @@
 
 #include <QObject>
 #include <QString>
+#include <condition_variable>
+#include <mutex>
 
 #include "resources/UserInteraction.h"
 
@@ -30,6 +32,10 @@ public:
     // Blocks until answered. Ok, Yes, No or Cancel, among the buttons of the prompt.
     [[nodiscard]] virtual Answer prompt(SendPrompt kind, const QString& caption,
                                         const QString& text) = 0;
+    // From the interface thread when the run is cancelled: a prompt the worker waits on, and
+    // every later one, returns Cancel at once, so that the worker never waits for a thread
+    // that may be waiting for it.
+    virtual void abandonPrompts() {}
 };
 
 // "%d  /  %d" with two blanks on each side of the slash.
@@ -37,8 +43,10 @@ public:
 
 // Carries the worker's calls to an object on the interface thread: the display updates as
 // queued signals, the prompts as blocking calls into the interface thread, where they are
-// answered through pw::IUserInteraction. The interface thread must keep its event loop
-// running while the worker lives (a prompt waits for it).
+// answered through pw::IUserInteraction. Nothing here calls back into the event loop: the
+// interface thread's own loop repaints. A prompt waits for the interface thread only until it
+// is answered or abandoned (abandonPrompts, which the worker's cancel calls); an abandoned
+// relay stays so, so a window makes one per run.
 class CSendProgressRelay : public QObject, public ISendProgress {
     Q_OBJECT
 public:
@@ -50,6 +58,7 @@ public:
     void setRange(int total) override;
     void step() override;
     Answer prompt(SendPrompt kind, const QString& caption, const QString& text) override;
+    void abandonPrompts() override;
 
 signals:
     void statusChanged(const QString& text);
@@ -58,8 +67,12 @@ signals:
     void stepped();
 
 private:
+    struct PendingPrompt;
     Answer promptHere(SendPrompt kind, const QString& caption, const QString& text);
     IUserInteraction& m_ui;
+    std::mutex m_mutex;
+    std::condition_variable m_answered;
+    bool m_abandoned = false;
 };
 
 }  // namespace pw::send

@@ -20,3 +20,7 @@ target_link_libraries(test_send_cli PRIVATE pw_app)
 postwick_test(test_send_command SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_send_command.cpp
   LIBS pw_send_testworld pw_app LABELS send TIMEOUT 600)
 add_dependencies(test_send_command test_send_cli)
+
+# The one send flow of the window and the command line, driven the window's way.
+postwick_test(test_send_flow SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_send_flow.cpp
+  LIBS pw_send_testworld pw_send LABELS send TIMEOUT 600)

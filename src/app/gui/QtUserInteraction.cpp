@@ -41,13 +41,18 @@ public:
     }
     void show() override {
         m_dialog->show();
-        repaint();
+        // once, so that the window is mapped before the work begins
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
     void hide() override { m_dialog->hide(); }
 
 private:
-    // long operations run on the interface thread: let the window show what it was told
-    void repaint() { QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+    // Paints this window only: dispatching events here would run timers, queued calls and
+    // socket handlers in the middle of whatever reports its progress.
+    void repaint() {
+        if (m_dialog->isVisible())
+            m_dialog->repaint();
+    }
     QDialog* m_dialog;
     QLabel* m_label;
     QProgressBar* m_bar;

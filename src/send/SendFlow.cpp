@@ -1,0 +1,334 @@
+#include "send/SendFlow.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+
+#include "compose/MailFile.h"
+#include "send/MessageAssembly.h"
+
+namespace pw::send {
+namespace {
+
+bool containsPlaceholder(const QString& text, const FieldTexts& captions) {
+    for (const QString& caption : captions) {
+        if (text.contains(QStringLiteral("[[") + caption + QStringLiteral("]]")))
+            return true;
+    }
+    return false;
+}
+
+ServerRecord projectServer(const ProjectSettings& p) {
+    ServerRecord r;
+    r.smtpServer = p.smtpServer;
+    r.popServer = p.popServer;
+    r.userId = p.userId;
+    r.password = p.password;
+    return r;
+}
+
+}  // namespace
+
+CSendFlow::CSendFlow(SendFlowSettings settings, CSendLog& log, QObject* parent)
+    : QObject(parent), m_settings(std::move(settings)), m_log(log) {
+    for (int k = 0; k < db::kFieldCount; ++k)
+        m_captions[size_t(k)] = db::DefaultCaption(k);
+}
+
+CSendFlow::~CSendFlow() {
+    if (m_worker && !m_ended) {
+        // The worker never waits for this thread once cancelled, so this wait ends.
+        m_worker->cancel();
+        m_worker->wait();
+        m_ended = true;
+        m_summary.writeBack = endRun();
+    } else if (!m_closed) {
+        (void)close();
+    }
+}
+
+void CSendFlow::useDocument(const MailDocument& document, db::TDbData& store,
+                            const QString& preparedBody) {
+    m_document = document;
+    m_body = preparedBody;
+    m_store = &store;
+    m_writeBackToProject = false;
+    m_projectPath = document.projectFilePath.isEmpty()
+                        ? QString()
+                        : QFileInfo(document.projectFilePath).absoluteFilePath();
+}
+
+OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& ui) {
+    m_projectPath = QFileInfo(projectPath).absoluteFilePath();
+    m_writeBackToProject = true;
+    m_ownStore = std::make_unique<db::TDbData>(m_settings.folders, ui);
+    m_ownStore->SetStrFieldSize(m_settings.strFieldSize);
+    m_store = m_ownStore.get();
+
+    // A dry run changes nothing, so it neither continues nor settles an interrupted run.
+    if (m_settings.dryRunFolder.isEmpty())
+        m_interrupted = findInterruptedRun(m_settings.folders.workingCopyFolder, m_projectPath);
+    if (m_interrupted && !m_interrupted->projectUnchanged()) {
+        // The project was saved since: its outcomes are newer than the copy's.
+        m_interrupted.reset();
+    }
+
+    MailFileReadOptions options;
+    options.previewFolder = m_settings.previewFolder;
+    options.currentCodePage = m_settings.textCodePage;
+    options.databaseTarget = [this]() -> QString {
+        if (m_interrupted)
+            return {};
+        m_extractedCopy = m_store->MakeWorkingCopyPath();
+        return m_extractedCopy;
+    };
+    const MailFileReadResult read = readMailFile(m_projectPath, options, nullptr);
+    const bool isProject = read.ok() && read.contents->kind == MailFileKind::Project;
+    if (!isProject || !read.contents->complete) {
+        // Writing outcomes back into a project that was read only in part would cut off its
+        // damaged rest for good, and its mail may lack files: nothing is sent.
+        if (!m_extractedCopy.isEmpty())
+            QFile::remove(m_extractedCopy);
+        m_extractedCopy.clear();
+        m_interrupted.reset();
+        m_store = nullptr;
+        m_openFailure = read.failure;
+        return isProject ? OpenResult::Damaged : OpenResult::Unreadable;
+    }
+    m_document = read.contents->document;
+    m_body = m_document.textBody;  // no editor here: the body goes as the project stores it
+    m_scheduled = read.contents->scheduled;
+
+    bool opened = false;
+    if (m_interrupted) {
+        opened = m_store->OpenInPlace(m_interrupted->workingCopy);
+        m_resumeFailed = !opened;
+    } else if (read.contents->database == DatabaseOutcome::Written)
+        opened = m_store->Open();
+    if (!opened)
+        return OpenResult::NoDatabase;
+    return m_interrupted ? OpenResult::Resumed : OpenResult::Opened;
+}
+
+QString CSendFlow::resumedWorkingCopy() const {
+    return m_interrupted ? m_interrupted->workingCopy : QString();
+}
+
+CheckResult CSendFlow::check(SendKind kind) {
+    m_checked = false;
+    m_selectionLoaded = false;
+    const bool open = m_store && m_store->IsOpen();
+    if (open) {
+        m_store->LoadCaptions();
+        for (int k = 0; k < db::kFieldCount; ++k)
+            m_captions[size_t(k)] = m_store->Captions()[size_t(k)];
+    }
+
+    if (kind == SendKind::Test) {
+        if (m_settings.testEmailAddress.isEmpty())
+            return CheckResult::NoTestAddress;
+        m_recipientField = m_settings.testEmailAddress;
+        m_mode = SendMode::Single;
+        m_checked = true;
+        return CheckResult::Ready;
+    }
+
+    m_recipientField = m_document.recipientText;
+    if (m_recipientField.trimmed().isEmpty())
+        return CheckResult::NoRecipient;
+    m_mode = containsPlaceholder(m_recipientField, m_captions) ? SendMode::Merge : SendMode::Single;
+    if (m_mode == SendMode::Merge) {
+        if (!open)
+            return CheckResult::DatabaseUnusable;
+        if (m_store->CountRecords() == 0)
+            return CheckResult::NoData;
+        m_checked = true;
+        return CheckResult::Ready;
+    }
+    m_checked = true;
+    return open && m_store->CountRecords() > 0 ? CheckResult::ReadyAddressesUnused
+                                               : CheckResult::Ready;
+}
+
+int CSendFlow::chooseSelection(db::SendSelectionMode mode) {
+    if (!m_checked || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
+        return 0;
+    m_selection = m_store->LoadSendSelection(mode);
+    m_selectionLoaded = true;
+    return m_selection.count;
+}
+
+bool CSendFlow::recordsOutcomes() const {
+    return m_mode == SendMode::Merge && m_settings.dryRunFolder.isEmpty();
+}
+
+MailJob CSendFlow::makeJob() const {
+    MailJob job;
+    job.senderAddress = m_document.senderAddress;
+    job.senderName = m_document.senderName;
+    job.subject = m_document.subject;
+    job.recipientText = m_recipientField;
+    job.bodyText = m_body;
+    job.htmlFileName = m_document.htmlTemplateName;
+    job.htmlFiles = m_document.pictureList;
+    job.mainPreviewFolder = m_settings.previewFolder;
+    job.attachments = m_document.attachments;
+    job.charsetRow = m_settings.charsetRow;
+    job.addrSetType = m_settings.addrSetType;
+    job.captions = m_captions;
+    job.messageIdDomain =
+        effectiveServer(m_settings.standardServer, projectServer(m_document.projectSettings))
+            .smtpServer;
+    return job;
+}
+
+StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTransport> transport) {
+    if (m_worker)
+        return m_summary.start = StartResult::AlreadyRunning;
+    const bool mergeReady =
+        m_mode != SendMode::Merge || (m_selectionLoaded && m_selection.count > 0);
+    if (!m_checked || !mergeReady)
+        return m_summary.start = StartResult::NotChecked;
+
+    if (!transport) {
+        if (!m_settings.dryRunFolder.isEmpty()) {
+            if (!QDir().mkpath(m_settings.dryRunFolder))
+                return m_summary.start = StartResult::DryRunFolderFailed;
+            transport = std::make_unique<CDryRunTransport>(m_settings.dryRunFolder);
+        } else {
+            transport = std::make_unique<CSmtpTransport>(
+                m_settings.standardServer.acceptUnverifiedCertificate);
+        }
+    }
+
+    SendRun run;
+    run.mode = m_mode;
+    run.server =
+        effectiveServer(m_settings.standardServer, projectServer(m_document.projectSettings));
+    run.pacing = m_settings.pacing;
+    if (m_mode == SendMode::Merge)
+        run.recordIds = m_selection.ids;
+
+    OutcomeRecorder recorder;
+    if (recordsOutcomes()) {
+        if (!m_projectPath.isEmpty()) {
+            m_marker = CRunMarker::begin(m_store->WorkingCopyPath(), m_projectPath);
+            if (!m_marker)
+                return m_summary.start = StartResult::MarkerFailed;
+        }
+        db::TDbData* store = m_store;
+        recorder = [store](int id, Outcome outcome) { (void)store->SetSentFlag(id, int(outcome)); };
+    }
+
+    MailJob job = makeJob();
+    std::unique_ptr<IMessageSource> source =
+        m_mode == SendMode::Merge
+            ? std::make_unique<CMessageAssembly>(std::move(job), m_selection)
+            : std::make_unique<CMessageAssembly>(std::move(job), std::vector<FieldTexts>{});
+
+    // Database errors the store drops while the run records outcomes belong in its log.
+    CSendLog* log = &m_log;
+    db::SetDiagnosticSink([log](const QString& text) { log->append(text); });
+    m_log.setActive();
+
+    m_worker =
+        std::make_unique<CMailSendThread>(std::move(run), std::move(source), std::move(transport),
+                                          std::move(recorder), progress, m_log);
+    connect(m_worker.get(), &QThread::finished, this, &CSendFlow::workerEnded,
+            Qt::QueuedConnection);
+    if (m_cancelled)
+        m_worker->cancel();
+    m_worker->start();
+    return m_summary.start = StartResult::Started;
+}
+
+SendSummary CSendFlow::runToEnd(ISendProgress& progress,
+                                std::unique_ptr<ISendTransport> transport) {
+    if (start(progress, std::move(transport)) != StartResult::Started)
+        return m_summary;
+    QEventLoop loop;
+    connect(this, &CSendFlow::finished, &loop, &QEventLoop::quit);
+    if (!m_ended)
+        loop.exec();
+    return m_summary;
+}
+
+void CSendFlow::cancel() {
+    m_cancelled = true;
+    if (m_worker && !m_ended)
+        m_worker->cancel();
+}
+
+void CSendFlow::workerEnded() {
+    if (m_ended || !m_worker)
+        return;
+    m_worker->wait();  // it has left run(): this returns at once
+    m_ended = true;
+    m_summary.status = m_worker->status();
+    m_summary.sent = m_worker->sentCount();
+    m_summary.errors = m_worker->errorCount();
+    m_summary.everConnected = m_worker->everConnected();
+    m_summary.writeBack = endRun();
+    emit finished();
+}
+
+WriteBack CSendFlow::close() {
+    if (m_closed || (m_worker && !m_ended))
+        return {};
+    return endRun();
+}
+
+WriteBack CSendFlow::endRun() {
+    m_closed = true;
+    db::SetDiagnosticSink(nullptr);
+    WriteBack result;
+    if (!m_writeBackToProject || !m_ownStore)
+        return result;  // the window's store keeps the outcomes; the marker waits for its save
+
+    db::TDbData& store = *m_ownStore;
+    const bool ranWithOutcomes = m_worker && recordsOutcomes();
+    if (m_resumeFailed && !ranWithOutcomes) {
+        // An interrupted run's copy that cannot be opened is not written into the project.
+        store.Close(db::CloseMode::KeepWorkingCopy);
+        return result;
+    }
+    if (!ranWithOutcomes && !m_interrupted) {
+        store.Close(db::CloseMode::DeleteWorkingCopy);
+        if (!m_extractedCopy.isEmpty())
+            QFile::remove(m_extractedCopy);
+        return result;
+    }
+
+    if (store.IsOpen()) {
+        (void)store.Save(db::SaveMode::Ending);
+        store.Close(db::CloseMode::KeepWorkingCopy);
+    }
+    const QString copy = m_interrupted ? m_interrupted->workingCopy : store.WorkingCopyPath();
+    ProjectWriteOptions options;
+    options.previewFolder = m_settings.previewFolder;
+    options.workingCopyPath = copy;
+    options.currentCodePage = m_settings.textCodePage;
+    MailDocument toWrite = m_document;
+    toWrite.projectFilePath = m_projectPath;
+    const WriteResult written = writeProjectFile(
+        m_projectPath, toWrite, m_scheduled.value_or(ScheduledSending{}), options, nullptr);
+    if (!written.ok()) {
+        // The copy and its marker stay, so the next run of this project picks them up.
+        result.status = WriteBackStatus::Failed;
+        result.workingCopy = copy;
+        result.message = written.message;
+        m_marker.reset();
+        return result;
+    }
+    if (m_marker)
+        m_marker->finish();
+    m_marker.reset();
+    if (m_interrupted)
+        discardMarker(*m_interrupted);
+    QFile::remove(copy);
+    result.status = WriteBackStatus::Written;
+    return result;
+}
+
+}  // namespace pw::send

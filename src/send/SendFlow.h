@@ -1,0 +1,195 @@
+#pragma once
+// One send, from a mail document to a finished run, shared by the main window and the
+// command line so that both take the same tested path: the checks before the start, the
+// database mode, the selection, the run marker, the worker, the outcomes and their
+// write-back. Each front end keeps only its own interaction.
+//
+// How a front end drives it (all calls on the thread that created the flow, which must run
+// an event loop while the worker lives):
+//
+//   1. CSendFlow flow(settings);                 the run's settings, taken once
+//   2. the mail:
+//        window:        flow.useDocument(document, store, preparedBody)
+//                       the open document and the store of its recipients; outcomes go into
+//                       that store's working copy, the document stays the window's.
+//        command line:  flow.openProject(path, ui)
+//                       reads the project into a store of the flow's own, or continues the
+//                       working copy of an interrupted run of it; outcomes are written back
+//                       into the project file when the run ends.
+//   3. flow.check(SendKind::Send or Test)      the checks before the Transmission dialog;
+//                                               show the result's message, stop on a refusal
+//   4. flow.chooseSelection(mode)              merge send only: loads the selection; 0 means
+//                                               "no data in the database"
+//   5. flow.start(progress)                    the worker runs on its own thread; it reaches
+//                                               the front end only through `progress` (the
+//                                               window: a CSendProgressRelay, whose prompts
+//                                               are asked on the interface thread through
+//                                               IUserInteraction) and the send log
+//      flow.cancel()                           any time, sticky (also before the worker runs)
+//   6. finished() is emitted once the worker has ended and the outcomes are safe; summary()
+//      then tells the status, the counts and the write-back. The command line does 5 and 6
+//      in one call, runToEnd(progress), which spins a local event loop.
+//
+// Without a run (a refused check, an empty selection) close() ends the flow; the destructor
+// does it too, and with a run still going it cancels it and waits for the worker (which never
+// waits for the interface thread: its prompts are abandoned by the cancel).
+
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <optional>
+
+#include "compose/CodePage.h"
+#include "compose/MailDocument.h"
+#include "db/TDbData.h"
+#include "send/MailJob.h"
+#include "send/MailSendThread.h"
+#include "send/RunMarker.h"
+
+namespace pw::send {
+
+enum class SendKind { Send, Test };
+
+// What the flow reads of the settings, once, when it is made.
+struct SendFlowSettings {
+    db::DbFolders folders;        // user data and working-copy folders (the command line's store)
+    QString previewFolder;        // where the project's HTML files are; ends in '/'
+    ServerRecord standardServer;  // the project's overrides are applied by the flow
+    SendPacing pacing;
+    int charsetRow = 0;                        // "Encode"
+    CodePage textCodePage = CodePage::utf8();  // the mail texts of project files
+    AddrSetType addrSetType = AddrSetType::AllTo;
+    QString testEmailAddress;
+    int strFieldSize = 100;
+    // Not empty: a dry run; every message becomes a file there, no outcome is recorded.
+    QString dryRunFolder;
+};
+
+enum class OpenResult {
+    Opened,      // the project and its database
+    Resumed,     // the project, with the working copy of an interrupted run of it
+    NoDatabase,  // the project, but its database cannot be opened (a single send still can)
+    Unreadable,  // the file cannot be read as a project: nothing was changed
+    Damaged,     // read only in part: sending and writing back would lose its rest
+};
+
+enum class CheckResult {
+    Ready,
+    // A literal recipient while the database holds records: tell the user that the
+    // database's addresses are not used, then go on.
+    ReadyAddressesUnused,
+    NoRecipient,       // the recipient text is empty
+    NoTestAddress,     // a test send without "TestEmailAddress"
+    NoData,            // database mode with no records
+    DatabaseUnusable,  // database mode without an open database
+};
+
+enum class StartResult {
+    Started,
+    AlreadyRunning,
+    NotChecked,    // check() (and for a merge send chooseSelection()) did not pass
+    MarkerFailed,  // the crash marker cannot be written: the outcomes would not be safe
+    DryRunFolderFailed,
+};
+
+enum class WriteBackStatus {
+    NotNeeded,  // nothing of the run is to go into a project file
+    Written,
+    Failed,  // the working copy (and its marker) are kept: the next run picks them up
+};
+
+struct WriteBack {
+    WriteBackStatus status = WriteBackStatus::NotNeeded;
+    QString workingCopy;  // where the outcomes are when the write-back failed
+    QString message;
+};
+
+struct SendSummary {
+    StartResult start = StartResult::NotChecked;
+    RunStatus status = RunStatus::NotStarted;
+    int sent = 0;
+    int errors = 0;
+    bool everConnected = false;
+    WriteBack writeBack;
+};
+
+class CSendFlow : public QObject {
+    Q_OBJECT
+public:
+    explicit CSendFlow(SendFlowSettings settings, CSendLog& log = CSendLog::instance(),
+                       QObject* parent = nullptr);
+    ~CSendFlow() override;
+
+    // ---- the mail ----
+    void useDocument(const MailDocument& document, db::TDbData& store, const QString& preparedBody);
+    [[nodiscard]] OpenResult openProject(const QString& projectPath, IUserInteraction& ui);
+    // Why the project could not be read (after Unreadable), for logs and the terminal.
+    [[nodiscard]] const QString& openFailure() const { return m_openFailure; }
+    // The working copy the resumed run continues (after OpenResult::Resumed).
+    [[nodiscard]] QString resumedWorkingCopy() const;
+
+    // ---- before the start ----
+    [[nodiscard]] CheckResult check(SendKind kind);
+    [[nodiscard]] SendMode mode() const { return m_mode; }
+    // Loads the recipients of a merge send; their number.
+    [[nodiscard]] int chooseSelection(db::SendSelectionMode mode);
+
+    // ---- the run ----
+    // `transport` replaces the one the settings ask for (tests). `progress` must outlive the run.
+    [[nodiscard]] StartResult start(ISendProgress& progress,
+                                    std::unique_ptr<ISendTransport> transport = {});
+    [[nodiscard]] SendSummary runToEnd(ISendProgress& progress,
+                                       std::unique_ptr<ISendTransport> transport = {});
+    void cancel();
+    [[nodiscard]] bool isRunning() const { return m_worker && !m_ended; }
+    [[nodiscard]] const SendSummary& summary() const { return m_summary; }
+
+    // Ends a flow that started no run: the outcomes of a resumed run still go back.
+    WriteBack close();
+
+    // The window's run leaves its outcomes in the store, not yet in the project file: the
+    // marker that makes them recoverable after a crash passes to the window, which finishes
+    // it once the document is saved (or the outcomes are given up).
+    [[nodiscard]] std::unique_ptr<CRunMarker> takeMarker() { return std::move(m_marker); }
+
+signals:
+    void finished();
+
+private:
+    void workerEnded();
+    WriteBack endRun();
+    [[nodiscard]] bool recordsOutcomes() const;
+    [[nodiscard]] MailJob makeJob() const;
+
+    SendFlowSettings m_settings;
+    CSendLog& m_log;
+
+    // The mail and its store: the window's, or the flow's own.
+    MailDocument m_document;
+    QString m_body;
+    std::optional<ScheduledSending> m_scheduled;
+    db::TDbData* m_store = nullptr;
+    std::unique_ptr<db::TDbData> m_ownStore;
+    bool m_writeBackToProject = false;  // the command line's flow
+    QString m_projectPath;
+    std::optional<InterruptedRun> m_interrupted;
+    QString m_extractedCopy;
+    bool m_resumeFailed = false;
+    QString m_openFailure;
+
+    bool m_checked = false;
+    bool m_selectionLoaded = false;
+    SendMode m_mode = SendMode::Single;
+    QString m_recipientField;
+    FieldTexts m_captions;
+    db::SendSelection m_selection;
+
+    std::unique_ptr<CRunMarker> m_marker;
+    std::unique_ptr<CMailSendThread> m_worker;
+    bool m_cancelled = false;
+    bool m_ended = false;
+    bool m_closed = false;
+    SendSummary m_summary;
+};
+
+}  // namespace pw::send

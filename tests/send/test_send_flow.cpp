@@ -1,0 +1,258 @@
+// The send flow as the window drives it: the checks before the start, a run driven from the
+// event loop with the prompts relayed to the interface thread, a cancel that comes before the
+// worker runs, and the end of a run while a prompt of the worker waits for this thread.
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+
+#include "db/RecordCache.h"
+#include "resources/Strings.h"
+#include "send/SendFlow.h"
+#include "test_send_world.h"
+
+using namespace pw;
+using namespace pw::send;
+
+namespace {
+
+// Passes everything to the relay, and tells the test when the worker waits on a prompt.
+class WatchedProgress : public ISendProgress {
+public:
+    explicit WatchedProgress(ISendProgress& inner) : m_inner(inner) {}
+    void setStatus(const QString& t) override { m_inner.setStatus(t); }
+    void setCounter(int c, int n) override { m_inner.setCounter(c, n); }
+    void setRange(int n) override { m_inner.setRange(n); }
+    void step() override { m_inner.step(); }
+    Answer prompt(SendPrompt kind, const QString& caption, const QString& text) override {
+        prompted.store(true);
+        return m_inner.prompt(kind, caption, text);
+    }
+    void abandonPrompts() override { m_inner.abandonPrompts(); }
+    std::atomic<bool> prompted{false};
+
+private:
+    ISendProgress& m_inner;
+};
+
+struct FlowWorld {
+    test::SendWorld world;
+    CSendLog log;
+    QString logPath;
+    std::unique_ptr<test::CaptureServer> server;
+    MailDocument document;
+
+    explicit FlowWorld(QStringList serverArguments = {}) {
+        logPath = world.folders.userDataFolder + QStringLiteral("log.txt");
+        log.setPath(logPath);
+        server = std::make_unique<test::CaptureServer>(world.env.makeFolder(QStringLiteral("mail")),
+                                                       serverArguments);
+        document.senderAddress = QStringLiteral("shop@example.jp");
+        document.senderName = QStringLiteral("The Shop");
+        document.subject = QStringLiteral("Hello [[Name]]");
+        document.recipientText = QStringLiteral("[[Mail Address]]");
+        document.textBody = QStringLiteral("Your code is [[field3]].\r\n");
+    }
+
+    SendFlowSettings settings(int sendContinue = 1) const {
+        SendFlowSettings s;
+        s.folders = world.folders;
+        s.previewFolder = world.env.root() + QStringLiteral("preview/");
+        s.standardServer.smtpServer = QStringLiteral("127.0.0.1");
+        s.standardServer.smtpPort = server->port();
+        s.pacing = {10, 0, 0, sendContinue};
+        s.testEmailAddress = QStringLiteral("me@example.jp");
+        return s;
+    }
+
+    std::unique_ptr<CSendFlow> flow(int sendContinue = 1) {
+        auto f = std::make_unique<CSendFlow>(settings(sendContinue), log);
+        f->useDocument(document, *world.store, document.textBody);
+        return f;
+    }
+
+    QString logText() const { return QString::fromUtf8(test::readFile(logPath)); }
+};
+
+}  // namespace
+
+class TestSendFlow : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_engineLocks;
+
+private slots:
+    void initTestCase() {
+        setLanguage(Language::English);
+        QVERIFY(m_engineLocks.isValid());
+        qputenv("FIREBIRD_LOCK", QFile::encodeName(m_engineLocks.path()));
+    }
+
+    void checksBeforeTheStart_data() {
+        QTest::addColumn<int>("records");
+        QTest::addColumn<QString>("recipient");
+        QTest::addColumn<bool>("test");
+        QTest::addColumn<QString>("testAddress");
+        QTest::addColumn<CheckResult>("result");
+        QTest::addColumn<SendMode>("mode");
+        const QString merge = QStringLiteral("[[Mail Address]]");
+        const QString literal = QStringLiteral("one@example.jp");
+        const QString me = QStringLiteral("me@example.jp");
+        QTest::newRow("no recipient") << 3 << QStringLiteral("  ") << false << me
+                                      << CheckResult::NoRecipient << SendMode::Single;
+        QTest::newRow("placeholder, empty database")
+            << 0 << merge << false << me << CheckResult::NoData << SendMode::Merge;
+        QTest::newRow("placeholder with records")
+            << 5 << merge << false << me << CheckResult::Ready << SendMode::Merge;
+        QTest::newRow("literal with records")
+            << 5 << literal << false << me << CheckResult::ReadyAddressesUnused << SendMode::Single;
+        QTest::newRow("literal, empty database")
+            << 0 << literal << false << me << CheckResult::Ready << SendMode::Single;
+        QTest::newRow("test without address")
+            << 5 << merge << true << QString() << CheckResult::NoTestAddress << SendMode::Single;
+        QTest::newRow("test over a merge")
+            << 5 << merge << true << me << CheckResult::Ready << SendMode::Single;
+    }
+    void checksBeforeTheStart() {
+        QFETCH(int, records);
+        QFETCH(QString, recipient);
+        QFETCH(bool, test);
+        QFETCH(QString, testAddress);
+        QFETCH(CheckResult, result);
+        QFETCH(SendMode, mode);
+        FlowWorld w;
+        QVERIFY(w.world.createDatabase(records));
+        w.document.recipientText = recipient;
+        SendFlowSettings s = w.settings();
+        s.testEmailAddress = testAddress;
+        CSendFlow flow(s, w.log);
+        flow.useDocument(w.document, *w.world.store, w.document.textBody);
+        QCOMPARE(flow.check(test ? SendKind::Test : SendKind::Send), result);
+        if (result == CheckResult::Ready || result == CheckResult::ReadyAddressesUnused)
+            QCOMPARE(flow.mode(), mode);
+        // Nothing starts before the checks (and, for a merge, the selection) passed.
+        test::ScriptedUserInteraction ui;
+        CSendProgressRelay relay(ui);
+        if (result != CheckResult::Ready && result != CheckResult::ReadyAddressesUnused)
+            QCOMPARE(flow.start(relay), StartResult::NotChecked);
+        else if (mode == SendMode::Merge)
+            QCOMPARE(flow.start(relay), StartResult::NotChecked);
+    }
+
+    // The window's way: start, go on processing events, learn of the end by the signal.
+    // Outcomes go into the window's store, including the one of a record with an unsaved
+    // change, whose deferral the run's log reports.
+    void windowRunKeepsTheEventLoopGoing() {
+        FlowWorld w;
+        QVERIFY(w.world.createDatabase(6));
+        QVERIFY(w.server->start());
+        db::RecordCache cache;
+        w.world.store->RegisterCache(&cache);
+        w.world.store->RefreshList();
+        w.world.store->SetRowFlag(1, db::RowFlag::Selected, 0);  // unsaved change of record 2
+        const QString project = w.world.env.root() + QStringLiteral("customers.pzy");
+        QVERIFY(test::writeFile(project, "stands in for the project file"));
+        w.document.projectFilePath = project;
+
+        auto flow = w.flow();
+        QCOMPARE(flow->check(SendKind::Send), CheckResult::Ready);
+        QCOMPARE(flow->chooseSelection(db::SendSelectionMode::All), 6);
+        test::ScriptedUserInteraction ui;
+        CSendProgressRelay relay(ui);
+        QStringList counters;
+        connect(&relay, &CSendProgressRelay::counterChanged,
+                [&](const QString& t) { counters << t; });
+        QSignalSpy ended(flow.get(), &CSendFlow::finished);
+        int ticks = 0;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(5);
+
+        QCOMPARE(flow->start(relay), StartResult::Started);
+        QVERIFY(flow->isRunning());
+        QCOMPARE(flow->start(relay), StartResult::AlreadyRunning);
+        QVERIFY(ended.wait(120000));
+        QVERIFY(!flow->isRunning());
+        QVERIFY2(ticks > 0, "the event loop did not run during the send");
+        QCOMPARE(counters.last(), QStringLiteral("6  /  6"));
+        QCOMPARE(flow->summary().status, RunStatus::Running);
+        QCOMPARE(flow->summary().sent, 6);
+        QCOMPARE(w.server->count(), 6);
+        QVERIFY2(
+            w.logText().contains(QStringLiteral("record 2 (kept until the database is saved)")),
+            qPrintable(w.logText()));
+        QCOMPARE(w.world.store->PendingSentFlags(), 1);
+        QVERIFY(w.world.store->Save(db::SaveMode::Retaining));
+        QCOMPARE(w.world.sentFlags(), QList<int>(6, 1));
+
+        // The outcomes are not in the project file yet: the marker that recovers them after a
+        // crash passes to the window.
+        std::unique_ptr<CRunMarker> marker = flow->takeMarker();
+        QVERIFY(marker);
+        QVERIFY(QFile::exists(marker->path()));
+        marker->finish();
+        QVERIFY(!QFile::exists(markerPathFor(w.world.store->WorkingCopyPath())));
+        w.world.store->RegisterCache(nullptr);
+    }
+
+    void cancelBeforeTheWorkerRunsIsKept_data() {
+        QTest::addColumn<bool>("beforeStart");
+        QTest::newRow("before start") << true;
+        QTest::newRow("right after start") << false;
+    }
+    void cancelBeforeTheWorkerRunsIsKept() {
+        QFETCH(bool, beforeStart);
+        FlowWorld w;
+        QVERIFY(w.world.createDatabase(3));
+        QVERIFY(w.server->start());
+        auto flow = w.flow();
+        QCOMPARE(flow->check(SendKind::Send), CheckResult::Ready);
+        QCOMPARE(flow->chooseSelection(db::SendSelectionMode::All), 3);
+        test::ScriptedUserInteraction ui;
+        CSendProgressRelay relay(ui);
+        QSignalSpy ended(flow.get(), &CSendFlow::finished);
+        if (beforeStart)
+            flow->cancel();
+        QCOMPARE(flow->start(relay), StartResult::Started);
+        if (!beforeStart)
+            flow->cancel();
+        QVERIFY(ended.wait(60000));
+        QCOMPARE(flow->summary().status, RunStatus::Cancelled);
+        QCOMPARE(w.server->count(), 0);
+        QCOMPARE(w.world.sentFlags(), QList<int>(3, 0));
+    }
+
+    // The window closes while the worker waits for an answer on the interface thread: the
+    // flow's end cancels the run, the prompt is abandoned, and nobody waits for anybody.
+    void endingWithAPromptOpenDoesNotHang() {
+        FlowWorld w({QStringLiteral("--reject-rcpt"), QStringLiteral("rcpt")});
+        QVERIFY(w.world.createDatabase(3));
+        QVERIFY(w.server->start());
+        auto flow = w.flow(3);  // "Display dialog"
+        QCOMPARE(flow->check(SendKind::Send), CheckResult::Ready);
+        QCOMPARE(flow->chooseSelection(db::SendSelectionMode::All), 3);
+        test::ScriptedUserInteraction ui;
+        CSendProgressRelay relay(ui);
+        WatchedProgress watched(relay);
+        QCOMPARE(flow->start(watched), StartResult::Started);
+
+        // No events are processed here, so the prompt stays unanswered.
+        QElapsedTimer t;
+        t.start();
+        while (!watched.prompted.load() && t.elapsed() < 60000)
+            QThread::msleep(20);
+        QVERIFY(watched.prompted.load());
+        flow.reset();
+
+        // The abandoned prompt is never shown afterwards.
+        QCoreApplication::processEvents();
+        QCOMPARE(ui.asked().size(), 0);
+        QCOMPARE(w.server->count(), 0);
+        QCOMPARE(w.world.sentFlags().first(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSendFlow)
+#include "test_send_flow.moc"
