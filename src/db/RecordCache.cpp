@@ -1,5 +1,9 @@
 #include "db/RecordCache.h"
 
+#include <algorithm>
+
+#include "db/TDbData.h"
+
 namespace pw::db {
 
 RecordCache::RecordCache(IRecordCacheOwner* owner)
@@ -10,7 +14,10 @@ RecordCache::RecordCache(IRecordCacheOwner* owner)
       m_rowIds(kCapacity, -1),
       m_orderedIds(kCapacity, -1) {}
 
-RecordCache::~RecordCache() = default;
+RecordCache::~RecordCache() {
+    if (m_store)
+        m_store->UnregisterCache(this);
+}
 
 void RecordCache::clear() {
     for (auto& t : m_texts)
@@ -22,6 +29,69 @@ void RecordCache::clear() {
     m_rowCount = 0;
     m_viewCount = 0;
     m_fetched = 0;
+    m_listRows = 0;
+}
+
+int RecordCache::rowOfId(int recordId) const {
+    if (recordId < 0)
+        return -1;
+    for (int r = 0; r < m_rowCount; ++r)
+        if (m_orderedIds[r] == recordId || (isFetched(r) && m_rowIds[r] == recordId))
+            return r;
+    return -1;
+}
+
+bool RecordCache::appendRow(int id, int sent, bool selected,
+                            const std::array<QString, kFieldCount>& texts) {
+    if (m_rowCount >= kCapacity)
+        return false;
+    const int r = m_rowCount;
+    if (m_owner)
+        m_owner->rowsAboutToBeInserted(r, r);
+    m_rowIds[r] = id;
+    m_orderedIds[r] = id;
+    m_sent[r] = sent;
+    m_selected[r] = selected ? 1 : 0;
+    m_texts[r] = std::make_unique<RowTexts>();
+    for (int k = 0; k < kFieldCount; ++k)
+        m_texts[r]->set(k, texts[k].toUtf8());
+    ++m_rowCount;
+    ++m_viewCount;
+    if (m_owner)
+        m_owner->rowsInserted(r, r);
+    return true;
+}
+
+void RecordCache::announceRemoval(int row) const {
+    if (m_owner && row >= 0 && row < m_rowCount)
+        m_owner->rowsAboutToBeRemoved(row, row);
+}
+
+void RecordCache::removeRow(int row) {
+    if (row < 0 || row >= m_rowCount)
+        return;
+    const auto shift = [&](auto& v) {
+        std::move(v.begin() + row + 1, v.begin() + m_rowCount, v.begin() + row);
+    };
+    shift(m_texts);
+    shift(m_sent);
+    shift(m_selected);
+    shift(m_rowIds);
+    shift(m_orderedIds);
+    const int last = m_rowCount - 1;
+    m_texts[last].reset();
+    m_sent[last] = 0;
+    m_selected[last] = 1;
+    m_rowIds[last] = -1;
+    m_orderedIds[last] = -1;
+    if (row < m_fetched)
+        --m_fetched;
+    if (row < m_listRows)
+        --m_listRows;
+    --m_rowCount;
+    --m_viewCount;
+    if (m_owner)
+        m_owner->rowsRemoved(row, row);
 }
 
 int RecordCache::rowId(int row) const {
@@ -70,6 +140,11 @@ void RecordCache::RowTexts::set(int k, const QByteArray& utf8) {
     bytes.replace(ends[k], ends[k + 1] - ends[k], utf8);
     for (int i = k + 1; i <= kFieldCount; ++i)
         ends[i] += delta;
+}
+
+void RecordCache::notifyAboutToRefresh() const {
+    if (m_owner)
+        m_owner->listAboutToRefresh();
 }
 
 void RecordCache::notifyRefreshed() const {

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -168,6 +169,9 @@ TDbData::TDbData(DbFolders folders, IUserInteraction& ui)
 }
 
 TDbData::~TDbData() {
+    for (RecordCache* c : m_caches)
+        c->m_store = nullptr;
+    m_caches.clear();
     // The handles go in order: list statement, main transaction (rolled back), attachment.
     m_listStatement.reset();
     m_mainTr.reset();
@@ -385,12 +389,12 @@ bool TDbData::OpenCurrent(bool deleteOnFailure) {
                                      IBPP::LockResolution::NoWait);
         m_mainTr->Start();
         LoadCaptions();
-        if (m_observer)
-            m_observer->captionsReloaded();
+        for (IStoreObserver* o : std::vector<IStoreObserver*>(m_observers))
+            o->captionsReloaded();
         ReadFieldLength();
         m_modified.store(false);
-        if (m_observer)
-            m_observer->databaseOpened();
+        for (IStoreObserver* o : std::vector<IStoreObserver*>(m_observers))
+            o->databaseOpened();
         return IsOpen();
     } catch (const IBPP::Exception& e) {
         ReportDroppedError("Opening the database", e);
@@ -518,9 +522,10 @@ bool TDbData::ConfirmClose() {
 
 void TDbData::Close(CloseMode mode) {
     ReleaseList();
-    if (m_cache) {
-        m_cache->clear();
-        m_cache->notifyRefreshed();
+    for (RecordCache* c : m_caches) {
+        c->notifyAboutToRefresh();
+        c->clear();
+        c->notifyRefreshed();
     }
     try {
         if (m_mainTr && m_mainTr->IsStarted())
@@ -561,6 +566,53 @@ void TDbData::ExecuteImmediate(const QString& sql) {
 
 // ---- list state and cache ---------------------------------------------------------------------
 
+void TDbData::AddObserver(IStoreObserver* observer) {
+    if (observer &&
+        std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end())
+        m_observers.push_back(observer);
+}
+
+void TDbData::RemoveObserver(IStoreObserver* observer) {
+    m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), observer),
+                      m_observers.end());
+}
+
+void TDbData::SetObserver(IStoreObserver* observer) {
+    m_observers.clear();
+    AddObserver(observer);
+}
+
+void TDbData::RegisterCache(RecordCache* cache) {
+    if (!cache)
+        return;
+    if (cache->m_store && cache->m_store != this)
+        cache->m_store->UnregisterCache(cache);
+    m_caches.erase(std::remove(m_caches.begin(), m_caches.end(), cache), m_caches.end());
+    m_caches.push_back(cache);
+    cache->m_store = this;
+}
+
+void TDbData::UnregisterCache(RecordCache* cache) {
+    const auto it = std::find(m_caches.begin(), m_caches.end(), cache);
+    if (it == m_caches.end())
+        return;
+    const bool wasActive = cache == m_caches.back();
+    m_caches.erase(it);
+    cache->m_store = nullptr;
+    if (wasActive && !m_caches.empty())
+        RefreshActiveCache();
+}
+
+void TDbData::RefreshActiveCache() {
+    // The list statement served the cache that went; the one below gets a list of its own.
+    ReleaseList();
+    try {
+        RefreshList();
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Refreshing the list", e);
+    }
+}
+
 void TDbData::SetGroupRestriction(int groupId) {
     m_group = groupId <= 0 ? -1 : groupId;
 }
@@ -593,13 +645,31 @@ void TDbData::RefreshList() {
     }
     const QString order = QStringLiteral(" order by ") + m_order;
     const IBPP::Database db = Database();
+    RecordCache* const cache = Cache();
+    if (cache)
+        cache->notifyAboutToRefresh();
     ReleaseList();
+    m_removedIds.clear();
+
+    // Whatever happens below, the owner hears "done" after "about to": on a database error
+    // with an empty list.
+    struct Done {
+        RecordCache* cache;
+        bool ok = false;
+        ~Done() {
+            if (cache && !ok) {
+                cache->clear();
+                cache->notifyRefreshed();
+            }
+        }
+    } done{cache};
 
     int total = 0;
-    if (m_cache) {
-        RecordCache& c = *m_cache;
+    if (cache) {
+        RecordCache& c = *cache;
         c.m_rowCount = 0;
         c.m_fetched = 0;
+        c.m_listRows = 0;
         IBPP::Statement ids = IBPP::StatementFactory(db, m_mainTr);
         ids->Execute(
             Convert(QStringLiteral("select ID from Mails ") + where + order).toStdString());
@@ -614,6 +684,7 @@ void TDbData::RefreshList() {
         }
         c.m_viewCount = total;
         c.m_rowCount = std::min(total, RecordCache::kCapacity);
+        c.m_listRows = c.m_rowCount;
         for (int k = c.m_rowCount; k < RecordCache::kCapacity; ++k) {
             c.m_orderedIds[k] = -1;
             c.m_rowIds[k] = -1;
@@ -625,8 +696,9 @@ void TDbData::RefreshList() {
     m_listStatement->Execute(Convert(m_listQuery).toStdString());
     m_listExhausted = false;
 
-    if (m_cache) {
-        m_cache->notifyRefreshed();
+    done.ok = true;
+    if (cache) {
+        cache->notifyRefreshed();
         if (total > RecordCache::kCapacity && !m_toldTruncated) {
             // A file made elsewhere can exceed the program's limit: show the first rows, say so.
             m_toldTruncated = true;
@@ -636,19 +708,23 @@ void TDbData::RefreshList() {
 }
 
 void TDbData::FetchOne(RecordCache& c) {
-    if (!m_listStatement || m_listExhausted || c.m_fetched >= RecordCache::kCapacity) {
+    if (!m_listStatement || m_listExhausted || c.m_fetched >= c.m_listRows) {
         m_listExhausted = true;
         return;
     }
-    if (!m_listStatement->Fetch()) {
-        m_listExhausted = true;
-        return;
+    int32_t id = -1;
+    for (;;) {
+        if (!m_listStatement->Fetch()) {
+            m_listExhausted = true;
+            return;
+        }
+        m_listStatement->Get(1, id);
+        if (!m_removedIds.count(id))
+            break;
     }
     const int f = c.m_fetched;
-    int32_t id = -1;
     int32_t sent = 0;
     bool selected = false;
-    m_listStatement->Get(1, id);
     m_listStatement->Get(2, sent);
     m_listStatement->Get(3, selected);
     c.m_rowIds[f] = id;
@@ -669,28 +745,52 @@ void TDbData::FetchOne(RecordCache& c) {
     c.m_fetched = f + 1;
 }
 
-void TDbData::FetchRows(int row) {
-    if (!m_cache || !CanWrite())
-        return;
-    while (m_cache->m_fetched <= row && !m_listExhausted)
-        FetchOne(*m_cache);
+bool TDbData::FetchRows(int row) noexcept {
+    RecordCache* const c = Cache();
+    if (!c || !CanWrite())
+        return false;
+    try {
+        while (c->m_fetched <= row && !m_listExhausted)
+            FetchOne(*c);
+        return true;
+    } catch (const std::exception& e) {
+        // The rest of the list stays unfetched; the grid shows those rows empty.
+        m_listExhausted = true;
+        ReportDroppedError("Fetching rows of the list", e);
+        return false;
+    }
 }
 
-void TDbData::FetchAll() {
-    if (!m_cache || !CanWrite())
+bool TDbData::FetchAll() noexcept {
+    return FetchRows(RecordCache::kCapacity);
+}
+
+bool TDbData::AppendCachedRow(int recordId, int sent, bool selected,
+                              const std::array<QString, kFieldCount>& texts) {
+    RecordCache* const c = Cache();
+    return c && c->appendRow(recordId, sent, selected, texts);
+}
+
+void TDbData::UpdateCachedRow(int row, const std::array<QString, kFieldCount>& texts) {
+    RecordCache* const c = Cache();
+    if (!c || row < 0 || row >= c->rowCount())
         return;
-    while (!m_listExhausted)
-        FetchOne(*m_cache);
+    if (!c->m_texts[row])
+        c->m_texts[row] = std::make_unique<RecordCache::RowTexts>();
+    for (int k = 0; k < kFieldCount; ++k)
+        c->m_texts[row]->set(k, texts[k].toUtf8());
+    c->notifyRow(row);
 }
 
 // ---- flags and values -------------------------------------------------------------------------
 
 void TDbData::SetRowFlag(int row, RowFlag which, int value) {
-    if (!CanWrite() || !m_cache)
+    RecordCache* const cache = Cache();
+    if (!CanWrite() || !cache)
         return;
     FetchRows(row);
-    const int id = m_cache->rowId(row);
-    if (id < 0 && !m_cache->isFetched(row))
+    const int id = cache->rowId(row);
+    if (id < 0 || !cache->isFetched(row))
         return;
     const char* column = which == RowFlag::Sent ? "Sended" : "Sending";
     Exec(QStringLiteral("update Mails set %1 = %2 where ID = %3")
@@ -698,15 +798,16 @@ void TDbData::SetRowFlag(int row, RowFlag which, int value) {
              .arg(value)
              .arg(id));
     if (which == RowFlag::Sent)
-        m_cache->setSent(row, value);
+        cache->setSent(row, value);
     else
-        m_cache->setSelected(row, value != 0);
+        cache->setSelected(row, value != 0);
     SetModified();
-    m_cache->notifyRow(row);
+    cache->notifyRow(row);
 }
 
 bool TDbData::SetCell(int row, int gridColumn, const QString& text) {
-    if (!CanWrite() || !m_cache)
+    RecordCache* const cache = Cache();
+    if (!CanWrite() || !cache)
         return false;
     const int field = gridColumn - 2;  // grid columns 2..21 show fields 0..19
     if (field < 0 || field >= kFieldCount)
@@ -716,14 +817,14 @@ bool TDbData::SetCell(int row, int gridColumn, const QString& text) {
         return false;
     }
     FetchRows(row);
-    if (!m_cache->isFetched(row))
+    if (!cache->isFetched(row))
         return false;
-    const int id = m_cache->rowId(row);
+    const int id = cache->rowId(row);
     Exec(QStringLiteral("update Mails set %1 = ").arg(ColumnNames()[field]) + SqlLiteral(text) +
          QStringLiteral(" where ID = %1").arg(id));
-    m_cache->setText(row, field, text);
+    cache->setText(row, field, text);
     SetModified();
-    m_cache->notifyRow(row);
+    cache->notifyRow(row);
     return true;
 }
 
@@ -754,10 +855,11 @@ void TDbData::BulkUpdate(bool view, const QString& assignment, const QString& co
 }
 
 void TDbData::SwapFields(int fieldI, int fieldJ) {
-    if (!CanWrite() || !m_cache || fieldI < 0 || fieldI >= kFieldCount || fieldJ < 0 ||
+    RecordCache* const cache = Cache();
+    if (!CanWrite() || !cache || fieldI < 0 || fieldI >= kFieldCount || fieldJ < 0 ||
         fieldJ >= kFieldCount || fieldI == fieldJ)
         return;
-    RecordCache& c = *m_cache;
+    RecordCache& c = *cache;
     for (int r = 0; r < c.m_fetched; ++r) {
         const QString a = c.text(r, fieldI);
         const QString b = c.text(r, fieldJ);
@@ -768,8 +870,19 @@ void TDbData::SwapFields(int fieldI, int fieldJ) {
         c.setText(r, fieldJ, a);
         SetModified();
     }
-    if (c.m_fetched > 0)
-        c.notifyRefreshed();
+    // Rows added by the record form sit past the fetched ones and are exchanged as well.
+    for (int r = c.m_listRows; r < c.m_rowCount; ++r) {
+        const QString a = c.text(r, fieldI);
+        const QString b = c.text(r, fieldJ);
+        Exec(QStringLiteral("update Mails set %1 = ").arg(ColumnNames()[fieldI]) + SqlLiteral(b) +
+             QStringLiteral(", %1 = ").arg(ColumnNames()[fieldJ]) + SqlLiteral(a) +
+             QStringLiteral(" where ID = %1").arg(c.m_rowIds[r]));
+        c.setText(r, fieldI, b);
+        c.setText(r, fieldJ, a);
+        SetModified();
+    }
+    if (c.m_rowCount > 0 && c.m_owner)
+        c.m_owner->rowsChanged(0, c.m_rowCount - 1);
 }
 
 void TDbData::SelectAllAfterOpen() {
@@ -790,6 +903,17 @@ void TDbData::DeleteRecord(int groupId, int recordId) {
     else
         Exec(QStringLiteral("delete from MAILS where ID = %1").arg(recordId));
     SetModified();
+    // The record leaves the view when it is gone, or when it left the group that is shown.
+    if (groupId > 0 && groupId != m_group)
+        return;
+    if (RecordCache* const c = Cache()) {
+        const int row = c->rowOfId(recordId);
+        if (row >= 0) {
+            c->announceRemoval(row);
+            m_removedIds.insert(recordId);  // after the notice: the owner may read the row then
+            c->removeRow(row);
+        }
+    }
 }
 
 void TDbData::DeleteAllRecords() {

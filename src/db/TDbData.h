@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <unordered_set>
 #include <vector>
 
 #include "db/IBPP.h"
@@ -85,7 +86,11 @@ public:
     TDbData(const TDbData&) = delete;
     TDbData& operator=(const TDbData&) = delete;
 
-    void SetObserver(IStoreObserver* observer) { m_observer = observer; }
+    // Observers are told in the order they were added; each removes itself before it goes.
+    void AddObserver(IStoreObserver* observer);
+    void RemoveObserver(IStoreObserver* observer);
+    // Replaces every observer by this one (none for nullptr).
+    void SetObserver(IStoreObserver* observer);
     [[nodiscard]] const DbFolders& Folders() const { return m_folders; }
 
     // ---- the file: creation, working copies, open, save, close ----
@@ -138,8 +143,16 @@ public:
 
     // ---- list state and the record cache ----
 
-    void RegisterCache(RecordCache* cache) { m_cache = cache; }
-    [[nodiscard]] RecordCache* Cache() const { return m_cache; }
+    // Several grids may be open at once (the editor over the main window's list). The list
+    // state and its statement serve one cache at a time: the one registered last. When it
+    // unregisters (it does so itself when it is destroyed), the one registered before it is
+    // active again and is refilled. Registering a registered cache makes it the active one.
+    void RegisterCache(RecordCache* cache);
+    void UnregisterCache(RecordCache* cache);
+    // The active cache, or none.
+    [[nodiscard]] RecordCache* Cache() const {
+        return m_caches.empty() ? nullptr : m_caches.back();
+    }
     void SetGroupRestriction(int groupId);
     [[nodiscard]] int GroupRestriction() const { return m_group; }
     void AddFilterCondition(const QString& condition);
@@ -149,9 +162,20 @@ public:
     // The last "select * from Mails ..." built by RefreshList.
     [[nodiscard]] const QString& CurrentListQuery() const { return m_listQuery; }
 
+    // Throws IBPP::Exception; the cache is told "about to" and "done" either way (an empty
+    // list after a failure).
     void RefreshList();
-    void FetchRows(int row);
-    void FetchAll();
+    // Never throw (they run inside a grid's paint): a database error is reported, the rest of
+    // the list stays unfetched and the result is false.
+    bool FetchRows(int row) noexcept;
+    bool FetchAll() noexcept;
+
+    // The record form brings the active cache up to date after its own statements: a new
+    // record joins the end of the list (false when the cache is full), an edited row takes
+    // its saved texts. Both notify the cache's owner.
+    bool AppendCachedRow(int recordId, int sent, bool selected,
+                         const std::array<QString, kFieldCount>& texts);
+    void UpdateCachedRow(int row, const std::array<QString, kFieldCount>& texts);
 
     // ---- flags and values (main transaction; throw IBPP::Exception) ----
 
@@ -169,6 +193,8 @@ public:
 
     // ---- deletion and counts ----
 
+    // A record that leaves the view (deleted, or out of the group shown) leaves the active
+    // cache at once, with the owner told.
     void DeleteRecord(int groupId, int recordId);
     void DeleteAllRecords();
     int CountRecords();        // 0 with no database
@@ -216,12 +242,13 @@ private:
     void ResetListState();
     void ReleaseList();
     void FetchOne(RecordCache& cache);
+    void RefreshActiveCache();
     bool CanWrite() const;
     void Exec(const QString& sql);
 
     DbFolders m_folders;
     IUserInteraction& m_ui;
-    IStoreObserver* m_observer = nullptr;
+    std::vector<IStoreObserver*> m_observers;
     int m_strFieldSize = 100;
     const QStringList m_script;
     QString m_workingCopy;
@@ -232,7 +259,8 @@ private:
     std::atomic<bool> m_modified{false};
     int m_fieldLength = 100;
 
-    RecordCache* m_cache = nullptr;
+    std::vector<RecordCache*> m_caches;    // the last one is active
+    std::unordered_set<int> m_removedIds;  // left the list since the refresh: skipped when fetched
     int m_group = -1;
     QString m_filter;
     QString m_order = QStringLiteral(" ID asc ");

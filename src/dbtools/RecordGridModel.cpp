@@ -1,0 +1,233 @@
+#include "dbtools/RecordGridModel.h"
+
+#include <QMimeData>
+#include <set>
+
+#include "db/TDbData.h"
+#include "resources/Strings.h"
+
+namespace pw::dbtools {
+
+RecordGridModel::RecordGridModel(db::TDbData& store, QObject* parent)
+    : QAbstractTableModel(parent),
+      m_store(store),
+      m_cache(std::make_unique<db::RecordCache>(this)) {
+    m_store.RegisterCache(m_cache.get());
+}
+
+RecordGridModel::~RecordGridModel() {
+    // Unregistering may refill the list below this one; nothing may reach this model then.
+    m_cache->setOwner(nullptr);
+    m_cache.reset();
+}
+
+void RecordGridModel::setFilterOn(bool on) {
+    if (m_filterOn == on)
+        return;
+    m_filterOn = on;
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, kGridColumnCount - 1),
+                         {FilterOnRole, Qt::ForegroundRole});
+}
+
+void RecordGridModel::captionsChanged() {
+    emit headerDataChanged(Qt::Horizontal, kFirstFieldColumn, kGridColumnCount - 1);
+}
+
+int RecordGridModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_cache->rowCount();
+}
+
+int RecordGridModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kGridColumnCount;
+}
+
+bool RecordGridModel::ensureRow(int row) const {
+    if (row < 0 || row >= m_cache->rowCount())
+        return false;
+    if (!m_cache->isFetched(row))
+        m_store.FetchRows(row);
+    return true;
+}
+
+QVariant RecordGridModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || !ensureRow(index.row()))
+        return {};
+    const int row = index.row();
+    const int column = index.column();
+    switch (role) {
+        case Qt::DisplayRole:
+        case Qt::EditRole:
+        case Qt::ToolTipRole:
+            if (column >= kFirstFieldColumn)
+                return m_cache->text(row, column - kFirstFieldColumn);
+            return {};
+        case Qt::CheckStateRole:
+            if (column == kSentColumn)
+                return m_cache->sent(row) != 0 ? Qt::Checked : Qt::Unchecked;
+            if (column == kSelectColumn)
+                return m_cache->selected(row) ? Qt::Checked : Qt::Unchecked;
+            return {};
+        case Qt::TextAlignmentRole:
+            if (column < kFirstFieldColumn)
+                return int(Qt::AlignCenter);
+            return int(Qt::AlignLeft | Qt::AlignVCenter);
+        case RecordIdRole:
+            return m_cache->rowId(row);
+        case SentValueRole:
+            return m_cache->sent(row);
+        case FilterOnRole:
+            return m_filterOn;
+        default:
+            return {};
+    }
+}
+
+QVariant RecordGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= kGridColumnCount)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (role == Qt::DisplayRole)
+        return gridHeader(section);
+    if (role == Qt::TextAlignmentRole && section < kFirstFieldColumn)
+        return int(Qt::AlignCenter);
+    return {};
+}
+
+Qt::ItemFlags RecordGridModel::flags(const QModelIndex& index) const {
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags f =
+        Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren;
+    // "Sent" is shown, never toggled; "Select" toggles; the fields are typed in the cell editor.
+    if (index.column() == kSelectColumn)
+        f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+bool RecordGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (!index.isValid() || !ensureRow(index.row()))
+        return false;
+    const int row = index.row();
+    const int column = index.column();
+    bool stored = false;
+    try {
+        if (column == kSelectColumn && role == Qt::CheckStateRole) {
+            const bool on = value.toInt() == Qt::Checked;
+            m_store.SetRowFlag(row, db::RowFlag::Selected, on ? 1 : 0);
+            stored = m_cache->selected(row) == on;
+        } else if (column >= kFirstFieldColumn && role == Qt::EditRole) {
+            stored = m_store.SetCell(row, column, value.toString());
+        }
+    } catch (const std::exception& e) {
+        db::ReportDroppedError("Writing a grid cell", e);
+        stored = false;
+    }
+    if (!stored)  // a view that showed the refused value reads the stored one again
+        emit dataChanged(index, index);
+    return stored;
+}
+
+QStringList RecordGridModel::mimeTypes() const {
+    return {kRecordIdsMime};
+}
+
+QMimeData* RecordGridModel::mimeData(const QModelIndexList& indexes) const {
+    std::set<int> rows;
+    for (const QModelIndex& i : indexes)
+        if (i.isValid())
+            rows.insert(i.row());
+    QByteArray ids;
+    for (int r : rows) {
+        if (!ensureRow(r) || m_cache->rowId(r) < 0)
+            continue;
+        ids += QByteArray::number(m_cache->rowId(r)) + '\n';
+    }
+    auto* mime = new QMimeData;
+    mime->setData(kRecordIdsMime, ids);
+    return mime;
+}
+
+Qt::DropActions RecordGridModel::supportedDragActions() const {
+    return Qt::CopyAction | Qt::LinkAction;
+}
+
+QString RecordGridModel::gridHeader(int column) const {
+    if (column == kSentColumn)
+        return str(ids::kGridSent);
+    if (column == kSelectColumn)
+        return str(ids::kGridSelect);
+    if (column >= kFirstFieldColumn && column < kGridColumnCount)
+        return m_store.Captions()[column - kFirstFieldColumn];
+    return {};
+}
+
+int RecordGridModel::gridColumnWidth(int column) const {
+    return column < kFirstFieldColumn ? 50 : 80;
+}
+
+bool RecordGridModel::gridIsCheckColumn(int column) const {
+    return column == kSentColumn || column == kSelectColumn;
+}
+
+QString RecordGridModel::gridText(int row, int column) const {
+    if (column < kFirstFieldColumn || column >= kGridColumnCount || !ensureRow(row))
+        return {};
+    return m_cache->text(row, column - kFirstFieldColumn);
+}
+
+bool RecordGridModel::gridChecked(int row, int column) const {
+    if (!ensureRow(row))
+        return false;
+    if (column == kSentColumn)
+        return m_cache->sent(row) != 0;
+    if (column == kSelectColumn)
+        return m_cache->selected(row);
+    return false;
+}
+
+// ---- the cache's notices ----------------------------------------------------------------------
+
+void RecordGridModel::listAboutToRefresh() {
+    if (m_resetting)
+        return;
+    m_resetting = true;
+    beginResetModel();
+}
+
+void RecordGridModel::listRefreshed(int rowCount) {
+    if (!m_resetting)
+        beginResetModel();
+    m_resetting = false;
+    endResetModel();
+    emit listRebuilt(rowCount);
+}
+
+void RecordGridModel::rowChanged(int row) {
+    if (row >= 0 && row < rowCount())
+        emit dataChanged(index(row, 0), index(row, kGridColumnCount - 1));
+}
+
+void RecordGridModel::rowsChanged(int first, int last) {
+    first = std::max(first, 0);
+    last = std::min(last, rowCount() - 1);
+    if (first <= last)
+        emit dataChanged(index(first, 0), index(last, kGridColumnCount - 1));
+}
+
+void RecordGridModel::rowsAboutToBeInserted(int first, int last) {
+    beginInsertRows({}, first, last);
+}
+
+void RecordGridModel::rowsInserted(int, int) {
+    endInsertRows();
+}
+
+void RecordGridModel::rowsAboutToBeRemoved(int first, int last) {
+    beginRemoveRows({}, first, last);
+}
+
+void RecordGridModel::rowsRemoved(int, int) {
+    endRemoveRows();
+}
+
+}  // namespace pw::dbtools

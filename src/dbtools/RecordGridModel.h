@@ -1,0 +1,99 @@
+#pragma once
+// The record grid's model: 22 columns ("Sent", "Select", the 20 fields) over the store's
+// record cache. It never copies rows: each cell is read from the cache, and rows are fetched
+// from the list statement only when a view asks for them. Colours are the delegate's; the
+// model gives what they depend on (the sent value, the filter state) through its roles.
+
+#include <QAbstractTableModel>
+#include <memory>
+
+#include "db/RecordCache.h"
+#include "dbtools/GridSource.h"
+
+namespace pw::db {
+class TDbData;
+}
+
+namespace pw::dbtools {
+
+inline constexpr int kSentColumn = 0;
+inline constexpr int kSelectColumn = 1;
+inline constexpr int kFirstFieldColumn = 2;
+inline constexpr int kGridColumnCount = kFirstFieldColumn + db::kFieldCount;
+
+class RecordGridModel : public QAbstractTableModel,
+                        public db::IRecordCacheOwner,
+                        public IGridSource {
+    Q_OBJECT
+public:
+    enum Role {
+        RecordIdRole = Qt::UserRole + 1,  // int: the row's record ID (the item data)
+        SentValueRole,                    // int: SENDED of the row (0, 1, 2)
+        FilterOnRole,                     // bool: the view is filtered (text shown in blue)
+    };
+
+    // Makes the cache and registers it with the store (it becomes the active list).
+    explicit RecordGridModel(db::TDbData& store, QObject* parent = nullptr);
+    ~RecordGridModel() override;
+
+    [[nodiscard]] db::RecordCache& cache() { return *m_cache; }
+    [[nodiscard]] const db::RecordCache& cache() const { return *m_cache; }
+    [[nodiscard]] db::TDbData& store() const { return m_store; }
+
+    void setFilterOn(bool on);
+    [[nodiscard]] bool filterOn() const { return m_filterOn; }
+    // The captions changed: every field header is read again.
+    void captionsChanged();
+
+    // QAbstractTableModel
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
+    [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
+                                      int role) const override;
+    [[nodiscard]] Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // "Select" (CheckStateRole) writes SENDING at once; a field (EditRole) writes the cell.
+    // False when the store refused (the cell then shows the stored value again).
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    [[nodiscard]] QStringList mimeTypes() const override;
+    [[nodiscard]] QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    [[nodiscard]] Qt::DropActions supportedDragActions() const override;
+
+    // IGridSource
+    [[nodiscard]] int gridRowCount() const override { return m_cache->rowCount(); }
+    [[nodiscard]] int gridColumnCount() const override { return kGridColumnCount; }
+    [[nodiscard]] QString gridHeader(int column) const override;
+    [[nodiscard]] int gridColumnWidth(int column) const override;
+    [[nodiscard]] bool gridIsCheckColumn(int column) const override;
+    [[nodiscard]] QString gridText(int row, int column) const override;
+    [[nodiscard]] bool gridChecked(int row, int column) const override;
+
+    // The drag format of grid rows: their record IDs as decimal text, one a line.
+    static inline const QString kRecordIdsMime =
+        QStringLiteral("application/x-postwick-record-ids");
+
+signals:
+    // The list was rebuilt with this many rows (the editor moves its cursor and status).
+    void listRebuilt(int rowCount);
+
+private:
+    // IRecordCacheOwner
+    void listAboutToRefresh() override;
+    void listRefreshed(int rowCount) override;
+    void rowChanged(int row) override;
+    void rowsChanged(int first, int last) override;
+    void rowsAboutToBeInserted(int first, int last) override;
+    void rowsInserted(int first, int last) override;
+    void rowsAboutToBeRemoved(int first, int last) override;
+    void rowsRemoved(int first, int last) override;
+
+    // Fetches up to the row when it has not been read yet; false for rows out of range.
+    bool ensureRow(int row) const;
+
+    db::TDbData& m_store;
+    std::unique_ptr<db::RecordCache> m_cache;
+    bool m_resetting = false;
+    bool m_filterOn = false;
+};
+
+}  // namespace pw::dbtools
