@@ -1,0 +1,56 @@
+#include "compose/gui/HtmlTemplateCommands.h"
+
+#include <QDir>
+
+#include "compose/MailDocument.h"
+#include "compose/TemplateLibrary.h"
+#include "compose/TemplateWizard.h"
+#include "compose/gui/d_FormEdit.h"
+#include "compose/gui/d_HTMLTempSelect.h"
+
+namespace pw {
+
+namespace {
+
+std::optional<HtmlTemplateResult> runWizard(QWidget* parent, const HtmlTemplateFolders& folders,
+                                            const QString& name, const QString& templateFolder,
+                                            const QStringList& pictures,
+                                            const TextDefaults& defaults, IUserInteraction& ui) {
+    CTemplateWizard wizard({folders.wizardFolder, folders.mainPreviewFolder, templateFolder, name,
+                            pictures, defaults});
+    wizard.open();
+    d_FormEdit dialog(wizard, ui, parent);
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return HtmlTemplateResult{wizard.templateName(), wizard.pictureList()};
+}
+
+}  // namespace
+
+std::optional<HtmlTemplateResult> selectHtmlTemplate(QWidget* parent,
+                                                     const HtmlTemplateFolders& folders,
+                                                     const QString& currentName,
+                                                     const TextDefaults& defaults,
+                                                     IUserInteraction& ui) {
+    d_HTMLTempSelect chooser({folders.library, folders.mainPreviewFolder, folders.wizardFolder},
+                             currentName, ui, parent);
+    if (chooser.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return runWizard(parent, folders, chooser.templateName(), chooser.templateFolder(),
+                     chooser.pictureList(), defaults, ui);
+}
+
+std::optional<HtmlTemplateResult> editHtmlTemplate(
+    QWidget* parent, const HtmlTemplateFolders& folders, const QString& currentName,
+    const QStringList& pictureList, const TextDefaults& defaults, IUserInteraction& ui) {
+    QDir().mkpath(folders.wizardFolder);
+    (void)emptyFolderFiles(folders.wizardFolder);
+    copyFolderFiles(folders.mainPreviewFolder, folders.wizardFolder);
+    QFile::remove(folders.wizardFolder + QStringLiteral("index.htm"));
+    return runWizard(parent, folders, currentName, folders.library + currentName + u'/',
+                     pictureList, defaults, ui);
+}
+
+}  // namespace pw
