@@ -183,6 +183,12 @@ MailJob CSendFlow::makeJob() const {
     return job;
 }
 
+std::unique_ptr<CMessageAssembly> CSendFlow::messageAssembly() const {
+    if (m_mode == SendMode::Merge)
+        return std::make_unique<CMessageAssembly>(makeJob(), m_selection);
+    return std::make_unique<CMessageAssembly>(makeJob(), std::vector<FieldTexts>{});
+}
+
 StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTransport> transport) {
     if (m_worker)
         return m_summary.start = StartResult::AlreadyRunning;

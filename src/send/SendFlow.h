@@ -48,6 +48,8 @@
 
 namespace pw::send {
 
+class CMessageAssembly;
+
 enum class SendKind { Send, Test };
 
 // What the flow reads of the settings, once, when it is made.
@@ -141,6 +143,9 @@ public:
     [[nodiscard]] SendSummary runToEnd(ISendProgress& progress,
                                        std::unique_ptr<ISendTransport> transport = {});
     void cancel();
+    // The messages this flow's run would send (after check and chooseSelection): the preview
+    // shows them.
+    [[nodiscard]] std::unique_ptr<CMessageAssembly> messageAssembly() const;
     [[nodiscard]] bool isRunning() const { return m_worker && !m_ended; }
     [[nodiscard]] const SendSummary& summary() const { return m_summary; }
 
