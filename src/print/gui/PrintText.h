@@ -1,0 +1,48 @@
+#pragma once
+// The print font and the one way a cell's text is broken into lines, shared by the measuring
+// of the layout and the drawing of the pages, so that what was measured is what is drawn.
+
+#include <QFont>
+#include <QString>
+#include <QStringList>
+
+#include "print/GridPageLayout.h"
+
+class QPaintDevice;
+
+namespace pw::print {
+
+struct ResolvedFont {
+    QFont font;            // pixel size still to be set
+    bool missing = false;  // the print font name names no installed font
+    QString requested;
+};
+
+// The grid's font, its face replaced by the print font name when that is set and installed;
+// faces installed for Japanese text stand behind it for the characters it has no glyphs for.
+[[nodiscard]] ResolvedFont resolvePrintFont(const FontSpec& grid, const QString& fontName);
+
+// The lines a cell shows of text in this width: explicit line ends kept, tabs expanded, long
+// lines broken at words (at characters where a word is wider than the cell) when wrapping, and
+// otherwise cut after the last whole character that fits.
+[[nodiscard]] QStringList cellLines(const QString& text, const QFont& font, QPaintDevice* device,
+                                    int width, Wrap wrap);
+
+// Measures with the print font on the printer; the layout chooses the height.
+class PrinterTextMeasure : public ITextMeasure {
+public:
+    PrinterTextMeasure(QFont font, QPaintDevice* device)
+        : m_font(std::move(font)), m_device(device) {}
+    void selectFont(int pixelHeight) override;
+    int lineWidth(const QString& text) override;
+    int textHeight(const QString& text, int width, Wrap wrap) override;
+    int lineHeight() override;
+    int charHeight() override;
+    int externalLeading() override;
+
+private:
+    QFont m_font;
+    QPaintDevice* m_device;
+};
+
+}  // namespace pw::print
