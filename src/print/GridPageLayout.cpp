@@ -21,10 +21,14 @@ int mulDiv(int a, int b, int c) {
 
 namespace {
 
-int roundHalfUp(double v) { return static_cast<int>(v + 0.5); }
+int roundHalfUp(double v) {
+    return static_cast<int>(v + 0.5);
+}
 
 // A margin in whole centimetres as device units on one axis.
-int marginUnits(int dpi, int centimetres) { return roundHalfUp(dpi * centimetres / 2.54); }
+int marginUnits(int dpi, int centimetres) {
+    return roundHalfUp(dpi * centimetres / 2.54);
+}
 
 int scaleEdge(int edge, int g, int p) {
     return static_cast<int>(static_cast<std::int64_t>(edge) * g / p);
@@ -42,8 +46,8 @@ double axisRatio(int printerDpi, int screenDpi) {
 }  // namespace
 
 GridLayout layoutGrid(const DeviceMetrics& device, const PrintSettings& settings,
-                      std::vector<TColumnEh> columns, const IPrintGrid& grid,
-                      ITextMeasure& measure, const std::function<bool()>& stop) {
+                      std::vector<TColumnEh> columns, const IPrintGrid& grid, ITextMeasure& measure,
+                      const std::function<bool()>& stop) {
     GridLayout l;
     l.columns = std::move(columns);
     const int n = static_cast<int>(l.columns.size());
@@ -53,7 +57,8 @@ GridLayout layoutGrid(const DeviceMetrics& device, const PrintSettings& settings
 
     l.box.left = marginUnits(device.dpiX, settings.marginLeft) - device.offsetX;
     l.box.top = marginUnits(device.dpiY, settings.marginTop) - device.offsetY;
-    l.box.right = device.pageWidth + device.offsetX - marginUnits(device.dpiX, settings.marginRight);
+    l.box.right =
+        device.pageWidth + device.offsetX - marginUnits(device.dpiX, settings.marginRight);
     l.box.bottom =
         device.pageHeight + device.offsetY - marginUnits(device.dpiY, settings.marginBottom);
 

@@ -96,8 +96,7 @@ struct GridLayout {
 // while the rows are measured; a true answer ends the layout as Stopped.
 [[nodiscard]] GridLayout layoutGrid(const DeviceMetrics& device, const PrintSettings& settings,
                                     std::vector<TColumnEh> columns, const IPrintGrid& grid,
-                                    ITextMeasure& measure,
-                                    const std::function<bool()>& stop = {});
+                                    ITextMeasure& measure, const std::function<bool()>& stop = {});
 
 // The part of the table that page n (from 1) shows. Pages run across the column bands of a row
 // band first, so that the pages of one stretch of rows lie side by side.
@@ -128,6 +127,8 @@ struct PagePlan {
 [[nodiscard]] PagePlan planPage(const GridLayout& layout, int page);
 
 // Grid columns 0 and 1 show check boxes rather than text.
-[[nodiscard]] inline bool isCheckColumn(int gridColumn) { return gridColumn < 2; }
+[[nodiscard]] inline bool isCheckColumn(int gridColumn) {
+    return gridColumn < 2;
+}
 
 }  // namespace pw::print

@@ -53,9 +53,10 @@ struct FakeMeasure : ITextMeasure {
         int lines = 0;
         for (const QString& para : t.split(QLatin1Char('\n'))) {
             const int perLine = std::max(1, width / charWidth());
-            lines += wrap == Wrap::SingleLine
-                         ? 1
-                         : std::max<int>(1, (static_cast<int>(para.size()) + perLine - 1) / perLine);
+            lines +=
+                wrap == Wrap::SingleLine
+                    ? 1
+                    : std::max<int>(1, (static_cast<int>(para.size()) + perLine - 1) / perLine);
         }
         return lines * lineHeight();
     }

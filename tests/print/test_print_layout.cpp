@@ -12,8 +12,8 @@ Q_DECLARE_METATYPE(pw::print::Box)
 namespace pw::print {
 // Failed comparisons say which edges differ.
 char* toString(const Box& b) {
-    return QTest::toString(QStringLiteral("Box{%1, %2, %3, %4}")
-                               .arg(b.left).arg(b.top).arg(b.right).arg(b.bottom));
+    return QTest::toString(
+        QStringLiteral("Box{%1, %2, %3, %4}").arg(b.left).arg(b.top).arg(b.right).arg(b.bottom));
 }
 }  // namespace pw::print
 
@@ -49,7 +49,9 @@ GridLayout lay(const FakeGrid& g, const PrintSettings& s, DeviceMetrics d = prin
     return layoutGrid(d, s, printColumns(g, {}), g, m);
 }
 
-int sum(const std::vector<int>& v) { return std::accumulate(v.begin(), v.end(), 0); }
+int sum(const std::vector<int>& v) {
+    return std::accumulate(v.begin(), v.end(), 0);
+}
 
 }  // namespace
 
@@ -87,8 +89,8 @@ private slots:
         // the box top is below the header row (its height added)
         QTest::newRow("600 dpi") << 600 << 600 << 1 << Box{186, 176 + 89, 4614, 6424} << 13 << 6
                                  << 75;
-        QTest::newRow("300 x 600 dpi") << 300 << 600 << 1 << Box{68, 176 + 89, 4732, 6424} << 6
-                                       << 6 << 75;
+        QTest::newRow("300 x 600 dpi")
+            << 300 << 600 << 1 << Box{68, 176 + 89, 4732, 6424} << 6 << 6 << 75;
         // a printer coarser than the screen shrinks the screen's sizes instead of growing them
         QTest::newRow("72 dpi") << 72 << 72 << 1 << Box{0, 0 + 13, 4800, 6600} << 2 << 1 << 9;
         QTest::newRow("margins 0 stay inside the printable area")
@@ -188,8 +190,7 @@ private slots:
         // 100 screen pixels: 631 - 2 x 13 = 605 across, 16 characters a line
         QTest::newRow("off: one line") << false << 40 << 90;
         QTest::newRow("on: three lines") << true << 40 << 3 * 77 + 1 + 12;
-        QTest::newRow("on: taller than a page is cut to an empty page") << true << 16 * 100
-                                                                         << 6153;
+        QTest::newRow("on: taller than a page is cut to an empty page") << true << 16 * 100 << 6153;
     }
     void stretchedLongLinesGrowTheRow() {
         QFETCH(bool, stretch);
@@ -247,8 +248,8 @@ private slots:
             const PageBands b = pageBands(l, p);
             seen << QList<int>{b.firstColumn, b.lastColumn, b.firstRow, b.lastRow};
         }
-        const QList<QList<int>> expected{{0, 6, 0, 67},    {7, 7, 0, 67},    {0, 6, 68, 135},
-                                         {7, 7, 68, 135},  {0, 6, 136, 136}, {7, 7, 136, 136}};
+        const QList<QList<int>> expected{{0, 6, 0, 67},   {7, 7, 0, 67},    {0, 6, 68, 135},
+                                         {7, 7, 68, 135}, {0, 6, 136, 136}, {7, 7, 136, 136}};
         QCOMPARE(seen, expected);
         QVERIFY(planPage(l, 0).cells.empty());
         QVERIFY(planPage(l, 7).cells.empty());
@@ -308,8 +309,8 @@ private slots:
         g.addRows(1000);
         FakeMeasure m;
         int asked = 0;
-        const GridLayout l =
-            layoutGrid(printer600(), fitOff(), printColumns(g, {}), g, m, [&] { return ++asked > 2; });
+        const GridLayout l = layoutGrid(printer600(), fitOff(), printColumns(g, {}), g, m,
+                                        [&] { return ++asked > 2; });
         QCOMPARE(l.outcome, LayoutOutcome::Stopped);
         QCOMPARE(asked, 3);
     }
@@ -344,8 +345,8 @@ private slots:
     void cutsByWholeCharacters() {
         QFETCH(QString, text);
         QFETCH(int, width);
-        const QString cut =
-            cutToWidth(text, width, [](const QString& s) { return static_cast<int>(s.size()) * 10; });
+        const QString cut = cutToWidth(
+            text, width, [](const QString& s) { return static_cast<int>(s.size()) * 10; });
         QTEST(cut, "expected");
     }
 };

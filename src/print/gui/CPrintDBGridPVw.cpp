@@ -38,8 +38,7 @@ const ZoomChoice kZooms[] = {
 
 }  // namespace
 
-QAction* CPrintDBGridPVw::addAction(const char* name, int text,
-                                    void (CPrintDBGridPVw::*signal)()) {
+QAction* CPrintDBGridPVw::addAction(const char* name, int text, void (CPrintDBGridPVw::*signal)()) {
     QAction* action = m_toolBar->addAction(str(text));
     action->setObjectName(QLatin1String(name));
     if (signal != nullptr) {
@@ -53,7 +52,9 @@ QAction* CPrintDBGridPVw::addAction(const char* name, int text,
 }
 
 CPrintDBGridPVw::CPrintDBGridPVw(QPrinter* printer, QWidget* parent)
-    : QWidget(parent), m_toolBar(new QToolBar(this)), m_preview(new QPrintPreviewWidget(printer, this)) {
+    : QWidget(parent),
+      m_toolBar(new QToolBar(this)),
+      m_preview(new QPrintPreviewWidget(printer, this)) {
     setObjectName(QStringLiteral("CPrintDBGridPVw"));
     m_toolBar->setObjectName(QStringLiteral("previewToolBar"));
     m_toolBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -136,9 +137,13 @@ void CPrintDBGridPVw::setZoom(Zoom zoom) {
     }
 }
 
-int CPrintDBGridPVw::currentPage() const { return m_preview->currentPage(); }
+int CPrintDBGridPVw::currentPage() const {
+    return m_preview->currentPage();
+}
 
-int CPrintDBGridPVw::pageCount() const { return m_preview->pageCount(); }
+int CPrintDBGridPVw::pageCount() const {
+    return m_preview->pageCount();
+}
 
 void CPrintDBGridPVw::showPage(int page) {
     if (page >= 1 && page <= pageCount()) {

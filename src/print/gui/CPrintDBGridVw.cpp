@@ -11,7 +11,9 @@ namespace pw::print {
 
 namespace {
 
-QRect toRect(const Box& b) { return QRect(b.left, b.top, b.width(), b.height()); }
+QRect toRect(const Box& b) {
+    return QRect(b.left, b.top, b.width(), b.height());
+}
 
 // The header's face in the grid: a light grey, which a monochrome printout leaves out.
 const QColor kHeaderShade(0xE8, 0xE8, 0xE8);
@@ -121,7 +123,8 @@ void CPrintDBGridVw::drawPage(QPainter& painter, int page) const {
     font.setPixelSize(m_layout.drawFontHeight);
     painter.setFont(font);
     QPen pen(Qt::black);
-    pen.setWidth(std::max(1, m_layout.lw / 4));
+    // A thin rule (about 0.13 mm): one device unit vanishes on a fine printer.
+    pen.setWidth(std::max(1, m_layout.lw / 2));
     painter.setPen(pen);
     painter.setBrush(Qt::NoBrush);
     QPaintDevice* device = painter.device();
@@ -195,8 +198,7 @@ PrintOutcome CPrintDBGridVw::printPages(QPrinter& printer, Progress progress, La
     if (display) {
         display->hide();
     }
-    return printer.printerState() == QPrinter::Error ? PrintOutcome::Failed
-                                                     : PrintOutcome::Printed;
+    return printer.printerState() == QPrinter::Error ? PrintOutcome::Failed : PrintOutcome::Printed;
 }
 
 }  // namespace pw::print

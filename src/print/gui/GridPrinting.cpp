@@ -26,7 +26,9 @@ GridPrinting::GridPrinting(IPrintGrid& grid, IUserInteraction& ui, IPrintChooser
     m_view->setStopCheck([this] { return m_stopRequested; });
 }
 
-GridPrinting::~GridPrinting() { delete m_frame.data(); }
+GridPrinting::~GridPrinting() {
+    delete m_frame.data();
+}
 
 void GridPrinting::pageSetting() {
     d_PrinterSetup dialog(m_settings, *m_printer, m_choosers, m_editor);
@@ -69,8 +71,8 @@ void GridPrinting::print() {
         m_frame = new CPrintDBGrid(m_printer.get(), m_editor);
         CPrintDBGridPVw* pvw = m_frame->previewView();
         connect(pvw, &CPrintDBGridPVw::paintRequested, this, [this](QPrinter* printer) {
-            const auto reuse = m_reuseLayout ? CPrintDBGridVw::Layout::Reuse
-                                             : CPrintDBGridVw::Layout::Anew;
+            const auto reuse =
+                m_reuseLayout ? CPrintDBGridVw::Layout::Reuse : CPrintDBGridVw::Layout::Anew;
             m_reuseLayout = false;
             (void)m_view->printPages(*printer, CPrintDBGridVw::Progress::None, reuse);
         });
@@ -124,8 +126,9 @@ bool GridPrinting::writePdf(const QString& path) {
         // Qt's PDF output reports an unwritable file only as a painter that does not start.
         QFile probe(path);
         if (!probe.open(QIODevice::WriteOnly)) {
-            (void)inform(m_ui, str(ids::PRINT_PDF_FAILED).arg(path + QLatin1String("\n") +
-                                                              probe.errorString()));
+            (void)inform(
+                m_ui,
+                str(ids::PRINT_PDF_FAILED).arg(path + QLatin1String("\n") + probe.errorString()));
             return false;
         }
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "print/PrintGrid.h"
+#include "print/gui/CPrintDBGrid.h"
 #include "print/gui/CPrintDBGridVw.h"
 #include "resources/UserInteraction.h"
 
@@ -18,18 +19,18 @@ class QWidget;
 
 namespace pw::print {
 
-class CPrintDBGrid;
 class IPrintChoosers;
 
 class GridPrinting : public QObject {
     Q_OBJECT
 public:
-    GridPrinting(IPrintGrid& grid, IUserInteraction& ui, IPrintChoosers& choosers,
-                 QWidget* editor);
+    GridPrinting(IPrintGrid& grid, IUserInteraction& ui, IPrintChoosers& choosers, QWidget* editor);
     ~GridPrinting() override;
 
     [[nodiscard]] PrintSettings& settings() { return m_settings; }
     [[nodiscard]] const std::vector<bool>& columnChoice() const { return m_choice; }
+    // For printing without asking (a PDF of chosen columns); "Print..." asks anew each time.
+    void setColumnChoice(std::vector<bool> choice) { m_choice = std::move(choice); }
     [[nodiscard]] QPrinter& printer() { return *m_printer; }
     [[nodiscard]] CPrintDBGridVw& view() { return *m_view; }
     [[nodiscard]] CPrintDBGrid* frame() const { return m_frame; }

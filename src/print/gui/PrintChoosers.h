@@ -18,8 +18,7 @@ public:
     // The printer choice alone; false when cancelled.
     [[nodiscard]] virtual bool printerSetup(QPrinter& printer, QWidget* parent) = 0;
     // A font face, preset with face; nothing when cancelled.
-    [[nodiscard]] virtual std::optional<QString> fontFace(const QString& face,
-                                                          QWidget* parent) = 0;
+    [[nodiscard]] virtual std::optional<QString> fontFace(const QString& face, QWidget* parent) = 0;
     // A PDF file to write; empty when cancelled.
     [[nodiscard]] virtual QString pdfFile(const QString& title, QWidget* parent) = 0;
 };

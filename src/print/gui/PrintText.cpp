@@ -18,7 +18,9 @@ bool looksSerif(const QString& family) {
            family.contains(QStringLiteral("明朝"));
 }
 
-QString expandTabs(QString text) { return text.replace(QLatin1Char('\t'), QLatin1String("    ")); }
+QString expandTabs(QString text) {
+    return text.replace(QLatin1Char('\t'), QLatin1String("    "));
+}
 
 }  // namespace
 
@@ -44,7 +46,8 @@ ResolvedFont resolvePrintFont(const FontSpec& grid, const QString& fontName) {
     font.setFamilies(families);
     // Exact metrics on the printer: no hinting to the screen's pixel grid.
     font.setHintingPreference(QFont::PreferNoHinting);
-    font.setStyleStrategy(QFont::PreferAntialias);
+    // No ligatures: "fi" stays two letters for whoever searches or copies the printed list.
+    font.setStyleStrategy(QFont::StyleStrategy(QFont::PreferAntialias | QFont::PreferNoShaping));
     r.font = font;
     return r;
 }
@@ -53,8 +56,8 @@ QStringList cellLines(const QString& text, const QFont& font, QPaintDevice* devi
                       Wrap wrap) {
     QStringList out;
     const QFontMetrics metrics(font, device);
-    const QStringList paragraphs = expandTabs(text).split(QRegularExpression(
-        QStringLiteral("\r\n|\r|\n")));
+    const QStringList paragraphs =
+        expandTabs(text).split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
     for (const QString& para : paragraphs) {
         if (wrap == Wrap::SingleLine || metrics.horizontalAdvance(para) <= width) {
             out << cutToWidth(para, std::max(width, 0),
@@ -70,16 +73,17 @@ QStringList cellLines(const QString& text, const QFont& font, QPaintDevice* devi
             line.setLineWidth(std::max(width, 1));
             QString piece = para.mid(line.textStart(), line.textLength());
             // A single character wider than the cell is cut like any other overlong line.
-            out << cutToWidth(piece, std::max(width, 0), [&](const QString& s) {
-                return metrics.horizontalAdvance(s);
-            });
+            out << cutToWidth(piece, std::max(width, 0),
+                              [&](const QString& s) { return metrics.horizontalAdvance(s); });
         }
         layout.endLayout();
     }
     return out;
 }
 
-void PrinterTextMeasure::selectFont(int pixelHeight) { m_font.setPixelSize(std::max(1, pixelHeight)); }
+void PrinterTextMeasure::selectFont(int pixelHeight) {
+    m_font.setPixelSize(std::max(1, pixelHeight));
+}
 
 int PrinterTextMeasure::lineWidth(const QString& text) {
     return QFontMetrics(m_font, m_device).horizontalAdvance(expandTabs(text));
@@ -95,7 +99,9 @@ int PrinterTextMeasure::textHeight(const QString& text, int width, Wrap wrap) {
            metrics.height();
 }
 
-int PrinterTextMeasure::lineHeight() { return QFontMetrics(m_font, m_device).height(); }
+int PrinterTextMeasure::lineHeight() {
+    return QFontMetrics(m_font, m_device).height();
+}
 
 int PrinterTextMeasure::charHeight() {
     const QFontMetrics metrics(m_font, m_device);

@@ -19,8 +19,8 @@ QString TableViewPrintGrid::headerText(int column) const {
 
 ColumnAlignment TableViewPrintGrid::headerAlignment(int column) const {
     QVariant v = m_view.model()->headerData(column, Qt::Horizontal, Qt::TextAlignmentRole);
-    const int align = v.isValid() ? v.toInt()
-                                  : static_cast<int>(m_view.horizontalHeader()->defaultAlignment());
+    const int align =
+        v.isValid() ? v.toInt() : static_cast<int>(m_view.horizontalHeader()->defaultAlignment());
     if (align & Qt::AlignHCenter) {
         return ColumnAlignment::Center;
     }

@@ -8,8 +8,8 @@
 
 namespace pw::print {
 
-d_PrinterSetup::d_PrinterSetup(PrintSettings& settings, QPrinter& printer,
-                               IPrintChoosers& choosers, QWidget* parent)
+d_PrinterSetup::d_PrinterSetup(PrintSettings& settings, QPrinter& printer, IPrintChoosers& choosers,
+                               QWidget* parent)
     : QDialog(parent),
       m_ui(std::make_unique<Ui::d_PrinterSetup>()),
       m_settings(settings),
