@@ -1,5 +1,6 @@
 // Printing a real recipient list to PDF and reading the file back with poppler's tools.
 
+#include <QAbstractItemModelTester>
 #include <QImage>
 #include <QPrinter>
 #include <QProcess>
@@ -62,6 +63,8 @@ private slots:
                  QStringLiteral("UNCHOSEN%1").arg(i)});
         }
         model = std::make_unique<print::test::CacheGridModel>(*world.store, cache);
+        QAbstractItemModelTester tester(model.get(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         // what the editor's filter and sort leave: no one in Osaka, by field4 descending
         world.store->AddFilterCondition(QStringLiteral("FIELD3 <> '大阪府'"));
         world.store->SetOrder(QStringLiteral("FIELD4 desc, ID"));
