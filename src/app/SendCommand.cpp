@@ -155,6 +155,7 @@ public:
             case MessageKind::YesNoCancelDefaultNo:
                 return Answer::No;  // never replace or discard anything unasked
             case MessageKind::YesNoCancel:
+            case MessageKind::OkCancel:
                 return Answer::Cancel;
         }
         return Answer::Cancel;

@@ -78,9 +78,8 @@ Answer CSendProgressRelay::promptHere(SendPrompt kind, const QString& caption,
             return a == Answer::Ok ? Answer::Yes : a;
         }
         case SendPrompt::AddressSkipped: {
-            // OK / Cancel: asked as Yes/No/Cancel with Yes preselected; anything but Cancel
-            // lets the run go on.
-            const Answer a = m_ui.message(caption, text, MessageKind::YesNoCancel);
+            // anything but Cancel lets the run go on
+            const Answer a = m_ui.message(caption, text, MessageKind::OkCancel);
             return a == Answer::Cancel ? Answer::Cancel : Answer::Ok;
         }
         case SendPrompt::ReconnectFailed:

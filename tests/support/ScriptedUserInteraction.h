@@ -23,24 +23,47 @@ public:
     void script(std::initializer_list<Answer> answers) {
         m_answers.insert(m_answers.end(), answers);
     }
+    // Buttons pressed in boxes with buttons of their own, by caption; when the script runs
+    // out, the default button is pressed.
+    void scriptChoices(std::initializer_list<QString> buttons) {
+        m_choices.insert(m_choices.end(), buttons);
+    }
+    // What the file and folder choosers return, in order; an empty list is a cancelled
+    // chooser, and so is every chooser once the script runs out.
+    void scriptFiles(std::initializer_list<QStringList> answers) {
+        m_files.insert(m_files.end(), answers);
+    }
+    // A cancellable progress display reports a cancel once its position reaches this value.
+    void cancelProgressAt(int position) { m_cancelAt = position; }
 
     Answer message(const QString& caption, const QString& text, MessageKind kind) override;
+    int choose(const ChoiceRequest& request) override;
+    QStringList chooseFiles(const FileRequest& request) override;
     std::unique_ptr<IProgress> createProgress() override;
 
     [[nodiscard]] const QList<AskedMessage>& asked() const { return m_asked; }
     [[nodiscard]] QStringList askedTexts() const;
+    [[nodiscard]] const QList<ChoiceRequest>& choicesAsked() const { return m_choicesAsked; }
+    [[nodiscard]] const QList<FileRequest>& filesAsked() const { return m_filesAsked; }
     // Everything the progress displays showed, as "caption: ...", "text: ...", "range: a..b",
-    // "position: p" lines in order.
+    // "position: p", "cancellable", "cancelled" lines in order.
     [[nodiscard]] const QStringList& progressLog() const { return m_progressLog; }
     void clear() {
         m_asked.clear();
+        m_choicesAsked.clear();
+        m_filesAsked.clear();
         m_progressLog.clear();
     }
 
 private:
     friend class ScriptedProgress;
     std::deque<Answer> m_answers;
+    std::deque<QString> m_choices;
+    std::deque<QStringList> m_files;
+    int m_cancelAt = -1;
     QList<AskedMessage> m_asked;
+    QList<ChoiceRequest> m_choicesAsked;
+    QList<FileRequest> m_filesAsked;
     QStringList m_progressLog;
 };
 

@@ -2,10 +2,15 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QVBoxLayout>
+
 
 namespace pw::app {
 
@@ -21,42 +26,111 @@ public:
         m_label->setObjectName(QStringLiteral("progressText"));
         m_bar = new QProgressBar(m_dialog);
         m_bar->setObjectName(QStringLiteral("progressBar"));
+        m_bar->setAccessibleName(QStringLiteral("Progress"));
         layout->addWidget(m_label);
         layout->addWidget(m_bar);
+        m_buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, m_dialog);
+        m_buttons->setObjectName(QStringLiteral("progressButtons"));
+        m_buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("progressCancel"));
+        m_buttons->hide();
+        layout->addWidget(m_buttons);
+        QObject::connect(m_buttons, &QDialogButtonBox::rejected, m_dialog, [this] { cancel(); });
+        // Esc or the close button of a cancellable display cancel; otherwise they do nothing
+        QObject::connect(m_dialog, &QDialog::rejected, m_dialog, [this] {
+            if (m_cancellable) {
+                cancel();
+            }
+            if (m_shown)
+                m_dialog->show();
+        });
         m_dialog->resize(420, 90);
     }
     ~ProgressWindow() override { delete m_dialog; }
     void setCaption(const QString& c) override {
         m_dialog->setWindowTitle(c);
-        repaint();
+        paint();
     }
     void setText(const QString& t) override {
         m_label->setText(t);
-        repaint();
+        paint();
     }
     void setRange(int minimum, int maximum) override { m_bar->setRange(minimum, maximum); }
     void setPosition(int p) override {
         m_bar->setValue(p);
-        repaint();
+        paint();
     }
     void show() override {
+        m_shown = true;
         m_dialog->show();
         // once, so that the window is mapped before the work begins
         QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
-    void hide() override { m_dialog->hide(); }
+    void hide() override {
+        m_shown = false;
+        m_dialog->hide();
+    }
+    void setCancellable(std::function<void()> onCancel) override {
+        m_cancellable = true;
+        m_onCancel = std::move(onCancel);
+        m_buttons->show();
+        // only the Cancel button takes input while work runs on the interface thread
+        m_dialog->setWindowModality(Qt::ApplicationModal);
+    }
+    bool cancelRequested() override {
+        // the Cancel click has to be delivered for the work on this thread to see it; a modal
+        // display keeps every other window's input away meanwhile
+        if (m_cancellable && !m_cancelled && m_dialog->isVisible() &&
+            (!m_lastPoll.isValid() || m_lastPoll.elapsed() >= 50)) {
+            m_lastPoll.restart();
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        return m_cancelled;
+    }
 
 private:
-    // Paints this window only: dispatching events here would run timers, queued calls and
-    // socket handlers in the middle of whatever reports its progress.
-    void repaint() {
-        if (m_dialog->isVisible())
-            m_dialog->repaint();
+    void cancel() {
+        if (m_cancelled)
+            return;
+        m_cancelled = true;
+        m_buttons->setEnabled(false);
+        if (m_onCancel)
+            m_onCancel();
+    }
+    // Work on the interface thread cannot leave the painting to the event loop; paint at once
+    // (no event processing, so nothing else can run in between), at most every 30 ms.
+    void paint() {
+        if (!m_dialog->isVisible())
+            return;
+        if (m_lastPaint.isValid() && m_lastPaint.elapsed() < 30)
+            return;
+        m_lastPaint.restart();
+        m_dialog->repaint();
     }
     QDialog* m_dialog;
     QLabel* m_label;
     QProgressBar* m_bar;
+    QDialogButtonBox* m_buttons;
+    bool m_shown = false;
+    bool m_cancellable = false;
+    bool m_cancelled = false;
+    std::function<void()> m_onCancel;
+    QElapsedTimer m_lastPaint;
+    QElapsedTimer m_lastPoll;
 };
+
+QMessageBox::Icon boxIcon(ChoiceIcon icon) {
+    switch (icon) {
+        case ChoiceIcon::Information:
+            return QMessageBox::Information;
+        case ChoiceIcon::Question:
+            return QMessageBox::Question;
+        case ChoiceIcon::Warning:
+            return QMessageBox::Warning;
+        case ChoiceIcon::Critical:
+            return QMessageBox::Critical;
+    }
+    return QMessageBox::Information;
+}
 
 }  // namespace
 
@@ -85,8 +159,12 @@ Answer QtUserInteraction::message(const QString& caption, const QString& text, M
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
             box.setDefaultButton(QMessageBox::No);
             break;
+        case MessageKind::OkCancel:
+            box.setIcon(QMessageBox::Warning);
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            box.setDefaultButton(QMessageBox::Ok);
+            break;
     }
-    QApplication::beep();
     switch (box.exec()) {
         case QMessageBox::Ok:
             return Answer::Ok;
@@ -97,6 +175,60 @@ Answer QtUserInteraction::message(const QString& caption, const QString& text, M
         default:
             return kind == MessageKind::Information ? Answer::Ok : Answer::Cancel;
     }
+}
+
+int QtUserInteraction::choose(const ChoiceRequest& request) {
+    QMessageBox box(m_parent);
+    box.setObjectName(QStringLiteral("choiceBox"));
+    box.setWindowTitle(request.caption);
+    box.setText(request.text);
+    box.setIcon(boxIcon(request.icon));
+    QList<QPushButton*> buttons;
+    const int escape = escapeIndex(request);
+    for (int i = 0; i < request.buttons.size(); ++i) {
+        // the escape button closes the box; every other one accepts it
+        QPushButton* b = box.addButton(request.buttons[i], i == escape ? QMessageBox::RejectRole
+                                                                       : QMessageBox::AcceptRole);
+        b->setObjectName(QStringLiteral("choice%1").arg(i));
+        b->setAccessibleName(request.buttons[i]);
+        buttons.append(b);
+    }
+    if (request.defaultButton >= 0 && request.defaultButton < buttons.size())
+        box.setDefaultButton(buttons[request.defaultButton]);
+    if (escape >= 0)
+        box.setEscapeButton(buttons[escape]);
+    box.exec();
+    const int pressed = static_cast<int>(buttons.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
+    return pressed >= 0 ? pressed : escape;
+}
+
+QStringList QtUserInteraction::chooseFiles(const FileRequest& request) {
+    QFileDialog dialog(m_parent, request.caption, request.directory, request.filters);
+    dialog.setObjectName(QStringLiteral("fileChooser"));
+    switch (request.mode) {
+        case FileChoice::OpenFile:
+            dialog.setFileMode(QFileDialog::ExistingFile);
+            dialog.setAcceptMode(QFileDialog::AcceptOpen);
+            break;
+        case FileChoice::OpenFiles:
+            dialog.setFileMode(QFileDialog::ExistingFiles);
+            dialog.setAcceptMode(QFileDialog::AcceptOpen);
+            break;
+        case FileChoice::SaveFile:
+            dialog.setFileMode(QFileDialog::AnyFile);
+            dialog.setAcceptMode(QFileDialog::AcceptSave);
+            break;
+        case FileChoice::Folder:
+            dialog.setFileMode(QFileDialog::Directory);
+            dialog.setOption(QFileDialog::ShowDirsOnly);
+            dialog.setAcceptMode(QFileDialog::AcceptOpen);
+            break;
+    }
+    if (!request.defaultSuffix.isEmpty())
+        dialog.setDefaultSuffix(request.defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles();
 }
 
 std::unique_ptr<IProgress> QtUserInteraction::createProgress() {

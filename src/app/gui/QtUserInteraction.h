@@ -1,5 +1,5 @@
 #pragma once
-// Message boxes and progress displays shown with Qt widgets.
+// Message boxes, file choosers and progress displays shown with Qt widgets.
 
 #include <QPointer>
 #include <QWidget>
@@ -12,8 +12,11 @@ class QtUserInteraction : public IUserInteraction {
 public:
     // Boxes are centred on the parent, which may change (the main window once it exists).
     void setParent(QWidget* parent) { m_parent = parent; }
+    [[nodiscard]] QWidget* parent() const { return m_parent; }
 
     Answer message(const QString& caption, const QString& text, MessageKind kind) override;
+    int choose(const ChoiceRequest& request) override;
+    QStringList chooseFiles(const FileRequest& request) override;
     std::unique_ptr<IProgress> createProgress() override;
 
 private:

@@ -1,0 +1,133 @@
+// The Qt front end of the user-interaction interface on real widgets, and the scripted
+// responder the other tests rely on.
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "ScriptedUserInteraction.h"
+#include "app/gui/QtUserInteraction.h"
+
+using namespace pw;
+
+namespace {
+
+// Runs `act` on the next modal window that opens.
+void onNextModal(std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            act(w);
+        }
+    });
+    timer->start(10);
+}
+
+}  // namespace
+
+class TestUserInteraction : public QObject {
+    Q_OBJECT
+private slots:
+    void choiceReturnsThePressedButton_data() {
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("default button by Enter") << QString() << 0;
+        QTest::newRow("second button") << QStringLiteral("choice1") << 1;
+        QTest::newRow("escape") << QStringLiteral("escape") << 1;
+    }
+    void choiceReturnsThePressedButton() {
+        QFETCH(QString, press);
+        QFETCH(int, expected);
+        app::QtUserInteraction ui;
+        onNextModal([press](QWidget* w) {
+            QCOMPARE(w->objectName(), QStringLiteral("choiceBox"));
+            if (press.isEmpty())
+                QTest::keyClick(w, Qt::Key_Return);
+            else if (press == QLatin1String("escape"))
+                QTest::keyClick(w, Qt::Key_Escape);
+            else
+                w->findChild<QPushButton*>(press)->click();
+        });
+        const int got = ui.choose({QStringLiteral("Postwick"), QStringLiteral("Done."),
+                                   {QStringLiteral("View Log"), QStringLiteral("OK")}, 0, 1,
+                                   ChoiceIcon::Information});
+        QCOMPARE(got, expected);
+    }
+
+    void okCancelAnswers() {
+        app::QtUserInteraction ui;
+        onNextModal([](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); });
+        QCOMPARE(ui.message(QStringLiteral("c"), QStringLiteral("t"), MessageKind::OkCancel),
+                 Answer::Cancel);
+        onNextModal([](QWidget* w) { QTest::keyClick(w, Qt::Key_Return); });
+        QCOMPARE(ui.message(QStringLiteral("c"), QStringLiteral("t"), MessageKind::OkCancel),
+                 Answer::Ok);
+    }
+
+    void fileChooserReturnsTheTypedFileOrNothing() {
+        QTemporaryDir dir;
+        app::QtUserInteraction ui;
+        FileRequest save{FileChoice::SaveFile, QStringLiteral("Save As"), dir.path(),
+                         QStringLiteral("Projects (*.pzy)"), QStringLiteral("pzy")};
+        onNextModal([](QWidget* w) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            QVERIFY(dialog);
+            dialog->selectFile(QStringLiteral("mail"));
+            dialog->accept();
+        });
+        const QStringList chosen = ui.chooseFiles(save);
+        QCOMPARE(chosen, QStringList{dir.filePath(QStringLiteral("mail.pzy"))});
+        onNextModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+        QVERIFY(ui.chooseFiles(save).isEmpty());
+    }
+
+    void progressCancelIsStickyAndTold() {
+        app::QtUserInteraction ui;
+        auto progress = ui.createProgress();
+        int told = 0;
+        progress->setCancellable([&] { ++told; });
+        progress->show();
+        QVERIFY(!progress->cancelRequested());
+        auto* cancel = qApp->findChild<QPushButton*>(QStringLiteral("progressCancel"));
+        QVERIFY(cancel && cancel->isVisible());
+        cancel->click();
+        QVERIFY(progress->cancelRequested());
+        progress->setPosition(3);
+        QVERIFY(progress->cancelRequested());
+        QCOMPARE(told, 1);
+    }
+
+    void scriptedResponderFollowsItsScript() {
+        test::ScriptedUserInteraction ui;
+        ui.scriptChoices({QStringLiteral("View Log")});
+        ui.scriptFiles({{QStringLiteral("/tmp/a.csv")}});
+        ui.cancelProgressAt(2);
+        const ChoiceRequest r{QStringLiteral("c"), QStringLiteral("Done."),
+                              {QStringLiteral("OK"), QStringLiteral("View Log")}, 0, 0,
+                              ChoiceIcon::Information};
+        QCOMPARE(ui.choose(r), 1);
+        QCOMPARE(ui.choose(r), 0);  // script used up: the default button
+        QCOMPARE(ui.chooseFiles({}), QStringList{QStringLiteral("/tmp/a.csv")});
+        QVERIFY(ui.chooseFiles({}).isEmpty());
+        QCOMPARE(ui.askedTexts(), (QStringList{QStringLiteral("Done."), QStringLiteral("Done.")}));
+        QCOMPARE(ui.message({}, {}, MessageKind::OkCancel), Answer::Ok);
+
+        auto progress = ui.createProgress();
+        bool told = false;
+        progress->setCancellable([&] { told = true; });
+        progress->setPosition(1);
+        QVERIFY(!progress->cancelRequested());
+        progress->setPosition(2);
+        QVERIFY(progress->cancelRequested() && told);
+    }
+};
+
+QTEST_MAIN(TestUserInteraction)
+#include "test_userinteraction.moc"
