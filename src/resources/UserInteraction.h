@@ -28,9 +28,9 @@ enum class ChoiceIcon { Information, Question, Warning, Critical };
 struct ChoiceRequest {
     QString caption;
     QString text;
-    QStringList buttons;     // left to right
-    int defaultButton = 0;   // pressed by Enter
-    int escapeButton = -1;   // the answer to Esc or closing the box; -1: the last button
+    QStringList buttons;    // left to right
+    int defaultButton = 0;  // pressed by Enter
+    int escapeButton = -1;  // the answer to Esc or closing the box; -1: the last button
     ChoiceIcon icon = ChoiceIcon::Information;
 };
 
@@ -76,9 +76,7 @@ public:
 
     // A box with buttons of its own captions; returns the index of the button pressed.
     // A front end with nobody to ask answers with the escape button.
-    [[nodiscard]] virtual int choose(const ChoiceRequest& request) {
-        return escapeIndex(request);
-    }
+    [[nodiscard]] virtual int choose(const ChoiceRequest& request) { return escapeIndex(request); }
 
     // The chosen paths (one for every mode but OpenFiles); empty when the user cancelled.
     // A front end with nobody to ask chooses nothing.

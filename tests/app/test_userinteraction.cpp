@@ -55,8 +55,11 @@ private slots:
             else
                 w->findChild<QPushButton*>(press)->click();
         });
-        const int got = ui.choose({QStringLiteral("Postwick"), QStringLiteral("Done."),
-                                   {QStringLiteral("View Log"), QStringLiteral("OK")}, 0, 1,
+        const int got = ui.choose({QStringLiteral("Postwick"),
+                                   QStringLiteral("Done."),
+                                   {QStringLiteral("View Log"), QStringLiteral("OK")},
+                                   0,
+                                   1,
                                    ChoiceIcon::Information});
         QCOMPARE(got, expected);
     }
@@ -80,7 +83,7 @@ private slots:
             auto* dialog = qobject_cast<QFileDialog*>(w);
             QVERIFY(dialog);
             dialog->selectFile(QStringLiteral("mail"));
-            dialog->accept();
+            QMetaObject::invokeMethod(dialog, "accept");
         });
         const QStringList chosen = ui.chooseFiles(save);
         QCOMPARE(chosen, QStringList{dir.filePath(QStringLiteral("mail.pzy"))});
@@ -95,8 +98,12 @@ private slots:
         progress->setCancellable([&] { ++told; });
         progress->show();
         QVERIFY(!progress->cancelRequested());
-        auto* cancel = qApp->findChild<QPushButton*>(QStringLiteral("progressCancel"));
-        QVERIFY(cancel && cancel->isVisible());
+        QPushButton* cancel = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (!cancel)
+                cancel = w->findChild<QPushButton*>(QStringLiteral("progressCancel"));
+        QVERIFY(cancel);
+        QVERIFY2(cancel->isVisible(), qPrintable(cancel->window()->objectName()));
         cancel->click();
         QVERIFY(progress->cancelRequested());
         progress->setPosition(3);
@@ -109,8 +116,11 @@ private slots:
         ui.scriptChoices({QStringLiteral("View Log")});
         ui.scriptFiles({{QStringLiteral("/tmp/a.csv")}});
         ui.cancelProgressAt(2);
-        const ChoiceRequest r{QStringLiteral("c"), QStringLiteral("Done."),
-                              {QStringLiteral("OK"), QStringLiteral("View Log")}, 0, 0,
+        const ChoiceRequest r{QStringLiteral("c"),
+                              QStringLiteral("Done."),
+                              {QStringLiteral("OK"), QStringLiteral("View Log")},
+                              0,
+                              0,
                               ChoiceIcon::Information};
         QCOMPARE(ui.choose(r), 1);
         QCOMPARE(ui.choose(r), 0);  // script used up: the default button

@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-
 namespace pw::app {
 
 namespace {
@@ -31,7 +30,8 @@ public:
         layout->addWidget(m_bar);
         m_buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, m_dialog);
         m_buttons->setObjectName(QStringLiteral("progressButtons"));
-        m_buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("progressCancel"));
+        m_buttons->button(QDialogButtonBox::Cancel)
+            ->setObjectName(QStringLiteral("progressCancel"));
         m_buttons->hide();
         layout->addWidget(m_buttons);
         QObject::connect(m_buttons, &QDialogButtonBox::rejected, m_dialog, [this] { cancel(); });
@@ -187,8 +187,8 @@ int QtUserInteraction::choose(const ChoiceRequest& request) {
     const int escape = escapeIndex(request);
     for (int i = 0; i < request.buttons.size(); ++i) {
         // the escape button closes the box; every other one accepts it
-        QPushButton* b = box.addButton(request.buttons[i], i == escape ? QMessageBox::RejectRole
-                                                                       : QMessageBox::AcceptRole);
+        QPushButton* b = box.addButton(
+            request.buttons[i], i == escape ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
         b->setObjectName(QStringLiteral("choice%1").arg(i));
         b->setAccessibleName(request.buttons[i]);
         buttons.append(b);
@@ -198,7 +198,8 @@ int QtUserInteraction::choose(const ChoiceRequest& request) {
     if (escape >= 0)
         box.setEscapeButton(buttons[escape]);
     box.exec();
-    const int pressed = static_cast<int>(buttons.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
+    const int pressed =
+        static_cast<int>(buttons.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
     return pressed >= 0 ? pressed : escape;
 }
 
