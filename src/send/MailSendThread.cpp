@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 
 #include "resources/Strings.h"
+#include "send/ConnectProcedure.h"
 #include "smtp/KTWSMTPMessage.h"
 
 namespace pw::send {
@@ -125,34 +126,13 @@ void CMailSendThread::disconnectGracefully() {
 }
 
 void CMailSendThread::connectProcedure() {
-    PortFallback fallback;
-    int port = m_run.server.smtpPort;
-    const ConnectionKind kind = connectionKindFromSetting(m_run.server.smtpConnectionType);
-    for (;;) {
-        fallback.markTried(port);
-        (void)m_transport->disconnect(false);
-        if (m_cancel.load())
-            return;
-        const ConnectCall call = connectCallFor(m_run.server, port);
-        const TransportResult r = m_transport->connect(call);
-        if (r.ok && m_cancel.load()) {
-            // Cancelled while connecting: the abort may have come before the session began.
-            (void)m_transport->disconnect(false);
-            return;
-        }
-        if (r.ok) {
-            m_everConnected.store(true);
-            log(str(ids::kLogConnected) + connectDetail(call));
-            return;
-        }
-        log(str(ids::kLogUnableToConnect) + connectDetail(call));
-        if (m_cancel.load())
-            return;
-        const std::optional<int> next = fallback.next(kind, m_run.server.smtpAuthType);
-        if (!next)
-            return;
-        port = *next;
-    }
+    const ConnectOutcome outcome =
+        runConnectProcedure(*m_transport, m_run.server, m_cancel, [this](const ConnectAttempt& a) {
+            log(str(a.result.ok ? ids::kLogConnected : ids::kLogUnableToConnect) +
+                connectDetail(a.call));
+        });
+    if (outcome.connected)
+        m_everConnected.store(true);
 }
 
 void CMailSendThread::applyAddressPolicy(int position, const QString& entry) {

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <optional>
 
+#include "smtp/SSLSocket.h"
+
 namespace pw::send {
 
 // Written to SENDED for every recipient of a merge send.
@@ -51,6 +53,8 @@ struct ServerRecord {
     QString smtpPassword;
     int smtpConnectionType = 0;
     bool acceptUnverifiedCertificate = false;
+    // Certificates the user trusts for their host and port although they cannot be verified.
+    QList<smtp::TrustedCertificate> trustedCertificates;
 };
 
 [[nodiscard]] ServerRecord effectiveServer(const ServerRecord& standard,

@@ -9,6 +9,8 @@
 #include "smtp/KTWSMTPConnection.h"
 #include "smtp/KTWSMTPException.h"
 #include "smtp/KTWSMTPMessage.h"
+#include "smtp/SmtpAuth.h"
+#include "smtp/SmtpTexts.h"
 
 namespace pw::send {
 namespace {
@@ -131,6 +133,11 @@ CSmtpTransport::CSmtpTransport(bool acceptUnverifiedCertificate)
                                        : smtp::CertificateCheck::Verify);
 }
 
+CSmtpTransport::CSmtpTransport(const ServerRecord& server)
+    : CSmtpTransport(server.acceptUnverifiedCertificate) {
+    m_session->SetTrustedCertificates(server.trustedCertificates);
+}
+
 CSmtpTransport::~CSmtpTransport() {
     try {
         if (m_session->IsConnected())
@@ -146,7 +153,11 @@ TransportResult CSmtpTransport::connect(const ConnectCall& call) {
                            static_cast<smtp::ConnectionType>(int(call.kind)));
         return TransportResult::success();
     } catch (const smtp::CKTWSMTPException& e) {
-        return failure(e, m_session->LastResponseCode());
+        TransportResult r = failure(e, m_session->LastResponseCode());
+        r.certificateRefused = e.Facility() == smtp::CKTWSMTPException::kFacilityItf &&
+                               e.Code() == smtp::msg::kCertificateRefused;
+        r.certificate = m_session->LastPeerCertificate();
+        return r;
     }
 }
 
@@ -175,6 +186,23 @@ bool CSmtpTransport::isConnected() const {
 
 void CSmtpTransport::abort() {
     m_session->Abort();
+}
+
+TransportResult CSmtpTransport::verifySender() {
+    try {
+        m_session->VerifySender();
+        return TransportResult::success();
+    } catch (const smtp::CKTWSMTPException& e) {
+        return failure(e, m_session->LastResponseCode());
+    }
+}
+
+bool CSmtpTransport::offered(const QString& keyword) const {
+    return smtp::EhloOffers(m_session->LastEhloReply(), keyword);
+}
+
+void CSmtpTransport::setTimeout(int milliseconds) {
+    m_session->SetTimeout(milliseconds);
 }
 
 }  // namespace pw::send

@@ -26,6 +26,10 @@ struct TransportResult {
     QString description;
     QString lastResponse;
     int lastResponseCode = 0;
+    // The server's certificate could not be verified (nor was it trusted): `certificate`
+    // is the one it presented.
+    bool certificateRefused = false;
+    smtp::PeerCertificate certificate;
 
     [[nodiscard]] static TransportResult success() { return {}; }
 };
@@ -47,6 +51,8 @@ public:
 class CSmtpTransport : public ISendTransport {
 public:
     explicit CSmtpTransport(bool acceptUnverifiedCertificate = false);
+    // With the server's certificate choices: the blanket accept and the trusted certificates.
+    explicit CSmtpTransport(const ServerRecord& server);
     ~CSmtpTransport() override;
 
     TransportResult connect(const ConnectCall& call) override;
@@ -54,6 +60,14 @@ public:
     TransportResult disconnect(bool graceful) override;
     bool isConnected() const override;
     void abort() override;
+
+    // "MAIL FROM" with a placeholder sender, 250 required: whether the server would take
+    // mail on this connection (the connection test's check of a session without login).
+    [[nodiscard]] TransportResult verifySender();
+    // Whether the last EHLO reply offered this extension ("STARTTLS").
+    [[nodiscard]] bool offered(const QString& keyword) const;
+    // How long one reply may take (the connection test waits less than a run).
+    void setTimeout(int milliseconds);
 
 private:
     std::unique_ptr<CKTWSMTPConnection> m_session;

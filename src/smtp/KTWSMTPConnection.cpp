@@ -131,7 +131,16 @@ void CKTWSMTPConnection::StartTls(const QString& host) {
         CloseTransport(false);
         throw CKTWSMTPException::FromMessage(msg::kFailCreateSslSocket, text);
     }
-    if (!m_ssl.Handshake(host, m_certificateCheck, m_timeoutMs)) {
+    QByteArray pinned;
+    for (const TrustedCertificate& t : m_trusted) {
+        if (t.port == m_port && t.host.compare(host, Qt::CaseInsensitive) == 0) {
+            pinned = t.sha256;
+        }
+    }
+    m_ssl.SetPinnedFingerprint(pinned);
+    const bool shaken = m_ssl.Handshake(host, m_certificateCheck, m_timeoutMs);
+    m_lastPeer = m_ssl.Peer();
+    if (!shaken) {
         const bool refused = m_ssl.VerifyFailed();
         QString text = refused ? m_ssl.VerifyFailure() : QString();
         const QString queue = m_ssl.LastFailureText();
@@ -289,6 +298,9 @@ void CKTWSMTPConnection::Connect(const QString& host, AuthMethod method, const Q
     m_wire = std::make_unique<CWireLog>();
     m_type = type;
     m_host = host;
+    m_port = port;
+    m_lastPeer = PeerCertificate();
+    m_lastEhlo.clear();
     m_usedMethod = AuthMethod::None;
     SetLastResponse({}, 0);
     if (m_wire->enabled()) {
@@ -364,6 +376,7 @@ void CKTWSMTPConnection::Helo() {
 
 QString CKTWSMTPConnection::Ehlo() {
     Command("EHLO " + m_heloHost.toUtf8(), 250, msg::kUnexpectedEhloResponse);
+    m_lastEhlo = m_lastResponse;
     return m_lastResponse;
 }
 

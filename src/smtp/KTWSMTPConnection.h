@@ -18,6 +18,7 @@
 #include "smtp/WSocket.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <atomic>
@@ -67,6 +68,15 @@ public:
     // Verify by default; AcceptUnverified is the stored choice for self-signed servers.
     void SetCertificateCheck(CertificateCheck check) { m_certificateCheck = check; }
     [[nodiscard]] CertificateCheck GetCertificateCheck() const { return m_certificateCheck; }
+    // Certificates accepted for their host and port although they cannot be verified.
+    void SetTrustedCertificates(QList<TrustedCertificate> trusted) {
+        m_trusted = std::move(trusted);
+    }
+    // The certificate the server presented in the last Connect (null without TLS), also
+    // when it was refused.
+    [[nodiscard]] const PeerCertificate& LastPeerCertificate() const { return m_lastPeer; }
+    // The last EHLO reply of the last Connect (empty when only HELO was sent).
+    [[nodiscard]] const QString& LastEhloReply() const { return m_lastEhlo; }
 
     [[nodiscard]] const QString& LastResponse() const { return m_lastResponse; }
     [[nodiscard]] int LastResponseCode() const { return m_lastResponseCode; }
@@ -124,6 +134,10 @@ private:
     int m_timeoutMs = kDefaultTimeoutMs;
     CertificateCheck m_certificateCheck = CertificateCheck::Verify;
     AuthMethod m_usedMethod = AuthMethod::None;
+    int m_port = 0;
+    QList<TrustedCertificate> m_trusted;
+    PeerCertificate m_lastPeer;
+    QString m_lastEhlo;
 
     QString m_lastResponse;
     QByteArray m_lastResponseBytes;

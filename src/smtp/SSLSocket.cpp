@@ -1,5 +1,7 @@
 #include "smtp/SSLSocket.h"
 
+#include <QDateTime>
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -8,6 +10,7 @@
 #include <arpa/inet.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <sys/socket.h>
@@ -90,7 +93,51 @@ BIO_METHOD* socketBioMethod() {
     return method;
 }
 
+QString nameText(const X509_NAME* name) {
+    BIO* bio = BIO_new(BIO_s_mem());
+    if (bio == nullptr) {
+        return {};
+    }
+    X509_NAME_print_ex(bio, name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(bio, &data);
+    QString text = QString::fromUtf8(data, length > 0 ? static_cast<qsizetype>(length) : 0);
+    BIO_free(bio);
+    return text;
+}
+
+QDateTime timeOf(const ASN1_TIME* time) {
+    struct tm t {};
+    if (time == nullptr || ASN1_TIME_to_tm(time, &t) != 1) {
+        return {};
+    }
+    return QDateTime(QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday),
+                     QTime(t.tm_hour, t.tm_min, t.tm_sec), Qt::UTC);
+}
+
+PeerCertificate describe(const X509* cert) {
+    PeerCertificate peer;
+    if (cert == nullptr) {
+        return peer;
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (X509_digest(cert, EVP_sha256(), digest, &length) != 1) {
+        return peer;
+    }
+    peer.sha256 = QByteArray(reinterpret_cast<const char*>(digest), static_cast<int>(length));
+    peer.subject = nameText(X509_get_subject_name(cert));
+    peer.issuer = nameText(X509_get_issuer_name(cert));
+    peer.notBefore = timeOf(X509_get0_notBefore(cert));
+    peer.notAfter = timeOf(X509_get0_notAfter(cert));
+    return peer;
+}
+
 }  // namespace
+
+QString PeerCertificate::fingerprintText() const {
+    return QString::fromLatin1(sha256.toHex(':').toUpper());
+}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -177,14 +224,33 @@ bool CSSLSocket::Handshake(const QString& hostName, CertificateCheck check, int 
         if (ok != 1) {
             return false;
         }
+        // The library still checks the chain and the name during the handshake, but the
+        // verdict is taken once it is done: so a refused server's certificate can be shown,
+        // and a certificate the user trusts for this server accepted.
+        SSL_set_verify(m_ssl, SSL_VERIFY_NONE, nullptr);
     }
+    m_peer = PeerCertificate();
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         ERR_clear_error();
         errno = 0;
         const int rc = SSL_connect(m_ssl);
         if (rc == 1) {
-            return true;
+            m_peer = describe(SSL_get0_peer_certificate(m_ssl));
+            if (check != CertificateCheck::Verify) {
+                return true;
+            }
+            m_verifyResult = SSL_get_verify_result(m_ssl);
+            if (m_peer.isNull()) {
+                // no certificate at all proves nothing about the server
+                m_verifyResult = X509_V_ERR_UNSPECIFIED;
+            }
+            if (m_verifyResult == X509_V_OK ||
+                (!m_pinned.isEmpty() && !m_peer.isNull() && m_peer.sha256 == m_pinned)) {
+                return true;
+            }
+            m_verifyFailed = true;
+            return false;
         }
         const int error = SSL_get_error(m_ssl, rc);
         if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
@@ -193,6 +259,7 @@ bool CSSLSocket::Handshake(const QString& hostName, CertificateCheck check, int 
             }
             continue;
         }
+        m_peer = describe(SSL_get0_peer_certificate(m_ssl));
         m_verifyResult = SSL_get_verify_result(m_ssl);
         m_verifyFailed = check == CertificateCheck::Verify && m_verifyResult != X509_V_OK;
         if (error == SSL_ERROR_SYSCALL && errno != 0) {

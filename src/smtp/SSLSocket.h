@@ -5,6 +5,8 @@
 
 #include "smtp/WSocket.h"
 
+#include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <memory>
@@ -17,6 +19,28 @@ namespace pw::smtp {
 // Whether the server's certificate and host name must check out against the system's trust
 // store (SSL_CERT_FILE / SSL_CERT_DIR are honoured, as by OpenSSL itself).
 enum class CertificateCheck { Verify, AcceptUnverified };
+
+// What the server showed of itself in the last handshake: its own certificate, whether or not
+// it was accepted, so that the user can judge it and trust exactly this one.
+struct PeerCertificate {
+    QString subject;
+    QString issuer;
+    QDateTime notBefore;  // UTC
+    QDateTime notAfter;   // UTC
+    QByteArray sha256;    // of the DER form, 32 bytes
+    [[nodiscard]] bool isNull() const { return sha256.isEmpty(); }
+    // "AB:CD:..." as certificate viewers show it.
+    [[nodiscard]] QString fingerprintText() const;
+};
+
+// A server certificate the user trusts although it cannot be verified: exactly this one
+// (SHA-256 of its DER form) for this host and port.
+struct TrustedCertificate {
+    QString host;  // compared without regard to case
+    int port = 0;
+    QByteArray sha256;
+    friend bool operator==(const TrustedCertificate&, const TrustedCertificate&) = default;
+};
 
 // One OpenSSL context per connection; replacing it frees the previous one.
 class CTlsContext {
@@ -53,6 +77,12 @@ public:
     // The reason the certificate was refused ("self-signed certificate", ...), when it was.
     [[nodiscard]] QString VerifyFailure() const;
 
+    // A certificate the user chose to trust for this host and port (its SHA-256): a server
+    // that presents exactly it is accepted although it cannot be verified. Empty: none.
+    void SetPinnedFingerprint(const QByteArray& sha256) { m_pinned = sha256; }
+    // The server's certificate of the last handshake (null when none was received).
+    [[nodiscard]] const PeerCertificate& Peer() const noexcept { return m_peer; }
+
     // Sends everything within timeoutMs; false on failure (see ErrorQueueText()).
     [[nodiscard]] bool SendAll(const char* data, size_t length, int timeoutMs);
 
@@ -83,6 +113,8 @@ private:
     bool m_verifyFailed = false;
     long m_verifyResult = 0;
     QString m_failure;
+    QByteArray m_pinned;
+    PeerCertificate m_peer;
 };
 
 }  // namespace pw::smtp
