@@ -179,6 +179,16 @@ int CIniFile::FindKey(int section, const QString& key) const {
     return findKey(m_sections[section], narrow(key));
 }
 
+QStringList CIniFile::KeyNames(const QString& section) const {
+    QStringList names;
+    const int s = FindSection(section);
+    if (s >= 0) {
+        for (const Key& k : m_sections[s].keys)
+            names << QString::fromUtf8(k.name);
+    }
+    return names;
+}
+
 int CIniFile::AddSection(const QString& name) {
     return addSection(narrow(name));
 }

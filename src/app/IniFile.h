@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace pw::app {
 
@@ -41,6 +42,8 @@ public:
     bool SetBool(const QString& section, const QString& key, bool value,
                  Create create = Create::IfMissing);
     bool RemoveKey(const QString& section, const QString& key);
+    // The key names of a section in file order (none when it is missing).
+    [[nodiscard]] QStringList KeyNames(const QString& section) const;
 
     [[nodiscard]] const QString& path() const { return m_path; }
     // The file as Save would write it.

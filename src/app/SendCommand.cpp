@@ -189,6 +189,7 @@ send::ServerRecord standardServer(const Settings& s) {
     r.smtpPassword = s.smtpPassword;
     r.smtpConnectionType = s.smtpConnectionType;
     r.acceptUnverifiedCertificate = s.smtpAcceptUnverifiedCert != 0;
+    r.trustedCertificates = s.trustedCertificates;
     return r;
 }
 

@@ -1,5 +1,7 @@
 #include "app/Settings.h"
 
+#include "app/ServerSettingsStore.h"
+
 #include <QStringList>
 #include <climits>
 
@@ -117,6 +119,7 @@ Settings ReadSettings(const CIniFile& ini) {
     Settings s;
     visitSetupKeys(s, Reader{ini});
     s.showFieldWnd = ini.GetBool(kWindow, "ShowFieldWnd", true);
+    s.trustedCertificates = ReadTrustedCertificates(ini);
     return s;
 }
 

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "app/IniFile.h"
+#include "smtp/SSLSocket.h"
 
 namespace pw::app {
 
@@ -57,6 +58,8 @@ struct Settings {
     // 1 accepts a server certificate that cannot be verified (self-signed servers).
     int smtpAcceptUnverifiedCert = 0;
     QString defaultDbPath;  // written only by the default-database command
+    // Section "CERTIFICATES": written only when the user trusts a certificate.
+    QList<smtp::TrustedCertificate> trustedCertificates;
 
     bool showFieldWnd = true;  // section "WINDOW"
 };

@@ -203,8 +203,8 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
                 return m_summary.start = StartResult::DryRunFolderFailed;
             transport = std::make_unique<CDryRunTransport>(m_settings.dryRunFolder);
         } else {
-            transport = std::make_unique<CSmtpTransport>(
-                m_settings.standardServer.acceptUnverifiedCertificate);
+            // the blanket accept and the certificates trusted per server
+            transport = std::make_unique<CSmtpTransport>(m_settings.standardServer);
         }
     }
 

@@ -12,8 +12,10 @@
 #include <QTest>
 #include <csignal>
 
+#include "SmtpTestServer.h"
 #include "app/AppFolders.h"
 #include "app/IniFile.h"
+#include "app/ServerSettingsStore.h"
 #include "app/Settings.h"
 #include "compose/MailFile.h"
 #include "db/IBPP.h"
@@ -200,6 +202,38 @@ private slots:
         QCOMPARE(again.exitCode, 0);
         QVERIFY(again.out.contains("no data in the database"));
         QCOMPARE(w.server->count(), 10);
+    }
+
+    // A self-signed server is refused until its very certificate is trusted for its host and
+    // port; the trust lives in the settings file, where the command line finds it.
+    void trustedCertificateIsHonoured() {
+        CliWorld w;
+        QVERIFY(w.makeProject(2));
+        test::TestCertificates certs(w.world.env.makeFolder(QStringLiteral("certs")));
+        QVERIFY2(certs.ok(), qPrintable(certs.errorText()));
+        const QString out = w.world.env.makeFolder(QStringLiteral("tls-mail"));
+        test::SmtpTestServer tls;
+        QVERIFY2(tls.start({"--mode", "tls", "--cert", certs.selfSignedCert(), "--key",
+                            certs.selfSignedKey(), "--out", out}),
+                 qPrintable(tls.errorText()));
+        QVERIFY(w.writeSettings(tls.port(), [](app::Settings& s) { s.smtpConnectionType = 1; }));
+        test::ProcessResult r = w.send({"--send", w.project});
+        QCOMPARE(r.exitCode, 2);
+
+        QProcess openssl;
+        openssl.start("openssl",
+                      {"x509", "-in", certs.selfSignedCert(), "-noout", "-fingerprint", "-sha256"});
+        QVERIFY(openssl.waitForFinished());
+        QByteArray fingerprint = openssl.readAllStandardOutput().trimmed();
+        fingerprint = QByteArray::fromHex(fingerprint.mid(fingerprint.indexOf('=') + 1));
+        QCOMPARE(fingerprint.size(), 32);
+        const QString settings = w.folders.settingsPath(QStringLiteral("test_send_cli"));
+        QVERIFY(app::StoreTrustedCertificate(settings, {"127.0.0.1", tls.port() + 1, fingerprint}));
+        QCOMPARE(w.send({"--send", w.project}).exitCode, 2);  // trusted elsewhere only
+        QVERIFY(app::StoreTrustedCertificate(settings, {"127.0.0.1", tls.port(), fingerprint}));
+        r = w.send({"--send", w.project});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(QDir(out).entryList({"*.eml"}, QDir::Files).size(), 2);
     }
 
     void dryRunTouchesNothing() {

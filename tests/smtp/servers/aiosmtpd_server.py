@@ -3,9 +3,9 @@
 
 Usage: aiosmtpd_server.py [--mode plain|tls|starttls] [--cert F --key F]
                           [--user NAME:PASSWORD ...] [--cram] [--auth-required]
-                          [--out DIR]
+                          [--out DIR] [--port N]
 
-Listens on 127.0.0.1 on a port the system picks and prints "READY <port>" on a line of its
+Listens on 127.0.0.1 on the given port or one the system picks and prints "READY <port>" on a line of its
 own once it accepts connections. Runs until its standard input is closed (so it never outlives
 the test that started it) or it receives SIGTERM.
 
@@ -43,6 +43,7 @@ def main():
     p.add_argument("--cram", action="store_true")
     p.add_argument("--auth-required", action="store_true")
     p.add_argument("--out")
+    p.add_argument("--port", type=int, default=0)
     a = p.parse_args()
 
     accounts = {}
@@ -124,7 +125,7 @@ def main():
         return SMTP(handler, **kwargs)
 
     server = loop.run_until_complete(loop.create_server(
-        factory, host="127.0.0.1", port=0, ssl=context if a.mode == "tls" else None))
+        factory, host="127.0.0.1", port=a.port, ssl=context if a.mode == "tls" else None))
     port = server.sockets[0].getsockname()[1]
 
     def stdin_watch():

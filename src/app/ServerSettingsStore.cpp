@@ -1,0 +1,83 @@
+#include "app/ServerSettingsStore.h"
+
+#include "serversettings/CertificateTrust.h"
+
+namespace pw::app {
+
+using serversettings::CServerList;
+
+CServerList LoadServerList(const CIniFile& ini) {
+    const int count = ini.GetInt(kServers, "No", 0);
+    QStringList lines;
+    for (int i = 0; i < count && i < CServerList::kMaxStored; ++i)
+        lines << ini.GetText(kServers, QString::number(i), QString());
+    return CServerList::fromLines(lines);
+}
+
+void StoreServerList(CIniFile& ini, const CServerList& list) {
+    const int previous = ini.GetInt(kServers, "No", 0);
+    for (int i = 0; i < previous && i < 100000; ++i)
+        ini.RemoveKey(kServers, QString::number(i));
+    ini.SetInt(kServers, "No", list.size());
+    const QStringList lines = list.toLines();
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        ini.SetText(kServers, QString::number(i), lines[i]);
+}
+
+QList<smtp::TrustedCertificate> ReadTrustedCertificates(const CIniFile& ini) {
+    QList<smtp::TrustedCertificate> list;
+    for (const QString& key : ini.KeyNames(serversettings::kCertificatesSection)) {
+        const auto t = serversettings::parseTrust(
+            key, ini.GetText(serversettings::kCertificatesSection, key, QString()));
+        if (t)
+            serversettings::trustCertificate(list, *t);
+    }
+    return list;
+}
+
+bool StoreTrustedCertificate(const QString& settingsPath, const smtp::TrustedCertificate& t) {
+    CIniFile ini(settingsPath);
+    (void)ini.Load();
+    const QString key = serversettings::trustKey(t.host, t.port);
+    // an older spelling of the same key would otherwise be found first
+    ini.RemoveKey(serversettings::kCertificatesSection, key);
+    ini.SetText(serversettings::kCertificatesSection, key, serversettings::trustValue(t));
+    return ini.Save();
+}
+
+serversettings::ServerSettingsValues ServerValuesOf(const Settings& s, const ProjectSettings& p) {
+    serversettings::ServerSettingsValues v;
+    v.standard = {s.from, s.name, s.smtpServer, s.popServer, s.userId, s.password};
+    v.authType = s.authType;
+    v.advanced.smtpPort = s.smtpPort;
+    v.advanced.smtpVerifMethod = s.smtpVerifMethod;
+    v.advanced.smtpAuthType = s.smtpAuthType;
+    v.advanced.smtpUserName = s.smtpUserName;
+    v.advanced.smtpPassword = s.smtpPassword;
+    v.advanced.smtpConnectionType = s.smtpConnectionType;
+    v.advanced.acceptUnverifiedCertificate = s.smtpAcceptUnverifiedCert != 0;
+    v.project = {p.smtpServer, p.popServer, p.userId, p.password};
+    v.trusted = s.trustedCertificates;
+    return v;
+}
+
+void ApplyServerValues(const serversettings::ServerSettingsValues& v, Settings& s,
+                       ProjectSettings& p) {
+    s.from = v.standard.from;
+    s.name = v.standard.name;
+    s.smtpServer = v.standard.smtpServer;
+    s.popServer = v.standard.popServer;
+    s.userId = v.standard.userId;
+    s.password = v.standard.password;
+    s.smtpPort = v.advanced.smtpPort;
+    s.smtpVerifMethod = v.advanced.smtpVerifMethod;
+    s.smtpAuthType = v.advanced.smtpAuthType;
+    s.smtpUserName = v.advanced.smtpUserName;
+    s.smtpPassword = v.advanced.smtpPassword;
+    s.smtpConnectionType = v.advanced.smtpConnectionType;
+    s.smtpAcceptUnverifiedCert = v.advanced.acceptUnverifiedCertificate ? 1 : 0;
+    s.trustedCertificates = v.trusted;
+    p = {v.project.smtpServer, v.project.popServer, v.project.userId, v.project.password};
+}
+
+}  // namespace pw::app

@@ -1,0 +1,120 @@
+#pragma once
+// What the "Server Settings" and "Advanced SMTP Server Settings" dialogs edit, and their
+// commands and checks, without any widget: the dialogs are views over this.
+
+#include <QList>
+#include <QString>
+#include <optional>
+
+#include "resources/UserInteraction.h"
+#include "send/SendRules.h"
+#include "serversettings/ServerProfiles.h"
+
+namespace pw::serversettings {
+
+struct AdvancedValues {
+    int smtpPort = 25;
+    int smtpVerifMethod = 0;  // 0 "Password" (LOGIN), 1 "Cram-Md5", other: automatic
+    int smtpAuthType = 0;     // 0 none, 4 same as POP3, 5 log on using
+    QString smtpUserName;
+    QString smtpPassword;
+    int smtpConnectionType = 0;  // 0 "None", 1 "SSL/TLS", 2 "STARTTLS"
+    bool acceptUnverifiedCertificate = false;
+    friend bool operator==(const AdvancedValues&, const AdvancedValues&) = default;
+};
+
+struct StandardFields {
+    QString from;
+    QString name;
+    QString smtpServer;
+    QString popServer;
+    QString userId;
+    QString password;
+    friend bool operator==(const StandardFields&, const StandardFields&) = default;
+};
+
+struct ProjectFields {
+    QString smtpServer;
+    QString popServer;
+    QString userId;
+    QString password;
+    friend bool operator==(const ProjectFields&, const ProjectFields&) = default;
+};
+
+// Everything the dialog starts from and, after OK, gives back.
+struct ServerSettingsValues {
+    StandardFields standard;
+    int authType = 1;  // carried along
+    AdvancedValues advanced;
+    ProjectFields project;
+    QList<smtp::TrustedCertificate> trusted;
+};
+
+// The advanced dialog's controls as the user left them.
+struct AdvancedForm {
+    enum class Credentials { Neither, SameAsPop, LogOnUsing };
+    enum class Field { None, Port, Method, UserName, Password };
+
+    QString portText;
+    int connectionIndex = 0;  // combo: "None", "SSL/TLS", "STARTTLS"
+    bool acceptUnverified = false;
+    bool authRequired = false;
+    int methodIndex = -1;  // combo: "Password", "Cram-Md5"; -1 nothing selected
+    Credentials credentials = Credentials::Neither;
+    QString userName;
+    QString password;
+};
+
+// The form for the current values.
+[[nodiscard]] AdvancedForm advancedFormFor(const AdvancedValues& values);
+
+struct AdvancedCheck {
+    int messageId = 0;  // 0: the form is acceptable
+    AdvancedForm::Field focus = AdvancedForm::Field::None;
+};
+// The checks of OK in their order; the first failing one.
+[[nodiscard]] AdvancedCheck checkAdvancedForm(const AdvancedForm& form);
+// The values OK stores; the POP3 user and password of the standard fields are copied in
+// for "Use same settings as POP3 server" (now, not when the run starts).
+[[nodiscard]] AdvancedValues advancedValuesFrom(const AdvancedForm& form,
+                                                const StandardFields& standard);
+// Plain connection with login: the password crosses the network in the clear.
+[[nodiscard]] bool sendsPasswordInClear(const AdvancedForm& form);
+
+// A host name the program can look up: not empty, no blanks or control characters.
+[[nodiscard]] bool isPlausibleHostName(const QString& host);
+
+class CServerSettingsEditor {
+public:
+    CServerSettingsEditor(ServerSettingsValues values, CServerList list, IUserInteraction& ui);
+
+    ServerSettingsValues& values() { return m_values; }
+    [[nodiscard]] const ServerSettingsValues& values() const { return m_values; }
+    [[nodiscard]] const CServerList& list() const { return m_list; }
+
+    // The commands; false when refused (a message was shown).
+    bool addStandardToList();
+    bool addProjectToList();
+    void useAsStandard(int index);
+    void useAsProject(int index);
+    void remove(int index);
+    void copyUp();
+    void copyDown();
+    void clearProject();
+
+    // OK: false (with a message) when a server name cannot be right.
+    [[nodiscard]] bool checkForOk();
+
+    // The server record of the connection test: the standard fields with the advanced values.
+    [[nodiscard]] send::ServerRecord testServer() const;
+
+private:
+    bool add(const ServerProfile& profile);
+    void refuse(int messageId);
+
+    ServerSettingsValues m_values;
+    CServerList m_list;
+    IUserInteraction& m_ui;
+};
+
+}  // namespace pw::serversettings

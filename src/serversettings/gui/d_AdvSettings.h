@@ -1,0 +1,40 @@
+#pragma once
+// "Advanced SMTP Server Settings": port, encrypted connection, certificate acceptance and
+// authentication, with the checks of OK. A view over AdvancedForm.
+
+#include <QDialog>
+#include <memory>
+
+#include "resources/UserInteraction.h"
+#include "serversettings/ServerSettingsEditor.h"
+
+namespace Ui {
+class d_AdvSettings;
+}
+
+namespace pw::serversettings {
+
+class d_AdvSettings : public QDialog {
+    Q_OBJECT
+public:
+    // `standard` gives the POP3 credentials that "Use same settings as POP3 server" copies.
+    d_AdvSettings(const AdvancedValues& values, const StandardFields& standard,
+                  IUserInteraction& ui, QWidget* parent = nullptr);
+    ~d_AdvSettings() override;
+
+    // The values OK stored (the initial ones until then).
+    [[nodiscard]] const AdvancedValues& values() const { return m_values; }
+    [[nodiscard]] AdvancedForm form() const;
+
+    void accept() override;
+
+private:
+    void updateEnabled();
+
+    std::unique_ptr<Ui::d_AdvSettings> m_form;
+    AdvancedValues m_values;
+    StandardFields m_standard;
+    IUserInteraction& m_ui;
+};
+
+}  // namespace pw::serversettings
