@@ -1,8 +1,10 @@
 #include "send/SendTransport.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
+
 #include <cerrno>
 #include <cstring>
 
@@ -87,32 +89,41 @@ TransportResult CDryRunTransport::send(const CKTWSMTPMessage& message) {
     }
     const QString path =
         m_folder + QStringLiteral("%1.eml").arg(m_number + 1, 5, 10, QLatin1Char('0'));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    auto ioFailure = [&path](int error) {
         TransportResult r;
         r.ok = false;
         r.errorCode =
-            smtp::CKTWSMTPException::MakeError(smtp::CKTWSMTPException::kFacilityWin32, EACCES);
-        r.description = file.errorString();
+            smtp::CKTWSMTPException::MakeError(smtp::CKTWSMTPException::kFacilityWin32, error);
+        r.description = path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
         return r;
+    };
+    // A new file of our own: a link or a file planted under the name is neither followed nor
+    // overwritten, and nobody else can read the mails.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return ioFailure(errno);
+    QFile file;
+    if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        ::unlink(QFile::encodeName(path).constData());
+        return ioFailure(EIO);
     }
     try {
-        file.write(message.header());
-        file.write("\r\n", 2);
+        bool ok = file.write(message.header()) >= 0 && file.write("\r\n", 2) == 2;
         DotUnstuffer unstuff(file);
         message.writeBody([&unstuff](QByteArrayView bytes) { unstuff(bytes); });
         // The line end before the final "." belongs to the message the server stores.
-        file.write("\r\n", 2);
-        if (!unstuff.ok() || !file.commit()) {
-            TransportResult r;
-            r.ok = false;
-            r.errorCode =
-                smtp::CKTWSMTPException::MakeError(smtp::CKTWSMTPException::kFacilityWin32, EIO);
-            r.description = file.errorString();
-            return r;
+        ok = ok && file.write("\r\n", 2) == 2 && unstuff.ok() && file.flush() &&
+             ::fsync(file.handle()) == 0;
+        file.close();
+        if (!ok || file.error() != QFileDevice::NoError) {
+            ::unlink(QFile::encodeName(path).constData());
+            return ioFailure(EIO);
         }
     } catch (const smtp::CKTWSMTPException& e) {
-        file.cancelWriting();
+        file.close();
+        ::unlink(QFile::encodeName(path).constData());
         return failure(e, 0);
     }
     ++m_number;

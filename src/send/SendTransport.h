@@ -74,7 +74,8 @@ private:
 };
 
 // Writes every message, exactly as it would follow DATA (without the dot fix), as
-// "<folder>/NNNNN.eml", numbered from 1. Connecting always succeeds.
+// "<folder>/NNNNN.eml", numbered from 1, each a new file (0600) that never replaces or
+// writes through anything already there. Connecting always succeeds.
 class CDryRunTransport : public ISendTransport {
 public:
     explicit CDryRunTransport(QString folder);

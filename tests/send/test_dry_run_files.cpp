@@ -1,0 +1,84 @@
+// The dry run's message files: each a new private file, never written through a link or over
+// a file that stands in the folder.
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include "TestEnv.h"
+#include "send/SendTransport.h"
+#include "smtp/KTWSMTPAddress.h"
+#include "smtp/KTWSMTPMessage.h"
+
+using namespace pw;
+using namespace pw::send;
+
+namespace {
+
+smtp::CKTWSMTPMessage sampleMessage() {
+    smtp::CKTWSMTPMessage m;
+    m.setFrom(smtp::CKTWSMTPAddress(QStringLiteral("a@example.jp")));
+    m.to().append(smtp::CKTWSMTPAddress(QStringLiteral("b@example.jp")));
+    m.setSubject(QStringLiteral("dry"));
+    m.addTextBody(QStringLiteral("hello\r\n.dot\r\n"));
+    return m;
+}
+
+}  // namespace
+
+class TestDryRunFiles : public QObject {
+    Q_OBJECT
+private slots:
+    void firstFileIsNewAndPrivate() {
+        test::TestEnv env;
+        const QString folder = env.makeFolder("dry");
+        CDryRunTransport dry(folder);
+        QVERIFY(dry.connect({}).ok);
+        QVERIFY(dry.send(sampleMessage()).ok);
+        QVERIFY(dry.send(sampleMessage()).ok);
+        QCOMPARE(QDir(folder).entryList(QDir::Files), (QStringList{"00001.eml", "00002.eml"}));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(folder + "/00001.eml").constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+        QVERIFY(test::readFile(folder + "/00001.eml").contains("\r\n.dot\r\n"));
+    }
+
+    // Whatever stands under the first name stays as it is, and so does what a link names.
+    void plantedNamesAreLeftAlone_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("link to a file outside") << "link";
+        QTest::newRow("dangling link") << "dangling";
+        QTest::newRow("file of an earlier run") << "file";
+    }
+    void plantedNamesAreLeftAlone() {
+        QFETCH(QString, kind);
+        test::TestEnv env;
+        const QString folder = env.makeFolder("dry");
+        const QString outside = env.root() + "precious.txt";
+        QVERIFY(test::writeFile(outside, "keep me"));
+        const QString planted = folder + "/00001.eml";
+        if (kind == "link")
+            QVERIFY(QFile::link(outside, planted));
+        else if (kind == "dangling")
+            QVERIFY(QFile::link(env.root() + "nowhere/new.txt", planted));
+        else
+            QVERIFY(test::writeFile(planted, "earlier"));
+
+        CDryRunTransport dry(folder);
+        QVERIFY(dry.connect({}).ok);
+        const TransportResult r = dry.send(sampleMessage());
+        QVERIFY(!r.ok);
+        QVERIFY2(r.description.contains("00001.eml"), qPrintable(r.description));
+        QCOMPARE(dry.written(), 0);
+        QCOMPARE(test::readFile(outside), QByteArray("keep me"));
+        QVERIFY(!QFile::exists(env.root() + "nowhere/new.txt"));
+        if (kind == "file")
+            QCOMPARE(test::readFile(planted), QByteArray("earlier"));
+        else
+            QVERIFY(QFileInfo(planted).isSymLink());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDryRunFiles)
+#include "test_dry_run_files.moc"
