@@ -1,6 +1,7 @@
 #include "exchange/Workbook.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cstdio>
 
 namespace pw::exchange {
@@ -19,7 +20,8 @@ std::unique_ptr<Workbook> Workbook::open(const QString& path, ReadResult& status
         // A password-protected zip workbook is stored as a compound file holding the
         // encrypted package; anything else in that container is a legacy workbook.
         file.seek(0);
-        const QByteArray body = file.read(64LL * 1024 * 1024);
+        // read(n) reserves n bytes at once: ask only for what the file has
+        const QByteArray body = file.read(std::min<qint64>(file.size(), 64LL * 1024 * 1024));
         static const QByteArray marker =
             QByteArray("E\0n\0c\0r\0y\0p\0t\0e\0d\0P\0a\0c\0k\0a\0g\0e\0", 32);
         if (body.contains(marker)) {
