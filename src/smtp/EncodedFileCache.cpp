@@ -9,6 +9,10 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <list>
 #include <unordered_map>
@@ -62,18 +66,26 @@ QByteArray encode(const QByteArray& raw, TransferEncoding encoding) {
 }  // namespace
 
 QByteArray EncodedFileCache::encodedFile(const QString& path, TransferEncoding encoding) {
-    QFile file(path);
-    errno = 0;
-    if (!file.open(QIODevice::ReadOnly)) {
-        const int code = errno;
-        fail(code != 0 ? code : (QFileInfo::exists(path) ? EACCES : ENOENT));
+    // Non-blocking, so that a named pipe cannot hold the run; only a regular file is read,
+    // so that a device (/dev/zero) or a pipe cannot feed it without end.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        fail(errno != 0 ? errno : EACCES);
     }
-    if (QFileInfo(path).isDir()) {
-        fail(EISDIR);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileBytes) {
+        const int code = S_ISDIR(st.st_mode) ? EISDIR : S_ISREG(st.st_mode) ? EFBIG : EINVAL;
+        ::close(fd);
+        fail(code);
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        fail(EIO);
     }
     // Size and time of the opened file, so that the check and the bytes are of one file.
-    const qint64 size = file.size();
-    const qint64 modified = file.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
+    const qint64 size = st.st_size;
+    const qint64 modified = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
     const QString key = QString::number(static_cast<int>(encoding)) + QLatin1Char(':') + path;
 
     Cache& c = cache();
@@ -95,7 +107,8 @@ QByteArray EncodedFileCache::encodedFile(const QString& path, TransferEncoding e
     }
 
     errno = 0;
-    QByteArray raw = file.readAll();
+    // one byte more than expected tells a file that grew while it was read
+    QByteArray raw = file.read(size + 1);
     if (file.error() != QFileDevice::NoError || raw.size() != size) {
         const int code = errno;
         fail(code != 0 ? code : EIO);

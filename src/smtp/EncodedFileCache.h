@@ -12,8 +12,13 @@ namespace pw::smtp {
 
 class EncodedFileCache {
 public:
+    // Largest file that is attached or embedded: far beyond what mail servers take, and a
+    // bound on the memory one part can cost.
+    static constexpr qint64 kMaxFileBytes = 64LL * 1024 * 1024;
+
     // The encoded body of the file at path. Throws CKTWSMTPException with the system error
-    // code when the file cannot be opened or read (2 when it is missing).
+    // code when the file cannot be opened or read (2 when it is missing), is no regular file
+    // (EINVAL; EISDIR for a folder) or is larger than kMaxFileBytes (EFBIG).
     [[nodiscard]] static QByteArray encodedFile(const QString& path, TransferEncoding encoding);
 
     struct Stats {
