@@ -20,6 +20,11 @@ using namespace mailfile;
 namespace {
 
 constexpr qint64 kChunk = 64 * 1024;
+// What the HTML section may unpack into the preview folder: one file and all of them. A
+// template's page and pictures stay far below; a crafted file could otherwise promise
+// gigabytes per record from a few bytes.
+constexpr qint64 kMaxPreviewFileBytes = 64LL * 1024 * 1024;
+constexpr qint64 kMaxPreviewTotalBytes = 256LL * 1024 * 1024;
 
 // Reads from the file, never past its end and never trusting a length before checking that
 // the bytes are there: every allocation is bounded by what the file really holds.
@@ -245,7 +250,7 @@ bool inflateStored(Input& in, quint32 storedLength, quint32 fullLength, PreviewF
 // could not be written (a name that is no file name, a full disk).
 enum class RecordResult { Stored, Skipped, Dropped, EndSection };
 
-RecordResult readFileRecord(Input& in, const QString& previewFolder) {
+RecordResult readFileRecord(Input& in, const QString& previewFolder, qint64& budget) {
     QByteArray head;
     if (!in.read(head, kFileHeadSize)) {
         return RecordResult::EndSection;
@@ -262,9 +267,11 @@ RecordResult readFileRecord(Input& in, const QString& previewFolder) {
     if (head.left(4) != kFileTag) {
         return in.skip(storedLength) ? RecordResult::Skipped : RecordResult::EndSection;
     }
-    if (!name || previewFolder.isEmpty()) {
+    const qint64 unpacked = mark != 0 ? qint64(storedLength) : qint64(fullLength);
+    if (!name || previewFolder.isEmpty() || unpacked > qMin(kMaxPreviewFileBytes, budget)) {
         return in.skip(storedLength) ? RecordResult::Dropped : RecordResult::EndSection;
     }
+    budget -= unpacked;
     PreviewFileWriter writer(previewFolder, *name);
     PreviewFileWriter* out = writer.ok() ? &writer : nullptr;
     const bool decoded = mark != 0 ? copyStored(in, storedLength, out)
@@ -335,8 +342,9 @@ void readProjectSections(Input& in, const MailFileReadOptions& options,
     }
     document.htmlTemplateName = *templateName;
     const quint32 records = getU32(part.constData() + kSlotSize);
+    qint64 budget = kMaxPreviewTotalBytes;
     for (quint32 i = 0; i < records; ++i) {
-        const RecordResult result = readFileRecord(in, options.previewFolder);
+        const RecordResult result = readFileRecord(in, options.previewFolder, budget);
         if (result == RecordResult::EndSection) {
             contents.complete = false;
             break;

@@ -234,6 +234,16 @@ private slots:
                    .database("DB")
                    .bytes()
             << 0 << QStringList() << false << false;
+        // 64 MB of HTML from a few kilobytes: dropped, the next file still read.
+        QTest::newRow("file that unpacks past the cap")
+            << projectStart()
+                   .attachments("win", 0, {})
+                   .htmlHeader("T", 2)
+                   .compressedRecord("big.html", QByteArray(64 * 1024 * 1024 + 1, 'a'))
+                   .compressedRecord("b.html", "<p>")
+                   .database("DB")
+                   .bytes()
+            << 0 << QStringList{"b.html"} << true << false;
         QTest::newRow("empty database")
             << projectStart().attachments("win", 0, {}).htmlHeader({}, 0).database({}).bytes() << 0
             << QStringList() << true << true;
