@@ -134,6 +134,13 @@ GridLayout layoutGrid(const DeviceMetrics& device, const PrintSettings& settings
             l.widths.back() -= static_cast<int>(sum - available);
         }
         l.drawFontHeight = std::max(1, mulDiv(l.measureFontHeight, available, t));
+        // Rows are measured in the font they are drawn in: measured at the full height, the
+        // narrowed columns would wrap texts that fit and every row would stand twice as tall.
+        measure.selectFont(l.drawFontHeight);
+        const int drawnLine = measure.lineHeight();
+        l.headerHeight = l.minRowHeight = drawnLine + 2 * l.vp;
+        l.wrap = settings.stretchLongLines ||
+                 drawnLine > measure.charHeight() + measure.externalLeading();
         total = 0;
         for (int w : l.widths) {
             total += w;

@@ -127,6 +127,18 @@ private slots:
         QCOMPARE(sum(l.widths), 4422);
         QCOMPARE(l.measureFontHeight, 75);
         QCOMPARE(l.drawFontHeight, 66);  // the text shrinks by the same factor
+        // header and rows are as tall as the shrunk text needs
+        QCOMPARE(l.headerHeight, 66 + 2 + 2 * 6);
+    }
+
+    void shrunkColumnsMeasureRowsInTheDrawnFont() {
+        // 15 characters: one line of 33 units a character in 553 - 26, two lines in the
+        // 37-unit characters of the unshrunk font
+        FakeGrid g = FakeGrid::withColumns(8, 100);
+        g.addRows(1, QString(15, QLatin1Char('m')));
+        const GridLayout l = lay(g, PrintSettings{});
+        QVERIFY(l.wrap);
+        QCOMPARE(l.rowHeights.front(), 68 + 1 + 12);
     }
 
     void fitWidthByScalingTheWholeGrid() {

@@ -7,8 +7,8 @@
 #include <QTableView>
 #include <QtTest>
 
-#include "CacheGridModel.h"
 #include "DbFixture.h"
+#include "dbtools/RecordGridModel.h"
 #include "print/gui/GridPrinting.h"
 #include "print/gui/PrintChoosers.h"
 #include "print/gui/TableViewPrintGrid.h"
@@ -47,8 +47,7 @@ const QStringList kCity{QStringLiteral("東京都"), QStringLiteral("大阪府")
 class TestPrintPdf : public QObject {
     Q_OBJECT
     pw::test::DbWorld world;
-    db::RecordCache cache;
-    std::unique_ptr<print::test::CacheGridModel> model;
+    std::unique_ptr<dbtools::RecordGridModel> model;
     std::unique_ptr<QTableView> view;
 
 private slots:
@@ -62,7 +61,7 @@ private slots:
                  QStringLiteral("%1").arg((i * 37) % 500, 3, 10, QLatin1Char('0')),
                  QStringLiteral("UNCHOSEN%1").arg(i)});
         }
-        model = std::make_unique<print::test::CacheGridModel>(*world.store, cache);
+        model = std::make_unique<dbtools::RecordGridModel>(*world.store);
         QAbstractItemModelTester tester(model.get(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         // what the editor's filter and sort leave: no one in Osaka, by field4 descending

@@ -18,8 +18,8 @@ QRect toRect(const Box& b) {
 // The header's face in the grid: a light grey, which a monochrome printout leaves out.
 const QColor kHeaderShade(0xE8, 0xE8, 0xE8);
 
-void drawLines(QPainter& painter, const QStringList& lines, const Box& box, ColumnAlignment align) {
-    const QFontMetrics metrics = painter.fontMetrics();
+void drawLines(QPainter& painter, const QFontMetrics& metrics, const QStringList& lines,
+               const Box& box, ColumnAlignment align) {
     int y = box.top;
     for (const QString& line : lines) {
         // Only whole lines: a line cut through its middle would show half characters.
@@ -127,7 +127,7 @@ void CPrintDBGridVw::drawPage(QPainter& painter, int page) const {
     pen.setWidth(std::max(1, m_layout.lw / 2));
     painter.setPen(pen);
     painter.setBrush(Qt::NoBrush);
-    QPaintDevice* device = painter.device();
+    const CellTextBreaker breaker(font, painter.device());
 
     const PagePlan plan = planPage(m_layout, page);
     for (const PageCell& c : plan.header) {
@@ -135,9 +135,8 @@ void CPrintDBGridVw::drawPage(QPainter& painter, int page) const {
             painter.fillRect(toRect(c.cell), kHeaderShade);
         }
         const TColumnEh& column = m_layout.columns[c.printColumn];
-        const QStringList lines =
-            cellLines(column.caption, font, device, c.text.width(), Wrap::SingleLine);
-        drawLines(painter, lines.mid(0, 1), c.text, column.alignment);
+        const QStringList lines = breaker.lines(column.caption, c.text.width(), Wrap::SingleLine);
+        drawLines(painter, breaker.metrics(), lines.mid(0, 1), c.text, column.alignment);
     }
     const Wrap wrap = m_layout.wrap ? Wrap::AtWords : Wrap::SingleLine;
     for (const PageCell& c : plan.cells) {
@@ -146,7 +145,7 @@ void CPrintDBGridVw::drawPage(QPainter& painter, int page) const {
             drawCheckBox(painter, c.cell, text == QLatin1String(kCheckedCellText),
                          std::max(m_layout.hp, m_layout.vp));
         } else if (!text.isEmpty()) {
-            drawLines(painter, cellLines(text, font, device, c.text.width(), wrap), c.text,
+            drawLines(painter, breaker.metrics(), breaker.lines(text, c.text.width(), wrap), c.text,
                       ColumnAlignment::Left);
         }
     }

@@ -52,29 +52,51 @@ ResolvedFont resolvePrintFont(const FontSpec& grid, const QString& fontName) {
     return r;
 }
 
-QStringList cellLines(const QString& text, const QFont& font, QPaintDevice* device, int width,
-                      Wrap wrap) {
+static bool needsBreaking(const QString& text) {
+    return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')) ||
+           text.contains(QLatin1Char('\t'));
+}
+
+int CellTextBreaker::width(const QString& text) const {
+    return m_metrics.horizontalAdvance(text.contains(QLatin1Char('\t')) ? expandTabs(text) : text);
+}
+
+int CellTextBreaker::lineCount(const QString& text, int width, Wrap wrap) const {
+    if (!needsBreaking(text) &&
+        (wrap == Wrap::SingleLine || m_metrics.horizontalAdvance(text) <= width)) {
+        return 1;
+    }
+    return static_cast<int>(lines(text, width, wrap).size());
+}
+
+QStringList CellTextBreaker::lines(const QString& text, int width, Wrap wrap) const {
     QStringList out;
-    const QFontMetrics metrics(font, device);
-    const QStringList paragraphs =
-        expandTabs(text).split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
+    const auto advance = [this](const QString& s) { return m_metrics.horizontalAdvance(s); };
+    const int room = std::max(width, 0);
+    if (!needsBreaking(text)) {
+        if (m_metrics.horizontalAdvance(text) <= width) {
+            return {text};
+        }
+        if (wrap == Wrap::SingleLine) {
+            return {cutToWidth(text, room, advance)};
+        }
+    }
+    static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));
+    const QStringList paragraphs = expandTabs(text).split(lineEnd);
     for (const QString& para : paragraphs) {
-        if (wrap == Wrap::SingleLine || metrics.horizontalAdvance(para) <= width) {
-            out << cutToWidth(para, std::max(width, 0),
-                              [&](const QString& s) { return metrics.horizontalAdvance(s); });
+        if (wrap == Wrap::SingleLine || m_metrics.horizontalAdvance(para) <= width) {
+            out << cutToWidth(para, room, advance);
             continue;
         }
-        QTextLayout layout(para, font, device);
+        QTextLayout layout(para, m_font, m_device);
         QTextOption option;
         option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         layout.setTextOption(option);
         layout.beginLayout();
         for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
             line.setLineWidth(std::max(width, 1));
-            QString piece = para.mid(line.textStart(), line.textLength());
             // A single character wider than the cell is cut like any other overlong line.
-            out << cutToWidth(piece, std::max(width, 0),
-                              [&](const QString& s) { return metrics.horizontalAdvance(s); });
+            out << cutToWidth(para.mid(line.textStart(), line.textLength()), room, advance);
         }
         layout.endLayout();
     }
@@ -83,33 +105,27 @@ QStringList cellLines(const QString& text, const QFont& font, QPaintDevice* devi
 
 void PrinterTextMeasure::selectFont(int pixelHeight) {
     m_font.setPixelSize(std::max(1, pixelHeight));
+    m_breaker = CellTextBreaker(m_font, m_device);
 }
 
 int PrinterTextMeasure::lineWidth(const QString& text) {
-    return QFontMetrics(m_font, m_device).horizontalAdvance(expandTabs(text));
+    return m_breaker.width(text);
 }
 
 int PrinterTextMeasure::textHeight(const QString& text, int width, Wrap wrap) {
-    const QFontMetrics metrics(m_font, m_device);
-    if (!text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')) &&
-        (wrap == Wrap::SingleLine || metrics.horizontalAdvance(expandTabs(text)) <= width)) {
-        return metrics.height();
-    }
-    return static_cast<int>(cellLines(text, m_font, m_device, width, wrap).size()) *
-           metrics.height();
+    return m_breaker.lineCount(text, width, wrap) * m_breaker.metrics().height();
 }
 
 int PrinterTextMeasure::lineHeight() {
-    return QFontMetrics(m_font, m_device).height();
+    return m_breaker.metrics().height();
 }
 
 int PrinterTextMeasure::charHeight() {
-    const QFontMetrics metrics(m_font, m_device);
-    return metrics.ascent() + metrics.descent();
+    return m_breaker.metrics().ascent() + m_breaker.metrics().descent();
 }
 
 int PrinterTextMeasure::externalLeading() {
-    return std::max(0, QFontMetrics(m_font, m_device).leading());
+    return std::max(0, m_breaker.metrics().leading());
 }
 
 }  // namespace pw::print
