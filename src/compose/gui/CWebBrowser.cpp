@@ -89,6 +89,12 @@ CWebBrowser::~CWebBrowser() = default;
 
 QWebEngineProfile* CWebBrowser::sharedProfile() {
     static QWebEngineProfile* profile = [] {
+        // every page of the views is a local file: one renderer process serves them all,
+        // instead of a new process (about a second to start) for each new view
+        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        if (!flags.contains("--process-per-site")) {
+            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --process-per-site").trimmed());
+        }
         // off the record: nothing of a mail is written to disk by the engine
         auto* p = new QWebEngineProfile(QCoreApplication::instance());
         p->setHttpCacheType(QWebEngineProfile::NoCache);
