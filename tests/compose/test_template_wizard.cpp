@@ -9,6 +9,7 @@
 
 #include "TestEnv.h"
 #include "compose/MailDocument.h"
+#include "compose/MailFile.h"
 #include "compose/TemplateLibrary.h"
 #include "compose/TemplateWizard.h"
 #include "send/MessageAssembly.h"
@@ -227,6 +228,47 @@ private slots:
         QVERIFY(again.open(QIODevice::ReadOnly));
         QCOMPARE(again.readAll(), QByteArray("picture"));
         QCOMPARE(w.pictureList().count("bg.png"), 1);
+    }
+
+    void shippedDataIsFoundInBothTrees() {
+        test::TestEnv env;
+        const QString build = env.makeFolder("build/bin");
+        QCOMPARE(shippedDataFolder(build, "HTML TEMPLATE"), build + "HTML TEMPLATE/");
+        QVERIFY(QDir().mkpath(env.root() + "usr/share/postwick/HTML TEMPLATE"));
+        const QString bin = env.makeFolder("usr/bin");
+        QCOMPARE(shippedDataFolder(bin, "HTML TEMPLATE"),
+                 env.root() + "usr/share/postwick/HTML TEMPLATE/");
+        QVERIFY(QDir().mkpath(build + "HTML TEMPLATE"));
+        QCOMPARE(shippedDataFolder(build, "HTML TEMPLATE"), build + "HTML TEMPLATE/");
+    }
+
+    void shippedMailTemplatesRead_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("codePage");
+        QTest::addColumn<QString>("subject");
+        QTest::newRow("English") << "Order Confirmation.pzt" << QByteArray("UTF-8")
+                                 << "Your order at our shop";
+        QTest::newRow("English in a Japanese charset")
+            << "Thank You.pzt" << QByteArray("iso-2022-jp") << "Thank you, [[Name]]";
+        QTest::newRow("Japanese") << QString::fromUtf8("ご注文確認.pzt")
+                                  << QByteArray("iso-2022-jp")
+                                  << QString::fromUtf8("ご注文ありがとうございます");
+    }
+
+    void shippedMailTemplatesRead() {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, codePage);
+        QFETCH(QString, subject);
+        test::TestEnv env;
+        MailFileReadOptions options;
+        options.previewFolder = env.makeFolder("preview");
+        options.currentCodePage = *CodePage::fromName(codePage);
+        const MailFileReadResult r = readMailFile(
+            QStringLiteral(POSTWICK_SOURCE_DIR "/data/Template/") + file, options, nullptr);
+        QVERIFY2(r.ok(), qPrintable(r.failure));
+        QCOMPARE(r.contents->kind, MailFileKind::Template);
+        QCOMPARE(r.contents->document.subject, subject);
+        QVERIFY(r.contents->document.textBody.contains("[["));
     }
 
     void encodingsOfIndexHtml_data() {
