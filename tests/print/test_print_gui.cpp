@@ -54,7 +54,6 @@ struct ScriptedChoosers : IPrintChoosers {
         return true;
     }
     std::optional<QString> fontFace(const QString&, QWidget*) override { return face; }
-    QString pdfFile(const QString&, QWidget*) override { return printTo; }
 };
 
 // Runs act on the next modal dialog as soon as it is shown.
@@ -245,11 +244,30 @@ private slots:
         GridPrinting printing(grid, ui, choosers, nullptr);
         whenModal(accept);
         printing.print();
-        choosers.printTo = dir.filePath(QStringLiteral("toolbar"));
-        child<QAction>(printing.frame()->previewView(), "pdf")->trigger();
-        QCOMPARE(pdfPages(choosers.printTo + QStringLiteral(".pdf")), 1);
+        QAction* pdf = child<QAction>(printing.frame()->previewView(), "pdf");
+        const QString path = dir.filePath(QStringLiteral("toolbar"));
+        ui.scriptFiles({{path}, {}});
+        pdf->trigger();
+        QCOMPARE(pdfPages(path + QStringLiteral(".pdf")), 1);
         QVERIFY(printing.isPreviewOpen());  // a PDF copy leaves the preview open
+        pdf->trigger();                     // the chooser cancelled: nothing more is written
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("toolbar*")}).size(), 1);
         printing.endPreview();
+        QVERIFY(ui.asked().isEmpty());
+    }
+
+    void cancelledPrintoutLeavesNoFile() {
+        FakeGrid grid = sampleGrid(300);
+        pw::test::ScriptedUserInteraction ui;
+        ScriptedChoosers choosers;
+        GridPrinting printing(grid, ui, choosers, nullptr);
+        printing.setColumnChoice(std::vector<bool>(6, true));
+        ui.cancelProgressAt(1);  // Cancel in the progress display after the second page
+        const QString path = dir.filePath(QStringLiteral("cancelled.pdf"));
+        QVERIFY(!printing.writePdf(path));
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(ui.progressLog().contains(QStringLiteral("cancellable")));
+        QVERIFY(ui.asked().isEmpty());  // the user's own cancel needs no message
     }
 
     void pageSettingsApplyToTheNextPreview() {

@@ -22,7 +22,6 @@ struct NoChoosers : IPrintChoosers {
     bool printDialog(QPrinter&, QWidget*) override { return false; }
     bool printerSetup(QPrinter&, QWidget*) override { return false; }
     std::optional<QString> fontFace(const QString&, QWidget*) override { return std::nullopt; }
-    QString pdfFile(const QString&, QWidget*) override { return {}; }
 };
 
 QString run(const QString& program, const QStringList& args) {

@@ -176,13 +176,17 @@ PrintOutcome CPrintDBGridVw::printPages(QPrinter& printer, Progress progress, La
         display = m_ui.createProgress();
         display->setCaption(str(ids::PRINT_PRINTING));
         display->setRange(0, std::max(0, last - first + 1));
+        display->setCancellable();
         display->show();
     }
     for (int page = first; page <= last; ++page) {
         if (page != first) {
-            if (m_stop && m_stop()) {
+            if ((m_stop && m_stop()) || (display && display->cancelRequested())) {
                 printer.abort();
                 painter.end();
+                if (display) {
+                    display->hide();
+                }
                 return PrintOutcome::Stopped;
             }
             printer.newPage();

@@ -114,10 +114,16 @@ void GridPrinting::printFromPreview() {
 }
 
 void GridPrinting::printToPdf() {
-    const QString path = m_choosers.pdfFile(str(ids::PRINT_PDF_TITLE), m_editor);
-    if (path.isEmpty()) {
+    FileRequest request;
+    request.mode = FileChoice::SaveFile;
+    request.caption = str(ids::PRINT_PDF_TITLE);
+    request.filters = str(ids::PRINT_PDF_FILTER);
+    request.defaultSuffix = QStringLiteral("pdf");
+    const QStringList chosen = m_ui.chooseFiles(request);
+    if (chosen.isEmpty() || chosen.front().isEmpty()) {
         return;
     }
+    const QString& path = chosen.front();
     (void)writePdf(QFileInfo(path).suffix().isEmpty() ? path + QLatin1String(".pdf") : path);
 }
 

@@ -1,6 +1,5 @@
 #include "print/gui/PrintChoosers.h"
 
-#include <QFileDialog>
 #include <QFontDialog>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -32,10 +31,6 @@ std::optional<QString> QtPrintChoosers::fontFace(const QString& face, QWidget* p
         return std::nullopt;
     }
     return chosen.family();
-}
-
-QString QtPrintChoosers::pdfFile(const QString& title, QWidget* parent) {
-    return QFileDialog::getSaveFileName(parent, title, QString(), str(ids::PRINT_PDF_FILTER));
 }
 
 }  // namespace pw::print

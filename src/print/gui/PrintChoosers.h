@@ -19,8 +19,6 @@ public:
     [[nodiscard]] virtual bool printerSetup(QPrinter& printer, QWidget* parent) = 0;
     // A font face, preset with face; nothing when cancelled.
     [[nodiscard]] virtual std::optional<QString> fontFace(const QString& face, QWidget* parent) = 0;
-    // A PDF file to write; empty when cancelled.
-    [[nodiscard]] virtual QString pdfFile(const QString& title, QWidget* parent) = 0;
 };
 
 // Qt's own dialogs.
@@ -29,7 +27,6 @@ public:
     bool printDialog(QPrinter& printer, QWidget* parent) override;
     bool printerSetup(QPrinter& printer, QWidget* parent) override;
     std::optional<QString> fontFace(const QString& face, QWidget* parent) override;
-    QString pdfFile(const QString& title, QWidget* parent) override;
 };
 
 }  // namespace pw::print
