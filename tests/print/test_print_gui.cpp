@@ -338,6 +338,34 @@ private slots:
         QCOMPARE(grid.fetchAllCalls, 0);
     }
 
+    void realFontBreaksByWholeCharacters_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("wrap");
+        QTest::newRow("Japanese without spaces wraps") << QString(40, QChar(0x5c71)) << 1;
+        QTest::newRow("surrogate pairs wrap") << QStringLiteral("\U0002000B").repeated(30) << 1;
+        QTest::newRow("surrogate pairs cut") << QStringLiteral("\U0002000B").repeated(30) << 0;
+        QTest::newRow("combining marks cut") << QStringLiteral("e\u0301").repeated(40) << 0;
+    }
+    void realFontBreaksByWholeCharacters() {
+        QFETCH(QString, text);
+        QFETCH(int, wrap);
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        QFont font = resolvePrintFont({QStringLiteral("DejaVu Sans"), 12, 400, false}, {}).font;
+        font.setPixelSize(150);
+        const CellTextBreaker breaker(font, &printer);
+        const QStringList lines =
+            breaker.lines(text, 1000, wrap ? Wrap::AtWords : Wrap::SingleLine);
+        QVERIFY(lines.size() > (wrap ? 1 : 0));
+        for (const QString& line : lines) {
+            QVERIFY(breaker.width(line) <= 1000);
+            QVERIFY(!line.isEmpty() && !line.back().isHighSurrogate() &&
+                    !line.front().isLowSurrogate() && !line.front().isMark());
+        }
+        QCOMPARE(wrap ? lines.join(QString()) : text.left(lines.front().size()),
+                 wrap ? text : lines.front());
+    }
+
     // Run with LANG=ja_JP.UTF-8 by its own test entry.
     void japaneseTexts() {
         if (languageFromLocaleEnvironment() != Language::Japanese) {
