@@ -117,6 +117,11 @@ void CKTWSMTPConnection::SetHeloHostName(const QString& name) {
 
 void CKTWSMTPConnection::OpenTransport(const QString& host, int port) {
     m_input.clear();
+    // the resolver would take the number modulo 65536 and connect to another port
+    if (port < 1 || port > 65535) {
+        throw CWSocketException(EINVAL,
+                                QStringLiteral("port %1 is not between 1 and 65535").arg(port));
+    }
     m_socket.Connect(host, QString::number(port), SOCK_STREAM, m_timeoutMs);
 }
 
