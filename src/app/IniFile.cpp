@@ -49,37 +49,35 @@ int atoiLike(const QByteArray& text) {
 
 CIniFile::CIniFile(QString path) : m_path(std::move(path)) {}
 
+// Lookups go through an index by lower-case name, so that loading a file of n keys costs n
+// steps, not n squared.
 int CIniFile::findSection(const QByteArray& name) const {
-    const QByteArray lower = name.toLower();
-    for (int i = 0; i < m_sections.size(); ++i)
-        if (m_sections[i].name.toLower() == lower)
-            return i;
-    return -1;
+    return m_sectionIndex.value(name.toLower(), -1);
 }
 
 int CIniFile::findKey(const Section& s, const QByteArray& key) const {
-    const QByteArray lower = key.toLower();
-    for (int i = 0; i < s.keys.size(); ++i)
-        if (s.keys[i].name.toLower() == lower)
-            return i;
-    return -1;
+    return s.index.value(key.toLower(), -1);
 }
 
 int CIniFile::addSection(const QByteArray& name) {
     const int found = findSection(name);
     if (found >= 0)
         return found;
-    m_sections.append(Section{name, {}, {}});
-    return static_cast<int>(m_sections.size() - 1);
+    m_sections.append(Section{name, {}, {}, {}});
+    const int at = static_cast<int>(m_sections.size() - 1);
+    m_sectionIndex.insert(name.toLower(), at);
+    return at;
 }
 
 void CIniFile::setValue(int section, const QByteArray& key, const QByteArray& value) {
     Section& s = m_sections[section];
     const int k = findKey(s, key);
-    if (k >= 0)
+    if (k >= 0) {
         s.keys[k].value = value;
-    else
+    } else {
         s.keys.append(Key{key, value});
+        s.index.insert(key.toLower(), static_cast<int>(s.keys.size() - 1));
+    }
 }
 
 bool CIniFile::Load() {
@@ -89,7 +87,8 @@ bool CIniFile::Load() {
     const QByteArray content = file.readAll();
     int current = -1;
     bool ok = true;
-    qsizetype start = 0;
+    // editors on other systems put a UTF-8 byte order mark first
+    qsizetype start = content.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     while (start < content.size()) {
         qsizetype end = content.indexOf('\n', start);
         if (end < 0)
@@ -247,7 +246,11 @@ bool CIniFile::RemoveKey(const QString& section, const QString& key) {
     const int k = FindKey(s, key);
     if (k < 0)
         return false;
-    m_sections[s].keys.removeAt(k);
+    Section& sec = m_sections[s];
+    sec.keys.removeAt(k);
+    sec.index.clear();
+    for (int i = 0; i < sec.keys.size(); ++i)
+        sec.index.insert(sec.keys[i].name.toLower(), i);
     return true;
 }
 

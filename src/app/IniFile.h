@@ -6,6 +6,7 @@
 // (ASCII) and keep the spelling under which they were first added.
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -58,6 +59,7 @@ private:
         QByteArray name;
         QList<Key> keys;
         QList<QByteArray> comments;
+        QHash<QByteArray, int> index;  // lower-case name -> position in keys
     };
 
     [[nodiscard]] int findSection(const QByteArray& name) const;
@@ -68,6 +70,7 @@ private:
 
     QString m_path;
     QList<Section> m_sections;
+    QHash<QByteArray, int> m_sectionIndex;  // lower-case name -> position in m_sections
     QList<QByteArray> m_headerComments;
 };
 

@@ -3,6 +3,7 @@
 #include "app/ServerSettingsStore.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <climits>
 
 namespace pw::app {
@@ -118,6 +119,11 @@ QString unquote(QString f) {
 Settings ReadSettings(const CIniFile& ini) {
     Settings s;
     visitSetupKeys(s, Reader{ini});
+    // A hand-edited or typed value beyond what the preferences offer would pause a run for
+    // days (SendWait 100000) or never send (OneTimeSend 0): bring it into range.
+    s.oneTimeSend = std::clamp(s.oneTimeSend, kOneTimeSendMin, kOneTimeSendMax);
+    s.sendWait = std::clamp(s.sendWait, 0, kSendWaitMaxSeconds);
+    s.connectWait = std::clamp(s.connectWait, 0, kConnectWaitMaxMinutes);
     s.showFieldWnd = ini.GetBool(kWindow, "ShowFieldWnd", true);
     s.trustedCertificates = ReadTrustedCertificates(ini);
     return s;

@@ -12,6 +12,13 @@
 namespace pw::app {
 
 inline constexpr char kSetup[] = "SETUP";
+
+// The ranges the preferences offer for the batch size, the batch pause (seconds) and the
+// pause before resending (minutes); values read from the file are brought into them.
+inline constexpr int kOneTimeSendMin = 1;
+inline constexpr int kOneTimeSendMax = 100;
+inline constexpr int kSendWaitMaxSeconds = 300;
+inline constexpr int kConnectWaitMaxMinutes = 60;
 inline constexpr char kWindow[] = "WINDOW";
 inline constexpr char kHistory[] = "HISTORY";
 

@@ -133,8 +133,6 @@ private slots:
     void unprintableFirstCharacterStopsLoading_data() {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QByteArray>("diagnostic");
-        QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF[SETUP]\r\nSMTPPort=587\r\n")
-                                         << QByteArray("Failing on char -17\n");
         QTest::newRow("tab after a good key")
             << QByteArray("[SETUP]\r\nSMTPPort=587\r\n\tName=x\r\nFrom=y\r\n")
             << QByteArray("Failing on char 9\n");
@@ -157,6 +155,58 @@ private slots:
         } else {
             QCOMPARE(s.smtpPort, 25);
         }
+    }
+
+    // Editors add a byte order mark; it must not cost every setting.
+    void byteOrderMarkIsSkipped() {
+        QVERIFY(writeFile(path(), "\xEF\xBB\xBF[SETUP]\r\nSMTPPort=587\r\n"));
+        CIniFile ini(path());
+        QVERIFY(ini.Load());
+        QCOMPARE(ReadSettings(ini).smtpPort, 587);
+        QVERIFY(ini.serialize().startsWith("[SETUP]"));
+    }
+
+    void pacingBroughtIntoRange_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("oneTimeSend");
+        QTest::addColumn<int>("sendWait");
+        QTest::addColumn<int>("connectWait");
+        QTest::newRow("in range") << QByteArray("OneTimeSend=50\nSendWait=30\nConnectWait=5") << 50
+                                  << 30 << 5;
+        QTest::newRow("a pause of 27 hours")
+            << QByteArray("SendWait=100000\nConnectWait=100000") << 1 << 300 << 60;
+        QTest::newRow("no mail per batch") << QByteArray("OneTimeSend=0") << 1 << 0 << 0;
+        QTest::newRow("huge batch, negative waits")
+            << QByteArray("OneTimeSend=99999\nSendWait=-1\nConnectWait=-7") << 100 << 0 << 0;
+    }
+    void pacingBroughtIntoRange() {
+        QFETCH(QByteArray, line);
+        QFETCH(int, oneTimeSend);
+        QFETCH(int, sendWait);
+        QFETCH(int, connectWait);
+        QVERIFY(writeFile(path(), "[SETUP]\n" + line + "\n"));
+        CIniFile ini(path());
+        QVERIFY(ini.Load());
+        const Settings s = ReadSettings(ini);
+        QCOMPARE(s.oneTimeSend, oneTimeSend);
+        QCOMPARE(s.sendWait, sendWait);
+        QCOMPARE(s.connectWait, connectWait);
+    }
+
+    // Tens of thousands of keys (a file grown by a faulty tool) still load, each found.
+    void manyKeysLoadAndAreFound() {
+        QByteArray file = "[SETUP]\n";
+        for (int i = 0; i < 40000; ++i)
+            file += "Key" + QByteArray::number(i) + '=' + QByteArray::number(i) + '\n';
+        file += "[WINDOW]\nShowFieldWnd=0\n";
+        QVERIFY(writeFile(path(), file));
+        CIniFile ini(path());
+        QVERIFY(ini.Load());
+        QCOMPARE(ini.GetInt("setup", "KEY39999", -1), 39999);
+        QVERIFY(ini.RemoveKey("SETUP", "Key0"));
+        QCOMPARE(ini.GetInt("SETUP", "Key1", -1), 1);
+        QCOMPARE(ini.GetInt("SETUP", "Key0", -1), -1);
+        QCOMPARE(ini.GetBool("WINDOW", "ShowFieldWnd", true), false);
     }
 
     void typedReads() {
