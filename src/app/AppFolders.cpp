@@ -100,8 +100,16 @@ FolderResult CreateFolder(const QString& path) {
         error = errno;
         break;
     }
-    if (error == 0 && QFileInfo(path).isDir())
+    if (error == 0 && QFileInfo(path).isDir()) {
+        // a folder of ours found open to others (an older version, a copied home) is closed
+        struct stat st {};
+        const QByteArray native = QFile::encodeName(path);
+        if (::lstat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+            st.st_uid == ::getuid() && (st.st_mode & 077) != 0) {
+            (void)::chmod(native.constData(), st.st_mode & 0700);
+        }
         return FolderResult::Ok;
+    }
     std::printf("CreateDirectory failed (%d)\n", error != 0 ? error : ENOTDIR);
     std::fflush(stdout);
     return FolderResult::Failed;

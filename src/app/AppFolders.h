@@ -40,8 +40,9 @@ struct AppFolders {
 
 enum class FolderResult { Ok, Failed };
 
-// Creates a folder if missing; "CreateDirectory failed (%d)\n" with the system error number on
-// standard output when that fails for another reason than "already exists".
+// Creates a folder if missing (mode 0700); "CreateDirectory failed (%d)\n" with the system error
+// number on standard output when that fails for another reason than "already exists". An
+// existing folder of the user's that others can enter is closed to them.
 [[nodiscard]] FolderResult CreateFolder(const QString& path);
 // Creates the two preview folders and "Template/".
 void CreateWorkingFolders(const AppFolders& f);

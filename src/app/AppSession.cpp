@@ -23,6 +23,7 @@ CAppSession::StartResult CAppSession::Start() {
     EmptyFolder(m_folders.wizardPreviewFolder());
     if (CreateFolder(m_folders.userDataFolder) == FolderResult::Failed)
         return StartResult::EndProcess;
+    (void)CreateFolder(m_folders.workingCopyFolder);
     send::CSendLog::instance().setPath(m_folders.logFilePath());
     m_store = std::make_unique<db::TDbData>(
         db::DbFolders{m_folders.userDataFolder, m_folders.workingCopyFolder}, m_ui);

@@ -282,6 +282,7 @@ int runSendCommand(const QStringList& arguments) {
     if (folders.tempFolder.isEmpty())
         return int(SendExit::Unusable);
     (void)CreateFolder(folders.userDataFolder);
+    (void)CreateFolder(folders.workingCopyFolder);
     const QString exeName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     CIniFile ini(folders.settingsPath(exeName.isEmpty() ? QStringLiteral("postwick") : exeName));
     (void)ini.Load();  // a missing file gives the defaults, as at start-up

@@ -1,10 +1,12 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/ProcessProtection.h"
 #include "app/SendCommand.h"
 #include "app/gui/CPZPtestApp.h"
 
 int main(int argc, char* argv[]) {
+    pw::app::ProtectProcess();
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args.append(QString::fromLocal8Bit(argv[i]));
