@@ -190,7 +190,9 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
         return notSent();
     }
 
-    bool reconnectPending = false;
+    // A failure of the mail before may have closed the connection: this one starts on a new
+    // one rather than failing once on the dead one.
+    bool reconnectPending = !m_transport->isConnected();
     bool failedOnce = false;
     for (;;) {
         if (reconnectPending) {

@@ -509,6 +509,28 @@ private slots:
         QCOMPARE(f.countEntries(QStringLiteral("A problem occurred during transmission.")), 1);
     }
 
+    void mailAfterAFailedRetryStartsOnANewConnection() {
+        // Both tries of the first mail lose the line; the second mail reconnects before it
+        // begins instead of failing once on the closed connection.
+        const QString greet = QStringLiteral("S: 220 scripted\nC~ HELO .+\nS: 250 hello\n");
+        const QString lost = greet + QStringLiteral("C: MAIL FROM:<shop@example.jp>\nX");
+        test::ScriptedServer server(
+            {lost, lost,
+             greet + QStringLiteral("C: MAIL FROM:<shop@example.jp>\nS: 250 ok\n"
+                                    "C: RCPT TO:<rcpt2@example.jp>\nS: 250 ok\n"
+                                    "C: DATA\nS: 354 go\nD\nS: 250 queued\nC: QUIT\nS: 221 bye")});
+        RunFixture f;
+        QVERIFY(f.world.createDatabase(2));
+        f.run.server.smtpPort = server.port();
+        f.run.pacing.sendContinue = 1;  // go on with the next mail
+        auto worker = f.go();
+        RunFixture::runToEnd(*worker);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+        QCOMPARE(f.world.sentFlags().value(1), 1);
+        QCOMPARE(f.countEntries(QStringLiteral("A problem occurred during transmission.")), 2);
+        QCOMPARE(f.countEntries(QStringLiteral("Reconnected to SMTP server.")), 2);
+    }
+
     void quitRefusedAfterTheMailsIsNoFailure() {
         const QString script = QStringLiteral(
             "S: 220 scripted\nC~ HELO .+\nS: 250 hello\n"
