@@ -126,12 +126,17 @@ Settings ReadSettings(const CIniFile& ini) {
     s.connectWait = std::clamp(s.connectWait, 0, kConnectWaitMaxMinutes);
     s.showFieldWnd = ini.GetBool(kWindow, "ShowFieldWnd", true);
     s.trustedCertificates = ReadTrustedCertificates(ini);
+    s.autoBoxText = ini.GetText(kHistory, "AutoBoxText", QString());
     return s;
 }
 
 void WriteSettings(CIniFile& ini, const Settings& settings) {
     Settings s = settings;
     ini.SetBool(kWindow, "ShowFieldWnd", s.showFieldWnd);
+    // the section appears once Auto Frame has been used
+    if (!s.autoBoxText.isEmpty() ||
+        ini.GetText(kHistory, "AutoBoxText", QStringLiteral("\x01")) != QStringLiteral("\x01"))
+        ini.SetText(kHistory, "AutoBoxText", s.autoBoxText);
     visitSetupKeys(s, Writer{ini});
 }
 

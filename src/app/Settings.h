@@ -65,6 +65,7 @@ struct Settings {
     // 1 accepts a server certificate that cannot be verified (self-signed servers).
     int smtpAcceptUnverifiedCert = 0;
     QString defaultDbPath;  // written only by the default-database command
+    QString autoBoxText;    // "AutoBoxText" of "HISTORY": the last frame characters of Auto Frame
     // Section "CERTIFICATES": written only when the user trusts a certificate.
     QList<smtp::TrustedCertificate> trustedCertificates;
 

@@ -317,6 +317,19 @@ private slots:
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     }
 
+    void autoFrameCharactersKeptInHistory() {
+        CIniFile ini(path());
+        Settings s = ReadSettings(ini);
+        QCOMPARE(s.autoBoxText, QString());
+        s.autoBoxText = QString::fromUtf8("\xE2\x96\xA0*");
+        WriteSettings(ini, s);
+        QVERIFY(ini.serialize().contains("[HISTORY]\r\nAutoBoxText=\xE2\x96\xA0*\r\n"));
+        QCOMPARE(ReadSettings(ini).autoBoxText, s.autoBoxText);
+        s.autoBoxText.clear();
+        WriteSettings(ini, s);
+        QCOMPARE(ReadSettings(ini).autoBoxText, QString());
+    }
+
     void missingFileGivesDefaults() {
         CIniFile ini(env.root() + "absent.ini");
         QVERIFY(!ini.Load());
