@@ -1,11 +1,14 @@
 #include "app/AppFolders.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 
 namespace pw::app {
@@ -134,6 +137,21 @@ void CopyFolderFiles(const QString& from, const QString& to) {
     for (const QString& name : src.entryList(QDir::Files | QDir::Hidden)) {
         QFile::remove(to + name);
         QFile::copy(from + name, to + name);
+    }
+}
+
+void RemoveStaleSendFolders(const QString& tempFolder) {
+    if (tempFolder.isEmpty())
+        return;
+    QDir dir(tempFolder);
+    const QString prefix = QStringLiteral("PostwickSend-");
+    for (const QString& name : dir.entryList({prefix + '*'}, QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const qint64 pid = name.mid(prefix.size()).toLongLong(&number);
+        // only a folder whose process is gone: a live command keeps its files
+        if (!number || pid <= 0 || pid > INT_MAX || ::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        QDir(dir.filePath(name)).removeRecursively();
     }
 }
 

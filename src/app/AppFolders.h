@@ -51,6 +51,9 @@ void EmptyFolder(const QString& folder);
 // Copies every file (not subfolders) of one folder into another, replacing files of the same
 // name.
 void CopyFolderFiles(const QString& from, const QString& to);
+// Removes the preview folders ("PostwickSend-<pid>") that command-line runs killed before
+// their end left in the temporary folder; a folder whose process still runs is kept.
+void RemoveStaleSendFolders(const QString& tempFolder);
 // Deletes every "*.pzb" file directly in a folder.
 void DeleteDatabaseFiles(const QString& folder);
 

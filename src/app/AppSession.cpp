@@ -21,6 +21,7 @@ CAppSession::StartResult CAppSession::Start() {
     CreateWorkingFolders(m_folders);
     EmptyFolder(m_folders.mainPreviewFolder());
     EmptyFolder(m_folders.wizardPreviewFolder());
+    RemoveStaleSendFolders(m_folders.tempFolder);
     if (CreateFolder(m_folders.userDataFolder) == FolderResult::Failed)
         return StartResult::EndProcess;
     (void)CreateFolder(m_folders.workingCopyFolder);

@@ -297,6 +297,7 @@ int runSendCommand(const QStringList& arguments) {
     ConsoleInteraction ui(console);
     const QString projectPath = QFileInfo(cl.projectPath).absoluteFilePath();
 
+    RemoveStaleSendFolders(folders.tempFolder);
     // A preview folder of this command's own: a window open at the same time keeps its files.
     const QString preview =
         PrivateFolder(folders.tempFolder,

@@ -1,7 +1,8 @@
 // The process keeps what it writes to its user and leaves no core dump with the password in
-// it; a folder of its own found open to others is closed.
+// it; a folder of its own found open to others is closed, and what killed runs left is removed.
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -53,6 +54,23 @@ private slots:
         QCOMPARE(CreateFolder(folder), FolderResult::Ok);
         QCOMPARE(modeOf(folder), 0700);
         QCOMPARE(modeOf(parent), 0755);  // only the folder itself is ours to close
+    }
+
+    // What a killed command-line run left behind goes at the next start; a live one's stays.
+    void staleSendFoldersAreRemoved() {
+        pw::test::TestEnv env;
+        const QString temp = env.root();
+        const QString dead = temp + "PostwickSend-2147483646/";
+        const QString live = temp + QStringLiteral("PostwickSend-%1/").arg(::getpid());
+        const QString other = temp + "PostwickSend-notapid/";
+        for (const QString& f : {dead, live, other}) {
+            QVERIFY(QDir().mkpath(f));
+            QVERIFY(pw::test::writeFile(f + "index.html", "big"));
+        }
+        RemoveStaleSendFolders(temp);
+        QVERIFY(!QFileInfo::exists(dead));
+        QVERIFY(QFileInfo::exists(live + "index.html"));
+        QVERIFY(QFileInfo::exists(other + "index.html"));
     }
 };
 
