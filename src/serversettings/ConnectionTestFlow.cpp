@@ -1,9 +1,42 @@
 #include "serversettings/ConnectionTestFlow.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
 #include "resources/Strings.h"
 #include "serversettings/CertificateTrust.h"
 
 namespace pw::serversettings {
+
+namespace {
+
+// The busy display with Cancel, while the interface thread keeps serving its windows.
+bool waitWithProgress(IUserInteraction& ui, CConnectionTestRun& run) {
+    std::unique_ptr<IProgress> progress = ui.createProgress();
+    progress->setCaption(str(ids::kSsCaption));
+    progress->setText(str(ids::kTestBusy));
+    progress->setRange(0, 0);
+    bool cancelled = false;
+    progress->setCancellable([&cancelled, &run] {
+        cancelled = true;
+        run.cancel();  // wakes the test's network wait at once
+    });
+    progress->show();
+    QEventLoop loop;
+    QTimer poll;
+    int tick = 0;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        progress->setPosition(++tick);
+        if (run.finished() || cancelled || progress->cancelRequested())
+            loop.quit();
+    });
+    poll.start(20);
+    loop.exec();
+    progress->hide();
+    return !cancelled && !progress->cancelRequested();
+}
+
+}  // namespace
 
 TestVerdict runConnectionTestFlow(CServerSettingsEditor& editor, IUserInteraction& ui,
                                   send::CSendLog& log, const ConnectionTestHooks& hooks) {
@@ -17,7 +50,8 @@ TestVerdict runConnectionTestFlow(CServerSettingsEditor& editor, IUserInteractio
     for (int round = 0; round < 3; ++round) {
         CConnectionTestRun run(editor.testServer(), log);
         run.start();
-        if (hooks.waitForEnd && !hooks.waitForEnd(run))
+        const bool ended = hooks.waitForEnd ? hooks.waitForEnd(run) : waitWithProgress(ui, run);
+        if (!ended)
             run.cancel();
         const ConnectionTestResult r = run.wait();
         switch (r.verdict) {
@@ -43,12 +77,15 @@ TestVerdict runConnectionTestFlow(CServerSettingsEditor& editor, IUserInteractio
             case TestVerdict::Failed:
                 break;
         }
-        // "View Log" or close
-        const Answer a = ui.message(
-            str(ids::kTestViewLog),
-            str(ids::kTestFailed) + QStringLiteral("\n\n") + str(ids::kTestViewLogQuestion),
-            MessageKind::YesNo);
-        if (a == Answer::Yes && hooks.openLog)
+        // the summary box of a send run: "View Log" or OK
+        ChoiceRequest box;
+        box.caption = caption;
+        box.text = str(ids::kTestFailed);
+        box.buttons = {str(ids::kTestViewLog), str(ids::kSsOk)};
+        box.defaultButton = 1;
+        box.escapeButton = 1;
+        box.icon = ChoiceIcon::Warning;
+        if (ui.choose(box) == 0 && hooks.openLog)
             hooks.openLog(log.path());
         return r.verdict;
     }

@@ -13,8 +13,8 @@
 namespace pw::serversettings {
 
 struct ConnectionTestHooks {
-    // Shows the busy display until the run has finished (true) or the user cancelled it
-    // (false; the run is then cancelled by the caller).
+    // Waits until the run has finished (true) or the user cancelled it (false; the run is
+    // then cancelled). Empty: the busy display of the user interaction, with Cancel.
     std::function<bool(CConnectionTestRun& run)> waitForEnd;
     // Stores a newly trusted certificate at once (its own settings section).
     std::function<void(const smtp::TrustedCertificate&)> storeTrust;

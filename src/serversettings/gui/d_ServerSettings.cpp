@@ -1,10 +1,7 @@
 #include "serversettings/gui/d_ServerSettings.h"
 
-#include <QEventLoop>
 #include <QHeaderView>
-#include <QProgressDialog>
 #include <QPushButton>
-#include <QTimer>
 
 #include "resources/Strings.h"
 #include "serversettings/ServerListModel.h"
@@ -159,32 +156,10 @@ void d_ServerSettings::openAdvanced() {
     m_advanced = nullptr;
 }
 
-bool d_ServerSettings::waitWithBusyDisplay(CConnectionTestRun& run) {
-    QProgressDialog busy(str(ids::kTestBusy), str(ids::kSsCancel), 0, 0, this);
-    busy.setObjectName(QStringLiteral("connectionTestBusy"));
-    busy.setWindowTitle(str(ids::kSsCaption));
-    busy.setWindowModality(Qt::WindowModal);
-    busy.setMinimumDuration(0);
-    QEventLoop loop;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (run.finished())
-            loop.quit();
-    });
-    connect(&busy, &QProgressDialog::canceled, &loop, &QEventLoop::quit);
-    poll.start(20);
-    busy.show();
-    loop.exec();
-    return run.finished() && !busy.wasCanceled();
-}
-
 void d_ServerSettings::testConnection() {
     pull();
-    ConnectionTestHooks hooks = m_hooks;
-    if (!hooks.waitForEnd)
-        hooks.waitForEnd = [this](CConnectionTestRun& run) { return waitWithBusyDisplay(run); };
     m_form->testConnectionButton->setEnabled(false);
-    (void)runConnectionTestFlow(m_editor, m_ui, m_log, hooks);
+    (void)runConnectionTestFlow(m_editor, m_ui, m_log, m_hooks);
     m_form->testConnectionButton->setEnabled(true);
 }
 

@@ -22,7 +22,6 @@ class CServerListModel;
 class d_ServerSettings : public QDialog {
     Q_OBJECT
 public:
-    // Without hooks.waitForEnd the dialog shows its own busy display with Cancel.
     d_ServerSettings(CServerSettingsEditor& editor, IUserInteraction& ui, send::CSendLog& log,
                      ConnectionTestHooks hooks, QWidget* parent = nullptr);
     ~d_ServerSettings() override;
@@ -48,7 +47,6 @@ private:
     void pull();  // fields into the editor
     void push();  // editor into the fields
     [[nodiscard]] int selectedRow() const;
-    [[nodiscard]] bool waitWithBusyDisplay(CConnectionTestRun& run);
 
     std::unique_ptr<Ui::d_ServerSettings> m_form;
     CServerSettingsEditor& m_editor;

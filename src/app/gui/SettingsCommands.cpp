@@ -1,0 +1,72 @@
+#include "app/gui/SettingsCommands.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+#include "app/ServerSettingsStore.h"
+#include "app/gui/d_StartForm.h"
+#include "send/SendLog.h"
+#include "serversettings/CertificateTrust.h"
+#include "serversettings/gui/d_ServerSettings.h"
+
+namespace pw::app {
+
+bool RunServerSettings(CAppSession& session, QWidget* parent) {
+    const QString path = session.settingsPath();
+    CIniFile ini(path);
+    (void)ini.Load();
+    serversettings::ServerSettingsValues values =
+        ServerValuesOf(session.settings(), session.document().projectSettings);
+    // what another process (or an earlier test) trusted since start counts too
+    for (const smtp::TrustedCertificate& t : ReadTrustedCertificates(ini))
+        serversettings::trustCertificate(values.trusted, t);
+    serversettings::CServerSettingsEditor editor(values, LoadServerList(ini), session.ui());
+
+    serversettings::ConnectionTestHooks hooks;
+    hooks.storeTrust = [&path](const smtp::TrustedCertificate& t) {
+        (void)StoreTrustedCertificate(path, t);
+    };
+    hooks.openLog = [](const QString& log) { QDesktopServices::openUrl(QUrl::fromLocalFile(log)); };
+    serversettings::d_ServerSettings dialog(editor, session.ui(), send::CSendLog::instance(), hooks,
+                                            parent);
+    const bool ok = dialog.exec() == QDialog::Accepted;
+
+    CIniFile again(path);
+    (void)again.Load();
+    StoreServerList(again, editor.list());
+    (void)again.Save();
+
+    if (!ok) {
+        session.settings().trustedCertificates = editor.values().trusted;
+        return false;
+    }
+    const ProjectSettings before = session.document().projectSettings;
+    ApplyServerValues(editor.values(), session.settings(), session.document().projectSettings);
+    if (!(session.document().projectSettings == before))
+        session.document().modified = true;
+    return true;
+}
+
+bool RunUserPreferences(CAppSession& session, const QStringList& captions, const QFont& editorFont,
+                        const PreferencesHost& host, QWidget* parent) {
+    PreferencesHost withLog = host;
+    const auto showLog = host.showLogWindow;
+    withLog.showLogWindow = [showLog](bool on) {
+        send::CSendLog::instance().setLogView(on);
+        if (showLog)
+            showLog(on);
+    };
+    d_UserPreferences dialog(session.settings(), captions, editorFont, session.ui(), withLog,
+                             parent);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+StartFormResult RunGettingStarted(CAppSession& session, QWidget* parent) {
+    d_StartForm dialog(session.settings().startShortcut, parent);
+    StartFormResult r;
+    r.accepted = dialog.exec() == QDialog::Accepted;
+    r.choice = r.accepted ? dialog.choice() : StartChoice::None;
+    return r;
+}
+
+}  // namespace pw::app

@@ -1,0 +1,32 @@
+#pragma once
+// The commands that open the settings dialogs from the main window: Server Settings (with
+// its list and trust kept in the settings file), User Preferences and Getting Started.
+
+#include <QFont>
+#include <QStringList>
+
+#include "app/AppSession.h"
+#include "app/Preferences.h"
+#include "app/gui/d_UserPreferences.h"
+
+class QWidget;
+
+namespace pw::app {
+
+// Loads the registered servers, shows "Server Settings", saves the list whichever way the
+// dialog was closed; OK stores the standard settings and the project's server fields. A
+// certificate trusted during a test is stored at once. True on OK.
+bool RunServerSettings(CAppSession& session, QWidget* parent);
+
+// "User Preferences" over the session's settings; true on OK (then already applied).
+bool RunUserPreferences(CAppSession& session, const QStringList& captions, const QFont& editorFont,
+                        const PreferencesHost& host, QWidget* parent);
+
+struct StartFormResult {
+    bool accepted = false;  // false: "Exit" or the close box
+    StartChoice choice = StartChoice::None;
+};
+// Getting Started, shown at start while "StartShortcut" is set.
+[[nodiscard]] StartFormResult RunGettingStarted(CAppSession& session, QWidget* parent);
+
+}  // namespace pw::app
