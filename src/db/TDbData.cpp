@@ -891,6 +891,51 @@ void TDbData::SelectAllAfterOpen() {
         return;
 }
 
+// ---- the record form ----------------------------------------------------------------------------
+
+int TDbData::AddRecord(const std::array<QString, kFieldCount>& texts) {
+    if (!CanWrite())
+        return -1;
+    const IBPP::Database db = Database();
+    IBPP::Statement st = IBPP::StatementFactory(db, m_mainTr);
+    st->Execute("select max(ID) from MAILS;");
+    int32_t maxId = 0;
+    if (st->Fetch() && st->Get(1, maxId))
+        maxId = 0;  // NULL: the table is empty
+    const int id = maxId + 1;
+    st->Prepare(
+        "insert into MAILS ( ID, ADDRESS, NAME, FIELD3, FIELD4, FIELD5, FIELD6, FIELD7, FIELD8, "
+        "FIELD9, FIELD10, FIELD11, FIELD12, FIELD13, FIELD14, FIELD15, FIELD16, FIELD17, "
+        "FIELD18, FIELD19, FIELD20) values ( ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+        "?, ? ,? ,?);");
+    st->Set(1, int32_t(id));
+    for (int k = 0; k < kFieldCount; ++k)
+        st->Set(k + 2, Convert(texts[k]).toStdString());
+    st->Execute();
+    // The insert leaves the flags to their defaults, under which a new record would count as
+    // sent.
+    Exec(QStringLiteral("update Mails set Sending = 1 where ID = %1").arg(id));
+    Exec(QStringLiteral("update Mails set Sended = 0 where ID = %1").arg(id));
+    SetModified();
+    return id;
+}
+
+void TDbData::UpdateRecord(int recordId, const std::array<QString, kFieldCount>& texts) {
+    if (!CanWrite())
+        return;
+    IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
+    st->Prepare(
+        "update MAILS set ADDRESS = ?, NAME = ?, FIELD3 = ?, FIELD4 = ?, FIELD5 = ?, FIELD6 = ?, "
+        "FIELD7 = ?, FIELD8 = ?, FIELD9 = ?, FIELD10 = ?, FIELD11 = ?, FIELD12 = ?, FIELD13 = ?, "
+        "FIELD14 = ?, FIELD15 = ?, FIELD16 = ?, FIELD17 = ?, FIELD18 = ?, FIELD19 = ?, FIELD20 = "
+        "? where ID = ?");
+    for (int k = 0; k < kFieldCount; ++k)
+        st->Set(k + 1, Convert(texts[k]).toStdString());
+    st->Set(21, int32_t(recordId));
+    st->Execute();
+    SetModified();
+}
+
 // ---- deletion and counts ----------------------------------------------------------------------
 
 void TDbData::DeleteRecord(int groupId, int recordId) {
@@ -1056,6 +1101,12 @@ void TDbData::LoadCaptions() {
     }
     st.reset();
     tr->Commit();
+}
+
+void TDbData::ReloadCaptions() {
+    LoadCaptions();
+    for (IStoreObserver* o : std::vector<IStoreObserver*>(m_observers))
+        o->captionsReloaded();
 }
 
 void TDbData::SaveCaptions() {

@@ -191,6 +191,14 @@ public:
     void SwapFields(int fieldI, int fieldJ);
     void SelectAllAfterOpen();
 
+    // ---- the record form (main transaction; throw IBPP::Exception) ----
+
+    // Inserts a record with the ID after the highest one (not the generator), selected and not
+    // sent; empty texts are stored as empty, not NULL. Returns the new ID.
+    int AddRecord(const std::array<QString, kFieldCount>& texts);
+    // Writes the 20 fields of one record; the flags stay as they are.
+    void UpdateRecord(int recordId, const std::array<QString, kFieldCount>& texts);
+
     // ---- deletion and counts ----
 
     // A record that leaves the view (deleted, or out of the group shown) leaves the active
@@ -214,6 +222,8 @@ public:
 
     // Reads MAIL_FIELDS (work transaction) into the caption table and the captions list.
     void LoadCaptions();
+    // LoadCaptions, then every observer relabels (captionsReloaded).
+    void ReloadCaptions();
     // Writes the captions list back through the main transaction; errors are dropped.
     void SaveCaptions();
     // Caption of field k+1 (k = 0..19) and the list of "COLUMN=caption" entries.

@@ -34,6 +34,15 @@ void RecordGridModel::captionsChanged() {
     emit headerDataChanged(Qt::Horizontal, kFirstFieldColumn, kGridColumnCount - 1);
 }
 
+void RecordGridModel::setCursorCell(int row, int column) {
+    const int oldRow = m_cursorRow;
+    m_cursorRow = row;
+    m_cursorColumn = column;
+    for (int r : {oldRow, row})
+        if (r >= 0 && r < rowCount())
+            emit dataChanged(index(r, 0), index(r, kGridColumnCount - 1), {CursorRole});
+}
+
 int RecordGridModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : m_cache->rowCount();
 }
@@ -78,6 +87,8 @@ QVariant RecordGridModel::data(const QModelIndex& index, int role) const {
             return m_cache->sent(row);
         case FilterOnRole:
             return m_filterOn;
+        case CursorRole:
+            return row == m_cursorRow && column == m_cursorColumn;
         default:
             return {};
     }

@@ -30,6 +30,7 @@ public:
         RecordIdRole = Qt::UserRole + 1,  // int: the row's record ID (the item data)
         SentValueRole,                    // int: SENDED of the row (0, 1, 2)
         FilterOnRole,                     // bool: the view is filtered (text shown in blue)
+        CursorRole,                       // bool: the cell is under the cell cursor
     };
 
     // Makes the cache and registers it with the store (it becomes the active list).
@@ -44,6 +45,11 @@ public:
     [[nodiscard]] bool filterOn() const { return m_filterOn; }
     // The captions changed: every field header is read again.
     void captionsChanged();
+
+    // The cell cursor (row -1: none; column -1: none yet). Its cell is drawn highlighted.
+    void setCursorCell(int row, int column);
+    [[nodiscard]] int cursorRow() const { return m_cursorRow; }
+    [[nodiscard]] int cursorColumn() const { return m_cursorColumn; }
 
     // QAbstractTableModel
     [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
@@ -94,6 +100,8 @@ private:
     std::unique_ptr<db::RecordCache> m_cache;
     bool m_resetting = false;
     bool m_filterOn = false;
+    int m_cursorRow = 0;
+    int m_cursorColumn = -1;
 };
 
 }  // namespace pw::dbtools

@@ -1,0 +1,280 @@
+#include "dbtools/EditorSession.h"
+
+#include "resources/Strings.h"
+
+namespace pw::dbtools {
+
+int AutoAssignRecord(db::TDbData& store, const AutoGroupSetting& setting, int recordId,
+                     const std::array<QString, db::kFieldCount>& fields) {
+    if (!setting.enabled || setting.field < 0 || setting.field >= db::kFieldCount)
+        return -1;
+    const int group = store.FindGroupByName(fields[setting.field]);
+    if (group < 0)
+        return -1;
+    store.AddToGroup(group, recordId);
+    return group;
+}
+
+EditorSession::EditorSession(db::TDbData& store, IUserInteraction& ui, AutoGroupSetting grouping,
+                             QObject* parent)
+    : QObject(parent),
+      m_store(store),
+      m_ui(ui),
+      m_grouping(grouping),
+      m_grid(std::make_unique<RecordGridModel>(store)),
+      m_groups(std::make_unique<GroupListModel>(store, ui)) {
+    connect(m_grid.get(), &RecordGridModel::listRebuilt, this, [this](int) {
+        // After a refresh the cursor is on row 0 of its column; the filter commands move it
+        // off the rows afterwards.
+        setCursor(0, cursorColumn());
+        emit statusChanged(statusText());
+    });
+    connect(m_grid.get(), &QAbstractItemModel::rowsInserted, this,
+            [this] { emit statusChanged(statusText()); });
+    connect(m_grid.get(), &QAbstractItemModel::rowsRemoved, this,
+            [this] { emit statusChanged(statusText()); });
+    connect(m_groups.get(), &GroupListModel::recordsDropped, this,
+            [this](int item) { selectGroup(item); });
+}
+
+EditorSession::~EditorSession() {
+    // The grid's cache goes first: its unregistering refills the list below it.
+    m_grid.reset();
+}
+
+template <typename F>
+void EditorSession::guarded(const char* what, F&& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        db::ReportDroppedError(what, e);
+    }
+}
+
+void EditorSession::open() {
+    // The modified flag is left as it is: changes made before the editor opened are still
+    // unsaved and are asked about with the editor's own when it closes.
+    m_grid->setCursorCell(0, -1);
+    m_groups->reload();
+    selectGroup(0);
+}
+
+CloseResult EditorSession::close() {
+    if (!m_store.ConfirmClose())
+        return CloseResult::Cancelled;
+    if (filterOn())
+        filteringOff();
+    return CloseResult::Closed;
+}
+
+void EditorSession::refresh() {
+    guarded("Refreshing the list", [&] { m_store.RefreshList(); });
+}
+
+// ---- cursor and cell editor -------------------------------------------------------------------
+
+void EditorSession::clickCell(int row, int column) {
+    if (column == kSentColumn && row >= 0 && row < m_grid->rowCount() &&
+        m_grid->data(m_grid->index(row, column), RecordGridModel::SentValueRole).toInt() == 2)
+        column = kSelectColumn;
+    setCursor(row, column);
+}
+
+void EditorSession::setCursor(int row, int column) {
+    m_grid->setCursorCell(row, column);
+    emit cursorMoved(row, column);
+}
+
+QString EditorSession::cellEditorText() const {
+    const int row = cursorRow();
+    const int column = cursorColumn();
+    if (column < kFirstFieldColumn || row < 0 || row >= m_grid->rowCount())
+        return {};
+    return m_grid->gridText(row, column);
+}
+
+bool EditorSession::writeCellEditor(const QString& text) {
+    const int row = cursorRow();
+    const int column = cursorColumn();
+    if (m_grid->rowCount() == 0 || column < kFirstFieldColumn || row < 0 ||
+        row >= m_grid->rowCount())
+        return false;
+    return m_grid->setData(m_grid->index(row, column), text.left(256), Qt::EditRole);
+}
+
+int EditorSession::cellEditorLimit() const {
+    return m_store.StringFieldLength();
+}
+
+// ---- groups -----------------------------------------------------------------------------------
+
+void EditorSession::selectGroup(int item) {
+    if (item < 0 || item >= m_groups->rowCount())
+        item = 0;
+    m_groups->setCurrentItem(item);
+    m_store.SetGroupRestriction(m_groups->groupId(item));
+    refresh();
+    emit groupChanged(item);
+}
+
+bool EditorSession::dropRowsOnGroup(int item, const QList<int>& rows) {
+    QList<int> ids;
+    for (int r : rows) {
+        const int id = m_grid->data(m_grid->index(r, 0), RecordGridModel::RecordIdRole).toInt();
+        if (id >= 0)
+            ids << id;
+    }
+    if (!m_groups->addRecords(item, ids))
+        return false;
+    selectGroup(item);
+    return true;
+}
+
+// ---- filtering, sorting, selection ------------------------------------------------------------
+
+QString EditorSession::columnName(int gridColumn) const {
+    if (gridColumn == kSentColumn)
+        return QStringLiteral("SENDED");
+    if (gridColumn == kSelectColumn)
+        return QStringLiteral("SENDING");
+    const int field = gridColumn - kFirstFieldColumn;
+    if (field < 0 || field >= db::kFieldCount)
+        return {};
+    const QStringList& list = m_store.CaptionsList();
+    if (field < list.size())
+        return list[field].section(QLatin1Char('='), 0, 0);
+    return db::ColumnNames()[field];
+}
+
+void EditorSession::filteringOn(const FilterChoice& choice) {
+    if (choice.field < 0 || choice.field >= db::kFieldCount)
+        return;
+    m_store.AddFilterCondition(
+        FilterCondition(columnName(choice.field + kFirstFieldColumn), choice.kind, choice.text));
+    refresh();
+    m_grid->setFilterOn(true);
+    setCursor(-1, cursorColumn());
+    emit filterChanged(true);
+}
+
+void EditorSession::filteringOff() {
+    m_store.AddFilterCondition({});
+    refresh();
+    m_grid->setFilterOn(false);
+    setCursor(-1, cursorColumn());
+    emit filterChanged(false);
+}
+
+void EditorSession::sort(SortDirection direction) {
+    const QString key = columnName(cursorColumn());
+    if (key.isEmpty())
+        return;
+    m_store.SetOrder(QStringLiteral(" %1 %2").arg(key, direction == SortDirection::Ascending
+                                                           ? QStringLiteral("asc")
+                                                           : QStringLiteral("desc")));
+    refresh();
+}
+
+void EditorSession::selectAll() {
+    guarded("Select All", [&] {
+        m_store.BulkUpdate(true, QStringLiteral(" Sending = 1 "),
+                           QStringLiteral(" (Sending <> 1) "));
+    });
+    refresh();
+}
+
+void EditorSession::selectNone() {
+    guarded("Select None", [&] {
+        m_store.BulkUpdate(true, QStringLiteral(" Sending = 0 "),
+                           QStringLiteral(" (Sending <> 0) "));
+    });
+    refresh();
+}
+
+void EditorSession::selectUnsent() {
+    guarded("Select Unsent Items", [&] {
+        m_store.BulkUpdate(true, QStringLiteral(" Sending = 1 "), QStringLiteral(" (Sended = 0) "));
+        m_store.BulkUpdate(true, QStringLiteral(" Sending = 0 "), QStringLiteral(" (Sended = 1) "));
+    });
+    refresh();
+}
+
+void EditorSession::clearTransmissionResult() {
+    guarded("Clear Transmission Result", [&] {
+        m_store.BulkUpdate(true, QStringLiteral(" Sended = 0 "), QStringLiteral(" (Sended <> 0) "));
+    });
+    refresh();
+}
+
+// ---- records ----------------------------------------------------------------------------------
+
+void EditorSession::deleteRecords(const QList<int>& rows) {
+    if (m_grid->rowCount() == 0)
+        return;
+    if (m_ui.message(str(ids::kDeleteRecordTitle), str(ids::kDeleteRecordAsk),
+                     MessageKind::YesNo) != Answer::Yes)
+        return;
+    QList<int> targets = rows;
+    if (targets.isEmpty() && cursorRow() >= 0)
+        targets << cursorRow();
+    // IDs first: each deletion takes its row out of the grid at once.
+    QList<int> ids;
+    for (int r : targets) {
+        const int id = m_grid->data(m_grid->index(r, 0), RecordGridModel::RecordIdRole).toInt();
+        if (r >= 0 && r < m_grid->rowCount() && id >= 0)
+            ids << id;
+    }
+    const int group = m_groups->groupId(selectedGroupItem());
+    guarded("Delete Record", [&] {
+        for (int id : ids)
+            m_store.DeleteRecord(group, id);
+    });
+    m_grid->setCursorCell(0, cursorColumn());
+    refresh();
+}
+
+void EditorSession::swapWith(int offset) {
+    const int c = cursorColumn();
+    const int other = c + offset;
+    if (c < kFirstFieldColumn || other < kFirstFieldColumn || other >= kGridColumnCount)
+        return;
+    m_store.FetchAll();
+    guarded("Moving field values",
+            [&] { m_store.SwapFields(c - kFirstFieldColumn, other - kFirstFieldColumn); });
+    setCursor(cursorRow(), other);
+    emit documentChanged();
+}
+
+void EditorSession::moveLeft() {
+    swapWith(-1);
+}
+
+void EditorSession::moveRight() {
+    swapWith(+1);
+}
+
+void EditorSession::fetchAllRows() {
+    m_store.FetchAll();
+}
+
+AddCheck EditorSession::checkAddRecord() {
+    int count = 0;
+    guarded("Counting the records", [&] { count = m_store.CountRecords(); });
+    if (count >= db::RecordCache::kCapacity || m_grid->rowCount() >= db::RecordCache::kCapacity) {
+        m_ui.message(str(ids::kFieldInputTitle), str(ids::kRecordLimitReached),
+                     MessageKind::Information);
+        return AddCheck::Refused;
+    }
+    return AddCheck::Allowed;
+}
+
+void EditorSession::saveDatabase() {
+    if (!m_store.Save(db::SaveMode::Retaining))
+        return;
+}
+
+QString EditorSession::statusText() const {
+    return str(ids::kEditorStatus).arg(m_grid->rowCount());
+}
+
+}  // namespace pw::dbtools

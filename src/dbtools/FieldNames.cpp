@@ -1,0 +1,84 @@
+#include "dbtools/FieldNames.h"
+
+#include "db/TDbData.h"
+#include "resources/Strings.h"
+
+namespace pw::dbtools {
+
+QString CaptionProblem(const Captions& edited, const Captions& stored, int fieldLength,
+                       int* field) {
+    for (int i = 0; i < db::kFieldCount; ++i) {
+        const QString& c = edited[i];
+        if (c == stored[i])
+            continue;
+        if (field)
+            *field = i;
+        if (c.trimmed().isEmpty())
+            return str(ids::kCaptionEmpty).arg(i + 1);
+        if (c.contains(QLatin1String("[[")) || c.contains(QLatin1String("]]")))
+            return str(ids::kCaptionBrackets).arg(i + 1);
+        if (c.toUtf8().size() > fieldLength)
+            return str(ids::kCaptionTooLong).arg(i + 1).arg(fieldLength);
+        for (int j = 0; j < db::kFieldCount; ++j)
+            if (j != i && edited[j] == c)
+                return str(ids::kCaptionDuplicate)
+                    .arg(std::min(i, j) + 1)
+                    .arg(std::max(i, j) + 1)
+                    .arg(c);
+    }
+    return {};
+}
+
+FieldNamesResult SaveFieldNames(db::TDbData& store, IUserInteraction& ui, const Captions& edited,
+                                const std::function<void()>& documentModified, int* badField) {
+    if (!store.IsOpen())
+        return FieldNamesResult::NoDatabase;
+    const Captions stored = store.Captions();
+    const QString problem = CaptionProblem(edited, stored, store.StringFieldLength(), badField);
+    if (!problem.isEmpty()) {
+        inform(ui, problem);
+        return FieldNamesResult::Refused;
+    }
+    bool changed = false;
+    FieldNamesResult result = FieldNamesResult::Saved;
+    try {
+        const IBPP::Database db = store.Database();
+        IBPP::Transaction tr = IBPP::TransactionFactory(
+            db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency, IBPP::LockResolution::Wait);
+        tr->Start();
+        for (int i = 0; i < db::kFieldCount; ++i) {
+            if (edited[i] == stored[i])
+                continue;
+            const QString& column = db::ColumnNames()[i];
+            if (!db::UpdateCaption(
+                    db, tr, QStringLiteral("UPDATE MAIL_FIELDS SET CAPTION = ? WHERE FIELD = ?"),
+                    column, edited[i])) {
+                db::ReplaceCaptionRow(db, tr, db::kInsertCaptionRow, column, edited[i]);
+                // The new row would come first in field order (ORDER_F -1) and shift every
+                // caption by one: it takes its field's position.
+                IBPP::Statement st = IBPP::StatementFactory(db, tr);
+                st->Execute(QStringLiteral("update MAIL_FIELDS set ORDER_F = %1 where FIELD = '%2'")
+                                .arg(i + 1)
+                                .arg(column)
+                                .toStdString());
+            }
+            changed = true;
+        }
+        store.SetModified();
+        tr->Commit();
+    } catch (const std::exception& e) {
+        db::ReportDroppedError("Saving the field names", e);
+        result = FieldNamesResult::Failed;
+        changed = false;
+    }
+    try {
+        store.ReloadCaptions();
+    } catch (const std::exception& e) {
+        db::ReportDroppedError("Reloading the field names", e);
+    }
+    if (changed && documentModified)
+        documentModified();
+    return result;
+}
+
+}  // namespace pw::dbtools

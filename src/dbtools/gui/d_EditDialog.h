@@ -1,0 +1,120 @@
+#pragma once
+// The database editor "DataBase Contents": the group list, the record grid with the cell
+// editor below it, the toolbar, the button bar, the status bar and the menus. A thin view
+// over EditorSession; the main window runs it modally from "Edit DataBase...".
+
+#include <QDialog>
+#include <QRect>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "dbtools/EditorSession.h"
+#include "dbtools/RecordForm.h"
+
+namespace Ui {
+class d_EditDialog;
+}
+class QAction;
+class QMenuBar;
+class QToolBar;
+class QLabel;
+
+namespace pw::dbtools {
+
+struct EditorOptions {
+    bool showToolbar = true;  // "Toolbar" is 1
+    bool showButtons = true;  // "UI" is 1: the button bar is shown
+    AutoGroupSetting grouping;
+    QRect geometry;                                  // "DBForm"; empty: the default size
+    std::function<void(const QRect&)> saveGeometry;  // at close
+};
+
+class d_EditDialog : public QDialog {
+    Q_OBJECT
+public:
+    // Every command of the window; the ids are those of the program's command table.
+    enum class Command {
+        Exit = 32841,
+        PageSetting = 32839,
+        Print = 32840,
+        MoveLeft = 32813,
+        MoveRight = 32814,
+        SelectAllRecords = 32888,
+        SearchReplace = 32858,
+        AddRecord = 32815,
+        DeleteRecord = 32816,
+        SelectAll = 32818,
+        SelectNone = 32819,
+        SelectUnsent = 32820,
+        ClearResult = 32821,
+        SortAscending = 32822,
+        SortDescending = 32823,
+        FindDuplicates = 32824,
+        DeleteDuplicates = 32825,
+        CheckAddresses = 32826,
+        DeleteInvalid = 32891,
+        FilterOn = 32827,
+        FilterOff = 32828,
+        AddGroup = 32842,
+        DeleteGroup = 32843,
+        AutoGroup = 32895,
+        OpenDatabase = 32836,
+        SaveDatabase = 32837,
+        SaveDatabaseAs = 32838,
+    };
+
+    d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptions options,
+                 QWidget* parent = nullptr);
+    ~d_EditDialog() override;
+
+    // The editor that is open, for the parts of the program that refresh it; none when closed.
+    [[nodiscard]] static d_EditDialog* current();
+
+    [[nodiscard]] EditorSession& session() { return *m_session; }
+    [[nodiscard]] QAction* action(Command command) const;
+    // The grid source for printing what the grid shows.
+    [[nodiscard]] const IGridSource& gridSource() const { return m_session->grid(); }
+
+    // Runs a command as its menu item would (disabled commands do nothing).
+    void run(Command command);
+
+    // The "Data Filtering" dialog the Filtering On command runs; tests replace it to answer
+    // it. Returns false when cancelled.
+    std::function<bool(FilterChoice&)> askFilter;
+    // The record form; tests replace it to drive the form they are given.
+    std::function<void(RecordFormMode)> runRecordForm;
+
+    // Rereads the captions into the grid headers (after a rename).
+    void captionsChanged();
+
+signals:
+    // Field values moved: the main window's document counts as changed.
+    void documentChanged();
+
+protected:
+    void done(int result) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildCommands();
+    void buildToolbar();
+    void onCursorMoved(int row, int column);
+    void onGroupChanged(int item);
+    void onCellEdited(const QString& text);
+    void openRecordForm(RecordFormMode mode);
+    QList<int> selectedRows() const;
+
+    db::TDbData& m_store;
+    IUserInteraction& m_ui;
+    EditorOptions m_options;
+    std::unique_ptr<Ui::d_EditDialog> m_form;
+    std::unique_ptr<EditorSession> m_session;
+    QMenuBar* m_menuBar = nullptr;
+    QToolBar* m_toolBar = nullptr;
+    QLabel* m_status = nullptr;
+    std::map<Command, QAction*> m_actions;
+    bool m_closing = false;
+};
+
+}  // namespace pw::dbtools
