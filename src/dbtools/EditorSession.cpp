@@ -35,9 +35,22 @@ EditorSession::EditorSession(db::TDbData& store, IUserInteraction& ui, AutoGroup
             [this] { emit statusChanged(statusText()); });
     connect(m_groups.get(), &GroupListModel::recordsDropped, this,
             [this](int item) { selectGroup(item); });
+    m_store.AddObserver(this);
+}
+
+void EditorSession::captionsReloaded() {
+    m_grid->captionsChanged();
+}
+
+void EditorSession::databaseOpened() {
+    m_grid->setFilterOn(false);
+    m_groups->setCurrentItem(0);
+    m_groups->reload();
+    selectGroup(0);
 }
 
 EditorSession::~EditorSession() {
+    m_store.RemoveObserver(this);
     // The grid's cache goes first: its unregistering refills the list below it.
     m_grid.reset();
 }

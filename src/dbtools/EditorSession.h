@@ -29,7 +29,7 @@ enum class SortDirection { Ascending, Descending };
 enum class CloseResult { Closed, Cancelled };
 enum class AddCheck { Allowed, Refused };
 
-class EditorSession : public QObject {
+class EditorSession : public QObject, public db::IStoreObserver {
     Q_OBJECT
 public:
     EditorSession(db::TDbData& store, IUserInteraction& ui, AutoGroupSetting grouping,
@@ -103,6 +103,11 @@ signals:
     void documentChanged();
 
 private:
+    // IStoreObserver: new captions reach the grid's headers at once.
+    void captionsReloaded() override;
+    // Another database was opened under the editor: its groups and records are shown.
+    void databaseOpened() override;
+
     template <typename F>
     void guarded(const char* what, F&& f);
     void refresh();

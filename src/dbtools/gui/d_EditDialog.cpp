@@ -210,8 +210,8 @@ d_EditDialog::d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptio
         {m_form->deleteDuplicatesButton, C::DeleteDuplicates}};
     for (const auto& [button, command] : panel) {
         QAction* a = m_actions.at(command);
-        button->setText(command == C::DeleteRecord ? str(ids::kButtonDelete)
-                        : command == C::AddRecord  ? str(ids::kButtonAdd)
+        button->setText(command == C::DeleteRecord ? str(ids::kEditorButtonDelete)
+                        : command == C::AddRecord  ? str(ids::kEditorButtonAdd)
                                                    : a->text());
         button->setAccessibleName(button->text());
         button->setAutoDefault(false);

@@ -40,6 +40,11 @@ d_FieldShow::d_FieldShow(db::TDbData& store, QWidget* parent)
     relabel();
     resize(sizeHint().width(), 420);
     connect(qApp, &QApplication::focusChanged, this, &d_FieldShow::focusMoved);
+    m_store.AddObserver(this);
+}
+
+d_FieldShow::~d_FieldShow() {
+    m_store.RemoveObserver(this);
 }
 
 void d_FieldShow::relabel() {

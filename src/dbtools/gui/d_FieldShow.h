@@ -7,20 +7,18 @@
 #include <QWidget>
 #include <array>
 
-#include "db/RecordCache.h"
+#include "db/TDbData.h"
 
 class QPushButton;
 
-namespace pw::db {
-class TDbData;
-}
-
 namespace pw::dbtools {
 
-class d_FieldShow : public QWidget {
+class d_FieldShow : public QWidget, public db::IStoreObserver {
     Q_OBJECT
 public:
+    // Relabels itself whenever the store reloads its captions.
     explicit d_FieldShow(db::TDbData& store, QWidget* parent = nullptr);
+    ~d_FieldShow() override;
 
     // Every button takes its caption again (after the captions were reloaded).
     void relabel();
@@ -44,6 +42,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void captionsReloaded() override { relabel(); }
     void focusMoved(QWidget* old, QWidget* now);
 
     db::TDbData& m_store;
