@@ -18,6 +18,7 @@
 #include "app/IniFile.h"
 #include "app/RunRecovery.h"
 #include "app/Settings.h"
+#include "app/StopSignals.h"
 #include "db/TDbData.h"
 #include "resources/Strings.h"
 #include "send/SendFlow.h"
@@ -25,27 +26,6 @@
 
 namespace pw::app {
 namespace {
-
-std::atomic<int> g_interrupts{0};
-
-// Ctrl+C is taken by a thread of its own that waits for it: SIGINT is blocked in every other
-// thread (the database engine's included, which would otherwise treat it as its own
-// shutdown request). The second Ctrl+C ends the process.
-void startInterruptWatcher() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set] {
-        for (;;) {
-            int sig = 0;
-            if (sigwait(&set, &sig) != 0)
-                return;
-            if (g_interrupts.fetch_add(1) >= 1)
-                std::_Exit(int(SendExit::Cancelled));
-        }
-    }).detach();
-}
 
 // Lines to the terminal from both threads, never interleaved.
 class Console {
@@ -238,6 +218,8 @@ SendCommandLine parseSendCommandLine(const QStringList& arguments) {
                 cl.error = QStringLiteral("--selection: all, selected or unsent, not ") + v;
                 return cl;
             }
+        } else if (a == QLatin1String("--force")) {
+            cl.force = true;
         } else if (a == QLatin1String("--test")) {
             cl.test = true;
         } else if (a == QLatin1String("--dry-run")) {
@@ -263,7 +245,8 @@ int runSendCommand(const QStringList& arguments) {
     if (!QCoreApplication::instance())
         ownApp = std::make_unique<QCoreApplication>(argc, argv);
 
-    startInterruptWatcher();
+    // SIGTERM, SIGHUP and Ctrl+C: one orderly cancel; a second Ctrl+C ends the process.
+    CStopSignals stops(CStopSignals::SecondInterrupt::EndProcess, int(SendExit::Cancelled));
     Console console;
     const SendCommandLine cl = parseSendCommandLine(arguments);
     if (cl.help) {
@@ -289,7 +272,10 @@ int runSendCommand(const QStringList& arguments) {
     Settings settings = ReadSettings(ini);
 
     send::CSendLog& log = send::CSendLog::instance();
-    log.setPath(folders.logFilePath());
+    // A dry run keeps its log with its messages; the real run's log stays as it was.
+    log.setPath(cl.dryRunFolder.isEmpty()
+                    ? folders.logFilePath()
+                    : QDir(cl.dryRunFolder).absoluteFilePath(QStringLiteral("log.txt")));
     log.setView([&console](const QString& line) { console.out(line); }, {});
     log.setViewReady(true);
     log.setLogView(true);
@@ -335,6 +321,9 @@ int runSendCommand(const QStringList& arguments) {
                              ? QString()
                              : QStringLiteral(" (") + flow.openFailure() + ')'));
             return int(SendExit::Unusable);
+        case send::OpenResult::Busy:
+            console.err(str(ids::kCliProjectBusy) + QLatin1Char(' ') + projectPath);
+            return int(SendExit::Unusable);
         case send::OpenResult::Resumed:
             console.out(str(ids::kCliRecovered) + QLatin1Char(' ') + flow.resumedWorkingCopy());
             break;
@@ -349,7 +338,7 @@ int runSendCommand(const QStringList& arguments) {
         if (w.status == send::WriteBackStatus::Failed) {
             console.err(str(ids::kCliWriteBackFailed) + QLatin1Char(' ') + w.workingCopy);
             if (exitCode == int(SendExit::Complete))
-                exitCode = int(SendExit::WithErrors);
+                exitCode = int(SendExit::NotRecorded);
         }
         return exitCode;
     };
@@ -371,26 +360,38 @@ int runSendCommand(const QStringList& arguments) {
             console.out(str(ids::kNoDataInDatabase));
             return endWithoutRun(int(SendExit::Complete));
     }
-    if (flow.mode() == send::SendMode::Merge &&
-        flow.chooseSelection(static_cast<db::SendSelectionMode>(cl.selection)) == 0) {
-        console.out(str(ids::kNoDataInDatabase));
-        return endWithoutRun(int(SendExit::Complete));
+    if (flow.mode() == send::SendMode::Merge) {
+        if (cl.selection == SendCommandLine::Selection::All && !cl.force &&
+            flow.lastRunUnfinished()) {
+            console.err(str(ids::kCliAllOverInterrupted));
+            return endWithoutRun(int(SendExit::Unusable));
+        }
+        const int count = flow.chooseSelection(static_cast<db::SendSelectionMode>(cl.selection));
+        if (count < 0) {
+            console.err(str(ids::kCliDatabaseUnreadable) + QLatin1Char(' ') + projectPath);
+            return endWithoutRun(int(SendExit::Unusable));
+        }
+        if (count == 0) {
+            console.out(str(ids::kNoDataInDatabase));
+            return endWithoutRun(int(SendExit::Complete));
+        }
     }
 
     // ---- the run ----
     ConsoleProgress progress(console, interactive);
-    QTimer poll;
     bool cancelAsked = false;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (g_interrupts.load() > 0 && !cancelAsked) {
-            cancelAsked = true;
-            console.err(str(ids::kCliCancelRequested));
-            flow.cancel();
-        }
-    });
-    poll.start(100);
+    const auto stop = [&](int signalNumber) {
+        if (cancelAsked)
+            return;
+        cancelAsked = true;
+        console.err(
+            str(signalNumber == SIGINT ? ids::kCliCancelRequested : ids::kCliStopRequested));
+        flow.cancel();
+    };
+    QObject::connect(&stops, &CStopSignals::stopRequested, &stops, stop);
+    if (CStopSignals::count() > 0)
+        stop(CStopSignals::lastSignal());  // it came while the project was being read
     const send::SendSummary summary = flow.runToEnd(progress);
-    poll.stop();
 
     int exitCode = int(SendExit::Complete);
     switch (summary.start) {
@@ -399,6 +400,12 @@ int runSendCommand(const QStringList& arguments) {
         case send::StartResult::DryRunFolderFailed:
             console.err(str(ids::kCliDryRunFolder) + QLatin1Char(' ') + cl.dryRunFolder);
             return endWithoutRun(int(SendExit::Unusable));
+        case send::StartResult::ProjectBusy:
+            console.err(str(ids::kCliProjectBusy) + QLatin1Char(' ') + projectPath);
+            return endWithoutRun(int(SendExit::Unusable));
+        case send::StartResult::NotWritable:
+            console.err(str(ids::kCliNotWritable) + QLatin1Char(' ') + projectPath);
+            return endWithoutRun(int(SendExit::NotRecorded));
         case send::StartResult::MarkerFailed:
         case send::StartResult::AlreadyRunning:
         case send::StartResult::NotChecked:
@@ -419,14 +426,22 @@ int runSendCommand(const QStringList& arguments) {
             console.out(str(ids::kSummaryComplete));
             break;
     }
+    if (!summary.logFailure.isEmpty())
+        console.err(str(ids::kCliLogUnwritable) + QLatin1Char(' ') + summary.logFailure);
+    if (summary.outcomeLost) {
+        console.err(str(ids::kCliOutcomesNotRecorded) + QLatin1Char(' ') +
+                    (summary.writeBack.status == send::WriteBackStatus::Written
+                         ? projectPath
+                         : summary.writeBack.workingCopy));
+        exitCode = int(SendExit::NotRecorded);
+    }
     if (summary.writeBack.status == send::WriteBackStatus::Failed) {
         console.err(str(ids::kCliWriteBackFailed) + QLatin1Char(' ') +
                     summary.writeBack.workingCopy +
                     (summary.writeBack.message.isEmpty()
                          ? QString()
                          : QStringLiteral(" (") + summary.writeBack.message + ')'));
-        if (exitCode == int(SendExit::Complete))
-            exitCode = int(SendExit::WithErrors);
+        exitCode = int(SendExit::NotRecorded);
     }
     return exitCode;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The command-line sender:
 //
-//   postwick --send PROJECT.pzy [--selection all|selected|unsent] [--test] [--dry-run DIR]
+//   postwick --send PROJECT.pzy [--selection all|selected|unsent] [--force] [--test]
+//                [--dry-run DIR]
 //   postwick --send --help
 //
 // main() passes the process's arguments WITHOUT the program name (for example
@@ -13,7 +14,8 @@
 // The run is the window's send run: the standard settings of the settings file with the
 // project's server overrides, the project's own recipient database; progress and log entries
 // are printed as lines on standard output, policy "Display dialog" prompts are asked on the
-// terminal (answered as "Ignore error and continue sending" without one), Ctrl+C cancels.
+// terminal (answered as "Ignore error and continue sending" without one), Ctrl+C, SIGTERM and
+// SIGHUP cancel in order (the current step ends, the outcomes go back into the project).
 // The recipients' outcomes are written back into the project file at the end. A run of the
 // same project that was killed part-way is picked up from its working copy (see
 // send/RunMarker.h), so that "--selection unsent" sends only what is left.
@@ -28,7 +30,8 @@ enum class SendExit : int {
     WithErrors = 1,
     NoConnection = 2,
     Cancelled = 3,
-    Unusable = 4,  // bad command line, unreadable settings or project, no database
+    Unusable = 4,     // bad command line, unreadable settings or project, no database
+    NotRecorded = 5,  // outcomes could not be recorded or written back (kept for the next run)
 };
 
 // True when the arguments ask for the command-line sender ("--send" among them).
@@ -39,6 +42,7 @@ enum class SendExit : int {
 struct SendCommandLine {
     QString projectPath;
     enum class Selection { All = 0, Selected = 1, Unsent = 2 } selection = Selection::All;
+    bool force = false;  // "all" even when the last run did not reach everyone
     bool test = false;
     QString dryRunFolder;  // empty: send to the server
     bool help = false;

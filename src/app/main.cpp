@@ -3,9 +3,12 @@
 
 #include "app/ProcessProtection.h"
 #include "app/SendCommand.h"
+#include "app/StopSignals.h"
 #include "app/gui/CPZPtestApp.h"
 
 int main(int argc, char* argv[]) {
+    // before any thread exists, so that every thread inherits the mask
+    pw::app::blockStopSignals();
     pw::app::ProtectProcess();
     QStringList args;
     for (int i = 1; i < argc; ++i)

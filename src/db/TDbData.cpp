@@ -1188,7 +1188,9 @@ SendSelection TDbData::LoadSendSelection(SendSelectionMode mode) {
     } catch (const IBPP::Exception& e) {
         // Half a selection would send to some and not others: hand the run nothing instead.
         ReportDroppedError("Loading the send selection", e);
-        return SendSelection{};
+        SendSelection none;
+        none.failed = true;
+        return none;
     }
 }
 

@@ -63,6 +63,7 @@ struct SendSelection {
     int count = 0;
     std::vector<int> ids;
     std::array<std::vector<QString>, kFieldCount> fields;  // fields[k][i]: field k+1 of record i
+    bool failed = false;  // the database could not be read: empty, but not for want of records
 };
 
 struct GroupInfo {

@@ -71,7 +71,8 @@ void CMailSendThread::runSteps() {
     } else if (m_run.mode == SendMode::Single) {
         m_total = 1;
         m_progress.setRange(1);
-        (void)sendOne(1, m_source->texts(), -1, 0);
+        if (sendOne(1, m_source->texts(), -1, 0) == Outcome::Sent)
+            m_sent.fetch_add(1);
         m_progress.step();
         if (m_cancel.load())
             m_status.store(static_cast<int>(RunStatus::Cancelled));
@@ -100,15 +101,25 @@ void CMailSendThread::runSteps() {
             const Outcome outcome = sendOne(current, texts, index, index);
             if (outcome == Outcome::Sent)
                 m_sent.fetch_add(1);
-            if (m_recorder)
-                m_recorder(m_run.recordIds[static_cast<size_t>(index)], outcome);
-            if (m_cancel.load()) {
-                m_status.store(static_cast<int>(RunStatus::Cancelled));
+            const int recordId = m_run.recordIds[static_cast<size_t>(index)];
+            if (m_recorder && !m_recorder(recordId, outcome)) {
+                // Going on would send mails whose outcomes are lost, and a later run would
+                // send them again.
+                log(formatMessageText(str(ids::kLogOutcomeNotRecorded),
+                                      {QString::number(recordId)}));
+                m_outcomeLost.store(true);
+                stopFailed();
+            }
+            if (m_cancel.load() || m_stopFailed.load()) {
+                m_status.store(
+                    static_cast<int>(m_cancel.load() ? RunStatus::Cancelled : RunStatus::Failed));
                 break;
             }
             m_progress.step();
         }
     }
+    if (m_stopFailed.load() && !m_cancel.load())
+        m_status.store(static_cast<int>(RunStatus::Failed));
 
     if (m_status.load() != static_cast<int>(RunStatus::Failed) || m_transport->isConnected()) {
         m_progress.setStatus(str(ids::kSendStatusDisconnecting));
@@ -128,8 +139,11 @@ void CMailSendThread::disconnectGracefully() {
 void CMailSendThread::connectProcedure() {
     const ConnectOutcome outcome =
         runConnectProcedure(*m_transport, m_run.server, m_cancel, [this](const ConnectAttempt& a) {
-            log(str(a.result.ok ? ids::kLogConnected : ids::kLogUnableToConnect) +
-                connectDetail(a.call));
+            // A failure names the reason the client knows (refused, handshake, STARTTLS,
+            // password, certificate).
+            log(a.result.ok ? str(ids::kLogConnected) + connectDetail(a.call)
+                            : str(ids::kLogUnableToConnect) + connectDetail(a.call) +
+                                  failureReason(a.result.description));
         });
     if (outcome.connected)
         m_everConnected.store(true);
@@ -153,9 +167,50 @@ void CMailSendThread::applyAddressPolicy(int position, const QString& entry) {
             break;
         }
         case ErrorPolicy::Terminate:
-            setCancel();
+            m_errors.fetch_add(1);
+            stopFailed();
             break;
     }
+}
+
+CMailSendThread::Decision CMailSendThread::finalFailure(int number, const TransportResult& r,
+                                                        bool retried) {
+    switch (m_policy) {
+        case ErrorPolicy::Continue:
+            m_errors.fetch_add(1);
+            if (retried) {
+                log(str(ids::kLogRetransmissionFailed));
+                // A server in trouble gets a rest; a plain refusal of one recipient does not.
+                if (number != m_total && !m_cancel.load())
+                    (void)pause(qint64(m_run.pacing.connectWait) * 60, kRetryPollMs);
+            }
+            return Decision::GiveUp;
+        case ErrorPolicy::Ask: {
+            if (retried)
+                log(str(ids::kLogRetransmissionFailed));
+            const QString text = formatMessageText(
+                str(ids::kPromptRetry),
+                {QString::number(number), QString::number(r.lastResponseCode), r.description});
+            const Answer a =
+                m_progress.prompt(SendPrompt::RetryMail, str(ids::kTransmissionErrorCaption), text);
+            if (a == Answer::Yes) {
+                log(str(ids::kLogResumedByUser));
+                return Decision::Again;
+            }
+            if (a == Answer::No) {
+                m_errors.fetch_add(1);
+                log(str(ids::kLogCancelledByUser));
+                return Decision::GiveUp;
+            }
+            setCancel();
+            return Decision::GiveUp;
+        }
+        case ErrorPolicy::Terminate:
+            m_errors.fetch_add(1);
+            stopFailed();
+            return Decision::GiveUp;
+    }
+    return Decision::GiveUp;
 }
 
 Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, int position) {
@@ -169,10 +224,17 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
     log(str(ids::kLogMerging));
     m_progress.setCounter(number, m_total);
 
+    // A mail that cannot go as it is: 2, out of reach of "not yet sent".
     const auto notSent = [this] {
         if (m_cancel.load())
             log(str(ids::kLogTerminated));
         return Outcome::NotSent;
+    };
+    // A mail that did not go out for reasons of the moment: left for "not yet sent".
+    const auto later = [this] {
+        if (m_cancel.load())
+            log(str(ids::kLogTerminated));
+        return Outcome::NotYetSent;
     };
 
     if (!addressCheckPasses(texts.recipientField)) {
@@ -194,12 +256,15 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
     // one rather than failing once on the dead one.
     bool reconnectPending = !m_transport->isConnected();
     bool failedOnce = false;
+    int laterTries = 0;
     for (;;) {
+        if (m_cancel.load())
+            return later();
         if (reconnectPending) {
             bool connected = false;
             for (int attempt = 0; attempt < 2 && !connected; ++attempt) {
                 if (m_cancel.load())
-                    return notSent();
+                    return later();
                 connectProcedure();
                 if (m_transport->isConnected()) {
                     connected = true;
@@ -209,21 +274,25 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
                 } else {
                     log(str(ids::kLogUnableToConnect));
                     if (m_cancel.load())
-                        return notSent();
+                        return later();
                     (void)m_progress.prompt(SendPrompt::ReconnectFailed,
                                             str(ids::kTransmissionErrorCaption),
                                             str(ids::kLogUnableToConnect));
                 }
             }
             if (!connected) {
-                setCancel();
-                return notSent();
+                // The server is gone: the run ends as failed, not as cancelled.
+                log(str(ids::kLogServerLost));
+                m_errors.fetch_add(1);
+                stopFailed();
+                return later();
             }
         }
 
         m_progress.setStatus(str(ids::kSendStatusTransmitting));
         const TransportResult r = m_transport->send(*m_message);
         if (r.ok) {
+            m_laterInARow = 0;
             log(str(ids::kLogCompleted));
             if (m_cancel.load())
                 log(str(ids::kLogTerminated));
@@ -233,48 +302,67 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
         for (const QString& entry : transmissionFailureEntries(r.lastResponseCode, r.description))
             log(entry);
 
-        bool again = true;
-        if (!failedOnce) {
-            failedOnce = true;
-            reconnectPending = true;
-        } else {
-            switch (m_policy) {
-                case ErrorPolicy::Continue:
-                    m_errors.fetch_add(1);
-                    again = false;
-                    log(str(ids::kLogRetransmissionFailed));
-                    if (number != m_total && !m_cancel.load())
-                        (void)pause(qint64(m_run.pacing.connectWait) * 60, kRetryPollMs);
-                    break;
-                case ErrorPolicy::Ask: {
-                    log(str(ids::kLogRetransmissionFailed));
-                    const QString text =
-                        formatMessageText(str(ids::kPromptRetry),
-                                          {QString::number(number),
-                                           QString::number(r.lastResponseCode), r.description});
-                    const Answer a = m_progress.prompt(SendPrompt::RetryMail,
-                                                       str(ids::kTransmissionErrorCaption), text);
-                    if (a == Answer::Yes) {
-                        reconnectPending = true;
-                        log(str(ids::kLogResumedByUser));
-                    } else if (a == Answer::No) {
-                        m_errors.fetch_add(1);
-                        again = false;
-                        log(str(ids::kLogCancelledByUser));
-                    } else {
-                        setCancel();
-                    }
-                    break;
-                }
-                case ErrorPolicy::Terminate:
-                    setCancel();
-                    break;
-            }
+        if (r.kind == FailureKind::PossiblyDelivered) {
+            // Sending it again could deliver it twice: it counts as sent, and the log says why
+            // someone should check.
+            log(str(ids::kLogPossiblyDelivered));
+            if (!m_cancel.load())
+                m_errors.fetch_add(1);
+            return Outcome::Sent;
         }
         if (m_cancel.load())
-            return notSent();
-        if (!again)
-            return Outcome::NotSent;
+            return later();
+
+        Decision decision = Decision::GiveUp;
+        switch (r.kind) {
+            case FailureKind::RefusedForNow: {
+                if (++laterTries <= kLaterTries) {
+                    const qint64 wait = laterBackoffSeconds(m_run.pacing.connectWait,
+                                                            m_run.pacing.sendWait, laterTries);
+                    log(formatMessageText(str(ids::kLogRefusedForNow), {QString::number(wait)}));
+                    // 421: the server closes; it is asked again on a new connection.
+                    if (r.lastResponseCode == 421 || !m_transport->isConnected()) {
+                        (void)m_transport->disconnect(false);
+                        reconnectPending = true;
+                    }
+                    if (pause(wait, kRetryPollMs) == PauseEnd::Cancelled)
+                        return later();
+                    continue;
+                }
+                log(str(ids::kLogLeftForLater));
+                m_errors.fetch_add(1);
+                if (++m_laterInARow >= kLaterInARow) {
+                    // A rate limit or an overloaded server: trying the rest now only burns them.
+                    log(str(ids::kLogServerRefusesAll));
+                    stopFailed();
+                }
+                return later();
+            }
+            case FailureKind::Refused:
+                log(str(ids::kLogRefusedForGood));
+                decision = finalFailure(number, r, false);
+                if (decision == Decision::Again)
+                    reconnectPending = !m_transport->isConnected();
+                else
+                    return notSent();
+                break;
+            case FailureKind::Connection:
+            case FailureKind::Local:
+            case FailureKind::None:
+            case FailureKind::PossiblyDelivered:
+                if (!failedOnce) {
+                    failedOnce = true;
+                    reconnectPending = true;
+                    continue;
+                }
+                decision = finalFailure(number, r, true);
+                if (decision == Decision::Again) {
+                    reconnectPending = true;
+                } else {
+                    return r.kind == FailureKind::Local ? notSent() : later();
+                }
+                break;
+        }
     }
 }
 

@@ -1,9 +1,16 @@
 #pragma once
 // One send run on its own thread: connect (with the port fallback), walk the send selection
 // in batches with pauses, have one message assembled per recipient, hand it to the
-// transport, reconnect and retry once after a failure, apply the error policy, record every
+// transport, retry after a failure as its kind allows, apply the error policy, record every
 // recipient's outcome and write the send log. Cancel (from the interface thread) drops the
 // connection at once; the worker stops after its current step, within a second in a pause.
+//
+// Retries: a permanent refusal (5xx) is not retried automatically; a refusal for now (4xx,
+// 421 included) is tried again after a back-off within the configured waits and, still
+// refused, left at 0 for "not yet sent"; a lost connection is restored and the mail tried once
+// more. A mail whose data went out completely without a reply is never sent again: it counts
+// as sent and the log says it may have been delivered. Outcomes: 1 sent, 2 failed for good,
+// 0 not sent for reasons of the moment (a cancel, a lost server, a refusal for now).
 //
 // The worker reaches the user only through ISendProgress and the log; it reads the
 // selection loaded before the start and performs no database reads while sending.
@@ -67,7 +74,8 @@ public:
 };
 
 // Where outcomes go (SetSentFlag of the recipient store); not called for a single send.
-using OutcomeRecorder = std::function<void(int recordId, Outcome outcome)>;
+// False when the outcome could not be recorded (nor kept for later): the run stops at once.
+using OutcomeRecorder = std::function<bool(int recordId, Outcome outcome)>;
 
 struct SendRun {
     SendMode mode = SendMode::Merge;
@@ -96,26 +104,37 @@ public:
     [[nodiscard]] int sentCount() const { return m_sent.load(); }
     // Whether any connection attempt of the run succeeded.
     [[nodiscard]] bool everConnected() const { return m_everConnected.load(); }
+    // Whether the run stopped because an outcome could not be recorded.
+    [[nodiscard]] bool outcomeLost() const { return m_outcomeLost.load(); }
 
     // The polling step of the pauses; a batch pause wakes every second, a retry pause every
     // 200 ms. Cancel is noticed at every slice.
     static constexpr int kBatchPollMs = 1000;
     static constexpr int kRetryPollMs = 200;
+    // A mail the server refuses for now is tried this many more times, after a back-off.
+    static constexpr int kLaterTries = 2;
+    // After this many mails in a row left for later the run stops: the server refuses all.
+    static constexpr int kLaterInARow = 3;
 
 protected:
     void run() override;
 
 private:
     enum class PauseEnd { Elapsed, Cancelled };
+    enum class Decision { Again, GiveUp };
 
     void runSteps();
     void connectProcedure();
     [[nodiscard]] Outcome sendOne(int number, const MailTexts& texts, int row, int position);
     [[nodiscard]] PauseEnd pause(qint64 seconds, int pollMs);
     void applyAddressPolicy(int position, const QString& entry);
+    // The error policy for a mail that failed for good (after its retry, when it had one).
+    [[nodiscard]] Decision finalFailure(int number, const TransportResult& r, bool retried);
     void disconnectGracefully();
     void log(const QString& text) { m_log.append(text); }
     void setCancel() { m_cancel.store(true); }
+    // The run ends after this mail with the "unable to send" status (nobody cancelled).
+    void stopFailed() { m_stopFailed.store(true); }
 
     SendRun m_run;
     std::unique_ptr<IMessageSource> m_source;
@@ -132,6 +151,9 @@ private:
     std::atomic<int> m_errors{0};
     std::atomic<int> m_sent{0};
     std::atomic<bool> m_everConnected{false};
+    std::atomic<bool> m_stopFailed{false};
+    std::atomic<bool> m_outcomeLost{false};
+    int m_laterInARow = 0;
 };
 
 }  // namespace pw::send

@@ -1,5 +1,6 @@
 #include "send/RunMarker.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -142,6 +143,54 @@ std::optional<InterruptedRun> findInterruptedRun(const QString& workingCopyFolde
 void discardMarker(const InterruptedRun& run) {
     QFile::remove(run.markerPath);
     QFile::remove(lockPathFor(run.markerPath));
+}
+
+namespace {
+
+QString projectStatePath(const QString& workingCopyFolder, const QString& projectPath,
+                         const char* suffix) {
+    const QByteArray hash =
+        QCryptographicHash::hash(canonical(projectPath).toUtf8(), QCryptographicHash::Sha1).toHex();
+    QString folder = workingCopyFolder;
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder + QStringLiteral("project-") + QString::fromLatin1(hash) + QLatin1String(suffix);
+}
+
+}  // namespace
+
+CProjectLock::CProjectLock(std::unique_ptr<QLockFile> lock) : m_lock(std::move(lock)) {}
+
+CProjectLock::~CProjectLock() {
+    m_lock->unlock();
+}
+
+std::unique_ptr<CProjectLock> CProjectLock::acquire(const QString& workingCopyFolder,
+                                                    const QString& projectPath) {
+    if (!QDir().mkpath(workingCopyFolder))
+        return nullptr;
+    auto lock =
+        std::make_unique<QLockFile>(projectStatePath(workingCopyFolder, projectPath, ".lock"));
+    lock->setStaleLockTime(0);  // only a dead owner makes it stale, never the length of a run
+    if (!lock->tryLock(0))
+        return nullptr;
+    return std::unique_ptr<CProjectLock>(new CProjectLock(std::move(lock)));
+}
+
+void noteUnfinishedRun(const QString& workingCopyFolder, const QString& projectPath) {
+    QSaveFile file(projectStatePath(workingCopyFolder, projectPath, ".unfinished"));
+    const QByteArray text = "project=" + canonical(projectPath).toUtf8() + "\nended=" +
+                            QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toUtf8() + '\n';
+    if (file.open(QIODevice::WriteOnly))
+        (void)(file.write(text) == text.size() && file.commit());
+}
+
+void clearUnfinishedRun(const QString& workingCopyFolder, const QString& projectPath) {
+    QFile::remove(projectStatePath(workingCopyFolder, projectPath, ".unfinished"));
+}
+
+bool lastRunUnfinished(const QString& workingCopyFolder, const QString& projectPath) {
+    return QFileInfo::exists(projectStatePath(workingCopyFolder, projectPath, ".unfinished"));
 }
 
 }  // namespace pw::send

@@ -81,4 +81,29 @@ private:
 // Removes a marker (and its stale lock) once its working copy has been dealt with.
 void discardMarker(const InterruptedRun& run);
 
+// Held for the length of a run of one project file, by either front end, so that a second run
+// of the same file is refused instead of sending every recipient twice:
+// "<working-copy folder>project-<SHA-1 of the canonical path>.lock" (a QLockFile, so a crashed
+// holder does not block for ever).
+class CProjectLock {
+public:
+    ~CProjectLock();
+    CProjectLock(const CProjectLock&) = delete;
+    CProjectLock& operator=(const CProjectLock&) = delete;
+    // nullptr while another live run holds it (or the folder cannot take the lock file).
+    [[nodiscard]] static std::unique_ptr<CProjectLock> acquire(const QString& workingCopyFolder,
+                                                               const QString& projectPath);
+
+private:
+    explicit CProjectLock(std::unique_ptr<QLockFile> lock);
+    std::unique_ptr<QLockFile> m_lock;
+};
+
+// A note beside the lock that the last run of a project ended before it reached its whole
+// selection (cancelled, stopped, the server lost), so that "send to all" can warn that it
+// would send the mail again to those who have it. Cleared by a run that reaches everyone.
+void noteUnfinishedRun(const QString& workingCopyFolder, const QString& projectPath);
+void clearUnfinishedRun(const QString& workingCopyFolder, const QString& projectPath);
+[[nodiscard]] bool lastRunUnfinished(const QString& workingCopyFolder, const QString& projectPath);
+
 }  // namespace pw::send

@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include "compose/MailFile.h"
 #include "send/MessageAssembly.h"
@@ -65,6 +66,16 @@ OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& 
     m_ownStore = std::make_unique<db::TDbData>(m_settings.folders, ui);
     m_ownStore->SetStrFieldSize(m_settings.strFieldSize);
     m_store = m_ownStore.get();
+
+    // Taken before the file is read: a run that ends meanwhile must not leave this one with
+    // outcomes older than the file's.
+    if (m_settings.dryRunFolder.isEmpty()) {
+        m_projectLock = CProjectLock::acquire(m_settings.folders.workingCopyFolder, m_projectPath);
+        if (!m_projectLock) {
+            m_store = nullptr;
+            return OpenResult::Busy;
+        }
+    }
 
     // A dry run changes nothing, so it neither continues nor settles an interrupted run.
     if (m_settings.dryRunFolder.isEmpty())
@@ -141,22 +152,50 @@ CheckResult CSendFlow::check(SendKind kind) {
     if (m_mode == SendMode::Merge) {
         if (!open)
             return CheckResult::DatabaseUnusable;
-        if (m_store->CountRecords() == 0)
+        const int records = countRecords();
+        if (records < 0)
+            return CheckResult::DatabaseUnusable;
+        if (records == 0)
             return CheckResult::NoData;
         m_checked = true;
         return CheckResult::Ready;
     }
     m_checked = true;
-    return open && m_store->CountRecords() > 0 ? CheckResult::ReadyAddressesUnused
-                                               : CheckResult::Ready;
+    return open && countRecords() > 0 ? CheckResult::ReadyAddressesUnused : CheckResult::Ready;
+}
+
+int CSendFlow::countRecords() {
+    try {
+        return m_store->CountRecordsOrNone();
+    } catch (const std::exception& e) {
+        db::ReportDroppedError("Counting the recipients", e);
+        return -1;
+    }
 }
 
 int CSendFlow::chooseSelection(db::SendSelectionMode mode) {
     if (!m_checked || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
         return 0;
     m_selection = m_store->LoadSendSelection(mode);
-    m_selectionLoaded = true;
-    return m_selection.count;
+    m_selectionMode = mode;
+    m_selectionLoaded = !m_selection.failed;
+    return m_selection.failed ? -1 : m_selection.count;
+}
+
+bool CSendFlow::lastRunUnfinished() const {
+    if (m_interrupted)
+        return true;
+    return !m_projectPath.isEmpty() &&
+           send::lastRunUnfinished(m_settings.folders.workingCopyFolder, m_projectPath);
+}
+
+bool CSendFlow::projectWritable() const {
+    // The write-back writes a new file beside the project and renames it into place.
+    const QFileInfo project(m_projectPath);
+    if (!project.isWritable())
+        return false;
+    QTemporaryFile probe(project.absolutePath() + QStringLiteral("/.postwick-XXXXXX"));
+    return probe.open();
 }
 
 bool CSendFlow::recordsOutcomes() const {
@@ -218,13 +257,27 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
 
     OutcomeRecorder recorder;
     if (recordsOutcomes()) {
+        if (m_writeBackToProject && !projectWritable())
+            return m_summary.start = StartResult::NotWritable;
+        if (!m_projectPath.isEmpty() && !m_projectLock) {
+            m_projectLock =
+                CProjectLock::acquire(m_settings.folders.workingCopyFolder, m_projectPath);
+            if (!m_projectLock)
+                return m_summary.start = StartResult::ProjectBusy;
+        }
         if (!m_projectPath.isEmpty()) {
             m_marker = CRunMarker::begin(m_store->WorkingCopyPath(), m_projectPath);
             if (!m_marker)
                 return m_summary.start = StartResult::MarkerFailed;
         }
         db::TDbData* store = m_store;
-        recorder = [store](int id, Outcome outcome) { (void)store->SetSentFlag(id, int(outcome)); };
+        std::shared_ptr<std::atomic<int>> reached = m_reached;
+        recorder = [store, reached](int id, Outcome outcome) {
+            if (outcome != Outcome::NotYetSent)
+                reached->fetch_add(1);
+            const db::SentFlagResult r = store->SetSentFlag(id, int(outcome));
+            return r == db::SentFlagResult::Written || r == db::SentFlagResult::Deferred;
+        };
     }
 
     MailJob job = makeJob();
@@ -275,6 +328,8 @@ void CSendFlow::workerEnded() {
     m_summary.sent = m_worker->sentCount();
     m_summary.errors = m_worker->errorCount();
     m_summary.everConnected = m_worker->everConnected();
+    m_summary.outcomeLost = m_worker->outcomeLost();
+    m_summary.logFailure = m_log.writeFailure();
     m_summary.writeBack = endRun();
     emit finished();
 }
@@ -288,6 +343,17 @@ WriteBack CSendFlow::close() {
 WriteBack CSendFlow::endRun() {
     m_closed = true;
     db::SetDiagnosticSink(nullptr);
+    struct Unlock {
+        std::unique_ptr<CProjectLock>& lock;
+        ~Unlock() { lock.reset(); }  // the last step: after the note and the write-back
+    } unlock{m_projectLock};
+    if (m_worker && recordsOutcomes() && !m_projectPath.isEmpty()) {
+        const QString& folder = m_settings.folders.workingCopyFolder;
+        if (m_reached->load() < m_selection.count)
+            noteUnfinishedRun(folder, m_projectPath);
+        else if (m_selectionMode != db::SendSelectionMode::Marked)
+            clearUnfinishedRun(folder, m_projectPath);
+    }
     WriteBack result;
     if (!m_writeBackToProject || !m_ownStore)
         return result;  // the window's store keeps the outcomes; the marker waits for its save

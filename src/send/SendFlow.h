@@ -26,6 +26,8 @@
 //                                               are asked on the interface thread through
 //                                               IUserInteraction) and the send log
 //      flow.cancel()                           any time, sticky (also before the worker runs)
+//      A run holds the project's lock (CProjectLock): a second run of the same project file,
+//      from either front end, is refused (OpenResult::Busy, StartResult::ProjectBusy).
 //   6. finished() is emitted once the worker has ended and the outcomes are safe; summary()
 //      then tells the status, the counts and the write-back. The command line does 5 and 6
 //      in one call, runToEnd(progress), which spins a local event loop.
@@ -36,6 +38,7 @@
 
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -73,6 +76,7 @@ enum class OpenResult {
     NoDatabase,  // the project, but its database cannot be opened (a single send still can)
     Unreadable,  // the file cannot be read as a project: nothing was changed
     Damaged,     // read only in part: sending and writing back would lose its rest
+    Busy,        // another run of this project is under way: nothing was read
 };
 
 enum class CheckResult {
@@ -92,6 +96,8 @@ enum class StartResult {
     NotChecked,    // check() (and for a merge send chooseSelection()) did not pass
     MarkerFailed,  // the crash marker cannot be written: the outcomes would not be safe
     DryRunFolderFailed,
+    ProjectBusy,  // another run of this project is under way
+    NotWritable,  // the outcomes could not be written back into the project file
 };
 
 enum class WriteBackStatus {
@@ -112,6 +118,8 @@ struct SendSummary {
     int sent = 0;
     int errors = 0;
     bool everConnected = false;
+    bool outcomeLost = false;  // the run stopped because an outcome could not be recorded
+    QString logFailure;        // not empty: the send log could not be written (why)
     WriteBack writeBack;
 };
 
@@ -133,8 +141,13 @@ public:
     // ---- before the start ----
     [[nodiscard]] CheckResult check(SendKind kind);
     [[nodiscard]] SendMode mode() const { return m_mode; }
-    // Loads the recipients of a merge send; their number.
+    // Loads the recipients of a merge send; their number, or -1 when the database could not
+    // be read (damaged): "no data" would be a lie then.
     [[nodiscard]] int chooseSelection(db::SendSelectionMode mode);
+    // Whether the last run of this project did not reach every recipient (it was cancelled,
+    // stopped or killed): sending to all would send the mail again to those who have it. The
+    // window asks before such a run, the command line wants "--force".
+    [[nodiscard]] bool lastRunUnfinished() const;
 
     // ---- the run ----
     // `transport` replaces the one the settings ask for (tests). `progress` must outlive the run.
@@ -165,6 +178,8 @@ private:
     WriteBack endRun();
     [[nodiscard]] bool recordsOutcomes() const;
     [[nodiscard]] MailJob makeJob() const;
+    [[nodiscard]] bool projectWritable() const;
+    [[nodiscard]] int countRecords();  // -1: no database, or it cannot be read
 
     SendFlowSettings m_settings;
     CSendLog& m_log;
@@ -189,7 +204,10 @@ private:
     FieldTexts m_captions;
     db::SendSelection m_selection;
 
+    std::unique_ptr<CProjectLock> m_projectLock;
     std::unique_ptr<CRunMarker> m_marker;
+    db::SendSelectionMode m_selectionMode = db::SendSelectionMode::All;
+    std::shared_ptr<std::atomic<int>> m_reached = std::make_shared<std::atomic<int>>(0);
     std::unique_ptr<CMailSendThread> m_worker;
     bool m_cancelled = false;
     bool m_ended = false;

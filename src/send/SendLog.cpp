@@ -1,7 +1,11 @@
 #include "send/SendLog.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <QFile>
 #include <QMutexLocker>
+#include <cerrno>
+#include <cstring>
 
 namespace pw::send {
 
@@ -46,6 +50,11 @@ void CSendLog::setLogView(bool on) {
     m_logView = on;
 }
 
+QString CSendLog::writeFailure() const {
+    QMutexLocker lock(&m_mutex);
+    return m_writeFailure;
+}
+
 bool CSendLog::logView() const {
     QMutexLocker lock(&m_mutex);
     return m_logView;
@@ -61,6 +70,7 @@ void CSendLog::reset() {
         QMutexLocker lock(&m_mutex);
         if (!m_path.isEmpty())
             QFile::remove(m_path);
+        m_writeFailure.clear();
         if (m_viewReady && m_logView)
             clear = m_onClear;
     }
@@ -77,12 +87,21 @@ void CSendLog::append(const QString& text) {
         if (m_viewReady && m_logView)
             feed = m_onLine;
         if (m_active && !m_path.isEmpty()) {
-            QFile file(m_path);
-            // A log that cannot be written loses the entry; the run goes on regardless.
-            if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-                file.write((line + QStringLiteral("\r\n")).toUtf8());
-                file.close();
+            // A link planted where the log goes is not followed; the file is the user's alone.
+            const int fd = ::open(QFile::encodeName(m_path).constData(),
+                                  O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+            const QByteArray bytes = (line + QStringLiteral("\r\n")).toUtf8();
+            bool written = false;
+            int error = errno;
+            if (fd >= 0) {
+                written = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+                error = errno;
+                ::close(fd);
             }
+            // The run goes on without the entry, but says so once.
+            if (!written && m_writeFailure.isEmpty())
+                m_writeFailure = m_path + QStringLiteral(" (") +
+                                 QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char(')');
         }
     }
     if (feed)

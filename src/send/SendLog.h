@@ -46,6 +46,9 @@ public:
     // Start of every run and connection test: the previous log is removed.
     void reset();
     void append(const QString& text);
+    // Why the file could not be written, the first time since the last reset; empty while
+    // every entry reached it. A run reports it rather than losing entries without a word.
+    [[nodiscard]] QString writeFailure() const;
 
     // "dd.MM.yyyy hh:mm:ss / text", without the line end.
     [[nodiscard]] static QString formatEntry(const QDateTime& when, const QString& text);
@@ -56,6 +59,7 @@ private:
     bool m_active = false;
     bool m_viewReady = false;
     bool m_logView = false;
+    QString m_writeFailure;
     LineListener m_onLine;
     ClearListener m_onClear;
 };

@@ -187,6 +187,20 @@ QStringList transmissionFailureEntries(int responseCode, const QString& descript
     return entries;
 }
 
+qint64 laterBackoffSeconds(int connectWaitMinutes, int sendWaitSeconds, int attempt) {
+    qint64 base = 30;
+    if (connectWaitMinutes > 0)
+        base = qint64(connectWaitMinutes) * 60;
+    else if (sendWaitSeconds > 0)
+        base = sendWaitSeconds;
+    return base * qMax(1, attempt);
+}
+
+QString failureReason(const QString& description) {
+    const QString text = description.simplified();  // a multi-line reply stays one entry
+    return text.isEmpty() ? QString() : QStringLiteral(" - ") + text;
+}
+
 QString formatMessageText(const QString& text, const QStringList& arguments) {
     QString out;
     out.reserve(text.size() + 64);

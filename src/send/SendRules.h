@@ -12,8 +12,9 @@
 
 namespace pw::send {
 
-// Written to SENDED for every recipient of a merge send.
-enum class Outcome : int { Sent = 1, NotSent = 2 };
+// Written to SENDED for every recipient of a merge send: 2 only for a mail that cannot go
+// (refused for good, an unusable address or message), 0 for one that may go in a later run.
+enum class Outcome : int { NotYetSent = 0, Sent = 1, NotSent = 2 };
 
 // Shared with the starter, which reads it after the worker has ended.
 enum class RunStatus : int { NotStarted = 0, Running = 1, Failed = 2, Cancelled = 3 };
@@ -108,6 +109,15 @@ private:
 // The entries logged after a failed SendMessage: the problem line with the response code,
 // the explanation of a known code followed by the description, or the description alone.
 [[nodiscard]] QStringList transmissionFailureEntries(int responseCode, const QString& description);
+
+// Seconds before try `attempt` (1, 2, ...) of a mail the server refused for now: the retry
+// wait ("ConnectWait", minutes), else the batch pause ("SendWait", seconds), else 30 seconds,
+// times the attempt.
+[[nodiscard]] qint64 laterBackoffSeconds(int connectWaitMinutes, int sendWaitSeconds, int attempt);
+
+// A failure's description as the end of a log entry: " - " and the text on one line, or
+// nothing for an empty text.
+[[nodiscard]] QString failureReason(const QString& description);
 
 // Fills a message-table text: "%n!d!" and "%n" insert argument n (1-based), and "%"
 // followed by a line break stands for that line break.

@@ -51,9 +51,43 @@ private:
     bool m_ok = true;
 };
 
+FailureKind kindOf(const smtp::CKTWSMTPException& e, int lastCode) {
+    using smtp::CKTWSMTPException;
+    if (e.Facility() == CKTWSMTPException::kFacilityItf) {
+        switch (e.Code()) {
+            case smtp::msg::kGracefulDisconnect:
+            case smtp::msg::kFailReceiveViaSsl:
+            case smtp::msg::kFailSendViaSsl:
+                return FailureKind::Connection;
+            default:
+                break;
+        }
+        if (lastCode == 0)
+            return FailureKind::Connection;  // no reply in time
+        if (lastCode >= 400 && lastCode < 500)
+            return FailureKind::RefusedForNow;
+        return FailureKind::Refused;  // 5xx, or a reply that does not fit the command
+    }
+    switch (e.Code()) {
+        case ENOENT:
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case ENOTDIR:
+        case ELOOP:
+        case ENAMETOOLONG:
+        case EFBIG:
+        case EIO:
+            return FailureKind::Local;  // reading the message's files
+        default:
+            return FailureKind::Connection;
+    }
+}
+
 TransportResult failure(const smtp::CKTWSMTPException& e, int lastCode) {
     TransportResult r;
     r.ok = false;
+    r.kind = kindOf(e, lastCode);
     r.errorCode = e.Error();
     r.description = e.Description();
     r.lastResponse = e.LastResponse();
@@ -82,6 +116,7 @@ TransportResult CDryRunTransport::send(const CKTWSMTPMessage& message) {
     if (!m_connected.load()) {
         TransportResult r;
         r.ok = false;
+        r.kind = FailureKind::Connection;
         r.errorCode =
             smtp::CKTWSMTPException::MakeError(smtp::CKTWSMTPException::kFacilityWin32, ENOTCONN);
         r.description = QString::fromLocal8Bit(std::strerror(ENOTCONN));
@@ -92,6 +127,7 @@ TransportResult CDryRunTransport::send(const CKTWSMTPMessage& message) {
     auto ioFailure = [&path](int error) {
         TransportResult r;
         r.ok = false;
+        r.kind = FailureKind::Local;
         r.errorCode =
             smtp::CKTWSMTPException::MakeError(smtp::CKTWSMTPException::kFacilityWin32, error);
         r.description = path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
@@ -177,7 +213,10 @@ TransportResult CSmtpTransport::send(const CKTWSMTPMessage& message) {
         m_session->SendMessage(message);
         return TransportResult::success();
     } catch (const smtp::CKTWSMTPException& e) {
-        return failure(e, m_session->LastResponseCode());
+        TransportResult r = failure(e, m_session->LastResponseCode());
+        if (m_session->PossiblyDelivered())
+            r.kind = FailureKind::PossiblyDelivered;
+        return r;
     }
 }
 

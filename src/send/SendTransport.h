@@ -20,8 +20,19 @@ namespace pw::send {
 using smtp::CKTWSMTPConnection;
 using smtp::CKTWSMTPMessage;
 
+// What kind of failure a result reports; the run decides on retries by it.
+enum class FailureKind {
+    None,
+    Refused,            // the server refused for good (a 5xx reply): trying again cannot help
+    RefusedForNow,      // the server refused for now (a 4xx reply): worth a later try
+    Connection,         // the connection failed, or no reply came before all data was out
+    Local,              // the message cannot go as it is (a file of it cannot be read)
+    PossiblyDelivered,  // all data went out and no reply came: the server may have the mail
+};
+
 struct TransportResult {
     bool ok = true;
+    FailureKind kind = FailureKind::None;
     quint32 errorCode = 0;  // the session's error value (facility and code)
     QString description;
     QString lastResponse;

@@ -240,9 +240,10 @@ bool CKTWSMTPConnection::TakeResponseFromBuffer() {
     return true;
 }
 
-bool CKTWSMTPConnection::ReadResponse() {
+bool CKTWSMTPConnection::ReadResponse(int timeoutMs) {
     // one limit for the whole reply: a server dribbling bytes cannot hold the session longer
-    const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : m_timeoutMs);
     char buffer[4096];
     m_replyIncomplete = true;
     for (;;) {
@@ -498,6 +499,7 @@ void CKTWSMTPConnection::AuthNtlm(const QString& user, const QString& password) 
 
 void CKTWSMTPConnection::SendMessage(const CKTWSMTPMessage& message) {
     std::lock_guard lock(m_io);
+    m_possiblyDelivered = false;
     if (!m_connected.load()) {
         throw CKTWSMTPException::FromSystemError(m_abort.IsTriggered() ? ECANCELED : ENOTCONN);
     }
@@ -528,7 +530,13 @@ void CKTWSMTPConnection::SendMessage(const CKTWSMTPMessage& message) {
         // peer's delayed acknowledgement
         Transmit(data);
         inTransaction = false;  // the server's verdict on the data ends the transaction
-        ReadCommandResponse(250, msg::kUnexpectedEndOfMessageResponse);
+        // Closed, cancelled or timed out from here on, the mail may have been taken.
+        m_possiblyDelivered = true;
+        const bool replied = ReadResponse(m_finalReplyTimeoutMs);
+        if (replied)
+            m_possiblyDelivered = false;  // a reply, whatever it says, settles it
+        if (!replied || m_lastResponseCode != 250)
+            Raise(msg::kUnexpectedEndOfMessageResponse);
     } catch (const CKTWSMTPException& e) {
         AfterTransactionFailure(e);
         // A refused recipient or DATA leaves the server inside the transaction, and the next

@@ -37,6 +37,9 @@ enum class DisconnectMode { NotGraceful, Graceful };
 class CKTWSMTPConnection {
 public:
     static constexpr int kDefaultTimeoutMs = 60000;
+    // The reply to the end of the data may take this long (RFC 5321 4.5.3.2.6): the server is
+    // delivering, and giving up early makes the mail look lost when it was taken.
+    static constexpr int kDefaultFinalReplyTimeoutMs = 10 * 60 * 1000;
     // A reply longer than this is refused rather than buffered without end.
     static constexpr qsizetype kMaxResponseBytes = 256 * 1024;
     // MAIL FROM of the sender check: not a working address.
@@ -63,6 +66,13 @@ public:
     // How long one reply (and one write, and the TLS handshake) may take.
     void SetTimeout(int milliseconds) { m_timeoutMs = milliseconds > 0 ? milliseconds : 1; }
     [[nodiscard]] int Timeout() const { return m_timeoutMs; }
+    void SetFinalReplyTimeout(int milliseconds) {
+        m_finalReplyTimeoutMs = milliseconds > 0 ? milliseconds : 1;
+    }
+    // After SendMessage failed: whether the whole message, end of data included, had gone out
+    // with no reply to it (the connection ended, the wait timed out or was cancelled). The
+    // server may have taken the mail, so sending it again could deliver it twice.
+    [[nodiscard]] bool PossiblyDelivered() const { return m_possiblyDelivered; }
     void SetHeloHostName(const QString& name);
     [[nodiscard]] const QString& HeloHostName() const { return m_heloHost; }
     // Verify by default; AcceptUnverified is the stored choice for self-signed servers.
@@ -97,7 +107,7 @@ private:
     // --- replies
     // Reads one complete reply; false on timeout or an oversized reply (the last response
     // then holds what arrived). Raises 271 when the server closes the connection.
-    [[nodiscard]] bool ReadResponse();
+    [[nodiscard]] bool ReadResponse(int timeoutMs = -1);
     [[nodiscard]] bool TakeResponseFromBuffer();
     void SetLastResponse(const QByteArray& bytes, int code);
     // Reads a reply and raises `errorId` unless its code is one of the expected ones.
@@ -132,6 +142,8 @@ private:
     QString m_heloHost;
     QString m_host;
     int m_timeoutMs = kDefaultTimeoutMs;
+    int m_finalReplyTimeoutMs = kDefaultFinalReplyTimeoutMs;
+    bool m_possiblyDelivered = false;
     CertificateCheck m_certificateCheck = CertificateCheck::Verify;
     AuthMethod m_usedMethod = AuthMethod::None;
     int m_port = 0;

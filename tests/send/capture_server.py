@@ -8,6 +8,7 @@ recipients) is appended to OUTDIR/index.jsonl. The first line on standard output
 
   --reject-rcpt REGEX   answer 550 to RCPT TO addresses matching REGEX
   --fail-data N         answer 451 to the end of data of every message from the Nth on
+  --greylist REGEX      answer 451 to the first RCPT TO of each address matching REGEX
 """
 import argparse
 import asyncio
@@ -21,8 +22,10 @@ from aiosmtpd.smtp import SMTP
 
 
 class Store:
-    def __init__(self, outdir, reject, fail_data):
+    def __init__(self, outdir, reject, fail_data, greylist=""):
         self.outdir = outdir
+        self.greylist = re.compile(greylist) if greylist else None
+        self.greylisted = set()
         self.reject = re.compile(reject) if reject else None
         self.fail_data = fail_data
         self.count = 0
@@ -31,6 +34,9 @@ class Store:
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if self.reject and self.reject.search(address):
             return "550 Mailbox unavailable"
+        if self.greylist and self.greylist.search(address) and address not in self.greylisted:
+            self.greylisted.add(address)
+            return "451 4.7.1 Greylisted, try again later"
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
@@ -63,9 +69,10 @@ def main():
     ap.add_argument("--port", type=int, default=0)
     ap.add_argument("--reject-rcpt", default="")
     ap.add_argument("--fail-data", type=int, default=0)
+    ap.add_argument("--greylist", default="")
     args = ap.parse_args()
     os.makedirs(args.outdir, exist_ok=True)
-    store = Store(args.outdir, args.reject_rcpt, args.fail_data)
+    store = Store(args.outdir, args.reject_rcpt, args.fail_data, args.greylist)
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)

@@ -2,8 +2,10 @@
 #include <QCoreApplication>
 
 #include "app/SendCommand.h"
+#include "app/StopSignals.h"
 
 int main(int argc, char* argv[]) {
+    pw::app::blockStopSignals();  // as the program's main does, before any thread
     QCoreApplication app(argc, argv);
     return pw::app::runSendCommand(QCoreApplication::arguments().mid(1));
 }

@@ -6,6 +6,7 @@
 #include <clocale>
 
 #include "app/AppSession.h"
+#include "app/StopSignals.h"
 #include "app/gui/CPZPtestDlg.h"
 #include "app/gui/QtUserInteraction.h"
 #include "resources/Strings.h"
@@ -32,6 +33,9 @@ int RunPostwick(int argc, char* argv[], const StartedHook& onStarted) {
     ui.setParent(&window);
     if (onStarted)
         QObject::connect(&window, &CPZPtestDlg::started, &window, [&] { onStarted(window); });
+    // SIGTERM, SIGHUP, Ctrl+C: the window's own close sequence, which ends a run in order.
+    CStopSignals stops;
+    QObject::connect(&stops, &CStopSignals::stopRequested, &window, [&window] { window.close(); });
     window.show();
     return QApplication::exec();
 }
