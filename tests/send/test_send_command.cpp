@@ -1,6 +1,7 @@
 // The command-line sender, run as its own process against a real SMTP server on loopback:
 // exit statuses, outcomes written back into the project file, the dry run, Ctrl+C, and a
 // run killed part-way and resumed with "--selection unsent".
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <random>
 
 #include "SmtpTestServer.h"
 #include "app/AppFolders.h"
@@ -42,13 +44,20 @@ struct CliWorld {
     }
 
     // A project of `count` recipients, merged on [[Mail Address]].
-    bool makeProject(int count, const QString& recipientText = QStringLiteral("[[Mail Address]]")) {
+    bool makeProject(int count, const QString& recipientText = QStringLiteral("[[Mail Address]]"),
+                     const std::function<void(QByteArray&)>& damage = {}) {
         if (!world.createDatabase(count))
             return false;
         if (!world.store->Save(db::SaveMode::Ending))
             return false;
         const QString copy = world.store->WorkingCopyPath();
         world.store->Close(db::CloseMode::KeepWorkingCopy);
+        if (damage) {
+            QByteArray bytes = test::readFile(copy);
+            damage(bytes);
+            if (!test::writeFile(copy, bytes))
+                return false;
+        }
         MailDocument doc;
         doc.senderAddress = QStringLiteral("shop@example.jp");
         doc.senderName = QStringLiteral("The Shop");
@@ -286,7 +295,17 @@ private slots:
         QCOMPARE(w.projectFlags(), QList<int>(3, 0));
     }
 
-    void interruptCancels() {
+    // Ctrl+C, SIGTERM and SIGHUP during a batch pause: the run stops in order, its outcomes
+    // go back into the project, "all" is then refused without --force, and "not yet sent"
+    // sends each remaining recipient once.
+    void stopSignalsCancelInOrder_data() {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void stopSignalsCancelInOrder() {
+        QFETCH(int, signalNumber);
         CliWorld w;
         QVERIFY(w.makeProject(3));
         QVERIFY(w.server->start());
@@ -300,11 +319,98 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             p.readAllStandardOutput().contains("Standing by") || w.server->count() == 1, 30000);
         QThread::msleep(500);
-        ::kill(pid_t(p.processId()), SIGINT);
+        ::kill(pid_t(p.processId()), signalNumber);
         QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 3);
         QCOMPARE(w.server->count(), 1);
         QCOMPARE(w.projectFlags(), (QList<int>{1, 0, 0}));
+
+        const test::ProcessResult all = w.send({"--send", w.project});
+        QCOMPARE(all.exitCode, 4);
+        QVERIFY2(all.err.contains("--force"), all.err.constData());
+        QCOMPARE(w.server->count(), 1);
+
+        QVERIFY(w.writeSettings(w.server->port()));
+        const test::ProcessResult rest = w.send({"--send", w.project, "--selection", "unsent"});
+        QVERIFY2(rest.exitCode == 0, rest.err.constData());
+        QCOMPARE(w.received(),
+                 (QMap<QString, int>{
+                     {"rcpt1@example.jp", 1}, {"rcpt2@example.jp", 1}, {"rcpt3@example.jp", 1}}));
+        QCOMPARE(w.projectFlags(), QList<int>(3, 1));
+        // The run reached everyone: "all" is a plain choice again (and --force always was).
+        const test::ProcessResult again = w.send({"--send", w.project, "--force"});
+        QCOMPARE(again.exitCode, 0);
+        QCOMPARE(w.server->count(), 6);
+    }
+
+    // A second run of a project that is being sent is refused; every recipient gets one mail.
+    void secondRunOfTheSameProjectIsRefused() {
+        CliWorld w;
+        QVERIFY(w.makeProject(3));
+        QVERIFY(w.server->start());
+        QVERIFY(w.writeSettings(w.server->port(), [](app::Settings& s) {
+            s.oneTimeSend = 1;
+            s.sendWait = 2;
+        }));
+        QProcess first;
+        first.start(CliWorld::driver(), {"--send", w.project});
+        QVERIFY(first.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(w.server->count() >= 1, 30000);
+        const test::ProcessResult second = w.send({"--send", w.project});
+        QCOMPARE(second.exitCode, 4);
+        QVERIFY2(second.err.contains("being sent by another run"), second.err.constData());
+        QVERIFY(first.waitForFinished(60000));
+        QCOMPARE(first.exitCode(), 0);
+        QCOMPARE(w.received(),
+                 (QMap<QString, int>{
+                     {"rcpt1@example.jp", 1}, {"rcpt2@example.jp", 1}, {"rcpt3@example.jp", 1}}));
+    }
+
+    // A recipient database that cannot be read is no empty one: no "no data", no exit 0.
+    void damagedDatabaseIsNoEmptyOne() {
+        CliWorld w;
+        // The page that holds the records is garbled; the rest of the file is sound.
+        QVERIFY(w.makeProject(50, QStringLiteral("[[Mail Address]]"), [](QByteArray& db) {
+            const qsizetype at = db.indexOf("rcpt1@example.jp");
+            const qsizetype page = 8192;
+            const qsizetype start = at / page * page + 32;
+            for (qsizetype i = start; at >= 0 && i < start + page - 64 && i < db.size(); ++i)
+                db[i] = char(0xA5 ^ (i & 0xff));
+        }));
+        QVERIFY(w.startServer());
+        const test::ProcessResult r = w.send({"--send", w.project});
+        QCOMPARE(r.exitCode, 4);
+        QVERIFY(!r.out.contains("no data in the database"));
+        QCOMPARE(w.server->count(), 0);
+    }
+
+    void dryRunKeepsTheRealLog() {
+        CliWorld w;
+        QVERIFY(w.makeProject(2));
+        QVERIFY(w.startServer());
+        const QString realLog = w.folders.logFilePath();
+        QVERIFY(test::writeFile(realLog, "01.01.2026 10:00:00 / the last real run\r\n"));
+        const QString folder = w.world.env.root() + QStringLiteral("dry");
+        const test::ProcessResult r = w.send({"--send", w.project, "--dry-run", folder});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(test::readFile(realLog),
+                 QByteArray("01.01.2026 10:00:00 / the last real run\r\n"));
+        QVERIFY(test::readFile(folder + QStringLiteral("/log.txt"))
+                    .contains("/ Mail transmission ended."));
+    }
+
+    void unwritableProjectSendsNothing() {
+        if (::geteuid() == 0)
+            QSKIP("file permissions do not hold for root");
+        CliWorld w;
+        QVERIFY(w.makeProject(2));
+        QVERIFY(w.startServer());
+        QFile::setPermissions(w.project, QFile::ReadOwner);
+        const test::ProcessResult r = w.send({"--send", w.project});
+        QFile::setPermissions(w.project, QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(r.exitCode, 5);
+        QCOMPARE(w.server->count(), 0);
     }
 
     void testSendGoesToTheTestAddress() {
@@ -356,6 +462,51 @@ private slots:
         QVERIFY2(twice <= 1, qPrintable(QString::number(twice)));
         QCOMPARE(w.projectFlags(), QList<int>(count, 1));
         QCOMPARE(w.leftovers(), QStringList());
+    }
+
+    // SIGTERM and SIGHUP at random moments of 40 runs (20 each) of "not yet sent" over one
+    // project: every run ends in order, the project always reopens, no recipient is missing
+    // and none gets more than one duplicate per stopped run.
+    void stopSignalsAtRandomMoments() {
+        const int count = 700;
+        CliWorld w;
+        QVERIFY(w.makeProject(count));
+        QVERIFY(w.startServer());
+        std::mt19937 random(20261209);
+        int stopped = 0;
+        for (int round = 0; round < 40; ++round) {
+            const int sig = round % 2 == 0 ? SIGTERM : SIGHUP;
+            QProcess p;
+            p.start(CliWorld::driver(), {"--send", w.project, "--selection", "unsent"});
+            QVERIFY(p.waitForStarted());
+            QTRY_VERIFY_WITH_TIMEOUT(p.bytesAvailable() > 0 || p.state() == QProcess::NotRunning,
+                                     30000);
+            QThread::msleep(std::uniform_int_distribution<int>(0, 500)(random));
+            ::kill(pid_t(p.processId()), sig);
+            QVERIFY(p.waitForFinished(30000));
+            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+            QVERIFY2(p.exitCode() == 3 || p.exitCode() == 0,
+                     qPrintable(QStringLiteral("round %1: exit %2: %3")
+                                    .arg(round)
+                                    .arg(p.exitCode())
+                                    .arg(QString::fromLocal8Bit(p.readAllStandardError()))));
+            stopped += p.exitCode() == 3 ? 1 : 0;
+            QCOMPARE(w.projectFlags().size(), count);  // the project always reopens
+        }
+        QVERIFY(stopped > 0);
+        const test::ProcessResult r = w.send({"--send", w.project, "--selection", "unsent"});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        const QMap<QString, int> got = w.received();
+        QCOMPARE(got.size(), count);
+        int duplicates = 0;
+        for (auto it = got.cbegin(); it != got.cend(); ++it) {
+            QVERIFY2(it.value() <= 2, qPrintable(it.key()));
+            duplicates += it.value() - 1;
+        }
+        QVERIFY2(duplicates <= stopped, qPrintable(QString::number(duplicates)));
+        qInfo("%d of 40 runs stopped by a signal, %d duplicates", stopped, duplicates);
+        QCOMPARE(w.projectFlags(), QList<int>(count, 1));
+        QCOMPARE(w.leftovers().filter(QStringLiteral(".pzb")), QStringList());
     }
 };
 

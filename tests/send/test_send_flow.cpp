@@ -252,6 +252,53 @@ private slots:
         QCOMPARE(w.server->count(), 0);
         QCOMPARE(w.world.sentFlags().first(), 2);
     }
+
+    // The project's lock keeps a second run of the same file out while a run is under way,
+    // and a run that did not reach everyone is remembered until one does.
+    void projectLockAndUnfinishedRun() {
+        FlowWorld w;
+        QVERIFY(w.world.createDatabase(3));
+        QVERIFY(w.server->start());
+        const QString project = w.world.env.root() + QStringLiteral("customers.pzy");
+        QVERIFY(test::writeFile(project, "stands in for the project file"));
+        w.document.projectFilePath = project;
+        const QString folder = w.world.folders.workingCopyFolder;
+        test::ScriptedUserInteraction ui;
+
+        auto first = w.flow();
+        QCOMPARE(first->check(SendKind::Send), CheckResult::Ready);
+        QCOMPARE(first->chooseSelection(db::SendSelectionMode::All), 3);
+        QVERIFY(!first->lastRunUnfinished());
+        {
+            std::unique_ptr<CProjectLock> other = CProjectLock::acquire(folder, project);
+            QVERIFY(other);
+            CSendProgressRelay relay(ui);
+            QCOMPARE(first->start(relay), StartResult::ProjectBusy);
+        }
+        CSendProgressRelay relay(ui);
+        QSignalSpy ended(first.get(), &CSendFlow::finished);
+        QCOMPARE(first->start(relay), StartResult::Started);
+        QVERIFY(!CProjectLock::acquire(folder, project));
+        first->cancel();
+        QVERIFY(ended.wait(60000));
+        QVERIFY(CProjectLock::acquire(folder, project));
+        if (std::unique_ptr<CRunMarker> m = first->takeMarker())
+            m->finish();
+
+        auto second = w.flow();
+        QCOMPARE(second->check(SendKind::Send), CheckResult::Ready);
+        QVERIFY(second->lastRunUnfinished());
+        QCOMPARE(second->chooseSelection(db::SendSelectionMode::NotSent), 3);
+        CSendProgressRelay relay2(ui);
+        QCOMPARE(second->runToEnd(relay2).status, RunStatus::Running);
+        if (std::unique_ptr<CRunMarker> m = second->takeMarker())
+            m->finish();
+        QCOMPARE(w.server->count(), 3);
+
+        auto third = w.flow();
+        QCOMPARE(third->check(SendKind::Send), CheckResult::Ready);
+        QVERIFY(!third->lastRunUnfinished());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSendFlow)
