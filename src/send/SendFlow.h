@@ -19,7 +19,11 @@
 //   3. flow.check(SendKind::Send or Test)      the checks before the Transmission dialog;
 //                                               show the result's message, stop on a refusal
 //   4. flow.chooseSelection(mode)              merge send only: loads the selection; 0 means
-//                                               "no data in the database"
+//                                               "no data in the database", -1 a database
+//                                               that cannot be read. Before choosing "all",
+//                                               ask when lastRunUnfinished() (the window:
+//                                               kSendAllOverInterrupted; the command line
+//                                               wants --force).
 //   5. flow.start(progress)                    the worker runs on its own thread; it reaches
 //                                               the front end only through `progress` (the
 //                                               window: a CSendProgressRelay, whose prompts
@@ -29,7 +33,9 @@
 //      A run holds the project's lock (CProjectLock): a second run of the same project file,
 //      from either front end, is refused (OpenResult::Busy, StartResult::ProjectBusy).
 //   6. finished() is emitted once the worker has ended and the outcomes are safe; summary()
-//      then tells the status, the counts and the write-back. The command line does 5 and 6
+//      then tells the status, the counts, a lost outcome, a log that could not be written
+//      and the write-back. The window then takes the marker (takeMarker) and finishes it
+//      once the document is saved. The command line does 5 and 6
 //      in one call, runToEnd(progress), which spins a local event loop.
 //
 // Without a run (a refused check, an empty selection) close() ends the flow; the destructor
