@@ -349,9 +349,12 @@ WriteBack CSendFlow::endRun() {
     } unlock{m_projectLock};
     if (m_worker && recordsOutcomes() && !m_projectPath.isEmpty()) {
         const QString& folder = m_settings.folders.workingCopyFolder;
-        if (m_reached->load() < m_selection.count)
+        // Only a run that reached some but not all leaves recipients who have the mail
+        // beside others who have not; one that reached nobody changes nothing.
+        const int reached = m_reached->load();
+        if (reached > 0 && reached < m_selection.count)
             noteUnfinishedRun(folder, m_projectPath);
-        else if (m_selectionMode != db::SendSelectionMode::Marked)
+        else if (reached == m_selection.count && m_selectionMode != db::SendSelectionMode::Marked)
             clearUnfinishedRun(folder, m_projectPath);
     }
     WriteBack result;

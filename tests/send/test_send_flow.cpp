@@ -265,7 +265,10 @@ private slots:
         const QString folder = w.world.folders.workingCopyFolder;
         test::ScriptedUserInteraction ui;
 
-        auto first = w.flow();
+        SendFlowSettings paced = w.settings();
+        paced.pacing = {1, 60, 0, 1};  // one mail, then a long batch pause
+        auto first = std::make_unique<CSendFlow>(paced, w.log);
+        first->useDocument(w.document, *w.world.store, w.document.textBody);
         QCOMPARE(first->check(SendKind::Send), CheckResult::Ready);
         QCOMPARE(first->chooseSelection(db::SendSelectionMode::All), 3);
         QVERIFY(!first->lastRunUnfinished());
@@ -279,6 +282,7 @@ private slots:
         QSignalSpy ended(first.get(), &CSendFlow::finished);
         QCOMPARE(first->start(relay), StartResult::Started);
         QVERIFY(!CProjectLock::acquire(folder, project));
+        QTRY_VERIFY_WITH_TIMEOUT(w.server->count() == 1, 30000);
         first->cancel();
         QVERIFY(ended.wait(60000));
         QVERIFY(CProjectLock::acquire(folder, project));
@@ -288,7 +292,7 @@ private slots:
         auto second = w.flow();
         QCOMPARE(second->check(SendKind::Send), CheckResult::Ready);
         QVERIFY(second->lastRunUnfinished());
-        QCOMPARE(second->chooseSelection(db::SendSelectionMode::NotSent), 3);
+        QCOMPARE(second->chooseSelection(db::SendSelectionMode::NotSent), 2);
         CSendProgressRelay relay2(ui);
         QCOMPARE(second->runToEnd(relay2).status, RunStatus::Running);
         if (std::unique_ptr<CRunMarker> m = second->takeMarker())
