@@ -3,8 +3,10 @@
 //   bench_startup [runs]      starts itself `runs` times (default 7) in a fresh environment
 //                             and prints the median and the extremes.
 // Each child runs the real application start and exits as soon as the window reports that
-// its fresh document is ready.
+// its fresh document is ready; before that it reports its CPU time and its peak memory (the
+// idle window with its fresh document).
 
+#include <sys/resource.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,13 +24,18 @@
 int main(int argc, char* argv[]) {
     if (argc > 1 && std::strcmp(argv[1], "--child") == 0) {
         return pw::app::RunPostwick(1, argv, [](pw::app::CPZPtestDlg& w) {
+            rusage usage{};
+            getrusage(RUSAGE_SELF, &usage);
+            const double cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+            std::printf("cpu %.1f\npeak %ld\n", cpuMs, usage.ru_maxrss);
             std::printf("started\n");
             std::fflush(stdout);
             w.close();
         });
     }
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
-    std::vector<double> ms;
+    std::vector<double> ms, cpu, peakKb;
     for (int i = 0; i < runs; ++i) {
         QTemporaryDir home;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -56,10 +63,22 @@ int main(int argc, char* argv[]) {
             return 1;
         }
         ms.push_back(elapsed);
+        for (const QByteArray& line : out.split('\n')) {
+            if (line.startsWith("cpu "))
+                cpu.push_back(line.mid(4).toDouble());
+            else if (line.startsWith("peak "))
+                peakKb.push_back(line.mid(5).toDouble());
+        }
     }
     std::sort(ms.begin(), ms.end());
     std::printf("startup_to_window_median: %.1f ms\n", ms[ms.size() / 2]);
     std::printf("startup_to_window_min: %.1f ms\n", ms.front());
     std::printf("startup_to_window_max: %.1f ms\n", ms.back());
+    if (!cpu.empty() && !peakKb.empty()) {
+        std::sort(cpu.begin(), cpu.end());
+        std::sort(peakKb.begin(), peakKb.end());
+        std::printf("startup_cpu_median: %.1f ms\n", cpu[cpu.size() / 2]);
+        std::printf("idle_window_peak_rss_median: %.1f MiB\n", peakKb[peakKb.size() / 2] / 1024);
+    }
     return 0;
 }

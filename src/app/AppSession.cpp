@@ -94,6 +94,7 @@ CAppSession::FreshResult CAppSession::PrepareFreshDocument() {
             inform(m_ui, str(ids::kDefaultDbNotFound));
         } else if (m_store->OpenUserFile(defaultDb)) {
             m_defaultDbOpen = true;
+            m_databaseFile = defaultDb;
             clearDocument(m_document, FreshRecipientText());
             return FreshResult::Ready;
         } else {
@@ -102,6 +103,7 @@ CAppSession::FreshResult CAppSession::PrepareFreshDocument() {
         }
     }
     m_defaultDbOpen = false;
+    m_databaseFile.clear();
     const QString path = m_store->MakeWorkingCopyPath();
     if (m_store->CreateDatabase(path) != db::CreateResult::Created)
         return FreshResult::EndProcess;
@@ -121,6 +123,10 @@ bool CAppSession::OpenProjectFile(const QString& path) {
     if (!r.ok() || !m_store->IsOpen())
         return false;
     m_document = r.contents->document;
+    if (r.contents->scheduled)
+        m_scheduled = *r.contents->scheduled;
+    if (r.contents->database == DatabaseOutcome::Written)
+        m_databaseFile.clear();
     return true;
 }
 

@@ -50,6 +50,12 @@ public:
 
     // The mail being composed.
     [[nodiscard]] MailDocument& document() { return m_document; }
+    // The scheduled-sending values: process-wide, carried through every project file.
+    [[nodiscard]] ScheduledSending& scheduled() { return m_scheduled; }
+    // The user's database file the working copy was made from (the default database, or one
+    // the database editor opened or saved); empty for a new or a project's database.
+    [[nodiscard]] const QString& databaseFile() const { return m_databaseFile; }
+    void setDatabaseFile(const QString& path) { m_databaseFile = path; }
 
     // Opens a project file named on the command line, with its recipient database. False
     // (after the message) when it cannot be opened; the caller then prepares a fresh document.
@@ -72,6 +78,8 @@ private:
     Settings m_settings;
     std::unique_ptr<db::TDbData> m_store;
     MailDocument m_document;
+    ScheduledSending m_scheduled;
+    QString m_databaseFile;
     bool m_defaultDbOpen = false;
 };
 

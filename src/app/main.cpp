@@ -1,6 +1,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/Language.h"
 #include "app/ProcessProtection.h"
 #include "app/SendCommand.h"
 #include "app/StopSignals.h"
@@ -13,6 +14,7 @@ int main(int argc, char* argv[]) {
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args.append(QString::fromLocal8Bit(argv[i]));
+    pw::app::applyTextLanguage();
     // "--send ..." runs without a window; "--help" is answered by the same command
     if (pw::app::isSendCommandLine(args) || args.contains("--help") || args.contains("-h"))
         return pw::app::runSendCommand(args);

@@ -18,6 +18,7 @@ struct Entry {
 constexpr Entry kEntries[] = {
 #define PW_STRING(name, number, en, ja) {number, en, ja},
 #include "strings/app.inc"
+#include "strings/mainwindow.inc"
 #include "strings/db.inc"
 #include "strings/dbtools.inc"
 #include "strings/exchange.inc"

@@ -17,6 +17,7 @@ enum class Language { English, Japanese };
 namespace ids {
 #define PW_STRING(name, number, en, ja) inline constexpr int name = number;
 #include "strings/app.inc"
+#include "strings/mainwindow.inc"
 #include "strings/db.inc"
 #include "strings/dbtools.inc"
 #include "strings/exchange.inc"

@@ -34,7 +34,8 @@ private slots:
         QSignalSpy started(&window, &CPZPtestDlg::started);
         window.show();
         QVERIFY(started.wait(20000));
-        QCOMPARE(window.windowTitle(), QStringLiteral("Postwick - Untitled"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("Postwick - Untitled[*]"));
+        QVERIFY(!window.isWindowModified());
         QVERIFY(session.store().IsOpen());
         const QString workingCopy = session.store().WorkingCopyPath();
         QVERIFY(QFile::exists(workingCopy));
@@ -92,11 +93,12 @@ private slots:
         QVERIFY(session.store().IsOpen());
         if (damaged) {
             QCOMPARE(ui.askedTexts().size(), 1);
-            QCOMPARE(window.windowTitle(), QStringLiteral("Postwick - Untitled"));
+            QCOMPARE(window.windowTitle(), QStringLiteral("Postwick - Untitled[*]"));
+            QVERIFY(!window.isWindowModified());
             QCOMPARE(session.store().CountRecords(), 0);
         } else {
             QVERIFY(ui.asked().isEmpty());
-            QCOMPARE(window.windowTitle(), QStringLiteral("Postwick - mailing.pzy"));
+            QCOMPARE(window.windowTitle(), QStringLiteral("Postwick - mailing.pzy[*]"));
             QCOMPARE(session.document().subject, QStringLiteral("Spring sale"));
             QCOMPARE(session.store().CountRecords(), 1);
         }

@@ -6,11 +6,13 @@
 #include <clocale>
 
 #include "app/AppSession.h"
+#include "app/Language.h"
+#include "app/ProgramFiles.h"
 #include "app/StopSignals.h"
+#include "app/gui/AppIcon.h"
 #include "app/gui/CPZPtestDlg.h"
 #include "app/gui/QtUserInteraction.h"
 #include "resources/Strings.h"
-#include "smtp/SmtpLanguage.h"
 
 namespace pw::app {
 
@@ -18,8 +20,11 @@ int RunPostwick(int argc, char* argv[], const StartedHook& onStarted) {
     std::setlocale(LC_ALL, "");
     QApplication app(argc, argv);
     QApplication::setApplicationName(productName());
-    smtp::setTextLanguage(currentLanguage() == Language::Japanese ? smtp::TextLanguage::Japanese
-                                                                  : smtp::TextLanguage::English);
+    QApplication::setApplicationVersion(programVersion());
+    QApplication::setDesktopFileName(QStringLiteral("postwick"));
+    QApplication::setWindowIcon(postwickIcon());
+    applyTextLanguage();
+    (void)installQtTranslations();
 
     const QString exeName = QFileInfo(QApplication::applicationFilePath()).completeBaseName();
     AppFolders folders = DetermineFolders(QApplication::applicationDirPath());

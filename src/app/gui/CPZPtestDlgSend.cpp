@@ -1,0 +1,282 @@
+// The main window's send request and Test button: the checks, the Transmission dialog, the
+// run with its progress window and log window, and the summary at the end. The steps from the
+// document to the finished run are the send flow's, shared with the command line.
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextLayout>
+
+#include "app/Commands.h"
+#include "app/RunRecovery.h"
+#include "app/gui/CPZPtestDlg.h"
+#include "app/gui/SendWindows.h"
+#include "resources/Strings.h"
+#include "send/MessageAssembly.h"
+#include "send/RunMarker.h"
+#include "send/SendFlow.h"
+#include "send/SendLog.h"
+#include "send/SendProgress.h"
+#include "ui_MailComposer.h"
+
+namespace pw::app {
+
+namespace {
+
+// The body's lines as the editor shows them, soft-wrapped lines included ("length").
+class EditorLines : public send::IDisplayedLines {
+public:
+    explicit EditorLines(const QPlainTextEdit& editor) : m_editor(editor) {}
+    QStringList displayedLines() const override {
+        QStringList lines;
+        for (QTextBlock b = m_editor.document()->begin(); b.isValid(); b = b.next()) {
+            const QString text = b.text();
+            const QTextLayout* layout = b.layout();
+            if (!layout || layout->lineCount() <= 1) {
+                lines.append(text);
+                continue;
+            }
+            for (int i = 0; i < layout->lineCount(); ++i) {
+                const QTextLine line = layout->lineAt(i);
+                lines.append(text.mid(line.textStart(), line.textLength()));
+            }
+        }
+        return lines;
+    }
+
+private:
+    const QPlainTextEdit& m_editor;
+};
+
+send::ServerRecord standardServer(const Settings& s) {
+    send::ServerRecord r;
+    r.smtpServer = s.smtpServer;
+    r.popServer = s.popServer;
+    r.userId = s.userId;
+    r.password = s.password;
+    r.authType = s.authType;
+    r.smtpPort = s.smtpPort;
+    r.smtpVerifMethod = s.smtpVerifMethod;
+    r.smtpAuthType = s.smtpAuthType;
+    r.smtpUserName = s.smtpUserName;
+    r.smtpPassword = s.smtpPassword;
+    r.smtpConnectionType = s.smtpConnectionType;
+    r.acceptUnverifiedCertificate = s.smtpAcceptUnverifiedCert != 0;
+    return r;
+}
+
+}  // namespace
+
+bool CPZPtestDlg::SendRunActive() const {
+    return m_flow && m_flow->isRunning();
+}
+
+void CPZPtestDlg::OnSend() {
+    StartSend(false);
+}
+
+void CPZPtestDlg::OnTest() {
+    StartSend(true);
+}
+
+void CPZPtestDlg::StartSend(bool test) {
+    IUserInteraction& ui = m_session.ui();
+    if (m_flow) {
+        // one run at a time; a second request while one is going does nothing else
+        inform(ui, str(ids::kRunAlreadyInProgress));
+        return;
+    }
+    TakeFromWindow();
+    const Settings& s = m_session.settings();
+    MailDocument& doc = m_session.document();
+    doc.pictureList =
+        doc.isHtmlMail() ? filesInFolder(m_session.folders().mainPreviewFolder()) : QStringList();
+
+    send::SendFlowSettings fs;
+    fs.folders = m_session.store().Folders();
+    fs.previewFolder = m_session.folders().mainPreviewFolder();
+    fs.standardServer = standardServer(s);
+    fs.pacing = {s.oneTimeSend, s.sendWait, s.connectWait, s.sendContinue};
+    fs.charsetRow = s.encode;
+    fs.textCodePage = MailCodePage(s.encode);
+    fs.addrSetType = send::addrSetTypeFromSetting(s.addrSetType);
+    fs.testEmailAddress = s.testEmailAddress;
+    fs.strFieldSize = s.strFieldSize;
+    auto flow = std::make_unique<send::CSendFlow>(fs);
+
+    const EditorLines lines(*m_ui->textBody);
+    const QString body =
+        send::prepareBodyText(doc.textBody, send::AutoWrapSetting{}, s.length, s.encode, &lines);
+    flow->useDocument(doc, m_session.store(), body);
+
+    const send::CheckResult checked =
+        flow->check(test ? send::SendKind::Test : send::SendKind::Send);
+    switch (checked) {
+        case send::CheckResult::NoRecipient:
+            (void)ui.message(str(ids::kSendCaptionBox), str(ids::kNoMailAddress),
+                             MessageKind::Information);
+            return;
+        case send::CheckResult::NoTestAddress:
+            inform(ui, str(ids::kNoTestAddress));
+            return;
+        case send::CheckResult::NoData:
+        case send::CheckResult::DatabaseUnusable:
+            (void)ui.message(str(ids::kSendCaptionBox), str(ids::kNoDataInDatabase),
+                             MessageKind::Information);
+            return;
+        case send::CheckResult::ReadyAddressesUnused:
+            if (!test)
+                inform(ui, str(ids::kDatabaseAddressesNotUsed));
+            break;
+        case send::CheckResult::Ready:
+            break;
+    }
+
+    // Attachments are read only when a mail goes out: one that has gone since it was added
+    // would fail every recipient's mail, so nothing is sent until the list is right.
+    QStringList missing;
+    for (const QString& path : doc.attachments) {
+        if (!QFileInfo(path).isFile())
+            missing.append(QDir::toNativeSeparators(path));
+    }
+    if (!missing.isEmpty()) {
+        inform(ui, str(ids::kAttachmentsMissing).arg(missing.join(QLatin1Char('\n'))));
+        return;
+    }
+
+    bool minimize = false;
+    if (!test) {
+        CTransmissionDialog dialog(this);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        minimize = dialog.minimizeWhenSending();
+        if (flow->mode() == send::SendMode::Merge &&
+            flow->chooseSelection(dialog.selectionMode()) == 0) {
+            (void)ui.message(str(ids::kSendCaptionBox), str(ids::kNoDataInDatabase),
+                             MessageKind::Information);
+            return;
+        }
+    }
+
+    m_relay = std::make_unique<send::CSendProgressRelay>(ui);
+    if (!m_logWindow) {
+        m_logWindow = new CLogWindow(
+            [this] {
+                m_session.settings().logView = 0;
+                send::CSendLog::instance().setLogView(false);
+            },
+            this);
+        m_logWindow->setObjectName(QStringLiteral("d_log"));
+    }
+    send::CSendLog& log = send::CSendLog::instance();
+    QPointer<CLogWindow> view = m_logWindow;
+    log.setView(
+        [view](const QString& line) {
+            // written from the worker's thread: the window gets it through its event loop
+            QMetaObject::invokeMethod(
+                view,
+                [view, line] {
+                    if (!view)
+                        return;
+                    if (!view->isVisible())
+                        view->show();
+                    view->appendLine(line);
+                },
+                Qt::QueuedConnection);
+        },
+        [view] {
+            QMetaObject::invokeMethod(
+                view,
+                [view] {
+                    if (view)
+                        view->clear();
+                },
+                Qt::QueuedConnection);
+        });
+    log.setViewReady(true);
+    log.setLogView(s.logView != 0);
+
+    m_progress = new CSendProgressForm(
+        *m_relay, [this] { CancelSendRun(); }, this);
+    m_progress->setAttribute(Qt::WA_DeleteOnClose, false);
+
+    m_flow = std::move(flow);
+    connect(m_flow.get(), &send::CSendFlow::finished, this, &CPZPtestDlg::SendRunFinished,
+            Qt::QueuedConnection);
+    const send::StartResult started = m_flow->start(*m_relay);
+    if (started != send::StartResult::Started) {
+        delete m_progress;
+        m_flow.reset();
+        m_relay.reset();
+        inform(ui, str(ids::kRunCannotStart));
+        return;
+    }
+    commandAction(cmd::kSend)->setEnabled(false);
+    m_ui->testButton->setEnabled(false);
+    m_ui->sendButton->setEnabled(false);
+    m_progress->show();
+    if (minimize) {
+        m_minimizedForRun = true;
+        showMinimized();
+    }
+}
+
+void CPZPtestDlg::CancelSendRun() {
+    if (m_flow)
+        m_flow->cancel();
+    if (m_progress)
+        m_progress->hide();
+}
+
+void CPZPtestDlg::SendRunFinished() {
+    if (!m_flow)
+        return;
+    const send::SendSummary summary = m_flow->summary();
+    const bool recorded = m_flow->mode() == send::SendMode::Merge;
+    if (auto marker = m_flow->takeMarker())
+        m_marker = std::move(marker);
+    if (m_progress) {
+        m_progress->hide();
+        m_progress->deleteLater();
+    }
+    m_flow.reset();
+    m_relay.reset();
+    commandAction(cmd::kSend)->setEnabled(true);
+    m_ui->testButton->setEnabled(true);
+    m_ui->sendButton->setEnabled(true);
+    if (m_minimizedForRun) {
+        m_minimizedForRun = false;
+        showNormal();
+    }
+    // the outcomes are in the working copy; the project file gets them when it is saved
+    if (recorded && summary.status != send::RunStatus::NotStarted)
+        SetModified(true);
+    UpdateDocumentState();
+
+    if (!m_closeAfterRun) {
+        int text = ids::kSummaryComplete;
+        if (summary.status == send::RunStatus::Failed)
+            text = ids::kSummaryErrors;
+        else if (summary.status == send::RunStatus::Cancelled)
+            text = ids::kSummaryCancelled;
+        ChoiceRequest request;
+        request.caption = str(ids::kSummaryCaption);
+        request.text = str(text);
+        request.buttons = {str(ids::kButtonOk), str(ids::kButtonViewLog)};
+        request.defaultButton = 1;
+        request.escapeButton = 0;
+        request.icon = ChoiceIcon::Information;
+        if (m_session.ui().choose(request) == 1)
+            OnOpenLogFile();
+    }
+    emit sendRunEnded();
+    if (m_closeAfterRun) {
+        m_closeAfterRun = false;
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    }
+}
+
+}  // namespace pw::app

@@ -1,0 +1,12 @@
+#include "app/gui/CommandWiring.h"
+
+namespace pw::app {
+
+void wireOtherCommands(CPZPtestDlg& window) {
+    wireDatabaseCommands(window);
+    wireExchangeCommands(window);
+    wireComposeCommands(window);
+    wireSettingsCommands(window);
+}
+
+}  // namespace pw::app

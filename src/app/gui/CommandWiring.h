@@ -1,0 +1,32 @@
+#pragma once
+// Where the windows of the other parts of the program give the main window's commands their
+// effect. Each part keeps its own function in its own file here, so that none of them edits
+// the main window to hook in:
+//
+//   void wireDatabaseCommands(CPZPtestDlg& w) {            // WireDatabase.cpp
+//       w.setCommandHandler(cmd::kEditDatabase, [&w] { ... });
+//   }
+//
+// setCommandHandler enables the command; until then it stays disabled. The window's public
+// document functions (TakeFromWindow, ShowInWindow, SetModified, UpdateDocumentState,
+// ShowHtmlMail, InsertIntoLastFocusedField, UpdateWrapItem) are what those windows call
+// after they changed something.
+
+namespace pw::app {
+
+class CPZPtestDlg;
+
+// Edit DataBase, Edit Field Name, Display Field Window (the database editor and field window).
+void wireDatabaseCommands(CPZPtestDlg& window);
+// Import DataBase, Export DataBase, Export Mail.
+void wireExchangeCommands(CPZPtestDlg& window);
+// Select/Edit HTML Template, Preview, Select Template, Save As Template, Auto Line, Auto
+// Frame, Count Characters, Check Katakana, Auto-Wrap.
+void wireComposeCommands(CPZPtestDlg& window);
+// Server Settings, User Preferences (and the Getting Started dialog's commands).
+void wireSettingsCommands(CPZPtestDlg& window);
+
+// All of the above, in this order; called once when the window is made.
+void wireOtherCommands(CPZPtestDlg& window);
+
+}  // namespace pw::app

@@ -1,0 +1,128 @@
+#include "app/gui/SendWindows.h"
+
+#include <QCloseEvent>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include "resources/Strings.h"
+#include "send/SendProgress.h"
+#include "ui_LogWindow.h"
+#include "ui_SendProgressForm.h"
+#include "ui_TransmissionDialog.h"
+
+namespace pw::app {
+
+CTransmissionDialog::CTransmissionDialog(QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::TransmissionDialog>()) {
+    m_ui->setupUi(this);
+    setWindowTitle(str(ids::kTransmissionCaption));
+    m_ui->whenSendingGroup->setTitle(str(ids::kWhenSending));
+    m_ui->sendToAll->setText(str(ids::kSendToAll));
+    m_ui->sendToSelected->setText(str(ids::kSendToSelected));
+    m_ui->sendToUnsent->setText(str(ids::kSendToUnsent));
+    m_ui->optionsGroup->setTitle(str(ids::kOptions));
+    m_ui->minimizeWhenSending->setText(str(ids::kMinimizeWhenSending));
+    QPushButton* ok = m_ui->buttons->button(QDialogButtonBox::Ok);
+    QPushButton* cancel = m_ui->buttons->button(QDialogButtonBox::Cancel);
+    ok->setObjectName(QStringLiteral("okButton"));
+    ok->setText(str(ids::kButtonOk));
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    cancel->setText(str(ids::kButtonCancel));
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             m_ui->whenSendingGroup, m_ui->optionsGroup, m_ui->sendToAll, m_ui->sendToSelected,
+             m_ui->sendToUnsent, m_ui->minimizeWhenSending, ok, cancel}) {
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            b->setAccessibleName(b->text());
+    }
+    m_ui->whenSendingGroup->setAccessibleName(m_ui->whenSendingGroup->title());
+    m_ui->optionsGroup->setAccessibleName(m_ui->optionsGroup->title());
+    connect(m_ui->buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(m_ui->buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+CTransmissionDialog::~CTransmissionDialog() = default;
+
+db::SendSelectionMode CTransmissionDialog::selectionMode() const {
+    if (m_ui->sendToSelected->isChecked())
+        return db::SendSelectionMode::Marked;
+    if (m_ui->sendToUnsent->isChecked())
+        return db::SendSelectionMode::NotSent;
+    return db::SendSelectionMode::All;
+}
+
+bool CTransmissionDialog::minimizeWhenSending() const {
+    return m_ui->minimizeWhenSending->isChecked();
+}
+
+CSendProgressForm::CSendProgressForm(send::CSendProgressRelay& relay,
+                                     std::function<void()> onCancel, QWidget* parent)
+    : QDialog(parent),
+      m_ui(std::make_unique<Ui::SendProgressForm>()),
+      m_onCancel(std::move(onCancel)) {
+    m_ui->setupUi(this);
+    setWindowTitle(str(ids::kSendCaption));
+    m_ui->cancelButton->setText(str(ids::kButtonCancel));
+    m_ui->cancelButton->setAccessibleName(str(ids::kButtonCancel));
+    m_ui->counterLine->setAccessibleName(str(ids::kProgressCounter));
+    m_ui->statusLine->setAccessibleName(str(ids::kProgressStatus));
+    m_ui->progressBar->setAccessibleName(str(ids::kProgressBar));
+    m_ui->progressBar->setRange(0, 1);
+    connect(m_ui->cancelButton, &QPushButton::clicked, this, &CSendProgressForm::reject);
+    connect(&relay, &send::CSendProgressRelay::statusChanged, m_ui->statusLine, &QLabel::setText);
+    connect(&relay, &send::CSendProgressRelay::counterChanged, m_ui->counterLine, &QLabel::setText);
+    connect(&relay, &send::CSendProgressRelay::rangeChanged, this, [this](int total) {
+        m_ui->progressBar->setRange(0, std::max(total, 1));
+        m_ui->progressBar->setValue(0);
+    });
+    connect(&relay, &send::CSendProgressRelay::stepped, this,
+            [this] { m_ui->progressBar->setValue(m_ui->progressBar->value() + 1); });
+}
+
+CSendProgressForm::~CSendProgressForm() = default;
+
+QString CSendProgressForm::counterText() const {
+    return m_ui->counterLine->text();
+}
+
+QString CSendProgressForm::statusText() const {
+    return m_ui->statusLine->text();
+}
+
+void CSendProgressForm::reject() {
+    // once is enough: the run is told, the window goes at once
+    if (auto cancel = std::exchange(m_onCancel, {}))
+        cancel();
+    QDialog::reject();
+}
+
+CLogWindow::CLogWindow(std::function<void()> onClosed, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      m_ui(std::make_unique<Ui::LogWindow>()),
+      m_onClosed(std::move(onClosed)) {
+    m_ui->setupUi(this);
+    setWindowTitle(str(ids::kLogWindowCaption));
+    m_ui->logText->setAccessibleName(str(ids::kLogText));
+    m_ui->logText->setMaximumBlockCount(100000);
+}
+
+CLogWindow::~CLogWindow() = default;
+
+void CLogWindow::appendLine(const QString& line) {
+    m_ui->logText->appendPlainText(line);
+}
+
+void CLogWindow::clear() {
+    m_ui->logText->clear();
+}
+
+QString CLogWindow::text() const {
+    return m_ui->logText->toPlainText();
+}
+
+void CLogWindow::closeEvent(QCloseEvent* e) {
+    if (m_onClosed)
+        m_onClosed();
+    QWidget::closeEvent(e);
+}
+
+}  // namespace pw::app

@@ -1,0 +1,79 @@
+#pragma once
+// What the user sees of a send run: the Transmission dialog that chooses the recipients, the
+// modeless progress window "Sending Mail" with Cancel, and the live log window.
+
+#include <QDialog>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "db/TDbData.h"
+
+namespace Ui {
+class TransmissionDialog;
+class SendProgressForm;
+class LogWindow;
+}  // namespace Ui
+
+namespace pw::send {
+class CSendProgressRelay;
+}
+
+namespace pw::app {
+
+// "Transmission": all records, the records marked in the grid, or those not yet sent; and
+// whether the main window is minimised during the run. "all" is checked each time it opens.
+class CTransmissionDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit CTransmissionDialog(QWidget* parent = nullptr);
+    ~CTransmissionDialog() override;
+
+    [[nodiscard]] db::SendSelectionMode selectionMode() const;
+    [[nodiscard]] bool minimizeWhenSending() const;
+
+private:
+    std::unique_ptr<Ui::TransmissionDialog> m_ui;
+};
+
+// The progress window of one run, fed by the worker through the relay. Cancel aborts the
+// run at once and the window goes; the run then ends on its own.
+class CSendProgressForm : public QDialog {
+    Q_OBJECT
+public:
+    CSendProgressForm(send::CSendProgressRelay& relay, std::function<void()> onCancel,
+                      QWidget* parent = nullptr);
+    ~CSendProgressForm() override;
+
+    [[nodiscard]] QString counterText() const;
+    [[nodiscard]] QString statusText() const;
+
+protected:
+    void reject() override;  // Esc and the close box cancel as the button does
+
+private:
+    std::unique_ptr<Ui::SendProgressForm> m_ui;
+    std::function<void()> m_onCancel;
+};
+
+// "Log": the entries of the send log as they are written, while "LogView" is on. Closing it
+// switches "LogView" off (onClosed).
+class CLogWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit CLogWindow(std::function<void()> onClosed, QWidget* parent = nullptr);
+    ~CLogWindow() override;
+
+    void appendLine(const QString& line);
+    void clear();
+    [[nodiscard]] QString text() const;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    std::unique_ptr<Ui::LogWindow> m_ui;
+    std::function<void()> m_onClosed;
+};
+
+}  // namespace pw::app

@@ -1,0 +1,11 @@
+#include "app/Commands.h"
+#include "app/gui/CPZPtestDlg.h"
+#include "app/gui/CommandWiring.h"
+
+namespace pw::app {
+
+void wireExchangeCommands(CPZPtestDlg& window) {
+    (void)window;
+}
+
+}  // namespace pw::app

@@ -1,0 +1,338 @@
+// The main window's commands on real widgets: the send request's checks, keys, drag and drop,
+// the charset popup, the default database, the Test button, and what bad input leaves.
+
+#include <QDialog>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "MainWindowFixture.h"
+#include "resources/Strings.h"
+
+using namespace pw;
+using namespace pw::app;
+using pw::test::MainWindowFixture;
+
+namespace {
+
+void drop(QWidget* target, const QStringList& paths) {
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString& p : paths)
+        urls.append(QUrl::fromLocalFile(p));
+    mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent dropEvent(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &dropEvent);
+}
+
+// Starts aiosmtpd writing what it receives into a folder of the test.
+bool startServer(test::SmtpTestServer& server, const QString& out) {
+    return server.start({"--out", out});
+}
+
+bool waitRunEnded(CPZPtestDlg& w, int ms = 60000) {
+    QSignalSpy ended(&w, &CPZPtestDlg::sendRunEnded);
+    return ended.wait(ms);
+}
+
+}  // namespace
+
+class TestMainWindowCommands : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { setLanguage(Language::English); }
+
+    void everyControlAndCommandIsReachable() {
+        MainWindowFixture f;
+        QVERIFY(f.open());
+        for (const char* name :
+             {"headerGroup", "headerToggle", "senderAddress", "senderName", "recipient", "subject",
+              "mailTabs", "textBody", "sendButton", "testButton", "previewButton",
+              "attachmentGroup", "attachmentToggle", "attachmentList", "deleteAttachmentButton"}) {
+            auto* w = f.find<QWidget>(name);
+            QVERIFY2(w, name);
+            QVERIFY2(!w->accessibleName().isEmpty(), name);
+            QVERIFY2(w->property("controlId").toInt() > 0, name);
+        }
+        for (const CommandInfo& c : commandTable()) {
+            QAction* a = f.command(c.id);
+            QVERIFY2(a, qPrintable(QString::number(c.id)));
+            QCOMPARE(a->data().toInt(), c.id);
+            if (c.keys)
+                QCOMPARE(a->shortcut(), QKeySequence(QString::fromLatin1(c.keys)));
+            // a command nobody has filled in yet is never a dead click
+            if (c.owner == CommandOwner::Elsewhere)
+                QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
+        }
+        auto* toolbar = f.find<QToolBar>("mainToolbar");
+        QCOMPARE(toolbar->actions().size(), 19);
+        int buttons = 0;
+        for (QAction* a : toolbar->actions()) {
+            if (a->isSeparator())
+                continue;
+            ++buttons;
+            QVERIFY(!a->toolTip().isEmpty());
+            QVERIFY(!toolbar->widgetForAction(a)->accessibleName().isEmpty());
+        }
+        QCOMPARE(buttons, 15);
+        // the minimum size is the invisible frame's
+        QCOMPARE(f.window->minimumSize(), f.find<QWidget>("minimumFrame")->size());
+    }
+
+    void sendRequestChecksBeforeTheTransmissionDialog_data() {
+        QTest::addColumn<QString>("recipient");
+        QTest::addColumn<int>("records");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty recipient") << QString() << 3 << str(ids::kNoMailAddress);
+        QTest::newRow("placeholder, empty database")
+            << "[[Mail Address]]" << 0 << str(ids::kNoDataInDatabase);
+    }
+    void sendRequestChecksBeforeTheTransmissionDialog() {
+        QFETCH(QString, recipient);
+        QFETCH(int, records);
+        QFETCH(QString, message);
+        MainWindowFixture f(test::sendingSettings(1));
+        QVERIFY(f.open());
+        f.addRecipients(records);
+        f.find<QLineEdit>("recipient")->setText(recipient);
+        bool dialogShown = false;
+        QPointer<QTimer> watch = MainWindowFixture::whenModal("d_Transmission", [&](QWidget* d) {
+            dialogShown = true;
+            static_cast<QDialog*>(d)->reject();
+        });
+        f.command(cmd::kSend)->trigger();
+        QApplication::processEvents();
+        delete watch.data();
+        QCOMPARE(f.ui.askedTexts(), QStringList{message});
+        QVERIFY(!dialogShown);
+        QVERIFY(!f.window->SendRunActive());
+    }
+
+    void literalAddressWithRecordsSendsOneMail() {
+        test::SmtpTestServer server;
+        const QString out = f_out();
+        QVERIFY2(startServer(server, out), qPrintable(server.errorText()));
+        MainWindowFixture f(test::sendingSettings(server.port()));
+        QVERIFY(f.open());
+        f.addRecipients(5);
+        f.find<QLineEdit>("recipient")->setText("solo@example.org");
+        f.find<QLineEdit>("subject")->setText("One for you");
+        f.find<QPlainTextEdit>("textBody")->setPlainText("Hello");
+        MainWindowFixture::answerTransmission();
+        f.find<QPushButton>("sendButton")->click();
+        QVERIFY(waitRunEnded(*f.window));
+        QCOMPARE(f.ui.askedTexts().value(0), str(ids::kDatabaseAddressesNotUsed));
+        const QStringList mails = test::capturedMessages(out);
+        QCOMPARE(mails.size(), 1);
+        QVERIFY(test::readFile(QString(mails[0]).replace(".eml", ".json"))
+                    .contains("solo@example.org"));
+        // no record was touched by a single send
+        QCOMPARE(f.session->store().LoadSendSelection(db::SendSelectionMode::NotSent).count, 5);
+        QCOMPARE(f.ui.choicesAsked().size(), 1);
+        QCOMPARE(f.ui.choicesAsked()[0].text, str(ids::kSummaryComplete));
+        server.stop();
+    }
+
+    void enterAndEscapeNeverCloseAndTypingMarksModified() {
+        MainWindowFixture f;
+        QVERIFY(f.open());
+        QVERIFY(!f.window->DocumentModified());
+        auto* subject = f.find<QLineEdit>("subject");
+        subject->setText("Sale");
+        subject->setFocus();
+        QTest::keyClick(subject, Qt::Key_Return);
+        QTest::keyClick(subject, Qt::Key_Escape);
+        QTest::keyClick(f.window.get(), Qt::Key_Escape);
+        QVERIFY(f.window->isVisible());
+        QCOMPARE(subject->text(), QStringLiteral("Sale"));
+        QVERIFY(f.window->DocumentModified());
+        QVERIFY(f.shownTitle().endsWith('*'));
+        // in the body Enter is a line break
+        auto* body = f.find<QPlainTextEdit>("textBody");
+        body->setFocus();
+        QTest::keyClicks(body, "a");
+        QTest::keyClick(body, Qt::Key_Return);
+        QTest::keyClicks(body, "b");
+        QCOMPARE(body->toPlainText(), QStringLiteral("a\nb"));
+    }
+
+    void droppedFilesAreListedAsDroppedAndDeletedOneByOne() {
+        MainWindowFixture f;
+        QVERIFY(f.open());
+        const QString file = f.env.root() + "price list.pdf";
+        QVERIFY(test::writeFile(file, "%PDF"));
+        drop(f.window.get(), {file});
+        drop(f.window.get(), {file});
+        auto* list = f.find<QListWidget>("attachmentList");
+        QCOMPARE(list->count(), 2);
+        QCOMPARE(f.window->Attachments(), QStringList({file, file}));
+        QVERIFY(f.command(cmd::kDeleteFile)->isEnabled());
+        list->item(1)->setSelected(true);
+        f.ui.script({Answer::Yes});
+        f.find<QPushButton>("deleteAttachmentButton")->click();
+        QCOMPARE(f.ui.asked().last().text, str(ids::kDeleteAttachmentQuestion));
+        QCOMPARE(f.ui.asked().last().kind, MessageKind::YesNo);
+        QCOMPARE(list->count(), 1);
+        QCOMPARE(f.window->Attachments(), QStringList{file});
+        // No keeps the list
+        list->item(0)->setSelected(true);
+        f.ui.script({Answer::No});
+        f.command(cmd::kDeleteFile)->trigger();
+        QCOMPARE(list->count(), 1);
+    }
+
+    void charsetItemIsCheckedAloneAndKeptAtClose() {
+        MainWindowFixture f;
+        QVERIFY(f.open());
+        auto* popup = f.find<QMenu>("menuCharacterEncoding");
+        QVERIFY(popup);
+        int items = 0, separators = 0;
+        for (QAction* a : popup->actions())
+            a->isSeparator() ? ++separators : ++items;
+        QVERIFY(items >= 23);
+        QVERIFY(separators > 0);
+        QVERIFY(f.command(cmd::kCharsetFirst)->isChecked());
+        f.command(cmd::kCharsetFirst + 5)->trigger();
+        for (QAction* a : popup->actions()) {
+            if (!a->isSeparator())
+                QCOMPARE(a->isChecked(), a->data().toInt() == cmd::kCharsetFirst + 5);
+        }
+        f.window->close();
+        f.window.reset();
+        CIniFile ini(f.settingsPath);
+        QVERIFY(ini.Load());
+        QCOMPARE(ini.GetText("SETUP", "Encode", "?"), QStringLiteral("5"));
+    }
+
+    void defaultDatabaseCommandWritesAndClearsThePath() {
+        MainWindowFixture f;
+        QVERIFY(f.open());
+        QAction* item = f.command(cmd::kDefaultDatabase);
+        QCOMPARE(f.find<QMenu>("menuDatabase")->actions().first(), item);
+        // no database file of the user's yet
+        item->trigger();
+        QCOMPARE(f.ui.askedTexts().value(0), str(ids::kNoDatabaseFileOpened));
+        QVERIFY(!item->isChecked());
+
+        const QString file = f.env.root() + "customers.pzb";
+        QVERIFY(f.session->store().SaveAs(file));
+        f.session->setDatabaseFile(file);
+        item->trigger();
+        QVERIFY(item->isChecked());
+        CIniFile ini(f.settingsPath);
+        QVERIFY(ini.Load());
+        QCOMPARE(ini.GetText("SETUP", "DefaultDBPath", "?"), QFileInfo(file).absoluteFilePath());
+        QCOMPARE(f.ui.askedTexts().value(1), str(ids::kDefaultDatabaseSet).arg(file));
+
+        item->trigger();
+        QVERIFY(!item->isChecked());
+        QVERIFY(ini.Load());
+        QCOMPARE(ini.GetText("SETUP", "DefaultDBPath", "?"), QString());
+        QCOMPARE(f.ui.askedTexts().value(2), str(ids::kNoDefaultDatabase));
+    }
+
+    void testButtonSendsOneMailToTheTestAddress_data() {
+        QTest::addColumn<QString>("testAddress");
+        QTest::newRow("no test address") << QString();
+        QTest::newRow("test address") << "me@shop.example";
+    }
+    void testButtonSendsOneMailToTheTestAddress() {
+        QFETCH(QString, testAddress);
+        test::SmtpTestServer server;
+        const QString out = f_out();
+        QVERIFY2(startServer(server, out), qPrintable(server.errorText()));
+        MainWindowFixture f(test::sendingSettings(
+            server.port(), "TestEmailAddress=" + testAddress.toUtf8() + "\r\n"));
+        QVERIFY(f.open());
+        f.addRecipients(4);
+        f.find<QLineEdit>("recipient")->setText("[[Mail Address]]");
+        f.find<QLineEdit>("subject")->setText("Dear [[Name]]");
+        f.find<QPlainTextEdit>("textBody")->setPlainText("Hello [[Name]]");
+        f.find<QPushButton>("testButton")->click();
+        if (testAddress.isEmpty()) {
+            QCOMPARE(f.ui.askedTexts(), QStringList{str(ids::kNoTestAddress)});
+            QVERIFY(!f.window->SendRunActive());
+            QTest::qWait(200);
+            QCOMPARE(test::capturedMessages(out).size(), 0);
+            return;
+        }
+        QVERIFY(waitRunEnded(*f.window));
+        const QStringList mails = test::capturedMessages(out);
+        QCOMPARE(mails.size(), 1);
+        QVERIFY(test::readFile(QString(mails[0]).replace(".eml", ".json"))
+                    .contains(testAddress.toUtf8()));
+        // the test mail is sent as typed, and no recipient is marked sent
+        QVERIFY(test::readFile(mails[0]).contains("Hello [[Name]]"));
+        QCOMPARE(f.session->store().LoadSendSelection(db::SendSelectionMode::NotSent).count, 4);
+    }
+
+    void badInputGetsAMessageAndLosesNothing() {
+        test::SmtpTestServer server;
+        const QString out = f_out();
+        QVERIFY2(startServer(server, out), qPrintable(server.errorText()));
+        MainWindowFixture f(test::sendingSettings(server.port()));
+        QVERIFY(f.open());
+        auto* list = f.find<QListWidget>("attachmentList");
+
+        // a folder
+        const QString folder = f.env.makeFolder("pictures");
+        drop(f.window.get(), {folder});
+        QCOMPARE(f.ui.askedTexts().value(0),
+                 str(ids::kDroppedFolder).arg(QDir::toNativeSeparators(folder)));
+        QCOMPARE(list->count(), 0);
+
+        // a file that goes away before the send
+        const QString file = f.env.root() + "flyer.pdf";
+        QVERIFY(test::writeFile(file, "%PDF"));
+        drop(f.window.get(), {file});
+        QVERIFY(QFile::remove(file));
+        f.find<QLineEdit>("recipient")->setText("solo@example.org");
+        f.ui.clear();
+        f.command(cmd::kSend)->trigger();
+        QCOMPARE(f.ui.askedTexts().size(), 1);
+        QVERIFY(f.ui.askedTexts()[0].contains(QDir::toNativeSeparators(file)));
+        QVERIFY(!f.window->SendRunActive());
+        QCOMPARE(list->count(), 1);  // kept for the user to deal with
+
+        // a project that cannot be opened
+        const QString broken = f.env.root() + "broken.pzy";
+        QVERIFY(test::writeFile(broken, "mlDB and nothing a project holds"));
+        f.window->SetModified(false);
+        const QString title = f.shownTitle();
+        f.ui.clear();
+        f.ui.scriptFiles({{broken}});
+        f.command(cmd::kOpen)->trigger();
+        QCOMPARE(f.ui.askedTexts(), QStringList{str(ids::kFileCannotBeOpened)});
+        QCOMPARE(f.shownTitle(), title);
+        QVERIFY(f.session->store().IsOpen());
+        QCOMPARE(list->count(), 1);
+
+        // an unreachable server
+        f.ui.clear();
+        f.ui.script({Answer::Yes});
+        list->selectAll();
+        f.command(cmd::kDeleteFile)->trigger();
+        server.stop();
+        MainWindowFixture::answerTransmission();
+        f.command(cmd::kSend)->trigger();
+        QVERIFY(waitRunEnded(*f.window));
+        QCOMPARE(f.ui.choicesAsked().last().text, str(ids::kSummaryErrors));
+        QVERIFY(f.command(cmd::kSend)->isEnabled());
+        QCOMPARE(f.find<QLineEdit>("recipient")->text(), QStringLiteral("solo@example.org"));
+    }
+
+private:
+    QString f_out() {
+        m_dirs.push_back(std::make_unique<QTemporaryDir>());
+        return m_dirs.back()->path() + '/';
+    }
+    std::vector<std::unique_ptr<QTemporaryDir>> m_dirs;
+};
+
+QTEST_MAIN(TestMainWindowCommands)
+#include "test_mainwin_commands.moc"

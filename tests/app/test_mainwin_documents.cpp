@@ -1,0 +1,205 @@
+// The File commands on the real window: a project with text, HTML and attachments through
+// Save As, New, Open and Save; the save question's three answers; the overwrite question;
+// mail templates; deleting the HTML mail. The title follows every step.
+
+#include <QListWidget>
+
+#include "MainWindowFixture.h"
+#include "resources/Strings.h"
+
+using namespace pw;
+using namespace pw::app;
+using pw::test::MainWindowFixture;
+
+namespace {
+
+// A mail with everything a project carries.
+void compose(MainWindowFixture& f, const QString& attachment) {
+    f.type("senderAddress", "shop@example.jp");
+    f.type("senderName", QStringLiteral("山田商店"));
+    f.type("recipient", "[[Mail Address]]");
+    f.type("subject", QStringLiteral("春のセール [[Name]]"));
+    f.find<QPlainTextEdit>("textBody")
+        ->setPlainText(QStringLiteral("いつもありがとうございます。\nSpring sale"));
+    QVERIFY(f.window->AddAttachments({attachment}));
+    QVERIFY(test::writeFile(f.folders.mainPreviewFolder() + "index.html",
+                            "<html><body><img src=\"logo.png\">Sale</body></html>"));
+    QVERIFY(test::writeFile(f.folders.mainPreviewFolder() + "logo.png", QByteArray(300, 'p')));
+    f.session->document().htmlTemplateName = "Seasonal";
+    f.window->ShowHtmlMail();
+    f.addRecipients(3);
+}
+
+}  // namespace
+
+class TestMainWindowDocuments : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { setLanguage(Language::English); }
+
+    void projectRoundTripsThroughTheFileCommands() {
+        MainWindowFixture f;
+        QVERIFY(f.open());
+        const QString attachment = f.env.root() + "coupon.pdf";
+        QVERIFY(test::writeFile(attachment, "%PDF coupon"));
+        compose(f, attachment);
+        QVERIFY(f.command(cmd::kDeleteHtmlTemplate)->isEnabled());
+        QVERIFY(f.shownTitle().endsWith('*'));
+
+        // Save As with another extension writes ".pzy"
+        const QString project = f.env.root() + "spring.pzy";
+        f.ui.scriptFiles({{f.env.root() + "spring.txt"}});
+        f.command(cmd::kSaveAs)->trigger();
+        QVERIFY(QFile::exists(project));
+        QCOMPARE(f.shownTitle(), QStringLiteral("Postwick - spring.pzy"));
+        QVERIFY(!f.window->DocumentModified());
+
+        // New on a saved document asks nothing and clears the mail
+        f.ui.clear();
+        f.command(cmd::kNew)->trigger();
+        QVERIFY(f.ui.asked().isEmpty());
+        QCOMPARE(f.find<QLineEdit>("subject")->text(), QString());
+        QCOMPARE(f.find<QListWidget>("attachmentList")->count(), 0);
+        QCOMPARE(f.shownTitle(), QStringLiteral("Postwick - Untitled"));
+        QVERIFY(!f.command(cmd::kDeleteHtmlTemplate)->isEnabled());
+        QVERIFY(!QFile::exists(f.folders.mainPreviewFolder() + "index.html"));
+        QCOMPARE(f.session->store().CountRecords(), 0);
+        // the sender stays
+        QCOMPARE(f.find<QLineEdit>("senderAddress")->text(), QStringLiteral("shop@example.jp"));
+
+        // Open brings everything back
+        f.ui.scriptFiles({{project}});
+        f.command(cmd::kOpen)->trigger();
+        QCOMPARE(f.find<QLineEdit>("senderName")->text(), QStringLiteral("山田商店"));
+        QCOMPARE(f.find<QLineEdit>("subject")->text(), QStringLiteral("春のセール [[Name]]"));
+        QCOMPARE(f.find<QPlainTextEdit>("textBody")->toPlainText(),
+                 QStringLiteral("いつもありがとうございます。\nSpring sale"));
+        QCOMPARE(f.window->Attachments(), QStringList{attachment});
+        QCOMPARE(test::readFile(f.folders.mainPreviewFolder() + "logo.png"), QByteArray(300, 'p'));
+        QVERIFY(f.command(cmd::kDeleteHtmlTemplate)->isEnabled());
+        QCOMPARE(f.session->store().CountRecords(), 3);
+        QCOMPARE(f.shownTitle(), QStringLiteral("Postwick - spring.pzy"));
+        QVERIFY(!f.window->DocumentModified());
+
+        // Save writes to the same file without asking
+        f.type("subject", "Changed");
+        QVERIFY(f.window->DocumentModified());
+        f.ui.clear();
+        f.command(cmd::kSave)->trigger();
+        QVERIFY(f.ui.asked().isEmpty());
+        QVERIFY(f.ui.filesAsked().isEmpty());
+        QVERIFY(!f.window->DocumentModified());
+        QCOMPARE(f.shownTitle(), QStringLiteral("Postwick - spring.pzy"));
+
+        // Delete HTML Template: the HTML mail goes, the text mail stays
+        f.ui.script({Answer::Yes});
+        f.command(cmd::kDeleteHtmlTemplate)->trigger();
+        QCOMPARE(f.ui.asked().last().caption, str(ids::kDeleteHtmlMailCaption));
+        QVERIFY(QDir(f.folders.mainPreviewFolder()).entryList(QDir::Files).isEmpty());
+        QVERIFY(!f.command(cmd::kDeleteHtmlTemplate)->isEnabled());
+        QVERIFY(f.window->DocumentModified());
+        QCOMPARE(f.find<QLineEdit>("subject")->text(), QStringLiteral("Changed"));
+    }
+
+    void saveQuestionAnswers_data() {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("Yes saves, then the new document") << int(Answer::Yes);
+        QTest::newRow("No drops the changes") << int(Answer::No);
+        QTest::newRow("Cancel keeps everything") << int(Answer::Cancel);
+    }
+    void saveQuestionAnswers() {
+        QFETCH(int, answer);
+        MainWindowFixture f;
+        QVERIFY(f.open());
+        const QString project = f.env.root() + "letter.pzy";
+        f.type("subject", "First");
+        QVERIFY(f.window->SaveProjectAs(project));
+        const QByteArray saved = test::readFile(project);
+        f.type("subject", "Second");
+        f.ui.clear();
+        f.ui.script({Answer(answer)});
+        f.command(cmd::kNew)->trigger();
+        QCOMPARE(f.ui.asked().size(), 1);
+        QCOMPARE(f.ui.asked()[0].caption, str(ids::kConfirmSaveCaption));
+        QCOMPARE(f.ui.asked()[0].kind, MessageKind::YesNoCancel);
+        switch (Answer(answer)) {
+            case Answer::Yes:
+                QVERIFY(test::readFile(project).contains("Second"));
+                QCOMPARE(f.shownTitle(), QStringLiteral("Postwick - Untitled"));
+                QCOMPARE(f.find<QLineEdit>("subject")->text(), QString());
+                break;
+            case Answer::No:
+                QCOMPARE(test::readFile(project), saved);
+                QCOMPARE(f.shownTitle(), QStringLiteral("Postwick - Untitled"));
+                QCOMPARE(f.find<QLineEdit>("subject")->text(), QString());
+                break;
+            default:
+                QCOMPARE(test::readFile(project), saved);
+                QCOMPARE(f.shownTitle(), QStringLiteral("Postwick - letter.pzy*"));
+                QCOMPARE(f.find<QLineEdit>("subject")->text(), QStringLiteral("Second"));
+                break;
+        }
+    }
+
+    void overwriteQuestionOfSaveAs() {
+        MainWindowFixture f;
+        QVERIFY(f.open());
+        const QString existing = f.env.root() + "taken.pzy";
+        QVERIFY(test::writeFile(existing, "someone else's"));
+        f.type("subject", "Mine");
+        // Cancel: nothing written, path and title as they were
+        f.ui.script({Answer::Cancel});
+        QVERIFY(!f.window->SaveProjectAs(existing));
+        QCOMPARE(f.ui.asked().last().kind, MessageKind::YesNoCancelDefaultNo);
+        QCOMPARE(test::readFile(existing), QByteArray("someone else's"));
+        QCOMPARE(f.shownTitle(), QStringLiteral("Postwick - Untitled*"));
+        QVERIFY(f.session->document().projectFilePath.isEmpty());
+        // No: the dialog again, where another name is given
+        const QString other = f.env.root() + "other.pzy";
+        f.ui.script({Answer::No});
+        f.ui.scriptFiles({{other}});
+        QVERIFY(f.window->SaveProjectAs(existing));
+        QCOMPARE(test::readFile(existing), QByteArray("someone else's"));
+        QVERIFY(QFile::exists(other));
+        QCOMPARE(f.shownTitle(), QStringLiteral("Postwick - other.pzy"));
+    }
+
+    void mailTemplatesKeepTheTextsAndMarkTheDocument() {
+        MainWindowFixture f;
+        QVERIFY(f.open());
+        f.type("subject", QStringLiteral("ご案内"));
+        f.type("recipient", "[[Name]] <[[Mail Address]]>");
+        f.find<QPlainTextEdit>("textBody")->setPlainText("Body of the template");
+        f.window->SaveAsTemplate([] { return QStringLiteral("notice"); });
+        const QString file = f.folders.templateFolder() + "notice.pzt";
+        QVERIFY(QFile::exists(file));
+        QVERIFY(f.session->document().projectFilePath.isEmpty());
+
+        // the name is taken: No asks for another, Cancel there ends
+        QStringList names{"notice", ""};
+        f.ui.script({Answer::No});
+        f.window->SaveAsTemplate([&] { return names.takeFirst(); });
+        QVERIFY(names.isEmpty());
+
+        f.ui.script({Answer::No});
+        f.command(cmd::kNew)->trigger();
+        QCOMPARE(f.find<QLineEdit>("subject")->text(), QString());
+        f.window->SelectTemplateByName("notice");
+        QCOMPARE(f.find<QLineEdit>("subject")->text(), QStringLiteral("ご案内"));
+        QCOMPARE(f.find<QPlainTextEdit>("textBody")->toPlainText(),
+                 QStringLiteral("Body of the template"));
+        QVERIFY(f.window->DocumentModified());
+
+        // a template that has gone: no message, the document is marked all the same
+        f.window->SetModified(false);
+        f.ui.clear();
+        f.window->SelectTemplateByName("gone");
+        QVERIFY(f.ui.asked().isEmpty());
+        QVERIFY(f.window->DocumentModified());
+        QCOMPARE(f.find<QLineEdit>("subject")->text(), QStringLiteral("ご案内"));
+    }
+};
+
+QTEST_MAIN(TestMainWindowDocuments)
+#include "test_mainwin_documents.moc"

@@ -1,0 +1,207 @@
+// Sending from the window to a real aiosmtpd: a merge run of 50 with the window responsive all
+// the way, the summary and its "View Log", a cancelled run, closing during a run, and a run
+// started over unsaved edits of the database.
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressBar>
+
+#include "MainWindowFixture.h"
+#include "app/gui/SendWindows.h"
+#include "compose/ProjectStore.h"
+#include "resources/Strings.h"
+
+using namespace pw;
+using namespace pw::app;
+using pw::test::MainWindowFixture;
+
+namespace {
+
+bool waitRunEnded(CPZPtestDlg& w, int ms = 120000) {
+    QSignalSpy ended(&w, &CPZPtestDlg::sendRunEnded);
+    return ended.wait(ms);
+}
+
+QString progressCounter(CPZPtestDlg& w) {
+    auto* label = w.findChild<QLabel*>(QStringLiteral("counterLine"));
+    return label ? label->text() : QString();
+}
+
+// Records with SENDED = 0 (value 0) or not 0.
+int sentFlags(db::TDbData& store, int value) {
+    const int all = store.LoadSendSelection(db::SendSelectionMode::All).count;
+    const int unsent = store.LoadSendSelection(db::SendSelectionMode::NotSent).count;
+    return value == 0 ? unsent : all - unsent;
+}
+
+}  // namespace
+
+class TestMainWindowSend : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { setLanguage(Language::English); }
+
+    void mergeSendOfFiftyKeepsTheWindowResponsive() {
+        test::SmtpTestServer server;
+        QTemporaryDir out;
+        QVERIFY2(server.start({"--out", out.path()}), qPrintable(server.errorText()));
+        MainWindowFixture f(test::sendingSettings(server.port(), "LogView=1\r\n"));
+        QVERIFY(f.open());
+        f.addRecipients(50);
+        f.find<QLineEdit>("recipient")->setText("[[Mail Address]]");
+        f.find<QLineEdit>("subject")->setText("Offer for [[Name]]");
+        f.find<QPlainTextEdit>("textBody")->setPlainText("Dear [[Name]],\nsee you.");
+
+        // the interface thread must keep turning while the worker sends
+        QElapsedTimer clock;
+        qint64 last = 0, longestGap = 0;
+        int ticks = 0;
+        QTimer heartbeat;
+        heartbeat.setInterval(20);
+        connect(&heartbeat, &QTimer::timeout, this, [&] {
+            const qint64 now = clock.elapsed();
+            longestGap = std::max(longestGap, now - last);
+            last = now;
+            ++ticks;
+        });
+        QStringList counters;
+        QTimer watcher;
+        watcher.setInterval(5);
+        connect(&watcher, &QTimer::timeout, this, [&] {
+            const QString c = progressCounter(*f.window);
+            if (!c.isEmpty() && (counters.isEmpty() || counters.last() != c))
+                counters.append(c);
+        });
+
+        f.ui.scriptChoices({str(ids::kButtonViewLog)});
+        MainWindowFixture::answerTransmission();
+        clock.start();
+        heartbeat.start();
+        watcher.start();
+        f.command(cmd::kSend)->trigger();
+        QVERIFY(f.window->SendRunActive());
+        QVERIFY(!f.command(cmd::kSend)->isEnabled());  // one run at a time
+        QVERIFY(waitRunEnded(*f.window));
+        heartbeat.stop();
+        watcher.stop();
+
+        QCOMPARE(counters.last(), QStringLiteral("50  /  50"));
+        QVERIFY2(ticks > 5, qPrintable(QString::number(ticks)));
+        QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
+
+        const QStringList mails = test::capturedMessages(out.path() + '/');
+        QCOMPARE(mails.size(), 50);
+        // each one merged with its own recipient
+        QSet<QByteArray> greetings, envelopes;
+        for (const QString& m : mails) {
+            const QByteArray mail = test::readFile(m);
+            const qsizetype at = mail.indexOf("Dear Person ");
+            QVERIFY(at >= 0);
+            greetings.insert(mail.mid(at, mail.indexOf(',', at) - at));
+            envelopes.insert(test::readFile(QString(m).replace(".eml", ".json")));
+        }
+        QCOMPARE(greetings.size(), 50);
+        QCOMPARE(envelopes.size(), 50);
+        QCOMPARE(sentFlags(f.session->store(), 0), 0);
+
+        QCOMPARE(f.ui.choicesAsked().size(), 1);
+        const ChoiceRequest& summary = f.ui.choicesAsked()[0];
+        QCOMPARE(summary.caption, str(ids::kSummaryCaption));
+        QCOMPARE(summary.text, str(ids::kSummaryComplete));
+        QCOMPARE(summary.buttons.value(summary.defaultButton), str(ids::kButtonViewLog));
+        QCOMPARE(f.launched.size(), 1);
+        QCOMPARE(f.launched[0].toLocalFile(), f.folders.logFilePath());
+        QVERIFY(test::readFile(f.folders.logFilePath()).contains("Mail transmission ended."));
+        // the log window was fed while "LogView" was on
+        auto* log = f.window->findChild<CLogWindow*>(QStringLiteral("d_log"));
+        QVERIFY(log);
+        QTRY_VERIFY(log->text().contains(QStringLiteral("Mail transmission ended.")));
+        // outcomes are in the working copy, not yet in a project file: the save question is due
+        QVERIFY(f.window->DocumentModified());
+
+        // a second run, cancelled from the progress window while it waits between batches
+        f.session->settings().oneTimeSend = 5;
+        f.session->settings().sendWait = 60;
+        f.ui.clear();
+        MainWindowFixture::answerTransmission("sendToAll");
+        f.command(cmd::kSend)->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(progressCounter(*f.window), QStringLiteral("5  /  50"), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->findChild<CSendProgressForm*>()->statusText().startsWith(
+                                     str(ids::kSendStatusStandingBy)),
+                                 20000);
+        QElapsedTimer cancelClock;
+        cancelClock.start();
+        QSignalSpy ended(f.window.get(), &CPZPtestDlg::sendRunEnded);
+        f.window->findChild<CSendProgressForm*>()->findChild<QPushButton*>("cancelButton")->click();
+        QVERIFY(ended.wait(10000));
+        qInfo("cancelled run ended after %lld ms", cancelClock.elapsed());
+        QVERIFY(cancelClock.elapsed() < 3000);
+        QCOMPARE(f.ui.choicesAsked().last().text, str(ids::kSummaryCancelled));
+        QCOMPARE(test::capturedMessages(out.path() + '/').size(), 55);
+        server.stop();
+    }
+
+    void closingDuringARunAsksThenCancelsAndWaits() {
+        test::SmtpTestServer server;
+        QTemporaryDir out;
+        QVERIFY2(server.start({"--out", out.path()}), qPrintable(server.errorText()));
+        MainWindowFixture f(
+            test::sendingSettings(server.port(), "OneTimeSend=2\r\nSendWait=60\r\n"));
+        QVERIFY(f.open());
+        f.addRecipients(6);
+        const QString workingCopy = f.session->store().WorkingCopyPath();
+        f.find<QLineEdit>("recipient")->setText("[[Mail Address]]");
+        MainWindowFixture::answerTransmission();
+        f.command(cmd::kSend)->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(progressCounter(*f.window), QStringLiteral("2  /  6"), 60000);
+
+        // No: the window stays and the run goes on
+        f.ui.script({Answer::No});
+        QVERIFY(!f.window->close());
+        QVERIFY(f.window->SendRunActive());
+        // Yes: the run is cancelled, ends, and then the close sequence runs (save question: No)
+        f.ui.script({Answer::Yes, Answer::No});
+        f.window->close();
+        QTRY_VERIFY_WITH_TIMEOUT(!f.window->isVisible(), 10000);
+        QVERIFY(!f.window->SendRunActive());
+        QVERIFY(!QFile::exists(workingCopy));
+        QCOMPARE(f.ui.asked().first().text, str(ids::kRunInProgressClose));
+        QCOMPARE(test::capturedMessages(out.path() + '/').size(), 2);
+        f.window.reset();
+        server.stop();
+    }
+
+    void runOverUnsavedDatabaseEditsRecordsEveryOutcome() {
+        test::SmtpTestServer server;
+        QTemporaryDir out;
+        QVERIFY2(server.start({"--out", out.path()}), qPrintable(server.errorText()));
+        MainWindowFixture f(test::sendingSettings(server.port()));
+        QVERIFY(f.open());
+        f.addRecipients(4);
+        // an edit of the main transaction, not saved: it holds the rows the run writes
+        f.session->store().ExecuteImmediate("update MAILS set NAME = 'Edited' where ID <= 4");
+        f.find<QLineEdit>("recipient")->setText("[[Mail Address]]");
+        MainWindowFixture::answerTransmission();
+        f.command(cmd::kSend)->trigger();
+        QVERIFY(waitRunEnded(*f.window));
+        QCOMPARE(test::capturedMessages(out.path() + '/').size(), 4);
+
+        // saved as a project: every outcome is in it
+        const QString project = f.env.root() + "spring.pzy";
+        QVERIFY(f.window->SaveProjectAs(project));
+        f.window->close();
+        f.window.reset();
+        test::ScriptedUserInteraction ui;
+        db::TDbData store(db::DbFolders{f.folders.userDataFolder, f.folders.workingCopyFolder}, ui);
+        QVERIFY(
+            openProject(project, f.env.makeFolder("preview2"), store, CodePage::utf8(), &ui).ok());
+        QCOMPARE(store.LoadSendSelection(db::SendSelectionMode::NotSent).count, 0);
+        QCOMPARE(store.LoadSendSelection(db::SendSelectionMode::All).count, 4);
+        store.Close(db::CloseMode::DeleteWorkingCopy);
+        server.stop();
+    }
+};
+
+QTEST_MAIN(TestMainWindowSend)
+#include "test_mainwin_send.moc"
