@@ -74,7 +74,7 @@ private slots:
                 counters.append(c);
         });
 
-        f.ui.scriptChoices({str(ids::kButtonViewLog)});
+        f.ui.scriptChoices({str(ids::kMainButtonViewLog)});
         MainWindowFixture::answerTransmission();
         clock.start();
         heartbeat.start();
@@ -109,7 +109,7 @@ private slots:
         const ChoiceRequest& summary = f.ui.choicesAsked()[0];
         QCOMPARE(summary.caption, str(ids::kSummaryCaption));
         QCOMPARE(summary.text, str(ids::kSummaryComplete));
-        QCOMPARE(summary.buttons.value(summary.defaultButton), str(ids::kButtonViewLog));
+        QCOMPARE(summary.buttons.value(summary.defaultButton), str(ids::kMainButtonViewLog));
         QCOMPARE(f.launched.size(), 1);
         QCOMPARE(f.launched[0].toLocalFile(), f.folders.logFilePath());
         QVERIFY(test::readFile(f.folders.logFilePath()).contains("Mail transmission ended."));

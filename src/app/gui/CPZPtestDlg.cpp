@@ -274,11 +274,11 @@ void CPZPtestDlg::SetTexts() {
     u.subjectLabel->setText(str(ids::kTitle));
     u.mailTabs->setTabText(0, str(ids::kTabText));
     u.mailTabs->setTabText(1, str(ids::kTabHtml));
-    u.sendButton->setText(str(ids::kButtonSend));
-    u.testButton->setText(str(ids::kButtonTest));
-    u.previewButton->setText(str(ids::kButtonPreview));
+    u.sendButton->setText(str(ids::kMainButtonSend));
+    u.testButton->setText(str(ids::kMainButtonTest));
+    u.previewButton->setText(str(ids::kMainButtonPreview));
     u.attachmentGroup->setTitle(str(ids::kAttachments));
-    u.deleteAttachmentButton->setText(str(ids::kButtonDelete));
+    u.deleteAttachmentButton->setText(str(ids::kMainButtonDelete));
     u.headerToggle->setText(str(ids::kCollapse));
     u.attachmentToggle->setText(str(ids::kCollapse));
 
@@ -293,13 +293,13 @@ void CPZPtestDlg::SetTexts() {
     u.textPage->setAccessibleName(str(ids::kTabText));
     u.htmlPage->setAccessibleName(str(ids::kTabHtml));
     u.textBody->setAccessibleName(str(ids::kTextBody));
-    u.sendButton->setAccessibleName(str(ids::kButtonSend));
-    u.testButton->setAccessibleName(str(ids::kButtonTest));
-    u.previewButton->setAccessibleName(str(ids::kButtonPreview));
+    u.sendButton->setAccessibleName(str(ids::kMainButtonSend));
+    u.testButton->setAccessibleName(str(ids::kMainButtonTest));
+    u.previewButton->setAccessibleName(str(ids::kMainButtonPreview));
     u.attachmentGroup->setAccessibleName(str(ids::kAttachments));
     u.attachmentToggle->setAccessibleName(str(ids::kToggleAttachments));
     u.attachmentList->setAccessibleName(str(ids::kAttachmentList));
-    u.deleteAttachmentButton->setAccessibleName(str(ids::kButtonDelete));
+    u.deleteAttachmentButton->setAccessibleName(str(ids::kMainButtonDelete));
     m_statusLine->setAccessibleName(str(ids::kProgressStatus));
     for (QLabel* l : {u.senderAddressLabel, u.senderNameLabel, u.recipientLabel, u.subjectLabel})
         l->setAccessibleName(l->text());

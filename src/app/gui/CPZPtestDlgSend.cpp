@@ -265,7 +265,7 @@ void CPZPtestDlg::SendRunFinished() {
         ChoiceRequest request;
         request.caption = str(ids::kSummaryCaption);
         request.text = str(text);
-        request.buttons = {str(ids::kButtonOk), str(ids::kButtonViewLog)};
+        request.buttons = {str(ids::kButtonOk), str(ids::kMainButtonViewLog)};
         request.defaultButton = 1;
         request.escapeButton = 0;
         request.icon = ChoiceIcon::Information;
