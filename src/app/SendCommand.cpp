@@ -17,6 +17,7 @@
 #include "app/AppFolders.h"
 #include "app/IniFile.h"
 #include "app/RunRecovery.h"
+#include "app/SendSettings.h"
 #include "app/Settings.h"
 #include "app/StopSignals.h"
 #include "db/TDbData.h"
@@ -155,24 +156,6 @@ private:
     Console& m_console;
 };
 
-send::ServerRecord standardServer(const Settings& s) {
-    send::ServerRecord r;
-    r.smtpServer = s.smtpServer;
-    r.popServer = s.popServer;
-    r.userId = s.userId;
-    r.password = s.password;
-    r.authType = s.authType;
-    r.smtpPort = s.smtpPort;
-    r.smtpVerifMethod = s.smtpVerifMethod;
-    r.smtpAuthType = s.smtpAuthType;
-    r.smtpUserName = s.smtpUserName;
-    r.smtpPassword = s.smtpPassword;
-    r.smtpConnectionType = s.smtpConnectionType;
-    r.acceptUnverifiedCertificate = s.smtpAcceptUnverifiedCert != 0;
-    r.trustedCertificates = s.trustedCertificates;
-    return r;
-}
-
 // Removes a folder of this command's own and everything in it.
 void removeFolder(const QString& folder) {
     if (!folder.isEmpty())
@@ -295,21 +278,12 @@ int runSendCommand(const QStringList& arguments) {
         ~FolderGuard() { removeFolder(folder); }
     } previewGuard{preview};
 
-    send::SendFlowSettings flowSettings;
-    flowSettings.folders = db::DbFolders{folders.userDataFolder, folders.workingCopyFolder};
-    flowSettings.previewFolder = preview;
-    flowSettings.standardServer = standardServer(settings);
-    flowSettings.pacing = {settings.oneTimeSend, settings.sendWait, settings.connectWait,
-                           settings.sendContinue};
+    send::SendFlowSettings flowSettings = sendFlowSettingsFrom(
+        settings, db::DbFolders{folders.userDataFolder, folders.workingCopyFolder}, preview);
     const bool interactive = ::isatty(STDIN_FILENO) != 0;
     if (!interactive &&
         send::errorPolicyFromSetting(flowSettings.pacing.sendContinue) == send::ErrorPolicy::Ask)
         flowSettings.pacing.sendContinue = int(send::ErrorPolicy::Continue);
-    flowSettings.charsetRow = settings.encode;
-    flowSettings.textCodePage = MailCodePage(settings.encode);
-    flowSettings.addrSetType = send::addrSetTypeFromSetting(settings.addrSetType);
-    flowSettings.testEmailAddress = settings.testEmailAddress;
-    flowSettings.strFieldSize = settings.strFieldSize;
     flowSettings.dryRunFolder = cl.dryRunFolder;
     send::CSendFlow flow(std::move(flowSettings), log);
 

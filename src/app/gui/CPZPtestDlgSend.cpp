@@ -11,7 +11,7 @@
 #include <QTextLayout>
 
 #include "app/Commands.h"
-#include "app/RunRecovery.h"
+#include "app/SendSettings.h"
 #include "app/gui/CPZPtestDlg.h"
 #include "app/gui/SendWindows.h"
 #include "resources/Strings.h"
@@ -51,23 +51,6 @@ private:
     const QPlainTextEdit& m_editor;
 };
 
-send::ServerRecord standardServer(const Settings& s) {
-    send::ServerRecord r;
-    r.smtpServer = s.smtpServer;
-    r.popServer = s.popServer;
-    r.userId = s.userId;
-    r.password = s.password;
-    r.authType = s.authType;
-    r.smtpPort = s.smtpPort;
-    r.smtpVerifMethod = s.smtpVerifMethod;
-    r.smtpAuthType = s.smtpAuthType;
-    r.smtpUserName = s.smtpUserName;
-    r.smtpPassword = s.smtpPassword;
-    r.smtpConnectionType = s.smtpConnectionType;
-    r.acceptUnverifiedCertificate = s.smtpAcceptUnverifiedCert != 0;
-    return r;
-}
-
 }  // namespace
 
 bool CPZPtestDlg::SendRunActive() const {
@@ -95,17 +78,8 @@ void CPZPtestDlg::StartSend(bool test) {
     doc.pictureList =
         doc.isHtmlMail() ? filesInFolder(m_session.folders().mainPreviewFolder()) : QStringList();
 
-    send::SendFlowSettings fs;
-    fs.folders = m_session.store().Folders();
-    fs.previewFolder = m_session.folders().mainPreviewFolder();
-    fs.standardServer = standardServer(s);
-    fs.pacing = {s.oneTimeSend, s.sendWait, s.connectWait, s.sendContinue};
-    fs.charsetRow = s.encode;
-    fs.textCodePage = MailCodePage(s.encode);
-    fs.addrSetType = send::addrSetTypeFromSetting(s.addrSetType);
-    fs.testEmailAddress = s.testEmailAddress;
-    fs.strFieldSize = s.strFieldSize;
-    auto flow = std::make_unique<send::CSendFlow>(fs);
+    auto flow = std::make_unique<send::CSendFlow>(sendFlowSettingsFrom(
+        s, m_session.store().Folders(), m_session.folders().mainPreviewFolder()));
 
     const EditorLines lines(*m_ui->textBody);
     const QString body =
