@@ -164,7 +164,7 @@ void CPZPtestDlg::BuildCommands() {
     m_fileMenu = addMenu("menuFile", ids::kMenuFile);
     m_editMenu = addMenu("menuEdit", ids::kMenuEdit);
     m_databaseMenu = addMenu("menuDatabase", ids::kMenuDatabase);
-    m_toolsMenu = addMenu("menuTools", ids::kMenuTools);
+    m_toolsMenu = addMenu("menuTools", ids::kMainMenuTools);
     m_optionMenu = addMenu("menuOption", ids::kMenuOption);
     m_helpMenu = addMenu("menuHelp", ids::kMenuHelp);
 
