@@ -1,5 +1,7 @@
 // The database editor on real widgets over the real embedded database.
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -7,6 +9,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 #include <QtTest>
 
 #include "EditorFixture.h"
@@ -330,12 +333,23 @@ private slots:
     }
 
     void laterCommandsExistButAreOff() {
-        for (C c :
-             {C::Print, C::PageSetting, C::FindDuplicates, C::CheckAddresses, C::SearchReplace})
+        for (C c : {C::FindDuplicates, C::CheckAddresses, C::SearchReplace})
             QVERIFY(!dlg->action(c)->isEnabled());
         QVERIFY(!dlg->findChild<QPushButton*>("findDuplicatesButton")->isEnabled());
         QCOMPARE(dlg->action(C::AddRecord)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Insert));
         QCOMPARE(dlg->findChild<QMenuBar*>("menuBar")->actions().size(), 5);
+    }
+
+    void printCommandsOpenTheirDialogs() {
+        QString opened;
+        QTimer::singleShot(0, [&] {
+            if (QWidget* m = QApplication::activeModalWidget()) {
+                opened = m->objectName();
+                qobject_cast<QDialog*>(m)->reject();
+            }
+        });
+        dlg->action(C::PageSetting)->trigger();
+        QCOMPARE(opened, QStringLiteral("d_PrinterSetup"));
     }
 
     void closingAsksAndEndsWithOk() {

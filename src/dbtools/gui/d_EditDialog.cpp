@@ -13,6 +13,9 @@
 #include "dbtools/gui/AddR.h"
 #include "dbtools/gui/RecordGridDelegate.h"
 #include "dbtools/gui/d_Filtering.h"
+#include "print/gui/GridPrinting.h"
+#include "print/gui/PrintChoosers.h"
+#include "print/gui/TableViewPrintGrid.h"
 #include "resources/Strings.h"
 #include "ui_d_EditDialog.h"
 
@@ -85,9 +88,8 @@ const CommandInfo kCommands[] = {
 
 // Built by the tools and printing work that is still to come; present, and off, until then.
 constexpr C kNotYetAvailable[] = {
-    C::PageSetting,      C::Print,          C::SearchReplace, C::FindDuplicates,
-    C::DeleteDuplicates, C::CheckAddresses, C::DeleteInvalid, C::AddGroup,
-    C::DeleteGroup,      C::AutoGroup,      C::OpenDatabase,  C::SaveDatabaseAs};
+    C::SearchReplace, C::FindDuplicates, C::DeleteDuplicates, C::CheckAddresses, C::DeleteInvalid,
+    C::AddGroup,      C::DeleteGroup,    C::AutoGroup,        C::OpenDatabase,   C::SaveDatabaseAs};
 
 // The editor's entries of the program's shortcut table.
 QKeySequence shortcutOf(C command) {
@@ -380,6 +382,12 @@ void d_EditDialog::run(Command command) {
         case C::SaveDatabase:
             s.saveDatabase();
             break;
+        case C::PageSetting:
+            printing().pageSetting();
+            break;
+        case C::Print:
+            printing().print();
+            break;
         default:
             break;
     }
@@ -397,6 +405,18 @@ void d_EditDialog::openRecordForm(RecordFormMode mode) {
 
 void d_EditDialog::captionsChanged() {
     m_session->grid().captionsChanged();
+}
+
+print::GridPrinting& d_EditDialog::printing() {
+    // made on first use and kept for this opening, so each opening starts from the defaults
+    if (!m_printing) {
+        m_printGrid = std::make_unique<print::TableViewPrintGrid>(
+            *m_form->grid1043, [this] { m_session->fetchAllRows(); });
+        m_printChoosers = std::make_unique<print::QtPrintChoosers>();
+        m_printing =
+            std::make_unique<print::GridPrinting>(*m_printGrid, m_ui, *m_printChoosers, this);
+    }
+    return *m_printing;
 }
 
 QList<int> d_EditDialog::selectedRows() const {
@@ -443,6 +463,8 @@ void d_EditDialog::done(int result) {
     if (m_session->close() == CloseResult::Cancelled)
         return;
     m_closing = true;
+    if (m_printing)
+        m_printing->endPreview();
     if (m_options.saveGeometry)
         m_options.saveGeometry(geometry());
     if (g_current == this)

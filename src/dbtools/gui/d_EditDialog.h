@@ -19,6 +19,11 @@ class QAction;
 class QMenuBar;
 class QToolBar;
 class QLabel;
+namespace pw::print {
+class GridPrinting;
+class TableViewPrintGrid;
+class QtPrintChoosers;
+}  // namespace pw::print
 
 namespace pw::dbtools {
 
@@ -104,6 +109,7 @@ private:
     void onCellEdited(const QString& text);
     void openRecordForm(RecordFormMode mode);
     QList<int> selectedRows() const;
+    print::GridPrinting& printing();
 
     db::TDbData& m_store;
     IUserInteraction& m_ui;
@@ -115,6 +121,10 @@ private:
     QLabel* m_status = nullptr;
     std::map<Command, QAction*> m_actions;
     bool m_closing = false;
+    // declared last: the printing refers to the grid and the choosers above it
+    std::unique_ptr<print::TableViewPrintGrid> m_printGrid;
+    std::unique_ptr<print::QtPrintChoosers> m_printChoosers;
+    std::unique_ptr<print::GridPrinting> m_printing;
 };
 
 }  // namespace pw::dbtools
