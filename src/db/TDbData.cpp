@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 #include <algorithm>
 #include <cstdio>
 #include <utility>
@@ -140,6 +141,15 @@ QString SqlLiteral(const QString& text) {
     QString out = text;
     out.replace(QLatin1Char('\''), QStringLiteral("''"));
     return QLatin1Char('\'') + out + QLatin1Char('\'');
+}
+
+QString FieldColumn(const QString& name) {
+    const QString upper = name.trimmed().toUpper();
+    for (const QString& c : ColumnNames()) {
+        if (c == upper)
+            return c;
+    }
+    return {};
 }
 
 void SetDiagnosticSink(std::function<void(const QString&)> sink) {
@@ -988,6 +998,185 @@ int TDbData::CountRecords() {
         return 0;
     }
     return CountRecordsOrNone();
+}
+
+// ---- duplicates, address checks, undo points ---------------------------------------------------
+
+int TDbData::FindDuplicateValues(const QString& column) {
+    const QString key = FieldColumn(column);
+    if (!CanWrite() || key.isEmpty())
+        return 0;
+    // Only the scratch table changes here: the modified flag stays as it is.
+    Exec(QStringLiteral("delete from TEMP_DUBLIC_VALUES"));
+    // Grouped by the value and its length in bytes: the engine's comparison ignores trailing
+    // blanks, and "a" and "a " are not the same value. Empty values are no shared value.
+    Exec(QStringLiteral("insert into TEMP_DUBLIC_VALUES (DUBLIC_VALUE) select %1 from MAILS "
+                        "where %1 <> '' group by %1, octet_length(%1) having count(*)>1")
+             .arg(key));
+    Exec(QStringLiteral("SET STATISTICS INDEX IDX_DUBLIC_KEYS"));
+    IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
+    st->Execute("select count(*) from TEMP_DUBLIC_VALUES");
+    int32_t n = 0;
+    if (st->Fetch())
+        st->Get(1, n);
+    return n;
+}
+
+std::vector<ListedRecord> TDbData::ListDuplicateRecords(const QString& column) {
+    std::vector<ListedRecord> out;
+    const QString key = FieldColumn(column);
+    if (!CanWrite() || key.isEmpty())
+        return out;
+    const IBPP::Database db = Database();
+    // The exact values (bytes) the search found; the IN test below ignores trailing blanks.
+    QSet<QByteArray> values;
+    {
+        IBPP::Statement st = IBPP::StatementFactory(db, m_mainTr);
+        st->Execute("select DUBLIC_VALUE from TEMP_DUBLIC_VALUES");
+        std::string v;
+        while (st->Fetch()) {
+            if (!st->Get(1, v))
+                values.insert(QByteArray(v.data(), qsizetype(v.size())));
+        }
+    }
+    if (values.isEmpty())
+        return out;
+    QString sql = m_listQuery.isEmpty() ? QStringLiteral("select * from Mails ") : m_listQuery;
+    const qsizetype order = sql.indexOf(QStringLiteral(" order by "));
+    if (order >= 0)
+        sql.truncate(order);
+    sql += sql.contains(QStringLiteral(" where ")) ? QStringLiteral(" and ")
+                                                   : QStringLiteral(" where ");
+    sql += QStringLiteral(" (%1 in (select DUBLIC_VALUE from TEMP_DUBLIC_VALUES)) ").arg(key);
+    sql += QStringLiteral(" order by %1, octet_length(%1), ID").arg(key);
+    const int keyField =
+        int(std::find(ColumnNames().begin(), ColumnNames().end(), key) - ColumnNames().begin());
+    IBPP::Statement st = IBPP::StatementFactory(db, m_mainTr);
+    st->Execute(Convert(sql).toStdString());
+    std::string v;
+    while (st->Fetch()) {
+        ListedRecord r;
+        int32_t n = 0;
+        st->Get(1, n);
+        r.id = n;
+        st->Get(2, n);
+        r.sent = n;
+        st->Get(3, n);
+        r.selected = n;
+        QByteArray keyBytes;
+        for (int k = 0; k < kFieldCount; ++k) {
+            v.clear();
+            if (!st->Get(k + 4, v)) {
+                r.fields[size_t(k)] = QString::fromUtf8(v.data(), qsizetype(v.size()));
+                if (k == keyField)
+                    keyBytes = QByteArray(v.data(), qsizetype(v.size()));
+            }
+        }
+        if (values.contains(keyBytes))
+            out.push_back(std::move(r));
+    }
+    return out;
+}
+
+void TDbData::DeleteRecordEverywhere(int recordId) {
+    if (!CanWrite())
+        return;
+    DeleteRecord(-1, recordId);
+    Exec(QStringLiteral("delete from GROUP_MAIL where IDMAIL=%1").arg(recordId));
+}
+
+int TDbData::DeleteAllDuplicates(const QString& column) {
+    const QString key = FieldColumn(column);
+    if (!CanWrite() || key.isEmpty())
+        return 0;
+    // The walk of the records in the order of their value: a record whose value equals (byte
+    // for byte) the one just before it goes. Empty and NULL values are no shared value; of
+    // equal values the oldest record (lowest ID) stays.
+    const QString body =
+        QStringLiteral(
+            "DECLARE VARIABLE ID INTEGER; DECLARE VARIABLE PREVVALUE VARCHAR(255); "
+            "DECLARE VARIABLE CURVALUE VARCHAR(255); BEGIN ID = -1; "
+            "FOR SELECT ID, %1 FROM MAILS WHERE %1 <> '' ORDER BY %1, OCTET_LENGTH(%1), ID "
+            "INTO :ID, :CURVALUE DO  BEGIN IF (ID <> -1) THEN BEGIN  IF (CURVALUE = :PREVVALUE "
+            "AND OCTET_LENGTH(CURVALUE) = OCTET_LENGTH(:PREVVALUE)) THEN  BEGIN DELETE FROM "
+            "MAILS WHERE ID=:ID; END  END PREVVALUE = :CURVALUE; END END")
+            .arg(key);
+    const int before = CountRecordsOrNone();
+    // The engine applies a procedure's new body only when the transaction that altered it
+    // commits, so running the procedure inside the main transaction would still run its old
+    // body. The procedure is rewritten (kept once saved) and the same body runs as a block,
+    // inside the main transaction, so that Save or discarding decides about the deletions.
+    Exec(QStringLiteral("ALTER PROCEDURE AUTODELDUBLIC AS ") + body);
+    Exec(QStringLiteral("EXECUTE BLOCK AS ") + body);
+    SetModified();
+    return before - CountRecordsOrNone();
+}
+
+int TDbData::DeleteRecordsWithoutAddress(const QString& column) {
+    const QString key = FieldColumn(column);
+    if (!CanWrite() || key.isEmpty())
+        return 0;
+    const int before = CountRecordsOrNone();
+    Exec(QStringLiteral(
+             "DELETE FROM MAILS WHERE ID NOT IN (SELECT ID FROM MAILS WHERE %1 LIKE '%@%.%')")
+             .arg(key));
+    SetModified();
+    return before - CountRecordsOrNone();
+}
+
+void TDbData::ReplaceInField(int field, const QString& find, const QString& replacement) {
+    if (!CanWrite() || field < 0 || field >= kFieldCount || find.isEmpty())
+        return;
+    const QString column = ColumnNames()[size_t(field)];
+    // position() on bytes is case-sensitive; UTF-8 needles only match at character starts.
+    Exec(BulkUpdateStatement(
+        true,
+        QStringLiteral("%1 = replace(%1, %2, %3)")
+            .arg(column, SqlLiteral(find), SqlLiteral(replacement)),
+        QStringLiteral("(position(%1 in %2) > 0)").arg(SqlLiteral(find), column)));
+    SetModified();
+    if (RecordCache* const c = Cache()) {
+        int first = -1;
+        int last = -1;
+        for (int r = 0; r < c->rowCount(); ++r) {
+            if (!c->isFetched(r))
+                continue;
+            QString text = c->text(r, field);
+            if (!text.contains(find))
+                continue;
+            text.replace(find, replacement);
+            c->setText(r, field, text);
+            if (first < 0)
+                first = r;
+            last = r;
+        }
+        if (first >= 0 && c->owner())
+            c->owner()->rowsChanged(first, last);
+    }
+}
+
+void TDbData::SetUndoPoint(const QString& name) {
+    if (!CanWrite())
+        return;
+    Exec(QStringLiteral("SAVEPOINT ") + name);
+    m_undoModified[name] = m_modified.load();
+}
+
+void TDbData::UndoToPoint(const QString& name) {
+    if (!CanWrite())
+        return;
+    Exec(QStringLiteral("ROLLBACK TO SAVEPOINT ") + name);
+    if (const auto it = m_undoModified.find(name); it != m_undoModified.end()) {
+        m_modified.store(it->second);
+        m_undoModified.erase(it);
+    }
+}
+
+void TDbData::ReleaseUndoPoint(const QString& name) {
+    m_undoModified.erase(name);
+    if (!CanWrite())
+        return;
+    Exec(QStringLiteral("RELEASE SAVEPOINT ") + name);
 }
 
 // ---- groups -----------------------------------------------------------------------------------

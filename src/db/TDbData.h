@@ -66,6 +66,19 @@ struct SendSelection {
     bool failed = false;  // the database could not be read: empty, but not for want of records
 };
 
+// One record as a tool lists it: the ID, the flags and the 20 field texts (NULL as empty).
+struct ListedRecord {
+    int id = -1;
+    int sent = 0;
+    int selected = 0;
+    std::array<QString, kFieldCount> fields;
+};
+
+// The column name of a recipient field ("ADDRESS", "NAME", "FIELD3" .. "FIELD20", in any
+// case) as SQL takes it; empty for any other text, so that a name read from a database file
+// never becomes part of a statement.
+[[nodiscard]] QString FieldColumn(const QString& name);
+
 struct GroupInfo {
     int id = -1;
     QString name;
@@ -210,6 +223,33 @@ public:
     int CountRecordsOrNone();  // -1 with no database
     [[nodiscard]] int RecordCount() const { return m_recordCount; }
 
+    // ---- duplicates, address checks, undo points (main transaction; throw IBPP::Exception) ----
+
+    // Fills TEMP_DUBLIC_VALUES with the non-empty values of the field that more than one
+    // record of the whole table holds (compared as stored bytes). Returns how many distinct
+    // values that is. column is a field column name (FieldColumn); anything else does nothing.
+    int FindDuplicateValues(const QString& column);
+    // The records of the current view whose value is one of those values, by that value, so
+    // that equal values are adjacent.
+    [[nodiscard]] std::vector<ListedRecord> ListDuplicateRecords(const QString& column);
+    // Deletes a record and its memberships; it leaves the active cache.
+    void DeleteRecordEverywhere(int recordId);
+    // Of each set of records of the whole table that share a non-empty value of the field,
+    // keeps the first the ordered walk gives and deletes the others, through AUTODELDUBLIC's
+    // body (the procedure is rewritten with it as well). Returns the records deleted.
+    int DeleteAllDuplicates(const QString& column);
+    // Deletes every record of the whole table whose value of the field has no "@" followed
+    // later by a "." (NULL values included). Returns the records deleted.
+    int DeleteRecordsWithoutAddress(const QString& column);
+    // Replaces every occurrence of find (exact, case-sensitive) by replacement in the field
+    // of every record of the current view, and in the active cache's fetched rows (FetchAll
+    // first). The caller has made sure that no value grows past the field length.
+    void ReplaceInField(int field, const QString& find, const QString& replacement);
+    // Undo points inside the main transaction, for long commands that may be cancelled.
+    void SetUndoPoint(const QString& name);
+    void UndoToPoint(const QString& name);
+    void ReleaseUndoPoint(const QString& name);
+
     // ---- groups ----
 
     int FindGroupByName(const QString& name);  // -1 if none
@@ -284,7 +324,8 @@ private:
     std::array<QString, kFieldCount> m_captions;
     QStringList m_captionsList;
     mutable std::mutex m_pendingMutex;
-    std::map<int, int> m_pendingOutcomes;  // record ID -> outcome not yet written
+    std::map<int, int> m_pendingOutcomes;    // record ID -> outcome not yet written
+    std::map<QString, bool> m_undoModified;  // undo point -> modified flag when it was set
 };
 
 // Dropped database errors reach standard error and, when set, a sink (the send log).

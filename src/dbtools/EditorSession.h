@@ -41,6 +41,7 @@ public:
     [[nodiscard]] db::TDbData& store() { return m_store; }
     [[nodiscard]] IUserInteraction& ui() { return m_ui; }
     [[nodiscard]] const AutoGroupSetting& grouping() const { return m_grouping; }
+    void setGrouping(const AutoGroupSetting& grouping) { m_grouping = grouping; }
 
     // The window opens: cursor on row 0, column -1, the modified flag cleared, the groups
     // listed and "All Records" shown.

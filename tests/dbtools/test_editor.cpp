@@ -332,10 +332,12 @@ private slots:
         QCOMPARE(dlg->session().cursorColumn(), 21);
     }
 
-    void laterCommandsExistButAreOff() {
-        for (C c : {C::FindDuplicates, C::CheckAddresses, C::SearchReplace})
+    void fileCommandsExistButAreOff() {
+        for (C c : {C::OpenDatabase, C::SaveDatabaseAs})
             QVERIFY(!dlg->action(c)->isEnabled());
-        QVERIFY(!dlg->findChild<QPushButton*>("findDuplicatesButton")->isEnabled());
+        for (C c : {C::FindDuplicates, C::CheckAddresses, C::SearchReplace, C::AutoGroup})
+            QVERIFY(dlg->action(c)->isEnabled());
+        QVERIFY(dlg->findChild<QPushButton*>("findDuplicatesButton")->isEnabled());
         QCOMPARE(dlg->action(C::AddRecord)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Insert));
         QCOMPARE(dlg->findChild<QMenuBar*>("menuBar")->actions().size(), 5);
     }

@@ -11,6 +11,7 @@
 #include <QToolBar>
 
 #include "dbtools/gui/AddR.h"
+#include "dbtools/gui/EditorToolDialogs.h"
 #include "dbtools/gui/RecordGridDelegate.h"
 #include "dbtools/gui/d_Filtering.h"
 #include "print/gui/GridPrinting.h"
@@ -86,10 +87,9 @@ const CommandInfo kCommands[] = {
     {C::FilterOff, ids::kCmdFilterOff, QStyle::SP_FileDialogListView},
 };
 
-// Built by the tools and printing work that is still to come; present, and off, until then.
-constexpr C kNotYetAvailable[] = {
-    C::SearchReplace, C::FindDuplicates, C::DeleteDuplicates, C::CheckAddresses, C::DeleteInvalid,
-    C::AddGroup,      C::DeleteGroup,    C::AutoGroup,        C::OpenDatabase,   C::SaveDatabaseAs};
+// The file commands that need the main window's opening sequence; present, and off, until
+// the main window gives them their effect.
+constexpr C kNotYetAvailable[] = {C::OpenDatabase, C::SaveDatabaseAs};
 
 // The editor's entries of the program's shortcut table.
 QKeySequence shortcutOf(C command) {
@@ -124,7 +124,9 @@ d_EditDialog::d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptio
       m_ui(ui),
       m_options(std::move(options)),
       m_form(std::make_unique<Ui::d_EditDialog>()),
-      m_session(std::make_unique<EditorSession>(store, ui, m_options.grouping)) {
+      m_session(std::make_unique<EditorSession>(store, ui, m_options.grouping)),
+      m_tools(std::make_unique<EditorTools>(*m_session)) {
+    m_tools->saveGrouping = m_options.saveGrouping;
     m_form->setupUi(this);
     setWindowTitle(str(ids::kEditorTitle));
     setWindowFlag(Qt::WindowMaximizeButtonHint);
@@ -385,6 +387,43 @@ void d_EditDialog::run(Command command) {
         case C::PageSetting:
             printing().pageSetting();
             break;
+        case C::FindDuplicates:
+            (void)m_tools->findDuplicates([this](DuplicateListModel& model) {
+                d_FindDuplicates window(model, this);
+                window.exec();
+            });
+            break;
+        case C::DeleteDuplicates:
+            (void)m_tools->deleteAllDuplicates();
+            break;
+        case C::CheckAddresses:
+            (void)m_tools->checkAddresses();
+            break;
+        case C::DeleteInvalid:
+            (void)m_tools->deleteInvalidAddresses();
+            break;
+        case C::SearchReplace: {
+            d_FindAndReplace window(s, this);
+            window.exec();
+            break;
+        }
+        case C::AddGroup: {
+            d_AddGroup window(this);
+            (void)m_tools->addGroup(window.ask());
+            break;
+        }
+        case C::DeleteGroup:
+            (void)m_tools->deleteSelectedGroup();
+            break;
+        case C::AutoGroup: {
+            QStringList captions;
+            for (const QString& c : m_store.Captions())
+                captions << c;
+            d_AutoGroup window(captions, s.grouping(), this);
+            if (window.exec() == QDialog::Accepted)
+                (void)m_tools->applyAutoGroup(window.choice());
+            break;
+        }
         case C::Print:
             printing().print();
             break;

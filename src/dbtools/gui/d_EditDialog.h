@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "dbtools/EditorSession.h"
+#include "dbtools/EditorTools.h"
 #include "dbtools/RecordForm.h"
 
 namespace Ui {
@@ -33,6 +34,9 @@ struct EditorOptions {
     AutoGroupSetting grouping;
     QRect geometry;                                  // "DBForm"; empty: the default size
     std::function<void(const QRect&)> saveGeometry;  // at close
+    // The "Auto Group" dialog changed the automatic grouping ("AutoGroupEnabled",
+    // "AutoGroupField").
+    std::function<void(const AutoGroupSetting&)> saveGrouping;
 };
 
 class d_EditDialog : public QDialog {
@@ -77,6 +81,7 @@ public:
     [[nodiscard]] static d_EditDialog* current();
 
     [[nodiscard]] EditorSession& session() { return *m_session; }
+    [[nodiscard]] EditorTools& tools() { return *m_tools; }
     [[nodiscard]] QAction* action(Command command) const;
     // The grid source for printing what the grid shows.
     [[nodiscard]] const IGridSource& gridSource() const { return m_session->grid(); }
@@ -116,6 +121,7 @@ private:
     EditorOptions m_options;
     std::unique_ptr<Ui::d_EditDialog> m_form;
     std::unique_ptr<EditorSession> m_session;
+    std::unique_ptr<EditorTools> m_tools;
     QMenuBar* m_menuBar = nullptr;
     QToolBar* m_toolBar = nullptr;
     QLabel* m_status = nullptr;

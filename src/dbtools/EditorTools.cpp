@@ -1,0 +1,642 @@
+#include "dbtools/EditorTools.h"
+
+#include <QColor>
+#include <QHash>
+#include <QSet>
+
+#include "resources/Strings.h"
+
+namespace pw::dbtools {
+
+namespace {
+
+constexpr const char* kUndoPoint = "PW_TOOL";
+
+// Runs a store operation whose database errors end the command.
+template <typename F>
+bool guardedStore(const char* what, F&& f) {
+    try {
+        f();
+        return true;
+    } catch (const std::exception& e) {
+        db::ReportDroppedError(what, e);
+        return false;
+    }
+}
+
+// A long command inside an undo point: committed to the main transaction when it ends
+// normally, undone when the user cancels or the database refuses a step.
+class UndoScope {
+public:
+    explicit UndoScope(db::TDbData& store) : m_store(store) {
+        m_set = guardedStore("Setting an undo point",
+                             [&] { m_store.SetUndoPoint(QLatin1String(kUndoPoint)); });
+    }
+    ~UndoScope() {
+        if (m_set && !m_done)
+            undo();
+    }
+    [[nodiscard]] bool ready() const { return m_set; }
+    void keep() {
+        m_done = true;
+        guardedStore("Releasing an undo point",
+                     [&] { m_store.ReleaseUndoPoint(QLatin1String(kUndoPoint)); });
+    }
+    void undo() {
+        m_done = true;
+        guardedStore("Undoing a cancelled command",
+                     [&] { m_store.UndoToPoint(QLatin1String(kUndoPoint)); });
+    }
+
+private:
+    db::TDbData& m_store;
+    bool m_set = false;
+    bool m_done = false;
+};
+
+bool isSingleByte(QChar c) {
+    const char16_t u = c.unicode();
+    return u < 0x80 || (u >= 0xFF61 && u <= 0xFF9F);
+}
+
+// name@domain: one "@", something before it, a domain of dot-separated non-empty labels
+// with at least one dot, no blanks.
+bool hasAddressForm(const QString& text) {
+    if (text.count(u'@') != 1 || text.contains(u' ') || text.contains(u'\t'))
+        return false;
+    const qsizetype at = text.indexOf(u'@');
+    const QString local = text.left(at);
+    const QString domain = text.mid(at + 1);
+    if (local.isEmpty() || domain.isEmpty() || !domain.contains(u'.'))
+        return false;
+    for (const QString& label : domain.split(u'.')) {
+        if (label.isEmpty())
+            return false;
+    }
+    return !local.startsWith(u'.') && !local.endsWith(u'.') && !local.contains(QLatin1String(".."));
+}
+
+}  // namespace
+
+AddressFault checkAddress(const QString& text) {
+    if (!text.contains(u'@'))
+        return AddressFault::NoAtMark;
+    if (text.contains(u','))
+        return AddressFault::Comma;
+    for (QChar c : text) {
+        if (!isSingleByte(c))
+            return AddressFault::DoubleByte;
+    }
+    if (!hasAddressForm(text))
+        return AddressFault::Malformed;
+    return AddressFault::None;
+}
+
+int addressFaultMessage(AddressFault fault) {
+    switch (fault) {
+        case AddressFault::NoAtMark:
+            return ids::kAddressNoAtMark;
+        case AddressFault::Comma:
+            return ids::kAddressComma;
+        case AddressFault::DoubleByte:
+            return ids::kAddressDoubleByte;
+        case AddressFault::Malformed:
+            return ids::kAddressMalformed;
+        case AddressFault::None:
+            break;
+    }
+    return 0;
+}
+
+// ---- the duplicate list -------------------------------------------------------------------------
+
+DuplicateListModel::DuplicateListModel(db::TDbData& store, int keyField, QObject* parent)
+    : QAbstractTableModel(parent), m_store(store), m_keyField(keyField) {}
+
+void DuplicateListModel::search() {
+    beginResetModel();
+    m_rows.clear();
+    m_runs.clear();
+    const QString column = db::ColumnNames()[size_t(m_keyField)];
+    guardedStore("Finding duplicates", [&] {
+        if (m_store.FindDuplicateValues(column) > 0)
+            m_rows = m_store.ListDuplicateRecords(column);
+    });
+    // Runs of equal keys, compared exactly as the list shows them.
+    int run = 0;
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (i > 0 &&
+            m_rows[i].fields[size_t(m_keyField)] != m_rows[i - 1].fields[size_t(m_keyField)])
+            run = 1 - run;
+        m_runs.push_back(run);
+    }
+    endResetModel();
+}
+
+void DuplicateListModel::clickCell(int row, int column) {
+    if (column < kFirstFieldColumn || row < 0 || row >= rowCount())
+        return;
+    const int old = m_markedRow;
+    m_markedRow = row;
+    m_markedColumn = column;
+    if (old >= 0 && old < rowCount())
+        emit dataChanged(index(old, 0), index(old, kGridColumnCount - 1));
+    emit dataChanged(index(row, 0), index(row, kGridColumnCount - 1));
+}
+
+bool DuplicateListModel::deleteMarked() {
+    if (m_markedRow < 0 || m_markedRow >= rowCount())
+        return false;
+    const int id = m_rows[size_t(m_markedRow)].id;
+    guardedStore("Deleting a duplicate", [&] { m_store.DeleteRecordEverywhere(id); });
+    m_markedRow = -1;
+    m_markedColumn = -1;
+    search();
+    return true;
+}
+
+int DuplicateListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int DuplicateListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kGridColumnCount;
+}
+
+QVariant DuplicateListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= kGridColumnCount)
+        return {};
+    const db::ListedRecord& r = m_rows[size_t(index.row())];
+    const int column = index.column();
+    switch (role) {
+        case Qt::DisplayRole:
+        case Qt::ToolTipRole:
+            if (column >= kFirstFieldColumn)
+                return r.fields[size_t(column - kFirstFieldColumn)];
+            return {};
+        case Qt::CheckStateRole:
+            if (column == kSentColumn)
+                return r.sent != 0 ? Qt::Checked : Qt::Unchecked;
+            if (column == kSelectColumn)
+                return r.selected != 0 ? Qt::Checked : Qt::Unchecked;
+            return {};
+        case Qt::BackgroundRole:
+            if (index.row() == m_markedRow && column == m_markedColumn)
+                return QColor(100, 100, 140);
+            if (column == m_keyField + kFirstFieldColumn)
+                return m_runs[size_t(index.row())] == 0 ? QColor(0, 255, 0) : QColor(255, 255, 0);
+            return {};
+        case RecordIdRole:
+            return r.id;
+        case KeyRunRole:
+            return m_runs[size_t(index.row())];
+        case MarkedRole:
+            return index.row() == m_markedRow && column == m_markedColumn;
+        default:
+            return {};
+    }
+}
+
+QVariant DuplicateListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole)
+        return {};
+    if (orientation == Qt::Vertical)
+        return section + 1;
+    if (section == kSentColumn)
+        return str(ids::kGridSent);
+    if (section == kSelectColumn)
+        return str(ids::kGridSelect);
+    if (section >= kFirstFieldColumn && section < kGridColumnCount)
+        return m_store.Captions()[size_t(section - kFirstFieldColumn)];
+    return {};
+}
+
+// ---- the tools ----------------------------------------------------------------------------------
+
+EditorTools::EditorTools(EditorSession& session) : m_session(session) {}
+
+bool EditorTools::cursorOnField(int titleId) const {
+    if (m_session.cursorColumn() >= kFirstFieldColumn)
+        return true;
+    (void)m_session.ui().message(str(titleId), str(ids::kSelectInputField),
+                                 MessageKind::Information);
+    return false;
+}
+
+ToolOutcome EditorTools::findDuplicates(
+    const std::function<void(DuplicateListModel&)>& showWindow) {
+    if (!cursorOnField(ids::kDeleteDuplicatesTitle))
+        return ToolOutcome::Refused;
+    DuplicateListModel model(m_session.store(), m_session.cursorColumn() - kFirstFieldColumn);
+    model.search();
+    if (showWindow)
+        showWindow(model);
+    guardedStore("Refreshing the list", [&] { m_session.store().RefreshList(); });
+    return ToolOutcome::Done;
+}
+
+ToolOutcome EditorTools::deleteAllDuplicates() {
+    if (!cursorOnField(ids::kDeleteDuplicatesTitle))
+        return ToolOutcome::Refused;
+    db::TDbData& store = m_session.store();
+    if (!store.IsOpen())
+        return ToolOutcome::Refused;
+    const QString column = db::ColumnNames()[size_t(m_session.cursorColumn() - kFirstFieldColumn)];
+    UndoScope undo(store);
+    if (!undo.ready() ||
+        !guardedStore("Deleting duplicates", [&] { (void)store.DeleteAllDuplicates(column); })) {
+        undo.undo();
+        guardedStore("Refreshing the list", [&] { store.RefreshList(); });
+        return ToolOutcome::Failed;
+    }
+    undo.keep();
+    guardedStore("Refreshing the list", [&] { store.RefreshList(); });
+    (void)m_session.ui().message(str(ids::kDeleteDuplicatesTitle), str(ids::kDuplicatesDeleted),
+                                 MessageKind::Information);
+    return ToolOutcome::Done;
+}
+
+ToolOutcome EditorTools::checkAddresses() {
+    const int column = m_session.cursorColumn();
+    if (column < kFirstFieldColumn)
+        return ToolOutcome::Refused;
+    db::TDbData& store = m_session.store();
+    store.FetchAll();
+    const db::RecordCache& cache = m_session.grid().cache();
+    const int field = column - kFirstFieldColumn;
+    for (int row = 0; row < cache.rowCount(); ++row) {
+        const AddressFault fault = checkAddress(cache.text(row, field));
+        if (fault == AddressFault::None)
+            continue;
+        m_session.setCursor(row, column);
+        (void)m_session.ui().message(str(ids::kCheckAddressesTitle),
+                                     str(addressFaultMessage(fault)), MessageKind::Information);
+        return ToolOutcome::Done;
+    }
+    (void)m_session.ui().message(str(ids::kCheckAddressesTitle), str(ids::kNoInvalidAddresses),
+                                 MessageKind::Information);
+    return ToolOutcome::NothingFound;
+}
+
+ToolOutcome EditorTools::deleteInvalidAddresses() {
+    if (!cursorOnField(ids::kDeleteInvalidTitle))
+        return ToolOutcome::Refused;
+    db::TDbData& store = m_session.store();
+    if (!store.IsOpen())
+        return ToolOutcome::Refused;
+    const int column = m_session.cursorColumn();
+    const int field = column - kFirstFieldColumn;
+    const int group = m_session.groups().groupId(m_session.selectedGroupItem());
+    store.FetchAll();
+    const db::RecordCache& cache = m_session.grid().cache();
+    // The failing records of the view, in grid order; each deletion takes its row out of the
+    // grid, so the IDs are collected first.
+    std::vector<int> failing;
+    for (int row = 0; row < cache.rowCount(); ++row) {
+        if (checkAddress(cache.text(row, field)) != AddressFault::None && cache.rowId(row) >= 0)
+            failing.push_back(cache.rowId(row));
+    }
+    const std::unique_ptr<IProgress> progress = m_session.ui().createProgress();
+    progress->setCaption(str(ids::kDeleteInvalidTitle));
+    progress->setText(str(ids::kDeletingInvalid));
+    progress->setRange(0, int(failing.size()) + 1);
+    progress->setPosition(0);
+    progress->setCancellable();
+    progress->show();
+
+    UndoScope undo(store);
+    bool ok = undo.ready();
+    bool cancelled = false;
+    const int step = std::max(1, int(failing.size()) / 100);
+    for (size_t i = 0; ok && i < failing.size(); ++i) {
+        ok = guardedStore("Deleting an invalid address",
+                          [&] { store.DeleteRecord(group, failing[i]); });
+        if (int(i) % step == 0) {
+            progress->setPosition(int(i) + 1);
+            if (progress->cancelRequested()) {
+                cancelled = true;
+                break;
+            }
+        }
+    }
+    if (ok && !cancelled) {
+        ok = guardedStore("Deleting records without an address", [&] {
+            (void)store.DeleteRecordsWithoutAddress(db::ColumnNames()[size_t(field)]);
+        });
+        progress->setPosition(int(failing.size()) + 1);
+        cancelled = progress->cancelRequested();
+    }
+    progress->hide();
+    if (!ok || cancelled) {
+        undo.undo();
+        guardedStore("Refreshing the list", [&] { store.RefreshList(); });
+        if (cancelled)
+            (void)m_session.ui().message(str(ids::kDeleteInvalidTitle), str(ids::kToolCancelled),
+                                         MessageKind::Information);
+        return cancelled ? ToolOutcome::Cancelled : ToolOutcome::Failed;
+    }
+    undo.keep();
+    store.SetModified();
+    guardedStore("Refreshing the list", [&] { store.RefreshList(); });
+    m_session.setCursor(0, column);
+    (void)m_session.ui().message(str(ids::kDeleteInvalidTitle), str(ids::kInvalidDeleted),
+                                 MessageKind::Information);
+    return ToolOutcome::Done;
+}
+
+// ---- groups -----------------------------------------------------------------------------------
+
+ToolOutcome EditorTools::addGroup(const std::optional<QString>& name) {
+    if (!name)
+        return ToolOutcome::Cancelled;
+    IUserInteraction& ui = m_session.ui();
+    if (name->isEmpty()) {
+        (void)ui.message(str(ids::kAddGroupTitle), str(ids::kNoGroupName),
+                         MessageKind::Information);
+        return ToolOutcome::Refused;
+    }
+    db::TDbData& store = m_session.store();
+    int id = -1;
+    bool exists = false;
+    if (!guardedStore("Adding a group", [&] {
+            exists = store.FindGroupByName(*name) >= 0;
+            if (!exists)
+                id = store.AddGroup(*name);
+        }))
+        return ToolOutcome::Failed;
+    if (exists) {
+        (void)inform(ui, str(ids::kGroupExists));
+        return ToolOutcome::Refused;
+    }
+    if (id < 0)
+        return ToolOutcome::Failed;
+    m_session.groups().reload();
+    m_session.selectGroup(m_session.groups().itemOfGroup(id));
+    return ToolOutcome::Done;
+}
+
+ToolOutcome EditorTools::deleteSelectedGroup() {
+    const int item = m_session.selectedGroupItem();
+    if (item < 0)
+        return ToolOutcome::Refused;
+    IUserInteraction& ui = m_session.ui();
+    if (item == 0) {
+        (void)inform(ui, str(ids::kRootGroupLocked));
+        return ToolOutcome::Refused;
+    }
+    if (ask(ui, str(ids::kDeleteGroupAsk), MessageKind::YesNo) != Answer::Yes)
+        return ToolOutcome::Cancelled;
+    const int id = m_session.groups().groupId(item);
+    if (!guardedStore("Deleting a group", [&] { m_session.store().DeleteGroup(id); }))
+        return ToolOutcome::Failed;
+    m_session.groups().reload();
+    m_session.selectGroup(item - 1);
+    return ToolOutcome::Done;
+}
+
+int EditorTools::applyAutoGroup(const AutoGroupChoice& choice) {
+    AutoGroupSetting setting;
+    int added = 0;
+    if (choice.on && choice.field >= 0 && choice.field < db::kFieldCount) {
+        setting = {true, choice.field};
+        m_session.setGrouping(setting);
+        if (saveGrouping)
+            saveGrouping(setting);
+        if (ask(m_session.ui(), str(ids::kAutoGroupAsk), MessageKind::YesNo) == Answer::Yes)
+            added = autoGroupAll(choice.field);
+    } else {
+        m_session.setGrouping(setting);
+        if (saveGrouping)
+            saveGrouping(setting);
+    }
+    m_session.selectGroup(m_session.selectedGroupItem());
+    return added;
+}
+
+int EditorTools::autoGroupAll(int field) {
+    db::TDbData& store = m_session.store();
+    if (field < 0 || field >= db::kFieldCount || !store.IsOpen())
+        return -1;
+    const std::unique_ptr<IProgress> progress = m_session.ui().createProgress();
+    progress->setCaption(str(ids::kAutoGroupTitle));
+    progress->setText(str(ids::kAutoGroupProgress));
+    int total = 0;
+    guardedStore("Counting the records", [&] { total = store.CountRecordsOrNone(); });
+    progress->setRange(0, std::max(total, 0));
+    progress->setPosition(0);
+    progress->setCancellable();
+    progress->show();
+
+    UndoScope undo(store);
+    int added = 0;
+    bool cancelled = false;
+    const bool ok =
+        undo.ready() && guardedStore("Grouping records", [&] {
+            // Names compared exactly, as FindGroupByName does; read once instead of per record.
+            QHash<QString, int> groups;
+            for (const db::GroupInfo& g : store.ListGroups()) {
+                if (!groups.contains(g.name))
+                    groups.insert(g.name, g.id);
+            }
+            // The pairs that exist already stay as they are (no second membership).
+            QSet<qint64> members;
+            {
+                IBPP::Statement st =
+                    IBPP::StatementFactory(store.Database(), store.MainTransaction());
+                st->Execute("select IDGROUP, IDMAIL from GROUP_MAIL");
+                while (st->Fetch()) {
+                    int32_t g = 0;
+                    int32_t m = 0;
+                    st->Get(1, g);
+                    st->Get(2, m);
+                    members.insert((qint64(g) << 32) | quint32(m));
+                }
+            }
+            IBPP::Statement st = IBPP::StatementFactory(store.Database(), store.MainTransaction());
+            st->Execute("select * from MAILS");
+            std::vector<std::pair<int, int>> pairs;
+            int row = 0;
+            std::string value;
+            while (st->Fetch()) {
+                int32_t id = -1;
+                st->Get("ID", id);
+                value.clear();
+                QString name;
+                if (!st->Get(field + 4, value))
+                    name = QString::fromUtf8(value.data(), qsizetype(value.size()));
+                const auto it = groups.constFind(name);
+                if (it != groups.constEnd() && !members.contains((qint64(*it) << 32) | quint32(id)))
+                    pairs.emplace_back(*it, id);
+                ++row;
+                if (row % 200 == 0) {
+                    progress->setPosition(row);
+                    if (progress->cancelRequested()) {
+                        cancelled = true;
+                        return;
+                    }
+                }
+            }
+            st.reset();
+            for (size_t i = 0; i < pairs.size(); ++i) {
+                store.AddToGroup(pairs[i].first, pairs[i].second);
+                ++added;
+                if (i % 200 == 0 && progress->cancelRequested()) {
+                    cancelled = true;
+                    return;
+                }
+            }
+            progress->setPosition(row);
+        });
+    progress->hide();
+    if (!ok || cancelled) {
+        undo.undo();
+        if (cancelled)
+            (void)m_session.ui().message(str(ids::kAutoGroupTitle), str(ids::kToolCancelled),
+                                         MessageKind::Information);
+        return -1;
+    }
+    undo.keep();
+    return added;
+}
+
+// ---- find and replace ---------------------------------------------------------------------------
+
+FindReplace::FindReplace(EditorSession& session) : m_session(session) {}
+
+bool FindReplace::searchFrom(int row, int column) {
+    RecordGridModel& grid = m_session.grid();
+    m_session.store().FetchAll();
+    const db::RecordCache& cache = grid.cache();
+    for (int r = row; r < cache.rowCount(); ++r) {
+        for (int c = (r == row ? column : kFirstFieldColumn); c < kGridColumnCount; ++c) {
+            if (c < kFirstFieldColumn)
+                continue;
+            if (cache.text(r, c - kFirstFieldColumn).contains(m_find)) {
+                m_matchRow = r;
+                m_matchColumn = c;
+                m_session.setCursor(r, c);
+                m_replaceEnabled = true;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool FindReplace::findNext() {
+    if (m_find.isEmpty())
+        return false;
+    int row = m_session.cursorRow();
+    int column = m_session.cursorColumn();
+    if (row < 0) {
+        row = 0;
+        column = kFirstFieldColumn;
+    } else {
+        ++column;
+        if (column >= kGridColumnCount) {
+            ++row;
+            column = kFirstFieldColumn;
+        }
+    }
+    if (searchFrom(row, std::max(column, int(kFirstFieldColumn))))
+        return true;
+    while (m_session.ui().message(str(ids::kFindReplaceTitle), str(ids::kTextNotFound),
+                                  MessageKind::YesNo) == Answer::Yes) {
+        if (searchFrom(0, kFirstFieldColumn))
+            return true;
+    }
+    m_replaceEnabled = false;
+    m_matchRow = -1;
+    m_matchColumn = -1;
+    return false;
+}
+
+bool FindReplace::replace() {
+    const int row = m_session.cursorRow();
+    const int column = m_session.cursorColumn();
+    RecordGridModel& grid = m_session.grid();
+    if (m_find.isEmpty() || column < kFirstFieldColumn || row < 0 || row >= grid.rowCount())
+        return false;
+    QString text = grid.gridText(row, column);
+    if (!text.contains(m_find))
+        return false;
+    text.replace(m_find, m_replace);
+    bool written = false;
+    // SetCell refuses (with its message) a value longer than the field before writing.
+    guardedStore("Replacing", [&] { written = m_session.store().SetCell(row, column, text); });
+    return written;
+}
+
+int FindReplace::replaceAll() {
+    if (m_find.isEmpty())
+        return 0;
+    db::TDbData& store = m_session.store();
+    IUserInteraction& ui = m_session.ui();
+    for (;;) {
+        store.FetchAll();
+        const db::RecordCache& cache = m_session.grid().cache();
+        const int limit = store.StringFieldLength();
+        // Every new value is checked before anything is written.
+        std::array<int, db::kFieldCount> matches{};
+        int total = 0;
+        for (int field = 0; field < db::kFieldCount; ++field) {
+            for (int r = 0; r < cache.rowCount(); ++r) {
+                QString text = cache.text(r, field);
+                if (!text.contains(m_find))
+                    continue;
+                text.replace(m_find, m_replace);
+                if (text.toUtf8().size() > limit) {
+                    m_session.setCursor(r, field + kFirstFieldColumn);
+                    (void)ui.message(str(ids::kFindReplaceTitle),
+                                     str(ids::kReplaceTooLong)
+                                         .arg(store.Captions()[size_t(field)])
+                                         .arg(cache.rowId(r)),
+                                     MessageKind::Information);
+                    return 0;
+                }
+                ++matches[size_t(field)];
+                ++total;
+            }
+        }
+        if (total > 0) {
+            const std::unique_ptr<IProgress> progress = ui.createProgress();
+            progress->setCaption(str(ids::kFindReplaceTitle));
+            progress->setText(str(ids::kReplacing));
+            progress->setRange(0, db::kFieldCount);
+            progress->setCancellable();
+            progress->show();
+            UndoScope undo(store);
+            bool ok = undo.ready();
+            bool cancelled = false;
+            for (int field = 0; ok && field < db::kFieldCount; ++field) {
+                if (matches[size_t(field)] == 0)
+                    continue;
+                ok = guardedStore("Replacing",
+                                  [&] { store.ReplaceInField(field, m_find, m_replace); });
+                progress->setPosition(field + 1);
+                if (progress->cancelRequested()) {
+                    cancelled = true;
+                    break;
+                }
+            }
+            progress->hide();
+            if (!ok || cancelled) {
+                undo.undo();
+                guardedStore("Refreshing the list", [&] { store.RefreshList(); });
+                if (cancelled)
+                    (void)ui.message(str(ids::kFindReplaceTitle), str(ids::kToolCancelled),
+                                     MessageKind::Information);
+                return 0;
+            }
+            undo.keep();
+            (void)ui.message(str(ids::kFindReplaceTitle), str(ids::kAllReplaced),
+                             MessageKind::Information);
+            return total;
+        }
+        if (ui.message(str(ids::kFindReplaceTitle), str(ids::kTextNotFound), MessageKind::YesNo) !=
+            Answer::Yes)
+            return 0;
+    }
+}
+
+}  // namespace pw::dbtools
