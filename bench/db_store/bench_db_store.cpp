@@ -2,61 +2,15 @@
 // the list refresh with the first screen, fetching everything, the send selection, a bulk
 // update over the view, and the peak memory with the whole cache loaded.
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
-#include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
 #include "db/TDbData.h"
+#include "support/BenchStore.h"
+#include "support/BenchSupport.h"
 
-namespace {
-
-class SilentUser : public pw::IUserInteraction {
-public:
-    pw::Answer message(const QString&, const QString& text, pw::MessageKind) override {
-        std::fprintf(stderr, "message: %s\n", text.toUtf8().constData());
-        return pw::Answer::Ok;
-    }
-    std::unique_ptr<pw::IProgress> createProgress() override { return nullptr; }
-};
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-long peakRssKiB() {
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
-double threadCpuMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
-// Wall time of f; its CPU time on this thread (where the embedded engine runs) goes to cpu,
-// which tells the work from waiting on a busy machine.
-template <typename F>
-double timeMs(F&& f, std::vector<double>& cpu) {
-    QElapsedTimer t;
-    const double c0 = threadCpuMs();
-    t.start();
-    f();
-    cpu.push_back(threadCpuMs() - c0);
-    return double(t.nsecsElapsed()) / 1e6;
-}
-
-}  // namespace
+using namespace pw::bench;
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -65,22 +19,11 @@ int main(int argc, char** argv) {
     pw::db::DbFolders folders{dir.path() + "/data/", dir.path() + "/state/"};
     pw::db::TDbData store(folders, ui);
     store.SetStrFieldSize(100);
-    if (store.CreateDatabase(store.MakeWorkingCopyPath()) != pw::db::CreateResult::Created ||
-        !store.Open()) {
-        std::fprintf(stderr, "could not create the database\n");
-        return 1;
-    }
     QString fields;
     for (int k = 1; k <= pw::db::kFieldCount; ++k)
         fields += QStringLiteral(", rpad('f%1-' || :i || '-', 100, 'abcdefghij')").arg(k);
-    store.ExecuteImmediate(
-        QStringLiteral("execute block as declare i integer = 1; begin while (i <= 20000) do "
-                       "begin insert into MAILS values (:i, 0, 1 %1); i = i + 1; end end")
-            .arg(fields));
-    if (!store.Save(pw::db::SaveMode::Retaining) || store.CountRecords() != 20000) {
-        std::fprintf(stderr, "could not fill the database\n");
+    if (!createFilledStore(store, 20000, fields))
         return 1;
-    }
 
     // The full cache alone first: the figure a window showing every record costs.
     pw::db::RecordCache cache;

@@ -2,64 +2,21 @@
 // through the editor's grid model, as "Print..." and the PDF button do: the layout alone, the
 // layout with every page written, pages per second and the peak memory.
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QPrinter>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
 #include "db/TDbData.h"
 #include "dbtools/RecordGridModel.h"
 #include "print/gui/CPrintDBGridVw.h"
 #include "print/gui/TableViewPrintGrid.h"
+#include "support/BenchStore.h"
+#include "support/BenchSupport.h"
 
-namespace {
-
-class SilentUser : public pw::IUserInteraction {
-public:
-    pw::Answer message(const QString&, const QString& text, pw::MessageKind) override {
-        std::fprintf(stderr, "message: %s\n", text.toUtf8().constData());
-        return pw::Answer::Ok;
-    }
-    std::unique_ptr<pw::IProgress> createProgress() override { return nullptr; }
-};
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-long peakRssKiB() {
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
-double processCpuMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
-template <typename F>
-double timeMs(F&& f, std::vector<double>& cpu) {
-    QElapsedTimer t;
-    const double c0 = processCpuMs();
-    t.start();
-    f();
-    cpu.push_back(processCpuMs() - c0);
-    return double(t.nsecsElapsed()) / 1e6;
-}
-
-}  // namespace
+using namespace pw::bench;
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -70,20 +27,12 @@ int main(int argc, char** argv) {
     SilentUser ui;
     pw::db::DbFolders folders{dir.path() + "/data/", dir.path() + "/state/"};
     pw::db::TDbData store(folders, ui);
-    if (store.CreateDatabase(store.MakeWorkingCopyPath()) != pw::db::CreateResult::Created ||
-        !store.Open()) {
-        std::fprintf(stderr, "could not create the database\n");
-        return 1;
-    }
     QString fields = QStringLiteral(
         ", 'user' || :i || '@example.jp', '山田 太郎 ' || :i, '東京都千代田区丸の内 ' || :i");
     for (int k = 4; k <= pw::db::kFieldCount; ++k)
         fields += QStringLiteral(", 'f%1-' || :i").arg(k);
-    store.ExecuteImmediate(
-        QStringLiteral("execute block as declare i integer = 1; begin while (i <= 20000) do "
-                       "begin insert into MAILS values (:i, mod(:i, 2), 1 %1); i = i + 1; end "
-                       "end")
-            .arg(fields));
+    if (!createFilledStore(store, 20000, fields, QStringLiteral("mod(:i, 2)")))
+        return 1;
     pw::dbtools::RecordGridModel model(store);
     store.RefreshList();
     QTableView view;
@@ -95,7 +44,7 @@ int main(int argc, char** argv) {
     }
 
     std::vector<double> fetchCpu;
-    const double fetchMs = timeMs([&] { grid.fetchAll(); }, fetchCpu);
+    const double fetchMs = timeMs([&] { grid.fetchAll(); }, fetchCpu, CpuClock::Process);
 
     pw::print::CPrintDBGridVw printView(ui);
     printView.setGrid(&grid);
@@ -107,9 +56,11 @@ int main(int argc, char** argv) {
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(dir.filePath(QStringLiteral("grid.pdf")));
-        layoutWall.push_back(timeMs([&] { (void)printView.beginPrinting(printer); }, layoutCpu));
+        layoutWall.push_back(
+            timeMs([&] { (void)printView.beginPrinting(printer); }, layoutCpu, CpuClock::Process));
         pw::print::PrintOutcome outcome{};
-        printWall.push_back(timeMs([&] { outcome = printView.printPages(printer); }, printCpu));
+        printWall.push_back(
+            timeMs([&] { outcome = printView.printPages(printer); }, printCpu, CpuClock::Process));
         if (outcome != pw::print::PrintOutcome::Printed) {
             std::fprintf(stderr, "printing failed\n");
             return 1;

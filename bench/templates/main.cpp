@@ -5,8 +5,6 @@
 // process, whose CPU time is not counted.
 //   bench_templates [rounds]
 
-#include <sys/resource.h>
-
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,20 +22,11 @@
 #include "compose/gui/d_Preview.h"
 #include "resources/UserInteraction.h"
 #include "send/PreviewSource.h"
+#include "support/BenchSupport.h"
+
+using namespace pw::bench;
 
 namespace {
-
-double cpuMs() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
-           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 class Silent : public pw::IUserInteraction {
 public:
@@ -109,14 +98,14 @@ int main(int argc, char** argv) {
         b.clear();
         QElapsedTimer t;
         t.start();
-        const double c0 = cpuMs();
+        const double c0 = cpuMs(CpuClock::Process);
         window.onNext();
         if (!waitLoaded(a, 1) || !waitLoaded(b, 1)) {
             std::fprintf(stderr, "the views did not load\n");
             return 1;
         }
         wall.push_back(t.nsecsElapsed() / 1e6);
-        cpu.push_back(cpuMs() - c0);
+        cpu.push_back(cpuMs(CpuClock::Process) - c0);
     }
     std::printf("preview_next_median: %.1f ms\n", median(wall));
     std::printf("preview_next_cpu_median: %.1f ms\n", median(cpu));
@@ -125,10 +114,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < rounds; ++i) {
         QElapsedTimer t;
         t.start();
-        const double c0 = cpuMs();
+        const double c0 = cpuMs(CpuClock::Process);
         window.preview().build();
         buildWall.push_back(t.nsecsElapsed() / 1e6);
-        buildCpu.push_back(cpuMs() - c0);
+        buildCpu.push_back(cpuMs(CpuClock::Process) - c0);
     }
     std::printf("preview_build_median: %.2f ms\n", median(buildWall));
     std::printf("preview_build_cpu_median: %.2f ms\n", median(buildCpu));
@@ -140,7 +129,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < rounds; ++i) {
         QElapsedTimer t;
         t.start();
-        const double c0 = cpuMs();
+        const double c0 = cpuMs(CpuClock::Process);
         const QStringList pictures = pw::prepareWizardFolder(library + name + '/', name, QString(),
                                                              mainFolder, wizardFolder);
         pw::CTemplateWizard wizard(
@@ -155,7 +144,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         openWall.push_back(t.nsecsElapsed() / 1e6);
-        openCpu.push_back(cpuMs() - c0);
+        openCpu.push_back(cpuMs(CpuClock::Process) - c0);
     }
     std::printf("wizard_open_median: %.1f ms\n", median(openWall));
     std::printf("wizard_open_cpu_median: %.1f ms\n", median(openCpu));

@@ -17,6 +17,7 @@
 
 #include "AppTestFolders.h"
 #include "ScriptedUserInteraction.h"
+#include "WidgetTestSupport.h"
 #include "app/AppSession.h"
 #include "app/IniFile.h"
 #include "app/gui/d_StartForm.h"
@@ -26,15 +27,9 @@
 using namespace pw;
 using namespace pw::app;
 
-namespace {
+using pw::test::child;
 
-template <typename T>
-T* child(QWidget* w, const char* name) {
-    T* c = w->findChild<T*>(QString::fromLatin1(name));
-    if (c == nullptr)
-        qWarning("no control %s", name);
-    return c;
-}
+namespace {
 
 bool checked(QWidget* w, const char* name) {
     return child<QAbstractButton>(w, name)->isChecked();

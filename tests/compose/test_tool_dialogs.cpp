@@ -12,6 +12,7 @@
 
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
+#include "WidgetTestSupport.h"
 #include "compose/TemplateWizard.h"
 #include "compose/gui/TextToolDialogs.h"
 #include "compose/gui/d_FormEdit.h"
@@ -23,20 +24,9 @@
 
 using namespace pw;
 
-namespace {
+using pw::test::whenModal;
 
-template <typename T, typename F>
-void whenModal(F act) {
-    QTimer::singleShot(0, [act] {
-        for (int i = 0; i < 500; ++i) {
-            if (auto* d = qobject_cast<T*>(QApplication::activeModalWidget())) {
-                act(d);
-                return;
-            }
-            QTest::qWait(10);
-        }
-    });
-}
+namespace {
 
 void touch(const QString& path) {
     QFile f(path);

@@ -11,6 +11,7 @@
 
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
+#include "WidgetTestSupport.h"
 #include "compose/GraphicPlacement.h"
 #include "compose/MailDocument.h"
 #include "compose/TemplateLibrary.h"
@@ -24,6 +25,9 @@
 
 using namespace pw;
 
+using pw::test::child;
+using pw::test::whenModal;
+
 namespace {
 
 QStringList shippedTemplates() {
@@ -34,29 +38,6 @@ QStringList shippedTemplates() {
         }
     }
     return names;
-}
-
-// Runs `act` on the next modal dialog of type T once it is up.
-template <typename T, typename F>
-void whenModal(F act) {
-    QTimer::singleShot(0, [act] {
-        for (int i = 0; i < 500; ++i) {
-            if (auto* d = qobject_cast<T*>(QApplication::activeModalWidget())) {
-                act(d);
-                return;
-            }
-            QTest::qWait(10);
-        }
-    });
-}
-
-template <typename T>
-T* child(QWidget* parent, const char* name) {
-    T* w = parent->findChild<T*>(QString::fromLatin1(name));
-    if (w == nullptr) {
-        qFatal("no widget %s", name);
-    }
-    return w;
 }
 
 }  // namespace

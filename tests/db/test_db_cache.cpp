@@ -9,12 +9,15 @@ using pw::test::DbWorld;
 
 namespace {
 
-// Writes every notice as a line, with the row count the cache had when it came.
+// A cache registered with the store that writes every notice as a line, with the row count
+// the cache had when it came.
 struct Recorder : db::IRecordCacheOwner {
-    db::RecordCache* cache = nullptr;
     QStringList log;
+    db::RecordCache cache{this};
+    explicit Recorder(db::TDbData& store) { store.RegisterCache(&cache); }
+    ~Recorder() override { cache.setOwner(nullptr); }  // no notices into a half-destroyed owner
     void note(const QString& what) {
-        log << QStringLiteral("%1 [%2]").arg(what).arg(cache ? cache->rowCount() : -1);
+        log << QStringLiteral("%1 [%2]").arg(what).arg(cache.rowCount());
     }
     void listAboutToRefresh() override { note("about to refresh"); }
     void listRefreshed(int n) override { note(QStringLiteral("refreshed %1").arg(n)); }
@@ -61,10 +64,7 @@ private slots:
     void cleanup() { w.reset(); }
 
     void refreshIsAnnouncedBeforeTheCacheChanges() {
-        Recorder rec;
-        db::RecordCache cache(&rec);
-        rec.cache = &cache;
-        s().RegisterCache(&cache);
+        Recorder rec(s());
         fill(3);
         s().RefreshList();
         test::insertRecord(s(), 4, 0, 1, {"d@x"});
@@ -77,10 +77,8 @@ private slots:
     }
 
     void aFailedRefreshStillEndsWithAnEmptyList() {
-        Recorder rec;
-        db::RecordCache cache(&rec);
-        rec.cache = &cache;
-        s().RegisterCache(&cache);
+        Recorder rec(s());
+        db::RecordCache& cache = rec.cache;
         fill(2);
         s().RefreshList();
         rec.log.clear();
@@ -101,16 +99,13 @@ private slots:
         s().RefreshList();
         QCOMPARE(below->rowCount(), 3);
         {
-            Recorder rec;
-            db::RecordCache editor(&rec);
-            rec.cache = &editor;
-            s().RegisterCache(&editor);
+            Recorder rec(s());
+            db::RecordCache& editor = rec.cache;
             QCOMPARE(s().Cache(), &editor);
             s().SetGroupRestriction(s().AddGroup("G"));
             s().RefreshList();
             QCOMPARE(editor.rowCount(), 0);
             QCOMPARE(below->rowCount(), 3);  // the inactive cache keeps what it showed
-            editor.setOwner(nullptr);
         }  // the editor's cache unregisters itself; the one below is refilled for the new view
         QCOMPARE(s().Cache(), below.get());
         QCOMPARE(below->rowCount(), 0);
@@ -148,10 +143,8 @@ private slots:
         QFETCH(int, fetchedBefore);
         QFETCH(int, deleteId);
         QFETCH(QList<int>, after);
-        Recorder rec;
-        db::RecordCache cache(&rec);
-        rec.cache = &cache;
-        s().RegisterCache(&cache);
+        Recorder rec(s());
+        db::RecordCache& cache = rec.cache;
         fill(5);
         s().RefreshList();
         if (fetchedBefore > 0)
@@ -183,10 +176,8 @@ private slots:
     }
 
     void appendedAndEditedRowsShowWithoutARefresh() {
-        Recorder rec;
-        db::RecordCache cache(&rec);
-        rec.cache = &cache;
-        s().RegisterCache(&cache);
+        Recorder rec(s());
+        db::RecordCache& cache = rec.cache;
         fill(3);
         s().RefreshList();
         QVERIFY(s().FetchRows(0));  // the list is only partly read when the record is added

@@ -20,6 +20,7 @@
 
 #include "FakeGrid.h"
 #include "ScriptedUserInteraction.h"
+#include "WidgetTestSupport.h"
 #include "print/gui/CPrintDBGrid.h"
 #include "print/gui/CPrintDBGridPVw.h"
 #include "print/gui/GridPrinting.h"
@@ -31,6 +32,9 @@
 using namespace pw;
 using namespace pw::print;
 using pw::print::test::FakeGrid;
+
+using pw::test::child;
+using pw::test::whenModal;
 
 namespace {
 
@@ -57,28 +61,6 @@ struct ScriptedChoosers : IPrintChoosers {
 };
 
 // Runs act on the next modal dialog as soon as it is shown.
-void whenModal(std::function<void(QDialog*)> act) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            act(dialog);
-        }
-    });
-    timer->start();
-}
-
-template <typename T>
-T* child(QObject* parent, const char* name) {
-    T* found = parent->findChild<T*>(QLatin1String(name));
-    if (found == nullptr) {
-        qWarning() << "no" << name;
-    }
-    return found;
-}
-
 void accept(QDialog* d) {
     child<QDialogButtonBox>(d, "buttonBox")->button(QDialogButtonBox::Ok)->click();
 }
@@ -174,7 +156,7 @@ private slots:
         QWidget editor;
         editor.show();
         GridPrinting printing(grid, ui, choosers, &editor);
-        whenModal([](QDialog* d) {
+        whenModal<QDialog>([](QDialog* d) {
             child<QListWidget>(d, "columnList")->item(1)->setCheckState(Qt::Unchecked);
             accept(d);
         });
@@ -226,7 +208,7 @@ private slots:
         QCOMPARE(pdfPages(choosers.printTo), pages);
 
         // the frame is kept and shown again by the next "Print..."
-        whenModal(accept);
+        whenModal<QDialog>(accept);
         printing.print();
         QCOMPARE(printing.frame(), frame);
         QVERIFY(frame->isVisible());
@@ -242,7 +224,7 @@ private slots:
         pw::test::ScriptedUserInteraction ui;
         ScriptedChoosers choosers;
         GridPrinting printing(grid, ui, choosers, nullptr);
-        whenModal(accept);
+        whenModal<QDialog>(accept);
         printing.print();
         QAction* pdf = child<QAction>(printing.frame()->previewView(), "pdf");
         const QString path = dir.filePath(QStringLiteral("toolbar"));
@@ -275,14 +257,14 @@ private slots:
         pw::test::ScriptedUserInteraction ui;
         ScriptedChoosers choosers;
         auto printing = std::make_unique<GridPrinting>(grid, ui, choosers, nullptr);
-        whenModal([](QDialog* d) {
+        whenModal<QDialog>([](QDialog* d) {
             child<QLineEdit>(d, "left_1028")->setText(QStringLiteral("4"));
             child<QGroupBox>(d, "fitWidth_1141")->setChecked(false);
             accept(d);
         });
         printing->pageSetting();
         QCOMPARE(printing->settings().marginLeft, 4);
-        whenModal(accept);
+        whenModal<QDialog>(accept);
         printing->print();
         const GridLayout& layout = printing->view().layout();
         const DeviceMetrics d = printing->view().deviceMetrics(printing->printer());
@@ -314,7 +296,7 @@ private slots:
         GridPrinting printing(grid, ui, choosers, nullptr);
         printing.settings().marginLeft = printing.settings().marginRight = margin;
         printing.settings().fontName = font;
-        whenModal(accept);
+        whenModal<QDialog>(accept);
         printing.print();
         QCOMPARE(ui.asked().size(), 1);
         const QString expected = str(message).section(QLatin1Char('%'), 0, 0);
@@ -331,7 +313,7 @@ private slots:
         pw::test::ScriptedUserInteraction ui;
         ScriptedChoosers choosers;
         GridPrinting printing(grid, ui, choosers, nullptr);
-        whenModal([](QDialog* d) { d->reject(); });
+        whenModal<QDialog>([](QDialog* d) { d->reject(); });
         printing.print();
         QVERIFY(!printing.isPreviewOpen());
         QVERIFY(printing.frame() == nullptr);
@@ -384,7 +366,7 @@ private slots:
         FakeGrid grid = sampleGrid(5);
         pw::test::ScriptedUserInteraction ui;
         GridPrinting printing(grid, ui, choosers, nullptr);
-        whenModal(accept);
+        whenModal<QDialog>(accept);
         printing.print();
         QCOMPARE(printing.frame()->windowTitle(), QStringLiteral("プレビュー - 表形式の情報"));
         CPrintDBGridPVw* pvw = printing.frame()->previewView();

@@ -19,6 +19,7 @@
 #include "ScriptedUserInteraction.h"
 #include "SmtpTestServer.h"
 #include "TestEnv.h"
+#include "WidgetTestSupport.h"
 #include "resources/Strings.h"
 #include "serversettings/gui/d_AdvSettings.h"
 #include "serversettings/gui/d_ServerSettings.h"
@@ -26,15 +27,9 @@
 using namespace pw::serversettings;
 using pw::test::ScriptedUserInteraction;
 
-namespace {
+using pw::test::child;
 
-template <typename T>
-T* child(QWidget* w, const char* name) {
-    T* c = w->findChild<T*>(QString::fromLatin1(name));
-    if (c == nullptr)
-        qWarning("no control %s", name);
-    return c;
-}
+namespace {
 
 void type(QWidget* w, const char* name, const QString& text) {
     QLineEdit* e = child<QLineEdit>(w, name);

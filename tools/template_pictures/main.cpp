@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 
 namespace {
 
@@ -37,6 +38,14 @@ void sky(QPainter& p, QColor top, QColor bottom) {
     g.setColorAt(0, top);
     g.setColorAt(1, bottom);
     p.fillRect(0, 0, kW, kH, g);
+}
+
+// A closed shape through the given corners (the pen is left out, as for every shape here).
+void fillPolygon(QPainter& p, std::initializer_list<QPointF> corners, const QColor& color) {
+    QPainterPath path;
+    path.addPolygon(QPolygonF(corners));
+    path.closeSubpath();
+    p.fillPath(path, color);
 }
 
 void star(QPainter& p, QPointF c, double r, QColor color) {
@@ -73,13 +82,7 @@ void newsletter(QPainter& p, QRandomGenerator& rng) {
     p.rotate(35);
     p.setBrush(QColor(0xE0, 0x8A, 0x1E));
     p.drawRect(QRectF(-6, -60, 12, 90));
-    p.setBrush(QColor(0x44, 0x44, 0x44));
-    QPainterPath tip;
-    tip.moveTo(-6, 30);
-    tip.lineTo(6, 30);
-    tip.lineTo(0, 46);
-    tip.closeSubpath();
-    p.drawPath(tip);
+    fillPolygon(p, {{-6, 30}, {6, 30}, {0, 46}}, QColor(0x44, 0x44, 0x44));
     p.restore();
 }
 
@@ -117,14 +120,7 @@ void sale(QPainter& p, QRandomGenerator& rng) {
     p.save();
     p.translate(130, 98);
     p.rotate(-12);
-    QPainterPath tag;
-    tag.moveTo(-80, -45);
-    tag.lineTo(50, -45);
-    tag.lineTo(85, 0);
-    tag.lineTo(50, 45);
-    tag.lineTo(-80, 45);
-    tag.closeSubpath();
-    p.fillPath(tag, QColor(0xE2, 0x1B, 0x3C));
+    fillPolygon(p, {{-80, -45}, {50, -45}, {85, 0}, {50, 45}, {-80, 45}}, QColor(0xE2, 0x1B, 0x3C));
     p.setBrush(QColor(0xFF, 0xF1, 0xE8));
     p.drawEllipse(QPointF(58, 0), 7, 7);
     p.setPen(QPen(Qt::white, 9, Qt::SolidLine, Qt::RoundCap));
@@ -143,14 +139,10 @@ void seasonal(QPainter& p, QRandomGenerator& rng) {
     p.setBrush(QColor(0xF4, 0xF8, 0xFF));
     p.drawEllipse(QRectF(-40, 150, 340, 120));
     for (int layer = 0; layer < 3; ++layer) {
-        QPainterPath t;
         const double top = 30 + layer * 35;
         const double half = 30 + layer * 16;
-        t.moveTo(130, top);
-        t.lineTo(130 + half, top + 60);
-        t.lineTo(130 - half, top + 60);
-        t.closeSubpath();
-        p.fillPath(t, QColor(0x1E, 0x7A, 0x46).darker(100 + layer * 12));
+        fillPolygon(p, {{130, top}, {130 + half, top + 60}, {130 - half, top + 60}},
+                    QColor(0x1E, 0x7A, 0x46).darker(100 + layer * 12));
     }
     p.fillRect(QRectF(122, 155, 16, 18), QColor(0x6B, 0x3E, 0x1F));
     star(p, QPointF(130, 28), 12, QColor(0xFF, 0xD7, 0x3A));
@@ -189,26 +181,10 @@ void photo(QPainter& p, QRandomGenerator& rng) {
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0xFF, 0xF4, 0xD6));
     p.drawEllipse(QPointF(190, 62), 26, 26);
-    QPainterPath far;
-    far.moveTo(0, 130);
-    far.lineTo(60, 70);
-    far.lineTo(110, 115);
-    far.lineTo(165, 55);
-    far.lineTo(260, 125);
-    far.lineTo(260, 150);
-    far.lineTo(0, 150);
-    far.closeSubpath();
-    p.fillPath(far, QColor(0x6D, 0x59, 0x8C));
-    QPainterPath near;
-    near.moveTo(0, 150);
-    near.lineTo(80, 110);
-    near.lineTo(150, 145);
-    near.lineTo(220, 118);
-    near.lineTo(260, 140);
-    near.lineTo(260, 152);
-    near.lineTo(0, 152);
-    near.closeSubpath();
-    p.fillPath(near, QColor(0x3E, 0x6B, 0x48));
+    fillPolygon(p, {{0, 130}, {60, 70}, {110, 115}, {165, 55}, {260, 125}, {260, 150}, {0, 150}},
+                QColor(0x6D, 0x59, 0x8C));
+    fillPolygon(p, {{0, 150}, {80, 110}, {150, 145}, {220, 118}, {260, 140}, {260, 152}, {0, 152}},
+                QColor(0x3E, 0x6B, 0x48));
     QLinearGradient lake(0, 150, 0, kH);
     lake.setColorAt(0, QColor(0x5B, 0x8F, 0xB9));
     lake.setColorAt(1, QColor(0x27, 0x4C, 0x77));
