@@ -1,10 +1,13 @@
 // Recipient fields, names, subjects and texts come from imported files and databases: any
 // of them, in any charset of the table, must render into a header whose every line is a
-// header line or a fold, and a body without a line that would end DATA.
+// header line or a fold, and a body without a line that would end DATA; only addresses of the
+// recipient text become recipients; no line is longer than SMTP carries and nothing 8-bit goes
+// to a server that did not offer 8BITMIME.
 
 #include "smtp/Charsets.h"
 #include "smtp/KTWSMTPAddress.h"
 #include "smtp/KTWSMTPMessage.h"
+#include "smtp/MimeEncoding.h"
 
 #include <QString>
 
@@ -27,8 +30,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CKTWSMTPMessage message;
     message.setCharset(row < charsetCount() ? QString::fromLatin1(charsetRow(row).mimeName)
                                             : QStringLiteral("UTF-8"));
-    message.setFrom(CKTWSMTPAddress(field(0)));
-    message.to() = CKTWSMTPAddress::parseList(field(1));
+    CKTWSMTPAddress from(field(0));
+    if (!CKTWSMTPAddress::looksLikeMailAddress(from.address())) {
+        from.setAddress(QStringLiteral("sender@example.jp"));  // a run's sender is an address
+    }
+    message.setFrom(from);
+    // the recipient text as a run reads it: only addresses become recipients
+    const CKTWSMTPAddress::RecipientList recipients = CKTWSMTPAddress::parseRecipientText(field(1));
+    for (const CKTWSMTPAddress& a : recipients.addresses) {
+        if (!CKTWSMTPAddress::looksLikeMailAddress(a.address()) || a.address().contains('\n')) {
+            abort();
+        }
+    }
+    message.to() = recipients.addresses;
     message.cc() = CKTWSMTPAddress::parseList(field(2));
     message.setSubject(field(3));
     message.addTextBody(field(4));
@@ -36,7 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         message.addHtmlBody(field(5));
     }
 
-    const QByteArray header = message.header();
+    const BodyTransport transport =
+        (data[0] & 0x40) ? BodyTransport::EightBit : BodyTransport::SevenBit;
+    const QByteArray header = message.header(transport);
     if (!header.endsWith("\r\n")) {
         abort();
     }
@@ -52,13 +68,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!fold && !text.contains(": ")) {
             abort();  // a line that is neither a field nor a fold
         }
-        if (text.contains('\r')) {
+        if (text.contains('\r') || text.size() > kMaxLineOctets) {
             abort();
         }
+        for (const char c : text) {
+            if (static_cast<unsigned char>(c) >= 0x80) {
+                abort();  // headers are 7-bit whatever the charset
+            }
+        }
     }
-    const QByteArray body = message.body();
+    const QByteArray body = message.body(transport);
     if (body.startsWith(".\r\n") || body == "." || body.contains("\r\n.\r\n")) {
         abort();
+    }
+    for (const QByteArray& line : body.split('\n')) {
+        if (line.size() > kMaxLineOctets + 1) {
+            abort();  // SMTP carries no longer line
+        }
+        if (transport == BodyTransport::SevenBit) {
+            for (const char c : line) {
+                if (static_cast<unsigned char>(c) >= 0x80) {
+                    abort();  // 8-bit text to a server that did not offer 8BITMIME
+                }
+            }
+        }
     }
     return 0;
 }

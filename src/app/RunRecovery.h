@@ -10,7 +10,8 @@
 
 namespace pw::app {
 
-// The code page of a project's mail texts: that of the charset chosen by "Encode".
+// The code page of a project's mail texts: the Windows code page of the charset row chosen by
+// "Encode".
 [[nodiscard]] CodePage MailCodePage(int encode);
 
 enum class RecoveryResult {

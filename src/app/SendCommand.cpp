@@ -22,8 +22,10 @@
 #include "app/StopSignals.h"
 #include "db/TDbData.h"
 #include "resources/Strings.h"
+#include "send/MessageAssembly.h"
 #include "send/SendFlow.h"
 #include "send/SendLog.h"
+#include "smtp/Charsets.h"
 
 namespace pw::app {
 namespace {
@@ -351,6 +353,19 @@ int runSendCommand(const QStringList& arguments) {
         }
     }
 
+    // The charset: a setting that names no row is refused, not read as Shift_JIS; characters
+    // it cannot carry are told (UTF-8 is a setting away).
+    if (!smtp::isCharsetRow(flow.charsetRow())) {
+        console.err(send::formatMessageText(str(ids::kCharsetBadSetting),
+                                            {QString::number(flow.charsetRow())}));
+        return endWithoutRun(int(SendExit::Unusable));
+    }
+    if (flow.charsetRow() != smtp::utf8CharsetRow()) {
+        const send::CharsetShortfall shortfall = flow.charsetShortfall();
+        if (shortfall.characters > 0)
+            console.err(send::charsetShortfallWarning(shortfall, flow.charsetRow()));
+    }
+
     // ---- the run ----
     ConsoleProgress progress(console, interactive);
     bool cancelAsked = false;
@@ -380,6 +395,7 @@ int runSendCommand(const QStringList& arguments) {
         case send::StartResult::NotWritable:
             console.err(str(ids::kCliNotWritable) + QLatin1Char(' ') + projectPath);
             return endWithoutRun(int(SendExit::NotRecorded));
+        case send::StartResult::BadCharset:
         case send::StartResult::MarkerFailed:
         case send::StartResult::AlreadyRunning:
         case send::StartResult::NotChecked:

@@ -124,7 +124,7 @@ void CMailSendThread::runSteps() {
     if (m_status.load() != static_cast<int>(RunStatus::Failed) || m_transport->isConnected()) {
         m_progress.setStatus(str(ids::kSendStatusDisconnecting));
         disconnectGracefully();
-        log(str(ids::kLogConnectionBroken));
+        log(m_transport->disconnectedEntry());
     }
 }
 
@@ -141,7 +141,7 @@ void CMailSendThread::connectProcedure() {
         runConnectProcedure(*m_transport, m_run.server, m_cancel, [this](const ConnectAttempt& a) {
             // A failure names the reason the client knows (refused, handshake, STARTTLS,
             // password, certificate).
-            log(a.result.ok ? str(ids::kLogConnected) + connectDetail(a.call)
+            log(a.result.ok ? m_transport->connectedEntry(a.call)
                             : str(ids::kLogUnableToConnect) + connectDetail(a.call) +
                                   failureReason(a.result.description));
         });
@@ -237,7 +237,16 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
         return Outcome::NotYetSent;
     };
 
-    if (!addressCheckPasses(texts.recipientField)) {
+    // The check is of the addresses: a display name may be written in any script.
+    QString addresses = texts.recipientField;
+    if (m_message) {
+        addresses.clear();
+        for (const auto* list : {&m_message->to(), &m_message->cc(), &m_message->bcc()}) {
+            for (const smtp::CKTWSMTPAddress& a : *list)
+                addresses += a.address() + QLatin1Char(' ');
+        }
+    }
+    if (!addressCheckPasses(addresses)) {
         const QString entry = str(ids::kLogDoubleByteAddress);
         log(entry);
         applyAddressPolicy(position, entry);

@@ -2,10 +2,15 @@
 
 #include "db/TDbData.h"
 #include "resources/Strings.h"
+#include "send/SendRules.h"
 #include "smtp/Charsets.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
+#include <QSet>
+#include <QUrl>
 #include <QUuid>
 
 namespace pw::send {
@@ -23,6 +28,52 @@ const QString kPreamble = QStringLiteral("This is a multi-part message in MIME f
 QString fileNameOf(const QString& path) {
     const qsizetype cut = std::max(path.lastIndexOf('/'), path.lastIndexOf('\\'));
     return path.mid(cut + 1);
+}
+
+// The right side of the Content-IDs: the Message-ID domain when it is a plain host name.
+QString contentIdDomain(const QString& domain) {
+    static const QRegularExpression host(
+        QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?$"));
+    return host.match(domain).hasMatch() ? domain : QStringLiteral("postwick.invalid");
+}
+
+// Every "cid:" reference whose (percent-decoded) value is the name of a picture now names its
+// Content-ID; `referenced` receives the IDs that are used.
+QString pointReferencesToContentIds(const QString& html, const QHash<QString, QString>& idOfName,
+                                    QSet<QString>* referenced) {
+    QString out;
+    out.reserve(html.size() + 64);
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype at = html.indexOf(QLatin1StringView("cid:"), from);
+        if (at < 0) {
+            break;
+        }
+        const qsizetype start = at + 4;
+        // a quoted value runs to its quote (file names may hold blanks), a bare one to a blank
+        const QChar quote =
+            at > 0 && (html[at - 1] == '"' || html[at - 1] == '\'') ? html[at - 1] : QChar();
+        qsizetype end = start;
+        while (end < html.size() &&
+               (quote.isNull() ? !html[end].isSpace() && html[end] != '>' : html[end] != quote)) {
+            ++end;
+        }
+        const QString value = html.mid(start, end - start);
+        QString id = idOfName.value(value);
+        if (id.isEmpty()) {
+            id = idOfName.value(QUrl::fromPercentEncoding(value.toUtf8()));
+        }
+        out += QStringView(html).mid(from, start - from);
+        if (id.isEmpty()) {
+            out += value;
+        } else {
+            out += id;
+            referenced->insert(id);
+        }
+        from = end;
+    }
+    out += QStringView(html).mid(from);
+    return out;
 }
 
 bool isBareName(const QString& path) {
@@ -173,10 +224,12 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
     message->setFrom(CKTWSMTPAddress(texts.senderName, texts.senderAddress));
     message->setSubject(texts.subject);
 
-    // 3: recipients, split by AddrSetType
-    QString field = texts.recipientField;
-    field.replace(QLatin1Char(' '), QLatin1Char(','));
-    message->to() = CKTWSMTPAddress::parseList(field);
+    // 3: recipients, split by AddrSetType. The text is an address list ("Name <address>",
+    // quotes, commas) that may also be plain addresses separated by blanks; what is no
+    // address never becomes a recipient and is reported.
+    const CKTWSMTPAddress::RecipientList parsed =
+        CKTWSMTPAddress::parseRecipientText(texts.recipientField);
+    message->to() = parsed.addresses;
     if (job.addrSetType != AddrSetType::AllTo) {
         auto& rest = job.addrSetType == AddrSetType::RestCc ? message->cc() : message->bcc();
         while (message->to().size() > 1) {
@@ -195,6 +248,14 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
     }
     built.logEntries.append(pw::str(ids::kLogRecipient) + QLatin1Char(' ') +
                             entries.join(QLatin1StringView(" / ")));
+    for (const QString& item : parsed.rejected) {
+        built.logEntries.append(formatMessageText(pw::str(ids::kLogNotAnAddress), {item}));
+    }
+    if (parsed.addresses.isEmpty()) {
+        built.error =
+            formatMessageText(pw::str(ids::kAssemblyNoAddress), {texts.recipientField.trimmed()});
+        return built;
+    }
 
     // 4-5
     message->setXMailer(QString::fromLatin1(kPostwickXMailer));
@@ -250,14 +311,36 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
         for (const QString& path : inlineFiles) {
             message->addAttachment(path);
         }
+        // Every picture gets an ASCII Content-ID of its own, and the HTML's references to its
+        // file name point to it: a name with blanks or non-ASCII characters cannot be one.
+        const QString idBase = QUuid::createUuid().toString(QUuid::Id128);
+        const QString idDomain = contentIdDomain(job.messageIdDomain);
+        QHash<QString, QString> idOfName;
+        int number = 0;
         for (int i = 0; i < root.childCount(); ++i) {
             CKTWSMTPBodyPart* part = root.child(i);
-            if (!part->fileName().isEmpty() && inlineFiles.contains(part->fileName())) {
-                part->setContentId(QLatin1Char('<') + fileNameOf(part->fileName()) +
-                                   QLatin1Char('>'));
+            if (part->fileName().isEmpty() || !inlineFiles.contains(part->fileName())) {
+                continue;
+            }
+            const QString id = QStringLiteral("part%1.%2@%3").arg(++number).arg(idBase, idDomain);
+            part->setContentId(QLatin1Char('<') + id + QLatin1Char('>'));
+            const QString name = fileNameOf(part->fileName());
+            if (!idOfName.contains(name)) {
+                idOfName.insert(name, id);
             }
         }
-        root.setContentType(QStringLiteral("multipart/related"));
+        CKTWSMTPBodyPart* htmlPart = root.findFirstPart(u"text/html");
+        QSet<QString> referenced;
+        htmlPart->setText(pointReferencesToContentIds(htmlPart->text(), idOfName, &referenced));
+        htmlPart->setContentType(QStringLiteral("text/html"));
+        for (int i = 0; i < root.childCount(); ++i) {
+            CKTWSMTPBodyPart* part = root.child(i);
+            if (!part->contentId().isEmpty() &&
+                referenced.contains(part->contentId().mid(1, part->contentId().size() - 2))) {
+                part->setDisposition(smtp::Disposition::Inline);
+            }
+        }
+        root.setContentType(QStringLiteral("multipart/related; type=\"text/html\""));
         if (hasText) {
             CKTWSMTPBodyPart* container = root.findFirstPart(u"text/html");
             const CKTWSMTPBodyPart htmlCopy(*container);
@@ -327,6 +410,106 @@ CMessageAssembly::CMessageAssembly(MailJob job, const db::SendSelection& selecti
             m_rows[row][k] = row < column.size() ? column[row] : QString();
         }
     }
+}
+
+namespace {
+
+class ShortfallCounter {
+public:
+    explicit ShortfallCounter(const QString& charset)
+        : m_charset(charset), m_codePage(smtp::codePageForCharset(charset)) {}
+
+    // The characters of text the charset lacks, `times` over.
+    void count(const QString& text, int times = 1) {
+        if (text.isEmpty() || times <= 0) {
+            return;
+        }
+        int lost = 0;
+        (void)smtp::textToBytes(text, m_charset, m_codePage, &lost);
+        if (lost == 0) {
+            return;
+        }
+        m_result.characters += lost * times;
+        if (m_seen.size() >= 8) {
+            return;
+        }
+        for (qsizetype i = 0; i < text.size() && m_seen.size() < 8;) {
+            const qsizetype n = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+            const QString character = text.mid(i, n);
+            i += n;
+            int one = 0;
+            (void)smtp::textToBytes(character, m_charset, m_codePage, &one);
+            if (one > 0 && !m_seen.contains(character)) {
+                m_seen.insert(character);
+                m_result.samples +=
+                    (m_result.samples.isEmpty() ? QString() : QStringLiteral(" ")) + character;
+            }
+        }
+    }
+    [[nodiscard]] const CharsetShortfall& result() const { return m_result; }
+
+private:
+    QString m_charset;
+    int m_codePage;
+    QSet<QString> m_seen;
+    CharsetShortfall m_result;
+};
+
+}  // namespace
+
+CharsetShortfall CMessageAssembly::charsetShortfall() const {
+    const QString charset = m_job.charsetOverride.isEmpty()
+                                ? QString::fromLatin1(smtp::charsetRow(m_job.charsetRow).mimeName)
+                                : m_job.charsetOverride;
+    ShortfallCounter counter(charset);
+    // The HTML as the messages carry it; one that cannot be read fails every mail anyway.
+    QString html;
+    const QString htmlPath = !m_job.htmlFileName.isEmpty()
+                                 ? m_job.mainPreviewFolder + QStringLiteral("index.html")
+                                 : QString();
+    QString indexPath = htmlPath;
+    if (indexPath.isEmpty()) {
+        for (const QString& entry : m_job.attachments) {
+            if (fileNameOf(entry) == u"index.html") {
+                indexPath = entry;
+            }
+        }
+    }
+    if (!indexPath.isEmpty()) {
+        QFile file(indexPath);
+        if (file.open(QIODevice::ReadOnly)) {
+            html = QString::fromUtf8(file.readAll());
+        }
+    }
+    const QString* texts[] = {&m_job.senderName, &m_job.subject, &m_job.bodyText, &html};
+    auto names = [&counter](const QString& recipientText) {
+        for (const CKTWSMTPAddress& a :
+             CKTWSMTPAddress::parseRecipientText(recipientText).addresses) {
+            counter.count(a.name());
+        }
+    };
+    if (m_rows.empty()) {
+        for (const QString* t : texts) {
+            counter.count(*t);
+        }
+        names(m_job.recipientText);
+        return counter.result();
+    }
+    // The fixed texts once, then each recipient's values as often as their placeholders occur.
+    std::array<int, kMergeFieldCount> uses{};
+    for (const QString* t : texts) {
+        counter.count(mergeAll(*t, m_job.captions, nullptr));
+        for (int k = 0; k < kMergeFieldCount; ++k) {
+            uses[size_t(k)] += int(t->count(placeholder(m_job.captions[size_t(k)])));
+        }
+    }
+    for (const FieldTexts& values : m_rows) {
+        for (int k = 0; k < kMergeFieldCount; ++k) {
+            counter.count(values[size_t(k)], uses[size_t(k)]);
+        }
+        names(merge(m_job.recipientText, m_job.captions, values));
+    }
+    return counter.result();
 }
 
 MailTexts CMessageAssembly::texts() const {

@@ -64,6 +64,13 @@ inline constexpr const char* kPostwickXMailer = "Postwick Dezo Version 7";
 [[nodiscard]] BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts,
                                         const FieldTexts* values);
 
+// The characters of a run that its charset cannot carry (they would arrive as "?"): in the
+// subject, the sender's and recipients' names, the text, the HTML and the merged values.
+struct CharsetShortfall {
+    int characters = 0;
+    QString samples;  // a few of them, each once, separated by blanks
+};
+
 // The send run's message source over a job and the loaded selection.
 class CMessageAssembly : public IMessageSource {
 public:
@@ -76,6 +83,8 @@ public:
     [[nodiscard]] BuiltMessage build(const MailTexts& texts, int row) override;
 
     [[nodiscard]] const MailJob& job() const { return m_job; }
+    // Counted over every recipient of the selection (the job's texts alone for a single send).
+    [[nodiscard]] CharsetShortfall charsetShortfall() const;
     [[nodiscard]] int rowCount() const { return static_cast<int>(m_rows.size()); }
 
 private:

@@ -7,7 +7,9 @@
 #include <QTemporaryFile>
 
 #include "compose/MailFile.h"
+#include "resources/Strings.h"
 #include "send/MessageAssembly.h"
+#include "smtp/Charsets.h"
 
 namespace pw::send {
 namespace {
@@ -32,7 +34,10 @@ ServerRecord projectServer(const ProjectSettings& p) {
 }  // namespace
 
 CSendFlow::CSendFlow(SendFlowSettings settings, CSendLog& log, QObject* parent)
-    : QObject(parent), m_settings(std::move(settings)), m_log(log) {
+    : QObject(parent),
+      m_settings(std::move(settings)),
+      m_log(log),
+      m_charsetRow(m_settings.charsetRow) {
     for (int k = 0; k < db::kFieldCount; ++k)
         m_captions[size_t(k)] = db::DefaultCaption(k);
 }
@@ -213,13 +218,17 @@ MailJob CSendFlow::makeJob() const {
     job.htmlFiles = m_document.pictureList;
     job.mainPreviewFolder = m_settings.previewFolder;
     job.attachments = m_document.attachments;
-    job.charsetRow = m_settings.charsetRow;
+    job.charsetRow = m_charsetRow;
     job.addrSetType = m_settings.addrSetType;
     job.captions = m_captions;
     job.messageIdDomain =
         effectiveServer(m_settings.standardServer, projectServer(m_document.projectSettings))
             .smtpServer;
     return job;
+}
+
+CharsetShortfall CSendFlow::charsetShortfall() const {
+    return messageAssembly()->charsetShortfall();
 }
 
 std::unique_ptr<CMessageAssembly> CSendFlow::messageAssembly() const {
@@ -235,6 +244,9 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         m_mode != SendMode::Merge || (m_selectionLoaded && m_selection.count > 0);
     if (!m_checked || !mergeReady)
         return m_summary.start = StartResult::NotChecked;
+    // read as row 0 it would send in Shift_JIS whatever the user chose
+    if (!smtp::isCharsetRow(m_charsetRow))
+        return m_summary.start = StartResult::BadCharset;
 
     if (!transport) {
         if (!m_settings.dryRunFolder.isEmpty()) {
@@ -404,6 +416,58 @@ WriteBack CSendFlow::endRun() {
     QFile::remove(copy);
     result.status = WriteBackStatus::Written;
     return result;
+}
+
+CharsetChoice askAboutCharsetShortfall(IUserInteraction& ui, const CharsetShortfall& shortfall,
+                                       int row) {
+    ChoiceRequest request;
+    request.caption = productName();
+    request.text = formatMessageText(
+        str(ids::kCharsetShortfall),
+        {QString::number(shortfall.characters), smtp::charsetDisplayName(row), shortfall.samples});
+    request.buttons = {str(ids::kCharsetUseUtf8),
+                       formatMessageText(str(ids::kCharsetKeep), {smtp::charsetDisplayName(row)}),
+                       str(ids::kButtonCancel)};
+    request.defaultButton = 0;
+    request.escapeButton = 2;
+    request.icon = ChoiceIcon::Warning;
+    switch (ui.choose(request)) {
+        case 0:
+            return CharsetChoice::UseUtf8;
+        case 1:
+            return CharsetChoice::KeepCharset;
+        default:
+            return CharsetChoice::Cancel;
+    }
+}
+
+QString charsetShortfallWarning(const CharsetShortfall& shortfall, int row) {
+    return formatMessageText(str(ids::kCliCharsetShortfall),
+                             {QString::number(shortfall.characters), smtp::charsetDisplayName(row),
+                              shortfall.samples, QString::number(smtp::utf8CharsetRow())});
+}
+
+bool confirmRunCharset(CSendFlow& flow, IUserInteraction& ui) {
+    const int row = flow.charsetRow();
+    if (!smtp::isCharsetRow(row)) {
+        inform(ui, formatMessageText(str(ids::kCharsetBadSetting), {QString::number(row)}));
+        return false;
+    }
+    if (row == smtp::utf8CharsetRow())
+        return true;
+    const CharsetShortfall shortfall = flow.charsetShortfall();
+    if (shortfall.characters == 0)
+        return true;
+    switch (askAboutCharsetShortfall(ui, shortfall, row)) {
+        case CharsetChoice::UseUtf8:
+            flow.useCharsetRow(smtp::utf8CharsetRow());
+            return true;
+        case CharsetChoice::KeepCharset:
+            return true;
+        case CharsetChoice::Cancel:
+            break;
+    }
+    return false;
 }
 
 }  // namespace pw::send

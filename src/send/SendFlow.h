@@ -58,6 +58,7 @@
 namespace pw::send {
 
 class CMessageAssembly;
+struct CharsetShortfall;
 
 enum class SendKind { Send, Test };
 
@@ -104,6 +105,7 @@ enum class StartResult {
     DryRunFolderFailed,
     ProjectBusy,  // another run of this project is under way
     NotWritable,  // the outcomes could not be written back into the project file
+    BadCharset,   // "Encode" names no row of the charset table
 };
 
 enum class WriteBackStatus {
@@ -162,6 +164,13 @@ public:
     [[nodiscard]] SendSummary runToEnd(ISendProgress& progress,
                                        std::unique_ptr<ISendTransport> transport = {});
     void cancel();
+    // The charset row of the run: "Encode", unless the run was switched to another.
+    [[nodiscard]] int charsetRow() const { return m_charsetRow; }
+    // For this run only (the setting stays): UTF-8 when the user takes the offer.
+    void useCharsetRow(int row) { m_charsetRow = row; }
+    // What the run's charset cannot carry, over every recipient (after check and
+    // chooseSelection).
+    [[nodiscard]] CharsetShortfall charsetShortfall() const;
     // The messages this flow's run would send (after check and chooseSelection): the preview
     // shows them.
     [[nodiscard]] std::unique_ptr<CMessageAssembly> messageAssembly() const;
@@ -203,6 +212,7 @@ private:
     bool m_resumeFailed = false;
     QString m_openFailure;
 
+    int m_charsetRow = 0;
     bool m_checked = false;
     bool m_selectionLoaded = false;
     SendMode m_mode = SendMode::Single;
@@ -220,5 +230,16 @@ private:
     bool m_closed = false;
     SendSummary m_summary;
 };
+
+// The question before a run whose charset cannot carry some of its characters: keep the
+// charset (they arrive as "?"), send this run in UTF-8, or do not send.
+enum class CharsetChoice { KeepCharset, UseUtf8, Cancel };
+[[nodiscard]] CharsetChoice askAboutCharsetShortfall(IUserInteraction& ui,
+                                                     const CharsetShortfall& shortfall, int row);
+// The same as one warning line, for the command line.
+[[nodiscard]] QString charsetShortfallWarning(const CharsetShortfall& shortfall, int row);
+// The window's step before the start: a charset setting that names no row is refused with a
+// message; a shortfall is asked about (and UTF-8 taken when chosen). False: do not start.
+[[nodiscard]] bool confirmRunCharset(CSendFlow& flow, IUserInteraction& ui);
 
 }  // namespace pw::send

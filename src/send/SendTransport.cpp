@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "resources/Strings.h"
 #include "smtp/KTWSMTPConnection.h"
 #include "smtp/KTWSMTPException.h"
 #include "smtp/KTWSMTPMessage.h"
@@ -59,6 +60,8 @@ FailureKind kindOf(const smtp::CKTWSMTPException& e, int lastCode) {
             case smtp::msg::kFailReceiveViaSsl:
             case smtp::msg::kFailSendViaSsl:
                 return FailureKind::Connection;
+            case smtp::msg::kMessageTooLarge:
+                return FailureKind::Refused;  // no server takes it any better later
             default:
                 break;
         }
@@ -96,6 +99,24 @@ TransportResult failure(const smtp::CKTWSMTPException& e, int lastCode) {
 }
 
 }  // namespace
+
+QString ISendTransport::connectedEntry(const ConnectCall& call) const {
+    return str(ids::kLogConnected) + connectDetail(call);
+}
+
+QString ISendTransport::disconnectedEntry() const {
+    return str(ids::kLogConnectionBroken);
+}
+
+QString CDryRunTransport::connectedEntry(const ConnectCall& call) const {
+    return formatMessageText(str(ids::kLogDryRunStarted),
+                             {QDir::toNativeSeparators(m_folder), call.host});
+}
+
+QString CDryRunTransport::disconnectedEntry() const {
+    return formatMessageText(str(ids::kLogDryRunEnded),
+                             {QString::number(m_number), QDir::toNativeSeparators(m_folder)});
+}
 
 CDryRunTransport::CDryRunTransport(QString folder) : m_folder(std::move(folder)) {
     if (!m_folder.endsWith(QLatin1Char('/')))

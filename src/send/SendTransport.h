@@ -56,6 +56,10 @@ public:
     // From the interface thread while the worker may be blocked in the session: drops the
     // connection so that a send in progress fails at once.
     virtual void abort() = 0;
+    // The log entries of a successful connect and of the end of the run's connection: what
+    // this transport really did.
+    [[nodiscard]] virtual QString connectedEntry(const ConnectCall& call) const;
+    [[nodiscard]] virtual QString disconnectedEntry() const;
 };
 
 // A real SMTP session.
@@ -96,6 +100,9 @@ public:
     TransportResult disconnect(bool graceful) override;
     bool isConnected() const override { return m_connected.load(); }
     void abort() override { m_connected.store(false); }
+    // A dry run connects nowhere: it says where the messages go.
+    QString connectedEntry(const ConnectCall& call) const override;
+    QString disconnectedEntry() const override;
 
     [[nodiscard]] int written() const { return m_number; }
     [[nodiscard]] QString lastFile() const { return m_lastFile; }

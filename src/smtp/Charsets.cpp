@@ -42,7 +42,9 @@ constexpr CharsetRow kRows[] = {
     {544, "Greek (ISO)", "ギリシャ語 (ISO)", "iso-8859-7", false, 1253},
     {545, "Greek (WINDOWS)", "ギリシャ語 (Windows)", "windows-1253", true, 1253},
     {546, "Arabic (ISO)", "アラビア語 (ISO)", "iso-8859-6", false, 1256},
-    {547, "Arabic (WINDOWS)", "アラビア語 (Windows)", "windows-1256", false, 1256},
+    {547, "Arabic (WINDOWS)", "アラビア語 (Windows)", "windows-1256", true, 1256},
+    // Appended, so that the stored "Encode" of every other row keeps its meaning.
+    {548, "Unicode (UTF-8)", "Unicode (UTF-8)", "utf-8", false, kCodePageUtf8},
 };
 
 // How the bytes of one code page are made.
@@ -544,6 +546,31 @@ std::span<const CharsetRow> charsetTable() {
 
 int charsetCount() {
     return static_cast<int>(std::size(kRows));
+}
+
+bool isCharsetRow(int index) {
+    return index >= 0 && index < charsetCount();
+}
+
+int utf8CharsetRow() {
+    return charsetCount() - 1;
+}
+
+const char* codePageConverterName(int windowsCodePage) {
+    switch (windowsCodePage) {
+        case 932:
+            return "windows-31j";
+        case kCodePageUtf8:
+            return "UTF-8";
+        default:
+            break;
+    }
+    for (const auto& info : kCodePages) {
+        if (info.codePage == windowsCodePage && info.converter != nullptr) {
+            return info.converter;
+        }
+    }
+    return nullptr;
 }
 
 const CharsetRow& charsetRow(int index) {

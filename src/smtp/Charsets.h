@@ -23,8 +23,15 @@ struct CharsetRow {
 
 [[nodiscard]] std::span<const CharsetRow> charsetTable();
 [[nodiscard]] int charsetCount();
+// Whether a stored "Encode" names a row (callers refuse the others rather than guess).
+[[nodiscard]] bool isCharsetRow(int index);
+// The last row: UTF-8, which carries every character.
+[[nodiscard]] int utf8CharsetRow();
 // Row index out of range gives row 0.
 [[nodiscard]] const CharsetRow& charsetRow(int index);
+// The converter name (ICU) of a row's Windows code page ("windows-31j" for 932), which is
+// what turns the mail texts of project files into text; null for an unknown number.
+[[nodiscard]] const char* codePageConverterName(int windowsCodePage);
 // The display name in the language of pw::smtp::textLanguage().
 [[nodiscard]] QString charsetDisplayName(int index);
 // Every row's transfer-encoding name, shown by the preview.

@@ -3,6 +3,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace pw::smtp {
 
@@ -27,6 +28,20 @@ public:
     // Splits at "," and ";" outside double quotes (and at line breaks and tabs, which a
     // pasted list may hold), and keeps every item whose address is not empty.
     [[nodiscard]] static QList<CKTWSMTPAddress> parseList(const QString& text);
+
+    // A recipient text as an address list: items separated by "," and ";" (and line breaks
+    // and tabs) outside quotes, angle brackets and parentheses; an item is "Name <address>"
+    // (the name may be quoted and hold blanks, commas and quotes escaped by "\"), "address
+    // (Name)", or one or more plain addresses separated by blanks. Whatever is not a mail
+    // address (no "@" between other characters, blanks or brackets inside, longer than 254)
+    // is never a recipient: it is returned in `rejected`, as written.
+    struct RecipientList {
+        QList<CKTWSMTPAddress> addresses;
+        QStringList rejected;
+    };
+    [[nodiscard]] static RecipientList parseRecipientText(const QString& text);
+    // Whether the text has the form of a mail address (as parseRecipientText accepts it).
+    [[nodiscard]] static bool looksLikeMailAddress(const QString& address);
 
     friend bool operator==(const CKTWSMTPAddress&, const CKTWSMTPAddress&) = default;
 

@@ -6,7 +6,16 @@
 #include "smtp/SmtpTexts.h"
 
 #include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QRegularExpression>
 #include <QSysInfo>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -35,6 +44,67 @@ QString responseText(const QByteArray& bytes) {
         }
     }
     return text;
+}
+
+// The canonical name of this host as the resolver knows it (looked up once per host name).
+QString canonicalHostName() {
+    static QMutex mutex;
+    static QString lastHost;
+    static QString lastCanonical;
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    const QString host = QString::fromLocal8Bit(name);
+    QMutexLocker lock(&mutex);
+    if (host == lastHost) {
+        return lastCanonical;
+    }
+    QString canonical = host;
+    addrinfo hints{};
+    hints.ai_flags = AI_CANONNAME;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &result) == 0 && result != nullptr) {
+        if (result->ai_canonname != nullptr) {
+            canonical = QString::fromLocal8Bit(result->ai_canonname);
+        }
+        ::freeaddrinfo(result);
+    }
+    lastHost = host;
+    lastCanonical = canonical;
+    return canonical;
+}
+
+// "[192.0.2.1]" or "[IPv6:2001:db8::1]" for the local end of a connected socket.
+QString localAddressLiteral(int handle) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (handle < 0 || ::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return QStringLiteral("[127.0.0.1]");
+    }
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET6) {
+        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
+        if (IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr)) {
+            ::inet_ntop(AF_INET, &v6->sin6_addr.s6_addr[12], text, sizeof text);
+            return QStringLiteral("[%1]").arg(QString::fromLatin1(text));
+        }
+        ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+        return QStringLiteral("[IPv6:%1]").arg(QString::fromLatin1(text));
+    }
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
+    ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+    return QStringLiteral("[%1]").arg(QString::fromLatin1(text));
+}
+
+bool containsEightBit(const QByteArray& bytes) {
+    for (const char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -104,13 +174,32 @@ CKTWSMTPConnection::~CKTWSMTPConnection() {
 }
 
 void CKTWSMTPConnection::SetHeloHostName(const QString& name) {
-    m_heloHost = name;
-    if (m_heloHost.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0) {
-        m_heloHost = QSysInfo::machineHostName();
-    }
+    m_heloAuto = name.isEmpty() || name.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0;
+    // until a connection tells its local address
+    m_heloHost = m_heloAuto ? QSysInfo::machineHostName() : name;
     if (m_heloHost.isEmpty()) {
         m_heloHost = QStringLiteral("localhost");
     }
+}
+
+QString CKTWSMTPConnection::ChooseHeloName(const QString& canonicalHostName,
+                                           const QString& addressLiteral) {
+    static const QRegularExpression fqdn(QStringLiteral(
+        "^(?=.{1,253}$)([A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?\\.)+[A-Za-z]([A-Za-z0-9-]{0,61}"
+        "[A-Za-z0-9])?$"));
+    QString name = canonicalHostName.trimmed();
+    if (name.endsWith(QLatin1Char('.'))) {
+        name.chop(1);
+    }
+    if (fqdn.match(name).hasMatch() &&
+        !name.startsWith(QLatin1String("localhost"), Qt::CaseInsensitive)) {
+        return name;
+    }
+    return addressLiteral;
+}
+
+QString CKTWSMTPConnection::AutomaticHeloName() const {
+    return ChooseHeloName(canonicalHostName(), localAddressLiteral(m_socket.Handle()));
 }
 
 // --- transport -------------------------------------------------------------------------------
@@ -307,6 +396,9 @@ void CKTWSMTPConnection::Connect(const QString& host, AuthMethod method, const Q
     m_port = port;
     m_lastPeer = PeerCertificate();
     m_lastEhlo.clear();
+    m_eightBitMime = false;
+    m_sizeOffered = false;
+    m_sizeLimit = 0;
     m_usedMethod = AuthMethod::None;
     SetLastResponse({}, 0);
     if (m_wire->enabled()) {
@@ -321,6 +413,9 @@ void CKTWSMTPConnection::Connect(const QString& host, AuthMethod method, const Q
     } catch (const CWSocketException& e) {
         CloseTransport(false);
         throw CKTWSMTPException::FromSocket(e);
+    }
+    if (m_heloAuto) {
+        m_heloHost = AutomaticHeloName();
     }
     if (type == ConnectionType::SslTls) {
         StartTls(host);
@@ -383,6 +478,10 @@ void CKTWSMTPConnection::Helo() {
 QString CKTWSMTPConnection::Ehlo() {
     Command("EHLO " + m_heloHost.toUtf8(), 250, msg::kUnexpectedEhloResponse);
     m_lastEhlo = m_lastResponse;
+    m_eightBitMime = EhloOffers(m_lastEhlo, QStringLiteral("8BITMIME"));
+    const std::optional<qint64> size = EhloSizeLimit(m_lastEhlo);
+    m_sizeOffered = size.has_value();
+    m_sizeLimit = size.value_or(0);
     return m_lastResponse;
 }
 
@@ -504,15 +603,33 @@ void CKTWSMTPConnection::SendMessage(const CKTWSMTPMessage& message) {
         throw CKTWSMTPException::FromSystemError(m_abort.IsTriggered() ? ECANCELED : ENOTCONN);
     }
     // The whole DATA text is rendered before the first command: a file that cannot be read
-    // then fails this message alone and leaves the session usable.
-    QByteArray data = message.header();
+    // then fails this message alone and leaves the session usable. Text goes as 8bit only to
+    // a server that offered 8BITMIME (after HELO: never).
+    const BodyTransport transport =
+        m_eightBitMime ? BodyTransport::EightBit : BodyTransport::SevenBit;
+    QByteArray data = message.header(transport);
     data.append("\r\n");
-    message.writeBody([&data](QByteArrayView bytes) { data.append(bytes); });
+    message.writeBody([&data](QByteArrayView bytes) { data.append(bytes); }, transport);
     data.append("\r\n.\r\n");
+    if (m_sizeLimit > 0 && data.size() > m_sizeLimit) {
+        // the server would take the whole transfer and then refuse it
+        SetLastResponse(QStringLiteral("%1 bytes, the server takes at most %2 (SIZE)")
+                            .arg(data.size())
+                            .arg(m_sizeLimit)
+                            .toUtf8(),
+                        0);
+        Raise(msg::kMessageTooLarge);
+    }
+    QByteArray mailFrom = "MAIL FROM:<" + message.from().address().toUtf8() + '>';
+    if (m_sizeOffered) {
+        mailFrom += " SIZE=" + QByteArray::number(data.size());
+    }
+    if (transport == BodyTransport::EightBit && containsEightBit(data)) {
+        mailFrom += " BODY=8BITMIME";
+    }
     bool inTransaction = false;
     try {
-        Command("MAIL FROM:<" + message.from().address().toUtf8() + '>', 250,
-                msg::kUnexpectedMailFromResponse);
+        Command(mailFrom, 250, msg::kUnexpectedMailFromResponse);
         inTransaction = true;
         for (const auto* list : {&message.to(), &message.cc(), &message.bcc()}) {
             for (const CKTWSMTPAddress& a : *list) {

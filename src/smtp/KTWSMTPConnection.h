@@ -45,7 +45,9 @@ public:
     // MAIL FROM of the sender check: not a working address.
     static constexpr const char* kVerifySender = "postmaster@example.com";
 
-    // "auto" asks the system for the host name used in HELO and EHLO.
+    // "auto": HELO and EHLO name the host by its fully qualified name, or, when it has none,
+    // by the address literal of the connection's local end ("[192.0.2.1]"), since receivers
+    // refuse a bare host name.
     explicit CKTWSMTPConnection(const QString& heloHostName = QStringLiteral("auto"));
     // Still connected: disconnects gracefully, ignoring any error.
     ~CKTWSMTPConnection();
@@ -75,6 +77,14 @@ public:
     [[nodiscard]] bool PossiblyDelivered() const { return m_possiblyDelivered; }
     void SetHeloHostName(const QString& name);
     [[nodiscard]] const QString& HeloHostName() const { return m_heloHost; }
+    // The name for HELO and EHLO: the canonical host name when it is fully qualified (a dot,
+    // letters, digits and hyphens, not "localhost..."), else the address literal.
+    [[nodiscard]] static QString ChooseHeloName(const QString& canonicalHostName,
+                                                const QString& addressLiteral);
+    // What the last EHLO offered for sending: 8BITMIME and SIZE (with its limit, 0 for none).
+    [[nodiscard]] bool EightBitMimeOffered() const { return m_eightBitMime; }
+    [[nodiscard]] bool SizeOffered() const { return m_sizeOffered; }
+    [[nodiscard]] qint64 SizeLimit() const { return m_sizeLimit; }
     // Verify by default; AcceptUnverified is the stored choice for self-signed servers.
     void SetCertificateCheck(CertificateCheck check) { m_certificateCheck = check; }
     [[nodiscard]] CertificateCheck GetCertificateCheck() const { return m_certificateCheck; }
@@ -120,6 +130,8 @@ private:
     // --- session steps
     void Helo();
     [[nodiscard]] QString Ehlo();
+    // The automatic HELO name for the connection just opened.
+    [[nodiscard]] QString AutomaticHeloName() const;
     void Authenticate(AuthMethod method, const QString& user, const QString& password);
     void AuthLogin(const QString& user, const QString& password);
     void AuthPlain(const QString& user, const QString& password);
@@ -140,6 +152,10 @@ private:
     std::atomic<bool> m_connected{false};
     ConnectionType m_type = ConnectionType::None;
     QString m_heloHost;
+    bool m_heloAuto = false;
+    bool m_eightBitMime = false;
+    bool m_sizeOffered = false;
+    qint64 m_sizeLimit = 0;
     QString m_host;
     int m_timeoutMs = kDefaultTimeoutMs;
     int m_finalReplyTimeoutMs = kDefaultFinalReplyTimeoutMs;

@@ -13,43 +13,6 @@ namespace {
 
 const QString kMimePreamble = QStringLiteral("This is a multi-part message in MIME format");
 
-// Readers stop at 75 characters per encoded word (and lines have a hard limit), so a word
-// that would be longer is cut between characters into several words.
-constexpr int kMaxEncodedWord = 75;
-
-QList<QByteArray> encodedWords(QStringView text, const QString& charset, int codePage) {
-    QList<QByteArray> words;
-    const int room = kMaxEncodedWord - static_cast<int>(charset.toUtf8().size()) - 7;
-    const qsizetype maxBytes = std::max(3, room / 4 * 3);
-    qsizetype start = 0;
-    while (start < text.size()) {
-        QStringView rest = text.mid(start);
-        QByteArray bytes = textToBytes(rest, charset, codePage);
-        qsizetype take = rest.size();
-        if (bytes.size() > maxBytes) {
-            // the longest prefix of whole characters that fits, at least one character
-            qsizetype lo = 1;
-            qsizetype hi = rest.size() - 1;
-            while (lo < hi) {
-                const qsizetype mid = (lo + hi + 1) / 2;
-                if (textToBytes(rest.first(mid), charset, codePage).size() <= maxBytes) {
-                    lo = mid;
-                } else {
-                    hi = mid - 1;
-                }
-            }
-            take = lo;
-            if (take < rest.size() && rest[take - 1].isHighSurrogate()) {
-                take = take > 1 ? take - 1 : take + 1;
-            }
-            bytes = textToBytes(rest.first(take), charset, codePage);
-        }
-        words.append(encodedWord(charset, bytes));
-        start += take;
-    }
-    return words;
-}
-
 // Words of a subject: cut after each run of blanks, the blanks staying with the word
 // before them.
 QList<QStringView> blankSeparatedWords(QStringView text) {
@@ -73,7 +36,12 @@ QList<QStringView> blankSeparatedWords(QStringView text) {
     return words;
 }
 
-bool isPlainAscii(const QString& text) {
+// Text that can stand in a header as it is: printable ASCII, short enough for a line, and
+// nothing a reader would take for an encoded word.
+bool isPlainHeaderText(QStringView text) {
+    if (text.size() > 60 || text.contains(u"=?")) {
+        return false;
+    }
     for (const QChar c : text) {
         if (c.unicode() < 0x20 || c.unicode() >= 0x7F) {
             return false;
@@ -82,20 +50,111 @@ bool isPlainAscii(const QString& text) {
     return true;
 }
 
-QByteArray mailboxForHeader(const CKTWSMTPAddress& address, const QString& charset, int codePage) {
+// A header value being written: pieces joined by their whitespace, which becomes a fold
+// where the line would grow past 76 characters (unfolding gives the whitespace back).
+class FoldedValue {
+public:
+    explicit FoldedValue(int column) : m_column(column) {}
+    // `blanks` is the whitespace before the piece: significant between plain words, "" or
+    // " " between encoded words (whitespace there is dropped by readers).
+    void add(QByteArrayView blanks, QByteArrayView piece) {
+        const QByteArrayView space = blanks.isEmpty() ? QByteArrayView(" ") : blanks;
+        if (m_column + space.size() + piece.size() > 76 && m_column > 0) {
+            m_out += "\r\n";
+            m_column = 0;
+        }
+        append(space);
+        append(piece);
+    }
+    void addFirst(QByteArrayView piece) { append(piece); }
+    [[nodiscard]] const QByteArray& bytes() const { return m_out; }
+
+private:
+    void append(QByteArrayView piece) {
+        m_out.append(piece);
+        m_column += static_cast<int>(piece.size());
+    }
+    QByteArray m_out;
+    int m_column;
+};
+
+void addEncoded(FoldedValue& value, QByteArrayView blanks, QStringView text, const QString& charset,
+                int codePage, bool first) {
+    // 66: with "Subject: " in front the line stays within 78
+    const QList<QByteArray> words = encodedWords(text, charset, codePage, 66);
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        if (i == 0 && first) {
+            value.addFirst(words[i]);
+        } else {
+            value.add(i == 0 ? blanks : QByteArrayView(" "), words[i]);
+        }
+    }
+}
+
+// The subject: plain ASCII words as they are, the others as encoded words; a run of blanks
+// between two encoded words travels inside the first of them, since readers drop the
+// whitespace between encoded words.
+QByteArray subjectValue(QStringView subject, const QString& charset, int codePage) {
+    const QList<QStringView> tokens = blankSeparatedWords(subject);
+    auto coreOf = [](QStringView token) {
+        qsizetype end = token.size();
+        while (end > 0 && (token[end - 1] == ' ' || token[end - 1] == '\t')) {
+            --end;
+        }
+        return token.first(end);
+    };
+    // a plain word keeps a short run of blanks after it as the fold; a long run would make a
+    // long line, so such a word travels encoded, its blanks inside
+    auto isPlain = [&](qsizetype i) {
+        const QStringView core = coreOf(tokens[i]);
+        return isPlainHeaderText(core) && tokens[i].size() - core.size() <= 20;
+    };
+    FoldedValue value(9);  // "Subject: "
+    QByteArray blanks;
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        const QStringView core = coreOf(tokens[i]);
+        const QStringView trailing = tokens[i].mid(core.size());
+        const bool last = i + 1 == tokens.size();
+        if (isPlain(i)) {
+            QByteArray piece = core.toUtf8();
+            if (last) {
+                piece += trailing.toUtf8();
+            }
+            if (i == 0) {
+                value.addFirst(piece);
+            } else {
+                value.add(blanks, piece);
+            }
+            blanks = trailing.toUtf8();
+            continue;
+        }
+        // Before a plain word one blank stays outside, as the space readers show between an
+        // encoded word and text; before another encoded word all go inside.
+        const bool nextPlain = !last && isPlain(i + 1);
+        const QStringView text = nextPlain ? tokens[i].chopped(1) : tokens[i];
+        addEncoded(value, blanks, text, charset, codePage, i == 0);
+        blanks = nextPlain ? tokens[i].last(1).toUtf8() : QByteArray();
+    }
+    return value.bytes();
+}
+
+// "name <address>": a plain name quoted, any other as encoded words (a raw 8-bit name would
+// reach the reader in the wrong code page, a long one would make an overlong line).
+QByteArray mailboxForHeader(const CKTWSMTPAddress& address, const QString& charset, int codePage,
+                            int column) {
     if (address.name().isEmpty()) {
         return address.address().toUtf8();
     }
-    QByteArray out;
-    if (isPlainAscii(address.name())) {
+    FoldedValue value(column);
+    if (isPlainHeaderText(address.name())) {
         QString name = address.name();
         name.replace('\\', QLatin1StringView("\\\\")).replace('"', QLatin1StringView("\\\""));
-        out = '"' + name.toUtf8() + '"';
+        value.addFirst('"' + name.toUtf8() + '"');
     } else {
-        // a raw 8-bit name would reach the reader in the wrong code page
-        out = encodedWords(address.name(), charset, codePage).join("\r\n ");
+        addEncoded(value, " ", address.name(), charset, codePage, true);
     }
-    return out + " <" + address.address().toUtf8() + '>';
+    value.add(" ", '<' + address.address().toUtf8() + '>');
+    return value.bytes();
 }
 
 QByteArray addressListHeader(const char* field, const QList<CKTWSMTPAddress>& list,
@@ -105,7 +164,7 @@ QByteArray addressListHeader(const char* field, const QList<CKTWSMTPAddress>& li
         if (i > 0) {
             out += ",\r\n ";
         }
-        out += mailboxForHeader(list[i], charset, codePage);
+        out += mailboxForHeader(list[i], charset, codePage, i == 0 ? int(qstrlen(field)) : 1);
     }
     return out + "\r\n";
 }
@@ -220,20 +279,25 @@ CKTWSMTPBodyPart* CKTWSMTPMessage::addAttachment(const QString& path) {
     return m_root->addChild(part);
 }
 
-QByteArray CKTWSMTPMessage::header() const {
+QByteArray CKTWSMTPMessage::rootText() const {
+    if (m_root->childCount() > 0 ||
+        (m_mimeMode && m_root->contentType().startsWith(u"multipart/"))) {
+        return {};
+    }
+    return textToBytes(m_root->text(), m_root->charset(), m_root->codePage());
+}
+
+TextEncoding CKTWSMTPMessage::rootTextEncoding(BodyTransport transport) const {
+    return textEncodingFor(rootText(), transport);
+}
+
+QByteArray CKTWSMTPMessage::header(BodyTransport transport) const {
     const QString& charset = m_root->charset();
     const int codePage = m_root->codePage();
     QByteArray out;
     out.reserve(512);
 
-    out += "From: ";
-    if (m_from.name().isEmpty()) {
-        out += m_from.address().toUtf8();
-    } else {
-        out += encodedWords(m_from.name(), charset, codePage).join("\r\n ");
-        out += " <" + m_from.address().toUtf8() + '>';
-    }
-    out += "\r\n";
+    out += "From: " + mailboxForHeader(m_from, charset, codePage, 6) + "\r\n";
 
     if (m_to.isEmpty()) {
         // a header without any recipient is malformed; say so the standard way
@@ -245,31 +309,26 @@ QByteArray CKTWSMTPMessage::header() const {
         out += addressListHeader("Cc: ", m_cc, charset, codePage);
     }
 
-    out += "Subject: ";
-    bool first = true;
-    for (QStringView word : blankSeparatedWords(m_subject)) {
-        for (const QByteArray& encoded : encodedWords(word, charset, codePage)) {
-            if (!first) {
-                out += "\r\n ";
-            }
-            out += encoded;
-            first = false;
-        }
-    }
-    out += "\r\n";
+    out += "Subject: " + subjectValue(m_subject, charset, codePage) + "\r\n";
 
     if (!m_xMailer.isEmpty()) {
         out += "X-Mailer: " + m_xMailer.toUtf8() + "\r\n";
     }
 
-    if (!m_mimeMode) {
-        out += "Content-Type: " + m_root->contentType().toUtf8() +
-               ";\r\n\tcharset=" + charset.toUtf8() + "\r\n";
-    } else if (m_root->childCount() > 0) {
-        out += "MIME-Version: 1.0\r\nContent-Type: " + m_root->contentType().toUtf8() +
-               "; boundary=\"" + m_root->boundary().toUtf8() + "\"\r\n";
+    // Every message declares MIME, so that its charset and transfer encoding count; a root
+    // without children is a text part whatever the mode, since a multipart without a
+    // boundary is no message.
+    out += "MIME-Version: 1.0\r\n";
+    if (m_root->childCount() > 0) {
+        out += "Content-Type: " + m_root->contentType().toUtf8() + ";\r\n boundary=\"" +
+               m_root->boundary().toUtf8() + "\"\r\n";
     } else {
-        out += "MIME-Version: 1.0\r\nContent-Type: " + m_root->contentType().toUtf8() + "\r\n";
+        const QByteArray type = m_root->contentType().startsWith(u"multipart/")
+                                    ? QByteArray("text/plain")
+                                    : m_root->contentType().toUtf8();
+        out += "Content-Type: " + type + ";\r\n\tcharset=" + charset.toUtf8() + "\r\n";
+        out += QByteArray("Content-Transfer-Encoding: ") +
+               textEncodingName(rootTextEncoding(transport)) + "\r\n";
     }
 
     out += dateLine(m_date.isValid() ? m_date : QDateTime::currentDateTime());
@@ -280,17 +339,20 @@ QByteArray CKTWSMTPMessage::header() const {
     return out;
 }
 
-void CKTWSMTPMessage::writeBody(const ByteSink& sink) const {
-    if (!m_mimeMode && m_root->childCount() == 0) {
-        sink(dotFix(textToBytes(m_root->text(), m_root->charset(), m_root->codePage())));
+void CKTWSMTPMessage::writeBody(const ByteSink& sink, BodyTransport transport) const {
+    if (m_root->childCount() == 0) {
+        const QByteArray bytes = rootText();
+        const TextEncoding encoding = textEncodingFor(bytes, transport);
+        const QByteArray encoded = encodeText(bytes, encoding);
+        sink(encoding == TextEncoding::Base64 ? encoded : dotFix(encoded));
         return;
     }
-    m_root->writeTree(sink, CKTWSMTPBodyPart::OwnHeader::Skip);
+    m_root->writeTree(sink, CKTWSMTPBodyPart::OwnHeader::Skip, transport);
 }
 
-QByteArray CKTWSMTPMessage::body() const {
+QByteArray CKTWSMTPMessage::body(BodyTransport transport) const {
     QByteArray out;
-    writeBody([&out](QByteArrayView bytes) { out.append(bytes); });
+    writeBody([&out](QByteArrayView bytes) { out.append(bytes); }, transport);
     return out;
 }
 

@@ -64,14 +64,20 @@ public:
     [[nodiscard]] const QDateTime& date() const { return m_date; }
 
     // The header lines (From, To, Cc, Subject, X-Mailer, content header, Date, custom
-    // headers), each ending in CR LF, without the empty line that ends the header.
-    [[nodiscard]] QByteArray header() const;
+    // headers), each ending in CR LF, without the empty line that ends the header. The
+    // transport decides whether text may go as 8bit; header and body must be rendered for
+    // the same one.
+    [[nodiscard]] QByteArray header(BodyTransport transport = BodyTransport::SevenBit) const;
     // What follows the header's empty line inside DATA: dot-fixed, without the final
     // ".". Files are read now; a file that cannot be read throws CKTWSMTPException.
-    void writeBody(const ByteSink& sink) const;
-    [[nodiscard]] QByteArray body() const;
+    void writeBody(const ByteSink& sink, BodyTransport transport = BodyTransport::SevenBit) const;
+    [[nodiscard]] QByteArray body(BodyTransport transport = BodyTransport::SevenBit) const;
 
 private:
+    // The text of a root without children, in its charset (empty for an empty container).
+    [[nodiscard]] QByteArray rootText() const;
+    [[nodiscard]] TextEncoding rootTextEncoding(BodyTransport transport) const;
+
     QList<CKTWSMTPAddress> m_to;
     QList<CKTWSMTPAddress> m_cc;
     QList<CKTWSMTPAddress> m_bcc;

@@ -53,6 +53,20 @@ bool EhloOffers(const QString& ehloResponse, const QString& keyword) {
     return false;
 }
 
+std::optional<qint64> EhloSizeLimit(const QString& ehloResponse) {
+    const QStringList texts = replyTexts(ehloResponse);
+    for (qsizetype i = 1; i < texts.size(); ++i) {
+        const QStringList words = texts[i].split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (words.isEmpty() || words[0].compare(QLatin1String("SIZE"), Qt::CaseInsensitive) != 0) {
+            continue;
+        }
+        bool ok = false;
+        const qint64 limit = words.size() > 1 ? words[1].toLongLong(&ok) : 0;
+        return ok && limit > 0 ? limit : 0;
+    }
+    return std::nullopt;
+}
+
 AuthMethod ChooseAuthMethod(const QString& mechanisms) {
     const QStringList list = mechanisms.toUpper().split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (list.contains(QLatin1String("NTLM"))) {

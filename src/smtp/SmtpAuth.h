@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 namespace pw::smtp {
 
 // Numbers shared with the settings and the send run.
@@ -22,6 +24,10 @@ enum class AuthMethod : int {
 [[nodiscard]] QString AuthMechanismsFromEhlo(const QString& ehloResponse);
 // Whether the EHLO reply offers an extension keyword (e.g. "STARTTLS") on any line.
 [[nodiscard]] bool EhloOffers(const QString& ehloResponse, const QString& keyword);
+
+// The SIZE extension of an EHLO reply: nullopt when not offered, 0 when offered without a
+// fixed limit, else the largest message the server takes, in octets.
+[[nodiscard]] std::optional<qint64> EhloSizeLimit(const QString& ehloResponse);
 
 // NTLM before CRAM-MD5 before LOGIN before PLAIN; None when none of them is listed.
 [[nodiscard]] AuthMethod ChooseAuthMethod(const QString& mechanisms);

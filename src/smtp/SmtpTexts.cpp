@@ -48,6 +48,12 @@ const Entry kEntries[] = {
      "CRAM-MD5ダイジェストに対する応答が不正です。最後の応答: %1"},
     {516, "Unexpected AUTH NTLM response, Last Response: %1",
      "AUTH NTLMの応答が不正です。最後の応答: %1"},
+    {517,
+     "The message is larger than the server takes, so it was not sent (it would be refused "
+     "after the whole transfer): %1",
+     "メッセージがサーバーの受け付ける大きさを超えているため送信しませんでした "
+     "(すべて転送した後に拒否されます): "
+     "%1"},
     {625, "Could not create the SSL/TLS connection: %1", "SSL/TLS接続を作成できませんでした: %1"},
     {626,
      "The server does not offer STARTTLS, so the connection was not encrypted and was closed "

@@ -26,6 +26,8 @@ inline constexpr int kUnexpectedAuthPlainResponse = 277;
 inline constexpr int kUnexpectedCramMd5Response = 278;
 inline constexpr int kUnexpectedCramMd5DigestResponse = 279;
 inline constexpr int kUnexpectedAuthNtlmResponse = 516;
+// Below the TLS numbers: a refusal of this message alone, the session stays usable.
+inline constexpr int kMessageTooLarge = 517;
 inline constexpr int kFailCreateSslSocket = 625;
 inline constexpr int kStartTlsNotOffered = 626;
 inline constexpr int kUnexpectedStartTlsResponse = 627;

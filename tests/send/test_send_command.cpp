@@ -17,6 +17,8 @@
 #include "SmtpTestServer.h"
 #include "app/AppFolders.h"
 #include "app/IniFile.h"
+#include "app/RunRecovery.h"
+#include "app/SendCommand.h"
 #include "app/ServerSettingsStore.h"
 #include "app/Settings.h"
 #include "compose/MailFile.h"
@@ -54,7 +56,8 @@ struct CliWorld {
 
     // A project of `count` recipients, merged on [[Mail Address]].
     bool makeProject(int count, const QString& recipientText = QStringLiteral("[[Mail Address]]"),
-                     const std::function<void(QByteArray&)>& damage = {}) {
+                     const std::function<void(QByteArray&)>& damage = {},
+                     const std::function<void(MailDocument&, ProjectWriteOptions&)>& shape = {}) {
         if (!world.createDatabase(count))
             return false;
         if (!world.store->Save(db::SaveMode::Ending))
@@ -76,6 +79,8 @@ struct CliWorld {
         ProjectWriteOptions options;
         options.previewFolder = preview;
         options.workingCopyPath = copy;
+        if (shape)
+            shape(doc, options);
         const WriteResult r = writeProjectFile(project, doc, {}, options, nullptr);
         QFile::remove(copy);
         return r.ok();
@@ -392,6 +397,67 @@ private slots:
         QCOMPARE(r.exitCode, 4);
         QVERIFY(!r.out.contains("no data in the database"));
         QCOMPARE(w.server->count(), 0);
+    }
+
+    // A project saved under one charset row and sent under another of the same code page: the
+    // texts come back whole (they are in the row's code page, not in its MIME charset).
+    void projectTextsInTheRowsCodePage_data() {
+        QTest::addColumn<int>("savedRow");
+        QTest::addColumn<int>("sentRow");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("Shift_JIS project sent as ISO-2022-JP")
+            << 0 << 1 << QString::fromUtf8("山田商店のご案内");
+        QTest::newRow("Windows-1250 project sent as ISO-8859-2")
+            << 14 << 12 << QString::fromUtf8("Žluťoučký kůň, Łódź");
+        QTest::newRow("UTF-8 project sent as UTF-8") << 23 << 23 << QString::fromUtf8("Café 山田");
+    }
+    void projectTextsInTheRowsCodePage() {
+        QFETCH(int, savedRow);
+        QFETCH(int, sentRow);
+        QFETCH(QString, text);
+        CliWorld w;
+        QVERIFY(w.makeProject(1, QStringLiteral("[[Mail Address]]"), {},
+                              [&](MailDocument& doc, ProjectWriteOptions& options) {
+                                  doc.senderName = text;
+                                  doc.subject = text + " [[Name]]";
+                                  doc.textBody = text + "\r\n";
+                                  options.currentCodePage = app::MailCodePage(savedRow);
+                              }));
+        QVERIFY(w.writeSettings(test::closedPort(), [&](app::Settings& s) { s.encode = sentRow; }));
+        const QString folder = w.world.env.root() + QStringLiteral("dry");
+        const test::ProcessResult r = w.send({"--send", w.project, "--dry-run", folder});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QVERIFY2(!r.err.contains("Warning"), r.err.constData());
+        const QJsonArray mails = test::parseMessages({folder + "/00001.eml"});
+        QCOMPARE(mails.size(), 1);
+        const QJsonObject m = mails[0].toObject();
+        QCOMPARE(m["subject"].toString(), text + " Name 1");
+        QVERIFY2(m["from"].toString().remove('"').startsWith(text),
+                 qPrintable(m["from"].toString()));
+        QCOMPARE(m["text"].toString().trimmed(), text);
+    }
+
+    // Characters the charset cannot carry are told before the run; a row number the table
+    // does not have is refused, not read as Shift_JIS.
+    void charsetWarnings() {
+        CliWorld w;
+        QVERIFY(w.makeProject(2, QStringLiteral("[[Mail Address]]"), {},
+                              [](MailDocument& doc, ProjectWriteOptions& options) {
+                                  doc.subject = QString::fromUtf8("Café für [[Name]]");
+                                  options.currentCodePage = app::MailCodePage(3);
+                              }));
+        QVERIFY(w.writeSettings(test::closedPort(), [](app::Settings& s) { s.encode = 3; }));
+        const QString folder = w.world.env.root() + QStringLiteral("dry");
+        test::ProcessResult r = w.send({"--send", w.project, "--dry-run", folder});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.contains("Warning: 2 characters of this run"), r.err.constData());
+        QVERIFY2(r.err.contains("\"Encode\" = 23"), r.err.constData());
+
+        QVERIFY(w.writeSettings(test::closedPort(), [](app::Settings& s) { s.encode = 99; }));
+        r = w.send({"--send", w.project, "--dry-run", folder + "2"});
+        QCOMPARE(r.exitCode, int(app::SendExit::Unusable));
+        QVERIFY2(r.err.contains("(\"Encode\" = 99) names no charset"), r.err.constData());
+        QVERIFY(!QFileInfo::exists(folder + "2/00001.eml"));
     }
 
     void dryRunKeepsTheRealLog() {

@@ -141,6 +141,53 @@ private slots:
             QCOMPARE(flow.start(relay), StartResult::NotChecked);
     }
 
+    // Before the start the window asks when the charset cannot carry some characters: the
+    // answer keeps it, takes UTF-8 for this run, or sends nothing; a row the table does not
+    // have is refused with a message.
+    void charsetQuestionBeforeTheStart_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("proceeds");
+        QTest::addColumn<int>("runRow");
+        QTest::addColumn<int>("choicesAsked");
+        QTest::newRow("UTF-8 taken") << 3 << "Send in UTF-8" << true << 23 << 1;
+        QTest::newRow("kept") << 3 << "Send in English (US-ASCII)" << true << 3 << 1;
+        QTest::newRow("cancelled") << 3 << "Cancel" << false << 3 << 1;
+        QTest::newRow("a charset that carries everything asks nothing")
+            << 23 << "" << true << 23 << 0;
+        QTest::newRow("row out of range refused") << 24 << "" << false << 24 << 0;
+    }
+    void charsetQuestionBeforeTheStart() {
+        QFETCH(int, row);
+        QFETCH(QString, button);
+        QFETCH(bool, proceeds);
+        QFETCH(int, runRow);
+        QFETCH(int, choicesAsked);
+        FlowWorld w;
+        QVERIFY(w.world.createDatabase(2));
+        w.document.subject = QString::fromUtf8("Überblick für [[Name]]");
+        SendFlowSettings s = w.settings();
+        s.charsetRow = row;
+        CSendFlow flow(s, w.log);
+        flow.useDocument(w.document, *w.world.store, w.document.textBody);
+        QCOMPARE(flow.check(SendKind::Send), CheckResult::Ready);
+        QCOMPARE(flow.chooseSelection(db::SendSelectionMode::All), 2);
+        test::ScriptedUserInteraction ui;
+        if (!button.isEmpty())
+            ui.scriptChoices({button});
+        QCOMPARE(confirmRunCharset(flow, ui), proceeds);
+        QCOMPARE(flow.charsetRow(), runRow);
+        QCOMPARE(ui.choicesAsked().size(), choicesAsked);
+        if (choicesAsked > 0)
+            QVERIFY2(ui.choicesAsked()[0].text.startsWith("2 characters of this run"),
+                     qPrintable(ui.choicesAsked()[0].text));
+        if (row == 24) {
+            QVERIFY(ui.askedTexts().join('\n').contains("(\"Encode\" = 24) names no charset"));
+            CSendProgressRelay relay(ui);
+            QCOMPARE(flow.start(relay), StartResult::BadCharset);
+        }
+    }
+
     // The window's way: start, go on processing events, learn of the end by the signal.
     // Outcomes go into the window's store, including the one of a record with an unsaved
     // change, whose deferral the run's log reports.

@@ -554,6 +554,11 @@ private slots:
                         std::make_unique<CDryRunTransport>(folder));
         RunFixture::runToEnd(*dry);
         QCOMPARE(dry->status(), RunStatus::Running);
+        // the log says what a dry run did, not that it connected somewhere
+        QCOMPARE(f.countEntries(QStringLiteral("Connected to SMTP server.")), 0);
+        QCOMPARE(f.countEntries(QStringLiteral("Dry run: nothing is sent")), 1);
+        QCOMPARE(f.countEntries(QStringLiteral("Dry run ended: 3 messages written to")), 1);
+        QCOMPARE(f.countEntries(QStringLiteral("Connection to SMTP server has been broken.")), 0);
         QStringList files =
             QDir(folder).entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name);
         QCOMPARE(files, (QStringList{"00001.eml", "00002.eml", "00003.eml"}));
@@ -641,6 +646,25 @@ private slots:
             QVERIFY2(timer.elapsed() >= 1000, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(f.countEntries(QStringLiteral("The server refused this mail for good")),
                  flag == 2 ? 1 : 0);
+    }
+
+    // A server whose SIZE limit the mail passes: refused before any of it is sent, for good,
+    // and the next mail goes on the same connection.
+    void overSizeMailIsNeitherSentNorRetried() {
+        const QString ehlo = QStringLiteral(
+            "S: 220 scripted\nC~ EHLO .+\nS: 250-scripted\nS: 250-8BITMIME\nS: 250 SIZE 200\n");
+        test::ScriptedServer server({ehlo + "C: QUIT\nS: 221 bye"});
+        RunFixture f;
+        QVERIFY(f.world.createDatabase(2));
+        f.run.server.smtpPort = server.port();
+        f.run.server.smtpAuthType = 1;  // EHLO (automatic: nothing offered, no login)
+        auto worker = f.go();
+        RunFixture::runToEnd(*worker);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+        QVERIFY(!server.received(0).contains("MAIL FROM"));
+        QCOMPARE(f.world.sentFlags(), (QList<int>{2, 2}));
+        QCOMPARE(f.countEntries(QStringLiteral("The server refused this mail for good")), 2);
+        QCOMPARE(f.countEntries(QStringLiteral("Connected to SMTP server.")), 1);
     }
 
     // The connection closes after all data of mail 4 went out and before the reply: the

@@ -48,11 +48,16 @@ private slots:
     void quotedPrintableRoundTrip();
     void dotFixCases_data();
     void dotFixCases();
+    void textTransferEncodings_data();
+    void textTransferEncodings();
+    void quotedPrintableTextKeepsLines();
 
     void addressFromText_data();
     void addressFromText();
     void addressList_data();
     void addressList();
+    void recipientText_data();
+    void recipientText();
 
     void charsetTable();
     void everyRowRoundTrips_data();
@@ -64,6 +69,8 @@ private slots:
     void wrapWeights();
 
     void twoWordSubject();
+    void subjectWords_data();
+    void subjectWords();
     void longSubjectWordIsSplit();
     void statefulCharsetWordsStandAlone();
     void threeToAddressesTwoFolds();
@@ -72,6 +79,9 @@ private slots:
     void dateZone();
     void singlePartMessage();
     void attachmentTitleEncoded();
+    void longFileNamesUseContinuations();
+    void mediaTypesByExtension_data();
+    void mediaTypesByExtension();
     void awkwardTitleCannotBreakTheHeader();
     void mimeModeSwitch();
     void copiesAreDeep();
@@ -184,6 +194,63 @@ void TestMime::dotFixCases() {
 
 // ---- addresses ----
 
+void TestMime::textTransferEncodings_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("eightBitPath");
+    QTest::addColumn<QByteArray>("encoding");
+    const QByteArray sjis = QString::fromUtf8("ご案内です").toUtf8();  // mostly 8-bit
+    const QByteArray latin =
+        "Dobr\xfd"
+        " den, pos\xed"
+        "l\xe1"
+        "me nab\xed"
+        "dku.";
+    QTest::newRow("ASCII: 7bit") << QByteArray("Hello\r\nWorld") << false << QByteArray("7bit");
+    QTest::newRow("ISO-2022-JP is 7-bit")
+        << QByteArray("\x1b$B$\"\x1b(B") << false << QByteArray("7bit");
+    QTest::newRow("8-bit text without 8BITMIME: base64 when mostly 8-bit")
+        << sjis << false << QByteArray("base64");
+    QTest::newRow("8-bit text without 8BITMIME: quoted-printable when mostly ASCII")
+        << latin << false << QByteArray("quoted-printable");
+    QTest::newRow("8-bit text over 8BITMIME: 8bit") << sjis << true << QByteArray("8bit");
+    QTest::newRow("a line of 1201 octets is never sent as it is")
+        << QByteArray(1201, '\x82') << true << QByteArray("base64");
+    QTest::newRow("998 octets fit") << QByteArray(998, 'a') << false << QByteArray("7bit");
+    QTest::newRow("a dot line of 998 does not, once the dot is doubled")
+        << "." + QByteArray(997, 'a') << false << QByteArray("quoted-printable");
+    QTest::newRow("NUL is no text")
+        << QByteArray("a\0b", 3) << true << QByteArray("quoted-printable");
+}
+
+void TestMime::textTransferEncodings() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, eightBitPath);
+    QFETCH(QByteArray, encoding);
+    const TextEncoding e =
+        textEncodingFor(bytes, eightBitPath ? BodyTransport::EightBit : BodyTransport::SevenBit);
+    QCOMPARE(QByteArray(textEncodingName(e)), encoding);
+    const QByteArray encoded = encodeText(bytes, e);
+    for (const QByteArray& line : encoded.split('\n'))
+        QVERIFY(line.size() <= 999);
+    if (!eightBitPath) {
+        for (const char c : encoded)
+            QVERIFY(static_cast<unsigned char>(c) < 0x80);
+    }
+}
+
+void TestMime::quotedPrintableTextKeepsLines() {
+    QCOMPARE(quotedPrintableText("a=b\r\nline two \r\n\xe9"),
+             QByteArray("a=3Db\r\nline two=20\r\n=E9"));
+    const QByteArray long100 = QByteArray(100, 'x');
+    const QByteArray encoded = quotedPrintableText(long100 + "\r\n" + long100);
+    for (const QByteArray& line : encoded.split('\n'))
+        QVERIFY(line.size() <= 77);
+    const auto r = pw::test::runPython(
+        "import sys, quopri; sys.stdout.buffer.write(quopri.decodestring(sys.stdin.buffer.read()))",
+        {}, encoded);
+    QCOMPARE(r.out, long100 + "\r\n" + long100);
+}
+
 void TestMime::addressFromText_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("name");
@@ -248,10 +315,65 @@ void TestMime::addressList() {
     QCOMPARE(got, addresses);
 }
 
+void TestMime::recipientText_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("addresses");  // "name|address"
+    QTest::addColumn<QStringList>("rejected");
+    QTest::newRow("merged name with a blank")
+        << "Tanaka Taro <t@x.jp>" << QStringList{"Tanaka Taro|t@x.jp"} << QStringList{};
+    QTest::newRow("blank-separated plain addresses")
+        << "a@x.jp  b@x.jp" << QStringList{"|a@x.jp", "|b@x.jp"} << QStringList{};
+    QTest::newRow("commas and semicolons")
+        << "a@x.jp, b@x.jp;c@x.jp" << QStringList{"|a@x.jp", "|b@x.jp", "|c@x.jp"} << QStringList{};
+    QTest::newRow("quoted name with a comma")
+        << "\"Yamada, Taro\" <t@x.jp>, h@x.jp" << QStringList{"Yamada, Taro|t@x.jp", "|h@x.jp"}
+        << QStringList{};
+    QTest::newRow("escaped quotes")
+        << "\"Say \\\"hi\\\"\" <q@x.jp>" << QStringList{"Say \"hi\"|q@x.jp"} << QStringList{};
+    QTest::newRow("name in parentheses")
+        << "t@x.jp (Tanaka)" << QStringList{"Tanaka|t@x.jp"} << QStringList{};
+    QTest::newRow("Japanese name")
+        << QString::fromUtf8("田中\u3000太郎 <t@x.jp>")
+        << QStringList{QString::fromUtf8("田中\u3000太郎|t@x.jp")} << QStringList{};
+    QTest::newRow("a name alone is no recipient")
+        << "Tanaka" << QStringList{} << QStringList{"Tanaka"};
+    QTest::newRow("name without brackets")
+        << "Tanaka Taro t@x.jp" << QStringList{"|t@x.jp"} << QStringList{"Tanaka", "Taro"};
+    QTest::newRow("empty brackets") << "Tanaka <>" << QStringList{} << QStringList{"Tanaka <>"};
+    QTest::newRow("no local part, no domain")
+        << "bad@ @x a@b" << QStringList{"|a@b"} << QStringList{"bad@", "@x"};
+    QTest::newRow("bracketed then plain")
+        << "<t@x.jp> e@x.jp" << QStringList{"|t@x.jp", "|e@x.jp"} << QStringList{};
+}
+
+void TestMime::recipientText() {
+    QFETCH(QString, text);
+    QFETCH(QStringList, addresses);
+    QFETCH(QStringList, rejected);
+    const auto parsed = CKTWSMTPAddress::parseRecipientText(text);
+    QStringList got;
+    for (const auto& a : parsed.addresses)
+        got += a.name() + '|' + a.address();
+    QCOMPARE(got, addresses);
+    QCOMPARE(parsed.rejected, rejected);
+}
+
 // ---- charsets ----
 
 void TestMime::charsetTable() {
-    QCOMPARE(charsetCount(), 23);
+    QCOMPARE(charsetCount(), 24);
+    QCOMPARE(utf8CharsetRow(), 23);
+    QCOMPARE(QString::fromLatin1(charsetRow(23).mimeName), QStringLiteral("utf-8"));
+    QVERIFY(isCharsetRow(23));
+    QVERIFY(!isCharsetRow(24));
+    QVERIFY(!isCharsetRow(-1));
+    // the texts of project files are in the row's Windows code page, not its MIME charset
+    QCOMPARE(QByteArray(codePageConverterName(charsetRow(1).windowsCodePage)),
+             QByteArray("windows-31j"));
+    QCOMPARE(QByteArray(codePageConverterName(charsetRow(12).windowsCodePage)),
+             QByteArray("windows-1250"));
+    QCOMPARE(QByteArray(codePageConverterName(charsetRow(23).windowsCodePage)),
+             QByteArray("UTF-8"));
     const auto rows = pw::smtp::charsetTable();
     for (int i = 0; i < charsetCount(); ++i) {
         QCOMPARE(rows[i].displayNameId, 525 + i);
@@ -266,7 +388,7 @@ void TestMime::charsetTable() {
             separators += i;
         }
     }
-    QCOMPARE(separators, (QList<int>{2, 3, 4, 11, 14, 15, 17, 18, 20}));
+    QCOMPARE(separators, (QList<int>{2, 3, 4, 11, 14, 15, 17, 18, 20, 22}));
     setTextLanguage(TextLanguage::Japanese);
     QCOMPARE(charsetDisplayName(0), QString::fromUtf8("日本語 (シフト JIS)"));
     setTextLanguage(TextLanguage::English);
@@ -283,16 +405,16 @@ void TestMime::everyRowRoundTrips_data() {
         "繁體中文",       "香港",         "繁體中文",       "简体中文",     "简体中文 €",
         "简体中文",       "简体中文",     "Żółć łódź",      "Șir țară",     "Żółć łódź",
         "Ħamrun ġobon",   "Þórður Ŋ",     "Šámi Ŋ",         "Ŵŷ ḃ",         "Ελληνικά",
-        "Ελληνικά",       "العربية",      "العربية",
+        "Ελληνικά",       "العربية",      "العربية",        "Żółć 案内 ①",
     };
     // Python's codec for each row's bytes: the standard one where it exists.
     const char* codecs[] = {
         "cp932",      "cp932",      "cp932",  "ascii",     "euc_kr",     "big5",
         "big5hkscs",  "",           "gbk",    "gb18030",   "hz",         "iso2022_cn",
         "iso8859_2",  "iso8859_16", "cp1250", "iso8859_3", "iso8859_10", "",
-        "iso8859_14", "iso8859_7",  "cp1253", "iso8859_6", "cp1256",
+        "iso8859_14", "iso8859_7",  "cp1253", "iso8859_6", "cp1256",     "utf_8",
     };
-    for (int row = 0; row < 23; ++row) {
+    for (int row = 0; row < charsetCount(); ++row) {
         QTest::newRow(charsetRow(row).mimeName)
             << row << QString::fromUtf8(samples[row]) << QString::fromLatin1(codecs[row]);
     }
@@ -307,7 +429,8 @@ void TestMime::everyRowRoundTrips() {
     const QByteArray bytes = textToBytes(text, mime, codePageForCharset(mime), &lost);
     QCOMPARE(lost, 0);
     QVERIFY(!bytes.isEmpty());
-    QVERIFY2(bytes != text.toUtf8() || row == 3, "the row fell back to UTF-8");
+    QVERIFY2(bytes != text.toUtf8() || row == 3 || row == utf8CharsetRow(),
+             "the row fell back to UTF-8");
     if (mime == u"windows-sami-2") {
         // no Python codec: Š is 0x8A as in code page 1252, Ŋ is 0xB8 in this code page
         QCOMPARE(bytes, QByteArray("\x8a\xe1mi \xb8"));
@@ -415,12 +538,53 @@ void TestMime::twoWordSubject() {
     m.to().append(CKTWSMTPAddress("b@example.jp"));
     m.setXMailer({});
     m.setDate(QDateTime(QDate(2026, 12, 9), QTime(7, 5, 3), QTimeZone(32400)));
-    QCOMPARE(m.header(),
-             QByteArray("From: a@example.jp\r\n"
-                        "To: b@example.jp\r\n"
-                        "Subject: =?iso-2022-jp?B?SGVsbG8g?=\r\n =?iso-2022-jp?B?V29ybGQ=?=\r\n"
-                        "Content-Type: text/plain;\r\n\tcharset=iso-2022-jp\r\n"
-                        "Date: Wed, 9 Dec 2026 07:05:03 +0900\r\n"));
+    QCOMPARE(m.header(), QByteArray("From: a@example.jp\r\n"
+                                    "To: b@example.jp\r\n"
+                                    "Subject: Hello World\r\n"
+                                    "MIME-Version: 1.0\r\n"
+                                    "Content-Type: text/plain;\r\n\tcharset=iso-2022-jp\r\n"
+                                    "Content-Transfer-Encoding: 7bit\r\n"
+                                    "Date: Wed, 9 Dec 2026 07:05:03 +0900\r\n"));
+}
+
+void TestMime::subjectWords_data() {
+    QTest::addColumn<QString>("charset");
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<int>("encodedWords");
+    QTest::newRow("plain words stay plain") << "iso-2022-jp"
+                                            << "Hello World" << 0;
+    QTest::newRow("Japanese words encoded")
+        << "iso-2022-jp" << QString::fromUtf8("新製品 ご案内") << 2;
+    QTest::newRow("mixed: the blanks between kinds survive")
+        << "shift-jis" << QString::fromUtf8("Hello 山田  様 World") << 2;
+    QTest::newRow("a long run of blanks travels encoded") << "utf-8"
+                                                          << "a" + QString(100, ' ') + "b" << 3;
+    QTest::newRow("two blanks between plain words") << "utf-8"
+                                                    << "a  b" << 0;
+    QTest::newRow("an encoded-word look-alike is encoded") << "utf-8"
+                                                           << "=?x?B?YQ==?= text" << 1;
+    QTest::newRow("an overlong plain word is cut") << "iso-8859-2" << QString(300, 'x') << 9;
+    QTest::newRow("accented") << "iso-8859-2" << QString::fromUtf8("Nabídka pro Łukasz") << 2;
+}
+
+void TestMime::subjectWords() {
+    QFETCH(QString, charset);
+    QFETCH(QString, subject);
+    QFETCH(int, encodedWords);
+    CKTWSMTPMessage m;
+    m.setCharset(charset);
+    m.setSubject(subject);
+    m.setFrom(CKTWSMTPAddress("", "a@example.jp"));
+    const QByteArray header = m.header();
+    const qsizetype start = header.indexOf("Subject: ");
+    const QByteArray field = header.mid(start, header.indexOf("\r\nX-Mailer") - start);
+    QCOMPARE(int(field.count("=?" + charset.toUtf8() + "?B?")), encodedWords);
+    for (const QByteArray& line : field.split('\n'))
+        QVERIFY2(line.size() <= 78, line.constData());
+    const auto d = pw::test::describeMime(wholeMessage(m));
+    QVERIFY2(d.error.isEmpty(), qPrintable(d.error));
+    QCOMPARE(d.tree.value("subject").toString(), subject);
+    QCOMPARE(d.tree.value("defects").toArray(), QJsonArray());
 }
 
 void TestMime::longSubjectWordIsSplit() {
@@ -451,10 +615,11 @@ void TestMime::statefulCharsetWordsStandAlone() {
     const QByteArray header = m.header();
     const qsizetype start = header.indexOf("Subject: ");
     const QByteArray line = header.mid(start, header.indexOf("\r\nX-Mailer") - start);
-    QCOMPARE(line.count("=?hz-gb2312?B?"), 4);
-    for (const QByteArray& word : line.mid(9).split('\n')) {
-        const QByteArray b64 = word.trimmed().mid(14).chopped(2);
-        const QByteArray bytes = QByteArray::fromBase64(b64);
+    // "abc" goes as it is
+    QCOMPARE(line.count("=?hz-gb2312?B?"), 3);
+    static const QRegularExpression word(QStringLiteral("=\\?hz-gb2312\\?B\\?([^?]*)\\?="));
+    for (const auto& m : word.globalMatch(QString::fromLatin1(line))) {
+        const QByteArray bytes = QByteArray::fromBase64(m.captured(1).toLatin1());
         QCOMPARE(bytes.count("~{"), bytes.count("~}"));
     }
     const auto d = pw::test::describeMime(wholeMessage(m));
@@ -517,9 +682,10 @@ void TestMime::singlePartMessage() {
     m.addTextBody(QString::fromUtf8(".first\nsecond\r.\r\nあ"));
     m.addCustomHeader("Message-ID: <1@x>");
     const QByteArray header = m.header();
-    QVERIFY(header.contains("Content-Type: text/plain;\r\n\tcharset=iso-2022-jp\r\n"));
+    QVERIFY(header.contains(
+        "MIME-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=iso-2022-jp\r\n"
+        "Content-Transfer-Encoding: 7bit\r\n"));
     QVERIFY(header.endsWith("Message-ID: <1@x>\r\n"));
-    QVERIFY(!header.contains("MIME-Version"));
     QCOMPARE(m.body(), QByteArray("..first\r\nsecond\r\n..\r\n\x1b$B$\"\x1b(B"));
 }
 
@@ -527,16 +693,79 @@ void TestMime::attachmentTitleEncoded() {
     CKTWSMTPBodyPart part;
     part.setCharset("iso-2022-jp");
     part.setFileName("/tmp/案内.pdf");
+    // the legacy name in the mail's charset, which holds it; RFC 2231 in UTF-8
     const QByteArray word =
         "=?iso-2022-jp?B?" + QByteArray("\x1b$B0FFb\x1b(B.pdf").toBase64() + "?=";
     QCOMPARE(part.header("BND"),
-             "\r\n\r\n--BND\r\nContent-Type: application/octet-stream; name=\"" + word +
+             "\r\n--BND\r\nContent-Type: application/pdf;\r\n name=\"" + word +
                  "\"\r\nContent-Transfer-Encoding: base64\r\n"
-                 "Content-Disposition: attachment; filename=\"" +
-                 word + "\"\r\n\r\n");
-    part.setContentId("<pic.png>");
+                 "Content-Disposition: attachment;\r\n filename*=UTF-8''%E6%A1%88%E5%86%85.pdf\r\n"
+                 "\r\n");
+    part.setContentId("<part1.x@example.jp>");
     part.setTitle("pic.png");
-    QVERIFY(part.header("B").endsWith("filename=\"pic.png\"\r\nContent-ID: <pic.png>\r\n\r\n"));
+    part.setDisposition(Disposition::Inline);
+    QVERIFY(part.header("B").endsWith(
+        "Content-Disposition: inline;\r\n filename=\"pic.png\"\r\nContent-ID: "
+        "<part1.x@example.jp>\r\n\r\n"));
+    // a name the charset lacks: the legacy form in UTF-8 rather than "?"
+    part.setTitle(QString::fromUtf8("Příloha.pdf"));
+    QVERIFY(part.header("B").contains("name=\"=?UTF-8?B?"));
+}
+
+void TestMime::longFileNamesUseContinuations() {
+    const QString title =
+        QString::fromUtf8("見積書（2026年度）新製品のご案内と価格表の長い名前 – Přehled.pdf");
+    pw::test::TestEnv env;
+    const QString path = env.makeFolder("f") + title;
+    QVERIFY(pw::test::writeFile(path, "%PDF"));
+    CKTWSMTPBodyPart part;
+    part.setCharset("shift-jis");
+    part.setFileName(path);
+    const QByteArray header = part.header("B");
+    QVERIFY(header.contains("filename*0*=UTF-8''"));
+    QVERIFY(header.contains("filename*1*="));
+    for (const QByteArray& line : header.split('\n'))
+        QVERIFY2(line.size() <= 78, line.constData());
+    CKTWSMTPMessage m;
+    m.setCharset("shift-jis");
+    m.rootPart().setContentType("multipart/mixed");
+    m.setMimeMode(true);
+    m.rootPart().addChild(part);
+    const auto d = pw::test::describeMime(wholeMessage(m));
+    QVERIFY2(d.error.isEmpty(), qPrintable(d.error));
+    const QJsonObject file = d.tree.value("parts").toArray()[0].toObject();
+    QCOMPARE(file.value("filename").toString(), title);
+    QCOMPARE(file.value("filenameModern").toString(), title);
+    QCOMPARE(file.value("name").toString(), title);
+    QCOMPARE(d.tree.value("defects").toArray(), QJsonArray());
+}
+
+void TestMime::mediaTypesByExtension_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("type");
+    QTest::newRow("png") << "a.png"
+                         << "image/png";
+    QTest::newRow("jpeg, upper case") << "B.JPG"
+                                      << "image/jpeg";
+    QTest::newRow("gif") << "c.gif"
+                         << "image/gif";
+    QTest::newRow("pdf") << "見積.pdf"
+                         << "application/pdf";
+    QTest::newRow("text") << "notes.txt"
+                          << "text/plain";
+    QTest::newRow("no extension") << "Q4-figures"
+                                  << "application/octet-stream";
+    QTest::newRow("unknown extension") << "data.zzqx"
+                                       << "application/octet-stream";
+}
+
+void TestMime::mediaTypesByExtension() {
+    QFETCH(QString, name);
+    QFETCH(QString, type);
+    QCOMPARE(mediaTypeForFileName(name), type);
+    CKTWSMTPBodyPart part;
+    part.setFileName("/x/" + name);
+    QCOMPARE(part.contentType(), type);
 }
 
 void TestMime::awkwardTitleCannotBreakTheHeader() {
@@ -544,8 +773,10 @@ void TestMime::awkwardTitleCannotBreakTheHeader() {
     part.setCharset("us-ascii");
     part.setFileName("/tmp/a\"b\r\nX-Evil: 1.txt");
     const QByteArray header = part.header("B");
-    QVERIFY(!header.contains("X-Evil"));
-    QCOMPARE(header.count("\r\n"), 7);
+    for (const QByteArray& line : header.split('\n')) {
+        QVERIFY2(!line.startsWith("X-Evil"), header.constData());
+        QVERIFY(line.isEmpty() || line.endsWith('\r'));
+    }
 }
 
 void TestMime::mimeModeSwitch() {
@@ -621,8 +852,7 @@ void TestMime::parsedByPython() {
     QVERIFY2(d.error.isEmpty(), qPrintable(d.error));
     const QJsonObject& t = d.tree;
     QCOMPARE(pw::test::mimeShape(t),
-             QStringLiteral("multipart/mixed(text/plain,application/octet-stream,"
-                            "application/octet-stream)"));
+             QStringLiteral("multipart/mixed(text/plain,application/octet-stream,text/plain)"));
     QCOMPARE(t.value("fromName").toString(), kJapanese);
     QCOMPARE(t.value("fromAddress").toString(), QStringLiteral("from@example.jp"));
     // half-width katakana arrive full-width in ISO-2022-JP only
@@ -633,14 +863,13 @@ void TestMime::parsedByPython() {
     const QJsonArray parts = t.value("parts").toArray();
     const QJsonObject textPart = parts[0].toObject();
     QCOMPARE(textPart.value("charset").toString(), charset);
-    // the empty line that opens an attachment's header ends the text before it
-    QCOMPARE(textPart.value("text").toString(), text + "\r\n");
+    QCOMPARE(textPart.value("text").toString(), text);
     const QJsonObject file = parts[1].toObject();
     QCOMPARE(file.value("sha256").toString(), sha256(binary));
     QCOMPARE(file.value("filename").toString(), QString::fromUtf8("見積書①.bin"));
     QCOMPARE(file.value("name").toString(), QString::fromUtf8("見積書①.bin"));
     QCOMPARE(parts[2].toObject().value("size").toInt(), 0);
-    QCOMPARE(t.value("defects").toArray().size(), 0);
+    QCOMPARE(t.value("defects").toArray(), QJsonArray());
 }
 
 void TestMime::missingFileFailsWithSystemError() {

@@ -12,6 +12,7 @@
 #include "smtp/SmtpTexts.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <cerrno>
@@ -391,6 +392,111 @@ private slots:
         QVERIFY(data.contains("\r\n..\r\n"));
     }
 
+    // What MAIL FROM declares and how the text travels, by what the server offered.
+    void mailParametersByOffer_data() {
+        QTest::addColumn<QString>("greeting");  // EHLO or HELO exchange
+        QTest::addColumn<bool>("japanese");
+        QTest::addColumn<QString>("mailFrom");  // regular expression of the command
+        QTest::addColumn<bool>("eightBitData");
+        const QString ehlo = "C: EHLO client.test\nS: 250-fake.test\n";
+        QTest::newRow("8BITMIME and SIZE, 8-bit text")
+            << ehlo + "S: 250-8BITMIME\nS: 250 SIZE 1000000\n"
+            << true << "MAIL FROM:<ann@example.org> SIZE=([0-9]+) BODY=8BITMIME" << true;
+        QTest::newRow("SIZE without a limit, no 8BITMIME: 7-bit data")
+            << ehlo + "S: 250 SIZE\n"
+            << true << "MAIL FROM:<ann@example.org> SIZE=([0-9]+)" << false;
+        QTest::newRow("8BITMIME, but nothing 8-bit to declare")
+            << ehlo + "S: 250 8BITMIME\n"
+            << false << "MAIL FROM:<ann@example.org>" << false;
+        QTest::newRow("HELO: no extensions, 7-bit data")
+            << QString(kHelo) << true << "MAIL FROM:<ann@example.org>" << false;
+    }
+    void mailParametersByOffer() {
+        QFETCH(QString, greeting);
+        QFETCH(bool, japanese);
+        QFETCH(QString, mailFrom);
+        QFETCH(bool, eightBitData);
+        ScriptedServer server({QString(kGreeting) + greeting + "C~ " + mailFrom +
+                               "\nS: 250 ok\nC: RCPT TO:<bob@example.org>\nS: 250 ok\n"
+                               "C: DATA\nS: 354 go on\nD\nS: 250 queued\n" +
+                               kQuit});
+        CKTWSMTPMessage m = simpleMessage();
+        m.setCharset("utf-8");
+        if (japanese)
+            m.rootPart().setText(QString::fromUtf8("田中様\r\nご案内です。"));
+        CKTWSMTPConnection c(kHost);
+        c.Connect("127.0.0.1", greeting.contains("EHLO") ? AuthMethod::Automatic : AuthMethod::None,
+                  "", "", server.port(), ConnectionType::None);
+        c.SendMessage(m);
+        c.Disconnect(DisconnectMode::Graceful);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+        const QByteArray received = server.received(0);
+        const qsizetype start = received.indexOf("DATA\r\n") + 6;
+        const QByteArray data = received.mid(start, received.indexOf("QUIT\r\n") - start);
+        bool eight = false;
+        for (const char ch : data)
+            eight = eight || static_cast<unsigned char>(ch) >= 0x80;
+        QCOMPARE(eight, eightBitData);
+        QCOMPARE(data.contains("Content-Transfer-Encoding: 8bit"), eightBitData);
+        // SIZE= tells the size of the data that follows
+        const auto size = QRegularExpression(" SIZE=([0-9]+)").match(QString::fromLatin1(received));
+        if (size.hasMatch())
+            QCOMPARE(size.captured(1).toLongLong(), qint64(data.size()));
+    }
+
+    void messageOverTheSizeLimitIsRefusedBeforeData() {
+        ScriptedServer server({QString(kGreeting) +
+                               "C: EHLO client.test\nS: 250-fake.test\nS: 250 SIZE 400\n" + kQuit});
+        CKTWSMTPMessage m = simpleMessage();
+        m.rootPart().setText(QString(2000, 'x'));
+        CKTWSMTPConnection c(kHost);
+        c.Connect("127.0.0.1", AuthMethod::Automatic, "", "", server.port(), ConnectionType::None);
+        QCOMPARE(c.SizeLimit(), 400);
+        try {
+            c.SendMessage(m);
+            QFAIL("a message over SIZE was sent");
+        } catch (const CKTWSMTPException& e) {
+            QCOMPARE(e.Code(), msg::kMessageTooLarge);
+            QVERIFY2(e.LastResponse().contains("400"), qPrintable(e.LastResponse()));
+        }
+        // nothing was sent of it, and the session goes on
+        QVERIFY(c.IsConnected());
+        c.Disconnect(DisconnectMode::Graceful);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+        QVERIFY(!server.received(0).contains("MAIL FROM"));
+    }
+
+    void heloNameChoice_data() {
+        QTest::addColumn<QString>("canonical");
+        QTest::addColumn<QString>("expected");
+        const QString literal = "[192.0.2.1]";
+        QTest::newRow("fully qualified") << "mail.example.jp"
+                                         << "mail.example.jp";
+        QTest::newRow("trailing dot dropped") << "mail.example.jp."
+                                              << "mail.example.jp";
+        QTest::newRow("bare host name") << "vm" << literal;
+        QTest::newRow("localhost with a domain") << "localhost.localdomain" << literal;
+        QTest::newRow("underscore") << "my_host.example.jp" << literal;
+        QTest::newRow("an address is no name") << "192.0.2.7" << literal;
+        QTest::newRow("nothing") << "" << literal;
+    }
+    void heloNameChoice() {
+        QFETCH(QString, canonical);
+        QFETCH(QString, expected);
+        QCOMPARE(CKTWSMTPConnection::ChooseHeloName(canonical, "[192.0.2.1]"), expected);
+    }
+
+    void automaticHeloNameIsQualifiedOrALiteral() {
+        ScriptedServer server({QString(kGreeting) +
+                               "C~ HELO (\\[127\\.0\\.0\\.1\\]|[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+)\n"
+                               "S: 250 ok\n" +
+                               kQuit});
+        CKTWSMTPConnection c;  // "auto"
+        c.Connect("127.0.0.1", AuthMethod::None, "", "", server.port(), ConnectionType::None);
+        c.Disconnect(DisconnectMode::Graceful);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+    }
+
     void sessionCanConnectAgainAfterDisconnect() {
         const QString script = QString(kGreeting) + kHelo + kQuit;
         ScriptedServer server({script, script});
@@ -722,7 +828,7 @@ private slots:
     }
 
     void everyErrorHasBothTexts() {
-        QList<int> ids = {257, 258, 259, 260, 261, 262, 266, 270, 516};
+        QList<int> ids = {257, 258, 259, 260, 261, 262, 266, 270, 516, 517};
         for (int i = 271; i <= 279; ++i) {
             ids.append(i);
         }

@@ -135,6 +135,10 @@ void CPZPtestDlg::StartSend(bool test) {
         }
     }
 
+    // a charset that cannot carry some characters of the run: UTF-8 is offered
+    if (!send::confirmRunCharset(*flow, ui))
+        return;
+
     m_relay = std::make_unique<send::CSendProgressRelay>(ui);
     if (!m_logWindow) {
         m_logWindow = new CLogWindow(

@@ -8,6 +8,7 @@ NEC-selected IBM rows (髙) that Windows mail programs send.
 import email
 import email.header
 import email.policy
+import email.utils
 import hashlib
 import json
 import sys
@@ -73,6 +74,8 @@ def decode_eucjp(data):
 
 def decode_bytes(data, charset):
     cs = (charset or "").lower()
+    if not cs:
+        return data.decode("utf-8", "replace")
     if cs == "iso-2022-jp":
         return decode_iso2022jp(data)
     if cs == "euc-jp":
@@ -91,6 +94,8 @@ def decode_bytes(data, charset):
 def decode_words(raw):
     if raw is None:
         return None
+    # unfolding removes the line breaks only; the blank after each stays
+    raw = str(raw).replace("\r\n", "").replace("\n", "")
     parts = []
     for chunk, charset in email.header.decode_header(raw):
         if isinstance(chunk, str):
@@ -102,7 +107,16 @@ def decode_words(raw):
     return "".join(parts)
 
 
-def describe(part):
+def decode_param(raw):
+    """A parameter as compat32 returns it: RFC 2231 values come as a tuple."""
+    if raw is None:
+        return None
+    if isinstance(raw, tuple):
+        return email.utils.collapse_rfc2231_value(raw)
+    return decode_words(raw)
+
+
+def describe(part, modern=None):
     node = {
         "type": part.get_content_type(),
         "charset": part.get_param("charset"),
@@ -110,12 +124,15 @@ def describe(part):
         "cte": part.get("Content-Transfer-Encoding"),
         "disposition": part.get_content_disposition(),
     }
-    raw_name = part.get_param("name")
-    raw_filename = part.get_param("filename", header="content-disposition")
-    node["name"] = decode_words(raw_name) if raw_name else None
-    node["filename"] = decode_words(raw_filename) if raw_filename else None
+    node["name"] = decode_param(part.get_param("name"))
+    node["filename"] = decode_param(part.get_param("filename", header="content-disposition"))
+    if modern is not None:
+        # what a reader of today's standards sees: RFC 2231 first
+        node["filenameModern"] = modern.get_filename()
     if part.is_multipart():
-        node["parts"] = [describe(p) for p in part.get_payload()]
+        modern_parts = modern.get_payload() if modern is not None else None
+        node["parts"] = [describe(p, modern_parts[i] if modern_parts else None)
+                         for i, p in enumerate(part.get_payload())]
         node["boundary"] = part.get_boundary()
     else:
         payload = part.get_payload(decode=True) or b""
@@ -130,10 +147,20 @@ def main():
     data = sys.stdin.buffer.read()
     msg = email.message_from_bytes(data, policy=email.policy.default)
     raw = email.message_from_bytes(data, policy=email.policy.compat32)
-    result = describe(raw)
+    result = describe(raw, msg)
     defects = []
+    header_defects = []
     for part in msg.walk():
         defects += [type(d).__name__ for d in part.defects]
+        # header values are parsed when read: "Field: text of the defect"
+        for name, value in part.items():
+            header_defects += [name + ": " + str(d) for d in getattr(value, "defects", ())]
+    result["headerDefects"] = header_defects
+    head = data.split(b"\r\n\r\n", 1)[0]
+    result["longestHeaderLine"] = max(len(line) for line in head.split(b"\r\n"))
+    result["longestLine"] = max(len(line) for line in data.split(b"\r\n"))
+    result["eightBit"] = any(b >= 0x80 for b in data)
+    result["bareLineFeeds"] = data.replace(b"\r\n", b"").count(b"\n")
     result["defects"] = defects
     result["headerNames"] = list(raw.keys())
     result["subject"] = decode_words(raw.get("Subject"))
@@ -143,6 +170,8 @@ def main():
     result["fromName"] = decode_words(name) if name else ""
     result["fromAddress"] = address
     result["to"] = [a for _, a in email.utils.getaddresses(raw.get_all("To") or [])]
+    result["toNames"] = [decode_words(n) if n else ""
+                         for n, _ in email.utils.getaddresses(raw.get_all("To") or [])]
     result["cc"] = [a for _, a in email.utils.getaddresses(raw.get_all("Cc") or [])]
     result["messageId"] = raw.get("Message-ID")
     result["xMailer"] = raw.get("X-Mailer")
