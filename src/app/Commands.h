@@ -52,7 +52,8 @@ inline constexpr int kManual = 32804;
 inline constexpr int kAbout = 32807;
 // One item per charset row: kCharsetFirst + row.
 inline constexpr int kCharsetFirst = 32900;
-inline constexpr int kCharsetLast = 32922;
+// the UTF-8 row, appended after the 23 of the product, is 32923
+inline constexpr int kCharsetLast = 32923;
 }  // namespace cmd
 
 enum class MenuPopup { File, Edit, Database, Tools, Option, Help, ToolbarOnly };
