@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     message.to() = recipients.addresses;
-    message.cc() = CKTWSMTPAddress::parseList(field(2));
+    message.cc() = CKTWSMTPAddress::parseRecipientText(field(2)).addresses;
     message.setSubject(field(3));
     message.addTextBody(field(4));
     if (data[0] & 0x80) {

@@ -117,9 +117,11 @@ bool CKTWSMTPAddress::looksLikeMailAddress(const QString& address) {
     if (at <= 0 || at + 1 >= address.size() || address.size() > 254) {
         return false;
     }
+    // ASCII only: an address in another script needs SMTPUTF8, which this client does not
+    // speak, and would put 8-bit bytes into RCPT TO and the header
     for (const QChar c : address) {
-        if (c.unicode() <= 0x20 || c.unicode() == 0x7F || isBlank(c) || c == '<' || c == '>' ||
-            c == '(' || c == ')' || c == ',' || c == ';' || c == '"' || c == '\\') {
+        if (c.unicode() <= 0x20 || c.unicode() >= 0x7F || c == '<' || c == '>' || c == '(' ||
+            c == ')' || c == ',' || c == ';' || c == '"' || c == '\\') {
             return false;
         }
     }

@@ -33,7 +33,8 @@ public:
     // and tabs) outside quotes, angle brackets and parentheses; an item is "Name <address>"
     // (the name may be quoted and hold blanks, commas and quotes escaped by "\"), "address
     // (Name)", or one or more plain addresses separated by blanks. Whatever is not a mail
-    // address (no "@" between other characters, blanks or brackets inside, longer than 254)
+    // address (no "@" between other characters, blanks, brackets or non-ASCII characters
+    // inside, longer than 254)
     // is never a recipient: it is returned in `rejected`, as written.
     struct RecipientList {
         QList<CKTWSMTPAddress> addresses;

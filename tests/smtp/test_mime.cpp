@@ -342,6 +342,9 @@ void TestMime::recipientText_data() {
     QTest::newRow("empty brackets") << "Tanaka <>" << QStringList{} << QStringList{"Tanaka <>"};
     QTest::newRow("no local part, no domain")
         << "bad@ @x a@b" << QStringList{"|a@b"} << QStringList{"bad@", "@x"};
+    QTest::newRow("a non-ASCII address is none this client can send")
+        << QString::fromUtf8("田中 <ﾀﾅｶ@x.jp>, 山@x.jp") << QStringList{}
+        << QStringList{QString::fromUtf8("田中 <ﾀﾅｶ@x.jp>"), QString::fromUtf8("山@x.jp")};
     QTest::newRow("bracketed then plain")
         << "<t@x.jp> e@x.jp" << QStringList{"|t@x.jp", "|e@x.jp"} << QStringList{};
 }
