@@ -84,8 +84,21 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
                         pairs.emplace_back(*it, id);
                 }
                 progress.advanceTo(r + 1);
+                if ((r - first) % 256 == 255 && progress.display() &&
+                    progress.display()->cancelRequested()) {
+                    result.cancelled = true;
+                    break;
+                }
             }
             ins->Close();
+            if (result.cancelled) {
+                // Nothing of this import stays, the captions included.
+                tr->Rollback();
+                pairs.clear();
+                (void)ui.message(str(ids::kImportDataFileCaption), str(ids::kImportCancelled),
+                                 MessageKind::Information);
+                return result;
+            }
             tr->Commit();
             result.stored = stored;
             store.SetModified();
@@ -154,7 +167,7 @@ void beginImportProgress(SteppedProgress& progress) {
 ReadResult readImportFile(const QString& path, ImportTable& table,
                           const DelimiterChooser& chooseDelimiter,
                           const WorksheetChooser& chooseWorksheet, IUserInteraction& ui,
-                          SteppedProgress& progress, LegacyCodePage legacy) {
+                          SteppedProgress& progress, LegacyCodePage legacy, TextEncoding encoding) {
     ReadResult result;
     if (readerFor(path) == ReaderKind::Workbook) {
         result = readWorkbook(path, table, chooseWorksheet, progress);
@@ -163,7 +176,8 @@ ReadResult readImportFile(const QString& path, ImportTable& table,
         if (delimiterNeedsAsking(path) && chooseDelimiter) {
             delimiter = chooseDelimiter().value_or(Delimiter::Comma);
         }
-        result = readDelimitedFile(path, delimiter, table, progress, legacy);
+        result =
+            readDelimitedFile(path, delimiter, table, progress, legacy, kMaxReaderRows, encoding);
     }
     reportReadFailure(ui, result);
     if (result.status != ReadStatus::Ok)

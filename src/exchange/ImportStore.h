@@ -25,9 +25,10 @@ struct AutoGrouping {
 };
 
 struct StoreResult {
-    int stored = 0;       // records committed
-    int memberships = 0;  // group memberships added afterwards
-    bool failed = false;  // a database error; nothing of the rows was committed
+    int stored = 0;          // records committed
+    int memberships = 0;     // group memberships added afterwards
+    bool failed = false;     // a database error; nothing of the rows was committed
+    bool cancelled = false;  // the user cancelled; nothing of this import was committed
     bool captionsChanged = false;
     bool captionsFailed = false;
     QString error;  // the database's text of a failure
@@ -66,6 +67,7 @@ using DelimiterChooser = std::function<std::optional<Delimiter>()>;
 ReadResult readImportFile(const QString& path, ImportTable& table,
                           const DelimiterChooser& chooseDelimiter,
                           const WorksheetChooser& chooseWorksheet, IUserInteraction& ui,
-                          SteppedProgress& progress, LegacyCodePage legacy);
+                          SteppedProgress& progress, LegacyCodePage legacy,
+                          TextEncoding encoding = TextEncoding::Detect);
 
 }  // namespace pw::exchange

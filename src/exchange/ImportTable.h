@@ -28,12 +28,13 @@ struct ImportTable {
 
 // What a reader reports besides the rows it filled.
 enum class ReadStatus {
-    Ok,            // rows were read (possibly none)
-    CannotOpen,    // the file could not be opened
-    TooLarge,      // beyond what an import can hold; nothing read
-    NotAWorkbook,  // neither a zip workbook nor a legacy workbook
-    Encrypted,     // password-protected workbook
-    Damaged,       // a workbook whose parts cannot be read
+    Ok,             // rows were read (possibly none)
+    CannotOpen,     // the file could not be opened
+    TooLarge,       // beyond what an import can hold; nothing read
+    NotAWorkbook,   // neither a zip workbook nor a legacy workbook
+    Encrypted,      // password-protected workbook
+    Damaged,        // a workbook whose parts cannot be read
+    NulCharacters,  // a text file holding NUL characters (binary data, or a wrong encoding)
 };
 
 struct ReadResult {

@@ -268,18 +268,90 @@ DecodedText decodeImportText(QByteArrayView bytes, LegacyCodePage legacy) {
     // A signature that the converter handed through is not data.
     if (out.text.startsWith(QChar(0xFEFF)))
         out.text.remove(0, 1);
+    out.hadNul = out.text.contains(QChar(u'\0'));
+    out.text.remove(QChar(u'\0'));
+    return out;
+}
+
+const QList<TextEncoding>& textEncodingChoices() {
+    static const QList<TextEncoding> choices{TextEncoding::Detect,    TextEncoding::Utf8,
+                                             TextEncoding::ShiftJis,  TextEncoding::EucJp,
+                                             TextEncoding::Iso2022Jp, TextEncoding::Windows1252,
+                                             TextEncoding::Utf16LE};
+    return choices;
+}
+
+QString textEncodingName(TextEncoding encoding) {
+    switch (encoding) {
+        case TextEncoding::Detect:
+            return {};
+        case TextEncoding::Utf8:
+            return QStringLiteral("UTF-8");
+        case TextEncoding::ShiftJis:
+            return QStringLiteral("Shift_JIS (CP932)");
+        case TextEncoding::EucJp:
+            return QStringLiteral("EUC-JP");
+        case TextEncoding::Iso2022Jp:
+            return QStringLiteral("ISO-2022-JP");
+        case TextEncoding::Windows1252:
+            return QStringLiteral("Windows-1252");
+        case TextEncoding::Utf16LE:
+            return QStringLiteral("UTF-16LE");
+    }
+    return {};
+}
+
+DecodedText decodeImportTextAs(QByteArrayView bytes, TextEncoding encoding, LegacyCodePage legacy) {
+    if (encoding == TextEncoding::Detect)
+        return decodeImportText(bytes, legacy);
+    DecodedText out;
+    out.encoding = textEncodingName(encoding);
+    switch (encoding) {
+        case TextEncoding::Utf8:
+            if (startsWith(bytes, {0xEF, 0xBB, 0xBF}))
+                bytes = bytes.sliced(3);
+            out.text = decodeWithIcu("UTF-8", bytes, &out.lossy);
+            break;
+        case TextEncoding::ShiftJis:
+            out.text = decodeWithIcu("windows-31j", bytes, &out.lossy);
+            break;
+        case TextEncoding::EucJp:
+            out.text = decodeWithIcu("EUC-JP", bytes, &out.lossy);
+            break;
+        case TextEncoding::Iso2022Jp:
+            out.text = decodeWithIcu("ISO-2022-JP", bytes, &out.lossy);
+            break;
+        case TextEncoding::Windows1252:
+            out.text = decodeWithIcu("windows-1252", bytes, &out.lossy);
+            break;
+        case TextEncoding::Utf16LE:
+            if (startsWith(bytes, {0xFF, 0xFE}))
+                bytes = bytes.sliced(2);
+            out.text = decodeWithIcu("UTF-16LE", bytes, &out.lossy);
+            break;
+        case TextEncoding::Detect:
+            break;
+    }
+    if (out.text.startsWith(QChar(0xFEFF)))
+        out.text.remove(0, 1);
+    out.hadNul = out.text.contains(QChar(u'\0'));
     out.text.remove(QChar(u'\0'));
     return out;
 }
 
 ReadResult readDelimitedBytes(QByteArrayView bytes, Delimiter delimiter, ImportTable& table,
-                              SteppedProgress& progress, LegacyCodePage legacy, int maxRows) {
+                              SteppedProgress& progress, LegacyCodePage legacy, int maxRows,
+                              TextEncoding encoding) {
     ReadResult result;
     table.clear();
-    DecodedText decoded = decodeImportText(bytes, legacy);
+    DecodedText decoded = decodeImportTextAs(bytes, encoding, legacy);
     result.encoding = decoded.encoding;
     result.legacyFallback = decoded.legacyFallback;
     result.lossy = decoded.lossy;
+    if (decoded.hadNul) {
+        result.status = ReadStatus::NulCharacters;
+        return result;
+    }
 
     // Lines are the non-empty runs between CR and LF characters.
     const QString& text = decoded.text;
@@ -319,7 +391,8 @@ ReadResult readDelimitedBytes(QByteArrayView bytes, Delimiter delimiter, ImportT
 }
 
 ReadResult readDelimitedFile(const QString& path, Delimiter delimiter, ImportTable& table,
-                             SteppedProgress& progress, LegacyCodePage legacy, int maxRows) {
+                             SteppedProgress& progress, LegacyCodePage legacy, int maxRows,
+                             TextEncoding encoding) {
     table.clear();
     ReadResult result;
     QFile file(path);
@@ -369,7 +442,7 @@ ReadResult readDelimitedFile(const QString& path, Delimiter delimiter, ImportTab
     }
     file.close();
     const bool stopped = result.stoppedAtLimit;
-    result = readDelimitedBytes(buffer, delimiter, table, progress, legacy, maxRows);
+    result = readDelimitedBytes(buffer, delimiter, table, progress, legacy, maxRows, encoding);
     result.stoppedAtLimit = result.stoppedAtLimit || stopped;
     return result;
 }

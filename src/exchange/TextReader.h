@@ -42,7 +42,17 @@ struct DecodedText {
     QString encoding;
     bool legacyFallback = false;
     bool lossy = false;
+    bool hadNul = false;  // the text held NUL characters (removed from text)
 };
+
+// The encoding a user chose in place of the detected one (Detect: decide from the bytes).
+enum class TextEncoding { Detect, Utf8, ShiftJis, EucJp, Iso2022Jp, Windows1252, Utf16LE };
+// The choices in the order the import window offers them, with their display names.
+[[nodiscard]] const QList<TextEncoding>& textEncodingChoices();
+[[nodiscard]] QString textEncodingName(TextEncoding encoding);
+// Decodes with the chosen encoding; a signature of that encoding is dropped.
+[[nodiscard]] DecodedText decodeImportTextAs(QByteArrayView bytes, TextEncoding encoding,
+                                             LegacyCodePage legacy);
 
 // Decodes a whole file: a UTF-7, UTF-8 or UTF-16 signature decides (and is dropped);
 // otherwise valid UTF-8 is UTF-8 and anything else the legacy code page. NUL characters
@@ -50,15 +60,19 @@ struct DecodedText {
 [[nodiscard]] DecodedText decodeImportText(QByteArrayView bytes, LegacyCodePage legacy);
 
 // Fills the table from text already in memory (the file reader's second half).
+// A text holding NUL characters is refused (ReadStatus::NulCharacters): it is no text file
+// of the kinds read here, and dropping them would join or split values silently.
 ReadResult readDelimitedBytes(QByteArrayView bytes, Delimiter delimiter, ImportTable& table,
                               SteppedProgress& progress, LegacyCodePage legacy,
-                              int maxRows = kMaxReaderRows);
+                              int maxRows = kMaxReaderRows,
+                              TextEncoding encoding = TextEncoding::Detect);
 
 // The text reader: fills the table from the file and returns what happened; rowCount 0
 // means there is nothing to import. Reading stops after maxRows non-empty lines.
 ReadResult readDelimitedFile(const QString& path, Delimiter delimiter, ImportTable& table,
                              SteppedProgress& progress, LegacyCodePage legacy,
-                             int maxRows = kMaxReaderRows);
+                             int maxRows = kMaxReaderRows,
+                             TextEncoding encoding = TextEncoding::Detect);
 
 // Largest file prefix the text reader holds in memory.
 inline constexpr qint64 kMaxTextBytes = 256LL * 1024 * 1024;

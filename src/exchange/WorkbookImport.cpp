@@ -78,6 +78,9 @@ void reportReadFailure(IUserInteraction& ui, const ReadResult& result) {
         case ReadStatus::Damaged:
             text = str(ids::kWorkbookDamaged).arg(result.detail);
             break;
+        case ReadStatus::NulCharacters:
+            text = str(ids::kImportNulCharacters).arg(result.encoding);
+            break;
     }
     if (!text.isEmpty()) {
         const bool workbook = result.status == ReadStatus::NotAWorkbook ||

@@ -1,0 +1,178 @@
+// The editor's tools and the import on 20000 records: Find Duplicate Data up to the list
+// filled, Delete All Duplicate Data, Check Mail Adresses over the whole grid, Find and
+// Replace All of one word in every row, and the import of a 20000-row CSV up to the grid
+// refilled. Each run starts from the saved database (the changes are discarded).
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "db/TDbData.h"
+#include "dbtools/EditorSession.h"
+#include "dbtools/EditorTools.h"
+#include "exchange/ImportFlow.h"
+
+namespace {
+
+// Answers every box with its first button: Ok, and for the save question the discard.
+class SilentUser : public pw::IUserInteraction {
+public:
+    pw::Answer message(const QString&, const QString&, pw::MessageKind kind) override {
+        return kind == pw::MessageKind::Information ? pw::Answer::Ok : pw::Answer::No;
+    }
+    std::unique_ptr<pw::IProgress> createProgress() override { return nullptr; }
+};
+
+class NullProgress : public pw::IProgress {
+public:
+    void setCaption(const QString&) override {}
+    void setText(const QString&) override {}
+    void setRange(int, int) override {}
+    void setPosition(int) override {}
+    void show() override {}
+    void hide() override {}
+};
+
+class SilentUserWithProgress : public SilentUser {
+public:
+    std::unique_ptr<pw::IProgress> createProgress() override {
+        return std::make_unique<NullProgress>();
+    }
+};
+
+// The import windows as a user clicks through them: every column, OK, OK.
+class ClickThrough : public pw::exchange::IImportWindows {
+public:
+    std::optional<pw::exchange::Delimiter> chooseDelimiter() override { return std::nullopt; }
+    std::optional<int> chooseWorksheet(const QStringList&, int) override { return std::nullopt; }
+    void selectData(pw::exchange::ImportFlow& flow) override {
+        flow.session().selectAll();
+        pw::exchange::SteppedProgress progress;
+        (void)flow.preparePreview(progress);
+        (void)flow.storeRows(false);
+    }
+};
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+template <typename F>
+double timeMs(F&& f) {
+    QElapsedTimer t;
+    t.start();
+    f();
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    SilentUserWithProgress ui;
+    pw::db::DbFolders folders{dir.path() + "/data/", dir.path() + "/state/"};
+    pw::db::TDbData store(folders, ui);
+    store.SetStrFieldSize(100);
+    if (store.CreateDatabase(store.MakeWorkingCopyPath()) != pw::db::CreateResult::Created ||
+        !store.Open()) {
+        std::fprintf(stderr, "could not create the database\n");
+        return 1;
+    }
+    // Every fourth address is shared with another record; every tenth is invalid; every
+    // name holds the word replaced.
+    store.ExecuteImmediate(QStringLiteral(
+        "execute block as declare i integer = 1; begin while (i <= 20000) do begin "
+        "insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME, FIELD3) values (:i, 0, 1, "
+        "iif(mod(:i, 10) = 0, 'invalid ' || :i, 'm' || iif(mod(:i, 4) = 0, :i - 1, :i) || "
+        "'@example.jp'), '東京 ' || :i, 'city' || mod(:i, 10)); i = i + 1; end end"));
+    if (!store.Save(pw::db::SaveMode::Retaining)) {
+        std::fprintf(stderr, "could not fill the database\n");
+        return 1;
+    }
+    QByteArray csv;
+    for (int i = 1; i <= 20000; ++i)
+        csv += "r" + QByteArray::number(i) + "@example.jp,名前 " + QByteArray::number(i) +
+               ",field,more\n";
+    const QString csvPath = dir.path() + "/import.csv";
+    QFile out(csvPath);
+    if (!out.open(QIODevice::WriteOnly) || out.write(csv) != csv.size())
+        return 1;
+    out.close();
+
+    pw::dbtools::EditorSession session(store, ui, {});
+    session.open();
+    pw::dbtools::EditorTools tools(session);
+    const auto discard = [&] {
+        if (!store.ConfirmClose())
+            std::exit(5);
+        store.RefreshList();
+    };
+
+    constexpr int runs = 5;
+    std::vector<double> find, deleteAll, check, replace, import;
+    for (int r = 0; r < runs; ++r) {
+        session.setCursor(0, pw::dbtools::kFirstFieldColumn);
+        find.push_back(timeMs([&] {
+            pw::dbtools::DuplicateListModel model(store, 0);
+            model.search();
+            if (model.rowCount() == 0)
+                std::exit(2);
+        }));
+        deleteAll.push_back(timeMs([&] { (void)tools.deleteAllDuplicates(); }));
+        if (store.CountRecords() >= 20000)
+            return 3;
+        discard();
+        session.setCursor(0, pw::dbtools::kFirstFieldColumn);
+        // Only the last row fails: the whole grid is walked.
+        store.ExecuteImmediate(QStringLiteral(
+            "update MAILS set ADDRESS = 'm' || ID || '@example.jp' where ID < 20000"));
+        store.RefreshList();
+        check.push_back(timeMs([&] { (void)tools.checkAddresses(); }));
+        if (session.cursorRow() != 19999)
+            return 4;
+        discard();
+        pw::dbtools::FindReplace fr(session);
+        fr.setFindText(QStringLiteral("東京"));
+        fr.setReplaceText(QStringLiteral("大阪"));
+        replace.push_back(timeMs([&] {
+            if (fr.replaceAll() != 20000)
+                std::exit(6);
+        }));
+        discard();
+        store.ExecuteImmediate(QStringLiteral("delete from MAILS"));
+        if (!store.Save(pw::db::SaveMode::Retaining))
+            return 9;
+        import.push_back(timeMs([&] {
+            pw::exchange::ImportFlow flow(store, ui, {});
+            ClickThrough windows;
+            NullProgress progress;
+            flow.run(csvPath, windows, &progress);
+            store.RefreshList();
+            store.FetchRows(49);
+        }));
+        if (store.CountRecords() != 20000)
+            return 7;
+        // The import commits its own transaction: the original records come back by hand.
+        store.ExecuteImmediate(QStringLiteral("delete from MAILS"));
+        store.ExecuteImmediate(QStringLiteral(
+            "execute block as declare i integer = 1; begin while (i <= 20000) do begin "
+            "insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME, FIELD3) values (:i, 0, 1, "
+            "iif(mod(:i, 10) = 0, 'invalid ' || :i, 'm' || iif(mod(:i, 4) = 0, :i - 1, :i) || "
+            "'@example.jp'), '東京 ' || :i, 'city' || mod(:i, 10)); i = i + 1; end end"));
+        if (!store.Save(pw::db::SaveMode::Retaining))
+            return 8;
+        store.RefreshList();
+    }
+    std::printf("tools_find_duplicates_list: %.1f ms\n", median(find));
+    std::printf("tools_delete_all_duplicates: %.1f ms\n", median(deleteAll));
+    std::printf("tools_check_addresses_grid: %.1f ms\n", median(check));
+    std::printf("tools_replace_all_one_word: %.1f ms\n", median(replace));
+    std::printf("import_csv_20000_to_grid: %.1f ms\n", median(import));
+    store.Close(pw::db::CloseMode::DeleteWorkingCopy);
+    return 0;
+}
