@@ -66,7 +66,7 @@ private slots:
             if (c.keys)
                 QCOMPARE(a->shortcut(), QKeySequence(QString::fromLatin1(c.keys)));
             // a command nobody has filled in yet is never a dead click
-            if (c.owner == CommandOwner::Elsewhere)
+            if (c.owner == CommandOwner::Elsewhere && !a->property("commandHandled").toBool())
                 QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
         }
         auto* toolbar = f.find<QToolBar>("mainToolbar");
