@@ -3,7 +3,6 @@
 // Replace All of one word in every row, and the import of a 20000-row CSV up to the grid
 // refilled. Each run starts from the saved database (the changes are discarded).
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -14,16 +13,16 @@
 #include "dbtools/EditorSession.h"
 #include "dbtools/EditorTools.h"
 #include "exchange/ImportFlow.h"
+#include "support/BenchSupport.h"
 
 namespace {
 
-// Answers every box with its first button: Ok, and for the save question the discard.
-class SilentUser : public pw::IUserInteraction {
+// Answers Ok, and No to the save question: each run discards what the one before changed.
+class SilentUser : public pw::bench::SilentUser {
 public:
     pw::Answer message(const QString&, const QString&, pw::MessageKind kind) override {
         return kind == pw::MessageKind::Information ? pw::Answer::Ok : pw::Answer::No;
     }
-    std::unique_ptr<pw::IProgress> createProgress() override { return nullptr; }
 };
 
 class NullProgress : public pw::IProgress {
@@ -56,17 +55,10 @@ public:
     }
 };
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 template <typename F>
 double timeMs(F&& f) {
-    QElapsedTimer t;
-    t.start();
-    f();
-    return double(t.nsecsElapsed()) / 1e6;
+    std::vector<double> cpu;
+    return pw::bench::timeMs(f, cpu);
 }
 
 }  // namespace
@@ -149,30 +141,30 @@ int main(int argc, char** argv) {
             return 9;
         import.push_back(timeMs([&] {
             pw::exchange::ImportFlow flow(store, ui, {});
-            ClickThrough windows;
-            NullProgress progress;
-            flow.run(csvPath, windows, &progress);
-            store.RefreshList();
-            store.FetchRows(49);
-        }));
-        if (store.CountRecords() != 20000)
-            return 7;
-        // The import commits its own transaction: the original records come back by hand.
-        store.ExecuteImmediate(QStringLiteral("delete from MAILS"));
-        store.ExecuteImmediate(QStringLiteral(
-            "execute block as declare i integer = 1; begin while (i <= 20000) do begin "
-            "insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME, FIELD3) values (:i, 0, 1, "
-            "iif(mod(:i, 10) = 0, 'invalid ' || :i, 'm' || iif(mod(:i, 4) = 0, :i - 1, :i) || "
-            "'@example.jp'), '東京 ' || :i, 'city' || mod(:i, 10)); i = i + 1; end end"));
-        if (!store.Save(pw::db::SaveMode::Retaining))
-            return 8;
+        ClickThrough windows;
+        NullProgress progress;
+        flow.run(csvPath, windows, &progress);
         store.RefreshList();
-    }
-    std::printf("tools_find_duplicates_list: %.1f ms\n", median(find));
-    std::printf("tools_delete_all_duplicates: %.1f ms\n", median(deleteAll));
-    std::printf("tools_check_addresses_grid: %.1f ms\n", median(check));
-    std::printf("tools_replace_all_one_word: %.1f ms\n", median(replace));
-    std::printf("import_csv_20000_to_grid: %.1f ms\n", median(import));
-    store.Close(pw::db::CloseMode::DeleteWorkingCopy);
-    return 0;
+        store.FetchRows(49);
+    }));
+    if (store.CountRecords() != 20000)
+        return 7;
+    // The import commits its own transaction: the original records come back by hand.
+    store.ExecuteImmediate(QStringLiteral("delete from MAILS"));
+    store.ExecuteImmediate(QStringLiteral(
+        "execute block as declare i integer = 1; begin while (i <= 20000) do begin "
+        "insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME, FIELD3) values (:i, 0, 1, "
+        "iif(mod(:i, 10) = 0, 'invalid ' || :i, 'm' || iif(mod(:i, 4) = 0, :i - 1, :i) || "
+        "'@example.jp'), '東京 ' || :i, 'city' || mod(:i, 10)); i = i + 1; end end"));
+    if (!store.Save(pw::db::SaveMode::Retaining))
+        return 8;
+    store.RefreshList();
+}
+std::printf("tools_find_duplicates_list: %.1f ms\n", pw::bench::median(find));
+std::printf("tools_delete_all_duplicates: %.1f ms\n", pw::bench::median(deleteAll));
+std::printf("tools_check_addresses_grid: %.1f ms\n", pw::bench::median(check));
+std::printf("tools_replace_all_one_word: %.1f ms\n", pw::bench::median(replace));
+std::printf("import_csv_20000_to_grid: %.1f ms\n", pw::bench::median(import));
+store.Close(pw::db::CloseMode::DeleteWorkingCopy);
+return 0;
 }

@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include "EditorFixture.h"
+#include "WidgetTestSupport.h"
 #include "dbtools/EditorTools.h"
 #include "dbtools/gui/d_EditDialog.h"
 #include "resources/Strings.h"
@@ -20,6 +21,7 @@
 using namespace pw;
 using namespace pw::dbtools;
 using C = d_EditDialog::Command;
+using pw::test::child;
 using pw::test::DbWorld;
 using pw::test::insertRecord;
 using pw::test::queryColumn;
@@ -27,25 +29,10 @@ using pw::test::Seen;
 
 namespace {
 
-// Runs `act` on the next modal dialog once it is shown (the command that opens it blocks).
-void whenModal(std::function<void(QDialog*)> act) {
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [act, poll] {
-        if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            act(d);
-            return;
-        }
-        QTimer::singleShot(10, *poll);
-    };
-    QTimer::singleShot(0, *poll);
-}
-
-template <typename T>
-T* child(QWidget* w, const char* name) {
-    T* c = w->findChild<T*>(QString::fromLatin1(name));
-    if (!c)
-        qWarning("no child %s", name);
-    return c;
+// Runs act on the next modal dialog (the command that opens it blocks until it closes).
+template <typename F>
+void whenModal(F act) {
+    pw::test::whenModal<QDialog>(act);
 }
 
 }  // namespace
