@@ -116,6 +116,37 @@ CAppSession::FreshResult CAppSession::PrepareFreshDocument() {
     return FreshResult::Ready;
 }
 
+CAppSession::ReplaceResult CAppSession::ReplaceDatabase(const QString& file) {
+    if (!m_databaseFile.isEmpty() &&
+        ask(m_ui, str(ids::kReplaceProjectDatabase), MessageKind::YesNo) != Answer::Yes)
+        return ReplaceResult::Cancelled;
+    if (m_store->IsOpen() && !m_store->ConfirmClose())
+        return ReplaceResult::Cancelled;
+    {
+        // Opening closes the current database for good: the file is tried on a copy of its
+        // own first, so that a wrong file leaves the user with what they had.
+        db::TDbData probe(m_store->Folders(), m_ui);
+        const bool usable = probe.OpenUserFile(file);
+        probe.Close(db::CloseMode::DeleteWorkingCopy);
+        if (!usable) {
+            inform(m_ui, str(ids::kNotADatabaseFile).arg(file));
+            return ReplaceResult::Refused;
+        }
+    }
+    m_store->SetStrFieldSize(m_settings.strFieldSize);
+    if (!m_store->OpenUserFile(file)) {
+        // it could be read a moment ago: go on with an empty database rather than none
+        if (m_store->CreateDatabase(m_store->MakeWorkingCopyPath()) == db::CreateResult::Created)
+            (void)m_store->Open();
+        m_databaseFile.clear();
+        inform(m_ui, str(ids::kNotADatabaseFile).arg(file));
+        return ReplaceResult::Refused;
+    }
+    m_databaseFile = file;
+    m_defaultDbOpen = false;
+    return ReplaceResult::Replaced;
+}
+
 bool CAppSession::OpenProjectFile(const QString& path) {
     m_store->SetStrFieldSize(m_settings.strFieldSize);
     const MailFileReadResult r = openProject(path, m_folders.mainPreviewFolder(), *m_store,
@@ -155,6 +186,14 @@ CAppSession::CloseResult CAppSession::Close(bool documentModified,
     EmptyFolder(m_folders.mainPreviewFolder());
     EmptyFolder(m_folders.wizardPreviewFolder());
     return CloseResult::Closed;
+}
+
+void CAppSession::Abandon() {
+    if (m_store)
+        m_store->Close(db::CloseMode::DeleteWorkingCopy);
+    DeleteDatabaseFiles(m_folders.userDataFolder);
+    EmptyFolder(m_folders.mainPreviewFolder());
+    EmptyFolder(m_folders.wizardPreviewFolder());
 }
 
 void CAppSession::SavePlacement(const QString& name, const WindowPlacement& placement) const {

@@ -57,6 +57,12 @@ public:
     [[nodiscard]] const QString& databaseFile() const { return m_databaseFile; }
     void setDatabaseFile(const QString& path) { m_databaseFile = path; }
 
+    enum class ReplaceResult { Replaced, Cancelled, Refused };
+    // The database editor's "Open a database file": asks before replacing a database file
+    // that is set (and the store asks about unsaved edits); a file that is no database of
+    // this kind is refused with a message before anything is closed.
+    [[nodiscard]] ReplaceResult ReplaceDatabase(const QString& file);
+
     // Opens a project file named on the command line, with its recipient database. False
     // (after the message) when it cannot be opened; the caller then prepares a fresh document.
     [[nodiscard]] bool OpenProjectFile(const QString& path);
@@ -67,6 +73,10 @@ public:
     [[nodiscard]] CloseResult Close(bool documentModified,
                                     const std::function<bool()>& saveDocument,
                                     const std::function<void()>& cancelSendRun);
+    // Ends without the close sequence (Getting Started left with "Exit"): nothing is asked
+    // and no setting written, but the working copy, the "*.pzb" files of the user data folder
+    // and the preview folders' files still go, as they would at a close.
+    void Abandon();
     // Stores a window position under its name in "WINDOW" (load, set, save).
     void SavePlacement(const QString& name, const WindowPlacement& placement) const;
     [[nodiscard]] QString LoadPlacementText(const QString& name) const;

@@ -32,8 +32,9 @@ namespace pw::test {
 
 class MainWindowFixture {
 public:
-    // settingsText: "[SETUP]" keys written before the window reads them.
-    explicit MainWindowFixture(const QByteArray& settingsText = {})
+    // settingsText: "[SETUP]" keys written before the window reads them; by default only
+    // Getting Started is switched off, so that no test meets it unasked.
+    explicit MainWindowFixture(const QByteArray& settingsText = "[SETUP]\r\nStartShortcut=0\r\n")
         : folders(appFoldersIn(env)), settingsPath(folders.settingsPath("postwick")) {
         QDir().mkpath(folders.userDataFolder);
         if (!settingsText.isEmpty())

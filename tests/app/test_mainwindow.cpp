@@ -1,11 +1,14 @@
 // The main window on real widgets: title, the Exit command and what closing leaves behind.
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDir>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include "AppTestFolders.h"
+#include "MainWindowFixture.h"
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "app/AppSession.h"
@@ -16,6 +19,7 @@
 
 using namespace pw;
 using namespace pw::app;
+using pw::test::MainWindowFixture;
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -32,8 +36,20 @@ private slots:
 
         CPZPtestDlg window(session, QString());
         QSignalSpy started(&window, &CPZPtestDlg::started);
+        // no settings file: Getting Started comes after the fresh database, and nothing else
+        bool databaseReadyAtGettingStarted = false;
+        QPointer<QTimer> gettingStarted =
+            MainWindowFixture::whenModal("d_StartForm", [&](QWidget* d) {
+                databaseReadyAtGettingStarted = session.store().IsOpen();
+                d->findChild<QCheckBox*>("displayNextTime")->setChecked(false);
+                QTest::mouseClick(d, Qt::LeftButton, {}, QPoint(2, 2));  // outside every choice
+            });
         window.show();
         QVERIFY(started.wait(20000));
+        QTRY_VERIFY(!gettingStarted);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QVERIFY(databaseReadyAtGettingStarted);
+        QVERIFY(!session.settings().startShortcut);
         QCOMPARE(window.windowTitle(), QStringLiteral("Postwick - Untitled[*]"));
         QVERIFY(!window.isWindowModified());
         QVERIFY(session.store().IsOpen());
@@ -84,6 +100,7 @@ private slots:
         if (damaged)
             QVERIFY(test::writeFile(project, test::readFile(project).left(40)));
         ui.clear();
+        QVERIFY(test::writeFile(f.settingsPath("postwick"), "[SETUP]\r\nStartShortcut=0\r\n"));
         CAppSession session(f, f.settingsPath("postwick"), ui);
         QCOMPARE(session.Start(), CAppSession::StartResult::Ready);
         CPZPtestDlg window(session, project);

@@ -412,6 +412,21 @@ void CPZPtestDlg::DeferredStart() {
     }
     AfterFreshDocument();
     emit started();
+    if (m_startHook) {
+        // Getting Started comes once the window is up and its document is ready
+        QTimer::singleShot(0, this, [this] {
+            if (isVisible() && !m_abandoned && !m_startHook())
+                Abandon();
+        });
+    }
+}
+
+void CPZPtestDlg::Abandon() {
+    m_abandoned = true;
+    m_session.Abandon();
+    if (m_logWindow)
+        m_logWindow->hide();
+    close();
 }
 
 void CPZPtestDlg::AfterFreshDocument() {
@@ -447,6 +462,10 @@ void CPZPtestDlg::RestorePlacement() {
 }
 
 void CPZPtestDlg::closeEvent(QCloseEvent* event) {
+    if (m_abandoned) {
+        event->accept();
+        return;
+    }
     if (SendRunActive()) {
         // a run is never cut off unasked; once cancelled, the close goes on when it has ended
         if (ask(m_session.ui(), str(ids::kRunInProgressClose), MessageKind::YesNo) != Answer::Yes) {

@@ -23,6 +23,7 @@
 #include <memory>
 
 #include "app/AppSession.h"
+#include "compose/TextTools.h"
 
 class QAction;
 class QActionGroup;
@@ -97,6 +98,20 @@ public:
     [[nodiscard]] QStringList Attachments() const;
     // The Tools menu ends with "Auto-Wrap..." exactly while the "Wrap" setting is 1.
     void UpdateWrapItem();
+    // The automatic wrap of the text body, kept while the program runs; the send and the
+    // preview prepare the body with it.
+    [[nodiscard]] AutoWrapState& autoWrap() { return m_autoWrap; }
+    // A send flow over the mail as the window shows it, its body prepared as a send prepares
+    // it (the send request and the preview both start from this).
+    [[nodiscard]] std::unique_ptr<send::CSendFlow> MakeSendFlow();
+
+    // Runs after the deferred start has prepared the fresh document (Getting Started);
+    // returning false ends the window at once, without the close sequence.
+    using StartHook = std::function<bool()>;
+    void setStartHook(StartHook hook) { m_startHook = std::move(hook); }
+    // Ends the window without asking and without the close sequence (no settings written);
+    // the working files still go.
+    void Abandon();
 
     // ---- documents (the File commands without their dialogs; tests drive these) ----
     // The save question; false when the user cancelled.
@@ -118,6 +133,8 @@ public:
 
     // ---- sending ----
     [[nodiscard]] bool SendRunActive() const;
+    // The log window ("LogView"): shown, or hidden.
+    void ShowLogWindow(bool show);
 
 signals:
     // The deferred start is done: a fresh document and a working database exist.
@@ -175,7 +192,10 @@ private:
     void OnSend();
     void OnTest();
     void StartSend(bool test);
+    // The selection of a merge send, with the questions about it; false: nothing to send.
+    [[nodiscard]] bool ChooseRecipients(send::CSendFlow& flow, db::SendSelectionMode mode);
     void SendRunFinished();
+    void EnsureLogWindow();
     void ShowSummary();
     void CancelSendRun();
 
@@ -212,6 +232,10 @@ private:
     CLogWindow* m_logWindow = nullptr;
     bool m_minimizedForRun = false;
     bool m_closeAfterRun = false;
+
+    AutoWrapState m_autoWrap;
+    StartHook m_startHook;
+    bool m_abandoned = false;
 };
 
 }  // namespace pw::app

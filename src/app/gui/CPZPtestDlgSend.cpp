@@ -53,6 +53,49 @@ private:
 
 }  // namespace
 
+bool CPZPtestDlg::ChooseRecipients(send::CSendFlow& flow, db::SendSelectionMode mode) {
+    IUserInteraction& ui = m_session.ui();
+    // the last run stopped part-way: "all" would send the mail again to those who have it
+    if (mode == db::SendSelectionMode::All && flow.lastRunUnfinished() &&
+        ui.message(str(ids::kSendCaptionBox), str(ids::kSendAllOverInterrupted),
+                   MessageKind::YesNo) != Answer::Yes)
+        return false;
+    const int count = flow.chooseSelection(mode);
+    if (count < 0) {
+        // a damaged database is not an empty one
+        (void)ui.message(str(ids::kSendCaptionBox), str(ids::kSendDatabaseUnreadable),
+                         MessageKind::Information);
+        return false;
+    }
+    if (count == 0) {
+        (void)ui.message(str(ids::kSendCaptionBox), str(ids::kNoDataInDatabase),
+                         MessageKind::Information);
+        return false;
+    }
+    return true;
+}
+
+void CPZPtestDlg::EnsureLogWindow() {
+    if (m_logWindow)
+        return;
+    m_logWindow = new CLogWindow(
+        [this] {
+            m_session.settings().logView = 0;
+            send::CSendLog::instance().setLogView(false);
+        },
+        this);
+    m_logWindow->setObjectName(QStringLiteral("d_log"));
+}
+
+void CPZPtestDlg::ShowLogWindow(bool show) {
+    if (show) {
+        EnsureLogWindow();
+        m_logWindow->show();
+    } else if (m_logWindow) {
+        m_logWindow->hide();
+    }
+}
+
 bool CPZPtestDlg::SendRunActive() const {
     return m_flow && m_flow->isRunning();
 }
@@ -65,13 +108,7 @@ void CPZPtestDlg::OnTest() {
     StartSend(true);
 }
 
-void CPZPtestDlg::StartSend(bool test) {
-    IUserInteraction& ui = m_session.ui();
-    if (m_flow) {
-        // one run at a time; a second request while one is going does nothing else
-        inform(ui, str(ids::kRunAlreadyInProgress));
-        return;
-    }
+std::unique_ptr<send::CSendFlow> CPZPtestDlg::MakeSendFlow() {
     TakeFromWindow();
     const Settings& s = m_session.settings();
     MailDocument& doc = m_session.document();
@@ -80,11 +117,22 @@ void CPZPtestDlg::StartSend(bool test) {
 
     auto flow = std::make_unique<send::CSendFlow>(sendFlowSettingsFrom(
         s, m_session.store().Folders(), m_session.folders().mainPreviewFolder()));
-
     const EditorLines lines(*m_ui->textBody);
-    const QString body =
-        send::prepareBodyText(doc.textBody, send::AutoWrapSetting{}, s.length, s.encode, &lines);
+    const send::AutoWrapSetting wrap{m_autoWrap.on(), m_autoWrap.lineLength};
+    const QString body = send::prepareBodyText(doc.textBody, wrap, s.length, s.encode, &lines);
     flow->useDocument(doc, m_session.store(), body);
+    return flow;
+}
+
+void CPZPtestDlg::StartSend(bool test) {
+    IUserInteraction& ui = m_session.ui();
+    if (m_flow) {
+        // one run at a time; a second request while one is going does nothing else
+        inform(ui, str(ids::kRunAlreadyInProgress));
+        return;
+    }
+    std::unique_ptr<send::CSendFlow> flow = MakeSendFlow();
+    MailDocument& doc = m_session.document();
 
     const send::CheckResult checked =
         flow->check(test ? send::SendKind::Test : send::SendKind::Send);
@@ -128,11 +176,8 @@ void CPZPtestDlg::StartSend(bool test) {
             return;
         minimize = dialog.minimizeWhenSending();
         if (flow->mode() == send::SendMode::Merge &&
-            flow->chooseSelection(dialog.selectionMode()) == 0) {
-            (void)ui.message(str(ids::kSendCaptionBox), str(ids::kNoDataInDatabase),
-                             MessageKind::Information);
+            !ChooseRecipients(*flow, dialog.selectionMode()))
             return;
-        }
     }
 
     // a charset that cannot carry some characters of the run: UTF-8 is offered
@@ -140,15 +185,7 @@ void CPZPtestDlg::StartSend(bool test) {
         return;
 
     m_relay = std::make_unique<send::CSendProgressRelay>(ui);
-    if (!m_logWindow) {
-        m_logWindow = new CLogWindow(
-            [this] {
-                m_session.settings().logView = 0;
-                send::CSendLog::instance().setLogView(false);
-            },
-            this);
-        m_logWindow->setObjectName(QStringLiteral("d_log"));
-    }
+    EnsureLogWindow();
     send::CSendLog& log = send::CSendLog::instance();
     QPointer<CLogWindow> view = m_logWindow;
     log.setView(
@@ -175,7 +212,7 @@ void CPZPtestDlg::StartSend(bool test) {
                 Qt::QueuedConnection);
         });
     log.setViewReady(true);
-    log.setLogView(s.logView != 0);
+    log.setLogView(m_session.settings().logView != 0);
 
     m_progress = new CSendProgressForm(
         *m_relay, [this] { CancelSendRun(); }, this);
@@ -189,7 +226,9 @@ void CPZPtestDlg::StartSend(bool test) {
         delete m_progress;
         m_flow.reset();
         m_relay.reset();
-        inform(ui, str(ids::kRunCannotStart));
+        // another Postwick sending this very project would send every recipient twice
+        inform(ui, str(started == send::StartResult::ProjectBusy ? ids::kSendProjectBusy
+                                                                 : ids::kRunCannotStart));
         return;
     }
     commandAction(cmd::kSend)->setEnabled(false);
@@ -234,6 +273,11 @@ void CPZPtestDlg::SendRunFinished() {
         SetModified(true);
     UpdateDocumentState();
 
+    if (!summary.logFailure.isEmpty()) {
+        // the log is where the user looks for what went wrong: not having one is news
+        inform(m_session.ui(), str(ids::kSendLogUnwritable) + QLatin1Char('\n') +
+                                   QDir::toNativeSeparators(summary.logFailure));
+    }
     if (!m_closeAfterRun) {
         int text = ids::kSummaryComplete;
         if (summary.status == send::RunStatus::Failed)

@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -86,10 +88,6 @@ const CommandInfo kCommands[] = {
     {C::FilterOn, ids::kCmdFilterOn, QStyle::SP_FileDialogDetailedView},
     {C::FilterOff, ids::kCmdFilterOff, QStyle::SP_FileDialogListView},
 };
-
-// The file commands that need the main window's opening sequence; present, and off, until
-// the main window gives them their effect.
-constexpr C kNotYetAvailable[] = {C::OpenDatabase, C::SaveDatabaseAs};
 
 // The editor's entries of the program's shortcut table.
 QKeySequence shortcutOf(C command) {
@@ -288,9 +286,8 @@ void d_EditDialog::buildCommands() {
         connect(a, &QAction::triggered, this, [this, command] { run(command); });
         m_actions[info.command] = a;
     }
-    for (C c : kNotYetAvailable)
-        m_actions.at(c)->setEnabled(false);
     m_actions.at(C::FilterOff)->setEnabled(false);
+    m_actions.at(C::OpenDatabase)->setEnabled(bool(m_options.openDatabaseFile));
 }
 
 void d_EditDialog::buildToolbar() {
@@ -384,6 +381,12 @@ void d_EditDialog::run(Command command) {
         case C::SaveDatabase:
             s.saveDatabase();
             break;
+        case C::OpenDatabase:
+            openDatabase();
+            break;
+        case C::SaveDatabaseAs:
+            saveDatabaseAs();
+            break;
         case C::PageSetting:
             printing().pageSetting();
             break;
@@ -440,6 +443,48 @@ void d_EditDialog::openRecordForm(RecordFormMode mode) {
     if (row >= 0 && row < m_session->grid().rowCount())
         m_form->grid1043->selectRow(row);
     onCursorMoved(row, m_session->cursorColumn());
+}
+
+QString DatabaseFileFor(const QString& chosen) {
+    if (chosen.endsWith(QStringLiteral(".pzb"), Qt::CaseInsensitive))
+        return chosen;
+    return chosen + QStringLiteral(".pzb");
+}
+
+void d_EditDialog::openDatabase() {
+    FileRequest request;
+    request.mode = FileChoice::OpenFile;
+    request.caption = str(ids::kOpenDatabaseFileTitle);
+    request.filters = str(ids::kDatabaseFileFilter);
+    const QStringList files = m_ui.chooseFiles(request);
+    if (files.isEmpty() || !m_options.openDatabaseFile)
+        return;
+    m_options.openDatabaseFile(files.first());
+    // the store tells the session, which shows the new file's groups and records
+}
+
+void d_EditDialog::saveDatabaseAs() {
+    FileRequest request;
+    request.mode = FileChoice::SaveFile;
+    request.caption = str(ids::kSaveDatabaseFileTitle);
+    request.filters = str(ids::kDatabaseFileFilter);
+    request.defaultSuffix = QStringLiteral("pzb");
+    if (!m_options.databaseFile.isEmpty()) {
+        const QFileInfo current(m_options.databaseFile);
+        request.directory = current.absolutePath() + u'/' + current.completeBaseName();
+    }
+    const QStringList files = m_ui.chooseFiles(request);
+    if (files.isEmpty())
+        return;
+    const QString file = DatabaseFileFor(files.first());
+    if (!m_store.SaveAs(file) || !QFileInfo(file).isFile()) {
+        // the working copy stays as it was; only the copy out failed
+        inform(m_ui, str(ids::kDatabaseNotSavedAs).arg(QDir::toNativeSeparators(file)));
+        return;
+    }
+    m_options.databaseFile = file;
+    if (m_options.databaseSavedAs)
+        m_options.databaseSavedAs(file);
 }
 
 void d_EditDialog::captionsChanged() {

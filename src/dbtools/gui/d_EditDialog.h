@@ -37,7 +37,17 @@ struct EditorOptions {
     // The "Auto Group" dialog changed the automatic grouping ("AutoGroupEnabled",
     // "AutoGroupField").
     std::function<void(const AutoGroupSetting&)> saveGrouping;
+    // The user's database file the working copy came from (Save As proposes its name).
+    QString databaseFile;
+    // "Open a database file": the main window replaces its database by the chosen file.
+    // Without it the command stays off.
+    std::function<void(const QString& file)> openDatabaseFile;
+    // After "Save the database as": the chosen file is the main window's database file now.
+    std::function<void(const QString& file)> databaseSavedAs;
 };
+
+// The file "Save the database as" writes: ".pzb" added unless the chosen name has it.
+[[nodiscard]] QString DatabaseFileFor(const QString& chosen);
 
 class d_EditDialog : public QDialog {
     Q_OBJECT
@@ -113,6 +123,8 @@ private:
     void onGroupChanged(int item);
     void onCellEdited(const QString& text);
     void openRecordForm(RecordFormMode mode);
+    void openDatabase();
+    void saveDatabaseAs();
     QList<int> selectedRows() const;
     print::GridPrinting& printing();
 

@@ -71,6 +71,8 @@ void d_FieldShow::insertPlaceholder(int field) {
     if (!target || (target->objectName() != kMainWindowName && target->objectName() != kWizardName))
         return;
     target->activateWindow();
+    if (deliver && deliver(target, text))
+        return;
     QWidget* focus = target->focusWidget();
     if (!focus)
         return;

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <array>
+#include <functional>
 
 #include "db/TDbData.h"
 
@@ -28,6 +29,10 @@ public:
     [[nodiscard]] QWidget* previousWindow() const { return m_previous; }
     // The click of button `field`: clipboard, then the paste into the previous window.
     void insertPlaceholder(int field);
+
+    // A window that places the placeholder itself rather than by a paste into its focused
+    // control (the main window puts it at its last focused field); true when it took it.
+    std::function<bool(QWidget* window, const QString& placeholder)> deliver;
 
     // Object names of the windows a placeholder is pasted into.
     static inline const QString kMainWindowName = QStringLiteral("CPZPtestDlg");
