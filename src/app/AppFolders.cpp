@@ -1,4 +1,5 @@
 #include "app/AppFolders.h"
+#include "app/StartupCleanup.h"
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -68,8 +69,11 @@ AppFolders DetermineFolders(const QString& executableFolder) {
         // someone else holds the usual name: take a fresh unique one
         QByteArray tmpl =
             QFile::encodeName(withSlash(QDir::tempPath()) + "postwick-" + uid + "-XXXXXX");
-        if (::mkdtemp(tmpl.data()))
+        if (::mkdtemp(tmpl.data())) {
             temp = withSlash(QFile::decodeName(tmpl));
+            // held while this process runs, so that a later start removes it only once we are gone
+            HoldFolderForProcessLife(temp);
+        }
     }
     f.tempFolder = temp;
 

@@ -1,10 +1,12 @@
 #include "app/AppSession.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 
 #include "app/RunRecovery.h"
+#include "app/StartupCleanup.h"
 #include "compose/ProjectStore.h"
 #include "send/SendLog.h"
 
@@ -22,9 +24,12 @@ CAppSession::StartResult CAppSession::Start() {
     EmptyFolder(m_folders.mainPreviewFolder());
     EmptyFolder(m_folders.wizardPreviewFolder());
     RemoveStaleSendFolders(m_folders.tempFolder);
+    // what killed runs and windows left: only what no live process uses and no run needs
+    (void)RemoveStaleFallbackFolders(QDir::tempPath(), m_folders.tempFolder);
     if (CreateFolder(m_folders.userDataFolder) == FolderResult::Failed)
         return StartResult::EndProcess;
     (void)CreateFolder(m_folders.workingCopyFolder);
+    (void)RemoveOrphanedWorkingCopies(m_folders.workingCopyFolder);
     send::CSendLog::instance().setPath(m_folders.logFilePath());
     m_store = std::make_unique<db::TDbData>(
         db::DbFolders{m_folders.userDataFolder, m_folders.workingCopyFolder}, m_ui);
@@ -54,6 +59,12 @@ void CAppSession::OfferRecovery() {
     const QString scratch = PrivateFolder(m_folders.tempFolder, QStringLiteral("PostwickRecovery"));
     for (const send::InterruptedRun& run : runs) {
         if (!run.projectUnchanged()) {
+            if (ProjectHoldsRunOutcomes(run, scratch, MailCodePage(m_settings.encode))) {
+                // killed between its write-back and the marker's removal: nothing to recover
+                send::discardMarker(run);
+                QFile::remove(run.workingCopy);
+                continue;
+            }
             // saved since the run: the file's own outcomes are newer than the copy's
             inform(m_ui, str(ids::kRecoveryOutdated).arg(run.projectPath));
             send::discardMarker(run);

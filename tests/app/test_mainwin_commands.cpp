@@ -80,6 +80,16 @@ private slots:
             QVERIFY(!toolbar->widgetForAction(a)->accessibleName().isEmpty());
         }
         QCOMPARE(buttons, 15);
+        // every button shows its picture, and all of them fit a window 800 pixels wide
+        f.window->resize(800, 600);
+        QTRY_COMPARE(f.window->width(), 800);
+        QVERIFY(toolbar->sizeHint().width() <= 800);
+        for (QAction* a : toolbar->actions()) {
+            if (a->isSeparator())
+                continue;
+            QVERIFY2(!a->icon().isNull(), qPrintable(a->toolTip()));
+            QTRY_VERIFY2(toolbar->widgetForAction(a)->isVisible(), qPrintable(a->toolTip()));
+        }
         // the minimum size is the invisible frame's
         QCOMPARE(f.window->minimumSize(), f.find<QWidget>("minimumFrame")->size());
     }

@@ -30,6 +30,7 @@
 #include "app/Commands.h"
 #include "app/DocumentCommands.h"
 #include "app/ProgramFiles.h"
+#include "app/gui/CommandIcons.h"
 #include "app/gui/CommandWiring.h"
 #include "app/gui/SendWindows.h"
 #include "resources/Strings.h"
@@ -251,12 +252,16 @@ void CPZPtestDlg::BuildToolbar() {
     QToolBar* tb = addToolBar(str(ids::kToolbarTitle));
     tb->setObjectName(QStringLiteral("mainToolbar"));
     tb->setMovable(false);
+    // pictures with the texts as tooltips: all 19 places fit a window of the smallest width
+    tb->setIconSize(QSize(24, 24));
+    tb->setToolButtonStyle(Qt::ToolButtonIconOnly);
     for (int id : toolbarLayout()) {
         if (id == 0) {
             tb->addSeparator();
             continue;
         }
         QAction* a = commandAction(id);
+        a->setIcon(commandIcon(id));
         tb->addAction(a);
         if (QWidget* w = tb->widgetForAction(a)) {
             w->setObjectName(QStringLiteral("toolbarButton%1").arg(id));

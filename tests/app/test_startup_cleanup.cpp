@@ -1,0 +1,226 @@
+// What killed processes leave behind and the next start removes: orphaned working copies, the
+// marker of a run killed after its write-back, and fallback temporary folders; never anything
+// a live process uses or an outcome the project lacks.
+
+#include <unistd.h>
+#include <utime.h>
+
+#include <ctime>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include "AppTestFolders.h"
+#include "ScriptedUserInteraction.h"
+#include "TestEnv.h"
+#include "app/AppSession.h"
+#include "app/RunRecovery.h"
+#include "app/StartupCleanup.h"
+#include "compose/ProjectStore.h"
+#include "resources/Strings.h"
+#include "send/RunMarker.h"
+
+using namespace pw;
+using namespace pw::app;
+
+namespace {
+
+bool age(const QString& path, int seconds) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+    return f.setFileTime(QDateTime::currentDateTime().addSecs(-seconds),
+                         QFileDevice::FileModificationTime);
+}
+
+void addRecipients(db::TDbData& store, int count) {
+    for (int i = 1; i <= count; ++i)
+        store.ExecuteImmediate(QStringLiteral("insert into MAILS (ID, SENDED, SENDING, ADDRESS) "
+                                              "values (%1, 0, 1, 'r%1@example.com')")
+                                   .arg(i));
+}
+
+}  // namespace
+
+class TestStartupCleanup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { setLanguage(Language::English); }
+
+    void orphanedWorkingCopies_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("ageSeconds");
+        QTest::addColumn<bool>("marker");
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("killed long ago") << "PZP_data_3.pzb" << 3600 << false << false << true;
+        QTest::newRow("just made (being extracted)")
+            << "PZP_data_3.pzb" << 5 << false << false << false;
+        QTest::newRow("a run's marker names it")
+            << "PZP_data_3.pzb" << 3600 << true << false << false;
+        QTest::newRow("a process has it open")
+            << "PZP_data_3.pzb" << 3600 << false << true << false;
+        QTest::newRow("not a working copy") << "customers.pzb" << 3600 << false << false << false;
+    }
+    void orphanedWorkingCopies() {
+        QFETCH(QString, name);
+        QFETCH(int, ageSeconds);
+        QFETCH(bool, marker);
+        QFETCH(bool, open);
+        QFETCH(bool, removed);
+        test::TestEnv env;
+        const QString folder = env.makeFolder("state/Postwick");
+        const QString copy = folder + name;
+        QVERIFY(test::writeFile(copy, "database bytes"));
+        if (marker)
+            QVERIFY(test::writeFile(send::markerPathFor(copy), "project=/x.pzy\n"));
+        QVERIFY(age(copy, ageSeconds));
+        QFile holder(copy);
+        if (open)
+            QVERIFY(holder.open(QIODevice::ReadOnly));
+        QCOMPARE(RemoveOrphanedWorkingCopies(folder), removed ? 1 : 0);
+        QCOMPARE(QFile::exists(copy), !removed);
+    }
+
+    void theDatabaseEngineKeepsAnOpenCopyInUse() {
+        test::TestEnv env;
+        const AppFolders f = test::appFoldersIn(env);
+        test::ScriptedUserInteraction ui;
+        CAppSession s(f, f.settingsPath("postwick"), ui);
+        QCOMPARE(s.Start(), CAppSession::StartResult::Ready);
+        QCOMPARE(s.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
+        const QString copy = s.store().WorkingCopyPath();
+        QVERIFY(age(copy, 3600));
+        QVERIFY(FileInUse(copy));
+        QCOMPARE(RemoveOrphanedWorkingCopies(f.workingCopyFolder), 0);
+        s.store().Close(db::CloseMode::KeepWorkingCopy);
+        QVERIFY(!FileInUse(copy));
+        // the next start finds it: the window that had it was killed
+        CAppSession next(f, f.settingsPath("postwick"), ui);
+        QCOMPARE(next.Start(), CAppSession::StartResult::Ready);
+        QVERIFY(!QFile::exists(copy));
+    }
+
+    void markerOfARunKilledAfterItsWriteBack_data() {
+        QTest::addColumn<bool>("writtenBack");
+        QTest::newRow("outcomes written back") << true;
+        QTest::newRow("project saved without them") << false;
+    }
+    void markerOfARunKilledAfterItsWriteBack() {
+        QFETCH(bool, writtenBack);
+        test::TestEnv env;
+        const AppFolders f = test::appFoldersIn(env);
+        test::ScriptedUserInteraction ui;
+        const QString project = env.root() + "mailing.pzy";
+        QString runCopy;
+        {
+            CAppSession a(f, f.settingsPath("postwick"), ui);
+            QCOMPARE(a.Start(), CAppSession::StartResult::Ready);
+            QCOMPARE(a.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
+            db::TDbData& store = a.store();
+            addRecipients(store, 3);
+            MailDocument doc;
+            doc.recipientText = "[[Mail Address]]";
+            QVERIFY(saveProject(project, doc, {}, f.mainPreviewFolder(), store, MailCodePage(0),
+                                nullptr)
+                        .ok());
+            runCopy = store.WorkingCopyPath();
+            auto marker = send::CRunMarker::begin(runCopy, project);
+            QVERIFY(marker);
+            QTest::qWait(20);  // the project's time stamp tells the write-back apart
+            if (!writtenBack) {
+                // saved by someone else before the run reached anyone
+                QVERIFY(saveProject(project, doc, {}, f.mainPreviewFolder(), store, MailCodePage(0),
+                                    nullptr)
+                            .ok());
+                runCopy = store.WorkingCopyPath();
+            }
+            QCOMPARE(store.SetSentFlag(1, 1), db::SentFlagResult::Written);
+            QCOMPARE(store.SetSentFlag(2, 2), db::SentFlagResult::Written);
+            if (writtenBack) {
+                QVERIFY(saveProject(project, doc, {}, f.mainPreviewFolder(), store, MailCodePage(0),
+                                    nullptr)
+                            .ok());
+                QCOMPARE(store.WorkingCopyPath(), runCopy);
+            }
+            store.Close(db::CloseMode::KeepWorkingCopy);
+            // the marker object goes without finish(): the kill before the marker's removal
+        }
+        QVERIFY(QFile::exists(send::markerPathFor(runCopy)));
+
+        CAppSession b(f, f.settingsPath("postwick"), ui);
+        QCOMPARE(b.Start(), CAppSession::StartResult::Ready);
+        ui.clear();
+        b.OfferRecovery();
+        if (writtenBack)
+            QVERIFY2(ui.asked().isEmpty(), qPrintable(ui.askedTexts().join('\n')));
+        else
+            QCOMPARE(ui.askedTexts(), QStringList{str(ids::kRecoveryOutdated).arg(project)});
+        QVERIFY(!QFile::exists(send::markerPathFor(runCopy)));
+        QVERIFY(!QFile::exists(runCopy));
+    }
+
+    void projectLackingAnOutcomeIsNotSettled() {
+        test::TestEnv env;
+        const AppFolders f = test::appFoldersIn(env);
+        test::ScriptedUserInteraction ui;
+        CAppSession a(f, f.settingsPath("postwick"), ui);
+        QCOMPARE(a.Start(), CAppSession::StartResult::Ready);
+        QCOMPARE(a.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
+        db::TDbData& store = a.store();
+        addRecipients(store, 2);
+        const QString project = env.root() + "mailing.pzy";
+        QVERIFY(saveProject(project, MailDocument{}, {}, f.mainPreviewFolder(), store,
+                            MailCodePage(0), nullptr)
+                    .ok());
+        QCOMPARE(store.SetSentFlag(2, 1), db::SentFlagResult::Written);
+        send::InterruptedRun run;
+        run.workingCopy = store.WorkingCopyPath();
+        run.projectPath = project;
+        const QString scratch = env.makeFolder("scratch");
+        store.Close(db::CloseMode::KeepWorkingCopy);
+        QVERIFY(!ProjectHoldsRunOutcomes(run, scratch, MailCodePage(0)));
+        run.projectPath = env.root() + "missing.pzy";
+        QVERIFY(!ProjectHoldsRunOutcomes(run, scratch, MailCodePage(0)));
+        QVERIFY(QFile::exists(run.workingCopy));
+    }
+
+    void fallbackTemporaryFolders() {
+        test::TestEnv env;
+        const QString root = env.makeFolder("tmp-root");
+        const QString prefix = root + QStringLiteral("postwick-%1-").arg(::getuid());
+        const QString live = prefix + "LIVE01";
+        const QString ended = prefix + "ENDED1";
+        const QString unlocked = prefix + "NOLOCK";
+        const QString own = prefix + "OWN001";
+        const QString otherName = prefix + "TOOLONG1";
+        for (const QString& d : {live, ended, unlocked, own, otherName})
+            QVERIFY(QDir().mkpath(d + "/PostwickMainPreview"));
+        auto liveLock = CFolderOwnership::hold(live);
+        QVERIFY(liveLock);
+        QVERIFY(!CFolderOwnership::hold(live));  // one holder at a time
+        CFolderOwnership::hold(ended).reset();   // its process has gone
+
+        QCOMPARE(RemoveStaleFallbackFolders(root, own), 1);
+        QVERIFY(!QDir(ended).exists());
+        for (const QString& kept : {live, unlocked, own, otherName})
+            QVERIFY2(QDir(kept).exists(), qPrintable(kept));
+
+        // killed before it took its lock: removed once quiet for longer than the grace
+        const utimbuf hourAgo{std::time(nullptr) - 3600, std::time(nullptr) - 3600};
+        QCOMPARE(::utime(QFile::encodeName(unlocked).constData(), &hourAgo), 0);
+        QCOMPARE(RemoveStaleFallbackFolders(root, own), 1);
+        QVERIFY(!QDir(unlocked).exists());
+        QVERIFY(QDir(live).exists());
+
+        QVERIFY(IsFallbackTempFolder(live));
+        QVERIFY(!IsFallbackTempFolder(otherName));
+        QVERIFY(!IsFallbackTempFolder(root + QStringLiteral("postwick-%1").arg(::getuid())));
+    }
+};
+
+QTEST_MAIN(TestStartupCleanup)
+#include "test_startup_cleanup.moc"
