@@ -98,6 +98,7 @@ private slots:
         QCOMPARE(RemoveOrphanedWorkingCopies(f.workingCopyFolder), 0);
         s.store().Close(db::CloseMode::KeepWorkingCopy);
         QVERIFY(!FileInUse(copy));
+        QVERIFY(age(copy, 3600));  // detaching wrote to it; the next start is much later
         // the next start finds it: the window that had it was killed
         CAppSession next(f, f.settingsPath("postwick"), ui);
         QCOMPARE(next.Start(), CAppSession::StartResult::Ready);

@@ -332,9 +332,13 @@ private slots:
         QCOMPARE(dlg->session().cursorColumn(), 21);
     }
 
-    void fileCommandsExistButAreOff() {
-        for (C c : {C::OpenDatabase, C::SaveDatabaseAs})
-            QVERIFY(!dlg->action(c)->isEnabled());
+    void fileCommandsOfTheDatabase() {
+        // opening another file replaces the main window's database: off without the main window
+        QVERIFY(!dlg->action(C::OpenDatabase)->isEnabled());
+        QVERIFY(dlg->action(C::SaveDatabaseAs)->isEnabled());
+        QCOMPARE(DatabaseFileFor("/d/customers"), QStringLiteral("/d/customers.pzb"));
+        QCOMPARE(DatabaseFileFor("/d/CUSTOMERS.PZB"), QStringLiteral("/d/CUSTOMERS.PZB"));
+        QCOMPARE(DatabaseFileFor("/d/list.csv"), QStringLiteral("/d/list.csv.pzb"));
         for (C c : {C::FindDuplicates, C::CheckAddresses, C::SearchReplace, C::AutoGroup})
             QVERIFY(dlg->action(c)->isEnabled());
         QVERIFY(dlg->findChild<QPushButton*>("findDuplicatesButton")->isEnabled());
