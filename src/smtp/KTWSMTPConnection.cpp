@@ -397,6 +397,7 @@ void CKTWSMTPConnection::Connect(const QString& host, AuthMethod method, const Q
     m_lastPeer = PeerCertificate();
     m_lastEhlo.clear();
     m_eightBitMime = false;
+    m_pipelining = false;
     m_sizeOffered = false;
     m_sizeLimit = 0;
     m_usedMethod = AuthMethod::None;
@@ -479,6 +480,7 @@ QString CKTWSMTPConnection::Ehlo() {
     Command("EHLO " + m_heloHost.toUtf8(), 250, msg::kUnexpectedEhloResponse);
     m_lastEhlo = m_lastResponse;
     m_eightBitMime = EhloOffers(m_lastEhlo, QStringLiteral("8BITMIME"));
+    m_pipelining = EhloOffers(m_lastEhlo, QStringLiteral("PIPELINING"));
     const std::optional<qint64> size = EhloSizeLimit(m_lastEhlo);
     m_sizeOffered = size.has_value();
     m_sizeLimit = size.value_or(0);
@@ -629,15 +631,20 @@ void CKTWSMTPConnection::SendMessage(const CKTWSMTPMessage& message) {
     }
     bool inTransaction = false;
     try {
-        Command(mailFrom, 250, msg::kUnexpectedMailFromResponse);
-        inTransaction = true;
-        for (const auto* list : {&message.to(), &message.cc(), &message.bcc()}) {
-            for (const CKTWSMTPAddress& a : *list) {
-                Command("RCPT TO:<" + a.address().toUtf8() + '>', 250,
-                        msg::kUnexpectedRcptToResponse, 251);
+        if (m_pipelining) {
+            inTransaction = true;
+            SendGroup(mailFrom, message);
+        } else {
+            Command(mailFrom, 250, msg::kUnexpectedMailFromResponse);
+            inTransaction = true;
+            for (const auto* list : {&message.to(), &message.cc(), &message.bcc()}) {
+                for (const CKTWSMTPAddress& a : *list) {
+                    Command("RCPT TO:<" + a.address().toUtf8() + '>', 250,
+                            msg::kUnexpectedRcptToResponse, 251);
+                }
             }
+            Command("DATA", 354, msg::kUnexpectedDataResponse);
         }
-        Command("DATA", 354, msg::kUnexpectedDataResponse);
         if (m_wire->enabled()) {
             m_wire->line("C: ", QStringLiteral("[message data, %1 bytes, ending in CR LF . CR LF]")
                                     .arg(data.size())
@@ -662,6 +669,60 @@ void CKTWSMTPConnection::SendMessage(const CKTWSMTPMessage& message) {
             ResetTransaction();
         throw;
     }
+}
+
+void CKTWSMTPConnection::SendGroup(const QByteArray& mailFrom, const CKTWSMTPMessage& message) {
+    // MAIL FROM, every RCPT TO and DATA in one write; the replies are read in order and each
+    // gets the check it gets one at a time. All of them are read before a refusal is raised,
+    // so that the dialogue stays in step.
+    struct Step {
+        QByteArray line;
+        int expected;
+        int alsoExpected;
+        int errorId;
+    };
+    std::vector<Step> steps{{mailFrom, 250, -1, msg::kUnexpectedMailFromResponse}};
+    for (const auto* list : {&message.to(), &message.cc(), &message.bcc()}) {
+        for (const CKTWSMTPAddress& a : *list) {
+            steps.push_back({"RCPT TO:<" + a.address().toUtf8() + '>', 250, 251,
+                             msg::kUnexpectedRcptToResponse});
+        }
+    }
+    steps.push_back({"DATA", 354, -1, msg::kUnexpectedDataResponse});
+    QByteArray group;
+    for (const Step& step : steps) {
+        m_wire->line("C: ", step.line);
+        group += step.line + "\r\n";
+    }
+    Transmit(group);
+    int failedId = 0;
+    QByteArray failedBytes;
+    int failedCode = 0;
+    for (const Step& step : steps) {
+        if (!ReadResponse()) {
+            Raise(failedId != 0 ? failedId : step.errorId);  // out of step: the session ends
+        }
+        const bool accepted = m_lastResponseCode == step.expected ||
+                              (step.alsoExpected >= 0 && m_lastResponseCode == step.alsoExpected);
+        if (!accepted && failedId == 0) {
+            failedId = step.errorId;
+            failedBytes = m_lastResponseBytes;
+            failedCode = m_lastResponseCode;
+        }
+    }
+    if (failedId == 0) {
+        return;  // 354: the data follows
+    }
+    const bool dataTaken = m_lastResponseCode == 354;
+    SetLastResponse(failedBytes, failedCode);
+    if (dataTaken) {
+        // DATA was taken although something before it was refused. Even an empty message
+        // would reach the recipients that were accepted: the connection is dropped instead,
+        // which makes the server discard the transaction.
+        DisconnectLocked(DisconnectMode::NotGraceful);
+        SetLastResponse(failedBytes, failedCode);
+    }
+    Raise(failedId);
 }
 
 void CKTWSMTPConnection::ResetTransaction() {

@@ -84,6 +84,8 @@ public:
     // What the last EHLO offered for sending: 8BITMIME and SIZE (with its limit, 0 for none).
     [[nodiscard]] bool EightBitMimeOffered() const { return m_eightBitMime; }
     [[nodiscard]] bool SizeOffered() const { return m_sizeOffered; }
+    // PIPELINING offered: MAIL FROM, RCPT TO and DATA of a message go as one group.
+    [[nodiscard]] bool PipeliningOffered() const { return m_pipelining; }
     [[nodiscard]] qint64 SizeLimit() const { return m_sizeLimit; }
     // Verify by default; AcceptUnverified is the stored choice for self-signed servers.
     void SetCertificateCheck(CertificateCheck check) { m_certificateCheck = check; }
@@ -123,6 +125,8 @@ private:
     // Reads a reply and raises `errorId` unless its code is one of the expected ones.
     void ReadCommandResponse(int expected, int errorId, int alsoExpected = -1);
     void Command(const QByteArray& line, int expected, int errorId, int alsoExpected = -1);
+    // MAIL FROM, RCPT TO and DATA of the message as one write, the replies checked in order.
+    void SendGroup(const QByteArray& mailFrom, const CKTWSMTPMessage& message);
     // "RSET" after a refusal inside a transaction; a failure ends the session.
     void ResetTransaction();
     [[noreturn]] void Raise(int errorId);
@@ -154,6 +158,7 @@ private:
     QString m_heloHost;
     bool m_heloAuto = false;
     bool m_eightBitMime = false;
+    bool m_pipelining = false;
     bool m_sizeOffered = false;
     qint64 m_sizeLimit = 0;
     QString m_host;

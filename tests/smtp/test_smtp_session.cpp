@@ -444,6 +444,72 @@ private slots:
             QCOMPARE(size.captured(1).toLongLong(), qint64(data.size()));
     }
 
+    // With PIPELINING offered, MAIL FROM, the RCPT TOs and DATA go as one group; every reply
+    // is read and checked in order, and a refusal sends no data.
+    void pipelinedGroups_data() {
+        QTest::addColumn<QString>("replies");  // to MAIL, RCPT x3, DATA
+        QTest::addColumn<QString>("after");    // the rest of the script
+        QTest::addColumn<int>("code");         // 0: sent
+        QTest::addColumn<bool>("connected");   // after the message
+        const QString quit = kQuit;
+        QTest::newRow("all accepted") << "S: 250 ok\nS: 250 ok\nS: 251 fwd\nS: 250 ok\nS: 354 go\n"
+                                      << "D\nS: 250 queued\n" + quit << 0 << true;
+        QTest::newRow("second RCPT refused, DATA refused")
+            << "S: 250 ok\nS: 250 ok\nS: 550 no such user\nS: 250 ok\nS: 503 no\n"
+            << "C: RSET\nS: 250 flushed\n" + quit << 270 << true;
+        QTest::newRow("MAIL FROM refused")
+            << "S: 553 sender refused\nS: 503 no\nS: 503 no\nS: 503 no\nS: 503 no\n"
+            << "C: RSET\nS: 250 flushed\n" + quit << 261 << true;
+        QTest::newRow("DATA refused with 554 after accepted recipients")
+            << "S: 250 ok\nS: 250 ok\nS: 250 ok\nS: 250 ok\nS: 554 no\n"
+            << "C: RSET\nS: 250 flushed\n" + quit << 262 << true;
+        QTest::newRow("a refused RCPT but DATA taken: no data, the connection drops")
+            << "S: 250 ok\nS: 550 no\nS: 250 ok\nS: 250 ok\nS: 354 go\n"
+            << QString() << 270 << false;
+        QTest::newRow("one reply at a time, with pauses")
+            << "S: 250 ok\nW: 300\nS: 250 ok\nW: 300\nS: 250 ok\nS: 250 ok\nW: 300\nS: 354 go\n"
+            << "D\nS: 250 queued\n" + quit << 0 << true;
+    }
+    void pipelinedGroups() {
+        QFETCH(QString, replies);
+        QFETCH(QString, after);
+        QFETCH(int, code);
+        QFETCH(bool, connected);
+        ScriptedServer server({QString(kGreeting) +
+                               "C: EHLO client.test\nS: 250-fake.test\nS: 250 PIPELINING\n"
+                               "C: MAIL FROM:<ann@example.org>\nC: RCPT TO:<to@example.org>\n"
+                               "C: RCPT TO:<cc@example.org>\nC: RCPT TO:<bcc@example.org>\n"
+                               "C: DATA\n" +
+                               replies + after});
+        CKTWSMTPMessage m = simpleMessage();
+        m.to() = {CKTWSMTPAddress("to@example.org")};
+        m.cc().append(CKTWSMTPAddress("cc@example.org"));
+        m.bcc().append(CKTWSMTPAddress("bcc@example.org"));
+        CKTWSMTPConnection c(kHost);
+        c.Connect("127.0.0.1", AuthMethod::Automatic, "", "", server.port(), ConnectionType::None);
+        QVERIFY(c.PipeliningOffered());
+        int failed = 0;
+        try {
+            c.SendMessage(m);
+        } catch (const CKTWSMTPException& e) {
+            failed = e.Code();
+        }
+        QCOMPARE(failed, code);
+        QCOMPARE(c.IsConnected(), connected);
+        if (code != 0)
+            QCOMPARE(c.LastResponseCode() / 100, 5);  // the refusal, not what followed it
+        if (c.IsConnected())
+            c.Disconnect(DisconnectMode::Graceful);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+        const QByteArray received = server.received(0);
+        // the group, written as one piece
+        QVERIFY(
+            received.contains("MAIL FROM:<ann@example.org>\r\nRCPT TO:<to@example.org>\r\n"
+                              "RCPT TO:<cc@example.org>\r\nRCPT TO:<bcc@example.org>\r\n"
+                              "DATA\r\n"));
+        QCOMPARE(received.contains("Subject:"), code == 0);
+    }
+
     void messageOverTheSizeLimitIsRefusedBeforeData() {
         ScriptedServer server({QString(kGreeting) +
                                "C: EHLO client.test\nS: 250-fake.test\nS: 250 SIZE 400\n" + kQuit});
