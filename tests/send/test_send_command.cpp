@@ -109,8 +109,11 @@ struct CliWorld {
         return QCoreApplication::applicationDirPath() + QStringLiteral("/test_send_cli");
     }
 
-    test::ProcessResult send(const QStringList& arguments, int timeoutMs = 120000) {
+    test::ProcessResult send(
+        const QStringList& arguments, int timeoutMs = 120000,
+        const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
         QProcess p;
+        p.setProcessEnvironment(env);
         p.start(driver(), arguments);
         test::ProcessResult r;
         if (!p.waitForStarted(10000))
@@ -292,6 +295,22 @@ private slots:
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(w.projectFlags(), (QList<int>{1, 2, 1}));
         QVERIFY(r.out.contains("Was unable to send one or more mails."));
+    }
+
+    // Under a Japanese locale the program's own texts and the SMTP client's both read Japanese.
+    void japaneseLocaleGivesJapaneseTexts() {
+        CliWorld w({QStringLiteral("--reject-rcpt"), QStringLiteral("rcpt2@")});
+        QVERIFY(w.makeProject(3));
+        QVERIFY(w.startServer());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LANG"), QStringLiteral("ja_JP.UTF-8"));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("ja_JP.UTF-8"));
+        env.insert(QStringLiteral("LANGUAGE"), QStringLiteral("ja"));
+        const test::ProcessResult r = w.send({"--send", w.project}, 120000, env);
+        QCOMPARE(r.exitCode, 1);
+        const QString all = QString::fromUtf8(r.out + r.err);
+        QVERIFY2(all.contains(QString::fromUtf8("RCPT TOの応答が不正です")), qPrintable(all));
+        QVERIFY2(!all.contains(QStringLiteral("Unexpected RCPT TO response")), qPrintable(all));
     }
 
     void noConnectionExitsTwo() {
