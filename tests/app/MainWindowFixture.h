@@ -32,11 +32,14 @@ namespace pw::test {
 
 class MainWindowFixture {
 public:
-    // settingsText: "[SETUP]" keys written before the window reads them; by default only
-    // Getting Started is switched off, so that no test meets it unasked.
-    explicit MainWindowFixture(const QByteArray& settingsText = "[SETUP]\r\nStartShortcut=0\r\n")
+    // settingsText: "[SETUP]" keys written before the window reads them. Getting Started is
+    // switched off unless the text names "StartShortcut", so that no test meets it unasked
+    // (it would come up inside whatever modal dialog the test opens first).
+    explicit MainWindowFixture(QByteArray settingsText = "[SETUP]\r\n")
         : folders(appFoldersIn(env)), settingsPath(folders.settingsPath("postwick")) {
         QDir().mkpath(folders.userDataFolder);
+        if (settingsText.startsWith("[SETUP]\r\n") && !settingsText.contains("StartShortcut="))
+            settingsText.insert(int(qstrlen("[SETUP]\r\n")), "StartShortcut=0\r\n");
         if (!settingsText.isEmpty())
             (void)writeFile(settingsPath, settingsText);
         session = std::make_unique<app::CAppSession>(folders, settingsPath, ui);
