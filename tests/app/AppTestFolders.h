@@ -1,8 +1,14 @@
 #pragma once
-// The application's folders inside a test's private environment.
+// The application's folders inside a test's private environment, and sessions started on them.
 
+#include <memory>
+
+#include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "app/AppFolders.h"
+#include "app/AppSession.h"
+#include "app/RunRecovery.h"
+#include "compose/ProjectStore.h"
 
 namespace pw::test {
 
@@ -14,5 +20,39 @@ inline app::AppFolders appFoldersIn(const TestEnv& env) {
     f.workingCopyFolder = env.root() + "state/Postwick/";
     return f;
 }
+
+// One installation of the program: private folders, a scripted user, and sessions over them
+// that share the settings file as successive starts of the program do.
+struct AppTestBed {
+    TestEnv env;
+    app::AppFolders folders = appFoldersIn(env);
+    ScriptedUserInteraction ui;
+
+    [[nodiscard]] QString settingsPath() const { return folders.settingsPath("postwick"); }
+
+    // A session that has started; null when the start did not reach the ready state.
+    [[nodiscard]] std::unique_ptr<app::CAppSession> start() {
+        auto s = std::make_unique<app::CAppSession>(folders, settingsPath(), ui);
+        if (s->Start() != app::CAppSession::StartResult::Ready)
+            return nullptr;
+        return s;
+    }
+
+    // A started session on the fresh document the program opens with.
+    [[nodiscard]] std::unique_ptr<app::CAppSession> startOnFreshDocument() {
+        auto s = start();
+        if (!s || s->PrepareFreshDocument() != app::CAppSession::FreshResult::Ready)
+            return nullptr;
+        return s;
+    }
+
+    // Saves a project as the window does, its texts in the first charset's code page.
+    [[nodiscard]] bool saveProject(const QString& path, const MailDocument& doc,
+                                   db::TDbData& store) const {
+        return pw::saveProject(path, doc, {}, folders.mainPreviewFolder(), store,
+                               app::MailCodePage(0), nullptr)
+            .ok();
+    }
+};
 
 }  // namespace pw::test

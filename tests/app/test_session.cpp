@@ -157,12 +157,11 @@ private slots:
     }
 
     void cancellingTheSaveQuestionKeepsEverything() {
-        test::TestEnv env;
-        const AppFolders f = test::appFoldersIn(env);
-        test::ScriptedUserInteraction ui;
-        CAppSession s(f, f.settingsPath("postwick"), ui);
-        QCOMPARE(s.Start(), CAppSession::StartResult::Ready);
-        QCOMPARE(s.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
+        test::AppTestBed app;
+        test::ScriptedUserInteraction& ui = app.ui;
+        const auto started = app.startOnFreshDocument();
+        QVERIFY(started);
+        CAppSession& s = *started;
         ui.script({Answer::Cancel});
         bool cancelled = false;
         QCOMPARE(s.Close(true, {}, [&] { cancelled = true; }), CAppSession::CloseResult::Cancelled);
@@ -170,7 +169,7 @@ private slots:
         QCOMPARE(ui.asked()[0].caption, QStringLiteral("Confirm Save"));
         QCOMPARE(ui.asked()[0].kind, MessageKind::YesNoCancel);
         QVERIFY(!cancelled);
-        QVERIFY(!QFile::exists(f.settingsPath("postwick")));
+        QVERIFY(!QFile::exists(app.settingsPath()));
         QVERIFY(s.store().IsOpen());
         ui.script({Answer::No});
         QCOMPARE(s.Close(true, {}, [&] { cancelled = true; }), CAppSession::CloseResult::Closed);
@@ -178,16 +177,15 @@ private slots:
     }
 
     void outcomesOfAKilledRunGoBackIntoTheProject() {
-        test::TestEnv env;
-        const AppFolders f = test::appFoldersIn(env);
-        test::ScriptedUserInteraction ui;
-        const QString project = env.root() + "mailing.pzy";
+        test::AppTestBed app;
+        const AppFolders& f = app.folders;
+        test::ScriptedUserInteraction& ui = app.ui;
+        const QString project = app.env.root() + "mailing.pzy";
         QString runCopy;
         {
-            CAppSession a(f, f.settingsPath("postwick"), ui);
-            QCOMPARE(a.Start(), CAppSession::StartResult::Ready);
-            QCOMPARE(a.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
-            db::TDbData& store = a.store();
+            const auto a = app.startOnFreshDocument();
+            QVERIFY(a);
+            db::TDbData& store = a->store();
             store.ExecuteImmediate(
                 "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (1, 0, 1, "
                 "'a@example.com')");
@@ -198,9 +196,7 @@ private slots:
             doc.recipientText = "[[Mail Address]]";
             doc.subject = QString::fromUtf8("ご案内");
             // the mail texts are in the code page of the charset setting, as the session reads them
-            QVERIFY(saveProject(project, doc, {}, f.mainPreviewFolder(), store, MailCodePage(0),
-                                nullptr)
-                        .ok());
+            QVERIFY(app.saveProject(project, doc, store));
             // the run that is killed: record 1 went out, and only the working copy knows
             QCOMPARE(store.SetSentFlag(1, 1), db::SentFlagResult::Written);
             runCopy = store.WorkingCopyPath();
@@ -211,11 +207,11 @@ private slots:
         }
         QVERIFY(QFile::exists(send::markerPathFor(runCopy)));
 
-        CAppSession b(f, f.settingsPath("postwick"), ui);
-        QCOMPARE(b.Start(), CAppSession::StartResult::Ready);
+        const auto b = app.start();
+        QVERIFY(b);
         ui.clear();
         ui.script({Answer::Yes});
-        b.OfferRecovery();
+        b->OfferRecovery();
         QCOMPARE(ui.asked().size(), 2);
         QVERIFY(ui.asked()[0].text.contains(project));
         QCOMPARE(ui.asked()[1].text, str(ids::kRecoveryDone));
@@ -223,7 +219,7 @@ private slots:
         QVERIFY(!QFile::exists(send::markerPathFor(runCopy)));
 
         // the project now says record 1 was sent: "not yet sent" gives only record 2
-        db::TDbData& store = b.store();
+        db::TDbData& store = b->store();
         const MailFileReadResult r = readMailFile(
             project,
             {f.mainPreviewFolder(), [&] { return store.MakeWorkingCopyPath(); }, MailCodePage(0)},
@@ -236,7 +232,7 @@ private slots:
         store.Close(db::CloseMode::DeleteWorkingCopy);
 
         ui.clear();
-        b.OfferRecovery();  // nothing left to offer
+        b->OfferRecovery();  // nothing left to offer
         QVERIFY(ui.asked().isEmpty());
     }
 

@@ -86,22 +86,18 @@ private slots:
     }
 
     void theDatabaseEngineKeepsAnOpenCopyInUse() {
-        test::TestEnv env;
-        const AppFolders f = test::appFoldersIn(env);
-        test::ScriptedUserInteraction ui;
-        CAppSession s(f, f.settingsPath("postwick"), ui);
-        QCOMPARE(s.Start(), CAppSession::StartResult::Ready);
-        QCOMPARE(s.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
-        const QString copy = s.store().WorkingCopyPath();
+        test::AppTestBed app;
+        const auto s = app.startOnFreshDocument();
+        QVERIFY(s);
+        const QString copy = s->store().WorkingCopyPath();
         QVERIFY(age(copy, 3600));
         QVERIFY(FileInUse(copy));
-        QCOMPARE(RemoveOrphanedWorkingCopies(f.workingCopyFolder), 0);
-        s.store().Close(db::CloseMode::KeepWorkingCopy);
+        QCOMPARE(RemoveOrphanedWorkingCopies(app.folders.workingCopyFolder), 0);
+        s->store().Close(db::CloseMode::KeepWorkingCopy);
         QVERIFY(!FileInUse(copy));
         QVERIFY(age(copy, 3600));  // detaching wrote to it; the next start is much later
         // the next start finds it: the window that had it was killed
-        CAppSession next(f, f.settingsPath("postwick"), ui);
-        QCOMPARE(next.Start(), CAppSession::StartResult::Ready);
+        QVERIFY(app.start());
         QVERIFY(!QFile::exists(copy));
     }
 
@@ -112,39 +108,30 @@ private slots:
     }
     void markerOfARunKilledAfterItsWriteBack() {
         QFETCH(bool, writtenBack);
-        test::TestEnv env;
-        const AppFolders f = test::appFoldersIn(env);
-        test::ScriptedUserInteraction ui;
-        const QString project = env.root() + "mailing.pzy";
+        test::AppTestBed app;
+        const QString project = app.env.root() + "mailing.pzy";
         QString runCopy;
         {
-            CAppSession a(f, f.settingsPath("postwick"), ui);
-            QCOMPARE(a.Start(), CAppSession::StartResult::Ready);
-            QCOMPARE(a.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
-            db::TDbData& store = a.store();
+            const auto a = app.startOnFreshDocument();
+            QVERIFY(a);
+            db::TDbData& store = a->store();
             addRecipients(store, 3);
             MailDocument doc;
             doc.recipientText = "[[Mail Address]]";
-            QVERIFY(saveProject(project, doc, {}, f.mainPreviewFolder(), store, MailCodePage(0),
-                                nullptr)
-                        .ok());
+            QVERIFY(app.saveProject(project, doc, store));
             runCopy = store.WorkingCopyPath();
             auto marker = send::CRunMarker::begin(runCopy, project);
             QVERIFY(marker);
             QTest::qWait(20);  // the project's time stamp tells the write-back apart
             if (!writtenBack) {
                 // saved by someone else before the run reached anyone
-                QVERIFY(saveProject(project, doc, {}, f.mainPreviewFolder(), store, MailCodePage(0),
-                                    nullptr)
-                            .ok());
+                QVERIFY(app.saveProject(project, doc, store));
                 runCopy = store.WorkingCopyPath();
             }
             QCOMPARE(store.SetSentFlag(1, 1), db::SentFlagResult::Written);
             QCOMPARE(store.SetSentFlag(2, 2), db::SentFlagResult::Written);
             if (writtenBack) {
-                QVERIFY(saveProject(project, doc, {}, f.mainPreviewFolder(), store, MailCodePage(0),
-                                    nullptr)
-                            .ok());
+                QVERIFY(app.saveProject(project, doc, store));
                 QCOMPARE(store.WorkingCopyPath(), runCopy);
             }
             store.Close(db::CloseMode::KeepWorkingCopy);
@@ -152,39 +139,34 @@ private slots:
         }
         QVERIFY(QFile::exists(send::markerPathFor(runCopy)));
 
-        CAppSession b(f, f.settingsPath("postwick"), ui);
-        QCOMPARE(b.Start(), CAppSession::StartResult::Ready);
-        ui.clear();
-        b.OfferRecovery();
+        const auto b = app.start();
+        QVERIFY(b);
+        app.ui.clear();
+        b->OfferRecovery();
         if (writtenBack)
-            QVERIFY2(ui.asked().isEmpty(), qPrintable(ui.askedTexts().join('\n')));
+            QVERIFY2(app.ui.asked().isEmpty(), qPrintable(app.ui.askedTexts().join('\n')));
         else
-            QCOMPARE(ui.askedTexts(), QStringList{str(ids::kRecoveryOutdated).arg(project)});
+            QCOMPARE(app.ui.askedTexts(), QStringList{str(ids::kRecoveryOutdated).arg(project)});
         QVERIFY(!QFile::exists(send::markerPathFor(runCopy)));
         QVERIFY(!QFile::exists(runCopy));
     }
 
     void projectLackingAnOutcomeIsNotSettled() {
-        test::TestEnv env;
-        const AppFolders f = test::appFoldersIn(env);
-        test::ScriptedUserInteraction ui;
-        CAppSession a(f, f.settingsPath("postwick"), ui);
-        QCOMPARE(a.Start(), CAppSession::StartResult::Ready);
-        QCOMPARE(a.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
-        db::TDbData& store = a.store();
+        test::AppTestBed app;
+        const auto a = app.startOnFreshDocument();
+        QVERIFY(a);
+        db::TDbData& store = a->store();
         addRecipients(store, 2);
-        const QString project = env.root() + "mailing.pzy";
-        QVERIFY(saveProject(project, MailDocument{}, {}, f.mainPreviewFolder(), store,
-                            MailCodePage(0), nullptr)
-                    .ok());
+        const QString project = app.env.root() + "mailing.pzy";
+        QVERIFY(app.saveProject(project, MailDocument{}, store));
         QCOMPARE(store.SetSentFlag(2, 1), db::SentFlagResult::Written);
         send::InterruptedRun run;
         run.workingCopy = store.WorkingCopyPath();
         run.projectPath = project;
-        const QString scratch = env.makeFolder("scratch");
+        const QString scratch = app.env.makeFolder("scratch");
         store.Close(db::CloseMode::KeepWorkingCopy);
         QVERIFY(!ProjectHoldsRunOutcomes(run, scratch, MailCodePage(0)));
-        run.projectPath = env.root() + "missing.pzy";
+        run.projectPath = app.env.root() + "missing.pzy";
         QVERIFY(!ProjectHoldsRunOutcomes(run, scratch, MailCodePage(0)));
         QVERIFY(QFile::exists(run.workingCopy));
     }

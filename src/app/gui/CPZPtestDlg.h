@@ -116,6 +116,8 @@ public:
     // ---- documents (the File commands without their dialogs; tests drive these) ----
     // The save question; false when the user cancelled.
     [[nodiscard]] bool QuerySave();
+    // The document may be left: no run is sending it, its changes saved or given up.
+    [[nodiscard]] bool MayLeaveDocument();
     // Save As with the dialog's answer given; the overwrite question is still asked.
     [[nodiscard]] bool SaveProjectAs(const QString& chosenPath);
     [[nodiscard]] bool SaveProjectTo(const QString& path);

@@ -65,13 +65,17 @@ bool CPZPtestDlg::QuerySave() {
     return SaveProjectTo(path);
 }
 
-void CPZPtestDlg::OnNew() {
+bool CPZPtestDlg::MayLeaveDocument() {
     if (SendRunActive()) {
         inform(m_session.ui(), str(ids::kRunAlreadyInProgress));
-        return;
+        return false;
     }
     TakeFromWindow();
-    if (!QuerySave())
+    return QuerySave();
+}
+
+void CPZPtestDlg::OnNew() {
+    if (!MayLeaveDocument())
         return;
     if (m_session.PrepareFreshDocument() == CAppSession::FreshResult::EndProcess) {
         QApplication::exit(0);
@@ -82,12 +86,7 @@ void CPZPtestDlg::OnNew() {
 }
 
 void CPZPtestDlg::OnOpen() {
-    if (SendRunActive()) {
-        inform(m_session.ui(), str(ids::kRunAlreadyInProgress));
-        return;
-    }
-    TakeFromWindow();
-    if (!QuerySave())
+    if (!MayLeaveDocument())
         return;
     const QStringList chosen = m_session.ui().chooseFiles(
         projectFileRequest(FileChoice::OpenFile, str(ids::kCmdOpen).remove('&')));

@@ -85,6 +85,14 @@ void text(QPainter& p, const QRectF& r, const QString& s, const QColor& color, q
     p.drawText(r, Qt::AlignCenter, s);
 }
 
+// A short text on a paper label.
+void tag(QPainter& p, const QRectF& r, const QString& s, const QColor& color, qreal size) {
+    p.setPen(QPen(kInk, 1.2));
+    p.setBrush(kPaper);
+    p.drawRoundedRect(r, 2, 2);
+    text(p, r, s, color, size);
+}
+
 void paint(QPainter& p, int id) {
     switch (id) {
         case cmd::kNew:
@@ -162,16 +170,10 @@ void paint(QPainter& p, int id) {
             p.drawLine(QPointF(8.5, 12), QPointF(15.5, 12));
             break;
         case cmd::kCountCharacters:
-            p.setPen(QPen(kInk, 1.2));
-            p.setBrush(kPaper);
-            p.drawRoundedRect(QRectF(1.5, 5, 21, 14), 2, 2);
-            text(p, QRectF(1.5, 5, 21, 14), QStringLiteral("123"), kInk, 9);
+            tag(p, QRectF(1.5, 5, 21, 14), QStringLiteral("123"), kInk, 9);
             break;
         case cmd::kEditFieldName:
-            p.setPen(QPen(kInk, 1.2));
-            p.setBrush(kPaper);
-            p.drawRoundedRect(QRectF(1.5, 6, 21, 12), 2, 2);
-            text(p, QRectF(1.5, 6, 21, 12), QStringLiteral("[[ ]]"), kBlue, 8.5);
+            tag(p, QRectF(1.5, 6, 21, 12), QStringLiteral("[[ ]]"), kBlue, 8.5);
             break;
         case cmd::kServerSettings:
             p.setPen(QPen(kInk, 1.2));

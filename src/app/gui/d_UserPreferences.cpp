@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <cmath>
+#include <utility>
 
 #include "app/Preferences.h"
 #include "resources/Strings.h"
@@ -67,29 +68,32 @@ void d_UserPreferences::translate() {
     f.tabs->setTabText(0, str(ids::kPrefTabGeneral));
     f.tabs->setTabText(1, str(ids::kPrefTabText));
     f.tabs->setTabText(2, str(ids::kPrefTabMail));
-    const auto yesNo = [](QGroupBox* g, int id, QAbstractButton* yes, QAbstractButton* no) {
+    // a titled group of choices, each button with its own text
+    using Choice = std::pair<QAbstractButton*, int>;
+    const auto group = [](QGroupBox* g, int id, std::initializer_list<Choice> choices) {
         setTitle(g, id);
-        setTexts(yes, ids::kPrefYes);
-        setTexts(no, ids::kPrefNo);
+        for (const auto& [button, text] : choices)
+            setTexts(button, text);
+    };
+    const auto yesNo = [&](QGroupBox* g, int id, QAbstractButton* yes, QAbstractButton* no) {
+        group(g, id, {{yes, ids::kPrefYes}, {no, ids::kPrefNo}});
     };
     yesNo(f.startShortcutGroup, ids::kPrefStartShortcut, f.startShortcutYes, f.startShortcutNo);
     yesNo(f.toolbarGroup, ids::kPrefToolbar, f.toolbarYes, f.toolbarNo);
-    setTitle(f.uiGroup, ids::kPrefUi);
-    setTexts(f.uiButtons, ids::kPrefButtons);
-    setTexts(f.uiNoButtons, ids::kPrefNoButtons);
+    group(f.uiGroup, ids::kPrefUi,
+          {{f.uiButtons, ids::kPrefButtons}, {f.uiNoButtons, ids::kPrefNoButtons}});
     setTitle(f.strFieldSizeGroup, ids::kPrefStrFieldSize);
     f.strFieldSizeCombo->setAccessibleName(str(ids::kPrefStrFieldSize));
     yesNo(f.wrapGroup, ids::kPrefWrap, f.wrapYes, f.wrapNo);
     yesNo(f.logViewGroup, ids::kPrefLogView, f.logViewYes, f.logViewNo);
-    setTitle(f.dbExportGroup, ids::kPrefDbExport);
-    setTexts(f.exportIncludeNames, ids::kPrefIncludeNames);
-    setTexts(f.exportExcludeNames, ids::kPrefExcludeNames);
-    setTitle(f.fontGroup, ids::kPrefFontGroup);
-    setTexts(f.fontButton, ids::kPrefFontButton);
-    setTitle(f.errorHandlingGroup, ids::kPrefErrorHandling);
-    setTexts(f.ignoreErrorRadio, ids::kPrefIgnoreError);
-    setTexts(f.displayDialogRadio, ids::kPrefDisplayDialog);
-    setTexts(f.terminateRadio, ids::kPrefTerminate);
+    group(f.dbExportGroup, ids::kPrefDbExport,
+          {{f.exportIncludeNames, ids::kPrefIncludeNames},
+           {f.exportExcludeNames, ids::kPrefExcludeNames}});
+    group(f.fontGroup, ids::kPrefFontGroup, {{f.fontButton, ids::kPrefFontButton}});
+    group(f.errorHandlingGroup, ids::kPrefErrorHandling,
+          {{f.ignoreErrorRadio, ids::kPrefIgnoreError},
+           {f.displayDialogRadio, ids::kPrefDisplayDialog},
+           {f.terminateRadio, ids::kPrefTerminate}});
     setTitle(f.addrSetTypeGroup, ids::kPrefAddrSetType);
     f.addrNote->setText(str(ids::kPrefAddrNote));
     yesNo(f.lengthGroup, ids::kPrefLength, f.lengthYes, f.lengthNo);
