@@ -105,18 +105,6 @@ private slots:
         grid()->scrollToTop();
     }
 
-    void theGridTakesTheRoomTheWindowGains() {
-        auto* panel = dlg->findChild<QWidget*>("CDatabasePanel");
-        dlg->resize(900, 500);
-        QTRY_COMPARE(dlg->height(), 500);
-        const int gridBefore = grid()->height(), panelBefore = panel->height();
-        dlg->resize(900, 800);
-        QTRY_COMPARE(dlg->height(), 800);
-        QCOMPARE(panel->height(), panelBefore);
-        QCOMPARE(grid()->height(), gridBefore + 300);
-        QVERIFY(groups()->height() > grid()->height());  // beside the grid and its cell editor
-    }
-
     void coloursFollowTheRules_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<int>("column");
