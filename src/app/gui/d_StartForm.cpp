@@ -22,6 +22,7 @@ d_StartForm::d_StartForm(bool& startShortcut, QWidget* parent)
     f.displayNextTime->setChecked(true);
     // clicks on the picture are the dialog's
     f.picture->setAttribute(Qt::WA_TransparentForMouseEvents);
+    f.picture->setAccessibleName(str(ids::kStartPicture));
 
     // Dialog units as the system has them: a quarter of the average character width, an
     // eighth of the character height.

@@ -90,11 +90,15 @@ void d_UserPreferences::translate() {
           {{f.exportIncludeNames, ids::kPrefIncludeNames},
            {f.exportExcludeNames, ids::kPrefExcludeNames}});
     group(f.fontGroup, ids::kPrefFontGroup, {{f.fontButton, ids::kPrefFontButton}});
+    f.fontSample->setAccessibleName(str(ids::kPrefFontSample));
     group(f.errorHandlingGroup, ids::kPrefErrorHandling,
           {{f.ignoreErrorRadio, ids::kPrefIgnoreError},
            {f.displayDialogRadio, ids::kPrefDisplayDialog},
            {f.terminateRadio, ids::kPrefTerminate}});
-    setTitle(f.addrSetTypeGroup, ids::kPrefAddrSetType);
+    group(f.addrSetTypeGroup, ids::kPrefAddrSetType,
+          {{f.addrToRadio, ids::kPrefAddrTo},
+           {f.addrCcRadio, ids::kPrefAddrCc},
+           {f.addrBccRadio, ids::kPrefAddrBcc}});
     f.addrNote->setText(str(ids::kPrefAddrNote));
     yesNo(f.lengthGroup, ids::kPrefLength, f.lengthYes, f.lengthNo);
     const auto spin = [](QLabel* label, QSpinBox* box, QLabel* unit, int id, int unitId) {
@@ -134,7 +138,8 @@ void d_UserPreferences::load() {
     pair(f.exportIncludeNames, f.exportExcludeNames, s.dbExportItem);
 
     f.fontSample->setFont(m_font);
-    f.fontSample->setPlainText(QStringLiteral("Font Sample\nabcdefghijklmn\nABCDEFGHIJKLMN"));
+    f.fontSample->setPlainText(str(ids::kPrefFontSample) +
+                               QStringLiteral("\nabcdefghijklmn\nABCDEFGHIJKLMN"));
 
     f.defaultFieldCombo->addItem(str(ids::kPrefNone));
     f.defaultFieldCombo->addItems(m_captions);

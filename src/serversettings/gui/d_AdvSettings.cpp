@@ -32,6 +32,7 @@ d_AdvSettings::d_AdvSettings(const AdvancedValues& values, const StandardFields&
     f.acceptUnverifiedCheck->setText(str(ids::kAdvAcceptUnverified));
     label(f.acceptUnverifiedCheck, ids::kAdvAcceptUnverified);
     f.unverifiedWarning->setText(str(ids::kAdvUnverifiedWarning));
+    f.unverifiedWarning->setAccessibleName(str(ids::kAdvWarning));
     f.authRequiredCheck->setText(str(ids::kAdvAuthRequired));
     label(f.authRequiredCheck, ids::kAdvAuthRequired);
     f.methodLabel->setText(str(ids::kAdvMethod));
@@ -46,6 +47,7 @@ d_AdvSettings::d_AdvSettings(const AdvancedValues& values, const StandardFields&
     f.passwordLabel->setText(str(ids::kAdvPassword));
     label(f.passwordEdit, ids::kAdvPassword);
     f.clearTextWarning->setText(str(ids::kAdvClearTextWarning));
+    f.clearTextWarning->setAccessibleName(str(ids::kAdvWarning));
     f.buttonBox->button(QDialogButtonBox::Ok)->setText(str(ids::kSsOk));
     f.buttonBox->button(QDialogButtonBox::Cancel)->setText(str(ids::kSsCancel));
 
