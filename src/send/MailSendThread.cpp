@@ -58,6 +58,7 @@ void CMailSendThread::run() {
     if (m_errors.load() != 0 && !m_cancel.load())
         m_status.store(static_cast<int>(RunStatus::Failed));
     m_message.reset();
+    m_ahead.reset();
 }
 
 void CMailSendThread::runSteps() {
@@ -97,8 +98,12 @@ void CMailSendThread::runSteps() {
                 connectProcedure();
             }
             --batch;
-            const MailTexts texts = m_source->merged(index);
-            const Outcome outcome = sendOne(current, texts, index, index);
+            const MailTexts texts =
+                m_ahead && m_ahead->row == index ? m_ahead->texts : m_source->merged(index);
+            // the next mail may go ahead unless a batch pause comes first
+            const bool pauseNext = m_run.pacing.sendWait != 0 && batch < 1;
+            const int nextRow = index + 1 < n && !pauseNext ? index + 1 : -1;
+            const Outcome outcome = sendOne(current, texts, index, index, nextRow);
             if (outcome == Outcome::Sent)
                 m_sent.fetch_add(1);
             const int recordId = m_run.recordIds[static_cast<size_t>(index)];
@@ -188,6 +193,8 @@ CMailSendThread::Decision CMailSendThread::finalFailure(int number, const Transp
         case ErrorPolicy::Ask: {
             if (retried)
                 log(str(ids::kLogRetransmissionFailed));
+            // the server is not kept waiting for the mail sent ahead while the user thinks
+            m_transport->abandonNext();
             const QString text = formatMessageText(
                 str(ids::kPromptRetry),
                 {QString::number(number), QString::number(r.lastResponseCode), r.description});
@@ -213,11 +220,52 @@ CMailSendThread::Decision CMailSendThread::finalFailure(int number, const Transp
     return Decision::GiveUp;
 }
 
-Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, int position) {
+namespace {
+
+// The addresses the check is of: a display name may be written in any script.
+QString recipientAddresses(const CKTWSMTPMessage* message, const QString& field) {
+    if (!message)
+        return field;
+    QString addresses;
+    for (const auto* list : {&message->to(), &message->cc(), &message->bcc()}) {
+        for (const smtp::CKTWSMTPAddress& a : *list)
+            addresses += a.address() + QLatin1Char(' ');
+    }
+    return addresses;
+}
+
+}  // namespace
+
+const CKTWSMTPMessage* CMailSendThread::messageAhead(int nextRow) {
+    if (nextRow < 0 || m_cancel.load() || !m_transport->sendsAhead())
+        return nullptr;
+    if (!m_ahead || m_ahead->row != nextRow) {
+        MailTexts texts = m_source->merged(nextRow);
+        BuiltMessage built = m_source->build(texts, nextRow);
+        m_ahead = Ahead{nextRow, std::move(texts), std::move(built)};
+    }
+    const BuiltMessage& b = m_ahead->built;
+    // a mail that will not be sent goes nowhere ahead either
+    if (!b.message || !b.error.isEmpty() ||
+        !addressCheckPasses(recipientAddresses(b.message.get(), m_ahead->texts.recipientField)))
+        return nullptr;
+    return b.message.get();
+}
+
+Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, int position,
+                                 int nextRow) {
     m_progress.setStatus(str(ids::kSendStatusCompiling));
     log(QString::number(number) + QLatin1Char(' ') + str(ids::kLogSubject));
 
-    BuiltMessage built = m_source->build(texts, row);
+    // Built already when it went ahead of the mail before (the same object: the session
+    // knows its commands by it).
+    BuiltMessage built;
+    if (m_ahead && m_ahead->row == row && row >= 0) {
+        built = std::move(m_ahead->built);
+        m_ahead.reset();
+    } else {
+        built = m_source->build(texts, row);
+    }
     m_message = std::move(built.message);
     for (const QString& entry : built.logEntries)
         log(entry);
@@ -237,16 +285,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
         return Outcome::NotYetSent;
     };
 
-    // The check is of the addresses: a display name may be written in any script.
-    QString addresses = texts.recipientField;
-    if (m_message) {
-        addresses.clear();
-        for (const auto* list : {&m_message->to(), &m_message->cc(), &m_message->bcc()}) {
-            for (const smtp::CKTWSMTPAddress& a : *list)
-                addresses += a.address() + QLatin1Char(' ');
-        }
-    }
-    if (!addressCheckPasses(addresses)) {
+    if (!addressCheckPasses(recipientAddresses(m_message.get(), texts.recipientField))) {
         const QString entry = str(ids::kLogDoubleByteAddress);
         log(entry);
         applyAddressPolicy(position, entry);
@@ -266,7 +305,12 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
     bool reconnectPending = !m_transport->isConnected();
     bool failedOnce = false;
     int laterTries = 0;
-    for (;;) {
+    for (bool first = true;; first = false) {
+        // A mail tried again goes before the one sent ahead of it: that one is taken back.
+        if (!first) {
+            m_transport->abandonNext();
+            reconnectPending = reconnectPending || !m_transport->isConnected();
+        }
         if (m_cancel.load())
             return later();
         if (reconnectPending) {
@@ -299,7 +343,9 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
         }
 
         m_progress.setStatus(str(ids::kSendStatusTransmitting));
-        const TransportResult r = m_transport->send(*m_message);
+        const CKTWSMTPMessage* next = messageAhead(nextRow);
+        const TransportResult r =
+            next ? m_transport->sendBefore(*m_message, *next) : m_transport->send(*m_message);
         if (r.ok) {
             m_laterInARow = 0;
             log(str(ids::kLogCompleted));
@@ -376,6 +422,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
 }
 
 CMailSendThread::PauseEnd CMailSendThread::pause(qint64 seconds, int pollMs) {
+    m_transport->abandonNext();  // nor during a pause
     const QDateTime end = pauseEnd(QDateTime::currentDateTime(), seconds);
     const QString status = standingByText(end);
     for (;;) {

@@ -21,6 +21,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "db/TDbData.h"
 #include "send/SendLog.h"
@@ -125,7 +126,12 @@ private:
 
     void runSteps();
     void connectProcedure();
-    [[nodiscard]] Outcome sendOne(int number, const MailTexts& texts, int row, int position);
+    // `nextRow`: the row whose mail follows at once (no batch pause between), or -1; where
+    // the server pipelines, its commands go with this mail's end of data.
+    [[nodiscard]] Outcome sendOne(int number, const MailTexts& texts, int row, int position,
+                                  int nextRow = -1);
+    // The message of `nextRow`, built early to go ahead; null when it cannot go ahead.
+    [[nodiscard]] const CKTWSMTPMessage* messageAhead(int nextRow);
     [[nodiscard]] PauseEnd pause(qint64 seconds, int pollMs);
     void applyAddressPolicy(int position, const QString& entry);
     // The error policy for a mail that failed for good (after its retry, when it had one).
@@ -146,6 +152,13 @@ private:
 
     int m_total = 0;
     std::unique_ptr<CKTWSMTPMessage> m_message;
+    // The next row's texts and message, built while this row's mail went.
+    struct Ahead {
+        int row = -1;
+        MailTexts texts;
+        BuiltMessage built;
+    };
+    std::optional<Ahead> m_ahead;
     std::atomic<bool> m_cancel{false};
     std::atomic<int> m_status{static_cast<int>(RunStatus::NotStarted)};
     std::atomic<int> m_errors{0};

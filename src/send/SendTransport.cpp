@@ -230,8 +230,26 @@ TransportResult CSmtpTransport::connect(const ConnectCall& call) {
 }
 
 TransportResult CSmtpTransport::send(const CKTWSMTPMessage& message) {
+    return sendOn(message, nullptr);
+}
+
+bool CSmtpTransport::sendsAhead() const {
+    return m_session->IsConnected() && m_session->PipeliningOffered();
+}
+
+TransportResult CSmtpTransport::sendBefore(const CKTWSMTPMessage& message,
+                                           const CKTWSMTPMessage& next) {
+    return sendOn(message, &next);
+}
+
+void CSmtpTransport::abandonNext() {
+    m_session->AbandonNext();
+}
+
+TransportResult CSmtpTransport::sendOn(const CKTWSMTPMessage& message,
+                                       const CKTWSMTPMessage* next) {
     try {
-        m_session->SendMessage(message);
+        m_session->SendMessage(message, next);
         return TransportResult::success();
     } catch (const smtp::CKTWSMTPException& e) {
         TransportResult r = failure(e, m_session->LastResponseCode());

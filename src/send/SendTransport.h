@@ -50,6 +50,19 @@ public:
     virtual ~ISendTransport() = default;
     [[nodiscard]] virtual TransportResult connect(const ConnectCall& call) = 0;
     [[nodiscard]] virtual TransportResult send(const CKTWSMTPMessage& message) = 0;
+    // Whether sendBefore writes the next message's commands ahead on this connection (the
+    // server pipelines). Only then is it worth having the next message ready early.
+    [[nodiscard]] virtual bool sendsAhead() const { return false; }
+    // Sends `message` with `next`'s commands written behind its end of data. The result is
+    // `message`'s. The next call must be send or sendBefore of `next`, or abandonNext()
+    // (disconnect does the same); `next` must live until then.
+    [[nodiscard]] virtual TransportResult sendBefore(const CKTWSMTPMessage& message,
+                                                     const CKTWSMTPMessage& next) {
+        (void)next;
+        return send(message);
+    }
+    // `next` of sendBefore will not follow now: nothing of it is delivered.
+    virtual void abandonNext() {}
     // Graceful: QUIT and its reply; otherwise the connection is dropped at once.
     [[nodiscard]] virtual TransportResult disconnect(bool graceful) = 0;
     [[nodiscard]] virtual bool isConnected() const = 0;
@@ -72,6 +85,10 @@ public:
 
     TransportResult connect(const ConnectCall& call) override;
     TransportResult send(const CKTWSMTPMessage& message) override;
+    bool sendsAhead() const override;
+    TransportResult sendBefore(const CKTWSMTPMessage& message,
+                               const CKTWSMTPMessage& next) override;
+    void abandonNext() override;
     TransportResult disconnect(bool graceful) override;
     bool isConnected() const override;
     void abort() override;
@@ -85,6 +102,8 @@ public:
     void setTimeout(int milliseconds);
 
 private:
+    [[nodiscard]] TransportResult sendOn(const CKTWSMTPMessage& message,
+                                         const CKTWSMTPMessage* next);
     std::unique_ptr<CKTWSMTPConnection> m_session;
 };
 

@@ -98,6 +98,18 @@ QString localAddressLiteral(int handle) {
     return QStringLiteral("[%1]").arg(QString::fromLatin1(text));
 }
 
+// A message's header without its Date line, which an undated message takes from the clock at
+// each rendering: what tells one message from another.
+QByteArray headerIdentity(QByteArray header) {
+    const qsizetype at = header.startsWith("Date: ") ? 0 : header.indexOf("\r\nDate: ");
+    if (at >= 0) {
+        const qsizetype from = at == 0 ? 0 : at + 2;
+        const qsizetype end = header.indexOf("\r\n", from);
+        header.remove(from, end < 0 ? header.size() - from : end + 2 - from);
+    }
+    return header;
+}
+
 bool containsEightBit(const QByteArray& bytes) {
     for (const char c : bytes) {
         if (static_cast<unsigned char>(c) >= 0x80) {
@@ -262,6 +274,7 @@ void CKTWSMTPConnection::CloseTransport(bool graceful) noexcept {
     m_socket.Close();
     m_tlsContext.Reset();
     m_input.clear();
+    m_pending.reset();
 }
 
 void CKTWSMTPConnection::Transmit(const QByteArray& bytes) {
@@ -279,6 +292,27 @@ void CKTWSMTPConnection::Transmit(const QByteArray& bytes) {
     } catch (const CWSocketException& e) {
         throw CKTWSMTPException::FromSocket(e);
     }
+}
+
+void CKTWSMTPConnection::TransmitPast(const QByteArray& bytes, qsizetype boundary, bool& passed) {
+    passed = false;
+    if (m_ssl.IsOpen()) {
+        // TLS does not tell how much of a failed write went out: the boundary is a write's end
+        Transmit(bytes.left(boundary));
+        passed = true;
+        if (bytes.size() > boundary) {
+            Transmit(bytes.mid(boundary));
+        }
+        return;
+    }
+    size_t sent = 0;
+    try {
+        m_socket.SendAll(bytes.constData(), static_cast<size_t>(bytes.size()), m_timeoutMs, &sent);
+    } catch (const CWSocketException& e) {
+        passed = sent >= static_cast<size_t>(boundary);
+        throw CKTWSMTPException::FromSocket(e);
+    }
+    passed = true;
 }
 
 void CKTWSMTPConnection::SendLine(const QByteArray& line, const char* logText) {
@@ -599,24 +633,28 @@ void CKTWSMTPConnection::AuthNtlm(const QString& user, const QString& password) 
 }
 
 void CKTWSMTPConnection::SendMessage(const CKTWSMTPMessage& message) {
-    std::lock_guard lock(m_io);
-    m_possiblyDelivered = false;
-    if (!m_connected.load()) {
-        throw CKTWSMTPException::FromSystemError(m_abort.IsTriggered() ? ECANCELED : ENOTCONN);
-    }
+    SendMessage(message, nullptr);
+}
+
+BodyTransport CKTWSMTPConnection::Transport() const {
+    // Text goes as 8bit only to a server that offered 8BITMIME (after HELO: never).
+    return m_eightBitMime ? BodyTransport::EightBit : BodyTransport::SevenBit;
+}
+
+CKTWSMTPConnection::Prepared CKTWSMTPConnection::Prepare(const CKTWSMTPMessage& message) {
     // The whole DATA text is rendered before the first command: a file that cannot be read
-    // then fails this message alone and leaves the session usable. Text goes as 8bit only to
-    // a server that offered 8BITMIME (after HELO: never).
-    const BodyTransport transport =
-        m_eightBitMime ? BodyTransport::EightBit : BodyTransport::SevenBit;
-    QByteArray data = message.header(transport);
-    data.append("\r\n");
-    message.writeBody([&data](QByteArrayView bytes) { data.append(bytes); }, transport);
-    data.append("\r\n.\r\n");
-    if (m_sizeLimit > 0 && data.size() > m_sizeLimit) {
+    // then fails this message alone and leaves the session usable.
+    const BodyTransport transport = Transport();
+    Prepared p;
+    p.header = message.header(transport);
+    p.data = p.header;
+    p.data.append("\r\n");
+    message.writeBody([&p](QByteArrayView bytes) { p.data.append(bytes); }, transport);
+    p.data.append("\r\n.\r\n");
+    if (m_sizeLimit > 0 && p.data.size() > m_sizeLimit) {
         // the server would take the whole transfer and then refuse it
         SetLastResponse(QStringLiteral("%1 bytes, the server takes at most %2 (SIZE)")
-                            .arg(data.size())
+                            .arg(p.data.size())
                             .arg(m_sizeLimit)
                             .toUtf8(),
                         0);
@@ -624,36 +662,112 @@ void CKTWSMTPConnection::SendMessage(const CKTWSMTPMessage& message) {
     }
     QByteArray mailFrom = "MAIL FROM:<" + message.from().address().toUtf8() + '>';
     if (m_sizeOffered) {
-        mailFrom += " SIZE=" + QByteArray::number(data.size());
+        mailFrom += " SIZE=" + QByteArray::number(p.data.size());
     }
-    if (transport == BodyTransport::EightBit && containsEightBit(data)) {
+    if (transport == BodyTransport::EightBit && containsEightBit(p.data)) {
         mailFrom += " BODY=8BITMIME";
     }
+    p.steps.push_back({mailFrom, 250, -1, msg::kUnexpectedMailFromResponse});
+    for (const auto* list : {&message.to(), &message.cc(), &message.bcc()}) {
+        for (const CKTWSMTPAddress& a : *list) {
+            p.steps.push_back({"RCPT TO:<" + a.address().toUtf8() + '>', 250, 251,
+                               msg::kUnexpectedRcptToResponse});
+        }
+    }
+    p.steps.push_back({"DATA", 354, -1, msg::kUnexpectedDataResponse});
+    return p;
+}
+
+QByteArray CKTWSMTPConnection::GroupBytes(const std::vector<Step>& steps) {
+    QByteArray group;
+    for (const Step& step : steps) {
+        group += step.line + "\r\n";
+    }
+    return group;
+}
+
+void CKTWSMTPConnection::LogGroup(const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
+        m_wire->line("C: ", step.line);
+    }
+}
+
+void CKTWSMTPConnection::SendMessage(const CKTWSMTPMessage& message, const CKTWSMTPMessage* next) {
+    std::lock_guard lock(m_io);
+    m_possiblyDelivered = false;
+    if (!m_connected.load()) {
+        throw CKTWSMTPException::FromSystemError(m_abort.IsTriggered() ? ECANCELED : ENOTCONN);
+    }
+    // The commands of this message may have gone ahead with the last end of data. The
+    // header (with its Message-ID) tells it from another message at the same address.
+    std::optional<Prepared> ahead;
+    if (m_pending && m_pending->message == &message &&
+        headerIdentity(m_pending->prepared.header) == headerIdentity(message.header(Transport()))) {
+        ahead = std::move(m_pending->prepared);
+        m_pending.reset();
+    } else if (m_pending) {
+        SettlePending();
+        if (!m_connected.load()) {
+            throw CKTWSMTPException::FromSystemError(ENOTCONN);
+        }
+    }
+    const bool groupWritten = ahead.has_value();
+    const Prepared p = groupWritten ? std::move(*ahead) : Prepare(message);
     bool inTransaction = false;
     try {
-        if (m_pipelining) {
+        if (groupWritten) {
             inTransaction = true;
-            SendGroup(mailFrom, message);
+            ReadGroupReplies(p.steps);
+        } else if (m_pipelining) {
+            inTransaction = true;
+            LogGroup(p.steps);
+            Transmit(GroupBytes(p.steps));
+            ReadGroupReplies(p.steps);
         } else {
-            Command(mailFrom, 250, msg::kUnexpectedMailFromResponse);
-            inTransaction = true;
-            for (const auto* list : {&message.to(), &message.cc(), &message.bcc()}) {
-                for (const CKTWSMTPAddress& a : *list) {
-                    Command("RCPT TO:<" + a.address().toUtf8() + '>', 250,
-                            msg::kUnexpectedRcptToResponse, 251);
-                }
+            for (const Step& step : p.steps) {
+                Command(step.line, step.expected, step.errorId, step.alsoExpected);
+                inTransaction = true;
             }
-            Command("DATA", 354, msg::kUnexpectedDataResponse);
+        }
+        // One write with the end of data in it (a separate small final write waits for the
+        // peer's delayed acknowledgement), and behind it the next message's commands.
+        QByteArray out = p.data;
+        std::optional<Prepared> following;
+        if (next != nullptr && m_pipelining) {
+            const QByteArray lastBytes = m_lastResponseBytes;
+            const int lastCode = m_lastResponseCode;
+            try {
+                following = Prepare(*next);
+                out += GroupBytes(following->steps);
+            } catch (const CKTWSMTPException&) {
+                // it fails on its own turn, after this message's outcome
+                SetLastResponse(lastBytes, lastCode);
+            }
         }
         if (m_wire->enabled()) {
+            if (following) {
+                m_wire->line("",
+                             QByteArray("-- one write: the data and the next message's commands"));
+            }
             m_wire->line("C: ", QStringLiteral("[message data, %1 bytes, ending in CR LF . CR LF]")
-                                    .arg(data.size())
+                                    .arg(p.data.size())
                                     .toUtf8());
+            if (following) {
+                LogGroup(following->steps);
+            }
         }
-        // one write with the end of data in it: a separate small final write waits for the
-        // peer's delayed acknowledgement
-        Transmit(data);
         inTransaction = false;  // the server's verdict on the data ends the transaction
+        bool endOfDataOut = false;
+        try {
+            TransmitPast(out, p.data.size(), endOfDataOut);
+        } catch (const CKTWSMTPException&) {
+            // the end of data went out although the commands behind it did not
+            m_possiblyDelivered = endOfDataOut;
+            throw;
+        }
+        if (following) {
+            m_pending = Pending{next, std::move(*following)};
+        }
         // Closed, cancelled or timed out from here on, the mail may have been taken.
         m_possiblyDelivered = true;
         const bool replied = ReadResponse(m_finalReplyTimeoutMs);
@@ -671,30 +785,7 @@ void CKTWSMTPConnection::SendMessage(const CKTWSMTPMessage& message) {
     }
 }
 
-void CKTWSMTPConnection::SendGroup(const QByteArray& mailFrom, const CKTWSMTPMessage& message) {
-    // MAIL FROM, every RCPT TO and DATA in one write; the replies are read in order and each
-    // gets the check it gets one at a time. All of them are read before a refusal is raised,
-    // so that the dialogue stays in step.
-    struct Step {
-        QByteArray line;
-        int expected;
-        int alsoExpected;
-        int errorId;
-    };
-    std::vector<Step> steps{{mailFrom, 250, -1, msg::kUnexpectedMailFromResponse}};
-    for (const auto* list : {&message.to(), &message.cc(), &message.bcc()}) {
-        for (const CKTWSMTPAddress& a : *list) {
-            steps.push_back({"RCPT TO:<" + a.address().toUtf8() + '>', 250, 251,
-                             msg::kUnexpectedRcptToResponse});
-        }
-    }
-    steps.push_back({"DATA", 354, -1, msg::kUnexpectedDataResponse});
-    QByteArray group;
-    for (const Step& step : steps) {
-        m_wire->line("C: ", step.line);
-        group += step.line + "\r\n";
-    }
-    Transmit(group);
+void CKTWSMTPConnection::ReadGroupReplies(const std::vector<Step>& steps) {
     int failedId = 0;
     QByteArray failedBytes;
     int failedCode = 0;
@@ -723,6 +814,49 @@ void CKTWSMTPConnection::SendGroup(const QByteArray& mailFrom, const CKTWSMTPMes
         SetLastResponse(failedBytes, failedCode);
     }
     Raise(failedId);
+}
+
+void CKTWSMTPConnection::AbandonNext() {
+    std::lock_guard lock(m_io);
+    SettlePending();
+}
+
+void CKTWSMTPConnection::SettlePending() noexcept {
+    if (!m_pending) {
+        return;
+    }
+    const std::vector<Step> steps = std::move(m_pending->prepared.steps);
+    m_pending.reset();
+    // the caller may still report the reply before: keep it as the last response
+    const QString response = m_lastResponse;
+    const QByteArray bytes = m_lastResponseBytes;
+    const int code = m_lastResponseCode;
+    try {
+        bool mailTaken = false;
+        for (const Step& step : steps) {
+            if (!ReadResponse()) {
+                throw CKTWSMTPException::FromSystemError(ETIMEDOUT);
+            }
+            if (&step == &steps.front()) {
+                mailTaken = m_lastResponseCode == 250;
+            }
+        }
+        if (m_lastResponseCode == 354) {
+            // A server waiting for the data cannot be told to stop: an empty message would
+            // reach the recipients. Closing makes it discard the transaction.
+            DisconnectLocked(DisconnectMode::NotGraceful);
+        } else if (mailTaken) {
+            Command("RSET", 250, msg::kUnexpectedMailFromResponse);
+        }
+    } catch (...) {
+        try {
+            DisconnectLocked(DisconnectMode::NotGraceful);
+        } catch (...) {
+        }
+    }
+    m_lastResponse = response;
+    m_lastResponseBytes = bytes;
+    m_lastResponseCode = code;
 }
 
 void CKTWSMTPConnection::ResetTransaction() {
@@ -792,6 +926,9 @@ void CKTWSMTPConnection::Abort() noexcept {
 
 void CKTWSMTPConnection::DisconnectLocked(DisconnectMode mode) {
     std::exception_ptr remembered;
+    if (mode == DisconnectMode::Graceful) {
+        SettlePending();  // QUIT while the server waits for data would be taken as data
+    }
     if (m_connected.load() && mode == DisconnectMode::Graceful && !m_abort.IsTriggered()) {
         try {
             Command("QUIT", 221, msg::kUnexpectedQuitResponse);

@@ -13,6 +13,7 @@
 // message data as its size.
 
 #include "smtp/KTWSMTPException.h"
+#include "smtp/MimeEncoding.h"
 #include "smtp/SSLSocket.h"
 #include "smtp/SmtpAuth.h"
 #include "smtp/WSocket.h"
@@ -24,6 +25,8 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 namespace pw::smtp {
 
@@ -62,6 +65,19 @@ public:
     [[nodiscard]] bool IsConnected() const noexcept { return m_connected.load(); }
 
     void SendMessage(const CKTWSMTPMessage& message);
+    // The same, and when PIPELINING is offered, the MAIL FROM, RCPT TOs and DATA of `next`
+    // go in the same write as this message's end of data, so that a run of messages costs
+    // one round trip each. This call still ends with the reply to this message's end of
+    // data; the replies to `next`'s commands are read by SendMessage(next, ...), which must
+    // be the next call, or by AbandonNext(). `next` must live until then. A `next` that
+    // cannot be rendered (a file unreadable, over the SIZE limit) is simply not sent ahead.
+    void SendMessage(const CKTWSMTPMessage& message, const CKTWSMTPMessage* next);
+    // The message sent ahead will not follow now: its replies are read, its transaction
+    // reset, or, when the server already waits for its data, the connection is dropped
+    // (nothing of it is delivered then). Disconnect and any other message do the same.
+    void AbandonNext();
+    // Whether commands of a message sent ahead wait for their replies.
+    [[nodiscard]] bool HasNextPending() const { return m_pending.has_value(); }
     // "MAIL FROM:<kVerifySender>", 250 required (the connection test).
     void VerifySender();
 
@@ -111,6 +127,8 @@ private:
     void StartTls(const QString& host);
     void CloseTransport(bool graceful) noexcept;
     void Transmit(const QByteArray& bytes);
+    // Transmit, and when it fails, whether the first `boundary` bytes had all gone out.
+    void TransmitPast(const QByteArray& bytes, qsizetype boundary, bool& passed);
     // Sends a command line (without CR LF in `line`); `logText` replaces it in the wire log.
     void SendLine(const QByteArray& line, const char* logText = nullptr);
     [[nodiscard]] bool WaitReadable(int timeoutMs);
@@ -125,8 +143,35 @@ private:
     // Reads a reply and raises `errorId` unless its code is one of the expected ones.
     void ReadCommandResponse(int expected, int errorId, int alsoExpected = -1);
     void Command(const QByteArray& line, int expected, int errorId, int alsoExpected = -1);
-    // MAIL FROM, RCPT TO and DATA of the message as one write, the replies checked in order.
-    void SendGroup(const QByteArray& mailFrom, const CKTWSMTPMessage& message);
+    // One command of a transaction and the replies it takes.
+    struct Step {
+        QByteArray line;
+        int expected;
+        int alsoExpected;
+        int errorId;
+    };
+    // A message rendered for this session: its DATA text (end of data included), the
+    // header it starts with, and its commands (MAIL FROM, RCPT TOs, DATA).
+    struct Prepared {
+        QByteArray header;
+        QByteArray data;
+        std::vector<Step> steps;
+    };
+    // The commands of a message written ahead, waiting for their replies.
+    struct Pending {
+        const CKTWSMTPMessage* message = nullptr;
+        Prepared prepared;
+    };
+    [[nodiscard]] BodyTransport Transport() const;
+    // Raises kMessageTooLarge over the SIZE limit and the file errors of the body.
+    [[nodiscard]] Prepared Prepare(const CKTWSMTPMessage& message);
+    [[nodiscard]] static QByteArray GroupBytes(const std::vector<Step>& steps);
+    void LogGroup(const std::vector<Step>& steps);
+    // Reads the replies of a written group in order, each with the check it gets one at a
+    // time; all are read before a refusal is raised, so the dialogue stays in step.
+    void ReadGroupReplies(const std::vector<Step>& steps);
+    // AbandonNext without the lock.
+    void SettlePending() noexcept;
     // "RSET" after a refusal inside a transaction; a failure ends the session.
     void ResetTransaction();
     [[noreturn]] void Raise(int errorId);
@@ -175,7 +220,8 @@ private:
     QString m_lastResponse;
     QByteArray m_lastResponseBytes;
     int m_lastResponseCode = 0;
-    QByteArray m_input;              // received bytes not yet part of a reply
+    QByteArray m_input;  // received bytes not yet part of a reply
+    std::optional<Pending> m_pending;
     bool m_replyIncomplete = false;  // the last read ended without a complete reply
 };
 

@@ -212,12 +212,15 @@ size_t CWSocket::Send(const char* data, size_t length) {
     }
 }
 
-void CWSocket::SendAll(const char* data, size_t length, int timeoutMs) {
+void CWSocket::SendAll(const char* data, size_t length, int timeoutMs, size_t* sent) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (length > 0) {
         const size_t n = Send(data, length);
         data += n;
         length -= n;
+        if (sent != nullptr) {
+            *sent += n;
+        }
         if (length > 0 && !WaitFor(Wait::Writable, remainingMs(deadline))) {
             throw CWSocketException(ETIMEDOUT);
         }

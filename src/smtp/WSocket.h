@@ -98,7 +98,8 @@ public:
     // Sends what the socket takes now; returns the count (0 when it would block).
     [[nodiscard]] size_t Send(const char* data, size_t length);
     // Sends everything, waiting for room at most timeoutMs in total.
-    void SendAll(const char* data, size_t length, int timeoutMs);
+    // `sent`, when given, counts the bytes that went out, also when it fails.
+    void SendAll(const char* data, size_t length, int timeoutMs, size_t* sent = nullptr);
 
     static constexpr long kWouldBlock = -1;
     // Returns the count, 0 when the peer closed, kWouldBlock when nothing is there yet.

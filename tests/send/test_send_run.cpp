@@ -648,6 +648,78 @@ private slots:
                  flag == 2 ? 1 : 0);
     }
 
+    // A server that pipelines gets each mail's commands behind the end of data of the mail
+    // before. Whatever breaks in the middle, the outcomes recorded before it stay, the rest
+    // goes on as the fault rules say, and no mail's data goes out twice.
+    void pipelinedRun_data() {
+        const QString greet =
+            QStringLiteral("S: 220 scripted\nC~ EHLO .+\nS: 250-scripted\nS: 250 PIPELINING\n");
+        const auto group = [](int n) {
+            return QStringLiteral(
+                       "C: MAIL FROM:<shop@example.jp>\nC: RCPT TO:<rcpt%1@example.jp>\nC: DATA\n")
+                .arg(n);
+        };
+        const QString go = QStringLiteral("S: 250 ok\nS: 250 ok\nS: 354 go\nD\n");
+        const QString queued = QStringLiteral("S: 250 queued\n");
+        const QString quit = QStringLiteral("C: QUIT\nS: 221 bye");
+        QTest::addColumn<QStringList>("scripts");
+        QTest::addColumn<QList<int>>("flags");
+        QTest::addColumn<int>("oneTimeSend");  // with a batch pause of 1 s; 0: no batches
+        QTest::addColumn<int>("possiblyDelivered");
+        QTest::addColumn<QList<int>>("copies");  // of each mail's data, over all connections
+        QTest::newRow("closed inside the replies to a group sent ahead")
+            << QStringList{greet + group(1) + go + group(2) + queued + go + group(3) + queued +
+                               "S: 250 ok\nX",
+                           greet + group(3) + go + group(4) + queued + go + queued + quit}
+            << QList<int>{1, 1, 1, 1} << 0 << 0 << QList<int>{1, 1, 1, 1};
+        QTest::newRow("closed before the reply to the data, a group behind it")
+            << QStringList{greet + group(1) + go + group(2) + queued + go + group(3) + "X",
+                           greet + group(3) + go + group(4) + queued + go + queued + quit}
+            << QList<int>{1, 1, 1, 1} << 0 << 1 << QList<int>{1, 1, 1, 1};
+        QTest::newRow("a recipient refused inside a group sent ahead")
+            << QStringList{greet + group(1) + go + group(2) + queued +
+                           "S: 250 ok\nS: 550 no such user\nS: 503 no\nC: RSET\nS: 250 ok\n" +
+                           group(3) + go + queued + quit}
+            << QList<int>{1, 2, 1} << 0 << 0 << QList<int>{1, 0, 1};
+        QTest::newRow("the data refused for now, the mail sent ahead taken back")
+            << QStringList{greet + group(1) + go + group(2) + "S: 452 4.2.2 mailbox full\n" +
+                               "S: 250 ok\nS: 250 ok\nS: 354 go\n",
+                           greet + group(1) + go + group(2) + queued + go + queued + quit}
+            << QList<int>{1, 1} << 10 << 0 << QList<int>{2, 1};
+        QTest::newRow("the last mail of a batch goes alone")
+            << QStringList{greet + group(1) + go + group(2) + queued + go + queued + quit,
+                           greet + group(3) + go + queued + quit}
+            << QList<int>{1, 1, 1} << 2 << 0 << QList<int>{1, 1, 1};
+    }
+    void pipelinedRun() {
+        QFETCH(QStringList, scripts);
+        QFETCH(QList<int>, flags);
+        QFETCH(int, oneTimeSend);
+        QFETCH(int, possiblyDelivered);
+        QFETCH(QList<int>, copies);
+        test::ScriptedServer server(scripts);
+        RunFixture f;
+        QVERIFY(f.world.createDatabase(int(flags.size())));
+        f.run.server.smtpPort = server.port();
+        f.run.server.smtpAuthType = 1;  // EHLO (automatic: nothing offered, no login)
+        f.run.pacing.oneTimeSend = std::max(oneTimeSend, 1);
+        f.run.pacing.sendWait = oneTimeSend > 0 ? 1 : 0;
+        auto worker = f.go();
+        RunFixture::runToEnd(*worker);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+        QCOMPARE(f.world.sentFlags(), flags);
+        QCOMPARE(f.outcomes.size(), flags.size());  // each recorded once
+        for (int n = 1; n <= flags.size(); ++n) {
+            const QByteArray subject = "Subject: Hello Name " + QByteArray::number(n) + "\r\n";
+            qsizetype sent = 0;
+            for (int c = 0; c < server.connectionCount(); ++c)
+                sent += server.received(c).count(subject);
+            QCOMPARE(sent, qsizetype(copies[n - 1]));
+        }
+        QCOMPARE(f.countEntries(QStringLiteral("The connection ended after the whole mail")),
+                 possiblyDelivered);
+    }
+
     // A server whose SIZE limit the mail passes: refused before any of it is sent, for good,
     // and the next mail goes on the same connection.
     void overSizeMailIsNeitherSentNorRetried() {

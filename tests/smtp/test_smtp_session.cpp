@@ -13,6 +13,7 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <cerrno>
@@ -508,6 +509,128 @@ private slots:
                               "RCPT TO:<cc@example.org>\r\nRCPT TO:<bcc@example.org>\r\n"
                               "DATA\r\n"));
         QCOMPARE(received.contains("Subject:"), code == 0);
+    }
+
+    // The end of one message's data and the next message's commands go as one write, and
+    // the server may hold its verdict on the data until it has them. What follows depends on
+    // the replies and on whether the caller goes on with the next message.
+    void endOfDataCarriesTheNextGroup_data() {
+        QTest::addColumn<QString>("replies");  // after the data and the next group
+        QTest::addColumn<QString>("then");     // "send", "abandon" or "quit"
+        QTest::addColumn<int>("firstCode");    // 0: sent
+        QTest::addColumn<bool>("possiblyDelivered");
+        QTest::addColumn<int>("secondCode");  // 0: sent; -1: not sent by the caller
+        QTest::addColumn<bool>("connected");  // before the final Disconnect
+        const QString next = "S: 250 ok\nS: 250 ok\nS: 354 go\n";
+        const QString rest = "D\nS: 250 queued\n" + QString(kQuit);
+        QTest::newRow("both accepted")
+            << "S: 250 queued\n" + next + rest << "send" << 0 << false << 0 << true;
+        QTest::newRow("data refused, the next goes on")
+            << "S: 554 5.7.1 spam\n" + next + rest << "send" << 266 << false << 0 << true;
+        QTest::newRow("data refused, the next taken back while its data is awaited")
+            << "S: 554 5.7.1 spam\n" + next << "abandon" << 266 << false << -1 << false;
+        QTest::newRow("the next refused and taken back")
+            << "S: 250 queued\nS: 250 ok\nS: 550 no such user\nS: 503 no\n"
+               "C: RSET\nS: 250 flushed\n" +
+                   QString(kQuit)
+            << "abandon" << 0 << false << -1 << true;
+        QTest::newRow("the next refused on its turn")
+            << "S: 250 queued\nS: 553 sender refused\nS: 503 no\nS: 503 no\n"
+               "C: RSET\nS: 250 flushed\n" +
+                   QString(kQuit)
+            << "send" << 0 << false << 261 << true;
+        QTest::newRow("QUIT while the server awaits the next data: closed instead")
+            << "S: 250 queued\n" + next << "quit" << 0 << false << -1 << true;
+        QTest::newRow("closed after the reply to the data") << "S: 250 queued\nX"
+                                                            << "send" << 0 << false << 271 << false;
+        QTest::newRow("closed before the reply to the data")
+            << "X"
+            << "none" << 271 << true << -1 << false;
+    }
+    void endOfDataCarriesTheNextGroup() {
+        QFETCH(QString, replies);
+        QFETCH(QString, then);
+        QFETCH(int, firstCode);
+        QFETCH(bool, possiblyDelivered);
+        QFETCH(int, secondCode);
+        QFETCH(bool, connected);
+        pw::test::TestEnv env;
+        const QString log = env.root() + "wire.txt";
+        qputenv("POSTWICK_SMTP_WIRE_LOG", log.toLocal8Bit());
+        const auto unset = qScopeGuard([] { qunsetenv("POSTWICK_SMTP_WIRE_LOG"); });
+        const QString group2 =
+            "C: MAIL FROM:<ann@example.org>\nC: RCPT TO:<carl@example.org>\nC: DATA\n";
+        ScriptedServer server({QString(kGreeting) +
+                               "C: EHLO client.test\nS: 250-fake.test\nS: 250 PIPELINING\n"
+                               "C: MAIL FROM:<ann@example.org>\nC: RCPT TO:<bob@example.org>\n"
+                               "C: DATA\nS: 250 ok\nS: 250 ok\nS: 354 go\nD\n" +
+                               group2 + replies});
+        const CKTWSMTPMessage m1 = simpleMessage();
+        CKTWSMTPMessage m2 = simpleMessage();
+        m2.to() = {CKTWSMTPAddress("carl@example.org")};
+        CKTWSMTPConnection c(kHost);
+        c.SetTimeout(5000);
+        c.Connect("127.0.0.1", AuthMethod::Automatic, "", "", server.port(), ConnectionType::None);
+        const auto send = [&c](const CKTWSMTPMessage& m, const CKTWSMTPMessage* next) {
+            try {
+                c.SendMessage(m, next);
+            } catch (const CKTWSMTPException& e) {
+                return e.Code();
+            }
+            return 0;
+        };
+        QCOMPARE(send(m1, &m2), firstCode);
+        QCOMPARE(c.PossiblyDelivered(), possiblyDelivered);
+        if (then == "send")
+            QCOMPARE(send(m2, nullptr), secondCode);
+        else if (then == "abandon")
+            c.AbandonNext();
+        if (then != "quit") {
+            QVERIFY(!c.HasNextPending());
+            QCOMPARE(c.IsConnected(), connected);
+        }
+        c.Disconnect(DisconnectMode::Graceful);
+        QVERIFY(!c.HasNextPending());
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+
+        // the exact bytes: the first message's data with its end, then the next group
+        QByteArray data = m1.header() + "\r\n";
+        m1.writeBody([&data](QByteArrayView b) { data.append(b); });
+        data += "\r\n.\r\n";
+        const QByteArray received = server.received(0);
+        QVERIFY(received.contains(data +
+                                  "MAIL FROM:<ann@example.org>\r\nRCPT TO:<carl@example.org>\r\n"
+                                  "DATA\r\n"));
+        // the second message's data went only where the caller sent it and all was accepted
+        QCOMPARE(received.count("Subject:"), secondCode == 0 ? 2 : 1);
+        const QByteArray wire = pw::test::readFile(log);
+        QVERIFY2(wire.contains("-- one write: the data and the next message's commands\n"
+                               "C: [message data, " +
+                               QByteArray::number(data.size()) +
+                               " bytes, ending in CR LF . CR LF]\n"
+                               "C: MAIL FROM:<ann@example.org>\nC: RCPT TO:<carl@example.org>\n"
+                               "C: DATA\n"),
+                 wire.constData());
+    }
+
+    // A next message that cannot be rendered does not go ahead; it fails on its own turn.
+    void unreadableNextMessageGoesAlone() {
+        ScriptedServer server({QString(kGreeting) +
+                               "C: EHLO client.test\nS: 250-fake.test\nS: 250 PIPELINING\n"
+                               "C: MAIL FROM:<ann@example.org>\nC: RCPT TO:<bob@example.org>\n"
+                               "C: DATA\nS: 250 ok\nS: 250 ok\nS: 354 go\nD\nS: 250 queued\n" +
+                               kQuit});
+        const CKTWSMTPMessage m1 = simpleMessage();
+        CKTWSMTPMessage m2 = simpleMessage();
+        m2.addMultipleAttachments("/nonexistent/folder/missing.pdf");
+        CKTWSMTPConnection c(kHost);
+        c.Connect("127.0.0.1", AuthMethod::Automatic, "", "", server.port(), ConnectionType::None);
+        c.SendMessage(m1, &m2);
+        QVERIFY(!c.HasNextPending());
+        QVERIFY_THROWS_EXCEPTION(CKTWSMTPException, c.SendMessage(m2, nullptr));
+        QVERIFY(c.IsConnected());
+        c.Disconnect(DisconnectMode::Graceful);
+        QVERIFY2(server.finish(), qPrintable(server.report()));
     }
 
     void messageOverTheSizeLimitIsRefusedBeforeData() {
