@@ -9,6 +9,8 @@ recipients) is appended to OUTDIR/index.jsonl. The first line on standard output
   --reject-rcpt REGEX   answer 550 to RCPT TO addresses matching REGEX
   --fail-data N         answer 451 to the end of data of every message from the Nth on
   --greylist REGEX      answer 451 to the first RCPT TO of each address matching REGEX
+  --pipelining          offer PIPELINING after EHLO (aiosmtpd reads the commands of a
+                        pipelined client in order from its stream, but does not say so)
 """
 import argparse
 import asyncio
@@ -22,14 +24,21 @@ from aiosmtpd.smtp import SMTP
 
 
 class Store:
-    def __init__(self, outdir, reject, fail_data, greylist=""):
+    def __init__(self, outdir, reject, fail_data, greylist="", pipelining=False):
         self.outdir = outdir
+        self.pipelining = pipelining
         self.greylist = re.compile(greylist) if greylist else None
         self.greylisted = set()
         self.reject = re.compile(reject) if reject else None
         self.fail_data = fail_data
         self.count = 0
         self.seen = 0
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        if self.pipelining:
+            responses.insert(1, "250-PIPELINING")
+        return responses
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if self.reject and self.reject.search(address):
@@ -70,9 +79,10 @@ def main():
     ap.add_argument("--reject-rcpt", default="")
     ap.add_argument("--fail-data", type=int, default=0)
     ap.add_argument("--greylist", default="")
+    ap.add_argument("--pipelining", action="store_true")
     args = ap.parse_args()
     os.makedirs(args.outdir, exist_ok=True)
-    store = Store(args.outdir, args.reject_rcpt, args.fail_data, args.greylist)
+    store = Store(args.outdir, args.reject_rcpt, args.fail_data, args.greylist, args.pipelining)
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)

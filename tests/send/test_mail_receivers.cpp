@@ -13,7 +13,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -164,6 +166,16 @@ QByteArray rendered(const CKTWSMTPMessage& m, BodyTransport transport) {
     return m.header(transport) + "\r\n" + m.body(transport);
 }
 
+// A daemon that drops root's privileges must reach a folder below root's own folders.
+void letOthersThrough(const QString& folder) {
+    for (QString dir = QDir::cleanPath(folder); dir != "/" && !dir.isEmpty();
+         dir = QFileInfo(dir).path()) {
+        if (QFileInfo(dir).ownerId() == 0)
+            QFile::setPermissions(dir, QFileInfo(dir).permissions() | QFile::ExeOther |
+                                           QFile::ExeGroup | QFile::ReadOther);
+    }
+}
+
 // A Postfix of the test's own: its configuration, queue and log below one folder, smtpd on
 // two loopback ports (plain with HELO, and STARTTLS with EHLO, 8BITMIME and SIZE), the strict
 // MIME checks on, and every accepted message discarded.
@@ -182,12 +194,7 @@ public:
         QDir().mkpath(folder + "queue");
         QDir().mkpath(folder + "data");
         // the daemons run as the postfix user and must reach the queue
-        for (QString dir = QDir::cleanPath(folder); dir != "/" && !dir.isEmpty();
-             dir = QFileInfo(dir).path()) {
-            if (QFileInfo(dir).ownerId() == 0)
-                QFile::setPermissions(dir, QFileInfo(dir).permissions() | QFile::ExeOther |
-                                               QFile::ExeGroup | QFile::ReadOther);
-        }
+        letOthersThrough(folder);
         QProcess chown;
         chown.start("chown", {"postfix", folder + "data"});
         chown.waitForFinished(10000);
@@ -282,7 +289,6 @@ public:
     [[nodiscard]] int plainPort() const { return m_plainPort; }
     [[nodiscard]] int tlsPort() const { return m_tlsPort; }
 
-private:
     static int freePort() {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
@@ -307,6 +313,7 @@ private:
         return ok;
     }
 
+private:
     QString m_folder;
     QProcess m_master;
     int m_plainPort = 0;
@@ -322,6 +329,7 @@ private slots:
     void pythonReadsEveryMessage_data();
     void pythonReadsEveryMessage();
     void postfixAcceptsEveryMessage();
+    void smtpSinkGetsPipelinedMessagesOnceAndUnchanged();
     void spamAssassinScoresNoStructuralRule();
 };
 
@@ -470,6 +478,100 @@ void TestMailReceivers::postfixAcceptsEveryMessage() {
     }
     QVERIFY2(refused.isEmpty(), qPrintable(refused.join('\n') + "\n" + postfix.log().right(4000)));
     QCOMPARE(sent, int(std::size(kLanguages) * std::size(kStructures)) * 2);
+}
+
+// Postfix's smtp-sink, which offers PIPELINING, gets every message of one session once, and
+// byte for byte as the same messages arrive when it does not offer it (one command at a time).
+void TestMailReceivers::smtpSinkGetsPipelinedMessagesOnceAndUnchanged() {
+    const QString sinkProgram = QStringLiteral("/usr/sbin/smtp-sink");
+    if (!QFileInfo(sinkProgram).isExecutable())
+        QSKIP("smtp-sink is not installed (package postfix, scripts/install-deps.sh)");
+    pw::test::TestEnv env;
+    const Mails mails(env);
+    QVERIFY(mails.ok);
+    const std::vector<Case> cases = mails.all();
+
+    // Message-ID -> the message as smtp-sink stored it, for one session
+    const auto deliver = [&](bool pipelining) -> QMap<QByteArray, QByteArray> {
+        const QString folder = env.makeFolder(pipelining ? "sink-pipelined" : "sink-plain");
+        letOthersThrough(folder);
+        QFile::setPermissions(folder, QFileDevice::Permissions(0x7777));  // the sink's user
+        const int port = Postfix::freePort();
+        QStringList args;
+        if (::geteuid() == 0)
+            args << "-u"
+                 << "nobody";  // it refuses to keep root's privileges
+        args << "-a";          // no AUTH offered: EHLO without login
+        if (!pipelining)
+            args << "-p";
+        args << "-d" << folder + "%M." << QStringLiteral("127.0.0.1:%1").arg(port) << "20";
+        QProcess sink;
+        sink.start(sinkProgram, args);
+        if (!sink.waitForStarted(5000))
+            return {};
+        for (int i = 0; i < 100 && !Postfix::listening(port); ++i)
+            QTest::qWait(50);
+        CKTWSMTPConnection session(QStringLiteral("client.example.jp"));
+        session.SetTimeout(30000);
+        try {
+            session.Connect("127.0.0.1", pw::smtp::AuthMethod::Automatic, {}, {}, port,
+                            pw::smtp::ConnectionType::None);
+            if (session.PipeliningOffered() != pipelining)
+                return {};
+            for (size_t i = 0; i < cases.size(); ++i) {
+                const CKTWSMTPMessage* next =
+                    i + 1 < cases.size() ? cases[i + 1].built.message.get() : nullptr;
+                session.SendMessage(*cases[i].built.message, next);
+            }
+            session.Disconnect(pw::smtp::DisconnectMode::Graceful);
+        } catch (const pw::smtp::CKTWSMTPException& e) {
+            qWarning() << "session failed:" << e.Description();
+            return {};
+        }
+        // the sink writes each dump after its reply
+        QStringList files;
+        for (int i = 0; i < 100; ++i) {
+            files = QDir(folder).entryList(QDir::Files);
+            if (files.size() >= qsizetype(cases.size()))
+                break;
+            QTest::qWait(50);
+        }
+        if (sink.state() == QProcess::Running) {
+            sink.terminate();
+            sink.waitForFinished(3000);
+        }
+        QMap<QByteArray, QByteArray> stored;
+        for (const QString& f : files) {
+            QByteArray text = pw::test::readFile(folder + f);
+            // the sink's own lines first: X-...: and its Received header
+            QList<QByteArray> lines = text.split('\n');
+            while (!lines.isEmpty() && lines.first().startsWith("X-"))
+                lines.removeFirst();
+            if (!lines.isEmpty() && lines.first().startsWith("Received: from ")) {
+                lines.removeFirst();
+                while (!lines.isEmpty() && lines.first().startsWith('\t'))
+                    lines.removeFirst();
+            }
+            QByteArray id;
+            for (const QByteArray& l : lines) {
+                if (l.startsWith("Message-ID:"))
+                    id = l;
+            }
+            lines.removeIf([](const QByteArray& l) { return l.startsWith("Date:"); });
+            // a message stored twice shows as a key seen before
+            stored.insert(stored.contains(id) ? "twice: " + id : id, lines.join('\n'));
+        }
+        return stored;
+    };
+    const QMap<QByteArray, QByteArray> pipelined = deliver(true);
+    const QMap<QByteArray, QByteArray> oneByOne = deliver(false);
+    QCOMPARE(pipelined.size(), qsizetype(cases.size()));
+    QCOMPARE(oneByOne.size(), qsizetype(cases.size()));
+    for (auto it = oneByOne.cbegin(); it != oneByOne.cend(); ++it) {
+        QVERIFY2(!it.key().isEmpty() && !it.key().startsWith("twice"), it.key().constData());
+        QVERIFY2(pipelined.contains(it.key()), it.key().constData());
+        QCOMPARE(pipelined.value(it.key()), it.value());
+    }
 }
 
 void TestMailReceivers::spamAssassinScoresNoStructuralRule() {

@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMutex>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -543,6 +544,52 @@ private slots:
         QCOMPARE(worker->status(), RunStatus::Running);
         QCOMPARE(f.world.sentFlags(), QList<int>{1});
         QCOMPARE(f.logEntries().last(), QStringLiteral("Mail transmission ended."));
+    }
+
+    // A real server (aiosmtpd) told to offer PIPELINING gets every mail of a merged run once,
+    // byte for byte as the same run sends them to it without pipelining.
+    void pipelinedRunDeliversWhatTheUnpipelinedOneDoes() {
+        RunFixture f({QStringLiteral("--pipelining")});
+        constexpr int kMails = 30;
+        QVERIFY(f.world.createDatabase(kMails));
+        QVERIFY(f.start());
+        f.run.server.smtpAuthType = 1;  // EHLO (automatic: nothing offered, no login)
+        const QString wireLog = f.world.env.root() + QStringLiteral("wire.txt");
+        qputenv("POSTWICK_SMTP_WIRE_LOG", QFile::encodeName(wireLog));
+        const auto unset = qScopeGuard([] { qunsetenv("POSTWICK_SMTP_WIRE_LOG"); });
+        auto pipelined = f.go();
+        RunFixture::runToEnd(*pipelined);
+        qunsetenv("POSTWICK_SMTP_WIRE_LOG");
+        QCOMPARE(pipelined->status(), RunStatus::Running);
+        // every mail but the first had its commands sent ahead
+        QCOMPARE(test::readFile(wireLog).count("-- one write: the data and the next"),
+                 qsizetype(kMails - 1));
+
+        test::CaptureServer plain(f.world.env.makeFolder(QStringLiteral("plain")));
+        QVERIFY(plain.start());
+        f.run.server.smtpPort = plain.port();
+        auto unpipelined = f.go();
+        RunFixture::runToEnd(*unpipelined);
+        QCOMPARE(unpipelined->status(), RunStatus::Running);
+
+        QCOMPARE(f.server->count(), kMails);
+        QCOMPARE(plain.count(), kMails);
+        const auto normalise = [](const QByteArray& bytes) {
+            QList<QByteArray> lines = bytes.split('\n');
+            lines.removeIf([](const QByteArray& l) {
+                return l.startsWith("Date:") || l.startsWith("Message-ID:");
+            });
+            return lines.join('\n');
+        };
+        for (int i = 0; i < kMails; ++i) {
+            const QJsonObject a = f.server->index()[i].toObject();
+            const QJsonObject b = plain.index()[i].toObject();
+            const QString to = QStringLiteral("rcpt%1@example.jp").arg(i + 1);
+            QCOMPARE(a["to"].toArray(), QJsonArray{to});
+            QCOMPARE(b["to"].toArray(), QJsonArray{to});
+            QCOMPARE(normalise(f.server->messageBytes(a["file"].toString())),
+                     normalise(plain.messageBytes(b["file"].toString())));
+        }
     }
 
     void dryRunWritesWhatTheServerGets() {
