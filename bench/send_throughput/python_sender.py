@@ -2,12 +2,12 @@
 """The reference for the send benchmark: the same mails as the project, built with Python's
 email package and sent with smtplib over one connection.
 
-  python_sender.py DATA_DIR HOST PORT
+  python_sender.py DATA_DIR HOST PORT [LIMIT]
 
 DATA_DIR holds recipients.tsv (address TAB name TAB field3 per line), subject.txt, body.txt,
 index.html, the two pictures named in pictures.txt and the attachment named in
-attachment.txt. Placeholders are [[Mail Address]], [[Name]] and [[field3]]. Prints
-"python_sent: N" and "python_seconds: S".
+attachment.txt. Placeholders are [[Mail Address]], [[Name]] and [[field3]]. LIMIT sends only
+the first LIMIT recipients. Prints "python_sent: N" and "python_seconds: S".
 """
 import os
 import smtplib
@@ -38,6 +38,8 @@ def main():
     picture_bytes = [read(p, "rb") for p in pictures]
     attachment = read(attachment_name, "rb")
     recipients = [line.rstrip("\n").split("\t") for line in read("recipients.tsv").splitlines()]
+    if len(sys.argv) > 4:
+        recipients = recipients[:int(sys.argv[4])]
 
     start = time.monotonic()
     sent = 0

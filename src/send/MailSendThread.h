@@ -12,6 +12,10 @@
 // as sent and the log says it may have been delivered. Outcomes: 1 sent, 2 failed for good,
 // 0 not sent for reasons of the moment (a cancel, a lost server, a refusal for now).
 //
+// Where the server pipelines, a mail that follows at once (no batch pause before it) is built
+// while the mail before it goes, and its commands travel with that mail's end of data: a run
+// costs about one round trip per mail. Its outcome is still recorded from its own replies.
+//
 // The worker reaches the user only through ISendProgress and the log; it reads the
 // selection loaded before the start and performs no database reads while sending.
 

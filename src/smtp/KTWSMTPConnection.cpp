@@ -876,6 +876,7 @@ void CKTWSMTPConnection::ResetTransaction() {
 
 void CKTWSMTPConnection::VerifySender() {
     std::lock_guard lock(m_io);
+    SettlePending();
     if (!m_connected.load()) {
         throw CKTWSMTPException::FromSystemError(ENOTCONN);
     }
