@@ -12,6 +12,7 @@
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "WidgetTestSupport.h"
+#include "WizardSteps.h"
 #include "compose/GraphicPlacement.h"
 #include "compose/MailDocument.h"
 #include "compose/TemplateLibrary.h"
@@ -83,46 +84,27 @@ private slots:
                                 chooser.pictureList(), TextDefaults{"Sans", 10}});
         wizard.open();
         d_FormEdit form(wizard, ui);
-        form.setPictureFileChooser([&](QWidget*) { return picture; });
         form.show();
-        auto* text = child<QTextEdit>(&form, "text");
         auto* nextPage = child<QPushButton>(&form, "next");
-        bool typed = false, imaged = false, backed = false, colored = false;
         QString editedName;
-        for (int guard = 0; guard < 100 && form.isVisible(); ++guard) {
-            const TagKind kind = wizard.page()->kind;
-            if (kind == TagKind::String && !typed) {
-                text->selectAll();
-                QTest::keyClicks(text, "Typed by the test");
-                typed = true;
-            } else if (kind == TagKind::Image && !imaged) {
-                whenModal<d_GraphicEdit>([](d_GraphicEdit* d) {
-                    child<QPushButton>(d, "magnify")->click();
-                    d->accept();
-                });
-                child<QPushButton>(&form, "select")->click();
-                editedName = wizard.newValue();
-                QVERIFY(editedName.endsWith(".jpg"));
-                imaged = true;
-            } else if (kind == TagKind::Back && !backed) {
-                child<QPushButton>(&form, "select")->click();
-                QCOMPARE(wizard.oldValue(), QStringLiteral("photo.png"));
-                backed = true;
-            } else if (kind == TagKind::BgColor && !colored) {
-                whenModal<d_TextStyle>([](d_TextStyle* d) {
-                    child<QPushButton>(d, "color")->click();
-                    d->accept();
-                });
-                child<QPushButton>(&form, "textColor")->click();
-                QCOMPARE(wizard.document().value(wizard.currentPage()), QStringLiteral("#204060"));
-                colored = true;
-            }
-            const bool last = wizard.controls().last;
-            QCOMPARE(nextPage->text(), last ? QStringLiteral("Done") : QStringLiteral("Next>>"));
-            nextPage->click();
-        }
+        const test::WizardSteps steps = test::stepThroughWizard(
+            form, [&](int) { return wizard.page()->kind; }, "Typed by the test", picture,
+            [&](TagKind kind, bool changed) {
+                if (changed && kind == TagKind::Image) {
+                    editedName = wizard.newValue();
+                    QVERIFY(editedName.endsWith(".jpg"));
+                } else if (changed && kind == TagKind::Back) {
+                    QCOMPARE(wizard.oldValue(), QStringLiteral("photo.png"));
+                } else if (changed && kind == TagKind::BgColor) {
+                    QCOMPARE(wizard.document().value(wizard.currentPage()),
+                             QStringLiteral("#204060"));
+                }
+                const bool last = wizard.controls().last;
+                QCOMPARE(nextPage->text(),
+                         last ? QStringLiteral("Done") : QStringLiteral("Next>>"));
+            });
         setColorChooser({});
-        QVERIFY(typed && imaged && backed && colored);
+        QVERIFY(steps.all());
         QCOMPARE(form.result(), int(QDialog::Accepted));
 
         const QString html = readHtmlFile(mainFolder + "index.html").text;
