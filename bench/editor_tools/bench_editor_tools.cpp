@@ -13,6 +13,7 @@
 #include "dbtools/EditorSession.h"
 #include "dbtools/EditorTools.h"
 #include "exchange/ImportFlow.h"
+#include "support/BenchStore.h"
 #include "support/BenchSupport.h"
 
 namespace {
@@ -25,20 +26,10 @@ public:
     }
 };
 
-class NullProgress : public pw::IProgress {
-public:
-    void setCaption(const QString&) override {}
-    void setText(const QString&) override {}
-    void setRange(int, int) override {}
-    void setPosition(int) override {}
-    void show() override {}
-    void hide() override {}
-};
-
 class SilentUserWithProgress : public SilentUser {
 public:
     std::unique_ptr<pw::IProgress> createProgress() override {
-        return std::make_unique<NullProgress>();
+        return std::make_unique<pw::SilentProgress>();
     }
 };
 
@@ -70,22 +61,15 @@ int main(int argc, char** argv) {
     pw::db::DbFolders folders{dir.path() + "/data/", dir.path() + "/state/"};
     pw::db::TDbData store(folders, ui);
     store.SetStrFieldSize(100);
-    if (store.CreateDatabase(store.MakeWorkingCopyPath()) != pw::db::CreateResult::Created ||
-        !store.Open()) {
-        std::fprintf(stderr, "could not create the database\n");
-        return 1;
-    }
     // Every fourth address is shared with another record; every tenth is invalid; every
     // name holds the word replaced.
-    store.ExecuteImmediate(QStringLiteral(
-        "execute block as declare i integer = 1; begin while (i <= 20000) do begin "
-        "insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME, FIELD3) values (:i, 0, 1, "
-        "iif(mod(:i, 10) = 0, 'invalid ' || :i, 'm' || iif(mod(:i, 4) = 0, :i - 1, :i) || "
-        "'@example.jp'), '東京 ' || :i, 'city' || mod(:i, 10)); i = i + 1; end end"));
-    if (!store.Save(pw::db::SaveMode::Retaining)) {
-        std::fprintf(stderr, "could not fill the database\n");
+    QString fields = QStringLiteral(
+        ", iif(mod(:i, 10) = 0, 'invalid ' || :i, 'm' || iif(mod(:i, 4) = 0, :i - 1, :i) || "
+        "'@example.jp'), '東京 ' || :i, 'city' || mod(:i, 10)");
+    for (int k = 4; k <= pw::db::kFieldCount; ++k)
+        fields += QStringLiteral(", null");
+    if (!pw::bench::createFilledStore(store, 20000, fields))
         return 1;
-    }
     QByteArray csv;
     for (int i = 1; i <= 20000; ++i)
         csv += "r" + QByteArray::number(i) + "@example.jp,名前 " + QByteArray::number(i) +
@@ -139,32 +123,28 @@ int main(int argc, char** argv) {
         store.ExecuteImmediate(QStringLiteral("delete from MAILS"));
         if (!store.Save(pw::db::SaveMode::Retaining))
             return 9;
-        import.push_back(timeMs([&] {
+        const auto importCsv = [&] {
             pw::exchange::ImportFlow flow(store, ui, {});
-        ClickThrough windows;
-        NullProgress progress;
-        flow.run(csvPath, windows, &progress);
+            ClickThrough windows;
+            pw::SilentProgress progress;
+            flow.run(csvPath, windows, &progress);
+            store.RefreshList();
+            store.FetchRows(49);
+        };
+        import.push_back(timeMs(importCsv));
+        if (store.CountRecords() != 20000)
+            return 7;
+        // The import commits its own transaction: the original records come back by hand.
+        store.ExecuteImmediate(QStringLiteral("delete from MAILS"));
+        if (!pw::bench::fillStore(store, 20000, fields))
+            return 8;
         store.RefreshList();
-        store.FetchRows(49);
-    }));
-    if (store.CountRecords() != 20000)
-        return 7;
-    // The import commits its own transaction: the original records come back by hand.
-    store.ExecuteImmediate(QStringLiteral("delete from MAILS"));
-    store.ExecuteImmediate(QStringLiteral(
-        "execute block as declare i integer = 1; begin while (i <= 20000) do begin "
-        "insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME, FIELD3) values (:i, 0, 1, "
-        "iif(mod(:i, 10) = 0, 'invalid ' || :i, 'm' || iif(mod(:i, 4) = 0, :i - 1, :i) || "
-        "'@example.jp'), '東京 ' || :i, 'city' || mod(:i, 10)); i = i + 1; end end"));
-    if (!store.Save(pw::db::SaveMode::Retaining))
-        return 8;
-    store.RefreshList();
-}
-std::printf("tools_find_duplicates_list: %.1f ms\n", pw::bench::median(find));
-std::printf("tools_delete_all_duplicates: %.1f ms\n", pw::bench::median(deleteAll));
-std::printf("tools_check_addresses_grid: %.1f ms\n", pw::bench::median(check));
-std::printf("tools_replace_all_one_word: %.1f ms\n", pw::bench::median(replace));
-std::printf("import_csv_20000_to_grid: %.1f ms\n", pw::bench::median(import));
-store.Close(pw::db::CloseMode::DeleteWorkingCopy);
-return 0;
+    }
+    std::printf("tools_find_duplicates_list: %.1f ms\n", pw::bench::median(find));
+    std::printf("tools_delete_all_duplicates: %.1f ms\n", pw::bench::median(deleteAll));
+    std::printf("tools_check_addresses_grid: %.1f ms\n", pw::bench::median(check));
+    std::printf("tools_replace_all_one_word: %.1f ms\n", pw::bench::median(replace));
+    std::printf("import_csv_20000_to_grid: %.1f ms\n", pw::bench::median(import));
+    store.Close(pw::db::CloseMode::DeleteWorkingCopy);
+    return 0;
 }

@@ -8,16 +8,11 @@
 
 namespace pw::bench {
 
-// fieldValues: the SQL of the field values after ID, SENDED and SENDING, each led by a
-// comma, in terms of the record number :i; sentValue: the SQL of SENDED. SENDING is 1.
-[[nodiscard]] inline bool createFilledStore(db::TDbData& store, int count,
-                                            const QString& fieldValues,
-                                            const QString& sentValue = QStringLiteral("0")) {
-    if (store.CreateDatabase(store.MakeWorkingCopyPath()) != db::CreateResult::Created ||
-        !store.Open()) {
-        std::fprintf(stderr, "could not create the database\n");
-        return false;
-    }
+// Records 1..count into the open store, saved. fieldValues: the SQL of the 20 field values
+// after ID, SENDED and SENDING, each led by a comma, in terms of the record number :i;
+// sentValue: the SQL of SENDED. SENDING is 1.
+[[nodiscard]] inline bool fillStore(db::TDbData& store, int count, const QString& fieldValues,
+                                    const QString& sentValue = QStringLiteral("0")) {
     store.ExecuteImmediate(
         QStringLiteral("execute block as declare i integer = 1; begin while (i <= %1) do "
                        "begin insert into MAILS values (:i, %2, 1 %3); i = i + 1; end end")
@@ -28,6 +23,18 @@ namespace pw::bench {
         return false;
     }
     return true;
+}
+
+// A new working database with fillStore's records.
+[[nodiscard]] inline bool createFilledStore(db::TDbData& store, int count,
+                                            const QString& fieldValues,
+                                            const QString& sentValue = QStringLiteral("0")) {
+    if (store.CreateDatabase(store.MakeWorkingCopyPath()) != db::CreateResult::Created ||
+        !store.Open()) {
+        std::fprintf(stderr, "could not create the database\n");
+        return false;
+    }
+    return fillStore(store, count, fieldValues, sentValue);
 }
 
 }  // namespace pw::bench

@@ -143,18 +143,11 @@ public:
         }
         return Answer::Cancel;
     }
-    std::unique_ptr<IProgress> createProgress() override { return std::make_unique<NoProgress>(); }
+    std::unique_ptr<IProgress> createProgress() override {
+        return std::make_unique<SilentProgress>();
+    }
 
 private:
-    class NoProgress : public IProgress {
-    public:
-        void setCaption(const QString&) override {}
-        void setText(const QString&) override {}
-        void setRange(int, int) override {}
-        void setPosition(int) override {}
-        void show() override {}
-        void hide() override {}
-    };
     Console& m_console;
 };
 

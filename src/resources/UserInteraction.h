@@ -67,6 +67,17 @@ public:
     [[nodiscard]] virtual bool cancelRequested() { return false; }
 };
 
+// A progress display that shows nothing (runs without a window: the command line, benchmarks).
+class SilentProgress : public IProgress {
+public:
+    void setCaption(const QString&) override {}
+    void setText(const QString&) override {}
+    void setRange(int, int) override {}
+    void setPosition(int) override {}
+    void show() override {}
+    void hide() override {}
+};
+
 class IUserInteraction {
 public:
     virtual ~IUserInteraction() = default;

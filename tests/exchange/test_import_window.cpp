@@ -1,6 +1,5 @@
 // "Import DataBase...", "Export DataBase..." and "Export Mail..." through the main window and
 // the real import windows, on files the test writes, into the real embedded database.
-#include <unicode/ucnv.h>
 #include <xlsxwriter.h>
 
 #include <QAbstractItemModelTester>
@@ -15,26 +14,17 @@
 
 #include "../app/MainWindowFixture.h"
 #include "DbFixture.h"
+#include "IcuEncode.h"
+#include "dbtools/gui/d_EditDialog.h"
 #include "resources/Strings.h"
 
 using namespace pw;
+using pw::test::encodeWithIcu;
 using pw::test::MainWindowFixture;
 using pw::test::queryColumn;
 using pw::test::Seen;
 
 namespace {
-
-QByteArray encode(const char* converter, const QString& text) {
-    UErrorCode status = U_ZERO_ERROR;
-    UConverter* conv = ucnv_open(converter, &status);
-    QByteArray out(text.size() * 4 + 16, '\0');
-    const int32_t len = ucnv_fromUChars(conv, out.data(), int32_t(out.size()),
-                                        reinterpret_cast<const UChar*>(text.utf16()),
-                                        int32_t(text.size()), &status);
-    ucnv_close(conv);
-    out.truncate(U_FAILURE(status) ? 0 : len);
-    return out;
-}
 
 void press(QWidget* dialog, QDialogButtonBox::StandardButton which) {
     dialog->findChild<QDialogButtonBox*>("buttonBox")->button(which)->click();
@@ -154,7 +144,7 @@ private slots:
         QFETCH(QString, shown);
         setLanguage(Language(language));
         const QString name = QStringLiteral("髙橋 ①㈱ ｶﾀｶﾅ");
-        const QByteArray bytes = encode("windows-31j", "taro@example.jp," + name + "\r\n");
+        const QByteArray bytes = encodeWithIcu("windows-31j", "taro@example.jp," + name + "\r\n");
         QVERIFY(!bytes.isEmpty());
         ImportScript script;
         if (Language(language) == Language::English)
@@ -283,6 +273,34 @@ private slots:
         // Every line is stored, with the fields the first line offered.
         QCOMPARE(main("select ADDRESS || '|' || NAME from MAILS order by ID"),
                  (QStringList{"a@x.jp|", "b@x.jp|", "c@x.jp|"}));
+    }
+
+    void autoGroupChosenInTheEditorGroupsTheImport() {
+        // The rule is set where users set it, in the editor's "Auto Group"; the import after
+        // the editor closed puts each record into the group its NAME names.
+        s().ExecuteImmediate("insert into GROUPS (ID, NAME, NOTES) values (7, 'O''Neil Team', '')");
+        QVERIFY(s().Save(db::SaveMode::Retaining));
+        f->ui.script({Answer::No});  // group the existing records now: there are none
+        MainWindowFixture::whenModal("d_EditDialog", [](QWidget* editor) {
+            MainWindowFixture::whenModal("d_AutoGroup", [](QWidget* d) {
+                d->findChild<QCheckBox*>("autoGroupOn")->setChecked(true);
+                d->findChild<QComboBox*>("fieldList")->setCurrentIndex(1);
+                press(d, QDialogButtonBox::Ok);
+            });
+            static_cast<dbtools::d_EditDialog*>(editor)->run(
+                dbtools::d_EditDialog::Command::AutoGroup);
+            editor->findChild<QPushButton*>("close1153")->click();
+        });
+        f->command(app::cmd::kEditDatabase)->trigger();
+        QCOMPARE(f->session->settings().autoGroupEnabled, 1);
+        QCOMPARE(f->session->settings().autoGroupField, 1);
+        ImportScript script;
+        runImport(file("teams.csv", "a@x.jp,O'Neil Team\nb@x.jp,Other\nc@x.jp,O'Neil Team\n"),
+                  script);
+        QCOMPARE(main("select count(*) from MAILS"), QStringList{"3"});
+        QCOMPARE(main("select m.ADDRESS from MAILS m join GROUP_MAIL g on g.IDMAIL = m.ID "
+                      "where g.IDGROUP = 7 order by m.ADDRESS"),
+                 (QStringList{"a@x.jp", "c@x.jp"}));
     }
 
     void cancelledStoringAddsNothing() {

@@ -1,10 +1,9 @@
 // The delimited text reader: line and field splitting, signatures and the legacy code page
 // fallback, on real files.
-#include <unicode/ucnv.h>
-
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "IcuEncode.h"
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "exchange/ImportStore.h"
@@ -12,22 +11,9 @@
 
 using namespace pw;
 using namespace pw::exchange;
+using pw::test::encodeWithIcu;
 
 namespace {
-
-QByteArray encodeWithIcu(const char* converter, const QString& text) {
-    UErrorCode status = U_ZERO_ERROR;
-    UConverter* conv = ucnv_open(converter, &status);
-    QByteArray out(text.size() * 4 + 16, '\0');
-    const int32_t len = ucnv_fromUChars(conv, out.data(), int32_t(out.size()),
-                                        reinterpret_cast<const UChar*>(text.utf16()),
-                                        int32_t(text.size()), &status);
-    ucnv_close(conv);
-    if (U_FAILURE(status))
-        return {};
-    out.truncate(len);
-    return out;
-}
 
 ImportTable readBytes(const QByteArray& bytes, Delimiter d = Delimiter::Comma,
                       ReadResult* result = nullptr,

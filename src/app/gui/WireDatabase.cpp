@@ -27,6 +27,11 @@ void runDatabaseEditor(CPZPtestDlg& window) {
     options.showToolbar = s.toolbar == 1;
     options.showButtons = s.ui == 1;
     options.grouping = {s.autoGroupEnabled != 0, s.autoGroupField};
+    // the import and the next editor take the rule the "Auto Group" dialog set
+    options.saveGrouping = [&session](const dbtools::AutoGroupSetting& g) {
+        session.settings().autoGroupEnabled = g.enabled ? 1 : 0;
+        session.settings().autoGroupField = g.field;
+    };
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect restored = RestoreRect(session.LoadPlacementText(kEditorPlacement),
                                        screen ? screen->size() : QSize(1024, 768));
