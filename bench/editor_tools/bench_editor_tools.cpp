@@ -3,7 +3,6 @@
 // Replace All of one word in every row, and the import of a 20000-row CSV up to the grid
 // refilled. Each run starts from the saved database (the changes are discarded).
 #include <QCoreApplication>
-#include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -70,15 +69,9 @@ int main(int argc, char** argv) {
         fields += QStringLiteral(", null");
     if (!pw::bench::createFilledStore(store, 20000, fields))
         return 1;
-    QByteArray csv;
-    for (int i = 1; i <= 20000; ++i)
-        csv += "r" + QByteArray::number(i) + "@example.jp,名前 " + QByteArray::number(i) +
-               ",field,more\n";
     const QString csvPath = dir.path() + "/import.csv";
-    QFile out(csvPath);
-    if (!out.open(QIODevice::WriteOnly) || out.write(csv) != csv.size())
+    if (!pw::bench::writeRecipientsCsv(csvPath, 20000))
         return 1;
-    out.close();
 
     pw::dbtools::EditorSession session(store, ui, {});
     session.open();

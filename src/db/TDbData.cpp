@@ -660,6 +660,8 @@ void TDbData::RefreshList() {
         cache->notifyAboutToRefresh();
     ReleaseList();
     m_removedIds.clear();
+    m_sentOverView.reset();
+    m_selectedOverView.reset();
 
     // Whatever happens below, the owner hears "done" after "about to": on a database error
     // with an empty list.
@@ -738,8 +740,8 @@ void TDbData::FetchOne(RecordCache& c) {
     m_listStatement->Get(2, sent);
     m_listStatement->Get(3, selected);
     c.m_rowIds[f] = id;
-    c.m_sent[f] = sent;
-    c.m_selected[f] = selected ? 1 : 0;
+    c.m_sent[f] = m_sentOverView.value_or(sent);
+    c.m_selected[f] = m_selectedOverView.value_or(selected ? 1 : 0);
     if (!c.m_texts[f])
         c.m_texts[f] = std::make_unique<RecordCache::RowTexts>();
     RecordCache::RowTexts& texts = *c.m_texts[f];
@@ -862,6 +864,33 @@ void TDbData::BulkUpdate(bool view, const QString& assignment, const QString& co
         return;
     Exec(BulkUpdateStatement(view, assignment, condition));
     SetModified();
+}
+
+bool TDbData::SetFlagOverView(RowFlag which, int value) {
+    const QString column =
+        which == RowFlag::Sent ? QStringLiteral("Sended") : QStringLiteral("Sending");
+    BulkUpdate(true, QStringLiteral(" %1 = %2 ").arg(column).arg(value),
+               QStringLiteral(" (%1 <> %2) ").arg(column).arg(value));
+    RecordCache* const cache = Cache();
+    if (!CanWrite() || !cache || !m_filter.isEmpty() ||
+        m_order.contains(column, Qt::CaseInsensitive))
+        return false;
+    RecordCache& c = *cache;
+    // Without a filter the view is the group or the whole table: every row listed, the ones
+    // added since the refresh included, is one the statement changed.
+    std::optional<int>& later = which == RowFlag::Sent ? m_sentOverView : m_selectedOverView;
+    later = which == RowFlag::Sent ? value : (value != 0 ? 1 : 0);
+    for (int r = 0; r < c.m_rowCount; ++r) {
+        if (!c.isFetched(r))
+            continue;
+        if (which == RowFlag::Sent)
+            c.m_sent[r] = *later;
+        else
+            c.m_selected[r] = static_cast<unsigned char>(*later);
+    }
+    if (c.m_rowCount > 0 && c.m_owner)
+        c.m_owner->rowsChanged(0, c.m_rowCount - 1);
+    return true;
 }
 
 void TDbData::SwapFields(int fieldI, int fieldJ) {

@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
@@ -198,6 +199,12 @@ public:
     bool SetCell(int row, int gridColumn, const QString& text);
     // "update Mails set <assignment> <where>"; view: restrict to the current list's where.
     void BulkUpdate(bool view, const QString& assignment, const QString& condition);
+    // Select All, Select None, Clear Transmission Result: BulkUpdate (view, " <flag> = value ",
+    // " (<flag> <> value) ") with the Sending or Sended column. When the list cannot change by
+    // it (no filter, and an order that is not by that flag) every row of the view takes the
+    // value, so the active cache takes it in place of a RefreshList (rows fetched later too)
+    // and its owner hears of the rows changed: true. False: the caller refreshes the list.
+    [[nodiscard]] bool SetFlagOverView(RowFlag which, int value);
     // The statement BulkUpdate would run (for tools that show or extend it).
     [[nodiscard]] QString BulkUpdateStatement(bool view, const QString& assignment,
                                               const QString& condition) const;
@@ -318,6 +325,9 @@ private:
     QString m_listQuery;
     IBPP::Statement m_listStatement;
     bool m_listExhausted = true;
+    // Flags SetFlagOverView gave every row of the list since the refresh, for rows fetched later.
+    std::optional<int> m_sentOverView;
+    std::optional<int> m_selectedOverView;
     bool m_toldTruncated = false;
     int m_recordCount = 0;
 

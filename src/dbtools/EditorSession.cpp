@@ -24,6 +24,7 @@ EditorSession::EditorSession(db::TDbData& store, IUserInteraction& ui, AutoGroup
       m_grid(std::make_unique<RecordGridModel>(store)),
       m_groups(std::make_unique<GroupListModel>(store, ui)) {
     connect(m_grid.get(), &RecordGridModel::listRebuilt, this, [this](int) {
+        emit listShown();
         // After a refresh the cursor is on row 0 of its column; the filter commands move it
         // off the rows afterwards.
         setCursor(0, cursorColumn());
@@ -188,20 +189,25 @@ void EditorSession::sort(SortDirection direction) {
     refresh();
 }
 
+void EditorSession::setFlagOverView(const char* what, db::RowFlag which, int value) {
+    bool inPlace = false;
+    guarded(what, [&] { inPlace = m_store.SetFlagOverView(which, value); });
+    if (!inPlace) {
+        refresh();
+        return;
+    }
+    // The rows stay as they were read; the rest is what a refresh does.
+    emit listShown();
+    setCursor(0, cursorColumn());
+    emit statusChanged(statusText());
+}
+
 void EditorSession::selectAll() {
-    guarded("Select All", [&] {
-        m_store.BulkUpdate(true, QStringLiteral(" Sending = 1 "),
-                           QStringLiteral(" (Sending <> 1) "));
-    });
-    refresh();
+    setFlagOverView("Select All", db::RowFlag::Selected, 1);
 }
 
 void EditorSession::selectNone() {
-    guarded("Select None", [&] {
-        m_store.BulkUpdate(true, QStringLiteral(" Sending = 0 "),
-                           QStringLiteral(" (Sending <> 0) "));
-    });
-    refresh();
+    setFlagOverView("Select None", db::RowFlag::Selected, 0);
 }
 
 void EditorSession::selectUnsent() {
@@ -213,10 +219,7 @@ void EditorSession::selectUnsent() {
 }
 
 void EditorSession::clearTransmissionResult() {
-    guarded("Clear Transmission Result", [&] {
-        m_store.BulkUpdate(true, QStringLiteral(" Sended = 0 "), QStringLiteral(" (Sended <> 0) "));
-    });
-    refresh();
+    setFlagOverView("Clear Transmission Result", db::RowFlag::Sent, 0);
 }
 
 // ---- records ----------------------------------------------------------------------------------

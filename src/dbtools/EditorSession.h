@@ -102,6 +102,9 @@ signals:
     void groupChanged(int item);
     // Field values moved between columns: the main window's document counts as changed.
     void documentChanged();
+    // The list was shown afresh (refreshed, or every row's flag changed): no grid row stays
+    // selected.
+    void listShown();
 
 private:
     // IStoreObserver: new captions reach the grid's headers at once.
@@ -112,6 +115,8 @@ private:
     template <typename F>
     void guarded(const char* what, F&& f);
     void refresh();
+    // A flag set over the view, the grid brought up to date in place when the list stays.
+    void setFlagOverView(const char* what, db::RowFlag which, int value);
     void swapWith(int offset);
 
     db::TDbData& m_store;

@@ -22,6 +22,27 @@ QRect checkRect(const QStyleOptionViewItem& option) {
     return QStyle::alignedRect(option.direction, Qt::AlignCenter, QSize(w, h), option.rect);
 }
 
+// A field's text on one line as the style draws it (inside the focus frame margins, cut with
+// an ellipsis), shaped once: a page of the grid is some hundred cells of long values that
+// show a few characters each, and laying out every value in full several times over (as
+// the style's general item drawing does) is most of the time a page takes.
+QString elidedStart(const QString& text, const QFontMetrics& fm, int width) {
+    // Eliding a start that overflows the cell gives what eliding the whole text gives.
+    qsizetype n = std::max<qsizetype>(8, 2 * width / std::max(1, fm.averageCharWidth()));
+    for (;;) {
+        // never between the halves of a pair or before a combining mark
+        while (n < text.size() && (text[n].isLowSurrogate() || text[n].isMark()))
+            ++n;
+        if (n >= text.size())
+            return fm.elidedText(text, Qt::ElideRight, width);
+        const QString start = text.left(n);
+        QString shown = fm.elidedText(start, Qt::ElideRight, width);
+        if (shown != start)
+            return shown;
+        n *= 2;
+    }
+}
+
 }  // namespace
 
 CellColours RecordGridDelegate::colours(const QModelIndex& index, bool rowSelected,
@@ -59,12 +80,17 @@ void RecordGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
         style->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, opt.widget);
         return;
     }
-    opt.state &= ~QStyle::State_Selected;
-    opt.state &= ~QStyle::State_HasFocus;
-    opt.backgroundBrush = Qt::NoBrush;
-    opt.palette.setColor(QPalette::Text, c.text);
-    opt.palette.setColor(QPalette::HighlightedText, c.text);
-    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, opt.widget) + 1;
+    const QRect textRect = opt.rect.adjusted(margin, 0, -margin, 0);
+    const QFontMetrics fm(opt.font);
+    const QString shown = elidedStart(opt.text, fm, textRect.width());
+    if (shown.isEmpty())
+        return;
+    painter->save();
+    painter->setFont(opt.font);
+    painter->setPen(c.text);
+    painter->drawText(textRect, int(opt.displayAlignment) | Qt::TextSingleLine, shown);
+    painter->restore();
 }
 
 bool RecordGridDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,

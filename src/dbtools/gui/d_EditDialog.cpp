@@ -239,6 +239,7 @@ d_EditDialog::d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptio
     connect(m_session.get(), &EditorSession::filterChanged, this,
             [this](bool on) { m_actions.at(C::FilterOff)->setEnabled(on); });
     connect(m_session.get(), &EditorSession::documentChanged, this, &d_EditDialog::documentChanged);
+    connect(m_session.get(), &EditorSession::listShown, grid, &QAbstractItemView::clearSelection);
 
     askFilter = [this](FilterChoice& choice) {
         d_Filtering dialog(m_store, m_session->grid().rowCount() == 0, this);

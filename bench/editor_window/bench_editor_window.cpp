@@ -1,0 +1,151 @@
+// The database editor window on 20000 records of 20 fields of 100 bytes, offscreen: opened up
+// to the first screen of rows painted, scrolled from the first to the last row a page at a
+// time (each page painted before the next), Select All with the grid repainted, a filter
+// applied with the grid repainted, and the peak memory with every row visited.
+#include <QApplication>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QWindow>
+#include <cstdio>
+#include <vector>
+
+#include "db/TDbData.h"
+#include "dbtools/gui/d_EditDialog.h"
+#include "support/BenchStore.h"
+#include "support/BenchSupport.h"
+
+using namespace pw::bench;
+using C = pw::dbtools::d_EditDialog::Command;
+
+namespace {
+
+// Counts the grid's paints, to show that each page was really drawn.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+void print(const char* name, const std::vector<double>& wall, const std::vector<double>& cpu) {
+    std::printf("%s: %.1f ms\n", name, median(wall));
+    std::printf("%s_cpu: %.1f ms\n", name, median(cpu));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 7;
+    QTemporaryDir dir;
+    SilentUser ui;
+    pw::db::DbFolders folders{dir.path() + "/data/", dir.path() + "/state/"};
+    pw::db::TDbData store(folders, ui);
+    store.SetStrFieldSize(100);
+    QString fields;
+    for (int k = 1; k <= pw::db::kFieldCount; ++k)
+        fields += QStringLiteral(", rpad('f%1-' || :i || '-', 100, 'abcdefghij')").arg(k);
+    if (!createFilledStore(store, 20000, fields))
+        return 1;
+
+    std::vector<double> open, openCpu, scroll, scrollCpu, selectAll, selectAllCpu, filter,
+        filterCpu;
+    double peakMb = 0;
+    int pagesPainted = 0;
+    for (int r = 0; r < runs; ++r) {
+        pw::dbtools::EditorOptions options;
+        options.geometry = QRect(0, 0, 1200, 800);
+        std::unique_ptr<pw::dbtools::d_EditDialog> editor;
+        QTableView* grid = nullptr;
+        open.push_back(timeMs(
+            [&] {
+                editor = std::make_unique<pw::dbtools::d_EditDialog>(store, ui, options);
+                editor->show();
+                // the first paint comes from the event loop once the window is exposed
+                while (!editor->windowHandle() || !editor->windowHandle()->isExposed())
+                    QApplication::processEvents();
+                QApplication::processEvents();
+                grid = editor->findChild<QTableView*>(QStringLiteral("grid1043"));
+            },
+            openCpu, CpuClock::Process));
+        pw::db::RecordCache& cache = editor->session().grid().cache();
+        if (cache.rowCount() != 20000 || cache.fetchedCount() == 0 || cache.fetchedCount() > 100) {
+            std::fprintf(stderr, "first screen: %d rows fetched\n", cache.fetchedCount());
+            return 2;
+        }
+
+        PaintCounter counter;
+        grid->viewport()->installEventFilter(&counter);
+        QScrollBar* bar = grid->verticalScrollBar();
+        scroll.push_back(timeMs(
+            [&] {
+                for (int v = 0;; v += bar->pageStep()) {
+                    bar->setValue(std::min(v, bar->maximum()));
+                    grid->viewport()->repaint();
+                    if (v >= bar->maximum())
+                        break;
+                }
+            },
+            scrollCpu, CpuClock::Process));
+        if (cache.fetchedCount() != 20000) {
+            std::fprintf(stderr, "scrolled: %d rows fetched\n", cache.fetchedCount());
+            return 3;
+        }
+        pagesPainted = counter.paints;
+        if (r == 0)  // later openings reuse what the first one took
+            peakMb = double(peakRssKiB()) / 1024.0;
+        grid->viewport()->removeEventFilter(&counter);
+        bar->setValue(0);
+
+        // Every record unselected and saved first, so that Select All changes all 20000.
+        store.ExecuteImmediate(QStringLiteral("update MAILS set SENDING = 0"));
+        if (!store.Save(pw::db::SaveMode::Retaining))
+            return 4;
+        editor->run(C::SelectNone);
+        selectAll.push_back(timeMs(
+            [&] {
+                editor->run(C::SelectAll);
+                grid->viewport()->repaint();
+            },
+            selectAllCpu, CpuClock::Process));
+        if (!grid->model()->index(0, 1).data(Qt::CheckStateRole).toInt() ||
+            store.CountRecords() != 20000)
+            return 5;
+
+        // "f3-7": the records whose number starts with 7 (1111 of them).
+        editor->askFilter = [](pw::dbtools::FilterChoice& choice) {
+            choice = {2, QStringLiteral("f3-7"), pw::dbtools::FilterKind::Include};
+            return true;
+        };
+        filter.push_back(timeMs(
+            [&] {
+                editor->run(C::FilterOn);
+                grid->viewport()->repaint();
+            },
+            filterCpu, CpuClock::Process));
+        if (grid->model()->rowCount() != 1111) {
+            std::fprintf(stderr, "filtered: %d rows\n", grid->model()->rowCount());
+            return 6;
+        }
+        editor->run(C::FilterOff);
+        if (!store.Save(pw::db::SaveMode::Retaining))
+            return 7;
+        editor->accept();
+    }
+    print("editor_open_first_screen", open, openCpu);
+    print("editor_scroll_all_pages", scroll, scrollCpu);
+    std::printf("editor_scroll_pages_painted: %d pages\n", pagesPainted);
+    print("editor_select_all_repainted", selectAll, selectAllCpu);
+    print("editor_filter_repainted", filter, filterCpu);
+    std::printf("editor_peak_memory_all_rows_visited: %.1f MB\n", peakMb);
+    store.Close(pw::db::CloseMode::DeleteWorkingCopy);
+    return 0;
+}
