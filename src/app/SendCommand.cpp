@@ -25,6 +25,7 @@
 #include "send/MessageAssembly.h"
 #include "send/SendFlow.h"
 #include "send/SendLog.h"
+#include "serversettings/CertificateTrust.h"
 #include "smtp/Charsets.h"
 
 namespace pw::app {
@@ -245,7 +246,9 @@ int runSendCommand(const QStringList& arguments) {
     (void)CreateFolder(folders.userDataFolder);
     (void)CreateFolder(folders.workingCopyFolder);
     const QString exeName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-    CIniFile ini(folders.settingsPath(exeName.isEmpty() ? QStringLiteral("postwick") : exeName));
+    const QString settingsPath =
+        folders.settingsPath(exeName.isEmpty() ? QStringLiteral("postwick") : exeName);
+    CIniFile ini(settingsPath);
     (void)ini.Load();  // a missing file gives the defaults, as at start-up
     Settings settings = ReadSettings(ini);
 
@@ -408,6 +411,13 @@ int runSendCommand(const QStringList& arguments) {
         default:
             console.out(str(ids::kSummaryComplete));
             break;
+    }
+    if (summary.certificateRefused && summary.status != send::RunStatus::Cancelled) {
+        // no one to ask here: what the window would ask, and how to say yes for the next run
+        const send::CertificateRefusal& c = *summary.certificateRefused;
+        console.err(
+            serversettings::certificateDescription(c.certificate, c.reason, c.host, c.port));
+        console.err(serversettings::trustInstructions(c, settingsPath));
     }
     if (!summary.logFailure.isEmpty())
         console.err(str(ids::kCliLogUnwritable) + QLatin1Char(' ') + summary.logFailure);

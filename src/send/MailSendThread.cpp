@@ -144,6 +144,9 @@ void CMailSendThread::disconnectGracefully() {
 void CMailSendThread::connectProcedure() {
     const ConnectOutcome outcome =
         runConnectProcedure(*m_transport, m_run.server, m_cancel, [this](const ConnectAttempt& a) {
+            if (!a.result.ok && a.result.certificateRefused && !m_refusal)
+                m_refusal = CertificateRefusal{a.result.certificate, a.result.description,
+                                               a.call.host, a.call.port};
             // A failure names the reason the client knows (refused, handshake, STARTTLS,
             // password, certificate).
             log(a.result.ok ? m_transport->connectedEntry(a.call)

@@ -111,6 +111,10 @@ public:
     [[nodiscard]] bool everConnected() const { return m_everConnected.load(); }
     // Whether the run stopped because an outcome could not be recorded.
     [[nodiscard]] bool outcomeLost() const { return m_outcomeLost.load(); }
+    // The first connection of the run refused for the server's certificate, if one was.
+    [[nodiscard]] const std::optional<CertificateRefusal>& certificateRefusal() const {
+        return m_refusal;
+    }
 
     // The polling step of the pauses; a batch pause wakes every second, a retry pause every
     // 200 ms. Cancel is noticed at every slice.
@@ -171,6 +175,7 @@ private:
     std::atomic<bool> m_stopFailed{false};
     std::atomic<bool> m_outcomeLost{false};
     int m_laterInARow = 0;
+    std::optional<CertificateRefusal> m_refusal;  // written by the worker, read after its end
 };
 
 }  // namespace pw::send

@@ -341,6 +341,7 @@ void CSendFlow::workerEnded() {
     m_summary.errors = m_worker->errorCount();
     m_summary.everConnected = m_worker->everConnected();
     m_summary.outcomeLost = m_worker->outcomeLost();
+    m_summary.certificateRefused = m_worker->certificateRefusal();
     m_summary.logFailure = m_log.writeFailure();
     m_summary.writeBack = endRun();
     emit finished();

@@ -128,6 +128,9 @@ struct SendSummary {
     bool everConnected = false;
     bool outcomeLost = false;  // the run stopped because an outcome could not be recorded
     QString logFailure;        // not empty: the send log could not be written (why)
+    // A connection refused for the server's certificate: the user may trust it for the
+    // next run (nothing went over that connection).
+    std::optional<CertificateRefusal> certificateRefused;
     WriteBack writeBack;
 };
 

@@ -45,6 +45,15 @@ struct TransportResult {
     [[nodiscard]] static TransportResult success() { return {}; }
 };
 
+// A connection refused because the server's certificate could not be verified (nor was it
+// trusted): what the user needs to judge the certificate, and where it was presented.
+struct CertificateRefusal {
+    smtp::PeerCertificate certificate;
+    QString reason;  // the client's description of the refusal
+    QString host;
+    int port = 0;
+};
+
 class ISendTransport {
 public:
     virtual ~ISendTransport() = default;

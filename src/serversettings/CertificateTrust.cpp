@@ -55,8 +55,8 @@ std::optional<TrustedCertificate> trustedFor(const QList<TrustedCertificate>& li
     return std::nullopt;
 }
 
-QString certificateQuestion(const PeerCertificate& c, const QString& reason, const QString& host,
-                            int port) {
+QString certificateDescription(const PeerCertificate& c, const QString& reason, const QString& host,
+                               int port) {
     const auto when = [](const QDateTime& t) {
         return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'")) : QString();
     };
@@ -68,8 +68,30 @@ QString certificateQuestion(const PeerCertificate& c, const QString& reason, con
             QStringLiteral(" - ") + when(c.notAfter);
     text +=
         QLatin1Char('\n') + str(ids::kCertFingerprint) + QLatin1Char('\n') + c.fingerprintText();
-    text += QStringLiteral("\n\n") + str(ids::kCertTrustQuestion).arg(host, QString::number(port));
     return text;
+}
+
+QString certificateQuestion(const PeerCertificate& c, const QString& reason, const QString& host,
+                            int port) {
+    return certificateDescription(c, reason, host, port) + QStringLiteral("\n\n") +
+           str(ids::kCertTrustQuestion).arg(host, QString::number(port));
+}
+
+std::optional<TrustedCertificate> askToTrust(IUserInteraction& ui, const QString& caption,
+                                             const send::CertificateRefusal& r) {
+    // nothing to pin: trusting it would trust nothing (or anything)
+    if (r.certificate.isNull())
+        return std::nullopt;
+    const QString question = certificateQuestion(r.certificate, r.reason, r.host, r.port);
+    if (ui.message(caption, question, MessageKind::YesNo) != Answer::Yes)
+        return std::nullopt;
+    return TrustedCertificate{r.host.trimmed().toLower(), r.port, r.certificate.sha256};
+}
+
+QString trustInstructions(const send::CertificateRefusal& r, const QString& settingsPath) {
+    const TrustedCertificate t{r.host, r.port, r.certificate.sha256};
+    return str(ids::kCertTrustHowTo)
+        .arg(settingsPath, trustKey(t.host, t.port) + QLatin1Char('=') + trustValue(t));
 }
 
 }  // namespace pw::serversettings

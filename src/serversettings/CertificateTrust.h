@@ -10,6 +10,8 @@
 #include <QString>
 #include <optional>
 
+#include "resources/UserInteraction.h"
+#include "send/SendTransport.h"
 #include "smtp/SSLSocket.h"
 
 namespace pw::serversettings {
@@ -31,9 +33,23 @@ void trustCertificate(QList<TrustedCertificate>& list, const TrustedCertificate&
 [[nodiscard]] std::optional<TrustedCertificate> trustedFor(const QList<TrustedCertificate>& list,
                                                            const QString& host, int port);
 
-// The question put to the user about a refused certificate: why it was refused, its
-// subject, issuer, validity and fingerprint, and whether to trust it for this server.
+// What the user is told about a refused certificate: why it was refused, its subject,
+// issuer, validity and fingerprint.
+[[nodiscard]] QString certificateDescription(const PeerCertificate& certificate,
+                                             const QString& reason, const QString& host, int port);
+// The same, followed by whether to trust it for this server.
 [[nodiscard]] QString certificateQuestion(const PeerCertificate& certificate, const QString& reason,
                                           const QString& host, int port);
+
+// Asks the question (Yes/No) for a refused connection, of the connection test or of a send
+// run alike; on Yes the certificate to trust for its host and port.
+[[nodiscard]] std::optional<TrustedCertificate> askToTrust(IUserInteraction& ui,
+                                                           const QString& caption,
+                                                           const send::CertificateRefusal& refusal);
+
+// Where no question can be asked (the command line): how to trust exactly this certificate,
+// the settings line included.
+[[nodiscard]] QString trustInstructions(const send::CertificateRefusal& refusal,
+                                        const QString& settingsPath);
 
 }  // namespace pw::serversettings

@@ -64,14 +64,13 @@ TestVerdict runConnectionTestFlow(CServerSettingsEditor& editor, IUserInteractio
             case TestVerdict::Cancelled:
                 return r.verdict;
             case TestVerdict::CertificateRefused: {
-                const QString question =
-                    certificateQuestion(r.certificate, r.refusalReason, r.host, r.port);
-                if (ui.message(caption, question, MessageKind::YesNo) != Answer::Yes)
+                const auto trusted =
+                    askToTrust(ui, caption, {r.certificate, r.refusalReason, r.host, r.port});
+                if (!trusted)
                     return r.verdict;
-                const smtp::TrustedCertificate trusted{r.host, r.port, r.certificate.sha256};
-                trustCertificate(editor.values().trusted, trusted);
+                trustCertificate(editor.values().trusted, *trusted);
                 if (hooks.storeTrust)
-                    hooks.storeTrust(trusted);
+                    hooks.storeTrust(*trusted);
                 continue;
             }
             case TestVerdict::Failed:

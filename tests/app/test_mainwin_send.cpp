@@ -1,9 +1,10 @@
 // Sending from the window to a real aiosmtpd: a merge run of 50 with the window responsive all
-// the way, the summary and its "View Log", a cancelled run, closing during a run, and a run
-// started over unsaved edits of the database.
+// the way, the summary and its "View Log", a cancelled run, closing during a run, a run
+// started over unsaved edits of the database, and a run refused for its server's certificate.
 
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QProcess>
 #include <QProgressBar>
 
 #include "MainWindowFixture.h"
@@ -205,6 +206,81 @@ private slots:
         QCOMPARE(store.LoadSendSelection(db::SendSelectionMode::All).count, 4);
         store.Close(db::CloseMode::DeleteWorkingCopy);
         server.stop();
+    }
+
+    // A run refused for the server's certificate asks the connection test's question; yes
+    // makes the next run deliver, and another key on the same host and port is refused again.
+    void refusedCertificateIsAskedAboutAndTrusted() {
+        MainWindowFixture f(test::sendingSettings(25));
+        test::TestCertificates certs(f.env.makeFolder("certs"));
+        QVERIFY2(certs.ok(), qPrintable(certs.errorText()));
+        QTemporaryDir out;
+        auto server = std::make_unique<test::SmtpTestServer>();
+        QVERIFY2(server->start({"--mode", "tls", "--cert", certs.selfSignedCert(), "--key",
+                                certs.selfSignedKey(), "--out", out.path()}),
+                 qPrintable(server->errorText()));
+        const quint16 port = server->port();
+        QVERIFY(f.open());
+        f.session->settings().smtpPort = port;
+        f.session->settings().smtpConnectionType = 1;
+        f.addRecipients(2);
+        f.find<QLineEdit>("recipient")->setText("[[Mail Address]]");
+
+        const auto run = [&f] {
+            f.ui.clear();
+            f.ui.scriptChoices({str(ids::kButtonOk)});
+            MainWindowFixture::answerTransmission();
+            f.command(cmd::kSend)->trigger();
+            return waitRunEnded(*f.window);
+        };
+        const auto trustQuestions = [&f] {
+            QStringList texts;
+            for (const test::AskedMessage& m : f.ui.asked()) {
+                if (m.kind == MessageKind::YesNo && m.caption == str(ids::kSendCaptionBox))
+                    texts << m.text;
+            }
+            return texts;
+        };
+        const auto fingerprint = [](const QString& certFile) {
+            QProcess p;
+            p.start("openssl", {"x509", "-in", certFile, "-noout", "-fingerprint", "-sha256"});
+            p.waitForFinished();
+            const QByteArray line = p.readAllStandardOutput().trimmed();
+            return QString::fromLatin1(line.mid(line.indexOf('=') + 1));
+        };
+
+        f.ui.script({Answer::Yes});
+        QVERIFY(run());
+        QStringList asked = trustQuestions();
+        QCOMPARE(asked.size(), 1);
+        QVERIFY2(asked[0].contains(fingerprint(certs.selfSignedCert())), qPrintable(asked[0]));
+        QVERIFY2(asked[0].contains("self-signed") &&
+                     asked[0].contains(QStringLiteral("127.0.0.1:%1").arg(port)),
+                 qPrintable(asked[0]));
+        QCOMPARE(f.ui.choicesAsked().last().text, str(ids::kSummaryErrors));
+        QCOMPARE(test::capturedMessages(out.path() + '/').size(), 0);
+        QCOMPARE(sentFlags(f.session->store(), 0), 2);  // refused at connect: nothing recorded
+        QVERIFY(test::readFile(f.settingsPath).contains("[CERTIFICATES]"));
+
+        QVERIFY(run());
+        QCOMPARE(trustQuestions(), QStringList());
+        QCOMPARE(f.ui.choicesAsked().last().text, str(ids::kSummaryComplete));
+        QCOMPARE(test::capturedMessages(out.path() + '/').size(), 2);
+
+        server.reset();
+        test::SmtpTestServer rekeyed;
+        QVERIFY2(rekeyed.start({"--mode", "tls", "--port", QString::number(port), "--cert",
+                                certs.otherHostCert(), "--key", certs.otherHostKey(), "--out",
+                                out.path()}),
+                 qPrintable(rekeyed.errorText()));
+        const QByteArray settingsBefore = test::readFile(f.settingsPath);
+        f.ui.script({Answer::No});
+        QVERIFY(run());
+        asked = trustQuestions();
+        QCOMPARE(asked.size(), 1);
+        QVERIFY2(asked[0].contains(fingerprint(certs.otherHostCert())), qPrintable(asked[0]));
+        QCOMPARE(test::capturedMessages(out.path() + '/').size(), 2);
+        QCOMPARE(test::readFile(f.settingsPath), settingsBefore);  // no is no
     }
 };
 

@@ -254,6 +254,14 @@ private slots:
         fingerprint = QByteArray::fromHex(fingerprint.mid(fingerprint.indexOf('=') + 1));
         QCOMPARE(fingerprint.size(), 32);
         const QString settings = w.folders.settingsPath(QStringLiteral("test_send_cli"));
+        // no one to ask: the fingerprint and the settings line that trusts it are printed
+        const QString told = QString::fromLocal8Bit(r.err);
+        QVERIFY2(told.contains(QString::fromLatin1(fingerprint.toHex(':').toUpper())),
+                 qPrintable(told));
+        QVERIFY2(told.contains(QStringLiteral("127.0.0.1:%1=").arg(tls.port()) +
+                               QString::fromLatin1(fingerprint.toHex())) &&
+                     told.contains(settings),
+                 qPrintable(told));
         QVERIFY(app::StoreTrustedCertificate(settings, {"127.0.0.1", tls.port() + 1, fingerprint}));
         QCOMPARE(w.send({"--send", w.project}).exitCode, 2);  // trusted elsewhere only
         QVERIFY(app::StoreTrustedCertificate(settings, {"127.0.0.1", tls.port(), fingerprint}));

@@ -14,12 +14,14 @@
 #include "app/SendSettings.h"
 #include "app/gui/CPZPtestDlg.h"
 #include "app/gui/SendWindows.h"
+#include "app/gui/SettingsCommands.h"
 #include "resources/Strings.h"
 #include "send/MessageAssembly.h"
 #include "send/RunMarker.h"
 #include "send/SendFlow.h"
 #include "send/SendLog.h"
 #include "send/SendProgress.h"
+#include "serversettings/CertificateTrust.h"
 #include "ui_MailComposer.h"
 
 namespace pw::app {
@@ -277,6 +279,14 @@ void CPZPtestDlg::SendRunFinished() {
         // the log is where the user looks for what went wrong: not having one is news
         inform(m_session.ui(), str(ids::kSendLogUnwritable) + QLatin1Char('\n') +
                                    QDir::toNativeSeparators(summary.logFailure));
+    }
+    // Refused for its certificate: the connection test's question. A yes holds for the next
+    // run, which the user starts as any other (nothing went over the refused connection).
+    if (summary.certificateRefused && summary.status != send::RunStatus::Cancelled &&
+        !m_closeAfterRun) {
+        if (const auto trusted = serversettings::askToTrust(
+                m_session.ui(), str(ids::kSendCaptionBox), *summary.certificateRefused))
+            TrustCertificate(m_session, *trusted);
     }
     if (!m_closeAfterRun) {
         int text = ids::kSummaryComplete;

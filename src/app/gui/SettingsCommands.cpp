@@ -1,10 +1,12 @@
 #include "app/gui/SettingsCommands.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QUrl>
 
 #include "app/ServerSettingsStore.h"
 #include "app/gui/d_StartForm.h"
+#include "resources/Strings.h"
 #include "send/SendLog.h"
 #include "serversettings/CertificateTrust.h"
 #include "serversettings/gui/d_ServerSettings.h"
@@ -23,8 +25,8 @@ bool RunServerSettings(CAppSession& session, QWidget* parent) {
     serversettings::CServerSettingsEditor editor(values, LoadServerList(ini), session.ui());
 
     serversettings::ConnectionTestHooks hooks;
-    hooks.storeTrust = [&path](const smtp::TrustedCertificate& t) {
-        (void)StoreTrustedCertificate(path, t);
+    hooks.storeTrust = [&session](const smtp::TrustedCertificate& t) {
+        TrustCertificate(session, t);
     };
     hooks.openLog = [](const QString& log) { QDesktopServices::openUrl(QUrl::fromLocalFile(log)); };
     serversettings::d_ServerSettings dialog(editor, session.ui(), send::CSendLog::instance(), hooks,
@@ -45,6 +47,13 @@ bool RunServerSettings(CAppSession& session, QWidget* parent) {
     if (!(session.document().projectSettings == before))
         session.document().modified = true;
     return true;
+}
+
+void TrustCertificate(CAppSession& session, const smtp::TrustedCertificate& trusted) {
+    serversettings::trustCertificate(session.settings().trustedCertificates, trusted);
+    if (!StoreTrustedCertificate(session.settingsPath(), trusted))
+        inform(session.ui(),
+               str(ids::kCertTrustNotStored).arg(QDir::toNativeSeparators(session.settingsPath())));
 }
 
 bool RunUserPreferences(CAppSession& session, const QStringList& captions, const QFont& editorFont,

@@ -18,6 +18,11 @@ namespace pw::app {
 // certificate trusted during a test is stored at once. True on OK.
 bool RunServerSettings(CAppSession& session, QWidget* parent);
 
+// Trusts a certificate for its host and port from now on: in the session's settings (the
+// next run takes it) and in the settings file at once (the command line sees it); a file
+// that cannot be written is told.
+void TrustCertificate(CAppSession& session, const smtp::TrustedCertificate& trusted);
+
 // "User Preferences" over the session's settings; true on OK (then already applied).
 bool RunUserPreferences(CAppSession& session, const QStringList& captions, const QFont& editorFont,
                         const PreferencesHost& host, QWidget* parent);
