@@ -4,7 +4,6 @@
 
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QProcess>
 #include <QProgressBar>
 
 #include "MainWindowFixture.h"
@@ -242,11 +241,8 @@ private slots:
             return texts;
         };
         const auto fingerprint = [](const QString& certFile) {
-            QProcess p;
-            p.start("openssl", {"x509", "-in", certFile, "-noout", "-fingerprint", "-sha256"});
-            p.waitForFinished();
-            const QByteArray line = p.readAllStandardOutput().trimmed();
-            return QString::fromLatin1(line.mid(line.indexOf('=') + 1));
+            return QString::fromLatin1(
+                test::TestCertificates::sha256(certFile).toHex(':').toUpper());
         };
 
         f.ui.script({Answer::Yes});

@@ -9,7 +9,6 @@
 #include <unistd.h>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -47,14 +46,6 @@ QStringList entries(const CSendLog& log) {
             out << QString::fromUtf8(line.mid(slash + 3)).trimmed();
     }
     return out;
-}
-
-QByteArray opensslFingerprint(const QString& certFile) {
-    QProcess p;
-    p.start("openssl", {"x509", "-in", certFile, "-noout", "-fingerprint", "-sha256"});
-    p.waitForFinished();
-    const QByteArray out = p.readAllStandardOutput().trimmed();
-    return QByteArray::fromHex(out.mid(out.indexOf('=') + 1).replace(":", ""));
 }
 
 // A loopback port whose accept queue is full: the system drops further connection requests
@@ -226,7 +217,7 @@ private slots:
         ServerRecord record = server(s.port(), 1, 0);
         ConnectionTestResult r = test(record);
         QCOMPARE(int(r.verdict), int(TestVerdict::CertificateRefused));
-        QCOMPARE(r.certificate.sha256, opensslFingerprint(m_certs->selfSignedCert()));
+        QCOMPARE(r.certificate.sha256, TestCertificates::sha256(m_certs->selfSignedCert()));
         QVERIFY2(r.refusalReason.contains("self-signed"), qPrintable(r.refusalReason));
         QVERIFY(!r.certificate.subject.isEmpty());
         QVERIFY(r.certificate.notAfter > r.certificate.notBefore);
@@ -249,7 +240,7 @@ private slots:
                  qPrintable(rekeyed.errorText()));
         r = test(record);
         QCOMPARE(int(r.verdict), int(TestVerdict::CertificateRefused));
-        QCOMPARE(r.certificate.sha256, opensslFingerprint(m_certs->otherHostCert()));
+        QCOMPARE(r.certificate.sha256, TestCertificates::sha256(m_certs->otherHostCert()));
     }
 };
 

@@ -95,6 +95,16 @@ bool TestCertificates::run(const QStringList& arguments) {
     return true;
 }
 
+QByteArray TestCertificates::sha256(const QString& certFile) {
+    QProcess p;
+    p.start(QStringLiteral("openssl"),
+            {"x509", "-in", certFile, "-noout", "-fingerprint", "-sha256"});
+    if (!p.waitForFinished(30000))
+        return {};
+    const QByteArray line = p.readAllStandardOutput().trimmed();
+    return QByteArray::fromHex(line.mid(line.indexOf('=') + 1).replace(":", ""));
+}
+
 TestCertificates::TestCertificates(const QString& folder) : m_dir(folder) {
     if (!m_dir.endsWith('/')) {
         m_dir += '/';

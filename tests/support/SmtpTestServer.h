@@ -61,6 +61,9 @@ public:
     [[nodiscard]] QString selfSignedKey() const { return m_dir + "self.key"; }
     [[nodiscard]] QString otherHostCert() const { return m_dir + "other.pem"; }
     [[nodiscard]] QString otherHostKey() const { return m_dir + "other.key"; }
+    // The SHA-256 of a certificate file's DER form as openssl computes it (32 bytes; empty
+    // when openssl fails): what a program showing or pinning it must agree with.
+    [[nodiscard]] static QByteArray sha256(const QString& certFile);
 
 private:
     bool run(const QStringList& arguments);
