@@ -29,17 +29,9 @@ public:
     Answer message(const QString&, const QString&, MessageKind kind) override {
         return kind == MessageKind::Information ? Answer::Ok : Answer::No;
     }
-    std::unique_ptr<IProgress> createProgress() override { return std::make_unique<Quiet>(); }
-
-private:
-    struct Quiet : IProgress {
-        void setCaption(const QString&) override {}
-        void setText(const QString&) override {}
-        void setRange(int, int) override {}
-        void setPosition(int) override {}
-        void show() override {}
-        void hide() override {}
-    };
+    std::unique_ptr<IProgress> createProgress() override {
+        return std::make_unique<SilentProgress>();
+    }
 };
 
 bool olderThan(const QFileInfo& info, std::chrono::seconds grace) {
