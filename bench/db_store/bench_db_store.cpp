@@ -16,13 +16,9 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     SilentUser ui;
-    pw::db::DbFolders folders{dir.path() + "/data/", dir.path() + "/state/"};
-    pw::db::TDbData store(folders, ui);
+    pw::db::TDbData store(foldersIn(dir), ui);
     store.SetStrFieldSize(100);
-    QString fields;
-    for (int k = 1; k <= pw::db::kFieldCount; ++k)
-        fields += QStringLiteral(", rpad('f%1-' || :i || '-', 100, 'abcdefghij')").arg(k);
-    if (!createFilledStore(store, 20000, fields))
+    if (!createFilledStore(store, 20000, fullFieldValues()))
         return 1;
 
     // The full cache alone first: the figure a window showing every record costs.

@@ -41,19 +41,14 @@ void print(const char* name, const std::vector<double>& wall, const std::vector<
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    offscreenUnlessSet();
     QApplication app(argc, argv);
-    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 7;
+    const int runs = runsArgument(argc, argv, 7);
     QTemporaryDir dir;
     SilentUser ui;
-    pw::db::DbFolders folders{dir.path() + "/data/", dir.path() + "/state/"};
-    pw::db::TDbData store(folders, ui);
+    pw::db::TDbData store(foldersIn(dir), ui);
     store.SetStrFieldSize(100);
-    QString fields;
-    for (int k = 1; k <= pw::db::kFieldCount; ++k)
-        fields += QStringLiteral(", rpad('f%1-' || :i || '-', 100, 'abcdefghij')").arg(k);
-    if (!createFilledStore(store, 20000, fields))
+    if (!createFilledStore(store, 20000, fullFieldValues()))
         return 1;
 
     std::vector<double> open, openCpu, scroll, scrollCpu, selectAll, selectAllCpu, filter,

@@ -70,14 +70,12 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    offscreenUnlessSet();
     QApplication app(argc, argv);
-    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 7;
+    const int runs = runsArgument(argc, argv, 7);
     QTemporaryDir dir;
     ImportingUser ui;
-    pw::db::DbFolders folders{dir.path() + "/data/", dir.path() + "/state/"};
-    pw::db::TDbData store(folders, ui);
+    pw::db::TDbData store(foldersIn(dir), ui);
     store.SetStrFieldSize(100);
     if (store.CreateDatabase(store.MakeWorkingCopyPath()) != pw::db::CreateResult::Created ||
         !store.Open())

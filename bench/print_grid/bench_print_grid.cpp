@@ -19,14 +19,12 @@
 using namespace pw::bench;
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    offscreenUnlessSet();
     QApplication app(argc, argv);
-    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
+    const int runs = runsArgument(argc, argv, 3);
     QTemporaryDir dir;
     SilentUser ui;
-    pw::db::DbFolders folders{dir.path() + "/data/", dir.path() + "/state/"};
-    pw::db::TDbData store(folders, ui);
+    pw::db::TDbData store(foldersIn(dir), ui);
     QString fields = QStringLiteral(
         ", 'user' || :i || '@example.jp', '山田 太郎 ' || :i, '東京都千代田区丸の内 ' || :i");
     for (int k = 4; k <= pw::db::kFieldCount; ++k)

@@ -24,6 +24,7 @@
 #include <QTcpServer>
 #include <QThread>
 #include <cstdio>
+#include <optional>
 
 #include "DelayProxy.h"
 #include "ScriptedUserInteraction.h"
@@ -228,37 +229,46 @@ int main(int argc, char* argv[]) {
     if (!ini.Save())
         return 1;
 
-    std::vector<double> pwRates, pyRates, pwCpu, pyCpu, pwTurns, pyTurns;
     long peakKb = 0;
+    // One sender's run through the relay: its rate, CPU and relay turns per mail.
+    struct Figures {
+        std::vector<double> rates, cpu, turns;
+    };
+    const auto measure = [&](const char* who, const QStringList& command, const QString& out,
+                             int mails, Figures& f) -> std::optional<ChildRun> {
+        proxy.resetTurns();
+        const ChildRun run = runChild(command, out);
+        if (run.status != 0) {
+            std::fprintf(stderr, "%s ended with %d\n", who, run.status);
+            return std::nullopt;
+        }
+        f.rates.push_back(mails / run.seconds);
+        f.cpu.push_back(run.cpuSeconds * 1000.0 / mails);
+        f.turns.push_back(double(proxy.turns()) / mails);
+        return run;
+    };
+    Figures pwFigures, pyFigures;
     for (int round = 0; round < rounds; ++round) {
-        // ---- Postwick ----
-        proxy.resetTurns();
-        const ChildRun pw =
-            runChild({QStringLiteral(POSTWICK_BINARY), QStringLiteral("--send"), project},
-                     env.root() + "postwick.out");
-        if (pw.status != 0) {
-            std::fprintf(stderr, "postwick --send ended with %d\n", pw.status);
+        const auto pw = measure(
+            "postwick --send", {QStringLiteral(POSTWICK_BINARY), QStringLiteral("--send"), project},
+            env.root() + "postwick.out", count, pwFigures);
+        if (!pw)
             return 1;
-        }
-        pwRates.push_back(count / pw.seconds);
-        pwCpu.push_back(pw.cpuSeconds * 1000.0 / count);
-        pwTurns.push_back(double(proxy.turns()) / count);
-        peakKb = std::max(peakKb, pw.maxRssKb);
-        // ---- Python ----
-        proxy.resetTurns();
-        const ChildRun py = runChild(
-            {QStringLiteral(POSTWICK_PYTHON),
-             QStringLiteral(POSTWICK_BENCH_DIR "/python_sender.py"), data,
-             QStringLiteral("127.0.0.1"), QString::number(target), QString::number(pythonCount)},
-            env.root() + "python.out");
-        if (py.status != 0) {
-            std::fprintf(stderr, "the python sender ended with %d\n", py.status);
+        peakKb = std::max(peakKb, pw->maxRssKb);
+        if (!measure("the python sender",
+                     {QStringLiteral(POSTWICK_PYTHON),
+                      QStringLiteral(POSTWICK_BENCH_DIR "/python_sender.py"), data,
+                      QStringLiteral("127.0.0.1"), QString::number(target),
+                      QString::number(pythonCount)},
+                     env.root() + "python.out", pythonCount, pyFigures))
             return 1;
-        }
-        pyRates.push_back(pythonCount / py.seconds);
-        pyCpu.push_back(py.cpuSeconds * 1000.0 / pythonCount);
-        pyTurns.push_back(double(proxy.turns()) / pythonCount);
     }
+    std::vector<double>& pwRates = pwFigures.rates;
+    std::vector<double>& pwCpu = pwFigures.cpu;
+    std::vector<double>& pwTurns = pwFigures.turns;
+    std::vector<double>& pyRates = pyFigures.rates;
+    std::vector<double>& pyCpu = pyFigures.cpu;
+    std::vector<double>& pyTurns = pyFigures.turns;
     proxy.stop();
     sink.kill();
     sink.waitForFinished(3000);

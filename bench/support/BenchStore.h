@@ -4,11 +4,25 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QTemporaryDir>
 #include <cstdio>
 
 #include "db/TDbData.h"
 
 namespace pw::bench {
+
+// The folders of a benchmark's working database, below its temporary directory.
+[[nodiscard]] inline db::DbFolders foldersIn(const QTemporaryDir& dir) {
+    return {dir.path() + "/data/", dir.path() + "/state/"};
+}
+
+// The SQL of 20 field values of 100 bytes each, different in every record.
+[[nodiscard]] inline QString fullFieldValues() {
+    QString fields;
+    for (int k = 1; k <= db::kFieldCount; ++k)
+        fields += QStringLiteral(", rpad('f%1-' || :i || '-', 100, 'abcdefghij')").arg(k);
+    return fields;
+}
 
 // Records 1..count into the open store, saved. fieldValues: the SQL of the 20 field values
 // after ID, SENDED and SENDING, each led by a comma, in terms of the record number :i;

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <vector>
@@ -13,6 +14,18 @@
 #include "resources/UserInteraction.h"
 
 namespace pw::bench {
+
+// Windows are measured offscreen unless the caller names a platform; call before the
+// application object exists.
+inline void offscreenUnlessSet() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+// The number of runs: the first argument, else `fallback`.
+[[nodiscard]] inline int runsArgument(int argc, char** argv, int fallback) {
+    return argc > 1 ? std::max(1, std::atoi(argv[1])) : fallback;
+}
 
 class SilentUser : public IUserInteraction {
 public:
