@@ -41,12 +41,19 @@ enum class FileChoice {
     Folder,     // an existing folder
 };
 
+// What a chooser shows of the file under the cursor.
+enum class FilePreview {
+    None,
+    Picture,  // the picture and its size beside the list
+};
+
 struct FileRequest {
     FileChoice mode = FileChoice::OpenFile;
     QString caption;
     QString directory;      // where the chooser starts; may name a file to preselect
     QString filters;        // Qt filter list: "CSV files (*.csv);;All files (*)"
     QString defaultSuffix;  // added to a saved name typed without one ("pzy")
+    FilePreview preview = FilePreview::None;
 };
 
 // A small modeless progress display: a caption, one line of text and a bar.

@@ -99,7 +99,7 @@ private slots:
         test::WizardSteps steps;
         MainWindowFixture::whenModal("d_FormEdit", [&](QWidget* d) {
             steps = test::stepThroughWizard(
-                *static_cast<d_FormEdit*>(d), [&](int page) { return kinds.value(page); },
+                *static_cast<d_FormEdit*>(d), f.ui, [&](int page) { return kinds.value(page); },
                 "Changed for [[Name]]", picture);
         });
         f.command(app::cmd::kSelectHtmlTemplate)->trigger();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -89,6 +90,58 @@ private slots:
         QCOMPARE(chosen, QStringList{dir.filePath(QStringLiteral("mail.pzy"))});
         onNextModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
         QVERIFY(ui.chooseFiles(save).isEmpty());
+    }
+
+    // The picture under the cursor is shown with its size; a damaged one shows nothing.
+    void pictureChooserShowsThePictureUnderTheCursor() {
+        QTemporaryDir dir;
+        QImage wide(200, 100, QImage::Format_RGB32);
+        wide.fill(Qt::darkCyan);
+        QVERIFY(wide.save(dir.filePath(QStringLiteral("wide.png"))));
+        QFile damaged(dir.filePath(QStringLiteral("damaged.png")));
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("\x89PNG\r\n\x1a\n not really");
+        damaged.close();
+        app::QtUserInteraction ui;
+        FileRequest open{FileChoice::OpenFile,
+                         QStringLiteral("Open"),
+                         dir.path(),
+                         QStringLiteral("Pictures (*.png)"),
+                         {},
+                         FilePreview::Picture};
+        QString shownSize, shownAfterDamaged;
+        QSize pictureSize;
+        bool cleared = false;
+        bool found = false;
+        onNextModal([&](QWidget* w) {
+            // no QVERIFY in here: a failure would leave the chooser open and the test hanging
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            if (dialog == nullptr) {
+                qobject_cast<QDialog*>(w)->reject();
+                return;
+            }
+            auto* size = dialog->findChild<QLabel*>(QStringLiteral("pictureSize"));
+            auto* picture = dialog->findChild<QLabel*>(QStringLiteral("picturePreview"));
+            found = size && picture;
+            if (found) {
+                emit dialog->currentChanged(dir.filePath(QStringLiteral("wide.png")));
+                shownSize = size->text();
+                pictureSize = picture->pixmap().size();
+                emit dialog->currentChanged(dir.filePath(QStringLiteral("damaged.png")));
+                shownAfterDamaged = size->text();
+                cleared = picture->pixmap().isNull();
+            }
+            // typed, as a user would: selectFile() leaves a focused name box alone
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                ->setText(QStringLiteral("wide.png"));
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        QCOMPARE(ui.chooseFiles(open), QStringList{dir.filePath(QStringLiteral("wide.png"))});
+        QVERIFY(found);
+        QCOMPARE(shownSize, QStringLiteral("200X100"));
+        QCOMPARE(pictureSize, QSize(160, 80));  // fitted down, shape kept
+        QCOMPARE(shownAfterDamaged, QStringLiteral("Picture:"));
+        QVERIFY(cleared);
     }
 
     void progressCancelIsStickyAndTold() {

@@ -88,7 +88,7 @@ private slots:
         auto* nextPage = child<QPushButton>(&form, "next");
         QString editedName;
         const test::WizardSteps steps = test::stepThroughWizard(
-            form, [&](int) { return wizard.page()->kind; }, "Typed by the test", picture,
+            form, ui, [&](int) { return wizard.page()->kind; }, "Typed by the test", picture,
             [&](TagKind kind, bool changed) {
                 if (changed && kind == TagKind::Image) {
                     editedName = wizard.newValue();
@@ -148,9 +148,12 @@ private slots:
         CTemplateWizard w({wizard, env.makeFolder("m"), {}, "t", filesInFolder(wizard), {}});
         w.open();
         d_FormEdit form(w, ui);
-        form.setPictureFileChooser([&](QWidget*) { return bad; });
+        ui.scriptFiles({{bad}});
         form.show();
         child<QPushButton>(&form, "select")->click();
+        QCOMPARE(ui.filesAsked().size(), 1);
+        QCOMPARE(ui.filesAsked().first().mode, FileChoice::OpenFile);
+        QCOMPARE(ui.filesAsked().first().preview, FilePreview::Picture);
         QCOMPARE(ui.asked().size(), 1);
         QVERIFY(ui.asked().first().text.contains(bad));
         QCOMPARE(w.newValue(), QStringLiteral("a.jpg"));

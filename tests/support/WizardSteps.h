@@ -8,6 +8,7 @@
 #include <QtTest>
 #include <functional>
 
+#include "ScriptedUserInteraction.h"
 #include "WidgetTestSupport.h"
 #include "compose/TemplateMarkup.h"
 #include "compose/gui/d_FormEdit.h"
@@ -24,13 +25,14 @@ struct WizardSteps {
     [[nodiscard]] bool all() const { return typed && imaged && backed && colored; }
 };
 
+// ui: the interaction the form was made with (it answers the picture chooser).
 // kindOf: the kind of page n (from 0). atPage runs on every page before the click on "Next>>"
 // or "Done", told whether this page was the one changed, for the caller's checks.
-inline WizardSteps stepThroughWizard(d_FormEdit& form, const std::function<TagKind(int)>& kindOf,
-                                     const QString& text, const QString& picture,
+inline WizardSteps stepThroughWizard(d_FormEdit& form, ScriptedUserInteraction& ui,
+                                     const std::function<TagKind(int)>& kindOf, const QString& text,
+                                     const QString& picture,
                                      const std::function<void(TagKind, bool)>& atPage = {}) {
     WizardSteps steps;
-    form.setPictureFileChooser([picture](QWidget*) { return picture; });
     auto* textBox = child<QTextEdit>(&form, "text");
     auto* next = child<QPushButton>(&form, "next");
     for (int page = 0; page < 100 && form.isVisible(); ++page) {
@@ -45,9 +47,11 @@ inline WizardSteps stepThroughWizard(d_FormEdit& form, const std::function<TagKi
                 child<QPushButton>(d, "magnify")->click();
                 d->accept();
             });
+            ui.scriptFiles({{picture}});
             child<QPushButton>(&form, "select")->click();
             steps.imaged = true;
         } else if (kind == TagKind::Back && !steps.backed) {
+            ui.scriptFiles({{picture}});
             child<QPushButton>(&form, "select")->click();
             steps.backed = true;
         } else if (kind == TagKind::BgColor && !steps.colored) {

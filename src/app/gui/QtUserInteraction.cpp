@@ -5,15 +5,58 @@
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QImageReader>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "compose/gui/PictureFile.h"
+#include "resources/Strings.h"
+
 namespace pw::app {
 
 namespace {
+
+// The picture under the cursor and its size, beside the file list (Qt's own dialog only:
+// the desktop's has no room for it).
+void addPicturePreview(QFileDialog& dialog) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+    if (grid == nullptr)
+        return;
+    auto* box = new QWidget(&dialog);
+    auto* boxLayout = new QVBoxLayout(box);
+    auto* caption = new QLabel(str(ids::kPictureLabel), box);
+    caption->setObjectName(QStringLiteral("pictureSize"));
+    auto* picture = new QLabel(box);
+    picture->setObjectName(QStringLiteral("picturePreview"));
+    picture->setAccessibleName(str(ids::kPictureLabel));
+    picture->setFixedSize(160, 120);
+    picture->setAlignment(Qt::AlignCenter);
+    boxLayout->addWidget(caption);
+    boxLayout->addWidget(picture);
+    boxLayout->addStretch();
+    grid->addWidget(box, 1, grid->columnCount(), grid->rowCount() - 1, 1);
+    QObject::connect(&dialog, &QFileDialog::currentChanged, box, [=](const QString& path) {
+        // the probe refuses damaged and enormous files before anything is decoded
+        const PictureProbe probe = probePicture(path);
+        if (!probe.error.isEmpty()) {
+            caption->setText(str(ids::kPictureLabel));
+            picture->clear();
+            return;
+        }
+        caption->setText(QStringLiteral("%1X%2").arg(probe.size.width()).arg(probe.size.height()));
+        QImageReader reader(path);
+        QSize fit = probe.size;
+        if (fit.width() > picture->width() || fit.height() > picture->height())
+            fit.scale(picture->size(), Qt::KeepAspectRatio);  // down, never up
+        reader.setScaledSize(fit);
+        picture->setPixmap(QPixmap::fromImage(reader.read()));
+    });
+}
 
 class ProgressWindow : public IProgress {
 public:
@@ -227,6 +270,8 @@ QStringList QtUserInteraction::chooseFiles(const FileRequest& request) {
     }
     if (!request.defaultSuffix.isEmpty())
         dialog.setDefaultSuffix(request.defaultSuffix);
+    if (request.preview == FilePreview::Picture)
+        addPicturePreview(dialog);
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return dialog.selectedFiles();

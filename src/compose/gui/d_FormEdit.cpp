@@ -1,11 +1,6 @@
 #include "compose/gui/d_FormEdit.h"
 
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QGridLayout>
-#include <QImageReader>
-#include <QLabel>
-#include <QVBoxLayout>
 
 #include "compose/gui/ColorChooser.h"
 #include "compose/gui/PictureFile.h"
@@ -19,55 +14,11 @@
 
 namespace pw {
 
-QString choosePictureFile(QWidget* parent) {
-    QFileDialog dialog(parent, str(ids::kOpenTitle));
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters({str(ids::kFilterImages) + QStringLiteral(" (*.gif *.png *.jpg *.jpeg)"),
-                           str(ids::kFilterPng) + QStringLiteral(" (*.png)"),
-                           str(ids::kFilterJpeg) + QStringLiteral(" (*.jpg *.jpeg)"),
-                           str(ids::kFilterGif) + QStringLiteral(" (*.gif)"),
-                           str(ids::kFilterAll) + QStringLiteral(" (*)")});
-    // the picture beside the file list needs Qt's own dialog
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    auto* box = new QWidget(&dialog);
-    auto* boxLayout = new QVBoxLayout(box);
-    auto* caption = new QLabel(str(ids::kPictureLabel), box);
-    auto* picture = new QLabel(box);
-    picture->setFixedSize(160, 120);
-    picture->setAlignment(Qt::AlignCenter);
-    boxLayout->addWidget(caption);
-    boxLayout->addWidget(picture);
-    boxLayout->addStretch();
-    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
-        grid->addWidget(box, 1, grid->columnCount(), grid->rowCount() - 1, 1);
-    }
-    QObject::connect(&dialog, &QFileDialog::currentChanged, box, [=](const QString& path) {
-        const PictureProbe probe = probePicture(path);
-        if (!probe.error.isEmpty()) {
-            caption->setText(str(ids::kPictureLabel));
-            picture->clear();
-            return;
-        }
-        caption->setText(QStringLiteral("%1X%2").arg(probe.size.width()).arg(probe.size.height()));
-        QImageReader reader(path);
-        QSize fit = probe.size;
-        if (fit.width() > picture->width() || fit.height() > picture->height()) {
-            fit.scale(picture->size(), Qt::KeepAspectRatio);  // down, never up
-        }
-        reader.setScaledSize(fit);
-        picture->setPixmap(QPixmap::fromImage(reader.read()));
-    });
-    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-               ? dialog.selectedFiles().first()
-               : QString();
-}
-
 d_FormEdit::d_FormEdit(CTemplateWizard& wizard, IUserInteraction& ui, QWidget* parent)
     : QDialog(parent),
       m_ui(std::make_unique<Ui::d_FormEdit>()),
       m_wizard(wizard),
-      m_interaction(ui),
-      m_choose(choosePictureFile) {
+      m_interaction(ui) {
     m_ui->setupUi(this);
     setWindowTitle(str(ids::kWizardTitle));
     m_ui->select->setText(str(ids::kWizardSelect));
@@ -124,10 +75,21 @@ void d_FormEdit::onSelect() {
     if (page == nullptr || (page->kind != TagKind::Image && page->kind != TagKind::Back)) {
         return;
     }
-    const QString path = m_choose(this);
-    if (path.isEmpty()) {
+    FileRequest request;
+    request.caption = str(ids::kOpenTitle);
+    request.filters =
+        QStringList{str(ids::kFilterImages) + QStringLiteral(" (*.gif *.png *.jpg *.jpeg)"),
+                    str(ids::kFilterPng) + QStringLiteral(" (*.png)"),
+                    str(ids::kFilterJpeg) + QStringLiteral(" (*.jpg *.jpeg)"),
+                    str(ids::kFilterGif) + QStringLiteral(" (*.gif)"),
+                    str(ids::kFilterAll) + QStringLiteral(" (*)")}
+            .join(QStringLiteral(";;"));
+    request.preview = FilePreview::Picture;
+    const QStringList chosen = m_interaction.chooseFiles(request);
+    if (chosen.isEmpty() || chosen.first().isEmpty()) {
         return;
     }
+    const QString path = chosen.first();
     const auto refuse = [&](const QString& reason) {
         (void)inform(m_interaction, str(ids::kPictureUnreadable)
                                         .replace(QLatin1StringView("%1"), path)

@@ -3,7 +3,6 @@
 // view of the page, the template's own picture of it, the page's tools and the text box.
 
 #include <QDialog>
-#include <functional>
 #include <memory>
 
 #include "compose/TemplateWizard.h"
@@ -16,18 +15,11 @@ namespace pw {
 
 class IUserInteraction;
 
-// The open-file dialog of "Select"; returns the chosen file or an empty text.
-using PictureFileChooser = std::function<QString(QWidget* parent)>;
-[[nodiscard]] QString choosePictureFile(QWidget* parent);
-
 class d_FormEdit : public QDialog {
     Q_OBJECT
 public:
     d_FormEdit(CTemplateWizard& wizard, IUserInteraction& ui, QWidget* parent = nullptr);
     ~d_FormEdit() override;
-
-    // Tests answer the file dialog of "Select".
-    void setPictureFileChooser(PictureFileChooser chooser) { m_choose = std::move(chooser); }
 
     void onSelect();
     void onUrl();
@@ -42,7 +34,6 @@ private:
     std::unique_ptr<Ui::d_FormEdit> m_ui;
     CTemplateWizard& m_wizard;
     IUserInteraction& m_interaction;
-    PictureFileChooser m_choose;
 };
 
 }  // namespace pw
