@@ -5,7 +5,11 @@
 // on. The check boxes are drawn centred; "Sent" greyed.
 
 #include <QColor>
+#include <QFont>
+#include <QStaticText>
+#include <QStyleOptionButton>
 #include <QStyledItemDelegate>
+#include <optional>
 
 namespace pw::dbtools {
 
@@ -27,6 +31,25 @@ public:
                const QModelIndex& index) const override;
     bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                      const QModelIndex& index) override;
+
+    // A field's text on one line in rect, cut with an ellipsis where it does not fit: what
+    // drawing QFontMetrics::elidedText gives, in the painter's pen. The painter's font must
+    // be font.
+    void drawFieldText(QPainter* painter, const QRect& rect, Qt::Alignment alignment,
+                       const QString& text, const QFont& font) const;
+
+    // The style's check box, copied from a picture it drew once for this look.
+    void drawCheckBox(QPainter* painter, const QStyleOptionButton& box, const QStyle* style,
+                      const QWidget* widget) const;
+
+private:
+    [[nodiscard]] const QFont& cellFont(const QFont& viewFont) const;
+
+    mutable QFont m_viewFont;
+    mutable std::optional<QFont> m_cellFont;
+    mutable QFont m_ellipsisFont;
+    mutable QStaticText m_ellipsis;
+    mutable qreal m_ellipsisWidth = 0;
 };
 
 }  // namespace pw::dbtools
