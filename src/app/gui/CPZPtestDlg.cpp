@@ -150,7 +150,14 @@ CPZPtestDlg::CPZPtestDlg(CAppSession& session, QString projectFile, QWidget* par
     RestorePlacement();
 }
 
-CPZPtestDlg::~CPZPtestDlg() = default;
+CPZPtestDlg::~CPZPtestDlg() {
+    // Closing the child windows below moves the focus; the application's signals must not
+    // reach this window once its form is gone.
+    if (qApp != nullptr) {
+        disconnect(qApp, nullptr, this, nullptr);
+        disconnect(QGuiApplication::clipboard(), nullptr, this, nullptr);
+    }
+}
 
 // ---------------------------------------------------------------------------------------
 // Commands

@@ -44,6 +44,8 @@ d_FieldShow::d_FieldShow(db::TDbData& store, QWidget* parent)
 }
 
 d_FieldShow::~d_FieldShow() {
+    // closing the window moves the focus: no call into what is already destroyed
+    disconnect(qApp, nullptr, this, nullptr);
     m_store.RemoveObserver(this);
 }
 
