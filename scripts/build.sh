@@ -6,6 +6,10 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${POSTWICK_BUILD_DIR:-$here/build}
 launcher=()
 # a compiler cache makes rebuilds in several checkouts of the tree cheap; harmless where absent
-if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache); fi
+# (paths relative to the checkout, so that other checkouts of the tree hit the same entries)
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$here} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=${POSTWICK_BUILD_TYPE:-RelWithDebInfo} "${launcher[@]}" "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"
