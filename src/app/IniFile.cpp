@@ -1,11 +1,14 @@
 #include "app/IniFile.h"
 
 #include "compose/PasswordScrambling.h"
+#include "resources/Strings.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+#include <cerrno>
 #include <climits>
-#include <cstdio>
+#include <cstring>
 
 namespace pw::app {
 
@@ -82,9 +85,25 @@ void CIniFile::setValue(int section, const QByteArray& key, const QByteArray& va
 
 bool CIniFile::Load() {
     QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
+    m_loadFailure.clear();
+    if (!QFileInfo::exists(m_path) && !QFileInfo(m_path).isSymLink()) {
+        m_loadStatus = LoadStatus::Missing;
         return false;
+    }
+    if (QFileInfo(m_path).isDir() || !file.open(QIODevice::ReadOnly)) {
+        m_loadStatus = LoadStatus::Unreadable;
+        m_loadFailure = QFileInfo(m_path).isDir() ? QString::fromLocal8Bit(std::strerror(EISDIR))
+                                                  : file.errorString();
+        return false;
+    }
     const QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        m_loadStatus = LoadStatus::Unreadable;
+        m_loadFailure = file.errorString();
+        return false;
+    }
+    m_loadStatus = LoadStatus::Loaded;
+    int lineNumber = 0;
     int current = -1;
     bool ok = true;
     // editors on other systems put a UTF-8 byte order mark first
@@ -95,15 +114,18 @@ bool CIniFile::Load() {
             end = content.size();
         QByteArray line = content.mid(start, end - start);
         start = end + 1;
+        ++lineNumber;
         if (line.endsWith('\r'))
             line.chop(1);
         if (line.isEmpty())
             continue;
         const auto first = static_cast<unsigned char>(line[0]);
         if (!isPrintableC(first)) {
-            std::printf("Failing on char %d\n",
-                        static_cast<int>(static_cast<signed char>(line[0])));
-            std::fflush(stdout);
+            // Not a settings file of this program (UTF-16, binary) or damaged: what follows
+            // is not read, and so the file must not be written over either.
+            m_loadStatus = LoadStatus::Unreadable;
+            m_loadFailure =
+                str(ids::kSettingsBadLine).arg(lineNumber).arg(int(first), 2, 16, QLatin1Char('0'));
             ok = false;
             break;
         }
@@ -155,6 +177,8 @@ QByteArray CIniFile::serialize() const {
 }
 
 bool CIniFile::Save() const {
+    if (m_loadStatus == LoadStatus::Unreadable)
+        return false;
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly))
         return false;

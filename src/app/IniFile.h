@@ -20,12 +20,23 @@ public:
     explicit CIniFile(QString path);
 
     // Reads the file into the (empty) model. False if the file cannot be read, when a line
-    // starts with an unprintable character (loading stops there, "Failing on char %d\n" on
-    // standard output, what came before is kept), or when no section was found.
+    // starts with an unprintable character (loading stops there, what came before is kept),
+    // or when no section was found.
     [[nodiscard]] bool Load();
     // Writes the whole model; the file is replaced only once completely written and is
-    // readable by its owner only (it holds passwords).
+    // readable by its owner only (it holds passwords). A file that exists but could not be
+    // read by Load is never written over (false): it holds settings this model lacks.
     [[nodiscard]] bool Save() const;
+
+    enum class LoadStatus {
+        NotLoaded,
+        Loaded,      // read (possibly without any section)
+        Missing,     // no file: the defaults apply, and Save creates it
+        Unreadable,  // the file is there but cannot be opened or is no settings file
+    };
+    [[nodiscard]] LoadStatus loadStatus() const { return m_loadStatus; }
+    // Why the last Load found the file unreadable (the system's reason, or the line).
+    [[nodiscard]] const QString& loadFailure() const { return m_loadFailure; }
 
     [[nodiscard]] int FindSection(const QString& name) const;
     [[nodiscard]] int FindKey(int section, const QString& key) const;
@@ -72,6 +83,8 @@ private:
     QList<Section> m_sections;
     QHash<QByteArray, int> m_sectionIndex;  // lower-case name -> position in m_sections
     QList<QByteArray> m_headerComments;
+    LoadStatus m_loadStatus = LoadStatus::NotLoaded;
+    QString m_loadFailure;
 };
 
 // The C runtime's atoi: leading blanks, optional sign, digits up to the first other

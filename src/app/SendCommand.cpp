@@ -224,7 +224,8 @@ int runSendCommand(const QStringList& arguments) {
     if (!QCoreApplication::instance())
         ownApp = std::make_unique<QCoreApplication>(argc, argv);
 
-    // SIGTERM, SIGHUP and Ctrl+C: one orderly cancel; a second Ctrl+C ends the process.
+    // SIGTERM, SIGHUP and Ctrl+C: an orderly cancel that lets the mail being transmitted
+    // finish; a second one stops at once, a third Ctrl+C ends the process.
     CStopSignals stops(CStopSignals::SecondInterrupt::EndProcess, int(SendExit::Cancelled));
     Console console;
     const SendCommandLine cl = parseSendCommandLine(arguments);
@@ -256,13 +257,21 @@ int runSendCommand(const QStringList& arguments) {
     // A dry run keeps its log with its messages; the real run's log stays as it was.
     log.setPath(cl.dryRunFolder.isEmpty()
                     ? folders.logFilePath()
-                    : QDir(cl.dryRunFolder).absoluteFilePath(QStringLiteral("log.txt")));
+                    : QDir(cl.dryRunFolder).absoluteFilePath(QLatin1String(send::kDryRunLogName)));
     log.setView([&console](const QString& line) { console.out(line); }, {});
     log.setViewReady(true);
     log.setLogView(true);
 
     ConsoleInteraction ui(console);
     const QString projectPath = QFileInfo(cl.projectPath).absoluteFilePath();
+    // What the database engine says about a damaged project goes into the log; the terminal
+    // gets the program's own message. (A run takes the log over from here.)
+    log.setActive();
+    db::SetDiagnosticSink(
+        [&log](const QString& text) { log.append(text, send::CSendLog::View::NotShown); });
+    struct SinkGuard {
+        ~SinkGuard() { db::SetDiagnosticSink(nullptr); }
+    } sinkGuard;
 
     RemoveStaleSendFolders(folders.tempFolder);
     // A preview folder of this command's own: a window open at the same time keeps its files.
@@ -285,6 +294,12 @@ int runSendCommand(const QStringList& arguments) {
     flowSettings.dryRunFolder = cl.dryRunFolder;
     send::CSendFlow flow(std::move(flowSettings), log);
 
+    // Bad settings and folders are refused before the project is touched, the files of its
+    // mail once it is read: the same checks as the window's, before the first mail.
+    if (const send::Preparation prepared = flow.prepare(); !prepared.ok()) {
+        console.err(flow.refusalText(prepared));
+        return int(SendExit::Unusable);
+    }
     switch (flow.openProject(projectPath, ui)) {
         case send::OpenResult::Unreadable:
         case send::OpenResult::Damaged:
@@ -314,6 +329,12 @@ int runSendCommand(const QStringList& arguments) {
         }
         return exitCode;
     };
+
+    // Bad settings, files or folders: refused before the first mail, naming what was found.
+    if (const send::Preparation prepared = flow.prepare(); !prepared.ok()) {
+        console.err(flow.refusalText(prepared));
+        return endWithoutRun(int(SendExit::Unusable));
+    }
 
     switch (flow.check(cl.test ? send::SendKind::Test : send::SendKind::Send)) {
         case send::CheckResult::Ready:
@@ -364,17 +385,19 @@ int runSendCommand(const QStringList& arguments) {
 
     // ---- the run ----
     ConsoleProgress progress(console, interactive);
-    bool cancelAsked = false;
+    int stopRequests = 0;
     const auto stop = [&](int signalNumber) {
-        if (cancelAsked)
-            return;
-        cancelAsked = true;
-        console.err(
-            str(signalNumber == SIGINT ? ids::kCliCancelRequested : ids::kCliStopRequested));
+        // The first request lets the mail being transmitted finish; the second stops at once.
+        ++stopRequests;
+        if (stopRequests == 1)
+            console.err(
+                str(signalNumber == SIGINT ? ids::kCliCancelRequested : ids::kCliStopRequested));
+        else if (stopRequests == 2)
+            console.err(str(ids::kCliStopAtOnce));
         flow.cancel();
     };
     QObject::connect(&stops, &CStopSignals::stopRequested, &stops, stop);
-    if (CStopSignals::count() > 0)
+    for (int i = 0; i < std::min(CStopSignals::count(), 2); ++i)
         stop(CStopSignals::lastSignal());  // it came while the project was being read
     const send::SendSummary summary = flow.runToEnd(progress);
 
@@ -391,6 +414,9 @@ int runSendCommand(const QStringList& arguments) {
         case send::StartResult::NotWritable:
             console.err(str(ids::kCliNotWritable) + QLatin1Char(' ') + projectPath);
             return endWithoutRun(int(SendExit::NotRecorded));
+        case send::StartResult::Refused:
+            console.err(flow.refusalText(summary.preparation));
+            return endWithoutRun(int(SendExit::Unusable));
         case send::StartResult::BadCharset:
         case send::StartResult::MarkerFailed:
         case send::StartResult::AlreadyRunning:
@@ -401,17 +427,15 @@ int runSendCommand(const QStringList& arguments) {
     switch (summary.status) {
         case send::RunStatus::Cancelled:
             exitCode = int(SendExit::Cancelled);
-            console.out(str(ids::kSummaryCancelled));
             break;
         case send::RunStatus::Failed:
             exitCode =
                 summary.everConnected ? int(SendExit::WithErrors) : int(SendExit::NoConnection);
-            console.out(str(ids::kSummaryErrors));
             break;
         default:
-            console.out(str(ids::kSummaryComplete));
             break;
     }
+    console.out(send::summaryText(summary));
     if (summary.certificateRefused && summary.status != send::RunStatus::Cancelled) {
         // no one to ask here: what the window would ask, and how to say yes for the next run
         const send::CertificateRefusal& c = *summary.certificateRefused;

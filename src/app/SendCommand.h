@@ -15,7 +15,8 @@
 // project's server overrides, the project's own recipient database; progress and log entries
 // are printed as lines on standard output, policy "Display dialog" prompts are asked on the
 // terminal (answered as "Ignore error and continue sending" without one), Ctrl+C, SIGTERM and
-// SIGHUP cancel in order (the current step ends, the outcomes go back into the project).
+// SIGHUP cancel in order (the mail being transmitted is finished, the outcomes go back into
+// the project); a second one stops at once.
 // The recipients' outcomes are written back into the project file at the end. A run of the
 // same project that was killed part-way is picked up from its working copy (see
 // send/RunMarker.h), so that "--selection unsent" sends only what is left.

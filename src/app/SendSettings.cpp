@@ -34,6 +34,16 @@ send::SendFlowSettings sendFlowSettingsFrom(const Settings& s, const db::DbFolde
     f.addrSetType = send::addrSetTypeFromSetting(s.addrSetType);
     f.testEmailAddress = s.testEmailAddress;
     f.strFieldSize = s.strFieldSize;
+    f.settingsFile = s.filePath;
+    f.settingsFailure = s.fileFailure;
+    f.badPortText = invalidPortText(s);
+    f.attachmentSizeLimit = qint64(s.attachmentSizeLimit) * 1024 * 1024;
+    // a dry run writes into none of them: the log, the working copies and the previews are there
+    QString temp = previewFolder;
+    if (temp.endsWith(QLatin1Char('/')))
+        temp.chop(1);
+    temp = temp.left(temp.lastIndexOf(QLatin1Char('/')) + 1);
+    f.ownFolders = {folders.userDataFolder, folders.workingCopyFolder, temp};
     return f;
 }
 

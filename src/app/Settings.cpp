@@ -57,6 +57,7 @@ void visitSetupKeys(Settings& s, Visitor&& v) {
     v.boolean("DBExportItem", s.dbExportItem, true);
     v.integer("StrFieldSize", s.strFieldSize, 100);
     v.integer("SMTPAcceptUnverifiedCert", s.smtpAcceptUnverifiedCert, 0);
+    v.integer("AttachmentSizeLimit", s.attachmentSizeLimit, 25);
 }
 
 struct Reader {
@@ -124,10 +125,40 @@ Settings ReadSettings(const CIniFile& ini) {
     s.oneTimeSend = std::clamp(s.oneTimeSend, kOneTimeSendMin, kOneTimeSendMax);
     s.sendWait = std::clamp(s.sendWait, 0, kSendWaitMaxSeconds);
     s.connectWait = std::clamp(s.connectWait, 0, kConnectWaitMaxMinutes);
+    s.attachmentSizeLimit = std::clamp(s.attachmentSizeLimit, 1, kAttachmentSizeLimitMaxMb);
+    s.filePath = ini.path();
+    if (ini.loadStatus() == CIniFile::LoadStatus::Unreadable)
+        s.fileFailure = ini.loadFailure();
     s.showFieldWnd = ini.GetBool(kWindow, "ShowFieldWnd", true);
     s.trustedCertificates = ReadTrustedCertificates(ini);
     s.autoBoxText = ini.GetText(kHistory, "AutoBoxText", QString());
+    // "25x" or 99999999999 is read as some number, and a run would go to a port nobody chose:
+    // the text is kept so that a run can refuse it by name.
+    const QString port = ini.GetText(kSetup, "SMTPPort", QStringLiteral("25"));
+    if (!isPortText(port))
+        s.smtpPortText = port;
     return s;
+}
+
+bool isPortText(const QString& stored) {
+    const QString text = stored.trimmed();
+    if (text.isEmpty() || text.size() > 5)
+        return false;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    const int v = text.toInt();
+    return v >= 1 && v <= 65535;
+}
+
+QString invalidPortText(const Settings& s) {
+    // the port is the one read from the text, not one chosen since in the preferences
+    if (!s.smtpPortText.isEmpty() && s.smtpPort == atoiLike(s.smtpPortText.toUtf8()))
+        return s.smtpPortText;
+    if (s.smtpPort < 1 || s.smtpPort > 65535)
+        return QString::number(s.smtpPort);
+    return {};
 }
 
 void WriteSettings(CIniFile& ini, const Settings& settings) {
@@ -138,6 +169,9 @@ void WriteSettings(CIniFile& ini, const Settings& settings) {
         ini.GetText(kHistory, "AutoBoxText", QStringLiteral("\x01")) != QStringLiteral("\x01"))
         ini.SetText(kHistory, "AutoBoxText", s.autoBoxText);
     visitSetupKeys(s, Writer{ini});
+    // a port text that is no port goes back as the user wrote it, not as what it read as
+    if (!s.smtpPortText.isEmpty() && s.smtpPort == atoiLike(s.smtpPortText.toUtf8()))
+        ini.SetText(kSetup, "SMTPPort", s.smtpPortText);
 }
 
 QString FormatPlacement(const WindowPlacement& p) {

@@ -32,6 +32,8 @@ struct Settings {
     QString password;  // clear text in memory, scrambled in the file
     int authType = 1;
     int smtpPort = 25;
+    // "SMTPPort" as stored, when it is no port number (1 ... 65535); empty otherwise.
+    QString smtpPortText;
     int smtpVerifMethod = 0;
     int smtpAuthType = 0;
     QString smtpUserName;
@@ -69,13 +71,27 @@ struct Settings {
     // Section "CERTIFICATES": written only when the user trusts a certificate.
     QList<smtp::TrustedCertificate> trustedCertificates;
 
+    // The largest file a mail may carry, in MB ("AttachmentSizeLimit"; 1 ... 1024).
+    int attachmentSizeLimit = 25;
+
     bool showFieldWnd = true;  // section "WINDOW"
+
+    // Not stored: the file these settings were read from, and why it could not be read
+    // (empty when it was read or is missing).
+    QString filePath;
+    QString fileFailure;
 };
+inline constexpr int kAttachmentSizeLimitMaxMb = 1024;
 
 // Reads every key with its default; a missing file or key gives the default.
 [[nodiscard]] Settings ReadSettings(const CIniFile& ini);
 // Writes "ShowFieldWnd" and every "SETUP" key but "DefaultDBPath", in their fixed order.
 void WriteSettings(CIniFile& ini, const Settings& s);
+
+// Whether the text is a port number: decimal digits only, 1 ... 65535.
+[[nodiscard]] bool isPortText(const QString& text);
+// The SMTP port of the settings as the user wrote it when it is no port; empty when it is.
+[[nodiscard]] QString invalidPortText(const Settings& s);
 
 // Window position entries ("MainForm", "DBForm" in "WINDOW").
 struct WindowPlacement {

@@ -42,7 +42,7 @@ void startWatcher() {
                 g_last.store(sig);
                 g_count.fetch_add(1);
                 std::lock_guard lock(g_receiversMutex);
-                if (sig == SIGINT && g_interrupts.fetch_add(1) >= 1 &&
+                if (sig == SIGINT && g_interrupts.fetch_add(1) >= 2 &&
                     g_second == CStopSignals::SecondInterrupt::EndProcess)
                     std::_Exit(g_exitStatus);
                 // Queued with the object as context: dropped if it is gone before delivery.

@@ -20,8 +20,9 @@ class CStopSignals : public QObject {
     Q_OBJECT
 public:
     enum class SecondInterrupt { Ignore, EndProcess };
-    // With EndProcess, a second Ctrl+C ends the process at once with `exitStatus`, for a
-    // user who does not want to wait for the current step.
+    // Every signal is a stop request (the receiver decides what the second one means: the
+    // command line stops at once). With EndProcess, a third Ctrl+C ends the process with
+    // `exitStatus`, for a user whom even that does not end soon enough.
     explicit CStopSignals(SecondInterrupt second = SecondInterrupt::Ignore, int exitStatus = 3,
                           QObject* parent = nullptr);
     ~CStopSignals() override;

@@ -160,14 +160,16 @@ void SetDiagnosticSink(std::function<void(const QString&)> sink) {
 void ReportDroppedError(const char* operation, const std::exception& e) {
     const QString text = QStringLiteral("%1 failed: %2")
                              .arg(QString::fromUtf8(operation), QString::fromUtf8(e.what()));
-    std::fprintf(stderr, "Postwick database: %s\n", text.toUtf8().constData());
     std::function<void(const QString&)> sink;
     {
         std::lock_guard<std::mutex> lock(g_sinkMutex);
         sink = g_sink;
     }
+    // the engine's own words are for the log; only without one do they go to the terminal
     if (sink)
         sink(text);
+    else
+        std::fprintf(stderr, "Postwick database: %s\n", text.toUtf8().constData());
 }
 
 // ---- construction -----------------------------------------------------------------------------

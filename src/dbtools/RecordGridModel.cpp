@@ -65,15 +65,23 @@ QVariant RecordGridModel::data(const QModelIndex& index, int role) const {
     const int row = index.row();
     const int column = index.column();
     switch (role) {
+        case Qt::ToolTipRole:
+            if (column == kSentColumn)
+                return m_cache->sent(row) == 1   ? str(ids::kGridSentTip)
+                       : m_cache->sent(row) == 2 ? str(ids::kGridFailedTip)
+                                                 : str(ids::kGridNotSentTip);
+            [[fallthrough]];
         case Qt::DisplayRole:
         case Qt::EditRole:
-        case Qt::ToolTipRole:
             if (column >= kFirstFieldColumn)
                 return m_cache->text(row, column - kFirstFieldColumn);
             return {};
         case Qt::CheckStateRole:
-            if (column == kSentColumn)
-                return m_cache->sent(row) != 0 ? Qt::Checked : Qt::Unchecked;
+            // a recipient that failed for good is no ticked "Sent"
+            if (column == kSentColumn) {
+                const int sent = m_cache->sent(row);
+                return sent == 1 ? Qt::Checked : sent == 2 ? Qt::PartiallyChecked : Qt::Unchecked;
+            }
             if (column == kSelectColumn)
                 return m_cache->selected(row) ? Qt::Checked : Qt::Unchecked;
             return {};

@@ -24,15 +24,21 @@ CMailSendThread::CMailSendThread(SendRun run, std::unique_ptr<IMessageSource> so
 CMailSendThread::~CMailSendThread() {
     if (isRunning()) {
         // The cancel also abandons a prompt the worker waits on, so it never waits for the
-        // thread that is waiting here.
+        // thread that is waiting here; twice, so that no transmission is waited for.
+        cancel();
         cancel();
         wait();
     }
 }
 
 void CMailSendThread::cancel() {
+    // The flag is set before the in-flight mark is read, and the worker sets the mark before
+    // it reads the flag: either the worker sees the cancel and sends nothing more, or this
+    // sees the transmission and leaves it to finish.
     m_cancel.store(true);
-    m_transport->abort();
+    const int requests = m_cancelRequests.fetch_add(1) + 1;
+    if (requests > 1 || !m_inFlight.load())
+        m_transport->abort();
     m_progress.abandonPrompts();
 }
 
@@ -72,8 +78,7 @@ void CMailSendThread::runSteps() {
     } else if (m_run.mode == SendMode::Single) {
         m_total = 1;
         m_progress.setRange(1);
-        if (sendOne(1, m_source->texts(), -1, 0) == Outcome::Sent)
-            m_sent.fetch_add(1);
+        count(sendOne(1, m_source->texts(), -1, 0));
         m_progress.step();
         if (m_cancel.load())
             m_status.store(static_cast<int>(RunStatus::Cancelled));
@@ -104,8 +109,7 @@ void CMailSendThread::runSteps() {
             const bool pauseNext = m_run.pacing.sendWait != 0 && batch < 1;
             const int nextRow = index + 1 < n && !pauseNext ? index + 1 : -1;
             const Outcome outcome = sendOne(current, texts, index, index, nextRow);
-            if (outcome == Outcome::Sent)
-                m_sent.fetch_add(1);
+            count(outcome);
             const int recordId = m_run.recordIds[static_cast<size_t>(index)];
             if (m_recorder && !m_recorder(recordId, outcome)) {
                 // Going on would send mails whose outcomes are lost, and a later run would
@@ -133,6 +137,20 @@ void CMailSendThread::runSteps() {
     }
 }
 
+void CMailSendThread::count(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Sent:
+            m_sent.fetch_add(1);
+            break;
+        case Outcome::NotSent:
+            (m_skippedMail ? m_skipped : m_failed).fetch_add(1);
+            break;
+        case Outcome::NotYetSent:
+            m_later.fetch_add(1);
+            break;
+    }
+}
+
 void CMailSendThread::disconnectGracefully() {
     const TransportResult r = m_transport->disconnect(true);
     // The mails already went out: a server that answers QUIT oddly or closes first does
@@ -152,6 +170,10 @@ void CMailSendThread::connectProcedure() {
             log(a.result.ok ? m_transport->connectedEntry(a.call)
                             : str(ids::kLogUnableToConnect) + connectDetail(a.call) +
                                   failureReason(a.result.description));
+            // said once a run: the password of every connection went the same way
+            if (a.result.ok && m_transport->overNetwork() && a.call.method != AuthMethod::None &&
+                a.call.kind == ConnectionKind::Plain && !m_clearSignIn.exchange(true))
+                log(str(ids::kLogClearTextSignIn));
         });
     if (outcome.connected)
         m_everConnected.store(true);
@@ -258,6 +280,7 @@ const CKTWSMTPMessage* CMailSendThread::messageAhead(int nextRow) {
 Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, int position,
                                  int nextRow) {
     m_progress.setStatus(str(ids::kSendStatusCompiling));
+    m_skippedMail = false;
     log(QString::number(number) + QLatin1Char(' ') + str(ids::kLogSubject));
 
     // Built already when it went ahead of the mail before (the same object: the session
@@ -292,6 +315,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
         const QString entry = str(ids::kLogDoubleByteAddress);
         log(entry);
         applyAddressPolicy(position, entry);
+        m_skippedMail = true;
         return notSent();
     }
     if (!built.error.isEmpty() || !m_message) {
@@ -300,6 +324,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
         const QString entry = built.error.isEmpty() ? str(ids::kLogProblem) : built.error;
         log(entry);
         applyAddressPolicy(position, entry);
+        m_skippedMail = true;
         return notSent();
     }
 
@@ -347,8 +372,15 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
 
         m_progress.setStatus(str(ids::kSendStatusTransmitting));
         const CKTWSMTPMessage* next = messageAhead(nextRow);
+        m_inFlight.store(true);
+        if (m_cancel.load()) {
+            m_inFlight.store(false);
+            m_transport->abandonNext();
+            return later();
+        }
         const TransportResult r =
             next ? m_transport->sendBefore(*m_message, *next) : m_transport->send(*m_message);
+        m_inFlight.store(false);
         if (r.ok) {
             m_laterInARow = 0;
             log(str(ids::kLogCompleted));
@@ -364,6 +396,10 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
             // Sending it again could deliver it twice: it counts as sent, and the log says why
             // someone should check.
             log(str(ids::kLogPossiblyDelivered));
+            const QString who = QString::number(number) + QLatin1Char(' ') +
+                                recipientAddresses(m_message.get(), texts.recipientField).trimmed();
+            m_possiblyDelivered.append(who);
+            log(formatMessageText(str(ids::kLogPossiblyDeliveredTo), {who}));
             if (!m_cancel.load())
                 m_errors.fetch_add(1);
             return Outcome::Sent;

@@ -2,8 +2,10 @@
 // One send run on its own thread: connect (with the port fallback), walk the send selection
 // in batches with pauses, have one message assembled per recipient, hand it to the
 // transport, retry after a failure as its kind allows, apply the error policy, record every
-// recipient's outcome and write the send log. Cancel (from the interface thread) drops the
-// connection at once; the worker stops after its current step, within a second in a pause.
+// recipient's outcome and write the send log. Cancel (from the interface thread) lets a mail
+// whose transmission is under way finish (its data and the server's final reply, within the
+// normal timeouts) and then ends the run; away from a transmission (connecting, a pause, a
+// prompt) it drops the connection at once. A second cancel drops it at once in any case.
 //
 // Retries: a permanent refusal (5xx) is not retried automatically; a refusal for now (4xx,
 // 421 included) is tried again after a back-off within the configured waits and, still
@@ -98,15 +100,29 @@ public:
                     QObject* parent = nullptr);
     ~CMailSendThread() override;
 
-    // From the interface thread (Cancel button, Ctrl+C): sets the cancel flag and drops the
-    // connection so that a transmission in progress fails at once.
+    // From the interface thread (Cancel button, Ctrl+C): sets the cancel flag. A transmission
+    // under way is finished first (cutting it off would leave the server with a mail it may or
+    // may not deliver); otherwise, and at the second call, the connection is dropped at once.
     void cancel();
+    // Whether cancel() has been called at least twice (the run ends without waiting).
+    [[nodiscard]] bool stoppedAtOnce() const { return m_cancelRequests.load() > 1; }
     [[nodiscard]] bool isCancelled() const { return m_cancel.load(); }
 
     // Read after the worker has ended.
     [[nodiscard]] RunStatus status() const { return static_cast<RunStatus>(m_status.load()); }
     [[nodiscard]] int errorCount() const { return m_errors.load(); }
     [[nodiscard]] int sentCount() const { return m_sent.load(); }
+    // Recipients refused or failed for good (outcome 2 after a transmission).
+    [[nodiscard]] int failedCount() const { return m_failed.load(); }
+    // Recipients whose mail could not be made or was skipped (outcome 2 without a try).
+    [[nodiscard]] int skippedCount() const { return m_skipped.load(); }
+    // Recipients left at 0 for "not yet sent" (a cancel, a refusal for now, a lost server).
+    [[nodiscard]] int laterCount() const { return m_later.load(); }
+    // The mails whose whole data went out without a reply, as "number address": counted as
+    // sent, but nobody knows whether they arrived.
+    [[nodiscard]] const QStringList& possiblyDelivered() const { return m_possiblyDelivered; }
+    // Whether a connection of the run signed in without TLS (the password went in the clear).
+    [[nodiscard]] bool signedInWithoutTls() const { return m_clearSignIn.load(); }
     // Whether any connection attempt of the run succeeded.
     [[nodiscard]] bool everConnected() const { return m_everConnected.load(); }
     // Whether the run stopped because an outcome could not be recorded.
@@ -145,6 +161,7 @@ private:
     // The error policy for a mail that failed for good (after its retry, when it had one).
     [[nodiscard]] Decision finalFailure(int number, const TransportResult& r, bool retried);
     void disconnectGracefully();
+    void count(Outcome outcome);
     void log(const QString& text) { m_log.append(text); }
     void setCancel() { m_cancel.store(true); }
     // The run ends after this mail with the "unable to send" status (nobody cancelled).
@@ -168,9 +185,18 @@ private:
     };
     std::optional<Ahead> m_ahead;
     std::atomic<bool> m_cancel{false};
+    std::atomic<int> m_cancelRequests{0};
+    // Set while a message is handed to the transport: a first cancel lets it finish.
+    std::atomic<bool> m_inFlight{false};
     std::atomic<int> m_status{static_cast<int>(RunStatus::NotStarted)};
     std::atomic<int> m_errors{0};
     std::atomic<int> m_sent{0};
+    std::atomic<int> m_failed{0};
+    std::atomic<int> m_skipped{0};
+    std::atomic<int> m_later{0};
+    std::atomic<bool> m_clearSignIn{false};
+    bool m_skippedMail = false;       // the last sendOne skipped its mail without a try
+    QStringList m_possiblyDelivered;  // written by the worker, read after its end
     std::atomic<bool> m_everConnected{false};
     std::atomic<bool> m_stopFailed{false};
     std::atomic<bool> m_outcomeLost{false};

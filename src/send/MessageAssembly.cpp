@@ -211,6 +211,31 @@ bool isSkippedFileName(const QString& name) {
            name == u"log.txt";
 }
 
+std::vector<JobFile> filesOfJob(const MailJob& job) {
+    std::vector<JobFile> files;
+    if (!job.htmlFileName.isEmpty()) {
+        for (const QString& entry : job.htmlFiles) {
+            const QString name = fileNameOf(entry);
+            if (name == u"index.html")
+                files.push_back(
+                    {job.mainPreviewFolder + QStringLiteral("index.html"), JobFile::Role::Html});
+            else if (!entry.contains(QLatin1StringView("http:")) && !isSkippedFileName(name) &&
+                     !name.isEmpty())
+                files.push_back({isBareName(entry) ? job.mainPreviewFolder + entry : entry,
+                                 JobFile::Role::Picture});
+        }
+    }
+    for (const QString& entry : job.attachments) {
+        const QString name = fileNameOf(entry);
+        if (entry.trimmed().isEmpty() || entry.contains(QLatin1StringView("http:")) ||
+            isSkippedFileName(name))
+            continue;
+        const bool html = job.htmlFileName.isEmpty() && name == u"index.html";
+        files.push_back({entry, html ? JobFile::Role::Html : JobFile::Role::Attachment});
+    }
+    return files;
+}
+
 BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const FieldTexts* values) {
     BuiltMessage built;
     auto message = std::make_unique<CKTWSMTPMessage>();

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <vector>
 
 namespace pw::db {
 struct SendSelection;
@@ -56,6 +57,16 @@ public:
 [[nodiscard]] bool isSkippedFileName(const QString& name);
 
 inline constexpr const char* kPostwickXMailer = "Postwick Dezo Version 7";
+
+// A file the messages of a job read, found as buildMessage finds it.
+struct JobFile {
+    enum class Role { Html, Picture, Attachment };
+    QString path;
+    Role role = Role::Attachment;
+};
+// Every file the job's messages read: the HTML part, its pictures and the attachments (a
+// folder among the attachments too, which buildMessage would leave out without a word).
+[[nodiscard]] std::vector<JobFile> filesOfJob(const MailJob& job);
 
 // The message of one recipient: texts already merged; values is the recipient's row of the
 // selection for a merge send (the HTML part is merged with it), null for a single send.

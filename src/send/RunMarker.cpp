@@ -1,5 +1,11 @@
 #include "send/RunMarker.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -19,6 +25,15 @@ QString canonical(const QString& path) {
     const QFileInfo info(path);
     const QString c = info.canonicalFilePath();
     return c.isEmpty() ? info.absoluteFilePath() : c;
+}
+
+// The same file under another name (a hard link).
+bool sameFile(const QString& a, const QString& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 }  // namespace
@@ -134,7 +149,7 @@ std::optional<InterruptedRun> findInterruptedRun(const QString& workingCopyFolde
                                                  const QString& projectPath) {
     const QString wanted = canonical(projectPath);
     for (InterruptedRun& run : findInterruptedRuns(workingCopyFolder)) {
-        if (canonical(run.projectPath) == wanted)
+        if (canonical(run.projectPath) == wanted || sameFile(run.projectPath, projectPath))
             return std::move(run);
     }
     return std::nullopt;
@@ -159,22 +174,49 @@ QString projectStatePath(const QString& workingCopyFolder, const QString& projec
 
 }  // namespace
 
-CProjectLock::CProjectLock(std::unique_ptr<QLockFile> lock) : m_lock(std::move(lock)) {}
+CProjectLock::CProjectLock(int fd) : m_fd(fd) {}
 
 CProjectLock::~CProjectLock() {
-    m_lock->unlock();
+    ::close(m_fd);  // releases the lock
 }
 
-std::unique_ptr<CProjectLock> CProjectLock::acquire(const QString& workingCopyFolder,
-                                                    const QString& projectPath) {
-    if (!QDir().mkpath(workingCopyFolder))
+std::unique_ptr<CProjectLock> CProjectLock::acquire(const QString& projectPath,
+                                                    ProjectLockResult* result) {
+    const auto fail = [result](ProjectLockResult why) {
+        if (result)
+            *result = why;
         return nullptr;
-    auto lock =
-        std::make_unique<QLockFile>(projectStatePath(workingCopyFolder, projectPath, ".lock"));
-    lock->setStaleLockTime(0);  // only a dead owner makes it stale, never the length of a run
-    if (!lock->tryLock(0))
-        return nullptr;
-    return std::unique_ptr<CProjectLock>(new CProjectLock(std::move(lock)));
+    };
+    const QByteArray path = QFile::encodeName(projectPath);
+    // A save replaces the file by renaming a new one into place: a lock taken on the file
+    // that was just replaced guards nothing, so it is taken again on the new one.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0)
+            return fail(ProjectLockResult::Unreadable);
+        struct stat held {};
+        if (::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+            ::close(fd);
+            return fail(ProjectLockResult::Unreadable);
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(fd);
+            if (error == EINTR)
+                continue;
+            return fail(error == EWOULDBLOCK ? ProjectLockResult::Busy
+                                             : ProjectLockResult::Unreadable);
+        }
+        struct stat now {};
+        if (::stat(path.constData(), &now) == 0 && now.st_dev == held.st_dev &&
+            now.st_ino == held.st_ino) {
+            if (result)
+                *result = ProjectLockResult::Held;
+            return std::unique_ptr<CProjectLock>(new CProjectLock(fd));
+        }
+        ::close(fd);
+    }
+    return fail(ProjectLockResult::Busy);
 }
 
 void noteUnfinishedRun(const QString& workingCopyFolder, const QString& projectPath) {

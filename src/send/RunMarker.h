@@ -82,21 +82,28 @@ private:
 void discardMarker(const InterruptedRun& run);
 
 // Held for the length of a run of one project file, by either front end, so that a second run
-// of the same file is refused instead of sending every recipient twice:
-// "<working-copy folder>project-<SHA-1 of the canonical path>.lock" (a QLockFile, so a crashed
-// holder does not block for ever).
+// of the same file is refused instead of sending every recipient twice. The lock is the
+// operating system's lock on the project file itself (flock), so every path to the file (a
+// hard link, a symbolic link, another folder name) and every user and state folder meets
+// it; it goes with the process, so a crashed holder never blocks.
+enum class ProjectLockResult {
+    Held,
+    Busy,        // another live run holds it
+    Unreadable,  // the project file cannot be opened (missing, not a file, no permission)
+};
+
 class CProjectLock {
 public:
     ~CProjectLock();
     CProjectLock(const CProjectLock&) = delete;
     CProjectLock& operator=(const CProjectLock&) = delete;
-    // nullptr while another live run holds it (or the folder cannot take the lock file).
-    [[nodiscard]] static std::unique_ptr<CProjectLock> acquire(const QString& workingCopyFolder,
-                                                               const QString& projectPath);
+    // nullptr when it is not held; `result` (when given) says why.
+    [[nodiscard]] static std::unique_ptr<CProjectLock> acquire(const QString& projectPath,
+                                                               ProjectLockResult* result = nullptr);
 
 private:
-    explicit CProjectLock(std::unique_ptr<QLockFile> lock);
-    std::unique_ptr<QLockFile> m_lock;
+    explicit CProjectLock(int fd);
+    int m_fd = -1;
 };
 
 // A note beside the lock that the last run of a project ended before it reached its whole

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
+#include <cerrno>
+#include <cstring>
 
 #include "compose/MailFile.h"
 #include "resources/Strings.h"
@@ -44,7 +46,9 @@ CSendFlow::CSendFlow(SendFlowSettings settings, CSendLog& log, QObject* parent)
 
 CSendFlow::~CSendFlow() {
     if (m_worker && !m_ended) {
-        // The worker never waits for this thread once cancelled, so this wait ends.
+        // The worker never waits for this thread once cancelled, so this wait ends; nobody is
+        // left to see the run end, so it is not waited for.
+        m_worker->cancel();
         m_worker->cancel();
         m_worker->wait();
         m_ended = true;
@@ -75,10 +79,11 @@ OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& 
     // Taken before the file is read: a run that ends meanwhile must not leave this one with
     // outcomes older than the file's.
     if (m_settings.dryRunFolder.isEmpty()) {
-        m_projectLock = CProjectLock::acquire(m_settings.folders.workingCopyFolder, m_projectPath);
+        ProjectLockResult locked = ProjectLockResult::Held;
+        m_projectLock = CProjectLock::acquire(m_projectPath, &locked);
         if (!m_projectLock) {
             m_store = nullptr;
-            return OpenResult::Busy;
+            return locked == ProjectLockResult::Busy ? OpenResult::Busy : OpenResult::Unreadable;
         }
     }
 
@@ -237,6 +242,131 @@ std::unique_ptr<CMessageAssembly> CSendFlow::messageAssembly() const {
     return std::make_unique<CMessageAssembly>(makeJob(), std::vector<FieldTexts>{});
 }
 
+namespace {
+
+QString withSlash(QString folder) {
+    if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder;
+}
+
+// The folder as the file system resolves it, links included; a folder still to be made is
+// resolved through the nearest part of it that exists.
+QString resolvedFolder(const QString& folder) {
+    QString existing = QFileInfo(folder).absoluteFilePath();
+    QString rest;
+    while (!existing.isEmpty() && !QFileInfo::exists(existing)) {
+        const qsizetype slash = existing.lastIndexOf(QLatin1Char('/'));
+        if (slash <= 0)
+            break;
+        rest = existing.mid(slash) + rest;
+        existing = existing.left(slash);
+    }
+    const QString canonical = QFileInfo(existing).canonicalFilePath();
+    return withSlash((canonical.isEmpty() ? existing : canonical) + rest);
+}
+
+Preparation problem(PrepareProblem p, QString subject, QString detail = {}) {
+    return {p, std::move(subject), std::move(detail)};
+}
+
+Preparation checkFile(const QString& path, qint64 limit) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return problem(PrepareProblem::FileMissing, path);
+    if (!info.isFile())
+        return problem(PrepareProblem::FileNotRegular, path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return problem(PrepareProblem::FileUnreadable, path, file.errorString());
+    char byte = 0;
+    if (file.size() > 0 && file.read(&byte, 1) != 1)
+        return problem(PrepareProblem::FileUnreadable, path, file.errorString());
+    if (limit > 0 && info.size() > limit)
+        return problem(PrepareProblem::FileTooLarge, path,
+                       QString::number(double(info.size()) / (1024.0 * 1024.0), 'f', 1));
+    return {};
+}
+
+}  // namespace
+
+Preparation CSendFlow::prepare() const {
+    if (!m_settings.settingsFailure.isEmpty())
+        return problem(PrepareProblem::SettingsUnreadable, m_settings.settingsFile,
+                       m_settings.settingsFailure);
+    const bool dryRun = !m_settings.dryRunFolder.isEmpty();
+    if (!dryRun && !m_settings.badPortText.isEmpty())
+        return problem(PrepareProblem::BadPort, m_settings.badPortText);
+
+    MailJob job = makeJob();
+    for (const JobFile& f : filesOfJob(job)) {
+        Preparation p = checkFile(f.path, m_settings.attachmentSizeLimit);
+        // the HTML part is the mail's text, not an attachment: only its size is not limited
+        if (!p.ok() &&
+            !(f.role == JobFile::Role::Html && p.problem == PrepareProblem::FileTooLarge))
+            return p;
+    }
+
+    if (dryRun) {
+        const QString target = resolvedFolder(m_settings.dryRunFolder);
+        for (const QString& own : m_settings.ownFolders) {
+            if (own.isEmpty())
+                continue;
+            // the log and the working copies there would be replaced or mixed with the mails
+            if (target.startsWith(resolvedFolder(own)))
+                return problem(PrepareProblem::DryRunOwnFolder, m_settings.dryRunFolder,
+                               QDir::toNativeSeparators(own));
+        }
+        const QFileInfo info(m_settings.dryRunFolder);
+        if (info.exists() && !info.isDir())
+            return problem(PrepareProblem::DryRunFolderUnusable, m_settings.dryRunFolder,
+                           QString::fromLocal8Bit(std::strerror(ENOTDIR)));
+        if (info.exists() && !info.isWritable())
+            return problem(PrepareProblem::DryRunFolderUnusable, m_settings.dryRunFolder,
+                           QString::fromLocal8Bit(std::strerror(EACCES)));
+        return {};
+    }
+
+    {
+        // the working copy of the recipients, the marker of a run and its outcomes live there
+        const QString folder = m_settings.folders.workingCopyFolder;
+        QTemporaryFile probe(withSlash(folder) + QStringLiteral(".postwick-probe-XXXXXX"));
+        if (!probe.open())
+            return problem(PrepareProblem::StateFolderUnwritable, folder, probe.errorString());
+    }
+    return {};
+}
+
+QString CSendFlow::refusalText(const Preparation& p) const {
+    const QString subject = QDir::toNativeSeparators(p.subject);
+    switch (p.problem) {
+        case PrepareProblem::None:
+            return {};
+        case PrepareProblem::SettingsUnreadable:
+            return formatMessageText(str(ids::kPrepareSettingsUnreadable), {subject, p.detail});
+        case PrepareProblem::BadPort:
+            return formatMessageText(str(ids::kPrepareBadPort), {p.subject});
+        case PrepareProblem::FileMissing:
+            return formatMessageText(str(ids::kPrepareFileMissing), {subject});
+        case PrepareProblem::FileNotRegular:
+            return formatMessageText(str(ids::kPrepareFileNotRegular), {subject});
+        case PrepareProblem::FileUnreadable:
+            return formatMessageText(str(ids::kPrepareFileUnreadable), {subject, p.detail});
+        case PrepareProblem::FileTooLarge:
+            return formatMessageText(
+                str(ids::kPrepareFileTooLarge),
+                {subject, p.detail, QString::number(m_settings.attachmentSizeLimit / (1024 * 1024)),
+                 QDir::toNativeSeparators(m_settings.settingsFile)});
+        case PrepareProblem::DryRunOwnFolder:
+            return formatMessageText(str(ids::kPrepareDryRunOwnFolder), {subject, p.detail});
+        case PrepareProblem::DryRunFolderUnusable:
+            return formatMessageText(str(ids::kPrepareDryRunFolderUnusable), {subject, p.detail});
+        case PrepareProblem::StateFolderUnwritable:
+            return formatMessageText(str(ids::kPrepareStateFolderUnwritable), {subject, p.detail});
+    }
+    return {};
+}
+
 StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTransport> transport) {
     if (m_worker)
         return m_summary.start = StartResult::AlreadyRunning;
@@ -244,6 +374,9 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         m_mode != SendMode::Merge || (m_selectionLoaded && m_selection.count > 0);
     if (!m_checked || !mergeReady)
         return m_summary.start = StartResult::NotChecked;
+    m_summary.preparation = prepare();
+    if (!m_summary.preparation.ok())
+        return m_summary.start = StartResult::Refused;
     // read as row 0 it would send in Shift_JIS whatever the user chose
     if (!smtp::isCharsetRow(m_charsetRow))
         return m_summary.start = StartResult::BadCharset;
@@ -271,10 +404,11 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
     if (recordsOutcomes()) {
         if (m_writeBackToProject && !projectWritable())
             return m_summary.start = StartResult::NotWritable;
-        if (!m_projectPath.isEmpty() && !m_projectLock) {
-            m_projectLock =
-                CProjectLock::acquire(m_settings.folders.workingCopyFolder, m_projectPath);
-            if (!m_projectLock)
+        // A project file that is gone has nobody else sending it; its save makes a new one.
+        if (!m_projectPath.isEmpty() && !m_projectLock && QFileInfo::exists(m_projectPath)) {
+            ProjectLockResult locked = ProjectLockResult::Held;
+            m_projectLock = CProjectLock::acquire(m_projectPath, &locked);
+            if (!m_projectLock && locked == ProjectLockResult::Busy)
                 return m_summary.start = StartResult::ProjectBusy;
         }
         if (!m_projectPath.isEmpty()) {
@@ -308,7 +442,7 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
                                           std::move(recorder), progress, m_log);
     connect(m_worker.get(), &QThread::finished, this, &CSendFlow::workerEnded,
             Qt::QueuedConnection);
-    if (m_cancelled)
+    for (int i = 0; i < m_cancelRequests; ++i)
         m_worker->cancel();
     m_worker->start();
     return m_summary.start = StartResult::Started;
@@ -326,7 +460,7 @@ SendSummary CSendFlow::runToEnd(ISendProgress& progress,
 }
 
 void CSendFlow::cancel() {
-    m_cancelled = true;
+    ++m_cancelRequests;
     if (m_worker && !m_ended)
         m_worker->cancel();
 }
@@ -338,6 +472,11 @@ void CSendFlow::workerEnded() {
     m_ended = true;
     m_summary.status = m_worker->status();
     m_summary.sent = m_worker->sentCount();
+    m_summary.failed = m_worker->failedCount();
+    m_summary.skipped = m_worker->skippedCount();
+    m_summary.later = m_worker->laterCount();
+    m_summary.possiblyDelivered = m_worker->possiblyDelivered();
+    m_summary.signedInWithoutTls = m_worker->signedInWithoutTls();
     m_summary.errors = m_worker->errorCount();
     m_summary.everConnected = m_worker->everConnected();
     m_summary.outcomeLost = m_worker->outcomeLost();
@@ -417,6 +556,36 @@ WriteBack CSendFlow::endRun() {
     QFile::remove(copy);
     result.status = WriteBackStatus::Written;
     return result;
+}
+
+QString summaryText(const SendSummary& summary) {
+    int ending = ids::kSummaryComplete;
+    if (summary.status == RunStatus::Failed)
+        ending = ids::kSummaryErrors;
+    else if (summary.status == RunStatus::Cancelled)
+        ending = ids::kSummaryCancelled;
+    QString text = str(ending);
+    if (summary.status == RunStatus::NotStarted)
+        return text;
+    text += QStringLiteral("\n\n") +
+            formatMessageText(str(ids::kSummaryCounts),
+                              {QString::number(summary.sent), QString::number(summary.failed),
+                               QString::number(summary.skipped), QString::number(summary.later),
+                               QString::number(summary.possiblyDelivered.size())});
+    if (!summary.possiblyDelivered.isEmpty()) {
+        // a long list would push the box off the screen; the log names every one
+        constexpr qsizetype kNamed = 20;
+        QStringList named = summary.possiblyDelivered.mid(0, kNamed);
+        if (summary.possiblyDelivered.size() > kNamed)
+            named << formatMessageText(
+                str(ids::kSummaryMore),
+                {QString::number(summary.possiblyDelivered.size() - kNamed)});
+        text += QStringLiteral("\n\n") + str(ids::kSummaryPossiblyDelivered) +
+                QStringLiteral("\n") + named.join(QLatin1Char('\n'));
+    }
+    if (summary.signedInWithoutTls)
+        text += QStringLiteral("\n\n") + str(ids::kLogClearTextSignIn);
+    return text;
 }
 
 CharsetChoice askAboutCharsetShortfall(IUserInteraction& ui, const CharsetShortfall& shortfall,

@@ -18,6 +18,8 @@
 //                       into the project file when the run ends.
 //   3. flow.check(SendKind::Send or Test)      the checks before the Transmission dialog;
 //                                               show the result's message, stop on a refusal
+//      flow.prepare()                          the checks of the files, settings and folders
+//                                               before the first mail (refusalText() tells)
 //   4. flow.chooseSelection(mode)              merge send only: loads the selection; 0 means
 //                                               "no data in the database", -1 a database
 //                                               that cannot be read. Before choosing "all",
@@ -29,7 +31,9 @@
 //                                               window: a CSendProgressRelay, whose prompts
 //                                               are asked on the interface thread through
 //                                               IUserInteraction) and the send log
-//      flow.cancel()                           any time, sticky (also before the worker runs)
+//      flow.cancel()                           any time, sticky (also before the worker runs);
+//                                               the mail being transmitted is finished first,
+//                                               a second cancel stops at once
 //      A run holds the project's lock (CProjectLock): a second run of the same project file,
 //      from either front end, is refused (OpenResult::Busy, StartResult::ProjectBusy).
 //   6. finished() is emitted once the worker has ended and the outcomes are safe; summary()
@@ -75,6 +79,36 @@ struct SendFlowSettings {
     int strFieldSize = 100;
     // Not empty: a dry run; every message becomes a file there, no outcome is recorded.
     QString dryRunFolder;
+    // The settings file, and why it could not be read (empty: it was read, or is missing).
+    QString settingsFile;
+    QString settingsFailure;
+    // "SMTPPort" as written when it is no port number; empty when it is one.
+    QString badPortText;
+    // The largest file a mail may carry ("AttachmentSizeLimit", in MB).
+    qint64 attachmentSizeLimit = qint64(25) * 1024 * 1024;
+    // The program's own folders (a dry run may not write into them, nor below them).
+    QStringList ownFolders;
+};
+
+// What the checks before the first mail found.
+enum class PrepareProblem {
+    None,
+    SettingsUnreadable,     // subject: the file, detail: why
+    BadPort,                // subject: the value as written
+    FileMissing,            // subject: the file of the mail
+    FileNotRegular,         // a folder, a device, a pipe
+    FileUnreadable,         // detail: why
+    FileTooLarge,           // detail: its size in MB
+    DryRunOwnFolder,        // subject: the folder, detail: the program's folder it is in
+    DryRunFolderUnusable,   // detail: why
+    StateFolderUnwritable,  // subject: the working-copy folder, detail: why
+};
+
+struct Preparation {
+    PrepareProblem problem = PrepareProblem::None;
+    QString subject;
+    QString detail;
+    [[nodiscard]] bool ok() const { return problem == PrepareProblem::None; }
 };
 
 enum class OpenResult {
@@ -106,6 +140,7 @@ enum class StartResult {
     ProjectBusy,  // another run of this project is under way
     NotWritable,  // the outcomes could not be written back into the project file
     BadCharset,   // "Encode" names no row of the charset table
+    Refused,      // the checks before the first mail refused it (SendSummary::preparation)
 };
 
 enum class WriteBackStatus {
@@ -124,6 +159,12 @@ struct SendSummary {
     StartResult start = StartResult::NotChecked;
     RunStatus status = RunStatus::NotStarted;
     int sent = 0;
+    int failed = 0;   // refused or failed for good
+    int skipped = 0;  // not made or skipped without a try
+    int later = 0;    // left for "not yet sent"
+    // "number address" of every mail that may have been delivered (counted as sent)
+    QStringList possiblyDelivered;
+    bool signedInWithoutTls = false;
     int errors = 0;
     bool everConnected = false;
     bool outcomeLost = false;  // the run stopped because an outcome could not be recorded
@@ -132,6 +173,7 @@ struct SendSummary {
     // next run (nothing went over that connection).
     std::optional<CertificateRefusal> certificateRefused;
     WriteBack writeBack;
+    Preparation preparation;  // after StartResult::Refused: what was found
 };
 
 class CSendFlow : public QObject {
@@ -159,6 +201,14 @@ public:
     // stopped or killed): sending to all would send the mail again to those who have it. The
     // window asks before such a run, the command line wants "--force".
     [[nodiscard]] bool lastRunUnfinished() const;
+
+    // The checks before the first mail, for both front ends (start() makes them again):
+    // the settings file was read, the port is one, every file of the mail is a readable
+    // regular file within the size limit, a dry run's folder is usable and none of the
+    // program's own, the folder that keeps the outcomes safe can be written.
+    [[nodiscard]] Preparation prepare() const;
+    // The message that refuses the run, naming what was found.
+    [[nodiscard]] QString refusalText(const Preparation& preparation) const;
 
     // ---- the run ----
     // `transport` replaces the one the settings ask for (tests). `progress` must outlive the run.
@@ -228,11 +278,16 @@ private:
     db::SendSelectionMode m_selectionMode = db::SendSelectionMode::All;
     std::shared_ptr<std::atomic<int>> m_reached = std::make_shared<std::atomic<int>>(0);
     std::unique_ptr<CMailSendThread> m_worker;
-    bool m_cancelled = false;
+    int m_cancelRequests = 0;
     bool m_ended = false;
     bool m_closed = false;
     SendSummary m_summary;
 };
+
+// The summary of a finished run, for the window's box and the terminal: how it ended, how
+// many were sent, failed, skipped, left for "not yet sent" and possibly delivered (named),
+// and a password that went without TLS.
+[[nodiscard]] QString summaryText(const SendSummary& summary);
 
 // The question before a run whose charset cannot carry some of its characters: keep the
 // charset (they arrive as "?"), send this run in UTF-8, or do not send.

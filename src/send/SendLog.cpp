@@ -2,10 +2,15 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
+#include <QRegularExpression>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace pw::send {
 
@@ -64,12 +69,68 @@ QString CSendLog::formatEntry(const QDateTime& when, const QString& text) {
     return when.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")) + QStringLiteral(" / ") + text;
 }
 
+namespace {
+
+// "log" and ".txt" of ".../log.txt".
+QPair<QString, QString> nameParts(const QString& path) {
+    const QFileInfo info(path);
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    return {info.absolutePath() + QLatin1Char('/') + info.completeBaseName(), suffix};
+}
+
+void keepPrevious(const QString& path) {
+    const QFileInfo info(path);
+    if (info.isSymLink() || !info.isFile()) {
+        QFile::remove(path);  // a link planted there is not followed, nor kept
+        return;
+    }
+    if (info.size() == 0) {
+        QFile::remove(path);
+        return;
+    }
+    const auto [base, suffix] = nameParts(path);
+    const QString stamp = info.lastModified().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    QString kept = base + QLatin1Char('-') + stamp + suffix;
+    for (int n = 2; QFileInfo::exists(kept) || QFileInfo(kept).isSymLink(); ++n)
+        kept = base + QLatin1Char('-') + stamp + QLatin1Char('-') + QString::number(n) + suffix;
+    if (!QFile::rename(path, kept))
+        QFile::remove(path);
+    const QStringList all = CSendLog::keptLogs(path);
+    for (qsizetype i = 0; i + CSendLog::kKeptLogs < all.size(); ++i)
+        QFile::remove(all[i]);
+}
+
+}  // namespace
+
+QStringList CSendLog::keptLogs(const QString& path) {
+    const auto [base, suffix] = nameParts(path);
+    const QFileInfo baseInfo(base);
+    const QDir dir(baseInfo.absolutePath());
+    const QRegularExpression dated(QLatin1Char('^') +
+                                   QRegularExpression::escape(baseInfo.fileName()) +
+                                   QStringLiteral("-(\\d{8}-\\d{6})(?:-(\\d{1,4}))?") +
+                                   QRegularExpression::escape(suffix) + QLatin1Char('$'));
+    // by the time stamp, then "-2", "-3" after the plain one of the same second
+    std::vector<std::pair<std::pair<QString, int>, QString>> found;
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden)) {
+        const QRegularExpressionMatch m = dated.match(name);
+        if (m.hasMatch())
+            found.push_back({{m.captured(1), m.captured(2).isEmpty() ? 1 : m.captured(2).toInt()},
+                             dir.filePath(name)});
+    }
+    std::sort(found.begin(), found.end());
+    QStringList out;
+    for (const auto& f : found)
+        out << f.second;
+    return out;
+}
+
 void CSendLog::reset() {
     ClearListener clear;
     {
         QMutexLocker lock(&m_mutex);
         if (!m_path.isEmpty())
-            QFile::remove(m_path);
+            keepPrevious(m_path);
         m_writeFailure.clear();
         if (m_viewReady && m_logView)
             clear = m_onClear;
@@ -78,13 +139,13 @@ void CSendLog::reset() {
         clear();
 }
 
-void CSendLog::append(const QString& text) {
+void CSendLog::append(const QString& text, View view) {
     const QString line = formatEntry(QDateTime::currentDateTime(), text);
     LineListener feed;
     {
         // The file is written under the lock so that entries from two threads never interleave.
         QMutexLocker lock(&m_mutex);
-        if (m_viewReady && m_logView)
+        if (m_viewReady && m_logView && view == View::Shown)
             feed = m_onLine;
         if (m_active && !m_path.isEmpty()) {
             // A link planted where the log goes is not followed; the file is the user's alone.

@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace pw::send {
@@ -43,9 +44,18 @@ public:
     void setLogView(bool on);
     [[nodiscard]] bool logView() const;
 
-    // Start of every run and connection test: the previous log is removed.
+    // Start of every run and connection test: the previous log is kept under a dated name
+    // beside it ("log-yyyyMMdd-hhmmss.txt", the time of its last entry), the newest
+    // kKeptLogs of them, so that what a run recorded (a mail that may have been delivered)
+    // outlives the next run.
     void reset();
-    void append(const QString& text);
+    static constexpr int kKeptLogs = 10;
+    // The kept logs of `path`, oldest first.
+    [[nodiscard]] static QStringList keptLogs(const QString& path);
+    // `view` NotShown keeps the entry out of the live view (the engine's diagnostics on the
+    // terminal, where the program's own message is told).
+    enum class View { Shown, NotShown };
+    void append(const QString& text, View view = View::Shown);
     // Why the file could not be written, the first time since the last reset; empty while
     // every entry reached it. A run reports it rather than losing entries without a word.
     [[nodiscard]] QString writeFailure() const;

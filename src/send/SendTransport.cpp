@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -114,13 +115,25 @@ QString CDryRunTransport::connectedEntry(const ConnectCall& call) const {
 }
 
 QString CDryRunTransport::disconnectedEntry() const {
-    return formatMessageText(str(ids::kLogDryRunEnded),
-                             {QString::number(m_number), QDir::toNativeSeparators(m_folder)});
+    return formatMessageText(str(ids::kLogDryRunEnded), {QString::number(m_number - m_first),
+                                                         QDir::toNativeSeparators(m_folder)});
 }
 
 CDryRunTransport::CDryRunTransport(QString folder) : m_folder(std::move(folder)) {
     if (!m_folder.endsWith(QLatin1Char('/')))
         m_folder += QLatin1Char('/');
+    // an earlier dry run into the same folder keeps its messages: this one goes on after them
+    const QStringList names = QDir(m_folder).entryList({QStringLiteral("*.eml")},
+                                                       QDir::Files | QDir::System | QDir::Hidden);
+    for (const QString& name : names) {
+        const QString digits = name.chopped(4);
+        bool ok = digits.size() >= 5 && digits.size() <= 9;
+        for (const QChar c : digits)
+            ok = ok && c.isDigit() && c.unicode() < 0x80;
+        if (ok)
+            m_number = std::max(m_number, digits.toInt());
+    }
+    m_first = m_number;
 }
 
 TransportResult CDryRunTransport::connect(const ConnectCall&) {

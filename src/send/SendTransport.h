@@ -78,6 +78,8 @@ public:
     // From the interface thread while the worker may be blocked in the session: drops the
     // connection so that a send in progress fails at once.
     virtual void abort() = 0;
+    // Whether connections go over the network (a password signed in without TLS is exposed).
+    [[nodiscard]] virtual bool overNetwork() const { return true; }
     // The log entries of a successful connect and of the end of the run's connection: what
     // this transport really did.
     [[nodiscard]] virtual QString connectedEntry(const ConnectCall& call) const;
@@ -116,9 +118,13 @@ private:
     std::unique_ptr<CKTWSMTPConnection> m_session;
 };
 
+// The dry run's own log in its folder: never the name of the real send log.
+inline constexpr char kDryRunLogName[] = "dry-run-log.txt";
+
 // Writes every message, exactly as it would follow DATA (without the dot fix), as
-// "<folder>/NNNNN.eml", numbered from 1, each a new file (0600) that never replaces or
-// writes through anything already there. Connecting always succeeds.
+// "<folder>/NNNNN.eml", numbered from 1 or after the highest number already there, each a
+// new file (0600) that never replaces or writes through anything already there. Connecting
+// always succeeds.
 class CDryRunTransport : public ISendTransport {
 public:
     explicit CDryRunTransport(QString folder);
@@ -128,17 +134,19 @@ public:
     TransportResult disconnect(bool graceful) override;
     bool isConnected() const override { return m_connected.load(); }
     void abort() override { m_connected.store(false); }
+    bool overNetwork() const override { return false; }
     // A dry run connects nowhere: it says where the messages go.
     QString connectedEntry(const ConnectCall& call) const override;
     QString disconnectedEntry() const override;
 
-    [[nodiscard]] int written() const { return m_number; }
+    [[nodiscard]] int written() const { return m_number - m_first; }
     [[nodiscard]] QString lastFile() const { return m_lastFile; }
 
 private:
     QString m_folder;
     std::atomic<bool> m_connected{false};
-    int m_number = 0;
+    int m_number = 0;  // the number of the last file
+    int m_first = 0;   // the highest number there before this run
     QString m_lastFile;
 };
 

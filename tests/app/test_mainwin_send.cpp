@@ -113,7 +113,7 @@ private slots:
         QCOMPARE(f.ui.choicesAsked().size(), 1);
         const ChoiceRequest& summary = f.ui.choicesAsked()[0];
         QCOMPARE(summary.caption, str(ids::kSummaryCaption));
-        QCOMPARE(summary.text, str(ids::kSummaryComplete));
+        QVERIFY(summary.text.startsWith(str(ids::kSummaryComplete)));
         QCOMPARE(summary.buttons.value(summary.defaultButton), str(ids::kMainButtonViewLog));
         QCOMPARE(f.launched.size(), 1);
         QCOMPARE(f.launched[0].toLocalFile(), f.folders.logFilePath());
@@ -142,7 +142,7 @@ private slots:
         QVERIFY(ended.wait(10000));
         qInfo("cancelled run ended after %lld ms", cancelClock.elapsed());
         QVERIFY(cancelClock.elapsed() < 3000);
-        QCOMPARE(f.ui.choicesAsked().last().text, str(ids::kSummaryCancelled));
+        QVERIFY(f.ui.choicesAsked().last().text.startsWith(str(ids::kSummaryCancelled)));
         QCOMPARE(test::capturedMessages(out.path() + '/').size(), 55);
         server.stop();
     }
@@ -253,14 +253,14 @@ private slots:
         QVERIFY2(asked[0].contains("self-signed") &&
                      asked[0].contains(QStringLiteral("127.0.0.1:%1").arg(port)),
                  qPrintable(asked[0]));
-        QCOMPARE(f.ui.choicesAsked().last().text, str(ids::kSummaryErrors));
+        QVERIFY(f.ui.choicesAsked().last().text.startsWith(str(ids::kSummaryErrors)));
         QCOMPARE(test::capturedMessages(out.path() + '/').size(), 0);
         QCOMPARE(sentFlags(f.session->store(), 0), 2);  // refused at connect: nothing recorded
         QVERIFY(test::readFile(f.settingsPath).contains("[CERTIFICATES]"));
 
         QVERIFY(run());
         QCOMPARE(trustQuestions(), QStringList());
-        QCOMPARE(f.ui.choicesAsked().last().text, str(ids::kSummaryComplete));
+        QVERIFY(f.ui.choicesAsked().last().text.startsWith(str(ids::kSummaryComplete)));
         QCOMPARE(test::capturedMessages(out.path() + '/').size(), 2);
 
         server.reset();

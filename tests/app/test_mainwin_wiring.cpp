@@ -361,7 +361,7 @@ private slots:
         QVERIFY(f.window->SaveProjectAs(project));
         send::noteUnfinishedRun(f.folders.workingCopyFolder, project);
         // the project is held by another run: whatever the answers, nothing starts
-        auto lock = send::CProjectLock::acquire(f.folders.workingCopyFolder, project);
+        auto lock = send::CProjectLock::acquire(project);
         QVERIFY(lock);
         f.ui.clear();
         f.ui.script({Answer::No});

@@ -130,31 +130,56 @@ private slots:
         QCOMPARE(ini.GetText(section, key, "<missing>"), value);
     }
 
-    void unprintableFirstCharacterStopsLoading_data() {
+    // A file that is there but cannot be read is said so, and never written over: the
+    // defaults saved over it would lose every setting it holds.
+    void unreadableFileIsToldAndKept_data() {
         QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QByteArray>("diagnostic");
+        QTest::addColumn<QString>("failure");
         QTest::newRow("tab after a good key")
             << QByteArray("[SETUP]\r\nSMTPPort=587\r\n\tName=x\r\nFrom=y\r\n")
-            << QByteArray("Failing on char 9\n");
+            << "line 3 begins with the byte 0x09";
         QTest::newRow("binary garbage")
-            << QByteArray("\x01\x02\x00\xff garbage", 12) << QByteArray("Failing on char 1\n");
+            << QByteArray("\x01\x02\x00\xff garbage", 12) << "line 1 begins with the byte 0x01";
+        QTest::newRow("UTF-16") << QByteArray("\xff\xfe[\0S\0E\0T\0U\0P\0]\0", 16)
+                                << "line 1 begins with the byte 0xff";
+        QTest::newRow("a folder") << QByteArray() << "Is a directory";
     }
-    void unprintableFirstCharacterStopsLoading() {
+    void unreadableFileIsToldAndKept() {
         QFETCH(QByteArray, file);
-        QFETCH(QByteArray, diagnostic);
-        QVERIFY(writeFile(path(), file));
+        QFETCH(QString, failure);
+        QFile::remove(path());
+        if (file.isEmpty())
+            QVERIFY(QDir().mkpath(path()));
+        else
+            QVERIFY(writeFile(path(), file));
         CIniFile ini(path());
         bool loaded = true;
         const QByteArray out = captureStdout([&] { loaded = ini.Load(); });
         QVERIFY(!loaded);
-        QCOMPARE(out, diagnostic);
-        const Settings s = ReadSettings(ini);
+        QCOMPARE(out, QByteArray());
+        QCOMPARE(ini.loadStatus(), CIniFile::LoadStatus::Unreadable);
+        QVERIFY2(ini.loadFailure().contains(failure), qPrintable(ini.loadFailure()));
+        Settings s = ReadSettings(ini);
         if (file.startsWith("[SETUP]")) {
             QCOMPARE(s.smtpPort, 587);  // what came before the bad line is kept
             QCOMPARE(s.from, QString());
         } else {
             QCOMPARE(s.smtpPort, 25);
         }
+        WriteSettings(ini, s);
+        QVERIFY(!ini.Save());
+        if (!file.isEmpty())
+            QCOMPARE(readFile(path()), file);
+        QDir(path()).removeRecursively();
+    }
+
+    // Only a missing file is a fresh start.
+    void missingFileIsNoFailure() {
+        CIniFile ini(path() + QStringLiteral(".none"));
+        QVERIFY(!ini.Load());
+        QCOMPARE(ini.loadStatus(), CIniFile::LoadStatus::Missing);
+        QVERIFY(ini.Save());
+        QFile::remove(path() + QStringLiteral(".none"));
     }
 
     // Editors add a byte order mark; it must not cost every setting.
@@ -306,7 +331,8 @@ private slots:
                                         "AddrSetType=0",
                                         "DBExportItem=1",
                                         "StrFieldSize=100",
-                                        "SMTPAcceptUnverifiedCert=0"};
+                                        "SMTPAcceptUnverifiedCert=0",
+                                        "AttachmentSizeLimit=25"};
         QByteArray expected = "[WINDOW]\r\nShowFieldWnd=1\r\n\r\n[SETUP]\r\n";
         for (const QByteArray& k : keys)
             expected += k + "\r\n";

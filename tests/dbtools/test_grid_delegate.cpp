@@ -82,18 +82,18 @@ private slots:
     // A check cell over the grid's window colour, selected or not: what the style draws.
     void checkBoxesAreTheStyles_data() {
         QTest::addColumn<int>("column");
-        QTest::addColumn<bool>("checked");
-        QTest::newRow("Sent, off") << kSentColumn << false;
-        QTest::newRow("Sent, on") << kSentColumn << true;
-        QTest::newRow("Select, off") << kSelectColumn << false;
-        QTest::newRow("Select, on") << kSelectColumn << true;
+        QTest::addColumn<int>("checked");
+        QTest::newRow("Sent, off") << kSentColumn << int(Qt::Unchecked);
+        QTest::newRow("Sent, on") << kSentColumn << int(Qt::Checked);
+        QTest::newRow("Sent, failed") << kSentColumn << int(Qt::PartiallyChecked);
+        QTest::newRow("Select, off") << kSelectColumn << int(Qt::Unchecked);
+        QTest::newRow("Select, on") << kSelectColumn << int(Qt::Checked);
     }
     void checkBoxesAreTheStyles() {
         QFETCH(int, column);
-        QFETCH(bool, checked);
+        QFETCH(int, checked);
         QStandardItemModel model(1, kFirstFieldColumn + 1);
-        model.setData(model.index(0, column), checked ? Qt::Checked : Qt::Unchecked,
-                      Qt::CheckStateRole);
+        model.setData(model.index(0, column), checked, Qt::CheckStateRole);
         QTableView view;
         auto* delegate = new RecordGridDelegate(&view);
         view.setModel(&model);
@@ -112,7 +112,9 @@ private slots:
             const int h = view.style()->pixelMetric(QStyle::PM_IndicatorHeight, &option, &view);
             box.rect =
                 QStyle::alignedRect(option.direction, Qt::AlignCenter, QSize(w, h), option.rect);
-            box.state = checked ? QStyle::State_On : QStyle::State_Off;
+            box.state = checked == Qt::Checked            ? QStyle::State_On
+                        : checked == Qt::PartiallyChecked ? QStyle::State_NoChange
+                                                          : QStyle::State_Off;
             if (column == kSelectColumn)
                 box.state |= QStyle::State_Enabled;
             QPainter p(&expected);

@@ -52,7 +52,9 @@ private slots:
         QCOMPARE(at(1, 3).toString(), QString());    // NULL shows empty
         QCOMPARE(model->cache().fetchedCount(), 2);  // rows are read up to the one asked for
         QCOMPARE(at(2, 3).toString(), "O'Brien");
-        QCOMPARE(at(1, 0, Qt::CheckStateRole).toInt(), int(Qt::Checked));  // sent 2 is checked
+        // failed for good (2) is shown as such, not as a ticked "Sent"
+        QCOMPARE(at(1, 0, Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
+        QCOMPARE(at(1, 0, Qt::ToolTipRole).toString(), pw::str(pw::ids::kGridFailedTip));
         QCOMPARE(at(0, 0, Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
         QCOMPARE(at(1, 1, Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
         QCOMPARE(at(1, 0, RecordGridModel::SentValueRole).toInt(), 2);

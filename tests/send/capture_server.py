@@ -11,6 +11,9 @@ recipients) is appended to OUTDIR/index.jsonl. The first line on standard output
   --greylist REGEX      answer 451 to the first RCPT TO of each address matching REGEX
   --pipelining          offer PIPELINING after EHLO (aiosmtpd reads the commands of a
                         pipelined client in order from its stream, but does not say so)
+  --data-delay MS       wait MS milliseconds before answering each end of data
+  --drop-data N         close the connection at the end of data of the Nth message,
+                        without a reply and without keeping it
 """
 import argparse
 import asyncio
@@ -24,8 +27,11 @@ from aiosmtpd.smtp import SMTP
 
 
 class Store:
-    def __init__(self, outdir, reject, fail_data, greylist="", pipelining=False):
+    def __init__(self, outdir, reject, fail_data, greylist="", pipelining=False, data_delay=0,
+                 drop_data=0):
         self.outdir = outdir
+        self.data_delay = data_delay / 1000.0
+        self.drop_data = drop_data
         self.pipelining = pipelining
         self.greylist = re.compile(greylist) if greylist else None
         self.greylisted = set()
@@ -51,6 +57,11 @@ class Store:
 
     async def handle_DATA(self, server, session, envelope):
         self.seen += 1
+        if self.drop_data and self.seen == self.drop_data:
+            server.transport.abort()
+            return "421 gone"
+        if self.data_delay:
+            await asyncio.sleep(self.data_delay)
         if self.fail_data and self.seen >= self.fail_data:
             return "451 Try again later"
         self.count += 1
@@ -80,9 +91,12 @@ def main():
     ap.add_argument("--fail-data", type=int, default=0)
     ap.add_argument("--greylist", default="")
     ap.add_argument("--pipelining", action="store_true")
+    ap.add_argument("--data-delay", type=int, default=0)
+    ap.add_argument("--drop-data", type=int, default=0)
     args = ap.parse_args()
     os.makedirs(args.outdir, exist_ok=True)
-    store = Store(args.outdir, args.reject_rcpt, args.fail_data, args.greylist, args.pipelining)
+    store = Store(args.outdir, args.reject_rcpt, args.fail_data, args.greylist, args.pipelining,
+                  args.data_delay, args.drop_data)
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)

@@ -1,6 +1,7 @@
 // The send flow as the window drives it: the checks before the start, a run driven from the
 // event loop with the prompts relayed to the interface thread, a cancel that comes before the
 // worker runs, and the end of a run while a prompt of the worker waits for this thread.
+#include <unistd.h>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
@@ -309,7 +310,6 @@ private slots:
         const QString project = w.world.env.root() + QStringLiteral("customers.pzy");
         QVERIFY(test::writeFile(project, "stands in for the project file"));
         w.document.projectFilePath = project;
-        const QString folder = w.world.folders.workingCopyFolder;
         test::ScriptedUserInteraction ui;
 
         SendFlowSettings paced = w.settings();
@@ -320,7 +320,7 @@ private slots:
         QCOMPARE(first->chooseSelection(db::SendSelectionMode::All), 3);
         QVERIFY(!first->lastRunUnfinished());
         {
-            std::unique_ptr<CProjectLock> other = CProjectLock::acquire(folder, project);
+            std::unique_ptr<CProjectLock> other = CProjectLock::acquire(project);
             QVERIFY(other);
             CSendProgressRelay relay(ui);
             QCOMPARE(first->start(relay), StartResult::ProjectBusy);
@@ -328,11 +328,22 @@ private slots:
         CSendProgressRelay relay(ui);
         QSignalSpy ended(first.get(), &CSendFlow::finished);
         QCOMPARE(first->start(relay), StartResult::Started);
-        QVERIFY(!CProjectLock::acquire(folder, project));
+        QVERIFY(!CProjectLock::acquire(project));
+        // the file is locked, not its name: a hard link or a symbolic link meets the same lock
+        const QString hardLink = w.world.env.root() + QStringLiteral("hard.pzy");
+        const QString symLink = w.world.env.root() + QStringLiteral("sym.pzy");
+        QVERIFY(::link(QFile::encodeName(project), QFile::encodeName(hardLink)) == 0);
+        QVERIFY(QFile::link(project, symLink));
+        ProjectLockResult why = ProjectLockResult::Held;
+        QVERIFY(!CProjectLock::acquire(hardLink, &why));
+        QCOMPARE(why, ProjectLockResult::Busy);
+        QVERIFY(!CProjectLock::acquire(symLink));
+        QVERIFY(!CProjectLock::acquire(project + QStringLiteral(".none"), &why));
+        QCOMPARE(why, ProjectLockResult::Unreadable);
         QTRY_VERIFY_WITH_TIMEOUT(w.server->count() == 1, 30000);
         first->cancel();
         QVERIFY(ended.wait(60000));
-        QVERIFY(CProjectLock::acquire(folder, project));
+        QVERIFY(CProjectLock::acquire(project));
         if (std::unique_ptr<CRunMarker> m = first->takeMarker())
             m->finish();
 

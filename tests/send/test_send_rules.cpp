@@ -244,18 +244,41 @@ private slots:
         QVERIFY(!bytes.contains("before any run"));
     }
 
-    void logResetRemovesPreviousRun() {
+    // A new run starts a new log; the previous ones are kept under dated names, the newest
+    // ten, and a link planted where the log goes is neither followed nor kept.
+    void logResetKeepsPreviousRuns() {
         test::TestEnv env;
         CSendLog log;
         const QString path = env.root() + "log.txt";
         log.setPath(path);
         log.setActive();
-        log.append("old run");
-        log.reset();
-        QVERIFY(!QFile::exists(path));
+        for (int run = 0; run < CSendLog::kKeptLogs + 3; ++run) {
+            log.append(QStringLiteral("run %1").arg(run));
+            // every run ends in another second of the file's time
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(QDateTime(QDate(2026, 12, 9), QTime(10, 0, run)),
+                                  QFileDevice::FileModificationTime));
+            f.close();
+            log.reset();
+            QVERIFY(!QFile::exists(path));
+        }
         log.append("new run");
-        QVERIFY(!test::readFile(path).contains("old run"));
-        QVERIFY(test::readFile(path).contains("new run"));
+        QVERIFY(!test::readFile(path).contains("run 0"));
+        const QStringList kept = CSendLog::keptLogs(path);
+        QCOMPARE(kept.size(), CSendLog::kKeptLogs);
+        QVERIFY(kept.first().endsWith("log-20261209-100003.txt"));
+        QVERIFY(test::readFile(kept.first()).contains("run 3"));
+        QVERIFY(test::readFile(kept.last())
+                    .contains(QStringLiteral("run %1").arg(CSendLog::kKeptLogs + 2).toUtf8()));
+
+        const QString elsewhere = env.root() + "not-the-log.txt";
+        QVERIFY(test::writeFile(elsewhere, "someone else's"));
+        QFile::remove(path);
+        QVERIFY(QFile::link(elsewhere, path));
+        log.reset();
+        QCOMPARE(CSendLog::keptLogs(path), kept);
+        QCOMPARE(test::readFile(elsewhere), QByteArray("someone else's"));
     }
 
     void logViewFedOnlyWhenReadyAndOn() {

@@ -306,6 +306,45 @@ private slots:
         QCOMPARE(f.logEntries().last(), QStringLiteral("Mail transmission ended."));
     }
 
+    // A cancel while a mail is in flight lets it finish (its data and the server's final
+    // reply) and then ends the run; only a second cancel drops the connection at once, and
+    // the mail whose data went out is then the one that may have been delivered.
+    void cancelFinishesTheMailInFlight_data() {
+        QTest::addColumn<int>("cancels");
+        QTest::addColumn<int>("possiblyDelivered");
+        QTest::addColumn<bool>("quitSent");
+        QTest::newRow("one cancel: the mail is finished") << 1 << 0 << true;
+        QTest::newRow("a second cancel: stopped at once") << 2 << 1 << false;
+    }
+    void cancelFinishesTheMailInFlight() {
+        QFETCH(int, cancels);
+        QFETCH(int, possiblyDelivered);
+        QFETCH(bool, quitSent);
+        test::ScriptedServer server({QStringLiteral(
+            "S: 220 scripted\nC~ HELO .+\nS: 250 hello\n"
+            "C: MAIL FROM:<shop@example.jp>\nS: 250 ok\nC: RCPT TO:<rcpt1@example.jp>\nS: 250 ok\n"
+            "C: DATA\nS: 354 go\nD\nW: 1500\nS: 250 queued\nC: QUIT\nS: 221 bye")});
+        RunFixture f;
+        QVERIFY(f.world.createDatabase(2));
+        f.run.server.smtpPort = server.port();
+        auto worker = f.go();
+        worker->start();
+        QTRY_VERIFY_WITH_TIMEOUT(server.received(0).contains("DATA"), 20000);
+        for (int i = 0; i < cancels; ++i)
+            worker->cancel();
+        QVERIFY(worker->wait(QDeadlineTimer(30000)));
+        const bool wholeScript = server.finish();
+        QCOMPARE(wholeScript, quitSent);
+        QCOMPARE(worker->status(), RunStatus::Cancelled);
+        QCOMPARE(worker->stoppedAtOnce(), cancels > 1);
+        QCOMPARE(f.world.sentFlags(), (QList<int>{1, 0}));
+        QCOMPARE(int(worker->possiblyDelivered().size()), possiblyDelivered);
+        QCOMPARE(f.countEntries(QStringLiteral("Possibly delivered: mail 1 rcpt1@example.jp.")),
+                 possiblyDelivered);
+        QCOMPARE(f.countEntries(QStringLiteral("Mail transmission completed.")),
+                 possiblyDelivered == 0 ? 1 : 0);
+    }
+
     void singleSendTouchesNoRecord() {
         RunFixture f;
         QVERIFY(f.world.createDatabase(3));
@@ -641,39 +680,47 @@ private slots:
         const QString data = QStringLiteral("C: DATA\nS: 354 go\nD\n");
         const QString quit = QStringLiteral("C: QUIT\nS: 221 bye");
         QTest::addColumn<QStringList>("scripts");
-        QTest::addColumn<int>("flag");
+        QTest::addColumn<QList<int>>("flags");
         QTest::addColumn<int>("mailFroms");
         QTest::addColumn<bool>("backedOff");
         QTest::newRow("550 to RCPT: not retried")
             << QStringList{greet + mail + rcpt + "S: 550 5.1.1 no such user\nC: RSET\nS: 250 ok\n" +
                            quit}
-            << 2 << 1 << false;
+            << QList<int>{2} << 1 << false;
         QTest::newRow("554 to the data: not retried")
             << QStringList{greet + mail + rcpt + "S: 250 ok\n" + data + "S: 554 5.7.1 spam\n" +
                            quit}
-            << 2 << 1 << false;
+            << QList<int>{2} << 1 << false;
         QTest::newRow("451 to RCPT: retried after a pause")
             << QStringList{greet + mail + rcpt + "S: 451 4.7.1 greylisted\nC: RSET\nS: 250 ok\n" +
                            mail + rcpt + "S: 250 ok\n" + data + "S: 250 queued\n" + quit}
-            << 1 << 2 << true;
+            << QList<int>{1} << 2 << true;
         QTest::newRow("452 to the data: retried after a pause")
             << QStringList{greet + mail + rcpt + "S: 250 ok\n" + data +
                            "S: 452 4.2.2 mailbox full\n" + mail + rcpt + "S: 250 ok\n" + data +
                            "S: 250 queued\n" + quit}
-            << 1 << 2 << true;
+            << QList<int>{1} << 2 << true;
         QTest::newRow("421 closes: retried on a new connection")
             << QStringList{greet + "C: MAIL FROM:<shop@example.jp>\nS: 421 4.7.0 try later\nX",
                            greet + mail + rcpt + "S: 250 ok\n" + data + "S: 250 queued\n" + quit}
-            << 1 << 2 << true;
+            << QList<int>{1} << 2 << true;
+        // Greeted with HELO the server's SIZE is never learned: the whole mail goes before the
+        // 552. It fails for good once, and the next mail goes on the same connection.
+        const QString rcpt2 = QStringLiteral("C: RCPT TO:<rcpt2@example.jp>\n");
+        QTest::newRow("552 after the whole data: failed once, the run goes on")
+            << QStringList{greet + mail + rcpt + "S: 250 ok\n" + data +
+                           "S: 552 5.3.4 message size exceeds fixed limit\n" + mail + rcpt2 +
+                           "S: 250 ok\n" + data + "S: 250 queued\n" + quit}
+            << QList<int>{2, 1} << 2 << false;
     }
     void retriesByKindOfRefusal() {
         QFETCH(QStringList, scripts);
-        QFETCH(int, flag);
+        QFETCH(QList<int>, flags);
         QFETCH(int, mailFroms);
         QFETCH(bool, backedOff);
         test::ScriptedServer server(scripts);
         RunFixture f;
-        QVERIFY(f.world.createDatabase(1));
+        QVERIFY(f.world.createDatabase(int(flags.size())));
         f.run.server.smtpPort = server.port();
         f.run.pacing.sendWait = 1;  // the back-off: 1 s, then 2 s
         f.run.pacing.oneTimeSend = 10;
@@ -682,7 +729,7 @@ private slots:
         timer.start();
         RunFixture::runToEnd(*worker);
         QVERIFY2(server.finish(), qPrintable(server.report()));
-        QCOMPARE(f.world.sentFlags(), QList<int>{flag});
+        QCOMPARE(f.world.sentFlags(), flags);
         int froms = 0;
         for (int c = 0; c < server.connectionCount(); ++c)
             froms += int(server.received(c).count("MAIL FROM:"));
@@ -692,7 +739,7 @@ private slots:
         if (backedOff)
             QVERIFY2(timer.elapsed() >= 1000, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(f.countEntries(QStringLiteral("The server refused this mail for good")),
-                 flag == 2 ? 1 : 0);
+                 int(flags.count(2)));
     }
 
     // A server that pipelines gets each mail's commands behind the end of data of the mail

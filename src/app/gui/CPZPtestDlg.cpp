@@ -406,6 +406,10 @@ bool CPZPtestDlg::event(QEvent* e) {
 }
 
 void CPZPtestDlg::DeferredStart() {
+    // told once at start; the file is left as it is and no run starts until it can be read
+    if (const Settings& s = m_session.settings(); !s.fileFailure.isEmpty())
+        inform(m_session.ui(), str(ids::kSettingsUnreadableAtStart)
+                                   .arg(QDir::toNativeSeparators(s.filePath), s.fileFailure));
     m_session.OfferRecovery();
     // A project named on the command line replaces the fresh document; one that cannot be
     // opened (the user has been told) leaves the program on a fresh document instead.

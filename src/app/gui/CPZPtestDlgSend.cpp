@@ -134,7 +134,6 @@ void CPZPtestDlg::StartSend(bool test) {
         return;
     }
     std::unique_ptr<send::CSendFlow> flow = MakeSendFlow();
-    MailDocument& doc = m_session.document();
 
     const send::CheckResult checked =
         flow->check(test ? send::SendKind::Test : send::SendKind::Send);
@@ -159,15 +158,10 @@ void CPZPtestDlg::StartSend(bool test) {
             break;
     }
 
-    // Attachments are read only when a mail goes out: one that has gone since it was added
-    // would fail every recipient's mail, so nothing is sent until the list is right.
-    QStringList missing;
-    for (const QString& path : doc.attachments) {
-        if (!QFileInfo(path).isFile())
-            missing.append(QDir::toNativeSeparators(path));
-    }
-    if (!missing.isEmpty()) {
-        inform(ui, str(ids::kAttachmentsMissing).arg(missing.join(QLatin1Char('\n'))));
+    // Files, settings and folders are checked before anything is chosen: a file that has
+    // gone since it was added would fail every recipient's mail.
+    if (const send::Preparation prepared = flow->prepare(); !prepared.ok()) {
+        inform(ui, flow->refusalText(prepared));
         return;
     }
 
@@ -226,11 +220,15 @@ void CPZPtestDlg::StartSend(bool test) {
     const send::StartResult started = m_flow->start(*m_relay);
     if (started != send::StartResult::Started) {
         delete m_progress;
+        const QString refusal = m_flow->refusalText(m_flow->summary().preparation);
         m_flow.reset();
         m_relay.reset();
         // another Postwick sending this very project would send every recipient twice
-        inform(ui, str(started == send::StartResult::ProjectBusy ? ids::kSendProjectBusy
-                                                                 : ids::kRunCannotStart));
+        if (started == send::StartResult::Refused)
+            inform(ui, refusal);
+        else
+            inform(ui, str(started == send::StartResult::ProjectBusy ? ids::kSendProjectBusy
+                                                                     : ids::kRunCannotStart));
         return;
     }
     commandAction(cmd::kSend)->setEnabled(false);
@@ -244,10 +242,9 @@ void CPZPtestDlg::StartSend(bool test) {
 }
 
 void CPZPtestDlg::CancelSendRun() {
+    // the progress window tells what the cancel waits for, and offers to stop at once
     if (m_flow)
         m_flow->cancel();
-    if (m_progress)
-        m_progress->hide();
 }
 
 void CPZPtestDlg::SendRunFinished() {
@@ -289,14 +286,9 @@ void CPZPtestDlg::SendRunFinished() {
             TrustCertificate(m_session, *trusted);
     }
     if (!m_closeAfterRun) {
-        int text = ids::kSummaryComplete;
-        if (summary.status == send::RunStatus::Failed)
-            text = ids::kSummaryErrors;
-        else if (summary.status == send::RunStatus::Cancelled)
-            text = ids::kSummaryCancelled;
         ChoiceRequest request;
         request.caption = str(ids::kSummaryCaption);
-        request.text = str(text);
+        request.text = send::summaryText(summary);
         request.buttons = {str(ids::kButtonOk), str(ids::kMainButtonViewLog)};
         request.defaultButton = 1;
         request.escapeButton = 0;

@@ -68,7 +68,8 @@ CSendProgressForm::CSendProgressForm(send::CSendProgressRelay& relay,
     m_ui->progressBar->setAccessibleName(str(ids::kProgressBar));
     m_ui->progressBar->setRange(0, 1);
     connect(m_ui->cancelButton, &QPushButton::clicked, this, &CSendProgressForm::reject);
-    connect(&relay, &send::CSendProgressRelay::statusChanged, m_ui->statusLine, &QLabel::setText);
+    m_statusFeed = connect(&relay, &send::CSendProgressRelay::statusChanged, m_ui->statusLine,
+                           &QLabel::setText);
     connect(&relay, &send::CSendProgressRelay::counterChanged, m_ui->counterLine, &QLabel::setText);
     connect(&relay, &send::CSendProgressRelay::rangeChanged, this, [this](int total) {
         m_ui->progressBar->setRange(0, std::max(total, 1));
@@ -89,9 +90,20 @@ QString CSendProgressForm::statusText() const {
 }
 
 void CSendProgressForm::reject() {
-    // once is enough: the run is told, the window goes at once
-    if (auto cancel = std::exchange(m_onCancel, {}))
-        cancel();
+    if (!m_onCancel) {
+        QDialog::reject();
+        return;
+    }
+    m_onCancel();
+    if (++m_cancels == 1) {
+        // the run ends after the mail in flight; until then the window says so
+        disconnect(m_statusFeed);
+        m_ui->statusLine->setText(str(ids::kSendStatusStopping));
+        m_ui->cancelButton->setText(str(ids::kButtonStopNow));
+        m_ui->cancelButton->setAccessibleName(str(ids::kButtonStopNow));
+        return;
+    }
+    m_onCancel = {};
     QDialog::reject();
 }
 

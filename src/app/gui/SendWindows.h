@@ -36,8 +36,9 @@ private:
     std::unique_ptr<Ui::TransmissionDialog> m_ui;
 };
 
-// The progress window of one run, fed by the worker through the relay. Cancel aborts the
-// run at once and the window goes; the run then ends on its own.
+// The progress window of one run, fed by the worker through the relay. Cancel lets the mail
+// being transmitted finish and ends the run after it; the window stays and says so, and its
+// button then stops at once ("Stop Now") and the window goes.
 class CSendProgressForm : public QDialog {
     Q_OBJECT
 public:
@@ -54,6 +55,8 @@ protected:
 private:
     std::unique_ptr<Ui::SendProgressForm> m_ui;
     std::function<void()> m_onCancel;
+    QMetaObject::Connection m_statusFeed;
+    int m_cancels = 0;
 };
 
 // "Log": the entries of the send log as they are written, while "LogView" is on. Closing it

@@ -181,8 +181,10 @@ void RecordGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     if (index.column() < kFirstFieldColumn) {
         QStyleOptionButton box;
         box.rect = checkRect(opt);
-        box.state = index.data(Qt::CheckStateRole).toInt() == Qt::Checked ? QStyle::State_On
-                                                                          : QStyle::State_Off;
+        const int check = index.data(Qt::CheckStateRole).toInt();
+        box.state = check == Qt::Checked            ? QStyle::State_On
+                    : check == Qt::PartiallyChecked ? QStyle::State_NoChange
+                                                    : QStyle::State_Off;
         if (index.column() == kSelectColumn)
             box.state |= QStyle::State_Enabled;  // "Sent" stays greyed
         drawCheckBox(painter, box, style, opt.widget);
