@@ -7,6 +7,7 @@
 #include <QSet>
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <utility>
 
 #include "resources/Strings.h"
@@ -1033,10 +1034,43 @@ int TDbData::CountRecords() {
 
 // ---- duplicates, address checks, undo points ---------------------------------------------------
 
-int TDbData::FindDuplicateValues(const QString& column) {
-    const QString key = FieldColumn(column);
-    if (!CanWrite() || key.isEmpty())
+namespace {
+
+// The value a comparison of duplicates looks at, as an expression of the engine.
+QString DuplicateKey(const QString& column, DuplicateComparison comparison) {
+    if (comparison == DuplicateComparison::Exact)
+        return column;
+    const QString t = QStringLiteral("TRIM(%1)").arg(column);
+    const QString at = QStringLiteral("POSITION('@' IN %1)").arg(t);
+    return QStringLiteral(
+               "(CASE WHEN %2 > 0 THEN SUBSTRING(%1 FROM 1 FOR %2) || "
+               "LOWER(SUBSTRING(%1 FROM %2 + 1)) ELSE %1 END)")
+        .arg(t, at);
+}
+
+}  // namespace
+
+QString MailAddressKey(const QString& value) {
+    qsizetype from = 0;
+    qsizetype to = value.size();
+    while (from < to && value[from] == u' ')
+        ++from;
+    while (to > from && value[to - 1] == u' ')
+        --to;
+    QString key = value.mid(from, to - from);
+    const qsizetype at = key.indexOf(u'@');
+    for (qsizetype i = at + 1; at >= 0 && i < key.size(); ++i) {
+        if (key[i] >= u'A' && key[i] <= u'Z')
+            key[i] = QChar(key[i].unicode() + 32);
+    }
+    return key;
+}
+
+int TDbData::FindDuplicateValues(const QString& column, DuplicateComparison comparison) {
+    const QString field = FieldColumn(column);
+    if (!CanWrite() || field.isEmpty())
         return 0;
+    const QString key = DuplicateKey(field, comparison);
     // Only the scratch table changes here: the modified flag stays as it is.
     Exec(QStringLiteral("delete from TEMP_DUBLIC_VALUES"));
     // Grouped by the value and its length in bytes: the engine's comparison ignores trailing
@@ -1053,11 +1087,13 @@ int TDbData::FindDuplicateValues(const QString& column) {
     return n;
 }
 
-std::vector<ListedRecord> TDbData::ListDuplicateRecords(const QString& column) {
+std::vector<ListedRecord> TDbData::ListDuplicateRecords(const QString& column,
+                                                        DuplicateComparison comparison) {
     std::vector<ListedRecord> out;
-    const QString key = FieldColumn(column);
-    if (!CanWrite() || key.isEmpty())
+    const QString field = FieldColumn(column);
+    if (!CanWrite() || field.isEmpty())
         return out;
+    const QString key = DuplicateKey(field, comparison);
     const IBPP::Database db = Database();
     // The exact values (bytes) the search found; the IN test below ignores trailing blanks.
     QSet<QByteArray> values;
@@ -1072,6 +1108,21 @@ std::vector<ListedRecord> TDbData::ListDuplicateRecords(const QString& column) {
     }
     if (values.isEmpty())
         return out;
+    // Compared as mail addresses: the engine's form of each record's value, by record.
+    std::map<int, QByteArray> keyOfRecord;
+    if (comparison != DuplicateComparison::Exact) {
+        IBPP::Statement st = IBPP::StatementFactory(db, m_mainTr);
+        st->Execute(Convert(QStringLiteral("select ID, %1 from MAILS where %1 <> ''").arg(key))
+                        .toStdString());
+        std::string v;
+        while (st->Fetch()) {
+            int32_t id = 0;
+            st->Get(1, id);
+            v.clear();
+            if (!st->Get(2, v))
+                keyOfRecord[id] = QByteArray(v.data(), qsizetype(v.size()));
+        }
+    }
     QString sql = m_listQuery.isEmpty() ? QStringLiteral("select * from Mails ") : m_listQuery;
     const qsizetype order = sql.indexOf(QStringLiteral(" order by "));
     if (order >= 0)
@@ -1081,7 +1132,7 @@ std::vector<ListedRecord> TDbData::ListDuplicateRecords(const QString& column) {
     sql += QStringLiteral(" (%1 in (select DUBLIC_VALUE from TEMP_DUBLIC_VALUES)) ").arg(key);
     sql += QStringLiteral(" order by %1, octet_length(%1), ID").arg(key);
     const int keyField =
-        int(std::find(ColumnNames().begin(), ColumnNames().end(), key) - ColumnNames().begin());
+        int(std::find(ColumnNames().begin(), ColumnNames().end(), field) - ColumnNames().begin());
     IBPP::Statement st = IBPP::StatementFactory(db, m_mainTr);
     st->Execute(Convert(sql).toStdString());
     std::string v;
@@ -1103,6 +1154,10 @@ std::vector<ListedRecord> TDbData::ListDuplicateRecords(const QString& column) {
                     keyBytes = QByteArray(v.data(), qsizetype(v.size()));
             }
         }
+        if (comparison != DuplicateComparison::Exact) {
+            const auto it = keyOfRecord.find(r.id);
+            keyBytes = it != keyOfRecord.end() ? it->second : QByteArray();
+        }
         if (values.contains(keyBytes))
             out.push_back(std::move(r));
     }
@@ -1116,10 +1171,11 @@ void TDbData::DeleteRecordEverywhere(int recordId) {
     Exec(QStringLiteral("delete from GROUP_MAIL where IDMAIL=%1").arg(recordId));
 }
 
-int TDbData::DeleteAllDuplicates(const QString& column) {
-    const QString key = FieldColumn(column);
-    if (!CanWrite() || key.isEmpty())
+int TDbData::DeleteAllDuplicates(const QString& column, DuplicateComparison comparison) {
+    const QString field = FieldColumn(column);
+    if (!CanWrite() || field.isEmpty())
         return 0;
+    const QString key = DuplicateKey(field, comparison);
     // The walk of the records in the order of their value: a record whose value equals (byte
     // for byte) the one just before it goes. Empty and NULL values are no shared value; of
     // equal values the oldest record (lowest ID) stays.

@@ -41,6 +41,11 @@ enum class CreateResult {
 };
 enum class SaveMode { Retaining, Ending };
 enum class CloseMode { DeleteWorkingCopy, KeepWorkingCopy };
+// How duplicate values compare: byte for byte, or as mail addresses, where blanks around the
+// value and the letter case of the domain (after the "@") make no difference.
+enum class DuplicateComparison { Exact, MailAddress };
+// A value as the mail-address comparison sees it.
+[[nodiscard]] QString MailAddressKey(const QString& value);
 enum class RowFlag { Sent = 0, Selected = 1 };
 enum class SendSelectionMode { All = 0, Marked = 1, NotSent = 2 };
 enum class SentFlagResult {
@@ -233,18 +238,22 @@ public:
     // ---- duplicates, address checks, undo points (main transaction; throw IBPP::Exception) ----
 
     // Fills TEMP_DUBLIC_VALUES with the non-empty values of the field that more than one
-    // record of the whole table holds (compared as stored bytes). Returns how many distinct
-    // values that is. column is a field column name (FieldColumn); anything else does nothing.
-    int FindDuplicateValues(const QString& column);
+    // record of the whole table holds (compared as stored bytes, or as mail addresses).
+    // Returns how many distinct values that is. column is a field column name (FieldColumn);
+    // anything else does nothing.
+    int FindDuplicateValues(const QString& column,
+                            DuplicateComparison comparison = DuplicateComparison::Exact);
     // The records of the current view whose value is one of those values, by that value, so
     // that equal values are adjacent.
-    [[nodiscard]] std::vector<ListedRecord> ListDuplicateRecords(const QString& column);
+    [[nodiscard]] std::vector<ListedRecord> ListDuplicateRecords(
+        const QString& column, DuplicateComparison comparison = DuplicateComparison::Exact);
     // Deletes a record and its memberships; it leaves the active cache.
     void DeleteRecordEverywhere(int recordId);
     // Of each set of records of the whole table that share a non-empty value of the field,
     // keeps the first the ordered walk gives and deletes the others, through AUTODELDUBLIC's
     // body (the procedure is rewritten with it as well). Returns the records deleted.
-    int DeleteAllDuplicates(const QString& column);
+    int DeleteAllDuplicates(const QString& column,
+                            DuplicateComparison comparison = DuplicateComparison::Exact);
     // Deletes every record of the whole table whose value of the field has no "@" followed
     // later by a "." (NULL values included). Returns the records deleted.
     int DeleteRecordsWithoutAddress(const QString& column);
@@ -316,6 +325,7 @@ private:
     IBPP::Transaction m_mainTr;
     std::atomic<bool> m_modified{false};
     int m_fieldLength = 100;
+    bool m_workingCopyKept = false;
 
     std::vector<RecordCache*> m_caches;    // the last one is active
     std::unordered_set<int> m_removedIds;  // left the list since the refresh: skipped when fetched

@@ -78,7 +78,24 @@ bool hasAddressForm(const QString& text) {
 
 }  // namespace
 
-AddressFault checkAddress(const QString& text) {
+namespace {
+
+// Blanks and control characters around a stored value are no part of the address: the send
+// drops them as well. An ideographic blank stays, since the send refuses it.
+QString withoutBlanksAround(const QString& text) {
+    qsizetype from = 0;
+    qsizetype to = text.size();
+    while (from < to && text[from].unicode() <= 0x20)
+        ++from;
+    while (to > from && text[to - 1].unicode() <= 0x20)
+        --to;
+    return text.mid(from, to - from);
+}
+
+}  // namespace
+
+AddressFault checkAddress(const QString& stored) {
+    const QString text = withoutBlanksAround(stored);
     if (!text.contains(u'@'))
         return AddressFault::NoAtMark;
     if (text.contains(u','))
@@ -110,8 +127,9 @@ int addressFaultMessage(AddressFault fault) {
 
 // ---- the duplicate list -------------------------------------------------------------------------
 
-DuplicateListModel::DuplicateListModel(db::TDbData& store, int keyField, QObject* parent)
-    : QAbstractTableModel(parent), m_store(store), m_keyField(keyField) {}
+DuplicateListModel::DuplicateListModel(db::TDbData& store, int keyField,
+                                       db::DuplicateComparison comparison, QObject* parent)
+    : QAbstractTableModel(parent), m_store(store), m_keyField(keyField), m_comparison(comparison) {}
 
 void DuplicateListModel::search() {
     beginResetModel();
@@ -119,14 +137,17 @@ void DuplicateListModel::search() {
     m_runs.clear();
     const QString column = db::ColumnNames()[size_t(m_keyField)];
     guardedStore("Finding duplicates", [&] {
-        if (m_store.FindDuplicateValues(column) > 0)
-            m_rows = m_store.ListDuplicateRecords(column);
+        if (m_store.FindDuplicateValues(column, m_comparison) > 0)
+            m_rows = m_store.ListDuplicateRecords(column, m_comparison);
     });
-    // Runs of equal keys, compared exactly as the list shows them.
+    // Runs of equal keys, compared as the search compared them.
+    const auto key = [this](const db::ListedRecord& r) {
+        const QString& value = r.fields[size_t(m_keyField)];
+        return m_comparison == db::DuplicateComparison::Exact ? value : db::MailAddressKey(value);
+    };
     int run = 0;
     for (size_t i = 0; i < m_rows.size(); ++i) {
-        if (i > 0 &&
-            m_rows[i].fields[size_t(m_keyField)] != m_rows[i - 1].fields[size_t(m_keyField)])
+        if (i > 0 && key(m_rows[i]) != key(m_rows[i - 1]))
             run = 1 - run;
         m_runs.push_back(run);
     }
@@ -227,7 +248,11 @@ ToolOutcome EditorTools::findDuplicates(
     const std::function<void(DuplicateListModel&)>& showWindow) {
     if (!cursorOnField(ids::kDeleteDuplicatesTitle))
         return ToolOutcome::Refused;
-    DuplicateListModel model(m_session.store(), m_session.cursorColumn() - kFirstFieldColumn);
+    const int field = m_session.cursorColumn() - kFirstFieldColumn;
+    const std::optional<db::DuplicateComparison> comparison = chooseComparison(field);
+    if (!comparison)
+        return ToolOutcome::Cancelled;
+    DuplicateListModel model(m_session.store(), field, *comparison);
     model.search();
     if (showWindow)
         showWindow(model);
@@ -241,19 +266,65 @@ ToolOutcome EditorTools::deleteAllDuplicates() {
     db::TDbData& store = m_session.store();
     if (!store.IsOpen())
         return ToolOutcome::Refused;
-    const QString column = db::ColumnNames()[size_t(m_session.cursorColumn() - kFirstFieldColumn)];
+    const int field = m_session.cursorColumn() - kFirstFieldColumn;
+    const std::optional<db::DuplicateComparison> comparison = chooseComparison(field);
+    if (!comparison)
+        return ToolOutcome::Cancelled;
+    const QString column = db::ColumnNames()[size_t(field)];
     UndoScope undo(store);
-    if (!undo.ready() ||
-        !guardedStore("Deleting duplicates", [&] { (void)store.DeleteAllDuplicates(column); })) {
+    int deleted = 0;
+    if (!undo.ready() || !guardedStore("Deleting duplicates", [&] {
+            deleted = store.DeleteAllDuplicates(column, *comparison);
+        })) {
         undo.undo();
         guardedStore("Refreshing the list", [&] { store.RefreshList(); });
         return ToolOutcome::Failed;
+    }
+    // Deleted inside the undo point, so that the user decides knowing how many go.
+    if (!confirmDeletion(ids::kDeleteDuplicatesTitle, ids::kConfirmDeleteDuplicates, deleted, 0)) {
+        undo.undo();
+        guardedStore("Refreshing the list", [&] { store.RefreshList(); });
+        return deleted > 0 ? ToolOutcome::Cancelled : ToolOutcome::NothingFound;
     }
     undo.keep();
     guardedStore("Refreshing the list", [&] { store.RefreshList(); });
     (void)m_session.ui().message(str(ids::kDeleteDuplicatesTitle), str(ids::kDuplicatesDeleted),
                                  MessageKind::Information);
     return ToolOutcome::Done;
+}
+
+bool EditorTools::confirmDeletion(int titleId, int questionId, int deleted, int leftGroup) {
+    IUserInteraction& ui = m_session.ui();
+    if (deleted == 0 && leftGroup == 0) {
+        (void)ui.message(str(titleId), str(ids::kNothingToDelete), MessageKind::Information);
+        return false;
+    }
+    QString text = str(questionId).arg(deleted);
+    if (leftGroup > 0)
+        text += QLatin1Char('\n') + str(ids::kConfirmLeaveGroup).arg(leftGroup);
+    text += QStringLiteral("\n\n") + str(ids::kDeletionUndoHint);
+    return ui.message(str(titleId), text, MessageKind::YesNo) == Answer::Yes;
+}
+
+std::optional<db::DuplicateComparison> EditorTools::chooseComparison(int field) const {
+    if (field != 0)
+        return db::DuplicateComparison::Exact;
+    ChoiceRequest request;
+    request.caption = str(ids::kDeleteDuplicatesTitle);
+    request.text = str(ids::kDuplicateComparisonAsk);
+    request.buttons = {str(ids::kCompareAsAddresses), str(ids::kCompareExactly),
+                       str(ids::kButtonCancel)};
+    request.defaultButton = 0;
+    request.escapeButton = 2;
+    request.icon = ChoiceIcon::Question;
+    switch (m_session.ui().choose(request)) {
+        case 0:
+            return db::DuplicateComparison::MailAddress;
+        case 1:
+            return db::DuplicateComparison::Exact;
+        default:
+            return std::nullopt;
+    }
 }
 
 ToolOutcome EditorTools::checkAddresses() {
@@ -264,7 +335,12 @@ ToolOutcome EditorTools::checkAddresses() {
     store.FetchAll();
     const db::RecordCache& cache = m_session.grid().cache();
     const int field = column - kFirstFieldColumn;
-    for (int row = 0; row < cache.rowCount(); ++row) {
+    // From the row after the cursor on, round to the cursor's own row: each run finds the
+    // next one rather than the same first one again.
+    const int rows = cache.rowCount();
+    const int start = m_session.cursorRow() >= 0 ? m_session.cursorRow() + 1 : 0;
+    for (int i = 0; i < rows; ++i) {
+        const int row = (start + i) % rows;
         const AddressFault fault = checkAddress(cache.text(row, field));
         if (fault == AddressFault::None)
             continue;
@@ -304,6 +380,8 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
     progress->setCancellable();
     progress->show();
 
+    const int before = store.CountRecordsOrNone();
+    int afterView = before;
     UndoScope undo(store);
     bool ok = undo.ready();
     bool cancelled = false;
@@ -320,6 +398,7 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
         }
     }
     if (ok && !cancelled) {
+        afterView = store.CountRecordsOrNone();
         ok = guardedStore("Deleting records without an address", [&] {
             (void)store.DeleteRecordsWithoutAddress(db::ColumnNames()[size_t(field)]);
         });
@@ -334,6 +413,15 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
             (void)m_session.ui().message(str(ids::kDeleteInvalidTitle), str(ids::kToolCancelled),
                                          MessageKind::Information);
         return cancelled ? ToolOutcome::Cancelled : ToolOutcome::Failed;
+    }
+    // Done inside the undo point: what goes is known before the user says yes.
+    const int deleted = before - store.CountRecordsOrNone();
+    const int leftGroup = int(failing.size()) - (before - afterView);
+    if (!confirmDeletion(ids::kDeleteInvalidTitle, ids::kConfirmDeleteInvalid, deleted,
+                         leftGroup)) {
+        undo.undo();
+        guardedStore("Refreshing the list", [&] { store.RefreshList(); });
+        return deleted + leftGroup > 0 ? ToolOutcome::Cancelled : ToolOutcome::NothingFound;
     }
     undo.keep();
     store.SetModified();

@@ -16,6 +16,7 @@
 namespace pw::dbtools {
 
 // Why a text cannot be a mail address (the test the send run applies before sending).
+// Blanks around the stored text are no part of the address.
 enum class AddressFault { None, NoAtMark, Comma, DoubleByte, Malformed };
 [[nodiscard]] AddressFault checkAddress(const QString& text);
 // The message of a fault (string id), 0 for None.
@@ -41,7 +42,9 @@ public:
     };
 
     // keyField 0..19.
-    DuplicateListModel(db::TDbData& store, int keyField, QObject* parent = nullptr);
+    DuplicateListModel(db::TDbData& store, int keyField,
+                       db::DuplicateComparison comparison = db::DuplicateComparison::Exact,
+                       QObject* parent = nullptr);
 
     // Searches again and refills the list (database errors leave it empty).
     void search();
@@ -64,6 +67,7 @@ public:
 private:
     db::TDbData& m_store;
     int m_keyField;
+    db::DuplicateComparison m_comparison;
     std::vector<db::ListedRecord> m_rows;
     std::vector<int> m_runs;  // per row: 0 or 1
     int m_markedRow = -1;
@@ -84,11 +88,19 @@ public:
     // showWindow runs the duplicate window modally over the model; the editor's list is
     // refreshed afterwards.
     ToolOutcome findDuplicates(const std::function<void(DuplicateListModel&)>& showWindow);
+    // Asks first, with the number of records that go; the deletion stays undoable until the
+    // database is saved. For the mail-address field the user chooses how values compare.
     ToolOutcome deleteAllDuplicates();
 
     // ---- addresses ----
+    // The next invalid address after the cursor's row (round to the first row).
     ToolOutcome checkAddresses();
+    // Asks first, with the number of records that go.
     ToolOutcome deleteInvalidAddresses();
+
+    // For the mail-address field (field 0): as mail addresses (the default) or exactly;
+    // nothing when the user cancels. Other fields compare exactly without asking.
+    [[nodiscard]] std::optional<db::DuplicateComparison> chooseComparison(int field) const;
 
     // ---- groups ----
     // OK of "Add Group" with the name typed (nothing for Cancel).
@@ -105,6 +117,9 @@ public:
 
 private:
     [[nodiscard]] bool cursorOnField(int titleId) const;
+    // Yes to deleting `deleted` records (and taking `leftGroup` out of the group shown);
+    // with nothing to delete it says so and returns false.
+    [[nodiscard]] bool confirmDeletion(int titleId, int questionId, int deleted, int leftGroup);
     EditorSession& m_session;
 };
 

@@ -192,6 +192,28 @@ PreviewResult ImportFlow::preparePreview(SteppedProgress& progress) {
     return m_session.preparePreview(captions, m_store.StringFieldLength(), records, m_ui, progress);
 }
 
+bool ImportFlow::confirmAddressColumn() {
+    const int column = m_session.addressColumnOffer();
+    if (column < 0)
+        return true;
+    const QString heading = m_session.headings().value(column);
+    // one pass, so that a caption holding "%2" stays as it is
+    const QString text =
+        str(ids::kImportAddressColumnOffer)
+            .arg(m_store.Captions()[0], heading.isEmpty() ? QString::number(column + 1) : heading,
+                 QString::number(m_session.addressCount(column)),
+                 QString::number(m_session.dataRowCount()));
+    switch (m_ui.message(str(ids::kImportDataFileCaption), text, MessageKind::YesNoCancel)) {
+        case Answer::Yes:
+            m_session.moveColumnToFront(column);
+            return true;
+        case Answer::No:
+            return true;
+        default:
+            return false;
+    }
+}
+
 StoreResult ImportFlow::storeRows(bool openDatabaseChecked) {
     SteppedProgress progress(m_progress);
     if (m_progress) {

@@ -102,6 +102,10 @@ public:
     [[nodiscard]] SelectionVerdict acceptSelection();
     // Showing "DataBase Contents" (with its messages).
     PreviewResult preparePreview(SteppedProgress& progress);
+    // OK of "DataBase Contents", first: when the column bound for the mail-address field
+    // holds no address while another does, asks to move that one there (Yes moves it, No
+    // stores as it is). False for Cancel: the dialog stays.
+    [[nodiscard]] bool confirmAddressColumn();
     // OK of "DataBase Contents".
     StoreResult storeRows(bool openDatabaseChecked);
 

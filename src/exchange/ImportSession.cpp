@@ -180,7 +180,50 @@ int ImportSession::moveColumn(int selected, MoveDirection direction) {
             row.append(QString());
         row.swapItemsAt(selected, target);
     }
+    if (m_firstRecordOption && std::max(selected, target) < m_headings.size())
+        m_headings.swapItemsAt(selected, target);
     return target;
+}
+
+namespace {
+
+// name@domain.tld without blanks: enough to tell a column of addresses from one of names.
+bool holdsAddress(const QString& value) {
+    const QString text = value.trimmed();
+    const qsizetype at = text.indexOf(u'@');
+    return at > 0 && at == text.lastIndexOf(u'@') && text.indexOf(u'.', at) > at + 1 &&
+           !text.endsWith(u'.') && !text.contains(u' ') && !text.contains(u'\t');
+}
+
+}  // namespace
+
+int ImportSession::addressCount(int column) const {
+    int n = 0;
+    for (int line = 0; line < dataRowCount(); ++line) {
+        if (holdsAddress(cell(line, column)))
+            ++n;
+    }
+    return n;
+}
+
+int ImportSession::addressColumnOffer() const {
+    if (dataRowCount() == 0 || addressCount(0) > 0)
+        return -1;
+    int best = -1;
+    int most = 0;
+    for (int column = 1; column < kFieldCount; ++column) {
+        const int n = addressCount(column);
+        if (n > most) {
+            most = n;
+            best = column;
+        }
+    }
+    return best;
+}
+
+void ImportSession::moveColumnToFront(int column) {
+    for (int c = column; c > 0; --c)
+        (void)moveColumn(c, MoveDirection::Left);
 }
 
 }  // namespace pw::exchange

@@ -71,7 +71,16 @@ public:
     // "Move To Right" / "Move To Left" with the selected column: exchanges it with its
     // neighbour in every row and returns the new selected column; returns the selection
     // unchanged (and does nothing) when the neighbour is outside the 20 fields.
+    // With the first-record option the column's heading (its caption to be) moves with it.
     int moveColumn(int selected, MoveDirection direction);
+
+    // The column that holds the most mail addresses of the data rows when column 0 (bound
+    // for the mail-address field) holds none; -1 when there is nothing to offer.
+    [[nodiscard]] int addressColumnOffer() const;
+    // How many data rows of the column hold a mail address.
+    [[nodiscard]] int addressCount(int column) const;
+    // Moves the column to position 0; the columns before it move one to the right.
+    void moveColumnToFront(int column);
 
 private:
     QList<bool> m_checked;

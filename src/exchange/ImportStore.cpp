@@ -67,7 +67,11 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
                 ins->Set(2, int32_t(0));
                 ins->Set(3, int32_t(1));
                 for (int j = 0; j < kFieldCount; ++j) {
-                    ins->Set(4 + j, storedBytes(j < row.size() ? row[j] : QString(), fieldLength));
+                    QString value = j < row.size() ? row[j] : QString();
+                    // blanks around an address are no part of it (the send ignores them too)
+                    if (j == 0)
+                        value = value.trimmed();
+                    ins->Set(4 + j, storedBytes(value, fieldLength));
                 }
                 ins->Execute();
                 ++stored;
@@ -144,7 +148,8 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
             tr->Commit();
             if (result.captionsChanged)
                 store.SetModified();
-            store.LoadCaptions();
+            // the field window and the other observers relabel with the new captions
+            store.ReloadCaptions();
         } catch (const std::exception& e) {
             result.captionsFailed = true;
             result.captionsChanged = false;

@@ -25,31 +25,76 @@ bool delimiterNeedsAsking(const QString& path) {
     return importExtension(path) != u".csv";
 }
 
+namespace {
+
+constexpr QChar kQuote = u'"';
+
+bool endsRecord(QChar c) {
+    return c == u'\r' || c == u'\n';
+}
+
+// The end of a quoted field that starts at `from` (its opening quote), read as spreadsheet
+// programs write it: "" is one quote, and a quote closes only before a delimiter, a line
+// break or the end. -1 when it never closes; `value` receives the text between the quotes.
+// `loneQuote`, when given, receives the position of the first quote that was taken as text.
+qsizetype quotedFieldEnd(QStringView text, qsizetype from, QChar delimiter, QString* value,
+                         qsizetype* loneQuote = nullptr) {
+    for (qsizetype i = from + 1; i < text.size(); ++i) {
+        if (text[i] != kQuote) {
+            if (value)
+                *value += text[i];
+            continue;
+        }
+        if (i + 1 < text.size() && text[i + 1] == kQuote) {
+            if (value)
+                *value += kQuote;
+            ++i;
+            continue;
+        }
+        if (i + 1 == text.size() || text[i + 1] == delimiter || endsRecord(text[i + 1]))
+            return i + 1;
+        if (value)
+            *value += kQuote;  // a lone quote inside is text
+        if (loneQuote && *loneQuote < 0)
+            *loneQuote = i;
+    }
+    return -1;
+}
+
+}  // namespace
+
 QStringList splitFields(QStringView line, QChar delimiter) {
-    constexpr QChar quote = u'"';
     QStringList fields;
     qsizetype pos = 0;
     const qsizetype n = line.size();
     while (true) {
         const QStringView rest = line.sliced(pos);
-        bool quoted = !rest.isEmpty() && rest.front() == quote;
-        qsizetype i = quoted ? 1 : 0;
         qsizetype end = -1;
-        for (; i < rest.size(); ++i) {
-            const QChar c = rest[i];
-            if (quoted) {
-                if (c == quote)
-                    quoted = false;
-            } else if (c == delimiter) {
-                end = i;
-                break;
+        QString value;
+        const qsizetype closed = !rest.isEmpty() && rest.front() == kQuote
+                                     ? quotedFieldEnd(rest, 0, delimiter, &value)
+                                     : -1;
+        if (closed >= 0) {
+            fields.append(value);
+            end = closed < rest.size() ? closed : -1;
+        } else {
+            // plain, or a quote that never closes: the quoted state runs to the next quote
+            bool quoted = !rest.isEmpty() && rest.front() == kQuote;
+            for (qsizetype i = quoted ? 1 : 0; i < rest.size(); ++i) {
+                const QChar c = rest[i];
+                if (quoted) {
+                    if (c == kQuote)
+                        quoted = false;
+                } else if (c == delimiter) {
+                    end = i;
+                    break;
+                }
             }
+            QStringView field = end < 0 ? rest : rest.first(end);
+            if (!field.isEmpty() && field.front() == kQuote && field.back() == kQuote)
+                field = field.size() >= 2 ? field.sliced(1, field.size() - 2) : QStringView();
+            fields.append(field.toString());
         }
-        QStringView field = end < 0 ? rest : rest.first(end);
-        if (!field.isEmpty() && field.front() == quote && field.back() == quote) {
-            field = field.size() >= 2 ? field.sliced(1, field.size() - 2) : QStringView();
-        }
-        fields.append(field.toString());
         if (end < 0)
             break;
         pos += end + 1;
@@ -57,6 +102,52 @@ QStringList splitFields(QStringView line, QChar delimiter) {
             break;
     }
     return fields;
+}
+
+QList<QStringView> splitRecords(QStringView text, QChar delimiter, int maxRecords) {
+    QList<QStringView> records;
+    const qsizetype n = text.size();
+    // Off once a quoted field has not closed up to the end: from there on lines are records,
+    // as they are in a file without quotes, and no line is read twice.
+    bool quotesSpanLines = true;
+    qsizetype i = 0;
+    while (i < n && records.size() <= maxRecords) {
+        while (i < n && endsRecord(text[i]))
+            ++i;
+        if (i >= n)
+            break;
+        const qsizetype start = i;
+        bool fieldStart = true;
+        bool lineEnded = false;
+        while (i < n && !lineEnded) {
+            const QChar c = text[i];
+            if (fieldStart && c == kQuote && quotesSpanLines) {
+                qsizetype loneQuote = -1;
+                const qsizetype closed = quotedFieldEnd(text, i, delimiter, nullptr, &loneQuote);
+                qsizetype lineEnd = i;
+                while (lineEnd < n && !endsRecord(text[lineEnd]))
+                    ++lineEnd;
+                // A field that goes on past its line is taken whole only when it is written
+                // as spreadsheet programs write it up to there; other lines read as they did.
+                if (closed >= 0 && (closed <= lineEnd || loneQuote < 0 || loneQuote > lineEnd)) {
+                    i = closed;
+                    fieldStart = false;
+                    continue;
+                }
+                // never closed: if lines follow, they are records from here on
+                if (closed < 0 && lineEnd < n)
+                    quotesSpanLines = false;
+            }
+            if (endsRecord(c)) {
+                lineEnded = true;
+                break;
+            }
+            fieldStart = c == delimiter;
+            ++i;
+        }
+        records.append(text.sliced(start, i - start));
+    }
+    return records;
 }
 
 LegacyCodePage legacyCodePageFor(Language language) {
@@ -353,24 +444,10 @@ ReadResult readDelimitedBytes(QByteArrayView bytes, Delimiter delimiter, ImportT
         return result;
     }
 
-    // Lines are the non-empty runs between CR and LF characters.
-    const QString& text = decoded.text;
-    QList<QStringView> lines;
-    const qsizetype n = text.size();
-    qsizetype start = -1;
-    for (qsizetype i = 0; i <= n; ++i) {
-        const bool brk = i == n || text[i] == u'\r' || text[i] == u'\n';
-        if (brk) {
-            if (start >= 0) {
-                lines.append(QStringView(text).sliced(start, i - start));
-                start = -1;
-                if (lines.size() > maxRows)
-                    break;
-            }
-        } else if (start < 0) {
-            start = i;
-        }
-    }
+    // Records are the non-empty runs between CR and LF characters, except that a quoted
+    // field may hold line breaks.
+    const QChar d = delimiterChar(delimiter);
+    QList<QStringView> lines = splitRecords(decoded.text, d, maxRows);
     if (lines.size() > maxRows) {
         lines.resize(maxRows);
         result.stoppedAtLimit = true;
@@ -381,7 +458,6 @@ ReadResult readDelimitedBytes(QByteArrayView bytes, Delimiter delimiter, ImportT
     progress.setRange(0, count);
     progress.setPosition(0);
     progress.show();
-    const QChar d = delimiterChar(delimiter);
     for (int i = 0; i < count; ++i) {
         table.rows.append(splitFields(lines[i], d));
         progress.advanceTo(i + 1);

@@ -27,11 +27,18 @@ enum class ReaderKind { DelimitedText, Workbook };
 // ".csv" (exactly) is comma-delimited without asking; every other text file asks.
 [[nodiscard]] bool delimiterNeedsAsking(const QString& path);
 
-// Splits one line into fields. A field starting with a double quote runs, in the quoted
-// state, to the next quote, after which the delimiter ends it; a field whose first and
-// last characters are quotes loses those two, and nothing else is unquoted (doubled quotes
-// stay doubled). A line never continues on the next line.
+// Splits one record into fields. A field starting with a double quote is read as spreadsheet
+// programs write it: delimiters and line breaks inside are text, "" is one quote, and the
+// quote before the delimiter (or the end) closes it. A quoted field that never closes that
+// way is read as before: the quoted state runs to the next quote, after which the delimiter
+// ends it, and a field whose first and last characters are quotes loses those two. Quotes
+// inside an unquoted field are text.
 [[nodiscard]] QStringList splitFields(QStringView line, QChar delimiter);
+
+// Cuts a text into records: the non-empty runs between CR and LF, except that a quoted field
+// holding line breaks keeps them (when it closes; once one does not close, lines are records
+// for the rest of the text). Stops after maxRecords + 1 records.
+[[nodiscard]] QList<QStringView> splitRecords(QStringView text, QChar delimiter, int maxRecords);
 
 // The code page a file without signature falls back to when it is not valid UTF-8.
 enum class LegacyCodePage { ShiftJis, Windows1252 };

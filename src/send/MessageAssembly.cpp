@@ -180,6 +180,55 @@ QString mergeAll(const QString& text, const FieldTexts& captions, const FieldTex
     return out;
 }
 
+MergedRecipients mergedRecipients(const QString& text, const FieldTexts& captions,
+                                  const FieldTexts& values) {
+    // Each placeholder becomes one private-use character standing for its value: the cut
+    // sees no blank or comma of a value.
+    constexpr char16_t kFirstStandIn = 0xE000;
+    constexpr qsizetype kStandIns = 0x1800;
+    QString standIn = text;
+    QStringList inserted;
+    for (int k = 0; k < kMergeFieldCount; ++k) {
+        const QString key = placeholder(captions[static_cast<size_t>(k)]);
+        qsizetype from = 0;
+        while (inserted.size() < kStandIns && (from = standIn.indexOf(key, from)) >= 0) {
+            standIn.replace(from, key.size(), QChar(char16_t(kFirstStandIn + inserted.size())));
+            inserted.append(values[static_cast<size_t>(k)]);
+            ++from;
+        }
+    }
+    bool holdsValue = false;
+    const auto restore = [&](const QString& part) {
+        QString out;
+        for (const QChar c : part) {
+            const qsizetype n = qsizetype(c.unicode()) - kFirstStandIn;
+            if (n >= 0 && n < inserted.size()) {
+                out += inserted[n];
+                holdsValue = true;
+            } else {
+                out += c;
+            }
+        }
+        return out;
+    };
+    MergedRecipients result;
+    for (const CKTWSMTPAddress::RecipientItem& item :
+         CKTWSMTPAddress::splitRecipientText(standIn)) {
+        holdsValue = false;
+        const QString address = CKTWSMTPAddress(QString(), restore(item.address)).address();
+        const bool addressHoldsValue = holdsValue;
+        if (CKTWSMTPAddress::looksLikeMailAddress(address)) {
+            result.list.addresses.append(CKTWSMTPAddress(restore(item.name), address));
+            continue;
+        }
+        result.valueRejected = result.valueRejected || addressHoldsValue;
+        const QString written = restore(item.asWritten).trimmed();
+        if (!written.isEmpty())
+            result.list.rejected.append(written);
+    }
+    return result;
+}
+
 QString rewritePictureReferences(const QString& html) {
     QString out = html;
     out.replace(QLatin1StringView("<img src=\""), QLatin1StringView("<img src=\"cid:"));
@@ -251,9 +300,16 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
 
     // 3: recipients, split by AddrSetType. The text is an address list ("Name <address>",
     // quotes, commas) that may also be plain addresses separated by blanks; what is no
-    // address never becomes a recipient and is reported.
-    const CKTWSMTPAddress::RecipientList parsed =
-        CKTWSMTPAddress::parseRecipientText(texts.recipientField);
+    // address never becomes a recipient and is reported. In a merge send the text is cut
+    // before the merge (when these texts are its merge), so a value is never split.
+    MergedRecipients recipients;
+    if (values != nullptr &&
+        merge(job.recipientText, job.captions, *values) == texts.recipientField) {
+        recipients = mergedRecipients(job.recipientText, job.captions, *values);
+    } else {
+        recipients.list = CKTWSMTPAddress::parseRecipientText(texts.recipientField);
+    }
+    const CKTWSMTPAddress::RecipientList& parsed = recipients.list;
     message->to() = parsed.addresses;
     if (job.addrSetType != AddrSetType::AllTo) {
         auto& rest = job.addrSetType == AddrSetType::RestCc ? message->cc() : message->bcc();
@@ -279,6 +335,12 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
     if (parsed.addresses.isEmpty()) {
         built.error =
             formatMessageText(pw::str(ids::kAssemblyNoAddress), {texts.recipientField.trimmed()});
+        return built;
+    }
+    if (recipients.valueRejected) {
+        // the record's own address is unusable: the others of the text do not get its mail
+        built.error = formatMessageText(pw::str(ids::kAssemblyValueNoAddress),
+                                        {texts.recipientField.trimmed()});
         return built;
     }
 

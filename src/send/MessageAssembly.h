@@ -5,6 +5,7 @@
 
 #include "send/MailJob.h"
 #include "send/MailSendThread.h"
+#include "smtp/KTWSMTPAddress.h"
 #include "smtp/KTWSMTPMessage.h"
 
 #include <QDateTime>
@@ -44,6 +45,16 @@ public:
 // placeholder becomes the empty text.
 [[nodiscard]] QString mergeAll(const QString& text, const FieldTexts& captions,
                                const FieldTexts* values);
+
+// The recipients of a merge send: the recipient text is cut into addresses before the values
+// go in, so that each merged value stays whole. A value that is no mail address (a blank or
+// a comma inside) is rejected as it is, never split into a name and another address.
+struct MergedRecipients {
+    smtp::CKTWSMTPAddress::RecipientList list;
+    bool valueRejected = false;  // a rejected item holds a merged value
+};
+[[nodiscard]] MergedRecipients mergedRecipients(const QString& text, const FieldTexts& captions,
+                                                const FieldTexts& values);
 
 // img src, IMG SRC, background and BACKGROUND references turned into "cid:" ones, web
 // references left as they are.

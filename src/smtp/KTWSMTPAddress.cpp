@@ -128,15 +128,10 @@ bool CKTWSMTPAddress::looksLikeMailAddress(const QString& address) {
     return true;
 }
 
-CKTWSMTPAddress::RecipientList CKTWSMTPAddress::parseRecipientText(const QString& text) {
-    RecipientList list;
-    auto add = [&list](const QString& name, const QString& address, const QString& asWritten) {
-        const QString trimmed = withoutControls(address).trimmed();
-        if (looksLikeMailAddress(trimmed)) {
-            list.addresses.append(CKTWSMTPAddress(name, trimmed));
-        } else if (!asWritten.trimmed().isEmpty()) {
-            list.rejected.append(asWritten.trimmed());
-        }
+QList<CKTWSMTPAddress::RecipientItem> CKTWSMTPAddress::splitRecipientText(const QString& text) {
+    QList<RecipientItem> items;
+    auto add = [&items](const QString& name, const QString& address, const QString& asWritten) {
+        items.append(RecipientItem{name, address, asWritten});
     };
     // plain words: each one address; the first takes the name, if there is one
     auto addWords = [&add](const QString& words, QString name) {
@@ -176,6 +171,19 @@ CKTWSMTPAddress::RecipientList CKTWSMTPAddress::parseRecipientText(const QString
             continue;
         }
         addWords(item, {});
+    }
+    return items;
+}
+
+CKTWSMTPAddress::RecipientList CKTWSMTPAddress::parseRecipientText(const QString& text) {
+    RecipientList list;
+    for (const RecipientItem& item : splitRecipientText(text)) {
+        const QString trimmed = withoutControls(item.address).trimmed();
+        if (looksLikeMailAddress(trimmed)) {
+            list.addresses.append(CKTWSMTPAddress(item.name, trimmed));
+        } else if (!item.asWritten.trimmed().isEmpty()) {
+            list.rejected.append(item.asWritten.trimmed());
+        }
     }
     return list;
 }

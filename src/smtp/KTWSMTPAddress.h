@@ -41,6 +41,15 @@ public:
         QStringList rejected;
     };
     [[nodiscard]] static RecipientList parseRecipientText(const QString& text);
+    // The same cut into items, before any check: the name and the address each item names,
+    // and the item as written. A caller that knows more about parts of the text (a merged
+    // value is one address, whatever blanks it holds) cuts a stand-in text and checks itself.
+    struct RecipientItem {
+        QString name;
+        QString address;
+        QString asWritten;
+    };
+    [[nodiscard]] static QList<RecipientItem> splitRecipientText(const QString& text);
     // Whether the text has the form of a mail address (as parseRecipientText accepts it).
     [[nodiscard]] static bool looksLikeMailAddress(const QString& address);
 

@@ -71,24 +71,34 @@ private slots:
 
     void duplicateWindowListsSharedValues_data() {
         QTest::addColumn<QStringList>("addresses");  // "<null>" for NULL
+        QTest::addColumn<bool>("asAddresses");       // the comparison chosen
         QTest::addColumn<QStringList>("listed");     // IDs in list order
         QTest::addColumn<QList<int>>("runs");
-        QTest::newRow("three equal") << QStringList{"a@x.jp", "b@x.jp", "a@x.jp", "a@x.jp"}
+        QTest::newRow("three equal") << QStringList{"a@x.jp", "b@x.jp", "a@x.jp", "a@x.jp"} << false
                                      << QStringList{"1", "3", "4"} << QList<int>{0, 0, 0};
         QTest::newRow("case differs")
-            << QStringList{"A@x.jp", "a@x.jp"} << QStringList{} << QList<int>{};
+            << QStringList{"A@x.jp", "a@x.jp"} << false << QStringList{} << QList<int>{};
         QTest::newRow("empty and NULL are no value")
-            << QStringList{"", "", "<null>", "<null>", "c@x.jp", "c@x.jp"} << QStringList{"5", "6"}
-            << QList<int>{0, 0};
+            << QStringList{"", "", "<null>", "<null>", "c@x.jp", "c@x.jp"} << false
+            << QStringList{"5", "6"} << QList<int>{0, 0};
         QTest::newRow("Japanese and accented, two runs")
-            << QStringList{"髙橋", "高橋", "髙橋", "José", "José", "Jose"}
+            << QStringList{"髙橋", "高橋", "髙橋", "José", "José", "Jose"} << false
             << QStringList{"4", "5", "1", "3"} << QList<int>{0, 0, 1, 1};
         QTest::newRow("trailing blank is another value")
-            << QStringList{"a", "a ", "b", "b"} << QStringList{"3", "4"} << QList<int>{0, 0};
-        QTest::newRow("none") << QStringList{"a", "b"} << QStringList{} << QList<int>{};
+            << QStringList{"a", "a ", "b", "b"} << false << QStringList{"3", "4"}
+            << QList<int>{0, 0};
+        QTest::newRow("none") << QStringList{"a", "b"} << false << QStringList{} << QList<int>{};
+        QTest::newRow("as addresses: domain case and blanks")
+            << QStringList{"USER007@Example.COM", "user007@example.com", " USER007@example.com  ",
+                           "x@y.jp"}
+            << true << QStringList{"1", "3"} << QList<int>{0, 0};
+        QTest::newRow("as addresses: the name part keeps its case")
+            << QStringList{"Taro@X.JP", "taro@x.jp", "髙@X.jp", "髙@x.JP"} << true
+            << QStringList{"3", "4"} << QList<int>{0, 0};
     }
     void duplicateWindowListsSharedValues() {
         QFETCH(QStringList, addresses);
+        QFETCH(bool, asAddresses);
         QFETCH(QStringList, listed);
         QFETCH(QList<int>, runs);
         QList<QStringList> records;
@@ -96,6 +106,9 @@ private slots:
             records << QStringList{a == "<null>" ? QString() : a};
         open(records);
         cursor(0, 2);
+        const QString comparison =
+            str(asAddresses ? ids::kCompareAsAddresses : ids::kCompareExactly);
+        w->ui.scriptChoices({comparison});
         QStringList seen;
         QList<int> seenRuns;
         whenModal([&](QDialog* d) {
@@ -157,8 +170,11 @@ private slots:
         s().ExecuteImmediate("insert into GROUPS (ID, NAME, NOTES) values (1, 'G', '')");
         s().ExecuteImmediate("insert into GROUP_MAIL (IDGROUP, IDMAIL) values (1, 3)");
         cursor(0, 2);
+        const QString exactly = str(ids::kCompareExactly);
+        w->ui.scriptChoices({exactly, exactly});
+        w->ui.script({Answer::Yes});
         dlg->run(C::DeleteDuplicates);
-        QCOMPARE(w->ui.askedTexts(), QStringList{"Duplicate data has been deleted."});
+        QCOMPARE(w->ui.askedTexts().last(), "Duplicate data has been deleted.");
         // The oldest of each value stays; NULL and empty values are not shared values.
         QCOMPARE(ids(), (QStringList{"1", "2", "4", "5", "6", "7", "8"}));
         QCOMPARE(main("select count(*) from GROUP_MAIL"), QStringList{"0"});
@@ -170,6 +186,7 @@ private slots:
         QCOMPARE(main("select count(*) from MAILS"), QStringList{"10"});
         // The procedure carries the body of the removal once saved.
         cursor(0, 2);
+        w->ui.script({Answer::Yes});
         dlg->run(C::DeleteDuplicates);
         QVERIFY(s().Save(db::SaveMode::Retaining));
         const QStringList body = queryColumn(
@@ -214,6 +231,9 @@ private slots:
         QTest::newRow("trailing dot") << "taro@example.jp." << int(AddressFault::Malformed);
         QTest::newRow("no dot in domain") << "taro@localhost" << int(AddressFault::Malformed);
         QTest::newRow("blank") << "taro @example.jp" << int(AddressFault::Malformed);
+        QTest::newRow("blanks around") << " taro@example.jp\t " << int(AddressFault::None);
+        QTest::newRow("ideographic blank after")
+            << "taro@example.jp\u3000" << int(AddressFault::DoubleByte);
     }
     void addressRule() {
         QFETCH(QString, text);
@@ -240,6 +260,15 @@ private slots:
         QCOMPARE(w->ui.askedTexts(), QStringList{message});
         QCOMPARE(w->ui.asked().value(0).caption, "Check Mail Addresses");
         QCOMPARE(dlg->session().cursorRow(), 1);
+        // Again: the next one, then round to the first again.
+        w->ui.clear();
+        dlg->run(C::CheckAddresses);
+        QCOMPARE(w->ui.askedTexts(), QStringList{str(ids::kAddressNoAtMark)});
+        QCOMPARE(dlg->session().cursorRow(), 2);
+        w->ui.clear();
+        dlg->run(C::CheckAddresses);
+        QCOMPARE(w->ui.askedTexts(), QStringList{message});
+        QCOMPARE(dlg->session().cursorRow(), 1);
         // On a flag column nothing is shown; a clean grid says so.
         w->ui.clear();
         cursor(0, 0);
@@ -257,8 +286,12 @@ private slots:
         dlg->session().groups().reload();
         dlg->session().selectGroup(1);
         cursor(0, 2);
+        w->ui.script({Answer::Yes});
         dlg->run(C::DeleteInvalid);
-        QCOMPARE(w->ui.askedTexts(), QStringList{"All Invalid Addresses deleted."});
+        QCOMPARE(w->ui.askedTexts().value(1), "All Invalid Addresses deleted.");
+        QVERIFY2(w->ui.askedTexts()[0].startsWith(str(ids::kConfirmDeleteInvalid).arg(2) + '\n' +
+                                                  str(ids::kConfirmLeaveGroup).arg(2)),
+                 qPrintable(w->ui.askedTexts()[0]));
         // In the group the failing members only left it (b@@x.jp has "@" and "." so it stays
         // in the table); the whole-table statement deleted the records without "@...".
         QCOMPARE(main("select IDMAIL from GROUP_MAIL order by IDMAIL"), QStringList{"1"});
@@ -266,8 +299,48 @@ private slots:
         w->ui.clear();
         dlg->session().selectGroup(0);
         cursor(0, 2);
+        w->ui.script({Answer::Yes});
         dlg->run(C::DeleteInvalid);
         QCOMPARE(ids(), (QStringList{"1", "6"}));
+    }
+
+    // Both cleanups say how many records go before anything is kept (blanks around an
+    // address do not make it invalid); No leaves everything, a Yes is undone by not saving.
+    void cleanupAsksWithTheCountAndUndoes_data() {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("answer");  // -1: nothing to delete, nothing asked
+        QTest::addColumn<QStringList>("kept");
+        const int dup = int(C::DeleteDuplicates), bad = int(C::DeleteInvalid);
+        QTest::newRow("duplicates, yes") << dup << int(Answer::Yes) << QStringList{"1", "3", "4"};
+        QTest::newRow("duplicates, no")
+            << dup << int(Answer::No) << QStringList{"1", "2", "3", "4"};
+        QTest::newRow("invalid, yes") << bad << int(Answer::Yes) << QStringList{"1", "2", "4"};
+        QTest::newRow("invalid, none") << bad << -1 << QStringList{"1"};
+    }
+    void cleanupAsksWithTheCountAndUndoes() {
+        QFETCH(int, command);
+        QFETCH(int, answer);
+        QFETCH(QStringList, kept);
+        open(answer < 0
+                 ? QList<QStringList>{{" a@x.jp "}}
+                 : QList<QStringList>{{"a@x.jp"}, {"a@X.JP "}, {"no, address"}, {" b@x.jp\t"}});
+        cursor(0, 2);
+        w->ui.scriptChoices({str(ids::kCompareAsAddresses)});
+        w->ui.script({Answer(answer)});
+        dlg->run(C(command));
+        // the comparison's choice comes first for the mail-address field
+        const auto said = w->ui.asked().value(command == int(C::DeleteDuplicates));
+        const int question = command == int(C::DeleteDuplicates) ? ids::kConfirmDeleteDuplicates
+                                                                 : ids::kConfirmDeleteInvalid;
+        QCOMPARE(said.text, answer < 0
+                                ? str(ids::kNothingToDelete)
+                                : str(question).arg(1) + "\n\n" + str(ids::kDeletionUndoHint));
+        QCOMPARE(ids(), kept);
+        QCOMPARE(dlg->session().grid().rowCount(), kept.size());
+        QCOMPARE(s().IsModified(), answer == int(Answer::Yes));
+        w->ui.script({Answer::No});
+        QVERIFY(s().ConfirmClose());
+        QCOMPARE(ids().size(), answer < 0 ? 1 : 4);
     }
 
     void cancelledDeletionLeavesEverything() {
@@ -435,6 +508,7 @@ private slots:
         }
         QCOMPARE(titles,
                  (QStringList{"重複データの検索", "検索と置換", "グループの追加", "自動グループ"}));
+        w->ui.clear();
         dlg->run(C::CheckAddresses);
         QCOMPARE(w->ui.askedTexts().value(0), "メールアドレスに @ マークが含まれていません。");
     }

@@ -3,6 +3,7 @@
 
 #include "DbFixture.h"
 #include "exchange/Export.h"
+#include "exchange/ImportFlow.h"
 #include "exchange/ImportStore.h"
 #include "resources/Strings.h"
 
@@ -19,6 +20,11 @@ QStringList captionsOf(db::TDbData& store) {
         out.append(c);
     return out;
 }
+
+struct RelabelCount : db::IStoreObserver {
+    int told = 0;
+    void captionsReloaded() override { ++told; }
+};
 
 }  // namespace
 
@@ -77,7 +83,7 @@ private slots:
                  (QStringList{"8", "9"}));
         QCOMPARE(committed("select ADDRESS from MAILS where ID > 7 order by ID"),
                  (QStringList{"a@x", "b@x"}));
-        QCOMPARE(committed("select NAME from MAILS where ID = 8"), QStringList{"Smith, \"\"J\"\""});
+        QCOMPARE(committed("select NAME from MAILS where ID = 8"), QStringList{"Smith, \"J\""});
         QCOMPARE(committed("select NAME from MAILS where ID = 9"), QStringList{"O'Brien"});
         QCOMPARE(committed("select SENDED || '/' || SENDING from MAILS where ID = 8"),
                  QStringList{"0/1"});
@@ -95,6 +101,57 @@ private slots:
         QCOMPARE(committed("select CAPTION from MAIL_FIELDS where FIELD = 'NAME'"),
                  QStringList{"Full name"});
         QVERIFY(s().IsModified());
+    }
+
+    // What lands in the mail-address field: captions move with their columns, a column of
+    // addresses is offered for the field before OK, blanks around an address are dropped.
+    void importColumnChecks_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("moveLeft");     // the column moved one to the left, -1 none
+        QTest::addColumn<int>("answer");       // to the offer; -1: no offer is made
+        QTest::addColumn<QString>("address");  // stored in record 1; empty: nothing stored
+        QTest::addColumn<QString>("caption");  // of the mail-address field afterwards
+        const QByteArray three = "Name,Town,Mail\r\nTaro,Bonn,t@x.jp\r\nJiro,Kyoto,\r\n";
+        QTest::newRow("caption moves with its column")
+            << QByteArray("Name,Mail\nTaro,t@x.jp\n") << 1 << -1 << "t@x.jp"
+            << "Mail";
+        QTest::newRow("offer taken") << three << -1 << int(Answer::Yes) << "t@x.jp"
+                                     << "Mail";
+        QTest::newRow("offer declined") << three << -1 << int(Answer::No) << "Taro"
+                                        << "Name";
+        QTest::newRow("offer cancelled") << three << -1 << int(Answer::Cancel) << ""
+                                         << "Mail Address";
+        QTest::newRow("addresses where they belong")
+            << QByteArray("Mail,Name\na@x.jp,b@x.jp\n") << -1 << -1 << "a@x.jp"
+            << "Mail";
+        QTest::newRow("blanks around the address")
+            << QByteArray("Mail,Name\n  t@x.jp \t,Taro\n") << -1 << -1 << "t@x.jp"
+            << "Mail";
+    }
+    void importColumnChecks() {
+        QFETCH(QByteArray, text);
+        QFETCH(int, moveLeft);
+        QFETCH(int, answer);
+        QFETCH(QString, address);
+        QFETCH(QString, caption);
+        RelabelCount fieldWindow;
+        s().AddObserver(&fieldWindow);
+        ImportFlow flow(s(), w->ui, {});
+        flow.session() = prepared(text, {0, 1, 2}, true);
+        if (moveLeft >= 0)
+            QCOMPARE(flow.session().moveColumn(moveLeft, MoveDirection::Left), moveLeft - 1);
+        if (answer >= 0)
+            w->ui.script({Answer(answer)});
+        w->ui.clear();
+        const bool ok = flow.confirmAddressColumn();
+        QCOMPARE(w->ui.asked().size(), answer >= 0 ? 1 : 0);
+        QCOMPARE(ok, answer != int(Answer::Cancel));
+        if (ok)
+            QVERIFY(!flow.storeRows(false).failed);
+        s().RemoveObserver(&fieldWindow);
+        QCOMPARE(committed("select ADDRESS from MAILS order by ID").value(0), address);
+        QCOMPARE(s().Captions()[0], caption);
+        QCOMPARE(fieldWindow.told, ok ? 1 : 0);
     }
 
     void aMissingCaptionRowIsReplaced() {

@@ -40,8 +40,8 @@ private slots:
         QTest::addColumn<QStringList>("fields");
         QTest::newRow("quoted field holding the delimiter") << "x,\"a,b\",y"
                                                             << "," << QStringList{"x", "a,b", "y"};
-        QTest::newRow("doubled quotes stay doubled") << "\"say \"\"hi\"\"\",2"
-                                                     << "," << QStringList{"say \"\"hi\"\"", "2"};
+        QTest::newRow("doubled quotes are one quote") << "\"say \"\"hi\"\"\",2"
+                                                      << "," << QStringList{"say \"hi\"", "2"};
         QTest::newRow("quote inside an unquoted field is text") << "ab\"c,d"
                                                                 << "," << QStringList{"ab\"c", "d"};
         QTest::newRow("trailing delimiter gives an empty last field")
@@ -69,6 +69,34 @@ private slots:
         QFETCH(QString, delimiter);
         QFETCH(QStringList, fields);
         QCOMPARE(pw::exchange::splitFields(line, delimiter[0]), fields);
+    }
+
+    // Files as spreadsheet programs write them, and the lines around them read as they were.
+    void csvQuoting_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QList<QStringList>>("rows");
+        QTest::newRow("quoted comma and doubled quotes")
+            << QByteArray("\"Acme \"\"Quoted\"\", Inc\",a@x.jp\r\n")
+            << QList<QStringList>{{"Acme \"Quoted\", Inc", "a@x.jp"}};
+        QTest::newRow("line break inside quotes")
+            << QByteArray("\"two\r\nlines\",a@x.jp\r\nnext,b@x.jp\r\n")
+            << QList<QStringList>{{"two\r\nlines", "a@x.jp"}, {"next", "b@x.jp"}};
+        QTest::newRow("quote that never closes keeps the lines")
+            << QByteArray("\"open,a@x.jp\nb,c\n\"d\ne\n")
+            << QList<QStringList>{{"\"open,a@x.jp"}, {"b", "c"}, {"\"d"}, {"e"}};
+        QTest::newRow("lone quote does not join the next line")
+            << QByteArray("\"ab\"c,d\n\"x\",\"y\"\n")
+            << QList<QStringList>{{"\"ab\"c", "d"}, {"x", "y"}};
+        QTest::newRow("unescaped quote of an export")
+            << QByteArray("\"12\" screen\",\"a@x.jp\"\n")
+            << QList<QStringList>{{"12\" screen", "a@x.jp"}};
+        QTest::newRow("no quotes, blank lines")
+            << QByteArray("a,b\n\n c ,d\r\n") << QList<QStringList>{{"a", "b"}, {" c ", "d"}};
+    }
+    void csvQuoting() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QList<QStringList>, rows);
+        QCOMPARE(readBytes(bytes).rows, rows);
     }
 
     void linesAndSignatures_data() {

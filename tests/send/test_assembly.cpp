@@ -92,6 +92,8 @@ private slots:
     void recipientSplit();
     void substitutedCharactersAreLogged();
     void recipientTextIsAnAddressList();
+    void mergedValueIsOneAddress_data();
+    void mergedValueIsOneAddress();
     void charsetShortfallCountsEveryRecipient();
     void messageIds();
     void structures_data();
@@ -289,6 +291,44 @@ void TestAssembly::recipientTextIsAnAddressList() {
     QVERIFY(refused.message == nullptr);
     QCOMPARE(refused.error,
              QString::fromUtf8("The recipient text holds no mail address: 田中 太郎"));
+}
+
+void TestAssembly::mergedValueIsOneAddress_data() {
+    QTest::addColumn<QString>("recipient");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QStringList>("to");  // empty: the mail is not made
+    const QString plain = "[[Mail Address]]";
+    QTest::newRow("blank inside") << plain << "space in@example.com" << QStringList{};
+    QTest::newRow("comma inside") << plain << "a@x.jp,b@x.jp" << QStringList{};
+    QTest::newRow("name and address in the value") << plain << "Taro <t@x.jp>" << QStringList{};
+    QTest::newRow("blanks around are no part") << plain << "  t@x.jp " << QStringList{"t@x.jp"};
+    QTest::newRow("beside a fixed address") << plain + ", boss@x.jp"
+                                            << "in valid@x.jp" << QStringList{};
+    QTest::newRow("name with blanks") << "[[Name]] <[[Mail Address]]>"
+                                      << "t@x.jp" << QStringList{"t@x.jp"};
+    QTest::newRow("two fields, two addresses") << "[[Mail Address]] [[field3]]"
+                                               << "t@x.jp" << QStringList{"t@x.jp", "c@x.jp"};
+}
+
+void TestAssembly::mergedValueIsOneAddress() {
+    QFETCH(QString, recipient);
+    QFETCH(QString, address);
+    QFETCH(QStringList, to);
+    pw::setLanguage(pw::Language::English);
+    MailJob job;
+    job.captions = defaultCaptions();
+    job.recipientText = recipient;
+    CMessageAssembly assembly(job, {row(address, "Taro Yamada", "c@x.jp")});
+    const BuiltMessage built = assembly.build(assembly.merged(0), 0);
+    QStringList got;
+    if (built.message) {
+        for (const auto& a : built.message->to())
+            got << a.address();
+    }
+    QCOMPARE(got, to);
+    QCOMPARE(built.error.isEmpty(), !to.isEmpty());
+    if (to.isEmpty() && !address.trimmed().isEmpty())
+        QVERIFY2(built.error.contains(address.trimmed()), qPrintable(built.error));
 }
 
 void TestAssembly::charsetShortfallCountsEveryRecipient() {

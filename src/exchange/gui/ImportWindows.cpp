@@ -217,6 +217,9 @@ d_DataBaseImportContents::d_DataBaseImportContents(ImportFlow& flow, QWidget* pa
     connect(m_ui->moveLeft, &QPushButton::clicked, this,
             [this] { m_model.move(MoveDirection::Left); });
     connect(m_ui->buttonBox, &QDialogButtonBox::accepted, this, [this] {
+        if (!m_flow.confirmAddressColumn())
+            return;
+        m_model.reset();
         m_ui->buttonBox->setEnabled(false);
         (void)m_flow.storeRows(m_ui->openAfter->isChecked());
         accept();
