@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QIODevice>
 #include <QXmlStreamReader>
+#include <climits>
 #include <map>
 
 #include "exchange/Workbook.h"
@@ -58,6 +59,11 @@ private:
     bool m_failed = false;
 };
 
+// The largest sheet a workbook can hold; numbers past it are damage, and bounding them
+// keeps the counters of rows and cells without a number from running over.
+constexpr int kSheetRows = 1048576;
+constexpr int kSheetColumns = 16384;
+
 // "C5" -> column 2, row 4 (0-based); false for anything else.
 bool parseCellRef(QStringView ref, int& row, int& column) {
     qsizetype i = 0;
@@ -73,7 +79,7 @@ bool parseCellRef(QStringView ref, int& row, int& column) {
         return false;
     bool ok = false;
     const qlonglong r = ref.sliced(i).toLongLong(&ok);
-    if (!ok || r < 1 || r > 1048576)
+    if (!ok || r < 1 || r > kSheetRows || col > kSheetColumns)
         return false;
     row = int(r - 1);
     column = col - 1;
@@ -356,13 +362,14 @@ bool XlsxWorkbook::readUsedRange(int sheet, int maxRows, UsedRange& out, ReadRes
         status.status = ReadStatus::Damaged;
         return false;
     }
-    struct Cell {
-        int row, column;
-        CellValue value;
-    };
-    std::vector<Cell> cells;
-    int minRow = -1, maxRow = -1, minCol = INT_MAX, maxCol = -1;
+    // Keyed by position, so that a cell written again replaces the earlier one and memory
+    // follows the cells of the range, not the cell elements of the part; ordered by row, so
+    // that rows falling out of the range when an earlier row turns up are dropped at once.
+    std::map<quint64, CellValue> cells;
+    const auto key = [](int r, int c) { return (quint64(quint32(r)) << 32) | quint32(c); };
+    int minRow = -1;
     bool stopped = false, columnsCut = false;
+    QString outOfSheet;
 
     const bool ok =
         readPart(m_sheets[size_t(sheet)].part, true, status, [&](QXmlStreamReader& xml) {
@@ -376,8 +383,14 @@ bool XlsxWorkbook::readUsedRange(int sheet, int maxRows, UsedRange& out, ReadRes
                 if (n == u"row") {
                     const QStringView r = xml.attributes().value(QLatin1String("r"));
                     bool okRow = false;
-                    const int parsed = r.toInt(&okRow);
-                    row = okRow && parsed >= 1 ? parsed - 1 : row + 1;
+                    const qlonglong parsed = r.toLongLong(&okRow);
+                    const qlonglong next = okRow && parsed >= 1 ? parsed - 1 : qlonglong(row) + 1;
+                    if (next >= kSheetRows) {
+                        outOfSheet =
+                            QStringLiteral("row %1 is past the last row of a sheet").arg(next + 1);
+                        return false;
+                    }
+                    row = int(next);
                     column = -1;
                     if (minRow >= 0 && row - minRow >= maxRows) {
                         stopped = true;
@@ -392,6 +405,11 @@ bool XlsxWorkbook::readUsedRange(int sheet, int maxRows, UsedRange& out, ReadRes
                             r = pr;
                             c = pc;
                         }
+                    }
+                    if (c >= kSheetColumns) {
+                        outOfSheet = QStringLiteral("column %1 is past the last column of a sheet")
+                                         .arg(c + 1);
+                        return false;
                     }
                     row = r;
                     column = c;
@@ -452,33 +470,46 @@ bool XlsxWorkbook::readUsedRange(int sheet, int maxRows, UsedRange& out, ReadRes
                         columnsCut = true;
                         continue;
                     }
-                    if (minRow < 0 || r < minRow)
+                    if (minRow < 0 || r < minRow) {
                         minRow = r;
-                    maxRow = std::max(maxRow, r);
-                    minCol = std::min(minCol, c);
-                    maxCol = std::max(maxCol, c);
-                    cells.push_back({r, c, std::move(value)});
+                        if (r <= INT_MAX - maxRows)
+                            cells.erase(cells.lower_bound(key(r + maxRows, 0)), cells.end());
+                    }
+                    cells[key(r, c)] = std::move(value);
                 }
             }
             return true;
         });
+    if (!outOfSheet.isEmpty()) {
+        status.status = ReadStatus::Damaged;
+        status.detail = outOfSheet;
+        return false;
+    }
     if (!ok)
         return false;
     out.stoppedAtLimit = stopped;
     out.columnsCut = columnsCut;
     if (cells.empty())
         return true;
+    // The range is that of the cells kept; the last key holds the last row.
+    const auto rowOf = [](quint64 at) { return int(at >> 32); };
+    const auto columnOf = [](quint64 at) { return int(at & 0xffffffffu); };
+    int minCol = INT_MAX, maxCol = -1;
+    for (const auto& entry : cells) {
+        minCol = std::min(minCol, columnOf(entry.first));
+        maxCol = std::max(maxCol, columnOf(entry.first));
+    }
     out.firstRow = minRow;
     out.firstColumn = minCol;
-    out.rows = std::min(maxRow - minRow + 1, maxRows);
+    out.rows = std::min(rowOf(cells.rbegin()->first) - minRow + 1, maxRows);
     out.columns = maxCol - minCol + 1;
     out.cells.assign(size_t(out.rows) * size_t(out.columns), CellValue());
-    for (Cell& cell : cells) {
-        const int r = cell.row - minRow;
+    for (auto& [at, value] : cells) {
+        const int r = rowOf(at) - minRow;
         if (r < 0 || r >= out.rows)
             continue;
-        out.cells[size_t(r) * size_t(out.columns) + size_t(cell.column - minCol)] =
-            std::move(cell.value);
+        out.cells[size_t(r) * size_t(out.columns) + size_t(columnOf(at) - minCol)] =
+            std::move(value);
     }
     return true;
 }

@@ -43,6 +43,33 @@ bool writeSampleXlsx(const QString& path) {
     return workbook_close(wb) == LXW_NO_ERROR;
 }
 
+// A workbook of one sheet whose part is given as it is, for shapes no writer makes.
+bool writeOneSheetXlsx(const QString& path, const QByteArray& sheet) {
+    static const char rels[] =
+        "<Relationships><Relationship Id='rId1' Target='xl/workbook.xml' Type='http://"
+        "schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument'/>"
+        "</Relationships>";
+    static const char book[] =
+        "<workbook xmlns:r='http://schemas.openxmlformats.org/officeDocument/2006/"
+        "relationships'><sheets><sheet name='S' sheetId='1' r:id='rId1'/></sheets></workbook>";
+    static const char bookRels[] =
+        "<Relationships><Relationship Id='rId1' Target='worksheets/sheet1.xml' Type='http://"
+        "schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet'/>"
+        "</Relationships>";
+    int err = 0;
+    zip_t* z = zip_open(path.toLocal8Bit().constData(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+    if (!z)
+        return false;
+    const auto add = [z](const char* name, const char* data, size_t size) {
+        zip_file_add(z, name, zip_source_buffer(z, data, size, 0), ZIP_FL_OVERWRITE);
+    };
+    add("_rels/.rels", rels, sizeof rels - 1);
+    add("xl/workbook.xml", book, sizeof book - 1);
+    add("xl/_rels/workbook.xml.rels", bookRels, sizeof bookRels - 1);
+    add("xl/worksheets/sheet1.xml", sheet.constData(), size_t(sheet.size()));
+    return zip_close(z) == 0;
+}
+
 bool runPerl(const QString& script, const QString& path) {
     QProcess p;
     p.start("/usr/bin/perl", {"-e", script, path});
@@ -253,6 +280,56 @@ with zipfile.ZipFile(sys.argv[2], 'w', zipfile.ZIP_DEFLATED) as z:
         const Read r = readWith(path, 0);
         QCOMPARE(r.result.status, ReadStatus::TooLarge);
         QCOMPARE(r.result.rowCount, 0);
+    }
+
+    // Sheet parts no writer makes: numbers past the sheet's bounds are refused as damage,
+    // a cell written again keeps one cell, rows far behind an earlier one are not kept.
+    void handWrittenSheets_data() {
+        QTest::addColumn<QByteArray>("sheetData");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QList<QStringList>>("rows");
+        const QByteArray a1 = "<c r=\"A1\" t=\"inlineStr\"><is><t>a1</t></is></c>";
+        QTest::newRow("row number past the sheet, then rows without one")
+            << QByteArray("<row r=\"2147483647\"/><row/><row>") + a1 + "</row>"
+            << int(ReadStatus::Damaged) << QList<QStringList>();
+        QTest::newRow("rows without number counted past the last row")
+            << QByteArray("<row r=\"1048576\"/><row><c t=\"inlineStr\"><is><t>x</t></is></c></row>")
+            << int(ReadStatus::Damaged) << QList<QStringList>();
+        QTest::newRow("cells without reference counted past the last column")
+            << QByteArray("<row><c r=\"XFD1\"/><c/></row>") << int(ReadStatus::Damaged)
+            << QList<QStringList>();
+        QTest::newRow("one cell repeated")
+            << QByteArray("<row r=\"1\">") + a1.repeated(20000) + "</row>" << int(ReadStatus::Ok)
+            << QList<QStringList>{{"a1"}};
+        QTest::newRow("a later cell at the same place replaces the first")
+            << QByteArray("<row r=\"1\">") + a1 +
+                   "<c r=\"A1\"><v>5</v></c><c r=\"B1\"><v>6</v></c></row>"
+            << int(ReadStatus::Ok) << QList<QStringList>{{"5", "6"}};
+        QTest::newRow("an earlier row drops the rows past the limit")
+            << QByteArray(
+                   "<row r=\"900\"><c r=\"A900\"><v>9</v></c></row><row r=\"2\">"
+                   "<c r=\"A2\"><v>2</v></c></row>")
+            << int(ReadStatus::Ok) << QList<QStringList>{{"2"}};
+    }
+    void handWrittenSheets() {
+        QFETCH(QByteArray, sheetData);
+        QFETCH(int, status);
+        QFETCH(QList<QStringList>, rows);
+        const QString path = m_env.root() + "hand.xlsx";
+        const QByteArray sheet = "<worksheet><sheetData>" + sheetData + "</sheetData></worksheet>";
+        QVERIFY(writeOneSheetXlsx(path, sheet));
+        ImportTable table;
+        SteppedProgress progress;
+        const ReadResult r = readWorkbook(
+            path, table, [](const QStringList&, int) { return 0; }, progress, 100);
+        QCOMPARE(int(r.status), status);
+        QCOMPARE(table.rows, rows);
+        if (r.status == ReadStatus::Damaged) {
+            test::ScriptedUserInteraction ui;
+            reportReadFailure(ui, r);
+            QVERIFY2(ui.asked().value(0).text.contains("past the last"),
+                     qPrintable(ui.asked().value(0).text));
+        }
     }
 
     void dateFormats_data() {
