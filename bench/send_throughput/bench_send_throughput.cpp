@@ -219,8 +219,7 @@ int main(int argc, char* argv[]) {
     pw::app::Settings settings = pw::app::ReadSettings(ini);
     settings.smtpServer = QStringLiteral("127.0.0.1");
     settings.smtpPort = target;
-    settings.smtpAuthType = 1;     // EHLO ...
-    settings.smtpVerifMethod = 2;  // ... with the automatic choice: nothing offered, no login
+    settings.smtpAuthType = 0;  // no login: the session greets with EHLO all the same
     settings.smtpConnectionType = 0;
     settings.sendWait = 0;
     settings.oneTimeSend = 100;

@@ -1,7 +1,8 @@
 // Messages per second over one SMTP session to a fast local sink (Postfix's smtp-sink), beside
 // Postfix's own smtp-source sending the same number of messages of the same size over one
 // session in the same run. The session greets with EHLO and pipelines (the sink offers it);
-// the HELO figure is the session one command at a time. Prints "name: value unit" lines,
+// the "helo" figure is the session without login (which greets with EHLO as well since every
+// session does). Prints "name: value unit" lines,
 // medians, CPU per message beside the rates.
 //
 //   bench_smtp_throughput [messages] [rounds]      (defaults 20000 and 3)

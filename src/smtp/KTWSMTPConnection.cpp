@@ -469,19 +469,13 @@ void CKTWSMTPConnection::Connect(const QString& host, AuthMethod method, const Q
             StartTls(host);
             const QString ehlo = Ehlo();
             if (method != AuthMethod::None) {
-                Authenticate(method == AuthMethod::Automatic
-                                 ? ChooseAuthMethod(AuthMechanismsFromEhlo(ehlo))
-                                 : method,
-                             userName, password);
+                Authenticate(ResolveMethod(method, ehlo), userName, password);
             }
         } else if (method != AuthMethod::None) {
             const QString ehlo = Ehlo();
-            Authenticate(method == AuthMethod::Automatic
-                             ? ChooseAuthMethod(AuthMechanismsFromEhlo(ehlo))
-                             : method,
-                         userName, password);
+            Authenticate(ResolveMethod(method, ehlo), userName, password);
         } else {
-            Helo();
+            EhloOrHelo();
         }
     } catch (const CKTWSMTPException&) {
         const bool aborted = m_abort.IsTriggered();
@@ -506,19 +500,49 @@ void CKTWSMTPConnection::Connect(const QString& host, AuthMethod method, const Q
     }
 }
 
+AuthMethod CKTWSMTPConnection::ResolveMethod(AuthMethod method, const QString& ehlo) const {
+    if (method != AuthMethod::Automatic) {
+        return method;
+    }
+    return ChooseAuthMethod(AuthMechanismsFromEhlo(ehlo),
+                            m_bearerToken.isEmpty() ? TokenAvailable::No : TokenAvailable::Yes);
+}
+
 void CKTWSMTPConnection::Helo() {
     Command("HELO " + m_heloHost.toUtf8(), 250, msg::kUnexpectedHeloResponse);
 }
 
+void CKTWSMTPConnection::EhloOrHelo() {
+    // EHLO even without login: pipelining, 8BITMIME and SIZE serve a plain relay as well.
+    // Only a server that does not know EHLO (RFC 5321 4.1.4) is greeted with HELO.
+    SendLine("EHLO " + m_heloHost.toUtf8());
+    if (!ReadResponse()) {
+        Raise(msg::kUnexpectedEhloResponse);
+    }
+    const int code = m_lastResponseCode;
+    if (code == 250) {
+        TakeEhloOffer();
+        return;
+    }
+    if (code != 500 && code != 502 && code != 504) {
+        Raise(msg::kUnexpectedEhloResponse);
+    }
+    Helo();
+}
+
 QString CKTWSMTPConnection::Ehlo() {
     Command("EHLO " + m_heloHost.toUtf8(), 250, msg::kUnexpectedEhloResponse);
+    TakeEhloOffer();
+    return m_lastResponse;
+}
+
+void CKTWSMTPConnection::TakeEhloOffer() {
     m_lastEhlo = m_lastResponse;
     m_eightBitMime = EhloOffers(m_lastEhlo, QStringLiteral("8BITMIME"));
     m_pipelining = EhloOffers(m_lastEhlo, QStringLiteral("PIPELINING"));
     const std::optional<qint64> size = EhloSizeLimit(m_lastEhlo);
     m_sizeOffered = size.has_value();
     m_sizeLimit = size.value_or(0);
-    return m_lastResponse;
 }
 
 void CKTWSMTPConnection::Authenticate(AuthMethod method, const QString& user,
@@ -537,11 +561,71 @@ void CKTWSMTPConnection::Authenticate(AuthMethod method, const QString& user,
         case AuthMethod::Ntlm:
             AuthNtlm(user, password);
             break;
+        case AuthMethod::XOAuth2:
+        case AuthMethod::OAuthBearer:
+            AuthBearer(method, user);
+            break;
+        case AuthMethod::OAuth2: {
+            // the mechanism the server offers; a server that offers neither is tried with
+            // XOAUTH2, whose refusal then names the server's own reply
+            const AuthMethod chosen =
+                ChooseAuthMethod(AuthMechanismsFromEhlo(m_lastEhlo), TokenAvailable::Yes);
+            m_usedMethod = chosen == AuthMethod::OAuthBearer ? chosen : AuthMethod::XOAuth2;
+            AuthBearer(m_usedMethod, user);
+            break;
+        }
         case AuthMethod::None:
         case AuthMethod::Automatic:
             m_usedMethod = AuthMethod::None;
             break;
     }
+}
+
+void CKTWSMTPConnection::AuthBearer(AuthMethod method, const QString& user) {
+    const bool bearer = method == AuthMethod::OAuthBearer;
+    const int unexpected =
+        bearer ? msg::kUnexpectedOAuthBearerResponse : msg::kUnexpectedXOAuth2Response;
+    const QByteArray command = bearer ? "AUTH OAUTHBEARER " : "AUTH XOAUTH2 ";
+    if (m_bearerToken.isEmpty()) {
+        SetLastResponse("no access token: not signed in", 0);
+        Raise(msg::kBearerTokenRefused);
+    }
+    QByteArray response = bearer ? OAuthBearerResponse(user, m_host, m_port, m_bearerToken)
+                                 : XOAuth2Response(user, m_bearerToken);
+    QByteArray encoded = command + response.toBase64();
+    WipeBytes(response);
+    m_wire->line("C: ", command + "[credentials not logged]");
+    encoded += "\r\n";
+    try {
+        Transmit(encoded);
+    } catch (...) {
+        WipeBytes(encoded);
+        throw;
+    }
+    WipeBytes(encoded);
+    if (!ReadResponse()) {
+        Raise(unexpected);
+    }
+    if (m_lastResponseCode == 235) {
+        return;
+    }
+    if (m_lastResponseCode == 334) {
+        // A refused token comes as a challenge holding a JSON status (RFC 7628 3.2.2). The
+        // client must answer it, with ^A for OAUTHBEARER and an empty line for XOAUTH2, and
+        // the server then ends the exchange with its failure reply.
+        const QString status = BearerErrorStatus(DecodeChallenge(m_lastResponseBytes));
+        const QByteArray challenge = m_lastResponseBytes;
+        SendLine(bearer ? QByteArray("AQ==") : QByteArray());
+        const bool replied = ReadResponse();
+        QByteArray text = status.isEmpty() ? QByteArray() : status.toUtf8() + "\r\n";
+        text += replied ? m_lastResponseBytes : challenge;
+        SetLastResponse(text, replied ? m_lastResponseCode : 0);
+        Raise(msg::kBearerTokenRefused);
+    }
+    if (m_lastResponseCode >= 500 && m_lastResponseCode < 600) {
+        Raise(msg::kBearerTokenRefused);  // "535 5.7.3 Authentication unsuccessful" at once
+    }
+    Raise(unexpected);
 }
 
 void CKTWSMTPConnection::SendCredential(QByteArray& encoded) {

@@ -59,6 +59,10 @@ public:
 
     void Connect(const QString& host, AuthMethod method, const QString& userName,
                  const QString& password, int port, ConnectionType type);
+    // The OAuth 2.0 access token of the bearer methods (XOAuth2, OAuthBearer, OAuth2); with
+    // one set, the automatic choice takes a bearer mechanism the server offers. It goes on
+    // the wire only base64-encoded inside AUTH, never into the wire log.
+    void SetBearerToken(const QString& token) { m_bearerToken = token; }
     void Disconnect(DisconnectMode mode);
     // Cancels from another thread: the same as Disconnect(DisconnectMode::NotGraceful).
     void Abort() noexcept;
@@ -113,7 +117,7 @@ public:
     // The certificate the server presented in the last Connect (null without TLS), also
     // when it was refused.
     [[nodiscard]] const PeerCertificate& LastPeerCertificate() const { return m_lastPeer; }
-    // The last EHLO reply of the last Connect (empty when only HELO was sent).
+    // The last EHLO reply of the last Connect (empty when the server knew only HELO).
     [[nodiscard]] const QString& LastEhloReply() const { return m_lastEhlo; }
 
     [[nodiscard]] const QString& LastResponse() const { return m_lastResponse; }
@@ -179,6 +183,10 @@ private:
     // --- session steps
     void Helo();
     [[nodiscard]] QString Ehlo();
+    // A session without login: EHLO, and HELO when the server does not know EHLO.
+    void EhloOrHelo();
+    // The extensions of the EHLO reply just read.
+    void TakeEhloOffer();
     // The automatic HELO name for the connection just opened.
     [[nodiscard]] QString AutomaticHeloName() const;
     void Authenticate(AuthMethod method, const QString& user, const QString& password);
@@ -186,6 +194,10 @@ private:
     void AuthPlain(const QString& user, const QString& password);
     void AuthCramMd5(const QString& user, const QString& password);
     void AuthNtlm(const QString& user, const QString& password);
+    // XOAUTH2 or OAUTHBEARER with the bearer token, its initial response on the command line.
+    void AuthBearer(AuthMethod method, const QString& user);
+    // The automatic choice resolved against the EHLO reply.
+    [[nodiscard]] AuthMethod ResolveMethod(AuthMethod method, const QString& ehlo) const;
     void SendCredential(QByteArray& encoded);
     void DisconnectLocked(DisconnectMode mode);
     // Ends the session when a failed transaction left it out of step (or was cancelled).
@@ -207,6 +219,7 @@ private:
     bool m_sizeOffered = false;
     qint64 m_sizeLimit = 0;
     QString m_host;
+    QString m_bearerToken;
     int m_timeoutMs = kDefaultTimeoutMs;
     int m_finalReplyTimeoutMs = kDefaultFinalReplyTimeoutMs;
     bool m_possiblyDelivered = false;

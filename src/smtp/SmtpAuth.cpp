@@ -2,6 +2,8 @@
 
 #include "smtp/HmacMd5.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringList>
 
 #include <openssl/crypto.h>
@@ -65,6 +67,60 @@ std::optional<qint64> EhloSizeLimit(const QString& ehloResponse) {
         return ok && limit > 0 ? limit : 0;
     }
     return std::nullopt;
+}
+
+bool isBearerMethod(AuthMethod method) {
+    return method == AuthMethod::XOAuth2 || method == AuthMethod::OAuthBearer ||
+           method == AuthMethod::OAuth2;
+}
+
+AuthMethod ChooseAuthMethod(const QString& mechanisms, TokenAvailable token) {
+    const QStringList list = mechanisms.toUpper().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (token == TokenAvailable::Yes) {
+        if (list.contains(QLatin1String("OAUTHBEARER"))) {
+            return AuthMethod::OAuthBearer;
+        }
+        if (list.contains(QLatin1String("XOAUTH2"))) {
+            return AuthMethod::XOAuth2;
+        }
+    }
+    return ChooseAuthMethod(mechanisms);
+}
+
+QByteArray OAuthBearerResponse(const QString& user, const QString& host, int port,
+                               const QString& token) {
+    // "," and "=" in the identity are escaped as the GS2 header wants (RFC 5801 4)
+    QByteArray identity = user.toUtf8();
+    identity.replace("=", "=3D").replace(",", "=2C");
+    QByteArray r = "n,a=" + identity + ",\x01";
+    r += "host=" + host.toUtf8() + '\x01';
+    r += "port=" + QByteArray::number(port) + '\x01';
+    r += "auth=Bearer " + token.toUtf8() + "\x01\x01";
+    return r;
+}
+
+QByteArray XOAuth2Response(const QString& user, const QString& token) {
+    return "user=" + user.toUtf8() +
+           "\x01"
+           "auth=Bearer " +
+           token.toUtf8() + "\x01\x01";
+}
+
+QString BearerErrorStatus(const QByteArray& decodedChallenge) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(decodedChallenge, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        return {};
+    }
+    QStringList parts;
+    const QJsonObject o = doc.object();
+    for (const char* key : {"status", "schemes", "scope"}) {
+        const QJsonValue v = o.value(QLatin1String(key));
+        if (v.isString() && !v.toString().isEmpty()) {
+            parts << QStringLiteral("%1 %2").arg(QLatin1String(key), v.toString());
+        }
+    }
+    return parts.join(QStringLiteral(", "));
 }
 
 AuthMethod ChooseAuthMethod(const QString& mechanisms) {

@@ -16,8 +16,16 @@ enum class AuthMethod : int {
     Login = 2,
     Plain = 3,
     Ntlm = 4,
-    Automatic = 5
+    Automatic = 5,
+    // Bearer tokens of an OAuth 2.0 sign-in (RFC 7628 and the older XOAUTH2).
+    XOAuth2 = 6,
+    OAuthBearer = 7,
+    // Whichever of the two the server offers, OAUTHBEARER first.
+    OAuth2 = 8,
 };
+
+// Whether the method signs in with a bearer token rather than a password.
+[[nodiscard]] bool isBearerMethod(AuthMethod method);
 
 // The mechanisms a server lists after "AUTH" (or the old "AUTH="), from any line of its EHLO
 // reply, upper-cased and separated by blanks; empty when it lists none.
@@ -31,6 +39,19 @@ enum class AuthMethod : int {
 
 // NTLM before CRAM-MD5 before LOGIN before PLAIN; None when none of them is listed.
 [[nodiscard]] AuthMethod ChooseAuthMethod(const QString& mechanisms);
+// With a bearer token: OAUTHBEARER, then XOAUTH2 when listed; otherwise the choice above.
+enum class TokenAvailable { No, Yes };
+[[nodiscard]] AuthMethod ChooseAuthMethod(const QString& mechanisms, TokenAvailable token);
+
+// The initial responses of the bearer mechanisms, not yet base64. OAUTHBEARER: the GS2
+// header with the authorisation identity, host and port, then "auth=Bearer" (RFC 7628 3.1);
+// XOAUTH2: "user=", "auth=Bearer", separated by ^A.
+[[nodiscard]] QByteArray OAuthBearerResponse(const QString& user, const QString& host, int port,
+                                             const QString& token);
+[[nodiscard]] QByteArray XOAuth2Response(const QString& user, const QString& token);
+// The JSON status a server sends in the 334 challenge of a refused token ("status",
+// "schemes", "scope"), as one readable line; empty when the challenge is no JSON object.
+[[nodiscard]] QString BearerErrorStatus(const QByteArray& decodedChallenge);
 
 // A "334 " reply's challenge: the text after the first four characters, base64-decoded with
 // every character outside the alphabet skipped.

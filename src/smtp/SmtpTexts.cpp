@@ -69,6 +69,12 @@ const Entry kEntries[] = {
      "SSL/TLSコンテキストを作成できませんでした: %1"},
     {631, "Could not connect via SSL/TLS: %1", "SSL/TLSで接続できませんでした: %1"},
     {632, "Could not send via SSL/TLS: %1", "SSL/TLSで送信できませんでした: %1"},
+    {740, "Unexpected AUTH XOAUTH2 response, Last Response: %1",
+     "AUTH XOAUTH2の応答が不正です。最後の応答: %1"},
+    {741, "Unexpected AUTH OAUTHBEARER response, Last Response: %1",
+     "AUTH OAUTHBEARERの応答が不正です。最後の応答: %1"},
+    {742, "The server did not accept the sign-in (access token), Last Response: %1",
+     "サーバーがサインイン（アクセストークン）を受け付けませんでした。最後の応答: %1"},
 };
 
 const Entry* find(int id) {

@@ -36,6 +36,11 @@ inline constexpr int kFailReceiveViaSsl = 629;
 inline constexpr int kFailCreateSslContext = 630;
 inline constexpr int kFailConnectViaSsl = 631;
 inline constexpr int kFailSendViaSsl = 632;
+inline constexpr int kUnexpectedXOAuth2Response = 740;
+inline constexpr int kUnexpectedOAuthBearerResponse = 741;
+// The server refused the bearer token (expired, revoked, the wrong scope): worth one fresh
+// token, never more.
+inline constexpr int kBearerTokenRefused = 742;
 }  // namespace msg
 
 // The text of a message number in the current language; empty for an unknown number.

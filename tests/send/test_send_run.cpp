@@ -527,7 +527,7 @@ private slots:
     void droppedConnectionIsRestored() {
         // The server drops the line when the second mail begins; the reconnect restores it and
         // the mail goes on the new connection.
-        const QString greet = QStringLiteral("S: 220 scripted\nC~ HELO .+\nS: 250 hello\n");
+        const QString greet = QStringLiteral("S: 220 scripted\nC~ EHLO .+\nS: 250 hello\n");
         const QString mail = QStringLiteral(
             "C: MAIL FROM:<shop@example.jp>\nS: 250 ok\nC~ RCPT TO:<rcpt%1@example.jp>\nS: 250 ok\n"
             "C: DATA\nS: 354 go\nD\nS: 250 queued\n");
@@ -549,7 +549,7 @@ private slots:
     void mailAfterAFailedRetryStartsOnANewConnection() {
         // Both tries of the first mail lose the line; the second mail reconnects before it
         // begins instead of failing once on the closed connection.
-        const QString greet = QStringLiteral("S: 220 scripted\nC~ HELO .+\nS: 250 hello\n");
+        const QString greet = QStringLiteral("S: 220 scripted\nC~ EHLO .+\nS: 250 hello\n");
         const QString lost = greet + QStringLiteral("C: MAIL FROM:<shop@example.jp>\nX");
         test::ScriptedServer server(
             {lost, lost,
@@ -570,7 +570,7 @@ private slots:
 
     void quitRefusedAfterTheMailsIsNoFailure() {
         const QString script = QStringLiteral(
-            "S: 220 scripted\nC~ HELO .+\nS: 250 hello\n"
+            "S: 220 scripted\nC~ EHLO .+\nS: 250 hello\n"
             "C: MAIL FROM:<shop@example.jp>\nS: 250 ok\nC: RCPT TO:<rcpt1@example.jp>\nS: 250 ok\n"
             "C: DATA\nS: 354 go\nD\nS: 250 queued\nC: QUIT\nX");
         test::ScriptedServer server({script});
@@ -674,7 +674,7 @@ private slots:
 
     // The wire of one recipient's mail on the scripted server, by the kind of refusal.
     void retriesByKindOfRefusal_data() {
-        const QString greet = QStringLiteral("S: 220 scripted\nC~ HELO .+\nS: 250 hello\n");
+        const QString greet = QStringLiteral("S: 220 scripted\nC~ EHLO .+\nS: 250 hello\n");
         const QString mail = QStringLiteral("C: MAIL FROM:<shop@example.jp>\nS: 250 ok\n");
         const QString rcpt = QStringLiteral("C: RCPT TO:<rcpt1@example.jp>\n");
         const QString data = QStringLiteral("C: DATA\nS: 354 go\nD\n");
@@ -836,7 +836,7 @@ private slots:
     // The connection closes after all data of mail 4 went out and before the reply: the
     // server may have the mail, so it is neither resent nor left for "not yet sent".
     void closedAfterTheDataIsNotResent() {
-        const QString greet = QStringLiteral("S: 220 scripted\nC~ HELO .+\nS: 250 hello\n");
+        const QString greet = QStringLiteral("S: 220 scripted\nC~ EHLO .+\nS: 250 hello\n");
         QString script = greet;
         for (int n = 1; n <= 4; ++n) {
             script +=
@@ -866,7 +866,7 @@ private slots:
     // command: the mail is accepted once.
     void lateFinalReplyIsAccepted() {
         test::ScriptedServer server({QStringLiteral(
-            "S: 220 scripted\nC~ HELO .+\nS: 250 hello\n"
+            "S: 220 scripted\nC~ EHLO .+\nS: 250 hello\n"
             "C: MAIL FROM:<shop@example.jp>\nS: 250 ok\nC: RCPT TO:<rcpt1@example.jp>\nS: 250 ok\n"
             "C: DATA\nS: 354 go\nD\nW: 70000\nS: 250 queued at last\nC: QUIT\nS: 221 bye")});
         server.setLineTimeout(90000);
@@ -943,7 +943,7 @@ private slots:
         }
         // Mail 1 goes out, then the server drops the line and takes no more connections.
         test::ScriptedServer server({QStringLiteral(
-            "S: 220 scripted\nC~ HELO .+\nS: 250 hello\n"
+            "S: 220 scripted\nC~ EHLO .+\nS: 250 hello\n"
             "C: MAIL FROM:<shop@example.jp>\nS: 250 ok\nC: RCPT TO:<rcpt1@example.jp>\n"
             "S: 250 ok\nC: DATA\nS: 354 go\nD\nS: 250 queued\nC: MAIL FROM:<shop@example.jp>\nX")});
         RunFixture f;

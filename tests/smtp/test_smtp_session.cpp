@@ -95,7 +95,8 @@ QString b64(const QByteArray& bytes) {
 
 const char* kGreeting = "S: 220 fake.test ESMTP\n";
 const char* kEhloLogin = "C: EHLO client.test\nS: 250-fake.test\nS: 250 AUTH LOGIN PLAIN\n";
-const char* kHelo = "C: HELO client.test\nS: 250 fake.test\n";
+// a session without login greets with EHLO too
+const char* kHelo = "C: EHLO client.test\nS: 250 fake.test\n";
 const char* kQuit = "C: QUIT\nS: 221 bye\n";
 
 }  // namespace
@@ -127,8 +128,16 @@ private slots:
             << QString("S: 554 go away\n") + kQuit << none << connect << 257 << "554 go away\r\n";
         QTest::newRow("EHLO refused") << g + "C: EHLO client.test\nS: 502 no\n" + kQuit << login
                                       << connect << 258 << "502 no\r\n";
-        QTest::newRow("HELO refused") << g + "C: HELO client.test\nS: 501 bad name\n" + kQuit
-                                      << none << connect << 259 << "501 bad name\r\n";
+        QTest::newRow("HELO refused after EHLO")
+            << g + "C: EHLO client.test\nS: 500 what\nC: HELO client.test\nS: 501 bad name\n" +
+                   kQuit
+            << none << connect << 259 << "501 bad name\r\n";
+        QTest::newRow("EHLO refused without login, not with 500, 502 or 504")
+            << g + "C: EHLO client.test\nS: 554 no service\n" + kQuit << none << connect << 258
+            << "554 no service\r\n";
+        QTest::newRow("EHLO 502 with login: no HELO, it could not log in")
+            << g + "C: EHLO client.test\nS: 502 no\n" + kQuit << plain << connect << 258
+            << "502 no\r\n";
         QTest::newRow("QUIT refused") << g + kHelo + "C: QUIT\nS: 500 what\n"
                                       << none << connect << 260 << "500 what\r\n";
         QTest::newRow("MAIL FROM refused")
@@ -410,8 +419,15 @@ private slots:
         QTest::newRow("8BITMIME, but nothing 8-bit to declare")
             << ehlo + "S: 250 8BITMIME\n"
             << false << "MAIL FROM:<ann@example.org>" << false;
-        QTest::newRow("HELO: no extensions, 7-bit data")
-            << QString(kHelo) << true << "MAIL FROM:<ann@example.org>" << false;
+        QTest::newRow("EHLO 500, HELO: no extensions, 7-bit data")
+            << QString("C: EHLO client.test\nS: 500 unknown\nC: HELO client.test\nS: 250 ok\n")
+            << true << "MAIL FROM:<ann@example.org>" << false;
+        QTest::newRow("EHLO 502, HELO")
+            << QString("C: EHLO client.test\nS: 502 no\nC: HELO client.test\nS: 250 ok\n") << false
+            << "MAIL FROM:<ann@example.org>" << false;
+        QTest::newRow("EHLO 504, HELO")
+            << QString("C: EHLO client.test\nS: 504 no\nC: HELO client.test\nS: 250 ok\n") << false
+            << "MAIL FROM:<ann@example.org>" << false;
     }
     void mailParametersByOffer() {
         QFETCH(QString, greeting);
@@ -427,8 +443,8 @@ private slots:
         if (japanese)
             m.rootPart().setText(QString::fromUtf8("田中様\r\nご案内です。"));
         CKTWSMTPConnection c(kHost);
-        c.Connect("127.0.0.1", greeting.contains("EHLO") ? AuthMethod::Automatic : AuthMethod::None,
-                  "", "", server.port(), ConnectionType::None);
+        // no login: EHLO all the same, HELO only after 500, 502 or 504
+        c.Connect("127.0.0.1", AuthMethod::None, "", "", server.port(), ConnectionType::None);
         c.SendMessage(m);
         c.Disconnect(DisconnectMode::Graceful);
         QVERIFY2(server.finish(), qPrintable(server.report()));
@@ -678,7 +694,7 @@ private slots:
 
     void automaticHeloNameIsQualifiedOrALiteral() {
         ScriptedServer server({QString(kGreeting) +
-                               "C~ HELO (\\[127\\.0\\.0\\.1\\]|[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+)\n"
+                               "C~ EHLO (\\[127\\.0\\.0\\.1\\]|[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+)\n"
                                "S: 250 ok\n" +
                                kQuit});
         CKTWSMTPConnection c;  // "auto"
@@ -950,6 +966,93 @@ private slots:
         QCOMPARE(text.count("[credentials not logged]"), 2);
     }
 
+    // The bearer mechanisms: which one is chosen, what goes on the wire (never the token in
+    // the wire log), how a refused token's JSON challenge is answered, and the error it gives.
+    void bearerTokens_data() {
+        QTest::addColumn<QString>("offer");  // the EHLO reply's AUTH line
+        QTest::addColumn<int>("method");
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QString>("exchange");  // after EHLO, up to QUIT or the failure
+        QTest::addColumn<int>("code");          // 0: connected
+        QTest::addColumn<QString>("shown");     // in the failure's description
+        const int automatic = static_cast<int>(AuthMethod::Automatic);
+        const int oauth2 = static_cast<int>(AuthMethod::OAuth2);
+        const QString x = "C: AUTH XOAUTH2 " +
+                          b64(QByteArray("user=ann@example.org\x01"
+                                         "auth=Bearer tok-9f3\x01\x01")) +
+                          "\n";
+        const QString ob = "C~ AUTH OAUTHBEARER [A-Za-z0-9+/=]+\n";
+        const QString json = b64(
+            "{\"status\":\"401\",\"schemes\":\"bearer\",\"scope\":\"https://mail.google.com/\"}");
+        QTest::newRow("XOAUTH2 offered alone") << "250 AUTH LOGIN XOAUTH2" << oauth2 << "tok-9f3"
+                                               << x + "S: 235 2.7.0 ok\n" + kQuit << 0 << "";
+        QTest::newRow("OAUTHBEARER before XOAUTH2")
+            << "250 AUTH XOAUTH2 OAUTHBEARER" << oauth2 << "tok-9f3" << ob + "S: 235 ok\n" + kQuit
+            << 0 << "";
+        QTest::newRow("automatic with a token takes it over LOGIN")
+            << "250 AUTH LOGIN PLAIN XOAUTH2" << automatic << "tok-9f3" << x + "S: 235 ok\n" + kQuit
+            << 0 << "";
+        QTest::newRow("automatic without a token keeps the password")
+            << "250 AUTH PLAIN XOAUTH2" << automatic << ""
+            << "C: AUTH PLAIN\nS: 334 \nC: " + b64(QByteArray("\0ann@example.org\0secret", 23)) +
+                   "\nS: 235 ok\n" + kQuit
+            << 0 << "";
+        QTest::newRow("XOAUTH2 challenge answered with an empty line")
+            << "250 AUTH XOAUTH2" << oauth2 << "tok-9f3"
+            << x + "S: 334 " + json + "\nC: \nS: 535 5.7.8 Username and Password not accepted\n" +
+                   kQuit
+            << 742 << "status 401, schemes bearer, scope https://mail.google.com/";
+        QTest::newRow("OAUTHBEARER challenge answered with ^A")
+            << "250 AUTH OAUTHBEARER" << oauth2 << "tok-9f3"
+            << ob + "S: 334 " + b64("{\"status\":\"invalid_token\"}") + "\nC: AQ==\nS: 535 no\n" +
+                   kQuit
+            << 742 << "status invalid_token";
+        QTest::newRow("535 at once") << "250 AUTH XOAUTH2" << oauth2 << "tok-9f3"
+                                     << x + "S: 535 5.7.3 Authentication unsuccessful\n" + kQuit
+                                     << 742 << "535 5.7.3 Authentication unsuccessful";
+        QTest::newRow("temporary refusal")
+            << "250 AUTH XOAUTH2" << oauth2 << "tok-9f3" << x + "S: 454 4.7.0 try later\n" + kQuit
+            << 740 << "454 4.7.0 try later";
+        QTest::newRow("no token: nothing sent")
+            << "250 AUTH XOAUTH2" << oauth2 << "" << QString(kQuit) << 742 << "not signed in";
+    }
+    void bearerTokens() {
+        QFETCH(QString, offer);
+        QFETCH(int, method);
+        QFETCH(QString, token);
+        QFETCH(QString, exchange);
+        QFETCH(int, code);
+        QFETCH(QString, shown);
+        pw::test::TestEnv env;
+        const QString log = env.root() + "wire.txt";
+        qputenv("POSTWICK_SMTP_WIRE_LOG", log.toLocal8Bit());
+        const auto unset = qScopeGuard([] { qunsetenv("POSTWICK_SMTP_WIRE_LOG"); });
+        ScriptedServer server({QString(kGreeting) + "C: EHLO client.test\nS: 250-fake.test\nS: " +
+                               offer + "\n" + exchange});
+        CKTWSMTPConnection c(kHost);
+        c.SetBearerToken(token);
+        int got = 0;
+        QString description;
+        try {
+            c.Connect("127.0.0.1", static_cast<AuthMethod>(method), "ann@example.org", "secret",
+                      server.port(), ConnectionType::None);
+            c.Disconnect(DisconnectMode::Graceful);
+        } catch (const CKTWSMTPException& e) {
+            got = e.Code();
+            description = e.Description();
+        }
+        QVERIFY2(server.finish(), qPrintable(server.report()));
+        QCOMPARE(got, code);
+        QVERIFY2(description.contains(shown), qPrintable(description));
+        const QByteArray wire = pw::test::readFile(log);
+        if (!token.isEmpty())
+            QVERIFY(!wire.contains(token.toUtf8()));
+        // the initial responses ("user=...", "n,a=...") stay out of it, encoded or not
+        QVERIFY(!wire.contains("dXNlcj0") && !wire.contains("bixhPQ") && !wire.contains("Bearer"));
+        if (exchange.contains("C: AUTH XOAUTH2") || exchange.contains("C~ AUTH OAUTHBEARER"))
+            QVERIFY(wire.contains(" [credentials not logged]\n"));
+    }
+
     void addressesAreTriedInOrder() {
         // a port where nothing listens, then the server
         const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -1026,7 +1129,7 @@ private slots:
     }
 
     void everyErrorHasBothTexts() {
-        QList<int> ids = {257, 258, 259, 260, 261, 262, 266, 270, 516, 517};
+        QList<int> ids = {257, 258, 259, 260, 261, 262, 266, 270, 516, 517, 740, 741, 742};
         for (int i = 271; i <= 279; ++i) {
             ids.append(i);
         }
