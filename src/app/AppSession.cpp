@@ -72,8 +72,9 @@ void CAppSession::OfferRecovery() {
             continue;
         }
         const QString when = QLocale().toString(run.started.toLocalTime(), QLocale::ShortFormat);
-        if (ask(m_ui, str(ids::kRecoveryOffer).arg(run.projectPath, when),
-                MessageKind::YesNoCancel) != Answer::Yes)
+        const int offer = run.unsaved ? ids::kRecoveryOfferUnsaved : ids::kRecoveryOffer;
+        if (ask(m_ui, str(offer).arg(run.projectPath, when), MessageKind::YesNoCancel) !=
+            Answer::Yes)
             continue;  // kept: offered again at the next start, and "--send" picks it up
         switch (RecoverInterruptedRun(run, scratch, MailCodePage(m_settings.encode))) {
             case RecoveryResult::Written:
@@ -174,7 +175,8 @@ bool CAppSession::OpenProjectFile(const QString& path) {
 
 CAppSession::CloseResult CAppSession::Close(bool documentModified,
                                             const std::function<bool()>& saveDocument,
-                                            const std::function<void()>& cancelSendRun) {
+                                            const std::function<void()>& cancelSendRun,
+                                            const std::function<void()>& discarded) {
     if (documentModified) {
         const Answer a = m_ui.message(str(ids::kConfirmSaveCaption), str(ids::kDocumentNotSaved),
                                       MessageKind::YesNoCancel);
@@ -182,6 +184,8 @@ CAppSession::CloseResult CAppSession::Close(bool documentModified,
             return CloseResult::Cancelled;
         if (a == Answer::Yes && saveDocument && !saveDocument())
             return CloseResult::Cancelled;
+        if (a == Answer::No && discarded)
+            discarded();
     }
     if (cancelSendRun)
         cancelSendRun();

@@ -69,10 +69,12 @@ public:
 
     enum class CloseResult { Closed, Cancelled };
     // The close sequence. saveDocument is asked to save the mail document when it is
-    // modified and the user says Yes; it returns false when that did not happen.
+    // modified and the user says Yes; it returns false when that did not happen. discarded
+    // is told when the user says No, before anything is closed.
     [[nodiscard]] CloseResult Close(bool documentModified,
                                     const std::function<bool()>& saveDocument,
-                                    const std::function<void()>& cancelSendRun);
+                                    const std::function<void()>& cancelSendRun,
+                                    const std::function<void()>& discarded = {});
     // Ends without the close sequence (Getting Started left with "Exit"): nothing is asked
     // and no setting written, but the working copy, the "*.pzb" files of the user data folder
     // and the preview folders' files still go, as they would at a close.

@@ -560,7 +560,9 @@ void TDbData::Close(CloseMode mode) {
         m_db.reset();
     }
     if (mode == CloseMode::DeleteWorkingCopy && !m_workingCopy.isEmpty()) {
-        QFile::remove(m_workingCopy);
+        if (!m_workingCopyKept)
+            QFile::remove(m_workingCopy);
+        m_workingCopyKept = false;
         m_workingCopy.clear();
     }
 }

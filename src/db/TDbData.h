@@ -147,6 +147,10 @@ public:
     [[nodiscard]] bool ConfirmClose();
     // Rolls back, detaches and, when asked, deletes the working copy and forgets its path.
     void Close(CloseMode mode);
+    // The working copy holds what must outlive the document (the outcomes of a send run
+    // whose other changes the user discards): a close that would delete it leaves it on disk
+    // and forgets it instead. Cleared by that close.
+    void SetWorkingCopyKept(bool kept) { m_workingCopyKept = kept; }
 
     [[nodiscard]] bool IsOpen() const;
     [[nodiscard]] bool IsModified() const { return m_modified.load(); }

@@ -79,6 +79,21 @@ std::unique_ptr<CRunMarker> CRunMarker::begin(const QString& workingCopy,
     return std::unique_ptr<CRunMarker>(new CRunMarker(path, std::move(lock)));
 }
 
+bool CRunMarker::noteUnsaved() {
+    QFile in(m_path);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray text = in.read(64 * 1024);
+    in.close();
+    if (text.contains("\nunsaved=1\n"))
+        return true;
+    if (!text.isEmpty() && !text.endsWith('\n'))
+        text += '\n';
+    text += "unsaved=1\n";
+    QSaveFile file(m_path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+}
+
 void CRunMarker::finish() {
     QFile::remove(m_path);
     if (m_lock) {
@@ -117,6 +132,8 @@ std::optional<InterruptedRun> readMarker(const QString& markerPath) {
                 run.projectModifiedMs = v;
         } else if (key == "started") {
             run.started = QDateTime::fromString(QString::fromUtf8(value), Qt::ISODate);
+        } else if (key == "unsaved") {
+            run.unsaved = value == "1";
         }
     }
     if (run.projectPath.isEmpty() || !markerPath.endsWith(QLatin1String(kSuffix)))

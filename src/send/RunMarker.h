@@ -12,6 +12,7 @@
 //     size=<the project file's size in bytes when the run started>
 //     modified=<its modification time then, milliseconds since the epoch>
 //     started=<when the run started, ISO 8601 UTC>
+//     unsaved=1       (only when the user closed the document without saving it since)
 //
 // It is written (complete, synced) before the first mail goes out and removed only after
 // the outcomes have been written back into the project file. A marker that is still there
@@ -36,6 +37,7 @@ struct InterruptedRun {
     qint64 projectSize = -1;
     qint64 projectModifiedMs = -1;
     QDateTime started;
+    bool unsaved = false;  // left by a close without saving, not by a crash
 
     // Whether the project file is still the one the run started from: when it was saved
     // since, its own outcomes are newer and the working copy must not replace them.
@@ -58,6 +60,9 @@ public:
                                                            const QString& projectPath);
     // Removes the marker and releases the lock.
     void finish();
+    // Records in the marker that its outcomes were left by a close without saving (the
+    // working copy stays for the recovery at the next start); false when it cannot be written.
+    bool noteUnsaved();
 
     [[nodiscard]] const QString& path() const { return m_path; }
 

@@ -411,7 +411,11 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
             if (!m_projectLock && locked == ProjectLockResult::Busy)
                 return m_summary.start = StartResult::ProjectBusy;
         }
-        if (!m_projectPath.isEmpty()) {
+        // An earlier run's marker on this working copy already guards its outcomes, and
+        // those of this run join them.
+        const bool adopted =
+            m_marker && m_marker->path() == markerPathFor(m_store->WorkingCopyPath());
+        if (!m_projectPath.isEmpty() && !adopted) {
             m_marker = CRunMarker::begin(m_store->WorkingCopyPath(), m_projectPath);
             if (!m_marker)
                 return m_summary.start = StartResult::MarkerFailed;

@@ -237,6 +237,10 @@ public:
     // marker that makes them recoverable after a crash passes to the window, which finishes
     // it once the document is saved (or the outcomes are given up).
     [[nodiscard]] std::unique_ptr<CRunMarker> takeMarker() { return std::move(m_marker); }
+    // Before start(): the marker of an earlier run whose outcomes are not yet in the project
+    // file. A run on the same working copy goes on under it (its lock would refuse a new one);
+    // the front end takes it back with takeMarker() whatever start() returns.
+    void adoptMarker(std::unique_ptr<CRunMarker> marker) { m_marker = std::move(marker); }
 
 signals:
     void finished();

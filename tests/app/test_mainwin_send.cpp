@@ -10,6 +10,7 @@
 #include "app/gui/SendWindows.h"
 #include "compose/ProjectStore.h"
 #include "resources/Strings.h"
+#include "send/RunMarker.h"
 
 using namespace pw;
 using namespace pw::app;
@@ -205,6 +206,50 @@ private slots:
         QCOMPARE(store.LoadSendSelection(db::SendSelectionMode::All).count, 4);
         store.Close(db::CloseMode::DeleteWorkingCopy);
         server.stop();
+    }
+
+    // After a run of a saved project the next one starts without a save, and closing with
+    // "No" keeps who was mailed: the next start offers to write it into the project.
+    void nextRunNeedsNoSaveAndNoKeepsWhoWasMailed() {
+        test::SmtpTestServer server;
+        QTemporaryDir out;
+        QVERIFY2(server.start({"--out", out.path()}), qPrintable(server.errorText()));
+        MainWindowFixture f(test::sendingSettings(server.port()));
+        QVERIFY(f.open());
+        f.addRecipients(3);
+        f.find<QLineEdit>("recipient")->setText("[[Mail Address]]");
+        const QString project = f.env.root() + "autumn.pzy";
+        QVERIFY(f.window->SaveProjectAs(project));
+        for (int run = 1; run <= 2; ++run) {
+            f.ui.clear();
+            f.ui.scriptChoices({str(ids::kButtonOk)});
+            MainWindowFixture::answerTransmission();
+            f.command(cmd::kSend)->trigger();
+            QVERIFY(waitRunEnded(*f.window));
+            QCOMPARE(f.ui.choicesAsked().value(0).text, str(ids::kSummaryComplete));
+            QCOMPARE(test::capturedMessages(out.path() + '/').size(), 3 * run);
+        }
+        const QString copy = f.session->store().WorkingCopyPath();
+        f.ui.clear();
+        f.ui.script({Answer::No});
+        f.window->close();
+        QTRY_VERIFY(!f.window->isVisible());
+        f.window.reset();
+        QCOMPARE(f.ui.askedTexts(), QStringList{str(ids::kDocumentNotSaved)});
+        QVERIFY(QFile::exists(copy));
+        QVERIFY(
+            send::readMarker(send::markerPathFor(copy)).value_or(send::InterruptedRun{}).unsaved);
+
+        test::ScriptedUserInteraction ui;
+        CAppSession next(f.folders, f.settingsPath, ui);
+        (void)next.Start();
+        ui.script({Answer::Yes});
+        next.OfferRecovery();
+        QVERIFY(ui.asked().value(0).text.startsWith(
+            str(ids::kRecoveryOfferUnsaved).arg(project).section("%2", 0, 0)));
+        QCOMPARE(ui.asked().value(1).text, str(ids::kRecoveryDone));  // the copy went into it
+        QVERIFY(!QFile::exists(copy));
+        QVERIFY(next.Close(false, {}, {}) == CAppSession::CloseResult::Closed);
     }
 
     // A run refused for the server's certificate asks the connection test's question; yes

@@ -494,22 +494,19 @@ void CPZPtestDlg::closeEvent(QCloseEvent* event) {
         return;
     }
     TakeFromWindow();
-    const auto result =
-        m_session.Close(DocumentModified(),
-                        [this] {
-                            const QString path = m_session.document().projectFilePath;
-                            return path.isEmpty() ? SaveProjectAs(QString()) : SaveProjectTo(path);
-                        },
-                        {});
+    const auto result = m_session.Close(
+        DocumentModified(),
+        [this] {
+            const QString path = m_session.document().projectFilePath;
+            return path.isEmpty() ? SaveProjectAs(QString()) : SaveProjectTo(path);
+        },
+        {}, [this] { KeepRunOutcomes(); });
     if (result == CAppSession::CloseResult::Cancelled) {
         event->ignore();
         return;
     }
-    if (m_marker) {
-        // the working copy with the run's outcomes is gone: the marker has nothing to guard
-        m_marker->finish();
-        m_marker.reset();
-    }
+    // the working copy with the run's outcomes is gone, or kept for the next start
+    ReleaseRunMarker();
     m_session.SavePlacement(QStringLiteral("MainForm"), CurrentPlacement());
     if (m_logWindow)
         m_logWindow->hide();  // not closed: that would switch "LogView" off

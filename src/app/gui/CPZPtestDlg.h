@@ -116,6 +116,12 @@ public:
     // ---- documents (the File commands without their dialogs; tests drive these) ----
     // The save question; false when the user cancelled.
     [[nodiscard]] bool QuerySave();
+    // The user discards the document: a run's outcomes not yet in the project file stay, with
+    // its working copy, for the recovery at the next start.
+    void KeepRunOutcomes();
+    // The document is left: the marker of its last run is removed, or only let go when the
+    // outcomes were kept for the recovery.
+    void ReleaseRunMarker();
     // The document may be left: no run is sending it, its changes saved or given up.
     [[nodiscard]] bool MayLeaveDocument();
     // Save As with the dialog's answer given; the overwrite question is still asked.
@@ -230,6 +236,7 @@ private:
     std::unique_ptr<send::CSendFlow> m_flow;
     std::unique_ptr<send::CSendProgressRelay> m_relay;
     std::unique_ptr<send::CRunMarker> m_marker;
+    bool m_markerKeptForRecovery = false;
     QPointer<CSendProgressForm> m_progress;
     CLogWindow* m_logWindow = nullptr;
     bool m_minimizedForRun = false;

@@ -57,12 +57,34 @@ bool CPZPtestDlg::QuerySave() {
                                             str(ids::kDocumentNotSaved), MessageKind::YesNoCancel);
     if (a == Answer::Cancel)
         return false;
-    if (a == Answer::No)
+    if (a == Answer::No) {
+        KeepRunOutcomes();
         return true;
+    }
     const QString path = m_session.document().projectFilePath;
     if (path.isEmpty())
         return SaveProjectAs(QString());
     return SaveProjectTo(path);
+}
+
+void CPZPtestDlg::KeepRunOutcomes() {
+    if (!m_marker)
+        return;
+    // Who has the mail is never given up with the other edits: the working copy holds the
+    // committed outcomes (the discarded edits are rolled back at its close).
+    if (!m_marker->noteUnsaved())
+        return;  // not recoverable then: the copy goes as before
+    m_session.store().SetWorkingCopyKept(true);
+    m_markerKeptForRecovery = true;
+}
+
+void CPZPtestDlg::ReleaseRunMarker() {
+    if (!m_marker)
+        return;
+    if (!m_markerKeptForRecovery)
+        m_marker->finish();
+    m_marker.reset();  // a kept marker only lets its lock go
+    m_markerKeptForRecovery = false;
 }
 
 bool CPZPtestDlg::MayLeaveDocument() {
@@ -77,7 +99,9 @@ bool CPZPtestDlg::MayLeaveDocument() {
 void CPZPtestDlg::OnNew() {
     if (!MayLeaveDocument())
         return;
-    if (m_session.PrepareFreshDocument() == CAppSession::FreshResult::EndProcess) {
+    const auto fresh = m_session.PrepareFreshDocument();
+    ReleaseRunMarker();  // its working copy went (or was kept) with the document
+    if (fresh == CAppSession::FreshResult::EndProcess) {
         QApplication::exit(0);
         return;
     }
@@ -112,11 +136,8 @@ bool CPZPtestDlg::OpenProject(const QString& path) {
         UpdateDocumentState();
         return false;
     }
-    // a run's outcomes left unsaved in the old working copy went with it
-    if (m_marker) {
-        m_marker->finish();
-        m_marker.reset();
-    }
+    // a run's outcomes left unsaved in the old working copy went (or were kept) with it
+    ReleaseRunMarker();
     commandAction(cmd::kDefaultDatabase)->setChecked(false);
     ShowInWindow();
     ShowHtmlMail();
@@ -193,6 +214,8 @@ bool CPZPtestDlg::SaveProjectTo(const QString& path) {
         // the outcomes of the last run are in the project file now
         m_marker->finish();
         m_marker.reset();
+        m_markerKeptForRecovery = false;
+        m_session.store().SetWorkingCopyKept(false);
     }
     return true;
 }

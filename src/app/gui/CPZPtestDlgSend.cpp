@@ -217,8 +217,14 @@ void CPZPtestDlg::StartSend(bool test) {
     m_flow = std::move(flow);
     connect(m_flow.get(), &send::CSendFlow::finished, this, &CPZPtestDlg::SendRunFinished,
             Qt::QueuedConnection);
+    // The last run's outcomes, not yet saved, are guarded by its marker: this run goes on under
+    // it rather than needing a save first.
+    if (m_marker)
+        m_flow->adoptMarker(std::move(m_marker));
     const send::StartResult started = m_flow->start(*m_relay);
     if (started != send::StartResult::Started) {
+        if (auto marker = m_flow->takeMarker())
+            m_marker = std::move(marker);
         delete m_progress;
         const QString refusal = m_flow->refusalText(m_flow->summary().preparation);
         m_flow.reset();
