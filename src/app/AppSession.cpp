@@ -218,6 +218,13 @@ void CAppSession::SavePlacement(const QString& name, const WindowPlacement& plac
     (void)ini.Save();
 }
 
+void CAppSession::SaveAutoFrameText() const {
+    CIniFile ini(m_settingsPath);
+    (void)ini.Load();
+    ini.SetText(kHistory, "AutoBoxText", m_settings.autoBoxText);
+    (void)ini.Save();
+}
+
 QString CAppSession::LoadPlacementText(const QString& name) const {
     CIniFile ini(m_settingsPath);
     (void)ini.Load();

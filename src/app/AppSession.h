@@ -81,6 +81,9 @@ public:
     void Abandon();
     // Stores a window position under its name in "WINDOW" (load, set, save).
     void SavePlacement(const QString& name, const WindowPlacement& placement) const;
+    // Writes the Auto Frame characters into the settings file at once: a program that ends
+    // any other way than its close sequence would lose them.
+    void SaveAutoFrameText() const;
     [[nodiscard]] QString LoadPlacementText(const QString& name) const;
 
 private:

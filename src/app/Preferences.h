@@ -47,5 +47,8 @@ struct RegularFont {
 // What a click on the Getting Started picture asks for, by its position in dialog units.
 enum class StartChoice { None, Open, SelectHtmlTemplate, ImportDatabase };
 [[nodiscard]] StartChoice StartChoiceAt(double xDialogUnits, double yDialogUnits);
+// How Getting Started was left: only "Exit" ends the program; Esc and the close box only
+// put the box away.
+enum class StartEnd { Continue, ExitProgram };
 
 }  // namespace pw::app

@@ -365,7 +365,7 @@ int runSendCommand(const QStringList& arguments) {
             return endWithoutRun(int(SendExit::Unusable));
         }
         if (count == 0) {
-            console.out(str(ids::kNoDataInDatabase));
+            console.out(send::emptySelectionText(static_cast<db::SendSelectionMode>(cl.selection)));
             return endWithoutRun(int(SendExit::Complete));
         }
     }

@@ -3,8 +3,11 @@
 #include "app/ServerSettingsStore.h"
 
 #include <QStringList>
+
 #include <algorithm>
 #include <climits>
+#include "resources/Strings.h"
+#include "smtp/Charsets.h"
 
 namespace pw::app {
 
@@ -41,7 +44,7 @@ void visitSetupKeys(Settings& s, Visitor&& v) {
     v.text("TestEmailAddress", s.testEmailAddress, "");
     v.integer("DefaultRecipientField", s.defaultRecipientField, 0);
     v.integer("OpenDatabaseAfterImport", s.openDatabaseAfterImport, 1);
-    v.integer("Encode", s.encode, 0);
+    v.integer("Encode", s.encode, DefaultCharsetRow(currentLanguage()));
     v.integer("SendContinue", s.sendContinue, 1);
     v.integer("LogView", s.logView, 0);
     v.integer("Wrap", s.wrap, 0);
@@ -116,6 +119,10 @@ QString unquote(QString f) {
 }
 
 }  // namespace
+
+int DefaultCharsetRow(Language language) {
+    return language == Language::Japanese ? 0 : smtp::utf8CharsetRow();
+}
 
 Settings ReadSettings(const CIniFile& ini) {
     Settings s;

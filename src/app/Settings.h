@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "app/IniFile.h"
+#include "resources/Strings.h"
 #include "smtp/SSLSocket.h"
 
 namespace pw::app {
@@ -49,7 +50,7 @@ struct Settings {
     QString testEmailAddress;
     int defaultRecipientField = 0;
     int openDatabaseAfterImport = 1;
-    int encode = 0;
+    int encode = 0;  // ReadSettings gives DefaultCharsetRow when the file has none
     int sendContinue = 1;
     int logView = 0;
     int wrap = 0;
@@ -85,6 +86,10 @@ inline constexpr int kAttachmentSizeLimitMaxMb = 1024;
 
 // Reads every key with its default; a missing file or key gives the default.
 [[nodiscard]] Settings ReadSettings(const CIniFile& ini);
+// The charset row of a settings file without "Encode": Shift_JIS where the user reads
+// Japanese, UTF-8 elsewhere (Shift_JIS would turn every accented letter into "?"). A stored
+// value is kept, since the mail texts of the user's project files are in its code page.
+[[nodiscard]] int DefaultCharsetRow(Language language);
 // Writes "ShowFieldWnd" and every "SETUP" key but "DefaultDBPath", in their fixed order.
 void WriteSettings(CIniFile& ini, const Settings& s);
 

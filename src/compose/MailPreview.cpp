@@ -5,6 +5,7 @@
 #include <QUrl>
 
 #include "compose/TemplateLibrary.h"
+#include "resources/Strings.h"
 
 namespace pw {
 
@@ -25,11 +26,13 @@ QString previewTextBlock(const PreviewMessage& m, const QDateTime& now) {
     out += QStringLiteral("MimeVersion 1.0 ") + crlf;
     out += QStringLiteral("X-Mailer: Postwick Dezo Version 7") + crlf;
     out += QStringLiteral("Content-Type: text/plain; charset=\"") + m.charset + u'"' + crlf;
-    out += QStringLiteral("Content-Transfer-Encording: ") + m.transferEncoding + crlf;
+    out += QStringLiteral("Content-Transfer-Encoding: ") + m.transferEncoding + crlf;
     out += m.messageIdHeader + crlf;
-    // the date line reads in English, as the header block it belongs to
-    const QLocale c(QLocale::English, QLocale::UnitedStates);
-    out += c.toString(now, QStringLiteral("dddd, MMMM dd, yyyy 'at' HH'h'mm.")) + crlf + crlf;
+    // the date line is the user's, in the language of the interface
+    const QLocale locale = currentLanguage() == Language::Japanese
+                               ? QLocale(QLocale::Japanese, QLocale::Japan)
+                               : QLocale(QLocale::English, QLocale::UnitedStates);
+    out += locale.toString(now, str(ids::kPreviewDateFormat)) + crlf + crlf;
     out += m.body;
     return out;
 }

@@ -8,8 +8,28 @@
 
 #include "compose/CodePage.h"
 #include "compose/MailDocument.h"
+#include "resources/Strings.h"
 
 namespace pw {
+
+QString templateDisplayName(const QString& folderName) {
+    static constexpr int kShipped[] = {
+        ids::kTemplateBusinessNotice, ids::kTemplateInvitation, ids::kTemplateNewsletter,
+        ids::kTemplatePhotoLetter,    ids::kTemplateSale,       ids::kTemplateSeasonalGreeting};
+    static constexpr int kVariants[] = {ids::kTemplateEnglishVariant,
+                                        ids::kTemplateJapaneseVariant};
+    for (int variant : kVariants) {
+        const QString suffix = str(variant, Language::English);
+        if (!folderName.endsWith(suffix))
+            continue;
+        const QString base = folderName.chopped(suffix.size());
+        for (int shipped : kShipped) {
+            if (base == str(shipped, Language::English))
+                return str(shipped) + str(variant);
+        }
+    }
+    return folderName;
+}
 
 QString shippedDataFolder(const QString& programFolder, const QString& name) {
     const QString beside = programFolder + name + u'/';

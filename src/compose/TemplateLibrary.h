@@ -19,6 +19,11 @@ class IUserInteraction;
 
 inline constexpr int kMaxTemplates = 1024;
 
+// The name the template chooser shows for a template folder: a shipped template's name in
+// the language of the interface ("Sale (Japanese)" reads "セール（日本語）" in Japanese); any
+// other name as it is. The folder's own name stays what projects store.
+[[nodiscard]] QString templateDisplayName(const QString& folderName);
+
 // One folder of the library tree; a template when it holds "index.html" itself.
 struct LibraryNode {
     QString name;  // the folder's own name

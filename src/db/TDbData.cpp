@@ -1412,16 +1412,49 @@ void TDbData::SaveCaptions() {
 
 // ---- the send run -----------------------------------------------------------------------------
 
+namespace {
+
+QString sendSelectionWhere(SendSelectionMode mode) {
+    if (mode == SendSelectionMode::Marked)
+        return QStringLiteral("WHERE SENDING=1");
+    if (mode == SendSelectionMode::NotSent)
+        return QStringLiteral("WHERE SENDED=0");
+    return QString();
+}
+
+}  // namespace
+
+int TDbData::CountSendSelection(SendSelectionMode mode) {
+    const IBPP::Database db = Database();
+    if (!db || !db->IsConnected())
+        return 0;
+    try {
+        // its own transaction, as LoadSendSelection reads, so that the count is what it gives
+        IBPP::Transaction tr = IBPP::TransactionFactory(
+            db, IBPP::AccessMode::Read, IBPP::Isolation::Concurrency, IBPP::LockResolution::Wait);
+        tr->Start();
+        IBPP::Statement st = IBPP::StatementFactory(db, tr);
+        st->Execute(Convert(QStringLiteral("select COUNT(ADDRESS) from MAILS ") +
+                            sendSelectionWhere(mode) + QStringLiteral(";"))
+                        .toStdString());
+        int32_t n = 0;
+        if (st->Fetch())
+            st->Get(1, n);
+        st.reset();
+        tr->Commit();
+        return std::max(n, 0);
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Counting the send selection", e);
+        return -1;
+    }
+}
+
 SendSelection TDbData::LoadSendSelection(SendSelectionMode mode) {
     SendSelection sel;
     const IBPP::Database db = Database();
     if (!db || !db->IsConnected())
         return sel;
-    QString where;
-    if (mode == SendSelectionMode::Marked)
-        where = QStringLiteral("WHERE SENDING=1");
-    if (mode == SendSelectionMode::NotSent)
-        where = QStringLiteral("WHERE SENDED=0");
+    const QString where = sendSelectionWhere(mode);
     try {
         IBPP::Transaction tr = IBPP::TransactionFactory(
             db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency, IBPP::LockResolution::Wait);

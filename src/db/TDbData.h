@@ -295,6 +295,8 @@ public:
     // ---- the send run ----
 
     [[nodiscard]] SendSelection LoadSendSelection(SendSelectionMode mode);
+    // How many recipients LoadSendSelection(mode) would give now; -1 when it cannot be read.
+    [[nodiscard]] int CountSendSelection(SendSelectionMode mode);
     // From the send worker: records the outcome (1 sent, 2 not sent) and commits it to the
     // working copy at once. A row locked by an unsaved change of the main transaction is not
     // waited for (the wait could only end when the user saves, and it would hold the shared

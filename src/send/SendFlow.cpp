@@ -192,6 +192,12 @@ int CSendFlow::chooseSelection(db::SendSelectionMode mode) {
     return m_selection.failed ? -1 : m_selection.count;
 }
 
+int CSendFlow::countSelection(db::SendSelectionMode mode) const {
+    if (!m_checked || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
+        return 0;
+    return m_store->CountSendSelection(mode);
+}
+
 bool CSendFlow::lastRunUnfinished() const {
     if (m_interrupted)
         return true;
@@ -619,6 +625,18 @@ QString charsetShortfallWarning(const CharsetShortfall& shortfall, int row) {
     return formatMessageText(str(ids::kCliCharsetShortfall),
                              {QString::number(shortfall.characters), smtp::charsetDisplayName(row),
                               shortfall.samples, QString::number(smtp::utf8CharsetRow())});
+}
+
+QString emptySelectionText(db::SendSelectionMode mode) {
+    switch (mode) {
+        case db::SendSelectionMode::NotSent:
+            return str(ids::kNothingLeftUnsent);
+        case db::SendSelectionMode::Marked:
+            return str(ids::kNoRecipientMarked);
+        case db::SendSelectionMode::All:
+            break;
+    }
+    return str(ids::kNoDataInDatabase);
 }
 
 bool confirmRunCharset(CSendFlow& flow, IUserInteraction& ui) {

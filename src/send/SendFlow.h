@@ -197,6 +197,9 @@ public:
     // Loads the recipients of a merge send; their number, or -1 when the database could not
     // be read (damaged): "no data" would be a lie then.
     [[nodiscard]] int chooseSelection(db::SendSelectionMode mode);
+    // How many recipients chooseSelection(mode) would load (merge send only, else 0; -1 when
+    // the database cannot be read), for showing the choices before one is made.
+    [[nodiscard]] int countSelection(db::SendSelectionMode mode) const;
     // Whether the last run of this project did not reach every recipient (it was cancelled,
     // stopped or killed): sending to all would send the mail again to those who have it. The
     // window asks before such a run, the command line wants "--force".
@@ -303,5 +306,8 @@ enum class CharsetChoice { KeepCharset, UseUtf8, Cancel };
 // The window's step before the start: a charset setting that names no row is refused with a
 // message; a shortfall is asked about (and UTF-8 taken when chosen). False: do not start.
 [[nodiscard]] bool confirmRunCharset(CSendFlow& flow, IUserInteraction& ui);
+// The text for a choice of recipients that holds none: not "no data" when the database has
+// records that were all sent already, or none marked.
+[[nodiscard]] QString emptySelectionText(db::SendSelectionMode mode);
 
 }  // namespace pw::send

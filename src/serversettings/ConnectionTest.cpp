@@ -48,6 +48,8 @@ ConnectionTestResult runConnectionTest(const send::ServerRecord& server,
         if (a.configuredPort) {
             log.append(str(ids::kLogUnableToConnect) + send::connectDetail(a.call));
             log.append(a.result.description);
+            if (result.failureReason.isEmpty())
+                result.failureReason = a.result.description.trimmed();
         }
     };
 

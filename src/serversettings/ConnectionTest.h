@@ -25,6 +25,9 @@ struct ConnectionTestResult {
     // Plain connection with login, and the server offers STARTTLS: the password went over the
     // network in the clear although it need not have.
     bool startTlsSuggested = false;
+    // With Failed: why the configured port did not do, as the client knows it (the system's
+    // text for a connect, the server's reply, the TLS error).
+    QString failureReason;
     // With CertificateRefused: what the server presented, why it was refused, and where.
     smtp::PeerCertificate certificate;
     QString refusalReason;

@@ -79,7 +79,8 @@ TestVerdict runConnectionTestFlow(CServerSettingsEditor& editor, IUserInteractio
         // the summary box of a send run: "View Log" or OK
         ChoiceRequest box;
         box.caption = caption;
-        box.text = str(ids::kTestFailed);
+        box.text = r.failureReason.isEmpty() ? str(ids::kTestFailed)
+                                             : str(ids::kTestFailedReason).arg(r.failureReason);
         box.buttons = {str(ids::kTestViewLog), str(ids::kSsOk)};
         box.defaultButton = 1;
         box.escapeButton = 1;

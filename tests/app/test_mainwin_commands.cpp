@@ -2,6 +2,8 @@
 // the charset popup, the default database, the Test button, and what bad input leaves.
 
 #include <QDialog>
+#include <QFontMetricsF>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
@@ -10,6 +12,7 @@
 
 #include "MainWindowFixture.h"
 #include "resources/Strings.h"
+#include "smtp/Charsets.h"
 
 using namespace pw;
 using namespace pw::app;
@@ -21,7 +24,7 @@ void drop(QWidget* target, const QStringList& paths) {
     QMimeData mime;
     QList<QUrl> urls;
     for (const QString& p : paths)
-        urls.append(QUrl::fromLocalFile(p));
+        urls.append(p.contains("://") ? QUrl(p) : QUrl::fromLocalFile(p));
     mime.setUrls(urls);
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &enter);
@@ -148,6 +151,55 @@ private slots:
         QCOMPARE(test::readFile(f.settingsPath), before);
     }
 
+    // Each choice shows whom it reaches; one that reaches nobody says why, not "no data".
+    void transmissionChoicesCountAndExplain_data() {
+        QTest::addColumn<QString>("update");
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<QList<int>>("counts");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("all sent, not yet sent chosen")
+            << "update MAILS set SENDED=1"
+            << "sendToUnsent" << QList<int>{3, 3, 0} << str(ids::kNothingLeftUnsent);
+        QTest::newRow("none marked, selected chosen")
+            << "update MAILS set SENDING=0"
+            << "sendToSelected" << QList<int>{3, 0, 3} << str(ids::kNoRecipientMarked);
+        QTest::newRow("one left unsent, cancelled") << "update MAILS set SENDED=1 where ID<3"
+                                                    << "" << QList<int>{3, 3, 1} << QString();
+    }
+    void transmissionChoicesCountAndExplain() {
+        QFETCH(QString, update);
+        QFETCH(QString, choice);
+        QFETCH(QList<int>, counts);
+        QFETCH(QString, message);
+        MainWindowFixture f(test::sendingSettings(1));
+        QVERIFY(f.open());
+        f.addRecipients(3);
+        f.session->store().ExecuteImmediate(update);
+        (void)f.session->store().Save(db::SaveMode::Retaining);
+        f.find<QLineEdit>("recipient")->setText("[[Mail Address]]");
+        QStringList labels;
+        QPointer<QTimer> watch = MainWindowFixture::whenModal("d_Transmission", [&](QWidget* d) {
+            for (const char* name : {"sendToAll", "sendToSelected", "sendToUnsent"})
+                labels << d->findChild<QAbstractButton*>(name)->text();
+            if (choice.isEmpty()) {
+                d->findChild<QPushButton*>("cancelButton")->click();
+                return;
+            }
+            d->findChild<QAbstractButton*>(choice)->setChecked(true);
+            d->findChild<QPushButton*>("okButton")->click();
+        });
+        f.command(cmd::kSend)->trigger();
+        QTRY_VERIFY(!watch);
+        QCOMPARE(labels.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            const QString shown = counts[i] == 1 ? QStringLiteral("(1 recipient)")
+                                                 : QStringLiteral("(%1 recipients)").arg(counts[i]);
+            QVERIFY2(labels[i].endsWith(shown), qPrintable(labels[i]));
+        }
+        QCOMPARE(f.ui.askedTexts(), message.isEmpty() ? QStringList() : QStringList{message});
+        QVERIFY(!f.window->SendRunActive());
+    }
+
     void literalAddressWithRecordsSendsOneMail() {
         test::SmtpTestServer server;
         const QString out = f_out();
@@ -221,6 +273,83 @@ private slots:
         QCOMPARE(list->count(), 1);
     }
 
+    // A file dropped on a text field is attached like one dropped on the window, not pasted
+    // as its file:// URL; a web link stays the field's.
+    void filesDroppedOnTextFieldsAreAttached_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("dropped");
+        for (const char* field :
+             {"textBody", "senderAddress", "senderName", "recipient", "subject"})
+            QTest::newRow(field) << field << "price list.pdf";
+        QTest::newRow("web link on the subject") << "subject"
+                                                 << "https://shop.example/offer";
+    }
+    void filesDroppedOnTextFieldsAreAttached() {
+        QFETCH(QString, field);
+        QFETCH(QString, dropped);
+        MainWindowFixture f;
+        QVERIFY(f.open());
+        const bool link = dropped.contains("://");
+        const QString file = link ? dropped : f.env.root() + dropped;
+        if (!link)
+            QVERIFY(test::writeFile(file, "%PDF"));
+        auto* body = f.find<QPlainTextEdit>("textBody");
+        auto* edit = f.window->findChild<QLineEdit*>(field);
+        drop(field == "textBody" ? body->viewport() : static_cast<QWidget*>(edit), {file});
+        QCOMPARE(f.window->Attachments(), link ? QStringList() : QStringList{file});
+        const QString text = field == "textBody" ? body->toPlainText() : edit->text();
+        QVERIFY2(!text.contains("file:"), qPrintable(text));
+    }
+
+    // What "Set line length to text window width" sends: every line as the editor would show
+    // it, the lines below the visible part too.
+    void bodyLinesAreWrappedOffScreenToo() {
+        MainWindowFixture f;
+        QVERIFY(f.open());
+        auto* body = f.find<QPlainTextEdit>("textBody");
+        QStringList text;
+        for (int i = 0; i < 201; ++i)
+            text << QStringLiteral("line %1 ").arg(i) + QString("word ").repeated(60);
+        body->setPlainText(text.join('\n'));
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        const QStringList lines = DisplayedLines(*body);
+        QVERIFY2(lines.size() > 2 * 201, qPrintable(QString::number(lines.size())));
+        const QFontMetricsF metrics(body->font());
+        const qreal room = body->viewport()->width();
+        for (const QString& line : lines)
+            QVERIFY2(metrics.horizontalAdvance(line.trimmed()) <= room, qPrintable(line));
+        // the last line, far below the window, is broken too
+        const qsizetype last = lines.indexOf(lines.filter(QStringLiteral("line 200 ")).value(0));
+        QVERIFY(last > 0 && lines.size() - last > 1);
+    }
+
+    void statusLineReadsAsSentences_data() {
+        QTest::addColumn<int>("records");
+        QTest::addColumn<int>("attachments");
+        QTest::addColumn<QString>("text");
+        const QString length = "The field's set length is 100 symbols.";
+        QTest::newRow("nothing") << 0 << 0 << length;
+        QTest::newRow("one of each")
+            << 1 << 1 << length + " There is 1 item in the database. There is 1 attachment.";
+        QTest::newRow("several")
+            << 3 << 2 << length + " There are 3 items in the database. There are 2 attachments.";
+    }
+    void statusLineReadsAsSentences() {
+        QFETCH(int, records);
+        QFETCH(int, attachments);
+        QFETCH(QString, text);
+        MainWindowFixture f;
+        QVERIFY(f.open());
+        f.addRecipients(records);
+        QStringList files;
+        for (int i = 0; i < attachments; ++i) {
+            files << f.env.root() + QStringLiteral("file%1.txt").arg(i);
+            QVERIFY(test::writeFile(files.last(), "x"));
+        }
+        QVERIFY(f.window->AddAttachments(files));
+        QCOMPARE(f.find<QLabel>("mainStatusLine")->text(), text);
+    }
+
     void charsetItemIsCheckedAloneAndKeptAtClose() {
         MainWindowFixture f;
         QVERIFY(f.open());
@@ -231,7 +360,8 @@ private slots:
             a->isSeparator() ? ++separators : ++items;
         QVERIFY(items >= 23);
         QVERIFY(separators > 0);
-        QVERIFY(f.command(cmd::kCharsetFirst)->isChecked());
+        // outside a Japanese locale a new document starts in UTF-8
+        QVERIFY(f.command(cmd::kCharsetFirst + smtp::utf8CharsetRow())->isChecked());
         f.command(cmd::kCharsetFirst + 5)->trigger();
         for (QAction* a : popup->actions()) {
             if (!a->isSeparator())

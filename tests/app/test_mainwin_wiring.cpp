@@ -67,6 +67,31 @@ private slots:
         QVERIFY(f.command(cmd::kPreview)->isEnabled());
     }
 
+    // The frame characters of Auto Frame are in the settings file as soon as they are used,
+    // not only after a normal close.
+    void autoFrameCharactersAreStoredAtOnce() {
+        MainWindowFixture f;
+        QVERIFY(f.open());
+        auto* body = f.find<QPlainTextEdit>("textBody");
+        body->setPlainText("framed");
+        f.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+        f.find<QLineEdit>("subject")->setFocus();
+        body->setFocus();
+        body->selectAll();
+        QTRY_VERIFY(f.command(cmd::kAutoFrame)->isEnabled());
+        const QString frame = QString::fromUtf8("\u25a0");
+        MainWindowFixture::whenModal("d_AutoFrame", [&](QWidget* d) {
+            d->findChild<QLineEdit*>("frameText")->setText(frame);
+            static_cast<QDialog*>(d)->accept();
+        });
+        f.command(cmd::kAutoFrame)->trigger();
+        QVERIFY(body->toPlainText().contains(frame));
+        CIniFile ini(f.settingsPath);
+        QVERIFY(ini.Load());
+        QCOMPARE(ini.GetText("HISTORY", "AutoBoxText", "?"), frame);
+    }
+
     void editDatabaseShowsTheStoreAndMarksTheDocumentModified() {
         MainWindowFixture f;
         QVERIFY(f.open());
@@ -80,7 +105,9 @@ private slots:
         f.command(cmd::kEditDatabase)->trigger();
         QCOMPARE(rows, 3);
         QVERIFY(f.window->isWindowModified());
-        QVERIFY(f.find<QLabel>("mainStatusLine")->text().contains(str(ids::kStatusItems).arg(3)));
+        QVERIFY(f.find<QLabel>("mainStatusLine")
+                    ->text()
+                    .contains(str(ids::kStatusItems).arg(3).trimmed()));
     }
 
     void editorSavesTheDatabaseAsAFileAndOpensOneAgain() {
@@ -285,6 +312,9 @@ private slots:
         QTest::newRow("outside the choices, next time cleared") << "outside" << false;
         QTest::newRow("select html template") << "html" << true;
         QTest::newRow("exit") << "exit" << true;
+        // only "Exit" ends the program: Esc and the close box put the box away
+        QTest::newRow("escape") << "escape" << true;
+        QTest::newRow("close box") << "close box" << false;
     }
     void gettingStartedAtStart() {
         QFETCH(QString, way);
@@ -302,6 +332,14 @@ private slots:
             form->findChild<QCheckBox*>("displayNextTime")->setChecked(keepShowing);
             if (way == "exit") {
                 form->findChild<QPushButton*>("exitButton")->click();
+                return;
+            }
+            if (way == "escape") {
+                QTest::keyClick(form, Qt::Key_Escape);
+                return;
+            }
+            if (way == "close box") {
+                form->close();
                 return;
             }
             // the middle of the second, third area (Open, Select HTML Template) or none

@@ -135,6 +135,30 @@ private slots:
         QCOMPARE(window.size(), QSize(700, 500));
         QCOMPARE(window.pos(), QPoint(40, 50));
     }
+
+    // Start after start the window keeps its place and size: it must not grow by its frame.
+    void placementIsStableFromStartToStart_data() {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QByteArray>("kept");
+        QTest::newRow("as left") << QByteArray("40,50,800,600,1") << QByteArray("40,50,800,600,1");
+        QTest::newRow("below the minimum size, grown once")
+            << QByteArray("40,50,300,200,1") << QByteArray("40,50,560,440,1");
+    }
+    void placementIsStableFromStartToStart() {
+        QFETCH(QByteArray, stored);
+        QFETCH(QByteArray, kept);
+        MainWindowFixture f("[SETUP]\r\nStartShortcut=0\r\n[WINDOW]\r\nMainForm=" + stored +
+                            "\r\n");
+        for (int start = 1; start <= 3; ++start) {
+            QVERIFY(f.open());
+            QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+            f.window->close();
+            f.window.reset();
+            CIniFile ini(f.settingsPath);
+            QVERIFY(ini.Load());
+            QCOMPARE(ini.GetText("WINDOW", "MainForm", "?").toUtf8(), kept);
+        }
+    }
 };
 
 QTEST_MAIN(TestMainWindow)

@@ -293,6 +293,7 @@ private slots:
         QTest::mouseClick(child<QPushButton>(&d, "exitButton"), Qt::LeftButton);
         QCOMPARE(d.result(), int(QDialog::Rejected));
         QCOMPARE(int(d.choice()), int(StartChoice::None));
+        QCOMPARE(int(d.end()), int(StartEnd::ExitProgram));
         QCOMPARE(startShortcut, true);  // "Display Next Time" is checked when shown
     }
 

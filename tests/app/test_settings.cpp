@@ -8,6 +8,7 @@
 #include "TestEnv.h"
 #include "app/IniFile.h"
 #include "app/Settings.h"
+#include "smtp/Charsets.h"
 
 using namespace pw::app;
 using pw::test::readFile;
@@ -46,6 +47,7 @@ class TestSettings : public QObject {
     QString path() const { return env.root() + "postwick.ini"; }
 
 private slots:
+    void initTestCase() { pw::setLanguage(pw::Language::English); }
     void lowerCaseNamesAreFoundAndKept() {
         QVERIFY(writeFile(path(), "[setup]\r\nsmtpport=587\r\n"));
         CIniFile ini(path());
@@ -219,6 +221,44 @@ private slots:
     }
 
     // Tens of thousands of keys (a file grown by a faulty tool) still load, each found.
+    // A file without "Encode" starts in the charset of the user's language; a stored one stays
+    // whatever the language, since the project files were written in its code page.
+    void charsetDefault_data() {
+        QTest::addColumn<QByteArray>("locale");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("encode");
+        const int utf8 = pw::smtp::utf8CharsetRow();
+        QTest::newRow("German locale, nothing stored: UTF-8")
+            << QByteArray("de_DE.UTF-8") << QByteArray() << utf8;
+        QTest::newRow("C locale, nothing stored: UTF-8") << QByteArray("C") << QByteArray() << utf8;
+        QTest::newRow("Japanese locale, nothing stored: Shift_JIS")
+            << QByteArray("ja_JP.UTF-8") << QByteArray() << 0;
+        QTest::newRow("English locale, Shift_JIS stored")
+            << QByteArray("en_US.UTF-8") << QByteArray("Encode=0") << 0;
+        QTest::newRow("English locale, ISO-2022-JP stored")
+            << QByteArray("en_US.UTF-8") << QByteArray("Encode=1") << 1;
+        QTest::newRow("Japanese locale, UTF-8 stored")
+            << QByteArray("ja_JP.eucJP") << "Encode=" + QByteArray::number(utf8) << utf8;
+    }
+    void charsetDefault() {
+        QFETCH(QByteArray, locale);
+        QFETCH(QByteArray, line);
+        QFETCH(int, encode);
+        const QByteArray saved = qgetenv("LC_ALL");
+        qputenv("LC_ALL", locale);
+        pw::setLanguage(pw::languageFromLocaleEnvironment());
+        QVERIFY(writeFile(path(), "[SETUP]\nFont=Courier\n" + line + "\n"));
+        CIniFile ini(path());
+        QVERIFY(ini.Load());
+        const int read = ReadSettings(ini).encode;
+        if (saved.isEmpty())
+            qunsetenv("LC_ALL");
+        else
+            qputenv("LC_ALL", saved);
+        pw::setLanguage(pw::Language::English);
+        QCOMPARE(read, encode);
+    }
+
     void manyKeysLoadAndAreFound() {
         QByteArray file = "[SETUP]\n";
         for (int i = 0; i < 40000; ++i)
@@ -316,7 +356,7 @@ private slots:
                                         "TestEmailAddress=",
                                         "DefaultRecipientField=0",
                                         "OpenDatabaseAfterImport=1",
-                                        "Encode=0",
+                                        "Encode=23",  // UTF-8 outside Japanese
                                         "SendContinue=1",
                                         "LogView=0",
                                         "Wrap=0",

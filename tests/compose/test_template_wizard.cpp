@@ -90,6 +90,13 @@ private slots:
         CTemplateWizard w({wizardFolder, mainFolder, library + name + u'/', name, pictures,
                            TextDefaults{QStringLiteral("Sans"), 10}});
         w.open();
+        // every page has its picture beside it; the pictures stay out of the mail's files
+        QVERIFY(!pictures.contains("preview"));
+        for (int k = 0; k < w.pageCount(); ++k) {
+            goTo(w, k);
+            QVERIFY2(!QImage(w.pagePreviewPicture()).isNull(), qPrintable(QString::number(k)));
+        }
+        goTo(w, 0);
         const int text = firstPage(w, TagKind::String);
         const int image = firstPage(w, TagKind::Image);
         const int back = firstPage(w, TagKind::Back);

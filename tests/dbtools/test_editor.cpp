@@ -1,6 +1,7 @@
 // The database editor on real widgets over the real embedded database.
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QInputMethodEvent>
 #include <QLabel>
@@ -8,6 +9,7 @@
 #include <QListView>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTimer>
 #include <QtTest>
@@ -338,6 +340,42 @@ private slots:
         QCOMPARE(dlg->session().selectedGroupItem(), item);
         QCOMPARE(model()->rowCount(), 4);
         QVERIFY(!dlg->session().dropRowsOnGroup(item, {0}));  // the group on show takes nothing
+        groups()->setCurrentIndex(dlg->session().groups().index(0));
+    }
+
+    // The window's keys win over the cell editor's own: Shift+Delete is not the line edit's
+    // Cut, Shift+Insert not its Paste.
+    void editorKeysInTheCellEditor_data() {
+        QTest::addColumn<int>("modifier");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("command");
+        QTest::newRow("Shift+Delete deletes the group")
+            << int(Qt::ShiftModifier) << int(Qt::Key_Delete) << int(C::DeleteGroup);
+        QTest::newRow("Ctrl+Delete deletes the record")
+            << int(Qt::ControlModifier) << int(Qt::Key_Delete) << int(C::DeleteRecord);
+    }
+    void editorKeysInTheCellEditor() {
+        QFETCH(int, modifier);
+        QFETCH(int, key);
+        QFETCH(int, command);
+        const int item = dlg->session().groups().itemOfGroup(s().FindGroupByName("Tom's"));
+        groups()->setCurrentIndex(dlg->session().groups().index(item));
+        clickCell(0, 3);
+        const QString before = cell()->text();
+        QVERIFY(!before.isEmpty());
+        QApplication::clipboard()->setText(QStringLiteral("clipboard"));
+        auto* action = dlg->findChild<QAction*>(QStringLiteral("action%1").arg(command));
+        QVERIFY(action && action->isEnabled());
+        QSignalSpy ran(action, &QAction::triggered);
+        w->ui.clear();
+        w->ui.script({Answer::No});
+        cell()->setFocus();
+        cell()->selectAll();
+        QTest::keyClick(cell(), Qt::Key(key), Qt::KeyboardModifiers(modifier));
+        QCOMPARE(ran.count(), 1);
+        QCOMPARE(cell()->text(), before);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("clipboard"));
+        QCOMPARE(w->ui.asked().size(), 1);  // the command's question, answered No
         groups()->setCurrentIndex(dlg->session().groups().index(0));
     }
 

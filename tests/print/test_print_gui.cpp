@@ -281,16 +281,20 @@ private slots:
         QTest::addColumn<QString>("font");
         QTest::addColumn<int>("message");
         QTest::addColumn<bool>("previewOpens");
+        QTest::addColumn<int>("columns");
         QTest::newRow("margins larger than the page")
-            << 40 << QString() << ids::PRINT_NO_ROOM << false;
+            << 40 << QString() << ids::PRINT_NO_ROOM << false << 6;
         QTest::newRow("a font that is not installed")
-            << 1 << QStringLiteral("No Such Font 1234") << ids::PRINT_FONT_MISSING << true;
+            << 1 << QStringLiteral("No Such Font 1234") << ids::PRINT_FONT_MISSING << true << 6;
+        QTest::newRow("no column to print")
+            << 1 << QString() << ids::PRINT_COMMAND_FAILED << false << 0;
     }
     void refusedLayoutsTellTheUser() {
         QFETCH(int, margin);
         QFETCH(QString, font);
         QFETCH(int, message);
-        FakeGrid grid = sampleGrid(10);
+        QFETCH(int, columns);
+        FakeGrid grid = columns == 6 ? sampleGrid(10) : FakeGrid::withColumns(columns, 80);
         pw::test::ScriptedUserInteraction ui;
         ScriptedChoosers choosers;
         GridPrinting printing(grid, ui, choosers, nullptr);

@@ -1,3 +1,4 @@
+#include <QRegularExpression>
 #include <QSet>
 #include <QtTest>
 
@@ -23,12 +24,14 @@ private slots:
         QTest::addColumn<QByteArray>("lcMessages");
         QTest::addColumn<QByteArray>("lang");
         QTest::addColumn<bool>("japanese");
-        QTest::newRow("LANG ja_JP") << QByteArray() << QByteArray() << QByteArray("ja_JP.UTF-8") << true;
-        QTest::newRow("LANG en_US") << QByteArray() << QByteArray() << QByteArray("en_US.UTF-8") << false;
+        QTest::newRow("LANG ja_JP")
+            << QByteArray() << QByteArray() << QByteArray("ja_JP.UTF-8") << true;
+        QTest::newRow("LANG en_US")
+            << QByteArray() << QByteArray() << QByteArray("en_US.UTF-8") << false;
         QTest::newRow("LC_MESSAGES wins over LANG")
             << QByteArray() << QByteArray("ja_JP.UTF-8") << QByteArray("de_DE") << true;
-        QTest::newRow("LC_ALL wins over all") << QByteArray("C") << QByteArray("ja_JP") << QByteArray("ja_JP")
-                                              << false;
+        QTest::newRow("LC_ALL wins over all")
+            << QByteArray("C") << QByteArray("ja_JP") << QByteArray("ja_JP") << false;
         QTest::newRow("nothing set") << QByteArray() << QByteArray() << QByteArray() << false;
     }
     void languageFollowsTheLocale() {
@@ -46,6 +49,36 @@ private slots:
         set("LC_MESSAGES", lcMessages);
         set("LANG", lang);
         QCOMPARE(languageFromLocaleEnvironment() == Language::Japanese, japanese);
+    }
+
+    // Misspellings once in the English table; the keys, file names and wire texts that
+    // carried them stay as they were, only the texts the user reads are corrected.
+    void englishTextsAreSpelledRight_data() {
+        QTest::addColumn<QString>("wrong");
+        for (const char* w :
+             {"Adress", "multiply", "doesn not", "Retuns", "Delineated", "Encording"})
+            QTest::newRow(w) << QString::fromLatin1(w);
+    }
+    void englishTextsAreSpelledRight() {
+        QFETCH(QString, wrong);
+        for (int id : allStringIds()) {
+            const QString text = str(id, Language::English);
+            QVERIFY2(!text.contains(wrong, Qt::CaseInsensitive), qPrintable(text));
+        }
+    }
+
+    // Every text the Japanese interface shows is Japanese, but for names that are the same
+    // in both languages and the default field names, which are placeholders of mails.
+    void japaneseTableHasNoEnglishLeft() {
+        const QSet<QString> same = {"HTML", "SSL/TLS", "STARTTLS", "Cram-Md5", "PDF..."};
+        for (int id : allStringIds()) {
+            const QString en = str(id, Language::English);
+            if (same.contains(en) || en.startsWith("field"))
+                continue;
+            QVERIFY2(str(id, Language::Japanese) != en ||
+                         !en.contains(QRegularExpression("[A-Za-z]{3}")),
+                     qPrintable(en));
+        }
     }
 
     void unknownNumberGivesEmptyText() {

@@ -8,6 +8,7 @@
 
 #include "TestEnv.h"
 #include "compose/MailPreview.h"
+#include "resources/Strings.h"
 #include "send/PreviewSource.h"
 #include "send/SendTransport.h"
 #include "test_mime_python.h"
@@ -174,7 +175,19 @@ private slots:
         QVERIFY(!preview.text().contains("[["));
     }
 
+    // The header lines stay as they are; the date line is in the user's language.
+    void textBlock_data() {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("dateLine");
+        QTest::newRow("English") << int(pw::Language::English)
+                                 << "Wednesday, December 09, 2026 at 10h05.";
+        QTest::newRow("Japanese") << int(pw::Language::Japanese)
+                                  << QString::fromUtf8("2026年12月9日 水曜日 10時05分");
+    }
     void textBlock() {
+        QFETCH(int, language);
+        QFETCH(QString, dateLine);
+        pw::setLanguage(pw::Language(language));
         PreviewMessage m;
         m.senderName = "Shop";
         m.senderAddress = "shop@example.org";
@@ -186,13 +199,14 @@ private slots:
         m.messageIdHeader = "Message-ID: <x@y>";
         m.body = "Body";
         const QString block = previewTextBlock(m, QDateTime(QDate(2026, 12, 9), QTime(10, 5, 0)));
+        pw::setLanguage(pw::Language::English);
         QCOMPARE(block,
                  QStringLiteral("From: Shop<shop@example.org>\r\nSubject: Hello\r\n"
                                 "To: a@example.org\r\nCc: b@example.org\r\nCc: c@example.org\r\n"
                                 "MimeVersion 1.0 \r\nX-Mailer: Postwick Dezo Version 7\r\n"
                                 "Content-Type: text/plain; charset=\"iso-2022-jp\"\r\n"
-                                "Content-Transfer-Encording: 7bit\r\nMessage-ID: <x@y>\r\n"
-                                "Wednesday, December 09, 2026 at 10h05.\r\n\r\nBody"));
+                                "Content-Transfer-Encoding: 7bit\r\nMessage-ID: <x@y>\r\n") +
+                     dateLine + "\r\n\r\nBody");
     }
 
     void mobilePhoneText_data() {

@@ -164,6 +164,7 @@ private slots:
             log.value(0),
             QString("Unable to connect to SMTP server. ( 127.0.0.1:%1 / No Auth )").arg(s.port()));
         QVERIFY2(log.size() == 2 && !log[1].isEmpty(), qPrintable(log.join('\n')));
+        QCOMPARE(r.failureReason, log[1]);  // what the failure box shows
         const QByteArray conversation = pw::test::readFile(wire);
         QVERIFY(conversation.contains("MAIL FROM:"));
         QVERIFY(conversation.contains("-- connect 127.0.0.1 port 25 type 0"));

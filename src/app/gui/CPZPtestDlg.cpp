@@ -107,6 +107,8 @@ CPZPtestDlg::CPZPtestDlg(CAppSession& session, QString projectFile, QWidget* par
     }
     QPlainTextEdit* body = m_ui->textBody;
     body->installEventFilter(this);
+    // drops land on the editor's viewport: files dropped there are attached, not pasted
+    body->viewport()->installEventFilter(this);
     body->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(body, &QWidget::customContextMenuRequested, this,
             [this, body](const QPoint& p) { m_editMenu->exec(body->mapToGlobal(p)); });
@@ -461,9 +463,12 @@ void CPZPtestDlg::AfterFreshDocument() {
 
 WindowPlacement CPZPtestDlg::CurrentPlacement() const {
     WindowPlacement p;
-    p.rect = isMaximized() || isMinimized() ? normalGeometry() : frameGeometry();
-    if (!p.rect.isValid())
-        p.rect = geometry();
+    // The position of the frame and the size inside it: what RestorePlacement gives to
+    // move() and resize(). The frame's outer size would make the window grow by its frame
+    // at every start.
+    const QRect inner = isMaximized() || isMinimized() ? normalGeometry() : geometry();
+    const QPoint frameEdge = geometry().topLeft() - pos();
+    p.rect = inner.isValid() ? QRect(inner.topLeft() - frameEdge, inner.size()) : geometry();
     p.showCommand = isMaximized() ? 3 : isMinimized() ? 2 : 1;
     return p;
 }
@@ -517,6 +522,19 @@ void CPZPtestDlg::closeEvent(QCloseEvent* event) {
 // Keys, focus, enablement
 
 bool CPZPtestDlg::eventFilter(QObject* watched, QEvent* e) {
+    // Files dragged onto a text field are attachments, as on the rest of the window; the
+    // fields would take them as their file:// URLs. Other drags (text, web links) stay theirs.
+    if (e->type() == QEvent::DragEnter || e->type() == QEvent::DragMove ||
+        e->type() == QEvent::Drop) {
+        auto* drop = static_cast<QDropEvent*>(e);
+        const QStringList files = droppedFiles(drop->mimeData());
+        if (files.isEmpty())
+            return QMainWindow::eventFilter(watched, e);
+        drop->acceptProposedAction();
+        if (e->type() == QEvent::Drop)
+            (void)AddAttachments(files);
+        return true;
+    }
     if (e->type() == QEvent::KeyPress) {
         auto* k = static_cast<QKeyEvent*>(e);
         const bool body = watched == m_ui->textBody;
@@ -715,15 +733,17 @@ void CPZPtestDlg::UpdateStatusLine() {
     QString text = str(ids::kStatusFieldLength).arg(store.StringFieldLength());
     const int records = store.IsOpen() ? store.CountRecords() : 0;
     if (records > 0)
-        text += str(ids::kStatusItems).arg(records);
+        text += records == 1 ? str(ids::kStatusOneItem) : str(ids::kStatusItems).arg(records);
     const qsizetype attachments = m_session.document().attachments.size();
     if (attachments > 0)
-        text += str(ids::kStatusAttachments).arg(attachments);
+        text += attachments == 1 ? str(ids::kStatusOneAttachment)
+                                 : str(ids::kStatusAttachments).arg(attachments);
     const qsizetype htmlFiles =
         m_session.document().isHtmlMail() ? m_session.document().pictureList.size() : 0;
     if (htmlFiles > 0)
-        text += str(ids::kStatusHtmlFiles).arg(htmlFiles);
-    m_statusLine->setText(text);
+        text += htmlFiles == 1 ? str(ids::kStatusOneHtmlFile)
+                               : str(ids::kStatusHtmlFiles).arg(htmlFiles);
+    m_statusLine->setText(text.trimmed());
 }
 
 void CPZPtestDlg::UpdateDocumentState() {
@@ -760,17 +780,24 @@ void CPZPtestDlg::ToggleAttachments() {
 // ---------------------------------------------------------------------------------------
 // Drag and drop
 
+QStringList CPZPtestDlg::droppedFiles(const QMimeData* data) {
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    }
+    return paths;
+}
+
 void CPZPtestDlg::dragEnterEvent(QDragEnterEvent* e) {
     if (e->mimeData()->hasUrls())
         e->acceptProposedAction();
 }
 
 void CPZPtestDlg::dropEvent(QDropEvent* e) {
-    QStringList paths;
-    for (const QUrl& url : e->mimeData()->urls()) {
-        if (url.isLocalFile())
-            paths.append(url.toLocalFile());
-    }
+    const QStringList paths = droppedFiles(e->mimeData());
     if (paths.isEmpty())
         return;
     e->acceptProposedAction();

@@ -28,6 +28,7 @@
 class QAction;
 class QActionGroup;
 class QLabel;
+class QMimeData;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
@@ -48,6 +49,10 @@ class CSendProgressRelay;
 }  // namespace pw::send
 
 namespace pw::app {
+
+// The text body's lines as the editor shows them at its current width, soft-wrapped lines
+// each on their own, the lines scrolled out of view included.
+[[nodiscard]] QStringList DisplayedLines(const QPlainTextEdit& editor);
 
 class CLogWindow;
 class CSendProgressForm;
@@ -154,6 +159,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
+    // The local files a drag carries; empty for text, web links and the like.
+    [[nodiscard]] static QStringList droppedFiles(const QMimeData* data);
     void dragEnterEvent(QDragEnterEvent* e) override;
     void dropEvent(QDropEvent* e) override;
 

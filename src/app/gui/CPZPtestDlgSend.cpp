@@ -32,28 +32,35 @@ namespace {
 class EditorLines : public send::IDisplayedLines {
 public:
     explicit EditorLines(const QPlainTextEdit& editor) : m_editor(editor) {}
-    QStringList displayedLines() const override {
-        QStringList lines;
-        for (QTextBlock b = m_editor.document()->begin(); b.isValid(); b = b.next()) {
-            const QString text = b.text();
-            const QTextLayout* layout = b.layout();
-            if (!layout || layout->lineCount() <= 1) {
-                lines.append(text);
-                continue;
-            }
-            for (int i = 0; i < layout->lineCount(); ++i) {
-                const QTextLine line = layout->lineAt(i);
-                lines.append(text.mid(line.textStart(), line.textLength()));
-            }
-        }
-        return lines;
-    }
+    QStringList displayedLines() const override { return DisplayedLines(m_editor); }
 
 private:
     const QPlainTextEdit& m_editor;
 };
 
 }  // namespace
+
+QStringList DisplayedLines(const QPlainTextEdit& editor) {
+    QStringList lines;
+    // The editor lays out only the blocks it has shown; the others are laid out here the
+    // same way, or they would go out unwrapped.
+    auto* layouter = qobject_cast<QPlainTextDocumentLayout*>(editor.document()->documentLayout());
+    for (QTextBlock b = editor.document()->begin(); b.isValid(); b = b.next()) {
+        if (layouter)
+            layouter->ensureBlockLayout(b);
+        const QString text = b.text();
+        const QTextLayout* layout = b.layout();
+        if (!layout || layout->lineCount() <= 1) {
+            lines.append(text);
+            continue;
+        }
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            lines.append(text.mid(line.textStart(), line.textLength()));
+        }
+    }
+    return lines;
+}
 
 bool CPZPtestDlg::ChooseRecipients(send::CSendFlow& flow, db::SendSelectionMode mode) {
     IUserInteraction& ui = m_session.ui();
@@ -70,7 +77,7 @@ bool CPZPtestDlg::ChooseRecipients(send::CSendFlow& flow, db::SendSelectionMode 
         return false;
     }
     if (count == 0) {
-        (void)ui.message(str(ids::kSendCaptionBox), str(ids::kNoDataInDatabase),
+        (void)ui.message(str(ids::kSendCaptionBox), send::emptySelectionText(mode),
                          MessageKind::Information);
         return false;
     }
@@ -168,6 +175,10 @@ void CPZPtestDlg::StartSend(bool test) {
     bool minimize = false;
     if (!test) {
         CTransmissionDialog dialog(this);
+        if (flow->mode() == send::SendMode::Merge)
+            dialog.showRecipientCounts(flow->countSelection(db::SendSelectionMode::All),
+                                       flow->countSelection(db::SendSelectionMode::Marked),
+                                       flow->countSelection(db::SendSelectionMode::NotSent));
         if (dialog.exec() != QDialog::Accepted)
             return;
         minimize = dialog.minimizeWhenSending();
@@ -176,9 +187,15 @@ void CPZPtestDlg::StartSend(bool test) {
             return;
     }
 
-    // a charset that cannot carry some characters of the run: UTF-8 is offered
+    // a charset that cannot carry some characters of the run: UTF-8 is offered, and once
+    // chosen it stays the document's charset, so that the preview, the next run and the
+    // saved project agree with what was sent
     if (!send::confirmRunCharset(*flow, ui))
         return;
+    if (flow->charsetRow() != m_session.settings().encode) {
+        OnCharset(flow->charsetRow());
+        SetModified(true);  // the project file's texts are written in the charset's code page
+    }
 
     m_relay = std::make_unique<send::CSendProgressRelay>(ui);
     EnsureLogWindow();

@@ -50,6 +50,20 @@ db::SendSelectionMode CTransmissionDialog::selectionMode() const {
     return db::SendSelectionMode::All;
 }
 
+void CTransmissionDialog::showRecipientCounts(int all, int marked, int notSent) {
+    const std::pair<QAbstractButton*, int> choices[] = {
+        {m_ui->sendToAll, all}, {m_ui->sendToSelected, marked}, {m_ui->sendToUnsent, notSent}};
+    for (const auto& [button, count] : choices) {
+        if (count < 0)
+            continue;
+        const QString base = button->accessibleName();
+        button->setText(count == 1
+                            ? str(ids::kTransmissionOneRecipient).arg(base)
+                            : str(ids::kTransmissionRecipients).arg(base, QString::number(count)));
+        button->setAccessibleName(button->text());
+    }
+}
+
 bool CTransmissionDialog::minimizeWhenSending() const {
     return m_ui->minimizeWhenSending->isChecked();
 }

@@ -31,6 +31,8 @@ public:
 
     [[nodiscard]] db::SendSelectionMode selectionMode() const;
     [[nodiscard]] bool minimizeWhenSending() const;
+    // Each choice with the number of recipients it reaches (a count below 0 is not shown).
+    void showRecipientCounts(int all, int marked, int notSent);
 
 private:
     std::unique_ptr<Ui::TransmissionDialog> m_ui;

@@ -73,8 +73,9 @@ bool RunUserPreferences(CAppSession& session, const QStringList& captions, const
 StartFormResult RunGettingStarted(CAppSession& session, QWidget* parent) {
     d_StartForm dialog(session.settings().startShortcut, parent);
     StartFormResult r;
-    r.accepted = dialog.exec() == QDialog::Accepted;
-    r.choice = r.accepted ? dialog.choice() : StartChoice::None;
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    r.end = dialog.end();
+    r.choice = accepted ? dialog.choice() : StartChoice::None;
     return r;
 }
 

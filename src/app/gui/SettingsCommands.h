@@ -28,7 +28,7 @@ bool RunUserPreferences(CAppSession& session, const QStringList& captions, const
                         const PreferencesHost& host, QWidget* parent);
 
 struct StartFormResult {
-    bool accepted = false;  // false: "Exit" or the close box
+    StartEnd end = StartEnd::Continue;
     StartChoice choice = StartChoice::None;
 };
 // Getting Started, shown at start while "StartShortcut" is set.

@@ -109,8 +109,11 @@ void wireComposeCommands(CPZPtestDlg& window) {
             window.SetModified(true);
     });
     window.setCommandHandler(cmd::kAutoFrame, [&window, &session] {
+        const QString before = session.settings().autoBoxText;
         if (runAutoFrame(*window.textBody(), session.settings().autoBoxText, &window))
             window.SetModified(true);
+        if (session.settings().autoBoxText != before)
+            session.SaveAutoFrameText();
     });
 
     window.setCommandHandler(cmd::kCountCharacters, [&window, &session] {

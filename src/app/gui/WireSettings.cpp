@@ -60,13 +60,13 @@ void runUserPreferences(CPZPtestDlg& window) {
 }
 
 // Getting Started at the start while "StartShortcut" is set; its choice runs the command as
-// the menu does. False for "Exit" and the close box.
+// the menu does. False for "Exit" only: Esc and the close box leave the window to the user.
 bool runGettingStarted(CPZPtestDlg& window) {
     CAppSession& session = window.session();
     if (!session.settings().startShortcut)
         return true;
     const StartFormResult r = RunGettingStarted(session, &window);
-    if (!r.accepted)
+    if (r.end == StartEnd::ExitProgram)
         return false;
     int command = 0;
     switch (r.choice) {

@@ -38,7 +38,10 @@ d_StartForm::d_StartForm(bool& startShortcut, QWidget* parent)
     const QPoint checkAt = fromDialogUnits(9, 140);
     const QPoint checkSize = fromDialogUnits(200, 10);
     f.displayNextTime->setGeometry(checkAt.x(), checkAt.y(), checkSize.x(), checkSize.y());
-    connect(f.exitButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(f.exitButton, &QPushButton::clicked, this, [this] {
+        m_end = StartEnd::ExitProgram;
+        reject();
+    });
 
     // The picture: the four choices, drawn in the dialog's own font and language.
     QPixmap picture(pictureSize.x(), pictureSize.y());

@@ -2,8 +2,8 @@
 // Getting Started: a picture with four choices side by side, "Exit" and "Display Next Time".
 // A click on the picture's second, third or fourth area asks for Open, Select HTML Template
 // or Import DataBase and closes the dialog with OK (a click elsewhere closes it with OK and
-// asks for nothing); "Exit" and the close box give Cancel. Every way out stores whether
-// "Display Next Time" is checked in "StartShortcut".
+// asks for nothing); "Exit" and the close box give Cancel, but only "Exit" asks to end the
+// program. Every way out stores whether "Display Next Time" is checked in "StartShortcut".
 
 #include <QDialog>
 #include <memory>
@@ -23,6 +23,7 @@ public:
     ~d_StartForm() override;
 
     [[nodiscard]] StartChoice choice() const { return m_choice; }
+    [[nodiscard]] StartEnd end() const { return m_end; }
     // A pixel position of the dialog in dialog units (the dialog's font sets them).
     [[nodiscard]] QPointF toDialogUnits(const QPoint& pixels) const;
     [[nodiscard]] QPoint fromDialogUnits(double x, double y) const;
@@ -36,6 +37,7 @@ private:
     std::unique_ptr<Ui::d_StartForm> m_form;
     bool& m_startShortcut;
     StartChoice m_choice = StartChoice::None;
+    StartEnd m_end = StartEnd::Continue;
     double m_unitX = 1.5;  // pixels per horizontal dialog unit
     double m_unitY = 1.625;
 };

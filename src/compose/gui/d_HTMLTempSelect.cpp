@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include "compose/gui/ColorChooser.h"
 #include "resources/Strings.h"
@@ -15,10 +16,12 @@ namespace {
 
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kTemplateRole = Qt::UserRole + 1;
+constexpr int kNameRole = Qt::UserRole + 2;
 
 void addChildren(QTreeWidgetItem* parent, const LibraryNode& node) {
     for (const LibraryNode& child : node.children) {
-        auto* item = new QTreeWidgetItem(parent, {child.name});
+        auto* item = new QTreeWidgetItem(parent, {templateDisplayName(child.name)});
+        item->setData(0, kNameRole, child.name);
         item->setData(0, kPathRole, child.path);
         item->setData(0, kTemplateRole, child.isTemplate);
         addChildren(item, child);
@@ -67,9 +70,10 @@ void d_HTMLTempSelect::buildTree() {
 }
 
 bool d_HTMLTempSelect::selectTemplate(const QString& name) {
-    const auto items = m_ui->tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
-    for (QTreeWidgetItem* item : items) {
-        if (item->data(0, kTemplateRole).toBool()) {
+    // by the folder's name: the tree shows the shipped templates under translated names
+    for (QTreeWidgetItemIterator it(m_ui->tree); *it; ++it) {
+        QTreeWidgetItem* item = *it;
+        if (item->data(0, kTemplateRole).toBool() && item->data(0, kNameRole).toString() == name) {
             m_ui->tree->setCurrentItem(item);
             return true;
         }

@@ -203,6 +203,9 @@ d_EditDialog::d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptio
     m_form->cellEditor1004->setAccessibleName(str(ids::kCellEditor));
     m_form->cellEditor1004->setMaxLength(std::max(1, m_session->cellEditorLimit()));
     connect(m_form->cellEditor1004, &QLineEdit::textEdited, this, &d_EditDialog::onCellEdited);
+    // The editor's keys come before the cell editor's own: Shift+Delete there deletes the
+    // group, as everywhere in the window, instead of cutting the cell's text into the record.
+    m_form->cellEditor1004->installEventFilter(this);
     const std::pair<QPushButton*, C> panel[] = {
         {m_form->moveLeftButton, C::MoveLeft},
         {m_form->moveRightButton, C::MoveRight},
@@ -559,6 +562,15 @@ void d_EditDialog::done(int result) {
 }
 
 bool d_EditDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_form->cellEditor1004 && event->type() == QEvent::ShortcutOverride) {
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        for (C c : {C::AddRecord, C::DeleteRecord, C::AddGroup, C::DeleteGroup}) {
+            if (shortcutOf(c) == pressed) {
+                event->ignore();  // not the line edit's: the window's shortcut runs
+                return true;
+            }
+        }
+    }
     if (watched == m_form->groupList1045 && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
         run(C::DeleteGroup);

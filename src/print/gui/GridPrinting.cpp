@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QPrinter>
 #include <QWidget>
+#include <algorithm>
 
 #include "print/gui/CPrintDBGrid.h"
 #include "print/gui/CPrintDBGridPVw.h"
@@ -57,6 +58,13 @@ void GridPrinting::print() {
     }
     d_DBPrintSelectForm select(headers, m_choice, m_editor);
     if (select.exec() != QDialog::Accepted) {
+        return;
+    }
+    // Nothing to lay out, or no printer to lay it out for: the preview cannot start, and
+    // saying nothing would leave the user waiting for it.
+    if (std::find(m_choice.begin(), m_choice.end(), true) == m_choice.end() ||
+        !m_printer->isValid()) {
+        (void)inform(m_ui, str(ids::PRINT_COMMAND_FAILED));
         return;
     }
     m_grid.fetchAll();
