@@ -28,6 +28,9 @@ packages=(
   spamassassin
   # the desktop entry and the MIME type of project files are checked when installed
   desktop-file-utils shared-mime-info xdg-utils
+  # the Debian package: its dependencies from the binary, and the package and its AppStream
+  # metadata checked
+  dpkg-dev lintian appstream
 )
 
 missing=()

@@ -122,6 +122,15 @@ FolderResult CreateFolder(const QString& path) {
     return FolderResult::Failed;
 }
 
+TemplatePlaces MailTemplatePlaces(const AppFolders& f) {
+    return {f.templateFolder(), shippedDataFolder(f.programFolder, QStringLiteral("Template"))};
+}
+
+TemplatePlaces HtmlTemplatePlaces(const AppFolders& f) {
+    return {f.htmlTemplateFolder(),
+            shippedDataFolder(f.programFolder, QStringLiteral("HTML TEMPLATE"))};
+}
+
 void CreateWorkingFolders(const AppFolders& f) {
     (void)CreateFolder(f.mainPreviewFolder());
     (void)CreateFolder(f.wizardPreviewFolder());

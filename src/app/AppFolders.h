@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "compose/TemplatePlaces.h"
+
 namespace pw::app {
 
 struct AppFolders {
@@ -16,7 +18,9 @@ struct AppFolders {
     [[nodiscard]] QString wizardPreviewFolder() const {
         return tempFolder + "PostwickWizardPreview/";
     }
-    [[nodiscard]] QString templateFolder() const { return programFolder + "Template/"; }
+    // the user's own mail and HTML templates; the shipped ones are read from the program's data
+    [[nodiscard]] QString templateFolder() const { return userDataFolder + "Template/"; }
+    [[nodiscard]] QString htmlTemplateFolder() const { return userDataFolder + "HTML TEMPLATE/"; }
     [[nodiscard]] QString logFilePath() const { return userDataFolder + "log.txt"; }
     // The settings file: the executable's base name with ".ini".
     [[nodiscard]] QString settingsPath(const QString& executableBaseName) const {
@@ -44,7 +48,11 @@ enum class FolderResult { Ok, Failed };
 // number on standard output when that fails for another reason than "already exists". An
 // existing folder of the user's that others can enter is closed to them.
 [[nodiscard]] FolderResult CreateFolder(const QString& path);
-// Creates the two preview folders and "Template/".
+// The mail templates and the HTML templates: the user's own and the shipped ones.
+[[nodiscard]] TemplatePlaces MailTemplatePlaces(const AppFolders& f);
+[[nodiscard]] TemplatePlaces HtmlTemplatePlaces(const AppFolders& f);
+
+// Creates the two preview folders and the user's "Template/"; shipped data is never touched.
 void CreateWorkingFolders(const AppFolders& f);
 // Deletes every file (not subfolders) directly in a folder.
 void EmptyFolder(const QString& folder);

@@ -17,10 +17,6 @@ QString projectPathFor(const QString& chosenPath) {
     return folder + base + QStringLiteral(".pzy");
 }
 
-QString templatePathFor(const QString& templateFolder, const QString& name) {
-    return templateFolder + name + QStringLiteral(".pzt");
-}
-
 DefaultDatabaseChange toggleDefaultDatabase(const QString& settingsPath, bool wasChecked,
                                             const QString& databaseFile) {
     if (!wasChecked && (databaseFile.isEmpty() || !QFileInfo(databaseFile).isFile()))

@@ -1,7 +1,6 @@
 #pragma once
 // The decisions of the main window's document and database commands that need no window:
-// the project path a chosen name becomes, the template file of a name, the default-database
-// setting.
+// the project path a chosen name becomes, the default-database setting.
 
 #include <QString>
 
@@ -9,9 +8,6 @@ namespace pw::app {
 
 // Save As: the chosen path with its extension replaced by ".pzy" (added when it has none).
 [[nodiscard]] QString projectPathFor(const QString& chosenPath);
-
-// A mail template of the template folder: folder + name + ".pzt".
-[[nodiscard]] QString templatePathFor(const QString& templateFolder, const QString& name);
 
 enum class DefaultDatabaseChange {
     Set,      // "DefaultDBPath" now names the database file

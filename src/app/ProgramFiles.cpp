@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cstdio>
+
 #ifndef POSTWICK_VERSION
 #define POSTWICK_VERSION "0"
 #endif
@@ -29,6 +31,11 @@ QString manualPath(const QString& executableFolder, Language language) {
 
 QString programVersion() {
     return QStringLiteral(POSTWICK_VERSION);
+}
+
+int printVersion() {
+    std::printf("postwick %s\n", POSTWICK_VERSION);
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 }  // namespace pw::app

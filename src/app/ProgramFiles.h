@@ -14,5 +14,7 @@ namespace pw::app {
 
 // The program's version, as the build names it.
 [[nodiscard]] QString programVersion();
+// "--version": the program's name and version on standard output; the exit value.
+int printVersion();
 
 }  // namespace pw::app

@@ -3,6 +3,7 @@
 
 #include "app/Language.h"
 #include "app/ProcessProtection.h"
+#include "app/ProgramFiles.h"
 #include "app/SendCommand.h"
 #include "app/StopSignals.h"
 #include "app/gui/CPZPtestApp.h"
@@ -14,6 +15,8 @@ int main(int argc, char* argv[]) {
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args.append(QString::fromLocal8Bit(argv[i]));
+    if (args.contains("--version"))
+        return pw::app::printVersion();
     pw::app::applyTextLanguage();
     // "--send ..." runs without a window; "--help" is answered by the same command
     if (pw::app::isSendCommandLine(args) || args.contains("--help") || args.contains("-h"))

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QtTest>
 
 #include "AppTestFolders.h"
@@ -37,10 +38,15 @@ private slots:
         test::ScriptedUserInteraction ui;
         CAppSession s(f, f.settingsPath("postwick"), ui);
         QVERIFY(test::writeFile(f.tempFolder + "PostwickMainPreview/old.html", "x") || true);
+        // shipped templates beside the program stay readable for every user
+        QVERIFY(QDir().mkpath(f.programFolder + "Template"));
+        const QFile::Permissions shipped = QFileInfo(f.programFolder + "Template").permissions();
         QCOMPARE(s.Start(), CAppSession::StartResult::Ready);
         QVERIFY(QDir(f.mainPreviewFolder()).exists());
         QVERIFY(QDir(f.wizardPreviewFolder()).exists());
         QVERIFY(QDir(f.templateFolder()).exists());
+        QVERIFY(f.templateFolder().startsWith(f.userDataFolder));
+        QCOMPARE(QFileInfo(f.programFolder + "Template").permissions(), shipped);
         s.ReadSettingsFile();
         QCOMPARE(s.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
         QVERIFY(ui.asked().isEmpty());

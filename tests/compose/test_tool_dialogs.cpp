@@ -2,6 +2,7 @@
 // template tools and the text tools.
 
 #include <QCheckBox>
+#include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -13,6 +14,7 @@
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "WidgetTestSupport.h"
+#include "compose/TemplatePlaces.h"
 #include "compose/TemplateWizard.h"
 #include "compose/gui/TextToolDialogs.h"
 #include "compose/gui/d_FormEdit.h"
@@ -31,6 +33,43 @@ namespace {
 void touch(const QString& path) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
+}
+
+// Every path below a folder with its mode and bytes: shipped data must come out as it went in.
+QStringList snapshot(const QString& folder) {
+    QStringList out;
+    for (QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                         QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QFileInfo info(it.next());
+        out << QStringLiteral("%1 %2 %3")
+                   .arg(info.filePath())
+                   .arg(int(info.permissions()))
+                   .arg(QString::fromLatin1(test::readFile(info.filePath()).toHex()));
+    }
+    out.sort();
+    return out;
+}
+
+// A mail template file, or an HTML template folder.
+void addTemplate(const QString& kind, const QString& folder, const QString& name) {
+    if (kind == QLatin1String("mail")) {
+        QVERIFY(test::writeFile(folder + name + ".pzt", name.toUtf8()));
+    } else {
+        QVERIFY(QDir().mkpath(folder + name));
+        QVERIFY(test::writeFile(folder + name + "/index.html", name.toUtf8()));
+    }
+}
+
+QStringList listed(const QString& kind, const TemplatePlaces& places) {
+    if (kind == QLatin1String("mail")) {
+        return mailTemplateNames(places);
+    }
+    QStringList names;
+    for (const LibraryNode& n : scanLibraries(places).children) {
+        names << n.name;
+    }
+    return names;
 }
 
 }  // namespace
@@ -111,7 +150,7 @@ private slots:
         touch(folder + "b.pzt");
         touch(folder + "c.pzt");
         touch(folder + "notes.txt");
-        SelTemp d(folder, ui);
+        SelTemp d({folder, {}}, ui);
         auto* list = d.findChild<QListWidget*>("templates");
         auto* del = d.findChild<QPushButton*>("deleteTemplate");
         QCOMPARE(list->count(), 3);
@@ -129,6 +168,84 @@ private slots:
         QCOMPARE(ui.asked().last().caption, str(ids::kDeleteTemplateCaption));
         d.accept();
         QCOMPARE(d.templateName(), QStringLiteral("c"));
+    }
+
+    void ownAndShippedTemplates_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("own");
+        QTest::addColumn<QStringList>("shipped");
+        QTest::addColumn<QString>("remove");
+        QTest::addColumn<bool>("ownBlocked");
+        QTest::addColumn<QStringList>("listedAfter");
+        QTest::addColumn<QStringList>("ownAfter");
+        for (const QString kind : {"mail", "html"}) {
+            const QByteArray k = kind.toLatin1() + ": ";
+            QTest::newRow(k + "the user's first, each sorted")
+                << kind << QStringList{"b", "a"} << QStringList{"d", "c"} << QString() << false
+                << QStringList{"a", "b", "c", "d"} << QStringList{"a", "b"};
+            QTest::newRow(k + "the user's hides a shipped one of its name")
+                << kind << QStringList{"x"} << QStringList{"y", "x"} << QString() << false
+                << QStringList{"x", "y"} << QStringList{"x"};
+            QTest::newRow(k + "a deleted shipped one is hidden, its file stays")
+                << kind << QStringList{} << QStringList{"x", "y"} << "x" << false
+                << QStringList{"y"} << QStringList{};
+            QTest::newRow(k + "deleting the user's removes its file")
+                << kind << QStringList{"a"} << QStringList{"y"} << "a" << false << QStringList{"y"}
+                << QStringList{};
+            QTest::newRow(k + "deleting the user's does not bring the shipped one back")
+                << kind << QStringList{"x"} << QStringList{"x", "y"} << "x" << false
+                << QStringList{"y"} << QStringList{};
+            QTest::newRow(k + "no place for the user's list: nothing changes")
+                << kind << QStringList{} << QStringList{"x", "y"} << "x" << true
+                << QStringList{"x", "y"} << QStringList{};
+        }
+    }
+
+    void ownAndShippedTemplates() {
+        QFETCH(QString, kind);
+        QFETCH(QStringList, own);
+        QFETCH(QStringList, shipped);
+        QFETCH(QString, remove);
+        QFETCH(bool, ownBlocked);
+        QFETCH(QStringList, listedAfter);
+        QFETCH(QStringList, ownAfter);
+        test::TestEnv env;
+        TemplatePlaces places{env.makeFolder("user/Template"), env.makeFolder("share/Template")};
+        for (const QString& n : own) {
+            addTemplate(kind, places.own, n);
+        }
+        for (const QString& n : shipped) {
+            addTemplate(kind, places.shipped, n);
+        }
+        if (ownBlocked) {
+            // a file where the user's folder should be: even root cannot make it
+            QVERIFY(QDir(places.own).removeRecursively());
+            QVERIFY(test::writeFile(env.root() + "user/Template", "in the way"));
+        }
+        const QStringList before = snapshot(places.shipped);
+        if (!remove.isEmpty()) {
+            TemplateRemoval r = TemplateRemoval::Failed;
+            if (kind == QLatin1String("mail")) {
+                r = removeMailTemplate(places, remove);
+            } else {
+                const LibraryNode library = scanLibraries(places);
+                const LibraryNode* node = findTemplate(library, remove);
+                QVERIFY(node);
+                r = removeHtmlTemplate(places, *node);
+            }
+            QCOMPARE(r, ownBlocked ? TemplateRemoval::Failed : TemplateRemoval::Removed);
+        }
+        QCOMPARE(listed(kind, places), listedAfter);
+        QCOMPARE(snapshot(places.shipped), before);
+        QStringList ownLeft = listed(kind, {places.own, {}});
+        ownLeft.sort();
+        QCOMPARE(ownLeft, ownAfter);
+        if (kind == QLatin1String("mail") && !listedAfter.isEmpty()) {
+            // the listed name opens the user's file where there is one
+            const QString first = listedAfter.first();
+            QCOMPARE(mailTemplatePath(places, first),
+                     (own.contains(first) ? places.own : places.shipped) + first + ".pzt");
+        }
     }
 
     void textStyleHandsBackTheChoice() {
@@ -169,7 +286,7 @@ private slots:
         QCOMPARE(form.windowTitle(), str(ids::kWizardTitle, lang));
         QCOMPARE(form.findChild<QPushButton*>("next")->text(), str(ids::kWizardNextPage, lang));
         QCOMPARE(form.findChild<QPushButton*>("select")->text(), str(ids::kWizardSelect, lang));
-        d_HTMLTempSelect chooser({env.makeFolder("lib"), env.root(), wizardFolder}, {}, ui);
+        d_HTMLTempSelect chooser({env.makeFolder("lib"), env.root(), wizardFolder, {}}, {}, ui);
         QCOMPARE(chooser.windowTitle(), str(ids::kChooserTitle, lang));
         d_GraphicEdit graphic(QString(), {260, 195}, wizardFolder, ui);
         QCOMPARE(graphic.windowTitle(), str(ids::kGraphicEditTitle, lang));
@@ -183,7 +300,7 @@ private slots:
         AutoWrapState state;
         d_AutoWrap wrap(state, ui);
         QCOMPARE(wrap.windowTitle(), str(ids::kAutoWrapTitle, lang));
-        SelTemp sel(env.root(), ui);
+        SelTemp sel({env.root(), {}}, ui);
         QCOMPARE(sel.windowTitle(), str(ids::kSelectTemplateTitle, lang));
         if (lang == Language::Japanese) {
             QVERIFY(form.windowTitle() != str(ids::kWizardTitle, Language::English));

@@ -64,7 +64,7 @@ private slots:
         const QString mainFolder = env.makeFolder("PostwickMainPreview");
         const QString library = QStringLiteral(POSTWICK_TEMPLATES);
 
-        d_HTMLTempSelect chooser({library, mainFolder, wizardFolder}, QString(), ui);
+        d_HTMLTempSelect chooser({library, mainFolder, wizardFolder, {}}, QString(), ui);
         chooser.show();
         auto* next = child<QPushButton>(&chooser, "next");
         QVERIFY(!next->isEnabled());

@@ -14,6 +14,7 @@
 #include <QTextDocument>
 #include <QWebEnginePage>
 
+#include "app/AppFolders.h"
 #include "app/Commands.h"
 #include "app/DocumentCommands.h"
 #include "app/ProgramFiles.h"
@@ -224,7 +225,7 @@ bool CPZPtestDlg::SaveProjectTo(const QString& path) {
 // Templates
 
 void CPZPtestDlg::SelectTemplateByName(const QString& name) {
-    const QString path = templatePathFor(m_session.folders().templateFolder(), name);
+    const QString path = mailTemplatePath(MailTemplatePlaces(m_session.folders()), name);
     MailFileReadOptions options;
     options.previewFolder = m_session.folders().mainPreviewFolder();
     options.currentCodePage = MailCodePage(m_session.settings().encode);
@@ -266,8 +267,10 @@ void CPZPtestDlg::SaveAsTemplate(const std::function<QString()>& askName) {
         const QString name = askName ? askName() : QString();
         if (name.isEmpty())
             return;
-        const QString path = templatePathFor(m_session.folders().templateFolder(), name);
-        if (QFileInfo::exists(path)) {
+        // the user's own file, which takes the place of a shipped one of the name
+        const TemplatePlaces places = MailTemplatePlaces(m_session.folders());
+        const QString path = ownMailTemplatePath(places, name);
+        if (QFileInfo::exists(path) || mailTemplateNames(places).contains(name)) {
             const Answer a =
                 ask(m_session.ui(), str(ids::kFileExistsOverwrite), MessageKind::YesNoCancel);
             if (a == Answer::Cancel)
@@ -276,6 +279,7 @@ void CPZPtestDlg::SaveAsTemplate(const std::function<QString()>& askName) {
                 continue;
         }
         TakeFromWindow();
+        (void)CreateFolder(places.own);
         QStringList captions;
         for (const QString& c : m_session.store().Captions())
             captions.append(c);

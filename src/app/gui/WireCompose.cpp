@@ -26,8 +26,8 @@ namespace {
 
 HtmlTemplateFolders htmlFolders(const CAppSession& session) {
     const AppFolders& f = session.folders();
-    return {shippedDataFolder(f.programFolder, QStringLiteral("HTML TEMPLATE")),
-            f.mainPreviewFolder(), f.wizardPreviewFolder()};
+    const TemplatePlaces places = HtmlTemplatePlaces(f);
+    return {places.shipped, f.mainPreviewFolder(), f.wizardPreviewFolder(), places.own};
 }
 
 TextDefaults textDefaults(CPZPtestDlg& window) {
@@ -88,7 +88,7 @@ void wireComposeCommands(CPZPtestDlg& window) {
     window.setCommandHandler(cmd::kPreview, [&window] { runPreview(window); });
 
     window.setCommandHandler(cmd::kSelectTemplate, [&window, &session] {
-        SelTemp dialog(session.folders().templateFolder(), session.ui(), &window);
+        SelTemp dialog(MailTemplatePlaces(session.folders()), session.ui(), &window);
         if (dialog.exec() != QDialog::Accepted || dialog.templateName().isEmpty())
             return;
         window.SelectTemplateByName(dialog.templateName());

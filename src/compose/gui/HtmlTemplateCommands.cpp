@@ -3,7 +3,7 @@
 #include <QDir>
 
 #include "compose/MailDocument.h"
-#include "compose/TemplateLibrary.h"
+#include "compose/TemplatePlaces.h"
 #include "compose/TemplateWizard.h"
 #include "compose/gui/d_FormEdit.h"
 #include "compose/gui/d_HTMLTempSelect.h"
@@ -33,8 +33,9 @@ std::optional<HtmlTemplateResult> selectHtmlTemplate(QWidget* parent,
                                                      const QString& currentName,
                                                      const TextDefaults& defaults,
                                                      IUserInteraction& ui) {
-    d_HTMLTempSelect chooser({folders.library, folders.mainPreviewFolder, folders.wizardFolder},
-                             currentName, ui, parent);
+    d_HTMLTempSelect chooser(
+        {folders.library, folders.mainPreviewFolder, folders.wizardFolder, folders.ownLibrary},
+        currentName, ui, parent);
     if (chooser.exec() != QDialog::Accepted) {
         return std::nullopt;
     }
@@ -49,8 +50,11 @@ std::optional<HtmlTemplateResult> editHtmlTemplate(
     (void)emptyFolderFiles(folders.wizardFolder);
     copyFolderFiles(folders.mainPreviewFolder, folders.wizardFolder);
     QFile::remove(folders.wizardFolder + QStringLiteral("index.htm"));
-    return runWizard(parent, folders, currentName, folders.library + currentName + u'/',
-                     pictureList, defaults, ui);
+    // the template's own folder (for its page previews) wherever it lives now
+    const LibraryNode library = scanLibraries({folders.ownLibrary, folders.library});
+    const LibraryNode* t = findTemplate(library, currentName);
+    return runWizard(parent, folders, currentName, t ? t->path : QString(), pictureList, defaults,
+                     ui);
 }
 
 }  // namespace pw

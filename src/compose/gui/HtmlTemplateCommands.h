@@ -15,9 +15,10 @@ namespace pw {
 class IUserInteraction;
 
 struct HtmlTemplateFolders {
-    QString library;            // "HTML TEMPLATE/" (shippedDataFolder)
+    QString library;            // the shipped "HTML TEMPLATE/" (shippedDataFolder)
     QString mainPreviewFolder;  // ending in '/'
     QString wizardFolder;       // ending in '/'
+    QString ownLibrary;         // the user's "HTML TEMPLATE/"
 };
 
 // What goes back into the mail document after "Done".

@@ -1,7 +1,5 @@
 #include "compose/gui/TextToolDialogs.h"
 
-#include <QDir>
-#include <QFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextBlock>
@@ -125,21 +123,17 @@ void d_AutoFrame::done(int result) {
     QDialog::done(result);
 }
 
-SelTemp::SelTemp(QString templateFolder, IUserInteraction& ui, QWidget* parent)
+SelTemp::SelTemp(TemplatePlaces places, IUserInteraction& ui, QWidget* parent)
     : QDialog(parent),
       m_ui(std::make_unique<Ui::SelTemp>()),
-      m_folder(std::move(templateFolder)),
+      m_places(std::move(places)),
       m_interaction(ui) {
     m_ui->setupUi(this);
     setWindowTitle(str(ids::kSelectTemplateTitle));
     m_ui->deleteTemplate->setText(str(ids::kButtonDelete));
     nameForAccessibility(m_ui->templates, str(ids::kTemplateList));
     okCancel(m_ui->buttons, this);
-    const QStringList files = QDir(m_folder).entryList({QStringLiteral("*.pzt")}, QDir::Files,
-                                                       QDir::Name | QDir::IgnoreCase);
-    for (const QString& f : files) {
-        m_ui->templates->addItem(f.left(f.size() - 4));
-    }
+    m_ui->templates->addItems(mailTemplateNames(m_places));
     m_ui->deleteTemplate->setEnabled(false);
     connect(m_ui->templates, &QListWidget::currentRowChanged, this,
             [this](int row) { m_ui->deleteTemplate->setEnabled(row >= 0); });
@@ -158,8 +152,8 @@ void SelTemp::onDelete() {
                               MessageKind::YesNo) != Answer::Yes) {
         return;
     }
-    const QString path = m_folder + m_ui->templates->item(row)->text() + QStringLiteral(".pzt");
-    if (!QFile::remove(path)) {
+    if (removeMailTemplate(m_places, m_ui->templates->item(row)->text()) ==
+        TemplateRemoval::Failed) {
         return;  // the list stays as it is
     }
     delete m_ui->templates->takeItem(row);

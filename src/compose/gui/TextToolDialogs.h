@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <memory>
 
+#include "compose/TemplatePlaces.h"
 #include "compose/TextTools.h"
 
 class QPlainTextEdit;
@@ -82,11 +83,12 @@ private:
     QString& m_frameText;
 };
 
-// The "*.pzt" files of the template folder; Delete asks and removes the file.
+// The mail templates, the user's and the shipped ones; Delete asks, then removes the user's
+// file or hides the shipped one.
 class SelTemp : public QDialog {
     Q_OBJECT
 public:
-    SelTemp(QString templateFolder, IUserInteraction& ui, QWidget* parent = nullptr);
+    SelTemp(TemplatePlaces places, IUserInteraction& ui, QWidget* parent = nullptr);
     ~SelTemp() override;
     // After OK: the selected name (OK without one acts as Cancel).
     [[nodiscard]] const QString& templateName() const { return m_name; }
@@ -95,7 +97,7 @@ public:
 
 private:
     std::unique_ptr<Ui::SelTemp> m_ui;
-    QString m_folder;
+    TemplatePlaces m_places;
     IUserInteraction& m_interaction;
     QString m_name;
 };

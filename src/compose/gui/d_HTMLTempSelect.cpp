@@ -60,7 +60,7 @@ d_HTMLTempSelect::~d_HTMLTempSelect() = default;
 
 void d_HTMLTempSelect::buildTree() {
     m_ui->tree->clear();
-    m_library = scanLibrary(m_folders.library);
+    m_library = scanLibraries({m_folders.ownLibrary, m_folders.library});
     auto* root = new QTreeWidgetItem(m_ui->tree, {str(ids::kChooserRoot)});
     root->setData(0, kTemplateRole, false);
     addChildren(root, m_library);
@@ -124,7 +124,8 @@ void d_HTMLTempSelect::onDelete() {
     }
     const QString path = t->path;
     m_ui->preview->navigate(QStringLiteral("about:blank"));
-    if (!QDir(path).removeRecursively()) {
+    if (removeHtmlTemplate({m_folders.ownLibrary, m_folders.library}, *t) ==
+        TemplateRemoval::Failed) {
         (void)inform(m_interaction,
                      str(ids::kChooserDeleteFailed).replace(QLatin1StringView("%1"), path));
     }

@@ -1,12 +1,12 @@
 #pragma once
-// "Select HTML Template": the template library as a tree, a preview of the selected template,
-// and Next (into the wizard folder), Delete and Cancel.
+// "Select HTML Template": the template library (the user's and the shipped) as a tree, a preview of
+// the selected template, and Next (into the wizard folder), Delete and Cancel.
 
 #include <QDialog>
 #include <QStringList>
 #include <memory>
 
-#include "compose/TemplateLibrary.h"
+#include "compose/TemplatePlaces.h"
 
 class QTreeWidgetItem;
 
@@ -19,9 +19,10 @@ namespace pw {
 class IUserInteraction;
 
 struct ChooserFolders {
-    QString library;            // "HTML TEMPLATE/"
+    QString library;            // the shipped "HTML TEMPLATE/", only read
     QString mainPreviewFolder;  // ending in '/'
     QString wizardFolder;       // ending in '/'
+    QString ownLibrary;         // the user's "HTML TEMPLATE/", listed first
 };
 
 class d_HTMLTempSelect : public QDialog {
