@@ -63,6 +63,11 @@ bool CPZPtestDlg::ChooseRecipients(send::CSendFlow& flow, db::SendSelectionMode 
                    MessageKind::YesNo) != Answer::Yes)
         return false;
     const int count = flow.chooseSelection(mode);
+    if (count == send::kSuppressionUnreadable) {
+        inform(ui, send::formatMessageText(str(ids::kSuppressionUnreadable),
+                                           {flow.suppressionFailure()}));
+        return false;
+    }
     if (count < 0) {
         // a damaged database is not an empty one
         (void)ui.message(str(ids::kSendCaptionBox), str(ids::kSendDatabaseUnreadable),
@@ -150,6 +155,15 @@ void CPZPtestDlg::StartSend(bool test) {
         case send::CheckResult::DatabaseUnusable:
             (void)ui.message(str(ids::kSendCaptionBox), str(ids::kNoDataInDatabase),
                              MessageKind::Information);
+            return;
+        case send::CheckResult::AddressSuppressed:
+            inform(ui, send::formatMessageText(
+                           str(test ? ids::kTestAddressSuppressed : ids::kAddressSuppressed),
+                           {flow->suppressedAddress()}));
+            return;
+        case send::CheckResult::SuppressionUnreadable:
+            inform(ui, send::formatMessageText(str(ids::kSuppressionUnreadable),
+                                               {flow->suppressionFailure()}));
             return;
         case send::CheckResult::ReadyAddressesUnused:
             if (!test)
@@ -297,6 +311,10 @@ void CPZPtestDlg::SendRunFinished() {
         ChoiceRequest request;
         request.caption = str(ids::kSummaryCaption);
         request.text = str(text);
+        if (summary.suppressed > 0)
+            request.text +=
+                QLatin1Char('\n') + send::formatMessageText(str(ids::kSummarySuppressed),
+                                                            {QString::number(summary.suppressed)});
         request.buttons = {str(ids::kButtonOk), str(ids::kMainButtonViewLog)};
         request.defaultButton = 1;
         request.escapeButton = 0;
