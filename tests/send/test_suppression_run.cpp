@@ -3,6 +3,7 @@
 // records them so that "not yet sent" leaves them alone; the list outlives the project and
 // the program. Also the unsubscribe settings kept with the project's database and the
 // footer in the preview and the dry-run messages.
+#include <QAbstractItemModelTester>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -189,6 +190,49 @@ private slots:
         QCOMPARE(db::CSuppressionList(w.world.folders.userDataFolder).Read(entries),
                  db::ListRead::Read);
         QCOMPARE(int(entries.size()), 8);
+    }
+
+    // The window's list: a search over address and reason, a removal that asks first, an
+    // export of what is shown.
+    void listSearchRemoveExport_data() {
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<Answer>("answer");
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<int>("left");
+        QTest::newRow("all, removal declined") << "" << Answer::No << 3 << 3;
+        QTest::newRow("by address, any case") << "ANN" << Answer::Yes << 1 << 2;
+        QTest::newRow("by reason") << "bounced" << Answer::Yes << 2 << 1;
+        QTest::newRow("nothing found") << "zzz" << Answer::Yes << 0 << 3;
+    }
+    void listSearchRemoveExport() {
+        QFETCH(QString, search);
+        QFETCH(Answer, answer);
+        QFETCH(int, shown);
+        QFETCH(int, left);
+        World w;
+        db::CSuppressionList list(w.world.folders.userDataFolder);
+        QCOMPARE(list.Add({"ann@x.jp", "bob@x.jp"}, "bounced").added, 2);
+        QCOMPARE(list.Add({"carl@x.jp"}, "asked, by phone").added, 1);
+        dbtools::SuppressionListModel model(list, w.world.ui);
+        QAbstractItemModelTester tester(&model);
+        model.reload();
+        model.setSearch(search);
+        QCOMPARE(model.rowCount(), shown);
+        QCOMPARE(model.totalCount(), 3);
+        const QString file = w.world.env.root() + QStringLiteral("out.csv");
+        QVERIFY(model.exportTo(file));
+        const QByteArray exported = test::readFile(file);
+        QCOMPARE(exported.count("\r\n"), shown);
+        if (search.isEmpty())
+            QVERIFY(exported.contains("carl@x.jp,\"asked, by phone\","));
+        w.world.ui.script({answer});
+        QList<int> rows;
+        for (int r = 0; r < shown; ++r)
+            rows << r;
+        QCOMPARE(model.removeRows(rows), shown > 0 && answer == Answer::Yes);
+        std::vector<db::SuppressedEntry> entries;
+        QCOMPARE(list.Read(entries), db::ListRead::Read);
+        QCOMPARE(int(entries.size()), left);
     }
 
     // A test send (or a single send) to an address on the list is refused before anything
