@@ -42,6 +42,7 @@ constexpr CommandInfo kCommands[] = {
     {cmd::kImportDatabase,      Database, ids::kCmdImportDatabase,      nullptr,  8,  ids::kTipImportDataFile,      false, Other},
     {cmd::kExportDatabase,      Database, ids::kCmdExportDatabase,      nullptr,  9,  ids::kTipExportDatabase,      false, Other},
     {cmd::kClearDatabase,       Database, ids::kCmdClearDatabase,       nullptr,  0,  0,                            true,  Here},
+    {cmd::kSuppressionList,     Database, ids::kCmdSuppressionList,     nullptr,  0,  0,                            true,  Other},
     {cmd::kAutoLine,            ToolbarOnly, ids::kCmdAutoLine,         nullptr,  10, ids::kTipAutoLine,            false, Other},
     {cmd::kAutoFrame,           ToolbarOnly, ids::kCmdAutoFrame,        nullptr,  11, ids::kTipAutoFrame,           false, Other},
     {cmd::kCountCharacters,     Tools,    ids::kCmdCountCharacters,     nullptr,  12, ids::kTipCharacterCount,      false, Other},
@@ -52,6 +53,7 @@ constexpr CommandInfo kCommands[] = {
     {cmd::kDisplayFieldWindow,  Option,   ids::kCmdDisplayFieldWindow,  nullptr,  0,  0,                            false, Other},
     {cmd::kServerSettings,      Option,   ids::kCmdServerSettings,      nullptr,  14, ids::kTipServerSettings,      true,  Other},
     {cmd::kUserPreferences,     Option,   ids::kCmdUserPreferences,     nullptr,  15, ids::kTipPreferences,         false, Other},
+    {cmd::kUnsubscribeSettings, Option,   ids::kCmdUnsubscribeSettings, nullptr,  0,  0,                            false, Other},
     {cmd::kManual,              Help,     ids::kCmdManual,              "F1",     0,  0,                            false, Here},
     {cmd::kAbout,               Help,     ids::kCmdAbout,               nullptr,  0,  0,                            true,  Here},
 };

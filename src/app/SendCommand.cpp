@@ -352,6 +352,15 @@ int runSendCommand(const QStringList& arguments) {
         case send::CheckResult::NoData:
             console.out(str(ids::kNoDataInDatabase));
             return endWithoutRun(int(SendExit::Complete));
+        case send::CheckResult::AddressSuppressed:
+            console.err(send::formatMessageText(
+                str(cl.test ? ids::kTestAddressSuppressed : ids::kAddressSuppressed),
+                {flow.suppressedAddress()}));
+            return endWithoutRun(int(SendExit::Unusable));
+        case send::CheckResult::SuppressionUnreadable:
+            console.err(send::formatMessageText(str(ids::kSuppressionUnreadable),
+                                                {flow.suppressionFailure()}));
+            return endWithoutRun(int(SendExit::Unusable));
     }
     if (flow.mode() == send::SendMode::Merge) {
         if (cl.selection == SendCommandLine::Selection::All && !cl.force &&
@@ -360,6 +369,11 @@ int runSendCommand(const QStringList& arguments) {
             return endWithoutRun(int(SendExit::Unusable));
         }
         const int count = flow.chooseSelection(static_cast<db::SendSelectionMode>(cl.selection));
+        if (count == send::kSuppressionUnreadable) {
+            console.err(send::formatMessageText(str(ids::kSuppressionUnreadable),
+                                                {flow.suppressionFailure()}));
+            return endWithoutRun(int(SendExit::Unusable));
+        }
         if (count < 0) {
             console.err(str(ids::kCliDatabaseUnreadable) + QLatin1Char(' ') + projectPath);
             return endWithoutRun(int(SendExit::Unusable));

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace pw {
 
@@ -56,6 +57,13 @@ struct FileRequest {
     FilePreview preview = FilePreview::None;
 };
 
+// One line of text to type (a reason, a name).
+struct TextRequest {
+    QString caption;
+    QString label;
+    QString text;  // what the field starts with
+};
+
 // A small modeless progress display: a caption, one line of text and a bar.
 class IProgress {
 public:
@@ -101,6 +109,13 @@ public:
     [[nodiscard]] virtual QStringList chooseFiles(const FileRequest& request) {
         (void)request;
         return {};
+    }
+
+    // The typed text; nothing when the user cancelled. A front end with nobody to ask
+    // answers nothing.
+    [[nodiscard]] virtual std::optional<QString> askText(const TextRequest& request) {
+        (void)request;
+        return std::nullopt;
     }
 
     // A new progress display, hidden until shown; destroyed with the returned object.

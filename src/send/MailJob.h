@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <array>
 
+#include "send/UnsubscribeSettings.h"
+
 namespace pw::send {
 
 // One text per recipient field, in column order ADDRESS, NAME, FIELD3 ... FIELD20.
@@ -61,6 +63,9 @@ struct MailJob {
 
     // The host part of every Message-ID: the SMTP server of the run.
     QString messageIdDomain;
+
+    // List-Unsubscribe, List-Id and the footer (the project's).
+    UnsubscribeSettings unsubscribe;
 };
 
 }  // namespace pw::send

@@ -68,6 +68,14 @@ void CMailSendThread::run() {
 }
 
 void CMailSendThread::runSteps() {
+    // the log starts afresh with the run: the skipped recipients come first
+    for (const SuppressedRecipient& r : m_run.suppressed) {
+        log(formatMessageText(
+            str(ids::kLogSuppressed),
+            {r.address, r.reason.isEmpty() ? str(ids::kSuppressedNoReason) : r.reason}));
+    }
+    if (!m_run.suppressed.empty())
+        m_progress.setSuppressed(int(m_run.suppressed.size()));
     m_progress.setStatus(str(ids::kSendStatusConnecting));
     connectProcedure();
 

@@ -84,11 +84,20 @@ public:
 // False when the outcome could not be recorded (nor kept for later): the run stops at once.
 using OutcomeRecorder = std::function<bool(int recordId, Outcome outcome)>;
 
+// A recipient the selection left out because an address of its mail is on the suppression
+// list; the run logs it before its first mail.
+struct SuppressedRecipient {
+    int recordId = -1;
+    QString address;
+    QString reason;
+};
+
 struct SendRun {
     SendMode mode = SendMode::Merge;
     ServerRecord server;
     SendPacing pacing;
     std::vector<int> recordIds;  // of the selection, in its order (merge send)
+    std::vector<SuppressedRecipient> suppressed;
 };
 
 class CMailSendThread : public QThread {

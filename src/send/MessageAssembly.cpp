@@ -3,6 +3,7 @@
 #include "db/TDbData.h"
 #include "resources/Strings.h"
 #include "send/SendRules.h"
+#include "send/Unsubscribe.h"
 #include "smtp/Charsets.h"
 
 #include <QFile>
@@ -347,6 +348,12 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
     // 4-5
     message->setXMailer(QString::fromLatin1(kPostwickXMailer));
     message->addCustomHeader(messageIdHeader(QDateTime::currentDateTime(), job.messageIdDomain));
+    const UnsubscribeParts unsubscribe =
+        unsubscribeParts(job.unsubscribe, job.captions, values, parsed.addresses.first().address(),
+                         texts.senderAddress, charset);
+    for (const QString& line : unsubscribe.headers)
+        message->addCustomHeader(line);
+    const QString body = withTextFooter(texts.body, unsubscribe.footerText);
 
     // 6-7: the HTML body and its pictures
     QString html;
@@ -391,9 +398,10 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
     }
 
     // 10: the structure
-    const bool hasText = !texts.body.isEmpty();
+    const bool hasText = !body.isEmpty();
     CKTWSMTPBodyPart& root = message->rootPart();
     if (hasHtml) {
+        html = withHtmlFooter(html, unsubscribe.footerHtml);
         message->addHtmlBody(html, QStringLiteral("multipart/mixed"));
         for (const QString& path : inlineFiles) {
             message->addAttachment(path);
@@ -436,7 +444,7 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
             CKTWSMTPBodyPart text;
             text.setCharset(charset);
             text.setEncoding(smtp::TransferEncoding::QuotedPrintable);
-            text.setText(texts.body);
+            text.setText(body);
             container->addChild(text);
             container->addChild(htmlCopy);
             root.setContentType(
@@ -446,10 +454,10 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
         if (attachments.isEmpty()) {
             // the single-part message: no MIME, no transfer encoding
             message->setMimeMode(false);
-            root.setText(texts.body);
+            root.setText(body);
             root.setContentType(QStringLiteral("text/plain"));
         } else {
-            message->addTextBody(texts.body, QStringLiteral("multipart/mixed"));
+            message->addTextBody(body, QStringLiteral("multipart/mixed"));
         }
     }
     if (!attachments.isEmpty()) {
@@ -470,8 +478,8 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
     // unnoticed.
     const int codePage = smtp::codePageForCharset(charset);
     int substituted = 0;
-    for (const QString* t : std::initializer_list<const QString*>{&texts.senderName, &texts.subject,
-                                                                  &texts.body, &html}) {
+    for (const QString* t :
+         std::initializer_list<const QString*>{&texts.senderName, &texts.subject, &body, &html}) {
         int n = 0;
         (void)smtp::textToBytes(*t, charset, codePage, &n);
         substituted += n;

@@ -9,9 +9,12 @@
 #include <cstring>
 
 #include "compose/MailFile.h"
+#include "db/SuppressionList.h"
 #include "resources/Strings.h"
 #include "send/MessageAssembly.h"
+#include "send/Unsubscribe.h"
 #include "smtp/Charsets.h"
+#include "smtp/KTWSMTPAddress.h"
 
 namespace pw::send {
 namespace {
@@ -139,20 +142,39 @@ QString CSendFlow::resumedWorkingCopy() const {
 CheckResult CSendFlow::check(SendKind kind) {
     m_checked = false;
     m_selectionLoaded = false;
+    m_suppressed.clear();
+    m_suppressedAddress.clear();
     const bool open = m_store && m_store->IsOpen();
     if (open) {
         m_store->LoadCaptions();
         for (int k = 0; k < db::kFieldCount; ++k)
             m_captions[size_t(k)] = m_store->Captions()[size_t(k)];
+        m_unsubscribe = loadUnsubscribeSettings(*m_store);
     }
+
+    // A single mail goes to the addresses as typed: one on the suppression list refuses it.
+    const auto singleChecked = [this]() {
+        QHash<QString, QString> reasons;
+        if (!readSuppression(reasons))
+            return CheckResult::SuppressionUnreadable;
+        for (const smtp::CKTWSMTPAddress& a :
+             smtp::CKTWSMTPAddress::parseRecipientText(m_recipientField).addresses) {
+            if (reasons.contains(db::NormalizeAddress(a.address()))) {
+                m_suppressedAddress = a.address();
+                return CheckResult::AddressSuppressed;
+            }
+        }
+        return CheckResult::Ready;
+    };
 
     if (kind == SendKind::Test) {
         if (m_settings.testEmailAddress.isEmpty())
             return CheckResult::NoTestAddress;
         m_recipientField = m_settings.testEmailAddress;
         m_mode = SendMode::Single;
-        m_checked = true;
-        return CheckResult::Ready;
+        const CheckResult r = singleChecked();
+        m_checked = r == CheckResult::Ready;
+        return r;
     }
 
     m_recipientField = m_document.recipientText;
@@ -170,8 +192,53 @@ CheckResult CSendFlow::check(SendKind kind) {
         m_checked = true;
         return CheckResult::Ready;
     }
+    if (const CheckResult r = singleChecked(); r != CheckResult::Ready)
+        return r;
     m_checked = true;
     return open && countRecords() > 0 ? CheckResult::ReadyAddressesUnused : CheckResult::Ready;
+}
+
+bool CSendFlow::readSuppression(QHash<QString, QString>& reasons) {
+    m_suppressionFailure.clear();
+    const db::CSuppressionList list(m_settings.folders.userDataFolder);
+    if (list.ReadReasons(reasons) != db::ListRead::Failed)
+        return true;
+    m_suppressionFailure = list.LastError().isEmpty() ? list.FilePath() : list.LastError();
+    return false;
+}
+
+void CSendFlow::leaveOutSuppressed(const QHash<QString, QString>& reasons) {
+    if (reasons.isEmpty())
+        return;
+    db::SendSelection kept;
+    kept.failed = m_selection.failed;
+    for (int i = 0; i < m_selection.count; ++i) {
+        FieldTexts values;
+        for (size_t k = 0; k < values.size(); ++k) {
+            const auto& column = m_selection.fields[k];
+            values[k] = size_t(i) < column.size() ? column[size_t(i)] : QString();
+        }
+        // every address the mail would go to, as the assembly parses the merged field
+        QString hit;
+        for (const smtp::CKTWSMTPAddress& a :
+             smtp::CKTWSMTPAddress::parseRecipientText(merge(m_recipientField, m_captions, values))
+                 .addresses) {
+            if (reasons.contains(db::NormalizeAddress(a.address()))) {
+                hit = a.address();
+                break;
+            }
+        }
+        const int id = m_selection.ids[size_t(i)];
+        if (!hit.isEmpty()) {
+            m_suppressed.push_back({id, hit, reasons.value(db::NormalizeAddress(hit))});
+            continue;
+        }
+        ++kept.count;
+        kept.ids.push_back(id);
+        for (size_t k = 0; k < values.size(); ++k)
+            kept.fields[k].push_back(values[k]);
+    }
+    m_selection = std::move(kept);
 }
 
 int CSendFlow::countRecords() {
@@ -186,10 +253,19 @@ int CSendFlow::countRecords() {
 int CSendFlow::chooseSelection(db::SendSelectionMode mode) {
     if (!m_checked || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
         return 0;
+    m_suppressed.clear();
+    QHash<QString, QString> reasons;
+    if (!readSuppression(reasons)) {
+        m_selectionLoaded = false;
+        return kSuppressionUnreadable;
+    }
     m_selection = m_store->LoadSendSelection(mode);
     m_selectionMode = mode;
     m_selectionLoaded = !m_selection.failed;
-    return m_selection.failed ? -1 : m_selection.count;
+    if (m_selection.failed)
+        return -1;
+    leaveOutSuppressed(reasons);
+    return m_selection.count;
 }
 
 int CSendFlow::countSelection(db::SendSelectionMode mode) const {
@@ -232,6 +308,7 @@ MailJob CSendFlow::makeJob() const {
     job.charsetRow = m_charsetRow;
     job.addrSetType = m_settings.addrSetType;
     job.captions = m_captions;
+    job.unsubscribe = m_unsubscribe;
     job.messageIdDomain =
         effectiveServer(m_settings.standardServer, projectServer(m_document.projectSettings))
             .smtpServer;
@@ -403,8 +480,10 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
     run.server =
         effectiveServer(m_settings.standardServer, projectServer(m_document.projectSettings));
     run.pacing = m_settings.pacing;
-    if (m_mode == SendMode::Merge)
+    if (m_mode == SendMode::Merge) {
         run.recordIds = m_selection.ids;
+        run.suppressed = m_suppressed;
+    }
 
     OutcomeRecorder recorder;
     if (recordsOutcomes()) {
@@ -428,6 +507,9 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         }
         db::TDbData* store = m_store;
         std::shared_ptr<std::atomic<int>> reached = m_reached;
+        // Outcome 2 for the suppressed: "not yet sent" does not pick them again.
+        for (const SuppressedRecipient& r : m_suppressed)
+            (void)store->SetSentFlag(r.recordId, int(Outcome::NotSent));
         recorder = [store, reached](int id, Outcome outcome) {
             if (outcome != Outcome::NotYetSent)
                 reached->fetch_add(1);
@@ -488,6 +570,7 @@ void CSendFlow::workerEnded() {
     m_summary.possiblyDelivered = m_worker->possiblyDelivered();
     m_summary.signedInWithoutTls = m_worker->signedInWithoutTls();
     m_summary.errors = m_worker->errorCount();
+    m_summary.suppressed = int(m_suppressed.size());
     m_summary.everConnected = m_worker->everConnected();
     m_summary.outcomeLost = m_worker->outcomeLost();
     m_summary.certificateRefused = m_worker->certificateRefusal();
@@ -582,6 +665,9 @@ QString summaryText(const SendSummary& summary) {
                               {QString::number(summary.sent), QString::number(summary.failed),
                                QString::number(summary.skipped), QString::number(summary.later),
                                QString::number(summary.possiblyDelivered.size())});
+    if (summary.suppressed > 0)
+        text += QLatin1Char('\n') + formatMessageText(str(ids::kSummarySuppressed),
+                                                      {QString::number(summary.suppressed)});
     if (!summary.possiblyDelivered.isEmpty()) {
         // a long list would push the box off the screen; the log names every one
         constexpr qsizetype kNamed = 20;

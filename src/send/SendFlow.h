@@ -46,6 +46,7 @@
 // does it too, and with a run still going it cancels it and waits for the worker (which never
 // waits for the interface thread: its prompts are abandoned by the cancel).
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <atomic>
@@ -129,7 +130,13 @@ enum class CheckResult {
     NoTestAddress,     // a test send without "TestEmailAddress"
     NoData,            // database mode with no records
     DatabaseUnusable,  // database mode without an open database
+    // A single or test send to an address on the suppression list (suppressedAddress()).
+    AddressSuppressed,
+    SuppressionUnreadable,  // the suppression list cannot be read (suppressionFailure())
 };
+
+// chooseSelection's result when the suppression list cannot be read: nothing may be sent.
+inline constexpr int kSuppressionUnreadable = -2;
 
 enum class StartResult {
     Started,
@@ -166,6 +173,7 @@ struct SendSummary {
     QStringList possiblyDelivered;
     bool signedInWithoutTls = false;
     int errors = 0;
+    int suppressed = 0;  // left out for the suppression list (logged, outcome 2)
     bool everConnected = false;
     bool outcomeLost = false;  // the run stopped because an outcome could not be recorded
     QString logFailure;        // not empty: the send log could not be written (why)
@@ -195,11 +203,16 @@ public:
     [[nodiscard]] CheckResult check(SendKind kind);
     [[nodiscard]] SendMode mode() const { return m_mode; }
     // Loads the recipients of a merge send; their number, or -1 when the database could not
-    // be read (damaged): "no data" would be a lie then.
+    // be read (damaged): "no data" would be a lie then. Recipients whose address is on the
+    // suppression list are left out (and counted in suppressedCount()); the list that cannot
+    // be read gives kSuppressionUnreadable.
     [[nodiscard]] int chooseSelection(db::SendSelectionMode mode);
     // How many recipients chooseSelection(mode) would load (merge send only, else 0; -1 when
     // the database cannot be read), for showing the choices before one is made.
     [[nodiscard]] int countSelection(db::SendSelectionMode mode) const;
+    [[nodiscard]] int suppressedCount() const { return int(m_suppressed.size()); }
+    [[nodiscard]] const QString& suppressedAddress() const { return m_suppressedAddress; }
+    [[nodiscard]] const QString& suppressionFailure() const { return m_suppressionFailure; }
     // Whether the last run of this project did not reach every recipient (it was cancelled,
     // stopped or killed): sending to all would send the mail again to those who have it. The
     // window asks before such a run, the command line wants "--force".
@@ -255,6 +268,10 @@ private:
     [[nodiscard]] MailJob makeJob() const;
     [[nodiscard]] bool projectWritable() const;
     [[nodiscard]] int countRecords();  // -1: no database, or it cannot be read
+    // The suppression list into `reasons`; false (with the failure kept) when unreadable.
+    [[nodiscard]] bool readSuppression(QHash<QString, QString>& reasons);
+    // The selection without the rows that go to a suppressed address.
+    void leaveOutSuppressed(const QHash<QString, QString>& reasons);
 
     SendFlowSettings m_settings;
     CSendLog& m_log;
@@ -279,6 +296,10 @@ private:
     QString m_recipientField;
     FieldTexts m_captions;
     db::SendSelection m_selection;
+    UnsubscribeSettings m_unsubscribe;
+    std::vector<SuppressedRecipient> m_suppressed;
+    QString m_suppressedAddress;
+    QString m_suppressionFailure;
 
     std::unique_ptr<CProjectLock> m_projectLock;
     std::unique_ptr<CRunMarker> m_marker;

@@ -4,6 +4,9 @@
 #include <QThread>
 #include <memory>
 
+#include "resources/Strings.h"
+#include "send/SendRules.h"
+
 namespace pw::send {
 
 QString counterText(int current, int total) {
@@ -27,6 +30,11 @@ void CSendProgressRelay::setRange(int total) {
 
 void CSendProgressRelay::step() {
     emit stepped();
+}
+
+void CSendProgressRelay::setSuppressed(int count) {
+    emit suppressedChanged(
+        formatMessageText(str(ids::kProgressSuppressed), {QString::number(count)}));
 }
 
 // Shared by the waiting worker and the queued call, which may run after the worker gave up.

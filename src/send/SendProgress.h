@@ -36,6 +36,8 @@ public:
     // every later one, returns Cancel at once, so that the worker never waits for a thread
     // that may be waiting for it.
     virtual void abandonPrompts() {}
+    // How many recipients the suppression list kept out of the run.
+    virtual void setSuppressed(int count) { (void)count; }
 };
 
 // "%d  /  %d" with two blanks on each side of the slash.
@@ -59,12 +61,14 @@ public:
     void step() override;
     Answer prompt(SendPrompt kind, const QString& caption, const QString& text) override;
     void abandonPrompts() override;
+    void setSuppressed(int count) override;
 
 signals:
     void statusChanged(const QString& text);
     void counterChanged(const QString& text);
     void rangeChanged(int total);
     void stepped();
+    void suppressedChanged(const QString& text);
 
 private:
     struct PendingPrompt;

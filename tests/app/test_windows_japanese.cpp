@@ -16,6 +16,7 @@
 #include "MainWindowFixture.h"
 #include "WidgetTestSupport.h"
 #include "app/gui/SettingsCommands.h"
+#include "app/gui/SuppressionWindows.h"
 #include "app/gui/d_StartForm.h"
 #include "app/gui/d_UserPreferences.h"
 #include "compose/gui/TextToolDialogs.h"
@@ -182,6 +183,16 @@ const std::vector<Window>& windows() {
                  wrong += notJapanese(frame);
                  frame->close();
              });
+         }},
+        {"suppression list",
+         [](MainWindowFixture& f) {
+             // the count is a number in the table's text
+             return commandWindow<d_SuppressionList>(f, cmd::kSuppressionList, {"countLabel"});
+         }},
+        {"unsubscribe settings",
+         [](MainWindowFixture& f) {
+             // the HTML footer is the user's markup around the table's text
+             return commandWindow<d_Unsubscribe>(f, cmd::kUnsubscribeSettings, {"footerHtml"});
          }},
         {"field names",
          [](MainWindowFixture& f) {

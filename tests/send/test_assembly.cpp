@@ -99,6 +99,8 @@ private slots:
     void structures_data();
     void structures();
     void singleSendLeavesHtmlUnmerged();
+    void unsubscribing_data();
+    void unsubscribing();
     void missingIndexHtmlIsAnError();
     void skippedFilesAndFolders();
     void attachmentNameWithSemicolon();
@@ -461,6 +463,9 @@ void TestAssembly::structures() {
     job.recipientText = "[[Mail Address]] hidden@example.jp";
     job.subject = QString::fromUtf8("件名 ①㈱髙");
     job.bodyText = body;
+    job.unsubscribe.mailAddress = "leave+[[Mail Address]]@example.jp";
+    job.unsubscribe.url = "https://example.jp/u?e=[[Mail Address]]&n=[[Name]]";
+    job.unsubscribe.listName = QString::fromUtf8("お知らせ 2026");
     CMessageAssembly assembly(job, {values});
     const BuiltMessage built = assembly.build(assembly.merged(0), 0);
     QVERIFY2(built.error.isEmpty(), qPrintable(built.error));
@@ -476,6 +481,19 @@ void TestAssembly::structures() {
     QCOMPARE(t.value("to").toArray(), QJsonArray{"taro@example.jp"});
     QVERIFY(!t.value("headerNames").toArray().contains(QStringLiteral("Bcc")));
     QCOMPARE(t.value("xMailer").toString(), QStringLiteral("Postwick Dezo Version 7"));
+    // unsubscribing, merged and URL-encoded for this recipient
+    QCOMPARE(t.value("listUnsubscribe").toString(),
+             QStringLiteral("<mailto:leave+taro%40example.jp@example.jp?subject=unsubscribe%20taro%"
+                            "40example.jp>,<https://example.jp/u?e=taro%40example.jp&n=%E5%B1%B1%"
+                            "E7%94%B0>"));
+    QCOMPARE(t.value("listUnsubscribePost").toString(),
+             QStringLiteral("List-Unsubscribe=One-Click"));
+    QVERIFY2(t.value("listId").toString().startsWith(QString::fromUtf8("お知らせ 2026")) &&
+                 t.value("listId").toString().endsWith("<2026.example.jp>"),
+             qPrintable(t.value("listId").toString()));
+    for (const QJsonValue& defect : t.value("headerDefects").toArray())
+        QVERIFY2(!defect.toString().startsWith("List-"), qPrintable(defect.toString()));
+    QVERIFY(t.value("longestLine").toInt() <= 998);
 
     const QString expectedHtml = QString::fromUtf8(
         "<html><body background=\"cid:back.jpg\"><p>山田 様 ①㈱髙</p>"
@@ -526,6 +544,139 @@ void TestAssembly::structures() {
     if (html)
         QCOMPARE(htmlSeen, expectedHtml);
     QCOMPARE(t.value("defects").toArray(), QJsonArray());
+}
+
+void TestAssembly::unsubscribing_data() {
+    QTest::addColumn<QString>("mail");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<bool>("footer");
+    QTest::addColumn<bool>("single");
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QString>("post");
+    QTest::addColumn<QString>("listId");
+    QTest::addColumn<QString>("footerText");  // in the text part
+    QTest::addColumn<QString>("footerHtml");  // in the HTML part, before </body>
+    const QString longTail(3000, QLatin1Char('a'));
+    QTest::newRow("mailto only")
+        << "leave@example.jp"
+        << ""
+        << "" << false << false
+        << "<mailto:leave@example.jp?subject=unsubscribe%20taro%40example.jp>"
+        << ""
+        << ""
+        << ""
+        << "";
+    QTest::newRow("https only: one click, values encoded")
+        << ""
+        << "https://example.jp/u/[[field3]]"
+        << "" << false << false << "<https://example.jp/u/a%20b%2F%C3%BC>"
+        << "List-Unsubscribe=One-Click"
+        << ""
+        << ""
+        << "";
+    QTest::newRow("a link longer than a header line")
+        << ""
+        << "https://example.jp/" + longTail << "" << false << false
+        << "<https://example.jp/" + longTail + ">"
+        << "List-Unsubscribe=One-Click"
+        << ""
+        << ""
+        << "";
+    QTest::newRow("single send: the address only")
+        << ""
+        << "https://example.jp/?e=[[Mail Address]]&n=[[Name]]"
+        << "" << false << true << "<https://example.jp/?e=taro%40example.jp&n=>"
+        << "List-Unsubscribe=One-Click"
+        << ""
+        << ""
+        << "";
+    QTest::newRow("list name quoted") << ""
+                                      << ""
+                                      << "Shop \"News\"" << false << false << ""
+                                      << ""
+                                      << "\"Shop \\\"News\\\"\" <shop-news.example.jp>"
+                                      << ""
+                                      << "";
+    QTest::newRow("footer, English")
+        << ""
+        << "https://example.jp/u?e=[[Mail Address]]"
+        << "" << true << false << "<https://example.jp/u?e=taro%40example.jp>"
+        << "List-Unsubscribe=One-Click"
+        << ""
+        << "You receive this mail at taro@example.jp. To stop receiving these mails, unsubscribe "
+           "here: https://example.jp/u?e=taro%40example.jp"
+        << "<a href=\"https://example.jp/u?e=taro%40example.jp\">Unsubscribe</a></p></body>";
+    QTest::newRow("footer, Japanese, mailto as the link")
+        << "leave@example.jp"
+        << ""
+        << "" << true << false
+        << "<mailto:leave@example.jp?subject=unsubscribe%20taro%40example.jp>"
+        << ""
+        << ""
+        << QString::fromUtf8(
+               "配信停止の手続きをしてください: "
+               "mailto:leave@example.jp?subject=unsubscribe%20taro%40example.jp")
+        << QString::fromUtf8("配信停止</a></p></body>");
+}
+
+void TestAssembly::unsubscribing() {
+    QFETCH(QString, mail);
+    QFETCH(QString, url);
+    QFETCH(QString, list);
+    QFETCH(bool, footer);
+    QFETCH(bool, single);
+    QFETCH(QString, header);
+    QFETCH(QString, post);
+    QFETCH(QString, listId);
+    QFETCH(QString, footerText);
+    QFETCH(QString, footerHtml);
+    pw::setLanguage(QString(QTest::currentDataTag()).contains("Japanese") ? pw::Language::Japanese
+                                                                          : pw::Language::English);
+    pw::test::TestEnv env;
+    const QString preview = env.makeFolder("PostwickMainPreview");
+    QVERIFY(
+        pw::test::writeFile(preview + "index.html", "<html><body><p>[[Name]]</p></body></html>"));
+    MailJob job;
+    job.captions = defaultCaptions();
+    job.charsetRow = charsetRowOf("iso-2022-jp");
+    job.messageIdDomain = "smtp.example.jp";
+    job.mainPreviewFolder = preview;
+    job.htmlFileName = "Template A";
+    job.htmlFiles = {"index.html"};
+    job.senderAddress = "shop@example.jp";
+    job.recipientText = single ? "taro@example.jp" : "[[Mail Address]]";
+    job.subject = "Hello";
+    job.bodyText = "Body";
+    job.unsubscribe.mailAddress = mail;
+    job.unsubscribe.url = url;
+    job.unsubscribe.listName = list;
+    job.unsubscribe.footer = footer ? FooterChoice::On : FooterChoice::Off;
+    CMessageAssembly assembly(job, {row("taro@example.jp", QString::fromUtf8("山田"), "a b/ü")});
+    const BuiltMessage built =
+        single ? assembly.build(assembly.texts(), -1) : assembly.build(assembly.merged(0), 0);
+    pw::setLanguage(pw::Language::English);
+    QVERIFY2(built.error.isEmpty(), qPrintable(built.error));
+    const auto d = pw::test::describeMime(render(*built.message));
+    QVERIFY2(d.error.isEmpty(), qPrintable(d.error));
+    const QJsonObject& t = d.tree;
+    QCOMPARE(t.value("listUnsubscribe").toString(), header);
+    QCOMPARE(t.value("listUnsubscribePost").toString(), post);
+    QCOMPARE(t.value("listId").toString(), listId);
+    QVERIFY(t.value("longestLine").toInt() <= 998);
+    for (const QJsonValue& defect : t.value("headerDefects").toArray())
+        QVERIFY2(!defect.toString().startsWith("List-"), qPrintable(defect.toString()));
+    QString text, html;
+    for (const QJsonObject& p : pw::test::flattenMime(t)) {
+        if (p.value("type").toString() == "text/plain")
+            text = p.value("text").toString();
+        if (p.value("type").toString() == "text/html")
+            html = p.value("text").toString();
+    }
+    QCOMPARE(text.startsWith("Body"), true);
+    QVERIFY2(footerText.isEmpty() ? text == "Body" : text.endsWith(footerText), qPrintable(text));
+    QVERIFY2(footerHtml.isEmpty() ? !html.contains("<a ") : html.contains(footerHtml),
+             qPrintable(html));
 }
 
 void TestAssembly::singleSendLeavesHtmlUnmerged() {

@@ -23,6 +23,7 @@
 #include "app/Settings.h"
 #include "compose/MailFile.h"
 #include "db/IBPP.h"
+#include "db/SuppressionList.h"
 #include "send/RunMarker.h"
 #include "send/SendLog.h"
 #include "test_send_world.h"
@@ -229,6 +230,25 @@ private slots:
         QCOMPARE(again.exitCode, 0);
         QVERIFY(again.out.contains("no data in the database"));
         QCOMPARE(w.server->count(), 10);
+    }
+
+    // The suppression list of the user counts for the command line too: its addresses are left
+    // out, logged and counted, and the next "unsent" run does not pick them.
+    void suppressedAddressesAreLeftOut() {
+        CliWorld w;
+        QVERIFY(w.makeProject(6));
+        QVERIFY(w.startServer());
+        db::CSuppressionList list(w.folders.userDataFolder);
+        QCOMPARE(list.Add({"rcpt2@EXAMPLE.jp", "rcpt5@example.jp"}, "asked").added, 2);
+        const test::ProcessResult r = w.send({"--send", w.project});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(w.server->count(), 4);
+        QCOMPARE(w.projectFlags(), (QList<int>{1, 2, 1, 1, 2, 1}));
+        QVERIFY(r.out.contains("Not sent: rcpt2@example.jp is on the suppression list (asked)."));
+        QVERIFY(r.out.contains("2 recipients on the suppression list were skipped."));
+        const test::ProcessResult again = w.send({"--send", w.project, "--selection", "unsent"});
+        QCOMPARE(again.exitCode, 0);
+        QCOMPARE(w.server->count(), 4);
     }
 
     // A self-signed server is refused until its very certificate is trusted for its host and

@@ -72,6 +72,17 @@ int ScriptedUserInteraction::choose(const ChoiceRequest& request) {
     return request.defaultButton;
 }
 
+std::optional<QString> ScriptedUserInteraction::askText(const TextRequest& request) {
+    m_textsAsked.append(request);
+    if (m_texts.empty())
+        return std::nullopt;
+    const TextAnswer a = m_texts.front();
+    m_texts.pop_front();
+    if (!a.given)
+        return std::nullopt;
+    return a.text;
+}
+
 QStringList ScriptedUserInteraction::chooseFiles(const FileRequest& request) {
     m_filesAsked.append(request);
     if (m_files.empty())

@@ -33,12 +33,20 @@ public:
     void scriptFiles(std::initializer_list<QStringList> answers) {
         m_files.insert(m_files.end(), answers);
     }
+    // What the text questions are answered, in order; nothing is a cancel, and so is every
+    // question once the script runs out.
+    void scriptTexts(std::initializer_list<std::optional<QString>> answers) {
+        for (const std::optional<QString>& a : answers)
+            m_texts.push_back({a.has_value(), a.value_or(QString())});
+    }
     // A cancellable progress display reports a cancel once its position reaches this value.
     void cancelProgressAt(int position) { m_cancelAt = position; }
 
     Answer message(const QString& caption, const QString& text, MessageKind kind) override;
     int choose(const ChoiceRequest& request) override;
     QStringList chooseFiles(const FileRequest& request) override;
+    std::optional<QString> askText(const TextRequest& request) override;
+    [[nodiscard]] const QList<TextRequest>& textsAsked() const { return m_textsAsked; }
     std::unique_ptr<IProgress> createProgress() override;
 
     [[nodiscard]] const QList<AskedMessage>& asked() const { return m_asked; }
@@ -60,6 +68,12 @@ private:
     std::deque<Answer> m_answers;
     std::deque<QString> m_choices;
     std::deque<QStringList> m_files;
+    struct TextAnswer {
+        bool given = false;
+        QString text;
+    };
+    std::deque<TextAnswer> m_texts;
+    QList<TextRequest> m_textsAsked;
     int m_cancelAt = -1;
     QList<AskedMessage> m_asked;
     QList<ChoiceRequest> m_choicesAsked;

@@ -70,6 +70,11 @@ bool CPZPtestDlg::ChooseRecipients(send::CSendFlow& flow, db::SendSelectionMode 
                    MessageKind::YesNo) != Answer::Yes)
         return false;
     const int count = flow.chooseSelection(mode);
+    if (count == send::kSuppressionUnreadable) {
+        inform(ui, send::formatMessageText(str(ids::kSuppressionUnreadable),
+                                           {flow.suppressionFailure()}));
+        return false;
+    }
     if (count < 0) {
         // a damaged database is not an empty one
         (void)ui.message(str(ids::kSendCaptionBox), str(ids::kSendDatabaseUnreadable),
@@ -156,6 +161,15 @@ void CPZPtestDlg::StartSend(bool test) {
         case send::CheckResult::DatabaseUnusable:
             (void)ui.message(str(ids::kSendCaptionBox), str(ids::kNoDataInDatabase),
                              MessageKind::Information);
+            return;
+        case send::CheckResult::AddressSuppressed:
+            inform(ui, send::formatMessageText(
+                           str(test ? ids::kTestAddressSuppressed : ids::kAddressSuppressed),
+                           {flow->suppressedAddress()}));
+            return;
+        case send::CheckResult::SuppressionUnreadable:
+            inform(ui, send::formatMessageText(str(ids::kSuppressionUnreadable),
+                                               {flow->suppressionFailure()}));
             return;
         case send::CheckResult::ReadyAddressesUnused:
             if (!test)

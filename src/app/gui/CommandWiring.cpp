@@ -7,6 +7,7 @@ void wireOtherCommands(CPZPtestDlg& window) {
     wireExchangeCommands(window);
     wireComposeCommands(window);
     wireSettingsCommands(window);
+    wireSuppressionCommands(window);
 }
 
 }  // namespace pw::app

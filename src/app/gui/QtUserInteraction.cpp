@@ -7,7 +7,9 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QImageReader>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -244,6 +246,20 @@ int QtUserInteraction::choose(const ChoiceRequest& request) {
     const int pressed =
         static_cast<int>(buttons.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
     return pressed >= 0 ? pressed : escape;
+}
+
+std::optional<QString> QtUserInteraction::askText(const TextRequest& request) {
+    QInputDialog dialog(m_parent);
+    dialog.setObjectName(QStringLiteral("textQuestion"));
+    dialog.setWindowTitle(request.caption);
+    dialog.setLabelText(request.label);
+    dialog.setTextValue(request.text);
+    dialog.setInputMode(QInputDialog::TextInput);
+    if (auto* field = dialog.findChild<QLineEdit*>())
+        field->setAccessibleName(request.label);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue();
 }
 
 QStringList QtUserInteraction::chooseFiles(const FileRequest& request) {

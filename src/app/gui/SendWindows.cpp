@@ -89,6 +89,11 @@ CSendProgressForm::CSendProgressForm(send::CSendProgressRelay& relay,
         m_ui->progressBar->setRange(0, std::max(total, 1));
         m_ui->progressBar->setValue(0);
     });
+    m_ui->suppressedLine->setAccessibleName(str(ids::kProgressSuppressedName));
+    connect(&relay, &send::CSendProgressRelay::suppressedChanged, this, [this](const QString& t) {
+        m_ui->suppressedLine->setText(t);
+        m_ui->suppressedLine->setVisible(true);
+    });
     connect(&relay, &send::CSendProgressRelay::stepped, this,
             [this] { m_ui->progressBar->setValue(m_ui->progressBar->value() + 1); });
 }

@@ -12,6 +12,7 @@
 #include <QStyledItemDelegate>
 #include <QToolBar>
 
+#include "dbtools/SuppressionTools.h"
 #include "dbtools/gui/AddR.h"
 #include "dbtools/gui/EditorToolDialogs.h"
 #include "dbtools/gui/RecordGridDelegate.h"
@@ -87,6 +88,7 @@ const CommandInfo kCommands[] = {
     {C::DeleteInvalid, ids::kCmdDeleteInvalid, kNoIcon},
     {C::FilterOn, ids::kCmdFilterOn, QStyle::SP_FileDialogDetailedView},
     {C::FilterOff, ids::kCmdFilterOff, QStyle::SP_FileDialogListView},
+    {C::AddToSuppression, ids::kCmdAddToSuppression, kNoIcon},
 };
 
 // The editor's entries of the program's shortcut table.
@@ -154,7 +156,7 @@ d_EditDialog::d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptio
             {C::SelectAll, C::SelectNone, C::SelectUnsent, C::ClearResult});
     addMenu("menuTools", ids::kMenuTools,
             {C::SortAscending, C::SortDescending, C(0), C::FindDuplicates, C::DeleteDuplicates,
-             C(0), C::CheckAddresses, C::DeleteInvalid});
+             C(0), C::CheckAddresses, C::DeleteInvalid, C(0), C::AddToSuppression});
     addMenu("menuFiltering", ids::kMenuFiltering, {C::FilterOn, C::FilterOff});
     layout()->setMenuBar(m_menuBar);
     buildToolbar();
@@ -352,6 +354,9 @@ void d_EditDialog::run(Command command) {
             break;
         case C::DeleteRecord:
             s.deleteRecords(selectedRows());
+            break;
+        case C::AddToSuppression:
+            (void)AddRowsToSuppressionList(s, selectedRows());
             break;
         case C::SelectAll:
             s.selectAll();

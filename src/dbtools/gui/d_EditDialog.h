@@ -81,6 +81,7 @@ public:
         OpenDatabase = 32836,
         SaveDatabase = 32837,
         SaveDatabaseAs = 32838,
+        AddToSuppression = 32950,  // the selected records' addresses never get mail again
     };
 
     d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptions options,

@@ -176,6 +176,11 @@ def main():
     result["messageId"] = raw.get("Message-ID")
     result["xMailer"] = raw.get("X-Mailer")
     result["date"] = raw.get("Date")
+    # unfolded, the white space RFC 2369 lets a URL carry taken out again
+    lu = raw.get("List-Unsubscribe")
+    result["listUnsubscribe"] = "".join(str(lu).split()) if lu is not None else None
+    result["listUnsubscribePost"] = raw.get("List-Unsubscribe-Post")
+    result["listId"] = decode_words(raw.get("List-Id"))
     print(json.dumps(result))
 
 

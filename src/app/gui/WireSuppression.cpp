@@ -1,0 +1,27 @@
+// Suppression List and Unsubscribe Settings in the main window.
+
+#include "app/Commands.h"
+#include "app/gui/CPZPtestDlg.h"
+#include "app/gui/CommandWiring.h"
+#include "app/gui/SuppressionWindows.h"
+
+namespace pw::app {
+
+void wireSuppressionCommands(CPZPtestDlg& window) {
+    window.setCommandHandler(cmd::kSuppressionList, [&window] {
+        CAppSession& session = window.session();
+        d_SuppressionList dialog(session.store().Folders().userDataFolder, session.ui(), &window);
+        dialog.setObjectName(QStringLiteral("d_SuppressionList"));
+        dialog.exec();
+    });
+    window.setCommandHandler(cmd::kUnsubscribeSettings, [&window] {
+        CAppSession& session = window.session();
+        d_Unsubscribe dialog(session.store(), session.ui(), &window);
+        dialog.setObjectName(QStringLiteral("d_Unsubscribe"));
+        // the settings live in the project's database: saving the project keeps them
+        if (dialog.exec() == QDialog::Accepted && session.store().IsModified())
+            window.SetModified(true);
+    });
+}
+
+}  // namespace pw::app

@@ -1,0 +1,248 @@
+#include "db/SuppressionList.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include "db/IBPP.h"
+
+namespace pw::db {
+
+namespace {
+
+constexpr const char* kUser = "SYSDBA";
+constexpr const char* kPassword = "vellumcap";
+constexpr const char* kCharSet = "NONE";
+constexpr const char* kCreateParams = "PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE";
+constexpr int kAddressBytes = 320;  // the longest address SMTP allows
+constexpr int kReasonBytes = 1000;
+// Another Postwick of the user (a scheduled run) may hold the file for a moment.
+constexpr int kAttachTries = 20;
+constexpr int kAttachPauseMs = 100;
+
+std::string bytes(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+QString text(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+// At most `limit` bytes of UTF-8, never cutting a character.
+QString cutToBytes(const QString& s, int limit) {
+    QString out;
+    int used = 0;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const int step = s.at(i).isHighSurrogate() && i + 1 < s.size() ? 2 : 1;
+        const int n = int(s.mid(i, step).toUtf8().size());
+        if (used + n > limit)
+            break;
+        out += s.mid(i, step);
+        used += n;
+        i += step - 1;
+    }
+    return out;
+}
+
+IBPP::Database makeDatabase(const QString& path, bool forCreation) {
+    return IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(), kUser, kPassword, "",
+                                 kCharSet, forCreation ? kCreateParams : "");
+}
+
+IBPP::Database attach(const QString& path) {
+    for (int attempt = 1;; ++attempt) {
+        IBPP::Database db = makeDatabase(path, false);
+        try {
+            db->Connect();
+            return db;
+        } catch (const IBPP::Exception&) {
+            if (attempt >= kAttachTries)
+                throw;
+            QThread::msleep(kAttachPauseMs);
+        }
+    }
+}
+
+void create(const QString& path) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    IBPP::Database db = makeDatabase(path, true);
+    db->Create(3);
+    try {
+        db->Connect();
+        IBPP::Transaction tr = IBPP::TransactionFactory(db);
+        tr->Start();
+        IBPP::Statement st = IBPP::StatementFactory(db, tr);
+        st->ExecuteImmediate(
+            "CREATE TABLE SUPPRESSED ( ADDRESS VARCHAR(320) NOT NULL PRIMARY KEY, "
+            "REASON VARCHAR(1000), ADDED VARCHAR(20) );");
+        st.reset();
+        tr->Commit();
+        db->Disconnect();
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    } catch (const IBPP::Exception&) {
+        db.reset();
+        // a file without the table would fail every later run
+        QFile::remove(path);
+        throw;
+    }
+}
+
+}  // namespace
+
+QString NormalizeAddress(const QString& input) {
+    QString s = input.trimmed();
+    const qsizetype open = s.lastIndexOf(QLatin1Char('<'));
+    if (open >= 0) {
+        const qsizetype close = s.indexOf(QLatin1Char('>'), open);
+        if (close < 0)
+            return {};
+        s = s.mid(open + 1, close - open - 1).trimmed();
+    }
+    if (s.startsWith(QLatin1StringView("mailto:"), Qt::CaseInsensitive))
+        s = s.mid(7);
+    const qsizetype at = s.lastIndexOf(QLatin1Char('@'));
+    if (at <= 0 || at == s.size() - 1)
+        return {};
+    for (const QChar c : s) {
+        if (c.isSpace() || c == u'<' || c == u'>' || c == u',' || c == u';')
+            return {};
+    }
+    const QString normal = s.left(at) + QLatin1Char('@') + s.mid(at + 1).toLower();
+    return normal.toUtf8().size() > kAddressBytes ? QString() : normal;
+}
+
+CSuppressionList::CSuppressionList(QString userDataFolder) : m_folder(std::move(userDataFolder)) {}
+
+QString CSuppressionList::FilePath() const {
+    return m_folder + QString::fromLatin1(kSuppressionFileName);
+}
+
+ListRead CSuppressionList::Read(std::vector<SuppressedEntry>& entries) const {
+    entries.clear();
+    m_lastError.clear();
+    if (!QFileInfo::exists(FilePath()))
+        return ListRead::Missing;
+    try {
+        IBPP::Database db = attach(FilePath());
+        IBPP::Transaction tr =
+            IBPP::TransactionFactory(db, IBPP::AccessMode::Read, IBPP::Isolation::Concurrency);
+        tr->Start();
+        IBPP::Statement st = IBPP::StatementFactory(db, tr);
+        st->Execute("select ADDRESS, REASON, ADDED from SUPPRESSED order by ADDRESS");
+        while (st->Fetch()) {
+            std::string address, reason, added;
+            st->Get(1, address);
+            if (st->Get(2, reason))
+                reason.clear();
+            if (st->Get(3, added))
+                added.clear();
+            entries.push_back({text(address), text(reason), text(added)});
+        }
+        st.reset();
+        tr->Commit();
+        db->Disconnect();
+        return ListRead::Read;
+    } catch (const IBPP::Exception& e) {
+        m_lastError = QString::fromUtf8(e.what());
+        entries.clear();
+        return ListRead::Failed;
+    }
+}
+
+ListRead CSuppressionList::ReadReasons(QHash<QString, QString>& reasons) const {
+    reasons.clear();
+    std::vector<SuppressedEntry> entries;
+    const ListRead r = Read(entries);
+    for (const SuppressedEntry& e : entries)
+        reasons.insert(e.address, e.reason);
+    return r;
+}
+
+SuppressionChange CSuppressionList::Add(const QStringList& addresses, const QString& reason) {
+    SuppressionChange change;
+    m_lastError.clear();
+    QStringList normal;
+    for (const QString& a : addresses) {
+        const QString n = NormalizeAddress(a);
+        if (n.isEmpty()) {
+            if (!a.trimmed().isEmpty())
+                change.invalid.append(a.trimmed());
+        } else if (!normal.contains(n)) {
+            normal.append(n);
+        } else {
+            ++change.already;
+        }
+    }
+    if (normal.isEmpty())
+        return change;
+    const QString added = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    const std::string why = bytes(cutToBytes(reason.trimmed(), kReasonBytes));
+    try {
+        if (!QFileInfo::exists(FilePath()))
+            create(FilePath());
+        IBPP::Database db = attach(FilePath());
+        IBPP::Transaction tr = IBPP::TransactionFactory(db);
+        tr->Start();
+        IBPP::Statement find = IBPP::StatementFactory(db, tr);
+        find->Prepare("select count(*) from SUPPRESSED where ADDRESS = ?");
+        IBPP::Statement insert = IBPP::StatementFactory(db, tr);
+        insert->Prepare("insert into SUPPRESSED (ADDRESS, REASON, ADDED) values (?, ?, ?)");
+        int made = 0;
+        for (const QString& n : normal) {
+            find->Set(1, bytes(n));
+            find->Execute();
+            int32_t count = 0;
+            if (find->Fetch())
+                find->Get(1, count);
+            if (count > 0) {
+                ++change.already;
+                continue;
+            }
+            insert->Set(1, bytes(n));
+            insert->Set(2, why);
+            insert->Set(3, bytes(added));
+            insert->Execute();
+            ++made;
+        }
+        find.reset();
+        insert.reset();
+        tr->Commit();
+        db->Disconnect();
+        change.added = made;
+    } catch (const IBPP::Exception& e) {
+        m_lastError = QString::fromUtf8(e.what());
+        change.added = 0;
+        change.already = 0;
+        change.failed = true;
+    }
+    return change;
+}
+
+bool CSuppressionList::Remove(const QStringList& addresses) {
+    m_lastError.clear();
+    if (addresses.isEmpty() || !QFileInfo::exists(FilePath()))
+        return true;
+    try {
+        IBPP::Database db = attach(FilePath());
+        IBPP::Transaction tr = IBPP::TransactionFactory(db);
+        tr->Start();
+        IBPP::Statement st = IBPP::StatementFactory(db, tr);
+        st->Prepare("delete from SUPPRESSED where ADDRESS = ?");
+        for (const QString& a : addresses) {
+            const QString n = NormalizeAddress(a);
+            st->Set(1, bytes(n.isEmpty() ? a : n));
+            st->Execute();
+        }
+        st.reset();
+        tr->Commit();
+        db->Disconnect();
+        return true;
+    } catch (const IBPP::Exception& e) {
+        m_lastError = QString::fromUtf8(e.what());
+        return false;
+    }
+}
+
+}  // namespace pw::db
