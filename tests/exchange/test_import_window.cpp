@@ -170,13 +170,13 @@ private slots:
         script.moveColumn = 0;
         runImport(file("named.csv", "Name,Mail\n鈴木,s@example.jp\n佐藤,t@example.jp\n"), script);
         QCOMPARE(script.headings.mid(0, 3), (QStringList{"Name", "Mail", "field3"}));
-        // The values of the first two columns changed places, the headings stayed.
+        // The values of the first two columns changed places, and their headings with them.
         QCOMPARE(main("select ADDRESS from MAILS order by ID"),
                  (QStringList{"s@example.jp", "t@example.jp"}));
         QCOMPARE(main("select NAME from MAILS order by ID"), (QStringList{"鈴木", "佐藤"}));
         QCOMPARE(main("select FIELD3 from MAILS order by ID"), (QStringList{"", ""}));
-        QCOMPARE(s().Captions()[0], "Name");
-        QCOMPARE(s().Captions()[1], "Mail");
+        QCOMPARE(s().Captions()[0], "Mail");
+        QCOMPARE(s().Captions()[1], "Name");
     }
 
     void workbookSheetChosen() {
