@@ -99,7 +99,8 @@ private slots:
         grid()->scrollToBottom();
         QCOMPARE(at(19999, 3), "Name 20000");
         QCOMPARE(at(6, 0), QString());
-        QCOMPARE(model()->index(6, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));  // 2
+        // 2, failed for good: not shown as a ticked "Sent"
+        QCOMPARE(model()->index(6, 0).data(Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
         QCOMPARE(model()->index(4, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));  // 1
         QCOMPARE(model()->index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
         QCOMPARE(model()->index(0, 1).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
