@@ -306,7 +306,17 @@ private slots:
                                         "AddrSetType=0",
                                         "DBExportItem=1",
                                         "StrFieldSize=100",
-                                        "SMTPAcceptUnverifiedCert=0"};
+                                        "SMTPAcceptUnverifiedCert=0",
+                                        "OAuthProvider=0",
+                                        "OAuthClientID=",
+                                        "OAuthClientSecret=",
+                                        "OAuthAuthorizeURL=",
+                                        "OAuthTokenURL=",
+                                        "OAuthScope=",
+                                        "OAuthAccount=",
+                                        "OAuthTokenInFile=0",
+                                        "OAuthRefreshToken=",
+                                        "KeyringPasswords=-1"};
         QByteArray expected = "[WINDOW]\r\nShowFieldWnd=1\r\n\r\n[SETUP]\r\n";
         for (const QByteArray& k : keys)
             expected += k + "\r\n";

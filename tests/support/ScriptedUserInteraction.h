@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
 
 #include "resources/UserInteraction.h"
 
@@ -32,6 +33,14 @@ public:
     // chooser, and so is every chooser once the script runs out.
     void scriptFiles(std::initializer_list<QStringList> answers) {
         m_files.insert(m_files.end(), answers);
+    }
+    // The browser: called with every address opened (a sign-in page); without one, nothing
+    // opens and openUrl() says so.
+    void setUrlOpener(std::function<bool(const QString&)> opener) { m_opener = std::move(opener); }
+    [[nodiscard]] const QStringList& urlsOpened() const { return m_urls; }
+    bool openUrl(const QString& url) override {
+        m_urls << url;
+        return m_opener && m_opener(url);
     }
     // A cancellable progress display reports a cancel once its position reaches this value.
     void cancelProgressAt(int position) { m_cancelAt = position; }
@@ -61,6 +70,8 @@ private:
     std::deque<QString> m_choices;
     std::deque<QStringList> m_files;
     int m_cancelAt = -1;
+    std::function<bool(const QString&)> m_opener;
+    QStringList m_urls;
     QList<AskedMessage> m_asked;
     QList<ChoiceRequest> m_choicesAsked;
     QList<FileRequest> m_filesAsked;

@@ -1,5 +1,8 @@
 #include "app/gui/QtUserInteraction.h"
 
+#include <QDesktopServices>
+#include <QUrl>
+
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -244,6 +247,10 @@ int QtUserInteraction::choose(const ChoiceRequest& request) {
     const int pressed =
         static_cast<int>(buttons.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
     return pressed >= 0 ? pressed : escape;
+}
+
+bool QtUserInteraction::openUrl(const QString& url) {
+    return QDesktopServices::openUrl(QUrl(url));
 }
 
 QStringList QtUserInteraction::chooseFiles(const FileRequest& request) {

@@ -17,6 +17,7 @@ public:
     Answer message(const QString& caption, const QString& text, MessageKind kind) override;
     int choose(const ChoiceRequest& request) override;
     QStringList chooseFiles(const FileRequest& request) override;
+    bool openUrl(const QString& url) override;
     std::unique_ptr<IProgress> createProgress() override;
 
 private:
