@@ -17,8 +17,12 @@ packages=(
   libssl-dev zlib1g-dev libicu-dev
   # workbooks
   libzip-dev
+  # sign-in by OAuth 2.0, and the desktop keyring (Secret Service)
+  qt6-networkauth-dev qtkeychain-qt6-dev
   # tests: independent peers and parsers
   python3 python3-aiosmtpd libxlsxwriter-dev libspreadsheet-writeexcel-perl postfix
+  # keyring tests: a private session bus with its own unlocked keyring, read with secret-tool
+  dbus-daemon gnome-keyring libsecret-tools
   # TLS tests make their certificates with the openssl command line
   openssl
   xauth xvfb

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include "app/Keyring.h"
 #include "app/RunRecovery.h"
 #include "app/StartupCleanup.h"
 #include "compose/ProjectStore.h"
@@ -40,6 +41,7 @@ void CAppSession::ReadSettingsFile() {
     CIniFile ini(m_settingsPath);
     (void)ini.Load();  // a missing or damaged file leaves the defaults
     m_settings = ReadSettings(ini);
+    LoadSecrets(m_settings, processKeyring());
 }
 
 QString CAppSession::FreshRecipientText() const {
@@ -193,6 +195,7 @@ CAppSession::CloseResult CAppSession::Close(bool documentModified,
     CIniFile ini(m_settingsPath);
     (void)ini.Load();
     WriteSettings(ini, m_settings);
+    StoreSecrets(ini, m_settings, processKeyring());
     (void)ini.Save();  // an unwritable file loses this run's settings, nothing else
 
     if (m_store)

@@ -1,5 +1,7 @@
 #include "app/SendCommand.h"
 
+#include "app/Keyring.h"
+
 #include <pthread.h>
 #include <unistd.h>
 #include <QCoreApplication>
@@ -252,6 +254,7 @@ int runSendCommand(const QStringList& arguments) {
     CIniFile ini(settingsPath);
     (void)ini.Load();  // a missing file gives the defaults, as at start-up
     Settings settings = ReadSettings(ini);
+    LoadSecrets(settings, processKeyring());  // the window's keyring, the same entries
 
     send::CSendLog& log = send::CSendLog::instance();
     // A dry run keeps its log with its messages; the real run's log stays as it was.

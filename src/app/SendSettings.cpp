@@ -1,6 +1,9 @@
 #include "app/SendSettings.h"
 
+#include "app/Keyring.h"
 #include "app/RunRecovery.h"
+#include "app/ServerSettingsStore.h"
+#include "serversettings/OAuthSignIn.h"
 
 namespace pw::app {
 
@@ -19,6 +22,13 @@ send::ServerRecord standardServerRecord(const Settings& s) {
     r.smtpConnectionType = s.smtpConnectionType;
     r.acceptUnverifiedCertificate = s.smtpAcceptUnverifiedCert != 0;
     r.trustedCertificates = s.trustedCertificates;
+    const serversettings::OAuthValues oauth = OAuthValuesOf(s);
+    if (oauth.signedIn()) {
+        // a token the provider rotates is kept in the keyring for the next run at once
+        r.tokens = std::make_shared<serversettings::COAuthTokens>(
+            oauth,
+            [](const QString& rotated) { (void)StoreRefreshToken(rotated, processKeyring()); });
+    }
     return r;
 }
 

@@ -56,9 +56,38 @@ serversettings::ServerSettingsValues ServerValuesOf(const Settings& s, const Pro
     v.advanced.smtpPassword = s.smtpPassword;
     v.advanced.smtpConnectionType = s.smtpConnectionType;
     v.advanced.acceptUnverifiedCertificate = s.smtpAcceptUnverifiedCert != 0;
+    v.advanced.oauth = OAuthValuesOf(s);
     v.project = {p.smtpServer, p.popServer, p.userId, p.password};
     v.trusted = s.trustedCertificates;
     return v;
+}
+
+serversettings::OAuthValues OAuthValuesOf(const Settings& s) {
+    serversettings::OAuthValues o;
+    o.provider = serversettings::oauthProviderFromSetting(s.oauthProvider);
+    o.clientId = s.oauthClientId;
+    o.clientSecret = s.oauthClientSecret;
+    o.authorizeUrl = s.oauthAuthorizeUrl;
+    o.tokenUrl = s.oauthTokenUrl;
+    o.scope = s.oauthScope;
+    o.account = s.oauthAccount;
+    o.refreshToken = s.oauthRefreshToken;
+    o.accessToken = s.oauthAccessToken;
+    o.accessExpiry = s.oauthAccessExpiry;
+    return o;
+}
+
+void ApplyOAuthValues(const serversettings::OAuthValues& o, Settings& s) {
+    s.oauthProvider = static_cast<int>(o.provider);
+    s.oauthClientId = o.clientId;
+    s.oauthClientSecret = o.clientSecret;
+    s.oauthAuthorizeUrl = o.authorizeUrl;
+    s.oauthTokenUrl = o.tokenUrl;
+    s.oauthScope = o.scope;
+    s.oauthAccount = o.account;
+    s.oauthRefreshToken = o.refreshToken;
+    s.oauthAccessToken = o.accessToken;
+    s.oauthAccessExpiry = o.accessExpiry;
 }
 
 void ApplyServerValues(const serversettings::ServerSettingsValues& v, Settings& s,
@@ -77,6 +106,7 @@ void ApplyServerValues(const serversettings::ServerSettingsValues& v, Settings& 
     s.smtpConnectionType = v.advanced.smtpConnectionType;
     s.smtpAcceptUnverifiedCert = v.advanced.acceptUnverifiedCertificate ? 1 : 0;
     s.trustedCertificates = v.trusted;
+    ApplyOAuthValues(v.advanced.oauth, s);
     p = {v.project.smtpServer, v.project.popServer, v.project.userId, v.project.password};
 }
 

@@ -31,4 +31,8 @@ void StoreServerList(CIniFile& ini, const serversettings::CServerList& list);
 void ApplyServerValues(const serversettings::ServerSettingsValues& values, Settings& settings,
                        ProjectSettings& project);
 
+// The sign-in of the settings, and back.
+[[nodiscard]] serversettings::OAuthValues OAuthValuesOf(const Settings& settings);
+void ApplyOAuthValues(const serversettings::OAuthValues& values, Settings& settings);
+
 }  // namespace pw::app

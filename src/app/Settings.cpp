@@ -61,6 +61,16 @@ void visitSetupKeys(Settings& s, Visitor&& v) {
     v.integer("StrFieldSize", s.strFieldSize, 100);
     v.integer("SMTPAcceptUnverifiedCert", s.smtpAcceptUnverifiedCert, 0);
     v.integer("AttachmentSizeLimit", s.attachmentSizeLimit, 25);
+    v.integer("OAuthProvider", s.oauthProvider, 0);
+    v.text("OAuthClientID", s.oauthClientId, "");
+    v.password("OAuthClientSecret", s.oauthClientSecret);
+    v.text("OAuthAuthorizeURL", s.oauthAuthorizeUrl, "");
+    v.text("OAuthTokenURL", s.oauthTokenUrl, "");
+    v.text("OAuthScope", s.oauthScope, "");
+    v.text("OAuthAccount", s.oauthAccount, "");
+    v.integer("OAuthTokenInFile", s.oauthTokenInFile, 0);
+    v.refreshToken("OAuthRefreshToken", s.oauthRefreshToken, s.oauthTokenInFile);
+    v.integer("KeyringPasswords", s.keyringPasswords, -1);
 }
 
 struct Reader {
@@ -79,6 +89,7 @@ struct Reader {
         out = ini.GetInt(kSetup, key, def == 0 ? 8 : def);
     }
     void writeOnlyZero(const char*) {}
+    void refreshToken(const char* key, QString& out, int) { password(key, out); }
 };
 
 struct Writer {
@@ -89,6 +100,10 @@ struct Writer {
     void boolean(const char* key, bool& v, bool) { ini.SetBool(kSetup, key, v); }
     void fontSize(const char* key, int& v) { ini.SetInt(kSetup, key, v); }
     void writeOnlyZero(const char* key) { ini.SetInt(kSetup, key, 0); }
+    // only where the user agreed to keep it in the file; the keyring is StoreSecrets'
+    void refreshToken(const char* key, QString& v, int inFile) {
+        ini.SetText(kSetup, key, inFile == 1 ? ScramblePassword(v) : QString());
+    }
 };
 
 // A decimal integer with leading blanks and nothing else; false when it is anything else or

@@ -2,6 +2,7 @@
 // The program's preferences: every "SETUP" key and the "WINDOW" visibility flag, with their
 // types and defaults, read once at start and written back once at close.
 
+#include <QDateTime>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -69,6 +70,23 @@ struct Settings {
     int smtpAcceptUnverifiedCert = 0;
     QString defaultDbPath;  // written only by the default-database command
     QString autoBoxText;    // "AutoBoxText" of "HISTORY": the last frame characters of Auto Frame
+    // The OAuth 2.0 sign-in ("OAuthProvider" 0 none, 1 Microsoft 365, 2 Google, 3 custom).
+    int oauthProvider = 0;
+    QString oauthClientId;
+    QString oauthClientSecret;  // a secret: the keyring, or scrambled like a password
+    QString oauthAuthorizeUrl;  // custom provider
+    QString oauthTokenUrl;
+    QString oauthScope;
+    QString oauthAccount;
+    // Kept in the keyring; in the file only when there is none and the user agreed.
+    QString oauthRefreshToken;
+    int oauthTokenInFile = 0;
+    // In memory only: the access token of this process's sign-in.
+    QString oauthAccessToken;
+    QDateTime oauthAccessExpiry;
+    // "Keep passwords in the desktop keyring": 1 on, 0 off, -1 not chosen (on when a keyring
+    // answers).
+    int keyringPasswords = -1;
     // Section "CERTIFICATES": written only when the user trusts a certificate.
     QList<smtp::TrustedCertificate> trustedCertificates;
 

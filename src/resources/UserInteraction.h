@@ -118,6 +118,13 @@ public:
         return std::nullopt;
     }
 
+    // Opens a web address in the desktop's browser (a sign-in page); false when nothing
+    // could open it. A front end without a desktop opens nothing.
+    [[nodiscard]] virtual bool openUrl(const QString& url) {
+        (void)url;
+        return false;
+    }
+
     // A new progress display, hidden until shown; destroyed with the returned object.
     [[nodiscard]] virtual std::unique_ptr<IProgress> createProgress() = 0;
 

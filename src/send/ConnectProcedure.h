@@ -21,6 +21,9 @@ struct ConnectAttempt {
 struct ConnectOutcome {
     bool connected = false;
     bool cancelled = false;
+    // No access token could be had, or the server refused a fresh one: no other port can
+    // help, and the user has to sign in again.
+    bool signInProblem = false;
     ConnectAttempt last;  // the successful attempt, or the last one that failed
 };
 
@@ -30,7 +33,9 @@ using AttemptObserver = std::function<void(const ConnectAttempt&)>;
 using ConnectCheck = std::function<TransportResult(const ConnectCall&)>;
 
 // Tries until connected, cancelled (checked before every attempt and after every failure)
-// or out of ports. Every attempt is reported to `observe` when it has ended.
+// or out of ports. Every attempt is reported to `observe` when it has ended. A call that signs
+// in with a token gets one from the server record's sign-in before it is made; when the
+// server refuses it, one fresh token is fetched and the same port tried again, once.
 [[nodiscard]] ConnectOutcome runConnectProcedure(ISendTransport& transport,
                                                  const ServerRecord& server,
                                                  const std::atomic<bool>& cancel,

@@ -185,6 +185,8 @@ void CMailSendThread::connectProcedure() {
         });
     if (outcome.connected)
         m_everConnected.store(true);
+    if (outcome.signInProblem)
+        m_signInProblem.store(true);
 }
 
 void CMailSendThread::applyAddressPolicy(int position, const QString& entry) {
@@ -364,6 +366,8 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
                     log(str(ids::kLogUnableToConnect));
                     if (m_cancel.load())
                         return later();
+                    if (m_signInProblem.load())
+                        break;  // only a new sign-in helps: no second try, no question
                     (void)m_progress.prompt(SendPrompt::ReconnectFailed,
                                             str(ids::kTransmissionErrorCaption),
                                             str(ids::kLogUnableToConnect));

@@ -134,6 +134,8 @@ public:
     [[nodiscard]] bool signedInWithoutTls() const { return m_clearSignIn.load(); }
     // Whether any connection attempt of the run succeeded.
     [[nodiscard]] bool everConnected() const { return m_everConnected.load(); }
+    // Whether a connection failed for the sign-in (no token, or the server refused a fresh one).
+    [[nodiscard]] bool signInProblem() const { return m_signInProblem.load(); }
     // Whether the run stopped because an outcome could not be recorded.
     [[nodiscard]] bool outcomeLost() const { return m_outcomeLost.load(); }
     // The first connection of the run refused for the server's certificate, if one was.
@@ -209,6 +211,7 @@ private:
     std::atomic<bool> m_everConnected{false};
     std::atomic<bool> m_stopFailed{false};
     std::atomic<bool> m_outcomeLost{false};
+    std::atomic<bool> m_signInProblem{false};
     int m_laterInARow = 0;
     std::optional<CertificateRefusal> m_refusal;  // written by the worker, read after its end
 };

@@ -56,7 +56,11 @@ ConnectCall connectCallFor(const ServerRecord& server, int port) {
     call.userName = server.smtpUserName;
     call.password = server.smtpPassword;
     call.authText = QStringLiteral("SMTP");
-    if (call.kind == ConnectionKind::ImplicitTls) {
+    if (server.smtpVerifMethod == kVerifMethodOAuth2) {
+        call.method = AuthMethod::OAuth2;
+        call.password.clear();  // the token takes its place
+        call.authText = QStringLiteral("OAuth2");
+    } else if (call.kind == ConnectionKind::ImplicitTls) {
         call.method = AuthMethod::Automatic;
     } else if (server.smtpVerifMethod == 0) {
         call.method = AuthMethod::Login;
@@ -66,6 +70,13 @@ ConnectCall connectCallFor(const ServerRecord& server, int port) {
         call.method = AuthMethod::Automatic;
     }
     return call;
+}
+
+bool callUsesToken(const ServerRecord& server, const ConnectCall& call) {
+    if (call.method == AuthMethod::XOAuth2 || call.method == AuthMethod::OAuthBearer ||
+        call.method == AuthMethod::OAuth2)
+        return true;
+    return call.method == AuthMethod::Automatic && server.tokens && server.tokens->signedIn();
 }
 
 QString connectDetail(const ConnectCall& call) {

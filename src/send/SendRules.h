@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
 #include "smtp/SSLSocket.h"
@@ -36,7 +37,33 @@ enum class AuthMethod : int {
     Login = 2,
     Plain = 3,
     Ntlm = 4,
-    Automatic = 5
+    Automatic = 5,
+    XOAuth2 = 6,
+    OAuthBearer = 7,
+    OAuth2 = 8,  // the bearer mechanism the server offers
+};
+
+// "SMTPVerifMethod" of a sign-in by OAuth 2.0 (the advanced settings' third method). Other
+// values keep their meaning: 0 LOGIN, 1 CRAM-MD5, anything else the automatic choice.
+inline constexpr int kVerifMethodOAuth2 = 6;
+
+// Where a run gets the access token of a sign-in: the server settings keep the sign-in and
+// renew its token. Called from the worker's thread and the connection test's.
+enum class TokenNeed {
+    Valid,  // one that is still valid for a while (renewed when it is about to expire)
+    Fresh,  // a new one: the server refused the one held
+};
+struct AccessToken {
+    bool ok = false;
+    QString token;
+    QString error;              // why there is none, for the log and the user
+    bool signInNeeded = false;  // the sign-in itself expired or was revoked
+};
+class IAccessTokens {
+public:
+    virtual ~IAccessTokens() = default;
+    [[nodiscard]] virtual bool signedIn() const = 0;
+    [[nodiscard]] virtual AccessToken accessToken(TokenNeed need) = 0;
 };
 
 // The server fields a run connects with: the standard settings with the project's
@@ -56,6 +83,8 @@ struct ServerRecord {
     bool acceptUnverifiedCertificate = false;
     // Certificates the user trusts for their host and port although they cannot be verified.
     QList<smtp::TrustedCertificate> trustedCertificates;
+    // The sign-in of the account, when there is one (an OAuth 2.0 provider).
+    std::shared_ptr<IAccessTokens> tokens;
 };
 
 [[nodiscard]] ServerRecord effectiveServer(const ServerRecord& standard,
@@ -69,8 +98,13 @@ struct ConnectCall {
     QString password;
     int port = 25;
     ConnectionKind kind = ConnectionKind::Plain;
-    QString authText;  // "No Auth" or "SMTP", for the log
+    QString authText;     // "No Auth", "SMTP" or "OAuth2", for the log
+    QString bearerToken;  // the access token of the bearer methods (never logged)
 };
+
+// Whether the call signs in with an access token: an OAuth 2.0 method, or the automatic
+// choice of an account that is signed in.
+[[nodiscard]] bool callUsesToken(const ServerRecord& server, const ConnectCall& call);
 
 [[nodiscard]] ConnectCall connectCallFor(const ServerRecord& server, int port);
 

@@ -62,6 +62,7 @@ FailureKind kindOf(const smtp::CKTWSMTPException& e, int lastCode) {
             case smtp::msg::kFailSendViaSsl:
                 return FailureKind::Connection;
             case smtp::msg::kMessageTooLarge:
+            case smtp::msg::kBearerTokenRefused:
                 return FailureKind::Refused;  // no server takes it any better later
             default:
                 break;
@@ -229,6 +230,7 @@ CSmtpTransport::~CSmtpTransport() {
 
 TransportResult CSmtpTransport::connect(const ConnectCall& call) {
     try {
+        m_session->SetBearerToken(call.bearerToken);
         m_session->Connect(call.host, static_cast<smtp::AuthMethod>(int(call.method)),
                            call.userName, call.password, call.port,
                            static_cast<smtp::ConnectionType>(int(call.kind)));

@@ -1,39 +1,16 @@
 #include "serversettings/ConnectionTestFlow.h"
 
-#include <QEventLoop>
-#include <QTimer>
-
 #include "resources/Strings.h"
 #include "serversettings/CertificateTrust.h"
+#include "serversettings/OAuthSignIn.h"
 
 namespace pw::serversettings {
 
 namespace {
 
-// The busy display with Cancel, while the interface thread keeps serving its windows.
 bool waitWithProgress(IUserInteraction& ui, CConnectionTestRun& run) {
-    std::unique_ptr<IProgress> progress = ui.createProgress();
-    progress->setCaption(str(ids::kSsCaption));
-    progress->setText(str(ids::kTestBusy));
-    progress->setRange(0, 0);
-    bool cancelled = false;
-    progress->setCancellable([&cancelled, &run] {
-        cancelled = true;
-        run.cancel();  // wakes the test's network wait at once
-    });
-    progress->show();
-    QEventLoop loop;
-    QTimer poll;
-    int tick = 0;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        progress->setPosition(++tick);
-        if (run.finished() || cancelled || progress->cancelRequested())
-            loop.quit();
-    });
-    poll.start(20);
-    loop.exec();
-    progress->hide();
-    return !cancelled && !progress->cancelRequested();
+    return waitWithBusyDisplay(
+        ui, str(ids::kTestBusy), [&run] { return run.finished(); }, [&run] { run.cancel(); });
 }
 
 }  // namespace

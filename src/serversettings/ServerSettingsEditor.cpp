@@ -11,7 +11,10 @@ AdvancedForm advancedFormFor(const AdvancedValues& v) {
         v.smtpConnectionType >= 0 && v.smtpConnectionType <= 2 ? v.smtpConnectionType : 0;
     f.acceptUnverified = v.acceptUnverifiedCertificate;
     f.authRequired = v.smtpAuthType != 0;
-    f.methodIndex = v.smtpVerifMethod == 0 || v.smtpVerifMethod == 1 ? v.smtpVerifMethod : -1;
+    f.methodIndex = v.smtpVerifMethod == 0 || v.smtpVerifMethod == 1 ? v.smtpVerifMethod
+                    : v.smtpVerifMethod == send::kVerifMethodOAuth2  ? kMethodIndexOAuth2
+                                                                     : -1;
+    f.oauth = v.oauth;
     f.credentials = v.smtpAuthType == 4   ? AdvancedForm::Credentials::SameAsPop
                     : v.smtpAuthType == 5 ? AdvancedForm::Credentials::LogOnUsing
                                           : AdvancedForm::Credentials::Neither;
@@ -31,6 +34,14 @@ AdvancedCheck checkAdvancedForm(const AdvancedForm& f) {
     if (f.authRequired) {
         if (f.methodIndex < 0)
             return {ids::kAdvNeedMethod, AdvancedForm::Field::Method};
+        if (f.methodIndex == kMethodIndexOAuth2) {
+            // the token takes the password's place; the account still needs its name
+            if (f.credentials == AdvancedForm::Credentials::LogOnUsing && f.userName.isEmpty())
+                return {ids::kOAuthNeedUser, AdvancedForm::Field::UserName};
+            if (!f.oauth.signedIn())
+                return {ids::kOAuthNeedSignIn, AdvancedForm::Field::Method};
+            return {};
+        }
         if (f.credentials == AdvancedForm::Credentials::LogOnUsing) {
             if (f.userName.isEmpty())
                 return {ids::kAdvNeedUser, AdvancedForm::Field::UserName};
@@ -60,7 +71,9 @@ AdvancedValues advancedValuesFrom(const AdvancedForm& f, const StandardFields& s
         v.smtpUserName = f.userName;
         v.smtpPassword = f.password;
     }
-    v.smtpVerifMethod = f.methodIndex;
+    v.smtpVerifMethod =
+        f.methodIndex == kMethodIndexOAuth2 ? send::kVerifMethodOAuth2 : f.methodIndex;
+    v.oauth = f.oauth;
     return v;
 }
 
@@ -202,6 +215,8 @@ send::ServerRecord CServerSettingsEditor::testServer() const {
     r.smtpConnectionType = a.smtpConnectionType;
     r.acceptUnverifiedCertificate = a.acceptUnverifiedCertificate;
     r.trustedCertificates = m_values.trusted;
+    if (a.oauth.signedIn())
+        r.tokens = std::make_shared<COAuthTokens>(a.oauth);
     return r;
 }
 

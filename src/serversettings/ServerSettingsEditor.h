@@ -8,18 +8,21 @@
 
 #include "resources/UserInteraction.h"
 #include "send/SendRules.h"
+#include "serversettings/OAuthSignIn.h"
 #include "serversettings/ServerProfiles.h"
 
 namespace pw::serversettings {
 
 struct AdvancedValues {
     int smtpPort = 25;
-    int smtpVerifMethod = 0;  // 0 "Password" (LOGIN), 1 "Cram-Md5", other: automatic
-    int smtpAuthType = 0;     // 0 none, 4 same as POP3, 5 log on using
+    // 0 "Password" (LOGIN), 1 "Cram-Md5", send::kVerifMethodOAuth2 "OAuth2", other: automatic
+    int smtpVerifMethod = 0;
+    int smtpAuthType = 0;  // 0 none, 4 same as POP3, 5 log on using
     QString smtpUserName;
     QString smtpPassword;
     int smtpConnectionType = 0;  // 0 "None", 1 "SSL/TLS", 2 "STARTTLS"
     bool acceptUnverifiedCertificate = false;
+    OAuthValues oauth;  // the sign-in, for the OAuth2 method and the automatic choice
     friend bool operator==(const AdvancedValues&, const AdvancedValues&) = default;
 };
 
@@ -59,11 +62,15 @@ struct AdvancedForm {
     int connectionIndex = 0;  // combo: "None", "SSL/TLS", "STARTTLS"
     bool acceptUnverified = false;
     bool authRequired = false;
-    int methodIndex = -1;  // combo: "Password", "Cram-Md5"; -1 nothing selected
+    int methodIndex = -1;  // combo: "Password", "Cram-Md5", "OAuth2"; -1 nothing selected
     Credentials credentials = Credentials::Neither;
     QString userName;
     QString password;
+    OAuthValues oauth;  // the sign-in's fields and, once signed in, its state
 };
+
+// The combo index of the OAuth2 method.
+inline constexpr int kMethodIndexOAuth2 = 2;
 
 // The form for the current values.
 [[nodiscard]] AdvancedForm advancedFormFor(const AdvancedValues& values);

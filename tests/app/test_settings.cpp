@@ -372,7 +372,17 @@ private slots:
                                         "DBExportItem=1",
                                         "StrFieldSize=100",
                                         "SMTPAcceptUnverifiedCert=0",
-                                        "AttachmentSizeLimit=25"};
+                                        "AttachmentSizeLimit=25",
+                                        "OAuthProvider=0",
+                                        "OAuthClientID=",
+                                        "OAuthClientSecret=",
+                                        "OAuthAuthorizeURL=",
+                                        "OAuthTokenURL=",
+                                        "OAuthScope=",
+                                        "OAuthAccount=",
+                                        "OAuthTokenInFile=0",
+                                        "OAuthRefreshToken=",
+                                        "KeyringPasswords=-1"};
         QByteArray expected = "[WINDOW]\r\nShowFieldWnd=1\r\n\r\n[SETUP]\r\n";
         for (const QByteArray& k : keys)
             expected += k + "\r\n";

@@ -14,9 +14,11 @@
 #include <csignal>
 #include <random>
 
+#include "PrivateKeyring.h"
 #include "SmtpTestServer.h"
 #include "app/AppFolders.h"
 #include "app/IniFile.h"
+#include "app/Keyring.h"
 #include "app/RunRecovery.h"
 #include "app/SendCommand.h"
 #include "app/ServerSettingsStore.h"
@@ -284,6 +286,42 @@ private slots:
         r = w.send({"--send", w.project});
         QVERIFY2(r.exitCode == 0, r.err.constData());
         QCOMPARE(QDir(out).entryList({"*.eml"}, QDir::Files).size(), 2);
+    }
+
+    // The window moved the password into the desktop keyring; "postwick --send" reads it
+    // from there, and logs in with it.
+    void sendReadsThePasswordFromTheKeyring() {
+        CliWorld w;
+        QVERIFY(w.makeProject(2));
+        test::PrivateKeyring keyring;
+        QVERIFY2(keyring.ok(), qPrintable(keyring.errorText()));
+        const QString out = w.world.env.makeFolder(QStringLiteral("auth-mail"));
+        test::SmtpTestServer server;
+        QVERIFY2(server.start({"--user", "ann:kr-pass-77", "--out", out}),
+                 qPrintable(server.errorText()));
+        QVERIFY(w.writeSettings(server.port(), [](app::Settings& s) {
+            s.smtpAuthType = 5;
+            s.smtpVerifMethod = 0;
+            s.smtpUserName = QStringLiteral("ann");
+            s.smtpPassword = QStringLiteral("kr-pass-77");
+        }));
+        const QString settings = w.folders.settingsPath(QStringLiteral("test_send_cli"));
+        {
+            app::CIniFile ini(settings);
+            QVERIFY(ini.Load());
+            const app::Settings s = app::ReadSettings(ini);
+            app::StoreSecrets(ini, s, app::processKeyring());
+            QVERIFY(ini.Save());
+        }
+        QVERIFY(!test::readFile(settings).contains(app::ScramblePassword("kr-pass-77").toUtf8()));
+        QCOMPARE(keyring.lookup(QStringLiteral("SMTPPassword")), QStringLiteral("kr-pass-77"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("POSTWICK_KEYRING"));
+        const test::ProcessResult r = w.send({"--send", w.project}, 120000, env);
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(QDir(out).entryList({"*.eml"}, QDir::Files).size(), 2);
+        QVERIFY(server.events().contains(QStringLiteral("AUTH ok LOGIN ann")));
+        QVERIFY(!r.out.contains("kr-pass-77") && !r.err.contains("kr-pass-77"));
     }
 
     void dryRunTouchesNothing() {

@@ -151,6 +151,41 @@ private slots:
         QFETCH(QString, ehlo);
         QFETCH(int, method);
         QCOMPARE(static_cast<int>(ChooseAuthMethod(AuthMechanismsFromEhlo(ehlo))), method);
+        // with a token the bearer mechanisms come first; where none is offered nothing changes
+        if (!ehlo.contains("OAUTH"))
+            QCOMPARE(static_cast<int>(ChooseAuthMethod(AuthMechanismsFromEhlo(ehlo) + " XLOGIN",
+                                                       TokenAvailable::Yes)),
+                     method);
+    }
+
+    void bearerResponses_data() {
+        QTest::addColumn<QByteArray>("made");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("XOAUTH2") << XOAuth2Response("ann@example.org", "ya29.tok")
+                                 << QByteArray(
+                                        "user=ann@example.org\x01"
+                                        "auth=Bearer ya29.tok\x01\x01");
+        // RFC 7628 3.1, with the GS2 escapes of "," and "=" in the identity (RFC 5801)
+        QTest::newRow("OAUTHBEARER")
+            << OAuthBearerResponse("a,b=c@example.org", "smtp.example.org", 587, "tok")
+            << QByteArray(
+                   "n,a=a=2Cb=3Dc@example.org,\x01host=smtp.example.org\x01port=587\x01"
+                   "auth=Bearer tok\x01\x01");
+        QTest::newRow("the JSON status of a refusal")
+            << BearerErrorStatus(
+                   "{\"status\":\"401\",\"schemes\":\"bearer\",\"scope\":\"https://x/\"}")
+                   .toUtf8()
+            << QByteArray("status 401, schemes bearer, scope https://x/");
+        QTest::newRow("no JSON, no status") << BearerErrorStatus("535 no").toUtf8() << QByteArray();
+        QTest::newRow("a token chosen over LOGIN")
+            << QByteArray::number(static_cast<int>(
+                   ChooseAuthMethod("LOGIN XOAUTH2 OAUTHBEARER", TokenAvailable::Yes)))
+            << QByteArray::number(static_cast<int>(AuthMethod::OAuthBearer));
+    }
+    void bearerResponses() {
+        QFETCH(QByteArray, made);
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(made, bytes);
     }
 
     void starttlsOffer_data() {

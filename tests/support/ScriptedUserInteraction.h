@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
 
 #include "resources/UserInteraction.h"
 
@@ -38,6 +39,14 @@ public:
     void scriptTexts(std::initializer_list<std::optional<QString>> answers) {
         for (const std::optional<QString>& a : answers)
             m_texts.push_back({a.has_value(), a.value_or(QString())});
+    }
+    // The browser: called with every address opened (a sign-in page); without one, nothing
+    // opens and openUrl() says so.
+    void setUrlOpener(std::function<bool(const QString&)> opener) { m_opener = std::move(opener); }
+    [[nodiscard]] const QStringList& urlsOpened() const { return m_urls; }
+    bool openUrl(const QString& url) override {
+        m_urls << url;
+        return m_opener && m_opener(url);
     }
     // A cancellable progress display reports a cancel once its position reaches this value.
     void cancelProgressAt(int position) { m_cancelAt = position; }
@@ -75,6 +84,8 @@ private:
     std::deque<TextAnswer> m_texts;
     QList<TextRequest> m_textsAsked;
     int m_cancelAt = -1;
+    std::function<bool(const QString&)> m_opener;
+    QStringList m_urls;
     QList<AskedMessage> m_asked;
     QList<ChoiceRequest> m_choicesAsked;
     QList<FileRequest> m_filesAsked;

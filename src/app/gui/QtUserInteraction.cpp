@@ -1,5 +1,8 @@
 #include "app/gui/QtUserInteraction.h"
 
+#include <QDesktopServices>
+#include <QUrl>
+
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -260,6 +263,10 @@ std::optional<QString> QtUserInteraction::askText(const TextRequest& request) {
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.textValue();
+}
+
+bool QtUserInteraction::openUrl(const QString& url) {
+    return QDesktopServices::openUrl(QUrl(url));
 }
 
 QStringList QtUserInteraction::chooseFiles(const FileRequest& request) {

@@ -18,6 +18,7 @@ public:
     int choose(const ChoiceRequest& request) override;
     QStringList chooseFiles(const FileRequest& request) override;
     std::optional<QString> askText(const TextRequest& request) override;
+    bool openUrl(const QString& url) override;
     std::unique_ptr<IProgress> createProgress() override;
 
 private:

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QUrl>
 
+#include "app/Keyring.h"
 #include "app/ServerSettingsStore.h"
 #include "app/gui/d_StartForm.h"
 #include "resources/Strings.h"
@@ -46,7 +47,23 @@ bool RunServerSettings(CAppSession& session, QWidget* parent) {
     ApplyServerValues(editor.values(), session.settings(), session.document().projectSettings);
     if (!(session.document().projectSettings == before))
         session.document().modified = true;
+    StoreSignInNow(session);
     return true;
+}
+
+void StoreSignInNow(CAppSession& session) {
+    Settings& s = session.settings();
+    ISecretStore& keyring = processKeyring();
+    if (!s.oauthRefreshToken.isEmpty() && s.oauthTokenInFile != 1 && !keyring.available()) {
+        // nowhere safe to keep it: the file only when the user says so
+        const Answer a = session.ui().message(
+            str(ids::kSsCaption), str(ids::kKeepTokenInFileQuestion), MessageKind::YesNo);
+        s.oauthTokenInFile = a == Answer::Yes ? 1 : 0;
+    }
+    CIniFile ini(session.settingsPath());
+    (void)ini.Load();
+    StoreSignIn(ini, s, keyring);
+    (void)ini.Save();
 }
 
 void TrustCertificate(CAppSession& session, const smtp::TrustedCertificate& trusted) {

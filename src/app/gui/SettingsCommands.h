@@ -18,6 +18,10 @@ namespace pw::app {
 // certificate trusted during a test is stored at once. True on OK.
 bool RunServerSettings(CAppSession& session, QWidget* parent);
 
+// The sign-in and the secrets into the keyring and the settings file at once (after OK): a
+// refresh token goes into the file only when no keyring answers and the user agrees.
+void StoreSignInNow(CAppSession& session);
+
 // Trusts a certificate for its host and port from now on: in the session's settings (the
 // next run takes it) and in the settings file at once (the command line sees it); a file
 // that cannot be written is told.

@@ -1,5 +1,7 @@
 #include "app/gui/d_UserPreferences.h"
 
+#include "app/Keyring.h"
+
 #include <QFontDialog>
 #include <QMenu>
 #include <QPushButton>
@@ -89,6 +91,7 @@ void d_UserPreferences::translate() {
     group(f.dbExportGroup, ids::kPrefDbExport,
           {{f.exportIncludeNames, ids::kPrefIncludeNames},
            {f.exportExcludeNames, ids::kPrefExcludeNames}});
+    setTexts(f.keyringCheck, ids::kPrefKeyring);
     group(f.fontGroup, ids::kPrefFontGroup, {{f.fontButton, ids::kPrefFontButton}});
     f.fontSample->setAccessibleName(str(ids::kPrefFontSample));
     group(f.errorHandlingGroup, ids::kPrefErrorHandling,
@@ -136,6 +139,7 @@ void d_UserPreferences::load() {
     pair(f.wrapYes, f.wrapNo, s.wrap == 1);
     pair(f.logViewYes, f.logViewNo, s.logView == 1);
     pair(f.exportIncludeNames, f.exportExcludeNames, s.dbExportItem);
+    f.keyringCheck->setChecked(keepsPasswordsInKeyring(s, processKeyring()));
 
     f.fontSample->setFont(m_font);
     f.fontSample->setPlainText(str(ids::kPrefFontSample) +
@@ -178,6 +182,9 @@ void d_UserPreferences::accept() {
     s.wrap = f.wrapYes->isChecked() ? 1 : 0;
     s.dbExportItem = f.exportIncludeNames->isChecked();
     s.strFieldSize = StrFieldSizeFromIndex(f.strFieldSizeCombo->currentIndex());
+    // a choice is stored once made; untouched, it keeps following whether a keyring answers
+    if (f.keyringCheck->isChecked() != keepsPasswordsInKeyring(s, processKeyring()))
+        s.keyringPasswords = f.keyringCheck->isChecked() ? 1 : 0;
 
     s.sendContinue =
         SendContinueFromButtons(f.ignoreErrorRadio->isChecked(), f.displayDialogRadio->isChecked());

@@ -48,6 +48,26 @@ d_AdvSettings::d_AdvSettings(const AdvancedValues& values, const StandardFields&
     label(f.passwordEdit, ids::kAdvPassword);
     f.clearTextWarning->setText(str(ids::kAdvClearTextWarning));
     f.clearTextWarning->setAccessibleName(str(ids::kAdvWarning));
+    f.methodCombo->addItem(str(ids::kAdvMethodOAuth2));
+    f.oauthGroup->setTitle(str(ids::kOAuthGroup));
+    label(f.oauthGroup, ids::kOAuthGroup);
+    const auto field = [](QLabel* l, QWidget* w, int id) {
+        l->setText(str(id));
+        w->setAccessibleName(str(id));
+    };
+    field(f.oauthProviderLabel, f.oauthProviderCombo, ids::kOAuthProvider);
+    field(f.oauthClientIdLabel, f.oauthClientIdEdit, ids::kOAuthClientId);
+    field(f.oauthClientSecretLabel, f.oauthClientSecretEdit, ids::kOAuthClientSecret);
+    field(f.oauthAuthorizeUrlLabel, f.oauthAuthorizeUrlEdit, ids::kOAuthAuthorizeUrl);
+    field(f.oauthTokenUrlLabel, f.oauthTokenUrlEdit, ids::kOAuthTokenUrl);
+    field(f.oauthScopeLabel, f.oauthScopeEdit, ids::kOAuthScope);
+    f.oauthProviderCombo->addItems({str(ids::kOAuthProviderNone), str(ids::kOAuthProviderMicrosoft),
+                                    str(ids::kOAuthProviderGoogle),
+                                    str(ids::kOAuthProviderCustom)});
+    f.signInButton->setText(str(ids::kOAuthSignIn));
+    label(f.signInButton, ids::kOAuthSignIn);
+    f.signOutButton->setText(str(ids::kOAuthSignOut));
+    label(f.signOutButton, ids::kOAuthSignOut);
     f.buttonBox->button(QDialogButtonBox::Ok)->setText(str(ids::kSsOk));
     f.buttonBox->button(QDialogButtonBox::Cancel)->setText(str(ids::kSsCancel));
 
@@ -61,6 +81,14 @@ d_AdvSettings::d_AdvSettings(const AdvancedValues& values, const StandardFields&
     f.logOnUsingRadio->setChecked(form.credentials == AdvancedForm::Credentials::LogOnUsing);
     f.userNameEdit->setText(form.userName);
     f.passwordEdit->setText(form.password);
+    const OAuthValues& o = form.oauth;
+    m_signIn = o;
+    f.oauthProviderCombo->setCurrentIndex(static_cast<int>(o.provider));
+    f.oauthClientIdEdit->setText(o.clientId);
+    f.oauthClientSecretEdit->setText(o.clientSecret);
+    f.oauthAuthorizeUrlEdit->setText(o.effectiveAuthorizeUrl());
+    f.oauthTokenUrlEdit->setText(o.effectiveTokenUrl());
+    f.oauthScopeEdit->setText(o.effectiveScope());
 
     connect(f.buttonBox, &QDialogButtonBox::accepted, this, &d_AdvSettings::accept);
     connect(f.buttonBox, &QDialogButtonBox::rejected, this, &d_AdvSettings::reject);
@@ -69,6 +97,9 @@ d_AdvSettings::d_AdvSettings(const AdvancedValues& values, const StandardFields&
     connect(f.acceptUnverifiedCheck, &QCheckBox::toggled, this, &d_AdvSettings::updateEnabled);
     connect(f.connectionTypeCombo, &QComboBox::currentIndexChanged, this,
             &d_AdvSettings::updateEnabled);
+    connect(f.oauthProviderCombo, &QComboBox::activated, this, &d_AdvSettings::providerChosen);
+    connect(f.signInButton, &QPushButton::clicked, this, &d_AdvSettings::signInNow);
+    connect(f.signOutButton, &QPushButton::clicked, this, &d_AdvSettings::signOut);
     updateEnabled();
 }
 
@@ -87,7 +118,69 @@ AdvancedForm d_AdvSettings::form() const {
                                                         : AdvancedForm::Credentials::Neither;
     form.userName = f.userNameEdit->text();
     form.password = f.passwordEdit->text();
+    form.oauth = m_signIn;
+    OAuthValues& o = form.oauth;
+    o.provider = oauthProviderFromSetting(f.oauthProviderCombo->currentIndex());
+    o.clientId = f.oauthClientIdEdit->text().trimmed();
+    o.clientSecret = f.oauthClientSecretEdit->text();
+    // the presets' endpoints are shown, not stored
+    const bool custom = o.provider == OAuthProvider::Custom;
+    o.authorizeUrl = custom ? f.oauthAuthorizeUrlEdit->text().trimmed() : QString();
+    o.tokenUrl = custom ? f.oauthTokenUrlEdit->text().trimmed() : QString();
+    o.scope = custom ? f.oauthScopeEdit->text().trimmed() : QString();
     return form;
+}
+
+void d_AdvSettings::providerChosen(int index) {
+    Ui::d_AdvSettings& f = *m_form;
+    const OAuthProvider provider = oauthProviderFromSetting(index);
+    // another provider's or client's sign-in is not this one's
+    if (provider != m_signIn.provider)
+        signOut();
+    if (provider == OAuthProvider::Custom) {
+        f.oauthAuthorizeUrlEdit->setText(m_signIn.authorizeUrl);
+        f.oauthTokenUrlEdit->setText(m_signIn.tokenUrl);
+        f.oauthScopeEdit->setText(m_signIn.scope);
+    } else {
+        const OAuthPreset preset = oauthPreset(provider);
+        f.oauthAuthorizeUrlEdit->setText(preset.authorizeUrl);
+        f.oauthTokenUrlEdit->setText(preset.tokenUrl);
+        f.oauthScopeEdit->setText(preset.scope);
+        if (preset.smtpPort > 0) {
+            f.portEdit->setText(QString::number(preset.smtpPort));
+            f.connectionTypeCombo->setCurrentIndex(preset.smtpConnectionType);
+        }
+    }
+    m_signIn.provider = provider;
+    updateEnabled();
+}
+
+void d_AdvSettings::signInNow() {
+    Ui::d_AdvSettings& f = *m_form;
+    const SignInResult r = signIn(form().oauth, m_ui);
+    if (r.status != SignInResult::Status::SignedIn)
+        return;
+    m_signIn = form().oauth;
+    m_signIn.refreshToken = r.refreshToken;
+    m_signIn.accessToken = r.accessToken;
+    m_signIn.accessExpiry = r.accessExpiry;
+    m_signIn.account = r.account.isEmpty() ? f.userNameEdit->text() : r.account;
+    // the sign-in is what this account authenticates with from now on
+    f.authRequiredCheck->setChecked(true);
+    f.methodCombo->setCurrentIndex(kMethodIndexOAuth2);
+    if (!f.sameAsPopRadio->isChecked())
+        f.logOnUsingRadio->setChecked(true);
+    if (f.userNameEdit->text().isEmpty())
+        f.userNameEdit->setText(r.account);
+    updateEnabled();
+}
+
+void d_AdvSettings::signOut() {
+    m_signIn.refreshToken.clear();
+    m_signIn.accessToken.clear();
+    m_signIn.accessExpiry = {};
+    m_signIn.account.clear();
+    updateEnabled();
 }
 
 void d_AdvSettings::updateEnabled() {
@@ -99,6 +192,16 @@ void d_AdvSettings::updateEnabled() {
     f.passwordEdit->setEnabled(own);
     f.unverifiedWarning->setVisible(current.acceptUnverified);
     f.clearTextWarning->setVisible(sendsPasswordInClear(current));
+    const bool custom = current.oauth.provider == OAuthProvider::Custom;
+    f.oauthAuthorizeUrlEdit->setReadOnly(!custom);
+    f.oauthTokenUrlEdit->setReadOnly(!custom);
+    f.oauthScopeEdit->setReadOnly(!custom);
+    f.signInButton->setEnabled(current.oauth.provider != OAuthProvider::None);
+    f.signOutButton->setEnabled(current.oauth.signedIn());
+    f.oauthAccountLabel->setText(!current.oauth.signedIn() ? str(ids::kOAuthNotSignedInLabel)
+                                 : current.oauth.account.isEmpty()
+                                     ? str(ids::kOAuthSignedInNoName)
+                                     : str(ids::kOAuthSignedInAs).arg(current.oauth.account));
 }
 
 void d_AdvSettings::accept() {

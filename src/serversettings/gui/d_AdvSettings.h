@@ -28,13 +28,20 @@ public:
 
     void accept() override;
 
+    // "Sign in..." and "Sign out".
+    void signInNow();
+    void signOut();
+
 private:
     void updateEnabled();
+    void providerChosen(int index);
 
     std::unique_ptr<Ui::d_AdvSettings> m_form;
     AdvancedValues m_values;
     StandardFields m_standard;
     IUserInteraction& m_ui;
+    // The sign-in's state (tokens, account) as the buttons left it.
+    OAuthValues m_signIn;
 };
 
 }  // namespace pw::serversettings
