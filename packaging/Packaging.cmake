@@ -1,7 +1,7 @@
 # The Debian package: `cpack -G DEB` in the build tree, or scripts/package.sh.
 # Its dependencies are what dpkg-shlibdeps finds in the binary plus what the program loads at
-# run time: the Firebird client and its embedded engine, Qt's platform plugins, the helper
-# process of the HTML view and a font with Japanese glyphs.
+# run time: the Firebird client and its embedded engine, Qt's platform plugins and a font with
+# Japanese glyphs.
 include(GNUInstallDirs)
 
 set(POSTWICK_VENDOR "Tollemark" CACHE STRING "Who publishes the program")
@@ -38,11 +38,14 @@ set(CPACK_PACKAGE_VENDOR ${POSTWICK_VENDOR})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${POSTWICK_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "mass-mail sender with a recipient database")
-set(CPACK_PACKAGE_DESCRIPTION "Postwick keeps recipients in a local Firebird database file, \
-imports them from CSV and Excel files, and sends every selected recipient a personalised copy \
-of one mail through an SMTP server: placeholders replaced per recipient, sending paced in \
-batches, failures retried, every outcome recorded and logged. Text and HTML mail from \
-templates; Japanese mail in ISO-2022-JP and Shift_JIS; English and Japanese user interface.")
+# lines of at most 80 characters, as Debian's control file wants them
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Postwick keeps recipients in a local Firebird database file, imports them\n"
+  "from CSV and Excel files, and sends every selected recipient a personalised\n"
+  "copy of one mail through an SMTP server: placeholders replaced per recipient,\n"
+  "sending paced in batches, failures retried, every outcome recorded and logged.\n"
+  "Text and HTML mail from templates; Japanese mail in ISO-2022-JP and Shift_JIS;\n"
+  "English and Japanese user interface.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -50,8 +53,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libfbclient2, firebird3.0-server-core, qt6-qpa-plugins, \
-libqt6webenginecore6-bin, fonts-ipafont-gothic | fonts-japanese-gothic")
+# (the helper process of the HTML view, libqt6webenginecore6-bin, comes from the shlibs file)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+  "libfbclient2, firebird3.0-server-core, qt6-qpa-plugins, fonts-ipafont-gothic | fonts-japanese-gothic")
 # Japanese standard buttons and dialogs; the desktop's opener for the manual and the log
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
