@@ -652,8 +652,8 @@ void TestMime::japaneseHeadersDecodeWordByWord() {
     // the checker's ISO-2022-JP reader, which refuses text that does not end in ASCII
     const auto r = pw::test::runPython(
         "import sys, base64, importlib.util\n"
-        "spec = importlib.util.spec_from_file_location('tree', sys.argv[1])\n"
-        "tree = importlib.util.module_from_spec(spec); spec.loader.exec_module(tree)\n"
+        "found = importlib.util.spec_from_file_location('tree', sys.argv[1])\n"
+        "tree = importlib.util.module_from_spec(found); found.loader.exec_module(tree)\n"
         "for w in sys.argv[2:]:\n"
         "    sys.stdout.write(tree.decode_iso2022jp(base64.b64decode(w)) + '|')\n",
         QStringList{QStringLiteral(MIME_TREE_SCRIPT)} + words);
