@@ -454,7 +454,7 @@ void TestMailReceivers::postfixAcceptsEveryMessage() {
     int sent = 0;
     for (const Case& c : mails.all()) {
         QVERIFY2(c.built.error.isEmpty(), qPrintable(c.built.error));
-        // HELO: 7-bit only; STARTTLS with EHLO: 8BITMIME and SIZE offered
+        // EHLO on the plain port and after STARTTLS: 8BITMIME offered on both
         for (const bool tls : {false, true}) {
             CKTWSMTPConnection session(QStringLiteral("client.example.jp"));
             session.SetCertificateCheck(pw::smtp::CertificateCheck::AcceptUnverified);
@@ -464,7 +464,7 @@ void TestMailReceivers::postfixAcceptsEveryMessage() {
                     "127.0.0.1", pw::smtp::AuthMethod::None, {}, {},
                     tls ? postfix.tlsPort() : postfix.plainPort(),
                     tls ? pw::smtp::ConnectionType::StartTls : pw::smtp::ConnectionType::None);
-                QCOMPARE(session.EightBitMimeOffered(), tls);
+                QVERIFY(session.EightBitMimeOffered());
                 session.SendMessage(*c.built.message);
                 // Postfix's own verdict on the data
                 QVERIFY2(session.LastResponse().startsWith("250"),

@@ -321,7 +321,7 @@ private slots:
         QFETCH(int, possiblyDelivered);
         QFETCH(bool, quitSent);
         test::ScriptedServer server({QStringLiteral(
-            "S: 220 scripted\nC~ HELO .+\nS: 250 hello\n"
+            "S: 220 scripted\nC~ EHLO .+\nS: 250 hello\n"
             "C: MAIL FROM:<shop@example.jp>\nS: 250 ok\nC: RCPT TO:<rcpt1@example.jp>\nS: 250 ok\n"
             "C: DATA\nS: 354 go\nD\nW: 1500\nS: 250 queued\nC: QUIT\nS: 221 bye")});
         RunFixture f;
@@ -704,8 +704,8 @@ private slots:
             << QStringList{greet + "C: MAIL FROM:<shop@example.jp>\nS: 421 4.7.0 try later\nX",
                            greet + mail + rcpt + "S: 250 ok\n" + data + "S: 250 queued\n" + quit}
             << QList<int>{1} << 2 << true;
-        // Greeted with HELO the server's SIZE is never learned: the whole mail goes before the
-        // 552. It fails for good once, and the next mail goes on the same connection.
+        // A server that offers no SIZE learns the size only from the data: the whole mail goes
+        // before the 552. It fails for good once, and the next mail goes on the same connection.
         const QString rcpt2 = QStringLiteral("C: RCPT TO:<rcpt2@example.jp>\n");
         QTest::newRow("552 after the whole data: failed once, the run goes on")
             << QStringList{greet + mail + rcpt + "S: 250 ok\n" + data +

@@ -202,6 +202,8 @@ void d_AdvSettings::updateEnabled() {
                                  : current.oauth.account.isEmpty()
                                      ? str(ids::kOAuthSignedInNoName)
                                      : str(ids::kOAuthSignedInAs).arg(current.oauth.account));
+    // a reader hears what the label says, in the language shown
+    f.oauthAccountLabel->setAccessibleName(f.oauthAccountLabel->text());
 }
 
 void d_AdvSettings::accept() {
