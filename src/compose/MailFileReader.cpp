@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
 #include <array>
 
 #include "compose/MailFile.h"
@@ -79,13 +80,26 @@ bool readHeaderTexts(Input& in, const std::array<qint64, 5>& lengths, HeaderText
            in.read(texts.body, lengths[4]);
 }
 
+// Earlier builds wrote the texts of the ISO-2022-JP row as JIS. Read in the row's code page
+// their escapes would be dropped as control characters and the kanji left as ASCII letters,
+// which then went out as a plain display name ("$B3t<0...").
+QString decodeText(const CodePage& current, const QByteArray& bytes) {
+    const bool sevenBit =
+        std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) < 0x80; });
+    if (sevenBit && (bytes.contains("\x1b$B") || bytes.contains("\x1b$@"))) {
+        if (const std::optional<CodePage> jis = CodePage::fromName("ISO-2022-JP"))
+            return jis->decode(bytes);
+    }
+    return current.decode(bytes);
+}
+
 void applyHeaderTexts(const HeaderTexts& texts, const CodePage& current, MailDocument& document) {
     const CodePage system = CodePage::utf8();
     document.senderAddress = system.decode(texts.senderAddress);
-    document.senderName = current.decode(texts.senderName);
-    document.subject = current.decode(texts.subject);
+    document.senderName = decodeText(current, texts.senderName);
+    document.subject = decodeText(current, texts.subject);
     document.recipientText = system.decode(texts.recipientText);
-    document.textBody = current.decode(texts.body);
+    document.textBody = decodeText(current, texts.body);
 }
 
 QString slotString(const QByteArray& block, qsizetype offset) {

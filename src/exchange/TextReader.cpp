@@ -314,6 +314,15 @@ Utf8Census utf8Census(QByteArrayView bytes) {
     return c;
 }
 
+// JIS text: only 7-bit bytes, with an escape into a two-byte set (JIS X 0208 of 1978 or 1983).
+bool carriesJisShifts(QByteArrayView bytes) {
+    for (const char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return bytes.contains("\x1b$B") || bytes.contains("\x1b$@");
+}
+
 }  // namespace
 
 DecodedText decodeImportText(QByteArrayView bytes, LegacyCodePage legacy) {
@@ -332,6 +341,11 @@ DecodedText decodeImportText(QByteArrayView bytes, LegacyCodePage legacy) {
         QStringDecoder dec(le ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
         out.text = dec.decode(bytes.sliced(2));
         out.lossy = dec.hasError();
+    } else if (carriesJisShifts(bytes)) {
+        // 7-bit, so it would pass as UTF-8: the escape sequences would stay in the fields as
+        // control characters and every kanji as two ASCII letters ("$B3t<0...")
+        out.encoding = QStringLiteral("ISO-2022-JP");
+        out.text = decodeWithIcu("ISO-2022-JP", bytes, &out.lossy);
     } else {
         QStringDecoder dec(QStringDecoder::Utf8);
         QString text = dec.decode(bytes);

@@ -124,6 +124,9 @@ private slots:
                                                      << "ab" << 1;
         QTest::newRow("only line breaks") << QByteArray("\r\n\r\n") << "UTF-8"
                                           << "" << 0;
+        QTest::newRow("ISO-2022-JP without signature")
+            << QByteArray("\x1b$B3t<02q<R\x1b(B,a@x.jp\n") << "ISO-2022-JP"
+            << QString::fromUtf8("株式会社") << 1;
         QTest::newRow("Windows-1252 fallback keeps accents")
             << QByteArray("Jos\xE9,caf\xE9\n") << "Windows-1252"
             << "José" << 1;
