@@ -113,8 +113,8 @@ void CPZPtestDlg::OnNew() {
 void CPZPtestDlg::OnOpen() {
     if (!MayLeaveDocument())
         return;
-    const QStringList chosen = m_session.ui().chooseFiles(
-        projectFileRequest(FileChoice::OpenFile, str(ids::kCmdOpen).remove('&')));
+    const QStringList chosen =
+        m_session.ui().chooseFiles(projectFileRequest(FileChoice::OpenFile, str(ids::kOpenTitle)));
     if (!chosen.isEmpty())
         (void)OpenProject(chosen.first());
     UpdateDocumentState();
