@@ -55,6 +55,8 @@ CSendFlow::~CSendFlow() {
         m_worker->cancel();
         m_worker->wait();
         m_ended = true;
+        if (m_runDb)
+            m_runDb->Detach();
         m_summary.writeBack = endRun();
     } else if (!m_closed) {
         (void)close();
@@ -210,35 +212,37 @@ bool CSendFlow::readSuppression(QHash<QString, QString>& reasons) {
 void CSendFlow::leaveOutSuppressed(const QHash<QString, QString>& reasons) {
     if (reasons.isEmpty())
         return;
-    db::SendSelection kept;
-    kept.failed = m_selection.failed;
-    for (int i = 0; i < m_selection.count; ++i) {
-        FieldTexts values;
-        for (size_t k = 0; k < values.size(); ++k) {
-            const auto& column = m_selection.fields[k];
-            values[k] = size_t(i) < column.size() ? column[size_t(i)] : QString();
+    auto kept = std::make_shared<std::vector<int>>();
+    kept->reserve(m_ids->size());
+    const std::shared_ptr<IRecipientRows> rows = selectionRows();
+    for (int i = 0; i < rows->count(); ++i) {
+        const int id = (*m_ids)[size_t(i)];
+        const FieldTexts* values = rows->values(i);
+        if (!values) {
+            kept->push_back(id);  // gone or unreadable: the run finds it so in its turn
+            continue;
         }
         // every address the mail would go to, as the assembly parses the merged field
         QString hit;
         for (const smtp::CKTWSMTPAddress& a :
-             smtp::CKTWSMTPAddress::parseRecipientText(merge(m_recipientField, m_captions, values))
+             smtp::CKTWSMTPAddress::parseRecipientText(merge(m_recipientField, m_captions, *values))
                  .addresses) {
             if (reasons.contains(db::NormalizeAddress(a.address()))) {
                 hit = a.address();
                 break;
             }
         }
-        const int id = m_selection.ids[size_t(i)];
         if (!hit.isEmpty()) {
             m_suppressed.push_back({id, hit, reasons.value(db::NormalizeAddress(hit))});
             continue;
         }
-        ++kept.count;
-        kept.ids.push_back(id);
-        for (size_t k = 0; k < values.size(); ++k)
-            kept.fields[k].push_back(values[k]);
+        kept->push_back(id);
     }
-    m_selection = std::move(kept);
+    m_ids = std::move(kept);
+}
+
+std::shared_ptr<IRecipientRows> CSendFlow::selectionRows() const {
+    return std::make_shared<CPagedRows>(m_reader, m_ids);
 }
 
 int CSendFlow::countRecords() {
@@ -259,13 +263,19 @@ int CSendFlow::chooseSelection(db::SendSelectionMode mode) {
         m_selectionLoaded = false;
         return kSuppressionUnreadable;
     }
-    m_selection = m_store->LoadSendSelection(mode);
+    // Only the IDs are kept: the values are read a page at a time by whatever needs them.
+    if (!m_reader || m_reader->workingCopy() != m_store->WorkingCopyPath())
+        m_reader = std::make_shared<db::CRunAttachment>(
+            m_store->WorkingCopyPath(),
+            [](const QString& text) { qWarning("Postwick database: %s", qPrintable(text)); });
+    std::optional<std::vector<int>> ids = m_reader->SelectionIds(mode);
     m_selectionMode = mode;
-    m_selectionLoaded = !m_selection.failed;
-    if (m_selection.failed)
+    m_selectionLoaded = ids.has_value();
+    m_ids = std::make_shared<const std::vector<int>>(ids ? std::move(*ids) : std::vector<int>{});
+    if (!m_selectionLoaded)
         return -1;
     leaveOutSuppressed(reasons);
-    return m_selection.count;
+    return selectionCount();
 }
 
 int CSendFlow::countSelection(db::SendSelectionMode mode) const {
@@ -321,7 +331,7 @@ CharsetShortfall CSendFlow::charsetShortfall() const {
 
 std::unique_ptr<CMessageAssembly> CSendFlow::messageAssembly() const {
     if (m_mode == SendMode::Merge)
-        return std::make_unique<CMessageAssembly>(makeJob(), m_selection);
+        return std::make_unique<CMessageAssembly>(makeJob(), selectionRows());
     return std::make_unique<CMessageAssembly>(makeJob(), std::vector<FieldTexts>{});
 }
 
@@ -454,7 +464,7 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
     if (m_worker)
         return m_summary.start = StartResult::AlreadyRunning;
     const bool mergeReady =
-        m_mode != SendMode::Merge || (m_selectionLoaded && m_selection.count > 0);
+        m_mode != SendMode::Merge || (m_selectionLoaded && selectionCount() > 0);
     if (!m_checked || !mergeReady)
         return m_summary.start = StartResult::NotChecked;
     m_summary.preparation = prepare();
@@ -481,10 +491,20 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         effectiveServer(m_settings.standardServer, projectServer(m_document.projectSettings));
     run.pacing = m_settings.pacing;
     if (m_mode == SendMode::Merge) {
-        run.recordIds = m_selection.ids;
+        run.recordIds = *m_ids;
         run.suppressed = m_suppressed;
     }
 
+    // The run's own attachment: its pages and its outcomes, on the worker's thread. Its
+    // database errors belong in the run's log.
+    CSendLog* log = &m_log;
+    std::shared_ptr<db::CRunAttachment> runDb;
+    if (m_mode == SendMode::Merge)
+        runDb = std::make_shared<db::CRunAttachment>(
+            m_store->WorkingCopyPath(), [log](const QString& text) { log->append(text); });
+    m_runDb = runDb;
+    if (m_reader)
+        m_reader->Detach();  // the run reads through its own from here
     OutcomeRecorder recorder;
     if (recordsOutcomes()) {
         if (m_writeBackToProject && !projectWritable())
@@ -510,23 +530,31 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         // Outcome 2 for the suppressed: "not yet sent" does not pick them again.
         for (const SuppressedRecipient& r : m_suppressed)
             (void)store->SetSentFlag(r.recordId, int(Outcome::NotSent));
-        recorder = [store, reached](int id, Outcome outcome) {
+        recorder = [store, reached, runDb](int id, Outcome outcome) {
             if (outcome != Outcome::NotYetSent)
                 reached->fetch_add(1);
-            const db::SentFlagResult r = store->SetSentFlag(id, int(outcome));
-            return r == db::SentFlagResult::Written || r == db::SentFlagResult::Deferred;
+            switch (runDb->WriteOutcome(id, int(outcome))) {
+                case db::CRunAttachment::OutcomeWrite::Written:
+                    store->SetModified();  // the window's save takes it into the user's file
+                    return RecordResult::Recorded;
+                case db::CRunAttachment::OutcomeWrite::Locked:
+                    store->DeferSentFlag(id, int(outcome));
+                    return RecordResult::Recorded;
+                case db::CRunAttachment::OutcomeWrite::RecordGone:
+                    return RecordResult::RecordGone;
+                case db::CRunAttachment::OutcomeWrite::Failed:
+                    break;
+            }
+            return RecordResult::NotRecorded;
         };
     }
 
     MailJob job = makeJob();
     std::unique_ptr<IMessageSource> source =
         m_mode == SendMode::Merge
-            ? std::make_unique<CMessageAssembly>(std::move(job), m_selection)
+            ? std::make_unique<CMessageAssembly>(std::move(job),
+                                                 std::make_shared<CPagedRows>(runDb, m_ids))
             : std::make_unique<CMessageAssembly>(std::move(job), std::vector<FieldTexts>{});
-
-    // Database errors the store drops while the run records outcomes belong in its log.
-    CSendLog* log = &m_log;
-    db::SetDiagnosticSink([log](const QString& text) { log->append(text); });
     m_log.setActive();
 
     m_worker =
@@ -562,6 +590,8 @@ void CSendFlow::workerEnded() {
         return;
     m_worker->wait();  // it has left run(): this returns at once
     m_ended = true;
+    if (m_runDb)
+        m_runDb->Detach();  // before the write-back reads the working copy
     m_summary.status = m_worker->status();
     m_summary.sent = m_worker->sentCount();
     m_summary.failed = m_worker->failedCount();
@@ -587,7 +617,9 @@ WriteBack CSendFlow::close() {
 
 WriteBack CSendFlow::endRun() {
     m_closed = true;
-    db::SetDiagnosticSink(nullptr);
+    m_log.closeFile();
+    if (m_reader)
+        m_reader->Detach();
     struct Unlock {
         std::unique_ptr<CProjectLock>& lock;
         ~Unlock() { lock.reset(); }  // the last step: after the note and the write-back
@@ -597,9 +629,9 @@ WriteBack CSendFlow::endRun() {
         // Only a run that reached some but not all leaves recipients who have the mail
         // beside others who have not; one that reached nobody changes nothing.
         const int reached = m_reached->load();
-        if (reached > 0 && reached < m_selection.count)
+        if (reached > 0 && reached < selectionCount())
             noteUnfinishedRun(folder, m_projectPath);
-        else if (reached == m_selection.count && m_selectionMode != db::SendSelectionMode::Marked)
+        else if (reached == selectionCount() && m_selectionMode != db::SendSelectionMode::Marked)
             clearUnfinishedRun(folder, m_projectPath);
     }
     WriteBack result;

@@ -55,6 +55,7 @@
 
 #include "compose/CodePage.h"
 #include "compose/MailDocument.h"
+#include "db/RunAttachment.h"
 #include "db/TDbData.h"
 #include "send/MailJob.h"
 #include "send/MailSendThread.h"
@@ -272,6 +273,8 @@ private:
     [[nodiscard]] bool readSuppression(QHash<QString, QString>& reasons);
     // The selection without the rows that go to a suppressed address.
     void leaveOutSuppressed(const QHash<QString, QString>& reasons);
+    [[nodiscard]] int selectionCount() const { return int(m_ids->size()); }
+    [[nodiscard]] std::shared_ptr<IRecipientRows> selectionRows() const;
 
     SendFlowSettings m_settings;
     CSendLog& m_log;
@@ -295,7 +298,11 @@ private:
     SendMode m_mode = SendMode::Single;
     QString m_recipientField;
     FieldTexts m_captions;
-    db::SendSelection m_selection;
+    // The chosen records, ascending; their values are read in pages when needed, through
+    // m_reader on this thread and through the run's own attachment on the worker's.
+    std::shared_ptr<const std::vector<int>> m_ids = std::make_shared<const std::vector<int>>();
+    std::shared_ptr<db::CRunAttachment> m_reader;
+    std::shared_ptr<db::CRunAttachment> m_runDb;  // the worker's, while it runs
     UnsubscribeSettings m_unsubscribe;
     std::vector<SuppressedRecipient> m_suppressed;
     QString m_suppressedAddress;
