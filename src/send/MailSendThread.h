@@ -117,8 +117,7 @@ class CMailSendThread : public QThread {
 public:
     CMailSendThread(SendRun run, std::unique_ptr<IMessageSource> source,
                     std::unique_ptr<ISendTransport> transport, OutcomeRecorder recorder,
-                    ISendProgress& progress, CSendLog& log = CSendLog::instance(),
-                    QObject* parent = nullptr);
+                    ISendProgress& progress, CSendLog& log, QObject* parent = nullptr);
     ~CMailSendThread() override;
 
     // From the interface thread (Cancel button, Ctrl+C): sets the cancel flag. A transmission

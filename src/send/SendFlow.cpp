@@ -12,6 +12,7 @@
 #include "db/SuppressionList.h"
 #include "resources/Strings.h"
 #include "send/MessageAssembly.h"
+#include "send/OutcomeWriteBack.h"
 #include "send/Unsubscribe.h"
 #include "smtp/Charsets.h"
 #include "smtp/KTWSMTPAddress.h"
@@ -48,17 +49,17 @@ CSendFlow::CSendFlow(SendFlowSettings settings, CSendLog& log, QObject* parent)
 }
 
 CSendFlow::~CSendFlow() {
-    if (m_worker && !m_ended) {
+    if (m_state == FlowState::Running) {
         // The worker never waits for this thread once cancelled, so this wait ends; nobody is
         // left to see the run end, so it is not waited for.
         m_worker->cancel();
         m_worker->cancel();
         m_worker->wait();
-        m_ended = true;
+        m_state = FlowState::Ended;
         if (m_runDb)
             m_runDb->Detach();
         m_summary.writeBack = endRun();
-    } else if (!m_closed) {
+    } else if (m_state != FlowState::Closed) {
         (void)close();
     }
 }
@@ -68,7 +69,7 @@ void CSendFlow::useDocument(const MailDocument& document, db::TDbData& store,
     m_document = document;
     m_body = preparedBody;
     m_store = &store;
-    m_writeBackToProject = false;
+    m_outcomesGo = OutcomesGo::IntoStore;
     m_projectPath = document.projectFilePath.isEmpty()
                         ? QString()
                         : QFileInfo(document.projectFilePath).absoluteFilePath();
@@ -76,7 +77,7 @@ void CSendFlow::useDocument(const MailDocument& document, db::TDbData& store,
 
 OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& ui) {
     m_projectPath = QFileInfo(projectPath).absoluteFilePath();
-    m_writeBackToProject = true;
+    m_outcomesGo = OutcomesGo::IntoProject;
     m_ownStore = std::make_unique<db::TDbData>(m_settings.folders, ui);
     m_ownStore->SetStrFieldSize(m_settings.strFieldSize);
     m_store = m_ownStore.get();
@@ -142,8 +143,7 @@ QString CSendFlow::resumedWorkingCopy() const {
 }
 
 CheckResult CSendFlow::check(SendKind kind) {
-    m_checked = false;
-    m_selectionLoaded = false;
+    step(FlowState::Unchecked);
     m_suppressed.clear();
     m_suppressedAddress.clear();
     const bool open = m_store && m_store->IsOpen();
@@ -175,7 +175,8 @@ CheckResult CSendFlow::check(SendKind kind) {
         m_recipientField = m_settings.testEmailAddress;
         m_mode = SendMode::Single;
         const CheckResult r = singleChecked();
-        m_checked = r == CheckResult::Ready;
+        if (r == CheckResult::Ready)
+            step(FlowState::Checked);
         return r;
     }
 
@@ -191,12 +192,12 @@ CheckResult CSendFlow::check(SendKind kind) {
             return CheckResult::DatabaseUnusable;
         if (records == 0)
             return CheckResult::NoData;
-        m_checked = true;
+        step(FlowState::Checked);
         return CheckResult::Ready;
     }
     if (const CheckResult r = singleChecked(); r != CheckResult::Ready)
         return r;
-    m_checked = true;
+    step(FlowState::Checked);
     return open && countRecords() > 0 ? CheckResult::ReadyAddressesUnused : CheckResult::Ready;
 }
 
@@ -255,12 +256,12 @@ int CSendFlow::countRecords() {
 }
 
 int CSendFlow::chooseSelection(db::SendSelectionMode mode) {
-    if (!m_checked || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
+    if (!checked() || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
         return 0;
     m_suppressed.clear();
     QHash<QString, QString> reasons;
     if (!readSuppression(reasons)) {
-        m_selectionLoaded = false;
+        step(FlowState::Checked);
         return kSuppressionUnreadable;
     }
     // Only the IDs are kept: the values are read a page at a time by whatever needs them.
@@ -270,16 +271,16 @@ int CSendFlow::chooseSelection(db::SendSelectionMode mode) {
             [](const QString& text) { qWarning("Postwick database: %s", qPrintable(text)); });
     std::optional<std::vector<int>> ids = m_reader->SelectionIds(mode);
     m_selectionMode = mode;
-    m_selectionLoaded = ids.has_value();
+    step(ids ? FlowState::Chosen : FlowState::Checked);
     m_ids = std::make_shared<const std::vector<int>>(ids ? std::move(*ids) : std::vector<int>{});
-    if (!m_selectionLoaded)
+    if (!ids)
         return -1;
     leaveOutSuppressed(reasons);
     return selectionCount();
 }
 
 int CSendFlow::countSelection(db::SendSelectionMode mode) const {
-    if (!m_checked || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
+    if (!checked() || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
         return 0;
     return m_store->CountSendSelection(mode);
 }
@@ -464,8 +465,8 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
     if (m_worker)
         return m_summary.start = StartResult::AlreadyRunning;
     const bool mergeReady =
-        m_mode != SendMode::Merge || (m_selectionLoaded && selectionCount() > 0);
-    if (!m_checked || !mergeReady)
+        m_mode != SendMode::Merge || (m_state == FlowState::Chosen && selectionCount() > 0);
+    if (!checked() || !mergeReady)
         return m_summary.start = StartResult::NotChecked;
     m_summary.preparation = prepare();
     if (!m_summary.preparation.ok())
@@ -507,7 +508,7 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         m_reader->Detach();  // the run reads through its own from here
     OutcomeRecorder recorder;
     if (recordsOutcomes()) {
-        if (m_writeBackToProject && !projectWritable())
+        if (m_outcomesGo == OutcomesGo::IntoProject && !projectWritable())
             return m_summary.start = StartResult::NotWritable;
         // A project file that is gone has nobody else sending it; its save makes a new one.
         if (!m_projectPath.isEmpty() && !m_projectLock && QFileInfo::exists(m_projectPath)) {
@@ -564,6 +565,7 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
             Qt::QueuedConnection);
     for (int i = 0; i < m_cancelRequests; ++i)
         m_worker->cancel();
+    m_state = FlowState::Running;
     m_worker->start();
     return m_summary.start = StartResult::Started;
 }
@@ -574,22 +576,22 @@ SendSummary CSendFlow::runToEnd(ISendProgress& progress,
         return m_summary;
     QEventLoop loop;
     connect(this, &CSendFlow::finished, &loop, &QEventLoop::quit);
-    if (!m_ended)
+    if (m_state == FlowState::Running)
         loop.exec();
     return m_summary;
 }
 
 void CSendFlow::cancel() {
     ++m_cancelRequests;
-    if (m_worker && !m_ended)
+    if (m_state == FlowState::Running)
         m_worker->cancel();
 }
 
 void CSendFlow::workerEnded() {
-    if (m_ended || !m_worker)
+    if (m_state != FlowState::Running)
         return;
     m_worker->wait();  // it has left run(): this returns at once
-    m_ended = true;
+    m_state = FlowState::Ended;
     if (m_runDb)
         m_runDb->Detach();  // before the write-back reads the working copy
     m_summary.status = m_worker->status();
@@ -610,13 +612,13 @@ void CSendFlow::workerEnded() {
 }
 
 WriteBack CSendFlow::close() {
-    if (m_closed || (m_worker && !m_ended))
+    if (m_state == FlowState::Closed || m_state == FlowState::Running)
         return {};
     return endRun();
 }
 
 WriteBack CSendFlow::endRun() {
-    m_closed = true;
+    m_state = FlowState::Closed;
     m_log.closeFile();
     if (m_reader)
         m_reader->Detach();
@@ -635,7 +637,7 @@ WriteBack CSendFlow::endRun() {
             clearUnfinishedRun(folder, m_projectPath);
     }
     WriteBack result;
-    if (!m_writeBackToProject || !m_ownStore)
+    if (m_outcomesGo != OutcomesGo::IntoProject || !m_ownStore)
         return result;  // the window's store keeps the outcomes; the marker waits for its save
 
     db::TDbData& store = *m_ownStore;
@@ -657,14 +659,9 @@ WriteBack CSendFlow::endRun() {
         store.Close(db::CloseMode::KeepWorkingCopy);
     }
     const QString copy = m_interrupted ? m_interrupted->workingCopy : store.WorkingCopyPath();
-    ProjectWriteOptions options;
-    options.previewFolder = m_settings.previewFolder;
-    options.workingCopyPath = copy;
-    options.currentCodePage = m_settings.textCodePage;
-    MailDocument toWrite = m_document;
-    toWrite.projectFilePath = m_projectPath;
-    const WriteResult written = writeProjectFile(
-        m_projectPath, toWrite, m_scheduled.value_or(ScheduledSending{}), options, nullptr);
+    const WriteResult written =
+        writeOutcomesBack({m_projectPath, copy, m_settings.previewFolder, m_settings.textCodePage},
+                          m_document, m_scheduled.value_or(ScheduledSending{}));
     if (!written.ok()) {
         // The copy and its marker stay, so the next run of this project picks them up.
         result.status = WriteBackStatus::Failed;
