@@ -12,8 +12,6 @@
 //   bench_send_throughput [RECIPIENTS]     (default 20000)
 //   bench_send_throughput --rtt MS [MAILS [PYTHON_MAILS [ROUNDS]]]
 //                                          (defaults 50, 1000, 200, 3)
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <QCoreApplication>
 #include <QDir>
@@ -26,6 +24,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "ChildRun.h"
 #include "DelayProxy.h"
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
@@ -36,6 +35,9 @@
 #include "db/IBPP.h"
 #include "db/TDbData.h"
 #include "support/BenchSupport.h"
+
+using pw::bench::ChildRun;
+using pw::bench::runChild;
 
 namespace {
 
@@ -57,44 +59,6 @@ QByteArray randomBytes(int n) {
     for (int i = 0; i < n; ++i)
         b[i] = char(gen.bounded(256));
     return b;
-}
-
-struct ChildRun {
-    int status = -1;
-    double seconds = 0;
-    double cpuSeconds = 0;  // user and system
-    long maxRssKb = 0;
-};
-
-// fork/exec with wait4, so that the child's own peak memory is known.
-ChildRun runChild(const QStringList& command, const QString& outputFile) {
-    ChildRun r;
-    QList<QByteArray> args;
-    for (const QString& a : command)
-        args.append(QFile::encodeName(a));
-    std::vector<char*> argv;
-    for (QByteArray& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const QByteArray out = QFile::encodeName(outputFile);
-    QElapsedTimer timer;
-    timer.start();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (FILE* f = std::freopen(out.constData(), "w", stdout))
-            (void)f;
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    struct rusage usage {};
-    ::wait4(pid, &status, 0, &usage);
-    r.seconds = double(timer.nsecsElapsed()) / 1e9;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.maxRssKb = usage.ru_maxrss;
-    r.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                   double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    return r;
 }
 
 }  // namespace

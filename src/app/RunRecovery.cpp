@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include "compose/MailFile.h"
+#include "send/OutcomeWriteBack.h"
 #include "smtp/Charsets.h"
 
 namespace pw::app {
@@ -40,15 +41,9 @@ RecoveryResult RecoverInterruptedRun(const send::InterruptedRun& run, const QStr
     if (!r.ok() || r.contents->kind != MailFileKind::Project || !r.contents->complete)
         return RecoveryResult::Failed;
 
-    ProjectWriteOptions write;
-    write.previewFolder = scratchFolder;
-    write.workingCopyPath = run.workingCopy;
-    write.currentCodePage = textCodePage;
-    MailDocument document = r.contents->document;
-    document.projectFilePath = run.projectPath;
-    const WriteResult w =
-        writeProjectFile(run.projectPath, document,
-                         r.contents->scheduled.value_or(ScheduledSending{}), write, nullptr);
+    const WriteResult w = send::writeOutcomesBack(
+        {run.projectPath, run.workingCopy, scratchFolder, textCodePage}, r.contents->document,
+        r.contents->scheduled.value_or(ScheduledSending{}));
     if (!w.ok())
         return RecoveryResult::Failed;
     send::discardMarker(run);

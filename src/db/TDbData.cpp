@@ -225,6 +225,11 @@ IBPP::Database TDbData::MakeDatabase(const QString& path, bool forCreation) cons
     return db;
 }
 
+IBPP::Database WorkingCopyDatabase(const QString& path) {
+    return IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(), kUser, kPassword, "",
+                                 kCharSet, "");
+}
+
 // ---- working copies ---------------------------------------------------------------------------
 
 QString TDbData::MakeWorkingCopyPath() {
@@ -1566,6 +1571,11 @@ SentFlagResult TDbData::SetSentFlag(int recordId, int outcome) {
             break;
     }
     return SentFlagResult::Failed;
+}
+
+void TDbData::DeferSentFlag(int recordId, int outcome) {
+    std::lock_guard<std::mutex> lock(m_pendingMutex);
+    m_pendingOutcomes[recordId] = outcome;
 }
 
 int TDbData::PendingSentFlags() const {

@@ -303,6 +303,9 @@ public:
     // attachment meanwhile): the outcome is kept, reported, and written by
     // WritePendingSentFlags, which Save, the discard of ConfirmClose and Close call.
     SentFlagResult SetSentFlag(int recordId, int outcome);
+    // Keeps an outcome that another attachment (the run's) found locked by an unsaved change:
+    // written as SetSentFlag's deferred ones are. Any thread.
+    void DeferSentFlag(int recordId, int outcome);
     // Writes the kept outcomes in short transactions of their own; returns how many remain.
     int WritePendingSentFlags();
     [[nodiscard]] int PendingSentFlags() const;
@@ -353,6 +356,10 @@ private:
     std::map<int, int> m_pendingOutcomes;    // record ID -> outcome not yet written
     std::map<QString, bool> m_undoModified;  // undo point -> modified flag when it was set
 };
+
+// A new, not yet connected handle on a working copy, as the store opens it (a send run's own
+// attachment).
+[[nodiscard]] IBPP::Database WorkingCopyDatabase(const QString& path);
 
 // Dropped database errors reach standard error and, when set, a sink (the send log).
 void SetDiagnosticSink(std::function<void(const QString&)> sink);

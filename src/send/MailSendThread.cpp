@@ -1,7 +1,5 @@
 #include "send/MailSendThread.h"
 
-#include <QDeadlineTimer>
-
 #include "resources/Strings.h"
 #include "send/ConnectProcedure.h"
 #include "smtp/KTWSMTPMessage.h"
@@ -14,6 +12,7 @@ CMailSendThread::CMailSendThread(SendRun run, std::unique_ptr<IMessageSource> so
                                  QObject* parent)
     : QThread(parent),
       m_run(std::move(run)),
+      m_clock(m_run.clock ? m_run.clock : systemClock()),
       m_source(std::move(source)),
       m_transport(std::move(transport)),
       m_recorder(std::move(recorder)),
@@ -97,6 +96,23 @@ void CMailSendThread::runSteps() {
         m_progress.setRange(n);
         for (int index = 0; index < n; ++index) {
             const int current = index + 1;
+            const RowState state =
+                m_ahead && m_ahead->row == index ? RowState::Present : m_source->rowState(index);
+            if (state == RowState::Gone) {
+                // deleted since the choice: nobody is left to get its mail
+                log(formatMessageText(str(ids::kLogRecordGoneSkipped),
+                                      {QString::number(m_run.recordIds[size_t(index)])}));
+                m_skipped.fetch_add(1);
+                m_progress.step();
+                continue;
+            }
+            if (state == RowState::Unreadable) {
+                log(str(ids::kLogRecipientsUnreadable));
+                m_errors.fetch_add(1);
+                stopFailed();
+                m_status.store(static_cast<int>(RunStatus::Failed));
+                break;
+            }
             if (index > 0 && m_run.pacing.sendWait != 0 && batch < 1) {
                 m_progress.setStatus(str(ids::kSendStatusStandingBy));
                 if (m_transport->isConnected())
@@ -119,11 +135,15 @@ void CMailSendThread::runSteps() {
             const Outcome outcome = sendOne(current, texts, index, index, nextRow);
             count(outcome);
             const int recordId = m_run.recordIds[static_cast<size_t>(index)];
-            if (m_recorder && !m_recorder(recordId, outcome)) {
+            if (const RecordResult recorded =
+                    m_recorder ? m_recorder(recordId, outcome) : RecordResult::Recorded;
+                recorded != RecordResult::Recorded) {
                 // Going on would send mails whose outcomes are lost, and a later run would
                 // send them again.
-                log(formatMessageText(str(ids::kLogOutcomeNotRecorded),
-                                      {QString::number(recordId)}));
+                log(formatMessageText(
+                    str(recorded == RecordResult::RecordGone ? ids::kLogRecordGone
+                                                             : ids::kLogOutcomeNotRecorded),
+                    {QString::number(recordId)}));
                 m_outcomeLost.store(true);
                 stopFailed();
             }
@@ -274,6 +294,8 @@ QString recipientAddresses(const CKTWSMTPMessage* message, const QString& field)
 const CKTWSMTPMessage* CMailSendThread::messageAhead(int nextRow) {
     if (nextRow < 0 || m_cancel.load() || !m_transport->sendsAhead())
         return nullptr;
+    if (!(m_ahead && m_ahead->row == nextRow) && m_source->rowState(nextRow) != RowState::Present)
+        return nullptr;  // the loop deals with it in its turn
     if (!m_ahead || m_ahead->row != nextRow) {
         MailTexts texts = m_source->merged(nextRow);
         BuiltMessage built = m_source->build(texts, nextRow);
@@ -474,18 +496,16 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
 
 CMailSendThread::PauseEnd CMailSendThread::pause(qint64 seconds, int pollMs) {
     m_transport->abandonNext();  // nor during a pause
-    const QDateTime end = pauseEnd(QDateTime::currentDateTime(), seconds);
+    const QDateTime end = pauseEnd(m_clock->now(), seconds);
     const QString status = standingByText(end);
     for (;;) {
         if (m_cancel.load())
             return PauseEnd::Cancelled;
         m_progress.setStatus(status);
-        if (QDateTime::currentDateTime() > end)
+        if (m_clock->now() > end)
             return PauseEnd::Elapsed;
         // Sleep in short slices so that Cancel ends the pause at once.
-        QDeadlineTimer slice(pollMs);
-        while (!slice.hasExpired() && !m_cancel.load())
-            QThread::msleep(50);
+        m_clock->sleep(pollMs, m_cancel);
     }
 }
 

@@ -18,8 +18,9 @@
 // while the mail before it goes, and its commands travel with that mail's end of data: a run
 // costs about one round trip per mail. Its outcome is still recorded from its own replies.
 //
-// The worker reaches the user only through ISendProgress and the log; it reads the
-// selection loaded before the start and performs no database reads while sending.
+// The worker reaches the user only through ISendProgress and the log. It reads the
+// recipients' values as it goes, a page at a time (through its message source), and records
+// each outcome through its own attachment to the working copy (its recorder).
 
 #include <QDateTime>
 #include <QString>
@@ -30,6 +31,8 @@
 #include <optional>
 
 #include "db/TDbData.h"
+#include "send/RecipientPages.h"
+#include "send/SendClock.h"
 #include "send/SendLog.h"
 #include "send/SendProgress.h"
 #include "send/SendRules.h"
@@ -74,15 +77,23 @@ public:
     virtual ~IMessageSource() = default;
     // The mail's texts as typed.
     [[nodiscard]] virtual MailTexts texts() const = 0;
+    // Whether the record of selection row `row` is still there to be merged.
+    [[nodiscard]] virtual RowState rowState(int row) = 0;
     // The texts merged with the values of selection row `row`.
     [[nodiscard]] virtual MailTexts merged(int row) const = 0;
     // The message of the (merged) texts; row -1 for a single send.
     [[nodiscard]] virtual BuiltMessage build(const MailTexts& texts, int row) = 0;
 };
 
-// Where outcomes go (SetSentFlag of the recipient store); not called for a single send.
-// False when the outcome could not be recorded (nor kept for later): the run stops at once.
-using OutcomeRecorder = std::function<bool(int recordId, Outcome outcome)>;
+// Where outcomes go (the run's attachment to the working copy); not called for a single
+// send. Anything but Recorded stops the run at once: going on would send mails whose
+// outcomes are lost, and a later run would send them again.
+enum class RecordResult {
+    Recorded,     // written, or kept to be written after the window's next save
+    RecordGone,   // the record is no longer in the database
+    NotRecorded,  // a database error
+};
+using OutcomeRecorder = std::function<RecordResult(int recordId, Outcome outcome)>;
 
 // A recipient the selection left out because an address of its mail is on the suppression
 // list; the run logs it before its first mail.
@@ -98,6 +109,7 @@ struct SendRun {
     SendPacing pacing;
     std::vector<int> recordIds;  // of the selection, in its order (merge send)
     std::vector<SuppressedRecipient> suppressed;
+    std::shared_ptr<ISendClock> clock;  // the pauses' time; none: the wall clock
 };
 
 class CMailSendThread : public QThread {
@@ -105,8 +117,7 @@ class CMailSendThread : public QThread {
 public:
     CMailSendThread(SendRun run, std::unique_ptr<IMessageSource> source,
                     std::unique_ptr<ISendTransport> transport, OutcomeRecorder recorder,
-                    ISendProgress& progress, CSendLog& log = CSendLog::instance(),
-                    QObject* parent = nullptr);
+                    ISendProgress& progress, CSendLog& log, QObject* parent = nullptr);
     ~CMailSendThread() override;
 
     // From the interface thread (Cancel button, Ctrl+C): sets the cancel flag. A transmission
@@ -179,6 +190,7 @@ private:
     void stopFailed() { m_stopFailed.store(true); }
 
     SendRun m_run;
+    std::shared_ptr<ISendClock> m_clock;
     std::unique_ptr<IMessageSource> m_source;
     std::unique_ptr<ISendTransport> m_transport;
     OutcomeRecorder m_recorder;

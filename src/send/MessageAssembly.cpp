@@ -494,18 +494,23 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
 }
 
 CMessageAssembly::CMessageAssembly(MailJob job, std::vector<FieldTexts> rows)
-    : m_job(std::move(job)), m_rows(std::move(rows)) {}
+    : m_job(std::move(job)), m_rows(std::make_shared<CLoadedRows>(std::move(rows))) {}
 
 CMessageAssembly::CMessageAssembly(MailJob job, const db::SendSelection& selection)
     : m_job(std::move(job)) {
-    m_rows.resize(static_cast<size_t>(std::max(0, selection.count)));
-    for (size_t row = 0; row < m_rows.size(); ++row) {
+    std::vector<FieldTexts> rows(static_cast<size_t>(std::max(0, selection.count)));
+    for (size_t row = 0; row < rows.size(); ++row) {
         for (size_t k = 0; k < static_cast<size_t>(kMergeFieldCount); ++k) {
             const auto& column = selection.fields[k];
-            m_rows[row][k] = row < column.size() ? column[row] : QString();
+            rows[row][k] = row < column.size() ? column[row] : QString();
         }
     }
+    m_rows = std::make_shared<CLoadedRows>(std::move(rows));
 }
+
+CMessageAssembly::CMessageAssembly(MailJob job, std::shared_ptr<IRecipientRows> rows)
+    : m_job(std::move(job)),
+      m_rows(rows ? std::move(rows) : std::make_shared<CLoadedRows>(std::vector<FieldTexts>{})) {}
 
 namespace {
 
@@ -583,7 +588,7 @@ CharsetShortfall CMessageAssembly::charsetShortfall() const {
             counter.count(a.name());
         }
     };
-    if (m_rows.empty()) {
+    if (rowCount() == 0) {
         for (const QString* t : texts) {
             counter.count(*t);
         }
@@ -598,11 +603,16 @@ CharsetShortfall CMessageAssembly::charsetShortfall() const {
             uses[size_t(k)] += int(t->count(placeholder(m_job.captions[size_t(k)])));
         }
     }
-    for (const FieldTexts& values : m_rows) {
-        for (int k = 0; k < kMergeFieldCount; ++k) {
-            counter.count(values[size_t(k)], uses[size_t(k)]);
+    // a page at a time: the check over a long list holds no more of it than the run does
+    for (int row = 0; row < rowCount(); ++row) {
+        const FieldTexts* values = m_rows->values(row);
+        if (!values) {
+            continue;
         }
-        names(merge(m_job.recipientText, m_job.captions, values));
+        for (int k = 0; k < kMergeFieldCount; ++k) {
+            counter.count((*values)[size_t(k)], uses[size_t(k)]);
+        }
+        names(merge(m_job.recipientText, m_job.captions, *values));
     }
     return counter.result();
 }
@@ -614,10 +624,11 @@ MailTexts CMessageAssembly::texts() const {
 
 MailTexts CMessageAssembly::merged(int row) const {
     MailTexts t = texts();
-    if (row < 0 || row >= rowCount()) {
+    const FieldTexts* found = m_rows->values(row);
+    if (!found) {
         return t;
     }
-    const FieldTexts& values = m_rows[static_cast<size_t>(row)];
+    const FieldTexts& values = *found;
     t.senderName = merge(t.senderName, m_job.captions, values);
     t.senderAddress = merge(t.senderAddress, m_job.captions, values);
     t.recipientField = merge(t.recipientField, m_job.captions, values);
@@ -627,9 +638,7 @@ MailTexts CMessageAssembly::merged(int row) const {
 }
 
 BuiltMessage CMessageAssembly::build(const MailTexts& texts, int row) {
-    const FieldTexts* values =
-        row >= 0 && row < rowCount() ? &m_rows[static_cast<size_t>(row)] : nullptr;
-    return buildMessage(m_job, texts, values);
+    return buildMessage(m_job, texts, m_rows->values(row));
 }
 
 }  // namespace pw::send

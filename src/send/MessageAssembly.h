@@ -5,6 +5,7 @@
 
 #include "send/MailJob.h"
 #include "send/MailSendThread.h"
+#include "send/RecipientPages.h"
 #include "smtp/KTWSMTPAddress.h"
 #include "smtp/KTWSMTPMessage.h"
 
@@ -99,19 +100,22 @@ public:
     // selection may be empty (a single send).
     CMessageAssembly(MailJob job, std::vector<FieldTexts> rows);
     CMessageAssembly(MailJob job, const db::SendSelection& selection);
+    // The rows as the run reads them (in pages).
+    CMessageAssembly(MailJob job, std::shared_ptr<IRecipientRows> rows);
 
     [[nodiscard]] MailTexts texts() const override;
+    [[nodiscard]] RowState rowState(int row) override { return m_rows->state(row); }
     [[nodiscard]] MailTexts merged(int row) const override;
     [[nodiscard]] BuiltMessage build(const MailTexts& texts, int row) override;
 
     [[nodiscard]] const MailJob& job() const { return m_job; }
     // Counted over every recipient of the selection (the job's texts alone for a single send).
     [[nodiscard]] CharsetShortfall charsetShortfall() const;
-    [[nodiscard]] int rowCount() const { return static_cast<int>(m_rows.size()); }
+    [[nodiscard]] int rowCount() const { return m_rows->count(); }
 
 private:
     MailJob m_job;
-    std::vector<FieldTexts> m_rows;
+    std::shared_ptr<IRecipientRows> m_rows;
 };
 
 }  // namespace pw::send

@@ -12,6 +12,7 @@
 #include "db/SuppressionList.h"
 #include "resources/Strings.h"
 #include "send/MessageAssembly.h"
+#include "send/OutcomeWriteBack.h"
 #include "send/Unsubscribe.h"
 #include "smtp/Charsets.h"
 #include "smtp/KTWSMTPAddress.h"
@@ -48,15 +49,17 @@ CSendFlow::CSendFlow(SendFlowSettings settings, CSendLog& log, QObject* parent)
 }
 
 CSendFlow::~CSendFlow() {
-    if (m_worker && !m_ended) {
+    if (m_state == FlowState::Running) {
         // The worker never waits for this thread once cancelled, so this wait ends; nobody is
         // left to see the run end, so it is not waited for.
         m_worker->cancel();
         m_worker->cancel();
         m_worker->wait();
-        m_ended = true;
+        m_state = FlowState::Ended;
+        if (m_runDb)
+            m_runDb->Detach();
         m_summary.writeBack = endRun();
-    } else if (!m_closed) {
+    } else if (m_state != FlowState::Closed) {
         (void)close();
     }
 }
@@ -66,7 +69,7 @@ void CSendFlow::useDocument(const MailDocument& document, db::TDbData& store,
     m_document = document;
     m_body = preparedBody;
     m_store = &store;
-    m_writeBackToProject = false;
+    m_outcomesGo = OutcomesGo::IntoStore;
     m_projectPath = document.projectFilePath.isEmpty()
                         ? QString()
                         : QFileInfo(document.projectFilePath).absoluteFilePath();
@@ -74,7 +77,7 @@ void CSendFlow::useDocument(const MailDocument& document, db::TDbData& store,
 
 OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& ui) {
     m_projectPath = QFileInfo(projectPath).absoluteFilePath();
-    m_writeBackToProject = true;
+    m_outcomesGo = OutcomesGo::IntoProject;
     m_ownStore = std::make_unique<db::TDbData>(m_settings.folders, ui);
     m_ownStore->SetStrFieldSize(m_settings.strFieldSize);
     m_store = m_ownStore.get();
@@ -140,8 +143,7 @@ QString CSendFlow::resumedWorkingCopy() const {
 }
 
 CheckResult CSendFlow::check(SendKind kind) {
-    m_checked = false;
-    m_selectionLoaded = false;
+    step(FlowState::Unchecked);
     m_suppressed.clear();
     m_suppressedAddress.clear();
     const bool open = m_store && m_store->IsOpen();
@@ -173,7 +175,8 @@ CheckResult CSendFlow::check(SendKind kind) {
         m_recipientField = m_settings.testEmailAddress;
         m_mode = SendMode::Single;
         const CheckResult r = singleChecked();
-        m_checked = r == CheckResult::Ready;
+        if (r == CheckResult::Ready)
+            step(FlowState::Checked);
         return r;
     }
 
@@ -189,12 +192,12 @@ CheckResult CSendFlow::check(SendKind kind) {
             return CheckResult::DatabaseUnusable;
         if (records == 0)
             return CheckResult::NoData;
-        m_checked = true;
+        step(FlowState::Checked);
         return CheckResult::Ready;
     }
     if (const CheckResult r = singleChecked(); r != CheckResult::Ready)
         return r;
-    m_checked = true;
+    step(FlowState::Checked);
     return open && countRecords() > 0 ? CheckResult::ReadyAddressesUnused : CheckResult::Ready;
 }
 
@@ -210,35 +213,37 @@ bool CSendFlow::readSuppression(QHash<QString, QString>& reasons) {
 void CSendFlow::leaveOutSuppressed(const QHash<QString, QString>& reasons) {
     if (reasons.isEmpty())
         return;
-    db::SendSelection kept;
-    kept.failed = m_selection.failed;
-    for (int i = 0; i < m_selection.count; ++i) {
-        FieldTexts values;
-        for (size_t k = 0; k < values.size(); ++k) {
-            const auto& column = m_selection.fields[k];
-            values[k] = size_t(i) < column.size() ? column[size_t(i)] : QString();
+    auto kept = std::make_shared<std::vector<int>>();
+    kept->reserve(m_ids->size());
+    const std::shared_ptr<IRecipientRows> rows = selectionRows();
+    for (int i = 0; i < rows->count(); ++i) {
+        const int id = (*m_ids)[size_t(i)];
+        const FieldTexts* values = rows->values(i);
+        if (!values) {
+            kept->push_back(id);  // gone or unreadable: the run finds it so in its turn
+            continue;
         }
         // every address the mail would go to, as the assembly parses the merged field
         QString hit;
         for (const smtp::CKTWSMTPAddress& a :
-             smtp::CKTWSMTPAddress::parseRecipientText(merge(m_recipientField, m_captions, values))
+             smtp::CKTWSMTPAddress::parseRecipientText(merge(m_recipientField, m_captions, *values))
                  .addresses) {
             if (reasons.contains(db::NormalizeAddress(a.address()))) {
                 hit = a.address();
                 break;
             }
         }
-        const int id = m_selection.ids[size_t(i)];
         if (!hit.isEmpty()) {
             m_suppressed.push_back({id, hit, reasons.value(db::NormalizeAddress(hit))});
             continue;
         }
-        ++kept.count;
-        kept.ids.push_back(id);
-        for (size_t k = 0; k < values.size(); ++k)
-            kept.fields[k].push_back(values[k]);
+        kept->push_back(id);
     }
-    m_selection = std::move(kept);
+    m_ids = std::move(kept);
+}
+
+std::shared_ptr<IRecipientRows> CSendFlow::selectionRows() const {
+    return std::make_shared<CPagedRows>(m_reader, m_ids);
 }
 
 int CSendFlow::countRecords() {
@@ -251,25 +256,31 @@ int CSendFlow::countRecords() {
 }
 
 int CSendFlow::chooseSelection(db::SendSelectionMode mode) {
-    if (!m_checked || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
+    if (!checked() || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
         return 0;
     m_suppressed.clear();
     QHash<QString, QString> reasons;
     if (!readSuppression(reasons)) {
-        m_selectionLoaded = false;
+        step(FlowState::Checked);
         return kSuppressionUnreadable;
     }
-    m_selection = m_store->LoadSendSelection(mode);
+    // Only the IDs are kept: the values are read a page at a time by whatever needs them.
+    if (!m_reader || m_reader->workingCopy() != m_store->WorkingCopyPath())
+        m_reader = std::make_shared<db::CRunAttachment>(
+            m_store->WorkingCopyPath(),
+            [](const QString& text) { qWarning("Postwick database: %s", qPrintable(text)); });
+    std::optional<std::vector<int>> ids = m_reader->SelectionIds(mode);
     m_selectionMode = mode;
-    m_selectionLoaded = !m_selection.failed;
-    if (m_selection.failed)
+    step(ids ? FlowState::Chosen : FlowState::Checked);
+    m_ids = std::make_shared<const std::vector<int>>(ids ? std::move(*ids) : std::vector<int>{});
+    if (!ids)
         return -1;
     leaveOutSuppressed(reasons);
-    return m_selection.count;
+    return selectionCount();
 }
 
 int CSendFlow::countSelection(db::SendSelectionMode mode) const {
-    if (!m_checked || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
+    if (!checked() || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
         return 0;
     return m_store->CountSendSelection(mode);
 }
@@ -321,7 +332,7 @@ CharsetShortfall CSendFlow::charsetShortfall() const {
 
 std::unique_ptr<CMessageAssembly> CSendFlow::messageAssembly() const {
     if (m_mode == SendMode::Merge)
-        return std::make_unique<CMessageAssembly>(makeJob(), m_selection);
+        return std::make_unique<CMessageAssembly>(makeJob(), selectionRows());
     return std::make_unique<CMessageAssembly>(makeJob(), std::vector<FieldTexts>{});
 }
 
@@ -454,8 +465,8 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
     if (m_worker)
         return m_summary.start = StartResult::AlreadyRunning;
     const bool mergeReady =
-        m_mode != SendMode::Merge || (m_selectionLoaded && m_selection.count > 0);
-    if (!m_checked || !mergeReady)
+        m_mode != SendMode::Merge || (m_state == FlowState::Chosen && selectionCount() > 0);
+    if (!checked() || !mergeReady)
         return m_summary.start = StartResult::NotChecked;
     m_summary.preparation = prepare();
     if (!m_summary.preparation.ok())
@@ -481,13 +492,23 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         effectiveServer(m_settings.standardServer, projectServer(m_document.projectSettings));
     run.pacing = m_settings.pacing;
     if (m_mode == SendMode::Merge) {
-        run.recordIds = m_selection.ids;
+        run.recordIds = *m_ids;
         run.suppressed = m_suppressed;
     }
 
+    // The run's own attachment: its pages and its outcomes, on the worker's thread. Its
+    // database errors belong in the run's log.
+    CSendLog* log = &m_log;
+    std::shared_ptr<db::CRunAttachment> runDb;
+    if (m_mode == SendMode::Merge)
+        runDb = std::make_shared<db::CRunAttachment>(
+            m_store->WorkingCopyPath(), [log](const QString& text) { log->append(text); });
+    m_runDb = runDb;
+    if (m_reader)
+        m_reader->Detach();  // the run reads through its own from here
     OutcomeRecorder recorder;
     if (recordsOutcomes()) {
-        if (m_writeBackToProject && !projectWritable())
+        if (m_outcomesGo == OutcomesGo::IntoProject && !projectWritable())
             return m_summary.start = StartResult::NotWritable;
         // A project file that is gone has nobody else sending it; its save makes a new one.
         if (!m_projectPath.isEmpty() && !m_projectLock && QFileInfo::exists(m_projectPath)) {
@@ -510,23 +531,31 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         // Outcome 2 for the suppressed: "not yet sent" does not pick them again.
         for (const SuppressedRecipient& r : m_suppressed)
             (void)store->SetSentFlag(r.recordId, int(Outcome::NotSent));
-        recorder = [store, reached](int id, Outcome outcome) {
+        recorder = [store, reached, runDb](int id, Outcome outcome) {
             if (outcome != Outcome::NotYetSent)
                 reached->fetch_add(1);
-            const db::SentFlagResult r = store->SetSentFlag(id, int(outcome));
-            return r == db::SentFlagResult::Written || r == db::SentFlagResult::Deferred;
+            switch (runDb->WriteOutcome(id, int(outcome))) {
+                case db::CRunAttachment::OutcomeWrite::Written:
+                    store->SetModified();  // the window's save takes it into the user's file
+                    return RecordResult::Recorded;
+                case db::CRunAttachment::OutcomeWrite::Locked:
+                    store->DeferSentFlag(id, int(outcome));
+                    return RecordResult::Recorded;
+                case db::CRunAttachment::OutcomeWrite::RecordGone:
+                    return RecordResult::RecordGone;
+                case db::CRunAttachment::OutcomeWrite::Failed:
+                    break;
+            }
+            return RecordResult::NotRecorded;
         };
     }
 
     MailJob job = makeJob();
     std::unique_ptr<IMessageSource> source =
         m_mode == SendMode::Merge
-            ? std::make_unique<CMessageAssembly>(std::move(job), m_selection)
+            ? std::make_unique<CMessageAssembly>(std::move(job),
+                                                 std::make_shared<CPagedRows>(runDb, m_ids))
             : std::make_unique<CMessageAssembly>(std::move(job), std::vector<FieldTexts>{});
-
-    // Database errors the store drops while the run records outcomes belong in its log.
-    CSendLog* log = &m_log;
-    db::SetDiagnosticSink([log](const QString& text) { log->append(text); });
     m_log.setActive();
 
     m_worker =
@@ -536,6 +565,7 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
             Qt::QueuedConnection);
     for (int i = 0; i < m_cancelRequests; ++i)
         m_worker->cancel();
+    m_state = FlowState::Running;
     m_worker->start();
     return m_summary.start = StartResult::Started;
 }
@@ -546,22 +576,24 @@ SendSummary CSendFlow::runToEnd(ISendProgress& progress,
         return m_summary;
     QEventLoop loop;
     connect(this, &CSendFlow::finished, &loop, &QEventLoop::quit);
-    if (!m_ended)
+    if (m_state == FlowState::Running)
         loop.exec();
     return m_summary;
 }
 
 void CSendFlow::cancel() {
     ++m_cancelRequests;
-    if (m_worker && !m_ended)
+    if (m_state == FlowState::Running)
         m_worker->cancel();
 }
 
 void CSendFlow::workerEnded() {
-    if (m_ended || !m_worker)
+    if (m_state != FlowState::Running)
         return;
     m_worker->wait();  // it has left run(): this returns at once
-    m_ended = true;
+    m_state = FlowState::Ended;
+    if (m_runDb)
+        m_runDb->Detach();  // before the write-back reads the working copy
     m_summary.status = m_worker->status();
     m_summary.sent = m_worker->sentCount();
     m_summary.failed = m_worker->failedCount();
@@ -580,14 +612,16 @@ void CSendFlow::workerEnded() {
 }
 
 WriteBack CSendFlow::close() {
-    if (m_closed || (m_worker && !m_ended))
+    if (m_state == FlowState::Closed || m_state == FlowState::Running)
         return {};
     return endRun();
 }
 
 WriteBack CSendFlow::endRun() {
-    m_closed = true;
-    db::SetDiagnosticSink(nullptr);
+    m_state = FlowState::Closed;
+    m_log.closeFile();
+    if (m_reader)
+        m_reader->Detach();
     struct Unlock {
         std::unique_ptr<CProjectLock>& lock;
         ~Unlock() { lock.reset(); }  // the last step: after the note and the write-back
@@ -597,13 +631,13 @@ WriteBack CSendFlow::endRun() {
         // Only a run that reached some but not all leaves recipients who have the mail
         // beside others who have not; one that reached nobody changes nothing.
         const int reached = m_reached->load();
-        if (reached > 0 && reached < m_selection.count)
+        if (reached > 0 && reached < selectionCount())
             noteUnfinishedRun(folder, m_projectPath);
-        else if (reached == m_selection.count && m_selectionMode != db::SendSelectionMode::Marked)
+        else if (reached == selectionCount() && m_selectionMode != db::SendSelectionMode::Marked)
             clearUnfinishedRun(folder, m_projectPath);
     }
     WriteBack result;
-    if (!m_writeBackToProject || !m_ownStore)
+    if (m_outcomesGo != OutcomesGo::IntoProject || !m_ownStore)
         return result;  // the window's store keeps the outcomes; the marker waits for its save
 
     db::TDbData& store = *m_ownStore;
@@ -625,14 +659,9 @@ WriteBack CSendFlow::endRun() {
         store.Close(db::CloseMode::KeepWorkingCopy);
     }
     const QString copy = m_interrupted ? m_interrupted->workingCopy : store.WorkingCopyPath();
-    ProjectWriteOptions options;
-    options.previewFolder = m_settings.previewFolder;
-    options.workingCopyPath = copy;
-    options.currentCodePage = m_settings.textCodePage;
-    MailDocument toWrite = m_document;
-    toWrite.projectFilePath = m_projectPath;
-    const WriteResult written = writeProjectFile(
-        m_projectPath, toWrite, m_scheduled.value_or(ScheduledSending{}), options, nullptr);
+    const WriteResult written =
+        writeOutcomesBack({m_projectPath, copy, m_settings.previewFolder, m_settings.textCodePage},
+                          m_document, m_scheduled.value_or(ScheduledSending{}));
     if (!written.ok()) {
         // The copy and its marker stay, so the next run of this project picks them up.
         result.status = WriteBackStatus::Failed;

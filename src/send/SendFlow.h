@@ -55,6 +55,7 @@
 
 #include "compose/CodePage.h"
 #include "compose/MailDocument.h"
+#include "db/RunAttachment.h"
 #include "db/TDbData.h"
 #include "send/MailJob.h"
 #include "send/MailSendThread.h"
@@ -187,8 +188,8 @@ struct SendSummary {
 class CSendFlow : public QObject {
     Q_OBJECT
 public:
-    explicit CSendFlow(SendFlowSettings settings, CSendLog& log = CSendLog::instance(),
-                       QObject* parent = nullptr);
+    // `log` is the run's: the window's and the command line's are their own.
+    CSendFlow(SendFlowSettings settings, CSendLog& log, QObject* parent = nullptr);
     ~CSendFlow() override;
 
     // ---- the mail ----
@@ -243,7 +244,7 @@ public:
     // The messages this flow's run would send (after check and chooseSelection): the preview
     // shows them.
     [[nodiscard]] std::unique_ptr<CMessageAssembly> messageAssembly() const;
-    [[nodiscard]] bool isRunning() const { return m_worker && !m_ended; }
+    [[nodiscard]] bool isRunning() const { return m_state == FlowState::Running; }
     [[nodiscard]] const SendSummary& summary() const { return m_summary; }
 
     // Ends a flow that started no run: the outcomes of a resumed run still go back.
@@ -272,6 +273,8 @@ private:
     [[nodiscard]] bool readSuppression(QHash<QString, QString>& reasons);
     // The selection without the rows that go to a suppressed address.
     void leaveOutSuppressed(const QHash<QString, QString>& reasons);
+    [[nodiscard]] int selectionCount() const { return int(m_ids->size()); }
+    [[nodiscard]] std::shared_ptr<IRecipientRows> selectionRows() const;
 
     SendFlowSettings m_settings;
     CSendLog& m_log;
@@ -282,7 +285,9 @@ private:
     std::optional<ScheduledSending> m_scheduled;
     db::TDbData* m_store = nullptr;
     std::unique_ptr<db::TDbData> m_ownStore;
-    bool m_writeBackToProject = false;  // the command line's flow
+    // The window's flow leaves the outcomes in its store; the command line's writes them back.
+    enum class OutcomesGo { IntoStore, IntoProject };
+    OutcomesGo m_outcomesGo = OutcomesGo::IntoStore;
     QString m_projectPath;
     std::optional<InterruptedRun> m_interrupted;
     QString m_extractedCopy;
@@ -290,12 +295,32 @@ private:
     QString m_openFailure;
 
     int m_charsetRow = 0;
-    bool m_checked = false;
-    bool m_selectionLoaded = false;
+    // Where the flow is: the steps before the start pass in order, a run ends once.
+    enum class FlowState {
+        Unchecked,  // new, or the last check() did not pass
+        Checked,    // check() passed (a single send may start)
+        Chosen,     // and the recipients of a merge send are chosen
+        Running,    // the worker runs
+        Ended,      // the worker has ended; the outcomes are being settled
+        Closed,     // nothing left to do
+    };
+    FlowState m_state = FlowState::Unchecked;
+    [[nodiscard]] bool checked() const {
+        return m_state == FlowState::Checked || m_state == FlowState::Chosen;
+    }
+    // A step before the start; once a run has begun, the checks change nothing of it.
+    void step(FlowState s) {
+        if (m_state < FlowState::Running)
+            m_state = s;
+    }
     SendMode m_mode = SendMode::Single;
     QString m_recipientField;
     FieldTexts m_captions;
-    db::SendSelection m_selection;
+    // The chosen records, ascending; their values are read in pages when needed, through
+    // m_reader on this thread and through the run's own attachment on the worker's.
+    std::shared_ptr<const std::vector<int>> m_ids = std::make_shared<const std::vector<int>>();
+    std::shared_ptr<db::CRunAttachment> m_reader;
+    std::shared_ptr<db::CRunAttachment> m_runDb;  // the worker's, while it runs
     UnsubscribeSettings m_unsubscribe;
     std::vector<SuppressedRecipient> m_suppressed;
     QString m_suppressedAddress;
@@ -307,8 +332,6 @@ private:
     std::shared_ptr<std::atomic<int>> m_reached = std::make_shared<std::atomic<int>>(0);
     std::unique_ptr<CMailSendThread> m_worker;
     int m_cancelRequests = 0;
-    bool m_ended = false;
-    bool m_closed = false;
     SendSummary m_summary;
 };
 

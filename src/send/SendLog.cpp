@@ -19,8 +19,25 @@ CSendLog& CSendLog::instance() {
     return log;
 }
 
+CSendLog::~CSendLog() {
+    closeLocked();
+}
+
+void CSendLog::closeLocked() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+void CSendLog::closeFile() {
+    QMutexLocker lock(&m_mutex);
+    closeLocked();
+}
+
 void CSendLog::setPath(const QString& path) {
     QMutexLocker lock(&m_mutex);
+    if (path != m_path)
+        closeLocked();
     m_path = path;
 }
 
@@ -129,6 +146,7 @@ void CSendLog::reset() {
     ClearListener clear;
     {
         QMutexLocker lock(&m_mutex);
+        closeLocked();
         if (!m_path.isEmpty())
             keepPrevious(m_path);
         m_writeFailure.clear();
@@ -149,15 +167,17 @@ void CSendLog::append(const QString& text, View view) {
             feed = m_onLine;
         if (m_active && !m_path.isEmpty()) {
             // A link planted where the log goes is not followed; the file is the user's alone.
-            const int fd = ::open(QFile::encodeName(m_path).constData(),
-                                  O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (m_fd < 0)
+                m_fd = ::open(QFile::encodeName(m_path).constData(),
+                              O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
             const QByteArray bytes = (line + QStringLiteral("\r\n")).toUtf8();
             bool written = false;
             int error = errno;
-            if (fd >= 0) {
-                written = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+            if (m_fd >= 0) {
+                written = ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
                 error = errno;
-                ::close(fd);
+                if (!written)
+                    closeLocked();  // the next entry tries a fresh open
             }
             // The run goes on without the entry, but says so once.
             if (!written && m_writeFailure.isEmpty())

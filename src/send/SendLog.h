@@ -2,11 +2,12 @@
 // The send log: "log.txt" in the user data folder, one entry per line, and its live view.
 //
 // An entry is the local time as "dd.MM.yyyy hh:mm:ss", " / " and the text. The file gets
-// the entry and CR LF, opened, appended and closed per entry so that an editor can read it
-// between entries. Entries reach the file only while the log is active (set when a send run
-// or a connection test starts, never cleared), so texts logged at start-up are not stored.
-// The live view (the log window, or the terminal of the command line) is fed through a
-// listener while the view is ready and "LogView" is on.
+// the entry and CR LF, written straight through to the file per entry (no buffer of its own)
+// so that an editor can read it between entries; it is opened at the first entry and stays
+// open until the next reset, a new path or closeFile() (a run's end). Entries reach the file only
+// while the log is active (set when a send run or a connection test starts, never cleared), so
+// texts logged at start-up are not stored. The live view (the log window, or the terminal of the
+// command line) is fed through a listener while the view is ready and "LogView" is on.
 //
 // Thread-safe: the send worker appends from its own thread while the interface thread may
 // reset or append for a connection test.
@@ -26,6 +27,7 @@ public:
     using ClearListener = std::function<void()>;
 
     CSendLog() = default;
+    ~CSendLog();
     CSendLog(const CSendLog&) = delete;
     CSendLog& operator=(const CSendLog&) = delete;
 
@@ -56,6 +58,8 @@ public:
     // terminal, where the program's own message is told).
     enum class View { Shown, NotShown };
     void append(const QString& text, View view = View::Shown);
+    // Lets go of the file (the next entry opens it again).
+    void closeFile();
     // Why the file could not be written, the first time since the last reset; empty while
     // every entry reached it. A run reports it rather than losing entries without a word.
     [[nodiscard]] QString writeFailure() const;
@@ -64,7 +68,10 @@ public:
     [[nodiscard]] static QString formatEntry(const QDateTime& when, const QString& text);
 
 private:
+    void closeLocked();
+
     mutable QMutex m_mutex;
+    int m_fd = -1;  // the open file, or -1
     QString m_path;
     bool m_active = false;
     bool m_viewReady = false;

@@ -1,9 +1,11 @@
 #include "send/SendTransport.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -137,6 +139,24 @@ CDryRunTransport::CDryRunTransport(QString folder) : m_folder(std::move(folder))
     m_first = m_number;
 }
 
+CDryRunTransport::~CDryRunTransport() {
+    (void)sync();
+}
+
+bool CDryRunTransport::sync() {
+    if (m_unsynced > 0) {
+        m_unsynced = 0;
+        // one pass for the files and their names: the folder's file system is synced whole
+        const int dir =
+            ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir < 0 || ::syncfs(dir) != 0)
+            m_syncError = errno;
+        if (dir >= 0)
+            ::close(dir);
+    }
+    return m_syncError == 0;
+}
+
 TransportResult CDryRunTransport::connect(const ConnectCall&) {
     m_connected.store(true);
     return TransportResult::success();
@@ -144,8 +164,35 @@ TransportResult CDryRunTransport::connect(const ConnectCall&) {
 
 TransportResult CDryRunTransport::disconnect(bool) {
     m_connected.store(false);
-    return TransportResult::success();
+    if (sync())
+        return TransportResult::success();
+    TransportResult r;
+    r.ok = false;
+    r.kind = FailureKind::Local;
+    r.description =
+        m_folder + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(m_syncError));
+    m_syncError = 0;
+    return r;
 }
+
+namespace {
+
+// Gives the whole file at `from` the name `to`, never replacing what stands there (a file, a
+// link, a dangling link). A file system without the no-replace rename takes a hard link.
+int nameWithoutReplacing(const QString& from, const QString& to) {
+    const QByteArray a = QFile::encodeName(from);
+    const QByteArray b = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    if (::link(a.constData(), b.constData()) != 0)
+        return errno;
+    ::unlink(a.constData());
+    return 0;
+}
+
+}  // namespace
 
 TransportResult CDryRunTransport::send(const CKTWSMTPMessage& message) {
     if (!m_connected.load()) {
@@ -168,16 +215,22 @@ TransportResult CDryRunTransport::send(const CKTWSMTPMessage& message) {
         r.description = path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
         return r;
     };
+    // A name taken already fails the message before anything is written.
+    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+        return ioFailure(EEXIST);
     // A new file of our own: a link or a file planted under the name is neither followed nor
     // overwritten, and nobody else can read the mails.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const QString part =
+        m_folder + QStringLiteral(".%1.eml.part").arg(m_number + 1, 5, 10, QLatin1Char('0'));
+    const QByteArray partName = QFile::encodeName(part);
+    const int fd =
+        ::open(partName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return ioFailure(errno);
     QFile file;
     if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        ::unlink(QFile::encodeName(path).constData());
+        ::unlink(partName.constData());
         return ioFailure(EIO);
     }
     try {
@@ -185,20 +238,26 @@ TransportResult CDryRunTransport::send(const CKTWSMTPMessage& message) {
         DotUnstuffer unstuff(file);
         message.writeBody([&unstuff](QByteArrayView bytes) { unstuff(bytes); });
         // The line end before the final "." belongs to the message the server stores.
-        ok = ok && file.write("\r\n", 2) == 2 && unstuff.ok() && file.flush() &&
-             ::fsync(file.handle()) == 0;
+        ok = ok && file.write("\r\n", 2) == 2 && unstuff.ok() && file.flush();
         file.close();
         if (!ok || file.error() != QFileDevice::NoError) {
-            ::unlink(QFile::encodeName(path).constData());
+            ::unlink(partName.constData());
             return ioFailure(EIO);
         }
     } catch (const smtp::CKTWSMTPException& e) {
         file.close();
-        ::unlink(QFile::encodeName(path).constData());
+        ::unlink(partName.constData());
         return failure(e, 0);
+    }
+    if (const int error = nameWithoutReplacing(part, path); error != 0) {
+        ::unlink(partName.constData());
+        return ioFailure(error);
     }
     ++m_number;
     m_lastFile = path;
+    // the message is whole under its name; a failed sync is told at the disconnect
+    if (++m_unsynced >= kSyncEvery)
+        (void)sync();
     return TransportResult::success();
 }
 

@@ -125,9 +125,15 @@ inline constexpr char kDryRunLogName[] = "dry-run-log.txt";
 // "<folder>/NNNNN.eml", numbered from 1 or after the highest number already there, each a
 // new file (0600) that never replaces or writes through anything already there. Connecting
 // always succeeds.
+//
+// A message is written under a hidden name and takes its own name only once it is whole, so
+// that a crash leaves each message complete or absent. The files are made durable together,
+// every kSyncEvery messages and at the disconnect, rather than one sync per message.
 class CDryRunTransport : public ISendTransport {
 public:
     explicit CDryRunTransport(QString folder);
+    ~CDryRunTransport() override;
+    static constexpr int kSyncEvery = 200;
 
     TransportResult connect(const ConnectCall& call) override;
     TransportResult send(const CKTWSMTPMessage& message) override;
@@ -143,10 +149,15 @@ public:
     [[nodiscard]] QString lastFile() const { return m_lastFile; }
 
 private:
+    // Every message written since the last sync reaches the disk; false when it did not.
+    [[nodiscard]] bool sync();
+
     QString m_folder;
     std::atomic<bool> m_connected{false};
-    int m_number = 0;  // the number of the last file
-    int m_first = 0;   // the highest number there before this run
+    int m_unsynced = 0;   // messages written since the last sync
+    int m_syncError = 0;  // errno of a sync that failed, until the disconnect tells it
+    int m_number = 0;     // the number of the last file
+    int m_first = 0;      // the highest number there before this run
     QString m_lastFile;
 };
 

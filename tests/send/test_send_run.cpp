@@ -2,7 +2,6 @@
 // what arrived is read back with Python's email package.
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -13,6 +12,7 @@
 #include <QTest>
 
 #include "ScriptedServer.h"
+#include "db/RunAttachment.h"
 #include "resources/Strings.h"
 #include "send/MailSendThread.h"
 #include "send/MessageAssembly.h"
@@ -81,9 +81,12 @@ struct RunFixture {
     std::unique_ptr<test::CaptureServer> server;
     MailJob setup;
     SendRun run;
+    std::shared_ptr<test::FakeClock> clock = std::make_shared<test::FakeClock>();
     QList<QPair<int, int>> outcomes;  // record ID, outcome, in the order recorded
+    std::function<void(int)> beforeOutcome;
     std::function<void(int)> afterOutcome;
     int recordFails = -1;  // the record whose outcome the recorder reports as lost
+    int pageSize = CPagedRows::kPageSize;
 
     explicit RunFixture(QStringList serverArguments = {}) {
         logPath = world.folders.userDataFolder + QStringLiteral("log.txt");
@@ -106,6 +109,7 @@ struct RunFixture {
         run.server.smtpServer = QStringLiteral("127.0.0.1");
         run.server.smtpAuthType = 0;
         run.server.smtpConnectionType = 0;
+        run.clock = clock;
     }
 
     bool start() {
@@ -120,25 +124,40 @@ struct RunFixture {
         SendMode mode = SendMode::Merge,
         db::SendSelectionMode selection = db::SendSelectionMode::All,
         std::unique_ptr<ISendTransport> transport = {}) {
-        db::SendSelection sel;
-        if (mode == SendMode::Merge)
-            sel = world.store->LoadSendSelection(selection);
+        // as the flow does: the IDs chosen now, the values read in pages by the run
+        std::vector<int> ids;
+        if (mode == SendMode::Merge) {
+            db::CRunAttachment chooser(world.store->WorkingCopyPath(), {});
+            ids = chooser.SelectionIds(selection).value_or(std::vector<int>{});
+        }
         run.mode = mode;
-        run.recordIds = sel.ids;
-        auto source = mode == SendMode::Merge
-                          ? std::make_unique<CMessageAssembly>(setup, sel)
-                          : std::make_unique<CMessageAssembly>(setup, std::vector<FieldTexts>{});
+        run.recordIds = ids;
+        auto runDb = std::make_shared<db::CRunAttachment>(
+            world.store->WorkingCopyPath(), [this](const QString& text) { log.append(text); });
+        auto source =
+            mode == SendMode::Merge
+                ? std::make_unique<CMessageAssembly>(
+                      setup, std::make_shared<CPagedRows>(
+                                 runDb, std::make_shared<const std::vector<int>>(ids), pageSize))
+                : std::make_unique<CMessageAssembly>(setup, std::vector<FieldTexts>{});
         if (!transport)
             transport = std::make_unique<CSmtpTransport>();
-        db::TDbData* store = world.store.get();
         auto worker = std::make_unique<CMailSendThread>(
             run, std::move(source), std::move(transport),
-            [this, store](int id, Outcome o) {
-                const db::SentFlagResult r = store->SetSentFlag(id, int(o));
+            [this, runDb](int id, Outcome o) {
+                if (beforeOutcome)
+                    beforeOutcome(id);
+                const auto written = runDb->WriteOutcome(id, int(o));
                 outcomes.append({id, int(o)});
                 if (afterOutcome)
                     afterOutcome(id);
-                return recordFails != id && r == db::SentFlagResult::Written;
+                if (recordFails == id)
+                    return RecordResult::NotRecorded;
+                if (written == db::CRunAttachment::OutcomeWrite::RecordGone)
+                    return RecordResult::RecordGone;
+                return written == db::CRunAttachment::OutcomeWrite::Written
+                           ? RecordResult::Recorded
+                           : RecordResult::NotRecorded;
             },
             progress, log);
         return worker;
@@ -261,8 +280,6 @@ private slots:
         f.run.pacing.oneTimeSend = 3;
         f.run.pacing.sendWait = 1;
         auto worker = f.go();
-        QElapsedTimer timer;
-        timer.start();
         RunFixture::runToEnd(*worker);
         QCOMPARE(worker->status(), RunStatus::Running);
         QCOMPARE(f.server->count(), 7);
@@ -275,8 +292,9 @@ private slots:
         QVERIFY(second < log.size());
         QCOMPARE(log[second - 1], QStringLiteral("Mail transmission completed."));
         QCOMPARE(log[second + 1], QStringLiteral("4 Subject"));
-        // Two pauses of just over a second each.
-        QVERIFY2(timer.elapsed() >= 2000, qPrintable(QString::number(timer.elapsed())));
+        // Two pauses of just over a second each, on the run's clock.
+        QVERIFY2(f.clock->sleptMs() > 2000 && f.clock->sleptMs() <= 4000,
+                 qPrintable(QString::number(f.clock->sleptMs())));
         QVERIFY(!f.progress.firstStatus(QStringLiteral("Standing by ")).isNull());
         QCOMPARE(f.world.sentFlags(), QList<int>(7, 1));
     }
@@ -288,15 +306,19 @@ private slots:
         f.run.pacing.oneTimeSend = 1;
         f.run.pacing.sendWait = 60;
         auto worker = f.go();
-        worker->start();
-        QTRY_VERIFY_WITH_TIMEOUT(!f.progress.firstStatus(QStringLiteral("Standing by ")).isNull(),
-                                 20000);
-        QThread::msleep(300);
-        QElapsedTimer timer;
-        timer.start();
-        worker->cancel();
-        QVERIFY(worker->wait(QDeadlineTimer(5000)));
-        QVERIFY2(timer.elapsed() < 1200, qPrintable(QString::number(timer.elapsed())));
+        // cancelled 5 s into the minute's pause, by the run's own clock
+        std::atomic<qint64> cancelledAt{-1};
+        f.clock->onSleep = [&](qint64 slept) {
+            if (slept >= 5000 && cancelledAt.load() < 0) {
+                cancelledAt.store(slept);
+                worker->cancel();
+            }
+        };
+        RunFixture::runToEnd(*worker);
+        QVERIFY(cancelledAt.load() >= 0);
+        // noticed at the next slice of the pause: within a second
+        QVERIFY2(f.clock->sleptMs() - cancelledAt.load() <= CMailSendThread::kBatchPollMs,
+                 qPrintable(QString::number(f.clock->sleptMs())));
         QCOMPARE(worker->status(), RunStatus::Cancelled);
         QCOMPARE(f.server->count(), 1);
         QCOMPARE(f.world.sentFlags(), (QList<int>{1, 0, 0}));
@@ -725,8 +747,6 @@ private slots:
         f.run.pacing.sendWait = 1;  // the back-off: 1 s, then 2 s
         f.run.pacing.oneTimeSend = 10;
         auto worker = f.go();
-        QElapsedTimer timer;
-        timer.start();
         RunFixture::runToEnd(*worker);
         QVERIFY2(server.finish(), qPrintable(server.report()));
         QCOMPARE(f.world.sentFlags(), flags);
@@ -737,7 +757,7 @@ private slots:
         QCOMPARE(f.countEntries(QStringLiteral("The server refused this mail for now")),
                  backedOff ? 1 : 0);
         if (backedOff)
-            QVERIFY2(timer.elapsed() >= 1000, qPrintable(QString::number(timer.elapsed())));
+            QVERIFY2(f.clock->sleptMs() >= 1000, qPrintable(QString::number(f.clock->sleptMs())));
         QCOMPARE(f.countEntries(QStringLiteral("The server refused this mail for good")),
                  int(flags.count(2)));
     }
@@ -918,18 +938,64 @@ private slots:
         QCOMPARE(flags.count(0), recipients - delivered);
     }
 
-    void lostOutcomeStopsTheRun() {
+    // The run reads its recipients two at a time; what happens to the database meanwhile.
+    void changesDuringAPagedRun_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("delivered");
+        QTest::addColumn<QList<int>>("flags");
+        QTest::addColumn<bool>("failed");
+        QTest::addColumn<QString>("entry");
+        QTest::newRow("none: two pages") << "" << 4 << QList<int>{1, 1, 1, 1} << false << "";
+        QTest::newRow("outcome lost") << "lose 2" << 2 << QList<int>{1, 1, 0, 0} << true
+                                      << "The outcome of record 2 could not be recorded";
+        QTest::newRow("record gone while its mail went")
+            << "delete 2 before" << 2 << QList<int>{1, 0, 0} << true
+            << "Record 2 is no longer in the database";
+        QTest::newRow("record deleted between pages")
+            << "delete 3 after 2" << 3 << QList<int>{1, 1, 1} << false
+            << "Record 3 was deleted before its mail was made";
+        QTest::newRow("record added between pages")
+            << "add 5 after 2" << 4 << QList<int>{1, 1, 1, 1, 0} << false << "";
+    }
+    void changesDuringAPagedRun() {
+        QFETCH(QString, change);
+        QFETCH(int, delivered);
+        QFETCH(QList<int>, flags);
+        QFETCH(bool, failed);
+        QFETCH(QString, entry);
         RunFixture f;
         QVERIFY(f.world.createDatabase(4));
         QVERIFY(f.start());
-        f.recordFails = 2;
+        f.pageSize = 2;
+        const QStringList words = change.split(' ');
+        const auto edit = [&f](const QString& sql) {
+            f.world.store->ExecuteImmediate(sql);
+            QVERIFY(f.world.store->Save(db::SaveMode::Retaining));
+        };
+        if (words.value(0) == "lose")
+            f.recordFails = words[1].toInt();
+        else if (change == "delete 2 before")
+            f.beforeOutcome = [&](int id) {
+                if (id == 2)
+                    edit("DELETE FROM MAILS WHERE ID=2");
+            };
+        else if (!change.isEmpty())
+            f.afterOutcome = [&](int id) {
+                if (id != 2)
+                    return;
+                edit(words[0] == "delete" ? QString("DELETE FROM MAILS WHERE ID=3")
+                                          : QString("INSERT INTO MAILS (ID, SENDED, SENDING, "
+                                                    "ADDRESS, NAME) VALUES (5, 0, 1, "
+                                                    "'rcpt5@example.jp', 'Name 5')"));
+            };
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
-        QCOMPARE(worker->status(), RunStatus::Failed);
-        QVERIFY(worker->outcomeLost());
-        QCOMPARE(f.server->count(), 2);
-        QCOMPARE(f.countEntries(QStringLiteral("The outcome of record 2 could not be recorded")),
-                 1);
+        QCOMPARE(worker->status(), failed ? RunStatus::Failed : RunStatus::Running);
+        QCOMPARE(worker->outcomeLost(), failed);
+        QCOMPARE(f.server->count(), delivered);
+        QCOMPARE(f.world.sentFlags(), flags);
+        if (!entry.isEmpty())
+            QCOMPARE(f.countEntries(entry), 1);
     }
 
     // The server goes away mid-run: the run ends as failed (nobody cancelled), and the

@@ -5,16 +5,50 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QMutex>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "db/TDbData.h"
+#include "send/SendClock.h"
 
 namespace pw::test {
+
+// The worker's clock in tests: a sleep advances it at once; `onSleep` sees the time slept so
+// far (a test cancels there, at a moment of the run's own time).
+class FakeClock : public send::ISendClock {
+public:
+    [[nodiscard]] QDateTime now() const override {
+        QMutexLocker lock(&m_mutex);
+        return m_start.addMSecs(m_slept);
+    }
+    void sleep(int ms, const std::atomic<bool>& cancel) override {
+        if (cancel.load())
+            return;
+        qint64 slept = 0;
+        {
+            QMutexLocker lock(&m_mutex);
+            slept = m_slept += ms;
+        }
+        if (onSleep)
+            onSleep(slept);
+    }
+    [[nodiscard]] qint64 sleptMs() const {
+        QMutexLocker lock(&m_mutex);
+        return m_slept;
+    }
+    std::function<void(qint64)> onSleep;
+
+private:
+    mutable QMutex m_mutex;
+    const QDateTime m_start = QDateTime::currentDateTime();
+    qint64 m_slept = 0;
+};
 
 // aiosmtpd on 127.0.0.1, started by the test (tests/send/capture_server.py).
 class CaptureServer {

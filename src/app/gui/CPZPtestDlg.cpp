@@ -333,16 +333,31 @@ void CPZPtestDlg::setCommandHandler(int id, std::function<void()> handler) {
     if (!a || !handler)
         return;
     a->setProperty(kHandledProperty, true);
-    connect(a, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
+    connect(a, &QAction::triggered, this, [this, id, handler = std::move(handler)] {
+        if (!m_runState.refuses(id, m_session.ui()))
+            handler();
+    });
     a->setEnabled(true);
     UpdateEnablement();
+    ApplyRunLock();
+}
+
+void CPZPtestDlg::ApplyRunLock() {
+    const bool running = m_runState.running();
+    for (int id : CRunState::lockedCommands()) {
+        if (QAction* a = commandAction(id))
+            a->setEnabled(!running && a->property(kHandledProperty).toBool());
+    }
 }
 
 void CPZPtestDlg::ConnectOwnCommands() {
     const auto on = [this](int id, void (CPZPtestDlg::*slot)()) {
         QAction* a = commandAction(id);
         a->setProperty(kHandledProperty, true);
-        connect(a, &QAction::triggered, this, slot);
+        connect(a, &QAction::triggered, this, [this, id, slot] {
+            if (!m_runState.refuses(id, m_session.ui()))
+                (this->*slot)();
+        });
     };
     on(cmd::kNew, &CPZPtestDlg::OnNew);
     on(cmd::kOpen, &CPZPtestDlg::OnOpen);

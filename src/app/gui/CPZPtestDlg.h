@@ -23,6 +23,7 @@
 #include <memory>
 
 #include "app/AppSession.h"
+#include "app/RunState.h"
 #include "compose/TextTools.h"
 
 class QAction;
@@ -146,6 +147,8 @@ public:
 
     // ---- sending ----
     [[nodiscard]] bool SendRunActive() const;
+    // What a run locks; other windows ask it before they touch the run's database.
+    [[nodiscard]] const CRunState& runState() const { return m_runState; }
     // The log window ("LogView"): shown, or hidden.
     void ShowLogWindow(bool show);
 
@@ -165,6 +168,8 @@ protected:
     void dropEvent(QDropEvent* e) override;
 
 private:
+    // Locked commands disabled while a run lives, enabled again when it has ended.
+    void ApplyRunLock();
     void BuildCommands();
     void BuildCharsetPopup(QMenu* option);
     void BuildToolbar();
@@ -239,9 +244,11 @@ private:
     Launcher m_launcher;
     std::unique_ptr<QPrinter> m_printer;  // made by Page Setting or Print, kept for the next
 
-    // The send run of the window.
-    std::unique_ptr<send::CSendFlow> m_flow;
+    // The send run of the window. The relay is declared first so that it outlives the flow,
+    // whose end waits for the worker that reports through it.
     std::unique_ptr<send::CSendProgressRelay> m_relay;
+    std::unique_ptr<send::CSendFlow> m_flow;
+    CRunState m_runState;
     std::unique_ptr<send::CRunMarker> m_marker;
     bool m_markerKeptForRecovery = false;
     QPointer<CSendProgressForm> m_progress;

@@ -129,8 +129,10 @@ std::unique_ptr<send::CSendFlow> CPZPtestDlg::MakeSendFlow() {
     doc.pictureList =
         doc.isHtmlMail() ? filesInFolder(m_session.folders().mainPreviewFolder()) : QStringList();
 
-    auto flow = std::make_unique<send::CSendFlow>(sendFlowSettingsFrom(
-        s, m_session.store().Folders(), m_session.folders().mainPreviewFolder()));
+    auto flow = std::make_unique<send::CSendFlow>(
+        sendFlowSettingsFrom(s, m_session.store().Folders(),
+                             m_session.folders().mainPreviewFolder()),
+        send::CSendLog::instance());
     const EditorLines lines(*m_ui->textBody);
     const send::AutoWrapSetting wrap{m_autoWrap.on(), m_autoWrap.lineLength};
     const QString body = send::prepareBodyText(doc.textBody, wrap, s.length, s.encode, &lines);
@@ -271,6 +273,8 @@ void CPZPtestDlg::StartSend(bool test) {
     commandAction(cmd::kSend)->setEnabled(false);
     m_ui->testButton->setEnabled(false);
     m_ui->sendButton->setEnabled(false);
+    m_runState.setRunning(true);
+    ApplyRunLock();
     m_progress->show();
     if (minimize) {
         m_minimizedForRun = true;
@@ -300,6 +304,8 @@ void CPZPtestDlg::SendRunFinished() {
     commandAction(cmd::kSend)->setEnabled(true);
     m_ui->testButton->setEnabled(true);
     m_ui->sendButton->setEnabled(true);
+    m_runState.setRunning(false);
+    ApplyRunLock();
     if (m_minimizedForRun) {
         m_minimizedForRun = false;
         showNormal();

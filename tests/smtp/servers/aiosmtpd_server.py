@@ -3,7 +3,7 @@
 
 Usage: aiosmtpd_server.py [--mode plain|tls|starttls] [--cert F --key F]
                           [--user NAME:PASSWORD ...] [--cram] [--auth-required]
-                          [--out DIR] [--port N]
+                          [--out DIR] [--port N] [--data-delay MS]
 
 Listens on 127.0.0.1 on the given port or one the system picks and prints "READY <port>" on a line of its
 own once it accepts connections. Runs until its standard input is closed (so it never outlives
@@ -17,6 +17,7 @@ the test that started it) or it receives SIGTERM.
 --out DIR   every accepted message is written to DIR/<n>.eml exactly as received (after the
             transparency dots are removed) and DIR/<n>.json holds its envelope:
             {"mail_from": ..., "rcpt_tos": [...], "auth_login": ..., "mechanism": ...}
+--data-delay MS  wait MS milliseconds before answering each end of data (a slow server)
 Events ("AUTH ok LOGIN user", "AUTH refused PLAIN user") go to standard output as lines.
 """
 import argparse
@@ -44,6 +45,7 @@ def main():
     p.add_argument("--auth-required", action="store_true")
     p.add_argument("--out")
     p.add_argument("--port", type=int, default=0)
+    p.add_argument("--data-delay", type=int, default=0)
     a = p.parse_args()
 
     accounts = {}
@@ -69,6 +71,8 @@ def main():
 
     class Handler:
         async def handle_DATA(self, server, session, envelope):
+            if a.data_delay:
+                await asyncio.sleep(a.data_delay / 1000.0)
             if a.out:
                 counter["n"] += 1
                 n = counter["n"]

@@ -1,0 +1,202 @@
+// How a send run grows with its list: "postwick --send" of projects of 1,000 to 200,000
+// recipients with all 20 fields filled, to Postfix's smtp-sink on loopback ("SendWait" 0) and
+// as a dry run into a folder. Per size the medians of ROUNDS runs: wall time and CPU per
+// recipient, system time as a share of CPU, and the child's peak memory; then how far the
+// sizes lie apart (peak memory and time per recipient, from the smallest size to the largest).
+// The mail is a merged text mail, so that the figures are the run's own, not the MIME
+// encoder's.
+//
+//   bench_send_scale [SIZES [ROUNDS]]      (defaults 1000,20000,100000,200000 and 3; sizes
+//                                           of 100,000 and more run once)
+#include <unistd.h>
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTcpServer>
+#include <QThread>
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "ChildRun.h"
+#include "ScriptedUserInteraction.h"
+#include "TestEnv.h"
+#include "app/AppFolders.h"
+#include "app/IniFile.h"
+#include "app/Settings.h"
+#include "compose/MailFile.h"
+#include "db/IBPP.h"
+#include "db/TDbData.h"
+#include "support/BenchSupport.h"
+
+namespace {
+
+int freePort() {
+    QTcpServer s;
+    if (!s.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return s.serverPort();
+}
+
+// A project of `count` recipients, every field filled; false when it cannot be made.
+bool makeProject(const pw::app::AppFolders& folders, const QString& preview, const QString& project,
+                 int count) {
+    pw::test::ScriptedUserInteraction ui;
+    pw::db::TDbData store({folders.userDataFolder, folders.workingCopyFolder}, ui);
+    const QString copy = store.MakeWorkingCopyPath();
+    if (store.CreateDatabase(copy) != pw::db::CreateResult::Created || !store.Open())
+        return false;
+    {
+        std::string sql = "insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME";
+        for (int k = 3; k <= 20; ++k)
+            sql += ", FIELD" + std::to_string(k);
+        sql += ") values (?, 0, 1";
+        for (int k = 1; k <= 20; ++k)
+            sql += ", ?";
+        sql += ")";
+        IBPP::Statement st = IBPP::StatementFactory(store.Database(), store.MainTransaction());
+        st->Prepare(sql);
+        for (int i = 1; i <= count; ++i) {
+            st->Set(1, int32_t(i));
+            st->Set(2, "rcpt" + std::to_string(i) + "@example.jp");
+            st->Set(3, "Customer " + std::to_string(i));
+            for (int k = 3; k <= 20; ++k)
+                st->Set(k + 1, "value " + std::to_string(k) + "-" + std::to_string(i));
+            st->Execute();
+        }
+    }
+    store.SetModified();
+    if (!store.Save(pw::db::SaveMode::Ending))
+        return false;
+    store.Close(pw::db::CloseMode::KeepWorkingCopy);
+
+    pw::MailDocument doc;
+    doc.senderAddress = QStringLiteral("sender@example.jp");
+    doc.senderName = QStringLiteral("Bench Sender");
+    doc.subject = QStringLiteral("Your order [[field3]]");
+    doc.recipientText = QStringLiteral("[[Mail Address]]");
+    QString body = QStringLiteral("Dear [[Name]],\r\n\r\n");
+    for (int k = 3; k <= 20; ++k)
+        body += QStringLiteral("field %1: [[field%1]]\r\n").arg(k);
+    doc.textBody = body + QStringLiteral("\r\nKind regards\r\nThe shop\r\n");
+    pw::ProjectWriteOptions options;
+    options.previewFolder = preview;
+    options.workingCopyPath = copy;
+    const pw::WriteResult written = pw::writeProjectFile(project, doc, {}, options, nullptr);
+    QFile::remove(copy);
+    return written.ok();
+}
+
+struct Figures {
+    std::vector<double> wallUs, cpuUs, systemShare, peakMb;
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    std::vector<int> sizes{1000, 20000, 100000, 200000};
+    if (argc > 1) {
+        sizes.clear();
+        for (const QByteArray& n : QByteArray(argv[1]).split(','))
+            if (n.toInt() > 0)
+                sizes.push_back(n.toInt());
+    }
+    const int rounds = argc > 2 ? std::max(1, QByteArray(argv[2]).toInt()) : 3;
+    pw::test::TestEnv env;
+
+    const pw::app::AppFolders folders =
+        pw::app::DetermineFolders(QStringLiteral(POSTWICK_BINARY).section('/', 0, -2) + '/');
+    QDir().mkpath(folders.userDataFolder);
+    const QString preview = env.makeFolder(QStringLiteral("preview"));
+
+    const int port = freePort();
+    QProcess sink;
+    QStringList sinkArgs;
+    if (::getuid() == 0)
+        sinkArgs << QStringLiteral("-u") << QStringLiteral("nobody");  // it refuses root
+    sinkArgs << QStringLiteral("-a") << QStringLiteral("127.0.0.1:%1").arg(port)
+             << QStringLiteral("256");
+    sink.start(QStringLiteral("/usr/sbin/smtp-sink"), sinkArgs);
+    if (!sink.waitForStarted(5000)) {
+        std::fprintf(stderr, "smtp-sink does not start\n");
+        return 1;
+    }
+    QThread::msleep(300);
+    pw::app::CIniFile ini(folders.settingsPath(QStringLiteral("postwick")));
+    (void)ini.Load();
+    pw::app::Settings settings = pw::app::ReadSettings(ini);
+    settings.smtpServer = QStringLiteral("127.0.0.1");
+    settings.smtpPort = port;
+    settings.smtpAuthType = 0;
+    settings.smtpConnectionType = 0;
+    settings.sendWait = 0;
+    settings.oneTimeSend = 100;
+    settings.encode = 0;
+    pw::app::WriteSettings(ini, settings);
+    if (!ini.Save())
+        return 1;
+
+    std::map<std::pair<int, int>, Figures> figures;  // (kind, size): 0 send, 1 dry run
+    const char* kinds[] = {"send", "dry_run"};
+    for (const int count : sizes) {
+        const QString project = env.root() + QStringLiteral("scale-%1.pzy").arg(count);
+        if (!makeProject(folders, preview, project, count)) {
+            std::fprintf(stderr, "cannot make the project of %d\n", count);
+            return 1;
+        }
+        const int runs = count >= 100000 ? 1 : rounds;
+        for (int round = 0; round < runs; ++round) {
+            for (int kind = 0; kind < 2; ++kind) {
+                const QString dry = env.root() + QStringLiteral("dry-%1").arg(count);
+                QStringList command{QStringLiteral(POSTWICK_BINARY), QStringLiteral("--send"),
+                                    project};
+                if (kind == 1)
+                    command << QStringLiteral("--dry-run") << dry;
+                const pw::bench::ChildRun run = pw::bench::runChild(command, env.root() + "out");
+                QDir(dry).removeRecursively();
+                if (run.status != 0) {
+                    std::fprintf(stderr, "%s of %d ended with %d\n", kinds[kind], count,
+                                 run.status);
+                    return 1;
+                }
+                Figures& f = figures[{kind, count}];
+                f.wallUs.push_back(run.seconds * 1e6 / count);
+                f.cpuUs.push_back(run.cpuSeconds * 1e6 / count);
+                f.systemShare.push_back(
+                    run.cpuSeconds > 0 ? 100.0 * run.systemSeconds / run.cpuSeconds : 0);
+                f.peakMb.push_back(double(run.maxRssKb) / 1024.0);
+            }
+        }
+        QFile::remove(project);
+    }
+    sink.kill();
+    sink.waitForFinished(3000);
+
+    using pw::bench::median;
+    std::printf("rounds: %d\n", rounds);
+    for (int kind = 0; kind < 2; ++kind) {
+        double memLow = 1e18, memHigh = 0, cpuLow = 1e18, cpuHigh = 0, systemHigh = 0;
+        for (const int count : sizes) {
+            const Figures& f = figures[{kind, count}];
+            const double mem = median(f.peakMb);
+            const double cpu = median(f.cpuUs);
+            std::printf("%s_%d_time_per_recipient: %.1f us\n", kinds[kind], count,
+                        median(f.wallUs));
+            std::printf("%s_%d_cpu_per_recipient: %.1f us\n", kinds[kind], count, cpu);
+            std::printf("%s_%d_system_share: %.1f %%\n", kinds[kind], count, median(f.systemShare));
+            std::printf("%s_%d_peak_memory: %.1f MB\n", kinds[kind], count, mem);
+            memLow = std::min(memLow, mem);
+            memHigh = std::max(memHigh, mem);
+            cpuLow = std::min(cpuLow, cpu);
+            cpuHigh = std::max(cpuHigh, cpu);
+            systemHigh = std::max(systemHigh, median(f.systemShare));
+        }
+        std::printf("%s_peak_memory_spread: %.1f %%\n", kinds[kind],
+                    100.0 * (memHigh - memLow) / memLow);
+        std::printf("%s_cpu_per_recipient_spread: %.1f %%\n", kinds[kind],
+                    100.0 * (cpuHigh - cpuLow) / cpuLow);
+        std::printf("%s_system_share_max: %.1f %%\n", kinds[kind], systemHigh);
+    }
+    return 0;
+}

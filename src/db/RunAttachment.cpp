@@ -1,0 +1,160 @@
+#include "db/RunAttachment.h"
+
+#include <QStringList>
+
+#include "db/TDbData.h"
+
+namespace pw::db {
+
+CRunAttachment::CRunAttachment(QString workingCopy, Diagnostics diagnostics)
+    : m_path(std::move(workingCopy)), m_diagnostics(std::move(diagnostics)) {}
+
+CRunAttachment::~CRunAttachment() {
+    Detach();
+}
+
+void CRunAttachment::Detach() {
+    try {
+        if (m_db && m_db->IsConnected())
+            m_db->Disconnect();
+    } catch (const IBPP::Exception& e) {
+        Tell(QStringLiteral("Detaching the recipients of the run"), e);
+    }
+    m_db.reset();
+}
+
+void CRunAttachment::Tell(const QString& operation, const std::exception& e) const {
+    const QString text =
+        QStringLiteral("%1 failed: %2").arg(operation, QString::fromUtf8(e.what()));
+    if (m_diagnostics)
+        m_diagnostics(text);
+}
+
+bool CRunAttachment::Attach() {
+    if (m_db && m_db->IsConnected())
+        return true;
+    try {
+        m_db = WorkingCopyDatabase(m_path);
+        m_db->Connect();
+        return true;
+    } catch (const IBPP::Exception& e) {
+        m_db.reset();
+        Tell(QStringLiteral("Attaching the recipients of the run"), e);
+        return false;
+    }
+}
+
+std::optional<std::vector<int>> CRunAttachment::SelectionIds(SendSelectionMode mode) {
+    if (!Attach())
+        return std::nullopt;
+    QString where = QStringLiteral("WHERE ADDRESS IS NOT NULL");
+    if (mode == SendSelectionMode::Marked)
+        where += QStringLiteral(" AND SENDING=1");
+    else if (mode == SendSelectionMode::NotSent)
+        where += QStringLiteral(" AND SENDED=0");
+    try {
+        IBPP::Transaction tr =
+            IBPP::TransactionFactory(m_db, IBPP::AccessMode::Read, IBPP::Isolation::Concurrency);
+        tr->Start();
+        IBPP::Statement st = IBPP::StatementFactory(m_db, tr);
+        st->Execute(
+            (QStringLiteral("select ID from MAILS ") + where + QStringLiteral(" order by ID;"))
+                .toStdString());
+        std::vector<int> ids;
+        int32_t id = 0;
+        while (st->Fetch()) {
+            if (!st->Get(1, id))
+                ids.push_back(id);
+        }
+        st.reset();
+        tr->Commit();
+        return ids;
+    } catch (const IBPP::Exception& e) {
+        Tell(QStringLiteral("Loading the send selection"), e);
+        return std::nullopt;
+    }
+}
+
+std::optional<std::vector<CRunAttachment::Record>> CRunAttachment::ReadRecords(const int* ids,
+                                                                               size_t count) {
+    std::vector<Record> out;
+    if (count == 0)
+        return out;
+    if (count > kMaxPage || !Attach())
+        return std::nullopt;
+    // IDs are numbers of our own: the list goes into the statement as it is
+    QStringList list;
+    list.reserve(qsizetype(count));
+    for (size_t i = 0; i < count; ++i)
+        list << QString::number(ids[i]);
+    try {
+        IBPP::Transaction tr =
+            IBPP::TransactionFactory(m_db, IBPP::AccessMode::Read, IBPP::Isolation::Concurrency);
+        tr->Start();
+        IBPP::Statement st = IBPP::StatementFactory(m_db, tr);
+        st->Execute((QStringLiteral("select * from MAILS where ID in (") +
+                     list.join(QLatin1Char(',')) + QStringLiteral(") order by ID;"))
+                        .toStdString());
+        out.reserve(count);
+        std::string value;
+        while (st->Fetch()) {
+            Record r;
+            int32_t id = -1;
+            st->Get(1, id);
+            r.id = id;
+            for (int k = 0; k < kFieldCount; ++k) {
+                value.clear();
+                if (!st->Get(k + 4, value))
+                    r.fields[size_t(k)] =
+                        QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size()));
+            }
+            out.push_back(std::move(r));
+        }
+        st.reset();
+        tr->Commit();
+        return out;
+    } catch (const IBPP::Exception& e) {
+        Tell(QStringLiteral("Reading the recipients of the run"), e);
+        return std::nullopt;
+    }
+}
+
+CRunAttachment::OutcomeWrite CRunAttachment::WriteOutcome(int recordId, int outcome) {
+    if (!Attach())
+        return OutcomeWrite::Failed;
+    try {
+        IBPP::Transaction tr =
+            IBPP::TransactionFactory(m_db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
+                                     IBPP::LockResolution::NoWait);
+        tr->Start();
+        IBPP::Statement st = IBPP::StatementFactory(m_db, tr);
+        st->Prepare("UPDATE MAILS SET SENDED=? WHERE ID=?");
+        st->Set(1, outcome);
+        st->Set(2, recordId);
+        st->Execute();
+        const int changed = st->AffectedRows();
+        st.reset();
+        if (changed != 1) {
+            // nothing to keep: the record is gone (IDs are unique, so never more than one)
+            tr->Rollback();
+            return OutcomeWrite::RecordGone;
+        }
+        tr->Commit();
+        return OutcomeWrite::Written;
+    } catch (const IBPP::SQLException& e) {
+        if (IBPP::IsLockConflict(e)) {
+            Tell(QStringLiteral("Recording the outcome of record %1 (kept until the database is "
+                                "saved)")
+                     .arg(recordId),
+                 e);
+            return OutcomeWrite::Locked;
+        }
+        Tell(QStringLiteral("Recording the outcome of record %1").arg(recordId), e);
+        return OutcomeWrite::Failed;
+    } catch (const IBPP::Exception& e) {
+        Tell(QStringLiteral("Recording the outcome of record %1").arg(recordId), e);
+        return OutcomeWrite::Failed;
+    }
+}
+
+}  // namespace pw::db
