@@ -1,14 +1,17 @@
 // Import of a full database's worth of delimited text: a 20000-row, 20-column CSV from the
-// file to committed records, on the embedded engine.
+// file to committed records, on the embedded engine; beside it, in the same run, Python's csv
+// module reading the same file into a new sqlite3 database (python_import.py).
 #include <sys/resource.h>
 #include <time.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "db/TDbData.h"
@@ -29,6 +32,34 @@ long peakRssKb() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return u.ru_maxrss;
+}
+
+// One run of the Python reference: its own figures of wall and CPU time, or false.
+bool runPython(const QString& csv, const QString& database, double& wallMs, double& cpuMs) {
+    QFile::remove(database);
+    QProcess p;
+    p.start(QStringLiteral(POSTWICK_PYTHON),
+            {QStringLiteral(POSTWICK_BENCH_DIR "/python_import.py"), csv, database});
+    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+        return false;
+    bool rows = false;
+    for (const QByteArray& line : p.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> kv = line.split(':');
+        if (kv.size() != 2)
+            continue;
+        if (kv[0] == "python_rows")
+            rows = kv[1].trimmed().toInt() == kRecordLimit;
+        else if (kv[0] == "python_ms")
+            wallMs = kv[1].trimmed().toDouble();
+        else if (kv[0] == "python_cpu_ms")
+            cpuMs = kv[1].trimmed().toDouble();
+    }
+    return rows;
+}
+
+double medianOf(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 }  // namespace
@@ -57,8 +88,17 @@ int main(int argc, char* argv[]) {
     }
     Silent ui;
     db::DbFolders folders{dir.path() + "/data/", dir.path() + "/copies/"};
-    std::vector<double> cpu, times, readTimes, previewTimes;
-    for (int run = 0; run < 3; ++run) {
+    std::vector<double> cpu, times, readTimes, previewTimes, pyTimes, pyCpu;
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    for (int run = 0; run < runs; ++run) {
+        double pyMs = 0;
+        double pyCpuMs = 0;
+        if (!runPython(csv, dir.path() + "/python.sqlite", pyMs, pyCpuMs)) {
+            std::printf("the python import failed\n");
+            return 1;
+        }
+        pyTimes.push_back(pyMs);
+        pyCpu.push_back(pyCpuMs);
         db::TDbData store(folders, ui);
         store.SetStrFieldSize(100);
         if (store.CreateDatabase(store.MakeWorkingCopyPath()) != db::CreateResult::Created ||
@@ -106,5 +146,9 @@ int main(int argc, char* argv[]) {
     std::printf("csv_preview_20000x20_median: %.0f ms\n", previewTimes[previewTimes.size() / 2]);
     std::printf("csv_import_20000x20_median: %.0f ms\n", times[times.size() / 2]);
     std::printf("csv_import_peak_rss: %ld KB\n", peakRssKb());
+    std::printf("python_csv_sqlite3_20000x20_median: %.0f ms\n", medianOf(pyTimes));
+    std::printf("python_csv_sqlite3_20000x20_cpu_median: %.0f ms\n", medianOf(pyCpu));
+    std::printf("csv_import_to_python_ratio: %.2f\n",
+                medianOf(times) / std::max(1.0, medianOf(pyTimes)));
     return 0;
 }

@@ -34,6 +34,7 @@ CAppSession::StartResult CAppSession::Start() {
     send::CSendLog::instance().setPath(m_folders.logFilePath());
     m_store = std::make_unique<db::TDbData>(
         db::DbFolders{m_folders.userDataFolder, m_folders.workingCopyFolder}, m_ui);
+    m_store->SetRecordLimit(m_settings.recordLimit);
     return StartResult::Ready;
 }
 
@@ -42,6 +43,8 @@ void CAppSession::ReadSettingsFile() {
     (void)ini.Load();  // a missing or damaged file leaves the defaults
     m_settings = ReadSettings(ini);
     LoadSecrets(m_settings, processKeyring());
+    if (m_store)
+        m_store->SetRecordLimit(m_settings.recordLimit);
 }
 
 QString CAppSession::FreshRecipientText() const {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include "db/RecordCache.h"
 #include "resources/Strings.h"
 #include "smtp/Charsets.h"
 
@@ -71,6 +72,7 @@ void visitSetupKeys(Settings& s, Visitor&& v) {
     v.integer("OAuthTokenInFile", s.oauthTokenInFile, 0);
     v.refreshToken("OAuthRefreshToken", s.oauthRefreshToken, s.oauthTokenInFile);
     v.integer("KeyringPasswords", s.keyringPasswords, -1);
+    v.integer("RecordLimit", s.recordLimit, db::kDefaultRecordLimit);
 }
 
 struct Reader {

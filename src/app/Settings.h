@@ -66,6 +66,8 @@ struct Settings {
     int addrSetType = 0;
     bool dbExportItem = true;
     int strFieldSize = 100;
+    // "RecordLimit": the most records of a database (import, Add Record, the editor's list).
+    int recordLimit = 20000;
     // 1 accepts a server certificate that cannot be verified (self-signed servers).
     int smtpAcceptUnverifiedCert = 0;
     QString defaultDbPath;  // written only by the default-database command

@@ -829,7 +829,8 @@ public:
             if (!p.set)
                 throw LogicException("Statement::Execute", "All parameters must be specified.");
         Gds& g = gds();
-        const std::string context = "Statement::Execute( " + m_sql + " )";
+        // The context is made only for an error: a prepared insert runs once per record.
+        const auto context = [this] { return "Statement::Execute( " + m_sql + " )"; };
         ISC_STATUS_ARRAY status{};
         closeCursor();
         bindParameters();
@@ -838,13 +839,13 @@ public:
         if (m_type == isc_info_sql_stmt_exec_procedure && m_out.count() > 0) {
             g.isc_dsql_execute2(status, m_tr->handle(), &m_handle, 1, in, m_out.da());
             if (hasError(status))
-                throw SQLException(context, status, "isc_dsql_execute2 failed");
+                throw SQLException(context(), status, "isc_dsql_execute2 failed");
             m_rowReady = true;
             return;
         }
         g.isc_dsql_execute(status, m_tr->handle(), &m_handle, 1, in);
         if (hasError(status))
-            throw SQLException(context, status, "isc_dsql_execute failed");
+            throw SQLException(context(), status, "isc_dsql_execute failed");
         if (m_type == isc_info_sql_stmt_select || m_type == isc_info_sql_stmt_select_for_upd)
             m_cursorOpen = true;
     }

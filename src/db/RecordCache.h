@@ -1,17 +1,27 @@
 #pragma once
-// The rows of the recipient list that a grid shows, fetched lazily in list order from the
-// store's list query. One cache per list window; the window owns it and registers it with
-// TDbData. No widgets here: a Qt item model sits on top through IRecordCacheOwner.
+// The rows of the recipient list that a grid shows, read in batches in list order from the
+// one statement of the list. One cache per list window; the window owns it and registers it
+// with TDbData, which hands it the list's reader at every refresh. No widgets here: a Qt item
+// model sits on top through IRecordCacheOwner.
 
 #include <QByteArray>
 #include <QString>
 #include <array>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 namespace pw::db {
 
 inline constexpr int kFieldCount = 20;
+// The program's record limit unless the preferences raise it, and how far they may.
+inline constexpr int kDefaultRecordLimit = 20000;
+inline constexpr int kMaxRecordLimit = 1000000;
+[[nodiscard]] constexpr int ClampRecordLimit(int limit) {
+    return limit < kDefaultRecordLimit ? kDefaultRecordLimit
+           : limit > kMaxRecordLimit   ? kMaxRecordLimit
+                                       : limit;
+}
 
 class TDbData;
 
@@ -33,7 +43,8 @@ public:
         for (int r = first; r <= last; ++r)
             rowChanged(r);
     }
-    // Rows are about to appear at first..last / have appeared there.
+    // Rows are about to appear at first..last / have appeared there (read from the list, or
+    // added by the record form).
     virtual void rowsAboutToBeInserted(int /*first*/, int /*last*/) {}
     virtual void rowsInserted(int /*first*/, int /*last*/) {}
     // Rows first..last are about to leave the list / have left it.
@@ -41,10 +52,37 @@ public:
     virtual void rowsRemoved(int /*first*/, int /*last*/) {}
 };
 
+// One record as the list holds it: the 20 values as they come from the file (UTF-8), end to
+// end in one buffer, so that a full list stays a fraction of what 20 separate wide strings a
+// row take.
+struct CachedRow {
+    int id = -1;
+    int sent = 0;
+    bool selected = true;
+    QByteArray bytes;
+    std::array<int, kFieldCount + 1> ends{};  // ends[k + 1]: end of field k; ends[0] = 0
+
+    [[nodiscard]] QString field(int k) const;
+    void set(int k, const QByteArray& utf8);
+    // Appends field k while a row is read field by field in order (k = 0, 1, ...).
+    void appendField(int k, const char* data, qsizetype size);
+};
+
+// The open statement of one list: gives its rows in list order. Throws the database layer's
+// exceptions.
+class IListReader {
+public:
+    virtual ~IListReader() = default;
+    // The next row into row (all of it written); false at the end of the list.
+    virtual bool read(CachedRow& row) = 0;
+};
+
+enum class FetchResult { Done, Failed };
+
 class RecordCache {
 public:
-    // The program's record limit: the list shows at most this many rows.
-    static constexpr int kCapacity = 20000;
+    // Rows a view is given at a time.
+    static constexpr int kBatch = 100;
 
     explicit RecordCache(IRecordCacheOwner* owner = nullptr);
     // Unregisters itself from the store it is registered with.
@@ -54,73 +92,84 @@ public:
 
     void setOwner(IRecordCacheOwner* owner) { m_owner = owner; }
     [[nodiscard]] IRecordCacheOwner* owner() const { return m_owner; }
-    // The store this cache is registered with, or none.
+    // The store this cache is registered with, or none (set by the store's registration).
     [[nodiscard]] TDbData* store() const { return m_store; }
+    void setStore(TDbData* store) { m_store = store; }
 
-    // Drops every row: IDs -1, selected 1, sent 0, row count 0.
+    // Most rows the list shows (the record limit), at least 1.
+    void setLimit(int limit) { m_limit = limit < 1 ? 1 : limit; }
+    [[nodiscard]] int limit() const { return m_limit; }
+
+    // Drops every row and the reader, with the owner told.
     void clear();
+    // A new list: the old rows go, the reader's rows come in batches; the first batch is read
+    // at once. The owner hears "about to refresh" and "refreshed". A failure of that first
+    // read ends the list where it failed and is thrown.
+    void beginList(std::unique_ptr<IListReader> reader);
 
-    // Rows the current list query returns (at most kCapacity), plus rows added since.
-    [[nodiscard]] int rowCount() const { return m_rowCount; }
-    // Rows of the view before the limit was applied (above kCapacity for an oversized file).
-    [[nodiscard]] int viewCount() const { return m_viewCount; }
-    [[nodiscard]] bool truncated() const { return m_viewCount > m_rowCount; }
-    // How many rows have been fetched from the list statement.
-    [[nodiscard]] int fetchedCount() const { return m_fetched; }
-    // Whether row r holds its values: fetched from the list, or added after the refresh.
-    [[nodiscard]] bool isFetched(int row) const {
-        return row >= 0 && (row < m_fetched || (row >= m_listRows && row < m_rowCount));
-    }
+    // The list's statement goes (its transaction ends); the rows held stay.
+    void stopReading() { m_reader.reset(); }
 
-    // ID of row r once fetched, -1 before.
+    // Rows held: read from the list, plus rows added since.
+    [[nodiscard]] int rowCount() const { return int(m_rows.size()); }
+    // How many rows came from the list statement.
+    [[nodiscard]] int fetchedCount() const { return m_listRows; }
+    // Whether the list has rows not read yet (and room for them under the limit).
+    [[nodiscard]] bool canFetchMore() const { return m_reader != nullptr; }
+    // The list held more rows than the limit lets it show.
+    [[nodiscard]] bool truncated() const { return m_truncated; }
+    [[nodiscard]] bool isFetched(int row) const { return row >= 0 && row < rowCount(); }
+
+    // Reads rows until row r is held, or the list ends; a database error ends the list
+    // (reported) and gives Failed. Owners hear of the rows as one insertion.
+    FetchResult fetchUpTo(int row) noexcept;
+    FetchResult fetchMore() noexcept { return fetchUpTo(m_listRows + kBatch - 1); }
+    FetchResult fetchAll() noexcept { return fetchUpTo(m_limit); }
+
+    // ID of row r, -1 past the end.
     [[nodiscard]] int rowId(int row) const;
-    // ID of row r of the list, known for every row after a refresh; -1 past the end.
-    [[nodiscard]] int orderedId(int row) const;
-    // Row of the list holding the record, -1 when it is not listed.
+    // Row holding the record, -1 when it is not listed.
     [[nodiscard]] int rowOfId(int recordId) const;
     [[nodiscard]] int sent(int row) const;
     [[nodiscard]] bool selected(int row) const;
-    // Field k (0..19) of row r; empty when the row is not fetched.
+    // Field k (0..19) of row r; empty past the end.
     [[nodiscard]] QString text(int row, int field) const;
 
-    // Written by TDbData.
+    // Written by the store after its statements ran.
     void setSent(int row, int value);
     void setSelected(int row, bool value);
     void setText(int row, int field, const QString& text);
+    // Every row, and every row read later from this list, takes the flag.
+    void setSentEverywhere(int value);
+    void setSelectedEverywhere(bool value);
+    // Appends a row after the list's rows (the record form's new record), with the owner
+    // told; false when the limit is reached.
+    bool appendRow(int id, int sent, bool selected, const std::array<QString, kFieldCount>& texts);
+    // Takes the record's row out (the owner is told first and may still read it then); a
+    // record not read yet is skipped when the list reaches it.
+    void removeRecord(int recordId);
+
+    // Tells the owner that row r changed.
+    void notifyRowChanged(int row) const;
 
 private:
-    friend class TDbData;
-    // One row's 20 values as they come from the file (UTF-8), end to end in one buffer: a
-    // full cache of 20000 rows stays a fraction of what 400000 separate wide strings take.
-    struct RowTexts {
-        QByteArray bytes;
-        std::array<int, kFieldCount + 1> ends{};  // ends[k + 1]: end of field k; ends[0] = 0
-        [[nodiscard]] QString field(int k) const;
-        void set(int k, const QByteArray& utf8);
-    };
-
-    void notifyAboutToRefresh() const;
-    void notifyRefreshed() const;
-    void notifyRow(int row) const;
-    // Appends a row after the list's rows (the record form's new record); false when full.
-    bool appendRow(int id, int sent, bool selected, const std::array<QString, kFieldCount>& texts);
-    // Takes row r out of the list, moving the rows below up by one: first the owner is told
-    // (it may still read the row then), then the row goes.
-    void announceRemoval(int row) const;
-    void removeRow(int row);
+    // Reads at most count rows of the list, after the rows held; throws.
+    void readRows(int count, std::vector<CachedRow>& rows);
+    void insertRead(std::vector<CachedRow>&& rows);
 
     IRecordCacheOwner* m_owner = nullptr;
     TDbData* m_store = nullptr;
-    std::vector<std::unique_ptr<RowTexts>> m_texts;
-    std::vector<int> m_sent;
-    std::vector<unsigned char> m_selected;
-    std::vector<int> m_rowIds;
-    std::vector<int> m_orderedIds;
-    int m_rowCount = 0;
-    int m_viewCount = 0;
-    int m_fetched = 0;
+    int m_limit = kDefaultRecordLimit;
+    std::vector<CachedRow> m_rows;
     // Rows 0..m_listRows-1 come from the list statement; rows from there up were added later.
     int m_listRows = 0;
+    std::unique_ptr<IListReader> m_reader;
+    bool m_truncated = false;
+    // Left the list, or added after it, since the refresh: skipped when the list gives them.
+    std::unordered_set<int> m_skipIds;
+    // Flags given every row of the list since the refresh, for rows read later.
+    int m_laterSent = -1;
+    int m_laterSelected = -1;
 };
 
 }  // namespace pw::db

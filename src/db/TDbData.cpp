@@ -182,11 +182,12 @@ TDbData::TDbData(DbFolders folders, IUserInteraction& ui)
 }
 
 TDbData::~TDbData() {
+    // The handles go in order: the lists' statements, main transaction (rolled back),
+    // attachment.
+    ReleaseList();
     for (RecordCache* c : m_caches)
-        c->m_store = nullptr;
+        c->setStore(nullptr);
     m_caches.clear();
-    // The handles go in order: list statement, main transaction (rolled back), attachment.
-    m_listStatement.reset();
     m_mainTr.reset();
     std::lock_guard<std::mutex> lock(m_dbMutex);
     m_db.reset();
@@ -368,14 +369,13 @@ void TDbData::ResetListState() {
     m_filter.clear();
     m_order = QStringLiteral(" ID asc ");
     m_listQuery.clear();
-    m_listStatement.reset();
-    m_listExhausted = true;
+    ReleaseList();
     m_toldTruncated = false;
 }
 
 void TDbData::ReleaseList() {
-    m_listStatement.reset();
-    m_listExhausted = true;
+    for (RecordCache* c : m_caches)
+        c->stopReading();
 }
 
 bool TDbData::Open() {
@@ -416,7 +416,7 @@ bool TDbData::OpenCurrent(bool deleteOnFailure) {
         return IsOpen();
     } catch (const IBPP::Exception& e) {
         ReportDroppedError("Opening the database", e);
-        m_listStatement.reset();
+        ReleaseList();
         m_mainTr.reset();
         {
             std::lock_guard<std::mutex> lock(m_dbMutex);
@@ -471,8 +471,7 @@ bool TDbData::Save(SaveMode mode) {
             if (mode == SaveMode::Retaining) {
                 m_mainTr->CommitRetain();
             } else {
-                m_listStatement.reset();  // its cursor ends with the transaction
-                m_listExhausted = true;
+                ReleaseList();  // the lists' cursors end with the transaction
                 m_mainTr->Commit();
             }
         }
@@ -539,12 +538,8 @@ bool TDbData::ConfirmClose() {
 }
 
 void TDbData::Close(CloseMode mode) {
-    ReleaseList();
-    for (RecordCache* c : m_caches) {
-        c->notifyAboutToRefresh();
+    for (RecordCache* c : m_caches)
         c->clear();
-        c->notifyRefreshed();
-    }
     try {
         if (m_mainTr && m_mainTr->IsStarted())
             m_mainTr->Rollback();
@@ -605,11 +600,12 @@ void TDbData::SetObserver(IStoreObserver* observer) {
 void TDbData::RegisterCache(RecordCache* cache) {
     if (!cache)
         return;
-    if (cache->m_store && cache->m_store != this)
-        cache->m_store->UnregisterCache(cache);
+    if (cache->store() && cache->store() != this)
+        cache->store()->UnregisterCache(cache);
     m_caches.erase(std::remove(m_caches.begin(), m_caches.end(), cache), m_caches.end());
     m_caches.push_back(cache);
-    cache->m_store = this;
+    cache->setStore(this);
+    cache->setLimit(m_recordLimit);
 }
 
 void TDbData::UnregisterCache(RecordCache* cache) {
@@ -618,14 +614,14 @@ void TDbData::UnregisterCache(RecordCache* cache) {
         return;
     const bool wasActive = cache == m_caches.back();
     m_caches.erase(it);
-    cache->m_store = nullptr;
+    cache->stopReading();
+    cache->setStore(nullptr);
     if (wasActive && !m_caches.empty())
         RefreshActiveCache();
 }
 
 void TDbData::RefreshActiveCache() {
-    // The list statement served the cache that went; the one below gets a list of its own.
-    ReleaseList();
+    // The list state served the cache that went; the one below gets a list of its own.
     try {
         RefreshList();
     } catch (const IBPP::Exception& e) {
@@ -650,6 +646,56 @@ void TDbData::SetOrder(const QString& order) {
     m_order = order;
 }
 
+void TDbData::SetRecordLimit(int limit) {
+    m_recordLimit = ClampRecordLimit(limit);
+    for (RecordCache* c : m_caches)
+        c->setLimit(m_recordLimit);
+}
+
+namespace {
+
+// The list statement's rows as the cache takes them: ID, SENDED, SENDING, then the 20 fields
+// (NULL as empty).
+class ListStatementReader : public IListReader {
+public:
+    explicit ListStatementReader(IBPP::Statement statement) : m_st(std::move(statement)) {}
+    bool read(CachedRow& row) override {
+        if (!m_st->Fetch())
+            return false;
+        int32_t id = -1;
+        int32_t sent = 0;
+        bool selected = false;
+        m_st->Get(1, id);
+        m_st->Get(2, sent);
+        m_st->Get(3, selected);
+        row.id = id;
+        row.sent = sent;
+        row.selected = selected;
+        for (int k = 0; k < kFieldCount; ++k) {
+            m_value.clear();
+            if (m_st->Get(k + 4, m_value))
+                m_value.clear();
+            row.appendField(k, m_value.data(), qsizetype(m_value.size()));
+        }
+        row.bytes.squeeze();
+        return true;
+    }
+
+private:
+    IBPP::Statement m_st;
+    std::string m_value;
+};
+
+// ID as the last key: rows with equal keys come in one order, whichever statement reads them.
+QString ListOrder(const QString& order) {
+    const QString key = order.simplified().section(QLatin1Char(' '), 0, 0);
+    if (key.compare(QLatin1String("ID"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral(" order by ") + order;
+    return QStringLiteral(" order by ") + order + QStringLiteral(", ID");
+}
+
+}  // namespace
+
 void TDbData::RefreshList() {
     if (!CanWrite())
         return;
@@ -663,128 +709,50 @@ void TDbData::RefreshList() {
         else
             where += QStringLiteral(" and ") + m_filter;
     }
-    const QString order = QStringLiteral(" order by ") + m_order;
-    const IBPP::Database db = Database();
+    m_listQuery = QStringLiteral("select * from Mails ") + where + ListOrder(m_order);
     RecordCache* const cache = Cache();
-    if (cache)
-        cache->notifyAboutToRefresh();
-    ReleaseList();
-    m_removedIds.clear();
-    m_sentOverView.reset();
-    m_selectedOverView.reset();
-
-    // Whatever happens below, the owner hears "done" after "about to": on a database error
-    // with an empty list.
-    struct Done {
-        RecordCache* cache;
-        bool ok = false;
-        ~Done() {
-            if (cache && !ok) {
-                cache->clear();
-                cache->notifyRefreshed();
-            }
-        }
-    } done{cache};
-
-    int total = 0;
-    if (cache) {
-        RecordCache& c = *cache;
-        c.m_rowCount = 0;
-        c.m_fetched = 0;
-        c.m_listRows = 0;
-        IBPP::Statement ids = IBPP::StatementFactory(db, m_mainTr);
-        ids->Execute(
-            Convert(QStringLiteral("select ID from Mails ") + where + order).toStdString());
-        while (ids->Fetch()) {
-            if (total < RecordCache::kCapacity) {
-                int32_t id = -1;
-                ids->Get(1, id);
-                c.m_orderedIds[total] = id;
-                c.m_rowIds[total] = -1;
-            }
-            ++total;
-        }
-        c.m_viewCount = total;
-        c.m_rowCount = std::min(total, RecordCache::kCapacity);
-        c.m_listRows = c.m_rowCount;
-        for (int k = c.m_rowCount; k < RecordCache::kCapacity; ++k) {
-            c.m_orderedIds[k] = -1;
-            c.m_rowIds[k] = -1;
-        }
+    if (!cache)
+        return;
+    cache->setLimit(m_recordLimit);
+    IBPP::Statement st;
+    try {
+        st = IBPP::StatementFactory(Database(), m_mainTr);
+        st->Execute(Convert(m_listQuery).toStdString());
+    } catch (...) {
+        cache->clear();
+        throw;
     }
-
-    m_listQuery = QStringLiteral("select * from Mails ") + where + order;
-    m_listStatement = IBPP::StatementFactory(db, m_mainTr);
-    m_listStatement->Execute(Convert(m_listQuery).toStdString());
-    m_listExhausted = false;
-
-    done.ok = true;
-    if (cache) {
-        cache->notifyRefreshed();
-        if (total > RecordCache::kCapacity && !m_toldTruncated) {
-            // A file made elsewhere can exceed the program's limit: show the first rows, say so.
-            m_toldTruncated = true;
-            inform(m_ui, pw::str(ids::kDbTooManyRecords).arg(total));
-        }
-    }
+    cache->beginList(std::make_unique<ListStatementReader>(std::move(st)));
+    TellIfTruncated(*cache);
 }
 
-void TDbData::FetchOne(RecordCache& c) {
-    if (!m_listStatement || m_listExhausted || c.m_fetched >= c.m_listRows) {
-        m_listExhausted = true;
+void TDbData::TellIfTruncated(const RecordCache& cache) {
+    if (!cache.truncated() || m_toldTruncated)
         return;
-    }
-    int32_t id = -1;
-    for (;;) {
-        if (!m_listStatement->Fetch()) {
-            m_listExhausted = true;
-            return;
-        }
-        m_listStatement->Get(1, id);
-        if (!m_removedIds.count(id))
-            break;
-    }
-    const int f = c.m_fetched;
-    int32_t sent = 0;
-    bool selected = false;
-    m_listStatement->Get(2, sent);
-    m_listStatement->Get(3, selected);
-    c.m_rowIds[f] = id;
-    c.m_sent[f] = m_sentOverView.value_or(sent);
-    c.m_selected[f] = m_selectedOverView.value_or(selected ? 1 : 0);
-    if (!c.m_texts[f])
-        c.m_texts[f] = std::make_unique<RecordCache::RowTexts>();
-    RecordCache::RowTexts& texts = *c.m_texts[f];
-    texts.bytes.clear();
-    std::string value;
-    for (int k = 0; k < kFieldCount; ++k) {
-        value.clear();
-        if (!m_listStatement->Get(k + 4, value))
-            texts.bytes.append(value.data(), static_cast<qsizetype>(value.size()));
-        texts.ends[k + 1] = static_cast<int>(texts.bytes.size());
-    }
-    texts.bytes.squeeze();
-    c.m_fetched = f + 1;
+    // A file made elsewhere, or a lowered limit: show the first rows, say so.
+    m_toldTruncated = true;
+    inform(m_ui, pw::str(ids::kDbTooManyRecords).arg(m_recordLimit));
 }
 
 bool TDbData::FetchRows(int row) noexcept {
     RecordCache* const c = Cache();
     if (!c || !CanWrite())
         return false;
-    try {
-        while (c->m_fetched <= row && !m_listExhausted)
-            FetchOne(*c);
-        return true;
-    } catch (const std::exception& e) {
-        // The rest of the list stays unfetched; the grid shows those rows empty.
-        m_listExhausted = true;
-        ReportDroppedError("Fetching rows of the list", e);
-        return false;
-    }
+    const bool ok = c->fetchUpTo(row) == FetchResult::Done;
+    TellIfTruncated(*c);
+    return ok;
 }
 
 bool TDbData::FetchAll() noexcept {
-    return FetchRows(RecordCache::kCapacity);
+    return FetchRows(m_recordLimit);
+}
+
+bool TDbData::FetchMore(RecordCache& cache) noexcept {
+    if (!CanWrite())
+        return false;
+    const bool ok = cache.fetchMore() == FetchResult::Done;
+    TellIfTruncated(cache);
+    return ok;
 }
 
 bool TDbData::AppendCachedRow(int recordId, int sent, bool selected,
@@ -797,11 +765,9 @@ void TDbData::UpdateCachedRow(int row, const std::array<QString, kFieldCount>& t
     RecordCache* const c = Cache();
     if (!c || row < 0 || row >= c->rowCount())
         return;
-    if (!c->m_texts[row])
-        c->m_texts[row] = std::make_unique<RecordCache::RowTexts>();
     for (int k = 0; k < kFieldCount; ++k)
-        c->m_texts[row]->set(k, texts[k].toUtf8());
-    c->notifyRow(row);
+        c->setText(row, k, texts[k]);
+    c->notifyRowChanged(row);
 }
 
 // ---- flags and values -------------------------------------------------------------------------
@@ -824,7 +790,7 @@ void TDbData::SetRowFlag(int row, RowFlag which, int value) {
     else
         cache->setSelected(row, value != 0);
     SetModified();
-    cache->notifyRow(row);
+    cache->notifyRowChanged(row);
 }
 
 bool TDbData::SetCell(int row, int gridColumn, const QString& text) {
@@ -846,7 +812,7 @@ bool TDbData::SetCell(int row, int gridColumn, const QString& text) {
          QStringLiteral(" where ID = %1").arg(id));
     cache->setText(row, field, text);
     SetModified();
-    cache->notifyRow(row);
+    cache->notifyRowChanged(row);
     return true;
 }
 
@@ -882,24 +848,15 @@ bool TDbData::SetFlagOverView(RowFlag which, int value) {
     BulkUpdate(true, QStringLiteral(" %1 = %2 ").arg(column).arg(value),
                QStringLiteral(" (%1 <> %2) ").arg(column).arg(value));
     RecordCache* const cache = Cache();
-    if (!CanWrite() || !cache || !m_filter.isEmpty() ||
+    // The view is the group and the filter: unless either names the flag, every row listed,
+    // the ones added since the refresh included, is one the statement gave the value.
+    if (!CanWrite() || !cache || m_filter.contains(column, Qt::CaseInsensitive) ||
         m_order.contains(column, Qt::CaseInsensitive))
         return false;
-    RecordCache& c = *cache;
-    // Without a filter the view is the group or the whole table: every row listed, the ones
-    // added since the refresh included, is one the statement changed.
-    std::optional<int>& later = which == RowFlag::Sent ? m_sentOverView : m_selectedOverView;
-    later = which == RowFlag::Sent ? value : (value != 0 ? 1 : 0);
-    for (int r = 0; r < c.m_rowCount; ++r) {
-        if (!c.isFetched(r))
-            continue;
-        if (which == RowFlag::Sent)
-            c.m_sent[r] = *later;
-        else
-            c.m_selected[r] = static_cast<unsigned char>(*later);
-    }
-    if (c.m_rowCount > 0 && c.m_owner)
-        c.m_owner->rowsChanged(0, c.m_rowCount - 1);
+    if (which == RowFlag::Sent)
+        cache->setSentEverywhere(value);
+    else
+        cache->setSelectedEverywhere(value != 0);
     return true;
 }
 
@@ -909,29 +866,19 @@ void TDbData::SwapFields(int fieldI, int fieldJ) {
         fieldJ >= kFieldCount || fieldI == fieldJ)
         return;
     RecordCache& c = *cache;
-    for (int r = 0; r < c.m_fetched; ++r) {
+    // Every row held: read from the list, and added by the record form after it.
+    for (int r = 0; r < c.rowCount(); ++r) {
         const QString a = c.text(r, fieldI);
         const QString b = c.text(r, fieldJ);
         Exec(QStringLiteral("update Mails set %1 = ").arg(ColumnNames()[fieldI]) + SqlLiteral(b) +
              QStringLiteral(", %1 = ").arg(ColumnNames()[fieldJ]) + SqlLiteral(a) +
-             QStringLiteral(" where ID = %1").arg(c.m_rowIds[r]));
+             QStringLiteral(" where ID = %1").arg(c.rowId(r)));
         c.setText(r, fieldI, b);
         c.setText(r, fieldJ, a);
         SetModified();
     }
-    // Rows added by the record form sit past the fetched ones and are exchanged as well.
-    for (int r = c.m_listRows; r < c.m_rowCount; ++r) {
-        const QString a = c.text(r, fieldI);
-        const QString b = c.text(r, fieldJ);
-        Exec(QStringLiteral("update Mails set %1 = ").arg(ColumnNames()[fieldI]) + SqlLiteral(b) +
-             QStringLiteral(", %1 = ").arg(ColumnNames()[fieldJ]) + SqlLiteral(a) +
-             QStringLiteral(" where ID = %1").arg(c.m_rowIds[r]));
-        c.setText(r, fieldI, b);
-        c.setText(r, fieldJ, a);
-        SetModified();
-    }
-    if (c.m_rowCount > 0 && c.m_owner)
-        c.m_owner->rowsChanged(0, c.m_rowCount - 1);
+    if (c.rowCount() > 0 && c.owner())
+        c.owner()->rowsChanged(0, c.rowCount() - 1);
 }
 
 void TDbData::SelectAllAfterOpen() {
@@ -1000,13 +947,24 @@ void TDbData::DeleteRecord(int groupId, int recordId) {
     // The record leaves the view when it is gone, or when it left the group that is shown.
     if (groupId > 0 && groupId != m_group)
         return;
-    if (RecordCache* const c = Cache()) {
-        const int row = c->rowOfId(recordId);
-        if (row >= 0) {
-            c->announceRemoval(row);
-            m_removedIds.insert(recordId);  // after the notice: the owner may read the row then
-            c->removeRow(row);
-        }
+    if (RecordCache* const c = Cache())
+        c->removeRecord(recordId);
+}
+
+void TDbData::DeleteRecords(int groupId, const std::vector<int>& recordIds) {
+    if (!CanWrite() || recordIds.empty())
+        return;
+    IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
+    st->Prepare(groupId > 0 ? "DELETE FROM GROUP_MAIL WHERE IDGROUP = ? AND IDMAIL = ?"
+                            : "delete from MAILS where ID = ?");
+    // Whatever was deleted before an error stays inside the main transaction, as with one.
+    for (int id : recordIds) {
+        int p = 1;
+        if (groupId > 0)
+            st->Set(p++, int32_t(groupId));
+        st->Set(p, int32_t(id));
+        st->Execute();
+        SetModified();
     }
 }
 

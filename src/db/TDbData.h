@@ -186,13 +186,22 @@ public:
     // The last "select * from Mails ..." built by RefreshList.
     [[nodiscard]] const QString& CurrentListQuery() const { return m_listQuery; }
 
-    // Throws IBPP::Exception; the cache is told "about to" and "done" either way (an empty
-    // list after a failure).
+    // The most records a list shows, an import fills and Add Record allows (the preference
+    // "RecordLimit", kept within kDefaultRecordLimit..kMaxRecordLimit).
+    void SetRecordLimit(int limit);
+    [[nodiscard]] int RecordLimit() const { return m_recordLimit; }
+
+    // Runs the one statement of the list, ordered with ID as the last key, and hands it to the
+    // active cache, which reads its first batch. Throws IBPP::Exception; the cache is told
+    // "about to" and "done" either way (an empty list after a failure).
     void RefreshList();
-    // Never throw (they run inside a grid's paint): a database error is reported, the rest of
-    // the list stays unfetched and the result is false.
+    // Never throw: a database error is reported, the rest of the list stays unread and the
+    // result is false. FetchRows and FetchAll read the active cache's list; FetchMore the next
+    // batch of the cache's own (the one a grid shows, active or not). The first read that
+    // meets the record limit with rows left tells the user, once per open database.
     bool FetchRows(int row) noexcept;
     bool FetchAll() noexcept;
+    bool FetchMore(RecordCache& cache) noexcept;
 
     // The record form brings the active cache up to date after its own statements: a new
     // record joins the end of the list (false when the cache is full), an edited row takes
@@ -210,8 +219,8 @@ public:
     void BulkUpdate(bool view, const QString& assignment, const QString& condition);
     // Select All, Select None, Clear Transmission Result: BulkUpdate (view, " <flag> = value ",
     // " (<flag> <> value) ") with the Sending or Sended column. When the list cannot change by
-    // it (no filter, and an order that is not by that flag) every row of the view takes the
-    // value, so the active cache takes it in place of a RefreshList (rows fetched later too)
+    // it (neither the filter nor the order names that flag) every row of the view takes the
+    // value, so the active cache takes it in place of a RefreshList (rows read later too)
     // and its owner hears of the rows changed: true. False: the caller refreshes the list.
     [[nodiscard]] bool SetFlagOverView(RowFlag which, int value);
     // The statement BulkUpdate would run (for tools that show or extend it).
@@ -234,6 +243,9 @@ public:
     // A record that leaves the view (deleted, or out of the group shown) leaves the active
     // cache at once, with the owner told.
     void DeleteRecord(int groupId, int recordId);
+    // The same for many records through one prepared statement; the list is left as it was
+    // for the caller's one RefreshList.
+    void DeleteRecords(int groupId, const std::vector<int>& recordIds);
     void DeleteAllRecords();
     int CountRecords();        // 0 with no database
     int CountRecordsOrNone();  // -1 with no database
@@ -317,7 +329,7 @@ private:
     void ReadFieldLength();
     void ResetListState();
     void ReleaseList();
-    void FetchOne(RecordCache& cache);
+    void TellIfTruncated(const RecordCache& cache);
     void RefreshActiveCache();
     bool CanWrite() const;
     void Exec(const QString& sql);
@@ -336,17 +348,12 @@ private:
     int m_fieldLength = 100;
     bool m_workingCopyKept = false;
 
-    std::vector<RecordCache*> m_caches;    // the last one is active
-    std::unordered_set<int> m_removedIds;  // left the list since the refresh: skipped when fetched
+    std::vector<RecordCache*> m_caches;  // the last one is active
+    int m_recordLimit = kDefaultRecordLimit;
     int m_group = -1;
     QString m_filter;
     QString m_order = QStringLiteral(" ID asc ");
     QString m_listQuery;
-    IBPP::Statement m_listStatement;
-    bool m_listExhausted = true;
-    // Flags SetFlagOverView gave every row of the list since the refresh, for rows fetched later.
-    std::optional<int> m_sentOverView;
-    std::optional<int> m_selectedOverView;
     bool m_toldTruncated = false;
     int m_recordCount = 0;
 

@@ -241,10 +241,8 @@ void EditorSession::deleteRecords(const QList<int>& rows) {
             ids << id;
     }
     const int group = m_groups->groupId(selectedGroupItem());
-    guarded("Delete Record", [&] {
-        for (int id : ids)
-            m_store.DeleteRecord(group, id);
-    });
+    guarded("Delete Record",
+            [&] { m_store.DeleteRecords(group, std::vector<int>(ids.begin(), ids.end())); });
     m_grid->setCursorCell(0, cursorColumn());
     refresh();
 }
@@ -276,8 +274,9 @@ void EditorSession::fetchAllRows() {
 AddCheck EditorSession::checkAddRecord() {
     int count = 0;
     guarded("Counting the records", [&] { count = m_store.CountRecords(); });
-    if (count >= db::RecordCache::kCapacity || m_grid->rowCount() >= db::RecordCache::kCapacity) {
-        m_ui.message(str(ids::kFieldInputTitle), str(ids::kRecordLimitReached),
+    const int limit = m_store.RecordLimit();
+    if (count >= limit || m_grid->rowCount() >= limit) {
+        m_ui.message(str(ids::kFieldInputTitle), str(ids::kRecordLimitReached).arg(limit),
                      MessageKind::Information);
         return AddCheck::Refused;
     }
@@ -290,7 +289,9 @@ void EditorSession::saveDatabase() {
 }
 
 QString EditorSession::statusText() const {
-    return str(ids::kEditorStatus).arg(m_grid->rowCount());
+    // Rows not read yet are not counted: that would read the whole view.
+    return str(m_grid->cache().canFetchMore() ? ids::kEditorStatusMore : ids::kEditorStatus)
+        .arg(m_grid->rowCount());
 }
 
 }  // namespace pw::dbtools

@@ -51,16 +51,19 @@ int RecordGridModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : kGridColumnCount;
 }
 
-bool RecordGridModel::ensureRow(int row) const {
-    if (row < 0 || row >= m_cache->rowCount())
-        return false;
-    if (!m_cache->isFetched(row))
-        m_store.FetchRows(row);
-    return true;
+bool RecordGridModel::canFetchMore(const QModelIndex& parent) const {
+    return !parent.isValid() && m_cache->canFetchMore();
+}
+
+void RecordGridModel::fetchMore(const QModelIndex& parent) {
+    // The cache announces the rows it reads as an insertion; none may start inside the notice
+    // of another change (a view asks again once that is done).
+    if (!parent.isValid() && !m_noticeInFlight)
+        (void)m_store.FetchMore(*m_cache);
 }
 
 QVariant RecordGridModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || !ensureRow(index.row()))
+    if (!index.isValid() || !holds(index.row()))
         return {};
     const int row = index.row();
     const int column = index.column();
@@ -124,7 +127,7 @@ Qt::ItemFlags RecordGridModel::flags(const QModelIndex& index) const {
 }
 
 bool RecordGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (!index.isValid() || !ensureRow(index.row()))
+    if (!index.isValid() || !holds(index.row()))
         return false;
     const int row = index.row();
     const int column = index.column();
@@ -157,7 +160,7 @@ QMimeData* RecordGridModel::mimeData(const QModelIndexList& indexes) const {
             rows.insert(i.row());
     QByteArray ids;
     for (int r : rows) {
-        if (!ensureRow(r) || m_cache->rowId(r) < 0)
+        if (!holds(r) || m_cache->rowId(r) < 0)
             continue;
         ids += QByteArray::number(m_cache->rowId(r)) + '\n';
     }
@@ -189,13 +192,13 @@ bool RecordGridModel::gridIsCheckColumn(int column) const {
 }
 
 QString RecordGridModel::gridText(int row, int column) const {
-    if (column < kFirstFieldColumn || column >= kGridColumnCount || !ensureRow(row))
+    if (column < kFirstFieldColumn || column >= kGridColumnCount || !holds(row))
         return {};
     return m_cache->text(row, column - kFirstFieldColumn);
 }
 
 bool RecordGridModel::gridChecked(int row, int column) const {
-    if (!ensureRow(row))
+    if (!holds(row))
         return false;
     if (column == kSentColumn)
         return m_cache->sent(row) != 0;
@@ -217,7 +220,9 @@ void RecordGridModel::listRefreshed(int rowCount) {
     if (!m_resetting)
         beginResetModel();
     m_resetting = false;
+    m_noticeInFlight = true;
     endResetModel();
+    m_noticeInFlight = false;
     emit listRebuilt(rowCount);
 }
 
@@ -238,7 +243,9 @@ void RecordGridModel::rowsAboutToBeInserted(int first, int last) {
 }
 
 void RecordGridModel::rowsInserted(int, int) {
+    m_noticeInFlight = true;
     endInsertRows();
+    m_noticeInFlight = false;
 }
 
 void RecordGridModel::rowsAboutToBeRemoved(int first, int last) {

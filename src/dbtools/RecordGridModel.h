@@ -1,8 +1,9 @@
 #pragma once
 // The record grid's model: 22 columns ("Sent", "Select", the 20 fields) over the store's
-// record cache. It never copies rows: each cell is read from the cache, and rows are fetched
-// from the list statement only when a view asks for them. Colours are the delegate's; the
-// model gives what they depend on (the sent value, the filter state) through its roles.
+// record cache. It never copies rows: each cell is read from the cache. Its rows are the ones
+// the cache holds; a view asks for more through canFetchMore/fetchMore, never while it paints.
+// Colours are the delegate's; the model gives what they depend on (the sent value, the filter
+// state) through its roles.
 
 #include <QAbstractTableModel>
 #include <memory>
@@ -58,6 +59,8 @@ public:
     [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
                                       int role) const override;
     [[nodiscard]] Qt::ItemFlags flags(const QModelIndex& index) const override;
+    [[nodiscard]] bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
     // "Select" (CheckStateRole) writes SENDING at once; a field (EditRole) writes the cell.
     // False when the store refused (the cell then shows the stored value again).
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
@@ -93,12 +96,12 @@ private:
     void rowsAboutToBeRemoved(int first, int last) override;
     void rowsRemoved(int first, int last) override;
 
-    // Fetches up to the row when it has not been read yet; false for rows out of range.
-    bool ensureRow(int row) const;
+    [[nodiscard]] bool holds(int row) const { return row >= 0 && row < m_cache->rowCount(); }
 
     db::TDbData& m_store;
     std::unique_ptr<db::RecordCache> m_cache;
     bool m_resetting = false;
+    bool m_noticeInFlight = false;
     bool m_filterOn = false;
     int m_cursorRow = 0;
     int m_cursorColumn = -1;

@@ -120,13 +120,13 @@ ReadResult ImportFlow::read(TextEncoding encoding, IImportWindows* windows) {
     };
     if (windows) {
         return readImportFile(m_path, m_session.table, delimiter, sheet, m_ui, progress,
-                              m_settings.legacy, encoding);
+                              m_settings.legacy, encoding, maxReaderRows(m_store.RecordLimit()));
     }
     // Reading again: the delimiter chosen the first time.
     const Delimiter chosen = m_delimiter;
     return readImportFile(
         m_path, m_session.table, [chosen] { return std::optional<Delimiter>(chosen); }, sheet, m_ui,
-        progress, m_settings.legacy, encoding);
+        progress, m_settings.legacy, encoding, maxReaderRows(m_store.RecordLimit()));
 }
 
 void ImportFlow::run(const QString& path, IImportWindows& windows, IProgress* progress) {
@@ -189,7 +189,8 @@ PreviewResult ImportFlow::preparePreview(SteppedProgress& progress) {
     } catch (const std::exception& e) {
         db::ReportDroppedError("Counting the records", e);
     }
-    return m_session.preparePreview(captions, m_store.StringFieldLength(), records, m_ui, progress);
+    return m_session.preparePreview(captions, m_store.StringFieldLength(), records, m_ui, progress,
+                                    m_store.RecordLimit());
 }
 
 bool ImportFlow::confirmAddressColumn() {

@@ -91,7 +91,7 @@ SelectionVerdict ImportSession::acceptSelection(IUserInteraction& ui) const {
 
 PreviewResult ImportSession::preparePreview(const QStringList& captions, int fieldLength,
                                             int recordCount, IUserInteraction& ui,
-                                            SteppedProgress& progress) {
+                                            SteppedProgress& progress, int recordLimit) {
     PreviewResult result;
     const int rows = table.rowCount();
     progress.setRange(0, rows);
@@ -118,7 +118,7 @@ PreviewResult ImportSession::preparePreview(const QStringList& captions, int fie
     int n = recordCount;
     const int first = firstDataRow();
     for (int r = first; r < table.rowCount(); ++r) {
-        if (n >= kRecordLimit) {
+        if (n >= recordLimit) {
             (void)ui.message(str(ids::kImportDataFileCaption), str(ids::kImportLimitReached),
                              MessageKind::Information);
             table.rows.resize(r);

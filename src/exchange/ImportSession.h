@@ -58,9 +58,10 @@ public:
     // unchecked columns emptied, values cut to the field length, rows past the record
     // limit dropped, with the messages that go with it. captions holds the 20 current
     // captions, fieldLength the store's text field size in bytes, recordCount the records
-    // the database holds now.
+    // the database holds now, recordLimit the most it may hold.
     PreviewResult preparePreview(const QStringList& captions, int fieldLength, int recordCount,
-                                 IUserInteraction& ui, SteppedProgress& progress);
+                                 IUserInteraction& ui, SteppedProgress& progress,
+                                 int recordLimit = kRecordLimit);
 
     [[nodiscard]] const QStringList& headings() const { return m_headings; }
     [[nodiscard]] int firstDataRow() const { return m_firstRecordOption ? 1 : 0; }

@@ -1,6 +1,8 @@
 #include "exchange/ImportStore.h"
 
 #include <QHash>
+#include <algorithm>
+#include <string>
 
 #include "db/TDbData.h"
 #include "resources/Strings.h"
@@ -13,6 +15,37 @@ namespace {
 std::string storedBytes(const QString& value, int fieldLength) {
     const QByteArray bytes = truncateToFieldLength(value, fieldLength).toUtf8();
     return std::string(bytes.constData(), size_t(bytes.size()));
+}
+
+const char* const kInsertColumns =
+    "insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME, FIELD3, FIELD4, FIELD5, FIELD6, "
+    "FIELD7, FIELD8, FIELD9, FIELD10, FIELD11, FIELD12, FIELD13, FIELD14, FIELD15, FIELD16, "
+    "FIELD17, FIELD18, FIELD19, FIELD20) values ";
+
+// Rows one batch statement inserts: as many as keep its parameters within the engine's
+// 64 KB message (20 texts of the field length and an ID a row), at most 16.
+int batchRows(int fieldLength) {
+    const int rowBytes = kFieldCount * (fieldLength + 2) + 8;
+    return std::clamp(60000 / rowBytes, 1, 16);
+}
+
+// One statement for `rows` records: a block whose parameters are each row's ID and 20
+// values, inserting them in order. One execution per batch instead of per record.
+std::string batchInsert(int rows, int fieldLength) {
+    std::string params;
+    std::string body;
+    for (int r = 0; r < rows; ++r) {
+        const std::string n = std::to_string(r);
+        params += (r ? ", I" : "I") + n + " integer = ?";
+        body += std::string(kInsertColumns) + "(:I" + n + ", 0, 1";
+        for (int k = 0; k < kFieldCount; ++k) {
+            const std::string v = "V" + n + "_" + std::to_string(k);
+            params += ", " + v + " varchar(" + std::to_string(fieldLength) + ") = ?";
+            body += ", :" + v;
+        }
+        body += ");\n";
+    }
+    return "execute block (" + params + ") as begin\n" + body + "end";
 }
 
 }  // namespace
@@ -50,12 +83,23 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
                 db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
                 IBPP::LockResolution::Wait, IBPP::tfNone, kImportLockTimeoutSeconds);
             tr->Start();
-            IBPP::Statement ins = IBPP::StatementFactory(db, tr);
-            ins->Prepare(
-                "insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME, FIELD3, FIELD4, FIELD5, "
-                "FIELD6, FIELD7, FIELD8, FIELD9, FIELD10, FIELD11, FIELD12, FIELD13, FIELD14, "
-                "FIELD15, FIELD16, FIELD17, FIELD18, FIELD19, FIELD20) values (?, ?, ?, ?, ?, ?, "
-                "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            // Full batches through the block, the rest one record at a time.
+            const int batch = batchRows(fieldLength);
+            IBPP::Statement block;
+            IBPP::Statement single;
+            int inBlock = 0;  // rows whose parameters are set in the block, not yet executed
+            const int dataRows = table.rowCount() - first;
+            const int blockRows = batch > 1 ? dataRows / batch * batch : 0;
+            if (blockRows > 0) {
+                block = IBPP::StatementFactory(db, tr);
+                block->Prepare(batchInsert(batch, fieldLength));
+            }
+            if (blockRows < dataRows) {
+                single = IBPP::StatementFactory(db, tr);
+                single->Prepare(std::string(kInsertColumns) +
+                                "(?, 0, 1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                                "?, ?)");
+            }
             const bool grouped =
                 grouping.enabled && grouping.groupField >= 0 && grouping.groupField < kFieldCount;
             QHash<QString, int> groupIds;  // one lookup per distinct name
@@ -63,18 +107,25 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
             for (int r = first; r < table.rowCount(); ++r) {
                 const ImportRow& row = table.rows[r];
                 const int id = ++lastId;
-                ins->Set(1, int32_t(id));
-                ins->Set(2, int32_t(0));
-                ins->Set(3, int32_t(1));
+                const bool inBatch = r - first < blockRows;
+                IBPP::Statement& st = inBatch ? block : single;
+                const int base = inBatch ? inBlock * (kFieldCount + 1) : 0;
+                st->Set(base + 1, int32_t(id));
                 for (int j = 0; j < kFieldCount; ++j) {
                     QString value = j < row.size() ? row[j] : QString();
                     // blanks around an address are no part of it (the send ignores them too)
                     if (j == 0)
                         value = value.trimmed();
-                    ins->Set(4 + j, storedBytes(value, fieldLength));
+                    st->Set(base + 2 + j, storedBytes(value, fieldLength));
                 }
-                ins->Execute();
-                ++stored;
+                if (!inBatch) {
+                    st->Execute();
+                    stored = r - first + 1;
+                } else if (++inBlock == batch) {
+                    st->Execute();
+                    inBlock = 0;
+                    stored = r - first + 1;
+                }
                 if (grouped) {
                     const QString name =
                         grouping.groupField < row.size() ? row[grouping.groupField] : QString();
@@ -94,7 +145,10 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
                     break;
                 }
             }
-            ins->Close();
+            if (block)
+                block->Close();
+            if (single)
+                single->Close();
             if (result.cancelled) {
                 // Nothing of this import stays, the captions included.
                 tr->Rollback();
@@ -172,17 +226,17 @@ void beginImportProgress(SteppedProgress& progress) {
 ReadResult readImportFile(const QString& path, ImportTable& table,
                           const DelimiterChooser& chooseDelimiter,
                           const WorksheetChooser& chooseWorksheet, IUserInteraction& ui,
-                          SteppedProgress& progress, LegacyCodePage legacy, TextEncoding encoding) {
+                          SteppedProgress& progress, LegacyCodePage legacy, TextEncoding encoding,
+                          int maxRows) {
     ReadResult result;
     if (readerFor(path) == ReaderKind::Workbook) {
-        result = readWorkbook(path, table, chooseWorksheet, progress);
+        result = readWorkbook(path, table, chooseWorksheet, progress, maxRows);
     } else {
         Delimiter delimiter = Delimiter::Comma;
         if (delimiterNeedsAsking(path) && chooseDelimiter) {
             delimiter = chooseDelimiter().value_or(Delimiter::Comma);
         }
-        result =
-            readDelimitedFile(path, delimiter, table, progress, legacy, kMaxReaderRows, encoding);
+        result = readDelimitedFile(path, delimiter, table, progress, legacy, maxRows, encoding);
     }
     reportReadFailure(ui, result);
     if (result.status != ReadStatus::Ok)

@@ -68,6 +68,7 @@ ReadResult readImportFile(const QString& path, ImportTable& table,
                           const DelimiterChooser& chooseDelimiter,
                           const WorksheetChooser& chooseWorksheet, IUserInteraction& ui,
                           SteppedProgress& progress, LegacyCodePage legacy,
-                          TextEncoding encoding = TextEncoding::Detect);
+                          TextEncoding encoding = TextEncoding::Detect,
+                          int maxRows = kMaxReaderRows);
 
 }  // namespace pw::exchange

@@ -8,14 +8,18 @@
 
 namespace pw::exchange {
 
-// The program's record limit: the database never holds more recipients than this.
+// The program's record limit unless the preferences raise it (the store's RecordLimit): the
+// database never holds more recipients than that.
 inline constexpr int kRecordLimit = 20000;
 // Recipient fields a row can fill; columns beyond these never reach the database.
 inline constexpr int kFieldCount = 20;
 // Rows a reader keeps at most: a heading row, a full database's worth of data rows and one
 // more, so that the preview still sees that the limit was passed. Anything further could
 // never be stored, and holding it would only cost memory.
-inline constexpr int kMaxReaderRows = kRecordLimit + 2;
+[[nodiscard]] constexpr int maxReaderRows(int recordLimit) {
+    return recordLimit + 2;
+}
+inline constexpr int kMaxReaderRows = maxReaderRows(kRecordLimit);
 
 using ImportRow = QStringList;
 

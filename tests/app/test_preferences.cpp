@@ -53,6 +53,7 @@ Settings changed() {
     s.toolbar = 0;
     s.ui = 0;
     s.strFieldSize = 200;
+    s.recordLimit = 100000;
     s.wrap = 1;
     s.logView = 1;
     s.dbExportItem = false;
@@ -83,6 +84,7 @@ private slots:
         QVERIFY(checked(&d, "toolbarNo"));
         QVERIFY(checked(&d, "uiNoButtons"));
         QCOMPARE(child<QComboBox>(&d, "strFieldSizeCombo")->currentText(), QString("200"));
+        QCOMPARE(child<QSpinBox>(&d, "recordLimitSpin")->value(), 100000);
         QVERIFY(checked(&d, "wrapYes"));
         QVERIFY(checked(&d, "logViewYes"));
         QVERIFY(checked(&d, "exportExcludeNames"));
@@ -111,6 +113,7 @@ private slots:
               "exportExcludeNames", "displayDialogRadio", "addrBccRadio", "lengthYes"})
             check(&d, name);
         child<QComboBox>(&d, "strFieldSizeCombo")->setCurrentIndex(3);
+        child<QSpinBox>(&d, "recordLimitSpin")->setValue(100000);
         child<QSpinBox>(&d, "oneTimeSendSpin")->setValue(40);
         child<QSpinBox>(&d, "sendWaitSpin")->setValue(120);
         child<QSpinBox>(&d, "connectWaitSpin")->setValue(5);
@@ -122,6 +125,7 @@ private slots:
         QCOMPARE(s.toolbar, want.toolbar);
         QCOMPARE(s.ui, want.ui);
         QCOMPARE(s.strFieldSize, want.strFieldSize);
+        QCOMPARE(s.recordLimit, want.recordLimit);
         QCOMPARE(s.wrap, want.wrap);
         QCOMPARE(s.logView, want.logView);
         QCOMPARE(s.dbExportItem, want.dbExportItem);
@@ -142,19 +146,25 @@ private slots:
         QTest::addColumn<int>("strFieldSize");
         QTest::addColumn<int>("oneTimeSend");
         QTest::addColumn<int>("sendWait");
+        QTest::addColumn<int>("recordLimit");
         QTest::addColumn<int>("wantStrFieldSize");
         QTest::addColumn<int>("wantOneTimeSend");
         QTest::addColumn<int>("wantSendWait");
-        QTest::newRow("as stored") << 150 << 7 << 30 << 150 << 7 << 30;
-        QTest::newRow("length not offered") << 120 << 7 << 30 << 100 << 7 << 30;
-        QTest::newRow("batch of 0") << 100 << 0 << 30 << 100 << 1 << 30;
-        QTest::newRow("batch of 500, negative wait") << 100 << 500 << -4 << 100 << 100 << 0;
+        QTest::addColumn<int>("wantRecordLimit");
+        QTest::newRow("as stored") << 150 << 7 << 30 << 250000 << 150 << 7 << 30 << 250000;
+        QTest::newRow("length not offered") << 120 << 7 << 30 << 20000 << 100 << 7 << 30 << 20000;
+        QTest::newRow("batch of 0, limit below the default")
+            << 100 << 0 << 30 << 500 << 100 << 1 << 30 << 20000;
+        QTest::newRow("batch of 500, negative wait, limit above the most")
+            << 100 << 500 << -4 << 5000000 << 100 << 100 << 0 << 1000000;
     }
     void unchangedOkAndOutOfRangeValues() {
         QFETCH(int, strFieldSize);
         QFETCH(int, oneTimeSend);
         QFETCH(int, sendWait);
+        QFETCH(int, recordLimit);
         Settings s = changed();
+        s.recordLimit = recordLimit;
         s.strFieldSize = strFieldSize;
         s.oneTimeSend = oneTimeSend;
         s.sendWait = sendWait;
@@ -170,6 +180,7 @@ private slots:
         QTEST(s.strFieldSize, "wantStrFieldSize");
         QTEST(s.oneTimeSend, "wantOneTimeSend");
         QTEST(s.sendWait, "wantSendWait");
+        QTEST(s.recordLimit, "wantRecordLimit");
         QCOMPARE(s.testEmailAddress, before.testEmailAddress);
         QCOMPARE(s.sendContinue, before.sendContinue);
         QCOMPARE(s.defaultRecipientField, before.defaultRecipientField);

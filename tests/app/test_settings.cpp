@@ -382,7 +382,8 @@ private slots:
                                         "OAuthAccount=",
                                         "OAuthTokenInFile=0",
                                         "OAuthRefreshToken=",
-                                        "KeyringPasswords=-1"};
+                                        "KeyringPasswords=-1",
+                                        "RecordLimit=20000"};
         QByteArray expected = "[WINDOW]\r\nShowFieldWnd=1\r\n\r\n[SETUP]\r\n";
         for (const QByteArray& k : keys)
             expected += k + "\r\n";

@@ -131,29 +131,44 @@ private slots:
     }
 
     void deletedRecordsLeaveTheListAtOnce_data() {
+        QTest::addColumn<int>("records");
+        QTest::addColumn<QString>("order");      // every record has the same NAME (NULL)
         QTest::addColumn<int>("fetchedBefore");  // rows read before the deletion
         QTest::addColumn<int>("deleteId");
-        QTest::addColumn<QList<int>>("after");
-        QTest::newRow("fetched row") << 5 << 2 << QList<int>({1, 3, 4, 5});
-        QTest::newRow("row not yet fetched") << 2 << 4 << QList<int>({1, 2, 3, 5});
-        QTest::newRow("first row, nothing fetched") << 0 << 1 << QList<int>({2, 3, 4, 5});
-        QTest::newRow("last row") << 1 << 5 << QList<int>({1, 2, 3, 4});
+        QTest::newRow("row read") << 5 << " ID asc " << 5 << 2;
+        QTest::newRow("first row") << 5 << " ID asc " << 0 << 1;
+        QTest::newRow("last row") << 5 << " ID asc " << 1 << 5;
+        QTest::newRow("equal sort keys") << 5 << " NAME asc" << 5 << 3;
+        QTest::newRow("equal sort keys, descending") << 5 << " NAME desc" << 0 << 4;
+        QTest::newRow("row not read yet") << 150 << " ID asc " << 0 << 120;
+        QTest::newRow("equal keys, row not read yet") << 150 << " NAME asc" << 0 << 101;
     }
     void deletedRecordsLeaveTheListAtOnce() {
+        QFETCH(int, records);
+        QFETCH(QString, order);
         QFETCH(int, fetchedBefore);
         QFETCH(int, deleteId);
-        QFETCH(QList<int>, after);
         Recorder rec(s());
         db::RecordCache& cache = rec.cache;
-        fill(5);
+        fill(records);
+        s().SetOrder(order);
         s().RefreshList();
         if (fetchedBefore > 0)
             QVERIFY(s().FetchRows(fetchedBefore - 1));
+        const int held = cache.rowCount();
         rec.log.clear();
         s().DeleteRecord(-1, deleteId);
+        // Ties go by ID: the record's own row leaves, and no other.
         const int row = deleteId - 1;
-        QCOMPARE(rec.log, QStringList({QStringLiteral("remove %1 [5]").arg(row),
-                                       QStringLiteral("removed %1 [4]").arg(row)}));
+        QCOMPARE(rec.log,
+                 row < held
+                     ? QStringList({QStringLiteral("remove %1 [%2]").arg(row).arg(held),
+                                    QStringLiteral("removed %1 [%2]").arg(row).arg(held - 1)})
+                     : QStringList());
+        QList<int> after;
+        for (int id = 1; id <= records; ++id)
+            if (id != deleteId)
+                after << id;
         QCOMPARE(fetchedIds(s(), cache), after);
         QCOMPARE(cache.text(0, 0), QStringLiteral("m%1@x").arg(after.first()));
     }
@@ -178,45 +193,64 @@ private slots:
     void appendedAndEditedRowsShowWithoutARefresh() {
         Recorder rec(s());
         db::RecordCache& cache = rec.cache;
-        fill(3);
-        s().RefreshList();
-        QVERIFY(s().FetchRows(0));  // the list is only partly read when the record is added
+        fill(150);
+        s().RefreshList();  // the list is only partly read when the record is added
         rec.log.clear();
-        test::insertRecord(s(), 9, 0, 1, {"new@x", "New"});
-        QVERIFY(s().AppendCachedRow(9, 0, true, texts("new@x", "New")));
-        QCOMPARE(rec.log, QStringList({"insert 3 [3]", "inserted 3 [4]"}));
-        QVERIFY(cache.isFetched(3));
-        QVERIFY(!cache.isFetched(2));
-        QCOMPARE(fetchedIds(s(), cache), QList<int>({1, 2, 3, 9}));  // fetching stops before it
-        QCOMPARE(cache.text(3, 1), QStringLiteral("New"));
-        QCOMPARE(cache.selected(3), true);
+        test::insertRecord(s(), 151, 0, 1, {"new@x", "New"});
+        QVERIFY(s().AppendCachedRow(151, 0, true, texts("new@x", "New")));
+        QCOMPARE(rec.log, QStringList({"insert 100 [100]", "inserted 100 [101]"}));
+        QVERIFY(cache.isFetched(100));
+        // The rows read later come before it, and the list does not give it a second time.
+        QList<int> ids;
+        for (int id = 1; id <= 151; ++id)
+            ids << id;
+        QCOMPARE(fetchedIds(s(), cache), ids);
+        QCOMPARE(cache.text(150, 1), QStringLiteral("New"));
+        QCOMPARE(cache.selected(150), true);
 
         rec.log.clear();
         s().UpdateCachedRow(1, texts("two@x", QString::fromUtf8("山田")));
-        QCOMPARE(rec.log, QStringList({"row 1 [4]"}));
+        QCOMPARE(rec.log, QStringList({"row 1 [151]"}));
         QCOMPARE(cache.text(1, 1), QString::fromUtf8("山田"));
 
         // Exchanging fields reaches the added row too, in the cache and in the file.
         rec.log.clear();
         s().SwapFields(0, 1);
-        QCOMPARE(rec.log, QStringList({"rows 0-3 [4]"}));
-        QCOMPARE(cache.text(3, 0), QStringLiteral("New"));
-        QCOMPARE(test::queryColumn(s(), "select ADDRESS from MAILS where ID = 9",
+        QCOMPARE(rec.log, QStringList({"rows 0-150 [151]"}));
+        QCOMPARE(cache.text(150, 0), QStringLiteral("New"));
+        QCOMPARE(test::queryColumn(s(), "select ADDRESS from MAILS where ID = 151",
                                    test::Seen::InMainTransaction),
                  QStringList{"New"});
     }
 
-    void aFullCacheTakesNoMoreRows() {
+    void aFullListTakesNoMoreRows_data() {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<int>("listed");  // rows of the 20000 records listed
+        QTest::addColumn<bool>("appended");
+        QTest::newRow("default limit") << 0 << 20000 << false;
+        QTest::newRow("raised limit") << 30000 << 20000 << true;
+        QTest::newRow("below the default: the default") << 100 << 20000 << false;
+    }
+    void aFullListTakesNoMoreRows() {
+        QFETCH(int, limit);
+        QFETCH(int, listed);
+        QFETCH(bool, appended);
         db::RecordCache cache;
         s().RegisterCache(&cache);
+        if (limit > 0)
+            s().SetRecordLimit(limit);
         s().ExecuteImmediate(QStringLiteral(
             "execute block as declare i int = 1; begin while (i <= 20000) do begin "
             "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (:i, 0, 1, 'a'); "
             "i = i + 1; end end"));
         s().RefreshList();
-        QCOMPARE(cache.rowCount(), db::RecordCache::kCapacity);
-        QVERIFY(!s().AppendCachedRow(20001, 0, true, texts("x", "y")));
-        QCOMPARE(cache.rowCount(), db::RecordCache::kCapacity);
+        QCOMPARE(cache.rowCount(), db::RecordCache::kBatch);
+        QVERIFY(s().FetchAll());
+        QCOMPARE(cache.rowCount(), listed);
+        QVERIFY(!cache.truncated());
+        QCOMPARE(s().AppendCachedRow(20001, 0, true, texts("x", "y")), appended);
+        QCOMPARE(cache.rowCount(), listed + (appended ? 1 : 0));
+        QVERIFY(w->ui.asked().isEmpty());
     }
 };
 

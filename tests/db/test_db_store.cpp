@@ -65,37 +65,44 @@ private slots:
         QCOMPARE(s().RecordCount(), 1);
     }
 
-    void theListIsReadLazilyInListOrder() {
-        for (int id = 1; id <= 30; ++id)
+    void theListIsReadInBatchesInListOrder() {
+        for (int id = 1; id <= 130; ++id)
             test::insertRecord(s(), id, id % 3 == 0 ? 1 : 0, id % 2,
                                {QStringLiteral("m%1@x").arg(id), QString(), "c"});
         s().SetOrder(" ID desc");
         s().RefreshList();
-        QCOMPARE(owner.refreshed, QList<int>{30});
-        QCOMPARE(cache->rowCount(), 30);
-        QCOMPARE(cache->fetchedCount(), 0);
-        QCOMPARE(cache->orderedId(0), 30);
-        QCOMPARE(cache->orderedId(29), 1);
-        QCOMPARE(cache->orderedId(30), -1);
-        QCOMPARE(cache->rowId(0), -1);
-        s().FetchRows(4);
-        QCOMPARE(cache->fetchedCount(), 5);
-        QCOMPARE(cache->rowId(4), 26);
-        QCOMPARE(cache->text(4, 0), QStringLiteral("m26@x"));
-        QCOMPARE(cache->text(4, 1), QString());  // NULL reads as empty
-        QCOMPARE(cache->text(4, 2), QStringLiteral("c"));
-        QCOMPARE(cache->sent(3), 1);  // ID 27
-        QCOMPARE(cache->selected(3), true);
-        QCOMPARE(cache->selected(4), false);
+        QCOMPARE(owner.refreshed, QList<int>{db::RecordCache::kBatch});
+        QCOMPARE(cache->rowCount(), 100);
+        QVERIFY(cache->canFetchMore());
+        QCOMPARE(cache->rowId(0), 130);
+        QCOMPARE(cache->rowId(100), -1);
+        s().FetchRows(104);
+        QCOMPARE(cache->fetchedCount(), 105);
+        QCOMPARE(cache->rowId(104), 26);
+        QCOMPARE(cache->text(104, 0), QStringLiteral("m26@x"));
+        QCOMPARE(cache->text(104, 1), QString());  // NULL reads as empty
+        QCOMPARE(cache->text(104, 2), QStringLiteral("c"));
+        QCOMPARE(cache->sent(103), 1);  // ID 27
+        QCOMPARE(cache->selected(103), true);
+        QCOMPARE(cache->selected(104), false);
         s().FetchAll();
-        QCOMPARE(cache->fetchedCount(), 30);
+        QCOMPARE(cache->fetchedCount(), 130);
+        QVERIFY(!cache->canFetchMore());
         QCOMPARE(s().CurrentListQuery(), QStringLiteral("select * from Mails  order by  ID desc"));
 
         s().AddFilterCondition("(SENDED = 1)");
         s().AddFilterCondition("(SENDING = 1)");
         QCOMPARE(s().Filter(), QStringLiteral("(SENDED = 1) and (SENDING = 1)"));
         s().RefreshList();
-        QCOMPARE(cache->rowCount(), 5);  // 3, 9, 15, 21, 27
+        QCOMPARE(cache->rowCount(), 22);  // 129, 123, ... 3
+        QCOMPARE(cache->rowId(21), 3);
+        // Sorted by a field, ties go by ID.
+        s().AddFilterCondition(QString());
+        s().SetOrder(" FIELD3 desc");
+        s().RefreshList();
+        QCOMPARE(s().CurrentListQuery(),
+                 QStringLiteral("select * from Mails  order by  FIELD3 desc, ID"));
+        QCOMPARE(cache->rowId(0), 1);
         s().AddFilterCondition(QString());
         QVERIFY(s().Filter().isEmpty());
     }
@@ -322,16 +329,22 @@ private slots:
             "'@x'); "
             "i = i + 1; end end");
         s().RefreshList();
-        QCOMPARE(cache->rowCount(), db::RecordCache::kCapacity);
-        QCOMPARE(cache->viewCount(), 20005);
-        QVERIFY(cache->truncated());
-        QCOMPARE(w->ui.askedTexts(), QStringList{str(ids::kDbTooManyRecords).arg(20005)});
+        QVERIFY(w->ui.asked().isEmpty());  // not known before the list is read that far
         s().FetchAll();
-        QCOMPARE(cache->fetchedCount(), db::RecordCache::kCapacity);
+        QCOMPARE(cache->rowCount(), db::kDefaultRecordLimit);
+        QVERIFY(cache->truncated());
+        QCOMPARE(w->ui.askedTexts(), QStringList{str(ids::kDbTooManyRecords).arg(20000)});
         QCOMPARE(cache->rowId(19999), 20000);
         QCOMPARE(cache->text(19999, 0), QStringLiteral("r20000@x"));
         s().RefreshList();  // told once per open database
+        s().FetchAll();
         QCOMPARE(w->ui.asked().size(), 1);
+        // A raised limit lists them all.
+        s().SetRecordLimit(20005);
+        s().RefreshList();
+        s().FetchAll();
+        QCOMPARE(cache->rowCount(), 20005);
+        QVERIFY(!cache->truncated());
     }
 };
 

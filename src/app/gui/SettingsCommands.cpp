@@ -84,7 +84,10 @@ bool RunUserPreferences(CAppSession& session, const QStringList& captions, const
     };
     d_UserPreferences dialog(session.settings(), captions, editorFont, session.ui(), withLog,
                              parent);
-    return dialog.exec() == QDialog::Accepted;
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    session.store().SetRecordLimit(session.settings().recordLimit);
+    return true;
 }
 
 StartFormResult RunGettingStarted(CAppSession& session, QWidget* parent) {

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/Preferences.h"
+#include "db/RecordCache.h"
 #include "resources/Strings.h"
 #include "ui_d_UserPreferences.h"
 
@@ -91,6 +92,8 @@ void d_UserPreferences::translate() {
     group(f.dbExportGroup, ids::kPrefDbExport,
           {{f.exportIncludeNames, ids::kPrefIncludeNames},
            {f.exportExcludeNames, ids::kPrefExcludeNames}});
+    f.recordLimitLabel->setText(str(ids::kPrefRecordLimit));
+    f.recordLimitSpin->setAccessibleName(str(ids::kPrefRecordLimit));
     setTexts(f.keyringCheck, ids::kPrefKeyring);
     group(f.fontGroup, ids::kPrefFontGroup, {{f.fontButton, ids::kPrefFontButton}});
     f.fontSample->setAccessibleName(str(ids::kPrefFontSample));
@@ -139,6 +142,8 @@ void d_UserPreferences::load() {
     pair(f.wrapYes, f.wrapNo, s.wrap == 1);
     pair(f.logViewYes, f.logViewNo, s.logView == 1);
     pair(f.exportIncludeNames, f.exportExcludeNames, s.dbExportItem);
+    f.recordLimitSpin->setRange(db::kDefaultRecordLimit, db::kMaxRecordLimit);
+    f.recordLimitSpin->setValue(db::ClampRecordLimit(s.recordLimit));
     f.keyringCheck->setChecked(keepsPasswordsInKeyring(s, processKeyring()));
 
     f.fontSample->setFont(m_font);
@@ -182,6 +187,7 @@ void d_UserPreferences::accept() {
     s.wrap = f.wrapYes->isChecked() ? 1 : 0;
     s.dbExportItem = f.exportIncludeNames->isChecked();
     s.strFieldSize = StrFieldSizeFromIndex(f.strFieldSizeCombo->currentIndex());
+    s.recordLimit = db::ClampRecordLimit(f.recordLimitSpin->value());
     // a choice is stored once made; untouched, it keeps following whether a keyring answers
     if (f.keyringCheck->isChecked() != keepsPasswordsInKeyring(s, processKeyring()))
         s.keyringPasswords = f.keyringCheck->isChecked() ? 1 : 0;
