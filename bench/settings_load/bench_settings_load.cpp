@@ -66,7 +66,7 @@ int main(int argc, char* argv[]) {
             const pw::app::Settings s = pw::app::ReadSettings(ini);
             loadWall.push_back(double(t.nsecsElapsed()) / 1e6);
             loadCpu.push_back(cpuMs() - c);
-            if (s.smtpPort != 587)
+            if (s.server.smtpPort != 587)
                 return 1;
             c = cpuMs();
             t.restart();

@@ -6,9 +6,9 @@
 #include <QLocale>
 
 #include "app/Keyring.h"
+#include "app/ProjectStore.h"
 #include "app/RunRecovery.h"
 #include "app/StartupCleanup.h"
-#include "compose/ProjectStore.h"
 #include "send/SendLog.h"
 
 #include "resources/Strings.h"

@@ -12,16 +12,32 @@ constexpr char kService[] = "Postwick";
 
 struct Secret {
     const char* key;
-    QString Settings::*value;
+    enum class Field { Password, SmtpPassword, OAuthClientSecret, OAuthRefreshToken } field;
     bool token;  // the refresh token goes to a keyring whatever the preference says
 };
 
 const Secret kSecrets[] = {
-    {"Password", &Settings::password, false},
-    {"SMTPPassword", &Settings::smtpPassword, false},
-    {"OAuthClientSecret", &Settings::oauthClientSecret, false},
-    {"OAuthRefreshToken", &Settings::oauthRefreshToken, true},
+    {"Password", Secret::Field::Password, false},
+    {"SMTPPassword", Secret::Field::SmtpPassword, false},
+    {"OAuthClientSecret", Secret::Field::OAuthClientSecret, false},
+    {"OAuthRefreshToken", Secret::Field::OAuthRefreshToken, true},
 };
+
+// The setting a secret is kept in, of a Settings or a const Settings.
+template <typename S>
+auto& secretValue(S& s, const Secret& secret) {
+    switch (secret.field) {
+        case Secret::Field::Password:
+            return s.server.password;
+        case Secret::Field::SmtpPassword:
+            return s.server.smtpPassword;
+        case Secret::Field::OAuthClientSecret:
+            return s.oauthClientSecret;
+        case Secret::Field::OAuthRefreshToken:
+            break;
+    }
+    return s.oauthRefreshToken;
+}
 
 // Runs a job to its end, or gives up after the timeout (the job then ends on its own).
 bool runJob(QKeychain::Job* job) {
@@ -128,7 +144,7 @@ void LoadSecrets(Settings& s, ISecretStore& keyring) {
     // Only what a save put into the keyring is looked for there: a file that never met a
     // keyring costs no call to it.
     for (const Secret& secret : kSecrets) {
-        QString& value = s.*secret.value;
+        QString& value = secretValue(s, secret);
         const bool looked = secret.token ? s.oauthProvider != 0 : s.keyringPasswords == 1;
         if (!value.isEmpty() || !looked)
             continue;
@@ -142,7 +158,7 @@ void StoreSecrets(CIniFile& ini, const Settings& s, ISecretStore& keyring) {
     if (toKeyring && s.keyringPasswords != 1)
         ini.SetInt(kSetup, "KeyringPasswords", 1);  // the keyring is where they are now
     for (const Secret& secret : kSecrets) {
-        const QString& value = s.*secret.value;
+        const QString& value = secretValue(s, secret);
         const QString key = QString::fromLatin1(secret.key);
         const bool keyringWanted = toKeyring || (secret.token && keyring.available());
         if (keyringWanted) {
@@ -159,7 +175,7 @@ void StoreSecrets(CIniFile& ini, const Settings& s, ISecretStore& keyring) {
 }
 
 void StoreSignIn(CIniFile& ini, const Settings& s, ISecretStore& keyring) {
-    ini.SetInt(kSetup, "SMTPVerifMethod", s.smtpVerifMethod);
+    ini.SetInt(kSetup, "SMTPVerifMethod", storedNumber(s.server.smtpVerifMethod));
     ini.SetInt(kSetup, "OAuthProvider", s.oauthProvider);
     ini.SetText(kSetup, "OAuthClientID", s.oauthClientId);
     ini.SetText(kSetup, "OAuthClientSecret", ScramblePassword(s.oauthClientSecret));

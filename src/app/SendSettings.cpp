@@ -9,18 +9,7 @@ namespace pw::app {
 
 send::ServerRecord standardServerRecord(const Settings& s) {
     send::ServerRecord r;
-    r.smtpServer = s.smtpServer;
-    r.popServer = s.popServer;
-    r.userId = s.userId;
-    r.password = s.password;
-    r.authType = s.authType;
-    r.smtpPort = s.smtpPort;
-    r.smtpVerifMethod = s.smtpVerifMethod;
-    r.smtpAuthType = s.smtpAuthType;
-    r.smtpUserName = s.smtpUserName;
-    r.smtpPassword = s.smtpPassword;
-    r.smtpConnectionType = s.smtpConnectionType;
-    r.acceptUnverifiedCertificate = s.smtpAcceptUnverifiedCert != 0;
+    static_cast<ServerConfig&>(r) = s.server;
     r.trustedCertificates = s.trustedCertificates;
     const serversettings::OAuthValues oauth = OAuthValuesOf(s);
     if (oauth.signedIn()) {

@@ -45,19 +45,11 @@ bool StoreTrustedCertificate(const QString& settingsPath, const smtp::TrustedCer
     return ini.Save();
 }
 
-serversettings::ServerSettingsValues ServerValuesOf(const Settings& s, const ProjectSettings& p) {
+serversettings::ServerSettingsValues ServerValuesOf(const Settings& s, const ServerConfig& p) {
     serversettings::ServerSettingsValues v;
-    v.standard = {s.from, s.name, s.smtpServer, s.popServer, s.userId, s.password};
-    v.authType = s.authType;
-    v.advanced.smtpPort = s.smtpPort;
-    v.advanced.smtpVerifMethod = s.smtpVerifMethod;
-    v.advanced.smtpAuthType = s.smtpAuthType;
-    v.advanced.smtpUserName = s.smtpUserName;
-    v.advanced.smtpPassword = s.smtpPassword;
-    v.advanced.smtpConnectionType = s.smtpConnectionType;
-    v.advanced.acceptUnverifiedCertificate = s.smtpAcceptUnverifiedCert != 0;
-    v.advanced.oauth = OAuthValuesOf(s);
-    v.project = {p.smtpServer, p.popServer, p.userId, p.password};
+    v.standard = s.server;
+    v.oauth = OAuthValuesOf(s);
+    v.project = serversettings::serversOf(p);
     v.trusted = s.trustedCertificates;
     return v;
 }
@@ -91,23 +83,11 @@ void ApplyOAuthValues(const serversettings::OAuthValues& o, Settings& s) {
 }
 
 void ApplyServerValues(const serversettings::ServerSettingsValues& v, Settings& s,
-                       ProjectSettings& p) {
-    s.from = v.standard.from;
-    s.name = v.standard.name;
-    s.smtpServer = v.standard.smtpServer;
-    s.popServer = v.standard.popServer;
-    s.userId = v.standard.userId;
-    s.password = v.standard.password;
-    s.smtpPort = v.advanced.smtpPort;
-    s.smtpVerifMethod = v.advanced.smtpVerifMethod;
-    s.smtpAuthType = v.advanced.smtpAuthType;
-    s.smtpUserName = v.advanced.smtpUserName;
-    s.smtpPassword = v.advanced.smtpPassword;
-    s.smtpConnectionType = v.advanced.smtpConnectionType;
-    s.smtpAcceptUnverifiedCert = v.advanced.acceptUnverifiedCertificate ? 1 : 0;
+                       ServerConfig& p) {
+    s.server = v.standard;
     s.trustedCertificates = v.trusted;
-    ApplyOAuthValues(v.advanced.oauth, s);
-    p = {v.project.smtpServer, v.project.popServer, v.project.userId, v.project.password};
+    ApplyOAuthValues(v.oauth, s);
+    p = serversettings::serversOf(v.project);
 }
 
 }  // namespace pw::app

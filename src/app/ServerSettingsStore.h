@@ -27,9 +27,9 @@ void StoreServerList(CIniFile& ini, const serversettings::CServerList& list);
 
 // What the dialog starts from, and what OK gives back into the settings and the document.
 [[nodiscard]] serversettings::ServerSettingsValues ServerValuesOf(const Settings& settings,
-                                                                  const ProjectSettings& project);
+                                                                  const ServerConfig& project);
 void ApplyServerValues(const serversettings::ServerSettingsValues& values, Settings& settings,
-                       ProjectSettings& project);
+                       ServerConfig& project);
 
 // The sign-in of the settings, and back.
 [[nodiscard]] serversettings::OAuthValues OAuthValuesOf(const Settings& settings);

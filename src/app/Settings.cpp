@@ -19,19 +19,20 @@ namespace {
 template <typename Visitor>
 void visitSetupKeys(Settings& s, Visitor&& v) {
     v.boolean("length", s.length, false);
-    v.text("Name", s.name, "");
-    v.text("From", s.from, "");
-    v.text("SMTPServer", s.smtpServer, "");
-    v.text("POPServer", s.popServer, "");
-    v.text("UserID", s.userId, "");
-    v.password("Password", s.password);
-    v.integer("AuthType", s.authType, 1);
-    v.integer("SMTPPort", s.smtpPort, 25);
-    v.integer("SMTPVerifMethod", s.smtpVerifMethod, 0);
-    v.integer("SMTPAuthType", s.smtpAuthType, 0);
-    v.text("SMTPUserName", s.smtpUserName, "");
-    v.password("SMTPPassword", s.smtpPassword);
-    v.integer("SMTPConnectionType", s.smtpConnectionType, 0);
+    ServerConfig& server = s.server;
+    v.text("Name", server.name, "");
+    v.text("From", server.from, "");
+    v.text("SMTPServer", server.smtpServer, "");
+    v.text("POPServer", server.popServer, "");
+    v.text("UserID", server.userId, "");
+    v.password("Password", server.password);
+    v.integer("AuthType", server.authType, 1);
+    v.integer("SMTPPort", server.smtpPort, 25);
+    v.choice("SMTPVerifMethod", server.smtpVerifMethod, VerifMethod::Login);
+    v.choice("SMTPAuthType", server.smtpAuthType, SmtpAuthType::None);
+    v.text("SMTPUserName", server.smtpUserName, "");
+    v.password("SMTPPassword", server.smtpPassword);
+    v.choice("SMTPConnectionType", server.smtpConnectionType, smtp::ConnectionType::None);
     v.integer("AutoGroupEnabled", s.autoGroupEnabled, 0);
     v.integer("AutoGroupField", s.autoGroupField, -1);
     v.writeOnlyZero("AttachmentAllocationEnabled");
@@ -60,7 +61,7 @@ void visitSetupKeys(Settings& s, Visitor&& v) {
     v.integer("AddrSetType", s.addrSetType, 0);
     v.boolean("DBExportItem", s.dbExportItem, true);
     v.integer("StrFieldSize", s.strFieldSize, 100);
-    v.integer("SMTPAcceptUnverifiedCert", s.smtpAcceptUnverifiedCert, 0);
+    v.boolean("SMTPAcceptUnverifiedCert", server.acceptUnverifiedCertificate, false);
     v.integer("AttachmentSizeLimit", s.attachmentSizeLimit, 25);
     v.integer("OAuthProvider", s.oauthProvider, 0);
     v.text("OAuthClientID", s.oauthClientId, "");
@@ -85,6 +86,10 @@ struct Reader {
     }
     void integer(const char* key, int& out, int def) { out = ini.GetInt(kSetup, key, def); }
     void boolean(const char* key, bool& out, bool def) { out = ini.GetBool(kSetup, key, def); }
+    template <typename Enum>
+    void choice(const char* key, Enum& out, Enum def) {
+        readStored(ini.GetInt(kSetup, key, storedNumber(def)), out);
+    }
     void fontSize(const char* key, int& out) {
         // the default comes from the text "12"; a size of 0 would give an invisible font
         const int def = atoiLike("12");
@@ -100,6 +105,10 @@ struct Writer {
     void password(const char* key, QString& v) { ini.SetText(kSetup, key, ScramblePassword(v)); }
     void integer(const char* key, int& v, int) { ini.SetInt(kSetup, key, v); }
     void boolean(const char* key, bool& v, bool) { ini.SetBool(kSetup, key, v); }
+    template <typename Enum>
+    void choice(const char* key, Enum& v, Enum) {
+        ini.SetInt(kSetup, key, storedNumber(v));
+    }
     void fontSize(const char* key, int& v) { ini.SetInt(kSetup, key, v); }
     void writeOnlyZero(const char* key) { ini.SetInt(kSetup, key, 0); }
     // only where the user agreed to keep it in the file; the keyring is StoreSecrets'
@@ -178,10 +187,11 @@ bool isPortText(const QString& stored) {
 
 QString invalidPortText(const Settings& s) {
     // the port is the one read from the text, not one chosen since in the preferences
-    if (!s.smtpPortText.isEmpty() && s.smtpPort == atoiLike(s.smtpPortText.toUtf8()))
+    const int port = s.server.smtpPort;
+    if (!s.smtpPortText.isEmpty() && port == atoiLike(s.smtpPortText.toUtf8()))
         return s.smtpPortText;
-    if (s.smtpPort < 1 || s.smtpPort > 65535)
-        return QString::number(s.smtpPort);
+    if (port < 1 || port > 65535)
+        return QString::number(port);
     return {};
 }
 
@@ -194,7 +204,7 @@ void WriteSettings(CIniFile& ini, const Settings& settings) {
         ini.SetText(kHistory, "AutoBoxText", s.autoBoxText);
     visitSetupKeys(s, Writer{ini});
     // a port text that is no port goes back as the user wrote it, not as what it read as
-    if (!s.smtpPortText.isEmpty() && s.smtpPort == atoiLike(s.smtpPortText.toUtf8()))
+    if (!s.smtpPortText.isEmpty() && s.server.smtpPort == atoiLike(s.smtpPortText.toUtf8()))
         ini.SetText(kSetup, "SMTPPort", s.smtpPortText);
 }
 

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include "app/IniFile.h"
+#include "compose/ServerConfig.h"
 #include "resources/Strings.h"
 #include "smtp/SSLSocket.h"
 
@@ -26,21 +27,11 @@ inline constexpr char kHistory[] = "HISTORY";
 
 struct Settings {
     bool length = false;  // "Set line length to text window width"
-    QString name;
-    QString from;
-    QString smtpServer;
-    QString popServer;
-    QString userId;
-    QString password;  // clear text in memory, scrambled in the file
-    int authType = 1;
-    int smtpPort = 25;
+    // The standard server settings: "Name", "From", the server keys and
+    // "SMTPAcceptUnverifiedCert".
+    ServerConfig server;
     // "SMTPPort" as stored, when it is no port number (1 ... 65535); empty otherwise.
     QString smtpPortText;
-    int smtpVerifMethod = 0;
-    int smtpAuthType = 0;
-    QString smtpUserName;
-    QString smtpPassword;
-    int smtpConnectionType = 0;  // 0 none, 1 SSL/TLS, 2 STARTTLS
     int autoGroupEnabled = 0;
     int autoGroupField = -1;
     int attachmentAllocationField = -1;
@@ -68,8 +59,6 @@ struct Settings {
     int strFieldSize = 100;
     // "RecordLimit": the most records of a database (import, Add Record, the editor's list).
     int recordLimit = 20000;
-    // 1 accepts a server certificate that cannot be verified (self-signed servers).
-    int smtpAcceptUnverifiedCert = 0;
     QString defaultDbPath;  // written only by the default-database command
     QString autoBoxText;    // "AutoBoxText" of "HISTORY": the last frame characters of Auto Frame
     // The OAuth 2.0 sign-in ("OAuthProvider" 0 none, 1 Microsoft 365, 2 Google, 3 custom).

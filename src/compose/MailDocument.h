@@ -5,18 +5,9 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include "compose/ServerConfig.h"
+
 namespace pw {
-
-// The server values a project overrides; every other server value comes from the standard
-// settings when a run starts, so the project keeps only these four.
-struct ProjectSettings {
-    QString smtpServer;
-    QString popServer;
-    QString userId;
-    QString password;
-
-    friend bool operator==(const ProjectSettings&, const ProjectSettings&) = default;
-};
 
 // Scheduled sending: kept for the whole process (New does not reset it) and carried through
 // every project file that is read and written.
@@ -44,7 +35,9 @@ struct MailDocument {
     QString htmlTemplateName;  // empty for a text mail
     QStringList pictureList;   // the files of the HTML mail in the main preview folder
     QString projectFilePath;   // empty for an untitled document
-    ProjectSettings projectSettings;
+    // The project's SMTP server, POP3 server, user ID and password; the rest of a server
+    // comes from the standard settings when a run starts, so a project keeps only these.
+    ServerConfig projectSettings;
     bool modified = false;
 
     [[nodiscard]] bool isHtmlMail() const { return !htmlTemplateName.isEmpty(); }

@@ -127,7 +127,7 @@ bool headerFits(const MailDocument& d, const CodePage& current, bool project) {
            fitsWhenWritten(d.textBody, current, project ? kLongTextMax : kShortTextMax);
 }
 
-bool projectSettingsFit(const QByteArray& block, const ProjectSettings& settings) {
+bool projectSettingsFit(const QByteArray& block, const ServerConfig& settings) {
     const CodePage system = CodePage::utf8();
     for (const qsizetype slot :
          {kProjectSmtpSlot, kProjectPopSlot, kProjectPasswordSlot, kProjectUserSlot}) {
@@ -506,7 +506,7 @@ MailFileReadResult readMailFile(const QString& path, const MailFileReadOptions& 
     MailDocument& document = contents.document;
     applyHeaderTexts(texts, options.currentCodePage, document);
     document.projectFilePath = path;
-    ProjectSettings& settings = document.projectSettings;
+    ServerConfig& settings = document.projectSettings;
     if (project) {
         settings.smtpServer = slotString(block, kProjectSmtpSlot);
         settings.popServer = slotString(block, kProjectPopSlot);

@@ -118,7 +118,7 @@ WriteResult writeProjectFile(const QString& path, const MailDocument& document,
     const EncodedHeader header = encodeHeader(document, options.currentCodePage);
     checkHeader(header, kLongTextMax, check);
 
-    const ProjectSettings& settings = document.projectSettings;
+    const ServerConfig& settings = document.projectSettings;
     const QByteArray smtp = system.encode(settings.smtpServer);
     const QByteArray pop = system.encode(settings.popServer);
     const QByteArray password = scramblePassword(system.encode(settings.password));

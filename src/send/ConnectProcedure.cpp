@@ -30,7 +30,7 @@ ConnectOutcome runConnectProcedure(ISendTransport& transport, const ServerRecord
                                    const ConnectCheck& check) {
     ConnectOutcome outcome;
     PortFallback fallback;
-    const ConnectionKind kind = connectionKindFromSetting(server.smtpConnectionType);
+    const smtp::ConnectionType kind = server.smtpConnectionType;
     int port = server.smtpPort;
     bool refreshed = false;
     for (;;) {

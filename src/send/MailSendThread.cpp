@@ -199,8 +199,9 @@ void CMailSendThread::connectProcedure() {
                             : str(ids::kLogUnableToConnect) + connectDetail(a.call) +
                                   failureReason(a.result.description));
             // said once a run: the password of every connection went the same way
-            if (a.result.ok && m_transport->overNetwork() && a.call.method != AuthMethod::None &&
-                a.call.kind == ConnectionKind::Plain && !m_clearSignIn.exchange(true))
+            if (a.result.ok && m_transport->overNetwork() &&
+                a.call.method != smtp::AuthMethod::None &&
+                a.call.kind == smtp::ConnectionType::None && !m_clearSignIn.exchange(true))
                 log(str(ids::kLogClearTextSignIn));
         });
     if (outcome.connected)

@@ -28,15 +28,6 @@ bool containsPlaceholder(const QString& text, const FieldTexts& captions) {
     return false;
 }
 
-ServerRecord projectServer(const ProjectSettings& p) {
-    ServerRecord r;
-    r.smtpServer = p.smtpServer;
-    r.popServer = p.popServer;
-    r.userId = p.userId;
-    r.password = p.password;
-    return r;
-}
-
 }  // namespace
 
 CSendFlow::CSendFlow(SendFlowSettings settings, CSendLog& log, QObject* parent)
@@ -321,8 +312,7 @@ MailJob CSendFlow::makeJob() const {
     job.captions = m_captions;
     job.unsubscribe = m_unsubscribe;
     job.messageIdDomain =
-        effectiveServer(m_settings.standardServer, projectServer(m_document.projectSettings))
-            .smtpServer;
+        effectiveServer(m_settings.standardServer, m_document.projectSettings).smtpServer;
     return job;
 }
 
@@ -488,8 +478,7 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
 
     SendRun run;
     run.mode = m_mode;
-    run.server =
-        effectiveServer(m_settings.standardServer, projectServer(m_document.projectSettings));
+    run.server = effectiveServer(m_settings.standardServer, m_document.projectSettings);
     run.pacing = m_settings.pacing;
     if (m_mode == SendMode::Merge) {
         run.recordIds = *m_ids;

@@ -17,27 +17,9 @@ ErrorPolicy errorPolicyFromSetting(int sendContinue) {
     }
 }
 
-ConnectionKind connectionKindFromSetting(int smtpConnectionType) {
-    switch (smtpConnectionType) {
-        case 1:
-            return ConnectionKind::ImplicitTls;
-        case 2:
-            return ConnectionKind::StartTls;
-        default:
-            return ConnectionKind::Plain;
-    }
-}
-
-ServerRecord effectiveServer(const ServerRecord& standard, const ServerRecord& project) {
+ServerRecord effectiveServer(const ServerRecord& standard, const ServerConfig& project) {
     ServerRecord r = standard;
-    if (!project.smtpServer.isEmpty())
-        r.smtpServer = project.smtpServer;
-    if (!project.popServer.isEmpty())
-        r.popServer = project.popServer;
-    if (!project.userId.isEmpty())
-        r.userId = project.userId;
-    if (!project.password.isEmpty())
-        r.password = project.password;
+    static_cast<ServerConfig&>(r) = withProjectServers(standard, project);
     return r;
 }
 
@@ -45,9 +27,9 @@ ConnectCall connectCallFor(const ServerRecord& server, int port) {
     ConnectCall call;
     call.host = server.smtpServer;
     call.port = port;
-    call.kind = connectionKindFromSetting(server.smtpConnectionType);
-    if (server.smtpAuthType == 0) {
-        call.method = AuthMethod::None;
+    call.kind = server.smtpConnectionType;
+    if (!server.signsIn()) {
+        call.method = smtp::AuthMethod::None;
         call.userName = server.userId;
         call.password = server.password;
         call.authText = QStringLiteral("No Auth");
@@ -56,27 +38,27 @@ ConnectCall connectCallFor(const ServerRecord& server, int port) {
     call.userName = server.smtpUserName;
     call.password = server.smtpPassword;
     call.authText = QStringLiteral("SMTP");
-    if (server.smtpVerifMethod == kVerifMethodOAuth2) {
-        call.method = AuthMethod::OAuth2;
+    if (server.smtpVerifMethod == VerifMethod::OAuth2) {
+        call.method = smtp::AuthMethod::OAuth2;
         call.password.clear();  // the token takes its place
         call.authText = QStringLiteral("OAuth2");
-    } else if (call.kind == ConnectionKind::ImplicitTls) {
-        call.method = AuthMethod::Automatic;
-    } else if (server.smtpVerifMethod == 0) {
-        call.method = AuthMethod::Login;
-    } else if (server.smtpVerifMethod == 1) {
-        call.method = AuthMethod::CramMd5;
+    } else if (call.kind == smtp::ConnectionType::SslTls) {
+        call.method = smtp::AuthMethod::Automatic;
+    } else if (server.smtpVerifMethod == VerifMethod::Login) {
+        call.method = smtp::AuthMethod::Login;
+    } else if (server.smtpVerifMethod == VerifMethod::CramMd5) {
+        call.method = smtp::AuthMethod::CramMd5;
     } else {
-        call.method = AuthMethod::Automatic;
+        call.method = smtp::AuthMethod::Automatic;
     }
     return call;
 }
 
 bool callUsesToken(const ServerRecord& server, const ConnectCall& call) {
-    if (call.method == AuthMethod::XOAuth2 || call.method == AuthMethod::OAuthBearer ||
-        call.method == AuthMethod::OAuth2)
+    if (call.method == smtp::AuthMethod::XOAuth2 || call.method == smtp::AuthMethod::OAuthBearer ||
+        call.method == smtp::AuthMethod::OAuth2)
         return true;
-    return call.method == AuthMethod::Automatic && server.tokens && server.tokens->signedIn();
+    return call.method == smtp::AuthMethod::Automatic && server.tokens && server.tokens->signedIn();
 }
 
 QString connectDetail(const ConnectCall& call) {
@@ -118,12 +100,12 @@ bool PortFallback::wasTried(int port) const {
     }
 }
 
-std::optional<int> PortFallback::next(ConnectionKind kind, int smtpAuthType) {
+std::optional<int> PortFallback::next(smtp::ConnectionType kind, SmtpAuthType smtpAuthType) {
     std::optional<int> port;
-    if (kind == ConnectionKind::ImplicitTls) {
+    if (kind == smtp::ConnectionType::SslTls) {
         if (!m_tried465)
             port = 465;
-    } else if (kind == ConnectionKind::StartTls || smtpAuthType != 0) {
+    } else if (kind == smtp::ConnectionType::StartTls || smtpAuthType != SmtpAuthType::None) {
         // The submission port, where STARTTLS and authenticated plain sessions live.
         if (!m_tried587)
             port = 587;
@@ -138,7 +120,7 @@ std::optional<int> PortFallback::next(ConnectionKind kind, int smtpAuthType) {
 QList<int> fallbackSequence(const ServerRecord& server) {
     QList<int> ports;
     PortFallback fallback;
-    const ConnectionKind kind = connectionKindFromSetting(server.smtpConnectionType);
+    const smtp::ConnectionType kind = server.smtpConnectionType;
     std::optional<int> port = server.smtpPort;
     while (port) {
         ports.append(*port);

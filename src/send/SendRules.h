@@ -9,7 +9,9 @@
 #include <memory>
 #include <optional>
 
+#include "compose/ServerConfig.h"
 #include "smtp/SSLSocket.h"
+#include "smtp/SmtpAuth.h"
 
 namespace pw::send {
 
@@ -24,28 +26,6 @@ enum class RunStatus : int { NotStarted = 0, Running = 1, Failed = 2, Cancelled 
 // retries a mail more than once.
 enum class ErrorPolicy : int { Continue = 1, Ask = 3, Terminate = 4 };
 [[nodiscard]] ErrorPolicy errorPolicyFromSetting(int sendContinue);
-
-// "SMTPConnectionType": 0 plain, 1 TLS from the first byte, 2 plain upgraded by STARTTLS.
-// Any other stored value is treated as plain.
-enum class ConnectionKind : int { Plain = 0, ImplicitTls = 1, StartTls = 2 };
-[[nodiscard]] ConnectionKind connectionKindFromSetting(int smtpConnectionType);
-
-// Authentication methods of the SMTP session.
-enum class AuthMethod : int {
-    None = 0,
-    CramMd5 = 1,
-    Login = 2,
-    Plain = 3,
-    Ntlm = 4,
-    Automatic = 5,
-    XOAuth2 = 6,
-    OAuthBearer = 7,
-    OAuth2 = 8,  // the bearer mechanism the server offers
-};
-
-// "SMTPVerifMethod" of a sign-in by OAuth 2.0 (the advanced settings' third method). Other
-// values keep their meaning: 0 LOGIN, 1 CRAM-MD5, anything else the automatic choice.
-inline constexpr int kVerifMethodOAuth2 = 6;
 
 // Where a run gets the access token of a sign-in: the server settings keep the sign-in and
 // renew its token. Called from the worker's thread and the connection test's.
@@ -66,38 +46,27 @@ public:
     [[nodiscard]] virtual AccessToken accessToken(TokenNeed need) = 0;
 };
 
-// The server fields a run connects with: the standard settings with the project's
-// non-empty SMTP server, POP3 server, user ID and password in their place.
-struct ServerRecord {
-    QString smtpServer;
-    QString popServer;
-    QString userId;
-    QString password;
-    int authType = 0;  // carried along, not used to connect
-    int smtpPort = 25;
-    int smtpVerifMethod = -1;
-    int smtpAuthType = 0;
-    QString smtpUserName;
-    QString smtpPassword;
-    int smtpConnectionType = 0;
-    bool acceptUnverifiedCertificate = false;
-    // Certificates the user trusts for their host and port although they cannot be verified.
+// The server a run connects with, and what it needs besides the settings: the certificates
+// the user trusts for their host and port although they cannot be verified, and the sign-in
+// of the account when there is one (an OAuth 2.0 provider).
+struct ServerRecord : ServerConfig {
     QList<smtp::TrustedCertificate> trustedCertificates;
-    // The sign-in of the account, when there is one (an OAuth 2.0 provider).
     std::shared_ptr<IAccessTokens> tokens;
 };
 
+// The standard settings with the project's non-empty SMTP server, POP3 server, user ID and
+// password in their place.
 [[nodiscard]] ServerRecord effectiveServer(const ServerRecord& standard,
-                                           const ServerRecord& project);
+                                           const ServerConfig& project);
 
 // The Connect call for one attempt.
 struct ConnectCall {
     QString host;
-    AuthMethod method = AuthMethod::None;
+    smtp::AuthMethod method = smtp::AuthMethod::None;
     QString userName;
     QString password;
     int port = 25;
-    ConnectionKind kind = ConnectionKind::Plain;
+    smtp::ConnectionType kind = smtp::ConnectionType::None;
     QString authText;     // "No Auth", "SMTP" or "OAuth2", for the log
     QString bearerToken;  // the access token of the bearer methods (never logged)
 };
@@ -118,7 +87,7 @@ public:
     void markTried(int port);
     [[nodiscard]] bool wasTried(int port) const;
     // The next port after a failed attempt, or none when the procedure gives up.
-    [[nodiscard]] std::optional<int> next(ConnectionKind kind, int smtpAuthType);
+    [[nodiscard]] std::optional<int> next(smtp::ConnectionType kind, SmtpAuthType smtpAuthType);
 
 private:
     bool m_tried25 = false;

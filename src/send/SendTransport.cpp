@@ -290,9 +290,8 @@ CSmtpTransport::~CSmtpTransport() {
 TransportResult CSmtpTransport::connect(const ConnectCall& call) {
     try {
         m_session->SetBearerToken(call.bearerToken);
-        m_session->Connect(call.host, static_cast<smtp::AuthMethod>(int(call.method)),
-                           call.userName, call.password, call.port,
-                           static_cast<smtp::ConnectionType>(int(call.kind)));
+        m_session->Connect(call.host, call.method, call.userName, call.password, call.port,
+                           call.kind);
         return TransportResult::success();
     } catch (const smtp::CKTWSMTPException& e) {
         TransportResult r = failure(e, m_session->LastResponseCode());

@@ -9,7 +9,6 @@ namespace pw::serversettings {
 
 using send::ConnectAttempt;
 using send::ConnectCall;
-using send::ConnectionKind;
 using send::TransportResult;
 
 ConnectionTestResult runConnectionTest(const send::ServerRecord& server,
@@ -21,10 +20,10 @@ ConnectionTestResult runConnectionTest(const send::ServerRecord& server,
     result.host = server.smtpServer;
     result.port = server.smtpPort;
 
-    const ConnectionKind kind = send::connectionKindFromSetting(server.smtpConnectionType);
+    const smtp::ConnectionType kind = server.smtpConnectionType;
     // Without login a server greets anyone; whether it would take mail shows only at MAIL.
     send::ConnectCheck check;
-    if (kind != ConnectionKind::ImplicitTls && server.smtpAuthType == 0)
+    if (kind != smtp::ConnectionType::SslTls && !server.signsIn())
         check = [&transport](const ConnectCall&) { return transport.verifySender(); };
 
     const auto observe = [&](const ConnectAttempt& a) {
@@ -35,7 +34,7 @@ ConnectionTestResult runConnectionTest(const send::ServerRecord& server,
                 log.append(str(ids::kTestLogPortChange) + QLatin1Char(' ') +
                            QString::number(a.call.port) + QLatin1Char('.'));
             }
-            if (kind == ConnectionKind::Plain && server.smtpAuthType != 0 &&
+            if (kind == smtp::ConnectionType::None && server.signsIn() &&
                 transport.offered(QStringLiteral("STARTTLS")))
                 result.startTlsSuggested = true;
             return;

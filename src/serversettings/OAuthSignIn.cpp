@@ -54,7 +54,7 @@ OAuthPreset oauthPreset(OAuthProvider provider) {
         case OAuthProvider::None:
         case OAuthProvider::Custom:
             p.smtpPort = 0;
-            p.smtpConnectionType = 0;
+            p.smtpConnectionType = smtp::ConnectionType::None;
             break;
     }
     return p;

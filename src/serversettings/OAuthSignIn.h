@@ -26,7 +26,7 @@ struct OAuthPreset {
     QString scope;
     QString smtpServer;
     int smtpPort = 587;
-    int smtpConnectionType = 2;  // STARTTLS
+    smtp::ConnectionType smtpConnectionType = smtp::ConnectionType::StartTls;
 };
 // Empty for None and Custom.
 [[nodiscard]] OAuthPreset oauthPreset(OAuthProvider provider);

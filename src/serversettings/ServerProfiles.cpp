@@ -100,11 +100,11 @@ QString formatServerProfile(const ServerProfile& p) {
                              quoted(p.userId),
                              scramble(p.password),
                              QString::number(p.smtpPort),
-                             QString::number(p.smtpVerifMethod),
-                             QString::number(p.smtpAuthType),
+                             QString::number(storedNumber(p.smtpVerifMethod)),
+                             QString::number(storedNumber(p.smtpAuthType)),
                              quoted(p.smtpUserName),
                              scramble(p.smtpPassword),
-                             QString::number(p.smtpConnectionType)};
+                             QString::number(storedNumber(p.smtpConnectionType))};
     return fields.join(QLatin1Char(','));
 }
 
@@ -122,18 +122,23 @@ ServerProfile parseServerProfile(const QString& line) {
     p.smtpPort = fields[6].isEmpty() ? 25 : toInt(fields[6]);
     if (p.smtpPort <= 0 || p.smtpPort > 65535)
         p.smtpPort = 25;
-    p.smtpVerifMethod = fields[7].isEmpty() ? -1 : toInt(fields[7]);
-    p.smtpAuthType = toInt(fields[8]);
+    readStored(fields[7].isEmpty() ? storedNumber(VerifMethod::Automatic) : toInt(fields[7]),
+               p.smtpVerifMethod);
+    readStored(toInt(fields[8]), p.smtpAuthType);
     p.smtpUserName = fields[9];
     p.smtpPassword = unscramble(fields[10]);
-    p.smtpConnectionType = toInt(fields[11]);
+    readStored(toInt(fields[11]), p.smtpConnectionType);
     return p;
 }
 
 CServerList::AddResult CServerList::add(const ServerProfile& profile) {
     if (size() >= kMaxProfiles)
         return AddResult::Full;
-    m_profiles.append(profile);
+    // held as it is stored: without what a profile does not keep
+    ServerProfile kept = profile;
+    kept.authType = ServerProfile{}.authType;
+    kept.acceptUnverifiedCertificate = false;
+    m_profiles.append(kept);
     return AddResult::Added;
 }
 

@@ -7,30 +7,20 @@
 #include <QStringList>
 #include <optional>
 
+#include "compose/ServerConfig.h"
+
 namespace pw::serversettings {
 
-struct ServerProfile {
-    QString from;  // sender address
-    QString name;  // sender name
-    QString smtpServer;
-    QString popServer;
-    QString userId;
-    QString password;
-    int smtpPort = 25;
-    int smtpVerifMethod = -1;
-    int smtpAuthType = 0;
-    QString smtpUserName;
-    QString smtpPassword;
-    int smtpConnectionType = 0;
-
-    friend bool operator==(const ServerProfile&, const ServerProfile&) = default;
-};
+// A registered server keeps twelve of a server's fields: all but "AuthType" and the
+// certificate acceptance.
+using ServerProfile = ServerConfig;
 
 // One stored line: the twelve fields joined with ",", the two passwords scrambled. A field
 // holding a comma or a double quote is quoted, with its quotes doubled, so that it comes back
 // whole; every other field is written bare, as older files have it.
 [[nodiscard]] QString formatServerProfile(const ServerProfile& profile);
-// Reads a stored line; missing trailing fields take their defaults, and a port that is no
+// Reads a stored line; missing trailing fields take their defaults (the verification method
+// the automatic choice), and a port that is no
 // port at all (0, negative, above 65535) becomes 25. Lines of older files (fields split at
 // every comma, one quote removed at each end) read as they always did.
 [[nodiscard]] ServerProfile parseServerProfile(const QString& line);

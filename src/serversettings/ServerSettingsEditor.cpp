@@ -4,21 +4,48 @@
 
 namespace pw::serversettings {
 
-AdvancedForm advancedFormFor(const AdvancedValues& v) {
+namespace {
+// The combo of the methods: "Password", "Cram-Md5", "OAuth2"; -1 the automatic choice.
+int methodIndexOf(VerifMethod method) {
+    switch (method) {
+        case VerifMethod::Login:
+            return 0;
+        case VerifMethod::CramMd5:
+            return 1;
+        case VerifMethod::OAuth2:
+            return kMethodIndexOAuth2;
+        case VerifMethod::Automatic:
+            break;
+    }
+    return -1;
+}
+VerifMethod methodOfIndex(int index) {
+    switch (index) {
+        case 0:
+            return VerifMethod::Login;
+        case 1:
+            return VerifMethod::CramMd5;
+        case kMethodIndexOAuth2:
+            return VerifMethod::OAuth2;
+        default:
+            return VerifMethod::Automatic;
+    }
+}
+}  // namespace
+
+AdvancedForm advancedFormFor(const ServerConfig& v, const OAuthValues& oauth) {
     AdvancedForm f;
     f.portText = QString::number(v.smtpPort);
-    f.connectionIndex =
-        v.smtpConnectionType >= 0 && v.smtpConnectionType <= 2 ? v.smtpConnectionType : 0;
+    f.connectionIndex = storedNumber(v.smtpConnectionType);  // the combo's order
     f.acceptUnverified = v.acceptUnverifiedCertificate;
-    f.authRequired = v.smtpAuthType != 0;
-    f.methodIndex = v.smtpVerifMethod == 0 || v.smtpVerifMethod == 1 ? v.smtpVerifMethod
-                    : v.smtpVerifMethod == send::kVerifMethodOAuth2  ? kMethodIndexOAuth2
-                                                                     : -1;
-    f.oauth = v.oauth;
-    f.credentials = v.smtpAuthType == 4   ? AdvancedForm::Credentials::SameAsPop
-                    : v.smtpAuthType == 5 ? AdvancedForm::Credentials::LogOnUsing
-                                          : AdvancedForm::Credentials::Neither;
-    if (v.smtpAuthType == 5) {
+    f.authRequired = v.signsIn();
+    f.methodIndex = methodIndexOf(v.smtpVerifMethod);
+    f.oauth = oauth;
+    f.credentials = v.smtpAuthType == SmtpAuthType::SameAsPop ? AdvancedForm::Credentials::SameAsPop
+                    : v.smtpAuthType == SmtpAuthType::LogOnUsing
+                        ? AdvancedForm::Credentials::LogOnUsing
+                        : AdvancedForm::Credentials::Neither;
+    if (v.smtpAuthType == SmtpAuthType::LogOnUsing) {
         f.userName = v.smtpUserName;
         f.password = v.smtpPassword;
     }
@@ -52,28 +79,26 @@ AdvancedCheck checkAdvancedForm(const AdvancedForm& f) {
     return {};
 }
 
-AdvancedValues advancedValuesFrom(const AdvancedForm& f, const StandardFields& standard) {
-    AdvancedValues v;
+ServerConfig advancedValuesFrom(const AdvancedForm& f, const ServerConfig& server) {
+    ServerConfig v = server;
     v.smtpPort = f.portText.trimmed().toInt();
-    v.smtpConnectionType = f.connectionIndex == 1 || f.connectionIndex == 2 ? f.connectionIndex : 0;
+    readStored(f.connectionIndex, v.smtpConnectionType);
     v.acceptUnverifiedCertificate = f.acceptUnverified;
-    if (!f.authRequired) {
-        v.smtpAuthType = 0;
-    } else if (f.credentials == AdvancedForm::Credentials::SameAsPop) {
-        v.smtpAuthType = 4;
-    } else if (f.credentials == AdvancedForm::Credentials::LogOnUsing) {
-        v.smtpAuthType = 5;
-    }
-    if (v.smtpAuthType == 4) {
-        v.smtpUserName = standard.userId;
-        v.smtpPassword = standard.password;
-    } else if (v.smtpAuthType == 5) {
+    v.smtpAuthType = SmtpAuthType::None;
+    if (f.authRequired && f.credentials == AdvancedForm::Credentials::SameAsPop)
+        v.smtpAuthType = SmtpAuthType::SameAsPop;
+    else if (f.authRequired && f.credentials == AdvancedForm::Credentials::LogOnUsing)
+        v.smtpAuthType = SmtpAuthType::LogOnUsing;
+    v.smtpUserName.clear();
+    v.smtpPassword.clear();
+    if (v.smtpAuthType == SmtpAuthType::SameAsPop) {
+        v.smtpUserName = server.userId;
+        v.smtpPassword = server.password;
+    } else if (v.smtpAuthType == SmtpAuthType::LogOnUsing) {
         v.smtpUserName = f.userName;
         v.smtpPassword = f.password;
     }
-    v.smtpVerifMethod =
-        f.methodIndex == kMethodIndexOAuth2 ? send::kVerifMethodOAuth2 : f.methodIndex;
-    v.oauth = f.oauth;
+    v.smtpVerifMethod = methodOfIndex(f.methodIndex);
     return v;
 }
 
@@ -89,6 +114,15 @@ bool isPlausibleHostName(const QString& host) {
             return false;
     }
     return true;
+}
+
+ServerConfig serversOf(const ServerConfig& server) {
+    ServerConfig p;
+    p.smtpServer = server.smtpServer;
+    p.popServer = server.popServer;
+    p.userId = server.userId;
+    p.password = server.password;
+    return p;
 }
 
 CServerSettingsEditor::CServerSettingsEditor(ServerSettingsValues values, CServerList list,
@@ -112,57 +146,35 @@ bool CServerSettingsEditor::add(const ServerProfile& p) {
     return true;
 }
 
-namespace {
-ServerProfile profileOf(const StandardFields& s, const AdvancedValues& a) {
-    ServerProfile p;
-    p.from = s.from;
-    p.name = s.name;
-    p.smtpServer = s.smtpServer;
-    p.popServer = s.popServer;
-    p.userId = s.userId;
-    p.password = s.password;
-    p.smtpPort = a.smtpPort;
-    p.smtpVerifMethod = a.smtpVerifMethod;
-    p.smtpAuthType = a.smtpAuthType;
-    p.smtpUserName = a.smtpUserName;
-    p.smtpPassword = a.smtpPassword;
-    p.smtpConnectionType = a.smtpConnectionType;
-    return p;
-}
-}  // namespace
-
 bool CServerSettingsEditor::addStandardToList() {
-    return add(profileOf(m_values.standard, m_values.advanced));
+    return add(m_values.standard);
 }
 
 bool CServerSettingsEditor::addProjectToList() {
-    StandardFields s = m_values.standard;
-    s.smtpServer = m_values.project.smtpServer;
-    s.popServer = m_values.project.popServer;
-    s.userId = m_values.project.userId;
-    s.password = m_values.project.password;
-    return add(profileOf(s, m_values.advanced));
+    ServerConfig p = m_values.standard;
+    p.smtpServer = m_values.project.smtpServer;
+    p.popServer = m_values.project.popServer;
+    p.userId = m_values.project.userId;
+    p.password = m_values.project.password;
+    return add(p);
 }
 
 void CServerSettingsEditor::useAsStandard(int index) {
     if (index < 0 || index >= m_list.size())
         return;
-    const ServerProfile& p = m_list.at(index);
-    m_values.standard = {p.from, p.name, p.smtpServer, p.popServer, p.userId, p.password};
-    AdvancedValues& a = m_values.advanced;
-    a.smtpPort = p.smtpPort;
-    a.smtpVerifMethod = p.smtpVerifMethod;
-    a.smtpAuthType = p.smtpAuthType;
-    a.smtpUserName = p.smtpUserName;
-    a.smtpPassword = p.smtpPassword;
-    a.smtpConnectionType = p.smtpConnectionType;
+    // what a profile does not keep stays as it was
+    ServerConfig& s = m_values.standard;
+    const int authType = s.authType;
+    const bool acceptUnverified = s.acceptUnverifiedCertificate;
+    s = m_list.at(index);
+    s.authType = authType;
+    s.acceptUnverifiedCertificate = acceptUnverified;
 }
 
 void CServerSettingsEditor::useAsProject(int index) {
     if (index < 0 || index >= m_list.size())
         return;
-    const ServerProfile& p = m_list.at(index);
-    m_values.project = {p.smtpServer, p.popServer, p.userId, p.password};
+    m_values.project = serversOf(m_list.at(index));
 }
 
 void CServerSettingsEditor::remove(int index) {
@@ -170,8 +182,8 @@ void CServerSettingsEditor::remove(int index) {
 }
 
 void CServerSettingsEditor::copyUp() {
-    StandardFields& s = m_values.standard;
-    const ProjectFields& p = m_values.project;
+    ServerConfig& s = m_values.standard;
+    const ServerConfig& p = m_values.project;
     s.smtpServer = p.smtpServer;
     s.popServer = p.popServer;
     s.userId = p.userId;
@@ -179,8 +191,7 @@ void CServerSettingsEditor::copyUp() {
 }
 
 void CServerSettingsEditor::copyDown() {
-    const StandardFields& s = m_values.standard;
-    m_values.project = {s.smtpServer, s.popServer, s.userId, s.password};
+    m_values.project = serversOf(m_values.standard);
 }
 
 void CServerSettingsEditor::clearProject() {
@@ -200,23 +211,11 @@ bool CServerSettingsEditor::checkForOk() {
 
 send::ServerRecord CServerSettingsEditor::testServer() const {
     send::ServerRecord r;
-    const StandardFields& s = m_values.standard;
-    const AdvancedValues& a = m_values.advanced;
-    r.smtpServer = s.smtpServer.trimmed();
-    r.popServer = s.popServer;
-    r.userId = s.userId;
-    r.password = s.password;
-    r.authType = m_values.authType;
-    r.smtpPort = a.smtpPort;
-    r.smtpVerifMethod = a.smtpVerifMethod;
-    r.smtpAuthType = a.smtpAuthType;
-    r.smtpUserName = a.smtpUserName;
-    r.smtpPassword = a.smtpPassword;
-    r.smtpConnectionType = a.smtpConnectionType;
-    r.acceptUnverifiedCertificate = a.acceptUnverifiedCertificate;
+    static_cast<ServerConfig&>(r) = m_values.standard;
+    r.smtpServer = r.smtpServer.trimmed();
     r.trustedCertificates = m_values.trusted;
-    if (a.oauth.signedIn())
-        r.tokens = std::make_shared<COAuthTokens>(a.oauth);
+    if (m_values.oauth.signedIn())
+        r.tokens = std::make_shared<COAuthTokens>(m_values.oauth);
     return r;
 }
 

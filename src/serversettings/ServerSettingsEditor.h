@@ -13,43 +13,12 @@
 
 namespace pw::serversettings {
 
-struct AdvancedValues {
-    int smtpPort = 25;
-    // 0 "Password" (LOGIN), 1 "Cram-Md5", send::kVerifMethodOAuth2 "OAuth2", other: automatic
-    int smtpVerifMethod = 0;
-    int smtpAuthType = 0;  // 0 none, 4 same as POP3, 5 log on using
-    QString smtpUserName;
-    QString smtpPassword;
-    int smtpConnectionType = 0;  // 0 "None", 1 "SSL/TLS", 2 "STARTTLS"
-    bool acceptUnverifiedCertificate = false;
-    OAuthValues oauth;  // the sign-in, for the OAuth2 method and the automatic choice
-    friend bool operator==(const AdvancedValues&, const AdvancedValues&) = default;
-};
-
-struct StandardFields {
-    QString from;
-    QString name;
-    QString smtpServer;
-    QString popServer;
-    QString userId;
-    QString password;
-    friend bool operator==(const StandardFields&, const StandardFields&) = default;
-};
-
-struct ProjectFields {
-    QString smtpServer;
-    QString popServer;
-    QString userId;
-    QString password;
-    friend bool operator==(const ProjectFields&, const ProjectFields&) = default;
-};
-
-// Everything the dialog starts from and, after OK, gives back.
+// Everything the dialog starts from and, after OK, gives back: the standard server with its
+// advanced values, the sign-in, and the project's servers, user and password.
 struct ServerSettingsValues {
-    StandardFields standard;
-    int authType = 1;  // carried along
-    AdvancedValues advanced;
-    ProjectFields project;
+    ServerConfig standard;
+    OAuthValues oauth;  // for the OAuth2 method and the automatic choice
+    ServerConfig project;
     QList<smtp::TrustedCertificate> trusted;
 };
 
@@ -73,7 +42,7 @@ struct AdvancedForm {
 inline constexpr int kMethodIndexOAuth2 = 2;
 
 // The form for the current values.
-[[nodiscard]] AdvancedForm advancedFormFor(const AdvancedValues& values);
+[[nodiscard]] AdvancedForm advancedFormFor(const ServerConfig& server, const OAuthValues& oauth);
 
 struct AdvancedCheck {
     int messageId = 0;  // 0: the form is acceptable
@@ -81,15 +50,17 @@ struct AdvancedCheck {
 };
 // The checks of OK in their order; the first failing one.
 [[nodiscard]] AdvancedCheck checkAdvancedForm(const AdvancedForm& form);
-// The values OK stores; the POP3 user and password of the standard fields are copied in
-// for "Use same settings as POP3 server" (now, not when the run starts).
-[[nodiscard]] AdvancedValues advancedValuesFrom(const AdvancedForm& form,
-                                                const StandardFields& standard);
+// The server with the values OK stores; its POP3 user and password are copied into the SMTP
+// credentials for "Use same settings as POP3 server" (now, not when the run starts).
+[[nodiscard]] ServerConfig advancedValuesFrom(const AdvancedForm& form, const ServerConfig& server);
 // Plain connection with login: the password crosses the network in the clear.
 [[nodiscard]] bool sendsPasswordInClear(const AdvancedForm& form);
 
 // A host name the program can look up: not empty, no blanks or control characters.
 [[nodiscard]] bool isPlausibleHostName(const QString& host);
+
+// The project's part of a server: its servers, user and password.
+[[nodiscard]] ServerConfig serversOf(const ServerConfig& server);
 
 class CServerSettingsEditor {
 public:

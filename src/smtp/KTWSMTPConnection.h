@@ -12,6 +12,7 @@
 // conversation is appended to it in "C: " / "S: " lines; credentials show as a placeholder and
 // message data as its size.
 
+#include "smtp/ConnectionType.h"
 #include "smtp/KTWSMTPException.h"
 #include "smtp/MimeEncoding.h"
 #include "smtp/SSLSocket.h"
@@ -33,8 +34,6 @@ namespace pw::smtp {
 class CKTWSMTPMessage;
 class CWireLog;
 
-// Numbers as stored in the settings.
-enum class ConnectionType : int { None = 0, SslTls = 1, StartTls = 2 };
 enum class DisconnectMode { NotGraceful, Graceful };
 
 class CKTWSMTPConnection {

@@ -7,8 +7,8 @@
 #include "TestEnv.h"
 #include "app/AppFolders.h"
 #include "app/AppSession.h"
+#include "app/ProjectStore.h"
 #include "app/RunRecovery.h"
-#include "compose/ProjectStore.h"
 
 namespace pw::test {
 
@@ -49,8 +49,8 @@ struct AppTestBed {
     // Saves a project as the window does, its texts in the first charset's code page.
     [[nodiscard]] bool saveProject(const QString& path, const MailDocument& doc,
                                    db::TDbData& store) const {
-        return pw::saveProject(path, doc, {}, folders.mainPreviewFolder(), store,
-                               app::MailCodePage(0), nullptr)
+        return pw::app::saveProject(path, doc, {}, folders.mainPreviewFolder(), store,
+                                    app::MailCodePage(0), nullptr)
             .ok();
     }
 };

@@ -85,7 +85,7 @@ private slots:
         test::ScriptedUserInteraction ui;
         CAppSession session(AppFolders{}, path, ui);
         session.ReadSettingsFile();
-        QCOMPARE(session.settings().smtpPassword, kPassword);
+        QCOMPARE(session.settings().server.smtpPassword, kPassword);
         session.settings().oauthRefreshToken = kRefreshToken;
         // the sign-in is stored at once after the server settings' OK, everything at close
         StoreSignInNow(session);
@@ -114,8 +114,8 @@ private slots:
         // read back as the next start does
         CAppSession next(AppFolders{}, path, ui);
         next.ReadSettingsFile();
-        QCOMPARE(next.settings().smtpPassword, kPassword);
-        QCOMPARE(next.settings().password, kPopPassword);
+        QCOMPARE(next.settings().server.smtpPassword, kPassword);
+        QCOMPARE(next.settings().server.password, kPopPassword);
         QCOMPARE(next.settings().oauthRefreshToken == kRefreshToken,
                  tokenKeptInFile || tokenInKeyring);
     }

@@ -164,41 +164,6 @@ private slots:
         QVERIFY(QFile::exists(other));
         QCOMPARE(f.shownTitle(), QStringLiteral("Postwick - other.pzy"));
     }
-
-    void mailTemplatesKeepTheTextsAndMarkTheDocument() {
-        MainWindowFixture f;
-        QVERIFY(f.open());
-        f.type("subject", QStringLiteral("ご案内"));
-        f.type("recipient", "[[Name]] <[[Mail Address]]>");
-        f.find<QPlainTextEdit>("textBody")->setPlainText("Body of the template");
-        f.window->SaveAsTemplate([] { return QStringLiteral("notice"); });
-        const QString file = f.folders.templateFolder() + "notice.pzt";
-        QVERIFY(QFile::exists(file));
-        QVERIFY(f.session->document().projectFilePath.isEmpty());
-
-        // the name is taken: No asks for another, Cancel there ends
-        QStringList names{"notice", ""};
-        f.ui.script({Answer::No});
-        f.window->SaveAsTemplate([&] { return names.takeFirst(); });
-        QVERIFY(names.isEmpty());
-
-        f.ui.script({Answer::No});
-        f.command(cmd::kNew)->trigger();
-        QCOMPARE(f.find<QLineEdit>("subject")->text(), QString());
-        f.window->SelectTemplateByName("notice");
-        QCOMPARE(f.find<QLineEdit>("subject")->text(), QStringLiteral("ご案内"));
-        QCOMPARE(f.find<QPlainTextEdit>("textBody")->toPlainText(),
-                 QStringLiteral("Body of the template"));
-        QVERIFY(f.window->DocumentModified());
-
-        // a template that has gone: no message, the document is marked all the same
-        f.window->SetModified(false);
-        f.ui.clear();
-        f.window->SelectTemplateByName("gone");
-        QVERIFY(f.ui.asked().isEmpty());
-        QVERIFY(f.window->DocumentModified());
-        QCOMPARE(f.find<QLineEdit>("subject")->text(), QStringLiteral("ご案内"));
-    }
 };
 
 QTEST_MAIN(TestMainWindowDocuments)

@@ -6,8 +6,8 @@
 #include <QProgressBar>
 
 #include "MainWindowFixture.h"
+#include "app/ProjectStore.h"
 #include "app/gui/SendWindows.h"
-#include "compose/ProjectStore.h"
 #include "resources/Strings.h"
 #include "send/RunMarker.h"
 
@@ -315,8 +315,8 @@ private slots:
                  qPrintable(server->errorText()));
         const quint16 port = server->port();
         QVERIFY(f.open());
-        f.session->settings().smtpPort = port;
-        f.session->settings().smtpConnectionType = 1;
+        f.session->settings().server.smtpPort = port;
+        f.session->settings().server.smtpConnectionType = smtp::ConnectionType::SslTls;
         f.addRecipients(2);
         f.find<QLineEdit>("recipient")->setText("[[Mail Address]]");
 

@@ -302,7 +302,7 @@ private slots:
         f.command(cmd::kServerSettings)->trigger();
         QCOMPARE(f.find<QLineEdit>("senderAddress")->text(), QStringLiteral("office@shop.example"));
         QCOMPARE(f.find<QLineEdit>("senderName")->text(), QStringLiteral("Shop Office"));
-        QCOMPARE(f.session->settings().from, QStringLiteral("office@shop.example"));
+        QCOMPARE(f.session->settings().server.from, QStringLiteral("office@shop.example"));
     }
 
     void gettingStartedAtStart_data() {

@@ -12,9 +12,9 @@
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "app/AppSession.h"
+#include "app/ProjectStore.h"
 #include "app/RunRecovery.h"
 #include "app/gui/CPZPtestDlg.h"
-#include "compose/ProjectStore.h"
 #include "resources/Strings.h"
 
 using namespace pw;

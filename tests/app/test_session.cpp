@@ -9,9 +9,9 @@
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "app/AppSession.h"
+#include "app/ProjectStore.h"
 #include "app/RunRecovery.h"
 #include "compose/MailFile.h"
-#include "compose/ProjectStore.h"
 #include "resources/Strings.h"
 #include "send/RunMarker.h"
 

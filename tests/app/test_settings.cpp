@@ -54,7 +54,7 @@ private slots:
         QVERIFY(ini.Load());
         QCOMPARE(ini.GetInt("SETUP", "SMTPPort", 25), 587);
         Settings s = ReadSettings(ini);
-        QCOMPARE(s.smtpPort, 587);
+        QCOMPARE(s.server.smtpPort, 587);
         WriteSettings(ini, s);
         QVERIFY(ini.Save());
         const QByteArray out = readFile(path());
@@ -163,10 +163,10 @@ private slots:
         QVERIFY2(ini.loadFailure().contains(failure), qPrintable(ini.loadFailure()));
         Settings s = ReadSettings(ini);
         if (file.startsWith("[SETUP]")) {
-            QCOMPARE(s.smtpPort, 587);  // what came before the bad line is kept
-            QCOMPARE(s.from, QString());
+            QCOMPARE(s.server.smtpPort, 587);  // what came before the bad line is kept
+            QCOMPARE(s.server.from, QString());
         } else {
-            QCOMPARE(s.smtpPort, 25);
+            QCOMPARE(s.server.smtpPort, 25);
         }
         WriteSettings(ini, s);
         QVERIFY(!ini.Save());
@@ -189,7 +189,7 @@ private slots:
         QVERIFY(writeFile(path(), "\xEF\xBB\xBF[SETUP]\r\nSMTPPort=587\r\n"));
         CIniFile ini(path());
         QVERIFY(ini.Load());
-        QCOMPARE(ReadSettings(ini).smtpPort, 587);
+        QCOMPARE(ReadSettings(ini).server.smtpPort, 587);
         QVERIFY(ini.serialize().startsWith("[SETUP]"));
     }
 
@@ -320,10 +320,10 @@ private slots:
     void passwordsAreStoredScrambled() {
         CIniFile ini(path());
         Settings s;
-        s.smtpPassword = "abc";
+        s.server.smtpPassword = "abc";
         WriteSettings(ini, s);
         QVERIFY(ini.serialize().contains("\r\nSMTPPassword=362616\r\n"));
-        QCOMPARE(ReadSettings(ini).smtpPassword, QStringLiteral("abc"));
+        QCOMPARE(ReadSettings(ini).server.smtpPassword, QStringLiteral("abc"));
     }
 
     void everyKeyIsWrittenInOrder() {

@@ -16,9 +16,9 @@
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "app/AppSession.h"
+#include "app/ProjectStore.h"
 #include "app/RunRecovery.h"
 #include "app/StartupCleanup.h"
-#include "compose/ProjectStore.h"
 #include "resources/Strings.h"
 #include "send/RunMarker.h"
 

@@ -414,7 +414,7 @@ private slots:
         QCOMPARE(read.contents->document.subject, doc.subject);
         QCOMPARE(read.contents->document.textBody, doc.textBody);
         QVERIFY(!read.contents->scheduled);
-        QCOMPARE(read.contents->document.projectSettings, ProjectSettings{});
+        QCOMPARE(read.contents->document.projectSettings, ServerConfig{});
         QVERIFY(read.contents->document.pictureList.isEmpty());
     }
 
@@ -430,8 +430,11 @@ private slots:
         QCOMPARE(read.contents->kind, MailFileKind::OldTemplate);
         QCOMPARE(read.contents->document.recipientText, QString("Rcpt"));
         QCOMPARE(read.contents->document.textBody, QString("Body."));
-        QCOMPARE(read.contents->document.projectSettings,
-                 (ProjectSettings{"smtp.old", "pop.old", "me", "plain"}));
+        const ServerConfig& servers = read.contents->document.projectSettings;
+        QCOMPARE(servers.smtpServer, QString("smtp.old"));
+        QCOMPARE(servers.popServer, QString("pop.old"));
+        QCOMPARE(servers.userId, QString("me"));
+        QCOMPARE(servers.password, QString("plain"));
         QVERIFY(!read.contents->captions);
         // the settings block cut short is no template
         put(path, f.bytes().chopped(1));

@@ -95,10 +95,10 @@ struct CliWorld {
         app::CIniFile ini(folders.settingsPath(QStringLiteral("test_send_cli")));
         (void)ini.Load();
         app::Settings s = app::ReadSettings(ini);
-        s.smtpServer = QStringLiteral("127.0.0.1");
-        s.smtpPort = port;
-        s.smtpAuthType = 0;
-        s.smtpConnectionType = 0;
+        s.server.smtpServer = QStringLiteral("127.0.0.1");
+        s.server.smtpPort = port;
+        s.server.smtpAuthType = SmtpAuthType::None;
+        s.server.smtpConnectionType = smtp::ConnectionType::None;
         s.sendWait = 0;
         s.oneTimeSend = 10;
         if (change)
@@ -265,7 +265,9 @@ private slots:
         QVERIFY2(tls.start({"--mode", "tls", "--cert", certs.selfSignedCert(), "--key",
                             certs.selfSignedKey(), "--out", out}),
                  qPrintable(tls.errorText()));
-        QVERIFY(w.writeSettings(tls.port(), [](app::Settings& s) { s.smtpConnectionType = 1; }));
+        QVERIFY(w.writeSettings(tls.port(), [](app::Settings& s) {
+            s.server.smtpConnectionType = smtp::ConnectionType::SslTls;
+        }));
         test::ProcessResult r = w.send({"--send", w.project});
         QCOMPARE(r.exitCode, 2);
 
@@ -300,10 +302,10 @@ private slots:
         QVERIFY2(server.start({"--user", "ann:kr-pass-77", "--out", out}),
                  qPrintable(server.errorText()));
         QVERIFY(w.writeSettings(server.port(), [](app::Settings& s) {
-            s.smtpAuthType = 5;
-            s.smtpVerifMethod = 0;
-            s.smtpUserName = QStringLiteral("ann");
-            s.smtpPassword = QStringLiteral("kr-pass-77");
+            s.server.smtpAuthType = SmtpAuthType::LogOnUsing;
+            s.server.smtpVerifMethod = VerifMethod::Login;
+            s.server.smtpUserName = QStringLiteral("ann");
+            s.server.smtpPassword = QStringLiteral("kr-pass-77");
         }));
         const QString settings = w.folders.settingsPath(QStringLiteral("test_send_cli"));
         {

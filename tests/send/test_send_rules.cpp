@@ -45,8 +45,8 @@ private slots:
         QFETCH(QList<int>, expected);
         ServerRecord s;
         s.smtpPort = port;
-        s.smtpConnectionType = connectionType;
-        s.smtpAuthType = authType;
+        readStored(connectionType, s.smtpConnectionType);
+        readStored(authType, s.smtpAuthType);
         QCOMPARE(fallbackSequence(s), expected);
     }
 
@@ -57,8 +57,9 @@ private slots:
         QTest::addColumn<int>("method");
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("authText");
-        const int none = int(AuthMethod::None), login = int(AuthMethod::Login),
-                  cram = int(AuthMethod::CramMd5), automatic = int(AuthMethod::Automatic);
+        const int none = int(smtp::AuthMethod::None), login = int(smtp::AuthMethod::Login),
+                  cram = int(smtp::AuthMethod::CramMd5),
+                  automatic = int(smtp::AuthMethod::Automatic);
         QTest::newRow("tls no auth uses pop user") << 1 << 0 << 0 << none << "pop"
                                                    << "No Auth";
         QTest::newRow("tls auth is automatic") << 1 << 5 << 0 << automatic << "smtp"
@@ -87,9 +88,9 @@ private slots:
         s.password = QStringLiteral("poppw");
         s.smtpUserName = QStringLiteral("smtp");
         s.smtpPassword = QStringLiteral("smtppw");
-        s.smtpConnectionType = connectionType;
-        s.smtpAuthType = authType;
-        s.smtpVerifMethod = verifMethod;
+        readStored(connectionType, s.smtpConnectionType);
+        readStored(authType, s.smtpAuthType);
+        readStored(verifMethod, s.smtpVerifMethod);
         const ConnectCall c = connectCallFor(s, 2525);
         QCOMPARE(int(c.method), method);
         QCOMPARE(c.userName, user);
@@ -107,7 +108,7 @@ private slots:
         standard.password = "stdpw";
         standard.smtpPort = 2525;
         standard.smtpUserName = "stdsmtp";
-        ServerRecord project;
+        ServerConfig project;
         project.smtpServer = "proj.smtp";
         project.password = "projpw";
         project.smtpPort = 9999;         // never taken from the project

@@ -107,8 +107,8 @@ struct RunFixture {
             setup.captions[size_t(k)] = db::DefaultCaption(k);
         setup.messageIdDomain = QStringLiteral("127.0.0.1");
         run.server.smtpServer = QStringLiteral("127.0.0.1");
-        run.server.smtpAuthType = 0;
-        run.server.smtpConnectionType = 0;
+        run.server.smtpAuthType = SmtpAuthType::None;
+        run.server.smtpConnectionType = smtp::ConnectionType::None;
         run.clock = clock;
     }
 
@@ -614,7 +614,9 @@ private slots:
         constexpr int kMails = 30;
         QVERIFY(f.world.createDatabase(kMails));
         QVERIFY(f.start());
-        f.run.server.smtpAuthType = 1;  // EHLO (automatic: nothing offered, no login)
+        // EHLO (automatic: nothing offered, no login)
+        f.run.server.smtpAuthType = SmtpAuthType::LogOnUsing;
+        f.run.server.smtpVerifMethod = VerifMethod::Automatic;
         const QString wireLog = f.world.env.root() + QStringLiteral("wire.txt");
         qputenv("POSTWICK_SMTP_WIRE_LOG", QFile::encodeName(wireLog));
         const auto unset = qScopeGuard([] { qunsetenv("POSTWICK_SMTP_WIRE_LOG"); });
@@ -815,7 +817,9 @@ private slots:
         RunFixture f;
         QVERIFY(f.world.createDatabase(int(flags.size())));
         f.run.server.smtpPort = server.port();
-        f.run.server.smtpAuthType = 1;  // EHLO (automatic: nothing offered, no login)
+        // EHLO (automatic: nothing offered, no login)
+        f.run.server.smtpAuthType = SmtpAuthType::LogOnUsing;
+        f.run.server.smtpVerifMethod = VerifMethod::Automatic;
         f.run.pacing.oneTimeSend = std::max(oneTimeSend, 1);
         f.run.pacing.sendWait = oneTimeSend > 0 ? 1 : 0;
         auto worker = f.go();
@@ -843,7 +847,9 @@ private slots:
         RunFixture f;
         QVERIFY(f.world.createDatabase(2));
         f.run.server.smtpPort = server.port();
-        f.run.server.smtpAuthType = 1;  // EHLO (automatic: nothing offered, no login)
+        // EHLO (automatic: nothing offered, no login)
+        f.run.server.smtpAuthType = SmtpAuthType::LogOnUsing;
+        f.run.server.smtpVerifMethod = VerifMethod::Automatic;
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
         QVERIFY2(server.finish(), qPrintable(server.report()));
@@ -1053,9 +1059,9 @@ private slots:
         RunFixture f;
         QVERIFY(f.world.createDatabase(1));
         f.run.server.smtpPort = server.port();
-        f.run.server.smtpConnectionType = connectionType;
-        f.run.server.smtpAuthType = authType;
-        f.run.server.smtpVerifMethod = 0;
+        readStored(connectionType, f.run.server.smtpConnectionType);
+        readStored(authType, f.run.server.smtpAuthType);
+        f.run.server.smtpVerifMethod = VerifMethod::Login;
         f.run.server.smtpUserName = QStringLiteral("shop");
         f.run.server.smtpPassword = QStringLiteral("wrong");
         auto worker = f.go();

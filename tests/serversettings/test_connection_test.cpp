@@ -96,9 +96,9 @@ class TestConnectionTest : public QObject {
         ServerRecord r;
         r.smtpServer = "127.0.0.1";
         r.smtpPort = port;
-        r.smtpConnectionType = connectionType;
-        r.smtpAuthType = authType;
-        r.smtpVerifMethod = 0;
+        pw::readStored(connectionType, r.smtpConnectionType);
+        pw::readStored(authType, r.smtpAuthType);
+        r.smtpVerifMethod = pw::VerifMethod::Login;
         r.smtpUserName = "ann";
         r.smtpPassword = "secret";
         return r;

@@ -292,8 +292,8 @@ private slots:
         send::SendRun run;
         run.server.smtpServer = QStringLiteral("127.0.0.1");
         run.server.smtpPort = provider.process.port();
-        run.server.smtpAuthType = 5;
-        run.server.smtpVerifMethod = send::kVerifMethodOAuth2;
+        run.server.smtpAuthType = pw::SmtpAuthType::LogOnUsing;
+        run.server.smtpVerifMethod = pw::VerifMethod::OAuth2;
         run.server.smtpUserName = kUser;
         run.server.tokens = std::make_shared<COAuthTokens>(v);
         run.pacing.oneTimeSend = 100;
@@ -382,8 +382,8 @@ private slots:
         send::ServerRecord server;
         server.smtpServer = QStringLiteral("127.0.0.1");
         server.smtpPort = provider.process.port();
-        server.smtpAuthType = 5;
-        server.smtpVerifMethod = send::kVerifMethodOAuth2;
+        server.smtpAuthType = pw::SmtpAuthType::LogOnUsing;
+        server.smtpVerifMethod = pw::VerifMethod::OAuth2;
         server.smtpUserName = kUser;
         server.tokens = std::make_shared<COAuthTokens>(v);
         send::CSendLog log;

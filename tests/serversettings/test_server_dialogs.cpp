@@ -39,7 +39,12 @@ void type(QWidget* w, const char* name, const QString& text) {
 
 ServerSettingsValues filled() {
     ServerSettingsValues v;
-    v.standard = {"ann@example.org", "Ann", "127.0.0.1", "pop.example.org", "ann", "secret"};
+    v.standard.from = "ann@example.org";
+    v.standard.name = "Ann";
+    v.standard.smtpServer = "127.0.0.1";
+    v.standard.popServer = "pop.example.org";
+    v.standard.userId = "ann";
+    v.standard.password = "secret";
     return v;
 }
 
@@ -143,7 +148,7 @@ private slots:
             QCOMPARE(ui.askedTexts(), QStringList());
             QCOMPARE(dialog.result(), int(QDialog::Accepted));
             QCOMPARE(dialog.values().smtpPassword, password);
-            QCOMPARE(dialog.values().smtpAuthType, 5);
+            QCOMPARE(dialog.values().smtpAuthType, pw::SmtpAuthType::LogOnUsing);
         } else {
             QCOMPARE(ui.askedTexts(), QStringList{pw::str(message)});
             QCOMPARE(dialog.result(), int(QDialog::Rejected));
@@ -183,13 +188,13 @@ private slots:
             adv->accept();
         });
         QTest::mouseClick(child<QPushButton>(&dialog, "settingsButton"), Qt::LeftButton);
-        QCOMPARE(editor.values().advanced.smtpAuthType, 4);
-        QCOMPARE(editor.values().advanced.smtpUserName, QString("popuser"));
-        QCOMPARE(editor.values().advanced.smtpPassword, QString("poppass"));
+        QCOMPARE(editor.values().standard.smtpAuthType, pw::SmtpAuthType::SameAsPop);
+        QCOMPARE(editor.values().standard.smtpUserName, QString("popuser"));
+        QCOMPARE(editor.values().standard.smtpPassword, QString("poppass"));
         type(&dialog, "userIdEdit", "later");
         dialog.accept();
         QCOMPARE(editor.values().standard.userId, QString("later"));
-        QCOMPARE(editor.values().advanced.smtpUserName, QString("popuser"));
+        QCOMPARE(editor.values().standard.smtpUserName, QString("popuser"));
     }
 
     void testWithBusyDisplay() {
@@ -197,7 +202,7 @@ private slots:
         QVERIFY2(server.start({}), qPrintable(server.errorText()));
         ScriptedUserInteraction ui;
         ServerSettingsValues v = filled();
-        v.advanced.smtpPort = server.port();
+        v.standard.smtpPort = server.port();
         CServerSettingsEditor editor(v, {}, ui);
         d_ServerSettings dialog(editor, ui, m_log, {});
         QTest::mouseClick(child<QPushButton>(&dialog, "testConnectionButton"), Qt::LeftButton);
@@ -212,7 +217,7 @@ private slots:
         ScriptedUserInteraction ui;
         ui.cancelProgressAt(15);  // about 300 ms into the test
         ServerSettingsValues v = filled();
-        v.advanced.smtpPort = silent.serverPort();
+        v.standard.smtpPort = silent.serverPort();
         CServerSettingsEditor editor(v, {}, ui);
         d_ServerSettings dialog(editor, ui, m_log, {});
         QElapsedTimer t;
@@ -230,7 +235,7 @@ private slots:
         ServerSettingsValues v = filled();
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        v.advanced.smtpPort = probe.serverPort();
+        v.standard.smtpPort = probe.serverPort();
         probe.close();  // nothing listens there any more
         CServerSettingsEditor editor(v, {}, ui);
         QStringList opened;
@@ -257,8 +262,8 @@ private slots:
         ScriptedUserInteraction ui;
         ui.script({pw::Answer::Yes});
         ServerSettingsValues v = filled();
-        v.advanced.smtpPort = server.port();
-        v.advanced.smtpConnectionType = 1;
+        v.standard.smtpPort = server.port();
+        v.standard.smtpConnectionType = pw::smtp::ConnectionType::SslTls;
         CServerSettingsEditor editor(v, {}, ui);
         QList<pw::smtp::TrustedCertificate> stored;
         ConnectionTestHooks hooks;

@@ -21,11 +21,11 @@ ServerProfile sample() {
     p.userId = "ann";
     p.password = "abc";
     p.smtpPort = 587;
-    p.smtpVerifMethod = 1;
-    p.smtpAuthType = 5;
+    p.smtpVerifMethod = pw::VerifMethod::CramMd5;
+    p.smtpAuthType = pw::SmtpAuthType::LogOnUsing;
     p.smtpUserName = "ann.smtp";
     p.smtpPassword = QString::fromUtf8("pässwörd");
-    p.smtpConnectionType = 2;
+    p.smtpConnectionType = pw::smtp::ConnectionType::StartTls;
     return p;
 }
 }  // namespace
@@ -92,9 +92,9 @@ private slots:
         const ServerProfile p = parseServerProfile(line);
         QTEST(p.smtpServer, "smtpServer");
         QTEST(p.smtpPort, "port");
-        QTEST(p.smtpVerifMethod, "verif");
-        QTEST(p.smtpAuthType, "authType");
-        QTEST(p.smtpConnectionType, "connectionType");
+        QTEST(pw::storedNumber(p.smtpVerifMethod), "verif");
+        QTEST(pw::storedNumber(p.smtpAuthType), "authType");
+        QTEST(pw::storedNumber(p.smtpConnectionType), "connectionType");
     }
 
     void listLimitAndOrder() {
@@ -116,7 +116,11 @@ private slots:
     void editorRefusals() {
         ScriptedUserInteraction ui;
         ServerSettingsValues v;
-        v.standard = {"a@b", "Ann", "smtp.x", "pop.x", "ann", "pw"};
+        v.standard.from = "a@b";
+        v.standard.name = "Ann";
+        v.standard.smtpServer = "smtp.x";
+        v.standard.popServer = "pop.x";
+        v.standard.userId = "ann";
         QStringList lines;
         for (int i = 0; i < 98; ++i)
             lines << "a,b,c,d,e";
@@ -178,18 +182,20 @@ private slots:
     }
 
     void sameAsPopTakesCredentialsAtOk() {
-        AdvancedForm f = advancedFormFor({});
+        AdvancedForm f = advancedFormFor({}, {});
         f.authRequired = true;
         f.methodIndex = 0;
         f.credentials = AdvancedForm::Credentials::SameAsPop;
-        StandardFields s{"a@b", "Ann", "smtp", "pop", "popuser", "poppass"};
-        const AdvancedValues v = advancedValuesFrom(f, s);
-        QCOMPARE(v.smtpAuthType, 4);
+        pw::ServerConfig s;
+        s.userId = "popuser";
+        s.password = "poppass";
+        const pw::ServerConfig v = advancedValuesFrom(f, s);
+        QCOMPARE(v.smtpAuthType, pw::SmtpAuthType::SameAsPop);
         QCOMPARE(v.smtpUserName, QString("popuser"));
         QCOMPARE(v.smtpPassword, QString("poppass"));
         f.authRequired = false;
         QCOMPARE(advancedValuesFrom(f, s).smtpUserName, QString());
-        QCOMPARE(advancedValuesFrom(f, s).smtpAuthType, 0);
+        QCOMPARE(advancedValuesFrom(f, s).smtpAuthType, pw::SmtpAuthType::None);
     }
 
     void trustEntries() {

@@ -137,8 +137,8 @@ CPZPtestDlg::CPZPtestDlg(CAppSession& session, QString projectFile, QWidget* par
             &CPZPtestDlg::UpdateEnablement);
 
     const Settings& s = m_session.settings();
-    m_ui->senderAddress->setText(s.from);
-    m_ui->senderName->setText(s.name);
+    m_ui->senderAddress->setText(s.server.from);
+    m_ui->senderName->setText(s.server.name);
     findChild<QToolBar*>(QStringLiteral("mainToolbar"))->setVisible(s.toolbar != 0);
     QFont font(s.font, s.fontSize > 0 ? s.fontSize : 12);
     font.setStyleHint(QFont::TypeWriter);
@@ -674,8 +674,8 @@ void CPZPtestDlg::TakeFromWindow() {
     d.subject = m_ui->subject->text();
     d.textBody = m_ui->textBody->toPlainText();
     // the sender is also what the next session starts with
-    m_session.settings().from = d.senderAddress;
-    m_session.settings().name = d.senderName;
+    m_session.settings().server.from = d.senderAddress;
+    m_session.settings().server.name = d.senderName;
 }
 
 void CPZPtestDlg::ShowInWindow() {

@@ -17,11 +17,11 @@
 #include "app/AppFolders.h"
 #include "app/Commands.h"
 #include "app/DocumentCommands.h"
+#include "app/DocumentController.h"
 #include "app/ProgramFiles.h"
 #include "app/RunRecovery.h"
 #include "app/gui/CPZPtestDlg.h"
 #include "compose/MailFile.h"
-#include "compose/ProjectStore.h"
 #include "compose/gui/CWebBrowser.h"
 #include "resources/Strings.h"
 #include "send/RunMarker.h"
@@ -198,64 +198,20 @@ bool CPZPtestDlg::SaveProjectAs(const QString& chosenPath) {
 bool CPZPtestDlg::SaveProjectTo(const QString& path) {
     TakeFromWindow();
     WaitCursor wait;
-    MailDocument& doc = m_session.document();
-    doc.pictureList =
-        doc.isHtmlMail() ? filesInFolder(m_session.folders().mainPreviewFolder()) : QStringList();
-    const WriteResult r =
-        saveProject(path, doc, m_session.scheduled(), m_session.folders().mainPreviewFolder(),
-                    m_session.store(), MailCodePage(m_session.settings().encode), &m_session.ui());
-    if (!m_session.store().IsOpen()) {
-        // the working copy did not come back: keep the user working on a database
-        (void)m_session.store().Open();
-    }
-    UpdateDocumentState();
-    if (!r.ok())
-        return false;
-    if (m_marker) {
-        // the outcomes of the last run are in the project file now
-        m_marker->finish();
-        m_marker.reset();
+    const bool saved = CDocumentController(m_session).saveProject(path, m_marker);
+    if (saved)
         m_markerKeptForRecovery = false;
-        m_session.store().SetWorkingCopyKept(false);
-    }
-    return true;
+    UpdateDocumentState();
+    return saved;
 }
 
 // ---------------------------------------------------------------------------------------
 // Templates
 
 void CPZPtestDlg::SelectTemplateByName(const QString& name) {
-    const QString path = mailTemplatePath(MailTemplatePlaces(m_session.folders()), name);
-    MailFileReadOptions options;
-    options.previewFolder = m_session.folders().mainPreviewFolder();
-    options.currentCodePage = MailCodePage(m_session.settings().encode);
-    // a template's texts replace the mail's; its database, if any, is not wanted
-    const MailFileReadResult r = readMailFile(path, options, nullptr);
-    MailDocument& doc = m_session.document();
-    if (r.ok()) {
-        const MailDocument& t = r.contents->document;
-        doc.senderAddress = t.senderAddress;
-        doc.senderName = t.senderName;
-        doc.subject = t.subject;
-        doc.recipientText = t.recipientText;
-        doc.textBody = t.textBody;
-        if (r.contents->captions && m_session.store().IsOpen()) {
-            db::TDbData& store = m_session.store();
-            bool changed = false;
-            for (int i = 0; i < db::kFieldCount && i < r.contents->captions->size(); ++i) {
-                if (store.Captions()[size_t(i)] != r.contents->captions->at(i)) {
-                    store.SetCaption(i, r.contents->captions->at(i));
-                    changed = true;
-                }
-            }
-            if (changed)
-                store.SaveCaptions();
-        }
-        // the reader emptied the preview folder for the template's HTML files: a template
-        // carries none, so the mail is a text mail now
-        doc.htmlTemplateName.clear();
-        doc.pictureList.clear();
-    }
+    if (CDocumentController(m_session).applyTemplate(name) ==
+        CDocumentController::TemplateApplied::Applied)
+        UpdateTitle(str(ids::kUntitled));  // the template's mail is no project file's
     ShowInWindow();
     ShowHtmlMail();
     SetModified(true);
@@ -267,25 +223,16 @@ void CPZPtestDlg::SaveAsTemplate(const std::function<QString()>& askName) {
         const QString name = askName ? askName() : QString();
         if (name.isEmpty())
             return;
-        // the user's own file, which takes the place of a shipped one of the name
-        const TemplatePlaces places = MailTemplatePlaces(m_session.folders());
-        const QString path = ownMailTemplatePath(places, name);
-        if (QFileInfo::exists(path) || mailTemplateNames(places).contains(name)) {
-            const Answer a =
-                ask(m_session.ui(), str(ids::kFileExistsOverwrite), MessageKind::YesNoCancel);
-            if (a == Answer::Cancel)
-                return;
-            if (a == Answer::No)
-                continue;
-        }
         TakeFromWindow();
-        (void)CreateFolder(places.own);
-        QStringList captions;
-        for (const QString& c : m_session.store().Captions())
-            captions.append(c);
-        (void)writeTemplateFile(path, m_session.document(), captions,
-                                MailCodePage(m_session.settings().encode), &m_session.ui());
-        return;
+        switch (CDocumentController(m_session).saveAsTemplate(name)) {
+            case CDocumentController::TemplateSaved::AskAgain:
+            case CDocumentController::TemplateSaved::Refused:
+                continue;
+            case CDocumentController::TemplateSaved::Saved:
+            case CDocumentController::TemplateSaved::Cancelled:
+            case CDocumentController::TemplateSaved::Failed:
+                return;
+        }
     }
 }
 
@@ -320,14 +267,9 @@ void CPZPtestDlg::EnsureHtmlView() {
 }
 
 void CPZPtestDlg::OnDeleteHtmlTemplate() {
-    if (m_session.ui().message(str(ids::kDeleteHtmlMailCaption), str(ids::kDeleteHtmlMailQuestion),
-                               MessageKind::YesNo) != Answer::Yes)
+    if (CDocumentController(m_session).deleteHtmlMail() ==
+        CDocumentController::HtmlMailDeleted::Kept)
         return;
-    MailDocument& doc = m_session.document();
-    doc.htmlTemplateName.clear();
-    (void)emptyFolderFiles(m_session.folders().mainPreviewFolder());
-    (void)emptyFolderFiles(m_session.folders().wizardPreviewFolder());
-    doc.pictureList.clear();
     SetModified(true);
     NavigateHtml(QStringLiteral("about:blank"));
     UpdateDocumentState();

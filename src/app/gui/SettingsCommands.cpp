@@ -43,7 +43,7 @@ bool RunServerSettings(CAppSession& session, QWidget* parent) {
         session.settings().trustedCertificates = editor.values().trusted;
         return false;
     }
-    const ProjectSettings before = session.document().projectSettings;
+    const ServerConfig before = session.document().projectSettings;
     ApplyServerValues(editor.values(), session.settings(), session.document().projectSettings);
     if (!(session.document().projectSettings == before))
         session.document().modified = true;

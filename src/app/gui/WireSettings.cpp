@@ -25,13 +25,13 @@ void runServerSettings(CPZPtestDlg& window) {
     MailDocument& doc = session.document();
     auto* address = window.findChild<QLineEdit*>(QStringLiteral("senderAddress"));
     auto* name = window.findChild<QLineEdit*>(QStringLiteral("senderName"));
-    if (address && address->text() != s.from)
-        address->setText(s.from);
-    if (name && name->text() != s.name)
-        name->setText(s.name);
-    if (doc.senderAddress != s.from || doc.senderName != s.name) {
-        doc.senderAddress = s.from;
-        doc.senderName = s.name;
+    if (address && address->text() != s.server.from)
+        address->setText(s.server.from);
+    if (name && name->text() != s.server.name)
+        name->setText(s.server.name);
+    if (doc.senderAddress != s.server.from || doc.senderName != s.server.name) {
+        doc.senderAddress = s.server.from;
+        doc.senderName = s.server.name;
         window.SetModified(true);
     }
 }

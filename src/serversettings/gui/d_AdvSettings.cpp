@@ -13,12 +13,12 @@ void label(QWidget* w, int id) {
 }
 }  // namespace
 
-d_AdvSettings::d_AdvSettings(const AdvancedValues& values, const StandardFields& standard,
+d_AdvSettings::d_AdvSettings(const ServerConfig& server, const OAuthValues& oauth,
                              IUserInteraction& ui, QWidget* parent)
     : QDialog(parent),
       m_form(std::make_unique<Ui::d_AdvSettings>()),
-      m_values(values),
-      m_standard(standard),
+      m_values(server),
+      m_oauth(oauth),
       m_ui(ui) {
     Ui::d_AdvSettings& f = *m_form;
     f.setupUi(this);
@@ -71,7 +71,7 @@ d_AdvSettings::d_AdvSettings(const AdvancedValues& values, const StandardFields&
     f.buttonBox->button(QDialogButtonBox::Ok)->setText(str(ids::kSsOk));
     f.buttonBox->button(QDialogButtonBox::Cancel)->setText(str(ids::kSsCancel));
 
-    const AdvancedForm form = advancedFormFor(values);
+    const AdvancedForm form = advancedFormFor(server, oauth);
     f.portEdit->setText(form.portText);
     f.connectionTypeCombo->setCurrentIndex(form.connectionIndex);
     f.acceptUnverifiedCheck->setChecked(form.acceptUnverified);
@@ -148,7 +148,7 @@ void d_AdvSettings::providerChosen(int index) {
         f.oauthScopeEdit->setText(preset.scope);
         if (preset.smtpPort > 0) {
             f.portEdit->setText(QString::number(preset.smtpPort));
-            f.connectionTypeCombo->setCurrentIndex(preset.smtpConnectionType);
+            f.connectionTypeCombo->setCurrentIndex(storedNumber(preset.smtpConnectionType));
         }
     }
     m_signIn.provider = provider;
@@ -231,7 +231,8 @@ void d_AdvSettings::accept() {
         }
         return;
     }
-    m_values = advancedValuesFrom(current, m_standard);
+    m_values = advancedValuesFrom(current, m_values);
+    m_oauth = current.oauth;
     QDialog::accept();
 }
 

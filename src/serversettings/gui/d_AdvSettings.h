@@ -17,13 +17,14 @@ namespace pw::serversettings {
 class d_AdvSettings : public QDialog {
     Q_OBJECT
 public:
-    // `standard` gives the POP3 credentials that "Use same settings as POP3 server" copies.
-    d_AdvSettings(const AdvancedValues& values, const StandardFields& standard,
-                  IUserInteraction& ui, QWidget* parent = nullptr);
+    // The server's POP3 credentials are what "Use same settings as POP3 server" copies.
+    d_AdvSettings(const ServerConfig& server, const OAuthValues& oauth, IUserInteraction& ui,
+                  QWidget* parent = nullptr);
     ~d_AdvSettings() override;
 
-    // The values OK stored (the initial ones until then).
-    [[nodiscard]] const AdvancedValues& values() const { return m_values; }
+    // The server and sign-in with the values OK stored (the initial ones until then).
+    [[nodiscard]] const ServerConfig& values() const { return m_values; }
+    [[nodiscard]] const OAuthValues& oauth() const { return m_oauth; }
     [[nodiscard]] AdvancedForm form() const;
 
     void accept() override;
@@ -37,8 +38,8 @@ private:
     void providerChosen(int index);
 
     std::unique_ptr<Ui::d_AdvSettings> m_form;
-    AdvancedValues m_values;
-    StandardFields m_standard;
+    ServerConfig m_values;
+    OAuthValues m_oauth;
     IUserInteraction& m_ui;
     // The sign-in's state (tokens, account) as the buttons left it.
     OAuthValues m_signIn;

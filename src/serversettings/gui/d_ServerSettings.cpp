@@ -71,10 +71,16 @@ d_ServerSettings::~d_ServerSettings() = default;
 void d_ServerSettings::pull() {
     const Ui::d_ServerSettings& f = *m_form;
     ServerSettingsValues& v = m_editor.values();
-    v.standard = {f.fromEdit->text(),      f.nameEdit->text(),   f.smtpServerEdit->text(),
-                  f.popServerEdit->text(), f.userIdEdit->text(), f.passwordEdit->text()};
-    v.project = {f.projectSmtpServerEdit->text(), f.projectPopServerEdit->text(),
-                 f.projectUserIdEdit->text(), f.projectPasswordEdit->text()};
+    v.standard.from = f.fromEdit->text();
+    v.standard.name = f.nameEdit->text();
+    v.standard.smtpServer = f.smtpServerEdit->text();
+    v.standard.popServer = f.popServerEdit->text();
+    v.standard.userId = f.userIdEdit->text();
+    v.standard.password = f.passwordEdit->text();
+    v.project.smtpServer = f.projectSmtpServerEdit->text();
+    v.project.popServer = f.projectPopServerEdit->text();
+    v.project.userId = f.projectUserIdEdit->text();
+    v.project.password = f.projectPasswordEdit->text();
 }
 
 void d_ServerSettings::push() {
@@ -149,10 +155,12 @@ void d_ServerSettings::clearProject() {
 
 void d_ServerSettings::openAdvanced() {
     pull();
-    d_AdvSettings dialog(m_editor.values().advanced, m_editor.values().standard, m_ui, this);
+    d_AdvSettings dialog(m_editor.values().standard, m_editor.values().oauth, m_ui, this);
     m_advanced = &dialog;
-    if (dialog.exec() == QDialog::Accepted)
-        m_editor.values().advanced = dialog.values();
+    if (dialog.exec() == QDialog::Accepted) {
+        m_editor.values().standard = dialog.values();
+        m_editor.values().oauth = dialog.oauth();
+    }
     m_advanced = nullptr;
 }
 

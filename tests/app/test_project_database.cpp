@@ -6,10 +6,11 @@
 #include <QtTest>
 
 #include "DbFixture.h"
+#include "app/ProjectStore.h"
 #include "compose/MailFile.h"
-#include "compose/ProjectStore.h"
 
 using namespace pw;
+using namespace pw::app;
 using namespace pw::test;
 
 namespace {

@@ -1,10 +1,10 @@
-#include "compose/ProjectStore.h"
+#include "app/ProjectStore.h"
 
 #include "db/TDbData.h"
 #include "resources/Strings.h"
 #include "resources/UserInteraction.h"
 
-namespace pw {
+namespace pw::app {
 
 WriteResult saveProject(const QString& path, const MailDocument& document,
                         const ScheduledSending& scheduled, const QString& previewFolder,
@@ -44,4 +44,4 @@ MailFileReadResult openProject(const QString& path, const QString& previewFolder
     return result;
 }
 
-}  // namespace pw
+}  // namespace pw::app

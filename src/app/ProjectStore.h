@@ -7,7 +7,7 @@ namespace pw::db {
 class TDbData;
 }
 
-namespace pw {
+namespace pw::app {
 
 // Save project: the store is saved (committed, the transaction retained), closed keeping its
 // working copy, the file written with the copy's bytes, and the copy opened again. A store
@@ -23,4 +23,4 @@ namespace pw {
                                              db::TDbData& store, const CodePage& currentCodePage,
                                              IUserInteraction* ui);
 
-}  // namespace pw
+}  // namespace pw::app
