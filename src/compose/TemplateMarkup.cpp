@@ -174,7 +174,7 @@ QString pictureValueToWrite(const QString& value) {
     return value.mid(cut + 1);
 }
 
-std::optional<QRgb> parseHtmlColor(const QString& text) {
+std::optional<Rgb> parseHtmlColor(const QString& text) {
     if (text.size() < 7 || text.at(0) != u'#') {
         return std::nullopt;
     }
@@ -183,16 +183,11 @@ std::optional<QRgb> parseHtmlColor(const QString& text) {
             return std::nullopt;
         }
     }
-    return qRgb(text.mid(1, 2).toInt(nullptr, 16), text.mid(3, 2).toInt(nullptr, 16),
-                text.mid(5, 2).toInt(nullptr, 16));
+    return 0xff000000u | (text.mid(1, 6).toUInt(nullptr, 16) & 0xffffffu);
 }
 
-QString htmlColor(QRgb color) {
-    return QStringLiteral("#%1%2%3")
-        .arg(qRed(color), 2, 16, QLatin1Char('0'))
-        .arg(qGreen(color), 2, 16, QLatin1Char('0'))
-        .arg(qBlue(color), 2, 16, QLatin1Char('0'))
-        .toUpper();
+QString htmlColor(Rgb color) {
+    return QStringLiteral("#%1").arg(color & 0xffffffu, 6, 16, QLatin1Char('0')).toUpper();
 }
 
 int LinkTable::indexOf(const QString& target) {

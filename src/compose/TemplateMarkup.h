@@ -5,9 +5,9 @@
 // Widget-free: the wizard's text box converts to and from StyledText.
 
 #include <QList>
-#include <QRgb>
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 #include <optional>
 #include <vector>
 
@@ -64,16 +64,20 @@ private:
 [[nodiscard]] QString pictureValueToWrite(const QString& value);
 [[nodiscard]] bool isWebReference(const QString& value);
 
-// "#RRGGBB" read into a colour; nullopt for anything else ("no colour").
-[[nodiscard]] std::optional<QRgb> parseHtmlColor(const QString& text);
+// A colour as 0xAARRGGBB, the layout QColor takes and gives (QColor(rgb), QColor::rgb()),
+// so that the markup needs no GUI module.
+using Rgb = quint32;
+
+// "#RRGGBB" read into an opaque colour; nullopt for anything else ("no colour").
+[[nodiscard]] std::optional<Rgb> parseHtmlColor(const QString& text);
 // "#" and six upper-case hexadecimal digits.
-[[nodiscard]] QString htmlColor(QRgb color);
+[[nodiscard]] QString htmlColor(Rgb color);
 
 // The format of one character of a text block.
 struct CharFormat {
-    QString face;               // font name
-    int sizePt = 0;             // points
-    std::optional<QRgb> color;  // none: the automatic colour
+    QString face;              // font name
+    int sizePt = 0;            // points
+    std::optional<Rgb> color;  // none: the automatic colour
     bool bold = false;
     bool italic = false;
     int link = 0;  // index into the link table; 0: no link

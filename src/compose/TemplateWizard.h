@@ -58,8 +58,8 @@ public:
     [[nodiscard]] const QString& newValue() const { return m_new; }
     void setNewValue(const QString& value) { m_new = value; }
     // Colour pages.
-    [[nodiscard]] std::optional<QRgb> currentColor() const { return m_color; }
-    void setCurrentColor(std::optional<QRgb> color) { m_color = color; }
+    [[nodiscard]] std::optional<Rgb> currentColor() const { return m_color; }
+    void setCurrentColor(std::optional<Rgb> color) { m_color = color; }
     // Text pages: the content as formatted text, and the edited one to apply.
     [[nodiscard]] const StyledText& styledText() const { return m_styled; }
     void setStyledText(StyledText text) { m_styled = std::move(text); }
@@ -96,8 +96,8 @@ private:
     int m_page = 0;
     QString m_old;
     QString m_new;
-    std::optional<QRgb> m_startColor;
-    std::optional<QRgb> m_color;
+    std::optional<Rgb> m_startColor;
+    std::optional<Rgb> m_color;
     StyledText m_styled;
 };
 

@@ -1,6 +1,5 @@
 #include "dbtools/EditorTools.h"
 
-#include <QColor>
 #include <QHash>
 #include <QSet>
 
@@ -201,12 +200,12 @@ QVariant DuplicateListModel::data(const QModelIndex& index, int role) const {
             if (column == kSelectColumn)
                 return r.selected != 0 ? Qt::Checked : Qt::Unchecked;
             return {};
-        case Qt::BackgroundRole:
+        case ShadeRole:
             if (index.row() == m_markedRow && column == m_markedColumn)
-                return QColor(100, 100, 140);
+                return int(Shade::Marked);
             if (column == m_keyField + kFirstFieldColumn)
-                return m_runs[size_t(index.row())] == 0 ? QColor(0, 255, 0) : QColor(255, 255, 0);
-            return {};
+                return int(m_runs[size_t(index.row())] == 0 ? Shade::FirstRun : Shade::SecondRun);
+            return int(Shade::None);
         case RecordIdRole:
             return r.id;
         case KeyRunRole:

@@ -39,7 +39,11 @@ public:
         RecordIdRole = Qt::UserRole + 1,  // int
         KeyRunRole,                       // int: 0 for the first run of equal keys, 1, 0, ...
         MarkedRole,                       // bool: the marked row's cell in the clicked column
+        ShadeRole,                        // Shade: how the window colours the cell
     };
+    // The cell colours of the window (gui/ turns them into colours): the marked cell, and
+    // the key column's cells by run of equal keys.
+    enum class Shade { None, Marked, FirstRun, SecondRun };
 
     // keyField 0..19.
     DuplicateListModel(db::TDbData& store, int keyField,

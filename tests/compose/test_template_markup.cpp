@@ -145,10 +145,10 @@ private slots:
     }
 
     void colours() {
-        QCOMPARE(parseHtmlColor("#ff8000"), std::optional<QRgb>(qRgb(255, 128, 0)));
+        QCOMPARE(parseHtmlColor("#ff8000"), std::optional<Rgb>(0xffff8000u));
         QCOMPARE(parseHtmlColor("ff8000"), std::nullopt);
         QCOMPARE(parseHtmlColor("#ff80"), std::nullopt);
-        QCOMPARE(htmlColor(qRgb(10, 171, 255)), QStringLiteral("#0AABFF"));
+        QCOMPARE(htmlColor(0xff0aabffu), QStringLiteral("#0AABFF"));
     }
 
     void textMarkupRoundTrip_data() {
@@ -207,7 +207,7 @@ private slots:
         CharFormat f = kDefaults.plain();
         f.bold = true;
         f.italic = true;
-        f.color = qRgb(0, 0, 255);
+        f.color = 0xff0000ffu;
         s.formats = {f, kDefaults.plain(), f};
         LinkTable links;
         QCOMPARE(writeTextMarkup(s, kDefaults, links),

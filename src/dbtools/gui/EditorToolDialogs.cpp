@@ -1,5 +1,6 @@
 #include "dbtools/gui/EditorToolDialogs.h"
 
+#include <QColor>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QScrollBar>
@@ -18,16 +19,41 @@ void name(QWidget* w, const QString& text) {
     w->setAccessibleName(text);
 }
 
+// The duplicate list's shades as background colours.
+class DuplicateColours : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::BackgroundRole)
+            return QIdentityProxyModel::data(index, role);
+        switch (DuplicateListModel::Shade(index.data(DuplicateListModel::ShadeRole).toInt())) {
+            case DuplicateListModel::Shade::Marked:
+                return QColor(100, 100, 140);
+            case DuplicateListModel::Shade::FirstRun:
+                return QColor(0, 255, 0);
+            case DuplicateListModel::Shade::SecondRun:
+                return QColor(255, 255, 0);
+            case DuplicateListModel::Shade::None:
+                break;
+        }
+        return {};
+    }
+};
+
 }  // namespace
 
 // ---- Find Duplicate Data ------------------------------------------------------------------------
 
 d_FindDuplicates::d_FindDuplicates(DuplicateListModel& model, QWidget* parent)
-    : QDialog(parent), m_model(model), m_ui(std::make_unique<Ui::d_FindDuplicates>()) {
+    : QDialog(parent),
+      m_model(model),
+      m_ui(std::make_unique<Ui::d_FindDuplicates>()),
+      m_colours(std::make_unique<DuplicateColours>()) {
     m_ui->setupUi(this);
     setWindowTitle(str(ids::kCmdFindDuplicates));
     QTableView* list = m_ui->list1043;
-    list->setModel(&m_model);
+    m_colours->setSourceModel(&m_model);
+    list->setModel(m_colours.get());
     name(list, str(ids::kDuplicateList));
     list->horizontalHeader()->setDefaultSectionSize(60);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -3,6 +3,7 @@
 // and "Auto Group". Each shows the state of its logic (EditorTools.h) and passes clicks in.
 
 #include <QDialog>
+#include <QIdentityProxyModel>
 #include <memory>
 #include <optional>
 
@@ -26,6 +27,7 @@ public:
 private:
     DuplicateListModel& m_model;
     std::unique_ptr<Ui::d_FindDuplicates> m_ui;
+    std::unique_ptr<QIdentityProxyModel> m_colours;  // the model's shades as colours
 };
 
 class d_FindAndReplace : public QDialog {
