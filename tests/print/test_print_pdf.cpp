@@ -67,6 +67,7 @@ private slots:
         world.store->AddFilterCondition(QStringLiteral("FIELD3 <> '大阪府'"));
         world.store->SetOrder(QStringLiteral("FIELD4 desc, ID"));
         world.store->RefreshList();
+        world.store->FetchAll();  // the list is read in batches
         view = std::make_unique<QTableView>();
         view->setModel(model.get());
         view->setColumnWidth(2, 200);  // the user widened the address column
