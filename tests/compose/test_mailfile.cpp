@@ -18,6 +18,17 @@ using namespace pw::test;
 
 namespace {
 
+// A project's part of a server: its SMTP and POP3 servers, user and password.
+inline pw::ServerConfig projectServers(const QString& smtp, const QString& pop, const QString& user,
+                                       const QString& password) {
+    pw::ServerConfig s;
+    s.smtpServer = smtp;
+    s.popServer = pop;
+    s.userId = user;
+    s.password = password;
+    return s;
+}
+
 void put(const QString& path, const QByteArray& bytes) {
     if (!writeFile(path, bytes))
         qFatal("cannot write %s", qPrintable(path));
@@ -39,8 +50,8 @@ MailDocument sampleDocument() {
     d.recipientText = "[[Mail Address]]";
     d.textBody =
         QString::fromUtf8("[[Name]]様\r\nいつもありがとうございます。\r\n") + QString(3000, u'x');
-    d.projectSettings = {"smtp.example.jp", "pop.example.jp", "shop",
-                         QString::fromUtf8("pässwörd")};
+    d.projectSettings =
+        projectServers("smtp.example.jp", "pop.example.jp", "shop", QString::fromUtf8("pässwörd"));
     return d;
 }
 
@@ -166,7 +177,7 @@ private slots:
         doc.subject = "Hi";
         doc.recipientText = "[[Mail Address]]";
         doc.textBody = "Body";
-        doc.projectSettings = {"smtp.x", "pop.x", "uid", "abc"};
+        doc.projectSettings = projectServers("smtp.x", "pop.x", "uid", "abc");
         doc.htmlTemplateName = "T";
         put(m_dirs.preview + "a.html", QByteArray(2000, 'z'));
         put(m_dirs.preview + "b.png", noiseBytes(500, 9));
@@ -386,7 +397,7 @@ private slots:
 
     void templateRoundTrip() {
         MailDocument doc = sampleDocument();
-        doc.projectSettings = {"smtp.secret", "pop.secret", "uid", "pw"};
+        doc.projectSettings = projectServers("smtp.secret", "pop.secret", "uid", "pw");
         QStringList captions;
         for (int i = 1; i <= 20; ++i)
             captions << QString::fromUtf8("項目%1").arg(i);
