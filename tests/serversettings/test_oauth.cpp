@@ -310,7 +310,9 @@ private slots:
             run, std::make_unique<send::CMessageAssembly>(job, selection),
             std::make_unique<send::CSmtpTransport>(run.server),
             [store](int id, send::Outcome o) {
-                return store->SetSentFlag(id, int(o)) == db::SentFlagResult::Written;
+                return store->SetSentFlag(id, int(o)) == db::SentFlagResult::Written
+                           ? send::RecordResult::Recorded
+                           : send::RecordResult::NotRecorded;
             },
             progress, log);
         worker.start();
