@@ -126,10 +126,10 @@ int main(int argc, char* argv[]) {
     pw::app::CIniFile ini(folders.settingsPath(QStringLiteral("postwick")));
     (void)ini.Load();
     pw::app::Settings settings = pw::app::ReadSettings(ini);
-    settings.smtpServer = QStringLiteral("127.0.0.1");
-    settings.smtpPort = port;
-    settings.smtpAuthType = 0;
-    settings.smtpConnectionType = 0;
+    settings.server.smtpServer = QStringLiteral("127.0.0.1");
+    settings.server.smtpPort = port;
+    settings.server.smtpAuthType = pw::SmtpAuthType::None;
+    settings.server.smtpConnectionType = pw::smtp::ConnectionType::None;
     settings.sendWait = 0;
     settings.oneTimeSend = 100;
     settings.encode = 0;

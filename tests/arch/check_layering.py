@@ -25,7 +25,7 @@ import sys
 # The order they give, bottom up:
 #   resources, smtp  (smtp depends on nothing else of the program, not even resources)
 #   db
-#   exchange, compose, print
+#   exchange, compose (smtp: the connection kinds of the server settings), print
 #   send (compose, smtp), dbtools (print)
 #   serversettings (send)
 #   app (everything)
@@ -34,7 +34,7 @@ ORDER = {
     "smtp": [],
     "db": ["resources"],
     "exchange": ["db", "resources"],
-    "compose": ["db", "resources"],
+    "compose": ["db", "smtp", "resources"],
     "print": ["db", "resources"],
     "send": ["smtp", "db", "compose", "resources"],
     "dbtools": ["db", "resources", "print"],
