@@ -20,6 +20,7 @@
 
 #include "ChildRun.h"
 #include "ScriptedUserInteraction.h"
+#include "SmtpSink.h"
 #include "TestEnv.h"
 #include "app/AppFolders.h"
 #include "app/IniFile.h"
@@ -30,13 +31,6 @@
 #include "support/BenchSupport.h"
 
 namespace {
-
-int freePort() {
-    QTcpServer s;
-    if (!s.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return s.serverPort();
-}
 
 // A project of `count` recipients, every field filled; false when it cannot be made.
 bool makeProject(const pw::app::AppFolders& folders, const QString& preview, const QString& project,
@@ -110,19 +104,10 @@ int main(int argc, char* argv[]) {
     QDir().mkpath(folders.userDataFolder);
     const QString preview = env.makeFolder(QStringLiteral("preview"));
 
-    const int port = freePort();
+    const int port = pw::bench::freePort();
     QProcess sink;
-    QStringList sinkArgs;
-    if (::getuid() == 0)
-        sinkArgs << QStringLiteral("-u") << QStringLiteral("nobody");  // it refuses root
-    sinkArgs << QStringLiteral("-a") << QStringLiteral("127.0.0.1:%1").arg(port)
-             << QStringLiteral("256");
-    sink.start(QStringLiteral("/usr/sbin/smtp-sink"), sinkArgs);
-    if (!sink.waitForStarted(5000)) {
-        std::fprintf(stderr, "smtp-sink does not start\n");
+    if (!pw::bench::startSmtpSink(sink, port))
         return 1;
-    }
-    QThread::msleep(300);
     pw::app::CIniFile ini(folders.settingsPath(QStringLiteral("postwick")));
     (void)ini.Load();
     pw::app::Settings settings = pw::app::ReadSettings(ini);

@@ -27,6 +27,7 @@
 #include "ChildRun.h"
 #include "DelayProxy.h"
 #include "ScriptedUserInteraction.h"
+#include "SmtpSink.h"
 #include "TestEnv.h"
 #include "app/AppFolders.h"
 #include "app/IniFile.h"
@@ -44,13 +45,6 @@ namespace {
 void put(const QString& path, const QByteArray& bytes) {
     if (!pw::test::writeFile(path, bytes))
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-}
-
-int freePort() {
-    QTcpServer s;
-    if (!s.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return s.serverPort();
 }
 
 QByteArray randomBytes(int n) {
@@ -158,20 +152,10 @@ int main(int argc, char* argv[]) {
     }
 
     // ---- the sink and the settings ----
-    const int port = freePort();
+    const int port = pw::bench::freePort();
     QProcess sink;
-    QStringList sinkArgs;
-    if (::getuid() == 0)
-        sinkArgs << QStringLiteral("-u") << QStringLiteral("nobody");  // it refuses root
-    // no AUTH offered: the session greets with EHLO and sends without logging in
-    sinkArgs << QStringLiteral("-a") << QStringLiteral("127.0.0.1:%1").arg(port)
-             << QStringLiteral("256");
-    sink.start(QStringLiteral("/usr/sbin/smtp-sink"), sinkArgs);
-    if (!sink.waitForStarted(5000)) {
-        std::fprintf(stderr, "smtp-sink does not start\n");
+    if (!pw::bench::startSmtpSink(sink, port))
         return 1;
-    }
-    QThread::msleep(300);
     pw::bench::DelayProxy proxy(quint16(port), rttMs / 2);
     if (delayed && !proxy.start()) {
         std::fprintf(stderr, "the delay relay does not start\n");

@@ -15,17 +15,6 @@ using namespace pw::test;
 
 namespace {
 
-// A project's part of a server: its SMTP and POP3 servers, user and password.
-inline pw::ServerConfig projectServers(const QString& smtp, const QString& pop, const QString& user,
-                                       const QString& password) {
-    pw::ServerConfig s;
-    s.smtpServer = smtp;
-    s.popServer = pop;
-    s.userId = user;
-    s.password = password;
-    return s;
-}
-
 void put(const QString& path, const QByteArray& bytes) {
     if (!writeFile(path, bytes))
         qFatal("cannot write %s", qPrintable(path));
@@ -62,7 +51,9 @@ private slots:
         doc.attachments = {"/home/shop/catalogue.pdf", QString::fromUtf8("/home/shop/地図.png")};
         doc.htmlTemplateName = "Winter";
         doc.pictureList = filesInFolder(preview);
-        doc.projectSettings = projectServers("smtp.example.jp", QString(), "shop", "secret");
+        doc.projectSettings.smtpServer = QStringLiteral("smtp.example.jp");
+        doc.projectSettings.userId = QStringLiteral("shop");
+        doc.projectSettings.password = QStringLiteral("secret");
 
         const QString firstCopy = w.store->WorkingCopyPath();
         const QString path = w.env.root() + "winter.pzy";
