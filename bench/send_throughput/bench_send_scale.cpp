@@ -26,8 +26,8 @@
 #include "app/IniFile.h"
 #include "app/Settings.h"
 #include "compose/MailFile.h"
-#include "db/IBPP.h"
 #include "db/TDbData.h"
+#include "support/BenchStore.h"
 #include "support/BenchSupport.h"
 
 namespace {
@@ -40,25 +40,11 @@ bool makeProject(const pw::app::AppFolders& folders, const QString& preview, con
     const QString copy = store.MakeWorkingCopyPath();
     if (store.CreateDatabase(copy) != pw::db::CreateResult::Created || !store.Open())
         return false;
-    {
-        std::string sql = "insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME";
-        for (int k = 3; k <= 20; ++k)
-            sql += ", FIELD" + std::to_string(k);
-        sql += ") values (?, 0, 1";
-        for (int k = 1; k <= 20; ++k)
-            sql += ", ?";
-        sql += ")";
-        IBPP::Statement st = IBPP::StatementFactory(store.Database(), store.MainTransaction());
-        st->Prepare(sql);
-        for (int i = 1; i <= count; ++i) {
-            st->Set(1, int32_t(i));
-            st->Set(2, "rcpt" + std::to_string(i) + "@example.jp");
-            st->Set(3, "Customer " + std::to_string(i));
-            for (int k = 3; k <= 20; ++k)
-                st->Set(k + 1, "value " + std::to_string(k) + "-" + std::to_string(i));
-            st->Execute();
-        }
-    }
+    QString fields = QStringLiteral(", 'rcpt' || :i || '@example.jp', 'Customer ' || :i");
+    for (int k = 3; k <= pw::db::kFieldCount; ++k)
+        fields += QStringLiteral(", 'value %1-' || :i").arg(k);
+    if (!pw::bench::fillStore(store, count, fields))
+        return false;
     store.SetModified();
     if (!store.Save(pw::db::SaveMode::Ending))
         return false;

@@ -33,8 +33,8 @@
 #include "app/IniFile.h"
 #include "app/Settings.h"
 #include "compose/MailFile.h"
-#include "db/IBPP.h"
 #include "db/TDbData.h"
+#include "support/BenchStore.h"
 #include "support/BenchSupport.h"
 
 using pw::bench::ChildRun;
@@ -84,23 +84,18 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     QByteArray tsv;
-    {
-        IBPP::Statement st = IBPP::StatementFactory(store.Database(), store.MainTransaction());
-        st->Prepare(
-            "insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME, "
-            "FIELD3) values (?, 0, 1, ?, ?, ?)");
-        for (int i = 1; i <= count; ++i) {
-            const QByteArray address = "rcpt" + QByteArray::number(i) + "@example.jp";
-            const QByteArray name = "Customer " + QByteArray::number(i);
-            const QByteArray code = "C-" + QByteArray::number(100000 + i);
-            st->Set(1, int32_t(i));
-            st->Set(2, address.toStdString());
-            st->Set(3, name.toStdString());
-            st->Set(4, code.toStdString());
-            st->Execute();
-            tsv += address + '\t' + name + '\t' + code + '\n';
-        }
+    for (int i = 1; i <= count; ++i) {
+        const QByteArray address = "rcpt" + QByteArray::number(i) + "@example.jp";
+        const QByteArray name = "Customer " + QByteArray::number(i);
+        const QByteArray code = "C-" + QByteArray::number(100000 + i);
+        tsv += address + '\t' + name + '\t' + code + '\n';
     }
+    QString fields =
+        QStringLiteral(", 'rcpt' || :i || '@example.jp', 'Customer ' || :i, 'C-' || (100000 + :i)");
+    for (int k = 4; k <= pw::db::kFieldCount; ++k)
+        fields += QStringLiteral(", null");
+    if (!pw::bench::fillStore(store, count, fields))
+        return 1;
     store.SetModified();
     if (!store.Save(pw::db::SaveMode::Ending))
         return 1;

@@ -1,5 +1,6 @@
 #include "db/ProjectOptions.h"
 
+#include "db/StoreHandles.h"
 #include "db/TDbData.h"
 
 namespace pw::db {
@@ -19,8 +20,8 @@ bool tableExists(const IBPP::Database& db, const IBPP::Transaction& tr) {
 
 bool LoadProjectOptions(TDbData& store, QMap<QString, QString>& options) {
     options.clear();
-    const IBPP::Database db = store.Database();
-    const IBPP::Transaction tr = store.MainTransaction();
+    const IBPP::Database db = StoreHandles::Database(store);
+    const IBPP::Transaction tr = StoreHandles::MainTransaction(store);
     if (!db || !tr || !store.IsOpen())
         return true;
     try {
@@ -45,8 +46,8 @@ bool LoadProjectOptions(TDbData& store, QMap<QString, QString>& options) {
 }
 
 OptionsWrite SaveProjectOptions(TDbData& store, const QMap<QString, QString>& options) {
-    const IBPP::Database db = store.Database();
-    const IBPP::Transaction main = store.MainTransaction();
+    const IBPP::Database db = StoreHandles::Database(store);
+    const IBPP::Transaction main = StoreHandles::MainTransaction(store);
     if (!db || !main || !store.IsOpen())
         return OptionsWrite::NoDatabase;
     for (auto it = options.cbegin(); it != options.cend(); ++it) {

@@ -10,6 +10,7 @@
 #include <map>
 #include <utility>
 
+#include "db/RecordImport.h"
 #include "resources/Strings.h"
 
 namespace pw::db {
@@ -171,6 +172,14 @@ void ReportDroppedError(const char* operation, const std::exception& e) {
         sink(text);
     else
         std::fprintf(stderr, "Postwick database: %s\n", text.toUtf8().constData());
+}
+
+void RaiseStoreError() {
+    try {
+        throw;
+    } catch (const IBPP::Exception& e) {
+        throw StoreError(e.what());
+    }
 }
 
 // ---- construction -----------------------------------------------------------------------------
@@ -414,7 +423,7 @@ bool TDbData::OpenCurrent(bool deleteOnFailure) {
         for (IStoreObserver* o : std::vector<IStoreObserver*>(m_observers))
             o->databaseOpened();
         return IsOpen();
-    } catch (const IBPP::Exception& e) {
+    } catch (const std::exception& e) {
         ReportDroppedError("Opening the database", e);
         ReleaseList();
         m_mainTr.reset();
@@ -457,7 +466,7 @@ bool TDbData::OpenUserFile(const QString& file) {
         return false;
     try {
         SelectAllAfterOpen();
-    } catch (const IBPP::Exception& e) {
+    } catch (const std::exception& e) {
         ReportDroppedError("Selecting every record after opening", e);
     }
     return true;
@@ -482,7 +491,7 @@ bool TDbData::Save(SaveMode mode) {
             m_modified.store(false);  // they are committed as they are written
         }
         return true;
-    } catch (const IBPP::Exception& e) {
+    } catch (const std::exception& e) {
         ReportDroppedError("Saving the database", e);
         m_modified.store(wasModified);
         return false;
@@ -509,7 +518,7 @@ bool TDbData::SaveAs(const QString& file) {
         const bool copied = copyReplacing(m_workingCopy, file);
         const bool opened = OpenCurrent(true);
         return copied && opened;
-    } catch (const IBPP::Exception& e) {
+    } catch (const std::exception& e) {
         ReportDroppedError("Saving the database as", e);
         return false;
     }
@@ -572,11 +581,13 @@ void TDbData::Exec(const QString& sql) {
     st->ExecuteImmediate(Convert(sql).toStdString());
 }
 
-void TDbData::ExecuteImmediate(const QString& sql) {
+void TDbData::ExecuteImmediate(const QString& sql) try {
     if (!CanWrite())
         return;
     Exec(sql);
     SetModified();
+} catch (...) {
+    RaiseStoreError();
 }
 
 // ---- list state and cache ---------------------------------------------------------------------
@@ -624,7 +635,7 @@ void TDbData::RefreshActiveCache() {
     // The list state served the cache that went; the one below gets a list of its own.
     try {
         RefreshList();
-    } catch (const IBPP::Exception& e) {
+    } catch (const std::exception& e) {
         ReportDroppedError("Refreshing the list", e);
     }
 }
@@ -696,7 +707,7 @@ QString ListOrder(const QString& order) {
 
 }  // namespace
 
-void TDbData::RefreshList() {
+void TDbData::RefreshList() try {
     if (!CanWrite())
         return;
     QString where;
@@ -724,6 +735,8 @@ void TDbData::RefreshList() {
     }
     cache->beginList(std::make_unique<ListStatementReader>(std::move(st)));
     TellIfTruncated(*cache);
+} catch (...) {
+    RaiseStoreError();
 }
 
 void TDbData::TellIfTruncated(const RecordCache& cache) {
@@ -772,7 +785,7 @@ void TDbData::UpdateCachedRow(int row, const std::array<QString, kFieldCount>& t
 
 // ---- flags and values -------------------------------------------------------------------------
 
-void TDbData::SetRowFlag(int row, RowFlag which, int value) {
+void TDbData::SetRowFlag(int row, RowFlag which, int value) try {
     RecordCache* const cache = Cache();
     if (!CanWrite() || !cache)
         return;
@@ -791,9 +804,11 @@ void TDbData::SetRowFlag(int row, RowFlag which, int value) {
         cache->setSelected(row, value != 0);
     SetModified();
     cache->notifyRowChanged(row);
+} catch (...) {
+    RaiseStoreError();
 }
 
-bool TDbData::SetCell(int row, int gridColumn, const QString& text) {
+bool TDbData::SetCell(int row, int gridColumn, const QString& text) try {
     RecordCache* const cache = Cache();
     if (!CanWrite() || !cache)
         return false;
@@ -814,6 +829,8 @@ bool TDbData::SetCell(int row, int gridColumn, const QString& text) {
     SetModified();
     cache->notifyRowChanged(row);
     return true;
+} catch (...) {
+    RaiseStoreError();
 }
 
 QString TDbData::BulkUpdateStatement(bool view, const QString& assignment,
@@ -835,14 +852,16 @@ QString TDbData::BulkUpdateStatement(bool view, const QString& assignment,
     return QStringLiteral("update Mails set ") + assignment + QLatin1Char(' ') + where;
 }
 
-void TDbData::BulkUpdate(bool view, const QString& assignment, const QString& condition) {
+void TDbData::BulkUpdate(bool view, const QString& assignment, const QString& condition) try {
     if (!CanWrite())
         return;
     Exec(BulkUpdateStatement(view, assignment, condition));
     SetModified();
+} catch (...) {
+    RaiseStoreError();
 }
 
-bool TDbData::SetFlagOverView(RowFlag which, int value) {
+bool TDbData::SetFlagOverView(RowFlag which, int value) try {
     const QString column =
         which == RowFlag::Sent ? QStringLiteral("Sended") : QStringLiteral("Sending");
     BulkUpdate(true, QStringLiteral(" %1 = %2 ").arg(column).arg(value),
@@ -858,9 +877,11 @@ bool TDbData::SetFlagOverView(RowFlag which, int value) {
     else
         cache->setSelectedEverywhere(value != 0);
     return true;
+} catch (...) {
+    RaiseStoreError();
 }
 
-void TDbData::SwapFields(int fieldI, int fieldJ) {
+void TDbData::SwapFields(int fieldI, int fieldJ) try {
     RecordCache* const cache = Cache();
     if (!CanWrite() || !cache || fieldI < 0 || fieldI >= kFieldCount || fieldJ < 0 ||
         fieldJ >= kFieldCount || fieldI == fieldJ)
@@ -879,17 +900,21 @@ void TDbData::SwapFields(int fieldI, int fieldJ) {
     }
     if (c.rowCount() > 0 && c.owner())
         c.owner()->rowsChanged(0, c.rowCount() - 1);
+} catch (...) {
+    RaiseStoreError();
 }
 
-void TDbData::SelectAllAfterOpen() {
+void TDbData::SelectAllAfterOpen() try {
     BulkUpdate(false, QStringLiteral(" Sending = 1 "), QStringLiteral(" (Sending <> 1) "));
     if (!Save(SaveMode::Retaining))
         return;
+} catch (...) {
+    RaiseStoreError();
 }
 
 // ---- the record form ----------------------------------------------------------------------------
 
-int TDbData::AddRecord(const std::array<QString, kFieldCount>& texts) {
+int TDbData::AddRecord(const std::array<QString, kFieldCount>& texts) try {
     if (!CanWrite())
         return -1;
     const IBPP::Database db = Database();
@@ -914,9 +939,11 @@ int TDbData::AddRecord(const std::array<QString, kFieldCount>& texts) {
     Exec(QStringLiteral("update Mails set Sended = 0 where ID = %1").arg(id));
     SetModified();
     return id;
+} catch (...) {
+    RaiseStoreError();
 }
 
-void TDbData::UpdateRecord(int recordId, const std::array<QString, kFieldCount>& texts) {
+void TDbData::UpdateRecord(int recordId, const std::array<QString, kFieldCount>& texts) try {
     if (!CanWrite())
         return;
     IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
@@ -930,11 +957,13 @@ void TDbData::UpdateRecord(int recordId, const std::array<QString, kFieldCount>&
     st->Set(21, int32_t(recordId));
     st->Execute();
     SetModified();
+} catch (...) {
+    RaiseStoreError();
 }
 
 // ---- deletion and counts ----------------------------------------------------------------------
 
-void TDbData::DeleteRecord(int groupId, int recordId) {
+void TDbData::DeleteRecord(int groupId, int recordId) try {
     if (!CanWrite())
         return;
     if (groupId > 0)
@@ -949,9 +978,11 @@ void TDbData::DeleteRecord(int groupId, int recordId) {
         return;
     if (RecordCache* const c = Cache())
         c->removeRecord(recordId);
+} catch (...) {
+    RaiseStoreError();
 }
 
-void TDbData::DeleteRecords(int groupId, const std::vector<int>& recordIds) {
+void TDbData::DeleteRecords(int groupId, const std::vector<int>& recordIds) try {
     if (!CanWrite() || recordIds.empty())
         return;
     IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
@@ -966,18 +997,22 @@ void TDbData::DeleteRecords(int groupId, const std::vector<int>& recordIds) {
         st->Execute();
         SetModified();
     }
+} catch (...) {
+    RaiseStoreError();
 }
 
-void TDbData::DeleteAllRecords() {
+void TDbData::DeleteAllRecords() try {
     if (!CanWrite())
         return;
     Exec(QStringLiteral("DELETE FROM MAILS"));
     SetModified();
     if (!Save(SaveMode::Retaining))
         return;
+} catch (...) {
+    RaiseStoreError();
 }
 
-int TDbData::CountRecordsOrNone() {
+int TDbData::CountRecordsOrNone() try {
     if (!CanWrite())
         return -1;
     IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
@@ -987,14 +1022,18 @@ int TDbData::CountRecordsOrNone() {
         st->Get(1, n);
     m_recordCount = n;
     return n;
+} catch (...) {
+    RaiseStoreError();
 }
 
-int TDbData::CountRecords() {
+int TDbData::CountRecords() try {
     if (!CanWrite()) {
         m_recordCount = 0;
         return 0;
     }
     return CountRecordsOrNone();
+} catch (...) {
+    RaiseStoreError();
 }
 
 // ---- duplicates, address checks, undo points ---------------------------------------------------
@@ -1031,7 +1070,7 @@ QString MailAddressKey(const QString& value) {
     return key;
 }
 
-int TDbData::FindDuplicateValues(const QString& column, DuplicateComparison comparison) {
+int TDbData::FindDuplicateValues(const QString& column, DuplicateComparison comparison) try {
     const QString field = FieldColumn(column);
     if (!CanWrite() || field.isEmpty())
         return 0;
@@ -1050,10 +1089,12 @@ int TDbData::FindDuplicateValues(const QString& column, DuplicateComparison comp
     if (st->Fetch())
         st->Get(1, n);
     return n;
+} catch (...) {
+    RaiseStoreError();
 }
 
 std::vector<ListedRecord> TDbData::ListDuplicateRecords(const QString& column,
-                                                        DuplicateComparison comparison) {
+                                                        DuplicateComparison comparison) try {
     std::vector<ListedRecord> out;
     const QString field = FieldColumn(column);
     if (!CanWrite() || field.isEmpty())
@@ -1127,16 +1168,20 @@ std::vector<ListedRecord> TDbData::ListDuplicateRecords(const QString& column,
             out.push_back(std::move(r));
     }
     return out;
+} catch (...) {
+    RaiseStoreError();
 }
 
-void TDbData::DeleteRecordEverywhere(int recordId) {
+void TDbData::DeleteRecordEverywhere(int recordId) try {
     if (!CanWrite())
         return;
     DeleteRecord(-1, recordId);
     Exec(QStringLiteral("delete from GROUP_MAIL where IDMAIL=%1").arg(recordId));
+} catch (...) {
+    RaiseStoreError();
 }
 
-int TDbData::DeleteAllDuplicates(const QString& column, DuplicateComparison comparison) {
+int TDbData::DeleteAllDuplicates(const QString& column, DuplicateComparison comparison) try {
     const QString field = FieldColumn(column);
     if (!CanWrite() || field.isEmpty())
         return 0;
@@ -1162,9 +1207,11 @@ int TDbData::DeleteAllDuplicates(const QString& column, DuplicateComparison comp
     Exec(QStringLiteral("EXECUTE BLOCK AS ") + body);
     SetModified();
     return before - CountRecordsOrNone();
+} catch (...) {
+    RaiseStoreError();
 }
 
-int TDbData::DeleteRecordsWithoutAddress(const QString& column) {
+int TDbData::DeleteRecordsWithoutAddress(const QString& column) try {
     const QString key = FieldColumn(column);
     if (!CanWrite() || key.isEmpty())
         return 0;
@@ -1174,9 +1221,11 @@ int TDbData::DeleteRecordsWithoutAddress(const QString& column) {
              .arg(key));
     SetModified();
     return before - CountRecordsOrNone();
+} catch (...) {
+    RaiseStoreError();
 }
 
-void TDbData::ReplaceInField(int field, const QString& find, const QString& replacement) {
+void TDbData::ReplaceInField(int field, const QString& find, const QString& replacement) try {
     if (!CanWrite() || field < 0 || field >= kFieldCount || find.isEmpty())
         return;
     const QString column = ColumnNames()[size_t(field)];
@@ -1205,16 +1254,20 @@ void TDbData::ReplaceInField(int field, const QString& find, const QString& repl
         if (first >= 0 && c->owner())
             c->owner()->rowsChanged(first, last);
     }
+} catch (...) {
+    RaiseStoreError();
 }
 
-void TDbData::SetUndoPoint(const QString& name) {
+void TDbData::SetUndoPoint(const QString& name) try {
     if (!CanWrite())
         return;
     Exec(QStringLiteral("SAVEPOINT ") + name);
     m_undoModified[name] = m_modified.load();
+} catch (...) {
+    RaiseStoreError();
 }
 
-void TDbData::UndoToPoint(const QString& name) {
+void TDbData::UndoToPoint(const QString& name) try {
     if (!CanWrite())
         return;
     Exec(QStringLiteral("ROLLBACK TO SAVEPOINT ") + name);
@@ -1222,18 +1275,22 @@ void TDbData::UndoToPoint(const QString& name) {
         m_modified.store(it->second);
         m_undoModified.erase(it);
     }
+} catch (...) {
+    RaiseStoreError();
 }
 
-void TDbData::ReleaseUndoPoint(const QString& name) {
+void TDbData::ReleaseUndoPoint(const QString& name) try {
     m_undoModified.erase(name);
     if (!CanWrite())
         return;
     Exec(QStringLiteral("RELEASE SAVEPOINT ") + name);
+} catch (...) {
+    RaiseStoreError();
 }
 
 // ---- groups -----------------------------------------------------------------------------------
 
-int TDbData::FindGroupByName(const QString& name) {
+int TDbData::FindGroupByName(const QString& name) try {
     if (!CanWrite())
         return -1;
     IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
@@ -1243,9 +1300,11 @@ int TDbData::FindGroupByName(const QString& name) {
     if (st->Fetch())
         st->Get("ID", id);
     return id;
+} catch (...) {
+    RaiseStoreError();
 }
 
-int TDbData::AddGroup(const QString& name) {
+int TDbData::AddGroup(const QString& name) try {
     if (!CanWrite())
         return -1;
     const IBPP::Database db = Database();
@@ -1259,24 +1318,30 @@ int TDbData::AddGroup(const QString& name) {
          SqlLiteral(name) + QStringLiteral(", '')"));
     SetModified();
     return id;
+} catch (...) {
+    RaiseStoreError();
 }
 
-void TDbData::RenameGroup(int groupId, const QString& name) {
+void TDbData::RenameGroup(int groupId, const QString& name) try {
     if (!CanWrite())
         return;
     Exec(QStringLiteral("update GROUPS set NAME = ") + SqlLiteral(name) +
          QStringLiteral(" where ID = %1").arg(groupId));
     SetModified();
+} catch (...) {
+    RaiseStoreError();
 }
 
-void TDbData::DeleteGroup(int groupId) {
+void TDbData::DeleteGroup(int groupId) try {
     if (!CanWrite())
         return;
     Exec(QStringLiteral("delete from GROUPS where ID = %1").arg(groupId));
     SetModified();
+} catch (...) {
+    RaiseStoreError();
 }
 
-void TDbData::AddToGroup(int groupId, int recordId) {
+void TDbData::AddToGroup(int groupId, int recordId) try {
     if (!CanWrite())
         return;
     try {
@@ -1288,9 +1353,11 @@ void TDbData::AddToGroup(int groupId, int recordId) {
         if (!isDuplicateKey(e))
             ReportDroppedError("Adding a record to a group", e);
     }
+} catch (...) {
+    RaiseStoreError();
 }
 
-std::vector<GroupInfo> TDbData::ListGroups() {
+std::vector<GroupInfo> TDbData::ListGroups() try {
     std::vector<GroupInfo> out;
     if (!CanWrite())
         return out;
@@ -1307,6 +1374,8 @@ std::vector<GroupInfo> TDbData::ListGroups() {
         out.push_back(std::move(g));
     }
     return out;
+} catch (...) {
+    RaiseStoreError();
 }
 
 // ---- captions ---------------------------------------------------------------------------------
@@ -1316,7 +1385,7 @@ void TDbData::SetCaption(int position, const QString& caption) {
         m_captions[position] = caption;
 }
 
-void TDbData::LoadCaptions() {
+void TDbData::LoadCaptions() try {
     const IBPP::Database db = Database();
     if (!db || !db->IsConnected())
         return;
@@ -1342,15 +1411,19 @@ void TDbData::LoadCaptions() {
     }
     st.reset();
     tr->Commit();
+} catch (...) {
+    RaiseStoreError();
 }
 
-void TDbData::ReloadCaptions() {
+void TDbData::ReloadCaptions() try {
     LoadCaptions();
     for (IStoreObserver* o : std::vector<IStoreObserver*>(m_observers))
         o->captionsReloaded();
+} catch (...) {
+    RaiseStoreError();
 }
 
-void TDbData::SaveCaptions() {
+void TDbData::SaveCaptions() try {
     if (!CanWrite())
         return;
     IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
@@ -1371,6 +1444,8 @@ void TDbData::SaveCaptions() {
     } catch (const IBPP::Exception&) {
     }
     SetModified();
+} catch (...) {
+    RaiseStoreError();
 }
 
 // ---- the send run -----------------------------------------------------------------------------
@@ -1619,6 +1694,141 @@ void ReplaceCaptionRow(const IBPP::Database& db, const IBPP::Transaction& tr,
             }
         }
     }
+}
+
+// ---- whole-table reads, captions and the import ------------------------------------------------
+
+void TDbData::ForEachRecord(RecordView view, RecordOrder order, int onlyField,
+                            const std::function<bool(const StoredRecord&)>& visit) try {
+    if (!CanWrite())
+        return;
+    const IBPP::Database db = Database();
+    IBPP::Transaction tr = m_mainTr;
+    if (view == RecordView::Committed) {
+        // the last committed version of a row the main transaction holds changed
+        tr = IBPP::TransactionFactory(db, IBPP::AccessMode::Read, IBPP::Isolation::ReadDirty,
+                                      IBPP::LockResolution::NoWait);
+        tr->Start();
+    }
+    {
+        IBPP::Statement st = IBPP::StatementFactory(db, tr);
+        st->Execute(order == RecordOrder::ById ? "select * from MAILS order by ID"
+                                               : "select * from MAILS");
+        StoredRecord record;
+        std::string value;
+        while (st->Fetch()) {
+            int32_t n = -1;
+            st->Get(1, n);
+            record.id = n;
+            n = 0;
+            st->Get(2, n);
+            record.sent = n;
+            n = 0;
+            st->Get(3, n);
+            record.selected = n;
+            for (int k = 0; k < kFieldCount; ++k) {
+                record.fields[size_t(k)].reset();
+                if (onlyField != kAllFields && k != onlyField)
+                    continue;
+                value.clear();
+                if (!st->Get(k + 4, value))
+                    record.fields[size_t(k)] = QByteArray(value.data(), qsizetype(value.size()));
+            }
+            if (!visit(record))
+                break;
+        }
+    }
+    if (view == RecordView::Committed)
+        tr->Commit();
+} catch (...) {
+    RaiseStoreError();
+}
+
+QStringList TDbData::DistinctFieldValues(int field) try {
+    QStringList out;
+    if (field < 0 || field >= kFieldCount || !CanWrite())
+        return out;
+    IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
+    st->Execute(QStringLiteral("select distinct %1 from MAILS;")
+                    .arg(ColumnNames()[field])
+                    .toUtf8()
+                    .toStdString());
+    std::string value;
+    while (st->Fetch()) {
+        value.clear();
+        if (!st->Get(1, value) && !value.empty())
+            out << QString::fromUtf8(value.data(), qsizetype(value.size()));
+    }
+    return out;
+} catch (...) {
+    RaiseStoreError();
+}
+
+int TDbData::HighestRecordId() try {
+    if (!CanWrite())
+        return 0;
+    IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
+    st->Execute("select max(ID) from MAILS;");
+    int lastId = 0;
+    if (st->Fetch()) {
+        int32_t v = 0;
+        if (!st->Get(1, v))
+            lastId = v;
+    }
+    st->Close();
+    return lastId;
+} catch (...) {
+    RaiseStoreError();
+}
+
+std::vector<std::pair<int, int>> TDbData::ListGroupMemberships() try {
+    std::vector<std::pair<int, int>> out;
+    if (!CanWrite())
+        return out;
+    IBPP::Statement st = IBPP::StatementFactory(Database(), m_mainTr);
+    st->Execute("select IDGROUP, IDMAIL from GROUP_MAIL");
+    while (st->Fetch()) {
+        int32_t g = 0;
+        int32_t m = 0;
+        st->Get(1, g);
+        st->Get(2, m);
+        out.emplace_back(g, m);
+    }
+    return out;
+} catch (...) {
+    RaiseStoreError();
+}
+
+void TDbData::WriteCaptions(const std::vector<CaptionChange>& changes, int lockTimeoutSeconds) try {
+    const IBPP::Database db = Database();
+    if (!db)
+        return;
+    IBPP::Transaction tr =
+        IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
+                                 IBPP::LockResolution::Wait, IBPP::tfNone, lockTimeoutSeconds);
+    tr->Start();
+    for (const CaptionChange& c : changes) {
+        if (c.position < 0 || c.position >= kFieldCount)
+            continue;
+        const QString& column = ColumnNames()[size_t(c.position)];
+        if (!UpdateCaption(db, tr,
+                           QStringLiteral("UPDATE MAIL_FIELDS SET CAPTION = ? WHERE FIELD = ?"),
+                           column, c.caption))
+            ReplaceCaptionRow(db, tr, kInsertCaptionRow, column, c.caption);
+    }
+    tr->Commit();
+} catch (...) {
+    RaiseStoreError();
+}
+
+std::unique_ptr<RecordImport> TDbData::BeginImport(int rows, int lockTimeoutSeconds) try {
+    const IBPP::Database db = Database();
+    if (!db || !IsOpen())
+        return nullptr;
+    return std::unique_ptr<RecordImport>(
+        new RecordImport(db, rows, m_fieldLength, lockTimeoutSeconds));
+} catch (...) {
+    RaiseStoreError();
 }
 
 }  // namespace pw::db

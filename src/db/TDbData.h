@@ -9,8 +9,9 @@
 //
 // All operations run on the user-interface thread except SetSentFlag, which the send worker
 // calls; it uses a short transaction of its own on an added reference of the database handle.
-// Store operations that the caller must guard throw IBPP::Exception; those named so catch and
-// report their errors themselves (ReportDroppedError).
+// Store operations that the caller must guard throw StoreError (the engine's text); those
+// named so catch and report their errors themselves (ReportDroppedError). No engine handle or
+// engine exception leaves this library.
 
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <unordered_set>
@@ -25,6 +27,7 @@
 
 #include "db/IBPP.h"
 #include "db/RecordCache.h"
+#include "db/StoreError.h"
 #include "resources/UserInteraction.h"
 
 namespace pw::db {
@@ -89,6 +92,30 @@ struct GroupInfo {
     int id = -1;
     QString name;
 };
+
+// One record as the table stores it: the flags and the 20 field values as stored bytes (no
+// value for NULL).
+struct StoredRecord {
+    int id = -1;
+    int sent = 0;
+    int selected = 0;
+    std::array<std::optional<QByteArray>, kFieldCount> fields;
+};
+// Which transaction a walk over the records reads through: the main one (the document as the
+// user sees it, unsaved changes included) or a short one of its own that sees what is
+// committed.
+enum class RecordView { MainTransaction, Committed };
+enum class RecordOrder { Stored, ById };
+// Every field, or only one (0..19; the others stay without value).
+inline constexpr int kAllFields = -1;
+
+// A caption to write: field position 0..19 and its text.
+struct CaptionChange {
+    int position = 0;
+    QString caption;
+};
+
+class RecordImport;
 
 // Told when the store reloaded its captions (relabel the controls) and when an open database
 // was (re)opened (the database editor refills its grid).
@@ -158,12 +185,24 @@ public:
     // Length of STANDARTSTRING read at the last open: the byte limit of a field value.
     [[nodiscard]] int StringFieldLength() const { return m_fieldLength; }
 
-    // For the operations of other subsystems that work on the open database (imports, the
-    // caption dialog): the handle and the main transaction, empty while closed.
-    [[nodiscard]] IBPP::Database Database() const;
-    [[nodiscard]] IBPP::Transaction MainTransaction() const { return m_mainTr; }
+    // Open, with the main transaction started: the store can read and write.
+    [[nodiscard]] bool CanWrite() const;
     // Runs one statement (UTF-8 converted) in the main transaction and sets the modified flag.
     void ExecuteImmediate(const QString& sql);
+
+    // ---- whole-table reads and the import (throw StoreError) ----
+
+    // Walks the records (none while closed): visit returns false to stop.
+    void ForEachRecord(RecordView view, RecordOrder order, int onlyField,
+                       const std::function<bool(const StoredRecord&)>& visit);
+    // The distinct non-empty values of field (0..19) in the main transaction; none while
+    // closed or for another field.
+    [[nodiscard]] QStringList DistinctFieldValues(int field);
+    // The highest record ID the main transaction sees (its unsaved records too); 0 for none.
+    [[nodiscard]] int HighestRecordId();
+    // A load of rows new records in a transaction of its own, whose lock waits end after
+    // lockTimeoutSeconds (0: no end); nothing while closed.
+    [[nodiscard]] std::unique_ptr<RecordImport> BeginImport(int rows, int lockTimeoutSeconds);
 
     // ---- list state and the record cache ----
 
@@ -192,7 +231,7 @@ public:
     [[nodiscard]] int RecordLimit() const { return m_recordLimit; }
 
     // Runs the one statement of the list, ordered with ID as the last key, and hands it to the
-    // active cache, which reads its first batch. Throws IBPP::Exception; the cache is told
+    // active cache, which reads its first batch. Throws StoreError; the cache is told
     // "about to" and "done" either way (an empty list after a failure).
     void RefreshList();
     // Never throw: a database error is reported, the rest of the list stays unread and the
@@ -210,7 +249,7 @@ public:
                          const std::array<QString, kFieldCount>& texts);
     void UpdateCachedRow(int row, const std::array<QString, kFieldCount>& texts);
 
-    // ---- flags and values (main transaction; throw IBPP::Exception) ----
+    // ---- flags and values (main transaction; throw StoreError) ----
 
     void SetRowFlag(int row, RowFlag which, int value);
     // False (after the message) when the text is longer in bytes than the field length.
@@ -230,7 +269,7 @@ public:
     void SwapFields(int fieldI, int fieldJ);
     void SelectAllAfterOpen();
 
-    // ---- the record form (main transaction; throw IBPP::Exception) ----
+    // ---- the record form (main transaction; throw StoreError) ----
 
     // Inserts a record with the ID after the highest one (not the generator), selected and not
     // sent; empty texts are stored as empty, not NULL. Returns the new ID.
@@ -251,7 +290,7 @@ public:
     int CountRecordsOrNone();  // -1 with no database
     [[nodiscard]] int RecordCount() const { return m_recordCount; }
 
-    // ---- duplicates, address checks, undo points (main transaction; throw IBPP::Exception) ----
+    // ---- duplicates, address checks, undo points (main transaction; throw StoreError) ----
 
     // Fills TEMP_DUBLIC_VALUES with the non-empty values of the field that more than one
     // record of the whole table holds (compared as stored bytes, or as mail addresses).
@@ -284,6 +323,8 @@ public:
 
     // ---- groups ----
 
+    // Every membership as (group ID, record ID), in the main transaction.
+    [[nodiscard]] std::vector<std::pair<int, int>> ListGroupMemberships();
     int FindGroupByName(const QString& name);  // -1 if none
     int AddGroup(const QString& name);         // new ID, -1 with no database
     void RenameGroup(int groupId, const QString& name);
@@ -299,6 +340,11 @@ public:
     void ReloadCaptions();
     // Writes the captions list back through the main transaction; errors are dropped.
     void SaveCaptions();
+    // Writes the changed captions in a transaction of its own (lock waits ending after
+    // lockTimeoutSeconds, 0: no end) and commits it: a field without a row gets one
+    // (ReplaceCaptionRow). Throws StoreError (nothing is committed then). The captions in
+    // memory stay as they were until LoadCaptions.
+    void WriteCaptions(const std::vector<CaptionChange>& changes, int lockTimeoutSeconds);
     // Caption of field k+1 (k = 0..19) and the list of "COLUMN=caption" entries.
     [[nodiscard]] const std::array<QString, kFieldCount>& Captions() const { return m_captions; }
     void SetCaption(int position, const QString& caption);
@@ -323,6 +369,10 @@ public:
     [[nodiscard]] int PendingSentFlags() const;
 
 private:
+    friend struct StoreHandles;
+    // The handle and the main transaction, empty while closed.
+    [[nodiscard]] IBPP::Database Database() const;
+    [[nodiscard]] IBPP::Transaction MainTransaction() const { return m_mainTr; }
     QByteArray Convert(const QString& sql) const { return sql.toUtf8(); }
     IBPP::Database MakeDatabase(const QString& path, bool forCreation) const;
     bool OpenCurrent(bool deleteOnFailure);
@@ -331,7 +381,6 @@ private:
     void ReleaseList();
     void TellIfTruncated(const RecordCache& cache);
     void RefreshActiveCache();
-    bool CanWrite() const;
     void Exec(const QString& sql);
 
     DbFolders m_folders;

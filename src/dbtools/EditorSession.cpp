@@ -60,7 +60,7 @@ template <typename F>
 void EditorSession::guarded(const char* what, F&& f) {
     try {
         f();
-    } catch (const std::exception& e) {
+    } catch (const db::StoreError& e) {
         db::ReportDroppedError(what, e);
     }
 }

@@ -17,7 +17,7 @@ bool guardedStore(const char* what, F&& f) {
     try {
         f();
         return true;
-    } catch (const std::exception& e) {
+    } catch (const db::StoreError& e) {
         db::ReportDroppedError(what, e);
         return false;
     }
@@ -517,63 +517,52 @@ int EditorTools::autoGroupAll(int field) {
     UndoScope undo(store);
     int added = 0;
     bool cancelled = false;
-    const bool ok =
-        undo.ready() && guardedStore("Grouping records", [&] {
-            // Names compared exactly, as FindGroupByName does; read once instead of per record.
-            QHash<QString, int> groups;
-            for (const db::GroupInfo& g : store.ListGroups()) {
-                if (!groups.contains(g.name))
-                    groups.insert(g.name, g.id);
-            }
-            // The pairs that exist already stay as they are (no second membership).
-            QSet<qint64> members;
-            {
-                IBPP::Statement st =
-                    IBPP::StatementFactory(store.Database(), store.MainTransaction());
-                st->Execute("select IDGROUP, IDMAIL from GROUP_MAIL");
-                while (st->Fetch()) {
-                    int32_t g = 0;
-                    int32_t m = 0;
-                    st->Get(1, g);
-                    st->Get(2, m);
-                    members.insert((qint64(g) << 32) | quint32(m));
-                }
-            }
-            IBPP::Statement st = IBPP::StatementFactory(store.Database(), store.MainTransaction());
-            st->Execute("select * from MAILS");
-            std::vector<std::pair<int, int>> pairs;
-            int row = 0;
-            std::string value;
-            while (st->Fetch()) {
-                int32_t id = -1;
-                st->Get("ID", id);
-                value.clear();
-                QString name;
-                if (!st->Get(field + 4, value))
-                    name = QString::fromUtf8(value.data(), qsizetype(value.size()));
-                const auto it = groups.constFind(name);
-                if (it != groups.constEnd() && !members.contains((qint64(*it) << 32) | quint32(id)))
-                    pairs.emplace_back(*it, id);
-                ++row;
-                if (row % 200 == 0) {
-                    progress->setPosition(row);
-                    if (progress->cancelRequested()) {
-                        cancelled = true;
-                        return;
-                    }
-                }
-            }
-            st.reset();
-            for (size_t i = 0; i < pairs.size(); ++i) {
-                store.AddToGroup(pairs[i].first, pairs[i].second);
-                ++added;
-                if (i % 200 == 0 && progress->cancelRequested()) {
-                    cancelled = true;
-                    return;
-                }
-            }
-            progress->setPosition(row);
-        });
+    const bool ok = undo.ready() && guardedStore("Grouping records", [&] {
+                        // Names compared exactly, as FindGroupByName does; read once instead of per
+                        // record.
+                        QHash<QString, int> groups;
+                        for (const db::GroupInfo& g : store.ListGroups()) {
+                            if (!groups.contains(g.name))
+                                groups.insert(g.name, g.id);
+                        }
+                        // The pairs that exist already stay as they are (no second membership).
+                        QSet<qint64> members;
+                        for (const auto& [g, m] : store.ListGroupMemberships())
+                            members.insert((qint64(g) << 32) | quint32(m));
+                        std::vector<std::pair<int, int>> pairs;
+                        int row = 0;
+                        store.ForEachRecord(
+                            db::RecordView::MainTransaction, db::RecordOrder::Stored, field,
+                            [&](const db::StoredRecord& record) {
+                                const std::optional<QByteArray>& value =
+                                    record.fields[size_t(field)];
+                                const QString name = value ? QString::fromUtf8(*value) : QString();
+                                const auto it = groups.constFind(name);
+                                if (it != groups.constEnd() &&
+                                    !members.contains((qint64(*it) << 32) | quint32(record.id)))
+                                    pairs.emplace_back(*it, record.id);
+                                ++row;
+                                if (row % 200 == 0) {
+                                    progress->setPosition(row);
+                                    if (progress->cancelRequested()) {
+                                        cancelled = true;
+                                        return false;
+                                    }
+                                }
+                                return true;
+                            });
+                        if (cancelled)
+                            return;
+                        for (size_t i = 0; i < pairs.size(); ++i) {
+                            store.AddToGroup(pairs[i].first, pairs[i].second);
+                            ++added;
+                            if (i % 200 == 0 && progress->cancelRequested()) {
+                                cancelled = true;
+                                return;
+                            }
+                        }
+                        progress->setPosition(row);
+                    });
     progress->hide();
     if (!ok || cancelled) {
         undo.undo();

@@ -42,38 +42,22 @@ FieldNamesResult SaveFieldNames(db::TDbData& store, IUserInteraction& ui, const 
     bool changed = false;
     FieldNamesResult result = FieldNamesResult::Saved;
     try {
-        const IBPP::Database db = store.Database();
-        IBPP::Transaction tr = IBPP::TransactionFactory(
-            db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency, IBPP::LockResolution::Wait);
-        tr->Start();
+        std::vector<db::CaptionChange> changes;
         for (int i = 0; i < db::kFieldCount; ++i) {
-            if (edited[i] == stored[i])
-                continue;
-            const QString& column = db::ColumnNames()[i];
-            if (!db::UpdateCaption(
-                    db, tr, QStringLiteral("UPDATE MAIL_FIELDS SET CAPTION = ? WHERE FIELD = ?"),
-                    column, edited[i])) {
-                db::ReplaceCaptionRow(db, tr, db::kInsertCaptionRow, column, edited[i]);
-                // The new row would come first in field order (ORDER_F -1) and shift every
-                // caption by one: it takes its field's position.
-                IBPP::Statement st = IBPP::StatementFactory(db, tr);
-                st->Execute(QStringLiteral("update MAIL_FIELDS set ORDER_F = %1 where FIELD = '%2'")
-                                .arg(i + 1)
-                                .arg(column)
-                                .toStdString());
-            }
-            changed = true;
+            if (edited[i] != stored[i])
+                changes.push_back({i, edited[i]});
         }
+        store.WriteCaptions(changes, 0);
         store.SetModified();
-        tr->Commit();
-    } catch (const std::exception& e) {
+        changed = !changes.empty();
+    } catch (const db::StoreError& e) {
         db::ReportDroppedError("Saving the field names", e);
         result = FieldNamesResult::Failed;
         changed = false;
     }
     try {
         store.ReloadCaptions();
-    } catch (const std::exception& e) {
+    } catch (const db::StoreError& e) {
         db::ReportDroppedError("Reloading the field names", e);
     }
     if (changed && documentModified)

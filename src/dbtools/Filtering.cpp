@@ -18,25 +18,12 @@ QString FilterCondition(const QString& columnName, FilterKind kind, const QStrin
 }
 
 QStringList DistinctFieldValues(db::TDbData& store, int field) {
-    QStringList out;
-    if (field < 0 || field >= db::kFieldCount || !store.IsOpen() || !store.MainTransaction())
-        return out;
     try {
-        IBPP::Statement st = IBPP::StatementFactory(store.Database(), store.MainTransaction());
-        st->Execute(QStringLiteral("select distinct %1 from MAILS;")
-                        .arg(db::ColumnNames()[field])
-                        .toUtf8()
-                        .toStdString());
-        std::string value;
-        while (st->Fetch()) {
-            value.clear();
-            if (!st->Get(1, value) && !value.empty())
-                out << QString::fromUtf8(value.data(), qsizetype(value.size()));
-        }
-    } catch (const std::exception& e) {
+        return store.DistinctFieldValues(field);
+    } catch (const db::StoreError& e) {
         db::ReportDroppedError("Reading the values of a field", e);
     }
-    return out;
+    return {};
 }
 
 }  // namespace pw::dbtools

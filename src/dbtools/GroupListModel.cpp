@@ -18,7 +18,7 @@ void GroupListModel::reload() {
     try {
         for (db::GroupInfo& g : m_store.ListGroups())
             m_items.push_back(std::move(g));
-    } catch (const std::exception& e) {
+    } catch (const db::StoreError& e) {
         db::ReportDroppedError("Listing the groups", e);
     }
     if (m_current >= int(m_items.size()))
@@ -91,7 +91,7 @@ bool GroupListModel::setData(const QModelIndex& index, const QVariant& value, in
     }
     try {
         m_store.RenameGroup(m_items[index.row()].id, name);
-    } catch (const std::exception& e) {
+    } catch (const db::StoreError& e) {
         db::ReportDroppedError("Renaming a group", e);
         return false;
     }

@@ -33,7 +33,7 @@ RecordForm::Values RecordForm::currentValues() const {
 
 SaveOutcome RecordForm::save(const Values& values, int* badField) {
     db::TDbData& store = m_editor.store();
-    if (!store.IsOpen() || !store.MainTransaction() || !store.MainTransaction()->IsStarted())
+    if (!store.CanWrite())
         return SaveOutcome::NoDatabase;
     // The limit is the database's, in bytes: a text of few characters but many bytes
     // (Japanese) is caught here with the message instead of failing in the engine.
@@ -65,7 +65,7 @@ SaveOutcome RecordForm::save(const Values& values, int* badField) {
             store.UpdateCachedRow(row, values);
         }
         AutoAssignRecord(store, m_editor.grouping(), id, values);
-    } catch (const std::exception& e) {
+    } catch (const db::StoreError& e) {
         db::ReportDroppedError("Saving a record", e);
         inform(m_editor.ui(), str(ids::kRecordSaveFailed).arg(QString::fromUtf8(e.what())));
         return SaveOutcome::Failed;

@@ -140,7 +140,7 @@ bool RecordGridModel::setData(const QModelIndex& index, const QVariant& value, i
         } else if (column >= kFirstFieldColumn && role == Qt::EditRole) {
             stored = m_store.SetCell(row, column, value.toString());
         }
-    } catch (const std::exception& e) {
+    } catch (const db::StoreError& e) {
         db::ReportDroppedError("Writing a grid cell", e);
         stored = false;
     }

@@ -64,20 +64,12 @@ ExportOutcome exportDatabase(const DatabaseExportTarget& target, const QStringLi
         file.write(captionLine(captions, target.delimiter));
     if (store && store->IsOpen()) {
         try {
-            IBPP::Statement st =
-                IBPP::StatementFactory(store->Database(), store->MainTransaction());
-            st->Execute("select * from MAILS");
-            while (st->Fetch()) {
-                ExportValues values;
-                for (int k = 0; k < 20; ++k) {
-                    std::string v;
-                    if (!st->Get(k + 4, v))
-                        values[size_t(k)] = QByteArray(v.data(), qsizetype(v.size()));
-                }
-                file.write(exportLine(values, target.delimiter));
-            }
-            st->Close();
-        } catch (const std::exception& e) {
+            store->ForEachRecord(db::RecordView::MainTransaction, db::RecordOrder::Stored,
+                                 db::kAllFields, [&](const db::StoredRecord& record) {
+                                     file.write(exportLine(record.fields, target.delimiter));
+                                     return true;
+                                 });
+        } catch (const db::StoreError& e) {
             file.cancelWriting();
             if (error)
                 *error = QString::fromLocal8Bit(e.what());

@@ -38,8 +38,8 @@ using ExportValues = std::array<std::optional<QByteArray>, 20>;
 
 enum class ExportOutcome { Written, CannotCreate, DatabaseError };
 
-// Writes the file: the caption line when withCaptions, then one line per record of MAILS in
-// the order "select * from MAILS" gives them (none when no database is open). The file is
+// Writes the file: the caption line when withCaptions, then one line per record in the
+// table's stored order (RecordOrder::Stored; none when no database is open). The file is
 // replaced only once it is complete. error receives the reason of a failure.
 [[nodiscard]] ExportOutcome exportDatabase(const DatabaseExportTarget& target,
                                            const QStringList& captions, bool withCaptions,

@@ -186,7 +186,7 @@ PreviewResult ImportFlow::preparePreview(SteppedProgress& progress) {
     int records = 0;
     try {
         records = m_store.CountRecords();
-    } catch (const std::exception& e) {
+    } catch (const db::StoreError& e) {
         db::ReportDroppedError("Counting the records", e);
     }
     return m_session.preparePreview(captions, m_store.StringFieldLength(), records, m_ui, progress,

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string>
 
+#include "db/RecordImport.h"
 #include "db/TDbData.h"
 #include "resources/Strings.h"
 
@@ -15,37 +16,6 @@ namespace {
 std::string storedBytes(const QString& value, int fieldLength) {
     const QByteArray bytes = truncateToFieldLength(value, fieldLength).toUtf8();
     return std::string(bytes.constData(), size_t(bytes.size()));
-}
-
-const char* const kInsertColumns =
-    "insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME, FIELD3, FIELD4, FIELD5, FIELD6, "
-    "FIELD7, FIELD8, FIELD9, FIELD10, FIELD11, FIELD12, FIELD13, FIELD14, FIELD15, FIELD16, "
-    "FIELD17, FIELD18, FIELD19, FIELD20) values ";
-
-// Rows one batch statement inserts: as many as keep its parameters within the engine's
-// 64 KB message (20 texts of the field length and an ID a row), at most 16.
-int batchRows(int fieldLength) {
-    const int rowBytes = kFieldCount * (fieldLength + 2) + 8;
-    return std::clamp(60000 / rowBytes, 1, 16);
-}
-
-// One statement for `rows` records: a block whose parameters are each row's ID and 20
-// values, inserting them in order. One execution per batch instead of per record.
-std::string batchInsert(int rows, int fieldLength) {
-    std::string params;
-    std::string body;
-    for (int r = 0; r < rows; ++r) {
-        const std::string n = std::to_string(r);
-        params += (r ? ", I" : "I") + n + " integer = ?";
-        body += std::string(kInsertColumns) + "(:I" + n + ", 0, 1";
-        for (int k = 0; k < kFieldCount; ++k) {
-            const std::string v = "V" + n + "_" + std::to_string(k);
-            params += ", " + v + " varchar(" + std::to_string(fieldLength) + ") = ?";
-            body += ", :" + v;
-        }
-        body += ");\n";
-    }
-    return "execute block (" + params + ") as begin\n" + body + "end";
 }
 
 }  // namespace
@@ -65,67 +35,28 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
     std::vector<std::pair<int, int>> pairs;  // (group ID, record ID) in row order
     if (first < table.rowCount()) {
         try {
-            const IBPP::Database db = store.Database();
             // The last ID as the store's own transaction sees it, so that records it added
             // and has not saved yet are not given again.
-            int lastId = 0;
-            {
-                IBPP::Statement st = IBPP::StatementFactory(db, store.MainTransaction());
-                st->Execute("select max(ID) from MAILS;");
-                if (st->Fetch()) {
-                    int32_t v = 0;
-                    if (!st->Get(1, v))
-                        lastId = v;
-                }
-                st->Close();
-            }
-            IBPP::Transaction tr = IBPP::TransactionFactory(
-                db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
-                IBPP::LockResolution::Wait, IBPP::tfNone, kImportLockTimeoutSeconds);
-            tr->Start();
-            // Full batches through the block, the rest one record at a time.
-            const int batch = batchRows(fieldLength);
-            IBPP::Statement block;
-            IBPP::Statement single;
-            int inBlock = 0;  // rows whose parameters are set in the block, not yet executed
-            const int dataRows = table.rowCount() - first;
-            const int blockRows = batch > 1 ? dataRows / batch * batch : 0;
-            if (blockRows > 0) {
-                block = IBPP::StatementFactory(db, tr);
-                block->Prepare(batchInsert(batch, fieldLength));
-            }
-            if (blockRows < dataRows) {
-                single = IBPP::StatementFactory(db, tr);
-                single->Prepare(std::string(kInsertColumns) +
-                                "(?, 0, 1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                                "?, ?)");
-            }
+            int lastId = store.HighestRecordId();
+            const std::unique_ptr<db::RecordImport> load =
+                store.BeginImport(table.rowCount() - first, kImportLockTimeoutSeconds);
+            if (!load)
+                return result;
             const bool grouped =
                 grouping.enabled && grouping.groupField >= 0 && grouping.groupField < kFieldCount;
             QHash<QString, int> groupIds;  // one lookup per distinct name
-            int stored = 0;
+            std::array<std::string, kFieldCount> values;
             for (int r = first; r < table.rowCount(); ++r) {
                 const ImportRow& row = table.rows[r];
                 const int id = ++lastId;
-                const bool inBatch = r - first < blockRows;
-                IBPP::Statement& st = inBatch ? block : single;
-                const int base = inBatch ? inBlock * (kFieldCount + 1) : 0;
-                st->Set(base + 1, int32_t(id));
                 for (int j = 0; j < kFieldCount; ++j) {
                     QString value = j < row.size() ? row[j] : QString();
                     // blanks around an address are no part of it (the send ignores them too)
                     if (j == 0)
                         value = value.trimmed();
-                    st->Set(base + 2 + j, storedBytes(value, fieldLength));
+                    values[size_t(j)] = storedBytes(value, fieldLength);
                 }
-                if (!inBatch) {
-                    st->Execute();
-                    stored = r - first + 1;
-                } else if (++inBlock == batch) {
-                    st->Execute();
-                    inBlock = 0;
-                    stored = r - first + 1;
-                }
+                load->add(id, values);
                 if (grouped) {
                     const QString name =
                         grouping.groupField < row.size() ? row[grouping.groupField] : QString();
@@ -145,22 +76,18 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
                     break;
                 }
             }
-            if (block)
-                block->Close();
-            if (single)
-                single->Close();
             if (result.cancelled) {
                 // Nothing of this import stays, the captions included.
-                tr->Rollback();
+                load->rollback();
                 pairs.clear();
                 (void)ui.message(str(ids::kImportDataFileCaption), str(ids::kImportCancelled),
                                  MessageKind::Information);
                 return result;
             }
-            tr->Commit();
-            result.stored = stored;
+            load->commit();
+            result.stored = load->written();
             store.SetModified();
-        } catch (const std::exception& e) {
+        } catch (const db::StoreError& e) {
             // The transaction rolls back when released: nothing of this import stays.
             result.failed = true;
             result.error = QString::fromLocal8Bit(e.what());
@@ -174,7 +101,7 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
         try {
             store.AddToGroup(group, record);
             ++result.memberships;
-        } catch (const std::exception& e) {
+        } catch (const db::StoreError& e) {
             db::ReportDroppedError("import group membership", e);
         }
     }
@@ -183,28 +110,18 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
         const QStringList& headings = session.headings();
         const auto captions = store.Captions();
         try {
-            const IBPP::Database db = store.Database();
-            IBPP::Transaction tr = IBPP::TransactionFactory(
-                db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
-                IBPP::LockResolution::Wait, IBPP::tfNone, kImportLockTimeoutSeconds);
-            tr->Start();
+            std::vector<db::CaptionChange> changes;
             for (int i = 0; i < kFieldCount && i < headings.size(); ++i) {
-                if (headings[i] == captions[size_t(i)])
-                    continue;
-                const QString column = recipientColumnName(i);
-                if (!db::UpdateCaption(
-                        db, tr, QStringLiteral("UPDATE MAIL_FIELDS SET CAPTION=? WHERE FIELD=?"),
-                        column, headings[i])) {
-                    db::ReplaceCaptionRow(db, tr, db::kInsertCaptionRow, column, headings[i]);
-                }
-                result.captionsChanged = true;
+                if (headings[i] != captions[size_t(i)])
+                    changes.push_back({i, headings[i]});
             }
-            tr->Commit();
+            store.WriteCaptions(changes, kImportLockTimeoutSeconds);
+            result.captionsChanged = !changes.empty();
             if (result.captionsChanged)
                 store.SetModified();
             // the field window and the other observers relabel with the new captions
             store.ReloadCaptions();
-        } catch (const std::exception& e) {
+        } catch (const db::StoreError& e) {
             result.captionsFailed = true;
             result.captionsChanged = false;
             db::ReportDroppedError("import captions", e);

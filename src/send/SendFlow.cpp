@@ -240,7 +240,7 @@ std::shared_ptr<IRecipientRows> CSendFlow::selectionRows() const {
 int CSendFlow::countRecords() {
     try {
         return m_store->CountRecordsOrNone();
-    } catch (const std::exception& e) {
+    } catch (const db::StoreError& e) {
         db::ReportDroppedError("Counting the recipients", e);
         return -1;
     }

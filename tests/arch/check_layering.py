@@ -13,6 +13,10 @@ count as widget code of their subsystem.
   3. Build (with the link graph written by tests/arch/CMakeLists.txt): a logic target links
      only logic targets, QtCore, the Qt modules LOGIC_QT_EXTRA names and non-Qt libraries;
      so do the programs LOGIC_PROGRAMS names (checked on the binaries too, when built).
+  4. The database engine stays in src/db: no file elsewhere names an engine type (IBPP) or
+     holds a statement (a string literal that reads as SQL); the store's handles
+     (db/StoreHandles.h) reach only src/db and its tests, and the engine types no other test
+     or benchmark.
 
 usage: check_layering.py <source dir> [<link graph>]
 """
@@ -78,6 +82,14 @@ QTGUI_TYPES = re.compile(
     r"TextCursor|TextDocument|TextDocumentFragment|TextFormat|TextLayout|TextOption|Transform|"
     r"UndoStack|Validator|Window)|qRgba?|qRed|qGreen|qBlue|qAlpha|qGray)\b")
 SYSTEM_INCLUDE = re.compile(r'#\s*include\s*"([a-z]+)/(gui/)?')
+ENGINE = re.compile(r"\bIBPP\b|db/StoreHandles\.h|\bStoreHandles\b")
+# A string literal that starts as a statement does: "select ... from", "update ... set",
+# "insert into", "delete from", "execute block", "alter table", "create index", ... (user
+# texts such as "Select All" or "Delete Record" are not statements).
+SQL_LITERAL = re.compile(
+    r'"\s*(select\s[^"]*\bfrom\b|update\s+\w+\s+set\b|insert\s+into\b|delete\s+from\b|'
+    r'execute\s+(block|procedure|statement)\b|(alter|create|drop)\s+(table|index|procedure|'
+    r'trigger|generator|domain|view|database)\b)', re.IGNORECASE)
 
 
 def closure(sub):
@@ -125,6 +137,23 @@ def check_sources(src, faults):
             for t in sorted(set(m.group(1) for m in QTGUI_TYPES.finditer(code))):
                 if t not in QTGUI_ALLOWED.get(rel.as_posix(), set()):
                     faults.append(f"{rel}:{n}: logic file uses the QtGui type {t}: {line.strip()}")
+
+
+def check_engine(root, faults):
+    for base in ("src", "tests", "bench"):
+        for path in sorted((root / base).rglob("*")):
+            if path.suffix not in (".h", ".cpp"):
+                continue
+            rel = path.relative_to(root).as_posix()
+            if rel.startswith("src/db/") or rel.startswith("tests/db/"):
+                continue
+            for n, line in enumerate(path.read_text(encoding="utf-8", errors="replace")
+                                     .splitlines(), 1):
+                if ENGINE.search(line):
+                    faults.append(f"{rel}:{n}: the database engine's types and handles stay in "
+                                  f"src/db: {line.strip()}")
+                elif base == "src" and SQL_LITERAL.search(line):
+                    faults.append(f"{rel}:{n}: SQL belongs in src/db: {line.strip()}")
 
 
 def check_cmake_order(src, faults):
@@ -202,6 +231,7 @@ def main():
     faults = []
     check_sources(root / "src", faults)
     check_cmake_order(root / "src", faults)
+    check_engine(root, faults)
     if len(sys.argv) > 2:
         check_links(read_graph(pathlib.Path(sys.argv[2])), root, faults)
     for f in faults:

@@ -44,11 +44,11 @@ QStringList queryColumn(db::TDbData& store, const QString& sql, Seen seen) {
     QStringList out;
     IBPP::Transaction tr =
         seen == Seen::InMainTransaction
-            ? store.MainTransaction()
-            : IBPP::TransactionFactory(store.Database(), IBPP::AccessMode::Read,
+            ? db::StoreHandles::MainTransaction(store)
+            : IBPP::TransactionFactory(db::StoreHandles::Database(store), IBPP::AccessMode::Read,
                                        IBPP::Isolation::ReadDirty, IBPP::LockResolution::NoWait);
     tr->Start();
-    IBPP::Statement st = IBPP::StatementFactory(store.Database(), tr);
+    IBPP::Statement st = IBPP::StatementFactory(db::StoreHandles::Database(store), tr);
     st->Execute(sql.toUtf8().toStdString());
     while (st->Fetch()) {
         std::string v;

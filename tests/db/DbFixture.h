@@ -5,6 +5,7 @@
 
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
+#include "db/StoreHandles.h"
 #include "db/TDbData.h"
 
 namespace pw::test {

@@ -46,7 +46,7 @@ private slots:
     }
 
     void connectOnAnAttachedDatabaseDoesNothing() {
-        IBPP::Database db = w->store->Database();
+        IBPP::Database db = db::StoreHandles::Database(*w->store);
         QVERIFY(db->IsConnected());
         db->Connect();
         QVERIFY(db->IsConnected());
@@ -54,7 +54,7 @@ private slots:
     }
 
     void transactionPreconditions() {
-        IBPP::Database db = w->store->Database();
+        IBPP::Database db = db::StoreHandles::Database(*w->store);
         QVERIFY(textOf([&] { (void)IBPP::TransactionFactory(nullptr); })
                     .contains("Context: Transaction::AttachDatabase\nMessage: Can't attach a null "
                               "Database.\n"));
@@ -87,8 +87,8 @@ private slots:
     }
 
     void engineErrorsCarryTheEnginePart() {
-        IBPP::Statement st =
-            IBPP::StatementFactory(w->store->Database(), w->store->MainTransaction());
+        IBPP::Statement st = IBPP::StatementFactory(db::StoreHandles::Database(*w->store),
+                                                    db::StoreHandles::MainTransaction(*w->store));
         try {
             st->Prepare("select nothing from NO_SUCH_TABLE");
             QFAIL("prepared a query on a missing table");
@@ -111,8 +111,8 @@ private slots:
 
     void valuesNullsAndColumnNames() {
         test::insertRecord(*w->store, 7, 0, 1, {"a@example.com", QString()});
-        IBPP::Statement st =
-            IBPP::StatementFactory(w->store->Database(), w->store->MainTransaction());
+        IBPP::Statement st = IBPP::StatementFactory(db::StoreHandles::Database(*w->store),
+                                                    db::StoreHandles::MainTransaction(*w->store));
         st->Execute("select ID, NAME, ADDRESS as MAILTO, SENDING from MAILS");
         QVERIFY(textOf([&] {
                     int32_t x;
@@ -145,8 +145,8 @@ private slots:
     }
 
     void parametersMustAllBeSet() {
-        IBPP::Statement st =
-            IBPP::StatementFactory(w->store->Database(), w->store->MainTransaction());
+        IBPP::Statement st = IBPP::StatementFactory(db::StoreHandles::Database(*w->store),
+                                                    db::StoreHandles::MainTransaction(*w->store));
         st->Prepare("update MAILS set NAME = ? where ID = ?");
         QCOMPARE(st->Parameters(), 2);
         st->Set(1, "x");
@@ -158,8 +158,8 @@ private slots:
     void affectedRowsCountsWhatTheStatementChanged() {
         for (int id = 1; id <= 3; ++id)
             test::insertRecord(*w->store, id, 0, 1, {QStringLiteral("m%1@x").arg(id)});
-        IBPP::Statement st =
-            IBPP::StatementFactory(w->store->Database(), w->store->MainTransaction());
+        IBPP::Statement st = IBPP::StatementFactory(db::StoreHandles::Database(*w->store),
+                                                    db::StoreHandles::MainTransaction(*w->store));
         st->Prepare("update MAILS set SENDED = ? where ID >= ?");
         st->Set(1, 1);
         st->Set(2, 2);
@@ -183,8 +183,8 @@ private slots:
         QCOMPARE(test::queryColumn(*w->store, "select NAME from MAILS"), QStringList{name});
         QCOMPARE(test::queryColumn(*w->store, "select FIELD3 from MAILS"), QStringList{city});
         // Bound as a parameter, too.
-        IBPP::Statement st =
-            IBPP::StatementFactory(w->store->Database(), w->store->MainTransaction());
+        IBPP::Statement st = IBPP::StatementFactory(db::StoreHandles::Database(*w->store),
+                                                    db::StoreHandles::MainTransaction(*w->store));
         st->Prepare("update MAILS set FIELD4 = ? where ID = 1");
         st->Set(1, name.toUtf8().toStdString());
         st->Execute();

@@ -83,7 +83,7 @@ private slots:
         s().RefreshList();
         rec.log.clear();
         s().SetOrder(QStringLiteral(" NO_SUCH_COLUMN asc"));
-        QVERIFY_THROWS_EXCEPTION(IBPP::Exception, s().RefreshList());
+        QVERIFY_THROWS_EXCEPTION(db::StoreError, s().RefreshList());
         QCOMPARE(rec.log, QStringList({"about to refresh [2]", "refreshed 0 [0]"}));
         QVERIFY(s().FetchRows(0));  // nothing to fetch, and nothing thrown
         QCOMPARE(cache.fetchedCount(), 0);

@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "DbFixture.h"
+#include "db/RecordImport.h"
 #include "resources/Strings.h"
 
 using namespace pw;
@@ -232,9 +233,9 @@ private slots:
     void captionsLoadWithDefaultsAndSaveInListOrder() {
         {
             // Written elsewhere and committed (a save would write the loaded captions back).
-            IBPP::Transaction tr = IBPP::TransactionFactory(s().Database());
+            IBPP::Transaction tr = IBPP::TransactionFactory(db::StoreHandles::Database(s()));
             tr->Start();
-            IBPP::Statement st = IBPP::StatementFactory(s().Database(), tr);
+            IBPP::Statement st = IBPP::StatementFactory(db::StoreHandles::Database(s()), tr);
             st->ExecuteImmediate("update MAIL_FIELDS set CAPTION = 'City' where FIELD = 'FIELD3'");
             st->ExecuteImmediate("update MAIL_FIELDS set CAPTION = '' where FIELD = 'NAME'");
             // Rows out of their usual order: the list follows ORDER_F.
@@ -260,22 +261,22 @@ private slots:
     }
 
     void captionRowsAreUpdatedOrReplaced() {
-        IBPP::Transaction tr = IBPP::TransactionFactory(s().Database());
+        IBPP::Transaction tr = IBPP::TransactionFactory(db::StoreHandles::Database(s()));
         tr->Start();
-        QVERIFY(db::UpdateCaption(s().Database(), tr,
+        QVERIFY(db::UpdateCaption(db::StoreHandles::Database(s()), tr,
                                   "UPDATE MAIL_FIELDS SET CAPTION = ? WHERE FIELD = ?", "field3",
                                   QStringLiteral("Stadt")));
         // A database without the FIELD5 row: the update changes nothing, the replacement makes
         // the row in its field's place.
-        IBPP::StatementFactory(s().Database(), tr)
+        IBPP::StatementFactory(db::StoreHandles::Database(s()), tr)
             ->ExecuteImmediate("delete from MAIL_FIELDS where FIELD = 'FIELD5'");
-        QVERIFY(!db::UpdateCaption(s().Database(), tr,
+        QVERIFY(!db::UpdateCaption(db::StoreHandles::Database(s()), tr,
                                    "UPDATE MAIL_FIELDS SET CAPTION=? WHERE FIELD=?", "FIELD5",
                                    QStringLiteral("Tel")));
-        db::ReplaceCaptionRow(s().Database(), tr, db::kInsertCaptionRow, "FIELD5",
+        db::ReplaceCaptionRow(db::StoreHandles::Database(s()), tr, db::kInsertCaptionRow, "FIELD5",
                               QStringLiteral("Tel"));
         // A caption the row cannot hold leaves the old row in place.
-        db::ReplaceCaptionRow(s().Database(), tr, db::kInsertCaptionRow, "FIELD6",
+        db::ReplaceCaptionRow(db::StoreHandles::Database(s()), tr, db::kInsertCaptionRow, "FIELD6",
                               QString(101, 'x'));
         tr->Commit();
         s().LoadCaptions();
@@ -345,6 +346,78 @@ private slots:
         s().FetchAll();
         QCOMPARE(cache->rowCount(), 20005);
         QVERIFY(!cache->truncated());
+    }
+
+    // What the other subsystems read and load through the store, and that a failure reaches
+    // them as the store's error with the engine's text, never as an engine exception.
+    void theSurfaceReadsLoadsAndFailsAsStoreErrors_data() {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<QString>("expected");  // what was read; "!" for a StoreError
+        QTest::newRow("walk, main transaction") << "walk main"
+                                                << "3:0:a@x 1:1:<null>";
+        QTest::newRow("walk, committed") << "walk committed"
+                                         << "3:0:a@x";
+        QTest::newRow("walk, by ID") << "walk id"
+                                     << "1:1:<null> 3:0:a@x";
+        QTest::newRow("distinct values") << "distinct"
+                                         << "a@x";
+        QTest::newRow("highest ID") << "highest"
+                                    << "3";
+        QTest::newRow("import committed") << "import"
+                                          << "3:0:a@x 4:0:b@x";
+        QTest::newRow("import of a used ID") << "import used"
+                                             << "!";
+        QTest::newRow("bad statement") << "bad statement"
+                                       << "!";
+        QTest::newRow("bad list order") << "bad order"
+                                        << "!";
+    }
+    void theSurfaceReadsLoadsAndFailsAsStoreErrors() {
+        QFETCH(QString, step);
+        QFETCH(QString, expected);
+        pw::test::insertRecord(s(), 3, 0, 1, fields({"a@x"}));
+        QVERIFY(s().Save(db::SaveMode::Retaining));
+        pw::test::insertRecord(s(), 1, 1, 1, {});
+        QStringList got;
+        const auto walk = [&](db::RecordView view, db::RecordOrder order) {
+            s().ForEachRecord(view, order, 0, [&](const db::StoredRecord& r) {
+                const auto& a = r.fields[0];
+                got << QStringLiteral("%1:%2:%3")
+                           .arg(r.id)
+                           .arg(r.sent)
+                           .arg(a ? QString::fromUtf8(*a) : QStringLiteral("<null>"));
+                return true;
+            });
+        };
+        try {
+            if (step == "walk main")
+                walk(db::RecordView::MainTransaction, db::RecordOrder::Stored);
+            else if (step == "walk committed")
+                walk(db::RecordView::Committed, db::RecordOrder::Stored);
+            else if (step == "walk id")
+                walk(db::RecordView::MainTransaction, db::RecordOrder::ById);
+            else if (step == "distinct")
+                got = s().DistinctFieldValues(0);
+            else if (step == "highest")
+                got << QString::number(s().HighestRecordId());
+            else if (step == "bad statement")
+                s().ExecuteImmediate("update NO_SUCH_TABLE set X = 1");
+            else if (step == "bad order") {
+                s().SetOrder(" NO_SUCH_COLUMN ");
+                s().RefreshList();
+            } else {
+                const auto load = s().BeginImport(1, 1);
+                std::array<std::string, db::kFieldCount> values{"b@x"};
+                load->add(step == "import used" ? 3 : 4, values);
+                load->commit();
+                walk(db::RecordView::Committed, db::RecordOrder::ById);
+            }
+        } catch (const db::StoreError& e) {
+            QVERIFY(!dynamic_cast<const IBPP::Exception*>(&e));
+            QVERIFY(!QByteArray(e.what()).isEmpty());
+            got << QStringLiteral("!");
+        }
+        QCOMPARE(got.join(' '), expected);
     }
 };
 

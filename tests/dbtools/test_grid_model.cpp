@@ -108,7 +108,7 @@ private slots:
         model->setFilterOn(true);
         QVERIFY(at(0, 4, RecordGridModel::FilterOnRole).toBool());
         s().SetOrder(" NO_SUCH asc");
-        QVERIFY_THROWS_EXCEPTION(IBPP::Exception, s().RefreshList());
+        QVERIFY_THROWS_EXCEPTION(db::StoreError, s().RefreshList());
         QCOMPARE(model->rowCount(), 0);
         s().SetOrder(" ID asc ");
         s().RefreshList();

@@ -24,7 +24,6 @@
 #include "app/ServerSettingsStore.h"
 #include "app/Settings.h"
 #include "compose/MailFile.h"
-#include "db/IBPP.h"
 #include "db/SuppressionList.h"
 #include "send/RunMarker.h"
 #include "send/SendLog.h"
@@ -146,17 +145,11 @@ struct CliWorld {
         if (!r.ok() || !store.Open())
             return {};
         QList<int> flags;
-        IBPP::Transaction tr = IBPP::TransactionFactory(store.Database(), IBPP::AccessMode::Read);
-        tr->Start();
-        IBPP::Statement st = IBPP::StatementFactory(store.Database(), tr);
-        st->Execute("select SENDED from MAILS order by ID");
-        while (st->Fetch()) {
-            int32_t v = -1;
-            (void)st->Get(1, v);
-            flags << v;
-        }
-        st.reset();
-        tr->Commit();
+        store.ForEachRecord(db::RecordView::Committed, db::RecordOrder::ById, 0,
+                            [&](const db::StoredRecord& record) {
+                                flags << record.sent;
+                                return true;
+                            });
         store.Close(db::CloseMode::DeleteWorkingCopy);
         return flags;
     }

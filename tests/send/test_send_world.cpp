@@ -5,8 +5,6 @@
 #include <QJsonDocument>
 #include <QTcpServer>
 
-#include "db/IBPP.h"
-
 namespace pw::test {
 
 CaptureServer::CaptureServer(QString outFolder, QStringList extraArguments)
@@ -126,20 +124,16 @@ bool SendWorld::createDatabase(int count, const std::function<QString(int)>& add
     if (!store->Open())
         return false;
     try {
-        IBPP::Statement st = IBPP::StatementFactory(store->Database(), store->MainTransaction());
-        st->Prepare(
-            "insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME, FIELD3) values (?, 0, 1, ?, ?, "
-            "?)");
         for (int i = 0; i < count; ++i) {
             const int id = i + 1;
-            st->Set(1, int32_t(id));
             const QString a = address ? address(i) : QStringLiteral("rcpt%1@example.jp").arg(id);
-            st->Set(2, a.toUtf8().toStdString());
-            st->Set(3, QStringLiteral("Name %1").arg(id).toUtf8().toStdString());
-            st->Set(4, QStringLiteral("value-%1").arg(id).toUtf8().toStdString());
-            st->Execute();
+            store->ExecuteImmediate(
+                QStringLiteral("insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME, FIELD3) "
+                               "values (%1, 0, 1, %2, 'Name %1', 'value-%1')")
+                    .arg(id)
+                    .arg(db::SqlLiteral(a)));
         }
-    } catch (const std::exception& e) {
+    } catch (const db::StoreError& e) {
         qWarning("insert failed: %s", e.what());
         return false;
     }
@@ -150,20 +144,12 @@ bool SendWorld::createDatabase(int count, const std::function<QString(int)>& add
 QList<int> SendWorld::sentFlags() {
     QList<int> flags;
     try {
-        IBPP::Transaction tr =
-            IBPP::TransactionFactory(store->Database(), IBPP::AccessMode::Read,
-                                     IBPP::Isolation::ReadCommitted, IBPP::LockResolution::NoWait);
-        tr->Start();
-        IBPP::Statement st = IBPP::StatementFactory(store->Database(), tr);
-        st->Execute("select SENDED from MAILS order by ID");
-        while (st->Fetch()) {
-            int32_t v = -1;
-            (void)st->Get(1, v);
-            flags.append(v);
-        }
-        st.reset();
-        tr->Commit();
-    } catch (const std::exception& e) {
+        store->ForEachRecord(db::RecordView::Committed, db::RecordOrder::ById, 0,
+                             [&](const db::StoredRecord& record) {
+                                 flags.append(record.sent);
+                                 return true;
+                             });
+    } catch (const db::StoreError& e) {
         qWarning("sent flags: %s", e.what());
     }
     return flags;

@@ -180,7 +180,7 @@ d_EditDialog::d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptio
         int records = 0;
         try {
             records = m_store.CountRecords();
-        } catch (const std::exception& e) {
+        } catch (const db::StoreError& e) {
             db::ReportDroppedError("Counting the records", e);
         }
         openRecordForm(records > 0 ? RecordFormMode::Edit : RecordFormMode::Add);

@@ -20,7 +20,7 @@ d_FieldsNameEdit::d_FieldsNameEdit(db::TDbData& store, IUserInteraction& ui,
     setWindowTitle(str(ids::kFieldNamesTitle));
     try {
         m_store.LoadCaptions();
-    } catch (const std::exception& e) {
+    } catch (const db::StoreError& e) {
         db::ReportDroppedError("Reading the field names", e);
     }
     auto* grid = new QGridLayout;

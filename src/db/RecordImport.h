@@ -1,0 +1,45 @@
+#pragma once
+// A bulk load of new records (the import) in a transaction of its own beside the store's main
+// one, so that it commits on its own. Rows go in batches through one statement a batch.
+// Every operation throws StoreError; a load not committed is rolled back when it goes.
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "db/IBPP.h"
+#include "db/RecordCache.h"
+
+namespace pw::db {
+
+class RecordImport {
+public:
+    ~RecordImport();
+    RecordImport(const RecordImport&) = delete;
+    RecordImport& operator=(const RecordImport&) = delete;
+
+    // The next record: selected, not sent, its 20 field values as stored bytes (the field
+    // length is the caller's to keep).
+    void add(int id, const std::array<std::string, kFieldCount>& values);
+    // Records executed so far: those of full batches and those added one at a time.
+    [[nodiscard]] int written() const { return m_written; }
+    void commit() { end(End::Commit); }
+    void rollback() { end(End::Rollback); }
+
+private:
+    friend class TDbData;
+    RecordImport(const IBPP::Database& db, int rows, int fieldLength, int lockTimeoutSeconds);
+    enum class End { Commit, Rollback };
+    void end(End how);
+
+    IBPP::Transaction m_tr;
+    IBPP::Statement m_block;   // a batch of m_batch rows
+    IBPP::Statement m_single;  // the rows after the last full batch
+    int m_batch = 1;
+    int m_blockRows = 0;  // rows that go through the batch statement
+    int m_added = 0;
+    int m_inBlock = 0;  // rows whose parameters are set in the batch, not yet executed
+    int m_written = 0;
+};
+
+}  // namespace pw::db
