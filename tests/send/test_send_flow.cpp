@@ -142,9 +142,10 @@ private slots:
             QCOMPARE(flow.start(relay), StartResult::NotChecked);
     }
 
-    // Before the start the window asks when the charset cannot carry some characters: the
-    // answer keeps it, takes UTF-8 for this run, or sends nothing; a row the table does not
-    // have is refused with a message.
+    // The preparation asks the window's user when the charset cannot carry some characters:
+    // the answer keeps it, takes UTF-8 for this run, or sends nothing; a row the table does not
+    // have is refused with a message. With no one to ask (the command line), the charset is
+    // kept and the shortfall told as a warning.
     void charsetQuestionBeforeTheStart_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("button");
@@ -157,6 +158,7 @@ private slots:
         QTest::newRow("a charset that carries everything asks nothing")
             << 23 << "" << true << 23 << 0;
         QTest::newRow("row out of range refused") << 24 << "" << false << 24 << 0;
+        QTest::newRow("no one to ask: kept and told") << 3 << "-" << true << 3 << 0;
     }
     void charsetQuestionBeforeTheStart() {
         QFETCH(int, row);
@@ -174,16 +176,20 @@ private slots:
         QCOMPARE(flow.check(SendKind::Send), CheckResult::Ready);
         QCOMPARE(flow.chooseSelection(db::SendSelectionMode::All), 2);
         test::ScriptedUserInteraction ui;
-        if (!button.isEmpty())
+        const bool noOne = button == "-";
+        if (!button.isEmpty() && !noOne)
             ui.scriptChoices({button});
-        QCOMPARE(confirmRunCharset(flow, ui), proceeds);
+        const Preparation prepared =
+            flow.prepare(ui, {noOne ? Asking::NoOne : Asking::User, OverInterrupted::Refuse});
+        QCOMPARE(prepared.ok(), proceeds);
         QCOMPARE(flow.charsetRow(), runRow);
         QCOMPARE(ui.choicesAsked().size(), choicesAsked);
         if (choicesAsked > 0)
             QVERIFY2(ui.choicesAsked()[0].text.startsWith("2 characters of this run"),
                      qPrintable(ui.choicesAsked()[0].text));
+        QCOMPARE(prepared.warnings.size(), noOne ? 1 : 0);
         if (row == 24) {
-            QVERIFY(ui.askedTexts().join('\n').contains("(\"Encode\" = 24) names no charset"));
+            QVERIFY(flow.refusalText(prepared).contains("(\"Encode\" = 24) names no charset"));
             CSendProgressRelay relay(ui);
             QCOMPARE(flow.start(relay), StartResult::BadCharset);
         }

@@ -64,11 +64,6 @@ QStringList DisplayedLines(const QPlainTextEdit& editor) {
 
 bool CPZPtestDlg::ChooseRecipients(send::CSendFlow& flow, db::SendSelectionMode mode) {
     IUserInteraction& ui = m_session.ui();
-    // the last run stopped part-way: "all" would send the mail again to those who have it
-    if (mode == db::SendSelectionMode::All && flow.lastRunUnfinished() &&
-        ui.message(str(ids::kSendCaptionBox), str(ids::kSendAllOverInterrupted),
-                   MessageKind::YesNo) != Answer::Yes)
-        return false;
     const int count = flow.chooseSelection(mode);
     if (count == send::kSuppressionUnreadable) {
         inform(ui, send::formatMessageText(str(ids::kSuppressionUnreadable),
@@ -181,13 +176,6 @@ void CPZPtestDlg::StartSend(bool test) {
             break;
     }
 
-    // Files, settings and folders are checked before anything is chosen: a file that has
-    // gone since it was added would fail every recipient's mail.
-    if (const send::Preparation prepared = flow->prepare(); !prepared.ok()) {
-        inform(ui, flow->refusalText(prepared));
-        return;
-    }
-
     bool minimize = false;
     if (!test) {
         CTransmissionDialog dialog(this);
@@ -203,11 +191,16 @@ void CPZPtestDlg::StartSend(bool test) {
             return;
     }
 
-    // a charset that cannot carry some characters of the run: UTF-8 is offered, and once
-    // chosen it stays the document's charset, so that the preview, the next run and the
-    // saved project agree with what was sent
-    if (!send::confirmRunCharset(*flow, ui))
+    // Every check before the first mail, and the questions: a file that has gone since it
+    // was added would fail every recipient's mail.
+    if (const send::Preparation prepared = flow->prepare(ui, {send::Asking::User});
+        !prepared.ok()) {
+        if (prepared.problem != send::PrepareProblem::Declined)
+            inform(ui, flow->refusalText(prepared));
         return;
+    }
+    // UTF-8 taken for a charset that cannot carry some characters stays the document's
+    // charset, so that the preview, the next run and the saved project agree with what was sent
     if (flow->charsetRow() != m_session.settings().encode) {
         OnCharset(flow->charsetRow());
         SetModified(true);  // the project file's texts are written in the charset's code page
