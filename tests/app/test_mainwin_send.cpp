@@ -8,8 +8,10 @@
 #include "MainWindowFixture.h"
 #include "app/ProjectStore.h"
 #include "app/gui/SendWindows.h"
+#include "dbtools/gui/d_EditDialog.h"
 #include "resources/Strings.h"
 #include "send/RunMarker.h"
+#include "serversettings/gui/d_ServerSettings.h"
 
 using namespace pw;
 using namespace pw::app;
@@ -140,23 +142,29 @@ private slots:
     // changes what the run works on, and the run records every outcome.
     void commandsLockedDuringARun_data() {
         QTest::addColumn<int>("command");
-        QTest::newRow("New") << cmd::kNew;
-        QTest::newRow("Open") << cmd::kOpen;
-        QTest::newRow("Save") << cmd::kSave;
-        QTest::newRow("Save As") << cmd::kSaveAs;
-        QTest::newRow("Select Template") << cmd::kSelectTemplate;
-        QTest::newRow("Preview") << cmd::kPreview;
-        QTest::newRow("Default Database") << cmd::kDefaultDatabase;
-        QTest::newRow("Edit Database") << cmd::kEditDatabase;
-        QTest::newRow("Import DataBase") << cmd::kImportDatabase;
-        QTest::newRow("Export DataBase") << cmd::kExportDatabase;
-        QTest::newRow("Clear DataBase") << cmd::kClearDatabase;
-        QTest::newRow("Edit Field Names") << cmd::kEditFieldName;
-        QTest::newRow("Server Settings") << cmd::kServerSettings;
-        QTest::newRow("Unsubscribe Settings") << cmd::kUnsubscribeSettings;
+        // not empty: that window was opened by the command before the run started
+        QTest::addColumn<QString>("openBefore");
+        QTest::newRow("editor open before the run") << cmd::kEditDatabase << "d_EditDialog";
+        QTest::newRow("Server Settings open before the run")
+            << cmd::kServerSettings << "d_ServerSettings";
+        QTest::newRow("New") << cmd::kNew << QString();
+        QTest::newRow("Open") << cmd::kOpen << QString();
+        QTest::newRow("Save") << cmd::kSave << QString();
+        QTest::newRow("Save As") << cmd::kSaveAs << QString();
+        QTest::newRow("Select Template") << cmd::kSelectTemplate << QString();
+        QTest::newRow("Preview") << cmd::kPreview << QString();
+        QTest::newRow("Default Database") << cmd::kDefaultDatabase << QString();
+        QTest::newRow("Edit Database") << cmd::kEditDatabase << QString();
+        QTest::newRow("Import DataBase") << cmd::kImportDatabase << QString();
+        QTest::newRow("Export DataBase") << cmd::kExportDatabase << QString();
+        QTest::newRow("Clear DataBase") << cmd::kClearDatabase << QString();
+        QTest::newRow("Edit Field Names") << cmd::kEditFieldName << QString();
+        QTest::newRow("Server Settings") << cmd::kServerSettings << QString();
+        QTest::newRow("Unsubscribe Settings") << cmd::kUnsubscribeSettings << QString();
     }
     void commandsLockedDuringARun() {
         QFETCH(int, command);
+        QFETCH(QString, openBefore);
         test::SmtpTestServer server;
         QTemporaryDir out;
         // a second per mail: the run outlasts whatever the command would do
@@ -174,8 +182,35 @@ private slots:
 
         f.ui.clear();
         f.ui.scriptChoices({str(ids::kButtonOk)});
-        MainWindowFixture::answerTransmission();
-        f.command(cmd::kSend)->trigger();
+        bool lockedInside = false;
+        const auto send = [&] {
+            MainWindowFixture::answerTransmission();
+            f.command(cmd::kSend)->trigger();
+        };
+        if (!openBefore.isEmpty()) {
+            // the window's own commands ask the run too, and it closes without saving
+            QPointer<QTimer> open = MainWindowFixture::whenModal(openBefore, [&](QWidget* d) {
+                send();
+                if (auto* editor = qobject_cast<dbtools::d_EditDialog*>(d)) {
+                    using C = dbtools::d_EditDialog::Command;
+                    const bool off = !editor->action(C::ClearResult)->isEnabled() &&
+                                     editor->action(C::Exit)->isEnabled();
+                    editor->run(C::ClearResult);
+                    lockedInside = off && f.ui.askedTexts().last() == str(ids::kRunLocksCommand);
+                    editor->run(C::Exit);
+                } else if (auto* dialog = qobject_cast<serversettings::d_ServerSettings*>(d)) {
+                    const bool off =
+                        !d->findChild<QPushButton*>("testConnectionButton")->isEnabled();
+                    dialog->testConnection();
+                    lockedInside = off && f.ui.askedTexts().last() == str(ids::kRunLocksCommand);
+                    dialog->reject();
+                }
+            });
+            f.command(command)->trigger();
+            QVERIFY(lockedInside);
+        } else {
+            send();
+        }
         QVERIFY(f.window->SendRunActive());
         QVERIFY(f.window->runState().running());
         QAction* action = f.command(command);

@@ -157,6 +157,8 @@ signals:
     void started();
     // A send run ended and its summary was shown.
     void sendRunEnded();
+    // A send run began or ended: windows open meanwhile lock or free their commands.
+    void runStateChanged(bool running);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -268,6 +268,7 @@ void CPZPtestDlg::StartSend(bool test) {
     m_ui->sendButton->setEnabled(false);
     m_runState.setRunning(true);
     ApplyRunLock();
+    emit runStateChanged(true);
     m_progress->show();
     if (minimize) {
         m_minimizedForRun = true;
@@ -299,6 +300,7 @@ void CPZPtestDlg::SendRunFinished() {
     m_ui->sendButton->setEnabled(true);
     m_runState.setRunning(false);
     ApplyRunLock();
+    emit runStateChanged(false);
     if (m_minimizedForRun) {
         m_minimizedForRun = false;
         showNormal();
