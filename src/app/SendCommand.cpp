@@ -254,7 +254,7 @@ int runSendCommand(const QStringList& arguments) {
     Settings settings = ReadSettings(ini);
     LoadSecrets(settings, processKeyring());  // the window's keyring, the same entries
 
-    send::CSendLog& log = send::CSendLog::instance();
+    send::CSendLog log;  // this command's own: it outlives the flow declared below
     // A dry run keeps its log with its messages; the real run's log stays as it was.
     log.setPath(cl.dryRunFolder.isEmpty()
                     ? folders.logFilePath()

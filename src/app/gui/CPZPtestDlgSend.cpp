@@ -90,7 +90,7 @@ void CPZPtestDlg::EnsureLogWindow() {
     m_logWindow = new CLogWindow(
         [this] {
             m_session.settings().logView = 0;
-            send::CSendLog::instance().setLogView(false);
+            m_session.sendLog().setLogView(false);
         },
         this);
     m_logWindow->setObjectName(QStringLiteral("d_log"));
@@ -127,7 +127,7 @@ std::unique_ptr<send::CSendFlow> CPZPtestDlg::MakeSendFlow() {
     auto flow = std::make_unique<send::CSendFlow>(
         sendFlowSettingsFrom(s, m_session.store().Folders(),
                              m_session.folders().mainPreviewFolder()),
-        send::CSendLog::instance());
+        m_session.sendLog());
     const EditorLines lines(*m_ui->textBody);
     const send::AutoWrapSetting wrap{m_autoWrap.on(), m_autoWrap.lineLength};
     const QString body = send::prepareBodyText(doc.textBody, wrap, s.length, s.encode, &lines);
@@ -208,7 +208,7 @@ void CPZPtestDlg::StartSend(bool test) {
 
     m_relay = std::make_unique<send::CSendProgressRelay>(ui);
     EnsureLogWindow();
-    send::CSendLog& log = send::CSendLog::instance();
+    send::CSendLog& log = m_session.sendLog();
     QPointer<CLogWindow> view = m_logWindow;
     log.setView(
         [view](const QString& line) {

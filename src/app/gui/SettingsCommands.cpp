@@ -32,7 +32,7 @@ bool RunServerSettings(CAppSession& session, CPZPtestDlg& window) {
     };
     hooks.openLog = [](const QString& log) { QDesktopServices::openUrl(QUrl::fromLocalFile(log)); };
     hooks.runRefuses = [&window] { return window.runState().refuses(window.session().ui()); };
-    serversettings::d_ServerSettings dialog(editor, session.ui(), send::CSendLog::instance(), hooks,
+    serversettings::d_ServerSettings dialog(editor, session.ui(), session.sendLog(), hooks,
                                             &window);
     dialog.setRunLocked(window.runState().running());
     QObject::connect(&window, &CPZPtestDlg::runStateChanged, &dialog,
@@ -82,8 +82,8 @@ bool RunUserPreferences(CAppSession& session, const QStringList& captions, const
                         const PreferencesHost& host, QWidget* parent) {
     PreferencesHost withLog = host;
     const auto showLog = host.showLogWindow;
-    withLog.showLogWindow = [showLog](bool on) {
-        send::CSendLog::instance().setLogView(on);
+    withLog.showLogWindow = [showLog, &session](bool on) {
+        session.sendLog().setLogView(on);
         if (showLog)
             showLog(on);
     };
