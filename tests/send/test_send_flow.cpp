@@ -39,6 +39,17 @@ private:
     ISendProgress& m_inner;
 };
 
+// Runs `whileAsked` inside the first question, as a box's own event loop lets anything happen.
+class InsideTheQuestion : public test::ScriptedUserInteraction {
+public:
+    std::function<void()> whileAsked;
+    Answer message(const QString& caption, const QString& text, MessageKind kind) override {
+        if (auto f = std::exchange(whileAsked, {}))
+            f();
+        return test::ScriptedUserInteraction::message(caption, text, kind);
+    }
+};
+
 struct FlowWorld {
     test::SendWorld world;
     CSendLog log;
@@ -284,19 +295,22 @@ private slots:
     // question waits, unanswered, on the interface thread: the prompt is abandoned, nothing
     // touches what is gone (run under AddressSanitizer too), and the outcome is written.
     void endingWithAPromptOpenDoesNotHang_data() {
-        QTest::addColumn<bool>("destroyed");
-        QTest::newRow("stop signal while the retry question is open") << false;
-        QTest::newRow("window closed while the prompt is queued") << true;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("stop signal while the retry question is open") << "stop";
+        QTest::newRow("window closed while the prompt is queued") << "destroyed";
+        // the question's box is up; in its loop the run is stopped, ends, and its owner lets go
+        // of the relay, which is still inside the question
+        QTest::newRow("run ended inside the open question") << "inside";
     }
     void endingWithAPromptOpenDoesNotHang() {
-        QFETCH(bool, destroyed);
+        QFETCH(QString, how);
         FlowWorld w({QStringLiteral("--reject-rcpt"), QStringLiteral("rcpt")});
         QVERIFY(w.world.createDatabase(3));
         QVERIFY(w.server->start());
         auto flow = w.flow(3);  // "Display dialog"
         QCOMPARE(flow->check(SendKind::Send), CheckResult::Ready);
         QCOMPARE(flow->chooseSelection(db::SendSelectionMode::All), 3);
-        test::ScriptedUserInteraction ui;
+        InsideTheQuestion ui;
         auto relay = std::make_unique<CSendProgressRelay>(ui);
         WatchedProgress watched(*relay);
         QSignalSpy ended(flow.get(), &CSendFlow::finished);
@@ -305,7 +319,21 @@ private slots:
         // No events are processed here, so the prompt stays unanswered.
         while (!watched.prompted.load())
             QThread::yieldCurrentThread();
-        if (destroyed) {
+        if (how == "inside") {
+            ui.whileAsked = [&] {
+                QVERIFY(relay->asking());
+                flow->cancel();
+                QVERIFY(ended.wait(60000));
+                relay.reset();
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(!relay, 60000);
+            QCOMPARE(flow->summary().status, RunStatus::Cancelled);
+            QCOMPARE(ui.asked().size(), 1);
+            QCOMPARE(w.server->count(), 0);
+            QCOMPARE(w.world.sentFlags().first(), 2);
+            return;
+        }
+        if (how == "destroyed") {
             flow.reset();
             relay.reset();  // the window's members go, the relay after the flow
         } else {

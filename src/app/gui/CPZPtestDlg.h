@@ -251,6 +251,7 @@ private:
     std::unique_ptr<send::CSendProgressRelay> m_relay;
     std::unique_ptr<send::CSendFlow> m_flow;
     CRunState m_runState;
+    bool m_sendStarting = false;  // StartSend's dialog and questions are open
     std::unique_ptr<send::CRunMarker> m_marker;
     bool m_markerKeptForRecovery = false;
     QPointer<CSendProgressForm> m_progress;

@@ -137,11 +137,17 @@ std::unique_ptr<send::CSendFlow> CPZPtestDlg::MakeSendFlow() {
 
 void CPZPtestDlg::StartSend(bool test) {
     IUserInteraction& ui = m_session.ui();
-    if (m_flow) {
-        // one run at a time; a second request while one is going does nothing else
+    if (m_flow || m_sendStarting) {
+        // one run at a time; a second request while one is going (or while the dialog and
+        // questions before it are open) does nothing else
         inform(ui, str(ids::kRunAlreadyInProgress));
         return;
     }
+    m_sendStarting = true;
+    struct Starting {
+        bool& flag;
+        ~Starting() { flag = false; }
+    } starting{m_sendStarting};
     std::unique_ptr<send::CSendFlow> flow = MakeSendFlow();
 
     const send::CheckResult checked =
@@ -285,6 +291,14 @@ void CPZPtestDlg::CancelSendRun() {
 void CPZPtestDlg::SendRunFinished() {
     if (!m_flow)
         return;
+    if (m_relay && m_relay->asking()) {
+        // A question of the run is still open, and its box's event loop brought the end:
+        // the relay and the progress window go once it is closed, not under it.
+        connect(m_relay.get(), &send::CSendProgressRelay::promptClosed, this,
+                &CPZPtestDlg::SendRunFinished,
+                Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+        return;
+    }
     const send::SendSummary summary = m_flow->summary();
     const bool recorded = m_flow->mode() == send::SendMode::Merge;
     if (auto marker = m_flow->takeMarker())
