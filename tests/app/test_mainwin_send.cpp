@@ -182,35 +182,29 @@ private slots:
 
         f.ui.clear();
         f.ui.scriptChoices({str(ids::kButtonOk)});
-        bool lockedInside = false;
+        bool lockedInside = openBefore.isEmpty();
         const auto send = [&] {
             MainWindowFixture::answerTransmission();
             f.command(cmd::kSend)->trigger();
         };
-        if (!openBefore.isEmpty()) {
-            // the window's own commands ask the run too, and it closes without saving
-            QPointer<QTimer> open = MainWindowFixture::whenModal(openBefore, [&](QWidget* d) {
-                send();
-                if (auto* editor = qobject_cast<dbtools::d_EditDialog*>(d)) {
-                    using C = dbtools::d_EditDialog::Command;
-                    const bool off = !editor->action(C::ClearResult)->isEnabled() &&
-                                     editor->action(C::Exit)->isEnabled();
-                    editor->run(C::ClearResult);
-                    lockedInside = off && f.ui.askedTexts().last() == str(ids::kRunLocksCommand);
-                    editor->run(C::Exit);
-                } else if (auto* dialog = qobject_cast<serversettings::d_ServerSettings*>(d)) {
-                    const bool off =
-                        !d->findChild<QPushButton*>("testConnectionButton")->isEnabled();
-                    dialog->testConnection();
-                    lockedInside = off && f.ui.askedTexts().last() == str(ids::kRunLocksCommand);
-                    dialog->reject();
-                }
-            });
-            f.command(command)->trigger();
-            QVERIFY(lockedInside);
-        } else {
+        // a window opened before the run: its own commands ask the run too
+        const auto inside = [&](QWidget* d) {
             send();
-        }
+            using C = dbtools::d_EditDialog::Command;
+            auto* editor = qobject_cast<dbtools::d_EditDialog*>(d);
+            auto* dialog = qobject_cast<serversettings::d_ServerSettings*>(d);
+            const bool off = editor
+                                 ? !editor->action(C::ClearResult)->isEnabled()
+                                 : !d->findChild<QPushButton*>("testConnectionButton")->isEnabled();
+            editor ? editor->run(C::ClearResult) : dialog->testConnection();
+            lockedInside = off && f.ui.askedTexts().last() == str(ids::kRunLocksCommand);
+            editor ? editor->run(C::Exit) : dialog->reject();  // the editor asks no save question
+        };
+        if (openBefore.isEmpty())
+            send();
+        else if (QPointer<QTimer> t = MainWindowFixture::whenModal(openBefore, inside); t)
+            f.command(command)->trigger();
+        QVERIFY(lockedInside);
         QVERIFY(f.window->SendRunActive());
         QVERIFY(f.window->runState().running());
         QAction* action = f.command(command);

@@ -327,24 +327,19 @@ private slots:
                 relay.reset();
             };
             QTRY_VERIFY_WITH_TIMEOUT(!relay, 60000);
-            QCOMPARE(flow->summary().status, RunStatus::Cancelled);
-            QCOMPARE(ui.asked().size(), 1);
-            QCOMPARE(w.server->count(), 0);
-            QCOMPARE(w.world.sentFlags().first(), 2);
-            return;
-        }
-        if (how == "destroyed") {
+        } else if (how == "destroyed") {
             flow.reset();
             relay.reset();  // the window's members go, the relay after the flow
         } else {
             flow->cancel();
             QVERIFY(ended.wait(60000));
-            QCOMPARE(flow->summary().status, RunStatus::Cancelled);
         }
+        if (flow)
+            QCOMPARE(flow->summary().status, RunStatus::Cancelled);
 
         // The abandoned prompt is never shown afterwards.
         QCoreApplication::processEvents();
-        QCOMPARE(ui.asked().size(), 0);
+        QCOMPARE(ui.asked().size(), how == "inside" ? 1 : 0);
         QCOMPARE(w.server->count(), 0);
         QCOMPARE(w.world.sentFlags().first(), 2);
     }
