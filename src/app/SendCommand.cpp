@@ -297,11 +297,8 @@ int runSendCommand(const QStringList& arguments) {
 
     // Bad settings and folders are refused before the project is touched, the files of its
     // mail once it is read: the same checks as the window's, before the first mail.
-    const send::RunQuestions questions{send::Asking::NoOne, cl.force
-                                                                ? send::OverInterrupted::SendAll
-                                                                : send::OverInterrupted::Refuse};
-    if (const send::Preparation prepared = flow.prepare(ui, questions); !prepared.ok()) {
-        console.err(flow.refusalText(prepared));
+    if (const send::Preparation early = flow.checkFilesAndFolders(); !early.ok()) {
+        console.err(flow.refusalText(early));
         return int(SendExit::Unusable);
     }
     switch (flow.openProject(projectPath, ui)) {
@@ -380,6 +377,9 @@ int runSendCommand(const QStringList& arguments) {
     // Bad settings, files or folders, the questions (answered beforehand here: characters the
     // charset cannot carry are told, UTF-8 is a setting away), the project's lock and the
     // write-back: refused before the first mail, naming what was found.
+    const send::RunQuestions questions{send::Asking::NoOne, cl.force
+                                                                ? send::OverInterrupted::SendAll
+                                                                : send::OverInterrupted::Refuse};
     const send::Preparation prepared = flow.prepare(ui, questions);
     for (const QString& warning : prepared.warnings)
         console.err(warning);

@@ -253,6 +253,10 @@ public:
     // no question waits while the project is held. start() makes the checks again, not the
     // questions.
     [[nodiscard]] Preparation prepare(IUserInteraction& ui, const RunQuestions& questions);
+    // The checks of prepare() that ask nothing and hold nothing (start() makes them again): a
+    // front end makes them before its own dialogs too, so that a missing file or unreadable
+    // settings are told before the user chooses the recipients.
+    [[nodiscard]] Preparation checkFilesAndFolders() const;
     // The message that refuses the run, naming what was found.
     [[nodiscard]] QString refusalText(const Preparation& preparation) const;
 
@@ -297,8 +301,6 @@ private:
     [[nodiscard]] bool recordsOutcomes() const;
     [[nodiscard]] MailJob makeJob() const;
     [[nodiscard]] bool projectWritable() const;
-    // The checks of prepare() that ask nothing (start() makes them again).
-    [[nodiscard]] Preparation checkFilesAndFolders() const;
     // The project's lock and the write-back, for a run that records outcomes.
     [[nodiscard]] Preparation holdProject();
     [[nodiscard]] Preparation askQuestions(IUserInteraction& ui, const RunQuestions& questions);

@@ -182,6 +182,13 @@ void CPZPtestDlg::StartSend(bool test) {
             break;
     }
 
+    // Files, settings and folders are told before the Transmission dialog; prepare() below
+    // makes them again with the rest.
+    if (const send::Preparation early = flow->checkFilesAndFolders(); !early.ok()) {
+        inform(ui, flow->refusalText(early));
+        return;
+    }
+
     bool minimize = false;
     if (!test) {
         CTransmissionDialog dialog(this);
