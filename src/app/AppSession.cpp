@@ -31,7 +31,7 @@ CAppSession::StartResult CAppSession::Start() {
         return StartResult::EndProcess;
     (void)CreateFolder(m_folders.workingCopyFolder);
     (void)RemoveOrphanedWorkingCopies(m_folders.workingCopyFolder);
-    send::CSendLog::instance().setPath(m_folders.logFilePath());
+    m_sendLog.setPath(m_folders.logFilePath());
     m_store = std::make_unique<db::TDbData>(
         db::DbFolders{m_folders.userDataFolder, m_folders.workingCopyFolder}, m_ui);
     m_store->SetRecordLimit(m_settings.recordLimit);

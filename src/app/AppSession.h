@@ -13,6 +13,7 @@
 #include "compose/MailDocument.h"
 #include "db/TDbData.h"
 #include "resources/UserInteraction.h"
+#include "send/SendLog.h"
 
 namespace pw::app {
 
@@ -29,6 +30,8 @@ public:
     // Reads every setting from the settings file (main-window initialisation).
     void ReadSettingsFile();
     [[nodiscard]] Settings& settings() { return m_settings; }
+    // The send log of the window's runs and connection tests ("log.txt" once started).
+    [[nodiscard]] send::CSendLog& sendLog() { return m_sendLog; }
     [[nodiscard]] const AppFolders& folders() const { return m_folders; }
     [[nodiscard]] const QString& settingsPath() const { return m_settingsPath; }
     [[nodiscard]] db::TDbData& store() { return *m_store; }
@@ -91,6 +94,7 @@ private:
     QString m_settingsPath;
     IUserInteraction& m_ui;
     Settings m_settings;
+    send::CSendLog m_sendLog;
     std::unique_ptr<db::TDbData> m_store;
     MailDocument m_document;
     ScheduledSending m_scheduled;

@@ -24,11 +24,9 @@
 #include "app/StopSignals.h"
 #include "db/TDbData.h"
 #include "resources/Strings.h"
-#include "send/MessageAssembly.h"
 #include "send/SendFlow.h"
 #include "send/SendLog.h"
 #include "serversettings/CertificateTrust.h"
-#include "smtp/Charsets.h"
 
 namespace pw::app {
 namespace {
@@ -256,7 +254,7 @@ int runSendCommand(const QStringList& arguments) {
     Settings settings = ReadSettings(ini);
     LoadSecrets(settings, processKeyring());  // the window's keyring, the same entries
 
-    send::CSendLog& log = send::CSendLog::instance();
+    send::CSendLog log;  // this command's own: it outlives the flow declared below
     // A dry run keeps its log with its messages; the real run's log stays as it was.
     log.setPath(cl.dryRunFolder.isEmpty()
                     ? folders.logFilePath()
@@ -299,8 +297,8 @@ int runSendCommand(const QStringList& arguments) {
 
     // Bad settings and folders are refused before the project is touched, the files of its
     // mail once it is read: the same checks as the window's, before the first mail.
-    if (const send::Preparation prepared = flow.prepare(); !prepared.ok()) {
-        console.err(flow.refusalText(prepared));
+    if (const send::Preparation early = flow.checkFilesAndFolders(); !early.ok()) {
+        console.err(flow.refusalText(early));
         return int(SendExit::Unusable);
     }
     switch (flow.openProject(projectPath, ui)) {
@@ -333,12 +331,6 @@ int runSendCommand(const QStringList& arguments) {
         return exitCode;
     };
 
-    // Bad settings, files or folders: refused before the first mail, naming what was found.
-    if (const send::Preparation prepared = flow.prepare(); !prepared.ok()) {
-        console.err(flow.refusalText(prepared));
-        return endWithoutRun(int(SendExit::Unusable));
-    }
-
     switch (flow.check(cl.test ? send::SendKind::Test : send::SendKind::Send)) {
         case send::CheckResult::Ready:
         case send::CheckResult::ReadyAddressesUnused:
@@ -366,11 +358,6 @@ int runSendCommand(const QStringList& arguments) {
             return endWithoutRun(int(SendExit::Unusable));
     }
     if (flow.mode() == send::SendMode::Merge) {
-        if (cl.selection == SendCommandLine::Selection::All && !cl.force &&
-            flow.lastRunUnfinished()) {
-            console.err(str(ids::kCliAllOverInterrupted));
-            return endWithoutRun(int(SendExit::Unusable));
-        }
         const int count = flow.chooseSelection(static_cast<db::SendSelectionMode>(cl.selection));
         if (count == send::kSuppressionUnreadable) {
             console.err(send::formatMessageText(str(ids::kSuppressionUnreadable),
@@ -387,17 +374,27 @@ int runSendCommand(const QStringList& arguments) {
         }
     }
 
-    // The charset: a setting that names no row is refused, not read as Shift_JIS; characters
-    // it cannot carry are told (UTF-8 is a setting away).
-    if (!smtp::isCharsetRow(flow.charsetRow())) {
-        console.err(send::formatMessageText(str(ids::kCharsetBadSetting),
-                                            {QString::number(flow.charsetRow())}));
-        return endWithoutRun(int(SendExit::Unusable));
-    }
-    if (flow.charsetRow() != smtp::utf8CharsetRow()) {
-        const send::CharsetShortfall shortfall = flow.charsetShortfall();
-        if (shortfall.characters > 0)
-            console.err(send::charsetShortfallWarning(shortfall, flow.charsetRow()));
+    // Bad settings, files or folders, the questions (answered beforehand here: characters the
+    // charset cannot carry are told, UTF-8 is a setting away), the project's lock and the
+    // write-back: refused before the first mail, naming what was found.
+    const send::RunQuestions questions{send::Asking::NoOne, cl.force
+                                                                ? send::OverInterrupted::SendAll
+                                                                : send::OverInterrupted::Refuse};
+    const send::Preparation prepared = flow.prepare(ui, questions);
+    for (const QString& warning : prepared.warnings)
+        console.err(warning);
+    switch (prepared.problem) {
+        case send::PrepareProblem::None:
+            break;
+        case send::PrepareProblem::ProjectBusy:
+            console.err(str(ids::kCliProjectBusy) + QLatin1Char(' ') + projectPath);
+            return endWithoutRun(int(SendExit::Unusable));
+        case send::PrepareProblem::ProjectNotWritable:
+            console.err(flow.refusalText(prepared));
+            return endWithoutRun(int(SendExit::NotRecorded));
+        default:
+            console.err(flow.refusalText(prepared));
+            return endWithoutRun(int(SendExit::Unusable));
     }
 
     // ---- the run ----

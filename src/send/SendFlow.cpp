@@ -351,7 +351,7 @@ QString resolvedFolder(const QString& folder) {
 }
 
 Preparation problem(PrepareProblem p, QString subject, QString detail = {}) {
-    return {p, std::move(subject), std::move(detail)};
+    return {p, std::move(subject), std::move(detail), {}};
 }
 
 Preparation checkFile(const QString& path, qint64 limit) {
@@ -372,15 +372,104 @@ Preparation checkFile(const QString& path, qint64 limit) {
     return {};
 }
 
+// The log can take the run's entries: an existing file writable, or a new one can be made.
+Preparation checkLog(const QString& path) {
+    if (path.isEmpty())
+        return {};
+    const QFileInfo info(path);
+    if (info.exists()) {
+        if (!info.isFile())
+            return problem(PrepareProblem::LogUnwritable, path,
+                           QString::fromLocal8Bit(std::strerror(EISDIR)));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+            return problem(PrepareProblem::LogUnwritable, path, file.errorString());
+        return {};
+    }
+    if (!QFileInfo::exists(info.absolutePath()))
+        return {};  // a dry run's folder, made at the start
+    QTemporaryFile probe(withSlash(info.absolutePath()) + QStringLiteral(".postwick-probe-XXXXXX"));
+    if (!probe.open())
+        return problem(PrepareProblem::LogUnwritable, path, probe.errorString());
+    return {};
+}
+
 }  // namespace
 
-Preparation CSendFlow::prepare() const {
+Preparation CSendFlow::prepare(IUserInteraction& ui, const RunQuestions& questions) {
+    if (Preparation p = checkFilesAndFolders(); !p.ok())
+        return p;
+    Preparation asked = askQuestions(ui, questions);
+    if (!asked.ok())
+        return asked;
+    Preparation held = holdProject();
+    held.warnings = asked.warnings;
+    return held;
+}
+
+Preparation CSendFlow::askQuestions(IUserInteraction& ui, const RunQuestions& questions) {
+    Preparation result;
+    const bool merge = m_mode == SendMode::Merge;
+    // Nothing to ask before the mail and its recipients are known.
+    if (!(merge ? m_state == FlowState::Chosen : checked()))
+        return result;
+    // the last run stopped part-way: "all" would send the mail again to those who have it
+    if (merge && m_selectionMode == db::SendSelectionMode::All && lastRunUnfinished()) {
+        if (questions.asking == Asking::NoOne) {
+            if (questions.overInterrupted == OverInterrupted::Refuse)
+                return problem(PrepareProblem::AllOverInterrupted, m_projectPath);
+        } else if (ui.message(str(ids::kSendCaptionBox), str(ids::kSendAllOverInterrupted),
+                              MessageKind::YesNo) != Answer::Yes) {
+            return problem(PrepareProblem::Declined, {});
+        }
+    }
+    const int row = m_charsetRow;
+    if (row == smtp::utf8CharsetRow())
+        return result;
+    const CharsetShortfall shortfall = charsetShortfall();
+    if (shortfall.characters == 0)
+        return result;
+    if (questions.asking == Asking::NoOne) {
+        result.warnings << charsetShortfallWarning(shortfall, row);
+        return result;
+    }
+    switch (askAboutCharsetShortfall(ui, shortfall, row)) {
+        case CharsetChoice::UseUtf8:
+            m_charsetRow = smtp::utf8CharsetRow();
+            break;
+        case CharsetChoice::KeepCharset:
+            break;
+        case CharsetChoice::Cancel:
+            return problem(PrepareProblem::Declined, {});
+    }
+    return result;
+}
+
+Preparation CSendFlow::holdProject() {
+    if (!checked() || !recordsOutcomes())
+        return {};
+    if (m_outcomesGo == OutcomesGo::IntoProject && !projectWritable())
+        return problem(PrepareProblem::ProjectNotWritable, m_projectPath);
+    // A project file that is gone has nobody else sending it; its save makes a new one.
+    if (!m_projectPath.isEmpty() && !m_projectLock && QFileInfo::exists(m_projectPath)) {
+        ProjectLockResult locked = ProjectLockResult::Held;
+        m_projectLock = CProjectLock::acquire(m_projectPath, &locked);
+        if (!m_projectLock && locked == ProjectLockResult::Busy)
+            return problem(PrepareProblem::ProjectBusy, m_projectPath);
+    }
+    return {};
+}
+
+Preparation CSendFlow::checkFilesAndFolders() const {
     if (!m_settings.settingsFailure.isEmpty())
         return problem(PrepareProblem::SettingsUnreadable, m_settings.settingsFile,
                        m_settings.settingsFailure);
     const bool dryRun = !m_settings.dryRunFolder.isEmpty();
     if (!dryRun && !m_settings.badPortText.isEmpty())
         return problem(PrepareProblem::BadPort, m_settings.badPortText);
+    // read as row 0 it would send in Shift_JIS whatever the user chose
+    if (!smtp::isCharsetRow(m_charsetRow))
+        return problem(PrepareProblem::BadCharset, QString::number(m_charsetRow));
 
     MailJob job = makeJob();
     for (const JobFile& f : filesOfJob(job)) {
@@ -408,7 +497,7 @@ Preparation CSendFlow::prepare() const {
         if (info.exists() && !info.isWritable())
             return problem(PrepareProblem::DryRunFolderUnusable, m_settings.dryRunFolder,
                            QString::fromLocal8Bit(std::strerror(EACCES)));
-        return {};
+        return checkLog(m_log.path());
     }
 
     {
@@ -418,7 +507,7 @@ Preparation CSendFlow::prepare() const {
         if (!probe.open())
             return problem(PrepareProblem::StateFolderUnwritable, folder, probe.errorString());
     }
-    return {};
+    return checkLog(m_log.path());
 }
 
 QString CSendFlow::refusalText(const Preparation& p) const {
@@ -447,6 +536,18 @@ QString CSendFlow::refusalText(const Preparation& p) const {
             return formatMessageText(str(ids::kPrepareDryRunFolderUnusable), {subject, p.detail});
         case PrepareProblem::StateFolderUnwritable:
             return formatMessageText(str(ids::kPrepareStateFolderUnwritable), {subject, p.detail});
+        case PrepareProblem::LogUnwritable:
+            return formatMessageText(str(ids::kPrepareLogUnwritable), {subject, p.detail});
+        case PrepareProblem::BadCharset:
+            return formatMessageText(str(ids::kCharsetBadSetting), {p.subject});
+        case PrepareProblem::AllOverInterrupted:
+            return str(ids::kCliAllOverInterrupted);
+        case PrepareProblem::Declined:
+            return {};
+        case PrepareProblem::ProjectBusy:
+            return str(ids::kSendProjectBusy);
+        case PrepareProblem::ProjectNotWritable:
+            return str(ids::kCliNotWritable) + QLatin1Char(' ') + subject;
     }
     return {};
 }
@@ -458,12 +559,23 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         m_mode != SendMode::Merge || (m_state == FlowState::Chosen && selectionCount() > 0);
     if (!checked() || !mergeReady)
         return m_summary.start = StartResult::NotChecked;
-    m_summary.preparation = prepare();
-    if (!m_summary.preparation.ok())
-        return m_summary.start = StartResult::Refused;
-    // read as row 0 it would send in Shift_JIS whatever the user chose
-    if (!smtp::isCharsetRow(m_charsetRow))
-        return m_summary.start = StartResult::BadCharset;
+    // Made again, without the questions: a file may have gone or the project been taken
+    // since the preparation, and a front end may start without one.
+    m_summary.preparation = checkFilesAndFolders();
+    if (m_summary.preparation.ok())
+        m_summary.preparation = holdProject();
+    switch (m_summary.preparation.problem) {
+        case PrepareProblem::None:
+            break;
+        case PrepareProblem::BadCharset:
+            return m_summary.start = StartResult::BadCharset;
+        case PrepareProblem::ProjectBusy:
+            return m_summary.start = StartResult::ProjectBusy;
+        case PrepareProblem::ProjectNotWritable:
+            return m_summary.start = StartResult::NotWritable;
+        default:
+            return m_summary.start = StartResult::Refused;
+    }
 
     if (!transport) {
         if (!m_settings.dryRunFolder.isEmpty()) {
@@ -497,15 +609,6 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         m_reader->Detach();  // the run reads through its own from here
     OutcomeRecorder recorder;
     if (recordsOutcomes()) {
-        if (m_outcomesGo == OutcomesGo::IntoProject && !projectWritable())
-            return m_summary.start = StartResult::NotWritable;
-        // A project file that is gone has nobody else sending it; its save makes a new one.
-        if (!m_projectPath.isEmpty() && !m_projectLock && QFileInfo::exists(m_projectPath)) {
-            ProjectLockResult locked = ProjectLockResult::Held;
-            m_projectLock = CProjectLock::acquire(m_projectPath, &locked);
-            if (!m_projectLock && locked == ProjectLockResult::Busy)
-                return m_summary.start = StartResult::ProjectBusy;
-        }
         // An earlier run's marker on this working copy already guards its outcomes, and
         // those of this run join them.
         const bool adopted =
@@ -741,29 +844,6 @@ QString emptySelectionText(db::SendSelectionMode mode) {
             break;
     }
     return str(ids::kNoDataInDatabase);
-}
-
-bool confirmRunCharset(CSendFlow& flow, IUserInteraction& ui) {
-    const int row = flow.charsetRow();
-    if (!smtp::isCharsetRow(row)) {
-        inform(ui, formatMessageText(str(ids::kCharsetBadSetting), {QString::number(row)}));
-        return false;
-    }
-    if (row == smtp::utf8CharsetRow())
-        return true;
-    const CharsetShortfall shortfall = flow.charsetShortfall();
-    if (shortfall.characters == 0)
-        return true;
-    switch (askAboutCharsetShortfall(ui, shortfall, row)) {
-        case CharsetChoice::UseUtf8:
-            flow.useCharsetRow(smtp::utf8CharsetRow());
-            return true;
-        case CharsetChoice::KeepCharset:
-            return true;
-        case CharsetChoice::Cancel:
-            break;
-    }
-    return false;
 }
 
 }  // namespace pw::send

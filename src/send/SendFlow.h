@@ -18,14 +18,11 @@
 //                       into the project file when the run ends.
 //   3. flow.check(SendKind::Send or Test)      the checks before the Transmission dialog;
 //                                               show the result's message, stop on a refusal
-//      flow.prepare()                          the checks of the files, settings and folders
-//                                               before the first mail (refusalText() tells)
 //   4. flow.chooseSelection(mode)              merge send only: loads the selection; 0 means
 //                                               "no data in the database", -1 a database
-//                                               that cannot be read. Before choosing "all",
-//                                               ask when lastRunUnfinished() (the window:
-//                                               kSendAllOverInterrupted; the command line
-//                                               wants --force).
+//                                               that cannot be read.
+//      flow.prepare(ui, questions)             every check before the first mail and the
+//                                               questions; refusalText() tells a refusal
 //   5. flow.start(progress)                    the worker runs on its own thread; it reaches
 //                                               the front end only through `progress` (the
 //                                               window: a CSendProgressRelay, whose prompts
@@ -104,13 +101,38 @@ enum class PrepareProblem {
     DryRunOwnFolder,        // subject: the folder, detail: the program's folder it is in
     DryRunFolderUnusable,   // detail: why
     StateFolderUnwritable,  // subject: the working-copy folder, detail: why
+    LogUnwritable,          // subject: the log file, detail: why
+    BadCharset,             // "Encode" names no row of the charset table
+    // Sending to all after a run that stopped part-way, with no one to ask (the command line
+    // without "--force").
+    AllOverInterrupted,
+    Declined,            // the user answered a question with No or Cancel: nothing to tell
+    ProjectBusy,         // another run of this project is under way
+    ProjectNotWritable,  // the outcomes could not be written back into the project file
 };
 
 struct Preparation {
     PrepareProblem problem = PrepareProblem::None;
     QString subject;
     QString detail;
+    // What a front end that asks no one tells before the run (a charset shortfall).
+    QStringList warnings;
     [[nodiscard]] bool ok() const { return problem == PrepareProblem::None; }
+};
+
+// Who answers the questions before the first mail.
+enum class Asking {
+    User,   // through the user-interaction interface: the window
+    NoOne,  // the command line: each question has its answer given beforehand
+};
+// Sending to all addresses after a run that stopped part-way.
+enum class OverInterrupted { Refuse, SendAll };
+
+struct RunQuestions {
+    Asking asking = Asking::User;
+    // Asking::NoOne: the answer to sending all again ("--force"); a charset shortfall is kept
+    // and told among the warnings.
+    OverInterrupted overInterrupted = OverInterrupted::Refuse;
 };
 
 enum class OpenResult {
@@ -219,11 +241,22 @@ public:
     // window asks before such a run, the command line wants "--force".
     [[nodiscard]] bool lastRunUnfinished() const;
 
-    // The checks before the first mail, for both front ends (start() makes them again):
-    // the settings file was read, the port is one, every file of the mail is a readable
-    // regular file within the size limit, a dry run's folder is usable and none of the
-    // program's own, the folder that keeps the outcomes safe can be written.
-    [[nodiscard]] Preparation prepare() const;
+    // Every check before the first mail, for both front ends, as far as the flow has come
+    // (the command line also calls it before the project is read): the settings file was
+    // read, the port is one and the charset a row of the table, every file of the mail is a
+    // readable regular file within the size limit, a dry run's folder is usable and none of
+    // the program's own, the folder that keeps the outcomes safe and the log can be written.
+    // Then the questions, answered as `questions` says: sending to all over a run that
+    // stopped part-way, and characters the charset cannot carry (UTF-8 taken for this run
+    // when chosen). Last, for a run that records outcomes, the project's lock is taken and
+    // the write-back into the project file tried: what the user decides comes first, so that
+    // no question waits while the project is held. start() makes the checks again, not the
+    // questions.
+    [[nodiscard]] Preparation prepare(IUserInteraction& ui, const RunQuestions& questions);
+    // The checks of prepare() that ask nothing and hold nothing (start() makes them again): a
+    // front end makes them before its own dialogs too, so that a missing file or unreadable
+    // settings are told before the user chooses the recipients.
+    [[nodiscard]] Preparation checkFilesAndFolders() const;
     // The message that refuses the run, naming what was found.
     [[nodiscard]] QString refusalText(const Preparation& preparation) const;
 
@@ -268,6 +301,9 @@ private:
     [[nodiscard]] bool recordsOutcomes() const;
     [[nodiscard]] MailJob makeJob() const;
     [[nodiscard]] bool projectWritable() const;
+    // The project's lock and the write-back, for a run that records outcomes.
+    [[nodiscard]] Preparation holdProject();
+    [[nodiscard]] Preparation askQuestions(IUserInteraction& ui, const RunQuestions& questions);
     [[nodiscard]] int countRecords();  // -1: no database, or it cannot be read
     // The suppression list into `reasons`; false (with the failure kept) when unreadable.
     [[nodiscard]] bool readSuppression(QHash<QString, QString>& reasons);
@@ -347,9 +383,6 @@ enum class CharsetChoice { KeepCharset, UseUtf8, Cancel };
                                                      const CharsetShortfall& shortfall, int row);
 // The same as one warning line, for the command line.
 [[nodiscard]] QString charsetShortfallWarning(const CharsetShortfall& shortfall, int row);
-// The window's step before the start: a charset setting that names no row is refused with a
-// message; a shortfall is asked about (and UTF-8 taken when chosen). False: do not start.
-[[nodiscard]] bool confirmRunCharset(CSendFlow& flow, IUserInteraction& ui);
 // The text for a choice of recipients that holds none: not "no data" when the database has
 // records that were all sent already, or none marked.
 [[nodiscard]] QString emptySelectionText(db::SendSelectionMode mode);

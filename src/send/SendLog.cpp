@@ -14,11 +14,6 @@
 
 namespace pw::send {
 
-CSendLog& CSendLog::instance() {
-    static CSendLog log;
-    return log;
-}
-
 CSendLog::~CSendLog() {
     closeLocked();
 }

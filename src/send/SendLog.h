@@ -31,9 +31,6 @@ public:
     CSendLog(const CSendLog&) = delete;
     CSendLog& operator=(const CSendLog&) = delete;
 
-    // The one log of the process.
-    static CSendLog& instance();
-
     void setPath(const QString& path);
     [[nodiscard]] QString path() const;
 

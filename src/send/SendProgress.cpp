@@ -1,6 +1,7 @@
 #include "send/SendProgress.h"
 
 #include <QMetaObject>
+#include <QPointer>
 #include <QThread>
 #include <memory>
 
@@ -60,7 +61,11 @@ Answer CSendProgressRelay::prompt(SendPrompt kind, const QString& caption, const
                 if (m_abandoned)
                     return;  // the worker no longer waits: ask nothing
             }
+            // the run may end, and its owner let go of this relay, while the question is open
+            const QPointer<CSendProgressRelay> self(this);
             const Answer a = promptHere(kind, caption, text);
+            if (!self)
+                return;
             std::lock_guard lock(m_mutex);
             pending->answer = a;
             pending->done = true;
@@ -80,6 +85,17 @@ void CSendProgressRelay::abandonPrompts() {
 
 Answer CSendProgressRelay::promptHere(SendPrompt kind, const QString& caption,
                                       const QString& text) {
+    ++m_asking;
+    const QPointer<CSendProgressRelay> self(this);
+    const Answer a = askNow(kind, caption, text);
+    if (self) {
+        --m_asking;
+        emit promptClosed();
+    }
+    return a;
+}
+
+Answer CSendProgressRelay::askNow(SendPrompt kind, const QString& caption, const QString& text) {
     switch (kind) {
         case SendPrompt::RetryMail: {
             const Answer a = m_ui.message(caption, text, MessageKind::YesNoCancel);

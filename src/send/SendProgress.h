@@ -62,6 +62,9 @@ public:
     Answer prompt(SendPrompt kind, const QString& caption, const QString& text) override;
     void abandonPrompts() override;
     void setSuppressed(int count) override;
+    // Whether a question of the worker is open on this thread (its box runs an event loop of
+    // its own, in which the run may end): the front end waits for promptClosed() to tear down.
+    [[nodiscard]] bool asking() const { return m_asking > 0; }
 
 signals:
     void statusChanged(const QString& text);
@@ -69,14 +72,17 @@ signals:
     void rangeChanged(int total);
     void stepped();
     void suppressedChanged(const QString& text);
+    void promptClosed();
 
 private:
     struct PendingPrompt;
     Answer promptHere(SendPrompt kind, const QString& caption, const QString& text);
+    Answer askNow(SendPrompt kind, const QString& caption, const QString& text);
     IUserInteraction& m_ui;
     std::mutex m_mutex;
     std::condition_variable m_answered;
     bool m_abandoned = false;
+    int m_asking = 0;
 };
 
 }  // namespace pw::send

@@ -20,6 +20,9 @@ struct ConnectionTestHooks {
     std::function<void(const smtp::TrustedCertificate&)> storeTrust;
     // Opens the send log (the "View Log" button).
     std::function<void(const QString& path)> openLog;
+    // True, after telling the user why, while a send run writes the log the test would start
+    // afresh.
+    std::function<bool()> runRefuses;
 };
 
 // Runs the test of the editor's standard fields and advanced values; returns the last verdict.

@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -27,9 +28,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int remainingMs(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+int remainingMs(Clock::time_point deadline, Clock::time_point now) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
     return left < 0 ? 0 : static_cast<int>(left);
 }
 
@@ -366,7 +366,7 @@ bool CKTWSMTPConnection::TakeResponseFromBuffer() {
 bool CKTWSMTPConnection::ReadResponse(int timeoutMs) {
     // one limit for the whole reply: a server dribbling bytes cannot hold the session longer
     const auto deadline =
-        Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : m_timeoutMs);
+        m_now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : m_timeoutMs);
     char buffer[4096];
     m_replyIncomplete = true;
     for (;;) {
@@ -382,7 +382,9 @@ bool CKTWSMTPConnection::ReadResponse(int timeoutMs) {
                 QStringLiteral("... (reply longer than %1 bytes refused)").arg(kMaxResponseBytes);
             return false;
         }
-        if (!WaitReadable(remainingMs(deadline))) {
+        if (!WaitReadable(std::min(remainingMs(deadline, m_now()), kReplyWaitSliceMs))) {
+            if (remainingMs(deadline, m_now()) > 0)
+                continue;
             SetLastResponse(m_input.left(4096), 0);
             return false;
         }

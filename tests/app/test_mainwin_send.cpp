@@ -8,8 +8,10 @@
 #include "MainWindowFixture.h"
 #include "app/ProjectStore.h"
 #include "app/gui/SendWindows.h"
+#include "dbtools/gui/d_EditDialog.h"
 #include "resources/Strings.h"
 #include "send/RunMarker.h"
+#include "serversettings/gui/d_ServerSettings.h"
 
 using namespace pw;
 using namespace pw::app;
@@ -140,23 +142,29 @@ private slots:
     // changes what the run works on, and the run records every outcome.
     void commandsLockedDuringARun_data() {
         QTest::addColumn<int>("command");
-        QTest::newRow("New") << cmd::kNew;
-        QTest::newRow("Open") << cmd::kOpen;
-        QTest::newRow("Save") << cmd::kSave;
-        QTest::newRow("Save As") << cmd::kSaveAs;
-        QTest::newRow("Select Template") << cmd::kSelectTemplate;
-        QTest::newRow("Preview") << cmd::kPreview;
-        QTest::newRow("Default Database") << cmd::kDefaultDatabase;
-        QTest::newRow("Edit Database") << cmd::kEditDatabase;
-        QTest::newRow("Import DataBase") << cmd::kImportDatabase;
-        QTest::newRow("Export DataBase") << cmd::kExportDatabase;
-        QTest::newRow("Clear DataBase") << cmd::kClearDatabase;
-        QTest::newRow("Edit Field Names") << cmd::kEditFieldName;
-        QTest::newRow("Server Settings") << cmd::kServerSettings;
-        QTest::newRow("Unsubscribe Settings") << cmd::kUnsubscribeSettings;
+        // not empty: that window was opened by the command before the run started
+        QTest::addColumn<QString>("openBefore");
+        QTest::newRow("editor open before the run") << cmd::kEditDatabase << "d_EditDialog";
+        QTest::newRow("Server Settings open before the run")
+            << cmd::kServerSettings << "d_ServerSettings";
+        QTest::newRow("New") << cmd::kNew << QString();
+        QTest::newRow("Open") << cmd::kOpen << QString();
+        QTest::newRow("Save") << cmd::kSave << QString();
+        QTest::newRow("Save As") << cmd::kSaveAs << QString();
+        QTest::newRow("Select Template") << cmd::kSelectTemplate << QString();
+        QTest::newRow("Preview") << cmd::kPreview << QString();
+        QTest::newRow("Default Database") << cmd::kDefaultDatabase << QString();
+        QTest::newRow("Edit Database") << cmd::kEditDatabase << QString();
+        QTest::newRow("Import DataBase") << cmd::kImportDatabase << QString();
+        QTest::newRow("Export DataBase") << cmd::kExportDatabase << QString();
+        QTest::newRow("Clear DataBase") << cmd::kClearDatabase << QString();
+        QTest::newRow("Edit Field Names") << cmd::kEditFieldName << QString();
+        QTest::newRow("Server Settings") << cmd::kServerSettings << QString();
+        QTest::newRow("Unsubscribe Settings") << cmd::kUnsubscribeSettings << QString();
     }
     void commandsLockedDuringARun() {
         QFETCH(int, command);
+        QFETCH(QString, openBefore);
         test::SmtpTestServer server;
         QTemporaryDir out;
         // a second per mail: the run outlasts whatever the command would do
@@ -174,8 +182,29 @@ private slots:
 
         f.ui.clear();
         f.ui.scriptChoices({str(ids::kButtonOk)});
-        MainWindowFixture::answerTransmission();
-        f.command(cmd::kSend)->trigger();
+        bool lockedInside = openBefore.isEmpty();
+        const auto send = [&] {
+            MainWindowFixture::answerTransmission();
+            f.command(cmd::kSend)->trigger();
+        };
+        // a window opened before the run: its own commands ask the run too
+        const auto inside = [&](QWidget* d) {
+            send();
+            using C = dbtools::d_EditDialog::Command;
+            auto* editor = qobject_cast<dbtools::d_EditDialog*>(d);
+            auto* dialog = qobject_cast<serversettings::d_ServerSettings*>(d);
+            const bool off = editor
+                                 ? !editor->action(C::ClearResult)->isEnabled()
+                                 : !d->findChild<QPushButton*>("testConnectionButton")->isEnabled();
+            editor ? editor->run(C::ClearResult) : dialog->testConnection();
+            lockedInside = off && f.ui.askedTexts().last() == str(ids::kRunLocksCommand);
+            editor ? editor->run(C::Exit) : dialog->reject();  // the editor asks no save question
+        };
+        if (openBefore.isEmpty())
+            send();
+        else if (QPointer<QTimer> t = MainWindowFixture::whenModal(openBefore, inside); t)
+            f.command(command)->trigger();
+        QVERIFY(lockedInside);
         QVERIFY(f.window->SendRunActive());
         QVERIFY(f.window->runState().running());
         QAction* action = f.command(command);

@@ -1,5 +1,4 @@
 // The send worker records outcomes from its own thread while the main transaction is open.
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
 #include <csignal>
@@ -87,10 +86,8 @@ private slots:
     void aRowWithAnUnsavedChangeDoesNotStopTheRun() {
         s().RefreshList();
         s().SetRowFlag(0, db::RowFlag::Selected, 0);  // unsaved change of record 1
-        QElapsedTimer t;
-        t.start();
+        // deferred rather than waited for: a write that waited for the lock would never end
         QCOMPARE(fromWorker(s(), 1, 1), db::SentFlagResult::Deferred);
-        QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
         QCOMPARE(s().PendingSentFlags(), 1);
         {
             std::lock_guard<std::mutex> lock(diagMutex);

@@ -512,6 +512,8 @@ private slots:
                                              << "cannot take the messages";
         QTest::newRow("state folder that cannot be written") << "state:file"
                                                              << "cannot be written";
+        QTest::newRow("log that cannot be written") << "log:folder"
+                                                    << "The send log";
     }
     void badInputIsRefusedBeforeTheFirstMail() {
         QFETCH(QString, input);
@@ -555,7 +557,10 @@ private slots:
             arguments << "--dry-run" << (what == "data" ? w.folders.userDataFolder : file);
         }
         const QByteArray logText = "01.01.2026 10:00:00 / the last real run\r\n";
-        QVERIFY(test::writeFile(w.folders.logFilePath(), logText));
+        if (kind == "log")  // a folder where the log file goes
+            QVERIFY(QDir().mkpath(w.folders.logFilePath()));
+        else
+            QVERIFY(test::writeFile(w.folders.logFilePath(), logText));
         const QByteArray project = test::readFile(w.project);
 
         const test::ProcessResult r = w.send(arguments, 60000);
@@ -568,7 +573,7 @@ private slots:
         QCOMPARE(w.server->count(), 0);
         QCOMPARE(test::readFile(w.project), project);
         QCOMPARE(test::readFile(settingsPath), ini);
-        QCOMPARE(test::readFile(w.folders.logFilePath()), logText);
+        QCOMPARE(test::readFile(w.folders.logFilePath()), kind == "log" ? QByteArray() : logText);
         QCOMPARE(w.projectFlags(), QList<int>(3, 0));
         QVERIFY(QDir(w.folders.userDataFolder).entryList({"*.eml"}).isEmpty());
     }

@@ -39,6 +39,17 @@ private:
     ISendProgress& m_inner;
 };
 
+// Runs `whileAsked` inside the first question, as a box's own event loop lets anything happen.
+class InsideTheQuestion : public test::ScriptedUserInteraction {
+public:
+    std::function<void()> whileAsked;
+    Answer message(const QString& caption, const QString& text, MessageKind kind) override {
+        if (auto f = std::exchange(whileAsked, {}))
+            f();
+        return test::ScriptedUserInteraction::message(caption, text, kind);
+    }
+};
+
 struct FlowWorld {
     test::SendWorld world;
     CSendLog log;
@@ -142,9 +153,10 @@ private slots:
             QCOMPARE(flow.start(relay), StartResult::NotChecked);
     }
 
-    // Before the start the window asks when the charset cannot carry some characters: the
-    // answer keeps it, takes UTF-8 for this run, or sends nothing; a row the table does not
-    // have is refused with a message.
+    // The preparation asks the window's user when the charset cannot carry some characters:
+    // the answer keeps it, takes UTF-8 for this run, or sends nothing; a row the table does not
+    // have is refused with a message. With no one to ask (the command line), the charset is
+    // kept and the shortfall told as a warning.
     void charsetQuestionBeforeTheStart_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("button");
@@ -157,6 +169,7 @@ private slots:
         QTest::newRow("a charset that carries everything asks nothing")
             << 23 << "" << true << 23 << 0;
         QTest::newRow("row out of range refused") << 24 << "" << false << 24 << 0;
+        QTest::newRow("no one to ask: kept and told") << 3 << "-" << true << 3 << 0;
     }
     void charsetQuestionBeforeTheStart() {
         QFETCH(int, row);
@@ -174,16 +187,20 @@ private slots:
         QCOMPARE(flow.check(SendKind::Send), CheckResult::Ready);
         QCOMPARE(flow.chooseSelection(db::SendSelectionMode::All), 2);
         test::ScriptedUserInteraction ui;
-        if (!button.isEmpty())
+        const bool noOne = button == "-";
+        if (!button.isEmpty() && !noOne)
             ui.scriptChoices({button});
-        QCOMPARE(confirmRunCharset(flow, ui), proceeds);
+        const Preparation prepared =
+            flow.prepare(ui, {noOne ? Asking::NoOne : Asking::User, OverInterrupted::Refuse});
+        QCOMPARE(prepared.ok(), proceeds);
         QCOMPARE(flow.charsetRow(), runRow);
         QCOMPARE(ui.choicesAsked().size(), choicesAsked);
         if (choicesAsked > 0)
             QVERIFY2(ui.choicesAsked()[0].text.startsWith("2 characters of this run"),
                      qPrintable(ui.choicesAsked()[0].text));
+        QCOMPARE(prepared.warnings.size(), noOne ? 1 : 0);
         if (row == 24) {
-            QVERIFY(ui.askedTexts().join('\n').contains("(\"Encode\" = 24) names no charset"));
+            QVERIFY(flow.refusalText(prepared).contains("(\"Encode\" = 24) names no charset"));
             CSendProgressRelay relay(ui);
             QCOMPARE(flow.start(relay), StartResult::BadCharset);
         }
@@ -278,19 +295,22 @@ private slots:
     // question waits, unanswered, on the interface thread: the prompt is abandoned, nothing
     // touches what is gone (run under AddressSanitizer too), and the outcome is written.
     void endingWithAPromptOpenDoesNotHang_data() {
-        QTest::addColumn<bool>("destroyed");
-        QTest::newRow("stop signal while the retry question is open") << false;
-        QTest::newRow("window closed while the prompt is queued") << true;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("stop signal while the retry question is open") << "stop";
+        QTest::newRow("window closed while the prompt is queued") << "destroyed";
+        // the question's box is up; in its loop the run is stopped, ends, and its owner lets go
+        // of the relay, which is still inside the question
+        QTest::newRow("run ended inside the open question") << "inside";
     }
     void endingWithAPromptOpenDoesNotHang() {
-        QFETCH(bool, destroyed);
+        QFETCH(QString, how);
         FlowWorld w({QStringLiteral("--reject-rcpt"), QStringLiteral("rcpt")});
         QVERIFY(w.world.createDatabase(3));
         QVERIFY(w.server->start());
         auto flow = w.flow(3);  // "Display dialog"
         QCOMPARE(flow->check(SendKind::Send), CheckResult::Ready);
         QCOMPARE(flow->chooseSelection(db::SendSelectionMode::All), 3);
-        test::ScriptedUserInteraction ui;
+        InsideTheQuestion ui;
         auto relay = std::make_unique<CSendProgressRelay>(ui);
         WatchedProgress watched(*relay);
         QSignalSpy ended(flow.get(), &CSendFlow::finished);
@@ -299,18 +319,27 @@ private slots:
         // No events are processed here, so the prompt stays unanswered.
         while (!watched.prompted.load())
             QThread::yieldCurrentThread();
-        if (destroyed) {
+        if (how == "inside") {
+            ui.whileAsked = [&] {
+                QVERIFY(relay->asking());
+                flow->cancel();
+                QVERIFY(ended.wait(60000));
+                relay.reset();
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(!relay, 60000);
+        } else if (how == "destroyed") {
             flow.reset();
             relay.reset();  // the window's members go, the relay after the flow
         } else {
             flow->cancel();
             QVERIFY(ended.wait(60000));
-            QCOMPARE(flow->summary().status, RunStatus::Cancelled);
         }
+        if (flow)
+            QCOMPARE(flow->summary().status, RunStatus::Cancelled);
 
         // The abandoned prompt is never shown afterwards.
         QCoreApplication::processEvents();
-        QCOMPARE(ui.asked().size(), 0);
+        QCOMPARE(ui.asked().size(), how == "inside" ? 1 : 0);
         QCOMPARE(w.server->count(), 0);
         QCOMPARE(w.world.sentFlags().first(), 2);
     }

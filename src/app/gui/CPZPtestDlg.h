@@ -157,6 +157,8 @@ signals:
     void started();
     // A send run ended and its summary was shown.
     void sendRunEnded();
+    // A send run began or ended: windows open meanwhile lock or free their commands.
+    void runStateChanged(bool running);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -249,6 +251,7 @@ private:
     std::unique_ptr<send::CSendProgressRelay> m_relay;
     std::unique_ptr<send::CSendFlow> m_flow;
     CRunState m_runState;
+    bool m_sendStarting = false;  // StartSend's dialog and questions are open
     std::unique_ptr<send::CRunMarker> m_marker;
     bool m_markerKeptForRecovery = false;
     QPointer<CSendProgressForm> m_progress;

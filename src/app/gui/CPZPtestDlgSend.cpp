@@ -64,11 +64,6 @@ QStringList DisplayedLines(const QPlainTextEdit& editor) {
 
 bool CPZPtestDlg::ChooseRecipients(send::CSendFlow& flow, db::SendSelectionMode mode) {
     IUserInteraction& ui = m_session.ui();
-    // the last run stopped part-way: "all" would send the mail again to those who have it
-    if (mode == db::SendSelectionMode::All && flow.lastRunUnfinished() &&
-        ui.message(str(ids::kSendCaptionBox), str(ids::kSendAllOverInterrupted),
-                   MessageKind::YesNo) != Answer::Yes)
-        return false;
     const int count = flow.chooseSelection(mode);
     if (count == send::kSuppressionUnreadable) {
         inform(ui, send::formatMessageText(str(ids::kSuppressionUnreadable),
@@ -95,7 +90,7 @@ void CPZPtestDlg::EnsureLogWindow() {
     m_logWindow = new CLogWindow(
         [this] {
             m_session.settings().logView = 0;
-            send::CSendLog::instance().setLogView(false);
+            m_session.sendLog().setLogView(false);
         },
         this);
     m_logWindow->setObjectName(QStringLiteral("d_log"));
@@ -132,7 +127,7 @@ std::unique_ptr<send::CSendFlow> CPZPtestDlg::MakeSendFlow() {
     auto flow = std::make_unique<send::CSendFlow>(
         sendFlowSettingsFrom(s, m_session.store().Folders(),
                              m_session.folders().mainPreviewFolder()),
-        send::CSendLog::instance());
+        m_session.sendLog());
     const EditorLines lines(*m_ui->textBody);
     const send::AutoWrapSetting wrap{m_autoWrap.on(), m_autoWrap.lineLength};
     const QString body = send::prepareBodyText(doc.textBody, wrap, s.length, s.encode, &lines);
@@ -142,11 +137,17 @@ std::unique_ptr<send::CSendFlow> CPZPtestDlg::MakeSendFlow() {
 
 void CPZPtestDlg::StartSend(bool test) {
     IUserInteraction& ui = m_session.ui();
-    if (m_flow) {
-        // one run at a time; a second request while one is going does nothing else
+    if (m_flow || m_sendStarting) {
+        // one run at a time; a second request while one is going (or while the dialog and
+        // questions before it are open) does nothing else
         inform(ui, str(ids::kRunAlreadyInProgress));
         return;
     }
+    m_sendStarting = true;
+    struct Starting {
+        bool& flag;
+        ~Starting() { flag = false; }
+    } starting{m_sendStarting};
     std::unique_ptr<send::CSendFlow> flow = MakeSendFlow();
 
     const send::CheckResult checked =
@@ -181,10 +182,10 @@ void CPZPtestDlg::StartSend(bool test) {
             break;
     }
 
-    // Files, settings and folders are checked before anything is chosen: a file that has
-    // gone since it was added would fail every recipient's mail.
-    if (const send::Preparation prepared = flow->prepare(); !prepared.ok()) {
-        inform(ui, flow->refusalText(prepared));
+    // Files, settings and folders are told before the Transmission dialog; prepare() below
+    // makes them again with the rest.
+    if (const send::Preparation early = flow->checkFilesAndFolders(); !early.ok()) {
+        inform(ui, flow->refusalText(early));
         return;
     }
 
@@ -203,11 +204,16 @@ void CPZPtestDlg::StartSend(bool test) {
             return;
     }
 
-    // a charset that cannot carry some characters of the run: UTF-8 is offered, and once
-    // chosen it stays the document's charset, so that the preview, the next run and the
-    // saved project agree with what was sent
-    if (!send::confirmRunCharset(*flow, ui))
+    // Every check before the first mail, and the questions: a file that has gone since it
+    // was added would fail every recipient's mail.
+    if (const send::Preparation prepared = flow->prepare(ui, {send::Asking::User});
+        !prepared.ok()) {
+        if (prepared.problem != send::PrepareProblem::Declined)
+            inform(ui, flow->refusalText(prepared));
         return;
+    }
+    // UTF-8 taken for a charset that cannot carry some characters stays the document's
+    // charset, so that the preview, the next run and the saved project agree with what was sent
     if (flow->charsetRow() != m_session.settings().encode) {
         OnCharset(flow->charsetRow());
         SetModified(true);  // the project file's texts are written in the charset's code page
@@ -215,7 +221,7 @@ void CPZPtestDlg::StartSend(bool test) {
 
     m_relay = std::make_unique<send::CSendProgressRelay>(ui);
     EnsureLogWindow();
-    send::CSendLog& log = send::CSendLog::instance();
+    send::CSendLog& log = m_session.sendLog();
     QPointer<CLogWindow> view = m_logWindow;
     log.setView(
         [view](const QString& line) {
@@ -275,6 +281,7 @@ void CPZPtestDlg::StartSend(bool test) {
     m_ui->sendButton->setEnabled(false);
     m_runState.setRunning(true);
     ApplyRunLock();
+    emit runStateChanged(true);
     m_progress->show();
     if (minimize) {
         m_minimizedForRun = true;
@@ -291,6 +298,14 @@ void CPZPtestDlg::CancelSendRun() {
 void CPZPtestDlg::SendRunFinished() {
     if (!m_flow)
         return;
+    if (m_relay && m_relay->asking()) {
+        // A question of the run is still open, and its box's event loop brought the end:
+        // the relay and the progress window go once it is closed, not under it.
+        connect(m_relay.get(), &send::CSendProgressRelay::promptClosed, this,
+                &CPZPtestDlg::SendRunFinished,
+                Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+        return;
+    }
     const send::SendSummary summary = m_flow->summary();
     const bool recorded = m_flow->mode() == send::SendMode::Merge;
     if (auto marker = m_flow->takeMarker())
@@ -306,6 +321,7 @@ void CPZPtestDlg::SendRunFinished() {
     m_ui->sendButton->setEnabled(true);
     m_runState.setRunning(false);
     ApplyRunLock();
+    emit runStateChanged(false);
     if (m_minimizedForRun) {
         m_minimizedForRun = false;
         showNormal();

@@ -6,6 +6,7 @@
 
 #include "app/Keyring.h"
 #include "app/ServerSettingsStore.h"
+#include "app/gui/CPZPtestDlg.h"
 #include "app/gui/d_StartForm.h"
 #include "resources/Strings.h"
 #include "send/SendLog.h"
@@ -14,7 +15,7 @@
 
 namespace pw::app {
 
-bool RunServerSettings(CAppSession& session, QWidget* parent) {
+bool RunServerSettings(CAppSession& session, CPZPtestDlg& window) {
     const QString path = session.settingsPath();
     CIniFile ini(path);
     (void)ini.Load();
@@ -30,8 +31,12 @@ bool RunServerSettings(CAppSession& session, QWidget* parent) {
         TrustCertificate(session, t);
     };
     hooks.openLog = [](const QString& log) { QDesktopServices::openUrl(QUrl::fromLocalFile(log)); };
-    serversettings::d_ServerSettings dialog(editor, session.ui(), send::CSendLog::instance(), hooks,
-                                            parent);
+    hooks.runRefuses = [&window] { return window.runState().refuses(window.session().ui()); };
+    serversettings::d_ServerSettings dialog(editor, session.ui(), session.sendLog(), hooks,
+                                            &window);
+    dialog.setRunLocked(window.runState().running());
+    QObject::connect(&window, &CPZPtestDlg::runStateChanged, &dialog,
+                     &serversettings::d_ServerSettings::setRunLocked);
     const bool ok = dialog.exec() == QDialog::Accepted;
 
     CIniFile again(path);
@@ -77,8 +82,8 @@ bool RunUserPreferences(CAppSession& session, const QStringList& captions, const
                         const PreferencesHost& host, QWidget* parent) {
     PreferencesHost withLog = host;
     const auto showLog = host.showLogWindow;
-    withLog.showLogWindow = [showLog](bool on) {
-        send::CSendLog::instance().setLogView(on);
+    withLog.showLogWindow = [showLog, &session](bool on) {
+        session.sendLog().setLogView(on);
         if (showLog)
             showLog(on);
     };

@@ -13,10 +13,13 @@ class QWidget;
 
 namespace pw::app {
 
+class CPZPtestDlg;
+
 // Loads the registered servers, shows "Server Settings", saves the list whichever way the
 // dialog was closed; OK stores the standard settings and the project's server fields. A
-// certificate trusted during a test is stored at once. True on OK.
-bool RunServerSettings(CAppSession& session, QWidget* parent);
+// certificate trusted during a test is stored at once. A send run that starts while it is open
+// locks its connection test (the window's run state). True on OK.
+bool RunServerSettings(CAppSession& session, CPZPtestDlg& window);
 
 // The sign-in and the secrets into the keyring and the settings file at once (after OK): a
 // refresh token goes into the file only when no keyring answers and the user agrees.

@@ -46,8 +46,12 @@ void runDatabaseEditor(CPZPtestDlg& window) {
         (void)session.ReplaceDatabase(file);
     };
     options.databaseSavedAs = [&session](const QString& file) { session.setDatabaseFile(file); };
+    options.runRefuses = [&window] { return window.runState().refuses(window.session().ui()); };
 
     dbtools::d_EditDialog editor(session.store(), session.ui(), std::move(options), &window);
+    editor.setRunLocked(window.runState().running());
+    QObject::connect(&window, &CPZPtestDlg::runStateChanged, &editor,
+                     &dbtools::d_EditDialog::setRunLocked);
     QObject::connect(&editor, &dbtools::d_EditDialog::documentChanged, &window,
                      [&window] { window.SetModified(true); });
     (void)editor.exec();

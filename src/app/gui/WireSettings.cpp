@@ -19,7 +19,7 @@ void runServerSettings(CPZPtestDlg& window) {
     CAppSession& session = window.session();
     // the dialog starts from the sender the window shows, and the window shows what it chose
     window.TakeFromWindow();
-    if (!RunServerSettings(session, &window))
+    if (!RunServerSettings(session, window))
         return;
     const Settings& s = session.settings();
     MailDocument& doc = session.document();

@@ -27,8 +27,6 @@ namespace pw::dbtools {
 
 namespace {
 
-d_EditDialog* g_current = nullptr;
-
 // The group list's pictures: a folder for every group, an open one for the group on show.
 class GroupDelegate : public QStyledItemDelegate {
 public:
@@ -113,8 +111,38 @@ QString objectNameOf(C command) {
 
 }  // namespace
 
-d_EditDialog* d_EditDialog::current() {
-    return g_current;
+bool d_EditDialog::runLocks(Command command) {
+    // moving about, printing and closing leave the database as it is
+    switch (command) {
+        case C::Exit:
+        case C::PageSetting:
+        case C::Print:
+        case C::MoveLeft:
+        case C::MoveRight:
+        case C::SelectAllRecords:
+            return false;
+        default:
+            return true;
+    }
+}
+
+void d_EditDialog::setRunLocked(bool locked) {
+    if (locked == m_runLocked)
+        return;
+    m_runLocked = locked;
+    for (const auto& [command, a] : m_actions) {
+        if (!runLocks(command))
+            continue;
+        if (locked) {
+            m_enabledBeforeRun[command] = a->isEnabled();
+            a->setEnabled(false);
+        } else {
+            a->setEnabled(m_enabledBeforeRun[command]);
+        }
+    }
+    if (!locked)
+        m_actions.at(C::AddRecord)->setEnabled(m_session->addRecordEnabled());
+    m_form->cellEditor1004->setReadOnly(locked);
 }
 
 d_EditDialog::d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptions options,
@@ -260,14 +288,11 @@ d_EditDialog::d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptio
 
     if (m_options.geometry.isValid())
         setGeometry(m_options.geometry);
-    g_current = this;
     m_session->open();
     m_status->setText(m_session->statusText());
 }
 
 d_EditDialog::~d_EditDialog() {
-    if (g_current == this)
-        g_current = nullptr;
     // The grid goes before the session's models.
     m_form->grid1043->setModel(nullptr);
     m_form->groupList1045->setModel(nullptr);
@@ -331,6 +356,8 @@ void d_EditDialog::buildToolbar() {
 
 void d_EditDialog::run(Command command) {
     QAction* a = action(command);
+    if (runLocks(command) && m_options.runRefuses && m_options.runRefuses())
+        return;
     if (!a || !a->isEnabled())
         return;
     EditorSession& s = *m_session;
@@ -529,7 +556,7 @@ void d_EditDialog::onCursorMoved(int row, int column) {
 }
 
 void d_EditDialog::onGroupChanged(int item) {
-    m_actions.at(C::AddRecord)->setEnabled(m_session->addRecordEnabled());
+    m_actions.at(C::AddRecord)->setEnabled(!m_runLocked && m_session->addRecordEnabled());
     QListView* groups = m_form->groupList1045;
     const QModelIndex index = m_session->groups().index(item);
     if (groups->currentIndex() != index) {
@@ -540,7 +567,7 @@ void d_EditDialog::onGroupChanged(int item) {
 }
 
 void d_EditDialog::onCellEdited(const QString& text) {
-    if (!m_form->cellEditor1004->hasFocus())
+    if (!m_form->cellEditor1004->hasFocus() || m_runLocked)
         return;
     if (!m_session->writeCellEditor(text) && m_session->cursorColumn() >= kFirstFieldColumn) {
         // Refused (too long, a database error): the editor shows the stored value again.
@@ -552,16 +579,20 @@ void d_EditDialog::onCellEdited(const QString& text) {
 void d_EditDialog::done(int result) {
     if (m_closing)
         return;
-    // Close, Exit, Esc and the close box all close the same way.
-    if (m_session->close() == CloseResult::Cancelled)
+    // Close, Exit, Esc and the close box all close the same way. During a run the save
+    // question is not asked: a save would copy the database the run writes to, and the
+    // edits stay for the main window's save.
+    if (m_runLocked) {
+        if (m_session->filterOn())
+            m_session->filteringOff();
+    } else if (m_session->close() == CloseResult::Cancelled) {
         return;
+    }
     m_closing = true;
     if (m_printing)
         m_printing->endPreview();
     if (m_options.saveGeometry)
         m_options.saveGeometry(geometry());
-    if (g_current == this)
-        g_current = nullptr;
     Q_UNUSED(result);
     QDialog::done(QDialog::Accepted);
 }

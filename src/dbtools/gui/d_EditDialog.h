@@ -44,6 +44,8 @@ struct EditorOptions {
     std::function<void(const QString& file)> openDatabaseFile;
     // After "Save the database as": the chosen file is the main window's database file now.
     std::function<void(const QString& file)> databaseSavedAs;
+    // True, after telling the user why, while a send run works on this database.
+    std::function<bool()> runRefuses;
 };
 
 // The file "Save the database as" writes: ".pzb" added unless the chosen name has it.
@@ -88,9 +90,6 @@ public:
                  QWidget* parent = nullptr);
     ~d_EditDialog() override;
 
-    // The editor that is open, for the parts of the program that refresh it; none when closed.
-    [[nodiscard]] static d_EditDialog* current();
-
     [[nodiscard]] EditorSession& session() { return *m_session; }
     [[nodiscard]] EditorTools& tools() { return *m_tools; }
     [[nodiscard]] QAction* action(Command command) const;
@@ -108,6 +107,12 @@ public:
 
     // Rereads the captions into the grid headers (after a rename).
     void captionsChanged();
+
+    // A send run began (or ended) while the editor is open: every command that changes the
+    // database is off for its length, and one that still arrives is refused with a message.
+    // Closing then keeps the edits in the database unsaved, for the main window's save.
+    void setRunLocked(bool locked);
+    [[nodiscard]] static bool runLocks(Command command);
 
 signals:
     // Field values moved: the main window's document counts as changed.
@@ -140,6 +145,8 @@ private:
     QLabel* m_status = nullptr;
     std::map<Command, QAction*> m_actions;
     bool m_closing = false;
+    bool m_runLocked = false;
+    std::map<Command, bool> m_enabledBeforeRun;
     // declared last: the printing refers to the grid and the choosers above it
     std::unique_ptr<print::TableViewPrintGrid> m_printGrid;
     std::unique_ptr<print::QtPrintChoosers> m_printChoosers;

@@ -164,11 +164,21 @@ void d_ServerSettings::openAdvanced() {
     m_advanced = nullptr;
 }
 
+void d_ServerSettings::setRunLocked(bool locked) {
+    m_runLocked = locked;
+    m_form->testConnectionButton->setEnabled(!locked && !m_testing);
+}
+
 void d_ServerSettings::testConnection() {
+    // one test at a time: its wait runs an event loop of its own
+    if (m_testing || (m_hooks.runRefuses && m_hooks.runRefuses()))
+        return;
     pull();
+    m_testing = true;
     m_form->testConnectionButton->setEnabled(false);
     (void)runConnectionTestFlow(m_editor, m_ui, m_log, m_hooks);
-    m_form->testConnectionButton->setEnabled(true);
+    m_testing = false;
+    m_form->testConnectionButton->setEnabled(!m_runLocked);
 }
 
 void d_ServerSettings::accept() {

@@ -40,6 +40,10 @@ public:
     void openAdvanced();
     void testConnection();
 
+    // A send run began (or ended) while the dialog is open: the connection test, which starts
+    // the run's log afresh, is off for its length and refused if it still arrives.
+    void setRunLocked(bool locked);
+
     // Opens the advanced dialog; tests reach it here while it is shown.
     [[nodiscard]] class d_AdvSettings* advancedDialog() const { return m_advanced; }
 
@@ -55,6 +59,8 @@ private:
     ConnectionTestHooks m_hooks;
     CServerListModel* m_model = nullptr;
     class d_AdvSettings* m_advanced = nullptr;
+    bool m_runLocked = false;
+    bool m_testing = false;
 };
 
 }  // namespace pw::serversettings
