@@ -31,17 +31,21 @@
 namespace pw::app {
 namespace {
 
-// Lines to the terminal from both threads, never interleaved.
+// Lines to the terminal from both threads, never interleaved. Output into a file or a pipe
+// goes out in blocks (a run writes several lines per mail, and the send log has each line at
+// once), before every line to standard error so that the order stays.
 class Console {
 public:
     void out(const QString& line) {
         QMutexLocker lock(&m_mutex);
         const QByteArray bytes = line.toLocal8Bit() + '\n';
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-        std::fflush(stdout);
+        if (m_outIsTerminal)
+            std::fflush(stdout);
     }
     void err(const QString& line) {
         QMutexLocker lock(&m_mutex);
+        std::fflush(stdout);
         const QByteArray bytes = line.toLocal8Bit() + '\n';
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
         std::fflush(stderr);
@@ -49,6 +53,7 @@ public:
     // Asks on the terminal; the first letter of the reply, or 0 at the end of input.
     char ask(const QString& text, const QString& choices) {
         QMutexLocker lock(&m_mutex);
+        std::fflush(stdout);
         const QByteArray bytes = (text + QLatin1Char('\n') + choices).toLocal8Bit();
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
         std::fflush(stderr);
@@ -62,8 +67,11 @@ public:
         return '\n';
     }
 
+    ~Console() { std::fflush(stdout); }
+
 private:
     QMutex m_mutex;
+    const bool m_outIsTerminal = ::isatty(STDOUT_FILENO) != 0;
 };
 
 // The progress display of the command line: status changes and the counter as lines.

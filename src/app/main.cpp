@@ -1,5 +1,6 @@
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 #include "app/Language.h"
 #include "app/ProcessProtection.h"
@@ -12,6 +13,12 @@ int main(int argc, char* argv[]) {
     // before any thread exists, so that every thread inherits the mask
     pw::app::blockStopSignals();
     pw::app::ProtectProcess();
+#ifdef __GLIBC__
+    // Unset, the C library looks at the zone file again for every local time (a send run
+    // takes several per mail); set, it reads it once. Before any thread exists.
+    if (qEnvironmentVariableIsEmpty("TZ"))
+        qputenv("TZ", ":/etc/localtime");
+#endif
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args.append(QString::fromLocal8Bit(argv[i]));

@@ -411,6 +411,11 @@ public:
             dpb += static_cast<char>(1);
             dpb += static_cast<char>(m_forcedWrites);
         }
+        if (m_pageBuffers > 0) {
+            // The embedded engine's shared cache leaves the attachment's buffer count aside and
+            // takes the file's configuration: the count goes in as that.
+            addItem(dpb, isc_dpb_config, "DefaultDbCachePages=" + std::to_string(m_pageBuffers));
+        }
         const std::string target = m_server.empty() ? m_name : m_server + ":" + m_name;
         ISC_STATUS_ARRAY status{};
         g.isc_attach_database(status, 0, target.c_str(), &m_handle, static_cast<short>(dpb.size()),
@@ -474,6 +479,7 @@ public:
     const std::string& DatabaseName() const override { return m_name; }
     int Dialect() const override { return m_dialect; }
     void SetForcedWrites(bool on) override { m_forcedWrites = on ? 1 : 0; }
+    void SetPageBuffers(int count) override { m_pageBuffers = std::max(0, count); }
 
     isc_db_handle* handle() { return &m_handle; }
 
@@ -502,6 +508,7 @@ private:
     isc_db_handle m_handle = 0;
     int m_dialect = 3;
     int m_forcedWrites = -1;
+    int m_pageBuffers = 0;
 };
 
 // ---- transaction ------------------------------------------------------------------------------

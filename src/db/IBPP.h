@@ -102,6 +102,10 @@ public:
     // Before Connect: ask the engine to write pages synchronously (true) or through the
     // system's file cache (false); the choice is stored in the file. Unset leaves it as it is.
     virtual void SetForcedWrites(bool on) = 0;
+    // Before Connect: the number of pages the engine caches for the file, when this is the
+    // file's first attachment in the process (later ones share its cache). 0 or unset: the
+    // engine's default.
+    virtual void SetPageBuffers(int count) = 0;
 };
 
 class ITransaction {

@@ -232,12 +232,16 @@ IBPP::Database TDbData::MakeDatabase(const QString& path, bool forCreation) cons
     // over 20000 records wait on the disk for seconds. Committed pages are still written to
     // the file at commit, so a crashed run leaves its outcomes in the working copy.
     db->SetForcedWrites(false);
+    if (m_pageCache == PageCache::Bounded)
+        db->SetPageBuffers(kBoundedPageBuffers);
     return db;
 }
 
 IBPP::Database WorkingCopyDatabase(const QString& path) {
-    return IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(), kUser, kPassword, "",
-                                 kCharSet, "");
+    IBPP::Database db = IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(), kUser,
+                                              kPassword, "", kCharSet, "");
+    db->SetPageBuffers(kBoundedPageBuffers);
+    return db;
 }
 
 // ---- working copies ---------------------------------------------------------------------------

@@ -51,6 +51,11 @@ enum class DuplicateComparison { Exact, MailAddress };
 [[nodiscard]] QString MailAddressKey(const QString& value);
 enum class RowFlag { Sent = 0, Selected = 1 };
 enum class SendSelectionMode { All = 0, Marked = 1, NotSent = 2 };
+// The pages the engine caches for a working copy. A send run reads its recipients once, a
+// page of them at a time: a small cache keeps its memory flat however long the list, where
+// the engine's default cache grows with the file up to 16 MB.
+enum class PageCache { EngineDefault, Bounded };
+inline constexpr int kBoundedPageBuffers = 256;
 enum class SentFlagResult {
     Written,     // committed to the working copy
     NoDatabase,  // nothing open
@@ -145,6 +150,8 @@ public:
     // "StrFieldSize" for the next creation (50, 100, 150, 200 or 250; other values give 100).
     void SetStrFieldSize(int size);
     [[nodiscard]] int StrFieldSize() const { return m_strFieldSize; }
+    // For the next Open or creation; the first attachment to a file in the process decides.
+    void SetPageCache(PageCache cache) { m_pageCache = cache; }
 
     // A new working copy name "<folder>PZP_data_<n>.pzb" (smallest unused n), remembered as
     // the current working copy path. Creates the folder (mode 0700) if missing.
@@ -395,6 +402,7 @@ private:
     IBPP::Transaction m_mainTr;
     std::atomic<bool> m_modified{false};
     int m_fieldLength = 100;
+    PageCache m_pageCache = PageCache::EngineDefault;
     bool m_workingCopyKept = false;
 
     std::vector<RecordCache*> m_caches;  // the last one is active
@@ -413,8 +421,8 @@ private:
     std::map<QString, bool> m_undoModified;  // undo point -> modified flag when it was set
 };
 
-// A new, not yet connected handle on a working copy, as the store opens it (a send run's own
-// attachment).
+// A new, not yet connected handle on a working copy, as the store opens it with a bounded
+// page cache (a send run's own attachment).
 [[nodiscard]] IBPP::Database WorkingCopyDatabase(const QString& path);
 
 // Dropped database errors reach standard error and, when set, a sink (the send log).

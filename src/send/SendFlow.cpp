@@ -71,6 +71,7 @@ OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& 
     m_outcomesGo = OutcomesGo::IntoProject;
     m_ownStore = std::make_unique<db::TDbData>(m_settings.folders, ui);
     m_ownStore->SetStrFieldSize(m_settings.strFieldSize);
+    m_ownStore->SetPageCache(db::PageCache::Bounded);  // nothing but the run reads it
     m_store = m_ownStore.get();
 
     // Taken before the file is read: a run that ends meanwhile must not leave this one with

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -122,38 +124,97 @@ QString CDryRunTransport::disconnectedEntry() const {
                                                          QDir::toNativeSeparators(m_folder)});
 }
 
+namespace {
+
+QString numberedName(int number) {
+    return QStringLiteral("%1.eml").arg(number, 5, 10, QLatin1Char('0'));
+}
+QString hiddenName(int number) {
+    return QStringLiteral(".%1.eml.part").arg(number, 5, 10, QLatin1Char('0'));
+}
+// "<digits>" + suffix with 5 to 9 ASCII digits: the number, or -1.
+int numberOf(const QString& name, qsizetype prefix, qsizetype suffix) {
+    const QString digits = name.mid(prefix, name.size() - prefix - suffix);
+    bool ok = digits.size() >= 5 && digits.size() <= 9;
+    for (const QChar c : digits)
+        ok = ok && c.isDigit() && c.unicode() < 0x80;
+    return ok ? digits.toInt() : -1;
+}
+
+}  // namespace
+
 CDryRunTransport::CDryRunTransport(QString folder) : m_folder(std::move(folder)) {
     if (!m_folder.endsWith(QLatin1Char('/')))
         m_folder += QLatin1Char('/');
     // an earlier dry run into the same folder keeps its messages: this one goes on after them
-    const QStringList names = QDir(m_folder).entryList({QStringLiteral("*.eml")},
-                                                       QDir::Files | QDir::System | QDir::Hidden);
-    for (const QString& name : names) {
-        const QString digits = name.chopped(4);
-        bool ok = digits.size() >= 5 && digits.size() <= 9;
-        for (const QChar c : digits)
-            ok = ok && c.isDigit() && c.unicode() < 0x80;
-        if (ok)
-            m_number = std::max(m_number, digits.toInt());
-    }
+    const QDir dir(m_folder);
+    for (const QString& name :
+         dir.entryList({QStringLiteral("*.eml")}, QDir::Files | QDir::System | QDir::Hidden))
+        m_number = std::max(m_number, numberOf(name, 0, 4));
     m_first = m_number;
+    // what a crashed run had not made durable yet never took a name: nothing to keep
+    for (const QString& name :
+         dir.entryList({QStringLiteral(".*.eml.part")}, QDir::Files | QDir::System | QDir::Hidden))
+        if (numberOf(name, 1, 9) >= 0)
+            ::unlink(QFile::encodeName(m_folder + name).constData());
 }
 
 CDryRunTransport::~CDryRunTransport() {
     (void)sync();
 }
 
+namespace {
+
+// Gives the whole file `from` the name `to` in the folder `dir`, never replacing what stands
+// there (a file, a link, a dangling link). A file system without the no-replace rename takes
+// a hard link.
+int nameWithoutReplacing(int dir, const QByteArray& from, const QByteArray& to) {
+    if (::renameat2(dir, from.constData(), dir, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    if (::linkat(dir, from.constData(), dir, to.constData(), 0) != 0)
+        return errno;
+    ::unlinkat(dir, from.constData(), 0);
+    return 0;
+}
+
+}  // namespace
+
 bool CDryRunTransport::sync() {
-    if (m_unsynced > 0) {
-        m_unsynced = 0;
-        // one pass for the files and their names: the folder's file system is synced whole
-        const int dir =
-            ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir < 0 || ::syncfs(dir) != 0)
-            m_syncError = errno;
-        if (dir >= 0)
-            ::close(dir);
+    if (m_unnamed.empty())
+        return m_syncError == 0;
+    const auto fail = [this](int error, const QString& file) {
+        if (m_syncError == 0) {
+            m_syncError = error;
+            m_syncFailure = file;
+        }
+    };
+    const int dir =
+        ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        fail(errno, QString());
+        m_unnamed.clear();
+        return false;
     }
+    // The data of the whole batch first, in one pass over the folder's file system; then the
+    // names, and the folder once for them. A failed pass is told, and the messages still take
+    // their names: the run has counted them.
+    if (::syncfs(dir) != 0)
+        fail(errno, QString());
+    for (const int number : m_unnamed) {
+        const QByteArray part = QFile::encodeName(hiddenName(number));
+        if (const int error =
+                nameWithoutReplacing(dir, part, QFile::encodeName(numberedName(number)));
+            error != 0)
+            fail(error, m_folder + hiddenName(number));  // it stays, whole, under the hidden name
+        else if (number == m_number)
+            m_lastFile = m_folder + numberedName(number);
+    }
+    m_unnamed.clear();
+    if (::fsync(dir) != 0)
+        fail(errno, QString());
+    ::close(dir);
     return m_syncError == 0;
 }
 
@@ -169,30 +230,12 @@ TransportResult CDryRunTransport::disconnect(bool) {
     TransportResult r;
     r.ok = false;
     r.kind = FailureKind::Local;
-    r.description =
-        m_folder + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(m_syncError));
+    r.description = (m_syncFailure.isEmpty() ? m_folder : m_syncFailure) + QStringLiteral(": ") +
+                    QString::fromLocal8Bit(std::strerror(m_syncError));
     m_syncError = 0;
+    m_syncFailure.clear();
     return r;
 }
-
-namespace {
-
-// Gives the whole file at `from` the name `to`, never replacing what stands there (a file, a
-// link, a dangling link). A file system without the no-replace rename takes a hard link.
-int nameWithoutReplacing(const QString& from, const QString& to) {
-    const QByteArray a = QFile::encodeName(from);
-    const QByteArray b = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    if (::link(a.constData(), b.constData()) != 0)
-        return errno;
-    ::unlink(a.constData());
-    return 0;
-}
-
-}  // namespace
 
 TransportResult CDryRunTransport::send(const CKTWSMTPMessage& message) {
     if (!m_connected.load()) {
@@ -204,8 +247,8 @@ TransportResult CDryRunTransport::send(const CKTWSMTPMessage& message) {
         r.description = QString::fromLocal8Bit(std::strerror(ENOTCONN));
         return r;
     }
-    const QString path =
-        m_folder + QStringLiteral("%1.eml").arg(m_number + 1, 5, 10, QLatin1Char('0'));
+    const int number = m_number + 1;
+    const QString path = m_folder + numberedName(number);
     auto ioFailure = [&path](int error) {
         TransportResult r;
         r.ok = false;
@@ -215,48 +258,56 @@ TransportResult CDryRunTransport::send(const CKTWSMTPMessage& message) {
         r.description = path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
         return r;
     };
-    // A name taken already fails the message before anything is written.
-    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+    // A name taken already (a file, a link, a dangling link) fails the message before anything
+    // is written.
+    struct stat st {};
+    if (::fstatat(AT_FDCWD, QFile::encodeName(path).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
         return ioFailure(EEXIST);
+    QByteArray bytes;
+    try {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        bool ok = buffer.write(message.header()) >= 0 && buffer.write("\r\n", 2) == 2;
+        DotUnstuffer unstuff(buffer);
+        message.writeBody([&unstuff](QByteArrayView b) { unstuff(b); });
+        // The line end before the final "." belongs to the message the server stores.
+        ok = ok && buffer.write("\r\n", 2) == 2 && unstuff.ok();
+        if (!ok)
+            return ioFailure(ENOMEM);
+    } catch (const smtp::CKTWSMTPException& e) {
+        return failure(e, 0);
+    }
     // A new file of our own: a link or a file planted under the name is neither followed nor
     // overwritten, and nobody else can read the mails.
-    const QString part =
-        m_folder + QStringLiteral(".%1.eml.part").arg(m_number + 1, 5, 10, QLatin1Char('0'));
+    const QString part = m_folder + hiddenName(number);
     const QByteArray partName = QFile::encodeName(part);
     const int fd =
         ::open(partName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return ioFailure(errno);
-    QFile file;
-    if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        ::unlink(partName.constData());
-        return ioFailure(EIO);
-    }
-    try {
-        bool ok = file.write(message.header()) >= 0 && file.write("\r\n", 2) == 2;
-        DotUnstuffer unstuff(file);
-        message.writeBody([&unstuff](QByteArrayView bytes) { unstuff(bytes); });
-        // The line end before the final "." belongs to the message the server stores.
-        ok = ok && file.write("\r\n", 2) == 2 && unstuff.ok() && file.flush();
-        file.close();
-        if (!ok || file.error() != QFileDevice::NoError) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : EIO;
+            ::close(fd);
             ::unlink(partName.constData());
-            return ioFailure(EIO);
+            return ioFailure(error);
         }
-    } catch (const smtp::CKTWSMTPException& e) {
-        file.close();
-        ::unlink(partName.constData());
-        return failure(e, 0);
+        done += n;
     }
-    if (const int error = nameWithoutReplacing(part, path); error != 0) {
+    if (::close(fd) != 0) {
+        const int error = errno;
         ::unlink(partName.constData());
         return ioFailure(error);
     }
-    ++m_number;
-    m_lastFile = path;
-    // the message is whole under its name; a failed sync is told at the disconnect
-    if (++m_unsynced >= kSyncEvery)
+    m_number = number;
+    m_lastFile = part;
+    m_unnamed.push_back(number);
+    // the message is whole under its hidden name; a failed sync is told at the disconnect
+    if (int(m_unnamed.size()) >= kSyncEvery)
         (void)sync();
     return TransportResult::success();
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "send/SendRules.h"
 
@@ -126,9 +127,10 @@ inline constexpr char kDryRunLogName[] = "dry-run-log.txt";
 // new file (0600) that never replaces or writes through anything already there. Connecting
 // always succeeds.
 //
-// A message is written under a hidden name and takes its own name only once it is whole, so
-// that a crash leaves each message complete or absent. The files are made durable together,
-// every kSyncEvery messages and at the disconnect, rather than one sync per message.
+// A message is written whole in one write under a hidden name. Every kSyncEvery messages and
+// at the disconnect the batch is made durable in one pass and only then takes its names, the
+// folder synced once after them: a crash leaves each message complete under its name or not
+// there at all. Hidden files a crashed run left are removed when the next run starts.
 class CDryRunTransport : public ISendTransport {
 public:
     explicit CDryRunTransport(QString folder);
@@ -146,18 +148,21 @@ public:
     QString disconnectedEntry() const override;
 
     [[nodiscard]] int written() const { return m_number - m_first; }
+    // Where the last message can be read now: its hidden name until its batch is named.
     [[nodiscard]] QString lastFile() const { return m_lastFile; }
 
 private:
-    // Every message written since the last sync reaches the disk; false when it did not.
+    // The batch written since the last sync reaches the disk and takes its names; false when
+    // either failed (told at the disconnect).
     [[nodiscard]] bool sync();
 
     QString m_folder;
     std::atomic<bool> m_connected{false};
-    int m_unsynced = 0;   // messages written since the last sync
-    int m_syncError = 0;  // errno of a sync that failed, until the disconnect tells it
-    int m_number = 0;     // the number of the last file
-    int m_first = 0;      // the highest number there before this run
+    std::vector<int> m_unnamed;  // numbers of the messages written but not named yet
+    int m_syncError = 0;         // errno of a sync or naming that failed, until told
+    QString m_syncFailure;       // the file it failed on, if one
+    int m_number = 0;            // the number of the last file
+    int m_first = 0;             // the highest number there before this run
     QString m_lastFile;
 };
 

@@ -309,6 +309,28 @@ private slots:
         QVERIFY(QFile::exists(left));
     }
 
+    // A file's page cache is set by its first attachment: a send run's store keeps it small,
+    // so that the run's memory stays flat however long its list; the window's keeps the
+    // engine's default.
+    void thePageCacheFollowsTheStoresChoice_data() {
+        QTest::addColumn<bool>("bounded");
+        QTest::newRow("engine default") << false;
+        QTest::newRow("bounded") << true;
+    }
+    void thePageCacheFollowsTheStoresChoice() {
+        QFETCH(bool, bounded);
+        w->store->SetPageCache(bounded ? db::PageCache::Bounded : db::PageCache::EngineDefault);
+        QVERIFY(w->createAndOpen());
+        const int buffers =
+            test::queryColumn(*w->store, "select MON$PAGE_BUFFERS from MON$DATABASE")
+                .value(0)
+                .toInt();
+        if (bounded)
+            QCOMPARE(buffers, db::kBoundedPageBuffers);
+        else
+            QVERIFY(buffers > db::kBoundedPageBuffers);
+    }
+
     void confirmCloseAsksOnlyWhenModified() {
         QVERIFY(w->createAndOpen());
         QVERIFY(w->store->ConfirmClose());

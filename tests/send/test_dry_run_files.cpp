@@ -30,18 +30,38 @@ smtp::CKTWSMTPMessage sampleMessage() {
 class TestDryRunFiles : public QObject {
     Q_OBJECT
 private slots:
-    void firstFileIsNewAndPrivate() {
+    // Messages take their names only once their batch is durable, so that a crash before
+    // leaves none under its name; what a crashed run left hidden goes at the next start.
+    void aBatchIsNamedOnceItIsDurable_data() {
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<bool>("disconnected");
+        QTest::addColumn<int>("named");
+        QTest::newRow("crash before the batch is full") << 2 << false << 0;
+        QTest::newRow("a full batch")
+            << CDryRunTransport::kSyncEvery + 1 << false << CDryRunTransport::kSyncEvery;
+        QTest::newRow("the disconnect names the rest") << 2 << true << 2;
+    }
+    void aBatchIsNamedOnceItIsDurable() {
+        QFETCH(int, sent);
+        QFETCH(bool, disconnected);
+        QFETCH(int, named);
         test::TestEnv env;
         const QString folder = env.makeFolder("dry");
+        QVERIFY(test::writeFile(folder + "/.00001.eml.part", "left by a crash"));
         CDryRunTransport dry(folder);
         QVERIFY(dry.connect({}).ok);
-        QVERIFY(dry.send(sampleMessage()).ok);
-        QVERIFY(dry.send(sampleMessage()).ok);
-        QCOMPARE(QDir(folder).entryList(QDir::Files), (QStringList{"00001.eml", "00002.eml"}));
+        for (int i = 0; i < sent; ++i)
+            QVERIFY(dry.send(sampleMessage()).ok);
+        if (disconnected)
+            QVERIFY(dry.disconnect(true).ok);
+        const QDir::Filters files = QDir::Files | QDir::Hidden;
+        QCOMPARE(QDir(folder).entryList({"*.eml"}, files).size(), named);
+        QCOMPARE(QDir(folder).entryList({".*.part"}, files).size(), sent - named);
+        // what a crash at this moment would leave
+        QVERIFY(test::readFile(dry.lastFile()).contains("\r\n.dot\r\n"));
         struct stat st {};
-        QCOMPARE(::stat(QFile::encodeName(folder + "/00001.eml").constData(), &st), 0);
+        QCOMPARE(::stat(QFile::encodeName(dry.lastFile()).constData(), &st), 0);
         QCOMPARE(int(st.st_mode & 0777), 0600);
-        QVERIFY(test::readFile(folder + "/00001.eml").contains("\r\n.dot\r\n"));
     }
 
     // Whatever comes to stand under the next name after the folder was looked at stays as it
