@@ -24,14 +24,7 @@
 
 namespace pw::smtp {
 
-using Clock = std::chrono::steady_clock;
-
 namespace {
-
-int remainingMs(Clock::time_point deadline, Clock::time_point now) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-    return left < 0 ? 0 : static_cast<int>(left);
-}
 
 // Reply texts end up in logs and message boxes: control bytes of a hostile or broken server
 // become "?" (CR, LF and tab stay).
@@ -366,7 +359,7 @@ bool CKTWSMTPConnection::TakeResponseFromBuffer() {
 bool CKTWSMTPConnection::ReadResponse(int timeoutMs) {
     // one limit for the whole reply: a server dribbling bytes cannot hold the session longer
     const auto deadline =
-        m_now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : m_timeoutMs);
+        m_socket.Now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : m_timeoutMs);
     char buffer[4096];
     m_replyIncomplete = true;
     for (;;) {
@@ -382,9 +375,8 @@ bool CKTWSMTPConnection::ReadResponse(int timeoutMs) {
                 QStringLiteral("... (reply longer than %1 bytes refused)").arg(kMaxResponseBytes);
             return false;
         }
-        if (!WaitReadable(std::min(remainingMs(deadline, m_now()), kReplyWaitSliceMs))) {
-            if (remainingMs(deadline, m_now()) > 0)
-                continue;
+        // the wait is sliced on the socket's clock: it ends no later than the deadline
+        if (!WaitReadable(m_socket.RemainingMs(deadline))) {
             SetLastResponse(m_input.left(4096), 0);
             return false;
         }

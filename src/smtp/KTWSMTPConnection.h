@@ -92,13 +92,11 @@ public:
     void SetFinalReplyTimeout(int milliseconds) {
         m_finalReplyTimeoutMs = milliseconds > 0 ? milliseconds : 1;
     }
-    // The time the reply deadlines read (the steady clock unless a test gives its own). The
-    // waits for a reply are sliced, so that a clock that runs faster is noticed at once.
-    using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
-    void SetClock(SteadyNow now) {
-        m_now = now ? std::move(now) : SteadyNow([] { return std::chrono::steady_clock::now(); });
-    }
-    static constexpr int kReplyWaitSliceMs = 200;
+    // The time every deadline of the session reads, its sockets' included (the steady clock
+    // unless a test gives its own). The waits are sliced, so that a clock that runs faster is
+    // noticed at once.
+    using SteadyNow = smtp::SteadyNow;
+    void SetClock(SteadyNow now) { m_socket.SetClock(std::move(now)); }
     // After SendMessage failed: whether the whole message, end of data included, had gone out
     // with no reply to it (the connection ended, the wait timed out or was cancelled). The
     // server may have taken the mail, so sending it again could deliver it twice.
@@ -230,7 +228,6 @@ private:
     QString m_bearerToken;
     int m_timeoutMs = kDefaultTimeoutMs;
     int m_finalReplyTimeoutMs = kDefaultFinalReplyTimeoutMs;
-    SteadyNow m_now = [] { return std::chrono::steady_clock::now(); };
     bool m_possiblyDelivered = false;
     CertificateCheck m_certificateCheck = CertificateCheck::Verify;
     AuthMethod m_usedMethod = AuthMethod::None;

@@ -19,14 +19,6 @@ namespace pw::smtp {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int remainingMs(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(left);
-}
-
 // A BIO over the socket handle that writes with MSG_NOSIGNAL: OpenSSL's own socket BIO uses
 // write(), and a peer that resets the connection would then end the whole process by SIGPIPE.
 int bioWrite(BIO* bio, const char* data, int length) {
@@ -230,7 +222,7 @@ bool CSSLSocket::Handshake(const QString& hostName, CertificateCheck check, int 
         SSL_set_verify(m_ssl, SSL_VERIFY_NONE, nullptr);
     }
     m_peer = PeerCertificate();
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = m_socket->Now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         ERR_clear_error();
         errno = 0;
@@ -254,7 +246,7 @@ bool CSSLSocket::Handshake(const QString& hostName, CertificateCheck check, int 
         }
         const int error = SSL_get_error(m_ssl, rc);
         if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-            if (!WaitAsAsked(error, remainingMs(deadline))) {
+            if (!WaitAsAsked(error, m_socket->RemainingMs(deadline))) {
                 return false;
             }
             continue;
@@ -283,7 +275,7 @@ bool CSSLSocket::SendAll(const char* data, size_t length, int timeoutMs) {
         return false;
     }
     m_failure.clear();
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = m_socket->Now() + std::chrono::milliseconds(timeoutMs);
     while (length > 0) {
         ERR_clear_error();
         errno = 0;
@@ -296,7 +288,7 @@ bool CSSLSocket::SendAll(const char* data, size_t length, int timeoutMs) {
         }
         const int error = SSL_get_error(m_ssl, rc);
         if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-            if (!WaitAsAsked(error, remainingMs(deadline))) {
+            if (!WaitAsAsked(error, m_socket->RemainingMs(deadline))) {
                 return false;
             }
             continue;

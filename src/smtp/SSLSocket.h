@@ -1,6 +1,7 @@
 #pragma once
 // TLS over a connected CWSocket, on OpenSSL. The socket is non-blocking underneath, so every
-// wait goes through CWSocket (and therefore honours its abort signal and the caller's timeout).
+// wait goes through CWSocket (and therefore honours its abort signal, and the caller's timeout
+// by the socket's clock).
 // Failures are returned, not raised: the session raises its own codes with ErrorQueueText().
 
 #include "smtp/WSocket.h"

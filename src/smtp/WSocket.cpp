@@ -1,6 +1,8 @@
 #include "smtp/WSocket.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include <arpa/inet.h>
@@ -13,17 +15,9 @@
 
 namespace pw::smtp {
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int remainingMs(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(left);
+SteadyNow SteadyClock() {
+    return [] { return std::chrono::steady_clock::now(); };
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 
@@ -105,6 +99,12 @@ QString SocketAddress::ToString() const {
 
 CWSocket::~CWSocket() {
     Close();
+}
+
+int CWSocket::RemainingMs(std::chrono::steady_clock::time_point deadline) const {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - m_now()).count();
+    return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
 }
 
 void CWSocket::Create(int type, int family) {
@@ -213,7 +213,7 @@ size_t CWSocket::Send(const char* data, size_t length) {
 }
 
 void CWSocket::SendAll(const char* data, size_t length, int timeoutMs, size_t* sent) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = m_now() + std::chrono::milliseconds(timeoutMs);
     while (length > 0) {
         const size_t n = Send(data, length);
         data += n;
@@ -221,7 +221,7 @@ void CWSocket::SendAll(const char* data, size_t length, int timeoutMs, size_t* s
         if (sent != nullptr) {
             *sent += n;
         }
-        if (length > 0 && !WaitFor(Wait::Writable, remainingMs(deadline))) {
+        if (length > 0 && !WaitFor(Wait::Writable, RemainingMs(deadline))) {
             throw CWSocketException(ETIMEDOUT);
         }
     }
@@ -258,7 +258,7 @@ bool CWSocket::WaitFor(Wait what, int timeoutMs) {
     if (m_handle < 0) {
         throw CWSocketException(ENOTCONN);
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    const auto deadline = m_now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
         if (m_abort != nullptr && m_abort->IsTriggered()) {
             throw CWSocketException(ECANCELED);
@@ -272,7 +272,9 @@ bool CWSocket::WaitFor(Wait what, int timeoutMs) {
             fds[1].events = POLLIN;
             count = 2;
         }
-        const int rc = ::poll(fds, count, remainingMs(deadline));
+        // at least one look, also when the time is up already
+        const int left = RemainingMs(deadline);
+        const int rc = ::poll(fds, count, std::min(left, kWaitSliceMs));
         if (rc < 0) {
             if (errno == EINTR) {
                 continue;
@@ -282,14 +284,11 @@ bool CWSocket::WaitFor(Wait what, int timeoutMs) {
         if (count == 2 && (fds[1].revents & POLLIN) != 0) {
             throw CWSocketException(ECANCELED);
         }
-        if (rc == 0) {
-            return false;
-        }
         // errors and hang-ups count as ready: the following call reports them
-        if ((fds[0].revents & (fds[0].events | POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        if (rc > 0 && (fds[0].revents & (fds[0].events | POLLERR | POLLHUP | POLLNVAL)) != 0) {
             return true;
         }
-        if (remainingMs(deadline) == 0) {
+        if (left == 0) {
             return false;
         }
     }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,11 @@ private:
     std::atomic<bool> m_triggered{false};
 };
 
+// The time every deadline of the SMTP client reads: the steady clock unless a test gives its
+// own (one that jumps ahead shows a timeout without waiting for it).
+using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
+[[nodiscard]] SteadyNow SteadyClock();
+
 // One resolved address, kept so that the order of attempts can be tested.
 struct SocketAddress {
     sockaddr_storage storage{};
@@ -82,6 +88,15 @@ public:
 
     // The signal every wait also watches (may be null). Not owned.
     void SetAbortSignal(const CAbortSignal* signal) noexcept { m_abort = signal; }
+
+    // The clock of the connect, write and readiness deadlines (empty: the steady clock); the
+    // TLS layer over this socket reads it too. Every wait is cut into slices of at most
+    // kWaitSliceMs, so that a clock that runs faster is noticed at once.
+    void SetClock(SteadyNow now) { m_now = now ? std::move(now) : SteadyClock(); }
+    [[nodiscard]] std::chrono::steady_clock::time_point Now() const { return m_now(); }
+    static constexpr int kWaitSliceMs = 200;
+    // What is left of the time until `deadline` by this socket's clock, 0 when it has passed.
+    [[nodiscard]] int RemainingMs(std::chrono::steady_clock::time_point deadline) const;
 
     // Opens a stream socket of the given family (AF_INET by default).
     void Create(int type = SOCK_STREAM, int family = AF_INET);
@@ -121,6 +136,7 @@ private:
 
     int m_handle = -1;
     const CAbortSignal* m_abort = nullptr;
+    SteadyNow m_now = SteadyClock();
 };
 
 }  // namespace pw::smtp
