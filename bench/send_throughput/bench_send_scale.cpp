@@ -23,12 +23,11 @@
 #include "SmtpSink.h"
 #include "TestEnv.h"
 #include "app/AppFolders.h"
-#include "app/IniFile.h"
-#include "app/Settings.h"
 #include "compose/MailFile.h"
 #include "db/TDbData.h"
 #include "support/BenchStore.h"
 #include "support/BenchSupport.h"
+#include "support/SinkSettings.h"
 
 namespace {
 
@@ -94,18 +93,7 @@ int main(int argc, char* argv[]) {
     QProcess sink;
     if (!pw::bench::startSmtpSink(sink, port))
         return 1;
-    pw::app::CIniFile ini(folders.settingsPath(QStringLiteral("postwick")));
-    (void)ini.Load();
-    pw::app::Settings settings = pw::app::ReadSettings(ini);
-    settings.server.smtpServer = QStringLiteral("127.0.0.1");
-    settings.server.smtpPort = port;
-    settings.server.smtpAuthType = pw::SmtpAuthType::None;
-    settings.server.smtpConnectionType = pw::smtp::ConnectionType::None;
-    settings.sendWait = 0;
-    settings.oneTimeSend = 100;
-    settings.encode = 0;
-    pw::app::WriteSettings(ini, settings);
-    if (!ini.Save())
+    if (!pw::bench::writeSinkSettings(folders, port))
         return 1;
 
     std::map<std::pair<int, int>, Figures> figures;  // (kind, size): 0 send, 1 dry run

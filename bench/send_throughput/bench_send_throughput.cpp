@@ -30,12 +30,11 @@
 #include "SmtpSink.h"
 #include "TestEnv.h"
 #include "app/AppFolders.h"
-#include "app/IniFile.h"
-#include "app/Settings.h"
 #include "compose/MailFile.h"
 #include "db/TDbData.h"
 #include "support/BenchStore.h"
 #include "support/BenchSupport.h"
+#include "support/SinkSettings.h"
 
 using pw::bench::ChildRun;
 using pw::bench::runChild;
@@ -157,19 +156,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     const int target = delayed ? proxy.port() : port;
-    pw::app::CIniFile ini(folders.settingsPath(QStringLiteral("postwick")));
-    (void)ini.Load();
-    pw::app::Settings settings = pw::app::ReadSettings(ini);
-    settings.server.smtpServer = QStringLiteral("127.0.0.1");
-    settings.server.smtpPort = target;
-    // no login: the session greets with EHLO all the same
-    settings.server.smtpAuthType = pw::SmtpAuthType::None;
-    settings.server.smtpConnectionType = pw::smtp::ConnectionType::None;
-    settings.sendWait = 0;
-    settings.oneTimeSend = 100;
-    settings.encode = 0;
-    pw::app::WriteSettings(ini, settings);
-    if (!ini.Save())
+    if (!pw::bench::writeSinkSettings(folders, target))
         return 1;
 
     long peakKb = 0;
