@@ -33,10 +33,7 @@ bool printToPdf(CPZPtestDlg& w, const QString& pdf) {
         done = true;
         ok = result;
     });
-    QDeadlineTimer deadline(60000);
-    while (!done && !deadline.hasExpired())
-        QTest::qWait(20);
-    return done && ok && QFileInfo(pdf).size() > 0;
+    return QTest::qWaitFor([&] { return done; }, 60000) && ok && QFileInfo(pdf).size() > 0;
 }
 
 }  // namespace

@@ -120,9 +120,14 @@ private slots:
             doc.recipientText = "[[Mail Address]]";
             QVERIFY(app.saveProject(project, doc, store));
             runCopy = store.WorkingCopyPath();
+            // the project's time stamp tells a later save apart
+            QFile saved(project);
+            QVERIFY(saved.open(QIODevice::ReadWrite));
+            QVERIFY(saved.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                      QFileDevice::FileModificationTime));
+            saved.close();
             auto marker = send::CRunMarker::begin(runCopy, project);
             QVERIFY(marker);
-            QTest::qWait(20);  // the project's time stamp tells the write-back apart
             if (!writtenBack) {
                 // saved by someone else before the run reached anyone
                 QVERIFY(app.saveProject(project, doc, store));

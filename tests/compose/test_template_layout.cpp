@@ -2,6 +2,7 @@
 // needs scrolling sideways; every tag that needs closing is closed; every block kind is used.
 
 #include <QSignalSpy>
+#include <QWebEngineScript>
 #include <QtTest>
 
 #include "TestEnv.h"
@@ -81,12 +82,18 @@ private slots:
         view.navigate(index);
         QVERIFY(loaded.wait(20000));
         QVERIFY(loaded.first().first().toBool());
-        // the pictures arrive after the page itself
-        QTest::qWait(300);
-        QTRY_VERIFY_WITH_TIMEOUT(view.page()->contentsSize().height() > 300, 10000);
-        QVERIFY2(
-            view.page()->contentsSize().width() <= width,
-            qPrintable(QStringLiteral("%1 pixels wide").arg(view.page()->contentsSize().width())));
+        // measured in the page, where the load has ended with every picture in (the view
+        // learns the size later); the page's own scripts stay off
+        QVariantList size;
+        view.page()->runJavaScript(
+            "const e = document.scrollingElement; [e.scrollWidth, e.scrollHeight, "
+            "Array.from(document.images).every(i => i.complete)]",
+            QWebEngineScript::ApplicationWorld, [&](const QVariant& v) { size = v.toList(); });
+        QTRY_COMPARE_WITH_TIMEOUT(size.size(), 3, 10000);
+        QVERIFY(size[2].toBool());
+        QVERIFY(size[1].toInt() > 300);
+        QVERIFY2(size[0].toInt() <= width,
+                 qPrintable(QStringLiteral("%1 pixels wide").arg(size[0].toInt())));
 
         if (width == 360) {
             const test::ProcessResult r = test::runPython(QString::fromUtf8(kBalance), {index});

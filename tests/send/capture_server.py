@@ -3,7 +3,8 @@
 
 Every accepted message is written to OUTDIR as NNNNNN.eml (the bytes after DATA, dot fix
 undone) before the server answers 250, and one JSON line per message (file, sender,
-recipients) is appended to OUTDIR/index.jsonl. The first line on standard output is
+recipients) is appended to OUTDIR/index.jsonl, and one line per QUIT to OUTDIR/quits.txt
+(the client has dealt with every reply before it). The first line on standard output is
 "PORT <n>". The server runs until its standard input closes or it is killed.
 
   --reject-rcpt REGEX   answer 550 to RCPT TO addresses matching REGEX
@@ -54,6 +55,11 @@ class Store:
             return "451 4.7.1 Greylisted, try again later"
         envelope.rcpt_tos.append(address)
         return "250 OK"
+
+    async def handle_QUIT(self, server, session, envelope):
+        with open(os.path.join(self.outdir, "quits.txt"), "a") as f:
+            f.write("QUIT\n")
+        return "221 Bye"
 
     async def handle_DATA(self, server, session, envelope):
         self.seen += 1

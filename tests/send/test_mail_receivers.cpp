@@ -262,13 +262,14 @@ public:
         m_master.start("postfix", {"-c", folder + "conf", "start-fg"});
         if (!m_master.waitForStarted(10000))
             return QStringLiteral("postfix did not start");
-        for (int i = 0; i < 300; ++i) {
-            if (listening(m_plainPort) && listening(m_tlsPort))
-                return {};
-            if (m_master.state() == QProcess::NotRunning)
-                break;
-            QTest::qWait(100);
-        }
+        if (QTest::qWaitFor(
+                [&] {
+                    return (listening(m_plainPort) && listening(m_tlsPort)) ||
+                           m_master.state() == QProcess::NotRunning;
+                },
+                30000) &&
+            m_master.state() != QProcess::NotRunning)
+            return {};
         return QStringLiteral("postfix did not listen: %1 %2")
             .arg(QString::fromUtf8(m_master.readAll()), log());
     }
@@ -509,8 +510,7 @@ void TestMailReceivers::smtpSinkGetsPipelinedMessagesOnceAndUnchanged() {
         sink.start(sinkProgram, args);
         if (!sink.waitForStarted(5000))
             return {};
-        for (int i = 0; i < 100 && !Postfix::listening(port); ++i)
-            QTest::qWait(50);
+        (void)QTest::qWaitFor([port] { return Postfix::listening(port); }, 5000);
         CKTWSMTPConnection session(QStringLiteral("client.example.jp"));
         session.SetTimeout(30000);
         try {
@@ -530,12 +530,12 @@ void TestMailReceivers::smtpSinkGetsPipelinedMessagesOnceAndUnchanged() {
         }
         // the sink writes each dump after its reply
         QStringList files;
-        for (int i = 0; i < 100; ++i) {
-            files = QDir(folder).entryList(QDir::Files);
-            if (files.size() >= qsizetype(cases.size()))
-                break;
-            QTest::qWait(50);
-        }
+        (void)QTest::qWaitFor(
+            [&] {
+                files = QDir(folder).entryList(QDir::Files);
+                return files.size() >= qsizetype(cases.size());
+            },
+            5000);
         if (sink.state() == QProcess::Running) {
             sink.terminate();
             sink.waitForFinished(3000);

@@ -1,8 +1,8 @@
 // The marker that lets the outcomes of a killed run be picked up again.
+#include <QDateTime>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
-#include <QThread>
 
 #include "TestEnv.h"
 #include "send/RunMarker.h"
@@ -41,9 +41,14 @@ private slots:
         QVERIFY(findInterruptedRun(folder, env.root() + "./mail.pzy"));
         QVERIFY(!findInterruptedRun(folder, env.root() + "other.pzy"));
 
-        // A project saved since the run started has newer outcomes of its own.
-        QThread::msleep(20);
-        QVERIFY(test::writeFile(project, "project bytes, saved again"));
+        // A project saved since the run started has newer outcomes of its own, also when
+        // it is as long as before (its time stamp set, as a clock that moved on would).
+        QVERIFY(test::writeFile(project, "PROJECT BYTES"));
+        QFile saved(project);
+        QVERIFY(saved.open(QIODevice::ReadWrite));
+        QVERIFY(saved.setFileTime(QDateTime::currentDateTime().addSecs(3600),
+                                  QFileDevice::FileModificationTime));
+        saved.close();
         QVERIFY(!findInterruptedRun(folder, project)->projectUnchanged());
 
         discardMarker(runs[0]);

@@ -62,6 +62,10 @@ public:
     // Accepted messages so far, in arrival order: {"file", "from", "to": [...]}.
     [[nodiscard]] QJsonArray index() const;
     [[nodiscard]] int count() const { return int(index().size()); }
+    // The QUIT commands received so far.
+    [[nodiscard]] int quits() const {
+        return int(readFile(m_folder + QStringLiteral("/quits.txt")).count('\n'));
+    }
     [[nodiscard]] QByteArray messageBytes(const QString& file) const;
 
 private:

@@ -43,16 +43,15 @@ struct Provider {
         if (!process.startScript(QStringLiteral("oauth_servers.py"),
                                  QStringList{"--client-id", kClient, "--user", kUser} + extra))
             return false;
-        QDeadlineTimer limit(10000);
-        while (httpPort == 0 && !limit.hasExpired()) {
-            for (const QString& e : process.events()) {
-                if (e.startsWith(QStringLiteral("HTTP ")))
-                    httpPort = e.mid(5).toInt();
-            }
-            if (httpPort == 0)
-                QTest::qWait(20);
-        }
-        return httpPort != 0;
+        return QTest::qWaitFor(
+            [this] {
+                for (const QString& e : process.events()) {
+                    if (e.startsWith(QStringLiteral("HTTP ")))
+                        httpPort = e.mid(5).toInt();
+                }
+                return httpPort != 0;
+            },
+            10000);
     }
     [[nodiscard]] QString url(const char* path) const {
         return QStringLiteral("http://127.0.0.1:%1%2").arg(httpPort).arg(QLatin1String(path));
@@ -84,10 +83,7 @@ bool pythonBrowser(const QString& url) {
 }
 
 bool waitBounded(const std::function<bool()>& done) {
-    QDeadlineTimer limit(30000);
-    while (!done() && !limit.hasExpired())
-        QTest::qWait(10);
-    return done();
+    return QTest::qWaitFor(done, 30000);
 }
 
 class QuietProgress : public send::ISendProgress {

@@ -52,20 +52,26 @@ protected:
             // a link with a target window: hand it on and drop the window
             m_view->launch(url);
             deleteLater();
-            return false;
+            return refuse(url);
         }
         switch (type) {
             case NavigationTypeLinkClicked:
                 m_view->launch(url);
-                return false;
+                return refuse(url);
             case NavigationTypeFormSubmitted:
-                return false;
+                return refuse(url);
             case NavigationTypeRedirect:
                 // a meta refresh must not carry the view away from the mail
-                return !isMainFrame ? false : url.isLocalFile() || url.scheme() == "about";
+                return (isMainFrame && (url.isLocalFile() || url.scheme() == "about")) ||
+                       refuse(url);
             default:
                 return true;
         }
+    }
+
+    bool refuse(const QUrl& url) {
+        emit m_view->navigationRefused(url);
+        return false;
     }
 
     QWebEnginePage* createWindow(WebWindowType) override { return new Page(m_view, true); }

@@ -45,6 +45,11 @@ public:
     // Only web and mail addresses leave the view; anything else a link names is ignored.
     [[nodiscard]] static bool isLaunchable(const QUrl& url);
 
+signals:
+    // The content asked to go elsewhere (a clicked link, a form, a refresh) and the view
+    // stayed; a link has been handed to the launcher by then.
+    void navigationRefused(const QUrl& url);
+
 private:
     void launch(const QUrl& url) const;
 
