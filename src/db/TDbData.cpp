@@ -82,9 +82,6 @@ QStringList creationScript() {
     return s;
 }
 
-std::mutex g_sinkMutex;
-std::function<void(const QString&)> g_sink;
-
 // Copies src over dst so that dst is either the old file or the whole new one.
 bool copyReplacing(const QString& src, const QString& dst) {
     QFile in(src);
@@ -154,19 +151,10 @@ QString FieldColumn(const QString& name) {
     return {};
 }
 
-void SetDiagnosticSink(std::function<void(const QString&)> sink) {
-    std::lock_guard<std::mutex> lock(g_sinkMutex);
-    g_sink = std::move(sink);
-}
-
-void ReportDroppedError(const char* operation, const std::exception& e) {
+void ReportDroppedError(const DiagnosticSink& sink, const char* operation,
+                        const std::exception& e) {
     const QString text = QStringLiteral("%1 failed: %2")
                              .arg(QString::fromUtf8(operation), QString::fromUtf8(e.what()));
-    std::function<void(const QString&)> sink;
-    {
-        std::lock_guard<std::mutex> lock(g_sinkMutex);
-        sink = g_sink;
-    }
     // the engine's own words are for the log; only without one do they go to the terminal
     if (sink)
         sink(text);
@@ -200,6 +188,20 @@ TDbData::~TDbData() {
     m_mainTr.reset();
     std::lock_guard<std::mutex> lock(m_dbMutex);
     m_db.reset();
+}
+
+void TDbData::SetDiagnostics(DiagnosticSink sink) {
+    std::lock_guard<std::mutex> lock(m_sinkMutex);
+    m_sink = std::move(sink);
+}
+
+DiagnosticSink TDbData::Diagnostics() const {
+    std::lock_guard<std::mutex> lock(m_sinkMutex);
+    return m_sink;
+}
+
+void TDbData::ReportDroppedError(const char* operation, const std::exception& e) const {
+    db::ReportDroppedError(Diagnostics(), operation, e);
 }
 
 void TDbData::SetStrFieldSize(int size) {
@@ -1552,7 +1554,8 @@ namespace {
 enum class FlagWrite { Written, Locked, Failed };
 
 // One outcome in a short transaction of its own (write, concurrency, no wait).
-FlagWrite writeSentFlag(const IBPP::Database& db, int recordId, int outcome, bool reportLock) {
+FlagWrite writeSentFlag(const IBPP::Database& db, int recordId, int outcome, bool reportLock,
+                        const DiagnosticSink& diagnostics) {
     try {
         IBPP::Transaction tr =
             IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
@@ -1570,6 +1573,7 @@ FlagWrite writeSentFlag(const IBPP::Database& db, int recordId, int outcome, boo
         const bool locked = IBPP::IsLockConflict(e);
         if (!locked || reportLock)
             ReportDroppedError(
+                diagnostics,
                 QString::fromLatin1(locked ? "Recording the outcome of record %1 (kept until the "
                                              "database is saved)"
                                            : "Recording the outcome of record %1")
@@ -1580,6 +1584,7 @@ FlagWrite writeSentFlag(const IBPP::Database& db, int recordId, int outcome, boo
         return locked ? FlagWrite::Locked : FlagWrite::Failed;
     } catch (const IBPP::Exception& e) {
         ReportDroppedError(
+            diagnostics,
             QStringLiteral("Recording the outcome of record %1").arg(recordId).toUtf8().constData(),
             e);
         return FlagWrite::Failed;
@@ -1592,7 +1597,7 @@ SentFlagResult TDbData::SetSentFlag(int recordId, int outcome) {
     const IBPP::Database db = Database();  // an added reference, taken under the lock
     if (!db || !db->IsConnected())
         return SentFlagResult::NoDatabase;
-    switch (writeSentFlag(db, recordId, outcome, true)) {
+    switch (writeSentFlag(db, recordId, outcome, true, Diagnostics())) {
         case FlagWrite::Written: {
             std::lock_guard<std::mutex> lock(m_pendingMutex);
             m_pendingOutcomes.erase(recordId);  // a later outcome replaces a kept one
@@ -1627,10 +1632,11 @@ int TDbData::WritePendingSentFlags() {
         pending.swap(m_pendingOutcomes);
     }
     const IBPP::Database db = Database();
+    const DiagnosticSink diagnostics = Diagnostics();
     std::map<int, int> left;
     for (const auto& [id, outcome] : pending) {
         if (!db || !db->IsConnected() ||
-            writeSentFlag(db, id, outcome, false) != FlagWrite::Written)
+            writeSentFlag(db, id, outcome, false, diagnostics) != FlagWrite::Written)
             left.emplace(id, outcome);
         else
             m_modified.store(true);
@@ -1645,8 +1651,8 @@ int TDbData::WritePendingSentFlags() {
 // ---- caption rows -----------------------------------------------------------------------------
 
 bool UpdateCaption(const IBPP::Database& db, const IBPP::Transaction& tr,
-                   const QString& statementText, const QString& columnName,
-                   const QString& caption) {
+                   const QString& statementText, const QString& columnName, const QString& caption,
+                   const DiagnosticSink& diagnostics) {
     try {
         IBPP::Statement st = IBPP::StatementFactory(db, tr);
         st->Prepare(statementText.toUtf8().toStdString());
@@ -1655,14 +1661,14 @@ bool UpdateCaption(const IBPP::Database& db, const IBPP::Transaction& tr,
         st->Execute();
         return st->AffectedRows() == 1;
     } catch (const IBPP::Exception& e) {
-        ReportDroppedError("Updating a field caption", e);
+        ReportDroppedError(diagnostics, "Updating a field caption", e);
         return false;
     }
 }
 
 void ReplaceCaptionRow(const IBPP::Database& db, const IBPP::Transaction& tr,
-                       const QString& insertText, const QString& columnName,
-                       const QString& caption) {
+                       const QString& insertText, const QString& columnName, const QString& caption,
+                       const DiagnosticSink& diagnostics) {
     IBPP::Statement st;
     bool savepoint = false;
     try {
@@ -1690,7 +1696,7 @@ void ReplaceCaptionRow(const IBPP::Database& db, const IBPP::Transaction& tr,
         }
         st->ExecuteImmediate("RELEASE SAVEPOINT PW_CAPTION_ROW");
     } catch (const IBPP::Exception& e) {
-        ReportDroppedError("Replacing a field caption row", e);
+        ReportDroppedError(diagnostics, "Replacing a field caption row", e);
         if (savepoint && st) {
             try {
                 st->ExecuteImmediate("ROLLBACK TO SAVEPOINT PW_CAPTION_ROW");
@@ -1811,14 +1817,15 @@ void TDbData::WriteCaptions(const std::vector<CaptionChange>& changes, int lockT
         IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
                                  IBPP::LockResolution::Wait, IBPP::tfNone, lockTimeoutSeconds);
     tr->Start();
+    const DiagnosticSink diagnostics = Diagnostics();
     for (const CaptionChange& c : changes) {
         if (c.position < 0 || c.position >= kFieldCount)
             continue;
         const QString& column = ColumnNames()[size_t(c.position)];
         if (!UpdateCaption(db, tr,
                            QStringLiteral("UPDATE MAIL_FIELDS SET CAPTION = ? WHERE FIELD = ?"),
-                           column, c.caption))
-            ReplaceCaptionRow(db, tr, kInsertCaptionRow, column, c.caption);
+                           column, c.caption, diagnostics))
+            ReplaceCaptionRow(db, tr, kInsertCaptionRow, column, c.caption, diagnostics);
     }
     tr->Commit();
 } catch (...) {
