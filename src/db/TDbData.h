@@ -17,6 +17,7 @@
 #include <QStringList>
 #include <array>
 #include <atomic>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -25,7 +26,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "db/IBPP.h"
 #include "db/RecordCache.h"
 #include "db/StoreError.h"
 #include "resources/UserInteraction.h"
@@ -389,11 +389,9 @@ public:
 
 private:
     friend struct StoreHandles;
-    // The handle and the main transaction, empty while closed.
-    [[nodiscard]] IBPP::Database Database() const;
-    [[nodiscard]] IBPP::Transaction MainTransaction() const { return m_mainTr; }
+    // The engine's handles (db/StoreEngine.h).
+    struct Engine;
     QByteArray Convert(const QString& sql) const { return sql.toUtf8(); }
-    IBPP::Database MakeDatabase(const QString& path, bool forCreation) const;
     bool OpenCurrent(bool deleteOnFailure);
     void ReadFieldLength();
     void ResetListState();
@@ -411,9 +409,7 @@ private:
     const QStringList m_script;
     QString m_workingCopy;
 
-    mutable std::mutex m_dbMutex;  // guards m_db for the send worker's added reference
-    IBPP::Database m_db;
-    IBPP::Transaction m_mainTr;
+    std::unique_ptr<Engine> m_engine;
     std::atomic<bool> m_modified{false};
     int m_fieldLength = 100;
     PageCache m_pageCache = PageCache::EngineDefault;
@@ -434,26 +430,5 @@ private:
     std::map<int, int> m_pendingOutcomes;    // record ID -> outcome not yet written
     std::map<QString, bool> m_undoModified;  // undo point -> modified flag when it was set
 };
-
-// A new, not yet connected handle on a working copy, as the store opens it with a bounded
-// page cache (a send run's own attachment).
-[[nodiscard]] IBPP::Database WorkingCopyDatabase(const QString& path);
-
-// ---- caption rows (the field-name dialog, the import, the template reader) ----
-// Each works on the caller's database and started transaction with a statement of its own,
-// and tells its dropped errors to the sink given.
-
-// Binds the caption and the column name (upper-cased) to statementText
-// ("UPDATE MAIL_FIELDS SET CAPTION = ? WHERE FIELD = ?" or the import's
-// "UPDATE MAIL_FIELDS SET CAPTION=? WHERE FIELD=?"); true exactly when one row changed.
-[[nodiscard]] bool UpdateCaption(const IBPP::Database& db, const IBPP::Transaction& tr,
-                                 const QString& statementText, const QString& columnName,
-                                 const QString& caption, const DiagnosticSink& diagnostics);
-// Deletes the field's row and inserts it anew with the caption; a failure leaves the old row.
-inline const QString kInsertCaptionRow =
-    QStringLiteral("INSERT INTO MAIL_FIELDS (FIELD,CAPTION) VALUES (?,?)");
-void ReplaceCaptionRow(const IBPP::Database& db, const IBPP::Transaction& tr,
-                       const QString& insertText, const QString& columnName, const QString& caption,
-                       const DiagnosticSink& diagnostics);
 
 }  // namespace pw::db
