@@ -273,14 +273,9 @@ int runSendCommand(const QStringList& arguments) {
 
     ConsoleInteraction ui(console);
     const QString projectPath = QFileInfo(cl.projectPath).absoluteFilePath();
-    // What the database engine says about a damaged project goes into the log; the terminal
-    // gets the program's own message. (A run takes the log over from here.)
+    // What the database engine says about a damaged project goes into the log (the flow's
+    // store tells it there); the terminal gets the program's own message.
     log.setActive();
-    db::SetDiagnosticSink(
-        [&log](const QString& text) { log.append(text, send::CSendLog::View::NotShown); });
-    struct SinkGuard {
-        ~SinkGuard() { db::SetDiagnosticSink(nullptr); }
-    } sinkGuard;
 
     RemoveStaleSendFolders(folders.tempFolder);
     // A preview folder of this command's own: a window open at the same time keeps its files.

@@ -39,7 +39,7 @@ bool LoadProjectOptions(TDbData& store, QMap<QString, QString>& options) {
         }
         return true;
     } catch (const IBPP::Exception& e) {
-        ReportDroppedError("Reading the project options", e);
+        store.ReportDroppedError("Reading the project options", e);
         options.clear();
         return false;
     }
@@ -83,7 +83,7 @@ OptionsWrite SaveProjectOptions(TDbData& store, const QMap<QString, QString>& op
         store.SetModified();
         return OptionsWrite::Written;
     } catch (const IBPP::Exception& e) {
-        ReportDroppedError("Writing the project options", e);
+        store.ReportDroppedError("Writing the project options", e);
         return OptionsWrite::Failed;
     }
 }

@@ -131,7 +131,8 @@ FetchResult RecordCache::fetchUpTo(int row) noexcept {
     } catch (const std::exception& e) {
         // The rows read before the error are shown; the rest of the list stays unread.
         m_reader.reset();
-        ReportDroppedError("Fetching rows of the list", e);
+        ReportDroppedError(m_store ? m_store->Diagnostics() : DiagnosticSink(),
+                           "Fetching rows of the list", e);
         insertRead(std::move(rows));
         return FetchResult::Failed;
     }

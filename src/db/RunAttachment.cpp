@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-#include "db/TDbData.h"
+#include "db/StoreEngine.h"
 
 namespace pw::db {
 

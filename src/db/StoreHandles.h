@@ -3,14 +3,16 @@
 // suppression list, the run's attachment) and for the tests of this library. Nothing outside
 // src/db includes it (tests/arch checks that).
 
-#include "db/TDbData.h"
+#include "db/StoreEngine.h"
 
 namespace pw::db {
 
 struct StoreHandles {
-    [[nodiscard]] static IBPP::Database Database(const TDbData& store) { return store.Database(); }
+    [[nodiscard]] static IBPP::Database Database(const TDbData& store) {
+        return store.m_engine->Database();
+    }
     [[nodiscard]] static IBPP::Transaction MainTransaction(const TDbData& store) {
-        return store.MainTransaction();
+        return store.m_engine->mainTr;
     }
 };
 

@@ -10,13 +10,14 @@
 // All operations run on the user-interface thread except SetSentFlag, which the send worker
 // calls; it uses a short transaction of its own on an added reference of the database handle.
 // Store operations that the caller must guard throw StoreError (the engine's text); those
-// named so catch and report their errors themselves (ReportDroppedError). No engine handle or
-// engine exception leaves this library.
+// named so catch and report their errors themselves (ReportDroppedError), to the store's own
+// diagnostics function. No engine handle or engine exception leaves this library.
 
 #include <QString>
 #include <QStringList>
 #include <array>
 #include <atomic>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -25,7 +26,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "db/IBPP.h"
 #include "db/RecordCache.h"
 #include "db/StoreError.h"
 #include "resources/UserInteraction.h"
@@ -122,6 +122,11 @@ struct CaptionChange {
 
 class RecordImport;
 
+// Where dropped database errors are told ("<operation> failed: <engine text>").
+using DiagnosticSink = std::function<void(const QString&)>;
+// Tells the sink, or standard error when there is none.
+void ReportDroppedError(const DiagnosticSink& sink, const char* operation, const std::exception& e);
+
 // Told when the store reloaded its captions (relabel the controls) and when an open database
 // was (re)opened (the database editor refills its grid).
 class IStoreObserver {
@@ -144,6 +149,13 @@ public:
     // Replaces every observer by this one (none for nullptr).
     void SetObserver(IStoreObserver* observer);
     [[nodiscard]] const DbFolders& Folders() const { return m_folders; }
+
+    // The dropped database errors of this store, and of everything that works on it (its
+    // caches, the tools, the import), go to this function; without one, to standard error.
+    // Any thread: the send worker reports through it too.
+    void SetDiagnostics(DiagnosticSink sink);
+    [[nodiscard]] DiagnosticSink Diagnostics() const;
+    void ReportDroppedError(const char* operation, const std::exception& e) const;
 
     // ---- the file: creation, working copies, open, save, close ----
 
@@ -377,11 +389,9 @@ public:
 
 private:
     friend struct StoreHandles;
-    // The handle and the main transaction, empty while closed.
-    [[nodiscard]] IBPP::Database Database() const;
-    [[nodiscard]] IBPP::Transaction MainTransaction() const { return m_mainTr; }
+    // The engine's handles (db/StoreEngine.h).
+    struct Engine;
     QByteArray Convert(const QString& sql) const { return sql.toUtf8(); }
-    IBPP::Database MakeDatabase(const QString& path, bool forCreation) const;
     bool OpenCurrent(bool deleteOnFailure);
     void ReadFieldLength();
     void ResetListState();
@@ -392,14 +402,14 @@ private:
 
     DbFolders m_folders;
     IUserInteraction& m_ui;
+    mutable std::mutex m_sinkMutex;
+    DiagnosticSink m_sink;
     std::vector<IStoreObserver*> m_observers;
     int m_strFieldSize = 100;
     const QStringList m_script;
     QString m_workingCopy;
 
-    mutable std::mutex m_dbMutex;  // guards m_db for the send worker's added reference
-    IBPP::Database m_db;
-    IBPP::Transaction m_mainTr;
+    std::unique_ptr<Engine> m_engine;
     std::atomic<bool> m_modified{false};
     int m_fieldLength = 100;
     PageCache m_pageCache = PageCache::EngineDefault;
@@ -420,29 +430,5 @@ private:
     std::map<int, int> m_pendingOutcomes;    // record ID -> outcome not yet written
     std::map<QString, bool> m_undoModified;  // undo point -> modified flag when it was set
 };
-
-// A new, not yet connected handle on a working copy, as the store opens it with a bounded
-// page cache (a send run's own attachment).
-[[nodiscard]] IBPP::Database WorkingCopyDatabase(const QString& path);
-
-// Dropped database errors reach standard error and, when set, a sink (the send log).
-void SetDiagnosticSink(std::function<void(const QString&)> sink);
-void ReportDroppedError(const char* operation, const std::exception& e);
-
-// ---- caption rows (the field-name dialog, the import, the template reader) ----
-// Each works on the caller's database and started transaction with a statement of its own.
-
-// Binds the caption and the column name (upper-cased) to statementText
-// ("UPDATE MAIL_FIELDS SET CAPTION = ? WHERE FIELD = ?" or the import's
-// "UPDATE MAIL_FIELDS SET CAPTION=? WHERE FIELD=?"); true exactly when one row changed.
-[[nodiscard]] bool UpdateCaption(const IBPP::Database& db, const IBPP::Transaction& tr,
-                                 const QString& statementText, const QString& columnName,
-                                 const QString& caption);
-// Deletes the field's row and inserts it anew with the caption; a failure leaves the old row.
-inline const QString kInsertCaptionRow =
-    QStringLiteral("INSERT INTO MAIL_FIELDS (FIELD,CAPTION) VALUES (?,?)");
-void ReplaceCaptionRow(const IBPP::Database& db, const IBPP::Transaction& tr,
-                       const QString& insertText, const QString& columnName,
-                       const QString& caption);
 
 }  // namespace pw::db

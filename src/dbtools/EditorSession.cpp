@@ -61,7 +61,7 @@ void EditorSession::guarded(const char* what, F&& f) {
     try {
         f();
     } catch (const db::StoreError& e) {
-        db::ReportDroppedError(what, e);
+        m_store.ReportDroppedError(what, e);
     }
 }
 

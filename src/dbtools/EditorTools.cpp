@@ -13,12 +13,12 @@ constexpr const char* kUndoPoint = "PW_TOOL";
 
 // Runs a store operation whose database errors end the command.
 template <typename F>
-bool guardedStore(const char* what, F&& f) {
+bool guardedStore(const db::TDbData& store, const char* what, F&& f) {
     try {
         f();
         return true;
     } catch (const db::StoreError& e) {
-        db::ReportDroppedError(what, e);
+        store.ReportDroppedError(what, e);
         return false;
     }
 }
@@ -28,7 +28,7 @@ bool guardedStore(const char* what, F&& f) {
 class UndoScope {
 public:
     explicit UndoScope(db::TDbData& store) : m_store(store) {
-        m_set = guardedStore("Setting an undo point",
+        m_set = guardedStore(m_store, "Setting an undo point",
                              [&] { m_store.SetUndoPoint(QLatin1String(kUndoPoint)); });
     }
     ~UndoScope() {
@@ -38,12 +38,12 @@ public:
     [[nodiscard]] bool ready() const { return m_set; }
     void keep() {
         m_done = true;
-        guardedStore("Releasing an undo point",
+        guardedStore(m_store, "Releasing an undo point",
                      [&] { m_store.ReleaseUndoPoint(QLatin1String(kUndoPoint)); });
     }
     void undo() {
         m_done = true;
-        guardedStore("Undoing a cancelled command",
+        guardedStore(m_store, "Undoing a cancelled command",
                      [&] { m_store.UndoToPoint(QLatin1String(kUndoPoint)); });
     }
 
@@ -135,7 +135,7 @@ void DuplicateListModel::search() {
     m_rows.clear();
     m_runs.clear();
     const QString column = db::ColumnNames()[size_t(m_keyField)];
-    guardedStore("Finding duplicates", [&] {
+    guardedStore(m_store, "Finding duplicates", [&] {
         if (m_store.FindDuplicateValues(column, m_comparison) > 0)
             m_rows = m_store.ListDuplicateRecords(column, m_comparison);
     });
@@ -168,7 +168,7 @@ bool DuplicateListModel::deleteMarked() {
     if (m_markedRow < 0 || m_markedRow >= rowCount())
         return false;
     const int id = m_rows[size_t(m_markedRow)].id;
-    guardedStore("Deleting a duplicate", [&] { m_store.DeleteRecordEverywhere(id); });
+    guardedStore(m_store, "Deleting a duplicate", [&] { m_store.DeleteRecordEverywhere(id); });
     m_markedRow = -1;
     m_markedColumn = -1;
     search();
@@ -255,7 +255,8 @@ ToolOutcome EditorTools::findDuplicates(
     model.search();
     if (showWindow)
         showWindow(model);
-    guardedStore("Refreshing the list", [&] { m_session.store().RefreshList(); });
+    guardedStore(m_session.store(), "Refreshing the list",
+                 [&] { m_session.store().RefreshList(); });
     return ToolOutcome::Done;
 }
 
@@ -272,21 +273,21 @@ ToolOutcome EditorTools::deleteAllDuplicates() {
     const QString column = db::ColumnNames()[size_t(field)];
     UndoScope undo(store);
     int deleted = 0;
-    if (!undo.ready() || !guardedStore("Deleting duplicates", [&] {
+    if (!undo.ready() || !guardedStore(store, "Deleting duplicates", [&] {
             deleted = store.DeleteAllDuplicates(column, *comparison);
         })) {
         undo.undo();
-        guardedStore("Refreshing the list", [&] { store.RefreshList(); });
+        guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
         return ToolOutcome::Failed;
     }
     // Deleted inside the undo point, so that the user decides knowing how many go.
     if (!confirmDeletion(ids::kDeleteDuplicatesTitle, ids::kConfirmDeleteDuplicates, deleted, 0)) {
         undo.undo();
-        guardedStore("Refreshing the list", [&] { store.RefreshList(); });
+        guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
         return deleted > 0 ? ToolOutcome::Cancelled : ToolOutcome::NothingFound;
     }
     undo.keep();
-    guardedStore("Refreshing the list", [&] { store.RefreshList(); });
+    guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
     (void)m_session.ui().message(str(ids::kDeleteDuplicatesTitle), str(ids::kDuplicatesDeleted),
                                  MessageKind::Information);
     return ToolOutcome::Done;
@@ -386,7 +387,7 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
     bool cancelled = false;
     const int step = std::max(1, int(failing.size()) / 100);
     for (size_t i = 0; ok && i < failing.size(); ++i) {
-        ok = guardedStore("Deleting an invalid address",
+        ok = guardedStore(store, "Deleting an invalid address",
                           [&] { store.DeleteRecord(group, failing[i]); });
         if (int(i) % step == 0) {
             progress->setPosition(int(i) + 1);
@@ -398,7 +399,7 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
     }
     if (ok && !cancelled) {
         afterView = store.CountRecordsOrNone();
-        ok = guardedStore("Deleting records without an address", [&] {
+        ok = guardedStore(store, "Deleting records without an address", [&] {
             (void)store.DeleteRecordsWithoutAddress(db::ColumnNames()[size_t(field)]);
         });
         progress->setPosition(int(failing.size()) + 1);
@@ -407,7 +408,7 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
     progress->hide();
     if (!ok || cancelled) {
         undo.undo();
-        guardedStore("Refreshing the list", [&] { store.RefreshList(); });
+        guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
         if (cancelled)
             (void)m_session.ui().message(str(ids::kDeleteInvalidTitle), str(ids::kToolCancelled),
                                          MessageKind::Information);
@@ -419,12 +420,12 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
     if (!confirmDeletion(ids::kDeleteInvalidTitle, ids::kConfirmDeleteInvalid, deleted,
                          leftGroup)) {
         undo.undo();
-        guardedStore("Refreshing the list", [&] { store.RefreshList(); });
+        guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
         return deleted + leftGroup > 0 ? ToolOutcome::Cancelled : ToolOutcome::NothingFound;
     }
     undo.keep();
     store.SetModified();
-    guardedStore("Refreshing the list", [&] { store.RefreshList(); });
+    guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
     m_session.setCursor(0, column);
     (void)m_session.ui().message(str(ids::kDeleteInvalidTitle), str(ids::kInvalidDeleted),
                                  MessageKind::Information);
@@ -445,7 +446,7 @@ ToolOutcome EditorTools::addGroup(const std::optional<QString>& name) {
     db::TDbData& store = m_session.store();
     int id = -1;
     bool exists = false;
-    if (!guardedStore("Adding a group", [&] {
+    if (!guardedStore(store, "Adding a group", [&] {
             exists = store.FindGroupByName(*name) >= 0;
             if (!exists)
                 id = store.AddGroup(*name);
@@ -474,7 +475,8 @@ ToolOutcome EditorTools::deleteSelectedGroup() {
     if (ask(ui, str(ids::kDeleteGroupAsk), MessageKind::YesNo) != Answer::Yes)
         return ToolOutcome::Cancelled;
     const int id = m_session.groups().groupId(item);
-    if (!guardedStore("Deleting a group", [&] { m_session.store().DeleteGroup(id); }))
+    if (!guardedStore(m_session.store(), "Deleting a group",
+                      [&] { m_session.store().DeleteGroup(id); }))
         return ToolOutcome::Failed;
     m_session.groups().reload();
     m_session.selectGroup(item - 1);
@@ -508,7 +510,7 @@ int EditorTools::autoGroupAll(int field) {
     progress->setCaption(str(ids::kAutoGroupTitle));
     progress->setText(str(ids::kAutoGroupProgress));
     int total = 0;
-    guardedStore("Counting the records", [&] { total = store.CountRecordsOrNone(); });
+    guardedStore(store, "Counting the records", [&] { total = store.CountRecordsOrNone(); });
     progress->setRange(0, std::max(total, 0));
     progress->setPosition(0);
     progress->setCancellable();
@@ -517,7 +519,7 @@ int EditorTools::autoGroupAll(int field) {
     UndoScope undo(store);
     int added = 0;
     bool cancelled = false;
-    const bool ok = undo.ready() && guardedStore("Grouping records", [&] {
+    const bool ok = undo.ready() && guardedStore(store, "Grouping records", [&] {
                         // Names compared exactly, as FindGroupByName does; read once instead of per
                         // record.
                         QHash<QString, int> groups;
@@ -639,7 +641,8 @@ bool FindReplace::replace() {
     text.replace(m_find, m_replace);
     bool written = false;
     // SetCell refuses (with its message) a value longer than the field before writing.
-    guardedStore("Replacing", [&] { written = m_session.store().SetCell(row, column, text); });
+    guardedStore(m_session.store(), "Replacing",
+                 [&] { written = m_session.store().SetCell(row, column, text); });
     return written;
 }
 
@@ -687,7 +690,7 @@ int FindReplace::replaceAll() {
             for (int field = 0; ok && field < db::kFieldCount; ++field) {
                 if (matches[size_t(field)] == 0)
                     continue;
-                ok = guardedStore("Replacing",
+                ok = guardedStore(store, "Replacing",
                                   [&] { store.ReplaceInField(field, m_find, m_replace); });
                 progress->setPosition(field + 1);
                 if (progress->cancelRequested()) {
@@ -698,7 +701,7 @@ int FindReplace::replaceAll() {
             progress->hide();
             if (!ok || cancelled) {
                 undo.undo();
-                guardedStore("Refreshing the list", [&] { store.RefreshList(); });
+                guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
                 if (cancelled)
                     (void)ui.message(str(ids::kFindReplaceTitle), str(ids::kToolCancelled),
                                      MessageKind::Information);

@@ -51,14 +51,14 @@ FieldNamesResult SaveFieldNames(db::TDbData& store, IUserInteraction& ui, const 
         store.SetModified();
         changed = !changes.empty();
     } catch (const db::StoreError& e) {
-        db::ReportDroppedError("Saving the field names", e);
+        store.ReportDroppedError("Saving the field names", e);
         result = FieldNamesResult::Failed;
         changed = false;
     }
     try {
         store.ReloadCaptions();
     } catch (const db::StoreError& e) {
-        db::ReportDroppedError("Reloading the field names", e);
+        store.ReportDroppedError("Reloading the field names", e);
     }
     if (changed && documentModified)
         documentModified();

@@ -21,7 +21,7 @@ QStringList DistinctFieldValues(db::TDbData& store, int field) {
     try {
         return store.DistinctFieldValues(field);
     } catch (const db::StoreError& e) {
-        db::ReportDroppedError("Reading the values of a field", e);
+        store.ReportDroppedError("Reading the values of a field", e);
     }
     return {};
 }

@@ -19,7 +19,7 @@ void GroupListModel::reload() {
         for (db::GroupInfo& g : m_store.ListGroups())
             m_items.push_back(std::move(g));
     } catch (const db::StoreError& e) {
-        db::ReportDroppedError("Listing the groups", e);
+        m_store.ReportDroppedError("Listing the groups", e);
     }
     if (m_current >= int(m_items.size()))
         m_current = 0;
@@ -92,7 +92,7 @@ bool GroupListModel::setData(const QModelIndex& index, const QVariant& value, in
     try {
         m_store.RenameGroup(m_items[index.row()].id, name);
     } catch (const db::StoreError& e) {
-        db::ReportDroppedError("Renaming a group", e);
+        m_store.ReportDroppedError("Renaming a group", e);
         return false;
     }
     m_items[index.row()].name = name;

@@ -66,7 +66,7 @@ SaveOutcome RecordForm::save(const Values& values, int* badField) {
         }
         AutoAssignRecord(store, m_editor.grouping(), id, values);
     } catch (const db::StoreError& e) {
-        db::ReportDroppedError("Saving a record", e);
+        store.ReportDroppedError("Saving a record", e);
         inform(m_editor.ui(), str(ids::kRecordSaveFailed).arg(QString::fromUtf8(e.what())));
         return SaveOutcome::Failed;
     }

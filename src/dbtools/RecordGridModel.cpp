@@ -141,7 +141,7 @@ bool RecordGridModel::setData(const QModelIndex& index, const QVariant& value, i
             stored = m_store.SetCell(row, column, value.toString());
         }
     } catch (const db::StoreError& e) {
-        db::ReportDroppedError("Writing a grid cell", e);
+        m_store.ReportDroppedError("Writing a grid cell", e);
         stored = false;
     }
     if (!stored)  // a view that showed the refused value reads the stored one again

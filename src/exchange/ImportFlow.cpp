@@ -187,7 +187,7 @@ PreviewResult ImportFlow::preparePreview(SteppedProgress& progress) {
     try {
         records = m_store.CountRecords();
     } catch (const db::StoreError& e) {
-        db::ReportDroppedError("Counting the records", e);
+        m_store.ReportDroppedError("Counting the records", e);
     }
     return m_session.preparePreview(captions, m_store.StringFieldLength(), records, m_ui, progress,
                                     m_store.RecordLimit());

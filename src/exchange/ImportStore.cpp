@@ -92,7 +92,7 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
             result.failed = true;
             result.error = QString::fromLocal8Bit(e.what());
             pairs.clear();
-            db::ReportDroppedError("import", e);
+            store.ReportDroppedError("import", e);
             (void)ui.message(str(ids::kImportDataFileCaption), str(ids::kImportStoreFailed),
                              MessageKind::Information);
         }
@@ -102,7 +102,7 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
             store.AddToGroup(group, record);
             ++result.memberships;
         } catch (const db::StoreError& e) {
-            db::ReportDroppedError("import group membership", e);
+            store.ReportDroppedError("import group membership", e);
         }
     }
 
@@ -124,7 +124,7 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
         } catch (const db::StoreError& e) {
             result.captionsFailed = true;
             result.captionsChanged = false;
-            db::ReportDroppedError("import captions", e);
+            store.ReportDroppedError("import captions", e);
             (void)ui.message(str(ids::kImportDataFileCaption), str(ids::kImportCaptionsFailed),
                              MessageKind::Information);
         }

@@ -72,6 +72,10 @@ OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& 
     m_ownStore = std::make_unique<db::TDbData>(m_settings.folders, ui);
     m_ownStore->SetStrFieldSize(m_settings.strFieldSize);
     m_ownStore->SetPageCache(db::PageCache::Bounded);  // nothing but the run reads it
+    // The engine's words go into the log only: the front end tells its own message.
+    CSendLog* log = &m_log;
+    m_ownStore->SetDiagnostics(
+        [log](const QString& text) { log->append(text, CSendLog::View::NotShown); });
     m_store = m_ownStore.get();
 
     // Taken before the file is read: a run that ends meanwhile must not leave this one with
@@ -242,7 +246,7 @@ int CSendFlow::countRecords() {
     try {
         return m_store->CountRecordsOrNone();
     } catch (const db::StoreError& e) {
-        db::ReportDroppedError("Counting the recipients", e);
+        m_store->ReportDroppedError("Counting the recipients", e);
         return -1;
     }
 }

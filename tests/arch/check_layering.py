@@ -15,8 +15,8 @@ count as widget code of their subsystem.
      so do the programs LOGIC_PROGRAMS names (checked on the binaries too, when built).
   4. The database engine stays in src/db: no file elsewhere names an engine type (IBPP) or
      holds a statement (a string literal that reads as SQL); the store's handles
-     (db/StoreHandles.h) reach only src/db and its tests, and the engine types no other test
-     or benchmark.
+     (db/StoreHandles.h) and its engine side (db/StoreEngine.h) reach only src/db and its
+     tests, and the engine types no other test or benchmark.
 
 usage: check_layering.py <source dir> [<link graph>]
 """
@@ -82,7 +82,7 @@ QTGUI_TYPES = re.compile(
     r"TextCursor|TextDocument|TextDocumentFragment|TextFormat|TextLayout|TextOption|Transform|"
     r"UndoStack|Validator|Window)|qRgba?|qRed|qGreen|qBlue|qAlpha|qGray)\b")
 SYSTEM_INCLUDE = re.compile(r'#\s*include\s*"([a-z]+)/(gui/)?')
-ENGINE = re.compile(r"\bIBPP\b|db/StoreHandles\.h|\bStoreHandles\b")
+ENGINE = re.compile(r"\bIBPP\b|db/StoreHandles\.h|\bStoreHandles\b|db/StoreEngine\.h")
 # A string literal that starts as a statement does: "select ... from", "update ... set",
 # "insert into", "delete from", "execute block", "alter table", "create index", ... (user
 # texts such as "Select All" or "Delete Record" are not statements).

@@ -42,13 +42,12 @@ private slots:
             test::insertRecord(s(), id, 0, 1, {QStringLiteral("m%1@x").arg(id)});
         QVERIFY(s().Save(db::SaveMode::Retaining));
         diagnostics.clear();
-        db::SetDiagnosticSink([this](const QString& text) {
+        s().SetDiagnostics([this](const QString& text) {
             std::lock_guard<std::mutex> lock(diagMutex);
             diagnostics << text;
         });
     }
     void cleanup() {
-        db::SetDiagnosticSink(nullptr);
         w.reset();
         cache.reset();
     }

@@ -265,19 +265,19 @@ private slots:
         tr->Start();
         QVERIFY(db::UpdateCaption(db::StoreHandles::Database(s()), tr,
                                   "UPDATE MAIL_FIELDS SET CAPTION = ? WHERE FIELD = ?", "field3",
-                                  QStringLiteral("Stadt")));
+                                  QStringLiteral("Stadt"), s().Diagnostics()));
         // A database without the FIELD5 row: the update changes nothing, the replacement makes
         // the row in its field's place.
         IBPP::StatementFactory(db::StoreHandles::Database(s()), tr)
             ->ExecuteImmediate("delete from MAIL_FIELDS where FIELD = 'FIELD5'");
         QVERIFY(!db::UpdateCaption(db::StoreHandles::Database(s()), tr,
                                    "UPDATE MAIL_FIELDS SET CAPTION=? WHERE FIELD=?", "FIELD5",
-                                   QStringLiteral("Tel")));
+                                   QStringLiteral("Tel"), s().Diagnostics()));
         db::ReplaceCaptionRow(db::StoreHandles::Database(s()), tr, db::kInsertCaptionRow, "FIELD5",
-                              QStringLiteral("Tel"));
+                              QStringLiteral("Tel"), s().Diagnostics());
         // A caption the row cannot hold leaves the old row in place.
         db::ReplaceCaptionRow(db::StoreHandles::Database(s()), tr, db::kInsertCaptionRow, "FIELD6",
-                              QString(101, 'x'));
+                              QString(101, 'x'), s().Diagnostics());
         tr->Commit();
         s().LoadCaptions();
         QCOMPARE(s().Captions()[2], QStringLiteral("Stadt"));
@@ -371,6 +371,9 @@ private slots:
                                        << "!";
         QTest::newRow("bad list order") << "bad order"
                                         << "!";
+        // told, not thrown: each store's to its own sink (own/other after each)
+        QTest::newRow("dropped errors, a sink per store") << "two sinks"
+                                                          << "1/0 1/1";
     }
     void theSurfaceReadsLoadsAndFailsAsStoreErrors() {
         QFETCH(QString, step);
@@ -405,6 +408,21 @@ private slots:
             else if (step == "bad order") {
                 s().SetOrder(" NO_SUCH_COLUMN ");
                 s().RefreshList();
+            } else if (step == "two sinks") {
+                db::TDbData other(w->folders, w->ui);
+                QVERIFY(other.CreateDatabase(other.MakeWorkingCopyPath()) ==
+                            db::CreateResult::Created &&
+                        other.Open());
+                QStringList own, others;
+                s().SetDiagnostics([&](const QString& text) { own << text; });
+                other.SetDiagnostics([&](const QString& text) { others << text; });
+                s().AddToGroup(999, 3);  // no such group
+                got << QStringLiteral("%1/%2").arg(own.size()).arg(others.size());
+                other.AddToGroup(999, 3);
+                got << QStringLiteral("%1/%2").arg(own.size()).arg(others.size());
+                s().SetDiagnostics({});
+                QVERIFY2(others.value(0).startsWith("Adding a record to a group failed: "),
+                         qPrintable(others.value(0)));
             } else {
                 const auto load = s().BeginImport(1, 1);
                 std::array<std::string, db::kFieldCount> values{"b@x"};

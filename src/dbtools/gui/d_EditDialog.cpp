@@ -209,7 +209,7 @@ d_EditDialog::d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptio
         try {
             records = m_store.CountRecords();
         } catch (const db::StoreError& e) {
-            db::ReportDroppedError("Counting the records", e);
+            m_store.ReportDroppedError("Counting the records", e);
         }
         openRecordForm(records > 0 ? RecordFormMode::Edit : RecordFormMode::Add);
     });

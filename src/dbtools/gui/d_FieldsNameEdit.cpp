@@ -21,7 +21,7 @@ d_FieldsNameEdit::d_FieldsNameEdit(db::TDbData& store, IUserInteraction& ui,
     try {
         m_store.LoadCaptions();
     } catch (const db::StoreError& e) {
-        db::ReportDroppedError("Reading the field names", e);
+        m_store.ReportDroppedError("Reading the field names", e);
     }
     auto* grid = new QGridLayout;
     grid->setVerticalSpacing(1);

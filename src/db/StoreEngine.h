@@ -1,0 +1,52 @@
+#pragma once
+// The engine side of the recipient store, for the store's own files, the other parts of this
+// library and its tests: the attachment and the main transaction the store holds, and the
+// helpers that work on engine handles. Nothing outside src/db includes it (tests/arch checks
+// that).
+
+#include <QString>
+#include <QStringList>
+#include <mutex>
+
+#include "db/IBPP.h"
+#include "db/TDbData.h"
+
+namespace pw::db {
+
+// The handle and the main transaction, empty while closed.
+struct TDbData::Engine {
+    mutable std::mutex dbMutex;  // guards db for the send worker's added reference
+    IBPP::Database db;
+    IBPP::Transaction mainTr;
+
+    [[nodiscard]] IBPP::Database Database() const {
+        std::lock_guard<std::mutex> lock(dbMutex);
+        return db;
+    }
+};
+
+// The schema of a new database, statement by statement ("%STR_SIZE%" for the field size).
+[[nodiscard]] QStringList creationScript();
+
+// A new, not yet connected handle on a working copy, as the store opens it with a bounded
+// page cache (a send run's own attachment).
+[[nodiscard]] IBPP::Database WorkingCopyDatabase(const QString& path);
+
+// ---- caption rows (the field-name dialog, the import, the template reader) ----
+// Each works on the caller's database and started transaction with a statement of its own,
+// and tells its dropped errors to the sink given.
+
+// Binds the caption and the column name (upper-cased) to statementText
+// ("UPDATE MAIL_FIELDS SET CAPTION = ? WHERE FIELD = ?" or the import's
+// "UPDATE MAIL_FIELDS SET CAPTION=? WHERE FIELD=?"); true exactly when one row changed.
+[[nodiscard]] bool UpdateCaption(const IBPP::Database& db, const IBPP::Transaction& tr,
+                                 const QString& statementText, const QString& columnName,
+                                 const QString& caption, const DiagnosticSink& diagnostics);
+// Deletes the field's row and inserts it anew with the caption; a failure leaves the old row.
+inline const QString kInsertCaptionRow =
+    QStringLiteral("INSERT INTO MAIL_FIELDS (FIELD,CAPTION) VALUES (?,?)");
+void ReplaceCaptionRow(const IBPP::Database& db, const IBPP::Transaction& tr,
+                       const QString& insertText, const QString& columnName, const QString& caption,
+                       const DiagnosticSink& diagnostics);
+
+}  // namespace pw::db

@@ -1,0 +1,457 @@
+// The working copy's life: its name, its creation with the schema, open, save, save as,
+// discard and close.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include "db/StoreEngine.h"
+#include "resources/Strings.h"
+
+namespace pw::db {
+
+namespace {
+
+constexpr const char* kUser = "SYSDBA";
+constexpr const char* kPassword = "vellumcap";
+// Character set NONE rather than ASCII: the engine refuses every byte above 127 in an ASCII
+// column, and NONE keeps "n bytes per VARCHAR(n)" for the UTF-8 text stored here.
+constexpr const char* kCharSet = "NONE";
+constexpr const char* kCreateParams = "PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE";
+constexpr int kAllowedSizes[] = {50, 100, 150, 200, 250};
+
+// Copies src over dst so that dst is either the old file or the whole new one.
+bool copyReplacing(const QString& src, const QString& dst) {
+    QFile in(src);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile out(dst);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    char buf[1 << 16];
+    for (;;) {
+        const qint64 n = in.read(buf, sizeof buf);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        if (out.write(buf, n) != n)
+            return false;
+    }
+    return out.commit();
+}
+
+constexpr auto kPrivateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+constexpr auto kPrivateFolder =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+
+IBPP::Database makeDatabase(const QString& path, bool forCreation, PageCache pageCache) {
+    IBPP::Database db =
+        IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(), kUser, kPassword, "",
+                              kCharSet, forCreation ? kCreateParams : "");
+    // A working copy is a scratch copy of the user's file: its pages go through the system's
+    // file cache instead of one synchronous write each, which made a long main transaction
+    // over 20000 records wait on the disk for seconds. Committed pages are still written to
+    // the file at commit, so a crashed run leaves its outcomes in the working copy.
+    db->SetForcedWrites(false);
+    if (pageCache == PageCache::Bounded)
+        db->SetPageBuffers(kBoundedPageBuffers);
+    return db;
+}
+
+}  // namespace
+
+// The schema, statement by statement. BOOLEAN is a reserved word of the engine, so the domain
+// is named as a quoted identifier (the stored name stays BOOLEAN).
+QStringList creationScript() {
+    QStringList s{
+        QStringLiteral(
+            "CREATE DOMAIN \"BOOLEAN\" AS SMALLINT DEFAULT 1 NOT NULL CHECK (VALUE IN (0, 1, 2));"),
+        QStringLiteral("CREATE DOMAIN STANDARTID AS INTEGER DEFAULT -1 NOT NULL;"),
+        QStringLiteral("CREATE DOMAIN STANDARTSTRING AS VARCHAR(%STR_SIZE%);"),
+        QStringLiteral("CREATE GENERATOR GEN_GROUPS_ID;"),
+        QStringLiteral("SET GENERATOR GEN_GROUPS_ID TO 0;"),
+        QStringLiteral("CREATE GENERATOR GEN_MAILS_ID;"),
+        QStringLiteral("SET GENERATOR GEN_MAILS_ID TO 0;"),
+        QStringLiteral("CREATE TABLE GROUP_MAIL ( IDGROUP  STANDARTID, IDMAIL   STANDARTID );"),
+        QStringLiteral("CREATE TABLE GROUPS ( ID STANDARTID NOT NULL, NAME   STANDARTSTRING, NOTES "
+                       " STANDARTSTRING );"),
+        QStringLiteral("CREATE TABLE MAIL_FIELDS ( ORDER_F STANDARTID, FIELD STANDARTSTRING, "
+                       "CAPTION STANDARTSTRING );"),
+        QStringLiteral("CREATE TABLE MAILS ( ID STANDARTID NOT NULL, SENDED \"BOOLEAN\" DEFAULT 1, "
+                       "SENDING \"BOOLEAN\", "
+                       "ADDRESS  STANDARTSTRING, NAME STANDARTSTRING, FIELD3 STANDARTSTRING, "
+                       "FIELD4 STANDARTSTRING, "
+                       "FIELD5 STANDARTSTRING, FIELD6 STANDARTSTRING, FIELD7 STANDARTSTRING, "
+                       "FIELD8 STANDARTSTRING, "
+                       "FIELD9 STANDARTSTRING, FIELD10 STANDARTSTRING, FIELD11 STANDARTSTRING, "
+                       "FIELD12 STANDARTSTRING, "
+                       "FIELD13 STANDARTSTRING, FIELD14 STANDARTSTRING, FIELD15 STANDARTSTRING, "
+                       "FIELD16 STANDARTSTRING, "
+                       "FIELD17 STANDARTSTRING, FIELD18 STANDARTSTRING, FIELD19 STANDARTSTRING, "
+                       "FIELD20 STANDARTSTRING );"),
+        QStringLiteral("CREATE TABLE TEMP_DUBLIC_VALUES ( DUBLIC_VALUE  STANDARTSTRING );"),
+        QStringLiteral("CREATE INDEX IDX_DUBLIC_KEYS ON TEMP_DUBLIC_VALUES (DUBLIC_VALUE);"),
+        QStringLiteral("ALTER TABLE GROUPS ADD CONSTRAINT PK_GROUPS PRIMARY KEY (ID);"),
+        QStringLiteral(
+            "ALTER TABLE GROUP_MAIL ADD CONSTRAINT PK_GROUP_MAIL PRIMARY KEY (IDGROUP, IDMAIL);"),
+        QStringLiteral("ALTER TABLE MAILS ADD CONSTRAINT PK_MAILS PRIMARY KEY (ID);"),
+        QStringLiteral("ALTER TABLE GROUP_MAIL ADD CONSTRAINT FK_GROUP_GM FOREIGN KEY (IDGROUP) "
+                       "REFERENCES GROUPS "
+                       "(ID) ON DELETE CASCADE;"),
+        QStringLiteral("ALTER TABLE GROUP_MAIL ADD CONSTRAINT FK_MAIL_GM FOREIGN KEY (IDMAIL) "
+                       "REFERENCES MAILS (ID) "
+                       "ON DELETE CASCADE;"),
+        QStringLiteral("CREATE PROCEDURE AUTODELDUBLIC AS begin /* Procedure Text */ suspend; end"),
+        QStringLiteral("CREATE TRIGGER GROUPS_BI FOR GROUPS ACTIVE BEFORE INSERT POSITION 0 AS "
+                       "BEGIN IF (NEW.ID IS "
+                       "NULL) THEN NEW.ID = GEN_ID(GEN_GROUPS_ID,1); END"),
+        QStringLiteral("CREATE TRIGGER MAILS_BI FOR MAILS ACTIVE BEFORE INSERT POSITION 0 AS BEGIN "
+                       "IF (NEW.ID IS "
+                       "NULL) THEN NEW.ID = GEN_ID(GEN_MAILS_ID,1); END"),
+    };
+    for (int k = 1; k <= kFieldCount; ++k)
+        s << QStringLiteral(
+                 "INSERT INTO MAIL_FIELDS (ORDER_F, FIELD, CAPTION) VALUES (%1, '%2', NULL);")
+                 .arg(k)
+                 .arg(ColumnNames()[k - 1]);
+    return s;
+}
+
+void TDbData::SetStrFieldSize(int size) {
+    m_strFieldSize = 100;
+    for (int allowed : kAllowedSizes)
+        if (size == allowed)
+            m_strFieldSize = size;
+}
+
+IBPP::Database WorkingCopyDatabase(const QString& path) {
+    IBPP::Database db = IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(), kUser,
+                                              kPassword, "", kCharSet, "");
+    db->SetPageBuffers(kBoundedPageBuffers);
+    return db;
+}
+
+// ---- working copies ---------------------------------------------------------------------------
+
+QString TDbData::MakeWorkingCopyPath() {
+    QDir dir(m_folders.workingCopyFolder);
+    if (!dir.exists()) {
+        QDir().mkpath(m_folders.workingCopyFolder);
+        QFile::setPermissions(m_folders.workingCopyFolder, kPrivateFolder);
+    }
+    for (int n = 1;; ++n) {
+        const QString path = m_folders.workingCopyFolder + QStringLiteral("PZP_data_%1.pzb").arg(n);
+        const QFileInfo info(path);
+        if (!info.exists() && !info.isSymLink()) {
+            m_workingCopy = path;
+            return path;
+        }
+    }
+}
+
+bool TDbData::CopyIn(const QString& file) {
+    const QString target = MakeWorkingCopyPath();
+    QFile::remove(target);
+    if (!QFile::copy(file, target))
+        return false;
+    QFile::setPermissions(target, kPrivateFile);
+    return true;
+}
+
+// ---- creation ---------------------------------------------------------------------------------
+
+CreateResult TDbData::CreateDatabase(const QString& logPath) {
+    if (m_workingCopy.isEmpty())
+        MakeWorkingCopyPath();
+
+    // The log starts empty: an old longer log would otherwise keep its tail after this one.
+    QDir().mkpath(m_folders.userDataFolder);
+    QFile log(m_folders.userDataFolder + QStringLiteral("db_log.txt"));
+    const bool logging =
+        log.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
+    if (!logging) {
+        // No log, but the database can still be made: creation goes on and reports what it did.
+        inform(m_ui, pw::str(ids::kDbLogFailed));
+    }
+    auto w = [&](const QString& text) {
+        if (logging)
+            log.write(text.toUtf8());
+    };
+
+    w(QStringLiteral("[TDbData::DbCreate Method]\n"));
+    w(QStringLiteral(" - Path file: ") + logPath + QStringLiteral("\n"));
+    bool madeByUs = true;
+    const QFileInfo existing(m_workingCopy);
+    if (existing.exists() || existing.isSymLink()) {
+        w(QStringLiteral(" - Path file \"") + logPath +
+          QStringLiteral("\" already exists. Asking for rewrite..."));
+        const Answer a =
+            ask(m_ui, pw::str(ids::kDbFileExistsReplace), MessageKind::YesNoCancelDefaultNo);
+        if (a != Answer::Yes) {
+            w(QStringLiteral("NO\n"));
+            w(QStringLiteral("[RETURN_FALSE]\n"));
+            return CreateResult::Declined;
+        }
+        w(QStringLiteral("YES\n"));
+        // The user agreed to the replacement; the engine never creates over a file.
+        madeByUs = QFile::remove(m_workingCopy);
+    }
+
+    IBPP::Database db;
+    IBPP::Transaction tr;
+    IBPP::Statement st;
+    try {
+        w(QStringLiteral(" - IBPP::DatabaseFactory...\n"));
+        w(QStringLiteral("   . Mirror File: ") + m_workingCopy + QStringLiteral("\n"));
+        db = makeDatabase(m_workingCopy, true, m_pageCache);
+        w(QStringLiteral(" - IBPP::DatabaseFactory...DONE\n"));
+        w(QStringLiteral(" - Creating DB..."));
+        db->Create(3);
+        w(QStringLiteral("DONE\n"));
+        w(QStringLiteral(" - Connecting..."));
+        db->Connect();
+        w(QStringLiteral("DONE\n"));
+        w(QStringLiteral(" - IBPP::TransactionFactory..."));
+        tr = IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::ReadCommitted,
+                                      IBPP::LockResolution::NoWait);
+        w(QStringLiteral("DONE\n"));
+        w(QStringLiteral(" - Starting Tr..."));
+        tr->Start();
+        w(QStringLiteral("DONE\n"));
+        w(QStringLiteral(" - IBPP::StatementFactory..."));
+        st = IBPP::StatementFactory(db, tr);
+        w(QStringLiteral("DONE\n"));
+        w(QStringLiteral(" - Executing scripts...\n"));
+        const QString size = QString::number(m_strFieldSize);
+        for (int i = 0; i < m_script.size(); ++i) {
+            const QString& statement = m_script[i];
+            w(QStringLiteral("   %1. ").arg(i) + statement + QStringLiteral("\n"));
+            w(QStringLiteral("     - After %STR_SIZE% replacement: "));
+            QString replaced = statement;
+            replaced.replace(QStringLiteral("%STR_SIZE%"), size);
+            w(replaced + QStringLiteral("\n"));
+            w(QStringLiteral("     - ExecuteImmediate..."));
+            st->ExecuteImmediate(Convert(replaced).toStdString());
+            w(QStringLiteral("DONE\n"));
+            w(QStringLiteral("      - CommitRetain..."));
+            tr->CommitRetain();
+            w(QStringLiteral("DONE\n"));
+        }
+        // Committed and detached before the log claims success.
+        st->Close();
+        tr->Commit();
+        m_modified.store(true);
+        db->Disconnect();
+        w(QStringLiteral("[RETURN_TRUE]\n"));
+        QFile::setPermissions(m_workingCopy, kPrivateFile);
+        return CreateResult::Created;
+    } catch (const IBPP::Exception& e) {
+        w(QStringLiteral("ERROR\n[RETURN_FALSE]\n"));
+        w(QStringLiteral("\n\nError details: ") + QString::fromUtf8(e.what()) +
+          QStringLiteral("\n\n"));
+        log.close();
+        st.reset();
+        tr.reset();
+        db.reset();
+        // No half-made database is left behind to be opened later.
+        if (madeByUs)
+            QFile::remove(m_workingCopy);
+        ReportDroppedError("Creating the database", e);
+        inform(m_ui, pw::str(ids::kCouldNotCreateDatabase) + pw::supportAddress());
+        return CreateResult::Failed;
+    }
+}
+
+// ---- open, save, close ------------------------------------------------------------------------
+
+bool TDbData::Open() {
+    return OpenCurrent(true);
+}
+
+bool TDbData::OpenInPlace(const QString& workingCopy) {
+    if (IsOpen() || !QFileInfo::exists(workingCopy))
+        return false;
+    m_workingCopy = workingCopy;
+    // A recovered working copy holds the only record of a crashed run: never delete it here.
+    return OpenCurrent(false);
+}
+
+bool TDbData::OpenCurrent(bool deleteOnFailure) {
+    if (IsOpen() || m_workingCopy.isEmpty() || !QFileInfo::exists(m_workingCopy))
+        return false;
+    try {
+        IBPP::Database db = makeDatabase(m_workingCopy, false, m_pageCache);
+        db->Connect();
+        {
+            std::lock_guard<std::mutex> lock(m_engine->dbMutex);
+            m_engine->db = db;
+        }
+        m_modified.store(false);
+        ResetListState();
+        m_engine->mainTr =
+            IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::ReadCommitted,
+                                     IBPP::LockResolution::NoWait);
+        m_engine->mainTr->Start();
+        LoadCaptions();
+        for (IStoreObserver* o : std::vector<IStoreObserver*>(m_observers))
+            o->captionsReloaded();
+        ReadFieldLength();
+        m_modified.store(false);
+        for (IStoreObserver* o : std::vector<IStoreObserver*>(m_observers))
+            o->databaseOpened();
+        return IsOpen();
+    } catch (const std::exception& e) {
+        ReportDroppedError("Opening the database", e);
+        ReleaseList();
+        m_engine->mainTr.reset();
+        {
+            std::lock_guard<std::mutex> lock(m_engine->dbMutex);
+            m_engine->db.reset();
+        }
+        if (deleteOnFailure) {
+            QFile::remove(m_workingCopy);
+            m_workingCopy.clear();
+        }
+        return false;
+    }
+}
+
+void TDbData::ReadFieldLength() {
+    const IBPP::Database db = m_engine->Database();
+    IBPP::Transaction tr = IBPP::TransactionFactory(
+        db, IBPP::AccessMode::Write, IBPP::Isolation::ReadCommitted, IBPP::LockResolution::NoWait);
+    tr->Start();
+    IBPP::Statement st = IBPP::StatementFactory(db, tr);
+    st->Execute(
+        "select RDB$FIELD_LENGTH from RDB$FIELDS \nwhere UPPER(RDB$FIELD_NAME) = 'STANDARTSTRING'");
+    int32_t length = 0;
+    if (st->Fetch())
+        st->Get(1, length);
+    m_fieldLength = length <= 0 ? 100 : length;
+    st.reset();
+    tr->Commit();
+}
+
+bool TDbData::OpenUserFile(const QString& file) {
+    Close(CloseMode::DeleteWorkingCopy);
+    if (!CopyIn(file)) {
+        QFile::remove(m_workingCopy);
+        m_workingCopy.clear();
+        return false;
+    }
+    if (!Open())
+        return false;
+    try {
+        SelectAllAfterOpen();
+    } catch (const std::exception& e) {
+        ReportDroppedError("Selecting every record after opening", e);
+    }
+    return true;
+}
+
+bool TDbData::Save(SaveMode mode) {
+    const bool wasModified = m_modified.load();
+    try {
+        SaveCaptions();
+        if (m_engine->mainTr && m_engine->mainTr->IsStarted()) {
+            if (mode == SaveMode::Retaining) {
+                m_engine->mainTr->CommitRetain();
+            } else {
+                ReleaseList();  // the lists' cursors end with the transaction
+                m_engine->mainTr->Commit();
+            }
+        }
+        m_modified.store(false);
+        // Outcomes of the send run that waited for this save: the rows are free now.
+        if (PendingSentFlags() > 0) {
+            WritePendingSentFlags();
+            m_modified.store(false);  // they are committed as they are written
+        }
+        return true;
+    } catch (const std::exception& e) {
+        ReportDroppedError("Saving the database", e);
+        m_modified.store(wasModified);
+        return false;
+    }
+}
+
+bool TDbData::SaveAs(const QString& file) {
+    if (QFileInfo(file).absoluteFilePath() == QFileInfo(m_workingCopy).absoluteFilePath())
+        return Save(SaveMode::Retaining);
+    try {
+        if (!Save(SaveMode::Ending))
+            return false;
+        ReleaseList();
+        if (m_engine->mainTr && m_engine->mainTr->IsStarted())
+            m_engine->mainTr->Rollback();
+        m_engine->mainTr.reset();
+        if (IBPP::Database db = m_engine->Database())
+            db->Disconnect();
+        {
+            std::lock_guard<std::mutex> lock(m_engine->dbMutex);
+            m_engine->db.reset();
+        }
+        // A failed copy is reported as a failed save; the working copy is reopened either way.
+        const bool copied = copyReplacing(m_workingCopy, file);
+        const bool opened = OpenCurrent(true);
+        return copied && opened;
+    } catch (const std::exception& e) {
+        ReportDroppedError("Saving the database as", e);
+        return false;
+    }
+}
+
+bool TDbData::ConfirmClose() {
+    if (!m_modified.load())
+        return true;
+    switch (ask(m_ui, pw::str(ids::kDbSaveChanges), MessageKind::YesNoCancel)) {
+        case Answer::Cancel:
+            return false;
+        case Answer::Yes:
+            return Save(SaveMode::Retaining);
+        default:
+            break;
+    }
+    try {
+        if (m_engine->mainTr && m_engine->mainTr->IsStarted())
+            m_engine->mainTr->RollbackRetain();
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Discarding the changes", e);
+    }
+    // The user's changes are gone; the send run's outcomes are not the user's to discard.
+    WritePendingSentFlags();
+    return true;
+}
+
+void TDbData::Close(CloseMode mode) {
+    for (RecordCache* c : m_caches)
+        c->clear();
+    try {
+        if (m_engine->mainTr && m_engine->mainTr->IsStarted())
+            m_engine->mainTr->Rollback();
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Rolling back", e);
+    }
+    m_engine->mainTr.reset();
+    if (PendingSentFlags() > 0)
+        WritePendingSentFlags();
+    try {
+        if (IBPP::Database db = m_engine->Database())
+            db->Disconnect();
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Detaching", e);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_engine->dbMutex);
+        m_engine->db.reset();
+    }
+    if (mode == CloseMode::DeleteWorkingCopy && !m_workingCopy.isEmpty()) {
+        if (!m_workingCopyKept)
+            QFile::remove(m_workingCopy);
+        m_workingCopyKept = false;
+        m_workingCopy.clear();
+    }
+}
+
+}  // namespace pw::db
