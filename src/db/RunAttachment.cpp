@@ -6,8 +6,14 @@
 
 namespace pw::db {
 
+struct CRunAttachment::Engine {
+    IBPP::Database db;
+};
+
 CRunAttachment::CRunAttachment(QString workingCopy, Diagnostics diagnostics)
-    : m_path(std::move(workingCopy)), m_diagnostics(std::move(diagnostics)) {}
+    : m_path(std::move(workingCopy)),
+      m_diagnostics(std::move(diagnostics)),
+      m_engine(std::make_unique<Engine>()) {}
 
 CRunAttachment::~CRunAttachment() {
     Detach();
@@ -15,12 +21,12 @@ CRunAttachment::~CRunAttachment() {
 
 void CRunAttachment::Detach() {
     try {
-        if (m_db && m_db->IsConnected())
-            m_db->Disconnect();
+        if (m_engine->db && m_engine->db->IsConnected())
+            m_engine->db->Disconnect();
     } catch (const IBPP::Exception& e) {
         Tell(QStringLiteral("Detaching the recipients of the run"), e);
     }
-    m_db.reset();
+    m_engine->db.reset();
 }
 
 void CRunAttachment::Tell(const QString& operation, const std::exception& e) const {
@@ -31,14 +37,14 @@ void CRunAttachment::Tell(const QString& operation, const std::exception& e) con
 }
 
 bool CRunAttachment::Attach() {
-    if (m_db && m_db->IsConnected())
+    if (m_engine->db && m_engine->db->IsConnected())
         return true;
     try {
-        m_db = WorkingCopyDatabase(m_path);
-        m_db->Connect();
+        m_engine->db = WorkingCopyDatabase(m_path);
+        m_engine->db->Connect();
         return true;
     } catch (const IBPP::Exception& e) {
-        m_db.reset();
+        m_engine->db.reset();
         Tell(QStringLiteral("Attaching the recipients of the run"), e);
         return false;
     }
@@ -53,10 +59,10 @@ std::optional<std::vector<int>> CRunAttachment::SelectionIds(SendSelectionMode m
     else if (mode == SendSelectionMode::NotSent)
         where += QStringLiteral(" AND SENDED=0");
     try {
-        IBPP::Transaction tr =
-            IBPP::TransactionFactory(m_db, IBPP::AccessMode::Read, IBPP::Isolation::Concurrency);
+        IBPP::Transaction tr = IBPP::TransactionFactory(m_engine->db, IBPP::AccessMode::Read,
+                                                        IBPP::Isolation::Concurrency);
         tr->Start();
-        IBPP::Statement st = IBPP::StatementFactory(m_db, tr);
+        IBPP::Statement st = IBPP::StatementFactory(m_engine->db, tr);
         st->Execute(
             (QStringLiteral("select ID from MAILS ") + where + QStringLiteral(" order by ID;"))
                 .toStdString());
@@ -88,10 +94,10 @@ std::optional<std::vector<CRunAttachment::Record>> CRunAttachment::ReadRecords(c
     for (size_t i = 0; i < count; ++i)
         list << QString::number(ids[i]);
     try {
-        IBPP::Transaction tr =
-            IBPP::TransactionFactory(m_db, IBPP::AccessMode::Read, IBPP::Isolation::Concurrency);
+        IBPP::Transaction tr = IBPP::TransactionFactory(m_engine->db, IBPP::AccessMode::Read,
+                                                        IBPP::Isolation::Concurrency);
         tr->Start();
-        IBPP::Statement st = IBPP::StatementFactory(m_db, tr);
+        IBPP::Statement st = IBPP::StatementFactory(m_engine->db, tr);
         st->Execute((QStringLiteral("select * from MAILS where ID in (") +
                      list.join(QLatin1Char(',')) + QStringLiteral(") order by ID;"))
                         .toStdString());
@@ -124,10 +130,10 @@ CRunAttachment::OutcomeWrite CRunAttachment::WriteOutcome(int recordId, int outc
         return OutcomeWrite::Failed;
     try {
         IBPP::Transaction tr =
-            IBPP::TransactionFactory(m_db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
-                                     IBPP::LockResolution::NoWait);
+            IBPP::TransactionFactory(m_engine->db, IBPP::AccessMode::Write,
+                                     IBPP::Isolation::Concurrency, IBPP::LockResolution::NoWait);
         tr->Start();
-        IBPP::Statement st = IBPP::StatementFactory(m_db, tr);
+        IBPP::Statement st = IBPP::StatementFactory(m_engine->db, tr);
         st->Prepare("UPDATE MAILS SET SENDED=? WHERE ID=?");
         st->Set(1, outcome);
         st->Set(2, recordId);

@@ -12,10 +12,10 @@
 #include <QString>
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
-#include "db/IBPP.h"
 #include "db/RecordCache.h"
 
 namespace pw::db {
@@ -63,7 +63,9 @@ private:
 
     QString m_path;
     Diagnostics m_diagnostics;
-    IBPP::Database m_db;
+    // the engine's handle, kept out of this header
+    struct Engine;
+    std::unique_ptr<Engine> m_engine;
 };
 
 }  // namespace pw::db
