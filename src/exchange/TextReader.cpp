@@ -7,6 +7,7 @@
 #include <QStringDecoder>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace pw::exchange {
 
@@ -27,73 +28,73 @@ bool delimiterNeedsAsking(const QString& path) {
 
 namespace {
 
-constexpr QChar kQuote = u'"';
+// The reading below works on UTF-16 units (the public splitting functions) and on UTF-8
+// bytes (the file reader): every character it looks at is ASCII, and no byte of a UTF-8
+// multi-byte sequence is.
+template <typename C>
+constexpr C kQuoteUnit = C('"');
 
-bool endsRecord(QChar c) {
-    return c == u'\r' || c == u'\n';
+template <typename C>
+bool endsRecord(C c) {
+    return c == C('\r') || c == C('\n');
 }
 
 // The end of a quoted field that starts at `from` (its opening quote), read as spreadsheet
 // programs write it: "" is one quote, and a quote closes only before a delimiter, a line
-// break or the end. -1 when it never closes; `value` receives the text between the quotes.
+// break or the end. -1 when it never closes. Its value is unquoted(text, from + 1, end - 1).
 // `loneQuote`, when given, receives the position of the first quote that was taken as text.
-qsizetype quotedFieldEnd(QStringView text, qsizetype from, QChar delimiter, QString* value,
+template <typename C>
+qsizetype quotedFieldEnd(const C* text, qsizetype n, qsizetype from, C delimiter,
                          qsizetype* loneQuote = nullptr) {
-    for (qsizetype i = from + 1; i < text.size(); ++i) {
-        if (text[i] != kQuote) {
-            if (value)
-                *value += text[i];
+    for (qsizetype i = from + 1; i < n; ++i) {
+        if (text[i] != kQuoteUnit<C>)
             continue;
-        }
-        if (i + 1 < text.size() && text[i + 1] == kQuote) {
-            if (value)
-                *value += kQuote;
+        if (i + 1 < n && text[i + 1] == kQuoteUnit<C>) {
             ++i;
             continue;
         }
-        if (i + 1 == text.size() || text[i + 1] == delimiter || endsRecord(text[i + 1]))
+        if (i + 1 == n || text[i + 1] == delimiter || endsRecord(text[i + 1]))
             return i + 1;
-        if (value)
-            *value += kQuote;  // a lone quote inside is text
         if (loneQuote && *loneQuote < 0)
-            *loneQuote = i;
+            *loneQuote = i;  // a lone quote inside is text
     }
     return -1;
 }
 
-}  // namespace
-
-QStringList splitFields(QStringView line, QChar delimiter) {
-    QStringList fields;
+// Hands each field of one record to sink(const C* begin, qsizetype length, bool quoted); a
+// quoted field's doubled quotes are still doubled (see unquote).
+template <typename C, typename Sink>
+void forEachField(const C* line, qsizetype n, C delimiter, Sink&& sink) {
     qsizetype pos = 0;
-    const qsizetype n = line.size();
     while (true) {
-        const QStringView rest = line.sliced(pos);
+        const C* rest = line + pos;
+        const qsizetype restSize = n - pos;
         qsizetype end = -1;
-        QString value;
-        const qsizetype closed = !rest.isEmpty() && rest.front() == kQuote
-                                     ? quotedFieldEnd(rest, 0, delimiter, &value)
-                                     : -1;
+        const bool startsQuoted = restSize > 0 && rest[0] == kQuoteUnit<C>;
+        const qsizetype closed = startsQuoted ? quotedFieldEnd(rest, restSize, 0, delimiter) : -1;
         if (closed >= 0) {
-            fields.append(value);
-            end = closed < rest.size() ? closed : -1;
+            sink(rest + 1, closed - 2, true);
+            end = closed < restSize ? closed : -1;
         } else {
             // plain, or a quote that never closes: the quoted state runs to the next quote
-            bool quoted = !rest.isEmpty() && rest.front() == kQuote;
-            for (qsizetype i = quoted ? 1 : 0; i < rest.size(); ++i) {
-                const QChar c = rest[i];
+            bool quoted = startsQuoted;
+            for (qsizetype i = quoted ? 1 : 0; i < restSize; ++i) {
+                const C c = rest[i];
                 if (quoted) {
-                    if (c == kQuote)
+                    if (c == kQuoteUnit<C>)
                         quoted = false;
                 } else if (c == delimiter) {
                     end = i;
                     break;
                 }
             }
-            QStringView field = end < 0 ? rest : rest.first(end);
-            if (!field.isEmpty() && field.front() == kQuote && field.back() == kQuote)
-                field = field.size() >= 2 ? field.sliced(1, field.size() - 2) : QStringView();
-            fields.append(field.toString());
+            const C* field = rest;
+            qsizetype size = end < 0 ? restSize : end;
+            if (size > 0 && field[0] == kQuoteUnit<C> && field[size - 1] == kQuoteUnit<C>) {
+                field = size >= 2 ? field + 1 : field;
+                size = size >= 2 ? size - 2 : 0;
+            }
+            sink(field, size, false);
         }
         if (end < 0)
             break;
@@ -101,35 +102,57 @@ QStringList splitFields(QStringView line, QChar delimiter) {
         if (pos > n)
             break;
     }
-    return fields;
 }
 
-QList<QStringView> splitRecords(QStringView text, QChar delimiter, int maxRecords) {
-    QList<QStringView> records;
-    const qsizetype n = text.size();
+// Appends a quoted field's text to out with every doubled quote made one.
+template <typename C, typename Out>
+void unquote(const C* text, qsizetype size, Out& out) {
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (text[i] == kQuoteUnit<C> && i + 1 < size && text[i + 1] == kQuoteUnit<C>) {
+            out.append(text + from, i + 1 - from);
+            from = i + 2;
+            ++i;
+        }
+    }
+    out.append(text + from, size - from);
+}
+
+// Hands each record (start, length) to sink, at most maxRecords + 1 of them.
+template <typename C, typename Sink>
+void forEachRecord(const C* text, qsizetype n, C delimiter, int maxRecords, Sink&& sink) {
     // Off once a quoted field has not closed up to the end: from there on lines are records,
     // as they are in a file without quotes, and no line is read twice.
     bool quotesSpanLines = true;
     qsizetype i = 0;
-    while (i < n && records.size() <= maxRecords) {
+    qsizetype records = 0;
+    // The first line break at or after the last quoted field start that needed it.
+    qsizetype lineEnd = -1;
+    while (i < n && records <= maxRecords) {
         while (i < n && endsRecord(text[i]))
             ++i;
         if (i >= n)
             break;
         const qsizetype start = i;
         bool fieldStart = true;
-        bool lineEnded = false;
-        while (i < n && !lineEnded) {
-            const QChar c = text[i];
-            if (fieldStart && c == kQuote && quotesSpanLines) {
+        while (i < n) {
+            const C c = text[i];
+            if (fieldStart && c == kQuoteUnit<C> && quotesSpanLines) {
                 qsizetype loneQuote = -1;
-                const qsizetype closed = quotedFieldEnd(text, i, delimiter, nullptr, &loneQuote);
-                qsizetype lineEnd = i;
-                while (lineEnd < n && !endsRecord(text[lineEnd]))
-                    ++lineEnd;
+                const qsizetype closed = quotedFieldEnd(text, n, i, delimiter, &loneQuote);
+                if (closed >= 0 && loneQuote < 0) {
+                    i = closed;
+                    fieldStart = false;
+                    continue;
+                }
+                if (lineEnd < i) {
+                    lineEnd = i;
+                    while (lineEnd < n && !endsRecord(text[lineEnd]))
+                        ++lineEnd;
+                }
                 // A field that goes on past its line is taken whole only when it is written
                 // as spreadsheet programs write it up to there; other lines read as they did.
-                if (closed >= 0 && (closed <= lineEnd || loneQuote < 0 || loneQuote > lineEnd)) {
+                if (closed >= 0 && (closed <= lineEnd || loneQuote > lineEnd)) {
                     i = closed;
                     fieldStart = false;
                     continue;
@@ -138,15 +161,45 @@ QList<QStringView> splitRecords(QStringView text, QChar delimiter, int maxRecord
                 if (closed < 0 && lineEnd < n)
                     quotesSpanLines = false;
             }
-            if (endsRecord(c)) {
-                lineEnded = true;
+            if (endsRecord(c))
                 break;
-            }
             fieldStart = c == delimiter;
             ++i;
         }
-        records.append(text.sliced(start, i - start));
+        sink(start, i - start);
+        ++records;
     }
+}
+
+struct QStringOut {
+    QString& s;
+    void append(const char16_t* p, qsizetype n) { s.append(QStringView(p, n)); }
+};
+
+}  // namespace
+
+QStringList splitFields(QStringView line, QChar delimiter) {
+    QStringList fields;
+    const auto* text = reinterpret_cast<const char16_t*>(line.utf16());
+    forEachField(text, line.size(), char16_t(delimiter.unicode()),
+                 [&](const char16_t* p, qsizetype n, bool quoted) {
+                     if (!quoted) {
+                         fields.append(QStringView(p, n).toString());
+                         return;
+                     }
+                     QString value;
+                     QStringOut out{value};
+                     unquote(p, n, out);
+                     fields.append(value);
+                 });
+    return fields;
+}
+
+QList<QStringView> splitRecords(QStringView text, QChar delimiter, int maxRecords) {
+    QList<QStringView> records;
+    const auto* units = reinterpret_cast<const char16_t*>(text.utf16());
+    forEachRecord(units, text.size(), char16_t(delimiter.unicode()), maxRecords,
+                  [&](qsizetype start, qsizetype n) { records.append(text.sliced(start, n)); });
     return records;
 }
 
@@ -444,36 +497,101 @@ DecodedText decodeImportTextAs(QByteArrayView bytes, TextEncoding encoding, Lega
     return out;
 }
 
+namespace {
+
+// The file's text as UTF-8 without its signature, taken as it is when it already is valid
+// UTF-8 (no copy, no round trip through UTF-16); decoded and converted otherwise.
+struct Utf8Text {
+    QByteArrayView bytes;
+    QByteArray converted;
+};
+
+// QString::fromUtf8 drops a byte order mark at the start; in a field it is text.
+QString fieldText(const char* p, qsizetype n) {
+    QString out;
+    while (n >= 3 && uchar(p[0]) == 0xEF && uchar(p[1]) == 0xBB && uchar(p[2]) == 0xBF) {
+        out += QChar(0xFEFF);
+        p += 3;
+        n -= 3;
+    }
+    return out.isEmpty() ? QString::fromUtf8(p, n) : out + QString::fromUtf8(p, n);
+}
+
+bool takeUtf8AsIs(QByteArrayView bytes, ReadResult& result, Utf8Text& out) {
+    QByteArrayView body = bytes;
+    if (bytes.size() > 2 && startsWith(bytes, {0x2B, 0x2F, 0x76}))
+        return false;
+    if (bytes.size() > 2 && startsWith(bytes, {0xEF, 0xBB, 0xBF}))
+        body = bytes.sliced(3);
+    else if (bytes.size() >= 2 && layoutOf(bytes) != Layout::Bytes)
+        return false;
+    else if (carriesJisShifts(bytes))
+        return false;
+    // A second signature is dropped by the decoder: leave such files to it.
+    if (startsWith(body, {0xEF, 0xBB, 0xBF}) || !body.isValidUtf8())
+        return false;
+    result.encoding = QStringLiteral("UTF-8");
+    out.bytes = body;
+    return true;
+}
+
+}  // namespace
+
 ReadResult readDelimitedBytes(QByteArrayView bytes, Delimiter delimiter, ImportTable& table,
                               SteppedProgress& progress, LegacyCodePage legacy, int maxRows,
                               TextEncoding encoding) {
     ReadResult result;
     table.clear();
-    DecodedText decoded = decodeImportTextAs(bytes, encoding, legacy);
-    result.encoding = decoded.encoding;
-    result.legacyFallback = decoded.legacyFallback;
-    result.lossy = decoded.lossy;
-    if (decoded.hadNul) {
-        result.status = ReadStatus::NulCharacters;
-        return result;
+    Utf8Text text;
+    if (encoding == TextEncoding::Detect && takeUtf8AsIs(bytes, result, text)) {
+        if (text.bytes.contains('\0')) {
+            result.status = ReadStatus::NulCharacters;
+            return result;
+        }
+    } else {
+        DecodedText decoded = decodeImportTextAs(bytes, encoding, legacy);
+        result.encoding = decoded.encoding;
+        result.legacyFallback = decoded.legacyFallback;
+        result.lossy = decoded.lossy;
+        if (decoded.hadNul) {
+            result.status = ReadStatus::NulCharacters;
+            return result;
+        }
+        text.converted = decoded.text.toUtf8();
+        text.bytes = text.converted;
     }
 
     // Records are the non-empty runs between CR and LF characters, except that a quoted
     // field may hold line breaks.
-    const QChar d = delimiterChar(delimiter);
-    QList<QStringView> lines = splitRecords(decoded.text, d, maxRows);
-    if (lines.size() > maxRows) {
-        lines.resize(maxRows);
+    const char d = char(delimiterChar(delimiter).unicode());
+    const char* data = text.bytes.data();
+    std::vector<std::pair<qsizetype, qsizetype>> records;
+    forEachRecord(data, text.bytes.size(), d, maxRows,
+                  [&](qsizetype start, qsizetype n) { records.emplace_back(start, n); });
+    if (records.size() > size_t(maxRows)) {
+        records.resize(size_t(maxRows));
         result.stoppedAtLimit = true;
     }
 
-    const int count = int(lines.size());
+    const int count = int(records.size());
     table.rows.reserve(count);
     progress.setRange(0, count);
     progress.setPosition(0);
     progress.show();
+    QByteArray unquoted;
     for (int i = 0; i < count; ++i) {
-        table.rows.append(splitFields(lines[i], d));
+        ImportRow row;
+        forEachField(data + records[size_t(i)].first, records[size_t(i)].second, d,
+                     [&](const char* p, qsizetype n, bool quoted) {
+                         if (!quoted) {
+                             row.append(fieldText(p, n));
+                             return;
+                         }
+                         unquoted.clear();
+                         unquote(p, n, unquoted);
+                         row.append(fieldText(unquoted.constData(), unquoted.size()));
+                     });
+        table.rows.append(std::move(row));
         progress.advanceTo(i + 1);
     }
     result.rowCount = table.rowCount();
