@@ -118,17 +118,26 @@ void unquote(const C* text, qsizetype size, Out& out) {
     out.append(text + from, size - from);
 }
 
-// Hands each record (start, length) to sink, at most maxRecords + 1 of them.
-template <typename C, typename Sink>
-void forEachRecord(const C* text, qsizetype n, C delimiter, int maxRecords, Sink&& sink) {
+// Where a reading of records stands between pieces of a text.
+struct RecordScan {
+    int maxRecords = 0;
+    qsizetype records = 0;
     // Off once a quoted field has not closed up to the end: from there on lines are records,
     // as they are in a file without quotes, and no line is read twice.
     bool quotesSpanLines = true;
+};
+
+// Hands each record (start, length) to sink, at most maxRecords + 1 of them in all. With
+// final false the text is a piece that more text follows: a record whose end or whose
+// quoting depends on what follows is left for the next piece, whose text must begin at the
+// returned position. Returns n when everything was read.
+template <typename C, typename Sink>
+qsizetype forEachRecord(const C* text, qsizetype n, C delimiter, RecordScan& scan, bool final,
+                        Sink&& sink) {
     qsizetype i = 0;
-    qsizetype records = 0;
     // The first line break at or after the last quoted field start that needed it.
     qsizetype lineEnd = -1;
-    while (i < n && records <= maxRecords) {
+    while (i < n && scan.records <= scan.maxRecords) {
         while (i < n && endsRecord(text[i]))
             ++i;
         if (i >= n)
@@ -137,9 +146,12 @@ void forEachRecord(const C* text, qsizetype n, C delimiter, int maxRecords, Sink
         bool fieldStart = true;
         while (i < n) {
             const C c = text[i];
-            if (fieldStart && c == kQuoteUnit<C> && quotesSpanLines) {
+            if (fieldStart && c == kQuoteUnit<C> && scan.quotesSpanLines) {
                 qsizetype loneQuote = -1;
                 const qsizetype closed = quotedFieldEnd(text, n, i, delimiter, &loneQuote);
+                // a quote that closes only at the end of the piece may be followed by more
+                if (!final && (closed < 0 || closed == n))
+                    return start;
                 if (closed >= 0 && loneQuote < 0) {
                     i = closed;
                     fieldStart = false;
@@ -159,17 +171,42 @@ void forEachRecord(const C* text, qsizetype n, C delimiter, int maxRecords, Sink
                 }
                 // never closed: if lines follow, they are records from here on
                 if (closed < 0 && lineEnd < n)
-                    quotesSpanLines = false;
+                    scan.quotesSpanLines = false;
             }
             if (endsRecord(c))
                 break;
             fieldStart = c == delimiter;
             ++i;
         }
+        if (i == n && !final)
+            return start;
         sink(start, i - start);
-        ++records;
+        ++scan.records;
     }
+    return scan.records > scan.maxRecords ? i : n;
 }
+
+// Splits records into fields and appends them to the rows.
+class RowFiller {
+public:
+    RowFiller(ImportRows& rows, char delimiter) : m_rows(rows), m_delimiter(delimiter) {}
+    void record(const char* text, qsizetype size) {
+        forEachField(text, size, m_delimiter, [this](const char* p, qsizetype n, bool quoted) {
+            if (quoted)
+                unquote(p, n, *this);
+            else
+                m_rows.appendToField(p, n);
+            m_rows.endField();
+        });
+        m_rows.endRow();
+    }
+    // unquote() hands a quoted field over in runs through this
+    void append(const char* p, qsizetype n) { m_rows.appendToField(p, n); }
+
+private:
+    ImportRows& m_rows;
+    char m_delimiter;
+};
 
 struct QStringOut {
     QString& s;
@@ -198,7 +235,8 @@ QStringList splitFields(QStringView line, QChar delimiter) {
 QList<QStringView> splitRecords(QStringView text, QChar delimiter, int maxRecords) {
     QList<QStringView> records;
     const auto* units = reinterpret_cast<const char16_t*>(text.utf16());
-    forEachRecord(units, text.size(), char16_t(delimiter.unicode()), maxRecords,
+    RecordScan scan{maxRecords};
+    forEachRecord(units, text.size(), char16_t(delimiter.unicode()), scan, true,
                   [&](qsizetype start, qsizetype n) { records.append(text.sliced(start, n)); });
     return records;
 }
@@ -285,19 +323,28 @@ class LineCounter {
 public:
     LineCounter(Layout layout, int maxLines) : m_layout(layout), m_maxLines(maxLines) {}
 
-    // Scans buffer from the last scanned unit on; returns the byte offset where line
-    // maxLines + 1 begins, or -1 when the buffer does not reach it yet.
-    qsizetype scan(QByteArrayView buffer) {
+    // Scans the next piece of the file, which begins at byte `offset`; returns the byte
+    // offset where line maxLines + 1 begins, or -1 when the piece does not reach it.
+    qsizetype scanPiece(QByteArrayView piece, qsizetype offset) {
         const qsizetype unit = m_layout == Layout::Bytes ? 1 : 2;
-        for (; m_offset + unit <= buffer.size(); m_offset += unit) {
+        // a unit split between two pieces (UTF-16 only) is taken whole from the carry
+        QByteArray joined;
+        if (!m_carry.isEmpty()) {
+            joined = m_carry + piece.toByteArray();
+            piece = joined;
+            offset -= m_carry.size();
+            m_carry.clear();
+        }
+        const auto* p = reinterpret_cast<const unsigned char*>(piece.data());
+        qsizetype i = 0;
+        for (; i + unit <= piece.size(); i += unit) {
             unsigned code;
-            const auto* p = reinterpret_cast<const unsigned char*>(buffer.data() + m_offset);
             if (m_layout == Layout::Bytes) {
-                code = p[0];
+                code = p[i];
             } else if (m_layout == Layout::Utf16LE) {
-                code = p[0] | (unsigned(p[1]) << 8);
+                code = p[i] | (unsigned(p[i + 1]) << 8);
             } else {
-                code = (unsigned(p[0]) << 8) | p[1];
+                code = (unsigned(p[i]) << 8) | p[i + 1];
             }
             const bool lineBreak = code == 0x0D || code == 0x0A;
             if (lineBreak) {
@@ -305,16 +352,18 @@ public:
             } else if (!m_inLine) {
                 m_inLine = true;
                 if (++m_lines > m_maxLines)
-                    return m_offset;
+                    return offset + i;
             }
         }
+        m_carry = piece.sliced(i).toByteArray();
         return -1;
     }
+    [[nodiscard]] int lines() const { return std::min(m_lines, m_maxLines); }
 
 private:
     Layout m_layout;
     int m_maxLines;
-    qsizetype m_offset = 0;
+    QByteArray m_carry;
     int m_lines = 0;
     bool m_inLine = false;
 };
@@ -506,17 +555,6 @@ struct Utf8Text {
     QByteArray converted;
 };
 
-// QString::fromUtf8 drops a byte order mark at the start; in a field it is text.
-QString fieldText(const char* p, qsizetype n) {
-    QString out;
-    while (n >= 3 && uchar(p[0]) == 0xEF && uchar(p[1]) == 0xBB && uchar(p[2]) == 0xBF) {
-        out += QChar(0xFEFF);
-        p += 3;
-        n -= 3;
-    }
-    return out.isEmpty() ? QString::fromUtf8(p, n) : out + QString::fromUtf8(p, n);
-}
-
 bool takeUtf8AsIs(QByteArrayView bytes, ReadResult& result, Utf8Text& out) {
     QByteArrayView body = bytes;
     if (bytes.size() > 2 && startsWith(bytes, {0x2B, 0x2F, 0x76}))
@@ -566,7 +604,8 @@ ReadResult readDelimitedBytes(QByteArrayView bytes, Delimiter delimiter, ImportT
     const char d = char(delimiterChar(delimiter).unicode());
     const char* data = text.bytes.data();
     std::vector<std::pair<qsizetype, qsizetype>> records;
-    forEachRecord(data, text.bytes.size(), d, maxRows,
+    RecordScan scan{maxRows};
+    forEachRecord(data, text.bytes.size(), d, scan, true,
                   [&](qsizetype start, qsizetype n) { records.emplace_back(start, n); });
     if (records.size() > size_t(maxRows)) {
         records.resize(size_t(maxRows));
@@ -574,29 +613,131 @@ ReadResult readDelimitedBytes(QByteArrayView bytes, Delimiter delimiter, ImportT
     }
 
     const int count = int(records.size());
-    table.rows.reserve(count);
     progress.setRange(0, count);
     progress.setPosition(0);
     progress.show();
-    QByteArray unquoted;
+    RowFiller fill(table.rows, d);
     for (int i = 0; i < count; ++i) {
-        ImportRow row;
-        forEachField(data + records[size_t(i)].first, records[size_t(i)].second, d,
-                     [&](const char* p, qsizetype n, bool quoted) {
-                         if (!quoted) {
-                             row.append(fieldText(p, n));
-                             return;
-                         }
-                         unquoted.clear();
-                         unquote(p, n, unquoted);
-                         row.append(fieldText(unquoted.constData(), unquoted.size()));
-                     });
-        table.rows.append(std::move(row));
+        fill.record(data + records[size_t(i)].first, records[size_t(i)].second);
         progress.advanceTo(i + 1);
     }
     result.rowCount = table.rowCount();
     return result;
 }
+
+namespace {
+
+// What a first pass over a file finds, without keeping its bytes.
+struct FileSurvey {
+    qsizetype end = 0;  // where the line past the limit begins, or the file's size
+    bool stoppedAtLimit = false;
+    int lines = 0;  // non-empty lines before end
+    // The text can be read straight from the file as UTF-8, piece by piece.
+    bool utf8AsIs = false;
+    qsizetype bodyStart = 0;  // after the signature
+};
+
+// Checks the bytes between line breaks as they come: whether they are valid UTF-8 without
+// NUL characters and not 7-bit JIS text. Line breaks never occur inside a character, so each
+// checked span holds whole characters.
+class Utf8Check {
+public:
+    void feed(QByteArrayView bytes, bool last) {
+        if (!m_ok)
+            return;
+        if (m_head.size() < 3) {
+            m_head += bytes.first(std::min<qsizetype>(3 - m_head.size(), bytes.size()));
+            // a second signature is dropped by the decoder: such files are left to it
+            if (m_head.size() == 3 && startsWith(m_head, {0xEF, 0xBB, 0xBF}))
+                m_ok = false;
+        }
+        m_pending.append(bytes);
+        qsizetype cut = m_pending.size();
+        if (!last) {
+            while (cut > 0 && m_pending[cut - 1] != '\n' && m_pending[cut - 1] != '\r')
+                --cut;
+        }
+        check(QByteArrayView(m_pending).first(cut));
+        m_pending.remove(0, cut);
+    }
+    [[nodiscard]] bool ok() const { return m_ok && !(m_ascii && m_jisShift); }
+
+private:
+    void check(QByteArrayView span) {
+        if (span.isEmpty() || !m_ok)
+            return;
+        if (!span.isValidUtf8() || span.contains('\0')) {
+            m_ok = false;
+            return;
+        }
+        for (const char c : span) {
+            if (uchar(c) >= 0x80) {
+                m_ascii = false;
+                break;
+            }
+        }
+        m_jisShift = m_jisShift || span.contains("\x1b$B") || span.contains("\x1b$@");
+    }
+
+    QByteArray m_head;
+    QByteArray m_pending;
+    bool m_ok = true;
+    bool m_ascii = true;
+    bool m_jisShift = false;
+};
+
+void tellReadFailure(const QFile& file) {
+    std::printf("Couldn't open source file: %s",
+                file.errorString().toLocal8Bit().left(1024).constData());
+    std::fflush(stdout);
+}
+
+// The first pass: lines up to the limit and whether the text can be read as it is.
+bool surveyFile(QFile& file, int maxRows, bool detect, FileSurvey& survey) {
+    QByteArray chunk;
+    std::unique_ptr<LineCounter> counter;
+    Utf8Check check;
+    bool mayStream = detect;
+    qsizetype offset = 0;
+    while (true) {
+        chunk.resize(kReadPieceBytes);
+        const qint64 got = file.read(chunk.data(), kReadPieceBytes);
+        if (got < 0)
+            return false;
+        chunk.resize(got);
+        if (!counter) {
+            // a file reads whole up to the chunk size, so the first chunk holds its signature
+            const QByteArrayView head = QByteArrayView(chunk).first(std::min<qsizetype>(3, got));
+            counter = std::make_unique<LineCounter>(layoutOf(head), maxRows);
+            if ((head.size() > 2 && startsWith(head, {0x2B, 0x2F, 0x76})) ||
+                (head.size() >= 2 && layoutOf(head) != Layout::Bytes))
+                mayStream = false;
+            else if (head.size() > 2 && startsWith(head, {0xEF, 0xBB, 0xBF}))
+                survey.bodyStart = 3;
+        }
+        QByteArrayView piece = chunk;
+        const qsizetype cut = counter->scanPiece(piece, offset);
+        if (cut >= 0)
+            piece = piece.first(std::max<qsizetype>(0, cut - offset));
+        if (mayStream) {
+            const qsizetype skip = std::max<qsizetype>(0, survey.bodyStart - offset);
+            check.feed(piece.sliced(std::min(skip, piece.size())), cut >= 0 || got == 0);
+        }
+        offset += piece.size();
+        if (cut >= 0) {
+            survey.stoppedAtLimit = true;
+            break;
+        }
+        if (got == 0)
+            break;
+    }
+    survey.end = offset;
+    survey.lines = counter->lines();
+    survey.utf8AsIs = mayStream && check.ok();
+    return true;
+}
+
+}  // namespace
 
 ReadResult readDelimitedFile(const QString& path, Delimiter delimiter, ImportTable& table,
                              SteppedProgress& progress, LegacyCodePage legacy, int maxRows,
@@ -605,53 +746,86 @@ ReadResult readDelimitedFile(const QString& path, Delimiter delimiter, ImportTab
     ReadResult result;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        const QByteArray reason = file.errorString().toLocal8Bit().left(1024);
-        std::printf("Couldn't open source file: %s", reason.constData());
-        std::fflush(stdout);
+        tellReadFailure(file);
         result.status = ReadStatus::CannotOpen;
         result.detail = file.errorString();
         return result;
     }
-    // Read in chunks and stop where the line past the limit begins, so that an enormous
-    // file costs no more memory than the rows an import can use.
-    QByteArray buffer;
-    constexpr qint64 chunk = 4 * 1024 * 1024;
-    std::unique_ptr<LineCounter> counter;
-    while (true) {
-        const qsizetype old = buffer.size();
-        buffer.resize(old + chunk);
-        const qint64 got = file.read(buffer.data() + old, chunk);
-        if (got < 0) {
-            result.status = ReadStatus::CannotOpen;
-            result.detail = file.errorString();
-            std::printf("Couldn't open source file: %s",
-                        file.errorString().toLocal8Bit().left(1024).constData());
-            std::fflush(stdout);
-            return result;
-        }
-        buffer.resize(old + got);
-        if (!counter && (buffer.size() >= 3 || got == 0)) {
-            counter = std::make_unique<LineCounter>(layoutOf(buffer), maxRows);
-        }
-        if (counter) {
-            const qsizetype cut = counter->scan(buffer);
-            if (cut >= 0) {
-                buffer.truncate(cut);
-                result.stoppedAtLimit = true;
-                break;
-            }
-        }
-        if (got == 0)
-            break;
-        if (buffer.size() > kMaxTextBytes) {
+    // A first pass counts the lines and finds where the line past the limit begins, so that
+    // an enormous file costs no more memory than the rows an import can use.
+    FileSurvey survey;
+    if (!surveyFile(file, maxRows, encoding == TextEncoding::Detect, survey) || !file.seek(0)) {
+        tellReadFailure(file);
+        result.status = ReadStatus::CannotOpen;
+        result.detail = file.errorString();
+        return result;
+    }
+
+    if (!survey.utf8AsIs) {
+        // Other encodings are decoded as a whole.
+        if (survey.end > kMaxTextBytes) {
             result.status = ReadStatus::TooLarge;
             return result;
         }
+        const QByteArray buffer = file.read(survey.end);
+        if (buffer.size() != survey.end) {
+            tellReadFailure(file);
+            result.status = ReadStatus::CannotOpen;
+            result.detail = file.errorString();
+            return result;
+        }
+        file.close();
+        result = readDelimitedBytes(buffer, delimiter, table, progress, legacy, maxRows, encoding);
+        result.stoppedAtLimit = result.stoppedAtLimit || survey.stoppedAtLimit;
+        return result;
     }
-    file.close();
-    const bool stopped = result.stoppedAtLimit;
-    result = readDelimitedBytes(buffer, delimiter, table, progress, legacy, maxRows, encoding);
-    result.stoppedAtLimit = result.stoppedAtLimit || stopped;
+
+    // the table's offsets are 32 bits within each block of rows
+    if (survey.end >= (qint64(1) << 32)) {
+        result.status = ReadStatus::TooLarge;
+        return result;
+    }
+    // UTF-8 goes from the file into the table piece by piece: only the rows are held.
+    result.encoding = QStringLiteral("UTF-8");
+    const char d = char(delimiterChar(delimiter).unicode());
+    const int count = std::min(survey.lines, maxRows);
+    progress.setRange(0, count);
+    progress.setPosition(0);
+    progress.show();
+    RowFiller fill(table.rows, d);
+    RecordScan scan{maxRows};
+    QByteArray pending;
+    qsizetype left = survey.end;
+    (void)file.skip(survey.bodyStart);
+    left -= survey.bodyStart;
+    bool final = false;
+    while (!final && scan.records <= maxRows) {
+        const qsizetype want = std::min<qsizetype>(kReadPieceBytes, left);
+        const qsizetype old = pending.size();
+        pending.resize(old + want);
+        const qint64 got = want > 0 ? file.read(pending.data() + old, want) : 0;
+        if (got < 0 || got != want) {
+            tellReadFailure(file);
+            table.clear();
+            result.status = ReadStatus::CannotOpen;
+            result.detail = file.errorString();
+            return result;
+        }
+        left -= got;
+        final = left == 0;
+        const qsizetype used = forEachRecord(pending.constData(), pending.size(), d, scan, final,
+                                             [&](qsizetype start, qsizetype n) {
+                                                 fill.record(pending.constData() + start, n);
+                                                 progress.advanceTo(int(table.rows.size()));
+                                             });
+        pending.remove(0, used);
+    }
+    if (table.rows.size() > maxRows) {
+        table.rows.resize(maxRows);
+        result.stoppedAtLimit = true;
+    }
+    result.stoppedAtLimit = result.stoppedAtLimit || survey.stoppedAtLimit;
+    result.rowCount = table.rowCount();
     return result;
 }
 
