@@ -148,6 +148,12 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QList<QStringList>, rows);
         QCOMPARE(readBytes(bytes).rows, rows);
+        // the splitting of decoded text reads the same
+        QList<QStringList> split;
+        const QString text = QString::fromUtf8(bytes);
+        for (QStringView record : splitRecords(text, u',', int(rows.size())))
+            split.append(pw::exchange::splitFields(record, u','));
+        QCOMPARE(split, rows);
         ReadResult r;
         const ImportTable table = readFile(bytes, r, int(rows.size()) + 2);
         QCOMPARE(r.encoding, QStringLiteral("UTF-8"));
@@ -186,6 +192,14 @@ private slots:
         QTest::newRow("Windows-1252 fallback keeps accents")
             << QByteArray("Jos\xE9,caf\xE9\n") << "Windows-1252"
             << "José" << 1;
+        // what decides the encoding may come after the first piece the file reader reads
+        const QByteArray lines = QByteArray(249, 'a').append('\n').repeated(17000);
+        QTest::newRow("Windows-1252 byte after the first piece")
+            << lines + "caf\xE9\n"
+            << "Windows-1252" << QString(249, 'a') << 17001;
+        QTest::newRow("JIS escape after the first piece")
+            << lines + "\x1b$B3t<0\x1b(B\n"
+            << "ISO-2022-JP" << QString(249, 'a') << 17001;
     }
     void linesAndSignatures() {
         QFETCH(QByteArray, bytes);
