@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -337,7 +338,29 @@ public:
         }
         const auto* p = reinterpret_cast<const unsigned char*>(piece.data());
         qsizetype i = 0;
-        for (; i + unit <= piece.size(); i += unit) {
+        const qsizetype n = piece.size();
+        if (m_layout == Layout::Bytes) {
+            // the rest of a line in one search for its end
+            while (i < n) {
+                if (p[i] == '\r' || p[i] == '\n') {
+                    m_inLine = false;
+                    ++i;
+                    continue;
+                }
+                if (!m_inLine) {
+                    m_inLine = true;
+                    if (++m_lines > m_maxLines)
+                        return offset + i;
+                }
+                const auto* lf = static_cast<const unsigned char*>(std::memchr(p + i, '\n', n - i));
+                const qsizetype end = lf ? lf - p : n;
+                const auto* cr =
+                    static_cast<const unsigned char*>(std::memchr(p + i, '\r', end - i));
+                i = cr ? cr - p : end;
+            }
+            return -1;
+        }
+        for (; i + unit <= n; i += unit) {
             unsigned code;
             if (m_layout == Layout::Bytes) {
                 code = p[i];
@@ -637,6 +660,22 @@ struct FileSurvey {
     qsizetype bodyStart = 0;  // after the signature
 };
 
+// No byte of 0x80 or above, eight bytes at a time.
+bool isAscii(QByteArrayView span) {
+    qsizetype i = 0;
+    for (; i + 8 <= span.size(); i += 8) {
+        quint64 word;
+        std::memcpy(&word, span.data() + i, 8);
+        if (word & 0x8080808080808080ULL)
+            return false;
+    }
+    for (; i < span.size(); ++i) {
+        if (uchar(span[i]) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
 // Checks the bytes between line breaks as they come: whether they are valid UTF-8 without
 // NUL characters and not 7-bit JIS text. Line breaks never occur inside a character, so each
 // checked span holds whole characters.
@@ -670,13 +709,11 @@ private:
             m_ok = false;
             return;
         }
-        for (const char c : span) {
-            if (uchar(c) >= 0x80) {
-                m_ascii = false;
-                break;
-            }
-        }
-        m_jisShift = m_jisShift || span.contains("\x1b$B") || span.contains("\x1b$@");
+        // only 7-bit text with an escape is JIS, and most files hold no escape at all
+        if (m_ascii)
+            m_ascii = isAscii(span);
+        m_jisShift = m_jisShift || (span.contains('\x1b') &&
+                                    (span.contains("\x1b$B") || span.contains("\x1b$@")));
     }
 
     QByteArray m_head;
