@@ -1,6 +1,10 @@
 // Import of a full database's worth of delimited text: a 20000-row, 20-column CSV from the
 // file to committed records, on the embedded engine; beside it, in the same run, Python's csv
 // module reading the same file into a new sqlite3 database (python_import.py).
+//
+//   bench_exchange_csv [RUNS [ROWS]]
+//
+// ROWS beyond 20000 raise the record limit to match, for the peak memory of large imports.
 #include <sys/resource.h>
 #include <time.h>
 
@@ -35,7 +39,8 @@ long peakRssKb() {
 }
 
 // One run of the Python reference: its own figures of wall and CPU time, or false.
-bool runPython(const QString& csv, const QString& database, double& wallMs, double& cpuMs) {
+bool runPython(const QString& csv, const QString& database, int expectedRows, double& wallMs,
+               double& cpuMs) {
     QFile::remove(database);
     QProcess p;
     p.start(QStringLiteral(POSTWICK_PYTHON),
@@ -48,7 +53,7 @@ bool runPython(const QString& csv, const QString& database, double& wallMs, doub
         if (kv.size() != 2)
             continue;
         if (kv[0] == "python_rows")
-            rows = kv[1].trimmed().toInt() == kRecordLimit;
+            rows = kv[1].trimmed().toInt() == expectedRows;
         else if (kv[0] == "python_ms")
             wallMs = kv[1].trimmed().toDouble();
         else if (kv[0] == "python_cpu_ms")
@@ -75,11 +80,13 @@ int main(int argc, char* argv[]) {
     QTemporaryDir dir;
     qputenv("FIREBIRD_LOCK", (dir.path() + "/lock").toUtf8());
     const QString csv = dir.path() + "/recipients.csv";
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const int rows = argc > 2 ? std::max(kRecordLimit, std::atoi(argv[2])) : kRecordLimit;
     {
         QFile f(csv);
         if (!f.open(QIODevice::WriteOnly))
             return 1;
-        for (int r = 0; r < kRecordLimit; ++r) {
+        for (int r = 0; r < rows; ++r) {
             QByteArray line = "user" + QByteArray::number(r) + "@example.com";
             for (int c = 1; c < kFieldCount; ++c)
                 line += ",\"value " + QByteArray::number(r * 20 + c) + "\"";
@@ -89,11 +96,10 @@ int main(int argc, char* argv[]) {
     Silent ui;
     db::DbFolders folders{dir.path() + "/data/", dir.path() + "/copies/"};
     std::vector<double> cpu, times, readTimes, previewTimes, pyTimes, pyCpu;
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     for (int run = 0; run < runs; ++run) {
         double pyMs = 0;
         double pyCpuMs = 0;
-        if (!runPython(csv, dir.path() + "/python.sqlite", pyMs, pyCpuMs)) {
+        if (!runPython(csv, dir.path() + "/python.sqlite", rows, pyMs, pyCpuMs)) {
             std::printf("the python import failed\n");
             return 1;
         }
@@ -101,6 +107,7 @@ int main(int argc, char* argv[]) {
         pyCpu.push_back(pyCpuMs);
         db::TDbData store(folders, ui);
         store.SetStrFieldSize(100);
+        store.SetRecordLimit(rows);
         if (store.CreateDatabase(store.MakeWorkingCopyPath()) != db::CreateResult::Created ||
             !store.Open()) {
             std::printf("cannot create the database\n");
@@ -116,39 +123,39 @@ int main(int argc, char* argv[]) {
         const double cpu0 = cpuMs();
         ImportSession session;
         SteppedProgress progress;
-        const ReadResult read = readDelimitedFile(csv, Delimiter::Comma, session.table, progress,
-                                                  LegacyCodePage::Windows1252);
+        const ReadResult read =
+            readDelimitedFile(csv, Delimiter::Comma, session.table, progress,
+                              LegacyCodePage::Windows1252, maxReaderRows(store.RecordLimit()));
         const qint64 readNs = t.nsecsElapsed();
         session.resetSelection();
         session.selectAll();
         (void)session.preparePreview(captions, store.StringFieldLength(), store.CountRecords(), ui,
-                                     progress);
+                                     progress, store.RecordLimit());
         const qint64 previewNs = t.nsecsElapsed();
         const StoreResult stored = storeImport(store, session, {}, ui, progress);
         readTimes.push_back(double(readNs) / 1e6);
         previewTimes.push_back(double(previewNs - readNs) / 1e6);
         times.push_back(double(t.nsecsElapsed()) / 1e6);
         cpu.push_back(cpuMs() - cpu0);
-        if (read.rowCount != kRecordLimit || stored.stored != kRecordLimit) {
+        if (read.rowCount != rows || stored.stored != rows) {
             std::printf("unexpected: read %d stored %d\n", read.rowCount, stored.stored);
             return 1;
         }
         store.Close(db::CloseMode::DeleteWorkingCopy);
     }
-    std::sort(times.begin(), times.end());
-    std::sort(cpu.begin(), cpu.end());
     // CPU time of the whole process (the engine's threads included): steadier than the wall
     // clock on a busy machine.
-    std::printf("csv_import_20000x20_cpu_median: %.0f ms\n", cpu[cpu.size() / 2]);
-    std::sort(readTimes.begin(), readTimes.end());
-    std::sort(previewTimes.begin(), previewTimes.end());
-    std::printf("csv_read_20000x20_median: %.0f ms\n", readTimes[readTimes.size() / 2]);
-    std::printf("csv_preview_20000x20_median: %.0f ms\n", previewTimes[previewTimes.size() / 2]);
-    std::printf("csv_import_20000x20_median: %.0f ms\n", times[times.size() / 2]);
+    const int n = rows;
+    std::printf("csv_import_%dx20_cpu_median: %.0f ms\n", n, medianOf(cpu));
+    std::printf("csv_read_%dx20_median: %.0f ms\n", n, medianOf(readTimes));
+    std::printf("csv_preview_%dx20_median: %.0f ms\n", n, medianOf(previewTimes));
+    std::printf("csv_import_%dx20_median: %.0f ms\n", n, medianOf(times));
     std::printf("csv_import_peak_rss: %ld KB\n", peakRssKb());
-    std::printf("python_csv_sqlite3_20000x20_median: %.0f ms\n", medianOf(pyTimes));
-    std::printf("python_csv_sqlite3_20000x20_cpu_median: %.0f ms\n", medianOf(pyCpu));
+    std::printf("python_csv_sqlite3_%dx20_median: %.0f ms\n", n, medianOf(pyTimes));
+    std::printf("python_csv_sqlite3_%dx20_cpu_median: %.0f ms\n", n, medianOf(pyCpu));
     std::printf("csv_import_to_python_ratio: %.2f\n",
                 medianOf(times) / std::max(1.0, medianOf(pyTimes)));
+    std::printf("csv_import_to_python_cpu_ratio: %.2f\n",
+                medianOf(cpu) / std::max(1.0, medianOf(pyCpu)));
     return 0;
 }

@@ -161,14 +161,14 @@ bool ImportFlow::reread(TextEncoding encoding) {
 }
 
 std::optional<std::pair<int, int>> ImportFlow::fieldCountRange() const {
-    const auto& rows = m_session.table.rows;
+    const ImportRows& rows = m_session.table.rows;
     if (rows.isEmpty())
         return std::nullopt;
-    int low = int(rows.front().size());
+    int low = rows.fieldCount(0);
     int high = low;
-    for (const ImportRow& r : rows) {
-        low = std::min(low, int(r.size()));
-        high = std::max(high, int(r.size()));
+    for (qsizetype r = 1; r < rows.size(); ++r) {
+        low = std::min(low, rows.fieldCount(r));
+        high = std::max(high, rows.fieldCount(r));
     }
     if (low == high)
         return std::nullopt;

@@ -47,7 +47,7 @@ QString truncateToFieldLength(const QString& value, int maxBytes) {
 void ImportSession::resetSelection() {
     m_checked.clear();
     if (!table.rows.isEmpty())
-        m_checked.fill(false, table.rows.front().size());
+        m_checked.fill(false, table.rows.fieldCount(0));
 }
 
 QStringList ImportSession::items() const {
@@ -100,10 +100,10 @@ PreviewResult ImportSession::preparePreview(const QStringList& captions, int fie
     auto caption = [&](int i) { return i < captions.size() ? captions[i] : QString(); };
     m_headings.clear();
     if (m_firstRecordOption && !table.rows.isEmpty()) {
-        const ImportRow& first = table.rows.front();
-        const int count = std::max<int>(kFieldCount, int(first.size()));
+        const int width = table.rows.fieldCount(0);
+        const int count = std::max<int>(kFieldCount, width);
         for (int i = 0; i < count; ++i)
-            m_headings.append(i < first.size() ? first[i] : caption(i));
+            m_headings.append(i < width ? table.rows.text(0, i) : caption(i));
     } else {
         for (int i = 0; i < kFieldCount; ++i)
             m_headings.append(caption(i));
@@ -117,32 +117,29 @@ PreviewResult ImportSession::preparePreview(const QStringList& captions, int fie
 
     int n = recordCount;
     const int first = firstDataRow();
-    for (int r = first; r < table.rowCount(); ++r) {
+    int end = table.rowCount();
+    for (int r = first; r < end; ++r) {
         if (n >= recordLimit) {
             (void)ui.message(str(ids::kImportDataFileCaption), str(ids::kImportLimitReached),
                              MessageKind::Information);
-            table.rows.resize(r);
+            end = r;
             result.limitReached = true;
             break;
         }
-        ImportRow& row = table.rows[r];
-        while (row.size() < kFieldCount)
-            row.append(QString());
-        for (int j = 0; j < row.size(); ++j) {
-            if (!isChecked(j)) {
-                row[j].clear();
-                continue;
-            }
-            QString cut = truncateToFieldLength(row[j], fieldLength);
-            if (cut.size() != row[j].size()) {
-                row[j] = std::move(cut);
-                if (j < kFieldCount)
-                    result.truncated[j] = true;
-            }
+        const int width = table.rows.fieldCount(r);
+        for (int j = 0; j < width && j < kFieldCount; ++j) {
+            if (isChecked(j) && table.rows.field(r, j).size() > fieldLength)
+                result.truncated[j] = true;
         }
         ++n;
         progress.advanceTo(r + 1);
     }
+    // The rows stay as read; the table reads them emptied, cut and filled from here on.
+    table.rows.resize(end);
+    std::vector<bool> keep(size_t(m_checked.size()));
+    for (qsizetype j = 0; j < m_checked.size(); ++j)
+        keep[size_t(j)] = m_checked[j];
+    table.rows.applyPreview(first, keep, fieldLength);
     result.dataRows = dataRowCount();
 
     bool anyCut = false;
@@ -166,8 +163,7 @@ QString ImportSession::cell(int line, int column) const {
     const int r = line + firstDataRow();
     if (line < 0 || r >= table.rowCount() || column < 0)
         return QString();
-    const ImportRow& row = table.rows[r];
-    return column < row.size() ? row[column] : QString();
+    return table.rows.text(r, column);
 }
 
 int ImportSession::moveColumn(int selected, MoveDirection direction) {
@@ -175,11 +171,7 @@ int ImportSession::moveColumn(int selected, MoveDirection direction) {
     if (selected < 0 || selected >= kFieldCount || target < 0 || target >= kFieldCount) {
         return selected;
     }
-    for (ImportRow& row : table.rows) {
-        while (row.size() <= std::max(selected, target))
-            row.append(QString());
-        row.swapItemsAt(selected, target);
-    }
+    table.rows.swapColumns(selected, target);
     if (m_firstRecordOption && std::max(selected, target) < m_headings.size())
         m_headings.swapItemsAt(selected, target);
     return target;

@@ -12,10 +12,22 @@ namespace pw::exchange {
 
 namespace {
 
-// The value as the store keeps it: UTF-8, cut at a character boundary to the field length.
-std::string storedBytes(const QString& value, int fieldLength) {
-    const QByteArray bytes = truncateToFieldLength(value, fieldLength).toUtf8();
-    return std::string(bytes.constData(), size_t(bytes.size()));
+bool asciiBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The value without the blanks around it, as QString::trimmed() takes them: only a value
+// that begins or ends with a blank, or with a character beyond ASCII, takes the long way.
+void assignTrimmed(std::string& out, QByteArrayView value) {
+    const bool plainEnds =
+        value.isEmpty() || (uchar(value.front()) < 0x80 && uchar(value.back()) < 0x80 &&
+                            !asciiBlank(value.front()) && !asciiBlank(value.back()));
+    if (plainEnds) {
+        out.assign(value.data(), size_t(value.size()));
+        return;
+    }
+    const QByteArray trimmed = QString::fromUtf8(value).trimmed().toUtf8();
+    out.assign(trimmed.constData(), size_t(trimmed.size()));
 }
 
 }  // namespace
@@ -44,27 +56,30 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
                 return result;
             const bool grouped =
                 grouping.enabled && grouping.groupField >= 0 && grouping.groupField < kFieldCount;
-            QHash<QString, int> groupIds;  // one lookup per distinct name
+            QHash<QByteArray, int> groupIds;  // one lookup per distinct name
             std::array<std::string, kFieldCount> values;
+            const ImportRows& rows = table.rows;
             for (int r = first; r < table.rowCount(); ++r) {
-                const ImportRow& row = table.rows[r];
                 const int id = ++lastId;
-                for (int j = 0; j < kFieldCount; ++j) {
-                    QString value = j < row.size() ? row[j] : QString();
-                    // blanks around an address are no part of it (the send ignores them too)
-                    if (j == 0)
-                        value = value.trimmed();
-                    values[size_t(j)] = storedBytes(value, fieldLength);
+                // blanks around an address are no part of it (the send ignores them too)
+                std::string& address = values[0];
+                assignTrimmed(address, rows.field(r, 0));
+                address.resize(size_t(
+                    cutUtf8(QByteArrayView(address.data(), qsizetype(address.size())), fieldLength)
+                        .size()));
+                for (int j = 1; j < kFieldCount; ++j) {
+                    const QByteArrayView v = cutUtf8(rows.field(r, j), fieldLength);
+                    values[size_t(j)].assign(v.data(), size_t(v.size()));
                 }
                 load->add(id, values);
                 if (grouped) {
-                    const QString name =
-                        grouping.groupField < row.size() ? row[grouping.groupField] : QString();
-                    auto it = groupIds.find(name);
+                    const QByteArrayView name = rows.field(r, grouping.groupField);
+                    auto it = groupIds.find(name.toByteArray());
                     if (it == groupIds.end()) {
                         // The lookup quotes the name as a literal itself (apostrophes doubled).
-                        it = groupIds.insert(name, store.FindGroupByName(QString::fromUtf8(
-                                                       storedBytes(name, fieldLength))));
+                        it = groupIds.insert(
+                            name.toByteArray(),
+                            store.FindGroupByName(QString::fromUtf8(cutUtf8(name, fieldLength))));
                     }
                     if (*it >= 0)
                         pairs.emplace_back(*it, id);

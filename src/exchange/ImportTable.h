@@ -2,17 +2,15 @@
 // The rows read from an import file or worksheet, shared by both readers, the preview and
 // the storing. A row is an ordered list of text fields; rows may differ in length.
 
-#include <QList>
 #include <QString>
-#include <QStringList>
+
+#include "exchange/ImportRows.h"
 
 namespace pw::exchange {
 
 // The program's record limit unless the preferences raise it (the store's RecordLimit): the
 // database never holds more recipients than that.
 inline constexpr int kRecordLimit = 20000;
-// Recipient fields a row can fill; columns beyond these never reach the database.
-inline constexpr int kFieldCount = 20;
 // Rows a reader keeps at most: a heading row, a full database's worth of data rows and one
 // more, so that the preview still sees that the limit was passed. Anything further could
 // never be stored, and holding it would only cost memory.
@@ -21,10 +19,8 @@ inline constexpr int kFieldCount = 20;
 }
 inline constexpr int kMaxReaderRows = maxReaderRows(kRecordLimit);
 
-using ImportRow = QStringList;
-
 struct ImportTable {
-    QList<ImportRow> rows;
+    ImportRows rows;
 
     [[nodiscard]] int rowCount() const { return int(rows.size()); }
     void clear() { rows.clear(); }

@@ -6,7 +6,9 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 namespace pw::exchange {
 
@@ -27,73 +29,73 @@ bool delimiterNeedsAsking(const QString& path) {
 
 namespace {
 
-constexpr QChar kQuote = u'"';
+// The reading below works on UTF-16 units (the public splitting functions) and on UTF-8
+// bytes (the file reader): every character it looks at is ASCII, and no byte of a UTF-8
+// multi-byte sequence is.
+template <typename C>
+constexpr C kQuoteUnit = C('"');
 
-bool endsRecord(QChar c) {
-    return c == u'\r' || c == u'\n';
+template <typename C>
+bool endsRecord(C c) {
+    return c == C('\r') || c == C('\n');
 }
 
 // The end of a quoted field that starts at `from` (its opening quote), read as spreadsheet
 // programs write it: "" is one quote, and a quote closes only before a delimiter, a line
-// break or the end. -1 when it never closes; `value` receives the text between the quotes.
+// break or the end. -1 when it never closes. Its value is unquoted(text, from + 1, end - 1).
 // `loneQuote`, when given, receives the position of the first quote that was taken as text.
-qsizetype quotedFieldEnd(QStringView text, qsizetype from, QChar delimiter, QString* value,
+template <typename C>
+qsizetype quotedFieldEnd(const C* text, qsizetype n, qsizetype from, C delimiter,
                          qsizetype* loneQuote = nullptr) {
-    for (qsizetype i = from + 1; i < text.size(); ++i) {
-        if (text[i] != kQuote) {
-            if (value)
-                *value += text[i];
+    for (qsizetype i = from + 1; i < n; ++i) {
+        if (text[i] != kQuoteUnit<C>)
             continue;
-        }
-        if (i + 1 < text.size() && text[i + 1] == kQuote) {
-            if (value)
-                *value += kQuote;
+        if (i + 1 < n && text[i + 1] == kQuoteUnit<C>) {
             ++i;
             continue;
         }
-        if (i + 1 == text.size() || text[i + 1] == delimiter || endsRecord(text[i + 1]))
+        if (i + 1 == n || text[i + 1] == delimiter || endsRecord(text[i + 1]))
             return i + 1;
-        if (value)
-            *value += kQuote;  // a lone quote inside is text
         if (loneQuote && *loneQuote < 0)
-            *loneQuote = i;
+            *loneQuote = i;  // a lone quote inside is text
     }
     return -1;
 }
 
-}  // namespace
-
-QStringList splitFields(QStringView line, QChar delimiter) {
-    QStringList fields;
+// Hands each field of one record to sink(const C* begin, qsizetype length, bool quoted); a
+// quoted field's doubled quotes are still doubled (see unquote).
+template <typename C, typename Sink>
+void forEachField(const C* line, qsizetype n, C delimiter, Sink&& sink) {
     qsizetype pos = 0;
-    const qsizetype n = line.size();
     while (true) {
-        const QStringView rest = line.sliced(pos);
+        const C* rest = line + pos;
+        const qsizetype restSize = n - pos;
         qsizetype end = -1;
-        QString value;
-        const qsizetype closed = !rest.isEmpty() && rest.front() == kQuote
-                                     ? quotedFieldEnd(rest, 0, delimiter, &value)
-                                     : -1;
+        const bool startsQuoted = restSize > 0 && rest[0] == kQuoteUnit<C>;
+        const qsizetype closed = startsQuoted ? quotedFieldEnd(rest, restSize, 0, delimiter) : -1;
         if (closed >= 0) {
-            fields.append(value);
-            end = closed < rest.size() ? closed : -1;
+            sink(rest + 1, closed - 2, true);
+            end = closed < restSize ? closed : -1;
         } else {
             // plain, or a quote that never closes: the quoted state runs to the next quote
-            bool quoted = !rest.isEmpty() && rest.front() == kQuote;
-            for (qsizetype i = quoted ? 1 : 0; i < rest.size(); ++i) {
-                const QChar c = rest[i];
+            bool quoted = startsQuoted;
+            for (qsizetype i = quoted ? 1 : 0; i < restSize; ++i) {
+                const C c = rest[i];
                 if (quoted) {
-                    if (c == kQuote)
+                    if (c == kQuoteUnit<C>)
                         quoted = false;
                 } else if (c == delimiter) {
                     end = i;
                     break;
                 }
             }
-            QStringView field = end < 0 ? rest : rest.first(end);
-            if (!field.isEmpty() && field.front() == kQuote && field.back() == kQuote)
-                field = field.size() >= 2 ? field.sliced(1, field.size() - 2) : QStringView();
-            fields.append(field.toString());
+            const C* field = rest;
+            qsizetype size = end < 0 ? restSize : end;
+            if (size > 0 && field[0] == kQuoteUnit<C> && field[size - 1] == kQuoteUnit<C>) {
+                field = size >= 2 ? field + 1 : field;
+                size = size >= 2 ? size - 2 : 0;
+            }
+            sink(field, size, false);
         }
         if (end < 0)
             break;
@@ -101,52 +103,142 @@ QStringList splitFields(QStringView line, QChar delimiter) {
         if (pos > n)
             break;
     }
-    return fields;
 }
 
-QList<QStringView> splitRecords(QStringView text, QChar delimiter, int maxRecords) {
-    QList<QStringView> records;
-    const qsizetype n = text.size();
+// Appends a quoted field's text to out with every doubled quote made one.
+template <typename C, typename Out>
+void unquote(const C* text, qsizetype size, Out& out) {
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (text[i] == kQuoteUnit<C> && i + 1 < size && text[i + 1] == kQuoteUnit<C>) {
+            out.append(text + from, i + 1 - from);
+            from = i + 2;
+            ++i;
+        }
+    }
+    out.append(text + from, size - from);
+}
+
+// Where a reading of records stands between pieces of a text.
+struct RecordScan {
+    int maxRecords = 0;
+    qsizetype records = 0;
     // Off once a quoted field has not closed up to the end: from there on lines are records,
     // as they are in a file without quotes, and no line is read twice.
     bool quotesSpanLines = true;
+};
+
+// Hands each record (start, length) to sink, at most maxRecords + 1 of them in all. With
+// final false the text is a piece that more text follows: a record whose end or whose
+// quoting depends on what follows is left for the next piece, whose text must begin at the
+// returned position. Returns n when everything was read.
+template <typename C, typename Sink>
+qsizetype forEachRecord(const C* text, qsizetype n, C delimiter, RecordScan& scan, bool final,
+                        Sink&& sink) {
     qsizetype i = 0;
-    while (i < n && records.size() <= maxRecords) {
+    // The first line break at or after the last quoted field start that needed it.
+    qsizetype lineEnd = -1;
+    while (i < n && scan.records <= scan.maxRecords) {
         while (i < n && endsRecord(text[i]))
             ++i;
         if (i >= n)
             break;
         const qsizetype start = i;
         bool fieldStart = true;
-        bool lineEnded = false;
-        while (i < n && !lineEnded) {
-            const QChar c = text[i];
-            if (fieldStart && c == kQuote && quotesSpanLines) {
+        while (i < n) {
+            const C c = text[i];
+            if (fieldStart && c == kQuoteUnit<C> && scan.quotesSpanLines) {
                 qsizetype loneQuote = -1;
-                const qsizetype closed = quotedFieldEnd(text, i, delimiter, nullptr, &loneQuote);
-                qsizetype lineEnd = i;
-                while (lineEnd < n && !endsRecord(text[lineEnd]))
-                    ++lineEnd;
+                const qsizetype closed = quotedFieldEnd(text, n, i, delimiter, &loneQuote);
+                // a quote that closes only at the end of the piece may be followed by more
+                if (!final && (closed < 0 || closed == n))
+                    return start;
+                if (closed >= 0 && loneQuote < 0) {
+                    i = closed;
+                    fieldStart = false;
+                    continue;
+                }
+                if (lineEnd < i) {
+                    lineEnd = i;
+                    while (lineEnd < n && !endsRecord(text[lineEnd]))
+                        ++lineEnd;
+                }
                 // A field that goes on past its line is taken whole only when it is written
                 // as spreadsheet programs write it up to there; other lines read as they did.
-                if (closed >= 0 && (closed <= lineEnd || loneQuote < 0 || loneQuote > lineEnd)) {
+                if (closed >= 0 && (closed <= lineEnd || loneQuote > lineEnd)) {
                     i = closed;
                     fieldStart = false;
                     continue;
                 }
                 // never closed: if lines follow, they are records from here on
                 if (closed < 0 && lineEnd < n)
-                    quotesSpanLines = false;
+                    scan.quotesSpanLines = false;
             }
-            if (endsRecord(c)) {
-                lineEnded = true;
+            if (endsRecord(c))
                 break;
-            }
             fieldStart = c == delimiter;
             ++i;
         }
-        records.append(text.sliced(start, i - start));
+        if (i == n && !final)
+            return start;
+        sink(start, i - start);
+        ++scan.records;
     }
+    return scan.records > scan.maxRecords ? i : n;
+}
+
+// Splits records into fields and appends them to the rows.
+class RowFiller {
+public:
+    RowFiller(ImportRows& rows, char delimiter) : m_rows(rows), m_delimiter(delimiter) {}
+    void record(const char* text, qsizetype size) {
+        forEachField(text, size, m_delimiter, [this](const char* p, qsizetype n, bool quoted) {
+            if (quoted)
+                unquote(p, n, *this);
+            else
+                m_rows.appendToField(p, n);
+            m_rows.endField();
+        });
+        m_rows.endRow();
+    }
+    // unquote() hands a quoted field over in runs through this
+    void append(const char* p, qsizetype n) { m_rows.appendToField(p, n); }
+
+private:
+    ImportRows& m_rows;
+    char m_delimiter;
+};
+
+struct QStringOut {
+    QString& s;
+    void append(const char16_t* p, qsizetype n) { s.append(QStringView(p, n)); }
+};
+
+}  // namespace
+
+QStringList splitFields(QStringView line, QChar delimiter) {
+    QStringList fields;
+    const auto* text = reinterpret_cast<const char16_t*>(line.utf16());
+    forEachField(text, line.size(), char16_t(delimiter.unicode()),
+                 [&](const char16_t* p, qsizetype n, bool quoted) {
+                     if (!quoted) {
+                         fields.append(QStringView(p, n).toString());
+                         return;
+                     }
+                     QString value;
+                     QStringOut out{value};
+                     unquote(p, n, out);
+                     fields.append(value);
+                 });
+    return fields;
+}
+
+QList<QStringView> splitRecords(QStringView text, QChar delimiter, int maxRecords) {
+    QList<QStringView> records;
+    const auto* units = reinterpret_cast<const char16_t*>(text.utf16());
+    RecordScan scan{maxRecords};
+    forEachRecord(units, text.size(), char16_t(delimiter.unicode()), scan, true,
+                  [&](qsizetype start, qsizetype n) { records.append(text.sliced(start, n)); });
     return records;
 }
 
@@ -232,19 +324,50 @@ class LineCounter {
 public:
     LineCounter(Layout layout, int maxLines) : m_layout(layout), m_maxLines(maxLines) {}
 
-    // Scans buffer from the last scanned unit on; returns the byte offset where line
-    // maxLines + 1 begins, or -1 when the buffer does not reach it yet.
-    qsizetype scan(QByteArrayView buffer) {
+    // Scans the next piece of the file, which begins at byte `offset`; returns the byte
+    // offset where line maxLines + 1 begins, or -1 when the piece does not reach it.
+    qsizetype scanPiece(QByteArrayView piece, qsizetype offset) {
         const qsizetype unit = m_layout == Layout::Bytes ? 1 : 2;
-        for (; m_offset + unit <= buffer.size(); m_offset += unit) {
+        // a unit split between two pieces (UTF-16 only) is taken whole from the carry
+        QByteArray joined;
+        if (!m_carry.isEmpty()) {
+            joined = m_carry + piece.toByteArray();
+            piece = joined;
+            offset -= m_carry.size();
+            m_carry.clear();
+        }
+        const auto* p = reinterpret_cast<const unsigned char*>(piece.data());
+        qsizetype i = 0;
+        const qsizetype n = piece.size();
+        if (m_layout == Layout::Bytes) {
+            // the rest of a line in one search for its end
+            while (i < n) {
+                if (p[i] == '\r' || p[i] == '\n') {
+                    m_inLine = false;
+                    ++i;
+                    continue;
+                }
+                if (!m_inLine) {
+                    m_inLine = true;
+                    if (++m_lines > m_maxLines)
+                        return offset + i;
+                }
+                const auto* lf = static_cast<const unsigned char*>(std::memchr(p + i, '\n', n - i));
+                const qsizetype end = lf ? lf - p : n;
+                const auto* cr =
+                    static_cast<const unsigned char*>(std::memchr(p + i, '\r', end - i));
+                i = cr ? cr - p : end;
+            }
+            return -1;
+        }
+        for (; i + unit <= n; i += unit) {
             unsigned code;
-            const auto* p = reinterpret_cast<const unsigned char*>(buffer.data() + m_offset);
             if (m_layout == Layout::Bytes) {
-                code = p[0];
+                code = p[i];
             } else if (m_layout == Layout::Utf16LE) {
-                code = p[0] | (unsigned(p[1]) << 8);
+                code = p[i] | (unsigned(p[i + 1]) << 8);
             } else {
-                code = (unsigned(p[0]) << 8) | p[1];
+                code = (unsigned(p[i]) << 8) | p[i + 1];
             }
             const bool lineBreak = code == 0x0D || code == 0x0A;
             if (lineBreak) {
@@ -252,16 +375,18 @@ public:
             } else if (!m_inLine) {
                 m_inLine = true;
                 if (++m_lines > m_maxLines)
-                    return m_offset;
+                    return offset + i;
             }
         }
+        m_carry = piece.sliced(i).toByteArray();
         return -1;
     }
+    [[nodiscard]] int lines() const { return std::min(m_lines, m_maxLines); }
 
 private:
     Layout m_layout;
     int m_maxLines;
-    qsizetype m_offset = 0;
+    QByteArray m_carry;
     int m_lines = 0;
     bool m_inLine = false;
 };
@@ -444,41 +569,212 @@ DecodedText decodeImportTextAs(QByteArrayView bytes, TextEncoding encoding, Lega
     return out;
 }
 
+namespace {
+
+// The file's text as UTF-8 without its signature, taken as it is when it already is valid
+// UTF-8 (no copy, no round trip through UTF-16); decoded and converted otherwise.
+struct Utf8Text {
+    QByteArrayView bytes;
+    QByteArray converted;
+};
+
+bool takeUtf8AsIs(QByteArrayView bytes, ReadResult& result, Utf8Text& out) {
+    QByteArrayView body = bytes;
+    if (bytes.size() > 2 && startsWith(bytes, {0x2B, 0x2F, 0x76}))
+        return false;
+    if (bytes.size() > 2 && startsWith(bytes, {0xEF, 0xBB, 0xBF}))
+        body = bytes.sliced(3);
+    else if (bytes.size() >= 2 && layoutOf(bytes) != Layout::Bytes)
+        return false;
+    else if (carriesJisShifts(bytes))
+        return false;
+    // A second signature is dropped by the decoder: leave such files to it.
+    if (startsWith(body, {0xEF, 0xBB, 0xBF}) || !body.isValidUtf8())
+        return false;
+    result.encoding = QStringLiteral("UTF-8");
+    out.bytes = body;
+    return true;
+}
+
+}  // namespace
+
 ReadResult readDelimitedBytes(QByteArrayView bytes, Delimiter delimiter, ImportTable& table,
                               SteppedProgress& progress, LegacyCodePage legacy, int maxRows,
                               TextEncoding encoding) {
     ReadResult result;
     table.clear();
-    DecodedText decoded = decodeImportTextAs(bytes, encoding, legacy);
-    result.encoding = decoded.encoding;
-    result.legacyFallback = decoded.legacyFallback;
-    result.lossy = decoded.lossy;
-    if (decoded.hadNul) {
-        result.status = ReadStatus::NulCharacters;
-        return result;
+    Utf8Text text;
+    if (encoding == TextEncoding::Detect && takeUtf8AsIs(bytes, result, text)) {
+        if (text.bytes.contains('\0')) {
+            result.status = ReadStatus::NulCharacters;
+            return result;
+        }
+    } else {
+        DecodedText decoded = decodeImportTextAs(bytes, encoding, legacy);
+        result.encoding = decoded.encoding;
+        result.legacyFallback = decoded.legacyFallback;
+        result.lossy = decoded.lossy;
+        if (decoded.hadNul) {
+            result.status = ReadStatus::NulCharacters;
+            return result;
+        }
+        text.converted = decoded.text.toUtf8();
+        text.bytes = text.converted;
     }
 
     // Records are the non-empty runs between CR and LF characters, except that a quoted
     // field may hold line breaks.
-    const QChar d = delimiterChar(delimiter);
-    QList<QStringView> lines = splitRecords(decoded.text, d, maxRows);
-    if (lines.size() > maxRows) {
-        lines.resize(maxRows);
+    const char d = char(delimiterChar(delimiter).unicode());
+    const char* data = text.bytes.data();
+    std::vector<std::pair<qsizetype, qsizetype>> records;
+    RecordScan scan{maxRows};
+    forEachRecord(data, text.bytes.size(), d, scan, true,
+                  [&](qsizetype start, qsizetype n) { records.emplace_back(start, n); });
+    if (records.size() > size_t(maxRows)) {
+        records.resize(size_t(maxRows));
         result.stoppedAtLimit = true;
     }
 
-    const int count = int(lines.size());
-    table.rows.reserve(count);
+    const int count = int(records.size());
     progress.setRange(0, count);
     progress.setPosition(0);
     progress.show();
+    RowFiller fill(table.rows, d);
     for (int i = 0; i < count; ++i) {
-        table.rows.append(splitFields(lines[i], d));
+        fill.record(data + records[size_t(i)].first, records[size_t(i)].second);
         progress.advanceTo(i + 1);
     }
     result.rowCount = table.rowCount();
     return result;
 }
+
+namespace {
+
+// What a first pass over a file finds, without keeping its bytes.
+struct FileSurvey {
+    qsizetype end = 0;  // where the line past the limit begins, or the file's size
+    bool stoppedAtLimit = false;
+    int lines = 0;  // non-empty lines before end
+    // The text can be read straight from the file as UTF-8, piece by piece.
+    bool utf8AsIs = false;
+    qsizetype bodyStart = 0;  // after the signature
+};
+
+// No byte of 0x80 or above, eight bytes at a time.
+bool isAscii(QByteArrayView span) {
+    qsizetype i = 0;
+    for (; i + 8 <= span.size(); i += 8) {
+        quint64 word;
+        std::memcpy(&word, span.data() + i, 8);
+        if (word & 0x8080808080808080ULL)
+            return false;
+    }
+    for (; i < span.size(); ++i) {
+        if (uchar(span[i]) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+// Checks the bytes between line breaks as they come: whether they are valid UTF-8 without
+// NUL characters and not 7-bit JIS text. Line breaks never occur inside a character, so each
+// checked span holds whole characters.
+class Utf8Check {
+public:
+    void feed(QByteArrayView bytes, bool last) {
+        if (!m_ok)
+            return;
+        if (m_head.size() < 3) {
+            m_head += bytes.first(std::min<qsizetype>(3 - m_head.size(), bytes.size()));
+            // a second signature is dropped by the decoder: such files are left to it
+            if (m_head.size() == 3 && startsWith(m_head, {0xEF, 0xBB, 0xBF}))
+                m_ok = false;
+        }
+        m_pending.append(bytes);
+        qsizetype cut = m_pending.size();
+        if (!last) {
+            while (cut > 0 && m_pending[cut - 1] != '\n' && m_pending[cut - 1] != '\r')
+                --cut;
+        }
+        check(QByteArrayView(m_pending).first(cut));
+        m_pending.remove(0, cut);
+    }
+    [[nodiscard]] bool ok() const { return m_ok && !(m_ascii && m_jisShift); }
+
+private:
+    void check(QByteArrayView span) {
+        if (span.isEmpty() || !m_ok)
+            return;
+        if (!span.isValidUtf8() || span.contains('\0')) {
+            m_ok = false;
+            return;
+        }
+        // only 7-bit text with an escape is JIS, and most files hold no escape at all
+        if (m_ascii)
+            m_ascii = isAscii(span);
+        m_jisShift = m_jisShift || (span.contains('\x1b') &&
+                                    (span.contains("\x1b$B") || span.contains("\x1b$@")));
+    }
+
+    QByteArray m_head;
+    QByteArray m_pending;
+    bool m_ok = true;
+    bool m_ascii = true;
+    bool m_jisShift = false;
+};
+
+void tellReadFailure(const QFile& file) {
+    std::printf("Couldn't open source file: %s",
+                file.errorString().toLocal8Bit().left(1024).constData());
+    std::fflush(stdout);
+}
+
+// The first pass: lines up to the limit and whether the text can be read as it is.
+bool surveyFile(QFile& file, int maxRows, bool detect, FileSurvey& survey) {
+    QByteArray chunk;
+    std::unique_ptr<LineCounter> counter;
+    Utf8Check check;
+    bool mayStream = detect;
+    qsizetype offset = 0;
+    while (true) {
+        chunk.resize(kReadPieceBytes);
+        const qint64 got = file.read(chunk.data(), kReadPieceBytes);
+        if (got < 0)
+            return false;
+        chunk.resize(got);
+        if (!counter) {
+            // a file reads whole up to the chunk size, so the first chunk holds its signature
+            const QByteArrayView head = QByteArrayView(chunk).first(std::min<qsizetype>(3, got));
+            counter = std::make_unique<LineCounter>(layoutOf(head), maxRows);
+            if ((head.size() > 2 && startsWith(head, {0x2B, 0x2F, 0x76})) ||
+                (head.size() >= 2 && layoutOf(head) != Layout::Bytes))
+                mayStream = false;
+            else if (head.size() > 2 && startsWith(head, {0xEF, 0xBB, 0xBF}))
+                survey.bodyStart = 3;
+        }
+        QByteArrayView piece = chunk;
+        const qsizetype cut = counter->scanPiece(piece, offset);
+        if (cut >= 0)
+            piece = piece.first(std::max<qsizetype>(0, cut - offset));
+        if (mayStream) {
+            const qsizetype skip = std::max<qsizetype>(0, survey.bodyStart - offset);
+            check.feed(piece.sliced(std::min(skip, piece.size())), cut >= 0 || got == 0);
+        }
+        offset += piece.size();
+        if (cut >= 0) {
+            survey.stoppedAtLimit = true;
+            break;
+        }
+        if (got == 0)
+            break;
+    }
+    survey.end = offset;
+    survey.lines = counter->lines();
+    survey.utf8AsIs = mayStream && check.ok();
+    return true;
+}
+
+}  // namespace
 
 ReadResult readDelimitedFile(const QString& path, Delimiter delimiter, ImportTable& table,
                              SteppedProgress& progress, LegacyCodePage legacy, int maxRows,
@@ -487,53 +783,86 @@ ReadResult readDelimitedFile(const QString& path, Delimiter delimiter, ImportTab
     ReadResult result;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        const QByteArray reason = file.errorString().toLocal8Bit().left(1024);
-        std::printf("Couldn't open source file: %s", reason.constData());
-        std::fflush(stdout);
+        tellReadFailure(file);
         result.status = ReadStatus::CannotOpen;
         result.detail = file.errorString();
         return result;
     }
-    // Read in chunks and stop where the line past the limit begins, so that an enormous
-    // file costs no more memory than the rows an import can use.
-    QByteArray buffer;
-    constexpr qint64 chunk = 4 * 1024 * 1024;
-    std::unique_ptr<LineCounter> counter;
-    while (true) {
-        const qsizetype old = buffer.size();
-        buffer.resize(old + chunk);
-        const qint64 got = file.read(buffer.data() + old, chunk);
-        if (got < 0) {
-            result.status = ReadStatus::CannotOpen;
-            result.detail = file.errorString();
-            std::printf("Couldn't open source file: %s",
-                        file.errorString().toLocal8Bit().left(1024).constData());
-            std::fflush(stdout);
-            return result;
-        }
-        buffer.resize(old + got);
-        if (!counter && (buffer.size() >= 3 || got == 0)) {
-            counter = std::make_unique<LineCounter>(layoutOf(buffer), maxRows);
-        }
-        if (counter) {
-            const qsizetype cut = counter->scan(buffer);
-            if (cut >= 0) {
-                buffer.truncate(cut);
-                result.stoppedAtLimit = true;
-                break;
-            }
-        }
-        if (got == 0)
-            break;
-        if (buffer.size() > kMaxTextBytes) {
+    // A first pass counts the lines and finds where the line past the limit begins, so that
+    // an enormous file costs no more memory than the rows an import can use.
+    FileSurvey survey;
+    if (!surveyFile(file, maxRows, encoding == TextEncoding::Detect, survey) || !file.seek(0)) {
+        tellReadFailure(file);
+        result.status = ReadStatus::CannotOpen;
+        result.detail = file.errorString();
+        return result;
+    }
+
+    if (!survey.utf8AsIs) {
+        // Other encodings are decoded as a whole.
+        if (survey.end > kMaxTextBytes) {
             result.status = ReadStatus::TooLarge;
             return result;
         }
+        const QByteArray buffer = file.read(survey.end);
+        if (buffer.size() != survey.end) {
+            tellReadFailure(file);
+            result.status = ReadStatus::CannotOpen;
+            result.detail = file.errorString();
+            return result;
+        }
+        file.close();
+        result = readDelimitedBytes(buffer, delimiter, table, progress, legacy, maxRows, encoding);
+        result.stoppedAtLimit = result.stoppedAtLimit || survey.stoppedAtLimit;
+        return result;
     }
-    file.close();
-    const bool stopped = result.stoppedAtLimit;
-    result = readDelimitedBytes(buffer, delimiter, table, progress, legacy, maxRows, encoding);
-    result.stoppedAtLimit = result.stoppedAtLimit || stopped;
+
+    // the table's offsets are 32 bits within each block of rows
+    if (survey.end >= (qint64(1) << 32)) {
+        result.status = ReadStatus::TooLarge;
+        return result;
+    }
+    // UTF-8 goes from the file into the table piece by piece: only the rows are held.
+    result.encoding = QStringLiteral("UTF-8");
+    const char d = char(delimiterChar(delimiter).unicode());
+    const int count = std::min(survey.lines, maxRows);
+    progress.setRange(0, count);
+    progress.setPosition(0);
+    progress.show();
+    RowFiller fill(table.rows, d);
+    RecordScan scan{maxRows};
+    QByteArray pending;
+    qsizetype left = survey.end;
+    (void)file.skip(survey.bodyStart);
+    left -= survey.bodyStart;
+    bool final = false;
+    while (!final && scan.records <= maxRows) {
+        const qsizetype want = std::min<qsizetype>(kReadPieceBytes, left);
+        const qsizetype old = pending.size();
+        pending.resize(old + want);
+        const qint64 got = want > 0 ? file.read(pending.data() + old, want) : 0;
+        if (got < 0 || got != want) {
+            tellReadFailure(file);
+            table.clear();
+            result.status = ReadStatus::CannotOpen;
+            result.detail = file.errorString();
+            return result;
+        }
+        left -= got;
+        final = left == 0;
+        const qsizetype used = forEachRecord(pending.constData(), pending.size(), d, scan, final,
+                                             [&](qsizetype start, qsizetype n) {
+                                                 fill.record(pending.constData() + start, n);
+                                                 progress.advanceTo(int(table.rows.size()));
+                                             });
+        pending.remove(0, used);
+    }
+    if (table.rows.size() > maxRows) {
+        table.rows.resize(maxRows);
+        result.stoppedAtLimit = true;
+    }
+    result.stoppedAtLimit = result.stoppedAtLimit || survey.stoppedAtLimit;
+    result.rowCount = table.rowCount();
     return result;
 }
 

@@ -81,7 +81,9 @@ ReadResult readDelimitedFile(const QString& path, Delimiter delimiter, ImportTab
                              int maxRows = kMaxReaderRows,
                              TextEncoding encoding = TextEncoding::Detect);
 
-// Largest file prefix the text reader holds in memory.
+// Largest file prefix the text reader decodes in memory. UTF-8 (the usual case) is not held
+// whole: it goes into the table as it is read, kReadPieceBytes at a time.
 inline constexpr qint64 kMaxTextBytes = 256LL * 1024 * 1024;
+inline constexpr qint64 kReadPieceBytes = 4 * 1024 * 1024;
 
 }  // namespace pw::exchange

@@ -85,6 +85,61 @@ private slots:
         QVERIFY(ui.asked().isEmpty());
     }
 
+    // The table keeps its rows as read and shows the preview's changes over them: read back,
+    // they are what changing the rows in place gives, across its blocks of rows too.
+    void rowsReadAsChangedInPlace_data() {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("records");  // in the database before
+        QTest::addColumn<bool>("firstRecord");
+        QTest::addColumn<QList<int>>("moves");  // columns moved one to the right, in order
+        QTest::newRow("a few rows") << 10 << 0 << false << QList<int>{};
+        QTest::newRow("beyond one block, moved") << 2500 << 0 << true << QList<int>{0, 1, 5};
+        QTest::newRow("cut inside the third block")
+            << 3000 << kRecordLimit - 2100 << false << QList<int>{3};
+    }
+    void rowsReadAsChangedInPlace() {
+        QFETCH(int, rows);
+        QFETCH(int, records);
+        QFETCH(bool, firstRecord);
+        QFETCH(QList<int>, moves);
+        QList<QStringList> raw;  // rows of 3 to 7 fields, some longer than 6 bytes
+        for (int r = 0; r < rows; ++r) {
+            QStringList row;
+            for (int c = 0; c < 3 + r % 5; ++c)
+                row << QString(r % 9, c % 2 ? QChar(u'é') : QChar(u'a'));
+            raw << row;
+        }
+        ImportSession s = sessionWith(raw);
+        s.setFirstRecordOption(firstRecord);
+        s.setChecked(0, true);
+        s.setChecked(2, true);
+        test::ScriptedUserInteraction ui;
+        SteppedProgress progress;
+        (void)s.preparePreview(defaultCaptions(), 6, records, ui, progress);
+        for (int m : moves)
+            (void)s.moveColumn(m, MoveDirection::Right);
+
+        QList<QStringList> expected = raw;
+        const int first = firstRecord ? 1 : 0;
+        expected.resize(std::min(rows, first + kRecordLimit - records));
+        for (int r = first; r < expected.size(); ++r) {
+            QStringList& row = expected[r];
+            while (row.size() < kFieldCount)
+                row << QString();
+            for (int j = 0; j < row.size(); ++j)
+                row[j] = j == 0 || j == 2 ? truncateToFieldLength(row[j], 6) : QString();
+        }
+        for (int m : moves) {
+            for (QStringList& row : expected) {
+                while (row.size() <= m + 1)
+                    row << QString();
+                row.swapItemsAt(m, m + 1);
+            }
+        }
+        QCOMPARE(s.table.rowCount(), int(expected.size()));
+        QVERIFY(s.table.rows == expected);
+    }
+
     void firstRecordGivesHeadingsAndIsNoDataRow() {
         ImportSession s = sessionWith({{"E-mail", "Full name"}, {"a@x", "A"}, {"b@x", "B"}});
         s.setFirstRecordOption(true);
@@ -192,6 +247,8 @@ private slots:
         const QString cut = truncateToFieldLength(value, bytes);
         QCOMPARE(cut, expected);
         QVERIFY(cut.toUtf8().size() <= bytes);
+        // the table cuts the stored UTF-8 the same way
+        QCOMPARE(utf8Text(cutUtf8(value.toUtf8(), bytes)), expected);
     }
 
     void noCheckedItemEmptiesTheTable() {

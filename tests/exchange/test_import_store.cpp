@@ -123,6 +123,12 @@ private slots:
         QTest::newRow("blanks around the address")
             << QByteArray("Mail,Name\n  t@x.jp \t,Taro\n") << -1 << "t@x.jp"
             << "Mail";
+        QTest::newRow("ideographic and no-break blanks around the address")
+            << QStringLiteral("Mail,Name\n\u3000t@x.jp\u00A0,Taro\n").toUtf8() << -1 << "t@x.jp"
+            << "Mail";
+        QTest::newRow("blanks inside the address stay")
+            << QByteArray("Mail,Name\nt @x.jp,Taro\n") << -1 << "t @x.jp"
+            << "Mail";
     }
     void importColumnChecks() {
         QFETCH(QByteArray, text);

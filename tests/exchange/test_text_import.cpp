@@ -27,6 +27,35 @@ ImportTable readBytes(const QByteArray& bytes, Delimiter d = Delimiter::Comma,
     return table;
 }
 
+// The same through a file and the file reader.
+ImportTable readFile(const QByteArray& bytes, ReadResult& result, int maxRows = kMaxReaderRows) {
+    test::TestEnv env;
+    const QString path = env.root() + "read.csv";
+    ImportTable table;
+    if (!test::writeFile(path, bytes))
+        return table;
+    SteppedProgress progress;
+    result = readDelimitedFile(path, Delimiter::Comma, table, progress, LegacyCodePage::Windows1252,
+                               maxRows);
+    return table;
+}
+
+// Filler lines before `tail`, so that byte `at` of the tail is the first byte of the file
+// reader's second piece; the filler's rows go to rows first.
+QByteArray acrossPieces(qsizetype at, const QByteArray& tail, QList<QStringList>& rows) {
+    QByteArray text;
+    const qsizetype start = kReadPieceBytes - at;
+    const QByteArray filler(390, 'x');
+    for (int i = 0; text.size() < start - 800; ++i) {
+        text += "f" + QByteArray::number(i) + "," + filler + "\n";
+        rows.append(QStringList{"f" + QString::number(i), QString::fromLatin1(filler)});
+    }
+    const QByteArray pad(start - text.size() - 3, 'p');
+    text += "z," + pad + "\n";
+    rows.append(QStringList{"z", QString::fromLatin1(pad)});
+    return text + tail;
+}
+
 }  // namespace
 
 class TestTextImport : public QObject {
@@ -92,11 +121,44 @@ private slots:
             << QList<QStringList>{{"12\" screen", "a@x.jp"}};
         QTest::newRow("no quotes, blank lines")
             << QByteArray("a,b\n\n c ,d\r\n") << QList<QStringList>{{"a", "b"}, {" c ", "d"}};
+        QTest::newRow("byte order mark inside a field is text")
+            << QByteArray("a,\xEF\xBB\xBF\"b\"\n")
+            << QList<QStringList>{{"a", QStringLiteral("\uFEFF\"b\"")}};
+        // The file reader reads UTF-8 in pieces; what the next piece holds decides these.
+        QList<QStringList> rows;
+        QByteArray text = acrossPieces(3, "\"a\"\"b\",c\n", rows);
+        rows.append(QStringList{"a\"b", "c"});
+        QTest::newRow("doubled quote across two pieces") << text << rows;
+        rows.clear();
+        text = acrossPieces(4, "\"ab\",c\n", rows);
+        rows.append(QStringList{"ab", "c"});
+        QTest::newRow("closing quote ends a piece") << text << rows;
+        rows.clear();
+        text = acrossPieces(4, "\"two\nlines\",\"x\"\n", rows);
+        rows.append(QStringList{"two\nlines", "x"});
+        QTest::newRow("line break inside quotes across two pieces") << text << rows;
+        rows.clear();
+        text = acrossPieces(1, "\xC3\xA9t\xC3\xA9,\"q\"\n\"open,y\nlast\n", rows);
+        rows.append(QStringList{"été", "q"});
+        rows.append(QStringList{"\"open,y"});
+        rows.append(QStringList{"last"});
+        QTest::newRow("character and open quote across two pieces") << text << rows;
     }
     void csvQuoting() {
         QFETCH(QByteArray, bytes);
         QFETCH(QList<QStringList>, rows);
         QCOMPARE(readBytes(bytes).rows, rows);
+        // the splitting of decoded text reads the same
+        QList<QStringList> split;
+        const QString text = QString::fromUtf8(bytes);
+        for (QStringView record : splitRecords(text, u',', int(rows.size())))
+            split.append(pw::exchange::splitFields(record, u','));
+        QCOMPARE(split, rows);
+        ReadResult r;
+        const ImportTable table = readFile(bytes, r, int(rows.size()) + 2);
+        QCOMPARE(r.encoding, QStringLiteral("UTF-8"));
+        QCOMPARE(table.rowCount(), int(rows.size()));
+        QVERIFY(table.rows == rows);
     }
 
     void linesAndSignatures_data() {
@@ -130,6 +192,14 @@ private slots:
         QTest::newRow("Windows-1252 fallback keeps accents")
             << QByteArray("Jos\xE9,caf\xE9\n") << "Windows-1252"
             << "José" << 1;
+        // what decides the encoding may come after the first piece the file reader reads
+        const QByteArray lines = QByteArray(249, 'a').append('\n').repeated(17000);
+        QTest::newRow("Windows-1252 byte after the first piece")
+            << lines + "caf\xE9\n"
+            << "Windows-1252" << QString(249, 'a') << 17001;
+        QTest::newRow("JIS escape after the first piece")
+            << lines + "\x1b$B3t<0\x1b(B\n"
+            << "ISO-2022-JP" << QString(249, 'a') << 17001;
     }
     void linesAndSignatures() {
         QFETCH(QByteArray, bytes);
@@ -143,6 +213,13 @@ private slots:
         QCOMPARE(result.rowCount, rows);
         if (rows > 0)
             QCOMPARE(table.rows[0][0], firstField);
+        // the file reader decides the same, whether it reads the text as it is or decodes it
+        ReadResult r;
+        const ImportTable fromFile = readFile(bytes, r);
+        QCOMPARE(r.encoding, encoding);
+        QCOMPARE(fromFile.rowCount(), rows);
+        for (int i = 0; i < rows; ++i)
+            QCOMPARE(fromFile.rows[i], table.rows[i]);
     }
 
     void mostlyUtf8StaysUtf8() {
