@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "db/StoreError.h"
+#include "db/StoreHandles.h"
 
 namespace pw::db {
 
@@ -41,35 +42,40 @@ std::string batchInsert(int rows, int fieldLength) {
 
 }  // namespace
 
-RecordImport::RecordImport(const IBPP::Database& db, int rows, int fieldLength,
-                           int lockTimeoutSeconds) {
-    m_tr = IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
-                                    IBPP::LockResolution::Wait, IBPP::tfNone, lockTimeoutSeconds);
-    m_tr->Start();
+struct RecordImport::Engine {
+    // declared so that the statements go before the transaction, which rolls back when released
+    IBPP::Transaction tr;
+    IBPP::Statement block;   // a batch of m_batch rows
+    IBPP::Statement single;  // the rows after the last full batch
+};
+
+RecordImport::RecordImport(const TDbData& store, int rows, int fieldLength, int lockTimeoutSeconds)
+    : m_engine(std::make_unique<Engine>()) {
+    const IBPP::Database db = StoreHandles::Database(store);
+    m_engine->tr =
+        IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
+                                 IBPP::LockResolution::Wait, IBPP::tfNone, lockTimeoutSeconds);
+    m_engine->tr->Start();
     // Full batches through the block, the rest one record at a time.
     m_batch = batchRows(fieldLength);
     m_blockRows = m_batch > 1 ? rows / m_batch * m_batch : 0;
     if (m_blockRows > 0) {
-        m_block = IBPP::StatementFactory(db, m_tr);
-        m_block->Prepare(batchInsert(m_batch, fieldLength));
+        m_engine->block = IBPP::StatementFactory(db, m_engine->tr);
+        m_engine->block->Prepare(batchInsert(m_batch, fieldLength));
     }
     if (m_blockRows < rows) {
-        m_single = IBPP::StatementFactory(db, m_tr);
-        m_single->Prepare(std::string(kInsertColumns) +
-                          "(?, 0, 1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        m_engine->single = IBPP::StatementFactory(db, m_engine->tr);
+        m_engine->single->Prepare(
+            std::string(kInsertColumns) +
+            "(?, 0, 1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     }
 }
 
-RecordImport::~RecordImport() {
-    // The statements go before the transaction, which rolls back when released.
-    m_block.reset();
-    m_single.reset();
-    m_tr.reset();
-}
+RecordImport::~RecordImport() = default;
 
 void RecordImport::add(int id, const std::array<std::string, kFieldCount>& values) try {
     const bool inBatch = m_added < m_blockRows;
-    IBPP::Statement& st = inBatch ? m_block : m_single;
+    IBPP::Statement& st = inBatch ? m_engine->block : m_engine->single;
     const int base = inBatch ? m_inBlock * (kFieldCount + 1) : 0;
     st->Set(base + 1, int32_t(id));
     for (int j = 0; j < kFieldCount; ++j)
@@ -88,13 +94,13 @@ void RecordImport::add(int id, const std::array<std::string, kFieldCount>& value
 }
 
 void RecordImport::end(End how) try {
-    for (IBPP::Statement* st : {&m_block, &m_single})
+    for (IBPP::Statement* st : {&m_engine->block, &m_engine->single})
         if (*st)
             (*st)->Close();
     if (how == End::Commit)
-        m_tr->Commit();
+        m_engine->tr->Commit();
     else
-        m_tr->Rollback();
+        m_engine->tr->Rollback();
 } catch (...) {
     RaiseStoreError();
 }

@@ -7,10 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "db/IBPP.h"
 #include "db/RecordCache.h"
 
 namespace pw::db {
+
+class TDbData;
 
 class RecordImport {
 public:
@@ -28,13 +29,13 @@ public:
 
 private:
     friend class TDbData;
-    RecordImport(const IBPP::Database& db, int rows, int fieldLength, int lockTimeoutSeconds);
+    RecordImport(const TDbData& store, int rows, int fieldLength, int lockTimeoutSeconds);
     enum class End { Commit, Rollback };
     void end(End how);
 
-    IBPP::Transaction m_tr;
-    IBPP::Statement m_block;   // a batch of m_batch rows
-    IBPP::Statement m_single;  // the rows after the last full batch
+    // the transaction and the two statements, kept out of this header
+    struct Engine;
+    std::unique_ptr<Engine> m_engine;
     int m_batch = 1;
     int m_blockRows = 0;  // rows that go through the batch statement
     int m_added = 0;

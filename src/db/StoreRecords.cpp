@@ -605,7 +605,7 @@ std::unique_ptr<RecordImport> TDbData::BeginImport(int rows, int lockTimeoutSeco
     if (!db || !IsOpen())
         return nullptr;
     return std::unique_ptr<RecordImport>(
-        new RecordImport(db, rows, m_fieldLength, lockTimeoutSeconds));
+        new RecordImport(*this, rows, m_fieldLength, lockTimeoutSeconds));
 } catch (...) {
     RaiseStoreError();
 }
