@@ -13,6 +13,14 @@
 
 namespace pw::db {
 
+// How every database file of this library is attached and created. Character set NONE rather
+// than ASCII: the engine refuses every byte above 127 in an ASCII column, and NONE keeps "n
+// bytes per VARCHAR(n)" for the UTF-8 text stored.
+inline constexpr const char* kEngineUser = "SYSDBA";
+inline constexpr const char* kEnginePassword = "vellumcap";
+inline constexpr const char* kEngineCharSet = "NONE";
+inline constexpr const char* kEngineCreateParams = "PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE";
+
 // The handle and the main transaction, empty while closed.
 struct TDbData::Engine {
     mutable std::mutex dbMutex;  // guards db for the send worker's added reference

@@ -12,12 +12,6 @@ namespace pw::db {
 
 namespace {
 
-constexpr const char* kUser = "SYSDBA";
-constexpr const char* kPassword = "vellumcap";
-// Character set NONE rather than ASCII: the engine refuses every byte above 127 in an ASCII
-// column, and NONE keeps "n bytes per VARCHAR(n)" for the UTF-8 text stored here.
-constexpr const char* kCharSet = "NONE";
-constexpr const char* kCreateParams = "PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE";
 constexpr int kAllowedSizes[] = {50, 100, 150, 200, 250};
 
 // Copies src over dst so that dst is either the old file or the whole new one.
@@ -46,9 +40,9 @@ constexpr auto kPrivateFolder =
     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
 IBPP::Database makeDatabase(const QString& path, bool forCreation, PageCache pageCache) {
-    IBPP::Database db =
-        IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(), kUser, kPassword, "",
-                              kCharSet, forCreation ? kCreateParams : "");
+    IBPP::Database db = IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(),
+                                              kEngineUser, kEnginePassword, "", kEngineCharSet,
+                                              forCreation ? kEngineCreateParams : "");
     // A working copy is a scratch copy of the user's file: its pages go through the system's
     // file cache instead of one synchronous write each, which made a long main transaction
     // over 20000 records wait on the disk for seconds. Committed pages are still written to
@@ -126,8 +120,8 @@ void TDbData::SetStrFieldSize(int size) {
 }
 
 IBPP::Database WorkingCopyDatabase(const QString& path) {
-    IBPP::Database db = IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(), kUser,
-                                              kPassword, "", kCharSet, "");
+    IBPP::Database db = IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(),
+                                              kEngineUser, kEnginePassword, "", kEngineCharSet, "");
     db->SetPageBuffers(kBoundedPageBuffers);
     return db;
 }

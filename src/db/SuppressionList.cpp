@@ -6,16 +6,12 @@
 #include <QFileInfo>
 #include <QThread>
 
-#include "db/IBPP.h"
+#include "db/StoreEngine.h"
 
 namespace pw::db {
 
 namespace {
 
-constexpr const char* kUser = "SYSDBA";
-constexpr const char* kPassword = "vellumcap";
-constexpr const char* kCharSet = "NONE";
-constexpr const char* kCreateParams = "PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE";
 constexpr int kAddressBytes = 320;  // the longest address SMTP allows
 constexpr int kReasonBytes = 1000;
 // Another Postwick of the user (a scheduled run) may hold the file for a moment.
@@ -47,8 +43,9 @@ QString cutToBytes(const QString& s, int limit) {
 }
 
 IBPP::Database makeDatabase(const QString& path, bool forCreation) {
-    return IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(), kUser, kPassword, "",
-                                 kCharSet, forCreation ? kCreateParams : "");
+    return IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(), kEngineUser,
+                                 kEnginePassword, "", kEngineCharSet,
+                                 forCreation ? kEngineCreateParams : "");
 }
 
 IBPP::Database attach(const QString& path) {
