@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the delimited text reader and the preview preparation. Besides
-// the sanitizers it checks that no row is empty of fields, that no line break survives
-// inside a field and that every prepared value fits the field length in UTF-8 bytes.
+// the sanitizers it checks that no row is empty of fields, that a line break stays inside a
+// field only where the text has quotes and that every prepared value fits the field length in
+// UTF-8 bytes.
 //
 // Build with clang and -DPOSTWICK_FUZZ=ON, then for example:
 //   fuzz_csv_reader -max_len=4096 -rss_limit_mb=512 corpus
@@ -38,11 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ReadResult r = readDelimitedBytes(bytes, d, session.table, progress, legacy, 64);
     if (r.rowCount != session.table.rowCount() || r.rowCount > 64)
         std::abort();
+    // a quoted field keeps its line breaks; a UTF-7 text may spell its quotes in base64
+    const bool quoted = bytes.contains('"') || bytes.contains('+');
     for (const ImportRow& row : session.table.rows) {
         if (row.isEmpty())
             std::abort();
         for (const QString& f : row) {
-            if (f.contains(u'\r') || f.contains(u'\n'))
+            if (!quoted && (f.contains(u'\r') || f.contains(u'\n')))
                 std::abort();
         }
     }
