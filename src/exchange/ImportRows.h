@@ -74,7 +74,6 @@ public:
     [[nodiscard]] const_iterator end() const { return {this, m_rowCount}; }
 
     // ---- changing ----
-    void reserve(qsizetype) {}
     // Drops the rows from `rows` on; a larger count changes nothing.
     void resize(qsizetype rows);
     void clear();

@@ -327,7 +327,6 @@ public:
     // Scans the next piece of the file, which begins at byte `offset`; returns the byte
     // offset where line maxLines + 1 begins, or -1 when the piece does not reach it.
     qsizetype scanPiece(QByteArrayView piece, qsizetype offset) {
-        const qsizetype unit = m_layout == Layout::Bytes ? 1 : 2;
         // a unit split between two pieces (UTF-16 only) is taken whole from the carry
         QByteArray joined;
         if (!m_carry.isEmpty()) {
@@ -360,15 +359,10 @@ public:
             }
             return -1;
         }
-        for (; i + unit <= n; i += unit) {
-            unsigned code;
-            if (m_layout == Layout::Bytes) {
-                code = p[i];
-            } else if (m_layout == Layout::Utf16LE) {
-                code = p[i] | (unsigned(p[i + 1]) << 8);
-            } else {
-                code = (unsigned(p[i]) << 8) | p[i + 1];
-            }
+        // two-byte units: single bytes were read above
+        for (; i + 2 <= n; i += 2) {
+            const unsigned code = m_layout == Layout::Utf16LE ? p[i] | (unsigned(p[i + 1]) << 8)
+                                                              : (unsigned(p[i]) << 8) | p[i + 1];
             const bool lineBreak = code == 0x0D || code == 0x0A;
             if (lineBreak) {
                 m_inLine = false;

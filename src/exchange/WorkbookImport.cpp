@@ -32,7 +32,6 @@ ReadResult readWorkbook(const QString& path, ImportTable& table, const Worksheet
     progress.setRange(0, range.rows);
     progress.setPosition(0);
     progress.show();
-    table.rows.reserve(range.rows);
     for (int r = 0; r < range.rows; ++r) {
         ImportRow row;
         row.reserve(range.columns);
