@@ -83,9 +83,12 @@ void CAppSession::OfferRecovery() {
         if (ask(m_ui, str(offer).arg(run.projectPath, when), MessageKind::YesNoCancel) !=
             Answer::Yes)
             continue;  // kept: offered again at the next start, and "--send" picks it up
-        switch (RecoverInterruptedRun(run, scratch, MailCodePage(m_settings.encode))) {
+        QString inFlight;
+        switch (RecoverInterruptedRun(run, scratch, MailCodePage(m_settings.encode), &inFlight)) {
             case RecoveryResult::Written:
-                inform(m_ui, str(ids::kRecoveryDone));
+                inform(m_ui, inFlight.isEmpty() ? str(ids::kRecoveryDone)
+                                                : str(ids::kRecoveryDone) + QLatin1Char('\n') +
+                                                      str(ids::kRecoveryInFlight).arg(inFlight));
                 break;
             case RecoveryResult::ProjectChanged:
                 inform(m_ui, str(ids::kRecoveryOutdated).arg(run.projectPath));
@@ -97,7 +100,16 @@ void CAppSession::OfferRecovery() {
     }
 }
 
+OutcomesTaken CAppSession::TakeOutcomesRecordedElsewhere(OwnOutcomes own) {
+    if (m_projectStamp.path.isEmpty())
+        return OutcomesTaken::Unchanged;
+    return takeOutcomesRecordedElsewhere(
+        m_projectStamp, *m_store, own,
+        PrivateFolder(m_folders.tempFolder, QStringLiteral("PostwickReread")));
+}
+
 CAppSession::FreshResult CAppSession::PrepareFreshDocument() {
+    m_projectStamp = {};
     m_store->Close(db::CloseMode::DeleteWorkingCopy);
     EmptyFolder(m_folders.mainPreviewFolder());
     EmptyFolder(m_folders.wizardPreviewFolder());
@@ -173,6 +185,7 @@ bool CAppSession::OpenProjectFile(const QString& path) {
     if (!r.ok() || !m_store->IsOpen())
         return false;
     m_document = r.contents->document;
+    m_projectStamp = stampOf(path);
     if (r.contents->scheduled)
         m_scheduled = *r.contents->scheduled;
     if (r.contents->database == DatabaseOutcome::Written)

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/AppFolders.h"
+#include "app/ProjectStore.h"
 #include "app/Settings.h"
 #include "compose/MailDocument.h"
 #include "db/TDbData.h"
@@ -70,6 +71,12 @@ public:
     // (after the message) when it cannot be opened; the caller then prepares a fresh document.
     [[nodiscard]] bool OpenProjectFile(const QString& path);
 
+    // The project file as this window last read or wrote it.
+    [[nodiscard]] ProjectFileStamp& projectStamp() { return m_projectStamp; }
+    // Outcomes that another process (the command line) recorded into the project file since:
+    // into the store, before a choice of recipients is offered or the project is saved.
+    [[nodiscard]] OutcomesTaken TakeOutcomesRecordedElsewhere(OwnOutcomes own);
+
     enum class CloseResult { Closed, Cancelled };
     // The close sequence. saveDocument is asked to save the mail document when it is
     // modified and the user says Yes; it returns false when that did not happen. discarded
@@ -100,6 +107,7 @@ private:
     ScheduledSending m_scheduled;
     QString m_databaseFile;
     bool m_defaultDbOpen = false;
+    ProjectFileStamp m_projectStamp;
 };
 
 }  // namespace pw::app

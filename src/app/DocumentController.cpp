@@ -94,6 +94,11 @@ bool CDocumentController::saveProject(const QString& path,
     const QString preview = m_session.folders().mainPreviewFolder();
     doc.pictureList = doc.isHtmlMail() ? filesInFolder(preview) : QStringList();
     db::TDbData& store = m_session.store();
+    // A run of the command line since the last read or save: its outcomes are not written
+    // over with this window's older ones.
+    if (stampOf(path).path == m_session.projectStamp().path)
+        (void)m_session.TakeOutcomesRecordedElsewhere(runMarker ? OwnOutcomes::Unsaved
+                                                                : OwnOutcomes::Saved);
     const WriteResult r =
         app::saveProject(path, doc, m_session.scheduled(), preview, store,
                          MailCodePage(m_session.settings().encode), &m_session.ui());
@@ -103,6 +108,7 @@ bool CDocumentController::saveProject(const QString& path,
     }
     if (!r.ok())
         return false;
+    m_session.projectStamp() = stampOf(path);
     if (runMarker) {
         runMarker->finish();
         runMarker.reset();

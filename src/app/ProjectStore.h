@@ -23,4 +23,27 @@ namespace pw::app {
                                              db::TDbData& store, const CodePage& currentCodePage,
                                              IUserInteraction* ui);
 
+// The project file as this process last read or wrote it: another process that writes
+// outcomes into it (the command line) changes it.
+struct ProjectFileStamp {
+    QString path;  // empty: no project file
+    qint64 size = -1;
+    qint64 modifiedMs = -1;
+    quint64 inode = 0;  // the write-back renames a new file into place
+    [[nodiscard]] bool operator==(const ProjectFileStamp&) const = default;
+};
+[[nodiscard]] ProjectFileStamp stampOf(const QString& path);
+
+// Whether the store holds outcomes of a run of its own that the project file lacks.
+enum class OwnOutcomes { Saved, Unsaved };
+enum class OutcomesTaken { Unchanged, Taken, Failed };
+
+// When the project file changed since `stamp`, its outcomes go into the store's working
+// copy, and `stamp` becomes the file's: the file's are the newer ones, except that a
+// recipient the store has an unsaved outcome of keeps it unless the file says "sent". A
+// "sent" of the file is never lost. scratchFolder: a private folder, emptied afterwards.
+[[nodiscard]] OutcomesTaken takeOutcomesRecordedElsewhere(ProjectFileStamp& stamp,
+                                                          db::TDbData& store, OwnOutcomes own,
+                                                          const QString& scratchFolder);
+
 }  // namespace pw::app

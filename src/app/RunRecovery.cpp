@@ -21,9 +21,12 @@ CodePage MailCodePage(int encode) {
 }
 
 RecoveryResult RecoverInterruptedRun(const send::InterruptedRun& run, const QString& scratchFolder,
-                                     const CodePage& textCodePage) {
+                                     const CodePage& textCodePage, QString* inFlight) {
     if (!run.projectUnchanged())
         return RecoveryResult::ProjectChanged;
+    const QString who = send::settleInFlight(run.workingCopy);
+    if (inFlight)
+        *inFlight = who;
     struct Scratch {
         QString folder;
         ~Scratch() {

@@ -21,9 +21,12 @@ enum class RecoveryResult {
 };
 
 // Writes the run's working copy into its project file. scratchFolder is a private folder for
-// the project's HTML files while it is rewritten (emptied afterwards).
+// the project's HTML files while it is rewritten (emptied afterwards). The mail the run had
+// in flight when it was killed counts as sent; `inFlight` (when given) gets its
+// "number address", empty when there was none.
 [[nodiscard]] RecoveryResult RecoverInterruptedRun(const send::InterruptedRun& run,
                                                    const QString& scratchFolder,
-                                                   const CodePage& textCodePage);
+                                                   const CodePage& textCodePage,
+                                                   QString* inFlight = nullptr);
 
 }  // namespace pw::app

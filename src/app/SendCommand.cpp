@@ -317,6 +317,8 @@ int runSendCommand(const QStringList& arguments) {
             return int(SendExit::Unusable);
         case send::OpenResult::Resumed:
             console.out(str(ids::kCliRecovered) + QLatin1Char(' ') + flow.resumedWorkingCopy());
+            for (const QString& who : flow.inFlightOfKilledRun())
+                console.out(send::formatMessageText(str(ids::kLogPossiblyDeliveredTo), {who}));
             break;
         case send::OpenResult::Opened:
         case send::OpenResult::NoDatabase:

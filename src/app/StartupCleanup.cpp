@@ -114,8 +114,10 @@ int RemoveOrphanedWorkingCopies(const QString& workingCopyFolder, std::chrono::s
             continue;
         if (!olderThan(info, grace) || FileInUse(copy))
             continue;
-        if (QFile::remove(copy))
+        if (QFile::remove(copy)) {
+            QFile::remove(send::inFlightPathFor(copy));
             ++removed;
+        }
     }
     return removed;
 }

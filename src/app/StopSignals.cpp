@@ -59,6 +59,9 @@ void startWatcher() {
 void blockStopSignals() {
     const sigset_t set = stopSet();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // A reader that goes away (`postwick --send p.pzy | head`) must not end a run part-way:
+    // a write to it fails with EPIPE instead, and the run goes on without its output.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 CStopSignals::CStopSignals(SecondInterrupt second, int exitStatus, QObject* parent)

@@ -14,6 +14,7 @@
 
 namespace pw::app {
 
+// Also ignores SIGPIPE for the whole process.
 void blockStopSignals();
 
 class CStopSignals : public QObject {

@@ -163,4 +163,91 @@ CRunAttachment::OutcomeWrite CRunAttachment::WriteOutcome(int recordId, int outc
     }
 }
 
+CRunAttachment::OutcomeWrite CRunAttachment::ClearOutcomes(SendSelectionMode mode) {
+    if (mode == SendSelectionMode::NotSent)
+        return OutcomeWrite::Written;  // its records are at 0 already
+    if (!Attach())
+        return OutcomeWrite::Failed;
+    QString sql =
+        QStringLiteral("UPDATE MAILS SET SENDED=0 WHERE ADDRESS IS NOT NULL AND SENDED<>0");
+    if (mode == SendSelectionMode::Marked)
+        sql += QStringLiteral(" AND SENDING=1");
+    try {
+        IBPP::Transaction tr =
+            IBPP::TransactionFactory(m_engine->db, IBPP::AccessMode::Write,
+                                     IBPP::Isolation::Concurrency, IBPP::LockResolution::NoWait);
+        tr->Start();
+        IBPP::Statement st = IBPP::StatementFactory(m_engine->db, tr);
+        st->Execute(sql.toStdString());
+        st.reset();
+        tr->Commit();
+        return OutcomeWrite::Written;
+    } catch (const IBPP::SQLException& e) {
+        const bool locked = IBPP::IsLockConflict(e);
+        if (!locked)
+            Tell(QStringLiteral("Clearing the outcomes of the last run"), e);
+        return locked ? OutcomeWrite::Locked : OutcomeWrite::Failed;
+    } catch (const IBPP::Exception& e) {
+        Tell(QStringLiteral("Clearing the outcomes of the last run"), e);
+        return OutcomeWrite::Failed;
+    }
+}
+
+std::optional<CRunAttachment::Outcomes> CRunAttachment::ReadOutcomes() {
+    if (!Attach())
+        return std::nullopt;
+    try {
+        IBPP::Transaction tr = IBPP::TransactionFactory(m_engine->db, IBPP::AccessMode::Read,
+                                                        IBPP::Isolation::Concurrency);
+        tr->Start();
+        IBPP::Statement st = IBPP::StatementFactory(m_engine->db, tr);
+        st->Execute("select ID, SENDED from MAILS order by ID;");
+        Outcomes out;
+        int32_t id = 0;
+        int32_t outcome = 0;
+        while (st->Fetch()) {
+            if (st->Get(1, id))
+                continue;
+            if (st->Get(2, outcome))
+                outcome = 0;
+            out.emplace_back(id, outcome);
+        }
+        st.reset();
+        tr->Commit();
+        return out;
+    } catch (const IBPP::Exception& e) {
+        Tell(QStringLiteral("Reading the outcomes"), e);
+        return std::nullopt;
+    }
+}
+
+CRunAttachment::OutcomeWrite CRunAttachment::WriteOutcomes(const Outcomes& outcomes) {
+    if (!Attach())
+        return OutcomeWrite::Failed;
+    try {
+        IBPP::Transaction tr =
+            IBPP::TransactionFactory(m_engine->db, IBPP::AccessMode::Write,
+                                     IBPP::Isolation::Concurrency, IBPP::LockResolution::NoWait);
+        tr->Start();
+        IBPP::Statement st = IBPP::StatementFactory(m_engine->db, tr);
+        st->Prepare("UPDATE MAILS SET SENDED=? WHERE ID=?");
+        for (const auto& [id, outcome] : outcomes) {
+            st->Set(1, outcome);
+            st->Set(2, id);
+            st->Execute();
+        }
+        st.reset();
+        tr->Commit();
+        return OutcomeWrite::Written;
+    } catch (const IBPP::SQLException& e) {
+        const bool locked = IBPP::IsLockConflict(e);
+        if (!locked)
+            Tell(QStringLiteral("Writing the outcomes"), e);
+        return locked ? OutcomeWrite::Locked : OutcomeWrite::Failed;
+    } catch (const IBPP::Exception& e) {
+        Tell(QStringLiteral("Writing the outcomes"), e);
+        return OutcomeWrite::Failed;
+    }
+}
+
 }  // namespace pw::db

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "db/RecordCache.h"
@@ -56,6 +57,15 @@ public:
         Failed,      // a database error (told)
     };
     [[nodiscard]] OutcomeWrite WriteOutcome(int recordId, int outcome);
+    // Sets the outcome of every record of the choice back to 0 in one statement, committed:
+    // a new run starts from nobody reached. Never RecordGone.
+    [[nodiscard]] OutcomeWrite ClearOutcomes(SendSelectionMode mode);
+
+    // (ID, outcome) of every record, ascending by ID; none when the database cannot be read.
+    using Outcomes = std::vector<std::pair<int, int>>;
+    [[nodiscard]] std::optional<Outcomes> ReadOutcomes();
+    // Writes the outcomes given in one transaction; records no longer there are passed over.
+    [[nodiscard]] OutcomeWrite WriteOutcomes(const Outcomes& outcomes);
 
 private:
     [[nodiscard]] bool Attach();

@@ -120,8 +120,12 @@ PreviewResult ImportSession::preparePreview(const QStringList& captions, int fie
     int end = table.rowCount();
     for (int r = first; r < end; ++r) {
         if (n >= recordLimit) {
-            (void)ui.message(str(ids::kImportDataFileCaption), str(ids::kImportLimitReached),
-                             MessageKind::Information);
+            // not "cancelled": what fits is imported, and the limit is the user's to raise
+            (void)ui.message(
+                str(ids::kImportDataFileCaption),
+                str(ids::kImportLimitReached)
+                    .arg(QString::number(recordLimit), QString::number(n - recordCount)),
+                MessageKind::Information);
             end = r;
             result.limitReached = true;
             break;

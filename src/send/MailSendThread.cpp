@@ -2,6 +2,7 @@
 
 #include "resources/Strings.h"
 #include "send/ConnectProcedure.h"
+#include "send/RunMarker.h"
 #include "smtp/KTWSMTPMessage.h"
 
 namespace pw::send {
@@ -18,7 +19,20 @@ CMailSendThread::CMailSendThread(SendRun run, std::unique_ptr<IMessageSource> so
       m_recorder(std::move(recorder)),
       m_progress(progress),
       m_log(log),
-      m_policy(errorPolicyFromSetting(m_run.pacing.sendContinue)) {}
+      m_policy(errorPolicyFromSetting(m_run.pacing.sendContinue)) {
+    if (m_run.inFlight) {
+        // from this moment a kill could leave the server with the mail and the record at 0
+        m_transport->setBeforeDataEnd([this] {
+            if (m_sendingRecordId >= 0)
+                m_run.inFlight->set(m_sendingRecordId, m_sendingWho);
+        });
+    }
+}
+
+void CMailSendThread::clearInFlight() {
+    if (m_run.inFlight)
+        m_run.inFlight->clear();
+}
 
 CMailSendThread::~CMailSendThread() {
     if (isRunning()) {
@@ -67,7 +81,13 @@ void CMailSendThread::run() {
 }
 
 void CMailSendThread::runSteps() {
-    // the log starts afresh with the run: the skipped recipients come first
+    // the log starts afresh with the run: a killed run's mail in flight and the skipped
+    // recipients come first
+    for (const QString& who : m_run.inFlightOfKilledRun) {
+        log(str(ids::kLogKilledInFlight));
+        log(formatMessageText(str(ids::kLogPossiblyDeliveredTo), {who}));
+        m_possiblyDelivered.append(who);
+    }
     for (const SuppressedRecipient& r : m_run.suppressed) {
         log(formatMessageText(
             str(ids::kLogSuppressed),
@@ -146,6 +166,8 @@ void CMailSendThread::runSteps() {
                     {QString::number(recordId)}));
                 m_outcomeLost.store(true);
                 stopFailed();
+            } else {
+                clearInFlight();
             }
             if (m_cancel.load() || m_stopFailed.load()) {
                 m_status.store(
@@ -407,6 +429,11 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
 
         m_progress.setStatus(str(ids::kSendStatusTransmitting));
         const CKTWSMTPMessage* next = messageAhead(nextRow);
+        m_sendingRecordId = row >= 0 && m_run.mode == SendMode::Merge
+                                ? m_run.recordIds[static_cast<size_t>(row)]
+                                : -1;
+        m_sendingWho = QString::number(number) + QLatin1Char(' ') +
+                       recipientAddresses(m_message.get(), texts.recipientField).trimmed();
         m_inFlight.store(true);
         if (m_cancel.load()) {
             m_inFlight.store(false);
@@ -416,6 +443,8 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
         const TransportResult r =
             next ? m_transport->sendBefore(*m_message, *next) : m_transport->send(*m_message);
         m_inFlight.store(false);
+        if (!r.ok && r.kind != FailureKind::PossiblyDelivered)
+            clearInFlight();  // a reply or a broken connection: the server did not take it
         if (r.ok) {
             m_laterInARow = 0;
             log(str(ids::kLogCompleted));
@@ -431,8 +460,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
             // Sending it again could deliver it twice: it counts as sent, and the log says why
             // someone should check.
             log(str(ids::kLogPossiblyDelivered));
-            const QString who = QString::number(number) + QLatin1Char(' ') +
-                                recipientAddresses(m_message.get(), texts.recipientField).trimmed();
+            const QString who = m_sendingWho;
             m_possiblyDelivered.append(who);
             log(formatMessageText(str(ids::kLogPossiblyDeliveredTo), {who}));
             if (!m_cancel.load())

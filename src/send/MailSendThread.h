@@ -103,6 +103,8 @@ struct SuppressedRecipient {
     QString reason;
 };
 
+class CInFlightRecord;
+
 struct SendRun {
     SendMode mode = SendMode::Merge;
     ServerRecord server;
@@ -110,6 +112,12 @@ struct SendRun {
     std::vector<int> recordIds;  // of the selection, in its order (merge send)
     std::vector<SuppressedRecipient> suppressed;
     std::shared_ptr<ISendClock> clock;  // the pauses' time; none: the wall clock
+    // Where the mail whose data goes out is noted until its outcome is recorded (merge send
+    // of a project); none: not noted.
+    std::shared_ptr<CInFlightRecord> inFlight;
+    // "number address" of the mail a killed run of this working copy had in flight: counted
+    // as possibly delivered, named in the log and the summary.
+    QStringList inFlightOfKilledRun;
 };
 
 class CMailSendThread : public QThread {
@@ -183,6 +191,7 @@ private:
     // The error policy for a mail that failed for good (after its retry, when it had one).
     [[nodiscard]] Decision finalFailure(int number, const TransportResult& r, bool retried);
     void disconnectGracefully();
+    void clearInFlight();
     void count(Outcome outcome);
     void log(const QString& text) { m_log.append(text); }
     void setCancel() { m_cancel.store(true); }
@@ -225,6 +234,9 @@ private:
     std::atomic<bool> m_outcomeLost{false};
     std::atomic<bool> m_signInProblem{false};
     int m_laterInARow = 0;
+    // The record and "number address" of the mail being handed to the transport.
+    int m_sendingRecordId = -1;
+    QString m_sendingWho;
     std::optional<CertificateRefusal> m_refusal;  // written by the worker, read after its end
 };
 

@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 
 #include <QCryptographicHash>
@@ -11,6 +12,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include "db/RunAttachment.h"
+#include "send/SendRules.h"
 
 namespace pw::send {
 namespace {
@@ -96,6 +100,7 @@ bool CRunMarker::noteUnsaved() {
 
 void CRunMarker::finish() {
     QFile::remove(m_path);
+    QFile::remove(inFlightPathFor(m_path.chopped(qsizetype(sizeof kSuffix) - 1)));
     if (m_lock) {
         m_lock->unlock();
         m_lock.reset();
@@ -175,6 +180,90 @@ std::optional<InterruptedRun> findInterruptedRun(const QString& workingCopyFolde
 void discardMarker(const InterruptedRun& run) {
     QFile::remove(run.markerPath);
     QFile::remove(lockPathFor(run.markerPath));
+    QFile::remove(inFlightPathFor(run.workingCopy));
+}
+
+namespace {
+
+// The note is one block written at its start in one call: a kill never leaves half of it.
+constexpr qsizetype kInFlightBlock = 1024;
+
+}  // namespace
+
+QString inFlightPathFor(const QString& workingCopy) {
+    return workingCopy + QStringLiteral(".inflight");
+}
+
+std::unique_ptr<CInFlightRecord> CInFlightRecord::open(const QString& workingCopy) {
+    const QString path = inFlightPathFor(workingCopy);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return nullptr;
+    std::unique_ptr<CInFlightRecord> record(new CInFlightRecord(fd, path));
+    record->clear();
+    return record;
+}
+
+CInFlightRecord::CInFlightRecord(int fd, QString path) : m_fd(fd), m_path(std::move(path)) {}
+
+CInFlightRecord::~CInFlightRecord() {
+    ::close(m_fd);
+    if (!m_noted)
+        QFile::remove(m_path);
+}
+
+void CInFlightRecord::write(const QByteArray& text) {
+    QByteArray block = text.left(kInFlightBlock);
+    block.append(kInFlightBlock - block.size(), '\n');
+    // a failed note leaves the old one: the worst it does is name a mail that was recorded
+    (void)!::pwrite(m_fd, block.constData(), size_t(block.size()), 0);
+}
+
+void CInFlightRecord::set(int recordId, const QString& who) {
+    m_noted = true;
+    QByteArray line = "mail=" + who.toUtf8();
+    line.replace('\n', ' ').replace('\r', ' ');
+    write("record=" + QByteArray::number(recordId) + '\n' + line.left(900) + '\n');
+}
+
+void CInFlightRecord::clear() {
+    m_noted = false;
+    write("record=-1\n");
+}
+
+QString settleInFlight(const QString& workingCopy) {
+    const QString path = inFlightPathFor(workingCopy);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    int recordId = -1;
+    QString who;
+    for (const QByteArray& line : file.read(kInFlightBlock).split('\n')) {
+        if (line.startsWith("record="))
+            recordId = line.mid(7).toInt();
+        else if (line.startsWith("mail="))
+            who = QString::fromUtf8(line.mid(5));
+    }
+    file.close();
+    if (recordId < 0) {
+        QFile::remove(path);
+        return {};
+    }
+    db::CRunAttachment copy(workingCopy, {});
+    const std::optional<db::CRunAttachment::Outcomes> outcomes = copy.ReadOutcomes();
+    if (!outcomes)
+        return {};  // kept for a later try; the copy cannot be read now anyway
+    const auto it =
+        std::lower_bound(outcomes->begin(), outcomes->end(), std::pair{recordId, 0},
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+    const bool unrecorded = it != outcomes->end() && it->first == recordId && it->second == 0;
+    if (unrecorded && copy.WriteOutcome(recordId, int(Outcome::Sent)) !=
+                          db::CRunAttachment::OutcomeWrite::Written)
+        return {};
+    copy.Detach();
+    QFile::remove(path);
+    return unrecorded ? (who.isEmpty() ? QString::number(recordId) : who) : QString();
 }
 
 namespace {

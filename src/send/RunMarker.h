@@ -86,6 +86,37 @@ private:
 // Removes a marker (and its stale lock) once its working copy has been dealt with.
 void discardMarker(const InterruptedRun& run);
 
+// The mail whose data is going out, noted beside the working copy ("<working copy>.inflight")
+// from just before its end of data until its outcome is recorded. A run killed meanwhile
+// (SIGKILL) leaves the note, and whoever takes up the copy counts that recipient as possibly
+// delivered instead of sending the mail again. One write per change, no sync: the note has
+// to outlive the process, not the machine.
+class CInFlightRecord {
+public:
+    // nullptr when the note cannot be made (the run then goes on without it).
+    [[nodiscard]] static std::unique_ptr<CInFlightRecord> open(const QString& workingCopy);
+    ~CInFlightRecord();  // removes the note unless a mail is still noted
+    CInFlightRecord(const CInFlightRecord&) = delete;
+    CInFlightRecord& operator=(const CInFlightRecord&) = delete;
+
+    // `who`: "number address", as the log names a possibly delivered mail.
+    void set(int recordId, const QString& who);
+    void clear();
+
+private:
+    CInFlightRecord(int fd, QString path);
+    void write(const QByteArray& text);
+    int m_fd = -1;
+    QString m_path;
+    bool m_noted = false;
+};
+
+[[nodiscard]] QString inFlightPathFor(const QString& workingCopy);
+// Takes up the note a killed run left on `workingCopy`: a recipient whose outcome is still
+// "not yet sent" there gets "sent" (its data went out) and is returned as "number address";
+// empty when nothing was in flight or its outcome had been recorded.
+[[nodiscard]] QString settleInFlight(const QString& workingCopy);
+
 // Held for the length of a run of one project file, by either front end, so that a second run
 // of the same file is refused instead of sending every recipient twice. The lock is the
 // operating system's lock on the project file itself (flock), so every path to the file (a

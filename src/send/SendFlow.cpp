@@ -5,8 +5,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "compose/MailFile.h"
 #include "db/SuppressionList.h"
@@ -125,6 +127,9 @@ OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& 
 
     bool opened = false;
     if (m_interrupted) {
+        // the mail a kill cut off after its data went out: not to be sent again
+        if (const QString who = settleInFlight(m_interrupted->workingCopy); !who.isEmpty())
+            m_inFlightOfKilledRun << who;
         opened = m_store->OpenInPlace(m_interrupted->workingCopy);
         m_resumeFailed = !opened;
     } else if (read.contents->database == DatabaseOutcome::Written)
@@ -371,6 +376,10 @@ Preparation checkFile(const QString& path, qint64 limit) {
     char byte = 0;
     if (file.size() > 0 && file.read(&byte, 1) != 1)
         return problem(PrepareProblem::FileUnreadable, path, file.errorString());
+    // A file of the kernel's (/proc, /sys) says it is empty and is not: its text would change
+    // between the check and every mail, which the encoder refuses.
+    if (file.size() == 0 && file.read(&byte, 1) == 1)
+        return problem(PrepareProblem::FileNotRegular, path);
     if (limit > 0 && info.size() > limit)
         return problem(PrepareProblem::FileTooLarge, path,
                        QString::number(double(info.size()) / (1024.0 * 1024.0), 'f', 1));
@@ -472,6 +481,13 @@ Preparation CSendFlow::checkFilesAndFolders() const {
     const bool dryRun = !m_settings.dryRunFolder.isEmpty();
     if (!dryRun && !m_settings.badPortText.isEmpty())
         return problem(PrepareProblem::BadPort, m_settings.badPortText);
+    // without a host the connection would go to ":25" and ":26" of nowhere (known once the
+    // mail is: a project may name its own server)
+    if (!dryRun && m_store &&
+        effectiveServer(m_settings.standardServer, m_document.projectSettings)
+            .smtpServer.trimmed()
+            .isEmpty())
+        return problem(PrepareProblem::NoServer, {});
     // read as row 0 it would send in Shift_JIS whatever the user chose
     if (!smtp::isCharsetRow(m_charsetRow))
         return problem(PrepareProblem::BadCharset, QString::number(m_charsetRow));
@@ -524,6 +540,8 @@ QString CSendFlow::refusalText(const Preparation& p) const {
             return formatMessageText(str(ids::kPrepareSettingsUnreadable), {subject, p.detail});
         case PrepareProblem::BadPort:
             return formatMessageText(str(ids::kPrepareBadPort), {p.subject});
+        case PrepareProblem::NoServer:
+            return str(ids::kPrepareNoServer);
         case PrepareProblem::FileMissing:
             return formatMessageText(str(ids::kPrepareFileMissing), {subject});
         case PrepareProblem::FileNotRegular:
@@ -601,6 +619,7 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         run.recordIds = *m_ids;
         run.suppressed = m_suppressed;
     }
+    run.inFlightOfKilledRun = std::exchange(m_inFlightOfKilledRun, {});
 
     // The run's own attachment: its pages and its outcomes, on the worker's thread. Its
     // database errors belong in the run's log.
@@ -623,7 +642,10 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
             if (!m_marker)
                 return m_summary.start = StartResult::MarkerFailed;
         }
+        if (m_marker)
+            run.inFlight = CInFlightRecord::open(m_store->WorkingCopyPath());
         db::TDbData* store = m_store;
+        clearEarlierOutcomes(*runDb);
         std::shared_ptr<std::atomic<int>> reached = m_reached;
         // Outcome 2 for the suppressed: "not yet sent" does not pick them again.
         for (const SuppressedRecipient& r : m_suppressed)
@@ -667,6 +689,25 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
     return m_summary.start = StartResult::Started;
 }
 
+void CSendFlow::clearEarlierOutcomes(db::CRunAttachment& runDb) {
+    // The outcomes of an earlier run of the same recipients (last month's newsletter) would
+    // keep this run's unreached ones out of "not yet sent": each run's outcomes are its own.
+    // The project file keeps the old ones until it is saved.
+    struct Detach {
+        db::CRunAttachment& db;
+        ~Detach() { db.Detach(); }  // the worker attaches again on its own thread
+    } detach{runDb};
+    if (runDb.ClearOutcomes(m_selectionMode) != db::CRunAttachment::OutcomeWrite::Locked)
+        return;
+    // A row holds an unsaved change of the window: one at a time, the locked ones kept
+    // until its save, as the run's outcomes are.
+    for (const int id : *m_ids) {
+        if (runDb.WriteOutcome(id, int(Outcome::NotYetSent)) ==
+            db::CRunAttachment::OutcomeWrite::Locked)
+            m_store->DeferSentFlag(id, int(Outcome::NotYetSent));
+    }
+}
+
 SendSummary CSendFlow::runToEnd(ISendProgress& progress,
                                 std::unique_ptr<ISendTransport> transport) {
     if (start(progress, std::move(transport)) != StartResult::Started)
@@ -696,6 +737,11 @@ void CSendFlow::workerEnded() {
     m_summary.failed = m_worker->failedCount();
     m_summary.skipped = m_worker->skippedCount();
     m_summary.later = m_worker->laterCount();
+    if (m_mode == SendMode::Merge) {
+        // those the run never came to (a stop, a lost server, a sign-in refused) stay at 0 too
+        const int handled = m_summary.sent + m_summary.failed + m_summary.skipped + m_summary.later;
+        m_summary.later += std::max(0, selectionCount() - handled);
+    }
     m_summary.possiblyDelivered = m_worker->possiblyDelivered();
     m_summary.signedInWithoutTls = m_worker->signedInWithoutTls();
     m_summary.errors = m_worker->errorCount();

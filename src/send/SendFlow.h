@@ -94,6 +94,7 @@ enum class PrepareProblem {
     None,
     SettingsUnreadable,     // subject: the file, detail: why
     BadPort,                // subject: the value as written
+    NoServer,               // no SMTP server is set
     FileMissing,            // subject: the file of the mail
     FileNotRegular,         // a folder, a device, a pipe
     FileUnreadable,         // detail: why
@@ -221,6 +222,9 @@ public:
     [[nodiscard]] const QString& openFailure() const { return m_openFailure; }
     // The working copy the resumed run continues (after OpenResult::Resumed).
     [[nodiscard]] QString resumedWorkingCopy() const;
+    // "number address" of the mail the interrupted run had in flight when it was killed:
+    // counted as sent, and named by the run as possibly delivered.
+    [[nodiscard]] const QStringList& inFlightOfKilledRun() const { return m_inFlightOfKilledRun; }
 
     // ---- before the start ----
     [[nodiscard]] CheckResult check(SendKind kind);
@@ -299,6 +303,7 @@ private:
     void workerEnded();
     WriteBack endRun();
     [[nodiscard]] bool recordsOutcomes() const;
+    void clearEarlierOutcomes(db::CRunAttachment& runDb);
     [[nodiscard]] MailJob makeJob() const;
     [[nodiscard]] bool projectWritable() const;
     // The project's lock and the write-back, for a run that records outcomes.
@@ -328,6 +333,7 @@ private:
     std::optional<InterruptedRun> m_interrupted;
     QString m_extractedCopy;
     bool m_resumeFailed = false;
+    QStringList m_inFlightOfKilledRun;
     QString m_openFailure;
 
     int m_charsetRow = 0;

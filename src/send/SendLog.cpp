@@ -153,7 +153,14 @@ void CSendLog::reset() {
 }
 
 void CSendLog::append(const QString& text, View view) {
-    const QString line = formatEntry(QDateTime::currentDateTime(), text);
+    // One entry is one line: a line break inside a value (an address of the database) would
+    // otherwise write a forged entry of its own.
+    QString flat = text;
+    for (QChar& c : flat) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+            c = QLatin1Char(' ');
+    }
+    const QString line = formatEntry(QDateTime::currentDateTime(), flat);
     LineListener feed;
     {
         // The file is written under the lock so that entries from two threads never interleave.
@@ -169,8 +176,9 @@ void CSendLog::append(const QString& text, View view) {
             bool written = false;
             int error = errno;
             if (m_fd >= 0) {
-                written = ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-                error = errno;
+                const ssize_t n = ::write(m_fd, bytes.constData(), size_t(bytes.size()));
+                written = n == bytes.size();
+                error = n < 0 ? errno : ENOSPC;  // a short write: the disk is full
                 if (!written)
                     closeLocked();  // the next entry tries a fresh open
             }

@@ -383,6 +383,10 @@ TransportResult CSmtpTransport::sendOn(const CKTWSMTPMessage& message,
     }
 }
 
+void CSmtpTransport::setBeforeDataEnd(std::function<void()> hook) {
+    m_session->SetBeforeDataEnd(std::move(hook));
+}
+
 TransportResult CSmtpTransport::disconnect(bool graceful) {
     try {
         m_session->Disconnect(graceful ? smtp::DisconnectMode::Graceful

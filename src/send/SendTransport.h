@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -73,6 +74,9 @@ public:
     }
     // `next` of sendBefore will not follow now: nothing of it is delivered.
     virtual void abandonNext() {}
+    // Called just before a message's end of data goes out (transports that deliver nothing
+    // before it never call it).
+    virtual void setBeforeDataEnd(std::function<void()> hook) { (void)hook; }
     // Graceful: QUIT and its reply; otherwise the connection is dropped at once.
     [[nodiscard]] virtual TransportResult disconnect(bool graceful) = 0;
     [[nodiscard]] virtual bool isConnected() const = 0;
@@ -101,6 +105,7 @@ public:
     TransportResult sendBefore(const CKTWSMTPMessage& message,
                                const CKTWSMTPMessage& next) override;
     void abandonNext() override;
+    void setBeforeDataEnd(std::function<void()> hook) override;
     TransportResult disconnect(bool graceful) override;
     bool isConnected() const override;
     void abort() override;

@@ -835,6 +835,9 @@ void CKTWSMTPConnection::SendMessage(const CKTWSMTPMessage& message, const CKTWS
             }
         }
         inTransaction = false;  // the server's verdict on the data ends the transaction
+        if (m_beforeDataEnd) {
+            m_beforeDataEnd();
+        }
         bool endOfDataOut = false;
         try {
             TransmitPast(out, p.data.size(), endOfDataOut);

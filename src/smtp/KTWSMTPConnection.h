@@ -77,6 +77,10 @@ public:
     // be the next call, or by AbandonNext(). `next` must live until then. A `next` that
     // cannot be rendered (a file unreadable, over the SIZE limit) is simply not sent ahead.
     void SendMessage(const CKTWSMTPMessage& message, const CKTWSMTPMessage* next);
+    // Called on the sending thread just before a message's data (with its end) is written:
+    // from then on the server may take the mail, so a caller that must outlive a crash of
+    // the process notes it as in flight there.
+    void SetBeforeDataEnd(std::function<void()> hook) { m_beforeDataEnd = std::move(hook); }
     // The message sent ahead will not follow now: its replies are read, its transaction
     // reset, or, when the server already waits for its data, the connection is dropped
     // (nothing of it is delivered then). Disconnect and any other message do the same.
@@ -228,6 +232,7 @@ private:
     QString m_bearerToken;
     int m_timeoutMs = kDefaultTimeoutMs;
     int m_finalReplyTimeoutMs = kDefaultFinalReplyTimeoutMs;
+    std::function<void()> m_beforeDataEnd;
     bool m_possiblyDelivered = false;
     CertificateCheck m_certificateCheck = CertificateCheck::Verify;
     AuthMethod m_usedMethod = AuthMethod::None;

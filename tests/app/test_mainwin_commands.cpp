@@ -157,20 +157,23 @@ private slots:
         QTest::addColumn<QString>("choice");
         QTest::addColumn<QList<int>>("counts");
         QTest::addColumn<QString>("message");
+        // recipients with an earlier outcome, which the dialog says a run clears (0: no word)
+        QTest::addColumn<int>("earlier");
         QTest::newRow("all sent, not yet sent chosen")
             << "update MAILS set SENDED=1"
-            << "sendToUnsent" << QList<int>{3, 3, 0} << str(ids::kNothingLeftUnsent);
+            << "sendToUnsent" << QList<int>{3, 3, 0} << str(ids::kNothingLeftUnsent) << 3;
         QTest::newRow("none marked, selected chosen")
             << "update MAILS set SENDING=0"
-            << "sendToSelected" << QList<int>{3, 0, 3} << str(ids::kNoRecipientMarked);
+            << "sendToSelected" << QList<int>{3, 0, 3} << str(ids::kNoRecipientMarked) << 0;
         QTest::newRow("one left unsent, cancelled") << "update MAILS set SENDED=1 where ID<3"
-                                                    << "" << QList<int>{3, 3, 1} << QString();
+                                                    << "" << QList<int>{3, 3, 1} << QString() << 2;
     }
     void transmissionChoicesCountAndExplain() {
         QFETCH(QString, update);
         QFETCH(QString, choice);
         QFETCH(QList<int>, counts);
         QFETCH(QString, message);
+        QFETCH(int, earlier);
         MainWindowFixture f(test::sendingSettings(1));
         QVERIFY(f.open());
         f.addRecipients(3);
@@ -178,9 +181,12 @@ private slots:
         (void)f.session->store().Save(db::SaveMode::Retaining);
         f.find<QLineEdit>("recipient")->setText("[[Mail Address]]");
         QStringList labels;
+        QString noteShown;
         QPointer<QTimer> watch = MainWindowFixture::whenModal("d_Transmission", [&](QWidget* d) {
             for (const char* name : {"sendToAll", "sendToSelected", "sendToUnsent"})
                 labels << d->findChild<QAbstractButton*>(name)->text();
+            const QLabel* note = d->findChild<QLabel*>("earlierOutcomesNote");
+            noteShown = note->isVisibleTo(d) ? note->text() : QString();
             if (choice.isEmpty()) {
                 d->findChild<QPushButton*>("cancelButton")->click();
                 return;
@@ -197,6 +203,8 @@ private slots:
             QVERIFY2(labels[i].endsWith(shown), qPrintable(labels[i]));
         }
         QCOMPARE(f.ui.askedTexts(), message.isEmpty() ? QStringList() : QStringList{message});
+        QCOMPARE(noteShown,
+                 earlier ? str(ids::kTransmissionEarlierOutcomes).arg(earlier) : QString());
         QVERIFY(!f.window->SendRunActive());
     }
 

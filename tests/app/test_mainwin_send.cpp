@@ -7,6 +7,7 @@
 
 #include "MainWindowFixture.h"
 #include "app/ProjectStore.h"
+#include "app/SendCommand.h"
 #include "app/gui/SendWindows.h"
 #include "dbtools/gui/d_EditDialog.h"
 #include "resources/Strings.h"
@@ -328,6 +329,55 @@ private slots:
             str(ids::kRecoveryOfferUnsaved).arg(project).section("%2", 0, 0)));
         QCOMPARE(ui.asked().value(1).text, str(ids::kRecoveryDone));  // the copy went into it
         QVERIFY(!QFile::exists(copy));
+        QVERIFY(next.Close(false, {}, {}) == CAppSession::CloseResult::Closed);
+    }
+
+    // A command-line run of the project while the window has it open: the window takes what it
+    // recorded before offering a choice and before saving, so nobody gets a second copy and
+    // no "sent" of the file turns back; with outcomes of its own not yet saved the window
+    // holds the project, and the command line is refused.
+    void commandLineRunWhileTheWindowHasTheProject_data() {
+        QTest::addColumn<QString>("window");
+        QTest::newRow("nothing unsaved: the window re-reads") << "saved";
+        QTest::newRow("its own run unsaved: the command line is refused") << "own run";
+    }
+    void commandLineRunWhileTheWindowHasTheProject() {
+        QFETCH(QString, window);
+        test::SmtpTestServer server;
+        QTemporaryDir out;
+        QVERIFY2(server.start({"--out", out.path()}), qPrintable(server.errorText()));
+        MainWindowFixture f(test::sendingSettings(server.port()));
+        QVERIFY(f.open());
+        f.addRecipients(4);
+        f.find<QLineEdit>("recipient")->setText("[[Mail Address]]");
+        const QString project = f.env.root() + "monthly.pzy";
+        QVERIFY(f.window->SaveProjectAs(project));
+        f.ui.scriptChoices({str(ids::kButtonOk), str(ids::kButtonOk)});
+        if (window == "own run") {
+            MainWindowFixture::answerTransmission();
+            f.command(cmd::kSend)->trigger();
+            QVERIFY(waitRunEnded(*f.window));
+        }
+        // the command line of this very program, its settings the window's
+        const QString cliSettings = f.folders.settingsPath(
+            QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
+        QVERIFY(QFile::copy(f.settingsPath, cliSettings));
+        const int exit = app::runSendCommand({"--send", project, "--selection", "unsent"});
+        QCOMPARE(exit, window == "own run" ? int(SendExit::Unusable) : 0);
+        QCOMPARE(test::capturedMessages(out.path() + '/').size(), 4);
+
+        f.ui.clear();
+        MainWindowFixture::answerTransmission("sendToUnsent");
+        f.command(cmd::kSend)->trigger();
+        QTRY_COMPARE(f.ui.askedTexts(), QStringList{str(ids::kNothingLeftUnsent)});
+        QVERIFY(f.window->SaveProjectTo(project));
+        QCOMPARE(test::capturedMessages(out.path() + '/').size(), 4);
+        test::ScriptedUserInteraction ui;
+        CAppSession next(f.folders, f.settingsPath, ui);
+        (void)next.Start();
+        QVERIFY(next.OpenProjectFile(project));
+        QCOMPARE(sentFlags(next.store(), 0), 0);
+        QCOMPARE(sentFlags(next.store(), 1), 4);
         QVERIFY(next.Close(false, {}, {}) == CAppSession::CloseResult::Closed);
     }
 

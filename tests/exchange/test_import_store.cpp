@@ -182,7 +182,8 @@ private slots:
         const ImportSession session = prepared(text, {0}, false, &p);
         QVERIFY(p.limitReached);
         QCOMPARE(p.dataRows, 10);
-        QVERIFY(w->ui.askedTexts().contains(str(ids::kImportLimitReached)));
+        QVERIFY(w->ui.askedTexts().contains(
+            str(ids::kImportLimitReached).arg(QString::number(kRecordLimit), "10")));
         QCOMPARE(store(session).stored, 10);
         QCOMPARE(s().CountRecords(), kRecordLimit);
         QCOMPARE(committed("select max(ADDRESS) from MAILS where ID > 19990"),

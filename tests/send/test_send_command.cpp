@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -206,19 +207,45 @@ private slots:
         }
     }
 
+    // Written back whole, also when the reader of the output goes away part-way
+    // (`postwick --send p.pzy | head -n 3`).
+    void mergeSendWritesOutcomesBack_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("headLines");  // 0: the whole output is read
+        QTest::newRow("output read") << 10 << 0;
+        QTest::newRow("output closed after 3 lines") << 60 << 3;
+    }
     void mergeSendWritesOutcomesBack() {
+        QFETCH(int, count);
+        QFETCH(int, headLines);
         CliWorld w;
-        QVERIFY(w.makeProject(10));
+        QVERIFY(w.makeProject(count));
         QVERIFY(w.startServer());
-        const test::ProcessResult r = w.send({"--send", w.project});
+        test::ProcessResult r;
+        if (headLines > 0) {
+            QProcess run;
+            QProcess head;
+            run.setStandardOutputProcess(&head);
+            head.start(QStringLiteral("head"), {"-n", QString::number(headLines)});
+            run.start(CliWorld::driver(), {"--send", w.project});
+            QVERIFY(run.waitForFinished(120000));
+            QVERIFY(head.waitForFinished(10000));
+            QCOMPARE(head.readAllStandardOutput().count('\n'), headLines);
+            r.exitCode = run.exitStatus() == QProcess::NormalExit ? run.exitCode() : -1;
+            r.err = run.readAllStandardError();
+        } else {
+            r = w.send({"--send", w.project});
+        }
         QVERIFY2(r.exitCode == 0, r.err.constData());
-        QCOMPARE(w.server->count(), 10);
-        QCOMPARE(w.projectFlags(), QList<int>(10, 1));
+        QCOMPARE(w.server->count(), count);
+        QCOMPARE(w.projectFlags(), QList<int>(count, 1));
+        // Nothing of the run is left behind.
+        QCOMPARE(w.leftovers(), QStringList());
+        if (headLines > 0)
+            return;
         QVERIFY(r.out.contains("/ Mail transmission completed."));
         QVERIFY(r.out.contains("mail: 10  /  10"));
         QVERIFY(r.out.contains("Mail transmission complete."));
-        // Nothing of the run is left behind.
-        QCOMPARE(w.leftovers(), QStringList());
 
         // Nothing is left to send: the second run sends nothing and says so.
         const test::ProcessResult again = w.send({"--send", w.project, "--selection", "unsent"});
@@ -387,50 +414,75 @@ private slots:
 
     // Ctrl+C, SIGTERM and SIGHUP during a batch pause: the run stops in order, its outcomes
     // go back into the project, "all" is then refused without --force, and "not yet sent"
-    // sends each remaining recipient once.
+    // sends each remaining recipient once. A second campaign of a project sent in full before
+    // is stopped the same way: "not yet sent" is what this campaign did not reach.
     void stopSignalsCancelInOrder_data() {
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGINT") << int(SIGINT);
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::addColumn<int>("campaign");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("batch");
+        QTest::newRow("SIGINT") << int(SIGINT) << 1 << 3 << 1;
+        QTest::newRow("SIGTERM") << int(SIGTERM) << 1 << 3 << 1;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << 1 << 3 << 1;
+        QTest::newRow("second campaign stopped after 11") << int(SIGTERM) << 2 << 60 << 11;
     }
     void stopSignalsCancelInOrder() {
         QFETCH(int, signalNumber);
+        QFETCH(int, campaign);
+        QFETCH(int, count);
+        QFETCH(int, batch);
         CliWorld w;
-        QVERIFY(w.makeProject(3));
+        QVERIFY(w.makeProject(count));
         QVERIFY(w.server->start());
-        QVERIFY(w.writeSettings(w.server->port(), [](app::Settings& s) {
-            s.oneTimeSend = 1;
+        const int before = (campaign - 1) * count;
+        if (campaign > 1) {
+            QVERIFY(w.writeSettings(w.server->port(),
+                                    [&](app::Settings& s) { s.oneTimeSend = count; }));
+            QCOMPARE(w.send({"--send", w.project}).exitCode, 0);
+            QCOMPARE(w.projectFlags(), QList<int>(count, 1));
+        }
+        QVERIFY(w.writeSettings(w.server->port(), [&](app::Settings& s) {
+            s.oneTimeSend = batch;
             s.sendWait = 60;
         }));
         QProcess p;
         p.start(CliWorld::driver(), {"--send", w.project});
         QVERIFY(p.waitForStarted());
-        // the session ends before the pause, the first outcome recorded
-        QTRY_VERIFY_WITH_TIMEOUT(w.server->quits() == 1, 30000);
+        // the session ends before the pause, the first batch's outcomes recorded
+        QTRY_VERIFY_WITH_TIMEOUT(w.server->quits() == campaign, 30000);
         QVERIFY(signalChild(p, signalNumber));
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 3);
-        QCOMPARE(w.server->count(), 1);
-        QCOMPARE(w.projectFlags(), (QList<int>{1, 0, 0}));
+        QCOMPARE(w.server->count(), before + batch);
+        // the ones the run never came to are counted among those left for "not yet sent"
+        const QByteArray stopped = p.readAllStandardOutput();
+        QVERIFY2(
+            stopped.contains("Left for \"not yet sent\": " + QByteArray::number(count - batch)),
+            stopped.constData());
+        QList<int> flags(count, 0);
+        for (int i = 0; i < batch; ++i)
+            flags[i] = 1;
+        QCOMPARE(w.projectFlags(), flags);
 
         const test::ProcessResult all = w.send({"--send", w.project});
         QCOMPARE(all.exitCode, 4);
         QVERIFY2(all.err.contains("--force"), all.err.constData());
-        QCOMPARE(w.server->count(), 1);
+        QCOMPARE(w.server->count(), before + batch);
 
-        QVERIFY(w.writeSettings(w.server->port()));
+        QVERIFY(
+            w.writeSettings(w.server->port(), [&](app::Settings& s) { s.oneTimeSend = count; }));
         const test::ProcessResult rest = w.send({"--send", w.project, "--selection", "unsent"});
         QVERIFY2(rest.exitCode == 0, rest.err.constData());
-        QCOMPARE(w.received(),
-                 (QMap<QString, int>{
-                     {"rcpt1@example.jp", 1}, {"rcpt2@example.jp", 1}, {"rcpt3@example.jp", 1}}));
-        QCOMPARE(w.projectFlags(), QList<int>(3, 1));
+        const QMap<QString, int> got = w.received();
+        QCOMPARE(got.size(), count);
+        for (auto it = got.cbegin(); it != got.cend(); ++it)
+            QVERIFY2(it.value() == campaign, qPrintable(it.key()));
+        QCOMPARE(w.projectFlags(), QList<int>(count, 1));
         // The run reached everyone: "all" is a plain choice again (and --force always was).
         const test::ProcessResult again = w.send({"--send", w.project, "--force"});
         QCOMPARE(again.exitCode, 0);
-        QCOMPARE(w.server->count(), 6);
+        QCOMPARE(w.server->count(), (campaign + 1) * count);
     }
 
     // A second run of a project that is being sent is refused, whatever the path or the state
@@ -481,6 +533,10 @@ private slots:
                                             << "does not exist";
         QTest::newRow("a folder as attachment") << "attach:folder"
                                                 << "is no file";
+        QTest::newRow("a kernel file as attachment") << "attach:/proc/self/environ"
+                                                     << "is no file";
+        QTest::newRow("no SMTP server") << "server:"
+                                        << "No SMTP server is set";
         QTest::newRow("200 MB attachment") << "attach:200"
                                            << "has 200.0 MB, more than the 25 MB";
         QTest::newRow("2 GB sparse attachment") << "attach:2048"
@@ -521,7 +577,8 @@ private slots:
         if (what == "mode000" && ::geteuid() == 0)
             QSKIP("file permissions do not hold for root");
         CliWorld w;
-        const QString file = w.world.env.root() + QStringLiteral("attached.bin");
+        const QString file =
+            what.startsWith('/') ? what : w.world.env.root() + QStringLiteral("attached.bin");
         QVERIFY(w.makeProject(3, QStringLiteral("[[Mail Address]]"), {},
                               [&](MailDocument& doc, ProjectWriteOptions&) {
                                   if (kind == "attach")
@@ -530,7 +587,7 @@ private slots:
         QFile f(file);
         if (what == "folder" || kind == "dry")
             QVERIFY(what == "file" ? test::writeFile(file, "no folder") : QDir().mkpath(file));
-        else if (kind == "attach" && what != "missing")
+        else if (kind == "attach" && what != "missing" && !what.startsWith('/'))
             QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(qint64(what.toInt()) * 1024 * 1024) &&
                     (what != "mode000" || QFile::setPermissions(file, {})));
         QVERIFY(w.startServer());
@@ -539,6 +596,8 @@ private slots:
         if (kind == "port")
             ini.replace("SMTPPort=" + QByteArray::number(w.server->port()),
                         "SMTPPort=" + what.toLatin1());
+        else if (kind == "server")
+            ini.replace("SMTPServer=127.0.0.1", "SMTPServer=" + what.toLatin1());
         else if (kind == "settings")
             ini = what == "garbage" ? QByteArray("\x01\x02\x00\xfe garbage", 12)
                                     : QByteArray("\xff\xfe[\0S\0E\0T\0U\0P\0]\0", 16);
@@ -726,8 +785,8 @@ private slots:
     }
 
     // The kill test: a merge send of 200 recipients killed part-way and resumed with the
-    // "not yet sent" selection delivers every recipient's mail once, except at most the one
-    // mail in flight at the kill.
+    // "not yet sent" selection delivers every recipient's mail once, the one in flight at
+    // the kill included.
     void killedRunResumesWithoutDuplicates() {
         const int count = 200;
         CliWorld w;
@@ -757,7 +816,7 @@ private slots:
             QVERIFY2(it.value() <= 2, qPrintable(it.key()));
             twice += it.value() == 2 ? 1 : 0;
         }
-        QVERIFY2(twice <= 1, qPrintable(QString::number(twice)));
+        QVERIFY2(twice == 0, qPrintable(QString::number(twice)));
         QCOMPARE(w.projectFlags(), QList<int>(count, 1));
         QCOMPARE(w.leftovers(), QStringList());
     }
@@ -766,25 +825,32 @@ private slots:
     // answers each end of data after 30 ms: the mail in flight is finished, the run ends in
     // order with exit status 3, and "not yet sent" then brings every recipient the mail once
     // (at most one twice per stop). POSTWICK_STOP_ROUNDS sets the rounds per signal (1 here;
-    // the full check runs 20 or more).
+    // the full check runs 20 or more). SIGKILL cannot be caught: the mail whose data had gone
+    // out is named by the next run as possibly delivered and nobody gets it twice.
     void stopSignalsAtRandomMoments_data() {
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
-        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("rounds");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << 100 << 1;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << 100 << 1;
+        QTest::newRow("SIGINT") << int(SIGINT) << 100 << 1;
+        QTest::newRow("SIGKILL, 20 runs") << int(SIGKILL) << 30 << 20;
     }
     void stopSignalsAtRandomMoments() {
         QFETCH(int, signalNumber);
-        const int count = 100;
-        const int rounds = std::max(1, qEnvironmentVariableIntValue("POSTWICK_STOP_ROUNDS"));
+        QFETCH(int, count);
+        QFETCH(int, rounds);
+        const bool killed = signalNumber == SIGKILL;
+        rounds = std::max(rounds, qEnvironmentVariableIntValue("POSTWICK_STOP_ROUNDS"));
         std::mt19937 random(20261209u + unsigned(signalNumber));
         int duplicates = 0;
         int missing = 0;
+        int named = 0;
         for (int round = 0; round < rounds; ++round) {
             CliWorld w({QStringLiteral("--data-delay"), QStringLiteral("30")});
             QVERIFY(w.makeProject(count));
             QVERIFY(w.startServer());
-            const int after = std::uniform_int_distribution<int>(0, 80)(random);
+            const int after = std::uniform_int_distribution<int>(0, count * 4 / 5)(random);
             QProcess p;
             p.start(CliWorld::driver(), {"--send", w.project});
             QVERIFY(p.waitForStarted());
@@ -792,10 +858,13 @@ private slots:
             QThread::msleep(std::uniform_int_distribution<int>(0, 40)(random));
             QVERIFY(signalChild(p, signalNumber));
             QVERIFY(p.waitForFinished(60000));
-            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-            QVERIFY2(p.exitCode() == 3,
-                     qPrintable(QString::fromLocal8Bit(p.readAllStandardError())));
+            if (!killed) {
+                QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+                QVERIFY2(p.exitCode() == 3,
+                         qPrintable(QString::fromLocal8Bit(p.readAllStandardError())));
+            }
             const int before = w.server->count();
+            const QMap<QString, int> gotBefore = w.received();
 
             const test::ProcessResult r = w.send({"--send", w.project, "--selection", "unsent"});
             QVERIFY2(r.exitCode == 0, r.err.constData());
@@ -805,13 +874,28 @@ private slots:
             for (auto it = got.cbegin(); it != got.cend(); ++it)
                 twice += it.value() - 1;
             duplicates += twice;
+            // the killed run's mail in flight, named as "Possibly delivered: mail N address."
+            const QRegularExpression inFlight(
+                QStringLiteral("Possibly delivered: mail \\d+ (\\S+)\\."));
+            QSet<QString> namedHere;
+            for (auto m = inFlight.globalMatch(QString::fromLocal8Bit(r.out)); m.hasNext();)
+                namedHere << m.next().captured(1);
+            // one whose data went out: the server may have kept it (a real one delivers it)
+            // or dropped it with the connection, but it is not sent again
+            int namedMissing = 0;
+            for (const QString& address : namedHere) {
+                QVERIFY2(got.value(address) == gotBefore.value(address), qPrintable(address));
+                namedMissing += got.contains(address) ? 0 : 1;
+            }
+            named += int(namedHere.size());
             qInfo("round %d: stopped after %d mails, %d missing, %d twice", round + 1, before,
                   count - int(got.size()), twice);
-            QCOMPARE(int(got.size()), count);
-            QVERIFY2(twice <= 1, qPrintable(QString::number(twice)));
+            QCOMPARE(int(got.size()) + namedMissing, count);
+            QVERIFY2(twice <= (killed ? 0 : 1), qPrintable(QString::number(twice)));
             QCOMPARE(w.projectFlags(), QList<int>(count, 1));
         }
-        qInfo("%d runs stopped: %d missing, %d twice", rounds, missing, duplicates);
+        qInfo("%d runs stopped: %d missing, %d twice, %d named as possibly delivered", rounds,
+              missing, duplicates, named);
     }
 };
 

@@ -234,13 +234,14 @@ private slots:
         QVERIFY(!QFile::exists(path));
         log.setActive();
         log.append(QString::fromUtf8("宛先 one"));
-        log.append("two");
+        // a line break in a value (an address of the database) forges no entry of its own
+        log.append("two\r\n01.01.2026 00:00:00 / forged");
         const QByteArray bytes = test::readFile(path);
         const QList<QByteArray> lines = bytes.split('\n');
         QCOMPARE(lines.size(), 3);
         QVERIFY(
             lines[0].endsWith(QByteArray(" / ") + QString::fromUtf8("宛先 one").toUtf8() + "\r"));
-        QVERIFY(lines[1].endsWith(" / two\r"));
+        QVERIFY(lines[1].endsWith(" / two  01.01.2026 00:00:00 / forged\r"));
         QVERIFY(lines[2].isEmpty());
         QVERIFY(!bytes.contains("before any run"));
     }

@@ -254,8 +254,8 @@ private slots:
             QCOMPARE(log[at++], QStringLiteral("Merging mail data."));
             QCOMPARE(log[at++], QStringLiteral("Mail transmission completed."));
         }
-        QCOMPARE(log.mid(at), (QStringList{"Connection to SMTP server has been broken.",
-                                           "Mail transmission ended."}));
+        QCOMPARE(log.mid(at),
+                 (QStringList{"Disconnected from the SMTP server.", "Mail transmission ended."}));
         QVERIFY(f.progress.events().contains(QStringLiteral("counter: 50  /  50")));
         QCOMPARE(f.progress.events().count(QStringLiteral("step")), 50);
     }
@@ -668,7 +668,7 @@ private slots:
         QCOMPARE(f.countEntries(QStringLiteral("Connected to SMTP server.")), 0);
         QCOMPARE(f.countEntries(QStringLiteral("Dry run: nothing is sent")), 1);
         QCOMPARE(f.countEntries(QStringLiteral("Dry run ended: 3 messages written to")), 1);
-        QCOMPARE(f.countEntries(QStringLiteral("Connection to SMTP server has been broken.")), 0);
+        QCOMPARE(f.countEntries(QStringLiteral("Disconnected from the SMTP server.")), 0);
         QStringList files =
             QDir(folder).entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name);
         QCOMPARE(files, (QStringList{"00001.eml", "00002.eml", "00003.eml"}));

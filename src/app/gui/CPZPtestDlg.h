@@ -46,6 +46,7 @@ class CWebBrowser;
 namespace pw::send {
 class CSendFlow;
 class CRunMarker;
+class CProjectLock;
 class CSendProgressRelay;
 }  // namespace pw::send
 
@@ -128,6 +129,9 @@ public:
     // The document is left: the marker of its last run is removed, or only let go when the
     // outcomes were kept for the recovery.
     void ReleaseRunMarker();
+    // While this window has outcomes of its own run that the project file lacks, it holds the
+    // project's lock: a run of the command line would send to them again from the file.
+    void HoldUnsavedOutcomes();
     // The document may be left: no run is sending it, its changes saved or given up.
     [[nodiscard]] bool MayLeaveDocument();
     // Save As with the dialog's answer given; the overwrite question is still asked.
@@ -254,6 +258,7 @@ private:
     bool m_sendStarting = false;  // StartSend's dialog and questions are open
     std::unique_ptr<send::CRunMarker> m_marker;
     bool m_markerKeptForRecovery = false;
+    std::unique_ptr<send::CProjectLock> m_outcomesLock;
     QPointer<CSendProgressForm> m_progress;
     CLogWindow* m_logWindow = nullptr;
     bool m_minimizedForRun = false;

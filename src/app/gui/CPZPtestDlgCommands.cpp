@@ -79,7 +79,18 @@ void CPZPtestDlg::KeepRunOutcomes() {
     m_markerKeptForRecovery = true;
 }
 
+void CPZPtestDlg::HoldUnsavedOutcomes() {
+    const QString& path = m_session.document().projectFilePath;
+    if (!m_marker || path.isEmpty()) {
+        m_outcomesLock.reset();
+        return;
+    }
+    if (!m_outcomesLock && QFileInfo::exists(path))
+        m_outcomesLock = send::CProjectLock::acquire(path);
+}
+
 void CPZPtestDlg::ReleaseRunMarker() {
+    m_outcomesLock.reset();
     if (!m_marker)
         return;
     if (!m_markerKeptForRecovery)
@@ -201,6 +212,7 @@ bool CPZPtestDlg::SaveProjectTo(const QString& path) {
     const bool saved = CDocumentController(m_session).saveProject(path, m_marker);
     if (saved)
         m_markerKeptForRecovery = false;
+    HoldUnsavedOutcomes();  // let go once the file has them
     UpdateDocumentState();
     return saved;
 }

@@ -148,6 +148,19 @@ void CPZPtestDlg::StartSend(bool test) {
         bool& flag;
         ~Starting() { flag = false; }
     } starting{m_sendStarting};
+    // The project's lock goes to the run (and comes back when none starts); what a run of
+    // the command line recorded meanwhile is taken first, so that no choice offers its
+    // recipients again.
+    m_outcomesLock.reset();
+    struct Hold {
+        CPZPtestDlg& window;
+        ~Hold() {
+            if (!window.m_flow)
+                window.HoldUnsavedOutcomes();
+        }
+    } hold{*this};
+    (void)m_session.TakeOutcomesRecordedElsewhere(m_marker ? OwnOutcomes::Unsaved
+                                                           : OwnOutcomes::Saved);
     std::unique_ptr<send::CSendFlow> flow = MakeSendFlow();
 
     const send::CheckResult checked =
@@ -316,6 +329,7 @@ void CPZPtestDlg::SendRunFinished() {
     }
     m_flow.reset();
     m_relay.reset();
+    HoldUnsavedOutcomes();
     commandAction(cmd::kSend)->setEnabled(true);
     m_ui->testButton->setEnabled(true);
     m_ui->sendButton->setEnabled(true);

@@ -36,6 +36,7 @@ CTransmissionDialog::CTransmissionDialog(QWidget* parent)
     }
     m_ui->whenSendingGroup->setAccessibleName(m_ui->whenSendingGroup->title());
     m_ui->optionsGroup->setAccessibleName(m_ui->optionsGroup->title());
+    m_ui->earlierOutcomesNote->hide();  // until earlier outcomes are counted
     connect(m_ui->buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(m_ui->buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
@@ -61,6 +62,15 @@ void CTransmissionDialog::showRecipientCounts(int all, int marked, int notSent) 
                             ? str(ids::kTransmissionOneRecipient).arg(base)
                             : str(ids::kTransmissionRecipients).arg(base, QString::number(count)));
         button->setAccessibleName(button->text());
+    }
+    // Recipients with an outcome of an earlier run: this run clears theirs, so that "not yet
+    // sent" afterwards means not yet reached by this run.
+    const int earlier = all - notSent;
+    if (all >= 0 && notSent >= 0 && earlier > 0) {
+        m_ui->earlierOutcomesNote->setText(
+            str(ids::kTransmissionEarlierOutcomes).arg(QString::number(earlier)));
+        m_ui->earlierOutcomesNote->setAccessibleName(m_ui->earlierOutcomesNote->text());
+        m_ui->earlierOutcomesNote->setVisible(true);
     }
 }
 
