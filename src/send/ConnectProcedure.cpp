@@ -99,6 +99,11 @@ ConnectOutcome runConnectProcedure(ISendTransport& transport, const ServerRecord
         }
         if (outcome.signInProblem)
             return outcome;  // the same token on another port fares no better
+        // A server that answered "not now" (432, 421, 454) is the right one on the right
+        // port: its other ports say the same, later is what helps.
+        const int code = attempt.result.lastResponseCode;
+        if (code >= 400 && code < 500)
+            return outcome;
         const std::optional<int> next = fallback.next(kind, server.smtpAuthType);
         if (!next)
             return outcome;

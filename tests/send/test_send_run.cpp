@@ -1036,25 +1036,31 @@ private slots:
         QTest::addColumn<int>("connectionType");
         QTest::addColumn<int>("authType");
         QTest::addColumn<QString>("reason");
+        QTest::addColumn<int>("attempts");  // 0: as the port fallback goes
         const QString ehlo = QStringLiteral("S: 220 scripted\nC~ EHLO .+\n");
         QTest::newRow("STARTTLS not offered")
-            << ehlo + "S: 250-hello\nS: 250 8BITMIME" << 2 << 0 << "STARTTLS";
+            << ehlo + "S: 250-hello\nS: 250 8BITMIME" << 2 << 0 << "STARTTLS" << 0;
         QTest::newRow("STARTTLS refused")
             << ehlo + "S: 250-hello\nS: 250 STARTTLS\nC: STARTTLS\nS: 454 4.7.0 TLS not available"
-            << 2 << 0 << "454 4.7.0 TLS not available";
+            << 2 << 0 << "454 4.7.0 TLS not available" << 1;
         QTest::newRow("wrong password")
             << ehlo +
                    "S: 250-hello\nS: 250 AUTH LOGIN\nC: AUTH LOGIN\nS: 334 VXNlcm5hbWU6\n"
                    "C~ .+\nS: 334 UGFzc3dvcmQ6\nC~ .+\nS: 535 5.7.8 bad credentials"
-            << 0 << 1 << "535 5.7.8 bad credentials";
+            << 0 << 1 << "535 5.7.8 bad credentials" << 0;
         QTest::newRow("TLS handshake")
-            << QStringLiteral("S: 220 not a TLS server at all") << 1 << 0 << "SSL";
+            << QStringLiteral("S: 220 not a TLS server at all") << 1 << 0 << "SSL" << 0;
+        // the server is there and says "not now": not ports 25 and 26 of the same host
+        QTest::newRow("432 at the greeting")
+            << QStringLiteral("S: 432 4.3.2 System not accepting network messages") << 0 << 0
+            << "432 4.3.2" << 1;
     }
     void connectFailureNamesItsReason() {
         QFETCH(QString, script);
         QFETCH(int, connectionType);
         QFETCH(int, authType);
         QFETCH(QString, reason);
+        QFETCH(int, attempts);
         test::ScriptedServer server({script});
         RunFixture f;
         QVERIFY(f.world.createDatabase(1));
@@ -1074,6 +1080,9 @@ private slots:
         QVERIFY2(first.contains(QStringLiteral(" - ")) && first.contains(reason),
                  qPrintable(first));
         QCOMPARE(f.world.sentFlags(), QList<int>{0});
+        if (attempts > 0)
+            QCOMPARE(f.countEntries(QStringLiteral("Unable to connect to SMTP server. ( ")),
+                     attempts);
     }
 };
 
