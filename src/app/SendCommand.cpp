@@ -347,7 +347,8 @@ int runSendCommand(const QStringList& arguments) {
             console.err(str(ids::kCliNoRecipient));
             return endWithoutRun(int(SendExit::Unusable));
         case send::CheckResult::DatabaseUnusable:
-            console.err(str(ids::kCliDatabaseUnusable));
+            console.err(flow.openFailure().isEmpty() ? str(ids::kCliDatabaseUnusable)
+                                                     : flow.openFailure());
             return endWithoutRun(int(SendExit::Unusable));
         case send::CheckResult::NoData:
             console.out(str(ids::kNoDataInDatabase));

@@ -1,5 +1,8 @@
 #include <zlib.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -81,6 +84,13 @@ WriteResult finish(WriteStatus status, const QString& message, IUserInteraction*
 
 WriteResult writeFailure(const QString& path, const QString& reason, IUserInteraction* ui) {
     return finish(WriteStatus::Failed, str(ids::kFileCannotBeWritten).arg(path, reason), ui);
+}
+
+// Why a write of the save file fell short. A full disk gives a short write without an error,
+// which the save file would commit as a cut-off file over the old one: the disk's word.
+QString writeError(const QSaveFile& out) {
+    return out.error() != QFileDevice::NoError ? out.errorString()
+                                               : QString::fromLocal8Bit(std::strerror(ENOSPC));
 }
 
 // The record head and data of one HTML file: compressed into a buffer of exactly its own
@@ -198,7 +208,12 @@ WriteResult writeProjectFile(const QString& path, const MailDocument& document,
     if (!out.open(QIODevice::WriteOnly)) {
         return writeFailure(path, out.errorString(), ui);
     }
-    out.write(head);
+    QString failure;
+    const auto put = [&out, &failure](QByteArrayView bytes) {
+        if (failure.isEmpty() && out.write(bytes.data(), bytes.size()) != bytes.size())
+            failure = writeError(out);
+    };
+    put(head);
     for (const QString& name : htmlFiles) {
         QFile source(QDir(options.previewFolder).filePath(name));
         if (!source.open(QIODevice::ReadOnly)) {
@@ -207,7 +222,7 @@ WriteResult writeProjectFile(const QString& path, const MailDocument& document,
                           str(ids::kFileCannotBeRead).arg(source.fileName(), source.errorString()),
                           ui);
         }
-        out.write(fileRecord(system.encode(name), source.readAll()));
+        put(fileRecord(system.encode(name), source.readAll()));
     }
 
     if (!options.workingCopyPath.isEmpty()) {
@@ -219,7 +234,7 @@ WriteResult writeProjectFile(const QString& path, const MailDocument& document,
                 str(ids::kFileCannotBeRead).arg(options.workingCopyPath, database.errorString()),
                 ui);
         }
-        out.write(kDatabaseTag, 4);
+        put(QByteArrayView(kDatabaseTag, 4));
         while (!database.atEnd()) {
             const QByteArray chunk = database.read(kCopyChunk);
             if (chunk.isEmpty()) {
@@ -229,10 +244,13 @@ WriteResult writeProjectFile(const QString& path, const MailDocument& document,
                                   .arg(options.workingCopyPath, database.errorString()),
                               ui);
             }
-            out.write(chunk);
+            put(chunk);
         }
     }
-    // a failed write is remembered by the save file and makes the commit fail
+    if (!failure.isEmpty()) {
+        out.cancelWriting();
+        return writeFailure(path, failure, ui);
+    }
     if (!out.commit()) {
         return writeFailure(path, out.errorString(), ui);
     }
@@ -276,7 +294,11 @@ WriteResult writeTemplateFile(const QString& path, const MailDocument& document,
     if (!out.open(QIODevice::WriteOnly)) {
         return writeFailure(path, out.errorString(), ui);
     }
-    out.write(bytes);
+    if (out.write(bytes) != bytes.size()) {
+        const QString failure = writeError(out);
+        out.cancelWriting();
+        return writeFailure(path, failure, ui);
+    }
     if (!out.commit()) {
         return writeFailure(path, out.errorString(), ui);
     }

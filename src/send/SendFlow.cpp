@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <QTemporaryFile>
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +22,8 @@
 
 namespace pw::send {
 namespace {
+
+QString withSlash(QString folder);
 
 bool containsPlaceholder(const QString& text, const FieldTexts& captions) {
     for (const QString& caption : captions) {
@@ -132,8 +135,21 @@ OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& 
             m_inFlightOfKilledRun << who;
         opened = m_store->OpenInPlace(m_interrupted->workingCopy);
         m_resumeFailed = !opened;
-    } else if (read.contents->database == DatabaseOutcome::Written)
+    } else if (read.contents->database == DatabaseOutcome::Written) {
         opened = m_store->Open();
+    } else if (read.contents->database == DatabaseOutcome::WriteFailed) {
+        // not "cannot be opened": the copy could not be made, and room is what the user can make
+        const QString folder = m_settings.folders.workingCopyFolder;
+        QString why = QString::fromLocal8Bit(std::strerror(ENOSPC));
+        QTemporaryFile probe(withSlash(folder) + QStringLiteral(".postwick-probe-XXXXXX"));
+        if (!probe.open())
+            why = probe.errorString();
+        else if (QStorageInfo(folder).bytesAvailable() >= QFileInfo(m_projectPath).size())
+            why.clear();
+        if (!why.isEmpty())
+            m_openFailure = formatMessageText(str(ids::kWorkingCopyNotWritten),
+                                              {QDir::toNativeSeparators(folder), why});
+    }
     if (!opened)
         return OpenResult::NoDatabase;
     return m_interrupted ? OpenResult::Resumed : OpenResult::Opened;

@@ -567,6 +567,8 @@ private slots:
                                              << "cannot take the messages";
         QTest::newRow("state folder that cannot be written") << "state:file"
                                                              << "cannot be written";
+        QTest::newRow("state folder full") << "state:full"
+                                           << "(No space left on device)";
         QTest::newRow("log that cannot be written") << "log:folder"
                                                     << "The send log";
     }
@@ -605,8 +607,11 @@ private slots:
         if (what == "mode000" && kind == "settings")
             QVERIFY(QFile::setPermissions(settingsPath, {}));
         const QString state = w.folders.workingCopyFolder.chopped(1);
-        if (kind == "state")  // where the working copies go, a file: nothing can be made there
+        if (kind == "state" && what == "file")  // where the working copies go, a file
             QVERIFY(QDir(state).removeRecursively() && test::writeFile(state, "no folder"));
+        if (what == "full" &&
+            QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", state}) != 0)
+            QSKIP("no small file system can be mounted here");
         QStringList arguments{"--send", w.project};
         if (kind == "dry") {
             if (what == "link")
@@ -623,7 +628,9 @@ private slots:
 
         const test::ProcessResult r = w.send(arguments, 60000);
         QFile::setPermissions(settingsPath, QFile::ReadOwner | QFile::WriteOwner);
-        if (kind == "state")
+        if (what == "full")
+            QCOMPARE(QProcess::execute("umount", {state}), 0);
+        else if (kind == "state")
             QVERIFY(QFile::remove(state) && QDir().mkpath(state));
         QCOMPARE(r.exitCode, int(app::SendExit::Unusable));
         const QString err = QString::fromLocal8Bit(r.err);
