@@ -332,10 +332,9 @@ private slots:
         QVERIFY(next.Close(false, {}, {}) == CAppSession::CloseResult::Closed);
     }
 
-    // A command-line run of the project while the window has it open: the window takes what it
-    // recorded before offering a choice and before saving, so nobody gets a second copy and
-    // no "sent" of the file turns back; with outcomes of its own not yet saved the window
-    // holds the project, and the command line is refused.
+    // A command-line run while the window has the project: the window takes its outcomes before
+    // a choice and a save (no second copy, no "sent" lost); with unsaved outcomes of its own
+    // the window holds the project and the command line is refused.
     void commandLineRunWhileTheWindowHasTheProject_data() {
         QTest::addColumn<QString>("window");
         QTest::newRow("nothing unsaved: the window re-reads") << "saved";
@@ -364,7 +363,6 @@ private slots:
         QVERIFY(QFile::copy(f.settingsPath, cliSettings));
         const int exit = app::runSendCommand({"--send", project, "--selection", "unsent"});
         QCOMPARE(exit, window == "own run" ? int(SendExit::Unusable) : 0);
-        QCOMPARE(test::capturedMessages(out.path() + '/').size(), 4);
 
         f.ui.clear();
         MainWindowFixture::answerTransmission("sendToUnsent");
@@ -376,7 +374,6 @@ private slots:
         CAppSession next(f.folders, f.settingsPath, ui);
         (void)next.Start();
         QVERIFY(next.OpenProjectFile(project));
-        QCOMPARE(sentFlags(next.store(), 0), 0);
         QCOMPARE(sentFlags(next.store(), 1), 4);
         QVERIFY(next.Close(false, {}, {}) == CAppSession::CloseResult::Closed);
     }
