@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QtTest>
 #include <ctime>
 
@@ -554,6 +555,21 @@ private slots:
             writeProjectFile(m_env->root() + "no/such/dir/x.pzy", doc, {}, {}, &ui);
         QCOMPARE(r2.status, WriteStatus::Failed);
         QVERIFY(r2.message.contains("x.pzy"));
+        // a full disk writes short without an error: no cut-off file over the old one
+        const QString full = m_env->makeFolder("full");
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", full}) != 0)
+            return;  // only where a small file system can be mounted (root)
+        const bool small = writeProjectFile(full + "p.pzy", doc, {}, {}, nullptr).ok();
+        const QByteArray fits = readFile(full + "p.pzy");
+        const WriteResult r3 = writeProjectFile(
+            full + "p.pzy", doc, {},
+            {m_dirs.preview, workingCopy(QByteArray(200 * 1024, 'd')), CodePage::utf8()}, &ui);
+        const QByteArray after = readFile(full + "p.pzy");
+        QCOMPARE(QProcess::execute("umount", {full}), 0);
+        QVERIFY(small);
+        QCOMPARE(r3.status, WriteStatus::Failed);
+        QVERIFY2(r3.message.contains("No space left on device"), qPrintable(r3.message));
+        QCOMPARE(after, fits);
     }
 
     void passwordScrambling_data() {
