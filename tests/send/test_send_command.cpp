@@ -327,10 +327,7 @@ private slots:
         QVERIFY(w.writeSettings(w.server->port(), [](app::Settings& s) {
             s.server.smtpAuthType = SmtpAuthType::LogOnUsing;
             s.server.smtpVerifMethod = VerifMethod::OAuth2;
-            s.server.smtpUserName = QStringLiteral("ann@example.org");
             s.oauthProvider = 3;  // a custom provider
-            s.oauthClientId = QStringLiteral("client-4711");
-            s.oauthAuthorizeUrl = QStringLiteral("http://127.0.0.1:%1/a").arg(test::closedPort());
             s.oauthTokenUrl = QStringLiteral("http://127.0.0.1:%1/t").arg(test::closedPort());
             s.oauthRefreshToken = QStringLiteral("rt-never-asked");
             s.oauthTokenInFile = 1;
@@ -401,7 +398,6 @@ private slots:
         QVERIFY(w.writeSettings(test::closedPort(), [](app::Settings& s) {
             s.server.smtpAuthType = SmtpAuthType::LogOnUsing;
             s.server.smtpVerifMethod = VerifMethod::OAuth2;
-            s.server.smtpUserName = QStringLiteral("ann@example.org");
         }));
         r = w.send({"--send", w.project});
         QCOMPARE(r.exitCode, 2);

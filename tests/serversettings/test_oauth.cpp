@@ -16,8 +16,8 @@
 #include <QTimer>
 #include <QUrlQuery>
 
-#include "OAuthTestProvider.h"
 #include "ScriptedUserInteraction.h"
+#include "SmtpTestServer.h"
 #include "TestEnv.h"
 #include "db/TDbData.h"
 #include "resources/Strings.h"
@@ -32,9 +32,41 @@ using namespace pw::serversettings;
 
 namespace {
 
-using Provider = test::OAuthTestProvider;
-using test::pythonBrowser;
-const QString& kUser = test::kOAuthUser;
+const QString kUser = QStringLiteral("ann@example.org");
+const QString kClient = QStringLiteral("client-4711");
+
+// The provider and its SMTP server, in one process.
+struct Provider {
+    test::SmtpTestServer process;
+    int httpPort = 0;
+
+    bool start(const QStringList& extra) {
+        if (!process.startScript(QStringLiteral("oauth_servers.py"),
+                                 QStringList{"--client-id", kClient, "--user", kUser} + extra))
+            return false;
+        return QTest::qWaitFor(
+            [this] {
+                for (const QString& e : process.events()) {
+                    if (e.startsWith(QStringLiteral("HTTP ")))
+                        httpPort = e.mid(5).toInt();
+                }
+                return httpPort != 0;
+            },
+            10000);
+    }
+    [[nodiscard]] QString url(const char* path) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(httpPort).arg(QLatin1String(path));
+    }
+    [[nodiscard]] OAuthValues values() const {
+        OAuthValues v;
+        v.provider = OAuthProvider::Custom;
+        v.clientId = kClient;
+        v.authorizeUrl = url("/authorize");
+        v.tokenUrl = url("/token");
+        v.scope = QStringLiteral("https://mail.test/ offline_access");
+        return v;
+    }
+};
 
 int count(const QStringList& events, const QString& prefix) {
     int n = 0;
@@ -43,22 +75,25 @@ int count(const QStringList& events, const QString& prefix) {
     return n;
 }
 
-// A local process that knows the loopback port but not the state forges the provider's error
-// redirect first (its answer's status goes into the file), then the real browser follows.
+// The browser: fetches the page and follows the provider's redirect to the loopback port.
+bool pythonBrowser(const QString& url) {
+    return QProcess::startDetached(
+        QStringLiteral("/usr/bin/python3"),
+        {"-c", "import sys, urllib.request; urllib.request.urlopen(sys.argv[1], timeout=20).read()",
+         url});
+}
+
+// A local process that knows the loopback port but not the state forges an error redirect
+// (the status it was answered goes into the file), then the real browser follows.
 bool forgingBrowser(const QString& url, const QString& statusFile) {
     return QProcess::startDetached(
         QStringLiteral("/usr/bin/python3"),
         {"-c",
-         "import sys, urllib.parse, urllib.request, urllib.error\n"
-         "q = dict(urllib.parse.parse_qsl(urllib.parse.urlsplit(sys.argv[1]).query))\n"
-         "forged = q['redirect_uri'] + '?error=access_denied&state=FORGED'"
-         " + '&error_description=%3Cb%3Eowned%3C%2Fb%3E'\n"
-         "try:\n"
-         "    status = urllib.request.urlopen(forged, timeout=20).status\n"
-         "except urllib.error.HTTPError as e:\n"
-         "    status = e.code\n"
-         "open(sys.argv[2], 'w').write(str(status))\n"
-         "urllib.request.urlopen(sys.argv[1], timeout=20).read()\n",
+         "import sys, urllib.parse as p, urllib.request as r\n"
+         "u = dict(p.parse_qsl(p.urlsplit(sys.argv[1]).query))['redirect_uri']\n"
+         "try: r.urlopen(u + '?error=access_denied&state=FORGED&error_description=%3Cb%3E')\n"
+         "except Exception as e: open(sys.argv[2], 'w').write(str(getattr(e, 'code', '')))\n"
+         "r.urlopen(sys.argv[1], timeout=20).read()\n",
          url, statusFile});
 }
 
@@ -98,51 +133,46 @@ private slots:
 
     void signIn_data() {
         QTest::addColumn<QString>("secret");  // the client secret the user entered
-        QTest::addColumn<QStringList>("serverArguments");
-        QTest::addColumn<bool>("forged");           // a forged error redirect comes first
-        QTest::addColumn<QString>("authorizeUrl");  // in place of the provider's
+        QTest::addColumn<QString>("twist");   // "forge", "deny", or an authorization endpoint
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("shown");
         const int signedIn = int(SignInResult::Status::SignedIn);
         const int failed = int(SignInResult::Status::Failed);
-        QTest::newRow("signed in, the PKCE verifier checked")
-            << "" << QStringList{} << false << "" << signedIn << "";
+        const QString none;
+        QTest::newRow("signed in, the PKCE verifier checked") << none << none << signedIn << none;
         QTest::newRow("a wrong client secret: the provider's refusal shown")
-            << "wrong" << QStringList{} << false << "" << failed << "invalid_client";
+            << "wrong" << none << failed << "invalid_client";
         QTest::newRow("a forged error redirect: turned away, the sign-in goes on and completes")
-            << "" << QStringList{} << true << "" << signedIn << "";
+            << none << "forge" << signedIn << none;
         QTest::newRow("the provider's refusal: its words decoded, markup and all as text")
-            << "" << QStringList{"--deny", "<b>No</b> access & no+way"} << false << "" << failed
-            << "access_denied: <b>No</b> access & no+way";
+            << none << "deny" << failed << "access_denied: <b>No</b> access & no+way";
         QTest::newRow("plain http:// to another machine: refused before the browser")
-            << "" << QStringList{} << false << "http://auth.example.org/authorize" << failed
-            << "https://";
+            << none << "http://auth.example.org/authorize" << failed << "https://";
     }
     void signIn() {
         QFETCH(QString, secret);
-        QFETCH(QStringList, serverArguments);
-        QFETCH(bool, forged);
-        QFETCH(QString, authorizeUrl);
+        QFETCH(QString, twist);
         QFETCH(int, status);
         QFETCH(QString, shown);
         test::TestEnv env;
         Provider provider;
-        QVERIFY2(provider.start(serverArguments), qPrintable(provider.process.errorText()));
+        QVERIFY2(provider.start(twist == "deny" ? QStringList{"--deny", "<b>No</b> access & no+way"}
+                                                : QStringList{}),
+                 qPrintable(provider.process.errorText()));
         test::ScriptedUserInteraction ui;
-        const QString forgedStatus = env.root() + QStringLiteral("forged.txt");
-        if (forged)
-            ui.setUrlOpener([&](const QString& url) { return forgingBrowser(url, forgedStatus); });
-        else
-            ui.setUrlOpener(pythonBrowser);
+        const QString forged = env.root() + QStringLiteral("forged.txt");
+        ui.setUrlOpener([&](const QString& url) {
+            return twist == "forge" ? forgingBrowser(url, forged) : pythonBrowser(url);
+        });
         OAuthValues v = provider.values();
         v.clientSecret = secret;
-        if (!authorizeUrl.isEmpty())
-            v.authorizeUrl = authorizeUrl;
+        if (twist.startsWith("http:"))
+            v.authorizeUrl = twist;
         SignInHooks hooks;
         hooks.waitForEnd = waitBounded;
         const SignInResult r = serversettings::signIn(v, ui, hooks);
         QCOMPARE(int(r.status), status);
-        QCOMPARE(ui.urlsOpened().size(), authorizeUrl.isEmpty() ? 1 : 0);
+        QCOMPARE(ui.urlsOpened().size(), twist.startsWith("http:") ? 0 : 1);
         if (r.status == SignInResult::Status::SignedIn) {
             QVERIFY(ui.urlsOpened()[0].contains("code_challenge_method=S256"));
             QVERIFY(!ui.urlsOpened()[0].contains("code_verifier"));
@@ -158,11 +188,10 @@ private slots:
             QVERIFY2(ui.askedTexts().join('\n').contains(shown),
                      qPrintable(ui.askedTexts().join('\n')));
         }
-        if (forged)
-            QCOMPARE(test::readFile(forgedStatus), QByteArray("400"));
+        if (twist == "forge")
+            QCOMPARE(test::readFile(forged), QByteArray("400"));
         const QStringList events = provider.process.events();
-        QCOMPARE(count(events, "AUTHORIZE ok"),
-                 r.status == SignInResult::Status::SignedIn || !secret.isEmpty() ? 1 : 0);
+        QCOMPARE(count(events, "AUTHORIZE ok"), twist.isEmpty() || twist == "forge" ? 1 : 0);
         QCOMPARE(count(events, "TOKEN code refused pkce"), 0);
     }
 

@@ -94,13 +94,4 @@ QString PrivateKeyring::lookup(const QString& key) const {
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
-bool PrivateKeyring::lock() const {
-    QProcess p;
-    p.start(QStringLiteral("dbus-send"),
-            {"--session", "--print-reply", "--dest=org.freedesktop.secrets",
-             "/org/freedesktop/secrets", "org.freedesktop.Secret.Service.Lock",
-             "array:objpath:/org/freedesktop/secrets/collection/login"});
-    return p.waitForFinished(10000) && p.exitCode() == 0;
-}
-
 }  // namespace pw::test

@@ -23,9 +23,6 @@ public:
     // What the Secret Service holds for the program's entry `key` ("" when none), read with
     // secret-tool, not with the program's own code.
     [[nodiscard]] QString lookup(const QString& key) const;
-    // Locks the default keyring: lookups are still answered, stores are refused (a session
-    // that started the daemon without unlocking it). Only a new PrivateKeyring unlocks it.
-    [[nodiscard]] bool lock() const;
 
 private:
     QProcess m_keyring;

@@ -19,11 +19,9 @@ The authorization server (http.server on 127.0.0.1):
                     first refresh fails)
 --slow-token S      /token answers after S seconds
 --expires-in S      the access tokens' lifetime told to the client (default 3600)
---rotate            every refresh gives a new refresh token and retires the one used (OAuth
-                    2.1's rule for public clients)
---refresh-token T   the refresh token the provider knows from the start (a sign-in made before)
---deny D            /authorize redirects with error=access_denied, this description and the
-                    state, as a provider whose user said no
+--rotate            each refresh gives a new refresh token and retires the one used
+--refresh-token T   the refresh token known from the start (a sign-in made before)
+--deny D            /authorize redirects with error=access_denied, this description and the state
 
 The SMTP server (aiosmtpd) offers only the bearer mechanisms and accepts a token the
 authorization server issued and that has not expired. A refused token gets the JSON status
