@@ -439,6 +439,11 @@ bool COAuthTokens::signedIn() const {
     return !m_values.refreshToken.isEmpty() || !m_values.accessToken.isEmpty();
 }
 
+OAuthValues COAuthTokens::current() const {
+    std::lock_guard lock(m_mutex);
+    return m_values;
+}
+
 int COAuthTokens::refreshCount() const {
     std::lock_guard lock(m_mutex);
     return m_refreshes;

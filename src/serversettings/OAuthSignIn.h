@@ -116,6 +116,8 @@ public:
     [[nodiscard]] send::AccessToken accessToken(send::TokenNeed need) override;
 
     void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
+    // The sign-in as it is now: a renewed access token, a refresh token the provider replaced.
+    [[nodiscard]] OAuthValues current() const;
     // How often the token endpoint was asked (tests, and nothing else).
     [[nodiscard]] int refreshCount() const;
 

@@ -23,7 +23,7 @@
 #include "resources/Strings.h"
 #include "send/MailSendThread.h"
 #include "send/MessageAssembly.h"
-#include "serversettings/ConnectionTest.h"
+#include "serversettings/ConnectionTestFlow.h"
 #include "serversettings/OAuthSignIn.h"
 #include "test_send_world.h"
 
@@ -399,6 +399,8 @@ private slots:
         QTest::newRow("token refused: the JSON status in the log")
             << QStringList{"--refuse-tokens"} << int(TestVerdict::Failed)
             << "status invalid_token, scope https://mail.test/";
+        QTest::newRow("the provider replaced the refresh token: the new one kept")
+            << QStringList{"--rotate"} << int(TestVerdict::Success) << "OAuth2 )";
     }
     void connectionTest() {
         QFETCH(QStringList, serverArguments);
@@ -415,22 +417,27 @@ private slots:
         const SignInResult r = serversettings::signIn(v, ui, hooks);
         QCOMPARE(int(r.status), int(SignInResult::Status::SignedIn));
         v.refreshToken = r.refreshToken;  // no access token held: the test renews it first
-        send::ServerRecord server;
-        server.smtpServer = QStringLiteral("127.0.0.1");
-        server.smtpPort = provider.process.port();
-        server.smtpAuthType = pw::SmtpAuthType::LogOnUsing;
-        server.smtpVerifMethod = pw::VerifMethod::OAuth2;
-        server.smtpUserName = kUser;
-        server.tokens = std::make_shared<COAuthTokens>(v);
+        ServerSettingsValues values;
+        values.standard.smtpServer = QStringLiteral("127.0.0.1");
+        values.standard.smtpPort = provider.process.port();
+        values.standard.smtpAuthType = pw::SmtpAuthType::LogOnUsing;
+        values.standard.smtpVerifMethod = pw::VerifMethod::OAuth2;
+        values.standard.smtpUserName = kUser;
+        values.oauth = v;
+        CServerSettingsEditor editor(values, {}, ui);
         send::CSendLog log;
         log.setPath(env.root() + QStringLiteral("log.txt"));
-        send::CSmtpTransport transport(server);
-        std::atomic<bool> cancel{false};
-        const ConnectionTestResult result = runConnectionTest(server, transport, log, cancel);
-        QCOMPARE(int(result.verdict), verdict);
+        ConnectionTestHooks testHooks;
+        testHooks.waitForEnd = [](CConnectionTestRun& run) {
+            return QTest::qWaitFor([&run] { return run.finished(); }, 30000);
+        };
+        QCOMPARE(int(runConnectionTestFlow(editor, ui, log, testHooks)), verdict);
+        // what OK then keeps is the token the provider still takes
+        QCOMPARE(editor.values().oauth.refreshToken != r.refreshToken,
+                 serverArguments.contains("--rotate"));
         const QString text =
             QString::fromUtf8(test::readFile(env.root() + QStringLiteral("log.txt")));
-        QVERIFY2(text.contains(logged.arg(server.smtpPort)), qPrintable(text));
+        QVERIFY2(text.contains(logged.arg(provider.process.port())), qPrintable(text));
         // the configured port only: a refused token is no reason to try others
         QVERIFY(!text.contains(":587 "));
     }
