@@ -91,7 +91,7 @@ std::optional<QString> CDesktopKeyring::read(const QString& key) {
 }
 
 bool CDesktopKeyring::write(const QString& key, const QString& value) {
-    if (!available())
+    if (!available() || m_storeRefused)
         return false;
     auto* job = new QKeychain::WritePasswordJob(QString::fromLatin1(kService));
     job->setKey(key);
@@ -99,7 +99,9 @@ bool CDesktopKeyring::write(const QString& key, const QString& value) {
     bool ok = false;
     QObject::connect(job, &QKeychain::Job::finished,
                      [&ok, job] { ok = job->error() == QKeychain::NoError; });
-    return runJob(job) && ok;
+    ok = runJob(job) && ok;
+    m_storeRefused = !ok;
+    return ok;
 }
 
 bool CDesktopKeyring::remove(const QString& key) {
@@ -160,14 +162,15 @@ void StoreSecrets(CIniFile& ini, const Settings& s, ISecretStore& keyring) {
     for (const Secret& secret : kSecrets) {
         const QString& value = secretValue(s, secret);
         const QString key = QString::fromLatin1(secret.key);
-        const bool keyringWanted = toKeyring || (secret.token && keyring.available());
+        const bool keyringWanted =
+            secret.token ? s.oauthTokenInFile != 1 && keyring.available() : toKeyring;
         if (keyringWanted) {
             const bool taken = value.isEmpty() ? keyring.remove(key) : keyring.write(key, value);
             if (taken || value.isEmpty()) {
                 ini.SetText(kSetup, key, QString());
                 continue;
             }
-        } else if (!secret.token && s.keyringPasswords == 0 && keyring.available()) {
+        } else if ((secret.token || s.keyringPasswords == 0) && keyring.available()) {
             (void)keyring.remove(key);  // back in the file: no second copy elsewhere
         }
         // no keyring took it: where WriteSettings put it (a refresh token only if agreed)
@@ -191,6 +194,22 @@ void StoreSignIn(CIniFile& ini, const Settings& s, ISecretStore& keyring) {
 
 bool StoreRefreshToken(const QString& token, ISecretStore& keyring) {
     return keyring.write(QStringLiteral("OAuthRefreshToken"), token);
+}
+
+TokenPlace tokenPlaceOf(const Settings& s) {
+    return {s.oauthTokenInFile == 1 ? TokenPlace::Where::File : TokenPlace::Where::Keyring,
+            s.filePath};
+}
+
+bool StoreRotatedToken(const QString& token, const TokenPlace& place, ISecretStore& keyring) {
+    if (place.where == TokenPlace::Where::Keyring)
+        return StoreRefreshToken(token, keyring);
+    CIniFile ini(place.settingsPath);
+    (void)ini.Load();
+    if (ini.loadStatus() != CIniFile::LoadStatus::Loaded)
+        return false;
+    ini.SetText(kSetup, "OAuthRefreshToken", ScramblePassword(token));
+    return ini.Save();
 }
 
 }  // namespace pw::app

@@ -37,6 +37,9 @@ public:
 
 private:
     std::optional<bool> m_available;
+    // A keyring that refused a store or left it unanswered (locked, a prompt nobody sees) is
+    // not asked to store again: each further try would keep the user waiting as long.
+    bool m_storeRefused = false;
 };
 
 // The keyring of this process: the desktop's, unless POSTWICK_KEYRING=off says there is none.
@@ -50,13 +53,26 @@ private:
 void LoadSecrets(Settings& settings, ISecretStore& keyring);
 // After WriteSettings into `ini`: with the preference on and a keyring answering, every secret
 // goes into the keyring and its key in the file is blanked (only once the keyring took it).
-// Otherwise passwords stay scrambled in the file, and a refresh token is kept there only when
-// the user agreed ("OAuthTokenInFile").
+// Otherwise passwords stay scrambled in the file. A refresh token goes to a keyring that
+// answers, unless the user agreed to keep it in the file ("OAuthTokenInFile").
 void StoreSecrets(CIniFile& ini, const Settings& settings, ISecretStore& keyring);
 // At once after the server settings' OK: the sign-in's keys and the secrets, so that a
-// "postwick --send" started before the window closes signs in as well.
+// "postwick --send" started before the window closes signs in as well. Call it once the
+// refresh token found its place (StoreRefreshToken, else the user's answer).
 void StoreSignIn(CIniFile& ini, const Settings& settings, ISecretStore& keyring);
-// A refresh token the provider replaced during a run; false without a keyring.
+// A sign-in's refresh token into the keyring; false when none took it (missing, locked).
 [[nodiscard]] bool StoreRefreshToken(const QString& token, ISecretStore& keyring);
+
+// Where the refresh token of the settings is kept: the keyring, or the settings file when
+// the user agreed ("OAuthTokenInFile").
+struct TokenPlace {
+    enum class Where { Keyring, File } where = Where::Keyring;
+    QString settingsPath;
+};
+[[nodiscard]] TokenPlace tokenPlaceOf(const Settings& settings);
+// A refresh token the provider replaced during a run, put where the old one was (the file
+// only as it is now: its other keys stay); false when it could not be kept.
+[[nodiscard]] bool StoreRotatedToken(const QString& token, const TokenPlace& place,
+                                     ISecretStore& keyring);
 
 }  // namespace pw::app

@@ -267,7 +267,15 @@ int runSendCommand(const QStringList& arguments) {
     log.setPath(cl.dryRunFolder.isEmpty()
                     ? folders.logFilePath()
                     : QDir(cl.dryRunFolder).absoluteFilePath(QLatin1String(send::kDryRunLogName)));
-    log.setView([&console](const QString& line) { console.out(line); }, {});
+    // A run that never reached the server says why on standard error too (a cron job's mail).
+    QStringList connectFailures;
+    log.setView(
+        [&console, &connectFailures](const QString& line) {
+            console.out(line);
+            if (line.contains(str(ids::kLogUnableToConnect)))
+                connectFailures << line;
+        },
+        {});
     log.setViewReady(true);
     log.setLogView(true);
 
@@ -456,6 +464,10 @@ int runSendCommand(const QStringList& arguments) {
             break;
     }
     console.out(send::summaryText(summary));
+    if (summary.status == send::RunStatus::Failed && !summary.everConnected) {
+        for (const QString& line : connectFailures)
+            console.err(line);
+    }
     if (summary.certificateRefused && summary.status != send::RunStatus::Cancelled) {
         // no one to ask here: what the window would ask, and how to say yes for the next run
         const send::CertificateRefusal& c = *summary.certificateRefused;

@@ -7,26 +7,31 @@
 
 namespace pw::app {
 
-send::ServerRecord standardServerRecord(const Settings& s) {
+send::ServerRecord standardServerRecord(const Settings& s, RotatedTokenNotice rotated) {
     send::ServerRecord r;
     static_cast<ServerConfig&>(r) = s.server;
     r.trustedCertificates = s.trustedCertificates;
     const serversettings::OAuthValues oauth = OAuthValuesOf(s);
-    if (oauth.signedIn()) {
-        // a token the provider rotates is kept in the keyring for the next run at once
+    // Without a sign-in the tokens tell the run so, in words the user can act on.
+    if (oauth.signedIn() || s.server.smtpVerifMethod == VerifMethod::OAuth2) {
+        // a token the provider rotates is kept for the next run at once, where the old one was
         r.tokens = std::make_shared<serversettings::COAuthTokens>(
-            oauth,
-            [](const QString& rotated) { (void)StoreRefreshToken(rotated, processKeyring()); });
+            oauth, [where = tokenPlaceOf(s), rotated](const QString& token) {
+                (void)StoreRotatedToken(token, where, processKeyring());
+                if (rotated)
+                    rotated(token);
+            });
     }
     return r;
 }
 
 send::SendFlowSettings sendFlowSettingsFrom(const Settings& s, const db::DbFolders& folders,
-                                            const QString& previewFolder) {
+                                            const QString& previewFolder,
+                                            RotatedTokenNotice rotated) {
     send::SendFlowSettings f;
     f.folders = folders;
     f.previewFolder = previewFolder;
-    f.standardServer = standardServerRecord(s);
+    f.standardServer = standardServerRecord(s, std::move(rotated));
     f.pacing = {s.oneTimeSend, s.sendWait, s.connectWait, s.sendContinue};
     f.charsetRow = s.encode;
     f.textCodePage = MailCodePage(s.encode);

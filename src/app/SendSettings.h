@@ -2,17 +2,26 @@
 // What a send run takes from the settings, in one place for both front ends (the window and
 // the command line), so that neither can leave out a setting the other honours.
 
+#include <functional>
+
 #include "app/Settings.h"
 #include "send/SendFlow.h"
 
 namespace pw::app {
 
-// The standard server record: every server key of "SETUP" and the trusted certificates.
-[[nodiscard]] send::ServerRecord standardServerRecord(const Settings& s);
+// Told, on the run's thread, the refresh token the provider gave in place of the old one,
+// once it is stored where the old one was (the window keeps its settings up to date with it).
+using RotatedTokenNotice = std::function<void(const QString&)>;
+
+// The standard server record: every server key of "SETUP", the trusted certificates and,
+// for the OAuth2 method or a sign-in, its tokens (without a sign-in they say so).
+[[nodiscard]] send::ServerRecord standardServerRecord(const Settings& s,
+                                                      RotatedTokenNotice rotated = {});
 
 // The flow's settings from the settings file's values; the folders are the caller's.
 [[nodiscard]] send::SendFlowSettings sendFlowSettingsFrom(const Settings& s,
                                                           const db::DbFolders& folders,
-                                                          const QString& previewFolder);
+                                                          const QString& previewFolder,
+                                                          RotatedTokenNotice rotated = {});
 
 }  // namespace pw::app

@@ -630,6 +630,8 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
     SendRun run;
     run.mode = m_mode;
     run.server = effectiveServer(m_settings.standardServer, m_document.projectSettings);
+    if (!m_settings.dryRunFolder.isEmpty())
+        run.server.tokens.reset();  // a dry run signs in nowhere, so it asks no token server
     run.pacing = m_settings.pacing;
     if (m_mode == SendMode::Merge) {
         run.recordIds = *m_ids;

@@ -31,6 +31,7 @@ TestVerdict runConnectionTestFlow(CServerSettingsEditor& editor, IUserInteractio
         if (!ended)
             run.cancel();
         const ConnectionTestResult r = run.wait();
+        editor.keepTestedSignIn();
         switch (r.verdict) {
             case TestVerdict::Success:
                 (void)ui.message(caption, str(ids::kTestSuccess), MessageKind::Information);

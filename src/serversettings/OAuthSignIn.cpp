@@ -7,11 +7,13 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QOAuth2AuthorizationCodeFlow>
-#include <QOAuthHttpServerReplyHandler>
 #include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
+#include <QUrlQuery>
+#include <array>
 #include <memory>
 
 #include "resources/Strings.h"
@@ -60,6 +62,27 @@ OAuthPreset oauthPreset(OAuthProvider provider) {
     return p;
 }
 
+namespace {
+
+// Plain http:// only where nothing travels over a network (a test server, a local proxy).
+bool isLoopbackHost(const QString& host) {
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
+}
+
+}  // namespace
+
+QString OAuthValues::insecureEndpoint() const {
+    for (const QString& url : {effectiveAuthorizeUrl(), effectiveTokenUrl()}) {
+        const QUrl u(url);
+        if (u.scheme() == QLatin1String("http") && !isLoopbackHost(u.host()))
+            return url;
+    }
+    return {};
+}
+
 QString OAuthValues::effectiveAuthorizeUrl() const {
     return provider == OAuthProvider::Custom ? authorizeUrl : oauthPreset(provider).authorizeUrl;
 }
@@ -76,7 +99,8 @@ bool OAuthValues::configured() const {
     const auto isWeb = [](const QString& url) {
         const QUrl u(url);
         return u.isValid() &&
-               (u.scheme() == QLatin1String("https") || u.scheme() == QLatin1String("http")) &&
+               (u.scheme() == QLatin1String("https") ||
+                (u.scheme() == QLatin1String("http") && isLoopbackHost(u.host()))) &&
                !u.host().isEmpty();
     };
     return provider != OAuthProvider::None && !clientId.trimmed().isEmpty() &&
@@ -125,6 +149,121 @@ EndpointError endpointError(const QByteArray& body) {
     return e;
 }
 
+QByteArray formField(const char* key, const QString& value) {
+    return QByteArray(key) + '=' + QUrl::toPercentEncoding(value);
+}
+
+QNetworkRequest tokenRequest(const OAuthValues& values, int timeoutMs) {
+    QNetworkRequest request{QUrl(values.effectiveTokenUrl())};
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QStringLiteral("application/x-www-form-urlencoded"));
+    request.setRawHeader("Accept", "application/json");
+    request.setTransferTimeout(timeoutMs);
+    return request;
+}
+
+qint64 expiresIn(const QJsonObject& o) {
+    const QJsonValue e = o.value(QLatin1String("expires_in"));
+    const qint64 seconds = e.isString() ? e.toString().toLongLong() : e.toInteger(3600);
+    return seconds > 0 ? seconds : 3600;
+}
+
+// The token endpoint's answer to the code: its JSON, or why there is none.
+struct TokenAnswer {
+    QJsonObject json;
+    QString error;
+};
+
+TokenAnswer tokenAnswer(QNetworkReply& reply, int timeoutMs) {
+    TokenAnswer a;
+    const QByteArray body = reply.readAll();
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply.error() == QNetworkReply::NoError && status == 200) {
+        a.json = QJsonDocument::fromJson(body).object();
+        if (a.json.isEmpty())
+            a.error = str(ids::kOAuthNoAnswer);
+        return a;
+    }
+    if (reply.error() == QNetworkReply::OperationCanceledError ||
+        reply.error() == QNetworkReply::TimeoutError) {
+        a.error = str(ids::kOAuthTimeout).arg(timeoutMs / 1000.0);
+        return a;
+    }
+    const EndpointError e = endpointError(body);
+    if (!e.code.isEmpty())
+        a.error = e.text;
+    else if (status == 0)
+        a.error = str(ids::kOAuthUnreachable).arg(reply.errorString());
+    else
+        a.error = QStringLiteral("HTTP %1").arg(status);
+    return a;
+}
+
+// A state of 192 bits: no other process on this machine can guess it.
+QString randomState() {
+    std::array<quint32, 6> words{};
+    QRandomGenerator::system()->fillRange(words.data(), qsizetype(words.size()));
+    const QByteArray bytes(reinterpret_cast<const char*>(words.data()), sizeof words);
+    return QString::fromLatin1(
+        bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+// The request line of a call to the loopback port, read as the provider's redirect.
+struct Redirect {
+    int status = 400;  // 200: a redirect to our path; else what the caller is answered
+    QString state;
+    QString code;
+    QString error;
+    QString description;
+};
+
+constexpr qsizetype kMaxRedirectRequest = 16 * 1024;
+
+Redirect parseRedirect(const QByteArray& requestLine) {
+    Redirect r;
+    const QList<QByteArray> parts = requestLine.split(' ');
+    if (parts.size() != 3 || !parts[2].startsWith("HTTP/"))
+        return r;
+    if (parts[0] != "GET") {
+        r.status = 405;
+        return r;
+    }
+    const QByteArray& target = parts[1];
+    const qsizetype mark = target.indexOf('?');
+    if ((mark < 0 ? target : target.left(mark)) != "/") {
+        r.status = 404;
+        return r;
+    }
+    // form encoding (RFC 6749 4.1.2): a plus is a space
+    QByteArray query = mark < 0 ? QByteArray() : target.mid(mark + 1);
+    query.replace('+', "%20");
+    const QUrlQuery items(QString::fromUtf8(query));
+    const auto value = [&items](const char* key) {
+        return items.queryItemValue(QString::fromLatin1(key), QUrl::FullyDecoded);
+    };
+    r.status = 200;
+    r.state = value("state");
+    r.code = value("code");
+    r.error = value("error");
+    r.description = value("error_description");
+    return r;
+}
+
+// Plain text, whatever the text holds: nothing of a caller is ever shown as a page.
+void answerBrowser(QTcpSocket& socket, int status, const QString& text) {
+    const QByteArray body = text.toUtf8();
+    const char* reason = status == 200   ? "OK"
+                         : status == 404 ? "Not Found"
+                         : status == 405 ? "Method Not Allowed"
+                                         : "Bad Request";
+    socket.write("HTTP/1.1 " + QByteArray::number(status) + ' ' + reason +
+                 "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+                 QByteArray::number(body.size()) +
+                 "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body);
+    socket.flush();  // the sign-in may end, and the socket with it, before the event loop runs
+    socket.disconnectFromHost();
+}
+
 }  // namespace
 
 bool waitWithBusyDisplay(IUserInteraction& ui, const QString& text,
@@ -163,99 +302,127 @@ SignInResult signIn(const OAuthValues& values, IUserInteraction& ui, const SignI
         (void)ui.message(caption, result.error, MessageKind::Information);
         return result;
     };
+    if (const QString plain = values.insecureEndpoint(); !plain.isEmpty())
+        return fail(str(ids::kOAuthNotHttps).arg(plain));
     if (!values.configured()) {
         result.error = str(ids::kOAuthNoClient);
         (void)ui.message(caption, result.error, MessageKind::Information);
         return result;
     }
 
-    QNetworkAccessManager network;
-    QOAuth2AuthorizationCodeFlow flow;
-    flow.setNetworkAccessManager(&network);
-    flow.setAuthorizationUrl(QUrl(values.effectiveAuthorizeUrl()));
-    flow.setAccessTokenUrl(QUrl(values.effectiveTokenUrl()));
-    flow.setClientIdentifier(values.clientId.trimmed());
-    if (!values.clientSecret.isEmpty())
-        flow.setClientIdentifierSharedKey(values.clientSecret);
-    flow.setScope(values.effectiveScope());
-    // the redirect comes back to this machine only (RFC 8252 7.3), on a port of the system's
-    auto* handler = new QOAuthHttpServerReplyHandler(QHostAddress::LocalHost, 0, &flow);
-    if (!handler->isListening())
-        return fail(str(ids::kOAuthNoLoopback));
-    handler->setCallbackText(str(ids::kOAuthBrowserDone));
-    flow.setReplyHandler(handler);
-    const QByteArray verifier = pkceVerifier();
-    flow.setModifyParametersFunction(
-        [verifier](QAbstractOAuth::Stage stage, QMultiMap<QString, QVariant>* parameters) {
-            if (stage == QAbstractOAuth::Stage::RequestingAuthorization) {
-                parameters->insert(QStringLiteral("code_challenge"), pkceChallenge(verifier));
-                parameters->insert(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
-            } else if (stage == QAbstractOAuth::Stage::RequestingAccessToken) {
-                parameters->insert(QStringLiteral("code_verifier"), verifier);
-            }
-        });
-
     bool ended = false;
+    bool taken = false;  // the redirect of this sign-in came
     QString error;
-    QTimer tokenTimeout;
-    tokenTimeout.setSingleShot(true);
-    QObject::connect(&tokenTimeout, &QTimer::timeout, [&] {
-        ended = true;
-        error = str(ids::kOAuthTimeout).arg(hooks.tokenTimeoutMs / 1000.0);
-    });
-    QObject::connect(&flow, &QAbstractOAuth::authorizeWithBrowser, [&](const QUrl& url) {
-        const QString address = url.toString(QUrl::FullyEncoded);
-        if (!ui.openUrl(address))
-            (void)ui.message(caption, str(ids::kOAuthBrowserFailed).arg(address),
-                             MessageKind::Information);
-    });
-    QObject::connect(
-        &flow, &QAbstractOAuth2::authorizationCallbackReceived, [&](const QVariantMap& data) {
-            if (data.contains(QStringLiteral("error"))) {
-                ended = true;
-                error = data.value(QStringLiteral("error")).toString();
-                const QString d = data.value(QStringLiteral("error_description")).toString();
-                if (!d.isEmpty())
-                    error += QStringLiteral(": ") + d;
-                return;
-            }
-            tokenTimeout.start(hooks.tokenTimeoutMs);
+    QJsonObject granted;
+    const QString state = randomState();
+    const QByteArray verifier = pkceVerifier();
+    QNetworkAccessManager network;
+    std::unique_ptr<QNetworkReply> tokenReply;
+    // the redirect comes back to this machine only (RFC 8252 7.3), on a port of the system's
+    QTcpServer listener;
+    if (!listener.listen(QHostAddress::LocalHost, 0))
+        return fail(str(ids::kOAuthNoLoopback));
+    const QString redirectUri = QStringLiteral("http://127.0.0.1:%1/").arg(listener.serverPort());
+    const auto exchange = [&](const QString& code) {
+        QByteArray body = formField("grant_type", QStringLiteral("authorization_code")) + '&' +
+                          formField("code", code) + '&' + formField("redirect_uri", redirectUri) +
+                          '&' + formField("client_id", values.clientId.trimmed()) + '&' +
+                          formField("code_verifier", QString::fromLatin1(verifier));
+        if (!values.clientSecret.isEmpty())
+            body += '&' + formField("client_secret", values.clientSecret);
+        tokenReply.reset(network.post(tokenRequest(values, hooks.tokenTimeoutMs), body));
+        QObject::connect(tokenReply.get(), &QNetworkReply::finished, [&] {
+            ended = true;
+            const TokenAnswer a = tokenAnswer(*tokenReply, hooks.tokenTimeoutMs);
+            if (a.error.isEmpty())
+                granted = a.json;
+            else
+                error = a.error;
         });
-    QObject::connect(&flow, &QAbstractOAuth::granted, [&] { ended = true; });
-    QObject::connect(&flow, &QAbstractOAuth2::error,
-                     [&](const QString& code, const QString& description, const QUrl&) {
-                         ended = true;
-                         error = description.isEmpty() ? code
-                                                       : code + QStringLiteral(": ") + description;
-                     });
-    // Qt's flow drops a refused token request without a word: the reply tells why.
-    QObject::connect(&network, &QNetworkAccessManager::finished, [&](QNetworkReply* reply) {
-        if (reply->error() == QNetworkReply::NoError)
-            return;
-        const EndpointError e = endpointError(reply->peek(64 * 1024));
-        ended = true;
-        error = e.code.isEmpty() ? reply->errorString() : e.text;
+    };
+
+    // Any local process can call the port: only the answer carrying this sign-in's state
+    // counts, whether it brings a code or an error; anything else is turned away and the
+    // real one still awaited.
+    QObject::connect(&listener, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = listener.nextPendingConnection()) {
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            auto request = std::make_shared<QByteArray>();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [&, socket, request] {
+                request->append(socket->readAll());
+                const qsizetype headerEnd = request->indexOf("\r\n\r\n");
+                if (headerEnd < 0 && request->size() <= kMaxRedirectRequest)
+                    return;
+                QObject::disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
+                const Redirect r = parseRedirect(request->left(request->indexOf("\r\n")));
+                if (r.status != 200 || taken || r.state != state) {
+                    answerBrowser(*socket, r.status == 200 ? 400 : r.status,
+                                  str(ids::kOAuthBrowserForeign));
+                    return;
+                }
+                taken = true;
+                listener.close();
+                if (!r.error.isEmpty()) {
+                    ended = true;
+                    error = r.description.isEmpty()
+                                ? r.error
+                                : r.error + QStringLiteral(": ") + r.description;
+                    answerBrowser(*socket, 200, str(ids::kOAuthBrowserNotDone));
+                } else if (r.code.isEmpty()) {
+                    ended = true;
+                    error = str(ids::kOAuthNoAnswer);
+                    answerBrowser(*socket, 200, str(ids::kOAuthBrowserNotDone));
+                } else {
+                    answerBrowser(*socket, 200, str(ids::kOAuthBrowserDone));
+                    exchange(r.code);
+                }
+            });
+        }
     });
 
-    flow.grant();
+    QUrl authorize(values.effectiveAuthorizeUrl());
+    QString query = authorize.query(QUrl::FullyEncoded);
+    const auto add = [&query](const char* key, const QString& value) {
+        query += (query.isEmpty() ? QString() : QStringLiteral("&")) +
+                 QString::fromLatin1(formField(key, value));
+    };
+    add("response_type", QStringLiteral("code"));
+    add("client_id", values.clientId.trimmed());
+    add("redirect_uri", redirectUri);
+    if (!values.effectiveScope().isEmpty())
+        add("scope", values.effectiveScope());
+    add("state", state);
+    add("code_challenge", QString::fromLatin1(pkceChallenge(verifier)));
+    add("code_challenge_method", QStringLiteral("S256"));
+    authorize.setQuery(query, QUrl::StrictMode);
+    const QString address = authorize.toString(QUrl::FullyEncoded);
+    if (!ui.openUrl(address))
+        (void)ui.message(caption, str(ids::kOAuthBrowserFailed).arg(address),
+                         MessageKind::Information);
+
     const std::function<bool()> done = [&ended] { return ended; };
     const bool waited = hooks.waitForEnd ? hooks.waitForEnd(done)
                                          : waitWithBusyDisplay(ui, str(ids::kOAuthWaiting), done);
-    handler->close();
+    listener.close();
     if (!waited && !ended) {
+        if (tokenReply)
+            tokenReply->abort();
         result.status = SignInResult::Status::Cancelled;
         return result;
     }
-    if (!error.isEmpty() || flow.status() != QAbstractOAuth::Status::Granted)
-        return fail(error.isEmpty() ? str(ids::kOAuthNoAnswer) : error);
-    if (flow.refreshToken().isEmpty())
+    if (!error.isEmpty())
+        return fail(error);
+    const QString access = granted.value(QLatin1String("access_token")).toString();
+    const QString refresh = granted.value(QLatin1String("refresh_token")).toString();
+    if (access.isEmpty())
+        return fail(str(ids::kOAuthNoAnswer));
+    if (refresh.isEmpty())
         return fail(str(ids::kOAuthNoRefreshToken));
     result.status = SignInResult::Status::SignedIn;
-    result.accessToken = flow.token();
-    result.refreshToken = flow.refreshToken();
-    result.accessExpiry = flow.expirationAt().toUTC();
-    result.account =
-        accountOfIdToken(flow.extraTokens().value(QStringLiteral("id_token")).toString());
+    result.accessToken = access;
+    result.refreshToken = refresh;
+    result.accessExpiry = QDateTime::currentDateTimeUtc().addSecs(expiresIn(granted));
+    result.account = accountOfIdToken(granted.value(QLatin1String("id_token")).toString());
     return result;
 }
 
@@ -270,6 +437,11 @@ COAuthTokens::COAuthTokens(OAuthValues values, RefreshTokenStore store, Clock cl
 bool COAuthTokens::signedIn() const {
     std::lock_guard lock(m_mutex);
     return !m_values.refreshToken.isEmpty() || !m_values.accessToken.isEmpty();
+}
+
+OAuthValues COAuthTokens::current() const {
+    std::lock_guard lock(m_mutex);
+    return m_values;
 }
 
 int COAuthTokens::refreshCount() const {
@@ -301,26 +473,23 @@ send::AccessToken COAuthTokens::accessToken(send::TokenNeed need) {
 }
 
 send::AccessToken COAuthTokens::refresh() {
-    ++m_refreshes;
     send::AccessToken t;
-    const auto form = [](const char* key, const QString& value) {
-        return QByteArray(key) + '=' + QUrl::toPercentEncoding(value);
-    };
-    QByteArray body = form("grant_type", QStringLiteral("refresh_token")) + '&' +
-                      form("refresh_token", m_values.refreshToken) + '&' +
-                      form("client_id", m_values.clientId.trimmed());
+    if (const QString plain = m_values.insecureEndpoint(); !plain.isEmpty()) {
+        t.error = str(ids::kOAuthRefreshFailed).arg(str(ids::kOAuthNotHttps).arg(plain));
+        return t;
+    }
+    ++m_refreshes;
+    QByteArray body = formField("grant_type", QStringLiteral("refresh_token")) + '&' +
+                      formField("refresh_token", m_values.refreshToken) + '&' +
+                      formField("client_id", m_values.clientId.trimmed());
     if (!m_values.clientSecret.isEmpty())
-        body += '&' + form("client_secret", m_values.clientSecret);
+        body += '&' + formField("client_secret", m_values.clientSecret);
     if (!m_values.effectiveScope().isEmpty())
-        body += '&' + form("scope", m_values.effectiveScope());
+        body += '&' + formField("scope", m_values.effectiveScope());
 
     // A manager of this thread's own: runs and tests call from their worker threads.
     QNetworkAccessManager network;
-    QNetworkRequest request{QUrl(m_values.effectiveTokenUrl())};
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QStringLiteral("application/x-www-form-urlencoded"));
-    request.setRawHeader("Accept", "application/json");
-    request.setTransferTimeout(m_timeoutMs);
+    const QNetworkRequest request = tokenRequest(m_values, m_timeoutMs);
     std::unique_ptr<QNetworkReply> reply(network.post(request, body));
     body.fill('\0');
     QEventLoop loop;
@@ -337,12 +506,8 @@ send::AccessToken COAuthTokens::refresh() {
             t.error = str(ids::kOAuthRefreshFailed).arg(str(ids::kOAuthNoAnswer));
             return t;
         }
-        const QJsonValue e = o.value(QLatin1String("expires_in"));
-        qint64 seconds = e.isString() ? e.toString().toLongLong() : e.toInteger(3600);
-        if (seconds <= 0)
-            seconds = 3600;
         m_values.accessToken = access;
-        m_values.accessExpiry = m_clock().addSecs(seconds);
+        m_values.accessExpiry = m_clock().addSecs(expiresIn(o));
         const QString rotated = o.value(QLatin1String("refresh_token")).toString();
         if (!rotated.isEmpty() && rotated != m_values.refreshToken) {
             m_values.refreshToken = rotated;

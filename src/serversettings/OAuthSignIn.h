@@ -50,7 +50,11 @@ struct OAuthValues {
     [[nodiscard]] QString effectiveAuthorizeUrl() const;
     [[nodiscard]] QString effectiveTokenUrl() const;
     [[nodiscard]] QString effectiveScope() const;
-    // A provider, a client ID and both endpoints: a sign-in can start.
+    // An endpoint in plain http:// to another machine (the first one), else empty: the code,
+    // the tokens and the client secret would cross the network readable.
+    [[nodiscard]] QString insecureEndpoint() const;
+    // A provider, a client ID and both endpoints (https://, or http:// on loopback): a
+    // sign-in can start.
     [[nodiscard]] bool configured() const;
     [[nodiscard]] bool signedIn() const { return !refreshToken.isEmpty(); }
 };
@@ -89,8 +93,9 @@ struct SignInHooks {
 };
 
 // The whole sign-in: listens on a loopback port, opens the provider's page in the browser
-// (through IUserInteraction::openUrl), takes the redirect, checks its state and exchanges the
-// code with the PKCE verifier. Failures are told to the user and returned.
+// (through IUserInteraction::openUrl), takes the redirect carrying its state (others are
+// turned away and it keeps listening) and exchanges the code with the PKCE verifier. Failures
+// are told to the user and returned.
 [[nodiscard]] SignInResult signIn(const OAuthValues& values, IUserInteraction& ui,
                                   const SignInHooks& hooks = {});
 
@@ -111,6 +116,8 @@ public:
     [[nodiscard]] send::AccessToken accessToken(send::TokenNeed need) override;
 
     void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
+    // The sign-in as it is now: a renewed access token, a refresh token the provider replaced.
+    [[nodiscard]] OAuthValues current() const;
     // How often the token endpoint was asked (tests, and nothing else).
     [[nodiscard]] int refreshCount() const;
 

@@ -209,14 +209,24 @@ bool CServerSettingsEditor::checkForOk() {
     return true;
 }
 
-send::ServerRecord CServerSettingsEditor::testServer() const {
+send::ServerRecord CServerSettingsEditor::testServer() {
     send::ServerRecord r;
     static_cast<ServerConfig&>(r) = m_values.standard;
     r.smtpServer = r.smtpServer.trimmed();
     r.trustedCertificates = m_values.trusted;
+    m_testTokens.reset();
     if (m_values.oauth.signedIn())
-        r.tokens = std::make_shared<COAuthTokens>(m_values.oauth);
+        r.tokens = m_testTokens = std::make_shared<COAuthTokens>(m_values.oauth);
     return r;
+}
+
+void CServerSettingsEditor::keepTestedSignIn() {
+    if (!m_testTokens)
+        return;
+    const OAuthValues now = m_testTokens->current();
+    m_values.oauth.refreshToken = now.refreshToken;
+    m_values.oauth.accessToken = now.accessToken;
+    m_values.oauth.accessExpiry = now.accessExpiry;
 }
 
 }  // namespace pw::serversettings

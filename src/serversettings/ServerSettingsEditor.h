@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <memory>
 #include <optional>
 
 #include "resources/UserInteraction.h"
@@ -84,13 +85,17 @@ public:
     [[nodiscard]] bool checkForOk();
 
     // The server record of the connection test: the standard fields with the advanced values.
-    [[nodiscard]] send::ServerRecord testServer() const;
+    [[nodiscard]] send::ServerRecord testServer();
+    // After a test: the sign-in as the test left it (a provider may have replaced the refresh
+    // token, and then only the new one works).
+    void keepTestedSignIn();
 
 private:
     bool add(const ServerProfile& profile);
     void refuse(int messageId);
 
     ServerSettingsValues m_values;
+    std::shared_ptr<COAuthTokens> m_testTokens;
     CServerList m_list;
     IUserInteraction& m_ui;
 };

@@ -347,7 +347,16 @@ private slots:
     void dryRunTouchesNothing() {
         CliWorld w;
         QVERIFY(w.makeProject(4));
-        QVERIFY(w.startServer());
+        QVERIFY(w.server->start());
+        // signed in by OAuth2 with a token server that is not there: a dry run never asks it
+        QVERIFY(w.writeSettings(w.server->port(), [](app::Settings& s) {
+            s.server.smtpAuthType = SmtpAuthType::LogOnUsing;
+            s.server.smtpVerifMethod = VerifMethod::OAuth2;
+            s.oauthProvider = 3;  // a custom provider
+            s.oauthTokenUrl = QStringLiteral("http://127.0.0.1:%1/t").arg(test::closedPort());
+            s.oauthRefreshToken = QStringLiteral("rt-never-asked");
+            s.oauthTokenInFile = 1;
+        }));
         const QByteArray before = test::readFile(w.project);
         const QString folder = w.world.env.root() + QStringLiteral("check these");
         const test::ProcessResult r = w.send({"--send", w.project, "--dry-run", folder});
@@ -405,9 +414,19 @@ private slots:
         CliWorld w;
         QVERIFY(w.makeProject(3));
         QVERIFY(w.writeSettings(test::closedPort()));
-        const test::ProcessResult r = w.send({"--send", w.project});
+        test::ProcessResult r = w.send({"--send", w.project});
         QCOMPARE(r.exitCode, 2);
         QCOMPARE(w.projectFlags(), QList<int>(3, 0));
+        // a cron job's mail carries standard error: the reason is there, not only in the log
+        QVERIFY2(r.err.contains("Unable to connect to SMTP server."), r.err.constData());
+        // the OAuth2 method without a sign-in: the words the user can act on, there too
+        QVERIFY(w.writeSettings(test::closedPort(), [](app::Settings& s) {
+            s.server.smtpAuthType = SmtpAuthType::LogOnUsing;
+            s.server.smtpVerifMethod = VerifMethod::OAuth2;
+        }));
+        r = w.send({"--send", w.project});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains("Not signed in: sign in with"), r.err.constData());
     }
 
     // Ctrl+C, SIGTERM and SIGHUP during a batch pause: the run stops in order, its outcomes

@@ -14,6 +14,7 @@
 #include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
+#include <QUrlQuery>
 
 #include "ScriptedUserInteraction.h"
 #include "SmtpTestServer.h"
@@ -22,7 +23,7 @@
 #include "resources/Strings.h"
 #include "send/MailSendThread.h"
 #include "send/MessageAssembly.h"
-#include "serversettings/ConnectionTest.h"
+#include "serversettings/ConnectionTestFlow.h"
 #include "serversettings/OAuthSignIn.h"
 #include "test_send_world.h"
 
@@ -82,6 +83,20 @@ bool pythonBrowser(const QString& url) {
          url});
 }
 
+// A local process that knows the loopback port but not the state forges an error redirect
+// (the status it was answered goes into the file), then the real browser follows.
+bool forgingBrowser(const QString& url, const QString& statusFile) {
+    return QProcess::startDetached(
+        QStringLiteral("/usr/bin/python3"),
+        {"-c",
+         "import sys, urllib.parse as p, urllib.request as r\n"
+         "u = dict(p.parse_qsl(p.urlsplit(sys.argv[1]).query))['redirect_uri']\n"
+         "try: r.urlopen(u + '?error=access_denied&state=FORGED&error_description=%3Cb%3E')\n"
+         "except Exception as e: open(sys.argv[2], 'w').write(str(getattr(e, 'code', '')))\n"
+         "r.urlopen(sys.argv[1], timeout=20).read()\n",
+         url, statusFile});
+}
+
 bool waitBounded(const std::function<bool()>& done) {
     return QTest::qWaitFor(done, 30000);
 }
@@ -118,31 +133,52 @@ private slots:
 
     void signIn_data() {
         QTest::addColumn<QString>("secret");  // the client secret the user entered
+        QTest::addColumn<QString>("twist");   // "forge", "deny", or an authorization endpoint
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("signed in, the PKCE verifier checked")
-            << "" << int(SignInResult::Status::SignedIn) << "";
+        const int signedIn = int(SignInResult::Status::SignedIn);
+        const int failed = int(SignInResult::Status::Failed);
+        const QString none;
+        QTest::newRow("signed in, the PKCE verifier checked") << none << none << signedIn << none;
         QTest::newRow("a wrong client secret: the provider's refusal shown")
-            << "wrong" << int(SignInResult::Status::Failed) << "invalid_client";
+            << "wrong" << none << failed << "invalid_client";
+        QTest::newRow("a forged error redirect: turned away, the sign-in goes on and completes")
+            << none << "forge" << signedIn << none;
+        QTest::newRow("the provider's refusal: its words decoded, markup and all as text")
+            << none << "deny" << failed << "access_denied: <b>No</b> access & no+way";
+        QTest::newRow("plain http:// to another machine: refused before the browser")
+            << none << "http://auth.example.org/authorize" << failed << "https://";
     }
     void signIn() {
         QFETCH(QString, secret);
+        QFETCH(QString, twist);
         QFETCH(int, status);
         QFETCH(QString, shown);
+        test::TestEnv env;
         Provider provider;
-        QVERIFY2(provider.start({}), qPrintable(provider.process.errorText()));
+        QVERIFY2(provider.start(twist == "deny" ? QStringList{"--deny", "<b>No</b> access & no+way"}
+                                                : QStringList{}),
+                 qPrintable(provider.process.errorText()));
         test::ScriptedUserInteraction ui;
-        ui.setUrlOpener(pythonBrowser);
+        const QString forged = env.root() + QStringLiteral("forged.txt");
+        ui.setUrlOpener([&](const QString& url) {
+            return twist == "forge" ? forgingBrowser(url, forged) : pythonBrowser(url);
+        });
         OAuthValues v = provider.values();
         v.clientSecret = secret;
+        if (twist.startsWith("http:"))
+            v.authorizeUrl = twist;
         SignInHooks hooks;
         hooks.waitForEnd = waitBounded;
         const SignInResult r = serversettings::signIn(v, ui, hooks);
         QCOMPARE(int(r.status), status);
-        QCOMPARE(ui.urlsOpened().size(), 1);
-        QVERIFY(ui.urlsOpened()[0].contains("code_challenge_method=S256"));
-        QVERIFY(!ui.urlsOpened()[0].contains("code_verifier"));
+        QCOMPARE(ui.urlsOpened().size(), twist.startsWith("http:") ? 0 : 1);
         if (r.status == SignInResult::Status::SignedIn) {
+            QVERIFY(ui.urlsOpened()[0].contains("code_challenge_method=S256"));
+            QVERIFY(!ui.urlsOpened()[0].contains("code_verifier"));
+            // a state no local process can guess: at least 128 bits of base64url
+            const QString state = QUrlQuery(QUrl(ui.urlsOpened()[0])).queryItemValue("state");
+            QVERIFY2(state.size() >= 22, qPrintable(state));
             QVERIFY(r.refreshToken.startsWith("rt-"));
             QVERIFY(r.accessToken.startsWith("at-"));
             QCOMPARE(r.account, kUser);
@@ -152,8 +188,10 @@ private slots:
             QVERIFY2(ui.askedTexts().join('\n').contains(shown),
                      qPrintable(ui.askedTexts().join('\n')));
         }
+        if (twist == "forge")
+            QCOMPARE(test::readFile(forged), QByteArray("400"));
         const QStringList events = provider.process.events();
-        QCOMPARE(count(events, "AUTHORIZE ok"), 1);
+        QCOMPARE(count(events, "AUTHORIZE ok"), twist.isEmpty() || twist == "forge" ? 1 : 0);
         QCOMPARE(count(events, "TOKEN code refused pkce"), 0);
     }
 
@@ -361,6 +399,8 @@ private slots:
         QTest::newRow("token refused: the JSON status in the log")
             << QStringList{"--refuse-tokens"} << int(TestVerdict::Failed)
             << "status invalid_token, scope https://mail.test/";
+        QTest::newRow("the provider replaced the refresh token: the new one kept")
+            << QStringList{"--rotate"} << int(TestVerdict::Success) << "OAuth2 )";
     }
     void connectionTest() {
         QFETCH(QStringList, serverArguments);
@@ -377,22 +417,27 @@ private slots:
         const SignInResult r = serversettings::signIn(v, ui, hooks);
         QCOMPARE(int(r.status), int(SignInResult::Status::SignedIn));
         v.refreshToken = r.refreshToken;  // no access token held: the test renews it first
-        send::ServerRecord server;
-        server.smtpServer = QStringLiteral("127.0.0.1");
-        server.smtpPort = provider.process.port();
-        server.smtpAuthType = pw::SmtpAuthType::LogOnUsing;
-        server.smtpVerifMethod = pw::VerifMethod::OAuth2;
-        server.smtpUserName = kUser;
-        server.tokens = std::make_shared<COAuthTokens>(v);
+        ServerSettingsValues values;
+        values.standard.smtpServer = QStringLiteral("127.0.0.1");
+        values.standard.smtpPort = provider.process.port();
+        values.standard.smtpAuthType = pw::SmtpAuthType::LogOnUsing;
+        values.standard.smtpVerifMethod = pw::VerifMethod::OAuth2;
+        values.standard.smtpUserName = kUser;
+        values.oauth = v;
+        CServerSettingsEditor editor(values, {}, ui);
         send::CSendLog log;
         log.setPath(env.root() + QStringLiteral("log.txt"));
-        send::CSmtpTransport transport(server);
-        std::atomic<bool> cancel{false};
-        const ConnectionTestResult result = runConnectionTest(server, transport, log, cancel);
-        QCOMPARE(int(result.verdict), verdict);
+        ConnectionTestHooks testHooks;
+        testHooks.waitForEnd = [](CConnectionTestRun& run) {
+            return QTest::qWaitFor([&run] { return run.finished(); }, 30000);
+        };
+        QCOMPARE(int(runConnectionTestFlow(editor, ui, log, testHooks)), verdict);
+        // what OK then keeps is the token the provider still takes
+        QCOMPARE(editor.values().oauth.refreshToken != r.refreshToken,
+                 serverArguments.contains("--rotate"));
         const QString text =
             QString::fromUtf8(test::readFile(env.root() + QStringLiteral("log.txt")));
-        QVERIFY2(text.contains(logged.arg(server.smtpPort)), qPrintable(text));
+        QVERIFY2(text.contains(logged.arg(provider.process.port())), qPrintable(text));
         // the configured port only: a refused token is no reason to try others
         QVERIFY(!text.contains(":587 "));
     }

@@ -125,8 +125,14 @@ std::unique_ptr<send::CSendFlow> CPZPtestDlg::MakeSendFlow() {
         doc.isHtmlMail() ? filesInFolder(m_session.folders().mainPreviewFolder()) : QStringList();
 
     auto flow = std::make_unique<send::CSendFlow>(
-        sendFlowSettingsFrom(s, m_session.store().Folders(),
-                             m_session.folders().mainPreviewFolder()),
+        sendFlowSettingsFrom(
+            s, m_session.store().Folders(), m_session.folders().mainPreviewFolder(),
+            [this](const QString& token) {
+                // the next run and the save at the end use the new one
+                QMetaObject::invokeMethod(
+                    this, [this, token] { m_session.settings().oauthRefreshToken = token; },
+                    Qt::QueuedConnection);
+            }),
         m_session.sendLog());
     const EditorLines lines(*m_ui->textBody);
     const send::AutoWrapSetting wrap{m_autoWrap.on(), m_autoWrap.lineLength};

@@ -185,6 +185,8 @@ QMessageBox::Icon boxIcon(ChoiceIcon icon) {
 Answer QtUserInteraction::message(const QString& caption, const QString& text, MessageKind kind) {
     QMessageBox box(m_parent);
     box.setWindowTitle(caption);
+    // texts carry outside words (file names, a server's or provider's answer): never markup
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     box.setObjectName(QStringLiteral("messageBox"));
     switch (kind) {
@@ -229,6 +231,7 @@ int QtUserInteraction::choose(const ChoiceRequest& request) {
     QMessageBox box(m_parent);
     box.setObjectName(QStringLiteral("choiceBox"));
     box.setWindowTitle(request.caption);
+    box.setTextFormat(Qt::PlainText);
     box.setText(request.text);
     box.setIcon(boxIcon(request.icon));
     QList<QPushButton*> buttons;

@@ -59,11 +59,16 @@ bool RunServerSettings(CAppSession& session, CPZPtestDlg& window) {
 void StoreSignInNow(CAppSession& session) {
     Settings& s = session.settings();
     ISecretStore& keyring = processKeyring();
-    if (!s.oauthRefreshToken.isEmpty() && s.oauthTokenInFile != 1 && !keyring.available()) {
-        // nowhere safe to keep it: the file only when the user says so
-        const Answer a = session.ui().message(
-            str(ids::kSsCaption), str(ids::kKeepTokenInFileQuestion), MessageKind::YesNo);
-        s.oauthTokenInFile = a == Answer::Yes ? 1 : 0;
+    if (!s.oauthRefreshToken.isEmpty()) {
+        if (StoreRefreshToken(s.oauthRefreshToken, keyring)) {
+            s.oauthTokenInFile = 0;  // safe now: out of the file
+        } else if (s.oauthTokenInFile != 1) {
+            // no keyring, or one that reads but refuses to store: the file only when the
+            // user says so, else it lasts until the program ends
+            const Answer a = session.ui().message(
+                str(ids::kSsCaption), str(ids::kKeepTokenInFileQuestion), MessageKind::YesNo);
+            s.oauthTokenInFile = a == Answer::Yes ? 1 : 0;
+        }
     }
     CIniFile ini(session.settingsPath());
     (void)ini.Load();

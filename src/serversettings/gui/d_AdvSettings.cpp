@@ -198,6 +198,7 @@ void d_AdvSettings::updateEnabled() {
     f.oauthScopeEdit->setReadOnly(!custom);
     f.signInButton->setEnabled(current.oauth.provider != OAuthProvider::None);
     f.signOutButton->setEnabled(current.oauth.signedIn());
+    f.oauthAccountLabel->setTextFormat(Qt::PlainText);  // the name is the provider's words
     f.oauthAccountLabel->setText(!current.oauth.signedIn() ? str(ids::kOAuthNotSignedInLabel)
                                  : current.oauth.account.isEmpty()
                                      ? str(ids::kOAuthSignedInNoName)

@@ -4,6 +4,7 @@
 Usage: oauth_servers.py --client-id ID [--client-secret S] --user ADDRESS [--out DIR]
                         [--mechanisms XOAUTH2,OAUTHBEARER] [--revoked] [--slow-token SECONDS]
                         [--expires-in SECONDS] [--drop-after N] [--refuse-tokens]
+                        [--rotate] [--refresh-token TOKEN] [--deny DESCRIPTION]
 
 Prints "READY <smtp port>" and then "HTTP <port>" (the authorization server), each on a line of
 its own, and runs until its standard input closes.
@@ -18,6 +19,9 @@ The authorization server (http.server on 127.0.0.1):
                     first refresh fails)
 --slow-token S      /token answers after S seconds
 --expires-in S      the access tokens' lifetime told to the client (default 3600)
+--rotate            each refresh gives a new refresh token and retires the one used
+--refresh-token T   the refresh token known from the start (a sign-in made before)
+--deny D            /authorize redirects with error=access_denied, this description and the state
 
 The SMTP server (aiosmtpd) offers only the bearer mechanisms and accepts a token the
 authorization server issued and that has not expired. A refused token gets the JSON status
@@ -27,7 +31,7 @@ challenge of RFC 7628, then 535.
 --refuse-tokens     every token is refused
 --out DIR           accepted messages as DIR/<n>.eml, envelopes as DIR/<n>.json
 Events on standard output: "AUTHORIZE ok", "TOKEN code ok", "TOKEN code refused <why>",
-"TOKEN refresh ok", "TOKEN refresh revoked", "AUTH ok <mechanism> <user> <token>",
+"TOKEN refresh ok", "TOKEN refresh revoked", "AUTHORIZE denied", "AUTH ok <mechanism> <user> <token>",
 "AUTH refused <mechanism> <user>", "DROP".
 """
 import argparse
@@ -62,10 +66,14 @@ def main():
     p.add_argument("--expires-in", type=int, default=3600)
     p.add_argument("--drop-after", type=int, default=0)
     p.add_argument("--refuse-tokens", action="store_true")
+    p.add_argument("--rotate", action="store_true")
+    p.add_argument("--refresh-token")
+    p.add_argument("--deny")
     a = p.parse_args()
 
     lock = threading.Lock()
-    state = {"codes": {}, "tokens": set(), "serial": 0, "refresh": "rt-%d" % os.getpid(),
+    state = {"codes": {}, "tokens": set(), "serial": 0,
+             "refresh": a.refresh_token or "rt-%d" % os.getpid(),
              "revoked": a.revoked, "messages": 0}
 
     def event(text):
@@ -105,6 +113,12 @@ def main():
                     or not q.get("redirect_uri", "").startswith("http://127.0.0.1:"):
                 event("AUTHORIZE refused")
                 return self.reply(400, {"error": "invalid_request"})
+            if a.deny is not None:
+                target = q["redirect_uri"] + "?" + urllib.parse.urlencode(
+                    {"error": "access_denied", "error_description": a.deny,
+                     "state": q.get("state", "")})
+                event("AUTHORIZE denied")
+                return self.reply(302, b"", [("Location", target)])
             code = "code%d" % len(state["codes"])
             with lock:
                 state["codes"][code] = (q["code_challenge"], q["redirect_uri"])
@@ -149,8 +163,13 @@ def main():
                     return self.reply(400, {"error": "invalid_grant",
                                             "error_description": "Token has been revoked."})
                 event("TOKEN refresh ok")
-                return self.reply(200, {"access_token": new_access_token(),
-                                        "token_type": "Bearer", "expires_in": a.expires_in})
+                answer = {"access_token": new_access_token(), "token_type": "Bearer",
+                          "expires_in": a.expires_in}
+                if a.rotate:
+                    with lock:
+                        state["refresh"] = "rt-%d-r%d" % (os.getpid(), state["serial"])
+                        answer["refresh_token"] = state["refresh"]
+                return self.reply(200, answer)
             return self.reply(400, {"error": "unsupported_grant_type"})
 
     httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Provider)
