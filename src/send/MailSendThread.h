@@ -33,6 +33,7 @@
 #include "db/TDbData.h"
 #include "send/RecipientPages.h"
 #include "send/SendClock.h"
+#include "send/SendLedger.h"
 #include "send/SendLog.h"
 #include "send/SendProgress.h"
 #include "send/SendRules.h"
@@ -110,6 +111,8 @@ struct SendRun {
     std::vector<int> recordIds;  // of the selection, in its order (merge send)
     std::vector<SuppressedRecipient> suppressed;
     std::shared_ptr<ISendClock> clock;  // the pauses' time; none: the wall clock
+    // The account's pace; none: no limits beyond the batches.
+    std::shared_ptr<CSendLimiter> limiter;
 };
 
 class CMailSendThread : public QThread {
@@ -162,6 +165,11 @@ public:
     static constexpr int kLaterTries = 2;
     // After this many mails in a row left for later the run stops: the server refuses all.
     static constexpr int kLaterInARow = 3;
+    // A mail met this many replies about the account's limit: the run stops (the server says
+    // so whatever the wait), its recipient and the rest left for "not yet sent".
+    static constexpr int kLimitTries = 6;
+    // A wait for the account's pace longer than this is not spent on an open connection.
+    static constexpr qint64 kHoldConnectionMs = 60 * 1000;
 
 protected:
     void run() override;
@@ -179,6 +187,11 @@ private:
     // The message of `nextRow`, built early to go ahead; null when it cannot go ahead.
     [[nodiscard]] const CKTWSMTPMessage* messageAhead(int nextRow);
     [[nodiscard]] PauseEnd pause(qint64 seconds, int pollMs);
+    // Until the account's pace lets the next mail go; a long wait shows its countdown and
+    // closes the connection first.
+    [[nodiscard]] PauseEnd waitForSlot();
+    enum class WaitShow { Quiet, Countdown };
+    [[nodiscard]] PauseEnd waitUntil(const QDateTime& end, WaitShow show);
     void applyAddressPolicy(int position, const QString& entry);
     // The error policy for a mail that failed for good (after its retry, when it had one).
     [[nodiscard]] Decision finalFailure(int number, const TransportResult& r, bool retried);
@@ -191,6 +204,7 @@ private:
 
     SendRun m_run;
     std::shared_ptr<ISendClock> m_clock;
+    std::shared_ptr<CSendLimiter> m_limiter;
     std::unique_ptr<IMessageSource> m_source;
     std::unique_ptr<ISendTransport> m_transport;
     OutcomeRecorder m_recorder;

@@ -77,7 +77,8 @@ bool CPZPtestDlg::ChooseRecipients(send::CSendFlow& flow, db::SendSelectionMode 
         return false;
     }
     if (count == 0) {
-        (void)ui.message(str(ids::kSendCaptionBox), send::emptySelectionText(mode),
+        (void)ui.message(str(ids::kSendCaptionBox),
+                         send::emptySelectionText(mode, flow.failedCount()),
                          MessageKind::Information);
         return false;
     }
