@@ -162,7 +162,7 @@ LimitReply classifyRefusal(SmtpStage stage, int code, const QString& text) {
     if (subject == 3 && detail == 2)
         limit = true;  // 4.3.2: the system takes no more for now (connections, threads)
     else if (m.hasMatch() && m.captured(1) == QLatin1String("4") && subject == 7 &&
-             (quota || has("try again later") || has("busy") || detail == 0))
+             (quota || has("try again later") || has("busy")))
         limit = true;  // 4.7.x: a policy for now
     else if (subject == 4 && detail == 5)
         limit = true;  // 5.4.5: the sending limit

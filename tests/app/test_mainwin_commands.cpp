@@ -12,6 +12,8 @@
 
 #include "MainWindowFixture.h"
 #include "resources/Strings.h"
+#include "send/SendLimits.h"
+#include "send/SendRules.h"
 #include "smtp/Charsets.h"
 
 using namespace pw;
@@ -163,6 +165,10 @@ private slots:
         QTest::newRow("none marked, selected chosen")
             << "update MAILS set SENDING=0"
             << "sendToSelected" << QList<int>{3, 0, 3} << str(ids::kNoRecipientMarked);
+        QTest::newRow("one failed, not yet sent chosen")
+            << "update MAILS set SENDED=2-mod(ID,2)"
+            << "sendToUnsent" << QList<int>{3, 3, 0}
+            << send::formatMessageText(str(ids::kNothingLeftUnsentSomeFailed), {"1"});
         QTest::newRow("one left unsent, cancelled") << "update MAILS set SENDED=1 where ID<3"
                                                     << "" << QList<int>{3, 3, 1} << QString();
     }
@@ -181,6 +187,7 @@ private slots:
         QPointer<QTimer> watch = MainWindowFixture::whenModal("d_Transmission", [&](QWidget* d) {
             for (const char* name : {"sendToAll", "sendToSelected", "sendToUnsent"})
                 labels << d->findChild<QAbstractButton*>(name)->text();
+            labels << d->findChild<QLabel*>("sendEstimate")->text();
             if (choice.isEmpty()) {
                 d->findChild<QPushButton*>("cancelButton")->click();
                 return;
@@ -190,7 +197,9 @@ private slots:
         });
         f.command(cmd::kSend)->trigger();
         QTRY_VERIFY(!watch);
-        QCOMPARE(labels.size(), 3);
+        QCOMPARE(labels.size(), 4);
+        // "all" is chosen when the dialog opens; a loopback server has no limits
+        QCOMPARE(labels[3], send::sendEstimateText(3, {}));
         for (int i = 0; i < 3; ++i) {
             const QString shown = counts[i] == 1 ? QStringLiteral("(1 recipient)")
                                                  : QStringLiteral("(%1 recipients)").arg(counts[i]);

@@ -197,6 +197,8 @@ void CPZPtestDlg::StartSend(bool test) {
             dialog.showRecipientCounts(flow->countSelection(db::SendSelectionMode::All),
                                        flow->countSelection(db::SendSelectionMode::Marked),
                                        flow->countSelection(db::SendSelectionMode::NotSent));
+        dialog.showEstimate(
+            [f = flow.get()](int recipients) { return f->estimateText(recipients); });
         if (dialog.exec() != QDialog::Accepted)
             return;
         minimize = dialog.minimizeWhenSending();
