@@ -197,8 +197,6 @@ private slots:
         own.perDay = 100;
         setSendingProfile(values, own);
         QCOMPARE(sendingProfileOf(values), own);
-        values.standard.smtpUserName = "someone";  // another account of the host
-        QCOMPARE(sendingProfileOf(values), presetProfile(ProfilePreset::Gmail));
     }
 
     // The POP3 credentials as typed when the advanced dialog is confirmed, not later ones.
