@@ -80,6 +80,8 @@ void CMailSendThread::runSteps() {
     }
     if (!m_run.suppressed.empty())
         m_progress.setSuppressed(int(m_run.suppressed.size()));
+    if (!m_limiter->profile().limitsNothing())
+        log(formatMessageText(str(ids::kLogPacedTo), {limitsText(m_limiter->profile())}));
     m_progress.setStatus(str(ids::kSendStatusConnecting));
     connectProcedure();
 

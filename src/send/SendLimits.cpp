@@ -210,13 +210,8 @@ QString durationText(qint64 seconds) {
                              {QString::number(minutes / 60), QString::number(minutes % 60)});
 }
 
-QString sendEstimateText(int recipients, const SendingProfile& p, int usedToday) {
-    // digit groups as both languages write them
+QString limitsText(const SendingProfile& p) {
     const QLocale numbers(QLocale::English);
-    const QString who =
-        formatMessageText(str(ids::kEstimateRecipients), {numbers.toString(recipients)});
-    if (p.limitsNothing())
-        return formatMessageText(str(ids::kEstimateNoLimits), {who});
     QStringList limits;
     if (p.perMinute > 0)
         limits << formatMessageText(str(ids::kEstimatePerMinute), {numbers.toString(p.perMinute)});
@@ -224,8 +219,18 @@ QString sendEstimateText(int recipients, const SendingProfile& p, int usedToday)
         limits << formatMessageText(str(ids::kEstimatePerHour), {numbers.toString(p.perHour)});
     if (p.perDay > 0)
         limits << formatMessageText(str(ids::kEstimatePerDay), {numbers.toString(p.perDay)});
+    return limits.join(QStringLiteral(", "));
+}
+
+QString sendEstimateText(int recipients, const SendingProfile& p, int usedToday) {
+    // digit groups as both languages write them
+    const QLocale numbers(QLocale::English);
+    const QString who =
+        formatMessageText(str(ids::kEstimateRecipients), {numbers.toString(recipients)});
+    if (p.limitsNothing())
+        return formatMessageText(str(ids::kEstimateNoLimits), {who});
     const SendEstimate e = estimateSending(recipients, p, usedToday);
-    const QString joined = limits.join(QStringLiteral(", "));
+    const QString joined = limitsText(p);
     QString text =
         e.days > 1
             ? formatMessageText(str(ids::kEstimateDays),

@@ -62,6 +62,8 @@ enum class LimitReply {
 // that is full or unknown (at RCPT) is that recipient's, a quota or a rate is the account's.
 [[nodiscard]] LimitReply classifyRefusal(SmtpStage stage, int code, const QString& text);
 
+// "30 a minute, 10,000 a day": the figures the profile sets.
+[[nodiscard]] QString limitsText(const SendingProfile& profile);
 // "12,000 recipients, 30 a minute, 10,000 a day: about 6 h 40 min over 2 days", from the
 // profile and what the account already sent in the last 24 hours.
 [[nodiscard]] QString sendEstimateText(int recipients, const SendingProfile& profile,

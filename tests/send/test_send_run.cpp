@@ -992,6 +992,9 @@ private slots:
         QCOMPARE(worker->status(), RunStatus::Running);
         QCOMPARE(f.world.sentFlags(), QList<int>(kRecipients, 1));
         QCOMPARE(f.countEntries(str(ids::kLogCompleted)), kRecipients);
+        QCOMPARE(
+            f.countEntries(QStringLiteral("This account sends at most: 30 a minute, 300 a day")),
+            profileKnowsLimits ? 1 : 0);
 
         QList<qint64> at;
         QMap<QString, int> got;
