@@ -383,7 +383,8 @@ int runSendCommand(const QStringList& arguments) {
             return endWithoutRun(int(SendExit::Unusable));
         }
         if (count == 0) {
-            console.out(send::emptySelectionText(static_cast<db::SendSelectionMode>(cl.selection)));
+            console.out(send::emptySelectionText(static_cast<db::SendSelectionMode>(cl.selection),
+                                                 flow.failedCount()));
             return endWithoutRun(int(SendExit::Complete));
         }
     }

@@ -1,5 +1,6 @@
 #include "app/SendSettings.h"
 
+#include "app/IniFile.h"
 #include "app/Keyring.h"
 #include "app/RunRecovery.h"
 #include "app/ServerSettingsStore.h"
@@ -48,7 +49,30 @@ send::SendFlowSettings sendFlowSettingsFrom(const Settings& s, const db::DbFolde
         temp.chop(1);
     temp = temp.left(temp.lastIndexOf(QLatin1Char('/')) + 1);
     f.ownFolders = {folders.userDataFolder, folders.workingCopyFolder, temp};
+    if (!s.filePath.isEmpty()) {
+        CIniFile ini(s.filePath);
+        if (ini.Load())
+            f.sendingProfiles = readSendingProfiles(ini);
+    }
     return f;
+}
+
+QHash<QString, send::SendingProfile> readSendingProfiles(const CIniFile& ini) {
+    QHash<QString, send::SendingProfile> profiles;
+    for (const QString& key : ini.KeyNames(QString::fromLatin1(kSendLimits))) {
+        bool ok = false;
+        const send::SendingProfile p = send::parseSendingProfile(
+            ini.GetText(QString::fromLatin1(kSendLimits), key, QString()), &ok);
+        if (ok)
+            profiles.insert(key.toLower(), p);
+    }
+    return profiles;
+}
+
+void writeSendingProfile(CIniFile& ini, const QString& account,
+                         const send::SendingProfile& profile) {
+    (void)ini.SetText(QString::fromLatin1(kSendLimits), account.toLower(),
+                      send::formatSendingProfile(profile));
 }
 
 }  // namespace pw::app

@@ -24,4 +24,12 @@ using RotatedTokenNotice = std::function<void(const QString&)>;
                                                           const QString& previewFolder,
                                                           RotatedTokenNotice rotated = {});
 
+// Section "SENDLIMITS": one key per sending account (send::accountKey), its profile as
+// send::formatSendingProfile writes it. Older files have no such section: every account then
+// takes its host's preset. A line that is not a profile is left out.
+inline constexpr char kSendLimits[] = "SENDLIMITS";
+[[nodiscard]] QHash<QString, send::SendingProfile> readSendingProfiles(const CIniFile& ini);
+void writeSendingProfile(CIniFile& ini, const QString& account,
+                         const send::SendingProfile& profile);
+
 }  // namespace pw::app

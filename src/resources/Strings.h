@@ -23,6 +23,7 @@ namespace ids {
 #include "strings/exchange.inc"
 #include "strings/compose.inc"
 #include "strings/send.inc"
+#include "strings/sendlimits.inc"
 #include "strings/serversettings.inc"
 #include "strings/print.inc"
 #undef PW_STRING

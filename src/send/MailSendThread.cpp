@@ -1,5 +1,7 @@
 #include "send/MailSendThread.h"
 
+#include <QLocale>
+
 #include "resources/Strings.h"
 #include "send/ConnectProcedure.h"
 #include "send/RunMarker.h"
@@ -14,6 +16,9 @@ CMailSendThread::CMailSendThread(SendRun run, std::unique_ptr<IMessageSource> so
     : QThread(parent),
       m_run(std::move(run)),
       m_clock(m_run.clock ? m_run.clock : systemClock()),
+      m_limiter(m_run.limiter
+                    ? m_run.limiter
+                    : std::make_shared<CSendLimiter>(SendingProfile{}, nullptr, m_clock->now())),
       m_source(std::move(source)),
       m_transport(std::move(transport)),
       m_recorder(std::move(recorder)),
@@ -95,6 +100,8 @@ void CMailSendThread::runSteps() {
     }
     if (!m_run.suppressed.empty())
         m_progress.setSuppressed(int(m_run.suppressed.size()));
+    if (!m_limiter->profile().limitsNothing())
+        log(formatMessageText(str(ids::kLogPacedTo), {limitsText(m_limiter->profile())}));
     m_progress.setStatus(str(ids::kSendStatusConnecting));
     connectProcedure();
 
@@ -146,12 +153,19 @@ void CMailSendThread::runSteps() {
                 m_progress.setStatus(str(ids::kSendStatusConnecting));
                 connectProcedure();
             }
+            if (waitForSlot() == PauseEnd::Cancelled) {
+                log(str(ids::kLogTerminatedByUser));
+                m_status.store(static_cast<int>(RunStatus::Cancelled));
+                break;
+            }
             --batch;
             const MailTexts texts =
                 m_ahead && m_ahead->row == index ? m_ahead->texts : m_source->merged(index);
             // the next mail may go ahead unless a batch pause comes first
             const bool pauseNext = m_run.pacing.sendWait != 0 && batch < 1;
-            const int nextRow = index + 1 < n && !pauseNext ? index + 1 : -1;
+            // nor when the account's pace holds it back
+            const bool paceNext = m_limiter->nextSlot(m_clock->now(), 1) > m_clock->now();
+            const int nextRow = index + 1 < n && !pauseNext && !paceNext ? index + 1 : -1;
             const Outcome outcome = sendOne(current, texts, index, index, nextRow);
             count(outcome);
             const int recordId = m_run.recordIds[static_cast<size_t>(index)];
@@ -388,6 +402,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
     bool reconnectPending = !m_transport->isConnected();
     bool failedOnce = false;
     int laterTries = 0;
+    int limitReplies = 0;
     for (bool first = true;; first = false) {
         // A mail tried again goes before the one sent ahead of it: that one is taken back.
         if (!first) {
@@ -446,6 +461,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
         if (!r.ok && r.kind != FailureKind::PossiblyDelivered)
             clearInFlight();  // a reply or a broken connection: the server did not take it
         if (r.ok) {
+            m_limiter->sent(m_clock->now());
             m_laterInARow = 0;
             log(str(ids::kLogCompleted));
             if (m_cancel.load())
@@ -463,6 +479,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
             const QString who = m_sendingWho;
             m_possiblyDelivered.append(who);
             log(formatMessageText(str(ids::kLogPossiblyDeliveredTo), {who}));
+            m_limiter->sent(m_clock->now());
             if (!m_cancel.load())
                 m_errors.fetch_add(1);
             return Outcome::Sent;
@@ -472,6 +489,31 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
 
         Decision decision = Decision::GiveUp;
         switch (r.kind) {
+            case FailureKind::AccountLimit: {
+                // Trying the next recipients now would only burn them: this one stays unsent,
+                // and nothing goes until the limit allows, on a new connection then.
+                QString reply = r.lastResponse.isEmpty() ? r.description : r.lastResponse;
+                reply.replace(QLatin1String("\r\n"), QLatin1String(" "));
+                log(formatMessageText(str(ids::kLogAccountLimit), {reply.simplified()}));
+                m_transport->abandonNext();
+                if (m_transport->isConnected())
+                    (void)m_transport->disconnect(true);
+                reconnectPending = true;
+                const QDateTime until = m_limiter->afterLimitReply(r.limit, m_clock->now());
+                const QString when = QLocale().toString(until, QLocale::ShortFormat);
+                if (++limitReplies > kLimitTries) {
+                    log(formatMessageText(str(ids::kLogLimitGivesUp), {when}));
+                    m_errors.fetch_add(1);
+                    stopFailed();
+                    return later();
+                }
+                log(formatMessageText(str(ids::kLogLimitWait), {when}));
+                if (waitUntil(until, WaitShow::Countdown) == PauseEnd::Cancelled) {
+                    log(formatMessageText(str(ids::kLogLimitCancelled), {when}));
+                    return later();
+                }
+                continue;
+            }
             case FailureKind::RefusedForNow: {
                 if (++laterTries <= kLaterTries) {
                     const qint64 wait = laterBackoffSeconds(m_run.pacing.connectWait,
@@ -520,6 +562,53 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
                 }
                 break;
         }
+    }
+}
+
+CMailSendThread::PauseEnd CMailSendThread::waitForSlot() {
+    const QDateTime now = m_clock->now();
+    const QDateTime slot = m_limiter->nextSlot(now);
+    if (slot <= now)
+        return PauseEnd::Elapsed;
+    const bool long_ = now.msecsTo(slot) > kHoldConnectionMs;
+    if (long_) {
+        // a day's limit: no connection is held open through it
+        log(formatMessageText(str(ids::kLogLimitWait),
+                              {QLocale().toString(slot, QLocale::ShortFormat)}));
+        if (m_transport->isConnected())
+            disconnectGracefully();
+    }
+    if (waitUntil(slot, long_ ? WaitShow::Countdown : WaitShow::Quiet) == PauseEnd::Cancelled) {
+        if (long_)
+            log(formatMessageText(str(ids::kLogLimitCancelled),
+                                  {QLocale().toString(slot, QLocale::ShortFormat)}));
+        return PauseEnd::Cancelled;
+    }
+    if (!m_transport->isConnected()) {
+        m_progress.setStatus(str(ids::kSendStatusConnecting));
+        connectProcedure();
+    }
+    return PauseEnd::Elapsed;
+}
+
+CMailSendThread::PauseEnd CMailSendThread::waitUntil(const QDateTime& end, WaitShow show) {
+    m_transport->abandonNext();
+    const QString until = QLocale().toString(end, QLocale::ShortFormat);
+    QString shown;
+    for (;;) {
+        if (m_cancel.load())
+            return PauseEnd::Cancelled;
+        const qint64 left = m_clock->now().msecsTo(end);
+        if (left <= 0)
+            return PauseEnd::Elapsed;
+        if (show == WaitShow::Countdown) {
+            // minutes while it is long, seconds at the end: the line changes when its text does
+            const QString text = formatMessageText(str(ids::kStatusLimitCountdown),
+                                                   {durationText((left + 999) / 1000), until});
+            if (text != shown)
+                m_progress.setStatus(shown = text);
+        }
+        m_clock->sleep(int(std::min<qint64>(left, kBatchPollMs)), m_cancel);
     }
 }
 

@@ -33,6 +33,7 @@
 #include "db/TDbData.h"
 #include "send/RecipientPages.h"
 #include "send/SendClock.h"
+#include "send/SendLedger.h"
 #include "send/SendLog.h"
 #include "send/SendProgress.h"
 #include "send/SendRules.h"
@@ -118,6 +119,8 @@ struct SendRun {
     // "number address" of the mail a killed run of this working copy had in flight: counted
     // as possibly delivered, named in the log and the summary.
     QStringList inFlightOfKilledRun;
+    // The account's pace; none: no limits beyond the batches.
+    std::shared_ptr<CSendLimiter> limiter;
 };
 
 class CMailSendThread : public QThread {
@@ -170,6 +173,11 @@ public:
     static constexpr int kLaterTries = 2;
     // After this many mails in a row left for later the run stops: the server refuses all.
     static constexpr int kLaterInARow = 3;
+    // A mail met this many replies about the account's limit: the run stops (the server says
+    // so whatever the wait), its recipient and the rest left for "not yet sent".
+    static constexpr int kLimitTries = 6;
+    // A wait for the account's pace longer than this is not spent on an open connection.
+    static constexpr qint64 kHoldConnectionMs = 60 * 1000;
 
 protected:
     void run() override;
@@ -187,6 +195,11 @@ private:
     // The message of `nextRow`, built early to go ahead; null when it cannot go ahead.
     [[nodiscard]] const CKTWSMTPMessage* messageAhead(int nextRow);
     [[nodiscard]] PauseEnd pause(qint64 seconds, int pollMs);
+    // Until the account's pace lets the next mail go; a long wait shows its countdown and
+    // closes the connection first.
+    [[nodiscard]] PauseEnd waitForSlot();
+    enum class WaitShow { Quiet, Countdown };
+    [[nodiscard]] PauseEnd waitUntil(const QDateTime& end, WaitShow show);
     void applyAddressPolicy(int position, const QString& entry);
     // The error policy for a mail that failed for good (after its retry, when it had one).
     [[nodiscard]] Decision finalFailure(int number, const TransportResult& r, bool retried);
@@ -200,6 +213,7 @@ private:
 
     SendRun m_run;
     std::shared_ptr<ISendClock> m_clock;
+    std::shared_ptr<CSendLimiter> m_limiter;
     std::unique_ptr<IMessageSource> m_source;
     std::unique_ptr<ISendTransport> m_transport;
     OutcomeRecorder m_recorder;

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "compose/MailFile.h"
+#include "db/StoreError.h"
 #include "db/SuppressionList.h"
 #include "resources/Strings.h"
 #include "send/MessageAssembly.h"
@@ -300,6 +301,45 @@ int CSendFlow::countSelection(db::SendSelectionMode mode) const {
     if (!checked() || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
         return 0;
     return m_store->CountSendSelection(mode);
+}
+
+SendingProfile CSendFlow::sendingProfile() const {
+    const ServerRecord server =
+        effectiveServer(m_settings.standardServer, m_document.projectSettings);
+    const QString key = accountKey(server.smtpServer, server.smtpUserName);
+    return m_settings.sendingProfiles.value(key, presetProfile(presetForHost(server.smtpServer)));
+}
+
+std::unique_ptr<CSendLimiter> CSendFlow::makeLimiter() const {
+    const ServerRecord server =
+        effectiveServer(m_settings.standardServer, m_document.projectSettings);
+    // the account's own ledger, shared by every project that sends through it
+    auto ledger = std::make_unique<CSendLedger>(m_settings.folders.userDataFolder,
+                                                accountKey(server.smtpServer, server.smtpUserName));
+    return std::make_unique<CSendLimiter>(sendingProfile(), std::move(ledger),
+                                          QDateTime::currentDateTime());
+}
+
+QString CSendFlow::estimateText(int recipients) const {
+    const std::unique_ptr<CSendLimiter> limiter = makeLimiter();
+    return sendEstimateText(recipients, limiter->profile(),
+                            limiter->usedInDay(QDateTime::currentDateTime()));
+}
+
+int CSendFlow::failedCount() const {
+    if (!m_store || !m_store->IsOpen())
+        return 0;
+    int failed = 0;
+    try {
+        m_store->ForEachRecord(db::RecordView::MainTransaction, db::RecordOrder::Stored, 0,
+                               [&failed](const db::StoredRecord& r) {
+                                   failed += r.sent == int(Outcome::NotSent) ? 1 : 0;
+                                   return true;
+                               });
+    } catch (const db::StoreError&) {
+        return -1;
+    }
+    return failed;
 }
 
 bool CSendFlow::lastRunUnfinished() const {
@@ -633,6 +673,8 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
     if (!m_settings.dryRunFolder.isEmpty())
         run.server.tokens.reset();  // a dry run signs in nowhere, so it asks no token server
     run.pacing = m_settings.pacing;
+    if (m_settings.dryRunFolder.isEmpty())
+        run.limiter = makeLimiter();
     if (m_mode == SendMode::Merge) {
         run.recordIds = *m_ids;
         run.suppressed = m_suppressed;
@@ -903,9 +945,12 @@ QString charsetShortfallWarning(const CharsetShortfall& shortfall, int row) {
                               shortfall.samples, QString::number(smtp::utf8CharsetRow())});
 }
 
-QString emptySelectionText(db::SendSelectionMode mode) {
+QString emptySelectionText(db::SendSelectionMode mode, int failed) {
     switch (mode) {
         case db::SendSelectionMode::NotSent:
+            if (failed > 0)
+                return formatMessageText(str(ids::kNothingLeftUnsentSomeFailed),
+                                         {QString::number(failed)});
             return str(ids::kNothingLeftUnsent);
         case db::SendSelectionMode::Marked:
             return str(ids::kNoRecipientMarked);

@@ -87,6 +87,9 @@ struct SendFlowSettings {
     qint64 attachmentSizeLimit = qint64(25) * 1024 * 1024;
     // The program's own folders (a dry run may not write into them, nor below them).
     QStringList ownFolders;
+    // The sending profiles the user set, by account (accountKey); an account without one
+    // takes the preset of its host.
+    QHash<QString, SendingProfile> sendingProfiles;
 };
 
 // What the checks before the first mail found.
@@ -283,6 +286,12 @@ public:
     [[nodiscard]] std::unique_ptr<CMessageAssembly> messageAssembly() const;
     [[nodiscard]] bool isRunning() const { return m_state == FlowState::Running; }
     [[nodiscard]] const SendSummary& summary() const { return m_summary; }
+    // The pace of the account the run sends through, and how long `recipients` take at it
+    // (with what the account sent in the last 24 hours), for the Transmission dialog.
+    [[nodiscard]] SendingProfile sendingProfile() const;
+    [[nodiscard]] QString estimateText(int recipients) const;
+    // Recipients whose mail failed for good (outcome 2), -1 when that cannot be read.
+    [[nodiscard]] int failedCount() const;
 
     // Ends a flow that started no run: the outcomes of a resumed run still go back.
     WriteBack close();
@@ -316,6 +325,7 @@ private:
     void leaveOutSuppressed(const QHash<QString, QString>& reasons);
     [[nodiscard]] int selectionCount() const { return int(m_ids->size()); }
     [[nodiscard]] std::shared_ptr<IRecipientRows> selectionRows() const;
+    [[nodiscard]] std::unique_ptr<CSendLimiter> makeLimiter() const;
 
     SendFlowSettings m_settings;
     CSendLog& m_log;
@@ -391,6 +401,7 @@ enum class CharsetChoice { KeepCharset, UseUtf8, Cancel };
 [[nodiscard]] QString charsetShortfallWarning(const CharsetShortfall& shortfall, int row);
 // The text for a choice of recipients that holds none: not "no data" when the database has
 // records that were all sent already, or none marked.
-[[nodiscard]] QString emptySelectionText(db::SendSelectionMode mode);
+// `failed`: recipients whose mail failed for good; "not yet sent" then says how to reach them.
+[[nodiscard]] QString emptySelectionText(db::SendSelectionMode mode, int failed = 0);
 
 }  // namespace pw::send

@@ -93,6 +93,27 @@ FailureKind kindOf(const smtp::CKTWSMTPException& e, int lastCode) {
     }
 }
 
+SmtpStage stageOf(const smtp::CKTWSMTPException& e) {
+    if (e.Facility() != smtp::CKTWSMTPException::kFacilityItf)
+        return SmtpStage::Other;
+    switch (e.Code()) {
+        case smtp::msg::kUnexpectedLoginResponse:
+        case smtp::msg::kUnexpectedEhloResponse:
+        case smtp::msg::kUnexpectedHeloResponse:
+            return SmtpStage::Connect;
+        case smtp::msg::kUnexpectedMailFromResponse:
+            return SmtpStage::MailFrom;
+        case smtp::msg::kUnexpectedRcptToResponse:
+            return SmtpStage::Rcpt;
+        case smtp::msg::kUnexpectedDataResponse:
+            return SmtpStage::Data;
+        case smtp::msg::kUnexpectedEndOfMessageResponse:
+            return SmtpStage::EndOfData;
+        default:
+            return SmtpStage::Other;
+    }
+}
+
 TransportResult failure(const smtp::CKTWSMTPException& e, int lastCode) {
     TransportResult r;
     r.ok = false;
@@ -101,6 +122,14 @@ TransportResult failure(const smtp::CKTWSMTPException& e, int lastCode) {
     r.description = e.Description();
     r.lastResponse = e.LastResponse();
     r.lastResponseCode = lastCode;
+    r.stage = stageOf(e);
+    // a refusal for the account's limit is no recipient's failure, whatever its code
+    if (r.stage != SmtpStage::Other &&
+        (r.kind == FailureKind::Refused || r.kind == FailureKind::RefusedForNow)) {
+        r.limit = classifyRefusal(r.stage, lastCode, r.lastResponse);
+        if (r.limit != LimitReply::None)
+            r.kind = FailureKind::AccountLimit;
+    }
     return r;
 }
 

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "send/SendLimits.h"
 #include "send/SendRules.h"
 
 namespace pw::smtp {
@@ -30,6 +31,7 @@ enum class FailureKind {
     Connection,         // the connection failed, or no reply came before all data was out
     Local,              // the message cannot go as it is (a file of it cannot be read)
     PossiblyDelivered,  // all data went out and no reply came: the server may have the mail
+    AccountLimit,       // the account is over a sending limit: no recipient's fault (`limit`)
 };
 
 struct TransportResult {
@@ -39,6 +41,8 @@ struct TransportResult {
     QString description;
     QString lastResponse;
     int lastResponseCode = 0;
+    SmtpStage stage = SmtpStage::Other;  // the command the refusal answered
+    LimitReply limit = LimitReply::None;
     // The server's certificate could not be verified (nor was it trusted): `certificate`
     // is the one it presented.
     bool certificateRefused = false;

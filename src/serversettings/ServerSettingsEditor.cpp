@@ -229,4 +229,15 @@ void CServerSettingsEditor::keepTestedSignIn() {
     m_values.oauth.accessExpiry = now.accessExpiry;
 }
 
+send::SendingProfile sendingProfileOf(const ServerSettingsValues& values) {
+    const ServerConfig& s = values.standard;
+    return values.sendingProfiles.value(send::accountKey(s.smtpServer, s.smtpUserName),
+                                        send::presetProfile(send::presetForHost(s.smtpServer)));
+}
+
+void setSendingProfile(ServerSettingsValues& values, const send::SendingProfile& profile) {
+    const ServerConfig& s = values.standard;
+    values.sendingProfiles.insert(send::accountKey(s.smtpServer, s.smtpUserName), profile);
+}
+
 }  // namespace pw::serversettings

@@ -2,12 +2,14 @@
 // What the "Server Settings" and "Advanced SMTP Server Settings" dialogs edit, and their
 // commands and checks, without any widget: the dialogs are views over this.
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <memory>
 #include <optional>
 
 #include "resources/UserInteraction.h"
+#include "send/SendLimits.h"
 #include "send/SendRules.h"
 #include "serversettings/OAuthSignIn.h"
 #include "serversettings/ServerProfiles.h"
@@ -21,7 +23,14 @@ struct ServerSettingsValues {
     OAuthValues oauth;  // for the OAuth2 method and the automatic choice
     ServerConfig project;
     QList<smtp::TrustedCertificate> trusted;
+    // The sending profiles by account (send::accountKey); an account without one goes by
+    // its host's preset.
+    QHash<QString, send::SendingProfile> sendingProfiles;
 };
+
+// The standard server's profile: the stored one, else its host's preset.
+[[nodiscard]] send::SendingProfile sendingProfileOf(const ServerSettingsValues& values);
+void setSendingProfile(ServerSettingsValues& values, const send::SendingProfile& profile);
 
 // The advanced dialog's controls as the user left them.
 struct AdvancedForm {

@@ -12,6 +12,8 @@
 
 #include "MainWindowFixture.h"
 #include "resources/Strings.h"
+#include "send/SendLimits.h"
+#include "send/SendRules.h"
 #include "smtp/Charsets.h"
 
 using namespace pw;
@@ -165,6 +167,10 @@ private slots:
         QTest::newRow("none marked, selected chosen")
             << "update MAILS set SENDING=0"
             << "sendToSelected" << QList<int>{3, 0, 3} << str(ids::kNoRecipientMarked) << 0;
+        QTest::newRow("one failed, not yet sent chosen")
+            << "update MAILS set SENDED=2-mod(ID,2)"
+            << "sendToUnsent" << QList<int>{3, 3, 0}
+            << send::formatMessageText(str(ids::kNothingLeftUnsentSomeFailed), {"1"}) << 3;
         QTest::newRow("one left unsent, cancelled") << "update MAILS set SENDED=1 where ID<3"
                                                     << "" << QList<int>{3, 3, 1} << QString() << 2;
     }
@@ -187,6 +193,7 @@ private slots:
                 labels << d->findChild<QAbstractButton*>(name)->text();
             const QLabel* note = d->findChild<QLabel*>("earlierOutcomesNote");
             noteShown = note->isVisibleTo(d) ? note->text() : QString();
+            labels << d->findChild<QLabel*>("sendEstimate")->text();
             if (choice.isEmpty()) {
                 d->findChild<QPushButton*>("cancelButton")->click();
                 return;
@@ -196,7 +203,9 @@ private slots:
         });
         f.command(cmd::kSend)->trigger();
         QTRY_VERIFY(!watch);
-        QCOMPARE(labels.size(), 3);
+        QCOMPARE(labels.size(), 4);
+        // "all" is chosen when the dialog opens; a loopback server has no limits
+        QCOMPARE(labels[3], send::sendEstimateText(3, {}));
         for (int i = 0; i < 3; ++i) {
             const QString shown = counts[i] == 1 ? QStringLiteral("(1 recipient)")
                                                  : QStringLiteral("(%1 recipients)").arg(counts[i]);

@@ -15,6 +15,11 @@ recipients) is appended to OUTDIR/index.jsonl, and one line per QUIT to OUTDIR/q
   --data-delay MS       wait MS milliseconds before answering each end of data
   --drop-data N         close the connection at the end of data of the Nth message,
                         without a reply and without keeping it
+  --provider NAME       refuse past --per-minute / --per-day messages as NAME does, in its
+                        words and at its stage: "ms365" after the data, "gmail" at MAIL FROM
+                        (day) and RCPT (minute); every refusal is a line "AT KIND" in limits.txt
+  --clock FILE          the time is the number of ms since the epoch in FILE (the test's
+                        clock); each accepted message's "at" in the index is that time
 """
 import argparse
 import asyncio
@@ -23,6 +28,17 @@ import os
 import re
 import sys
 import threading
+import time
+
+LIMIT_REPLIES = {
+    ("ms365", "minute"): "432 4.3.2 STOREDRV.ClientSubmit; sender thread limit exceeded",
+    ("ms365", "day"): "554 5.2.0 STOREDRV.Submission.Exception:SubmissionQuotaExceededException;"
+                      " Failed to process message due to a permanent exception",
+    ("gmail", "minute"): "421 4.7.0 Try again later, closing connection. - gsmtp",
+    ("gmail", "day"): "550-5.4.5 Daily user sending limit exceeded. For more information on Gmail\r\n"
+                      "550-5.4.5 sending limits go to\r\n"
+                      "550 5.4.5  https://support.google.com/a/answer/166852 - gsmtp",
+}
 
 from aiosmtpd.smtp import SMTP
 
@@ -40,6 +56,40 @@ class Store:
         self.fail_data = fail_data
         self.count = 0
         self.seen = 0
+        self.provider = None
+        self.per_minute = 0
+        self.per_day = 0
+        self.clock = ""
+        self.accepted = []  # times of the accepted messages
+
+    def now(self):
+        if not self.clock:
+            return int(time.time() * 1000)
+        with open(self.clock) as f:
+            return int(f.read().strip() or "0")
+
+    def over(self):
+        """The limit the next message would break: "minute", "day" or None."""
+        if not self.provider:
+            return None
+        now = self.now()
+        if self.per_day and sum(1 for t in self.accepted if t > now - 86400000) >= self.per_day:
+            return "day"
+        if self.per_minute and sum(1 for t in self.accepted if t > now - 60000) >= self.per_minute:
+            return "minute"
+        return None
+
+    def refuse(self, limit):
+        with open(os.path.join(self.outdir, "limits.txt"), "a") as f:
+            f.write("%d %s\n" % (self.now(), limit))
+        return LIMIT_REPLIES[(self.provider, limit)]
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if self.provider == "gmail" and self.over() == "day":
+            return self.refuse("day")
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         session.host_name = hostname
@@ -48,6 +98,8 @@ class Store:
         return responses
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if self.provider == "gmail" and self.over() == "minute":
+            return self.refuse("minute")
         if self.reject and self.reject.search(address):
             return "550 Mailbox unavailable"
         if self.greylist and self.greylist.search(address) and address not in self.greylisted:
@@ -70,6 +122,11 @@ class Store:
             await asyncio.sleep(self.data_delay)
         if self.fail_data and self.seen >= self.fail_data:
             return "451 Try again later"
+        limit = self.over() if self.provider == "ms365" else None
+        if limit:
+            return self.refuse(limit)
+        at = self.now()
+        self.accepted.append(at)
         self.count += 1
         name = "%06d.eml" % self.count
         path = os.path.join(self.outdir, name)
@@ -83,7 +140,7 @@ class Store:
         os.rename(path + ".part", path)
         with open(os.path.join(self.outdir, "index.jsonl"), "a") as f:
             f.write(json.dumps({"file": name, "from": envelope.mail_from,
-                                "to": envelope.rcpt_tos}) + "\n")
+                                "to": envelope.rcpt_tos, "at": at}) + "\n")
             f.flush()
             os.fsync(f.fileno())
         return "250 Message accepted"
@@ -99,10 +156,16 @@ def main():
     ap.add_argument("--pipelining", action="store_true")
     ap.add_argument("--data-delay", type=int, default=0)
     ap.add_argument("--drop-data", type=int, default=0)
+    ap.add_argument("--provider", default="")
+    ap.add_argument("--per-minute", type=int, default=0)
+    ap.add_argument("--per-day", type=int, default=0)
+    ap.add_argument("--clock", default="")
     args = ap.parse_args()
     os.makedirs(args.outdir, exist_ok=True)
     store = Store(args.outdir, args.reject_rcpt, args.fail_data, args.greylist, args.pipelining,
                   args.data_delay, args.drop_data)
+    store.provider = args.provider or None
+    store.per_minute, store.per_day, store.clock = args.per_minute, args.per_day, args.clock
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)

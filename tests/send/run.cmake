@@ -12,7 +12,7 @@ target_compile_definitions(pw_send_testworld PRIVATE
   POSTWICK_TEST_DIR="${CMAKE_CURRENT_LIST_DIR}" POSTWICK_PYTHON="${POSTWICK_TEST_PYTHON}")
 
 postwick_test(test_send_run SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_send_run.cpp
-  LIBS pw_send_testworld pw_send LABELS send TIMEOUT 600)
+  LIBS pw_send_testworld pw_send LABELS send TIMEOUT 900)
 
 # The command-line sender in a process of its own, so that a test can kill it part-way.
 add_executable(test_send_cli ${CMAKE_CURRENT_LIST_DIR}/test_send_cli_main.cpp)

@@ -21,6 +21,7 @@
 #include "app/IniFile.h"
 #include "app/Keyring.h"
 #include "app/RunRecovery.h"
+#include "app/ScheduledSend.h"
 #include "app/SendCommand.h"
 #include "app/ServerSettingsStore.h"
 #include "app/Settings.h"
@@ -183,6 +184,42 @@ private slots:
     void initTestCase() {
         QVERIFY(m_engineLocks.isValid());
         qputenv("FIREBIRD_LOCK", QFile::encodeName(m_engineLocks.path()));
+    }
+
+    // The continuation of a stopped run: its units written, moved by a second schedule,
+    // listed, and removed; systemd gets the calls, and a name outside its folder is refused.
+    void scheduledContinuation() {
+        test::TestEnv env;
+        const QString units = env.makeFolder(QStringLiteral("units"));
+        QList<QStringList> calls;
+        const app::SystemctlRunner record = [&calls](const QStringList& a) {
+            calls << a;
+            return 0;
+        };
+        const QDateTime when(QDate(2026, 12, 11), QTime(14, 48, 45), Qt::UTC);
+        const QString project = env.root() + QStringLiteral("my 100% \"news\".pzy");
+        const QString program = QStringLiteral("/usr/bin/postwick");
+        QCOMPARE(app::scheduleSend(units, program, project, when, record),
+                 app::ScheduleResult::Scheduled);
+        QCOMPARE(app::scheduleSend(units, program, project, when.addDays(1), record),
+                 app::ScheduleResult::Scheduled);
+        const QList<app::ScheduledSend> listed = app::scheduledSends(units);
+        QCOMPARE(listed.size(), 1);
+        QCOMPARE(listed[0].project, project);
+        QCOMPARE(listed[0].when, when.addDays(1));
+        const QString service = units + listed[0].unit.chopped(6) + QStringLiteral(".service");
+        const QString exec = QString::fromUtf8(test::readFile(service));
+        QVERIFY2(
+            exec.contains(QStringLiteral("ExecStart=\"/usr/bin/postwick\" --send \"") + env.root() +
+                          QStringLiteral("my 100%% \\\"news\\\".pzy\" "
+                                         "--selection unsent")),
+            qPrintable(exec));
+        QCOMPARE(calls.last(), (QStringList{"enable", "--now", listed[0].unit}));
+        QVERIFY(!app::cancelScheduledSend(units, QStringLiteral("../x.timer"), record));
+        QVERIFY(app::cancelScheduledSend(units, listed[0].unit, record));
+        QCOMPARE(calls.at(calls.size() - 2), (QStringList{"disable", "--now", listed[0].unit}));
+        QVERIFY(app::scheduledSends(units).isEmpty());
+        QVERIFY(!QFile::exists(service));
     }
     void commandLine_data() {
         QTest::addColumn<QStringList>("arguments");

@@ -3,10 +3,13 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+#include <QTimeZone>
 
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "resources/Strings.h"
+#include "send/SendLedger.h"
+#include "send/SendLimits.h"
 #include "send/SendLog.h"
 #include "send/SendProgress.h"
 #include "send/SendRules.h"
@@ -213,6 +216,134 @@ private slots:
         QCOMPARE(pauseEnd(start, -5), start);
         QVERIFY(standingByText(start).startsWith("Standing by "));
         QVERIFY(standingByText(start).endsWith("23:59:50"));
+    }
+
+    // Code, stage and text together: the account's limit stops the run, a recipient's own
+    // refusal fails that recipient only.
+    void limitReplies_data() {
+        QTest::addColumn<int>("stage");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("expected");
+        const auto row = [](const char* name, SmtpStage st, int code, const char* text,
+                            LimitReply r) {
+            QTest::newRow(name) << int(st) << code << QString::fromUtf8(text) << int(r);
+        };
+        row("ms365 day quota after data", SmtpStage::EndOfData, 554,
+            "554 5.2.0 STOREDRV.Submission.Exception:SubmissionQuotaExceededException",
+            LimitReply::Day);
+        row("ms365 connections", SmtpStage::Connect, 432,
+            "432 4.3.2 Concurrent connections limit exceeded", LimitReply::Rate);
+        row("gmail daily at mail from", SmtpStage::MailFrom, 550,
+            "550-5.4.5 Daily user sending limit exceeded.\r\n550 5.4.5 - gsmtp", LimitReply::Day);
+        row("421 try again later", SmtpStage::Rcpt, 421,
+            "421 4.7.0 Try again later, closing connection.", LimitReply::Rate);
+        row("ses throttling", SmtpStage::EndOfData, 454,
+            "454 Throttling failure: Maximum sending rate exceeded.", LimitReply::Rate);
+        row("ses daily quota", SmtpStage::EndOfData, 454,
+            "454 Throttling failure: Daily message quota exceeded.", LimitReply::Day);
+        row("hosting text without a code", SmtpStage::MailFrom, 550,
+            "550 Too many messages, sending limit exceeded", LimitReply::Day);
+        row("ms365 server busy", SmtpStage::EndOfData, 451,
+            "451 4.7.500 Server busy. Please try again later", LimitReply::Rate);
+        row("unknown user is the recipient's", SmtpStage::Rcpt, 550, "550 5.1.1 User unknown",
+            LimitReply::None);
+        row("full mailbox over quota is the recipient's", SmtpStage::Rcpt, 552,
+            "552 5.2.2 Mailbox full, over quota", LimitReply::None);
+        row("greylisting is not a limit", SmtpStage::Rcpt, 451,
+            "451 4.7.1 Greylisted, try again later", LimitReply::None);
+        row("plain 451 stays a refusal for now", SmtpStage::EndOfData, 451, "451 Try again later",
+            LimitReply::None);
+    }
+    void limitReplies() {
+        QFETCH(int, stage);
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        QFETCH(int, expected);
+        QCOMPARE(int(classifyRefusal(SmtpStage(stage), code, text)), expected);
+    }
+
+    void estimate_data() {
+        QTest::addColumn<int>("recipients");
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<int>("used");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("the issue's example")
+            << 12000 << "7,30,0,10000,1" << 0
+            << "12,000 recipients, 30 a minute, 10,000 a day: about 6 h 40 min over 2 days";
+        QTest::newRow("one day") << 100 << "1,30,0,10000,3" << 0
+                                 << "100 recipients, 30 a minute, 10,000 a day: about 3 min";
+        QTest::newRow("used today pushes to a second day")
+            << 300 << "2,20,0,500,1" << 400
+            << "300 recipients, 20 a minute, 500 a day: about 15 min over 2 days\n"
+               "400 of the day's 500 were sent from this account in the last 24 hours.";
+        QTest::newRow("no limits")
+            << 50 << "0,0,0,0,1" << 0 << "50 recipients, no sending limits set for this server";
+    }
+    void estimate() {
+        QFETCH(int, recipients);
+        QFETCH(QString, profile);
+        QFETCH(int, used);
+        QFETCH(QString, expected);
+        bool ok = false;
+        const SendingProfile p = parseSendingProfile(profile, &ok);
+        QVERIFY(ok);
+        QCOMPARE(formatSendingProfile(p), profile);  // round trip
+        QCOMPARE(sendEstimateText(recipients, p, used), expected);
+    }
+
+    void presets_data() {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("preset");
+        QTest::newRow("office365") << "smtp.office365.com" << int(ProfilePreset::Microsoft365);
+        QTest::newRow("gmail") << "SMTP.gmail.com " << int(ProfilePreset::Gmail);
+        QTest::newRow("workspace relay")
+            << "smtp-relay.gmail.com" << int(ProfilePreset::GoogleWorkspace);
+        QTest::newRow("ses") << "email-smtp.ap-northeast-1.amazonaws.com"
+                             << int(ProfilePreset::Relay);
+        QTest::newRow("sakura") << "example.sakura.ne.jp" << int(ProfilePreset::JapaneseHosting);
+        QTest::newRow("look-alike is unknown")
+            << "notgmail.com.evil.example" << int(ProfilePreset::NoLimits);
+    }
+    void presets() {
+        QFETCH(QString, host);
+        QFETCH(int, preset);
+        QCOMPARE(int(presetForHost(host)), preset);
+    }
+
+    // The pace spreads mails evenly, the windows never hold more than their figures, a day's
+    // refusal is learnt, and a second limiter on the same account starts from the ledger.
+    void limiterAndLedger() {
+        test::TestEnv env;
+        const QString folder = env.makeFolder(QStringLiteral("data"));
+        const QDateTime t0 = QDateTime::fromMSecsSinceEpoch(1'800'000'000'000LL, Qt::UTC);
+        SendingProfile p = presetProfile(ProfilePreset::Microsoft365);
+        p.perDay = 5;
+        CSendLimiter limiter(p, std::make_unique<CSendLedger>(folder, QStringLiteral("a@h")), t0);
+        QDateTime now = t0;
+        for (int i = 0; i < 5; ++i) {
+            now = limiter.nextSlot(now);
+            QCOMPARE(now, t0.addSecs(2 * i));  // 30 a minute: every 2 s
+            limiter.sent(now);
+        }
+        QCOMPARE(limiter.nextSlot(now), t0.addDays(1));  // the first leaves the 24 hours
+        QCOMPARE(limiter.nextSlot(now, 1), t0.addDays(1).addSecs(2));
+        CSendLimiter again(p, std::make_unique<CSendLedger>(folder, QStringLiteral("a@h")),
+                           now.addSecs(60));
+        QCOMPARE(again.usedInDay(now.addSecs(60)), 5);
+        QCOMPARE(again.nextSlot(now.addSecs(60)), t0.addDays(1));
+        // no profile: the server's day refusal after three sets the day's figure to three
+        CSendLimiter learner({}, std::make_unique<CSendLedger>(folder, QStringLiteral("b@h")), t0);
+        for (int i = 0; i < 3; ++i)
+            learner.sent(t0.addSecs(i));
+        QCOMPARE(learner.nextSlot(t0.addSecs(3)), t0.addSecs(3));
+        QCOMPARE(learner.afterLimitReply(LimitReply::Day, t0.addSecs(3)), t0.addDays(1).addSecs(1));
+        QCOMPARE(learner.dayLimit(), 3);
+        QCOMPARE(learner.afterLimitReply(LimitReply::Rate, t0), t0.addSecs(60));
+        QCOMPARE(learner.afterLimitReply(LimitReply::Rate, t0), t0.addSecs(120));
+        CSendLimiter relearnt({}, std::make_unique<CSendLedger>(folder, QStringLiteral("b@h")),
+                              t0.addSecs(10));
+        QCOMPARE(relearnt.dayLimit(), 3);
     }
 
     void counter() { QCOMPARE(counterText(3, 50), QStringLiteral("3  /  50")); }

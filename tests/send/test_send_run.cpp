@@ -10,6 +10,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 
 #include "ScriptedServer.h"
 #include "db/RunAttachment.h"
@@ -942,6 +943,89 @@ private slots:
         QCOMPARE(flags.count(1), delivered);
         QCOMPARE(flags.count(2), 0);  // nobody marked as failed for good
         QCOMPARE(flags.count(0), recipients - delivered);
+    }
+
+    // A Microsoft 365 and a Gmail that refuse past 30 a minute and 300 a day, in their words
+    // and at their stages, on the run's clock: with the limits known the run never meets a
+    // refusal; without, each refusal holds the run until the limit allows. Either way nobody
+    // fails, nobody gets it twice, the first day takes 300 and the rest go on later days.
+    void providerLimits_data() {
+        QTest::addColumn<QString>("provider");
+        QTest::addColumn<bool>("profileKnowsLimits");
+        QTest::newRow("microsoft 365, paced") << "ms365" << true;
+        QTest::newRow("microsoft 365, refusals") << "ms365" << false;
+        QTest::newRow("gmail, paced") << "gmail" << true;
+        QTest::newRow("gmail, refusals") << "gmail" << false;
+    }
+    void providerLimits() {
+        QFETCH(QString, provider);
+        QFETCH(bool, profileKnowsLimits);
+        constexpr int kRecipients = 1000;
+        constexpr qint64 kDay = 86400000;
+        QTemporaryDir clockDir;
+        const QString clockFile = clockDir.filePath(QStringLiteral("now"));
+        RunFixture f({"--provider", provider, "--per-minute", "30", "--per-day", "300", "--clock",
+                      clockFile});
+        // the server reads the run's time from the file: written in place, one write a sleep
+        auto file = std::make_shared<QFile>(clockFile);
+        QVERIFY(file->open(QIODevice::WriteOnly));
+        const auto tell = [file, clock = f.clock.get()](qint64) {
+            file->seek(0);
+            file->write(QByteArray::number(clock->now().toMSecsSinceEpoch()).rightJustified(16));
+            file->flush();
+        };
+        tell(0);
+        f.clock->onSleep = tell;
+        QVERIFY(f.world.createDatabase(kRecipients));
+        QVERIFY(f.start());
+        SendingProfile profile;
+        if (profileKnowsLimits) {
+            profile = presetProfile(ProfilePreset::Microsoft365);
+            profile.perDay = 300;
+        }
+        f.run.limiter = std::make_shared<CSendLimiter>(
+            profile,
+            std::make_unique<CSendLedger>(f.world.folders.userDataFolder, QStringLiteral("me@h")),
+            f.clock->now());
+        auto worker = f.go();
+        RunFixture::runToEnd(*worker, 500000);
+        QCOMPARE(worker->status(), RunStatus::Running);
+        QCOMPARE(f.world.sentFlags(), QList<int>(kRecipients, 1));
+        QCOMPARE(f.countEntries(str(ids::kLogCompleted)), kRecipients);
+        QCOMPARE(
+            f.countEntries(QStringLiteral("This account sends at most: 30 a minute, 300 a day")),
+            profileKnowsLimits ? 1 : 0);
+
+        QList<qint64> at;
+        QMap<QString, int> got;
+        for (const QJsonValue& v : f.server->index()) {
+            at << qint64(v.toObject()["at"].toDouble());
+            ++got[v.toObject()["to"].toArray()[0].toString()];
+        }
+        QCOMPARE(got.size(), kRecipients);
+        QCOMPARE(*std::max_element(got.begin(), got.end()), 1);
+        std::sort(at.begin(), at.end());
+        for (int i = 0; i < at.size(); ++i) {
+            const auto inWindow = [&](qint64 length) {
+                return i -
+                       int(std::upper_bound(at.begin(), at.end(), at[i] - length) - at.begin()) + 1;
+            };
+            QVERIFY2(inWindow(60000) <= 30 && inWindow(kDay) <= 300,
+                     qPrintable(QString::number(i)));
+        }
+        QVERIFY(at[300] - at[0] >= kDay);
+
+        const QStringList refusals =
+            QString::fromLatin1(test::readFile(f.server->folder() + QStringLiteral("/limits.txt")))
+                .split('\n', Qt::SkipEmptyParts);
+        if (profileKnowsLimits) {
+            QVERIFY2(refusals.isEmpty(), qPrintable(refusals.join(',')));
+        } else {
+            // the day's limit is met once and learnt; a rate refusal costs one reconnection
+            QCOMPARE(refusals.filter(QStringLiteral(" day")).size(), 1);
+            QVERIFY(refusals.size() <= kRecipients / 30 + 2);
+            QVERIFY(f.server->quits() <= refusals.size() + 8);
+        }
     }
 
     // The run reads its recipients two at a time; what happens to the database meanwhile.

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTcpServer>
 #include <QTest>
@@ -169,6 +170,33 @@ private slots:
         QVERIFY(clearText->isHidden());
         QCOMPARE(child<QComboBox>(&dialog, "connectionTypeCombo")->itemText(2),
                  QString("STARTTLS"));
+    }
+
+    // The limits start from the account's profile; a preset fills every figure, a figure
+    // changed by hand makes the profile the user's own, and the dialog gives back what it shows.
+    void sendingLimits() {
+        using namespace pw::send;
+        ScriptedUserInteraction ui;
+        d_AdvSettings dialog({}, {}, ui, nullptr, presetProfile(ProfilePreset::Microsoft365));
+        auto* preset = child<QComboBox>(&dialog, "limitsPresetCombo");
+        QCOMPARE(child<QSpinBox>(&dialog, "perMinuteSpin")->value(), 30);
+        QCOMPARE(child<QSpinBox>(&dialog, "connectionsSpin")->value(), 3);
+        child<QSpinBox>(&dialog, "perDaySpin")->setValue(300);
+        QCOMPARE(preset->currentIndex(), int(ProfilePreset::Custom));
+        QCOMPARE(dialog.sendingProfile().perDay, 300);
+        QCOMPARE(dialog.sendingProfile().perMinute, 30);
+        preset->setCurrentIndex(int(ProfilePreset::Gmail));
+        emit preset->activated(int(ProfilePreset::Gmail));
+        QCOMPARE(dialog.sendingProfile(), presetProfile(ProfilePreset::Gmail));
+
+        ServerSettingsValues values;
+        values.standard.smtpServer = "smtp.gmail.com";
+        QCOMPARE(sendingProfileOf(values), presetProfile(ProfilePreset::Gmail));
+        SendingProfile own = presetProfile(ProfilePreset::Gmail);
+        own.preset = ProfilePreset::Custom;
+        own.perDay = 100;
+        setSendingProfile(values, own);
+        QCOMPARE(sendingProfileOf(values), own);
     }
 
     // The POP3 credentials as typed when the advanced dialog is confirmed, not later ones.

@@ -77,7 +77,8 @@ bool CPZPtestDlg::ChooseRecipients(send::CSendFlow& flow, db::SendSelectionMode 
         return false;
     }
     if (count == 0) {
-        (void)ui.message(str(ids::kSendCaptionBox), send::emptySelectionText(mode),
+        (void)ui.message(str(ids::kSendCaptionBox),
+                         send::emptySelectionText(mode, flow.failedCount()),
                          MessageKind::Information);
         return false;
     }
@@ -215,6 +216,8 @@ void CPZPtestDlg::StartSend(bool test) {
             dialog.showRecipientCounts(flow->countSelection(db::SendSelectionMode::All),
                                        flow->countSelection(db::SendSelectionMode::Marked),
                                        flow->countSelection(db::SendSelectionMode::NotSent));
+        dialog.showEstimate(
+            [f = flow.get()](int recipients) { return f->estimateText(recipients); });
         if (dialog.exec() != QDialog::Accepted)
             return;
         minimize = dialog.minimizeWhenSending();

@@ -72,6 +72,30 @@ void CTransmissionDialog::showRecipientCounts(int all, int marked, int notSent) 
         m_ui->earlierOutcomesNote->setAccessibleName(m_ui->earlierOutcomesNote->text());
         m_ui->earlierOutcomesNote->setVisible(true);
     }
+    m_counts[0] = all;
+    m_counts[1] = marked;
+    m_counts[2] = notSent;
+    updateEstimate();
+}
+
+void CTransmissionDialog::showEstimate(std::function<QString(int)> estimate) {
+    m_estimate = std::move(estimate);
+    for (QAbstractButton* b : {static_cast<QAbstractButton*>(m_ui->sendToAll),
+                               static_cast<QAbstractButton*>(m_ui->sendToSelected),
+                               static_cast<QAbstractButton*>(m_ui->sendToUnsent)})
+        connect(b, &QAbstractButton::toggled, this, [this](bool on) {
+            if (on)
+                updateEstimate();
+        });
+    updateEstimate();
+}
+
+void CTransmissionDialog::updateEstimate() {
+    const int count = m_counts[int(selectionMode())];
+    const QString text = m_estimate && count > 0 ? m_estimate(count) : QString();
+    m_ui->sendEstimate->setText(text);
+    m_ui->sendEstimate->setAccessibleName(text);
+    m_ui->sendEstimate->setVisible(!text.isEmpty());
 }
 
 bool CTransmissionDialog::minimizeWhenSending() const {

@@ -33,9 +33,15 @@ public:
     [[nodiscard]] bool minimizeWhenSending() const;
     // Each choice with the number of recipients it reaches (a count below 0 is not shown).
     void showRecipientCounts(int all, int marked, int notSent);
+    // Below the choices: how long the chosen recipients take at the account's pace, from
+    // their number; follows the choice.
+    void showEstimate(std::function<QString(int recipients)> estimate);
 
 private:
+    void updateEstimate();
     std::unique_ptr<Ui::TransmissionDialog> m_ui;
+    int m_counts[3] = {-1, -1, -1};
+    std::function<QString(int)> m_estimate;
 };
 
 // The progress window of one run, fed by the worker through the relay. Cancel lets the mail

@@ -5,6 +5,7 @@
 #include <QUrl>
 
 #include "app/Keyring.h"
+#include "app/SendSettings.h"
 #include "app/ServerSettingsStore.h"
 #include "app/gui/CPZPtestDlg.h"
 #include "app/gui/d_StartForm.h"
@@ -24,6 +25,7 @@ bool RunServerSettings(CAppSession& session, CPZPtestDlg& window) {
     // what another process (or an earlier test) trusted since start counts too
     for (const smtp::TrustedCertificate& t : ReadTrustedCertificates(ini))
         serversettings::trustCertificate(values.trusted, t);
+    values.sendingProfiles = readSendingProfiles(ini);
     serversettings::CServerSettingsEditor editor(values, LoadServerList(ini), session.ui());
 
     serversettings::ConnectionTestHooks hooks;
@@ -42,6 +44,11 @@ bool RunServerSettings(CAppSession& session, CPZPtestDlg& window) {
     CIniFile again(path);
     (void)again.Load();
     StoreServerList(again, editor.list());
+    if (ok) {
+        const auto& profiles = editor.values().sendingProfiles;
+        for (auto it = profiles.begin(); it != profiles.end(); ++it)
+            writeSendingProfile(again, it.key(), it.value());
+    }
     (void)again.Save();
 
     if (!ok) {

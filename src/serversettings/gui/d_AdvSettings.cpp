@@ -14,7 +14,8 @@ void label(QWidget* w, int id) {
 }  // namespace
 
 d_AdvSettings::d_AdvSettings(const ServerConfig& server, const OAuthValues& oauth,
-                             IUserInteraction& ui, QWidget* parent)
+                             IUserInteraction& ui, QWidget* parent,
+                             const send::SendingProfile& sending)
     : QDialog(parent),
       m_form(std::make_unique<Ui::d_AdvSettings>()),
       m_values(server),
@@ -100,7 +101,52 @@ d_AdvSettings::d_AdvSettings(const ServerConfig& server, const OAuthValues& oaut
     connect(f.oauthProviderCombo, &QComboBox::activated, this, &d_AdvSettings::providerChosen);
     connect(f.signInButton, &QPushButton::clicked, this, &d_AdvSettings::signInNow);
     connect(f.signOutButton, &QPushButton::clicked, this, &d_AdvSettings::signOut);
+
+    f.limitsGroup->setTitle(str(ids::kLimitsGroup));
+    label(f.limitsGroup, ids::kLimitsGroup);
+    field(f.limitsPresetLabel, f.limitsPresetCombo, ids::kLimitsPreset);
+    field(f.perMinuteLabel, f.perMinuteSpin, ids::kLimitsPerMinute);
+    field(f.perHourLabel, f.perHourSpin, ids::kLimitsPerHour);
+    field(f.perDayLabel, f.perDaySpin, ids::kLimitsPerDay);
+    field(f.connectionsLabel, f.connectionsSpin, ids::kLimitsConnections);
+    for (int p = 0; p <= int(send::ProfilePreset::Custom); ++p)
+        f.limitsPresetCombo->addItem(send::presetName(send::ProfilePreset(p)));
+    showSendingProfile(sending);
+    // a preset fills the figures; a figure changed by hand makes the profile the user's own
+    connect(f.limitsPresetCombo, &QComboBox::activated, this, [this](int index) {
+        if (index != int(send::ProfilePreset::Custom))
+            showSendingProfile(send::presetProfile(send::ProfilePreset(index)));
+    });
+    for (QSpinBox* spin : {f.perMinuteSpin, f.perHourSpin, f.perDaySpin, f.connectionsSpin})
+        connect(spin, &QSpinBox::valueChanged, this, [this] {
+            const send::SendingProfile shown = sendingProfile();
+            if (!(shown == send::presetProfile(shown.preset)))
+                m_form->limitsPresetCombo->setCurrentIndex(int(send::ProfilePreset::Custom));
+        });
     updateEnabled();
+}
+
+void d_AdvSettings::showSendingProfile(const send::SendingProfile& profile) {
+    Ui::d_AdvSettings& f = *m_form;
+    const QSignalBlocker blockers[] = {QSignalBlocker(f.perMinuteSpin),
+                                       QSignalBlocker(f.perHourSpin), QSignalBlocker(f.perDaySpin),
+                                       QSignalBlocker(f.connectionsSpin)};
+    f.limitsPresetCombo->setCurrentIndex(int(profile.preset));
+    f.perMinuteSpin->setValue(profile.perMinute);
+    f.perHourSpin->setValue(profile.perHour);
+    f.perDaySpin->setValue(profile.perDay);
+    f.connectionsSpin->setValue(profile.connections);
+}
+
+send::SendingProfile d_AdvSettings::sendingProfile() const {
+    const Ui::d_AdvSettings& f = *m_form;
+    send::SendingProfile p;
+    p.preset = send::ProfilePreset(f.limitsPresetCombo->currentIndex());
+    p.perMinute = f.perMinuteSpin->value();
+    p.perHour = f.perHourSpin->value();
+    p.perDay = f.perDaySpin->value();
+    p.connections = f.connectionsSpin->value();
+    return p;
 }
 
 d_AdvSettings::~d_AdvSettings() = default;

@@ -3,6 +3,7 @@
 // authentication, with the checks of OK. A view over AdvancedForm.
 
 #include <QDialog>
+#include <QSpinBox>
 #include <memory>
 
 #include "resources/UserInteraction.h"
@@ -19,13 +20,15 @@ class d_AdvSettings : public QDialog {
 public:
     // The server's POP3 credentials are what "Use same settings as POP3 server" copies.
     d_AdvSettings(const ServerConfig& server, const OAuthValues& oauth, IUserInteraction& ui,
-                  QWidget* parent = nullptr);
+                  QWidget* parent = nullptr, const send::SendingProfile& sending = {});
     ~d_AdvSettings() override;
 
     // The server and sign-in with the values OK stored (the initial ones until then).
     [[nodiscard]] const ServerConfig& values() const { return m_values; }
     [[nodiscard]] const OAuthValues& oauth() const { return m_oauth; }
     [[nodiscard]] AdvancedForm form() const;
+    // The sending limits as the controls show them.
+    [[nodiscard]] send::SendingProfile sendingProfile() const;
 
     void accept() override;
 
@@ -36,6 +39,7 @@ public:
 private:
     void updateEnabled();
     void providerChosen(int index);
+    void showSendingProfile(const send::SendingProfile& profile);
 
     std::unique_ptr<Ui::d_AdvSettings> m_form;
     ServerConfig m_values;

@@ -155,11 +155,13 @@ void d_ServerSettings::clearProject() {
 
 void d_ServerSettings::openAdvanced() {
     pull();
-    d_AdvSettings dialog(m_editor.values().standard, m_editor.values().oauth, m_ui, this);
+    d_AdvSettings dialog(m_editor.values().standard, m_editor.values().oauth, m_ui, this,
+                         sendingProfileOf(m_editor.values()));
     m_advanced = &dialog;
     if (dialog.exec() == QDialog::Accepted) {
         m_editor.values().standard = dialog.values();
         m_editor.values().oauth = dialog.oauth();
+        setSendingProfile(m_editor.values(), dialog.sendingProfile());
     }
     m_advanced = nullptr;
 }

@@ -1,0 +1,167 @@
+#include "send/SendLedger.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimeZone>
+
+#include <algorithm>
+
+namespace pw::send {
+
+namespace {
+
+// An account key as a file name: letters, digits and ".@_-" stay, the rest becomes "_".
+QString fileNameFor(const QString& account) {
+    QString name;
+    for (const QChar c : account)
+        name += (c.unicode() < 0x80 && (c.isLetterOrNumber() || QStringLiteral(".@_-").contains(c)))
+                    ? c
+                    : QLatin1Char('_');
+    if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
+        name.prepend(QLatin1Char('_'));
+    return name.left(120) + QStringLiteral(".txt");
+}
+
+}  // namespace
+
+CSendLedger::CSendLedger(const QString& userDataFolder, const QString& account) {
+    QString folder = userDataFolder;
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    m_path = folder + QStringLiteral("sendledger/") + fileNameFor(account);
+}
+
+CSendLedger::Contents CSendLedger::read(const QDateTime& now) const {
+    Contents c;
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return c;
+    const qint64 from = now.toMSecsSinceEpoch() - CSendLimiter::kDayMs;
+    // a ledger is small (a day of mails); a damaged line is skipped, not trusted
+    while (!file.atEnd()) {
+        const QList<QByteArray> f = file.readLine(256).trimmed().split(' ');
+        bool ok = false;
+        const qint64 at = f.size() >= 2 ? f[1].toLongLong(&ok) : 0;
+        if (!ok)
+            continue;
+        if (f[0] == "S" && f.size() == 2 && at > from)
+            c.sent.push_back(at);
+        else if (f[0] == "D" && f.size() == 3 && at > from - 6 * CSendLimiter::kDayMs)
+            c.learnedDay = std::max(0, f[2].toInt());
+    }
+    std::sort(c.sent.begin(), c.sent.end());
+    return c;
+}
+
+bool CSendLedger::append(const QByteArray& line) {
+    if (!QDir().mkpath(QFileInfo(m_path).absolutePath()))
+        return false;
+    // one write with O_APPEND: two runs on the account interleave whole lines
+    const int fd = ::open(QFile::encodeName(m_path).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, line.constData(), size_t(line.size())) == line.size();
+    return ::close(fd) == 0 && ok;
+}
+
+bool CSendLedger::appendSent(const QDateTime& when) {
+    return append("S " + QByteArray::number(when.toMSecsSinceEpoch()) + '\n');
+}
+
+bool CSendLedger::appendDayLimit(const QDateTime& when, int count) {
+    return append("D " + QByteArray::number(when.toMSecsSinceEpoch()) + ' ' +
+                  QByteArray::number(count) + '\n');
+}
+
+CSendLimiter::CSendLimiter(SendingProfile profile, std::unique_ptr<CSendLedger> ledger,
+                           const QDateTime& now)
+    : m_profile(profile), m_ledger(std::move(ledger)) {
+    if (m_ledger) {
+        CSendLedger::Contents c = m_ledger->read(now);
+        m_sent = std::move(c.sent);
+        m_learnedDay = c.learnedDay;
+    }
+}
+
+void CSendLimiter::dropOld(qint64 nowMs) {
+    while (!m_sent.empty() && m_sent.front() <= nowMs - kDayMs)
+        m_sent.pop_front();
+}
+
+int CSendLimiter::dayLimit() const {
+    if (m_learnedDay > 0 && (m_profile.perDay <= 0 || m_learnedDay < m_profile.perDay))
+        return m_learnedDay;
+    return m_profile.perDay;
+}
+
+QDateTime CSendLimiter::nextSlot(const QDateTime& now, int pending) {
+    QMutexLocker lock(&m_mutex);
+    const qint64 nowMs = now.toMSecsSinceEpoch();
+    dropOld(nowMs);
+    // the pending mails go now, before the one asked about
+    std::deque<qint64> times = m_sent;
+    for (int i = 0; i < pending; ++i)
+        times.push_back(std::max(nowMs, times.empty() ? nowMs : times.back()));
+    qint64 slot = nowMs;
+    // the per-minute and per-hour figures spread the mails evenly rather than in bursts
+    qint64 spacing = 0;
+    if (m_profile.perMinute > 0)
+        spacing = std::max<qint64>(spacing, 60000 / m_profile.perMinute);
+    if (m_profile.perHour > 0)
+        spacing = std::max<qint64>(spacing, 3600000 / m_profile.perHour);
+    if (spacing > 0 && !times.empty())
+        slot = std::max(slot, times.back() + spacing);
+    // and none of the windows may ever hold more than its figure
+    const auto window = [&](qint64 length, int limit) {
+        if (limit <= 0)
+            return;
+        const auto first = std::lower_bound(times.begin(), times.end(), slot - length + 1);
+        const auto inWindow = std::distance(first, times.end());
+        if (inWindow >= limit)
+            slot = std::max(slot, *(times.end() - limit) + length);
+    };
+    window(60000, m_profile.perMinute);
+    window(3600000, m_profile.perHour);
+    window(kDayMs, dayLimit());
+    return QDateTime::fromMSecsSinceEpoch(slot, now.timeZone());
+}
+
+void CSendLimiter::sent(const QDateTime& when) {
+    QMutexLocker lock(&m_mutex);
+    const qint64 ms = when.toMSecsSinceEpoch();
+    m_sent.insert(std::upper_bound(m_sent.begin(), m_sent.end(), ms), ms);
+    m_rateRefusals = 0;
+    if (m_ledger)
+        (void)m_ledger->appendSent(when);
+}
+
+int CSendLimiter::usedInDay(const QDateTime& now) {
+    QMutexLocker lock(&m_mutex);
+    dropOld(now.toMSecsSinceEpoch());
+    return int(m_sent.size());
+}
+
+QDateTime CSendLimiter::afterLimitReply(LimitReply kind, const QDateTime& now) {
+    QMutexLocker lock(&m_mutex);
+    const qint64 nowMs = now.toMSecsSinceEpoch();
+    dropOld(nowMs);
+    if (kind == LimitReply::Day && !m_sent.empty()) {
+        // what went in the last 24 hours is what the account may send in 24 hours
+        m_learnedDay = int(m_sent.size());
+        if (m_ledger)
+            (void)m_ledger->appendDayLimit(now, m_learnedDay);
+        m_rateRefusals = 0;
+        return QDateTime::fromMSecsSinceEpoch(m_sent.front() + kDayMs + 1000, now.timeZone());
+    }
+    if (kind == LimitReply::Day)
+        return now.addMSecs(kDayMs);  // nothing known of this account's day: a whole one
+    const qint64 backoff = std::min(kMaxBackoffMs, kFirstBackoffMs << std::min(m_rateRefusals, 10));
+    ++m_rateRefusals;
+    return now.addMSecs(backoff);
+}
+
+}  // namespace pw::send
