@@ -17,6 +17,8 @@ packages=(
   libssl-dev zlib1g-dev libicu-dev
   # workbooks
   libzip-dev
+  # parsing the mail of the bounce mailbox
+  libgmime-3.0-dev
   # sign-in by OAuth 2.0, and the desktop keyring (Secret Service)
   qt6-networkauth-dev qtkeychain-qt6-dev
   # tests: independent peers and parsers

@@ -26,6 +26,7 @@ constexpr Entry kEntries[] = {
 #include "strings/send.inc"
 #include "strings/serversettings.inc"
 #include "strings/print.inc"
+#include "strings/bounces.inc"
 #undef PW_STRING
 };
 

@@ -31,7 +31,7 @@ import sys
 #   db
 #   exchange, compose (smtp: the connection kinds of the server settings), print
 #   send (compose, smtp), dbtools (print)
-#   serversettings (send)
+#   bounces (send), serversettings (send)
 #   app (everything)
 ORDER = {
     "resources": [],
@@ -42,8 +42,9 @@ ORDER = {
     "print": ["db", "resources"],
     "send": ["smtp", "db", "compose", "resources"],
     "dbtools": ["db", "resources", "print"],
+    "bounces": ["send", "db", "resources"],
     "serversettings": ["send", "compose", "db", "resources"],
-    "app": ["send", "exchange", "compose", "db", "smtp", "resources", "serversettings",
+    "app": ["send", "bounces", "exchange", "compose", "db", "smtp", "resources", "serversettings",
             "dbtools", "print"],
 }
 
