@@ -30,7 +30,8 @@ const std::vector<ReasonWords>& table() {
          words(
              R"(sender address rejected|domain of sender|sender (rejected|verify failed|denied|)"
              R"(domain|address invalid)|envelope[- ]sender|after mail from|mail from:.{0,80} rejected|)"
-             R"(invalid sender|sender is not|unknown sender|bad sender)")},
+             R"(invalid sender|sender is not|unknown sender|bad sender|permission to post|)"
+             R"(group you tried to contact|gruppe, die sie kontaktieren)")},
         {"authfailure",
          words(
              R"(\bspf\b|dkim|dmarc|sender policy framework|unauthenticated email|authentication checks)")},
@@ -51,7 +52,7 @@ const std::vector<ReasonWords>& table() {
              R"(email account that you tried to reach is (disabled|inactive))")},
         {"notaccept",
          words(R"(does not accept (any )?mail|accepts no mail|null mx|not accepting (any )?mail|)"
-               R"(domain does not receive)")},
+               R"(domain does not receive|indicated no smtp service|no smtp service)")},
         {"hostunknown",
          words(
              R"(host unknown|unknown host|host not found|no such (host|domain)|domain (not found|)"
@@ -190,10 +191,11 @@ BounceKind kindOf(const QString& reason, const QString& status) {
         return BounceKind::AutoReply;
     if (reason == QLatin1String("delivered"))
         return BounceKind::Delivered;
-    if (status.startsWith(QLatin1Char('4')))
-        return BounceKind::Soft;
-    if (reason == QLatin1String("userunknown") || reason == QLatin1String("hostunknown") ||
-        reason == QLatin1String("hasmoved") || reason == QLatin1String("notaccept"))
+    // an unknown user stays unknown whatever class the server gave; a host may come back
+    if (reason == QLatin1String("userunknown") || reason == QLatin1String("hasmoved"))
+        return BounceKind::Hard;
+    if ((reason == QLatin1String("hostunknown") || reason == QLatin1String("notaccept")) &&
+        !status.startsWith(QLatin1Char('4')))
         return BounceKind::Hard;
     return BounceKind::Soft;
 }

@@ -242,7 +242,8 @@ std::vector<Candidate> recipientsInText(const QString& text, const QSet<QString>
     const QStringList lines = text.split(QLatin1Char('\n'));
     static const QRegularExpression lead(
         QStringLiteral(
-            "^[\\s>\"']*(?:(?:recipient|original[- ]recipient|to|address|user|for)\\s*[:=]?\\s*)?<?"
+            "^[\\s>\"']*(?:\\d{3}[ \\-](?:\\d\\.\\d{1,3}\\.\\d{1,3} )?)?(?:(?:recipient "
+            "address|recipient|original[- ]recipient|to|address|user|for)\\s*[:=]?\\s*)?<?"
             "(?:rfc822;\\s*)?([^\\s<>@\"]+@[A-Za-z0-9.\\-]+)>?\"?\\s*(?:\\.\\.\\.|:|\\(|$|\\s)"),
         QRegularExpression::CaseInsensitiveOption);
     QSet<QString> seen;
@@ -258,7 +259,8 @@ std::vector<Candidate> recipientsInText(const QString& text, const QSet<QString>
         for (qsizetype j = i + 1; j < lines.size() && j < i + 8; ++j) {
             if (lines[j].trimmed().isEmpty() && j > i + 1)
                 break;
-            if (lead.match(lines[j]).hasMatch())
+            const QRegularExpressionMatch next = lead.match(lines[j]);
+            if (next.hasMatch() && addressIn(next.captured(1)) != a)
                 break;
             context += QLatin1Char(' ') + lines[j];
         }
@@ -422,18 +424,21 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
     if (o.replyCode.isEmpty() && text != extraText)
         o.replyCode = replyCodeIn(extraText);
     QString status = dsnStatus;
+    if (codeInText.startsWith(QLatin1Char('2')))
+        codeInText.clear();  // a step of the dialogue that went well, not the failure
     const bool generic = status.isEmpty() || status.mid(1) == QLatin1String(".0.0");
     if (generic && !codeInText.isEmpty() && (status.isEmpty() || codeInText.at(0) == status.at(0)))
         status = codeInText;
     o.reason = reasonOf(status, o.replyCode, o.diagnostic, extraText);
     // the Japanese carriers answer "unknown user" when their reception filter refuses
-    static const QRegularExpression carrier(QStringLiteral(
-        "@(docomo\\.ne\\.jp|ezweb\\.ne\\.jp|au\\.com|[a-z.]*softbank\\.(ne\\.)?jp|mineo\\.jp)$"));
-    if (o.reason == QLatin1String("userunknown") && carrier.match(o.recipient).hasMatch())
+    if (o.reason == QLatin1String("userunknown") &&
+        (o.recipient.contains(QLatin1String("docomo")) ||
+         extraText.contains(QLatin1String("docomo.ne.jp"))))
         o.reason = QStringLiteral("filtered");
+
     const QString act = action.toLower();
     if (act.startsWith(QLatin1String("delivered")) || act.startsWith(QLatin1String("relayed")) ||
-        act.startsWith(QLatin1String("expanded")) || status.startsWith(QLatin1Char('2')))
+        act.startsWith(QLatin1String("expanded")) || dsnStatus.startsWith(QLatin1Char('2')))
         o.reason = QStringLiteral("delivered");
     if (status.isEmpty()) {
         const bool transient =
@@ -465,6 +470,13 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
     if (GMimeObject* body = g_mime_message_get_mime_part(message))
         walk(body, g, false);
     trackingIdsIn(raw, g.returnedHeaders, report.trackingIds);
+    if (g.text.isEmpty() && g.dsn.empty()) {
+        // a structure GMime could not take apart: read the body as text
+        const qsizetype body =
+            raw.indexOf("\n\n") >= 0 ? raw.indexOf("\n\n") : raw.indexOf("\r\n\r\n");
+        if (body >= 0)
+            g.text = toUnicode(raw.mid(body), nullptr);
+    }
 
     // the human part ends where a quoted copy of the returned message begins
     QString text = g.text;
@@ -510,7 +522,15 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
     if (readSesJson(g.text, report))
         return report;
 
-    // delivery status notifications (RFC 3464)
+    // delivery status notifications (RFC 3464); some servers write theirs into the text
+    if (g.dsn.empty()) {
+        static const QRegularExpression fields(
+            QStringLiteral("^(Reporting-MTA|Final-Recipient):"),
+            QRegularExpression::MultilineOption | QRegularExpression::CaseInsensitiveOption);
+        const QRegularExpressionMatch m = fields.match(g.text);
+        if (m.hasMatch())
+            g.dsn.push_back(g.text.mid(m.capturedStart()));
+    }
     for (const QString& dsn : g.dsn) {
         for (const Fields& f : fieldBlocks(dsn)) {
             QString rcpt = addressIn(field(f, "final-recipient"));
