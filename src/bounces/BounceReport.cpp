@@ -1,6 +1,7 @@
 #include "bounces/BounceReport.h"
 
 #include "bounces/BounceReasons.h"
+#include "send/Tracking.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -345,6 +346,7 @@ bool readSesJson(const QString& text, BounceReport& report) {
                  {},
                  QStringLiteral("feedback"),
                  BounceKind::Complaint,
+                 {},
                  {}});
         return !list.isEmpty();
     }
@@ -352,9 +354,13 @@ bool readSesJson(const QString& text, BounceReport& report) {
         const QJsonObject d = root.value(QLatin1String("delivery")).toObject();
         const QString response = d.value(QLatin1String("smtpResponse")).toString();
         for (const QJsonValue& r : d.value(QLatin1String("recipients")).toArray())
-            report.recipients.push_back({r.toString().toLower(), statusIn(response),
-                                         replyCodeIn(response), QStringLiteral("delivered"),
-                                         BounceKind::Delivered, response});
+            report.recipients.push_back({r.toString().toLower(),
+                                         statusIn(response),
+                                         replyCodeIn(response),
+                                         QStringLiteral("delivered"),
+                                         BounceKind::Delivered,
+                                         response,
+                                         {}});
         report.type = ReportType::Bounce;
         return !report.recipients.empty();
     }
@@ -496,6 +502,7 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
         excluded.insert(addressIn(cstr(s)));
         g_free(s);
     }
+    report.returnedTo = addressIn(headerIn(g.returnedHeaders, "To"));
     const QString returnedFrom = addressIn(headerIn(g.returnedHeaders, "From"));
     if (!returnedFrom.isEmpty())
         excluded.insert(returnedFrom);
@@ -516,7 +523,7 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
             rcpts.append(addressIn(headerIn(g.returnedHeaders, "To")));
         for (const QString& r : rcpts)
             report.recipients.push_back(
-                {r, {}, {}, QStringLiteral("feedback"), BounceKind::Complaint, {}});
+                {r, {}, {}, QStringLiteral("feedback"), BounceKind::Complaint, {}, {}});
         return report;
     }
     if (readSesJson(g.text, report))
@@ -568,7 +575,8 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
                                      {},
                                      QStringLiteral("vacation"),
                                      BounceKind::AutoReply,
-                                     oneLine(report.subject)});
+                                     oneLine(report.subject),
+                                     {}});
         return report;
     }
 
@@ -647,6 +655,16 @@ QString kindName(BounceKind kind) {
             return QStringLiteral("delivered");
     }
     return {};
+}
+
+void traceRecipients(BounceReport& report, const QByteArray& key) {
+    for (RecipientOutcome& r : report.recipients) {
+        if (r.recipient.isEmpty() && report.type == ReportType::Bounce)
+            r.recipient = report.returnedTo;
+        for (const QString& id : report.trackingIds)
+            if (send::checkTrackingId(key, id, r.recipient, &r.runId) == send::TrackingMatch::Valid)
+                break;
+    }
 }
 
 BounceReport readReport(const QByteArray& message) {

@@ -29,6 +29,7 @@ struct RecipientOutcome {
     QString reason;     // short reason: "userunknown", "mailboxfull", "vacation", ...
     BounceKind kind = BounceKind::Soft;
     QString diagnostic;  // the server's own words, on one line
+    QString runId;       // the run that mailed it, when the report returns a valid identifier
 };
 
 enum class ReportType { NotAReport, Bounce, Complaint, AutoReply };
@@ -39,12 +40,18 @@ struct BounceReport {
     QDateTime date;                            // the report's Date header
     QString subject;
     QStringList trackingIds;  // our identifiers of the returned message, as found
+    QString returnedTo;       // the returned message's first recipient
 };
 
 // One message.
 [[nodiscard]] BounceReport readReport(const QByteArray& message);
 // A file holding one message or an mbox of several.
 [[nodiscard]] std::vector<BounceReport> readMailFile(const QByteArray& data);
+
+// Checks the report's identifiers with the user's key: a recipient whose identifier is valid
+// gets its run; a report that named no recipient takes the returned message's, when its
+// identifier is valid for it. Recipients without a valid identifier stay unproven.
+void traceRecipients(BounceReport& report, const QByteArray& key);
 
 // The parts of the classification that need no mail, for the rejections seen while sending:
 // the reason a server's reply gives, and the kind that follows from it.

@@ -63,7 +63,7 @@ GUI_SONAME = re.compile(r"libQt6(Gui|Widgets|WebEngine\w*|PrintSupport|OpenGL\w*
 # send run, the database and the SMTP client (tests/send, tests/db, tests/smtp) except the
 # window tests named here.
 LOGIC_PROGRAMS = {"test_send_cli"}
-LOGIC_TEST_DIRS = ("tests/send/", "tests/db/", "tests/smtp/")
+LOGIC_TEST_DIRS = ("tests/send/", "tests/db/", "tests/smtp/", "tests/bounces/")
 WINDOW_TESTS = {"test_preview_window"}
 
 WIDGET_INCLUDE = re.compile(
