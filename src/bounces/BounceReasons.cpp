@@ -36,12 +36,14 @@ const std::vector<ReasonWords>& table() {
          words(
              R"(\bspf\b|dkim|dmarc|sender policy framework|unauthenticated email|authentication checks)")},
         {"contenterror", words(R"(media error|content error|invalid (mime|header))")},
+        // au names no address when its reception filter refuses
+        {"filtered", words(R"(\b550 : user unknown)")},
         {"mailboxfull",
          words(
              R"(mailbox (is )?full|mailbox size limit|full mailbox|over ?quota|quota (exceeded|exceed|full)|)"
              R"(exceeded (storage|the quota|quota)|storage (quota|allocation)|disk quota|)"
              R"(too many messages in (this|the) mailbox|mailfolder is full|account is full|)"
-             R"(is over (its|the) (quota|storage)|user.{0,20} is over|insufficient (disk )?space|)"
+             R"(is over (its|the) (quota|storage)|user.{0,20} is over|)"
              R"(out of storage|mail ?box (has )?exceeded|メールボックスがいっぱい|容量)")},
         {"suspend",
          words(
@@ -75,7 +77,7 @@ const std::vector<ReasonWords>& table() {
              R"(no account by that name|not listed in|undeliverable address|)"
              R"(doesn't have a \S+ account|unknown or illegal|mailbox name not allowed|)"
              R"(this user doesn't|is not a valid|not found in (directory|ldap)|no valid recipients|)"
-             R"(宛先不明|存在しない|存在しません)")},
+             R"((?<!recipient |sender )address rejected(?!:)|宛先不明|存在しない|存在しません)")},
         {"norelaying",
          words(
              R"(relay(ing)? (access )?(denied|not permitted|prohibited|not allowed)|)"
@@ -93,7 +95,7 @@ const std::vector<ReasonWords>& table() {
          words(
              R"(blocked|black ?list|block ?list|denylist|spamhaus|dnsbl|\brbl\b|listed (in|at|on)|)"
              R"(client host rejected|access denied|connection refused by|)"
-             R"(your ip|ip address|please use the smtp server|banned|refused.{0,20}from)")},
+             R"(your ip|ip address|please use the smtp server|banned|refused.{0,20}from|refused to talk)")},
         {"toomanyconn", words(R"(too many (connections|sessions|concurrent)|connection limit)")},
         {"speeding",
          words(R"(rate limit|too many (messages|mails|emails)|throttl|sending limit|rate of)")},
@@ -111,7 +113,8 @@ const std::vector<ReasonWords>& table() {
          words(
              R"(connection (refused|reset|timed out|closed|lost)|lost connection|network|)"
              R"(timed out|routing loop|mail loop|too many hops|unable to connect|could not connect)")},
-        {"systemfull", words(R"(insufficient system storage|disk full|system (is )?full)")},
+        {"systemfull",
+         words(R"(insufficient (system storage|disk space)|disk full|system (is )?full)")},
         {"policyviolation", words(R"(polic(y|ies)|violat|prohibited|not allowed|forbidden)")},
         {"securityerror",
          words(R"(authentication (required|failed)|tls|ssl|certificate|encryption|secure)")},

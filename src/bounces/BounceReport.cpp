@@ -203,6 +203,20 @@ QString statusIn(const QString& text) {
     return m.hasMatch() ? m.captured(0) : QString();
 }
 
+// The last code of a text: where relays quote each other, the one nearest the mailbox.
+QString lastStatusIn(const QString& text) {
+    static const QRegularExpression re(
+        QStringLiteral("(?<![\\d.])([245])\\.(\\d{1,3})\\.(\\d{1,3})(?![\\d.]*\\d)"));
+    QString last;
+    QRegularExpressionMatchIterator it = re.globalMatch(text);
+    while (it.hasNext()) {
+        const QString code = it.next().captured(0);
+        if (!code.startsWith(QLatin1Char('2')))  // a step of the dialogue that went well
+            last = code;
+    }
+    return last;
+}
+
 QString replyCodeIn(const QString& text) {
     static const QRegularExpression re(
         QStringLiteral("(?<![\\d.#:\\-])([245][0-5]\\d)(?=[ \\-]|$)(?![\\-]\\d)"));
@@ -422,24 +436,33 @@ bool looksLikeBounce(const QString& from, const QString& subject, const QString&
            text.contains(QLatin1String("X-Failed-Recipients"));
 }
 
+// Whether a filtering gateway wrote the report: its "unknown user" comes from its own list
+// of addresses, not from the mailbox, so it is counted rather than believed.
+bool fromFilteringGateway(const QByteArray& raw) {
+    static const QRegularExpression gateway(QStringLiteral("mcafee|m-filter|mxlogic|surfcontrol"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const qsizetype end = raw.indexOf("\n\n");
+    return gateway.match(QString::fromLatin1(raw.left(end < 0 ? 8192 : end))).hasMatch();
+}
+
+enum class Writer { Server, FilteringGateway };
+
 void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action,
-            const QString& extraText) {
+            const QString& extraText, Writer writer) {
     const QString text = o.diagnostic.isEmpty() ? extraText : o.diagnostic;
-    QString codeInText = statusIn(text);
+    const QString codeInText = lastStatusIn(text);
     o.replyCode = replyCodeIn(text);
     if (o.replyCode.isEmpty() && text != extraText)
         o.replyCode = replyCodeIn(extraText);
     QString status = dsnStatus;
-    if (codeInText.startsWith(QLatin1Char('2')))
-        codeInText.clear();  // a step of the dialogue that went well, not the failure
-    const bool generic = status.isEmpty() || status.mid(1) == QLatin1String(".0.0");
-    if (generic && !codeInText.isEmpty() && (status.isEmpty() || codeInText.at(0) == status.at(0)))
+    // the server's own code says more than the reporting relay's summary
+    if (!codeInText.isEmpty() && (status.isEmpty() || codeInText.at(0) == status.at(0)))
         status = codeInText;
     o.reason = reasonOf(status, o.replyCode, o.diagnostic, extraText);
     // the Japanese carriers answer "unknown user" when their reception filter refuses
     if (o.reason == QLatin1String("userunknown") &&
         (o.recipient.contains(QLatin1String("docomo")) ||
-         extraText.contains(QLatin1String("docomo.ne.jp"))))
+         extraText.contains(QLatin1String("docomo.ne.jp")) || writer == Writer::FilteringGateway))
         o.reason = QStringLiteral("filtered");
 
     const QString act = action.toLower();
@@ -447,8 +470,12 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
         act.startsWith(QLatin1String("expanded")) || dsnStatus.startsWith(QLatin1Char('2')))
         o.reason = QStringLiteral("delivered");
     if (status.isEmpty()) {
-        const bool transient =
-            act.startsWith(QLatin1String("delayed")) || o.replyCode.startsWith(QLatin1Char('4'));
+        static const QRegularExpression later(
+            QStringLiteral("will be retried|will retry|try again later|delayed|temporar"),
+            QRegularExpression::CaseInsensitiveOption);
+        const bool transient = act.startsWith(QLatin1String("delayed")) ||
+                               o.replyCode.startsWith(QLatin1Char('4')) ||
+                               later.match(text).hasMatch();
         status = pseudoStatus(o.reason, transient);
         if (!o.replyCode.isEmpty() && status.isEmpty())
             status = o.replyCode.left(1) + QStringLiteral(".0.0");
@@ -472,6 +499,7 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
         g_free(s);
     }
 
+    const Writer writer = fromFilteringGateway(raw) ? Writer::FilteringGateway : Writer::Server;
     Gathered g;
     if (GMimeObject* body = g_mime_message_get_mime_part(message))
         walk(body, g, false);
@@ -557,7 +585,7 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
                 if (c.address == rcpt)
                     near = c.context;
             finish(o, statusIn(field(f, "status")), field(f, "action"),
-                   near.isEmpty() ? oneLine(text) : near);
+                   near.isEmpty() ? oneLine(text) : near, writer);
             report.recipients.push_back(o);
         }
     }
@@ -611,7 +639,7 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
         RecipientOutcome o;
         o.recipient = c.address;
         o.diagnostic = c.context;
-        finish(o, {}, {}, oneLine(text));
+        finish(o, {}, {}, oneLine(text), writer);
         report.recipients.push_back(o);
     }
     return report;

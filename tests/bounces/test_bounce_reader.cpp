@@ -63,9 +63,9 @@ void TestBounceReader::corpus_data() {
                                << "5.1.1"
                                << "hard"
                                << "userunknown";
-    QTest::newRow("SES: 5.0.0 in the DSN, the reason in the words")
+    QTest::newRow("SES: 5.0.0 in the DSN, the mailbox's code quoted")
         << "lhost-amazonses-03.eml" << 1 << "kijitora@example.jp"
-        << "5.1.0"
+        << "5.2.2"
         << "soft"
         << "mailboxfull";
     QTest::newRow("GMX: two recipients, two reasons, first")
@@ -83,10 +83,11 @@ void TestBounceReader::corpus_data() {
         << "5.2.0"
         << "soft"
         << "filtered";
-    QTest::newRow("expired") << "lhost-amazonworkmail-07.eml" << 1 << "kijitora@libsisimai.org"
-                             << "4.4.7"
-                             << "soft"
-                             << "expired";
+    QTest::newRow("expired, the last server's code")
+        << "lhost-amazonworkmail-07.eml" << 1 << "kijitora@libsisimai.org"
+        << "4.4.2"
+        << "soft"
+        << "expired";
     QTest::newRow("ARF complaint, second of two recipients")
         << "arf-17.eml" << 2 << "sabatora@example.net"
         << ""
