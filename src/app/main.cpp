@@ -2,6 +2,7 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include "app/BounceCommand.h"
 #include "app/Language.h"
 #include "app/ProcessProtection.h"
 #include "app/ProgramFiles.h"
@@ -9,8 +10,6 @@
 #include "app/StopSignals.h"
 #include "app/gui/CPZPtestApp.h"
 #include "bounces/ReadBouncesCommand.h"
-
-#include <QTextStream>
 
 int main(int argc, char* argv[]) {
     // before any thread exists, so that every thread inherits the mask
@@ -28,11 +27,8 @@ int main(int argc, char* argv[]) {
     if (args.contains("--version"))
         return pw::app::printVersion();
     pw::app::applyTextLanguage();
-    if (pw::bounces::isReadBouncesCommandLine(args)) {
-        QTextStream out(stdout);
-        QTextStream err(stderr);
-        return static_cast<int>(pw::bounces::runReadBounces(args, out, err));
-    }
+    if (pw::bounces::isReadBouncesCommandLine(args))
+        return pw::app::runReadBouncesCommand(args);
     // "--send ..." runs without a window; "--help" is answered by the same command
     if (pw::app::isSendCommandLine(args) || args.contains("--help") || args.contains("-h"))
         return pw::app::runSendCommand(args);

@@ -140,6 +140,13 @@ void walk(GMimeObject* object, Gathered& g, bool returned) {
 
 // "Name: value" fields of a block, continuation lines joined; names lower case.
 using Fields = std::vector<std::pair<QString, QString>>;
+QString field(const Fields& f, const char* name) {
+    for (const auto& [key, value] : f)
+        if (key == QLatin1String(name))
+            return value;
+    return {};
+}
+
 std::vector<Fields> fieldBlocks(const QString& content) {
     std::vector<Fields> blocks(1);
     const QStringList lines = QString(content).replace(QLatin1String("\r"), QString()).split('\n');
@@ -157,19 +164,16 @@ std::vector<Fields> fieldBlocks(const QString& content) {
         const qsizetype colon = line.indexOf(QLatin1Char(':'));
         if (colon <= 0)
             continue;
-        blocks.back().emplace_back(line.left(colon).trimmed().toLower(),
-                                   line.mid(colon + 1).trimmed());
+        const QString key = line.left(colon).trimmed().toLower();
+        // some servers leave out the blank line between recipients
+        if (key == QLatin1String("final-recipient") &&
+            !field(blocks.back(), "final-recipient").isEmpty())
+            blocks.emplace_back();
+        blocks.back().emplace_back(key, line.mid(colon + 1).trimmed());
     }
     if (blocks.back().empty())
         blocks.pop_back();
     return blocks;
-}
-
-QString field(const Fields& f, const char* name) {
-    for (const auto& [key, value] : f)
-        if (key == QLatin1String(name))
-            return value;
-    return {};
 }
 
 const QRegularExpression& addressPattern() {
@@ -460,9 +464,12 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
         status = codeInText;
     o.reason = reasonOf(status, o.replyCode, o.diagnostic, extraText);
     // the Japanese carriers answer "unknown user" when their reception filter refuses
+    const bool serverSaidUnknown = status.mid(1) == QLatin1String(".1.1");
     if (o.reason == QLatin1String("userunknown") &&
         (o.recipient.contains(QLatin1String("docomo")) ||
-         extraText.contains(QLatin1String("docomo.ne.jp")) || writer == Writer::FilteringGateway))
+         extraText.contains(QLatin1String("docomo.ne.jp")) ||
+         (writer == Writer::FilteringGateway && !serverSaidUnknown) ||
+         status.mid(1, 2) == QLatin1String(".7")))  // a policy refusal worded as unknown user
         o.reason = QStringLiteral("filtered");
 
     const QString act = action.toLower();
@@ -523,8 +530,9 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
     if (g.returnedHeaders.isEmpty())
         g.returnedHeaders = quoted;
 
+    report.from = addressIn(from);
     QSet<QString> excluded;
-    excluded.insert(addressIn(from));
+    excluded.insert(report.from);
     if (InternetAddressList* to = g_mime_message_get_addresses(message, GMIME_ADDRESS_TYPE_TO)) {
         char* s = internet_address_list_to_string(to, nullptr, FALSE);
         excluded.insert(addressIn(cstr(s)));

@@ -39,6 +39,7 @@ struct BounceReport {
     std::vector<RecipientOutcome> recipients;  // in the order the report lists them
     QDateTime date;                            // the report's Date header
     QString subject;
+    QString from;             // the address that wrote the mail
     QStringList trackingIds;  // our identifiers of the returned message, as found
     QString returnedTo;       // the returned message's first recipient
 };

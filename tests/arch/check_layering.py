@@ -42,7 +42,7 @@ ORDER = {
     "print": ["db", "resources"],
     "send": ["smtp", "db", "compose", "resources"],
     "dbtools": ["db", "resources", "print"],
-    "bounces": ["send", "db", "resources"],
+    "bounces": ["send", "compose", "db", "resources"],
     "serversettings": ["send", "compose", "db", "resources"],
     "app": ["send", "bounces", "exchange", "compose", "db", "smtp", "resources", "serversettings",
             "dbtools", "print"],

@@ -21,7 +21,7 @@ def half(name):
 
 
 def main():
-    program, corpus = sys.argv[1], pathlib.Path(sys.argv[2])
+    program, corpus = str(pathlib.Path(sys.argv[1]).resolve()), pathlib.Path(sys.argv[2])
     misses = sys.argv[4] if len(sys.argv) > 4 and sys.argv[3] == "--misses" else None
     files = sorted(p.name for p in (corpus / "eml").glob("*.eml"))
     start = time.monotonic()
