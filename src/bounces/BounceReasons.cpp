@@ -36,6 +36,8 @@ const std::vector<ReasonWords>& table() {
          words(
              R"(\bspf\b|dkim|dmarc|sender policy framework|unauthenticated email|authentication checks)")},
         {"contenterror", words(R"(media error|content error|invalid (mime|header))")},
+        // the local delivery program failed, whatever words it passed on
+        {"mailererror", words(R"(\b(procmail|maildrop|deliver(mail)?):|couldn't create)")},
         // au names no address when its reception filter refuses
         {"filtered", words(R"(\b550 : user unknown)")},
         {"mailboxfull",

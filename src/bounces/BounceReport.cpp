@@ -266,13 +266,20 @@ std::vector<Candidate> recipientsInText(const QString& text, const QSet<QString>
             "(?:rfc822;\\s*)?([^\\s<>@\"]+@[A-Za-z0-9.\\-]+)>?\"?\\s*(?:\\.\\.\\.|:|\\(|$|\\s)"),
         QRegularExpression::CaseInsensitiveOption);
     QSet<QString> seen;
+    QString ownAddress;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QRegularExpressionMatch m = lead.match(lines[i]);
         if (!m.hasMatch())
             continue;
         const QString a = addressIn(m.captured(1));
-        if (a.isEmpty() || excluded.contains(a) || isSystemAddress(a) || seen.contains(a))
+        if (a.isEmpty() || isSystemAddress(a) || seen.contains(a))
             continue;
+        if (excluded.contains(a)) {
+            // a test mail to oneself names the sender as the recipient: the last resort
+            if (ownAddress.isEmpty())
+                ownAddress = a;
+            continue;
+        }
         seen.insert(a);
         QString context = lines[i];
         for (qsizetype j = i + 1; j < lines.size() && j < i + 8; ++j) {
@@ -284,6 +291,10 @@ std::vector<Candidate> recipientsInText(const QString& text, const QSet<QString>
             context += QLatin1Char(' ') + lines[j];
         }
         out.push_back({a, oneLine(context)});
+    }
+    if (out.empty() && !ownAddress.isEmpty()) {
+        const qsizetype at = text.indexOf(ownAddress, 0, Qt::CaseInsensitive);
+        out.push_back({ownAddress, oneLine(text.mid(at, 400))});
     }
     if (!out.empty())
         return out;
