@@ -714,6 +714,21 @@ void traceRecipients(BounceReport& report, const QByteArray& key) {
     }
 }
 
+BounceReport refusalReport(const QString& address, const QString& serverReply,
+                           const QString& trackingId, const QDateTime& when) {
+    BounceReport report;
+    report.type = ReportType::Bounce;
+    report.date = when;
+    if (!trackingId.isEmpty())
+        report.trackingIds.append(trackingId);
+    RecipientOutcome o;
+    o.recipient = address.trimmed().toLower();
+    o.diagnostic = oneLine(serverReply);
+    finish(o, {}, QStringLiteral("failed"), o.diagnostic, Writer::Server);
+    report.recipients.push_back(o);
+    return report;
+}
+
 BounceReport readReport(const QByteArray& message) {
     std::vector<BounceReport> all = parse(message, false);
     return all.empty() ? BounceReport{} : std::move(all.front());

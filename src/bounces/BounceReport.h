@@ -54,6 +54,12 @@ struct BounceReport {
 // identifier is valid for it. Recipients without a valid identifier stay unproven.
 void traceRecipients(BounceReport& report, const QByteArray& key);
 
+// A refusal the server gave while the run was sending ("550 5.1.1 <a@b>: User unknown" at
+// RCPT) as a report of that one recipient, carrying the run's identifier for it, so that it
+// counts as a bounce read from the mailbox would.
+[[nodiscard]] BounceReport refusalReport(const QString& address, const QString& serverReply,
+                                         const QString& trackingId, const QDateTime& when);
+
 // The parts of the classification that need no mail, for the rejections seen while sending:
 // the reason a server's reply gives, and the kind that follows from it.
 [[nodiscard]] QString reasonOf(const QString& status, const QString& replyCode,

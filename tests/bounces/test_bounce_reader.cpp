@@ -256,6 +256,8 @@ void TestBounceReader::acting_data() {
     QTest::newRow("soft, the first too old")
         << QStringList{"soft valid a 45", "soft valid b 9", "soft valid c 0"} << "counted" << false
         << 2;
+    QTest::newRow("refused at RCPT while sending")
+        << QStringList{"refusal valid a 0"} << "suppressed" << true << 0;
     QTest::newRow("unsubscribe by the address")
         << QStringList{"unsubscribe none a 0"} << "suppressed" << true << 0;
     QTest::newRow("unsubscribe of someone else")
@@ -275,7 +277,16 @@ void TestBounceReader::acting() {
         QVERIFY(book.load());
         Applied last;
         for (const QString& step : steps) {
-            last = book.apply(readReport(stepMail(step, key, now)), key, list, now);
+            // a refusal at RCPT while sending counts as the bounce it would have become
+            const BounceReport report =
+                step.startsWith("refusal")
+                    ? refusalReport(rcpt,
+                                    "550 5.1.1 <" + rcpt +
+                                        ">: Recipient address rejected: "
+                                        "User unknown in virtual mailbox table",
+                                    pw::send::trackingId({key, QString(16, 'a')}, rcpt), now)
+                    : readReport(stepMail(step, key, now));
+            last = book.apply(report, key, list, now);
             QCOMPARE(last.list, Applied::List::Written);
         }
         QCOMPARE(int(last.decisions.size()), 1);
