@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QTextStream>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -39,8 +40,13 @@ int runReadBouncesCommand(const QStringList& arguments) {
     Settings settings = ReadSettings(ini);
     LoadSecrets(settings, processKeyring());
 
-    const bounces::MailboxRunResult result =
-        bounces::readMailbox(bounces::mailboxAccount(settings.server), folders.userDataFolder, {});
+    // the user's rule for temporary bounces: so many runs within so many days suppress
+    bounces::SoftBounceRule rule;
+    rule.threshold =
+        std::clamp(ini.GetInt("BOUNCES", "SoftBounceThreshold", rule.threshold), 1, 100);
+    rule.days = std::clamp(ini.GetInt("BOUNCES", "SoftBounceDays", rule.days), 1, 3650);
+    const bounces::MailboxRunResult result = bounces::readMailbox(
+        bounces::mailboxAccount(settings.server), folders.userDataFolder, rule);
     if (result.summary.messages > 0 || result.outcome == bounces::MailboxRunOutcome::Done)
         out << bounces::summaryText(result.summary) << '\n';
     out.flush();
