@@ -2,12 +2,14 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include "app/BounceCommand.h"
 #include "app/Language.h"
 #include "app/ProcessProtection.h"
 #include "app/ProgramFiles.h"
 #include "app/SendCommand.h"
 #include "app/StopSignals.h"
 #include "app/gui/CPZPtestApp.h"
+#include "bounces/ReadBouncesCommand.h"
 
 int main(int argc, char* argv[]) {
     // before any thread exists, so that every thread inherits the mask
@@ -25,6 +27,8 @@ int main(int argc, char* argv[]) {
     if (args.contains("--version"))
         return pw::app::printVersion();
     pw::app::applyTextLanguage();
+    if (pw::bounces::isReadBouncesCommandLine(args))
+        return pw::app::runReadBouncesCommand(args);
     // "--send ..." runs without a window; "--help" is answered by the same command
     if (pw::app::isSendCommandLine(args) || args.contains("--help") || args.contains("-h"))
         return pw::app::runSendCommand(args);

@@ -27,6 +27,7 @@ constexpr Entry kEntries[] = {
 #include "strings/sendlimits.inc"
 #include "strings/serversettings.inc"
 #include "strings/print.inc"
+#include "strings/bounces.inc"
 #undef PW_STRING
 };
 

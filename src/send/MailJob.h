@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <array>
 
+#include "send/Tracking.h"
 #include "send/UnsubscribeSettings.h"
 
 namespace pw::send {
@@ -66,6 +67,9 @@ struct MailJob {
 
     // List-Unsubscribe, List-Id and the footer (the project's).
     UnsubscribeSettings unsubscribe;
+
+    // The run's identifier of each message (none when empty).
+    RunTracking tracking;
 };
 
 }  // namespace pw::send

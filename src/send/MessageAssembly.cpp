@@ -240,7 +240,7 @@ QString rewritePictureReferences(const QString& html) {
     return out;
 }
 
-QString messageIdHeader(const QDateTime& now, const QString& domain) {
+QString messageIdHeader(const QDateTime& now, const QString& domain, const QString& tracking) {
     const QDate d = now.date();
     const QTime t = now.time();
     const QString stamp = QStringLiteral("%1%2%3%4%5%6%7.")
@@ -251,7 +251,8 @@ QString messageIdHeader(const QDateTime& now, const QString& domain) {
                               .arg(t.minute(), 2, 10, QLatin1Char('0'))
                               .arg(t.second(), 2, 10, QLatin1Char('0'))
                               .arg(t.msec(), 4, 10, QLatin1Char('0'));
-    const QString id = QUuid::createUuid().toString(QUuid::Id128).toUpper();
+    const QString id =
+        tracking.isEmpty() ? QUuid::createUuid().toString(QUuid::Id128).toUpper() : tracking;
     return QStringLiteral("Message-ID: <") + stamp + id + QLatin1Char('@') + domain +
            QLatin1Char('>');
 }
@@ -347,7 +348,12 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
 
     // 4-5
     message->setXMailer(QString::fromLatin1(kPostwickXMailer));
-    message->addCustomHeader(messageIdHeader(QDateTime::currentDateTime(), job.messageIdDomain));
+    const QString tracking = trackingId(job.tracking, parsed.addresses.first().address());
+    message->addCustomHeader(
+        messageIdHeader(QDateTime::currentDateTime(), job.messageIdDomain, tracking));
+    if (!tracking.isEmpty())
+        message->addCustomHeader(QString::fromLatin1(kTrackingHeader) + QStringLiteral(": ") +
+                                 tracking);
     const UnsubscribeParts unsubscribe =
         unsubscribeParts(job.unsubscribe, job.captions, values, parsed.addresses.first().address(),
                          texts.senderAddress, charset);

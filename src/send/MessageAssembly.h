@@ -61,8 +61,11 @@ struct MergedRecipients {
 // references left as they are.
 [[nodiscard]] QString rewritePictureReferences(const QString& html);
 
-// "Message-ID: <" + local time stamp + "." + UUID hex + "@" + domain + ">".
-[[nodiscard]] QString messageIdHeader(const QDateTime& now, const QString& domain);
+// "Message-ID: <" + local time stamp + "." + UUID hex + "@" + domain + ">"; with a tracking
+// identifier, the identifier stands in for the UUID (it is as unique and survives in bounces
+// that return only the Message-ID).
+[[nodiscard]] QString messageIdHeader(const QDateTime& now, const QString& domain,
+                                      const QString& tracking = {});
 
 // Whether a file of the HTML part or the attachment list is a working file of the program
 // rather than a part of the mail ("buffile.html", "Thumbs.db", "tegbuf.html", "log.txt").

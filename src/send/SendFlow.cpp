@@ -379,6 +379,8 @@ MailJob CSendFlow::makeJob() const {
     job.unsubscribe = m_unsubscribe;
     job.messageIdDomain =
         effectiveServer(m_settings.standardServer, m_document.projectSettings).smtpServer;
+    if (!m_settings.folders.userDataFolder.isEmpty())
+        job.tracking = {trackingKey(m_settings.folders.userDataFolder), m_runId};
     return job;
 }
 

@@ -374,6 +374,7 @@ private:
     std::shared_ptr<db::CRunAttachment> m_reader;
     std::shared_ptr<db::CRunAttachment> m_runDb;  // the worker's, while it runs
     UnsubscribeSettings m_unsubscribe;
+    QString m_runId = newRunId();  // the run's part of every message's tracking identifier
     std::vector<SuppressedRecipient> m_suppressed;
     QString m_suppressedAddress;
     QString m_suppressionFailure;

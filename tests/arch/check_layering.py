@@ -31,7 +31,7 @@ import sys
 #   db
 #   exchange, compose (smtp: the connection kinds of the server settings), print
 #   send (compose, smtp), dbtools (print)
-#   serversettings (send)
+#   bounces (send), serversettings (send)
 #   app (everything)
 ORDER = {
     "resources": [],
@@ -42,8 +42,9 @@ ORDER = {
     "print": ["db", "resources"],
     "send": ["smtp", "db", "compose", "resources"],
     "dbtools": ["db", "resources", "print"],
+    "bounces": ["send", "compose", "db", "resources"],
     "serversettings": ["send", "compose", "db", "resources"],
-    "app": ["send", "exchange", "compose", "db", "smtp", "resources", "serversettings",
+    "app": ["send", "bounces", "exchange", "compose", "db", "smtp", "resources", "serversettings",
             "dbtools", "print"],
 }
 
@@ -62,7 +63,7 @@ GUI_SONAME = re.compile(r"libQt6(Gui|Widgets|WebEngine\w*|PrintSupport|OpenGL\w*
 # send run, the database and the SMTP client (tests/send, tests/db, tests/smtp) except the
 # window tests named here.
 LOGIC_PROGRAMS = {"test_send_cli"}
-LOGIC_TEST_DIRS = ("tests/send/", "tests/db/", "tests/smtp/")
+LOGIC_TEST_DIRS = ("tests/send/", "tests/db/", "tests/smtp/", "tests/bounces/")
 WINDOW_TESTS = {"test_preview_window"}
 
 WIDGET_INCLUDE = re.compile(

@@ -376,6 +376,24 @@ void TestAssembly::messageIds() {
     QCOMPARE(built.message->xMailer(), QStringLiteral("Postwick Dezo Version 7"));
     QCOMPARE(built.message->customHeaders().size(), 1);
     QVERIFY(built.message->customHeaders()[0].endsWith("@d.jp>"));
+
+    // a tracked run: the identifier in the Message-ID and in its own header, valid only for
+    // the recipient it was made for (any case) and only with the key that made it
+    job.tracking = {QByteArray(32, 'k'), newRunId()};
+    const BuiltMessage tracked =
+        buildMessage(job, MailTexts{"", "me@x.jp", "A@X.jp", "", "x"}, nullptr);
+    const QString id = trackingId(job.tracking, "a@x.jp");
+    QCOMPARE(tracked.message->customHeaders().size(), 2);
+    QVERIFY(tracked.message->customHeaders()[0].contains("." + id + "@d.jp>"));
+    QCOMPARE(tracked.message->customHeaders()[1], "X-Postwick-ID: " + id);
+    QString run;
+    QCOMPARE(checkTrackingId(job.tracking.key, id, "a@x.JP", &run), TrackingMatch::Valid);
+    QCOMPARE(run, job.tracking.runId);
+    QCOMPARE(checkTrackingId(job.tracking.key, id, "b@x.jp"), TrackingMatch::Invalid);
+    QCOMPARE(checkTrackingId(QByteArray(32, 'j'), id, "a@x.jp"), TrackingMatch::Invalid);
+    QCOMPARE(checkTrackingId(job.tracking.key, id.left(id.size() - 1) + "0", "a@x.jp"),
+             TrackingMatch::Invalid);
+    QVERIFY(newRunId() != job.tracking.runId);
 }
 
 void TestAssembly::structures_data() {

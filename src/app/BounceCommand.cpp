@@ -1,0 +1,71 @@
+#include "app/BounceCommand.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QTextStream>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "app/AppFolders.h"
+#include "app/IniFile.h"
+#include "app/Keyring.h"
+#include "app/SendCommand.h"
+#include "app/Settings.h"
+#include "bounces/MailboxRun.h"
+#include "bounces/ReadBouncesCommand.h"
+
+namespace pw::app {
+
+int runReadBouncesCommand(const QStringList& arguments) {
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    if (!arguments.contains(QLatin1String("--mailbox")))
+        return static_cast<int>(bounces::runReadBounces(arguments, out, err));
+
+    std::unique_ptr<QCoreApplication> ownApp;
+    static int argc = 1;
+    static char name[] = "postwick";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        ownApp = std::make_unique<QCoreApplication>(argc, argv);
+    const AppFolders folders =
+        DetermineFolders(QCoreApplication::applicationDirPath() + QLatin1Char('/'));
+    if (folders.userDataFolder.isEmpty())
+        return int(SendExit::Unusable);
+    (void)CreateFolder(folders.userDataFolder);
+    const QString exeName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    CIniFile ini(folders.settingsPath(exeName.isEmpty() ? QStringLiteral("postwick") : exeName));
+    (void)ini.Load();  // a missing file gives the defaults: no mailbox, said so below
+    Settings settings = ReadSettings(ini);
+    LoadSecrets(settings, processKeyring());
+
+    // the user's rule for temporary bounces: so many runs within so many days suppress
+    bounces::SoftBounceRule rule;
+    rule.threshold =
+        std::clamp(ini.GetInt("BOUNCES", "SoftBounceThreshold", rule.threshold), 1, 100);
+    rule.days = std::clamp(ini.GetInt("BOUNCES", "SoftBounceDays", rule.days), 1, 3650);
+    const bounces::MailboxRunResult result = bounces::readMailbox(
+        bounces::mailboxAccount(settings.server), folders.userDataFolder, rule);
+    if (result.summary.messages > 0 || result.outcome == bounces::MailboxRunOutcome::Done)
+        out << bounces::summaryText(result.summary) << '\n';
+    out.flush();
+    if (!result.message.isEmpty())
+        err << result.message << '\n';
+    switch (result.outcome) {
+        case bounces::MailboxRunOutcome::Done:
+            return int(SendExit::Complete);
+        case bounces::MailboxRunOutcome::NoConnection:
+        case bounces::MailboxRunOutcome::Refused:
+            return int(SendExit::NoConnection);
+        case bounces::MailboxRunOutcome::NoMailbox:
+        case bounces::MailboxRunOutcome::BookUnreadable:
+            return int(SendExit::Unusable);
+        case bounces::MailboxRunOutcome::BookUnwritable:
+        case bounces::MailboxRunOutcome::SuppressionFailed:
+            return int(SendExit::NotRecorded);
+    }
+    return int(SendExit::Unusable);
+}
+
+}  // namespace pw::app

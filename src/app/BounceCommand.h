@@ -1,0 +1,17 @@
+#pragma once
+// "postwick --read-bounces FILE..." classifies mail files (see bounces/ReadBouncesCommand.h);
+// "postwick --read-bounces --mailbox" reads the mailbox of the standard server settings, acts
+// on what it finds as the window does and prints a summary. Exit statuses as the sender's:
+// 0 done, 2 mailbox not reachable or sign-in refused, 4 nothing to read (no mailbox set, an
+// unreadable record), 5 acted on but not recorded. The rule for temporary bounces is read
+// from the settings file: "SoftBounceThreshold" (3) runs within "SoftBounceDays" (30) days,
+// section "BOUNCES".
+
+#include <QStringList>
+
+namespace pw::app {
+
+// arguments without the program name.
+[[nodiscard]] int runReadBouncesCommand(const QStringList& arguments);
+
+}  // namespace pw::app

@@ -1,0 +1,235 @@
+#include "bounces/BounceReasons.h"
+
+#include "bounces/BounceReport.h"
+
+#include <QRegularExpression>
+#include <array>
+#include <utility>
+
+namespace pw::bounces {
+
+namespace {
+
+struct ReasonWords {
+    const char* reason;
+    QRegularExpression words;
+};
+
+QRegularExpression words(const char* pattern) {
+    return QRegularExpression(
+        QString::fromUtf8(pattern),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+}
+
+// The servers' own words, the most telling first: a full mailbox is said with the word
+// "mailbox", a missing one with "user" or "recipient", a refused sender with both.
+const std::vector<ReasonWords>& table() {
+    static const std::vector<ReasonWords> t = {
+        {"hasmoved", words(R"(has been moved|has moved|address has changed)")},
+        {"rejected",
+         words(
+             R"(sender address rejected|domain of sender|sender (rejected|verify failed|denied|)"
+             R"(domain|address invalid)|envelope[- ]sender|after mail from|mail from:.{0,80} rejected|)"
+             R"(invalid sender|sender is not|unknown sender|bad sender|permission to post|)"
+             R"(group you tried to contact|gruppe, die sie kontaktieren|groups\.google\.com/support)")},
+        {"authfailure",
+         words(
+             R"(\bspf\b|dkim|dmarc|sender policy framework|unauthenticated email|authentication checks)")},
+        {"contenterror", words(R"(media error|content error|invalid (mime|header))")},
+        // the local delivery program failed, whatever words it passed on
+        {"mailererror", words(R"(\b(procmail|maildrop|deliver(mail)?):|couldn't create)")},
+        // au names no address when its reception filter refuses
+        {"filtered", words(R"(\b550 : user unknown)")},
+        {"mailboxfull",
+         words(
+             R"(mailbox (is )?full|mailbox size limit|full mailbox|over ?quota|quota (exceeded|exceed|full)|)"
+             R"(exceeded (storage|the quota|quota)|storage (quota|allocation)|disk quota|)"
+             R"(too many messages in (this|the) mailbox|mailfolder is full|account is full|)"
+             R"(is over (its|the) (quota|storage)|user.{0,20} is over|)"
+             R"(out of storage|mail ?box (has )?exceeded|メールボックスがいっぱい|容量)")},
+        {"suspend",
+         words(
+             R"(account (has been |is )?(disabled|suspended|inactive|deactivated|locked|expired)|)"
+             R"(mailbox (is )?(disabled|inactive|not active|suspended)|is (disabled|inactive|)"
+             R"(suspended|deactivated)|temporarily disabled|user (account )?(is )?suspended|)"
+             R"(disabled (mailbox|recipient|account)|been disabled|temporar(y|ily) locked|no longer (active|in use)|)"
+             R"(email account that you tried to reach is (disabled|inactive))")},
+        {"notaccept",
+         words(R"(does not accept (any )?mail|accepts no mail|null mx|not accepting (any )?mail|)"
+               R"(domain does not receive|indicated no smtp service|no smtp service)")},
+        {"hostunknown",
+         words(
+             R"(host unknown|unknown host|host not found|no such (host|domain)|domain (not found|)"
+             R"(does not exist|name not found|unknown)|unknown domain|name service error|)"
+             R"(unrout(e)?able (mail )?domain|couldn'?t find any host|nxdomain|no mx|)"
+             R"(domain is not (valid|found)|host or domain name not found|unknown mail domain|)"
+             R"(recipient domain|invalid domain|dns (error|lookup failed)|no route to host|domain is not reachable)")},
+        {"userunknown",
+         words(
+             R"(user unknown|unknown user|no such (user|mailbox|recipient|account|address|person)|)"
+             R"(user (not found|does not exist|doesn't exist|is unknown)|)"
+             R"(recipient (unknown|not found|does not exist|invalid)|)"
+             R"(unknown recipient|invalid recipient|invalid (mailbox|address|user)|)"
+             R"(mailbox (not found|unavailable|does not exist|doesn't exist|not available|)"
+             R"(is unavailable|unknown|invalid)|address (does not exist|unknown|not found)|)"
+             R"(unknown (local[- ]part|address|mailbox|or illegal alias)|)"
+             R"(no mailbox here|not (a )?(valid|known) (user|recipient|mailbox)|)"
+             R"(account (that you tried to reach )?does not exist|does not exist|doesn't exist|)"
+             R"(unrout(e)?able address|not our customer|bad destination|recipnotfound|)"
+             R"(no account by that name|not listed in|undeliverable address|)"
+             R"(doesn't have a \S+ account|unknown or illegal|mailbox name not allowed|)"
+             R"(this user doesn't|is not a valid|not found in (directory|ldap)|no valid recipients|)"
+             R"((?<!recipient |sender )address rejected(?!:)|宛先不明|存在しない|存在しません)")},
+        {"norelaying",
+         words(
+             R"(relay(ing)? (access )?(denied|not permitted|prohibited|not allowed)|)"
+             R"(not permitted to relay|unable to relay|we do not relay|not (allowed|authorized) to relay|)"
+             R"(relaying denied|relay not permitted|no relaying)")},
+        {"requireptr",
+         words(R"(reverse (dns|lookup|hostname)|ptr record|no ptr|rdns|cannot find your hostname|)"
+               R"(unresolvable|not have a reverse|client host rejected: cannot find)")},
+        {"virusdetected", words(R"(virus|malware|infected)")},
+        {"spamdetected",
+         words(
+             R"(spam|junk mail|bulk mail|unsolicited|content rejected|message (content )?rejected as)")},
+        {"badreputation", words(R"(reputation|poor sending|ip (is )?not allowed)")},
+        {"blocked",
+         words(
+             R"(blocked|black ?list|block ?list|denylist|spamhaus|dnsbl|\brbl\b|listed (in|at|on)|)"
+             R"(client host rejected|access denied|connection refused by|)"
+             R"(your ip|ip address|please use the smtp server|banned|refused.{0,20}from|refused to talk)")},
+        {"toomanyconn", words(R"(too many (connections|sessions|concurrent)|connection limit)")},
+        {"speeding",
+         words(R"(rate limit|too many (messages|mails|emails)|throttl|sending limit|rate of)")},
+        {"mesgtoobig",
+         words(R"(message (is )?too (large|big)|message size exceeds|too (large|big)|size limit|)"
+               R"(exceeds (the )?(maximum|size))")},
+        {"exceedlimit", words(R"(exceeds? (the )?(limit|maximum)|limit exceeded)")},
+        {"expired",
+         words(
+             R"(retry time|delivery time expired|message expired|could not be delivered (within|for)|)"
+             R"(too long|giving up|gave up|queue(d)? (for|too)|timeout exceeded|time ?limit|)"
+             R"(delayed|expired|undeliverable for|has not been delivered|still undelivered|)"
+             R"(delivery (has )?(failed|been delayed) (after|for)|will be retried)")},
+        {"networkerror",
+         words(
+             R"(connection (refused|reset|timed out|closed|lost)|lost connection|network|)"
+             R"(timed out|routing loop|mail loop|too many hops|unable to connect|could not connect)")},
+        {"systemfull",
+         words(R"(insufficient (system storage|disk space)|disk full|system (is )?full)")},
+        {"policyviolation", words(R"(polic(y|ies)|violat|prohibited|not allowed|forbidden)")},
+        {"securityerror",
+         words(R"(authentication (required|failed)|tls|ssl|certificate|encryption|secure)")},
+        {"rejected",
+         words(R"(sender|envelope[- ]from|mail from|from address|return path|domain of)")},
+        {"filtered", words(R"(filter|refused|rejected|denied|not authorized|not permitted)")},
+        {"syntaxerror", words(R"(syntax|command (not recognized|unrecognized)|bad sequence)")},
+        {"contenterror", words(R"(content|mime|header)")},
+        {"mailererror",
+         words(R"(mailer error|command (died|failed)|pipe to|program|exit code|x-unix)")},
+        {"systemerror",
+         words(R"(system error|internal (server )?error|local error|temporar(y|ily)|try again|)"
+               R"(server (is )?(busy|unavailable)|service (is )?unavailable|resources)")},
+    };
+    return t;
+}
+
+QString reasonOfStatus(const QString& status) {
+    static const std::array<std::pair<const char*, const char*>, 24> byCode = {{
+        {"1.1", "userunknown"},  {"1.0", "userunknown"},  {"1.3", "userunknown"},
+        {"1.10", "notaccept"},   {"1.2", "hostunknown"},  {"1.6", "hasmoved"},
+        {"1.7", "rejected"},     {"1.8", "rejected"},     {"2.1", "suspend"},
+        {"2.2", "mailboxfull"},  {"2.3", "exceedlimit"},  {"2.4", "mailererror"},
+        {"3.1", "systemfull"},   {"3.2", "notaccept"},    {"3.4", "mesgtoobig"},
+        {"3.5", "systemerror"},  {"4.2", "expired"},      {"4.7", "expired"},
+        {"4.4", "hostunknown"},  {"4.6", "networkerror"}, {"5.0", "syntaxerror"},
+        {"6.0", "contenterror"}, {"7.1", "filtered"},     {"7.26", "authfailure"},
+    }};
+    const QString rest = status.mid(2);
+    for (const auto& [code, reason] : byCode)
+        if (rest == QLatin1String(code))
+            return QString::fromLatin1(reason);
+    if (rest.startsWith(QLatin1String("7.")))
+        return QStringLiteral("securityerror");
+    if (rest.startsWith(QLatin1String("4.")))
+        return QStringLiteral("networkerror");
+    return {};
+}
+
+QString reasonInWords(const QString& text) {
+    if (text.isEmpty())
+        return {};
+    for (const ReasonWords& r : table())
+        if (r.words.match(text).hasMatch())
+            return QString::fromLatin1(r.reason);
+    return {};
+}
+
+}  // namespace
+
+QString reasonOf(const QString& status, const QString& replyCode, const QString& text) {
+    return reasonOf(status, replyCode, text, QString());
+}
+
+QString reasonOf(const QString& status, const QString& replyCode, const QString& diagnostic,
+                 const QString& surrounding) {
+    QString reason = reasonInWords(diagnostic);
+    if (reason.isEmpty()) {
+        // a specific code says more than the words around it
+        const bool generic = status.isEmpty() || status.mid(1, 2) == QLatin1String(".0");
+        reason = generic ? reasonInWords(surrounding) : QString();
+        if (reason.isEmpty())
+            reason = reasonOfStatus(status);
+    }
+    if (!reason.isEmpty())
+        return reason;
+    if (status.startsWith(QLatin1Char('4')) || replyCode.startsWith(QLatin1Char('4')))
+        return QStringLiteral("systemerror");
+    return replyCode.isEmpty() && status.isEmpty() ? QStringLiteral("undefined")
+                                                   : QStringLiteral("onhold");
+}
+
+BounceKind kindOf(const QString& reason, const QString& status) {
+    if (reason == QLatin1String("feedback"))
+        return BounceKind::Complaint;
+    if (reason == QLatin1String("vacation"))
+        return BounceKind::AutoReply;
+    if (reason == QLatin1String("delivered"))
+        return BounceKind::Delivered;
+    // an unknown user stays unknown whatever class the server gave; a host may come back
+    if (reason == QLatin1String("userunknown") || reason == QLatin1String("hasmoved"))
+        return BounceKind::Hard;
+    if ((reason == QLatin1String("hostunknown") || reason == QLatin1String("notaccept")) &&
+        !status.startsWith(QLatin1Char('4')))
+        return BounceKind::Hard;
+    return BounceKind::Soft;
+}
+
+QString pseudoStatus(const QString& reason, bool transient) {
+    static const std::array<std::pair<const char*, int>, 17> numbers = {{
+        {"undefined", 900},
+        {"onhold", 901},
+        {"requireptr", 973},
+        {"filtered", 910},
+        {"userunknown", 911},
+        {"hostunknown", 912},
+        {"rejected", 918},
+        {"suspend", 921},
+        {"mailboxfull", 922},
+        {"systemerror", 930},
+        {"notaccept", 932},
+        {"mailererror", 939},
+        {"expired", 947},
+        {"blocked", 971},
+        {"failedstarttls", 976},
+        {"norelaying", 0},
+        {"delivered", 0},
+    }};
+    for (const auto& [name, number] : numbers)
+        if (reason == QLatin1String(name))
+            return number == 0 ? QString()
+                               : QStringLiteral("%1.0.%2").arg(transient ? 4 : 5).arg(number);
+    return {};
+}
+
+}  // namespace pw::bounces
