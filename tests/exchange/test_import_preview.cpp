@@ -48,7 +48,7 @@ private slots:
         QCOMPARE(s.itemCount(), 25);
         test::ScriptedUserInteraction ui;
         QCOMPARE(s.acceptSelection(ui), SelectionVerdict::NoneChecked);
-        QCOMPARE(ui.asked().back().text, QStringLiteral("インポートする項目を選んでください。"));
+        QCOMPARE(ui.asked().back().text, QStringLiteral("Please choose the items to import."));
         s.selectAll();
         QCOMPARE(s.acceptSelection(ui), SelectionVerdict::TooMany);
         QCOMPARE(ui.asked().back().caption, QStringLiteral("Select Data"));
@@ -276,6 +276,31 @@ private slots:
         QCOMPARE(s.moveColumn(19, MoveDirection::Right), 19);
         QCOMPARE(s.cell(0, 0), QStringLiteral("b"));
         QCOMPARE(s.moveColumn(19, MoveDirection::Left), 18);
+    }
+
+    // An obvious heading row names the fields and ticks its columns; anything else starts
+    // with nothing ticked and the data as data.
+    void headingRowRecognised_data() {
+        QTest::addColumn<QList<QStringList>>("rows");
+        QTest::addColumn<bool>("firstRecord");
+        QTest::addColumn<QList<bool>>("ticked");
+        QTest::newRow("heading over addresses")
+            << QList<QStringList>{{"Email", "氏名", ""}, {"a@x.jp", "Taro", "1"}} << true
+            << QList<bool>{true, true, false};
+        QTest::newRow("addresses from the first row")
+            << QList<QStringList>{{"a@x.jp", "Taro"}, {"b@x.jp", "Jiro"}} << false
+            << QList<bool>{false, false};
+        QTest::newRow("no address anywhere") << QList<QStringList>{{"Name", "Code"}, {"Taro", "1"}}
+                                             << false << QList<bool>{false, false};
+    }
+    void headingRowRecognised() {
+        QFETCH(QList<QStringList>, rows);
+        QFETCH(bool, firstRecord);
+        QFETCH(QList<bool>, ticked);
+        const ImportSession s = sessionWith(rows);
+        QCOMPARE(s.firstRecordOption(), firstRecord);
+        for (int i = 0; i < ticked.size(); ++i)
+            QCOMPARE(s.isChecked(i), ticked[i]);
     }
 
     void csvFromTextThroughPreview() {
