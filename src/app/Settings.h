@@ -55,6 +55,9 @@ struct Settings {
     int connectWait = 0;
     bool startShortcut = true;
     int addrSetType = 0;
+    // "JapaneseExtras": characters outside JIS X 0208 in a Japanese charset's mail; 0 that
+    // recipient's mail in UTF-8, 1 the Windows codes, 2 standard equivalents.
+    int japaneseExtras = 0;
     bool dbExportItem = true;
     int strFieldSize = 100;
     // "RecordLimit": the most records of a database (import, Add Record, the editor's list).

@@ -6,8 +6,10 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <optional>
 
 #include "send/UnsubscribeSettings.h"
+#include "smtp/Charsets.h"
 
 namespace pw::send {
 
@@ -53,6 +55,8 @@ struct MailJob {
     // When not empty, the MIME charset of the mail instead of the row's (e.g. "utf-8", which
     // the table does not offer); the row still gives the code page of the automatic wrap.
     QString charsetOverride;
+    // A Japanese charset's characters outside JIS X 0208 ("JapaneseExtras").
+    smtp::JapaneseExtras japaneseExtras = smtp::JapaneseExtras::Utf8;
     AddrSetType addrSetType = AddrSetType::AllTo;
     AutoWrapSetting autoWrap;
     bool wrapToDisplayedLines = false;  // "length": rebuild the body from the editor's lines
@@ -66,6 +70,10 @@ struct MailJob {
 
     // List-Unsubscribe, List-Id and the footer (the project's).
     UnsubscribeSettings unsubscribe;
+
+    // A test send merged with one recipient's values: the texts above are merged already,
+    // the HTML part and the footer take them from here.
+    std::optional<FieldTexts> testSample;
 };
 
 }  // namespace pw::send

@@ -2,6 +2,7 @@
 // event loop with the prompts relayed to the interface thread, a cancel that comes before the
 // worker runs, and the end of a run while a prompt of the worker waits for this thread.
 #include <unistd.h>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
@@ -9,10 +10,14 @@
 #include <QTest>
 #include <QTimer>
 #include <atomic>
+#include <functional>
 
 #include "db/RecordCache.h"
 #include "resources/Strings.h"
+#include "send/MessageAssembly.h"
 #include "send/SendFlow.h"
+#include "send/Unsubscribe.h"
+#include "smtp/Charsets.h"
 #include "test_send_world.h"
 
 using namespace pw;
@@ -204,6 +209,167 @@ private slots:
             CSendProgressRelay relay(ui);
             QCOMPARE(flow.start(relay), StartResult::BadCharset);
         }
+    }
+
+    // Every placeholder of the mail is merged for each recipient, whatever the database's
+    // language and field names, or the user is asked once before the first mail, the
+    // placeholders that match no field named with the fields there are.
+    void placeholdersMergedOrAsked_data() {
+        QTest::addColumn<Language>("language");
+        QTest::addColumn<QString>("renamed");  // "position=caption", the heading row's work
+        QTest::addColumn<QString>("recipient");
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QString>("html");
+        QTest::addColumn<QString>("unmatched");  // empty: nobody asked, every mail merged
+        const auto en = Language::English;
+        const auto ja = Language::Japanese;
+        const QString link = "<p>[[Name]]</p>";
+        QTest::newRow("English database, footer, link and HTML") << en << ""
+                                                                 << "[[Mail Address]]"
+                                                                 << "Hello [[Name]]" << link << "";
+        QTest::newRow("Japanese database: footer and link know the address field")
+            << ja << ""
+            << "[[メールアドレス]]"
+            << "[[名前]]様"
+            << "<p>[[名前]]様</p>"
+            << "";
+        QTest::newRow("Japanese, heading row renamed the HTML template's field")
+            << ja << "1=氏名"
+            << "[[メールアドレス]]"
+            << "[[氏名]]様"
+            << "<p>[[名前]]様</p>"
+            << "[[名前]]";
+        QTest::newRow("English, field 1 renamed, recipient text still the old one")
+            << en << "0=Email"
+            << "[[Mail Address]]"
+            << "Hello [[Name]]"
+            << ""
+            << "[[Mail Address]]";
+        QTest::newRow("English, renamed field, mail written with the new name")
+            << en << "1=Kunde"
+            << "[[Mail Address]]"
+            << "Hello [[Kunde]]"
+            << "<p>[[Kunde]]</p>"
+            << "";
+        QTest::newRow("misspelt placeholder in the subject") << en << ""
+                                                             << "[[Mail Address]]"
+                                                             << "Hello [[Nmae]]"
+                                                             << ""
+                                                             << "[[Nmae]]";
+    }
+    void placeholdersMergedOrAsked() {
+        QFETCH(Language, language);
+        QFETCH(QString, renamed);
+        QFETCH(QString, recipient);
+        QFETCH(QString, subject);
+        QFETCH(QString, html);
+        QFETCH(QString, unmatched);
+        setLanguage(language);
+        FlowWorld w;
+        QVERIFY(w.world.createDatabase(2));
+        if (!renamed.isEmpty()) {
+            w.world.store->SetCaption(renamed.section('=', 0, 0).toInt(), renamed.section('=', 1));
+            w.world.store->SaveCaptions();
+        }
+        UnsubscribeSettings u;
+        u.url = "https://example.jp/u?e=[[Mail Address]]";
+        u.footer = FooterChoice::On;
+        QCOMPARE(saveUnsubscribeSettings(*w.world.store, u), UnsubscribeCheck::Ok);
+        QVERIFY(w.world.store->Save(db::SaveMode::Retaining));
+        w.document.recipientText = recipient;
+        w.document.subject = subject;
+        w.document.textBody = "Body\r\n";
+        SendFlowSettings s = w.settings();
+        s.charsetRow = smtp::utf8CharsetRow();
+        if (!html.isEmpty()) {
+            QVERIFY(QDir().mkpath(s.previewFolder));
+            QVERIFY(test::writeFile(s.previewFolder + "index.html", html.toUtf8()));
+            w.document.htmlTemplateName = "T";
+            w.document.pictureList = {"index.html"};
+        }
+        CSendFlow flow(s, w.log);
+        flow.useDocument(w.document, *w.world.store, w.document.textBody);
+        const CheckResult checked = flow.check(SendKind::Send);
+        QVERIFY(checked == CheckResult::Ready || checked == CheckResult::ReadyAddressesUnused);
+        if (flow.mode() == SendMode::Merge)
+            QCOMPARE(flow.chooseSelection(db::SendSelectionMode::All), 2);
+        test::ScriptedUserInteraction ui;
+        ui.script({Answer::No});
+        // asked once: the window before the Transmission dialog, prepare() not again
+        const bool window = flow.askAboutUnmatchedPlaceholders(ui);
+        const Preparation prepared = flow.prepare(ui, {Asking::User, OverInterrupted::Refuse});
+        setLanguage(Language::English);
+        if (!unmatched.isEmpty()) {
+            QCOMPARE(ui.asked().size(), 1);
+            const QString& question = ui.asked()[0].text;
+            QVERIFY2(
+                question.contains(unmatched) && question.contains(w.world.store->Captions()[1]),
+                qPrintable(question));
+            QVERIFY(!window);
+            return;
+        }
+        QVERIFY(ui.asked().isEmpty());
+        QVERIFY(window && prepared.ok());
+        const auto assembly = flow.messageAssembly();
+        for (int row = 0; row < 2; ++row) {
+            const BuiltMessage built = assembly->build(assembly->merged(row), row);
+            QVERIFY2(built.message, qPrintable(built.error));
+            const QString address = QString("rcpt%1@example.jp").arg(row + 1);
+            QString mail = built.message->subject() + built.message->customHeaders().join("\n");
+            std::function<void(const smtp::CKTWSMTPBodyPart&)> walk = [&](const auto& part) {
+                mail += part.text();
+                for (int i = 0; i < part.childCount(); ++i)
+                    walk(*part.child(i));
+            };
+            walk(built.message->rootPart());
+            QVERIFY2(!mail.contains("[["), qPrintable(mail));
+            QVERIFY2(mail.contains(QString("Name %1").arg(row + 1)), qPrintable(mail));
+            QVERIFY2(mail.contains("e=rcpt" + QString::number(row + 1) + "%40example.jp"),
+                     qPrintable(mail));
+            QVERIFY2(mail.count(address) >= 2, qPrintable(mail));  // the footers
+            QCOMPARE(built.message->to().value(0).address(), address);
+        }
+    }
+
+    // "Test" of a mail with placeholders reads as the picked recipient's mail would, and
+    // still goes to the test address only.
+    void testSendMergesAPickedRecipient_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<TestMerge>("result");
+        QTest::addColumn<QString>("subject");
+        QTest::newRow("the first, by default") << ""
+                                               << "" << TestMerge::Merged << "Hello Name 1";
+        QTest::newRow("the second, picked") << "Choose a Recipient..."
+                                            << "2" << TestMerge::Merged << "Hello Name 2";
+        QTest::newRow("unmerged, as before") << "Unmerged"
+                                             << "" << TestMerge::Unmerged << "Hello [[Name]]";
+        QTest::newRow("no such recipient") << "Choose a Recipient..."
+                                           << "9" << TestMerge::Cancelled << "";
+    }
+    void testSendMergesAPickedRecipient() {
+        QFETCH(QString, button);
+        QFETCH(QString, number);
+        QFETCH(TestMerge, result);
+        QFETCH(QString, subject);
+        FlowWorld w;
+        QVERIFY(w.world.createDatabase(2));
+        auto flow = w.flow();
+        QCOMPARE(flow->check(SendKind::Test), CheckResult::Ready);
+        test::ScriptedUserInteraction ui;
+        if (!button.isEmpty())
+            ui.scriptChoices({button});
+        if (!number.isEmpty())
+            ui.scriptTexts({number});
+        QCOMPARE(askTestRecipient(*flow, ui), result);
+        if (result == TestMerge::Cancelled)
+            return;
+        const auto assembly = flow->messageAssembly();
+        const BuiltMessage built = assembly->build(assembly->texts(), -1);
+        QVERIFY2(built.message, qPrintable(built.error));
+        QCOMPARE(built.message->subject(), subject);
+        QCOMPARE(built.message->to().size(), 1);
+        QCOMPARE(built.message->to()[0].address(), QStringLiteral("me@example.jp"));
     }
 
     // The window's way: start, go on processing events, learn of the end by the signal.

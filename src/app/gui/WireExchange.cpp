@@ -21,7 +21,10 @@ void importDatabase(CPZPtestDlg& w) {
     options.openDatabaseAfterImport = settings.openDatabaseAfterImport != 0;
     options.legacy = exchange::legacyCodePageFor(currentLanguage());
     exchange::QtImportWindows windows(&w);
+    const auto captions = s.store().Captions();
     const auto flow = exchange::runImportCommand(s.store(), s.ui(), options, windows);
+    // a heading row may have renamed the fields the mail's placeholders name
+    OfferPlaceholderRewrite(w, captions);
     w.UpdateDocumentState();
     if (!flow || !flow->after())
         return;

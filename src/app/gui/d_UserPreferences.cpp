@@ -1,4 +1,5 @@
 #include "app/gui/d_UserPreferences.h"
+#include <algorithm>
 
 #include "app/Keyring.h"
 
@@ -122,6 +123,8 @@ void d_UserPreferences::translate() {
     f.testEmailEdit->setAccessibleName(str(ids::kPrefTestAddress));
     setTitle(f.defaultFieldGroup, ids::kPrefDefaultField);
     f.defaultFieldCombo->setAccessibleName(str(ids::kPrefDefaultField));
+    setTitle(f.japaneseExtrasGroup, ids::kPrefJapaneseExtras);
+    f.japaneseExtrasCombo->setAccessibleName(str(ids::kPrefJapaneseExtras));
     f.buttonBox->button(QDialogButtonBox::Ok)->setText(str(ids::kPrefOk));
     f.buttonBox->button(QDialogButtonBox::Cancel)->setText(str(ids::kPrefCancel));
 }
@@ -153,6 +156,10 @@ void d_UserPreferences::load() {
     f.defaultFieldCombo->addItem(str(ids::kPrefNone));
     f.defaultFieldCombo->addItems(m_captions);
     f.defaultFieldCombo->setCurrentIndex(s.defaultRecipientField + 1);
+    f.japaneseExtrasCombo->addItems({str(ids::kPrefJapaneseExtrasUtf8),
+                                     str(ids::kPrefJapaneseExtrasWindows),
+                                     str(ids::kPrefJapaneseExtrasReplace)});
+    f.japaneseExtrasCombo->setCurrentIndex(std::clamp(s.japaneseExtras, 0, 2));
     f.oneTimeSendSpin->setValue(kOneTimeSendRange.clamp(s.oneTimeSend));
     f.sendWaitSpin->setValue(kSendWaitRange.clamp(s.sendWait));
     f.connectWaitSpin->setValue(kConnectWaitRange.clamp(s.connectWait));
@@ -202,6 +209,7 @@ void d_UserPreferences::accept() {
     s.addrSetType = f.addrToRadio->isChecked() ? 0 : f.addrCcRadio->isChecked() ? 1 : 2;
     s.testEmailAddress = f.testEmailEdit->text();
     s.defaultRecipientField = f.defaultFieldCombo->currentIndex() - 1;
+    s.japaneseExtras = f.japaneseExtrasCombo->currentIndex();
 
     EditorFont chosen;
     chosen.family = m_font.family();
