@@ -134,9 +134,10 @@ d_Unsubscribe::d_Unsubscribe(db::TDbData& store, IUserInteraction& ui, QWidget* 
     label(m_form->footerTextLabel, ids::kUnsubFooterTextLabel);
     label(m_form->footerHtmlLabel, ids::kUnsubFooterHtmlLabel);
     label(m_form->defaultsButton, ids::kUnsubDefaults);
-    label(m_form->hint, ids::kUnsubHint);
     // the address field by its caption in this database, whatever that is
-    m_form->hint->setText(send::withAddressPlaceholder(m_form->hint->text(), store.Captions()));
+    const QString hint = str(ids::kUnsubHint).arg("[[" + store.Captions()[0] + "]]");
+    m_form->hint->setText(hint);
+    m_form->hint->setAccessibleName(hint);
     m_form->mailAddress->setAccessibleName(m_form->mailLabel->accessibleName());
     m_form->url->setAccessibleName(m_form->urlLabel->accessibleName());
     m_form->listName->setAccessibleName(m_form->listLabel->accessibleName());
