@@ -5,6 +5,8 @@
 #include <QLocale>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace pw::exchange {
 
@@ -86,7 +88,11 @@ bool isDateFormat(int numFmtId, const QString& formatCode) {
 QString formatWorkbookNumber(double value) {
     if (!std::isfinite(value))
         return {};
-    QString text = QString::number(value, 'f', QLocale::FloatingPointShortest);
+    // the 15 significant digits a spreadsheet keeps, so 0.1 + 0.2 reads 0.3 as it shows
+    char digits[40];
+    std::snprintf(digits, sizeof digits, "%.15g", value);
+    QString text =
+        QString::number(std::strtod(digits, nullptr), 'f', QLocale::FloatingPointShortest);
     if (text == u"-0")
         text = QStringLiteral("0");
     return text;

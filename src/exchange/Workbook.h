@@ -64,8 +64,8 @@ public:
 // True for a number format that shows a date or a time (built-in or custom code).
 [[nodiscard]] bool isDateFormat(int numFmtId, const QString& formatCode);
 
-// The value as the sheet shows it in a general format: its shortest decimal form, no
-// grouping, no exponent (12.7 stays 12.7, 1e20 is written out).
+// The value as the sheet shows it in a general format: its shortest decimal form to 15
+// significant digits, no grouping, no exponent (12.7 stays 12.7, 1e20 is written out).
 [[nodiscard]] QString formatWorkbookNumber(double value);
 
 // How dates of a workbook are written into the import's fields.

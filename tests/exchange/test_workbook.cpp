@@ -394,7 +394,7 @@ with zipfile.ZipFile(sys.argv[2], 'w', zipfile.ZIP_DEFLATED) as z:
         QTest::addColumn<QString>("text");
         QTest::newRow("12.7") << 12.7 << "12.7";
         QTest::newRow("0.4") << 0.4 << "0.4";
-        QTest::newRow("a sum's binary noise is not shown") << 0.1 + 0.2 << "0.30000000000000004";
+        QTest::newRow("a sum's binary noise is not shown") << 0.1 + 0.2 << "0.3";
         QTest::newRow("negative zero") << -0.0 << "0";
         QTest::newRow("no grouping") << 1234567.0 << "1234567";
         QTest::newRow("phone-like number") << 9012345678.0 << "9012345678";
