@@ -370,6 +370,7 @@ private slots:
                                         "StartShortcut=1",
                                         "AddrSetType=0",
                                         "JapaneseExtras=0",
+                                        "ImportDatesIso=0",
                                         "DBExportItem=1",
                                         "StrFieldSize=100",
                                         "SMTPAcceptUnverifiedCert=0",
