@@ -1,13 +1,18 @@
 #include "app/DocumentController.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include "app/ProjectStore.h"
 #include "app/RunRecovery.h"
 #include "compose/MailFile.h"
 #include "compose/TemplatePlaces.h"
 #include "resources/Strings.h"
+#include "send/MessageAssembly.h"
 #include "send/RunMarker.h"
+#include "send/SendRules.h"
+#include "send/Unsubscribe.h"
 
 namespace pw::app {
 
@@ -128,6 +133,67 @@ CDocumentController::HtmlMailDeleted CDocumentController::deleteHtmlMail() {
     (void)emptyFolderFiles(m_session.folders().wizardPreviewFolder());
     doc.modified = true;
     return HtmlMailDeleted::Deleted;
+}
+
+CDocumentController::PlaceholdersRewritten CDocumentController::offerPlaceholderRewrite(
+    const std::array<QString, db::kFieldCount>& before) {
+    db::TDbData& store = m_session.store();
+    if (!store.IsOpen())
+        return PlaceholdersRewritten::NothingToDo;
+    const std::array<QString, db::kFieldCount> after = store.Captions();
+    QStringList renamed;
+    for (size_t k = 0; k < before.size(); ++k) {
+        if (before[k] != after[k])
+            renamed << QStringLiteral("[[%1]] \u2192 [[%2]]").arg(before[k], after[k]);
+    }
+    if (renamed.isEmpty())
+        return PlaceholdersRewritten::NothingToDo;
+
+    MailDocument& doc = m_session.document();
+    QString* texts[] = {&doc.senderAddress, &doc.senderName, &doc.subject, &doc.recipientText,
+                        &doc.textBody};
+    const QString htmlPath =
+        doc.isHtmlMail() ? m_session.folders().mainPreviewFolder() + QStringLiteral("index.html")
+                         : QString();
+    QString html;
+    if (QFile file(htmlPath); !htmlPath.isEmpty() && file.open(QIODevice::ReadOnly))
+        html = QString::fromUtf8(file.readAll());
+    send::UnsubscribeSettings unsubscribe = send::loadUnsubscribeSettings(store);
+    QString* unsubscribeTexts[] = {&unsubscribe.mailAddress, &unsubscribe.url,
+                                   &unsubscribe.footerText, &unsubscribe.footerHtml};
+    const auto uses = [&](const QString& t) {
+        return send::renamePlaceholders(t, before, after) != t;
+    };
+    bool used = uses(html);
+    for (const QString* t : texts)
+        used = used || uses(*t);
+    bool unsubscribeUsed = false;
+    for (const QString* t : unsubscribeTexts)
+        unsubscribeUsed = unsubscribeUsed || uses(*t);
+    if (!used && !unsubscribeUsed)
+        return PlaceholdersRewritten::NothingToDo;
+    if (ask(m_session.ui(),
+            send::formatMessageText(str(ids::kRewritePlaceholders),
+                                    {renamed.join(QLatin1Char('\n'))}),
+            MessageKind::YesNo) != Answer::Yes)
+        return PlaceholdersRewritten::Declined;
+
+    for (QString* t : texts)
+        *t = send::renamePlaceholders(*t, before, after);
+    if (uses(html)) {
+        QSaveFile file(htmlPath);
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(send::renamePlaceholders(html, before, after).toUtf8());
+            if (!file.commit())
+                inform(m_session.ui(), str(ids::kRewritePlaceholdersHtmlFailed));
+        }
+    }
+    if (unsubscribeUsed) {
+        for (QString* t : unsubscribeTexts)
+            *t = send::renamePlaceholders(*t, before, after);
+        (void)send::saveUnsubscribeSettings(store, unsubscribe);
+    }
+    return PlaceholdersRewritten::Rewritten;
 }
 
 }  // namespace pw::app

@@ -4,6 +4,7 @@
 // they leave behind; tests drive them without it.
 
 #include <QString>
+#include <array>
 #include <memory>
 
 #include "app/AppSession.h"
@@ -46,6 +47,14 @@ public:
     // Delete HTML Template: asks first; on Yes the document becomes a text mail, the preview
     // folders are emptied and the document is modified.
     [[nodiscard]] HtmlMailDeleted deleteHtmlMail();
+
+    enum class PlaceholdersRewritten { Rewritten, Declined, NothingToDo };
+    // After the field captions changed from `before` (the Fields window, an import's heading
+    // row): when the open mail, its HTML or the unsubscribe settings still write a field by
+    // its old caption, offers to write them with the new one. The document's texts must be
+    // taken from the window before and shown again after Rewritten.
+    [[nodiscard]] PlaceholdersRewritten offerPlaceholderRewrite(
+        const std::array<QString, db::kFieldCount>& before);
 
 private:
     CAppSession& m_session;

@@ -59,6 +59,8 @@ void visitSetupKeys(Settings& s, Visitor&& v) {
     v.integer("ConnectWait", s.connectWait, 0);
     v.boolean("StartShortcut", s.startShortcut, true);
     v.integer("AddrSetType", s.addrSetType, 0);
+    v.integer("JapaneseExtras", s.japaneseExtras, 0);
+    v.integer("ImportDatesIso", s.importDatesIso, 0);
     v.boolean("DBExportItem", s.dbExportItem, true);
     v.integer("StrFieldSize", s.strFieldSize, 100);
     v.boolean("SMTPAcceptUnverifiedCert", server.acceptUnverifiedCertificate, false);

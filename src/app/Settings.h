@@ -55,6 +55,11 @@ struct Settings {
     int connectWait = 0;
     bool startShortcut = true;
     int addrSetType = 0;
+    // "JapaneseExtras": characters outside JIS X 0208 in a Japanese charset's mail; 0 that
+    // recipient's mail in UTF-8, 1 the Windows codes, 2 standard equivalents.
+    int japaneseExtras = 0;
+    // "ImportDatesIso": 1 writes workbook dates as 2024-03-15, 0 in the system's short form.
+    int importDatesIso = 0;
     bool dbExportItem = true;
     int strFieldSize = 100;
     // "RecordLimit": the most records of a database (import, Add Record, the editor's list).

@@ -37,6 +37,8 @@ public:
     [[nodiscard]] virtual int count() const = 0;
     // The message of recipient i (0 <= i < max(count, 1)).
     [[nodiscard]] virtual PreviewMessage message(int index) = 0;
+    // What the user should know of the whole mailing before it goes (shown above the text).
+    [[nodiscard]] virtual QStringList notices() const { return {}; }
 };
 
 // The header block and the body: From, Subject, the To/Cc/Bcc lines, the MIME and mailer
@@ -73,6 +75,7 @@ public:
     // "index.htm" of the preview folder, or "about:blank" for a mail without HTML.
     [[nodiscard]] const QString& htmlTarget() const { return m_htmlTarget; }
     [[nodiscard]] QString htmlFile() const { return m_folder + QStringLiteral("index.htm"); }
+    [[nodiscard]] QStringList notices() const { return m_source->notices(); }
 
     // Deletes "index.htm" (the window closes).
     void close();

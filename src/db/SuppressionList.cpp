@@ -110,6 +110,10 @@ QString NormalizeAddress(const QString& input) {
     return normal.toUtf8().size() > kAddressBytes ? QString() : normal;
 }
 
+QString SuppressionKey(const QString& text) {
+    return NormalizeAddress(text).toLower();
+}
+
 CSuppressionList::CSuppressionList(QString userDataFolder) : m_folder(std::move(userDataFolder)) {}
 
 QString CSuppressionList::FilePath() const {
@@ -153,7 +157,7 @@ ListRead CSuppressionList::ReadReasons(QHash<QString, QString>& reasons) const {
     std::vector<SuppressedEntry> entries;
     const ListRead r = Read(entries);
     for (const SuppressedEntry& e : entries)
-        reasons.insert(e.address, e.reason);
+        reasons.insert(SuppressionKey(e.address), e.reason);
     return r;
 }
 

@@ -20,6 +20,9 @@ inline constexpr const char* kSuppressionFileName = "suppression.pzb";
 // "Ann.Lee@example.com"). Empty for a text that is no address (no "@", an empty part, a
 // blank or a second "<" inside).
 [[nodiscard]] QString NormalizeAddress(const QString& text);
+// What the list compares: the whole address without regard to case, as an unsubscribe
+// request written in capitals ("U005@EXAMPLE.TEST") means the same mailbox.
+[[nodiscard]] QString SuppressionKey(const QString& text);
 
 struct SuppressedEntry {
     QString address;  // normalised
@@ -45,6 +48,7 @@ public:
     // Every entry, by address. A missing file is an empty list (ListRead::Missing).
     [[nodiscard]] ListRead Read(std::vector<SuppressedEntry>& entries) const;
     // normalised address -> reason, for a run: Failed means the run must not start.
+    // keyed by SuppressionKey
     [[nodiscard]] ListRead ReadReasons(QHash<QString, QString>& reasons) const;
     // Adds in one transaction (the file is created first when missing).
     [[nodiscard]] SuppressionChange Add(const QStringList& addresses, const QString& reason);

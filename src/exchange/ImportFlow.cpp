@@ -120,13 +120,15 @@ ReadResult ImportFlow::read(TextEncoding encoding, IImportWindows* windows) {
     };
     if (windows) {
         return readImportFile(m_path, m_session.table, delimiter, sheet, m_ui, progress,
-                              m_settings.legacy, encoding, maxReaderRows(m_store.RecordLimit()));
+                              m_settings.legacy, encoding, maxReaderRows(m_store.RecordLimit()),
+                              m_settings.dateForm);
     }
     // Reading again: the delimiter chosen the first time.
     const Delimiter chosen = m_delimiter;
     return readImportFile(
         m_path, m_session.table, [chosen] { return std::optional<Delimiter>(chosen); }, sheet, m_ui,
-        progress, m_settings.legacy, encoding, maxReaderRows(m_store.RecordLimit()));
+        progress, m_settings.legacy, encoding, maxReaderRows(m_store.RecordLimit()),
+        m_settings.dateForm);
 }
 
 void ImportFlow::run(const QString& path, IImportWindows& windows, IProgress* progress) {

@@ -31,6 +31,8 @@ struct ImportSettings {
     AutoGrouping grouping;
     bool openDatabaseAfterImport = true;  // "OpenDatabaseAfterImport" is nonzero
     LegacyCodePage legacy = LegacyCodePage::Windows1252;
+    // "ImportDatesIso": workbook dates as 2024-03-15 rather than in the system's short form
+    WorkbookDateForm dateForm = WorkbookDateForm::LocaleShort;
 };
 
 // The items of "Select Data to Import": one check box per field of row 0.

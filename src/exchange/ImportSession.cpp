@@ -44,10 +44,37 @@ QString truncateToFieldLength(const QString& value, int maxBytes) {
     return i == n ? value : value.first(i);
 }
 
+namespace {
+bool holdsAddress(const QString& value);
+}  // namespace
+
 void ImportSession::resetSelection() {
     m_checked.clear();
-    if (!table.rows.isEmpty())
-        m_checked.fill(false, table.rows.fieldCount(0));
+    if (table.rows.isEmpty())
+        return;
+    const ImportRow first = table.rows[0];
+    m_checked.fill(false, first.size());
+    // An obvious heading row (no address in it, one below it in a column it names): its
+    // named columns are ticked and it gives the field names.
+    if (table.rows.size() < 2)
+        return;
+    const ImportRow second = table.rows[1];
+    bool headed = false;
+    for (qsizetype c = 0; c < first.size(); ++c) {
+        if (holdsAddress(first[c]))
+            return;
+        headed = headed ||
+                 (c < second.size() && holdsAddress(second[c]) && !first[c].trimmed().isEmpty());
+    }
+    if (!headed)
+        return;
+    m_firstRecordOption = true;
+    for (qsizetype c = 0, ticked = 0; c < first.size() && ticked < kFieldCount; ++c) {
+        if (!first[c].trimmed().isEmpty()) {
+            m_checked[c] = true;
+            ++ticked;
+        }
+    }
 }
 
 QStringList ImportSession::items() const {

@@ -159,10 +159,10 @@ ReadResult readImportFile(const QString& path, ImportTable& table,
                           const DelimiterChooser& chooseDelimiter,
                           const WorksheetChooser& chooseWorksheet, IUserInteraction& ui,
                           SteppedProgress& progress, LegacyCodePage legacy, TextEncoding encoding,
-                          int maxRows) {
+                          int maxRows, WorkbookDateForm dateForm) {
     ReadResult result;
     if (readerFor(path) == ReaderKind::Workbook) {
-        result = readWorkbook(path, table, chooseWorksheet, progress, maxRows);
+        result = readWorkbook(path, table, chooseWorksheet, progress, maxRows, dateForm);
     } else {
         Delimiter delimiter = Delimiter::Comma;
         if (delimiterNeedsAsking(path) && chooseDelimiter) {

@@ -69,6 +69,7 @@ ReadResult readImportFile(const QString& path, ImportTable& table,
                           const WorksheetChooser& chooseWorksheet, IUserInteraction& ui,
                           SteppedProgress& progress, LegacyCodePage legacy,
                           TextEncoding encoding = TextEncoding::Detect,
-                          int maxRows = kMaxReaderRows);
+                          int maxRows = kMaxReaderRows,
+                          WorkbookDateForm dateForm = WorkbookDateForm::LocaleShort);
 
 }  // namespace pw::exchange

@@ -1,8 +1,12 @@
 #include "exchange/Workbook.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QLocale>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace pw::exchange {
 
@@ -82,9 +86,59 @@ bool isDateFormat(int numFmtId, const QString& formatCode) {
 }
 
 QString formatWorkbookNumber(double value) {
-    char buffer[400];
-    std::snprintf(buffer, sizeof buffer, "%1.0f", value);
-    return QString::fromLatin1(buffer);
+    if (!std::isfinite(value))
+        return {};
+    // the 15 significant digits a spreadsheet keeps, so 0.1 + 0.2 reads 0.3 as it shows
+    char digits[40];
+    std::snprintf(digits, sizeof digits, "%.15g", value);
+    QString text =
+        QString::number(std::strtod(digits, nullptr), 'f', QLocale::FloatingPointShortest);
+    if (text == u"-0")
+        text = QStringLiteral("0");
+    return text;
+}
+
+namespace {
+
+const QDateTime kSerialEpoch(QDate(1899, 12, 30), QTime(0, 0), Qt::UTC);
+
+}  // namespace
+
+QString formatWorkbookDate(double serial, WorkbookDateForm form) {
+    if (!std::isfinite(serial) || serial < 0 || serial > 2958466)  // beyond 9999-12-31
+        return formatWorkbookNumber(serial);
+    const qint64 ms = std::llround(serial * 86400000.0);
+    const QDateTime when = kSerialEpoch.addMSecs(ms);
+    const bool hasTime = ms % 86400000 != 0;
+    const bool timeOnly = ms < 86400000;
+    const QTime time = when.time();
+    const QString timeText = form == WorkbookDateForm::Iso
+                                 ? time.toString(time.second() ? u"HH:mm:ss" : u"HH:mm")
+                                 : QLocale::system().toString(time, QLocale::ShortFormat);
+    if (timeOnly)
+        return timeText;
+    const QString dateText = form == WorkbookDateForm::Iso
+                                 ? when.date().toString(Qt::ISODate)
+                                 : QLocale::system().toString(when.date(), QLocale::ShortFormat);
+    return hasTime ? dateText + QLatin1Char(' ') + timeText : dateText;
+}
+
+double serialOfIsoDate(const QString& text) {
+    QDateTime when = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!when.isValid()) {
+        const QDate date = QDate::fromString(text, Qt::ISODate);
+        if (date.isValid())
+            when = QDateTime(date, QTime(0, 0), Qt::UTC);
+    }
+    if (!when.isValid()) {
+        const QTime time = QTime::fromString(text, Qt::ISODateWithMs);
+        if (!time.isValid())
+            return std::nan("");
+        return time.msecsSinceStartOfDay() / 86400000.0;
+    }
+    // the text's wall-clock time, whatever zone it names
+    const QDateTime wall(when.date(), when.time(), Qt::UTC);
+    return double(kSerialEpoch.msecsTo(wall)) / 86400000.0;
 }
 
 }  // namespace pw::exchange

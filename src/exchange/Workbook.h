@@ -13,8 +13,9 @@
 namespace pw::exchange {
 
 struct CellValue {
-    // Other: dates, times, truth values, error values.
-    enum class Kind { Empty, Number, Text, Other };
+    // Date: number is the serial day (days since 1899-12-30, the time as its fraction).
+    // Other: error values.
+    enum class Kind { Empty, Number, Text, Date, Other };
     Kind kind = Kind::Empty;
     double number = 0;
     QString text;
@@ -63,7 +64,15 @@ public:
 // True for a number format that shows a date or a time (built-in or custom code).
 [[nodiscard]] bool isDateFormat(int numFmtId, const QString& formatCode);
 
-// "%1.0f": rounded to a whole number, no decimal point, no grouping.
+// The value as the sheet shows it in a general format: its shortest decimal form to 15
+// significant digits, no grouping, no exponent (12.7 stays 12.7, 1e20 is written out).
 [[nodiscard]] QString formatWorkbookNumber(double value);
+
+// How dates of a workbook are written into the import's fields.
+enum class WorkbookDateForm { LocaleShort, Iso };
+// A serial day as a date (with its time when it has one, the time alone below one day).
+[[nodiscard]] QString formatWorkbookDate(double serial, WorkbookDateForm form);
+// A "d" cell's ISO 8601 text as a serial day; nullopt-like NaN when it is none.
+[[nodiscard]] double serialOfIsoDate(const QString& text);
 
 }  // namespace pw::exchange

@@ -6,7 +6,7 @@
 namespace pw::exchange {
 
 ReadResult readWorkbook(const QString& path, ImportTable& table, const WorksheetChooser& choose,
-                        SteppedProgress& progress, int maxRows) {
+                        SteppedProgress& progress, int maxRows, WorkbookDateForm dateForm) {
     table.clear();
     ReadResult result;
     std::unique_ptr<Workbook> book = Workbook::open(path, result);
@@ -43,6 +43,9 @@ ReadResult readWorkbook(const QString& path, ImportTable& table, const Worksheet
                     break;
                 case CellValue::Kind::Text:
                     row.append(v.text);
+                    break;
+                case CellValue::Kind::Date:
+                    row.append(formatWorkbookDate(v.number, dateForm));
                     break;
                 case CellValue::Kind::Empty:
                 case CellValue::Kind::Other:

@@ -8,6 +8,7 @@
 
 #include "exchange/ImportTable.h"
 #include "exchange/SteppedProgress.h"
+#include "exchange/Workbook.h"
 #include "resources/UserInteraction.h"
 
 namespace pw::exchange {
@@ -18,12 +19,13 @@ using WorksheetChooser =
     std::function<std::optional<int>(const QStringList& names, int activeSheet)>;
 
 // Fills the table from one worksheet. A workbook with fewer than two worksheets is read
-// without asking. Every row gets as many fields as the used range has columns: empty cells
-// give empty texts, numbers are written with "%1.0f", texts stay as they are and every
-// other value (dates, truth values, errors) gives an empty text. Failures leave the table
-// empty and say why in the result.
+// without asking. Every row gets as many fields as the used range has columns, each cell as
+// the sheet shows it: empty cells give empty texts, numbers (formula results too) their
+// value, dates a date in `dateForm`, truth values TRUE or FALSE, texts stay as they are,
+// and errors give an empty text. Failures leave the table empty and say why in the result.
 ReadResult readWorkbook(const QString& path, ImportTable& table, const WorksheetChooser& choose,
-                        SteppedProgress& progress, int maxRows = kMaxReaderRows);
+                        SteppedProgress& progress, int maxRows = kMaxReaderRows,
+                        WorkbookDateForm dateForm = WorkbookDateForm::LocaleShort);
 
 // The message for a failed read (workbook or text), or nothing when there is none to show.
 void reportReadFailure(IUserInteraction& ui, const ReadResult& result);

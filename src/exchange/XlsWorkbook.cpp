@@ -495,7 +495,7 @@ private:
 
     CellValue number(quint16 xf, double v) const {
         CellValue c;
-        c.kind = isDate(xf) ? CellValue::Kind::Other : CellValue::Kind::Number;
+        c.kind = isDate(xf) ? CellValue::Kind::Date : CellValue::Kind::Number;
         c.number = v;
         return c;
     }
@@ -504,6 +504,9 @@ private:
         c.kind = CellValue::Kind::Text;
         c.text = std::move(t);
         return c;
+    }
+    static CellValue truth(bool value) {
+        return text(value ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
     }
     static CellValue other() {
         CellValue c;
@@ -555,7 +558,12 @@ private:
                     break;
                 }
                 case kBoolErr:
-                    onCell(row, col, [] { return other(); });
+                    // a truth value as the sheet shows it; an error value stays empty
+                    onCell(row, col, [&] {
+                        return r.size >= 8 && quint8(m_stream[r.data + 7]) == 0
+                                   ? truth(quint8(m_stream[r.data + 6]) != 0)
+                                   : other();
+                    });
                     break;
                 case kFormula:
                     onCell(row, col, [&] { return formulaResult(r, xf); });
@@ -586,9 +594,11 @@ private:
                 }
                 return text(QString());
             }
+            case 1:
+                return truth(quint8(m_stream[r.data + 8]) != 0);
             case 3:
                 return text(QString());
-            default:  // truth value or error
+            default:  // error
                 return other();
         }
     }

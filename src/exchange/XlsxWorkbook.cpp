@@ -8,6 +8,7 @@
 #include <QIODevice>
 #include <QXmlStreamReader>
 #include <climits>
+#include <cmath>
 #include <map>
 
 #include "exchange/Workbook.h"
@@ -447,7 +448,15 @@ bool XlsxWorkbook::readUsedRange(int sheet, int maxRows, UsedRange& out, ReadRes
                     } else if (type == u"str") {
                         value.kind = CellValue::Kind::Text;
                         value.text = v;
-                    } else if (type == u"b" || type == u"e" || type == u"d") {
+                    } else if (type == u"b") {
+                        value.kind = CellValue::Kind::Text;
+                        value.text =
+                            v.trimmed() == u"1" ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+                    } else if (type == u"d") {
+                        value.number = serialOfIsoDate(v.trimmed());
+                        value.kind = std::isnan(value.number) ? CellValue::Kind::Other
+                                                              : CellValue::Kind::Date;
+                    } else if (type == u"e") {
                         value.kind = CellValue::Kind::Other;
                     } else {
                         bool okNumber = false;
@@ -456,7 +465,8 @@ bool XlsxWorkbook::readUsedRange(int sheet, int maxRows, UsedRange& out, ReadRes
                             value.kind = CellValue::Kind::Other;
                         } else if (style >= 0 && size_t(style) < m_dateStyle.size() &&
                                    m_dateStyle[size_t(style)]) {
-                            value.kind = CellValue::Kind::Other;
+                            value.kind = CellValue::Kind::Date;
+                            value.number = d;
                         } else {
                             value.kind = CellValue::Kind::Number;
                             value.number = d;

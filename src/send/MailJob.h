@@ -6,9 +6,11 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <optional>
 
 #include "send/Tracking.h"
 #include "send/UnsubscribeSettings.h"
+#include "smtp/Charsets.h"
 
 namespace pw::send {
 
@@ -54,6 +56,8 @@ struct MailJob {
     // When not empty, the MIME charset of the mail instead of the row's (e.g. "utf-8", which
     // the table does not offer); the row still gives the code page of the automatic wrap.
     QString charsetOverride;
+    // A Japanese charset's characters outside JIS X 0208 ("JapaneseExtras").
+    smtp::JapaneseExtras japaneseExtras = smtp::JapaneseExtras::Utf8;
     AddrSetType addrSetType = AddrSetType::AllTo;
     AutoWrapSetting autoWrap;
     bool wrapToDisplayedLines = false;  // "length": rebuild the body from the editor's lines
@@ -70,6 +74,9 @@ struct MailJob {
 
     // The run's identifier of each message (none when empty).
     RunTracking tracking;
+    // A test send merged with one recipient's values: the texts above are merged already,
+    // the HTML part and the footer take them from here.
+    std::optional<FieldTexts> testSample;
 };
 
 }  // namespace pw::send

@@ -85,6 +85,24 @@ QString placeholder(const QString& caption) {
     return QStringLiteral("[[") + caption + QStringLiteral("]]");
 }
 
+// The HTML part as the messages read it ("index.html" of the preview folder, or one among
+// the attachments); empty when there is none or it cannot be read.
+QString htmlOfJob(const MailJob& job) {
+    QString path = job.htmlFileName.isEmpty()
+                       ? QString()
+                       : job.mainPreviewFolder + QStringLiteral("index.html");
+    if (path.isEmpty()) {
+        for (const QString& entry : job.attachments) {
+            if (fileNameOf(entry) == u"index.html")
+                path = entry;
+        }
+    }
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
 // The HTML file read as 8-bit text of the system code page, merged for a merge send and
 // with its picture references rewritten; nullopt-like empty error on success.
 QString readHtml(const QString& path, const MailJob& job, const FieldTexts* values,
@@ -179,6 +197,46 @@ QString mergeAll(const QString& text, const FieldTexts& captions, const FieldTex
                     values != nullptr ? (*values)[static_cast<size_t>(k)] : QString());
     }
     return out;
+}
+
+QStringList unmatchedPlaceholders(const QStringList& texts, const FieldTexts& captions) {
+    static const QRegularExpression any(QStringLiteral("\\[\\[([^\\[\\]]*)\\]\\]"));
+    QStringList found;
+    for (const QString& text : texts) {
+        for (auto it = any.globalMatch(text); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            const QString name = m.captured(1);
+            if (std::find(captions.begin(), captions.end(), name) != captions.end() ||
+                m.captured(0) == u"[[Unsubscribe]]" || found.contains(m.captured(0)))
+                continue;
+            found.append(m.captured(0));
+        }
+    }
+    return found;
+}
+
+QString renamePlaceholders(const QString& text, const FieldTexts& before, const FieldTexts& after) {
+    // Through stand-ins, so that captions that swapped places are not renamed twice.
+    constexpr char16_t kStandIn = 0xF8E0;
+    QString out = text;
+    for (size_t k = 0; k < before.size(); ++k) {
+        if (before[k] != after[k] && !before[k].isEmpty())
+            out.replace(placeholder(before[k]), QString(QChar(char16_t(kStandIn + k))));
+    }
+    for (size_t k = 0; k < before.size(); ++k) {
+        if (before[k] != after[k] && !before[k].isEmpty())
+            out.replace(QChar(char16_t(kStandIn + k)), placeholder(after[k]));
+    }
+    return out;
+}
+
+QString unmatchedPlaceholdersText(const QStringList& unmatched, const FieldTexts& captions) {
+    QStringList fields;
+    for (const QString& c : captions)
+        fields << c;
+    return formatMessageText(
+        pw::str(ids::kUnmatchedPlaceholders),
+        {unmatched.join(QLatin1StringView(", ")), fields.join(QLatin1StringView(", "))});
 }
 
 MergedRecipients mergedRecipients(const QString& text, const FieldTexts& captions,
@@ -287,12 +345,50 @@ std::vector<JobFile> filesOfJob(const MailJob& job) {
     return files;
 }
 
-BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const FieldTexts* values) {
+namespace {
+
+QString jobCharset(const MailJob& job) {
+    return job.charsetOverride.isEmpty()
+               ? QString::fromLatin1(smtp::charsetRow(job.charsetRow).mimeName)
+               : job.charsetOverride;
+}
+
+// Whether this recipient's mail holds characters its JIS charset carries only as Windows codes
+// (after the standard equivalents, when they are wanted).
+bool leavesJisRepertoire(const MailJob& job, const MailTexts& texts, const FieldTexts* values,
+                         const QString& charset, const QString& page, smtp::JapaneseExtras extras) {
+    const QString html = values != nullptr ? mergeAll(page, job.captions, values) : page;
+    const UnsubscribeSettings& u = job.unsubscribe;
+    const QString footers = u.footer == FooterChoice::On ? u.footerText + u.footerHtml : QString();
+    for (const QString* t :
+         {&texts.senderName, &texts.recipientField, &texts.subject, &texts.body, &html, &footers}) {
+        const QString text =
+            extras == smtp::JapaneseExtras::Replace ? smtp::withStandardEquivalents(*t) : *t;
+        if (smtp::jisExtensionCount(text, charset) > 0)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+BuiltMessage buildMessage(const MailJob& job, const MailTexts& given, const FieldTexts* values) {
+    if (values == nullptr && job.testSample)
+        values = &*job.testSample;
     BuiltMessage built;
     auto message = std::make_unique<CKTWSMTPMessage>();
-    const QString charset = job.charsetOverride.isEmpty()
-                                ? QString::fromLatin1(smtp::charsetRow(job.charsetRow).mimeName)
-                                : job.charsetOverride;
+    QString charset = jobCharset(job);
+    MailTexts texts = given;
+    const bool replace =
+        job.japaneseExtras == smtp::JapaneseExtras::Replace && smtp::isJisCharset(charset);
+    if (replace) {
+        for (QString* t : {&texts.senderName, &texts.recipientField, &texts.subject, &texts.body})
+            *t = smtp::withStandardEquivalents(*t);
+    }
+    // strict readers show the Windows codes as U+FFFD: such a mail goes in UTF-8
+    if (job.japaneseExtras != smtp::JapaneseExtras::WindowsCodes && smtp::isJisCharset(charset) &&
+        leavesJisRepertoire(job, texts, values, charset, htmlOfJob(job), job.japaneseExtras))
+        charset = QStringLiteral("utf-8");
 
     // 1-2: MIME mode, charset, sender, subject
     message->setMimeMode(true);
@@ -359,7 +455,9 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
                          texts.senderAddress, charset);
     for (const QString& line : unsubscribe.headers)
         message->addCustomHeader(line);
-    const QString body = withTextFooter(texts.body, unsubscribe.footerText);
+    const QString body =
+        withTextFooter(texts.body, replace ? smtp::withStandardEquivalents(unsubscribe.footerText)
+                                           : unsubscribe.footerText);
 
     // 6-7: the HTML body and its pictures
     QString html;
@@ -408,6 +506,8 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
     CKTWSMTPBodyPart& root = message->rootPart();
     if (hasHtml) {
         html = withHtmlFooter(html, unsubscribe.footerHtml);
+        if (replace)
+            html = smtp::withStandardEquivalents(html);
         message->addHtmlBody(html, QStringLiteral("multipart/mixed"));
         for (const QString& path : inlineFiles) {
             message->addAttachment(path);
@@ -569,24 +669,7 @@ CharsetShortfall CMessageAssembly::charsetShortfall() const {
                                 : m_job.charsetOverride;
     ShortfallCounter counter(charset);
     // The HTML as the messages carry it; one that cannot be read fails every mail anyway.
-    QString html;
-    const QString htmlPath = !m_job.htmlFileName.isEmpty()
-                                 ? m_job.mainPreviewFolder + QStringLiteral("index.html")
-                                 : QString();
-    QString indexPath = htmlPath;
-    if (indexPath.isEmpty()) {
-        for (const QString& entry : m_job.attachments) {
-            if (fileNameOf(entry) == u"index.html") {
-                indexPath = entry;
-            }
-        }
-    }
-    if (!indexPath.isEmpty()) {
-        QFile file(indexPath);
-        if (file.open(QIODevice::ReadOnly)) {
-            html = QString::fromUtf8(file.readAll());
-        }
-    }
+    const QString html = htmlOfJob(m_job);
     const QString* texts[] = {&m_job.senderName, &m_job.subject, &m_job.bodyText, &html};
     auto names = [&counter](const QString& recipientText) {
         for (const CKTWSMTPAddress& a :
@@ -621,6 +704,56 @@ CharsetShortfall CMessageAssembly::charsetShortfall() const {
         names(merge(m_job.recipientText, m_job.captions, *values));
     }
     return counter.result();
+}
+
+QStringList CMessageAssembly::unmatchedPlaceholders() const {
+    QStringList texts{m_job.senderName, m_job.senderAddress, m_job.recipientText,
+                      m_job.subject,    m_job.bodyText,      htmlOfJob(m_job)};
+    // the unsubscribe texts know the address field by its role (their defaults name it)
+    const UnsubscribeSettings& u = m_job.unsubscribe;
+    QStringList unsubscribe{u.mailAddress, u.url};
+    if (u.footer == FooterChoice::On)
+        unsubscribe << (u.footerText.isEmpty() ? defaultFooterText(currentLanguage())
+                                               : u.footerText)
+                    << (u.footerHtml.isEmpty() ? defaultFooterHtml(currentLanguage())
+                                               : u.footerHtml);
+    for (const QString& t : unsubscribe)
+        texts << withAddressPlaceholder(t, m_job.captions);
+    return send::unmatchedPlaceholders(texts, m_job.captions);
+}
+
+int CMessageAssembly::recipientsWithJisExtras() const {
+    const QString charset = jobCharset(m_job);
+    if (!smtp::isJisCharset(charset))
+        return 0;
+    const QString html = htmlOfJob(m_job);
+    if (rowCount() == 0)
+        return leavesJisRepertoire(m_job, texts(), nullptr, charset, html,
+                                   smtp::JapaneseExtras::WindowsCodes)
+                   ? 1
+                   : 0;
+    int count = 0;
+    for (int row = 0; row < rowCount(); ++row) {
+        const FieldTexts* values = m_rows->values(row);
+        if (values && leavesJisRepertoire(m_job, merged(row), values, charset, html,
+                                          smtp::JapaneseExtras::WindowsCodes))
+            ++count;
+    }
+    return count;
+}
+
+QString CMessageAssembly::jisNotice() const {
+    const int affected = recipientsWithJisExtras();
+    if (affected == 0)
+        return {};
+    int id = ids::kJisRecipientsUtf8;
+    if (m_job.japaneseExtras == smtp::JapaneseExtras::WindowsCodes)
+        id = ids::kJisRecipientsWindows;
+    else if (m_job.japaneseExtras == smtp::JapaneseExtras::Replace)
+        id = ids::kJisRecipientsReplace;
+    return formatMessageText(
+        pw::str(id),
+        {QString::number(affected), QString::number(std::max(1, rowCount())), jobCharset(m_job)});
 }
 
 MailTexts CMessageAssembly::texts() const {

@@ -47,6 +47,18 @@ public:
 [[nodiscard]] QString mergeAll(const QString& text, const FieldTexts& captions,
                                const FieldTexts* values);
 
+// The placeholders "[[...]]" of the texts that name no field (nor the unsubscribe link),
+// each once, in the order they are first met: they would go out as written.
+[[nodiscard]] QStringList unmatchedPlaceholders(const QStringList& texts,
+                                                const FieldTexts& captions);
+// The text with every placeholder of a field whose caption changed from `before` to `after`
+// written with the new caption (swapped captions too).
+[[nodiscard]] QString renamePlaceholders(const QString& text, const FieldTexts& before,
+                                         const FieldTexts& after);
+// The question (or warning) naming the unmatched placeholders and the fields that exist.
+[[nodiscard]] QString unmatchedPlaceholdersText(const QStringList& unmatched,
+                                                const FieldTexts& captions);
+
 // The recipients of a merge send: the recipient text is cut into addresses before the values
 // go in, so that each merged value stays whole. A value that is no mail address (a blank or
 // a comma inside) is rejected as it is, never split into a name and another address.
@@ -114,6 +126,13 @@ public:
     [[nodiscard]] const MailJob& job() const { return m_job; }
     // Counted over every recipient of the selection (the job's texts alone for a single send).
     [[nodiscard]] CharsetShortfall charsetShortfall() const;
+    // How many recipients' mails hold characters the JIS charset of the job carries only as
+    // Windows codes (what becomes of them is the job's setting); 0 for other charsets.
+    [[nodiscard]] int recipientsWithJisExtras() const;
+    // What recipientsWithJisExtras() means for this job's setting; empty when none is affected.
+    [[nodiscard]] QString jisNotice() const;
+    // Placeholders of the mail (texts, HTML, unsubscribe texts) that name no field.
+    [[nodiscard]] QStringList unmatchedPlaceholders() const;
     [[nodiscard]] int rowCount() const { return m_rows->count(); }
 
 private:

@@ -1,7 +1,9 @@
 #include "send/PreviewSource.h"
 
 #include "compose/CodePage.h"
+#include "resources/Strings.h"
 #include "send/SendFlow.h"
+#include "send/SendRules.h"
 #include "smtp/Charsets.h"
 
 namespace pw::send {
@@ -122,6 +124,21 @@ PreviewMessage CAssemblyPreviewSource::message(int index) {
         return failed;
     }
     return describeForPreview(*built.message);
+}
+
+QStringList CAssemblyPreviewSource::notices() const {
+    QStringList out;
+    const QStringList unmatched = m_assembly->unmatchedPlaceholders();
+    if (!unmatched.isEmpty()) {
+        const FieldTexts& captions = m_assembly->job().captions;
+        out << formatMessageText(
+            pw::str(ids::kUnmatchedPlaceholdersWarning),
+            {unmatched.join(QLatin1StringView(", ")),
+             QStringList(captions.begin(), captions.end()).join(QLatin1StringView(", "))});
+    }
+    if (const QString jis = m_assembly->jisNotice(); !jis.isEmpty())
+        out << jis;
+    return out;
 }
 
 std::unique_ptr<IPreviewSource> previewOfSend(CSendFlow& flow, db::SendSelectionMode selection) {

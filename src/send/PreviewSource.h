@@ -19,6 +19,8 @@ public:
 
     [[nodiscard]] int count() const override;
     [[nodiscard]] PreviewMessage message(int index) override;
+    // Placeholders that match no field, and recipients whose mail leaves its charset.
+    [[nodiscard]] QStringList notices() const override;
 
 private:
     std::unique_ptr<CMessageAssembly> m_assembly;

@@ -34,6 +34,19 @@ bool containsPlaceholder(const QString& text, const FieldTexts& captions) {
     return false;
 }
 
+// The first address a recipient's mail would go to that is on the list (as the assembly
+// parses the merged field), or nothing.
+QString suppressedAddressOf(const FieldTexts& values, const QString& recipientField,
+                            const FieldTexts& captions, const QHash<QString, QString>& reasons) {
+    for (const smtp::CKTWSMTPAddress& a :
+         smtp::CKTWSMTPAddress::parseRecipientText(merge(recipientField, captions, values))
+             .addresses) {
+        if (reasons.contains(db::SuppressionKey(a.address())))
+            return a.address();
+    }
+    return {};
+}
+
 }  // namespace
 
 CSendFlow::CSendFlow(SendFlowSettings settings, CSendLog& log, QObject* parent)
@@ -179,7 +192,7 @@ CheckResult CSendFlow::check(SendKind kind) {
             return CheckResult::SuppressionUnreadable;
         for (const smtp::CKTWSMTPAddress& a :
              smtp::CKTWSMTPAddress::parseRecipientText(m_recipientField).addresses) {
-            if (reasons.contains(db::NormalizeAddress(a.address()))) {
+            if (reasons.contains(db::SuppressionKey(a.address()))) {
                 m_suppressedAddress = a.address();
                 return CheckResult::AddressSuppressed;
             }
@@ -241,18 +254,9 @@ void CSendFlow::leaveOutSuppressed(const QHash<QString, QString>& reasons) {
             kept->push_back(id);  // gone or unreadable: the run finds it so in its turn
             continue;
         }
-        // every address the mail would go to, as the assembly parses the merged field
-        QString hit;
-        for (const smtp::CKTWSMTPAddress& a :
-             smtp::CKTWSMTPAddress::parseRecipientText(merge(m_recipientField, m_captions, *values))
-                 .addresses) {
-            if (reasons.contains(db::NormalizeAddress(a.address()))) {
-                hit = a.address();
-                break;
-            }
-        }
+        const QString hit = suppressedAddressOf(*values, m_recipientField, m_captions, reasons);
         if (!hit.isEmpty()) {
-            m_suppressed.push_back({id, hit, reasons.value(db::NormalizeAddress(hit))});
+            m_suppressed.push_back({id, hit, reasons.value(db::SuppressionKey(hit))});
             continue;
         }
         kept->push_back(id);
@@ -297,10 +301,97 @@ int CSendFlow::chooseSelection(db::SendSelectionMode mode) {
     return selectionCount();
 }
 
+bool CSendFlow::useTestRecipient(int position) {
+    m_testSample.reset();
+    if (!checked() || m_mode != SendMode::Single || !m_store || !m_store->IsOpen() || position < 0)
+        return false;
+    auto reader = std::make_shared<db::CRunAttachment>(
+        m_store->WorkingCopyPath(),
+        [](const QString& text) { qWarning("Postwick database: %s", qPrintable(text)); });
+    const std::optional<std::vector<int>> ids = reader->SelectionIds(db::SendSelectionMode::All);
+    if (!ids || size_t(position) >= ids->size())
+        return false;
+    CPagedRows rows(reader, std::make_shared<const std::vector<int>>(1, (*ids)[size_t(position)]));
+    const FieldTexts* values = rows.values(0);
+    if (values)
+        m_testSample = *values;
+    reader->Detach();
+    return m_testSample.has_value();
+}
+
+bool CSendFlow::mailHasPlaceholders() const {
+    if (!m_store || !m_store->IsOpen())
+        return false;
+    const MailJob job = makeJob();
+    QString html;
+    if (!job.htmlFileName.isEmpty()) {
+        QFile file(job.mainPreviewFolder + QStringLiteral("index.html"));
+        if (file.open(QIODevice::ReadOnly))
+            html = QString::fromUtf8(file.readAll());
+    }
+    for (const QString& t : {job.senderAddress, job.senderName, job.subject, job.bodyText, html}) {
+        if (containsPlaceholder(t, m_captions))
+            return true;
+    }
+    return false;
+}
+
+TestMerge askTestRecipient(CSendFlow& flow, IUserInteraction& ui) {
+    if (!flow.mailHasPlaceholders())
+        return TestMerge::Unmerged;
+    ChoiceRequest request;
+    request.caption = str(ids::kSendCaptionBox);
+    request.text = str(ids::kTestMergeQuestion);
+    request.buttons = {str(ids::kTestMergeFirst), str(ids::kTestMergeOther),
+                       str(ids::kTestMergeNone), str(ids::kTestMergeCancel)};
+    request.icon = ChoiceIcon::Question;
+    switch (ui.choose(request)) {
+        case 0:
+            return flow.useTestRecipient(0) ? TestMerge::Merged : TestMerge::Unmerged;
+        case 1: {
+            const std::optional<QString> number = ui.askText(
+                {str(ids::kSendCaptionBox), str(ids::kTestMergeNumber), QStringLiteral("1")});
+            if (!number)
+                return TestMerge::Cancelled;
+            bool ok = false;
+            const int n = number->trimmed().toInt(&ok);
+            if (ok && flow.useTestRecipient(n - 1))
+                return TestMerge::Merged;
+            inform(ui, formatMessageText(str(ids::kTestMergeNoSuchRecipient), {number->trimmed()}));
+            return TestMerge::Cancelled;
+        }
+        case 2:
+            return TestMerge::Unmerged;
+        default:
+            return TestMerge::Cancelled;
+    }
+}
+
 int CSendFlow::countSelection(db::SendSelectionMode mode) const {
     if (!checked() || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
         return 0;
-    return m_store->CountSendSelection(mode);
+    const int count = m_store->CountSendSelection(mode);
+    QHash<QString, QString> reasons;
+    const db::CSuppressionList list(m_settings.folders.userDataFolder);
+    if (count <= 0 || list.ReadReasons(reasons) == db::ListRead::Failed || reasons.isEmpty())
+        return count;
+    // what the run would send: the suppressed are left out of it
+    auto reader = std::make_shared<db::CRunAttachment>(
+        m_store->WorkingCopyPath(),
+        [](const QString& text) { qWarning("Postwick database: %s", qPrintable(text)); });
+    std::optional<std::vector<int>> ids = reader->SelectionIds(mode);
+    if (!ids)
+        return count;
+    CPagedRows rows(reader, std::make_shared<const std::vector<int>>(std::move(*ids)));
+    int suppressed = 0;
+    for (int i = 0; i < rows.count(); ++i) {
+        const FieldTexts* values = rows.values(i);
+        if (values &&
+            !suppressedAddressOf(*values, m_recipientField, m_captions, reasons).isEmpty())
+            ++suppressed;
+    }
+    reader->Detach();
+    return count - suppressed;
 }
 
 SendingProfile CSendFlow::sendingProfile() const {
@@ -375,8 +466,15 @@ MailJob CSendFlow::makeJob() const {
     job.attachments = m_document.attachments;
     job.charsetRow = m_charsetRow;
     job.addrSetType = m_settings.addrSetType;
+    job.japaneseExtras = m_settings.japaneseExtras;
     job.captions = m_captions;
     job.unsubscribe = m_unsubscribe;
+    if (m_testSample && m_mode == SendMode::Single) {
+        // the test mail as this recipient's would read; it still goes to the test address
+        for (QString* t : {&job.senderAddress, &job.senderName, &job.subject, &job.bodyText})
+            *t = merge(*t, m_captions, *m_testSample);
+        job.testSample = m_testSample;
+    }
     job.messageIdDomain =
         effectiveServer(m_settings.standardServer, m_document.projectSettings).smtpServer;
     if (!m_settings.folders.userDataFolder.isEmpty())
@@ -495,6 +593,19 @@ Preparation CSendFlow::askQuestions(IUserInteraction& ui, const RunQuestions& qu
             return problem(PrepareProblem::Declined, {});
         }
     }
+    if (questions.asking == Asking::NoOne) {
+        const QStringList unmatched = messageAssembly()->unmatchedPlaceholders();
+        if (!unmatched.isEmpty())
+            result.warnings << formatMessageText(
+                str(ids::kUnmatchedPlaceholdersWarning),
+                {unmatched.join(QLatin1StringView(", ")),
+                 QStringList(m_captions.begin(), m_captions.end()).join(QLatin1StringView(", "))});
+    } else if (!askAboutUnmatchedPlaceholders(ui)) {
+        return problem(PrepareProblem::Declined, {});
+    }
+    // told, not asked: the setting already says what becomes of those mails
+    if (const QString jis = messageAssembly()->jisNotice(); !jis.isEmpty())
+        result.warnings << jis;
     const int row = m_charsetRow;
     if (row == smtp::utf8CharsetRow())
         return result;
@@ -515,6 +626,17 @@ Preparation CSendFlow::askQuestions(IUserInteraction& ui, const RunQuestions& qu
             return problem(PrepareProblem::Declined, {});
     }
     return result;
+}
+
+bool CSendFlow::askAboutUnmatchedPlaceholders(IUserInteraction& ui) {
+    if (m_placeholdersAsked == PlaceholdersAsked::Yes)
+        return true;
+    m_placeholdersAsked = PlaceholdersAsked::Yes;
+    const QStringList unmatched = messageAssembly()->unmatchedPlaceholders();
+    if (unmatched.isEmpty())
+        return true;
+    return ui.message(str(ids::kSendCaptionBox), unmatchedPlaceholdersText(unmatched, m_captions),
+                      MessageKind::YesNo) == Answer::Yes;
 }
 
 Preparation CSendFlow::holdProject() {

@@ -74,6 +74,7 @@ struct SendFlowSettings {
     int charsetRow = 0;                        // "Encode"
     CodePage textCodePage = CodePage::utf8();  // the mail texts of project files
     AddrSetType addrSetType = AddrSetType::AllTo;
+    smtp::JapaneseExtras japaneseExtras = smtp::JapaneseExtras::Utf8;
     QString testEmailAddress;
     int strFieldSize = 100;
     // Not empty: a dry run; every message becomes a file there, no outcome is recorded.
@@ -240,6 +241,12 @@ public:
     // How many recipients chooseSelection(mode) would load (merge send only, else 0; -1 when
     // the database cannot be read), for showing the choices before one is made.
     [[nodiscard]] int countSelection(db::SendSelectionMode mode) const;
+    // A test send (after check(SendKind::Test)) merged with the values of the recipient at
+    // this position of the list (0: the first), as that recipient's mail would read; false
+    // when there is no such recipient. Without it the test mail goes unmerged.
+    [[nodiscard]] bool useTestRecipient(int position);
+    // Whether the mail's texts or HTML hold a placeholder of a field (after check()).
+    [[nodiscard]] bool mailHasPlaceholders() const;
     [[nodiscard]] int suppressedCount() const { return int(m_suppressed.size()); }
     [[nodiscard]] const QString& suppressedAddress() const { return m_suppressedAddress; }
     [[nodiscard]] const QString& suppressionFailure() const { return m_suppressionFailure; }
@@ -260,6 +267,10 @@ public:
     // no question waits while the project is held. start() makes the checks again, not the
     // questions.
     [[nodiscard]] Preparation prepare(IUserInteraction& ui, const RunQuestions& questions);
+    // Placeholders of the mail that name no field (they would go out as written): named with
+    // the fields that exist and asked once, by the window before the Transmission dialog or
+    // else by prepare(); false when the user declines.
+    [[nodiscard]] bool askAboutUnmatchedPlaceholders(IUserInteraction& ui);
     // The checks of prepare() that ask nothing and hold nothing (start() makes them again): a
     // front end makes them before its own dialogs too, so that a missing file or unreadable
     // settings are told before the user chooses the recipients.
@@ -386,6 +397,9 @@ private:
     std::unique_ptr<CMailSendThread> m_worker;
     int m_cancelRequests = 0;
     SendSummary m_summary;
+    std::optional<FieldTexts> m_testSample;
+    enum class PlaceholdersAsked { No, Yes };
+    PlaceholdersAsked m_placeholdersAsked = PlaceholdersAsked::No;
 };
 
 // The summary of a finished run, for the window's box and the terminal: how it ended, how
@@ -400,6 +414,10 @@ enum class CharsetChoice { KeepCharset, UseUtf8, Cancel };
                                                      const CharsetShortfall& shortfall, int row);
 // The same as one warning line, for the command line.
 [[nodiscard]] QString charsetShortfallWarning(const CharsetShortfall& shortfall, int row);
+// Before a test send of a mail with placeholders: merged with the first recipient (the
+// default button), with another the user names by its number in the list, or unmerged.
+enum class TestMerge { Merged, Unmerged, Cancelled };
+[[nodiscard]] TestMerge askTestRecipient(CSendFlow& flow, IUserInteraction& ui);
 // The text for a choice of recipients that holds none: not "no data" when the database has
 // records that were all sent already, or none marked.
 // `failed`: recipients whose mail failed for good; "not yet sent" then says how to reach them.

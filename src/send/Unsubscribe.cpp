@@ -4,6 +4,7 @@
 #include <QMap>
 #include <QRegularExpression>
 #include <QUrl>
+#include <algorithm>
 #include <functional>
 
 #include "db/ProjectOptions.h"
@@ -199,9 +200,23 @@ QString defaultFooterHtml(Language language) {
     return str(ids::kUnsubFooterHtml, language);
 }
 
-UnsubscribeParts unsubscribeParts(const UnsubscribeSettings& s, const FieldTexts& captions,
+QString withAddressPlaceholder(const QString& text, const FieldTexts& captions) {
+    QString out = text;
+    const QString own = QStringLiteral("[[") + captions[0] + QStringLiteral("]]");
+    for (const Language language : {Language::English, Language::Japanese}) {
+        const QString alias = str(ids::kDefaultCaption1, language);
+        if (std::find(captions.begin(), captions.end(), alias) == captions.end())
+            out.replace(QStringLiteral("[[") + alias + QStringLiteral("]]"), own);
+    }
+    return out;
+}
+
+UnsubscribeParts unsubscribeParts(const UnsubscribeSettings& given, const FieldTexts& captions,
                                   const FieldTexts* values, const QString& recipientAddress,
                                   const QString& senderAddress, const QString& charset) {
+    UnsubscribeSettings s = given;
+    for (QString* t : {&s.mailAddress, &s.url, &s.footerText, &s.footerHtml})
+        *t = withAddressPlaceholder(*t, captions);
     UnsubscribeParts parts;
     FieldTexts known;
     if (values)
@@ -236,10 +251,10 @@ UnsubscribeParts unsubscribeParts(const UnsubscribeSettings& s, const FieldTexts
 
     if (s.footer == FooterChoice::On) {
         const QString link = https.isEmpty() ? mailto : https;
-        const QString text =
-            s.footerText.isEmpty() ? defaultFooterText(currentLanguage()) : s.footerText;
-        const QString html =
-            s.footerHtml.isEmpty() ? defaultFooterHtml(currentLanguage()) : s.footerHtml;
+        const QString text = withAddressPlaceholder(
+            s.footerText.isEmpty() ? defaultFooterText(currentLanguage()) : s.footerText, captions);
+        const QString html = withAddressPlaceholder(
+            s.footerHtml.isEmpty() ? defaultFooterHtml(currentLanguage()) : s.footerHtml, captions);
         parts.footerText = mergeConverted(text, captions, known, [](const QString& v) {
                                return v;
                            }).replace(kLinkPlaceholder, link);

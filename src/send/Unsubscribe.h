@@ -34,6 +34,11 @@ enum class UnsubscribeCheck { Ok, BadAddress, NotHttps, TooLong, NoDatabase, Fai
 [[nodiscard]] QString defaultFooterText(Language language);
 [[nodiscard]] QString defaultFooterHtml(Language language);
 
+// The address field is known by its role, field 1, whatever its caption: the default
+// caption's placeholder in either language ("[[Mail Address]]", "[[メールアドレス]]") is
+// written as field 1's, unless a field is captioned so.
+[[nodiscard]] QString withAddressPlaceholder(const QString& text, const FieldTexts& captions);
+
 // The pieces of one recipient's message. `values` null for a single send, where only
 // "[[" + first caption + "]]" is known: the recipient's address.
 struct UnsubscribeParts {

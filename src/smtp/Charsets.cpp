@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 
 namespace pw::smtp {
 namespace {
@@ -538,7 +539,81 @@ QByteArray encodeJis(QStringView input, JisForm form, int* substituted) {
     return out;
 }
 
+// Whether a code page 932 code lies in the JIS X 0208 rows (1-8, 16-84) rather than in NEC
+// row 13, the NEC-selected IBM rows or the IBM extension.
+bool isStandardJisCode(quint16 code) {
+    if (code <= 0x100)
+        return true;
+    const int lead = code >> 8;
+    return (lead >= 0x81 && lead <= 0x84) || (lead >= 0x88 && lead <= 0x9F) ||
+           (lead >= 0xE0 && lead <= 0xEA);
+}
+
+bool isStandardCharacter(const JapaneseTables& t, QStringView text) {
+    for (qsizetype i = 0; i < text.size();) {
+        const quint16 code = cp932CodeAt(t, text, i);
+        if (code == 0 || !isStandardJisCode(code))
+            return false;
+    }
+    return true;
+}
+
+// IBM extension kanji whose everyday form is in JIS X 0208 (names are written with either).
+constexpr std::pair<char16_t, char16_t> kKanjiEquivalents[] = {
+    {u'髙', u'高'}, {u'﨑', u'崎'}, {u'德', u'徳'}, {u'濵', u'浜'}, {u'瀨', u'瀬'}, {u'黑', u'黒'},
+    {u'靑', u'青'}, {u'緖', u'緒'}, {u'淸', u'清'}, {u'敎', u'教'}, {u'鄕', u'郷'}, {u'郞', u'郎'},
+    {u'昻', u'昂'}, {u'增', u'増'}, {u'寬', u'寛'}, {u'橫', u'横'}, {u'綠', u'緑'}, {u'賴', u'頼'},
+    {u'薰', u'薫'}, {u'栁', u'柳'}, {u'桒', u'桑'},
+};
+
 }  // namespace
+
+bool isJisCharset(QStringView charset) {
+    const int cp = codePageForCharset(charset);
+    return cp == 932 || cp == 50220 || cp == 51932;
+}
+
+int jisExtensionCount(QStringView text, QStringView charset) {
+    if (!isJisCharset(charset))
+        return 0;
+    const JapaneseTables& t = japaneseTables();
+    int count = 0;
+    for (qsizetype i = 0; i < text.size();) {
+        const quint16 code = cp932CodeAt(t, text, i);
+        if (code != 0 && !isStandardJisCode(code))
+            ++count;
+    }
+    return count;
+}
+
+QString withStandardEquivalents(QStringView text) {
+    const JapaneseTables& t = japaneseTables();
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype at = i;
+        const quint16 code = cp932CodeAt(t, text, i);
+        const QStringView character = text.mid(at, i - at);
+        if (code == 0 || isStandardJisCode(code)) {
+            out += character;
+            continue;
+        }
+        const char16_t c = character.front().unicode();
+        if (c >= 0x2460 && c <= 0x2473) {  // ① ... ⑳
+            out += QStringLiteral("(%1)").arg(c - 0x2460 + 1);
+            continue;
+        }
+        QString equivalent;
+        for (const auto& [from, to] : kKanjiEquivalents) {
+            if (from == c)
+                equivalent = QChar(to);
+        }
+        if (equivalent.isEmpty())
+            equivalent = character.toString().normalized(QString::NormalizationForm_KC);
+        out += isStandardCharacter(t, equivalent) ? equivalent : character.toString();
+    }
+    return out;
+}
 
 std::span<const CharsetRow> charsetTable() {
     return kRows;

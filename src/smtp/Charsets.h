@@ -62,4 +62,20 @@ inline constexpr int kCodePageWindowsSami2 = 100017;  // no Windows number exist
 // automatic wrap counts. A character the code page lacks weighs as its "?" does.
 [[nodiscard]] int byteWeight(QStringView character, int codePage);
 
+// How a Japanese mail (ISO-2022-JP, Shift_JIS, EUC-JP) carries the characters its standard
+// repertoire, JIS X 0208, lacks (①, ㈱, 髙, 﨑): Windows sends them as its vendor codes,
+// which strict readers show as U+FFFD.
+enum class JapaneseExtras {
+    Utf8,          // that recipient's mail goes in UTF-8 (the default)
+    WindowsCodes,  // the Windows codes under the standard label, as before
+    Replace,  // standard equivalents (① → (1), ㈱ → (株), 髙 → 高); the rest as Utf8
+};
+// Whether the charset's standard repertoire is JIS X 0208 (and ASCII, half-width katakana).
+[[nodiscard]] bool isJisCharset(QStringView charset);
+// How many characters of the text a JIS charset carries only as Windows codes (0 for the
+// other charsets).
+[[nodiscard]] int jisExtensionCount(QStringView text, QStringView charset);
+// The text with each such character replaced by its standard equivalent where it has one.
+[[nodiscard]] QString withStandardEquivalents(QStringView text);
+
 }  // namespace pw::smtp

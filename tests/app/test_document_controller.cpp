@@ -8,6 +8,7 @@
 #include "app/DocumentController.h"
 #include "resources/Strings.h"
 #include "send/RunMarker.h"
+#include "send/Unsubscribe.h"
 
 using namespace pw;
 using namespace pw::app;
@@ -120,6 +121,36 @@ private slots:
         QCOMPARE(doc().isHtmlMail(), !yes);
         QCOMPARE(filesInFolder(m_bed->folders.mainPreviewFolder()).isEmpty(), yes);
         QCOMPARE(doc().modified, yes);
+    }
+
+    // Renamed fields: the mail, its HTML and the unsubscribe link are written with the new
+    // captions on Yes (swapped ones too), left as they were on No.
+    void placeholdersFollowRenamedFields_data() {
+        QTest::addColumn<Answer>("answer");
+        QTest::newRow("Yes") << Answer::Yes;
+        QTest::newRow("No") << Answer::No;
+    }
+    void placeholdersFollowRenamedFields() {
+        QFETCH(Answer, answer);
+        db::TDbData& store = m_session->store();
+        const auto before = store.Captions();
+        store.SetCaption(1, before[2]);
+        store.SetCaption(2, before[1]);
+        store.SetCaption(0, "Email");
+        doc().subject = "[[Name]] [[field3]]";
+        doc().htmlTemplateName = "Sale";
+        const QString html = m_bed->folders.mainPreviewFolder() + "index.html";
+        QVERIFY(test::writeFile(html, "<p>[[Name]]</p>"));
+        send::UnsubscribeSettings u;
+        u.url = "https://x.jp/u?e=[[Mail Address]]";
+        QCOMPARE(send::saveUnsubscribeSettings(store, u), send::UnsubscribeCheck::Ok);
+        m_bed->ui.script({answer});
+        const bool yes = CDocumentController(*m_session).offerPlaceholderRewrite(before) ==
+                         CDocumentController::PlaceholdersRewritten::Rewritten;
+        QCOMPARE(yes, answer == Answer::Yes);
+        QCOMPARE(doc().subject, yes ? "[[field3]] [[Name]]" : "[[Name]] [[field3]]");
+        QCOMPARE(test::readFile(html), yes ? "<p>[[field3]]</p>" : "<p>[[Name]]</p>");
+        QCOMPARE(send::loadUnsubscribeSettings(store).url.endsWith("[[Email]]"), yes);
     }
 
     // Once the project file has the run's outcomes, its marker goes.

@@ -436,6 +436,7 @@ private slots:
         f.find<QLineEdit>("subject")->setText("Dear [[Name]]");
         f.find<QPlainTextEdit>("textBody")->setPlainText("Hello [[Name]]");
         QSignalSpy runs(f.window.get(), &app::CPZPtestDlg::runStateChanged);
+        f.ui.scriptChoices({str(ids::kTestMergeNone)});  // the merged test is offered first
         f.find<QPushButton>("testButton")->click();
         if (testAddress.isEmpty()) {
             QCOMPARE(f.ui.askedTexts(), QStringList{str(ids::kNoTestAddress)});

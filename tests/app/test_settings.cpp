@@ -369,6 +369,8 @@ private slots:
                                         "ConnectWait=0",
                                         "StartShortcut=1",
                                         "AddrSetType=0",
+                                        "JapaneseExtras=0",
+                                        "ImportDatesIso=0",
                                         "DBExportItem=1",
                                         "StrFieldSize=100",
                                         "SMTPAcceptUnverifiedCert=0",

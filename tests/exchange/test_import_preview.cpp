@@ -48,7 +48,7 @@ private slots:
         QCOMPARE(s.itemCount(), 25);
         test::ScriptedUserInteraction ui;
         QCOMPARE(s.acceptSelection(ui), SelectionVerdict::NoneChecked);
-        QCOMPARE(ui.asked().back().text, QStringLiteral("インポートする項目を選んでください。"));
+        QCOMPARE(ui.asked().back().text, QStringLiteral("Please choose the items to import."));
         s.selectAll();
         QCOMPARE(s.acceptSelection(ui), SelectionVerdict::TooMany);
         QCOMPARE(ui.asked().back().caption, QStringLiteral("Select Data"));
@@ -276,6 +276,29 @@ private slots:
         QCOMPARE(s.moveColumn(19, MoveDirection::Right), 19);
         QCOMPARE(s.cell(0, 0), QStringLiteral("b"));
         QCOMPARE(s.moveColumn(19, MoveDirection::Left), 18);
+    }
+
+    // An obvious heading row names the fields and ticks its columns; anything else starts
+    // with nothing ticked and the data as data.
+    void headingRowRecognised_data() {
+        QTest::addColumn<QList<QStringList>>("rows");
+        QTest::addColumn<QList<bool>>("ticked");  // the first record as names, the columns
+        QTest::newRow("heading") << QList<QStringList>{{"Email", "氏名", ""}, {"a@x.jp", "T", "1"}}
+                                 << QList<bool>{true, true, true, false};
+        QTest::newRow("addresses from the start")
+            << QList<QStringList>{{"a@x.jp", "T"}, {"b@x.jp", "J"}}
+            << QList<bool>{false, false, false};
+        QTest::newRow("no address")
+            << QList<QStringList>{{"Name", "Code"}, {"T", "1"}} << QList<bool>{false, false, false};
+    }
+    void headingRowRecognised() {
+        QFETCH(QList<QStringList>, rows);
+        QFETCH(QList<bool>, ticked);
+        const ImportSession s = sessionWith(rows);
+        QList<bool> seen{s.firstRecordOption()};
+        for (int i = 0; i < s.itemCount(); ++i)
+            seen << s.isChecked(i);
+        QCOMPARE(seen, ticked);
     }
 
     void csvFromTextThroughPreview() {

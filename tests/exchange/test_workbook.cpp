@@ -147,19 +147,55 @@ private slots:
         const QStringList row1 = r.table.rows[1];
         // Data start at C5: C5 is field 0 of row 0; every row is as wide as the used range.
         QCOMPARE(row0.size(), row1.size());
-        QCOMPARE(row0[0], QStringLiteral("13"));   // 12.7 with "%1.0f"
-        QCOMPARE(row0[1], QStringLiteral("007"));  // text keeps its zeros
-        QCOMPARE(row0[2], QString());              // empty cell
-        QCOMPARE(row0[3], QString());              // a date is neither number nor text
-        QCOMPARE(row1[0], QStringLiteral("0"));    // 0.4
+        QCOMPARE(row0[0], QStringLiteral("12.7"));  // as the sheet shows it
+        QCOMPARE(row0[1], QStringLiteral("007"));   // text keeps its zeros
+        QCOMPARE(row0[2], QString());               // empty cell
+        QCOMPARE(row0[3], QLocale::system().toString(QDate(2024, 3, 15), QLocale::ShortFormat));
+        QCOMPARE(row1[0], QStringLiteral("0.4"));
         QCOMPARE(row1[2], QStringLiteral("-3"));
         if (file.endsWith(".xlsx")) {
             QCOMPARE(row0.size(), 5);
-            QCOMPARE(row0[4], QString());  // truth value
+            QCOMPARE(row0[4], QStringLiteral("TRUE"));  // truth value
             QCOMPARE(row1[1], QStringLiteral("山田太郎"));
         } else {
             QCOMPARE(row0.size(), 4);
         }
+    }
+
+    // Lists saved by LibreOffice (tests/exchange/data/make_workbooks.sh): every cell as the
+    // sheet shows it, dates in the locale's short form or ISO, decimals and formula results
+    // as their value, a merged cell once in its top-left field.
+    void libreOfficeCellsAsShown_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<WorkbookDateForm>("form");
+        const QString d = QStringLiteral(WORKBOOK_DATA "/libreoffice_list.");
+        QTest::newRow("xlsx, locale dates") << d + "xlsx" << WorkbookDateForm::LocaleShort;
+        QTest::newRow("xls, locale dates") << d + "xls" << WorkbookDateForm::LocaleShort;
+        QTest::newRow("xlsx, ISO dates") << d + "xlsx" << WorkbookDateForm::Iso;
+        QTest::newRow("xls, ISO dates") << d + "xls" << WorkbookDateForm::Iso;
+    }
+    void libreOfficeCellsAsShown() {
+        QFETCH(QString, file);
+        QFETCH(WorkbookDateForm, form);
+        ImportTable table;
+        SteppedProgress progress;
+        const ReadResult r = readWorkbook(file, table, {}, progress, kMaxReaderRows, form);
+        QVERIFY2(r.status == ReadStatus::Ok, qPrintable(r.detail));
+        const auto date = [form](int y, int m, int day) {
+            return form == WorkbookDateForm::Iso
+                       ? QDate(y, m, day).toString(Qt::ISODate)
+                       : QLocale::system().toString(QDate(y, m, day), QLocale::ShortFormat);
+        };
+        const QList<QStringList> expected = {
+            {"メールアドレス", "氏名", "登録日", "金額", "合計", "地区"},
+            {"u001@example.test", "髙橋 一郎", date(2024, 3, 15), "4936.5", "9873.25", "関東"},
+            {"u002@example.test", "山﨑 花子", date(1999, 12, 31), "-0.125", "0", ""},
+            {"u003@example.test", "佐藤 次郎", date(2026, 1, 2), "1234567", "2469134.25", "近畿"},
+        };
+        QCOMPARE(table.rows, expected);
+        QCOMPARE(formatWorkbookDate(45366.75, WorkbookDateForm::Iso),
+                 QStringLiteral("2024-03-15 18:00"));
+        QCOMPARE(formatWorkbookDate(0.5, WorkbookDateForm::Iso), QStringLiteral("12:00"));
     }
 
     void chosenSheetIsRead_data() { activeSheetAndValues_data(); }
@@ -356,8 +392,10 @@ with zipfile.ZipFile(sys.argv[2], 'w', zipfile.ZIP_DEFLATED) as z:
     void numberFormatting_data() {
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("text");
-        QTest::newRow("12.7") << 12.7 << "13";
-        QTest::newRow("0.4") << 0.4 << "0";
+        QTest::newRow("12.7") << 12.7 << "12.7";
+        QTest::newRow("0.4") << 0.4 << "0.4";
+        QTest::newRow("a sum's binary noise is not shown") << 0.1 + 0.2 << "0.3";
+        QTest::newRow("negative zero") << -0.0 << "0";
         QTest::newRow("no grouping") << 1234567.0 << "1234567";
         QTest::newRow("phone-like number") << 9012345678.0 << "9012345678";
         QTest::newRow("huge") << 1e20 << "100000000000000000000";

@@ -95,6 +95,8 @@ private slots:
     void mergedValueIsOneAddress_data();
     void mergedValueIsOneAddress();
     void charsetShortfallCountsEveryRecipient();
+    void japaneseExtrasReadStrictly_data();
+    void japaneseExtrasReadStrictly();
     void messageIds();
     void structures_data();
     void structures();
@@ -361,6 +363,51 @@ void TestAssembly::charsetShortfallCountsEveryRecipient() {
     QCOMPARE(CMessageAssembly(job, rows).charsetShortfall().characters, 0);
 }
 
+// 300 names and companies as Japanese lists hold them, most with characters outside JIS
+// X 0208: read by a strict reader, no mail of the default setting shows a U+FFFD.
+void TestAssembly::japaneseExtrasReadStrictly_data() {
+    using pw::smtp::JapaneseExtras;
+    QTest::addColumn<JapaneseExtras>("extras");
+    QTest::addColumn<QString>("charset");
+    QTest::addColumn<QStringList>("charsets");  // of the text parts; "?": U+FFFD seen
+    for (const QString cs : {"iso-2022-jp", "shift-jis"}) {
+        QTest::addRow("%s, UTF-8 for those", qPrintable(cs))
+            << JapaneseExtras::Utf8 << cs << QStringList{cs, "utf-8"};
+        QTest::addRow("%s, replaced", qPrintable(cs))
+            << JapaneseExtras::Replace << cs << QStringList{cs};
+        QTest::addRow("%s, Windows codes", qPrintable(cs))
+            << JapaneseExtras::WindowsCodes << cs << QStringList{"?", cs};
+    }
+}
+
+void TestAssembly::japaneseExtrasReadStrictly() {
+    QFETCH(pw::smtp::JapaneseExtras, extras);
+    QFETCH(QString, charset);
+    QFETCH(QStringList, charsets);
+    const QStringList family = {"山田", "髙橋", "佐藤", "山﨑", "鈴木", "德永", "田中", "渡辺"};
+    const QStringList company = {"㈱山田商事", "株式会社 佐藤", "第①営業部", "有限会社"};
+    std::vector<FieldTexts> rows;
+    for (int i = 0; i < 300; ++i)
+        rows.push_back(row(QStringLiteral("u%1@x.jp").arg(i), family[i % 8], company[i % 4]));
+    MailJob job;
+    job.captions = defaultCaptions();
+    job.charsetRow = charsetRowOf(charset);
+    job.japaneseExtras = extras;
+    job.recipientText = "[[Name]] <[[Mail Address]]>";
+    job.subject = QString::fromUtf8("【ご案内】[[Name]]様");
+    job.bodyText = "[[field3]]\r\n[[Name]]\r\n";
+    CMessageAssembly assembly(job, rows);
+    QCOMPARE(assembly.recipientsWithJisExtras(), 263);  // 髙 﨑 德 in 3 of 8, ㈱ ① in 2 of 4
+    QList<QByteArray> mails;
+    for (int i = 0; i < assembly.rowCount(); ++i)
+        mails << render(*assembly.build(assembly.merged(i), i).message);
+    const pw::test::StrictReading read = pw::test::readStrictly(mails);
+    QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
+    QCOMPARE((read.replacements > 0 ? QStringList{"?"} : QStringList()) + read.charsets, charsets);
+    QCOMPARE(pw::smtp::withStandardEquivalents(QString::fromUtf8("①㈱髙﨑")),
+             QString::fromUtf8("(1)(株)高崎"));
+}
+
 void TestAssembly::messageIds() {
     const QDateTime when(QDate(2026, 3, 4), QTime(5, 6, 7, 89));
     const QString a = messageIdHeader(when, "mail.example.jp");
@@ -457,6 +504,8 @@ void TestAssembly::structures() {
             .toUtf8()));
 
     MailJob job;
+    // ①㈱髙 below are read with Windows semantics: the charset keeps them as Windows codes
+    job.japaneseExtras = pw::smtp::JapaneseExtras::WindowsCodes;
     job.captions = defaultCaptions();
     job.charsetRow = charsetRowOf(charset);
     if (job.charsetRow < 0) {

@@ -93,6 +93,14 @@ private slots:
         const auto rows = japaneseRecipients();
         CAssemblyPreviewSource source(std::make_unique<CMessageAssembly>(j, rows), SendMode::Merge);
         QCOMPARE(source.count(), int(rows.size()));
+        // 髙橋's mail leaves a JIS charset for UTF-8, and the preview says so
+        QCOMPARE(
+            source.notices().join(""),
+            overrideCharset.isEmpty()
+                ? "1 of 4 recipients have characters that " +
+                      QString(j.charsetRow ? "iso-2022-jp" : "shift-jis") +
+                      " carries only as Windows codes (such as ①, ㈱, 髙): their mails go in UTF-8."
+                : "");
 
         CMessageAssembly run(j, rows);
         CDryRunTransport dry(env.makeFolder("dry"));

@@ -2,6 +2,7 @@
 // event loop with the prompts relayed to the interface thread, a cancel that comes before the
 // worker runs, and the end of a run while a prompt of the worker waits for this thread.
 #include <unistd.h>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
@@ -9,10 +10,14 @@
 #include <QTest>
 #include <QTimer>
 #include <atomic>
+#include <functional>
 
 #include "db/RecordCache.h"
 #include "resources/Strings.h"
+#include "send/MessageAssembly.h"
 #include "send/SendFlow.h"
+#include "send/Unsubscribe.h"
+#include "smtp/Charsets.h"
 #include "test_send_world.h"
 
 using namespace pw;
@@ -204,6 +209,115 @@ private slots:
             CSendProgressRelay relay(ui);
             QCOMPARE(flow.start(relay), StartResult::BadCharset);
         }
+    }
+
+    // Every placeholder of the mail is merged for each recipient, whatever the database's
+    // language and field names (renamed: "position=caption", as a heading row does), or the
+    // user is asked once before the first mail, naming it and the fields there are.
+    void placeholdersMergedOrAsked_data() {
+        QTest::addColumn<QStringList>("c");
+        for (const char* c : {"en,,[[Mail Address]],Hi [[Name]],<p>[[Name]]</p>,",
+                              "ja,,[[メールアドレス]],[[名前]]様,<p>[[名前]]</p>,",
+                              "ja,1=氏名,[[メールアドレス]],[[氏名]]様,<p>[[名前]]</p>,[[名前]]",
+                              "en,0=Email,[[Mail Address]],Hi [[Name]],,[[Mail Address]]",
+                              "en,1=Kunde,[[Mail Address]],Hi [[Kunde]],<p>[[Kunde]]</p>,",
+                              "en,,[[Mail Address]],Hi [[Nmae]],,[[Nmae]]"})
+            QTest::newRow(c) << QString(c).split(',');
+    }
+    void placeholdersMergedOrAsked() {
+        QFETCH(QStringList, c);  // language, renamed, recipient, subject, HTML, unmatched
+        setLanguage(c[0] == "ja" ? Language::Japanese : Language::English);
+        FlowWorld w;
+        QVERIFY(w.world.createDatabase(2));
+        if (!c[1].isEmpty())
+            w.world.store->SetCaption(c[1].section('=', 0, 0).toInt(), c[1].section('=', 1));
+        w.world.store->SaveCaptions();
+        const UnsubscribeSettings u{
+            {}, "https://x.jp/u?e=[[Mail Address]]", {}, FooterChoice::On, {}, {}};
+        QCOMPARE(saveUnsubscribeSettings(*w.world.store, u), UnsubscribeCheck::Ok);
+        QVERIFY(w.world.store->Save(db::SaveMode::Retaining));
+        w.document.recipientText = c[2];
+        w.document.subject = c[3];
+        SendFlowSettings s = w.settings();
+        s.charsetRow = smtp::utf8CharsetRow();
+        if (!c[4].isEmpty()) {
+            QVERIFY(QDir().mkpath(s.previewFolder));
+            QVERIFY(test::writeFile(s.previewFolder + "index.html", c[4].toUtf8()));
+            w.document.htmlTemplateName = "T";
+            w.document.pictureList = {"index.html"};
+        }
+        CSendFlow flow(s, w.log);
+        flow.useDocument(w.document, *w.world.store, "Body");
+        QVERIFY(flow.check(SendKind::Send) != CheckResult::NoRecipient);
+        (void)flow.chooseSelection(db::SendSelectionMode::All);
+        test::ScriptedUserInteraction ui;
+        ui.script({Answer::No});
+        // asked once: the window before the Transmission dialog, prepare() not again
+        const bool window = flow.askAboutUnmatchedPlaceholders(ui);
+        QCOMPARE(flow.prepare(ui, {}).ok(), true);
+        setLanguage(Language::English);
+        QCOMPARE(ui.asked().size(), c[5].isEmpty() ? 0 : 1);
+        QCOMPARE(window, c[5].isEmpty());
+        if (!window) {
+            const QString& question = ui.asked()[0].text;
+            QVERIFY(question.contains(c[5]) && question.contains(w.world.store->Captions()[1]));
+            return;
+        }
+        const auto assembly = flow.messageAssembly();
+        for (int row = 0; row < 2; ++row) {
+            const BuiltMessage built = assembly->build(assembly->merged(row), row);
+            QString mail = built.message->subject() + built.message->customHeaders().join("\n");
+            std::function<void(const smtp::CKTWSMTPBodyPart&)> walk = [&](const auto& part) {
+                mail += part.text();
+                for (int i = 0; i < part.childCount(); ++i)
+                    walk(*part.child(i));
+            };
+            walk(built.message->rootPart());
+            const QString address = QString("rcpt%1@example.jp").arg(row + 1);
+            QVERIFY2(!mail.contains("[[") && mail.contains(QString("Name %1").arg(row + 1)) &&
+                         mail.contains("e=rcpt" + QString::number(row + 1) + "%40example.jp") &&
+                         mail.count(address) == 2,  // the text and the HTML footer
+                     qPrintable(mail));
+        }
+    }
+
+    // "Test" of a mail with placeholders reads as the picked recipient's mail would (the
+    // first by default), and still goes to the test address only.
+    void testSendMergesAPickedRecipient_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QString>("subject");  // empty: nothing sent
+        QTest::newRow("the first") << ""
+                                   << ""
+                                   << "Hello Name 1";
+        QTest::newRow("the second") << "Choose a Recipient..."
+                                    << "2"
+                                    << "Hello Name 2";
+        QTest::newRow("unmerged") << "Unmerged"
+                                  << ""
+                                  << "Hello [[Name]]";
+        QTest::newRow("no such recipient") << "Choose a Recipient..."
+                                           << "9"
+                                           << "";
+    }
+    void testSendMergesAPickedRecipient() {
+        QFETCH(QString, button);
+        QFETCH(QString, number);
+        QFETCH(QString, subject);
+        FlowWorld w;
+        QVERIFY(w.world.createDatabase(2));
+        auto flow = w.flow();
+        QCOMPARE(flow->check(SendKind::Test), CheckResult::Ready);
+        test::ScriptedUserInteraction ui;
+        ui.scriptChoices({button.isEmpty() ? "As the First Recipient's" : button});
+        ui.scriptTexts({number});
+        const bool sent = askTestRecipient(*flow, ui) != TestMerge::Cancelled;
+        QCOMPARE(sent, !subject.isEmpty());
+        const auto assembly = flow->messageAssembly();
+        const BuiltMessage built = assembly->build(assembly->texts(), -1);
+        if (sent)
+            QCOMPARE(built.message->subject() + built.message->to().value(0).address(),
+                     subject + "me@example.jp");
     }
 
     // The window's way: start, go on processing events, learn of the end by the signal.

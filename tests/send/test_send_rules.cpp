@@ -169,7 +169,7 @@ private slots:
         QTest::newRow("521 explained")
             << 521
             << QStringList{"A problem occurred during transmission. ( 521 )",
-                           "SMPT server did not accept mail.", "desc"};
+                           "SMTP server did not accept mail.", "desc"};
         QTest::newRow("451 description only")
             << 451 << QStringList{"A problem occurred during transmission. ( 451 )", "desc"};
         QTest::newRow("no response")
@@ -201,11 +201,11 @@ private slots:
         QCOMPARE(
             escapedFailureText(0x80040106u, "Bad reply", {}),
             QStringLiteral(
-                "An error occured sending the message, Error:80040106\nDescription:Bad reply"));
+                "An error occurred sending the message, Error:80040106\nDescription:Bad reply"));
         // A description holding "%s" does not swallow the response.
         QCOMPARE(
             escapedFailureText(0x8007000Au, "a %s b", "554 no"),
-            QStringLiteral("An error occured sending the message, Error:8007000A\nDescription:a "
+            QStringLiteral("An error occurred sending the message, Error:8007000A\nDescription:a "
                            "%s b, Response:554 no"));
     }
 

@@ -4,7 +4,9 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace pw::test {
 
@@ -16,6 +18,15 @@ struct MimeDescription {
 // message is what goes inside DATA; the dots doubled for it are removed first, as the
 // receiving server does.
 [[nodiscard]] MimeDescription describeMime(const QByteArray& message);
+
+// What a strict reader makes of messages: Python's email package with its strict policy and
+// the standard codecs, as a mail client built on it shows them.
+struct StrictReading {
+    int replacements = 0;  // U+FFFD (or undecodable bytes) in the headers and text parts
+    QStringList charsets;  // of the text parts, each once
+    QString error;
+};
+[[nodiscard]] StrictReading readStrictly(const QList<QByteArray>& messages);
 
 // The nodes of a tree in depth-first order, the root first.
 [[nodiscard]] QList<QJsonObject> flattenMime(const QJsonObject& root);

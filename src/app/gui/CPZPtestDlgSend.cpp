@@ -202,12 +202,20 @@ void CPZPtestDlg::StartSend(bool test) {
             break;
     }
 
+    // a test of a mail with placeholders may read as one recipient's would
+    if (test && send::askTestRecipient(*flow, ui) == send::TestMerge::Cancelled)
+        return;
+
     // Files, settings and folders are told before the Transmission dialog; prepare() below
     // makes them again with the rest.
     if (const send::Preparation early = flow->checkFilesAndFolders(); !early.ok()) {
         inform(ui, flow->refusalText(early));
         return;
     }
+
+    // a placeholder that names no field would go out as written: told before the counts
+    if (!flow->askAboutUnmatchedPlaceholders(ui))
+        return;
 
     bool minimize = false;
     if (!test) {
@@ -233,6 +241,9 @@ void CPZPtestDlg::StartSend(bool test) {
         if (prepared.problem != send::PrepareProblem::Declined)
             inform(ui, flow->refusalText(prepared));
         return;
+    } else if (!prepared.warnings.isEmpty()) {
+        // how many recipients' Japanese mails leave their charset
+        inform(ui, prepared.warnings.join(QLatin1StringView("\n\n")));
     }
     // UTF-8 taken for a charset that cannot carry some characters stays the document's
     // charset, so that the preview, the next run and the saved project agree with what was sent

@@ -12,6 +12,11 @@
 // ShowHtmlMail, InsertIntoLastFocusedField, UpdateWrapItem) are what those windows call
 // after they changed something.
 
+#include <QString>
+#include <array>
+
+#include "db/RecordCache.h"
+
 namespace pw::app {
 
 class CPZPtestDlg;
@@ -28,6 +33,11 @@ void wireSettingsCommands(CPZPtestDlg& window);
 
 // Suppression List, Unsubscribe Settings.
 void wireSuppressionCommands(CPZPtestDlg& window);
+
+// After the field captions changed from `before`: offers to write the mail's placeholders
+// with the new ones and shows the document again when they were (WireDatabase.cpp).
+void OfferPlaceholderRewrite(CPZPtestDlg& window,
+                             const std::array<QString, db::kFieldCount>& before);
 
 // All of the above, in this order; called once when the window is made.
 void wireOtherCommands(CPZPtestDlg& window);

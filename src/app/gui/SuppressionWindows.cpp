@@ -134,7 +134,10 @@ d_Unsubscribe::d_Unsubscribe(db::TDbData& store, IUserInteraction& ui, QWidget* 
     label(m_form->footerTextLabel, ids::kUnsubFooterTextLabel);
     label(m_form->footerHtmlLabel, ids::kUnsubFooterHtmlLabel);
     label(m_form->defaultsButton, ids::kUnsubDefaults);
-    label(m_form->hint, ids::kUnsubHint);
+    // the address field by its caption in this database, whatever that is
+    const QString hint = str(ids::kUnsubHint).arg("[[" + store.Captions()[0] + "]]");
+    m_form->hint->setText(hint);
+    m_form->hint->setAccessibleName(hint);
     m_form->mailAddress->setAccessibleName(m_form->mailLabel->accessibleName());
     m_form->url->setAccessibleName(m_form->urlLabel->accessibleName());
     m_form->listName->setAccessibleName(m_form->listLabel->accessibleName());
@@ -148,19 +151,25 @@ d_Unsubscribe::d_Unsubscribe(db::TDbData& store, IUserInteraction& ui, QWidget* 
     m_form->listName->setText(s.listName);
     m_form->footerOn->setChecked(s.footer == send::FooterChoice::On);
     const Language language = currentLanguage();
-    m_form->footerText->setPlainText(s.footerText.isEmpty() ? send::defaultFooterText(language)
-                                                            : s.footerText);
-    m_form->footerHtml->setPlainText(s.footerHtml.isEmpty() ? send::defaultFooterHtml(language)
-                                                            : s.footerHtml);
+    m_form->footerText->setPlainText(s.footerText.isEmpty() ? defaultText(language) : s.footerText);
+    m_form->footerHtml->setPlainText(s.footerHtml.isEmpty() ? defaultHtml(language) : s.footerHtml);
     connect(m_form->defaultsButton, &QPushButton::clicked, this, [this] {
-        m_form->footerText->setPlainText(send::defaultFooterText(currentLanguage()));
-        m_form->footerHtml->setPlainText(send::defaultFooterHtml(currentLanguage()));
+        m_form->footerText->setPlainText(defaultText(currentLanguage()));
+        m_form->footerHtml->setPlainText(defaultHtml(currentLanguage()));
     });
     connect(m_form->buttons, &QDialogButtonBox::accepted, this, &d_Unsubscribe::accept);
     connect(m_form->buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
 d_Unsubscribe::~d_Unsubscribe() = default;
+
+QString d_Unsubscribe::defaultText(Language language) const {
+    return send::withAddressPlaceholder(send::defaultFooterText(language), m_store.Captions());
+}
+
+QString d_Unsubscribe::defaultHtml(Language language) const {
+    return send::withAddressPlaceholder(send::defaultFooterHtml(language), m_store.Captions());
+}
 
 send::UnsubscribeSettings d_Unsubscribe::settings() const {
     send::UnsubscribeSettings s;
@@ -172,8 +181,8 @@ send::UnsubscribeSettings d_Unsubscribe::settings() const {
     // the defaults are not stored: another language's user then sees their own
     const QString text = m_form->footerText->toPlainText();
     const QString html = m_form->footerHtml->toPlainText();
-    s.footerText = text == send::defaultFooterText(language) ? QString() : text;
-    s.footerHtml = html == send::defaultFooterHtml(language) ? QString() : html;
+    s.footerText = text == defaultText(language) ? QString() : text;
+    s.footerHtml = html == defaultHtml(language) ? QString() : html;
     return s;
 }
 

@@ -51,6 +51,9 @@ public:
 
 private:
     std::unique_ptr<Ui::d_Unsubscribe> m_form;
+    // The default footers with the address field's own placeholder.
+    [[nodiscard]] QString defaultText(Language language) const;
+    [[nodiscard]] QString defaultHtml(Language language) const;
     db::TDbData& m_store;
     IUserInteraction& m_ui;
 };

@@ -5,6 +5,7 @@
 #include <QScreen>
 
 #include "app/Commands.h"
+#include "app/DocumentController.h"
 #include "app/gui/CPZPtestDlg.h"
 #include "app/gui/CommandWiring.h"
 #include "dbtools/gui/d_EditDialog.h"
@@ -16,6 +17,21 @@ namespace pw::app {
 namespace {
 
 constexpr char kEditorPlacement[] = "DBForm";
+
+}  // namespace
+
+void OfferPlaceholderRewrite(CPZPtestDlg& window,
+                             const std::array<QString, db::kFieldCount>& before) {
+    window.TakeFromWindow();
+    if (CDocumentController(window.session()).offerPlaceholderRewrite(before) !=
+        CDocumentController::PlaceholdersRewritten::Rewritten)
+        return;
+    window.ShowInWindow();
+    window.ShowHtmlMail();
+    window.SetModified(true);
+}
+
+namespace {
 
 void runDatabaseEditor(CPZPtestDlg& window) {
     CAppSession& session = window.session();
@@ -54,7 +70,9 @@ void runDatabaseEditor(CPZPtestDlg& window) {
                      &dbtools::d_EditDialog::setRunLocked);
     QObject::connect(&editor, &dbtools::d_EditDialog::documentChanged, &window,
                      [&window] { window.SetModified(true); });
+    const auto captions = session.store().Captions();
     (void)editor.exec();
+    OfferPlaceholderRewrite(window, captions);
     // the editor ends with OK whichever way it was closed
     window.SetModified(true);
     window.UpdateDocumentState();
@@ -70,7 +88,9 @@ void wireDatabaseCommands(CPZPtestDlg& window) {
     window.setCommandHandler(cmd::kEditFieldName, [&window, &session] {
         dbtools::d_FieldsNameEdit dialog(
             session.store(), session.ui(), [&window] { window.SetModified(true); }, &window);
+        const auto captions = session.store().Captions();
         (void)dialog.exec();
+        OfferPlaceholderRewrite(window, captions);
         window.UpdateDocumentState();
     });
 

@@ -20,8 +20,13 @@ void importDatabase(CPZPtestDlg& w) {
     options.grouping = {settings.autoGroupEnabled != 0, settings.autoGroupField};
     options.openDatabaseAfterImport = settings.openDatabaseAfterImport != 0;
     options.legacy = exchange::legacyCodePageFor(currentLanguage());
+    options.dateForm = settings.importDatesIso != 0 ? exchange::WorkbookDateForm::Iso
+                                                    : exchange::WorkbookDateForm::LocaleShort;
     exchange::QtImportWindows windows(&w);
+    const auto captions = s.store().Captions();
     const auto flow = exchange::runImportCommand(s.store(), s.ui(), options, windows);
+    // a heading row may have renamed the fields the mail's placeholders name
+    OfferPlaceholderRewrite(w, captions);
     w.UpdateDocumentState();
     if (!flow || !flow->after())
         return;

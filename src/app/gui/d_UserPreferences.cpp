@@ -1,4 +1,5 @@
 #include "app/gui/d_UserPreferences.h"
+#include <algorithm>
 
 #include "app/Keyring.h"
 
@@ -95,6 +96,7 @@ void d_UserPreferences::translate() {
     f.recordLimitLabel->setText(str(ids::kPrefRecordLimit));
     f.recordLimitSpin->setAccessibleName(str(ids::kPrefRecordLimit));
     setTexts(f.keyringCheck, ids::kPrefKeyring);
+    setTexts(f.importDatesIsoCheck, ids::kPrefImportDatesIso);
     group(f.fontGroup, ids::kPrefFontGroup, {{f.fontButton, ids::kPrefFontButton}});
     f.fontSample->setAccessibleName(str(ids::kPrefFontSample));
     group(f.errorHandlingGroup, ids::kPrefErrorHandling,
@@ -122,6 +124,8 @@ void d_UserPreferences::translate() {
     f.testEmailEdit->setAccessibleName(str(ids::kPrefTestAddress));
     setTitle(f.defaultFieldGroup, ids::kPrefDefaultField);
     f.defaultFieldCombo->setAccessibleName(str(ids::kPrefDefaultField));
+    setTitle(f.japaneseExtrasGroup, ids::kPrefJapaneseExtras);
+    f.japaneseExtrasCombo->setAccessibleName(str(ids::kPrefJapaneseExtras));
     f.buttonBox->button(QDialogButtonBox::Ok)->setText(str(ids::kPrefOk));
     f.buttonBox->button(QDialogButtonBox::Cancel)->setText(str(ids::kPrefCancel));
 }
@@ -145,6 +149,7 @@ void d_UserPreferences::load() {
     f.recordLimitSpin->setRange(db::kDefaultRecordLimit, db::kMaxRecordLimit);
     f.recordLimitSpin->setValue(db::ClampRecordLimit(s.recordLimit));
     f.keyringCheck->setChecked(keepsPasswordsInKeyring(s, processKeyring()));
+    f.importDatesIsoCheck->setChecked(s.importDatesIso != 0);
 
     f.fontSample->setFont(m_font);
     f.fontSample->setPlainText(str(ids::kPrefFontSample) +
@@ -153,6 +158,10 @@ void d_UserPreferences::load() {
     f.defaultFieldCombo->addItem(str(ids::kPrefNone));
     f.defaultFieldCombo->addItems(m_captions);
     f.defaultFieldCombo->setCurrentIndex(s.defaultRecipientField + 1);
+    f.japaneseExtrasCombo->addItems({str(ids::kPrefJapaneseExtrasUtf8),
+                                     str(ids::kPrefJapaneseExtrasWindows),
+                                     str(ids::kPrefJapaneseExtrasReplace)});
+    f.japaneseExtrasCombo->setCurrentIndex(std::clamp(s.japaneseExtras, 0, 2));
     f.oneTimeSendSpin->setValue(kOneTimeSendRange.clamp(s.oneTimeSend));
     f.sendWaitSpin->setValue(kSendWaitRange.clamp(s.sendWait));
     f.connectWaitSpin->setValue(kConnectWaitRange.clamp(s.connectWait));
@@ -189,6 +198,7 @@ void d_UserPreferences::accept() {
     s.strFieldSize = StrFieldSizeFromIndex(f.strFieldSizeCombo->currentIndex());
     s.recordLimit = db::ClampRecordLimit(f.recordLimitSpin->value());
     // a choice is stored once made; untouched, it keeps following whether a keyring answers
+    s.importDatesIso = f.importDatesIsoCheck->isChecked() ? 1 : 0;
     if (f.keyringCheck->isChecked() != keepsPasswordsInKeyring(s, processKeyring()))
         s.keyringPasswords = f.keyringCheck->isChecked() ? 1 : 0;
 
@@ -202,6 +212,7 @@ void d_UserPreferences::accept() {
     s.addrSetType = f.addrToRadio->isChecked() ? 0 : f.addrCcRadio->isChecked() ? 1 : 2;
     s.testEmailAddress = f.testEmailEdit->text();
     s.defaultRecipientField = f.defaultFieldCombo->currentIndex() - 1;
+    s.japaneseExtras = f.japaneseExtrasCombo->currentIndex();
 
     EditorFont chosen;
     chosen.family = m_font.family();

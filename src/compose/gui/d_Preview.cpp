@@ -40,6 +40,8 @@ void d_Preview::showRecipient() {
         text = str(ids::kPreviewCannotBuild).replace(QLatin1StringView("%1"), p.message().error) +
                QStringLiteral("\r\n\r\n") + text;
     }
+    for (const QString& notice : p.notices())
+        text = notice + QStringLiteral("\r\n\r\n") + text;
     m_ui->text->setPlainText(text);
     m_ui->phoneText->setPlainText(p.mobileText());
     m_ui->html->navigate(p.htmlTarget());
