@@ -267,7 +267,8 @@ int runSendCommand(const QStringList& arguments) {
     log.setPath(cl.dryRunFolder.isEmpty()
                     ? folders.logFilePath()
                     : QDir(cl.dryRunFolder).absoluteFilePath(QLatin1String(send::kDryRunLogName)));
-    // A run that never reached the server says why on standard error too (a cron job's mail).
+    // A run that failed for its connection or sign-in says why on standard error too (a cron
+    // job's mail), also when the server went away or the sign-in died part-way.
     QStringList connectFailures;
     log.setView(
         [&console, &connectFailures](const QString& line) {
@@ -465,7 +466,7 @@ int runSendCommand(const QStringList& arguments) {
             break;
     }
     console.out(send::summaryText(summary));
-    if (summary.status == send::RunStatus::Failed && !summary.everConnected) {
+    if (summary.status == send::RunStatus::Failed) {
         for (const QString& line : connectFailures)
             console.err(line);
     }
