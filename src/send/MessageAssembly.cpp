@@ -353,6 +353,12 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts, const Fiel
                          texts.senderAddress, charset);
     for (const QString& line : unsubscribe.headers)
         message->addCustomHeader(line);
+    if (const QString broken = message->customHeaderWithLineBreak(); !broken.isEmpty()) {
+        // the line would end the header early or add one of its own to every mail
+        built.error = formatMessageText(pw::str(ids::kAssemblyHeaderLineBreak),
+                                        {broken.section(QLatin1Char(':'), 0, 0)});
+        return built;
+    }
     const QString body = withTextFooter(texts.body, unsubscribe.footerText);
 
     // 6-7: the HTML body and its pictures
