@@ -94,13 +94,14 @@ bool CDocumentController::saveProject(const QString& path,
     const QString preview = m_session.folders().mainPreviewFolder();
     doc.pictureList = doc.isHtmlMail() ? filesInFolder(preview) : QStringList();
     db::TDbData& store = m_session.store();
+    const bool hadDatabase = store.IsOpen();
     const WriteResult r =
         app::saveProject(path, doc, m_session.scheduled(), preview, store,
                          MailCodePage(m_session.settings().encode), &m_session.ui());
-    if (!store.IsOpen()) {
-        // the working copy did not come back: keep the user working on a database
-        (void)store.Open();
-    }
+    // keep the user working on a database; a store that was open and did not come back
+    // was told of by the save
+    if (!store.IsOpen() && !store.Open() && !hadDatabase)
+        inform(m_session.ui(), str(ids::kStoreNotReopened));
     if (!r.ok())
         return false;
     if (runMarker) {

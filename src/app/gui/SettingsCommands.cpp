@@ -42,7 +42,7 @@ bool RunServerSettings(CAppSession& session, CPZPtestDlg& window) {
     CIniFile again(path);
     (void)again.Load();
     StoreServerList(again, editor.list());
-    (void)again.Save();
+    again.SaveTelling(session.ui());
 
     if (!ok) {
         session.settings().trustedCertificates = editor.values().trusted;
@@ -68,7 +68,7 @@ void StoreSignInNow(CAppSession& session) {
     CIniFile ini(session.settingsPath());
     (void)ini.Load();
     StoreSignIn(ini, s, keyring);
-    (void)ini.Save();
+    ini.SaveTelling(session.ui());
 }
 
 void TrustCertificate(CAppSession& session, const smtp::TrustedCertificate& trusted) {
