@@ -76,34 +76,24 @@ private slots:
         QVERIFY(filesIn(f.workingCopyFolder, {"*.pzb"}).isEmpty());
     }
 
-    // Every write of the settings file tells the user when the file cannot be written; one
-    // that could not be read at start was told then and is left as it is.
+    // a settings file that cannot be written is told; one left unread at start was told then
     void unwritableSettingsFileIsTold_data() {
-        QTest::addColumn<QString>("write");
-        QTest::addColumn<bool>("unreadable");
-        QTest::newRow("close") << "close" << false;
-        QTest::newRow("window placement") << "placement" << false;
-        QTest::newRow("frame text") << "frame" << false;
-        QTest::newRow("file unread at start: not told twice") << "close" << true;
+        QTest::addColumn<QString>("path");  // below the test's root
+        QTest::newRow("placement and close") << "plain/p.ini";
+        QTest::newRow("file unread at start: not told twice") << "plain";
     }
     void unwritableSettingsFileIsTold() {
-        QFETCH(QString, write);
-        QFETCH(bool, unreadable);
+        QFETCH(QString, path);
         test::TestEnv env;
-        const AppFolders f = test::appFoldersIn(env);
-        // under a file, not a folder: missing for reading, refused for writing, even for root
+        // a file, not a folder: missing for reading, refused for writing, even for root
         QVERIFY(test::writeFile(env.root() + "plain", "\x01 no settings"));
-        const QString path = unreadable ? env.root() + "plain" : env.root() + "plain/p.ini";
         test::ScriptedUserInteraction ui;
-        CAppSession s(f, path, ui);
-        if (write == "close")
-            QCOMPARE(s.Close(false, {}, {}), CAppSession::CloseResult::Closed);
-        else if (write == "placement")
-            s.SavePlacement("MAIN", WindowPlacement{});
-        else
-            s.SaveAutoFrameText();
-        const QString told = str(ids::kSettingsNotSaved).arg(QDir::toNativeSeparators(path));
-        QCOMPARE(ui.askedTexts(), unreadable ? QStringList() : QStringList{told});
+        CAppSession s(test::appFoldersIn(env), env.root() + path, ui);
+        s.SavePlacement("MAIN", WindowPlacement{});
+        QCOMPARE(s.Close(false, {}, {}), CAppSession::CloseResult::Closed);
+        const QString told =
+            str(ids::kSettingsNotSaved).arg(QDir::toNativeSeparators(env.root() + path));
+        QCOMPARE(ui.askedTexts(), (path == "plain" ? QStringList() : QStringList{told, told}));
         QCOMPARE(test::readFile(env.root() + "plain"), QByteArray("\x01 no settings"));
     }
 

@@ -607,8 +607,7 @@ void TestAssembly::unsubscribing_data() {
         << "You receive this mail at taro@example.jp. To stop receiving these mails, unsubscribe "
            "here: https://example.jp/u?e=taro%40example.jp"
         << "<a href=\"https://example.jp/u?e=taro%40example.jp\">Unsubscribe</a></p></body>";
-    // the list name is the one header text the user types as it is: a line break in it
-    // would add a header line of its own to every mail
+    // a line break in the list name would add a header line of its own to every mail
     QTest::newRow("list name with a line break: refused")
         << ""
         << ""
