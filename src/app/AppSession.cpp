@@ -167,8 +167,9 @@ CAppSession::ReplaceResult CAppSession::ReplaceDatabase(const QString& file) {
     m_store->SetStrFieldSize(m_settings.strFieldSize);
     if (!m_store->OpenUserFile(file)) {
         // it could be read a moment ago: go on with an empty database rather than none
-        if (m_store->CreateDatabase(m_store->MakeWorkingCopyPath()) == db::CreateResult::Created)
-            (void)m_store->Open();
+        if (m_store->CreateDatabase(m_store->MakeWorkingCopyPath()) != db::CreateResult::Created ||
+            !m_store->Open())
+            inform(m_ui, str(ids::kStoreNotReopened));
         m_databaseFile.clear();
         inform(m_ui, str(ids::kNotADatabaseFile).arg(file));
         return ReplaceResult::Refused;
@@ -214,7 +215,7 @@ CAppSession::CloseResult CAppSession::Close(bool documentModified,
     (void)ini.Load();
     WriteSettings(ini, m_settings);
     StoreSecrets(ini, m_settings, processKeyring());
-    (void)ini.Save();  // an unwritable file loses this run's settings, nothing else
+    ini.SaveTelling(m_ui);  // an unwritable file loses this run's settings, nothing else
 
     if (m_store)
         m_store->Close(db::CloseMode::DeleteWorkingCopy);
@@ -236,14 +237,14 @@ void CAppSession::SavePlacement(const QString& name, const WindowPlacement& plac
     CIniFile ini(m_settingsPath);
     (void)ini.Load();
     ini.SetText(kWindow, name, FormatPlacement(placement));
-    (void)ini.Save();
+    ini.SaveTelling(m_ui);
 }
 
 void CAppSession::SaveAutoFrameText() const {
     CIniFile ini(m_settingsPath);
     (void)ini.Load();
     ini.SetText(kHistory, "AutoBoxText", m_settings.autoBoxText);
-    (void)ini.Save();
+    ini.SaveTelling(m_ui);
 }
 
 QString CAppSession::LoadPlacementText(const QString& name) const {

@@ -104,13 +104,14 @@ bool CDocumentController::saveProject(const QString& path,
     if (stampOf(path).path == m_session.projectStamp().path)
         (void)m_session.TakeOutcomesRecordedElsewhere(runMarker ? OwnOutcomes::Unsaved
                                                                 : OwnOutcomes::Saved);
+    const bool hadDatabase = store.IsOpen();
     const WriteResult r =
         app::saveProject(path, doc, m_session.scheduled(), preview, store,
                          MailCodePage(m_session.settings().encode), &m_session.ui());
-    if (!store.IsOpen()) {
-        // the working copy did not come back: keep the user working on a database
-        (void)store.Open();
-    }
+    // keep the user working on a database; a store that was open and did not come back
+    // was told of by the save
+    if (!store.IsOpen() && !store.Open() && !hadDatabase)
+        inform(m_session.ui(), str(ids::kStoreNotReopened));
     if (!r.ok())
         return false;
     m_session.projectStamp() = stampOf(path);

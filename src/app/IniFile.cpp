@@ -2,7 +2,9 @@
 
 #include "compose/PasswordScrambling.h"
 #include "resources/Strings.h"
+#include "resources/UserInteraction.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -190,6 +192,11 @@ bool CIniFile::Save() const {
         return false;
     }
     return file.commit();
+}
+
+void CIniFile::SaveTelling(IUserInteraction& ui) const {
+    if (!Save() && m_loadStatus != LoadStatus::Unreadable)
+        inform(ui, str(ids::kSettingsNotSaved).arg(QDir::toNativeSeparators(m_path)));
 }
 
 int CIniFile::FindSection(const QString& name) const {

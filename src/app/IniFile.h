@@ -11,6 +11,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace pw {
+class IUserInteraction;
+}
+
 namespace pw::app {
 
 class CIniFile {
@@ -27,6 +31,9 @@ public:
     // readable by its owner only (it holds passwords). A file that exists but could not be
     // read by Load is never written over (false): it holds settings this model lacks.
     [[nodiscard]] bool Save() const;
+    // Save, telling the user when the file cannot be written. A file left unread at start was
+    // reported then and is never written over, so it is not told again.
+    void SaveTelling(IUserInteraction& ui) const;
 
     enum class LoadStatus {
         NotLoaded,

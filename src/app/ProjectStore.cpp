@@ -32,8 +32,9 @@ WriteResult saveProject(const QString& path, const MailDocument& document,
         store.Close(db::CloseMode::KeepWorkingCopy);
     }
     WriteResult result = writeProjectFile(path, document, scheduled, options, ui);
-    if (hadDatabase) {
-        (void)store.Open();
+    if (hadDatabase && !store.Open() && ui) {
+        (void)ui->message(str(ids::kSaveCaption), str(ids::kStoreNotReopened),
+                          MessageKind::Information);
     }
     return result;
 }
@@ -49,7 +50,9 @@ MailFileReadResult openProject(const QString& path, const QString& previewFolder
         return store.MakeWorkingCopyPath();
     };
     MailFileReadResult result = readMailFile(path, options, ui);
-    (void)store.Open();
+    // a file that could not be read has told why already
+    if (!store.Open() && result.ok() && ui)
+        inform(*ui, str(ids::kStoreNotReopened));
     return result;
 }
 

@@ -455,6 +455,12 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& given, const Fiel
                          texts.senderAddress, charset);
     for (const QString& line : unsubscribe.headers)
         message->addCustomHeader(line);
+    if (const QString broken = message->customHeaderWithLineBreak(); !broken.isEmpty()) {
+        // the line would end the header early or add one of its own to every mail
+        built.error = formatMessageText(pw::str(ids::kAssemblyHeaderLineBreak),
+                                        {broken.section(QLatin1Char(':'), 0, 0)});
+        return built;
+    }
     const QString body =
         withTextFooter(texts.body, replace ? smtp::withStandardEquivalents(unsubscribe.footerText)
                                            : unsubscribe.footerText);

@@ -25,7 +25,6 @@ const QString kFooterText = QStringLiteral("UnsubscribeFooterText");
 const QString kFooterHtml = QStringLiteral("UnsubscribeFooterHtml");
 const QString kLinkPlaceholder = QStringLiteral("[[Unsubscribe]]");
 
-constexpr int kFoldAt = 78;
 constexpr int kLongestPiece = 900;  // of a token cut inside angle brackets
 
 // merge(), each inserted value passed through `convert` first.
@@ -242,11 +241,11 @@ UnsubscribeParts unsubscribeParts(const UnsubscribeSettings& given, const FieldT
         targets.append(QLatin1Char('<') + https + QLatin1Char('>'));
     if (!targets.isEmpty())
         parts.headers.append(
-            foldHeader(QStringLiteral("List-Unsubscribe"), targets.join(QStringLiteral(", "))));
+            headerLine(QStringLiteral("List-Unsubscribe"), targets.join(QStringLiteral(", "))));
     if (!https.isEmpty())
         parts.headers.append(QStringLiteral("List-Unsubscribe-Post: List-Unsubscribe=One-Click"));
     if (!s.listName.trimmed().isEmpty())
-        parts.headers.append(foldHeader(QStringLiteral("List-Id"),
+        parts.headers.append(headerLine(QStringLiteral("List-Id"),
                                         listIdValue(s.listName.trimmed(), senderAddress, charset)));
 
     if (s.footer == FooterChoice::On) {
@@ -280,29 +279,18 @@ QString withHtmlFooter(const QString& html, const QString& footer) {
     return html.left(end) + footer + html.mid(end);
 }
 
-QString foldHeader(const QString& name, const QString& value) {
-    QStringList tokens = value.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    // A token too long for any line is cut where white space does not count: inside <...>.
+QString headerLine(const QString& name, const QString& value) {
     QStringList pieces;
-    for (const QString& t : tokens) {
+    for (const QString& t : value.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         if (t.size() <= kLongestPiece || !t.startsWith(u'<')) {
             pieces.append(t);
             continue;
         }
+        // too long for any line: cut where white space does not count, inside <...>
         for (qsizetype i = 0; i < t.size(); i += kLongestPiece)
             pieces.append(t.mid(i, kLongestPiece));
     }
-    QString out = name + QLatin1Char(':');
-    qsizetype lineLength = out.size();
-    for (const QString& p : pieces) {
-        if (lineLength + 1 + p.size() > kFoldAt && lineLength > name.size() + 1) {
-            out += QStringLiteral("\r\n");
-            lineLength = 0;
-        }
-        out += QLatin1Char(' ') + p;
-        lineLength += 1 + p.size();
-    }
-    return out;
+    return name + QStringLiteral(": ") + pieces.join(QLatin1Char(' '));
 }
 
 }  // namespace pw::send

@@ -42,7 +42,7 @@ enum class UnsubscribeCheck { Ok, BadAddress, NotHttps, TooLong, NoDatabase, Fai
 // The pieces of one recipient's message. `values` null for a single send, where only
 // "[[" + first caption + "]]" is known: the recipient's address.
 struct UnsubscribeParts {
-    QStringList headers;  // complete header lines, folded with CR LF + blank
+    QStringList headers;  // complete header lines, unfolded: the message folds them
     QString footerText;   // empty: none
     QString footerHtml;
 };
@@ -54,9 +54,9 @@ struct UnsubscribeParts {
 [[nodiscard]] QString withTextFooter(const QString& body, const QString& footer);
 [[nodiscard]] QString withHtmlFooter(const QString& html, const QString& footer);
 
-// A header "Name: value" folded at the blanks of the value so that lines stay at 78
-// characters where a blank allows and a token longer than a line is split inside the
-// angle brackets, where RFC 2369 ignores white space; no line is over 998 octets.
-[[nodiscard]] QString foldHeader(const QString& name, const QString& value);
+// A header "Name: value" on one line for the message to fold at its blanks; a token longer
+// than a line is split by blanks inside its angle brackets, where RFC 2369 ignores white
+// space, so that no folded line is over 998 octets.
+[[nodiscard]] QString headerLine(const QString& name, const QString& value);
 
 }  // namespace pw::send

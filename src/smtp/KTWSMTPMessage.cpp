@@ -91,11 +91,26 @@ void addEncoded(FoldedValue& value, QByteArrayView blanks, QStringView text, con
     }
 }
 
-// The subject: plain ASCII words as they are, the others as encoded words; a run of blanks
+// Which words of a header value may stand as they are.
+enum class PlainWords {
+    // short printable ASCII that cannot be taken for an encoded word
+    Subject,
+    // any printable ASCII: the program's own header lines carry long URLs and encoded words
+    // it made itself, which must reach the reader as they are
+    AnyAscii,
+};
+
+bool isPrintableAscii(QStringView text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7F; });
+}
+
+// A header value: plain words as they are, the others as encoded words; a run of blanks
 // between two encoded words travels inside the first of them, since readers drop the
-// whitespace between encoded words.
-QByteArray subjectValue(QStringView subject, const QString& charset, int codePage) {
-    const QList<QStringView> tokens = blankSeparatedWords(subject);
+// whitespace between encoded words. `value` holds what stands before it on the line.
+void addWords(FoldedValue& value, QStringView text, const QString& charset, int codePage,
+              PlainWords rule) {
+    const QList<QStringView> tokens = blankSeparatedWords(text);
     auto coreOf = [](QStringView token) {
         qsizetype end = token.size();
         while (end > 0 && (token[end - 1] == ' ' || token[end - 1] == '\t')) {
@@ -107,9 +122,10 @@ QByteArray subjectValue(QStringView subject, const QString& charset, int codePag
     // long line, so such a word travels encoded, its blanks inside
     auto isPlain = [&](qsizetype i) {
         const QStringView core = coreOf(tokens[i]);
-        return isPlainHeaderText(core) && tokens[i].size() - core.size() <= 20;
+        const bool plain =
+            rule == PlainWords::Subject ? isPlainHeaderText(core) : isPrintableAscii(core);
+        return plain && tokens[i].size() - core.size() <= 20;
     };
-    FoldedValue value(9);  // "Subject: "
     QByteArray blanks;
     for (qsizetype i = 0; i < tokens.size(); ++i) {
         const QStringView core = coreOf(tokens[i]);
@@ -135,7 +151,37 @@ QByteArray subjectValue(QStringView subject, const QString& charset, int codePag
         addEncoded(value, blanks, text, charset, codePage, i == 0);
         blanks = nextPlain ? tokens[i].last(1).toUtf8() : QByteArray();
     }
+}
+
+QByteArray subjectValue(QStringView subject, const QString& charset, int codePage) {
+    FoldedValue value(9);  // "Subject: "
+    addWords(value, subject, charset, codePage, PlainWords::Subject);
     return value.bytes();
+}
+
+bool hasLineBreak(QStringView line) {
+    return line.contains(u'\r') || line.contains(u'\n');
+}
+
+// "Name: value", the value encoded and folded as the other header lines are. A line break
+// never gets through: the caller refuses such a line before, and a blank keeps it harmless
+// should one come here all the same.
+QByteArray customHeaderLine(const QString& line, const QString& charset, int codePage) {
+    QString clean = line;
+    clean.replace(u'\r', u' ').replace(u'\n', u' ');
+    const qsizetype colon = clean.indexOf(u':');
+    if (colon < 0) {
+        return clean.toUtf8() + "\r\n";
+    }
+    QStringView rest = QStringView(clean).mid(colon + 1);
+    while (!rest.isEmpty() && (rest.front() == u' ' || rest.front() == u'\t')) {
+        rest = rest.mid(1);
+    }
+    // the first word stays beside the name, as readers that look for "Name: value" expect
+    const QByteArray name = QStringView(clean).first(colon + 1).toUtf8() + ' ';
+    FoldedValue value(static_cast<int>(name.size()));
+    addWords(value, rest, charset, codePage, PlainWords::AnyAscii);
+    return name + value.bytes() + "\r\n";
 }
 
 // "name <address>": a plain name quoted, any other as encoded words (a raw 8-bit name would
@@ -279,6 +325,12 @@ CKTWSMTPBodyPart* CKTWSMTPMessage::addAttachment(const QString& path) {
     return m_root->addChild(part);
 }
 
+QString CKTWSMTPMessage::customHeaderWithLineBreak() const {
+    const auto it = std::find_if(m_customHeaders.cbegin(), m_customHeaders.cend(),
+                                 [](const QString& line) { return hasLineBreak(line); });
+    return it == m_customHeaders.cend() ? QString() : *it;
+}
+
 QByteArray CKTWSMTPMessage::rootText() const {
     if (m_root->childCount() > 0 ||
         (m_mimeMode && m_root->contentType().startsWith(u"multipart/"))) {
@@ -334,7 +386,7 @@ QByteArray CKTWSMTPMessage::header(BodyTransport transport) const {
     out += dateLine(m_date.isValid() ? m_date : QDateTime::currentDateTime());
 
     for (const QString& line : m_customHeaders) {
-        out += line.toUtf8() + "\r\n";
+        out += customHeaderLine(line, charset, codePage);
     }
     return out;
 }

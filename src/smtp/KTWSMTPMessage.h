@@ -38,9 +38,13 @@ public:
     // Replaces the body with a copy of part.
     void setRootPart(const CKTWSMTPBodyPart& part);
 
-    // A complete header line without CR LF, e.g. "Message-ID: <...>".
+    // A complete header line without CR LF, e.g. "Message-ID: <...>"; its value is encoded
+    // and folded like the others.
     void addCustomHeader(const QString& line) { m_customHeaders.append(line); }
     [[nodiscard]] const QStringList& customHeaders() const { return m_customHeaders; }
+    // The first custom header line holding a CR or LF, empty when none: such a line would end
+    // the header or start a header of its own, so no mail may be made with it.
+    [[nodiscard]] QString customHeaderWithLineBreak() const;
 
     // On: the root becomes a "multipart/mixed" container whose former text (if any) moves
     // into a text part. Off: the root loses its children.

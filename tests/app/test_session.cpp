@@ -76,6 +76,27 @@ private slots:
         QVERIFY(filesIn(f.workingCopyFolder, {"*.pzb"}).isEmpty());
     }
 
+    // a settings file that cannot be written is told; one left unread at start was told then
+    void unwritableSettingsFileIsTold_data() {
+        QTest::addColumn<QString>("path");  // below the test's root
+        QTest::newRow("placement and close") << "plain/p.ini";
+        QTest::newRow("file unread at start: not told twice") << "plain";
+    }
+    void unwritableSettingsFileIsTold() {
+        QFETCH(QString, path);
+        test::TestEnv env;
+        // a file, not a folder: missing for reading, refused for writing, even for root
+        QVERIFY(test::writeFile(env.root() + "plain", "\x01 no settings"));
+        test::ScriptedUserInteraction ui;
+        CAppSession s(test::appFoldersIn(env), env.root() + path, ui);
+        s.SavePlacement("MAIN", WindowPlacement{});
+        QCOMPARE(s.Close(false, {}, {}), CAppSession::CloseResult::Closed);
+        const QString told =
+            str(ids::kSettingsNotSaved).arg(QDir::toNativeSeparators(env.root() + path));
+        QCOMPARE(ui.askedTexts(), (path == "plain" ? QStringList() : QStringList{told, told}));
+        QCOMPARE(test::readFile(env.root() + "plain"), QByteArray("\x01 no settings"));
+    }
+
     void defaultDatabaseProblems_data() {
         QTest::addColumn<QByteArray>("content");  // empty: the file is missing
         QTest::addColumn<int>("messageId");

@@ -634,6 +634,9 @@ void TestMime::japaneseHeadersDecodeWordByWord() {
     m.setFrom(CKTWSMTPAddress(name, "sender@example.jp"));
     m.setSubject(subject);
     m.to().append(CKTWSMTPAddress("", "to@example.jp"));
+    // a header line of the program's own with the user's text in it
+    m.addCustomHeader("List-Id: " + name + " <news.example.jp>");
+    QVERIFY(m.customHeaderWithLineBreak().isEmpty());
     const QByteArray header = m.header();
     QVERIFY2(!header.contains('\x1b'), header.constData());  // no raw JIS anywhere
     const QByteArray from = header.mid(0, header.indexOf("\r\nTo: "));
@@ -664,7 +667,9 @@ void TestMime::japaneseHeadersDecodeWordByWord() {
     QCOMPARE(d.tree.value("fromName").toString(), name);
     QCOMPARE(d.tree.value("fromAddress").toString(), QStringLiteral("sender@example.jp"));
     QCOMPARE(d.tree.value("subject").toString(), subject);
+    QCOMPARE(d.tree.value("listId").toString(), name + " <news.example.jp>");
     QCOMPARE(d.tree.value("headerDefects").toArray(), QJsonArray());
+    QVERIFY(d.tree.value("longestLine").toInt() <= 78);
 }
 
 void TestMime::statefulCharsetWordsStandAlone() {

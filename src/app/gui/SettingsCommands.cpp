@@ -49,7 +49,7 @@ bool RunServerSettings(CAppSession& session, CPZPtestDlg& window) {
         for (auto it = profiles.begin(); it != profiles.end(); ++it)
             writeSendingProfile(again, it.key(), it.value());
     }
-    (void)again.Save();
+    again.SaveTelling(session.ui());
 
     if (!ok) {
         session.settings().trustedCertificates = editor.values().trusted;
@@ -80,7 +80,7 @@ void StoreSignInNow(CAppSession& session) {
     CIniFile ini(session.settingsPath());
     (void)ini.Load();
     StoreSignIn(ini, s, keyring);
-    (void)ini.Save();
+    ini.SaveTelling(session.ui());
 }
 
 void TrustCertificate(CAppSession& session, const smtp::TrustedCertificate& trusted) {
