@@ -55,13 +55,16 @@ QByteArray markPath(const QString& stateFolder, const QString& project) {
 }  // namespace
 
 CProjectOpenMark::~CProjectOpenMark() {
+    // the last window that shows the project takes its mark away
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+        ::unlink(m_path.constData());
     ::close(m_fd);  // releases the lock
 }
 
 std::unique_ptr<CProjectOpenMark> CProjectOpenMark::hold(const QString& stateFolder,
                                                          const QString& project) {
-    const int fd =
-        ::open(markPath(stateFolder, project).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    QByteArray path = markPath(stateFolder, project);
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return nullptr;
     // shared: two windows may show the same project; a run asks for it alone
@@ -69,7 +72,7 @@ std::unique_ptr<CProjectOpenMark> CProjectOpenMark::hold(const QString& stateFol
         ::close(fd);
         return nullptr;
     }
-    return std::unique_ptr<CProjectOpenMark>(new CProjectOpenMark(fd, project));
+    return std::unique_ptr<CProjectOpenMark>(new CProjectOpenMark(fd, project, std::move(path)));
 }
 
 bool projectOpenInWindow(const QString& stateFolder, const QString& project) {

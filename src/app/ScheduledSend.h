@@ -4,6 +4,7 @@
 // the time the limit allows, and catches up after the computer was off (Persistent=true).
 // One timer per project file: scheduling again moves it.
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -52,9 +53,11 @@ public:
     [[nodiscard]] const QString& project() const { return m_project; }
 
 private:
-    CProjectOpenMark(int fd, QString project) : m_fd(fd), m_project(std::move(project)) {}
+    CProjectOpenMark(int fd, QString project, QByteArray path)
+        : m_fd(fd), m_project(std::move(project)), m_path(std::move(path)) {}
     int m_fd = -1;
     QString m_project;
+    QByteArray m_path;
 };
 // Whether a window (of any process of this user) shows the project.
 [[nodiscard]] bool projectOpenInWindow(const QString& stateFolder, const QString& project);

@@ -537,6 +537,7 @@ private slots:
             QVERIFY(!scheduled.waitForFinished(100));
             window.reset();
             QVERIFY(!app::projectOpenInWindow(w.folders.workingCopyFolder, second));
+            QVERIFY(w.leftovers().filter(".open").isEmpty());
             QVERIFY(scheduled.waitForFinished(60000));
             r.exitCode = scheduled.exitCode();
             r.out += scheduled.readAllStandardOutput();
