@@ -9,7 +9,11 @@
 #include <QStandardPaths>
 #include <QTimeZone>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <algorithm>
+#include <cerrno>
 
 namespace pw::app {
 
@@ -37,7 +41,48 @@ QString folderOf(const QString& unitFolder) {
     return unitFolder.endsWith(QLatin1Char('/')) ? unitFolder : unitFolder + QLatin1Char('/');
 }
 
+QByteArray markPath(const QString& stateFolder, const QString& project) {
+    const QFileInfo info(project);
+    const QString path =
+        info.canonicalFilePath().isEmpty() ? info.absoluteFilePath() : info.canonicalFilePath();
+    return QFile::encodeName(
+        folderOf(stateFolder) + QStringLiteral("project-") +
+        QString::fromLatin1(
+            QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha1).toHex()) +
+        QStringLiteral(".open"));
+}
+
 }  // namespace
+
+CProjectOpenMark::~CProjectOpenMark() {
+    // the last window that shows the project takes its mark away
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+        ::unlink(m_path.constData());
+    ::close(m_fd);  // releases the lock
+}
+
+std::unique_ptr<CProjectOpenMark> CProjectOpenMark::hold(const QString& stateFolder,
+                                                         const QString& project) {
+    QByteArray path = markPath(stateFolder, project);
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return nullptr;
+    // shared: two windows may show the same project; a run asks for it alone
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::unique_ptr<CProjectOpenMark>(new CProjectOpenMark(fd, project, std::move(path)));
+}
+
+bool projectOpenInWindow(const QString& stateFolder, const QString& project) {
+    const int fd = ::open(markPath(stateFolder, project).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;  // no window ever marked it
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
 
 SystemctlRunner userSystemctl() {
     return [](const QStringList& arguments) {
@@ -65,11 +110,13 @@ ScheduleResult scheduleSend(const QString& unitFolder, const QString& program,
     const QString name = QFileInfo(absolute).fileName();
     const QString at =
         when.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" UTC");
-    const QString service =
-        QStringLiteral(
-            "[Unit]\nDescription=Postwick: the rest of %1\n\n"
-            "[Service]\nType=oneshot\nExecStart=%2 --send %3 --selection unsent\n")
-            .arg(name, execWord(program), execWord(absolute));
+    const QString service = QStringLiteral(
+                                "[Unit]\nDescription=Postwick: the rest of %1\n\n"
+                                "[Service]\nType=oneshot\nEnvironment=%4=%5\n"
+                                "ExecStart=%2 --send %3 --selection unsent\n")
+                                .arg(name, execWord(program), execWord(absolute),
+                                     QString::fromLatin1(kScheduledWaitVariable),
+                                     QString::number(kScheduledWaitSeconds));
     const QString timer = QString::fromLatin1(kProjectComment) + absolute +
                           QStringLiteral(
                               "\n[Unit]\nDescription=Postwick: the rest of %1\n\n"
@@ -81,8 +128,12 @@ ScheduleResult scheduleSend(const QString& unitFolder, const QString& program,
         return ScheduleResult::FolderUnwritable;
     if (systemctl({QStringLiteral("daemon-reload")}) != 0 ||
         systemctl({QStringLiteral("enable"), QStringLiteral("--now"),
-                   base + QStringLiteral(".timer")}) != 0)
+                   base + QStringLiteral(".timer")}) != 0) {
+        // nothing scheduled: no units are left that would start it at the next log-in
+        QFile::remove(folder + base + QStringLiteral(".timer"));
+        QFile::remove(folder + base + QStringLiteral(".service"));
         return ScheduleResult::SchedulerRefused;
+    }
     return ScheduleResult::Scheduled;
 }
 
@@ -111,6 +162,14 @@ QList<ScheduledSend> scheduledSends(const QString& unitFolder) {
     std::sort(list.begin(), list.end(),
               [](const ScheduledSend& a, const ScheduledSend& b) { return a.when < b.when; });
     return list;
+}
+
+std::optional<ScheduledSend> scheduledSendOf(const QString& unitFolder, const QString& project) {
+    const QString absolute = QFileInfo(project).absoluteFilePath();
+    for (const ScheduledSend& s : scheduledSends(unitFolder))
+        if (s.project == absolute)
+            return s;
+    return std::nullopt;
 }
 
 bool cancelScheduledSend(const QString& unitFolder, const QString& unit,

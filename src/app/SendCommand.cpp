@@ -19,11 +19,14 @@
 #include "app/AppFolders.h"
 #include "app/IniFile.h"
 #include "app/RunRecovery.h"
+#include "app/ScheduledSend.h"
 #include "app/SendSettings.h"
 #include "app/Settings.h"
 #include "app/StopSignals.h"
 #include "db/TDbData.h"
 #include "resources/Strings.h"
+#include "send/RunMarker.h"
+#include "send/SendClock.h"
 #include "send/SendFlow.h"
 #include "send/SendLog.h"
 #include "serversettings/CertificateTrust.h"
@@ -67,6 +70,11 @@ public:
         return '\n';
     }
 
+    // What was written goes out now (a wait follows).
+    void flush() {
+        QMutexLocker lock(&m_mutex);
+        std::fflush(stdout);
+    }
     ~Console() { std::fflush(stdout); }
 
 private:
@@ -312,6 +320,36 @@ int runSendCommand(const QStringList& arguments) {
     if (const send::Preparation early = flow.checkFilesAndFolders(); !early.ok()) {
         console.err(flow.refusalText(early));
         return int(SendExit::Unusable);
+    }
+    // A run the timer started waits for another run of the project, or a window that shows
+    // it, to end (bounded): it must neither send the same recipients again nor leave them
+    // for a day.
+    if (const QByteArray wait = qgetenv(kScheduledWaitVariable);
+        !wait.isEmpty() && cl.dryRunFolder.isEmpty()) {
+        const std::shared_ptr<send::ISendClock> clock = send::systemClock();
+        const QDateTime until = clock->now().addSecs(std::max(0, wait.toInt()));
+        const std::atomic<bool> never{false};
+        bool told = false;
+        send::ProjectLockResult why = send::ProjectLockResult::Held;
+        const auto inUse = [&] {
+            return projectOpenInWindow(folders.workingCopyFolder, projectPath) ||
+                   (!send::CProjectLock::acquire(projectPath, &why) &&
+                    why == send::ProjectLockResult::Busy);
+        };
+        while (inUse()) {
+            const QString at = until.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            if (!told) {
+                log.append(send::formatMessageText(str(ids::kCliScheduledWaits), {at}));
+                console.flush();
+            }
+            told = true;
+            if (clock->now() >= until || CStopSignals::count() > 0) {
+                log.append(send::formatMessageText(str(ids::kCliScheduledGivesUp), {at}));
+                console.err(str(ids::kCliProjectBusy) + QLatin1Char(' ') + projectPath);
+                return int(SendExit::Unusable);
+            }
+            clock->sleep(500, never);
+        }
     }
     switch (flow.openProject(projectPath, ui)) {
         case send::OpenResult::Unreadable:

@@ -417,6 +417,11 @@ QString CSendFlow::estimateText(int recipients) const {
                             limiter->usedInDay(QDateTime::currentDateTime()));
 }
 
+QDateTime CSendFlow::nextAllowedSend() const {
+    const QDateTime now = QDateTime::currentDateTime();
+    return makeLimiter()->nextSlot(now);
+}
+
 int CSendFlow::failedCount() const {
     if (!m_store || !m_store->IsOpen())
         return 0;

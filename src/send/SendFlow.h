@@ -301,6 +301,8 @@ public:
     // (with what the account sent in the last 24 hours), for the Transmission dialog.
     [[nodiscard]] SendingProfile sendingProfile() const;
     [[nodiscard]] QString estimateText(int recipients) const;
+    // When the account's limits let the next mail go (now, when they hold nothing back).
+    [[nodiscard]] QDateTime nextAllowedSend() const;
     // Recipients whose mail failed for good (outcome 2), -1 when that cannot be read.
     [[nodiscard]] int failedCount() const;
 

@@ -114,7 +114,8 @@ QDateTime CSendLimiter::nextSlot(const QDateTime& now, int pending) {
     if (m_profile.perHour > 0)
         spacing = std::max<qint64>(spacing, 3600000 / m_profile.perHour);
     if (spacing > 0 && !times.empty())
-        slot = std::max(slot, times.back() + spacing);
+        slot =
+            std::max(slot, (pending == 0 && m_lastSlot > 0 ? m_lastSlot : times.back()) + spacing);
     // and none of the windows may ever hold more than its figure
     const auto window = [&](qint64 length, int limit) {
         if (limit <= 0)
@@ -127,6 +128,8 @@ QDateTime CSendLimiter::nextSlot(const QDateTime& now, int pending) {
     window(60000, m_profile.perMinute);
     window(3600000, m_profile.perHour);
     window(kDayMs, dayLimit());
+    if (pending == 0)
+        m_lastSlot = slot;
     return QDateTime::fromMSecsSinceEpoch(slot, now.timeZone());
 }
 

@@ -69,6 +69,9 @@ private:
     std::deque<qint64> m_sent;  // UTC ms, oldest first, the last 24 hours
     int m_learnedDay = 0;
     int m_rateRefusals = 0;  // in a row, for the back-off
+    // The slot last given for a mail to go (UTC ms, 0: none yet): the even spacing counts
+    // from the start of a mail, not from its end, or each mail's own time slows the rate.
+    qint64 m_lastSlot = 0;
 };
 
 }  // namespace pw::send

@@ -11,6 +11,7 @@
 #include <QToolButton>
 
 #include "MainWindowFixture.h"
+#include "app/ScheduledSend.h"
 #include "resources/Strings.h"
 #include "send/SendLimits.h"
 #include "send/SendRules.h"
@@ -173,6 +174,19 @@ private slots:
             << send::formatMessageText(str(ids::kNothingLeftUnsentSomeFailed), {"1"}) << 3;
         QTest::newRow("one left unsent, cancelled") << "update MAILS set SENDED=1 where ID<3"
                                                     << "" << QList<int>{3, 3, 1} << QString() << 2;
+        // "Send later...": a saved project gets its timer, shown (and cancelled) at the next
+        // Send; a time gone by or a project never saved schedules nothing
+        const QString later = "2099-01-02 09:30";
+        QTest::newRow("send later")
+            << "saved " + later << "sendLaterButton" << QList<int>{3, 3, 3}
+            << send::formatMessageText(str(ids::kScheduledDone), {"later.pzy", later}) << 0;
+        QTest::newRow("send later, a time gone by")
+            << "saved 2001-01-02 09:30"
+            << "sendLaterButton" << QList<int>{3, 3, 3}
+            << send::formatMessageText(str(ids::kSendLaterBadTime), {"2001-01-02 09:30"}) << 0;
+        QTest::newRow("send later, never saved")
+            << "unsaved " + later << "sendLaterButton" << QList<int>{3, 3, 3}
+            << str(ids::kSaveBeforeScheduling) << 0;
     }
     void transmissionChoicesCountAndExplain() {
         QFETCH(QString, update);
@@ -183,7 +197,20 @@ private slots:
         MainWindowFixture f(test::sendingSettings(1));
         QVERIFY(f.open());
         f.addRecipients(3);
-        f.session->store().ExecuteImmediate(update);
+        const QString units = f.env.makeFolder("units");
+        QList<QStringList> systemctl;
+        f.window->SetScheduler(units, [&systemctl](const QStringList& a) {
+            systemctl << a;
+            return 0;
+        });
+        const bool later = choice == "sendLaterButton";
+        if (later) {
+            if (update.startsWith("saved"))
+                f.session->document().projectFilePath = f.env.root() + "later.pzy";
+            f.ui.scriptTexts({update.section(' ', 1)});
+        } else {
+            f.session->store().ExecuteImmediate(update);
+        }
         (void)f.session->store().Save(db::SaveMode::Retaining);
         f.find<QLineEdit>("recipient")->setText("[[Mail Address]]");
         QStringList labels;
@@ -198,6 +225,8 @@ private slots:
                 d->findChild<QPushButton*>("cancelButton")->click();
                 return;
             }
+            if (later)
+                return d->findChild<QPushButton*>(choice)->click();
             d->findChild<QAbstractButton*>(choice)->setChecked(true);
             d->findChild<QPushButton*>("okButton")->click();
         });
@@ -215,6 +244,26 @@ private slots:
         QCOMPARE(noteShown,
                  earlier ? str(ids::kTransmissionEarlierOutcomes).arg(earlier) : QString());
         QVERIFY(!f.window->SendRunActive());
+        const QList<app::ScheduledSend> scheduled = app::scheduledSends(units);
+        QCOMPARE(scheduled.size(), message.startsWith("The recipients of") ? 1 : 0);
+        if (scheduled.isEmpty()) {
+            QVERIFY(systemctl.isEmpty());
+            return;
+        }
+        // saved first: the timer's run reads the file
+        QVERIFY(QFile::exists(f.env.root() + "later.pzy"));
+        QCOMPARE(scheduled[0].when.toLocalTime().toString("yyyy-MM-dd HH:mm"), "2099-01-02 09:30");
+        f.ui.clear();
+        f.ui.scriptChoices({str(ids::kScheduledCancel)});
+        watch = MainWindowFixture::whenModal("d_Transmission", [](QWidget* d) {
+            d->findChild<QPushButton*>("cancelButton")->click();
+        });
+        f.command(cmd::kSend)->trigger();
+        QTRY_VERIFY(!watch);
+        QCOMPARE(f.ui.askedTexts(), QStringList{send::formatMessageText(str(ids::kScheduledShown),
+                                                                        {"2099-01-02 09:30"})});
+        QVERIFY(app::scheduledSends(units).isEmpty());
+        QCOMPARE(systemctl.value(2), (QStringList{"disable", "--now", scheduled[0].unit}));
     }
 
     void literalAddressWithRecordsSendsOneMail() {

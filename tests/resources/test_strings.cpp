@@ -70,8 +70,9 @@ private slots:
     // Every text the Japanese interface shows is Japanese, but for names that are the same
     // in both languages and the default field names, which are placeholders of mails.
     void japaneseTableHasNoEnglishLeft() {
-        const QSet<QString> same = {"HTML",   "SSL/TLS",       "STARTTLS",      "Cram-Md5",
-                                    "PDF...", "Microsoft 365", "Google (Gmail)"};
+        const QSet<QString> same = {
+            "HTML",          "SSL/TLS",        "STARTTLS", "Cram-Md5",         "PDF...",
+            "Microsoft 365", "Google (Gmail)", "Gmail",    "Google Workspace", "Yahoo"};
         for (int id : allStringIds()) {
             const QString en = str(id, Language::English);
             if (same.contains(en) || en.startsWith("field"))

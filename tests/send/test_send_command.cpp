@@ -545,6 +545,10 @@ private slots:
         QTest::newRow("the same path") << "path";
         QTest::newRow("a hard link") << "hard link";
         QTest::newRow("a second state folder") << "state folder";
+        // the timer's run waits for the first one instead, and then finds nothing left
+        QTest::newRow("the timer's run") << "timer";
+        QTest::newRow("the timer's run, no time to wait") << "timer, no wait";
+        QTest::newRow("the timer's run, the project open in a window") << "timer, window open";
     }
     void secondRunOfTheSameProjectIsRefused() {
         QFETCH(QString, way);
@@ -563,14 +567,61 @@ private slots:
         } else if (way == "state folder") {
             env.insert(QStringLiteral("XDG_STATE_HOME"), w.world.env.makeFolder("other-state"));
         }
+        QStringList arguments{"--send", second};
+        if (way.startsWith("timer")) {
+            // the command and environment exactly as the service the timer starts has them
+            const QString units = w.world.env.makeFolder("units");
+            QVERIFY(app::scheduleSend(units, CliWorld::driver(), w.project,
+                                      QDateTime::currentDateTimeUtc().addDays(1),
+                                      [](const QStringList&) { return 0; }) ==
+                    app::ScheduleResult::Scheduled);
+            const QString unit = units + app::scheduledSends(units)[0].unit.chopped(6);
+            const QString service = QString::fromUtf8(test::readFile(unit + ".service"));
+            QString exec = service.section("ExecStart=", 1).section('\n', 0, 0);
+            arguments = QProcess::splitCommand(exec.replace("%%", "%"));
+            QCOMPARE(arguments.takeFirst(), CliWorld::driver());
+            const QString variable = service.section("Environment=", 1).section('\n', 0, 0);
+            env.insert(variable.section('=', 0, 0),
+                       way.endsWith("no wait") ? "0" : variable.section('=', 1));
+        }
+        std::unique_ptr<app::CProjectOpenMark> window;
+        if (way.endsWith("window open")) {
+            window = app::CProjectOpenMark::hold(w.folders.workingCopyFolder, w.project);
+            QVERIFY(window && app::projectOpenInWindow(w.folders.workingCopyFolder, second));
+        }
         QProcess first;
         first.start(CliWorld::driver(), {"--send", w.project});
         QVERIFY(first.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(w.server->count() >= 1, 30000);
-        const test::ProcessResult r = w.send({"--send", second}, 30000, env);
-        QCOMPARE(r.exitCode, 4);
-        QVERIFY2(r.err.contains("being sent by another run"), r.err.constData());
-        QVERIFY(first.waitForFinished(60000));
+        test::ProcessResult r;
+        if (window) {
+            // the run has ended, and the timer's still waits: for the window
+            QProcess scheduled;
+            scheduled.setProcessEnvironment(env);
+            scheduled.start(CliWorld::driver(), arguments);
+            QVERIFY(first.waitForFinished(60000));
+            QTRY_VERIFY_WITH_TIMEOUT((r.out += scheduled.readAllStandardOutput()).contains("waits"),
+                                     30000);
+            QVERIFY(!scheduled.waitForFinished(100));
+            window.reset();
+            QVERIFY(!app::projectOpenInWindow(w.folders.workingCopyFolder, second));
+            QVERIFY(w.leftovers().filter(".open").isEmpty());
+            QVERIFY(scheduled.waitForFinished(60000));
+            r.exitCode = scheduled.exitCode();
+            r.out += scheduled.readAllStandardOutput();
+        } else {
+            r = w.send(arguments, 60000, env);
+        }
+        if (way == "timer" || way.endsWith("window open")) {
+            QCOMPARE(r.exitCode, 0);
+            QVERIFY2(r.out.contains("this scheduled run waits for it"), r.out.constData());
+            QVERIFY2(r.out.contains("nothing is left unsent"), r.out.constData());
+        } else {
+            QCOMPARE(r.exitCode, 4);
+            QVERIFY2(r.err.contains("being sent by another run"), r.err.constData());
+            QCOMPARE(r.out.contains("this scheduled run sends nothing"), way == "timer, no wait");
+        }
+        QVERIFY(first.state() == QProcess::NotRunning || first.waitForFinished(60000));
         QCOMPARE(first.exitCode(), 0);
         QCOMPARE(w.received(),
                  (QMap<QString, int>{

@@ -326,6 +326,15 @@ private slots:
             QCOMPARE(now, t0.addSecs(2 * i));  // 30 a minute: every 2 s
             limiter.sent(now);
         }
+        // a mail's own transmission does not slow the pace: slots count from each start
+        CSendLimiter timed(presetProfile(ProfilePreset::Microsoft365), nullptr, t0);
+        QDateTime at = t0;
+        for (int i = 0; i < 3; ++i) {
+            at = timed.nextSlot(at);
+            QCOMPARE(at, t0.addSecs(2 * i));
+            at = at.addMSecs(300);  // its transmission
+            timed.sent(at);
+        }
         QCOMPARE(limiter.nextSlot(now), t0.addDays(1));  // the first leaves the 24 hours
         QCOMPARE(limiter.nextSlot(now, 1), t0.addDays(1).addSecs(2));
         CSendLimiter again(p, std::make_unique<CSendLedger>(folder, QStringLiteral("a@h")),

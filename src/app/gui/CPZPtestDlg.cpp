@@ -762,6 +762,12 @@ void CPZPtestDlg::UpdateStatusLine() {
 }
 
 void CPZPtestDlg::UpdateDocumentState() {
+    // the saved project this window shows is marked, for a run the timer starts meanwhile
+    const QString& project = m_session.document().projectFilePath;
+    if (project.isEmpty())
+        m_openMark.reset();
+    else if (!m_openMark || m_openMark->project() != project)
+        m_openMark = CProjectOpenMark::hold(m_session.folders().workingCopyFolder, project);
     const bool html = m_session.document().isHtmlMail();
     QAction* edit = commandAction(cmd::kEditHtmlTemplate);
     edit->setEnabled(html && edit->property(kHandledProperty).toBool());

@@ -24,6 +24,7 @@
 
 #include "app/AppSession.h"
 #include "app/RunState.h"
+#include "app/ScheduledSend.h"
 #include "compose/TextTools.h"
 
 class QAction;
@@ -155,6 +156,9 @@ public:
     [[nodiscard]] const CRunState& runState() const { return m_runState; }
     // The log window ("LogView"): shown, or hidden.
     void ShowLogWindow(bool show);
+    // Where the rest of a run is scheduled: the user's systemd unit folder and systemctl,
+    // unless a test names its own.
+    void SetScheduler(QString unitFolder, SystemctlRunner systemctl);
 
 signals:
     // The deferred start is done: a fresh document and a working database exist.
@@ -174,6 +178,13 @@ protected:
     void dropEvent(QDropEvent* e) override;
 
 private:
+    // The recipients of the saved project not yet sent go automatically at `when` (the
+    // project is saved first: the timer's run reads the file).
+    void ScheduleRest(const QDateTime& when);
+    // "Send later...": asks when.
+    void SendLater();
+    // The continuation scheduled for this project, shown with the choice to cancel it.
+    void OfferScheduledCancel();
     // Locked commands disabled while a run lives, enabled again when it has ended.
     void ApplyRunLock();
     void BuildCommands();
@@ -263,6 +274,9 @@ private:
     CLogWindow* m_logWindow = nullptr;
     bool m_minimizedForRun = false;
     bool m_closeAfterRun = false;
+    QString m_unitFolder;
+    SystemctlRunner m_systemctl;
+    std::unique_ptr<CProjectOpenMark> m_openMark;
 
     AutoWrapState m_autoWrap;
     StartHook m_startHook;

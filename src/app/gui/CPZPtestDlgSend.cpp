@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QPlainTextEdit>
@@ -27,6 +28,10 @@
 namespace pw::app {
 
 namespace {
+
+constexpr char kTimeFormat[] = "yyyy-MM-dd HH:mm";
+// A limit that frees the account sooner than this is waited for in the run, not scheduled.
+constexpr qint64 kScheduleAfterSeconds = 10 * 60;
 
 // The body's lines as the editor shows them, soft-wrapped lines included ("length").
 class EditorLines : public send::IDisplayedLines {
@@ -219,6 +224,7 @@ void CPZPtestDlg::StartSend(bool test) {
 
     bool minimize = false;
     if (!test) {
+        OfferScheduledCancel();
         CTransmissionDialog dialog(this);
         if (flow->mode() == send::SendMode::Merge)
             dialog.showRecipientCounts(flow->countSelection(db::SendSelectionMode::All),
@@ -226,7 +232,13 @@ void CPZPtestDlg::StartSend(bool test) {
                                        flow->countSelection(db::SendSelectionMode::NotSent));
         dialog.showEstimate(
             [f = flow.get()](int recipients) { return f->estimateText(recipients); });
-        if (dialog.exec() != QDialog::Accepted)
+        const int chosen = dialog.exec();
+        if (chosen == CTransmissionDialog::kSendLaterResult) {
+            flow.reset();  // the project is saved next; no run holds it
+            SendLater();
+            return;
+        }
+        if (chosen != QDialog::Accepted)
             return;
         minimize = dialog.minimizeWhenSending();
         if (flow->mode() == send::SendMode::Merge &&
@@ -341,6 +353,18 @@ void CPZPtestDlg::SendRunFinished() {
     }
     const send::SendSummary summary = m_flow->summary();
     const bool recorded = m_flow->mode() == send::SendMode::Merge;
+    // Stopped by the account's limit with recipients left: they may go on by themselves.
+    std::optional<QDateTime> limitEnds;
+    int leftUnsent = 0;
+    if (recorded && summary.status != send::RunStatus::NotStarted &&
+        !m_flow->sendingProfile().limitsNothing()) {
+        const QDateTime next = m_flow->nextAllowedSend();
+        if (next > QDateTime::currentDateTime().addSecs(kScheduleAfterSeconds)) {
+            leftUnsent = m_flow->countSelection(db::SendSelectionMode::NotSent);
+            if (leftUnsent > 0)
+                limitEnds = next;
+        }
+    }
     if (auto marker = m_flow->takeMarker())
         m_marker = std::move(marker);
     if (m_progress) {
@@ -389,11 +413,90 @@ void CPZPtestDlg::SendRunFinished() {
         if (m_session.ui().choose(request) == 1)
             OnOpenLogFile();
     }
+    if (limitEnds && !m_closeAfterRun) {
+        ChoiceRequest request;
+        request.caption = str(ids::kSendCaptionBox);
+        request.text = send::formatMessageText(
+            str(ids::kContinueQuestion),
+            {QString::number(leftUnsent), limitEnds->toLocalTime().toString(kTimeFormat)});
+        request.buttons = {str(ids::kContinueAutomatically), str(ids::kNotNow)};
+        request.escapeButton = 1;
+        request.icon = ChoiceIcon::Question;
+        if (m_session.ui().choose(request) == 0)
+            ScheduleRest(*limitEnds);
+    }
     emit sendRunEnded();
     if (m_closeAfterRun) {
         m_closeAfterRun = false;
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     }
+}
+
+}  // namespace pw::app
+
+namespace pw::app {
+
+void CPZPtestDlg::SetScheduler(QString unitFolder, SystemctlRunner systemctl) {
+    m_unitFolder = std::move(unitFolder);
+    m_systemctl = std::move(systemctl);
+}
+
+void CPZPtestDlg::ScheduleRest(const QDateTime& when) {
+    IUserInteraction& ui = m_session.ui();
+    const QString path = m_session.document().projectFilePath;
+    if (path.isEmpty()) {
+        inform(ui, str(ids::kSaveBeforeScheduling));
+        return;
+    }
+    // the outcomes so far go into the file first: the timer's run must not send them again
+    if (!SaveProjectTo(path))
+        return;
+    SetModified(false);
+    const QString folder = m_unitFolder.isEmpty() ? userUnitFolder() : m_unitFolder;
+    const ScheduleResult r = scheduleSend(folder, QCoreApplication::applicationFilePath(), path,
+                                          when, m_systemctl ? m_systemctl : userSystemctl());
+    inform(ui, r == ScheduleResult::Scheduled
+                   ? send::formatMessageText(
+                         str(ids::kScheduledDone),
+                         {QFileInfo(path).fileName(), when.toLocalTime().toString(kTimeFormat)})
+                   : str(ids::kScheduleFailed));
+}
+
+void CPZPtestDlg::SendLater() {
+    TextRequest request;
+    request.caption = str(ids::kSendCaptionBox);
+    request.label = str(ids::kSendLaterAsk);
+    request.text = QDateTime::currentDateTime().addSecs(3600).toString(kTimeFormat);
+    const std::optional<QString> typed = m_session.ui().askText(request);
+    if (!typed)
+        return;
+    const QDateTime when = QDateTime::fromString(typed->trimmed(), kTimeFormat);
+    if (!when.isValid() || when <= QDateTime::currentDateTime()) {
+        inform(m_session.ui(), send::formatMessageText(str(ids::kSendLaterBadTime), {*typed}));
+        return;
+    }
+    ScheduleRest(when);
+}
+
+void CPZPtestDlg::OfferScheduledCancel() {
+    const QString path = m_session.document().projectFilePath;
+    if (path.isEmpty())
+        return;
+    const QString folder = m_unitFolder.isEmpty() ? userUnitFolder() : m_unitFolder;
+    const std::optional<ScheduledSend> scheduled = scheduledSendOf(folder, path);
+    if (!scheduled)
+        return;
+    ChoiceRequest request;
+    request.caption = str(ids::kSendCaptionBox);
+    request.text = send::formatMessageText(str(ids::kScheduledShown),
+                                           {scheduled->when.toLocalTime().toString(kTimeFormat)});
+    request.buttons = {str(ids::kScheduledCancel), str(ids::kScheduledKeep)};
+    request.defaultButton = 1;
+    request.escapeButton = 1;
+    request.icon = ChoiceIcon::Question;
+    if (m_session.ui().choose(request) == 0)
+        (void)cancelScheduledSend(folder, scheduled->unit,
+                                  m_systemctl ? m_systemctl : userSystemctl());
 }
 
 }  // namespace pw::app

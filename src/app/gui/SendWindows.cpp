@@ -28,9 +28,13 @@ CTransmissionDialog::CTransmissionDialog(QWidget* parent)
     ok->setText(str(ids::kButtonOk));
     cancel->setObjectName(QStringLiteral("cancelButton"));
     cancel->setText(str(ids::kButtonCancel));
+    QPushButton* later =
+        m_ui->buttons->addButton(str(ids::kSendLater), QDialogButtonBox::ActionRole);
+    later->setObjectName(QStringLiteral("sendLaterButton"));
+    connect(later, &QPushButton::clicked, this, [this] { done(kSendLaterResult); });
     for (QWidget* w : std::initializer_list<QWidget*>{
              m_ui->whenSendingGroup, m_ui->optionsGroup, m_ui->sendToAll, m_ui->sendToSelected,
-             m_ui->sendToUnsent, m_ui->minimizeWhenSending, ok, cancel}) {
+             m_ui->sendToUnsent, m_ui->minimizeWhenSending, ok, cancel, later}) {
         if (auto* b = qobject_cast<QAbstractButton*>(w))
             b->setAccessibleName(b->text());
     }

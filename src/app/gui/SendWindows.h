@@ -31,6 +31,8 @@ public:
 
     [[nodiscard]] db::SendSelectionMode selectionMode() const;
     [[nodiscard]] bool minimizeWhenSending() const;
+    // exec()'s result for "Send later...": the recipients not yet sent go at a time to come.
+    static constexpr int kSendLaterResult = 2;
     // Each choice with the number of recipients it reaches (a count below 0 is not shown).
     void showRecipientCounts(int all, int marked, int notSent);
     // Below the choices: how long the chosen recipients take at the account's pace, from
