@@ -9,9 +9,15 @@
 
 #include <QStringList>
 
+#include "bounces/BounceBook.h"
+
 namespace pw::app {
 
 // arguments without the program name.
+// The user's rule for temporary bounces from the settings file: so many runs within so many
+// days suppress.
+[[nodiscard]] bounces::SoftBounceRule readSoftBounceRule(const QString& settingsPath);
+
 [[nodiscard]] int runReadBouncesCommand(const QStringList& arguments);
 
 }  // namespace pw::app

@@ -731,7 +731,11 @@ BounceReport refusalReport(const QString& address, const QString& serverReply,
 
 BounceReport readReport(const QByteArray& message) {
     std::vector<BounceReport> all = parse(message, false);
-    return all.empty() ? BounceReport{} : std::move(all.front());
+    BounceReport report = all.empty() ? BounceReport{} : std::move(all.front());
+    // enough to read the report; a returned message's attachments are not kept
+    constexpr qsizetype kShownBytes = 64 * 1024;
+    report.source = QString::fromUtf8(message.left(kShownBytes));
+    return report;
 }
 
 std::vector<BounceReport> readMailFile(const QByteArray& data) {

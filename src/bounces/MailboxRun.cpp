@@ -48,6 +48,8 @@ MailboxRunResult readMailbox(const MailboxAccount& account, const QString& folde
                 case BounceAction::Unrecognised:
                     ++result.summary.unrecognised;
                     break;
+                case BounceAction::Undone:  // only the user undoes
+                    break;
             }
         }
         // the position moves message by message, so a failure part-way repeats only the rest

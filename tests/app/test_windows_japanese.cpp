@@ -16,6 +16,7 @@
 #include "MainWindowFixture.h"
 #include "WidgetTestSupport.h"
 #include "app/gui/SettingsCommands.h"
+#include "app/gui/BouncesWindow.h"
 #include "app/gui/SuppressionWindows.h"
 #include "app/gui/d_StartForm.h"
 #include "app/gui/d_UserPreferences.h"
@@ -188,6 +189,11 @@ const std::vector<Window>& windows() {
          [](MainWindowFixture& f) {
              // the count is a number in the table's text
              return commandWindow<d_SuppressionList>(f, cmd::kSuppressionList, {"countLabel"});
+         }},
+        {"bounces and replies",
+         [](MainWindowFixture& f) {
+             // the report shown is the mail as it came
+             return commandWindow<d_Bounces>(f, cmd::kBounces, {"reportText"});
          }},
         {"unsubscribe settings",
          [](MainWindowFixture& f) {

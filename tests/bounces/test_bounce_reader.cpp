@@ -89,6 +89,8 @@ const char* actionText(BounceAction a) {
             return "unproven";
         case BounceAction::Unrecognised:
             return "unrecognised";
+        case BounceAction::Undone:
+            return "undone";
     }
     return "";
 }

@@ -26,7 +26,7 @@ void wireComposeCommands(CPZPtestDlg& window);
 // Server Settings, User Preferences (and the Getting Started dialog's commands).
 void wireSettingsCommands(CPZPtestDlg& window);
 
-// Suppression List, Unsubscribe Settings.
+// Suppression List, Bounces and Replies, Unsubscribe Settings.
 void wireSuppressionCommands(CPZPtestDlg& window);
 
 // All of the above, in this order; called once when the window is made.
