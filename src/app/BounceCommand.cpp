@@ -27,6 +27,15 @@ bounces::SoftBounceRule readSoftBounceRule(const QString& settingsPath) {
     return rule;
 }
 
+QString countRunRefusals(const send::SendSummary& summary, const QString& userDataFolder,
+                         const QString& settingsPath) {
+    if (summary.refusals.empty() || userDataFolder.isEmpty())
+        return {};
+    return bounces::countRefusals(summary.refusals, summary.runId, userDataFolder,
+                                  readSoftBounceRule(settingsPath))
+        .message;
+}
+
 int runReadBouncesCommand(const QStringList& arguments) {
     QTextStream out(stdout);
     QTextStream err(stderr);

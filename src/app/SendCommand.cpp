@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "app/AppFolders.h"
+#include "app/BounceCommand.h"
 #include "app/IniFile.h"
 #include "app/RunRecovery.h"
 #include "app/SendSettings.h"
@@ -453,6 +454,9 @@ int runSendCommand(const QStringList& arguments) {
             break;
     }
     console.out(send::summaryText(summary));
+    if (const QString failed = countRunRefusals(summary, folders.userDataFolder, settingsPath);
+        !failed.isEmpty())
+        console.err(failed);
     if (summary.certificateRefused && summary.status != send::RunStatus::Cancelled) {
         // no one to ask here: what the window would ask, and how to say yes for the next run
         const send::CertificateRefusal& c = *summary.certificateRefused;

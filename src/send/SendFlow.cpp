@@ -699,6 +699,8 @@ void CSendFlow::workerEnded() {
     m_summary.skipped = m_worker->skippedCount();
     m_summary.later = m_worker->laterCount();
     m_summary.possiblyDelivered = m_worker->possiblyDelivered();
+    m_summary.refusals = m_worker->refusals();
+    m_summary.runId = m_runId;
     m_summary.signedInWithoutTls = m_worker->signedInWithoutTls();
     m_summary.errors = m_worker->errorCount();
     m_summary.suppressed = int(m_suppressed.size());

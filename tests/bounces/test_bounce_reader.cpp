@@ -1,7 +1,9 @@
 #include "bounces/BounceBook.h"
 #include "bounces/BounceReport.h"
+#include "bounces/MailboxRun.h"
 #include "bounces/ReadBouncesCommand.h"
 #include "db/SuppressionList.h"
+#include "send/MailSendThread.h"
 #include "send/Tracking.h"
 
 #include <QFile>
@@ -106,6 +108,8 @@ private slots:
     void commandLine();
     void acting_data();
     void acting();
+    void refusals_data();
+    void refusals();
 };
 
 void TestBounceReader::corpus_data() {
@@ -308,6 +312,44 @@ void TestBounceReader::acting() {
     (void)list.ReadReasons(reasons);
     QVERIFY(!reasons.contains(rcpt));
     QCOMPARE(book.softCount(rcpt, now), 0);
+}
+
+void TestBounceReader::refusals_data() {
+    QTest::addColumn<QString>("addresses");  // of the refused mail
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QStringList>("suppressed");
+    QTest::addColumn<int>("counted");
+    QTest::newRow("unknown at RCPT")
+        << "Taro <taro@example.net>"
+        << "550 5.1.1 <taro@example.net>: User unknown" << QStringList{"taro@example.net"} << 0;
+    QTest::newRow("full mailbox: counted") << "taro@example.net"
+                                           << "552 5.2.2 Mailbox full" << QStringList{} << 1;
+    QTest::newRow("two recipients, the reply names one")
+        << "taro@example.net, hanako@example.net"
+        << "550 5.1.1 <hanako@example.net>: User unknown" << QStringList{"hanako@example.net"} << 0;
+    QTest::newRow("two recipients, the reply names none")
+        << "taro@example.net, hanako@example.net"
+        << "550 5.1.1 User unknown" << QStringList{} << 0;
+}
+
+void TestBounceReader::refusals() {
+    QFETCH(QString, addresses);
+    QFETCH(QString, reply);
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/";
+    const QString runId = pw::send::newRunId();
+    const MailboxRunResult r = countRefusals({{addresses, reply}}, runId, folder, {});
+    QCOMPARE(r.outcome, MailboxRunOutcome::Done);
+    QTEST(r.summary.counted, "counted");
+    QHash<QString, QString> reasons;
+    (void)pw::db::CSuppressionList(folder).ReadReasons(reasons);
+    QTEST(reasons.keys(), "suppressed");
+    CBounceBook book(folder);  // the window lists them with the run and the reply
+    QVERIFY(book.load());
+    for (const BounceDecision& d : book.decisions()) {
+        QCOMPARE(d.runId, runId);
+        QVERIFY(d.report.contains(reply));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestBounceReader)
