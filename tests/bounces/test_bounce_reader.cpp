@@ -167,6 +167,21 @@ void TestBounceReader::corpus_data() {
                                              << ""
                                              << "auto-reply"
                                              << "vacation";
+    QTest::newRow("'Unknown user' in reply to DATA is a filter")
+        << "lhost-sendmail-19.eml" << 1 << "kijitora@ntt.example.ne.jp"
+        << "5.2.0"
+        << "soft"
+        << "filtered";
+    QTest::newRow("pipelined: the RCPT's refusal after DATA")
+        << "lhost-sendmail-27.eml" << 1 << "this-local-part-does-not-exist-on-the-system@mineo.jp"
+        << "5.0.0"
+        << "hard"
+        << "userunknown";
+    QTest::newRow("text report, the code beside the address")
+        << "lhost-x3-03.eml" << 1 << "kijitora@example.co.jp"
+        << "5.3.0"
+        << "hard"
+        << "userunknown";
     QTest::newRow("SES delivery notice")
         << "lhost-amazonses-13.eml" << 1 << "complaint@simulator.amazonses.com"
         << "2.6.0"
