@@ -222,9 +222,10 @@ QString lastStatusIn(const QString& text) {
     return last;
 }
 
+// The first refusal's reply code: a 2xx or 3xx is a step of the dialogue that went well.
 QString replyCodeIn(const QString& text) {
     static const QRegularExpression re(
-        QStringLiteral("(?<![\\d.#:\\-])([245][0-5]\\d)(?=[ \\-]|$)(?![\\-]\\d)"));
+        QStringLiteral("(?<![\\d.#:\\-])([45][0-5]\\d)(?=[ \\-]|$)(?![\\-]\\d)"));
     const QRegularExpressionMatch m = re.match(text);
     return m.hasMatch() ? m.captured(1) : QString();
 }
