@@ -231,13 +231,4 @@ bool CBounceBook::undo(const QString& address, db::CSuppressionList& list) {
     return true;
 }
 
-const BounceDecision* CBounceBook::lastFailure(const QString& address) const {
-    const QString a = address.toLower();
-    for (auto d = m_decisions.rbegin(); d != m_decisions.rend(); ++d)
-        if (d->recipient == a && (d->kind == BounceKind::Hard || d->kind == BounceKind::Soft ||
-                                  d->kind == BounceKind::Complaint))
-            return &*d;
-    return nullptr;
-}
-
 }  // namespace pw::bounces

@@ -78,8 +78,6 @@ public:
     // show that they were undone.
     [[nodiscard]] bool undo(const QString& address, db::CSuppressionList& list);
 
-    // The last failure read for an address (Unproven ones too: the editor shows what came back).
-    [[nodiscard]] const BounceDecision* lastFailure(const QString& address) const;
     [[nodiscard]] int softCount(const QString& address, const QDateTime& now) const;
     [[nodiscard]] const std::vector<BounceDecision>& decisions() const { return m_decisions; }
 

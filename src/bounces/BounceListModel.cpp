@@ -136,6 +136,23 @@ MailboxRunResult readMailboxNow(const MailboxAccount& account, const QString& fo
     return result;
 }
 
+QString bounceNote(const CBounceBook& book, const QString& address) {
+    const QString a = address.trimmed().toLower();
+    int count = 0;
+    const BounceDecision* last = nullptr;
+    for (const BounceDecision& d : book.decisions())
+        if (d.recipient == a &&
+            (d.action == BounceAction::Suppressed || d.action == BounceAction::Counted)) {
+            ++count;
+            last = &d;
+        }
+    if (!last)
+        return {};
+    return str(ids::kBounceNote)
+        .arg(QString::number(count), last->status, last->reason,
+             last->reportDate.toString(QStringLiteral("yyyy-MM-dd")));
+}
+
 UndoOutcome undoAddress(const QString& folder, const QString& address, IUserInteraction& ui) {
     if (address.isEmpty() ||
         ui.message(str(ids::kBounceCaption), str(ids::kBounceUndoAsk).arg(address),

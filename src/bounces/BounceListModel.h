@@ -56,6 +56,10 @@ private:
 [[nodiscard]] MailboxRunResult readMailboxNow(const MailboxAccount& account, const QString& folder,
                                               SoftBounceRule rule, IUserInteraction& ui);
 
+// An address's failures for the editor: "Bounces: 2, the last 5.1.1 userunknown
+// (2026-12-10)"; empty when none is recorded or the last was undone.
+[[nodiscard]] QString bounceNote(const CBounceBook& book, const QString& address);
+
 enum class UndoOutcome { Undone, NotAsked, Failed };
 // Asks, then takes the address off the suppression list and resets its count, in the book of
 // the folder; a message when it cannot.

@@ -18,7 +18,8 @@ using namespace pw::bounces;
 
 namespace {
 
-QByteArray dsn(const QString& rcpt, const QString& id, const QString& status) {
+QByteArray dsn(const QString& rcpt, const QString& id, const QString& status,
+               const QString& words) {
     return QStringLiteral(
                "From: MAILER-DAEMON@mx.example.jp\nTo: shop@example.jp\n"
                "Date: Thu, 10 Dec 2026 12:00:00 +0900\nSubject: Undelivered Mail\n"
@@ -26,9 +27,9 @@ QByteArray dsn(const QString& rcpt, const QString& id, const QString& status) {
                "report-type=delivery-status; boundary=\"B\"\n\n--B\n"
                "Content-Type: message/delivery-status\n\nReporting-MTA: dns; mx\n\n"
                "Final-Recipient: rfc822; %1\nAction: failed\nStatus: %2\n"
-               "Diagnostic-Code: smtp; 550 %2 no such user here\n--B\n"
+               "Diagnostic-Code: smtp; %4\n--B\n"
                "Content-Type: text/rfc822-headers\n\nX-Postwick-ID: %3\nTo: %1\n--B--\n")
-        .arg(rcpt, status, id)
+        .arg(rcpt, status, id, words)
         .toUtf8();
 }
 
@@ -96,8 +97,8 @@ void TestBouncesWindow::window() {
                          "Auto-Submitted: auto-replied\nIn-Reply-To: <1." +
                          id("saburo@example.net").toUtf8() + "@x>\n\nAway.\n"),
               QByteArray("From: friend@example.org\nSubject: lunch\n\nAt noon?\n"),
-              dsn("kaori@example.net", id("kaori@example.net"), "5.1.1"),
-              dsn("jiro@example.net", id("jiro@example.net"), "4.2.2")})
+              dsn("kaori@example.net", id("kaori@example.net"), "5.1.1", "550 5.1.1 no such user"),
+              dsn("jiro@example.net", id("jiro@example.net"), "4.2.2", "452 4.2.2 mailbox full")})
             QCOMPARE(book.apply(readReport(mail), key, list, now).list, Applied::List::Written);
         QCOMPARE(book.save(), BookSaved::Saved);
     }

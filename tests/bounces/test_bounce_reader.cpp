@@ -1,4 +1,5 @@
 #include "bounces/BounceBook.h"
+#include "bounces/BounceListModel.h"
 #include "bounces/BounceReport.h"
 #include "bounces/MailboxRun.h"
 #include "bounces/ReadBouncesCommand.h"
@@ -79,7 +80,7 @@ QByteArray stepMail(const QString& step, const QByteArray& key, const QDateTime&
         .toUtf8();
 }
 
-const char* actionText(BounceAction a) {
+const char* actionWord(BounceAction a) {
     switch (a) {
         case BounceAction::Suppressed:
             return "suppressed";
@@ -311,7 +312,7 @@ void TestBounceReader::acting() {
             QCOMPARE(last.list, Applied::List::Written);
         }
         QCOMPARE(int(last.decisions.size()), 1);
-        QTEST(QString(actionText(last.decisions[0].action)), "action");
+        QTEST(QString(actionWord(last.decisions[0].action)), "action");
         QCOMPARE(book.save(), BookSaved::Saved);
     }
     CBounceBook book(folder);  // what was decided survives the program
@@ -322,11 +323,18 @@ void TestBounceReader::acting() {
     (void)list.ReadReasons(reasons);
     QTEST(reasons.contains(rcpt), "suppressed");
     QVERIFY(!reasons.contains("hanako@example.net"));
+    // the editor's note counts what was acted on, with the last code
+    QFETCH(QString, action);
+    const QString note = bounceNote(book, rcpt);
+    QCOMPARE(note.isEmpty(), action != "suppressed" && action != "counted");
+    QVERIFY2(note.isEmpty() || note.startsWith(QString("Bounces: %1").arg(steps.size())),
+             qPrintable(note));
     QVERIFY(book.undo(rcpt, list));  // the address leaves the list and starts again
     reasons.clear();
     (void)list.ReadReasons(reasons);
     QVERIFY(!reasons.contains(rcpt));
     QCOMPARE(book.softCount(rcpt, now), 0);
+    QVERIFY(bounceNote(book, rcpt).isEmpty());
 }
 
 void TestBounceReader::refusals_data() {
