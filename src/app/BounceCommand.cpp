@@ -17,6 +17,25 @@
 
 namespace pw::app {
 
+bounces::SoftBounceRule readSoftBounceRule(const QString& settingsPath) {
+    CIniFile ini(settingsPath);
+    (void)ini.Load();  // a missing file gives the defaults
+    bounces::SoftBounceRule rule;
+    rule.threshold =
+        std::clamp(ini.GetInt("BOUNCES", "SoftBounceThreshold", rule.threshold), 1, 100);
+    rule.days = std::clamp(ini.GetInt("BOUNCES", "SoftBounceDays", rule.days), 1, 3650);
+    return rule;
+}
+
+QString countRunRefusals(const send::SendSummary& summary, const QString& userDataFolder,
+                         const QString& settingsPath) {
+    if (summary.refusals.empty() || userDataFolder.isEmpty())
+        return {};
+    return bounces::countRefusals(summary.refusals, summary.runId, userDataFolder,
+                                  readSoftBounceRule(settingsPath))
+        .message;
+}
+
 int runReadBouncesCommand(const QStringList& arguments) {
     QTextStream out(stdout);
     QTextStream err(stderr);
@@ -35,16 +54,13 @@ int runReadBouncesCommand(const QStringList& arguments) {
         return int(SendExit::Unusable);
     (void)CreateFolder(folders.userDataFolder);
     const QString exeName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-    CIniFile ini(folders.settingsPath(exeName.isEmpty() ? QStringLiteral("postwick") : exeName));
+    const QString settingsPath =
+        folders.settingsPath(exeName.isEmpty() ? QStringLiteral("postwick") : exeName);
+    CIniFile ini(settingsPath);
     (void)ini.Load();  // a missing file gives the defaults: no mailbox, said so below
     Settings settings = ReadSettings(ini);
     LoadSecrets(settings, processKeyring());
-
-    // the user's rule for temporary bounces: so many runs within so many days suppress
-    bounces::SoftBounceRule rule;
-    rule.threshold =
-        std::clamp(ini.GetInt("BOUNCES", "SoftBounceThreshold", rule.threshold), 1, 100);
-    rule.days = std::clamp(ini.GetInt("BOUNCES", "SoftBounceDays", rule.days), 1, 3650);
+    const bounces::SoftBounceRule rule = readSoftBounceRule(settingsPath);
     const bounces::MailboxRunResult result = bounces::readMailbox(
         bounces::mailboxAccount(settings.server), folders.userDataFolder, rule);
     if (result.summary.messages > 0 || result.outcome == bounces::MailboxRunOutcome::Done)

@@ -9,9 +9,21 @@
 
 #include <QStringList>
 
+#include "bounces/BounceBook.h"
+#include "send/SendFlow.h"
+
 namespace pw::app {
 
 // arguments without the program name.
+// The user's rule for temporary bounces from the settings file: so many runs within so many
+// days suppress.
+[[nodiscard]] bounces::SoftBounceRule readSoftBounceRule(const QString& settingsPath);
+
+// The refusals a run met, counted as bounces in the user data folder; the message for the
+// user when they could not be (empty when they were, or when there were none).
+[[nodiscard]] QString countRunRefusals(const send::SendSummary& summary,
+                                       const QString& userDataFolder, const QString& settingsPath);
+
 [[nodiscard]] int runReadBouncesCommand(const QStringList& arguments);
 
 }  // namespace pw::app

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "app/AppFolders.h"
+#include "app/BounceCommand.h"
 #include "app/IniFile.h"
 #include "app/RunRecovery.h"
 #include "app/ScheduledSend.h"
@@ -508,6 +509,9 @@ int runSendCommand(const QStringList& arguments) {
         for (const QString& line : connectFailures)
             console.err(line);
     }
+    if (const QString failed = countRunRefusals(summary, folders.userDataFolder, settingsPath);
+        !failed.isEmpty())
+        console.err(failed);
     if (summary.certificateRefused && summary.status != send::RunStatus::Cancelled) {
         // no one to ask here: what the window would ask, and how to say yes for the next run
         const send::CertificateRefusal& c = *summary.certificateRefused;

@@ -27,13 +27,16 @@ const char* actionName(BounceAction a) {
             return "unproven";
         case BounceAction::Unrecognised:
             return "unrecognised";
+        case BounceAction::Undone:
+            return "undone";
     }
     return "";
 }
 
 BounceAction actionFrom(const QString& name) {
-    for (BounceAction a : {BounceAction::Suppressed, BounceAction::Counted, BounceAction::NoFailure,
-                           BounceAction::Unproven, BounceAction::Unrecognised})
+    for (BounceAction a :
+         {BounceAction::Suppressed, BounceAction::Counted, BounceAction::NoFailure,
+          BounceAction::Unproven, BounceAction::Unrecognised, BounceAction::Undone})
         if (name == QLatin1String(actionName(a)))
             return a;
     return BounceAction::Unproven;
@@ -82,7 +85,8 @@ bool CBounceBook::load() {
              kindFrom(d.value(QLatin1String("kind")).toString()),
              d.value(QLatin1String("status")).toString(),
              d.value(QLatin1String("reason")).toString(), d.value(QLatin1String("run")).toString(),
-             actionFrom(d.value(QLatin1String("action")).toString())});
+             actionFrom(d.value(QLatin1String("action")).toString()),
+             d.value(QLatin1String("report")).toString()});
     }
     return true;
 }
@@ -93,14 +97,14 @@ BookSaved CBounceBook::save() const {
                     {QLatin1String("uidls"), QJsonArray::fromStringList(m_position.seenUidls)}};
     QJsonArray decisions;
     for (const BounceDecision& d : m_decisions)
-        decisions.append(
-            QJsonObject{{QLatin1String("date"), d.reportDate.toString(Qt::ISODate)},
-                        {QLatin1String("recipient"), d.recipient},
-                        {QLatin1String("kind"), kindName(d.kind)},
-                        {QLatin1String("status"), d.status},
-                        {QLatin1String("reason"), d.reason},
-                        {QLatin1String("run"), d.runId},
-                        {QLatin1String("action"), QLatin1String(actionName(d.action))}});
+        decisions.append(QJsonObject{{QLatin1String("date"), d.reportDate.toString(Qt::ISODate)},
+                                     {QLatin1String("recipient"), d.recipient},
+                                     {QLatin1String("kind"), kindName(d.kind)},
+                                     {QLatin1String("status"), d.status},
+                                     {QLatin1String("reason"), d.reason},
+                                     {QLatin1String("run"), d.runId},
+                                     {QLatin1String("action"), QLatin1String(actionName(d.action))},
+                                     {QLatin1String("report"), d.report}});
     const QJsonObject root{{QLatin1String("mailbox"), box},
                            {QLatin1String("soft"), m_soft},
                            {QLatin1String("decisions"), decisions}};
@@ -145,7 +149,8 @@ Applied CBounceBook::apply(const BounceReport& original, const QByteArray& key,
                          {},
                          QStringLiteral("unsubscribe"),
                          {},
-                         BounceAction::Unrecognised};
+                         BounceAction::Unrecognised,
+                         original.source};
         if (!named.isEmpty() && named == original.from.toLower()) {
             if (!suppress(named, str(ids::kBounceReasonUnsubscribe).arg(day(date)), list))
                 return {out, Applied::List::Failed};
@@ -161,8 +166,14 @@ Applied CBounceBook::apply(const BounceReport& original, const QByteArray& key,
     BounceReport report = original;
     traceRecipients(report, key);
     for (const RecipientOutcome& r : report.recipients) {
-        BounceDecision d{date,    r.recipient,           r.kind, r.status, r.reason,
-                         r.runId, BounceAction::Unproven};
+        BounceDecision d{date,
+                         r.recipient,
+                         r.kind,
+                         r.status,
+                         r.reason,
+                         r.runId,
+                         BounceAction::Unproven,
+                         original.source};
         if (r.runId.isEmpty() || r.recipient.isEmpty()) {
             out.push_back(d);
             continue;
@@ -213,6 +224,10 @@ bool CBounceBook::undo(const QString& address, db::CSuppressionList& list) {
     if (!list.Remove({db::NormalizeAddress(address)}))
         return false;
     m_soft.remove(a);
+    for (BounceDecision& d : m_decisions)
+        if (d.recipient == a &&
+            (d.action == BounceAction::Suppressed || d.action == BounceAction::Counted))
+            d.action = BounceAction::Undone;
     return true;
 }
 

@@ -37,6 +37,7 @@ enum class BounceAction {
     NoFailure,     // an auto-reply or a delivery notice
     Unproven,      // no valid identifier: nothing done
     Unrecognised,  // not a report at all: left alone
+    Undone,        // the user took the decision back
 };
 
 struct BounceDecision {
@@ -47,6 +48,7 @@ struct BounceDecision {
     QString reason;
     QString runId;
     BounceAction action = BounceAction::Unproven;
+    QString report;  // the mail the decision came from
 };
 
 enum class BookSaved { Saved, Failed };
@@ -72,7 +74,8 @@ public:
     // one recipient with its run) and records what was decided.
     [[nodiscard]] Applied apply(const BounceReport& report, const QByteArray& key,
                                 db::CSuppressionList& list, const QDateTime& now);
-    // The address leaves the suppression list and its count starts again.
+    // The address leaves the suppression list and its count starts again; its decisions
+    // show that they were undone.
     [[nodiscard]] bool undo(const QString& address, db::CSuppressionList& list);
 
     [[nodiscard]] int softCount(const QString& address, const QDateTime& now) const;

@@ -107,7 +107,7 @@ const std::vector<ReasonWords>& table() {
         {"exceedlimit", words(R"(exceeds? (the )?(limit|maximum)|limit exceeded)")},
         {"expired",
          words(
-             R"(retry time|delivery time expired|message expired|could not be delivered (within|for)|)"
+             R"(retry time|delivery time expired|message expired|(could|was) not (be )?delivered (within|for)|)"
              R"(too long|giving up|gave up|queue(d)? (for|too)|timeout exceeded|time ?limit|)"
              R"(delayed|expired|undeliverable for|has not been delivered|still undelivered|)"
              R"(delivery (has )?(failed|been delayed) (after|for)|will be retried)")},

@@ -14,6 +14,7 @@
 #undef signals
 #include <gmime/gmime.h>
 #pragma pop_macro("signals")
+#include <algorithm>
 #include <mutex>
 
 namespace pw::bounces {
@@ -221,9 +222,10 @@ QString lastStatusIn(const QString& text) {
     return last;
 }
 
+// The first refusal's reply code: a 2xx or 3xx is a step of the dialogue that went well.
 QString replyCodeIn(const QString& text) {
     static const QRegularExpression re(
-        QStringLiteral("(?<![\\d.#:\\-])([245][0-5]\\d)(?=[ \\-]|$)(?![\\-]\\d)"));
+        QStringLiteral("(?<![\\d.#:\\-])([45][0-5]\\d)(?=[ \\-]|$)(?![\\-]\\d)"));
     const QRegularExpressionMatch m = re.match(text);
     return m.hasMatch() ? m.captured(1) : QString();
 }
@@ -462,8 +464,46 @@ bool fromFilteringGateway(const QByteArray& raw) {
 
 enum class Writer { Server, FilteringGateway };
 
+// The words around the recipient's address in a text report that hold a code
+// ("553 5.3.0 <a@b>... No such user here").
+QString codeBesideAddress(const QString& text, const QString& address) {
+    constexpr qsizetype kNear = 40;
+    for (qsizetype at = text.indexOf(address, 0, Qt::CaseInsensitive); at >= 0;
+         at = text.indexOf(address, at + 1, Qt::CaseInsensitive)) {
+        const qsizetype from = std::max<qsizetype>(0, at - kNear);
+        const QString near = text.mid(from, at - from + address.size() + kNear);
+        if (!lastStatusIn(near).isEmpty())
+            return near.trimmed();
+    }
+    return {};
+}
+
+// Whether the recipient was refused in reply to DATA or the end of the message, after the
+// server had accepted it at RCPT: Postfix's and Exim's words, or a transcript's ">>> DATA"
+// answered by a "<<< 5xx" that names the address.
+bool refusedAtData(const QString& near, const QString& whole, const QString& address) {
+    static const QRegularExpression words(
+        QStringLiteral("in reply to (end of )?DATA command|after end of data"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (words.match(near).hasMatch())
+        return true;
+    if (address.isEmpty())
+        return false;
+    const QRegularExpression transcript(QStringLiteral(">>> DATA\\s*<<< [45]\\d\\d[^<>@]{0,40}<?") +
+                                            QRegularExpression::escape(address),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = transcript.match(whole);
+    // with pipelining (RFC 2920) the RCPT's refusal arrives after DATA, and the server then
+    // answers DATA with "503 Need RCPT": the address was refused, not the message
+    static const QRegularExpression noRecipient(
+        QStringLiteral("<<< 503|need rcpt|no valid recipients"),
+        QRegularExpression::CaseInsensitiveOption);
+    return m.hasMatch() && !noRecipient.match(whole.mid(m.capturedEnd(), 300)).hasMatch();
+}
+
+// whole: the report's text on one line, where the dialogue with the server may be quoted.
 void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action,
-            const QString& extraText, Writer writer) {
+            const QString& extraText, Writer writer, const QString& whole = {}) {
     const QString text = o.diagnostic.isEmpty() ? extraText : o.diagnostic;
     const QString codeInText = lastStatusIn(text);
     o.replyCode = replyCodeIn(text);
@@ -473,7 +513,20 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
     // the server's own code says more than the reporting relay's summary
     if (!codeInText.isEmpty() && (status.isEmpty() || codeInText.at(0) == status.at(0)))
         status = codeInText;
+    if (status.isEmpty() && !o.recipient.isEmpty() && text != extraText) {
+        // the server's words beside it are the diagnostic
+        const QString beside = codeBesideAddress(extraText, o.recipient);
+        if (!beside.isEmpty()) {
+            o.diagnostic = beside;
+            status = lastStatusIn(beside);
+        }
+    }
     o.reason = reasonOf(status, o.replyCode, o.diagnostic, extraText);
+    // the server took the recipient at RCPT and refused only the message: the address
+    // exists, and its "unknown user" is a filter's answer
+    if (o.reason == QLatin1String("userunknown") &&
+        refusedAtData(o.diagnostic + QLatin1Char(' ') + extraText, whole, o.recipient))
+        o.reason = QStringLiteral("filtered");
     // the Japanese carriers answer "unknown user" when their reception filter refuses
     const bool serverSaidUnknown = status.mid(1) == QLatin1String(".1.1");
     if (o.reason == QLatin1String("userunknown") &&
@@ -604,7 +657,7 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
                 if (c.address == rcpt)
                     near = c.context;
             finish(o, statusIn(field(f, "status")), field(f, "action"),
-                   near.isEmpty() ? oneLine(text) : near, writer);
+                   near.isEmpty() ? oneLine(text) : near, writer, oneLine(text));
             report.recipients.push_back(o);
         }
     }
@@ -658,7 +711,7 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
         RecipientOutcome o;
         o.recipient = c.address;
         o.diagnostic = c.context;
-        finish(o, {}, {}, oneLine(text), writer);
+        finish(o, {}, {}, oneLine(text), writer, oneLine(text));
         report.recipients.push_back(o);
     }
     return report;
@@ -731,7 +784,11 @@ BounceReport refusalReport(const QString& address, const QString& serverReply,
 
 BounceReport readReport(const QByteArray& message) {
     std::vector<BounceReport> all = parse(message, false);
-    return all.empty() ? BounceReport{} : std::move(all.front());
+    BounceReport report = all.empty() ? BounceReport{} : std::move(all.front());
+    // enough to read the report; a returned message's attachments are not kept
+    constexpr qsizetype kShownBytes = 64 * 1024;
+    report.source = QString::fromUtf8(message.left(kShownBytes));
+    return report;
 }
 
 std::vector<BounceReport> readMailFile(const QByteArray& data) {

@@ -42,6 +42,7 @@ struct BounceReport {
     QString from;             // the address that wrote the mail
     QStringList trackingIds;  // our identifiers of the returned message, as found
     QString returnedTo;       // the returned message's first recipient
+    QString source;           // the message itself, as read from the mailbox, for showing
 };
 
 // One message.

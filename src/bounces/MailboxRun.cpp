@@ -2,11 +2,87 @@
 
 #include "db/SuppressionList.h"
 #include "resources/Strings.h"
+#include "send/MailSendThread.h"
 #include "send/Tracking.h"
 
 #include <QDir>
+#include <QRegularExpression>
 
 namespace pw::bounces {
+
+namespace {
+
+void count(MailboxSummary& summary, const Applied& applied) {
+    for (const BounceDecision& d : applied.decisions) {
+        switch (d.action) {
+            case BounceAction::Suppressed:
+                ++summary.suppressed;
+                break;
+            case BounceAction::Counted:
+                ++summary.counted;
+                break;
+            case BounceAction::NoFailure:
+                ++summary.noFailure;
+                break;
+            case BounceAction::Unproven:
+                ++summary.unproven;
+                break;
+            case BounceAction::Unrecognised:
+                ++summary.unrecognised;
+                break;
+            case BounceAction::Undone:  // only the user undoes
+                break;
+        }
+    }
+}
+
+// The addresses a refusal is about: the mail's only recipient, or those of several that the
+// reply names (the others may have been accepted).
+QStringList refusedAddresses(const send::RecipientRefusal& refusal) {
+    static const QRegularExpression address(QStringLiteral("[^\\s<>,;\"]+@[^\\s<>,;\"]+"));
+    QStringList all;
+    for (auto m = address.globalMatch(refusal.addresses); m.hasNext();)
+        all.append(m.next().captured().toLower());
+    if (all.size() <= 1)
+        return all;
+    QStringList named;
+    for (const QString& a : all)
+        if (refusal.reply.contains(a, Qt::CaseInsensitive))
+            named.append(a);
+    return named;
+}
+
+}  // namespace
+
+MailboxRunResult countRefusals(const std::vector<send::RecipientRefusal>& refusals,
+                               const QString& runId, const QString& folder, SoftBounceRule rule) {
+    MailboxRunResult result;
+    const QString bookPath = QDir(folder).filePath(QString::fromLatin1(kBounceBookFileName));
+    CBounceBook book(folder, rule);
+    if (!book.load())
+        return {
+            MailboxRunOutcome::BookUnreadable, {}, str(ids::kBounceBookUnreadable).arg(bookPath)};
+    const send::RunTracking run{send::trackingKey(folder), runId};
+    db::CSuppressionList list(folder);
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const send::RecipientRefusal& refusal : refusals) {
+        for (const QString& a : refusedAddresses(refusal)) {
+            BounceReport report = refusalReport(a, refusal.reply, send::trackingId(run, a), now);
+            report.source = a + QStringLiteral(": ") + refusal.reply;
+            const Applied applied = book.apply(report, run.key, list, now);
+            if (applied.list == Applied::List::Failed) {
+                result.outcome = MailboxRunOutcome::SuppressionFailed;
+                result.message = str(ids::kBounceSuppressionFailed).arg(list.LastError());
+                break;
+            }
+            count(result.summary, applied);
+        }
+    }
+    if (book.save() == BookSaved::Failed && result.outcome == MailboxRunOutcome::Done)
+        return {MailboxRunOutcome::BookUnwritable, result.summary,
+                str(ids::kBounceBookUnwritable).arg(bookPath)};
+    return result;
+}
 
 MailboxRunResult readMailbox(const MailboxAccount& account, const QString& folder,
                              SoftBounceRule rule, const MailboxProgress& progress) {
@@ -31,25 +107,7 @@ MailboxRunResult readMailbox(const MailboxAccount& account, const QString& folde
             break;
         }
         ++result.summary.messages;
-        for (const BounceDecision& d : applied.decisions) {
-            switch (d.action) {
-                case BounceAction::Suppressed:
-                    ++result.summary.suppressed;
-                    break;
-                case BounceAction::Counted:
-                    ++result.summary.counted;
-                    break;
-                case BounceAction::NoFailure:
-                    ++result.summary.noFailure;
-                    break;
-                case BounceAction::Unproven:
-                    ++result.summary.unproven;
-                    break;
-                case BounceAction::Unrecognised:
-                    ++result.summary.unrecognised;
-                    break;
-            }
-        }
+        count(result.summary, applied);
         // the position moves message by message, so a failure part-way repeats only the rest
         if (account.protocol == MailboxProtocol::Imap) {
             reached.uidValidity = read.position.uidValidity;

@@ -8,6 +8,10 @@
 #include "bounces/BounceBook.h"
 #include "bounces/Mailbox.h"
 
+namespace pw::send {
+struct RecipientRefusal;
+}
+
 namespace pw::bounces {
 
 struct MailboxSummary {
@@ -39,6 +43,13 @@ struct MailboxRunResult {
 [[nodiscard]] MailboxRunResult readMailbox(const MailboxAccount& account, const QString& folder,
                                            SoftBounceRule rule,
                                            const MailboxProgress& progress = {});
+
+// The refusals a run met while sending, acted on as the reports of their recipients would be
+// (a "550 5.1.1" at RCPT suppresses as a bounce does). Outcome Done, BookUnreadable,
+// BookUnwritable or SuppressionFailed.
+[[nodiscard]] MailboxRunResult countRefusals(const std::vector<send::RecipientRefusal>& refusals,
+                                             const QString& runId, const QString& folder,
+                                             SoftBounceRule rule);
 
 // The summary line of a read.
 [[nodiscard]] QString summaryText(const MailboxSummary& s);

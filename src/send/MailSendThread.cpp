@@ -540,10 +540,14 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
             case FailureKind::Refused:
                 log(str(ids::kLogRefusedForGood));
                 decision = finalFailure(number, r, false);
-                if (decision == Decision::Again)
+                if (decision == Decision::Again) {
                     reconnectPending = !m_transport->isConnected();
-                else
+                } else {
+                    m_refusals.push_back(
+                        {recipientAddresses(m_message.get(), texts.recipientField).trimmed(),
+                         r.lastResponse.isEmpty() ? r.description : r.lastResponse});
                     return notSent();
+                }
                 break;
             case FailureKind::Connection:
             case FailureKind::Local:

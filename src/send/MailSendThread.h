@@ -105,6 +105,11 @@ struct SuppressedRecipient {
 };
 
 class CInFlightRecord;
+// A mail the server refused for good: its recipients, and the reply in the server's words.
+struct RecipientRefusal {
+    QString addresses;
+    QString reply;
+};
 
 struct SendRun {
     SendMode mode = SendMode::Merge;
@@ -152,6 +157,8 @@ public:
     // The mails whose whole data went out without a reply, as "number address": counted as
     // sent, but nobody knows whether they arrived.
     [[nodiscard]] const QStringList& possiblyDelivered() const { return m_possiblyDelivered; }
+    // The mails refused for good, to be counted as bounces.
+    [[nodiscard]] const std::vector<RecipientRefusal>& refusals() const { return m_refusals; }
     // Whether a connection of the run signed in without TLS (the password went in the clear).
     [[nodiscard]] bool signedInWithoutTls() const { return m_clearSignIn.load(); }
     // Whether any connection attempt of the run succeeded.
@@ -241,8 +248,9 @@ private:
     std::atomic<int> m_skipped{0};
     std::atomic<int> m_later{0};
     std::atomic<bool> m_clearSignIn{false};
-    bool m_skippedMail = false;       // the last sendOne skipped its mail without a try
-    QStringList m_possiblyDelivered;  // written by the worker, read after its end
+    bool m_skippedMail = false;                // the last sendOne skipped its mail without a try
+    QStringList m_possiblyDelivered;           // written by the worker, read after its end
+    std::vector<RecipientRefusal> m_refusals;  // the same
     std::atomic<bool> m_everConnected{false};
     std::atomic<bool> m_stopFailed{false};
     std::atomic<bool> m_outcomeLost{false};

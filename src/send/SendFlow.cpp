@@ -932,6 +932,8 @@ void CSendFlow::workerEnded() {
         m_summary.later += std::max(0, selectionCount() - handled);
     }
     m_summary.possiblyDelivered = m_worker->possiblyDelivered();
+    m_summary.refusals = m_worker->refusals();
+    m_summary.runId = m_runId;
     m_summary.signedInWithoutTls = m_worker->signedInWithoutTls();
     m_summary.errors = m_worker->errorCount();
     m_summary.suppressed = int(m_suppressed.size());

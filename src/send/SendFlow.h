@@ -199,6 +199,8 @@ struct SendSummary {
     int later = 0;    // left for "not yet sent"
     // "number address" of every mail that may have been delivered (counted as sent)
     QStringList possiblyDelivered;
+    std::vector<RecipientRefusal> refusals;  // counted as bounces of the run `runId`
+    QString runId;
     bool signedInWithoutTls = false;
     int errors = 0;
     int suppressed = 0;  // left out for the suppression list (logged, outcome 2)

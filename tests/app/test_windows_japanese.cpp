@@ -15,6 +15,7 @@
 #include "JapaneseTexts.h"
 #include "MainWindowFixture.h"
 #include "WidgetTestSupport.h"
+#include "app/gui/BouncesWindow.h"
 #include "app/gui/SettingsCommands.h"
 #include "app/gui/SuppressionWindows.h"
 #include "app/gui/d_StartForm.h"
@@ -188,6 +189,11 @@ const std::vector<Window>& windows() {
          [](MainWindowFixture& f) {
              // the count is a number in the table's text
              return commandWindow<d_SuppressionList>(f, cmd::kSuppressionList, {"countLabel"});
+         }},
+        {"bounces and replies",
+         [](MainWindowFixture& f) {
+             // the report shown is the mail as it came
+             return commandWindow<d_Bounces>(f, cmd::kBounces, {"reportText"});
          }},
         {"unsubscribe settings",
          [](MainWindowFixture& f) {

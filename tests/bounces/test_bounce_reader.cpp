@@ -1,7 +1,10 @@
 #include "bounces/BounceBook.h"
+#include "bounces/BounceListModel.h"
 #include "bounces/BounceReport.h"
+#include "bounces/MailboxRun.h"
 #include "bounces/ReadBouncesCommand.h"
 #include "db/SuppressionList.h"
+#include "send/MailSendThread.h"
 #include "send/Tracking.h"
 
 #include <QFile>
@@ -77,7 +80,7 @@ QByteArray stepMail(const QString& step, const QByteArray& key, const QDateTime&
         .toUtf8();
 }
 
-const char* actionText(BounceAction a) {
+const char* actionWord(BounceAction a) {
     switch (a) {
         case BounceAction::Suppressed:
             return "suppressed";
@@ -89,6 +92,8 @@ const char* actionText(BounceAction a) {
             return "unproven";
         case BounceAction::Unrecognised:
             return "unrecognised";
+        case BounceAction::Undone:
+            return "undone";
     }
     return "";
 }
@@ -104,6 +109,8 @@ private slots:
     void commandLine();
     void acting_data();
     void acting();
+    void refusals_data();
+    void refusals();
 };
 
 void TestBounceReader::corpus_data() {
@@ -161,6 +168,21 @@ void TestBounceReader::corpus_data() {
                                              << ""
                                              << "auto-reply"
                                              << "vacation";
+    QTest::newRow("'Unknown user' in reply to DATA is a filter")
+        << "lhost-sendmail-19.eml" << 1 << "kijitora@ntt.example.ne.jp"
+        << "5.2.0"
+        << "soft"
+        << "filtered";
+    QTest::newRow("pipelined: the RCPT's refusal after DATA")
+        << "lhost-sendmail-27.eml" << 1 << "this-local-part-does-not-exist-on-the-system@mineo.jp"
+        << "5.0.0"
+        << "hard"
+        << "userunknown";
+    QTest::newRow("text report, the code beside the address")
+        << "lhost-x3-03.eml" << 1 << "kijitora@example.co.jp"
+        << "5.3.0"
+        << "hard"
+        << "userunknown";
     QTest::newRow("SES delivery notice")
         << "lhost-amazonses-13.eml" << 1 << "complaint@simulator.amazonses.com"
         << "2.6.0"
@@ -290,7 +312,7 @@ void TestBounceReader::acting() {
             QCOMPARE(last.list, Applied::List::Written);
         }
         QCOMPARE(int(last.decisions.size()), 1);
-        QTEST(QString(actionText(last.decisions[0].action)), "action");
+        QTEST(QString(actionWord(last.decisions[0].action)), "action");
         QCOMPARE(book.save(), BookSaved::Saved);
     }
     CBounceBook book(folder);  // what was decided survives the program
@@ -301,11 +323,56 @@ void TestBounceReader::acting() {
     (void)list.ReadReasons(reasons);
     QTEST(reasons.contains(rcpt), "suppressed");
     QVERIFY(!reasons.contains("hanako@example.net"));
+    // the editor's note counts what was acted on, with the last code
+    QFETCH(QString, action);
+    const QString note = bounceNote(book, rcpt);
+    QCOMPARE(note.isEmpty(), action != "suppressed" && action != "counted");
+    QVERIFY2(note.isEmpty() || note.startsWith(QString("Bounces: %1").arg(steps.size())),
+             qPrintable(note));
     QVERIFY(book.undo(rcpt, list));  // the address leaves the list and starts again
     reasons.clear();
     (void)list.ReadReasons(reasons);
     QVERIFY(!reasons.contains(rcpt));
     QCOMPARE(book.softCount(rcpt, now), 0);
+    QVERIFY(bounceNote(book, rcpt).isEmpty());
+}
+
+void TestBounceReader::refusals_data() {
+    QTest::addColumn<QString>("addresses");  // of the refused mail
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QStringList>("suppressed");
+    QTest::addColumn<int>("counted");
+    QTest::newRow("unknown at RCPT")
+        << "Taro <taro@example.net>"
+        << "550 5.1.1 <taro@example.net>: User unknown" << QStringList{"taro@example.net"} << 0;
+    QTest::newRow("full mailbox: counted") << "taro@example.net"
+                                           << "552 5.2.2 Mailbox full" << QStringList{} << 1;
+    QTest::newRow("two recipients, the reply names one")
+        << "taro@example.net, hanako@example.net"
+        << "550 5.1.1 <hanako@example.net>: User unknown" << QStringList{"hanako@example.net"} << 0;
+    QTest::newRow("two recipients, the reply names none")
+        << "taro@example.net, hanako@example.net"
+        << "550 5.1.1 User unknown" << QStringList{} << 0;
+}
+
+void TestBounceReader::refusals() {
+    QFETCH(QString, addresses);
+    QFETCH(QString, reply);
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/";
+    const QString runId = pw::send::newRunId();
+    const MailboxRunResult r = countRefusals({{addresses, reply}}, runId, folder, {});
+    QCOMPARE(r.outcome, MailboxRunOutcome::Done);
+    QTEST(r.summary.counted, "counted");
+    QHash<QString, QString> reasons;
+    (void)pw::db::CSuppressionList(folder).ReadReasons(reasons);
+    QTEST(reasons.keys(), "suppressed");
+    CBounceBook book(folder);  // the window lists them with the run and the reply
+    QVERIFY(book.load());
+    for (const BounceDecision& d : book.decisions()) {
+        QCOMPARE(d.runId, runId);
+        QVERIFY(d.report.contains(reply));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestBounceReader)

@@ -763,6 +763,11 @@ private slots:
             QVERIFY2(f.clock->sleptMs() >= 1000, qPrintable(QString::number(f.clock->sleptMs())));
         QCOMPARE(f.countEntries(QStringLiteral("The server refused this mail for good")),
                  int(flags.count(2)));
+        // each refusal for good is kept with the server's words, to be counted as a bounce
+        QCOMPARE(int(worker->refusals().size()), int(flags.count(2)));
+        for (const RecipientRefusal& r : worker->refusals())
+            QVERIFY2(r.addresses.contains("rcpt1@example.jp") && r.reply.startsWith("55"),
+                     qPrintable(r.addresses + " " + r.reply));
     }
 
     // A server that pipelines gets each mail's commands behind the end of data of the mail

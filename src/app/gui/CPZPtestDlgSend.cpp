@@ -11,6 +11,7 @@
 #include <QTextBlock>
 #include <QTextLayout>
 
+#include "app/BounceCommand.h"
 #include "app/Commands.h"
 #include "app/SendSettings.h"
 #include "app/gui/CPZPtestDlg.h"
@@ -394,6 +395,11 @@ void CPZPtestDlg::SendRunFinished() {
         inform(m_session.ui(), str(ids::kSendLogUnwritable) + QLatin1Char('\n') +
                                    QDir::toNativeSeparators(summary.logFailure));
     }
+    // a refusal for good counts as a bounce would
+    if (const QString failed = countRunRefusals(summary, m_session.store().Folders().userDataFolder,
+                                                m_session.settingsPath());
+        !failed.isEmpty())
+        inform(m_session.ui(), failed);
     // Refused for its certificate: the connection test's question. A yes holds for the next
     // run, which the user starts as any other (nothing went over the refused connection).
     if (summary.certificateRefused && summary.status != send::RunStatus::Cancelled &&

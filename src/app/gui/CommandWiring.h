@@ -31,7 +31,7 @@ void wireComposeCommands(CPZPtestDlg& window);
 // Server Settings, User Preferences (and the Getting Started dialog's commands).
 void wireSettingsCommands(CPZPtestDlg& window);
 
-// Suppression List, Unsubscribe Settings.
+// Suppression List, Bounces and Replies, Unsubscribe Settings.
 void wireSuppressionCommands(CPZPtestDlg& window);
 
 // After the field captions changed from `before`: offers to write the mail's placeholders

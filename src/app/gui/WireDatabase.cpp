@@ -8,6 +8,7 @@
 #include "app/DocumentController.h"
 #include "app/gui/CPZPtestDlg.h"
 #include "app/gui/CommandWiring.h"
+#include "bounces/BounceListModel.h"
 #include "dbtools/gui/d_EditDialog.h"
 #include "dbtools/gui/d_FieldShow.h"
 #include "dbtools/gui/d_FieldsNameEdit.h"
@@ -64,6 +65,13 @@ void runDatabaseEditor(CPZPtestDlg& window) {
     options.databaseSavedAs = [&session](const QString& file) { session.setDatabaseFile(file); };
     options.runRefuses = [&window] { return window.runState().refuses(window.session().ui()); };
 
+    // read once: the note follows the cursor
+    auto bounceBook =
+        std::make_shared<bounces::CBounceBook>(session.store().Folders().userDataFolder);
+    if (bounceBook->load())
+        options.addressNote = [bounceBook](const QString& address) {
+            return bounces::bounceNote(*bounceBook, address);
+        };
     dbtools::d_EditDialog editor(session.store(), session.ui(), std::move(options), &window);
     editor.setRunLocked(window.runState().running());
     QObject::connect(&window, &CPZPtestDlg::runStateChanged, &editor,

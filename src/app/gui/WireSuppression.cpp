@@ -1,6 +1,8 @@
-// Suppression List and Unsubscribe Settings in the main window.
+// Suppression List, Bounces and Replies and Unsubscribe Settings in the main window.
 
+#include "app/BounceCommand.h"
 #include "app/Commands.h"
+#include "app/gui/BouncesWindow.h"
 #include "app/gui/CPZPtestDlg.h"
 #include "app/gui/CommandWiring.h"
 #include "app/gui/SuppressionWindows.h"
@@ -12,6 +14,14 @@ void wireSuppressionCommands(CPZPtestDlg& window) {
         CAppSession& session = window.session();
         d_SuppressionList dialog(session.store().Folders().userDataFolder, session.ui(), &window);
         dialog.setObjectName(QStringLiteral("d_SuppressionList"));
+        dialog.exec();
+    });
+    window.setCommandHandler(cmd::kBounces, [&window] {
+        CAppSession& session = window.session();
+        d_Bounces dialog(session.store().Folders().userDataFolder,
+                         bounces::mailboxAccount(session.settings().server),
+                         readSoftBounceRule(session.settingsPath()), session.ui(), &window);
+        dialog.setObjectName(QStringLiteral("d_Bounces"));
         dialog.exec();
     });
     window.setCommandHandler(cmd::kUnsubscribeSettings, [&window] {

@@ -261,6 +261,9 @@ d_EditDialog::d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptio
     m_status = new QLabel(m_form->statusBar);
     m_status->setObjectName(QStringLiteral("statusText"));
     m_form->statusBar->addWidget(m_status, 1);
+    m_addressNote = new QLabel(m_form->statusBar);
+    m_addressNote->setObjectName(QStringLiteral("addressNote"));
+    m_form->statusBar->addWidget(m_addressNote);
     m_form->close1153->setText(str(ids::kClose));
     m_form->close1153->setAccessibleName(str(ids::kClose));
     m_form->close1153->setAutoDefault(false);
@@ -553,6 +556,17 @@ void d_EditDialog::onCursorMoved(int row, int column) {
         grid->scrollTo(m_session->grid().index(row, std::max(column, 0)));
     const QSignalBlocker block(m_form->cellEditor1004);
     m_form->cellEditor1004->setText(m_session->cellEditorText());
+    if (m_options.addressNote) {
+        const RecordGridModel& records = m_session->grid();
+        const QString address =
+            row >= 0 && row < records.rowCount()
+                ? records.data(records.index(row, kFirstFieldColumn), Qt::DisplayRole).toString()
+                : QString();
+        const QString note =
+            address.trimmed().isEmpty() ? QString() : m_options.addressNote(address);
+        m_addressNote->setText(note);
+        m_addressNote->setAccessibleName(note);
+    }
 }
 
 void d_EditDialog::onGroupChanged(int item) {

@@ -46,6 +46,9 @@ struct EditorOptions {
     std::function<void(const QString& file)> databaseSavedAs;
     // True, after telling the user why, while a send run works on this database.
     std::function<bool()> runRefuses;
+    // What came back from an address (its bounce count and last reason), shown in the status
+    // bar for the record under the cursor; empty: nothing to show.
+    std::function<QString(const QString& address)> addressNote;
 };
 
 // The file "Save the database as" writes: ".pzb" added unless the chosen name has it.
@@ -143,6 +146,7 @@ private:
     QMenuBar* m_menuBar = nullptr;
     QToolBar* m_toolBar = nullptr;
     QLabel* m_status = nullptr;
+    QLabel* m_addressNote = nullptr;
     std::map<Command, QAction*> m_actions;
     bool m_closing = false;
     bool m_runLocked = false;
