@@ -180,8 +180,7 @@ private slots:
         QCOMPARE(s.cell(9, 0), QStringLiteral("r9c0"));
         QCOMPARE(ui.asked().size(), 1);
         QCOMPARE(ui.asked()[0].caption, QStringLiteral("Import Data File"));
-        QCOMPARE(ui.asked()[0].text,
-                 QStringLiteral("Unable to load any more data. Data import has been cancelled."));
+        QCOMPARE(ui.asked()[0].text, str(ids::kImportLimitReached).arg("20000", "10"));
     }
 
     void limitWithHeadingRowAndFullDatabase() {

@@ -228,8 +228,7 @@ private slots:
         QVERIFY(s().Save(db::SaveMode::Retaining));
         ImportScript script;
         runImport(file("three.csv", "a@x.jp\nb@x.jp\nc@x.jp\n"), script);
-        QVERIFY(f->ui.askedTexts().contains(
-            "Unable to load any more data. Data import has been cancelled."));
+        QVERIFY(f->ui.askedTexts().contains(str(ids::kImportLimitReached).arg("20000", "1")));
         QCOMPARE(main("select count(*) from MAILS"), QStringList{"20000"});
         QCOMPARE(main("select ADDRESS from MAILS where ID = 20000"), QStringList{"a@x.jp"});
     }
