@@ -10,6 +10,36 @@ struct CRunAttachment::Engine {
     IBPP::Database db;
 };
 
+namespace {
+
+// One short write that gives way at once to another writer (Locked: the caller keeps the
+// outcomes and tries again) and tells every other failure.
+template <typename Body, typename TellFn>
+CRunAttachment::OutcomeWrite writeAtOnce(IBPP::Database& db, const Body& body, const TellFn& tell) {
+    using OutcomeWrite = CRunAttachment::OutcomeWrite;
+    try {
+        IBPP::Transaction tr =
+            IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
+                                     IBPP::LockResolution::NoWait);
+        tr->Start();
+        IBPP::Statement st = IBPP::StatementFactory(db, tr);
+        body(st);
+        st.reset();
+        tr->Commit();
+        return OutcomeWrite::Written;
+    } catch (const IBPP::SQLException& e) {
+        if (IBPP::IsLockConflict(e))
+            return OutcomeWrite::Locked;
+        tell(e);
+        return OutcomeWrite::Failed;
+    } catch (const IBPP::Exception& e) {
+        tell(e);
+        return OutcomeWrite::Failed;
+    }
+}
+
+}  // namespace
+
 CRunAttachment::CRunAttachment(QString workingCopy, Diagnostics diagnostics)
     : m_path(std::move(workingCopy)),
       m_diagnostics(std::move(diagnostics)),
@@ -172,25 +202,11 @@ CRunAttachment::OutcomeWrite CRunAttachment::ClearOutcomes(SendSelectionMode mod
         QStringLiteral("UPDATE MAILS SET SENDED=0 WHERE ADDRESS IS NOT NULL AND SENDED<>0");
     if (mode == SendSelectionMode::Marked)
         sql += QStringLiteral(" AND SENDING=1");
-    try {
-        IBPP::Transaction tr =
-            IBPP::TransactionFactory(m_engine->db, IBPP::AccessMode::Write,
-                                     IBPP::Isolation::Concurrency, IBPP::LockResolution::NoWait);
-        tr->Start();
-        IBPP::Statement st = IBPP::StatementFactory(m_engine->db, tr);
-        st->Execute(sql.toStdString());
-        st.reset();
-        tr->Commit();
-        return OutcomeWrite::Written;
-    } catch (const IBPP::SQLException& e) {
-        const bool locked = IBPP::IsLockConflict(e);
-        if (!locked)
+    return writeAtOnce(
+        m_engine->db, [&](IBPP::Statement& st) { st->Execute(sql.toStdString()); },
+        [this](const IBPP::Exception& e) {
             Tell(QStringLiteral("Clearing the outcomes of the last run"), e);
-        return locked ? OutcomeWrite::Locked : OutcomeWrite::Failed;
-    } catch (const IBPP::Exception& e) {
-        Tell(QStringLiteral("Clearing the outcomes of the last run"), e);
-        return OutcomeWrite::Failed;
-    }
+        });
 }
 
 std::optional<CRunAttachment::Outcomes> CRunAttachment::ReadOutcomes() {
@@ -224,30 +240,17 @@ std::optional<CRunAttachment::Outcomes> CRunAttachment::ReadOutcomes() {
 CRunAttachment::OutcomeWrite CRunAttachment::WriteOutcomes(const Outcomes& outcomes) {
     if (!Attach())
         return OutcomeWrite::Failed;
-    try {
-        IBPP::Transaction tr =
-            IBPP::TransactionFactory(m_engine->db, IBPP::AccessMode::Write,
-                                     IBPP::Isolation::Concurrency, IBPP::LockResolution::NoWait);
-        tr->Start();
-        IBPP::Statement st = IBPP::StatementFactory(m_engine->db, tr);
-        st->Prepare("UPDATE MAILS SET SENDED=? WHERE ID=?");
-        for (const auto& [id, outcome] : outcomes) {
-            st->Set(1, outcome);
-            st->Set(2, id);
-            st->Execute();
-        }
-        st.reset();
-        tr->Commit();
-        return OutcomeWrite::Written;
-    } catch (const IBPP::SQLException& e) {
-        const bool locked = IBPP::IsLockConflict(e);
-        if (!locked)
-            Tell(QStringLiteral("Writing the outcomes"), e);
-        return locked ? OutcomeWrite::Locked : OutcomeWrite::Failed;
-    } catch (const IBPP::Exception& e) {
-        Tell(QStringLiteral("Writing the outcomes"), e);
-        return OutcomeWrite::Failed;
-    }
+    return writeAtOnce(
+        m_engine->db,
+        [&](IBPP::Statement& st) {
+            st->Prepare("UPDATE MAILS SET SENDED=? WHERE ID=?");
+            for (const auto& [id, outcome] : outcomes) {
+                st->Set(1, outcome);
+                st->Set(2, id);
+                st->Execute();
+            }
+        },
+        [this](const IBPP::Exception& e) { Tell(QStringLiteral("Writing the outcomes"), e); });
 }
 
 }  // namespace pw::db
