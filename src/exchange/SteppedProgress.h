@@ -17,6 +17,8 @@ public:
     // Moves to the position only when it is more than one step ahead of the bar.
     void advanceTo(int position);
     void show();
+    // The work is done: the bar shows it whatever the last step was.
+    void finish() { setPosition(m_maximum); }
 
     [[nodiscard]] int step() const { return m_step; }
     [[nodiscard]] int position() const { return m_position; }

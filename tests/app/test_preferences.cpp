@@ -270,28 +270,50 @@ private slots:
         QCOMPARE(ini.GetText("SETUP", "Font", ""), QString("Monospace"));
     }
 
+    // Through the dialog's surface (where the areas are), a mouse click on the tile itself, and
+    // the keyboard: every way reaches the same choice.
     void gettingStartedAreas_data() {
         QTest::addColumn<double>("x");
         QTest::addColumn<double>("y");
+        QTest::addColumn<QString>("tile");
         QTest::addColumn<int>("choice");
-        QTest::newRow("first area") << 40.0 << 70.0 << int(StartChoice::None);
-        QTest::newRow("second area: Open") << 120.0 << 70.0 << int(StartChoice::Open);
+        QTest::newRow("first area") << 40.0 << 70.0 << "" << int(StartChoice::None);
+        QTest::newRow("second area: Open") << 120.0 << 70.0 << "" << int(StartChoice::Open);
         QTest::newRow("third area: template")
-            << 200.0 << 40.0 << int(StartChoice::SelectHtmlTemplate);
-        QTest::newRow("fourth area: import") << 300.0 << 120.0 << int(StartChoice::ImportDatabase);
-        QTest::newRow("between areas") << 82.0 << 70.0 << int(StartChoice::None);
-        QTest::newRow("above the areas") << 120.0 << 10.0 << int(StartChoice::None);
+            << 200.0 << 40.0 << "" << int(StartChoice::SelectHtmlTemplate);
+        QTest::newRow("fourth area: import")
+            << 300.0 << 120.0 << "" << int(StartChoice::ImportDatabase);
+        QTest::newRow("between areas") << 82.0 << 70.0 << "" << int(StartChoice::None);
+        QTest::newRow("above the areas") << 120.0 << 10.0 << "" << int(StartChoice::None);
+        QTest::newRow("clicked tile: Open")
+            << 0.0 << 0.0 << "click openTile" << int(StartChoice::Open);
+        QTest::newRow("keyboard: new") << 0.0 << 0.0 << "key newTile" << int(StartChoice::None);
+        QTest::newRow("keyboard: template")
+            << 0.0 << 0.0 << "key templateTile" << int(StartChoice::SelectHtmlTemplate);
+        QTest::newRow("keyboard: import")
+            << 0.0 << 0.0 << "key importTile" << int(StartChoice::ImportDatabase);
     }
     void gettingStartedAreas() {
         QFETCH(double, x);
         QFETCH(double, y);
+        QFETCH(QString, tile);
         QFETCH(int, choice);
         bool startShortcut = true;
         d_StartForm d(startShortcut);
         d.show();
         QVERIFY(checked(&d, "displayNextTime"));
         child<QCheckBox>(&d, "displayNextTime")->setChecked(false);
-        QTest::mouseClick(&d, Qt::LeftButton, {}, d.fromDialogUnits(x, y));
+        if (tile.isEmpty()) {
+            QTest::mouseClick(&d, Qt::LeftButton, {}, d.fromDialogUnits(x, y));
+        } else {
+            auto* button = child<QPushButton>(&d, tile.section(' ', 1).toUtf8().constData());
+            QVERIFY(button->focusPolicy() & Qt::TabFocus);
+            QVERIFY(!button->accessibleName().isEmpty());
+            if (tile.startsWith("key"))
+                QTest::keyClick(button, Qt::Key_Space);
+            else
+                QTest::mouseClick(button, Qt::LeftButton);
+        }
         QCOMPARE(d.result(), int(QDialog::Accepted));
         QCOMPARE(int(d.choice()), choice);
         QCOMPARE(startShortcut, false);
@@ -323,6 +345,8 @@ private slots:
         QCOMPARE(child<QPushButton>(&start, "exitButton")->text(), QString::fromUtf8("終了"));
         QCOMPARE(child<QCheckBox>(&start, "displayNextTime")->text(),
                  QString::fromUtf8("次回も表示する"));
+        QCOMPARE(child<QPushButton>(&start, "importTile")->accessibleName(),
+                 QString::fromUtf8("データベースのインポート"));
     }
 };
 

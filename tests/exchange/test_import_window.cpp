@@ -6,9 +6,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListView>
 #include <QProcess>
+#include <QProgressBar>
 #include <QTabWidget>
 #include <QTableView>
 
@@ -46,6 +48,8 @@ struct ImportScript {
     QString title;
     QString contentsTitle;
     bool contentsShown = false;
+    bool headingsCut = false;  // a column narrower than its heading
+    bool progressFull = false;
 };
 
 }  // namespace
@@ -93,8 +97,13 @@ class TestImportWindow : public QObject {
                 QAbstractItemModelTester tester(
                     preview->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
                 script.headings.clear();
-                for (int c = 0; c < preview->model()->columnCount(); ++c)
+                for (int c = 0; c < preview->model()->columnCount(); ++c) {
                     script.headings << preview->model()->headerData(c, Qt::Horizontal).toString();
+                    script.headingsCut |=
+                        preview->columnWidth(c) < preview->horizontalHeader()->sectionSizeHint(c);
+                }
+                auto* bar = d->findChild<QProgressBar*>("progress");
+                script.progressFull = bar->value() == bar->maximum();
                 if (script.moveColumn >= 0 && preview->model()->rowCount() > 0) {
                     const QRect r =
                         preview->visualRect(preview->model()->index(0, script.moveColumn));
@@ -154,6 +163,8 @@ private slots:
         QCOMPARE(script.items, (QStringList{"taro@example.jp", name}));
         QCOMPARE(main("select NAME from MAILS"), QStringList{name});
         QCOMPARE(main("select SENDING from MAILS"), QStringList{"1"});
+        QVERIFY(!script.headingsCut);
+        QVERIFY(script.progressFull);
     }
 
     void utf8SignatureIsNoData() {

@@ -1,9 +1,11 @@
 #include "app/gui/d_StartForm.h"
 
 #include <QFontMetricsF>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include "resources/Strings.h"
 #include "ui_d_StartForm.h"
@@ -43,7 +45,8 @@ d_StartForm::d_StartForm(bool& startShortcut, QWidget* parent)
         reject();
     });
 
-    // The picture: the four choices, drawn in the dialog's own font and language.
+    // The picture is the backdrop; the four choices are buttons on it, so that the keyboard
+    // and screen readers reach them as they reach any other button.
     QPixmap picture(pictureSize.x(), pictureSize.y());
     picture.fill(QColor(0x2f, 0x5d, 0x8a));
     QPainter p(&picture);
@@ -54,19 +57,40 @@ d_StartForm::d_StartForm(bool& startShortcut, QWidget* parent)
     p.setPen(Qt::white);
     p.drawText(QRect(fromDialogUnits(9, 6), fromDialogUnits(318, 28)),
                Qt::AlignLeft | Qt::AlignVCenter, productName());
-    p.setFont(font());
-    static constexpr double kLeft[] = {9, 89, 169, 250};
-    static constexpr int kText[] = {ids::kStartNew, ids::kStartOpen, ids::kStartTemplate,
-                                    ids::kStartImport};
-    for (int i = 0; i < 4; ++i) {
-        const QRect area(fromDialogUnits(kLeft[i], 33), fromDialogUnits(kLeft[i] + 68, 33 + 89));
-        p.setBrush(QColor(0xf4, 0xf1, 0xe8));
-        p.setPen(Qt::NoPen);
-        p.drawRoundedRect(area, 8, 8);
-        p.setPen(QColor(0x2f, 0x5d, 0x8a));
-        p.drawText(area.adjusted(6, 6, -6, -6), Qt::AlignCenter | Qt::TextWordWrap, str(kText[i]));
-    }
     p.end();
+    struct Tile {
+        QPushButton* button;
+        double left;
+        int text;
+        StartChoice choice;
+    };
+    const Tile tiles[] = {
+        {f.newTile, 9, ids::kStartNew, StartChoice::None},
+        {f.openTile, 89, ids::kStartOpen, StartChoice::Open},
+        {f.templateTile, 169, ids::kStartTemplate, StartChoice::SelectHtmlTemplate},
+        {f.importTile, 250, ids::kStartImport, StartChoice::ImportDatabase}};
+    for (const Tile& t : tiles) {
+        // a button's own text does not wrap; the label inside does, also between kana
+        auto* label = new QLabel(str(t.text), t.button);
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignCenter);
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        auto* layout = new QVBoxLayout(t.button);
+        layout->addWidget(label);
+        t.button->setAccessibleName(str(t.text));
+        t.button->setGeometry(
+            QRect(fromDialogUnits(t.left, 33), fromDialogUnits(t.left + 68, 122)));
+        t.button->setStyleSheet(
+            QStringLiteral("QPushButton { background: #f4f1e8; border: none; border-radius: 8px;"
+                           " padding: 6px; }"
+                           "QLabel { color: #2f5d8a; background: transparent; }"
+                           "QPushButton:focus, QPushButton:hover { border: 3px solid #f2b632; }"));
+        const StartChoice choice = t.choice;
+        connect(t.button, &QPushButton::clicked, this, [this, choice] {
+            m_choice = choice;
+            accept();
+        });
+    }
     f.picture->setPixmap(picture);
 }
 

@@ -1,9 +1,10 @@
 #pragma once
-// Getting Started: a picture with four choices side by side, "Exit" and "Display Next Time".
-// A click on the picture's second, third or fourth area asks for Open, Select HTML Template
-// or Import DataBase and closes the dialog with OK (a click elsewhere closes it with OK and
-// asks for nothing); "Exit" and the close box give Cancel, but only "Exit" asks to end the
-// program. Every way out stores whether "Display Next Time" is checked in "StartShortcut".
+// Getting Started: a picture with four choice buttons side by side, "Exit" and "Display Next
+// Time". The second, third or fourth choice (clicked, or pressed from the keyboard) asks for
+// Open, Select HTML Template or Import DataBase and closes the dialog with OK (a click elsewhere
+// closes it with OK and asks for nothing); "Exit" and the close box give Cancel, but only "Exit"
+// asks to end the program. Every way out stores whether "Display Next Time" is checked in
+// "StartShortcut".
 
 #include <QDialog>
 #include <memory>

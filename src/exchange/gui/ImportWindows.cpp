@@ -207,15 +207,21 @@ d_DataBaseImportContents::d_DataBaseImportContents(ImportFlow& flow, QWidget* pa
     BarProgress bar(m_ui->progress);
     SteppedProgress progress(&bar);
     m_preview = m_flow.preparePreview(progress);
+    progress.finish();
     m_model.reset();
     m_ui->preview->setModel(&m_model);
+    fitHeadings();
 
     connect(m_ui->preview, &QAbstractItemView::clicked, this,
             [this](const QModelIndex& i) { m_model.clickCell(i.row(), i.column()); });
-    connect(m_ui->moveRight, &QPushButton::clicked, this,
-            [this] { m_model.move(MoveDirection::Right); });
-    connect(m_ui->moveLeft, &QPushButton::clicked, this,
-            [this] { m_model.move(MoveDirection::Left); });
+    connect(m_ui->moveRight, &QPushButton::clicked, this, [this] {
+        m_model.move(MoveDirection::Right);
+        fitHeadings();
+    });
+    connect(m_ui->moveLeft, &QPushButton::clicked, this, [this] {
+        m_model.move(MoveDirection::Left);
+        fitHeadings();
+    });
     connect(m_ui->buttonBox, &QDialogButtonBox::accepted, this, [this] {
         if (!m_flow.confirmAddressColumn())
             return;
@@ -229,6 +235,15 @@ d_DataBaseImportContents::d_DataBaseImportContents(ImportFlow& flow, QWidget* pa
 
 d_DataBaseImportContents::~d_DataBaseImportContents() {
     m_ui->preview->setModel(nullptr);
+}
+
+// Narrow columns keep the preview compact, but never so narrow that a heading is cut: the
+// heading is how the user tells the fields apart.
+void d_DataBaseImportContents::fitHeadings() {
+    QHeaderView* header = m_ui->preview->horizontalHeader();
+    for (int c = 0; c < m_model.columnCount(); ++c)
+        m_ui->preview->setColumnWidth(
+            c, std::max(header->defaultSectionSize(), header->sectionSizeHint(c)));
 }
 
 // ---- the windows of the command ---------------------------------------------------------------

@@ -62,6 +62,8 @@ public:
     [[nodiscard]] const PreviewResult& preview() const { return m_preview; }
 
 private:
+    void fitHeadings();
+
     ImportFlow& m_flow;
     std::unique_ptr<Ui::d_DataBaseImportContents> m_ui;
     ImportPreviewModel m_model;
