@@ -254,7 +254,7 @@ int main(int argc, char** argv) {
         const char* backFile;
     };
     const Set sets[] = {
-        {"Newsletter", newsletter, tile(QColor(0xEE, 0xF4, 0xFB), QColor(0xD5, 0xE3, 0xF3), 0),
+        {"Newsletter", newsletter, tile(QColor(0x2B, 0x5F, 0x9E), QColor(0x35, 0x6B, 0xAB), 0),
          "news.jpg", "dots.png"},
         {"Invitation", invitation, tile(QColor(0x2A, 0x1F, 0x4F), QColor(0x3A, 0x2E, 0x66), 2),
          "balloons.jpg", "stars.png"},

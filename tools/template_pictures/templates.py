@@ -59,9 +59,9 @@ T["Newsletter"] = {
         masthead="<b><font size=\"6\" color=\"#FFFFFF\">The Corner Shop News</font></b>",
         issue="<font color=\"#DDE8F5\">December issue</font>",
         headline="<b><font size=\"5\" color=\"#2B5F9E\">What is new this month</font></b>",
-        article=f"Dear {NAME['en']},<br>thank you for reading our newsletter. This month we have new arrivals in every corner of the shop, longer opening hours on Saturdays and a small gift for every visit before the end of the month.",
+        article=f"Dear {NAME['en']},<br>thank you for reading our newsletter. This month we have new arrivals in every corner of the shop, longer opening hours on Saturdays and a small gift for every visit before the end of the month.<br><br>Our autumn range has arrived: warm scarves knitted in a small workshop in the north, hand-made ceramic cups in four glazes, and a new selection of loose-leaf teas that you can taste at the counter before you choose. We have also listened to your suggestions from the spring survey: the reading corner now has more chairs, the children\'s shelf has moved to the window where the light is better, and you can now pay by card for purchases of any amount. If you ordered something last month that was out of stock, we will call you as soon as it comes in; there is nothing you need to do.",
         headline2="<b><font color=\"#2B5F9E\">Workshop on Saturday</font></b>",
-        article2="Join our free workshop on Saturday at 2 pm. Places are limited, so please <a href=\"https://example.com/workshop\">reserve yours here</a>.",
+        article2="Join our free workshop on Saturday at 2 pm. Places are limited, so please <a href=\"https://example.com/workshop\">reserve yours here</a>. This time we will show how to wrap presents with cloth in the Japanese furoshiki style: no tape, no paper, and the cloth can be used again. Everything you need is provided, and you are welcome to bring a friend. The workshop lasts about an hour, with tea and biscuits afterwards.",
         signoff="<i>With warm regards,<br>the team of The Corner Shop</i>",
         footer="<font size=\"2\" color=\"#777777\">You receive this mail because you are a customer of The Corner Shop. Reply with \"unsubscribe\" to stop these mails.</font>")),
     "ja": dict(title="ニュースレター", p=dict(
@@ -70,9 +70,9 @@ T["Newsletter"] = {
         masthead="<b><font size=\"6\" color=\"#FFFFFF\">街かど通信</font></b>",
         issue="<font color=\"#DDE8F5\">12月号</font>",
         headline="<b><font size=\"5\" color=\"#2B5F9E\">今月のお知らせ</font></b>",
-        article=f"{NAME['ja']} 様<br>いつも街かど通信をお読みいただきありがとうございます。今月は新商品が続々入荷し、土曜日は営業時間を延長いたします。月末までにご来店のお客様にはささやかなプレゼントをご用意しております。",
+        article=f"{NAME['ja']} 様<br>いつも街かど通信をお読みいただきありがとうございます。今月は新商品が続々入荷し、土曜日は営業時間を延長いたします。月末までにご来店のお客様にはささやかなプレゼントをご用意しております。<br><br>秋の新商品として、北の小さな工房で編まれた温かいマフラー、四色の釉薬から選べる手作りの湯のみ、店頭で試飲してからお選びいただける茶葉の新しいセレクションが入荷しました。春のアンケートでいただいたご意見も取り入れ、読書コーナーの椅子を増やし、子ども向けの棚を明るい窓際に移しました。また、金額にかかわらずカードでのお支払いがご利用いただけるようになりました。先月お取り寄せのご注文で品切れだった商品は、入荷しだいお電話でご連絡いたしますので、お客様のお手続きは必要ありません。",
         headline2="<b><font color=\"#2B5F9E\">土曜日のワークショップ</font></b>",
-        article2="土曜日午後2時より無料のワークショップを開催します。定員に限りがございますので、<a href=\"https://example.com/workshop\">こちらからご予約</a>ください。",
+        article2="土曜日午後2時より無料のワークショップを開催します。定員に限りがございますので、<a href=\"https://example.com/workshop\">こちらからご予約</a>ください。今回は、テープも紙も使わずに風呂敷でプレゼントを包む方法をご紹介します。風呂敷は何度でも使えて、包み方を覚えると贈り物がぐっと華やかになります。必要な道具はすべてこちらでご用意いたしますので、手ぶらでお越しください。ご友人とご一緒の参加も歓迎です。所要時間は約一時間で、終了後はお茶とお菓子をご用意しております。",
         signoff="<i>今後ともよろしくお願いいたします。<br>街かどショップ スタッフ一同</i>",
         footer="<font size=\"2\" color=\"#777777\">このメールは街かどショップのお客様にお送りしています。配信停止をご希望の方は「配信停止」とご返信ください。</font>")),
 }
