@@ -50,7 +50,9 @@ void walk(const CKTWSMTPBodyPart& part, PreviewMessage& out, bool root) {
         out.html = throughCharset(part.text(), part.charset());
     } else if (type == u"text/plain" && (root || !part.text().isEmpty()) && out.body.isEmpty()) {
         out.body = throughCharset(part.text(), part.charset());
-        out.transferEncoding = encodingName(part.encoding());
+        // as nearly every server (one offering 8BITMIME) receives it, not as configured
+        out.transferEncoding = QString::fromLatin1(
+            smtp::textEncodingName(part.textEncoding(smtp::BodyTransport::EightBit)));
     }
     for (int i = 0; i < part.childCount(); ++i) {
         walk(*part.child(i), out, false);

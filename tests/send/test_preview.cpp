@@ -66,14 +66,16 @@ private slots:
     void previewEqualsDryRun_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("overrideCharset");
-        QTest::newRow("iso-2022-jp") << 1 << QString();
-        QTest::newRow("utf-8") << 1 << QStringLiteral("utf-8");
-        QTest::newRow("shift-jis") << 0 << QString();
+        QTest::addColumn<QStringList>("encodings");  // of the text parts shown, as 8BITMIME sends
+        QTest::newRow("iso-2022-jp") << 1 << QString() << QStringList{"7bit", "8bit"};
+        QTest::newRow("utf-8") << 1 << QStringLiteral("utf-8") << QStringList{"8bit"};
+        QTest::newRow("shift-jis") << 0 << QString() << QStringList{"8bit"};
     }
 
     void previewEqualsDryRun() {
         QFETCH(int, row);
         QFETCH(QString, overrideCharset);
+        QFETCH(QStringList, encodings);
         test::TestEnv env;
         const QString folder = env.makeFolder("PostwickMainPreview");
         QFile html(folder + "index.html");
@@ -105,8 +107,11 @@ private slots:
         CMessageAssembly run(j, rows);
         CDryRunTransport dry(env.makeFolder("dry"));
         QVERIFY(dry.connect({}).ok);
+        QStringList shownEncodings;
         for (int k = 0; k < source.count(); ++k) {
             const PreviewMessage shown = source.message(k);
+            if (!shownEncodings.contains(shown.transferEncoding))
+                shownEncodings << shown.transferEncoding;
             QVERIFY2(shown.error.isEmpty(), qPrintable(shown.error));
             BuiltMessage sent = run.build(run.merged(k), k);
             QVERIFY(dry.send(*sent.message).ok);
@@ -133,6 +138,8 @@ private slots:
             QVERIFY(page.contains("http://example.jp/logo.png"));
             QVERIFY(!page.contains("cid:"));
         }
+        shownEncodings.sort();
+        QCOMPARE(shownEncodings, encodings);
     }
 
     void charactersTheCharsetLacksShowAsSent() {
