@@ -11,6 +11,7 @@
 #include "app/StartupCleanup.h"
 #include "send/SendLog.h"
 
+#include "resources/DisplayLocale.h"
 #include "resources/Strings.h"
 
 namespace pw::app {
@@ -78,7 +79,8 @@ void CAppSession::OfferRecovery() {
             QFile::remove(run.workingCopy);
             continue;
         }
-        const QString when = QLocale().toString(run.started.toLocalTime(), QLocale::ShortFormat);
+        const QString when =
+            displayLocale().toString(run.started.toLocalTime(), QLocale::ShortFormat);
         const int offer = run.unsaved ? ids::kRecoveryOfferUnsaved : ids::kRecoveryOffer;
         if (ask(m_ui, str(offer).arg(run.projectPath, when), MessageKind::YesNoCancel) !=
             Answer::Yes)

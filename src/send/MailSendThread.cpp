@@ -2,6 +2,7 @@
 
 #include <QLocale>
 
+#include "resources/DisplayLocale.h"
 #include "resources/Strings.h"
 #include "send/ConnectProcedure.h"
 #include "send/RunMarker.h"
@@ -500,7 +501,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
                     (void)m_transport->disconnect(true);
                 reconnectPending = true;
                 const QDateTime until = m_limiter->afterLimitReply(r.limit, m_clock->now());
-                const QString when = QLocale().toString(until, QLocale::ShortFormat);
+                const QString when = displayLocale().toString(until, QLocale::ShortFormat);
                 if (++limitReplies > kLimitTries) {
                     log(formatMessageText(str(ids::kLogLimitGivesUp), {when}));
                     m_errors.fetch_add(1);
@@ -578,14 +579,14 @@ CMailSendThread::PauseEnd CMailSendThread::waitForSlot() {
     if (long_) {
         // a day's limit: no connection is held open through it
         log(formatMessageText(str(ids::kLogLimitWait),
-                              {QLocale().toString(slot, QLocale::ShortFormat)}));
+                              {displayLocale().toString(slot, QLocale::ShortFormat)}));
         if (m_transport->isConnected())
             disconnectGracefully();
     }
     if (waitUntil(slot, long_ ? WaitShow::Countdown : WaitShow::Quiet) == PauseEnd::Cancelled) {
         if (long_)
             log(formatMessageText(str(ids::kLogLimitCancelled),
-                                  {QLocale().toString(slot, QLocale::ShortFormat)}));
+                                  {displayLocale().toString(slot, QLocale::ShortFormat)}));
         return PauseEnd::Cancelled;
     }
     if (!m_transport->isConnected()) {
@@ -597,7 +598,7 @@ CMailSendThread::PauseEnd CMailSendThread::waitForSlot() {
 
 CMailSendThread::PauseEnd CMailSendThread::waitUntil(const QDateTime& end, WaitShow show) {
     m_transport->abandonNext();
-    const QString until = QLocale().toString(end, QLocale::ShortFormat);
+    const QString until = displayLocale().toString(end, QLocale::ShortFormat);
     QString shown;
     for (;;) {
         if (m_cancel.load())

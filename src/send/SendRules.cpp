@@ -2,6 +2,7 @@
 
 #include <QLocale>
 
+#include "resources/DisplayLocale.h"
 #include "resources/Strings.h"
 
 namespace pw::send {
@@ -147,7 +148,7 @@ QDateTime pauseEnd(const QDateTime& start, qint64 seconds) {
 }
 
 QString standingByText(const QDateTime& end) {
-    const QLocale locale;
+    const QLocale locale = displayLocale();
     return str(ids::kSendStatusStandingBy) + QLatin1Char(' ') +
            locale.toString(end.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
            locale.toString(end.time(), QStringLiteral("HH:mm:ss"));

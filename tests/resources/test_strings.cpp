@@ -2,6 +2,7 @@
 #include <QSet>
 #include <QtTest>
 
+#include "resources/DisplayLocale.h"
 #include "resources/Strings.h"
 
 using namespace pw;
@@ -49,6 +50,33 @@ private slots:
         set("LC_MESSAGES", lcMessages);
         set("LANG", lang);
         QCOMPARE(languageFromLocaleEnvironment() == Language::Japanese, japanese);
+    }
+
+    // Dates follow the user's locale; only where none is chosen does the interface decide.
+    void datesFollowTheLocale_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("no locale, Japanese window")
+            << "C" << int(Language::Japanese) << "2026/12/10 17:05";
+        QTest::newRow("no locale, English window")
+            << "C" << int(Language::English) << "10 Dec 2026 17:05:00";
+        QTest::newRow("British locale, Japanese window")
+            << "en_GB" << int(Language::Japanese) << "10/12/2026 17:05";
+        QTest::newRow("Japanese locale") << "ja_JP" << int(Language::English) << "2026/12/10 17:05";
+    }
+    void datesFollowTheLocale() {
+        QFETCH(QString, locale);
+        QFETCH(int, language);
+        QFETCH(QString, shown);
+        const QLocale before;
+        QLocale::setDefault(QLocale(locale));
+        setLanguage(Language(language));
+        const QString text = displayLocale().toString(QDateTime(QDate(2026, 12, 10), QTime(17, 5)),
+                                                      QLocale::ShortFormat);
+        setLanguage(Language::English);
+        QLocale::setDefault(before);
+        QCOMPARE(text, shown);
     }
 
     // Misspellings once in the English table; the keys, file names and wire texts that
