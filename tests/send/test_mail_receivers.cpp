@@ -2,6 +2,7 @@
 // package (both policies) reads back exactly what was merged, a real Postfix with its strict
 // MIME checks accepts each message, and SpamAssassin finds nothing wrong with how it is built.
 
+#include "PrivatePostfix.h"
 #include "SmtpTestServer.h"
 #include "TestEnv.h"
 #include "test_mime_python.h"
@@ -21,9 +22,6 @@
 #include <QStandardPaths>
 #include <QtTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace pw::send;
@@ -166,161 +164,6 @@ QByteArray rendered(const CKTWSMTPMessage& m, BodyTransport transport) {
     return m.header(transport) + "\r\n" + m.body(transport);
 }
 
-// A daemon that drops root's privileges must reach a folder below root's own folders.
-void letOthersThrough(const QString& folder) {
-    for (QString dir = QDir::cleanPath(folder); dir != "/" && !dir.isEmpty();
-         dir = QFileInfo(dir).path()) {
-        if (QFileInfo(dir).ownerId() == 0)
-            QFile::setPermissions(dir, QFileInfo(dir).permissions() | QFile::ExeOther |
-                                           QFile::ExeGroup | QFile::ReadOther);
-    }
-}
-
-// A Postfix of the test's own: its configuration, queue and log below one folder, smtpd on
-// two loopback ports (plain with HELO, and STARTTLS with EHLO, 8BITMIME and SIZE), the strict
-// MIME checks on, and every accepted message discarded.
-class Postfix {
-public:
-    ~Postfix() { stop(); }
-
-    // Empty on success, else why it cannot run.
-    QString start(const QString& folder, const pw::test::TestCertificates& certs) {
-        if (::geteuid() != 0)
-            return QStringLiteral("Postfix needs root to start (CI runs as root)");
-        if (QStandardPaths::findExecutable("postfix", {"/usr/sbin", "/usr/bin"}).isEmpty())
-            return QStringLiteral("postfix is not installed (scripts/install-deps.sh)");
-        m_folder = folder;
-        QDir().mkpath(folder + "conf");
-        QDir().mkpath(folder + "queue");
-        QDir().mkpath(folder + "data");
-        // the daemons run as the postfix user and must reach the queue
-        letOthersThrough(folder);
-        QProcess chown;
-        chown.start("chown", {"postfix", folder + "data"});
-        chown.waitForFinished(10000);
-        m_plainPort = freePort();
-        m_tlsPort = freePort();
-        const QString main = QStringLiteral(
-                                 "compatibility_level = 3.6\n"
-                                 "queue_directory = %1queue\n"
-                                 "data_directory = %1data\n"
-                                 "maillog_file_prefixes = %1\n"
-                                 "maillog_file = %1maillog\n"
-                                 "mail_owner = postfix\n"
-                                 "setgid_group = postdrop\n"
-                                 "inet_interfaces = 127.0.0.1\n"
-                                 "inet_protocols = ipv4\n"
-                                 "myhostname = postfix.test\n"
-                                 "mydestination =\n"
-                                 "mynetworks = 127.0.0.0/8\n"
-                                 "smtpd_relay_restrictions = permit_mynetworks, reject\n"
-                                 "default_transport = discard:accepted\n"
-                                 "local_transport = discard:accepted\n"
-                                 "relay_transport = discard:accepted\n"
-                                 "alias_maps =\n"
-                                 "alias_database =\n"
-                                 "smtputf8_enable = no\n"
-                                 "biff = no\n"
-                                 "strict_8bitmime = yes\n"
-                                 "strict_7bit_headers = yes\n"
-                                 "strict_8bitmime_body = yes\n"
-                                 "strict_mime_encoding_domain = yes\n"
-                                 "smtpd_tls_cert_file = %2\n"
-                                 "smtpd_tls_key_file = %3\n")
-                                 .arg(folder, certs.serverCert(), certs.serverKey());
-        QString master = QStringLiteral(
-                             "127.0.0.1:%1 inet n - n - - smtpd\n"
-                             "127.0.0.1:%2 inet n - n - - smtpd -o smtpd_tls_security_level=may\n")
-                             .arg(m_plainPort)
-                             .arg(m_tlsPort);
-        for (const char* service : {"pickup unix n - n 60 1 pickup",
-                                    "cleanup unix n - n - 0 cleanup",
-                                    "qmgr unix n - n 300 1 qmgr",
-                                    "tlsmgr unix - - n 1000? 1 tlsmgr",
-                                    "rewrite unix - - n - - trivial-rewrite",
-                                    "bounce unix - - n - 0 bounce",
-                                    "defer unix - - n - 0 bounce",
-                                    "trace unix - - n - 0 bounce",
-                                    "verify unix - - n - 1 verify",
-                                    "flush unix n - n 1000? 0 flush",
-                                    "proxymap unix - - n - - proxymap",
-                                    "smtp unix - - n - - smtp",
-                                    "relay unix - - n - - smtp",
-                                    "showq unix n - n - - showq",
-                                    "error unix - - n - - error",
-                                    "retry unix - - n - - error",
-                                    "discard unix - - n - - discard",
-                                    "local unix - n n - - local",
-                                    "anvil unix - - n - 1 anvil",
-                                    "scache unix - - n - 1 scache",
-                                    "postlog unix-dgram n - n - 1 postlogd"}) {
-            master += QString::fromLatin1(service) + '\n';
-        }
-        if (!pw::test::writeFile(folder + "conf/main.cf", main.toUtf8()) ||
-            !pw::test::writeFile(folder + "conf/master.cf", master.toUtf8()))
-            return QStringLiteral("cannot write the configuration");
-        m_master.start("postfix", {"-c", folder + "conf", "start-fg"});
-        if (!m_master.waitForStarted(10000))
-            return QStringLiteral("postfix did not start");
-        if (QTest::qWaitFor(
-                [&] {
-                    return (listening(m_plainPort) && listening(m_tlsPort)) ||
-                           m_master.state() == QProcess::NotRunning;
-                },
-                30000) &&
-            m_master.state() != QProcess::NotRunning)
-            return {};
-        return QStringLiteral("postfix did not listen: %1 %2")
-            .arg(QString::fromUtf8(m_master.readAll()), log());
-    }
-
-    void stop() {
-        if (m_master.state() == QProcess::NotRunning)
-            return;
-        QProcess::execute("postfix", {"-c", m_folder + "conf", "stop"});
-        if (!m_master.waitForFinished(20000) && m_master.state() != QProcess::NotRunning) {
-            m_master.terminate();  // only while it runs: its pid is ours then
-            m_master.waitForFinished(5000);
-        }
-    }
-
-    [[nodiscard]] QString log() const {
-        return QString::fromUtf8(pw::test::readFile(m_folder + "maillog"));
-    }
-    [[nodiscard]] int plainPort() const { return m_plainPort; }
-    [[nodiscard]] int tlsPort() const { return m_tlsPort; }
-
-    static int freePort() {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        int port = 0;
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port = ntohs(address.sin_port);
-        ::close(fd);
-        return port;
-    }
-    static bool listening(int port) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(quint16(port));
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        ::close(fd);
-        return ok;
-    }
-
-private:
-    QString m_folder;
-    QProcess m_master;
-    int m_plainPort = 0;
-    int m_tlsPort = 0;
-};
-
 }  // namespace
 
 class TestMailReceivers : public QObject {
@@ -446,8 +289,9 @@ void TestMailReceivers::postfixAcceptsEveryMessage() {
     QVERIFY(mails.ok);
     pw::test::TestCertificates certs(env.makeFolder("certs"));
     QVERIFY2(certs.ok(), qPrintable(certs.errorText()));
-    Postfix postfix;
-    const QString why = postfix.start(env.makeFolder("postfix"), certs);
+    pw::test::PrivatePostfix postfix;
+    const QString why =
+        postfix.start(env.makeFolder("postfix"), {certs.serverCert(), certs.serverKey(), {}});
     if (!why.isEmpty())
         QSKIP(qPrintable("no Postfix to test against: " + why));
 
@@ -495,9 +339,9 @@ void TestMailReceivers::smtpSinkGetsPipelinedMessagesOnceAndUnchanged() {
     // Message-ID -> the message as smtp-sink stored it, for one session
     const auto deliver = [&](bool pipelining) -> QMap<QByteArray, QByteArray> {
         const QString folder = env.makeFolder(pipelining ? "sink-pipelined" : "sink-plain");
-        letOthersThrough(folder);
+        pw::test::letOthersThrough(folder);
         QFile::setPermissions(folder, QFileDevice::Permissions(0x7777));  // the sink's user
-        const int port = Postfix::freePort();
+        const int port = pw::test::freeLoopbackPort();
         QStringList args;
         if (::geteuid() == 0)
             args << "-u"
@@ -510,7 +354,7 @@ void TestMailReceivers::smtpSinkGetsPipelinedMessagesOnceAndUnchanged() {
         sink.start(sinkProgram, args);
         if (!sink.waitForStarted(5000))
             return {};
-        (void)QTest::qWaitFor([port] { return Postfix::listening(port); }, 5000);
+        (void)QTest::qWaitFor([port] { return pw::test::loopbackListening(port); }, 5000);
         CKTWSMTPConnection session(QStringLiteral("client.example.jp"));
         session.SetTimeout(30000);
         try {
