@@ -24,7 +24,7 @@ packages=(
   # tests: independent peers and parsers
   python3 python3-aiosmtpd libxlsxwriter-dev libspreadsheet-writeexcel-perl postfix
   # the bounce mailbox tests: a real IMAP and POP3 server on loopback
-  dovecot-imapd dovecot-pop3d
+  dovecot-imapd dovecot-pop3d dovecot-lmtpd dovecot-sieve
   # keyring tests: a private session bus with its own unlocked keyring, read with secret-tool
   dbus-daemon gnome-keyring libsecret-tools
   # TLS tests make their certificates with the openssl command line

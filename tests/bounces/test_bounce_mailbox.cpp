@@ -1,9 +1,16 @@
 // The mailbox read against a real Dovecot on loopback (IMAP and POP3), started with a
-// configuration of its own over a maildir the test fills.
+// configuration of its own over a maildir the test fills, and over one a real Postfix fills
+// with the reports of a real run (Dovecot's LMTP refusing an unknown user and a full mailbox,
+// its Sieve answering from a vacation).
+#include "PrivatePostfix.h"
+#include "TestEnv.h"
 #include "bounces/BounceBook.h"
 #include "bounces/MailboxRun.h"
 #include "db/SuppressionList.h"
+#include "send/MessageAssembly.h"
 #include "send/Tracking.h"
+#include "smtp/KTWSMTPConnection.h"
+#include "smtp/KTWSMTPException.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -66,14 +73,25 @@ private slots:
     void cleanupTestCase();
     void reading_data();
     void reading();
+    void reportsOfARealRun_data();
+    void reportsOfARealRun();
 
 private:
-    void put(const QString& name, const QByteArray& mail);
+    void put(const QString& name, const QByteArray& mail, const QString& maildir = {});
+    void sendAndReadOnce();
     QTemporaryDir m_dir;
     QProcess m_dovecot;
+    pw::test::PrivatePostfix m_postfix;
+    QString m_noPostfix;  // why the run's reports cannot be made here
     int m_imap = 0;
     int m_pop3 = 0;
+    int m_lmtp = 0;
     QString m_maildir;
+    // the run's user data folder, what its reads found, and the mail left alone
+    QTemporaryDir m_shopFolder;
+    std::vector<BounceDecision> m_decisions;
+    QByteArray m_unrelated;
+    bool m_read = false;
 };
 
 void TestBounceMailbox::initTestCase() {
@@ -84,34 +102,69 @@ void TestBounceMailbox::initTestCase() {
     QVERIFY(QFile::setPermissions(d, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                          QFile::ExeGroup | QFile::ExeOther));
     m_maildir = d + "/mail/taro/";
-    for (const char* sub : {"run", "state", "mail/taro/new", "mail/taro/cur", "mail/taro/tmp"})
+    for (const char* sub : {"run", "state", "mail/taro/new", "mail/taro/cur", "mail/taro/tmp",
+                            "mail/shop", "mail/full", "mail/away"})
         QVERIFY(QDir().mkpath(d + "/" + sub));
-    QFile users(d + "/users");
-    QVERIFY(users.open(QIODevice::WriteOnly));
-    users.write("taro:{PLAIN}secret\n");
-    users.close();
     // Dovecot refuses to give mail to root: as root the mail belongs to nobody
     const bool root = ::geteuid() == 0;
-    const QString owner =
-        root ? "uid=65534 gid=65534" : QString("uid=%1 gid=%2").arg(::getuid()).arg(::getgid());
+    const QString owner = root ? "65534:65534" : QString("%1:%2").arg(::getuid()).arg(::getgid());
+    // "full" takes no byte more; "away" answers from its vacation
+    QVERIFY(pw::test::writeFile(d + "/mail/away/vacation.sieve",
+                                "require \"vacation\";\nvacation :days 1 :subject \"Away\" "
+                                "\"I am away until Monday.\";\n"));
+    QVERIFY(pw::test::writeFile(
+        d + "/users",
+        QStringLiteral("taro:{PLAIN}secret:%2::%1/mail/taro::\n"
+                       "shop:{PLAIN}secret:%2::%1/mail/shop::\n"
+                       "full:{PLAIN}x:%2::%1/mail/full::userdb_quota_rule=*:storage=1B\n"
+                       "away:{PLAIN}x:%2::%1/mail/away::userdb_sieve=%1/mail/away/vacation.sieve\n")
+            .arg(d, owner)
+            .toUtf8()));
+    // The run's mail goes through Postfix, which hands it to Dovecot over LMTP and sends the
+    // reports back the same way; without Postfix (not root) or LMTP only that test is skipped.
     m_imap = freePort();
     m_pop3 = freePort();
+    m_lmtp = freePort();
+    const bool lmtp = QFile::exists("/usr/lib/dovecot/lmtp") &&
+                      QFile::exists("/usr/lib/dovecot/modules/lib90_sieve_plugin.so");
+    if (!lmtp)
+        m_noPostfix = "Dovecot's LMTP and Sieve are not installed (scripts/install-deps.sh)";
+    else
+        m_noPostfix = m_postfix.start(
+            d + "/postfix/",
+            {{},
+             {},
+             QStringLiteral("virtual_mailbox_domains = example.net shop.example.jp\n"
+                            "virtual_mailbox_maps =\n"
+                            "smtpd_reject_unlisted_recipient = no\n"
+                            "virtual_transport = lmtp:inet:127.0.0.1:%1\n")
+                 .arg(m_lmtp)});
     QFile conf(d + "/dovecot.conf");
     QVERIFY(conf.open(QIODevice::WriteOnly));
     conf.write(
         QStringLiteral(
             "base_dir = %1/run\nstate_dir = %1/state\nlog_path = %1/dovecot.log\n"
-            "protocols = imap pop3\nlisten = 127.0.0.1\nssl = no\n"
-            "disable_plaintext_auth = no\nauth_mechanisms = plain\n"
-            "mail_location = maildir:%1/mail/%u\n"
-            "passdb {\n driver = passwd-file\n args = scheme=PLAIN username_format=%u %1/users\n}\n"
-            "userdb {\n driver = static\n args = %2 home=%1/mail/%u\n}\n"
+            "protocols = imap pop3%5\nlisten = 127.0.0.1\nssl = no\n"
+            "disable_plaintext_auth = no\nauth_mechanisms = plain\nauth_username_format = %n\n"
+            "mail_location = maildir:%1/mail/%n\n"
+            "passdb {\n driver = passwd-file\n args = scheme=PLAIN username_format=%n %1/users\n}\n"
+            "userdb {\n driver = passwd-file\n args = username_format=%n %1/users\n}\n"
+            "mail_plugins = quota\nplugin {\n quota = maildir:User quota\n"
+            " sieve_vacation_dont_check_recipient = yes\n}\n"
+            "quota_full_tempfail = no\npostmaster_address = postmaster@shop.example.jp\n"
+            "submission_host = 127.0.0.1:%6\n"
+            "protocol lmtp {\n mail_plugins = $mail_plugins%7\n}\n"
+            "service lmtp {\n inet_listener lmtp {\n address = 127.0.0.1\n port = %2\n }\n}\n"
             "service imap-login {\n chroot =\n inet_listener imap {\n port = %3\n }\n}\n"
             "service pop3-login {\n chroot =\n inet_listener pop3 {\n port = %4\n }\n}\n"
             "service anvil {\n chroot =\n}\n")
-            .arg(d, owner)
+            .arg(d)
+            .arg(m_lmtp)
             .arg(m_imap)
             .arg(m_pop3)
+            .arg(lmtp ? " lmtp" : "")
+            .arg(m_postfix.plainPort())
+            .arg(lmtp ? " sieve" : "")
             .toUtf8());
     conf.close();
     if (root)
@@ -133,8 +186,8 @@ void TestBounceMailbox::cleanupTestCase() {
     }
 }
 
-void TestBounceMailbox::put(const QString& name, const QByteArray& mail) {
-    QFile f(m_maildir + "new/" + name);
+void TestBounceMailbox::put(const QString& name, const QByteArray& mail, const QString& maildir) {
+    QFile f((maildir.isEmpty() ? m_maildir : maildir) + "new/" + name);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(mail);
     f.close();
@@ -224,6 +277,126 @@ void TestBounceMailbox::reading() {
     // a wrong password is refused, and the position stays
     account.password = "wrong";
     QCOMPARE(readMailbox(account, folder, {}).outcome, MailboxRunOutcome::Refused);
+}
+
+// A run to four addresses through Postfix, beside two corpus reports, a forged one and a
+// friend's mail; then the shop's mailbox read twice.
+void TestBounceMailbox::sendAndReadOnce() {
+    if (m_read)
+        return;
+    m_read = true;
+    const QString folder = m_shopFolder.path() + "/";
+    const pw::send::RunTracking run{pw::send::trackingKey(folder), pw::send::newRunId()};
+    pw::send::MailJob job;
+    job.captions[0] = "Mail Address";
+    for (int k = 1; k < pw::send::kMergeFieldCount; ++k)
+        job.captions[size_t(k)] = QStringLiteral("field%1").arg(k + 1);
+    job.senderAddress = "shop@shop.example.jp";
+    job.recipientText = "[[Mail Address]]";
+    job.subject = "Winter news";
+    job.bodyText = "Dear customer,\r\nour winter news.\r\n";
+    job.messageIdDomain = "shop.example.jp";
+    job.tracking = run;
+    std::vector<pw::send::FieldTexts> rows;
+    for (const char* to :
+         {"nobody@example.net", "full@example.net", "away@example.net", "taro@example.net"}) {
+        pw::send::FieldTexts values;
+        values[0] = QString::fromLatin1(to);
+        rows.push_back(values);
+    }
+    pw::send::CMessageAssembly assembly(job, rows);
+    pw::smtp::CKTWSMTPConnection session(QStringLiteral("client.example.jp"));
+    try {
+        session.Connect("127.0.0.1", pw::smtp::AuthMethod::None, {}, {}, m_postfix.plainPort(),
+                        pw::smtp::ConnectionType::None);
+        for (int k = 0; k < int(rows.size()); ++k) {
+            const pw::send::BuiltMessage built = assembly.build(assembly.merged(k), k);
+            QVERIFY2(built.error.isEmpty(), qPrintable(built.error));
+            session.SendMessage(*built.message);
+        }
+        session.Disconnect(pw::smtp::DisconnectMode::Graceful);
+    } catch (const pw::smtp::CKTWSMTPException& e) {
+        QFAIL(qPrintable(e.Description() + "\n" + m_postfix.log()));
+    }
+    // the run's mail, then its reports and the vacation answer, all delivered or bounced
+    QVERIFY2(m_postfix.waitUntilQueueEmpty(60000), qPrintable(m_postfix.log()));
+    const QString shop = m_dir.path() + "/mail/shop/";
+    QVERIFY(QDir().mkpath(shop + "new"));
+    put("corpus1.host", pw::test::readFile(POSTWICK_TEST_DATA "/lhost-gmx-03.eml"), shop);
+    put("corpus2.host", pw::test::readFile(POSTWICK_TEST_DATA "/arf-17.eml"), shop);
+    put("forged.host",
+        report("good@example.net", pw::send::trackingId(run, "nobody@example.net"), "5.1.1",
+               "User unknown"),
+        shop);
+    m_unrelated =
+        "From: friend@example.org\nTo: shop@shop.example.jp\nSubject: lunch\n\nAt noon?\n";
+    put("unrelated.host", m_unrelated, shop);
+
+    MailboxAccount account;
+    account.protocol = MailboxProtocol::Imap;
+    account.security = MailboxSecurity::Plain;
+    account.host = "127.0.0.1";
+    account.port = m_imap;
+    account.user = "shop";
+    account.password = "secret";
+    MailboxRunResult r = readMailbox(account, folder, {});
+    QVERIFY2(r.outcome == MailboxRunOutcome::Done, qPrintable(r.message));
+    QCOMPARE(r.summary.messages, 7);  // two reports, one vacation answer, four put there
+    CBounceBook book(folder);
+    QVERIFY(book.load());
+    m_decisions = book.decisions();
+    // a second read finds nothing new and changes nothing
+    r = readMailbox(account, folder, {});
+    QCOMPARE(r.outcome, MailboxRunOutcome::Done);
+    QCOMPARE(r.summary.messages, 0);
+    QVERIFY(book.load());
+    QCOMPARE(book.decisions().size(), m_decisions.size());
+}
+
+void TestBounceMailbox::reportsOfARealRun_data() {
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("action");    // -1: no decision names the address
+    QTest::addColumn<bool>("skipped");  // by the next run: on the suppression list
+    QTest::newRow("unknown local user")
+        << "nobody@example.net" << int(BounceAction::Suppressed) << true;
+    QTest::newRow("full mailbox") << "full@example.net" << int(BounceAction::Counted) << false;
+    QTest::newRow("vacation answer") << "away@example.net" << int(BounceAction::NoFailure) << false;
+    QTest::newRow("delivered") << "taro@example.net" << -1 << false;
+    QTest::newRow("corpus bounce, no identifier")
+        << "mikeneko@example.co.jp" << int(BounceAction::Unproven) << false;
+    QTest::newRow("corpus complaint, no identifier")
+        << "kijitora@example.com" << int(BounceAction::Unproven) << false;
+    QTest::newRow("forged: another's identifier")
+        << "good@example.net" << int(BounceAction::Unproven) << false;
+    QTest::newRow("friend's mail") << "friend@example.org" << -1 << false;
+}
+
+void TestBounceMailbox::reportsOfARealRun() {
+    if (!m_noPostfix.isEmpty())
+        QSKIP(qPrintable(m_noPostfix));
+    QFETCH(QString, address);
+    QFETCH(int, action);
+    QFETCH(bool, skipped);
+    sendAndReadOnce();
+    QVERIFY(!m_decisions.empty());
+    int found = -1;
+    for (const BounceDecision& d : m_decisions)
+        if (d.recipient.compare(address, Qt::CaseInsensitive) == 0)
+            found = int(d.action);
+    QCOMPARE(found, action);
+    pw::db::CSuppressionList list(m_shopFolder.path() + "/");
+    QHash<QString, QString> reasons;
+    (void)list.ReadReasons(reasons);
+    QCOMPARE(reasons.contains(pw::db::SuppressionKey(address)), skipped);
+    // mail that is not a report stays as it was, unread
+    const QString shop = m_dir.path() + "/mail/shop/";
+    const QStringList mine = QDir(shop + "cur").entryList({"unrelated.host*"}) +
+                             QDir(shop + "new").entryList({"unrelated.host*"});
+    QCOMPARE(mine.size(), 1);
+    QVERIFY2(!mine[0].contains(QRegularExpression(":2,.*S")), qPrintable(mine[0]));
+    const QString path =
+        QFile::exists(shop + "cur/" + mine[0]) ? shop + "cur/" + mine[0] : shop + "new/" + mine[0];
+    QCOMPARE(pw::test::readFile(path), m_unrelated);
 }
 
 QTEST_GUILESS_MAIN(TestBounceMailbox)
