@@ -19,8 +19,8 @@ packages=(
   libzip-dev
   # the bounce mailbox: its mail parsed, IMAP and POP3
   libgmime-3.0-dev libcurl4-openssl-dev
-  # sign-in by OAuth 2.0, and the desktop keyring (Secret Service)
-  qt6-networkauth-dev qtkeychain-qt6-dev
+  # the desktop keyring (Secret Service) for passwords and sign-in tokens
+  qtkeychain-qt6-dev
   # tests: independent peers and parsers
   python3 python3-aiosmtpd libxlsxwriter-dev libspreadsheet-writeexcel-perl postfix
   # the bounce mailbox tests: a real IMAP and POP3 server on loopback
