@@ -6,12 +6,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
 #include "ScriptedUserInteraction.h"
+#include "app/gui/DesktopLauncher.h"
 #include "app/gui/QtUserInteraction.h"
 
 using namespace pw;
@@ -166,6 +168,36 @@ private slots:
         progress->setPosition(3);
         QVERIFY(progress->cancelRequested());
         QCOMPARE(told, 1);
+    }
+
+    // The desktop's opener as xdg-open ends: a missing program is told, an opened page is not.
+    void desktopOpenerFailureIsTold_data() {
+        QTest::addColumn<QByteArray>("opener");  // the xdg-open on PATH; empty: none runs
+        QTest::addColumn<bool>("told");
+        QTest::newRow("opened") << QByteArray("#!/bin/sh\nexit 0\n") << false;
+        QTest::newRow("no program for it") << QByteArray("#!/bin/sh\nexit 3\n") << true;
+        QTest::newRow("its program failed") << QByteArray("#!/bin/sh\nexit 4\n") << true;
+        QTest::newRow("opener cannot start") << QByteArray("#!/nonexistent/sh\n") << true;
+    }
+    void desktopOpenerFailureIsTold() {
+        QFETCH(QByteArray, opener);
+        QFETCH(bool, told);
+        QTemporaryDir bin;
+        QFile script(bin.filePath("xdg-open"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(opener);
+        script.close();
+        QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.path().toUtf8() + ':' + path);
+        QObject owner;
+        int failures = 0;
+        pw::app::openWithDesktop(&owner, QUrl::fromLocalFile(bin.filePath("manual.html")),
+                                 [&] { ++failures; });
+        qputenv("PATH", path);
+        // the opener's end, whatever it was, deletes its process
+        QTRY_VERIFY(owner.findChildren<QProcess*>().isEmpty());
+        QCOMPARE(failures, told ? 1 : 0);
     }
 
     void scriptedResponderFollowsItsScript() {

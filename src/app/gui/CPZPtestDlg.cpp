@@ -32,6 +32,7 @@
 #include "app/ProgramFiles.h"
 #include "app/gui/CommandIcons.h"
 #include "app/gui/CommandWiring.h"
+#include "app/gui/DesktopLauncher.h"
 #include "app/gui/SendWindows.h"
 #include "resources/Strings.h"
 #include "send/RunMarker.h"
@@ -401,7 +402,12 @@ void CPZPtestDlg::setLauncher(Launcher launcher) {
 bool CPZPtestDlg::Launch(const QUrl& url) {
     if (m_launcher)
         return m_launcher(url);
-    return QDesktopServices::openUrl(url);
+    openWithDesktop(this, url, [this, url] {
+        const QString shown =
+            url.isLocalFile() ? QDir::toNativeSeparators(url.toLocalFile()) : url.toString();
+        inform(m_session.ui(), str(ids::kCannotOpenFile).arg(shown));
+    });
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------
