@@ -391,6 +391,57 @@ private slots:
         QVERIFY(!QFile::exists(folder + QLatin1String(db::kHistoryFileName)));
     }
 
+    // What the history cannot spoil, and what a run that never came to its recipients
+    // leaves: each named, as left unsent.
+    void runsOfTheirOwn_data() {
+        QTest::addColumn<bool>("cancelFirst");
+        QTest::addColumn<bool>("historyUsable");
+        QTest::newRow("cancelled before the first mail") << true << true;
+        QTest::newRow("history that cannot be written: the run goes on") << false << false;
+    }
+    void runsOfTheirOwn() {
+        QFETCH(bool, cancelFirst);
+        QFETCH(bool, historyUsable);
+        test::SendWorld world;
+        QVERIFY(world.createDatabase(3));
+        const QString folder = world.folders.userDataFolder;
+        if (!historyUsable)  // a folder where the file would be
+            QVERIFY(QDir().mkpath(folder + QLatin1String(db::kHistoryFileName)));
+        test::CaptureServer server(world.env.makeFolder(QStringLiteral("mail")));
+        QVERIFY(server.start());
+        MailDocument document;
+        document.senderAddress = QStringLiteral("shop@example.jp");
+        document.recipientText = QStringLiteral("[[Mail Address]]");
+        CSendLog log;
+        log.setPath(folder + QStringLiteral("log.txt"));
+        SendFlowSettings s = settings(server.port());
+        s.folders = world.folders;
+        CSendFlow flow(s, log);
+        flow.useDocument(document, *world.store, {});
+        QCOMPARE(flow.check(SendKind::Send), CheckResult::Ready);
+        QCOMPARE(flow.chooseSelection(db::SendSelectionMode::All), 3);
+        if (cancelFirst)
+            flow.cancel();
+        Quiet progress;
+        const SendSummary summary = flow.runToEnd(progress);
+        QCOMPARE(summary.sent, cancelFirst ? 0 : 3);
+        QCOMPARE(server.count(), cancelFirst ? 0 : 3);
+        QCOMPARE(summary.historyCampaign > 0, historyUsable);
+        if (!historyUsable)
+            return;
+        db::CampaignRow row;
+        QCOMPARE(db::CHistoryStore(folder).ReadCampaign(summary.historyCampaign, row),
+                 db::HistoryRead::Read);
+        QCOMPARE(row.end, db::CampaignEnd::Cancelled);
+        QCOMPARE(row.unsent, 3);
+        std::vector<db::HistoryRecipient> rows;
+        QCOMPARE(db::CHistoryStore(folder).ReadRecipients(summary.historyCampaign, {}, rows),
+                 db::HistoryRead::Read);
+        QCOMPARE(rows.size(), size_t(3));
+        QCOMPARE(rows[2].address, QStringLiteral("rcpt3@example.jp"));
+        QCOMPARE(rows[2].outcome, db::HistoryOutcome::Unsent);
+    }
+
     void cleanupTestCase() { m_world.reset(); }
 };
 
