@@ -442,6 +442,57 @@ private slots:
         QCOMPARE(rows[2].outcome, db::HistoryOutcome::Unsent);
     }
 
+    // A cell a spreadsheet would run as a formula stays text; separators and quotes stay in
+    // their cell.
+    void csvCells_data() {
+        QTest::addColumn<QString>("cell");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("plain") << "rcpt1@example.jp" << QByteArray("rcpt1@example.jp\r\n");
+        QTest::newRow("comma") << "550 no, never" << QByteArray("\"550 no, never\"\r\n");
+        QTest::newRow("quote") << "say \"hi\"" << QByteArray("\"say \"\"hi\"\"\"\r\n");
+        QTest::newRow("line break") << "a\nb" << QByteArray("\"a\nb\"\r\n");
+        QTest::newRow("formula") << "=HYPERLINK(1)" << QByteArray("'=HYPERLINK(1)\r\n");
+        QTest::newRow("at sign first") << "@SUM(A1)" << QByteArray("'@SUM(A1)\r\n");
+        QTest::newRow("negative number kept") << "-12" << QByteArray("-12\r\n");
+        QTest::newRow("Japanese in UTF-8") << "田中様" << QString("田中様\r\n").toUtf8();
+    }
+    void csvCells() {
+        QFETCH(QString, cell);
+        QFETCH(QByteArray, line);
+        QCOMPARE(csvLine({cell}), line);
+    }
+
+    // Long Japanese texts are cut to their columns on a character's boundary, never inside.
+    void japaneseTextsKeptWhole() {
+        test::TestEnv env;
+        const QString folder = env.makeFolder(QStringLiteral("user"));
+        db::CHistoryStore store(folder);
+        db::CampaignStart start;
+        start.subject = QString(400, QChar(0x6F22)) + QStringLiteral("x");  // 1201 bytes
+        start.sender = QStringLiteral("山田商店 <shop@example.jp>");
+        {
+            const auto writer = store.OpenWriter();
+            QVERIFY(writer);
+            const int id = writer->BeginCampaign(start);
+            db::HistoryRecipient r;
+            r.position = 1;
+            r.address = QStringLiteral("Tanaka@Example.JP");
+            r.reply = QStringLiteral("550 宛先不明 ") + QString(500, QChar(0x3042));
+            QVERIFY(writer->AddRecipients(id, {r}));
+            QVERIFY(writer->EndCampaign(id, db::CampaignEnd::Completed, 1));
+        }
+        db::CampaignRow row;
+        QCOMPARE(store.ReadCampaign(1, row), db::HistoryRead::Read);
+        QCOMPARE(row.subject, QString(333, QChar(0x6F22)));  // 999 bytes of whole characters
+        QCOMPARE(row.sender, start.sender);
+        std::vector<db::AddressCampaign> mine;
+        QCOMPARE(store.ReadAddress(QStringLiteral("tanaka@example.jp"), mine),
+                 db::HistoryRead::Read);
+        QCOMPARE(mine.size(), size_t(1));
+        QVERIFY(mine[0].recipient.reply.startsWith(QStringLiteral("550 宛先不明 あ")));
+        QVERIFY(!mine[0].recipient.reply.contains(QChar::ReplacementCharacter));
+    }
+
     void cleanupTestCase() { m_world.reset(); }
 };
 
