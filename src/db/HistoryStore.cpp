@@ -207,21 +207,31 @@ void recount(IBPP::Database& db, IBPP::Transaction& tr, int campaign) {
     st->Execute();
 }
 
-class Writer final : public CHistoryWriter {
-public:
-    explicit Writer(IBPP::Database db) : m_db(std::move(db)) {}
-    ~Writer() override {
+// Lets go of the file when the work is done, or given up: the embedded engine holds a file
+// for its process while attached, and the window or another run may want it meanwhile.
+struct Detach {
+    IBPP::Database& db;
+    ~Detach() {
         try {
-            m_db->Disconnect();
+            db->Disconnect();
         } catch (const IBPP::Exception&) {
         }
     }
+};
+
+// Attaches for each write: a run's groups are minutes apart, and between them the history is
+// free for the window and for another program's run.
+class Writer final : public CHistoryWriter {
+public:
+    explicit Writer(QString path) : m_path(std::move(path)) {}
 
     int BeginCampaign(const CampaignStart& s) override {
         try {
-            IBPP::Transaction tr = IBPP::TransactionFactory(m_db);
+            IBPP::Database db = attach(m_path);
+            const Detach detach{db};
+            IBPP::Transaction tr = IBPP::TransactionFactory(db);
             tr->Start();
-            IBPP::Statement st = IBPP::StatementFactory(m_db, tr);
+            IBPP::Statement st = IBPP::StatementFactory(db, tr);
             st->Execute("select gen_id(GEN_CAMPAIGNS, 1) from RDB$DATABASE");
             int id = 0;
             if (st->Fetch())
@@ -256,9 +266,11 @@ public:
         if (rows.empty())
             return true;
         try {
-            IBPP::Transaction tr = IBPP::TransactionFactory(m_db);
+            IBPP::Database db = attach(m_path);
+            const Detach detach{db};
+            IBPP::Transaction tr = IBPP::TransactionFactory(db);
             tr->Start();
-            IBPP::Statement st = IBPP::StatementFactory(m_db, tr);
+            IBPP::Statement st = IBPP::StatementFactory(db, tr);
             st->Prepare(
                 "insert into SENT_TO (CAMPAIGN, POS, ADDRESS, ADDRESS_KEY, OUTCOME, REPLY, AT_MS, "
                 "EVENT) values (?, ?, ?, ?, ?, ?, ?, 0)");
@@ -286,10 +298,12 @@ public:
 
     bool EndCampaign(int campaign, CampaignEnd end, qint64 endedMs) override {
         try {
-            IBPP::Transaction tr = IBPP::TransactionFactory(m_db);
+            IBPP::Database db = attach(m_path);
+            const Detach detach{db};
+            IBPP::Transaction tr = IBPP::TransactionFactory(db);
             tr->Start();
-            recount(m_db, tr, campaign);
-            IBPP::Statement st = IBPP::StatementFactory(m_db, tr);
+            recount(db, tr, campaign);
+            IBPP::Statement st = IBPP::StatementFactory(db, tr);
             st->Prepare("update CAMPAIGNS set ENDED = ?, STATUS = ? where ID = ?");
             st->Set(1, std::to_string(endedMs));
             st->Set(2, int32_t(end));
@@ -307,7 +321,7 @@ public:
     QString LastError() const override { return m_error; }
 
 private:
-    IBPP::Database m_db;
+    QString m_path;
     QString m_error;
 };
 
@@ -348,7 +362,7 @@ std::unique_ptr<CHistoryWriter> CHistoryStore::OpenWriter() {
     try {
         if (!QFileInfo::exists(FilePath()))
             create(FilePath());
-        return std::make_unique<Writer>(attach(FilePath()));
+        return std::make_unique<Writer>(FilePath());
     } catch (const IBPP::Exception& e) {
         m_lastError = QString::fromUtf8(e.what());
         return nullptr;

@@ -3,8 +3,8 @@
 // outcomes, and what the bounce mailbox said of them later. A Firebird database of its own in
 // the user data folder, beside the suppression list, made by the first run that records; never
 // inside a project's database. Each reader attaches, reads and detaches, so that the window, a
-// command-line run and the bounce reader can use it together. A run writes through one writer
-// that stays attached while it lasts and writes its recipients in groups.
+// command-line run and the bounce reader can use it together; a run's writer too, which writes
+// its recipients in groups.
 
 #include <QString>
 #include <memory>
@@ -97,7 +97,7 @@ struct RecipientFilter {
 
 enum class HistoryRead { Read, Missing, Failed };
 
-// One attachment for a run's writes, used from one thread at a time.
+// A run's writes, each attaching and detaching again; used from one thread at a time.
 class CHistoryWriter {
 public:
     virtual ~CHistoryWriter() = default;
@@ -117,7 +117,7 @@ public:
     explicit CHistoryStore(QString userDataFolder);
 
     [[nodiscard]] QString FilePath() const;
-    // Attached to the file (made when missing); null when it cannot be (LastError says why).
+    // The file is made when missing; null when it cannot be (LastError says why).
     [[nodiscard]] std::unique_ptr<CHistoryWriter> OpenWriter();
 
     // Newest first: at most `limit` campaigns numbered below `beforeId` (0: from the newest).
