@@ -9,8 +9,11 @@
 #include "TestEnv.h"
 
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -77,6 +80,13 @@ private slots:
         recipients.findChild<QComboBox*>("outcomeFilter")->setCurrentIndex(outcome);
         recipients.findChild<QLineEdit*>("textFilter")->setText(find);
         QCOMPARE(recipients.findChild<QTableView*>("recipients")->model()->rowCount(), shown);
+        // every control speaks: the forms' own buttons, tables and filters
+        for (QWidget* w : history.findChildren<QWidget*>() + recipients.findChildren<QWidget*>())
+            if ((qobject_cast<QPushButton*>(w) && !qobject_cast<QDialogButtonBox*>(w->parent())) ||
+                qobject_cast<QTableView*>(w) || qobject_cast<QComboBox*>(w) ||
+                qobject_cast<QLineEdit*>(w) || qobject_cast<QTabWidget*>(w) ||
+                qobject_cast<QDialogButtonBox*>(w) || w->objectName() == "charts")
+                QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->objectName()));
         const QString csv = m_env.root() + QStringLiteral("shown.csv");
         ui.scriptFiles({{csv}});
         recipients.exportCsv();

@@ -1,49 +1,41 @@
 #include "app/gui/HistoryWindow.h"
 
-#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
-#include <QHBoxLayout>
 #include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QTabWidget>
-#include <QTableView>
-#include <QVBoxLayout>
 #include <QWebEnginePage>
 
 #include "compose/gui/CWebBrowser.h"
 #include "resources/Strings.h"
 #include "resources/UserInteraction.h"
 #include "send/HistoryReport.h"
+#include "ui_d_AddressHistory.h"
+#include "ui_d_CampaignRecipients.h"
+#include "ui_d_History.h"
 
 namespace pw::app {
 
 namespace {
 
-template <typename W>
-W* named(W* widget, const char* objectName, const QString& accessible) {
-    widget->setObjectName(QLatin1String(objectName));
-    widget->setAccessibleName(QString(accessible).remove(u'&').remove(QStringLiteral("...")));
-    return widget;
+// What a screen reader says for a text of the table: no accelerator mark, no "...".
+QString spoken(const QString& text) {
+    return QString(text).remove(u'&').remove(QStringLiteral("..."));
 }
 
-QPushButton* button(int text, const char* objectName) {
-    return named(new QPushButton(str(text)), objectName, str(text));
+void label(QAbstractButton* button, int text) {
+    button->setText(str(text));
+    button->setAccessibleName(spoken(str(text)));
 }
 
-QTableView* tableOver(QAbstractItemModel* model, const char* objectName, const QString& label) {
-    auto* view = named(new QTableView, objectName, label);
+void showModel(QTableView* view, QAbstractItemModel* model, const QString& name) {
+    view->setAccessibleName(name);
     view->setModel(model);
-    view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->horizontalHeader()->setStretchLastSection(true);
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
-    return view;
 }
 
 void tellReadFailure(IUserInteraction& ui, const db::CHistoryStore& store) {
@@ -58,36 +50,28 @@ void tellReadFailure(IUserInteraction& ui, const db::CHistoryStore& store) {
 
 d_History::d_History(QString userDataFolder, IUserInteraction& ui, QWidget* parent)
     : QDialog(parent),
+      m_form(std::make_unique<Ui::d_History>()),
       m_folder(std::move(userDataFolder)),
       m_ui(ui),
       m_campaigns(std::make_unique<send::CampaignListModel>(m_folder)) {
-    setWindowTitle(str(ids::kHistoryTitle));
-    setSizeGripEnabled(true);
-    resize(960, 600);
-    m_tabs = named(new QTabWidget, "tabs", str(ids::kHistoryTitle));
-    m_table = tableOver(m_campaigns.get(), "campaigns", str(ids::kHistoryTitle));
-    m_charts = named(new CWebBrowser, "charts", str(ids::kHistoryChartOutcomes));
-    m_tabs->addTab(m_table, str(ids::kHistoryTitle));
-    m_tabs->addTab(m_charts, str(ids::kHistoryChartOutcomes));
+    m_form->setupUi(this);
+    const QString title = str(ids::kHistoryTitle);
+    const QString charts = str(ids::kHistoryChartOutcomes);
+    setWindowTitle(title);
+    m_form->tabs->setTabText(0, title);
+    m_form->tabs->setTabText(1, charts);
+    m_form->tabs->setAccessibleName(title);
+    m_form->charts->setAccessibleName(charts);
+    m_form->closeButtons->setAccessibleName(title);
+    label(m_form->openCampaign, ids::kHistoryOpenCampaign);
+    label(m_form->exportPdf, ids::kHistoryExportPdf);
+    showModel(m_form->campaigns, m_campaigns.get(), title);
 
-    QPushButton* open = button(ids::kHistoryOpenCampaign, "openCampaign");
-    QPushButton* pdf = button(ids::kHistoryExportPdf, "exportPdf");
-    auto* close = new QDialogButtonBox(QDialogButtonBox::Close);
-    close->setObjectName(QStringLiteral("closeButtons"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(open);
-    buttons->addWidget(pdf);
-    buttons->addStretch();
-    buttons->addWidget(close);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_tabs);
-    layout->addLayout(buttons);
-
-    connect(open, &QPushButton::clicked, this, &d_History::openSelectedCampaign);
-    connect(m_table, &QTableView::doubleClicked, this, &d_History::openSelectedCampaign);
-    connect(pdf, &QPushButton::clicked, this, [this] { (void)exportPdf(); });
-    connect(close, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(m_charts->page(), &QWebEnginePage::pdfPrintingFinished, this,
+    connect(m_form->openCampaign, &QPushButton::clicked, this, &d_History::openSelectedCampaign);
+    connect(m_form->campaigns, &QTableView::doubleClicked, this, &d_History::openSelectedCampaign);
+    connect(m_form->exportPdf, &QPushButton::clicked, this, [this] { (void)exportPdf(); });
+    connect(m_form->closeButtons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(m_form->charts->page(), &QWebEnginePage::pdfPrintingFinished, this,
             [this](const QString& path, bool ok) {
                 if (!ok)
                     (void)m_ui.message(productName(),
@@ -114,15 +98,14 @@ void d_History::writeReport() {
         return;
     file.write(send::reportHtml(rows).toUtf8());
     if (file.commit())
-        m_charts->navigate(m_reportPath);
+        m_form->charts->navigate(m_reportPath);
 }
 
 void d_History::openSelectedCampaign() {
-    const db::CampaignRow* row = m_campaigns->campaign(m_table->currentIndex().row());
+    const db::CampaignRow* row = m_campaigns->campaign(m_form->campaigns->currentIndex().row());
     if (!row)
         return;
     d_CampaignRecipients dialog(m_folder, *row, m_ui, this);
-    dialog.setObjectName(QStringLiteral("d_CampaignRecipients"));
     dialog.exec();
 }
 
@@ -135,7 +118,7 @@ QString d_History::exportPdf() {
     const QStringList files = m_ui.chooseFiles(request);
     if (files.isEmpty())
         return {};
-    m_charts->page()->printToPdf(
+    m_form->charts->page()->printToPdf(
         files.first(),
         QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10)));
     return files.first();
@@ -146,51 +129,39 @@ QString d_History::exportPdf() {
 d_CampaignRecipients::d_CampaignRecipients(QString userDataFolder, const db::CampaignRow& campaign,
                                            IUserInteraction& ui, QWidget* parent)
     : QDialog(parent),
+      m_form(std::make_unique<Ui::d_CampaignRecipients>()),
       m_ui(ui),
       m_model(
           std::make_unique<send::CampaignRecipientsModel>(std::move(userDataFolder), campaign.id)) {
+    m_form->setupUi(this);
     const QString title = str(ids::kHistoryRecipientsTitle).arg(campaign.subject);
     setWindowTitle(title);
-    setSizeGripEnabled(true);
-    resize(900, 560);
-    m_outcome = named(new QComboBox, "outcomeFilter", str(ids::kHistoryColOutcome));
-    m_outcome->addItem(str(ids::kHistoryAllOutcomes), 0);
+    m_form->outcomeFilter->setAccessibleName(str(ids::kHistoryColOutcome));
+    m_form->outcomeFilter->addItem(str(ids::kHistoryAllOutcomes), 0);
     for (const db::HistoryOutcome o :
          {db::HistoryOutcome::Sent, db::HistoryOutcome::PossiblyDelivered,
           db::HistoryOutcome::Failed, db::HistoryOutcome::Suppressed, db::HistoryOutcome::Unsent})
-        m_outcome->addItem(send::outcomeText(o), int(o));
-    auto* findLabel = new QLabel(str(ids::kHistoryFilterLabel));
-    m_text = named(new QLineEdit, "textFilter", str(ids::kHistoryFilterLabel));
-    findLabel->setBuddy(m_text);
-    QTableView* table = tableOver(m_model.get(), "recipients", title);
-    QPushButton* csv = button(ids::kHistoryExportCsv, "exportCsv");
-    auto* close = new QDialogButtonBox(QDialogButtonBox::Close);
+        m_form->outcomeFilter->addItem(send::outcomeText(o), int(o));
+    m_form->findLabel->setText(str(ids::kHistoryFilterLabel));
+    m_form->findLabel->setAccessibleName(str(ids::kHistoryFilterLabel));
+    m_form->textFilter->setAccessibleName(str(ids::kHistoryFilterLabel));
+    m_form->closeButtons->setAccessibleName(title);
+    label(m_form->exportCsv, ids::kHistoryExportCsv);
+    showModel(m_form->recipients, m_model.get(), title);
 
-    auto* filters = new QHBoxLayout;
-    filters->addWidget(m_outcome);
-    filters->addWidget(findLabel);
-    filters->addWidget(m_text, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(csv);
-    buttons->addStretch();
-    buttons->addWidget(close);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(filters);
-    layout->addWidget(table);
-    layout->addLayout(buttons);
-
-    connect(m_outcome, &QComboBox::currentIndexChanged, this, &d_CampaignRecipients::applyFilter);
-    connect(m_text, &QLineEdit::textChanged, this, &d_CampaignRecipients::applyFilter);
-    connect(csv, &QPushButton::clicked, this, &d_CampaignRecipients::exportCsv);
-    connect(close, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(m_form->outcomeFilter, &QComboBox::currentIndexChanged, this,
+            &d_CampaignRecipients::applyFilter);
+    connect(m_form->textFilter, &QLineEdit::textChanged, this, &d_CampaignRecipients::applyFilter);
+    connect(m_form->exportCsv, &QPushButton::clicked, this, &d_CampaignRecipients::exportCsv);
+    connect(m_form->closeButtons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     applyFilter();
 }
 
 d_CampaignRecipients::~d_CampaignRecipients() = default;
 
 void d_CampaignRecipients::applyFilter() {
-    if (m_model->setFilter({m_outcome->currentData().toInt(), m_text->text()}) ==
-        db::HistoryRead::Failed)
+    if (m_model->setFilter({m_form->outcomeFilter->currentData().toInt(),
+                            m_form->textFilter->text()}) == db::HistoryRead::Failed)
         tellReadFailure(m_ui, m_model->store());
 }
 
@@ -219,16 +190,14 @@ void d_CampaignRecipients::exportCsv() {
 
 d_AddressHistory::d_AddressHistory(QString userDataFolder, const QString& address, QWidget* parent)
     : QDialog(parent),
+      m_form(std::make_unique<Ui::d_AddressHistory>()),
       m_model(std::make_unique<send::AddressHistoryModel>(std::move(userDataFolder), address)) {
+    m_form->setupUi(this);
     const QString title = str(ids::kHistoryAddressTitle).arg(address);
     setWindowTitle(title);
-    setSizeGripEnabled(true);
-    resize(760, 400);
-    auto* close = new QDialogButtonBox(QDialogButtonBox::Close);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(tableOver(m_model.get(), "addressCampaigns", title));
-    layout->addWidget(close);
-    connect(close, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    m_form->closeButtons->setAccessibleName(title);
+    showModel(m_form->addressCampaigns, m_model.get(), title);
+    connect(m_form->closeButtons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     (void)m_model->reload();  // an unreadable history shows empty
 }
 

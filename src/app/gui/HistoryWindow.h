@@ -10,13 +10,13 @@
 
 #include "send/HistoryModels.h"
 
-class QComboBox;
-class QLineEdit;
-class QTableView;
-class QTabWidget;
+namespace Ui {
+class d_History;
+class d_CampaignRecipients;
+class d_AddressHistory;
+}  // namespace Ui
 
 namespace pw {
-class CWebBrowser;
 class IUserInteraction;
 }  // namespace pw
 
@@ -41,12 +41,10 @@ signals:
 private:
     void writeReport();
 
+    std::unique_ptr<Ui::d_History> m_form;
     QString m_folder;
     IUserInteraction& m_ui;
     std::unique_ptr<send::CampaignListModel> m_campaigns;
-    QTableView* m_table = nullptr;
-    QTabWidget* m_tabs = nullptr;
-    CWebBrowser* m_charts = nullptr;
     QTemporaryDir m_pages;
     QString m_reportPath;
 };
@@ -62,10 +60,9 @@ public:
     void exportCsv();
 
 private:
+    std::unique_ptr<Ui::d_CampaignRecipients> m_form;
     IUserInteraction& m_ui;
     std::unique_ptr<send::CampaignRecipientsModel> m_model;
-    QComboBox* m_outcome = nullptr;
-    QLineEdit* m_text = nullptr;
 };
 
 class d_AddressHistory : public QDialog {
@@ -76,6 +73,7 @@ public:
     [[nodiscard]] send::AddressHistoryModel& campaigns() { return *m_model; }
 
 private:
+    std::unique_ptr<Ui::d_AddressHistory> m_form;
     std::unique_ptr<send::AddressHistoryModel> m_model;
 };
 
