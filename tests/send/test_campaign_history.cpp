@@ -6,9 +6,13 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
+#include <cstdio>
+
+#include <poll.h>
 
 #include "app/HistoryCommand.h"
 #include "db/HistoryStore.h"
@@ -16,6 +20,7 @@
 #include "resources/Strings.h"
 #include "send/HistoryModels.h"
 #include "send/HistoryReport.h"
+#include "send/RunHistory.h"
 #include "send/SendFlow.h"
 #include "test_send_world.h"
 
@@ -396,19 +401,37 @@ private slots:
     void runsOfTheirOwn_data() {
         QTest::addColumn<bool>("cancelFirst");
         QTest::addColumn<bool>("historyUsable");
-        QTest::newRow("cancelled before the first mail") << true << true;
-        QTest::newRow("history that cannot be written: the run goes on") << false << false;
+        QTest::addColumn<int>("recipients");
+        QTest::addColumn<bool>("readerBeside");  // a window reading in another process
+        QTest::newRow("cancelled before the first mail") << true << true << 3 << false;
+        QTest::newRow("history that cannot be written: the run goes on")
+            << false << false << 3 << false;
+        // the writer lets go of the file between its groups of rows, and waits for a reader
+        // that holds it: three groups (a dry run, no server needed), none lost
+        QTest::newRow("a window reading at the same moment from another process")
+            << false << true << 2 * CRunHistory::kGroupRows + 7 << true;
     }
     void runsOfTheirOwn() {
         QFETCH(bool, cancelFirst);
         QFETCH(bool, historyUsable);
+        QFETCH(int, recipients);
+        QFETCH(bool, readerBeside);
         test::SendWorld world;
-        QVERIFY(world.createDatabase(3));
+        QVERIFY(world.createDatabase(recipients));
         const QString folder = world.folders.userDataFolder;
         if (!historyUsable)  // a folder where the file would be
             QVERIFY(QDir().mkpath(folder + QLatin1String(db::kHistoryFileName)));
         test::CaptureServer server(world.env.makeFolder(QStringLiteral("mail")));
         QVERIFY(server.start());
+        QProcess reader;
+        if (readerBeside) {
+            QVERIFY(db::CHistoryStore(folder).OpenWriter());  // an earlier run made the file
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("PW_HISTORY_READER"), folder);
+            reader.setProcessEnvironment(env);
+            reader.start(QCoreApplication::applicationFilePath(), {});
+            QVERIFY(reader.waitForReadyRead(60000));  // it has read once: the run starts now
+        }
         MailDocument document;
         document.senderAddress = QStringLiteral("shop@example.jp");
         document.recipientText = QStringLiteral("[[Mail Address]]");
@@ -416,30 +439,45 @@ private slots:
         log.setPath(folder + QStringLiteral("log.txt"));
         SendFlowSettings s = settings(server.port());
         s.folders = world.folders;
+        if (readerBeside)
+            s.dryRunFolder = world.env.makeFolder(QStringLiteral("dry"));
         CSendFlow flow(s, log);
         flow.useDocument(document, *world.store, {});
         QCOMPARE(flow.check(SendKind::Send), CheckResult::Ready);
-        QCOMPARE(flow.chooseSelection(db::SendSelectionMode::All), 3);
+        QCOMPARE(flow.chooseSelection(db::SendSelectionMode::All), recipients);
         if (cancelFirst)
             flow.cancel();
         Quiet progress;
         const SendSummary summary = flow.runToEnd(progress);
-        QCOMPARE(summary.sent, cancelFirst ? 0 : 3);
-        QCOMPARE(server.count(), cancelFirst ? 0 : 3);
+        const int mailed = cancelFirst ? 0 : recipients;
+        QCOMPARE(summary.sent, mailed);
+        QCOMPARE(server.count(), readerBeside ? 0 : mailed);
         QCOMPARE(summary.historyCampaign > 0, historyUsable);
+        if (readerBeside) {
+            reader.closeWriteChannel();                  // its input ends: it stops reading
+            if (reader.state() != QProcess::NotRunning)  // unless a read failed and ended it
+                QVERIFY(reader.waitForFinished(60000));
+            const QByteArray told = reader.readAllStandardOutput();
+            QVERIFY2(reader.exitCode() == 0 && told.startsWith("read"), told.right(400));
+        }
         if (!historyUsable)
             return;
         db::CampaignRow row;
         QCOMPARE(db::CHistoryStore(folder).ReadCampaign(summary.historyCampaign, row),
                  db::HistoryRead::Read);
-        QCOMPARE(row.end, db::CampaignEnd::Cancelled);
-        QCOMPARE(row.unsent, 3);
+        QCOMPARE(row.end, cancelFirst ? db::CampaignEnd::Cancelled : db::CampaignEnd::Completed);
+        QCOMPARE(row.recipients, recipients);
+        QCOMPARE(row.unsent, recipients - mailed);
         std::vector<db::HistoryRecipient> rows;
-        QCOMPARE(db::CHistoryStore(folder).ReadRecipients(summary.historyCampaign, {}, rows),
+        QCOMPARE(db::CHistoryStore(folder).ReadRecipients(summary.historyCampaign, {}, rows, 0,
+                                                          recipients + 1),
                  db::HistoryRead::Read);
-        QCOMPARE(rows.size(), size_t(3));
-        QCOMPARE(rows[2].address, QStringLiteral("rcpt3@example.jp"));
-        QCOMPARE(rows[2].outcome, db::HistoryOutcome::Unsent);
+        QCOMPARE(int(rows.size()), recipients);
+        for (int p = 1; p <= recipients; ++p)  // every position once, in order
+            QCOMPARE(rows[size_t(p - 1)].position, p);
+        QCOMPARE(rows.back().address, QStringLiteral("rcpt%1@example.jp").arg(recipients));
+        QCOMPARE(rows.back().outcome,
+                 cancelFirst ? db::HistoryOutcome::Unsent : db::HistoryOutcome::Sent);
     }
 
     // A cell a spreadsheet would run as a formula stays text; separators and quotes stay in
@@ -496,5 +534,34 @@ private slots:
     void cleanupTestCase() { m_world.reset(); }
 };
 
-QTEST_GUILESS_MAIN(TestCampaignHistory)
+// The child of the reader row: a window's reads of the history, again and again until the test
+// closes its input, each told as a line; a read that fails ends it with 1.
+static int readHistoryUntilTold(const QString& folder) {
+    const db::CHistoryStore store(folder);
+    pollfd input{0, POLLIN, 0};
+    for (;;) {
+        std::vector<db::CampaignRow> campaigns;
+        std::vector<db::HistoryRecipient> rows;
+        db::HistoryRead r = store.ReadCampaigns(campaigns);
+        if (r != db::HistoryRead::Failed && !campaigns.empty())
+            r = store.ReadRecipients(campaigns.front().id, {}, rows, 0, 5000);
+        if (r == db::HistoryRead::Failed) {
+            std::printf("failed: %s\n", qPrintable(store.LastError()));
+            return 1;
+        }
+        std::printf("read %d\n", int(rows.size()));
+        std::fflush(stdout);
+        if (::poll(&input, 1, 20) != 0)  // a window's pause between reads; the input ended
+            return 0;
+    }
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("PW_HISTORY_READER"))
+        return readHistoryUntilTold(qEnvironmentVariable("PW_HISTORY_READER"));
+    TestCampaignHistory test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_campaign_history.moc"
