@@ -44,6 +44,7 @@ constexpr CommandInfo kCommands[] = {
     {cmd::kClearDatabase,       Database, ids::kCmdClearDatabase,       nullptr,  0,  0,                            true,  Here},
     {cmd::kSuppressionList,     Database, ids::kCmdSuppressionList,     nullptr,  0,  0,                            true,  Other},
     {cmd::kBounces,             Database, ids::kCmdBounces,             nullptr,  0,  0,                            false, Other},
+    {cmd::kHistory,             Database, ids::kCmdHistory,             nullptr,  0,  0,                            false, Other},
     {cmd::kAutoLine,            ToolbarOnly, ids::kCmdAutoLine,         nullptr,  10, ids::kTipAutoLine,            false, Other},
     {cmd::kAutoFrame,           ToolbarOnly, ids::kCmdAutoFrame,        nullptr,  11, ids::kTipAutoFrame,           false, Other},
     {cmd::kCountCharacters,     Tools,    ids::kCmdCountCharacters,     nullptr,  12, ids::kTipCharacterCount,      false, Other},

@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include "app/BounceCommand.h"
+#include "app/HistoryCommand.h"
 #include "app/Language.h"
 #include "app/ProcessProtection.h"
 #include "app/ProgramFiles.h"
@@ -27,6 +28,8 @@ int main(int argc, char* argv[]) {
     if (args.contains("--version"))
         return pw::app::printVersion();
     pw::app::applyTextLanguage();
+    if (pw::app::isHistoryCommandLine(args))
+        return pw::app::runHistoryCommand(args);
     if (pw::bounces::isReadBouncesCommandLine(args))
         return pw::app::runReadBouncesCommand(args);
     // "--send ..." runs without a window; "--help" is answered by the same command

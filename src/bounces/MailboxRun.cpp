@@ -1,5 +1,6 @@
 #include "bounces/MailboxRun.h"
 
+#include "db/HistoryStore.h"
 #include "db/SuppressionList.h"
 #include "resources/Strings.h"
 #include "send/MailSendThread.h"
@@ -52,6 +53,31 @@ QStringList refusedAddresses(const send::RecipientRefusal& refusal) {
     return named;
 }
 
+// What the decisions tell the campaign history: bounces and complaints of a proven run,
+// unsubscribe requests that were acted on.
+std::vector<db::HistoryNote> historyNotes(const std::vector<BounceDecision>& decisions) {
+    std::vector<db::HistoryNote> notes;
+    for (const BounceDecision& d : decisions) {
+        if (d.recipient.isEmpty())
+            continue;
+        db::HistoryNote n{d.runId, d.recipient, db::HistoryEvent::Bounced,
+                          d.status.isEmpty() ? d.reason : d.status + QLatin1Char(' ') + d.reason,
+                          d.reportDate.toMSecsSinceEpoch()};
+        if (d.runId.isEmpty()) {
+            if (d.action != BounceAction::Suppressed || d.reason != QLatin1String("unsubscribe"))
+                continue;
+            n.event = db::HistoryEvent::Unsubscribed;
+        } else if (d.action == BounceAction::Unproven || d.kind == BounceKind::AutoReply ||
+                   d.kind == BounceKind::Delivered) {
+            continue;
+        } else if (d.kind == BounceKind::Complaint) {
+            n.event = db::HistoryEvent::Complaint;
+        }
+        notes.push_back(std::move(n));
+    }
+    return notes;
+}
+
 }  // namespace
 
 MailboxRunResult countRefusals(const std::vector<send::RecipientRefusal>& refusals,
@@ -99,8 +125,10 @@ MailboxRunResult readMailbox(const MailboxAccount& account, const QString& folde
     db::CSuppressionList list(folder);
     MailboxPosition reached = book.position();
     const QDateTime now = QDateTime::currentDateTime();
+    std::vector<BounceDecision> decided;
     for (const FetchedMail& mail : read.mails) {
         const Applied applied = book.apply(readReport(mail.message), key, list, now);
+        decided.insert(decided.end(), applied.decisions.begin(), applied.decisions.end());
         if (applied.list == Applied::List::Failed) {
             result.outcome = MailboxRunOutcome::SuppressionFailed;
             result.message = str(ids::kBounceSuppressionFailed).arg(list.LastError());
@@ -119,6 +147,9 @@ MailboxRunResult readMailbox(const MailboxAccount& account, const QString& folde
     if (result.outcome == MailboxRunOutcome::Done && read.outcome == MailboxOutcome::Read)
         reached = read.position;
     book.setPosition(reached);
+    // The history is a record beside the decisions: one it cannot take does not undo them.
+    db::CHistoryStore history(folder);
+    (void)history.AddNotes(historyNotes(decided));
     if (book.save() == BookSaved::Failed && result.outcome == MailboxRunOutcome::Done)
         return {MailboxRunOutcome::BookUnwritable, result.summary,
                 str(ids::kBounceBookUnwritable).arg(bookPath)};

@@ -28,6 +28,7 @@ constexpr Entry kEntries[] = {
 #include "strings/serversettings.inc"
 #include "strings/print.inc"
 #include "strings/bounces.inc"
+#include "strings/history.inc"
 #undef PW_STRING
 };
 

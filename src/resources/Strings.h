@@ -6,7 +6,8 @@
 // which become the constant pw::ids::NAME and one row of the table. Numbers that the
 // product's message catalogue fixes keep them; the others take the subsystem's range:
 // app 10000, db 11000, dbtools 12000, exchange 13000, compose 14000, send 15000,
-// serversettings 16000, print 17000, bounces 18000. The SMTP client keeps its own texts.
+// serversettings 16000, print 17000, bounces 18000,
+// history 19000. The SMTP client keeps its own texts.
 
 #include <QString>
 
@@ -27,6 +28,7 @@ namespace ids {
 #include "strings/serversettings.inc"
 #include "strings/print.inc"
 #include "strings/bounces.inc"
+#include "strings/history.inc"
 #undef PW_STRING
 }  // namespace ids
 

@@ -5,6 +5,7 @@
 #include "resources/DisplayLocale.h"
 #include "resources/Strings.h"
 #include "send/ConnectProcedure.h"
+#include "send/RunHistory.h"
 #include "send/RunMarker.h"
 #include "smtp/KTWSMTPMessage.h"
 
@@ -113,7 +114,12 @@ void CMailSendThread::runSteps() {
     } else if (m_run.mode == SendMode::Single) {
         m_total = 1;
         m_progress.setRange(1);
-        count(sendOne(1, m_source->texts(), -1, 0));
+        const MailTexts texts = m_source->texts();
+        const size_t refusals = m_refusals.size();
+        const qsizetype possibly = m_possiblyDelivered.size();
+        const Outcome outcome = sendOne(1, texts, -1, 0);
+        count(outcome);
+        tell(1, texts, outcome, refusals, possibly);
         m_progress.step();
         if (m_cancel.load())
             m_status.store(static_cast<int>(RunStatus::Cancelled));
@@ -167,8 +173,11 @@ void CMailSendThread::runSteps() {
             // nor when the account's pace holds it back
             const bool paceNext = m_limiter->nextSlot(m_clock->now(), 1) > m_clock->now();
             const int nextRow = index + 1 < n && !pauseNext && !paceNext ? index + 1 : -1;
+            const size_t refusals = m_refusals.size();
+            const qsizetype possibly = m_possiblyDelivered.size();
             const Outcome outcome = sendOne(current, texts, index, index, nextRow);
             count(outcome);
+            tell(current, texts, outcome, refusals, possibly);
             const int recordId = m_run.recordIds[static_cast<size_t>(index)];
             if (const RecordResult recorded =
                     m_recorder ? m_recorder(recordId, outcome) : RecordResult::Recorded;
@@ -329,6 +338,21 @@ QString recipientAddresses(const CKTWSMTPMessage* message, const QString& field)
 
 }  // namespace
 
+void CMailSendThread::tell(int position, const MailTexts& texts, Outcome outcome, size_t refusals,
+                           qsizetype possibly) {
+    if (!m_run.observer)
+        return;
+    RecipientDone done;
+    done.position = position;
+    done.address = recipientAddresses(m_message.get(), texts.recipientField).simplified();
+    done.outcome = outcome;
+    if (m_possiblyDelivered.size() > possibly)
+        done.kind = RecipientDone::Kind::PossiblyDelivered;
+    if (outcome != Outcome::Sent)
+        done.reply = m_refusals.size() > refusals ? m_refusals.back().reply : m_lastReply;
+    m_run.observer->recipientDone(done);
+}
+
 const CKTWSMTPMessage* CMailSendThread::messageAhead(int nextRow) {
     if (nextRow < 0 || m_cancel.load() || !m_transport->sendsAhead())
         return nullptr;
@@ -351,6 +375,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
                                  int nextRow) {
     m_progress.setStatus(str(ids::kSendStatusCompiling));
     m_skippedMail = false;
+    m_lastReply.clear();
     log(QString::number(number) + QLatin1Char(' ') + str(ids::kLogSubject));
 
     // Built already when it went ahead of the mail before (the same object: the session
@@ -383,6 +408,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
 
     if (!addressCheckPasses(recipientAddresses(m_message.get(), texts.recipientField))) {
         const QString entry = str(ids::kLogDoubleByteAddress);
+        m_lastReply = entry;
         log(entry);
         applyAddressPolicy(position, entry);
         m_skippedMail = true;
@@ -392,6 +418,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
         // The message could not be made (its HTML file is unreadable): this mail fails like
         // an address that cannot be used, and the policy decides about the rest.
         const QString entry = built.error.isEmpty() ? str(ids::kLogProblem) : built.error;
+        m_lastReply = entry;
         log(entry);
         applyAddressPolicy(position, entry);
         m_skippedMail = true;
@@ -472,6 +499,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
 
         for (const QString& entry : transmissionFailureEntries(r.lastResponseCode, r.description))
             log(entry);
+        m_lastReply = r.lastResponse.isEmpty() ? r.description : r.lastResponse;
 
         if (r.kind == FailureKind::PossiblyDelivered) {
             // Sending it again could deliver it twice: it counts as sent, and the log says why

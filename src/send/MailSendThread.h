@@ -105,6 +105,7 @@ struct SuppressedRecipient {
 };
 
 class CInFlightRecord;
+class IRunObserver;
 // A mail the server refused for good: its recipients, and the reply in the server's words.
 struct RecipientRefusal {
     QString addresses;
@@ -126,6 +127,8 @@ struct SendRun {
     QStringList inFlightOfKilledRun;
     // The account's pace; none: no limits beyond the batches.
     std::shared_ptr<CSendLimiter> limiter;
+    // Told each recipient's end (the campaign history); none: nobody.
+    std::shared_ptr<IRunObserver> observer;
 };
 
 class CMailSendThread : public QThread {
@@ -213,6 +216,10 @@ private:
     void disconnectGracefully();
     void clearInFlight();
     void count(Outcome outcome);
+    // Tells the observer how the mail at `position` ended; `refusals` and `possibly` are the
+    // sizes of those lists before it was sent.
+    void tell(int position, const MailTexts& texts, Outcome outcome, size_t refusals,
+              qsizetype possibly);
     void log(const QString& text) { m_log.append(text); }
     void setCancel() { m_cancel.store(true); }
     // The run ends after this mail with the "unable to send" status (nobody cancelled).
@@ -249,6 +256,7 @@ private:
     std::atomic<int> m_later{0};
     std::atomic<bool> m_clearSignIn{false};
     bool m_skippedMail = false;                // the last sendOne skipped its mail without a try
+    QString m_lastReply;                       // why the last sendOne's mail failed
     QStringList m_possiblyDelivered;           // written by the worker, read after its end
     std::vector<RecipientRefusal> m_refusals;  // the same
     std::atomic<bool> m_everConnected{false};

@@ -17,6 +17,7 @@
 #include "resources/Strings.h"
 #include "send/MessageAssembly.h"
 #include "send/OutcomeWriteBack.h"
+#include "send/RunHistory.h"
 #include "send/Unsubscribe.h"
 #include "smtp/Charsets.h"
 #include "smtp/KTWSMTPAddress.h"
@@ -200,6 +201,7 @@ CheckResult CSendFlow::check(SendKind kind) {
         return CheckResult::Ready;
     };
 
+    m_kind = kind;
     if (kind == SendKind::Test) {
         if (m_settings.testEmailAddress.isEmpty())
             return CheckResult::NoTestAddress;
@@ -858,6 +860,8 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         };
     }
 
+    m_history = beginHistory(run.server);
+    run.observer = m_history;
     MailJob job = makeJob();
     std::unique_ptr<IMessageSource> source =
         m_mode == SendMode::Merge
@@ -876,6 +880,48 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
     m_state = FlowState::Running;
     m_worker->start();
     return m_summary.start = StartResult::Started;
+}
+
+std::shared_ptr<CRunHistory> CSendFlow::beginHistory(const ServerRecord& server) const {
+    db::CampaignStart campaign;
+    campaign.runId = m_runId;
+    campaign.kind = !m_settings.dryRunFolder.isEmpty() ? db::CampaignKind::DryRun
+                    : m_kind == SendKind::Test         ? db::CampaignKind::Test
+                                                       : db::CampaignKind::Send;
+    campaign.project = m_projectPath.isEmpty() ? m_document.projectFilePath : m_projectPath;
+    campaign.subject = m_document.subject;
+    campaign.sender = m_document.senderName.isEmpty()
+                          ? m_document.senderAddress
+                          : m_document.senderName + QStringLiteral(" <") +
+                                m_document.senderAddress + QLatin1Char('>');
+    campaign.server = server.smtpServer + QLatin1Char(':') + QString::number(server.smtpPort);
+    campaign.account = server.signsIn() ? server.smtpUserName : QString();
+    campaign.charset = QString::fromLatin1(smtp::charsetRow(m_charsetRow).mimeName);
+    campaign.startedMs = QDateTime::currentMSecsSinceEpoch();
+    QStringList suppressed;
+    for (const SuppressedRecipient& r : m_suppressed)
+        suppressed.append(r.address);
+    return std::make_shared<CRunHistory>(m_settings.folders.userDataFolder, std::move(campaign),
+                                         m_mode == SendMode::Merge ? selectionCount() : 1,
+                                         m_mode == SendMode::Merge ? suppressed : QStringList());
+}
+
+void CSendFlow::endHistory() {
+    if (!m_history)
+        return;
+    // The rows the run never came to are read on this thread, after the worker's attachment.
+    std::shared_ptr<IRecipientRows> rows;
+    const auto addressOf = [this, &rows](int position) {
+        if (m_mode != SendMode::Merge)
+            return m_recipientField.simplified();
+        if (!rows)
+            rows = selectionRows();
+        const FieldTexts* values = rows->values(position - 1);
+        return values ? merge(m_recipientField, m_captions, *values).simplified() : QString();
+    };
+    m_history->finish(m_summary.status, addressOf);
+    m_summary.historyCampaign = m_history->campaignId();
+    m_history.reset();
 }
 
 void CSendFlow::clearEarlierOutcomes(db::CRunAttachment& runDb) {
@@ -941,6 +987,7 @@ void CSendFlow::workerEnded() {
     m_summary.outcomeLost = m_worker->outcomeLost();
     m_summary.certificateRefused = m_worker->certificateRefusal();
     m_summary.logFailure = m_log.writeFailure();
+    endHistory();
     m_summary.writeBack = endRun();
     emit finished();
 }

@@ -61,6 +61,7 @@
 namespace pw::send {
 
 class CMessageAssembly;
+class CRunHistory;
 struct CharsetShortfall;
 
 enum class SendKind { Send, Test };
@@ -212,6 +213,7 @@ struct SendSummary {
     std::optional<CertificateRefusal> certificateRefused;
     WriteBack writeBack;
     Preparation preparation;  // after StartResult::Refused: what was found
+    int historyCampaign = 0;  // the run's number in the campaign history, 0: not recorded
 };
 
 class CSendFlow : public QObject {
@@ -341,6 +343,8 @@ private:
     [[nodiscard]] int selectionCount() const { return int(m_ids->size()); }
     [[nodiscard]] std::shared_ptr<IRecipientRows> selectionRows() const;
     [[nodiscard]] std::unique_ptr<CSendLimiter> makeLimiter() const;
+    [[nodiscard]] std::shared_ptr<CRunHistory> beginHistory(const ServerRecord& server) const;
+    void endHistory();
 
     SendFlowSettings m_settings;
     CSendLog& m_log;
@@ -401,6 +405,8 @@ private:
     std::unique_ptr<CMailSendThread> m_worker;
     int m_cancelRequests = 0;
     SendSummary m_summary;
+    SendKind m_kind = SendKind::Send;
+    std::shared_ptr<CRunHistory> m_history;
     std::optional<FieldTexts> m_testSample;
     enum class PlaceholdersAsked { No, Yes };
     PlaceholdersAsked m_placeholdersAsked = PlaceholdersAsked::No;

@@ -16,6 +16,7 @@
 #include "MainWindowFixture.h"
 #include "WidgetTestSupport.h"
 #include "app/gui/BouncesWindow.h"
+#include "app/gui/HistoryWindow.h"
 #include "app/gui/SettingsCommands.h"
 #include "app/gui/SuppressionWindows.h"
 #include "app/gui/d_StartForm.h"
@@ -194,6 +195,11 @@ const std::vector<Window>& windows() {
          [](MainWindowFixture& f) {
              // the report shown is the mail as it came
              return commandWindow<d_Bounces>(f, cmd::kBounces, {"reportText"});
+         }},
+        {"campaign history",
+         [](MainWindowFixture& f) {
+             // the charts are the report page the program writes
+             return commandWindow<d_History>(f, cmd::kHistory, {"charts"});
          }},
         {"unsubscribe settings",
          [](MainWindowFixture& f) {

@@ -6,6 +6,7 @@
 #include "TestEnv.h"
 #include "bounces/BounceBook.h"
 #include "bounces/MailboxRun.h"
+#include "db/HistoryStore.h"
 #include "db/SuppressionList.h"
 #include "send/MessageAssembly.h"
 #include "send/Tracking.h"
@@ -226,6 +227,26 @@ void TestBounceMailbox::reading() {
         report(rcpt("hanako"), pw::send::trackingId(run, rcpt("kaori")), "5.1.1", "User unknown"));
     put(tag + "5.host", unrelated);
 
+    // the run as the history keeps it: the reports attach to its recipients
+    pw::db::CHistoryStore history(folder);
+    int campaign = 0;
+    {
+        const auto writer = history.OpenWriter();
+        QVERIFY(writer);
+        pw::db::CampaignStart start;
+        start.runId = run.runId;
+        campaign = writer->BeginCampaign(start);
+        std::vector<pw::db::HistoryRecipient> rows;
+        for (const char* name : {"kaori", "jiro", "saburo", "hanako"}) {
+            pw::db::HistoryRecipient r;
+            r.position = int(rows.size()) + 1;
+            r.address = rcpt(name);
+            rows.push_back(r);
+        }
+        QVERIFY(writer->AddRecipients(campaign, rows));
+        QVERIFY(writer->EndCampaign(campaign, pw::db::CampaignEnd::Completed, 1));
+    }
+
     MailboxAccount account;
     account.protocol = imap ? MailboxProtocol::Imap : MailboxProtocol::Pop3;
     account.security = MailboxSecurity::Plain;
@@ -251,6 +272,19 @@ void TestBounceMailbox::reading() {
     QHash<QString, QString> reasons;
     QCOMPARE(list.ReadReasons(reasons), pw::db::ListRead::Read);
     QCOMPARE(reasons.keys(), QStringList{rcpt("kaori")});  // not the forged report's address
+    // the hard and the soft bounce, not the auto-reply nor the forged report
+    std::vector<pw::db::HistoryRecipient> recipients;
+    QCOMPARE(history.ReadRecipients(campaign, {}, recipients), pw::db::HistoryRead::Read);
+    QCOMPARE(recipients.size(), size_t(4));
+    const pw::db::HistoryEvent expected[] = {
+        pw::db::HistoryEvent::Bounced, pw::db::HistoryEvent::Bounced, pw::db::HistoryEvent::None,
+        pw::db::HistoryEvent::None};
+    for (size_t i = 0; i < 4; ++i)
+        QCOMPARE(recipients[i].event, expected[i]);
+    QVERIFY2(recipients[0].eventReason.startsWith("5.1.1"), qPrintable(recipients[0].eventReason));
+    pw::db::CampaignRow figures;
+    QCOMPARE(history.ReadCampaign(campaign, figures), pw::db::HistoryRead::Read);
+    QCOMPARE(figures.bounced, 2);
 
     // the unrelated mail is as it was, and still unseen
     const QStringList all = QDir(m_maildir + "cur").entryList(QDir::Files) +

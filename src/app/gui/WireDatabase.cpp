@@ -1,6 +1,7 @@
 // The database editor, the field names and the field window in the main window.
 
 #include <QAction>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -8,6 +9,7 @@
 #include "app/DocumentController.h"
 #include "app/gui/CPZPtestDlg.h"
 #include "app/gui/CommandWiring.h"
+#include "app/gui/HistoryWindow.h"
 #include "bounces/BounceListModel.h"
 #include "dbtools/gui/d_EditDialog.h"
 #include "dbtools/gui/d_FieldShow.h"
@@ -72,6 +74,13 @@ void runDatabaseEditor(CPZPtestDlg& window) {
         options.addressNote = [bounceBook](const QString& address) {
             return bounces::bounceNote(*bounceBook, address);
         };
+    options.showAddressHistory = [&session, &window](const QString& address) {
+        d_AddressHistory dialog(
+            session.store().Folders().userDataFolder, address,
+            QApplication::activeWindow() ? QApplication::activeWindow() : &window);
+        dialog.setObjectName(QStringLiteral("d_AddressHistory"));
+        dialog.exec();
+    };
     dbtools::d_EditDialog editor(session.store(), session.ui(), std::move(options), &window);
     editor.setRunLocked(window.runState().running());
     QObject::connect(&window, &CPZPtestDlg::runStateChanged, &editor,

@@ -1,10 +1,12 @@
-// Suppression List, Bounces and Replies and Unsubscribe Settings in the main window.
+// Suppression List, Bounces and Replies, Campaign History and Unsubscribe Settings in the main
+// window.
 
 #include "app/BounceCommand.h"
 #include "app/Commands.h"
 #include "app/gui/BouncesWindow.h"
 #include "app/gui/CPZPtestDlg.h"
 #include "app/gui/CommandWiring.h"
+#include "app/gui/HistoryWindow.h"
 #include "app/gui/SuppressionWindows.h"
 
 namespace pw::app {
@@ -22,6 +24,12 @@ void wireSuppressionCommands(CPZPtestDlg& window) {
                          bounces::mailboxAccount(session.settings().server),
                          readSoftBounceRule(session.settingsPath()), session.ui(), &window);
         dialog.setObjectName(QStringLiteral("d_Bounces"));
+        dialog.exec();
+    });
+    window.setCommandHandler(cmd::kHistory, [&window] {
+        CAppSession& session = window.session();
+        d_History dialog(session.store().Folders().userDataFolder, session.ui(), &window);
+        dialog.setObjectName(QStringLiteral("d_History"));
         dialog.exec();
     });
     window.setCommandHandler(cmd::kUnsubscribeSettings, [&window] {

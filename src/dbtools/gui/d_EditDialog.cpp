@@ -87,6 +87,7 @@ const CommandInfo kCommands[] = {
     {C::FilterOn, ids::kCmdFilterOn, QStyle::SP_FileDialogDetailedView},
     {C::FilterOff, ids::kCmdFilterOff, QStyle::SP_FileDialogListView},
     {C::AddToSuppression, ids::kCmdAddToSuppression, kNoIcon},
+    {C::AddressHistory, ids::kHistoryAddressCommand, kNoIcon},
 };
 
 // The editor's entries of the program's shortcut table.
@@ -120,6 +121,7 @@ bool d_EditDialog::runLocks(Command command) {
         case C::MoveLeft:
         case C::MoveRight:
         case C::SelectAllRecords:
+        case C::AddressHistory:
             return false;
         default:
             return true;
@@ -182,9 +184,10 @@ d_EditDialog::d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptio
              C::AddRecord, C::DeleteRecord, C(0), C::AddGroup, C::DeleteGroup, C::AutoGroup});
     addMenu("menuSelection", ids::kMenuSelection,
             {C::SelectAll, C::SelectNone, C::SelectUnsent, C::ClearResult});
-    addMenu("menuTools", ids::kMenuTools,
-            {C::SortAscending, C::SortDescending, C(0), C::FindDuplicates, C::DeleteDuplicates,
-             C(0), C::CheckAddresses, C::DeleteInvalid, C(0), C::AddToSuppression});
+    addMenu(
+        "menuTools", ids::kMenuTools,
+        {C::SortAscending, C::SortDescending, C(0), C::FindDuplicates, C::DeleteDuplicates, C(0),
+         C::CheckAddresses, C::DeleteInvalid, C(0), C::AddToSuppression, C::AddressHistory});
     addMenu("menuFiltering", ids::kMenuFiltering, {C::FilterOn, C::FilterOff});
     layout()->setMenuBar(m_menuBar);
     buildToolbar();
@@ -322,6 +325,7 @@ void d_EditDialog::buildCommands() {
     }
     m_actions.at(C::FilterOff)->setEnabled(false);
     m_actions.at(C::OpenDatabase)->setEnabled(bool(m_options.openDatabaseFile));
+    m_actions.at(C::AddressHistory)->setEnabled(bool(m_options.showAddressHistory));
 }
 
 void d_EditDialog::buildToolbar() {
@@ -388,6 +392,16 @@ void d_EditDialog::run(Command command) {
         case C::AddToSuppression:
             (void)AddRowsToSuppressionList(s, selectedRows());
             break;
+        case C::AddressHistory: {
+            const RecordGridModel& records = s.grid();
+            const int row = m_form->grid1043->currentIndex().row();
+            if (m_options.showAddressHistory && row >= 0 && row < records.rowCount())
+                m_options.showAddressHistory(
+                    records.data(records.index(row, kFirstFieldColumn), Qt::DisplayRole)
+                        .toString()
+                        .trimmed());
+            break;
+        }
         case C::SelectAll:
             s.selectAll();
             break;

@@ -49,6 +49,8 @@ struct EditorOptions {
     // What came back from an address (its bounce count and last reason), shown in the status
     // bar for the record under the cursor; empty: nothing to show.
     std::function<QString(const QString& address)> addressNote;
+    // Shows the campaigns an address was in; none: the command stays disabled.
+    std::function<void(const QString& address)> showAddressHistory;
 };
 
 // The file "Save the database as" writes: ".pzb" added unless the chosen name has it.
@@ -87,6 +89,7 @@ public:
         SaveDatabase = 32837,
         SaveDatabaseAs = 32838,
         AddToSuppression = 32950,  // the selected records' addresses never get mail again
+        AddressHistory = 32951,    // the campaigns the address under the cursor was in
     };
 
     d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptions options,
