@@ -266,6 +266,13 @@ std::unique_ptr<QObject> askByQt(const DnsServer& server, const DnsQuestion& q, 
 
 }  // namespace
 
+std::optional<DnsAnswer> readDnsReply(const QByteArray& packet, quint16 id, DnsType type) {
+    Reply r = parseReply(packet, id, type);
+    if (!r.ours)
+        return std::nullopt;
+    return std::move(r.answer);
+}
+
 std::optional<DnsServer> parseDnsServer(const QString& text) {
     const QString t = text.trimmed();
     QString host = t;

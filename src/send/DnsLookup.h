@@ -64,6 +64,11 @@ private:
     QString m_configError;
 };
 
+// A name server's reply to the query `id` for records of `type` (RFC 1035), as the UDP query
+// reads it; nothing when the packet is no reply to that query.
+[[nodiscard]] std::optional<DnsAnswer> readDnsReply(const QByteArray& packet, quint16 id,
+                                                    DnsType type);
+
 // Forgets the answers of the session (tests start each case afresh).
 void forgetDnsAnswers();
 
