@@ -34,6 +34,8 @@ packages=(
   poppler-utils fonts-ipafont-gothic fonts-ipafont-mincho
   # spam scoring of the messages we build
   spamassassin
+  # a name server on loopback for the check before a run
+  python3-dnslib
   # the desktop entry and the MIME type of project files are checked when installed
   desktop-file-utils shared-mime-info xdg-utils
   # the Debian package: its dependencies from the binary, and the package and its AppStream

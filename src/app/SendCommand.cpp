@@ -26,6 +26,8 @@
 #include "app/StopSignals.h"
 #include "db/TDbData.h"
 #include "resources/Strings.h"
+#include "send/DeliverabilityCheck.h"
+#include "send/DnsLookup.h"
 #include "send/RunMarker.h"
 #include "send/SendClock.h"
 #include "send/SendFlow.h"
@@ -218,6 +220,8 @@ SendCommandLine parseSendCommandLine(const QStringList& arguments) {
             cl.force = true;
         } else if (a == QLatin1String("--test")) {
             cl.test = true;
+        } else if (a == QLatin1String("--check")) {
+            cl.check = true;
         } else if (a == QLatin1String("--dry-run")) {
             if (!value(cl.dryRunFolder))
                 return cl;
@@ -427,6 +431,20 @@ int runSendCommand(const QStringList& arguments) {
                                                  flow.failedCount()));
             return endWithoutRun(int(SendExit::Complete));
         }
+    }
+
+    // The check reads the recipients chosen and one merged message; it sends nothing and
+    // leaves the project as it was.
+    if (cl.check) {
+        console.out(send::formatMessageText(str(ids::kCliCheckHeading), {projectPath}));
+        send::CDnsResolver dns = send::CDnsResolver::fromEnvironment();
+        const std::vector<send::Finding> findings =
+            send::checkDeliverability(send::deliverabilityInput(flow), dns);
+        for (const QString& line : send::findingLines(findings))
+            console.out(line);
+        return endWithoutRun(send::worstLevel(findings) == send::FindingLevel::Problem
+                                 ? int(SendExit::CheckFoundProblem)
+                                 : int(SendExit::Complete));
     }
 
     // Bad settings, files or folders, the questions (answered beforehand here: characters the

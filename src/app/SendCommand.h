@@ -2,7 +2,7 @@
 // The command-line sender:
 //
 //   postwick --send PROJECT.pzy [--selection all|selected|unsent] [--force] [--test]
-//                [--dry-run DIR]
+//                [--dry-run DIR] [--check]
 //   postwick --send --help
 //
 // main() passes the process's arguments WITHOUT the program name (for example
@@ -33,6 +33,7 @@ enum class SendExit : int {
     Cancelled = 3,
     Unusable = 4,     // bad command line, unreadable settings or project, no database
     NotRecorded = 5,  // outcomes could not be recorded or written back (kept for the next run)
+    CheckFoundProblem = 6,  // "--check": the deliverability check found a problem
 };
 
 // True when the arguments ask for the command-line sender ("--send" among them).
@@ -46,6 +47,7 @@ struct SendCommandLine {
     bool force = false;  // "all" even when the last run did not reach everyone
     bool test = false;
     QString dryRunFolder;  // empty: send to the server
+    bool check = false;    // check the deliverability, send nothing
     bool help = false;
     QString error;  // not empty: the command line cannot be used
 };

@@ -65,6 +65,7 @@ void visitSetupKeys(Settings& s, Visitor&& v) {
     v.integer("StrFieldSize", s.strFieldSize, 100);
     v.boolean("SMTPAcceptUnverifiedCert", server.acceptUnverifiedCertificate, false);
     v.integer("AttachmentSizeLimit", s.attachmentSizeLimit, 25);
+    v.integer("CheckBeforeSending", s.checkBeforeSending, 1);
     v.integer("OAuthProvider", s.oauthProvider, 0);
     v.text("OAuthClientID", s.oauthClientId, "");
     v.password("OAuthClientSecret", s.oauthClientSecret);

@@ -58,6 +58,8 @@ struct Settings {
     // "JapaneseExtras": characters outside JIS X 0208 in a Japanese charset's mail; 0 that
     // recipient's mail in UTF-8, 1 the Windows codes, 2 standard equivalents.
     int japaneseExtras = 0;
+    // "CheckBeforeSending": the deliverability check before the Transmission dialog (1 on).
+    int checkBeforeSending = 1;
     // "ImportDatesIso": 1 writes workbook dates as 2024-03-15, 0 in the system's short form.
     int importDatesIso = 0;
     bool dbExportItem = true;

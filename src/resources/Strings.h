@@ -25,6 +25,7 @@ namespace ids {
 #include "strings/compose.inc"
 #include "strings/send.inc"
 #include "strings/sendlimits.inc"
+#include "strings/deliverability.inc"
 #include "strings/serversettings.inc"
 #include "strings/print.inc"
 #include "strings/bounces.inc"

@@ -3,6 +3,7 @@
 // The application plugs in the Qt implementation; tests plug in a scripted responder,
 // so that every piece of logic runs headless.
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -33,6 +34,21 @@ struct ChoiceRequest {
     int defaultButton = 0;  // pressed by Enter
     int escapeButton = -1;  // the answer to Esc or closing the box; -1: the last button
     ChoiceIcon icon = ChoiceIcon::Information;
+};
+
+// One finding of a report: how it came out, what was found and what to do about it.
+enum class ReportLevel { Pass, Warning, Problem };
+struct ReportItem {
+    ReportLevel level = ReportLevel::Pass;
+    QString title;
+    QString text;
+    QString action;  // empty: nothing to do
+};
+// A list of findings above buttons of their own captions (those of `choice`, whose text
+// stands above the list).
+struct ReportRequest {
+    ChoiceRequest choice;
+    QList<ReportItem> items;
 };
 
 enum class FileChoice {
@@ -103,6 +119,10 @@ public:
     // A box with buttons of its own captions; returns the index of the button pressed.
     // A front end with nobody to ask answers with the escape button.
     [[nodiscard]] virtual int choose(const ChoiceRequest& request) { return escapeIndex(request); }
+
+    // A report of findings with buttons; returns the index of the button pressed. Without a
+    // list of its own, a front end shows the findings as the text of choose().
+    [[nodiscard]] virtual int showReport(const ReportRequest& request);
 
     // The chosen paths (one for every mode but OpenFiles); empty when the user cancelled.
     // A front end with nobody to ask chooses nothing.

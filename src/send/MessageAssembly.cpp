@@ -762,6 +762,23 @@ QString CMessageAssembly::jisNotice() const {
         {QString::number(affected), QString::number(std::max(1, rowCount())), jobCharset(m_job)});
 }
 
+QStringList CMessageAssembly::recipientAddresses() const {
+    QStringList out;
+    const auto add = [&out](const CKTWSMTPAddress::RecipientList& list) {
+        for (const CKTWSMTPAddress& a : list.addresses)
+            out << a.address();
+    };
+    if (rowCount() == 0) {
+        add(CKTWSMTPAddress::parseRecipientText(m_job.recipientText));
+        return out;
+    }
+    for (int row = 0; row < rowCount(); ++row) {
+        if (const FieldTexts* values = m_rows->values(row))
+            add(mergedRecipients(m_job.recipientText, m_job.captions, *values).list);
+    }
+    return out;
+}
+
 MailTexts CMessageAssembly::texts() const {
     return MailTexts{m_job.senderName, m_job.senderAddress, m_job.recipientText, m_job.subject,
                      m_job.bodyText};

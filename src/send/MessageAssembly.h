@@ -134,6 +134,8 @@ public:
     // Placeholders of the mail (texts, HTML, unsubscribe texts) that name no field.
     [[nodiscard]] QStringList unmatchedPlaceholders() const;
     [[nodiscard]] int rowCount() const { return m_rows->count(); }
+    // Every recipient's address as the run would send to it (the job's own for a single send).
+    [[nodiscard]] QStringList recipientAddresses() const;
 
 private:
     MailJob m_job;

@@ -493,6 +493,10 @@ CharsetShortfall CSendFlow::charsetShortfall() const {
     return messageAssembly()->charsetShortfall();
 }
 
+ServerRecord CSendFlow::serverRecord() const {
+    return effectiveServer(m_settings.standardServer, m_document.projectSettings);
+}
+
 std::unique_ptr<CMessageAssembly> CSendFlow::messageAssembly() const {
     if (m_mode == SendMode::Merge)
         return std::make_unique<CMessageAssembly>(makeJob(), selectionRows());

@@ -307,6 +307,8 @@ public:
     [[nodiscard]] QString estimateText(int recipients) const;
     // When the account's limits let the next mail go (now, when they hold nothing back).
     [[nodiscard]] QDateTime nextAllowedSend() const;
+    // The server the run would send through: the standard one with the project's overrides.
+    [[nodiscard]] ServerRecord serverRecord() const;
     // Recipients whose mail failed for good (outcome 2), -1 when that cannot be read.
     [[nodiscard]] int failedCount() const;
 

@@ -40,6 +40,17 @@ public:
         QDir().mkpath(folders.userDataFolder);
         if (settingsText.startsWith("[SETUP]\r\n") && !settingsText.contains("StartShortcut="))
             settingsText.insert(int(qstrlen("[SETUP]\r\n")), "StartShortcut=0\r\n");
+        // the check before sending asks a name server: the tests that want it turn it on
+        if (settingsText.startsWith("[SETUP]\r\n") &&
+            !settingsText.contains("CheckBeforeSending=")) {
+            qsizetype end = settingsText.indexOf("\r\n[", 7);
+            end = end < 0 ? settingsText.size() : end + 2;
+            if (end == settingsText.size() && !settingsText.endsWith('\n')) {
+                settingsText += "\r\n";
+                end += 2;
+            }
+            settingsText.insert(int(end), "CheckBeforeSending=0\r\n");
+        }
         if (!settingsText.isEmpty())
             (void)writeFile(settingsPath, settingsText);
         session = std::make_unique<app::CAppSession>(folders, settingsPath, ui);

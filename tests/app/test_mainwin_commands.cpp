@@ -7,8 +7,10 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUdpSocket>
 
 #include "MainWindowFixture.h"
 #include "app/ScheduledSend.h"
@@ -126,6 +128,47 @@ private slots:
         delete watch.data();
         QCOMPARE(f.ui.askedTexts(), QStringList{message});
         QVERIFY(!dialogShown);
+        QVERIFY(!f.window->SendRunActive());
+    }
+
+    // The check before sending shows its findings through the user interaction before the
+    // Transmission dialog (a lookup that fails is a warning, never a pass): Cancel stops the
+    // request there, Continue goes on to the dialog.
+    void sendRequestShowsTheCheckFirst_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("dialogShown");
+        QTest::newRow("cancel") << str(ids::kCheckCancel) << false;
+        QTest::newRow("continue") << str(ids::kCheckContinue) << true;
+    }
+    void sendRequestShowsTheCheckFirst() {
+        QFETCH(QString, button);
+        QFETCH(bool, dialogShown);
+        QUdpSocket probe;  // a port nothing listens on: the name server is not there
+        QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
+        const QByteArray server = "127.0.0.1:" + QByteArray::number(probe.localPort());
+        probe.close();
+        qputenv("POSTWICK_DNS_SERVER", server);
+        MainWindowFixture f(test::sendingSettings(1, "CheckBeforeSending=1\r\n"));
+        QVERIFY(f.open());
+        f.addRecipients(3);
+        f.find<QLineEdit>("recipient")->setText("[[Mail Address]]");
+        f.find<QLineEdit>("subject")->setText("Autumn news");
+        f.find<QPlainTextEdit>("textBody")->setPlainText("Hello, our autumn catalogue is out.");
+        f.ui.scriptChoices({button});
+        bool shown = false;
+        QPointer<QTimer> watch = MainWindowFixture::whenModal("d_Transmission", [&](QWidget* d) {
+            shown = true;
+            static_cast<QDialog*>(d)->reject();
+        });
+        f.command(cmd::kSend)->trigger();
+        QApplication::processEvents();
+        delete watch.data();
+        qunsetenv("POSTWICK_DNS_SERVER");
+        QCOMPARE(f.ui.choicesAsked().size(), 1);
+        const ChoiceRequest& asked = f.ui.choicesAsked().first();
+        QCOMPARE(asked.caption, str(ids::kCheckCaption));
+        QVERIFY2(asked.text.contains("Could not look up shop.example"), qPrintable(asked.text));
+        QCOMPARE(shown, dialogShown);
         QVERIFY(!f.window->SendRunActive());
     }
 

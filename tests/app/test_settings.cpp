@@ -375,6 +375,7 @@ private slots:
                                         "StrFieldSize=100",
                                         "SMTPAcceptUnverifiedCert=0",
                                         "AttachmentSizeLimit=25",
+                                        "CheckBeforeSending=1",
                                         "OAuthProvider=0",
                                         "OAuthClientID=",
                                         "OAuthClientSecret=",

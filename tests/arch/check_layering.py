@@ -54,6 +54,7 @@ QTGUI_ALLOWED: dict[str, set[str]] = {}
 # Qt modules beyond QtCore that a logic target may link (none of them links QtGui).
 LOGIC_QT_EXTRA = {
     "serversettings": {"Network"},  # the OAuth sign-in
+    "send": {"Network"},  # the DNS lookups of the check before a run
 }
 # Linked by no logic target, directly or through others.
 GUI_QT = re.compile(r"^Qt6?::(Gui|Widgets|WebEngine\w*|PrintSupport|OpenGL\w*|Quick\w*|Qml\w*|Svg\w*)$")

@@ -415,6 +415,43 @@ private slots:
         QCOMPARE(w.leftovers(), QStringList());
     }
 
+    // "--check" prints its findings against a name server on loopback and sends nothing,
+    // leaving the project as it was; a problem (no SPF record) exits 6, warnings 0.
+    void checkSendsNothing_data() {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("finding");
+        QTest::newRow("no spf") << QByteArray("example.jp. 60 IN MX 10 mx.example.jp.\n") << 6
+                                << "problem SPF: The domain example.jp has no SPF record";
+        QTest::newRow("warnings only")
+            << QByteArray(
+                   "example.jp. 60 IN MX 10 mx.example.jp.\n"
+                   "example.jp. 60 IN TXT \"v=spf1 ip4:127.0.0.1 -all\"\n")
+            << 0 << "warning DMARC: The domain example.jp has no DMARC";
+    }
+    void checkSendsNothing() {
+        QFETCH(QByteArray, zone);
+        QFETCH(int, exitCode);
+        QFETCH(QString, finding);
+        CliWorld w;
+        QVERIFY(w.makeProject(3));
+        QVERIFY(w.startServer());
+        const QString zoneFile = w.world.env.makeFolder(QStringLiteral("dns")) + "zone";
+        QVERIFY(test::writeFile(zoneFile, zone));
+        test::SmtpTestServer dns;
+        QVERIFY2(dns.startScript("dns_server.py", {zoneFile}), qPrintable(dns.errorText()));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("POSTWICK_DNS_SERVER", QStringLiteral("127.0.0.1:%1").arg(dns.port()));
+        const QByteArray before = test::readFile(w.project);
+        const test::ProcessResult r = w.send({"--send", w.project, "--check"}, 120000, env);
+        QVERIFY2(r.exitCode == exitCode, r.out.constData());
+        QVERIFY2(QString::fromUtf8(r.out).contains(finding), r.out.constData());
+        QVERIFY(r.out.contains("0 at Yahoo"));
+        QCOMPARE(w.server->count(), 0);
+        QCOMPARE(test::readFile(w.project), before);
+        QCOMPARE(w.leftovers(), QStringList());
+    }
+
     void withErrorsExitsOne() {
         CliWorld w({QStringLiteral("--reject-rcpt"), QStringLiteral("rcpt2@")});
         QVERIFY(w.makeProject(3));

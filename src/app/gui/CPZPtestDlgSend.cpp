@@ -18,6 +18,8 @@
 #include "app/gui/SendWindows.h"
 #include "app/gui/SettingsCommands.h"
 #include "resources/Strings.h"
+#include "send/DeliverabilityCheck.h"
+#include "send/DnsLookup.h"
 #include "send/MessageAssembly.h"
 #include "send/RunMarker.h"
 #include "send/SendFlow.h"
@@ -225,6 +227,22 @@ void CPZPtestDlg::StartSend(bool test) {
 
     bool minimize = false;
     if (!test) {
+        // what the providers refuse or junk, told before the recipients are chosen
+        if (m_session.settings().checkBeforeSending != 0) {
+            if (flow->mode() == send::SendMode::Merge)
+                (void)flow->chooseSelection(db::SendSelectionMode::All);
+            std::vector<send::Finding> findings;
+            {
+                const std::unique_ptr<IProgress> progress = ui.createProgress();
+                progress->setCaption(str(ids::kCheckCaption));
+                progress->setText(str(ids::kCheckProgress));
+                progress->show();
+                send::CDnsResolver dns = send::CDnsResolver::fromEnvironment();
+                findings = send::checkDeliverability(send::deliverabilityInput(*flow), dns);
+            }
+            if (!send::confirmDeliverability(ui, findings))
+                return;
+        }
         OfferScheduledCancel();
         CTransmissionDialog dialog(this);
         if (flow->mode() == send::SendMode::Merge)

@@ -16,10 +16,13 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "compose/gui/PictureFile.h"
 #include "resources/Strings.h"
+#include "ui_ReportDialog.h"
 
 namespace pw::app {
 
@@ -252,6 +255,63 @@ int QtUserInteraction::choose(const ChoiceRequest& request) {
     const int pressed =
         static_cast<int>(buttons.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
     return pressed >= 0 ? pressed : escape;
+}
+
+int QtUserInteraction::showReport(const ReportRequest& request) {
+    QDialog dialog(m_parent);
+    Ui::ReportDialog form;
+    form.setupUi(&dialog);
+    const ChoiceRequest& c = request.choice;
+    dialog.setWindowTitle(c.caption);
+    form.reportText->setText(c.text);
+    form.reportText->setAccessibleName(c.text);
+    form.reportList->setHeaderLabels({str(ids::kCheckColumnResult), str(ids::kCheckColumnFinding),
+                                      str(ids::kCheckColumnAction)});
+    form.reportList->setAccessibleName(c.caption);
+    QStyle* style = dialog.style();
+    for (const ReportItem& item : request.items) {
+        auto* row = new QTreeWidgetItem(form.reportList);
+        QStyle::StandardPixmap icon = QStyle::SP_DialogApplyButton;
+        int level = ids::kCheckLevelPass;
+        if (item.level == ReportLevel::Warning) {
+            icon = QStyle::SP_MessageBoxWarning;
+            level = ids::kCheckLevelWarning;
+        } else if (item.level == ReportLevel::Problem) {
+            icon = QStyle::SP_MessageBoxCritical;
+            level = ids::kCheckLevelProblem;
+        }
+        row->setIcon(0, style->standardIcon(icon));
+        row->setText(0, str(level));
+        row->setText(1, item.title + QStringLiteral(": ") + item.text);
+        row->setText(2, item.action);
+        row->setToolTip(1, item.text);
+        row->setToolTip(2, item.action);
+    }
+    form.reportList->resizeColumnToContents(0);
+    form.reportList->setColumnWidth(1, 380);
+    QList<QPushButton*> buttons;
+    const int escape = escapeIndex(c);
+    int pressed = escape;
+    for (int i = 0; i < c.buttons.size(); ++i) {
+        auto* b = new QPushButton(c.buttons[i], &dialog);
+        b->setObjectName(QStringLiteral("choice%1").arg(i));
+        b->setAccessibleName(c.buttons[i]);
+        b->setAutoDefault(false);
+        QObject::connect(b, &QPushButton::clicked, &dialog, [&dialog, &pressed, i] {
+            pressed = i;
+            dialog.accept();
+        });
+        form.reportButtons->addWidget(b);
+        buttons.append(b);
+    }
+    if (c.defaultButton >= 0 && c.defaultButton < buttons.size()) {
+        buttons[c.defaultButton]->setDefault(true);
+        buttons[c.defaultButton]->setFocus();
+    }
+    // Esc and closing the window answer with the escape button
+    if (dialog.exec() != QDialog::Accepted)
+        return escape;
+    return pressed;
 }
 
 std::optional<QString> QtUserInteraction::askText(const TextRequest& request) {

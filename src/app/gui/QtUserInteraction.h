@@ -16,6 +16,7 @@ public:
 
     Answer message(const QString& caption, const QString& text, MessageKind kind) override;
     int choose(const ChoiceRequest& request) override;
+    int showReport(const ReportRequest& request) override;
     QStringList chooseFiles(const FileRequest& request) override;
     std::optional<QString> askText(const TextRequest& request) override;
     bool openUrl(const QString& url) override;
