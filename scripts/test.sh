@@ -5,6 +5,13 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/install-deps.sh"
+# The tree stays as clang-format writes it (style in .clang-format); checked first, it fails fast.
+if git -C "$here" rev-parse --git-dir >/dev/null 2>&1; then
+  if ! git -C "$here" ls-files -z '*.cpp' '*.h' | (cd "$here" && xargs -0 clang-format --dry-run --Werror); then
+    echo "clang-format: the files above are not formatted; run clang-format -i on them" >&2
+    exit 1
+  fi
+fi
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 export QTWEBENGINE_DISABLE_SANDBOX=1
 flags=(-DPOSTWICK_WERROR=ON)

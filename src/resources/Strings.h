@@ -18,18 +18,18 @@ enum class Language { English, Japanese };
 namespace ids {
 #define PW_STRING(name, number, en, ja) inline constexpr int name = number;
 #include "strings/app.inc"
-#include "strings/mainwindow.inc"
+#include "strings/bounces.inc"
+#include "strings/compose.inc"
 #include "strings/db.inc"
 #include "strings/dbtools.inc"
+#include "strings/deliverability.inc"
 #include "strings/exchange.inc"
-#include "strings/compose.inc"
+#include "strings/history.inc"
+#include "strings/mainwindow.inc"
+#include "strings/print.inc"
 #include "strings/send.inc"
 #include "strings/sendlimits.inc"
-#include "strings/deliverability.inc"
 #include "strings/serversettings.inc"
-#include "strings/print.inc"
-#include "strings/bounces.inc"
-#include "strings/history.inc"
 #undef PW_STRING
 }  // namespace ids
 

@@ -228,8 +228,8 @@ void checkSpf(const QString& domain, const QString& smtpHost, const Provider* pr
                                .match(lower)
                                .hasMatch();
     // a server named by its address is named so in the record, or not at all
-    const bool named = QHostAddress(host).isNull() ? lower.contains(registeredDomain(host))
-                                                   : lower.contains(host);
+    const bool named =
+        QHostAddress(host).isNull() ? lower.contains(registeredDomain(host)) : lower.contains(host);
     if (ownServer || named)
         out.push_back(finding(FindingTopic::SpfServer, FindingLevel::Pass,
                               fmt(ids::kCheckSpfNamesServer, {domain, host})));

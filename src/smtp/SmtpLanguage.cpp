@@ -7,7 +7,11 @@ namespace {
 std::atomic<TextLanguage> g_language{TextLanguage::English};
 }
 
-void setTextLanguage(TextLanguage language) { g_language.store(language); }
-TextLanguage textLanguage() { return g_language.load(); }
+void setTextLanguage(TextLanguage language) {
+    g_language.store(language);
+}
+TextLanguage textLanguage() {
+    return g_language.load();
+}
 
 }  // namespace pw::smtp
