@@ -108,6 +108,18 @@ void exercise(TreeResult& t, const QString& scratch) {
     env.insert("QT_QPA_GENERIC_PLUGINS", "postwickprobe");
     env.insert("POSTWICK_PROBE_REPORT", report);
     env.insert("POSTWICK_PROBE_TEMPLATE", kTemplateName);
+    // the desktop's opener, played: what the program hands it goes into the report
+    QDir().mkpath(scratch + "bin");
+    QFile opener(scratch + "bin/xdg-open");
+    if (!opener.open(QIODevice::WriteOnly) ||
+        opener.write("#!/bin/sh\nprintf 'opened=%s\\n' \"${1#file://}\" >> "
+                     "\"$POSTWICK_PROBE_REPORT\"\n") < 0 ||
+        !opener.setPermissions(opener.permissions() | QFile::ExeOwner)) {
+        t.setupError = "cannot write " + opener.fileName();
+        return;
+    }
+    opener.close();
+    env.insert("PATH", scratch + "bin:" + env.value("PATH"));
     const Run window = run(t.program, {}, env, 180000);
     t.probeLog = QString::fromUtf8(window.out.right(4000));
     QFile f(report);
