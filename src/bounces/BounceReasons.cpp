@@ -37,7 +37,7 @@ const std::vector<ReasonWords>& table() {
              R"(\bspf\b|dkim|dmarc|sender policy framework|unauthenticated email|authentication checks)")},
         {"contenterror", words(R"(media error|content error|invalid (mime|header))")},
         // the local delivery program failed, whatever words it passed on
-        {"mailererror", words(R"(\b(procmail|maildrop|deliver(mail)?):|couldn't create)")},
+        {"mailererror", words(R"((?<![\w.])(procmail|maildrop|deliver(mail)?):|couldn't create)")},
         // au names no address when its reception filter refuses
         {"filtered", words(R"(\b550 : user unknown)")},
         {"mailboxfull",
@@ -46,7 +46,7 @@ const std::vector<ReasonWords>& table() {
              R"(exceeded (storage|the quota|quota)|storage (quota|allocation)|disk quota|)"
              R"(too many messages in (this|the) mailbox|mailfolder is full|account is full|)"
              R"(is over (its|the) (quota|storage)|user.{0,20} is over|)"
-             R"(out of storage|mail ?box (has )?exceeded|メールボックスがいっぱい|容量)")},
+             R"(out of storage|mail ?box (has )?exceed(ed|s)|メールボックスがいっぱい|容量)")},
         {"suspend",
          words(
              R"(account (has been |is )?(disabled|suspended|inactive|deactivated|locked|expired)|)"
@@ -63,7 +63,8 @@ const std::vector<ReasonWords>& table() {
              R"(does not exist|name not found|unknown)|unknown domain|name service error|)"
              R"(unrout(e)?able (mail )?domain|couldn'?t find any host|nxdomain|no mx|)"
              R"(domain is not (valid|found)|host or domain name not found|unknown mail domain|)"
-             R"(recipient domain|invalid domain|dns (error|lookup failed)|no route to host|domain is not reachable)")},
+             R"(invalid domain|dns (error|lookup fail(ed|ure))|host \S+ not found|no route to host|)"
+             R"(domain is not reachable)")},
         {"userunknown",
          words(
              R"(user unknown|unknown user|no such (user|mailbox|recipient|account|address|person)|)"
@@ -110,6 +111,7 @@ const std::vector<ReasonWords>& table() {
              R"(retry time|delivery time expired|message expired|(could|was) not (be )?delivered (within|for)|)"
              R"(too long|giving up|gave up|queue(d)? (for|too)|timeout exceeded|time ?limit|)"
              R"(delayed|expired|undeliverable for|has not been delivered|still undelivered|)"
+             R"(failing for a long time|retry timeout|delivery failed \d+ attempts|)"
              R"(delivery (has )?(failed|been delayed) (after|for)|will be retried)")},
         {"networkerror",
          words(
@@ -124,7 +126,7 @@ const std::vector<ReasonWords>& table() {
          words(R"(sender|envelope[- ]from|mail from|from address|return path|domain of)")},
         {"filtered", words(R"(filter|refused|rejected|denied|not authorized|not permitted)")},
         {"syntaxerror", words(R"(syntax|command (not recognized|unrecognized)|bad sequence)")},
-        {"contenterror", words(R"(content|mime|header)")},
+        {"contenterror", words(R"(content|mime|header(?!s? (of the original|follow)))")},
         {"mailererror",
          words(R"(mailer error|command (died|failed)|pipe to|program|exit code|x-unix)")},
         {"systemerror",

@@ -626,6 +626,20 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
                 {r, {}, {}, QStringLiteral("feedback"), BounceKind::Complaint, {}, {}});
         return report;
     }
+    // Microsoft's junk mail reports return the message whole, with no report part; the
+    // address that called it junk is in a header of theirs
+    const QString junkReporter = headerIn(g.returnedHeaders, "X-HmXmrOriginalRecipient");
+    if (g.dsn.empty() && !junkReporter.isEmpty()) {
+        report.type = ReportType::Complaint;
+        report.recipients.push_back({addressIn(junkReporter),
+                                     {},
+                                     {},
+                                     QStringLiteral("feedback"),
+                                     BounceKind::Complaint,
+                                     {},
+                                     {}});
+        return report;
+    }
     if (readSesJson(g.text, report))
         return report;
 
