@@ -178,7 +178,9 @@ QString reasonOf(const QString& status, const QString& replyCode, const QString&
     QString reason = reasonInWords(diagnostic);
     if (reason.isEmpty()) {
         // a specific code says more than the words around it
-        const bool generic = status.isEmpty() || status.mid(1, 2) == QLatin1String(".0");
+        // "x.0.y" and "x.y.0" are the "other or undefined" codes of a class
+        const bool generic = status.isEmpty() || status.mid(1, 2) == QLatin1String(".0") ||
+                             status.endsWith(QLatin1String(".0"));
         reason = generic ? reasonInWords(surrounding) : QString();
         if (reason.isEmpty())
             reason = reasonOfStatus(status);
