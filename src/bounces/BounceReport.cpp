@@ -501,9 +501,11 @@ bool refusedAtData(const QString& near, const QString& whole, const QString& add
     return m.hasMatch() && !noRecipient.match(whole.mid(m.capturedEnd(), 300)).hasMatch();
 }
 
-// whole: the report's text on one line, where the dialogue with the server may be quoted.
+// whole: the report's text on one line, where the dialogue with the server may be quoted;
+// soleCode: the code a report on this recipient alone gives somewhere.
 void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action,
-            const QString& extraText, Writer writer, const QString& whole = {}) {
+            const QString& extraText, Writer writer, const QString& whole = {},
+            const QString& soleCode = {}) {
     const QString text = o.diagnostic.isEmpty() ? extraText : o.diagnostic;
     const QString codeInText = lastStatusIn(text);
     o.replyCode = replyCodeIn(text);
@@ -521,6 +523,8 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
             status = lastStatusIn(beside);
         }
     }
+    if (status.isEmpty())
+        status = soleCode;
     o.reason = reasonOf(status, o.replyCode, o.diagnostic, extraText);
     // the server took the recipient at RCPT and refused only the message: the address
     // exists, and its "unknown user" is a filter's answer
@@ -721,11 +725,13 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
     report.type = ReportType::Bounce;
     if (found.empty())
         found.push_back({});
+    // a report on one recipient: a code anywhere in it is about that recipient
+    const QString onlyCode = found.size() == 1 ? lastStatusIn(text) : QString();
     for (const Candidate& c : found) {
         RecipientOutcome o;
         o.recipient = c.address;
         o.diagnostic = c.context;
-        finish(o, {}, {}, oneLine(text), writer, oneLine(text));
+        finish(o, {}, {}, oneLine(text), writer, oneLine(text), onlyCode);
         report.recipients.push_back(o);
     }
     return report;
