@@ -116,7 +116,8 @@ const std::vector<ReasonWords>& table() {
         {"networkerror",
          words(
              R"(connection (refused|reset|timed out|closed|lost)|lost connection|network|)"
-             R"(timed out|routing loop|mail loop|too many hops|unable to connect|could not connect)")},
+             R"(timed out|routing loop|mail loop|too many hops|unable to connect|could not connect|)"
+             R"(host (not reachable|unreachable))")},
         {"systemfull",
          words(R"(insufficient (system storage|disk space)|disk full|system (is )?full)")},
         {"policyviolation", words(R"(polic(y|ies)|violat|prohibited|not allowed|forbidden)")},

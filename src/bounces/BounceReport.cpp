@@ -225,7 +225,7 @@ QString lastStatusIn(const QString& text) {
 // The first refusal's reply code: a 2xx or 3xx is a step of the dialogue that went well.
 QString replyCodeIn(const QString& text) {
     static const QRegularExpression re(
-        QStringLiteral("(?<![\\d.#:\\-])([45][0-5]\\d)(?=[ \\-]|$)(?![\\-]\\d)"));
+        QStringLiteral("(?<![\\d.#:\\-])([45][0-5]\\d)(?=[ \\-,]|$)(?![\\-]\\d)"));
     const QRegularExpressionMatch m = re.match(text);
     return m.hasMatch() ? m.captured(1) : QString();
 }
@@ -236,7 +236,7 @@ qsizetype returnedMessageStart(const QString& text) {
         QStringLiteral("^[ \\t]*(-+ ?(Below this line is a copy|This is a copy|Original message|"
                        "The header of the original|Original Message|Returned message|"
                        "Undelivered message|Message header follows|Unsent Message below)|"
-                       "(Return-Path|Received|Message-I[Dd]|X-Mailer): |"
+                       "(Return-Path|Received|Message-I[Dd]|X-Mailer): ?|"
                        "-+ ?(Begin|Start) of (returned|original) message)"),
         QRegularExpression::MultilineOption | QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = re.match(text);
