@@ -237,4 +237,22 @@ QString pseudoStatus(const QString& reason, bool transient) {
     return {};
 }
 
+QString standardStatus(const QString& reason, bool transient) {
+    static const std::array<std::pair<const char*, const char*>, 9> codes = {{
+        {"hasmoved", "1.6"},
+        {"exceedlimit", "2.3"},
+        {"systemfull", "3.1"},
+        {"mesgtoobig", "3.4"},
+        {"networkerror", "4.0"},
+        {"syntaxerror", "5.0"},
+        {"contenterror", "6.0"},
+        {"securityerror", "7.0"},
+        {"policyviolation", "7.0"},
+    }};
+    for (const auto& [name, code] : codes)
+        if (reason == QLatin1String(name))
+            return QStringLiteral("%1.%2").arg(transient ? 4 : 5).arg(QLatin1String(code));
+    return {};
+}
+
 }  // namespace pw::bounces

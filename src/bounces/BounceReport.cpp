@@ -412,6 +412,8 @@ bool readSesJson(const QString& text, BounceReport& report) {
         o.reason = reasonOf(o.status, o.replyCode, o.diagnostic);
         if (o.status.isEmpty())
             o.status = pseudoStatus(o.reason, transient);
+        if (o.status.isEmpty())
+            o.status = standardStatus(o.reason, transient);
         o.kind = kindOf(o.reason, o.status);
         report.recipients.push_back(o);
     }
@@ -554,6 +556,8 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
         status = pseudoStatus(o.reason, transient);
         if (!o.replyCode.isEmpty() && status.isEmpty())
             status = o.replyCode.left(1) + QStringLiteral(".0.0");
+        if (status.isEmpty())
+            status = standardStatus(o.reason, transient);
     }
     o.status = status;
     o.kind = kindOf(o.reason, o.status);
