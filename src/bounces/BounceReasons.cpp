@@ -64,6 +64,7 @@ const std::vector<ReasonWords>& table() {
              R"(unrout(e)?able (mail )?domain|couldn'?t find any host|nxdomain|no mx|)"
              R"(domain is not (valid|found)|host or domain name not found|unknown mail domain|)"
              R"(invalid domain|dns (error|lookup fail(ed|ure))|host \S+ not found|no route to host|)"
+             R"(domain \S+ (couldn't|could not) be found|)"
              R"(domain is not reachable)")},
         {"userunknown",
          words(
@@ -73,7 +74,7 @@ const std::vector<ReasonWords>& table() {
              R"(unknown recipient|invalid recipient|invalid (mailbox|address|user)|)"
              R"(mailbox (not found|unavailable|does not exist|doesn't exist|not available|)"
              R"(is unavailable|unknown|invalid)|address (does not exist|unknown|not found)|)"
-             R"(unknown (local[- ]part|address|mailbox|or illegal alias)|)"
+             R"(unknown (local[- ]part|address|mailbox|or illegal alias)|address (couldn't|could not) be found|)"
              R"(no mailbox here|not (a )?(valid|known) (user|recipient|mailbox)|)"
              R"(account (that you tried to reach )?does not exist|does not exist|doesn't exist|)"
              R"(unrout(e)?able address|not our customer|bad destination|recipnotfound|)"

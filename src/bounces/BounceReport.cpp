@@ -660,6 +660,11 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
         if (m.hasMatch())
             g.dsn.push_back(g.text.mid(m.capturedStart()));
     }
+    // in a report on one recipient all the human part's words are about it
+    qsizetype blocks = 0;
+    for (const QString& dsn : g.dsn)
+        for (const Fields& f : fieldBlocks(dsn))
+            blocks += field(f, "final-recipient").isEmpty() ? 0 : 1;
     for (const QString& dsn : g.dsn) {
         for (const Fields& f : fieldBlocks(dsn)) {
             QString rcpt = addressIn(field(f, "final-recipient"));
@@ -678,8 +683,11 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
             for (const Candidate& c : recipientsInText(text, excluded))
                 if (c.address == rcpt)
                     near = c.context;
+            const bool nearSaysWhy =
+                !near.isEmpty() && reasonOf({}, {}, near) != QLatin1String("undefined");
+            const bool useNear = nearSaysWhy || (!near.isEmpty() && blocks > 1);
             finish(o, statusIn(field(f, "status")), field(f, "action"),
-                   near.isEmpty() ? oneLine(text) : near, writer, oneLine(text));
+                   useNear ? near : oneLine(text), writer, oneLine(text));
             report.recipients.push_back(o);
         }
     }
