@@ -203,6 +203,11 @@ void TestBounceReader::corpus_data() {
         << "5.5.0"
         << "hard"
         << "userunknown";
+    QTest::newRow("one recipient, its lines say no reason: the transcript does")
+        << "lhost-sendmail-18.eml" << 1 << "kijitora@example.jp"
+        << "5.0.0"
+        << "soft"
+        << "mailererror";
     QTest::newRow("one recipient, the code lines away from the address")
         << "lhost-mailmarshal-02.eml" << 1 << "kijitora@nyaan.example.com"
         << "5.1.1"
