@@ -635,9 +635,12 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
         return report;
     }
     // Microsoft's junk mail reports return the message whole, with no report part; the
-    // address that called it junk is in a header of theirs
+    // address that called it junk is in a header of theirs. A bounce of mail that once
+    // passed through Hotmail carries that header too, so the report's subject must say it.
     const QString junkReporter = headerIn(g.returnedHeaders, "X-HmXmrOriginalRecipient");
-    if (g.dsn.empty() && !junkReporter.isEmpty()) {
+    if (g.dsn.empty() && !junkReporter.isEmpty() &&
+        report.subject.startsWith(QLatin1String("complaint about message from"),
+                                  Qt::CaseInsensitive)) {
         report.type = ReportType::Complaint;
         report.recipients.push_back({addressIn(junkReporter),
                                      {},
