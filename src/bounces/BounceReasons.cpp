@@ -37,7 +37,7 @@ const std::vector<ReasonWords>& table() {
              R"(\bspf\b|dkim|dmarc|sender policy framework|unauthenticated email|authentication checks)")},
         {"contenterror", words(R"(media error|content error|invalid (mime|header))")},
         // the local delivery program failed, whatever words it passed on
-        {"mailererror", words(R"(\b(procmail|maildrop|deliver(mail)?):|couldn't create)")},
+        {"mailererror", words(R"((?<![\w.])(procmail|maildrop|deliver(mail)?):|couldn't create)")},
         // au names no address when its reception filter refuses
         {"filtered", words(R"(\b550 : user unknown)")},
         {"mailboxfull",
@@ -46,7 +46,7 @@ const std::vector<ReasonWords>& table() {
              R"(exceeded (storage|the quota|quota)|storage (quota|allocation)|disk quota|)"
              R"(too many messages in (this|the) mailbox|mailfolder is full|account is full|)"
              R"(is over (its|the) (quota|storage)|user.{0,20} is over|)"
-             R"(out of storage|mail ?box (has )?exceeded|メールボックスがいっぱい|容量)")},
+             R"(out of storage|mail ?box (has )?exceed(ed|s)|メールボックスがいっぱい|容量)")},
         {"suspend",
          words(
              R"(account (has been |is )?(disabled|suspended|inactive|deactivated|locked|expired)|)"
@@ -63,7 +63,9 @@ const std::vector<ReasonWords>& table() {
              R"(does not exist|name not found|unknown)|unknown domain|name service error|)"
              R"(unrout(e)?able (mail )?domain|couldn'?t find any host|nxdomain|no mx|)"
              R"(domain is not (valid|found)|host or domain name not found|unknown mail domain|)"
-             R"(recipient domain|invalid domain|dns (error|lookup failed)|no route to host|domain is not reachable)")},
+             R"(invalid domain|dns (error|lookup fail(ed|ure))|host \S+ not found|no route to host|)"
+             R"(domain \S+ (couldn't|could not) be found|)"
+             R"(domain is not reachable)")},
         {"userunknown",
          words(
              R"(user unknown|unknown user|no such (user|mailbox|recipient|account|address|person)|)"
@@ -72,7 +74,7 @@ const std::vector<ReasonWords>& table() {
              R"(unknown recipient|invalid recipient|invalid (mailbox|address|user)|)"
              R"(mailbox (not found|unavailable|does not exist|doesn't exist|not available|)"
              R"(is unavailable|unknown|invalid)|address (does not exist|unknown|not found)|)"
-             R"(unknown (local[- ]part|address|mailbox|or illegal alias)|)"
+             R"(unknown (local[- ]part|address|mailbox|or illegal alias)|address (couldn't|could not) be found|)"
              R"(no mailbox here|not (a )?(valid|known) (user|recipient|mailbox)|)"
              R"(account (that you tried to reach )?does not exist|does not exist|doesn't exist|)"
              R"(unrout(e)?able address|not our customer|bad destination|recipnotfound|)"
@@ -110,11 +112,13 @@ const std::vector<ReasonWords>& table() {
              R"(retry time|delivery time expired|message expired|(could|was) not (be )?delivered (within|for)|)"
              R"(too long|giving up|gave up|queue(d)? (for|too)|timeout exceeded|time ?limit|)"
              R"(delayed|expired|undeliverable for|has not been delivered|still undelivered|)"
+             R"(failing for a long time|retry timeout|delivery failed \d+ attempts|)"
              R"(delivery (has )?(failed|been delayed) (after|for)|will be retried)")},
         {"networkerror",
          words(
              R"(connection (refused|reset|timed out|closed|lost)|lost connection|network|)"
-             R"(timed out|routing loop|mail loop|too many hops|unable to connect|could not connect)")},
+             R"(timed out|routing loop|mail loop|too many hops|unable to connect|could not connect|)"
+             R"(host (not reachable|unreachable))")},
         {"systemfull",
          words(R"(insufficient (system storage|disk space)|disk full|system (is )?full)")},
         {"policyviolation", words(R"(polic(y|ies)|violat|prohibited|not allowed|forbidden)")},
@@ -124,7 +128,7 @@ const std::vector<ReasonWords>& table() {
          words(R"(sender|envelope[- ]from|mail from|from address|return path|domain of)")},
         {"filtered", words(R"(filter|refused|rejected|denied|not authorized|not permitted)")},
         {"syntaxerror", words(R"(syntax|command (not recognized|unrecognized)|bad sequence)")},
-        {"contenterror", words(R"(content|mime|header)")},
+        {"contenterror", words(R"(content|mime|header(?!s? (of the original|follow)))")},
         {"mailererror",
          words(R"(mailer error|command (died|failed)|pipe to|program|exit code|x-unix)")},
         {"systemerror",
@@ -176,7 +180,9 @@ QString reasonOf(const QString& status, const QString& replyCode, const QString&
     QString reason = reasonInWords(diagnostic);
     if (reason.isEmpty()) {
         // a specific code says more than the words around it
-        const bool generic = status.isEmpty() || status.mid(1, 2) == QLatin1String(".0");
+        // "x.0.y" and "x.y.0" are the "other or undefined" codes of a class
+        const bool generic = status.isEmpty() || status.mid(1, 2) == QLatin1String(".0") ||
+                             status.endsWith(QLatin1String(".0"));
         reason = generic ? reasonInWords(surrounding) : QString();
         if (reason.isEmpty())
             reason = reasonOfStatus(status);
@@ -229,6 +235,24 @@ QString pseudoStatus(const QString& reason, bool transient) {
         if (reason == QLatin1String(name))
             return number == 0 ? QString()
                                : QStringLiteral("%1.0.%2").arg(transient ? 4 : 5).arg(number);
+    return {};
+}
+
+QString standardStatus(const QString& reason, bool transient) {
+    static const std::array<std::pair<const char*, const char*>, 9> codes = {{
+        {"hasmoved", "1.6"},
+        {"exceedlimit", "2.3"},
+        {"systemfull", "3.1"},
+        {"mesgtoobig", "3.4"},
+        {"networkerror", "4.0"},
+        {"syntaxerror", "5.0"},
+        {"contenterror", "6.0"},
+        {"securityerror", "7.0"},
+        {"policyviolation", "7.0"},
+    }};
+    for (const auto& [name, code] : codes)
+        if (reason == QLatin1String(name))
+            return QStringLiteral("%1.%2").arg(transient ? 4 : 5).arg(QLatin1String(code));
     return {};
 }
 

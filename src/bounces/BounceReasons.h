@@ -15,4 +15,8 @@ namespace pw::bounces {
 // temporary failure); empty for reasons without one.
 [[nodiscard]] QString pseudoStatus(const QString& reason, bool transient);
 
+// The enhanced status code that names a reason without a number of its own ("5.3.4" for a
+// message too big); empty for the others.
+[[nodiscard]] QString standardStatus(const QString& reason, bool transient);
+
 }  // namespace pw::bounces

@@ -225,7 +225,7 @@ QString lastStatusIn(const QString& text) {
 // The first refusal's reply code: a 2xx or 3xx is a step of the dialogue that went well.
 QString replyCodeIn(const QString& text) {
     static const QRegularExpression re(
-        QStringLiteral("(?<![\\d.#:\\-])([45][0-5]\\d)(?=[ \\-]|$)(?![\\-]\\d)"));
+        QStringLiteral("(?<![\\d.#:\\-])([45][0-5]\\d)(?=[ \\-,]|$)(?![\\-]\\d)"));
     const QRegularExpressionMatch m = re.match(text);
     return m.hasMatch() ? m.captured(1) : QString();
 }
@@ -236,7 +236,7 @@ qsizetype returnedMessageStart(const QString& text) {
         QStringLiteral("^[ \\t]*(-+ ?(Below this line is a copy|This is a copy|Original message|"
                        "The header of the original|Original Message|Returned message|"
                        "Undelivered message|Message header follows|Unsent Message below)|"
-                       "(Return-Path|Received|Message-I[Dd]|X-Mailer): |"
+                       "(Return-Path|Received|Message-I[Dd]|X-Mailer): ?|"
                        "-+ ?(Begin|Start) of (returned|original) message)"),
         QRegularExpression::MultilineOption | QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = re.match(text);
@@ -412,6 +412,8 @@ bool readSesJson(const QString& text, BounceReport& report) {
         o.reason = reasonOf(o.status, o.replyCode, o.diagnostic);
         if (o.status.isEmpty())
             o.status = pseudoStatus(o.reason, transient);
+        if (o.status.isEmpty())
+            o.status = standardStatus(o.reason, transient);
         o.kind = kindOf(o.reason, o.status);
         report.recipients.push_back(o);
     }
@@ -501,9 +503,11 @@ bool refusedAtData(const QString& near, const QString& whole, const QString& add
     return m.hasMatch() && !noRecipient.match(whole.mid(m.capturedEnd(), 300)).hasMatch();
 }
 
-// whole: the report's text on one line, where the dialogue with the server may be quoted.
+// whole: the report's text on one line, where the dialogue with the server may be quoted;
+// soleCode: the code a report on this recipient alone gives somewhere.
 void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action,
-            const QString& extraText, Writer writer, const QString& whole = {}) {
+            const QString& extraText, Writer writer, const QString& whole = {},
+            const QString& soleCode = {}) {
     const QString text = o.diagnostic.isEmpty() ? extraText : o.diagnostic;
     const QString codeInText = lastStatusIn(text);
     o.replyCode = replyCodeIn(text);
@@ -521,6 +525,8 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
             status = lastStatusIn(beside);
         }
     }
+    if (status.isEmpty())
+        status = soleCode;
     o.reason = reasonOf(status, o.replyCode, o.diagnostic, extraText);
     // the server took the recipient at RCPT and refused only the message: the address
     // exists, and its "unknown user" is a filter's answer
@@ -550,6 +556,8 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
         status = pseudoStatus(o.reason, transient);
         if (!o.replyCode.isEmpty() && status.isEmpty())
             status = o.replyCode.left(1) + QStringLiteral(".0.0");
+        if (status.isEmpty())
+            status = standardStatus(o.reason, transient);
     }
     o.status = status;
     o.kind = kindOf(o.reason, o.status);
@@ -626,6 +634,23 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
                 {r, {}, {}, QStringLiteral("feedback"), BounceKind::Complaint, {}, {}});
         return report;
     }
+    // Microsoft's junk mail reports return the message whole, with no report part; the
+    // address that called it junk is in a header of theirs. A bounce of mail that once
+    // passed through Hotmail carries that header too, so the report's subject must say it.
+    const QString junkReporter = headerIn(g.returnedHeaders, "X-HmXmrOriginalRecipient");
+    if (g.dsn.empty() && !junkReporter.isEmpty() &&
+        report.subject.startsWith(QLatin1String("complaint about message from"),
+                                  Qt::CaseInsensitive)) {
+        report.type = ReportType::Complaint;
+        report.recipients.push_back({addressIn(junkReporter),
+                                     {},
+                                     {},
+                                     QStringLiteral("feedback"),
+                                     BounceKind::Complaint,
+                                     {},
+                                     {}});
+        return report;
+    }
     if (readSesJson(g.text, report))
         return report;
 
@@ -638,6 +663,11 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
         if (m.hasMatch())
             g.dsn.push_back(g.text.mid(m.capturedStart()));
     }
+    // in a report on one recipient all the human part's words are about it
+    qsizetype blocks = 0;
+    for (const QString& dsn : g.dsn)
+        for (const Fields& f : fieldBlocks(dsn))
+            blocks += field(f, "final-recipient").isEmpty() ? 0 : 1;
     for (const QString& dsn : g.dsn) {
         for (const Fields& f : fieldBlocks(dsn)) {
             QString rcpt = addressIn(field(f, "final-recipient"));
@@ -656,8 +686,11 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
             for (const Candidate& c : recipientsInText(text, excluded))
                 if (c.address == rcpt)
                     near = c.context;
+            const bool nearSaysWhy =
+                !near.isEmpty() && reasonOf({}, {}, near) != QLatin1String("undefined");
+            const bool useNear = nearSaysWhy || (!near.isEmpty() && blocks > 1);
             finish(o, statusIn(field(f, "status")), field(f, "action"),
-                   near.isEmpty() ? oneLine(text) : near, writer, oneLine(text));
+                   useNear ? near : oneLine(text), writer, oneLine(text));
             report.recipients.push_back(o);
         }
     }
@@ -707,11 +740,13 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
     report.type = ReportType::Bounce;
     if (found.empty())
         found.push_back({});
+    // a report on one recipient: a code anywhere in it is about that recipient
+    const QString onlyCode = found.size() == 1 ? lastStatusIn(text) : QString();
     for (const Candidate& c : found) {
         RecipientOutcome o;
         o.recipient = c.address;
         o.diagnostic = c.context;
-        finish(o, {}, {}, oneLine(text), writer, oneLine(text));
+        finish(o, {}, {}, oneLine(text), writer, oneLine(text), onlyCode);
         report.recipients.push_back(o);
     }
     return report;

@@ -188,6 +188,31 @@ void TestBounceReader::corpus_data() {
         << "2.6.0"
         << "delivered"
         << "delivered";
+    QTest::newRow("junk report with no report part, the reporter in a header")
+        << "arf-22.eml" << 1 << "kijitora@example.com"
+        << ""
+        << "complaint"
+        << "feedback";
+    QTest::newRow("Gmail's 'rejected by the recipient domain' is no unknown host")
+        << "lhost-gmail-18.eml" << 1 << "kijitora@example.or.jp"
+        << "5.1.1"
+        << "hard"
+        << "userunknown";
+    QTest::newRow("x.y.0 says nothing: the transcript's words do")
+        << "rfc3464-06.eml" << 1 << "kijitora@example.net"
+        << "5.5.0"
+        << "hard"
+        << "userunknown";
+    QTest::newRow("one recipient, its lines say no reason: the transcript does")
+        << "lhost-sendmail-18.eml" << 1 << "kijitora@example.jp"
+        << "5.0.0"
+        << "soft"
+        << "mailererror";
+    QTest::newRow("one recipient, the code lines away from the address")
+        << "lhost-mailmarshal-02.eml" << 1 << "kijitora@nyaan.example.com"
+        << "5.1.1"
+        << "hard"
+        << "userunknown";
 }
 
 void TestBounceReader::corpus() {
