@@ -233,7 +233,9 @@ void CMailSendThread::sendRows() {
     m_lanes->active.fetch_add(1);
     int batch = m_run.pacing.oneTimeSend;
     bool firstMail = true;
-    for (int index = takeRow(); index >= 0; index = takeRow(), firstMail = false) {
+    // a stop of another connection ends this one before its next mail
+    for (int index = takeRow(); index >= 0 && !m_lanes->stopped();
+         index = takeRow(), firstMail = false) {
         const int current = index + 1;
         const RowState state =
             m_ahead && m_ahead->row == index ? RowState::Present : m_source->rowState(index);
@@ -258,6 +260,8 @@ void CMailSendThread::sendRows() {
                 disconnectGracefully();
             batch = m_run.pacing.oneTimeSend;
             if (pause(m_run.pacing.sendWait, kBatchPollMs) == PauseEnd::Cancelled) {
+                if (!m_cancel.load())
+                    break;  // another connection stopped the run
                 log(str(ids::kLogTerminatedByUser));
                 m_status.store(static_cast<int>(RunStatus::Cancelled));
                 break;
@@ -849,7 +853,7 @@ CMailSendThread::PauseEnd CMailSendThread::pause(qint64 seconds, int pollMs) {
     const QDateTime end = pauseEnd(m_clock->now(), seconds);
     const QString status = standingByText(end);
     for (;;) {
-        if (m_cancel.load())
+        if (m_cancel.load() || m_lanes->stopped())
             return PauseEnd::Cancelled;
         m_progress.setStatus(status);
         if (m_clock->now() > end)
