@@ -85,7 +85,7 @@ private:
     int m_rateRefusals = 0;  // in a row, for the back-off
     // Until when a limit reply holds every connection of the run (UTC ms, 0: none).
     qint64 m_heldUntil = 0;
-    int m_heldBy = -1;  // the connection whose limit reply holds them
+    int m_heldBy = -1;                  // the connection whose limit reply holds them
     std::map<int, qint64> m_reserved;   // per connection, the slot given and not yet used
     qint64 m_ledgerRead = 0;            // the ledger's bytes read so far
     std::multiset<qint64> m_ownUnseen;  // written by this run, not yet read back
