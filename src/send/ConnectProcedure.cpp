@@ -102,7 +102,7 @@ ConnectOutcome runConnectProcedure(ISendTransport& transport, const ServerRecord
         // A server that answered "not now" (432, 421, 454) is the right one on the right
         // port: its other ports say the same, later is what helps.
         const int code = attempt.result.lastResponseCode;
-        if (code >= 400 && code < 500)
+        if ((code >= 400 && code < 500) || attempt.result.kind == FailureKind::AccountLimit)
             return outcome;
         const std::optional<int> next = fallback.next(kind, server.smtpAuthType);
         if (!next)

@@ -11,6 +11,37 @@
 
 namespace pw::send {
 
+namespace {
+
+// The run's message source, one connection at a time: it reads the run's pages.
+class CSharedSource : public IMessageSource {
+public:
+    CSharedSource(std::shared_ptr<IMessageSource> inner, std::shared_ptr<CSendLanes> lanes)
+        : m_inner(std::move(inner)), m_lanes(std::move(lanes)) {}
+    MailTexts texts() const override {
+        QMutexLocker lock(&m_lanes->sourceMutex);
+        return m_inner->texts();
+    }
+    RowState rowState(int row) override {
+        QMutexLocker lock(&m_lanes->sourceMutex);
+        return m_inner->rowState(row);
+    }
+    MailTexts merged(int row) const override {
+        QMutexLocker lock(&m_lanes->sourceMutex);
+        return m_inner->merged(row);
+    }
+    BuiltMessage build(const MailTexts& texts, int row) override {
+        QMutexLocker lock(&m_lanes->sourceMutex);
+        return m_inner->build(texts, row);
+    }
+
+private:
+    std::shared_ptr<IMessageSource> m_inner;
+    std::shared_ptr<CSendLanes> m_lanes;
+};
+
+}  // namespace
+
 CMailSendThread::CMailSendThread(SendRun run, std::unique_ptr<IMessageSource> source,
                                  std::unique_ptr<ISendTransport> transport,
                                  OutcomeRecorder recorder, ISendProgress& progress, CSendLog& log,
@@ -21,24 +52,76 @@ CMailSendThread::CMailSendThread(SendRun run, std::unique_ptr<IMessageSource> so
       m_limiter(m_run.limiter
                     ? m_run.limiter
                     : std::make_shared<CSendLimiter>(SendingProfile{}, nullptr, m_clock->now())),
-      m_source(std::move(source)),
+      m_lanes(std::make_shared<CSendLanes>(int(m_run.recordIds.size()))),
+      m_sharedSource(std::move(source)),
+      m_source(std::make_unique<CSharedSource>(m_sharedSource, m_lanes)),
       m_transport(std::move(transport)),
-      m_recorder(std::move(recorder)),
-      m_progress(progress),
+      m_serialProgress(std::make_shared<CSerialProgress>(progress, m_lanes->progressMutex)),
+      m_progress(*m_serialProgress),
       m_log(log),
       m_policy(errorPolicyFromSetting(m_run.pacing.sendContinue)) {
+    if (recorder) {
+        m_recorder = [inner = std::move(recorder), lanes = m_lanes](int id, Outcome outcome) {
+            QMutexLocker lock(&lanes->recordMutex);
+            return inner(id, outcome);
+        };
+    }
     if (m_run.inFlight) {
         // from this moment a kill could leave the server with the mail and the record at 0
         m_transport->setBeforeDataEnd([this] {
             if (m_sendingRecordId >= 0)
-                m_run.inFlight->set(m_sendingRecordId, m_sendingWho);
+                m_run.inFlight->set(m_sendingRecordId, m_sendingWho, m_lane);
+        });
+    }
+}
+
+CMailSendThread::CMailSendThread(CMailSendThread& parent, int lane,
+                                 std::unique_ptr<ISendTransport> transport)
+    : m_run(parent.m_run),
+      m_clock(parent.m_clock),
+      m_limiter(parent.m_limiter),
+      m_lanes(parent.m_lanes),
+      m_lane(lane),
+      m_sharedSource(parent.m_sharedSource),
+      m_source(std::make_unique<CSharedSource>(m_sharedSource, m_lanes)),
+      m_transport(std::move(transport)),
+      m_recorder(parent.m_recorder),
+      m_serialProgress(parent.m_serialProgress),
+      m_progress(*m_serialProgress),
+      m_log(parent.m_log),
+      m_policy(parent.m_policy),
+      m_total(parent.m_total),
+      m_bufferLog(true) {
+    // the first connection told these
+    m_run.suppressed.clear();
+    m_run.inFlightOfKilledRun.clear();
+    if (m_run.inFlight) {
+        m_transport->setBeforeDataEnd([this] {
+            if (m_sendingRecordId >= 0)
+                m_run.inFlight->set(m_sendingRecordId, m_sendingWho, m_lane);
         });
     }
 }
 
 void CMailSendThread::clearInFlight() {
     if (m_run.inFlight)
-        m_run.inFlight->clear();
+        m_run.inFlight->clear(m_lane);
+}
+
+void CMailSendThread::log(const QString& text) {
+    if (m_bufferLog)
+        m_pendingLog.append(text);
+    else
+        m_log.append(text);
+}
+
+void CMailSendThread::flushLog() {
+    if (m_pendingLog.isEmpty())
+        return;
+    QMutexLocker lock(&m_lanes->logMutex);
+    for (const QString& text : std::as_const(m_pendingLog))
+        m_log.append(text);
+    m_pendingLog.clear();
 }
 
 CMailSendThread::~CMailSendThread() {
@@ -55,14 +138,25 @@ void CMailSendThread::cancel() {
     // The flag is set before the in-flight mark is read, and the worker sets the mark before
     // it reads the flag: either the worker sees the cancel and sends nothing more, or this
     // sees the transmission and leaves it to finish.
+    QMutexLocker lock(&m_moreMutex);
     m_cancel.store(true);
     const int requests = m_cancelRequests.fetch_add(1) + 1;
     if (requests > 1 || !m_inFlight.load())
         m_transport->abort();
     m_progress.abandonPrompts();
+    for (const auto& more : m_more)
+        more->cancel();
 }
 
 void CMailSendThread::run() {
+    if (m_lane > 0) {
+        try {
+            runMoreConnection();
+        } catch (const std::exception&) {
+            stopFailed();  // as the first connection's run does: the run ends in order
+        }
+        return;
+    }
     m_log.reset();
     // The cancel flag is not cleared: a cancel that came before the start still counts.
     m_errors.store(0);
@@ -105,7 +199,8 @@ void CMailSendThread::runSteps() {
     if (!m_limiter->profile().limitsNothing())
         log(formatMessageText(str(ids::kLogPacedTo), {limitsText(m_limiter->profile())}));
     m_progress.setStatus(str(ids::kSendStatusConnecting));
-    connectProcedure();
+    int limitReplies = 0;
+    (void)connectWithinLimits(limitReplies);
 
     if (m_cancel.load()) {
         m_status.store(static_cast<int>(RunStatus::Cancelled));
@@ -126,80 +221,10 @@ void CMailSendThread::runSteps() {
     } else {
         const int n = static_cast<int>(m_run.recordIds.size());
         m_total = n;
-        int batch = m_run.pacing.oneTimeSend;
         m_progress.setRange(n);
-        for (int index = 0; index < n; ++index) {
-            const int current = index + 1;
-            const RowState state =
-                m_ahead && m_ahead->row == index ? RowState::Present : m_source->rowState(index);
-            if (state == RowState::Gone) {
-                // deleted since the choice: nobody is left to get its mail
-                log(formatMessageText(str(ids::kLogRecordGoneSkipped),
-                                      {QString::number(m_run.recordIds[size_t(index)])}));
-                m_skipped.fetch_add(1);
-                m_progress.step();
-                continue;
-            }
-            if (state == RowState::Unreadable) {
-                log(str(ids::kLogRecipientsUnreadable));
-                m_errors.fetch_add(1);
-                stopFailed();
-                m_status.store(static_cast<int>(RunStatus::Failed));
-                break;
-            }
-            if (index > 0 && m_run.pacing.sendWait != 0 && batch < 1) {
-                m_progress.setStatus(str(ids::kSendStatusStandingBy));
-                if (m_transport->isConnected())
-                    disconnectGracefully();
-                batch = m_run.pacing.oneTimeSend;
-                if (pause(m_run.pacing.sendWait, kBatchPollMs) == PauseEnd::Cancelled) {
-                    log(str(ids::kLogTerminatedByUser));
-                    m_status.store(static_cast<int>(RunStatus::Cancelled));
-                    break;
-                }
-                m_progress.setStatus(str(ids::kSendStatusConnecting));
-                connectProcedure();
-            }
-            if (waitForSlot() == PauseEnd::Cancelled) {
-                log(str(ids::kLogTerminatedByUser));
-                m_status.store(static_cast<int>(RunStatus::Cancelled));
-                break;
-            }
-            --batch;
-            const MailTexts texts =
-                m_ahead && m_ahead->row == index ? m_ahead->texts : m_source->merged(index);
-            // the next mail may go ahead unless a batch pause comes first
-            const bool pauseNext = m_run.pacing.sendWait != 0 && batch < 1;
-            // nor when the account's pace holds it back
-            const bool paceNext = m_limiter->nextSlot(m_clock->now(), 1) > m_clock->now();
-            const int nextRow = index + 1 < n && !pauseNext && !paceNext ? index + 1 : -1;
-            const size_t refusals = m_refusals.size();
-            const qsizetype possibly = m_possiblyDelivered.size();
-            const Outcome outcome = sendOne(current, texts, index, index, nextRow);
-            count(outcome);
-            tell(current, texts, outcome, refusals, possibly);
-            const int recordId = m_run.recordIds[static_cast<size_t>(index)];
-            if (const RecordResult recorded =
-                    m_recorder ? m_recorder(recordId, outcome) : RecordResult::Recorded;
-                recorded != RecordResult::Recorded) {
-                // Going on would send mails whose outcomes are lost, and a later run would
-                // send them again.
-                log(formatMessageText(
-                    str(recorded == RecordResult::RecordGone ? ids::kLogRecordGone
-                                                             : ids::kLogOutcomeNotRecorded),
-                    {QString::number(recordId)}));
-                m_outcomeLost.store(true);
-                stopFailed();
-            } else {
-                clearInFlight();
-            }
-            if (m_cancel.load() || m_stopFailed.load()) {
-                m_status.store(
-                    static_cast<int>(m_cancel.load() ? RunStatus::Cancelled : RunStatus::Failed));
-                break;
-            }
-            m_progress.step();
-        }
+        startMoreConnections();
+        sendRows();
+        endMoreConnections();
     }
     if (m_stopFailed.load() && !m_cancel.load())
         m_status.store(static_cast<int>(RunStatus::Failed));
@@ -209,6 +234,111 @@ void CMailSendThread::runSteps() {
         disconnectGracefully();
         log(m_transport->disconnectedEntry());
     }
+}
+
+void CMailSendThread::sendRows() {
+    m_lanes->active.fetch_add(1);
+    int batch = m_run.pacing.oneTimeSend;
+    bool firstMail = true;
+    // a stop of another connection ends this one before its next mail
+    for (int index = takeRow(); index >= 0 && !m_lanes->stopped();
+         index = takeRow(), firstMail = false) {
+        const int current = index + 1;
+        const RowState state =
+            m_ahead && m_ahead->row == index ? RowState::Present : m_source->rowState(index);
+        if (state == RowState::Gone) {
+            // deleted since the choice: nobody is left to get its mail
+            log(formatMessageText(str(ids::kLogRecordGoneSkipped),
+                                  {QString::number(m_run.recordIds[size_t(index)])}));
+            m_skipped.fetch_add(1);
+            m_progress.step();
+            continue;
+        }
+        if (state == RowState::Unreadable) {
+            log(str(ids::kLogRecipientsUnreadable));
+            m_errors.fetch_add(1);
+            stopFailed();
+            m_status.store(static_cast<int>(RunStatus::Failed));
+            break;
+        }
+        if (!firstMail && m_run.pacing.sendWait != 0 && batch < 1) {
+            m_progress.setStatus(str(ids::kSendStatusStandingBy));
+            if (m_transport->isConnected())
+                disconnectGracefully();
+            batch = m_run.pacing.oneTimeSend;
+            if (pause(m_run.pacing.sendWait, kBatchPollMs) == PauseEnd::Cancelled) {
+                if (!m_cancel.load())
+                    break;  // another connection stopped the run
+                log(str(ids::kLogTerminatedByUser));
+                m_status.store(static_cast<int>(RunStatus::Cancelled));
+                break;
+            }
+            m_progress.setStatus(str(ids::kSendStatusConnecting));
+            connectProcedure();
+        }
+        if (waitForSlot() == PauseEnd::Cancelled) {
+            if (!m_cancel.load())
+                break;  // another connection stopped the run
+            log(str(ids::kLogTerminatedByUser));
+            m_status.store(static_cast<int>(RunStatus::Cancelled));
+            break;
+        }
+        --batch;
+        const MailTexts texts =
+            m_ahead && m_ahead->row == index ? m_ahead->texts : m_source->merged(index);
+        // the next mail may go ahead unless a batch pause comes first
+        const bool pauseNext = m_run.pacing.sendWait != 0 && batch < 1;
+        // nor when the account's pace holds it back
+        const bool paceNext = m_limiter->nextSlot(m_clock->now(), 1, m_lane) > m_clock->now();
+        if (!pauseNext && !paceNext && m_claimed < 0)
+            m_claimed = m_lanes->take();
+        const int nextRow = !pauseNext && !paceNext ? m_claimed : -1;
+        const size_t refusals = m_refusals.size();
+        const qsizetype possibly = m_possiblyDelivered.size();
+        const Outcome outcome = sendOne(current, texts, index, index, nextRow);
+        if (m_leaving) {
+            // the server takes no more connections: this row and the one taken ahead go
+            // to the connections that stay
+            m_lanes->giveBack(index);
+            if (m_claimed >= 0)
+                m_lanes->giveBack(std::exchange(m_claimed, -1));
+            flushLog();
+            break;
+        }
+        count(outcome);
+        tell(current, texts, outcome, refusals, possibly);
+        const int recordId = m_run.recordIds[static_cast<size_t>(index)];
+        if (const RecordResult recorded =
+                m_recorder ? m_recorder(recordId, outcome) : RecordResult::Recorded;
+            recorded != RecordResult::Recorded) {
+            // Going on would send mails whose outcomes are lost, and a later run would
+            // send them again.
+            log(formatMessageText(
+                str(recorded == RecordResult::RecordGone ? ids::kLogRecordGone
+                                                         : ids::kLogOutcomeNotRecorded),
+                {QString::number(recordId)}));
+            m_outcomeLost.store(true);
+            stopFailed();
+        } else {
+            clearInFlight();
+        }
+        flushLog();
+        if (m_cancel.load() || m_stopFailed.load() || m_lanes->stopped()) {
+            m_status.store(
+                static_cast<int>(m_cancel.load() ? RunStatus::Cancelled : RunStatus::Failed));
+            break;
+        }
+        m_progress.step();
+    }
+    flushLog();
+    m_limiter->release(m_lane);
+    m_lanes->active.fetch_sub(1);
+}
+
+int CMailSendThread::takeRow() {
+    if (m_claimed >= 0)
+        return std::exchange(m_claimed, -1);
+    return m_lanes->take();
 }
 
 void CMailSendThread::count(Outcome outcome) {
@@ -233,6 +363,102 @@ void CMailSendThread::disconnectGracefully() {
         log(r.description);
 }
 
+bool CMailSendThread::holdForLimit(LimitReply kind, QString reply, int& limitReplies) {
+    reply.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    log(formatMessageText(str(ids::kLogAccountLimit), {reply.simplified()}));
+    const QDateTime until = m_limiter->afterLimitReply(kind, m_clock->now(), m_lane);
+    const QString when = displayLocale().toString(until, QLocale::ShortFormat);
+    if (++limitReplies > kLimitTries) {
+        log(formatMessageText(str(ids::kLogLimitGivesUp), {when}));
+        m_errors.fetch_add(1);
+        stopFailed();
+        return false;
+    }
+    log(formatMessageText(str(ids::kLogLimitWait), {when}));
+    flushLog();
+    if (waitUntil(until, WaitShow::Countdown) == PauseEnd::Cancelled) {
+        log(formatMessageText(str(ids::kLogLimitCancelled), {when}));
+        return false;
+    }
+    return true;
+}
+
+bool CMailSendThread::connectWithinLimits(int& limitReplies) {
+    for (;;) {
+        connectProcedure();
+        if (m_transport->isConnected())
+            return true;
+        if (m_cancel.load() || m_connectLimit == LimitReply::None ||
+            !holdForLimit(m_connectLimit, m_connectReply, limitReplies))
+            return false;
+    }
+}
+
+void CMailSendThread::startMoreConnections() {
+    const int wanted =
+        std::min(m_limiter->profile().connections, static_cast<int>(m_run.recordIds.size()));
+    if (wanted <= 1 || !m_run.moreConnections || m_cancel.load())
+        return;
+    log(formatMessageText(str(ids::kLogConnectionsAtOnce), {QString::number(wanted)}));
+    // from here the connections' entries interleave: each mail's go as one block
+    m_bufferLog = true;
+    for (int lane = 1; lane < wanted; ++lane) {
+        std::unique_ptr<ISendTransport> transport = m_run.moreConnections();
+        if (!transport)
+            break;
+        QMutexLocker lock(&m_moreMutex);
+        auto more = std::unique_ptr<CMailSendThread>(
+            new CMailSendThread(*this, lane, std::move(transport)));
+        // a cancel that came first counts for it too
+        for (int i = 0; i < m_cancelRequests.load(); ++i)
+            more->cancel();
+        more->start();
+        m_more.push_back(std::move(more));
+    }
+}
+
+void CMailSendThread::runMoreConnection() {
+    connectProcedure();
+    if (!m_transport->isConnected()) {
+        // the others send its share
+        if (m_connectLimit != LimitReply::None)
+            log(formatMessageText(str(ids::kLogFewerConnections), {m_connectReply}));
+        flushLog();
+        return;
+    }
+    sendRows();
+    if (m_transport->isConnected()) {
+        disconnectGracefully();
+        log(m_transport->disconnectedEntry());
+    }
+    flushLog();
+}
+
+void CMailSendThread::endMoreConnections() {
+    for (const auto& more : m_more) {
+        more->wait();
+        // what the run counts is every connection's
+        m_errors.fetch_add(more->m_errors.load());
+        m_sent.fetch_add(more->m_sent.load());
+        m_failed.fetch_add(more->m_failed.load());
+        m_skipped.fetch_add(more->m_skipped.load());
+        m_later.fetch_add(more->m_later.load());
+        m_possiblyDelivered += more->m_possiblyDelivered;
+        m_refusals.insert(m_refusals.end(), more->m_refusals.begin(), more->m_refusals.end());
+        if (more->m_clearSignIn.load())
+            m_clearSignIn.store(true);
+        if (more->m_signInProblem.load())
+            m_signInProblem.store(true);
+        if (more->m_outcomeLost.load())
+            m_outcomeLost.store(true);
+        if (more->m_stopFailed.load())
+            m_stopFailed.store(true);
+        if (!m_refusal && more->m_refusal)
+            m_refusal = more->m_refusal;
+    }
+    m_bufferLog = false;
+}
+
 void CMailSendThread::connectProcedure() {
     const ConnectOutcome outcome =
         runConnectProcedure(*m_transport, m_run.server, m_cancel, [this](const ConnectAttempt& a) {
@@ -250,6 +476,12 @@ void CMailSendThread::connectProcedure() {
                 a.call.kind == smtp::ConnectionType::None && !m_clearSignIn.exchange(true))
                 log(str(ids::kLogClearTextSignIn));
         });
+    const TransportResult& last = outcome.last.result;
+    m_connectLimit = !outcome.connected && last.kind == FailureKind::AccountLimit
+                         ? last.limit
+                         : LimitReply::None;
+    QString reply = last.lastResponse.isEmpty() ? last.description : last.lastResponse;
+    m_connectReply = reply.replace(QLatin1String("\r\n"), QLatin1String(" ")).simplified();
     if (outcome.connected)
         m_everConnected.store(true);
     if (outcome.signInProblem)
@@ -454,12 +686,24 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
                     log(str(ids::kLogUnableToConnect));
                     if (m_cancel.load())
                         return later();
-                    if (m_signInProblem.load())
+                    if (m_signInProblem.load() || m_connectLimit != LimitReply::None)
                         break;  // only a new sign-in helps: no second try, no question
                     (void)m_progress.prompt(SendPrompt::ReconnectFailed,
                                             str(ids::kTransmissionErrorCaption),
                                             str(ids::kLogUnableToConnect));
                 }
+            }
+            if (!connected && m_connectLimit != LimitReply::None) {
+                // Refused for the account, not for the mail: one connection fewer while
+                // others send, else the wait the limit asks for.
+                if (m_lane > 0 && othersGoOn()) {
+                    log(formatMessageText(str(ids::kLogFewerConnections), {m_connectReply}));
+                    m_leaving = true;
+                    return later();
+                }
+                if (!holdForLimit(m_connectLimit, m_connectReply, limitReplies))
+                    return later();
+                continue;
             }
             if (!connected) {
                 // The server is gone: the run ends as failed, not as cancelled.
@@ -489,7 +733,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
         if (!r.ok && r.kind != FailureKind::PossiblyDelivered)
             clearInFlight();  // a reply or a broken connection: the server did not take it
         if (r.ok) {
-            m_limiter->sent(m_clock->now());
+            m_limiter->sent(m_clock->now(), m_lane);
             m_laterInARow = 0;
             log(str(ids::kLogCompleted));
             if (m_cancel.load())
@@ -508,7 +752,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
             const QString who = m_sendingWho;
             m_possiblyDelivered.append(who);
             log(formatMessageText(str(ids::kLogPossiblyDeliveredTo), {who}));
-            m_limiter->sent(m_clock->now());
+            m_limiter->sent(m_clock->now(), m_lane);
             if (!m_cancel.load())
                 m_errors.fetch_add(1);
             return Outcome::Sent;
@@ -521,26 +765,14 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
             case FailureKind::AccountLimit: {
                 // Trying the next recipients now would only burn them: this one stays unsent,
                 // and nothing goes until the limit allows, on a new connection then.
-                QString reply = r.lastResponse.isEmpty() ? r.description : r.lastResponse;
-                reply.replace(QLatin1String("\r\n"), QLatin1String(" "));
-                log(formatMessageText(str(ids::kLogAccountLimit), {reply.simplified()}));
                 m_transport->abandonNext();
                 if (m_transport->isConnected())
                     (void)m_transport->disconnect(true);
                 reconnectPending = true;
-                const QDateTime until = m_limiter->afterLimitReply(r.limit, m_clock->now());
-                const QString when = displayLocale().toString(until, QLocale::ShortFormat);
-                if (++limitReplies > kLimitTries) {
-                    log(formatMessageText(str(ids::kLogLimitGivesUp), {when}));
-                    m_errors.fetch_add(1);
-                    stopFailed();
+                if (!holdForLimit(r.limit,
+                                  r.lastResponse.isEmpty() ? r.description : r.lastResponse,
+                                  limitReplies))
                     return later();
-                }
-                log(formatMessageText(str(ids::kLogLimitWait), {when}));
-                if (waitUntil(until, WaitShow::Countdown) == PauseEnd::Cancelled) {
-                    log(formatMessageText(str(ids::kLogLimitCancelled), {when}));
-                    return later();
-                }
                 continue;
             }
             case FailureKind::RefusedForNow: {
@@ -600,7 +832,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
 
 CMailSendThread::PauseEnd CMailSendThread::waitForSlot() {
     const QDateTime now = m_clock->now();
-    const QDateTime slot = m_limiter->nextSlot(now);
+    const QDateTime slot = m_limiter->nextSlot(now, 0, m_lane);
     if (slot <= now)
         return PauseEnd::Elapsed;
     const bool long_ = now.msecsTo(slot) > kHoldConnectionMs;
@@ -629,7 +861,7 @@ CMailSendThread::PauseEnd CMailSendThread::waitUntil(const QDateTime& end, WaitS
     const QString until = displayLocale().toString(end, QLocale::ShortFormat);
     QString shown;
     for (;;) {
-        if (m_cancel.load())
+        if (m_cancel.load() || m_lanes->stopped())
             return PauseEnd::Cancelled;
         const qint64 left = m_clock->now().msecsTo(end);
         if (left <= 0)
@@ -650,7 +882,7 @@ CMailSendThread::PauseEnd CMailSendThread::pause(qint64 seconds, int pollMs) {
     const QDateTime end = pauseEnd(m_clock->now(), seconds);
     const QString status = standingByText(end);
     for (;;) {
-        if (m_cancel.load())
+        if (m_cancel.load() || m_lanes->stopped())
             return PauseEnd::Cancelled;
         m_progress.setStatus(status);
         if (m_clock->now() > end)

@@ -18,6 +18,14 @@
 // while the mail before it goes, and its commands travel with that mail's end of data: a run
 // costs about one round trip per mail. Its outcome is still recorded from its own replies.
 //
+// Where the account's profile allows several connections at once (and the run can open more),
+// a merge send opens them beside its own: each is a worker of this class on a thread of its
+// own, taking the next row from the run's shared rows, pipelining as above, under the one
+// limiter of the run. A row goes to exactly one connection; a connection the server refuses
+// for the number of connections gives its row back and leaves the others to it. A stop of one
+// (a lost server, an outcome not recorded) and a cancel stop them all. Each mail's log entries
+// are written as one block.
+//
 // The worker reaches the user only through ISendProgress and the log. It reads the
 // recipients' values as it goes, a page at a time (through its message source), and records
 // each outcome through its own attachment to the working copy (its recorder).
@@ -33,6 +41,7 @@
 #include "db/TDbData.h"
 #include "send/RecipientPages.h"
 #include "send/SendClock.h"
+#include "send/SendLanes.h"
 #include "send/SendLedger.h"
 #include "send/SendLog.h"
 #include "send/SendProgress.h"
@@ -129,6 +138,9 @@ struct SendRun {
     std::shared_ptr<CSendLimiter> limiter;
     // Told each recipient's end (the campaign history); none: nobody.
     std::shared_ptr<IRunObserver> observer;
+    // Another connection to the same server, for the profile's further connections at once;
+    // none: the run sends over one.
+    std::function<std::unique_ptr<ISendTransport>()> moreConnections;
 };
 
 class CMailSendThread : public QThread {
@@ -193,11 +205,31 @@ protected:
     void run() override;
 
 private:
+    // A further connection of `parent`'s run: its own transport, everything else shared.
+    CMailSendThread(CMailSendThread& parent, int lane, std::unique_ptr<ISendTransport> transport);
     enum class PauseEnd { Elapsed, Cancelled };
     enum class Decision { Again, GiveUp };
 
     void runSteps();
+    // The rows of a merge send, taken one by one from the run's shared rows.
+    void sendRows();
+    // The next row this connection sends (the one it went ahead with, else the next free).
+    [[nodiscard]] int takeRow();
+    // The run's further connections, opened beside this one; then waited for, their counts
+    // taken into this worker's.
+    void startMoreConnections();
+    void endMoreConnections();
+    void runMoreConnection();
     void connectProcedure();
+    // Connects; while the server refuses for the account's limit, waits as the limit says and
+    // tries again, a few times.
+    [[nodiscard]] bool connectWithinLimits(int& limitReplies);
+    // After a reply for the account's limit: waits until the limit allows. False when the run
+    // is to stop instead (cancelled, or refused too often).
+    [[nodiscard]] bool holdForLimit(LimitReply kind, QString reply, int& limitReplies);
+    // Whether this connection may close and leave its rows to the run's others.
+    [[nodiscard]] bool othersGoOn() const { return m_lanes->active.load() > 1; }
+    void flushLog();
     // `nextRow`: the row whose mail follows at once (no batch pause between), or -1; where
     // the server pipelines, its commands go with this mail's end of data.
     [[nodiscard]] Outcome sendOne(int number, const MailTexts& texts, int row, int position,
@@ -220,17 +252,24 @@ private:
     // sizes of those lists before it was sent.
     void tell(int position, const MailTexts& texts, Outcome outcome, size_t refusals,
               qsizetype possibly);
-    void log(const QString& text) { m_log.append(text); }
+    void log(const QString& text);
     void setCancel() { m_cancel.store(true); }
     // The run ends after this mail with the "unable to send" status (nobody cancelled).
-    void stopFailed() { m_stopFailed.store(true); }
+    void stopFailed() {
+        m_stopFailed.store(true);
+        m_lanes->stop();
+    }
 
     SendRun m_run;
     std::shared_ptr<ISendClock> m_clock;
     std::shared_ptr<CSendLimiter> m_limiter;
-    std::unique_ptr<IMessageSource> m_source;
+    std::shared_ptr<CSendLanes> m_lanes;
+    int m_lane = 0;  // 0: the run's first connection, whose worker the caller holds
+    std::shared_ptr<IMessageSource> m_sharedSource;
+    std::unique_ptr<IMessageSource> m_source;  // m_sharedSource, one connection at a time
     std::unique_ptr<ISendTransport> m_transport;
     OutcomeRecorder m_recorder;
+    std::shared_ptr<CSerialProgress> m_serialProgress;
     ISendProgress& m_progress;
     CSendLog& m_log;
     ErrorPolicy m_policy;
@@ -264,6 +303,14 @@ private:
     std::atomic<bool> m_outcomeLost{false};
     std::atomic<bool> m_signInProblem{false};
     int m_laterInARow = 0;
+    int m_claimed = -1;        // the row taken to go ahead of this connection's mail
+    bool m_leaving = false;    // this connection closes; its row goes to the others
+    bool m_bufferLog = false;  // several connections: a mail's entries go as one block
+    QStringList m_pendingLog;
+    LimitReply m_connectLimit = LimitReply::None;  // the last failed connection's, and its reply
+    QString m_connectReply;
+    QMutex m_moreMutex;
+    std::vector<std::unique_ptr<CMailSendThread>> m_more;  // the further connections
     // The record and "number address" of the mail being handed to the transport.
     int m_sendingRecordId = -1;
     QString m_sendingWho;

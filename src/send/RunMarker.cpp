@@ -201,6 +201,8 @@ std::unique_ptr<CInFlightRecord> CInFlightRecord::open(const QString& workingCop
     if (fd < 0)
         return nullptr;
     std::unique_ptr<CInFlightRecord> record(new CInFlightRecord(fd, path));
+    // the notes of an earlier run's further connections were settled before
+    (void)!::ftruncate(fd, 0);
     record->clear();
     return record;
 }
@@ -209,27 +211,31 @@ CInFlightRecord::CInFlightRecord(int fd, QString path) : m_fd(fd), m_path(std::m
 
 CInFlightRecord::~CInFlightRecord() {
     ::close(m_fd);
-    if (!m_noted)
+    if (m_noted.load() == 0)
         QFile::remove(m_path);
 }
 
-void CInFlightRecord::write(const QByteArray& text) {
+void CInFlightRecord::write(const QByteArray& text, int slot) {
     QByteArray block = text.left(kInFlightBlock);
     block.append(kInFlightBlock - block.size(), '\n');
     // a failed note leaves the old one: the worst it does is name a mail that was recorded
-    (void)!::pwrite(m_fd, block.constData(), size_t(block.size()), 0);
+    (void)!::pwrite(m_fd, block.constData(), size_t(block.size()), off_t(slot) * kInFlightBlock);
 }
 
-void CInFlightRecord::set(int recordId, const QString& who) {
-    m_noted = true;
+void CInFlightRecord::set(int recordId, const QString& who, int slot) {
+    if (slot < 0 || slot >= kSlots)
+        return;
+    m_noted.fetch_or(1u << slot);
     QByteArray line = "mail=" + who.toUtf8();
     line.replace('\n', ' ').replace('\r', ' ');
-    write("record=" + QByteArray::number(recordId) + '\n' + line.left(900) + '\n');
+    write("record=" + QByteArray::number(recordId) + '\n' + line.left(900) + '\n', slot);
 }
 
-void CInFlightRecord::clear() {
-    m_noted = false;
-    write("record=-1\n");
+void CInFlightRecord::clear(int slot) {
+    if (slot < 0 || slot >= kSlots)
+        return;
+    m_noted.fetch_and(~(1u << slot));
+    write("record=-1\n", slot);
 }
 
 QString settleInFlight(const QString& workingCopy) {
@@ -237,16 +243,22 @@ QString settleInFlight(const QString& workingCopy) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    int recordId = -1;
-    QString who;
-    for (const QByteArray& line : file.read(kInFlightBlock).split('\n')) {
-        if (line.startsWith("record="))
-            recordId = line.mid(7).toInt();
-        else if (line.startsWith("mail="))
-            who = QString::fromUtf8(line.mid(5));
+    // a block per connection of the run
+    std::vector<std::pair<int, QString>> noted;
+    for (int slot = 0; slot < CInFlightRecord::kSlots && !file.atEnd(); ++slot) {
+        int recordId = -1;
+        QString who;
+        for (const QByteArray& line : file.read(kInFlightBlock).split('\n')) {
+            if (line.startsWith("record="))
+                recordId = line.mid(7).toInt();
+            else if (line.startsWith("mail="))
+                who = QString::fromUtf8(line.mid(5));
+        }
+        if (recordId >= 0)
+            noted.emplace_back(recordId, who);
     }
     file.close();
-    if (recordId < 0) {
+    if (noted.empty()) {
         QFile::remove(path);
         return {};
     }
@@ -254,16 +266,21 @@ QString settleInFlight(const QString& workingCopy) {
     const std::optional<db::CRunAttachment::Outcomes> outcomes = copy.ReadOutcomes();
     if (!outcomes)
         return {};  // kept for a later try; the copy cannot be read now anyway
-    const auto it =
-        std::lower_bound(outcomes->begin(), outcomes->end(), std::pair{recordId, 0},
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-    const bool unrecorded = it != outcomes->end() && it->first == recordId && it->second == 0;
-    if (unrecorded && copy.WriteOutcome(recordId, int(Outcome::Sent)) !=
-                          db::CRunAttachment::OutcomeWrite::Written)
-        return {};
+    QStringList settled;
+    for (const auto& [recordId, who] : noted) {
+        const auto it =
+            std::lower_bound(outcomes->begin(), outcomes->end(), std::pair{recordId, 0},
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
+        const bool unrecorded = it != outcomes->end() && it->first == recordId && it->second == 0;
+        if (unrecorded && copy.WriteOutcome(recordId, int(Outcome::Sent)) !=
+                              db::CRunAttachment::OutcomeWrite::Written)
+            return {};
+        if (unrecorded)
+            settled << (who.isEmpty() ? QString::number(recordId) : who);
+    }
     copy.Detach();
     QFile::remove(path);
-    return unrecorded ? (who.isEmpty() ? QString::number(recordId) : who) : QString();
+    return settled.join(QStringLiteral(", "));
 }
 
 namespace {

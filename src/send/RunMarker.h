@@ -24,6 +24,7 @@
 #include <QDateTime>
 #include <QLockFile>
 #include <QString>
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -99,22 +100,25 @@ public:
     CInFlightRecord(const CInFlightRecord&) = delete;
     CInFlightRecord& operator=(const CInFlightRecord&) = delete;
 
-    // `who`: "number address", as the log names a possibly delivered mail.
-    void set(int recordId, const QString& who);
-    void clear();
+    // `who`: "number address", as the log names a possibly delivered mail. Each connection of
+    // a run notes its own mail, in its own `slot`.
+    void set(int recordId, const QString& who, int slot = 0);
+    void clear(int slot = 0);
+    static constexpr int kSlots = 16;
 
 private:
     CInFlightRecord(int fd, QString path);
-    void write(const QByteArray& text);
+    void write(const QByteArray& text, int slot);
     int m_fd = -1;
     QString m_path;
-    bool m_noted = false;
+    std::atomic<unsigned> m_noted{0};  // a bit per slot
 };
 
 [[nodiscard]] QString inFlightPathFor(const QString& workingCopy);
 // Takes up the note a killed run left on `workingCopy`: a recipient whose outcome is still
-// "not yet sent" there gets "sent" (its data went out) and is returned as "number address";
-// empty when nothing was in flight or its outcome had been recorded.
+// "not yet sent" there gets "sent" (its data went out) and is returned as "number address"
+// (several, one a connection, joined by ", "); empty when nothing was in flight or its
+// outcome had been recorded.
 [[nodiscard]] QString settleInFlight(const QString& workingCopy);
 
 // Held for the length of a run of one project file, by either front end, so that a second run

@@ -791,6 +791,7 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
             return m_summary.start = StartResult::Refused;
     }
 
+    std::function<std::unique_ptr<ISendTransport>()> moreConnections;
     if (!transport) {
         if (!m_settings.dryRunFolder.isEmpty()) {
             if (!QDir().mkpath(m_settings.dryRunFolder))
@@ -799,6 +800,9 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         } else {
             // the blanket accept and the certificates trusted per server
             transport = std::make_unique<CSmtpTransport>(m_settings.standardServer);
+            moreConnections = [server = m_settings.standardServer] {
+                return std::make_unique<CSmtpTransport>(server);
+            };
         }
     }
 
@@ -810,6 +814,7 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
     run.pacing = m_settings.pacing;
     if (m_settings.dryRunFolder.isEmpty())
         run.limiter = makeLimiter();
+    run.moreConnections = std::move(moreConnections);
     if (m_mode == SendMode::Merge) {
         run.recordIds = *m_ids;
         run.suppressed = m_suppressed;

@@ -34,15 +34,26 @@ CSendLedger::CSendLedger(const QString& userDataFolder, const QString& account) 
     m_path = folder + QStringLiteral("sendledger/") + fileNameFor(account);
 }
 
-CSendLedger::Contents CSendLedger::read(const QDateTime& now) const {
+qint64 CSendLedger::size() const {
+    return QFileInfo(m_path).size();
+}
+
+CSendLedger::Contents CSendLedger::read(const QDateTime& now, qint64 start, qint64* end) const {
     Contents c;
+    if (end)
+        *end = start;
     QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly) || (start > 0 && !file.seek(start)))
         return c;
     const qint64 from = now.toMSecsSinceEpoch() - CSendLimiter::kDayMs;
     // a ledger is small (a day of mails); a damaged line is skipped, not trusted
     while (!file.atEnd()) {
-        const QList<QByteArray> f = file.readLine(256).trimmed().split(' ');
+        const QByteArray line = file.readLine(256);
+        if (!line.endsWith('\n') && file.atEnd())
+            break;  // being written: read whole next time
+        if (end)
+            *end = file.pos();
+        const QList<QByteArray> f = line.trimmed().split(' ');
         bool ok = false;
         const qint64 at = f.size() >= 2 ? f[1].toLongLong(&ok) : 0;
         if (!ok)
@@ -81,7 +92,7 @@ CSendLimiter::CSendLimiter(SendingProfile profile, std::unique_ptr<CSendLedger> 
                            const QDateTime& now)
     : m_profile(profile), m_ledger(std::move(ledger)) {
     if (m_ledger) {
-        CSendLedger::Contents c = m_ledger->read(now);
+        CSendLedger::Contents c = m_ledger->read(now, 0, &m_ledgerRead);
         m_sent = std::move(c.sent);
         m_learnedDay = c.learnedDay;
     }
@@ -98,15 +109,35 @@ int CSendLimiter::dayLimit() const {
     return m_profile.perDay;
 }
 
-QDateTime CSendLimiter::nextSlot(const QDateTime& now, int pending) {
+void CSendLimiter::readOthers(const QDateTime& now) {
+    if (!m_ledger || m_ledger->size() <= m_ledgerRead)
+        return;
+    const CSendLedger::Contents c = m_ledger->read(now, m_ledgerRead, &m_ledgerRead);
+    for (const qint64 at : c.sent) {
+        // this run's own lines come back too: they are counted already
+        if (const auto own = m_ownUnseen.find(at); own != m_ownUnseen.end())
+            m_ownUnseen.erase(own);
+        else
+            m_sent.insert(std::upper_bound(m_sent.begin(), m_sent.end(), at), at);
+    }
+    if (c.learnedDay > 0)
+        m_learnedDay = c.learnedDay;
+}
+
+QDateTime CSendLimiter::nextSlot(const QDateTime& now, int pending, int lane) {
     QMutexLocker lock(&m_mutex);
     const qint64 nowMs = now.toMSecsSinceEpoch();
+    readOthers(now);
     dropOld(nowMs);
-    // the pending mails go now, before the one asked about
+    // the slots other connections hold count as sent; the pending mails go now, before the
+    // one asked about
     std::deque<qint64> times = m_sent;
+    for (const auto& [holder, at] : m_reserved)
+        if (holder != lane)
+            times.insert(std::upper_bound(times.begin(), times.end(), at), at);
     for (int i = 0; i < pending; ++i)
         times.push_back(std::max(nowMs, times.empty() ? nowMs : times.back()));
-    qint64 slot = nowMs;
+    qint64 slot = std::max(nowMs, m_heldUntil);
     // the per-minute and per-hour figures spread the mails evenly rather than in bursts
     qint64 spacing = 0;
     if (m_profile.perMinute > 0)
@@ -130,28 +161,47 @@ QDateTime CSendLimiter::nextSlot(const QDateTime& now, int pending) {
     window(kDayMs, dayLimit());
     if (pending == 0)
         m_lastSlot = slot;
+    if (pending == 0 && lane >= 0)
+        m_reserved[lane] = slot;
     return QDateTime::fromMSecsSinceEpoch(slot, now.timeZone());
 }
 
-void CSendLimiter::sent(const QDateTime& when) {
+void CSendLimiter::sent(const QDateTime& when, int lane) {
     QMutexLocker lock(&m_mutex);
     const qint64 ms = when.toMSecsSinceEpoch();
+    m_reserved.erase(lane);
     m_sent.insert(std::upper_bound(m_sent.begin(), m_sent.end(), ms), ms);
     m_rateRefusals = 0;
-    if (m_ledger)
-        (void)m_ledger->appendSent(when);
+    if (m_ledger && m_ledger->appendSent(when))
+        m_ownUnseen.insert(ms);
+}
+
+void CSendLimiter::release(int lane) {
+    QMutexLocker lock(&m_mutex);
+    m_reserved.erase(lane);
 }
 
 int CSendLimiter::usedInDay(const QDateTime& now) {
     QMutexLocker lock(&m_mutex);
+    readOthers(now);
     dropOld(now.toMSecsSinceEpoch());
     return int(m_sent.size());
 }
 
-QDateTime CSendLimiter::afterLimitReply(LimitReply kind, const QDateTime& now) {
+QDateTime CSendLimiter::afterLimitReply(LimitReply kind, const QDateTime& now, int lane) {
     QMutexLocker lock(&m_mutex);
     const qint64 nowMs = now.toMSecsSinceEpoch();
+    // the other connections' mails met the same limit at the same time: one wait for all
+    if (nowMs < m_heldUntil && lane != m_heldBy)
+        return QDateTime::fromMSecsSinceEpoch(m_heldUntil, now.timeZone());
+    m_heldBy = lane;
+    readOthers(now);
     dropOld(nowMs);
+    m_heldUntil = holdUntil(kind, now).toMSecsSinceEpoch();
+    return QDateTime::fromMSecsSinceEpoch(m_heldUntil, now.timeZone());
+}
+
+QDateTime CSendLimiter::holdUntil(LimitReply kind, const QDateTime& now) {
     if (kind == LimitReply::Day && !m_sent.empty()) {
         // what went in the last 24 hours is what the account may send in 24 hours
         m_learnedDay = int(m_sent.size());

@@ -160,7 +160,9 @@ LimitReply classifyRefusal(SmtpStage stage, int code, const QString& text) {
                        has("message rate") || has("thread limit");
     bool limit = false;
     if (subject == 3 && detail == 2)
-        limit = true;  // 4.3.2: the system takes no more for now (connections, threads)
+        // 4.3.2: the system takes no more for now (connections, threads); when connecting, only
+        // where it says so: a host that is going down is no account's limit
+        limit = stage != SmtpStage::Connect || quota || has("limit") || has("concurrent");
     else if (m.hasMatch() && m.captured(1) == QLatin1String("4") && subject == 7 &&
              (quota || has("try again later") || has("busy")))
         limit = true;  // 4.7.x: a policy for now

@@ -49,7 +49,8 @@ struct SendingProfile {
 [[nodiscard]] QString accountKey(const QString& host, const QString& userName);
 
 // Where an SMTP reply came.
-enum class SmtpStage { Connect, MailFrom, Rcpt, Data, EndOfData, Other };
+// Connect: the greeting, EHLO or HELO; Auth: the sign-in.
+enum class SmtpStage { Connect, MailFrom, Rcpt, Data, EndOfData, Other, Auth };
 
 // What a refusal says about the account.
 enum class LimitReply {

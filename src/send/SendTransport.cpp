@@ -101,6 +101,19 @@ SmtpStage stageOf(const smtp::CKTWSMTPException& e) {
         case smtp::msg::kUnexpectedEhloResponse:
         case smtp::msg::kUnexpectedHeloResponse:
             return SmtpStage::Connect;
+        // a provider that counts sign-ins or holds the account says so here
+        case smtp::msg::kUnexpectedAuthLoginResponse:
+        case smtp::msg::kUnexpectedAuthLoginUserRequest:
+        case smtp::msg::kUnexpectedAuthLoginUserResponse:
+        case smtp::msg::kUnexpectedAuthLoginPasswordRequest:
+        case smtp::msg::kUnexpectedAuthLoginPasswordResponse:
+        case smtp::msg::kUnexpectedAuthPlainResponse:
+        case smtp::msg::kUnexpectedCramMd5Response:
+        case smtp::msg::kUnexpectedCramMd5DigestResponse:
+        case smtp::msg::kUnexpectedAuthNtlmResponse:
+        case smtp::msg::kUnexpectedXOAuth2Response:
+        case smtp::msg::kUnexpectedOAuthBearerResponse:
+            return SmtpStage::Auth;
         case smtp::msg::kUnexpectedMailFromResponse:
             return SmtpStage::MailFrom;
         case smtp::msg::kUnexpectedRcptToResponse:

@@ -207,11 +207,14 @@ private slots:
     // gone out, its outcome not yet recorded) counts as sent and is named.
     void outcomesOfAKilledRunGoBackIntoTheProject_data() {
         QTest::addColumn<QString>("inFlight");
-        QTest::newRow("between two mails") << QString();
-        QTest::newRow("mail 2 in flight") << "2 b@example.com";
+        QTest::addColumn<int>("connection");  // of the run, whose note it is
+        QTest::newRow("between two mails") << QString() << 0;
+        QTest::newRow("mail 2 in flight") << "2 b@example.com" << 0;
+        QTest::newRow("mail 2 in flight on a third connection") << "2 b@example.com" << 2;
     }
     void outcomesOfAKilledRunGoBackIntoTheProject() {
         QFETCH(QString, inFlight);
+        QFETCH(int, connection);
         test::AppTestBed app;
         const AppFolders& f = app.folders;
         test::ScriptedUserInteraction& ui = app.ui;
@@ -238,7 +241,7 @@ private slots:
             auto marker = send::CRunMarker::begin(runCopy, project);
             QVERIFY(marker);
             if (!inFlight.isEmpty())
-                send::CInFlightRecord::open(runCopy)->set(2, inFlight);
+                send::CInFlightRecord::open(runCopy)->set(2, inFlight, connection);
             store.Close(db::CloseMode::KeepWorkingCopy);
             // the marker object goes away without finish(): what a kill leaves behind
         }

@@ -122,7 +122,9 @@ class Store:
             await asyncio.sleep(self.data_delay)
         if self.fail_data and self.seen >= self.fail_data:
             return "451 Try again later"
-        limit = self.over() if self.provider == "ms365" else None
+        # Gmail's checks at MAIL and RCPT can pass for several sessions at once: the count
+        # is kept exact at the data as well
+        limit = self.over()
         if limit:
             return self.refuse(limit)
         at = self.now()
@@ -160,6 +162,8 @@ def main():
     ap.add_argument("--per-minute", type=int, default=0)
     ap.add_argument("--per-day", type=int, default=0)
     ap.add_argument("--clock", default="")
+    # more sessions at once than this are refused at the greeting, as Microsoft 365 does
+    ap.add_argument("--max-connections", type=int, default=0)
     args = ap.parse_args()
     os.makedirs(args.outdir, exist_ok=True)
     store = Store(args.outdir, args.reject_rcpt, args.fail_data, args.greylist, args.pipelining,
@@ -170,10 +174,36 @@ def main():
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
 
+    sessions = {"open": 0, "peak": 0, "refused": 0}
+
+    def note():
+        # the most sessions open at once and the refused ones, for the test to read
+        with open(os.path.join(args.outdir, "connections.txt"), "w") as f:
+            f.write("%d %d\n" % (sessions["peak"], sessions["refused"]))
+
+    class Counted(SMTP):
+        def connection_lost(self, exc):
+            sessions["open"] -= 1
+            super().connection_lost(exc)
+
+    class Refuse(asyncio.Protocol):
+        def connection_made(self, transport):
+            sessions["refused"] += 1
+            note()
+            transport.write(b"432 4.3.2 Concurrent connections limit exceeded. Visit "
+                            b"https://aka.ms/concurrent_sending for more information.\r\n")
+            transport.close()
+
     def factory():
+        if args.max_connections and sessions["open"] >= args.max_connections:
+            return Refuse()
+        # counted as the session is accepted: its connection_made comes later
+        sessions["open"] += 1
+        sessions["peak"] = max(sessions["peak"], sessions["open"])
+        note()
         # 8-bit bodies and long lines are accepted as they come
-        return SMTP(store, decode_data=False, enable_SMTPUTF8=True, hostname="capture.test",
-                    data_size_limit=0)
+        return Counted(store, decode_data=False, enable_SMTPUTF8=True, hostname="capture.test",
+                       data_size_limit=0)
 
     server = loop.run_until_complete(loop.create_server(factory, "127.0.0.1", args.port))
     port = server.sockets[0].getsockname()[1]

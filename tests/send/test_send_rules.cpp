@@ -254,6 +254,24 @@ private slots:
             "451 4.7.1 Greylisted, try again later", LimitReply::None);
         row("plain 451 stays a refusal for now", SmtpStage::EndOfData, 451, "451 Try again later",
             LimitReply::None);
+        // at the greeting and the sign-in, as at the other stages
+        row("ms365 concurrent connections at the greeting", SmtpStage::Connect, 432,
+            "432 4.3.2 Concurrent connections limit exceeded. Visit "
+            "https://aka.ms/concurrent_sending for more information.",
+            LimitReply::Rate);
+        row("a host going down is no limit", SmtpStage::Connect, 432,
+            "432 4.3.2 System not accepting network messages", LimitReply::None);
+        row("gmail 421 at the greeting", SmtpStage::Connect, 421,
+            "421 4.7.0 Try again later, closing connection. (EHLO) - gsmtp", LimitReply::Rate);
+        row("too many sign-ins", SmtpStage::Auth, 454,
+            "454 4.7.0 Too many login attempts, please try again later. - gsmtp", LimitReply::Rate);
+        row("day's quota at the sign-in", SmtpStage::Auth, 550,
+            "550 5.4.5 Daily user sending limit exceeded.", LimitReply::Day);
+        row("a wrong password is no limit", SmtpStage::Auth, 535,
+            "535 5.7.8 Username and Password not accepted.", LimitReply::None);
+        row("sign-in switched off is no limit", SmtpStage::Auth, 535,
+            "535 5.7.139 Authentication unsuccessful, SmtpClientAuthentication is disabled",
+            LimitReply::None);
     }
     void limitReplies() {
         QFETCH(int, stage);
@@ -353,6 +371,53 @@ private slots:
         CSendLimiter relearnt({}, std::make_unique<CSendLedger>(folder, QStringLiteral("b@h")),
                               t0.addSecs(10));
         QCOMPARE(relearnt.dayLimit(), 3);
+    }
+
+    // Two runs on one account at once: each sees what the other sends while it runs, not only
+    // what was there when it started, and never counts its own mails twice.
+    void ledgerSharedWhileRunning_data() {
+        QTest::addColumn<int>("mine");      // sent by this run
+        QTest::addColumn<int>("theirs");    // by the other run, after this one started
+        QTest::addColumn<int>("theirDay");  // the day's limit the other run learnt; 0: none
+        QTest::addColumn<int>("used");
+        QTest::addColumn<int>("dayLimit");
+        QTest::newRow("the other's mails count at once") << 0 << 3 << 0 << 3 << 10;
+        QTest::newRow("both send, nobody twice") << 2 << 3 << 0 << 5 << 10;
+        QTest::newRow("the other's day limit holds here") << 1 << 4 << 5 << 5 << 5;
+    }
+    void ledgerSharedWhileRunning() {
+        QFETCH(int, mine);
+        QFETCH(int, theirs);
+        QFETCH(int, theirDay);
+        QFETCH(int, used);
+        QFETCH(int, dayLimit);
+        test::TestEnv env;
+        const QString folder = env.makeFolder(QStringLiteral("data"));
+        const QDateTime t0 = QDateTime::fromMSecsSinceEpoch(1'800'000'000'000LL, Qt::UTC);
+        SendingProfile p;
+        p.perDay = 10;
+        const auto ledger = [&] {
+            return std::make_unique<CSendLedger>(folder, QStringLiteral("a@h"));
+        };
+        CSendLimiter run(p, ledger(), t0);
+        CSendLimiter other(p, ledger(), t0);
+        for (int i = 0; i < std::max(mine, theirs); ++i) {
+            if (i < mine)
+                run.sent(t0.addSecs(2 * i));
+            if (i < theirs)
+                other.sent(t0.addSecs(2 * i + 1));
+        }
+        if (theirDay > 0)
+            QVERIFY(ledger()->appendDayLimit(t0.addSecs(60), theirDay));
+        // a line the other run is still writing waits for its end
+        QFile half(ledger()->path());
+        QVERIFY(half.open(QIODevice::Append));
+        QVERIFY(half.write("S 18000000") > 0);
+        half.close();
+        QCOMPARE(run.usedInDay(t0.addSecs(100)), used);
+        QCOMPARE(run.dayLimit(), dayLimit);
+        const QDateTime next = run.nextSlot(t0.addSecs(100));
+        QCOMPARE(next, used >= dayLimit ? t0.addDays(1) : t0.addSecs(100));
     }
 
     void counter() { QCOMPARE(counterText(3, 50), QStringLiteral("3  /  50")); }

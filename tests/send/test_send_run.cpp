@@ -143,6 +143,8 @@ struct RunFixture {
                 : std::make_unique<CMessageAssembly>(setup, std::vector<FieldTexts>{});
         if (!transport)
             transport = std::make_unique<CSmtpTransport>();
+        if (!run.moreConnections)
+            run.moreConnections = [] { return std::make_unique<CSmtpTransport>(); };
         auto worker = std::make_unique<CMailSendThread>(
             run, std::move(source), std::move(transport),
             [this, runDb](int id, Outcome o) {
@@ -708,27 +710,28 @@ private slots:
         QTest::addColumn<QList<int>>("flags");
         QTest::addColumn<int>("mailFroms");
         QTest::addColumn<bool>("backedOff");
+        QTest::addColumn<bool>("signIn");  // AUTH LOGIN as "shop"
         QTest::newRow("550 to RCPT: not retried")
             << QStringList{greet + mail + rcpt + "S: 550 5.1.1 no such user\nC: RSET\nS: 250 ok\n" +
                            quit}
-            << QList<int>{2} << 1 << false;
+            << QList<int>{2} << 1 << false << false;
         QTest::newRow("554 to the data: not retried")
             << QStringList{greet + mail + rcpt + "S: 250 ok\n" + data + "S: 554 5.7.1 spam\n" +
                            quit}
-            << QList<int>{2} << 1 << false;
+            << QList<int>{2} << 1 << false << false;
         QTest::newRow("451 to RCPT: retried after a pause")
             << QStringList{greet + mail + rcpt + "S: 451 4.7.1 greylisted\nC: RSET\nS: 250 ok\n" +
                            mail + rcpt + "S: 250 ok\n" + data + "S: 250 queued\n" + quit}
-            << QList<int>{1} << 2 << true;
+            << QList<int>{1} << 2 << true << false;
         QTest::newRow("452 to the data: retried after a pause")
             << QStringList{greet + mail + rcpt + "S: 250 ok\n" + data +
                            "S: 452 4.2.2 mailbox full\n" + mail + rcpt + "S: 250 ok\n" + data +
                            "S: 250 queued\n" + quit}
-            << QList<int>{1} << 2 << true;
+            << QList<int>{1} << 2 << true << false;
         QTest::newRow("421 closes: retried on a new connection")
             << QStringList{greet + "C: MAIL FROM:<shop@example.jp>\nS: 421 4.7.0 try later\nX",
                            greet + mail + rcpt + "S: 250 ok\n" + data + "S: 250 queued\n" + quit}
-            << QList<int>{1} << 2 << true;
+            << QList<int>{1} << 2 << true << false;
         // A server that offers no SIZE learns the size only from the data: the whole mail goes
         // before the 552. It fails for good once, and the next mail goes on the same connection.
         const QString rcpt2 = QStringLiteral("C: RCPT TO:<rcpt2@example.jp>\n");
@@ -736,17 +739,41 @@ private slots:
             << QStringList{greet + mail + rcpt + "S: 250 ok\n" + data +
                            "S: 552 5.3.4 message size exceeds fixed limit\n" + mail + rcpt2 +
                            "S: 250 ok\n" + data + "S: 250 queued\n" + quit}
-            << QList<int>{2, 1} << 2 << false;
+            << QList<int>{2, 1} << 2 << false << false;
+        // the account's limit said at the greeting or at the sign-in holds the run, and the
+        // recipient goes when it allows: neither failed nor left for later
+        QTest::newRow("432 concurrent connections at the greeting: held, then sent")
+            << QStringList{"S: 432 4.3.2 Concurrent connections limit exceeded. Visit "
+                           "https://aka.ms/concurrent_sending for more information.\nX",
+                           greet + mail + rcpt + "S: 250 ok\n" + data + "S: 250 queued\n" + quit}
+            << QList<int>{1} << 1 << false << false;
+        const QString auth = QStringLiteral(
+            "S: 220 scripted\nC~ EHLO .+\nS: 250-hello\nS: 250 AUTH LOGIN\nC: AUTH LOGIN\n"
+            "S: 334 VXNlcm5hbWU6\nC~ .+\nS: 334 UGFzc3dvcmQ6\nC~ .+\n");
+        QTest::newRow("454 too many sign-ins at AUTH: held, then sent")
+            << QStringList{auth +
+                               "S: 454 4.7.0 Too many login attempts, please try again "
+                               "later. - gsmtp\nX",
+                           auth + "S: 235 ok\n" + mail + rcpt + "S: 250 ok\n" + data +
+                               "S: 250 queued\n" + quit}
+            << QList<int>{1} << 1 << false << true;
     }
     void retriesByKindOfRefusal() {
         QFETCH(QStringList, scripts);
         QFETCH(QList<int>, flags);
         QFETCH(int, mailFroms);
         QFETCH(bool, backedOff);
+        QFETCH(bool, signIn);
         test::ScriptedServer server(scripts);
         RunFixture f;
         QVERIFY(f.world.createDatabase(int(flags.size())));
         f.run.server.smtpPort = server.port();
+        if (signIn) {
+            f.run.server.smtpAuthType = SmtpAuthType::LogOnUsing;
+            f.run.server.smtpVerifMethod = VerifMethod::Login;
+            f.run.server.smtpUserName = QStringLiteral("shop");
+            f.run.server.smtpPassword = QStringLiteral("secret");
+        }
         f.run.pacing.sendWait = 1;  // the back-off: 1 s, then 2 s
         f.run.pacing.oneTimeSend = 10;
         auto worker = f.go();
@@ -765,6 +792,8 @@ private slots:
                  int(flags.count(2)));
         // each refusal for good is kept with the server's words, to be counted as a bounce
         QCOMPARE(int(worker->refusals().size()), int(flags.count(2)));
+        QCOMPARE(f.countEntries(str(ids::kLogAccountLimit).section(QLatin1Char(';'), 0, 0)),
+                 scripts.size() > 1 && mailFroms == 1 ? 1 : 0);
         for (const RecipientRefusal& r : worker->refusals())
             QVERIFY2(r.addresses.contains("rcpt1@example.jp") && r.reply.startsWith("55"),
                      qPrintable(r.addresses + " " + r.reply));
@@ -915,30 +944,68 @@ private slots:
 
     // Refusals for now on a real server: greylisted recipients go out on their second try;
     // a rate limit leaves the rest at 0 for "not yet sent" and ends the run, burning nobody.
+    // Over several connections at once each recipient still gets one mail, whatever stops the
+    // run, and connections the server refuses leave their share to the others.
     void refusedForNow_data() {
         QTest::addColumn<QStringList>("serverArguments");
         QTest::addColumn<int>("recipients");
-        QTest::addColumn<int>("delivered");
+        QTest::addColumn<int>("delivered");  // -1: whatever went before the cancel
         QTest::addColumn<int>("status");
-        QTest::newRow("greylisting of two")
-            << QStringList{"--greylist", "rcpt[24]@"} << 5 << 5 << int(RunStatus::Running);
+        QTest::addColumn<int>("connections");  // the profile's
+        QTest::addColumn<int>("peak");         // sessions open at once; -1: not checked
+        QTest::addColumn<int>("cancelAt");     // cancelled at this outcome; 0: not
+        const QStringList slow{"--pipelining", "--data-delay", "20"};
+        QTest::newRow("greylisting of two") << QStringList{"--greylist", "rcpt[24]@"} << 5 << 5
+                                            << int(RunStatus::Running) << 1 << -1 << 0;
         QTest::newRow("rate limit after 5")
-            << QStringList{"--fail-data", "6"} << 20 << 5 << int(RunStatus::Failed);
+            << QStringList{"--fail-data", "6"} << 20 << 5 << int(RunStatus::Failed) << 1 << -1 << 0;
+        QTest::newRow("three connections, each recipient once")
+            << slow << 40 << 40 << int(RunStatus::Running) << 3 << 3 << 0;
+        QTest::newRow("four wanted, the server takes two")
+            << slow + QStringList{"--max-connections", "2"} << 40 << 40 << int(RunStatus::Running)
+            << 4 << 2 << 0;
+        QTest::newRow("rate limit after 5 stops three connections")
+            << QStringList{"--fail-data", "6"} << 20 << 5 << int(RunStatus::Failed) << 3 << -1 << 0;
+        QTest::newRow("a cancel stops three connections after their mails")
+            << slow << 40 << -1 << int(RunStatus::Cancelled) << 3 << -1 << 6;
     }
     void refusedForNow() {
         QFETCH(QStringList, serverArguments);
         QFETCH(int, recipients);
         QFETCH(int, delivered);
         QFETCH(int, status);
+        QFETCH(int, connections);
+        QFETCH(int, peak);
+        QFETCH(int, cancelAt);
         RunFixture f(serverArguments);
         QVERIFY(f.world.createDatabase(recipients));
         QVERIFY(f.start());
         f.run.pacing.sendWait = 1;
         f.run.pacing.oneTimeSend = 100;
+        SendingProfile profile;
+        profile.connections = connections;
+        f.run.limiter = std::make_shared<CSendLimiter>(profile, nullptr, f.clock->now());
         auto worker = f.go();
+        f.afterOutcome = [&f, &worker, cancelAt](int) {
+            if (f.outcomes.size() == cancelAt)
+                worker->cancel();
+        };
         RunFixture::runToEnd(*worker);
         QCOMPARE(int(worker->status()), status);
+        if (delivered < 0)
+            delivered = f.server->count();
         QCOMPARE(f.server->count(), delivered);
+        QHash<int, bool> recorded;  // each recipient's outcome once, by whichever connection
+        for (const auto& [id, outcome] : f.outcomes)
+            QVERIFY2(!std::exchange(recorded[id], true), qPrintable(QString::number(id)));
+        // "peak refused": the most sessions open at once, the ones refused at the greeting
+        const QList<QByteArray> seen =
+            test::readFile(f.server->folder() + QStringLiteral("/connections.txt")).split(' ');
+        if (peak > 0)
+            QCOMPARE(seen.value(0).trimmed().toInt(), peak);
+        const int refused = seen.value(1).trimmed().toInt();
+        QCOMPARE(refused > 0, peak > 0 && peak < connections);
+        QCOMPARE(f.countEntries(QStringLiteral("The server takes no further connection")), refused);
         QMap<QString, int> got;
         for (const QJsonValue& v : f.server->index())
             ++got[v.toObject()["to"].toArray()[0].toString()];
@@ -957,14 +1024,18 @@ private slots:
     void providerLimits_data() {
         QTest::addColumn<QString>("provider");
         QTest::addColumn<bool>("profileKnowsLimits");
-        QTest::newRow("microsoft 365, paced") << "ms365" << true;
-        QTest::newRow("microsoft 365, refusals") << "ms365" << false;
-        QTest::newRow("gmail, paced") << "gmail" << true;
-        QTest::newRow("gmail, refusals") << "gmail" << false;
+        QTest::addColumn<int>("connections");
+        QTest::newRow("microsoft 365, paced") << "ms365" << true << 1;
+        QTest::newRow("microsoft 365, refusals") << "ms365" << false << 1;
+        QTest::newRow("gmail, paced") << "gmail" << true << 1;
+        QTest::newRow("gmail, refusals") << "gmail" << false << 1;
+        QTest::newRow("microsoft 365, three connections, paced") << "ms365" << true << 3;
+        QTest::newRow("gmail, three connections, refusals") << "gmail" << false << 3;
     }
     void providerLimits() {
         QFETCH(QString, provider);
         QFETCH(bool, profileKnowsLimits);
+        QFETCH(int, connections);
         constexpr int kRecipients = 1000;
         constexpr qint64 kDay = 86400000;
         QTemporaryDir clockDir;
@@ -974,7 +1045,9 @@ private slots:
         // the server reads the run's time from the file: written in place, one write a sleep
         auto file = std::make_shared<QFile>(clockFile);
         QVERIFY(file->open(QIODevice::WriteOnly));
-        const auto tell = [file, clock = f.clock.get()](qint64) {
+        auto writing = std::make_shared<QMutex>();  // the connections sleep on their threads
+        const auto tell = [file, writing, clock = f.clock.get()](qint64) {
+            QMutexLocker lock(writing.get());
             file->seek(0);
             file->write(QByteArray::number(clock->now().toMSecsSinceEpoch()).rightJustified(16));
             file->flush();
@@ -988,6 +1061,7 @@ private slots:
             profile = presetProfile(ProfilePreset::Microsoft365);
             profile.perDay = 300;
         }
+        profile.connections = connections;
         f.run.limiter = std::make_shared<CSendLimiter>(
             profile,
             std::make_unique<CSendLedger>(f.world.folders.userDataFolder, QStringLiteral("me@h")),
@@ -1027,9 +1101,15 @@ private slots:
             QVERIFY2(refusals.isEmpty(), qPrintable(refusals.join(',')));
         } else {
             // the day's limit is met once and learnt; a rate refusal costs one reconnection
-            QCOMPARE(refusals.filter(QStringLiteral(" day")).size(), 1);
-            QVERIFY(refusals.size() <= kRecipients / 30 + 2);
-            QVERIFY(f.server->quits() <= refusals.size() + 8);
+            // (a connection each: every one had a mail in flight when the day ran out)
+            const qsizetype dayRefusals = refusals.filter(QStringLiteral(" day")).size();
+            QVERIFY(dayRefusals >= 1 && dayRefusals <= connections);
+            QVERIFY(refusals.size() <= connections * (kRecipients / 30 + 2));
+            // a refusal closes each connection at most once: never one per recipient
+            QVERIFY2(
+                f.server->quits() <= connections * (refusals.size() + 8) &&
+                    f.server->quits() < kRecipients / 5,
+                qPrintable(QStringLiteral("%1 %2").arg(f.server->quits()).arg(refusals.size())));
         }
     }
 
