@@ -5,6 +5,7 @@
 #include "resources/Strings.h"
 #include "send/ConnectProcedure.h"
 #include "send/RunMarker.h"
+#include "smtp/EncodedFileCache.h"
 #include "smtp/KTWSMTPMessage.h"
 
 namespace pw::send {
@@ -61,6 +62,8 @@ void CMailSendThread::cancel() {
 }
 
 void CMailSendThread::run() {
+    // the run's pictures and attachments are opened and checked at their first mail only
+    const smtp::EncodedFileCache::RunScope files;
     m_log.reset();
     // The cancel flag is not cleared: a cancel that came before the start still counts.
     m_errors.store(0);
