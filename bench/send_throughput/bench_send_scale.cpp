@@ -4,7 +4,12 @@
 // recipient, system time as a share of CPU, and the child's peak memory; then how far the
 // sizes lie apart (peak memory and time per recipient, from the smallest size to the largest).
 // The mail is a merged text mail, so that the figures are the run's own, not the MIME
-// encoder's.
+// encoder's. The rounds alternate the order of the kinds (and of the programs, below), so
+// that neither always runs on a warmer cache.
+//
+// With POSTWICK_BASELINE naming another build's postwick, every round runs that one too, in
+// turn with this one, and its figures come prefixed "baseline_": before and after in one
+// session on one machine.
 //
 //   bench_send_scale [SIZES [ROUNDS]]      (defaults 1000,20000,100000,200000 and 3; sizes
 //                                           of 100,000 and more run once)
@@ -17,6 +22,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <tuple>
 
 #include "ChildRun.h"
 #include "ScriptedUserInteraction.h"
@@ -96,7 +102,12 @@ int main(int argc, char* argv[]) {
     if (!pw::bench::writeSinkSettings(folders, port))
         return 1;
 
-    std::map<std::pair<int, int>, Figures> figures;  // (kind, size): 0 send, 1 dry run
+    QStringList programs{QStringLiteral(POSTWICK_BINARY)};
+    if (const QString baseline = qEnvironmentVariable("POSTWICK_BASELINE"); !baseline.isEmpty())
+        programs << baseline;
+    const char* prefixes[] = {"", "baseline_"};
+    // (program, kind, size): kind 0 send, 1 dry run
+    std::map<std::tuple<int, int, int>, Figures> figures;
     const char* kinds[] = {"send", "dry_run"};
     for (const int count : sizes) {
         const QString project = env.root() + QStringLiteral("scale-%1.pzy").arg(count);
@@ -106,10 +117,14 @@ int main(int argc, char* argv[]) {
         }
         const int runs = count >= 100000 ? 1 : rounds;
         for (int round = 0; round < runs; ++round) {
-            for (int kind = 0; kind < 2; ++kind) {
+            const int turns = 2 * int(programs.size());
+            for (int turn = 0; turn < turns; ++turn) {
+                // odd rounds go through the turns backwards
+                const int t = round % 2 == 0 ? turn : turns - 1 - turn;
+                const int program = t / 2;
+                const int kind = t % 2;
                 const QString dry = env.root() + QStringLiteral("dry-%1").arg(count);
-                QStringList command{QStringLiteral(POSTWICK_BINARY), QStringLiteral("--send"),
-                                    project};
+                QStringList command{programs[program], QStringLiteral("--send"), project};
                 if (kind == 1)
                     command << QStringLiteral("--dry-run") << dry;
                 const pw::bench::ChildRun run = pw::bench::runChild(command, env.root() + "out");
@@ -119,7 +134,7 @@ int main(int argc, char* argv[]) {
                                  run.status);
                     return 1;
                 }
-                Figures& f = figures[{kind, count}];
+                Figures& f = figures[{program, kind, count}];
                 f.wallUs.push_back(run.seconds * 1e6 / count);
                 f.cpuUs.push_back(run.cpuSeconds * 1e6 / count);
                 f.systemShare.push_back(
@@ -134,28 +149,32 @@ int main(int argc, char* argv[]) {
 
     using pw::bench::median;
     std::printf("rounds: %d\n", rounds);
-    for (int kind = 0; kind < 2; ++kind) {
+    for (int t = 0; t < 2 * int(programs.size()); ++t) {
+        const int program = t / 2;
+        const int kind = t % 2;
+        const QByteArray name = QByteArray(prefixes[program]) + kinds[kind];
         double memLow = 1e18, memHigh = 0, cpuLow = 1e18, cpuHigh = 0, systemHigh = 0;
         for (const int count : sizes) {
-            const Figures& f = figures[{kind, count}];
+            const Figures& f = figures[{program, kind, count}];
             const double mem = median(f.peakMb);
             const double cpu = median(f.cpuUs);
-            std::printf("%s_%d_time_per_recipient: %.1f us\n", kinds[kind], count,
+            std::printf("%s_%d_time_per_recipient: %.1f us\n", name.constData(), count,
                         median(f.wallUs));
-            std::printf("%s_%d_cpu_per_recipient: %.1f us\n", kinds[kind], count, cpu);
-            std::printf("%s_%d_system_share: %.1f %%\n", kinds[kind], count, median(f.systemShare));
-            std::printf("%s_%d_peak_memory: %.1f MB\n", kinds[kind], count, mem);
+            std::printf("%s_%d_cpu_per_recipient: %.1f us\n", name.constData(), count, cpu);
+            std::printf("%s_%d_system_share: %.1f %%\n", name.constData(), count,
+                        median(f.systemShare));
+            std::printf("%s_%d_peak_memory: %.1f MB\n", name.constData(), count, mem);
             memLow = std::min(memLow, mem);
             memHigh = std::max(memHigh, mem);
             cpuLow = std::min(cpuLow, cpu);
             cpuHigh = std::max(cpuHigh, cpu);
             systemHigh = std::max(systemHigh, median(f.systemShare));
         }
-        std::printf("%s_peak_memory_spread: %.1f %%\n", kinds[kind],
+        std::printf("%s_peak_memory_spread: %.1f %%\n", name.constData(),
                     100.0 * (memHigh - memLow) / memLow);
-        std::printf("%s_cpu_per_recipient_spread: %.1f %%\n", kinds[kind],
+        std::printf("%s_cpu_per_recipient_spread: %.1f %%\n", name.constData(),
                     100.0 * (cpuHigh - cpuLow) / cpuLow);
-        std::printf("%s_system_share_max: %.1f %%\n", kinds[kind], systemHigh);
+        std::printf("%s_system_share_max: %.1f %%\n", name.constData(), systemHigh);
     }
     return 0;
 }

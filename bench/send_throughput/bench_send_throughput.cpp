@@ -7,11 +7,15 @@
 // With --rtt, both go through a relay of this program that adds that round trip
 // (a real network path), Postwick with 1000 mails on one connection, Python with
 // fewer (each of its mails costs four round trips); the round trips each mail
-// waited for are counted at the relay. Medians of ROUNDS runs, CPU beside wall.
+// waited for are counted at the relay. Medians of ROUNDS runs, CPU beside wall; odd rounds
+// run the senders in the opposite order, so that none always comes first.
 //
-//   bench_send_throughput [RECIPIENTS]     (default 20000)
+// With POSTWICK_BASELINE naming another build's postwick, every round runs that one too and
+// its figures come prefixed "baseline_": before and after in one session.
+//
+//   bench_send_throughput [RECIPIENTS [ROUNDS]]    (defaults 20000, 3)
 //   bench_send_throughput --rtt MS [MAILS [PYTHON_MAILS [ROUNDS]]]
-//                                          (defaults 50, 1000, 200, 3)
+//                                                  (defaults 50, 1000, 200, 3)
 #include <unistd.h>
 #include <QCoreApplication>
 #include <QDir>
@@ -65,7 +69,7 @@ int main(int argc, char* argv[]) {
     const int rttMs = delayed ? number(2, 50) : 0;
     const int count = delayed ? number(3, 1000) : number(1, 20000);
     const int pythonCount = delayed ? std::min(count, number(4, 200)) : count;
-    const int rounds = delayed ? number(5, 3) : 1;
+    const int rounds = delayed ? number(5, 3) : number(2, 3);
     pw::test::TestEnv env;
     pw::test::ScriptedUserInteraction ui;
 
@@ -177,28 +181,51 @@ int main(int argc, char* argv[]) {
         f.turns.push_back(double(proxy.turns()) / mails);
         return run;
     };
-    Figures pwFigures, pyFigures;
+    struct Sender {
+        const char* who;
+        QStringList command;
+        QString out;
+        int mails;
+        Figures figures;
+    };
+    std::vector<Sender> senders;
+    senders.push_back({"postwick --send",
+                       {QStringLiteral(POSTWICK_BINARY), QStringLiteral("--send"), project},
+                       env.root() + "postwick.out",
+                       count,
+                       {}});
+    const QString baseline = qEnvironmentVariable("POSTWICK_BASELINE");
+    if (!baseline.isEmpty())
+        senders.push_back({"the baseline postwick --send",
+                           {baseline, QStringLiteral("--send"), project},
+                           env.root() + "baseline.out",
+                           count,
+                           {}});
+    senders.push_back(
+        {"the python sender",
+         {QStringLiteral(POSTWICK_PYTHON), QStringLiteral(POSTWICK_BENCH_DIR "/python_sender.py"),
+          data, QStringLiteral("127.0.0.1"), QString::number(target), QString::number(pythonCount)},
+         env.root() + "python.out",
+         pythonCount,
+         {}});
     for (int round = 0; round < rounds; ++round) {
-        const auto pw = measure(
-            "postwick --send", {QStringLiteral(POSTWICK_BINARY), QStringLiteral("--send"), project},
-            env.root() + "postwick.out", count, pwFigures);
-        if (!pw)
-            return 1;
-        peakKb = std::max(peakKb, pw->maxRssKb);
-        if (!measure("the python sender",
-                     {QStringLiteral(POSTWICK_PYTHON),
-                      QStringLiteral(POSTWICK_BENCH_DIR "/python_sender.py"), data,
-                      QStringLiteral("127.0.0.1"), QString::number(target),
-                      QString::number(pythonCount)},
-                     env.root() + "python.out", pythonCount, pyFigures))
-            return 1;
+        for (size_t turn = 0; turn < senders.size(); ++turn) {
+            Sender& s = senders[round % 2 == 0 ? turn : senders.size() - 1 - turn];
+            const auto run = measure(s.who, s.command, s.out, s.mails, s.figures);
+            if (!run)
+                return 1;
+            if (&s == &senders.front())
+                peakKb = std::max(peakKb, run->maxRssKb);
+        }
     }
-    std::vector<double>& pwRates = pwFigures.rates;
-    std::vector<double>& pwCpu = pwFigures.cpu;
-    std::vector<double>& pwTurns = pwFigures.turns;
-    std::vector<double>& pyRates = pyFigures.rates;
-    std::vector<double>& pyCpu = pyFigures.cpu;
-    std::vector<double>& pyTurns = pyFigures.turns;
+    const Figures& pwFigures = senders.front().figures;
+    const Figures& pyFigures = senders.back().figures;
+    const std::vector<double>& pwRates = pwFigures.rates;
+    const std::vector<double>& pwCpu = pwFigures.cpu;
+    const std::vector<double>& pwTurns = pwFigures.turns;
+    const std::vector<double>& pyRates = pyFigures.rates;
+    const std::vector<double>& pyCpu = pyFigures.cpu;
+    const std::vector<double>& pyTurns = pyFigures.turns;
     proxy.stop();
     sink.kill();
     sink.waitForFinished(3000);
@@ -221,5 +248,12 @@ int main(int argc, char* argv[]) {
         std::printf("python_round_trips_per_mail: %.2f\n", median(pyTurns));
     }
     std::printf("postwick_peak_memory: %.1f MB\n", double(peakKb) / 1024.0);
+    if (senders.size() > 2) {
+        const Figures& b = senders[1].figures;
+        std::printf("baseline_postwick_send_rate%s: %.1f mails/s\n", path, median(b.rates));
+        std::printf("baseline_postwick_cpu_per_mail%s: %.2f ms\n", path, median(b.cpu));
+        if (delayed)
+            std::printf("baseline_postwick_round_trips_per_mail: %.2f\n", median(b.turns));
+    }
     return 0;
 }

@@ -54,6 +54,13 @@ inline long peakRssKiB() {
     return -1;
 }
 
+// Starts VmHWM afresh from the present resident size, so that the next peakRssKiB() is the
+// peak of what ran in between alone; false where the kernel does not allow it.
+inline bool resetPeakRss() {
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    return f.open(QIODevice::WriteOnly) && f.write("5") == 1;
+}
+
 // The thread clock counts only the calling thread (where the embedded engine runs); the
 // process clock counts helper threads too (painting, PDF writing).
 enum class CpuClock { Thread, Process };

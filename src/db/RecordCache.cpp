@@ -34,14 +34,11 @@ RecordCache::~RecordCache() {
 void RecordCache::clear() {
     if (m_owner)
         m_owner->listAboutToRefresh();
-    m_rows.clear();
-    m_rows.shrink_to_fit();
-    m_listRows = 0;
+    m_ids.clear();
+    m_ids.shrink_to_fit();
+    m_held.clear();
     m_reader.reset();
     m_truncated = false;
-    m_skipIds.clear();
-    m_laterSent = -1;
-    m_laterSelected = -1;
     if (m_owner)
         m_owner->listRefreshed(0);
 }
@@ -49,15 +46,12 @@ void RecordCache::clear() {
 void RecordCache::beginList(std::unique_ptr<IListReader> reader) {
     if (m_owner)
         m_owner->listAboutToRefresh();
-    m_rows.clear();
-    m_listRows = 0;
+    m_ids.clear();
+    m_held.clear();
     m_reader = std::move(reader);
     m_truncated = false;
-    m_skipIds.clear();
-    m_laterSent = -1;
-    m_laterSelected = -1;
-    // Whatever happens, the owner hears "done" after "about to": after a failure with the
-    // rows read before it.
+    // Whatever happens, the owner hears "done" after "about to": after a failure with an
+    // empty list.
     struct Done {
         RecordCache& c;
         ~Done() {
@@ -65,75 +59,107 @@ void RecordCache::beginList(std::unique_ptr<IListReader> reader) {
                 c.m_owner->listRefreshed(c.rowCount());
         }
     } done{*this};
-    std::vector<CachedRow> rows;
     try {
-        readRows(kBatch, rows);
+        // one more than the limit tells whether the list was longer
+        std::vector<int> ids = m_reader->ids(m_limit + 1);
+        if (int(ids.size()) > m_limit) {
+            ids.resize(size_t(m_limit));
+            m_truncated = true;
+        }
+        m_ids = std::move(ids);
+        if (!m_ids.empty())
+            readPage(0);
     } catch (...) {
         m_reader.reset();
-        m_rows = std::move(rows);
-        m_listRows = rowCount();
+        m_ids.clear();
+        m_held.clear();
         throw;
     }
-    m_rows = std::move(rows);
-    m_listRows = rowCount();
 }
 
-void RecordCache::readRows(int count, std::vector<CachedRow>& rows) {
-    CachedRow row;
-    while (m_reader && count > 0) {
-        if (rowCount() + int(rows.size()) >= m_limit) {
-            // Full: one row more tells whether the list was longer than the limit.
-            while (m_reader->read(row))
-                if (!m_skipIds.count(row.id)) {
-                    m_truncated = true;
-                    break;
-                }
-            m_reader.reset();
-            return;
+void RecordCache::readPage(int row) const {
+    const int first = row - row % kBatch;
+    const int end = std::min(first + kBatch, rowCount());
+    std::vector<int> ids;
+    ids.reserve(size_t(end - first));
+    for (int r = first; r < end; ++r)
+        if (!m_held.count(m_ids[size_t(r)]))
+            ids.push_back(m_ids[size_t(r)]);
+    if (ids.empty())
+        return;
+    letGo(row);
+    std::vector<CachedRow> rows;
+    rows.reserve(ids.size());
+    if (m_reader)
+        m_reader->rows(ids, rows);
+    for (CachedRow& r : rows) {
+        const int id = r.id;
+        m_held[id] = std::move(r);
+    }
+    // A record gone from the file meanwhile reads as empty, and is not asked for again.
+    for (const int id : ids) {
+        if (!m_held.count(id)) {
+            CachedRow& empty = m_held[id];
+            empty.id = id;
+            empty.selected = false;
         }
-        if (!m_reader->read(row)) {
-            m_reader.reset();
-            return;
-        }
-        if (m_skipIds.count(row.id))
-            continue;
-        if (m_laterSent >= 0)
-            row.sent = m_laterSent;
-        if (m_laterSelected >= 0)
-            row.selected = m_laterSelected != 0;
-        rows.push_back(std::move(row));
-        row = CachedRow();
-        --count;
     }
 }
 
-void RecordCache::insertRead(std::vector<CachedRow>&& rows) {
-    if (rows.empty())
+void RecordCache::letGo(int row) const {
+    if (int(m_held.size()) + kBatch <= kHeldRows)
         return;
-    const int first = m_listRows;
-    const int last = first + int(rows.size()) - 1;
-    if (m_owner)
-        m_owner->rowsAboutToBeInserted(first, last);
-    m_rows.insert(m_rows.begin() + first, std::make_move_iterator(rows.begin()),
-                  std::make_move_iterator(rows.end()));
-    m_listRows = last + 1;
-    if (m_owner)
-        m_owner->rowsInserted(first, last);
+    // Keep the half of what may be held that lies around the row asked for.
+    const int first = std::max(0, row - kHeldRows / 4);
+    const int end = std::min(rowCount(), row + kHeldRows / 4);
+    std::unordered_map<int, CachedRow> kept;
+    kept.reserve(size_t(kHeldRows));
+    for (int r = first; r < end; ++r) {
+        const auto it = m_held.find(m_ids[size_t(r)]);
+        if (it != m_held.end())
+            kept.emplace(it->first, std::move(it->second));
+    }
+    m_held.swap(kept);
+}
+
+const CachedRow* RecordCache::rowAt(int row) const {
+    if (!isFetched(row))
+        return nullptr;
+    auto it = m_held.find(m_ids[size_t(row)]);
+    if (it != m_held.end())
+        return &it->second;
+    try {
+        readPage(row);
+    } catch (const std::exception& e) {
+        ReportDroppedError(m_store ? m_store->Diagnostics() : DiagnosticSink(),
+                           "Reading rows of the list", e);
+        // the page reads as empty until it is let go, rather than failing at every paint
+        const int first = row - row % kBatch;
+        for (int r = first; r < std::min(first + kBatch, rowCount()); ++r) {
+            CachedRow& empty = m_held[m_ids[size_t(r)]];
+            empty.id = m_ids[size_t(r)];
+        }
+    }
+    it = m_held.find(m_ids[size_t(row)]);
+    return it != m_held.end() ? &it->second : nullptr;
+}
+
+CachedRow* RecordCache::heldRow(int row) {
+    if (!isFetched(row))
+        return nullptr;
+    const auto it = m_held.find(m_ids[size_t(row)]);
+    return it != m_held.end() ? &it->second : nullptr;
 }
 
 FetchResult RecordCache::fetchUpTo(int row) noexcept {
-    std::vector<CachedRow> rows;
+    if (!isFetched(row) || m_held.count(m_ids[size_t(row)]))
+        return FetchResult::Done;
     try {
-        if (m_reader && row >= m_listRows)
-            readRows(std::min(row, m_limit) - m_listRows + 1, rows);
-        insertRead(std::move(rows));
+        readPage(row);
         return FetchResult::Done;
     } catch (const std::exception& e) {
-        // The rows read before the error are shown; the rest of the list stays unread.
-        m_reader.reset();
         ReportDroppedError(m_store ? m_store->Diagnostics() : DiagnosticSink(),
-                           "Fetching rows of the list", e);
-        insertRead(std::move(rows));
+                           "Reading rows of the list", e);
         return FetchResult::Failed;
     }
 }
@@ -141,10 +167,8 @@ FetchResult RecordCache::fetchUpTo(int row) noexcept {
 int RecordCache::rowOfId(int recordId) const {
     if (recordId < 0)
         return -1;
-    for (int r = 0; r < rowCount(); ++r)
-        if (m_rows[size_t(r)].id == recordId)
-            return r;
-    return -1;
+    const auto it = std::find(m_ids.begin(), m_ids.end(), recordId);
+    return it == m_ids.end() ? -1 : int(it - m_ids.begin());
 }
 
 bool RecordCache::appendRow(int id, int sent, bool selected,
@@ -162,74 +186,70 @@ bool RecordCache::appendRow(int id, int sent, bool selected,
         const QByteArray utf8 = texts[size_t(k)].toUtf8();
         row.appendField(k, utf8.constData(), utf8.size());
     }
-    m_rows.push_back(std::move(row));
-    // The list may still reach the record: it is shown once, here.
-    if (m_reader)
-        m_skipIds.insert(id);
+    m_ids.push_back(id);
+    m_held[id] = std::move(row);
     if (m_owner)
         m_owner->rowsInserted(r, r);
     return true;
 }
 
 void RecordCache::removeRecord(int recordId) {
-    if (m_reader)
-        m_skipIds.insert(recordId);
     const int row = rowOfId(recordId);
     if (row < 0)
         return;
     if (m_owner)
         m_owner->rowsAboutToBeRemoved(row, row);
-    m_rows.erase(m_rows.begin() + row);
-    if (row < m_listRows)
-        --m_listRows;
+    m_ids.erase(m_ids.begin() + row);
+    m_held.erase(recordId);
     if (m_owner)
         m_owner->rowsRemoved(row, row);
 }
 
 int RecordCache::rowId(int row) const {
-    return isFetched(row) ? m_rows[size_t(row)].id : -1;
+    return isFetched(row) ? m_ids[size_t(row)] : -1;
 }
 int RecordCache::sent(int row) const {
-    return isFetched(row) ? m_rows[size_t(row)].sent : 0;
+    const CachedRow* r = rowAt(row);
+    return r ? r->sent : 0;
 }
 bool RecordCache::selected(int row) const {
-    return isFetched(row) && m_rows[size_t(row)].selected;
+    const CachedRow* r = rowAt(row);
+    return r && r->selected;
 }
 
 QString RecordCache::text(int row, int field) const {
-    if (!isFetched(row) || field < 0 || field >= kFieldCount)
+    if (field < 0 || field >= kFieldCount)
         return {};
-    return m_rows[size_t(row)].field(field);
+    const CachedRow* r = rowAt(row);
+    return r ? r->field(field) : QString();
 }
 
 void RecordCache::setSent(int row, int value) {
-    if (isFetched(row))
-        m_rows[size_t(row)].sent = value;
+    if (CachedRow* r = heldRow(row))
+        r->sent = value;
 }
 
 void RecordCache::setSelected(int row, bool value) {
-    if (isFetched(row))
-        m_rows[size_t(row)].selected = value;
+    if (CachedRow* r = heldRow(row))
+        r->selected = value;
 }
 
 void RecordCache::setText(int row, int field, const QString& text) {
-    if (isFetched(row) && field >= 0 && field < kFieldCount)
-        m_rows[size_t(row)].set(field, text.toUtf8());
+    if (CachedRow* r = heldRow(row); r && field >= 0 && field < kFieldCount)
+        r->set(field, text.toUtf8());
 }
 
 void RecordCache::setSentEverywhere(int value) {
-    m_laterSent = value;
-    for (CachedRow& r : m_rows)
+    for (auto& [id, r] : m_held)
         r.sent = value;
-    if (!m_rows.empty() && m_owner)
+    if (!m_ids.empty() && m_owner)
         m_owner->rowsChanged(0, rowCount() - 1);
 }
 
 void RecordCache::setSelectedEverywhere(bool value) {
-    m_laterSelected = value ? 1 : 0;
-    for (CachedRow& r : m_rows)
+    for (auto& [id, r] : m_held)
         r.selected = value;
-    if (!m_rows.empty() && m_owner)
+    if (!m_ids.empty() && m_owner)
         m_owner->rowsChanged(0, rowCount() - 1);
 }
 

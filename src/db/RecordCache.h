@@ -8,7 +8,7 @@
 #include <QString>
 #include <array>
 #include <memory>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 namespace pw::db {
@@ -68,21 +68,30 @@ struct CachedRow {
     void appendField(int k, const char* data, qsizetype size);
 };
 
-// The open statement of one list: gives its rows in list order. Throws the database layer's
-// exceptions.
+// What one list reads through: the IDs of its records in list order, once per refresh, and
+// the records of any IDs later, a page at a time, as a view comes to them. Throws the
+// database layer's exceptions.
 class IListReader {
 public:
     virtual ~IListReader() = default;
-    // The next row into row (all of it written); false at the end of the list.
-    virtual bool read(CachedRow& row) = 0;
+    // The IDs of the list in order, at most `most` of them.
+    virtual std::vector<int> ids(int most) = 0;
+    // The rows of the records `ids`, in any order; a record no longer there is left out.
+    virtual void rows(const std::vector<int>& ids, std::vector<CachedRow>& out) = 0;
 };
 
 enum class FetchResult { Done, Failed };
 
+// The list's size is known from its refresh on (the IDs are read then, every one of them):
+// a view's scroll bar covers every record at once. The records themselves are read a page at
+// a time when a row of the page is asked for, and only the pages around the last one asked
+// for are held, so that the memory does not grow with the list.
 class RecordCache {
 public:
-    // Rows a view is given at a time.
+    // Rows read at a time (one page).
     static constexpr int kBatch = 100;
+    // Most rows held; beyond it the pages farthest from the row asked for last are let go.
+    static constexpr int kHeldRows = 40 * kBatch;
 
     explicit RecordCache(IRecordCacheOwner* owner = nullptr);
     // Unregisters itself from the store it is registered with.
@@ -102,74 +111,70 @@ public:
 
     // Drops every row and the reader, with the owner told.
     void clear();
-    // A new list: the old rows go, the reader's rows come in batches; the first batch is read
-    // at once. The owner hears "about to refresh" and "refreshed". A failure of that first
-    // read ends the list where it failed and is thrown.
+    // A new list: the old rows go, the reader's IDs come at once (the row count), and the
+    // first page is read. The owner hears "about to refresh" and "refreshed". A failure of
+    // that first read ends the list where it failed and is thrown.
     void beginList(std::unique_ptr<IListReader> reader);
 
-    // The list's statement goes (its transaction ends); the rows held stay.
+    // The list's reader goes: the rows held stay, the others read as empty.
     void stopReading() { m_reader.reset(); }
 
-    // Rows held: read from the list, plus rows added since.
-    [[nodiscard]] int rowCount() const { return int(m_rows.size()); }
-    // How many rows came from the list statement.
-    [[nodiscard]] int fetchedCount() const { return m_listRows; }
-    // Whether the list has rows not read yet (and room for them under the limit).
-    [[nodiscard]] bool canFetchMore() const { return m_reader != nullptr; }
+    // Rows of the list: every record listed, plus rows added since.
+    [[nodiscard]] int rowCount() const { return int(m_ids.size()); }
+    // How many rows are held (read and not yet let go).
+    [[nodiscard]] int fetchedCount() const { return int(m_held.size()); }
     // The list held more rows than the limit lets it show.
     [[nodiscard]] bool truncated() const { return m_truncated; }
     [[nodiscard]] bool isFetched(int row) const { return row >= 0 && row < rowCount(); }
 
-    // Reads rows until row r is held, or the list ends; a database error ends the list
-    // (reported) and gives Failed. Owners hear of the rows as one insertion.
+    // Reads the page of row r when it is not held; a database error is reported and gives
+    // Failed (the row reads as empty).
     FetchResult fetchUpTo(int row) noexcept;
-    FetchResult fetchMore() noexcept { return fetchUpTo(m_listRows + kBatch - 1); }
-    FetchResult fetchAll() noexcept { return fetchUpTo(m_limit); }
 
     // ID of row r, -1 past the end.
     [[nodiscard]] int rowId(int row) const;
     // Row holding the record, -1 when it is not listed.
     [[nodiscard]] int rowOfId(int recordId) const;
+    // The values of row r, its page read first when it is not held.
     [[nodiscard]] int sent(int row) const;
     [[nodiscard]] bool selected(int row) const;
     // Field k (0..19) of row r; empty past the end.
     [[nodiscard]] QString text(int row, int field) const;
 
-    // Written by the store after its statements ran.
+    // Written by the store after its statements ran (a row not held reads them from there).
     void setSent(int row, int value);
     void setSelected(int row, bool value);
     void setText(int row, int field, const QString& text);
-    // Every row, and every row read later from this list, takes the flag.
+    // Every row held takes the flag (the others read it from the store's statement).
     void setSentEverywhere(int value);
     void setSelectedEverywhere(bool value);
     // Appends a row after the list's rows (the record form's new record), with the owner
     // told; false when the limit is reached.
     bool appendRow(int id, int sent, bool selected, const std::array<QString, kFieldCount>& texts);
-    // Takes the record's row out (the owner is told first and may still read it then); a
-    // record not read yet is skipped when the list reaches it.
+    // Takes the record's row out (the owner is told first and may still read it then).
     void removeRecord(int recordId);
 
     // Tells the owner that row r changed.
     void notifyRowChanged(int row) const;
 
 private:
-    // Reads at most count rows of the list, after the rows held; throws.
-    void readRows(int count, std::vector<CachedRow>& rows);
-    void insertRead(std::vector<CachedRow>&& rows);
+    // The row held for row r, its page read first; null past the end or when unreadable.
+    [[nodiscard]] const CachedRow* rowAt(int row) const;
+    [[nodiscard]] CachedRow* heldRow(int row);
+    // Reads the page of row r; throws.
+    void readPage(int row) const;
+    // Lets go of the rows far from row r once too many are held.
+    void letGo(int row) const;
 
     IRecordCacheOwner* m_owner = nullptr;
     TDbData* m_store = nullptr;
     int m_limit = kDefaultRecordLimit;
-    std::vector<CachedRow> m_rows;
-    // Rows 0..m_listRows-1 come from the list statement; rows from there up were added later.
-    int m_listRows = 0;
-    std::unique_ptr<IListReader> m_reader;
+    std::vector<int> m_ids;  // row -> record ID
+    // The rows read, by record ID; pages come and go as the view moves (hence mutable: a
+    // reading call may read a page).
+    mutable std::unordered_map<int, CachedRow> m_held;
+    mutable std::unique_ptr<IListReader> m_reader;
     bool m_truncated = false;
-    // Left the list, or added after it, since the refresh: skipped when the list gives them.
-    std::unordered_set<int> m_skipIds;
-    // Flags given every row of the list since the refresh, for rows read later.
-    int m_laterSent = -1;
-    int m_laterSelected = -1;
 };
 
 }  // namespace pw::db

@@ -8,6 +8,26 @@ namespace pw::db {
 
 struct CRunAttachment::Engine {
     IBPP::Database db;
+    // The outcome writer: one transaction and one prepared UPDATE for the whole run, each
+    // outcome committed with the transaction kept (read committed, so that rows the window
+    // saved meanwhile do not conflict with a snapshot of the run's start).
+    IBPP::Transaction outcomeTr;
+    IBPP::Statement outcomeSt;
+
+    void endWriter() noexcept {
+        try {
+            outcomeSt.reset();
+            if (outcomeTr && outcomeTr->IsStarted())
+                outcomeTr->Commit();  // every outcome is committed already: nothing is lost
+        } catch (const IBPP::Exception&) {
+            try {
+                if (outcomeTr)
+                    outcomeTr->Rollback();
+            } catch (const IBPP::Exception&) {
+            }
+        }
+        outcomeTr.reset();
+    }
 };
 
 namespace {
@@ -50,6 +70,7 @@ CRunAttachment::~CRunAttachment() {
 }
 
 void CRunAttachment::Detach() {
+    m_engine->endWriter();
     try {
         if (m_engine->db && m_engine->db->IsConnected())
             m_engine->db->Disconnect();
@@ -158,37 +179,40 @@ std::optional<std::vector<CRunAttachment::Record>> CRunAttachment::ReadRecords(c
 CRunAttachment::OutcomeWrite CRunAttachment::WriteOutcome(int recordId, int outcome) {
     if (!Attach())
         return OutcomeWrite::Failed;
+    Engine& e = *m_engine;
     try {
-        IBPP::Transaction tr =
-            IBPP::TransactionFactory(m_engine->db, IBPP::AccessMode::Write,
-                                     IBPP::Isolation::Concurrency, IBPP::LockResolution::NoWait);
-        tr->Start();
-        IBPP::Statement st = IBPP::StatementFactory(m_engine->db, tr);
-        st->Prepare("UPDATE MAILS SET SENDED=? WHERE ID=?");
-        st->Set(1, outcome);
-        st->Set(2, recordId);
-        st->Execute();
-        const int changed = st->AffectedRows();
-        st.reset();
-        if (changed != 1) {
-            // nothing to keep: the record is gone (IDs are unique, so never more than one)
-            tr->Rollback();
-            return OutcomeWrite::RecordGone;
+        if (!e.outcomeSt) {
+            e.outcomeTr = IBPP::TransactionFactory(e.db, IBPP::AccessMode::Write,
+                                                   IBPP::Isolation::ReadCommitted,
+                                                   IBPP::LockResolution::NoWait);
+            e.outcomeTr->Start();
+            e.outcomeSt = IBPP::StatementFactory(e.db, e.outcomeTr);
+            e.outcomeSt->Prepare("UPDATE MAILS SET SENDED=? WHERE ID=?");
         }
-        tr->Commit();
+        e.outcomeSt->Set(1, outcome);
+        e.outcomeSt->Set(2, recordId);
+        e.outcomeSt->Execute();
+        // nothing to undo when no row took it: the record is gone (IDs are unique)
+        if (e.outcomeSt->AffectedRows() != 1)
+            return OutcomeWrite::RecordGone;
+        // committed at once, so that a kill after this loses nothing
+        e.outcomeTr->CommitRetain();
         return OutcomeWrite::Written;
-    } catch (const IBPP::SQLException& e) {
-        if (IBPP::IsLockConflict(e)) {
+    } catch (const IBPP::SQLException& x) {
+        if (IBPP::IsLockConflict(x)) {
+            // the failed statement undid its own change; the writer goes on
             Tell(QStringLiteral("Recording the outcome of record %1 (kept until the database is "
                                 "saved)")
                      .arg(recordId),
-                 e);
+                 x);
             return OutcomeWrite::Locked;
         }
-        Tell(QStringLiteral("Recording the outcome of record %1").arg(recordId), e);
+        e.endWriter();
+        Tell(QStringLiteral("Recording the outcome of record %1").arg(recordId), x);
         return OutcomeWrite::Failed;
-    } catch (const IBPP::Exception& e) {
-        Tell(QStringLiteral("Recording the outcome of record %1").arg(recordId), e);
+    } catch (const IBPP::Exception& x) {
+        e.endWriter();
+        Tell(QStringLiteral("Recording the outcome of record %1").arg(recordId), x);
         return OutcomeWrite::Failed;
     }
 }

@@ -352,7 +352,6 @@ bool TDbData::Save(SaveMode mode) {
             if (mode == SaveMode::Retaining) {
                 m_engine->mainTr->CommitRetain();
             } else {
-                ReleaseList();  // the lists' cursors end with the transaction
                 m_engine->mainTr->Commit();
             }
         }
@@ -376,7 +375,8 @@ bool TDbData::SaveAs(const QString& file) {
     try {
         if (!Save(SaveMode::Ending))
             return false;
-        ReleaseList();
+        // the lists read their pages in the main transaction of the moment: they go on
+        // once the copy is open again
         if (m_engine->mainTr && m_engine->mainTr->IsStarted())
             m_engine->mainTr->Rollback();
         m_engine->mainTr.reset();

@@ -1,6 +1,8 @@
 // The record list: its state (group, filter, order), its one statement and the caches it
 // fills a batch at a time.
 #include <algorithm>
+#include <functional>
+#include <utility>
 
 #include "db/StoreEngine.h"
 #include "resources/Strings.h"
@@ -9,35 +11,73 @@ namespace pw::db {
 
 namespace {
 
-// The list statement's rows as the cache takes them: ID, SENDED, SENDING, then the 20 fields
-// (NULL as empty).
-class ListStatementReader : public IListReader {
+// The list as the cache reads it: the IDs in list order at the refresh, then the records of
+// the pages a view comes to, each read in the store's main transaction of the moment (so
+// that the window's unsaved changes show, and a save in between does not end the list).
+class ListReader : public IListReader {
 public:
-    explicit ListStatementReader(IBPP::Statement statement) : m_st(std::move(statement)) {}
-    bool read(CachedRow& row) override {
-        if (!m_st->Fetch())
-            return false;
+    using Handles = std::function<std::pair<IBPP::Database, IBPP::Transaction>()>;
+    ListReader(Handles handles, QString idQuery)
+        : m_handles(std::move(handles)), m_idQuery(std::move(idQuery)) {}
+
+    std::vector<int> ids(int most) override {
+        IBPP::Statement st = statement();
+        st->Execute((m_idQuery + QStringLiteral(" rows %1").arg(most)).toUtf8().toStdString());
+        std::vector<int> out;
         int32_t id = -1;
-        int32_t sent = 0;
-        bool selected = false;
-        m_st->Get(1, id);
-        m_st->Get(2, sent);
-        m_st->Get(3, selected);
-        row.id = id;
-        row.sent = sent;
-        row.selected = selected;
-        for (int k = 0; k < kFieldCount; ++k) {
-            m_value.clear();
-            if (m_st->Get(k + 4, m_value))
-                m_value.clear();
-            row.appendField(k, m_value.data(), qsizetype(m_value.size()));
+        while (st->Fetch()) {
+            st->Get(1, id);
+            out.push_back(id);
         }
-        row.bytes.squeeze();
-        return true;
+        return out;
+    }
+
+    void rows(const std::vector<int>& ids, std::vector<CachedRow>& out) override {
+        if (ids.empty())
+            return;
+        // IDs are numbers of our own: the list goes into the statement as it is
+        std::string sql = "select * from Mails where ID in (";
+        for (size_t i = 0; i < ids.size(); ++i) {
+            if (i > 0)
+                sql += ',';
+            sql += std::to_string(ids[i]);
+        }
+        sql += ')';
+        IBPP::Statement st = statement();
+        st->Execute(sql);
+        CachedRow row;
+        while (st->Fetch()) {
+            int32_t id = -1;
+            int32_t sent = 0;
+            bool selected = false;
+            st->Get(1, id);
+            st->Get(2, sent);
+            st->Get(3, selected);
+            row.id = id;
+            row.sent = sent;
+            row.selected = selected;
+            for (int k = 0; k < kFieldCount; ++k) {
+                m_value.clear();
+                if (st->Get(k + 4, m_value))
+                    m_value.clear();
+                row.appendField(k, m_value.data(), qsizetype(m_value.size()));
+            }
+            row.bytes.squeeze();
+            out.push_back(std::move(row));
+            row = CachedRow();
+        }
     }
 
 private:
-    IBPP::Statement m_st;
+    IBPP::Statement statement() {
+        const auto [db, tr] = m_handles();
+        if (!db || !tr || !tr->IsStarted())
+            throw IBPP::LogicException("ListReader", "The database is not open.");
+        return IBPP::StatementFactory(db, tr);
+    }
+
+    Handles m_handles;
+    QString m_idQuery;
     std::string m_value;
 };
 
@@ -58,7 +98,6 @@ void TDbData::ResetListState() {
     m_filter.clear();
     m_order = QStringLiteral(" ID asc ");
     m_listQuery.clear();
-    ReleaseList();
     m_toldTruncated = false;
 }
 
@@ -140,15 +179,10 @@ void TDbData::RefreshList() try {
     if (!cache)
         return;
     cache->setLimit(m_recordLimit);
-    IBPP::Statement st;
-    try {
-        st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
-        st->Execute(Convert(m_listQuery).toStdString());
-    } catch (...) {
-        cache->clear();
-        throw;
-    }
-    cache->beginList(std::make_unique<ListStatementReader>(std::move(st)));
+    Engine* const engine = m_engine.get();
+    cache->beginList(std::make_unique<ListReader>(
+        [engine] { return std::make_pair(engine->Database(), engine->mainTr); },
+        QStringLiteral("select ID from Mails ") + where + ListOrder(m_order)));
     TellIfTruncated(*cache);
 } catch (...) {
     RaiseStoreError();
@@ -173,14 +207,6 @@ bool TDbData::FetchRows(int row) noexcept {
 
 bool TDbData::FetchAll() noexcept {
     return FetchRows(m_recordLimit);
-}
-
-bool TDbData::FetchMore(RecordCache& cache) noexcept {
-    if (!CanWrite())
-        return false;
-    const bool ok = cache.fetchMore() == FetchResult::Done;
-    TellIfTruncated(cache);
-    return ok;
 }
 
 bool TDbData::AppendCachedRow(int recordId, int sent, bool selected,

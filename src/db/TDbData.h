@@ -249,17 +249,16 @@ public:
     void SetRecordLimit(int limit);
     [[nodiscard]] int RecordLimit() const { return m_recordLimit; }
 
-    // Runs the one statement of the list, ordered with ID as the last key, and hands it to the
-    // active cache, which reads its first batch. Throws StoreError; the cache is told
-    // "about to" and "done" either way (an empty list after a failure).
+    // Reads the IDs of the list, ordered with ID as the last key, into the active cache,
+    // which then reads the first page. Throws StoreError; the cache is told "about to" and
+    // "done" either way (an empty list after a failure). A list longer than the record limit
+    // tells the user, once per open database.
     void RefreshList();
-    // Never throw: a database error is reported, the rest of the list stays unread and the
-    // result is false. FetchRows and FetchAll read the active cache's list; FetchMore the next
-    // batch of the cache's own (the one a grid shows, active or not). The first read that
-    // meets the record limit with rows left tells the user, once per open database.
+    // Never throw: a database error is reported and the result is false. FetchRows reads the
+    // page of the row in the active cache (other rows are read as they are asked for);
+    // FetchAll leaves every row to that.
     bool FetchRows(int row) noexcept;
     bool FetchAll() noexcept;
-    bool FetchMore(RecordCache& cache) noexcept;
 
     // The record form brings the active cache up to date after its own statements: a new
     // record joins the end of the list (false when the cache is full), an edited row takes

@@ -289,9 +289,8 @@ void EditorSession::saveDatabase() {
 }
 
 QString EditorSession::statusText() const {
-    // Rows not read yet are not counted: that would read the whole view.
-    return str(m_grid->cache().canFetchMore() ? ids::kEditorStatusMore : ids::kEditorStatus)
-        .arg(m_grid->rowCount());
+    // the list's count, known from the refresh on
+    return str(ids::kEditorStatus).arg(m_grid->rowCount());
 }
 
 }  // namespace pw::dbtools

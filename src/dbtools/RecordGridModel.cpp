@@ -51,17 +51,6 @@ int RecordGridModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : kGridColumnCount;
 }
 
-bool RecordGridModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && m_cache->canFetchMore();
-}
-
-void RecordGridModel::fetchMore(const QModelIndex& parent) {
-    // The cache announces the rows it reads as an insertion; none may start inside the notice
-    // of another change (a view asks again once that is done).
-    if (!parent.isValid() && !m_noticeInFlight)
-        (void)m_store.FetchMore(*m_cache);
-}
-
 QVariant RecordGridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || !holds(index.row()))
         return {};
@@ -220,9 +209,7 @@ void RecordGridModel::listRefreshed(int rowCount) {
     if (!m_resetting)
         beginResetModel();
     m_resetting = false;
-    m_noticeInFlight = true;
     endResetModel();
-    m_noticeInFlight = false;
     emit listRebuilt(rowCount);
 }
 
@@ -243,9 +230,7 @@ void RecordGridModel::rowsAboutToBeInserted(int first, int last) {
 }
 
 void RecordGridModel::rowsInserted(int, int) {
-    m_noticeInFlight = true;
     endInsertRows();
-    m_noticeInFlight = false;
 }
 
 void RecordGridModel::rowsAboutToBeRemoved(int first, int last) {

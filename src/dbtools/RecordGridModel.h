@@ -1,7 +1,8 @@
 #pragma once
 // The record grid's model: 22 columns ("Sent", "Select", the 20 fields) over the store's
 // record cache. It never copies rows: each cell is read from the cache. Its rows are the ones
-// the cache holds; a view asks for more through canFetchMore/fetchMore, never while it paints.
+// the list holds, every one from the refresh on (the scroll bar covers the whole list); the
+// cache reads the page of a row the view asks for and lets go of pages far from it.
 // Colours are the delegate's; the model gives what they depend on (the sent value, the filter
 // state) through its roles.
 
@@ -59,8 +60,6 @@ public:
     [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
                                       int role) const override;
     [[nodiscard]] Qt::ItemFlags flags(const QModelIndex& index) const override;
-    [[nodiscard]] bool canFetchMore(const QModelIndex& parent) const override;
-    void fetchMore(const QModelIndex& parent) override;
     // "Select" (CheckStateRole) writes SENDING at once; a field (EditRole) writes the cell.
     // False when the store refused (the cell then shows the stored value again).
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
@@ -101,7 +100,6 @@ private:
     db::TDbData& m_store;
     std::unique_ptr<db::RecordCache> m_cache;
     bool m_resetting = false;
-    bool m_noticeInFlight = false;
     bool m_filterOn = false;
     int m_cursorRow = 0;
     int m_cursorColumn = -1;

@@ -7,6 +7,7 @@
 #include "send/ConnectProcedure.h"
 #include "send/RunHistory.h"
 #include "send/RunMarker.h"
+#include "smtp/EncodedFileCache.h"
 #include "smtp/KTWSMTPMessage.h"
 
 namespace pw::send {
@@ -149,6 +150,9 @@ void CMailSendThread::cancel() {
 }
 
 void CMailSendThread::run() {
+    // the run's pictures and attachments are opened and checked at their first mail only
+    // (per thread: every connection renders its own messages)
+    const smtp::EncodedFileCache::RunScope files;
     if (m_lane > 0) {
         try {
             runMoreConnection();

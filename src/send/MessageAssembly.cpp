@@ -105,22 +105,38 @@ QString htmlOfJob(const MailJob& job) {
 
 // The HTML file read as 8-bit text of the system code page, merged for a merge send and
 // with its picture references rewritten; nullopt-like empty error on success.
-QString readHtml(const QString& path, const MailJob& job, const FieldTexts* values,
-                 QString* error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = pw::str(ids::kAssemblyHtmlUnreadable).replace(QLatin1StringView("%1"), path);
-        return {};
-    }
-    QString html = QString::fromUtf8(file.readAll());
-    if (file.error() != QFileDevice::NoError) {
-        *error = pw::str(ids::kAssemblyHtmlUnreadable).replace(QLatin1StringView("%1"), path);
-        return {};
+QString readHtml(const QString& path, const MailJob& job, const FieldTexts* values, QString* error,
+                 RunFiles* files) {
+    QString html;
+    if (files && files->htmlText.contains(path)) {
+        html = files->htmlText.value(path);
+    } else {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = pw::str(ids::kAssemblyHtmlUnreadable).replace(QLatin1StringView("%1"), path);
+            return {};
+        }
+        html = QString::fromUtf8(file.readAll());
+        if (file.error() != QFileDevice::NoError) {
+            *error = pw::str(ids::kAssemblyHtmlUnreadable).replace(QLatin1StringView("%1"), path);
+            return {};
+        }
+        if (files)
+            files->htmlText.insert(path, html);
     }
     if (values != nullptr) {
         html = mergeAll(html, job.captions, values);
     }
     return rewritePictureReferences(html);
+}
+
+bool isFolder(const QString& entry, RunFiles* files) {
+    if (!files)
+        return QFileInfo(entry).isDir();
+    auto it = files->isFolder.find(entry);
+    if (it == files->isFolder.end())
+        it = files->isFolder.insert(entry, QFileInfo(entry).isDir());
+    return *it;
 }
 
 }  // namespace
@@ -372,7 +388,8 @@ bool leavesJisRepertoire(const MailJob& job, const MailTexts& texts, const Field
 
 }  // namespace
 
-BuiltMessage buildMessage(const MailJob& job, const MailTexts& given, const FieldTexts* values) {
+BuiltMessage buildMessage(const MailJob& job, const MailTexts& given, const FieldTexts* values,
+                          RunFiles* files) {
     if (values == nullptr && job.testSample)
         values = &*job.testSample;
     BuiltMessage built;
@@ -475,7 +492,7 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& given, const Fiel
             const QString name = fileNameOf(entry);
             if (name == u"index.html") {
                 html = readHtml(job.mainPreviewFolder + QStringLiteral("index.html"), job, values,
-                                &error);
+                                &error, files);
                 if (!error.isEmpty()) {
                     built.error = error;
                     return built;
@@ -491,7 +508,7 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& given, const Fiel
     for (const QString& entry : job.attachments) {
         const QString name = fileNameOf(entry);
         if (job.htmlFileName.isEmpty() && name == u"index.html") {
-            html = readHtml(entry, job, values, &error);
+            html = readHtml(entry, job, values, &error, files);
             if (!error.isEmpty()) {
                 built.error = error;
                 return built;
@@ -501,7 +518,7 @@ BuiltMessage buildMessage(const MailJob& job, const MailTexts& given, const Fiel
         }
         // 8: regular attachments
         if (entry.trimmed().isEmpty() || entry.contains(QLatin1StringView("http:")) ||
-            isSkippedFileName(name) || QFileInfo(entry).isDir()) {
+            isSkippedFileName(name) || isFolder(entry, files)) {
             continue;
         }
         attachments.append(entry);
@@ -800,7 +817,7 @@ MailTexts CMessageAssembly::merged(int row) const {
 }
 
 BuiltMessage CMessageAssembly::build(const MailTexts& texts, int row) {
-    return buildMessage(m_job, texts, m_rows->values(row));
+    return buildMessage(m_job, texts, m_rows->values(row), &m_files);
 }
 
 }  // namespace pw::send

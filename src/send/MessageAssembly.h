@@ -10,6 +10,7 @@
 #include "smtp/KTWSMTPMessage.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -95,12 +96,21 @@ struct JobFile {
 // folder among the attachments too, which buildMessage would leave out without a word).
 [[nodiscard]] std::vector<JobFile> filesOfJob(const MailJob& job);
 
+// What the files of a run were found to be by its first message: the HTML part's text and
+// which attachment entries are folders. A run reads and checks each file once, not once per
+// recipient.
+struct RunFiles {
+    QHash<QString, QString> htmlText;  // by path; read without error
+    QHash<QString, bool> isFolder;     // by attachment entry
+};
+
 // The message of one recipient: texts already merged; values is the recipient's row of the
 // selection for a merge send (the HTML part is merged with it), null for a single send.
 // Files are not opened except the HTML part's "index.html"; one that cannot be read gives
-// no message and the error.
+// no message and the error. With `files`, what an earlier message of the run found is taken
+// from there.
 [[nodiscard]] BuiltMessage buildMessage(const MailJob& job, const MailTexts& texts,
-                                        const FieldTexts* values);
+                                        const FieldTexts* values, RunFiles* files = nullptr);
 
 // The characters of a run that its charset cannot carry (they would arrive as "?"): in the
 // subject, the sender's and recipients' names, the text, the HTML and the merged values.
@@ -140,6 +150,7 @@ public:
 private:
     MailJob m_job;
     std::shared_ptr<IRecipientRows> m_rows;
+    RunFiles m_files;
 };
 
 }  // namespace pw::send

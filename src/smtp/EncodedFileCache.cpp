@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <list>
 #include <unordered_map>
@@ -25,7 +26,12 @@ struct Entry {
     qint64 size = 0;
     qint64 modified = 0;  // ms since the epoch
     QByteArray encoded;
+    quint64 checkedInScope = 0;  // the run scope that last checked the file, 0 for none
 };
+
+// The run scope of this thread, 0 outside one; scope numbers are never used twice.
+thread_local quint64 t_scope = 0;
+std::atomic<quint64> g_lastScope{0};
 
 struct Cache {
     QMutex mutex;
@@ -65,7 +71,27 @@ QByteArray encode(const QByteArray& raw, TransferEncoding encoding) {
 
 }  // namespace
 
+EncodedFileCache::RunScope::RunScope() : m_outer(t_scope) {
+    t_scope = ++g_lastScope;
+}
+
+EncodedFileCache::RunScope::~RunScope() {
+    t_scope = m_outer;
+}
+
 QByteArray EncodedFileCache::encodedFile(const QString& path, TransferEncoding encoding) {
+    const QString key = QString::number(static_cast<int>(encoding)) + QLatin1Char(':') + path;
+    Cache& c = cache();
+    if (t_scope != 0) {
+        QMutexLocker lock(&c.mutex);
+        for (auto it = c.entries.begin(); it != c.entries.end(); ++it) {
+            if (it->key == key && it->checkedInScope == t_scope) {
+                ++c.stats.hits;
+                c.entries.splice(c.entries.begin(), c.entries, it);
+                return c.entries.front().encoded;
+            }
+        }
+    }
     // Non-blocking, so that a named pipe cannot hold the run; only a regular file is read,
     // so that a device (/dev/zero) or a pipe cannot feed it without end.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -86,15 +112,14 @@ QByteArray EncodedFileCache::encodedFile(const QString& path, TransferEncoding e
     // Size and time of the opened file, so that the check and the bytes are of one file.
     const qint64 size = st.st_size;
     const qint64 modified = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
-    const QString key = QString::number(static_cast<int>(encoding)) + QLatin1Char(':') + path;
 
-    Cache& c = cache();
     {
         QMutexLocker lock(&c.mutex);
         for (auto it = c.entries.begin(); it != c.entries.end(); ++it) {
             if (it->key == key) {
                 if (it->size == size && it->modified == modified) {
                     ++c.stats.hits;
+                    it->checkedInScope = t_scope;
                     c.entries.splice(c.entries.begin(), c.entries, it);
                     return c.entries.front().encoded;
                 }
@@ -118,7 +143,7 @@ QByteArray EncodedFileCache::encodedFile(const QString& path, TransferEncoding e
 
     QMutexLocker lock(&c.mutex);
     if (encoded.size() <= c.capacity) {
-        c.entries.push_front(Entry{key, size, modified, encoded});
+        c.entries.push_front(Entry{key, size, modified, encoded, t_scope});
         c.bytes += encoded.size();
         c.trim();
     }

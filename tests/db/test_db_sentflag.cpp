@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "DbFixture.h"
+#include "db/RunAttachment.h"
 
 using namespace pw;
 using pw::test::DbWorld;
@@ -104,6 +105,38 @@ private slots:
         QCOMPARE(
             queryColumn(s(), "select ID || ':' || SENDED || ':' || SENDING from MAILS order by ID"),
             (QStringList{"1:1:0", "2:2:1", "3:0:1"}));
+    }
+
+    // A run's writer: one transaction for the whole run, each outcome committed as it is
+    // written (another attachment sees it while the writer lives, as a kill would leave it),
+    // a refused write leaving the writer usable for the next.
+    void theRunsWriterCommitsEachOutcome_data() {
+        QTest::addColumn<int>("firstId");
+        QTest::addColumn<int>("firstResult");  // CRunAttachment::OutcomeWrite
+        QTest::addColumn<QString>("first");    // record 1 as the store then sees it
+        using W = db::CRunAttachment::OutcomeWrite;
+        QTest::newRow("written") << 1 << int(W::Written) << "1:1";
+        QTest::newRow("a record gone") << 42 << int(W::RecordGone) << "1:0";
+        QTest::newRow("a row the window holds") << 1 << int(W::Locked) << "1:0";
+    }
+    void theRunsWriterCommitsEachOutcome() {
+        QFETCH(int, firstId);
+        QFETCH(int, firstResult);
+        QFETCH(QString, first);
+        using W = db::CRunAttachment::OutcomeWrite;
+        if (W(firstResult) == W::Locked) {
+            s().RefreshList();
+            s().SetRowFlag(0, db::RowFlag::Selected, 0);  // unsaved change of record 1
+        }
+        db::CRunAttachment run(s().WorkingCopyPath(), {});
+        QCOMPARE(int(run.WriteOutcome(firstId, 1)), firstResult);
+        QCOMPARE(run.WriteOutcome(2, 2), W::Written);
+        QCOMPARE(queryColumn(s(), "select ID || ':' || SENDED from MAILS order by ID"),
+                 (QStringList{first, "2:2", "3:0"}));
+        // let go (a save, a close) and taken up again with a writer of its own
+        run.Detach();
+        QCOMPARE(run.WriteOutcome(3, 1), W::Written);
+        QCOMPARE(queryColumn(s(), "select SENDED from MAILS where ID = 3"), QStringList{"1"});
     }
 
     void aKeptOutcomeSurvivesDiscardingTheUsersChanges() {

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <optional>
 
 #include "TestEnv.h"
 #include "smtp/EncodedFileCache.h"
@@ -49,6 +50,35 @@ private slots:
         } catch (const CKTWSMTPException& e) {
             QCOMPARE(e.Error(), CKTWSMTPException::FromSystemError(code).Error());
         }
+    }
+
+    // A run reads each file once; outside a run, and in the next one, a changed file is read
+    // again.
+    void changedFileWithinARun_data() {
+        QTest::addColumn<int>("scopes");  // 0: none, 1: both reads in one run, 2: a run each
+        QTest::addColumn<QByteArray>("second");
+        QTest::newRow("outside a run") << 0 << QByteArray("changed!");
+        QTest::newRow("within one run") << 1 << QByteArray("before");
+        QTest::newRow("in the next run") << 2 << QByteArray("changed!");
+    }
+    void changedFileWithinARun() {
+        QFETCH(int, scopes);
+        QFETCH(QByteArray, second);
+        pw::test::TestEnv env;
+        const QString path = env.root() + "picture.png";
+        QVERIFY(pw::test::writeFile(path, "before"));
+        std::optional<EncodedFileCache::RunScope> run;
+        if (scopes > 0)
+            run.emplace();
+        QCOMPARE(EncodedFileCache::encodedFile(path, TransferEncoding::None), "before");
+        if (scopes == 2) {
+            run.reset();
+            run.emplace();
+        }
+        QVERIFY(pw::test::writeFile(path, "changed!"));  // another size: no longer the same
+        QCOMPARE(EncodedFileCache::encodedFile(path, TransferEncoding::None), second);
+        run.reset();
+        QCOMPARE(EncodedFileCache::encodedFile(path, TransferEncoding::None), "changed!");
     }
 
     void fileAtTheCapIsRead() {
