@@ -142,7 +142,7 @@ void TDbData::RefreshList() try {
     cache->setLimit(m_recordLimit);
     IBPP::Statement st;
     try {
-        st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+        st = IBPP::StatementFactory(m_engine->Database(), m_engine->ListTransaction());
         st->Execute(Convert(m_listQuery).toStdString());
     } catch (...) {
         cache->clear();
