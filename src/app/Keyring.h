@@ -42,6 +42,11 @@ private:
     bool m_storeRefused = false;
 };
 
+// The keyring's key of the password of a user of a list on a Firebird server.
+[[nodiscard]] inline QString serverListPasswordKey(const QString& connection, const QString& user) {
+    return QStringLiteral("firebird:") + user + QLatin1Char('@') + connection;
+}
+
 // The keyring of this process: the desktop's, unless POSTWICK_KEYRING=off says there is none.
 [[nodiscard]] ISecretStore& processKeyring();
 

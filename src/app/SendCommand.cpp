@@ -221,6 +221,16 @@ SendCommandLine parseSendCommandLine(const QStringList& arguments) {
         } else if (a == QLatin1String("--dry-run")) {
             if (!value(cl.dryRunFolder))
                 return cl;
+        } else if (a == QLatin1String("--database")) {
+            if (!value(cl.database))
+                return cl;
+            if (!db::IsServerConnection(cl.database)) {
+                cl.error = QStringLiteral(
+                               "--database: HOST/PORT:PATH or HOST:ALIAS of a Firebird "
+                               "server, not ") +
+                           cl.database;
+                return cl;
+            }
         } else if (cl.projectPath.isEmpty() && sendSeen && !a.startsWith(QLatin1String("--"))) {
             cl.projectPath = a;
         } else {
@@ -351,6 +361,15 @@ int runSendCommand(const QStringList& arguments) {
             }
             clock->sleep(500, never);
         }
+    }
+    if (!cl.database.isEmpty()) {
+        // as Firebird's own tools sign in, unless the keyring holds this user's password
+        const QString user = qEnvironmentVariable("ISC_USER");
+        std::optional<QString> saved;
+        if (ISecretStore& keyring = processKeyring(); keyring.available())
+            saved = keyring.read(serverListPasswordKey(cl.database, user));
+        flow.useServerList(
+            {cl.database, user, saved.value_or(qEnvironmentVariable("ISC_PASSWORD"))});
     }
     switch (flow.openProject(projectPath, ui)) {
         case send::OpenResult::Unreadable:
@@ -485,6 +504,9 @@ int runSendCommand(const QStringList& arguments) {
             return endWithoutRun(int(SendExit::NotRecorded));
         case send::StartResult::Refused:
             console.err(flow.refusalText(summary.preparation));
+            return endWithoutRun(int(SendExit::Unusable));
+        case send::StartResult::ListInUse:
+            console.err(str(ids::kSendListInUse).arg(summary.lockHolder));
             return endWithoutRun(int(SendExit::Unusable));
         case send::StartResult::BadCharset:
         case send::StartResult::MarkerFailed:

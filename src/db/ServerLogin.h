@@ -13,5 +13,7 @@ struct ServerLogin {
 
 // True for a server's database name ("host/port:path", "host:alias"), false for a file path.
 [[nodiscard]] bool IsServerConnection(const QString& location);
+// "host/port:database" (the port left out when it is Firebird's own, 3050).
+[[nodiscard]] QString ServerConnectionName(const QString& host, int port, const QString& database);
 
 }  // namespace pw::db

@@ -46,6 +46,11 @@ bool IsServerConnection(const QString& location) {
     return server.match(location).hasMatch();
 }
 
+QString ServerConnectionName(const QString& host, int port, const QString& database) {
+    const QString at = port == 3050 ? host : host + QLatin1Char('/') + QString::number(port);
+    return at + QLatin1Char(':') + database;
+}
+
 void RegisterServer(const QString& path, const ServerLogin& login) {
     std::lock_guard<std::mutex> lock(registryMutex());
     registry()[path] = login;

@@ -46,13 +46,8 @@ class TestDbServer : public QObject {
     }
     // A new empty database on the server, as its administrator would make it.
     QString emptyList() {
-        const QString connection =
-            m_server->connection(QStringLiteral("list%1.fdb").arg(++m_lists));
-        IBPP::Database db = IBPP::DatabaseFactory("", connection.toStdString(), "ANN", "sesame", "",
-                                                  "NONE", "PAGE_SIZE 8192");
-        db->Create(3);
-        db->Disconnect();
-        return connection;
+        return m_server->createDatabase(QStringLiteral("list%1.fdb").arg(++m_lists),
+                                        {"ANN", "sesame"});
     }
 
 private slots:
@@ -97,6 +92,7 @@ private slots:
         QFETCH(Scene, scene);
         QVERIFY2(serverUp(), qPrintable(m_server->errorText()));
         const QString list = emptyList();
+        QVERIFY2(!list.isEmpty(), qPrintable(m_server->errorText()));
         DbWorld ann;
         DbWorld bob;
         if (scene == Scene::BadLogin) {

@@ -85,12 +85,14 @@ bool FirebirdTestServer::isRunning() const {
     return m_process.state() != QProcess::NotRunning;
 }
 
-bool FirebirdTestServer::runIsql(const QString& database, const QByteArray& script) {
+bool FirebirdTestServer::runIsql(const QString& database, const QByteArray& script, bool embedded) {
     QProcess isql;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // embedded, on this root's configuration (its security database) and lock folder
-    env.insert(QStringLiteral("FIREBIRD"), m_root);
-    env.insert(QStringLiteral("FIREBIRD_LOCK"), m_root + QStringLiteral("lock"));
+    if (embedded) {
+        // on this root's configuration (its security database) and lock folder
+        env.insert(QStringLiteral("FIREBIRD"), m_root);
+        env.insert(QStringLiteral("FIREBIRD_LOCK"), m_root + QStringLiteral("lock"));
+    }
     env.remove(QStringLiteral("ISC_USER"));
     env.remove(QStringLiteral("ISC_PASSWORD"));
     isql.setProcessEnvironment(env);
@@ -173,6 +175,16 @@ bool FirebirdTestServer::prepareRoot(const std::vector<User>& users) {
     }
     script += "commit;\n";
     return runIsql(security, script);
+}
+
+QString FirebirdTestServer::createDatabase(const QString& file, const User& owner) {
+    const QString target = connection(file);
+    if (!runIsql({},
+                 "create database " + sqlText(target).toUtf8() + " user " + owner.first.toUtf8() +
+                     " password " + sqlText(owner.second).toUtf8() + ";\n",
+                 false))
+        return {};
+    return target;
 }
 
 bool FirebirdTestServer::start(const std::vector<User>& users, int timeoutMs) {

@@ -36,6 +36,9 @@ public:
     // "127.0.0.1/<port>:<data folder><file>", as a client names a database of this server.
     [[nodiscard]] QString connection(const QString& file) const;
     [[nodiscard]] QString dataFolder() const { return m_root + QStringLiteral("data/"); }
+    // Makes an empty database in the data folder over the wire, as `owner` (its
+    // administrator would); returns its connection(), empty on failure (see errorText()).
+    [[nodiscard]] QString createDatabase(const QString& file, const User& owner);
     [[nodiscard]] QString errorText() const { return m_error; }
 
     // Where install-deps.sh unpacks the server package: $POSTWICK_FIREBIRD_SERVER_DIR, else
@@ -44,7 +47,7 @@ public:
 
 private:
     bool prepareRoot(const std::vector<User>& users);
-    bool runIsql(const QString& database, const QByteArray& script);
+    bool runIsql(const QString& database, const QByteArray& script, bool embedded = true);
     bool waitForPort(int timeoutMs);
 
     QString m_root;  // ends in '/'
