@@ -55,6 +55,7 @@ inline constexpr int kSuppressionList = 32952;
 inline constexpr int kUnsubscribeSettings = 32953;
 // What came back from the mailbox: bounces, complaints, replies.
 inline constexpr int kBounces = 32954;
+inline constexpr int kOpenServerDatabase = 32955;
 // One item per charset row: kCharsetFirst + row.
 inline constexpr int kCharsetFirst = 32900;
 // the UTF-8 row, appended after the 23 of the product, is 32923

@@ -18,6 +18,7 @@
 #include "app/gui/BouncesWindow.h"
 #include "app/gui/SettingsCommands.h"
 #include "app/gui/SuppressionWindows.h"
+#include "app/gui/d_ServerDatabase.h"
 #include "app/gui/d_StartForm.h"
 #include "app/gui/d_UserPreferences.h"
 #include "compose/gui/TextToolDialogs.h"
@@ -184,6 +185,10 @@ const std::vector<Window>& windows() {
                  wrong += notJapanese(frame);
                  frame->close();
              });
+         }},
+        {"open database on server",
+         [](MainWindowFixture& f) {
+             return commandWindow<d_ServerDatabase>(f, cmd::kOpenServerDatabase);
          }},
         {"suppression list",
          [](MainWindowFixture& f) {
