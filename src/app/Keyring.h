@@ -47,6 +47,11 @@ private:
     return QStringLiteral("firebird:") + user + QLatin1Char('@') + connection;
 }
 
+// Who signs in to a list on a server and with what, where none is saved: as Firebird's own
+// tools take them (ISC_USER, ISC_PASSWORD); the keyring's password comes first.
+[[nodiscard]] QString serverListUser(const QString& saved);
+[[nodiscard]] QString serverListPassword(const QString& connection, const QString& user);
+
 // The keyring of this process: the desktop's, unless POSTWICK_KEYRING=off says there is none.
 [[nodiscard]] ISecretStore& processKeyring();
 

@@ -363,14 +363,11 @@ int runSendCommand(const QStringList& arguments) {
         }
     }
     if (!cl.database.isEmpty()) {
-        // as Firebird's own tools sign in, unless the keyring holds this user's password
-        const QString user = qEnvironmentVariable("ISC_USER");
-        std::optional<QString> saved;
-        if (ISecretStore& keyring = processKeyring(); keyring.available())
-            saved = keyring.read(serverListPasswordKey(cl.database, user));
-        flow.useServerList(
-            {cl.database, user, saved.value_or(qEnvironmentVariable("ISC_PASSWORD"))});
+        const QString user = serverListUser({});
+        flow.useServerList({cl.database, user, serverListPassword(cl.database, user)});
     }
+    // the server the project remembers, where the command line names none
+    flow.useServerPasswords(&serverListPassword);
     switch (flow.openProject(projectPath, ui)) {
         case send::OpenResult::Unreadable:
         case send::OpenResult::Damaged:

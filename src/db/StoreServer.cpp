@@ -77,6 +77,12 @@ QString TDbData::ServerConnection() const {
     return login ? login->connection : QString();
 }
 
+QString TDbData::ServerUser() const {
+    const std::optional<ServerLogin> login =
+        m_kind == StoreKind::Server ? RegisteredServer(m_workingCopy) : std::nullopt;
+    return login ? login->user : QString();
+}
+
 bool TDbData::OpenServer(const ServerLogin& login) {
     Close(CloseMode::DeleteWorkingCopy);
     QDir().mkpath(m_folders.workingCopyFolder);

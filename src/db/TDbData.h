@@ -198,6 +198,7 @@ public:
     [[nodiscard]] StoreKind Kind() const { return m_kind; }
     // The server's database of an open list on a server; empty for a file.
     [[nodiscard]] QString ServerConnection() const;
+    [[nodiscard]] QString ServerUser() const;
     // Writes the captions, commits the main transaction (retaining it or ending it), clears
     // the modified flag. False on any database error (transaction and flag stay as they were).
     [[nodiscard]] bool Save(SaveMode mode);

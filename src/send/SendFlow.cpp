@@ -152,6 +152,15 @@ OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& 
     m_body = m_document.textBody;  // no editor here: the body goes as the project stores it
     m_scheduled = read.contents->scheduled;
 
+    if (!m_serverList && !read.contents->serverList.isEmpty()) {
+        const QString& connection = read.contents->serverList;
+        const QString user = read.contents->serverUser.isEmpty() ? qEnvironmentVariable("ISC_USER")
+                                                                 : read.contents->serverUser;
+        m_serverList = db::ServerLogin{
+            connection, user, m_serverPassword ? m_serverPassword(connection, user) : QString()};
+        m_outcomesGo = OutcomesGo::IntoStore;
+        m_interrupted.reset();
+    }
     bool opened = false;
     if (m_serverList) {
         opened = m_store->OpenServer(*m_serverList);

@@ -47,6 +47,7 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -229,6 +230,10 @@ public:
     // Before openProject: the recipients are the list on this server, not the project's
     // own. Their outcomes are recorded there as they happen; none go into the project.
     void useServerList(db::ServerLogin login) { m_serverList = std::move(login); }
+    // How the password of a list on a server that the project remembers is found.
+    void useServerPasswords(std::function<QString(const QString&, const QString&)> find) {
+        m_serverPassword = std::move(find);
+    }
     // Why the project could not be read (after Unreadable), for logs and the terminal.
     [[nodiscard]] const QString& openFailure() const { return m_openFailure; }
     // The working copy the resumed run continues (after OpenResult::Resumed).
@@ -366,6 +371,7 @@ private:
     QStringList m_inFlightOfKilledRun;
     QString m_openFailure;
     std::optional<db::ServerLogin> m_serverList;
+    std::function<QString(const QString&, const QString&)> m_serverPassword;
 
     int m_charsetRow = 0;
     // Where the flow is: the steps before the start pass in order, a run ends once.

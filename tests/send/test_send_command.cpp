@@ -248,23 +248,30 @@ private slots:
         }
     }
 
-    // The recipients in a list on a Firebird server (--database, signed in as ISC_USER): the
-    // outcomes are recorded there, the project's own list is left as it was; while another
-    // desktop sends to the list, the run is refused and says who sends.
+    // The recipients in a list on a Firebird server (--database, signed in as ISC_USER, or the
+    // server and user the project remembers): the outcomes are recorded there, the project's
+    // own list is left as it was; while another desktop sends, the run is refused with who.
     void serverList_data() {
         QTest::addColumn<bool>("otherDeskSends");
-        QTest::newRow("the list is free") << false;
-        QTest::newRow("another desktop sends") << true;
+        QTest::addColumn<bool>("remembered");
+        QTest::newRow("the list is free") << false << false;
+        QTest::newRow("another desktop sends") << true << false;
+        QTest::newRow("the project remembers the server") << false << true;
     }
     void serverList() {
         QFETCH(bool, otherDeskSends);
+        QFETCH(bool, remembered);
         CliWorld w;
-        QVERIFY(w.makeProject(2));
-        QVERIFY(w.startServer());
         test::FirebirdTestServer firebird(w.world.env.makeFolder(QStringLiteral("firebird")));
         QVERIFY2(firebird.start({{"ANN", "sesame"}}), qPrintable(firebird.errorText()));
         const QString list = firebird.createDatabase(QStringLiteral("list.fdb"), {"ANN", "sesame"});
         QVERIFY2(!list.isEmpty(), qPrintable(firebird.errorText()));
+        QVERIFY(w.makeProject(2, QStringLiteral("[[Mail Address]]"), {},
+                              [&](MailDocument&, ProjectWriteOptions& o) {
+                                  if (remembered)
+                                      o = {o.previewFolder, {}, o.currentCodePage, list, "ANN"};
+                              }));
+        QVERIFY(w.startServer());
         test::ScriptedUserInteraction ui;
         db::TDbData desk({w.world.env.makeFolder(QStringLiteral("desk")),
                           w.world.env.root() + QStringLiteral("deskstate/")},
@@ -280,10 +287,12 @@ private slots:
             QCOMPARE(other.TakeRunLock(QStringLiteral("ann@desk2"), nullptr),
                      db::CRunAttachment::RunLock::Taken);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("ISC_USER"), QStringLiteral("ANN"));
+        if (!remembered)
+            env.insert(QStringLiteral("ISC_USER"), QStringLiteral("ANN"));
         env.insert(QStringLiteral("ISC_PASSWORD"), QStringLiteral("sesame"));
-        const test::ProcessResult r =
-            w.send({"--send", w.project, "--database", list}, 120000, env);
+        const QStringList args = remembered ? QStringList{"--send", w.project}
+                                            : QStringList{"--send", w.project, "--database", list};
+        const test::ProcessResult r = w.send(args, 120000, env);
         if (otherDeskSends) {
             QCOMPARE(r.exitCode, 4);
             QVERIFY2(r.err.contains("ann@desk2"), r.err.constData());
@@ -295,7 +304,7 @@ private slots:
         const std::optional<db::CRunAttachment::Outcomes> outcomes = other.ReadOutcomes();
         QVERIFY(outcomes);
         QCOMPARE(*outcomes, (db::CRunAttachment::Outcomes{{1, 1}, {2, 1}, {3, 1}}));
-        QCOMPARE(w.projectFlags(), QList<int>(2, 0));
+        QCOMPARE(w.projectFlags(), remembered ? QList<int>() : QList<int>(2, 0));
         QCOMPARE(w.leftovers(), QStringList());
     }
 

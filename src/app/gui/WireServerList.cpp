@@ -15,6 +15,7 @@ void wireServerListCommands(CPZPtestDlg& window) {
             return;
         d_ServerDatabase dialog(&window);
         dialog.setObjectName(QStringLiteral("d_ServerDatabase"));
+        dialog.prefill(session.store().ServerConnection(), session.store().ServerUser());
         if (dialog.exec() != QDialog::Accepted)
             return;
         db::ServerLogin login = dialog.login();

@@ -42,6 +42,19 @@ void d_ServerDatabase::updateOk() {
                      !m_form->user->text().trimmed().isEmpty());
 }
 
+void d_ServerDatabase::prefill(const QString& connection, const QString& user) {
+    const qsizetype colon = connection.indexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return;
+    const QString server = connection.left(colon);
+    const qsizetype slash = server.indexOf(QLatin1Char('/'));
+    m_form->host->setText(server.left(slash));
+    if (slash > 0)
+        m_form->port->setValue(server.mid(slash + 1).toInt());
+    m_form->database->setText(connection.mid(colon + 1));
+    m_form->user->setText(user);
+}
+
 db::ServerLogin d_ServerDatabase::login() const {
     return {db::ServerConnectionName(m_form->host->text().trimmed(), m_form->port->value(),
                                      m_form->database->text().trimmed()),

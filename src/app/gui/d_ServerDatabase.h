@@ -20,6 +20,8 @@ public:
     ~d_ServerDatabase() override;
 
     [[nodiscard]] db::ServerLogin login() const;
+    // Fills in the server and user of a list opened before ("host/port:path", "host:path").
+    void prefill(const QString& connection, const QString& user);
 
 private:
     void updateOk();
