@@ -140,31 +140,24 @@ bool FirebirdTestServer::prepareRoot(const std::vector<User>& users) {
     }
     const QString security = m_root + QStringLiteral("security3.fdb");
     QFile conf(m_root + QStringLiteral("firebird.conf"));
-    if (!conf.open(QIODevice::WriteOnly)) {
+    const QByteArray settings = QStringLiteral(
+                                    "RemoteServicePort = %1\n"
+                                    "RemoteBindAddress = 127.0.0.1\n"
+                                    "ServerMode = Super\n"
+                                    "WireCrypt = Required\n"
+                                    "AuthServer = Srp\n"
+                                    "AuthClient = Srp\n"
+                                    "UserManager = Srp\n"
+                                    "SecurityDatabase = %2\n"
+                                    "DatabaseAccess = Restrict %3\n")
+                                    .arg(m_port)
+                                    .arg(security, dataFolder())
+                                    .toUtf8();
+    if (!conf.open(QIODevice::WriteOnly) || conf.write(settings) != settings.size()) {
         m_error = QStringLiteral("cannot write ") + conf.fileName();
         return false;
     }
-    conf.write(QStringLiteral("RemoteServicePort = %1\n"
-                              "RemoteBindAddress = 127.0.0.1\n"
-                              "ServerMode = Super\n"
-                              "WireCrypt = Required\n"
-                              "AuthServer = Srp\n"
-                              "AuthClient = Srp\n"
-                              "UserManager = Srp\n"
-                              "SecurityDatabase = %2\n"
-                              "DatabaseAccess = Restrict %3\n")
-                   .arg(m_port)
-                   .arg(security, dataFolder())
-                   .toUtf8());
     conf.close();
-    QFile aliases(m_root + QStringLiteral("databases.conf"));
-    if (!aliases.open(QIODevice::WriteOnly)) {
-        m_error = QStringLiteral("cannot write ") + aliases.fileName();
-        return false;
-    }
-    aliases.write(QStringLiteral("list = %1list.fdb\n").arg(dataFolder()).toUtf8());
-    aliases.close();
-
     if (!runIsql({}, "create database " + sqlText(security).toUtf8() + " user SYSDBA;\n" +
                          sql.readAll()))
         return false;

@@ -4,10 +4,6 @@
 // into the cache folder below, run on a root of the test's own: firebird.conf (its own port,
 // wire encryption required, SRP sign-in only), a security database made from the package's
 // security.sql with the users asked for, and a data folder for the databases.
-//
-//   pw::test::FirebirdTestServer server(env.makeFolder("fb"));
-//   QVERIFY2(server.start({{"ANN", "sesame"}, {"BOB", "open"}}), qPrintable(server.errorText()));
-//   ... attach to server.connection("list.fdb") as ANN ...
 
 #include <QProcess>
 #include <QString>
@@ -32,7 +28,6 @@ public:
     // Ends the server (every attachment with it) and waits for it.
     void stop();
     [[nodiscard]] bool isRunning() const;
-    [[nodiscard]] quint16 port() const { return m_port; }
     // "127.0.0.1/<port>:<data folder><file>", as a client names a database of this server.
     [[nodiscard]] QString connection(const QString& file) const;
     [[nodiscard]] QString dataFolder() const { return m_root + QStringLiteral("data/"); }
