@@ -43,6 +43,9 @@ packages=(
   dpkg-dev lintian appstream
 )
 
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -52,11 +55,25 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   export DEBIAN_FRONTEND=noninteractive
   # postfix asks for a mail setup on install; no local mail system is wanted
   echo "postfix postfix/main_mailer_type select No configuration" | $SUDO debconf-set-selections
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# tests: a private Firebird server on loopback. The package is only unpacked, never installed,
+# so that no system service starts; tests/support/FirebirdTestServer runs it on a root of its own.
+fbserver_dir="${POSTWICK_FIREBIRD_SERVER_DIR:-$HOME/.cache/postwick/firebird-server}"
+if [ ! -x "$fbserver_dir/usr/sbin/firebird" ]; then
+  echo "Unpacking firebird3.0-server into $fbserver_dir"
+  fbtmp=$(mktemp -d)
+  chmod 0755 "$fbtmp"  # apt's download user writes here
+  if ! (cd "$fbtmp" && apt-get download -qq firebird3.0-server 2>/dev/null); then
+    $SUDO apt-get update -qq
+    (cd "$fbtmp" && apt-get download -qq firebird3.0-server)
+  fi
+  mkdir -p "$fbserver_dir"
+  dpkg -x "$fbtmp"/firebird3.0-server_*.deb "$fbserver_dir"
+  rm -rf "$fbtmp"
 fi

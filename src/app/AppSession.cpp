@@ -191,7 +191,8 @@ bool CAppSession::OpenProjectFile(const QString& path) {
     m_projectStamp = stampOf(path);
     if (r.contents->scheduled)
         m_scheduled = *r.contents->scheduled;
-    if (r.contents->database == DatabaseOutcome::Written)
+    // the list now is the project's own copy or a server's, no file of the user's
+    if (r.contents->database == DatabaseOutcome::Written || !r.contents->serverList.isEmpty())
         m_databaseFile.clear();
     return true;
 }

@@ -38,6 +38,7 @@ constexpr CommandInfo kCommands[] = {
     {cmd::kDelete,              Edit,     ids::kCmdDelete,              nullptr,  0,  0,                            false, Here},
     {cmd::kSelectAll,           Edit,     ids::kMainCmdSelectAll,           "Ctrl+A", 0,  0,                            true,  Here},
     {cmd::kDefaultDatabase,     Database, ids::kCmdDefaultDatabase,     nullptr,  0,  0,                            false, Here},
+    {cmd::kOpenServerDatabase,  Database, ids::kCmdOpenServerDatabase,  nullptr,  0,  0,                            false, Other},
     {cmd::kEditDatabase,        Database, ids::kCmdEditDatabase,        nullptr,  7,  ids::kTipEditDatabase,        true,  Other},
     {cmd::kImportDatabase,      Database, ids::kCmdImportDatabase,      nullptr,  8,  ids::kTipImportDataFile,      false, Other},
     {cmd::kExportDatabase,      Database, ids::kCmdExportDatabase,      nullptr,  9,  ids::kTipExportDatabase,      false, Other},

@@ -57,6 +57,7 @@ inline constexpr int kUnsubscribeSettings = 32953;
 inline constexpr int kBounces = 32954;
 // Every run recorded: campaigns, their recipients, charts.
 inline constexpr int kHistory = 32955;
+inline constexpr int kOpenServerDatabase = 32956;
 // One item per charset row: kCharsetFirst + row.
 inline constexpr int kCharsetFirst = 32900;
 // the UTF-8 row, appended after the 23 of the product, is 32923

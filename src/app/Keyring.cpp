@@ -136,6 +136,17 @@ ISecretStore& processKeyring() {
     return desktop;
 }
 
+QString serverListUser(const QString& saved) {
+    return saved.isEmpty() ? qEnvironmentVariable("ISC_USER") : saved;
+}
+
+QString serverListPassword(const QString& connection, const QString& user) {
+    std::optional<QString> saved;
+    if (ISecretStore& keyring = processKeyring(); keyring.available())
+        saved = keyring.read(serverListPasswordKey(connection, user));
+    return saved.value_or(qEnvironmentVariable("ISC_PASSWORD"));
+}
+
 bool keepsPasswordsInKeyring(const Settings& s, ISecretStore& keyring) {
     if (s.keyringPasswords == 0)
         return false;

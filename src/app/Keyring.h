@@ -42,6 +42,16 @@ private:
     bool m_storeRefused = false;
 };
 
+// The keyring's key of the password of a user of a list on a Firebird server.
+[[nodiscard]] inline QString serverListPasswordKey(const QString& connection, const QString& user) {
+    return QStringLiteral("firebird:") + user + QLatin1Char('@') + connection;
+}
+
+// Who signs in to a list on a server and with what, where none is saved: as Firebird's own
+// tools take them (ISC_USER, ISC_PASSWORD); the keyring's password comes first.
+[[nodiscard]] QString serverListUser(const QString& saved);
+[[nodiscard]] QString serverListPassword(const QString& connection, const QString& user);
+
 // The keyring of this process: the desktop's, unless POSTWICK_KEYRING=off says there is none.
 [[nodiscard]] ISecretStore& processKeyring();
 

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <map>
 
+#include "app/Keyring.h"
 #include "db/RunAttachment.h"
 #include "db/StoreError.h"
 
@@ -19,6 +20,12 @@ WriteResult saveProject(const QString& path, const MailDocument& document,
                         const ScheduledSending& scheduled, const QString& previewFolder,
                         db::TDbData& store, const CodePage& currentCodePage, IUserInteraction* ui) {
     ProjectWriteOptions options{previewFolder, {}, currentCodePage};
+    if (store.Kind() == db::StoreKind::Server) {
+        // the list stays on its server, committed already: the project only names it
+        options.serverList = store.ServerConnection();
+        options.serverUser = store.ServerUser();
+        return writeProjectFile(path, document, scheduled, options, ui);
+    }
     const bool hadDatabase = store.IsOpen();
     if (hadDatabase) {
         if (!store.Save(db::SaveMode::Retaining)) {
@@ -50,6 +57,13 @@ MailFileReadResult openProject(const QString& path, const QString& previewFolder
         return store.MakeWorkingCopyPath();
     };
     MailFileReadResult result = readMailFile(path, options, ui);
+    if (result.ok() && !result.contents->serverList.isEmpty()) {
+        const QString& connection = result.contents->serverList;
+        const QString user = serverListUser(result.contents->serverUser);
+        // the store tells why when the server cannot be reached
+        (void)store.OpenServer({connection, user, serverListPassword(connection, user)});
+        return result;
+    }
     // a file that could not be read has told why already
     if (!store.Open() && result.ok() && ui)
         inform(*ui, str(ids::kStoreNotReopened));

@@ -225,6 +225,16 @@ SendCommandLine parseSendCommandLine(const QStringList& arguments) {
         } else if (a == QLatin1String("--dry-run")) {
             if (!value(cl.dryRunFolder))
                 return cl;
+        } else if (a == QLatin1String("--database")) {
+            if (!value(cl.database))
+                return cl;
+            if (!db::IsServerConnection(cl.database)) {
+                cl.error = QStringLiteral(
+                               "--database: HOST/PORT:PATH or HOST:ALIAS of a Firebird "
+                               "server, not ") +
+                           cl.database;
+                return cl;
+            }
         } else if (cl.projectPath.isEmpty() && sendSeen && !a.startsWith(QLatin1String("--"))) {
             cl.projectPath = a;
         } else {
@@ -356,6 +366,12 @@ int runSendCommand(const QStringList& arguments) {
             clock->sleep(500, never);
         }
     }
+    if (!cl.database.isEmpty()) {
+        const QString user = serverListUser({});
+        flow.useServerList({cl.database, user, serverListPassword(cl.database, user)});
+    }
+    // the server the project remembers, where the command line names none
+    flow.useServerPasswords(&serverListPassword);
     switch (flow.openProject(projectPath, ui)) {
         case send::OpenResult::Unreadable:
         case send::OpenResult::Damaged:
@@ -503,6 +519,9 @@ int runSendCommand(const QStringList& arguments) {
             return endWithoutRun(int(SendExit::NotRecorded));
         case send::StartResult::Refused:
             console.err(flow.refusalText(summary.preparation));
+            return endWithoutRun(int(SendExit::Unusable));
+        case send::StartResult::ListInUse:
+            console.err(str(ids::kSendListInUse).arg(summary.lockHolder));
             return endWithoutRun(int(SendExit::Unusable));
         case send::StartResult::BadCharset:
         case send::StartResult::MarkerFailed:

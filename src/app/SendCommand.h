@@ -2,7 +2,7 @@
 // The command-line sender:
 //
 //   postwick --send PROJECT.pzy [--selection all|selected|unsent] [--force] [--test]
-//                [--dry-run DIR] [--check]
+//                [--dry-run DIR] [--check] [--database HOST/PORT:PATH]
 //   postwick --send --help
 //
 // main() passes the process's arguments WITHOUT the program name (for example
@@ -20,6 +20,9 @@
 // The recipients' outcomes are written back into the project file at the end. A run of the
 // same project that was killed part-way is picked up from its working copy (see
 // send/RunMarker.h), so that "--selection unsent" sends only what is left.
+// With --database the recipients are a list on a Firebird server (HOST/PORT:PATH or
+// HOST:ALIAS), signed in to as ISC_USER with ISC_PASSWORD as Firebird's own tools do; their
+// outcomes are recorded there as they happen and the project file is left as it is.
 
 #include <QStringList>
 
@@ -48,6 +51,7 @@ struct SendCommandLine {
     bool test = false;
     QString dryRunFolder;  // empty: send to the server
     bool check = false;    // check the deliverability, send nothing
+    QString database;      // a server's database; empty: the project's own
     bool help = false;
     QString error;  // not empty: the command line cannot be used
 };

@@ -59,6 +59,9 @@ struct MailFileContents {
     std::optional<QStringList> captions;
     DatabaseOutcome database = DatabaseOutcome::NotInFile;
     QString databasePath;
+    // The list on a database server the project was saved with; empty: its own database.
+    QString serverList;
+    QString serverUser;
     // false when a later section was cut off or damaged and its rest was given up (the
     // document holds what came before, as the program always read such files).
     bool complete = true;
@@ -98,6 +101,9 @@ struct ProjectWriteOptions {
     // it and closed the store keeping the copy). Empty: the project carries no database.
     QString workingCopyPath;
     CodePage currentCodePage = CodePage::utf8();
+    // The list on a database server and its user, remembered in place of a database.
+    QString serverList{};
+    QString serverUser{};
 };
 
 // Writes a project file (kind D). A new file is written beside the old one and replaces it only

@@ -45,6 +45,10 @@ inline constexpr qsizetype kAttachmentTagSize = 3;
 inline constexpr char kFileTag[] = "FILE";
 inline constexpr qsizetype kFileHeadSize = 269;  // tag, name slot, mark, stored and full length
 inline constexpr char kDatabaseTag[] = "DBYF";
+// A record beside the HTML files naming the list on a database server ("connection\nuser",
+// UTF-8); readers that know only "FILE" records pass over it.
+inline constexpr char kServerListTag[] = "SRVL";
+inline constexpr qsizetype kServerListMax = 1024;
 
 inline constexpr quint16 kNoLocalTime = 0xFFFF;
 

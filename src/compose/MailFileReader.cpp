@@ -264,7 +264,8 @@ bool inflateStored(Input& in, quint32 storedLength, quint32 fullLength, PreviewF
 // could not be written (a name that is no file name, a full disk).
 enum class RecordResult { Stored, Skipped, Dropped, EndSection };
 
-RecordResult readFileRecord(Input& in, const QString& previewFolder, qint64& budget) {
+RecordResult readFileRecord(Input& in, const QString& previewFolder, qint64& budget,
+                            MailFileContents& contents) {
     QByteArray head;
     if (!in.read(head, kFileHeadSize)) {
         return RecordResult::EndSection;
@@ -278,6 +279,15 @@ RecordResult readFileRecord(Input& in, const QString& previewFolder, qint64& bud
     const qint64 recordEnd = in.pos() + storedLength;
     const std::optional<QString> name =
         previewFileName(QString::fromUtf8(slotText(head.constData() + 4)));
+    if (head.left(4) == kServerListTag && mark != 0 && storedLength <= kServerListMax) {
+        QByteArray data;
+        if (!in.read(data, storedLength))
+            return RecordResult::EndSection;
+        const QStringList parts = QString::fromUtf8(data).split(QLatin1Char('\n'));
+        contents.serverList = parts.value(0);
+        contents.serverUser = parts.value(1);
+        return RecordResult::Skipped;
+    }
     if (head.left(4) != kFileTag) {
         return in.skip(storedLength) ? RecordResult::Skipped : RecordResult::EndSection;
     }
@@ -358,7 +368,7 @@ void readProjectSections(Input& in, const MailFileReadOptions& options,
     const quint32 records = getU32(part.constData() + kSlotSize);
     qint64 budget = kMaxPreviewTotalBytes;
     for (quint32 i = 0; i < records; ++i) {
-        const RecordResult result = readFileRecord(in, options.previewFolder, budget);
+        const RecordResult result = readFileRecord(in, options.previewFolder, budget, contents);
         if (result == RecordResult::EndSection) {
             contents.complete = false;
             break;

@@ -118,6 +118,17 @@ QByteArray fileRecord(const QByteArray& name, const QByteArray& data) {
     return record;
 }
 
+QByteArray serverListRecord(const ProjectWriteOptions& options) {
+    const QByteArray data = (options.serverList + QLatin1Char('\n') + options.serverUser).toUtf8();
+    QByteArray record(kServerListTag);
+    putSlot(record, QByteArrayLiteral("server"));
+    record.append('\1');  // stored as it is
+    putU32(record, quint64(data.size()));
+    putU32(record, quint64(data.size()));
+    record.append(data);
+    return record;
+}
+
 }  // namespace
 
 WriteResult writeProjectFile(const QString& path, const MailDocument& document,
@@ -202,7 +213,8 @@ WriteResult writeProjectFile(const QString& path, const MailDocument& document,
         putSlot(head, attachment);
     }
     putSlot(head, templateName);
-    putU32(head, htmlFiles.size());
+    const bool onServer = !options.serverList.isEmpty();
+    putU32(head, htmlFiles.size() + (onServer ? 1 : 0));
 
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly)) {
@@ -224,6 +236,8 @@ WriteResult writeProjectFile(const QString& path, const MailDocument& document,
         }
         put(fileRecord(system.encode(name), source.readAll()));
     }
+    if (onServer)
+        put(serverListRecord(options));
 
     if (!options.workingCopyPath.isEmpty()) {
         QFile database(options.workingCopyPath);

@@ -254,6 +254,12 @@ bool IsLockConflict(const SQLException& e) {
            c == isc_lock_timeout;
 }
 
+bool IsConnectionLost(const SQLException& e) {
+    const int c = e.EngineCode();
+    return c == isc_network_error || c == isc_net_read_err || c == isc_net_write_err ||
+           c == isc_lost_db_connection || c == isc_att_shutdown || c == isc_shutdown;
+}
+
 // ---- exceptions -------------------------------------------------------------------------------
 
 Exception::~Exception() = default;

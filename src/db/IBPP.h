@@ -192,5 +192,8 @@ std::string PreparePrivateLockFolder();
 
 // Engine status codes a caller may want to tell apart.
 bool IsLockConflict(const SQLException& e);
+// The connection to a server is gone (network, server shut down): the handle is useless, a new
+// attachment may work.
+bool IsConnectionLost(const SQLException& e);
 
 }  // namespace IBPP

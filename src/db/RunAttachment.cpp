@@ -28,6 +28,8 @@ struct CRunAttachment::Engine {
         }
         outcomeTr.reset();
     }
+    IBPP::Transaction runLock;  // holds the list's lock row on a server, never committed
+    QString lockHolder;         // set while this run holds that lock
 };
 
 namespace {
@@ -72,6 +74,14 @@ CRunAttachment::~CRunAttachment() {
 void CRunAttachment::Detach() {
     m_engine->endWriter();
     try {
+        if (m_engine->runLock && m_engine->runLock->IsStarted())
+            m_engine->runLock->Rollback();
+    } catch (const IBPP::Exception& e) {
+        Tell(QStringLiteral("Freeing the run lock"), e);
+    }
+    m_engine->runLock.reset();
+    m_engine->lockHolder.clear();
+    try {
         if (m_engine->db && m_engine->db->IsConnected())
             m_engine->db->Disconnect();
     } catch (const IBPP::Exception& e) {
@@ -81,6 +91,12 @@ void CRunAttachment::Detach() {
 }
 
 void CRunAttachment::Tell(const QString& operation, const std::exception& e) const {
+    // A lost server connection is not mended: the next use attaches anew (Attach).
+    if (const auto* sql = dynamic_cast<const IBPP::SQLException*>(&e);
+        sql && IBPP::IsConnectionLost(*sql)) {
+        m_engine->runLock.reset();
+        m_engine->db.reset();
+    }
     const QString text =
         QStringLiteral("%1 failed: %2").arg(operation, QString::fromUtf8(e.what()));
     if (m_diagnostics)
@@ -93,6 +109,15 @@ bool CRunAttachment::Attach() {
     try {
         m_engine->db = WorkingCopyDatabase(m_path);
         m_engine->db->Connect();
+        if (!m_engine->lockHolder.isEmpty() && !m_engine->runLock) {
+            // back after a lost connection: the run goes on only if nobody else began meanwhile
+            const QString holder = std::exchange(m_engine->lockHolder, QString());
+            if (TakeRunLock(holder, nullptr) != RunLock::Taken) {
+                m_engine->db.reset();
+                m_engine->lockHolder = holder;
+                return false;
+            }
+        }
         return true;
     } catch (const IBPP::Exception& e) {
         m_engine->db.reset();
@@ -275,6 +300,61 @@ CRunAttachment::OutcomeWrite CRunAttachment::WriteOutcomes(const Outcomes& outco
             }
         },
         [this](const IBPP::Exception& e) { Tell(QStringLiteral("Writing the outcomes"), e); });
+}
+
+CRunAttachment::RunLock CRunAttachment::TakeRunLock(const QString& holder, QString* heldBy) {
+    if (!RegisteredServer(m_path))
+        return RunLock::NotShared;
+    if (m_engine->runLock)
+        return RunLock::Taken;
+    if (!Attach())
+        return RunLock::Failed;
+    try {
+        IBPP::Transaction tr =
+            IBPP::TransactionFactory(m_engine->db, IBPP::AccessMode::Write,
+                                     IBPP::Isolation::ReadCommitted, IBPP::LockResolution::NoWait);
+        tr->Start();
+        IBPP::Statement st = IBPP::StatementFactory(m_engine->db, tr);
+        st->Execute("update RUN_LOCK set HOLDER = HOLDER where ID = 1");
+        m_engine->runLock = tr;
+        m_engine->lockHolder = holder;
+    } catch (const IBPP::SQLException& e) {
+        if (!IBPP::IsLockConflict(e)) {
+            Tell(QStringLiteral("Taking the run lock"), e);
+            return RunLock::Failed;
+        }
+        if (heldBy) {
+            try {
+                IBPP::Transaction tr = IBPP::TransactionFactory(
+                    m_engine->db, IBPP::AccessMode::Read, IBPP::Isolation::ReadCommitted);
+                tr->Start();
+                IBPP::Statement st = IBPP::StatementFactory(m_engine->db, tr);
+                st->Execute("select HOLDER from RUN_LOCK where ID = 2");
+                std::string name;
+                if (st->Fetch() && !st->Get(1, name))
+                    *heldBy = QString::fromUtf8(name.data(), qsizetype(name.size()));
+            } catch (const IBPP::Exception& e2) {
+                Tell(QStringLiteral("Reading who holds the run lock"), e2);
+            }
+        }
+        return RunLock::Held;
+    } catch (const IBPP::Exception& e) {
+        Tell(QStringLiteral("Taking the run lock"), e);
+        return RunLock::Failed;
+    }
+    // Who sends is told in a row of its own: the lock row's change is never committed.
+    const OutcomeWrite named = writeAtOnce(
+        m_engine->db,
+        [&holder](IBPP::Statement& st) {
+            st->Prepare("update RUN_LOCK set HOLDER = ?, STARTED = CURRENT_TIMESTAMP where ID = 2");
+            st->Set(1, holder.left(60).toUtf8().toStdString());
+            st->Execute();
+        },
+        [this](const std::exception& e) {
+            Tell(QStringLiteral("Naming the run lock's holder"), e);
+        });
+    (void)named;  // the lock is what counts; a holder left unnamed only shows an older name
+    return RunLock::Taken;
 }
 
 }  // namespace pw::db

@@ -67,6 +67,13 @@ public:
     // Writes the outcomes given in one transaction; records no longer there are passed over.
     [[nodiscard]] OutcomeWrite WriteOutcomes(const Outcomes& outcomes);
 
+    // One run at a time per list on a server, across every desktop: the run takes the list's
+    // lock row through this attachment and holds it until the attachment ends (Detach, or the
+    // server seeing the connection go when the process dies). A working copy has nothing to
+    // share (NotShared). holder says who sends; heldBy is told who does when it is Held.
+    enum class RunLock { Taken, NotShared, Held, Failed };
+    [[nodiscard]] RunLock TakeRunLock(const QString& holder, QString* heldBy);
+
 private:
     [[nodiscard]] bool Attach();
     void Tell(const QString& operation, const std::exception& e) const;

@@ -70,7 +70,7 @@ void TDbData::SaveCaptions() try {
         st->Close();
     } catch (const IBPP::Exception&) {
     }
-    SetModified();
+    Changed();
 } catch (...) {
     RaiseStoreError();
 }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <mutex>
+#include <optional>
 
 #include "db/IBPP.h"
 #include "db/TDbData.h"
@@ -26,6 +27,13 @@ struct TDbData::Engine {
     mutable std::mutex dbMutex;  // guards db for the send worker's added reference
     IBPP::Database db;
     IBPP::Transaction mainTr;
+    // On a server only: the lists read through a read-only read-committed transaction, which
+    // holds back nobody's garbage collection however long a grid keeps its cursor.
+    IBPP::Transaction readTr;
+
+    [[nodiscard]] const IBPP::Transaction& ListTransaction() const {
+        return readTr ? readTr : mainTr;
+    }
 
     [[nodiscard]] IBPP::Database Database() const {
         std::lock_guard<std::mutex> lock(dbMutex);
@@ -39,6 +47,18 @@ struct TDbData::Engine {
 // A new, not yet connected handle on a working copy, as the store opens it with a bounded
 // page cache (a send run's own attachment).
 [[nodiscard]] IBPP::Database WorkingCopyDatabase(const QString& path);
+
+// ---- lists on a server ----
+// A store that opens a list on a server names it by a path of its own in the working-copy
+// folder (no file is ever made there): the run markers and the run's own attachment go by that
+// path, and every attachment made for it reaches the server with the login registered here.
+void RegisterServer(const QString& path, const ServerLogin& login);
+[[nodiscard]] std::optional<ServerLogin> RegisteredServer(const QString& path);
+// A new, not yet connected handle on the server's database.
+[[nodiscard]] IBPP::Database ServerDatabase(const ServerLogin& login);
+// The run lock of a list on a server: row 1 is held (updated, never committed) by the run's
+// attachment while it sends; row 2 names who that is.
+inline constexpr const char* kRunLockTable = "RUN_LOCK";
 
 // ---- caption rows (the field-name dialog, the import, the template reader) ----
 // Each works on the caller's database and started transaction with a statement of its own,

@@ -40,6 +40,8 @@ constexpr auto kPrivateFolder =
     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
 IBPP::Database makeDatabase(const QString& path, bool forCreation, PageCache pageCache) {
+    if (const std::optional<ServerLogin> server = RegisteredServer(path))
+        return ServerDatabase(*server);  // the server keeps its own writes and cache
     IBPP::Database db = IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(),
                                               kEngineUser, kEnginePassword, "", kEngineCharSet,
                                               forCreation ? kEngineCreateParams : "");
@@ -120,6 +122,8 @@ void TDbData::SetStrFieldSize(int size) {
 }
 
 IBPP::Database WorkingCopyDatabase(const QString& path) {
+    if (const std::optional<ServerLogin> server = RegisteredServer(path))
+        return ServerDatabase(*server);
     IBPP::Database db = IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(),
                                               kEngineUser, kEnginePassword, "", kEngineCharSet, "");
     db->SetPageBuffers(kBoundedPageBuffers);
@@ -139,6 +143,7 @@ QString TDbData::MakeWorkingCopyPath() {
         const QFileInfo info(path);
         if (!info.exists() && !info.isSymLink()) {
             m_workingCopy = path;
+            m_kind = StoreKind::WorkingCopy;
             return path;
         }
     }
@@ -272,7 +277,8 @@ bool TDbData::OpenInPlace(const QString& workingCopy) {
 }
 
 bool TDbData::OpenCurrent(bool deleteOnFailure) {
-    if (IsOpen() || m_workingCopy.isEmpty() || !QFileInfo::exists(m_workingCopy))
+    const bool server = m_kind == StoreKind::Server;
+    if (IsOpen() || m_workingCopy.isEmpty() || (!server && !QFileInfo::exists(m_workingCopy)))
         return false;
     try {
         IBPP::Database db = makeDatabase(m_workingCopy, false, m_pageCache);
@@ -283,9 +289,21 @@ bool TDbData::OpenCurrent(bool deleteOnFailure) {
         }
         m_modified.store(false);
         ResetListState();
-        m_engine->mainTr =
-            IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::ReadCommitted,
-                                     IBPP::LockResolution::NoWait);
+        if (server) {
+            // Others write the same rows: a write waits a while for theirs to end, and every
+            // change is committed at once (Changed), so no row stays locked while a window
+            // waits for its user.
+            m_engine->mainTr = IBPP::TransactionFactory(
+                db, IBPP::AccessMode::Write, IBPP::Isolation::ReadCommitted,
+                IBPP::LockResolution::Wait, IBPP::tfNone, kServerLockTimeoutSeconds);
+            m_engine->readTr = IBPP::TransactionFactory(db, IBPP::AccessMode::Read,
+                                                        IBPP::Isolation::ReadCommitted);
+            m_engine->readTr->Start();
+        } else {
+            m_engine->mainTr = IBPP::TransactionFactory(db, IBPP::AccessMode::Write,
+                                                        IBPP::Isolation::ReadCommitted,
+                                                        IBPP::LockResolution::NoWait);
+        }
         m_engine->mainTr->Start();
         LoadCaptions();
         for (IStoreObserver* o : std::vector<IStoreObserver*>(m_observers))
@@ -299,11 +317,12 @@ bool TDbData::OpenCurrent(bool deleteOnFailure) {
         ReportDroppedError("Opening the database", e);
         ReleaseList();
         m_engine->mainTr.reset();
+        m_engine->readTr.reset();
         {
             std::lock_guard<std::mutex> lock(m_engine->dbMutex);
             m_engine->db.reset();
         }
-        if (deleteOnFailure) {
+        if (deleteOnFailure && !server) {
             QFile::remove(m_workingCopy);
             m_workingCopy.clear();
         }
@@ -370,6 +389,8 @@ bool TDbData::Save(SaveMode mode) {
 }
 
 bool TDbData::SaveAs(const QString& file) {
+    if (m_kind == StoreKind::Server)
+        return false;  // the list lives on the server; there is no copy to write out
     if (QFileInfo(file).absoluteFilePath() == QFileInfo(m_workingCopy).absoluteFilePath())
         return Save(SaveMode::Retaining);
     try {
@@ -428,6 +449,13 @@ void TDbData::Close(CloseMode mode) {
         ReportDroppedError("Rolling back", e);
     }
     m_engine->mainTr.reset();
+    try {
+        if (m_engine->readTr && m_engine->readTr->IsStarted())
+            m_engine->readTr->Commit();
+    } catch (const IBPP::Exception& e) {
+        ReportDroppedError("Ending the list's reads", e);
+    }
+    m_engine->readTr.reset();
     if (PendingSentFlags() > 0)
         WritePendingSentFlags();
     try {
@@ -441,10 +469,11 @@ void TDbData::Close(CloseMode mode) {
         m_engine->db.reset();
     }
     if (mode == CloseMode::DeleteWorkingCopy && !m_workingCopy.isEmpty()) {
-        if (!m_workingCopyKept)
+        if (!m_workingCopyKept && m_kind == StoreKind::WorkingCopy)
             QFile::remove(m_workingCopy);
         m_workingCopyKept = false;
         m_workingCopy.clear();
+        m_kind = StoreKind::WorkingCopy;
     }
 }
 

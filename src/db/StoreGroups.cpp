@@ -42,7 +42,7 @@ int TDbData::AddGroup(const QString& name) try {
     st.reset();
     Exec(QStringLiteral("insert into GROUPS (ID, NAME, NOTES) values (%1, ").arg(id) +
          SqlLiteral(name) + QStringLiteral(", '')"));
-    SetModified();
+    Changed();
     return id;
 } catch (...) {
     RaiseStoreError();
@@ -53,7 +53,7 @@ void TDbData::RenameGroup(int groupId, const QString& name) try {
         return;
     Exec(QStringLiteral("update GROUPS set NAME = ") + SqlLiteral(name) +
          QStringLiteral(" where ID = %1").arg(groupId));
-    SetModified();
+    Changed();
 } catch (...) {
     RaiseStoreError();
 }
@@ -62,7 +62,7 @@ void TDbData::DeleteGroup(int groupId) try {
     if (!CanWrite())
         return;
     Exec(QStringLiteral("delete from GROUPS where ID = %1").arg(groupId));
-    SetModified();
+    Changed();
 } catch (...) {
     RaiseStoreError();
 }
@@ -74,7 +74,7 @@ void TDbData::AddToGroup(int groupId, int recordId) try {
         Exec(QStringLiteral("insert into GROUP_MAIL ( IDGROUP, IDMAIL) values  ( %1, %2)")
                  .arg(groupId)
                  .arg(recordId));
-        SetModified();
+        Changed();
     } catch (const IBPP::Exception& e) {
         if (!isDuplicateKey(e))
             ReportDroppedError("Adding a record to a group", e);

@@ -181,7 +181,7 @@ void TDbData::RefreshList() try {
     cache->setLimit(m_recordLimit);
     Engine* const engine = m_engine.get();
     cache->beginList(std::make_unique<ListReader>(
-        [engine] { return std::make_pair(engine->Database(), engine->mainTr); },
+        [engine] { return std::make_pair(engine->Database(), engine->ListTransaction()); },
         QStringLiteral("select ID from Mails ") + where + ListOrder(m_order)));
     TellIfTruncated(*cache);
 } catch (...) {

@@ -45,7 +45,7 @@ void TDbData::SetRowFlag(int row, RowFlag which, int value) try {
         cache->setSent(row, value);
     else
         cache->setSelected(row, value != 0);
-    SetModified();
+    Changed();
     cache->notifyRowChanged(row);
 } catch (...) {
     RaiseStoreError();
@@ -66,10 +66,33 @@ bool TDbData::SetCell(int row, int gridColumn, const QString& text) try {
     if (!cache->isFetched(row))
         return false;
     const int id = cache->rowId(row);
-    Exec(QStringLiteral("update Mails set %1 = ").arg(ColumnNames()[field]) + SqlLiteral(text) +
-         QStringLiteral(" where ID = %1").arg(id));
+    const QString column = ColumnNames()[field];
+    QString sql = QStringLiteral("update Mails set %1 = ").arg(column) + SqlLiteral(text) +
+                  QStringLiteral(" where ID = %1").arg(id);
+    if (m_kind == StoreKind::Server) {
+        // The value the grid shows may be stale: another desktop's change since is not
+        // overwritten but told.
+        sql += QStringLiteral(" and coalesce(%1, '') = ").arg(column) +
+               SqlLiteral(cache->text(row, field));
+        bool changedElsewhere = false;
+        try {
+            IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+            st->Execute(Convert(sql).toStdString());
+            changedElsewhere = st->AffectedRows() == 0;
+        } catch (const IBPP::SQLException& e) {
+            if (!IBPP::IsLockConflict(e))
+                throw;
+            changedElsewhere = true;
+        }
+        if (changedElsewhere) {
+            TellChangedElsewhere(id, row);
+            return false;
+        }
+    } else {
+        Exec(sql);
+    }
     cache->setText(row, field, text);
-    SetModified();
+    Changed();
     cache->notifyRowChanged(row);
     return true;
 } catch (...) {
@@ -99,7 +122,7 @@ void TDbData::BulkUpdate(bool view, const QString& assignment, const QString& co
     if (!CanWrite())
         return;
     Exec(BulkUpdateStatement(view, assignment, condition));
-    SetModified();
+    Changed();
 } catch (...) {
     RaiseStoreError();
 }
@@ -141,6 +164,8 @@ void TDbData::SwapFields(int fieldI, int fieldJ) try {
         c.setText(r, fieldJ, a);
         SetModified();
     }
+    if (c.rowCount() > 0)
+        Changed();
     if (c.rowCount() > 0 && c.owner())
         c.owner()->rowsChanged(0, c.rowCount() - 1);
 } catch (...) {
@@ -180,7 +205,7 @@ int TDbData::AddRecord(const std::array<QString, kFieldCount>& texts) try {
     // sent.
     Exec(QStringLiteral("update Mails set Sending = 1 where ID = %1").arg(id));
     Exec(QStringLiteral("update Mails set Sended = 0 where ID = %1").arg(id));
-    SetModified();
+    Changed();
     return id;
 } catch (...) {
     RaiseStoreError();
@@ -198,8 +223,15 @@ void TDbData::UpdateRecord(int recordId, const std::array<QString, kFieldCount>&
     for (int k = 0; k < kFieldCount; ++k)
         st->Set(k + 1, Convert(texts[k]).toStdString());
     st->Set(21, int32_t(recordId));
-    st->Execute();
-    SetModified();
+    try {
+        st->Execute();
+    } catch (const IBPP::SQLException& e) {
+        if (m_kind != StoreKind::Server || !IBPP::IsLockConflict(e))
+            throw;
+        TellChangedElsewhere(recordId, -1);
+        throw;
+    }
+    Changed();
 } catch (...) {
     RaiseStoreError();
 }
@@ -215,7 +247,7 @@ void TDbData::DeleteRecord(int groupId, int recordId) try {
                  .arg(recordId));
     else
         Exec(QStringLiteral("delete from MAILS where ID = %1").arg(recordId));
-    SetModified();
+    Changed();
     // The record leaves the view when it is gone, or when it left the group that is shown.
     if (groupId > 0 && groupId != m_group)
         return;
@@ -238,8 +270,9 @@ void TDbData::DeleteRecords(int groupId, const std::vector<int>& recordIds) try 
             st->Set(p++, int32_t(groupId));
         st->Set(p, int32_t(id));
         st->Execute();
-        SetModified();
+        SetModified();  // a file keeps what went before an error; a server commits below
     }
+    Changed();
 } catch (...) {
     RaiseStoreError();
 }
@@ -248,7 +281,7 @@ void TDbData::DeleteAllRecords() try {
     if (!CanWrite())
         return;
     Exec(QStringLiteral("DELETE FROM MAILS"));
-    SetModified();
+    Changed();
     if (!Save(SaveMode::Retaining))
         return;
 } catch (...) {
@@ -432,7 +465,7 @@ int TDbData::DeleteAllDuplicates(const QString& column, DuplicateComparison comp
     // inside the main transaction, so that Save or discarding decides about the deletions.
     Exec(QStringLiteral("ALTER PROCEDURE AUTODELDUBLIC AS ") + body);
     Exec(QStringLiteral("EXECUTE BLOCK AS ") + body);
-    SetModified();
+    Changed();
     return before - CountRecordsOrNone();
 } catch (...) {
     RaiseStoreError();
@@ -446,7 +479,7 @@ int TDbData::DeleteRecordsWithoutAddress(const QString& column) try {
     Exec(QStringLiteral(
              "DELETE FROM MAILS WHERE ID NOT IN (SELECT ID FROM MAILS WHERE %1 LIKE '%@%.%')")
              .arg(key));
-    SetModified();
+    Changed();
     return before - CountRecordsOrNone();
 } catch (...) {
     RaiseStoreError();
@@ -462,7 +495,7 @@ void TDbData::ReplaceInField(int field, const QString& find, const QString& repl
         QStringLiteral("%1 = replace(%1, %2, %3)")
             .arg(column, SqlLiteral(find), SqlLiteral(replacement)),
         QStringLiteral("(position(%1 in %2) > 0)").arg(SqlLiteral(find), column)));
-    SetModified();
+    Changed();
     if (RecordCache* const c = Cache()) {
         int first = -1;
         int last = -1;
@@ -511,6 +544,8 @@ void TDbData::ReleaseUndoPoint(const QString& name) try {
     if (!CanWrite())
         return;
     Exec(QStringLiteral("RELEASE SAVEPOINT ") + name);
+    if (m_kind == StoreKind::Server && m_undoModified.empty())
+        CommitServerChange();  // the long command's changes, held back until now
 } catch (...) {
     RaiseStoreError();
 }

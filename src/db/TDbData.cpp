@@ -82,6 +82,7 @@ TDbData::~TDbData() {
         c->setStore(nullptr);
     m_caches.clear();
     m_engine->mainTr.reset();
+    m_engine->readTr.reset();
     std::lock_guard<std::mutex> lock(m_engine->dbMutex);
     m_engine->db.reset();
 }
@@ -134,7 +135,7 @@ void TDbData::ExecuteImmediate(const QString& sql) try {
     if (!CanWrite())
         return;
     Exec(sql);
-    SetModified();
+    Changed();
 } catch (...) {
     RaiseStoreError();
 }

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "db/RecordCache.h"
+#include "db/ServerLogin.h"
 #include "db/StoreError.h"
 #include "resources/UserInteraction.h"
 
@@ -43,6 +44,10 @@ enum class CreateResult {
     Failed,    // logged and told the user "Could not create database. ..."; the app ends (status 0)
 };
 enum class SaveMode { Retaining, Ending };
+// Where the open list lives: a working copy of the user's file, or a database on a server.
+enum class StoreKind { WorkingCopy, Server };
+// How long a write on a server waits for a row another desktop holds before it gives up.
+inline constexpr int kServerLockTimeoutSeconds = 10;
 enum class CloseMode { DeleteWorkingCopy, KeepWorkingCopy };
 // How duplicate values compare: byte for byte, or as mail addresses, where blanks around the
 // value and the letter case of the domain (after the "@") make no difference.
@@ -184,6 +189,16 @@ public:
     [[nodiscard]] bool OpenInPlace(const QString& workingCopy);
     // Close with delete, copy in, open, select all (the user's Open command and start-up).
     [[nodiscard]] bool OpenUserFile(const QString& file);
+    // Closes what is open and attaches to a list on a Firebird server in place of a working
+    // copy: the schema is made in an empty database, every change is committed as it is
+    // made, and writes wait at most kServerLockTimeoutSeconds for a row held elsewhere.
+    // WorkingCopyPath() names it afterwards for the run's own attachment. False after telling
+    // the user why.
+    [[nodiscard]] bool OpenServer(const ServerLogin& login);
+    [[nodiscard]] StoreKind Kind() const { return m_kind; }
+    // The server's database of an open list on a server; empty for a file.
+    [[nodiscard]] QString ServerConnection() const;
+    [[nodiscard]] QString ServerUser() const;
     // Writes the captions, commits the main transaction (retaining it or ending it), clears
     // the modified flag. False on any database error (transaction and flag stay as they were).
     [[nodiscard]] bool Save(SaveMode mode);
@@ -200,7 +215,11 @@ public:
 
     [[nodiscard]] bool IsOpen() const;
     [[nodiscard]] bool IsModified() const { return m_modified.load(); }
-    void SetModified() { m_modified.store(true); }
+    // A list on a server has nothing to save: its changes are committed as they are made.
+    void SetModified() {
+        if (m_kind == StoreKind::WorkingCopy)
+            m_modified.store(true);
+    }
     // Length of STANDARTSTRING read at the last open: the byte limit of a field value.
     [[nodiscard]] int StringFieldLength() const { return m_fieldLength; }
 
@@ -398,6 +417,14 @@ private:
     void TellIfTruncated(const RecordCache& cache);
     void RefreshActiveCache();
     void Exec(const QString& sql);
+    // After each change: marks a working copy modified; on a server commits it (unless an
+    // undo point is open: a long command then commits as a whole when it is released).
+    void Changed();
+    void CommitServerChange();
+    bool EnsureServerSchema();
+    // A write on a server met another desktop's change of the record: the user is told its
+    // value now, and the grid shows it.
+    void TellChangedElsewhere(int recordId, int row);
 
     DbFolders m_folders;
     IUserInteraction& m_ui;
@@ -413,6 +440,7 @@ private:
     int m_fieldLength = 100;
     PageCache m_pageCache = PageCache::EngineDefault;
     bool m_workingCopyKept = false;
+    StoreKind m_kind = StoreKind::WorkingCopy;
 
     std::vector<RecordCache*> m_caches;  // the last one is active
     int m_recordLimit = kDefaultRecordLimit;

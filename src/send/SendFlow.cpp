@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
+#include <QSysInfo>
 #include <QTemporaryFile>
 #include <algorithm>
 #include <cerrno>
@@ -24,6 +25,14 @@
 
 namespace pw::send {
 namespace {
+
+// Who sends, as the other desktops are told: the user and the machine.
+QString runLockHolder() {
+    QString user = qEnvironmentVariable("USER");
+    if (user.isEmpty())
+        user = qEnvironmentVariable("LOGNAME");
+    return user + QLatin1Char('@') + QSysInfo::machineHostName();
+}
 
 QString withSlash(QString folder);
 
@@ -88,7 +97,7 @@ void CSendFlow::useDocument(const MailDocument& document, db::TDbData& store,
 
 OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& ui) {
     m_projectPath = QFileInfo(projectPath).absoluteFilePath();
-    m_outcomesGo = OutcomesGo::IntoProject;
+    m_outcomesGo = m_serverList ? OutcomesGo::IntoStore : OutcomesGo::IntoProject;
     m_ownStore = std::make_unique<db::TDbData>(m_settings.folders, ui);
     m_ownStore->SetStrFieldSize(m_settings.strFieldSize);
     m_ownStore->SetPageCache(db::PageCache::Bounded);  // nothing but the run reads it
@@ -110,7 +119,8 @@ OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& 
     }
 
     // A dry run changes nothing, so it neither continues nor settles an interrupted run.
-    if (m_settings.dryRunFolder.isEmpty())
+    // A list on a server keeps its outcomes itself: nothing of the project's copy to pick up.
+    if (m_settings.dryRunFolder.isEmpty() && !m_serverList)
         m_interrupted = findInterruptedRun(m_settings.folders.workingCopyFolder, m_projectPath);
     if (m_interrupted && !m_interrupted->projectUnchanged()) {
         // The project was saved since: its outcomes are newer than the copy's.
@@ -121,7 +131,7 @@ OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& 
     options.previewFolder = m_settings.previewFolder;
     options.currentCodePage = m_settings.textCodePage;
     options.databaseTarget = [this]() -> QString {
-        if (m_interrupted)
+        if (m_interrupted || m_serverList)
             return {};
         m_extractedCopy = m_store->MakeWorkingCopyPath();
         return m_extractedCopy;
@@ -143,8 +153,19 @@ OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& 
     m_body = m_document.textBody;  // no editor here: the body goes as the project stores it
     m_scheduled = read.contents->scheduled;
 
+    if (!m_serverList && !read.contents->serverList.isEmpty()) {
+        const QString& connection = read.contents->serverList;
+        const QString user = read.contents->serverUser.isEmpty() ? qEnvironmentVariable("ISC_USER")
+                                                                 : read.contents->serverUser;
+        m_serverList = db::ServerLogin{
+            connection, user, m_serverPassword ? m_serverPassword(connection, user) : QString()};
+        m_outcomesGo = OutcomesGo::IntoStore;
+        m_interrupted.reset();
+    }
     bool opened = false;
-    if (m_interrupted) {
+    if (m_serverList) {
+        opened = m_store->OpenServer(*m_serverList);
+    } else if (m_interrupted) {
         // the mail a kill cut off after its data went out: not to be sent again
         if (const QString who = settleInFlight(m_interrupted->workingCopy); !who.isEmpty())
             m_inFlightOfKilledRun << who;
@@ -828,6 +849,17 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
     if (m_mode == SendMode::Merge)
         runDb = std::make_shared<db::CRunAttachment>(
             m_store->WorkingCopyPath(), [log](const QString& text) { log->append(text); });
+    if (runDb) {
+        // A list on a server is sent by one desktop at a time; the lock lasts as long as the
+        // run's attachment, so a killed run frees it too.
+        QString heldBy;
+        const db::CRunAttachment::RunLock lock = runDb->TakeRunLock(runLockHolder(), &heldBy);
+        if (lock == db::CRunAttachment::RunLock::Held ||
+            lock == db::CRunAttachment::RunLock::Failed) {
+            m_summary.lockHolder = heldBy;
+            return m_summary.start = StartResult::ListInUse;
+        }
+    }
     m_runDb = runDb;
     if (m_reader)
         m_reader->Detach();  // the run reads through its own from here
@@ -1027,6 +1059,15 @@ WriteBack CSendFlow::endRun() {
             clearUnfinishedRun(folder, m_projectPath);
     }
     WriteBack result;
+    if (m_serverList) {
+        // every outcome is on the server already: nothing waits for a save
+        if (m_marker)
+            m_marker->finish();
+        m_marker.reset();
+        if (m_ownStore)
+            m_ownStore->Close(db::CloseMode::DeleteWorkingCopy);
+        return result;
+    }
     if (m_outcomesGo != OutcomesGo::IntoProject || !m_ownStore)
         return result;  // the window's store keeps the outcomes; the marker waits for its save
 

@@ -47,6 +47,7 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -177,6 +178,7 @@ enum class StartResult {
     NotWritable,  // the outcomes could not be written back into the project file
     BadCharset,   // "Encode" names no row of the charset table
     Refused,      // the checks before the first mail refused it (SendSummary::preparation)
+    ListInUse,    // another desktop sends to this list on its server (SendSummary::lockHolder)
 };
 
 enum class WriteBackStatus {
@@ -193,6 +195,7 @@ struct WriteBack {
 
 struct SendSummary {
     StartResult start = StartResult::NotChecked;
+    QString lockHolder;  // after StartResult::ListInUse: who sends, as that desktop said
     RunStatus status = RunStatus::NotStarted;
     int sent = 0;
     int failed = 0;   // refused or failed for good
@@ -226,6 +229,13 @@ public:
     // ---- the mail ----
     void useDocument(const MailDocument& document, db::TDbData& store, const QString& preparedBody);
     [[nodiscard]] OpenResult openProject(const QString& projectPath, IUserInteraction& ui);
+    // Before openProject: the recipients are the list on this server, not the project's
+    // own. Their outcomes are recorded there as they happen; none go into the project.
+    void useServerList(db::ServerLogin login) { m_serverList = std::move(login); }
+    // How the password of a list on a server that the project remembers is found.
+    void useServerPasswords(std::function<QString(const QString&, const QString&)> find) {
+        m_serverPassword = std::move(find);
+    }
     // Why the project could not be read (after Unreadable), for logs and the terminal.
     [[nodiscard]] const QString& openFailure() const { return m_openFailure; }
     // The working copy the resumed run continues (after OpenResult::Resumed).
@@ -366,6 +376,8 @@ private:
     bool m_resumeFailed = false;
     QStringList m_inFlightOfKilledRun;
     QString m_openFailure;
+    std::optional<db::ServerLogin> m_serverList;
+    std::function<QString(const QString&, const QString&)> m_serverPassword;
 
     int m_charsetRow = 0;
     // Where the flow is: the steps before the start pass in order, a run ends once.

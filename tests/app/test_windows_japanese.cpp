@@ -19,6 +19,7 @@
 #include "app/gui/HistoryWindow.h"
 #include "app/gui/SettingsCommands.h"
 #include "app/gui/SuppressionWindows.h"
+#include "app/gui/d_ServerDatabase.h"
 #include "app/gui/d_StartForm.h"
 #include "app/gui/d_UserPreferences.h"
 #include "compose/gui/TextToolDialogs.h"
@@ -185,6 +186,10 @@ const std::vector<Window>& windows() {
                  wrong += notJapanese(frame);
                  frame->close();
              });
+         }},
+        {"open database on server",
+         [](MainWindowFixture& f) {
+             return commandWindow<d_ServerDatabase>(f, cmd::kOpenServerDatabase);
          }},
         {"suppression list",
          [](MainWindowFixture& f) {

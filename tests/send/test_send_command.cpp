@@ -15,6 +15,7 @@
 #include <csignal>
 #include <random>
 
+#include "FirebirdTestServer.h"
 #include "PrivateKeyring.h"
 #include "SmtpTestServer.h"
 #include "app/AppFolders.h"
@@ -26,6 +27,7 @@
 #include "app/ServerSettingsStore.h"
 #include "app/Settings.h"
 #include "compose/MailFile.h"
+#include "db/RunAttachment.h"
 #include "db/SuppressionList.h"
 #include "send/RunMarker.h"
 #include "send/SendLog.h"
@@ -231,6 +233,8 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"--send", "x.pzy", "--fast"} << 4;
         QTest::newRow("dry run without folder") << QStringList{"--send", "x.pzy", "--dry-run"} << 4;
         QTest::newRow("missing project") << QStringList{"--send", "/no/such/file.pzy"} << 4;
+        QTest::newRow("database not on a server")
+            << QStringList{"--send", "x.pzy", "--database", "/home/ann/list.fdb"} << 4;
     }
     void commandLine() {
         QFETCH(QStringList, arguments);
@@ -242,6 +246,66 @@ private slots:
             QVERIFY(r.out.contains("--selection all|selected|unsent"));
             QVERIFY(r.out.contains("3 cancelled"));
         }
+    }
+
+    // The recipients in a list on a Firebird server (--database, signed in as ISC_USER, or the
+    // server and user the project remembers): the outcomes are recorded there, the project's
+    // own list is left as it was; while another desktop sends, the run is refused with who.
+    void serverList_data() {
+        QTest::addColumn<bool>("otherDeskSends");
+        QTest::addColumn<bool>("remembered");
+        QTest::newRow("the list is free") << false << false;
+        QTest::newRow("another desktop sends") << true << false;
+        QTest::newRow("the project remembers the server") << false << true;
+    }
+    void serverList() {
+        QFETCH(bool, otherDeskSends);
+        QFETCH(bool, remembered);
+        CliWorld w;
+        test::FirebirdTestServer firebird(w.world.env.makeFolder(QStringLiteral("firebird")));
+        QVERIFY2(firebird.start({{"ANN", "sesame"}}), qPrintable(firebird.errorText()));
+        const QString list = firebird.createDatabase(QStringLiteral("list.fdb"), {"ANN", "sesame"});
+        QVERIFY2(!list.isEmpty(), qPrintable(firebird.errorText()));
+        QVERIFY(w.makeProject(2, QStringLiteral("[[Mail Address]]"), {},
+                              [&](MailDocument&, ProjectWriteOptions& o) {
+                                  if (remembered)
+                                      o = {o.previewFolder, {}, o.currentCodePage, list, "ANN"};
+                              }));
+        QVERIFY(w.startServer());
+        test::ScriptedUserInteraction ui;
+        db::TDbData desk({w.world.env.makeFolder(QStringLiteral("desk")),
+                          w.world.env.root() + QStringLiteral("deskstate/")},
+                         ui);
+        QVERIFY(desk.OpenServer({list, QStringLiteral("ANN"), QStringLiteral("sesame")}));
+        for (int id = 1; id <= 3; ++id)
+            desk.ExecuteImmediate(QStringLiteral("insert into MAILS (ID, SENDED, SENDING, ADDRESS, "
+                                                 "NAME, FIELD3) values (%1, 0, 1, "
+                                                 "'office%1@example.org', 'Desk %1', 'C%1')")
+                                      .arg(id));
+        db::CRunAttachment other(desk.WorkingCopyPath(), {});
+        if (otherDeskSends)
+            QCOMPARE(other.TakeRunLock(QStringLiteral("ann@desk2"), nullptr),
+                     db::CRunAttachment::RunLock::Taken);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!remembered)
+            env.insert(QStringLiteral("ISC_USER"), QStringLiteral("ANN"));
+        env.insert(QStringLiteral("ISC_PASSWORD"), QStringLiteral("sesame"));
+        const QStringList args = remembered ? QStringList{"--send", w.project}
+                                            : QStringList{"--send", w.project, "--database", list};
+        const test::ProcessResult r = w.send(args, 120000, env);
+        if (otherDeskSends) {
+            QCOMPARE(r.exitCode, 4);
+            QVERIFY2(r.err.contains("ann@desk2"), r.err.constData());
+            QCOMPARE(w.server->count(), 0);
+            return;
+        }
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(w.server->count(), 3);
+        const std::optional<db::CRunAttachment::Outcomes> outcomes = other.ReadOutcomes();
+        QVERIFY(outcomes);
+        QCOMPARE(*outcomes, (db::CRunAttachment::Outcomes{{1, 1}, {2, 1}, {3, 1}}));
+        QCOMPARE(w.projectFlags(), remembered ? QList<int>() : QList<int>(2, 0));
+        QCOMPARE(w.leftovers(), QStringList());
     }
 
     // Written back whole, also when the reader of the output goes away part-way

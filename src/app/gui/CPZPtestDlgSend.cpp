@@ -330,11 +330,14 @@ void CPZPtestDlg::StartSend(bool test) {
             m_marker = std::move(marker);
         delete m_progress;
         const QString refusal = m_flow->refusalText(m_flow->summary().preparation);
+        const QString lockHolder = m_flow->summary().lockHolder;
         m_flow.reset();
         m_relay.reset();
         // another Postwick sending this very project would send every recipient twice
         if (started == send::StartResult::Refused)
             inform(ui, refusal);
+        else if (started == send::StartResult::ListInUse)
+            inform(ui, str(ids::kSendListInUse).arg(lockHolder));
         else
             inform(ui, str(started == send::StartResult::ProjectBusy ? ids::kSendProjectBusy
                                                                      : ids::kRunCannotStart));

@@ -8,6 +8,7 @@ void wireOtherCommands(CPZPtestDlg& window) {
     wireComposeCommands(window);
     wireSettingsCommands(window);
     wireSuppressionCommands(window);
+    wireServerListCommands(window);
 }
 
 }  // namespace pw::app

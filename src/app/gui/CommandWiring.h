@@ -33,6 +33,8 @@ void wireSettingsCommands(CPZPtestDlg& window);
 
 // Suppression List, Bounces and Replies, Unsubscribe Settings.
 void wireSuppressionCommands(CPZPtestDlg& window);
+// Open Database on Server.
+void wireServerListCommands(CPZPtestDlg& window);
 
 // After the field captions changed from `before`: offers to write the mail's placeholders
 // with the new ones and shows the document again when they were (WireDatabase.cpp).

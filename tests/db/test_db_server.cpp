@@ -1,0 +1,222 @@
+// A recipient list shared on a Firebird server: several desktops (stores and run attachments,
+// each its own connection, and one other process) on one list of a private server.
+#include <QProcess>
+#include <QtTest>
+
+#include "DbFixture.h"
+#include "FirebirdTestServer.h"
+#include "db/RunAttachment.h"
+#include "resources/Strings.h"
+
+using namespace pw;
+using namespace pw::test;
+
+namespace {
+
+enum class Scene { TwoStoresEdit, RunWhileOthersWork, KilledRun, DroppedConnection, BadLogin };
+
+const db::ServerLogin kAnn{{}, QStringLiteral("ANN"), QStringLiteral("sesame")};
+const db::ServerLogin kBob{{}, QStringLiteral("BOB"), QStringLiteral("open")};
+const db::ServerLogin kCat{{}, QStringLiteral("CAT"), QStringLiteral("purr")};
+
+db::ServerLogin on(db::ServerLogin login, const QString& connection) {
+    login.connection = connection;
+    return login;
+}
+
+// The field as committed on the server, seen through any store's attachment.
+QString committed(db::TDbData& store, const QString& column, int id) {
+    const QStringList v = queryColumn(
+        store, QStringLiteral("select %1 from MAILS where ID = %2").arg(column).arg(id));
+    return v.value(0);
+}
+
+}  // namespace
+
+class TestDbServer : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestEnv> m_env;
+    std::unique_ptr<FirebirdTestServer> m_server;
+    int m_lists = 0;
+
+    bool serverUp() {
+        return m_server->isRunning() ||
+               m_server->start({{"ANN", "sesame"}, {"BOB", "open"}, {"CAT", "purr"}});
+    }
+    // A new empty database on the server, as its administrator would make it.
+    QString emptyList() {
+        return m_server->createDatabase(QStringLiteral("list%1.fdb").arg(++m_lists),
+                                        {"ANN", "sesame"});
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(ensureProcessLockFolder());
+        m_env = std::make_unique<TestEnv>();
+        m_server = std::make_unique<FirebirdTestServer>(m_env->makeFolder("fbserver"));
+        QVERIFY2(serverUp(), qPrintable(m_server->errorText()));
+    }
+    void cleanupTestCase() { m_server.reset(); }
+
+    void serverNames_data() {
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<bool>("server");
+        QTest::newRow("host, port and path") << "db.example.org/3051:/srv/list.fdb" << true;
+        QTest::newRow("host and alias") << "office:customers" << true;
+        QTest::newRow("loopback address") << "127.0.0.1:/var/lib/list.fdb" << true;
+        QTest::newRow("absolute file") << "/home/ann/list.pzb" << false;
+        QTest::newRow("relative file with colon") << "lists/a:b.pzb" << false;
+        QTest::newRow("host without database") << "office:" << false;
+    }
+    void serverNames() {
+        QFETCH(QString, location);
+        QFETCH(bool, server);
+        QCOMPARE(db::IsServerConnection(location), server);
+    }
+
+    void sharedList_data() {
+        QTest::addColumn<Scene>("scene");
+        QTest::newRow("two stores edit one record: the stale one is told, nothing lost")
+            << Scene::TwoStoresEdit;
+        QTest::newRow("a run while another edits: a third desktop's send is refused")
+            << Scene::RunWhileOthersWork;
+        QTest::newRow("a killed run frees the lock; the resume skips what it sent")
+            << Scene::KilledRun;
+        QTest::newRow("the connection dropped mid-run: the run reattaches, no outcome lost")
+            << Scene::DroppedConnection;
+        QTest::newRow("a wrong password is told, nothing opened") << Scene::BadLogin;
+    }
+
+    void sharedList() {
+        QFETCH(Scene, scene);
+        QVERIFY2(serverUp(), qPrintable(m_server->errorText()));
+        const QString list = emptyList();
+        QVERIFY2(!list.isEmpty(), qPrintable(m_server->errorText()));
+        DbWorld ann;
+        DbWorld bob;
+        if (scene == Scene::BadLogin) {
+            db::ServerLogin wrong = on(kAnn, list);
+            wrong.password = QStringLiteral("sesam");
+            QVERIFY(!ann.store->OpenServer(wrong));
+            QVERIFY(!ann.store->IsOpen());
+            QCOMPARE(ann.store->Kind(), db::StoreKind::WorkingCopy);
+            QCOMPARE(ann.ui.askedTexts().size(), 1);
+            QVERIFY2(ann.ui.askedTexts()[0].startsWith(
+                         str(ids::kDbServerOpenFailed).arg(list, QString()).trimmed()),
+                     qPrintable(ann.ui.askedTexts()[0]));
+            return;
+        }
+        // the first desktop makes the schema in the empty database, the second finds it
+        QVERIFY(ann.store->OpenServer(on(kAnn, list)));
+        QCOMPARE(ann.store->Kind(), db::StoreKind::Server);
+        QCOMPARE(ann.store->ServerConnection(), list);
+        for (int id = 1; id <= 3; ++id)
+            insertRecord(*ann.store, id, 0, 1, {QStringLiteral("r%1@example.org").arg(id)});
+        QVERIFY(!ann.store->IsModified());  // committed as made: nothing to save
+        QVERIFY(bob.store->OpenServer(on(kBob, list)));
+        QCOMPARE(committed(*bob.store, "ADDRESS", 3), QStringLiteral("r3@example.org"));
+
+        if (scene == Scene::TwoStoresEdit) {
+            db::RecordCache annGrid;
+            db::RecordCache bobGrid;
+            ann.store->RegisterCache(&annGrid);
+            bob.store->RegisterCache(&bobGrid);
+            ann.store->RefreshList();
+            bob.store->RefreshList();
+            QVERIFY(ann.store->SetCell(0, 2, QStringLiteral("ann@example.org")));
+            // another field of the same record is no conflict
+            QVERIFY(bob.store->SetCell(0, 3, QStringLiteral("Bobby")));
+            QVERIFY(bob.ui.askedTexts().isEmpty());
+            // the address Bob sees is stale: told with the value now, not overwritten
+            QVERIFY(!bob.store->SetCell(0, 2, QStringLiteral("bob@example.org")));
+            QCOMPARE(bob.ui.askedTexts().size(), 1);
+            QVERIFY2(bob.ui.askedTexts()[0].contains(QStringLiteral("ann@example.org")),
+                     qPrintable(bob.ui.askedTexts()[0]));
+            QCOMPARE(bobGrid.text(0, 0), QStringLiteral("ann@example.org"));
+            QCOMPARE(committed(*bob.store, "ADDRESS", 1), QStringLiteral("ann@example.org"));
+            QCOMPARE(committed(*ann.store, "NAME", 1), QStringLiteral("Bobby"));
+            // now that Bob sees it, his change goes through
+            QVERIFY(bob.store->SetCell(0, 2, QStringLiteral("bob@example.org")));
+            QCOMPARE(committed(*ann.store, "ADDRESS", 1), QStringLiteral("bob@example.org"));
+            return;
+        }
+
+        QStringList annLog;
+        db::CRunAttachment annRun(ann.store->WorkingCopyPath(),
+                                  [&annLog](const QString& t) { annLog << t; });
+        QString heldBy;
+        if (scene == Scene::RunWhileOthersWork) {
+            QCOMPARE(annRun.TakeRunLock(QStringLiteral("ann@desk1"), &heldBy),
+                     db::CRunAttachment::RunLock::Taken);
+            QCOMPARE(annRun.WriteOutcome(1, 1), db::CRunAttachment::OutcomeWrite::Written);
+            // the outcome is on the server as it happens; Bob edits meanwhile
+            QCOMPARE(committed(*bob.store, "SENDED", 1), QStringLiteral("1"));
+            bob.store->ExecuteImmediate(QStringLiteral("update MAILS set NAME = 'B' where ID = 2"));
+            DbWorld cat;
+            QVERIFY(cat.store->OpenServer(on(kCat, list)));
+            db::CRunAttachment catRun(cat.store->WorkingCopyPath(), {});
+            QCOMPARE(catRun.TakeRunLock(QStringLiteral("cat@desk3"), &heldBy),
+                     db::CRunAttachment::RunLock::Held);
+            QCOMPARE(heldBy, QStringLiteral("ann@desk1"));
+            QCOMPARE(annRun.WriteOutcome(2, 1), db::CRunAttachment::OutcomeWrite::Written);
+            annRun.Detach();  // the run's end
+            QCOMPARE(catRun.TakeRunLock(QStringLiteral("cat@desk3"), &heldBy),
+                     db::CRunAttachment::RunLock::Taken);
+            // a working copy shares nothing
+            DbWorld file;
+            QVERIFY(file.createAndOpen());
+            db::CRunAttachment fileRun(file.store->WorkingCopyPath(), {});
+            QCOMPARE(fileRun.TakeRunLock(QStringLiteral("x"), &heldBy),
+                     db::CRunAttachment::RunLock::NotShared);
+            QVERIFY2(annLog.isEmpty(), qPrintable(annLog.join('\n')));
+        } else if (scene == Scene::KilledRun) {
+            // another process sends record 1, holds the lock, and is killed
+            QProcess run;
+            run.setProcessChannelMode(QProcess::MergedChannels);
+            run.start(QStringLiteral("stdbuf"),
+                      {"-o0", "isql-fb", "-q", "-user", "ANN", "-password", "sesame", list});
+            QVERIFY(run.waitForStarted());
+            run.write(
+                "update MAILS set SENDED = 1 where ID = 1; commit;\n"
+                "set transaction no wait;\n"
+                "update RUN_LOCK set HOLDER = HOLDER where ID = 1;\n"
+                "select 'HOLDING' from RDB$DATABASE;\n");
+            QByteArray out;
+            while (!out.contains("HOLDING") && run.waitForReadyRead(30000))
+                out += run.readAll();
+            QVERIFY2(out.contains("HOLDING"), out.constData());
+            QCOMPARE(annRun.TakeRunLock(QStringLiteral("ann@desk1"), &heldBy),
+                     db::CRunAttachment::RunLock::Held);
+            run.kill();
+            QVERIFY(run.waitForFinished());
+            // the server frees the lock when it sees the connection go
+            QTRY_COMPARE_WITH_TIMEOUT(annRun.TakeRunLock(QStringLiteral("ann@desk1"), &heldBy),
+                                      db::CRunAttachment::RunLock::Taken, 30000);
+            const std::optional<std::vector<int>> rest =
+                annRun.SelectionIds(db::SendSelectionMode::NotSent);
+            QVERIFY(rest);
+            QCOMPARE(*rest, (std::vector<int>{2, 3}));
+        } else if (scene == Scene::DroppedConnection) {
+            QCOMPARE(annRun.TakeRunLock(QStringLiteral("ann@desk1"), &heldBy),
+                     db::CRunAttachment::RunLock::Taken);
+            QCOMPARE(annRun.WriteOutcome(1, 1), db::CRunAttachment::OutcomeWrite::Written);
+            m_server->stop();
+            QCOMPARE(annRun.WriteOutcome(2, 1), db::CRunAttachment::OutcomeWrite::Failed);
+            QCOMPARE(annLog.size(), 1);
+            QVERIFY2(serverUp(), qPrintable(m_server->errorText()));
+            // the run attaches anew, takes its lock again, and writes what failed
+            QCOMPARE(annRun.WriteOutcome(2, 1), db::CRunAttachment::OutcomeWrite::Written);
+            DbWorld cat;
+            QVERIFY(cat.store->OpenServer(on(kCat, list)));
+            QCOMPARE(queryColumn(*cat.store, "select SENDED from MAILS order by ID"),
+                     (QStringList{"1", "1", "0"}));
+            db::CRunAttachment catRun(cat.store->WorkingCopyPath(), {});
+            QCOMPARE(catRun.TakeRunLock(QStringLiteral("cat@desk3"), &heldBy),
+                     db::CRunAttachment::RunLock::Held);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDbServer)
+#include "test_db_server.moc"
