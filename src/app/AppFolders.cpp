@@ -174,4 +174,15 @@ void DeleteDatabaseFiles(const QString& folder) {
         dir.remove(name);
 }
 
+CommandLineStart StartCommandLine() {
+    CommandLineStart start;
+    static int argc = 1;
+    static char name[] = "postwick";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        start.ownApp = std::make_unique<QCoreApplication>(argc, argv);
+    start.folders = DetermineFolders(QCoreApplication::applicationDirPath() + QLatin1Char('/'));
+    return start;
+}
+
 }  // namespace pw::app

@@ -2,7 +2,9 @@
 // The folders the program works in. All names are fixed; the program never asks where to
 // put them. Every folder text ends in '/'.
 
+#include <QCoreApplication>
 #include <QString>
+#include <memory>
 
 #include "compose/TemplatePlaces.h"
 
@@ -41,6 +43,14 @@ struct AppFolders {
 // XDG_RUNTIME_DIR, HOME) and the executable's folder. Creates nothing but the private
 // temporary folder, which must exist before its name can be trusted.
 [[nodiscard]] AppFolders DetermineFolders(const QString& executableFolder);
+
+// A command-line mode's start: the core application, made here when the caller has none (the
+// handle keeps it alive), and the folders worked out from its executable.
+struct CommandLineStart {
+    std::unique_ptr<QCoreApplication> ownApp;
+    AppFolders folders;
+};
+[[nodiscard]] CommandLineStart StartCommandLine();
 
 enum class FolderResult { Ok, Failed };
 

@@ -42,14 +42,8 @@ int runReadBouncesCommand(const QStringList& arguments) {
     if (!arguments.contains(QLatin1String("--mailbox")))
         return static_cast<int>(bounces::runReadBounces(arguments, out, err));
 
-    std::unique_ptr<QCoreApplication> ownApp;
-    static int argc = 1;
-    static char name[] = "postwick";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance())
-        ownApp = std::make_unique<QCoreApplication>(argc, argv);
-    const AppFolders folders =
-        DetermineFolders(QCoreApplication::applicationDirPath() + QLatin1Char('/'));
+    const CommandLineStart start = StartCommandLine();
+    const AppFolders& folders = start.folders;
     if (folders.userDataFolder.isEmpty())
         return int(SendExit::Unusable);
     (void)CreateFolder(folders.userDataFolder);

@@ -103,14 +103,8 @@ int runHistory(const QStringList& arguments, const QString& folder, QTextStream&
 int runHistoryCommand(const QStringList& arguments) {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    std::unique_ptr<QCoreApplication> ownApp;
-    static int argc = 1;
-    static char name[] = "postwick";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance())
-        ownApp = std::make_unique<QCoreApplication>(argc, argv);
-    const AppFolders folders =
-        DetermineFolders(QCoreApplication::applicationDirPath() + QLatin1Char('/'));
+    const CommandLineStart start = StartCommandLine();
+    const AppFolders& folders = start.folders;
     if (folders.userDataFolder.isEmpty())
         return int(SendExit::Unusable);
     return runHistory(arguments, folders.userDataFolder, out, err);

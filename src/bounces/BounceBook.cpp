@@ -15,29 +15,11 @@ namespace pw::bounces {
 
 namespace {
 
-const char* actionName(BounceAction a) {
-    switch (a) {
-        case BounceAction::Suppressed:
-            return "suppressed";
-        case BounceAction::Counted:
-            return "counted";
-        case BounceAction::NoFailure:
-            return "no-failure";
-        case BounceAction::Unproven:
-            return "unproven";
-        case BounceAction::Unrecognised:
-            return "unrecognised";
-        case BounceAction::Undone:
-            return "undone";
-    }
-    return "";
-}
-
 BounceAction actionFrom(const QString& name) {
     for (BounceAction a :
          {BounceAction::Suppressed, BounceAction::Counted, BounceAction::NoFailure,
           BounceAction::Unproven, BounceAction::Unrecognised, BounceAction::Undone})
-        if (name == QLatin1String(actionName(a)))
+        if (name == QLatin1String(ActionName(a)))
             return a;
     return BounceAction::Unproven;
 }
@@ -55,6 +37,24 @@ QString day(const QDateTime& t) {
 }
 
 }  // namespace
+
+const char* ActionName(BounceAction a) {
+    switch (a) {
+        case BounceAction::Suppressed:
+            return "suppressed";
+        case BounceAction::Counted:
+            return "counted";
+        case BounceAction::NoFailure:
+            return "no-failure";
+        case BounceAction::Unproven:
+            return "unproven";
+        case BounceAction::Unrecognised:
+            return "unrecognised";
+        case BounceAction::Undone:
+            return "undone";
+    }
+    return "";
+}
 
 CBounceBook::CBounceBook(QString userDataFolder, SoftBounceRule rule)
     : m_folder(std::move(userDataFolder)), m_rule(rule) {}
@@ -103,7 +103,7 @@ BookSaved CBounceBook::save() const {
                                      {QLatin1String("status"), d.status},
                                      {QLatin1String("reason"), d.reason},
                                      {QLatin1String("run"), d.runId},
-                                     {QLatin1String("action"), QLatin1String(actionName(d.action))},
+                                     {QLatin1String("action"), QLatin1String(ActionName(d.action))},
                                      {QLatin1String("report"), d.report}});
     const QJsonObject root{{QLatin1String("mailbox"), box},
                            {QLatin1String("soft"), m_soft},

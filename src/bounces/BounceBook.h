@@ -39,6 +39,8 @@ enum class BounceAction {
     Unrecognised,  // not a report at all: left alone
     Undone,        // the user took the decision back
 };
+// The action's word in the book's file ("no-failure").
+[[nodiscard]] const char* ActionName(BounceAction action);
 
 struct BounceDecision {
     QDateTime reportDate;

@@ -1,24 +1,21 @@
 #include "db/HistoryStore.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QThread>
+#include <array>
 
-#include "db/StoreEngine.h"
+#include "db/LocalFileDatabase.h"
 #include "db/SuppressionList.h"
 
 namespace pw::db {
 
 namespace {
 
-constexpr int kAttachTries = 20;
-constexpr int kAttachPauseMs = 100;
 constexpr int kReplyBytes = 1000;
 constexpr int kShortBytes = 300;
 
-const char* const kCreate[] = {
+const std::initializer_list<const char*> kCreate = {
     "CREATE TABLE CAMPAIGNS ( ID INTEGER NOT NULL PRIMARY KEY, RUN_ID VARCHAR(40), "
     "KIND SMALLINT, PROJECT VARCHAR(1000), SUBJECT VARCHAR(1000), SENDER VARCHAR(1000), "
     "SERVER VARCHAR(300), ACCOUNT VARCHAR(400), CHARSET VARCHAR(40), STARTED BIGINT, "
@@ -39,21 +36,6 @@ const char* const kCampaignColumns =
     "STATUS, RECIPIENTS, SENT, FAILED, SUPPRESSED, POSSIBLY, UNSENT, BOUNCED, COMPLAINTS, "
     "UNSUBSCRIBED";
 constexpr int kCampaignColumnCount = 21;
-
-std::string bytes(const QString& text) {
-    return text.toUtf8().toStdString();
-}
-
-// At most `limit` bytes of UTF-8, never cutting a character.
-std::string cut(const QString& s, int limit) {
-    QByteArray utf8 = s.toUtf8();
-    if (utf8.size() <= limit)
-        return utf8.toStdString();
-    qsizetype n = limit;
-    while (n > 0 && (quint8(utf8.at(n)) & 0xC0) == 0x80)
-        --n;
-    return utf8.left(n).toStdString();
-}
 
 QString text(IBPP::Statement& st, int column) {
     std::string s;
@@ -76,54 +58,6 @@ int integer(IBPP::Statement& st, int column) {
 QString addressKey(const QString& address) {
     const QString key = SuppressionKey(address);
     return key.isEmpty() ? address.trimmed().toLower() : key;
-}
-
-IBPP::Database makeDatabase(const QString& path, bool forCreation) {
-    IBPP::Database db = IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(),
-                                              kEngineUser, kEnginePassword, "", kEngineCharSet,
-                                              forCreation ? kEngineCreateParams : "");
-    // The history is a record, not the user's data: a run's group of rows goes through the
-    // system's file cache rather than waiting on the disk page by page.
-    db->SetForcedWrites(false);
-    return db;
-}
-
-IBPP::Database attach(const QString& path) {
-    for (int attempt = 1;; ++attempt) {
-        IBPP::Database db = makeDatabase(path, false);
-        try {
-            db->Connect();
-            return db;
-        } catch (const IBPP::Exception&) {
-            if (attempt >= kAttachTries)
-                throw;
-            QThread::msleep(kAttachPauseMs);
-        }
-    }
-}
-
-void create(const QString& path) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    IBPP::Database db = makeDatabase(path, true);
-    db->Create(3);
-    try {
-        db->Connect();
-        IBPP::Transaction tr = IBPP::TransactionFactory(db);
-        tr->Start();
-        IBPP::Statement st = IBPP::StatementFactory(db, tr);
-        for (const char* sql : kCreate) {
-            st->ExecuteImmediate(sql);
-            tr->CommitRetain();
-        }
-        st.reset();
-        tr->Commit();
-        db->Disconnect();
-        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    } catch (const IBPP::Exception&) {
-        db.reset();
-        QFile::remove(path);  // a file without its tables would fail every later run
-        throw;
-    }
 }
 
 CampaignRow readCampaign(IBPP::Statement& st) {
@@ -164,27 +98,27 @@ HistoryRecipient readRecipient(IBPP::Statement& st, int first) {
 const char* const kRecipientColumns =
     "POS, ADDRESS, OUTCOME, REPLY, AT_MS, EVENT, EVENT_AT, EVENT_REASON";
 
+// How many of the campaign's rows hold each value 1..N of `column`.
+template <int N>
+std::array<int, N + 1> countBy(IBPP::Statement& st, const char* column, int campaign) {
+    st->Prepare(std::string("select ") + column + ", count(*) from SENT_TO where CAMPAIGN = ? " +
+                "group by " + column);
+    st->Set(1, int32_t(campaign));
+    st->Execute();
+    std::array<int, N + 1> counts{};
+    while (st->Fetch()) {
+        const int value = integer(st, 1);
+        if (value >= 1 && value <= N)
+            counts[size_t(value)] = integer(st, 2);
+    }
+    return counts;
+}
+
 // The campaign's figures from its rows.
 void recount(IBPP::Database& db, IBPP::Transaction& tr, int campaign) {
     IBPP::Statement st = IBPP::StatementFactory(db, tr);
-    st->Prepare("select OUTCOME, count(*) from SENT_TO where CAMPAIGN = ? group by OUTCOME");
-    st->Set(1, int32_t(campaign));
-    st->Execute();
-    int byOutcome[6] = {};
-    while (st->Fetch()) {
-        const int o = integer(st, 1);
-        if (o >= 1 && o <= 5)
-            byOutcome[o] = integer(st, 2);
-    }
-    st->Prepare("select EVENT, count(*) from SENT_TO where CAMPAIGN = ? group by EVENT");
-    st->Set(1, int32_t(campaign));
-    st->Execute();
-    int byEvent[4] = {};
-    while (st->Fetch()) {
-        const int e = integer(st, 1);
-        if (e >= 1 && e <= 3)
-            byEvent[e] = integer(st, 2);
-    }
+    const auto byOutcome = countBy<5>(st, "OUTCOME", campaign);
+    const auto byEvent = countBy<3>(st, "EVENT", campaign);
     const auto o = [&](HistoryOutcome x) { return byOutcome[int(x)]; };
     st->Prepare(
         "update CAMPAIGNS set RECIPIENTS = ?, SENT = ?, FAILED = ?, SUPPRESSED = ?, POSSIBLY = ?, "
@@ -227,7 +161,7 @@ public:
 
     int BeginCampaign(const CampaignStart& s) override {
         try {
-            IBPP::Database db = attach(m_path);
+            IBPP::Database db = AttachLocalFile(m_path, FileWrites::Cached);
             const Detach detach{db};
             IBPP::Transaction tr = IBPP::TransactionFactory(db);
             tr->Start();
@@ -242,14 +176,14 @@ public:
                 "POSSIBLY, UNSENT, BOUNCED, COMPLAINTS, UNSUBSCRIBED) values (?, ?, ?, ?, ?, ?, "
                 "?, ?, ?, ?, ?, 0, 0, 0, 0, 0, 0, 0, 0, 0)");
             st->Set(1, int32_t(id));
-            st->Set(2, cut(s.runId, 40));
+            st->Set(2, Utf8Prefix(s.runId, 40));
             st->Set(3, int32_t(s.kind));
-            st->Set(4, cut(s.project, 1000));
-            st->Set(5, cut(s.subject, 1000));
-            st->Set(6, cut(s.sender, 1000));
-            st->Set(7, cut(s.server, 300));
-            st->Set(8, cut(s.account, 400));
-            st->Set(9, cut(s.charset, 40));
+            st->Set(4, Utf8Prefix(s.project, 1000));
+            st->Set(5, Utf8Prefix(s.subject, 1000));
+            st->Set(6, Utf8Prefix(s.sender, 1000));
+            st->Set(7, Utf8Prefix(s.server, 300));
+            st->Set(8, Utf8Prefix(s.account, 400));
+            st->Set(9, Utf8Prefix(s.charset, 40));
             st->Set(10, std::to_string(s.startedMs));
             st->Set(11, int32_t(CampaignEnd::Running));
             st->Execute();
@@ -266,7 +200,7 @@ public:
         if (rows.empty())
             return true;
         try {
-            IBPP::Database db = attach(m_path);
+            IBPP::Database db = AttachLocalFile(m_path, FileWrites::Cached);
             const Detach detach{db};
             IBPP::Transaction tr = IBPP::TransactionFactory(db);
             tr->Start();
@@ -277,13 +211,13 @@ public:
             for (const HistoryRecipient& r : rows) {
                 st->Set(1, int32_t(campaign));
                 st->Set(2, int32_t(r.position));
-                st->Set(3, cut(r.address, 320));
-                st->Set(4, cut(addressKey(r.address), 320));
+                st->Set(3, Utf8Prefix(r.address, 320));
+                st->Set(4, Utf8Prefix(addressKey(r.address), 320));
                 st->Set(5, int32_t(r.outcome));
                 if (r.reply.isEmpty())
                     st->SetNull(6);
                 else
-                    st->Set(6, cut(r.reply.simplified(), kReplyBytes));
+                    st->Set(6, Utf8Prefix(r.reply.simplified(), kReplyBytes));
                 st->Set(7, std::to_string(r.atMs));
                 st->Execute();
             }
@@ -298,7 +232,7 @@ public:
 
     bool EndCampaign(int campaign, CampaignEnd end, qint64 endedMs) override {
         try {
-            IBPP::Database db = attach(m_path);
+            IBPP::Database db = AttachLocalFile(m_path, FileWrites::Cached);
             const Detach detach{db};
             IBPP::Transaction tr = IBPP::TransactionFactory(db);
             tr->Start();
@@ -332,7 +266,7 @@ HistoryRead readOnly(const QString& path, QString& error, Read read) {
     if (!QFileInfo::exists(path))
         return HistoryRead::Missing;
     try {
-        IBPP::Database db = attach(path);
+        IBPP::Database db = AttachLocalFile(path, FileWrites::Cached);
         IBPP::Transaction tr =
             IBPP::TransactionFactory(db, IBPP::AccessMode::Read, IBPP::Isolation::Concurrency);
         tr->Start();
@@ -361,7 +295,7 @@ std::unique_ptr<CHistoryWriter> CHistoryStore::OpenWriter() {
     m_lastError.clear();
     try {
         if (!QFileInfo::exists(FilePath()))
-            create(FilePath());
+            CreateLocalFile(FilePath(), kCreate);
         return std::make_unique<Writer>(FilePath());
     } catch (const IBPP::Exception& e) {
         m_lastError = QString::fromUtf8(e.what());
@@ -422,8 +356,8 @@ HistoryRead CHistoryStore::ReadRecipients(int campaign, const RecipientFilter& f
         if (filter.outcome != 0)
             st->Set(p++, int32_t(filter.outcome));
         if (!needle.isEmpty()) {
-            st->Set(p++, bytes(needle.toLower()));
-            st->Set(p++, bytes(needle));
+            st->Set(p++, needle.toLower().toStdString());
+            st->Set(p++, needle.toStdString());
         }
         st->Execute();
         while (st->Fetch())
@@ -444,7 +378,7 @@ HistoryRead CHistoryStore::ReadAddress(const QString& address,
                      "s.EVENT, s.EVENT_AT, s.EVENT_REASON from SENT_TO s join CAMPAIGNS c on " +
                      "c.ID = s.CAMPAIGN where s.ADDRESS_KEY = ? order by s.CAMPAIGN desc, s.POS")
                         .toStdString());
-        st->Set(1, cut(addressKey(address), 320));
+        st->Set(1, Utf8Prefix(addressKey(address), 320));
         st->Execute();
         while (st->Fetch())
             rows.push_back({readCampaign(st), readRecipient(st, kCampaignColumnCount + 1)});
@@ -459,7 +393,7 @@ int CHistoryStore::AddNotes(const std::vector<HistoryNote>& notes) {
     if (notes.empty() || !QFileInfo::exists(FilePath()))
         return 0;
     try {
-        IBPP::Database db = attach(FilePath());
+        IBPP::Database db = AttachLocalFile(FilePath(), FileWrites::Cached);
         IBPP::Transaction tr = IBPP::TransactionFactory(db);
         tr->Start();
         IBPP::Statement byRun = IBPP::StatementFactory(db, tr);
@@ -475,9 +409,9 @@ int CHistoryStore::AddNotes(const std::vector<HistoryNote>& notes) {
         QSet<int> touched;
         int written = 0;
         for (const HistoryNote& n : notes) {
-            const std::string key = cut(addressKey(n.address), 320);
+            const std::string key = Utf8Prefix(addressKey(n.address), 320);
             IBPP::Statement& find = n.runId.isEmpty() ? latest : byRun;
-            find->Set(1, n.runId.isEmpty() ? key : cut(n.runId, 40));
+            find->Set(1, n.runId.isEmpty() ? key : Utf8Prefix(n.runId, 40));
             find->Execute();
             int campaign = 0;
             if (find->Fetch())
@@ -486,7 +420,7 @@ int CHistoryStore::AddNotes(const std::vector<HistoryNote>& notes) {
                 continue;
             update->Set(1, int32_t(n.event));
             update->Set(2, std::to_string(n.atMs));
-            update->Set(3, cut(n.reason, kShortBytes));
+            update->Set(3, Utf8Prefix(n.reason, kShortBytes));
             update->Set(4, int32_t(campaign));
             update->Set(5, key);
             update->Execute();

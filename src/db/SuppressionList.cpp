@@ -1,12 +1,10 @@
 #include "db/SuppressionList.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 
-#include "db/StoreEngine.h"
+#include "db/LocalFileDatabase.h"
 
 namespace pw::db {
 
@@ -14,9 +12,6 @@ namespace {
 
 constexpr int kAddressBytes = 320;  // the longest address SMTP allows
 constexpr int kReasonBytes = 1000;
-// Another Postwick of the user (a scheduled run) may hold the file for a moment.
-constexpr int kAttachTries = 20;
-constexpr int kAttachPauseMs = 100;
 
 std::string bytes(const QString& text) {
     return text.toUtf8().toStdString();
@@ -24,66 +19,6 @@ std::string bytes(const QString& text) {
 
 QString text(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
-// At most `limit` bytes of UTF-8, never cutting a character.
-QString cutToBytes(const QString& s, int limit) {
-    QString out;
-    int used = 0;
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        const int step = s.at(i).isHighSurrogate() && i + 1 < s.size() ? 2 : 1;
-        const int n = int(s.mid(i, step).toUtf8().size());
-        if (used + n > limit)
-            break;
-        out += s.mid(i, step);
-        used += n;
-        i += step - 1;
-    }
-    return out;
-}
-
-IBPP::Database makeDatabase(const QString& path, bool forCreation) {
-    return IBPP::DatabaseFactory("", QFile::encodeName(path).toStdString(), kEngineUser,
-                                 kEnginePassword, "", kEngineCharSet,
-                                 forCreation ? kEngineCreateParams : "");
-}
-
-IBPP::Database attach(const QString& path) {
-    for (int attempt = 1;; ++attempt) {
-        IBPP::Database db = makeDatabase(path, false);
-        try {
-            db->Connect();
-            return db;
-        } catch (const IBPP::Exception&) {
-            if (attempt >= kAttachTries)
-                throw;
-            QThread::msleep(kAttachPauseMs);
-        }
-    }
-}
-
-void create(const QString& path) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    IBPP::Database db = makeDatabase(path, true);
-    db->Create(3);
-    try {
-        db->Connect();
-        IBPP::Transaction tr = IBPP::TransactionFactory(db);
-        tr->Start();
-        IBPP::Statement st = IBPP::StatementFactory(db, tr);
-        st->ExecuteImmediate(
-            "CREATE TABLE SUPPRESSED ( ADDRESS VARCHAR(320) NOT NULL PRIMARY KEY, "
-            "REASON VARCHAR(1000), ADDED VARCHAR(20) );");
-        st.reset();
-        tr->Commit();
-        db->Disconnect();
-        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    } catch (const IBPP::Exception&) {
-        db.reset();
-        // a file without the table would fail every later run
-        QFile::remove(path);
-        throw;
-    }
 }
 
 }  // namespace
@@ -126,7 +61,7 @@ ListRead CSuppressionList::Read(std::vector<SuppressedEntry>& entries) const {
     if (!QFileInfo::exists(FilePath()))
         return ListRead::Missing;
     try {
-        IBPP::Database db = attach(FilePath());
+        IBPP::Database db = AttachLocalFile(FilePath(), FileWrites::Forced);
         IBPP::Transaction tr =
             IBPP::TransactionFactory(db, IBPP::AccessMode::Read, IBPP::Isolation::Concurrency);
         tr->Start();
@@ -179,11 +114,13 @@ SuppressionChange CSuppressionList::Add(const QStringList& addresses, const QStr
     if (normal.isEmpty())
         return change;
     const QString added = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
-    const std::string why = bytes(cutToBytes(reason.trimmed(), kReasonBytes));
+    const std::string why = Utf8Prefix(reason.trimmed(), kReasonBytes);
     try {
         if (!QFileInfo::exists(FilePath()))
-            create(FilePath());
-        IBPP::Database db = attach(FilePath());
+            CreateLocalFile(FilePath(),
+                            {"CREATE TABLE SUPPRESSED ( ADDRESS VARCHAR(320) NOT NULL PRIMARY KEY, "
+                             "REASON VARCHAR(1000), ADDED VARCHAR(20) );"});
+        IBPP::Database db = AttachLocalFile(FilePath(), FileWrites::Forced);
         IBPP::Transaction tr = IBPP::TransactionFactory(db);
         tr->Start();
         IBPP::Statement find = IBPP::StatementFactory(db, tr);
@@ -226,7 +163,7 @@ bool CSuppressionList::Remove(const QStringList& addresses) {
     if (addresses.isEmpty() || !QFileInfo::exists(FilePath()))
         return true;
     try {
-        IBPP::Database db = attach(FilePath());
+        IBPP::Database db = AttachLocalFile(FilePath(), FileWrites::Forced);
         IBPP::Transaction tr = IBPP::TransactionFactory(db);
         tr->Start();
         IBPP::Statement st = IBPP::StatementFactory(db, tr);

@@ -20,24 +20,19 @@ QVariant shown(const QVariant& cell, int role) {
 // ---- campaigns ----
 
 CampaignListModel::CampaignListModel(QString userDataFolder, QObject* parent)
-    : QAbstractTableModel(parent), m_store(std::move(userDataFolder)) {}
+    : PagedHistoryModel(kPageRows, parent), m_store(std::move(userDataFolder)) {}
 
 db::HistoryRead CampaignListModel::reload() {
-    m_telling = true;
-    beginResetModel();
-    const db::HistoryRead r = m_store.ReadCampaigns(m_rows, 0, kPageRows);
-    m_more = int(m_rows.size()) == kPageRows;
-    endResetModel();
-    m_telling = false;
-    return r;
+    return restart();
+}
+
+db::HistoryRead CampaignListModel::readPage(const db::CampaignRow* last,
+                                            std::vector<db::CampaignRow>& page, int count) const {
+    return m_store.ReadCampaigns(page, last ? last->id : 0, count);
 }
 
 const db::CampaignRow* CampaignListModel::campaign(int row) const {
-    return row >= 0 && row < int(m_rows.size()) ? &m_rows[size_t(row)] : nullptr;
-}
-
-int CampaignListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(m_rows.size());
+    return rowAt(row);
 }
 
 int CampaignListModel::columnCount(const QModelIndex& parent) const {
@@ -62,47 +57,23 @@ QVariant CampaignListModel::headerData(int section, Qt::Orientation orientation,
                                                       : QVariant();
 }
 
-bool CampaignListModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && m_more && !m_telling;
-}
-
-void CampaignListModel::fetchMore(const QModelIndex& parent) {
-    if (!canFetchMore(parent) || m_rows.empty())
-        return;
-    std::vector<db::CampaignRow> page;
-    if (m_store.ReadCampaigns(page, m_rows.back().id, kPageRows) != db::HistoryRead::Read) {
-        m_more = false;
-        return;
-    }
-    m_more = int(page.size()) == kPageRows;
-    if (page.empty())
-        return;
-    m_telling = true;
-    beginInsertRows({}, int(m_rows.size()), int(m_rows.size() + page.size()) - 1);
-    m_rows.insert(m_rows.end(), page.begin(), page.end());
-    endInsertRows();
-    m_telling = false;
-}
-
 // ---- a campaign's recipients ----
 
 CampaignRecipientsModel::CampaignRecipientsModel(QString userDataFolder, int campaign,
                                                  QObject* parent)
-    : QAbstractTableModel(parent), m_store(std::move(userDataFolder)), m_campaign(campaign) {}
+    : PagedHistoryModel(kPageRows, parent),
+      m_store(std::move(userDataFolder)),
+      m_campaign(campaign) {}
 
 db::HistoryRead CampaignRecipientsModel::setFilter(const db::RecipientFilter& filter) {
-    m_telling = true;
-    beginResetModel();
     m_filter = filter;
-    const db::HistoryRead r = m_store.ReadRecipients(m_campaign, m_filter, m_rows, 0, kPageRows);
-    m_more = int(m_rows.size()) == kPageRows;
-    endResetModel();
-    m_telling = false;
-    return r;
+    return restart();
 }
 
-int CampaignRecipientsModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(m_rows.size());
+db::HistoryRead CampaignRecipientsModel::readPage(const db::HistoryRecipient* last,
+                                                  std::vector<db::HistoryRecipient>& page,
+                                                  int count) const {
+    return m_store.ReadRecipients(m_campaign, m_filter, page, last ? last->position : 0, count);
 }
 
 int CampaignRecipientsModel::columnCount(const QModelIndex& parent) const {
@@ -110,10 +81,10 @@ int CampaignRecipientsModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant CampaignRecipientsModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= int(m_rows.size()) || index.column() < 0 ||
-        index.column() >= kRecipientColumns)
+    const db::HistoryRecipient* row = rowAt(index.row());
+    if (!row || index.column() < 0 || index.column() >= kRecipientColumns)
         return {};
-    return shown(recipientCell(m_rows[size_t(index.row())], RecipientColumn(index.column())), role);
+    return shown(recipientCell(*row, RecipientColumn(index.column())), role);
 }
 
 QVariant CampaignRecipientsModel::headerData(int section, Qt::Orientation orientation,
@@ -122,29 +93,6 @@ QVariant CampaignRecipientsModel::headerData(int section, Qt::Orientation orient
         return {};
     return section >= 0 && section < kRecipientColumns ? recipientHeader(RecipientColumn(section))
                                                        : QVariant();
-}
-
-bool CampaignRecipientsModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && m_more && !m_telling;
-}
-
-void CampaignRecipientsModel::fetchMore(const QModelIndex& parent) {
-    if (!canFetchMore(parent) || m_rows.empty())
-        return;
-    std::vector<db::HistoryRecipient> page;
-    if (m_store.ReadRecipients(m_campaign, m_filter, page, m_rows.back().position, kPageRows) !=
-        db::HistoryRead::Read) {
-        m_more = false;
-        return;
-    }
-    m_more = int(page.size()) == kPageRows;
-    if (page.empty())
-        return;
-    m_telling = true;
-    beginInsertRows({}, int(m_rows.size()), int(m_rows.size() + page.size()) - 1);
-    m_rows.insert(m_rows.end(), page.begin(), page.end());
-    endInsertRows();
-    m_telling = false;
 }
 
 // ---- one address ----

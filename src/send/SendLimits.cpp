@@ -11,39 +11,26 @@
 namespace pw::send {
 
 SendingProfile presetProfile(ProfilePreset preset) {
+    // What each provider allows, by the minute, the hour and the day, and connections at once.
+    // Japanese hosting: the low end of what the services allow; SoftBank blocks past 500 a day.
+    struct Limits {
+        ProfilePreset preset;
+        int perMinute, perHour, perDay, connections;
+    };
+    static constexpr Limits kLimits[] = {
+        {ProfilePreset::Microsoft365, 30, 0, 10000, 3},   {ProfilePreset::Gmail, 20, 0, 500, 1},
+        {ProfilePreset::GoogleWorkspace, 30, 0, 2000, 1}, {ProfilePreset::Yahoo, 0, 100, 500, 1},
+        {ProfilePreset::JapaneseHosting, 0, 100, 500, 1}, {ProfilePreset::Relay, 840, 0, 50000, 4},
+    };
     SendingProfile p;
     p.preset = preset;
-    switch (preset) {
-        case ProfilePreset::NoLimits:
-        case ProfilePreset::Custom:
-            break;
-        case ProfilePreset::Microsoft365:
-            p.perMinute = 30;
-            p.perDay = 10000;
-            p.connections = 3;
-            break;
-        case ProfilePreset::Gmail:
-            p.perMinute = 20;
-            p.perDay = 500;
-            break;
-        case ProfilePreset::GoogleWorkspace:
-            p.perMinute = 30;
-            p.perDay = 2000;
-            break;
-        case ProfilePreset::Yahoo:
-            p.perHour = 100;
-            p.perDay = 500;
-            break;
-        case ProfilePreset::JapaneseHosting:
-            // the low end of what hosting services allow; SoftBank blocks past 500 a day
-            p.perHour = 100;
-            p.perDay = 500;
-            break;
-        case ProfilePreset::Relay:
-            p.perMinute = 840;
-            p.perDay = 50000;
-            p.connections = 4;
-            break;
+    for (const Limits& l : kLimits) {
+        if (l.preset == preset) {
+            p.perMinute = l.perMinute;
+            p.perHour = l.perHour;
+            p.perDay = l.perDay;
+            p.connections = l.connections;
+        }
     }
     return p;
 }

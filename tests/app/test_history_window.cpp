@@ -74,7 +74,10 @@ private slots:
         const QByteArray page = test::readFile(history.reportPath());
         QCOMPARE(page.count("class=\"mark\""), 3 * 5 + 3 * 2);
 
+        auto* open = history.findChild<QPushButton*>("openCampaign");
+        QVERIFY(!open->isEnabled());  // no campaign chosen yet
         table->setCurrentIndex(table->model()->index(0, 0));
+        QVERIFY(open->isEnabled());
         const db::CampaignRow* newest = history.campaigns().campaign(0);
         app::d_CampaignRecipients recipients(m_folder, *newest, ui);
         recipients.findChild<QComboBox*>("outcomeFilter")->setCurrentIndex(outcome);

@@ -80,24 +80,6 @@ QByteArray stepMail(const QString& step, const QByteArray& key, const QDateTime&
         .toUtf8();
 }
 
-const char* actionWord(BounceAction a) {
-    switch (a) {
-        case BounceAction::Suppressed:
-            return "suppressed";
-        case BounceAction::Counted:
-            return "counted";
-        case BounceAction::NoFailure:
-            return "no failure";
-        case BounceAction::Unproven:
-            return "unproven";
-        case BounceAction::Unrecognised:
-            return "unrecognised";
-        case BounceAction::Undone:
-            return "undone";
-    }
-    return "";
-}
-
 }  // namespace
 
 class TestBounceReader : public QObject {
@@ -291,7 +273,7 @@ void TestBounceReader::acting_data() {
     QTest::newRow("hard, no identifier")
         << QStringList{"hard none a 0"} << "unproven" << false << 0;
     QTest::newRow("complaint") << QStringList{"complaint valid a 0"} << "suppressed" << true << 0;
-    QTest::newRow("auto-reply") << QStringList{"auto valid a 0"} << "no failure" << false << 0;
+    QTest::newRow("auto-reply") << QStringList{"auto valid a 0"} << "no-failure" << false << 0;
     QTest::newRow("soft, two runs")
         << QStringList{"soft valid a 2", "soft valid b 0"} << "counted" << false << 2;
     QTest::newRow("soft, three runs")
@@ -337,7 +319,7 @@ void TestBounceReader::acting() {
             QCOMPARE(last.list, Applied::List::Written);
         }
         QCOMPARE(int(last.decisions.size()), 1);
-        QTEST(QString(actionWord(last.decisions[0].action)), "action");
+        QTEST(QString(ActionName(last.decisions[0].action)), "action");
         QCOMPARE(book.save(), BookSaved::Saved);
     }
     CBounceBook book(folder);  // what was decided survives the program

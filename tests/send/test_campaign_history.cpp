@@ -14,6 +14,7 @@
 
 #include <poll.h>
 
+#include "QuietSendProgress.h"
 #include "app/HistoryCommand.h"
 #include "db/HistoryStore.h"
 #include "db/SuppressionList.h"
@@ -28,15 +29,6 @@ using namespace pw;
 using namespace pw::send;
 
 namespace {
-
-class Quiet : public ISendProgress {
-public:
-    void setStatus(const QString&) override {}
-    void setCounter(int, int) override {}
-    void setRange(int) override {}
-    void step() override {}
-    Answer prompt(SendPrompt, const QString&, const QString&) override { return Answer::Ok; }
-};
 
 struct Output {
     int exit = 0;
@@ -121,7 +113,7 @@ private slots:
                 return SendSummary{};
             if (kind == SendKind::Send && flow.chooseSelection(db::SendSelectionMode::All) <= 0)
                 return SendSummary{};
-            Quiet progress;
+            QuietSendProgress progress;
             return flow.runToEnd(progress);
         };
         const SendSummary sent = run(settings(server.port()), SendKind::Send);
@@ -447,7 +439,7 @@ private slots:
         QCOMPARE(flow.chooseSelection(db::SendSelectionMode::All), recipients);
         if (cancelFirst)
             flow.cancel();
-        Quiet progress;
+        QuietSendProgress progress;
         const SendSummary summary = flow.runToEnd(progress);
         const int mailed = cancelFirst ? 0 : recipients;
         QCOMPARE(summary.sent, mailed);

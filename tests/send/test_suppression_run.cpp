@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "QuietSendProgress.h"
 #include "db/ProjectOptions.h"
 #include "db/SuppressionList.h"
 #include "dbtools/SuppressionTools.h"
@@ -57,17 +58,6 @@ struct World {
         f->useDocument(document, *world.store, document.textBody);
         return f;
     }
-};
-
-class Counting : public ISendProgress {
-public:
-    void setStatus(const QString&) override {}
-    void setCounter(int, int) override {}
-    void setRange(int) override {}
-    void step() override {}
-    Answer prompt(SendPrompt, const QString&, const QString&) override { return Answer::Ok; }
-    void setSuppressed(int count) override { suppressed = count; }
-    int suppressed = 0;
 };
 
 }  // namespace
@@ -150,11 +140,11 @@ private slots:
         QCOMPARE(flow->countSelection(db::SendSelectionMode::All), 92);  // the dialog's count
         QCOMPARE(flow->chooseSelection(db::SendSelectionMode::All), 92);
         QCOMPARE(flow->suppressedCount(), 8);
-        Counting progress;
+        QuietSendProgress progress;
         const SendSummary summary = flow->runToEnd(progress);
         QCOMPARE(summary.sent, 92);
         QCOMPARE(summary.suppressed, 8);
-        QCOMPARE(progress.suppressed, 8);
+        QCOMPARE(progress.suppressed.load(), 8);
         QCOMPARE(w.server->count(), 92);
         const QString log = QString::fromUtf8(test::readFile(w.logPath));
         QCOMPARE(log.count("is on the suppression list"), 8);
@@ -269,7 +259,7 @@ private slots:
         QCOMPARE(flow->check(test ? SendKind::Test : SendKind::Send), result);
         if (result == CheckResult::AddressSuppressed)
             QCOMPARE(db::SuppressionKey(flow->suppressedAddress()), "rcpt1@example.jp");
-        Counting progress;
+        QuietSendProgress progress;
         if (result != CheckResult::Ready)
             QCOMPARE(flow->start(progress), StartResult::NotChecked);
     }
@@ -308,7 +298,7 @@ private slots:
         const std::unique_ptr<IPreviewSource> preview =
             previewOfSend(*flow, db::SendSelectionMode::All);
         const PreviewMessage shown = preview->message(0);
-        Counting progress;
+        QuietSendProgress progress;
         flow = w.flow(settings);
         QCOMPARE(flow->check(SendKind::Send), CheckResult::Ready);
         QCOMPARE(flow->chooseSelection(db::SendSelectionMode::All), 2);

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QUrlQuery>
 
+#include "QuietSendProgress.h"
 #include "ScriptedUserInteraction.h"
 #include "SmtpTestServer.h"
 #include "TestEnv.h"
@@ -100,19 +101,6 @@ bool forgingBrowser(const QString& url, const QString& statusFile) {
 bool waitBounded(const std::function<bool()>& done) {
     return QTest::qWaitFor(done, 30000);
 }
-
-class QuietProgress : public send::ISendProgress {
-public:
-    void setStatus(const QString&) override {}
-    void setCounter(int, int) override {}
-    void setRange(int) override {}
-    void step() override {}
-    Answer prompt(send::SendPrompt, const QString&, const QString&) override {
-        ++prompts;
-        return Answer::Ok;
-    }
-    std::atomic<int> prompts{0};
-};
 
 }  // namespace
 
@@ -338,7 +326,7 @@ private slots:
         const QString logPath = world.folders.userDataFolder + QStringLiteral("log.txt");
         log.setPath(logPath);
         log.setActive();
-        QuietProgress progress;
+        QuietSendProgress progress;
         db::TDbData* store = world.store.get();
         send::CMailSendThread worker(
             run, std::make_unique<send::CMessageAssembly>(job, selection),

@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPushButton>
@@ -36,6 +37,9 @@ void showModel(QTableView* view, QAbstractItemModel* model, const QString& name)
     view->setModel(model);
     view->horizontalHeader()->setStretchLastSection(true);
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    // every heading readable ("Possibly delivered" is wider than a default column)
+    QObject::connect(model, &QAbstractItemModel::modelReset, view,
+                     [view] { view->resizeColumnsToContents(); });
 }
 
 void tellReadFailure(IUserInteraction& ui, const db::CHistoryStore& store) {
@@ -67,6 +71,12 @@ d_History::d_History(QString userDataFolder, IUserInteraction& ui, QWidget* pare
     label(m_form->exportPdf, ids::kHistoryExportPdf);
     showModel(m_form->campaigns, m_campaigns.get(), title);
 
+    const auto allowOpen = [this] {
+        m_form->openCampaign->setEnabled(m_form->campaigns->currentIndex().isValid());
+    };
+    connect(m_form->campaigns->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            allowOpen);
+    connect(m_campaigns.get(), &QAbstractItemModel::modelReset, this, allowOpen);
     connect(m_form->openCampaign, &QPushButton::clicked, this, &d_History::openSelectedCampaign);
     connect(m_form->campaigns, &QTableView::doubleClicked, this, &d_History::openSelectedCampaign);
     connect(m_form->exportPdf, &QPushButton::clicked, this, [this] { (void)exportPdf(); });
