@@ -2,6 +2,7 @@
 // lists, the report shown, undo, and reading without a mailbox.
 #include "app/gui/BouncesWindow.h"
 #include "bounces/BounceReport.h"
+#include "db/HistoryStore.h"
 #include "db/SuppressionList.h"
 #include "send/Tracking.h"
 
@@ -42,7 +43,7 @@ private slots:
     void window();
 };
 
-enum class Step { Look, Undo, UndoDeclined, ReadWithoutMailbox };
+enum class Step { Look, Undo, UndoDeclined, ReadWithoutMailbox, LookWithHistory };
 Q_DECLARE_METATYPE(Step)
 
 void TestBouncesWindow::window_data() {
@@ -52,27 +53,39 @@ void TestBouncesWindow::window_data() {
     QTest::addColumn<bool>("undoEnabled");    // after the click
     QTest::addColumn<QStringList>("listed");  // the suppression list at the end
     QTest::addColumn<QString>("firstAction");
-    QTest::addColumn<QString>("asked");  // part of the last message, empty: none
+    QTest::addColumn<QString>("asked");     // part of the last message, empty: none
+    QTest::addColumn<QString>("campaign");  // of the row clicked
     const QStringList both{"kaori@example.net"};
     // newest first: the soft bounce, then the hard one
     QTest::newRow("soft bounce: counted, report shown")
         << Step::Look << 0 << "4.2.2" << true << both << "Counted"
+        << ""
         << "";
     QTest::newRow("hard bounce: suppressed")
         << Step::Look << 1 << "5.1.1" << true << both << "Counted"
+        << ""
         << "";
     QTest::newRow("auto-reply: nothing to undo")
         << Step::Look << 2 << "Out of office" << false << both << "Counted"
+        << ""
         << "";
     QTest::newRow("undo a hard bounce")
         << Step::Undo << 1 << "5.1.1" << false << QStringList{} << "Counted"
-        << "kaori@example.net";
+        << "kaori@example.net"
+        << "";
     QTest::newRow("undo declined")
         << Step::UndoDeclined << 1 << "5.1.1" << true << both << "Counted"
-        << "kaori@example.net";
+        << "kaori@example.net"
+        << "";
     QTest::newRow("read without a mailbox")
         << Step::ReadWithoutMailbox << 1 << "" << false << both << "Counted"
-        << "No mailbox is set";
+        << "No mailbox is set"
+        << "";
+    // the run as the campaign history keeps it: its subject and start, not its identifier
+    QTest::newRow("campaign named from the history")
+        << Step::LookWithHistory << 1 << "5.1.1" << true << both << "Counted"
+        << ""
+        << "Winter news (2026-12-01 09:30)";
 }
 
 void TestBouncesWindow::window() {
@@ -83,6 +96,7 @@ void TestBouncesWindow::window() {
     QFETCH(QStringList, listed);
     QFETCH(QString, firstAction);
     QFETCH(QString, asked);
+    QFETCH(QString, campaign);
     QTemporaryDir dir;
     const QString folder = dir.path() + "/";
     const QByteArray key = pw::send::trackingKey(folder);
@@ -102,6 +116,16 @@ void TestBouncesWindow::window() {
             QCOMPARE(book.apply(readReport(mail), key, list, now).list, Applied::List::Written);
         QCOMPARE(book.save(), BookSaved::Saved);
     }
+    if (step == Step::LookWithHistory) {
+        pw::db::CHistoryStore history(folder);
+        const auto writer = history.OpenWriter();
+        QVERIFY2(writer, qPrintable(history.LastError()));
+        pw::db::CampaignStart start;
+        start.runId = run.runId;
+        start.subject = "Winter news";
+        start.startedMs = QDateTime(QDate(2026, 12, 1), QTime(9, 30)).toMSecsSinceEpoch();
+        QVERIFY(writer->BeginCampaign(start) > 0);
+    }
     pw::test::ScriptedUserInteraction ui;
     pw::app::d_Bounces window(folder, {}, {}, ui);
     QAbstractItemModelTester reportsTester(&window.reports(),
@@ -120,6 +144,8 @@ void TestBouncesWindow::window() {
     auto* undo = window.findChild<QPushButton*>("undoButton");
     reports->setCurrentIndex(window.reports().index(row, 0));
     QVERIFY(window.findChild<QPlainTextEdit*>("reportText")->toPlainText().contains(shownPart));
+    QCOMPARE(window.reports().index(row, BounceListModel::CampaignColumn).data().toString(),
+             campaign);
     if (step == Step::Undo || step == Step::UndoDeclined) {
         ui.script({step == Step::Undo ? pw::Answer::Yes : pw::Answer::No});
         undo->click();
