@@ -214,14 +214,11 @@ void TestBounceMailbox::reading_data() {
     QTest::addColumn<QString>("reportFolder");
     QTest::addColumn<QString>("tag");  // of this row's mail in the shared mailbox
     QTest::addColumn<int>("present");  // rows whose mail is there: the earlier ones', its own
-    QTest::newRow("IMAP") << true << ""
-                          << "i" << 1;
-    QTest::newRow("POP3") << false << ""
-                          << "p" << 2;
+    QTest::newRow("IMAP") << true << QString() << "i" << 1;
+    QTest::newRow("POP3") << false << QString() << "p" << 2;
     // the folder is made; the three reports acted on move, the forged one and the friend's
     // mail stay; '/' becomes Dovecot's '.'
-    QTest::newRow("IMAP, reports moved") << true << "Postwick/Reports"
-                                         << "m" << 3;
+    QTest::newRow("IMAP, reports moved") << true << QString("Postwick/Reports") << "m" << 3;
 }
 
 void TestBounceMailbox::reading() {
