@@ -292,6 +292,9 @@ MailboxMove moveToFolder(const MailboxAccount& account, const QString& uidValidi
     QString name = account.reportFolder.trimmed();
     if (!separator.isEmpty())
         name.replace(QLatin1Char('/'), separator.back());
+    // moved into the folder it was read from, a report would come back as new mail each read
+    if (name.compare(account.folder, Qt::CaseInsensitive) == 0)
+        return {MoveOutcome::Failed, name};
     const QString target = QString::fromLatin1(quoted(imapMailboxName(name)));
     code = session.perform(folderUrl, QStringLiteral("LIST \"\" ") + target);
     if (code != CURLE_OK)
