@@ -11,6 +11,7 @@
 #include "app/IniFile.h"
 #include "app/Keyring.h"
 #include "app/SendCommand.h"
+#include "app/SendSettings.h"
 #include "app/Settings.h"
 #include "bounces/MailboxRun.h"
 #include "bounces/ReadBouncesCommand.h"
@@ -25,6 +26,25 @@ bounces::SoftBounceRule readSoftBounceRule(const QString& settingsPath) {
         std::clamp(ini.GetInt("BOUNCES", "SoftBounceThreshold", rule.threshold), 1, 100);
     rule.days = std::clamp(ini.GetInt("BOUNCES", "SoftBounceDays", rule.days), 1, 3650);
     return rule;
+}
+
+QString readReportFolder(const QString& settingsPath) {
+    CIniFile ini(settingsPath);
+    (void)ini.Load();
+    return ini.GetText("BOUNCES", "ReportFolder", {}).trimmed();
+}
+
+void storeReportFolder(const QString& settingsPath, const QString& folder, IUserInteraction& ui) {
+    CIniFile ini(settingsPath);
+    (void)ini.Load();  // a missing file is made; an unreadable one is never written over
+    ini.SetText("BOUNCES", "ReportFolder", folder.trimmed());
+    ini.SaveTelling(ui);
+}
+
+bounces::MailboxAccount settingsMailbox(const Settings& settings, const QString& settingsPath) {
+    bounces::MailboxAccount account = bounces::mailboxAccount(standardServerRecord(settings));
+    account.reportFolder = readReportFolder(settingsPath);
+    return account;
 }
 
 QString countRunRefusals(const send::SendSummary& summary, const QString& userDataFolder,
@@ -55,8 +75,8 @@ int runReadBouncesCommand(const QStringList& arguments) {
     Settings settings = ReadSettings(ini);
     LoadSecrets(settings, processKeyring());
     const bounces::SoftBounceRule rule = readSoftBounceRule(settingsPath);
-    const bounces::MailboxRunResult result = bounces::readMailbox(
-        bounces::mailboxAccount(settings.server), folders.userDataFolder, rule);
+    const bounces::MailboxRunResult result =
+        bounces::readMailbox(settingsMailbox(settings, settingsPath), folders.userDataFolder, rule);
     if (result.summary.messages > 0 || result.outcome == bounces::MailboxRunOutcome::Done)
         out << bounces::summaryText(result.summary) << '\n';
     out.flush();

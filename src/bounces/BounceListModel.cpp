@@ -1,5 +1,6 @@
 #include "bounces/BounceListModel.h"
 
+#include "db/HistoryStore.h"
 #include "db/SuppressionList.h"
 #include "resources/Strings.h"
 #include "resources/UserInteraction.h"
@@ -51,9 +52,10 @@ QString actionText(BounceAction action) {
 BounceListModel::BounceListModel(BounceListPart part, QObject* parent)
     : QAbstractTableModel(parent), m_part(part) {}
 
-void BounceListModel::reload(const CBounceBook& book) {
+void BounceListModel::reload(const CBounceBook& book, const QHash<QString, QString>& campaigns) {
     beginResetModel();
     m_rows.clear();
+    m_campaigns = campaigns;
     const std::vector<BounceDecision>& all = book.decisions();
     for (auto d = all.rbegin(); d != all.rend(); ++d)
         if (belongs(*d, m_part))
@@ -96,7 +98,7 @@ QVariant BounceListModel::data(const QModelIndex& index, int role) const {
         case ReasonColumn:
             return d->reason;
         case CampaignColumn:
-            return d->runId;
+            return m_campaigns.value(d->runId);
         case ActionColumn:
             return actionText(d->action);
         case ColumnCount:
@@ -113,6 +115,32 @@ QVariant BounceListModel::headerData(int section, Qt::Orientation orientation, i
                                                   ids::kBounceColReason, ids::kBounceColCampaign,
                                                   ids::kBounceColAction};
     return section >= 0 && section < ColumnCount ? str(kHeaders[section]) : QVariant();
+}
+
+QHash<QString, QString> campaignNames(const QString& folder, const CBounceBook& book) {
+    QSet<QString> wanted;
+    for (const BounceDecision& d : book.decisions())
+        if (!d.runId.isEmpty())
+            wanted.insert(d.runId);
+    QHash<QString, QString> names;
+    if (wanted.isEmpty())
+        return names;
+    // newest first, a page at a time, until every run is found or the history ends
+    const db::CHistoryStore history(folder);
+    std::vector<db::CampaignRow> page;
+    int before = 0;
+    while (names.size() < wanted.size() &&
+           history.ReadCampaigns(page, before) == db::HistoryRead::Read && !page.empty()) {
+        for (const db::CampaignRow& c : page) {
+            if (wanted.contains(c.runId))
+                names.insert(c.runId,
+                             QStringLiteral("%1 (%2)").arg(
+                                 c.subject, QDateTime::fromMSecsSinceEpoch(c.startedMs)
+                                                .toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
+            before = c.id;
+        }
+    }
+    return names;
 }
 
 MailboxRunResult readMailboxNow(const MailboxAccount& account, const QString& folder,

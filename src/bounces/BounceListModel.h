@@ -4,6 +4,7 @@
 // reading the mailbox now with a progress display, and undoing the decision on an address.
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <vector>
 
 #include "bounces/BounceBook.h"
@@ -33,8 +34,9 @@ public:
 
     explicit BounceListModel(BounceListPart part, QObject* parent = nullptr);
 
-    // Shows the book's decisions of this part, the newest first.
-    void reload(const CBounceBook& book);
+    // Shows the book's decisions of this part, the newest first; campaigns names each run
+    // (campaignNames), a run it lacks shows no campaign.
+    void reload(const CBounceBook& book, const QHash<QString, QString>& campaigns = {});
     [[nodiscard]] const BounceDecision* decisionAt(int row) const;
 
     [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
@@ -46,11 +48,16 @@ public:
 private:
     BounceListPart m_part;
     std::vector<BounceDecision> m_rows;
+    QHash<QString, QString> m_campaigns;
 };
 
 // The words the window uses for a kind and an action.
 [[nodiscard]] QString kindText(BounceKind kind);
 [[nodiscard]] QString actionText(BounceAction action);
+
+// The campaigns of the book's runs as the history of the folder keeps them: run identifier ->
+// "subject (date)". Runs the history does not know are left out.
+[[nodiscard]] QHash<QString, QString> campaignNames(const QString& folder, const CBounceBook& book);
 
 // Reads the mailbox with a progress display; tells the user what went wrong, if anything.
 [[nodiscard]] MailboxRunResult readMailboxNow(const MailboxAccount& account, const QString& folder,

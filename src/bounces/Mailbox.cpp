@@ -214,7 +214,113 @@ MailboxRead readPop3(const MailboxAccount& account, const MailboxPosition& from,
     return read;
 }
 
+// An IMAP quoted string.
+QByteArray quoted(const QByteArray& text) {
+    QByteArray q = text;
+    q.replace('\\', "\\\\").replace('"', "\\\"");
+    return '"' + q + '"';
+}
+
+// The last untagged "* NAME ..." line the server sent, without "* NAME ".
+QByteArray untagged(const QByteArray& incoming, const QByteArray& name) {
+    QByteArray found;
+    for (const QByteArray& line : incoming.split('\n'))
+        if (line.startsWith("* " + name + ' '))
+            found = line.mid(name.size() + 3).trimmed();
+    return found;
+}
+
 }  // namespace
+
+QByteArray imapMailboxName(const QString& name) {
+    QByteArray out;
+    QString run;  // characters outside printable ASCII, written as base64 of UTF-16
+    const auto flush = [&] {
+        if (run.isEmpty())
+            return;
+        QByteArray utf16;
+        for (const QChar c : run) {
+            utf16.append(char(c.unicode() >> 8));
+            utf16.append(char(c.unicode() & 0xff));
+        }
+        out += '&' + utf16.toBase64(QByteArray::OmitTrailingEquals).replace('/', ',') + '-';
+        run.clear();
+    };
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || c.unicode() > 0x7e) {
+            run += c;
+            continue;
+        }
+        flush();
+        out += c == QLatin1Char('&') ? QByteArray("&-") : QByteArray(1, char(c.unicode()));
+    }
+    flush();
+    return out;
+}
+
+MailboxMove moveToFolder(const MailboxAccount& account, const QString& uidValidity,
+                         const QStringList& uids) {
+    if (uids.isEmpty() || account.reportFolder.trimmed().isEmpty() ||
+        account.protocol != MailboxProtocol::Imap)
+        return {};
+    Session session(account);
+    const QString folderUrl = baseUrl(account) + QLatin1Char('/') +
+                              QString::fromLatin1(QUrl::toPercentEncoding(account.folder));
+    const auto failed = [&session](CURLcode code) {
+        return MailboxMove{MoveOutcome::Failed, session.error(code)};
+    };
+    // the folder is selected again: the UIDs name the messages read only while its
+    // UIDVALIDITY is the one of the read; the capabilities are those after the sign-in
+    CURLcode code = session.perform(folderUrl, QStringLiteral("CAPABILITY"));
+    if (code != CURLE_OK)
+        return failed(code);
+    static const QRegularExpression validity(QStringLiteral("\\[UIDVALIDITY (\\d+)\\]"));
+    if (validity.match(QString::fromLatin1(session.incoming())).captured(1) != uidValidity)
+        return {MoveOutcome::Failed, QStringLiteral("UIDVALIDITY")};
+    const QList<QByteArray> offered =
+        untagged(session.incoming(), "CAPABILITY").toUpper().split(' ');
+    const bool move = offered.contains("MOVE");
+    if (!move && !offered.contains("UIDPLUS"))
+        return {MoveOutcome::NotOffered, {}};
+    // the user writes levels with '/', the server may separate them otherwise
+    code = session.perform(folderUrl, QStringLiteral("LIST \"\" \"\""));
+    if (code != CURLE_OK)
+        return failed(code);
+    static const QRegularExpression delimiter(QStringLiteral("^\\([^)]*\\) \"(\\\\?.)\""));
+    const QString separator =
+        delimiter.match(QString::fromLatin1(untagged(session.incoming(), "LIST"))).captured(1);
+    QString name = account.reportFolder.trimmed();
+    if (!separator.isEmpty())
+        name.replace(QLatin1Char('/'), separator.back());
+    // moved into the folder it was read from, a report would come back as new mail each read
+    if (name.compare(account.folder, Qt::CaseInsensitive) == 0)
+        return {MoveOutcome::Failed, name};
+    const QString target = QString::fromLatin1(quoted(imapMailboxName(name)));
+    code = session.perform(folderUrl, QStringLiteral("LIST \"\" ") + target);
+    if (code != CURLE_OK)
+        return failed(code);
+    if (untagged(session.incoming(), "LIST").isEmpty()) {
+        code = session.perform(folderUrl, QStringLiteral("CREATE ") + target);
+        if (code != CURLE_OK)
+            return failed(code);
+    }
+    const QString set = uids.join(QLatin1Char(','));
+    if (move) {
+        code = session.perform(folderUrl, QStringLiteral("UID MOVE %1 %2").arg(set, target));
+        return code == CURLE_OK ? MailboxMove{} : failed(code);
+    }
+    // Only these UIDs are expunged: a plain EXPUNGE would also remove what the user marked
+    // deleted and meant to keep until their own client expunges it.
+    for (const QString& command :
+         {QStringLiteral("UID COPY %1 %2").arg(set, target),
+          QStringLiteral("UID STORE %1 +FLAGS.SILENT (\\Deleted)").arg(set),
+          QStringLiteral("UID EXPUNGE %1").arg(set)}) {
+        code = session.perform(folderUrl, command);
+        if (code != CURLE_OK)
+            return failed(code);
+    }
+    return {};
+}
 
 MailboxAccount mailboxAccount(const ServerConfig& server) {
     MailboxAccount a;
@@ -237,6 +343,13 @@ MailboxAccount mailboxAccount(const ServerConfig& server) {
     const QString folder = url.path().mid(1);
     if (a.protocol == MailboxProtocol::Imap && !folder.isEmpty())
         a.folder = folder;
+    return a;
+}
+
+MailboxAccount mailboxAccount(const send::ServerRecord& server) {
+    MailboxAccount a = mailboxAccount(static_cast<const ServerConfig&>(server));
+    if (server.tokens && server.tokens->signedIn())
+        a.tokens = server.tokens;
     return a;
 }
 

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace pw::bounces {
 
@@ -78,6 +79,36 @@ std::vector<db::HistoryNote> historyNotes(const std::vector<BounceDecision>& dec
     return notes;
 }
 
+// A report all of whose recipients were decided on: one with a forged or unproven part, and
+// mail that is no report, stay where the user can see them.
+bool actedOn(const BounceReport& report, const Applied& applied) {
+    return report.type != ReportType::NotAReport && !applied.decisions.empty() &&
+           std::all_of(
+               applied.decisions.begin(), applied.decisions.end(), [](const BounceDecision& d) {
+                   return d.action == BounceAction::Suppressed ||
+                          d.action == BounceAction::Counted || d.action == BounceAction::NoFailure;
+               });
+}
+
+// Reads with the sign-in's access token when the account has one; a token the server refuses
+// before anything was read (expired early, revoked) is worth one fresh one, never a loop.
+MailboxRead readSignedIn(MailboxAccount& account, const MailboxPosition& from,
+                         const MailboxProgress& progress) {
+    MailboxRead read;
+    for (const send::TokenNeed need : {send::TokenNeed::Valid, send::TokenNeed::Fresh}) {
+        if (account.tokens) {
+            const send::AccessToken t = account.tokens->accessToken(need);
+            if (!t.ok)
+                return {MailboxOutcome::Refused, t.error, {}, from};
+            account.bearerToken = t.token;
+        }
+        read = readNewMail(account, from, progress);
+        if (!account.tokens || read.outcome != MailboxOutcome::Refused || !read.mails.empty())
+            break;
+    }
+    return read;
+}
+
 }  // namespace
 
 MailboxRunResult countRefusals(const std::vector<send::RecipientRefusal>& refusals,
@@ -110,8 +141,9 @@ MailboxRunResult countRefusals(const std::vector<send::RecipientRefusal>& refusa
     return result;
 }
 
-MailboxRunResult readMailbox(const MailboxAccount& account, const QString& folder,
+MailboxRunResult readMailbox(const MailboxAccount& configured, const QString& folder,
                              SoftBounceRule rule, const MailboxProgress& progress) {
+    MailboxAccount account = configured;
     MailboxRunResult result;
     const QString bookPath = QDir(folder).filePath(QString::fromLatin1(kBounceBookFileName));
     if (account.host.isEmpty())
@@ -121,13 +153,17 @@ MailboxRunResult readMailbox(const MailboxAccount& account, const QString& folde
         return {
             MailboxRunOutcome::BookUnreadable, {}, str(ids::kBounceBookUnreadable).arg(bookPath)};
     const QByteArray key = send::trackingKey(folder);
-    const MailboxRead read = readNewMail(account, book.position(), progress);
+    const MailboxRead read = readSignedIn(account, book.position(), progress);
+    const bool moving =
+        account.protocol == MailboxProtocol::Imap && !account.reportFolder.trimmed().isEmpty();
+    QStringList toMove;
     db::CSuppressionList list(folder);
     MailboxPosition reached = book.position();
     const QDateTime now = QDateTime::currentDateTime();
     std::vector<BounceDecision> decided;
     for (const FetchedMail& mail : read.mails) {
-        const Applied applied = book.apply(readReport(mail.message), key, list, now);
+        const BounceReport report = readReport(mail.message);
+        const Applied applied = book.apply(report, key, list, now);
         decided.insert(decided.end(), applied.decisions.begin(), applied.decisions.end());
         if (applied.list == Applied::List::Failed) {
             result.outcome = MailboxRunOutcome::SuppressionFailed;
@@ -136,6 +172,8 @@ MailboxRunResult readMailbox(const MailboxAccount& account, const QString& folde
         }
         ++result.summary.messages;
         count(result.summary, applied);
+        if (moving && actedOn(report, applied))
+            toMove.append(mail.uid);
         // the position moves message by message, so a failure part-way repeats only the rest
         if (account.protocol == MailboxProtocol::Imap) {
             reached.uidValidity = read.position.uidValidity;
@@ -153,6 +191,18 @@ MailboxRunResult readMailbox(const MailboxAccount& account, const QString& folde
     if (book.save() == BookSaved::Failed && result.outcome == MailboxRunOutcome::Done)
         return {MailboxRunOutcome::BookUnwritable, result.summary,
                 str(ids::kBounceBookUnwritable).arg(bookPath)};
+    // moved only once the decisions are kept: a report is never out of sight and undecided
+    if (!toMove.isEmpty()) {
+        const MailboxMove moved = moveToFolder(account, read.position.uidValidity, toMove);
+        if (moved.outcome == MoveOutcome::Moved)
+            result.summary.moved = int(toMove.size());
+        else
+            result.message =
+                str(ids::kBounceMoveFailed)
+                    .arg(account.reportFolder.trimmed(), moved.outcome == MoveOutcome::NotOffered
+                                                             ? str(ids::kBounceMoveNotOffered)
+                                                             : moved.error);
+    }
     if (result.outcome == MailboxRunOutcome::Done && read.outcome != MailboxOutcome::Read) {
         result.outcome = read.outcome == MailboxOutcome::Refused ? MailboxRunOutcome::Refused
                                                                  : MailboxRunOutcome::NoConnection;
@@ -165,13 +215,14 @@ MailboxRunResult readMailbox(const MailboxAccount& account, const QString& folde
 }
 
 QString summaryText(const MailboxSummary& s) {
-    return str(ids::kBounceMailboxSummary)
-        .arg(s.messages)
-        .arg(s.suppressed)
-        .arg(s.counted)
-        .arg(s.noFailure)
-        .arg(s.unproven)
-        .arg(s.unrecognised);
+    const QString text = str(ids::kBounceMailboxSummary)
+                             .arg(s.messages)
+                             .arg(s.suppressed)
+                             .arg(s.counted)
+                             .arg(s.noFailure)
+                             .arg(s.unproven)
+                             .arg(s.unrecognised);
+    return s.moved > 0 ? text + str(ids::kBounceMoved).arg(s.moved) : text;
 }
 
 }  // namespace pw::bounces

@@ -21,6 +21,7 @@ struct MailboxSummary {
     int noFailure = 0;
     int unproven = 0;
     int unrecognised = 0;
+    int moved = 0;  // reports moved into the reports folder
 };
 
 enum class MailboxRunOutcome {
@@ -36,10 +37,12 @@ enum class MailboxRunOutcome {
 struct MailboxRunResult {
     MailboxRunOutcome outcome = MailboxRunOutcome::Done;
     MailboxSummary summary;
-    QString message;  // for the user, empty when Done
+    QString message;  // for the user; when Done, only why the reports could not be moved
 };
 
 // folder: the user data folder (suppression list, tracking key, bounce book), ending in '/'.
+// With account.reportFolder set, the IMAP reports whose every recipient was acted on are
+// moved there once the decisions are recorded; the others stay as they were.
 [[nodiscard]] MailboxRunResult readMailbox(const MailboxAccount& account, const QString& folder,
                                            SoftBounceRule rule,
                                            const MailboxProgress& progress = {});

@@ -38,13 +38,16 @@ OAuthPreset oauthPreset(OAuthProvider provider) {
     switch (provider) {
         case OAuthProvider::Microsoft365:
             // "common": work and school accounts of any tenant; offline_access brings the
-            // refresh token, openid and email the account's name
+            // refresh token, openid and email the account's name; IMAP and POP read the
+            // bounce mailbox (Google's one scope covers them)
             p.authorizeUrl =
                 QStringLiteral("https://login.microsoftonline.com/common/oauth2/v2.0/authorize");
             p.tokenUrl =
                 QStringLiteral("https://login.microsoftonline.com/common/oauth2/v2.0/token");
-            p.scope =
-                QStringLiteral("https://outlook.office.com/SMTP.Send offline_access openid email");
+            p.scope = QStringLiteral(
+                "https://outlook.office.com/SMTP.Send "
+                "https://outlook.office.com/IMAP.AccessAsUser.All "
+                "https://outlook.office.com/POP.AccessAsUser.All offline_access openid email");
             p.smtpServer = QStringLiteral("smtp.office365.com");
             break;
         case OAuthProvider::Google:

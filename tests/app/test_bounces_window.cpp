@@ -2,6 +2,7 @@
 // lists, the report shown, undo, and reading without a mailbox.
 #include "app/gui/BouncesWindow.h"
 #include "bounces/BounceReport.h"
+#include "db/HistoryStore.h"
 #include "db/SuppressionList.h"
 #include "send/Tracking.h"
 
@@ -42,7 +43,7 @@ private slots:
     void window();
 };
 
-enum class Step { Look, Undo, UndoDeclined, ReadWithoutMailbox };
+enum class Step { Look, Undo, UndoDeclined, ReadWithoutMailbox, LookWithHistory };
 Q_DECLARE_METATYPE(Step)
 
 void TestBouncesWindow::window_data() {
@@ -73,6 +74,9 @@ void TestBouncesWindow::window_data() {
     QTest::newRow("read without a mailbox")
         << Step::ReadWithoutMailbox << 1 << "" << false << both << "Counted"
         << "No mailbox is set";
+    QTest::newRow("campaign named from the history")
+        << Step::LookWithHistory << 1 << "5.1.1" << true << both << "Counted"
+        << "";
 }
 
 void TestBouncesWindow::window() {
@@ -102,6 +106,16 @@ void TestBouncesWindow::window() {
             QCOMPARE(book.apply(readReport(mail), key, list, now).list, Applied::List::Written);
         QCOMPARE(book.save(), BookSaved::Saved);
     }
+    if (step == Step::LookWithHistory) {
+        pw::db::CHistoryStore history(folder);
+        const auto writer = history.OpenWriter();
+        QVERIFY2(writer, qPrintable(history.LastError()));
+        pw::db::CampaignStart start;
+        start.runId = run.runId;
+        start.subject = "Winter news";
+        start.startedMs = QDateTime(QDate(2026, 12, 1), QTime(9, 30)).toMSecsSinceEpoch();
+        QVERIFY(writer->BeginCampaign(start) > 0);
+    }
     pw::test::ScriptedUserInteraction ui;
     pw::app::d_Bounces window(folder, {}, {}, ui);
     QAbstractItemModelTester reportsTester(&window.reports(),
@@ -120,6 +134,9 @@ void TestBouncesWindow::window() {
     auto* undo = window.findChild<QPushButton*>("undoButton");
     reports->setCurrentIndex(window.reports().index(row, 0));
     QVERIFY(window.findChild<QPlainTextEdit*>("reportText")->toPlainText().contains(shownPart));
+    // the campaign the history keeps for the run, not its identifier; none without a history
+    QCOMPARE(window.reports().index(row, BounceListModel::CampaignColumn).data().toString(),
+             step == Step::LookWithHistory ? "Winter news (2026-12-01 09:30)" : "");
     if (step == Step::Undo || step == Step::UndoDeclined) {
         ui.script({step == Step::Undo ? pw::Answer::Yes : pw::Answer::No});
         undo->click();

@@ -3,6 +3,7 @@
 // with the reports of a real run (Dovecot's LMTP refusing an unknown user and a full mailbox,
 // its Sieve answering from a vacation).
 #include "PrivatePostfix.h"
+#include "ScriptedServer.h"
 #include "TestEnv.h"
 #include "bounces/BounceBook.h"
 #include "bounces/MailboxRun.h"
@@ -65,6 +66,13 @@ QByteArray report(const QString& rcpt, const QString& id, const QString& status,
         .toUtf8();
 }
 
+struct Tokens : pw::send::IAccessTokens {
+    [[nodiscard]] bool signedIn() const override { return true; }
+    [[nodiscard]] pw::send::AccessToken accessToken(pw::send::TokenNeed) override {
+        return {true, "held", {}, false};
+    }
+};
+
 }  // namespace
 
 class TestBounceMailbox : public QObject {
@@ -76,6 +84,7 @@ private slots:
     void reading();
     void reportsOfARealRun_data();
     void reportsOfARealRun();
+    void signInAndCopy();
 
 private:
     void put(const QString& name, const QByteArray& mail, const QString& maildir = {});
@@ -83,6 +92,7 @@ private:
     QTemporaryDir m_dir;
     QProcess m_dovecot;
     pw::test::PrivatePostfix m_postfix;
+    QString m_noDovecot;  // why the tests over a real server cannot run here
     QString m_noPostfix;  // why the run's reports cannot be made here
     int m_imap = 0;
     int m_pop3 = 0;
@@ -96,8 +106,10 @@ private:
 };
 
 void TestBounceMailbox::initTestCase() {
+    m_noDovecot = m_noPostfix = "Dovecot is not installed";
     if (!QFile::exists("/usr/sbin/dovecot"))
-        QSKIP("Dovecot is not installed");
+        return;
+    m_noDovecot.clear();
     const QString d = m_dir.path();
     // Dovecot's own users read the password file and the mail below it
     QVERIFY(QFile::setPermissions(d, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
@@ -198,17 +210,26 @@ void TestBounceMailbox::put(const QString& name, const QByteArray& mail, const Q
 
 void TestBounceMailbox::reading_data() {
     QTest::addColumn<bool>("imap");
-    QTest::newRow("IMAP") << true;
-    QTest::newRow("POP3") << false;
+    QTest::addColumn<QString>("reportFolder");
+    QTest::addColumn<QString>("tag");  // of this row's mail in the shared mailbox
+    QTest::addColumn<int>("present");  // rows whose mail is there: the earlier ones', its own
+    QTest::newRow("IMAP") << true << QString() << "i" << 1;
+    QTest::newRow("POP3") << false << QString() << "p" << 2;
+    // the reports acted on move into a folder made for them, '/' written as Dovecot's '.'
+    QTest::newRow("IMAP, reports moved") << true << QString("Postwick/Reports") << "m" << 3;
 }
 
 void TestBounceMailbox::reading() {
+    if (!m_noDovecot.isEmpty())
+        QSKIP(qPrintable(m_noDovecot));
     QFETCH(bool, imap);
+    QFETCH(QString, reportFolder);
+    QFETCH(QString, tag);
+    QFETCH(int, present);
     QTemporaryDir user;
     const QString folder = user.path() + "/";
     const QByteArray key = pw::send::trackingKey(folder);
     const pw::send::RunTracking run{key, pw::send::newRunId()};
-    const QString tag = imap ? "i" : "p";  // both rows share the mailbox
     auto rcpt = [&](const char* name) { return QString(name) + "-" + tag + "@example.net"; };
     const QByteArray unrelated =
         "From: friend@example.org\nTo: taro@example.jp\nSubject: lunch\n"
@@ -254,20 +275,32 @@ void TestBounceMailbox::reading() {
     account.port = imap ? m_imap : m_pop3;
     account.user = "taro";
     account.password = "secret";
-    // the POP3 row finds the IMAP row's five messages too (its user folder is new); their
-    // identifiers were made with the other row's key, so they prove nothing here
-    const int rows = imap ? 1 : 2;
+    account.reportFolder = reportFolder;
+    // a row finds the earlier rows' messages too (its user folder is new); their identifiers
+    // were made with the other rows' keys, so they prove nothing here (the moved ones are gone)
+    const QString moved = m_maildir + ".Postwick.Reports/";
+    const auto movedMail = [&moved] {
+        QStringList mail;
+        for (const char* sub : {"cur/", "new/"})
+            for (const QString& name : QDir(moved + sub).entryList(QDir::Files))
+                mail.append(QString::fromLatin1(pw::test::readFile(moved + sub + name)));
+        return mail;
+    };
+    const int gone = int(movedMail().size());
     MailboxRunResult r = readMailbox(account, folder, {});
     if (r.outcome != MailboxRunOutcome::Done) {
         QFile log(m_dir.path() + "/dovecot.log");
         (void)log.open(QIODevice::ReadOnly);
         QFAIL(qPrintable(r.message + "\n" + log.readAll()));
     }
-    QCOMPARE(r.summary.messages, 5 * rows);
+    QCOMPARE(r.summary.messages, 5 * present - gone);
     QCOMPARE(r.summary.suppressed, 1);
     QCOMPARE(r.summary.counted, 1);
     QCOMPARE(r.summary.noFailure, 1);
-    QCOMPARE(r.summary.unproven, 1 + (rows - 1) * 4);
+    QCOMPARE(r.summary.unproven, 1 + (present - 1) * 4 - gone);
+    QCOMPARE(r.summary.moved, imap && !reportFolder.isEmpty() ? 3 : 0);
+    for (const char* name : {"kaori", "jiro", "saburo"})
+        QCOMPARE(movedMail().filter(rcpt(name)).size(), r.summary.moved > 0 ? 1 : 0);
     pw::db::CSuppressionList list(folder);
     QHash<QString, QString> reasons;
     QCOMPARE(list.ReadReasons(reasons), pw::db::ListRead::Read);
@@ -291,6 +324,9 @@ void TestBounceMailbox::reading() {
                             QDir(m_maildir + "new").entryList(QDir::Files);
     const QStringList mine = all.filter(QRegularExpression("^" + tag + "5\\.host"));
     QCOMPARE(mine.size(), 1);
+    for (int k = 1; k <= 4; ++k)
+        QCOMPARE(all.filter(QRegularExpression(QString("^%1%2\\.host").arg(tag).arg(k))).size(),
+                 k < 4 && r.summary.moved > 0 ? 0 : 1);
     QVERIFY2(!mine[0].contains(QRegularExpression(":2,.*S")), qPrintable(mine[0]));
     QFile f(QDir(m_maildir + "cur").exists(mine[0]) ? m_maildir + "cur/" + mine[0]
                                                     : m_maildir + "new/" + mine[0]);
@@ -431,6 +467,51 @@ void TestBounceMailbox::reportsOfARealRun() {
     const QString path =
         QFile::exists(shop + "cur/" + mine[0]) ? shop + "cur/" + mine[0] : shop + "new/" + mine[0];
     QCOMPARE(pw::test::readFile(path), m_unrelated);
+}
+
+// A scripted server without MOVE, signed in to with the sign-in's token: the report read is
+// copied, flagged and expunged by its UID alone into the folder made first, named with the
+// server's separator in modified UTF-7.
+void TestBounceMailbox::signInAndCopy() {
+    QTemporaryDir user;
+    const QString folder = user.path() + "/";
+    const pw::send::RunTracking run{pw::send::trackingKey(folder), pw::send::newRunId()};
+    const QByteArray mail =
+        report("kaori@example.net", pw::send::trackingId(run, "kaori@example.net"), "5.1.1", "no");
+    const QString signIn =
+        "S: * OK ready\nC: A001 CAPABILITY\nS: * CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2 "
+        "UIDPLUS\nS: A001 OK\nC: A002 AUTHENTICATE XOAUTH2 " +
+        QString::fromLatin1(QByteArray("user=shop\x01"
+                                       "auth=Bearer held\x01\x01")
+                                .toBase64()) +
+        "\nS: A002 OK in\nC: A003 SELECT INBOX\nS: * OK [UIDVALIDITY 7] ok\nS: A003 OK\n";
+    pw::test::ScriptedServer server(
+        {signIn +
+             "C: A004 UID SEARCH UID 1:*\nS: * SEARCH 9\nS: A004 OK\n"
+             "C: A005 UID FETCH 9 BODY.PEEK[]\nR: * 1 FETCH (UID 9 BODY[] {" +
+             QString::number(mail.size()) + "}\\r\\n" +
+             QString::fromLatin1(mail).replace("\n", "\\n") +
+             ")\\r\\n\nS: A005 OK\nC: A006 LOGOUT\nS: A006 OK",
+         signIn + QString("C: A004 CAPABILITY\nS: * CAPABILITY IMAP4rev1 UIDPLUS\nS: A004 OK\n"
+                          "C: A005 LIST \"\" \"\"\nS: * LIST (\\Noselect) \".\" \"\"\nS: A005 OK\n"
+                          "C: A006 LIST \"\" %1\nS: A006 OK\nC: A007 CREATE %1\nS: A007 OK\n"
+                          "C: A008 UID COPY 9 %1\nS: A008 OK\n"
+                          "C: A009 UID STORE 9 +FLAGS.SILENT (\\Deleted)\nS: A009 OK\n"
+                          "C: A010 UID EXPUNGE 9\nS: A010 OK\nC: A011 LOGOUT\nS: A011 OK")
+                      .arg("\"Postwick.&WDFUSg-\"")});
+    MailboxAccount account;
+    account.protocol = MailboxProtocol::Imap;
+    account.security = MailboxSecurity::Plain;
+    account.host = "127.0.0.1";
+    account.port = server.port();
+    account.user = "shop";
+    account.tokens = std::make_shared<Tokens>();
+    account.reportFolder = QString::fromUtf8("Postwick/報告");
+    const MailboxRunResult r = readMailbox(account, folder, {});
+    QVERIFY2(server.finish(), qPrintable(server.report()));
+    QCOMPARE(r.outcome, MailboxRunOutcome::Done);
+    QCOMPARE(r.summary.suppressed, 1);
+    QCOMPARE(r.summary.moved, 1);
 }
 
 QTEST_GUILESS_MAIN(TestBounceMailbox)

@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QPushButton>
 
 #include "resources/Strings.h"
@@ -39,6 +40,10 @@ d_Bounces::d_Bounces(QString userDataFolder, bounces::MailboxAccount account,
     label(m_form->readButton, ids::kBounceReadNow);
     label(m_form->undoButton, ids::kBounceUndo);
     label(m_form->closeButton, ids::kBounceClose);
+    label(m_form->reportFolderLabel, ids::kBounceReportFolderLabel);
+    m_form->reportFolder->setAccessibleName(m_form->reportFolderLabel->accessibleName());
+    m_form->reportFolder->setPlaceholderText(str(ids::kBounceReportFolderHint));
+    m_form->reportFolder->setText(m_account.reportFolder);
     m_form->reports->setAccessibleName(m_form->reportsLabel->accessibleName());
     m_form->reportText->setAccessibleName(m_form->reportLabel->accessibleName());
     m_form->unrecognised->setAccessibleName(m_form->unrecognisedLabel->accessibleName());
@@ -53,6 +58,14 @@ d_Bounces::d_Bounces(QString userDataFolder, bounces::MailboxAccount account,
     connect(m_form->readButton, &QPushButton::clicked, this, &d_Bounces::readNow);
     connect(m_form->undoButton, &QPushButton::clicked, this, &d_Bounces::undoSelected);
     connect(m_form->closeButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_form->reportFolder, &QLineEdit::editingFinished, this, [this] {
+        const QString folder = m_form->reportFolder->text().trimmed();
+        if (folder == m_account.reportFolder)
+            return;
+        m_account.reportFolder = folder;  // the next read already moves
+        if (m_storeReportFolder)
+            m_storeReportFolder(folder);
+    });
     reload();
 }
 
@@ -65,8 +78,9 @@ void d_Bounces::reload() {
                            str(ids::kBounceBookUnreadable)
                                .arg(m_folder + QString::fromLatin1(bounces::kBounceBookFileName)),
                            MessageKind::Information);
-    m_reports->reload(book);
-    m_unrecognised->reload(book);
+    const QHash<QString, QString> campaigns = bounces::campaignNames(m_folder, book);
+    m_reports->reload(book, campaigns);
+    m_unrecognised->reload(book, campaigns);
     m_form->reportText->clear();
     m_form->undoButton->setEnabled(false);
 }

@@ -3,6 +3,7 @@
 // read now and the decisions undone through the same logic the command line uses.
 
 #include <QDialog>
+#include <functional>
 #include <memory>
 
 #include "bounces/BounceListModel.h"
@@ -24,6 +25,10 @@ public:
     [[nodiscard]] bounces::BounceListModel& unrecognised() { return *m_unrecognised; }
     void readNow();
     void undoSelected();
+    // Where the reports folder the user enters is kept (the settings file).
+    void setReportFolderStore(std::function<void(const QString&)> store) {
+        m_storeReportFolder = std::move(store);
+    }
 
 private:
     void reload();
@@ -36,6 +41,7 @@ private:
     IUserInteraction& m_ui;
     std::unique_ptr<bounces::BounceListModel> m_reports;
     std::unique_ptr<bounces::BounceListModel> m_unrecognised;
+    std::function<void(const QString&)> m_storeReportFolder;
 };
 
 }  // namespace pw::app

@@ -21,9 +21,12 @@ void wireSuppressionCommands(CPZPtestDlg& window) {
     window.setCommandHandler(cmd::kBounces, [&window] {
         CAppSession& session = window.session();
         d_Bounces dialog(session.store().Folders().userDataFolder,
-                         bounces::mailboxAccount(session.settings().server),
+                         settingsMailbox(session.settings(), session.settingsPath()),
                          readSoftBounceRule(session.settingsPath()), session.ui(), &window);
         dialog.setObjectName(QStringLiteral("d_Bounces"));
+        dialog.setReportFolderStore([&session](const QString& folder) {
+            storeReportFolder(session.settingsPath(), folder, session.ui());
+        });
         dialog.exec();
     });
     window.setCommandHandler(cmd::kHistory, [&window] {
