@@ -7,6 +7,7 @@
 
 #include "app/Keyring.h"
 #include "app/ProjectStore.h"
+#include "app/RecentList.h"
 #include "app/RunRecovery.h"
 #include "app/StartupCleanup.h"
 #include "send/SendLog.h"
@@ -194,6 +195,7 @@ bool CAppSession::OpenProjectFile(const QString& path) {
     // the list now is the project's own copy or a server's, no file of the user's
     if (r.contents->database == DatabaseOutcome::Written || !r.contents->serverList.isEmpty())
         m_databaseFile.clear();
+    CRecentList(m_folders.userDataFolder).addProject(path);
     return true;
 }
 
