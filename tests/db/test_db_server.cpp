@@ -139,6 +139,12 @@ private slots:
             // now that Bob sees it, his change goes through
             QVERIFY(bob.store->SetCell(0, 2, QStringLiteral("bob@example.org")));
             QCOMPARE(committed(*ann.store, "ADDRESS", 1), QStringLiteral("bob@example.org"));
+            // a deselect of the whole list is everybody's at once, and Ann's grid shows it
+            QVERIFY(ann.store->SetFlagOverView(db::RowFlag::Selected, 0));
+            QCOMPARE(queryColumn(*bob.store, "select SENDING from MAILS order by ID"),
+                     (QStringList{"0", "0", "0"}));
+            QVERIFY(!annGrid.selected(0));
+            QVERIFY(!ann.store->IsModified());
             return;
         }
 
