@@ -46,6 +46,7 @@ void CAppSession::ReadSettingsFile() {
     CIniFile ini(m_settingsPath);
     (void)ini.Load();  // a missing or damaged file leaves the defaults
     m_settings = ReadSettings(ini);
+    ApplyShareListsChoice(m_settings);
     LoadSecrets(m_settings, processKeyring());
     if (m_store)
         m_store->SetRecordLimit(m_settings.recordLimit);

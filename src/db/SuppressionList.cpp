@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include "db/SharedLists.h"
 #include "db/StoreEngine.h"
 
 namespace pw::db {
@@ -62,6 +63,11 @@ IBPP::Database attach(const QString& path) {
     }
 }
 
+constexpr const char* kSuppressedDdl[] = {
+    "CREATE TABLE SUPPRESSED ( ADDRESS VARCHAR(320) NOT NULL PRIMARY KEY, "
+    "REASON VARCHAR(1000), ADDED VARCHAR(20) )",
+    nullptr};
+
 void create(const QString& path) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     IBPP::Database db = makeDatabase(path, true);
@@ -71,9 +77,7 @@ void create(const QString& path) {
         IBPP::Transaction tr = IBPP::TransactionFactory(db);
         tr->Start();
         IBPP::Statement st = IBPP::StatementFactory(db, tr);
-        st->ExecuteImmediate(
-            "CREATE TABLE SUPPRESSED ( ADDRESS VARCHAR(320) NOT NULL PRIMARY KEY, "
-            "REASON VARCHAR(1000), ADDED VARCHAR(20) );");
+        st->ExecuteImmediate(kSuppressedDdl[0]);
         st.reset();
         tr->Commit();
         db->Disconnect();
@@ -84,6 +88,26 @@ void create(const QString& path) {
         QFile::remove(path);
         throw;
     }
+}
+
+// The database of the list attached, or nothing when it has none yet and `create` is No.
+std::optional<IBPP::Database> attachList(const QString& file,
+                                         const std::optional<ServerLogin>& server,
+                                         CreateTable create) {
+    if (server) {
+        IBPP::Database db = ServerDatabase(*server);
+        db->Connect();
+        if (EnsureSharedTable(db, "SUPPRESSED", kSuppressedDdl, create))
+            return db;
+        db->Disconnect();
+        return std::nullopt;
+    }
+    if (!QFileInfo::exists(file)) {
+        if (create == CreateTable::No)
+            return std::nullopt;
+        pw::db::create(file);
+    }
+    return attach(file);
 }
 
 }  // namespace
@@ -116,17 +140,24 @@ QString SuppressionKey(const QString& text) {
 
 CSuppressionList::CSuppressionList(QString userDataFolder) : m_folder(std::move(userDataFolder)) {}
 
+CSuppressionList::CSuppressionList(const TDbData& store)
+    : m_folder(store.Folders().userDataFolder), m_server(SharedListsServer(store)) {}
+
 QString CSuppressionList::FilePath() const {
+    if (m_server)
+        return m_server->connection;
     return m_folder + QString::fromLatin1(kSuppressionFileName);
 }
 
 ListRead CSuppressionList::Read(std::vector<SuppressedEntry>& entries) const {
     entries.clear();
     m_lastError.clear();
-    if (!QFileInfo::exists(FilePath()))
-        return ListRead::Missing;
     try {
-        IBPP::Database db = attach(FilePath());
+        const std::optional<IBPP::Database> attached =
+            attachList(FilePath(), m_server, CreateTable::No);
+        if (!attached)
+            return ListRead::Missing;
+        const IBPP::Database& db = *attached;
         IBPP::Transaction tr =
             IBPP::TransactionFactory(db, IBPP::AccessMode::Read, IBPP::Isolation::Concurrency);
         tr->Start();
@@ -181,9 +212,7 @@ SuppressionChange CSuppressionList::Add(const QStringList& addresses, const QStr
     const QString added = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
     const std::string why = bytes(cutToBytes(reason.trimmed(), kReasonBytes));
     try {
-        if (!QFileInfo::exists(FilePath()))
-            create(FilePath());
-        IBPP::Database db = attach(FilePath());
+        const IBPP::Database db = *attachList(FilePath(), m_server, CreateTable::IfMissing);
         IBPP::Transaction tr = IBPP::TransactionFactory(db);
         tr->Start();
         IBPP::Statement find = IBPP::StatementFactory(db, tr);
@@ -223,10 +252,14 @@ SuppressionChange CSuppressionList::Add(const QStringList& addresses, const QStr
 
 bool CSuppressionList::Remove(const QStringList& addresses) {
     m_lastError.clear();
-    if (addresses.isEmpty() || !QFileInfo::exists(FilePath()))
+    if (addresses.isEmpty())
         return true;
     try {
-        IBPP::Database db = attach(FilePath());
+        const std::optional<IBPP::Database> attached =
+            attachList(FilePath(), m_server, CreateTable::No);
+        if (!attached)
+            return true;
+        const IBPP::Database& db = *attached;
         IBPP::Transaction tr = IBPP::TransactionFactory(db);
         tr->Start();
         IBPP::Statement st = IBPP::StatementFactory(db, tr);
