@@ -7,6 +7,7 @@
 
 #include "app/Keyring.h"
 #include "app/ProjectStore.h"
+#include "app/RecentList.h"
 #include "app/RunRecovery.h"
 #include "app/StartupCleanup.h"
 #include "send/SendLog.h"
@@ -45,6 +46,7 @@ void CAppSession::ReadSettingsFile() {
     CIniFile ini(m_settingsPath);
     (void)ini.Load();  // a missing or damaged file leaves the defaults
     m_settings = ReadSettings(ini);
+    ApplyShareListsChoice(m_settings);
     LoadSecrets(m_settings, processKeyring());
     if (m_store)
         m_store->SetRecordLimit(m_settings.recordLimit);
@@ -194,6 +196,7 @@ bool CAppSession::OpenProjectFile(const QString& path) {
     // the list now is the project's own copy or a server's, no file of the user's
     if (r.contents->database == DatabaseOutcome::Written || !r.contents->serverList.isEmpty())
         m_databaseFile.clear();
+    CRecentList(m_folders.userDataFolder).addProject(path);
     return true;
 }
 

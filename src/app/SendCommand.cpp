@@ -283,6 +283,7 @@ int runSendCommand(const QStringList& arguments) {
     CIniFile ini(settingsPath);
     (void)ini.Load();  // a missing file gives the defaults, as at start-up
     Settings settings = ReadSettings(ini);
+    ApplyShareListsChoice(settings);
     LoadSecrets(settings, processKeyring());  // the window's keyring, the same entries
 
     send::CSendLog log;  // this command's own: it outlives the flow declared below

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include "db/RecordCache.h"
+#include "db/SharedLists.h"
 #include "resources/Strings.h"
 #include "smtp/Charsets.h"
 
@@ -61,6 +62,7 @@ void visitSetupKeys(Settings& s, Visitor&& v) {
     v.integer("AddrSetType", s.addrSetType, 0);
     v.integer("JapaneseExtras", s.japaneseExtras, 0);
     v.integer("ImportDatesIso", s.importDatesIso, 0);
+    v.integer("ShareListsOnServer", s.shareListsOnServer, 1);
     v.boolean("DBExportItem", s.dbExportItem, true);
     v.integer("StrFieldSize", s.strFieldSize, 100);
     v.boolean("SMTPAcceptUnverifiedCert", server.acceptUnverifiedCertificate, false);
@@ -151,6 +153,11 @@ QString unquote(QString f) {
 
 int DefaultCharsetRow(Language language) {
     return language == Language::Japanese ? 0 : smtp::utf8CharsetRow();
+}
+
+void ApplyShareListsChoice(const Settings& s) {
+    db::SetShareOnServer(s.shareListsOnServer != 0 ? db::ShareOnServer::On
+                                                   : db::ShareOnServer::Off);
 }
 
 Settings ReadSettings(const CIniFile& ini) {

@@ -62,6 +62,9 @@ struct Settings {
     int checkBeforeSending = 1;
     // "ImportDatesIso": 1 writes workbook dates as 2024-03-15, 0 in the system's short form.
     int importDatesIso = 0;
+    // "ShareListsOnServer": with a list on a Firebird server, 1 keeps the suppression list and
+    // the sending ledger in its database for everybody on it, 0 in the user's own files.
+    int shareListsOnServer = 1;
     bool dbExportItem = true;
     int strFieldSize = 100;
     // "RecordLimit": the most records of a database (import, Add Record, the editor's list).
@@ -102,6 +105,8 @@ inline constexpr int kAttachmentSizeLimitMaxMb = 1024;
 
 // Reads every key with its default; a missing file or key gives the default.
 [[nodiscard]] Settings ReadSettings(const CIniFile& ini);
+// "ShareListsOnServer" into effect for the lists this process opens on a server.
+void ApplyShareListsChoice(const Settings& s);
 // The charset row of a settings file without "Encode": Shift_JIS where the user reads
 // Japanese, UTF-8 elsewhere (Shift_JIS would turn every accented letter into "?"). A stored
 // value is kept, since the mail texts of the user's project files are in its code page.

@@ -59,6 +59,12 @@ void RegisterServer(const QString& path, const ServerLogin& login);
 // The run lock of a list on a server: row 1 is held (updated, never committed) by the run's
 // attachment while it sends; row 2 names who that is.
 inline constexpr const char* kRunLockTable = "RUN_LOCK";
+// A table of the lists shared on the server (SharedLists.h): true when it is there. When it
+// is missing and `create` says so it is made by `ddl` (statements up to a null) and granted
+// to everybody who may open the list.
+enum class CreateTable { IfMissing, No };
+[[nodiscard]] bool EnsureSharedTable(const IBPP::Database& db, const char* name,
+                                     const char* const* ddl, CreateTable create);
 
 // ---- caption rows (the field-name dialog, the import, the template reader) ----
 // Each works on the caller's database and started transaction with a statement of its own,

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 
 #include "db/LocalFileDatabase.h"
+#include "db/SharedLists.h"
+#include "db/StoreEngine.h"
 
 namespace pw::db {
 
@@ -19,6 +21,31 @@ std::string bytes(const QString& text) {
 
 QString text(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+constexpr const char* kSuppressedDdl[] = {
+    "CREATE TABLE SUPPRESSED ( ADDRESS VARCHAR(320) NOT NULL PRIMARY KEY, "
+    "REASON VARCHAR(1000), ADDED VARCHAR(20) )",
+    nullptr};
+
+// The database of the list attached, or nothing when it has none yet and `create` is No.
+std::optional<IBPP::Database> attachList(const QString& file,
+                                         const std::optional<ServerLogin>& server,
+                                         CreateTable create) {
+    if (server) {
+        IBPP::Database db = ServerDatabase(*server);
+        db->Connect();
+        if (EnsureSharedTable(db, "SUPPRESSED", kSuppressedDdl, create))
+            return db;
+        db->Disconnect();
+        return std::nullopt;
+    }
+    if (!QFileInfo::exists(file)) {
+        if (create == CreateTable::No)
+            return std::nullopt;
+        CreateLocalFile(file, {kSuppressedDdl[0]});
+    }
+    return AttachLocalFile(file, FileWrites::Forced);
 }
 
 }  // namespace
@@ -51,17 +78,24 @@ QString SuppressionKey(const QString& text) {
 
 CSuppressionList::CSuppressionList(QString userDataFolder) : m_folder(std::move(userDataFolder)) {}
 
+CSuppressionList::CSuppressionList(const TDbData& store)
+    : m_folder(store.Folders().userDataFolder), m_server(SharedListsServer(store)) {}
+
 QString CSuppressionList::FilePath() const {
+    if (m_server)
+        return m_server->connection;
     return m_folder + QString::fromLatin1(kSuppressionFileName);
 }
 
 ListRead CSuppressionList::Read(std::vector<SuppressedEntry>& entries) const {
     entries.clear();
     m_lastError.clear();
-    if (!QFileInfo::exists(FilePath()))
-        return ListRead::Missing;
     try {
-        IBPP::Database db = AttachLocalFile(FilePath(), FileWrites::Forced);
+        const std::optional<IBPP::Database> attached =
+            attachList(FilePath(), m_server, CreateTable::No);
+        if (!attached)
+            return ListRead::Missing;
+        const IBPP::Database& db = *attached;
         IBPP::Transaction tr =
             IBPP::TransactionFactory(db, IBPP::AccessMode::Read, IBPP::Isolation::Concurrency);
         tr->Start();
@@ -116,11 +150,7 @@ SuppressionChange CSuppressionList::Add(const QStringList& addresses, const QStr
     const QString added = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
     const std::string why = Utf8Prefix(reason.trimmed(), kReasonBytes);
     try {
-        if (!QFileInfo::exists(FilePath()))
-            CreateLocalFile(FilePath(),
-                            {"CREATE TABLE SUPPRESSED ( ADDRESS VARCHAR(320) NOT NULL PRIMARY KEY, "
-                             "REASON VARCHAR(1000), ADDED VARCHAR(20) );"});
-        IBPP::Database db = AttachLocalFile(FilePath(), FileWrites::Forced);
+        const IBPP::Database db = *attachList(FilePath(), m_server, CreateTable::IfMissing);
         IBPP::Transaction tr = IBPP::TransactionFactory(db);
         tr->Start();
         IBPP::Statement find = IBPP::StatementFactory(db, tr);
@@ -160,10 +190,14 @@ SuppressionChange CSuppressionList::Add(const QStringList& addresses, const QStr
 
 bool CSuppressionList::Remove(const QStringList& addresses) {
     m_lastError.clear();
-    if (addresses.isEmpty() || !QFileInfo::exists(FilePath()))
+    if (addresses.isEmpty())
         return true;
     try {
-        IBPP::Database db = AttachLocalFile(FilePath(), FileWrites::Forced);
+        const std::optional<IBPP::Database> attached =
+            attachList(FilePath(), m_server, CreateTable::No);
+        if (!attached)
+            return true;
+        const IBPP::Database& db = *attached;
         IBPP::Transaction tr = IBPP::TransactionFactory(db);
         tr->Start();
         IBPP::Statement st = IBPP::StatementFactory(db, tr);

@@ -8,9 +8,14 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <vector>
 
+#include "db/ServerLogin.h"
+
 namespace pw::db {
+
+class TDbData;
 
 // "suppression.pzb" in the user data folder.
 inline constexpr const char* kSuppressionFileName = "suppression.pzb";
@@ -43,7 +48,11 @@ class CSuppressionList {
 public:
     // folder ends in '/'.
     explicit CSuppressionList(QString userDataFolder);
+    // The list that goes with the store's recipient list: the SUPPRESSED table of its server
+    // when it is on one and shared there (SharedLists.h), the user's file otherwise.
+    explicit CSuppressionList(const TDbData& store);
 
+    // The file, or the server's database ("host/port:path").
     [[nodiscard]] QString FilePath() const;
     // Every entry, by address. A missing file is an empty list (ListRead::Missing).
     [[nodiscard]] ListRead Read(std::vector<SuppressedEntry>& entries) const;
@@ -59,6 +68,7 @@ public:
 
 private:
     QString m_folder;
+    std::optional<ServerLogin> m_server;
     mutable QString m_lastError;
 };
 

@@ -68,7 +68,7 @@ AddOutcome AddRowsToSuppressionList(EditorSession& session, const QList<int>& ro
     const std::optional<QString> reason = session.ui().askText(request);
     if (!reason)
         return AddOutcome::Cancelled;
-    db::CSuppressionList list(session.store().Folders().userDataFolder);
+    db::CSuppressionList list(session.store());
     return AddAddressesToSuppressionList(list, session.ui(), addresses, *reason);
 }
 

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "compose/MailFile.h"
+#include "db/SharedLists.h"
 #include "db/StoreError.h"
 #include "db/SuppressionList.h"
 #include "resources/Strings.h"
@@ -255,9 +256,16 @@ CheckResult CSendFlow::check(SendKind kind) {
     return open && countRecords() > 0 ? CheckResult::ReadyAddressesUnused : CheckResult::Ready;
 }
 
+db::CSuppressionList CSendFlow::suppressionList() const {
+    // the store's own when its list shares it on the server, the user's file otherwise
+    if (m_store && db::SharedListsServer(*m_store))
+        return db::CSuppressionList(*m_store);
+    return db::CSuppressionList(m_settings.folders.userDataFolder);
+}
+
 bool CSendFlow::readSuppression(QHash<QString, QString>& reasons) {
     m_suppressionFailure.clear();
-    const db::CSuppressionList list(m_settings.folders.userDataFolder);
+    const db::CSuppressionList list = suppressionList();
     if (list.ReadReasons(reasons) != db::ListRead::Failed)
         return true;
     m_suppressionFailure = list.LastError().isEmpty() ? list.FilePath() : list.LastError();
@@ -395,7 +403,7 @@ int CSendFlow::countSelection(db::SendSelectionMode mode) const {
         return 0;
     const int count = m_store->CountSendSelection(mode);
     QHash<QString, QString> reasons;
-    const db::CSuppressionList list(m_settings.folders.userDataFolder);
+    const db::CSuppressionList list = suppressionList();
     if (count <= 0 || list.ReadReasons(reasons) == db::ListRead::Failed || reasons.isEmpty())
         return count;
     // what the run would send: the suppressed are left out of it
@@ -427,9 +435,14 @@ SendingProfile CSendFlow::sendingProfile() const {
 std::unique_ptr<CSendLimiter> CSendFlow::makeLimiter() const {
     const ServerRecord server =
         effectiveServer(m_settings.standardServer, m_document.projectSettings);
-    // the account's own ledger, shared by every project that sends through it
-    auto ledger = std::make_unique<CSendLedger>(m_settings.folders.userDataFolder,
-                                                accountKey(server.smtpServer, server.smtpUserName));
+    // the account's own ledger, shared by every project that sends through it (and by the
+    // colleagues on a shared list)
+    const QString account = accountKey(server.smtpServer, server.smtpUserName);
+    const std::optional<db::ServerLogin> shared =
+        m_store ? db::SharedListsServer(*m_store) : std::nullopt;
+    auto ledger = shared
+                      ? std::make_unique<CSendLedger>(*shared, account)
+                      : std::make_unique<CSendLedger>(m_settings.folders.userDataFolder, account);
     return std::make_unique<CSendLimiter>(sendingProfile(), std::move(ledger),
                                           QDateTime::currentDateTime());
 }

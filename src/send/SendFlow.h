@@ -54,6 +54,7 @@
 #include "compose/CodePage.h"
 #include "compose/MailDocument.h"
 #include "db/RunAttachment.h"
+#include "db/SuppressionList.h"
 #include "db/TDbData.h"
 #include "send/MailJob.h"
 #include "send/MailSendThread.h"
@@ -350,6 +351,7 @@ private:
     [[nodiscard]] int countRecords();  // -1: no database, or it cannot be read
     // The suppression list into `reasons`; false (with the failure kept) when unreadable.
     [[nodiscard]] bool readSuppression(QHash<QString, QString>& reasons);
+    [[nodiscard]] db::CSuppressionList suppressionList() const;
     // The selection without the rows that go to a suppressed address.
     void leaveOutSuppressed(const QHash<QString, QString>& reasons);
     [[nodiscard]] int selectionCount() const { return int(m_ids->size()); }

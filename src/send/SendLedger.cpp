@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+#include "db/SharedLists.h"
+
 namespace pw::send {
 
 namespace {
@@ -34,7 +36,14 @@ CSendLedger::CSendLedger(const QString& userDataFolder, const QString& account) 
     m_path = folder + QStringLiteral("sendledger/") + fileNameFor(account);
 }
 
+CSendLedger::CSendLedger(const db::ServerLogin& server, const QString& account)
+    : m_path(server.connection), m_server(std::make_unique<db::CServerLedger>(server, account)) {}
+
+CSendLedger::~CSendLedger() = default;
+
 qint64 CSendLedger::size() const {
+    if (m_server)
+        return m_server->LastId();
     return QFileInfo(m_path).size();
 }
 
@@ -42,10 +51,25 @@ CSendLedger::Contents CSendLedger::read(const QDateTime& now, qint64 start, qint
     Contents c;
     if (end)
         *end = start;
+    const qint64 from = now.toMSecsSinceEpoch() - CSendLimiter::kDayMs;
+    if (m_server) {
+        std::vector<db::LedgerRow> rows;
+        if (!m_server->RowsAfter(int(start), rows))
+            return c;
+        for (const db::LedgerRow& r : rows) {
+            if (r.kind == 'S' && r.atMs > from)
+                c.sent.push_back(r.atMs);
+            else if (r.kind == 'D' && r.atMs > from - 6 * CSendLimiter::kDayMs)
+                c.learnedDay = std::max(0, r.count);
+        }
+        if (end && !rows.empty())
+            *end = rows.back().id;
+        std::sort(c.sent.begin(), c.sent.end());
+        return c;
+    }
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly) || (start > 0 && !file.seek(start)))
         return c;
-    const qint64 from = now.toMSecsSinceEpoch() - CSendLimiter::kDayMs;
     // a ledger is small (a day of mails); a damaged line is skipped, not trusted
     while (!file.atEnd()) {
         const QByteArray line = file.readLine(256);
@@ -80,10 +104,14 @@ bool CSendLedger::append(const QByteArray& line) {
 }
 
 bool CSendLedger::appendSent(const QDateTime& when) {
+    if (m_server)
+        return m_server->Append('S', when.toMSecsSinceEpoch(), 0);
     return append("S " + QByteArray::number(when.toMSecsSinceEpoch()) + '\n');
 }
 
 bool CSendLedger::appendDayLimit(const QDateTime& when, int count) {
+    if (m_server)
+        return m_server->Append('D', when.toMSecsSinceEpoch(), count);
     return append("D " + QByteArray::number(when.toMSecsSinceEpoch()) + ' ' +
                   QByteArray::number(count) + '\n');
 }

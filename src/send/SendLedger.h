@@ -14,14 +14,23 @@
 
 #include "send/SendLimits.h"
 
+namespace pw::db {
+class CServerLedger;
+struct ServerLogin;
+}  // namespace pw::db
+
 namespace pw::send {
 
 // "<user data>/sendledger/<account>.txt": one line per mail sent, "S <UTC ms>", and the day's
 // limit the server showed, "D <UTC ms> <count>". Lines older than a day are dropped when the
 // file is read. Appending never rewrites what another run wrote.
+// On a list shared on a Firebird server, the same lines are rows of the server's table,
+// positions being row numbers.
 class CSendLedger {
 public:
     CSendLedger(const QString& userDataFolder, const QString& account);
+    CSendLedger(const db::ServerLogin& server, const QString& account);
+    ~CSendLedger();
     [[nodiscard]] const QString& path() const { return m_path; }
     // The times of the mails sent in the 24 hours before `now`, oldest first, and the day's
     // limit learnt from the server (0: none).
@@ -41,6 +50,7 @@ public:
 private:
     bool append(const QByteArray& line);
     QString m_path;
+    std::unique_ptr<db::CServerLedger> m_server;
 };
 
 // Paces a run by its profile and the ledger; shared by the run's connections.

@@ -1,9 +1,13 @@
 // The File commands on the real window: a project with text, HTML and attachments through
 // Save As, New, Open and Save; the save question's three answers; the overwrite question;
-// mail templates; deleting the HTML mail. The title follows every step.
+// mail templates; deleting the HTML mail; a list on a server and the recent list. The title
+// follows every step.
 
+#include <QDialogButtonBox>
 #include <QListWidget>
+#include <QSpinBox>
 
+#include "FirebirdTestServer.h"
 #include "MainWindowFixture.h"
 #include "resources/Strings.h"
 
@@ -163,6 +167,74 @@ private slots:
         QCOMPARE(test::readFile(existing), QByteArray("someone else's"));
         QVERIFY(QFile::exists(other));
         QCOMPARE(f.shownTitle(), QStringLiteral("Postwick - other.pzy"));
+    }
+
+    // A list on a server opened through "Open Database on Server...", then again from the
+    // recent list beside a project; a project file gone since is told and taken off.
+    void serverListThroughTheDialogAndTheRecentList() {
+        MainWindowFixture f;
+        QVERIFY(f.open());
+        test::FirebirdTestServer server(f.env.makeFolder("fbserver"));
+        QVERIFY2(server.start({{"ANN", "sesame"}}), qPrintable(server.errorText()));
+        const QString list = server.createDatabase("office.fdb", {"ANN", "sesame"});
+        QVERIFY2(!list.isEmpty(), qPrintable(server.errorText()));
+        const QString project = f.env.root() + "letter.pzy";
+        QVERIFY(f.window->SaveProjectAs(project));
+
+        // what the dialog showed when it came up: host, database, user
+        QStringList shown;
+        const auto signIn = [&](bool fill) {
+            return MainWindowFixture::whenModal("d_ServerDatabase", [&shown, list,
+                                                                     fill](QWidget* d) {
+                const auto field = [d](const char* name) {
+                    return d->findChild<QLineEdit*>(QLatin1String(name));
+                };
+                shown = QStringList{field("host")->text(), field("database")->text(),
+                                    field("user")->text()};
+                if (fill) {
+                    field("host")->setText("127.0.0.1");
+                    d->findChild<QSpinBox*>("port")->setValue(
+                        list.section(':', 0, 0).section('/', 1).toInt());
+                    field("database")->setText(list.section(':', 1));
+                    field("user")->setText("ANN");
+                }
+                field("password")->setText("sesame");
+                d->findChild<QDialogButtonBox*>("buttons")->button(QDialogButtonBox::Ok)->click();
+            });
+        };
+        const auto recent = [&](int index) {
+            auto* menu = f.find<QMenu>("menuRecent");
+            emit menu->aboutToShow();
+            return menu->findChild<QAction*>(QStringLiteral("recentEntry%1").arg(index));
+        };
+
+        QPointer<QTimer> watch = signIn(true);
+        f.command(cmd::kOpenServerDatabase)->trigger();
+        delete watch;
+        QCOMPARE(shown, (QStringList{"", "", ""}));
+        QCOMPARE(f.session->store().Kind(), db::StoreKind::Server);
+        QCOMPARE(f.session->store().ServerConnection(), list);
+        QVERIFY2(f.ui.asked().isEmpty(), qPrintable(f.ui.askedTexts().join('\n')));
+        QVERIFY(recent(0)->text().contains(list + " as ANN"));
+        QVERIFY(recent(1)->text().endsWith("letter.pzy"));
+
+        f.command(cmd::kNew)->trigger();
+        QCOMPARE(f.session->store().Kind(), db::StoreKind::WorkingCopy);
+        watch = signIn(false);
+        recent(0)->trigger();
+        delete watch;
+        QCOMPARE(shown, (QStringList{"127.0.0.1", list.section(':', 1), "ANN"}));
+        QCOMPARE(f.session->store().ServerConnection(), list);
+
+        QVERIFY(QFile::remove(project));
+        f.ui.clear();
+        recent(1)->trigger();
+        QCOMPARE(f.ui.askedTexts(),
+                 QStringList{str(ids::kRecentMissing).arg(QDir::toNativeSeparators(project))});
+        QCOMPARE(f.session->store().Kind(), db::StoreKind::Server);
+        QVERIFY(!recent(1));
+        QVERIFY(recent(0));
+        f.command(cmd::kNew)->trigger();  // off the server before it stops
     }
 };
 

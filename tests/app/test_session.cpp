@@ -10,6 +10,7 @@
 #include "TestEnv.h"
 #include "app/AppSession.h"
 #include "app/ProjectStore.h"
+#include "app/RecentList.h"
 #include "app/RunRecovery.h"
 #include "compose/MailFile.h"
 #include "resources/Strings.h"
@@ -306,6 +307,76 @@ private slots:
         // a link planted where the folder should be is refused
         QVERIFY(QFile::link(env.makeFolder("elsewhere"), env.root() + "planted"));
         QVERIFY(PrivateFolder(env.root(), "planted").isEmpty());
+    }
+
+    // The recent list over a script of steps: "p:name" opens project "name" (a file made in
+    // the test's folder), "s:server|user" a server list, "gone:name" deletes that project
+    // file, "choose:i" picks entry i. The list is then read back by a second instance.
+    void recentList_data() {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<int>("told");
+        QTest::newRow("add, newest first")
+            << QStringList{"p:a", "p:b"} << QStringList{"p:b", "p:a"} << QString() << 0;
+        QTest::newRow("reopened moves up, once")
+            << QStringList{"p:a", "p:b", "p:c", "p:a"} << QStringList{"p:a", "p:c", "p:b"}
+            << QString() << 0;
+        QTest::newRow("capped, the oldest goes")
+            << QStringList{"p:1", "p:2", "p:3", "p:4", "p:5", "p:6", "p:7"}
+            << QStringList{"p:7", "p:6", "p:5", "p:4", "p:3", "p:2"} << QString() << 0;
+        QTest::newRow("server entry: per list and user, chosen without a file")
+            << QStringList{"s:db1/3051:/srv/a.fdb|ann", "p:a", "s:db1/3051:/srv/a.fdb|bob",
+                           "s:db1/3051:/srv/a.fdb|ANN", "choose:0"}
+            << QStringList{"s:db1/3051:/srv/a.fdb|ANN", "s:db1/3051:/srv/a.fdb|bob", "p:a"}
+            << "s:db1/3051:/srv/a.fdb|ANN" << 0;
+        QTest::newRow("missing file: removed and told, nothing opened")
+            << QStringList{"p:a", "p:b", "gone:a", "choose:1"} << QStringList{"p:b"} << QString()
+            << 1;
+        QTest::newRow("out of range: nothing")
+            << QStringList{"p:a", "choose:3"} << QStringList{"p:a"} << QString() << 0;
+    }
+
+    void recentList() {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, chosen);
+        QFETCH(int, told);
+        test::TestEnv env;
+        const QString data = env.makeFolder("data");
+        const QString projects = env.makeFolder("projects");
+        test::ScriptedUserInteraction ui;
+        CRecentList recent(data);
+        const auto shortName = [](const RecentEntry& e) {
+            if (e.kind == RecentKind::ServerList)
+                return "s:" + e.location + '|' + e.user;
+            return "p:" + QFileInfo(e.location).completeBaseName();
+        };
+        QString picked;
+        for (const QString& step : steps) {
+            const QString arg = step.section(':', 1);
+            if (step.startsWith("p:")) {
+                QVERIFY(test::writeFile(projects + arg + ".pzy", "x"));
+                // another spelling of the same file's path is the same entry
+                recent.addProject(projects + "../projects/" + arg + ".pzy");
+            } else if (step.startsWith("s:")) {
+                recent.addServerList(arg.section('|', 0, 0), arg.section('|', 1));
+            } else if (step.startsWith("gone:")) {
+                QVERIFY(QFile::remove(projects + arg + ".pzy"));
+            } else if (const auto e = recent.choose(arg.toInt(), ui)) {
+                picked = shortName(*e);
+            }
+        }
+        QStringList listed;
+        for (const RecentEntry& e : CRecentList(data).entries()) {
+            listed << shortName(e);
+            QVERIFY(e.label().contains(e.user));
+        }
+        QCOMPARE(listed, expected);
+        QCOMPARE(picked, chosen);
+        QCOMPARE(int(ui.asked().size()), told);
+        if (told)
+            QVERIFY(ui.askedTexts().first().contains("a.pzy"));
     }
 };
 

@@ -371,6 +371,7 @@ private slots:
                                         "AddrSetType=0",
                                         "JapaneseExtras=0",
                                         "ImportDatesIso=0",
+                                        "ShareListsOnServer=1",
                                         "DBExportItem=1",
                                         "StrFieldSize=100",
                                         "SMTPAcceptUnverifiedCert=0",

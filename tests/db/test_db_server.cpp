@@ -6,6 +6,8 @@
 #include "DbFixture.h"
 #include "FirebirdTestServer.h"
 #include "db/RunAttachment.h"
+#include "db/SharedLists.h"
+#include "db/SuppressionList.h"
 #include "resources/Strings.h"
 
 using namespace pw;
@@ -13,7 +15,14 @@ using namespace pw::test;
 
 namespace {
 
-enum class Scene { TwoStoresEdit, RunWhileOthersWork, KilledRun, DroppedConnection, BadLogin };
+enum class Scene {
+    TwoStoresEdit,
+    RunWhileOthersWork,
+    KilledRun,
+    DroppedConnection,
+    BadLogin,
+    SharedLists
+};
 
 const db::ServerLogin kAnn{{}, QStringLiteral("ANN"), QStringLiteral("sesame")};
 const db::ServerLogin kBob{{}, QStringLiteral("BOB"), QStringLiteral("open")};
@@ -86,6 +95,8 @@ private slots:
         QTest::newRow("the connection dropped mid-run: the run reattaches, no outcome lost")
             << Scene::DroppedConnection;
         QTest::newRow("a wrong password is told, nothing opened") << Scene::BadLogin;
+        QTest::newRow("suppressions and the ledger of one desktop are every desktop's")
+            << Scene::SharedLists;
     }
 
     void sharedList() {
@@ -139,6 +150,52 @@ private slots:
             // now that Bob sees it, his change goes through
             QVERIFY(bob.store->SetCell(0, 2, QStringLiteral("bob@example.org")));
             QCOMPARE(committed(*ann.store, "ADDRESS", 1), QStringLiteral("bob@example.org"));
+            // a deselect of the whole list is everybody's at once, and Ann's grid shows it
+            QVERIFY(ann.store->SetFlagOverView(db::RowFlag::Selected, 0));
+            QCOMPARE(queryColumn(*bob.store, "select SENDING from MAILS order by ID"),
+                     (QStringList{"0", "0", "0"}));
+            QVERIFY(!annGrid.selected(0));
+            QVERIFY(!ann.store->IsModified());
+            return;
+        }
+
+        if (scene == Scene::SharedLists) {
+            // Ann's desktop suppresses an address; Bob's, with a home of its own, respects it
+            db::CSuppressionList annList(*ann.store);
+            QCOMPARE(annList.FilePath(), list);
+            QCOMPARE(
+                annList.Add({"Gone@Example.org", "x@example.org"}, "asked to be removed").added, 2);
+            QHash<QString, QString> reasons;
+            QCOMPARE(db::CSuppressionList(*bob.store).ReadReasons(reasons), db::ListRead::Read);
+            QCOMPARE(reasons.value("gone@example.org"), QStringLiteral("asked to be removed"));
+            QVERIFY(db::CSuppressionList(*bob.store).Remove({"x@example.org"}));
+            std::vector<db::SuppressedEntry> entries;
+            QCOMPARE(annList.Read(entries), db::ListRead::Read);
+            QCOMPARE(entries.size(), size_t(1));
+            QVERIFY(!QFileInfo::exists(ann.folders.userDataFolder + db::kSuppressionFileName));
+            // one account's ledger, written from both desktops, read from where one left off
+            const QString account = QStringLiteral("smtp.example.org|office");
+            db::CServerLedger annLedger(on(kAnn, list), account);
+            db::CServerLedger bobLedger(on(kBob, list), account);
+            std::vector<db::LedgerRow> rows;
+            QVERIFY(bobLedger.RowsAfter(0, rows));  // none yet, and no table: nothing failed
+            QVERIFY(rows.empty());
+            QVERIFY(annLedger.Append('S', 1000, 0));
+            QVERIFY(bobLedger.Append('D', 2000, 450));
+            QVERIFY(db::CServerLedger(on(kAnn, list), "other|account").Append('S', 3000, 0));
+            QVERIFY(annLedger.RowsAfter(0, rows));
+            QCOMPARE(rows.size(), size_t(2));
+            QCOMPARE(rows[0].kind, 'S');
+            QCOMPARE(rows[0].atMs, qint64(1000));
+            QCOMPARE(rows[1].count, 450);
+            QCOMPARE(annLedger.LastId(), rows[1].id);
+            QVERIFY(annLedger.RowsAfter(rows[0].id, rows));
+            QCOMPARE(rows.size(), size_t(1));
+            // the choice off: each desktop's own file again
+            db::SetShareOnServer(db::ShareOnServer::Off);
+            const QString home = db::CSuppressionList(*ann.store).FilePath();
+            db::SetShareOnServer(db::ShareOnServer::On);
+            QCOMPARE(home, ann.folders.userDataFolder + db::kSuppressionFileName);
             return;
         }
 

@@ -19,6 +19,7 @@
 #include "app/DocumentCommands.h"
 #include "app/DocumentController.h"
 #include "app/ProgramFiles.h"
+#include "app/RecentList.h"
 #include "app/RunRecovery.h"
 #include "app/gui/CPZPtestDlg.h"
 #include "compose/MailFile.h"
@@ -200,6 +201,7 @@ bool CPZPtestDlg::SaveProjectAs(const QString& chosenPath) {
         if (!SaveProjectTo(path))
             return false;
         m_session.document().projectFilePath = path;
+        CRecentList(m_session.folders().userDataFolder).addProject(path);
         SetModified(false);
         UpdateTitle(QFileInfo(path).fileName());
         return true;

@@ -9,6 +9,7 @@ void wireOtherCommands(CPZPtestDlg& window) {
     wireSettingsCommands(window);
     wireSuppressionCommands(window);
     wireServerListCommands(window);
+    wireRecentList(window);
 }
 
 }  // namespace pw::app

@@ -35,6 +35,11 @@ void wireSettingsCommands(CPZPtestDlg& window);
 void wireSuppressionCommands(CPZPtestDlg& window);
 // Open Database on Server.
 void wireServerListCommands(CPZPtestDlg& window);
+// The File menu's recent projects and server lists.
+void wireRecentList(CPZPtestDlg& window);
+// The server dialog, filled in with a list opened before (or the one open now when the
+// connection is empty); the list is opened on OK.
+void openServerList(CPZPtestDlg& window, const QString& connection, const QString& user);
 
 // After the field captions changed from `before`: offers to write the mail's placeholders
 // with the new ones and shows the document again when they were (WireDatabase.cpp).

@@ -104,6 +104,7 @@ bool RunUserPreferences(CAppSession& session, const QStringList& captions, const
     if (dialog.exec() != QDialog::Accepted)
         return false;
     session.store().SetRecordLimit(session.settings().recordLimit);
+    ApplyShareListsChoice(session.settings());
     return true;
 }
 

@@ -23,12 +23,12 @@ void label(W* widget, int text) {
 
 }  // namespace
 
-d_SuppressionList::d_SuppressionList(const QString& userDataFolder, IUserInteraction& ui,
+d_SuppressionList::d_SuppressionList(db::CSuppressionList list, IUserInteraction& ui,
                                      QWidget* parent)
     : QDialog(parent),
       m_form(std::make_unique<Ui::d_SuppressionList>()),
       m_ui(ui),
-      m_list(userDataFolder),
+      m_list(std::move(list)),
       m_model(std::make_unique<dbtools::SuppressionListModel>(m_list, ui)) {
     m_form->setupUi(this);
     setWindowTitle(str(ids::kSuppressionCaption));

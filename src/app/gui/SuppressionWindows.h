@@ -21,8 +21,7 @@ namespace pw::app {
 class d_SuppressionList : public QDialog {
     Q_OBJECT
 public:
-    d_SuppressionList(const QString& userDataFolder, IUserInteraction& ui,
-                      QWidget* parent = nullptr);
+    d_SuppressionList(db::CSuppressionList list, IUserInteraction& ui, QWidget* parent = nullptr);
     ~d_SuppressionList() override;
 
     [[nodiscard]] dbtools::SuppressionListModel& model() { return *m_model; }

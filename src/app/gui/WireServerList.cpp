@@ -2,34 +2,42 @@
 
 #include "app/Commands.h"
 #include "app/Keyring.h"
+#include "app/RecentList.h"
 #include "app/gui/CPZPtestDlg.h"
 #include "app/gui/CommandWiring.h"
 #include "app/gui/d_ServerDatabase.h"
 
 namespace pw::app {
 
-void wireServerListCommands(CPZPtestDlg& window) {
-    window.setCommandHandler(cmd::kOpenServerDatabase, [&window] {
-        CAppSession& session = window.session();
-        if (window.runState().refuses(session.ui()))
-            return;
-        d_ServerDatabase dialog(&window);
-        dialog.setObjectName(QStringLiteral("d_ServerDatabase"));
+void openServerList(CPZPtestDlg& window, const QString& connection, const QString& user) {
+    CAppSession& session = window.session();
+    if (window.runState().refuses(session.ui()))
+        return;
+    d_ServerDatabase dialog(&window);
+    dialog.setObjectName(QStringLiteral("d_ServerDatabase"));
+    if (connection.isEmpty())
         dialog.prefill(session.store().ServerConnection(), session.store().ServerUser());
-        if (dialog.exec() != QDialog::Accepted)
-            return;
-        db::ServerLogin login = dialog.login();
-        ISecretStore& keyring = processKeyring();
-        const QString key = serverListPasswordKey(login.connection, login.user);
-        if (login.password.isEmpty() && keyring.available())
-            login.password = keyring.read(key).value_or(QString());
-        // the list open now goes: its unsaved changes first
-        if (!session.store().ConfirmClose() || !session.store().OpenServer(login))
-            return;  // the store told why
-        if (!login.password.isEmpty() && keepsPasswordsInKeyring(session.settings(), keyring))
-            (void)keyring.write(key, login.password);
-        window.UpdateDocumentState();
-    });
+    else
+        dialog.prefill(connection, user);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    db::ServerLogin login = dialog.login();
+    ISecretStore& keyring = processKeyring();
+    const QString key = serverListPasswordKey(login.connection, login.user);
+    if (login.password.isEmpty() && keyring.available())
+        login.password = keyring.read(key).value_or(QString());
+    // the list open now goes: its unsaved changes first
+    if (!session.store().ConfirmClose() || !session.store().OpenServer(login))
+        return;  // the store told why
+    if (!login.password.isEmpty() && keepsPasswordsInKeyring(session.settings(), keyring))
+        (void)keyring.write(key, login.password);
+    CRecentList(session.folders().userDataFolder).addServerList(login.connection, login.user);
+    window.UpdateDocumentState();
+}
+
+void wireServerListCommands(CPZPtestDlg& window) {
+    window.setCommandHandler(cmd::kOpenServerDatabase,
+                             [&window] { openServerList(window, QString(), QString()); });
 }
 
 }  // namespace pw::app

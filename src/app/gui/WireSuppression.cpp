@@ -14,7 +14,7 @@ namespace pw::app {
 void wireSuppressionCommands(CPZPtestDlg& window) {
     window.setCommandHandler(cmd::kSuppressionList, [&window] {
         CAppSession& session = window.session();
-        d_SuppressionList dialog(session.store().Folders().userDataFolder, session.ui(), &window);
+        d_SuppressionList dialog(db::CSuppressionList(session.store()), session.ui(), &window);
         dialog.setObjectName(QStringLiteral("d_SuppressionList"));
         dialog.exec();
     });

@@ -97,6 +97,7 @@ void d_UserPreferences::translate() {
     f.recordLimitSpin->setAccessibleName(str(ids::kPrefRecordLimit));
     setTexts(f.keyringCheck, ids::kPrefKeyring);
     setTexts(f.importDatesIsoCheck, ids::kPrefImportDatesIso);
+    setTexts(f.shareListsOnServerCheck, ids::kPrefShareOnServer);
     group(f.fontGroup, ids::kPrefFontGroup, {{f.fontButton, ids::kPrefFontButton}});
     f.fontSample->setAccessibleName(str(ids::kPrefFontSample));
     group(f.errorHandlingGroup, ids::kPrefErrorHandling,
@@ -150,6 +151,7 @@ void d_UserPreferences::load() {
     f.recordLimitSpin->setValue(db::ClampRecordLimit(s.recordLimit));
     f.keyringCheck->setChecked(keepsPasswordsInKeyring(s, processKeyring()));
     f.importDatesIsoCheck->setChecked(s.importDatesIso != 0);
+    f.shareListsOnServerCheck->setChecked(s.shareListsOnServer != 0);
 
     f.fontSample->setFont(m_font);
     f.fontSample->setPlainText(str(ids::kPrefFontSample) +
@@ -199,6 +201,7 @@ void d_UserPreferences::accept() {
     s.recordLimit = db::ClampRecordLimit(f.recordLimitSpin->value());
     // a choice is stored once made; untouched, it keeps following whether a keyring answers
     s.importDatesIso = f.importDatesIsoCheck->isChecked() ? 1 : 0;
+    s.shareListsOnServer = f.shareListsOnServerCheck->isChecked() ? 1 : 0;
     if (f.keyringCheck->isChecked() != keepsPasswordsInKeyring(s, processKeyring()))
         s.keyringPasswords = f.keyringCheck->isChecked() ? 1 : 0;
 
