@@ -89,6 +89,7 @@ private:
     std::map<int, qint64> m_reserved;   // per connection, the slot given and not yet used
     qint64 m_ledgerRead = 0;            // the ledger's bytes read so far
     std::multiset<qint64> m_ownUnseen;  // written by this run, not yet read back
+    qint64 m_ownUnseenBytes = 0;        // the size of those lines in the ledger
     // The slot last given for a mail to go (UTC ms, 0: none yet): the even spacing counts
     // from the start of a mail, not from its end, or each mail's own time slows the rate.
     qint64 m_lastSlot = 0;

@@ -420,6 +420,42 @@ private slots:
         QCOMPARE(next, used >= dayLimit ? t0.addDays(1) : t0.addSecs(100));
     }
 
+    // The day's window counts the mails sent, the slot another connection holds and the mails
+    // pending before the one asked about, whichever of them the window's edge falls on.
+    void dayWindowWithOtherConnections_data() {
+        QTest::addColumn<int>("perDay");
+        QTest::addColumn<int>("sent");      // at t0, t0 + 1 s, ...
+        QTest::addColumn<bool>("held");     // connection 0 holds the slot at t0 + 5 s
+        QTest::addColumn<int>("pending");   // connection 1's
+        QTest::addColumn<int>("expected");  // seconds after t0 + 1 day; -1: at t0 + 5 s
+        QTest::newRow("under the figure") << 3 << 1 << true << 0 << -1;
+        QTest::newRow("the held slot fills it") << 3 << 2 << true << 0 << 0;
+        QTest::newRow("a pending mail fills it") << 3 << 2 << false << 1 << 0;
+        QTest::newRow("the edge on the held slot") << 2 << 1 << true << 1 << 5;
+        QTest::newRow("the edge on a pending mail") << 2 << 0 << true << 2 << 5;
+    }
+    void dayWindowWithOtherConnections() {
+        QFETCH(int, perDay);
+        QFETCH(int, sent);
+        QFETCH(bool, held);
+        QFETCH(int, pending);
+        QFETCH(int, expected);
+        const QDateTime t0 = QDateTime::fromMSecsSinceEpoch(1'800'000'000'000LL, Qt::UTC);
+        const QDateTime now = t0.addSecs(5);
+        SendingProfile p;
+        p.perDay = perDay;
+        CSendLimiter limiter(p, nullptr, t0);
+        for (int i = 0; i < sent; ++i)
+            limiter.sent(t0.addSecs(i));
+        if (held)
+            QCOMPARE(limiter.nextSlot(now, 0, 0), now);
+        QCOMPARE(limiter.nextSlot(now, pending, 1),
+                 expected < 0 ? now : t0.addDays(1).addSecs(expected));
+        // a connection's own slot never holds it back
+        if (held && expected < 0)
+            QCOMPARE(limiter.nextSlot(now, 0, 0), now);
+    }
+
     void counter() { QCOMPARE(counterText(3, 50), QStringLiteral("3  /  50")); }
 
     // ---- the send log ----
