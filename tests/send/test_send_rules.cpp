@@ -371,6 +371,20 @@ private slots:
         CSendLimiter relearnt({}, std::make_unique<CSendLedger>(folder, QStringLiteral("b@h")),
                               t0.addSecs(10));
         QCOMPARE(relearnt.dayLimit(), 3);
+        // a run's own lines are not read back; another run's after them still count
+        const auto ledgerC = [&] {
+            return std::make_unique<CSendLedger>(folder, QStringLiteral("c@h"));
+        };
+        CSendLimiter mine({}, ledgerC(), t0);
+        CSendLimiter theirs({}, ledgerC(), t0);
+        mine.sent(t0);
+        mine.sent(t0.addSecs(1));
+        QCOMPARE(mine.usedInDay(t0.addSecs(2)), 2);
+        theirs.sent(t0.addSecs(3));
+        QCOMPARE(mine.usedInDay(t0.addSecs(4)), 3);
+        mine.sent(t0.addSecs(5));
+        QCOMPARE(mine.usedInDay(t0.addSecs(6)), 4);
+        QCOMPARE(theirs.usedInDay(t0.addSecs(6)), 4);
     }
 
     // Two runs on one account at once: each sees what the other sends while it runs, not only
