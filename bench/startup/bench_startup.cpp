@@ -2,8 +2,12 @@
 // database, beside a bare Qt window (a QWidget shown and painted) started the same way in the
 // same rounds, the two taking turns to go first.
 //
-//   bench_startup [runs]      starts itself `runs` times (default 7, at least 3) each way in
-//                             a fresh environment and prints the medians and the extremes.
+//   bench_startup [runs [recipients]]
+//                             starts itself `runs` times (default 7, at least 3) each way in
+//                             a fresh environment and prints the medians and the extremes;
+//                             with `recipients`, a third way opens a project of that many
+//                             recipients (every field filled) named on the command line, to
+//                             its window shown with the project in it.
 // Each child runs the real application start and exits as soon as the window reports that
 // its fresh document is ready and has painted it; before that it reports its CPU time and
 // its peak memory (the idle window with its fresh document).
@@ -21,10 +25,13 @@
 #include <vector>
 
 #include <QApplication>
+#include <QLabel>
 #include <QWidget>
 
 #include "app/gui/CPZPtestApp.h"
 #include "app/gui/CPZPtestDlg.h"
+#include "compose/MailFile.h"
+#include "support/BenchStore.h"
 
 namespace {
 
@@ -55,12 +62,52 @@ void print(const char* name, Figures& f) {
     }
 }
 
+// A project of `count` recipients with every field filled, its list inside the file.
+bool makeProject(const QString& root, const QString& project, int count) {
+    class Silent : public pw::IUserInteraction {
+    public:
+        pw::Answer message(const QString&, const QString&, pw::MessageKind) override {
+            return pw::Answer::Ok;
+        }
+        std::unique_ptr<pw::IProgress> createProgress() override { return nullptr; }
+    } ui;
+    pw::db::TDbData store({root + "/data/", root + "/state/"}, ui);
+    const QString copy = store.MakeWorkingCopyPath();
+    if (store.CreateDatabase(copy) != pw::db::CreateResult::Created || !store.Open())
+        return false;
+    QString fields = QStringLiteral(", 'rcpt' || :i || '@example.jp', 'Customer ' || :i");
+    for (int k = 3; k <= pw::db::kFieldCount; ++k)
+        fields += QStringLiteral(", 'value %1-' || :i").arg(k);
+    if (!pw::bench::fillStore(store, count, fields))
+        return false;
+    store.SetModified();
+    if (!store.Save(pw::db::SaveMode::Ending))
+        return false;
+    store.Close(pw::db::CloseMode::KeepWorkingCopy);
+    pw::MailDocument doc;
+    doc.senderAddress = QStringLiteral("sender@example.jp");
+    doc.subject = QStringLiteral("Your order [[field3]]");
+    doc.recipientText = QStringLiteral("[[Mail Address]]");
+    doc.textBody = QStringLiteral("Dear [[Name]],\r\n");
+    pw::ProjectWriteOptions options;
+    QDir().mkpath(root + "/preview");
+    options.previewFolder = root + "/preview/";
+    options.workingCopyPath = copy;
+    const pw::WriteResult written = pw::writeProjectFile(project, doc, {}, options, nullptr);
+    QFile::remove(copy);
+    return written.ok();
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     if (argc > 1 && std::strcmp(argv[1], "--child") == 0) {
-        return pw::app::RunPostwick(1, argv, [](pw::app::CPZPtestDlg& w) {
+        // argv[2], when given, is the project the window opens
+        char* childArgv[] = {argv[0], argc > 2 ? argv[2] : nullptr, nullptr};
+        return pw::app::RunPostwick(argc > 2 ? 2 : 1, childArgv, [](pw::app::CPZPtestDlg& w) {
             w.repaint();
+            if (QLabel* status = w.findChild<QLabel*>(QStringLiteral("mainStatusLine")))
+                std::printf("status %s\n", qPrintable(status->text()));
             reportStarted();
             w.close();
         });
@@ -75,11 +122,20 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     const int runs = argc > 1 ? std::max(3, std::atoi(argv[1])) : 7;
-    Figures postwick, bare;
-    for (int turn = 0; turn < 2 * runs; ++turn) {
-        // the two take turns to go first
-        const bool isBare = (turn % 2 == 1) != ((turn / 2) % 2 == 1);
-        Figures& f = isBare ? bare : postwick;
+    const int recipients = argc > 2 ? std::max(0, std::atoi(argv[2])) : 0;
+    QTemporaryDir projectDir;
+    const QString project = projectDir.path() + "/bench.pzy";
+    if (recipients > 0 && !makeProject(projectDir.path(), project, recipients)) {
+        std::fprintf(stderr, "cannot make the project\n");
+        return 1;
+    }
+    const int ways = recipients > 0 ? 3 : 2;
+    Figures postwick, bare, opened;
+    for (int turn = 0; turn < ways * runs; ++turn) {
+        // the ways take turns to go first
+        const int way = (turn + turn / ways) % ways;  // 0 fresh, 1 bare, 2 project
+        const bool isBare = way == 1;
+        Figures& f = way == 0 ? postwick : isBare ? bare : opened;
         QTemporaryDir home;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_DATA_HOME", home.path() + "/data");
@@ -90,7 +146,10 @@ int main(int argc, char* argv[]) {
         child.setProcessEnvironment(env);
         QElapsedTimer t;
         t.start();
-        child.start(QString::fromLocal8Bit(argv[0]), {isBare ? "--bare" : "--child"});
+        QStringList childArgs{isBare ? "--bare" : "--child"};
+        if (way == 2)
+            childArgs << project;
+        child.start(QString::fromLocal8Bit(argv[0]), childArgs);
         if (!child.waitForStarted())
             return 1;
         QByteArray out;
@@ -105,6 +164,12 @@ int main(int argc, char* argv[]) {
                          child.readAllStandardError().constData());
             return 1;
         }
+        // the status line counts the project's records: a project that failed to open
+        // would time a fresh window instead
+        if (way == 2 && !out.contains(" " + QByteArray::number(recipients) + " ")) {
+            std::fprintf(stderr, "run %d: the project did not open\n%s\n", turn, out.constData());
+            return 1;
+        }
         f.ms.push_back(elapsed);
         for (const QByteArray& line : out.split('\n')) {
             if (line.startsWith("cpu "))
@@ -115,6 +180,10 @@ int main(int argc, char* argv[]) {
     }
     print("startup_to_window", postwick);
     print("bare_qt_window", bare);
+    if (recipients > 0) {
+        const QByteArray name = "project_" + QByteArray::number(recipients) + "_to_window";
+        print(name.constData(), opened);
+    }
     std::printf("startup_over_bare_qt_window: %.2f x\n",
                 postwick.ms[postwick.ms.size() / 2] / bare.ms[bare.ms.size() / 2]);
     return 0;

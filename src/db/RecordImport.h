@@ -1,6 +1,6 @@
 #pragma once
 // A bulk load of new records (the import) in a transaction of its own beside the store's main
-// one, so that it commits on its own. Rows go in batches through one statement a batch.
+// one, so that it commits on its own. Rows go in through one prepared insert.
 // Every operation throws StoreError; a load not committed is rolled back when it goes.
 
 #include <array>
@@ -22,24 +22,20 @@ public:
     // The next record: selected, not sent, its 20 field values as stored bytes (the field
     // length is the caller's to keep).
     void add(int id, const std::array<std::string, kFieldCount>& values);
-    // Records executed so far: those of full batches and those added one at a time.
+    // Records inserted so far.
     [[nodiscard]] int written() const { return m_written; }
     void commit() { end(End::Commit); }
     void rollback() { end(End::Rollback); }
 
 private:
     friend class TDbData;
-    RecordImport(const TDbData& store, int rows, int fieldLength, int lockTimeoutSeconds);
+    RecordImport(const TDbData& store, int lockTimeoutSeconds);
     enum class End { Commit, Rollback };
     void end(End how);
 
-    // the transaction and the two statements, kept out of this header
+    // the transaction and the statement, kept out of this header
     struct Engine;
     std::unique_ptr<Engine> m_engine;
-    int m_batch = 1;
-    int m_blockRows = 0;  // rows that go through the batch statement
-    int m_added = 0;
-    int m_inBlock = 0;  // rows whose parameters are set in the batch, not yet executed
     int m_written = 0;
 };
 

@@ -651,12 +651,12 @@ int TDbData::HighestRecordId() try {
     RaiseStoreError();
 }
 
-std::unique_ptr<RecordImport> TDbData::BeginImport(int rows, int lockTimeoutSeconds) try {
+// The row count no longer shapes the load: every record goes through the same insert.
+std::unique_ptr<RecordImport> TDbData::BeginImport(int /*rows*/, int lockTimeoutSeconds) try {
     const IBPP::Database db = m_engine->Database();
     if (!db || !IsOpen())
         return nullptr;
-    return std::unique_ptr<RecordImport>(
-        new RecordImport(*this, rows, m_fieldLength, lockTimeoutSeconds));
+    return std::unique_ptr<RecordImport>(new RecordImport(*this, lockTimeoutSeconds));
 } catch (...) {
     RaiseStoreError();
 }

@@ -13,6 +13,8 @@
 #include <QSet>
 #include <QUrl>
 #include <QUuid>
+#include <algorithm>
+#include <optional>
 
 namespace pw::send {
 
@@ -755,12 +757,32 @@ int CMessageAssembly::recipientsWithJisExtras() const {
                                    smtp::JapaneseExtras::WindowsCodes)
                    ? 1
                    : 0;
+    // Rows whose values are all ASCII (and bring no brackets to form placeholders with) merge
+    // into mails that differ from each other in ASCII only: the first of them answers for
+    // all, instead of merging every mail of the run.
+    const auto ascii = [](const FieldTexts& v) {
+        return std::all_of(v.begin(), v.end(), [](const QString& t) {
+            return std::all_of(t.begin(), t.end(), [](QChar c) {
+                return c.unicode() < 0x80 && c != QLatin1Char('[') && c != QLatin1Char(']');
+            });
+        });
+    };
+    std::optional<bool> asciiRowsLeave;
     int count = 0;
     for (int row = 0; row < rowCount(); ++row) {
         const FieldTexts* values = m_rows->values(row);
-        if (values && leavesJisRepertoire(m_job, merged(row), values, charset, html,
-                                          smtp::JapaneseExtras::WindowsCodes))
-            ++count;
+        if (!values)
+            continue;
+        const bool plain = ascii(*values);
+        if (plain && asciiRowsLeave) {
+            count += *asciiRowsLeave ? 1 : 0;
+            continue;
+        }
+        const bool leaves = leavesJisRepertoire(m_job, merged(row), values, charset, html,
+                                                smtp::JapaneseExtras::WindowsCodes);
+        if (plain)
+            asciiRowsLeave = leaves;
+        count += leaves ? 1 : 0;
     }
     return count;
 }

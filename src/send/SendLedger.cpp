@@ -8,6 +8,8 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <limits>
+#include <vector>
 
 #include "db/SharedLists.h"
 
@@ -25,6 +27,28 @@ QString fileNameFor(const QString& account) {
     if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
         name.prepend(QLatin1Char('_'));
     return name.left(120) + QStringLiteral(".txt");
+}
+
+QByteArray sentLine(qint64 ms) {
+    return "S " + QByteArray::number(ms) + '\n';
+}
+
+// The k-th largest (k >= 1) of the sorted `sent` and the few sorted `extra` together, without
+// merging them: of the ways to take k from the tops of both, the one whose smaller last taken
+// is largest.
+qint64 kthLargest(const std::deque<qint64>& sent, const std::vector<qint64>& extra, qint64 k) {
+    const qint64 n = qint64(sent.size());
+    const qint64 e = qint64(extra.size());
+    qint64 best = std::numeric_limits<qint64>::min();
+    for (qint64 j = std::max<qint64>(0, k - n); j <= std::min(k, e); ++j) {
+        qint64 v = std::numeric_limits<qint64>::max();
+        if (j > 0)
+            v = std::min(v, extra[size_t(e - j)]);
+        if (k - j > 0)
+            v = std::min(v, sent[size_t(n - (k - j))]);
+        best = std::max(best, v);
+    }
+    return best;
 }
 
 }  // namespace
@@ -103,10 +127,14 @@ bool CSendLedger::append(const QByteArray& line) {
     return ::close(fd) == 0 && ok;
 }
 
+qint64 CSendLedger::sentSize(qint64 ms) const {
+    return m_server ? 1 : sentLine(ms).size();
+}
+
 bool CSendLedger::appendSent(const QDateTime& when) {
     if (m_server)
         return m_server->Append('S', when.toMSecsSinceEpoch(), 0);
-    return append("S " + QByteArray::number(when.toMSecsSinceEpoch()) + '\n');
+    return append(sentLine(when.toMSecsSinceEpoch()));
 }
 
 bool CSendLedger::appendDayLimit(const QDateTime& when, int count) {
@@ -138,8 +166,18 @@ int CSendLimiter::dayLimit() const {
 }
 
 void CSendLimiter::readOthers(const QDateTime& now) {
-    if (!m_ledger || m_ledger->size() <= m_ledgerRead)
+    if (!m_ledger)
         return;
+    const qint64 size = m_ledger->size();
+    if (size <= m_ledgerRead)
+        return;
+    if (size == m_ledgerRead + m_ownUnseenBytes) {
+        // grown by exactly this run's own lines, which are counted already: nothing to read
+        m_ledgerRead = size;
+        m_ownUnseen.clear();
+        m_ownUnseenBytes = 0;
+        return;
+    }
     const CSendLedger::Contents c = m_ledger->read(now, m_ledgerRead, &m_ledgerRead);
     for (const qint64 at : c.sent) {
         // this run's own lines come back too: they are counted already
@@ -150,6 +188,9 @@ void CSendLimiter::readOthers(const QDateTime& now) {
     }
     if (c.learnedDay > 0)
         m_learnedDay = c.learnedDay;
+    m_ownUnseenBytes = 0;
+    for (const qint64 at : m_ownUnseen)
+        m_ownUnseenBytes += m_ledger->sentSize(at);
 }
 
 QDateTime CSendLimiter::nextSlot(const QDateTime& now, int pending, int lane) {
@@ -158,13 +199,21 @@ QDateTime CSendLimiter::nextSlot(const QDateTime& now, int pending, int lane) {
     readOthers(now);
     dropOld(nowMs);
     // the slots other connections hold count as sent; the pending mails go now, before the
-    // one asked about
-    std::deque<qint64> times = m_sent;
+    // one asked about. They are few: kept beside the day's mails rather than merged into a
+    // copy of them, which cost a day's worth of copying for every mail.
+    std::vector<qint64> extra;
     for (const auto& [holder, at] : m_reserved)
         if (holder != lane)
-            times.insert(std::upper_bound(times.begin(), times.end(), at), at);
+            extra.push_back(at);
+    std::sort(extra.begin(), extra.end());
+    const auto last = [&] {
+        if (extra.empty())
+            return m_sent.back();
+        return m_sent.empty() ? extra.back() : std::max(m_sent.back(), extra.back());
+    };
     for (int i = 0; i < pending; ++i)
-        times.push_back(std::max(nowMs, times.empty() ? nowMs : times.back()));
+        extra.push_back(std::max(nowMs, m_sent.empty() && extra.empty() ? nowMs : last()));
+    const bool none = m_sent.empty() && extra.empty();
     qint64 slot = std::max(nowMs, m_heldUntil);
     // the per-minute and per-hour figures spread the mails evenly rather than in bursts
     qint64 spacing = 0;
@@ -172,17 +221,18 @@ QDateTime CSendLimiter::nextSlot(const QDateTime& now, int pending, int lane) {
         spacing = std::max<qint64>(spacing, 60000 / m_profile.perMinute);
     if (m_profile.perHour > 0)
         spacing = std::max<qint64>(spacing, 3600000 / m_profile.perHour);
-    if (spacing > 0 && !times.empty())
-        slot =
-            std::max(slot, (pending == 0 && m_lastSlot > 0 ? m_lastSlot : times.back()) + spacing);
+    if (spacing > 0 && !none)
+        slot = std::max(slot, (pending == 0 && m_lastSlot > 0 ? m_lastSlot : last()) + spacing);
     // and none of the windows may ever hold more than its figure
     const auto window = [&](qint64 length, int limit) {
         if (limit <= 0)
             return;
-        const auto first = std::lower_bound(times.begin(), times.end(), slot - length + 1);
-        const auto inWindow = std::distance(first, times.end());
+        const qint64 from = slot - length + 1;
+        const qint64 inWindow =
+            std::distance(std::lower_bound(m_sent.begin(), m_sent.end(), from), m_sent.end()) +
+            std::distance(std::lower_bound(extra.begin(), extra.end(), from), extra.end());
         if (inWindow >= limit)
-            slot = std::max(slot, *(times.end() - limit) + length);
+            slot = std::max(slot, kthLargest(m_sent, extra, limit) + length);
     };
     window(60000, m_profile.perMinute);
     window(3600000, m_profile.perHour);
@@ -200,8 +250,10 @@ void CSendLimiter::sent(const QDateTime& when, int lane) {
     m_reserved.erase(lane);
     m_sent.insert(std::upper_bound(m_sent.begin(), m_sent.end(), ms), ms);
     m_rateRefusals = 0;
-    if (m_ledger && m_ledger->appendSent(when))
+    if (m_ledger && m_ledger->appendSent(when)) {
         m_ownUnseen.insert(ms);
+        m_ownUnseenBytes += m_ledger->sentSize(ms);
+    }
 }
 
 void CSendLimiter::release(int lane) {

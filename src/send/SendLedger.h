@@ -43,6 +43,8 @@ public:
     [[nodiscard]] Contents read(const QDateTime& now, qint64 from = 0, qint64* end = nullptr) const;
     // The file's size now (0 when there is none).
     [[nodiscard]] qint64 size() const;
+    // How much size() grows by the sent line of `ms`: its bytes in a file, one row on a server.
+    [[nodiscard]] qint64 sentSize(qint64 ms) const;
     // False when the line could not be written (the run goes on; the limits hold for it).
     bool appendSent(const QDateTime& when);
     bool appendDayLimit(const QDateTime& when, int count);
@@ -99,6 +101,7 @@ private:
     std::map<int, qint64> m_reserved;   // per connection, the slot given and not yet used
     qint64 m_ledgerRead = 0;            // the ledger's bytes read so far
     std::multiset<qint64> m_ownUnseen;  // written by this run, not yet read back
+    qint64 m_ownUnseenBytes = 0;        // the size of those lines in the ledger
     // The slot last given for a mail to go (UTC ms, 0: none yet): the even spacing counts
     // from the start of a mail, not from its end, or each mail's own time slows the rate.
     qint64 m_lastSlot = 0;

@@ -406,6 +406,13 @@ void TestAssembly::japaneseExtrasReadStrictly() {
     QCOMPARE((read.replacements > 0 ? QStringList{"?"} : QStringList()) + read.charsets, charsets);
     QCOMPARE(pw::smtp::withStandardEquivalents(QString::fromUtf8("①㈱髙﨑")),
              QString::fromUtf8("(1)(株)高崎"));
+    // rows of ASCII only count as the first of them: not at all, or every one when the mail's
+    // own text leaves the repertoire
+    for (int i = 0; i < 5; ++i)
+        rows.push_back(row(QStringLiteral("a%1@x.jp").arg(i), QStringLiteral("Smith %1").arg(i)));
+    QCOMPARE(CMessageAssembly(job, rows).recipientsWithJisExtras(), 263);
+    job.bodyText += QString::fromUtf8("①");
+    QCOMPARE(CMessageAssembly(job, rows).recipientsWithJisExtras(), 305);
 }
 
 void TestAssembly::messageIds() {

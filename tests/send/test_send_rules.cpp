@@ -371,6 +371,20 @@ private slots:
         CSendLimiter relearnt({}, std::make_unique<CSendLedger>(folder, QStringLiteral("b@h")),
                               t0.addSecs(10));
         QCOMPARE(relearnt.dayLimit(), 3);
+        // a run's own lines are not read back; another run's after them still count
+        const auto ledgerC = [&] {
+            return std::make_unique<CSendLedger>(folder, QStringLiteral("c@h"));
+        };
+        CSendLimiter mine({}, ledgerC(), t0);
+        CSendLimiter theirs({}, ledgerC(), t0);
+        mine.sent(t0);
+        mine.sent(t0.addSecs(1));
+        QCOMPARE(mine.usedInDay(t0.addSecs(2)), 2);
+        theirs.sent(t0.addSecs(3));
+        QCOMPARE(mine.usedInDay(t0.addSecs(4)), 3);
+        mine.sent(t0.addSecs(5));
+        QCOMPARE(mine.usedInDay(t0.addSecs(6)), 4);
+        QCOMPARE(theirs.usedInDay(t0.addSecs(6)), 4);
     }
 
     // Two runs on one account at once: each sees what the other sends while it runs, not only
@@ -418,6 +432,42 @@ private slots:
         QCOMPARE(run.dayLimit(), dayLimit);
         const QDateTime next = run.nextSlot(t0.addSecs(100));
         QCOMPARE(next, used >= dayLimit ? t0.addDays(1) : t0.addSecs(100));
+    }
+
+    // The day's window counts the mails sent, the slot another connection holds and the mails
+    // pending before the one asked about, whichever of them the window's edge falls on.
+    void dayWindowWithOtherConnections_data() {
+        QTest::addColumn<int>("perDay");
+        QTest::addColumn<int>("sent");      // at t0, t0 + 1 s, ...
+        QTest::addColumn<bool>("held");     // connection 0 holds the slot at t0 + 5 s
+        QTest::addColumn<int>("pending");   // connection 1's
+        QTest::addColumn<int>("expected");  // seconds after t0 + 1 day; -1: at t0 + 5 s
+        QTest::newRow("under the figure") << 3 << 1 << true << 0 << -1;
+        QTest::newRow("the held slot fills it") << 3 << 2 << true << 0 << 0;
+        QTest::newRow("a pending mail fills it") << 3 << 2 << false << 1 << 0;
+        QTest::newRow("the edge on the held slot") << 2 << 1 << true << 1 << 5;
+        QTest::newRow("the edge on a pending mail") << 2 << 0 << true << 2 << 5;
+    }
+    void dayWindowWithOtherConnections() {
+        QFETCH(int, perDay);
+        QFETCH(int, sent);
+        QFETCH(bool, held);
+        QFETCH(int, pending);
+        QFETCH(int, expected);
+        const QDateTime t0 = QDateTime::fromMSecsSinceEpoch(1'800'000'000'000LL, Qt::UTC);
+        const QDateTime now = t0.addSecs(5);
+        SendingProfile p;
+        p.perDay = perDay;
+        CSendLimiter limiter(p, nullptr, t0);
+        for (int i = 0; i < sent; ++i)
+            limiter.sent(t0.addSecs(i));
+        if (held)
+            QCOMPARE(limiter.nextSlot(now, 0, 0), now);
+        QCOMPARE(limiter.nextSlot(now, pending, 1),
+                 expected < 0 ? now : t0.addDays(1).addSecs(expected));
+        // a connection's own slot never holds it back
+        if (held && expected < 0)
+            QCOMPARE(limiter.nextSlot(now, 0, 0), now);
     }
 
     void counter() { QCOMPARE(counterText(3, 50), QStringLiteral("3  /  50")); }
