@@ -263,13 +263,29 @@ db::CSuppressionList CSendFlow::suppressionList() const {
     return db::CSuppressionList(m_settings.folders.userDataFolder);
 }
 
-bool CSendFlow::readSuppression(QHash<QString, QString>& reasons) {
-    m_suppressionFailure.clear();
+QString CSendFlow::readSuppressionReasons(QHash<QString, QString>& reasons) const {
+    const auto failure = [](const db::CSuppressionList& list) {
+        return list.LastError().isEmpty() ? list.FilePath() : list.LastError();
+    };
     const db::CSuppressionList list = suppressionList();
-    if (list.ReadReasons(reasons) != db::ListRead::Failed)
-        return true;
-    m_suppressionFailure = list.LastError().isEmpty() ? list.FilePath() : list.LastError();
-    return false;
+    if (list.ReadReasons(reasons) == db::ListRead::Failed)
+        return failure(list);
+    if (list.FilePath() == db::CSuppressionList(m_settings.folders.userDataFolder).FilePath())
+        return {};
+    // Beside a shared list the user's own file still holds: what this desktop suppressed
+    // before sharing, and what its bounce reader adds there.
+    const db::CSuppressionList own(m_settings.folders.userDataFolder);
+    QHash<QString, QString> ownReasons;
+    if (own.ReadReasons(ownReasons) == db::ListRead::Failed)
+        return failure(own);
+    for (auto it = ownReasons.cbegin(); it != ownReasons.cend(); ++it)
+        reasons.insert(it.key(), it.value());
+    return {};
+}
+
+bool CSendFlow::readSuppression(QHash<QString, QString>& reasons) {
+    m_suppressionFailure = readSuppressionReasons(reasons);
+    return m_suppressionFailure.isEmpty();
 }
 
 void CSendFlow::leaveOutSuppressed(const QHash<QString, QString>& reasons) {
@@ -403,8 +419,7 @@ int CSendFlow::countSelection(db::SendSelectionMode mode) const {
         return 0;
     const int count = m_store->CountSendSelection(mode);
     QHash<QString, QString> reasons;
-    const db::CSuppressionList list = suppressionList();
-    if (count <= 0 || list.ReadReasons(reasons) == db::ListRead::Failed || reasons.isEmpty())
+    if (count <= 0 || !readSuppressionReasons(reasons).isEmpty() || reasons.isEmpty())
         return count;
     // what the run would send: the suppressed are left out of it
     auto reader = std::make_shared<db::CRunAttachment>(

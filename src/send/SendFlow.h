@@ -352,6 +352,8 @@ private:
     // The suppression list into `reasons`; false (with the failure kept) when unreadable.
     [[nodiscard]] bool readSuppression(QHash<QString, QString>& reasons);
     [[nodiscard]] db::CSuppressionList suppressionList() const;
+    // Every suppressed address's reason; empty text when all could be read, else what failed.
+    [[nodiscard]] QString readSuppressionReasons(QHash<QString, QString>& reasons) const;
     // The selection without the rows that go to a suppressed address.
     void leaveOutSuppressed(const QHash<QString, QString>& reasons);
     [[nodiscard]] int selectionCount() const { return int(m_ids->size()); }
