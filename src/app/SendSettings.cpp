@@ -36,10 +36,8 @@ send::SendFlowSettings sendFlowSettingsFrom(const Settings& s, const db::DbFolde
     f.pacing = {s.oneTimeSend, s.sendWait, s.connectWait, s.sendContinue};
     f.charsetRow = s.encode;
     f.textCodePage = MailCodePage(s.encode);
-    f.addrSetType = send::addrSetTypeFromSetting(s.addrSetType);
-    f.japaneseExtras = s.japaneseExtras == 1   ? smtp::JapaneseExtras::WindowsCodes
-                       : s.japaneseExtras == 2 ? smtp::JapaneseExtras::Replace
-                                               : smtp::JapaneseExtras::Utf8;
+    f.addrSetType = s.addrSetType;
+    f.japaneseExtras = s.japaneseExtras;
     f.testEmailAddress = s.testEmailAddress;
     f.strFieldSize = s.strFieldSize;
     f.settingsFile = s.filePath;
