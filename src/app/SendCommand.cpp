@@ -336,7 +336,12 @@ int runSendCommand(const QStringList& arguments) {
     } previewGuard{preview};
 
     send::SendFlowSettings flowSettings = sendFlowSettingsFrom(
-        settings, db::DbFolders{folders.userDataFolder, folders.workingCopyFolder}, preview);
+        settings, db::DbFolders{folders.userDataFolder, folders.workingCopyFolder}, preview,
+        [&console](const QString&, TokenKept kept) {
+            // nobody saves this command's settings: a token not kept is lost for the next run
+            if (kept == TokenKept::NotStored)
+                console.err(str(ids::kCliTokenNotStored));
+        });
     const bool interactive = ::isatty(STDIN_FILENO) != 0;
     if (!interactive &&
         send::errorPolicyFromSetting(flowSettings.pacing.sendContinue) == send::ErrorPolicy::Ask)

@@ -18,9 +18,11 @@ send::ServerRecord standardServerRecord(const Settings& s, RotatedTokenNotice ro
         // a token the provider rotates is kept for the next run at once, where the old one was
         r.tokens = std::make_shared<serversettings::COAuthTokens>(
             oauth, [where = tokenPlaceOf(s), rotated](const QString& token) {
-                (void)StoreRotatedToken(token, where, processKeyring());
+                const TokenKept kept = StoreRotatedToken(token, where, processKeyring())
+                                           ? TokenKept::Stored
+                                           : TokenKept::NotStored;
                 if (rotated)
-                    rotated(token);
+                    rotated(token, kept);
             });
     }
     return r;

@@ -142,7 +142,7 @@ std::unique_ptr<send::CSendFlow> CPZPtestDlg::MakeSendFlow() {
     auto flow = std::make_unique<send::CSendFlow>(
         sendFlowSettingsFrom(
             s, m_session.store().Folders(), m_session.folders().mainPreviewFolder(),
-            [this](const QString& token) {
+            [this](const QString& token, TokenKept) {
                 // the next run and the save at the end use the new one
                 QMetaObject::invokeMethod(
                     this, [this, token] { m_session.settings().oauthRefreshToken = token; },
