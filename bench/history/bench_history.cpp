@@ -181,7 +181,7 @@ int main(int argc, char* argv[]) {
             cpu, bench::CpuClock::Thread);
         perMail.push_back(ms * 1000.0 / kRecipients);
         perMailCpu.push_back(cpu.front() * 1000.0 / kRecipients);
-        finish.push_back(bench::timeMs([&] { history.finish(send::RunStatus::Running, {}); },
+        finish.push_back(bench::timeMs([&] { history.finish(send::RunStatus::Completed, {}); },
                                        finishCpu, bench::CpuClock::Thread));
         if (history.campaignId() == 0)
             std::fprintf(stderr, "not recorded: %s\n", qPrintable(history.failure()));
@@ -197,7 +197,7 @@ int main(int argc, char* argv[]) {
             std::this_thread::sleep_until(begin + std::chrono::microseconds(500) * p);
             history.recipientDone({p, address(p), send::Outcome::Sent, {}, {}});
         }
-        pacedFinish.push_back(bench::timeMs([&] { history.finish(send::RunStatus::Running, {}); },
+        pacedFinish.push_back(bench::timeMs([&] { history.finish(send::RunStatus::Completed, {}); },
                                             pacedFinishCpu, bench::CpuClock::Thread));
     }
     std::printf("record_per_mail_on_worker: %.2f us\n", bench::median(perMail));

@@ -81,7 +81,7 @@ Round sendOver(int connections, int mails, quint16 port) {
         },
         cpu, bench::CpuClock::Process);
     Round r;
-    r.sent = worker.sentCount();
+    r.sent = worker.report().sent;
     r.mailsPerSecond = 1000.0 * r.sent / ms;
     r.cpuMsPerMail = cpu.back() / std::max(1, r.sent);
     return r;

@@ -36,8 +36,8 @@ CAppSession::StartResult CAppSession::Start() {
     m_sendLog.setPath(m_folders.logFilePath());
     m_store = std::make_unique<db::TDbData>(
         db::DbFolders{m_folders.userDataFolder, m_folders.workingCopyFolder}, m_ui);
-    // Its dropped database errors stay on standard error: the send log holds what runs and
-    // connection tests record, and it keeps nothing written before the first of them.
+    // Its dropped database errors go where the window tells them (the send log holds what
+    // runs and connection tests record, and keeps nothing written before the first of them).
     m_store->SetRecordLimit(m_settings.recordLimit);
     return StartResult::Ready;
 }

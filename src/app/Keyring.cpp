@@ -158,7 +158,8 @@ void LoadSecrets(Settings& s, ISecretStore& keyring) {
     // keyring costs no call to it.
     for (const Secret& secret : kSecrets) {
         QString& value = secretValue(s, secret);
-        const bool looked = secret.token ? s.oauthProvider != 0 : s.keyringPasswords == 1;
+        const bool looked = secret.token ? s.oauthProvider != serversettings::OAuthProvider::None
+                                         : s.keyringPasswords == 1;
         if (!value.isEmpty() || !looked)
             continue;
         if (const std::optional<QString> stored = keyring.read(QString::fromLatin1(secret.key)))
@@ -190,7 +191,7 @@ void StoreSecrets(CIniFile& ini, const Settings& s, ISecretStore& keyring) {
 
 void StoreSignIn(CIniFile& ini, const Settings& s, ISecretStore& keyring) {
     ini.SetInt(kSetup, "SMTPVerifMethod", storedNumber(s.server.smtpVerifMethod));
-    ini.SetInt(kSetup, "OAuthProvider", s.oauthProvider);
+    ini.SetInt(kSetup, "OAuthProvider", storedNumber(s.oauthProvider));
     ini.SetText(kSetup, "OAuthClientID", s.oauthClientId);
     ini.SetText(kSetup, "OAuthClientSecret", ScramblePassword(s.oauthClientSecret));
     ini.SetText(kSetup, "OAuthAuthorizeURL", s.oauthAuthorizeUrl);

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include "app/Settings.h"
+
 namespace pw::app {
 
 // "StrFieldSize" offers 50, 100, ... 250: index i is 50 * i + 50; another stored value
@@ -15,19 +17,6 @@ namespace pw::app {
 // "SendContinue" from the three buttons: 1 for the first, 3 for the second, else 4.
 [[nodiscard]] int SendContinueFromButtons(bool ignoreChecked, bool dialogChecked);
 [[nodiscard]] int SendContinueButton(int sendContinue);  // 0, 1 or 2
-
-// The Mail page's ranges; stored values outside them are shown (and stored) in range, so
-// that the send run never sees a batch of 0 or a negative pause.
-struct PreferenceRange {
-    int minimum;
-    int maximum;
-    [[nodiscard]] int clamp(int value) const {
-        return value < minimum ? minimum : value > maximum ? maximum : value;
-    }
-};
-inline constexpr PreferenceRange kOneTimeSendRange{1, 100};
-inline constexpr PreferenceRange kSendWaitRange{0, 300};
-inline constexpr PreferenceRange kConnectWaitRange{0, 60};
 
 // The editor font as chosen and the form it is used in: regular weight, not italic.
 struct EditorFont {

@@ -9,17 +9,6 @@
 
 namespace pw::app {
 
-CodePage MailCodePage(int encode) {
-    // The row's Windows code page, not its MIME name: a Shift_JIS project sent under
-    // ISO-2022-JP has the same texts, and ISO-8859-2 rows hold Windows-1250 bytes.
-    const smtp::CharsetRow& row = smtp::charsetRow(encode);
-    if (const char* name = smtp::codePageConverterName(row.windowsCodePage)) {
-        if (std::optional<CodePage> cp = CodePage::fromName(QByteArray(name)))
-            return *cp;
-    }
-    return CodePage::utf8();
-}
-
 RecoveryResult RecoverInterruptedRun(const send::InterruptedRun& run, const QString& scratchFolder,
                                      const CodePage& textCodePage, QString* inFlight) {
     if (!run.projectUnchanged())

@@ -10,10 +10,6 @@
 
 namespace pw::app {
 
-// The code page of a project's mail texts: the Windows code page of the charset row chosen by
-// "Encode".
-[[nodiscard]] CodePage MailCodePage(int encode);
-
 enum class RecoveryResult {
     Written,         // the project now carries the outcomes; marker and copy removed
     ProjectChanged,  // the project was saved since the run: its outcomes are the newer ones

@@ -179,6 +179,20 @@ void removeFolder(const QString& folder) {
 
 }  // namespace
 
+SendExit exitStatusOf(const send::RunRefusal& refusal) {
+    switch (refusal.reason) {
+        case send::RefusalReason::None:
+        case send::RefusalReason::NoData:  // nobody to send to is no failure
+        case send::RefusalReason::NoneMarked:
+        case send::RefusalReason::NothingUnsent:
+            return SendExit::Complete;
+        case send::RefusalReason::ProjectNotWritable:
+            return SendExit::NotRecorded;
+        default:
+            return SendExit::Unusable;
+    }
+}
+
 bool isSendCommandLine(const QStringList& arguments) {
     return arguments.contains(QStringLiteral("--send"));
 }
@@ -323,7 +337,12 @@ int runSendCommand(const QStringList& arguments) {
     } previewGuard{preview};
 
     send::SendFlowSettings flowSettings = sendFlowSettingsFrom(
-        settings, db::DbFolders{folders.userDataFolder, folders.workingCopyFolder}, preview);
+        settings, db::DbFolders{folders.userDataFolder, folders.workingCopyFolder}, preview,
+        [&console](const QString&, TokenKept kept) {
+            // nobody saves this command's settings: a token not kept is lost for the next run
+            if (kept == TokenKept::NotStored)
+                console.err(str(ids::kCliTokenNotStored));
+        });
     const bool interactive = ::isatty(STDIN_FILENO) != 0;
     if (!interactive &&
         send::errorPolicyFromSetting(flowSettings.pacing.sendContinue) == send::ErrorPolicy::Ask)
@@ -333,9 +352,9 @@ int runSendCommand(const QStringList& arguments) {
 
     // Bad settings and folders are refused before the project is touched, the files of its
     // mail once it is read: the same checks as the window's, before the first mail.
-    if (const send::Preparation early = flow.checkFilesAndFolders(); !early.ok()) {
+    if (const send::RunRefusal early = flow.checkFilesAndFolders(); !early.ok()) {
         console.err(flow.refusalText(early));
-        return int(SendExit::Unusable);
+        return int(exitStatusOf(early));
     }
     // A run the timer started waits for another run of the project, or a window that shows
     // it, to end (bounded): it must neither send the same recipients again nor leave them
@@ -405,49 +424,25 @@ int runSendCommand(const QStringList& arguments) {
         return exitCode;
     };
 
-    switch (flow.check(cl.test ? send::SendKind::Test : send::SendKind::Send)) {
-        case send::CheckResult::Ready:
-        case send::CheckResult::ReadyAddressesUnused:
-            break;
-        case send::CheckResult::NoTestAddress:
-            console.err(str(ids::kNoTestAddress));
-            return endWithoutRun(int(SendExit::Unusable));
-        case send::CheckResult::NoRecipient:
-            console.err(str(ids::kCliNoRecipient));
-            return endWithoutRun(int(SendExit::Unusable));
-        case send::CheckResult::DatabaseUnusable:
-            console.err(flow.openFailure().isEmpty() ? str(ids::kCliDatabaseUnusable)
-                                                     : flow.openFailure());
-            return endWithoutRun(int(SendExit::Unusable));
-        case send::CheckResult::NoData:
-            console.out(str(ids::kNoDataInDatabase));
-            return endWithoutRun(int(SendExit::Complete));
-        case send::CheckResult::AddressSuppressed:
-            console.err(send::formatMessageText(
-                str(cl.test ? ids::kTestAddressSuppressed : ids::kAddressSuppressed),
-                {flow.suppressedAddress()}));
-            return endWithoutRun(int(SendExit::Unusable));
-        case send::CheckResult::SuppressionUnreadable:
-            console.err(send::formatMessageText(str(ids::kSuppressionUnreadable),
-                                                {flow.suppressionFailure()}));
-            return endWithoutRun(int(SendExit::Unusable));
-    }
+    // A refusal before the first mail: told as the window tells it, on standard output when
+    // there is just nobody to send to.
+    const auto refuse = [&](const send::RunRefusal& refusal) {
+        const SendExit exit = exitStatusOf(refusal);
+        if (exit == SendExit::Complete)
+            console.out(flow.refusalText(refusal));
+        else
+            console.err(flow.refusalText(refusal));
+        return endWithoutRun(int(exit));
+    };
+    if (const send::RunRefusal checked =
+            flow.check(cl.test ? send::SendKind::Test : send::SendKind::Send);
+        !checked.ok())
+        return refuse(checked);
     if (flow.mode() == send::SendMode::Merge) {
-        const int count = flow.chooseSelection(static_cast<db::SendSelectionMode>(cl.selection));
-        if (count == send::kSuppressionUnreadable) {
-            console.err(send::formatMessageText(str(ids::kSuppressionUnreadable),
-                                                {flow.suppressionFailure()}));
-            return endWithoutRun(int(SendExit::Unusable));
-        }
-        if (count < 0) {
-            console.err(str(ids::kCliDatabaseUnreadable) + QLatin1Char(' ') + projectPath);
-            return endWithoutRun(int(SendExit::Unusable));
-        }
-        if (count == 0) {
-            console.out(send::emptySelectionText(static_cast<db::SendSelectionMode>(cl.selection),
-                                                 flow.failedCount()));
-            return endWithoutRun(int(SendExit::Complete));
-        }
+        if (const send::RunRefusal chosen =
+                flow.chooseSelection(static_cast<db::SendSelectionMode>(cl.selection));
+            !chosen.ok())
+            return refuse(chosen);
     }
 
     // The check reads the recipients chosen and one merged message; it sends nothing and
@@ -470,22 +465,11 @@ int runSendCommand(const QStringList& arguments) {
     const send::RunQuestions questions{send::Asking::NoOne, cl.force
                                                                 ? send::OverInterrupted::SendAll
                                                                 : send::OverInterrupted::Refuse};
-    const send::Preparation prepared = flow.prepare(ui, questions);
-    for (const QString& warning : prepared.warnings)
+    const send::RunRefusal prepared = flow.prepare(ui, questions);
+    for (const QString& warning : flow.warnings())
         console.err(warning);
-    switch (prepared.problem) {
-        case send::PrepareProblem::None:
-            break;
-        case send::PrepareProblem::ProjectBusy:
-            console.err(str(ids::kCliProjectBusy) + QLatin1Char(' ') + projectPath);
-            return endWithoutRun(int(SendExit::Unusable));
-        case send::PrepareProblem::ProjectNotWritable:
-            console.err(flow.refusalText(prepared));
-            return endWithoutRun(int(SendExit::NotRecorded));
-        default:
-            console.err(flow.refusalText(prepared));
-            return endWithoutRun(int(SendExit::Unusable));
-    }
+    if (!prepared.ok())
+        return refuse(prepared);
 
     // ---- the run ----
     ConsoleProgress progress(console, interactive);
@@ -506,31 +490,8 @@ int runSendCommand(const QStringList& arguments) {
     const send::SendSummary summary = flow.runToEnd(progress);
 
     int exitCode = int(SendExit::Complete);
-    switch (summary.start) {
-        case send::StartResult::Started:
-            break;
-        case send::StartResult::DryRunFolderFailed:
-            console.err(str(ids::kCliDryRunFolder) + QLatin1Char(' ') + cl.dryRunFolder);
-            return endWithoutRun(int(SendExit::Unusable));
-        case send::StartResult::ProjectBusy:
-            console.err(str(ids::kCliProjectBusy) + QLatin1Char(' ') + projectPath);
-            return endWithoutRun(int(SendExit::Unusable));
-        case send::StartResult::NotWritable:
-            console.err(str(ids::kCliNotWritable) + QLatin1Char(' ') + projectPath);
-            return endWithoutRun(int(SendExit::NotRecorded));
-        case send::StartResult::Refused:
-            console.err(flow.refusalText(summary.preparation));
-            return endWithoutRun(int(SendExit::Unusable));
-        case send::StartResult::ListInUse:
-            console.err(str(ids::kSendListInUse).arg(summary.lockHolder));
-            return endWithoutRun(int(SendExit::Unusable));
-        case send::StartResult::BadCharset:
-        case send::StartResult::MarkerFailed:
-        case send::StartResult::AlreadyRunning:
-        case send::StartResult::NotChecked:
-            console.err(str(ids::kCliDatabaseUnusable));
-            return endWithoutRun(int(SendExit::Unusable));
-    }
+    if (!summary.refusal.ok())
+        return refuse(summary.refusal);
     switch (summary.status) {
         case send::RunStatus::Cancelled:
             exitCode = int(SendExit::Cancelled);

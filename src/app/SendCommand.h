@@ -26,6 +26,8 @@
 
 #include <QStringList>
 
+#include "send/RunTypes.h"
+
 namespace pw::app {
 
 // Exit statuses of the command.
@@ -38,6 +40,10 @@ enum class SendExit : int {
     NotRecorded = 5,  // outcomes could not be recorded or written back (kept for the next run)
     CheckFoundProblem = 6,  // "--check": the deliverability check found a problem
 };
+
+// The exit status of a run refused before its first mail (SendExit::Complete when there was
+// just nobody to send to).
+[[nodiscard]] SendExit exitStatusOf(const send::RunRefusal& refusal);
 
 // True when the arguments ask for the command-line sender ("--send" among them).
 [[nodiscard]] bool isSendCommandLine(const QStringList& arguments);

@@ -18,9 +18,11 @@ send::ServerRecord standardServerRecord(const Settings& s, RotatedTokenNotice ro
         // a token the provider rotates is kept for the next run at once, where the old one was
         r.tokens = std::make_shared<serversettings::COAuthTokens>(
             oauth, [where = tokenPlaceOf(s), rotated](const QString& token) {
-                (void)StoreRotatedToken(token, where, processKeyring());
+                const TokenKept kept = StoreRotatedToken(token, where, processKeyring())
+                                           ? TokenKept::Stored
+                                           : TokenKept::NotStored;
                 if (rotated)
-                    rotated(token);
+                    rotated(token, kept);
             });
     }
     return r;
@@ -36,10 +38,8 @@ send::SendFlowSettings sendFlowSettingsFrom(const Settings& s, const db::DbFolde
     f.pacing = {s.oneTimeSend, s.sendWait, s.connectWait, s.sendContinue};
     f.charsetRow = s.encode;
     f.textCodePage = MailCodePage(s.encode);
-    f.addrSetType = send::addrSetTypeFromSetting(s.addrSetType);
-    f.japaneseExtras = s.japaneseExtras == 1   ? smtp::JapaneseExtras::WindowsCodes
-                       : s.japaneseExtras == 2 ? smtp::JapaneseExtras::Replace
-                                               : smtp::JapaneseExtras::Utf8;
+    f.addrSetType = s.addrSetType;
+    f.japaneseExtras = s.japaneseExtras;
     f.testEmailAddress = s.testEmailAddress;
     f.strFieldSize = s.strFieldSize;
     f.settingsFile = s.filePath;

@@ -9,9 +9,11 @@
 
 namespace pw::app {
 
-// Told, on the run's thread, the refresh token the provider gave in place of the old one,
-// once it is stored where the old one was (the window keeps its settings up to date with it).
-using RotatedTokenNotice = std::function<void(const QString&)>;
+// Told, on the run's thread, the refresh token the provider gave in place of the old one, and
+// whether it could be stored where the old one was (the window keeps its settings up to date
+// with it, which its save writes; the command line tells a token it could not keep).
+enum class TokenKept { Stored, NotStored };
+using RotatedTokenNotice = std::function<void(const QString&, TokenKept)>;
 
 // The standard server record: every server key of "SETUP", the trusted certificates and,
 // for the OAuth2 method or a sign-in, its tokens (without a sign-in they say so).

@@ -56,7 +56,7 @@ serversettings::ServerSettingsValues ServerValuesOf(const Settings& s, const Ser
 
 serversettings::OAuthValues OAuthValuesOf(const Settings& s) {
     serversettings::OAuthValues o;
-    o.provider = serversettings::oauthProviderFromSetting(s.oauthProvider);
+    o.provider = s.oauthProvider;
     o.clientId = s.oauthClientId;
     o.clientSecret = s.oauthClientSecret;
     o.authorizeUrl = s.oauthAuthorizeUrl;
@@ -70,7 +70,7 @@ serversettings::OAuthValues OAuthValuesOf(const Settings& s) {
 }
 
 void ApplyOAuthValues(const serversettings::OAuthValues& o, Settings& s) {
-    s.oauthProvider = static_cast<int>(o.provider);
+    s.oauthProvider = o.provider;
     s.oauthClientId = o.clientId;
     s.oauthClientSecret = o.clientSecret;
     s.oauthAuthorizeUrl = o.authorizeUrl;

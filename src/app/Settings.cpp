@@ -11,6 +11,32 @@
 #include "resources/Strings.h"
 #include "smtp/Charsets.h"
 
+namespace pw {
+namespace {
+
+// The stored numbers of the choices only the settings file keeps; a number the program never
+// writes reads as the first choice.
+void readStored(int stored, send::AddrSetType& out) {
+    out = stored == 1   ? send::AddrSetType::RestCc
+          : stored == 2 ? send::AddrSetType::RestBcc
+                        : send::AddrSetType::AllTo;
+}
+void readStored(int stored, smtp::JapaneseExtras& out) {
+    out = stored == 1   ? smtp::JapaneseExtras::WindowsCodes
+          : stored == 2 ? smtp::JapaneseExtras::Replace
+                        : smtp::JapaneseExtras::Utf8;
+}
+void readStored(int stored, serversettings::OAuthProvider& out) {
+    using serversettings::OAuthProvider;
+    out = stored == 1   ? OAuthProvider::Microsoft365
+          : stored == 2 ? OAuthProvider::Google
+          : stored == 3 ? OAuthProvider::Custom
+                        : OAuthProvider::None;
+}
+
+}  // namespace
+}  // namespace pw
+
 namespace pw::app {
 
 namespace {
@@ -59,8 +85,8 @@ void visitSetupKeys(Settings& s, Visitor&& v) {
     v.integer("SendWait", s.sendWait, 0);
     v.integer("ConnectWait", s.connectWait, 0);
     v.boolean("StartShortcut", s.startShortcut, true);
-    v.integer("AddrSetType", s.addrSetType, 0);
-    v.integer("JapaneseExtras", s.japaneseExtras, 0);
+    v.choice("AddrSetType", s.addrSetType, send::AddrSetType::AllTo);
+    v.choice("JapaneseExtras", s.japaneseExtras, smtp::JapaneseExtras::Utf8);
     v.integer("ImportDatesIso", s.importDatesIso, 0);
     v.integer("ShareListsOnServer", s.shareListsOnServer, 1);
     v.boolean("DBExportItem", s.dbExportItem, true);
@@ -68,7 +94,7 @@ void visitSetupKeys(Settings& s, Visitor&& v) {
     v.boolean("SMTPAcceptUnverifiedCert", server.acceptUnverifiedCertificate, false);
     v.integer("AttachmentSizeLimit", s.attachmentSizeLimit, 25);
     v.integer("CheckBeforeSending", s.checkBeforeSending, 1);
-    v.integer("OAuthProvider", s.oauthProvider, 0);
+    v.choice("OAuthProvider", s.oauthProvider, serversettings::OAuthProvider::None);
     v.text("OAuthClientID", s.oauthClientId, "");
     v.password("OAuthClientSecret", s.oauthClientSecret);
     v.text("OAuthAuthorizeURL", s.oauthAuthorizeUrl, "");
@@ -151,6 +177,17 @@ QString unquote(QString f) {
 
 }  // namespace
 
+CodePage MailCodePage(int encode) {
+    // The row's Windows code page, not its MIME name: a Shift_JIS project sent under
+    // ISO-2022-JP has the same texts, and ISO-8859-2 rows hold Windows-1250 bytes.
+    const smtp::CharsetRow& row = smtp::charsetRow(encode);
+    if (const char* name = smtp::codePageConverterName(row.windowsCodePage)) {
+        if (std::optional<CodePage> cp = CodePage::fromName(QByteArray(name)))
+            return *cp;
+    }
+    return CodePage::utf8();
+}
+
 int DefaultCharsetRow(Language language) {
     return language == Language::Japanese ? 0 : smtp::utf8CharsetRow();
 }
@@ -165,9 +202,9 @@ Settings ReadSettings(const CIniFile& ini) {
     visitSetupKeys(s, Reader{ini});
     // A hand-edited or typed value beyond what the preferences offer would pause a run for
     // days (SendWait 100000) or never send (OneTimeSend 0): bring it into range.
-    s.oneTimeSend = std::clamp(s.oneTimeSend, kOneTimeSendMin, kOneTimeSendMax);
-    s.sendWait = std::clamp(s.sendWait, 0, kSendWaitMaxSeconds);
-    s.connectWait = std::clamp(s.connectWait, 0, kConnectWaitMaxMinutes);
+    s.oneTimeSend = kOneTimeSendRange.clamp(s.oneTimeSend);
+    s.sendWait = kSendWaitRange.clamp(s.sendWait);
+    s.connectWait = kConnectWaitRange.clamp(s.connectWait);
     s.attachmentSizeLimit = std::clamp(s.attachmentSizeLimit, 1, kAttachmentSizeLimitMaxMb);
     s.filePath = ini.path();
     if (ini.loadStatus() == CIniFile::LoadStatus::Unreadable)

@@ -8,20 +8,32 @@
 #include <QString>
 
 #include "app/IniFile.h"
+#include "compose/CodePage.h"
 #include "compose/ServerConfig.h"
+#include "db/RecordCache.h"
 #include "resources/Strings.h"
+#include "send/MailJob.h"
+#include "serversettings/OAuthSignIn.h"
+#include "smtp/Charsets.h"
 #include "smtp/SSLSocket.h"
 
 namespace pw::app {
 
 inline constexpr char kSetup[] = "SETUP";
 
-// The ranges the preferences offer for the batch size, the batch pause (seconds) and the
-// pause before resending (minutes); values read from the file are brought into them.
-inline constexpr int kOneTimeSendMin = 1;
-inline constexpr int kOneTimeSendMax = 100;
-inline constexpr int kSendWaitMaxSeconds = 300;
-inline constexpr int kConnectWaitMaxMinutes = 60;
+// The ranges of the batch size, the batch pause (seconds) and the pause before resending
+// (minutes): the preferences offer them, and values read from the file are brought into
+// them, so that the send run never sees a batch of 0 or a negative pause.
+struct PreferenceRange {
+    int minimum;
+    int maximum;
+    [[nodiscard]] int clamp(int value) const {
+        return value < minimum ? minimum : value > maximum ? maximum : value;
+    }
+};
+inline constexpr PreferenceRange kOneTimeSendRange{1, 100};
+inline constexpr PreferenceRange kSendWaitRange{0, 300};
+inline constexpr PreferenceRange kConnectWaitRange{0, 60};
 inline constexpr char kWindow[] = "WINDOW";
 inline constexpr char kHistory[] = "HISTORY";
 
@@ -54,10 +66,9 @@ struct Settings {
     int sendWait = 0;
     int connectWait = 0;
     bool startShortcut = true;
-    int addrSetType = 0;
-    // "JapaneseExtras": characters outside JIS X 0208 in a Japanese charset's mail; 0 that
-    // recipient's mail in UTF-8, 1 the Windows codes, 2 standard equivalents.
-    int japaneseExtras = 0;
+    send::AddrSetType addrSetType = send::AddrSetType::AllTo;
+    // "JapaneseExtras": characters outside JIS X 0208 in a Japanese charset's mail.
+    smtp::JapaneseExtras japaneseExtras = smtp::JapaneseExtras::Utf8;
     // "CheckBeforeSending": the deliverability check before the Transmission dialog (1 on).
     int checkBeforeSending = 1;
     // "ImportDatesIso": 1 writes workbook dates as 2024-03-15, 0 in the system's short form.
@@ -68,11 +79,11 @@ struct Settings {
     bool dbExportItem = true;
     int strFieldSize = 100;
     // "RecordLimit": the most records of a database (import, Add Record, the editor's list).
-    int recordLimit = 20000;
+    int recordLimit = db::kDefaultRecordLimit;
     QString defaultDbPath;  // written only by the default-database command
     QString autoBoxText;    // "AutoBoxText" of "HISTORY": the last frame characters of Auto Frame
-    // The OAuth 2.0 sign-in ("OAuthProvider" 0 none, 1 Microsoft 365, 2 Google, 3 custom).
-    int oauthProvider = 0;
+    // The OAuth 2.0 sign-in ("OAuthProvider").
+    serversettings::OAuthProvider oauthProvider = serversettings::OAuthProvider::None;
     QString oauthClientId;
     QString oauthClientSecret;  // a secret: the keyring, or scrambled like a password
     QString oauthAuthorizeUrl;  // custom provider
@@ -111,6 +122,9 @@ void ApplyShareListsChoice(const Settings& s);
 // Japanese, UTF-8 elsewhere (Shift_JIS would turn every accented letter into "?"). A stored
 // value is kept, since the mail texts of the user's project files are in its code page.
 [[nodiscard]] int DefaultCharsetRow(Language language);
+// The code page of a project's mail texts: the Windows code page of the charset row chosen by
+// "Encode".
+[[nodiscard]] CodePage MailCodePage(int encode);
 // Writes "ShowFieldWnd" and every "SETUP" key but "DefaultDBPath", in their fixed order.
 void WriteSettings(CIniFile& ini, const Settings& s);
 

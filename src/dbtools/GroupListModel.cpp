@@ -92,7 +92,8 @@ bool GroupListModel::setData(const QModelIndex& index, const QVariant& value, in
     try {
         m_store.RenameGroup(m_items[index.row()].id, name);
     } catch (const db::StoreError& e) {
-        m_store.ReportDroppedError("Renaming a group", e);
+        // the name stays as it was: say why, in the engine's words
+        inform(m_ui, str(ids::kGroupRenameFailed).arg(QString::fromUtf8(e.what())));
         return false;
     }
     m_items[index.row()].name = name;

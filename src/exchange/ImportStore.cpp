@@ -112,14 +112,30 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
                              MessageKind::Information);
         }
     }
+    // A membership the database refuses is dropped by the store with its words in the
+    // diagnostics: counted here on the way through, so the user hears of it.
+    int membershipsLost = 0;
+    const db::DiagnosticSink diagnostics = store.Diagnostics();
+    store.SetDiagnostics([&membershipsLost, &diagnostics](const QString& text) {
+        ++membershipsLost;
+        if (diagnostics)
+            diagnostics(text);
+    });
     for (const auto& [group, record] : pairs) {
+        const int lostBefore = membershipsLost;
         try {
             store.AddToGroup(group, record);
-            ++result.memberships;
         } catch (const db::StoreError& e) {
             store.ReportDroppedError("import group membership", e);
         }
+        if (membershipsLost == lostBefore)
+            ++result.memberships;
     }
+    store.SetDiagnostics(diagnostics);
+    if (membershipsLost > 0)  // the records stay; told once, not once per record
+        (void)ui.message(str(ids::kImportDataFileCaption),
+                         str(ids::kImportMembershipsFailed).arg(membershipsLost),
+                         MessageKind::Information);
 
     if (session.firstRecordOption()) {
         const QStringList& headings = session.headings();

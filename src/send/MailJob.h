@@ -24,8 +24,6 @@ enum class AddrSetType : int {
     RestCc = 1,   // the first To, the rest Cc
     RestBcc = 2,  // the first To, the rest Bcc
 };
-// Values the preferences cannot produce count as AllTo.
-[[nodiscard]] AddrSetType addrSetTypeFromSetting(int value);
 
 // The automatic line wrap of the mail document (the Auto-Wrap tool).
 struct AutoWrapSetting {

@@ -163,24 +163,26 @@ void CMailSendThread::run() {
     }
     m_log.reset();
     // The cancel flag is not cleared: a cancel that came before the start still counts.
-    m_errors.store(0);
-    m_sent.store(0);
-    m_everConnected.store(false);
-    m_status.store(static_cast<int>(RunStatus::Running));
+    m_report.errors = 0;
+    m_report.sent = 0;
+    m_report.everConnected = false;
+    m_report.status = RunStatus::Running;
 
     try {
         runSteps();
     } catch (const std::exception& e) {
         // Nothing of the run is meant to throw; should anything, the run ends in order.
         log(str(ids::kLogUnableToConnect));
-        m_status.store(static_cast<int>(RunStatus::Failed));
+        m_report.status = RunStatus::Failed;
         (void)m_progress.prompt(SendPrompt::EscapedFailure, productName(),
                                 escapedFailureText(0x80070000u, QString::fromUtf8(e.what()), {}));
     }
 
     log(str(ids::kLogEnded));
-    if (m_errors.load() != 0 && !m_cancel.load())
-        m_status.store(static_cast<int>(RunStatus::Failed));
+    if (m_report.errors != 0 && !m_cancel.load())
+        m_report.status = RunStatus::Failed;
+    if (m_report.status == RunStatus::Running)
+        m_report.status = RunStatus::Completed;
     m_message.reset();
     m_ahead.reset();
 }
@@ -191,7 +193,7 @@ void CMailSendThread::runSteps() {
     for (const QString& who : m_run.inFlightOfKilledRun) {
         log(str(ids::kLogKilledInFlight));
         log(formatMessageText(str(ids::kLogPossiblyDeliveredTo), {who}));
-        m_possiblyDelivered.append(who);
+        m_report.possiblyDelivered.append(who);
     }
     for (const SuppressedRecipient& r : m_run.suppressed) {
         log(formatMessageText(
@@ -207,21 +209,21 @@ void CMailSendThread::runSteps() {
     (void)connectWithinLimits(limitReplies);
 
     if (m_cancel.load()) {
-        m_status.store(static_cast<int>(RunStatus::Cancelled));
+        m_report.status = RunStatus::Cancelled;
     } else if (!m_transport->isConnected()) {
-        m_status.store(static_cast<int>(RunStatus::Failed));
+        m_report.status = RunStatus::Failed;
     } else if (m_run.mode == SendMode::Single) {
         m_total = 1;
         m_progress.setRange(1);
         const MailTexts texts = m_source->texts();
-        const size_t refusals = m_refusals.size();
-        const qsizetype possibly = m_possiblyDelivered.size();
+        const size_t refusals = m_report.refusals.size();
+        const qsizetype possibly = m_report.possiblyDelivered.size();
         const Outcome outcome = sendOne(1, texts, -1, 0);
         count(outcome);
         tell(1, texts, outcome, refusals, possibly);
         m_progress.step();
         if (m_cancel.load())
-            m_status.store(static_cast<int>(RunStatus::Cancelled));
+            m_report.status = RunStatus::Cancelled;
     } else {
         const int n = static_cast<int>(m_run.recordIds.size());
         m_total = n;
@@ -231,9 +233,9 @@ void CMailSendThread::runSteps() {
         endMoreConnections();
     }
     if (m_stopFailed.load() && !m_cancel.load())
-        m_status.store(static_cast<int>(RunStatus::Failed));
+        m_report.status = RunStatus::Failed;
 
-    if (m_status.load() != static_cast<int>(RunStatus::Failed) || m_transport->isConnected()) {
+    if (m_report.status != RunStatus::Failed || m_transport->isConnected()) {
         m_progress.setStatus(str(ids::kSendStatusDisconnecting));
         disconnectGracefully();
         log(m_transport->disconnectedEntry());
@@ -254,15 +256,15 @@ void CMailSendThread::sendRows() {
             // deleted since the choice: nobody is left to get its mail
             log(formatMessageText(str(ids::kLogRecordGoneSkipped),
                                   {QString::number(m_run.recordIds[size_t(index)])}));
-            m_skipped.fetch_add(1);
+            ++m_report.skipped;
             m_progress.step();
             continue;
         }
         if (state == RowState::Unreadable) {
             log(str(ids::kLogRecipientsUnreadable));
-            m_errors.fetch_add(1);
+            ++m_report.errors;
             stopFailed();
-            m_status.store(static_cast<int>(RunStatus::Failed));
+            m_report.status = RunStatus::Failed;
             break;
         }
         if (!firstMail && m_run.pacing.sendWait != 0 && batch < 1) {
@@ -274,7 +276,7 @@ void CMailSendThread::sendRows() {
                 if (!m_cancel.load())
                     break;  // another connection stopped the run
                 log(str(ids::kLogTerminatedByUser));
-                m_status.store(static_cast<int>(RunStatus::Cancelled));
+                m_report.status = RunStatus::Cancelled;
                 break;
             }
             m_progress.setStatus(str(ids::kSendStatusConnecting));
@@ -284,7 +286,7 @@ void CMailSendThread::sendRows() {
             if (!m_cancel.load())
                 break;  // another connection stopped the run
             log(str(ids::kLogTerminatedByUser));
-            m_status.store(static_cast<int>(RunStatus::Cancelled));
+            m_report.status = RunStatus::Cancelled;
             break;
         }
         --batch;
@@ -297,8 +299,8 @@ void CMailSendThread::sendRows() {
         if (!pauseNext && !paceNext && m_claimed < 0)
             m_claimed = m_lanes->take();
         const int nextRow = !pauseNext && !paceNext ? m_claimed : -1;
-        const size_t refusals = m_refusals.size();
-        const qsizetype possibly = m_possiblyDelivered.size();
+        const size_t refusals = m_report.refusals.size();
+        const qsizetype possibly = m_report.possiblyDelivered.size();
         const Outcome outcome = sendOne(current, texts, index, index, nextRow);
         if (m_leaving) {
             // the server takes no more connections: this row and the one taken ahead go
@@ -321,15 +323,14 @@ void CMailSendThread::sendRows() {
                 str(recorded == RecordResult::RecordGone ? ids::kLogRecordGone
                                                          : ids::kLogOutcomeNotRecorded),
                 {QString::number(recordId)}));
-            m_outcomeLost.store(true);
+            m_report.outcomeLost = true;
             stopFailed();
         } else {
             clearInFlight();
         }
         flushLog();
         if (m_cancel.load() || m_stopFailed.load() || m_lanes->stopped()) {
-            m_status.store(
-                static_cast<int>(m_cancel.load() ? RunStatus::Cancelled : RunStatus::Failed));
+            m_report.status = m_cancel.load() ? RunStatus::Cancelled : RunStatus::Failed;
             break;
         }
         m_progress.step();
@@ -348,13 +349,13 @@ int CMailSendThread::takeRow() {
 void CMailSendThread::count(Outcome outcome) {
     switch (outcome) {
         case Outcome::Sent:
-            m_sent.fetch_add(1);
+            ++m_report.sent;
             break;
         case Outcome::NotSent:
-            (m_skippedMail ? m_skipped : m_failed).fetch_add(1);
+            ++(m_skippedMail ? m_report.skipped : m_report.failed);
             break;
         case Outcome::NotYetSent:
-            m_later.fetch_add(1);
+            ++m_report.later;
             break;
     }
 }
@@ -374,7 +375,7 @@ bool CMailSendThread::holdForLimit(LimitReply kind, QString reply, int& limitRep
     const QString when = displayLocale().toString(until, QLocale::ShortFormat);
     if (++limitReplies > kLimitTries) {
         log(formatMessageText(str(ids::kLogLimitGivesUp), {when}));
-        m_errors.fetch_add(1);
+        ++m_report.errors;
         stopFailed();
         return false;
     }
@@ -442,23 +443,9 @@ void CMailSendThread::endMoreConnections() {
     for (const auto& more : m_more) {
         more->wait();
         // what the run counts is every connection's
-        m_errors.fetch_add(more->m_errors.load());
-        m_sent.fetch_add(more->m_sent.load());
-        m_failed.fetch_add(more->m_failed.load());
-        m_skipped.fetch_add(more->m_skipped.load());
-        m_later.fetch_add(more->m_later.load());
-        m_possiblyDelivered += more->m_possiblyDelivered;
-        m_refusals.insert(m_refusals.end(), more->m_refusals.begin(), more->m_refusals.end());
-        if (more->m_clearSignIn.load())
-            m_clearSignIn.store(true);
-        if (more->m_signInProblem.load())
-            m_signInProblem.store(true);
-        if (more->m_outcomeLost.load())
-            m_outcomeLost.store(true);
+        m_report.add(more->m_report);
         if (more->m_stopFailed.load())
             m_stopFailed.store(true);
-        if (!m_refusal && more->m_refusal)
-            m_refusal = more->m_refusal;
     }
     m_bufferLog = false;
 }
@@ -466,9 +453,9 @@ void CMailSendThread::endMoreConnections() {
 void CMailSendThread::connectProcedure() {
     const ConnectOutcome outcome =
         runConnectProcedure(*m_transport, m_run.server, m_cancel, [this](const ConnectAttempt& a) {
-            if (!a.result.ok && a.result.certificateRefused && !m_refusal)
-                m_refusal = CertificateRefusal{a.result.certificate, a.result.description,
-                                               a.call.host, a.call.port};
+            if (!a.result.ok && a.result.certificateRefused && !m_report.certificateRefused)
+                m_report.certificateRefused = CertificateRefusal{
+                    a.result.certificate, a.result.description, a.call.host, a.call.port};
             // A failure names the reason the client knows (refused, handshake, STARTTLS,
             // password, certificate).
             log(a.result.ok ? m_transport->connectedEntry(a.call)
@@ -477,7 +464,8 @@ void CMailSendThread::connectProcedure() {
             // said once a run: the password of every connection went the same way
             if (a.result.ok && m_transport->overNetwork() &&
                 a.call.method != smtp::AuthMethod::None &&
-                a.call.kind == smtp::ConnectionType::None && !m_clearSignIn.exchange(true))
+                a.call.kind == smtp::ConnectionType::None &&
+                !std::exchange(m_report.signedInWithoutTls, true))
                 log(str(ids::kLogClearTextSignIn));
         });
     const TransportResult& last = outcome.last.result;
@@ -487,15 +475,15 @@ void CMailSendThread::connectProcedure() {
     QString reply = last.lastResponse.isEmpty() ? last.description : last.lastResponse;
     m_connectReply = reply.replace(QLatin1String("\r\n"), QLatin1String(" ")).simplified();
     if (outcome.connected)
-        m_everConnected.store(true);
+        m_report.everConnected = true;
     if (outcome.signInProblem)
-        m_signInProblem.store(true);
+        m_report.signInProblem = true;
 }
 
 void CMailSendThread::applyAddressPolicy(int position, const QString& entry) {
     switch (m_policy) {
         case ErrorPolicy::Continue:
-            m_errors.fetch_add(1);
+            ++m_report.errors;
             break;
         case ErrorPolicy::Ask: {
             const QString text =
@@ -505,12 +493,12 @@ void CMailSendThread::applyAddressPolicy(int position, const QString& entry) {
             if (a == Answer::Cancel) {
                 setCancel();
             } else {
-                m_errors.fetch_add(1);
+                ++m_report.errors;
             }
             break;
         }
         case ErrorPolicy::Terminate:
-            m_errors.fetch_add(1);
+            ++m_report.errors;
             stopFailed();
             break;
     }
@@ -520,7 +508,7 @@ CMailSendThread::Decision CMailSendThread::finalFailure(int number, const Transp
                                                         bool retried) {
     switch (m_policy) {
         case ErrorPolicy::Continue:
-            m_errors.fetch_add(1);
+            ++m_report.errors;
             if (retried) {
                 log(str(ids::kLogRetransmissionFailed));
                 // A server in trouble gets a rest; a plain refusal of one recipient does not.
@@ -543,7 +531,7 @@ CMailSendThread::Decision CMailSendThread::finalFailure(int number, const Transp
                 return Decision::Again;
             }
             if (a == Answer::No) {
-                m_errors.fetch_add(1);
+                ++m_report.errors;
                 log(str(ids::kLogCancelledByUser));
                 return Decision::GiveUp;
             }
@@ -551,7 +539,7 @@ CMailSendThread::Decision CMailSendThread::finalFailure(int number, const Transp
             return Decision::GiveUp;
         }
         case ErrorPolicy::Terminate:
-            m_errors.fetch_add(1);
+            ++m_report.errors;
             stopFailed();
             return Decision::GiveUp;
     }
@@ -582,10 +570,11 @@ void CMailSendThread::tell(int position, const MailTexts& texts, Outcome outcome
     done.position = position;
     done.address = recipientAddresses(m_message.get(), texts.recipientField).simplified();
     done.outcome = outcome;
-    if (m_possiblyDelivered.size() > possibly)
+    if (m_report.possiblyDelivered.size() > possibly)
         done.kind = RecipientDone::Kind::PossiblyDelivered;
     if (outcome != Outcome::Sent)
-        done.reply = m_refusals.size() > refusals ? m_refusals.back().reply : m_lastReply;
+        done.reply =
+            m_report.refusals.size() > refusals ? m_report.refusals.back().reply : m_lastReply;
     m_run.observer->recipientDone(done);
 }
 
@@ -690,7 +679,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
                     log(str(ids::kLogUnableToConnect));
                     if (m_cancel.load())
                         return later();
-                    if (m_signInProblem.load() || m_connectLimit != LimitReply::None)
+                    if (m_report.signInProblem || m_connectLimit != LimitReply::None)
                         break;  // only a new sign-in helps: no second try, no question
                     (void)m_progress.prompt(SendPrompt::ReconnectFailed,
                                             str(ids::kTransmissionErrorCaption),
@@ -712,7 +701,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
             if (!connected) {
                 // The server is gone: the run ends as failed, not as cancelled.
                 log(str(ids::kLogServerLost));
-                m_errors.fetch_add(1);
+                ++m_report.errors;
                 stopFailed();
                 return later();
             }
@@ -754,11 +743,11 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
             // someone should check.
             log(str(ids::kLogPossiblyDelivered));
             const QString who = m_sendingWho;
-            m_possiblyDelivered.append(who);
+            m_report.possiblyDelivered.append(who);
             log(formatMessageText(str(ids::kLogPossiblyDeliveredTo), {who}));
             m_limiter->sent(m_clock->now(), m_lane);
             if (!m_cancel.load())
-                m_errors.fetch_add(1);
+                ++m_report.errors;
             return Outcome::Sent;
         }
         if (m_cancel.load())
@@ -794,7 +783,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
                     continue;
                 }
                 log(str(ids::kLogLeftForLater));
-                m_errors.fetch_add(1);
+                ++m_report.errors;
                 if (++m_laterInARow >= kLaterInARow) {
                     // A rate limit or an overloaded server: trying the rest now only burns them.
                     log(str(ids::kLogServerRefusesAll));
@@ -808,7 +797,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
                 if (decision == Decision::Again) {
                     reconnectPending = !m_transport->isConnected();
                 } else {
-                    m_refusals.push_back(
+                    m_report.refusals.push_back(
                         {recipientAddresses(m_message.get(), texts.recipientField).trimmed(),
                          r.lastResponse.isEmpty() ? r.description : r.lastResponse});
                     return notSent();
@@ -894,6 +883,21 @@ CMailSendThread::PauseEnd CMailSendThread::pause(qint64 seconds, int pollMs) {
         // Sleep in short slices so that Cancel ends the pause at once.
         m_clock->sleep(pollMs, m_cancel);
     }
+}
+
+void RunReport::add(const RunReport& other) {
+    errors += other.errors;
+    sent += other.sent;
+    failed += other.failed;
+    skipped += other.skipped;
+    later += other.later;
+    possiblyDelivered += other.possiblyDelivered;
+    refusals.insert(refusals.end(), other.refusals.begin(), other.refusals.end());
+    signedInWithoutTls = signedInWithoutTls || other.signedInWithoutTls;
+    signInProblem = signInProblem || other.signInProblem;
+    outcomeLost = outcomeLost || other.outcomeLost;
+    if (!certificateRefused)
+        certificateRefused = other.certificateRefused;
 }
 
 }  // namespace pw::send

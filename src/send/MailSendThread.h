@@ -39,7 +39,7 @@
 #include <optional>
 
 #include "db/TDbData.h"
-#include "send/RecipientPages.h"
+#include "send/RunTypes.h"
 #include "send/SendClock.h"
 #include "send/SendLanes.h"
 #include "send/SendLedger.h"
@@ -52,74 +52,8 @@ namespace pw::send {
 
 using smtp::CKTWSMTPMessage;
 
-enum class SendMode {
-    Single,  // one mail from the texts as typed; no record is touched
-    Merge,   // one mail per recipient of the selection, merged with its values
-};
-
-// The settings of "SETUP" that pace a run.
-struct SendPacing {
-    int oneTimeSend = 1;   // mails per connection before a batch pause
-    int sendWait = 0;      // seconds of the batch pause; 0: no batches at all
-    int connectWait = 0;   // minutes of the pause after a mail finally failed
-    int sendContinue = 1;  // error policy (see ErrorPolicy)
-};
-
-// The five texts of a mail that are merged per recipient.
-struct MailTexts {
-    QString senderName;
-    QString senderAddress;
-    QString recipientField;
-    QString subject;
-    QString body;
-};
-
-// One assembled message, or the reason it could not be made.
-struct BuiltMessage {
-    std::unique_ptr<CKTWSMTPMessage> message;
-    QStringList logEntries;  // written after "Subject", in order (the "Recipient" entry)
-    QString error;           // not empty: the mail cannot be sent
-};
-
-// Turns the job into messages: merges the texts of a row and assembles its message.
-class IMessageSource {
-public:
-    virtual ~IMessageSource() = default;
-    // The mail's texts as typed.
-    [[nodiscard]] virtual MailTexts texts() const = 0;
-    // Whether the record of selection row `row` is still there to be merged.
-    [[nodiscard]] virtual RowState rowState(int row) = 0;
-    // The texts merged with the values of selection row `row`.
-    [[nodiscard]] virtual MailTexts merged(int row) const = 0;
-    // The message of the (merged) texts; row -1 for a single send.
-    [[nodiscard]] virtual BuiltMessage build(const MailTexts& texts, int row) = 0;
-};
-
-// Where outcomes go (the run's attachment to the working copy); not called for a single
-// send. Anything but Recorded stops the run at once: going on would send mails whose
-// outcomes are lost, and a later run would send them again.
-enum class RecordResult {
-    Recorded,     // written, or kept to be written after the window's next save
-    RecordGone,   // the record is no longer in the database
-    NotRecorded,  // a database error
-};
-using OutcomeRecorder = std::function<RecordResult(int recordId, Outcome outcome)>;
-
-// A recipient the selection left out because an address of its mail is on the suppression
-// list; the run logs it before its first mail.
-struct SuppressedRecipient {
-    int recordId = -1;
-    QString address;
-    QString reason;
-};
-
 class CInFlightRecord;
 class IRunObserver;
-// A mail the server refused for good: its recipients, and the reply in the server's words.
-struct RecipientRefusal {
-    QString addresses;
-    QString reply;
-};
 
 struct SendRun {
     SendMode mode = SendMode::Merge;
@@ -159,33 +93,8 @@ public:
     [[nodiscard]] bool stoppedAtOnce() const { return m_cancelRequests.load() > 1; }
     [[nodiscard]] bool isCancelled() const { return m_cancel.load(); }
 
-    // Read after the worker has ended.
-    [[nodiscard]] RunStatus status() const { return static_cast<RunStatus>(m_status.load()); }
-    [[nodiscard]] int errorCount() const { return m_errors.load(); }
-    [[nodiscard]] int sentCount() const { return m_sent.load(); }
-    // Recipients refused or failed for good (outcome 2 after a transmission).
-    [[nodiscard]] int failedCount() const { return m_failed.load(); }
-    // Recipients whose mail could not be made or was skipped (outcome 2 without a try).
-    [[nodiscard]] int skippedCount() const { return m_skipped.load(); }
-    // Recipients left at 0 for "not yet sent" (a cancel, a refusal for now, a lost server).
-    [[nodiscard]] int laterCount() const { return m_later.load(); }
-    // The mails whose whole data went out without a reply, as "number address": counted as
-    // sent, but nobody knows whether they arrived.
-    [[nodiscard]] const QStringList& possiblyDelivered() const { return m_possiblyDelivered; }
-    // The mails refused for good, to be counted as bounces.
-    [[nodiscard]] const std::vector<RecipientRefusal>& refusals() const { return m_refusals; }
-    // Whether a connection of the run signed in without TLS (the password went in the clear).
-    [[nodiscard]] bool signedInWithoutTls() const { return m_clearSignIn.load(); }
-    // Whether any connection attempt of the run succeeded.
-    [[nodiscard]] bool everConnected() const { return m_everConnected.load(); }
-    // Whether a connection failed for the sign-in (no token, or the server refused a fresh one).
-    [[nodiscard]] bool signInProblem() const { return m_signInProblem.load(); }
-    // Whether the run stopped because an outcome could not be recorded.
-    [[nodiscard]] bool outcomeLost() const { return m_outcomeLost.load(); }
-    // The first connection of the run refused for the server's certificate, if one was.
-    [[nodiscard]] const std::optional<CertificateRefusal>& certificateRefusal() const {
-        return m_refusal;
-    }
+    // What the run did, read after the worker has ended (every connection's counted in).
+    [[nodiscard]] const RunReport& report() const { return m_report; }
 
     // The polling step of the pauses; a batch pause wakes every second, a retry pause every
     // 200 ms. Cancel is noticed at every slice.
@@ -287,21 +196,11 @@ private:
     std::atomic<int> m_cancelRequests{0};
     // Set while a message is handed to the transport: a first cancel lets it finish.
     std::atomic<bool> m_inFlight{false};
-    std::atomic<int> m_status{static_cast<int>(RunStatus::NotStarted)};
-    std::atomic<int> m_errors{0};
-    std::atomic<int> m_sent{0};
-    std::atomic<int> m_failed{0};
-    std::atomic<int> m_skipped{0};
-    std::atomic<int> m_later{0};
-    std::atomic<bool> m_clearSignIn{false};
-    bool m_skippedMail = false;                // the last sendOne skipped its mail without a try
-    QString m_lastReply;                       // why the last sendOne's mail failed
-    QStringList m_possiblyDelivered;           // written by the worker, read after its end
-    std::vector<RecipientRefusal> m_refusals;  // the same
-    std::atomic<bool> m_everConnected{false};
+    // Written by this worker's thread only, read after its end.
+    RunReport m_report;
+    bool m_skippedMail = false;  // the last sendOne skipped its mail without a try
+    QString m_lastReply;         // why the last sendOne's mail failed
     std::atomic<bool> m_stopFailed{false};
-    std::atomic<bool> m_outcomeLost{false};
-    std::atomic<bool> m_signInProblem{false};
     int m_laterInARow = 0;
     int m_claimed = -1;        // the row taken to go ahead of this connection's mail
     bool m_leaving = false;    // this connection closes; its row goes to the others
@@ -314,7 +213,6 @@ private:
     // The record and "number address" of the mail being handed to the transport.
     int m_sendingRecordId = -1;
     QString m_sendingWho;
-    std::optional<CertificateRefusal> m_refusal;  // written by the worker, read after its end
 };
 
 }  // namespace pw::send

@@ -143,17 +143,6 @@ bool isFolder(const QString& entry, RunFiles* files) {
 
 }  // namespace
 
-AddrSetType addrSetTypeFromSetting(int value) {
-    switch (value) {
-        case 1:
-            return AddrSetType::RestCc;
-        case 2:
-            return AddrSetType::RestBcc;
-        default:
-            return AddrSetType::AllTo;
-    }
-}
-
 QString wrapByBytes(const QString& text, int lineLength, int codePage) {
     QString out;
     out.reserve(text.size() + text.size() / std::max(1, lineLength) * 2 + 2);

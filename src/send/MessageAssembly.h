@@ -4,8 +4,8 @@
 // rewritten to inline parts, the MIME structure, Message-ID and X-Mailer.
 
 #include "send/MailJob.h"
-#include "send/MailSendThread.h"
 #include "send/RecipientPages.h"
+#include "send/RunTypes.h"
 #include "smtp/KTWSMTPAddress.h"
 #include "smtp/KTWSMTPMessage.h"
 

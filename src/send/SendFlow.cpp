@@ -17,6 +17,7 @@
 #include "db/StoreError.h"
 #include "db/SuppressionList.h"
 #include "resources/Strings.h"
+#include "send/MailSendThread.h"
 #include "send/MessageAssembly.h"
 #include "send/OutcomeWriteBack.h"
 #include "send/RunHistory.h"
@@ -196,10 +197,10 @@ QString CSendFlow::resumedWorkingCopy() const {
     return m_interrupted ? m_interrupted->workingCopy : QString();
 }
 
-CheckResult CSendFlow::check(SendKind kind) {
+RunRefusal CSendFlow::check(SendKind kind) {
     step(FlowState::Unchecked);
     m_suppressed.clear();
-    m_suppressedAddress.clear();
+    m_addressesUnused = false;
     const bool open = m_store && m_store->IsOpen();
     if (open) {
         m_store->LoadCaptions();
@@ -209,51 +210,51 @@ CheckResult CSendFlow::check(SendKind kind) {
     }
 
     // A single mail goes to the addresses as typed: one on the suppression list refuses it.
-    const auto singleChecked = [this]() {
+    const auto singleChecked = [this, kind]() {
         QHash<QString, QString> reasons;
-        if (!readSuppression(reasons))
-            return CheckResult::SuppressionUnreadable;
+        if (RunRefusal unreadable = readSuppression(reasons); !unreadable.ok())
+            return unreadable;
         for (const smtp::CKTWSMTPAddress& a :
              smtp::CKTWSMTPAddress::parseRecipientText(m_recipientField).addresses) {
-            if (reasons.contains(db::SuppressionKey(a.address()))) {
-                m_suppressedAddress = a.address();
-                return CheckResult::AddressSuppressed;
-            }
+            if (reasons.contains(db::SuppressionKey(a.address())))
+                return RunRefusal{kind == SendKind::Test ? RefusalReason::TestAddressSuppressed
+                                                         : RefusalReason::AddressSuppressed,
+                                  a.address(),
+                                  {}};
         }
-        return CheckResult::Ready;
+        return RunRefusal{};
     };
 
     m_kind = kind;
     if (kind == SendKind::Test) {
         if (m_settings.testEmailAddress.isEmpty())
-            return CheckResult::NoTestAddress;
+            return RunRefusal{RefusalReason::NoTestAddress, {}, {}};
         m_recipientField = m_settings.testEmailAddress;
         m_mode = SendMode::Single;
-        const CheckResult r = singleChecked();
-        if (r == CheckResult::Ready)
+        RunRefusal r = singleChecked();
+        if (r.ok())
             step(FlowState::Checked);
         return r;
     }
 
     m_recipientField = m_document.recipientText;
     if (m_recipientField.trimmed().isEmpty())
-        return CheckResult::NoRecipient;
+        return RunRefusal{RefusalReason::NoRecipient, {}, {}};
     m_mode = containsPlaceholder(m_recipientField, m_captions) ? SendMode::Merge : SendMode::Single;
     if (m_mode == SendMode::Merge) {
-        if (!open)
-            return CheckResult::DatabaseUnusable;
-        const int records = countRecords();
-        if (records < 0)
-            return CheckResult::DatabaseUnusable;
+        const int records = open ? countRecords() : -1;
+        if (records < 0)  // why the project's database could not be opened, when known
+            return RunRefusal{RefusalReason::DatabaseUnusable, {}, m_openFailure};
         if (records == 0)
-            return CheckResult::NoData;
+            return RunRefusal{RefusalReason::NoData, {}, {}};
         step(FlowState::Checked);
-        return CheckResult::Ready;
+        return {};
     }
-    if (const CheckResult r = singleChecked(); r != CheckResult::Ready)
+    if (RunRefusal r = singleChecked(); !r.ok())
         return r;
     step(FlowState::Checked);
-    return open && countRecords() > 0 ? CheckResult::ReadyAddressesUnused : CheckResult::Ready;
+    m_addressesUnused = open && countRecords() > 0;
+    return {};
 }
 
 db::CSuppressionList CSendFlow::suppressionList() const {
@@ -283,9 +284,11 @@ QString CSendFlow::readSuppressionReasons(QHash<QString, QString>& reasons) cons
     return {};
 }
 
-bool CSendFlow::readSuppression(QHash<QString, QString>& reasons) {
-    m_suppressionFailure = readSuppressionReasons(reasons);
-    return m_suppressionFailure.isEmpty();
+RunRefusal CSendFlow::readSuppression(QHash<QString, QString>& reasons) const {
+    const QString failure = readSuppressionReasons(reasons);
+    if (failure.isEmpty())
+        return {};
+    return {RefusalReason::SuppressionUnreadable, {}, failure};
 }
 
 void CSendFlow::leaveOutSuppressed(const QHash<QString, QString>& reasons) {
@@ -324,14 +327,14 @@ int CSendFlow::countRecords() {
     }
 }
 
-int CSendFlow::chooseSelection(db::SendSelectionMode mode) {
+RunRefusal CSendFlow::chooseSelection(db::SendSelectionMode mode) {
     if (!checked() || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
-        return 0;
+        return {RefusalReason::NotChecked, {}, {}};
     m_suppressed.clear();
     QHash<QString, QString> reasons;
-    if (!readSuppression(reasons)) {
+    if (RunRefusal unreadable = readSuppression(reasons); !unreadable.ok()) {
         step(FlowState::Checked);
-        return kSuppressionUnreadable;
+        return unreadable;
     }
     // Only the IDs are kept: the values are read a page at a time by whatever needs them.
     if (!m_reader || m_reader->workingCopy() != m_store->WorkingCopyPath())
@@ -343,9 +346,23 @@ int CSendFlow::chooseSelection(db::SendSelectionMode mode) {
     step(ids ? FlowState::Chosen : FlowState::Checked);
     m_ids = std::make_shared<const std::vector<int>>(ids ? std::move(*ids) : std::vector<int>{});
     if (!ids)
-        return -1;
+        return {RefusalReason::DatabaseUnreadable, {}, {}};
     leaveOutSuppressed(reasons);
-    return selectionCount();
+    if (selectedCount() > 0)
+        return {};
+    switch (mode) {
+        case db::SendSelectionMode::NotSent: {
+            // those whose mail failed for good are reached by another choice
+            const int failed = failedCount();
+            return {
+                RefusalReason::NothingUnsent, failed > 0 ? QString::number(failed) : QString(), {}};
+        }
+        case db::SendSelectionMode::Marked:
+            return {RefusalReason::NoneMarked, {}, {}};
+        case db::SendSelectionMode::All:
+            break;
+    }
+    return {RefusalReason::NoData, {}, {}};
 }
 
 bool CSendFlow::useTestRecipient(int position) {
@@ -576,69 +593,67 @@ QString resolvedFolder(const QString& folder) {
     return withSlash((canonical.isEmpty() ? existing : canonical) + rest);
 }
 
-Preparation problem(PrepareProblem p, QString subject, QString detail = {}) {
-    return {p, std::move(subject), std::move(detail), {}};
+RunRefusal problem(RefusalReason r, QString subject, QString detail = {}) {
+    return {r, std::move(subject), std::move(detail)};
 }
 
-Preparation checkFile(const QString& path, qint64 limit) {
+RunRefusal checkFile(const QString& path, qint64 limit) {
     const QFileInfo info(path);
     if (!info.exists())
-        return problem(PrepareProblem::FileMissing, path);
+        return problem(RefusalReason::FileMissing, path);
     if (!info.isFile())
-        return problem(PrepareProblem::FileNotRegular, path);
+        return problem(RefusalReason::FileNotRegular, path);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return problem(PrepareProblem::FileUnreadable, path, file.errorString());
+        return problem(RefusalReason::FileUnreadable, path, file.errorString());
     char byte = 0;
     if (file.size() > 0 && file.read(&byte, 1) != 1)
-        return problem(PrepareProblem::FileUnreadable, path, file.errorString());
+        return problem(RefusalReason::FileUnreadable, path, file.errorString());
     // A file of the kernel's (/proc, /sys) says it is empty and is not: its text would change
     // between the check and every mail, which the encoder refuses.
     if (file.size() == 0 && file.read(&byte, 1) == 1)
-        return problem(PrepareProblem::FileNotRegular, path);
+        return problem(RefusalReason::FileNotRegular, path);
     if (limit > 0 && info.size() > limit)
-        return problem(PrepareProblem::FileTooLarge, path,
+        return problem(RefusalReason::FileTooLarge, path,
                        QString::number(double(info.size()) / (1024.0 * 1024.0), 'f', 1));
     return {};
 }
 
 // The log can take the run's entries: an existing file writable, or a new one can be made.
-Preparation checkLog(const QString& path) {
+RunRefusal checkLog(const QString& path) {
     if (path.isEmpty())
         return {};
     const QFileInfo info(path);
     if (info.exists()) {
         if (!info.isFile())
-            return problem(PrepareProblem::LogUnwritable, path,
+            return problem(RefusalReason::LogUnwritable, path,
                            QString::fromLocal8Bit(std::strerror(EISDIR)));
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-            return problem(PrepareProblem::LogUnwritable, path, file.errorString());
+            return problem(RefusalReason::LogUnwritable, path, file.errorString());
         return {};
     }
     if (!QFileInfo::exists(info.absolutePath()))
         return {};  // a dry run's folder, made at the start
     QTemporaryFile probe(withSlash(info.absolutePath()) + QStringLiteral(".postwick-probe-XXXXXX"));
     if (!probe.open())
-        return problem(PrepareProblem::LogUnwritable, path, probe.errorString());
+        return problem(RefusalReason::LogUnwritable, path, probe.errorString());
     return {};
 }
 
 }  // namespace
 
-Preparation CSendFlow::prepare(IUserInteraction& ui, const RunQuestions& questions) {
-    if (Preparation p = checkFilesAndFolders(); !p.ok())
+RunRefusal CSendFlow::prepare(IUserInteraction& ui, const RunQuestions& questions) {
+    m_warnings.clear();
+    if (RunRefusal p = checkFilesAndFolders(); !p.ok())
         return p;
-    Preparation asked = askQuestions(ui, questions);
-    if (!asked.ok())
+    if (RunRefusal asked = askQuestions(ui, questions); !asked.ok())
         return asked;
-    Preparation held = holdProject();
-    held.warnings = asked.warnings;
-    return held;
+    return holdProject();
 }
 
-Preparation CSendFlow::askQuestions(IUserInteraction& ui, const RunQuestions& questions) {
-    Preparation result;
+RunRefusal CSendFlow::askQuestions(IUserInteraction& ui, const RunQuestions& questions) {
+    RunRefusal result;
     const bool merge = m_mode == SendMode::Merge;
     // Nothing to ask before the mail and its recipients are known.
     if (!(merge ? m_state == FlowState::Chosen : checked()))
@@ -647,25 +662,25 @@ Preparation CSendFlow::askQuestions(IUserInteraction& ui, const RunQuestions& qu
     if (merge && m_selectionMode == db::SendSelectionMode::All && lastRunUnfinished()) {
         if (questions.asking == Asking::NoOne) {
             if (questions.overInterrupted == OverInterrupted::Refuse)
-                return problem(PrepareProblem::AllOverInterrupted, m_projectPath);
+                return problem(RefusalReason::AllOverInterrupted, m_projectPath);
         } else if (ui.message(str(ids::kSendCaptionBox), str(ids::kSendAllOverInterrupted),
                               MessageKind::YesNo) != Answer::Yes) {
-            return problem(PrepareProblem::Declined, {});
+            return problem(RefusalReason::Declined, {});
         }
     }
     if (questions.asking == Asking::NoOne) {
         const QStringList unmatched = messageAssembly()->unmatchedPlaceholders();
         if (!unmatched.isEmpty())
-            result.warnings << formatMessageText(
+            m_warnings << formatMessageText(
                 str(ids::kUnmatchedPlaceholdersWarning),
                 {unmatched.join(QLatin1StringView(", ")),
                  QStringList(m_captions.begin(), m_captions.end()).join(QLatin1StringView(", "))});
     } else if (!askAboutUnmatchedPlaceholders(ui)) {
-        return problem(PrepareProblem::Declined, {});
+        return problem(RefusalReason::Declined, {});
     }
     // told, not asked: the setting already says what becomes of those mails
     if (const QString jis = messageAssembly()->jisNotice(); !jis.isEmpty())
-        result.warnings << jis;
+        m_warnings << jis;
     const int row = m_charsetRow;
     if (row == smtp::utf8CharsetRow())
         return result;
@@ -673,7 +688,7 @@ Preparation CSendFlow::askQuestions(IUserInteraction& ui, const RunQuestions& qu
     if (shortfall.characters == 0)
         return result;
     if (questions.asking == Asking::NoOne) {
-        result.warnings << charsetShortfallWarning(shortfall, row);
+        m_warnings << charsetShortfallWarning(shortfall, row);
         return result;
     }
     switch (askAboutCharsetShortfall(ui, shortfall, row)) {
@@ -683,7 +698,7 @@ Preparation CSendFlow::askQuestions(IUserInteraction& ui, const RunQuestions& qu
         case CharsetChoice::KeepCharset:
             break;
         case CharsetChoice::Cancel:
-            return problem(PrepareProblem::Declined, {});
+            return problem(RefusalReason::Declined, {});
     }
     return result;
 }
@@ -699,45 +714,44 @@ bool CSendFlow::askAboutUnmatchedPlaceholders(IUserInteraction& ui) {
                       MessageKind::YesNo) == Answer::Yes;
 }
 
-Preparation CSendFlow::holdProject() {
+RunRefusal CSendFlow::holdProject() {
     if (!checked() || !recordsOutcomes())
         return {};
     if (m_outcomesGo == OutcomesGo::IntoProject && !projectWritable())
-        return problem(PrepareProblem::ProjectNotWritable, m_projectPath);
+        return problem(RefusalReason::ProjectNotWritable, m_projectPath);
     // A project file that is gone has nobody else sending it; its save makes a new one.
     if (!m_projectPath.isEmpty() && !m_projectLock && QFileInfo::exists(m_projectPath)) {
         ProjectLockResult locked = ProjectLockResult::Held;
         m_projectLock = CProjectLock::acquire(m_projectPath, &locked);
         if (!m_projectLock && locked == ProjectLockResult::Busy)
-            return problem(PrepareProblem::ProjectBusy, m_projectPath);
+            return problem(RefusalReason::ProjectBusy, m_projectPath);
     }
     return {};
 }
 
-Preparation CSendFlow::checkFilesAndFolders() const {
+RunRefusal CSendFlow::checkFilesAndFolders() const {
     if (!m_settings.settingsFailure.isEmpty())
-        return problem(PrepareProblem::SettingsUnreadable, m_settings.settingsFile,
+        return problem(RefusalReason::SettingsUnreadable, m_settings.settingsFile,
                        m_settings.settingsFailure);
     const bool dryRun = !m_settings.dryRunFolder.isEmpty();
     if (!dryRun && !m_settings.badPortText.isEmpty())
-        return problem(PrepareProblem::BadPort, m_settings.badPortText);
+        return problem(RefusalReason::BadPort, m_settings.badPortText);
     // without a host the connection would go to ":25" and ":26" of nowhere (known once the
     // mail is: a project may name its own server)
     if (!dryRun && m_store &&
         effectiveServer(m_settings.standardServer, m_document.projectSettings)
             .smtpServer.trimmed()
             .isEmpty())
-        return problem(PrepareProblem::NoServer, {});
+        return problem(RefusalReason::NoServer, {});
     // read as row 0 it would send in Shift_JIS whatever the user chose
     if (!smtp::isCharsetRow(m_charsetRow))
-        return problem(PrepareProblem::BadCharset, QString::number(m_charsetRow));
+        return problem(RefusalReason::BadCharset, QString::number(m_charsetRow));
 
     MailJob job = makeJob();
     for (const JobFile& f : filesOfJob(job)) {
-        Preparation p = checkFile(f.path, m_settings.attachmentSizeLimit);
+        RunRefusal p = checkFile(f.path, m_settings.attachmentSizeLimit);
         // the HTML part is the mail's text, not an attachment: only its size is not limited
-        if (!p.ok() &&
-            !(f.role == JobFile::Role::Html && p.problem == PrepareProblem::FileTooLarge))
+        if (!p.ok() && !(f.role == JobFile::Role::Html && p.reason == RefusalReason::FileTooLarge))
             return p;
     }
 
@@ -748,15 +762,15 @@ Preparation CSendFlow::checkFilesAndFolders() const {
                 continue;
             // the log and the working copies there would be replaced or mixed with the mails
             if (target.startsWith(resolvedFolder(own)))
-                return problem(PrepareProblem::DryRunOwnFolder, m_settings.dryRunFolder,
+                return problem(RefusalReason::DryRunOwnFolder, m_settings.dryRunFolder,
                                QDir::toNativeSeparators(own));
         }
         const QFileInfo info(m_settings.dryRunFolder);
         if (info.exists() && !info.isDir())
-            return problem(PrepareProblem::DryRunFolderUnusable, m_settings.dryRunFolder,
+            return problem(RefusalReason::DryRunFolderUnusable, m_settings.dryRunFolder,
                            QString::fromLocal8Bit(std::strerror(ENOTDIR)));
         if (info.exists() && !info.isWritable())
-            return problem(PrepareProblem::DryRunFolderUnusable, m_settings.dryRunFolder,
+            return problem(RefusalReason::DryRunFolderUnusable, m_settings.dryRunFolder,
                            QString::fromLocal8Bit(std::strerror(EACCES)));
         return checkLog(m_log.path());
     }
@@ -766,85 +780,112 @@ Preparation CSendFlow::checkFilesAndFolders() const {
         const QString folder = m_settings.folders.workingCopyFolder;
         QTemporaryFile probe(withSlash(folder) + QStringLiteral(".postwick-probe-XXXXXX"));
         if (!probe.open())
-            return problem(PrepareProblem::StateFolderUnwritable, folder, probe.errorString());
+            return problem(RefusalReason::StateFolderUnwritable, folder, probe.errorString());
     }
     return checkLog(m_log.path());
 }
 
-QString CSendFlow::refusalText(const Preparation& p) const {
+QString CSendFlow::refusalText(const RunRefusal& p) const {
     const QString subject = QDir::toNativeSeparators(p.subject);
-    switch (p.problem) {
-        case PrepareProblem::None:
+    switch (p.reason) {
+        case RefusalReason::None:
+        case RefusalReason::Declined:
             return {};
-        case PrepareProblem::SettingsUnreadable:
+        case RefusalReason::NoRecipient:
+            return str(ids::kNoMailAddress);
+        case RefusalReason::NoTestAddress:
+            return str(ids::kNoTestAddress);
+        case RefusalReason::NoData:
+            return str(ids::kNoDataInDatabase);
+        case RefusalReason::NoneMarked:
+            return str(ids::kNoRecipientMarked);
+        case RefusalReason::NothingUnsent:
+            // those whose mail failed for good are told how to reach them
+            return p.subject.isEmpty()
+                       ? str(ids::kNothingLeftUnsent)
+                       : formatMessageText(str(ids::kNothingLeftUnsentSomeFailed), {p.subject});
+        case RefusalReason::DatabaseUnusable:
+            return p.detail.isEmpty() ? str(ids::kCliDatabaseUnusable) : p.detail;
+        case RefusalReason::DatabaseUnreadable:
+            return str(ids::kSendDatabaseUnreadable);
+        case RefusalReason::AddressSuppressed:
+            return formatMessageText(str(ids::kAddressSuppressed), {p.subject});
+        case RefusalReason::TestAddressSuppressed:
+            return formatMessageText(str(ids::kTestAddressSuppressed), {p.subject});
+        case RefusalReason::SuppressionUnreadable:
+            return formatMessageText(str(ids::kSuppressionUnreadable), {p.detail});
+        case RefusalReason::SettingsUnreadable:
             return formatMessageText(str(ids::kPrepareSettingsUnreadable), {subject, p.detail});
-        case PrepareProblem::BadPort:
+        case RefusalReason::BadPort:
             return formatMessageText(str(ids::kPrepareBadPort), {p.subject});
-        case PrepareProblem::NoServer:
+        case RefusalReason::NoServer:
             return str(ids::kPrepareNoServer);
-        case PrepareProblem::FileMissing:
+        case RefusalReason::FileMissing:
             return formatMessageText(str(ids::kPrepareFileMissing), {subject});
-        case PrepareProblem::FileNotRegular:
+        case RefusalReason::FileNotRegular:
             return formatMessageText(str(ids::kPrepareFileNotRegular), {subject});
-        case PrepareProblem::FileUnreadable:
+        case RefusalReason::FileUnreadable:
             return formatMessageText(str(ids::kPrepareFileUnreadable), {subject, p.detail});
-        case PrepareProblem::FileTooLarge:
+        case RefusalReason::FileTooLarge:
             return formatMessageText(
                 str(ids::kPrepareFileTooLarge),
                 {subject, p.detail, QString::number(m_settings.attachmentSizeLimit / (1024 * 1024)),
                  QDir::toNativeSeparators(m_settings.settingsFile)});
-        case PrepareProblem::DryRunOwnFolder:
+        case RefusalReason::DryRunOwnFolder:
             return formatMessageText(str(ids::kPrepareDryRunOwnFolder), {subject, p.detail});
-        case PrepareProblem::DryRunFolderUnusable:
+        case RefusalReason::DryRunFolderUnusable:
             return formatMessageText(str(ids::kPrepareDryRunFolderUnusable), {subject, p.detail});
-        case PrepareProblem::StateFolderUnwritable:
+        case RefusalReason::DryRunFolderFailed:
+            return str(ids::kCliDryRunFolder) + QLatin1Char(' ') + subject;
+        case RefusalReason::StateFolderUnwritable:
             return formatMessageText(str(ids::kPrepareStateFolderUnwritable), {subject, p.detail});
-        case PrepareProblem::LogUnwritable:
+        case RefusalReason::LogUnwritable:
             return formatMessageText(str(ids::kPrepareLogUnwritable), {subject, p.detail});
-        case PrepareProblem::BadCharset:
+        case RefusalReason::BadCharset:
             return formatMessageText(str(ids::kCharsetBadSetting), {p.subject});
-        case PrepareProblem::AllOverInterrupted:
+        case RefusalReason::AllOverInterrupted:
             return str(ids::kCliAllOverInterrupted);
-        case PrepareProblem::Declined:
-            return {};
-        case PrepareProblem::ProjectBusy:
+        case RefusalReason::ProjectBusy:
             return str(ids::kSendProjectBusy);
-        case PrepareProblem::ProjectNotWritable:
+        case RefusalReason::ProjectNotWritable:
             return str(ids::kCliNotWritable) + QLatin1Char(' ') + subject;
+        case RefusalReason::MarkerFailed:
+            return str(ids::kRunCannotStart);
+        case RefusalReason::ListInUse:
+            return str(ids::kSendListInUse).arg(p.subject);
+        case RefusalReason::AlreadyRunning:
+            return str(ids::kRunAlreadyInProgress);
+        case RefusalReason::NotChecked:
+            return str(ids::kRunNotChecked);
     }
     return {};
 }
 
-StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTransport> transport) {
+RunRefusal CSendFlow::refuseStart(RunRefusal refusal) {
+    m_summary.refusal = refusal;
+    return refusal;
+}
+
+RunRefusal CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTransport> transport) {
     if (m_worker)
-        return m_summary.start = StartResult::AlreadyRunning;
+        return refuseStart({RefusalReason::AlreadyRunning, {}, {}});
     const bool mergeReady =
-        m_mode != SendMode::Merge || (m_state == FlowState::Chosen && selectionCount() > 0);
+        m_mode != SendMode::Merge || (m_state == FlowState::Chosen && selectedCount() > 0);
     if (!checked() || !mergeReady)
-        return m_summary.start = StartResult::NotChecked;
+        return refuseStart({RefusalReason::NotChecked, {}, {}});
     // Made again, without the questions: a file may have gone or the project been taken
     // since the preparation, and a front end may start without one.
-    m_summary.preparation = checkFilesAndFolders();
-    if (m_summary.preparation.ok())
-        m_summary.preparation = holdProject();
-    switch (m_summary.preparation.problem) {
-        case PrepareProblem::None:
-            break;
-        case PrepareProblem::BadCharset:
-            return m_summary.start = StartResult::BadCharset;
-        case PrepareProblem::ProjectBusy:
-            return m_summary.start = StartResult::ProjectBusy;
-        case PrepareProblem::ProjectNotWritable:
-            return m_summary.start = StartResult::NotWritable;
-        default:
-            return m_summary.start = StartResult::Refused;
-    }
+    if (RunRefusal checkedAgain = checkFilesAndFolders(); !checkedAgain.ok())
+        return refuseStart(checkedAgain);
+    if (RunRefusal held = holdProject(); !held.ok())
+        return refuseStart(held);
 
     std::function<std::unique_ptr<ISendTransport>()> moreConnections;
     if (!transport) {
         if (!m_settings.dryRunFolder.isEmpty()) {
             if (!QDir().mkpath(m_settings.dryRunFolder))
-                return m_summary.start = StartResult::DryRunFolderFailed;
+                return refuseStart(
+                    {RefusalReason::DryRunFolderFailed, m_settings.dryRunFolder, {}});
             transport = std::make_unique<CDryRunTransport>(m_settings.dryRunFolder);
         } else {
             // the blanket accept and the certificates trusted per server
@@ -884,8 +925,7 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         const db::CRunAttachment::RunLock lock = runDb->TakeRunLock(runLockHolder(), &heldBy);
         if (lock == db::CRunAttachment::RunLock::Held ||
             lock == db::CRunAttachment::RunLock::Failed) {
-            m_summary.lockHolder = heldBy;
-            return m_summary.start = StartResult::ListInUse;
+            return refuseStart({RefusalReason::ListInUse, heldBy, {}});
         }
     }
     m_runDb = runDb;
@@ -900,7 +940,7 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         if (!m_projectPath.isEmpty() && !adopted) {
             m_marker = CRunMarker::begin(m_store->WorkingCopyPath(), m_projectPath);
             if (!m_marker)
-                return m_summary.start = StartResult::MarkerFailed;
+                return refuseStart({RefusalReason::MarkerFailed, m_store->WorkingCopyPath(), {}});
         }
         if (m_marker)
             run.inFlight = CInFlightRecord::open(m_store->WorkingCopyPath());
@@ -948,7 +988,7 @@ StartResult CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTrans
         m_worker->cancel();
     m_state = FlowState::Running;
     m_worker->start();
-    return m_summary.start = StartResult::Started;
+    return refuseStart({});
 }
 
 std::shared_ptr<CRunHistory> CSendFlow::beginHistory(const ServerRecord& server) const {
@@ -971,7 +1011,7 @@ std::shared_ptr<CRunHistory> CSendFlow::beginHistory(const ServerRecord& server)
     for (const SuppressedRecipient& r : m_suppressed)
         suppressed.append(r.address);
     return std::make_shared<CRunHistory>(m_settings.folders.userDataFolder, std::move(campaign),
-                                         m_mode == SendMode::Merge ? selectionCount() : 1,
+                                         m_mode == SendMode::Merge ? selectedCount() : 1,
                                          m_mode == SendMode::Merge ? suppressed : QStringList());
 }
 
@@ -1014,7 +1054,7 @@ void CSendFlow::clearEarlierOutcomes(db::CRunAttachment& runDb) {
 
 SendSummary CSendFlow::runToEnd(ISendProgress& progress,
                                 std::unique_ptr<ISendTransport> transport) {
-    if (start(progress, std::move(transport)) != StartResult::Started)
+    if (!start(progress, std::move(transport)).ok())
         return m_summary;
     QEventLoop loop;
     connect(this, &CSendFlow::finished, &loop, &QEventLoop::quit);
@@ -1036,25 +1076,14 @@ void CSendFlow::workerEnded() {
     m_state = FlowState::Ended;
     if (m_runDb)
         m_runDb->Detach();  // before the write-back reads the working copy
-    m_summary.status = m_worker->status();
-    m_summary.sent = m_worker->sentCount();
-    m_summary.failed = m_worker->failedCount();
-    m_summary.skipped = m_worker->skippedCount();
-    m_summary.later = m_worker->laterCount();
+    static_cast<RunReport&>(m_summary) = m_worker->report();
     if (m_mode == SendMode::Merge) {
         // those the run never came to (a stop, a lost server, a sign-in refused) stay at 0 too
         const int handled = m_summary.sent + m_summary.failed + m_summary.skipped + m_summary.later;
-        m_summary.later += std::max(0, selectionCount() - handled);
+        m_summary.later += std::max(0, selectedCount() - handled);
     }
-    m_summary.possiblyDelivered = m_worker->possiblyDelivered();
-    m_summary.refusals = m_worker->refusals();
     m_summary.runId = m_runId;
-    m_summary.signedInWithoutTls = m_worker->signedInWithoutTls();
-    m_summary.errors = m_worker->errorCount();
     m_summary.suppressed = int(m_suppressed.size());
-    m_summary.everConnected = m_worker->everConnected();
-    m_summary.outcomeLost = m_worker->outcomeLost();
-    m_summary.certificateRefused = m_worker->certificateRefusal();
     m_summary.logFailure = m_log.writeFailure();
     endHistory();
     m_summary.writeBack = endRun();
@@ -1081,9 +1110,9 @@ WriteBack CSendFlow::endRun() {
         // Only a run that reached some but not all leaves recipients who have the mail
         // beside others who have not; one that reached nobody changes nothing.
         const int reached = m_reached->load();
-        if (reached > 0 && reached < selectionCount())
+        if (reached > 0 && reached < selectedCount())
             noteUnfinishedRun(folder, m_projectPath);
-        else if (reached == selectionCount() && m_selectionMode != db::SendSelectionMode::Marked)
+        else if (reached == selectedCount() && m_selectionMode != db::SendSelectionMode::Marked)
             clearUnfinishedRun(folder, m_projectPath);
     }
     WriteBack result;
@@ -1199,21 +1228,6 @@ QString charsetShortfallWarning(const CharsetShortfall& shortfall, int row) {
     return formatMessageText(str(ids::kCliCharsetShortfall),
                              {QString::number(shortfall.characters), smtp::charsetDisplayName(row),
                               shortfall.samples, QString::number(smtp::utf8CharsetRow())});
-}
-
-QString emptySelectionText(db::SendSelectionMode mode, int failed) {
-    switch (mode) {
-        case db::SendSelectionMode::NotSent:
-            if (failed > 0)
-                return formatMessageText(str(ids::kNothingLeftUnsentSomeFailed),
-                                         {QString::number(failed)});
-            return str(ids::kNothingLeftUnsent);
-        case db::SendSelectionMode::Marked:
-            return str(ids::kNoRecipientMarked);
-        case db::SendSelectionMode::All:
-            break;
-    }
-    return str(ids::kNoDataInDatabase);
 }
 
 }  // namespace pw::send

@@ -16,13 +16,12 @@
 //                       reads the project into a store of the flow's own, or continues the
 //                       working copy of an interrupted run of it; outcomes are written back
 //                       into the project file when the run ends.
-//   3. flow.check(SendKind::Send or Test)      the checks before the Transmission dialog;
-//                                               show the result's message, stop on a refusal
-//   4. flow.chooseSelection(mode)              merge send only: loads the selection; 0 means
-//                                               "no data in the database", -1 a database
-//                                               that cannot be read.
+//   3. flow.check(SendKind::Send or Test)      the checks before the Transmission dialog
+//   4. flow.chooseSelection(mode)              merge send only: loads the selection
 //      flow.prepare(ui, questions)             every check before the first mail and the
-//                                               questions; refusalText() tells a refusal
+//                                               questions
+//      Each step answers with a RunRefusal; refusalText() is what both front ends tell of
+//      one, and a front end stops at any but RefusalReason::None.
 //   5. flow.start(progress)                    the worker runs on its own thread; it reaches
 //                                               the front end only through `progress` (the
 //                                               window: a CSendProgressRelay, whose prompts
@@ -32,7 +31,7 @@
 //                                               the mail being transmitted is finished first,
 //                                               a second cancel stops at once
 //      A run holds the project's lock (CProjectLock): a second run of the same project file,
-//      from either front end, is refused (OpenResult::Busy, StartResult::ProjectBusy).
+//      from either front end, is refused (OpenResult::Busy, RefusalReason::ProjectBusy).
 //   6. finished() is emitted once the worker has ended and the outcomes are safe; summary()
 //      then tells the status, the counts, a lost outcome, a log that could not be written
 //      and the write-back. The window then takes the marker (takeMarker) and finishes it
@@ -57,12 +56,17 @@
 #include "db/SuppressionList.h"
 #include "db/TDbData.h"
 #include "send/MailJob.h"
-#include "send/MailSendThread.h"
 #include "send/RunMarker.h"
+#include "send/RunTypes.h"
+#include "send/SendLimits.h"
+#include "send/SendLog.h"
+#include "send/SendProgress.h"
 
 namespace pw::send {
 
 class CMessageAssembly;
+class CMailSendThread;
+class CSendLimiter;
 class CRunHistory;
 struct CharsetShortfall;
 
@@ -96,38 +100,6 @@ struct SendFlowSettings {
     QHash<QString, SendingProfile> sendingProfiles;
 };
 
-// What the checks before the first mail found.
-enum class PrepareProblem {
-    None,
-    SettingsUnreadable,     // subject: the file, detail: why
-    BadPort,                // subject: the value as written
-    NoServer,               // no SMTP server is set
-    FileMissing,            // subject: the file of the mail
-    FileNotRegular,         // a folder, a device, a pipe
-    FileUnreadable,         // detail: why
-    FileTooLarge,           // detail: its size in MB
-    DryRunOwnFolder,        // subject: the folder, detail: the program's folder it is in
-    DryRunFolderUnusable,   // detail: why
-    StateFolderUnwritable,  // subject: the working-copy folder, detail: why
-    LogUnwritable,          // subject: the log file, detail: why
-    BadCharset,             // "Encode" names no row of the charset table
-    // Sending to all after a run that stopped part-way, with no one to ask (the command line
-    // without "--force").
-    AllOverInterrupted,
-    Declined,            // the user answered a question with No or Cancel: nothing to tell
-    ProjectBusy,         // another run of this project is under way
-    ProjectNotWritable,  // the outcomes could not be written back into the project file
-};
-
-struct Preparation {
-    PrepareProblem problem = PrepareProblem::None;
-    QString subject;
-    QString detail;
-    // What a front end that asks no one tells before the run (a charset shortfall).
-    QStringList warnings;
-    [[nodiscard]] bool ok() const { return problem == PrepareProblem::None; }
-};
-
 // Who answers the questions before the first mail.
 enum class Asking {
     User,   // through the user-interaction interface: the window
@@ -152,36 +124,6 @@ enum class OpenResult {
     Busy,        // another run of this project is under way: nothing was read
 };
 
-enum class CheckResult {
-    Ready,
-    // A literal recipient while the database holds records: tell the user that the
-    // database's addresses are not used, then go on.
-    ReadyAddressesUnused,
-    NoRecipient,       // the recipient text is empty
-    NoTestAddress,     // a test send without "TestEmailAddress"
-    NoData,            // database mode with no records
-    DatabaseUnusable,  // database mode without an open database
-    // A single or test send to an address on the suppression list (suppressedAddress()).
-    AddressSuppressed,
-    SuppressionUnreadable,  // the suppression list cannot be read (suppressionFailure())
-};
-
-// chooseSelection's result when the suppression list cannot be read: nothing may be sent.
-inline constexpr int kSuppressionUnreadable = -2;
-
-enum class StartResult {
-    Started,
-    AlreadyRunning,
-    NotChecked,    // check() (and for a merge send chooseSelection()) did not pass
-    MarkerFailed,  // the crash marker cannot be written: the outcomes would not be safe
-    DryRunFolderFailed,
-    ProjectBusy,  // another run of this project is under way
-    NotWritable,  // the outcomes could not be written back into the project file
-    BadCharset,   // "Encode" names no row of the charset table
-    Refused,      // the checks before the first mail refused it (SendSummary::preparation)
-    ListInUse,    // another desktop sends to this list on its server (SendSummary::lockHolder)
-};
-
 enum class WriteBackStatus {
     NotNeeded,  // nothing of the run is to go into a project file
     Written,
@@ -194,29 +136,14 @@ struct WriteBack {
     QString message;
 };
 
-struct SendSummary {
-    StartResult start = StartResult::NotChecked;
-    QString lockHolder;  // after StartResult::ListInUse: who sends, as that desktop said
-    RunStatus status = RunStatus::NotStarted;
-    int sent = 0;
-    int failed = 0;   // refused or failed for good
-    int skipped = 0;  // not made or skipped without a try
-    int later = 0;    // left for "not yet sent"
-    // "number address" of every mail that may have been delivered (counted as sent)
-    QStringList possiblyDelivered;
-    std::vector<RecipientRefusal> refusals;  // counted as bounces of the run `runId`
+// A run's end as the front ends tell it: the worker's report, with what the flow adds.
+struct SendSummary : RunReport {
+    // Why start() refused the run (RefusalReason::None: it started).
+    RunRefusal refusal{RefusalReason::NotChecked, {}, {}};
     QString runId;
-    bool signedInWithoutTls = false;
-    int errors = 0;
     int suppressed = 0;  // left out for the suppression list (logged, outcome 2)
-    bool everConnected = false;
-    bool outcomeLost = false;  // the run stopped because an outcome could not be recorded
-    QString logFailure;        // not empty: the send log could not be written (why)
-    // A connection refused for the server's certificate: the user may trust it for the
-    // next run (nothing went over that connection).
-    std::optional<CertificateRefusal> certificateRefused;
+    QString logFailure;  // not empty: the send log could not be written (why)
     WriteBack writeBack;
-    Preparation preparation;  // after StartResult::Refused: what was found
     int historyCampaign = 0;  // the run's number in the campaign history, 0: not recorded
 };
 
@@ -246,13 +173,17 @@ public:
     [[nodiscard]] const QStringList& inFlightOfKilledRun() const { return m_inFlightOfKilledRun; }
 
     // ---- before the start ----
-    [[nodiscard]] CheckResult check(SendKind kind);
+    [[nodiscard]] RunRefusal check(SendKind kind);
+    // After a check of a single send that passed: the database holds records whose addresses
+    // the literal recipient leaves unused (the window tells so).
+    [[nodiscard]] bool databaseAddressesUnused() const { return m_addressesUnused; }
     [[nodiscard]] SendMode mode() const { return m_mode; }
-    // Loads the recipients of a merge send; their number, or -1 when the database could not
-    // be read (damaged): "no data" would be a lie then. Recipients whose address is on the
-    // suppression list are left out (and counted in suppressedCount()); the list that cannot
-    // be read gives kSuppressionUnreadable.
-    [[nodiscard]] int chooseSelection(db::SendSelectionMode mode);
+    // Loads the recipients of a merge send (selectedCount()); a database that cannot be read
+    // (damaged) is refused as such: "no data" would be a lie then. Recipients whose address
+    // is on the suppression list are left out (and counted in suppressedCount()); a list that
+    // cannot be read refuses the run, and so does a choice that holds nobody.
+    [[nodiscard]] RunRefusal chooseSelection(db::SendSelectionMode mode);
+    [[nodiscard]] int selectedCount() const { return int(m_ids->size()); }
     // How many recipients chooseSelection(mode) would load (merge send only, else 0; -1 when
     // the database cannot be read), for showing the choices before one is made.
     [[nodiscard]] int countSelection(db::SendSelectionMode mode) const;
@@ -263,8 +194,6 @@ public:
     // Whether the mail's texts or HTML hold a placeholder of a field (after check()).
     [[nodiscard]] bool mailHasPlaceholders() const;
     [[nodiscard]] int suppressedCount() const { return int(m_suppressed.size()); }
-    [[nodiscard]] const QString& suppressedAddress() const { return m_suppressedAddress; }
-    [[nodiscard]] const QString& suppressionFailure() const { return m_suppressionFailure; }
     // Whether the last run of this project did not reach every recipient (it was cancelled,
     // stopped or killed): sending to all would send the mail again to those who have it. The
     // window asks before such a run, the command line wants "--force".
@@ -281,7 +210,10 @@ public:
     // the write-back into the project file tried: what the user decides comes first, so that
     // no question waits while the project is held. start() makes the checks again, not the
     // questions.
-    [[nodiscard]] Preparation prepare(IUserInteraction& ui, const RunQuestions& questions);
+    [[nodiscard]] RunRefusal prepare(IUserInteraction& ui, const RunQuestions& questions);
+    // What a front end that asks no one tells before the run (a charset shortfall), after
+    // prepare().
+    [[nodiscard]] const QStringList& warnings() const { return m_warnings; }
     // Placeholders of the mail that name no field (they would go out as written): named with
     // the fields that exist and asked once, by the window before the Transmission dialog or
     // else by prepare(); false when the user declines.
@@ -289,14 +221,16 @@ public:
     // The checks of prepare() that ask nothing and hold nothing (start() makes them again): a
     // front end makes them before its own dialogs too, so that a missing file or unreadable
     // settings are told before the user chooses the recipients.
-    [[nodiscard]] Preparation checkFilesAndFolders() const;
-    // The message that refuses the run, naming what was found.
-    [[nodiscard]] QString refusalText(const Preparation& preparation) const;
+    [[nodiscard]] RunRefusal checkFilesAndFolders() const;
+    // The message of a refusal, naming what was found, as both front ends tell it (empty for
+    // none, and for a question the user declined).
+    [[nodiscard]] QString refusalText(const RunRefusal& refusal) const;
 
     // ---- the run ----
     // `transport` replaces the one the settings ask for (tests). `progress` must outlive the run.
-    [[nodiscard]] StartResult start(ISendProgress& progress,
-                                    std::unique_ptr<ISendTransport> transport = {});
+    // RefusalReason::None when the worker runs; summary().refusal tells it too.
+    [[nodiscard]] RunRefusal start(ISendProgress& progress,
+                                   std::unique_ptr<ISendTransport> transport = {});
     [[nodiscard]] SendSummary runToEnd(ISendProgress& progress,
                                        std::unique_ptr<ISendTransport> transport = {});
     void cancel();
@@ -346,17 +280,17 @@ private:
     [[nodiscard]] MailJob makeJob() const;
     [[nodiscard]] bool projectWritable() const;
     // The project's lock and the write-back, for a run that records outcomes.
-    [[nodiscard]] Preparation holdProject();
-    [[nodiscard]] Preparation askQuestions(IUserInteraction& ui, const RunQuestions& questions);
+    [[nodiscard]] RunRefusal holdProject();
+    [[nodiscard]] RunRefusal askQuestions(IUserInteraction& ui, const RunQuestions& questions);
+    [[nodiscard]] RunRefusal refuseStart(RunRefusal refusal);
     [[nodiscard]] int countRecords();  // -1: no database, or it cannot be read
-    // The suppression list into `reasons`; false (with the failure kept) when unreadable.
-    [[nodiscard]] bool readSuppression(QHash<QString, QString>& reasons);
+    // The suppression list into `reasons`; a refusal that says why when it is unreadable.
+    [[nodiscard]] RunRefusal readSuppression(QHash<QString, QString>& reasons) const;
     [[nodiscard]] db::CSuppressionList suppressionList() const;
     // Every suppressed address's reason; empty text when all could be read, else what failed.
     [[nodiscard]] QString readSuppressionReasons(QHash<QString, QString>& reasons) const;
     // The selection without the rows that go to a suppressed address.
     void leaveOutSuppressed(const QHash<QString, QString>& reasons);
-    [[nodiscard]] int selectionCount() const { return int(m_ids->size()); }
     [[nodiscard]] std::shared_ptr<IRecipientRows> selectionRows() const;
     [[nodiscard]] std::unique_ptr<CSendLimiter> makeLimiter() const;
     [[nodiscard]] std::shared_ptr<CRunHistory> beginHistory(const ServerRecord& server) const;
@@ -413,8 +347,8 @@ private:
     UnsubscribeSettings m_unsubscribe;
     QString m_runId = newRunId();  // the run's part of every message's tracking identifier
     std::vector<SuppressedRecipient> m_suppressed;
-    QString m_suppressedAddress;
-    QString m_suppressionFailure;
+    bool m_addressesUnused = false;
+    QStringList m_warnings;
 
     std::unique_ptr<CProjectLock> m_projectLock;
     std::unique_ptr<CRunMarker> m_marker;
@@ -446,9 +380,5 @@ enum class CharsetChoice { KeepCharset, UseUtf8, Cancel };
 // default button), with another the user names by its number in the list, or unmerged.
 enum class TestMerge { Merged, Unmerged, Cancelled };
 [[nodiscard]] TestMerge askTestRecipient(CSendFlow& flow, IUserInteraction& ui);
-// The text for a choice of recipients that holds none: not "no data" when the database has
-// records that were all sent already, or none marked.
-// `failed`: recipients whose mail failed for good; "not yet sent" then says how to reach them.
-[[nodiscard]] QString emptySelectionText(db::SendSelectionMode mode, int failed = 0);
 
 }  // namespace pw::send

@@ -19,8 +19,15 @@ namespace pw::send {
 // (refused for good, an unusable address or message), 0 for one that may go in a later run.
 enum class Outcome : int { NotYetSent = 0, Sent = 1, NotSent = 2 };
 
-// Shared with the starter, which reads it after the worker has ended.
-enum class RunStatus : int { NotStarted = 0, Running = 1, Failed = 2, Cancelled = 3 };
+// How a run stands, and how it ended: Completed without errors, Failed (errors, or no
+// connection), Cancelled by the user.
+enum class RunStatus : int {
+    NotStarted = 0,
+    Running = 1,
+    Failed = 2,
+    Cancelled = 3,
+    Completed = 4
+};
 
 // "SendContinue". Values the preferences cannot produce count as Continue, which never
 // retries a mail more than once.

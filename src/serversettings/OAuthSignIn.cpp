@@ -20,19 +20,6 @@
 
 namespace pw::serversettings {
 
-OAuthProvider oauthProviderFromSetting(int value) {
-    switch (value) {
-        case 1:
-            return OAuthProvider::Microsoft365;
-        case 2:
-            return OAuthProvider::Google;
-        case 3:
-            return OAuthProvider::Custom;
-        default:
-            return OAuthProvider::None;
-    }
-}
-
 OAuthPreset oauthPreset(OAuthProvider provider) {
     OAuthPreset p;
     switch (provider) {

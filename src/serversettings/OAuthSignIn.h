@@ -14,9 +14,8 @@
 
 namespace pw::serversettings {
 
-// "OAuthProvider"; values the settings cannot produce count as None.
+// "OAuthProvider", in the order the settings file numbers them.
 enum class OAuthProvider : int { None = 0, Microsoft365 = 1, Google = 2, Custom = 3 };
-[[nodiscard]] OAuthProvider oauthProviderFromSetting(int value);
 
 // What a provider preset fills in: its endpoints, the scope SMTP sending needs, and the
 // server to send through.

@@ -8,9 +8,12 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUdpSocket>
+#include <stdexcept>
+#include <thread>
 
 #include "MainWindowFixture.h"
 #include "app/ScheduledSend.h"
@@ -457,6 +460,13 @@ private slots:
         }
         QVERIFY(f.window->AddAttachments(files));
         QCOMPARE(f.find<QLabel>("mainStatusLine")->text(), text);
+        // what the store could not do, from any thread, is told there too
+        std::thread([&f] {
+            f.session->store().ReportDroppedError("Writing a grid cell",
+                                                  std::runtime_error("refused"));
+        }).join();
+        QTRY_COMPARE(f.window->statusBar()->currentMessage(),
+                     str(ids::kDatabaseErrorStatus).arg("Writing a grid cell failed: refused"));
     }
 
     void charsetItemIsCheckedAloneAndKeptAtClose() {

@@ -2,6 +2,7 @@
 // the way, the summary and its "View Log", a cancelled run, closing during a run, a run
 // started over unsaved edits of the database, and a run refused for its server's certificate.
 
+#include <unistd.h>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -340,6 +341,7 @@ private slots:
         QTest::newRow("nothing unsaved: the window re-reads") << "saved";
         QTest::newRow("its own run unsaved: the command line is refused") << "own run";
         QTest::newRow("nothing unsaved, saved at once") << "save only";
+        QTest::newRow("no crash marker: both refuse in the same words") << "marker";
     }
     void commandLineRunWhileTheWindowHasTheProject() {
         QFETCH(QString, window);
@@ -362,6 +364,30 @@ private slots:
         const QString cliSettings = f.folders.settingsPath(
             QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
         QVERIFY(QFile::copy(f.settingsPath, cliSettings));
+        if (window == "marker") {
+            // a folder where each run's crash marker goes: neither may start
+            const QString copies = QFileInfo(f.session->store().WorkingCopyPath()).absolutePath();
+            for (int n = 1; n <= 4; ++n)
+                QVERIFY(QDir().mkpath(copies + QStringLiteral("/PZP_data_%1.pzb.sending").arg(n)));
+            MainWindowFixture::answerTransmission();
+            f.command(cmd::kSend)->trigger();
+            QVERIFY2(f.ui.askedTexts().contains(str(ids::kRunCannotStart)),
+                     qPrintable(f.ui.askedTexts().join('|')));
+            QTemporaryFile err;
+            QVERIFY(err.open());
+            std::fflush(stderr);
+            const int saved = ::dup(2);
+            ::dup2(err.handle(), 2);
+            const int refused = app::runSendCommand({"--send", project});
+            std::fflush(stderr);
+            ::dup2(saved, 2);
+            ::close(saved);
+            QCOMPARE(refused, int(SendExit::Unusable));
+            const QString told = QString::fromLocal8Bit(test::readFile(err.fileName()));
+            QVERIFY2(told.contains(str(ids::kRunCannotStart)), qPrintable(told));
+            QCOMPARE(test::capturedMessages(out.path() + '/').size(), 0);
+            return;
+        }
         const int exit = app::runSendCommand({"--send", project, "--selection", "unsent"});
         QCOMPARE(exit, window == "own run" ? int(SendExit::Unusable) : 0);
 

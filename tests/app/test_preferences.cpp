@@ -58,7 +58,7 @@ Settings changed() {
     s.logView = 1;
     s.dbExportItem = false;
     s.sendContinue = 3;
-    s.addrSetType = 2;
+    s.addrSetType = send::AddrSetType::RestBcc;
     s.length = true;
     s.oneTimeSend = 40;
     s.sendWait = 120;

@@ -220,6 +220,40 @@ private slots:
         QCOMPARE(s.connectWait, connectWait);
     }
 
+    // A stored choice is its enum from the moment it is read; a number the program never
+    // writes reads as the first choice, and a written file keeps the numbers.
+    void choicesReadAsTheirEnums_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<pw::send::AddrSetType>("addrSetType");
+        QTest::addColumn<pw::smtp::JapaneseExtras>("extras");
+        QTest::addColumn<pw::serversettings::OAuthProvider>("provider");
+        QTest::newRow("as written")
+            << QByteArray("AddrSetType=2\nJapaneseExtras=1\nOAuthProvider=3")
+            << pw::send::AddrSetType::RestBcc << pw::smtp::JapaneseExtras::WindowsCodes
+            << pw::serversettings::OAuthProvider::Custom;
+        QTest::newRow("numbers never written")
+            << QByteArray("AddrSetType=7\nJapaneseExtras=-1\nOAuthProvider=4")
+            << pw::send::AddrSetType::AllTo << pw::smtp::JapaneseExtras::Utf8
+            << pw::serversettings::OAuthProvider::None;
+    }
+    void choicesReadAsTheirEnums() {
+        QFETCH(QByteArray, line);
+        QFETCH(pw::send::AddrSetType, addrSetType);
+        QFETCH(pw::smtp::JapaneseExtras, extras);
+        QFETCH(pw::serversettings::OAuthProvider, provider);
+        QVERIFY(writeFile(path(), "[SETUP]\n" + line + "\n"));
+        CIniFile ini(path());
+        QVERIFY(ini.Load());
+        const Settings s = ReadSettings(ini);
+        QCOMPARE(s.addrSetType, addrSetType);
+        QCOMPARE(s.japaneseExtras, extras);
+        QCOMPARE(s.oauthProvider, provider);
+        CIniFile written(path());
+        WriteSettings(written, s);
+        QCOMPARE(written.GetInt(kSetup, "AddrSetType", -9), pw::storedNumber(addrSetType));
+        QCOMPARE(written.GetInt(kSetup, "OAuthProvider", -9), pw::storedNumber(provider));
+    }
+
     // Tens of thousands of keys (a file grown by a faulty tool) still load, each found.
     // A file without "Encode" starts in the charset of the user's language; a stored one stays
     // whatever the language, since the project files were written in its code page.

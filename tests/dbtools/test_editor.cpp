@@ -505,6 +505,25 @@ private slots:
         dlg.reset();
         setLanguage(Language::English);
     }
+
+    // A name the database refuses: the old one stays, and the user is told why. Last, as the
+    // constraint is saved with everything before it.
+    void refusedGroupRenameIsTold() {
+        GroupListModel& g = dlg->session().groups();
+        const int group = s().AddGroup("Kept");
+        QVERIFY(group > 0);
+        g.reload();
+        const int item = g.itemOfGroup(group);
+        s().ExecuteImmediate(
+            "alter table GROUPS add constraint CHK_NOT_REFUSED check (NAME <> 'Refused')");
+        QVERIFY(s().Save(db::SaveMode::Retaining));
+        w->ui.clear();
+        QVERIFY(!g.setData(g.index(item), "Refused", Qt::EditRole));
+        QCOMPARE(w->ui.askedTexts().size(), 1);
+        QVERIFY2(w->ui.askedTexts()[0].startsWith("The group could not be renamed: "),
+                 qPrintable(w->ui.askedTexts()[0]));
+        QCOMPARE(g.data(g.index(item), Qt::DisplayRole).toString(), QString("Kept"));
+    }
 };
 
 QTEST_MAIN(TestEditor)

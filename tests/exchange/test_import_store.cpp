@@ -226,6 +226,23 @@ private slots:
             (QStringList{"a@x", "d@x"}));
     }
 
+    // Memberships the database refuses leave the records imported and are told once.
+    void refusedMembershipsAreTold() {
+        const int group = s().AddGroup("G");
+        s().ExecuteImmediate(
+            QStringLiteral("alter table GROUP_MAIL add constraint CHK_NOT_G check (IDGROUP <> %1)")
+                .arg(group));
+        QVERIFY(s().Save(db::SaveMode::Retaining));
+        const ImportSession session = prepared("a@x,A,G\r\nb@x,B,G\r\n", {0, 1, 2}, false);
+        w->ui.clear();
+        const StoreResult r = store(session, {true, 2});
+        QCOMPARE(r.stored, 2);
+        QCOMPARE(r.memberships, 0);
+        QCOMPARE(w->ui.askedTexts().size(), 1);
+        QVERIFY2(w->ui.askedTexts()[0].startsWith("The records were imported, but 2 of them"),
+                 qPrintable(w->ui.askedTexts()[0]));
+    }
+
     void aDatabaseErrorRollsEverythingBack() {
         // A real constraint makes the third row fail after two were inserted.
         s().ExecuteImmediate(

@@ -243,7 +243,7 @@ void TestAssembly::recipientSplit() {
     QFETCH(QString, toHeader);
     pw::setLanguage(pw::Language::English);
     MailJob job;
-    job.addrSetType = addrSetTypeFromSetting(type);
+    job.addrSetType = static_cast<AddrSetType>(type);
     job.captions = defaultCaptions();
     job.messageIdDomain = "smtp.example.jp";
     const BuiltMessage built =

@@ -109,9 +109,9 @@ private slots:
         const auto run = [&](SendFlowSettings s, SendKind kind) {
             CSendFlow flow(std::move(s), log);
             flow.useDocument(document, *m_world->store, document.textBody);
-            if (flow.check(kind) != CheckResult::Ready)
+            if (!flow.check(kind).ok())
                 return SendSummary{};
-            if (kind == SendKind::Send && flow.chooseSelection(db::SendSelectionMode::All) <= 0)
+            if (kind == SendKind::Send && !flow.chooseSelection(db::SendSelectionMode::All).ok())
                 return SendSummary{};
             QuietSendProgress progress;
             return flow.runToEnd(progress);
@@ -435,8 +435,9 @@ private slots:
             s.dryRunFolder = world.env.makeFolder(QStringLiteral("dry"));
         CSendFlow flow(s, log);
         flow.useDocument(document, *world.store, {});
-        QCOMPARE(flow.check(SendKind::Send), CheckResult::Ready);
-        QCOMPARE(flow.chooseSelection(db::SendSelectionMode::All), recipients);
+        QCOMPARE(flow.check(SendKind::Send).reason, RefusalReason::None);
+        QVERIFY(flow.chooseSelection(db::SendSelectionMode::All).ok());
+        QCOMPARE(flow.selectedCount(), recipients);
         if (cancelFirst)
             flow.cancel();
         QuietSendProgress progress;

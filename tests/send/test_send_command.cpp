@@ -453,7 +453,7 @@ private slots:
         QVERIFY(w.writeSettings(w.server->port(), [](app::Settings& s) {
             s.server.smtpAuthType = SmtpAuthType::LogOnUsing;
             s.server.smtpVerifMethod = VerifMethod::OAuth2;
-            s.oauthProvider = 3;  // a custom provider
+            s.oauthProvider = serversettings::OAuthProvider::Custom;
             s.oauthTokenUrl = QStringLiteral("http://127.0.0.1:%1/t").arg(test::closedPort());
             s.oauthRefreshToken = QStringLiteral("rt-never-asked");
             s.oauthTokenInFile = 1;

@@ -112,32 +112,32 @@ private slots:
         QTest::addColumn<QString>("recipient");
         QTest::addColumn<bool>("test");
         QTest::addColumn<QString>("testAddress");
-        QTest::addColumn<CheckResult>("result");
+        QTest::addColumn<RefusalReason>("result");
         QTest::addColumn<SendMode>("mode");
         const QString merge = QStringLiteral("[[Mail Address]]");
         const QString literal = QStringLiteral("one@example.jp");
         const QString me = QStringLiteral("me@example.jp");
         QTest::newRow("no recipient") << 3 << QStringLiteral("  ") << false << me
-                                      << CheckResult::NoRecipient << SendMode::Single;
+                                      << RefusalReason::NoRecipient << SendMode::Single;
         QTest::newRow("placeholder, empty database")
-            << 0 << merge << false << me << CheckResult::NoData << SendMode::Merge;
+            << 0 << merge << false << me << RefusalReason::NoData << SendMode::Merge;
         QTest::newRow("placeholder with records")
-            << 5 << merge << false << me << CheckResult::Ready << SendMode::Merge;
+            << 5 << merge << false << me << RefusalReason::None << SendMode::Merge;
         QTest::newRow("literal with records")
-            << 5 << literal << false << me << CheckResult::ReadyAddressesUnused << SendMode::Single;
+            << 5 << literal << false << me << RefusalReason::None << SendMode::Single;
         QTest::newRow("literal, empty database")
-            << 0 << literal << false << me << CheckResult::Ready << SendMode::Single;
+            << 0 << literal << false << me << RefusalReason::None << SendMode::Single;
         QTest::newRow("test without address")
-            << 5 << merge << true << QString() << CheckResult::NoTestAddress << SendMode::Single;
+            << 5 << merge << true << QString() << RefusalReason::NoTestAddress << SendMode::Single;
         QTest::newRow("test over a merge")
-            << 5 << merge << true << me << CheckResult::Ready << SendMode::Single;
+            << 5 << merge << true << me << RefusalReason::None << SendMode::Single;
     }
     void checksBeforeTheStart() {
         QFETCH(int, records);
         QFETCH(QString, recipient);
         QFETCH(bool, test);
         QFETCH(QString, testAddress);
-        QFETCH(CheckResult, result);
+        QFETCH(RefusalReason, result);
         QFETCH(SendMode, mode);
         FlowWorld w;
         QVERIFY(w.world.createDatabase(records));
@@ -146,16 +146,19 @@ private slots:
         s.testEmailAddress = testAddress;
         CSendFlow flow(s, w.log);
         flow.useDocument(w.document, *w.world.store, w.document.textBody);
-        QCOMPARE(flow.check(test ? SendKind::Test : SendKind::Send), result);
-        if (result == CheckResult::Ready || result == CheckResult::ReadyAddressesUnused)
+        QCOMPARE(flow.check(test ? SendKind::Test : SendKind::Send).reason, result);
+        if (result == RefusalReason::None)
             QCOMPARE(flow.mode(), mode);
+        // only a literal recipient beside records leaves the database's addresses unused
+        QCOMPARE(flow.databaseAddressesUnused(),
+                 !test && records > 0 && recipient == QStringLiteral("one@example.jp"));
         // Nothing starts before the checks (and, for a merge, the selection) passed.
         test::ScriptedUserInteraction ui;
         CSendProgressRelay relay(ui);
-        if (result != CheckResult::Ready && result != CheckResult::ReadyAddressesUnused)
-            QCOMPARE(flow.start(relay), StartResult::NotChecked);
+        if (result != RefusalReason::None)
+            QCOMPARE(flow.start(relay).reason, RefusalReason::NotChecked);
         else if (mode == SendMode::Merge)
-            QCOMPARE(flow.start(relay), StartResult::NotChecked);
+            QCOMPARE(flow.start(relay).reason, RefusalReason::NotChecked);
     }
 
     // The preparation asks the window's user when the charset cannot carry some characters:
@@ -189,13 +192,14 @@ private slots:
         s.charsetRow = row;
         CSendFlow flow(s, w.log);
         flow.useDocument(w.document, *w.world.store, w.document.textBody);
-        QCOMPARE(flow.check(SendKind::Send), CheckResult::Ready);
-        QCOMPARE(flow.chooseSelection(db::SendSelectionMode::All), 2);
+        QCOMPARE(flow.check(SendKind::Send).reason, RefusalReason::None);
+        QVERIFY(flow.chooseSelection(db::SendSelectionMode::All).ok());
+        QCOMPARE(flow.selectedCount(), 2);
         test::ScriptedUserInteraction ui;
         const bool noOne = button == "-";
         if (!button.isEmpty() && !noOne)
             ui.scriptChoices({button});
-        const Preparation prepared =
+        const RunRefusal prepared =
             flow.prepare(ui, {noOne ? Asking::NoOne : Asking::User, OverInterrupted::Refuse});
         QCOMPARE(prepared.ok(), proceeds);
         QCOMPARE(flow.charsetRow(), runRow);
@@ -203,11 +207,11 @@ private slots:
         if (choicesAsked > 0)
             QVERIFY2(ui.choicesAsked()[0].text.startsWith("2 characters of this run"),
                      qPrintable(ui.choicesAsked()[0].text));
-        QCOMPARE(prepared.warnings.size(), noOne ? 1 : 0);
+        QCOMPARE(flow.warnings().size(), noOne ? 1 : 0);
         if (row == 24) {
             QVERIFY(flow.refusalText(prepared).contains("(\"Encode\" = 24) names no charset"));
             CSendProgressRelay relay(ui);
-            QCOMPARE(flow.start(relay), StartResult::BadCharset);
+            QCOMPARE(flow.start(relay).reason, RefusalReason::BadCharset);
         }
     }
 
@@ -248,7 +252,7 @@ private slots:
         }
         CSendFlow flow(s, w.log);
         flow.useDocument(w.document, *w.world.store, "Body");
-        QVERIFY(flow.check(SendKind::Send) != CheckResult::NoRecipient);
+        QVERIFY(flow.check(SendKind::Send).reason != RefusalReason::NoRecipient);
         (void)flow.chooseSelection(db::SendSelectionMode::All);
         test::ScriptedUserInteraction ui;
         ui.script({Answer::No});
@@ -307,7 +311,7 @@ private slots:
         FlowWorld w;
         QVERIFY(w.world.createDatabase(2));
         auto flow = w.flow();
-        QCOMPARE(flow->check(SendKind::Test), CheckResult::Ready);
+        QCOMPARE(flow->check(SendKind::Test).reason, RefusalReason::None);
         test::ScriptedUserInteraction ui;
         ui.scriptChoices({button.isEmpty() ? "As the First Recipient's" : button});
         ui.scriptTexts({number});
@@ -336,8 +340,9 @@ private slots:
         w.document.projectFilePath = project;
 
         auto flow = w.flow();
-        QCOMPARE(flow->check(SendKind::Send), CheckResult::Ready);
-        QCOMPARE(flow->chooseSelection(db::SendSelectionMode::All), 6);
+        QCOMPARE(flow->check(SendKind::Send).reason, RefusalReason::None);
+        QVERIFY(flow->chooseSelection(db::SendSelectionMode::All).ok());
+        QCOMPARE(flow->selectedCount(), 6);
         test::ScriptedUserInteraction ui;
         CSendProgressRelay relay(ui);
         QStringList counters;
@@ -349,14 +354,14 @@ private slots:
         connect(&timer, &QTimer::timeout, [&] { ++ticks; });
         timer.start(5);
 
-        QCOMPARE(flow->start(relay), StartResult::Started);
+        QCOMPARE(flow->start(relay).reason, RefusalReason::None);
         QVERIFY(flow->isRunning());
-        QCOMPARE(flow->start(relay), StartResult::AlreadyRunning);
+        QCOMPARE(flow->start(relay).reason, RefusalReason::AlreadyRunning);
         QVERIFY(ended.wait(120000));
         QVERIFY(!flow->isRunning());
         QVERIFY2(ticks > 0, "the event loop did not run during the send");
         QCOMPARE(counters.last(), QStringLiteral("6  /  6"));
-        QCOMPARE(flow->summary().status, RunStatus::Running);
+        QCOMPARE(flow->summary().status, RunStatus::Completed);
         QCOMPARE(flow->summary().sent, 6);
         QCOMPARE(w.server->count(), 6);
         QVERIFY2(
@@ -387,14 +392,15 @@ private slots:
         QVERIFY(w.world.createDatabase(3));
         QVERIFY(w.server->start());
         auto flow = w.flow();
-        QCOMPARE(flow->check(SendKind::Send), CheckResult::Ready);
-        QCOMPARE(flow->chooseSelection(db::SendSelectionMode::All), 3);
+        QCOMPARE(flow->check(SendKind::Send).reason, RefusalReason::None);
+        QVERIFY(flow->chooseSelection(db::SendSelectionMode::All).ok());
+        QCOMPARE(flow->selectedCount(), 3);
         test::ScriptedUserInteraction ui;
         CSendProgressRelay relay(ui);
         QSignalSpy ended(flow.get(), &CSendFlow::finished);
         if (beforeStart)
             flow->cancel();
-        QCOMPARE(flow->start(relay), StartResult::Started);
+        QCOMPARE(flow->start(relay).reason, RefusalReason::None);
         if (!beforeStart)
             flow->cancel();
         QVERIFY(ended.wait(60000));
@@ -422,13 +428,14 @@ private slots:
         QVERIFY(w.world.createDatabase(3));
         QVERIFY(w.server->start());
         auto flow = w.flow(3);  // "Display dialog"
-        QCOMPARE(flow->check(SendKind::Send), CheckResult::Ready);
-        QCOMPARE(flow->chooseSelection(db::SendSelectionMode::All), 3);
+        QCOMPARE(flow->check(SendKind::Send).reason, RefusalReason::None);
+        QVERIFY(flow->chooseSelection(db::SendSelectionMode::All).ok());
+        QCOMPARE(flow->selectedCount(), 3);
         InsideTheQuestion ui;
         auto relay = std::make_unique<CSendProgressRelay>(ui);
         WatchedProgress watched(*relay);
         QSignalSpy ended(flow.get(), &CSendFlow::finished);
-        QCOMPARE(flow->start(watched), StartResult::Started);
+        QCOMPARE(flow->start(watched).reason, RefusalReason::None);
 
         // No events are processed here, so the prompt stays unanswered.
         while (!watched.prompted.load())
@@ -473,18 +480,19 @@ private slots:
         paced.pacing = {1, 60, 0, 1};  // one mail, then a long batch pause
         auto first = std::make_unique<CSendFlow>(paced, w.log);
         first->useDocument(w.document, *w.world.store, w.document.textBody);
-        QCOMPARE(first->check(SendKind::Send), CheckResult::Ready);
-        QCOMPARE(first->chooseSelection(db::SendSelectionMode::All), 3);
+        QCOMPARE(first->check(SendKind::Send).reason, RefusalReason::None);
+        QVERIFY(first->chooseSelection(db::SendSelectionMode::All).ok());
+        QCOMPARE(first->selectedCount(), 3);
         QVERIFY(!first->lastRunUnfinished());
         {
             std::unique_ptr<CProjectLock> other = CProjectLock::acquire(project);
             QVERIFY(other);
             CSendProgressRelay relay(ui);
-            QCOMPARE(first->start(relay), StartResult::ProjectBusy);
+            QCOMPARE(first->start(relay).reason, RefusalReason::ProjectBusy);
         }
         CSendProgressRelay relay(ui);
         QSignalSpy ended(first.get(), &CSendFlow::finished);
-        QCOMPARE(first->start(relay), StartResult::Started);
+        QCOMPARE(first->start(relay).reason, RefusalReason::None);
         QVERIFY(!CProjectLock::acquire(project));
         // the file is locked, not its name: a hard link or a symbolic link meets the same lock
         const QString hardLink = w.world.env.root() + QStringLiteral("hard.pzy");
@@ -505,17 +513,18 @@ private slots:
             m->finish();
 
         auto second = w.flow();
-        QCOMPARE(second->check(SendKind::Send), CheckResult::Ready);
+        QCOMPARE(second->check(SendKind::Send).reason, RefusalReason::None);
         QVERIFY(second->lastRunUnfinished());
-        QCOMPARE(second->chooseSelection(db::SendSelectionMode::NotSent), 2);
+        QVERIFY(second->chooseSelection(db::SendSelectionMode::NotSent).ok());
+        QCOMPARE(second->selectedCount(), 2);
         CSendProgressRelay relay2(ui);
-        QCOMPARE(second->runToEnd(relay2).status, RunStatus::Running);
+        QCOMPARE(second->runToEnd(relay2).status, RunStatus::Completed);
         if (std::unique_ptr<CRunMarker> m = second->takeMarker())
             m->finish();
         QCOMPARE(w.server->count(), 3);
 
         auto third = w.flow();
-        QCOMPARE(third->check(SendKind::Send), CheckResult::Ready);
+        QCOMPARE(third->check(SendKind::Send).reason, RefusalReason::None);
         QVERIFY(!third->lastRunUnfinished());
     }
 };

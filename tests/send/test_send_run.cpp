@@ -216,8 +216,8 @@ private slots:
         QVERIFY(f.start());
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
-        QCOMPARE(worker->status(), RunStatus::Running);  // 1: completed without errors
-        QCOMPARE(worker->errorCount(), 0);
+        QCOMPARE(worker->report().status, RunStatus::Completed);  // 1: completed without errors
+        QCOMPARE(worker->report().errors, 0);
         QCOMPARE(f.server->count(), 50);
         QCOMPARE(f.world.sentFlags(), QList<int>(50, 1));
 
@@ -284,7 +284,7 @@ private slots:
         f.run.pacing.sendWait = 1;
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
-        QCOMPARE(worker->status(), RunStatus::Running);
+        QCOMPARE(worker->report().status, RunStatus::Completed);
         QCOMPARE(f.server->count(), 7);
         // Mails 1-3, 4-6 and 7 each on a connection of their own.
         QCOMPARE(f.countEntries(QStringLiteral("Connected to SMTP server.")), 3);
@@ -322,7 +322,7 @@ private slots:
         // noticed at the next slice of the pause: within a second
         QVERIFY2(f.clock->sleptMs() - cancelledAt.load() <= CMailSendThread::kBatchPollMs,
                  qPrintable(QString::number(f.clock->sleptMs())));
-        QCOMPARE(worker->status(), RunStatus::Cancelled);
+        QCOMPARE(worker->report().status, RunStatus::Cancelled);
         QCOMPARE(f.server->count(), 1);
         QCOMPARE(f.world.sentFlags(), (QList<int>{1, 0, 0}));
         QVERIFY(f.logEntries().contains(QStringLiteral("Transmission terminated by user.")));
@@ -360,10 +360,10 @@ private slots:
         QVERIFY(worker->wait(QDeadlineTimer(30000)));
         const bool wholeScript = server.finish();
         QCOMPARE(wholeScript, quitSent);
-        QCOMPARE(worker->status(), RunStatus::Cancelled);
+        QCOMPARE(worker->report().status, RunStatus::Cancelled);
         QCOMPARE(worker->stoppedAtOnce(), cancels > 1);
         QCOMPARE(f.world.sentFlags(), (QList<int>{1, 0}));
-        QCOMPARE(int(worker->possiblyDelivered().size()), possiblyDelivered);
+        QCOMPARE(int(worker->report().possiblyDelivered.size()), possiblyDelivered);
         QCOMPARE(f.countEntries(QStringLiteral("Possibly delivered: mail 1 rcpt1@example.jp.")),
                  possiblyDelivered);
         QCOMPARE(f.countEntries(QStringLiteral("Mail transmission completed.")),
@@ -378,7 +378,7 @@ private slots:
         f.setup.subject = QStringLiteral("Plain [[Name]]");
         auto worker = f.go(SendMode::Single);
         RunFixture::runToEnd(*worker);
-        QCOMPARE(worker->status(), RunStatus::Running);
+        QCOMPARE(worker->report().status, RunStatus::Completed);
         QCOMPARE(f.server->count(), 1);
         QVERIFY(f.outcomes.isEmpty());
         QCOMPARE(f.world.sentFlags(), QList<int>(3, 0));
@@ -422,7 +422,7 @@ private slots:
         f.progress.script(answers);
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
-        QCOMPARE(int(worker->status()), status);
+        QCOMPARE(int(worker->report().status), status);
         QCOMPARE(f.world.sentFlags(), flags);
         QCOMPARE(f.progress.prompts().size(), prompts);
         if (prompts) {
@@ -448,8 +448,8 @@ private slots:
         f.run.pacing.connectWait = 1;
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
-        QCOMPARE(worker->status(), RunStatus::Failed);
-        QCOMPARE(worker->errorCount(), 3);
+        QCOMPARE(worker->report().status, RunStatus::Failed);
+        QCOMPARE(worker->report().errors, 3);
         QCOMPARE(f.server->count(), 0);
         QCOMPARE(f.world.sentFlags(), QList<int>(3, 2));
         QCOMPARE(f.countEntries(QStringLiteral("Reconnected to SMTP server.")), 0);
@@ -469,8 +469,8 @@ private slots:
         f.progress.script({Answer::Yes, Answer::No});
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
-        QCOMPARE(worker->status(), RunStatus::Failed);
-        QCOMPARE(worker->errorCount(), 1);
+        QCOMPARE(worker->report().status, RunStatus::Failed);
+        QCOMPARE(worker->report().errors, 1);
         QCOMPARE(f.world.sentFlags(), (QList<int>{2, 1}));
         QCOMPARE(f.progress.prompts().size(), 2);
         QVERIFY(f.progress.prompts()[0].second.contains(
@@ -487,7 +487,7 @@ private slots:
         f.run.pacing.sendContinue = 2;
         auto worker = f.go();
         RunFixture::runToEnd(*worker, 30000);
-        QCOMPARE(worker->status(), RunStatus::Failed);
+        QCOMPARE(worker->report().status, RunStatus::Failed);
         QCOMPARE(f.world.sentFlags(), QList<int>(2, 2));
         QCOMPARE(f.countEntries(QStringLiteral("Reconnected to SMTP server.")), 0);
     }
@@ -521,7 +521,8 @@ private slots:
         };
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
-        QCOMPARE(worker->status(), delivered == 3 ? RunStatus::Running : RunStatus::Failed);
+        QCOMPARE(worker->report().status,
+                 delivered == 3 ? RunStatus::Completed : RunStatus::Failed);
         // Nothing of a failed mail was delivered in part.
         QCOMPARE(f.server->count(), delivered);
         QCOMPARE(f.world.sentFlags(), flags);
@@ -553,8 +554,8 @@ private slots:
         f.run.server.smtpPort = closed;
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
-        QCOMPARE(worker->status(), RunStatus::Failed);
-        QVERIFY(!worker->everConnected());
+        QCOMPARE(worker->report().status, RunStatus::Failed);
+        QVERIFY(!worker->report().everConnected);
         // Each attempt's entry names the reason the client was given.
         const QString refused = QStringLiteral(" - Connection refused");
         QCOMPARE(f.logEntries(),
@@ -585,7 +586,7 @@ private slots:
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
         QVERIFY2(server.finish(), qPrintable(server.report()));
-        QCOMPARE(worker->status(), RunStatus::Running);
+        QCOMPARE(worker->report().status, RunStatus::Completed);
         QCOMPARE(f.world.sentFlags(), (QList<int>{1, 1}));
         QCOMPARE(f.countEntries(QStringLiteral("Reconnected to SMTP server.")), 1);
         QCOMPARE(f.countEntries(QStringLiteral("A problem occurred during transmission.")), 1);
@@ -625,7 +626,7 @@ private slots:
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
         QVERIFY2(server.finish(), qPrintable(server.report()));
-        QCOMPARE(worker->status(), RunStatus::Running);
+        QCOMPARE(worker->report().status, RunStatus::Completed);
         QCOMPARE(f.world.sentFlags(), QList<int>{1});
         QCOMPARE(f.logEntries().last(), QStringLiteral("Mail transmission ended."));
     }
@@ -646,7 +647,7 @@ private slots:
         auto pipelined = f.go();
         RunFixture::runToEnd(*pipelined);
         qunsetenv("POSTWICK_SMTP_WIRE_LOG");
-        QCOMPARE(pipelined->status(), RunStatus::Running);
+        QCOMPARE(pipelined->report().status, RunStatus::Completed);
         // every mail but the first had its commands sent ahead
         QCOMPARE(test::readFile(wireLog).count("-- one write: the data and the next"),
                  qsizetype(kMails - 1));
@@ -656,7 +657,7 @@ private slots:
         f.run.server.smtpPort = plain.port();
         auto unpipelined = f.go();
         RunFixture::runToEnd(*unpipelined);
-        QCOMPARE(unpipelined->status(), RunStatus::Running);
+        QCOMPARE(unpipelined->report().status, RunStatus::Completed);
 
         QCOMPARE(f.server->count(), kMails);
         QCOMPARE(plain.count(), kMails);
@@ -686,7 +687,7 @@ private slots:
         auto dry = f.go(SendMode::Merge, db::SendSelectionMode::All,
                         std::make_unique<CDryRunTransport>(folder));
         RunFixture::runToEnd(*dry);
-        QCOMPARE(dry->status(), RunStatus::Running);
+        QCOMPARE(dry->report().status, RunStatus::Completed);
         // the log says what a dry run did, not that it connected somewhere
         QCOMPARE(f.countEntries(QStringLiteral("Connected to SMTP server.")), 0);
         QCOMPARE(f.countEntries(QStringLiteral("Dry run: nothing is sent")), 1);
@@ -811,10 +812,10 @@ private slots:
         QCOMPARE(f.countEntries(QStringLiteral("The server refused this mail for good")),
                  int(flags.count(2)));
         // each refusal for good is kept with the server's words, to be counted as a bounce
-        QCOMPARE(int(worker->refusals().size()), int(flags.count(2)));
+        QCOMPARE(int(worker->report().refusals.size()), int(flags.count(2)));
         QCOMPARE(f.countEntries(str(ids::kLogAccountLimit).section(QLatin1Char(';'), 0, 0)),
                  scripts.size() > 1 && mailFroms == 1 ? 1 : 0);
-        for (const RecipientRefusal& r : worker->refusals())
+        for (const RecipientRefusal& r : worker->report().refusals)
             QVERIFY2(r.addresses.contains("rcpt1@example.jp") && r.reply.startsWith("55"),
                      qPrintable(r.addresses + " " + r.reply));
     }
@@ -940,7 +941,7 @@ private slots:
             QVERIFY(!server.received(c).contains("rcpt4@"));
         QCOMPARE(f.world.sentFlags().mid(0, 4), (QList<int>{1, 1, 1, 1}));
         QCOMPARE(f.countEntries(QStringLiteral("The connection ended after the whole mail")), 1);
-        QCOMPARE(worker->status(), RunStatus::Failed);
+        QCOMPARE(worker->report().status, RunStatus::Failed);
     }
 
     // The server takes 70 s to accept the data, longer than the reply timeout of every other
@@ -958,7 +959,7 @@ private slots:
         RunFixture::runToEnd(*worker, 200000);
         QVERIFY2(server.finish(), qPrintable(server.report()));
         QCOMPARE(server.connectionCount(), 1);
-        QCOMPARE(worker->status(), RunStatus::Running);
+        QCOMPARE(worker->report().status, RunStatus::Completed);
         QCOMPARE(f.world.sentFlags(), QList<int>{1});
     }
 
@@ -976,13 +977,13 @@ private slots:
         QTest::addColumn<int>("cancelAt");     // cancelled at this outcome; 0: not
         const QStringList slow{"--pipelining", "--data-delay", "20"};
         QTest::newRow("greylisting of two") << QStringList{"--greylist", "rcpt[24]@"} << 5 << 5
-                                            << int(RunStatus::Running) << 1 << -1 << 0;
+                                            << int(RunStatus::Completed) << 1 << -1 << 0;
         QTest::newRow("rate limit after 5")
             << QStringList{"--fail-data", "6"} << 20 << 5 << int(RunStatus::Failed) << 1 << -1 << 0;
         QTest::newRow("three connections, each recipient once")
-            << slow << 40 << 40 << int(RunStatus::Running) << 3 << 3 << 0;
+            << slow << 40 << 40 << int(RunStatus::Completed) << 3 << 3 << 0;
         QTest::newRow("four wanted, the server takes two")
-            << slow + QStringList{"--max-connections", "2"} << 40 << 40 << int(RunStatus::Running)
+            << slow + QStringList{"--max-connections", "2"} << 40 << 40 << int(RunStatus::Completed)
             << 4 << 2 << 0;
         QTest::newRow("rate limit after 5 stops three connections")
             << QStringList{"--fail-data", "6"} << 20 << 5 << int(RunStatus::Failed) << 3 << -1 << 0;
@@ -1011,7 +1012,7 @@ private slots:
                 worker->cancel();
         };
         RunFixture::runToEnd(*worker);
-        QCOMPARE(int(worker->status()), status);
+        QCOMPARE(int(worker->report().status), status);
         if (delivered < 0)
             delivered = f.server->count();
         QCOMPARE(f.server->count(), delivered);
@@ -1088,7 +1089,7 @@ private slots:
             f.clock->now());
         auto worker = f.go();
         RunFixture::runToEnd(*worker, 500000);
-        QCOMPARE(worker->status(), RunStatus::Running);
+        QCOMPARE(worker->report().status, RunStatus::Completed);
         QCOMPARE(f.world.sentFlags(), QList<int>(kRecipients, 1));
         QCOMPARE(f.countEntries(str(ids::kLogCompleted)), kRecipients);
         QCOMPARE(
@@ -1185,8 +1186,8 @@ private slots:
             };
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
-        QCOMPARE(worker->status(), failed ? RunStatus::Failed : RunStatus::Running);
-        QCOMPARE(worker->outcomeLost(), failed);
+        QCOMPARE(worker->report().status, failed ? RunStatus::Failed : RunStatus::Completed);
+        QCOMPARE(worker->report().outcomeLost, failed);
         QCOMPARE(f.server->count(), delivered);
         QCOMPARE(f.world.sentFlags(), flags);
         if (!entry.isEmpty())
@@ -1212,7 +1213,7 @@ private slots:
         f.run.server.smtpPort = server.port();
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
-        QCOMPARE(worker->status(), RunStatus::Failed);
+        QCOMPARE(worker->report().status, RunStatus::Failed);
         QVERIFY(!worker->isCancelled());
         QCOMPARE(f.world.sentFlags(), (QList<int>{1, 0, 0}));
         QCOMPARE(f.countEntries(QStringLiteral("The connection to the SMTP server could not be")),

@@ -136,9 +136,10 @@ private slots:
         QCOMPARE(w.world.store->Save(db::SaveMode::Retaining), true);
 
         auto flow = w.flow(w.settings());
-        QCOMPARE(flow->check(SendKind::Send), CheckResult::Ready);
+        QCOMPARE(flow->check(SendKind::Send).reason, RefusalReason::None);
         QCOMPARE(flow->countSelection(db::SendSelectionMode::All), 92);  // the dialog's count
-        QCOMPARE(flow->chooseSelection(db::SendSelectionMode::All), 92);
+        QVERIFY(flow->chooseSelection(db::SendSelectionMode::All).ok());
+        QCOMPARE(flow->selectedCount(), 92);
         QCOMPARE(flow->suppressedCount(), 8);
         QuietSendProgress progress;
         const SendSummary summary = flow->runToEnd(progress);
@@ -163,8 +164,9 @@ private slots:
 
         // "not yet sent" sends nobody
         flow = w.flow(w.settings());
-        QCOMPARE(flow->check(SendKind::Send), CheckResult::Ready);
-        QCOMPARE(flow->chooseSelection(db::SendSelectionMode::NotSent), 0);
+        QCOMPARE(flow->check(SendKind::Send).reason, RefusalReason::None);
+        QCOMPARE(flow->chooseSelection(db::SendSelectionMode::NotSent).reason,
+                 RefusalReason::NothingUnsent);
         flow.reset();
 
         // a new project and a restart: a new store and a new list read the same file
@@ -174,8 +176,9 @@ private slots:
         QVERIFY(other.createDatabase(100));
         CSendFlow fresh(w.settings(), w.log);
         fresh.useDocument(w.document, *other.store, w.document.textBody);
-        QCOMPARE(fresh.check(SendKind::Send), CheckResult::Ready);
-        QCOMPARE(fresh.chooseSelection(db::SendSelectionMode::All), 92);
+        QCOMPARE(fresh.check(SendKind::Send).reason, RefusalReason::None);
+        QVERIFY(fresh.chooseSelection(db::SendSelectionMode::All).ok());
+        QCOMPARE(fresh.selectedCount(), 92);
         std::vector<db::SuppressedEntry> entries;
         QCOMPARE(db::CSuppressionList(w.world.folders.userDataFolder).Read(entries),
                  db::ListRead::Read);
@@ -231,23 +234,23 @@ private slots:
         QTest::addColumn<bool>("test");
         QTest::addColumn<QString>("recipient");
         QTest::addColumn<bool>("broken");
-        QTest::addColumn<CheckResult>("result");
+        QTest::addColumn<RefusalReason>("result");
         QTest::newRow("test address on the list")
-            << true << "" << false << CheckResult::AddressSuppressed;
+            << true << "" << false << RefusalReason::TestAddressSuppressed;
         QTest::newRow("literal recipient on the list, other case")
-            << false << "a@x.jp, rcpt1@EXAMPLE.jp" << false << CheckResult::AddressSuppressed;
+            << false << "a@x.jp, rcpt1@EXAMPLE.jp" << false << RefusalReason::AddressSuppressed;
         QTest::newRow("literal recipient on the list, written in capitals")
-            << false << "RCPT1@EXAMPLE.JP" << false << CheckResult::AddressSuppressed;
+            << false << "RCPT1@EXAMPLE.JP" << false << RefusalReason::AddressSuppressed;
         QTest::newRow("literal recipient not on the list")
-            << false << "rcpt2@example.jp" << false << CheckResult::Ready;
+            << false << "rcpt2@example.jp" << false << RefusalReason::None;
         QTest::newRow("list unreadable")
-            << true << "" << true << CheckResult::SuppressionUnreadable;
+            << true << "" << true << RefusalReason::SuppressionUnreadable;
     }
     void singleSendsToSuppressedAreRefused() {
         QFETCH(bool, test);
         QFETCH(QString, recipient);
         QFETCH(bool, broken);
-        QFETCH(CheckResult, result);
+        QFETCH(RefusalReason, result);
         World w;
         db::CSuppressionList list(w.world.folders.userDataFolder);
         if (broken)
@@ -256,12 +259,14 @@ private slots:
             QVERIFY(!list.Add({QStringLiteral("rcpt1@example.jp")}, {}).failed);
         w.document.recipientText = recipient;
         auto flow = w.flow(w.settings());
-        QCOMPARE(flow->check(test ? SendKind::Test : SendKind::Send), result);
-        if (result == CheckResult::AddressSuppressed)
-            QCOMPARE(db::SuppressionKey(flow->suppressedAddress()), "rcpt1@example.jp");
+        const RunRefusal checked = flow->check(test ? SendKind::Test : SendKind::Send);
+        QCOMPARE(checked.reason, result);
+        if (result == RefusalReason::AddressSuppressed ||
+            result == RefusalReason::TestAddressSuppressed)
+            QCOMPARE(db::SuppressionKey(checked.subject), "rcpt1@example.jp");
         QuietSendProgress progress;
-        if (result != CheckResult::Ready)
-            QCOMPARE(flow->start(progress), StartResult::NotChecked);
+        if (result != RefusalReason::None)
+            QCOMPARE(flow->start(progress).reason, RefusalReason::NotChecked);
     }
 
     // The settings are the project's: kept in its database (an older database without them
@@ -300,8 +305,9 @@ private slots:
         const PreviewMessage shown = preview->message(0);
         QuietSendProgress progress;
         flow = w.flow(settings);
-        QCOMPARE(flow->check(SendKind::Send), CheckResult::Ready);
-        QCOMPARE(flow->chooseSelection(db::SendSelectionMode::All), 2);
+        QCOMPARE(flow->check(SendKind::Send).reason, RefusalReason::None);
+        QVERIFY(flow->chooseSelection(db::SendSelectionMode::All).ok());
+        QCOMPARE(flow->selectedCount(), 2);
         QCOMPARE(flow->runToEnd(progress).sent, 2);
         setLanguage(Language::English);
         QVERIFY2(shown.body.contains(footer), qPrintable(shown.body));

@@ -353,8 +353,8 @@ private slots:
         for (auto it = received.cbegin(); it != received.cend(); ++it)
             QVERIFY2(it.value() == 1, qPrintable(it.key()));
         QCOMPARE(world.sentFlags().count(1), delivered);
-        QCOMPARE(worker.status() == send::RunStatus::Failed, delivered == 0);
-        QCOMPARE(worker.signInProblem(), delivered == 0);
+        QCOMPARE(worker.report().status == send::RunStatus::Failed, delivered == 0);
+        QCOMPARE(worker.report().signInProblem, delivered == 0);
         const QStringList events = provider.process.events();
         QCOMPARE(count(events, "TOKEN refresh"), refreshes);
         QCOMPARE(count(events, "AUTH refused"), refusals);

@@ -19,6 +19,7 @@
 #include <QPageSetupDialog>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QScreen>
@@ -90,6 +91,18 @@ CPZPtestDlg::CPZPtestDlg(CAppSession& session, QString projectFile, QWidget* par
     m_statusLine->setObjectName(QStringLiteral("mainStatusLine"));
     statusBar()->addWidget(m_statusLine, 1);
     statusBar()->setSizeGripEnabled(true);
+    // What the store could not do (a grid cell it refused, a read that failed) is told in the
+    // status line; the sink is called on any thread, the run's too.
+    QPointer<CPZPtestDlg> self(this);
+    m_session.store().SetDiagnostics([self](const QString& text) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, text] {
+                if (self)
+                    self->statusBar()->showMessage(str(ids::kDatabaseErrorStatus).arg(text));
+            },
+            Qt::QueuedConnection);
+    });
 
     m_session.ReadSettingsFile();
     BuildCommands();
@@ -154,6 +167,7 @@ CPZPtestDlg::CPZPtestDlg(CAppSession& session, QString projectFile, QWidget* par
 }
 
 CPZPtestDlg::~CPZPtestDlg() {
+    m_session.store().SetDiagnostics({});
     // Closing the child windows below moves the focus; the application's signals must not
     // reach this window once its form is gone.
     if (qApp != nullptr) {

@@ -46,6 +46,28 @@ private:
     const QPlainTextEdit& m_editor;
 };
 
+// A refusal before the first mail, in the words the command line uses too.
+void tellRefusal(IUserInteraction& ui, const send::CSendFlow& flow,
+                 const send::RunRefusal& refusal) {
+    // nobody to send to, and a question declined, are no errors
+    switch (refusal.reason) {
+        case send::RefusalReason::None:
+        case send::RefusalReason::Declined:
+            return;
+        case send::RefusalReason::NoRecipient:
+        case send::RefusalReason::NoData:
+        case send::RefusalReason::NoneMarked:
+        case send::RefusalReason::NothingUnsent:
+        case send::RefusalReason::DatabaseUnreadable:
+            (void)ui.message(str(ids::kSendCaptionBox), flow.refusalText(refusal),
+                             MessageKind::Information);
+            return;
+        default:
+            inform(ui, flow.refusalText(refusal));
+            return;
+    }
+}
+
 }  // namespace
 
 QStringList DisplayedLines(const QPlainTextEdit& editor) {
@@ -71,26 +93,10 @@ QStringList DisplayedLines(const QPlainTextEdit& editor) {
 }
 
 bool CPZPtestDlg::ChooseRecipients(send::CSendFlow& flow, db::SendSelectionMode mode) {
-    IUserInteraction& ui = m_session.ui();
-    const int count = flow.chooseSelection(mode);
-    if (count == send::kSuppressionUnreadable) {
-        inform(ui, send::formatMessageText(str(ids::kSuppressionUnreadable),
-                                           {flow.suppressionFailure()}));
-        return false;
-    }
-    if (count < 0) {
-        // a damaged database is not an empty one
-        (void)ui.message(str(ids::kSendCaptionBox), str(ids::kSendDatabaseUnreadable),
-                         MessageKind::Information);
-        return false;
-    }
-    if (count == 0) {
-        (void)ui.message(str(ids::kSendCaptionBox),
-                         send::emptySelectionText(mode, flow.failedCount()),
-                         MessageKind::Information);
-        return false;
-    }
-    return true;
+    const send::RunRefusal chosen = flow.chooseSelection(mode);
+    if (!chosen.ok())
+        tellRefusal(m_session.ui(), flow, chosen);
+    return chosen.ok();
 }
 
 void CPZPtestDlg::EnsureLogWindow() {
@@ -136,7 +142,7 @@ std::unique_ptr<send::CSendFlow> CPZPtestDlg::MakeSendFlow() {
     auto flow = std::make_unique<send::CSendFlow>(
         sendFlowSettingsFrom(
             s, m_session.store().Folders(), m_session.folders().mainPreviewFolder(),
-            [this](const QString& token) {
+            [this](const QString& token, TokenKept) {
                 // the next run and the save at the end use the new one
                 QMetaObject::invokeMethod(
                     this, [this, token] { m_session.settings().oauthRefreshToken = token; },
@@ -178,37 +184,14 @@ void CPZPtestDlg::StartSend(bool test) {
                                                            : OwnOutcomes::Saved);
     std::unique_ptr<send::CSendFlow> flow = MakeSendFlow();
 
-    const send::CheckResult checked =
-        flow->check(test ? send::SendKind::Test : send::SendKind::Send);
-    switch (checked) {
-        case send::CheckResult::NoRecipient:
-            (void)ui.message(str(ids::kSendCaptionBox), str(ids::kNoMailAddress),
-                             MessageKind::Information);
-            return;
-        case send::CheckResult::NoTestAddress:
-            inform(ui, str(ids::kNoTestAddress));
-            return;
-        case send::CheckResult::NoData:
-        case send::CheckResult::DatabaseUnusable:
-            (void)ui.message(str(ids::kSendCaptionBox), str(ids::kNoDataInDatabase),
-                             MessageKind::Information);
-            return;
-        case send::CheckResult::AddressSuppressed:
-            inform(ui, send::formatMessageText(
-                           str(test ? ids::kTestAddressSuppressed : ids::kAddressSuppressed),
-                           {flow->suppressedAddress()}));
-            return;
-        case send::CheckResult::SuppressionUnreadable:
-            inform(ui, send::formatMessageText(str(ids::kSuppressionUnreadable),
-                                               {flow->suppressionFailure()}));
-            return;
-        case send::CheckResult::ReadyAddressesUnused:
-            if (!test)
-                inform(ui, str(ids::kDatabaseAddressesNotUsed));
-            break;
-        case send::CheckResult::Ready:
-            break;
+    if (const send::RunRefusal checked =
+            flow->check(test ? send::SendKind::Test : send::SendKind::Send);
+        !checked.ok()) {
+        tellRefusal(ui, *flow, checked);
+        return;
     }
+    if (!test && flow->databaseAddressesUnused())
+        inform(ui, str(ids::kDatabaseAddressesNotUsed));
 
     // a test of a mail with placeholders may read as one recipient's would
     if (test && send::askTestRecipient(*flow, ui) == send::TestMerge::Cancelled)
@@ -216,8 +199,8 @@ void CPZPtestDlg::StartSend(bool test) {
 
     // Files, settings and folders are told before the Transmission dialog; prepare() below
     // makes them again with the rest.
-    if (const send::Preparation early = flow->checkFilesAndFolders(); !early.ok()) {
-        inform(ui, flow->refusalText(early));
+    if (const send::RunRefusal early = flow->checkFilesAndFolders(); !early.ok()) {
+        tellRefusal(ui, *flow, early);
         return;
     }
 
@@ -267,14 +250,12 @@ void CPZPtestDlg::StartSend(bool test) {
 
     // Every check before the first mail, and the questions: a file that has gone since it
     // was added would fail every recipient's mail.
-    if (const send::Preparation prepared = flow->prepare(ui, {send::Asking::User});
-        !prepared.ok()) {
-        if (prepared.problem != send::PrepareProblem::Declined)
-            inform(ui, flow->refusalText(prepared));
+    if (const send::RunRefusal prepared = flow->prepare(ui, {send::Asking::User}); !prepared.ok()) {
+        tellRefusal(ui, *flow, prepared);
         return;
-    } else if (!prepared.warnings.isEmpty()) {
+    } else if (!flow->warnings().isEmpty()) {
         // how many recipients' Japanese mails leave their charset
-        inform(ui, prepared.warnings.join(QLatin1StringView("\n\n")));
+        inform(ui, flow->warnings().join(QLatin1StringView("\n\n")));
     }
     // UTF-8 taken for a charset that cannot carry some characters stays the document's
     // charset, so that the preview, the next run and the saved project agree with what was sent
@@ -324,23 +305,13 @@ void CPZPtestDlg::StartSend(bool test) {
     // it rather than needing a save first.
     if (m_marker)
         m_flow->adoptMarker(std::move(m_marker));
-    const send::StartResult started = m_flow->start(*m_relay);
-    if (started != send::StartResult::Started) {
+    if (const send::RunRefusal started = m_flow->start(*m_relay); !started.ok()) {
         if (auto marker = m_flow->takeMarker())
             m_marker = std::move(marker);
         delete m_progress;
-        const QString refusal = m_flow->refusalText(m_flow->summary().preparation);
-        const QString lockHolder = m_flow->summary().lockHolder;
-        m_flow.reset();
+        const std::unique_ptr<send::CSendFlow> refused = std::move(m_flow);
         m_relay.reset();
-        // another Postwick sending this very project would send every recipient twice
-        if (started == send::StartResult::Refused)
-            inform(ui, refusal);
-        else if (started == send::StartResult::ListInUse)
-            inform(ui, str(ids::kSendListInUse).arg(lockHolder));
-        else
-            inform(ui, str(started == send::StartResult::ProjectBusy ? ids::kSendProjectBusy
-                                                                     : ids::kRunCannotStart));
+        tellRefusal(ui, *refused, started);
         return;
     }
     commandAction(cmd::kSend)->setEnabled(false);

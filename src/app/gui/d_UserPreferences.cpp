@@ -163,7 +163,10 @@ void d_UserPreferences::load() {
     f.japaneseExtrasCombo->addItems({str(ids::kPrefJapaneseExtrasUtf8),
                                      str(ids::kPrefJapaneseExtrasWindows),
                                      str(ids::kPrefJapaneseExtrasReplace)});
-    f.japaneseExtrasCombo->setCurrentIndex(std::clamp(s.japaneseExtras, 0, 2));
+    f.japaneseExtrasCombo->setCurrentIndex(storedNumber(s.japaneseExtras));
+    f.oneTimeSendSpin->setRange(kOneTimeSendRange.minimum, kOneTimeSendRange.maximum);
+    f.sendWaitSpin->setRange(kSendWaitRange.minimum, kSendWaitRange.maximum);
+    f.connectWaitSpin->setRange(kConnectWaitRange.minimum, kConnectWaitRange.maximum);
     f.oneTimeSendSpin->setValue(kOneTimeSendRange.clamp(s.oneTimeSend));
     f.sendWaitSpin->setValue(kSendWaitRange.clamp(s.sendWait));
     f.connectWaitSpin->setValue(kConnectWaitRange.clamp(s.connectWait));
@@ -171,9 +174,9 @@ void d_UserPreferences::load() {
     f.ignoreErrorRadio->setChecked(button == 0);
     f.displayDialogRadio->setChecked(button == 1);
     f.terminateRadio->setChecked(button == 2);
-    f.addrToRadio->setChecked(s.addrSetType == 0);
-    f.addrCcRadio->setChecked(s.addrSetType == 1);
-    f.addrBccRadio->setChecked(s.addrSetType == 2);
+    f.addrToRadio->setChecked(s.addrSetType == send::AddrSetType::AllTo);
+    f.addrCcRadio->setChecked(s.addrSetType == send::AddrSetType::RestCc);
+    f.addrBccRadio->setChecked(s.addrSetType == send::AddrSetType::RestBcc);
     pair(f.lengthYes, f.lengthNo, s.length);
     f.testEmailEdit->setText(s.testEmailAddress);
 }
@@ -212,10 +215,14 @@ void d_UserPreferences::accept() {
     s.sendWait = kSendWaitRange.clamp(f.sendWaitSpin->value());
     s.connectWait = kConnectWaitRange.clamp(f.connectWaitSpin->value());
     s.length = f.lengthYes->isChecked();
-    s.addrSetType = f.addrToRadio->isChecked() ? 0 : f.addrCcRadio->isChecked() ? 1 : 2;
+    s.addrSetType = f.addrToRadio->isChecked()   ? send::AddrSetType::AllTo
+                    : f.addrCcRadio->isChecked() ? send::AddrSetType::RestCc
+                                                 : send::AddrSetType::RestBcc;
     s.testEmailAddress = f.testEmailEdit->text();
     s.defaultRecipientField = f.defaultFieldCombo->currentIndex() - 1;
-    s.japaneseExtras = f.japaneseExtrasCombo->currentIndex();
+    // the box lists the choices in their own order
+    s.japaneseExtras = static_cast<smtp::JapaneseExtras>(
+        std::clamp(f.japaneseExtrasCombo->currentIndex(), 0, int(smtp::JapaneseExtras::Replace)));
 
     EditorFont chosen;
     chosen.family = m_font.family();

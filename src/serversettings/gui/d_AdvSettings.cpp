@@ -1,4 +1,5 @@
 #include "serversettings/gui/d_AdvSettings.h"
+#include <algorithm>
 
 #include <QPushButton>
 
@@ -8,6 +9,10 @@
 namespace pw::serversettings {
 
 namespace {
+// The provider box lists the providers in their own order.
+OAuthProvider providerAt(int index) {
+    return static_cast<OAuthProvider>(std::clamp(index, 0, int(OAuthProvider::Custom)));
+}
 void label(QWidget* w, int id) {
     w->setAccessibleName(str(id));
 }
@@ -166,7 +171,7 @@ AdvancedForm d_AdvSettings::form() const {
     form.password = f.passwordEdit->text();
     form.oauth = m_signIn;
     OAuthValues& o = form.oauth;
-    o.provider = oauthProviderFromSetting(f.oauthProviderCombo->currentIndex());
+    o.provider = providerAt(f.oauthProviderCombo->currentIndex());
     o.clientId = f.oauthClientIdEdit->text().trimmed();
     o.clientSecret = f.oauthClientSecretEdit->text();
     // the presets' endpoints are shown, not stored
@@ -179,7 +184,7 @@ AdvancedForm d_AdvSettings::form() const {
 
 void d_AdvSettings::providerChosen(int index) {
     Ui::d_AdvSettings& f = *m_form;
-    const OAuthProvider provider = oauthProviderFromSetting(index);
+    const OAuthProvider provider = providerAt(index);
     // another provider's or client's sign-in is not this one's
     if (provider != m_signIn.provider)
         signOut();
