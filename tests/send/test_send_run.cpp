@@ -12,6 +12,7 @@
 #include <QTest>
 #include <algorithm>
 
+#include "EngineLockFolder.h"
 #include "ScriptedServer.h"
 #include "db/RunAttachment.h"
 #include "resources/Strings.h"
@@ -200,14 +201,11 @@ struct RunFixture {
 
 class TestSendRun : public QObject {
     Q_OBJECT
-    // The engine reads its lock folder once per process: one folder for every test here.
-    QTemporaryDir m_engineLocks;
 
 private slots:
     void initTestCase() {
         setLanguage(Language::English);
-        QVERIFY(m_engineLocks.isValid());
-        qputenv("FIREBIRD_LOCK", QFile::encodeName(m_engineLocks.path()));
+        QVERIFY(test::ensureProcessLockFolder());
     }
 
     void mergeSendToFifty() {

@@ -7,9 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
+#include "EngineLockFolder.h"
 #include "db/ProjectOptions.h"
 #include "db/SuppressionList.h"
 #include "dbtools/SuppressionTools.h"
@@ -74,13 +74,11 @@ public:
 
 class TestSuppressionRun : public QObject {
     Q_OBJECT
-    QTemporaryDir m_engineLocks;
 
 private slots:
     void initTestCase() {
         setLanguage(Language::English);
-        QVERIFY(m_engineLocks.isValid());
-        qputenv("FIREBIRD_LOCK", QFile::encodeName(m_engineLocks.path()));
+        QVERIFY(test::ensureProcessLockFolder());
     }
 
     void normalisedAddresses_data() {
