@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Configures and builds Postwick into build/ (or $POSTWICK_BUILD_DIR).
 # Extra arguments go to CMake's configure step, e.g. -DPOSTWICK_WERROR=ON.
+# POSTWICK_TARGETS (names separated by blanks) builds only those; POSTWICK_CONFIGURE_ONLY=1 only
+# configures.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${POSTWICK_BUILD_DIR:-$here/build}
@@ -12,4 +14,6 @@ if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=${POSTWICK_BUILD_TYPE:-RelWithDebInfo} "${launcher[@]}" "$@" >/dev/null
-cmake --build "$build" -j"$(nproc)"
+[ "${POSTWICK_CONFIGURE_ONLY:-0}" = 1 ] && exit 0
+# shellcheck disable=SC2086 # the names are split on purpose
+cmake --build "$build" -j"$(nproc)" ${POSTWICK_TARGETS:+--target $POSTWICK_TARGETS}

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev ccache
+  build-essential cmake ninja-build pkg-config clang clang-format clang-tidy libclang-rt-14-dev ccache
   # Qt 6
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-l10n-tools
   # the HTML view of mail content, and Qt's own translations of its standard buttons and dialogs

@@ -41,7 +41,7 @@ quint16 freePort() {
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    (void)::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
     getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
     ::close(s);
     return ntohs(a.sin_port);

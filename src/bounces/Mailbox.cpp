@@ -11,7 +11,7 @@ namespace pw::bounces {
 namespace {
 
 size_t collect(char* data, size_t size, size_t count, void* target) {
-    static_cast<QByteArray*>(target)->append(data, static_cast<qsizetype>(size * count));
+    static_cast<QByteArray*>(target)->append(data, static_cast<qsizetype>(size) * qsizetype(count));
     return size * count;
 }
 

@@ -53,7 +53,7 @@ ReadResult readWorkbook(const QString& path, ImportTable& table, const Worksheet
                     break;
             }
         }
-        table.rows.append(std::move(row));
+        table.rows.append(row);  // copied into the compact rows
         progress.advanceTo(r + 1);
     }
     result.rowCount = table.rowCount();

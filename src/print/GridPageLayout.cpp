@@ -1,6 +1,7 @@
 #include "print/GridPageLayout.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
@@ -22,7 +23,7 @@ int mulDiv(int a, int b, int c) {
 namespace {
 
 int roundHalfUp(double v) {
-    return static_cast<int>(v + 0.5);
+    return static_cast<int>(std::floor(v + 0.5));
 }
 
 // A margin in whole centimetres as device units on one axis.

@@ -178,6 +178,7 @@ SendEstimate estimateSending(int recipients, const SendingProfile& p, int usedTo
         spacing = std::max(spacing, 60.0 / p.perMinute);
     if (p.perHour > 0)
         spacing = std::max(spacing, 3600.0 / p.perHour);
+    // NOLINTNEXTLINE(bugprone-incorrect-roundings): never negative, so +0.5 rounds
     e.seconds = qint64(double(recipients) * spacing + 0.5);
     if (p.perDay > 0) {
         const int first = std::max(0, p.perDay - usedToday);

@@ -464,4 +464,8 @@ void CSmtpTransport::setTimeout(int milliseconds) {
     m_session->SetTimeout(milliseconds);
 }
 
+void CSmtpTransport::setClock(std::function<std::chrono::steady_clock::time_point()> now) {
+    m_session->SetClock(std::move(now));
+}
+
 }  // namespace pw::send

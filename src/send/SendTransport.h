@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -121,6 +122,9 @@ public:
     [[nodiscard]] bool offered(const QString& keyword) const;
     // How long one reply may take (the connection test waits less than a run).
     void setTimeout(int milliseconds);
+    // The time the session's deadlines read (empty: the steady clock), so that a test shows
+    // a long wait without waiting it.
+    void setClock(std::function<std::chrono::steady_clock::time_point()> now);
 
 private:
     [[nodiscard]] TransportResult sendOn(const CKTWSMTPMessage& message,

@@ -5,6 +5,7 @@
 #include "db/HistoryStore.h"
 #include "resources/Strings.h"
 
+#include "EngineLockFolder.h"
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 
@@ -15,21 +16,19 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace pw;
 
 class TestHistoryWindow : public QObject {
     Q_OBJECT
-    QTemporaryDir m_engineLocks;
     test::TestEnv m_env;
     QString m_folder;
 
 private slots:
     void initTestCase() {
         setLanguage(Language::English);
-        qputenv("FIREBIRD_LOCK", QFile::encodeName(m_engineLocks.path()));
+        QVERIFY(test::ensureProcessLockFolder());
         m_folder = m_env.makeFolder(QStringLiteral("user"));
         db::CHistoryStore store(m_folder);
         std::unique_ptr<db::CHistoryWriter> writer = store.OpenWriter();

@@ -1,22 +1,26 @@
 // Under a Japanese locale, set up as the program's start sets it up, every window of the
-// program shows the Japanese texts of the string tables: the database editor and its tools,
-// the import windows, the template chooser, wizard and tools, the preview, the text tools,
-// the settings dialogs and the grid printing. Each window is opened the way its command opens
-// it where a command does; the few that need a picture or a workbook first are made directly.
+// program shows the Japanese texts of the string tables: the main window and the send
+// windows, the database editor and its tools, the import windows, the template chooser, wizard and
+// tools, the preview, the text tools, the settings dialogs and the grid printing. Each window is
+// opened the way its command opens it where a command does; the few that need a picture or a
+// workbook first are made directly. Qt's own dialogs and buttons are Japanese too.
 
 #include <QAbstractItemModel>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFontDatabase>
 #include <QImage>
+#include <QLabel>
 #include <QTableView>
 #include <functional>
 
 #include "JapaneseTexts.h"
 #include "MainWindowFixture.h"
 #include "WidgetTestSupport.h"
+#include "app/Language.h"
 #include "app/gui/BouncesWindow.h"
 #include "app/gui/HistoryWindow.h"
+#include "app/gui/SendWindows.h"
 #include "app/gui/SettingsCommands.h"
 #include "app/gui/SuppressionWindows.h"
 #include "app/gui/d_ServerDatabase.h"
@@ -40,8 +44,10 @@
 #include "print/gui/d_DBPrintSelectForm.h"
 #include "print/gui/d_PrinterSetup.h"
 #include "resources/Strings.h"
+#include "send/SendProgress.h"
 #include "serversettings/gui/d_AdvSettings.h"
 #include "serversettings/gui/d_ServerSettings.h"
+#include "smtp/SmtpLanguage.h"
 
 using namespace pw;
 using pw::test::MainWindowFixture;
@@ -133,6 +139,43 @@ struct Window {
 const std::vector<Window>& windows() {
     using namespace pw::app;
     static const std::vector<Window> list{
+        // first, before any command has given the window a document
+        {"main window",
+         [](MainWindowFixture& f) {
+             QStringList wrong = notJapanese(f.window.get());
+             if (f.shownTitle() != QStringLiteral("Postwick - 無題"))
+                 wrong << "title: " + f.shownTitle();
+             const QString status = f.find<QLabel>("mainStatusLine")->text();
+             if (!status.startsWith(QStringLiteral("フィールドの設定長は")))
+                 wrong << "status line: " + status;
+             return wrong;
+         }},
+        {"send windows",
+         [](MainWindowFixture& f) {
+             CTransmissionDialog transmission;
+             send::CSendProgressRelay relay(f.ui);
+             CSendProgressForm progress(relay, {});
+             CLogWindow log({});
+             QStringList wrong =
+                 notJapanese(&transmission) + notJapanese(&progress) + notJapanese(&log);
+             if (progress.windowTitle() != ja(ids::kSendCaption) ||
+                 log.windowTitle() != QStringLiteral("ログ"))
+                 wrong << "titles: " + progress.windowTitle() + " " + log.windowTitle();
+             return wrong;
+         }},
+        {"Qt's own buttons",
+         [](MainWindowFixture&) {
+             QStringList wrong;
+             if (!installQtTranslations())
+                 wrong << "Qt's translations not installed";
+             for (const auto& [english, japanese] :
+                  {std::pair{"Cancel", "キャンセル"}, std::pair{"Save", "保存"}}) {
+                 const QString shown = QCoreApplication::translate("QPlatformTheme", english);
+                 if (shown != QString::fromUtf8(japanese))
+                     wrong << english + QStringLiteral(": ") + shown;
+             }
+             return wrong;
+         }},
         {"database editor",
          [](MainWindowFixture& f) {
              return inEditor(f, [](dbtools::d_EditDialog* editor, QStringList& wrong) {
@@ -343,6 +386,7 @@ private slots:
     void initTestCase() {
         test::useJapaneseLocale();
         QCOMPARE(currentLanguage(), Language::Japanese);
+        QCOMPARE(smtp::textLanguage(), smtp::TextLanguage::Japanese);
         f = std::make_unique<MainWindowFixture>("[SETUP]\r\nStartShortcut=0\r\nWrap=1\r\n");
         QVERIFY(f->open());
         for (int i = 1; i <= 3; ++i) {

@@ -1,18 +1,8 @@
 #include "DbFixture.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace pw::test {
-
-bool ensureProcessLockFolder() {
-    static QTemporaryDir dir;
-    static const bool set = [] {
-        qputenv("FIREBIRD_LOCK", dir.path().toUtf8());
-        return dir.isValid();
-    }();
-    return set;
-}
 
 DbWorld::DbWorld() {
     folders.userDataFolder = env.makeFolder("data/Postwick");

@@ -3,16 +3,13 @@
 
 #include <memory>
 
+#include "EngineLockFolder.h"
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "db/StoreHandles.h"
 #include "db/TDbData.h"
 
 namespace pw::test {
-
-// The engine fixes its lock folder at the first attach of the process: one folder that lives as
-// long as the test process, set before any TestEnv.
-bool ensureProcessLockFolder();
 
 struct DbWorld {
     bool lockFolderReady = ensureProcessLockFolder();

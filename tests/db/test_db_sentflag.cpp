@@ -185,7 +185,7 @@ private slots:
 // The child of outcomesSurviveAKilledProcess: opens the working copy, leaves an unsaved change,
 // records one outcome from a worker thread and dies without any clean-up.
 static int crashChild(const QString& copy) {
-    test::ensureProcessLockFolder();
+    (void)test::ensureProcessLockFolder();  // without it the first attach fails, and says so
     test::ScriptedUserInteraction ui;
     db::TDbData store(db::DbFolders{qEnvironmentVariable("PW_DB_CRASH_DATA"),
                                     qEnvironmentVariable("PW_DB_CRASH_STATE")},

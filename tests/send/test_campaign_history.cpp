@@ -7,13 +7,13 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
 #include <cstdio>
 
 #include <poll.h>
 
+#include "EngineLockFolder.h"
 #include "QuietSendProgress.h"
 #include "app/HistoryCommand.h"
 #include "db/HistoryStore.h"
@@ -58,7 +58,6 @@ QString cellOf(const QString& table, const QString& kind, CampaignColumn column,
 
 class TestCampaignHistory : public QObject {
     Q_OBJECT
-    QTemporaryDir m_engineLocks;
     std::unique_ptr<test::SendWorld> m_world;
     QString m_folder;
     QString m_runId;
@@ -86,8 +85,7 @@ class TestCampaignHistory : public QObject {
 private slots:
     void initTestCase() {
         setLanguage(Language::English);
-        QVERIFY(m_engineLocks.isValid());
-        qputenv("FIREBIRD_LOCK", QFile::encodeName(m_engineLocks.path()));
+        QVERIFY(test::ensureProcessLockFolder());
         m_world = std::make_unique<test::SendWorld>();
         m_folder = m_world->folders.userDataFolder;
         QVERIFY(m_world->createDatabase(6));

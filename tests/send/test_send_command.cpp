@@ -10,11 +10,11 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
 #include <random>
 
+#include "EngineLockFolder.h"
 #include "FirebirdTestServer.h"
 #include "PrivateKeyring.h"
 #include "SmtpTestServer.h"
@@ -179,14 +179,9 @@ private:
 
 class TestSendCommand : public QObject {
     Q_OBJECT
-    // The engine reads its lock folder once per process: one folder for every test here.
-    QTemporaryDir m_engineLocks;
 
 private slots:
-    void initTestCase() {
-        QVERIFY(m_engineLocks.isValid());
-        qputenv("FIREBIRD_LOCK", QFile::encodeName(m_engineLocks.path()));
-    }
+    void initTestCase() { QVERIFY(test::ensureProcessLockFolder()); }
 
     // The continuation of a stopped run: its units written, moved by a second schedule,
     // listed, and removed; systemd gets the calls, and a name outside its folder is refused.

@@ -6,12 +6,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <atomic>
 #include <functional>
 
+#include "EngineLockFolder.h"
 #include "db/RecordCache.h"
 #include "resources/Strings.h"
 #include "send/MessageAssembly.h"
@@ -98,13 +98,11 @@ struct FlowWorld {
 
 class TestSendFlow : public QObject {
     Q_OBJECT
-    QTemporaryDir m_engineLocks;
 
 private slots:
     void initTestCase() {
         setLanguage(Language::English);
-        QVERIFY(m_engineLocks.isValid());
-        qputenv("FIREBIRD_LOCK", QFile::encodeName(m_engineLocks.path()));
+        QVERIFY(test::ensureProcessLockFolder());
     }
 
     void checksBeforeTheStart_data() {

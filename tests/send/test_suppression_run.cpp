@@ -7,9 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
+#include "EngineLockFolder.h"
 #include "QuietSendProgress.h"
 #include "db/ProjectOptions.h"
 #include "db/SuppressionList.h"
@@ -64,13 +64,11 @@ struct World {
 
 class TestSuppressionRun : public QObject {
     Q_OBJECT
-    QTemporaryDir m_engineLocks;
 
 private slots:
     void initTestCase() {
         setLanguage(Language::English);
-        QVERIFY(m_engineLocks.isValid());
-        qputenv("FIREBIRD_LOCK", QFile::encodeName(m_engineLocks.path()));
+        QVERIFY(test::ensureProcessLockFolder());
     }
 
     void normalisedAddresses_data() {

@@ -28,7 +28,7 @@ struct ScriptedServer::Connection {
 };
 
 ScriptedServer::ScriptedServer(const QStringList& scripts) : m_scripts(scripts) {
-    if (pipe2(m_wake, O_CLOEXEC) != 0) {
+    if (pipe2(m_wake, O_CLOEXEC) != 0 || pipe2(m_release, O_CLOEXEC) != 0) {
         m_errors.append(QStringLiteral("server: pipe failed"));
         return;
     }
@@ -57,8 +57,11 @@ ScriptedServer::~ScriptedServer() {
     if (m_listen >= 0) {
         ::close(m_listen);
     }
-    ::close(m_wake[0]);
-    ::close(m_wake[1]);
+    for (const int fd : {m_wake[0], m_wake[1], m_release[0], m_release[1]}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
 }
 
 void ScriptedServer::fail(int connection, const QString& what) {
@@ -267,7 +270,19 @@ void ScriptedServer::run(Connection& c) {
                 sent += n;
             }
         } else if (kind == QLatin1String("W:")) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(arg.trimmed().toInt()));
+            // Nothing is read meanwhile (a server that stops reading is what some scripts
+            // play); the peer's close shows without reading, as a hang-up of its side.
+            const auto until = Clock::now() + std::chrono::milliseconds(arg.trimmed().toInt());
+            for (;;) {
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now())
+                        .count();
+                pollfd p[2] = {{c.fd, POLLRDHUP, 0}, {m_release[0], POLLIN, 0}};
+                const int rc = left > 0 ? ::poll(p, 2, static_cast<int>(left)) : 0;
+                if (rc >= 0 || errno != EINTR) {  // over, closed, or released
+                    break;
+                }
+            }
         } else if (kind == QLatin1String("C:") || kind == QLatin1String("C~")) {
             QByteArray got;
             if (!readLine(got)) {
@@ -316,6 +331,9 @@ void ScriptedServer::run(Connection& c) {
 }
 
 bool ScriptedServer::finish(int timeoutMs) {
+    if (m_release[1] >= 0) {
+        [[maybe_unused]] const auto n = ::write(m_release[1], "x", 1);
+    }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         bool allDone = true;

@@ -12,7 +12,8 @@
 //   C: text      the client must send this line (compared without its CR LF)
 //   C~ regex     the client must send a line matching this regular expression as a whole
 //   D            the client sends message data: lines up to and including a line "."
-//   W: ms        wait this many milliseconds
+//   W: ms        wait this many milliseconds, or until the client closes or finish() is called
+//                (a silence only matters to a client still listening)
 //   X            close the connection now (nothing may follow)
 //   # ...        a comment; empty lines are skipped as well
 // When the script is used up without an X the server closes its side and the client must not
@@ -70,6 +71,7 @@ private:
     QStringList m_scripts;
     int m_listen = -1;
     int m_wake[2] = {-1, -1};
+    int m_release[2] = {-1, -1};  // readable once finish() began: pauses end
     quint16 m_port = 0;
     std::atomic<int> m_lineTimeoutMs{10000};
     std::thread m_acceptor;

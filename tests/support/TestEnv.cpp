@@ -1,5 +1,7 @@
 #include "TestEnv.h"
 
+#include "EngineLockFolder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -9,12 +11,26 @@ namespace pw::test {
 namespace {
 const char* const kVariables[] = {"XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR",
                                   "FIREBIRD_LOCK"};
+
+// The engine reads its lock folder once per process, so the folder must outlive every single
+// environment of the test process (made before TMPDIR points into one).
+QTemporaryDir& processLockFolder() {
+    static QTemporaryDir folder;
+    return folder;
+}
+
+}  // namespace
+
+bool ensureProcessLockFolder() {
+    static const bool set = [] {
+        qputenv("FIREBIRD_LOCK", processLockFolder().path().toUtf8());
+        return processLockFolder().isValid();
+    }();
+    return set;
 }
 
 TestEnv::TestEnv() {
-    // The engine reads its lock folder once per process, so the folder must outlive every
-    // single environment of the test process (made before TMPDIR points into this one).
-    static QTemporaryDir lockFolder;
+    const QTemporaryDir& lockFolder = processLockFolder();
     for (const char* name : kVariables)
         m_saved.append({name, qgetenv(name)});
     const QString base = m_dir.path() + '/';

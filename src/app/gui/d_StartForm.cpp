@@ -101,7 +101,7 @@ QPointF d_StartForm::toDialogUnits(const QPoint& pixels) const {
 }
 
 QPoint d_StartForm::fromDialogUnits(double x, double y) const {
-    return {int(x * m_unitX + 0.5), int(y * m_unitY + 0.5)};
+    return {qRound(x * m_unitX), qRound(y * m_unitY)};
 }
 
 void d_StartForm::mousePressEvent(QMouseEvent* event) {

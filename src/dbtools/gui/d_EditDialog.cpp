@@ -255,7 +255,7 @@ d_EditDialog::d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptio
         button->setAutoDefault(false);
         button->setEnabled(a->isEnabled());
         connect(button, &QPushButton::clicked, a, &QAction::trigger);
-        connect(a, &QAction::changed, button, [button, a] { button->setEnabled(a->isEnabled()); });
+        connect(a, &QAction::changed, button, [b = button, a] { b->setEnabled(a->isEnabled()); });
     }
     m_form->fieldColumnsBox->setTitle(str(ids::kBoxFieldColumns));
     m_form->recordsBox->setTitle(str(ids::kBoxRecords));

@@ -45,8 +45,8 @@ private:
 // Measures with the print font on the printer; the layout chooses the height.
 class PrinterTextMeasure : public ITextMeasure {
 public:
-    PrinterTextMeasure(QFont font, QPaintDevice* device)
-        : m_font(std::move(font)), m_device(device), m_breaker(m_font, device) {}
+    PrinterTextMeasure(const QFont& font, QPaintDevice* device)
+        : m_font(font), m_device(device), m_breaker(m_font, device) {}
     void selectFont(int pixelHeight) override;
     int lineWidth(const QString& text) override;
     int textHeight(const QString& text, int width, Wrap wrap) override;
