@@ -72,18 +72,9 @@ bool makeProject(const QString& root, const QString& project, int count) {
         std::unique_ptr<pw::IProgress> createProgress() override { return nullptr; }
     } ui;
     pw::db::TDbData store({root + "/data/", root + "/state/"}, ui);
-    const QString copy = store.MakeWorkingCopyPath();
-    if (store.CreateDatabase(copy) != pw::db::CreateResult::Created || !store.Open())
+    const QString copy = pw::bench::makeCustomerCopy(store, count);
+    if (copy.isEmpty())
         return false;
-    QString fields = QStringLiteral(", 'rcpt' || :i || '@example.jp', 'Customer ' || :i");
-    for (int k = 3; k <= pw::db::kFieldCount; ++k)
-        fields += QStringLiteral(", 'value %1-' || :i").arg(k);
-    if (!pw::bench::fillStore(store, count, fields))
-        return false;
-    store.SetModified();
-    if (!store.Save(pw::db::SaveMode::Ending))
-        return false;
-    store.Close(pw::db::CloseMode::KeepWorkingCopy);
     pw::MailDocument doc;
     doc.senderAddress = QStringLiteral("sender@example.jp");
     doc.subject = QStringLiteral("Your order [[field3]]");

@@ -53,6 +53,24 @@ namespace pw::bench {
     return fillStore(store, count, fieldValues, sentValue);
 }
 
+// A saved and closed working copy of `count` customers (an address, a name, values), for the
+// benchmarks that open a project on it; its path, or empty when it cannot be made.
+[[nodiscard]] inline QString makeCustomerCopy(db::TDbData& store, int count) {
+    const QString copy = store.MakeWorkingCopyPath();
+    if (store.CreateDatabase(copy) != db::CreateResult::Created || !store.Open())
+        return {};
+    QString fields = QStringLiteral(", 'rcpt' || :i || '@example.jp', 'Customer ' || :i");
+    for (int k = 3; k <= db::kFieldCount; ++k)
+        fields += QStringLiteral(", 'value %1-' || :i").arg(k);
+    if (!fillStore(store, count, fields))
+        return {};
+    store.SetModified();
+    if (!store.Save(db::SaveMode::Ending))
+        return {};
+    store.Close(db::CloseMode::KeepWorkingCopy);
+    return copy;
+}
+
 // The import benchmarks' CSV file: lines of an address, a Japanese name and two more fields.
 [[nodiscard]] inline bool writeRecipientsCsv(const QString& path, int lines) {
     QByteArray csv;
