@@ -56,12 +56,17 @@ const std::vector<ReasonWords>& table() {
              R"(email account that you tried to reach is (disabled|inactive))")},
         {"notaccept",
          words(R"(does not accept (any )?mail|accepts no mail|null mx|not accepting (any )?mail|)"
-               R"(domain does not receive|indicated no smtp service|no smtp service)")},
+               R"(domain does not receive|indicated no smtp service|no smtp service|)"
+               R"(not accepting network messages)")},
+        // our own host's name refused at HELO: the words that follow speak of it, not the
+        // recipient's domain
+        {"blocked", words(R"(my name was rejected|helo command rejected)")},
         {"hostunknown",
          words(
              R"(host unknown|unknown host|host not found|no such (host|domain)|domain (not found|)"
              R"(does not exist|name not found|unknown)|unknown domain|name service error|)"
-             R"(unrout(e)?able (mail )?domain|couldn'?t find any host|nxdomain|no mx|)"
+             R"(unrout(e)?able (mail )?domain|(couldn'?t|could not) find (any host|a mail exchanger)|)"
+             R"(nxdomain|no mx|)"
              R"(domain is not (valid|found)|host or domain name not found|unknown mail domain|)"
              R"(invalid domain|dns (error|lookup fail(ed|ure))|host \S+ not found|no route to host|)"
              R"(domain \S+ (couldn't|could not) be found|)"
@@ -81,7 +86,8 @@ const std::vector<ReasonWords>& table() {
              R"(no account by that name|not listed in|undeliverable address|)"
              R"(doesn't have a \S+ account|unknown or illegal|mailbox name not allowed|)"
              R"(this user doesn't|is not a valid|not found in (directory|ldap)|no valid recipients|)"
-             R"((?<!recipient |sender )address rejected(?!:)|宛先不明|存在しない|存在しません)")},
+             R"((?<!recipient |sender )address rejected(?!:)|宛先不明|存在しない|存在しません|)"
+             R"(ディレクトリ(に|には)見つかりません)")},
         {"norelaying",
          words(
              R"(relay(ing)? (access )?(denied|not permitted|prohibited|not allowed)|)"
@@ -90,6 +96,9 @@ const std::vector<ReasonWords>& table() {
         {"requireptr",
          words(R"(reverse (dns|lookup|hostname)|ptr record|no ptr|rdns|cannot find your hostname|)"
                R"(unresolvable|not have a reverse|client host rejected: cannot find)")},
+        {"blocked",
+         words(R"(client host (\[[^\]]*\] )?(rejected|blocked)|blocked using|spamhaus|spamcop|)"
+               R"(ip address (is )?(black|block)listed)")},
         {"virusdetected", words(R"(virus|malware|infected)")},
         {"spamdetected",
          words(
@@ -139,7 +148,9 @@ const std::vector<ReasonWords>& table() {
 }
 
 QString reasonOfStatus(const QString& status) {
-    static const std::array<std::pair<const char*, const char*>, 24> byCode = {{
+    // RFC 3463, with the codes registered since: X.7.13 (account disabled), X.7.17 and
+    // X.7.18 (owner changed), X.7.20 to X.7.26 (RFC 7372, authentication), X.7.27 (RFC 7505)
+    static const std::array<std::pair<const char*, const char*>, 34> byCode = {{
         {"1.1", "userunknown"},  {"1.0", "userunknown"},  {"1.3", "userunknown"},
         {"1.10", "notaccept"},   {"1.2", "hostunknown"},  {"1.6", "hasmoved"},
         {"1.7", "rejected"},     {"1.8", "rejected"},     {"2.1", "suspend"},
@@ -147,7 +158,11 @@ QString reasonOfStatus(const QString& status) {
         {"3.1", "systemfull"},   {"3.2", "notaccept"},    {"3.4", "mesgtoobig"},
         {"3.5", "systemerror"},  {"4.2", "expired"},      {"4.7", "expired"},
         {"4.4", "hostunknown"},  {"4.6", "networkerror"}, {"5.0", "syntaxerror"},
-        {"6.0", "contenterror"}, {"7.1", "filtered"},     {"7.26", "authfailure"},
+        {"6.0", "contenterror"}, {"7.1", "filtered"},     {"7.13", "suspend"},
+        {"7.17", "hasmoved"},    {"7.18", "hasmoved"},    {"7.20", "authfailure"},
+        {"7.21", "authfailure"}, {"7.22", "authfailure"}, {"7.23", "authfailure"},
+        {"7.24", "authfailure"}, {"7.25", "requireptr"},  {"7.26", "authfailure"},
+        {"7.27", "notaccept"},
     }};
     const QString rest = status.mid(2);
     for (const auto& [code, reason] : byCode)

@@ -225,7 +225,7 @@ QString lastStatusIn(const QString& text) {
 // The first refusal's reply code: a 2xx or 3xx is a step of the dialogue that went well.
 QString replyCodeIn(const QString& text) {
     static const QRegularExpression re(
-        QStringLiteral("(?<![\\d.#:\\-])([45][0-5]\\d)(?=[ \\-,]|$)(?![\\-]\\d)"));
+        QStringLiteral("(?<![\\d.#\\-])(?<!\\d:)([45][0-5]\\d)(?=[ \\-,:]|$)(?![\\-]\\d)"));
     const QRegularExpressionMatch m = re.match(text);
     return m.hasMatch() ? m.captured(1) : QString();
 }
@@ -294,10 +294,6 @@ std::vector<Candidate> recipientsInText(const QString& text, const QSet<QString>
         }
         out.push_back({a, oneLine(context)});
     }
-    if (out.empty() && !ownAddress.isEmpty()) {
-        const qsizetype at = text.indexOf(ownAddress, 0, Qt::CaseInsensitive);
-        out.push_back({ownAddress, oneLine(text.mid(at, 400))});
-    }
     if (!out.empty())
         return out;
     QRegularExpressionMatchIterator it = addressPattern().globalMatch(text);
@@ -317,6 +313,10 @@ std::vector<Candidate> recipientsInText(const QString& text, const QSet<QString>
             lineEnd = text.indexOf(QLatin1Char('\n'), lineEnd + 1);
         out.push_back({a, oneLine(text.mid(lineStart, lineEnd < 0 ? -1 : lineEnd - lineStart))});
         break;
+    }
+    if (out.empty() && !ownAddress.isEmpty()) {
+        const qsizetype at = text.indexOf(ownAddress, 0, Qt::CaseInsensitive);
+        out.push_back({ownAddress, oneLine(text.mid(at, 400))});
     }
     return out;
 }
@@ -503,6 +503,16 @@ bool refusedAtData(const QString& near, const QString& whole, const QString& add
     return m.hasMatch() && !noRecipient.match(whole.mid(m.capturedEnd(), 300)).hasMatch();
 }
 
+// Whether the report shows the refusal was the answer to RCPT: the step named, or the words
+// Postfix and others give only there.
+bool answeredRcpt(const QString& text) {
+    static const QRegularExpression rcpt(
+        QStringLiteral("in reply to RCPT|after RCPT|RCPT TO command|RCPT command|>>> RCPT|"
+                       "\\[RCPT_TO\\]|SMTP:RCPT|recipient address rejected|need rcpt"),
+        QRegularExpression::CaseInsensitiveOption);
+    return rcpt.match(text).hasMatch();
+}
+
 // whole: the report's text on one line, where the dialogue with the server may be quoted;
 // soleCode: the code a report on this recipient alone gives somewhere.
 void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action,
@@ -532,6 +542,11 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
     // exists, and its "unknown user" is a filter's answer
     if (o.reason == QLatin1String("userunknown") &&
         refusedAtData(o.diagnostic + QLatin1Char(' ') + extraText, whole, o.recipient))
+        o.reason = QStringLiteral("filtered");
+    // a bare "unknown user" reply with no code and nothing to show it answered the RCPT is
+    // also what filters say after DATA: counted, not believed
+    if (o.reason == QLatin1String("userunknown") && status.isEmpty() && !o.replyCode.isEmpty() &&
+        !answeredRcpt(text + QLatin1Char(' ') + extraText))
         o.reason = QStringLiteral("filtered");
     // the Japanese carriers answer "unknown user" when their reception filter refuses
     const bool serverSaidUnknown = status.mid(1) == QLatin1String(".1.1");
