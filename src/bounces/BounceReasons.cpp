@@ -10,9 +10,13 @@ namespace pw::bounces {
 
 namespace {
 
+// Broad words ("rejected", "policy") name a kind of refusal, not its cause.
+enum class Words { Telling, Broad };
+
 struct ReasonWords {
     const char* reason;
     QRegularExpression words;
+    Words breadth = Words::Telling;
 };
 
 QRegularExpression words(const char* pattern) {
@@ -87,7 +91,7 @@ const std::vector<ReasonWords>& table() {
              R"(doesn't have a \S+ account|unknown or illegal|mailbox name not allowed|)"
              R"(this user doesn't|is not a valid|not found in (directory|ldap)|no valid recipients|)"
              R"((?<!recipient |sender )address rejected(?!:)|宛先不明|存在しない|存在しません|)"
-             R"(ディレクトリ(に|には)見つかりません)")},
+             R"(ディレクトリ(のリスト)?(に|には)(見つかりません|ありません))")},
         {"norelaying",
          words(
              R"(relay(ing)? (access )?(denied|not permitted|prohibited|not allowed)|)"
@@ -122,7 +126,9 @@ const std::vector<ReasonWords>& table() {
              R"(too long|giving up|gave up|queue(d)? (for|too)|timeout exceeded|time ?limit|)"
              R"(delayed|expired|undeliverable for|has not been delivered|still undelivered|)"
              R"(failing for a long time|retry timeout|delivery failed \d+ attempts|)"
-             R"(delivery (has )?(failed|been delayed) (after|for)|will be retried)")},
+             R"(delivery (has )?(failed|been delayed) (after|for)|will be retried|)"
+             // Gmail's words when it gave up on a server it could not reach
+             R"(did not accept our requests to connect|could not contact dns servers)")},
         {"networkerror",
          words(
              R"(connection (refused|reset|timed out|closed|lost)|lost connection|network|)"
@@ -130,19 +136,27 @@ const std::vector<ReasonWords>& table() {
              R"(host (not reachable|unreachable))")},
         {"systemfull",
          words(R"(insufficient (system storage|disk space)|disk full|system (is )?full)")},
-        {"policyviolation", words(R"(polic(y|ies)|violat|prohibited|not allowed|forbidden)")},
+        {"policyviolation", words(R"(polic(y|ies)|violat|prohibited|not allowed|forbidden)"),
+         Words::Broad},
         {"securityerror",
-         words(R"(authentication (required|failed)|tls|ssl|certificate|encryption|secure)")},
+         words(R"(authentication (required|failed)|tls|ssl|certificate|encryption|secure)"),
+         Words::Broad},
         {"rejected",
-         words(R"(sender|envelope[- ]from|mail from|from address|return path|domain of)")},
-        {"filtered", words(R"(filter|refused|rejected|denied|not authorized|not permitted)")},
-        {"syntaxerror", words(R"(syntax|command (not recognized|unrecognized)|bad sequence)")},
-        {"contenterror", words(R"(content|mime|header(?!s? (of the original|follow)))")},
+         words(R"(sender|envelope[- ]from|mail from|from address|return path|domain of)"),
+         Words::Broad},
+        {"filtered", words(R"(filter|refused|rejected|denied|not authorized|not permitted)"),
+         Words::Broad},
+        {"syntaxerror", words(R"(syntax|command (not recognized|unrecognized)|bad sequence)"),
+         Words::Broad},
+        {"contenterror", words(R"(content|mime|header(?!s? (of the original|follow)))"),
+         Words::Broad},
         {"mailererror",
-         words(R"(mailer error|command (died|failed)|pipe to|program|exit code|x-unix)")},
+         words(R"(mailer error|command (died|failed)|pipe to|program|exit code|x-unix)"),
+         Words::Broad},
         {"systemerror",
          words(R"(system error|internal (server )?error|local error|temporar(y|ily)|try again|)"
-               R"(server (is )?(busy|unavailable)|service (is )?unavailable|resources)")},
+               R"(server (is )?(busy|unavailable)|service (is )?unavailable|resources)"),
+         Words::Broad},
     };
     return t;
 }
@@ -175,13 +189,24 @@ QString reasonOfStatus(const QString& status) {
     return {};
 }
 
-QString reasonInWords(const QString& text) {
+const ReasonWords* wordsIn(const QString& text) {
     if (text.isEmpty())
-        return {};
+        return nullptr;
     for (const ReasonWords& r : table())
         if (r.words.match(text).hasMatch())
-            return QString::fromLatin1(r.reason);
-    return {};
+            return &r;
+    return nullptr;
+}
+
+QString reasonInWords(const QString& text) {
+    const ReasonWords* r = wordsIn(text);
+    return r ? QString::fromLatin1(r->reason) : QString();
+}
+
+// "x.0.y" and "x.y.0" are the "other or undefined" codes of a class
+bool specificCode(const QString& status) {
+    return !status.isEmpty() && status.mid(1, 2) != QLatin1String(".0") &&
+           !status.endsWith(QLatin1String(".0"));
 }
 
 }  // namespace
@@ -192,13 +217,16 @@ QString reasonOf(const QString& status, const QString& replyCode, const QString&
 
 QString reasonOf(const QString& status, const QString& replyCode, const QString& diagnostic,
                  const QString& surrounding) {
-    QString reason = reasonInWords(diagnostic);
+    const ReasonWords* said = wordsIn(diagnostic);
+    QString reason = said ? QString::fromLatin1(said->reason) : QString();
+    // a specific code on the address, the mailbox or the system (X.1 to X.3) says more than
+    // broad words, and any specific code more than the words around it
+    static const QRegularExpression aboutTheMailbox(QStringLiteral("^[245]\\.[123]\\."));
+    if (said && said->breadth == Words::Broad && specificCode(status) &&
+        aboutTheMailbox.match(status).hasMatch() && !reasonOfStatus(status).isEmpty())
+        reason = reasonOfStatus(status);
     if (reason.isEmpty()) {
-        // a specific code says more than the words around it
-        // "x.0.y" and "x.y.0" are the "other or undefined" codes of a class
-        const bool generic = status.isEmpty() || status.mid(1, 2) == QLatin1String(".0") ||
-                             status.endsWith(QLatin1String(".0"));
-        reason = generic ? reasonInWords(surrounding) : QString();
+        reason = specificCode(status) ? QString() : reasonInWords(surrounding);
         if (reason.isEmpty())
             reason = reasonOfStatus(status);
     }
@@ -206,8 +234,8 @@ QString reasonOf(const QString& status, const QString& replyCode, const QString&
         return reason;
     if (status.startsWith(QLatin1Char('4')) || replyCode.startsWith(QLatin1Char('4')))
         return QStringLiteral("systemerror");
-    return replyCode.isEmpty() && status.isEmpty() ? QStringLiteral("undefined")
-                                                   : QStringLiteral("onhold");
+    // a failure that says nothing of its cause waits for a person to judge it
+    return QStringLiteral("onhold");
 }
 
 BounceKind kindOf(const QString& reason, const QString& status) {

@@ -702,7 +702,7 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
                 if (c.address == rcpt)
                     near = c.context;
             const bool nearSaysWhy =
-                !near.isEmpty() && reasonOf({}, {}, near) != QLatin1String("undefined");
+                !near.isEmpty() && reasonOf({}, {}, near) != QLatin1String("onhold");
             const bool useNear = nearSaysWhy || (!near.isEmpty() && blocks > 1);
             finish(o, statusIn(field(f, "status")), field(f, "action"),
                    useNear ? near : oneLine(text), writer, oneLine(text));
