@@ -716,6 +716,20 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
 
     const bool bounce = looksLikeBounce(from, report.subject, text) ||
                         g_mime_object_get_header(top, "X-Failed-Recipients");
+    // a mail program's own opt-out, sent in the user's name: the address asks to be mailed
+    // no more, as a complaint does
+    if (!bounce && decodedHeader(top, "X-Apple-Unsubscribe")
+                           .compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) {
+        report.type = ReportType::Complaint;
+        report.recipients.push_back({addressIn(from),
+                                     {},
+                                     {},
+                                     QStringLiteral("feedback"),
+                                     BounceKind::Complaint,
+                                     oneLine(report.subject),
+                                     {}});
+        return report;
+    }
     if (!bounce && looksAutoReplied(top, report.subject)) {
         report.type = ReportType::AutoReply;
         report.recipients.push_back({addressIn(from),
