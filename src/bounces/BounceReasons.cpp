@@ -35,7 +35,8 @@ const std::vector<ReasonWords>& table() {
              R"(sender address rejected|domain of sender|sender (rejected|verify failed|denied|)"
              R"(domain|address invalid)|envelope[- ]sender|after mail from|mail from:.{0,80} rejected|)"
              R"(invalid sender|sender is not|unknown sender|bad sender|permission to post|)"
-             R"(group you tried to contact|gruppe, die sie kontaktieren|groups\.google\.com/support)")},
+             R"(group you tried to contact|gruppe, die sie kontaktieren|groups\.google\.com/support|)"
+             R"('send mail as'|customfromdenied)")},
         {"authfailure",
          words(
              R"(\bspf\b|dkim|dmarc|sender policy framework|unauthenticated email|authentication checks)")},
