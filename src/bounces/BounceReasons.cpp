@@ -30,6 +30,11 @@ QRegularExpression words(const char* pattern) {
 const std::vector<ReasonWords>& table() {
     static const std::vector<ReasonWords> t = {
         {"hasmoved", words(R"(has been moved|has moved|address has changed)")},
+        // the cause a refusal names outweighs the step it came at ("after MAIL FROM")
+        {"authfailure",
+         words(
+             R"(\bspf\b|dkim|dmarc|sender policy framework|unauthenticated email|authentication checks)")},
+        {"requireptr", words(R"(reverse (dns|lookup)|ptr record|\bno ptr\b|not have a reverse)")},
         {"rejected",
          words(
              R"(sender address rejected|domain of sender|sender (rejected|verify failed|denied|)"
@@ -37,9 +42,6 @@ const std::vector<ReasonWords>& table() {
              R"(invalid sender|sender is not|unknown sender|bad sender|permission to post|)"
              R"(group you tried to contact|gruppe, die sie kontaktieren|groups\.google\.com/support|)"
              R"('send mail as'|customfromdenied)")},
-        {"authfailure",
-         words(
-             R"(\bspf\b|dkim|dmarc|sender policy framework|unauthenticated email|authentication checks)")},
         {"contenterror", words(R"(media error|content error|invalid (mime|header))")},
         // the local delivery program failed, whatever words it passed on
         {"mailererror", words(R"((?<![\w.])(procmail|maildrop|deliver(mail)?):|couldn't create)")},
@@ -92,12 +94,14 @@ const std::vector<ReasonWords>& table() {
              R"(doesn't have a \S+ account|unknown or illegal|mailbox name not allowed|)"
              R"(this user doesn't|is not a valid|not found in (directory|ldap)|no valid recipients|)"
              R"((?<!recipient |sender )address rejected(?!:)|宛先不明|存在しない|存在しません|)"
-             R"(ディレクトリ(のリスト)?(に|には)(見つかりません|ありません))")},
+             R"(ディレクトリ(のリスト)?(に|には)(見つかりません|ありません)|)"
+             // Microsoft's directory-based edge blocking: no such recipient in the tenant
+             R"(5\.4\.1 .{0,60}recipient address rejected: access denied)")},
         {"norelaying",
          words(
              R"(relay(ing)? (access )?(denied|not permitted|prohibited|not allowed)|)"
              R"(not permitted to relay|unable to relay|we do not relay|not (allowed|authorized) to relay|)"
-             R"(relaying denied|relay not permitted|no relaying)")},
+             R"(relaying denied|relay not permitted|no relaying|not configured to relay)")},
         {"requireptr",
          words(R"(reverse (dns|lookup|hostname)|ptr record|no ptr|rdns|cannot find your hostname|)"
                R"(unresolvable|not have a reverse|client host rejected: cannot find)")},
@@ -105,10 +109,11 @@ const std::vector<ReasonWords>& table() {
          words(R"(client host (\[[^\]]*\] )?(rejected|blocked)|blocked using|spamhaus|spamcop|)"
                R"(ip address (is )?(black|block)listed)")},
         {"virusdetected", words(R"(virus|malware|infected)")},
+        // a low reputation is the cause; the spam the refusal then speaks of its motive
+        {"badreputation", words(R"(reputation|poor sending|ip (is )?not allowed)")},
         {"spamdetected",
          words(
              R"(spam|junk mail|bulk mail|unsolicited|content rejected|message (content )?rejected as)")},
-        {"badreputation", words(R"(reputation|poor sending|ip (is )?not allowed)")},
         {"blocked",
          words(
              R"(blocked|black ?list|block ?list|denylist|spamhaus|dnsbl|\brbl\b|listed (in|at|on)|)"
