@@ -34,7 +34,13 @@ const std::vector<ReasonWords>& table() {
         {"authfailure",
          words(
              R"(\bspf\b|dkim|dmarc|sender policy framework|unauthenticated email|authentication checks)")},
-        {"requireptr", words(R"(reverse (dns|lookup)|ptr record|\bno ptr\b|not have a reverse)")},
+        {"requireptr",
+         words(R"(reverse (dns|lookup)|ptr record|\bno ptr\b|not have a reverse|\brdns\b|)"
+               R"(cannot find your hostname)")},
+        // the sending host refused by name or by a list it is on
+        {"blocked",
+         words(R"(client host (\[[^\]]*\] )?(rejected|blocked)|blocked using|spamhaus|spamcop|)"
+               R"(ip address (is )?(black|block)listed|(block|black|deny) ?list)")},
         {"rejected",
          words(
              R"(sender address rejected|domain of sender|sender (rejected|verify failed|denied|)"
@@ -105,9 +111,6 @@ const std::vector<ReasonWords>& table() {
         {"requireptr",
          words(R"(reverse (dns|lookup|hostname)|ptr record|no ptr|rdns|cannot find your hostname|)"
                R"(unresolvable|not have a reverse|client host rejected: cannot find)")},
-        {"blocked",
-         words(R"(client host (\[[^\]]*\] )?(rejected|blocked)|blocked using|spamhaus|spamcop|)"
-               R"(ip address (is )?(black|block)listed)")},
         {"virusdetected", words(R"(virus|malware|infected)")},
         // a low reputation is the cause; the spam the refusal then speaks of its motive
         {"badreputation", words(R"(reputation|poor sending|ip (is )?not allowed)")},
