@@ -543,6 +543,16 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
     if (o.reason == QLatin1String("userunknown") &&
         refusedAtData(o.diagnostic + QLatin1Char(' ') + extraText, whole, o.recipient))
         o.reason = QStringLiteral("filtered");
+    // refused at the greeting, before any command (RFC 5321 3.1): the server refused our host,
+    // whatever broad words it gave
+    static const QRegularExpression greeting(
+        QStringLiteral("refused to talk to me|after initial connection"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QStringList broad = {QStringLiteral("filtered"), QStringLiteral("onhold"),
+                                      QStringLiteral("systemerror")};
+    if (broad.contains(o.reason) &&
+        greeting.match(o.diagnostic + QLatin1Char(' ') + extraText).hasMatch())
+        o.reason = QStringLiteral("blocked");
     // a bare "unknown user" reply with no code and nothing to show it answered the RCPT is
     // also what filters say after DATA: counted, not believed
     if (o.reason == QLatin1String("userunknown") && status.isEmpty() && !o.replyCode.isEmpty() &&
