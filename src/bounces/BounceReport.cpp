@@ -464,7 +464,17 @@ bool fromFilteringGateway(const QByteArray& raw) {
     return gateway.match(QString::fromLatin1(raw.left(end < 0 ? 8192 : end))).hasMatch();
 }
 
-enum class Writer { Server, FilteringGateway };
+// Who wrote the failure: a server, a filtering gateway, or the local delivery program a
+// mailbox is fed through (a "|command" recipient, an "X-Unix" exit code).
+enum class Writer { Server, FilteringGateway, LocalProgram };
+
+// Whether a delivery status block names a program as the recipient or its exit code as the
+// diagnostic (RFC 3464's diagnostic type for the local mailer).
+bool toLocalProgram(const QString& actualRecipient, const QString& diagnostic) {
+    static const QRegularExpression pipe(QStringLiteral("^[\\w\\-]+;\\s*\"?\\|"));
+    return pipe.match(actualRecipient).hasMatch() ||
+           diagnostic.startsWith(QLatin1String("x-unix;"), Qt::CaseInsensitive);
+}
 
 // The words around the recipient's address in a text report that hold a code
 // ("553 5.3.0 <a@b>... No such user here").
@@ -566,6 +576,12 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
          (writer == Writer::FilteringGateway && !serverSaidUnknown) ||
          status.mid(1, 2) == QLatin1String(".7")))  // a policy refusal worded as unknown user
         o.reason = QStringLiteral("filtered");
+    // a program's exit says nothing of the mailbox unless its words do
+    static const QStringList ofTheMailbox = {
+        QStringLiteral("mailboxfull"), QStringLiteral("userunknown"), QStringLiteral("suspend"),
+        QStringLiteral("systemfull"), QStringLiteral("mesgtoobig")};
+    if (writer == Writer::LocalProgram && !ofTheMailbox.contains(o.reason))
+        o.reason = QStringLiteral("mailererror");
 
     const QString act = action.toLower();
     if (act.startsWith(QLatin1String("delivered")) || act.startsWith(QLatin1String("relayed")) ||
@@ -714,8 +730,11 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
             const bool nearSaysWhy =
                 !near.isEmpty() && reasonOf({}, {}, near) != QLatin1String("onhold");
             const bool useNear = nearSaysWhy || (!near.isEmpty() && blocks > 1);
+            const bool program =
+                toLocalProgram(field(f, "x-actual-recipient"), field(f, "diagnostic-code"));
             finish(o, statusIn(field(f, "status")), field(f, "action"),
-                   useNear ? near : oneLine(text), writer, oneLine(text));
+                   useNear ? near : oneLine(text), program ? Writer::LocalProgram : writer,
+                   oneLine(text));
             report.recipients.push_back(o);
         }
     }
