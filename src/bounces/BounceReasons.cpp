@@ -30,6 +30,10 @@ QRegularExpression words(const char* pattern) {
 const std::vector<ReasonWords>& table() {
     static const std::vector<ReasonWords> t = {
         {"hasmoved", words(R"(has been moved|has moved|address has changed)")},
+        // a message the server refuses as not written to RFC 5322
+        {"notcompliantrfc",
+         words(R"(not rfc ?5322 compliant|multiple addresses in from|duplicate header|)"
+               R"(multiple (subject|from|date|to|message-id) headers)")},
         // the cause a refusal names outweighs the step it came at ("after MAIL FROM")
         {"authfailure",
          words(
@@ -77,6 +81,7 @@ const std::vector<ReasonWords>& table() {
         {"hostunknown",
          words(
              R"(host unknown|unknown host|host not found|no such (host|domain)|domain (not found|)"
+             R"(bad destination system address|)"
              R"(does not exist|name not found|unknown)|unknown domain|name service error|)"
              R"(unrout(e)?able (mail )?domain|(couldn'?t|could not) find (any host|a mail exchanger)|)"
              R"(nxdomain|no mx|)"
@@ -95,14 +100,14 @@ const std::vector<ReasonWords>& table() {
              R"(unknown (local[- ]part|address|mailbox|or illegal alias)|address (couldn't|could not) be found|)"
              R"(no mailbox here|not (a )?(valid|known) (user|recipient|mailbox)|)"
              R"(account (that you tried to reach )?does not exist|does not exist|doesn't exist|)"
-             R"(unrout(e)?able address|not our customer|bad destination|recipnotfound|)"
+             R"(unrout(e)?able address|not our customer|bad destination mailbox|recipnotfound|)"
              R"(no account by that name|not listed in|undeliverable address|)"
              R"(doesn't have a \S+ account|unknown or illegal|mailbox name not allowed|)"
              R"(this user doesn't|is not a valid|not found in (directory|ldap)|no valid recipients|)"
              R"((?<!recipient |sender )address rejected(?!:)|宛先不明|存在しない|存在しません|)"
              R"(ディレクトリ(のリスト)?(に|には)(見つかりません|ありません)|)"
              // Microsoft's directory-based edge blocking: no such recipient in the tenant
-             R"(5\.4\.1 .{0,60}recipient address rejected: access denied)")},
+             R"(5\.4\.1 .{0,60}access denied)")},
         {"norelaying",
          words(
              R"(relay(ing)? (access )?(denied|not permitted|prohibited|not allowed)|)"
@@ -170,27 +175,35 @@ const std::vector<ReasonWords>& table() {
     return t;
 }
 
-QString reasonOfStatus(const QString& status) {
+// The reason a code itself names; empty for codes that only give a class.
+QString namedByCode(const QString& status) {
     // RFC 3463, with the codes registered since: X.7.13 (account disabled), X.7.17 and
     // X.7.18 (owner changed), X.7.20 to X.7.26 (RFC 7372, authentication), X.7.27 (RFC 7505)
     static const std::array<std::pair<const char*, const char*>, 34> byCode = {{
-        {"1.1", "userunknown"},  {"1.0", "userunknown"},  {"1.3", "userunknown"},
-        {"1.10", "notaccept"},   {"1.2", "hostunknown"},  {"1.6", "hasmoved"},
-        {"1.7", "rejected"},     {"1.8", "rejected"},     {"2.1", "suspend"},
-        {"2.2", "mailboxfull"},  {"2.3", "exceedlimit"},  {"2.4", "mailererror"},
-        {"3.1", "systemfull"},   {"3.2", "notaccept"},    {"3.4", "mesgtoobig"},
-        {"3.5", "systemerror"},  {"4.2", "expired"},      {"4.7", "expired"},
-        {"4.4", "hostunknown"},  {"4.6", "networkerror"}, {"5.0", "syntaxerror"},
-        {"6.0", "contenterror"}, {"7.1", "filtered"},     {"7.13", "suspend"},
-        {"7.17", "hasmoved"},    {"7.18", "hasmoved"},    {"7.20", "authfailure"},
-        {"7.21", "authfailure"}, {"7.22", "authfailure"}, {"7.23", "authfailure"},
-        {"7.24", "authfailure"}, {"7.25", "requireptr"},  {"7.26", "authfailure"},
+        {"1.1", "userunknown"},  {"1.0", "userunknown"},   {"1.3", "userunknown"},
+        {"1.10", "notaccept"},   {"1.2", "hostunknown"},   {"1.6", "hasmoved"},
+        {"1.7", "rejected"},     {"1.8", "rejected"},      {"2.1", "suspend"},
+        {"2.2", "mailboxfull"},  {"2.3", "exceedlimit"},   {"2.4", "mailererror"},
+        {"3.1", "systemfull"},   {"3.2", "notaccept"},     {"3.4", "mesgtoobig"},
+        {"3.5", "systemerror"},  {"4.2", "expired"},       {"4.7", "expired"},
+        {"4.4", "hostunknown"},  {"4.6", "networkerror"},  {"5.0", "syntaxerror"},
+        {"6.0", "contenterror"}, {"7.1", "securityerror"}, {"7.13", "suspend"},
+        {"7.17", "hasmoved"},    {"7.18", "hasmoved"},     {"7.20", "authfailure"},
+        {"7.21", "authfailure"}, {"7.22", "authfailure"},  {"7.23", "authfailure"},
+        {"7.24", "authfailure"}, {"7.25", "requireptr"},   {"7.26", "authfailure"},
         {"7.27", "notaccept"},
     }};
     const QString rest = status.mid(2);
     for (const auto& [code, reason] : byCode)
         if (rest == QLatin1String(code))
             return QString::fromLatin1(reason);
+    return {};
+}
+
+QString reasonOfStatus(const QString& status) {
+    if (const QString named = namedByCode(status); !named.isEmpty())
+        return named;
+    const QString rest = status.mid(2);
     if (rest.startsWith(QLatin1String("7.")))
         return QStringLiteral("securityerror");
     if (rest.startsWith(QLatin1String("4.")))
@@ -226,14 +239,18 @@ QString reasonOf(const QString& status, const QString& replyCode, const QString&
 
 QString reasonOf(const QString& status, const QString& replyCode, const QString& diagnostic,
                  const QString& surrounding) {
-    const ReasonWords* said = wordsIn(diagnostic);
+    // Postfix's "Recipient address rejected:" only labels the restriction; its words follow
+    static const QRegularExpression label(QStringLiteral("recipient address rejected:"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    const ReasonWords* said = wordsIn(QString(diagnostic).remove(label));
+    if (!said)
+        said = wordsIn(diagnostic);
     QString reason = said ? QString::fromLatin1(said->reason) : QString();
-    // a specific code on the address, the mailbox or the system (X.1 to X.3) says more than
-    // broad words, and any specific code more than the words around it
-    static const QRegularExpression aboutTheMailbox(QStringLiteral("^[245]\\.[123]\\."));
+    // a specific code that names a reason says more than broad words, and any specific code
+    // more than the words around it
     if (said && said->breadth == Words::Broad && specificCode(status) &&
-        aboutTheMailbox.match(status).hasMatch() && !reasonOfStatus(status).isEmpty())
-        reason = reasonOfStatus(status);
+        !namedByCode(status).isEmpty())
+        reason = namedByCode(status);
     if (reason.isEmpty()) {
         reason = specificCode(status) ? QString() : reasonInWords(surrounding);
         if (reason.isEmpty())
