@@ -127,7 +127,8 @@ const std::vector<ReasonWords>& table() {
              R"(blocked|black ?list|block ?list|denylist|spamhaus|dnsbl|\brbl\b|listed (in|at|on)|)"
              R"(client host rejected|access denied|connection refused by|)"
              R"(your ip|ip address|please use the smtp server|banned|refused.{0,20}from|refused to talk)")},
-        {"toomanyconn", words(R"(too many (connections|sessions|concurrent)|connection limit)")},
+        {"toomanyconn",
+         words(R"(too many (connections|sessions|concurrent|recipients)|connection limit)")},
         {"speeding",
          words(R"(rate limit|too many (messages|mails|emails)|throttl|sending limit|rate of)")},
         {"mesgtoobig",
@@ -169,7 +170,7 @@ const std::vector<ReasonWords>& table() {
          Words::Broad},
         {"systemerror",
          words(R"(system error|internal (server )?error|local error|temporar(y|ily)|try again|)"
-               R"(server (is )?(busy|unavailable)|service (is )?unavailable|resources)"),
+               R"(server (is )?(busy|unavailable)|service (is |currently )?unavailable|resources)"),
          Words::Broad},
     };
     return t;
