@@ -45,9 +45,12 @@ const std::vector<ReasonWords>& table() {
         {"blocked",
          words(R"(client host (\[[^\]]*\] )?(rejected|blocked)|blocked using|spamhaus|spamcop|)"
                R"(ip address (is )?(black|block)listed|(block|black|deny) ?list)")},
+        // a low reputation is the cause; the spam the refusal speaks of its motive
+        {"badreputation",
+         words(R"(reputation|poor sending|ip (is )?not allowed|volume or user complaints)")},
         {"rejected",
          words(
-             R"(sender address rejected|domain of sender|sender (rejected|verify failed|denied|)"
+             R"(sender address rejected|sender was rejected|domain of sender|sender (rejected|verify failed|denied|)"
              R"(domain|address invalid)|envelope[- ]sender|after mail from|mail from:.{0,80} rejected|)"
              R"(invalid sender|sender is not|unknown sender|bad sender|permission to post|)"
              R"(group you tried to contact|gruppe, die sie kontaktieren|groups\.google\.com/support|)"
@@ -117,8 +120,6 @@ const std::vector<ReasonWords>& table() {
          words(R"(reverse (dns|lookup|hostname)|ptr record|no ptr|rdns|cannot find your hostname|)"
                R"(unresolvable|not have a reverse|client host rejected: cannot find)")},
         {"virusdetected", words(R"(virus|malware|infected)")},
-        // a low reputation is the cause; the spam the refusal then speaks of its motive
-        {"badreputation", words(R"(reputation|poor sending|ip (is )?not allowed)")},
         {"spamdetected",
          words(
              R"(spam|junk mail|bulk mail|unsolicited|content rejected|message (content )?rejected as)")},
