@@ -40,11 +40,13 @@ const std::vector<ReasonWords>& table() {
              R"(\bspf\b|dkim|dmarc|sender policy framework|unauthenticated email|authentication checks)")},
         {"requireptr",
          words(R"(reverse (dns|lookup)|ptr record|\bno ptr\b|not have a reverse|\brdns\b|)"
-               R"(cannot find your hostname)")},
+               R"(cannot find your hostname|mismatches client ip)")},
         // the sending host refused by name or by a list it is on
         {"blocked",
          words(R"(client host (\[[^\]]*\] )?(rejected|blocked)|blocked using|spamhaus|spamcop|)"
                R"(ip address (is )?(black|block)listed|(block|black|deny) ?list)")},
+        // Gmail's refusal of content it deems unsafe (its reply is often cut after these words)
+        {"policyviolation", words(R"(content presents a potential)")},
         // a low reputation is the cause; the spam the refusal speaks of its motive
         {"badreputation",
          words(R"(reputation|poor sending|ip (is )?not allowed|volume or user complaints)")},
@@ -131,7 +133,8 @@ const std::vector<ReasonWords>& table() {
         {"toomanyconn",
          words(R"(too many (connections|sessions|concurrent|recipients)|connection limit)")},
         {"speeding",
-         words(R"(rate limit|too many (messages|mails|emails)|throttl|sending limit|rate of)")},
+         words(R"(rate limit|too many (messages|mails|emails)|throttl|sending limit|rate of|)"
+               R"(receiving mail at a rate)")},
         {"mesgtoobig",
          words(R"(message (is )?too (large|big)|message size exceeds|too (large|big)|size limit|)"
                R"(exceeds (the )?(maximum|size))")},

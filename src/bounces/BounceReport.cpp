@@ -568,6 +568,10 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
     if (o.reason == QLatin1String("userunknown") && status.isEmpty() && !o.replyCode.isEmpty() &&
         !answeredRcpt(text + QLatin1Char(' ') + extraText))
         o.reason = QStringLiteral("filtered");
+    // a name that could not be resolved for now is the network's failure, not the domain's
+    if (o.reason == QLatin1String("hostunknown") &&
+        (status.startsWith(QLatin1Char('4')) || (status.isEmpty() && o.replyCode.startsWith('4'))))
+        o.reason = QStringLiteral("networkerror");
     // the Japanese carriers answer "unknown user" when their reception filter refuses
     const bool serverSaidUnknown = status.mid(1) == QLatin1String(".1.1");
     if (o.reason == QLatin1String("userunknown") &&
