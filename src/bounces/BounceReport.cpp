@@ -563,9 +563,15 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
     if (broad.contains(o.reason) &&
         greeting.match(o.diagnostic + QLatin1Char(' ') + extraText).hasMatch())
         o.reason = QStringLiteral("blocked");
-    // a bare "unknown user" reply with no code and nothing to show it answered the RCPT is
-    // also what filters say after DATA: counted, not believed
-    if (o.reason == QLatin1String("userunknown") && status.isEmpty() && !o.replyCode.isEmpty() &&
+    // a bare "unknown user" with no code and nothing to show it answered the RCPT is also
+    // what filters say after DATA: counted, not believed. A directory's own answer ("not
+    // listed in", "recipient name is not recognized") is the mailbox's system speaking.
+    static const QRegularExpression bare(
+        QStringLiteral("user unknown|unknown user|no such user|invalid (address|recipient)|"
+                       "doesn't have an? \\S+ account|mailbox unavailable"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (o.reason == QLatin1String("userunknown") && status.isEmpty() &&
+        bare.match(text + QLatin1Char(' ') + extraText).hasMatch() &&
         !answeredRcpt(text + QLatin1Char(' ') + extraText))
         o.reason = QStringLiteral("filtered");
     // a name that could not be resolved for now is the network's failure, not the domain's
