@@ -10,9 +10,13 @@ namespace pw::bounces {
 
 namespace {
 
+// Broad words ("rejected", "policy") name a kind of refusal, not its cause.
+enum class Words { Telling, Broad };
+
 struct ReasonWords {
     const char* reason;
     QRegularExpression words;
+    Words breadth = Words::Telling;
 };
 
 QRegularExpression words(const char* pattern) {
@@ -26,15 +30,33 @@ QRegularExpression words(const char* pattern) {
 const std::vector<ReasonWords>& table() {
     static const std::vector<ReasonWords> t = {
         {"hasmoved", words(R"(has been moved|has moved|address has changed)")},
-        {"rejected",
-         words(
-             R"(sender address rejected|domain of sender|sender (rejected|verify failed|denied|)"
-             R"(domain|address invalid)|envelope[- ]sender|after mail from|mail from:.{0,80} rejected|)"
-             R"(invalid sender|sender is not|unknown sender|bad sender|permission to post|)"
-             R"(group you tried to contact|gruppe, die sie kontaktieren|groups\.google\.com/support)")},
+        // a message the server refuses as not written to RFC 5322
+        {"notcompliantrfc",
+         words(R"(not rfc ?5322 compliant|multiple addresses in from|duplicate header|)"
+               R"(multiple (subject|from|date|to|message-id) headers)")},
+        // the cause a refusal names outweighs the step it came at ("after MAIL FROM")
         {"authfailure",
          words(
              R"(\bspf\b|dkim|dmarc|sender policy framework|unauthenticated email|authentication checks)")},
+        {"requireptr",
+         words(R"(reverse (dns|lookup)|ptr record|\bno ptr\b|not have a reverse|\brdns\b|)"
+               R"(cannot find your hostname|mismatches client ip)")},
+        // the sending host refused by name or by a list it is on
+        {"blocked",
+         words(R"(client host (\[[^\]]*\] )?(rejected|blocked)|blocked using|spamhaus|spamcop|)"
+               R"(ip address (is )?(black|block)listed|(block|black|deny) ?list)")},
+        // Gmail's refusal of content it deems unsafe (its reply is often cut after these words)
+        {"policyviolation", words(R"(content presents a potential)")},
+        // a low reputation is the cause; the spam the refusal speaks of its motive
+        {"badreputation",
+         words(R"(reputation|poor sending|ip (is )?not allowed|volume or user complaints)")},
+        {"rejected",
+         words(
+             R"(sender address rejected|sender was rejected|domain of sender|sender (rejected|verify failed|denied|)"
+             R"(domain|address invalid)|envelope[- ]sender|after mail from|mail from:.{0,80} rejected|)"
+             R"(invalid sender|sender is not|unknown sender|bad sender|permission to post|)"
+             R"(group you tried to contact|gruppe, die sie kontaktieren|groups\.google\.com/support|)"
+             R"('send mail as'|customfromdenied)")},
         {"contenterror", words(R"(media error|content error|invalid (mime|header))")},
         // the local delivery program failed, whatever words it passed on
         {"mailererror", words(R"((?<![\w.])(procmail|maildrop|deliver(mail)?):|couldn't create)")},
@@ -56,12 +78,18 @@ const std::vector<ReasonWords>& table() {
              R"(email account that you tried to reach is (disabled|inactive))")},
         {"notaccept",
          words(R"(does not accept (any )?mail|accepts no mail|null mx|not accepting (any )?mail|)"
-               R"(domain does not receive|indicated no smtp service|no smtp service)")},
+               R"(domain does not receive|indicated no smtp service|no smtp service|)"
+               R"(not accepting network messages)")},
+        // our own host's name refused at HELO: the words that follow speak of it, not the
+        // recipient's domain
+        {"blocked", words(R"(my name was rejected|helo command rejected)")},
         {"hostunknown",
          words(
              R"(host unknown|unknown host|host not found|no such (host|domain)|domain (not found|)"
+             R"(bad destination system address|)"
              R"(does not exist|name not found|unknown)|unknown domain|name service error|)"
-             R"(unrout(e)?able (mail )?domain|couldn'?t find any host|nxdomain|no mx|)"
+             R"(unrout(e)?able (mail )?domain|(couldn'?t|could not) find (any host|a mail exchanger)|)"
+             R"(nxdomain|no mx|)"
              R"(domain is not (valid|found)|host or domain name not found|unknown mail domain|)"
              R"(invalid domain|dns (error|lookup fail(ed|ure))|host \S+ not found|no route to host|)"
              R"(domain \S+ (couldn't|could not) be found|)"
@@ -77,16 +105,19 @@ const std::vector<ReasonWords>& table() {
              R"(unknown (local[- ]part|address|mailbox|or illegal alias)|address (couldn't|could not) be found|)"
              R"(no mailbox here|not (a )?(valid|known) (user|recipient|mailbox)|)"
              R"(account (that you tried to reach )?does not exist|does not exist|doesn't exist|)"
-             R"(unrout(e)?able address|not our customer|bad destination|recipnotfound|)"
+             R"(unrout(e)?able address|not our customer|bad destination mailbox|recipnotfound|)"
              R"(no account by that name|not listed in|undeliverable address|)"
              R"(doesn't have a \S+ account|unknown or illegal|mailbox name not allowed|)"
              R"(this user doesn't|is not a valid|not found in (directory|ldap)|no valid recipients|)"
-             R"((?<!recipient |sender )address rejected(?!:)|宛先不明|存在しない|存在しません)")},
+             R"((?<!recipient |sender )address rejected(?!:)|宛先不明|存在しない|存在しません|)"
+             R"(ディレクトリ(のリスト)?(に|には)(見つかりません|ありません)|)"
+             // Microsoft's directory-based edge blocking: no such recipient in the tenant
+             R"(5\.4\.1 .{0,60}access denied)")},
         {"norelaying",
          words(
              R"(relay(ing)? (access )?(denied|not permitted|prohibited|not allowed)|)"
              R"(not permitted to relay|unable to relay|we do not relay|not (allowed|authorized) to relay|)"
-             R"(relaying denied|relay not permitted|no relaying)")},
+             R"(relaying denied|relay not permitted|no relaying|not configured to relay)")},
         {"requireptr",
          words(R"(reverse (dns|lookup|hostname)|ptr record|no ptr|rdns|cannot find your hostname|)"
                R"(unresolvable|not have a reverse|client host rejected: cannot find)")},
@@ -94,15 +125,16 @@ const std::vector<ReasonWords>& table() {
         {"spamdetected",
          words(
              R"(spam|junk mail|bulk mail|unsolicited|content rejected|message (content )?rejected as)")},
-        {"badreputation", words(R"(reputation|poor sending|ip (is )?not allowed)")},
         {"blocked",
          words(
              R"(blocked|black ?list|block ?list|denylist|spamhaus|dnsbl|\brbl\b|listed (in|at|on)|)"
              R"(client host rejected|access denied|connection refused by|)"
              R"(your ip|ip address|please use the smtp server|banned|refused.{0,20}from|refused to talk)")},
-        {"toomanyconn", words(R"(too many (connections|sessions|concurrent)|connection limit)")},
+        {"toomanyconn",
+         words(R"(too many (connections|sessions|concurrent|recipients)|connection limit)")},
         {"speeding",
-         words(R"(rate limit|too many (messages|mails|emails)|throttl|sending limit|rate of)")},
+         words(R"(rate limit|too many (messages|mails|emails)|throttl|sending limit|rate of|)"
+               R"(receiving mail at a rate)")},
         {"mesgtoobig",
          words(R"(message (is )?too (large|big)|message size exceeds|too (large|big)|size limit|)"
                R"(exceeds (the )?(maximum|size))")},
@@ -113,7 +145,9 @@ const std::vector<ReasonWords>& table() {
              R"(too long|giving up|gave up|queue(d)? (for|too)|timeout exceeded|time ?limit|)"
              R"(delayed|expired|undeliverable for|has not been delivered|still undelivered|)"
              R"(failing for a long time|retry timeout|delivery failed \d+ attempts|)"
-             R"(delivery (has )?(failed|been delayed) (after|for)|will be retried)")},
+             R"(delivery (has )?(failed|been delayed) (after|for)|will be retried|)"
+             // Gmail's words when it gave up on a server it could not reach
+             R"(did not accept our requests to connect|could not contact dns servers)")},
         {"networkerror",
          words(
              R"(connection (refused|reset|timed out|closed|lost)|lost connection|network|)"
@@ -121,38 +155,60 @@ const std::vector<ReasonWords>& table() {
              R"(host (not reachable|unreachable))")},
         {"systemfull",
          words(R"(insufficient (system storage|disk space)|disk full|system (is )?full)")},
-        {"policyviolation", words(R"(polic(y|ies)|violat|prohibited|not allowed|forbidden)")},
+        {"policyviolation", words(R"(polic(y|ies)|violat|prohibited|not allowed|forbidden)"),
+         Words::Broad},
         {"securityerror",
-         words(R"(authentication (required|failed)|tls|ssl|certificate|encryption|secure)")},
+         words(R"(authentication (required|failed)|tls|ssl|certificate|encryption|secure)"),
+         Words::Broad},
         {"rejected",
-         words(R"(sender|envelope[- ]from|mail from|from address|return path|domain of)")},
-        {"filtered", words(R"(filter|refused|rejected|denied|not authorized|not permitted)")},
-        {"syntaxerror", words(R"(syntax|command (not recognized|unrecognized)|bad sequence)")},
-        {"contenterror", words(R"(content|mime|header(?!s? (of the original|follow)))")},
+         words(R"(sender|envelope[- ]from|mail from|from address|return path|domain of)"),
+         Words::Broad},
+        {"filtered", words(R"(filter|refused|rejected|denied|not authorized|not permitted)"),
+         Words::Broad},
+        {"syntaxerror", words(R"(syntax|command (not recognized|unrecognized)|bad sequence)"),
+         Words::Broad},
+        {"contenterror", words(R"(content|mime|header(?!s? (of the original|follow)))"),
+         Words::Broad},
         {"mailererror",
-         words(R"(mailer error|command (died|failed)|pipe to|program|exit code|x-unix)")},
+         words(R"(mailer error|command (died|failed)|pipe to|program|exit code|x-unix)"),
+         Words::Broad},
         {"systemerror",
          words(R"(system error|internal (server )?error|local error|temporar(y|ily)|try again|)"
-               R"(server (is )?(busy|unavailable)|service (is )?unavailable|resources)")},
+               R"(server (is )?(busy|unavailable)|service (is |currently )?unavailable|resources)"),
+         Words::Broad},
     };
     return t;
 }
 
-QString reasonOfStatus(const QString& status) {
-    static const std::array<std::pair<const char*, const char*>, 24> byCode = {{
-        {"1.1", "userunknown"},  {"1.0", "userunknown"},  {"1.3", "userunknown"},
-        {"1.10", "notaccept"},   {"1.2", "hostunknown"},  {"1.6", "hasmoved"},
-        {"1.7", "rejected"},     {"1.8", "rejected"},     {"2.1", "suspend"},
-        {"2.2", "mailboxfull"},  {"2.3", "exceedlimit"},  {"2.4", "mailererror"},
-        {"3.1", "systemfull"},   {"3.2", "notaccept"},    {"3.4", "mesgtoobig"},
-        {"3.5", "systemerror"},  {"4.2", "expired"},      {"4.7", "expired"},
-        {"4.4", "hostunknown"},  {"4.6", "networkerror"}, {"5.0", "syntaxerror"},
-        {"6.0", "contenterror"}, {"7.1", "filtered"},     {"7.26", "authfailure"},
+// The reason a code itself names; empty for codes that only give a class.
+QString namedByCode(const QString& status) {
+    // RFC 3463, with the codes registered since: X.7.13 (account disabled), X.7.17 and
+    // X.7.18 (owner changed), X.7.20 to X.7.26 (RFC 7372, authentication), X.7.27 (RFC 7505)
+    static const std::array<std::pair<const char*, const char*>, 34> byCode = {{
+        {"1.1", "userunknown"},  {"1.0", "userunknown"},   {"1.3", "userunknown"},
+        {"1.10", "notaccept"},   {"1.2", "hostunknown"},   {"1.6", "hasmoved"},
+        {"1.7", "rejected"},     {"1.8", "rejected"},      {"2.1", "suspend"},
+        {"2.2", "mailboxfull"},  {"2.3", "exceedlimit"},   {"2.4", "mailererror"},
+        {"3.1", "systemfull"},   {"3.2", "notaccept"},     {"3.4", "mesgtoobig"},
+        {"3.5", "systemerror"},  {"4.2", "expired"},       {"4.7", "expired"},
+        {"4.4", "hostunknown"},  {"4.6", "networkerror"},  {"5.0", "syntaxerror"},
+        {"6.0", "contenterror"}, {"7.1", "securityerror"}, {"7.13", "suspend"},
+        {"7.17", "hasmoved"},    {"7.18", "hasmoved"},     {"7.20", "authfailure"},
+        {"7.21", "authfailure"}, {"7.22", "authfailure"},  {"7.23", "authfailure"},
+        {"7.24", "authfailure"}, {"7.25", "requireptr"},   {"7.26", "authfailure"},
+        {"7.27", "notaccept"},
     }};
     const QString rest = status.mid(2);
     for (const auto& [code, reason] : byCode)
         if (rest == QLatin1String(code))
             return QString::fromLatin1(reason);
+    return {};
+}
+
+QString reasonOfStatus(const QString& status) {
+    if (const QString named = namedByCode(status); !named.isEmpty())
+        return named;
+    const QString rest = status.mid(2);
     if (rest.startsWith(QLatin1String("7.")))
         return QStringLiteral("securityerror");
     if (rest.startsWith(QLatin1String("4.")))
@@ -160,13 +216,24 @@ QString reasonOfStatus(const QString& status) {
     return {};
 }
 
-QString reasonInWords(const QString& text) {
+const ReasonWords* wordsIn(const QString& text) {
     if (text.isEmpty())
-        return {};
+        return nullptr;
     for (const ReasonWords& r : table())
         if (r.words.match(text).hasMatch())
-            return QString::fromLatin1(r.reason);
-    return {};
+            return &r;
+    return nullptr;
+}
+
+QString reasonInWords(const QString& text) {
+    const ReasonWords* r = wordsIn(text);
+    return r ? QString::fromLatin1(r->reason) : QString();
+}
+
+// "x.0.y" and "x.y.0" are the "other or undefined" codes of a class
+bool specificCode(const QString& status) {
+    return !status.isEmpty() && status.mid(1, 2) != QLatin1String(".0") &&
+           !status.endsWith(QLatin1String(".0"));
 }
 
 }  // namespace
@@ -177,13 +244,20 @@ QString reasonOf(const QString& status, const QString& replyCode, const QString&
 
 QString reasonOf(const QString& status, const QString& replyCode, const QString& diagnostic,
                  const QString& surrounding) {
-    QString reason = reasonInWords(diagnostic);
+    // Postfix's "Recipient address rejected:" only labels the restriction; its words follow
+    static const QRegularExpression label(QStringLiteral("recipient address rejected:"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    const ReasonWords* said = wordsIn(QString(diagnostic).remove(label));
+    if (!said)
+        said = wordsIn(diagnostic);
+    QString reason = said ? QString::fromLatin1(said->reason) : QString();
+    // a specific code that names a reason says more than broad words, and any specific code
+    // more than the words around it
+    if (said && said->breadth == Words::Broad && specificCode(status) &&
+        !namedByCode(status).isEmpty())
+        reason = namedByCode(status);
     if (reason.isEmpty()) {
-        // a specific code says more than the words around it
-        // "x.0.y" and "x.y.0" are the "other or undefined" codes of a class
-        const bool generic = status.isEmpty() || status.mid(1, 2) == QLatin1String(".0") ||
-                             status.endsWith(QLatin1String(".0"));
-        reason = generic ? reasonInWords(surrounding) : QString();
+        reason = specificCode(status) ? QString() : reasonInWords(surrounding);
         if (reason.isEmpty())
             reason = reasonOfStatus(status);
     }
@@ -191,8 +265,8 @@ QString reasonOf(const QString& status, const QString& replyCode, const QString&
         return reason;
     if (status.startsWith(QLatin1Char('4')) || replyCode.startsWith(QLatin1Char('4')))
         return QStringLiteral("systemerror");
-    return replyCode.isEmpty() && status.isEmpty() ? QStringLiteral("undefined")
-                                                   : QStringLiteral("onhold");
+    // a failure that says nothing of its cause waits for a person to judge it
+    return QStringLiteral("onhold");
 }
 
 BounceKind kindOf(const QString& reason, const QString& status) {

@@ -225,7 +225,7 @@ QString lastStatusIn(const QString& text) {
 // The first refusal's reply code: a 2xx or 3xx is a step of the dialogue that went well.
 QString replyCodeIn(const QString& text) {
     static const QRegularExpression re(
-        QStringLiteral("(?<![\\d.#:\\-])([45][0-5]\\d)(?=[ \\-,]|$)(?![\\-]\\d)"));
+        QStringLiteral("(?<![\\d.#\\-])(?<!\\d:)([45][0-5]\\d)(?=[ \\-,:]|$)(?![\\-]\\d)"));
     const QRegularExpressionMatch m = re.match(text);
     return m.hasMatch() ? m.captured(1) : QString();
 }
@@ -294,10 +294,6 @@ std::vector<Candidate> recipientsInText(const QString& text, const QSet<QString>
         }
         out.push_back({a, oneLine(context)});
     }
-    if (out.empty() && !ownAddress.isEmpty()) {
-        const qsizetype at = text.indexOf(ownAddress, 0, Qt::CaseInsensitive);
-        out.push_back({ownAddress, oneLine(text.mid(at, 400))});
-    }
     if (!out.empty())
         return out;
     QRegularExpressionMatchIterator it = addressPattern().globalMatch(text);
@@ -317,6 +313,10 @@ std::vector<Candidate> recipientsInText(const QString& text, const QSet<QString>
             lineEnd = text.indexOf(QLatin1Char('\n'), lineEnd + 1);
         out.push_back({a, oneLine(text.mid(lineStart, lineEnd < 0 ? -1 : lineEnd - lineStart))});
         break;
+    }
+    if (out.empty() && !ownAddress.isEmpty()) {
+        const qsizetype at = text.indexOf(ownAddress, 0, Qt::CaseInsensitive);
+        out.push_back({ownAddress, oneLine(text.mid(at, 400))});
     }
     return out;
 }
@@ -464,7 +464,17 @@ bool fromFilteringGateway(const QByteArray& raw) {
     return gateway.match(QString::fromLatin1(raw.left(end < 0 ? 8192 : end))).hasMatch();
 }
 
-enum class Writer { Server, FilteringGateway };
+// Who wrote the failure: a server, a filtering gateway, or the local delivery program a
+// mailbox is fed through (a "|command" recipient, an "X-Unix" exit code).
+enum class Writer { Server, FilteringGateway, LocalProgram };
+
+// Whether a delivery status block names a program as the recipient or its exit code as the
+// diagnostic (RFC 3464's diagnostic type for the local mailer).
+bool toLocalProgram(const QString& actualRecipient, const QString& diagnostic) {
+    static const QRegularExpression pipe(QStringLiteral("^[\\w\\-]+;\\s*\"?\\|"));
+    return pipe.match(actualRecipient).hasMatch() ||
+           diagnostic.startsWith(QLatin1String("x-unix;"), Qt::CaseInsensitive);
+}
 
 // The words around the recipient's address in a text report that hold a code
 // ("553 5.3.0 <a@b>... No such user here").
@@ -503,6 +513,16 @@ bool refusedAtData(const QString& near, const QString& whole, const QString& add
     return m.hasMatch() && !noRecipient.match(whole.mid(m.capturedEnd(), 300)).hasMatch();
 }
 
+// Whether the report shows the refusal was the answer to RCPT: the step named, or the words
+// Postfix and others give only there.
+bool answeredRcpt(const QString& text) {
+    static const QRegularExpression rcpt(
+        QStringLiteral("in reply to RCPT|after RCPT|RCPT TO command|RCPT command|>>> RCPT|"
+                       "\\[RCPT_TO\\]|SMTP:RCPT|recipient address rejected|need rcpt"),
+        QRegularExpression::CaseInsensitiveOption);
+    return rcpt.match(text).hasMatch();
+}
+
 // whole: the report's text on one line, where the dialogue with the server may be quoted;
 // soleCode: the code a report on this recipient alone gives somewhere.
 void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action,
@@ -533,6 +553,31 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
     if (o.reason == QLatin1String("userunknown") &&
         refusedAtData(o.diagnostic + QLatin1Char(' ') + extraText, whole, o.recipient))
         o.reason = QStringLiteral("filtered");
+    // refused at the greeting, before any command (RFC 5321 3.1): the server refused our host,
+    // whatever broad words it gave
+    static const QRegularExpression greeting(
+        QStringLiteral("refused to talk to me|after initial connection"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QStringList broad = {QStringLiteral("filtered"), QStringLiteral("onhold"),
+                                      QStringLiteral("systemerror")};
+    if (broad.contains(o.reason) &&
+        greeting.match(o.diagnostic + QLatin1Char(' ') + extraText).hasMatch())
+        o.reason = QStringLiteral("blocked");
+    // a bare "unknown user" with no code and nothing to show it answered the RCPT is also
+    // what filters say after DATA: counted, not believed. A directory's own answer ("not
+    // listed in", "recipient name is not recognized") is the mailbox's system speaking.
+    static const QRegularExpression bare(
+        QStringLiteral("user unknown|unknown user|no such user|invalid (address|recipient)|"
+                       "doesn't have an? \\S+ account|mailbox unavailable"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (o.reason == QLatin1String("userunknown") && status.isEmpty() &&
+        bare.match(text + QLatin1Char(' ') + extraText).hasMatch() &&
+        !answeredRcpt(text + QLatin1Char(' ') + extraText))
+        o.reason = QStringLiteral("filtered");
+    // a name that could not be resolved for now is the network's failure, not the domain's
+    if (o.reason == QLatin1String("hostunknown") &&
+        (status.startsWith(QLatin1Char('4')) || (status.isEmpty() && o.replyCode.startsWith('4'))))
+        o.reason = QStringLiteral("networkerror");
     // the Japanese carriers answer "unknown user" when their reception filter refuses
     const bool serverSaidUnknown = status.mid(1) == QLatin1String(".1.1");
     if (o.reason == QLatin1String("userunknown") &&
@@ -541,6 +586,12 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
          (writer == Writer::FilteringGateway && !serverSaidUnknown) ||
          status.mid(1, 2) == QLatin1String(".7")))  // a policy refusal worded as unknown user
         o.reason = QStringLiteral("filtered");
+    // a program's exit says nothing of the mailbox unless its words do
+    static const QStringList ofTheMailbox = {
+        QStringLiteral("mailboxfull"), QStringLiteral("userunknown"), QStringLiteral("suspend"),
+        QStringLiteral("systemfull"), QStringLiteral("mesgtoobig")};
+    if (writer == Writer::LocalProgram && !ofTheMailbox.contains(o.reason))
+        o.reason = QStringLiteral("mailererror");
 
     const QString act = action.toLower();
     if (act.startsWith(QLatin1String("delivered")) || act.startsWith(QLatin1String("relayed")) ||
@@ -687,10 +738,13 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
                 if (c.address == rcpt)
                     near = c.context;
             const bool nearSaysWhy =
-                !near.isEmpty() && reasonOf({}, {}, near) != QLatin1String("undefined");
+                !near.isEmpty() && reasonOf({}, {}, near) != QLatin1String("onhold");
             const bool useNear = nearSaysWhy || (!near.isEmpty() && blocks > 1);
+            const bool program =
+                toLocalProgram(field(f, "x-actual-recipient"), field(f, "diagnostic-code"));
             finish(o, statusIn(field(f, "status")), field(f, "action"),
-                   useNear ? near : oneLine(text), writer, oneLine(text));
+                   useNear ? near : oneLine(text), program ? Writer::LocalProgram : writer,
+                   oneLine(text));
             report.recipients.push_back(o);
         }
     }
@@ -701,6 +755,20 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
 
     const bool bounce = looksLikeBounce(from, report.subject, text) ||
                         g_mime_object_get_header(top, "X-Failed-Recipients");
+    // a mail program's own opt-out, sent in the user's name: the address asks to be mailed
+    // no more, as a complaint does
+    if (!bounce && decodedHeader(top, "X-Apple-Unsubscribe")
+                           .compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) {
+        report.type = ReportType::Complaint;
+        report.recipients.push_back({addressIn(from),
+                                     {},
+                                     {},
+                                     QStringLiteral("feedback"),
+                                     BounceKind::Complaint,
+                                     oneLine(report.subject),
+                                     {}});
+        return report;
+    }
     if (!bounce && looksAutoReplied(top, report.subject)) {
         report.type = ReportType::AutoReply;
         report.recipients.push_back({addressIn(from),
