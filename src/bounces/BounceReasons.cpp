@@ -38,6 +38,15 @@ const std::vector<ReasonWords>& table() {
         {"authfailure",
          words(
              R"(\bspf\b|dkim|dmarc|sender policy framework|unauthenticated email|authentication checks)")},
+        // the recipient chose not to receive it: a filter of theirs, not a missing mailbox
+        {"filtered", words(R"(recipient('s)? preferences|preferences of the (person|recipient))")},
+        // a name server that failed to answer says nothing of whether the domain exists
+        {"networkerror", words(R"(malformed or unexpected name server reply|\bservfail\b|)"
+                               R"(name server (failure|timeout|not responding))")},
+        // cPanel's Exim: the recipient's name could not be routed
+        {"hostunknown", words(R"(account or domain may not exist)")},
+        // a list of addresses, not of hosts: the address it holds is the sender's
+        {"rejected", words(R"(address that has been (black|block)listed)")},
         {"requireptr",
          words(R"(reverse (dns|lookup)|ptr record|\bno ptr\b|not have a reverse|\brdns\b|)"
                R"(cannot find your hostname|mismatches client ip)")},
@@ -79,6 +88,8 @@ const std::vector<ReasonWords>& table() {
         {"notaccept",
          words(R"(does not accept (any )?mail|accepts no mail|null mx|not accepting (any )?mail|)"
                R"(domain does not receive|indicated no smtp service|no smtp service|)"
+               // a name with no mail exchanger (RFC 5321 5.1) declares no mail service
+               R"(no mx (record )?found|)"
                R"(not accepting network messages)")},
         // our own host's name refused at HELO: the words that follow speak of it, not the
         // recipient's domain
@@ -100,6 +111,7 @@ const std::vector<ReasonWords>& table() {
              R"(user (not found|does not exist|doesn't exist|is unknown)|)"
              R"(recipient (unknown|not found|does not exist|invalid)|)"
              R"(unknown recipient|invalid recipient|invalid (mailbox|address|user)|)"
+             R"(invalid (final delivery )?user ?id|)"
              R"(mailbox (not found|unavailable|does not exist|doesn't exist|not available|)"
              R"(is unavailable|unknown|invalid)|address (does not exist|unknown|not found)|)"
              R"(unknown (local[- ]part|address|mailbox|or illegal alias)|address (couldn't|could not) be found|)"

@@ -267,6 +267,9 @@ std::vector<Candidate> recipientsInText(const QString& text, const QSet<QString>
             "address|recipient|original[- ]recipient|to|address|user|for)\\s*[:=]?\\s*)?<?"
             "(?:rfc822;\\s*)?([^\\s<>@\"]+@[A-Za-z0-9.\\-]+)>?\"?\\s*(?:\\.\\.\\.|:|\\(|$|\\s)"),
         QRegularExpression::CaseInsensitiveOption);
+    // Sendmail's transcript moves on to another host: what follows is about its recipients
+    static const QRegularExpression nextHostInTranscript(
+        QStringLiteral("^\\s*(While talking to |\\d{3} [\\w.\\-\\[\\]]+ \\(\\w+\\)\\.\\.\\. )"));
     QSet<QString> seen;
     QString ownAddress;
     for (qsizetype i = 0; i < lines.size(); ++i) {
@@ -288,7 +291,8 @@ std::vector<Candidate> recipientsInText(const QString& text, const QSet<QString>
             if (lines[j].trimmed().isEmpty() && j > i + 1)
                 break;
             const QRegularExpressionMatch next = lead.match(lines[j]);
-            if (next.hasMatch() && addressIn(next.captured(1)) != a)
+            if ((next.hasMatch() && addressIn(next.captured(1)) != a) ||
+                nextHostInTranscript.match(lines[j]).hasMatch())
                 break;
             context += QLatin1Char(' ') + lines[j];
         }
@@ -523,8 +527,8 @@ bool answeredRcpt(const QString& text) {
     return rcpt.match(text).hasMatch();
 }
 
-// whole: the report's text on one line, where the dialogue with the server may be quoted;
-// soleCode: the code a report on this recipient alone gives somewhere.
+// whole: the report's subject and text on one line, where the dialogue with the server may be
+// quoted; soleCode: the code a report on this recipient alone gives somewhere.
 void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action,
             const QString& extraText, Writer writer, const QString& whole = {},
             const QString& soleCode = {}) {
@@ -563,6 +567,16 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
     if (broad.contains(o.reason) &&
         greeting.match(o.diagnostic + QLatin1Char(' ') + extraText).hasMatch())
         o.reason = QStringLiteral("blocked");
+    // Sendmail returns a message whose queue time ran out with the last deferral's words: the
+    // failure is the expiry (RFC 3463 X.4.7), the deferral only why it never got through
+    static const QRegularExpression gaveUp(
+        QStringLiteral("(cannot|could not|couldn't) send (the )?message for (the )?(past )?"
+                       "\\d+ (days?|hours?)"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QStringList interim = {QStringLiteral("networkerror"),
+                                        QStringLiteral("systemerror"), QStringLiteral("onhold")};
+    if (interim.contains(o.reason) && gaveUp.match(whole).hasMatch())
+        o.reason = QStringLiteral("expired");
     // a bare "unknown user" with no code and nothing to show it answered the RCPT is also
     // what filters say after DATA: counted, not believed. A directory's own answer ("not
     // listed in", "recipient name is not recognized") is the mailbox's system speaking.
@@ -714,6 +728,8 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
         if (m.hasMatch())
             g.dsn.push_back(g.text.mid(m.capturedStart()));
     }
+    // the report's subject and its words, where the dialogue with the server may be quoted
+    const QString whole = report.subject + QLatin1Char(' ') + oneLine(text);
     // in a report on one recipient all the human part's words are about it
     qsizetype blocks = 0;
     for (const QString& dsn : g.dsn)
@@ -743,8 +759,7 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
             const bool program =
                 toLocalProgram(field(f, "x-actual-recipient"), field(f, "diagnostic-code"));
             finish(o, statusIn(field(f, "status")), field(f, "action"),
-                   useNear ? near : oneLine(text), program ? Writer::LocalProgram : writer,
-                   oneLine(text));
+                   useNear ? near : oneLine(text), program ? Writer::LocalProgram : writer, whole);
             report.recipients.push_back(o);
         }
     }
@@ -814,7 +829,7 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
         RecipientOutcome o;
         o.recipient = c.address;
         o.diagnostic = c.context;
-        finish(o, {}, {}, oneLine(text), writer, oneLine(text), onlyCode);
+        finish(o, {}, {}, oneLine(text), writer, whole, onlyCode);
         report.recipients.push_back(o);
     }
     return report;
