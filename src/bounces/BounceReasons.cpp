@@ -34,6 +34,9 @@ const std::vector<ReasonWords>& table() {
         {"notcompliantrfc",
          words(R"(not rfc ?5322 compliant|multiple addresses in from|duplicate header|)"
                R"(multiple (subject|from|date|to|message-id) headers)")},
+        // a verdict of spam outweighs the advice on authentication that may follow it
+        {"spamdetected",
+         words(R"(spam classification|(classified|flagged|identified|detected) as spam)")},
         // the cause a refusal names outweighs the step it came at ("after MAIL FROM")
         {"authfailure",
          words(
@@ -65,7 +68,7 @@ const std::vector<ReasonWords>& table() {
              R"(domain|address invalid)|envelope[- ]sender|after mail from|mail from:.{0,80} rejected|)"
              R"(invalid sender|sender is not|unknown sender|bad sender|permission to post|)"
              R"(group you tried to contact|gruppe, die sie kontaktieren|groups\.google\.com/support|)"
-             R"('send mail as'|customfromdenied)")},
+             R"('send mail as'|customfromdenied|not a member of (this|the) (mailing )?list)")},
         {"contenterror", words(R"(media error|content error|invalid (mime|header))")},
         // the local delivery program failed, whatever words it passed on
         {"mailererror", words(R"((?<![\w.])(procmail|maildrop|deliver(mail)?):|couldn't create)")},
