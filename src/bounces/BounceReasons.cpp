@@ -56,7 +56,9 @@ const std::vector<ReasonWords>& table() {
         // the sending host refused by name or by a list it is on
         {"blocked",
          words(R"(client host (\[[^\]]*\] )?(rejected|blocked)|blocked using|spamhaus|spamcop|)"
-               R"(ip address (is )?(black|block)listed|(block|black|deny) ?list)")},
+               R"(ip address (is )?(black|block)listed|(block|black|deny) ?list|)"
+               // a host that relays for anyone is refused whatever it sends
+               R"(\bopen relay|insecure (mail )?relay)")},
         // Gmail's refusal of content it deems unsafe (its reply is often cut after these words)
         {"policyviolation", words(R"(content presents a potential)")},
         // a low reputation is the cause; the spam the refusal speaks of its motive

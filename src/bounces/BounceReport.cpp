@@ -270,12 +270,19 @@ std::vector<Candidate> recipientsInText(const QString& text, const QSet<QString>
     // Sendmail's transcript moves on to another host: what follows is about its recipients
     static const QRegularExpression nextHostInTranscript(
         QStringLiteral("^\\s*(While talking to |\\d{3} [\\w.\\-\\[\\]]+ \\(\\w+\\)\\.\\.\\. )"));
+    // and quotes its dialogue with a host before the recipient the host refused
+    static const QRegularExpression dialogue(QStringLiteral("^\\s*(>>>|<<<) "));
     QSet<QString> seen;
-    QString ownAddress;
+    QString ownAddress, dialogueSaid;
     for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines[i].trimmed().startsWith(QLatin1String("While talking to")))
+            dialogueSaid.clear();
+        if (dialogue.match(lines[i]).hasMatch())
+            dialogueSaid += lines[i] + QLatin1Char(' ');
         const QRegularExpressionMatch m = lead.match(lines[i]);
         if (!m.hasMatch())
             continue;
+        const QString said = std::exchange(dialogueSaid, QString());
         const QString a = addressIn(m.captured(1));
         if (a.isEmpty() || isSystemAddress(a) || seen.contains(a))
             continue;
@@ -286,7 +293,7 @@ std::vector<Candidate> recipientsInText(const QString& text, const QSet<QString>
             continue;
         }
         seen.insert(a);
-        QString context = lines[i];
+        QString context = said + lines[i];
         for (qsizetype j = i + 1; j < lines.size() && j < i + 8; ++j) {
             if (lines[j].trimmed().isEmpty() && j > i + 1)
                 break;

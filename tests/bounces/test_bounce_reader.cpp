@@ -256,6 +256,10 @@ void TestBounceReader::corpus_data() {
     row("Sendmail's next host",
         text("554 <taro@example.net>... Connection reset\r\n550 a.example (smtp)... Host unknown"),
         "5.0.0", "soft", "networkerror");
+    row("Sendmail's dialogue before the recipient",
+        text("While talking to mx:\r\n>>> MAIL From:<a@b.jp>\r\n<<< 550 Insecure Mail Relay\r\n554 "
+             "<taro@example.net>... Remote protocol error"),
+        "5.0.971", "soft", "blocked");
     row("Apple Mail's opt-out",
         "From: taro@example.net\r\nSubject: unsubscribe\r\nX-Apple-Unsubscribe: true\r\n\r\nBye.",
         "", "complaint", "feedback");
