@@ -99,6 +99,10 @@ const std::vector<ReasonWords>& table() {
         // our own host's name refused at HELO: the words that follow speak of it, not the
         // recipient's domain
         {"blocked", words(R"(my name was rejected|helo command rejected)")},
+        // the receiving server could not secure the session (RFC 3207)
+        {"failedstarttls",
+         words(R"((does not|doesn't) support (start)?tls|starttls (failed|failure)|)"
+               R"(tls (negotiation|handshake) failed)")},
         {"hostunknown",
          words(
              R"(host unknown|unknown host|host not found|no such (host|domain)|domain (not found|)"
@@ -113,7 +117,7 @@ const std::vector<ReasonWords>& table() {
         {"userunknown",
          words(
              R"(user unknown|unknown user|no such (user|mailbox|recipient|account|address|person)|)"
-             R"(user (not found|does not exist|doesn't exist|is unknown)|)"
+             R"(user (not found|does not exist|doesn't exist|not exist|is unknown)|)"
              R"(recipient (unknown|not found|does not exist|invalid)|)"
              R"(unknown recipient|invalid recipient|invalid (mailbox|address|user)|)"
              R"(invalid (final delivery )?user ?id|)"

@@ -264,7 +264,8 @@ std::vector<Candidate> recipientsInText(const QString& text, const QSet<QString>
     static const QRegularExpression lead(
         QStringLiteral(
             "^[\\s>\"']*(?:\\d{3}[ \\-](?:\\d\\.\\d{1,3}\\.\\d{1,3} )?)?(?:(?:recipient "
-            "address|recipient|original[- ]recipient|to|address|user|for)\\s*[:=]?\\s*)?<?"
+            "address|recipient|original[- "
+            "]recipient|to|address|user|for)(?![\\w.\\-])\\s*[:=]?\\s*)?<?"
             "(?:rfc822;\\s*)?([^\\s<>@\"]+@[A-Za-z0-9.\\-]+)>?\"?\\s*(?:\\.\\.\\.|:|\\(|$|\\s)"),
         QRegularExpression::CaseInsensitiveOption);
     // Sendmail's transcript moves on to another host: what follows is about its recipients
@@ -574,15 +575,25 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
     if (broad.contains(o.reason) &&
         greeting.match(o.diagnostic + QLatin1Char(' ') + extraText).hasMatch())
         o.reason = QStringLiteral("blocked");
-    // Sendmail returns a message whose queue time ran out with the last deferral's words: the
-    // failure is the expiry (RFC 3463 X.4.7), the deferral only why it never got through
+    // Sendmail returns a message whose queue time ran out with the last deferral's words, some
+    // servers say so in the action, others call a failure permanent whose only cause was
+    // temporary: the failure is the expiry (RFC 3463 X.4.7), the deferral only why it never
+    // got through
+    const QString act = action.toLower();
+    static const QRegularExpression permanent(
+        QStringLiteral("this is a permanent error|failed permanently"),
+        QRegularExpression::CaseInsensitiveOption);
+    const bool temporaryCause =
+        status.startsWith(QLatin1Char('4')) || (status.isEmpty() && o.replyCode.startsWith('4'));
     static const QRegularExpression gaveUp(
         QStringLiteral("(cannot|could not|couldn't) send (the )?message for (the )?(past )?"
                        "\\d+ (days?|hours?)"),
         QRegularExpression::CaseInsensitiveOption);
     static const QStringList interim = {QStringLiteral("networkerror"),
                                         QStringLiteral("systemerror"), QStringLiteral("onhold")};
-    if (interim.contains(o.reason) && gaveUp.match(whole).hasMatch())
+    if (interim.contains(o.reason) &&
+        (gaveUp.match(whole).hasMatch() || act.startsWith(QLatin1String("expired")) ||
+         (temporaryCause && permanent.match(whole).hasMatch())))
         o.reason = QStringLiteral("expired");
     // a bare "unknown user" with no code and nothing to show it answered the RCPT is also
     // what filters say after DATA: counted, not believed. A directory's own answer ("not
@@ -614,7 +625,6 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
     if (writer == Writer::LocalProgram && !ofTheMailbox.contains(o.reason))
         o.reason = QStringLiteral("mailererror");
 
-    const QString act = action.toLower();
     if (act.startsWith(QLatin1String("delivered")) || act.startsWith(QLatin1String("relayed")) ||
         act.startsWith(QLatin1String("expanded")) || dsnStatus.startsWith(QLatin1Char('2')))
         o.reason = QStringLiteral("delivered");
