@@ -34,17 +34,31 @@ const std::vector<ReasonWords>& table() {
         {"notcompliantrfc",
          words(R"(not rfc ?5322 compliant|multiple addresses in from|duplicate header|)"
                R"(multiple (subject|from|date|to|message-id) headers)")},
+        // a verdict of spam outweighs the advice on authentication that may follow it
+        {"spamdetected",
+         words(R"(spam classification|(classified|flagged|identified|detected) as spam)")},
         // the cause a refusal names outweighs the step it came at ("after MAIL FROM")
         {"authfailure",
          words(
              R"(\bspf\b|dkim|dmarc|sender policy framework|unauthenticated email|authentication checks)")},
+        // the recipient chose not to receive it: a filter of theirs, not a missing mailbox
+        {"filtered", words(R"(recipient('s)? preferences|preferences of the (person|recipient))")},
+        // a name server that failed to answer says nothing of whether the domain exists
+        {"networkerror", words(R"(malformed or unexpected name server reply|\bservfail\b|)"
+                               R"(name server (failure|timeout|not responding))")},
+        // cPanel's Exim: the recipient's name could not be routed
+        {"hostunknown", words(R"(account or domain may not exist)")},
+        // a list of addresses, not of hosts: the address it holds is the sender's
+        {"rejected", words(R"(address that has been (black|block)listed)")},
         {"requireptr",
          words(R"(reverse (dns|lookup)|ptr record|\bno ptr\b|not have a reverse|\brdns\b|)"
                R"(cannot find your hostname|mismatches client ip)")},
         // the sending host refused by name or by a list it is on
         {"blocked",
          words(R"(client host (\[[^\]]*\] )?(rejected|blocked)|blocked using|spamhaus|spamcop|)"
-               R"(ip address (is )?(black|block)listed|(block|black|deny) ?list)")},
+               R"(ip address (is )?(black|block)listed|(block|black|deny) ?list|)"
+               // a host that relays for anyone is refused whatever it sends
+               R"(\bopen relay|insecure (mail )?relay)")},
         // Gmail's refusal of content it deems unsafe (its reply is often cut after these words)
         {"policyviolation", words(R"(content presents a potential)")},
         // a low reputation is the cause; the spam the refusal speaks of its motive
@@ -56,7 +70,7 @@ const std::vector<ReasonWords>& table() {
              R"(domain|address invalid)|envelope[- ]sender|after mail from|mail from:.{0,80} rejected|)"
              R"(invalid sender|sender is not|unknown sender|bad sender|permission to post|)"
              R"(group you tried to contact|gruppe, die sie kontaktieren|groups\.google\.com/support|)"
-             R"('send mail as'|customfromdenied)")},
+             R"('send mail as'|customfromdenied|not a member of (this|the) (mailing )?list)")},
         {"contenterror", words(R"(media error|content error|invalid (mime|header))")},
         // the local delivery program failed, whatever words it passed on
         {"mailererror", words(R"((?<![\w.])(procmail|maildrop|deliver(mail)?):|couldn't create)")},
@@ -79,10 +93,16 @@ const std::vector<ReasonWords>& table() {
         {"notaccept",
          words(R"(does not accept (any )?mail|accepts no mail|null mx|not accepting (any )?mail|)"
                R"(domain does not receive|indicated no smtp service|no smtp service|)"
+               // a name with no mail exchanger (RFC 5321 5.1) declares no mail service
+               R"(no mx (record )?found|)"
                R"(not accepting network messages)")},
         // our own host's name refused at HELO: the words that follow speak of it, not the
         // recipient's domain
         {"blocked", words(R"(my name was rejected|helo command rejected)")},
+        // the receiving server could not secure the session (RFC 3207)
+        {"failedstarttls",
+         words(R"((does not|doesn't) support (start)?tls|starttls (failed|failure)|)"
+               R"(tls (negotiation|handshake) failed)")},
         {"hostunknown",
          words(
              R"(host unknown|unknown host|host not found|no such (host|domain)|domain (not found|)"
@@ -97,9 +117,10 @@ const std::vector<ReasonWords>& table() {
         {"userunknown",
          words(
              R"(user unknown|unknown user|no such (user|mailbox|recipient|account|address|person)|)"
-             R"(user (not found|does not exist|doesn't exist|is unknown)|)"
+             R"(user (not found|does not exist|doesn't exist|not exist|is unknown)|)"
              R"(recipient (unknown|not found|does not exist|invalid)|)"
              R"(unknown recipient|invalid recipient|invalid (mailbox|address|user)|)"
+             R"(invalid (final delivery )?user ?id|)"
              R"(mailbox (not found|unavailable|does not exist|doesn't exist|not available|)"
              R"(is unavailable|unknown|invalid)|address (does not exist|unknown|not found)|)"
              R"(unknown (local[- ]part|address|mailbox|or illegal alias)|address (couldn't|could not) be found|)"

@@ -264,15 +264,26 @@ std::vector<Candidate> recipientsInText(const QString& text, const QSet<QString>
     static const QRegularExpression lead(
         QStringLiteral(
             "^[\\s>\"']*(?:\\d{3}[ \\-](?:\\d\\.\\d{1,3}\\.\\d{1,3} )?)?(?:(?:recipient "
-            "address|recipient|original[- ]recipient|to|address|user|for)\\s*[:=]?\\s*)?<?"
+            "address|recipient|original[- "
+            "]recipient|to|address|user|for)(?![\\w.\\-])\\s*[:=]?\\s*)?<?"
             "(?:rfc822;\\s*)?([^\\s<>@\"]+@[A-Za-z0-9.\\-]+)>?\"?\\s*(?:\\.\\.\\.|:|\\(|$|\\s)"),
         QRegularExpression::CaseInsensitiveOption);
+    // Sendmail's transcript moves on to another host: what follows is about its recipients
+    static const QRegularExpression nextHostInTranscript(
+        QStringLiteral("^\\s*(While talking to |\\d{3} [\\w.\\-\\[\\]]+ \\(\\w+\\)\\.\\.\\. )"));
+    // and quotes its dialogue with a host before the recipient the host refused
+    static const QRegularExpression dialogue(QStringLiteral("^\\s*(>>>|<<<) "));
     QSet<QString> seen;
-    QString ownAddress;
+    QString ownAddress, dialogueSaid;
     for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines[i].trimmed().startsWith(QLatin1String("While talking to")))
+            dialogueSaid.clear();
+        if (dialogue.match(lines[i]).hasMatch())
+            dialogueSaid += lines[i] + QLatin1Char(' ');
         const QRegularExpressionMatch m = lead.match(lines[i]);
         if (!m.hasMatch())
             continue;
+        const QString said = std::exchange(dialogueSaid, QString());
         const QString a = addressIn(m.captured(1));
         if (a.isEmpty() || isSystemAddress(a) || seen.contains(a))
             continue;
@@ -283,12 +294,13 @@ std::vector<Candidate> recipientsInText(const QString& text, const QSet<QString>
             continue;
         }
         seen.insert(a);
-        QString context = lines[i];
+        QString context = said + lines[i];
         for (qsizetype j = i + 1; j < lines.size() && j < i + 8; ++j) {
             if (lines[j].trimmed().isEmpty() && j > i + 1)
                 break;
             const QRegularExpressionMatch next = lead.match(lines[j]);
-            if (next.hasMatch() && addressIn(next.captured(1)) != a)
+            if ((next.hasMatch() && addressIn(next.captured(1)) != a) ||
+                nextHostInTranscript.match(lines[j]).hasMatch())
                 break;
             context += QLatin1Char(' ') + lines[j];
         }
@@ -523,8 +535,8 @@ bool answeredRcpt(const QString& text) {
     return rcpt.match(text).hasMatch();
 }
 
-// whole: the report's text on one line, where the dialogue with the server may be quoted;
-// soleCode: the code a report on this recipient alone gives somewhere.
+// whole: the report's subject and text on one line, where the dialogue with the server may be
+// quoted; soleCode: the code a report on this recipient alone gives somewhere.
 void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action,
             const QString& extraText, Writer writer, const QString& whole = {},
             const QString& soleCode = {}) {
@@ -563,6 +575,26 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
     if (broad.contains(o.reason) &&
         greeting.match(o.diagnostic + QLatin1Char(' ') + extraText).hasMatch())
         o.reason = QStringLiteral("blocked");
+    // Sendmail returns a message whose queue time ran out with the last deferral's words, some
+    // servers say so in the action, others call a failure permanent whose only cause was
+    // temporary: the failure is the expiry (RFC 3463 X.4.7), the deferral only why it never
+    // got through
+    const QString act = action.toLower();
+    static const QRegularExpression permanent(
+        QStringLiteral("this is a permanent error|failed permanently"),
+        QRegularExpression::CaseInsensitiveOption);
+    const bool temporaryCause =
+        status.startsWith(QLatin1Char('4')) || (status.isEmpty() && o.replyCode.startsWith('4'));
+    static const QRegularExpression gaveUp(
+        QStringLiteral("(cannot|could not|couldn't) send (the )?message for (the )?(past )?"
+                       "\\d+ (days?|hours?)"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QStringList interim = {QStringLiteral("networkerror"),
+                                        QStringLiteral("systemerror"), QStringLiteral("onhold")};
+    if (interim.contains(o.reason) &&
+        (gaveUp.match(whole).hasMatch() || act.startsWith(QLatin1String("expired")) ||
+         (temporaryCause && permanent.match(whole).hasMatch())))
+        o.reason = QStringLiteral("expired");
     // a bare "unknown user" with no code and nothing to show it answered the RCPT is also
     // what filters say after DATA: counted, not believed. A directory's own answer ("not
     // listed in", "recipient name is not recognized") is the mailbox's system speaking.
@@ -593,7 +625,6 @@ void finish(RecipientOutcome& o, const QString& dsnStatus, const QString& action
     if (writer == Writer::LocalProgram && !ofTheMailbox.contains(o.reason))
         o.reason = QStringLiteral("mailererror");
 
-    const QString act = action.toLower();
     if (act.startsWith(QLatin1String("delivered")) || act.startsWith(QLatin1String("relayed")) ||
         act.startsWith(QLatin1String("expanded")) || dsnStatus.startsWith(QLatin1Char('2')))
         o.reason = QStringLiteral("delivered");
@@ -714,6 +745,8 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
         if (m.hasMatch())
             g.dsn.push_back(g.text.mid(m.capturedStart()));
     }
+    // the report's subject and its words, where the dialogue with the server may be quoted
+    const QString whole = report.subject + QLatin1Char(' ') + oneLine(text);
     // in a report on one recipient all the human part's words are about it
     qsizetype blocks = 0;
     for (const QString& dsn : g.dsn)
@@ -743,8 +776,7 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
             const bool program =
                 toLocalProgram(field(f, "x-actual-recipient"), field(f, "diagnostic-code"));
             finish(o, statusIn(field(f, "status")), field(f, "action"),
-                   useNear ? near : oneLine(text), program ? Writer::LocalProgram : writer,
-                   oneLine(text));
+                   useNear ? near : oneLine(text), program ? Writer::LocalProgram : writer, whole);
             report.recipients.push_back(o);
         }
     }
@@ -814,7 +846,7 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
         RecipientOutcome o;
         o.recipient = c.address;
         o.diagnostic = c.context;
-        finish(o, {}, {}, oneLine(text), writer, oneLine(text), onlyCode);
+        finish(o, {}, {}, oneLine(text), writer, whole, onlyCode);
         report.recipients.push_back(o);
     }
     return report;

@@ -197,8 +197,9 @@ void TestBounceReader::corpus_data() {
         << "userunknown";
     // synthetic reports on taro@example.net: the message itself in place of a file
     const auto row = [](const char* name, const QString& message, const char* status,
-                        const char* kind, const char* reason) {
-        QTest::newRow(name) << message << 1 << "taro@example.net" << status << kind << reason;
+                        const char* kind, const char* reason,
+                        const char* who = "taro@example.net") {
+        QTest::newRow(name) << message << 1 << who << status << kind << reason;
     };
     const auto text = [](const QString& body) {
         return "From: MAILER-DAEMON@mx.example.jp\r\nTo: shop@example.jp\r\n\r\n" + body + "\r\n";
@@ -239,6 +240,25 @@ void TestBounceReader::corpus_data() {
     row("Microsoft's 5.4.1 edge blocking",
         postfixReport(rcpt, "To: " + rcpt, "5.4.1", "Recipient address rejected: Access denied"),
         "5.4.1", "hard", "userunknown");
+    for (const auto& [name, words, status, kind, reason] :
+         std::initializer_list<std::array<const char*, 5>>{
+             {"DNS", "550 5.4.4 SERVFAIL", "5.4.4", "soft", "networkerror"},
+             {"prefs", "5.1.1 Refused due to recipient preferences", "5.1.1", "soft", "filtered"},
+             {"TLS", "500 Remote server does not support TLS", "5.0.976", "soft", "failedstarttls"},
+             {"temporary", "failed permanently: 421 timed out", "4.0.947", "soft", "expired"},
+             {"queue", "421 Cannot send message for 5 days", "4.0.947", "soft", "expired"},
+             {"act", "Final-Recipient: taro@example.net\r\nAction: expired", "5.0.947", "soft",
+              "expired"}})
+        row(name, text(rcpt + ":\r\n" + words), status, kind, reason);
+    row("Sendmail's next host",
+        text("554 <taro@example.net>... Connection reset\r\n550 a.example (smtp)... Host unknown"),
+        "5.0.0", "soft", "networkerror");
+    row("Sendmail's dialogue",
+        text("<<< 550 Insecure Mail Relay\r\n554 <taro@example.net>... Connection reset"),
+        "5.0.971", "soft", "blocked");
+    row("a local part that begins with 'user'",
+        text("userx@example.net: 550 5.1.1 User unknown\r\ntaro@example.net: 552 5.2.2 Full"),
+        "5.1.1", "hard", "userunknown", "userx@example.net");
     row("Apple Mail's opt-out",
         "From: taro@example.net\r\nSubject: unsubscribe\r\nX-Apple-Unsubscribe: true\r\n\r\nBye.",
         "", "complaint", "feedback");
