@@ -41,16 +41,16 @@ ReadBouncesExit runReadBounces(const QStringList& arguments, QTextStream& out, Q
             continue;
         }
         const std::vector<BounceReport> reports = readMailFile(file.readAll());
-        bool any = false;
+        // Numbered through the whole file, so that file and index name one line even when an
+        // mbox holds several reports.
+        int index = 0;
         for (const BounceReport& report : reports) {
-            int index = 0;
             for (const RecipientOutcome& r : report.recipients) {
                 out << cell(path) << '\t' << ++index << '\t' << cell(r.recipient) << '\t'
                     << r.status << '\t' << kindName(r.kind) << '\t' << cell(r.reason) << '\n';
-                any = true;
             }
         }
-        if (!any)
+        if (index == 0)
             out << cell(path) << "\t0\t\t\t\t\n";
     }
     out.flush();

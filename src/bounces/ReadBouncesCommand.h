@@ -5,8 +5,8 @@
 //                                        touches no database
 //
 // One line per recipient on standard output, tab-separated: file, index (the recipient's
-// number in its report, from 1), recipient, status, kind, reason. A message that names no
-// failed recipient gives one line with index 0.
+// number in the file, from 1, counted on through every report of an mbox), recipient,
+// status, kind, reason. A file that names no failed recipient gives one line with index 0.
 
 #include <QStringList>
 #include <QTextStream>

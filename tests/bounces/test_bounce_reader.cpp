@@ -322,8 +322,8 @@ void TestBounceReader::commandLine() {
              ReadBouncesExit::WithErrors);
     QCOMPARE(out.split('\n', Qt::SkipEmptyParts),
              QStringList({mbox + "\t1\tkijitora@example.ne.jp\t5.5.0\thard\tuserunknown",
-                          mbox + "\t1\tkijitora@example.com\t\tcomplaint\tfeedback",
-                          mbox + "\t2\tsabatora@example.net\t\tcomplaint\tfeedback",
+                          mbox + "\t2\tkijitora@example.com\t\tcomplaint\tfeedback",
+                          mbox + "\t3\tsabatora@example.net\t\tcomplaint\tfeedback",
                           plain + "\t0\t\t\t\t"}));
     QVERIFY(err.contains(folder.filePath("none")));
     QCOMPARE(runReadBounces({"--read-bounces"}, o, e), ReadBouncesExit::Unusable);
