@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
     const auto discard = [&] {
         if (!store.ConfirmClose())
             std::exit(5);
-        store.RefreshList();
+        session.list().Refresh();
     };
 
     constexpr int runs = 5;
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     for (int r = 0; r < runs; ++r) {
         session.setCursor(0, pw::dbtools::kFirstFieldColumn);
         find.time([&] {
-            pw::dbtools::DuplicateListModel model(store, 0);
+            pw::dbtools::DuplicateListModel model(store, session.list(), 0);
             model.search();
             if (model.rowCount() == 0)
                 std::exit(2);
@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
         // Only the last row fails: the whole grid is walked.
         store.ExecuteImmediate(QStringLiteral(
             "update MAILS set ADDRESS = 'm' || ID || '@example.jp' where ID < 20000"));
-        store.RefreshList();
+        session.list().Refresh();
         check.time([&] { (void)tools.checkAddresses(); });
         if (session.cursorRow() != 19999)
             return 4;
@@ -139,8 +139,8 @@ int main(int argc, char** argv) {
             ClickThrough windows;
             pw::SilentProgress progress;
             flow.run(csvPath, windows, &progress);
-            store.RefreshList();
-            store.FetchRows(49);
+            session.list().Refresh();
+            session.list().FetchRows(49);
         };
         import.time(importCsv);
         if (store.CountRecords() != 20000)
@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
         store.ExecuteImmediate(QStringLiteral("delete from MAILS"));
         if (!pw::bench::fillStore(store, 20000, fields))
             return 8;
-        store.RefreshList();
+        session.list().Refresh();
     }
     find.print("tools_find_duplicates_list");
     deleteAll.print("tools_delete_all_duplicates");

@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
             editor->run(C::FilterOn);
             grid->viewport()->repaint();
         });
-        store.FetchAll();
+        editor->session().list().FetchAll();
         if (grid->model()->rowCount() != std::min(filtered, listed)) {
             std::fprintf(stderr, "filtered: %d rows\n", grid->model()->rowCount());
             return 7;

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "db/RecipientList.h"
 #include "db/StoreEngine.h"
 #include "resources/Strings.h"
 
@@ -288,7 +289,8 @@ bool TDbData::OpenCurrent(bool deleteOnFailure) {
             m_engine->db = db;
         }
         m_modified.store(false);
-        ResetListState();
+        for (CRecipientList* l : m_lists)
+            l->ResetView();
         if (server) {
             // Others write the same rows: a write waits a while for theirs to end, and every
             // change is committed at once (Changed), so no row stays locked while a window
@@ -440,8 +442,8 @@ bool TDbData::ConfirmClose() {
 }
 
 void TDbData::Close(CloseMode mode) {
-    for (RecordCache* c : m_caches)
-        c->clear();
+    for (CRecipientList* l : m_lists)
+        l->Cache().clear();
     try {
         if (m_engine->mainTr && m_engine->mainTr->IsStarted())
             m_engine->mainTr->Rollback();

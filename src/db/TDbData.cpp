@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "db/RecipientList.h"
 #include "db/StoreEngine.h"
 #include "resources/Strings.h"
 
@@ -78,9 +79,11 @@ TDbData::~TDbData() {
     // The handles go in order: the lists' statements, main transaction (rolled back),
     // attachment.
     ReleaseList();
-    for (RecordCache* c : m_caches)
-        c->setStore(nullptr);
-    m_caches.clear();
+    for (CRecipientList* l : m_lists) {
+        l->m_store = nullptr;
+        l->Cache().setStore(nullptr);
+    }
+    m_lists.clear();
     m_engine->mainTr.reset();
     m_engine->readTr.reset();
     std::lock_guard<std::mutex> lock(m_engine->dbMutex);

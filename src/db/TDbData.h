@@ -26,6 +26,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "db/ListTerms.h"
 #include "db/RecordCache.h"
 #include "db/ServerLogin.h"
 #include "db/StoreError.h"
@@ -54,7 +55,6 @@ enum class CloseMode { DeleteWorkingCopy, KeepWorkingCopy };
 enum class DuplicateComparison { Exact, MailAddress };
 // A value as the mail-address comparison sees it.
 [[nodiscard]] QString MailAddressKey(const QString& value);
-enum class RowFlag { Sent = 0, Selected = 1 };
 enum class SendSelectionMode { All = 0, Marked = 1, NotSent = 2 };
 // The pages the engine caches for a working copy. A send run reads its recipients once, a
 // page of them at a time: a small cache keeps its memory flat however long the list, where
@@ -74,9 +74,6 @@ enum class SentFlagResult {
 // Default caption of position i (0..19): string 421 + i ("Mail Address", "Name", "field3"...).
 [[nodiscard]] QString DefaultCaption(int position);
 
-// The one way user text reaches SQL: a string literal, quotes doubled ("O'Brien" -> 'O''Brien').
-[[nodiscard]] QString SqlLiteral(const QString& text);
-
 // Records for a send run: N record IDs and 20 arrays of N field texts.
 struct SendSelection {
     int count = 0;
@@ -92,11 +89,6 @@ struct ListedRecord {
     int selected = 0;
     std::array<QString, kFieldCount> fields;
 };
-
-// The column name of a recipient field ("ADDRESS", "NAME", "FIELD3" .. "FIELD20", in any
-// case) as SQL takes it; empty for any other text, so that a name read from a database file
-// never becomes part of a statement.
-[[nodiscard]] QString FieldColumn(const QString& name);
 
 struct GroupInfo {
     int id = -1;
@@ -126,6 +118,7 @@ struct CaptionChange {
 };
 
 class RecordImport;
+class CRecipientList;
 
 // Where dropped database errors are told ("<operation> failed: <engine text>").
 using DiagnosticSink = std::function<void(const QString&)>;
@@ -242,68 +235,17 @@ public:
     // lockTimeoutSeconds (0: no end); nothing while closed.
     [[nodiscard]] std::unique_ptr<RecordImport> BeginImport(int rows, int lockTimeoutSeconds);
 
-    // ---- list state and the record cache ----
-
-    // Several grids may be open at once (the editor over the main window's list). The list
-    // state and its statement serve one cache at a time: the one registered last. When it
-    // unregisters (it does so itself when it is destroyed), the one registered before it is
-    // active again and is refilled. Registering a registered cache makes it the active one.
-    void RegisterCache(RecordCache* cache);
-    void UnregisterCache(RecordCache* cache);
-    // The active cache, or none.
-    [[nodiscard]] RecordCache* Cache() const {
-        return m_caches.empty() ? nullptr : m_caches.back();
-    }
-    void SetGroupRestriction(int groupId);
-    [[nodiscard]] int GroupRestriction() const { return m_group; }
-    void AddFilterCondition(const QString& condition);
-    [[nodiscard]] const QString& Filter() const { return m_filter; }
-    void SetOrder(const QString& order);
-    [[nodiscard]] const QString& Order() const { return m_order; }
-    // The last "select * from Mails ..." built by RefreshList.
-    [[nodiscard]] const QString& CurrentListQuery() const { return m_listQuery; }
+    // ---- the lists ----
 
     // The most records a list shows, an import fills and Add Record allows (the preference
     // "RecordLimit", kept within kDefaultRecordLimit..kMaxRecordLimit).
     void SetRecordLimit(int limit);
     [[nodiscard]] int RecordLimit() const { return m_recordLimit; }
-
-    // Reads the IDs of the list, ordered with ID as the last key, into the active cache,
-    // which then reads the first page. Throws StoreError; the cache is told "about to" and
-    // "done" either way (an empty list after a failure). A list longer than the record limit
-    // tells the user, once per open database.
-    void RefreshList();
-    // Never throw: a database error is reported and the result is false. FetchRows reads the
-    // page of the row in the active cache (other rows are read as they are asked for);
-    // FetchAll leaves every row to that.
-    bool FetchRows(int row) noexcept;
-    bool FetchAll() noexcept;
-
-    // The record form brings the active cache up to date after its own statements: a new
-    // record joins the end of the list (false when the cache is full), an edited row takes
-    // its saved texts. Both notify the cache's owner.
-    bool AppendCachedRow(int recordId, int sent, bool selected,
-                         const std::array<QString, kFieldCount>& texts);
-    void UpdateCachedRow(int row, const std::array<QString, kFieldCount>& texts);
-
-    // ---- flags and values (main transaction; throw StoreError) ----
-
-    void SetRowFlag(int row, RowFlag which, int value);
-    // False (after the message) when the text is longer in bytes than the field length.
-    bool SetCell(int row, int gridColumn, const QString& text);
-    // "update Mails set <assignment> <where>"; view: restrict to the current list's where.
-    void BulkUpdate(bool view, const QString& assignment, const QString& condition);
-    // Select All, Select None, Clear Transmission Result: BulkUpdate (view, " <flag> = value ",
-    // " (<flag> <> value) ") with the Sending or Sended column. When the list cannot change by
-    // it (neither the filter nor the order names that flag) every row of the view takes the
-    // value, so the active cache takes it in place of a RefreshList (rows read later too)
-    // and its owner hears of the rows changed: true. False: the caller refreshes the list.
-    [[nodiscard]] bool SetFlagOverView(RowFlag which, int value);
-    // The statement BulkUpdate would run (for tools that show or extend it).
-    [[nodiscard]] QString BulkUpdateStatement(bool view, const QString& assignment,
-                                              const QString& condition) const;
-    // Fields 0..19 of every fetched row exchanged (FetchAll first).
-    void SwapFields(int fieldI, int fieldJ);
+    // Every list reads its view anew (records changed under them). Throws StoreError.
+    void RefreshLists();
+    // The flag update over the whole table (main transaction; throws StoreError).
+    void UpdateFlags(const FlagUpdate& update);
+    // Every record selected, then saved (a file just opened).
     void SelectAllAfterOpen();
 
     // ---- the record form (main transaction; throw StoreError) ----
@@ -316,7 +258,7 @@ public:
 
     // ---- deletion and counts ----
 
-    // A record that leaves the view (deleted, or out of the group shown) leaves the active
+    // A record that leaves a list's view (deleted, or out of the group shown) leaves its
     // cache at once, with the owner told.
     void DeleteRecord(int groupId, int recordId);
     // The same for many records through one prepared statement; the list is left as it was
@@ -331,28 +273,17 @@ public:
 
     // Fills TEMP_DUBLIC_VALUES with the non-empty values of the field that more than one
     // record of the whole table holds (compared as stored bytes, or as mail addresses).
-    // Returns how many distinct values that is. column is a field column name (FieldColumn);
-    // anything else does nothing.
-    int FindDuplicateValues(const QString& column,
-                            DuplicateComparison comparison = DuplicateComparison::Exact);
-    // The records of the current view whose value is one of those values, by that value, so
-    // that equal values are adjacent.
-    [[nodiscard]] std::vector<ListedRecord> ListDuplicateRecords(
-        const QString& column, DuplicateComparison comparison = DuplicateComparison::Exact);
-    // Deletes a record and its memberships; it leaves the active cache.
+    // Returns how many distinct values that is. field is 0..19; another does nothing.
+    int FindDuplicateValues(int field, DuplicateComparison comparison = DuplicateComparison::Exact);
+    // Deletes a record and its memberships; it leaves the lists.
     void DeleteRecordEverywhere(int recordId);
     // Of each set of records of the whole table that share a non-empty value of the field,
     // keeps the first the ordered walk gives and deletes the others, through AUTODELDUBLIC's
     // body (the procedure is rewritten with it as well). Returns the records deleted.
-    int DeleteAllDuplicates(const QString& column,
-                            DuplicateComparison comparison = DuplicateComparison::Exact);
+    int DeleteAllDuplicates(int field, DuplicateComparison comparison = DuplicateComparison::Exact);
     // Deletes every record of the whole table whose value of the field has no "@" followed
     // later by a "." (NULL values included). Returns the records deleted.
-    int DeleteRecordsWithoutAddress(const QString& column);
-    // Replaces every occurrence of find (exact, case-sensitive) by replacement in the field
-    // of every record of the current view, and in the active cache's fetched rows (FetchAll
-    // first). The caller has made sure that no value grows past the field length.
-    void ReplaceInField(int field, const QString& find, const QString& replacement);
+    int DeleteRecordsWithoutAddress(int field);
     // Undo points inside the main transaction, for long commands that may be cancelled.
     void SetUndoPoint(const QString& name);
     void UndoToPoint(const QString& name);
@@ -407,16 +338,19 @@ public:
 
 private:
     friend struct StoreHandles;
+    friend class CRecipientList;
     // The engine's handles (db/StoreEngine.h).
     struct Engine;
     QByteArray Convert(const QString& sql) const { return sql.toUtf8(); }
     bool OpenCurrent(bool deleteOnFailure);
     void ReadFieldLength();
-    void ResetListState();
     void ReleaseList();
-    void TellIfTruncated(const RecordCache& cache);
-    void RefreshActiveCache();
+    // The column a list filters or sorts field k by: the captions' own, when it names a field.
+    [[nodiscard]] QString ListColumn(int field) const;
     void Exec(const QString& sql);
+    // A bulk update: on a server in a short transaction of its own (unless an undo point is
+    // open), on a working copy in the main transaction.
+    void RunUpdate(const QString& statement);
     // After each change: marks a working copy modified; on a server commits it (unless an
     // undo point is open: a long command then commits as a whole when it is released).
     void Changed();
@@ -424,7 +358,7 @@ private:
     bool EnsureServerSchema();
     // A write on a server met another desktop's change of the record: the user is told its
     // value now, and the grid shows it.
-    void TellChangedElsewhere(int recordId, int row);
+    void TellChangedElsewhere(int recordId, int row, CRecipientList* list);
 
     DbFolders m_folders;
     IUserInteraction& m_ui;
@@ -442,13 +376,8 @@ private:
     bool m_workingCopyKept = false;
     StoreKind m_kind = StoreKind::WorkingCopy;
 
-    std::vector<RecordCache*> m_caches;  // the last one is active
+    std::vector<CRecipientList*> m_lists;  // in the order they were made
     int m_recordLimit = kDefaultRecordLimit;
-    int m_group = -1;
-    QString m_filter;
-    QString m_order = QStringLiteral(" ID asc ");
-    QString m_listQuery;
-    bool m_toldTruncated = false;
     int m_recordCount = 0;
 
     std::array<QString, kFieldCount> m_captions;

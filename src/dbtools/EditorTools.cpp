@@ -126,18 +126,21 @@ int addressFaultMessage(AddressFault fault) {
 
 // ---- the duplicate list -------------------------------------------------------------------------
 
-DuplicateListModel::DuplicateListModel(db::TDbData& store, int keyField,
+DuplicateListModel::DuplicateListModel(db::TDbData& store, db::CRecipientList& list, int keyField,
                                        db::DuplicateComparison comparison, QObject* parent)
-    : QAbstractTableModel(parent), m_store(store), m_keyField(keyField), m_comparison(comparison) {}
+    : QAbstractTableModel(parent),
+      m_store(store),
+      m_list(list),
+      m_keyField(keyField),
+      m_comparison(comparison) {}
 
 void DuplicateListModel::search() {
     beginResetModel();
     m_rows.clear();
     m_runs.clear();
-    const QString column = db::ColumnNames()[size_t(m_keyField)];
     guardedStore(m_store, "Finding duplicates", [&] {
-        if (m_store.FindDuplicateValues(column, m_comparison) > 0)
-            m_rows = m_store.ListDuplicateRecords(column, m_comparison);
+        if (m_store.FindDuplicateValues(m_keyField, m_comparison) > 0)
+            m_rows = m_list.ListDuplicateRecords(m_keyField, m_comparison);
     });
     // Runs of equal keys, compared as the search compared them.
     const auto key = [this](const db::ListedRecord& r) {
@@ -251,12 +254,11 @@ ToolOutcome EditorTools::findDuplicates(
     const std::optional<db::DuplicateComparison> comparison = chooseComparison(field);
     if (!comparison)
         return ToolOutcome::Cancelled;
-    DuplicateListModel model(m_session.store(), field, *comparison);
+    DuplicateListModel model(m_session.store(), m_session.list(), field, *comparison);
     model.search();
     if (showWindow)
         showWindow(model);
-    guardedStore(m_session.store(), "Refreshing the list",
-                 [&] { m_session.store().RefreshList(); });
+    guardedStore(m_session.store(), "Refreshing the list", [&] { m_session.list().Refresh(); });
     return ToolOutcome::Done;
 }
 
@@ -270,24 +272,23 @@ ToolOutcome EditorTools::deleteAllDuplicates() {
     const std::optional<db::DuplicateComparison> comparison = chooseComparison(field);
     if (!comparison)
         return ToolOutcome::Cancelled;
-    const QString column = db::ColumnNames()[size_t(field)];
     UndoScope undo(store);
     int deleted = 0;
     if (!undo.ready() || !guardedStore(store, "Deleting duplicates", [&] {
-            deleted = store.DeleteAllDuplicates(column, *comparison);
+            deleted = store.DeleteAllDuplicates(field, *comparison);
         })) {
         undo.undo();
-        guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
+        guardedStore(store, "Refreshing the list", [&] { m_session.list().Refresh(); });
         return ToolOutcome::Failed;
     }
     // Deleted inside the undo point, so that the user decides knowing how many go.
     if (!confirmDeletion(ids::kDeleteDuplicatesTitle, ids::kConfirmDeleteDuplicates, deleted, 0)) {
         undo.undo();
-        guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
+        guardedStore(store, "Refreshing the list", [&] { m_session.list().Refresh(); });
         return deleted > 0 ? ToolOutcome::Cancelled : ToolOutcome::NothingFound;
     }
     undo.keep();
-    guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
+    guardedStore(store, "Refreshing the list", [&] { m_session.list().Refresh(); });
     (void)m_session.ui().message(str(ids::kDeleteDuplicatesTitle), str(ids::kDuplicatesDeleted),
                                  MessageKind::Information);
     return ToolOutcome::Done;
@@ -331,8 +332,7 @@ ToolOutcome EditorTools::checkAddresses() {
     const int column = m_session.cursorColumn();
     if (column < kFirstFieldColumn)
         return ToolOutcome::Refused;
-    db::TDbData& store = m_session.store();
-    store.FetchAll();
+    m_session.list().FetchAll();
     const db::RecordCache& cache = m_session.grid().cache();
     const int field = column - kFirstFieldColumn;
     // From the row after the cursor on, round to the cursor's own row: each run finds the
@@ -363,7 +363,7 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
     const int column = m_session.cursorColumn();
     const int field = column - kFirstFieldColumn;
     const int group = m_session.groups().groupId(m_session.selectedGroupItem());
-    store.FetchAll();
+    m_session.list().FetchAll();
     const db::RecordCache& cache = m_session.grid().cache();
     // The failing records of the view, in grid order; each deletion takes its row out of the
     // grid, so the IDs are collected first.
@@ -399,16 +399,15 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
     }
     if (ok && !cancelled) {
         afterView = store.CountRecordsOrNone();
-        ok = guardedStore(store, "Deleting records without an address", [&] {
-            (void)store.DeleteRecordsWithoutAddress(db::ColumnNames()[size_t(field)]);
-        });
+        ok = guardedStore(store, "Deleting records without an address",
+                          [&] { (void)store.DeleteRecordsWithoutAddress(field); });
         progress->setPosition(int(failing.size()) + 1);
         cancelled = progress->cancelRequested();
     }
     progress->hide();
     if (!ok || cancelled) {
         undo.undo();
-        guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
+        guardedStore(store, "Refreshing the list", [&] { m_session.list().Refresh(); });
         if (cancelled)
             (void)m_session.ui().message(str(ids::kDeleteInvalidTitle), str(ids::kToolCancelled),
                                          MessageKind::Information);
@@ -420,12 +419,12 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
     if (!confirmDeletion(ids::kDeleteInvalidTitle, ids::kConfirmDeleteInvalid, deleted,
                          leftGroup)) {
         undo.undo();
-        guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
+        guardedStore(store, "Refreshing the list", [&] { m_session.list().Refresh(); });
         return deleted + leftGroup > 0 ? ToolOutcome::Cancelled : ToolOutcome::NothingFound;
     }
     undo.keep();
     store.SetModified();
-    guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
+    guardedStore(store, "Refreshing the list", [&] { m_session.list().Refresh(); });
     m_session.setCursor(0, column);
     (void)m_session.ui().message(str(ids::kDeleteInvalidTitle), str(ids::kInvalidDeleted),
                                  MessageKind::Information);
@@ -583,7 +582,7 @@ FindReplace::FindReplace(EditorSession& session) : m_session(session) {}
 
 bool FindReplace::searchFrom(int row, int column) {
     RecordGridModel& grid = m_session.grid();
-    m_session.store().FetchAll();
+    m_session.list().FetchAll();
     const db::RecordCache& cache = grid.cache();
     for (int r = row; r < cache.rowCount(); ++r) {
         for (int c = (r == row ? column : kFirstFieldColumn); c < kGridColumnCount; ++c) {
@@ -639,11 +638,14 @@ bool FindReplace::replace() {
     if (!text.contains(m_find))
         return false;
     text.replace(m_find, m_replace);
-    bool written = false;
-    // SetCell refuses (with its message) a value longer than the field before writing.
-    guardedStore(m_session.store(), "Replacing",
-                 [&] { written = m_session.store().SetCell(row, column, text); });
-    return written;
+    db::CellWrite written = db::CellWrite::NotWritten;
+    // A value longer than the field is refused before anything is written.
+    guardedStore(m_session.store(), "Replacing", [&] {
+        written = m_session.list().SetCell(row, column - kFirstFieldColumn, text);
+    });
+    if (written == db::CellWrite::TooLong)
+        inform(m_session.ui(), str(ids::kDbFieldTooLong));
+    return written == db::CellWrite::Written;
 }
 
 int FindReplace::replaceAll() {
@@ -652,7 +654,7 @@ int FindReplace::replaceAll() {
     db::TDbData& store = m_session.store();
     IUserInteraction& ui = m_session.ui();
     for (;;) {
-        store.FetchAll();
+        m_session.list().FetchAll();
         const db::RecordCache& cache = m_session.grid().cache();
         const int limit = store.StringFieldLength();
         // Every new value is checked before anything is written.
@@ -690,8 +692,9 @@ int FindReplace::replaceAll() {
             for (int field = 0; ok && field < db::kFieldCount; ++field) {
                 if (matches[size_t(field)] == 0)
                     continue;
-                ok = guardedStore(store, "Replacing",
-                                  [&] { store.ReplaceInField(field, m_find, m_replace); });
+                ok = guardedStore(store, "Replacing", [&] {
+                    m_session.list().ReplaceInField(field, m_find, m_replace);
+                });
                 progress->setPosition(field + 1);
                 if (progress->cancelRequested()) {
                     cancelled = true;
@@ -701,7 +704,7 @@ int FindReplace::replaceAll() {
             progress->hide();
             if (!ok || cancelled) {
                 undo.undo();
-                guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
+                guardedStore(store, "Refreshing the list", [&] { m_session.list().Refresh(); });
                 if (cancelled)
                     (void)ui.message(str(ids::kFindReplaceTitle), str(ids::kToolCancelled),
                                      MessageKind::Information);

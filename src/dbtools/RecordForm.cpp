@@ -55,14 +55,14 @@ SaveOutcome RecordForm::save(const Values& values, int* badField) {
         int id = -1;
         if (m_mode == RecordFormMode::Add) {
             id = store.AddRecord(values);
-            if (!store.AppendCachedRow(id, 0, true, values))
-                store.RefreshList();  // past the cache's end: the list is read anew
+            if (!m_editor.list().AppendCachedRow(id, 0, true, values))
+                m_editor.list().Refresh();  // past the cache's end: the list is read anew
             else
                 m_editor.setCursor(grid.rowCount() - 1, m_editor.cursorColumn());
         } else {
             id = grid.data(grid.index(row, 0), RecordGridModel::RecordIdRole).toInt();
             store.UpdateRecord(id, values);
-            store.UpdateCachedRow(row, values);
+            m_editor.list().UpdateCachedRow(row, values);
         }
         AutoAssignRecord(store, m_editor.grouping(), id, values);
     } catch (const db::StoreError& e) {

@@ -6,6 +6,7 @@
 #include "EngineLockFolder.h"
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
+#include "db/RecipientList.h"
 #include "db/StoreHandles.h"
 #include "db/TDbData.h"
 

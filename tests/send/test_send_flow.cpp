@@ -12,7 +12,7 @@
 #include <functional>
 
 #include "EngineLockFolder.h"
-#include "db/RecordCache.h"
+#include "db/RecipientList.h"
 #include "resources/Strings.h"
 #include "send/MessageAssembly.h"
 #include "send/SendFlow.h"
@@ -329,10 +329,9 @@ private slots:
         FlowWorld w;
         QVERIFY(w.world.createDatabase(6));
         QVERIFY(w.server->start());
-        db::RecordCache cache;
-        w.world.store->RegisterCache(&cache);
-        w.world.store->RefreshList();
-        w.world.store->SetRowFlag(1, db::RowFlag::Selected, 0);  // unsaved change of record 2
+        db::CRecipientList list(*w.world.store);
+        list.Refresh();
+        list.SetRowFlag(1, db::RowFlag::Selected, 0);  // unsaved change of record 2
         const QString project = w.world.env.root() + QStringLiteral("customers.pzy");
         QVERIFY(test::writeFile(project, "stands in for the project file"));
         w.document.projectFilePath = project;
@@ -376,7 +375,6 @@ private slots:
         QVERIFY(QFile::exists(marker->path()));
         marker->finish();
         QVERIFY(!QFile::exists(markerPathFor(w.world.store->WorkingCopyPath())));
-        w.world.store->RegisterCache(nullptr);
     }
 
     void cancelBeforeTheWorkerRunsIsKept_data() {

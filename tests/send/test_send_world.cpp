@@ -131,7 +131,9 @@ bool SendWorld::createDatabase(int count, const std::function<QString(int)>& add
                 QStringLiteral("insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME, FIELD3) "
                                "values (%1, 0, 1, %2, 'Name %1', 'value-%1')")
                     .arg(id)
-                    .arg(db::SqlLiteral(a)));
+                    .arg(QLatin1Char('\'') +
+                         QString(a).replace(QLatin1Char('\''), QStringLiteral("''")) +
+                         QLatin1Char('\'')));
         }
     } catch (const db::StoreError& e) {
         qWarning("insert failed: %s", e.what());
