@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
         selection.push_back(timeMs(
             [&] {
                 const pw::db::SendSelection sel =
-                    store.LoadSendSelection(pw::db::SendSelectionMode::All);
+                    store.SendRun().LoadSendSelection(pw::db::SendSelectionMode::All);
                 if (sel.count != 20000)
                     std::exit(4);
             },

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "RawStatement.h"
 #include "db/TDbData.h"
 #include "dbtools/EditorSession.h"
 #include "dbtools/EditorTools.h"
@@ -111,13 +112,14 @@ int main(int argc, char** argv) {
                 std::exit(2);
         });
         deleteAll.time([&] { (void)tools.deleteAllDuplicates(); });
-        if (store.CountRecords() >= 20000)
+        if (store.Records().CountRecords() >= 20000)
             return 3;
         discard();
         session.setCursor(0, pw::dbtools::kFirstFieldColumn);
         // Only the last row fails: the whole grid is walked.
-        store.ExecuteImmediate(QStringLiteral(
-            "update MAILS set ADDRESS = 'm' || ID || '@example.jp' where ID < 20000"));
+        pw::test::execute(
+            store, QStringLiteral(
+                       "update MAILS set ADDRESS = 'm' || ID || '@example.jp' where ID < 20000"));
         session.list().Refresh();
         check.time([&] { (void)tools.checkAddresses(); });
         if (session.cursorRow() != 19999)
@@ -131,7 +133,7 @@ int main(int argc, char** argv) {
                 std::exit(6);
         });
         discard();
-        store.ExecuteImmediate(QStringLiteral("delete from MAILS"));
+        pw::test::execute(store, QStringLiteral("delete from MAILS"));
         if (!store.Save(pw::db::SaveMode::Retaining))
             return 9;
         const auto importCsv = [&] {
@@ -143,10 +145,10 @@ int main(int argc, char** argv) {
             session.list().FetchRows(49);
         };
         import.time(importCsv);
-        if (store.CountRecords() != 20000)
+        if (store.Records().CountRecords() != 20000)
             return 7;
         // The import commits its own transaction: the original records come back by hand.
-        store.ExecuteImmediate(QStringLiteral("delete from MAILS"));
+        pw::test::execute(store, QStringLiteral("delete from MAILS"));
         if (!pw::bench::fillStore(store, 20000, fields))
             return 8;
         session.list().Refresh();

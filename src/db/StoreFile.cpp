@@ -307,7 +307,7 @@ bool TDbData::OpenCurrent(bool deleteOnFailure) {
                                                         IBPP::LockResolution::NoWait);
         }
         m_engine->mainTr->Start();
-        LoadCaptions();
+        FieldCaptions().LoadCaptions();
         for (IStoreObserver* o : std::vector<IStoreObserver*>(m_observers))
             o->captionsReloaded();
         ReadFieldLength();
@@ -368,7 +368,7 @@ bool TDbData::OpenUserFile(const QString& file) {
 bool TDbData::Save(SaveMode mode) {
     const bool wasModified = m_modified.load();
     try {
-        SaveCaptions();
+        FieldCaptions().SaveCaptions();
         if (m_engine->mainTr && m_engine->mainTr->IsStarted()) {
             if (mode == SaveMode::Retaining) {
                 m_engine->mainTr->CommitRetain();
@@ -378,8 +378,8 @@ bool TDbData::Save(SaveMode mode) {
         }
         m_modified.store(false);
         // Outcomes of the send run that waited for this save: the rows are free now.
-        if (PendingSentFlags() > 0) {
-            WritePendingSentFlags();
+        if (SendRun().PendingSentFlags() > 0) {
+            SendRun().WritePendingSentFlags();
             m_modified.store(false);  // they are committed as they are written
         }
         return true;
@@ -437,7 +437,7 @@ bool TDbData::ConfirmClose() {
         ReportDroppedError("Discarding the changes", e);
     }
     // The user's changes are gone; the send run's outcomes are not the user's to discard.
-    WritePendingSentFlags();
+    SendRun().WritePendingSentFlags();
     return true;
 }
 
@@ -458,8 +458,8 @@ void TDbData::Close(CloseMode mode) {
         ReportDroppedError("Ending the list's reads", e);
     }
     m_engine->readTr.reset();
-    if (PendingSentFlags() > 0)
-        WritePendingSentFlags();
+    if (SendRun().PendingSentFlags() > 0)
+        SendRun().WritePendingSentFlags();
     try {
         if (IBPP::Database db = m_engine->Database())
             db->Disconnect();

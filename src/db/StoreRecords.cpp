@@ -57,11 +57,11 @@ void TDbData::SelectAllAfterOpen() try {
 
 // ---- the record form ----------------------------------------------------------------------------
 
-int TDbData::AddRecord(const std::array<QString, kFieldCount>& texts) try {
-    if (!CanWrite())
+int CStoreRecords::AddRecord(const std::array<QString, kFieldCount>& texts) try {
+    if (!m_store.CanWrite())
         return -1;
-    const IBPP::Database db = m_engine->Database();
-    IBPP::Statement st = IBPP::StatementFactory(db, m_engine->mainTr);
+    const IBPP::Database db = m_store.m_engine->Database();
+    IBPP::Statement st = IBPP::StatementFactory(db, m_store.m_engine->mainTr);
     st->Execute("select max(ID) from MAILS;");
     int32_t maxId = 0;
     if (st->Fetch() && st->Get(1, maxId))
@@ -74,67 +74,69 @@ int TDbData::AddRecord(const std::array<QString, kFieldCount>& texts) try {
         "?, ? ,? ,?);");
     st->Set(1, int32_t(id));
     for (int k = 0; k < kFieldCount; ++k)
-        st->Set(k + 2, Convert(texts[k]).toStdString());
+        st->Set(k + 2, m_store.Convert(texts[k]).toStdString());
     st->Execute();
     // The insert leaves the flags to their defaults, under which a new record would count as
     // sent.
-    Exec(QStringLiteral("update Mails set Sending = 1 where ID = %1").arg(id));
-    Exec(QStringLiteral("update Mails set Sended = 0 where ID = %1").arg(id));
-    Changed();
+    m_store.Exec(QStringLiteral("update Mails set Sending = 1 where ID = %1").arg(id));
+    m_store.Exec(QStringLiteral("update Mails set Sended = 0 where ID = %1").arg(id));
+    m_store.Changed();
     return id;
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::UpdateRecord(int recordId, const std::array<QString, kFieldCount>& texts) try {
-    if (!CanWrite())
+void CStoreRecords::UpdateRecord(int recordId, const std::array<QString, kFieldCount>& texts) try {
+    if (!m_store.CanWrite())
         return;
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
     st->Prepare(
         "update MAILS set ADDRESS = ?, NAME = ?, FIELD3 = ?, FIELD4 = ?, FIELD5 = ?, FIELD6 = ?, "
         "FIELD7 = ?, FIELD8 = ?, FIELD9 = ?, FIELD10 = ?, FIELD11 = ?, FIELD12 = ?, FIELD13 = ?, "
         "FIELD14 = ?, FIELD15 = ?, FIELD16 = ?, FIELD17 = ?, FIELD18 = ?, FIELD19 = ?, FIELD20 = "
         "? where ID = ?");
     for (int k = 0; k < kFieldCount; ++k)
-        st->Set(k + 1, Convert(texts[k]).toStdString());
+        st->Set(k + 1, m_store.Convert(texts[k]).toStdString());
     st->Set(21, int32_t(recordId));
     try {
         st->Execute();
     } catch (const IBPP::SQLException& e) {
-        if (m_kind != StoreKind::Server || !IBPP::IsLockConflict(e))
+        if (m_store.m_kind != StoreKind::Server || !IBPP::IsLockConflict(e))
             throw;
-        TellChangedElsewhere(recordId, -1, nullptr);
+        m_store.TellChangedElsewhere(recordId, -1, nullptr);
         throw;
     }
-    Changed();
+    m_store.Changed();
 } catch (...) {
     RaiseStoreError();
 }
 
 // ---- deletion and counts ----------------------------------------------------------------------
 
-void TDbData::DeleteRecord(int groupId, int recordId) try {
-    if (!CanWrite())
+void CStoreRecords::DeleteRecord(int groupId, int recordId) try {
+    if (!m_store.CanWrite())
         return;
     if (groupId > 0)
-        Exec(QStringLiteral("DELETE FROM GROUP_MAIL WHERE IDGROUP = %1 AND IDMAIL = %2")
-                 .arg(groupId)
-                 .arg(recordId));
+        m_store.Exec(QStringLiteral("DELETE FROM GROUP_MAIL WHERE IDGROUP = %1 AND IDMAIL = %2")
+                         .arg(groupId)
+                         .arg(recordId));
     else
-        Exec(QStringLiteral("delete from MAILS where ID = %1").arg(recordId));
-    Changed();
+        m_store.Exec(QStringLiteral("delete from MAILS where ID = %1").arg(recordId));
+    m_store.Changed();
     // The record leaves a view when it is gone, or when it left the group that is shown.
-    for (CRecipientList* l : m_lists)
+    for (CRecipientList* l : m_store.m_lists)
         if (groupId <= 0 || groupId == l->Group())
             l->Cache().removeRecord(recordId);
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::DeleteRecords(int groupId, const std::vector<int>& recordIds) try {
-    if (!CanWrite() || recordIds.empty())
+void CStoreRecords::DeleteRecords(int groupId, const std::vector<int>& recordIds) try {
+    if (!m_store.CanWrite() || recordIds.empty())
         return;
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
     st->Prepare(groupId > 0 ? "DELETE FROM GROUP_MAIL WHERE IDGROUP = ? AND IDMAIL = ?"
                             : "delete from MAILS where ID = ?");
     // Whatever was deleted before an error stays inside the main transaction, as with one.
@@ -144,41 +146,46 @@ void TDbData::DeleteRecords(int groupId, const std::vector<int>& recordIds) try 
             st->Set(p++, int32_t(groupId));
         st->Set(p, int32_t(id));
         st->Execute();
-        SetModified();  // a file keeps what went before an error; a server commits below
+        m_store.SetModified();  // a file keeps what went before an error; a server commits below
     }
-    Changed();
+    m_store.Changed();
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::DeleteAllRecords() try {
-    if (!CanWrite())
+void CStoreRecords::DeleteAllRecords() try {
+    if (!m_store.CanWrite())
         return;
-    Exec(QStringLiteral("DELETE FROM MAILS"));
-    Changed();
-    if (!Save(SaveMode::Retaining))
+    m_store.Exec(QStringLiteral("DELETE FROM MAILS"));
+    m_store.Changed();
+    if (!m_store.Save(SaveMode::Retaining))
         return;
 } catch (...) {
     RaiseStoreError();
 }
 
-int TDbData::CountRecordsOrNone() try {
-    if (!CanWrite())
+int CStoreRecords::RecordCount() const {
+    return m_store.m_recordCount;
+}
+
+int CStoreRecords::CountRecordsOrNone() try {
+    if (!m_store.CanWrite())
         return -1;
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
     st->Execute("select count(*) from MAILS");
     int32_t n = 0;
     if (st->Fetch())
         st->Get(1, n);
-    m_recordCount = n;
+    m_store.m_recordCount = n;
     return n;
 } catch (...) {
     RaiseStoreError();
 }
 
-int TDbData::CountRecords() try {
-    if (!CanWrite()) {
-        m_recordCount = 0;
+int CStoreRecords::CountRecords() try {
+    if (!m_store.CanWrite()) {
+        m_store.m_recordCount = 0;
         return 0;
     }
     return CountRecordsOrNone();
@@ -204,19 +211,21 @@ QString MailAddressKey(const QString& value) {
     return key;
 }
 
-int TDbData::FindDuplicateValues(int field, DuplicateComparison comparison) try {
-    if (!CanWrite() || field < 0 || field >= kFieldCount)
+int CStoreRecords::FindDuplicateValues(int field, DuplicateComparison comparison) try {
+    if (!m_store.CanWrite() || field < 0 || field >= kFieldCount)
         return 0;
     const QString key = DuplicateKey(ColumnNames()[size_t(field)], comparison);
     // Only the scratch table changes here: the modified flag stays as it is.
-    Exec(QStringLiteral("delete from TEMP_DUBLIC_VALUES"));
+    m_store.Exec(QStringLiteral("delete from TEMP_DUBLIC_VALUES"));
     // Grouped by the value and its length in bytes: the engine's comparison ignores trailing
     // blanks, and "a" and "a " are not the same value. Empty values are no shared value.
-    Exec(QStringLiteral("insert into TEMP_DUBLIC_VALUES (DUBLIC_VALUE) select %1 from MAILS "
-                        "where %1 <> '' group by %1, octet_length(%1) having count(*)>1")
-             .arg(key));
-    Exec(QStringLiteral("SET STATISTICS INDEX IDX_DUBLIC_KEYS"));
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+    m_store.Exec(
+        QStringLiteral("insert into TEMP_DUBLIC_VALUES (DUBLIC_VALUE) select %1 from MAILS "
+                       "where %1 <> '' group by %1, octet_length(%1) having count(*)>1")
+            .arg(key));
+    m_store.Exec(QStringLiteral("SET STATISTICS INDEX IDX_DUBLIC_KEYS"));
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
     st->Execute("select count(*) from TEMP_DUBLIC_VALUES");
     int32_t n = 0;
     if (st->Fetch())
@@ -226,17 +235,17 @@ int TDbData::FindDuplicateValues(int field, DuplicateComparison comparison) try 
     RaiseStoreError();
 }
 
-void TDbData::DeleteRecordEverywhere(int recordId) try {
-    if (!CanWrite())
+void CStoreRecords::DeleteRecordEverywhere(int recordId) try {
+    if (!m_store.CanWrite())
         return;
     DeleteRecord(-1, recordId);
-    Exec(QStringLiteral("delete from GROUP_MAIL where IDMAIL=%1").arg(recordId));
+    m_store.Exec(QStringLiteral("delete from GROUP_MAIL where IDMAIL=%1").arg(recordId));
 } catch (...) {
     RaiseStoreError();
 }
 
-int TDbData::DeleteAllDuplicates(int field, DuplicateComparison comparison) try {
-    if (!CanWrite() || field < 0 || field >= kFieldCount)
+int CStoreRecords::DeleteAllDuplicates(int field, DuplicateComparison comparison) try {
+    if (!m_store.CanWrite() || field < 0 || field >= kFieldCount)
         return 0;
     const QString key = DuplicateKey(ColumnNames()[size_t(field)], comparison);
     // The walk of the records in the order of their value: a record whose value equals (byte
@@ -255,69 +264,70 @@ int TDbData::DeleteAllDuplicates(int field, DuplicateComparison comparison) try 
     // The engine applies a procedure's new body only when the transaction that altered it
     // commits, so running the procedure inside the main transaction would still run its old
     // body. The procedure is rewritten (kept once saved) and the same body runs as a block,
-    // inside the main transaction, so that Save or discarding decides about the deletions.
-    Exec(QStringLiteral("ALTER PROCEDURE AUTODELDUBLIC AS ") + body);
-    Exec(QStringLiteral("EXECUTE BLOCK AS ") + body);
-    Changed();
+    // inside the main transaction, so that m_store.Save or discarding decides about the deletions.
+    m_store.Exec(QStringLiteral("ALTER PROCEDURE AUTODELDUBLIC AS ") + body);
+    m_store.Exec(QStringLiteral("EXECUTE BLOCK AS ") + body);
+    m_store.Changed();
     return before - CountRecordsOrNone();
 } catch (...) {
     RaiseStoreError();
 }
 
-int TDbData::DeleteRecordsWithoutAddress(int field) try {
-    if (!CanWrite() || field < 0 || field >= kFieldCount)
+int CStoreRecords::DeleteRecordsWithoutAddress(int field) try {
+    if (!m_store.CanWrite() || field < 0 || field >= kFieldCount)
         return 0;
     const QString key = ColumnNames()[size_t(field)];
     const int before = CountRecordsOrNone();
-    Exec(QStringLiteral(
-             "DELETE FROM MAILS WHERE ID NOT IN (SELECT ID FROM MAILS WHERE %1 LIKE '%@%.%')")
-             .arg(key));
-    Changed();
+    m_store.Exec(
+        QStringLiteral(
+            "DELETE FROM MAILS WHERE ID NOT IN (SELECT ID FROM MAILS WHERE %1 LIKE '%@%.%')")
+            .arg(key));
+    m_store.Changed();
     return before - CountRecordsOrNone();
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::SetUndoPoint(const QString& name) try {
-    if (!CanWrite())
+void CUndoPoints::SetUndoPoint(const QString& name) try {
+    if (!m_store.CanWrite())
         return;
-    Exec(QStringLiteral("SAVEPOINT ") + name);
-    m_undoModified[name] = m_modified.load();
+    m_store.Exec(QStringLiteral("SAVEPOINT ") + name);
+    m_store.m_undoModified[name] = m_store.m_modified.load();
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::UndoToPoint(const QString& name) try {
-    if (!CanWrite())
+void CUndoPoints::UndoToPoint(const QString& name) try {
+    if (!m_store.CanWrite())
         return;
-    Exec(QStringLiteral("ROLLBACK TO SAVEPOINT ") + name);
-    if (const auto it = m_undoModified.find(name); it != m_undoModified.end()) {
-        m_modified.store(it->second);
-        m_undoModified.erase(it);
+    m_store.Exec(QStringLiteral("ROLLBACK TO SAVEPOINT ") + name);
+    if (const auto it = m_store.m_undoModified.find(name); it != m_store.m_undoModified.end()) {
+        m_store.m_modified.store(it->second);
+        m_store.m_undoModified.erase(it);
     }
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::ReleaseUndoPoint(const QString& name) try {
-    m_undoModified.erase(name);
-    if (!CanWrite())
+void CUndoPoints::ReleaseUndoPoint(const QString& name) try {
+    m_store.m_undoModified.erase(name);
+    if (!m_store.CanWrite())
         return;
-    Exec(QStringLiteral("RELEASE SAVEPOINT ") + name);
-    if (m_kind == StoreKind::Server && m_undoModified.empty())
-        CommitServerChange();  // the long command's changes, held back until now
+    m_store.Exec(QStringLiteral("RELEASE SAVEPOINT ") + name);
+    if (m_store.m_kind == StoreKind::Server && m_store.m_undoModified.empty())
+        m_store.CommitServerChange();  // the long command's changes, held back until now
 } catch (...) {
     RaiseStoreError();
 }
 
 // ---- whole-table reads and the import -----------------------------------------------------------
 
-void TDbData::ForEachRecord(RecordView view, RecordOrder order, int onlyField,
-                            const std::function<bool(const StoredRecord&)>& visit) try {
-    if (!CanWrite())
+void CStoreRecords::ForEachRecord(RecordView view, RecordOrder order, int onlyField,
+                                  const std::function<bool(const StoredRecord&)>& visit) try {
+    if (!m_store.CanWrite())
         return;
-    const IBPP::Database db = m_engine->Database();
-    IBPP::Transaction tr = m_engine->mainTr;
+    const IBPP::Database db = m_store.m_engine->Database();
+    IBPP::Transaction tr = m_store.m_engine->mainTr;
     if (view == RecordView::Committed) {
         // the last committed version of a row the main transaction holds changed
         tr = IBPP::TransactionFactory(db, IBPP::AccessMode::Read, IBPP::Isolation::ReadDirty,
@@ -358,11 +368,12 @@ void TDbData::ForEachRecord(RecordView view, RecordOrder order, int onlyField,
     RaiseStoreError();
 }
 
-QStringList TDbData::DistinctFieldValues(int field) try {
+QStringList CStoreRecords::DistinctFieldValues(int field) try {
     QStringList out;
-    if (field < 0 || field >= kFieldCount || !CanWrite())
+    if (field < 0 || field >= kFieldCount || !m_store.CanWrite())
         return out;
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
     st->Execute(QStringLiteral("select distinct %1 from MAILS;")
                     .arg(ColumnNames()[field])
                     .toUtf8()
@@ -378,10 +389,11 @@ QStringList TDbData::DistinctFieldValues(int field) try {
     RaiseStoreError();
 }
 
-int TDbData::HighestRecordId() try {
-    if (!CanWrite())
+int CStoreRecords::HighestRecordId() try {
+    if (!m_store.CanWrite())
         return 0;
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
     st->Execute("select max(ID) from MAILS;");
     int lastId = 0;
     if (st->Fetch()) {
@@ -396,11 +408,11 @@ int TDbData::HighestRecordId() try {
 }
 
 // The row count no longer shapes the load: every record goes through the same insert.
-std::unique_ptr<RecordImport> TDbData::BeginImport(int /*rows*/, int lockTimeoutSeconds) try {
-    const IBPP::Database db = m_engine->Database();
-    if (!db || !IsOpen())
+std::unique_ptr<RecordImport> CStoreRecords::BeginImport(int /*rows*/, int lockTimeoutSeconds) try {
+    const IBPP::Database db = m_store.m_engine->Database();
+    if (!db || !m_store.IsOpen())
         return nullptr;
-    return std::unique_ptr<RecordImport>(new RecordImport(*this, lockTimeoutSeconds));
+    return std::unique_ptr<RecordImport>(new RecordImport(m_store, lockTimeoutSeconds));
 } catch (...) {
     RaiseStoreError();
 }

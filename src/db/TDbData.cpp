@@ -70,7 +70,12 @@ TDbData::TDbData(DbFolders folders, IUserInteraction& ui)
     : m_folders(std::move(folders)),
       m_ui(ui),
       m_script(creationScript()),
-      m_engine(std::make_unique<Engine>()) {
+      m_engine(std::make_unique<Engine>()),
+      m_records(new CStoreRecords(*this)),
+      m_undoPoints(new CUndoPoints(*this)),
+      m_groups(new CStoreGroups(*this)),
+      m_fieldCaptions(new CStoreCaptions(*this)),
+      m_sendRun(new CStoreSendRun(*this)) {
     for (int i = 0; i < kFieldCount; ++i)
         m_captions[i] = DefaultCaption(i);
 }
@@ -132,15 +137,6 @@ bool TDbData::CanWrite() const {
 void TDbData::Exec(const QString& sql) {
     IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
     st->ExecuteImmediate(Convert(sql).toStdString());
-}
-
-void TDbData::ExecuteImmediate(const QString& sql) try {
-    if (!CanWrite())
-        return;
-    Exec(sql);
-    Changed();
-} catch (...) {
-    RaiseStoreError();
 }
 
 }  // namespace pw::db

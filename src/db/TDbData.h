@@ -118,12 +118,148 @@ struct CaptionChange {
 };
 
 class RecordImport;
+class TDbData;
 class CRecipientList;
 
 // Where dropped database errors are told ("<operation> failed: <engine text>").
 using DiagnosticSink = std::function<void(const QString&)>;
 // Tells the sink, or standard error when there is none.
 void ReportDroppedError(const DiagnosticSink& sink, const char* operation, const std::exception& e);
+
+// The records of the store: reads of the whole table, the import, the record form, deletion,
+// counts, duplicates and address checks (main transaction; throw StoreError).
+class CStoreRecords {
+public:
+    // Walks the records (none while closed): visit returns false to stop.
+    void ForEachRecord(RecordView view, RecordOrder order, int onlyField,
+                       const std::function<bool(const StoredRecord&)>& visit);
+    // The distinct non-empty values of field (0..19) in the main transaction; none while
+    // closed or for another field.
+    [[nodiscard]] QStringList DistinctFieldValues(int field);
+    // The highest record ID the main transaction sees (its unsaved records too); 0 for none.
+    [[nodiscard]] int HighestRecordId();
+    // A load of rows new records in a transaction of its own, whose lock waits end after
+    // lockTimeoutSeconds (0: no end); nothing while closed.
+    [[nodiscard]] std::unique_ptr<RecordImport> BeginImport(int rows, int lockTimeoutSeconds);
+
+    // Inserts a record with the ID after the highest one (not the generator), selected and not
+    // sent; empty texts are stored as empty, not NULL. Returns the new ID.
+    int AddRecord(const std::array<QString, kFieldCount>& texts);
+    // Writes the 20 fields of one record; the flags stay as they are.
+    void UpdateRecord(int recordId, const std::array<QString, kFieldCount>& texts);
+
+    // A record that leaves a list's view (deleted, or out of the group shown) leaves its
+    // cache at once, with the owner told.
+    void DeleteRecord(int groupId, int recordId);
+    // The same for many records through one prepared statement; the list is left as it was
+    // for the caller's one RefreshList.
+    void DeleteRecords(int groupId, const std::vector<int>& recordIds);
+    void DeleteAllRecords();
+    int CountRecords();        // 0 with no database
+    int CountRecordsOrNone();  // -1 with no database
+    [[nodiscard]] int RecordCount() const;
+
+    // Fills TEMP_DUBLIC_VALUES with the non-empty values of the field that more than one
+    // record of the whole table holds (compared as stored bytes, or as mail addresses).
+    // Returns how many distinct values that is. field is 0..19; another does nothing.
+    int FindDuplicateValues(int field, DuplicateComparison comparison = DuplicateComparison::Exact);
+    // Deletes a record and its memberships; it leaves the lists.
+    void DeleteRecordEverywhere(int recordId);
+    // Of each set of records of the whole table that share a non-empty value of the field,
+    // keeps the first the ordered walk gives and deletes the others, through AUTODELDUBLIC's
+    // body (the procedure is rewritten with it as well). Returns the records deleted.
+    int DeleteAllDuplicates(int field, DuplicateComparison comparison = DuplicateComparison::Exact);
+    // Deletes every record of the whole table whose value of the field has no "@" followed
+    // later by a "." (NULL values included). Returns the records deleted.
+    int DeleteRecordsWithoutAddress(int field);
+
+private:
+    friend class TDbData;
+    explicit CStoreRecords(TDbData& store) : m_store(store) {}
+    TDbData& m_store;
+};
+
+// Undo points inside the main transaction, for long commands that may be cancelled (throw
+// StoreError).
+class CUndoPoints {
+public:
+    void SetUndoPoint(const QString& name);
+    void UndoToPoint(const QString& name);
+    void ReleaseUndoPoint(const QString& name);
+
+private:
+    friend class TDbData;
+    explicit CUndoPoints(TDbData& store) : m_store(store) {}
+    TDbData& m_store;
+};
+
+// The groups of records (main transaction; throw StoreError).
+class CStoreGroups {
+public:
+    // Every membership as (group ID, record ID), in the main transaction.
+    [[nodiscard]] std::vector<std::pair<int, int>> ListGroupMemberships();
+    int FindGroupByName(const QString& name);  // -1 if none
+    int AddGroup(const QString& name);         // new ID, -1 with no database
+    void RenameGroup(int groupId, const QString& name);
+    void DeleteGroup(int groupId);
+    void AddToGroup(int groupId, int recordId);  // errors (already a member) are dropped
+    [[nodiscard]] std::vector<GroupInfo> ListGroups();
+
+private:
+    friend class TDbData;
+    explicit CStoreGroups(TDbData& store) : m_store(store) {}
+    TDbData& m_store;
+};
+
+// The captions of the 20 fields.
+class CStoreCaptions {
+public:
+    // Reads MAIL_FIELDS (work transaction) into the caption table and the captions list.
+    void LoadCaptions();
+    // LoadCaptions, then every observer relabels (captionsReloaded).
+    void ReloadCaptions();
+    // Writes the captions list back through the main transaction; errors are dropped.
+    void SaveCaptions();
+    // Writes the changed captions in a transaction of its own (lock waits ending after
+    // lockTimeoutSeconds, 0: no end) and commits it: a field without a row gets one
+    // (ReplaceCaptionRow). Throws StoreError (nothing is committed then). The captions in
+    // memory stay as they were until LoadCaptions.
+    void WriteCaptions(const std::vector<CaptionChange>& changes, int lockTimeoutSeconds);
+    // Caption of field k+1 (k = 0..19) and the list of "COLUMN=caption" entries.
+    [[nodiscard]] const std::array<QString, kFieldCount>& Captions() const;
+    void SetCaption(int position, const QString& caption);
+    [[nodiscard]] const QStringList& CaptionsList() const;
+
+private:
+    friend class TDbData;
+    explicit CStoreCaptions(TDbData& store) : m_store(store) {}
+    TDbData& m_store;
+};
+
+// What a send run reads and writes: its recipients and their outcomes.
+class CStoreSendRun {
+public:
+    [[nodiscard]] SendSelection LoadSendSelection(SendSelectionMode mode);
+    // How many recipients LoadSendSelection(mode) would give now; -1 when it cannot be read.
+    [[nodiscard]] int CountSendSelection(SendSelectionMode mode);
+    // From the send worker: records the outcome (1 sent, 2 not sent) and commits it to the
+    // working copy at once. A row locked by an unsaved change of the main transaction is not
+    // waited for (the wait could only end when the user saves, and it would hold the shared
+    // attachment meanwhile): the outcome is kept, reported, and written by
+    // WritePendingSentFlags, which Save, the discard of ConfirmClose and Close call.
+    SentFlagResult SetSentFlag(int recordId, int outcome);
+    // Keeps an outcome that another attachment (the run's) found locked by an unsaved change:
+    // written as SetSentFlag's deferred ones are. Any thread.
+    void DeferSentFlag(int recordId, int outcome);
+    // Writes the kept outcomes in short transactions of their own; returns how many remain.
+    int WritePendingSentFlags();
+    [[nodiscard]] int PendingSentFlags() const;
+
+private:
+    friend class TDbData;
+    explicit CStoreSendRun(TDbData& store) : m_store(store) {}
+    TDbData& m_store;
+};
 
 // Told when the store reloaded its captions (relabel the controls) and when an open database
 // was (re)opened (the database editor refills its grid).
@@ -218,22 +354,15 @@ public:
 
     // Open, with the main transaction started: the store can read and write.
     [[nodiscard]] bool CanWrite() const;
-    // Runs one statement (UTF-8 converted) in the main transaction and sets the modified flag.
-    void ExecuteImmediate(const QString& sql);
 
-    // ---- whole-table reads and the import (throw StoreError) ----
+    // ---- the parts of the store ----
 
-    // Walks the records (none while closed): visit returns false to stop.
-    void ForEachRecord(RecordView view, RecordOrder order, int onlyField,
-                       const std::function<bool(const StoredRecord&)>& visit);
-    // The distinct non-empty values of field (0..19) in the main transaction; none while
-    // closed or for another field.
-    [[nodiscard]] QStringList DistinctFieldValues(int field);
-    // The highest record ID the main transaction sees (its unsaved records too); 0 for none.
-    [[nodiscard]] int HighestRecordId();
-    // A load of rows new records in a transaction of its own, whose lock waits end after
-    // lockTimeoutSeconds (0: no end); nothing while closed.
-    [[nodiscard]] std::unique_ptr<RecordImport> BeginImport(int rows, int lockTimeoutSeconds);
+    [[nodiscard]] CStoreRecords& Records() { return *m_records; }
+    [[nodiscard]] CUndoPoints& UndoPoints() { return *m_undoPoints; }
+    [[nodiscard]] CStoreGroups& Groups() { return *m_groups; }
+    [[nodiscard]] CStoreCaptions& FieldCaptions() { return *m_fieldCaptions; }
+    [[nodiscard]] const CStoreCaptions& FieldCaptions() const { return *m_fieldCaptions; }
+    [[nodiscard]] CStoreSendRun& SendRun() { return *m_sendRun; }
 
     // ---- the lists ----
 
@@ -248,96 +377,13 @@ public:
     // Every record selected, then saved (a file just opened).
     void SelectAllAfterOpen();
 
-    // ---- the record form (main transaction; throw StoreError) ----
-
-    // Inserts a record with the ID after the highest one (not the generator), selected and not
-    // sent; empty texts are stored as empty, not NULL. Returns the new ID.
-    int AddRecord(const std::array<QString, kFieldCount>& texts);
-    // Writes the 20 fields of one record; the flags stay as they are.
-    void UpdateRecord(int recordId, const std::array<QString, kFieldCount>& texts);
-
-    // ---- deletion and counts ----
-
-    // A record that leaves a list's view (deleted, or out of the group shown) leaves its
-    // cache at once, with the owner told.
-    void DeleteRecord(int groupId, int recordId);
-    // The same for many records through one prepared statement; the list is left as it was
-    // for the caller's one RefreshList.
-    void DeleteRecords(int groupId, const std::vector<int>& recordIds);
-    void DeleteAllRecords();
-    int CountRecords();        // 0 with no database
-    int CountRecordsOrNone();  // -1 with no database
-    [[nodiscard]] int RecordCount() const { return m_recordCount; }
-
-    // ---- duplicates, address checks, undo points (main transaction; throw StoreError) ----
-
-    // Fills TEMP_DUBLIC_VALUES with the non-empty values of the field that more than one
-    // record of the whole table holds (compared as stored bytes, or as mail addresses).
-    // Returns how many distinct values that is. field is 0..19; another does nothing.
-    int FindDuplicateValues(int field, DuplicateComparison comparison = DuplicateComparison::Exact);
-    // Deletes a record and its memberships; it leaves the lists.
-    void DeleteRecordEverywhere(int recordId);
-    // Of each set of records of the whole table that share a non-empty value of the field,
-    // keeps the first the ordered walk gives and deletes the others, through AUTODELDUBLIC's
-    // body (the procedure is rewritten with it as well). Returns the records deleted.
-    int DeleteAllDuplicates(int field, DuplicateComparison comparison = DuplicateComparison::Exact);
-    // Deletes every record of the whole table whose value of the field has no "@" followed
-    // later by a "." (NULL values included). Returns the records deleted.
-    int DeleteRecordsWithoutAddress(int field);
-    // Undo points inside the main transaction, for long commands that may be cancelled.
-    void SetUndoPoint(const QString& name);
-    void UndoToPoint(const QString& name);
-    void ReleaseUndoPoint(const QString& name);
-
-    // ---- groups ----
-
-    // Every membership as (group ID, record ID), in the main transaction.
-    [[nodiscard]] std::vector<std::pair<int, int>> ListGroupMemberships();
-    int FindGroupByName(const QString& name);  // -1 if none
-    int AddGroup(const QString& name);         // new ID, -1 with no database
-    void RenameGroup(int groupId, const QString& name);
-    void DeleteGroup(int groupId);
-    void AddToGroup(int groupId, int recordId);  // errors (already a member) are dropped
-    [[nodiscard]] std::vector<GroupInfo> ListGroups();
-
-    // ---- captions ----
-
-    // Reads MAIL_FIELDS (work transaction) into the caption table and the captions list.
-    void LoadCaptions();
-    // LoadCaptions, then every observer relabels (captionsReloaded).
-    void ReloadCaptions();
-    // Writes the captions list back through the main transaction; errors are dropped.
-    void SaveCaptions();
-    // Writes the changed captions in a transaction of its own (lock waits ending after
-    // lockTimeoutSeconds, 0: no end) and commits it: a field without a row gets one
-    // (ReplaceCaptionRow). Throws StoreError (nothing is committed then). The captions in
-    // memory stay as they were until LoadCaptions.
-    void WriteCaptions(const std::vector<CaptionChange>& changes, int lockTimeoutSeconds);
-    // Caption of field k+1 (k = 0..19) and the list of "COLUMN=caption" entries.
-    [[nodiscard]] const std::array<QString, kFieldCount>& Captions() const { return m_captions; }
-    void SetCaption(int position, const QString& caption);
-    [[nodiscard]] const QStringList& CaptionsList() const { return m_captionsList; }
-
-    // ---- the send run ----
-
-    [[nodiscard]] SendSelection LoadSendSelection(SendSelectionMode mode);
-    // How many recipients LoadSendSelection(mode) would give now; -1 when it cannot be read.
-    [[nodiscard]] int CountSendSelection(SendSelectionMode mode);
-    // From the send worker: records the outcome (1 sent, 2 not sent) and commits it to the
-    // working copy at once. A row locked by an unsaved change of the main transaction is not
-    // waited for (the wait could only end when the user saves, and it would hold the shared
-    // attachment meanwhile): the outcome is kept, reported, and written by
-    // WritePendingSentFlags, which Save, the discard of ConfirmClose and Close call.
-    SentFlagResult SetSentFlag(int recordId, int outcome);
-    // Keeps an outcome that another attachment (the run's) found locked by an unsaved change:
-    // written as SetSentFlag's deferred ones are. Any thread.
-    void DeferSentFlag(int recordId, int outcome);
-    // Writes the kept outcomes in short transactions of their own; returns how many remain.
-    int WritePendingSentFlags();
-    [[nodiscard]] int PendingSentFlags() const;
-
 private:
     friend struct StoreHandles;
+    friend class CStoreRecords;
+    friend class CUndoPoints;
+    friend class CStoreGroups;
+    friend class CStoreCaptions;
+    friend class CStoreSendRun;
     friend class CRecipientList;
     // The engine's handles (db/StoreEngine.h).
     struct Engine;
@@ -385,6 +431,12 @@ private:
     mutable std::mutex m_pendingMutex;
     std::map<int, int> m_pendingOutcomes;    // record ID -> outcome not yet written
     std::map<QString, bool> m_undoModified;  // undo point -> modified flag when it was set
+
+    std::unique_ptr<CStoreRecords> m_records;
+    std::unique_ptr<CUndoPoints> m_undoPoints;
+    std::unique_ptr<CStoreGroups> m_groups;
+    std::unique_ptr<CStoreCaptions> m_fieldCaptions;
+    std::unique_ptr<CStoreSendRun> m_sendRun;
 };
 
 }  // namespace pw::db

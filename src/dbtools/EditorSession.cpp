@@ -8,10 +8,10 @@ int AutoAssignRecord(db::TDbData& store, const AutoGroupSetting& setting, int re
                      const std::array<QString, db::kFieldCount>& fields) {
     if (!setting.enabled || setting.field < 0 || setting.field >= db::kFieldCount)
         return -1;
-    const int group = store.FindGroupByName(fields[setting.field]);
+    const int group = store.Groups().FindGroupByName(fields[setting.field]);
     if (group < 0)
         return -1;
-    store.AddToGroup(group, recordId);
+    store.Groups().AddToGroup(group, recordId);
     return group;
 }
 
@@ -243,8 +243,9 @@ void EditorSession::deleteRecords(const QList<int>& rows) {
             ids << id;
     }
     const int group = m_groups->groupId(selectedGroupItem());
-    guarded("Delete Record",
-            [&] { m_store.DeleteRecords(group, std::vector<int>(ids.begin(), ids.end())); });
+    guarded("Delete Record", [&] {
+        m_store.Records().DeleteRecords(group, std::vector<int>(ids.begin(), ids.end()));
+    });
     m_grid->setCursorCell(0, cursorColumn());
     refresh();
 }
@@ -275,7 +276,7 @@ void EditorSession::fetchAllRows() {
 
 AddCheck EditorSession::checkAddRecord() {
     int count = 0;
-    guarded("Counting the records", [&] { count = m_store.CountRecords(); });
+    guarded("Counting the records", [&] { count = m_store.Records().CountRecords(); });
     const int limit = m_store.RecordLimit();
     if (count >= limit || m_grid->rowCount() >= limit) {
         m_ui.message(str(ids::kFieldInputTitle), str(ids::kRecordLimitReached).arg(limit),

@@ -29,7 +29,7 @@ class UndoScope {
 public:
     explicit UndoScope(db::TDbData& store) : m_store(store) {
         m_set = guardedStore(m_store, "Setting an undo point",
-                             [&] { m_store.SetUndoPoint(QLatin1String(kUndoPoint)); });
+                             [&] { m_store.UndoPoints().SetUndoPoint(QLatin1String(kUndoPoint)); });
     }
     ~UndoScope() {
         if (m_set && !m_done)
@@ -39,12 +39,12 @@ public:
     void keep() {
         m_done = true;
         guardedStore(m_store, "Releasing an undo point",
-                     [&] { m_store.ReleaseUndoPoint(QLatin1String(kUndoPoint)); });
+                     [&] { m_store.UndoPoints().ReleaseUndoPoint(QLatin1String(kUndoPoint)); });
     }
     void undo() {
         m_done = true;
         guardedStore(m_store, "Undoing a cancelled command",
-                     [&] { m_store.UndoToPoint(QLatin1String(kUndoPoint)); });
+                     [&] { m_store.UndoPoints().UndoToPoint(QLatin1String(kUndoPoint)); });
     }
 
 private:
@@ -139,7 +139,7 @@ void DuplicateListModel::search() {
     m_rows.clear();
     m_runs.clear();
     guardedStore(m_store, "Finding duplicates", [&] {
-        if (m_store.FindDuplicateValues(m_keyField, m_comparison) > 0)
+        if (m_store.Records().FindDuplicateValues(m_keyField, m_comparison) > 0)
             m_rows = m_list.ListDuplicateRecords(m_keyField, m_comparison);
     });
     // Runs of equal keys, compared as the search compared them.
@@ -171,7 +171,8 @@ bool DuplicateListModel::deleteMarked() {
     if (m_markedRow < 0 || m_markedRow >= rowCount())
         return false;
     const int id = m_rows[size_t(m_markedRow)].id;
-    guardedStore(m_store, "Deleting a duplicate", [&] { m_store.DeleteRecordEverywhere(id); });
+    guardedStore(m_store, "Deleting a duplicate",
+                 [&] { m_store.Records().DeleteRecordEverywhere(id); });
     m_markedRow = -1;
     m_markedColumn = -1;
     search();
@@ -230,7 +231,7 @@ QVariant DuplicateListModel::headerData(int section, Qt::Orientation orientation
     if (section == kSelectColumn)
         return str(ids::kGridSelect);
     if (section >= kFirstFieldColumn && section < kGridColumnCount)
-        return m_store.Captions()[size_t(section - kFirstFieldColumn)];
+        return m_store.FieldCaptions().Captions()[size_t(section - kFirstFieldColumn)];
     return {};
 }
 
@@ -275,7 +276,7 @@ ToolOutcome EditorTools::deleteAllDuplicates() {
     UndoScope undo(store);
     int deleted = 0;
     if (!undo.ready() || !guardedStore(store, "Deleting duplicates", [&] {
-            deleted = store.DeleteAllDuplicates(field, *comparison);
+            deleted = store.Records().DeleteAllDuplicates(field, *comparison);
         })) {
         undo.undo();
         guardedStore(store, "Refreshing the list", [&] { m_session.list().Refresh(); });
@@ -380,7 +381,7 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
     progress->setCancellable();
     progress->show();
 
-    const int before = store.CountRecordsOrNone();
+    const int before = store.Records().CountRecordsOrNone();
     int afterView = before;
     UndoScope undo(store);
     bool ok = undo.ready();
@@ -388,7 +389,7 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
     const int step = std::max(1, int(failing.size()) / 100);
     for (size_t i = 0; ok && i < failing.size(); ++i) {
         ok = guardedStore(store, "Deleting an invalid address",
-                          [&] { store.DeleteRecord(group, failing[i]); });
+                          [&] { store.Records().DeleteRecord(group, failing[i]); });
         if (int(i) % step == 0) {
             progress->setPosition(int(i) + 1);
             if (progress->cancelRequested()) {
@@ -398,9 +399,9 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
         }
     }
     if (ok && !cancelled) {
-        afterView = store.CountRecordsOrNone();
+        afterView = store.Records().CountRecordsOrNone();
         ok = guardedStore(store, "Deleting records without an address",
-                          [&] { (void)store.DeleteRecordsWithoutAddress(field); });
+                          [&] { (void)store.Records().DeleteRecordsWithoutAddress(field); });
         progress->setPosition(int(failing.size()) + 1);
         cancelled = progress->cancelRequested();
     }
@@ -414,7 +415,7 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
         return cancelled ? ToolOutcome::Cancelled : ToolOutcome::Failed;
     }
     // Done inside the undo point: what goes is known before the user says yes.
-    const int deleted = before - store.CountRecordsOrNone();
+    const int deleted = before - store.Records().CountRecordsOrNone();
     const int leftGroup = int(failing.size()) - (before - afterView);
     if (!confirmDeletion(ids::kDeleteInvalidTitle, ids::kConfirmDeleteInvalid, deleted,
                          leftGroup)) {
@@ -446,9 +447,9 @@ ToolOutcome EditorTools::addGroup(const std::optional<QString>& name) {
     int id = -1;
     bool exists = false;
     if (!guardedStore(store, "Adding a group", [&] {
-            exists = store.FindGroupByName(*name) >= 0;
+            exists = store.Groups().FindGroupByName(*name) >= 0;
             if (!exists)
-                id = store.AddGroup(*name);
+                id = store.Groups().AddGroup(*name);
         }))
         return ToolOutcome::Failed;
     if (exists) {
@@ -475,7 +476,7 @@ ToolOutcome EditorTools::deleteSelectedGroup() {
         return ToolOutcome::Cancelled;
     const int id = m_session.groups().groupId(item);
     if (!guardedStore(m_session.store(), "Deleting a group",
-                      [&] { m_session.store().DeleteGroup(id); }))
+                      [&] { m_session.store().Groups().DeleteGroup(id); }))
         return ToolOutcome::Failed;
     m_session.groups().reload();
     m_session.selectGroup(item - 1);
@@ -509,7 +510,8 @@ int EditorTools::autoGroupAll(int field) {
     progress->setCaption(str(ids::kAutoGroupTitle));
     progress->setText(str(ids::kAutoGroupProgress));
     int total = 0;
-    guardedStore(store, "Counting the records", [&] { total = store.CountRecordsOrNone(); });
+    guardedStore(store, "Counting the records",
+                 [&] { total = store.Records().CountRecordsOrNone(); });
     progress->setRange(0, std::max(total, 0));
     progress->setPosition(0);
     progress->setCancellable();
@@ -522,17 +524,17 @@ int EditorTools::autoGroupAll(int field) {
                         // Names compared exactly, as FindGroupByName does; read once instead of per
                         // record.
                         QHash<QString, int> groups;
-                        for (const db::GroupInfo& g : store.ListGroups()) {
+                        for (const db::GroupInfo& g : store.Groups().ListGroups()) {
                             if (!groups.contains(g.name))
                                 groups.insert(g.name, g.id);
                         }
                         // The pairs that exist already stay as they are (no second membership).
                         QSet<qint64> members;
-                        for (const auto& [g, m] : store.ListGroupMemberships())
+                        for (const auto& [g, m] : store.Groups().ListGroupMemberships())
                             members.insert((qint64(g) << 32) | quint32(m));
                         std::vector<std::pair<int, int>> pairs;
                         int row = 0;
-                        store.ForEachRecord(
+                        store.Records().ForEachRecord(
                             db::RecordView::MainTransaction, db::RecordOrder::Stored, field,
                             [&](const db::StoredRecord& record) {
                                 const std::optional<QByteArray>& value =
@@ -555,7 +557,7 @@ int EditorTools::autoGroupAll(int field) {
                         if (cancelled)
                             return;
                         for (size_t i = 0; i < pairs.size(); ++i) {
-                            store.AddToGroup(pairs[i].first, pairs[i].second);
+                            store.Groups().AddToGroup(pairs[i].first, pairs[i].second);
                             ++added;
                             if (i % 200 == 0 && progress->cancelRequested()) {
                                 cancelled = true;
@@ -670,7 +672,7 @@ int FindReplace::replaceAll() {
                     m_session.setCursor(r, field + kFirstFieldColumn);
                     (void)ui.message(str(ids::kFindReplaceTitle),
                                      str(ids::kReplaceTooLong)
-                                         .arg(store.Captions()[size_t(field)])
+                                         .arg(store.FieldCaptions().Captions()[size_t(field)])
                                          .arg(cache.rowId(r)),
                                      MessageKind::Information);
                     return 0;

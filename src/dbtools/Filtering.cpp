@@ -6,7 +6,7 @@ namespace pw::dbtools {
 
 QStringList DistinctFieldValues(db::TDbData& store, int field) {
     try {
-        return store.DistinctFieldValues(field);
+        return store.Records().DistinctFieldValues(field);
     } catch (const db::StoreError& e) {
         store.ReportDroppedError("Reading the values of a field", e);
     }

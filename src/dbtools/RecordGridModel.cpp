@@ -171,7 +171,7 @@ QString RecordGridModel::gridHeader(int column) const {
     if (column == kSelectColumn)
         return str(ids::kGridSelect);
     if (column >= kFirstFieldColumn && column < kGridColumnCount)
-        return m_store.Captions()[column - kFirstFieldColumn];
+        return m_store.FieldCaptions().Captions()[column - kFirstFieldColumn];
     return {};
 }
 

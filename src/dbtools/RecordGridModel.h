@@ -62,8 +62,8 @@ public:
     [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
                                       int role) const override;
     [[nodiscard]] Qt::ItemFlags flags(const QModelIndex& index) const override;
-    // "Select" (CheckStateRole) writes SENDING at once; a field (EditRole) writes the cell.
-    // False when the store refused (the cell then shows the stored value again).
+    // "Select" (CheckStateRole) writes the selection flag at once; a field (EditRole) writes the
+    // cell. False when the store refused (the cell then shows the stored value again).
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
     [[nodiscard]] QStringList mimeTypes() const override;
     [[nodiscard]] QMimeData* mimeData(const QModelIndexList& indexes) const override;

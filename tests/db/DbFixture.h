@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "EngineLockFolder.h"
+#include "RawStatement.h"
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "db/RecipientList.h"

@@ -103,13 +103,13 @@ private slots:
         QCOMPARE(below->Cache().rowCount(), 3);
         {
             Recorder editor(s());
-            editor.list.SetGroup(s().AddGroup("G"));
+            editor.list.SetGroup(s().Groups().AddGroup("G"));
             editor.list.Refresh();
             QCOMPARE(editor.cache.rowCount(), 0);
             below->Refresh();
             QCOMPARE(below->Cache().rowCount(), 3);  // its own view, not the other's group
-            s().AddToGroup(editor.list.Group(), 2);
-            s().DeleteRecord(-1, 1);  // a deleted record leaves every list showing it
+            s().Groups().AddToGroup(editor.list.Group(), 2);
+            s().Records().DeleteRecord(-1, 1);  // a deleted record leaves every list showing it
             QCOMPARE(fetchedIds(*below), QList<int>({2, 3}));
             test::insertRecord(s(), 4, 0, 1, {"d@x"});
         }  // the last list goes; the one before it is read anew (the other may have changed it)
@@ -155,7 +155,7 @@ private slots:
             QVERIFY(rec.list.FetchRows(fetchedBefore - 1));
         const int held = cache.rowCount();
         rec.log.clear();
-        s().DeleteRecord(-1, deleteId);
+        s().Records().DeleteRecord(-1, deleteId);
         // Ties go by ID: the record's own row leaves, and no other.
         const int row = deleteId - 1;
         QCOMPARE(rec.log,
@@ -175,16 +175,16 @@ private slots:
         db::CRecipientList list(s());
         const db::RecordCache& cache = list.Cache();
         fill(2);
-        const int shown = s().AddGroup("shown");
-        const int other = s().AddGroup("other");
+        const int shown = s().Groups().AddGroup("shown");
+        const int other = s().Groups().AddGroup("other");
         for (int g : {shown, other})
             for (int id : {1, 2})
-                s().AddToGroup(g, id);
+                s().Groups().AddToGroup(g, id);
         list.SetGroup(shown);
         list.Refresh();
-        s().DeleteRecord(other, 1);  // membership of a group not on show: the list stays
+        s().Records().DeleteRecord(other, 1);  // membership of a group not on show: the list stays
         QCOMPARE(cache.rowCount(), 2);
-        s().DeleteRecord(shown, 1);
+        s().Records().DeleteRecord(shown, 1);
         QCOMPARE(fetchedIds(list), QList<int>({2}));
     }
 
@@ -237,10 +237,11 @@ private slots:
         const db::RecordCache& cache = list.Cache();
         if (limit > 0)
             s().SetRecordLimit(limit);
-        s().ExecuteImmediate(QStringLiteral(
-            "execute block as declare i int = 1; begin while (i <= 20000) do begin "
-            "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (:i, 0, 1, 'a'); "
-            "i = i + 1; end end"));
+        pw::test::execute(
+            s(), QStringLiteral(
+                     "execute block as declare i int = 1; begin while (i <= 20000) do begin "
+                     "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (:i, 0, 1, 'a'); "
+                     "i = i + 1; end end"));
         list.Refresh();
         QCOMPARE(cache.rowCount(), listed);
         QCOMPARE(cache.fetchedCount(), db::RecordCache::kBatch);

@@ -18,7 +18,7 @@ namespace {
 
 db::SentFlagResult fromWorker(db::TDbData& store, int id, int outcome) {
     return std::async(std::launch::async,
-                      [&store, id, outcome] { return store.SetSentFlag(id, outcome); })
+                      [&store, id, outcome] { return store.SendRun().SetSentFlag(id, outcome); })
         .get();
 }
 
@@ -89,7 +89,7 @@ private slots:
         list->SetRowFlag(0, db::RowFlag::Selected, 0);  // unsaved change of record 1
         // deferred rather than waited for: a write that waited for the lock would never end
         QCOMPARE(fromWorker(s(), 1, 1), db::SentFlagResult::Deferred);
-        QCOMPARE(s().PendingSentFlags(), 1);
+        QCOMPARE(s().SendRun().PendingSentFlags(), 1);
         {
             std::lock_guard<std::mutex> lock(diagMutex);
             QCOMPARE(diagnostics.size(), 1);
@@ -102,7 +102,7 @@ private slots:
                  (QStringList{"1:0", "2:2", "3:0"}));
         // The save frees the row and writes the kept outcome with it.
         QVERIFY(s().Save(db::SaveMode::Retaining));
-        QCOMPARE(s().PendingSentFlags(), 0);
+        QCOMPARE(s().SendRun().PendingSentFlags(), 0);
         QCOMPARE(
             queryColumn(s(), "select ID || ':' || SENDED || ':' || SENDING from MAILS order by ID"),
             (QStringList{"1:1:0", "2:2:1", "3:0:1"}));
@@ -146,7 +146,7 @@ private slots:
         QCOMPARE(fromWorker(s(), 3, 2), db::SentFlagResult::Deferred);
         w->ui.script({Answer::No});
         QVERIFY(s().ConfirmClose());
-        QCOMPARE(s().PendingSentFlags(), 0);
+        QCOMPARE(s().SendRun().PendingSentFlags(), 0);
         QCOMPARE(queryColumn(s(), "select SENDED from MAILS where ID = 3"), QStringList{"2"});
 
         list->Refresh();

@@ -212,7 +212,8 @@ private slots:
             QCOMPARE(annRun.WriteOutcome(1, 1), db::CRunAttachment::OutcomeWrite::Written);
             // the outcome is on the server as it happens; Bob edits meanwhile
             QCOMPARE(committed(*bob.store, "SENDED", 1), QStringLiteral("1"));
-            bob.store->ExecuteImmediate(QStringLiteral("update MAILS set NAME = 'B' where ID = 2"));
+            pw::test::execute(*bob.store,
+                              QStringLiteral("update MAILS set NAME = 'B' where ID = 2"));
             DbWorld cat;
             QVERIFY(cat.store->OpenServer(on(kCat, list)));
             db::CRunAttachment catRun(cat.store->WorkingCopyPath(), {});

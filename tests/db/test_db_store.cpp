@@ -57,19 +57,19 @@ private slots:
 
     void countsWithNoDatabase() {
         db::TDbData closed(w->folders, w->ui);
-        QCOMPARE(closed.CountRecords(), 0);
-        QCOMPARE(closed.CountRecordsOrNone(), -1);
-        QCOMPARE(closed.FindGroupByName("x"), -1);
-        QCOMPARE(closed.AddGroup("x"), -1);
-        QCOMPARE(closed.LoadSendSelection(db::SendSelectionMode::All).count, 0);
-        QCOMPARE(closed.SetSentFlag(1, 1), db::SentFlagResult::NoDatabase);
+        QCOMPARE(closed.Records().CountRecords(), 0);
+        QCOMPARE(closed.Records().CountRecordsOrNone(), -1);
+        QCOMPARE(closed.Groups().FindGroupByName("x"), -1);
+        QCOMPARE(closed.Groups().AddGroup("x"), -1);
+        QCOMPARE(closed.SendRun().LoadSendSelection(db::SendSelectionMode::All).count, 0);
+        QCOMPARE(closed.SendRun().SetSentFlag(1, 1), db::SentFlagResult::NoDatabase);
         db::CRecipientList closedList(closed);
         closedList.Refresh();
         QVERIFY(!closedList.FetchAll());
         QVERIFY(w->ui.asked().isEmpty());
         test::insertRecord(s(), 1, 0, 1, {"a@x"});
-        QCOMPARE(s().CountRecords(), 1);
-        QCOMPARE(s().RecordCount(), 1);
+        QCOMPARE(s().Records().CountRecords(), 1);
+        QCOMPARE(s().Records().RecordCount(), 1);
     }
 
     void theListIsReadInPagesInListOrder() {
@@ -152,14 +152,15 @@ private slots:
         list->FetchAll();
         QCOMPARE(cache->text(0, 1), obrien);
 
-        const int id = s().AddGroup(QStringLiteral("Mc'Donald's"));
-        QCOMPARE(s().FindGroupByName(QStringLiteral("Mc'Donald's")), id);
-        QCOMPARE(s().FindGroupByName(QStringLiteral("mc'donald's")), -1);  // exact comparison
-        s().RenameGroup(id, obrien);
-        QCOMPARE(s().FindGroupByName(obrien), id);
-        QCOMPARE(s().ListGroups().front().name, obrien);
+        const int id = s().Groups().AddGroup(QStringLiteral("Mc'Donald's"));
+        QCOMPARE(s().Groups().FindGroupByName(QStringLiteral("Mc'Donald's")), id);
+        QCOMPARE(s().Groups().FindGroupByName(QStringLiteral("mc'donald's")),
+                 -1);  // exact comparison
+        s().Groups().RenameGroup(id, obrien);
+        QCOMPARE(s().Groups().FindGroupByName(obrien), id);
+        QCOMPARE(s().Groups().ListGroups().front().name, obrien);
         // Nothing but the literal reaches the statement.
-        QCOMPARE(s().FindGroupByName(QStringLiteral("x' or '1'='1")), -1);
+        QCOMPARE(s().Groups().FindGroupByName(QStringLiteral("x' or '1'='1")), -1);
     }
 
     void setCellHoldsExactlyTheFieldLengthInBytes() {
@@ -190,37 +191,37 @@ private slots:
     void deleteRecordInAndOutOfAGroup() {
         for (int id = 1; id <= 3; ++id)
             test::insertRecord(s(), id, 0, 1, {QStringLiteral("m%1@x").arg(id)});
-        const int g = s().AddGroup("Friends");
-        s().AddToGroup(g, 1);
-        s().AddToGroup(g, 2);
-        s().DeleteRecord(g, 1);  // leaves the group, stays a record
+        const int g = s().Groups().AddGroup("Friends");
+        s().Groups().AddToGroup(g, 1);
+        s().Groups().AddToGroup(g, 2);
+        s().Records().DeleteRecord(g, 1);  // leaves the group, stays a record
         QCOMPARE(main("select count(*) from MAILS"), QStringList{"3"});
         QCOMPARE(main("select IDMAIL from GROUP_MAIL"), QStringList{"2"});
-        s().DeleteRecord(0, 2);  // the record goes, and its membership with it
-        s().DeleteRecord(-1, 3);
+        s().Records().DeleteRecord(0, 2);  // the record goes, and its membership with it
+        s().Records().DeleteRecord(-1, 3);
         QCOMPARE(main("select ID from MAILS"), QStringList{"1"});
         QVERIFY(main("select IDMAIL from GROUP_MAIL").isEmpty());
     }
 
     void addToGroupTwiceChangesNothing() {
         test::insertRecord(s(), 1, 0, 1, {"a@x"});
-        const int g = s().AddGroup("G");
-        s().AddToGroup(g, 1);
-        s().AddToGroup(g, 1);
+        const int g = s().Groups().AddGroup("G");
+        s().Groups().AddToGroup(g, 1);
+        s().Groups().AddToGroup(g, 1);
         QCOMPARE(main("select count(*) from GROUP_MAIL"), QStringList{"1"});
-        s().DeleteGroup(g);
+        s().Groups().DeleteGroup(g);
         QCOMPARE(main("select count(*) from GROUP_MAIL"), QStringList{"0"});
-        QCOMPARE(s().ListGroups().size(), size_t(0));
+        QCOMPARE(s().Groups().ListGroups().size(), size_t(0));
     }
 
     void flagUpdatesReachTheirRows() {
         for (int id = 1; id <= 4; ++id)
             test::insertRecord(s(), id, 0, 0, {QStringLiteral("m%1@x").arg(id)});
-        QCOMPARE(s().AddGroup("one"), 1);
-        QCOMPARE(s().AddGroup("two"), 2);
-        QCOMPARE(s().AddGroup("three"), 3);
-        s().AddToGroup(3, 2);
-        s().AddToGroup(3, 4);
+        QCOMPARE(s().Groups().AddGroup("one"), 1);
+        QCOMPARE(s().Groups().AddGroup("two"), 2);
+        QCOMPARE(s().Groups().AddGroup("three"), 3);
+        s().Groups().AddToGroup(3, 2);
+        s().Groups().AddToGroup(3, 4);
         list->SetGroup(3);
         list->Refresh();
         QCOMPARE(cache->rowCount(), 2);
@@ -253,13 +254,13 @@ private slots:
             st->ExecuteImmediate("update MAIL_FIELDS set ORDER_F = 0 where FIELD = 'FIELD20'");
             tr->Commit();
         }
-        s().LoadCaptions();
-        QCOMPARE(s().CaptionsList().at(0), QStringLiteral("FIELD20=Mail Address"));
-        QCOMPARE(s().CaptionsList().at(1), QStringLiteral("ADDRESS=Name"));
-        QCOMPARE(s().CaptionsList().at(3), QStringLiteral("FIELD3=City"));
-        QCOMPARE(s().Captions()[3], QStringLiteral("City"));
-        s().SetCaption(1, QStringLiteral("E-mail"));
-        s().SaveCaptions();
+        s().FieldCaptions().LoadCaptions();
+        QCOMPARE(s().FieldCaptions().CaptionsList().at(0), QStringLiteral("FIELD20=Mail Address"));
+        QCOMPARE(s().FieldCaptions().CaptionsList().at(1), QStringLiteral("ADDRESS=Name"));
+        QCOMPARE(s().FieldCaptions().CaptionsList().at(3), QStringLiteral("FIELD3=City"));
+        QCOMPARE(s().FieldCaptions().Captions()[3], QStringLiteral("City"));
+        s().FieldCaptions().SetCaption(1, QStringLiteral("E-mail"));
+        s().FieldCaptions().SaveCaptions();
         QVERIFY(s().IsModified());
         QCOMPARE(
             main("select ORDER_F || ':' || FIELD || ':' || coalesce(CAPTION, '-') from MAIL_FIELDS "
@@ -290,11 +291,11 @@ private slots:
         db::ReplaceCaptionRow(db::StoreHandles::Database(s()), tr, db::kInsertCaptionRow, "FIELD6",
                               QString(101, 'x'), s().Diagnostics());
         tr->Commit();
-        s().LoadCaptions();
-        QCOMPARE(s().Captions()[2], QStringLiteral("Stadt"));
-        QCOMPARE(s().Captions()[4], QStringLiteral("Tel"));
-        QCOMPARE(s().Captions()[5], QStringLiteral("field6"));
-        QCOMPARE(s().CaptionsList().at(4), QStringLiteral("FIELD5=Tel"));
+        s().FieldCaptions().LoadCaptions();
+        QCOMPARE(s().FieldCaptions().Captions()[2], QStringLiteral("Stadt"));
+        QCOMPARE(s().FieldCaptions().Captions()[4], QStringLiteral("Tel"));
+        QCOMPARE(s().FieldCaptions().Captions()[5], QStringLiteral("field6"));
+        QCOMPARE(s().FieldCaptions().CaptionsList().at(4), QStringLiteral("FIELD5=Tel"));
         QCOMPARE(queryColumn(s(), "select count(*) from MAIL_FIELDS"), QStringList{"20"});
     }
 
@@ -311,7 +312,7 @@ private slots:
             std::sort(out.begin(), out.end());
             return out;
         };
-        const db::SendSelection all = s().LoadSendSelection(db::SendSelectionMode::All);
+        const db::SendSelection all = s().SendRun().LoadSendSelection(db::SendSelectionMode::All);
         QCOMPARE(all.count, 4);  // the record without an address is not a recipient
         QCOMPARE(ids(all), (QList<int>{1, 2, 4, 5}));
         for (const auto& f : all.fields)
@@ -320,22 +321,25 @@ private slots:
         QCOMPARE(all.fields[0][at], QStringLiteral("d@x"));
         QCOMPARE(all.fields[2][at], QStringLiteral("x3"));
         QCOMPARE(all.fields[19][at], QString());
-        QCOMPARE(ids(s().LoadSendSelection(db::SendSelectionMode::Marked)), (QList<int>{1, 2}));
-        QCOMPARE(ids(s().LoadSendSelection(db::SendSelectionMode::NotSent)), (QList<int>{1}));
+        QCOMPARE(ids(s().SendRun().LoadSendSelection(db::SendSelectionMode::Marked)),
+                 (QList<int>{1, 2}));
+        QCOMPARE(ids(s().SendRun().LoadSendSelection(db::SendSelectionMode::NotSent)),
+                 (QList<int>{1}));
         s().UpdateFlags({db::RowFlag::Sent, 1, db::FlagRows::All, -1});
         QVERIFY(s().Save(db::SaveMode::Retaining));
-        QCOMPARE(s().LoadSendSelection(db::SendSelectionMode::NotSent).count, 0);
+        QCOMPARE(s().SendRun().LoadSendSelection(db::SendSelectionMode::NotSent).count, 0);
     }
 
     void deleteAllRecordsSaves() {
         test::insertRecord(s(), 1, 0, 1, {"a@x"});
-        s().DeleteAllRecords();
+        s().Records().DeleteAllRecords();
         QVERIFY(!s().IsModified());
         QCOMPARE(queryColumn(s(), "select count(*) from MAILS"), QStringList{"0"});
     }
 
     void aDatabaseMadeElsewhereWithTooManyRecords() {
-        s().ExecuteImmediate(
+        pw::test::execute(
+            s(),
             "execute block as declare i integer = 1; begin while (i <= 20005) do begin "
             "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (:i, 0, 1, 'r' || :i || "
             "'@x'); "
@@ -389,7 +393,7 @@ private slots:
         pw::test::insertRecord(s(), 1, 1, 1, {});
         QStringList got;
         const auto walk = [&](db::RecordView view, db::RecordOrder order) {
-            s().ForEachRecord(view, order, 0, [&](const db::StoredRecord& r) {
+            s().Records().ForEachRecord(view, order, 0, [&](const db::StoredRecord& r) {
                 const auto& a = r.fields[0];
                 got << QStringLiteral("%1:%2:%3")
                            .arg(r.id)
@@ -406,11 +410,11 @@ private slots:
             else if (step == "walk id")
                 walk(db::RecordView::MainTransaction, db::RecordOrder::ById);
             else if (step == "distinct")
-                got = s().DistinctFieldValues(0);
+                got = s().Records().DistinctFieldValues(0);
             else if (step == "highest")
-                got << QString::number(s().HighestRecordId());
+                got << QString::number(s().Records().HighestRecordId());
             else if (step == "bad statement")
-                s().ExecuteImmediate("update NO_SUCH_TABLE set X = 1");
+                pw::test::execute(s(), "update NO_SUCH_TABLE set X = 1");
             else if (step == "bad list") {
                 list->AddFilter({0, QString(70000, 'x'), db::FilterKind::Include});
                 list->Refresh();
@@ -422,15 +426,15 @@ private slots:
                 QStringList own, others;
                 s().SetDiagnostics([&](const QString& text) { own << text; });
                 other.SetDiagnostics([&](const QString& text) { others << text; });
-                s().AddToGroup(999, 3);  // no such group
+                s().Groups().AddToGroup(999, 3);  // no such group
                 got << QStringLiteral("%1/%2").arg(own.size()).arg(others.size());
-                other.AddToGroup(999, 3);
+                other.Groups().AddToGroup(999, 3);
                 got << QStringLiteral("%1/%2").arg(own.size()).arg(others.size());
                 s().SetDiagnostics({});
                 QVERIFY2(others.value(0).startsWith("Adding a record to a group failed: "),
                          qPrintable(others.value(0)));
             } else {
-                const auto load = s().BeginImport(1, 1);
+                const auto load = s().Records().BeginImport(1, 1);
                 std::array<std::string, db::kFieldCount> values{"b@x"};
                 load->add(step == "import used" ? 3 : 4, values);
                 load->commit();

@@ -95,7 +95,7 @@ private slots:
         model->list().Refresh();
         QCOMPARE(rebuilt.size(), 1);
         QCOMPARE(at(0, 2).toString(), "c@x");
-        s().DeleteRecord(-1, 2);
+        s().Records().DeleteRecord(-1, 2);
         QCOMPARE(model->rowCount(), 2);
         QCOMPARE(at(1, 2).toString(), "a@x");
         test::insertRecord(s(), 7, 0, 1, {"z@x"});
@@ -137,7 +137,8 @@ private slots:
         QFETCH(int, row);
         QFETCH(QString, order);
         if (records > 3)
-            s().ExecuteImmediate(
+            pw::test::execute(
+                s(),
                 QStringLiteral("execute block as declare i int = 4; begin while (i <= %1) do begin "
                                "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (:i, 0, 1, "
                                "'m' || :i || "
@@ -215,7 +216,7 @@ private slots:
 
     void captionRenamesReachTheHeader() {
         QSignalSpy headers(model.get(), &QAbstractItemModel::headerDataChanged);
-        s().SetCaption(2, "City");
+        s().FieldCaptions().SetCaption(2, "City");
         model->captionsChanged();
         QCOMPARE(headers.size(), 1);
         QCOMPARE(model->headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(), "City");

@@ -232,8 +232,9 @@ private slots:
         FlowWorld w;
         QVERIFY(w.world.createDatabase(2));
         if (!c[1].isEmpty())
-            w.world.store->SetCaption(c[1].section('=', 0, 0).toInt(), c[1].section('=', 1));
-        w.world.store->SaveCaptions();
+            w.world.store->FieldCaptions().SetCaption(c[1].section('=', 0, 0).toInt(),
+                                                      c[1].section('=', 1));
+        w.world.store->FieldCaptions().SaveCaptions();
         const UnsubscribeSettings u{
             {}, "https://x.jp/u?e=[[Mail Address]]", {}, FooterChoice::On, {}, {}};
         QCOMPARE(saveUnsubscribeSettings(*w.world.store, u), UnsubscribeCheck::Ok);
@@ -262,7 +263,8 @@ private slots:
         QCOMPARE(window, c[5].isEmpty());
         if (!window) {
             const QString& question = ui.asked()[0].text;
-            QVERIFY(question.contains(c[5]) && question.contains(w.world.store->Captions()[1]));
+            QVERIFY(question.contains(c[5]) &&
+                    question.contains(w.world.store->FieldCaptions().Captions()[1]));
             return;
         }
         const auto assembly = flow.messageAssembly();
@@ -364,7 +366,7 @@ private slots:
         QVERIFY2(
             w.logText().contains(QStringLiteral("record 2 (kept until the database is saved)")),
             qPrintable(w.logText()));
-        QCOMPARE(w.world.store->PendingSentFlags(), 1);
+        QCOMPARE(w.world.store->SendRun().PendingSentFlags(), 1);
         QVERIFY(w.world.store->Save(db::SaveMode::Retaining));
         QCOMPARE(w.world.sentFlags(), QList<int>(6, 1));
 
