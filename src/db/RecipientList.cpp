@@ -174,7 +174,8 @@ QString CRecipientList::Where(const QString& extra) const {
     }
     if (!extra.isEmpty())
         terms << extra;
-    return terms.isEmpty() ? QString() : QStringLiteral(" where ") + terms.join(QStringLiteral(" and "));
+    return terms.isEmpty() ? QString()
+                           : QStringLiteral(" where ") + terms.join(QStringLiteral(" and "));
 }
 
 QString CRecipientList::OrderBy() const {
@@ -378,8 +379,8 @@ void CRecipientList::ReplaceInField(int field, const QString& find,
     RaiseStoreError();
 }
 
-std::vector<ListedRecord> CRecipientList::ListDuplicateRecords(
-    int field, DuplicateComparison comparison) try {
+std::vector<ListedRecord> CRecipientList::ListDuplicateRecords(int field,
+                                                               DuplicateComparison comparison) try {
     std::vector<ListedRecord> out;
     if (!m_store || !m_store->CanWrite() || field < 0 || field >= kFieldCount)
         return out;
