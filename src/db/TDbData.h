@@ -152,7 +152,7 @@ public:
     // cache at once, with the owner told.
     void DeleteRecord(int groupId, int recordId);
     // The same for many records through one prepared statement; the list is left as it was
-    // for the caller's one RefreshList.
+    // for the caller's one refresh of its list.
     void DeleteRecords(int groupId, const std::vector<int>& recordIds);
     void DeleteAllRecords();
     int CountRecords();        // 0 with no database
