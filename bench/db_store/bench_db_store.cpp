@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "db/RecipientList.h"
 #include "db/TDbData.h"
 #include "support/BenchStore.h"
 #include "support/BenchSupport.h"
@@ -23,13 +24,13 @@ int main(int argc, char** argv) {
         return 1;
 
     // Every row read once first: the figure a window whose user visits every record costs.
-    pw::db::RecordCache cache;
-    store.RegisterCache(&cache);
+    pw::db::CRecipientList list(store);
+    const pw::db::RecordCache& cache = list.Cache();
     const auto readEveryRow = [&cache] {
         for (int r = 0; r < cache.rowCount(); ++r)
             (void)cache.text(r, 0);
     };
-    store.RefreshList();
+    list.Refresh();
     readEveryRow();
     const double fullCacheMb = double(peakRssKiB()) / 1024.0;
 
@@ -39,8 +40,8 @@ int main(int argc, char** argv) {
     for (int r = 0; r < runs; ++r) {
         refresh.push_back(timeMs(
             [&] {
-                store.RefreshList();
-                store.FetchRows(49);
+                list.Refresh();
+                list.FetchRows(49);
             },
             refreshCpu));
         if (cache.fetchedCount() == 0 || cache.fetchedCount() > 100)
@@ -51,21 +52,19 @@ int main(int argc, char** argv) {
         selection.push_back(timeMs(
             [&] {
                 const pw::db::SendSelection sel =
-                    store.LoadSendSelection(pw::db::SendSelectionMode::All);
+                    store.SendRun().LoadSendSelection(pw::db::SendSelectionMode::All);
                 if (sel.count != 20000)
                     std::exit(4);
             },
             selectionCpu));
         bulk.push_back(timeMs(
             [&] {
-                store.BulkUpdate(
-                    true, r % 2 ? QStringLiteral(" Sending = 1 ") : QStringLiteral(" Sending = 0 "),
-                    QString());
+                list.UpdateFlags({pw::db::RowFlag::Selected, r % 2, pw::db::FlagRows::All, -1});
             },
             bulkCpu));
     }
-    store.RefreshList();
-    store.FetchAll();
+    list.Refresh();
+    list.FetchAll();
     std::printf("db_refresh_first50: %.1f ms\n", median(refresh));
     std::printf("db_read_every_row: %.1f ms\n", median(fetchAll));
     std::printf("db_send_selection_all: %.1f ms\n", median(selection));

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "RawStatement.h"
 #include "db/TDbData.h"
 #include "dbtools/EditorSession.h"
 #include "dbtools/EditorTools.h"
@@ -97,7 +98,7 @@ int main(int argc, char** argv) {
     const auto discard = [&] {
         if (!store.ConfirmClose())
             std::exit(5);
-        store.RefreshList();
+        session.list().Refresh();
     };
 
     constexpr int runs = 5;
@@ -105,20 +106,21 @@ int main(int argc, char** argv) {
     for (int r = 0; r < runs; ++r) {
         session.setCursor(0, pw::dbtools::kFirstFieldColumn);
         find.time([&] {
-            pw::dbtools::DuplicateListModel model(store, 0);
+            pw::dbtools::DuplicateListModel model(store, session.list(), 0);
             model.search();
             if (model.rowCount() == 0)
                 std::exit(2);
         });
         deleteAll.time([&] { (void)tools.deleteAllDuplicates(); });
-        if (store.CountRecords() >= 20000)
+        if (store.Records().CountRecords() >= 20000)
             return 3;
         discard();
         session.setCursor(0, pw::dbtools::kFirstFieldColumn);
         // Only the last row fails: the whole grid is walked.
-        store.ExecuteImmediate(QStringLiteral(
-            "update MAILS set ADDRESS = 'm' || ID || '@example.jp' where ID < 20000"));
-        store.RefreshList();
+        pw::test::execute(
+            store, QStringLiteral(
+                       "update MAILS set ADDRESS = 'm' || ID || '@example.jp' where ID < 20000"));
+        session.list().Refresh();
         check.time([&] { (void)tools.checkAddresses(); });
         if (session.cursorRow() != 19999)
             return 4;
@@ -131,7 +133,7 @@ int main(int argc, char** argv) {
                 std::exit(6);
         });
         discard();
-        store.ExecuteImmediate(QStringLiteral("delete from MAILS"));
+        pw::test::execute(store, QStringLiteral("delete from MAILS"));
         if (!store.Save(pw::db::SaveMode::Retaining))
             return 9;
         const auto importCsv = [&] {
@@ -139,17 +141,17 @@ int main(int argc, char** argv) {
             ClickThrough windows;
             pw::SilentProgress progress;
             flow.run(csvPath, windows, &progress);
-            store.RefreshList();
-            store.FetchRows(49);
+            session.list().Refresh();
+            session.list().FetchRows(49);
         };
         import.time(importCsv);
-        if (store.CountRecords() != 20000)
+        if (store.Records().CountRecords() != 20000)
             return 7;
         // The import commits its own transaction: the original records come back by hand.
-        store.ExecuteImmediate(QStringLiteral("delete from MAILS"));
+        pw::test::execute(store, QStringLiteral("delete from MAILS"));
         if (!pw::bench::fillStore(store, 20000, fields))
             return 8;
-        store.RefreshList();
+        session.list().Refresh();
     }
     find.print("tools_find_duplicates_list");
     deleteAll.print("tools_delete_all_duplicates");

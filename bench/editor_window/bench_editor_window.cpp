@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "RawStatement.h"
 #include "db/TDbData.h"
 #include "dbtools/gui/d_EditDialog.h"
 #include "support/BenchStore.h"
@@ -146,7 +147,7 @@ int main(int argc, char** argv) {
         grid->clearSelection();
 
         // Every record unselected and saved first, so that Select All changes all of them.
-        store.ExecuteImmediate(QStringLiteral("update MAILS set SENDING = 0"));
+        pw::test::execute(store, QStringLiteral("update MAILS set SENDING = 0"));
         if (!store.Save(pw::db::SaveMode::Retaining))
             return 4;
         editor->run(C::SelectNone);
@@ -155,7 +156,7 @@ int main(int argc, char** argv) {
             grid->viewport()->repaint();
         });
         if (!grid->model()->index(0, 1).data(Qt::CheckStateRole).toInt() ||
-            store.CountRecords() != records)
+            store.Records().CountRecords() != records)
             return 5;
 
         // descending by the third field: "f3-9999" and the like first
@@ -177,7 +178,7 @@ int main(int argc, char** argv) {
             editor->run(C::FilterOn);
             grid->viewport()->repaint();
         });
-        store.FetchAll();
+        editor->session().list().FetchAll();
         if (grid->model()->rowCount() != std::min(filtered, listed)) {
             std::fprintf(stderr, "filtered: %d rows\n", grid->model()->rowCount());
             return 7;

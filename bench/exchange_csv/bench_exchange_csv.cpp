@@ -113,9 +113,9 @@ int main(int argc, char* argv[]) {
             std::printf("cannot create the database\n");
             return 1;
         }
-        store.LoadCaptions();
+        store.FieldCaptions().LoadCaptions();
         QStringList captions;
-        for (const QString& c : store.Captions())
+        for (const QString& c : store.FieldCaptions().Captions())
             captions << c;
 
         QElapsedTimer t;
@@ -129,8 +129,9 @@ int main(int argc, char* argv[]) {
         const qint64 readNs = t.nsecsElapsed();
         session.resetSelection();
         session.selectAll();
-        (void)session.preparePreview(captions, store.StringFieldLength(), store.CountRecords(), ui,
-                                     progress, store.RecordLimit());
+        (void)session.preparePreview(captions, store.StringFieldLength(),
+                                     store.Records().CountRecords(), ui, progress,
+                                     store.RecordLimit());
         const qint64 previewNs = t.nsecsElapsed();
         const StoreResult stored = storeImport(store, session, {}, ui, progress);
         readTimes.push_back(double(readNs) / 1e6);

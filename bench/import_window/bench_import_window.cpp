@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "RawStatement.h"
 #include "db/TDbData.h"
 #include "dbtools/gui/d_EditDialog.h"
 #include "exchange/ImportFlow.h"
@@ -106,14 +107,14 @@ int main(int argc, char** argv) {
             },
             cpu, CpuClock::Process));
         const auto* grid = editor->findChild<QTableView*>(QStringLiteral("grid1043"));
-        if (store.CountRecords() != 20000 || grid->model()->rowCount() == 0 ||
+        if (store.Records().CountRecords() != 20000 || grid->model()->rowCount() == 0 ||
             editor->session().grid().cache().fetchedCount() == 0) {
-            std::fprintf(stderr, "imported: %d records\n", store.CountRecords());
+            std::fprintf(stderr, "imported: %d records\n", store.Records().CountRecords());
             return 3;
         }
         editor->accept();
         editor.reset();
-        store.ExecuteImmediate(QStringLiteral("delete from MAILS"));
+        pw::test::execute(store, QStringLiteral("delete from MAILS"));
         if (!store.Save(pw::db::SaveMode::Retaining))
             return 4;
     }

@@ -31,11 +31,11 @@ int main(int argc, char** argv) {
         fields += QStringLiteral(", 'f%1-' || :i").arg(k);
     if (!createFilledStore(store, 20000, fields, QStringLiteral("mod(:i, 2)")))
         return 1;
-    pw::dbtools::RecordGridModel model(store);
-    store.RefreshList();
+    pw::dbtools::RecordGridModel model(store, ui);
+    model.list().Refresh();
     QTableView view;
     view.setModel(&model);
-    pw::print::TableViewPrintGrid grid(view, [&] { store.FetchAll(); });
+    pw::print::TableViewPrintGrid grid(view, [&] { model.list().FetchAll(); });
     if (grid.rowCount() != 20000) {
         std::fprintf(stderr, "expected 20000 rows, got %d\n", grid.rowCount());
         return 1;

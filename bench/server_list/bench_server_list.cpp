@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FirebirdTestServer.h"
+#include "db/RecipientList.h"
 #include "db/TDbData.h"
 #include "support/BenchStore.h"
 #include "support/BenchSupport.h"
@@ -18,32 +19,33 @@ namespace {
 constexpr int kRecords = 20000;
 
 bool measure(pw::db::TDbData& store, const char* where, int runs) {
-    pw::db::RecordCache cache;
-    store.RegisterCache(&cache);
+    pw::db::CRecipientList list(store);
+    const pw::db::RecordCache& cache = list.Cache();
     std::vector<double> first, filter, selectAll, firstCpu, filterCpu, selectAllCpu;
     for (int r = 0; r < runs; ++r) {
-        store.AddFilterCondition(QString());
+        list.ClearFilter();
         first.push_back(timeMs(
             [&] {
-                store.RefreshList();
-                store.FetchRows(49);
+                list.Refresh();
+                list.FetchRows(49);
             },
             firstCpu));
         if (cache.fetchedCount() == 0)
             return false;
         filter.push_back(timeMs(
             [&] {
-                store.AddFilterCondition(QStringLiteral(" ADDRESS like 'f1-1%' "));
-                store.RefreshList();
-                store.FetchRows(49);
+                list.AddFilter({0, QStringLiteral("f1-1"), pw::db::FilterKind::Include});
+                list.Refresh();
+                list.FetchRows(49);
             },
             filterCpu));
-        store.AddFilterCondition(QString());
-        store.RefreshList();
+        list.ClearFilter();
+        list.Refresh();
         selectAll.push_back(timeMs(
             [&] {
-                if (!store.SetFlagOverView(pw::db::RowFlag::Selected, r % 2))
-                    store.RefreshList();
+                if (list.SetFlagOverView(pw::db::RowFlag::Selected, r % 2) !=
+                    pw::db::ViewUpdate::InPlace)
+                    list.Refresh();
             },
             selectAllCpu));
     }
@@ -53,7 +55,6 @@ bool measure(pw::db::TDbData& store, const char* where, int runs) {
     std::printf("%s_first_screen_cpu: %.1f ms\n", where, median(firstCpu));
     std::printf("%s_filter_cpu: %.1f ms\n", where, median(filterCpu));
     std::printf("%s_select_all_cpu: %.1f ms\n", where, median(selectAllCpu));
-    store.UnregisterCache(&cache);
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
+#include "RawStatement.h"
 #include "db/TDbData.h"
 
 namespace pw::bench {
@@ -29,12 +30,12 @@ namespace pw::bench {
 // sentValue: the SQL of SENDED. SENDING is 1.
 [[nodiscard]] inline bool fillStore(db::TDbData& store, int count, const QString& fieldValues,
                                     const QString& sentValue = QStringLiteral("0")) {
-    store.ExecuteImmediate(
-        QStringLiteral("execute block as declare i integer = 1; begin while (i <= %1) do "
-                       "begin insert into MAILS values (:i, %2, 1 %3); i = i + 1; end end")
-            .arg(count)
-            .arg(sentValue, fieldValues));
-    if (!store.Save(db::SaveMode::Retaining) || store.CountRecords() != count) {
+    pw::test::execute(
+        store, QStringLiteral("execute block as declare i integer = 1; begin while (i <= %1) do "
+                              "begin insert into MAILS values (:i, %2, 1 %3); i = i + 1; end end")
+                   .arg(count)
+                   .arg(sentValue, fieldValues));
+    if (!store.Save(db::SaveMode::Retaining) || store.Records().CountRecords() != count) {
         std::fprintf(stderr, "could not fill the database\n");
         return false;
     }

@@ -56,8 +56,9 @@ QString CAppSession::FreshRecipientText() const {
     const int field = m_settings.defaultRecipientField;
     if (field < 0 || field >= db::kFieldCount)
         return {};
-    const QString caption =
-        m_store && m_store->IsOpen() ? m_store->Captions()[field] : db::DefaultCaption(field);
+    const QString caption = m_store && m_store->IsOpen()
+                                ? m_store->FieldCaptions().Captions()[field]
+                                : db::DefaultCaption(field);
     return "[[" + caption + "]]";
 }
 

@@ -55,13 +55,13 @@ CDocumentController::TemplateApplied CDocumentController::applyTemplate(const QS
         const QStringList& captions = *r.contents->captions;
         bool changed = false;
         for (int i = 0; i < db::kFieldCount && i < captions.size(); ++i) {
-            if (store.Captions()[size_t(i)] != captions.at(i)) {
-                store.SetCaption(i, captions.at(i));
+            if (store.FieldCaptions().Captions()[size_t(i)] != captions.at(i)) {
+                store.FieldCaptions().SetCaption(i, captions.at(i));
                 changed = true;
             }
         }
         if (changed)
-            store.SaveCaptions();
+            store.FieldCaptions().SaveCaptions();
     }
     return TemplateApplied::Applied;
 }
@@ -86,7 +86,7 @@ CDocumentController::TemplateSaved CDocumentController::saveAsTemplate(const QSt
     }
     (void)CreateFolder(places.own);
     QStringList captions;
-    for (const QString& c : m_session.store().Captions())
+    for (const QString& c : m_session.store().FieldCaptions().Captions())
         captions.append(c);
     const WriteResult written = writeTemplateFile(path, m_session.document(), captions,
                                                   MailCodePage(m_session.settings().encode), &ui);
@@ -141,7 +141,7 @@ CDocumentController::PlaceholdersRewritten CDocumentController::offerPlaceholder
     db::TDbData& store = m_session.store();
     if (!store.IsOpen())
         return PlaceholdersRewritten::NothingToDo;
-    const std::array<QString, db::kFieldCount> after = store.Captions();
+    const std::array<QString, db::kFieldCount> after = store.FieldCaptions().Captions();
     QStringList renamed;
     for (size_t k = 0; k < before.size(); ++k) {
         if (before[k] != after[k])

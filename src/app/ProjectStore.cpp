@@ -135,13 +135,12 @@ OutcomesTaken takeOutcomesRecordedElsewhere(ProjectFileStamp& stamp, db::TDbData
             // a row holds an unsaved change of the window: its own transaction takes them,
             // and its save carries them into the file
             for (const auto& [id, outcome] : changes)
-                store.BulkUpdate(false, QStringLiteral(" Sended = %1 ").arg(outcome),
-                                 QStringLiteral(" ID = %1 ").arg(id));
+                store.UpdateFlags({db::RowFlag::Sent, outcome, db::FlagRows::Record, id});
         } else if (written != db::CRunAttachment::OutcomeWrite::Written) {
             return OutcomesTaken::Failed;
         }
         if (!changes.empty())
-            store.RefreshList();
+            store.RefreshLists();
     } catch (const db::StoreError& e) {
         store.ReportDroppedError("Taking the outcomes recorded by another run", e);
         return OutcomesTaken::Failed;

@@ -51,8 +51,9 @@ std::optional<Outcomes> readOutcomes(const QString& databaseFile, const QString&
     if (!store.OpenInPlace(databaseFile))
         return std::nullopt;
     Outcomes o;
-    const db::SendSelection all = store.LoadSendSelection(db::SendSelectionMode::All);
-    const db::SendSelection notSent = store.LoadSendSelection(db::SendSelectionMode::NotSent);
+    const db::SendSelection all = store.SendRun().LoadSendSelection(db::SendSelectionMode::All);
+    const db::SendSelection notSent =
+        store.SendRun().LoadSendSelection(db::SendSelectionMode::NotSent);
     store.Close(db::CloseMode::KeepWorkingCopy);
     if (all.failed || notSent.failed)
         return std::nullopt;

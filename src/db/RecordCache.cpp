@@ -26,10 +26,7 @@ void CachedRow::appendField(int k, const char* data, qsizetype size) {
 
 RecordCache::RecordCache(IRecordCacheOwner* owner) : m_owner(owner) {}
 
-RecordCache::~RecordCache() {
-    if (m_store)
-        m_store->UnregisterCache(this);
-}
+RecordCache::~RecordCache() = default;
 
 void RecordCache::clear() {
     if (m_owner)

@@ -1,7 +1,7 @@
 #pragma once
 // The rows of the recipient list that a grid shows, read in batches in list order from the
-// one statement of the list. One cache per list window; the window owns it and registers it
-// with TDbData, which hands it the list's reader at every refresh. No widgets here: a Qt item
+// one statement of the list. Each list (CRecipientList) owns one and hands it its reader at
+// every refresh. No widgets here: a Qt item
 // model sits on top through IRecordCacheOwner.
 
 #include <QByteArray>
@@ -94,14 +94,13 @@ public:
     static constexpr int kHeldRows = 40 * kBatch;
 
     explicit RecordCache(IRecordCacheOwner* owner = nullptr);
-    // Unregisters itself from the store it is registered with.
     ~RecordCache();
     RecordCache(const RecordCache&) = delete;
     RecordCache& operator=(const RecordCache&) = delete;
 
     void setOwner(IRecordCacheOwner* owner) { m_owner = owner; }
     [[nodiscard]] IRecordCacheOwner* owner() const { return m_owner; }
-    // The store this cache is registered with, or none (set by the store's registration).
+    // The store whose list this cache is, for its diagnostics; none after the store went.
     [[nodiscard]] TDbData* store() const { return m_store; }
     void setStore(TDbData* store) { m_store = store; }
 

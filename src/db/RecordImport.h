@@ -28,7 +28,7 @@ public:
     void rollback() { end(End::Rollback); }
 
 private:
-    friend class TDbData;
+    friend class CStoreRecords;
     RecordImport(const TDbData& store, int lockTimeoutSeconds);
     enum class End { Commit, Rollback };
     void end(End how);

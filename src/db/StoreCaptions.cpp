@@ -7,13 +7,21 @@ namespace pw::db {
 
 // ---- captions ---------------------------------------------------------------------------------
 
-void TDbData::SetCaption(int position, const QString& caption) {
-    if (position >= 0 && position < kFieldCount)
-        m_captions[position] = caption;
+const std::array<QString, kFieldCount>& CStoreCaptions::Captions() const {
+    return m_store.m_captions;
 }
 
-void TDbData::LoadCaptions() try {
-    const IBPP::Database db = m_engine->Database();
+const QStringList& CStoreCaptions::CaptionsList() const {
+    return m_store.m_captionsList;
+}
+
+void CStoreCaptions::SetCaption(int position, const QString& caption) {
+    if (position >= 0 && position < kFieldCount)
+        m_store.m_captions[position] = caption;
+}
+
+void CStoreCaptions::LoadCaptions() try {
+    const IBPP::Database db = m_store.m_engine->Database();
     if (!db || !db->IsConnected())
         return;
     IBPP::Transaction tr = IBPP::TransactionFactory(
@@ -21,7 +29,7 @@ void TDbData::LoadCaptions() try {
     tr->Start();
     IBPP::Statement st = IBPP::StatementFactory(db, tr);
     st->Execute("select * from  MAIL_FIELDS order by ORDER_F");
-    m_captionsList.clear();
+    m_store.m_captionsList.clear();
     for (int i = 0; i < kFieldCount && st->Fetch(); ++i) {
         std::string field;
         std::string caption;
@@ -32,9 +40,10 @@ void TDbData::LoadCaptions() try {
                  : QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
         if (text.isEmpty())
             text = DefaultCaption(i);
-        m_captions[i] = text;
-        m_captionsList << QString::fromUtf8(field.data(), static_cast<qsizetype>(field.size())) +
-                              QLatin1Char('=') + text;
+        m_store.m_captions[i] = text;
+        m_store.m_captionsList << QString::fromUtf8(field.data(),
+                                                    static_cast<qsizetype>(field.size())) +
+                                      QLatin1Char('=') + text;
     }
     st.reset();
     tr->Commit();
@@ -42,48 +51,50 @@ void TDbData::LoadCaptions() try {
     RaiseStoreError();
 }
 
-void TDbData::ReloadCaptions() try {
+void CStoreCaptions::ReloadCaptions() try {
     LoadCaptions();
-    for (IStoreObserver* o : std::vector<IStoreObserver*>(m_observers))
+    for (IStoreObserver* o : std::vector<IStoreObserver*>(m_store.m_observers))
         o->captionsReloaded();
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::SaveCaptions() try {
-    if (!CanWrite())
+void CStoreCaptions::SaveCaptions() try {
+    if (!m_store.CanWrite())
         return;
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
     try {
         st->Prepare("update MAIL_FIELDS set ORDER_F = ?, CAPTION = ? where FIELD = ? ");
-        for (int i = 0; i < m_captionsList.size() && i < kFieldCount; ++i) {
-            const QString& entry = m_captionsList[i];
+        for (int i = 0; i < m_store.m_captionsList.size() && i < kFieldCount; ++i) {
+            const QString& entry = m_store.m_captionsList[i];
             st->Set(1, i + 1);
-            st->Set(2, Convert(m_captions[i]).toStdString());
-            st->Set(3, Convert(entry.section(QLatin1Char('='), 0, 0)).toStdString());
+            st->Set(2, m_store.Convert(m_store.m_captions[i]).toStdString());
+            st->Set(3, m_store.Convert(entry.section(QLatin1Char('='), 0, 0)).toStdString());
             st->Execute();
         }
     } catch (const IBPP::Exception& e) {
-        ReportDroppedError("Saving the field captions", e);
+        m_store.ReportDroppedError("Saving the field captions", e);
     }
     try {
         st->Close();
     } catch (const IBPP::Exception&) {
     }
-    Changed();
+    m_store.Changed();
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::WriteCaptions(const std::vector<CaptionChange>& changes, int lockTimeoutSeconds) try {
-    const IBPP::Database db = m_engine->Database();
+void CStoreCaptions::WriteCaptions(const std::vector<CaptionChange>& changes,
+                                   int lockTimeoutSeconds) try {
+    const IBPP::Database db = m_store.m_engine->Database();
     if (!db)
         return;
     IBPP::Transaction tr =
         IBPP::TransactionFactory(db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency,
                                  IBPP::LockResolution::Wait, IBPP::tfNone, lockTimeoutSeconds);
     tr->Start();
-    const DiagnosticSink diagnostics = Diagnostics();
+    const DiagnosticSink diagnostics = m_store.Diagnostics();
     for (const CaptionChange& c : changes) {
         if (c.position < 0 || c.position >= kFieldCount)
             continue;

@@ -41,6 +41,19 @@ struct TDbData::Engine {
     }
 };
 
+// The one way user text reaches SQL: a string literal, quotes doubled ("O'Brien" -> 'O''Brien').
+[[nodiscard]] QString SqlLiteral(const QString& text);
+// The column name of a recipient field ("ADDRESS", "NAME", "FIELD3" .. "FIELD20", in any
+// case) as SQL takes it; empty for any other text, so that a name read from a database file
+// never becomes part of a statement.
+[[nodiscard]] QString FieldColumn(const QString& name);
+
+// A flag update's pieces: "SENDED = 1" and the condition of the rows it reaches.
+[[nodiscard]] QString FlagAssignment(const FlagUpdate& update);
+[[nodiscard]] QString FlagRowsCondition(const FlagUpdate& update);
+// The value a comparison of duplicates looks at, as an expression of the engine.
+[[nodiscard]] QString DuplicateKey(const QString& column, DuplicateComparison comparison);
+
 // The schema of a new database, statement by statement ("%STR_SIZE%" for the field size).
 [[nodiscard]] QStringList creationScript();
 

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "db/RecipientList.h"
 #include "db/StoreEngine.h"
 #include "resources/Strings.h"
 
@@ -288,7 +289,8 @@ bool TDbData::OpenCurrent(bool deleteOnFailure) {
             m_engine->db = db;
         }
         m_modified.store(false);
-        ResetListState();
+        for (CRecipientList* l : m_lists)
+            l->ResetView();
         if (server) {
             // Others write the same rows: a write waits a while for theirs to end, and every
             // change is committed at once (Changed), so no row stays locked while a window
@@ -305,7 +307,7 @@ bool TDbData::OpenCurrent(bool deleteOnFailure) {
                                                         IBPP::LockResolution::NoWait);
         }
         m_engine->mainTr->Start();
-        LoadCaptions();
+        FieldCaptions().LoadCaptions();
         for (IStoreObserver* o : std::vector<IStoreObserver*>(m_observers))
             o->captionsReloaded();
         ReadFieldLength();
@@ -366,7 +368,7 @@ bool TDbData::OpenUserFile(const QString& file) {
 bool TDbData::Save(SaveMode mode) {
     const bool wasModified = m_modified.load();
     try {
-        SaveCaptions();
+        FieldCaptions().SaveCaptions();
         if (m_engine->mainTr && m_engine->mainTr->IsStarted()) {
             if (mode == SaveMode::Retaining) {
                 m_engine->mainTr->CommitRetain();
@@ -376,8 +378,8 @@ bool TDbData::Save(SaveMode mode) {
         }
         m_modified.store(false);
         // Outcomes of the send run that waited for this save: the rows are free now.
-        if (PendingSentFlags() > 0) {
-            WritePendingSentFlags();
+        if (SendRun().PendingSentFlags() > 0) {
+            SendRun().WritePendingSentFlags();
             m_modified.store(false);  // they are committed as they are written
         }
         return true;
@@ -435,13 +437,13 @@ bool TDbData::ConfirmClose() {
         ReportDroppedError("Discarding the changes", e);
     }
     // The user's changes are gone; the send run's outcomes are not the user's to discard.
-    WritePendingSentFlags();
+    SendRun().WritePendingSentFlags();
     return true;
 }
 
 void TDbData::Close(CloseMode mode) {
-    for (RecordCache* c : m_caches)
-        c->clear();
+    for (CRecipientList* l : m_lists)
+        l->Cache().clear();
     try {
         if (m_engine->mainTr && m_engine->mainTr->IsStarted())
             m_engine->mainTr->Rollback();
@@ -456,8 +458,8 @@ void TDbData::Close(CloseMode mode) {
         ReportDroppedError("Ending the list's reads", e);
     }
     m_engine->readTr.reset();
-    if (PendingSentFlags() > 0)
-        WritePendingSentFlags();
+    if (SendRun().PendingSentFlags() > 0)
+        SendRun().WritePendingSentFlags();
     try {
         if (IBPP::Database db = m_engine->Database())
             db->Disconnect();

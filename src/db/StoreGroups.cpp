@@ -16,12 +16,14 @@ bool isDuplicateKey(const IBPP::Exception& e) {
 
 // ---- groups -----------------------------------------------------------------------------------
 
-int TDbData::FindGroupByName(const QString& name) try {
-    if (!CanWrite())
+int CStoreGroups::FindGroupByName(const QString& name) try {
+    if (!m_store.CanWrite())
         return -1;
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
-    st->Execute(Convert(QStringLiteral("select ID from GROUPS where Name = ") + SqlLiteral(name))
-                    .toStdString());
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
+    st->Execute(
+        m_store.Convert(QStringLiteral("select ID from GROUPS where Name = ") + SqlLiteral(name))
+            .toStdString());
     int32_t id = -1;
     if (st->Fetch())
         st->Get("ID", id);
@@ -30,64 +32,65 @@ int TDbData::FindGroupByName(const QString& name) try {
     RaiseStoreError();
 }
 
-int TDbData::AddGroup(const QString& name) try {
-    if (!CanWrite())
+int CStoreGroups::AddGroup(const QString& name) try {
+    if (!m_store.CanWrite())
         return -1;
-    const IBPP::Database db = m_engine->Database();
-    IBPP::Statement st = IBPP::StatementFactory(db, m_engine->mainTr);
+    const IBPP::Database db = m_store.m_engine->Database();
+    IBPP::Statement st = IBPP::StatementFactory(db, m_store.m_engine->mainTr);
     st->Execute("SELECT GEN_ID( GEN_GROUPS_ID, 1 ) FROM RDB$DATABASE");
     int32_t id = -1;
     if (st->Fetch())
         st->Get(1, id);
     st.reset();
-    Exec(QStringLiteral("insert into GROUPS (ID, NAME, NOTES) values (%1, ").arg(id) +
-         SqlLiteral(name) + QStringLiteral(", '')"));
-    Changed();
+    m_store.Exec(QStringLiteral("insert into GROUPS (ID, NAME, NOTES) values (%1, ").arg(id) +
+                 SqlLiteral(name) + QStringLiteral(", '')"));
+    m_store.Changed();
     return id;
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::RenameGroup(int groupId, const QString& name) try {
-    if (!CanWrite())
+void CStoreGroups::RenameGroup(int groupId, const QString& name) try {
+    if (!m_store.CanWrite())
         return;
-    Exec(QStringLiteral("update GROUPS set NAME = ") + SqlLiteral(name) +
-         QStringLiteral(" where ID = %1").arg(groupId));
-    Changed();
+    m_store.Exec(QStringLiteral("update GROUPS set NAME = ") + SqlLiteral(name) +
+                 QStringLiteral(" where ID = %1").arg(groupId));
+    m_store.Changed();
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::DeleteGroup(int groupId) try {
-    if (!CanWrite())
+void CStoreGroups::DeleteGroup(int groupId) try {
+    if (!m_store.CanWrite())
         return;
-    Exec(QStringLiteral("delete from GROUPS where ID = %1").arg(groupId));
-    Changed();
+    m_store.Exec(QStringLiteral("delete from GROUPS where ID = %1").arg(groupId));
+    m_store.Changed();
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::AddToGroup(int groupId, int recordId) try {
-    if (!CanWrite())
+void CStoreGroups::AddToGroup(int groupId, int recordId) try {
+    if (!m_store.CanWrite())
         return;
     try {
-        Exec(QStringLiteral("insert into GROUP_MAIL ( IDGROUP, IDMAIL) values  ( %1, %2)")
-                 .arg(groupId)
-                 .arg(recordId));
-        Changed();
+        m_store.Exec(QStringLiteral("insert into GROUP_MAIL ( IDGROUP, IDMAIL) values  ( %1, %2)")
+                         .arg(groupId)
+                         .arg(recordId));
+        m_store.Changed();
     } catch (const IBPP::Exception& e) {
         if (!isDuplicateKey(e))
-            ReportDroppedError("Adding a record to a group", e);
+            m_store.ReportDroppedError("Adding a record to a group", e);
     }
 } catch (...) {
     RaiseStoreError();
 }
 
-std::vector<GroupInfo> TDbData::ListGroups() try {
+std::vector<GroupInfo> CStoreGroups::ListGroups() try {
     std::vector<GroupInfo> out;
-    if (!CanWrite())
+    if (!m_store.CanWrite())
         return out;
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
     st->Execute("select * from GROUPS order by ID");
     while (st->Fetch()) {
         GroupInfo g;
@@ -104,11 +107,12 @@ std::vector<GroupInfo> TDbData::ListGroups() try {
     RaiseStoreError();
 }
 
-std::vector<std::pair<int, int>> TDbData::ListGroupMemberships() try {
+std::vector<std::pair<int, int>> CStoreGroups::ListGroupMemberships() try {
     std::vector<std::pair<int, int>> out;
-    if (!CanWrite())
+    if (!m_store.CanWrite())
         return out;
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
     st->Execute("select IDGROUP, IDMAIL from GROUP_MAIL");
     while (st->Fetch()) {
         int32_t g = 0;

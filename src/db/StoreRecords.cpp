@@ -4,15 +4,14 @@
 #include <algorithm>
 #include <map>
 
+#include "db/RecipientList.h"
 #include "db/RecordImport.h"
 #include "db/StoreEngine.h"
 #include "resources/Strings.h"
 
 namespace pw::db {
 
-namespace {
-
-// The value a comparison of duplicates looks at, as an expression of the engine.
+// The value a comparison of duplicates looks at.
 QString DuplicateKey(const QString& column, DuplicateComparison comparison) {
     if (comparison == DuplicateComparison::Exact)
         return column;
@@ -24,104 +23,9 @@ QString DuplicateKey(const QString& column, DuplicateComparison comparison) {
         .arg(t, at);
 }
 
-}  // namespace
-
 // ---- flags and values -------------------------------------------------------------------------
 
-void TDbData::SetRowFlag(int row, RowFlag which, int value) try {
-    RecordCache* const cache = Cache();
-    if (!CanWrite() || !cache)
-        return;
-    FetchRows(row);
-    const int id = cache->rowId(row);
-    if (id < 0 || !cache->isFetched(row))
-        return;
-    const char* column = which == RowFlag::Sent ? "Sended" : "Sending";
-    Exec(QStringLiteral("update Mails set %1 = %2 where ID = %3")
-             .arg(QLatin1String(column))
-             .arg(value)
-             .arg(id));
-    if (which == RowFlag::Sent)
-        cache->setSent(row, value);
-    else
-        cache->setSelected(row, value != 0);
-    Changed();
-    cache->notifyRowChanged(row);
-} catch (...) {
-    RaiseStoreError();
-}
-
-bool TDbData::SetCell(int row, int gridColumn, const QString& text) try {
-    RecordCache* const cache = Cache();
-    if (!CanWrite() || !cache)
-        return false;
-    const int field = gridColumn - 2;  // grid columns 2..21 show fields 0..19
-    if (field < 0 || field >= kFieldCount)
-        return false;
-    if (Convert(text).size() > m_fieldLength) {
-        inform(m_ui, pw::str(ids::kDbFieldTooLong));
-        return false;
-    }
-    FetchRows(row);
-    if (!cache->isFetched(row))
-        return false;
-    const int id = cache->rowId(row);
-    const QString column = ColumnNames()[field];
-    QString sql = QStringLiteral("update Mails set %1 = ").arg(column) + SqlLiteral(text) +
-                  QStringLiteral(" where ID = %1").arg(id);
-    if (m_kind == StoreKind::Server) {
-        // The value the grid shows may be stale: another desktop's change since is not
-        // overwritten but told.
-        sql += QStringLiteral(" and coalesce(%1, '') = ").arg(column) +
-               SqlLiteral(cache->text(row, field));
-        bool changedElsewhere = false;
-        try {
-            IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
-            st->Execute(Convert(sql).toStdString());
-            changedElsewhere = st->AffectedRows() == 0;
-        } catch (const IBPP::SQLException& e) {
-            if (!IBPP::IsLockConflict(e))
-                throw;
-            changedElsewhere = true;
-        }
-        if (changedElsewhere) {
-            TellChangedElsewhere(id, row);
-            return false;
-        }
-    } else {
-        Exec(sql);
-    }
-    cache->setText(row, field, text);
-    Changed();
-    cache->notifyRowChanged(row);
-    return true;
-} catch (...) {
-    RaiseStoreError();
-}
-
-QString TDbData::BulkUpdateStatement(bool view, const QString& assignment,
-                                     const QString& condition) const {
-    QString where;
-    if (view) {
-        const qsizetype w = m_listQuery.indexOf(QStringLiteral(" where "));
-        if (w >= 0) {
-            const qsizetype o = m_listQuery.indexOf(QStringLiteral(" order by "), w);
-            where = o >= 0 ? m_listQuery.mid(w, o - w) : m_listQuery.mid(w);
-        }
-    }
-    if (!condition.isEmpty()) {
-        if (where.isEmpty())
-            where = QStringLiteral(" where ") + condition;
-        else
-            where += QStringLiteral(" and ") + condition;
-    }
-    return QStringLiteral("update Mails set ") + assignment + QLatin1Char(' ') + where;
-}
-
-void TDbData::BulkUpdate(bool view, const QString& assignment, const QString& condition) try {
-    if (!CanWrite())
-        return;
-    const QString statement = BulkUpdateStatement(view, assignment, condition);
+void TDbData::RunUpdate(const QString& statement) try {
     if (m_kind == StoreKind::Server && m_undoModified.empty()) {
         // A server writes every changed page synchronously, which no statement can avoid;
         // alone in a short transaction without an undo log the update is a little quicker
@@ -143,53 +47,8 @@ void TDbData::BulkUpdate(bool view, const QString& assignment, const QString& co
     RaiseStoreError();
 }
 
-bool TDbData::SetFlagOverView(RowFlag which, int value) try {
-    const QString column =
-        which == RowFlag::Sent ? QStringLiteral("Sended") : QStringLiteral("Sending");
-    BulkUpdate(true, QStringLiteral(" %1 = %2 ").arg(column).arg(value),
-               QStringLiteral(" (%1 <> %2) ").arg(column).arg(value));
-    RecordCache* const cache = Cache();
-    // The view is the group and the filter: unless either names the flag, every row listed,
-    // the ones added since the refresh included, is one the statement gave the value.
-    if (!CanWrite() || !cache || m_filter.contains(column, Qt::CaseInsensitive) ||
-        m_order.contains(column, Qt::CaseInsensitive))
-        return false;
-    if (which == RowFlag::Sent)
-        cache->setSentEverywhere(value);
-    else
-        cache->setSelectedEverywhere(value != 0);
-    return true;
-} catch (...) {
-    RaiseStoreError();
-}
-
-void TDbData::SwapFields(int fieldI, int fieldJ) try {
-    RecordCache* const cache = Cache();
-    if (!CanWrite() || !cache || fieldI < 0 || fieldI >= kFieldCount || fieldJ < 0 ||
-        fieldJ >= kFieldCount || fieldI == fieldJ)
-        return;
-    RecordCache& c = *cache;
-    // Every row held: read from the list, and added by the record form after it.
-    for (int r = 0; r < c.rowCount(); ++r) {
-        const QString a = c.text(r, fieldI);
-        const QString b = c.text(r, fieldJ);
-        Exec(QStringLiteral("update Mails set %1 = ").arg(ColumnNames()[fieldI]) + SqlLiteral(b) +
-             QStringLiteral(", %1 = ").arg(ColumnNames()[fieldJ]) + SqlLiteral(a) +
-             QStringLiteral(" where ID = %1").arg(c.rowId(r)));
-        c.setText(r, fieldI, b);
-        c.setText(r, fieldJ, a);
-        SetModified();
-    }
-    if (c.rowCount() > 0)
-        Changed();
-    if (c.rowCount() > 0 && c.owner())
-        c.owner()->rowsChanged(0, c.rowCount() - 1);
-} catch (...) {
-    RaiseStoreError();
-}
-
 void TDbData::SelectAllAfterOpen() try {
-    BulkUpdate(false, QStringLiteral(" Sending = 1 "), QStringLiteral(" (Sending <> 1) "));
+    UpdateFlags({RowFlag::Selected, 1, FlagRows::All, -1});
     if (!Save(SaveMode::Retaining))
         return;
 } catch (...) {
@@ -198,11 +57,11 @@ void TDbData::SelectAllAfterOpen() try {
 
 // ---- the record form ----------------------------------------------------------------------------
 
-int TDbData::AddRecord(const std::array<QString, kFieldCount>& texts) try {
-    if (!CanWrite())
+int CStoreRecords::AddRecord(const std::array<QString, kFieldCount>& texts) try {
+    if (!m_store.CanWrite())
         return -1;
-    const IBPP::Database db = m_engine->Database();
-    IBPP::Statement st = IBPP::StatementFactory(db, m_engine->mainTr);
+    const IBPP::Database db = m_store.m_engine->Database();
+    IBPP::Statement st = IBPP::StatementFactory(db, m_store.m_engine->mainTr);
     st->Execute("select max(ID) from MAILS;");
     int32_t maxId = 0;
     if (st->Fetch() && st->Get(1, maxId))
@@ -215,68 +74,69 @@ int TDbData::AddRecord(const std::array<QString, kFieldCount>& texts) try {
         "?, ? ,? ,?);");
     st->Set(1, int32_t(id));
     for (int k = 0; k < kFieldCount; ++k)
-        st->Set(k + 2, Convert(texts[k]).toStdString());
+        st->Set(k + 2, m_store.Convert(texts[k]).toStdString());
     st->Execute();
     // The insert leaves the flags to their defaults, under which a new record would count as
     // sent.
-    Exec(QStringLiteral("update Mails set Sending = 1 where ID = %1").arg(id));
-    Exec(QStringLiteral("update Mails set Sended = 0 where ID = %1").arg(id));
-    Changed();
+    m_store.Exec(QStringLiteral("update Mails set Sending = 1 where ID = %1").arg(id));
+    m_store.Exec(QStringLiteral("update Mails set Sended = 0 where ID = %1").arg(id));
+    m_store.Changed();
     return id;
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::UpdateRecord(int recordId, const std::array<QString, kFieldCount>& texts) try {
-    if (!CanWrite())
+void CStoreRecords::UpdateRecord(int recordId, const std::array<QString, kFieldCount>& texts) try {
+    if (!m_store.CanWrite())
         return;
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
     st->Prepare(
         "update MAILS set ADDRESS = ?, NAME = ?, FIELD3 = ?, FIELD4 = ?, FIELD5 = ?, FIELD6 = ?, "
         "FIELD7 = ?, FIELD8 = ?, FIELD9 = ?, FIELD10 = ?, FIELD11 = ?, FIELD12 = ?, FIELD13 = ?, "
         "FIELD14 = ?, FIELD15 = ?, FIELD16 = ?, FIELD17 = ?, FIELD18 = ?, FIELD19 = ?, FIELD20 = "
         "? where ID = ?");
     for (int k = 0; k < kFieldCount; ++k)
-        st->Set(k + 1, Convert(texts[k]).toStdString());
+        st->Set(k + 1, m_store.Convert(texts[k]).toStdString());
     st->Set(21, int32_t(recordId));
     try {
         st->Execute();
     } catch (const IBPP::SQLException& e) {
-        if (m_kind != StoreKind::Server || !IBPP::IsLockConflict(e))
+        if (m_store.m_kind != StoreKind::Server || !IBPP::IsLockConflict(e))
             throw;
-        TellChangedElsewhere(recordId, -1);
+        m_store.TellChangedElsewhere(recordId, -1, nullptr);
         throw;
     }
-    Changed();
+    m_store.Changed();
 } catch (...) {
     RaiseStoreError();
 }
 
 // ---- deletion and counts ----------------------------------------------------------------------
 
-void TDbData::DeleteRecord(int groupId, int recordId) try {
-    if (!CanWrite())
+void CStoreRecords::DeleteRecord(int groupId, int recordId) try {
+    if (!m_store.CanWrite())
         return;
     if (groupId > 0)
-        Exec(QStringLiteral("DELETE FROM GROUP_MAIL WHERE IDGROUP = %1 AND IDMAIL = %2")
-                 .arg(groupId)
-                 .arg(recordId));
+        m_store.Exec(QStringLiteral("DELETE FROM GROUP_MAIL WHERE IDGROUP = %1 AND IDMAIL = %2")
+                         .arg(groupId)
+                         .arg(recordId));
     else
-        Exec(QStringLiteral("delete from MAILS where ID = %1").arg(recordId));
-    Changed();
-    // The record leaves the view when it is gone, or when it left the group that is shown.
-    if (groupId > 0 && groupId != m_group)
-        return;
-    if (RecordCache* const c = Cache())
-        c->removeRecord(recordId);
+        m_store.Exec(QStringLiteral("delete from MAILS where ID = %1").arg(recordId));
+    m_store.Changed();
+    // The record leaves a view when it is gone, or when it left the group that is shown.
+    for (CRecipientList* l : m_store.m_lists)
+        if (groupId <= 0 || groupId == l->Group())
+            l->Cache().removeRecord(recordId);
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::DeleteRecords(int groupId, const std::vector<int>& recordIds) try {
-    if (!CanWrite() || recordIds.empty())
+void CStoreRecords::DeleteRecords(int groupId, const std::vector<int>& recordIds) try {
+    if (!m_store.CanWrite() || recordIds.empty())
         return;
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
     st->Prepare(groupId > 0 ? "DELETE FROM GROUP_MAIL WHERE IDGROUP = ? AND IDMAIL = ?"
                             : "delete from MAILS where ID = ?");
     // Whatever was deleted before an error stays inside the main transaction, as with one.
@@ -286,41 +146,46 @@ void TDbData::DeleteRecords(int groupId, const std::vector<int>& recordIds) try 
             st->Set(p++, int32_t(groupId));
         st->Set(p, int32_t(id));
         st->Execute();
-        SetModified();  // a file keeps what went before an error; a server commits below
+        m_store.SetModified();  // a file keeps what went before an error; a server commits below
     }
-    Changed();
+    m_store.Changed();
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::DeleteAllRecords() try {
-    if (!CanWrite())
+void CStoreRecords::DeleteAllRecords() try {
+    if (!m_store.CanWrite())
         return;
-    Exec(QStringLiteral("DELETE FROM MAILS"));
-    Changed();
-    if (!Save(SaveMode::Retaining))
+    m_store.Exec(QStringLiteral("DELETE FROM MAILS"));
+    m_store.Changed();
+    if (!m_store.Save(SaveMode::Retaining))
         return;
 } catch (...) {
     RaiseStoreError();
 }
 
-int TDbData::CountRecordsOrNone() try {
-    if (!CanWrite())
+int CStoreRecords::RecordCount() const {
+    return m_store.m_recordCount;
+}
+
+int CStoreRecords::CountRecordsOrNone() try {
+    if (!m_store.CanWrite())
         return -1;
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
     st->Execute("select count(*) from MAILS");
     int32_t n = 0;
     if (st->Fetch())
         st->Get(1, n);
-    m_recordCount = n;
+    m_store.m_recordCount = n;
     return n;
 } catch (...) {
     RaiseStoreError();
 }
 
-int TDbData::CountRecords() try {
-    if (!CanWrite()) {
-        m_recordCount = 0;
+int CStoreRecords::CountRecords() try {
+    if (!m_store.CanWrite()) {
+        m_store.m_recordCount = 0;
         return 0;
     }
     return CountRecordsOrNone();
@@ -346,20 +211,21 @@ QString MailAddressKey(const QString& value) {
     return key;
 }
 
-int TDbData::FindDuplicateValues(const QString& column, DuplicateComparison comparison) try {
-    const QString field = FieldColumn(column);
-    if (!CanWrite() || field.isEmpty())
+int CStoreRecords::FindDuplicateValues(int field, DuplicateComparison comparison) try {
+    if (!m_store.CanWrite() || field < 0 || field >= kFieldCount)
         return 0;
-    const QString key = DuplicateKey(field, comparison);
+    const QString key = DuplicateKey(ColumnNames()[size_t(field)], comparison);
     // Only the scratch table changes here: the modified flag stays as it is.
-    Exec(QStringLiteral("delete from TEMP_DUBLIC_VALUES"));
+    m_store.Exec(QStringLiteral("delete from TEMP_DUBLIC_VALUES"));
     // Grouped by the value and its length in bytes: the engine's comparison ignores trailing
     // blanks, and "a" and "a " are not the same value. Empty values are no shared value.
-    Exec(QStringLiteral("insert into TEMP_DUBLIC_VALUES (DUBLIC_VALUE) select %1 from MAILS "
-                        "where %1 <> '' group by %1, octet_length(%1) having count(*)>1")
-             .arg(key));
-    Exec(QStringLiteral("SET STATISTICS INDEX IDX_DUBLIC_KEYS"));
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+    m_store.Exec(
+        QStringLiteral("insert into TEMP_DUBLIC_VALUES (DUBLIC_VALUE) select %1 from MAILS "
+                       "where %1 <> '' group by %1, octet_length(%1) having count(*)>1")
+            .arg(key));
+    m_store.Exec(QStringLiteral("SET STATISTICS INDEX IDX_DUBLIC_KEYS"));
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
     st->Execute("select count(*) from TEMP_DUBLIC_VALUES");
     int32_t n = 0;
     if (st->Fetch())
@@ -369,99 +235,19 @@ int TDbData::FindDuplicateValues(const QString& column, DuplicateComparison comp
     RaiseStoreError();
 }
 
-std::vector<ListedRecord> TDbData::ListDuplicateRecords(const QString& column,
-                                                        DuplicateComparison comparison) try {
-    std::vector<ListedRecord> out;
-    const QString field = FieldColumn(column);
-    if (!CanWrite() || field.isEmpty())
-        return out;
-    const QString key = DuplicateKey(field, comparison);
-    const IBPP::Database db = m_engine->Database();
-    // The exact values (bytes) the search found; the IN test below ignores trailing blanks.
-    QSet<QByteArray> values;
-    {
-        IBPP::Statement st = IBPP::StatementFactory(db, m_engine->mainTr);
-        st->Execute("select DUBLIC_VALUE from TEMP_DUBLIC_VALUES");
-        std::string v;
-        while (st->Fetch()) {
-            if (!st->Get(1, v))
-                values.insert(QByteArray(v.data(), qsizetype(v.size())));
-        }
-    }
-    if (values.isEmpty())
-        return out;
-    // Compared as mail addresses: the engine's form of each record's value, by record.
-    std::map<int, QByteArray> keyOfRecord;
-    if (comparison != DuplicateComparison::Exact) {
-        IBPP::Statement st = IBPP::StatementFactory(db, m_engine->mainTr);
-        st->Execute(Convert(QStringLiteral("select ID, %1 from MAILS where %1 <> ''").arg(key))
-                        .toStdString());
-        std::string v;
-        while (st->Fetch()) {
-            int32_t id = 0;
-            st->Get(1, id);
-            v.clear();
-            if (!st->Get(2, v))
-                keyOfRecord[id] = QByteArray(v.data(), qsizetype(v.size()));
-        }
-    }
-    QString sql = m_listQuery.isEmpty() ? QStringLiteral("select * from Mails ") : m_listQuery;
-    const qsizetype order = sql.indexOf(QStringLiteral(" order by "));
-    if (order >= 0)
-        sql.truncate(order);
-    sql += sql.contains(QStringLiteral(" where ")) ? QStringLiteral(" and ")
-                                                   : QStringLiteral(" where ");
-    sql += QStringLiteral(" (%1 in (select DUBLIC_VALUE from TEMP_DUBLIC_VALUES)) ").arg(key);
-    sql += QStringLiteral(" order by %1, octet_length(%1), ID").arg(key);
-    const int keyField =
-        int(std::find(ColumnNames().begin(), ColumnNames().end(), field) - ColumnNames().begin());
-    IBPP::Statement st = IBPP::StatementFactory(db, m_engine->mainTr);
-    st->Execute(Convert(sql).toStdString());
-    std::string v;
-    while (st->Fetch()) {
-        ListedRecord r;
-        int32_t n = 0;
-        st->Get(1, n);
-        r.id = n;
-        st->Get(2, n);
-        r.sent = n;
-        st->Get(3, n);
-        r.selected = n;
-        QByteArray keyBytes;
-        for (int k = 0; k < kFieldCount; ++k) {
-            v.clear();
-            if (!st->Get(k + 4, v)) {
-                r.fields[size_t(k)] = QString::fromUtf8(v.data(), qsizetype(v.size()));
-                if (k == keyField)
-                    keyBytes = QByteArray(v.data(), qsizetype(v.size()));
-            }
-        }
-        if (comparison != DuplicateComparison::Exact) {
-            const auto it = keyOfRecord.find(r.id);
-            keyBytes = it != keyOfRecord.end() ? it->second : QByteArray();
-        }
-        if (values.contains(keyBytes))
-            out.push_back(std::move(r));
-    }
-    return out;
-} catch (...) {
-    RaiseStoreError();
-}
-
-void TDbData::DeleteRecordEverywhere(int recordId) try {
-    if (!CanWrite())
+void CStoreRecords::DeleteRecordEverywhere(int recordId) try {
+    if (!m_store.CanWrite())
         return;
     DeleteRecord(-1, recordId);
-    Exec(QStringLiteral("delete from GROUP_MAIL where IDMAIL=%1").arg(recordId));
+    m_store.Exec(QStringLiteral("delete from GROUP_MAIL where IDMAIL=%1").arg(recordId));
 } catch (...) {
     RaiseStoreError();
 }
 
-int TDbData::DeleteAllDuplicates(const QString& column, DuplicateComparison comparison) try {
-    const QString field = FieldColumn(column);
-    if (!CanWrite() || field.isEmpty())
+int CStoreRecords::DeleteAllDuplicates(int field, DuplicateComparison comparison) try {
+    if (!m_store.CanWrite() || field < 0 || field >= kFieldCount)
         return 0;
-    const QString key = DuplicateKey(field, comparison);
+    const QString key = DuplicateKey(ColumnNames()[size_t(field)], comparison);
     // The walk of the records in the order of their value: a record whose value equals (byte
     // for byte) the one just before it goes. Empty and NULL values are no shared value; of
     // equal values the oldest record (lowest ID) stays.
@@ -478,102 +264,70 @@ int TDbData::DeleteAllDuplicates(const QString& column, DuplicateComparison comp
     // The engine applies a procedure's new body only when the transaction that altered it
     // commits, so running the procedure inside the main transaction would still run its old
     // body. The procedure is rewritten (kept once saved) and the same body runs as a block,
-    // inside the main transaction, so that Save or discarding decides about the deletions.
-    Exec(QStringLiteral("ALTER PROCEDURE AUTODELDUBLIC AS ") + body);
-    Exec(QStringLiteral("EXECUTE BLOCK AS ") + body);
-    Changed();
+    // inside the main transaction, so that m_store.Save or discarding decides about the deletions.
+    m_store.Exec(QStringLiteral("ALTER PROCEDURE AUTODELDUBLIC AS ") + body);
+    m_store.Exec(QStringLiteral("EXECUTE BLOCK AS ") + body);
+    m_store.Changed();
     return before - CountRecordsOrNone();
 } catch (...) {
     RaiseStoreError();
 }
 
-int TDbData::DeleteRecordsWithoutAddress(const QString& column) try {
-    const QString key = FieldColumn(column);
-    if (!CanWrite() || key.isEmpty())
+int CStoreRecords::DeleteRecordsWithoutAddress(int field) try {
+    if (!m_store.CanWrite() || field < 0 || field >= kFieldCount)
         return 0;
+    const QString key = ColumnNames()[size_t(field)];
     const int before = CountRecordsOrNone();
-    Exec(QStringLiteral(
-             "DELETE FROM MAILS WHERE ID NOT IN (SELECT ID FROM MAILS WHERE %1 LIKE '%@%.%')")
-             .arg(key));
-    Changed();
+    m_store.Exec(
+        QStringLiteral(
+            "DELETE FROM MAILS WHERE ID NOT IN (SELECT ID FROM MAILS WHERE %1 LIKE '%@%.%')")
+            .arg(key));
+    m_store.Changed();
     return before - CountRecordsOrNone();
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::ReplaceInField(int field, const QString& find, const QString& replacement) try {
-    if (!CanWrite() || field < 0 || field >= kFieldCount || find.isEmpty())
+void CUndoPoints::SetUndoPoint(const QString& name) try {
+    if (!m_store.CanWrite())
         return;
-    const QString column = ColumnNames()[size_t(field)];
-    // position() on bytes is case-sensitive; UTF-8 needles only match at character starts.
-    Exec(BulkUpdateStatement(
-        true,
-        QStringLiteral("%1 = replace(%1, %2, %3)")
-            .arg(column, SqlLiteral(find), SqlLiteral(replacement)),
-        QStringLiteral("(position(%1 in %2) > 0)").arg(SqlLiteral(find), column)));
-    Changed();
-    if (RecordCache* const c = Cache()) {
-        int first = -1;
-        int last = -1;
-        for (int r = 0; r < c->rowCount(); ++r) {
-            if (!c->isFetched(r))
-                continue;
-            QString text = c->text(r, field);
-            if (!text.contains(find))
-                continue;
-            text.replace(find, replacement);
-            c->setText(r, field, text);
-            if (first < 0)
-                first = r;
-            last = r;
-        }
-        if (first >= 0 && c->owner())
-            c->owner()->rowsChanged(first, last);
+    m_store.Exec(QStringLiteral("SAVEPOINT ") + name);
+    m_store.m_undoModified[name] = m_store.m_modified.load();
+} catch (...) {
+    RaiseStoreError();
+}
+
+void CUndoPoints::UndoToPoint(const QString& name) try {
+    if (!m_store.CanWrite())
+        return;
+    m_store.Exec(QStringLiteral("ROLLBACK TO SAVEPOINT ") + name);
+    if (const auto it = m_store.m_undoModified.find(name); it != m_store.m_undoModified.end()) {
+        m_store.m_modified.store(it->second);
+        m_store.m_undoModified.erase(it);
     }
 } catch (...) {
     RaiseStoreError();
 }
 
-void TDbData::SetUndoPoint(const QString& name) try {
-    if (!CanWrite())
+void CUndoPoints::ReleaseUndoPoint(const QString& name) try {
+    m_store.m_undoModified.erase(name);
+    if (!m_store.CanWrite())
         return;
-    Exec(QStringLiteral("SAVEPOINT ") + name);
-    m_undoModified[name] = m_modified.load();
-} catch (...) {
-    RaiseStoreError();
-}
-
-void TDbData::UndoToPoint(const QString& name) try {
-    if (!CanWrite())
-        return;
-    Exec(QStringLiteral("ROLLBACK TO SAVEPOINT ") + name);
-    if (const auto it = m_undoModified.find(name); it != m_undoModified.end()) {
-        m_modified.store(it->second);
-        m_undoModified.erase(it);
-    }
-} catch (...) {
-    RaiseStoreError();
-}
-
-void TDbData::ReleaseUndoPoint(const QString& name) try {
-    m_undoModified.erase(name);
-    if (!CanWrite())
-        return;
-    Exec(QStringLiteral("RELEASE SAVEPOINT ") + name);
-    if (m_kind == StoreKind::Server && m_undoModified.empty())
-        CommitServerChange();  // the long command's changes, held back until now
+    m_store.Exec(QStringLiteral("RELEASE SAVEPOINT ") + name);
+    if (m_store.m_kind == StoreKind::Server && m_store.m_undoModified.empty())
+        m_store.CommitServerChange();  // the long command's changes, held back until now
 } catch (...) {
     RaiseStoreError();
 }
 
 // ---- whole-table reads and the import -----------------------------------------------------------
 
-void TDbData::ForEachRecord(RecordView view, RecordOrder order, int onlyField,
-                            const std::function<bool(const StoredRecord&)>& visit) try {
-    if (!CanWrite())
+void CStoreRecords::ForEachRecord(RecordView view, RecordOrder order, int onlyField,
+                                  const std::function<bool(const StoredRecord&)>& visit) try {
+    if (!m_store.CanWrite())
         return;
-    const IBPP::Database db = m_engine->Database();
-    IBPP::Transaction tr = m_engine->mainTr;
+    const IBPP::Database db = m_store.m_engine->Database();
+    IBPP::Transaction tr = m_store.m_engine->mainTr;
     if (view == RecordView::Committed) {
         // the last committed version of a row the main transaction holds changed
         tr = IBPP::TransactionFactory(db, IBPP::AccessMode::Read, IBPP::Isolation::ReadDirty,
@@ -614,11 +368,12 @@ void TDbData::ForEachRecord(RecordView view, RecordOrder order, int onlyField,
     RaiseStoreError();
 }
 
-QStringList TDbData::DistinctFieldValues(int field) try {
+QStringList CStoreRecords::DistinctFieldValues(int field) try {
     QStringList out;
-    if (field < 0 || field >= kFieldCount || !CanWrite())
+    if (field < 0 || field >= kFieldCount || !m_store.CanWrite())
         return out;
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
     st->Execute(QStringLiteral("select distinct %1 from MAILS;")
                     .arg(ColumnNames()[field])
                     .toUtf8()
@@ -634,10 +389,11 @@ QStringList TDbData::DistinctFieldValues(int field) try {
     RaiseStoreError();
 }
 
-int TDbData::HighestRecordId() try {
-    if (!CanWrite())
+int CStoreRecords::HighestRecordId() try {
+    if (!m_store.CanWrite())
         return 0;
-    IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
+    IBPP::Statement st =
+        IBPP::StatementFactory(m_store.m_engine->Database(), m_store.m_engine->mainTr);
     st->Execute("select max(ID) from MAILS;");
     int lastId = 0;
     if (st->Fetch()) {
@@ -652,11 +408,11 @@ int TDbData::HighestRecordId() try {
 }
 
 // The row count no longer shapes the load: every record goes through the same insert.
-std::unique_ptr<RecordImport> TDbData::BeginImport(int /*rows*/, int lockTimeoutSeconds) try {
-    const IBPP::Database db = m_engine->Database();
-    if (!db || !IsOpen())
+std::unique_ptr<RecordImport> CStoreRecords::BeginImport(int /*rows*/, int lockTimeoutSeconds) try {
+    const IBPP::Database db = m_store.m_engine->Database();
+    if (!db || !m_store.IsOpen())
         return nullptr;
-    return std::unique_ptr<RecordImport>(new RecordImport(*this, lockTimeoutSeconds));
+    return std::unique_ptr<RecordImport>(new RecordImport(m_store, lockTimeoutSeconds));
 } catch (...) {
     RaiseStoreError();
 }

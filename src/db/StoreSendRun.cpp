@@ -61,8 +61,8 @@ FlagWrite writeSentFlag(const IBPP::Database& db, int recordId, int outcome, boo
 
 // ---- the send run -----------------------------------------------------------------------------
 
-int TDbData::CountSendSelection(SendSelectionMode mode) {
-    const IBPP::Database db = m_engine->Database();
+int CStoreSendRun::CountSendSelection(SendSelectionMode mode) {
+    const IBPP::Database db = m_store.m_engine->Database();
     if (!db || !db->IsConnected())
         return 0;
     try {
@@ -71,8 +71,9 @@ int TDbData::CountSendSelection(SendSelectionMode mode) {
             db, IBPP::AccessMode::Read, IBPP::Isolation::Concurrency, IBPP::LockResolution::Wait);
         tr->Start();
         IBPP::Statement st = IBPP::StatementFactory(db, tr);
-        st->Execute(Convert(QStringLiteral("select COUNT(ADDRESS) from MAILS ") +
-                            sendSelectionWhere(mode) + QStringLiteral(";"))
+        st->Execute(m_store
+                        .Convert(QStringLiteral("select COUNT(ADDRESS) from MAILS ") +
+                                 sendSelectionWhere(mode) + QStringLiteral(";"))
                         .toStdString());
         int32_t n = 0;
         if (st->Fetch())
@@ -81,14 +82,14 @@ int TDbData::CountSendSelection(SendSelectionMode mode) {
         tr->Commit();
         return std::max(n, 0);
     } catch (const IBPP::Exception& e) {
-        ReportDroppedError("Counting the send selection", e);
+        m_store.ReportDroppedError("Counting the send selection", e);
         return -1;
     }
 }
 
-SendSelection TDbData::LoadSendSelection(SendSelectionMode mode) {
+SendSelection CStoreSendRun::LoadSendSelection(SendSelectionMode mode) {
     SendSelection sel;
-    const IBPP::Database db = m_engine->Database();
+    const IBPP::Database db = m_store.m_engine->Database();
     if (!db || !db->IsConnected())
         return sel;
     const QString where = sendSelectionWhere(mode);
@@ -97,8 +98,9 @@ SendSelection TDbData::LoadSendSelection(SendSelectionMode mode) {
             db, IBPP::AccessMode::Write, IBPP::Isolation::Concurrency, IBPP::LockResolution::Wait);
         tr->Start();
         IBPP::Statement st = IBPP::StatementFactory(db, tr);
-        st->Execute(Convert(QStringLiteral("select COUNT(ADDRESS) from MAILS ") + where +
-                            QStringLiteral(";"))
+        st->Execute(m_store
+                        .Convert(QStringLiteral("select COUNT(ADDRESS) from MAILS ") + where +
+                                 QStringLiteral(";"))
                         .toStdString());
         int32_t n = 0;
         if (st->Fetch())
@@ -107,8 +109,9 @@ SendSelection TDbData::LoadSendSelection(SendSelectionMode mode) {
         sel.ids.reserve(static_cast<size_t>(n));
         for (auto& f : sel.fields)
             f.reserve(static_cast<size_t>(n));
-        st->Execute(Convert(QStringLiteral("select * from MAILS ") + where + QStringLiteral(";"))
-                        .toStdString());
+        st->Execute(
+            m_store.Convert(QStringLiteral("select * from MAILS ") + where + QStringLiteral(";"))
+                .toStdString());
         std::string value;
         int taken = 0;
         while (taken < n && st->Fetch()) {
@@ -135,27 +138,28 @@ SendSelection TDbData::LoadSendSelection(SendSelectionMode mode) {
         return sel;
     } catch (const IBPP::Exception& e) {
         // Half a selection would send to some and not others: hand the run nothing instead.
-        ReportDroppedError("Loading the send selection", e);
+        m_store.ReportDroppedError("Loading the send selection", e);
         SendSelection none;
         none.failed = true;
         return none;
     }
 }
 
-SentFlagResult TDbData::SetSentFlag(int recordId, int outcome) {
-    const IBPP::Database db = m_engine->Database();  // an added reference, taken under the lock
+SentFlagResult CStoreSendRun::SetSentFlag(int recordId, int outcome) {
+    const IBPP::Database db =
+        m_store.m_engine->Database();  // an added reference, taken under the lock
     if (!db || !db->IsConnected())
         return SentFlagResult::NoDatabase;
-    switch (writeSentFlag(db, recordId, outcome, true, Diagnostics())) {
+    switch (writeSentFlag(db, recordId, outcome, true, m_store.Diagnostics())) {
         case FlagWrite::Written: {
-            std::lock_guard<std::mutex> lock(m_pendingMutex);
-            m_pendingOutcomes.erase(recordId);  // a later outcome replaces a kept one
-            m_modified.store(true);
+            std::lock_guard<std::mutex> lock(m_store.m_pendingMutex);
+            m_store.m_pendingOutcomes.erase(recordId);  // a later outcome replaces a kept one
+            m_store.m_modified.store(true);
             return SentFlagResult::Written;
         }
         case FlagWrite::Locked: {
-            std::lock_guard<std::mutex> lock(m_pendingMutex);
-            m_pendingOutcomes[recordId] = outcome;
+            std::lock_guard<std::mutex> lock(m_store.m_pendingMutex);
+            m_store.m_pendingOutcomes[recordId] = outcome;
             return SentFlagResult::Deferred;
         }
         case FlagWrite::Failed:
@@ -164,37 +168,37 @@ SentFlagResult TDbData::SetSentFlag(int recordId, int outcome) {
     return SentFlagResult::Failed;
 }
 
-void TDbData::DeferSentFlag(int recordId, int outcome) {
-    std::lock_guard<std::mutex> lock(m_pendingMutex);
-    m_pendingOutcomes[recordId] = outcome;
+void CStoreSendRun::DeferSentFlag(int recordId, int outcome) {
+    std::lock_guard<std::mutex> lock(m_store.m_pendingMutex);
+    m_store.m_pendingOutcomes[recordId] = outcome;
 }
 
-int TDbData::PendingSentFlags() const {
-    std::lock_guard<std::mutex> lock(m_pendingMutex);
-    return static_cast<int>(m_pendingOutcomes.size());
+int CStoreSendRun::PendingSentFlags() const {
+    std::lock_guard<std::mutex> lock(m_store.m_pendingMutex);
+    return static_cast<int>(m_store.m_pendingOutcomes.size());
 }
 
-int TDbData::WritePendingSentFlags() {
+int CStoreSendRun::WritePendingSentFlags() {
     std::map<int, int> pending;
     {
-        std::lock_guard<std::mutex> lock(m_pendingMutex);
-        pending.swap(m_pendingOutcomes);
+        std::lock_guard<std::mutex> lock(m_store.m_pendingMutex);
+        pending.swap(m_store.m_pendingOutcomes);
     }
-    const IBPP::Database db = m_engine->Database();
-    const DiagnosticSink diagnostics = Diagnostics();
+    const IBPP::Database db = m_store.m_engine->Database();
+    const DiagnosticSink diagnostics = m_store.Diagnostics();
     std::map<int, int> left;
     for (const auto& [id, outcome] : pending) {
         if (!db || !db->IsConnected() ||
             writeSentFlag(db, id, outcome, false, diagnostics) != FlagWrite::Written)
             left.emplace(id, outcome);
         else
-            m_modified.store(true);
+            m_store.m_modified.store(true);
     }
-    std::lock_guard<std::mutex> lock(m_pendingMutex);
+    std::lock_guard<std::mutex> lock(m_store.m_pendingMutex);
     // Outcomes the worker recorded meanwhile are newer than the ones kept here.
     for (const auto& [id, outcome] : left)
-        m_pendingOutcomes.emplace(id, outcome);
-    return static_cast<int>(m_pendingOutcomes.size());
+        m_store.m_pendingOutcomes.emplace(id, outcome);
+    return static_cast<int>(m_store.m_pendingOutcomes.size());
 }
 
 }  // namespace pw::db

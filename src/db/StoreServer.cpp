@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <map>
 
+#include "db/RecipientList.h"
 #include "db/StoreEngine.h"
 #include "resources/Strings.h"
 
@@ -185,7 +186,7 @@ void TDbData::CommitServerChange() {
     }
 }
 
-void TDbData::TellChangedElsewhere(int recordId, int row) {
+void TDbData::TellChangedElsewhere(int recordId, int row, CRecipientList* list) {
     try {
         m_engine->mainTr->RollbackRetain();
     } catch (const IBPP::Exception& e) {
@@ -211,8 +212,8 @@ void TDbData::TellChangedElsewhere(int recordId, int row) {
     } catch (const IBPP::Exception& e) {
         ReportDroppedError("Reading the record changed elsewhere", e);
     }
-    if (RecordCache* cache = Cache(); cache && row >= 0 && row < cache->rowCount())
-        UpdateCachedRow(row, texts);
+    if (list)
+        list->UpdateCachedRow(row, texts);
     inform(m_ui, pw::str(ids::kDbChangedByOther).arg(shown.join(QLatin1Char('\n'))));
 }
 

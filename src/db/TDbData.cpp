@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "db/RecipientList.h"
 #include "db/StoreEngine.h"
 #include "resources/Strings.h"
 
@@ -69,7 +70,12 @@ TDbData::TDbData(DbFolders folders, IUserInteraction& ui)
     : m_folders(std::move(folders)),
       m_ui(ui),
       m_script(creationScript()),
-      m_engine(std::make_unique<Engine>()) {
+      m_engine(std::make_unique<Engine>()),
+      m_records(new CStoreRecords(*this)),
+      m_undoPoints(new CUndoPoints(*this)),
+      m_groups(new CStoreGroups(*this)),
+      m_fieldCaptions(new CStoreCaptions(*this)),
+      m_sendRun(new CStoreSendRun(*this)) {
     for (int i = 0; i < kFieldCount; ++i)
         m_captions[i] = DefaultCaption(i);
 }
@@ -78,9 +84,11 @@ TDbData::~TDbData() {
     // The handles go in order: the lists' statements, main transaction (rolled back),
     // attachment.
     ReleaseList();
-    for (RecordCache* c : m_caches)
-        c->setStore(nullptr);
-    m_caches.clear();
+    for (CRecipientList* l : m_lists) {
+        l->m_store = nullptr;
+        l->Cache().setStore(nullptr);
+    }
+    m_lists.clear();
     m_engine->mainTr.reset();
     m_engine->readTr.reset();
     std::lock_guard<std::mutex> lock(m_engine->dbMutex);
@@ -129,15 +137,6 @@ bool TDbData::CanWrite() const {
 void TDbData::Exec(const QString& sql) {
     IBPP::Statement st = IBPP::StatementFactory(m_engine->Database(), m_engine->mainTr);
     st->ExecuteImmediate(Convert(sql).toStdString());
-}
-
-void TDbData::ExecuteImmediate(const QString& sql) try {
-    if (!CanWrite())
-        return;
-    Exec(sql);
-    Changed();
-} catch (...) {
-    RaiseStoreError();
 }
 
 }  // namespace pw::db

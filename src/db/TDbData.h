@@ -26,6 +26,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "db/ListTerms.h"
 #include "db/RecordCache.h"
 #include "db/ServerLogin.h"
 #include "db/StoreError.h"
@@ -54,7 +55,6 @@ enum class CloseMode { DeleteWorkingCopy, KeepWorkingCopy };
 enum class DuplicateComparison { Exact, MailAddress };
 // A value as the mail-address comparison sees it.
 [[nodiscard]] QString MailAddressKey(const QString& value);
-enum class RowFlag { Sent = 0, Selected = 1 };
 enum class SendSelectionMode { All = 0, Marked = 1, NotSent = 2 };
 // The pages the engine caches for a working copy. A send run reads its recipients once, a
 // page of them at a time: a small cache keeps its memory flat however long the list, where
@@ -74,9 +74,6 @@ enum class SentFlagResult {
 // Default caption of position i (0..19): string 421 + i ("Mail Address", "Name", "field3"...).
 [[nodiscard]] QString DefaultCaption(int position);
 
-// The one way user text reaches SQL: a string literal, quotes doubled ("O'Brien" -> 'O''Brien').
-[[nodiscard]] QString SqlLiteral(const QString& text);
-
 // Records for a send run: N record IDs and 20 arrays of N field texts.
 struct SendSelection {
     int count = 0;
@@ -92,11 +89,6 @@ struct ListedRecord {
     int selected = 0;
     std::array<QString, kFieldCount> fields;
 };
-
-// The column name of a recipient field ("ADDRESS", "NAME", "FIELD3" .. "FIELD20", in any
-// case) as SQL takes it; empty for any other text, so that a name read from a database file
-// never becomes part of a statement.
-[[nodiscard]] QString FieldColumn(const QString& name);
 
 struct GroupInfo {
     int id = -1;
@@ -126,11 +118,148 @@ struct CaptionChange {
 };
 
 class RecordImport;
+class TDbData;
+class CRecipientList;
 
 // Where dropped database errors are told ("<operation> failed: <engine text>").
 using DiagnosticSink = std::function<void(const QString&)>;
 // Tells the sink, or standard error when there is none.
 void ReportDroppedError(const DiagnosticSink& sink, const char* operation, const std::exception& e);
+
+// The records of the store: reads of the whole table, the import, the record form, deletion,
+// counts, duplicates and address checks (main transaction; throw StoreError).
+class CStoreRecords {
+public:
+    // Walks the records (none while closed): visit returns false to stop.
+    void ForEachRecord(RecordView view, RecordOrder order, int onlyField,
+                       const std::function<bool(const StoredRecord&)>& visit);
+    // The distinct non-empty values of field (0..19) in the main transaction; none while
+    // closed or for another field.
+    [[nodiscard]] QStringList DistinctFieldValues(int field);
+    // The highest record ID the main transaction sees (its unsaved records too); 0 for none.
+    [[nodiscard]] int HighestRecordId();
+    // A load of rows new records in a transaction of its own, whose lock waits end after
+    // lockTimeoutSeconds (0: no end); nothing while closed.
+    [[nodiscard]] std::unique_ptr<RecordImport> BeginImport(int rows, int lockTimeoutSeconds);
+
+    // Inserts a record with the ID after the highest one (not the generator), selected and not
+    // sent; empty texts are stored as empty, not NULL. Returns the new ID.
+    int AddRecord(const std::array<QString, kFieldCount>& texts);
+    // Writes the 20 fields of one record; the flags stay as they are.
+    void UpdateRecord(int recordId, const std::array<QString, kFieldCount>& texts);
+
+    // A record that leaves a list's view (deleted, or out of the group shown) leaves its
+    // cache at once, with the owner told.
+    void DeleteRecord(int groupId, int recordId);
+    // The same for many records through one prepared statement; the list is left as it was
+    // for the caller's one refresh of its list.
+    void DeleteRecords(int groupId, const std::vector<int>& recordIds);
+    void DeleteAllRecords();
+    int CountRecords();        // 0 with no database
+    int CountRecordsOrNone();  // -1 with no database
+    [[nodiscard]] int RecordCount() const;
+
+    // Fills TEMP_DUBLIC_VALUES with the non-empty values of the field that more than one
+    // record of the whole table holds (compared as stored bytes, or as mail addresses).
+    // Returns how many distinct values that is. field is 0..19; another does nothing.
+    int FindDuplicateValues(int field, DuplicateComparison comparison = DuplicateComparison::Exact);
+    // Deletes a record and its memberships; it leaves the lists.
+    void DeleteRecordEverywhere(int recordId);
+    // Of each set of records of the whole table that share a non-empty value of the field,
+    // keeps the first the ordered walk gives and deletes the others, through AUTODELDUBLIC's
+    // body (the procedure is rewritten with it as well). Returns the records deleted.
+    int DeleteAllDuplicates(int field, DuplicateComparison comparison = DuplicateComparison::Exact);
+    // Deletes every record of the whole table whose value of the field has no "@" followed
+    // later by a "." (NULL values included). Returns the records deleted.
+    int DeleteRecordsWithoutAddress(int field);
+
+private:
+    friend class TDbData;
+    explicit CStoreRecords(TDbData& store) : m_store(store) {}
+    TDbData& m_store;
+};
+
+// Undo points inside the main transaction, for long commands that may be cancelled (throw
+// StoreError).
+class CUndoPoints {
+public:
+    void SetUndoPoint(const QString& name);
+    void UndoToPoint(const QString& name);
+    void ReleaseUndoPoint(const QString& name);
+
+private:
+    friend class TDbData;
+    explicit CUndoPoints(TDbData& store) : m_store(store) {}
+    TDbData& m_store;
+};
+
+// The groups of records (main transaction; throw StoreError).
+class CStoreGroups {
+public:
+    // Every membership as (group ID, record ID), in the main transaction.
+    [[nodiscard]] std::vector<std::pair<int, int>> ListGroupMemberships();
+    int FindGroupByName(const QString& name);  // -1 if none
+    int AddGroup(const QString& name);         // new ID, -1 with no database
+    void RenameGroup(int groupId, const QString& name);
+    void DeleteGroup(int groupId);
+    void AddToGroup(int groupId, int recordId);  // errors (already a member) are dropped
+    [[nodiscard]] std::vector<GroupInfo> ListGroups();
+
+private:
+    friend class TDbData;
+    explicit CStoreGroups(TDbData& store) : m_store(store) {}
+    TDbData& m_store;
+};
+
+// The captions of the 20 fields.
+class CStoreCaptions {
+public:
+    // Reads MAIL_FIELDS (work transaction) into the caption table and the captions list.
+    void LoadCaptions();
+    // LoadCaptions, then every observer relabels (captionsReloaded).
+    void ReloadCaptions();
+    // Writes the captions list back through the main transaction; errors are dropped.
+    void SaveCaptions();
+    // Writes the changed captions in a transaction of its own (lock waits ending after
+    // lockTimeoutSeconds, 0: no end) and commits it: a field without a row gets one
+    // (ReplaceCaptionRow). Throws StoreError (nothing is committed then). The captions in
+    // memory stay as they were until LoadCaptions.
+    void WriteCaptions(const std::vector<CaptionChange>& changes, int lockTimeoutSeconds);
+    // Caption of field k+1 (k = 0..19) and the list of "COLUMN=caption" entries.
+    [[nodiscard]] const std::array<QString, kFieldCount>& Captions() const;
+    void SetCaption(int position, const QString& caption);
+    [[nodiscard]] const QStringList& CaptionsList() const;
+
+private:
+    friend class TDbData;
+    explicit CStoreCaptions(TDbData& store) : m_store(store) {}
+    TDbData& m_store;
+};
+
+// What a send run reads and writes: its recipients and their outcomes.
+class CStoreSendRun {
+public:
+    [[nodiscard]] SendSelection LoadSendSelection(SendSelectionMode mode);
+    // How many recipients LoadSendSelection(mode) would give now; -1 when it cannot be read.
+    [[nodiscard]] int CountSendSelection(SendSelectionMode mode);
+    // From the send worker: records the outcome (1 sent, 2 not sent) and commits it to the
+    // working copy at once. A row locked by an unsaved change of the main transaction is not
+    // waited for (the wait could only end when the user saves, and it would hold the shared
+    // attachment meanwhile): the outcome is kept, reported, and written by
+    // WritePendingSentFlags, which Save, the discard of ConfirmClose and Close call.
+    SentFlagResult SetSentFlag(int recordId, int outcome);
+    // Keeps an outcome that another attachment (the run's) found locked by an unsaved change:
+    // written as SetSentFlag's deferred ones are. Any thread.
+    void DeferSentFlag(int recordId, int outcome);
+    // Writes the kept outcomes in short transactions of their own; returns how many remain.
+    int WritePendingSentFlags();
+    [[nodiscard]] int PendingSentFlags() const;
+
+private:
+    friend class TDbData;
+    explicit CStoreSendRun(TDbData& store) : m_store(store) {}
+    TDbData& m_store;
+};
 
 // Told when the store reloaded its captions (relabel the controls) and when an open database
 // was (re)opened (the database editor refills its grid).
@@ -225,198 +354,49 @@ public:
 
     // Open, with the main transaction started: the store can read and write.
     [[nodiscard]] bool CanWrite() const;
-    // Runs one statement (UTF-8 converted) in the main transaction and sets the modified flag.
-    void ExecuteImmediate(const QString& sql);
 
-    // ---- whole-table reads and the import (throw StoreError) ----
+    // ---- the parts of the store ----
 
-    // Walks the records (none while closed): visit returns false to stop.
-    void ForEachRecord(RecordView view, RecordOrder order, int onlyField,
-                       const std::function<bool(const StoredRecord&)>& visit);
-    // The distinct non-empty values of field (0..19) in the main transaction; none while
-    // closed or for another field.
-    [[nodiscard]] QStringList DistinctFieldValues(int field);
-    // The highest record ID the main transaction sees (its unsaved records too); 0 for none.
-    [[nodiscard]] int HighestRecordId();
-    // A load of rows new records in a transaction of its own, whose lock waits end after
-    // lockTimeoutSeconds (0: no end); nothing while closed.
-    [[nodiscard]] std::unique_ptr<RecordImport> BeginImport(int rows, int lockTimeoutSeconds);
+    [[nodiscard]] CStoreRecords& Records() { return *m_records; }
+    [[nodiscard]] CUndoPoints& UndoPoints() { return *m_undoPoints; }
+    [[nodiscard]] CStoreGroups& Groups() { return *m_groups; }
+    [[nodiscard]] CStoreCaptions& FieldCaptions() { return *m_fieldCaptions; }
+    [[nodiscard]] const CStoreCaptions& FieldCaptions() const { return *m_fieldCaptions; }
+    [[nodiscard]] CStoreSendRun& SendRun() { return *m_sendRun; }
 
-    // ---- list state and the record cache ----
-
-    // Several grids may be open at once (the editor over the main window's list). The list
-    // state and its statement serve one cache at a time: the one registered last. When it
-    // unregisters (it does so itself when it is destroyed), the one registered before it is
-    // active again and is refilled. Registering a registered cache makes it the active one.
-    void RegisterCache(RecordCache* cache);
-    void UnregisterCache(RecordCache* cache);
-    // The active cache, or none.
-    [[nodiscard]] RecordCache* Cache() const {
-        return m_caches.empty() ? nullptr : m_caches.back();
-    }
-    void SetGroupRestriction(int groupId);
-    [[nodiscard]] int GroupRestriction() const { return m_group; }
-    void AddFilterCondition(const QString& condition);
-    [[nodiscard]] const QString& Filter() const { return m_filter; }
-    void SetOrder(const QString& order);
-    [[nodiscard]] const QString& Order() const { return m_order; }
-    // The last "select * from Mails ..." built by RefreshList.
-    [[nodiscard]] const QString& CurrentListQuery() const { return m_listQuery; }
+    // ---- the lists ----
 
     // The most records a list shows, an import fills and Add Record allows (the preference
     // "RecordLimit", kept within kDefaultRecordLimit..kMaxRecordLimit).
     void SetRecordLimit(int limit);
     [[nodiscard]] int RecordLimit() const { return m_recordLimit; }
-
-    // Reads the IDs of the list, ordered with ID as the last key, into the active cache,
-    // which then reads the first page. Throws StoreError; the cache is told "about to" and
-    // "done" either way (an empty list after a failure). A list longer than the record limit
-    // tells the user, once per open database.
-    void RefreshList();
-    // Never throw: a database error is reported and the result is false. FetchRows reads the
-    // page of the row in the active cache (other rows are read as they are asked for);
-    // FetchAll leaves every row to that.
-    bool FetchRows(int row) noexcept;
-    bool FetchAll() noexcept;
-
-    // The record form brings the active cache up to date after its own statements: a new
-    // record joins the end of the list (false when the cache is full), an edited row takes
-    // its saved texts. Both notify the cache's owner.
-    bool AppendCachedRow(int recordId, int sent, bool selected,
-                         const std::array<QString, kFieldCount>& texts);
-    void UpdateCachedRow(int row, const std::array<QString, kFieldCount>& texts);
-
-    // ---- flags and values (main transaction; throw StoreError) ----
-
-    void SetRowFlag(int row, RowFlag which, int value);
-    // False (after the message) when the text is longer in bytes than the field length.
-    bool SetCell(int row, int gridColumn, const QString& text);
-    // "update Mails set <assignment> <where>"; view: restrict to the current list's where.
-    void BulkUpdate(bool view, const QString& assignment, const QString& condition);
-    // Select All, Select None, Clear Transmission Result: BulkUpdate (view, " <flag> = value ",
-    // " (<flag> <> value) ") with the Sending or Sended column. When the list cannot change by
-    // it (neither the filter nor the order names that flag) every row of the view takes the
-    // value, so the active cache takes it in place of a RefreshList (rows read later too)
-    // and its owner hears of the rows changed: true. False: the caller refreshes the list.
-    [[nodiscard]] bool SetFlagOverView(RowFlag which, int value);
-    // The statement BulkUpdate would run (for tools that show or extend it).
-    [[nodiscard]] QString BulkUpdateStatement(bool view, const QString& assignment,
-                                              const QString& condition) const;
-    // Fields 0..19 of every fetched row exchanged (FetchAll first).
-    void SwapFields(int fieldI, int fieldJ);
+    // Every list reads its view anew (records changed under them). Throws StoreError.
+    void RefreshLists();
+    // The flag update over the whole table (main transaction; throws StoreError).
+    void UpdateFlags(const FlagUpdate& update);
+    // Every record selected, then saved (a file just opened).
     void SelectAllAfterOpen();
-
-    // ---- the record form (main transaction; throw StoreError) ----
-
-    // Inserts a record with the ID after the highest one (not the generator), selected and not
-    // sent; empty texts are stored as empty, not NULL. Returns the new ID.
-    int AddRecord(const std::array<QString, kFieldCount>& texts);
-    // Writes the 20 fields of one record; the flags stay as they are.
-    void UpdateRecord(int recordId, const std::array<QString, kFieldCount>& texts);
-
-    // ---- deletion and counts ----
-
-    // A record that leaves the view (deleted, or out of the group shown) leaves the active
-    // cache at once, with the owner told.
-    void DeleteRecord(int groupId, int recordId);
-    // The same for many records through one prepared statement; the list is left as it was
-    // for the caller's one RefreshList.
-    void DeleteRecords(int groupId, const std::vector<int>& recordIds);
-    void DeleteAllRecords();
-    int CountRecords();        // 0 with no database
-    int CountRecordsOrNone();  // -1 with no database
-    [[nodiscard]] int RecordCount() const { return m_recordCount; }
-
-    // ---- duplicates, address checks, undo points (main transaction; throw StoreError) ----
-
-    // Fills TEMP_DUBLIC_VALUES with the non-empty values of the field that more than one
-    // record of the whole table holds (compared as stored bytes, or as mail addresses).
-    // Returns how many distinct values that is. column is a field column name (FieldColumn);
-    // anything else does nothing.
-    int FindDuplicateValues(const QString& column,
-                            DuplicateComparison comparison = DuplicateComparison::Exact);
-    // The records of the current view whose value is one of those values, by that value, so
-    // that equal values are adjacent.
-    [[nodiscard]] std::vector<ListedRecord> ListDuplicateRecords(
-        const QString& column, DuplicateComparison comparison = DuplicateComparison::Exact);
-    // Deletes a record and its memberships; it leaves the active cache.
-    void DeleteRecordEverywhere(int recordId);
-    // Of each set of records of the whole table that share a non-empty value of the field,
-    // keeps the first the ordered walk gives and deletes the others, through AUTODELDUBLIC's
-    // body (the procedure is rewritten with it as well). Returns the records deleted.
-    int DeleteAllDuplicates(const QString& column,
-                            DuplicateComparison comparison = DuplicateComparison::Exact);
-    // Deletes every record of the whole table whose value of the field has no "@" followed
-    // later by a "." (NULL values included). Returns the records deleted.
-    int DeleteRecordsWithoutAddress(const QString& column);
-    // Replaces every occurrence of find (exact, case-sensitive) by replacement in the field
-    // of every record of the current view, and in the active cache's fetched rows (FetchAll
-    // first). The caller has made sure that no value grows past the field length.
-    void ReplaceInField(int field, const QString& find, const QString& replacement);
-    // Undo points inside the main transaction, for long commands that may be cancelled.
-    void SetUndoPoint(const QString& name);
-    void UndoToPoint(const QString& name);
-    void ReleaseUndoPoint(const QString& name);
-
-    // ---- groups ----
-
-    // Every membership as (group ID, record ID), in the main transaction.
-    [[nodiscard]] std::vector<std::pair<int, int>> ListGroupMemberships();
-    int FindGroupByName(const QString& name);  // -1 if none
-    int AddGroup(const QString& name);         // new ID, -1 with no database
-    void RenameGroup(int groupId, const QString& name);
-    void DeleteGroup(int groupId);
-    void AddToGroup(int groupId, int recordId);  // errors (already a member) are dropped
-    [[nodiscard]] std::vector<GroupInfo> ListGroups();
-
-    // ---- captions ----
-
-    // Reads MAIL_FIELDS (work transaction) into the caption table and the captions list.
-    void LoadCaptions();
-    // LoadCaptions, then every observer relabels (captionsReloaded).
-    void ReloadCaptions();
-    // Writes the captions list back through the main transaction; errors are dropped.
-    void SaveCaptions();
-    // Writes the changed captions in a transaction of its own (lock waits ending after
-    // lockTimeoutSeconds, 0: no end) and commits it: a field without a row gets one
-    // (ReplaceCaptionRow). Throws StoreError (nothing is committed then). The captions in
-    // memory stay as they were until LoadCaptions.
-    void WriteCaptions(const std::vector<CaptionChange>& changes, int lockTimeoutSeconds);
-    // Caption of field k+1 (k = 0..19) and the list of "COLUMN=caption" entries.
-    [[nodiscard]] const std::array<QString, kFieldCount>& Captions() const { return m_captions; }
-    void SetCaption(int position, const QString& caption);
-    [[nodiscard]] const QStringList& CaptionsList() const { return m_captionsList; }
-
-    // ---- the send run ----
-
-    [[nodiscard]] SendSelection LoadSendSelection(SendSelectionMode mode);
-    // How many recipients LoadSendSelection(mode) would give now; -1 when it cannot be read.
-    [[nodiscard]] int CountSendSelection(SendSelectionMode mode);
-    // From the send worker: records the outcome (1 sent, 2 not sent) and commits it to the
-    // working copy at once. A row locked by an unsaved change of the main transaction is not
-    // waited for (the wait could only end when the user saves, and it would hold the shared
-    // attachment meanwhile): the outcome is kept, reported, and written by
-    // WritePendingSentFlags, which Save, the discard of ConfirmClose and Close call.
-    SentFlagResult SetSentFlag(int recordId, int outcome);
-    // Keeps an outcome that another attachment (the run's) found locked by an unsaved change:
-    // written as SetSentFlag's deferred ones are. Any thread.
-    void DeferSentFlag(int recordId, int outcome);
-    // Writes the kept outcomes in short transactions of their own; returns how many remain.
-    int WritePendingSentFlags();
-    [[nodiscard]] int PendingSentFlags() const;
 
 private:
     friend struct StoreHandles;
+    friend class CStoreRecords;
+    friend class CUndoPoints;
+    friend class CStoreGroups;
+    friend class CStoreCaptions;
+    friend class CStoreSendRun;
+    friend class CRecipientList;
     // The engine's handles (db/StoreEngine.h).
     struct Engine;
     QByteArray Convert(const QString& sql) const { return sql.toUtf8(); }
     bool OpenCurrent(bool deleteOnFailure);
     void ReadFieldLength();
-    void ResetListState();
     void ReleaseList();
-    void TellIfTruncated(const RecordCache& cache);
-    void RefreshActiveCache();
+    // The column a list filters or sorts field k by: the captions' own, when it names a field.
+    [[nodiscard]] QString ListColumn(int field) const;
     void Exec(const QString& sql);
+    // A bulk update: on a server in a short transaction of its own (unless an undo point is
+    // open), on a working copy in the main transaction.
+    void RunUpdate(const QString& statement);
     // After each change: marks a working copy modified; on a server commits it (unless an
     // undo point is open: a long command then commits as a whole when it is released).
     void Changed();
@@ -424,7 +404,7 @@ private:
     bool EnsureServerSchema();
     // A write on a server met another desktop's change of the record: the user is told its
     // value now, and the grid shows it.
-    void TellChangedElsewhere(int recordId, int row);
+    void TellChangedElsewhere(int recordId, int row, CRecipientList* list);
 
     DbFolders m_folders;
     IUserInteraction& m_ui;
@@ -442,13 +422,8 @@ private:
     bool m_workingCopyKept = false;
     StoreKind m_kind = StoreKind::WorkingCopy;
 
-    std::vector<RecordCache*> m_caches;  // the last one is active
+    std::vector<CRecipientList*> m_lists;  // in the order they were made
     int m_recordLimit = kDefaultRecordLimit;
-    int m_group = -1;
-    QString m_filter;
-    QString m_order = QStringLiteral(" ID asc ");
-    QString m_listQuery;
-    bool m_toldTruncated = false;
     int m_recordCount = 0;
 
     std::array<QString, kFieldCount> m_captions;
@@ -456,6 +431,12 @@ private:
     mutable std::mutex m_pendingMutex;
     std::map<int, int> m_pendingOutcomes;    // record ID -> outcome not yet written
     std::map<QString, bool> m_undoModified;  // undo point -> modified flag when it was set
+
+    std::unique_ptr<CStoreRecords> m_records;
+    std::unique_ptr<CUndoPoints> m_undoPoints;
+    std::unique_ptr<CStoreGroups> m_groups;
+    std::unique_ptr<CStoreCaptions> m_fieldCaptions;
+    std::unique_ptr<CStoreSendRun> m_sendRun;
 };
 
 }  // namespace pw::db

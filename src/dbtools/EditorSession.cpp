@@ -8,10 +8,10 @@ int AutoAssignRecord(db::TDbData& store, const AutoGroupSetting& setting, int re
                      const std::array<QString, db::kFieldCount>& fields) {
     if (!setting.enabled || setting.field < 0 || setting.field >= db::kFieldCount)
         return -1;
-    const int group = store.FindGroupByName(fields[setting.field]);
+    const int group = store.Groups().FindGroupByName(fields[setting.field]);
     if (group < 0)
         return -1;
-    store.AddToGroup(group, recordId);
+    store.Groups().AddToGroup(group, recordId);
     return group;
 }
 
@@ -21,9 +21,15 @@ EditorSession::EditorSession(db::TDbData& store, IUserInteraction& ui, AutoGroup
       m_store(store),
       m_ui(ui),
       m_grouping(grouping),
-      m_grid(std::make_unique<RecordGridModel>(store)),
+      m_grid(std::make_unique<RecordGridModel>(store, ui)),
       m_groups(std::make_unique<GroupListModel>(store, ui)) {
     connect(m_grid.get(), &RecordGridModel::listRebuilt, this, [this](int) {
+        if (m_grid->cache().truncated() && !m_toldTruncated) {
+            // A file made elsewhere, or a lowered limit: the first rows show, and the user
+            // hears why.
+            m_toldTruncated = true;
+            inform(m_ui, str(ids::kDbTooManyRecords).arg(m_store.RecordLimit()));
+        }
         emit listShown();
         // After a refresh the cursor is on row 0 of its column; the filter commands move it
         // off the rows afterwards.
@@ -44,6 +50,7 @@ void EditorSession::captionsReloaded() {
 }
 
 void EditorSession::databaseOpened() {
+    m_toldTruncated = false;
     m_grid->setFilterOn(false);
     m_groups->setCurrentItem(0);
     m_groups->reload();
@@ -82,7 +89,7 @@ CloseResult EditorSession::close() {
 }
 
 void EditorSession::refresh() {
-    guarded("Refreshing the list", [&] { m_store.RefreshList(); });
+    guarded("Refreshing the list", [&] { list().Refresh(); });
 }
 
 // ---- cursor and cell editor -------------------------------------------------------------------
@@ -126,7 +133,7 @@ void EditorSession::selectGroup(int item) {
     if (item < 0 || item >= m_groups->rowCount())
         item = 0;
     m_groups->setCurrentItem(item);
-    m_store.SetGroupRestriction(m_groups->groupId(item));
+    list().SetGroup(m_groups->groupId(item));
     refresh();
     emit groupChanged(item);
 }
@@ -146,25 +153,10 @@ bool EditorSession::dropRowsOnGroup(int item, const QList<int>& rows) {
 
 // ---- filtering, sorting, selection ------------------------------------------------------------
 
-QString EditorSession::columnName(int gridColumn) const {
-    if (gridColumn == kSentColumn)
-        return QStringLiteral("SENDED");
-    if (gridColumn == kSelectColumn)
-        return QStringLiteral("SENDING");
-    const int field = gridColumn - kFirstFieldColumn;
-    if (field < 0 || field >= db::kFieldCount)
-        return {};
-    const QStringList& list = m_store.CaptionsList();
-    if (field < list.size())
-        return list[field].section(QLatin1Char('='), 0, 0);
-    return db::ColumnNames()[field];
-}
-
 void EditorSession::filteringOn(const FilterChoice& choice) {
     if (choice.field < 0 || choice.field >= db::kFieldCount)
         return;
-    m_store.AddFilterCondition(
-        FilterCondition(columnName(choice.field + kFirstFieldColumn), choice.kind, choice.text));
+    list().AddFilter(choice);
     refresh();
     m_grid->setFilterOn(true);
     setCursor(-1, cursorColumn());
@@ -172,7 +164,7 @@ void EditorSession::filteringOn(const FilterChoice& choice) {
 }
 
 void EditorSession::filteringOff() {
-    m_store.AddFilterCondition({});
+    list().ClearFilter();
     refresh();
     m_grid->setFilterOn(false);
     setCursor(-1, cursorColumn());
@@ -180,18 +172,28 @@ void EditorSession::filteringOff() {
 }
 
 void EditorSession::sort(SortDirection direction) {
-    const QString key = columnName(cursorColumn());
-    if (key.isEmpty())
+    // The cursor's column: a flag, or field column - 2.
+    const int column = cursorColumn();
+    db::ListOrder order;
+    order.direction = direction;
+    if (column == kSentColumn) {
+        order.key = db::SortKey::Sent;
+    } else if (column == kSelectColumn) {
+        order.key = db::SortKey::Selected;
+    } else if (column >= kFirstFieldColumn && column < kGridColumnCount) {
+        order.key = db::SortKey::Field;
+        order.field = column - kFirstFieldColumn;
+    } else {
         return;
-    m_store.SetOrder(QStringLiteral(" %1 %2").arg(key, direction == SortDirection::Ascending
-                                                           ? QStringLiteral("asc")
-                                                           : QStringLiteral("desc")));
+    }
+    list().SetOrder(order);
     refresh();
 }
 
 void EditorSession::setFlagOverView(const char* what, db::RowFlag which, int value) {
     bool inPlace = false;
-    guarded(what, [&] { inPlace = m_store.SetFlagOverView(which, value); });
+    guarded(what,
+            [&] { inPlace = list().SetFlagOverView(which, value) == db::ViewUpdate::InPlace; });
     if (!inPlace) {
         refresh();
         return;
@@ -212,8 +214,8 @@ void EditorSession::selectNone() {
 
 void EditorSession::selectUnsent() {
     guarded("Select Unsent Items", [&] {
-        m_store.BulkUpdate(true, QStringLiteral(" Sending = 1 "), QStringLiteral(" (Sended = 0) "));
-        m_store.BulkUpdate(true, QStringLiteral(" Sending = 0 "), QStringLiteral(" (Sended = 1) "));
+        list().UpdateFlags({db::RowFlag::Selected, 1, db::FlagRows::NotSent, -1});
+        list().UpdateFlags({db::RowFlag::Selected, 0, db::FlagRows::Sent, -1});
     });
     refresh();
 }
@@ -241,8 +243,9 @@ void EditorSession::deleteRecords(const QList<int>& rows) {
             ids << id;
     }
     const int group = m_groups->groupId(selectedGroupItem());
-    guarded("Delete Record",
-            [&] { m_store.DeleteRecords(group, std::vector<int>(ids.begin(), ids.end())); });
+    guarded("Delete Record", [&] {
+        m_store.Records().DeleteRecords(group, std::vector<int>(ids.begin(), ids.end()));
+    });
     m_grid->setCursorCell(0, cursorColumn());
     refresh();
 }
@@ -252,9 +255,9 @@ void EditorSession::swapWith(int offset) {
     const int other = c + offset;
     if (c < kFirstFieldColumn || other < kFirstFieldColumn || other >= kGridColumnCount)
         return;
-    m_store.FetchAll();
+    list().FetchAll();
     guarded("Moving field values",
-            [&] { m_store.SwapFields(c - kFirstFieldColumn, other - kFirstFieldColumn); });
+            [&] { list().SwapFields(c - kFirstFieldColumn, other - kFirstFieldColumn); });
     setCursor(cursorRow(), other);
     emit documentChanged();
 }
@@ -268,12 +271,12 @@ void EditorSession::moveRight() {
 }
 
 void EditorSession::fetchAllRows() {
-    m_store.FetchAll();
+    list().FetchAll();
 }
 
 AddCheck EditorSession::checkAddRecord() {
     int count = 0;
-    guarded("Counting the records", [&] { count = m_store.CountRecords(); });
+    guarded("Counting the records", [&] { count = m_store.Records().CountRecords(); });
     const int limit = m_store.RecordLimit();
     if (count >= limit || m_grid->rowCount() >= limit) {
         m_ui.message(str(ids::kFieldInputTitle), str(ids::kRecordLimitReached).arg(limit),

@@ -25,7 +25,7 @@ struct AutoGroupSetting {
 int AutoAssignRecord(db::TDbData& store, const AutoGroupSetting& setting, int recordId,
                      const std::array<QString, db::kFieldCount>& fields);
 
-enum class SortDirection { Ascending, Descending };
+using SortDirection = db::SortDirection;
 enum class CloseResult { Closed, Cancelled };
 enum class AddCheck { Allowed, Refused };
 
@@ -37,6 +37,8 @@ public:
     ~EditorSession() override;
 
     [[nodiscard]] RecordGridModel& grid() { return *m_grid; }
+    // The grid's own list: its group, filter and order are this window's alone.
+    [[nodiscard]] db::CRecipientList& list() { return m_grid->list(); }
     [[nodiscard]] GroupListModel& groups() { return *m_groups; }
     [[nodiscard]] db::TDbData& store() { return m_store; }
     [[nodiscard]] IUserInteraction& ui() { return m_ui; }
@@ -92,8 +94,6 @@ public:
     void saveDatabase();
 
     [[nodiscard]] QString statusText() const;
-    // The column name of grid column c: SENDED, SENDING, or the field's from the captions list.
-    [[nodiscard]] QString columnName(int gridColumn) const;
 
 signals:
     void cursorMoved(int row, int column);
@@ -124,6 +124,8 @@ private:
     AutoGroupSetting m_grouping;
     std::unique_ptr<RecordGridModel> m_grid;
     std::unique_ptr<GroupListModel> m_groups;
+    // A list longer than the record limit is told once per open database.
+    bool m_toldTruncated = false;
 };
 
 }  // namespace pw::dbtools

@@ -29,7 +29,7 @@ class UndoScope {
 public:
     explicit UndoScope(db::TDbData& store) : m_store(store) {
         m_set = guardedStore(m_store, "Setting an undo point",
-                             [&] { m_store.SetUndoPoint(QLatin1String(kUndoPoint)); });
+                             [&] { m_store.UndoPoints().SetUndoPoint(QLatin1String(kUndoPoint)); });
     }
     ~UndoScope() {
         if (m_set && !m_done)
@@ -39,12 +39,12 @@ public:
     void keep() {
         m_done = true;
         guardedStore(m_store, "Releasing an undo point",
-                     [&] { m_store.ReleaseUndoPoint(QLatin1String(kUndoPoint)); });
+                     [&] { m_store.UndoPoints().ReleaseUndoPoint(QLatin1String(kUndoPoint)); });
     }
     void undo() {
         m_done = true;
         guardedStore(m_store, "Undoing a cancelled command",
-                     [&] { m_store.UndoToPoint(QLatin1String(kUndoPoint)); });
+                     [&] { m_store.UndoPoints().UndoToPoint(QLatin1String(kUndoPoint)); });
     }
 
 private:
@@ -126,18 +126,21 @@ int addressFaultMessage(AddressFault fault) {
 
 // ---- the duplicate list -------------------------------------------------------------------------
 
-DuplicateListModel::DuplicateListModel(db::TDbData& store, int keyField,
+DuplicateListModel::DuplicateListModel(db::TDbData& store, db::CRecipientList& list, int keyField,
                                        db::DuplicateComparison comparison, QObject* parent)
-    : QAbstractTableModel(parent), m_store(store), m_keyField(keyField), m_comparison(comparison) {}
+    : QAbstractTableModel(parent),
+      m_store(store),
+      m_list(list),
+      m_keyField(keyField),
+      m_comparison(comparison) {}
 
 void DuplicateListModel::search() {
     beginResetModel();
     m_rows.clear();
     m_runs.clear();
-    const QString column = db::ColumnNames()[size_t(m_keyField)];
     guardedStore(m_store, "Finding duplicates", [&] {
-        if (m_store.FindDuplicateValues(column, m_comparison) > 0)
-            m_rows = m_store.ListDuplicateRecords(column, m_comparison);
+        if (m_store.Records().FindDuplicateValues(m_keyField, m_comparison) > 0)
+            m_rows = m_list.ListDuplicateRecords(m_keyField, m_comparison);
     });
     // Runs of equal keys, compared as the search compared them.
     const auto key = [this](const db::ListedRecord& r) {
@@ -168,7 +171,8 @@ bool DuplicateListModel::deleteMarked() {
     if (m_markedRow < 0 || m_markedRow >= rowCount())
         return false;
     const int id = m_rows[size_t(m_markedRow)].id;
-    guardedStore(m_store, "Deleting a duplicate", [&] { m_store.DeleteRecordEverywhere(id); });
+    guardedStore(m_store, "Deleting a duplicate",
+                 [&] { m_store.Records().DeleteRecordEverywhere(id); });
     m_markedRow = -1;
     m_markedColumn = -1;
     search();
@@ -227,7 +231,7 @@ QVariant DuplicateListModel::headerData(int section, Qt::Orientation orientation
     if (section == kSelectColumn)
         return str(ids::kGridSelect);
     if (section >= kFirstFieldColumn && section < kGridColumnCount)
-        return m_store.Captions()[size_t(section - kFirstFieldColumn)];
+        return m_store.FieldCaptions().Captions()[size_t(section - kFirstFieldColumn)];
     return {};
 }
 
@@ -251,12 +255,11 @@ ToolOutcome EditorTools::findDuplicates(
     const std::optional<db::DuplicateComparison> comparison = chooseComparison(field);
     if (!comparison)
         return ToolOutcome::Cancelled;
-    DuplicateListModel model(m_session.store(), field, *comparison);
+    DuplicateListModel model(m_session.store(), m_session.list(), field, *comparison);
     model.search();
     if (showWindow)
         showWindow(model);
-    guardedStore(m_session.store(), "Refreshing the list",
-                 [&] { m_session.store().RefreshList(); });
+    guardedStore(m_session.store(), "Refreshing the list", [&] { m_session.list().Refresh(); });
     return ToolOutcome::Done;
 }
 
@@ -270,24 +273,23 @@ ToolOutcome EditorTools::deleteAllDuplicates() {
     const std::optional<db::DuplicateComparison> comparison = chooseComparison(field);
     if (!comparison)
         return ToolOutcome::Cancelled;
-    const QString column = db::ColumnNames()[size_t(field)];
     UndoScope undo(store);
     int deleted = 0;
     if (!undo.ready() || !guardedStore(store, "Deleting duplicates", [&] {
-            deleted = store.DeleteAllDuplicates(column, *comparison);
+            deleted = store.Records().DeleteAllDuplicates(field, *comparison);
         })) {
         undo.undo();
-        guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
+        guardedStore(store, "Refreshing the list", [&] { m_session.list().Refresh(); });
         return ToolOutcome::Failed;
     }
     // Deleted inside the undo point, so that the user decides knowing how many go.
     if (!confirmDeletion(ids::kDeleteDuplicatesTitle, ids::kConfirmDeleteDuplicates, deleted, 0)) {
         undo.undo();
-        guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
+        guardedStore(store, "Refreshing the list", [&] { m_session.list().Refresh(); });
         return deleted > 0 ? ToolOutcome::Cancelled : ToolOutcome::NothingFound;
     }
     undo.keep();
-    guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
+    guardedStore(store, "Refreshing the list", [&] { m_session.list().Refresh(); });
     (void)m_session.ui().message(str(ids::kDeleteDuplicatesTitle), str(ids::kDuplicatesDeleted),
                                  MessageKind::Information);
     return ToolOutcome::Done;
@@ -331,8 +333,7 @@ ToolOutcome EditorTools::checkAddresses() {
     const int column = m_session.cursorColumn();
     if (column < kFirstFieldColumn)
         return ToolOutcome::Refused;
-    db::TDbData& store = m_session.store();
-    store.FetchAll();
+    m_session.list().FetchAll();
     const db::RecordCache& cache = m_session.grid().cache();
     const int field = column - kFirstFieldColumn;
     // From the row after the cursor on, round to the cursor's own row: each run finds the
@@ -363,7 +364,7 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
     const int column = m_session.cursorColumn();
     const int field = column - kFirstFieldColumn;
     const int group = m_session.groups().groupId(m_session.selectedGroupItem());
-    store.FetchAll();
+    m_session.list().FetchAll();
     const db::RecordCache& cache = m_session.grid().cache();
     // The failing records of the view, in grid order; each deletion takes its row out of the
     // grid, so the IDs are collected first.
@@ -380,7 +381,7 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
     progress->setCancellable();
     progress->show();
 
-    const int before = store.CountRecordsOrNone();
+    const int before = store.Records().CountRecordsOrNone();
     int afterView = before;
     UndoScope undo(store);
     bool ok = undo.ready();
@@ -388,7 +389,7 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
     const int step = std::max(1, int(failing.size()) / 100);
     for (size_t i = 0; ok && i < failing.size(); ++i) {
         ok = guardedStore(store, "Deleting an invalid address",
-                          [&] { store.DeleteRecord(group, failing[i]); });
+                          [&] { store.Records().DeleteRecord(group, failing[i]); });
         if (int(i) % step == 0) {
             progress->setPosition(int(i) + 1);
             if (progress->cancelRequested()) {
@@ -398,34 +399,33 @@ ToolOutcome EditorTools::deleteInvalidAddresses() {
         }
     }
     if (ok && !cancelled) {
-        afterView = store.CountRecordsOrNone();
-        ok = guardedStore(store, "Deleting records without an address", [&] {
-            (void)store.DeleteRecordsWithoutAddress(db::ColumnNames()[size_t(field)]);
-        });
+        afterView = store.Records().CountRecordsOrNone();
+        ok = guardedStore(store, "Deleting records without an address",
+                          [&] { (void)store.Records().DeleteRecordsWithoutAddress(field); });
         progress->setPosition(int(failing.size()) + 1);
         cancelled = progress->cancelRequested();
     }
     progress->hide();
     if (!ok || cancelled) {
         undo.undo();
-        guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
+        guardedStore(store, "Refreshing the list", [&] { m_session.list().Refresh(); });
         if (cancelled)
             (void)m_session.ui().message(str(ids::kDeleteInvalidTitle), str(ids::kToolCancelled),
                                          MessageKind::Information);
         return cancelled ? ToolOutcome::Cancelled : ToolOutcome::Failed;
     }
     // Done inside the undo point: what goes is known before the user says yes.
-    const int deleted = before - store.CountRecordsOrNone();
+    const int deleted = before - store.Records().CountRecordsOrNone();
     const int leftGroup = int(failing.size()) - (before - afterView);
     if (!confirmDeletion(ids::kDeleteInvalidTitle, ids::kConfirmDeleteInvalid, deleted,
                          leftGroup)) {
         undo.undo();
-        guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
+        guardedStore(store, "Refreshing the list", [&] { m_session.list().Refresh(); });
         return deleted + leftGroup > 0 ? ToolOutcome::Cancelled : ToolOutcome::NothingFound;
     }
     undo.keep();
     store.SetModified();
-    guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
+    guardedStore(store, "Refreshing the list", [&] { m_session.list().Refresh(); });
     m_session.setCursor(0, column);
     (void)m_session.ui().message(str(ids::kDeleteInvalidTitle), str(ids::kInvalidDeleted),
                                  MessageKind::Information);
@@ -447,9 +447,9 @@ ToolOutcome EditorTools::addGroup(const std::optional<QString>& name) {
     int id = -1;
     bool exists = false;
     if (!guardedStore(store, "Adding a group", [&] {
-            exists = store.FindGroupByName(*name) >= 0;
+            exists = store.Groups().FindGroupByName(*name) >= 0;
             if (!exists)
-                id = store.AddGroup(*name);
+                id = store.Groups().AddGroup(*name);
         }))
         return ToolOutcome::Failed;
     if (exists) {
@@ -476,7 +476,7 @@ ToolOutcome EditorTools::deleteSelectedGroup() {
         return ToolOutcome::Cancelled;
     const int id = m_session.groups().groupId(item);
     if (!guardedStore(m_session.store(), "Deleting a group",
-                      [&] { m_session.store().DeleteGroup(id); }))
+                      [&] { m_session.store().Groups().DeleteGroup(id); }))
         return ToolOutcome::Failed;
     m_session.groups().reload();
     m_session.selectGroup(item - 1);
@@ -510,7 +510,8 @@ int EditorTools::autoGroupAll(int field) {
     progress->setCaption(str(ids::kAutoGroupTitle));
     progress->setText(str(ids::kAutoGroupProgress));
     int total = 0;
-    guardedStore(store, "Counting the records", [&] { total = store.CountRecordsOrNone(); });
+    guardedStore(store, "Counting the records",
+                 [&] { total = store.Records().CountRecordsOrNone(); });
     progress->setRange(0, std::max(total, 0));
     progress->setPosition(0);
     progress->setCancellable();
@@ -523,17 +524,17 @@ int EditorTools::autoGroupAll(int field) {
                         // Names compared exactly, as FindGroupByName does; read once instead of per
                         // record.
                         QHash<QString, int> groups;
-                        for (const db::GroupInfo& g : store.ListGroups()) {
+                        for (const db::GroupInfo& g : store.Groups().ListGroups()) {
                             if (!groups.contains(g.name))
                                 groups.insert(g.name, g.id);
                         }
                         // The pairs that exist already stay as they are (no second membership).
                         QSet<qint64> members;
-                        for (const auto& [g, m] : store.ListGroupMemberships())
+                        for (const auto& [g, m] : store.Groups().ListGroupMemberships())
                             members.insert((qint64(g) << 32) | quint32(m));
                         std::vector<std::pair<int, int>> pairs;
                         int row = 0;
-                        store.ForEachRecord(
+                        store.Records().ForEachRecord(
                             db::RecordView::MainTransaction, db::RecordOrder::Stored, field,
                             [&](const db::StoredRecord& record) {
                                 const std::optional<QByteArray>& value =
@@ -556,7 +557,7 @@ int EditorTools::autoGroupAll(int field) {
                         if (cancelled)
                             return;
                         for (size_t i = 0; i < pairs.size(); ++i) {
-                            store.AddToGroup(pairs[i].first, pairs[i].second);
+                            store.Groups().AddToGroup(pairs[i].first, pairs[i].second);
                             ++added;
                             if (i % 200 == 0 && progress->cancelRequested()) {
                                 cancelled = true;
@@ -583,7 +584,7 @@ FindReplace::FindReplace(EditorSession& session) : m_session(session) {}
 
 bool FindReplace::searchFrom(int row, int column) {
     RecordGridModel& grid = m_session.grid();
-    m_session.store().FetchAll();
+    m_session.list().FetchAll();
     const db::RecordCache& cache = grid.cache();
     for (int r = row; r < cache.rowCount(); ++r) {
         for (int c = (r == row ? column : kFirstFieldColumn); c < kGridColumnCount; ++c) {
@@ -639,11 +640,14 @@ bool FindReplace::replace() {
     if (!text.contains(m_find))
         return false;
     text.replace(m_find, m_replace);
-    bool written = false;
-    // SetCell refuses (with its message) a value longer than the field before writing.
-    guardedStore(m_session.store(), "Replacing",
-                 [&] { written = m_session.store().SetCell(row, column, text); });
-    return written;
+    db::CellWrite written = db::CellWrite::NotWritten;
+    // A value longer than the field is refused before anything is written.
+    guardedStore(m_session.store(), "Replacing", [&] {
+        written = m_session.list().SetCell(row, column - kFirstFieldColumn, text);
+    });
+    if (written == db::CellWrite::TooLong)
+        inform(m_session.ui(), str(ids::kDbFieldTooLong));
+    return written == db::CellWrite::Written;
 }
 
 int FindReplace::replaceAll() {
@@ -652,7 +656,7 @@ int FindReplace::replaceAll() {
     db::TDbData& store = m_session.store();
     IUserInteraction& ui = m_session.ui();
     for (;;) {
-        store.FetchAll();
+        m_session.list().FetchAll();
         const db::RecordCache& cache = m_session.grid().cache();
         const int limit = store.StringFieldLength();
         // Every new value is checked before anything is written.
@@ -668,7 +672,7 @@ int FindReplace::replaceAll() {
                     m_session.setCursor(r, field + kFirstFieldColumn);
                     (void)ui.message(str(ids::kFindReplaceTitle),
                                      str(ids::kReplaceTooLong)
-                                         .arg(store.Captions()[size_t(field)])
+                                         .arg(store.FieldCaptions().Captions()[size_t(field)])
                                          .arg(cache.rowId(r)),
                                      MessageKind::Information);
                     return 0;
@@ -690,8 +694,9 @@ int FindReplace::replaceAll() {
             for (int field = 0; ok && field < db::kFieldCount; ++field) {
                 if (matches[size_t(field)] == 0)
                     continue;
-                ok = guardedStore(store, "Replacing",
-                                  [&] { store.ReplaceInField(field, m_find, m_replace); });
+                ok = guardedStore(store, "Replacing", [&] {
+                    m_session.list().ReplaceInField(field, m_find, m_replace);
+                });
                 progress->setPosition(field + 1);
                 if (progress->cancelRequested()) {
                     cancelled = true;
@@ -701,7 +706,7 @@ int FindReplace::replaceAll() {
             progress->hide();
             if (!ok || cancelled) {
                 undo.undo();
-                guardedStore(store, "Refreshing the list", [&] { store.RefreshList(); });
+                guardedStore(store, "Refreshing the list", [&] { m_session.list().Refresh(); });
                 if (cancelled)
                     (void)ui.message(str(ids::kFindReplaceTitle), str(ids::kToolCancelled),
                                      MessageKind::Information);

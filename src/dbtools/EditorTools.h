@@ -45,8 +45,8 @@ public:
     // the key column's cells by run of equal keys.
     enum class Shade { None, Marked, FirstRun, SecondRun };
 
-    // keyField 0..19.
-    DuplicateListModel(db::TDbData& store, int keyField,
+    // keyField 0..19; the records come from the view of list.
+    DuplicateListModel(db::TDbData& store, db::CRecipientList& list, int keyField,
                        db::DuplicateComparison comparison = db::DuplicateComparison::Exact,
                        QObject* parent = nullptr);
 
@@ -70,6 +70,7 @@ public:
 
 private:
     db::TDbData& m_store;
+    db::CRecipientList& m_list;
     int m_keyField;
     db::DuplicateComparison m_comparison;
     std::vector<db::ListedRecord> m_rows;

@@ -33,7 +33,7 @@ FieldNamesResult SaveFieldNames(db::TDbData& store, IUserInteraction& ui, const 
                                 const std::function<void()>& documentModified, int* badField) {
     if (!store.IsOpen())
         return FieldNamesResult::NoDatabase;
-    const Captions stored = store.Captions();
+    const Captions stored = store.FieldCaptions().Captions();
     const QString problem = CaptionProblem(edited, stored, store.StringFieldLength(), badField);
     if (!problem.isEmpty()) {
         inform(ui, problem);
@@ -47,7 +47,7 @@ FieldNamesResult SaveFieldNames(db::TDbData& store, IUserInteraction& ui, const 
             if (edited[i] != stored[i])
                 changes.push_back({i, edited[i]});
         }
-        store.WriteCaptions(changes, 0);
+        store.FieldCaptions().WriteCaptions(changes, 0);
         store.SetModified();
         changed = !changes.empty();
     } catch (const db::StoreError& e) {
@@ -56,7 +56,7 @@ FieldNamesResult SaveFieldNames(db::TDbData& store, IUserInteraction& ui, const 
         changed = false;
     }
     try {
-        store.ReloadCaptions();
+        store.FieldCaptions().ReloadCaptions();
     } catch (const db::StoreError& e) {
         store.ReportDroppedError("Reloading the field names", e);
     }

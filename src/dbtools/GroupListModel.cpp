@@ -16,7 +16,7 @@ void GroupListModel::reload() {
     beginResetModel();
     m_items.assign(1, {-1, str(ids::kAllRecords)});
     try {
-        for (db::GroupInfo& g : m_store.ListGroups())
+        for (db::GroupInfo& g : m_store.Groups().ListGroups())
             m_items.push_back(std::move(g));
     } catch (const db::StoreError& e) {
         m_store.ReportDroppedError("Listing the groups", e);
@@ -41,7 +41,7 @@ bool GroupListModel::addRecords(int item, const QList<int>& recordIds) {
     if (item <= 0 || item >= int(m_items.size()) || item == m_current || recordIds.isEmpty())
         return false;
     for (int id : recordIds)
-        m_store.AddToGroup(m_items[item].id, id);  // a member already stays as it is
+        m_store.Groups().AddToGroup(m_items[item].id, id);  // a member already stays as it is
     return true;
 }
 
@@ -90,7 +90,7 @@ bool GroupListModel::setData(const QModelIndex& index, const QVariant& value, in
         return false;
     }
     try {
-        m_store.RenameGroup(m_items[index.row()].id, name);
+        m_store.Groups().RenameGroup(m_items[index.row()].id, name);
     } catch (const db::StoreError& e) {
         // the name stays as it was: say why, in the engine's words
         inform(m_ui, str(ids::kGroupRenameFailed).arg(QString::fromUtf8(e.what())));

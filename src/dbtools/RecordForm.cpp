@@ -5,7 +5,7 @@
 namespace pw::dbtools {
 
 RecordForm::RecordForm(EditorSession& editor, RecordFormMode mode)
-    : m_editor(editor), m_mode(mode), m_labels(editor.store().Captions()) {}
+    : m_editor(editor), m_mode(mode), m_labels(editor.store().FieldCaptions().Captions()) {}
 
 QString RecordForm::title() const {
     return str(m_mode == RecordFormMode::Add ? ids::kAddDataTitle : ids::kEditDataTitle);
@@ -54,15 +54,15 @@ SaveOutcome RecordForm::save(const Values& values, int* badField) {
     try {
         int id = -1;
         if (m_mode == RecordFormMode::Add) {
-            id = store.AddRecord(values);
-            if (!store.AppendCachedRow(id, 0, true, values))
-                store.RefreshList();  // past the cache's end: the list is read anew
+            id = store.Records().AddRecord(values);
+            if (!m_editor.list().AppendCachedRow(id, 0, true, values))
+                m_editor.list().Refresh();  // past the cache's end: the list is read anew
             else
                 m_editor.setCursor(grid.rowCount() - 1, m_editor.cursorColumn());
         } else {
             id = grid.data(grid.index(row, 0), RecordGridModel::RecordIdRole).toInt();
-            store.UpdateRecord(id, values);
-            store.UpdateCachedRow(row, values);
+            store.Records().UpdateRecord(id, values);
+            m_editor.list().UpdateCachedRow(row, values);
         }
         AutoAssignRecord(store, m_editor.grouping(), id, values);
     } catch (const db::StoreError& e) {

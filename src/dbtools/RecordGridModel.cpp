@@ -8,17 +8,16 @@
 
 namespace pw::dbtools {
 
-RecordGridModel::RecordGridModel(db::TDbData& store, QObject* parent)
+RecordGridModel::RecordGridModel(db::TDbData& store, IUserInteraction& ui, QObject* parent)
     : QAbstractTableModel(parent),
       m_store(store),
-      m_cache(std::make_unique<db::RecordCache>(this)) {
-    m_store.RegisterCache(m_cache.get());
-}
+      m_ui(ui),
+      m_list(std::make_unique<db::CRecipientList>(store, this)) {}
 
 RecordGridModel::~RecordGridModel() {
-    // Unregistering may refill the list below this one; nothing may reach this model then.
-    m_cache->setOwner(nullptr);
-    m_cache.reset();
+    // The list's going may refill the list below this one; nothing may reach this model then.
+    m_list->Cache().setOwner(nullptr);
+    m_list.reset();
 }
 
 void RecordGridModel::setFilterOn(bool on) {
@@ -44,7 +43,7 @@ void RecordGridModel::setCursorCell(int row, int column) {
 }
 
 int RecordGridModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : m_cache->rowCount();
+    return parent.isValid() ? 0 : cache().rowCount();
 }
 
 int RecordGridModel::columnCount(const QModelIndex& parent) const {
@@ -59,32 +58,32 @@ QVariant RecordGridModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::ToolTipRole:
             if (column == kSentColumn)
-                return m_cache->sent(row) == 1   ? str(ids::kGridSentTip)
-                       : m_cache->sent(row) == 2 ? str(ids::kGridFailedTip)
-                                                 : str(ids::kGridNotSentTip);
+                return cache().sent(row) == 1   ? str(ids::kGridSentTip)
+                       : cache().sent(row) == 2 ? str(ids::kGridFailedTip)
+                                                : str(ids::kGridNotSentTip);
             [[fallthrough]];
         case Qt::DisplayRole:
         case Qt::EditRole:
             if (column >= kFirstFieldColumn)
-                return m_cache->text(row, column - kFirstFieldColumn);
+                return cache().text(row, column - kFirstFieldColumn);
             return {};
         case Qt::CheckStateRole:
             // a recipient that failed for good is no ticked "Sent"
             if (column == kSentColumn) {
-                const int sent = m_cache->sent(row);
+                const int sent = cache().sent(row);
                 return sent == 1 ? Qt::Checked : sent == 2 ? Qt::PartiallyChecked : Qt::Unchecked;
             }
             if (column == kSelectColumn)
-                return m_cache->selected(row) ? Qt::Checked : Qt::Unchecked;
+                return cache().selected(row) ? Qt::Checked : Qt::Unchecked;
             return {};
         case Qt::TextAlignmentRole:
             if (column < kFirstFieldColumn)
                 return int(Qt::AlignCenter);
             return int(Qt::AlignLeft | Qt::AlignVCenter);
         case RecordIdRole:
-            return m_cache->rowId(row);
+            return cache().rowId(row);
         case SentValueRole:
-            return m_cache->sent(row);
+            return cache().sent(row);
         case FilterOnRole:
             return m_filterOn;
         case CursorRole:
@@ -124,10 +123,14 @@ bool RecordGridModel::setData(const QModelIndex& index, const QVariant& value, i
     try {
         if (column == kSelectColumn && role == Qt::CheckStateRole) {
             const bool on = value.toInt() == Qt::Checked;
-            m_store.SetRowFlag(row, db::RowFlag::Selected, on ? 1 : 0);
-            stored = m_cache->selected(row) == on;
+            m_list->SetRowFlag(row, db::RowFlag::Selected, on ? 1 : 0);
+            stored = cache().selected(row) == on;
         } else if (column >= kFirstFieldColumn && role == Qt::EditRole) {
-            stored = m_store.SetCell(row, column, value.toString());
+            const db::CellWrite written =
+                m_list->SetCell(row, column - kFirstFieldColumn, value.toString());
+            if (written == db::CellWrite::TooLong)
+                inform(m_ui, str(ids::kDbFieldTooLong));
+            stored = written == db::CellWrite::Written;
         }
     } catch (const db::StoreError& e) {
         m_store.ReportDroppedError("Writing a grid cell", e);
@@ -149,9 +152,9 @@ QMimeData* RecordGridModel::mimeData(const QModelIndexList& indexes) const {
             rows.insert(i.row());
     QByteArray ids;
     for (int r : rows) {
-        if (!holds(r) || m_cache->rowId(r) < 0)
+        if (!holds(r) || cache().rowId(r) < 0)
             continue;
-        ids += QByteArray::number(m_cache->rowId(r)) + '\n';
+        ids += QByteArray::number(cache().rowId(r)) + '\n';
     }
     auto* mime = new QMimeData;
     mime->setData(kRecordIdsMime, ids);
@@ -168,7 +171,7 @@ QString RecordGridModel::gridHeader(int column) const {
     if (column == kSelectColumn)
         return str(ids::kGridSelect);
     if (column >= kFirstFieldColumn && column < kGridColumnCount)
-        return m_store.Captions()[column - kFirstFieldColumn];
+        return m_store.FieldCaptions().Captions()[column - kFirstFieldColumn];
     return {};
 }
 
@@ -183,16 +186,16 @@ bool RecordGridModel::gridIsCheckColumn(int column) const {
 QString RecordGridModel::gridText(int row, int column) const {
     if (column < kFirstFieldColumn || column >= kGridColumnCount || !holds(row))
         return {};
-    return m_cache->text(row, column - kFirstFieldColumn);
+    return cache().text(row, column - kFirstFieldColumn);
 }
 
 bool RecordGridModel::gridChecked(int row, int column) const {
     if (!holds(row))
         return false;
     if (column == kSentColumn)
-        return m_cache->sent(row) != 0;
+        return cache().sent(row) != 0;
     if (column == kSelectColumn)
-        return m_cache->selected(row);
+        return cache().selected(row);
     return false;
 }
 

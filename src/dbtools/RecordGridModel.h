@@ -9,8 +9,9 @@
 #include <QAbstractTableModel>
 #include <memory>
 
-#include "db/RecordCache.h"
+#include "db/RecipientList.h"
 #include "dbtools/GridSource.h"
+#include "resources/UserInteraction.h"
 
 namespace pw::db {
 class TDbData;
@@ -35,12 +36,13 @@ public:
         CursorRole,                       // bool: the cell is under the cell cursor
     };
 
-    // Makes the cache and registers it with the store (it becomes the active list).
-    explicit RecordGridModel(db::TDbData& store, QObject* parent = nullptr);
+    // Makes the grid's own list of the store; a refused write is told through ui.
+    RecordGridModel(db::TDbData& store, IUserInteraction& ui, QObject* parent = nullptr);
     ~RecordGridModel() override;
 
-    [[nodiscard]] db::RecordCache& cache() { return *m_cache; }
-    [[nodiscard]] const db::RecordCache& cache() const { return *m_cache; }
+    [[nodiscard]] db::CRecipientList& list() { return *m_list; }
+    [[nodiscard]] db::RecordCache& cache() { return m_list->Cache(); }
+    [[nodiscard]] const db::RecordCache& cache() const { return m_list->Cache(); }
     [[nodiscard]] db::TDbData& store() const { return m_store; }
 
     void setFilterOn(bool on);
@@ -60,15 +62,15 @@ public:
     [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
                                       int role) const override;
     [[nodiscard]] Qt::ItemFlags flags(const QModelIndex& index) const override;
-    // "Select" (CheckStateRole) writes SENDING at once; a field (EditRole) writes the cell.
-    // False when the store refused (the cell then shows the stored value again).
+    // "Select" (CheckStateRole) writes the selection flag at once; a field (EditRole) writes the
+    // cell. False when the store refused (the cell then shows the stored value again).
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
     [[nodiscard]] QStringList mimeTypes() const override;
     [[nodiscard]] QMimeData* mimeData(const QModelIndexList& indexes) const override;
     [[nodiscard]] Qt::DropActions supportedDragActions() const override;
 
     // IGridSource
-    [[nodiscard]] int gridRowCount() const override { return m_cache->rowCount(); }
+    [[nodiscard]] int gridRowCount() const override { return cache().rowCount(); }
     [[nodiscard]] int gridColumnCount() const override { return kGridColumnCount; }
     [[nodiscard]] QString gridHeader(int column) const override;
     [[nodiscard]] int gridColumnWidth(int column) const override;
@@ -95,10 +97,11 @@ private:
     void rowsAboutToBeRemoved(int first, int last) override;
     void rowsRemoved(int first, int last) override;
 
-    [[nodiscard]] bool holds(int row) const { return row >= 0 && row < m_cache->rowCount(); }
+    [[nodiscard]] bool holds(int row) const { return row >= 0 && row < cache().rowCount(); }
 
     db::TDbData& m_store;
-    std::unique_ptr<db::RecordCache> m_cache;
+    IUserInteraction& m_ui;
+    std::unique_ptr<db::CRecipientList> m_list;
     bool m_resetting = false;
     bool m_filterOn = false;
     int m_cursorRow = 0;

@@ -64,11 +64,12 @@ ExportOutcome exportDatabase(const DatabaseExportTarget& target, const QStringLi
         file.write(captionLine(captions, target.delimiter));
     if (store && store->IsOpen()) {
         try {
-            store->ForEachRecord(db::RecordView::MainTransaction, db::RecordOrder::Stored,
-                                 db::kAllFields, [&](const db::StoredRecord& record) {
-                                     file.write(exportLine(record.fields, target.delimiter));
-                                     return true;
-                                 });
+            store->Records().ForEachRecord(
+                db::RecordView::MainTransaction, db::RecordOrder::Stored, db::kAllFields,
+                [&](const db::StoredRecord& record) {
+                    file.write(exportLine(record.fields, target.delimiter));
+                    return true;
+                });
         } catch (const db::StoreError& e) {
             file.cancelWriting();
             if (error)

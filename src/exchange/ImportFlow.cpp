@@ -183,11 +183,11 @@ SelectionVerdict ImportFlow::acceptSelection() {
 
 PreviewResult ImportFlow::preparePreview(SteppedProgress& progress) {
     QStringList captions;
-    for (const QString& c : m_store.Captions())
+    for (const QString& c : m_store.FieldCaptions().Captions())
         captions << c;
     int records = 0;
     try {
-        records = m_store.CountRecords();
+        records = m_store.Records().CountRecords();
     } catch (const db::StoreError& e) {
         m_store.ReportDroppedError("Counting the records", e);
     }
@@ -201,11 +201,11 @@ bool ImportFlow::confirmAddressColumn() {
         return true;
     const QString heading = m_session.headings().value(column);
     // one pass, so that a caption holding "%2" stays as it is
-    const QString text =
-        str(ids::kImportAddressColumnOffer)
-            .arg(m_store.Captions()[0], heading.isEmpty() ? QString::number(column + 1) : heading,
-                 QString::number(m_session.addressCount(column)),
-                 QString::number(m_session.dataRowCount()));
+    const QString text = str(ids::kImportAddressColumnOffer)
+                             .arg(m_store.FieldCaptions().Captions()[0],
+                                  heading.isEmpty() ? QString::number(column + 1) : heading,
+                                  QString::number(m_session.addressCount(column)),
+                                  QString::number(m_session.dataRowCount()));
     switch (m_ui.message(str(ids::kImportDataFileCaption), text, MessageKind::YesNoCancel)) {
         case Answer::Yes:
             m_session.moveColumnToFront(column);

@@ -1,15 +1,12 @@
 #include "exchange/ImportSession.h"
 
+#include "db/TDbData.h"
 #include "resources/Strings.h"
 
 namespace pw::exchange {
 
 QString recipientColumnName(int field) {
-    if (field == 0)
-        return QStringLiteral("ADDRESS");
-    if (field == 1)
-        return QStringLiteral("NAME");
-    return QStringLiteral("FIELD%1").arg(field + 1);
+    return field >= 0 && field < kFieldCount ? db::ColumnNames()[size_t(field)] : QString();
 }
 
 QString truncateToFieldLength(const QString& value, int maxBytes) {

@@ -14,7 +14,7 @@
 
 namespace pw::exchange {
 
-// "ADDRESS", "NAME", "FIELD3" .. "FIELD20" for field index 0..19.
+// The store's column name of field index 0..19, as the import names a field it cut.
 [[nodiscard]] QString recipientColumnName(int field);
 
 // The longest prefix of whole characters whose UTF-8 form fits into maxBytes bytes. The

@@ -49,9 +49,9 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
         try {
             // The last ID as the store's own transaction sees it, so that records it added
             // and has not saved yet are not given again.
-            int lastId = store.HighestRecordId();
+            int lastId = store.Records().HighestRecordId();
             const std::unique_ptr<db::RecordImport> load =
-                store.BeginImport(table.rowCount() - first, kImportLockTimeoutSeconds);
+                store.Records().BeginImport(table.rowCount() - first, kImportLockTimeoutSeconds);
             if (!load)
                 return result;
             const bool grouped =
@@ -77,9 +77,9 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
                     auto it = groupIds.find(name.toByteArray());
                     if (it == groupIds.end()) {
                         // The lookup quotes the name as a literal itself (apostrophes doubled).
-                        it = groupIds.insert(
-                            name.toByteArray(),
-                            store.FindGroupByName(QString::fromUtf8(cutUtf8(name, fieldLength))));
+                        it = groupIds.insert(name.toByteArray(),
+                                             store.Groups().FindGroupByName(
+                                                 QString::fromUtf8(cutUtf8(name, fieldLength))));
                     }
                     if (*it >= 0)
                         pairs.emplace_back(*it, id);
@@ -124,7 +124,7 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
     for (const auto& [group, record] : pairs) {
         const int lostBefore = membershipsLost;
         try {
-            store.AddToGroup(group, record);
+            store.Groups().AddToGroup(group, record);
         } catch (const db::StoreError& e) {
             store.ReportDroppedError("import group membership", e);
         }
@@ -139,19 +139,19 @@ StoreResult storeImport(db::TDbData& store, const ImportSession& session,
 
     if (session.firstRecordOption()) {
         const QStringList& headings = session.headings();
-        const auto captions = store.Captions();
+        const auto captions = store.FieldCaptions().Captions();
         try {
             std::vector<db::CaptionChange> changes;
             for (int i = 0; i < kFieldCount && i < headings.size(); ++i) {
                 if (headings[i] != captions[size_t(i)])
                     changes.push_back({i, headings[i]});
             }
-            store.WriteCaptions(changes, kImportLockTimeoutSeconds);
+            store.FieldCaptions().WriteCaptions(changes, kImportLockTimeoutSeconds);
             result.captionsChanged = !changes.empty();
             if (result.captionsChanged)
                 store.SetModified();
             // the field window and the other observers relabel with the new captions
-            store.ReloadCaptions();
+            store.FieldCaptions().ReloadCaptions();
         } catch (const db::StoreError& e) {
             result.captionsFailed = true;
             result.captionsChanged = false;

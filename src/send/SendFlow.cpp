@@ -203,9 +203,9 @@ RunRefusal CSendFlow::check(SendKind kind) {
     m_addressesUnused = false;
     const bool open = m_store && m_store->IsOpen();
     if (open) {
-        m_store->LoadCaptions();
+        m_store->FieldCaptions().LoadCaptions();
         for (int k = 0; k < db::kFieldCount; ++k)
-            m_captions[size_t(k)] = m_store->Captions()[size_t(k)];
+            m_captions[size_t(k)] = m_store->FieldCaptions().Captions()[size_t(k)];
         m_unsubscribe = loadUnsubscribeSettings(*m_store);
     }
 
@@ -320,7 +320,7 @@ std::shared_ptr<IRecipientRows> CSendFlow::selectionRows() const {
 
 int CSendFlow::countRecords() {
     try {
-        return m_store->CountRecordsOrNone();
+        return m_store->Records().CountRecordsOrNone();
     } catch (const db::StoreError& e) {
         m_store->ReportDroppedError("Counting the recipients", e);
         return -1;
@@ -434,7 +434,7 @@ TestMerge askTestRecipient(CSendFlow& flow, IUserInteraction& ui) {
 int CSendFlow::countSelection(db::SendSelectionMode mode) const {
     if (!checked() || m_mode != SendMode::Merge || !m_store || !m_store->IsOpen())
         return 0;
-    const int count = m_store->CountSendSelection(mode);
+    const int count = m_store->SendRun().CountSendSelection(mode);
     QHash<QString, QString> reasons;
     if (count <= 0 || !readSuppressionReasons(reasons).isEmpty() || reasons.isEmpty())
         return count;
@@ -495,11 +495,11 @@ int CSendFlow::failedCount() const {
         return 0;
     int failed = 0;
     try {
-        m_store->ForEachRecord(db::RecordView::MainTransaction, db::RecordOrder::Stored, 0,
-                               [&failed](const db::StoredRecord& r) {
-                                   failed += r.sent == int(Outcome::NotSent) ? 1 : 0;
-                                   return true;
-                               });
+        m_store->Records().ForEachRecord(db::RecordView::MainTransaction, db::RecordOrder::Stored,
+                                         0, [&failed](const db::StoredRecord& r) {
+                                             failed += r.sent == int(Outcome::NotSent) ? 1 : 0;
+                                             return true;
+                                         });
     } catch (const db::StoreError&) {
         return -1;
     }
@@ -949,7 +949,7 @@ RunRefusal CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTransp
         std::shared_ptr<std::atomic<int>> reached = m_reached;
         // Outcome 2 for the suppressed: "not yet sent" does not pick them again.
         for (const SuppressedRecipient& r : m_suppressed)
-            (void)store->SetSentFlag(r.recordId, int(Outcome::NotSent));
+            (void)store->SendRun().SetSentFlag(r.recordId, int(Outcome::NotSent));
         recorder = [store, reached, runDb](int id, Outcome outcome) {
             if (outcome != Outcome::NotYetSent)
                 reached->fetch_add(1);
@@ -958,7 +958,7 @@ RunRefusal CSendFlow::start(ISendProgress& progress, std::unique_ptr<ISendTransp
                     store->SetModified();  // the window's save takes it into the user's file
                     return RecordResult::Recorded;
                 case db::CRunAttachment::OutcomeWrite::Locked:
-                    store->DeferSentFlag(id, int(outcome));
+                    store->SendRun().DeferSentFlag(id, int(outcome));
                     return RecordResult::Recorded;
                 case db::CRunAttachment::OutcomeWrite::RecordGone:
                     return RecordResult::RecordGone;
@@ -1048,7 +1048,7 @@ void CSendFlow::clearEarlierOutcomes(db::CRunAttachment& runDb) {
     for (const int id : *m_ids) {
         if (runDb.WriteOutcome(id, int(Outcome::NotYetSent)) ==
             db::CRunAttachment::OutcomeWrite::Locked)
-            m_store->DeferSentFlag(id, int(Outcome::NotYetSent));
+            m_store->SendRun().DeferSentFlag(id, int(Outcome::NotYetSent));
     }
 }
 

@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "AppTestFolders.h"
+#include "RawStatement.h"
 #include "ScriptedUserInteraction.h"
 #include "SmtpTestServer.h"
 #include "TestEnv.h"
@@ -119,7 +120,8 @@ public:
     // Adds recipients straight into the working database.
     void addRecipients(int count, const QString& domain = QStringLiteral("example.com")) {
         for (int i = 1; i <= count; ++i) {
-            session->store().ExecuteImmediate(
+            pw::test::execute(
+                session->store(),
                 QStringLiteral("insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME) values "
                                "(%1, 0, 1, 'r%1@%2', 'Person %1')")
                     .arg(i)

@@ -83,7 +83,7 @@ private slots:
         doc().htmlTemplateName = QStringLiteral("Sale");
         doc().projectFilePath = m_bed->env.root() + "mail.pzy";
         QVERIFY(test::writeFile(m_bed->folders.mainPreviewFolder() + "index.html", "<html/>"));
-        m_session->store().SetCaption(1, QStringLiteral("Kunde"));
+        m_session->store().FieldCaptions().SetCaption(1, QStringLiteral("Kunde"));
 
         QCOMPARE(documents.applyTemplate("notice"), CDocumentController::TemplateApplied::Applied);
         QCOMPARE(doc().subject, QStringLiteral("ご案内"));
@@ -92,7 +92,7 @@ private slots:
         QVERIFY(!doc().isHtmlMail());
         QVERIFY(doc().projectFilePath.isEmpty());
         QVERIFY(filesInFolder(m_bed->folders.mainPreviewFolder()).isEmpty());
-        QCOMPARE(m_session->store().Captions()[1], QStringLiteral("Name"));
+        QCOMPARE(m_session->store().FieldCaptions().Captions()[1], QStringLiteral("Name"));
         QVERIFY(doc().modified);
 
         doc().modified = false;
@@ -133,10 +133,10 @@ private slots:
     void placeholdersFollowRenamedFields() {
         QFETCH(Answer, answer);
         db::TDbData& store = m_session->store();
-        const auto before = store.Captions();
-        store.SetCaption(1, before[2]);
-        store.SetCaption(2, before[1]);
-        store.SetCaption(0, "Email");
+        const auto before = store.FieldCaptions().Captions();
+        store.FieldCaptions().SetCaption(1, before[2]);
+        store.FieldCaptions().SetCaption(2, before[1]);
+        store.FieldCaptions().SetCaption(0, "Email");
         doc().subject = "[[Name]] [[field3]]";
         doc().htmlTemplateName = "Sale";
         const QString html = m_bed->folders.mainPreviewFolder() + "index.html";

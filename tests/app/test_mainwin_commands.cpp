@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "MainWindowFixture.h"
+#include "RawStatement.h"
 #include "app/ScheduledSend.h"
 #include "resources/Strings.h"
 #include "send/SendLimits.h"
@@ -255,7 +256,7 @@ private slots:
                 f.session->document().projectFilePath = f.env.root() + "later.pzy";
             f.ui.scriptTexts({update.section(' ', 1)});
         } else {
-            f.session->store().ExecuteImmediate(update);
+            pw::test::execute(f.session->store(), update);
         }
         (void)f.session->store().Save(db::SaveMode::Retaining);
         f.find<QLineEdit>("recipient")->setText("[[Mail Address]]");
@@ -331,7 +332,9 @@ private slots:
         QVERIFY(test::readFile(QString(mails[0]).replace(".eml", ".json"))
                     .contains("solo@example.org"));
         // no record was touched by a single send
-        QCOMPARE(f.session->store().LoadSendSelection(db::SendSelectionMode::NotSent).count, 5);
+        QCOMPARE(
+            f.session->store().SendRun().LoadSendSelection(db::SendSelectionMode::NotSent).count,
+            5);
         QCOMPARE(f.ui.choicesAsked().size(), 1);
         QVERIFY(f.ui.choicesAsked()[0].text.startsWith(str(ids::kSummaryComplete)));
         server.stop();
@@ -556,7 +559,9 @@ private slots:
                     .contains(testAddress.toUtf8()));
         // the test mail is sent as typed, and no recipient is marked sent
         QVERIFY(test::readFile(mails[0]).contains("Hello [[Name]]"));
-        QCOMPARE(f.session->store().LoadSendSelection(db::SendSelectionMode::NotSent).count, 4);
+        QCOMPARE(
+            f.session->store().SendRun().LoadSendSelection(db::SendSelectionMode::NotSent).count,
+            4);
     }
 
     void badInputGetsAMessageAndLosesNothing() {

@@ -68,7 +68,7 @@ private slots:
         QCOMPARE(f.shownTitle(), QStringLiteral("Postwick - Untitled"));
         QVERIFY(!f.command(cmd::kDeleteHtmlTemplate)->isEnabled());
         QVERIFY(!QFile::exists(f.folders.mainPreviewFolder() + "index.html"));
-        QCOMPARE(f.session->store().CountRecords(), 0);
+        QCOMPARE(f.session->store().Records().CountRecords(), 0);
         // the sender stays
         QCOMPARE(f.find<QLineEdit>("senderAddress")->text(), QStringLiteral("shop@example.jp"));
 
@@ -82,7 +82,7 @@ private slots:
         QCOMPARE(f.window->Attachments(), QStringList{attachment});
         QCOMPARE(test::readFile(f.folders.mainPreviewFolder() + "logo.png"), QByteArray(300, 'p'));
         QVERIFY(f.command(cmd::kDeleteHtmlTemplate)->isEnabled());
-        QCOMPARE(f.session->store().CountRecords(), 3);
+        QCOMPARE(f.session->store().Records().CountRecords(), 3);
         QCOMPARE(f.shownTitle(), QStringLiteral("Postwick - spring.pzy"));
         QVERIFY(!f.window->DocumentModified());
 

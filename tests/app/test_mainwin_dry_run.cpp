@@ -145,7 +145,7 @@ private slots:
             static_cast<QDialog*>(d)->accept();
         });
         f.command(app::cmd::kEditFieldName)->trigger();
-        QCOMPARE(f.session->store().Captions()[1], QStringLiteral("Customer"));
+        QCOMPARE(f.session->store().FieldCaptions().Captions()[1], QStringLiteral("Customer"));
         f.find<QLineEdit>("recipient")->setText("[[Mail Address]]");
         f.find<QLineEdit>("subject")->setText("For [[Customer]]");
         f.find<QPlainTextEdit>("textBody")->setPlainText("Dear [[Customer]], not [[Name]].");

@@ -7,6 +7,7 @@
 #include <QProgressBar>
 
 #include "MainWindowFixture.h"
+#include "RawStatement.h"
 #include "app/ProjectStore.h"
 #include "app/SendCommand.h"
 #include "app/gui/SendWindows.h"
@@ -33,8 +34,8 @@ QString progressCounter(CPZPtestDlg& w) {
 
 // Records with SENDED = 0 (value 0) or not 0.
 int sentFlags(db::TDbData& store, int value) {
-    const int all = store.LoadSendSelection(db::SendSelectionMode::All).count;
-    const int unsent = store.LoadSendSelection(db::SendSelectionMode::NotSent).count;
+    const int all = store.SendRun().LoadSendSelection(db::SendSelectionMode::All).count;
+    const int unsent = store.SendRun().LoadSendSelection(db::SendSelectionMode::NotSent).count;
     return value == 0 ? unsent : all - unsent;
 }
 
@@ -216,7 +217,7 @@ private slots:
         QCOMPARE(f.ui.askedTexts().last(), str(ids::kRunLocksCommand));
         QCOMPARE(store.WorkingCopyPath(), copy);
         QVERIFY(store.IsOpen());
-        QCOMPARE(store.CountRecords(), 3);
+        QCOMPARE(store.Records().CountRecords(), 3);
         QCOMPARE(test::readFile(project), projectBytes);
 
         QVERIFY(waitRunEnded(*f.window));
@@ -267,7 +268,7 @@ private slots:
         QVERIFY(f.open());
         f.addRecipients(4);
         // an edit of the main transaction, not saved: it holds the rows the run writes
-        f.session->store().ExecuteImmediate("update MAILS set NAME = 'Edited' where ID <= 4");
+        pw::test::execute(f.session->store(), "update MAILS set NAME = 'Edited' where ID <= 4");
         f.find<QLineEdit>("recipient")->setText("[[Mail Address]]");
         MainWindowFixture::answerTransmission();
         f.command(cmd::kSend)->trigger();
@@ -283,8 +284,8 @@ private slots:
         db::TDbData store(db::DbFolders{f.folders.userDataFolder, f.folders.workingCopyFolder}, ui);
         QVERIFY(
             openProject(project, f.env.makeFolder("preview2"), store, CodePage::utf8(), &ui).ok());
-        QCOMPARE(store.LoadSendSelection(db::SendSelectionMode::NotSent).count, 0);
-        QCOMPARE(store.LoadSendSelection(db::SendSelectionMode::All).count, 4);
+        QCOMPARE(store.SendRun().LoadSendSelection(db::SendSelectionMode::NotSent).count, 0);
+        QCOMPARE(store.SendRun().LoadSendSelection(db::SendSelectionMode::All).count, 4);
         store.Close(db::CloseMode::DeleteWorkingCopy);
         server.stop();
     }

@@ -129,9 +129,9 @@ private slots:
         QVERIFY(QFileInfo(chosen + ".pzb").isFile());
         QCOMPARE(f.session->databaseFile(), chosen + ".pzb");
 
-        f.session->store().DeleteAllRecords();
+        f.session->store().Records().DeleteAllRecords();
         QVERIFY(f.session->store().Save(db::SaveMode::Retaining));
-        QCOMPARE(f.session->store().CountRecords(), 0);
+        QCOMPARE(f.session->store().Records().CountRecords(), 0);
         // Open: a file that is no database is refused and the records stay; the saved one
         // replaces the database after the question.
         f.ui.clear();
@@ -153,7 +153,7 @@ private slots:
         QCOMPARE(asked.count(str(ids::kReplaceProjectDatabase)), 2);
         QCOMPARE(asked.count(str(ids::kNotADatabaseFile).arg(junk)), 1);
         QCOMPARE(rowsShown, 3);
-        QCOMPARE(f.session->store().CountRecords(), 3);
+        QCOMPARE(f.session->store().Records().CountRecords(), 3);
         QCOMPARE(f.session->databaseFile(), chosen + ".pzb");
     }
 
@@ -193,7 +193,7 @@ private slots:
         });
         f.command(cmd::kEditFieldName)->trigger();
         QCOMPARE(fields->button(2)->text(), QStringLiteral("City"));
-        QCOMPARE(f.session->store().Captions()[2], QStringLiteral("City"));
+        QCOMPARE(f.session->store().FieldCaptions().Captions()[2], QStringLiteral("City"));
         QVERIFY(f.window->isWindowModified());
     }
 

@@ -9,6 +9,7 @@
 
 #include "AppTestFolders.h"
 #include "MainWindowFixture.h"
+#include "RawStatement.h"
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "app/AppSession.h"
@@ -87,9 +88,9 @@ private slots:
             CAppSession maker(f, f.settingsPath("postwick"), ui);
             QCOMPARE(maker.Start(), CAppSession::StartResult::Ready);
             QCOMPARE(maker.PrepareFreshDocument(), CAppSession::FreshResult::Ready);
-            maker.store().ExecuteImmediate(
-                "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (7, 0, 1, "
-                "'x@example.com')");
+            pw::test::execute(maker.store(),
+                              "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (7, 0, 1, "
+                              "'x@example.com')");
             MailDocument doc;
             doc.subject = "Spring sale";
             QVERIFY(saveProject(project, doc, {}, f.mainPreviewFolder(), maker.store(),
@@ -112,12 +113,12 @@ private slots:
             QCOMPARE(ui.askedTexts().size(), 1);
             QCOMPARE(window.windowTitle(), QStringLiteral("Postwick - Untitled[*]"));
             QVERIFY(!window.isWindowModified());
-            QCOMPARE(session.store().CountRecords(), 0);
+            QCOMPARE(session.store().Records().CountRecords(), 0);
         } else {
             QVERIFY(ui.asked().isEmpty());
             QCOMPARE(window.windowTitle(), QStringLiteral("Postwick - mailing.pzy[*]"));
             QCOMPARE(session.document().subject, QStringLiteral("Spring sale"));
-            QCOMPARE(session.store().CountRecords(), 1);
+            QCOMPARE(session.store().Records().CountRecords(), 1);
         }
         window.close();
     }

@@ -36,7 +36,7 @@ private slots:
                          {QStringLiteral("user%1@example.jp").arg(id), nameOf(id), "O'Brien & Co"});
         }
         // left uncommitted: saving the project must save the store first
-        w.store->SetCaption(1, QString::fromUtf8("お名前"));
+        w.store->FieldCaptions().SetCaption(1, QString::fromUtf8("お名前"));
 
         const QString preview = w.env.makeFolder("tmp/PostwickMainPreview");
         put(preview + "index.html", "<html><body>[[お名前]] 様<img src=\"a.png\"></body></html>");
@@ -76,7 +76,7 @@ private slots:
         expected.projectFilePath = path;
         QVERIFY(read.contents->document == expected);
         QCOMPARE(readFile(preview + "a.png"), noise(20000));
-        QCOMPARE(w.store->CountRecords(), 100);
+        QCOMPARE(w.store->Records().CountRecords(), 100);
         const QStringList names = queryColumn(*w.store, "select NAME from MAILS order by ID");
         QCOMPARE(names.size(), 100);
         QCOMPARE(names.first(), nameOf(1));
@@ -85,7 +85,7 @@ private slots:
                  QStringList{"33"});
         QCOMPARE(queryColumn(*w.store, "select distinct FIELD3 from MAILS"),
                  QStringList{"O'Brien & Co"});
-        QCOMPARE(w.store->Captions()[1], QString::fromUtf8("お名前"));
+        QCOMPARE(w.store->FieldCaptions().Captions()[1], QString::fromUtf8("お名前"));
         QVERIFY(w.ui.asked().isEmpty());
     }
 
@@ -107,12 +107,12 @@ private slots:
         QCOMPARE(read.contents->database, DatabaseOutcome::NotInFile);
         QCOMPARE(w.store->WorkingCopyPath(), copy);
         QVERIFY(w.store->IsOpen());
-        QCOMPARE(w.store->CountRecords(), 1);
+        QCOMPARE(w.store->Records().CountRecords(), 1);
         // a refused file does not touch the store either
         put(path, "mlDB");
         QVERIFY(!openProject(path, preview, *w.store, CodePage::utf8(), &w.ui).ok());
         QCOMPARE(w.store->WorkingCopyPath(), copy);
-        QCOMPARE(w.store->CountRecords(), 1);
+        QCOMPARE(w.store->Records().CountRecords(), 1);
     }
 
 private:

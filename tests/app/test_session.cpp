@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "AppTestFolders.h"
+#include "RawStatement.h"
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "app/AppSession.h"
@@ -225,19 +226,19 @@ private slots:
             const auto a = app.startOnFreshDocument();
             QVERIFY(a);
             db::TDbData& store = a->store();
-            store.ExecuteImmediate(
-                "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (1, 0, 1, "
-                "'a@example.com')");
-            store.ExecuteImmediate(
-                "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (2, 0, 1, "
-                "'b@example.com')");
+            pw::test::execute(store,
+                              "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (1, 0, 1, "
+                              "'a@example.com')");
+            pw::test::execute(store,
+                              "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (2, 0, 1, "
+                              "'b@example.com')");
             MailDocument doc;
             doc.recipientText = "[[Mail Address]]";
             doc.subject = QString::fromUtf8("ご案内");
             // the mail texts are in the code page of the charset setting, as the session reads them
             QVERIFY(app.saveProject(project, doc, store));
             // the run that is killed: record 1 went out, and only the working copy knows
-            QCOMPARE(store.SetSentFlag(1, 1), db::SentFlagResult::Written);
+            QCOMPARE(store.SendRun().SetSentFlag(1, 1), db::SentFlagResult::Written);
             runCopy = store.WorkingCopyPath();
             auto marker = send::CRunMarker::begin(runCopy, project);
             QVERIFY(marker);
@@ -271,7 +272,8 @@ private slots:
         QVERIFY(r.ok());
         QCOMPARE(r.contents->document.subject, QString::fromUtf8("ご案内"));
         QVERIFY(store.Open());
-        const db::SendSelection unsent = store.LoadSendSelection(db::SendSelectionMode::NotSent);
+        const db::SendSelection unsent =
+            store.SendRun().LoadSendSelection(db::SendSelectionMode::NotSent);
         QCOMPARE(unsent.ids, inFlight.isEmpty() ? std::vector<int>{2} : std::vector<int>{});
         store.Close(db::CloseMode::DeleteWorkingCopy);
 

@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include "AppTestFolders.h"
+#include "RawStatement.h"
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
 #include "app/AppSession.h"
@@ -37,9 +38,9 @@ bool age(const QString& path, int seconds) {
 
 void addRecipients(db::TDbData& store, int count) {
     for (int i = 1; i <= count; ++i)
-        store.ExecuteImmediate(QStringLiteral("insert into MAILS (ID, SENDED, SENDING, ADDRESS) "
-                                              "values (%1, 0, 1, 'r%1@example.com')")
-                                   .arg(i));
+        pw::test::execute(store, QStringLiteral("insert into MAILS (ID, SENDED, SENDING, ADDRESS) "
+                                                "values (%1, 0, 1, 'r%1@example.com')")
+                                     .arg(i));
 }
 
 }  // namespace
@@ -133,8 +134,8 @@ private slots:
                 QVERIFY(app.saveProject(project, doc, store));
                 runCopy = store.WorkingCopyPath();
             }
-            QCOMPARE(store.SetSentFlag(1, 1), db::SentFlagResult::Written);
-            QCOMPARE(store.SetSentFlag(2, 2), db::SentFlagResult::Written);
+            QCOMPARE(store.SendRun().SetSentFlag(1, 1), db::SentFlagResult::Written);
+            QCOMPARE(store.SendRun().SetSentFlag(2, 2), db::SentFlagResult::Written);
             if (writtenBack) {
                 QVERIFY(app.saveProject(project, doc, store));
                 QCOMPARE(store.WorkingCopyPath(), runCopy);
@@ -164,7 +165,7 @@ private slots:
         addRecipients(store, 2);
         const QString project = app.env.root() + "mailing.pzy";
         QVERIFY(app.saveProject(project, MailDocument{}, store));
-        QCOMPARE(store.SetSentFlag(2, 1), db::SentFlagResult::Written);
+        QCOMPARE(store.SendRun().SetSentFlag(2, 1), db::SentFlagResult::Written);
         send::InterruptedRun run;
         run.workingCopy = store.WorkingCopyPath();
         run.projectPath = project;

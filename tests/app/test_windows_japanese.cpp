@@ -16,6 +16,7 @@
 
 #include "JapaneseTexts.h"
 #include "MainWindowFixture.h"
+#include "RawStatement.h"
 #include "WidgetTestSupport.h"
 #include "app/Language.h"
 #include "app/gui/BouncesWindow.h"
@@ -390,7 +391,8 @@ private slots:
         f = std::make_unique<MainWindowFixture>("[SETUP]\r\nStartShortcut=0\r\nWrap=1\r\n");
         QVERIFY(f->open());
         for (int i = 1; i <= 3; ++i) {
-            f->session->store().ExecuteImmediate(
+            pw::test::execute(
+                f->session->store(),
                 QStringLiteral("insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME) values "
                                "(%1, 0, 1, 'r%1@example.jp', '%2')")
                     .arg(i)

@@ -14,11 +14,13 @@ count as widget code of their subsystem.
      only logic targets, QtCore, the Qt modules LOGIC_QT_EXTRA names and non-Qt libraries;
      so do the programs LOGIC_PROGRAMS names (checked on the binaries too, when built).
   4. The database engine stays in src/db: no file elsewhere names an engine type (IBPP) or
-     holds a statement (a string literal that reads as SQL); the store's handles
+     holds a statement or a piece of one (a string literal that reads as SQL: a condition,
+     an order, a comparison, a name of the store's tables and columns); the store's handles
      (db/StoreHandles.h) and its engine side (db/StoreEngine.h) reach only src/db and its
      tests, and the engine types no other test or benchmark.
 
 usage: check_layering.py <source dir> [<link graph>]
+       check_layering.py --self-test   (the SQL checks on planted files, row by row)
 """
 import pathlib
 import re
@@ -93,6 +95,24 @@ SQL_LITERAL = re.compile(
     r'execute\s+(block|procedure|statement)\b|(alter|create|drop)\s+(table|index|procedure|'
     r'trigger|generator|domain|view|database)\b)', re.IGNORECASE)
 
+# A piece of a statement: "(%1 containing %2)", " order by NAME", " where ID = 3", " Sending = 1 ",
+# a table or column of the store ("MAILS", "SENDED", "FIELD7"). The operators need blanks on
+# both sides, as statements are written here: "unsaved=1" in a marker file is no SQL.
+SQL_FRAGMENT = re.compile(
+    r"\b(?i:order\s+by)\s+(%\d|[A-Z_][A-Z0-9_]*\b|\w+\s+(?i:asc|desc)\b)"
+    r"|(?i:\b(not\s+)?containing\s+('|%\d|\?|:\w)"
+    r"|\bwhere\s+\(?[\w%.]+\s*(=|<>|<|>|\bin\b|\bis\b|\blike\b|\bcontaining\b)"
+    r"|[\w)]\s+(=|<>|<=|>=)\s+('|\d|%\d|\?|:\w))"
+    r"|\b(SENDED|SENDING|IDGROUP|IDMAIL|GROUP_MAIL|MAIL_FIELDS|MAILS|ORDER_F|DUBLIC_VALUE|"
+    r"TEMP_DUBLIC_VALUES|ADDRESS|FIELD(?:[3-9]|1\d|20)|Sended)\b")
+STRING_LITERAL = re.compile(r'"((?:\\.|[^"\\])*)"')
+
+
+def reads_as_sql(line):
+    if SQL_LITERAL.search(line):
+        return True
+    return any(SQL_FRAGMENT.search(m.group(1)) for m in STRING_LITERAL.finditer(line))
+
 
 def closure(sub):
     seen, todo = set(), list(ORDER[sub])
@@ -154,7 +174,7 @@ def check_engine(root, faults):
                 if ENGINE.search(line):
                     faults.append(f"{rel}:{n}: the database engine's types and handles stay in "
                                   f"src/db: {line.strip()}")
-                elif base == "src" and SQL_LITERAL.search(line):
+                elif base == "src" and not line.lstrip().startswith("//") and reads_as_sql(line):
                     faults.append(f"{rel}:{n}: SQL belongs in src/db: {line.strip()}")
 
 
@@ -228,7 +248,48 @@ def check_links(graph, root, faults):
                 faults.append(f"{binary.name} needs libQt6{so}: a logic program loads no GUI module")
 
 
+# Rows of the self-test: a line planted in src/dbtools of a scratch tree, and whether the check
+# must refuse it.
+SELF_TEST_ROWS = [
+    ("whole statement", 'st.run("select ID from MAILS where ID = 1");', True),
+    ("filter condition", 'return QStringLiteral("(%1 containing %2)").arg(c, v);', True),
+    ("negated filter", 'QStringLiteral("(NAME not containing \'x\')")', True),
+    ("order", 'store.SetOrder(QStringLiteral(" %1 desc").arg(" order by NAME"));', True),
+    ("flag assignment", 'store.BulkUpdate(true, " Sending = 1 ", "");', True),
+    ("where clause", 'cond = " where Sending <> 0";', True),
+    ("column name", 'return QStringLiteral("SENDED");', True),
+    ("table name", 'const char* t = "GROUP_MAIL";', True),
+    ("field column", 'names << "FIELD12";', True),
+    ("user text", 'label->setText("Sending mails, order by date: where to?");', False),
+    ("marker line", 'text += "unsaved=1\\n";', False),
+    ("placeholder", 'subject = "Your order [[field3]]";', False),
+    ("comment", '// the list is read "order by NAME" there', False),
+]
+
+
+def self_test():
+    import tempfile
+    failed = 0
+    for name, code, refused in SELF_TEST_ROWS:
+        with tempfile.TemporaryDirectory() as tmp:
+            root = pathlib.Path(tmp)
+            for base in ("tests", "bench"):
+                (root / base).mkdir()
+            (root / "src" / "dbtools").mkdir(parents=True)
+            (root / "src" / "dbtools" / "Planted.cpp").write_text(code + "\n", encoding="utf-8")
+            faults = []
+            check_engine(root, faults)
+            if bool(faults) != refused:
+                failed += 1
+                print(f"FAIL {name}: {'not refused' if refused else 'refused'}: {code}")
+            else:
+                print(f"PASS {name}")
+    return 1 if failed else 0
+
+
 def main():
+    if sys.argv[1:] == ["--self-test"]:
+        return self_test()
     root = pathlib.Path(sys.argv[1]).resolve()
     faults = []
     check_sources(root / "src", faults)

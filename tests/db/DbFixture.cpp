@@ -26,8 +26,8 @@ void insertRecord(db::TDbData& store, int id, int sended, int sending, const QSt
         values += QStringLiteral(", ") +
                   (fields[k].isNull() ? QStringLiteral("NULL") : db::SqlLiteral(fields[k]));
     }
-    store.ExecuteImmediate(
-        QStringLiteral("insert into MAILS (%1) values (%2)").arg(columns, values));
+    pw::test::execute(store,
+                      QStringLiteral("insert into MAILS (%1) values (%2)").arg(columns, values));
 }
 
 QStringList queryColumn(db::TDbData& store, const QString& sql, Seen seen) {

@@ -4,8 +4,10 @@
 #include <memory>
 
 #include "EngineLockFolder.h"
+#include "RawStatement.h"
 #include "ScriptedUserInteraction.h"
 #include "TestEnv.h"
+#include "db/RecipientList.h"
 #include "db/StoreHandles.h"
 #include "db/TDbData.h"
 

@@ -1,20 +1,22 @@
-// The record cache seam: notices before and after every change of the list, several caches
-// registered at once, rows that join or leave the list without a refresh.
+// The record cache seam: notices before and after every change of the list, several lists
+// of one store at once, rows that join or leave the list without a refresh.
 #include <QtTest>
 
 #include "DbFixture.h"
+#include "db/RecipientList.h"
 
 using namespace pw;
 using pw::test::DbWorld;
 
 namespace {
 
-// A cache registered with the store that writes every notice as a line, with the row count
-// the cache had when it came.
+// A list of the store whose cache writes every notice as a line, with the row count the
+// cache had when it came.
 struct Recorder : db::IRecordCacheOwner {
     QStringList log;
-    db::RecordCache cache{this};
-    explicit Recorder(db::TDbData& store) { store.RegisterCache(&cache); }
+    db::CRecipientList list;
+    db::RecordCache& cache;
+    explicit Recorder(db::TDbData& store) : list(store, this), cache(list.Cache()) {}
     ~Recorder() override { cache.setOwner(nullptr); }  // no notices into a half-destroyed owner
     void note(const QString& what) {
         log << QStringLiteral("%1 [%2]").arg(what).arg(cache.rowCount());
@@ -36,8 +38,9 @@ std::array<QString, db::kFieldCount> texts(const QString& address, const QString
     return t;
 }
 
-QList<int> fetchedIds(db::TDbData& s, db::RecordCache& c) {
-    s.FetchAll();
+QList<int> fetchedIds(db::CRecipientList& l) {
+    l.FetchAll();
+    const db::RecordCache& c = l.Cache();
     QList<int> ids;
     for (int r = 0; r < c.rowCount(); ++r)
         ids << c.rowId(r);
@@ -66,9 +69,9 @@ private slots:
     void refreshIsAnnouncedBeforeTheCacheChanges() {
         Recorder rec(s());
         fill(3);
-        s().RefreshList();
+        rec.list.Refresh();
         test::insertRecord(s(), 4, 0, 1, {"d@x"});
-        s().RefreshList();
+        rec.list.Refresh();
         QCOMPARE(rec.log, QStringList({"about to refresh [0]", "refreshed 3 [3]",
                                        "about to refresh [3]", "refreshed 4 [4]"}));
         rec.log.clear();
@@ -80,53 +83,44 @@ private slots:
         Recorder rec(s());
         db::RecordCache& cache = rec.cache;
         fill(2);
-        s().RefreshList();
+        rec.list.Refresh();
         rec.log.clear();
-        s().SetOrder(QStringLiteral(" NO_SUCH_COLUMN asc"));
-        QVERIFY_THROWS_EXCEPTION(db::StoreError, s().RefreshList());
+        // a text longer than any statement takes
+        rec.list.AddFilter({0, QString(70000, 'x'), db::FilterKind::Include});
+        QVERIFY_THROWS_EXCEPTION(db::StoreError, rec.list.Refresh());
         QCOMPARE(rec.log, QStringList({"about to refresh [2]", "refreshed 0 [0]"}));
-        QVERIFY(s().FetchRows(0));  // nothing to fetch, and nothing thrown
+        QVERIFY(rec.list.FetchRows(0));  // nothing to fetch, and nothing thrown
         QCOMPARE(cache.fetchedCount(), 0);
-        s().SetOrder(QStringLiteral(" ID asc "));
-        s().RefreshList();
+        rec.list.ClearFilter();
+        rec.list.Refresh();
         QCOMPARE(cache.rowCount(), 2);
     }
 
-    void severalCachesTakeTurns() {
+    void severalListsHoldTheirOwnViews() {
         fill(3);
-        auto below = std::make_unique<db::RecordCache>();
-        s().RegisterCache(below.get());
-        s().RefreshList();
-        QCOMPARE(below->rowCount(), 3);
+        auto below = std::make_unique<db::CRecipientList>(s());
+        below->Refresh();
+        QCOMPARE(below->Cache().rowCount(), 3);
         {
-            Recorder rec(s());
-            db::RecordCache& editor = rec.cache;
-            QCOMPARE(s().Cache(), &editor);
-            s().SetGroupRestriction(s().AddGroup("G"));
-            s().RefreshList();
-            QCOMPARE(editor.rowCount(), 0);
-            QCOMPARE(below->rowCount(), 3);  // the inactive cache keeps what it showed
-        }  // the editor's cache unregisters itself; the one below is refilled for the new view
-        QCOMPARE(s().Cache(), below.get());
-        QCOMPARE(below->rowCount(), 0);
-        s().SetGroupRestriction(-1);
-        s().RefreshList();
-        QCOMPARE(fetchedIds(s(), *below), QList<int>({1, 2, 3}));
-
-        // Registering again moves a cache to the top; unregistering twice is harmless.
-        db::RecordCache other;
-        s().RegisterCache(&other);
-        s().RegisterCache(below.get());
-        QCOMPARE(s().Cache(), below.get());
-        s().UnregisterCache(below.get());
-        s().UnregisterCache(below.get());
-        QCOMPARE(s().Cache(), &other);
-        QCOMPARE(other.rowCount(), 3);
-        // A store that goes first leaves its caches unregistered, not dangling.
-        s().RegisterCache(below.get());
+            Recorder editor(s());
+            editor.list.SetGroup(s().Groups().AddGroup("G"));
+            editor.list.Refresh();
+            QCOMPARE(editor.cache.rowCount(), 0);
+            below->Refresh();
+            QCOMPARE(below->Cache().rowCount(), 3);  // its own view, not the other's group
+            s().Groups().AddToGroup(editor.list.Group(), 2);
+            s().Records().DeleteRecord(-1, 1);  // a deleted record leaves every list showing it
+            QCOMPARE(fetchedIds(*below), QList<int>({2, 3}));
+            test::insertRecord(s(), 4, 0, 1, {"d@x"});
+        }  // the last list goes; the one before it is read anew (the other may have changed it)
+        QCOMPARE(fetchedIds(*below), QList<int>({2, 3, 4}));
+        // A store that goes first leaves its lists without it, not dangling.
+        db::CRecipientList other(s());
         w.reset();
-        QCOMPARE(below->store(), nullptr);
-        QCOMPARE(other.store(), nullptr);
+        QCOMPARE(below->Store(), nullptr);
+        QCOMPARE(other.Store(), nullptr);
+        QCOMPARE(other.Cache().store(), nullptr);
+        below->Refresh();  // nothing to read, and nothing thrown
         below.reset();
     }
 
@@ -135,13 +129,13 @@ private slots:
         QTest::addColumn<QString>("order");      // every record has the same NAME (NULL)
         QTest::addColumn<int>("fetchedBefore");  // rows read before the deletion
         QTest::addColumn<int>("deleteId");
-        QTest::newRow("row read") << 5 << " ID asc " << 5 << 2;
-        QTest::newRow("first row") << 5 << " ID asc " << 0 << 1;
-        QTest::newRow("last row") << 5 << " ID asc " << 1 << 5;
-        QTest::newRow("equal sort keys") << 5 << " NAME asc" << 5 << 3;
-        QTest::newRow("equal sort keys, descending") << 5 << " NAME desc" << 0 << 4;
-        QTest::newRow("row not read yet") << 150 << " ID asc " << 0 << 120;
-        QTest::newRow("equal keys, row not read yet") << 150 << " NAME asc" << 0 << 101;
+        QTest::newRow("row read") << 5 << "ID" << 5 << 2;
+        QTest::newRow("first row") << 5 << "ID" << 0 << 1;
+        QTest::newRow("last row") << 5 << "ID" << 1 << 5;
+        QTest::newRow("equal sort keys") << 5 << "NAME asc" << 5 << 3;
+        QTest::newRow("equal sort keys, descending") << 5 << "NAME desc" << 0 << 4;
+        QTest::newRow("row not read yet") << 150 << "ID" << 0 << 120;
+        QTest::newRow("equal keys, row not read yet") << 150 << "NAME asc" << 0 << 101;
     }
     void deletedRecordsLeaveTheListAtOnce() {
         QFETCH(int, records);
@@ -151,13 +145,17 @@ private slots:
         Recorder rec(s());
         db::RecordCache& cache = rec.cache;
         fill(records);
-        s().SetOrder(order);
-        s().RefreshList();
+        rec.list.SetOrder(order == "ID"
+                              ? db::ListOrder{}
+                              : db::ListOrder{db::SortKey::Field, 1,
+                                              order == "NAME desc" ? db::SortDirection::Descending
+                                                                   : db::SortDirection::Ascending});
+        rec.list.Refresh();
         if (fetchedBefore > 0)
-            QVERIFY(s().FetchRows(fetchedBefore - 1));
+            QVERIFY(rec.list.FetchRows(fetchedBefore - 1));
         const int held = cache.rowCount();
         rec.log.clear();
-        s().DeleteRecord(-1, deleteId);
+        s().Records().DeleteRecord(-1, deleteId);
         // Ties go by ID: the record's own row leaves, and no other.
         const int row = deleteId - 1;
         QCOMPARE(rec.log,
@@ -169,53 +167,53 @@ private slots:
         for (int id = 1; id <= records; ++id)
             if (id != deleteId)
                 after << id;
-        QCOMPARE(fetchedIds(s(), cache), after);
+        QCOMPARE(fetchedIds(rec.list), after);
         QCOMPARE(cache.text(0, 0), QStringLiteral("m%1@x").arg(after.first()));
     }
 
     void leavingAnotherGroupKeepsTheRow() {
-        db::RecordCache cache;
-        s().RegisterCache(&cache);
+        db::CRecipientList list(s());
+        const db::RecordCache& cache = list.Cache();
         fill(2);
-        const int shown = s().AddGroup("shown");
-        const int other = s().AddGroup("other");
+        const int shown = s().Groups().AddGroup("shown");
+        const int other = s().Groups().AddGroup("other");
         for (int g : {shown, other})
             for (int id : {1, 2})
-                s().AddToGroup(g, id);
-        s().SetGroupRestriction(shown);
-        s().RefreshList();
-        s().DeleteRecord(other, 1);  // membership of a group not on show: the list stays
+                s().Groups().AddToGroup(g, id);
+        list.SetGroup(shown);
+        list.Refresh();
+        s().Records().DeleteRecord(other, 1);  // membership of a group not on show: the list stays
         QCOMPARE(cache.rowCount(), 2);
-        s().DeleteRecord(shown, 1);
-        QCOMPARE(fetchedIds(s(), cache), QList<int>({2}));
+        s().Records().DeleteRecord(shown, 1);
+        QCOMPARE(fetchedIds(list), QList<int>({2}));
     }
 
     void appendedAndEditedRowsShowWithoutARefresh() {
         Recorder rec(s());
         db::RecordCache& cache = rec.cache;
         fill(150);
-        s().RefreshList();  // the list is only partly read when the record is added
+        rec.list.Refresh();  // the list is only partly read when the record is added
         rec.log.clear();
         test::insertRecord(s(), 151, 0, 1, {"new@x", "New"});
-        QVERIFY(s().AppendCachedRow(151, 0, true, texts("new@x", "New")));
+        QVERIFY(rec.list.AppendCachedRow(151, 0, true, texts("new@x", "New")));
         QCOMPARE(rec.log, QStringList({"insert 150 [150]", "inserted 150 [151]"}));
         QVERIFY(cache.isFetched(150));
         // The rows read later come before it, and the list does not give it a second time.
         QList<int> ids;
         for (int id = 1; id <= 151; ++id)
             ids << id;
-        QCOMPARE(fetchedIds(s(), cache), ids);
+        QCOMPARE(fetchedIds(rec.list), ids);
         QCOMPARE(cache.text(150, 1), QStringLiteral("New"));
         QCOMPARE(cache.selected(150), true);
 
         rec.log.clear();
-        s().UpdateCachedRow(1, texts("two@x", QString::fromUtf8("山田")));
+        rec.list.UpdateCachedRow(1, texts("two@x", QString::fromUtf8("山田")));
         QCOMPARE(rec.log, QStringList({"row 1 [151]"}));
         QCOMPARE(cache.text(1, 1), QString::fromUtf8("山田"));
 
         // Exchanging fields reaches the added row too, in the cache and in the file.
         rec.log.clear();
-        s().SwapFields(0, 1);
+        rec.list.SwapFields(0, 1);
         QCOMPARE(rec.log, QStringList({"rows 0-150 [151]"}));
         QCOMPARE(cache.text(150, 0), QStringLiteral("New"));
         QCOMPARE(test::queryColumn(s(), "select ADDRESS from MAILS where ID = 151",
@@ -235,20 +233,21 @@ private slots:
         QFETCH(int, limit);
         QFETCH(int, listed);
         QFETCH(bool, appended);
-        db::RecordCache cache;
-        s().RegisterCache(&cache);
+        db::CRecipientList list(s());
+        const db::RecordCache& cache = list.Cache();
         if (limit > 0)
             s().SetRecordLimit(limit);
-        s().ExecuteImmediate(QStringLiteral(
-            "execute block as declare i int = 1; begin while (i <= 20000) do begin "
-            "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (:i, 0, 1, 'a'); "
-            "i = i + 1; end end"));
-        s().RefreshList();
+        pw::test::execute(
+            s(), QStringLiteral(
+                     "execute block as declare i int = 1; begin while (i <= 20000) do begin "
+                     "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (:i, 0, 1, 'a'); "
+                     "i = i + 1; end end"));
+        list.Refresh();
         QCOMPARE(cache.rowCount(), listed);
         QCOMPARE(cache.fetchedCount(), db::RecordCache::kBatch);
-        QVERIFY(s().FetchAll());
+        QVERIFY(list.FetchAll());
         QVERIFY(!cache.truncated());
-        QCOMPARE(s().AppendCachedRow(20001, 0, true, texts("x", "y")), appended);
+        QCOMPARE(list.AppendCachedRow(20001, 0, true, texts("x", "y")), appended);
         QCOMPARE(cache.rowCount(), listed + (appended ? 1 : 0));
         QVERIFY(w->ui.asked().isEmpty());
     }

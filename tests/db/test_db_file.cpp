@@ -160,12 +160,13 @@ private slots:
     void newDatabaseGivesTheFirstGroupIdOne() {
         QVERIFY(w->createAndOpen());
         QCOMPARE(w->store->StringFieldLength(), 100);
-        QCOMPARE(w->store->CountRecords(), 0);
-        QVERIFY(w->store->ListGroups().empty());
-        QCOMPARE(w->store->AddGroup("First"), 1);
-        QCOMPARE(w->store->CaptionsList().size(), 20);
-        QCOMPARE(w->store->CaptionsList().first(), QStringLiteral("ADDRESS=Mail Address"));
-        QCOMPARE(w->store->CaptionsList().at(2), QStringLiteral("FIELD3=field3"));
+        QCOMPARE(w->store->Records().CountRecords(), 0);
+        QVERIFY(w->store->Groups().ListGroups().empty());
+        QCOMPARE(w->store->Groups().AddGroup("First"), 1);
+        QCOMPARE(w->store->FieldCaptions().CaptionsList().size(), 20);
+        QCOMPARE(w->store->FieldCaptions().CaptionsList().first(),
+                 QStringLiteral("ADDRESS=Mail Address"));
+        QCOMPARE(w->store->FieldCaptions().CaptionsList().at(2), QStringLiteral("FIELD3=field3"));
     }
 
     void workingCopyNamesSkipExistingFiles() {

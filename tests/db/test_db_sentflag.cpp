@@ -18,7 +18,7 @@ namespace {
 
 db::SentFlagResult fromWorker(db::TDbData& store, int id, int outcome) {
     return std::async(std::launch::async,
-                      [&store, id, outcome] { return store.SetSentFlag(id, outcome); })
+                      [&store, id, outcome] { return store.SendRun().SetSentFlag(id, outcome); })
         .get();
 }
 
@@ -27,7 +27,8 @@ db::SentFlagResult fromWorker(db::TDbData& store, int id, int outcome) {
 class TestDbSentFlag : public QObject {
     Q_OBJECT
     std::unique_ptr<DbWorld> w;
-    std::unique_ptr<db::RecordCache> cache;
+    std::unique_ptr<db::CRecipientList> list;
+    db::RecordCache* cache = nullptr;
     std::mutex diagMutex;
     QStringList diagnostics;
 
@@ -36,9 +37,9 @@ class TestDbSentFlag : public QObject {
 private slots:
     void init() {
         w = std::make_unique<DbWorld>();
-        cache = std::make_unique<db::RecordCache>();
         QVERIFY(w->createAndOpen());
-        s().RegisterCache(cache.get());
+        list = std::make_unique<db::CRecipientList>(s());
+        cache = &list->Cache();
         for (int id = 1; id <= 3; ++id)
             test::insertRecord(s(), id, 0, 1, {QStringLiteral("m%1@x").arg(id)});
         QVERIFY(s().Save(db::SaveMode::Retaining));
@@ -49,13 +50,13 @@ private slots:
         });
     }
     void cleanup() {
+        list.reset();
         w.reset();
-        cache.reset();
     }
 
     void anOutcomeFromTheWorkerIsCommittedAndSeenByTheNextRefresh() {
-        s().RefreshList();
-        s().FetchAll();
+        list->Refresh();
+        list->FetchAll();
         QCOMPARE(cache->sent(0), 0);
         // The main transaction holds an unrelated change the whole time.
         test::insertRecord(s(), 99, 0, 1, {"pending@x"});
@@ -65,8 +66,8 @@ private slots:
         // Committed at once: another transaction sees it, but not the pending insert.
         QCOMPARE(queryColumn(s(), "select ID || ':' || SENDED from MAILS order by ID"),
                  (QStringList{"1:1", "2:2", "3:0"}));
-        s().RefreshList();
-        s().FetchAll();
+        list->Refresh();
+        list->FetchAll();
         QCOMPARE(cache->rowCount(), 4);
         QCOMPARE(cache->sent(0), 1);
         QCOMPARE(cache->sent(1), 2);
@@ -84,11 +85,11 @@ private slots:
     }
 
     void aRowWithAnUnsavedChangeDoesNotStopTheRun() {
-        s().RefreshList();
-        s().SetRowFlag(0, db::RowFlag::Selected, 0);  // unsaved change of record 1
+        list->Refresh();
+        list->SetRowFlag(0, db::RowFlag::Selected, 0);  // unsaved change of record 1
         // deferred rather than waited for: a write that waited for the lock would never end
         QCOMPARE(fromWorker(s(), 1, 1), db::SentFlagResult::Deferred);
-        QCOMPARE(s().PendingSentFlags(), 1);
+        QCOMPARE(s().SendRun().PendingSentFlags(), 1);
         {
             std::lock_guard<std::mutex> lock(diagMutex);
             QCOMPARE(diagnostics.size(), 1);
@@ -101,7 +102,7 @@ private slots:
                  (QStringList{"1:0", "2:2", "3:0"}));
         // The save frees the row and writes the kept outcome with it.
         QVERIFY(s().Save(db::SaveMode::Retaining));
-        QCOMPARE(s().PendingSentFlags(), 0);
+        QCOMPARE(s().SendRun().PendingSentFlags(), 0);
         QCOMPARE(
             queryColumn(s(), "select ID || ':' || SENDED || ':' || SENDING from MAILS order by ID"),
             (QStringList{"1:1:0", "2:2:1", "3:0:1"}));
@@ -125,8 +126,8 @@ private slots:
         QFETCH(QString, first);
         using W = db::CRunAttachment::OutcomeWrite;
         if (W(firstResult) == W::Locked) {
-            s().RefreshList();
-            s().SetRowFlag(0, db::RowFlag::Selected, 0);  // unsaved change of record 1
+            list->Refresh();
+            list->SetRowFlag(0, db::RowFlag::Selected, 0);  // unsaved change of record 1
         }
         db::CRunAttachment run(s().WorkingCopyPath(), {});
         QCOMPARE(int(run.WriteOutcome(firstId, 1)), firstResult);
@@ -140,16 +141,16 @@ private slots:
     }
 
     void aKeptOutcomeSurvivesDiscardingTheUsersChanges() {
-        s().RefreshList();
-        s().SetRowFlag(2, db::RowFlag::Sent, 0);  // record 3
+        list->Refresh();
+        list->SetRowFlag(2, db::RowFlag::Sent, 0);  // record 3
         QCOMPARE(fromWorker(s(), 3, 2), db::SentFlagResult::Deferred);
         w->ui.script({Answer::No});
         QVERIFY(s().ConfirmClose());
-        QCOMPARE(s().PendingSentFlags(), 0);
+        QCOMPARE(s().SendRun().PendingSentFlags(), 0);
         QCOMPARE(queryColumn(s(), "select SENDED from MAILS where ID = 3"), QStringList{"2"});
 
-        s().RefreshList();
-        s().SetRowFlag(1, db::RowFlag::Selected, 0);  // record 2
+        list->Refresh();
+        list->SetRowFlag(1, db::RowFlag::Selected, 0);  // record 2
         QCOMPARE(fromWorker(s(), 2, 1), db::SentFlagResult::Deferred);
         const QString copy = s().WorkingCopyPath();
         s().Close(db::CloseMode::KeepWorkingCopy);

@@ -129,18 +129,20 @@ private slots:
         QCOMPARE(committed(*bob.store, "ADDRESS", 3), QStringLiteral("r3@example.org"));
 
         if (scene == Scene::TwoStoresEdit) {
-            db::RecordCache annGrid;
-            db::RecordCache bobGrid;
-            ann.store->RegisterCache(&annGrid);
-            bob.store->RegisterCache(&bobGrid);
-            ann.store->RefreshList();
-            bob.store->RefreshList();
-            QVERIFY(ann.store->SetCell(0, 2, QStringLiteral("ann@example.org")));
+            db::CRecipientList annList(*ann.store);
+            db::CRecipientList bobList(*bob.store);
+            const db::RecordCache& annGrid = annList.Cache();
+            const db::RecordCache& bobGrid = bobList.Cache();
+            annList.Refresh();
+            bobList.Refresh();
+            QCOMPARE(annList.SetCell(0, 0, QStringLiteral("ann@example.org")),
+                     db::CellWrite::Written);
             // another field of the same record is no conflict
-            QVERIFY(bob.store->SetCell(0, 3, QStringLiteral("Bobby")));
+            QCOMPARE(bobList.SetCell(0, 1, QStringLiteral("Bobby")), db::CellWrite::Written);
             QVERIFY(bob.ui.askedTexts().isEmpty());
             // the address Bob sees is stale: told with the value now, not overwritten
-            QVERIFY(!bob.store->SetCell(0, 2, QStringLiteral("bob@example.org")));
+            QCOMPARE(bobList.SetCell(0, 0, QStringLiteral("bob@example.org")),
+                     db::CellWrite::ChangedElsewhere);
             QCOMPARE(bob.ui.askedTexts().size(), 1);
             QVERIFY2(bob.ui.askedTexts()[0].contains(QStringLiteral("ann@example.org")),
                      qPrintable(bob.ui.askedTexts()[0]));
@@ -148,10 +150,11 @@ private slots:
             QCOMPARE(committed(*bob.store, "ADDRESS", 1), QStringLiteral("ann@example.org"));
             QCOMPARE(committed(*ann.store, "NAME", 1), QStringLiteral("Bobby"));
             // now that Bob sees it, his change goes through
-            QVERIFY(bob.store->SetCell(0, 2, QStringLiteral("bob@example.org")));
+            QCOMPARE(bobList.SetCell(0, 0, QStringLiteral("bob@example.org")),
+                     db::CellWrite::Written);
             QCOMPARE(committed(*ann.store, "ADDRESS", 1), QStringLiteral("bob@example.org"));
             // a deselect of the whole list is everybody's at once, and Ann's grid shows it
-            QVERIFY(ann.store->SetFlagOverView(db::RowFlag::Selected, 0));
+            QCOMPARE(annList.SetFlagOverView(db::RowFlag::Selected, 0), db::ViewUpdate::InPlace);
             QCOMPARE(queryColumn(*bob.store, "select SENDING from MAILS order by ID"),
                      (QStringList{"0", "0", "0"}));
             QVERIFY(!annGrid.selected(0));
@@ -209,7 +212,8 @@ private slots:
             QCOMPARE(annRun.WriteOutcome(1, 1), db::CRunAttachment::OutcomeWrite::Written);
             // the outcome is on the server as it happens; Bob edits meanwhile
             QCOMPARE(committed(*bob.store, "SENDED", 1), QStringLiteral("1"));
-            bob.store->ExecuteImmediate(QStringLiteral("update MAILS set NAME = 'B' where ID = 2"));
+            pw::test::execute(*bob.store,
+                              QStringLiteral("update MAILS set NAME = 'B' where ID = 2"));
             DbWorld cat;
             QVERIFY(cat.store->OpenServer(on(kCat, list)));
             db::CRunAttachment catRun(cat.store->WorkingCopyPath(), {});

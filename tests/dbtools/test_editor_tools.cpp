@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include "EditorFixture.h"
+#include "RawStatement.h"
 #include "WidgetTestSupport.h"
 #include "dbtools/EditorTools.h"
 #include "dbtools/gui/d_EditDialog.h"
@@ -167,8 +168,8 @@ private slots:
               {"髙@x.jp"},
               {"髙@x.jp"},
               {"a@x.jp"}});
-        s().ExecuteImmediate("insert into GROUPS (ID, NAME, NOTES) values (1, 'G', '')");
-        s().ExecuteImmediate("insert into GROUP_MAIL (IDGROUP, IDMAIL) values (1, 3)");
+        pw::test::execute(s(), "insert into GROUPS (ID, NAME, NOTES) values (1, 'G', '')");
+        pw::test::execute(s(), "insert into GROUP_MAIL (IDGROUP, IDMAIL) values (1, 3)");
         cursor(0, 2);
         const QString exactly = str(ids::kCompareExactly);
         w->ui.scriptChoices({exactly, exactly});
@@ -279,9 +280,10 @@ private slots:
 
     void deleteInvalidInGroupAndWholeTable() {
         open({{"a@x.jp"}, {"b@@x.jp"}, {"c, d@x.jp"}, {"no address"}, {QString()}, {"e@x.jp"}});
-        s().ExecuteImmediate("insert into GROUPS (ID, NAME, NOTES) values (1, 'G', '')");
+        pw::test::execute(s(), "insert into GROUPS (ID, NAME, NOTES) values (1, 'G', '')");
         for (int id : {1, 2, 3})
-            s().ExecuteImmediate(
+            pw::test::execute(
+                s(),
                 QStringLiteral("insert into GROUP_MAIL (IDGROUP, IDMAIL) values (1, %1)").arg(id));
         dlg->session().groups().reload();
         dlg->session().selectGroup(1);
@@ -348,7 +350,7 @@ private slots:
         w = std::make_unique<DbWorld>();
         QVERIFY(w->createAndOpen());
         test::fillRecords(s(), 5000);
-        s().ExecuteImmediate("update MAILS set ADDRESS = 'bad' where mod(ID, 2) = 0");
+        pw::test::execute(s(), "update MAILS set ADDRESS = 'bad' where mod(ID, 2) = 0");
         QVERIFY(s().Save(db::SaveMode::Retaining));
         dlg = std::make_unique<d_EditDialog>(s(), w->ui, EditorOptions{});
         cursor(0, 2);
@@ -467,7 +469,7 @@ private slots:
               {"b@x.jp", "Team B"},
               {"c@x.jp", "team a"},
               {"d@x.jp", "Team A"}});
-        s().ExecuteImmediate("insert into GROUPS (ID, NAME, NOTES) values (1, 'Team A', '')");
+        pw::test::execute(s(), "insert into GROUPS (ID, NAME, NOTES) values (1, 'Team A', '')");
         AutoGroupSetting saved;
         dlg->tools().saveGrouping = [&](const AutoGroupSetting& g) { saved = g; };
         for (int round = 0; round < 2; ++round) {

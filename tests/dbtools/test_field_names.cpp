@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "EditorFixture.h"
+#include "RawStatement.h"
 #include "dbtools/FieldNames.h"
 #include "dbtools/gui/d_EditDialog.h"
 #include "dbtools/gui/d_FieldShow.h"
@@ -51,7 +52,7 @@ private slots:
         QFETCH(int, field);
         QFETCH(QString, caption);
         QFETCH(QString, message);
-        const Captions stored = s().Captions();
+        const Captions stored = s().FieldCaptions().Captions();
         Captions edited = stored;
         edited[field] = caption;
         int bad = -1;
@@ -61,7 +62,7 @@ private slots:
     }
 
     void oldBadCaptionsAreShownAsTheyAre() {
-        Captions stored = s().Captions();
+        Captions stored = s().FieldCaptions().Captions();
         stored[3] = "dup";
         stored[4] = "dup";
         QVERIFY(CaptionProblem(stored, stored, 100).isEmpty());
@@ -87,8 +88,8 @@ private slots:
         // Discarding the main transaction does not undo it.
         w->ui.script({Answer::No});
         QVERIFY(s().ConfirmClose());
-        s().LoadCaptions();
-        QCOMPARE(s().Captions()[2], "City");
+        s().FieldCaptions().LoadCaptions();
+        QCOMPARE(s().FieldCaptions().Captions()[2], "City");
     }
 
     void refusedNamesKeepTheDialogOpen() {
@@ -105,28 +106,29 @@ private slots:
     }
 
     void aMissingRowIsMadeAtItsPosition() {
-        s().ExecuteImmediate("delete from MAIL_FIELDS where FIELD = 'FIELD5'");
+        pw::test::execute(s(), "delete from MAIL_FIELDS where FIELD = 'FIELD5'");
         QVERIFY(s().Save(db::SaveMode::Retaining));
-        Captions edited = s().Captions();
+        Captions edited = s().FieldCaptions().Captions();
         edited[4] = "Phone";
         QCOMPARE(SaveFieldNames(s(), w->ui, edited, {}), FieldNamesResult::Saved);
         QCOMPARE(
             committed("select ORDER_F || ' ' || CAPTION from MAIL_FIELDS where FIELD = 'FIELD5'"),
             QStringList{"5 Phone"});
-        QCOMPARE(s().Captions()[0], "Mail Address");  // nothing shifted
-        QCOMPARE(s().Captions()[4], "Phone");
+        QCOMPARE(s().FieldCaptions().Captions()[0], "Mail Address");  // nothing shifted
+        QCOMPARE(s().FieldCaptions().Captions()[4], "Phone");
     }
 
     void okWithoutChanges() {
         QVERIFY(s().Save(db::SaveMode::Retaining));
         QVERIFY(!s().IsModified());
         int marks = 0;
-        QCOMPARE(SaveFieldNames(s(), w->ui, s().Captions(), [&] { ++marks; }),
+        QCOMPARE(SaveFieldNames(s(), w->ui, s().FieldCaptions().Captions(), [&] { ++marks; }),
                  FieldNamesResult::Saved);
         QVERIFY(s().IsModified());
         QCOMPARE(marks, 0);
         db::TDbData closed(w->folders, w->ui);
-        QCOMPARE(SaveFieldNames(closed, w->ui, s().Captions(), {}), FieldNamesResult::NoDatabase);
+        QCOMPARE(SaveFieldNames(closed, w->ui, s().FieldCaptions().Captions(), {}),
+                 FieldNamesResult::NoDatabase);
     }
 
     void fieldWindowPastesIntoTheMainWindow_data() {

@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "DbFixture.h"
+#include "dbtools/EditorSession.h"
 #include "dbtools/RecordGridModel.h"
 #include "resources/Strings.h"
 
@@ -27,13 +28,13 @@ private slots:
     void init() {
         w = std::make_unique<DbWorld>();
         QVERIFY(w->createAndOpen(50));
-        model = std::make_unique<RecordGridModel>(s());
+        model = std::make_unique<RecordGridModel>(s(), w->ui);
         tester = std::make_unique<QAbstractItemModelTester>(
             model.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         test::insertRecord(s(), 1, 0, 1, {"a@x", "Anna"});
         test::insertRecord(s(), 2, 2, 0, {"b@x", QString()});  // NULL name, failed send
         test::insertRecord(s(), 3, 1, 1, {"c@x", "O'Brien"});
-        s().RefreshList();
+        model->list().Refresh();
     }
     void cleanup() {
         tester.reset();
@@ -90,28 +91,28 @@ private slots:
 
     void listChangesUnderTheTester() {
         QSignalSpy rebuilt(model.get(), &RecordGridModel::listRebuilt);
-        s().SetOrder(" ADDRESS desc");
-        s().RefreshList();
+        model->list().SetOrder({db::SortKey::Field, 0, db::SortDirection::Descending});
+        model->list().Refresh();
         QCOMPARE(rebuilt.size(), 1);
         QCOMPARE(at(0, 2).toString(), "c@x");
-        s().DeleteRecord(-1, 2);
+        s().Records().DeleteRecord(-1, 2);
         QCOMPARE(model->rowCount(), 2);
         QCOMPARE(at(1, 2).toString(), "a@x");
         test::insertRecord(s(), 7, 0, 1, {"z@x"});
         std::array<QString, db::kFieldCount> t;
         t[0] = "z@x";
-        QVERIFY(s().AppendCachedRow(7, 0, true, t));
+        QVERIFY(model->list().AppendCachedRow(7, 0, true, t));
         QCOMPARE(model->rowCount(), 3);
         QCOMPARE(at(2, 2).toString(), "z@x");
-        s().SwapFields(0, 1);
+        model->list().SwapFields(0, 1);
         QCOMPARE(at(2, 3).toString(), "z@x");
         model->setFilterOn(true);
         QVERIFY(at(0, 4, RecordGridModel::FilterOnRole).toBool());
-        s().SetOrder(" NO_SUCH asc");
-        QVERIFY_THROWS_EXCEPTION(db::StoreError, s().RefreshList());
+        model->list().AddFilter({0, QString(70000, 'x'), db::FilterKind::Include});
+        QVERIFY_THROWS_EXCEPTION(db::StoreError, model->list().Refresh());
         QCOMPARE(model->rowCount(), 0);
-        s().SetOrder(" ID asc ");
-        s().RefreshList();
+        model->list().ClearFilter();
+        model->list().Refresh();
         QCOMPARE(model->rowCount(), 3);
         s().Close(db::CloseMode::KeepWorkingCopy);
         QCOMPARE(model->rowCount(), 0);
@@ -126,8 +127,9 @@ private slots:
         QTest::newRow("one page exactly") << 100 << 99 << "";
         QTest::newRow("the row past the last page") << 101 << 100 << "";
         QTest::newRow("several pages, the last row") << 250 << 249 << "";
-        QTest::newRow("a sort while scrolled") << 250 << 180 << " ADDRESS desc";
-        QTest::newRow("a sort while scrolled, ties by ID") << 250 << 120 << " SENDED asc";
+        QTest::newRow("a sort while scrolled") << 250 << 180 << "ADDRESS desc";
+        QTest::newRow("a sort while scrolled, ties by ID") << 250 << 120 << "SENDED asc";
+        QTest::newRow("two editors, two filters") << 250 << 120 << "filters";
         QTest::newRow("far pages let go") << 5000 << 4999 << "";
     }
     void rowsArePagedAsTheViewAsks() {
@@ -135,13 +137,14 @@ private slots:
         QFETCH(int, row);
         QFETCH(QString, order);
         if (records > 3)
-            s().ExecuteImmediate(
+            pw::test::execute(
+                s(),
                 QStringLiteral("execute block as declare i int = 4; begin while (i <= %1) do begin "
                                "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (:i, 0, 1, "
                                "'m' || :i || "
                                "'@x'); i = i + 1; end end")
                     .arg(records));
-        s().RefreshList();
+        model->list().Refresh();
         // The scroll bar covers every record at once, and only the first page was read.
         QCOMPARE(model->rowCount(), records);
         QCOMPARE(model->cache().fetchedCount(), std::min(records, int(db::RecordCache::kBatch)));
@@ -159,16 +162,47 @@ private slots:
             QCOMPARE(at(0, 2).toString(), addresses[0]);
             QCOMPARE(at(row, 2).toString(), addresses[row]);
         }
+        if (order == "filters") {
+            // Each window's list is its own: two filters at once, and one off leaves the other.
+            dbtools::EditorSession a(s(), w->ui, {});
+            dbtools::EditorSession b(s(), w->ui, {});
+            a.open();
+            b.open();
+            a.filteringOn({0, "m1", db::FilterKind::Include});
+            b.filteringOn({0, "m2", db::FilterKind::Include});
+            const auto count = [&](const char* text) {
+                return queryColumn(s(),
+                                   QStringLiteral("select count(*) from MAILS where ADDRESS "
+                                                  "containing '%1'")
+                                       .arg(QLatin1String(text)),
+                                   Seen::InMainTransaction)
+                    .value(0)
+                    .toInt();
+            };
+            QCOMPARE(a.grid().rowCount(), count("m1"));
+            QCOMPARE(b.grid().rowCount(), count("m2"));
+            QVERIFY(a.grid().gridText(a.grid().rowCount() - 1, 2).contains("m1"));
+            QVERIFY(b.grid().gridText(b.grid().rowCount() - 1, 2).contains("m2"));
+            a.filteringOff();
+            QCOMPARE(a.grid().rowCount(), records);
+            b.list().Refresh();
+            QCOMPARE(b.grid().rowCount(), count("m2"));
+            QCOMPARE(model->rowCount(), records);  // the grid of init() unfiltered throughout
+            return;
+        }
         if (order.isEmpty())
             return;
         // sorted while scrolled: the same model, every row where the new order puts it
         QSignalSpy rebuilt(model.get(), &RecordGridModel::listRebuilt);
-        s().SetOrder(order);
-        s().RefreshList();
+        model->list().SetOrder(
+            order == "ADDRESS desc"
+                ? db::ListOrder{db::SortKey::Field, 0, db::SortDirection::Descending}
+                : db::ListOrder{db::SortKey::Sent, -1, db::SortDirection::Ascending});
+        model->list().Refresh();
         QCOMPARE(rebuilt.size(), 1);
         QCOMPARE(model->rowCount(), records);
         const QStringList sorted = queryColumn(
-            s(), "select ADDRESS from MAILS order by" + order + ", ID", Seen::InMainTransaction);
+            s(), "select ADDRESS from MAILS order by " + order + ", ID", Seen::InMainTransaction);
         QCOMPARE(at(row, 2).toString(), sorted[row]);
         QCOMPARE(at(records - 1, 2).toString(), sorted.last());
         QCOMPARE(at(0, 2).toString(), sorted.first());
@@ -182,7 +216,7 @@ private slots:
 
     void captionRenamesReachTheHeader() {
         QSignalSpy headers(model.get(), &QAbstractItemModel::headerDataChanged);
-        s().SetCaption(2, "City");
+        s().FieldCaptions().SetCaption(2, "City");
         model->captionsChanged();
         QCOMPARE(headers.size(), 1);
         QCOMPARE(model->headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(), "City");

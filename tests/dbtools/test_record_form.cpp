@@ -62,7 +62,7 @@ private slots:
         QVERIFY(!grid().gridChecked(1, 0));
 
         // The ID after the highest one: a deleted last record's ID is given again.
-        s().DeleteRecord(-1, 2);
+        s().Records().DeleteRecord(-1, 2);
         AddR again(dlg->session(), RecordFormMode::Add);
         type(again, 0, "third@x");
         QVERIFY(again.done());
@@ -152,7 +152,7 @@ private slots:
 
     void automaticGroupingOnSave() {
         open(2, AutoGroupSetting{true, 1});
-        const int g = s().AddGroup(QStringLiteral("O'Brien's"));
+        const int g = s().Groups().AddGroup(QStringLiteral("O'Brien's"));
         AddR form(dlg->session(), RecordFormMode::Add);
         type(form, 0, "ob@x");
         type(form, 1, QStringLiteral("O'Brien's"));

@@ -16,7 +16,7 @@ namespace {
 
 QStringList captionsOf(db::TDbData& store) {
     QStringList out;
-    for (const QString& c : store.Captions())
+    for (const QString& c : store.FieldCaptions().Captions())
         out.append(c);
     return out;
 }
@@ -47,8 +47,9 @@ class TestImportStore : public QObject {
         for (int c : checked)
             session.setChecked(c, true);
         session.setFirstRecordOption(firstRecord);
-        const PreviewResult p = session.preparePreview(captionsOf(s()), s().StringFieldLength(),
-                                                       s().CountRecords(), w->ui, progress);
+        const PreviewResult p =
+            session.preparePreview(captionsOf(s()), s().StringFieldLength(),
+                                   s().Records().CountRecords(), w->ui, progress);
         if (preview)
             *preview = p;
         return session;
@@ -64,7 +65,7 @@ private slots:
     void init() {
         w = std::make_unique<test::DbWorld>();
         QVERIFY(w->createAndOpen());
-        s().LoadCaptions();
+        s().FieldCaptions().LoadCaptions();
     }
     void cleanup() { w.reset(); }
 
@@ -95,9 +96,9 @@ private slots:
         QCOMPARE(committed("select FIELD4 from MAILS where ID = 9"), QStringList{"n2"});
         // The headings of row 0 became the captions of ADDRESS and NAME.
         QVERIFY(r.captionsChanged);
-        QCOMPARE(s().Captions()[0], QStringLiteral("E-mail"));
-        QCOMPARE(s().Captions()[1], QStringLiteral("Full name"));
-        QCOMPARE(s().Captions()[2], QStringLiteral("Town"));
+        QCOMPARE(s().FieldCaptions().Captions()[0], QStringLiteral("E-mail"));
+        QCOMPARE(s().FieldCaptions().Captions()[1], QStringLiteral("Full name"));
+        QCOMPARE(s().FieldCaptions().Captions()[2], QStringLiteral("Town"));
         QCOMPARE(committed("select CAPTION from MAIL_FIELDS where FIELD = 'NAME'"),
                  QStringList{"Full name"});
         QVERIFY(s().IsModified());
@@ -149,12 +150,12 @@ private slots:
             QVERIFY(!flow.storeRows(false).failed);
         s().RemoveObserver(&fieldWindow);
         QCOMPARE(committed("select ADDRESS from MAILS order by ID").value(0), address);
-        QCOMPARE(s().Captions()[0], caption);
+        QCOMPARE(s().FieldCaptions().Captions()[0], caption);
         QCOMPARE(fieldWindow.told, ok ? 1 : 0);
     }
 
     void aMissingCaptionRowIsReplaced() {
-        s().ExecuteImmediate("delete from MAIL_FIELDS where FIELD = 'NAME'");
+        pw::test::execute(s(), "delete from MAIL_FIELDS where FIELD = 'NAME'");
         QVERIFY(s().Save(db::SaveMode::Retaining));
         const ImportSession session = prepared("Mail,Who\r\na@x,A\r\n", {0, 1}, true);
         (void)store(session);
@@ -167,11 +168,12 @@ private slots:
         const StoreResult r = store(session);
         QCOMPARE(r.stored, 2);
         QVERIFY(!r.captionsChanged);
-        QCOMPARE(s().Captions()[0], QStringLiteral("Mail Address"));
+        QCOMPARE(s().FieldCaptions().Captions()[0], QStringLiteral("Mail Address"));
     }
 
     void limitTenRecordsShortStoresTen() {
-        s().ExecuteImmediate(
+        pw::test::execute(
+            s(),
             "execute block as declare i int = 1; begin while (i <= 19990) do begin "
             "insert into MAILS (ID, SENDED, SENDING, ADDRESS) values (:i, 0, 1, 'x'); "
             "i = i + 1; end end");
@@ -185,7 +187,7 @@ private slots:
         QVERIFY(w->ui.askedTexts().contains(
             str(ids::kImportLimitReached).arg(QString::number(kRecordLimit), "10")));
         QCOMPARE(store(session).stored, 10);
-        QCOMPARE(s().CountRecords(), kRecordLimit);
+        QCOMPARE(s().Records().CountRecords(), kRecordLimit);
         QCOMPARE(committed("select max(ADDRESS) from MAILS where ID > 19990"),
                  QStringList{"new9@x"});
     }
@@ -193,7 +195,7 @@ private slots:
     void truncatedValuesFitTheFieldInBytes() {
         w = std::make_unique<test::DbWorld>();
         QVERIFY(w->createAndOpen(50));
-        s().LoadCaptions();
+        s().FieldCaptions().LoadCaptions();
         QCOMPARE(s().StringFieldLength(), 50);
         const QString longName = QString(30, QChar(u'山'));  // 90 bytes in UTF-8
         const QByteArray text = ("a@x," + longName + "," + QString(60, 'z') + "\r\n").toUtf8();
@@ -207,8 +209,8 @@ private slots:
     }
 
     void apostropheValueFindsItsGroup() {
-        const int group = s().AddGroup("O'Brien's");
-        const int other = s().AddGroup("Shop");
+        const int group = s().Groups().AddGroup("O'Brien's");
+        const int other = s().Groups().AddGroup("Shop");
         QVERIFY(group > 0);
         QVERIFY(other > 0);
         const ImportSession session =
@@ -228,8 +230,9 @@ private slots:
 
     // Memberships the database refuses leave the records imported and are told once.
     void refusedMembershipsAreTold() {
-        const int group = s().AddGroup("G");
-        s().ExecuteImmediate(
+        const int group = s().Groups().AddGroup("G");
+        pw::test::execute(
+            s(),
             QStringLiteral("alter table GROUP_MAIL add constraint CHK_NOT_G check (IDGROUP <> %1)")
                 .arg(group));
         QVERIFY(s().Save(db::SaveMode::Retaining));
@@ -245,10 +248,10 @@ private slots:
 
     void aDatabaseErrorRollsEverythingBack() {
         // A real constraint makes the third row fail after two were inserted.
-        s().ExecuteImmediate(
-            "alter table MAILS add constraint CHK_NO_BOOM check (ADDRESS <> 'boom')");
+        pw::test::execute(s(),
+                          "alter table MAILS add constraint CHK_NO_BOOM check (ADDRESS <> 'boom')");
         QVERIFY(s().Save(db::SaveMode::Retaining));
-        const int group = s().AddGroup("G");
+        const int group = s().Groups().AddGroup("G");
         const ImportSession session =
             prepared("Mail,Who,Grp\r\na@x,A,G\r\nb@x,B,G\r\nboom,C,G\r\n", {0, 1, 2}, true);
         w->ui.clear();
@@ -265,7 +268,7 @@ private slots:
             QStringList{"0"});
         QVERIFY(w->ui.askedTexts().contains(str(ids::kImportStoreFailed)));
         // The caption step still runs.
-        QCOMPARE(s().Captions()[0], QStringLiteral("Mail"));
+        QCOMPARE(s().FieldCaptions().Captions()[0], QStringLiteral("Mail"));
     }
 
     void noDatabaseStoresNothing() {
@@ -320,7 +323,7 @@ private slots:
         const QString path = w->env.root() + "round.csv";
         QCOMPARE(exportDatabase(databaseExportTarget(path), captionsOf(s()), true, &s()),
                  ExportOutcome::Written);
-        s().DeleteAllRecords();
+        s().Records().DeleteAllRecords();
         ImportSession session;
         SteppedProgress progress;
         QCOMPARE(readDelimitedFile(path, Delimiter::Comma, session.table, progress,
@@ -330,8 +333,8 @@ private slots:
         session.resetSelection();
         session.selectAll();
         session.setFirstRecordOption(true);
-        (void)session.preparePreview(captionsOf(s()), s().StringFieldLength(), s().CountRecords(),
-                                     w->ui, progress);
+        (void)session.preparePreview(captionsOf(s()), s().StringFieldLength(),
+                                     s().Records().CountRecords(), w->ui, progress);
         QCOMPARE(store(session).stored, 2);
         for (int k = 0; k < 5; ++k) {
             const QString column = db::ColumnNames()[k];
@@ -340,7 +343,7 @@ private slots:
                               .arg(column)),
                 (QStringList{a[k], b[k]}));
         }
-        QCOMPARE(s().Captions()[0], QStringLiteral("Mail Address"));
+        QCOMPARE(s().FieldCaptions().Captions()[0], QStringLiteral("Mail Address"));
         QVERIFY(!store(session).captionsChanged);
     }
 };

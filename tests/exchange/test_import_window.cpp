@@ -186,8 +186,8 @@ private slots:
                  (QStringList{"s@example.jp", "t@example.jp"}));
         QCOMPARE(main("select NAME from MAILS order by ID"), (QStringList{"鈴木", "佐藤"}));
         QCOMPARE(main("select FIELD3 from MAILS order by ID"), (QStringList{"", ""}));
-        QCOMPARE(s().Captions()[0], "Mail");
-        QCOMPARE(s().Captions()[1], "Name");
+        QCOMPARE(s().FieldCaptions().Captions()[0], "Mail");
+        QCOMPARE(s().FieldCaptions().Captions()[1], "Name");
     }
 
     void workbookSheetChosen() {
@@ -232,7 +232,8 @@ private slots:
     }
 
     void recordLimitStopsThePreview() {
-        s().ExecuteImmediate(
+        pw::test::execute(
+            s(),
             "execute block as declare i int = 1; begin while (i <= 19999) do begin insert into "
             "MAILS (ID, SENDED, SENDING, ADDRESS) values (:i, 0, 0, 'x' || :i); i = i + 1; end "
             "end");
@@ -288,7 +289,8 @@ private slots:
     void autoGroupChosenInTheEditorGroupsTheImport() {
         // The rule is set where users set it, in the editor's "Auto Group"; the import after
         // the editor closed puts each record into the group its NAME names.
-        s().ExecuteImmediate("insert into GROUPS (ID, NAME, NOTES) values (7, 'O''Neil Team', '')");
+        pw::test::execute(s(),
+                          "insert into GROUPS (ID, NAME, NOTES) values (7, 'O''Neil Team', '')");
         QVERIFY(s().Save(db::SaveMode::Retaining));
         f->ui.script({Answer::No});  // group the existing records now: there are none
         MainWindowFixture::whenModal("d_EditDialog", [](QWidget* editor) {

@@ -60,14 +60,14 @@ private slots:
                  QStringLiteral("%1").arg((i * 37) % 500, 3, 10, QLatin1Char('0')),
                  QStringLiteral("UNCHOSEN%1").arg(i)});
         }
-        model = std::make_unique<dbtools::RecordGridModel>(*world.store);
+        model = std::make_unique<dbtools::RecordGridModel>(*world.store, world.ui);
         QAbstractItemModelTester tester(model.get(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         // what the editor's filter and sort leave: no one in Osaka, by field4 descending
-        world.store->AddFilterCondition(QStringLiteral("FIELD3 <> '大阪府'"));
-        world.store->SetOrder(QStringLiteral("FIELD4 desc, ID"));
-        world.store->RefreshList();
-        world.store->FetchAll();  // the list is read in batches
+        model->list().AddFilter({2, QStringLiteral("大阪府"), db::FilterKind::Exclude});
+        model->list().SetOrder({db::SortKey::Field, 3, db::SortDirection::Descending});
+        model->list().Refresh();
+        model->list().FetchAll();  // the list is read in batches
         view = std::make_unique<QTableView>();
         view->setModel(model.get());
         view->setColumnWidth(2, 200);  // the user widened the address column
@@ -75,7 +75,7 @@ private slots:
     }
 
     void pdfHoldsTheGridAsShown() {
-        TableViewPrintGrid grid(*view, [this] { world.store->FetchAll(); });
+        TableViewPrintGrid grid(*view, [this] { model->list().FetchAll(); });
         NoChoosers choosers;
         GridPrinting printing(grid, world.ui, choosers, nullptr);
         // Sent, Mail Address, Name, field3, field4; not Select, not field5 and beyond
@@ -134,7 +134,7 @@ private slots:
     }
 
     void rulingIsWhereTheLayoutPutsIt() {
-        TableViewPrintGrid grid(*view, [this] { world.store->FetchAll(); });
+        TableViewPrintGrid grid(*view, [this] { model->list().FetchAll(); });
         NoChoosers choosers;
         GridPrinting printing(grid, world.ui, choosers, nullptr);
         std::vector<bool> choice(22, false);
@@ -189,7 +189,7 @@ private slots:
     }
 
     void unwritableFileIsReported() {
-        TableViewPrintGrid grid(*view, [this] { world.store->FetchAll(); });
+        TableViewPrintGrid grid(*view, [this] { model->list().FetchAll(); });
         NoChoosers choosers;
         GridPrinting printing(grid, world.ui, choosers, nullptr);
         printing.setColumnChoice(std::vector<bool>(22, true));

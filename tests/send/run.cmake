@@ -7,7 +7,7 @@ postwick_test(test_send_marker SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_send_marke
 
 add_library(pw_send_testworld STATIC ${CMAKE_CURRENT_LIST_DIR}/test_send_world.cpp
   ${CMAKE_CURRENT_LIST_DIR}/test_send_world.h)
-target_link_libraries(pw_send_testworld PUBLIC pw_testsupport pw_send pw_db Qt6::Network)
+target_link_libraries(pw_send_testworld PUBLIC pw_testsupport pw_send pw_db pw_db_statements Qt6::Network)
 target_compile_definitions(pw_send_testworld PRIVATE
   POSTWICK_TEST_DIR="${CMAKE_CURRENT_LIST_DIR}" POSTWICK_PYTHON="${POSTWICK_TEST_PYTHON}")
 

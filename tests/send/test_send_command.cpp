@@ -17,6 +17,7 @@
 #include "EngineLockFolder.h"
 #include "FirebirdTestServer.h"
 #include "PrivateKeyring.h"
+#include "RawStatement.h"
 #include "SmtpTestServer.h"
 #include "app/AppFolders.h"
 #include "app/IniFile.h"
@@ -151,11 +152,11 @@ struct CliWorld {
         if (!r.ok() || !store.Open())
             return {};
         QList<int> flags;
-        store.ForEachRecord(db::RecordView::Committed, db::RecordOrder::ById, 0,
-                            [&](const db::StoredRecord& record) {
-                                flags << record.sent;
-                                return true;
-                            });
+        store.Records().ForEachRecord(db::RecordView::Committed, db::RecordOrder::ById, 0,
+                                      [&](const db::StoredRecord& record) {
+                                          flags << record.sent;
+                                          return true;
+                                      });
         store.Close(db::CloseMode::DeleteWorkingCopy);
         return flags;
     }
@@ -279,10 +280,11 @@ private slots:
                          ui);
         QVERIFY(desk.OpenServer({list, QStringLiteral("ANN"), QStringLiteral("sesame")}));
         for (int id = 1; id <= 3; ++id)
-            desk.ExecuteImmediate(QStringLiteral("insert into MAILS (ID, SENDED, SENDING, ADDRESS, "
-                                                 "NAME, FIELD3) values (%1, 0, 1, "
-                                                 "'office%1@example.org', 'Desk %1', 'C%1')")
-                                      .arg(id));
+            pw::test::execute(desk,
+                              QStringLiteral("insert into MAILS (ID, SENDED, SENDING, ADDRESS, "
+                                             "NAME, FIELD3) values (%1, 0, 1, "
+                                             "'office%1@example.org', 'Desk %1', 'C%1')")
+                                  .arg(id));
         db::CRunAttachment other(desk.WorkingCopyPath(), {});
         if (otherDeskSends)
             QCOMPARE(other.TakeRunLock(QStringLiteral("ann@desk2"), nullptr),

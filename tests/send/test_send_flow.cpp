@@ -12,7 +12,7 @@
 #include <functional>
 
 #include "EngineLockFolder.h"
-#include "db/RecordCache.h"
+#include "db/RecipientList.h"
 #include "resources/Strings.h"
 #include "send/MessageAssembly.h"
 #include "send/SendFlow.h"
@@ -232,8 +232,9 @@ private slots:
         FlowWorld w;
         QVERIFY(w.world.createDatabase(2));
         if (!c[1].isEmpty())
-            w.world.store->SetCaption(c[1].section('=', 0, 0).toInt(), c[1].section('=', 1));
-        w.world.store->SaveCaptions();
+            w.world.store->FieldCaptions().SetCaption(c[1].section('=', 0, 0).toInt(),
+                                                      c[1].section('=', 1));
+        w.world.store->FieldCaptions().SaveCaptions();
         const UnsubscribeSettings u{
             {}, "https://x.jp/u?e=[[Mail Address]]", {}, FooterChoice::On, {}, {}};
         QCOMPARE(saveUnsubscribeSettings(*w.world.store, u), UnsubscribeCheck::Ok);
@@ -262,7 +263,8 @@ private slots:
         QCOMPARE(window, c[5].isEmpty());
         if (!window) {
             const QString& question = ui.asked()[0].text;
-            QVERIFY(question.contains(c[5]) && question.contains(w.world.store->Captions()[1]));
+            QVERIFY(question.contains(c[5]) &&
+                    question.contains(w.world.store->FieldCaptions().Captions()[1]));
             return;
         }
         const auto assembly = flow.messageAssembly();
@@ -329,10 +331,9 @@ private slots:
         FlowWorld w;
         QVERIFY(w.world.createDatabase(6));
         QVERIFY(w.server->start());
-        db::RecordCache cache;
-        w.world.store->RegisterCache(&cache);
-        w.world.store->RefreshList();
-        w.world.store->SetRowFlag(1, db::RowFlag::Selected, 0);  // unsaved change of record 2
+        db::CRecipientList list(*w.world.store);
+        list.Refresh();
+        list.SetRowFlag(1, db::RowFlag::Selected, 0);  // unsaved change of record 2
         const QString project = w.world.env.root() + QStringLiteral("customers.pzy");
         QVERIFY(test::writeFile(project, "stands in for the project file"));
         w.document.projectFilePath = project;
@@ -365,7 +366,7 @@ private slots:
         QVERIFY2(
             w.logText().contains(QStringLiteral("record 2 (kept until the database is saved)")),
             qPrintable(w.logText()));
-        QCOMPARE(w.world.store->PendingSentFlags(), 1);
+        QCOMPARE(w.world.store->SendRun().PendingSentFlags(), 1);
         QVERIFY(w.world.store->Save(db::SaveMode::Retaining));
         QCOMPARE(w.world.sentFlags(), QList<int>(6, 1));
 
@@ -376,7 +377,6 @@ private slots:
         QVERIFY(QFile::exists(marker->path()));
         marker->finish();
         QVERIFY(!QFile::exists(markerPathFor(w.world.store->WorkingCopyPath())));
-        w.world.store->RegisterCache(nullptr);
     }
 
     void cancelBeforeTheWorkerRunsIsKept_data() {

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "EngineLockFolder.h"
+#include "RawStatement.h"
 #include "ScriptedServer.h"
 #include "db/RunAttachment.h"
 #include "resources/Strings.h"
@@ -1171,7 +1172,7 @@ private slots:
         f.pageSize = 2;
         const QStringList words = change.split(' ');
         const auto edit = [&f](const QString& sql) {
-            f.world.store->ExecuteImmediate(sql);
+            pw::test::execute(*f.world.store, sql);
             QVERIFY(f.world.store->Save(db::SaveMode::Retaining));
         };
         if (words.value(0) == "lose")

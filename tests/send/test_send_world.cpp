@@ -1,4 +1,5 @@
 #include "test_send_world.h"
+#include "RawStatement.h"
 
 #include <QDir>
 #include <QFile>
@@ -127,11 +128,14 @@ bool SendWorld::createDatabase(int count, const std::function<QString(int)>& add
         for (int i = 0; i < count; ++i) {
             const int id = i + 1;
             const QString a = address ? address(i) : QStringLiteral("rcpt%1@example.jp").arg(id);
-            store->ExecuteImmediate(
+            pw::test::execute(
+                *store,
                 QStringLiteral("insert into MAILS (ID, SENDED, SENDING, ADDRESS, NAME, FIELD3) "
                                "values (%1, 0, 1, %2, 'Name %1', 'value-%1')")
                     .arg(id)
-                    .arg(db::SqlLiteral(a)));
+                    .arg(QLatin1Char('\'') +
+                         QString(a).replace(QLatin1Char('\''), QStringLiteral("''")) +
+                         QLatin1Char('\'')));
         }
     } catch (const db::StoreError& e) {
         qWarning("insert failed: %s", e.what());
@@ -144,11 +148,11 @@ bool SendWorld::createDatabase(int count, const std::function<QString(int)>& add
 QList<int> SendWorld::sentFlags() {
     QList<int> flags;
     try {
-        store->ForEachRecord(db::RecordView::Committed, db::RecordOrder::ById, 0,
-                             [&](const db::StoredRecord& record) {
-                                 flags.append(record.sent);
-                                 return true;
-                             });
+        store->Records().ForEachRecord(db::RecordView::Committed, db::RecordOrder::ById, 0,
+                                       [&](const db::StoredRecord& record) {
+                                           flags.append(record.sent);
+                                           return true;
+                                       });
     } catch (const db::StoreError& e) {
         qWarning("sent flags: %s", e.what());
     }

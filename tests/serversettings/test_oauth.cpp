@@ -320,7 +320,7 @@ private slots:
         run.server.tokens = std::make_shared<COAuthTokens>(v);
         run.pacing.oneTimeSend = 100;
         const db::SendSelection selection =
-            world.store->LoadSendSelection(db::SendSelectionMode::All);
+            world.store->SendRun().LoadSendSelection(db::SendSelectionMode::All);
         run.recordIds = selection.ids;
         send::CSendLog log;
         const QString logPath = world.folders.userDataFolder + QStringLiteral("log.txt");
@@ -332,7 +332,7 @@ private slots:
             run, std::make_unique<send::CMessageAssembly>(job, selection),
             std::make_unique<send::CSmtpTransport>(run.server),
             [store](int id, send::Outcome o) {
-                return store->SetSentFlag(id, int(o)) == db::SentFlagResult::Written
+                return store->SendRun().SetSentFlag(id, int(o)) == db::SentFlagResult::Written
                            ? send::RecordResult::Recorded
                            : send::RecordResult::NotRecorded;
             },

@@ -766,7 +766,7 @@ bool CPZPtestDlg::AddAttachments(const QStringList& paths) {
 void CPZPtestDlg::UpdateStatusLine() {
     db::TDbData& store = m_session.store();
     QString text = str(ids::kStatusFieldLength).arg(store.StringFieldLength());
-    const int records = store.IsOpen() ? store.CountRecords() : 0;
+    const int records = store.IsOpen() ? store.Records().CountRecords() : 0;
     if (records > 0)
         text += records == 1 ? str(ids::kStatusOneItem) : str(ids::kStatusItems).arg(records);
     const qsizetype attachments = m_session.document().attachments.size();

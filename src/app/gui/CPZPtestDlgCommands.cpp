@@ -404,7 +404,7 @@ void CPZPtestDlg::OnClearDatabase() {
     if (m_session.ui().message(str(ids::kClearDatabaseCaption), str(ids::kClearDatabaseQuestion),
                                MessageKind::YesNo) != Answer::Yes)
         return;
-    m_session.store().DeleteAllRecords();
+    m_session.store().Records().DeleteAllRecords();
     SetModified(true);
     UpdateDocumentState();
 }

@@ -135,7 +135,8 @@ d_Unsubscribe::d_Unsubscribe(db::TDbData& store, IUserInteraction& ui, QWidget* 
     label(m_form->footerHtmlLabel, ids::kUnsubFooterHtmlLabel);
     label(m_form->defaultsButton, ids::kUnsubDefaults);
     // the address field by its caption in this database, whatever that is
-    const QString hint = str(ids::kUnsubHint).arg("[[" + store.Captions()[0] + "]]");
+    const QString hint =
+        str(ids::kUnsubHint).arg("[[" + store.FieldCaptions().Captions()[0] + "]]");
     m_form->hint->setText(hint);
     m_form->hint->setAccessibleName(hint);
     m_form->mailAddress->setAccessibleName(m_form->mailLabel->accessibleName());
@@ -164,11 +165,13 @@ d_Unsubscribe::d_Unsubscribe(db::TDbData& store, IUserInteraction& ui, QWidget* 
 d_Unsubscribe::~d_Unsubscribe() = default;
 
 QString d_Unsubscribe::defaultText(Language language) const {
-    return send::withAddressPlaceholder(send::defaultFooterText(language), m_store.Captions());
+    return send::withAddressPlaceholder(send::defaultFooterText(language),
+                                        m_store.FieldCaptions().Captions());
 }
 
 QString d_Unsubscribe::defaultHtml(Language language) const {
-    return send::withAddressPlaceholder(send::defaultFooterHtml(language), m_store.Captions());
+    return send::withAddressPlaceholder(send::defaultFooterHtml(language),
+                                        m_store.FieldCaptions().Captions());
 }
 
 send::UnsubscribeSettings d_Unsubscribe::settings() const {

@@ -87,7 +87,7 @@ void runDatabaseEditor(CPZPtestDlg& window) {
                      &dbtools::d_EditDialog::setRunLocked);
     QObject::connect(&editor, &dbtools::d_EditDialog::documentChanged, &window,
                      [&window] { window.SetModified(true); });
-    const auto captions = session.store().Captions();
+    const auto captions = session.store().FieldCaptions().Captions();
     (void)editor.exec();
     OfferPlaceholderRewrite(window, captions);
     // the editor ends with OK whichever way it was closed
@@ -105,7 +105,7 @@ void wireDatabaseCommands(CPZPtestDlg& window) {
     window.setCommandHandler(cmd::kEditFieldName, [&window, &session] {
         dbtools::d_FieldsNameEdit dialog(
             session.store(), session.ui(), [&window] { window.SetModified(true); }, &window);
-        const auto captions = session.store().Captions();
+        const auto captions = session.store().FieldCaptions().Captions();
         (void)dialog.exec();
         OfferPlaceholderRewrite(window, captions);
         window.UpdateDocumentState();

@@ -23,7 +23,7 @@ void importDatabase(CPZPtestDlg& w) {
     options.dateForm = settings.importDatesIso != 0 ? exchange::WorkbookDateForm::Iso
                                                     : exchange::WorkbookDateForm::LocaleShort;
     exchange::QtImportWindows windows(&w);
-    const auto captions = s.store().Captions();
+    const auto captions = s.store().FieldCaptions().Captions();
     const auto flow = exchange::runImportCommand(s.store(), s.ui(), options, windows);
     // a heading row may have renamed the fields the mail's placeholders name
     OfferPlaceholderRewrite(w, captions);
@@ -49,7 +49,7 @@ void exportDatabase(CPZPtestDlg& w) {
     if (chosen.isEmpty())
         return;
     QStringList captions;
-    for (const QString& c : s.store().Captions())
+    for (const QString& c : s.store().FieldCaptions().Captions())
         captions << c;
     (void)exchange::exportDatabaseCommand(chosen.front(), captions, s.settings().dbExportItem,
                                           &s.store(), s.ui());

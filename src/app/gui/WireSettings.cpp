@@ -39,7 +39,7 @@ void runServerSettings(CPZPtestDlg& window) {
 void runUserPreferences(CPZPtestDlg& window) {
     CAppSession& session = window.session();
     QStringList captions;
-    for (const QString& c : session.store().Captions())
+    for (const QString& c : session.store().FieldCaptions().Captions())
         captions.append(c);
     PreferencesHost host;
     host.showLogWindow = [&window](bool on) { window.ShowLogWindow(on); };

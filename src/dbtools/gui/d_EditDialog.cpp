@@ -210,7 +210,7 @@ d_EditDialog::d_EditDialog(db::TDbData& store, IUserInteraction& ui, EditorOptio
             return;
         int records = 0;
         try {
-            records = m_store.CountRecords();
+            records = m_store.Records().CountRecords();
         } catch (const db::StoreError& e) {
             m_store.ReportDroppedError("Counting the records", e);
         }
@@ -473,7 +473,7 @@ void d_EditDialog::run(Command command) {
             break;
         case C::AutoGroup: {
             QStringList captions;
-            for (const QString& c : m_store.Captions())
+            for (const QString& c : m_store.FieldCaptions().Captions())
                 captions << c;
             d_AutoGroup window(captions, s.grouping(), this);
             if (window.exec() == QDialog::Accepted)

@@ -51,8 +51,8 @@ d_FieldShow::~d_FieldShow() {
 
 void d_FieldShow::relabel() {
     for (int k = 0; k < db::kFieldCount; ++k) {
-        m_buttons[k]->setText(m_store.Captions()[k]);
-        m_buttons[k]->setAccessibleName(m_store.Captions()[k]);
+        m_buttons[k]->setText(m_store.FieldCaptions().Captions()[k]);
+        m_buttons[k]->setAccessibleName(m_store.FieldCaptions().Captions()[k]);
     }
 }
 
@@ -67,7 +67,8 @@ void d_FieldShow::focusMoved(QWidget* old, QWidget* now) {
 void d_FieldShow::insertPlaceholder(int field) {
     if (field < 0 || field >= db::kFieldCount)
         return;
-    const QString text = QStringLiteral("[[") + m_store.Captions()[field] + QStringLiteral("]]");
+    const QString text =
+        QStringLiteral("[[") + m_store.FieldCaptions().Captions()[field] + QStringLiteral("]]");
     QApplication::clipboard()->setText(text);
     QWidget* target = m_previous;
     if (!target || (target->objectName() != kMainWindowName && target->objectName() != kWizardName))

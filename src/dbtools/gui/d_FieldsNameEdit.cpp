@@ -19,7 +19,7 @@ d_FieldsNameEdit::d_FieldsNameEdit(db::TDbData& store, IUserInteraction& ui,
     setObjectName(QStringLiteral("d_FieldsNameEdit"));
     setWindowTitle(str(ids::kFieldNamesTitle));
     try {
-        m_store.LoadCaptions();
+        m_store.FieldCaptions().LoadCaptions();
     } catch (const db::StoreError& e) {
         m_store.ReportDroppedError("Reading the field names", e);
     }
@@ -31,7 +31,7 @@ d_FieldsNameEdit::d_FieldsNameEdit(db::TDbData& store, IUserInteraction& ui,
         m_labels[i]->setObjectName(QStringLiteral("label%1").arg(1006 + i));
         m_labels[i]->setFrameShape(QFrame::Box);
         m_labels[i]->installEventFilter(this);
-        m_edits[i] = new QLineEdit(m_store.Captions()[i]);
+        m_edits[i] = new QLineEdit(m_store.FieldCaptions().Captions()[i]);
         m_edits[i]->setObjectName(QStringLiteral("edit%1").arg(1004 + i));
         m_edits[i]->setAccessibleName(m_labels[i]->text().trimmed());
         m_labels[i]->setBuddy(m_edits[i]);

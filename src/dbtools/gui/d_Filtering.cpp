@@ -30,7 +30,7 @@ d_Filtering::d_Filtering(db::TDbData& store, bool viewEmpty, QWidget* parent)
     connect(m_ui->buttonBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(m_ui->buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
     if (!viewEmpty) {
-        for (const QString& caption : store.Captions())
+        for (const QString& caption : store.FieldCaptions().Captions())
             m_ui->item1128->addItem(caption);
         m_ui->item1128->setCurrentIndex(0);
         fillValues(0);
