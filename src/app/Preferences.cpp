@@ -14,14 +14,6 @@ int StrFieldSizeFromIndex(int index) {
     return 50 * index + 50;
 }
 
-int SendContinueFromButtons(bool ignoreChecked, bool dialogChecked) {
-    return ignoreChecked ? 1 : dialogChecked ? 3 : 4;
-}
-
-int SendContinueButton(int sendContinue) {
-    return sendContinue == 3 ? 1 : sendContinue == 4 ? 2 : 0;
-}
-
 RegularFont RegularEditorFont(const EditorFont& chosen) {
     RegularFont r;
     r.font = chosen;

@@ -14,10 +14,6 @@ namespace pw::app {
 [[nodiscard]] int StrFieldSizeIndex(int strFieldSize);
 [[nodiscard]] int StrFieldSizeFromIndex(int index);
 
-// "SendContinue" from the three buttons: 1 for the first, 3 for the second, else 4.
-[[nodiscard]] int SendContinueFromButtons(bool ignoreChecked, bool dialogChecked);
-[[nodiscard]] int SendContinueButton(int sendContinue);  // 0, 1 or 2
-
 // The editor font as chosen and the form it is used in: regular weight, not italic.
 struct EditorFont {
     QString family;

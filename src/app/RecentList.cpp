@@ -94,7 +94,7 @@ std::optional<RecentEntry> CRecentList::choose(int index, IUserInteraction& ui) 
     const QList<RecentEntry> list = entries();
     if (index < 0 || index >= list.size())
         return std::nullopt;
-    const RecentEntry e = list[index];
+    const RecentEntry& e = list[index];  // list is this call's own copy
     if (e.kind == RecentKind::Project && !QFileInfo(e.location).isFile()) {
         remove(e);
         inform(ui, str(ids::kRecentMissing).arg(QDir::toNativeSeparators(e.location)));

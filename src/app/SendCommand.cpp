@@ -344,9 +344,8 @@ int runSendCommand(const QStringList& arguments) {
                 console.err(str(ids::kCliTokenNotStored));
         });
     const bool interactive = ::isatty(STDIN_FILENO) != 0;
-    if (!interactive &&
-        send::errorPolicyFromSetting(flowSettings.pacing.sendContinue) == send::ErrorPolicy::Ask)
-        flowSettings.pacing.sendContinue = int(send::ErrorPolicy::Continue);
+    if (!interactive && flowSettings.pacing.errorPolicy == send::ErrorPolicy::Ask)
+        flowSettings.pacing.errorPolicy = send::ErrorPolicy::Continue;
     flowSettings.dryRunFolder = cl.dryRunFolder;
     send::CSendFlow flow(std::move(flowSettings), log);
 

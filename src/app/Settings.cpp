@@ -21,6 +21,13 @@ void readStored(int stored, send::AddrSetType& out) {
           : stored == 2 ? send::AddrSetType::RestBcc
                         : send::AddrSetType::AllTo;
 }
+// Values the preferences cannot produce count as Continue, which never retries a mail more
+// than once.
+void readStored(int stored, send::ErrorPolicy& out) {
+    out = stored == 3   ? send::ErrorPolicy::Ask
+          : stored == 4 ? send::ErrorPolicy::Terminate
+                        : send::ErrorPolicy::Continue;
+}
 void readStored(int stored, smtp::JapaneseExtras& out) {
     out = stored == 1   ? smtp::JapaneseExtras::WindowsCodes
           : stored == 2 ? smtp::JapaneseExtras::Replace
@@ -74,7 +81,7 @@ void visitSetupKeys(Settings& s, Visitor&& v) {
     v.integer("DefaultRecipientField", s.defaultRecipientField, 0);
     v.integer("OpenDatabaseAfterImport", s.openDatabaseAfterImport, 1);
     v.integer("Encode", s.encode, DefaultCharsetRow(currentLanguage()));
-    v.integer("SendContinue", s.sendContinue, 1);
+    v.choice("SendContinue", s.sendContinue, send::ErrorPolicy::Continue);
     v.integer("LogView", s.logView, 0);
     v.integer("Wrap", s.wrap, 0);
     v.integer("Toolbar", s.toolbar, 1);

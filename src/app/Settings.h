@@ -13,6 +13,7 @@
 #include "db/RecordCache.h"
 #include "resources/Strings.h"
 #include "send/MailJob.h"
+#include "send/SendRules.h"
 #include "serversettings/OAuthSignIn.h"
 #include "smtp/Charsets.h"
 #include "smtp/SSLSocket.h"
@@ -55,7 +56,8 @@ struct Settings {
     int defaultRecipientField = 0;
     int openDatabaseAfterImport = 1;
     int encode = 0;  // ReadSettings gives DefaultCharsetRow when the file has none
-    int sendContinue = 1;
+    // "SendContinue": what a run does when a mail finally fails.
+    send::ErrorPolicy sendContinue = send::ErrorPolicy::Continue;
     int logView = 0;
     int wrap = 0;
     int toolbar = 1;

@@ -116,7 +116,10 @@ void walk(GMimeObject* object, Gathered& g, bool returned) {
     if (!GMIME_IS_PART(object))
         return;
     GMimeContentType* type = g_mime_object_get_content_type(object);
-    const QString mime = QString::fromLatin1(g_mime_content_type_get_mime_type(type)).toLower();
+    // the type comes as a new string of the caller's
+    char* typeText = g_mime_content_type_get_mime_type(type);
+    const QString mime = QString::fromLatin1(typeText).toLower();
+    g_free(typeText);
     GMimePart* part = GMIME_PART(object);
     if (mime.endsWith(QLatin1String("delivery-status"))) {
         g.dsn.push_back(toUnicode(partBytes(part), nullptr));

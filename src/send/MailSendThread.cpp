@@ -60,7 +60,7 @@ CMailSendThread::CMailSendThread(SendRun run, std::unique_ptr<IMessageSource> so
       m_serialProgress(std::make_shared<CSerialProgress>(progress, m_lanes->progressMutex)),
       m_progress(*m_serialProgress),
       m_log(log),
-      m_policy(errorPolicyFromSetting(m_run.pacing.sendContinue)) {
+      m_policy(m_run.pacing.errorPolicy) {
     if (recorder) {
         m_recorder = [inner = std::move(recorder), lanes = m_lanes](int id, Outcome outcome) {
             QMutexLocker lock(&lanes->recordMutex);

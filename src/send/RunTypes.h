@@ -24,10 +24,10 @@ enum class SendMode {
 
 // The settings of "SETUP" that pace a run.
 struct SendPacing {
-    int oneTimeSend = 1;   // mails per connection before a batch pause
-    int sendWait = 0;      // seconds of the batch pause; 0: no batches at all
-    int connectWait = 0;   // minutes of the pause after a mail finally failed
-    int sendContinue = 1;  // error policy (see ErrorPolicy)
+    int oneTimeSend = 1;  // mails per connection before a batch pause
+    int sendWait = 0;     // seconds of the batch pause; 0: no batches at all
+    int connectWait = 0;  // minutes of the pause after a mail finally failed
+    ErrorPolicy errorPolicy = ErrorPolicy::Continue;  // when a mail finally fails
 };
 
 // The five texts of a mail that are merged per recipient.

@@ -7,17 +7,6 @@
 
 namespace pw::send {
 
-ErrorPolicy errorPolicyFromSetting(int sendContinue) {
-    switch (sendContinue) {
-        case 3:
-            return ErrorPolicy::Ask;
-        case 4:
-            return ErrorPolicy::Terminate;
-        default:
-            return ErrorPolicy::Continue;
-    }
-}
-
 ServerRecord effectiveServer(const ServerRecord& standard, const ServerConfig& project) {
     ServerRecord r = standard;
     static_cast<ServerConfig&>(r) = withProjectServers(standard, project);

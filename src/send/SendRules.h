@@ -29,10 +29,9 @@ enum class RunStatus : int {
     Completed = 4
 };
 
-// "SendContinue". Values the preferences cannot produce count as Continue, which never
-// retries a mail more than once.
+// What a run does when a mail finally fails: go on with the next, ask the user, or end the
+// run. The numbers are those "SendContinue" stores.
 enum class ErrorPolicy : int { Continue = 1, Ask = 3, Terminate = 4 };
-[[nodiscard]] ErrorPolicy errorPolicyFromSetting(int sendContinue);
 
 // Where a run gets the access token of a sign-in: the server settings keep the sign-in and
 // renew its token. Called from the worker's thread and the connection test's.

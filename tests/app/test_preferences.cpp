@@ -57,7 +57,7 @@ Settings changed() {
     s.wrap = 1;
     s.logView = 1;
     s.dbExportItem = false;
-    s.sendContinue = 3;
+    s.sendContinue = send::ErrorPolicy::Ask;
     s.addrSetType = send::AddrSetType::RestBcc;
     s.length = true;
     s.oneTimeSend = 40;

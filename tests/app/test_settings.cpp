@@ -223,24 +223,44 @@ private slots:
     // A stored choice is its enum from the moment it is read; a number the program never
     // writes reads as the first choice, and a written file keeps the numbers.
     void choicesReadAsTheirEnums_data() {
+        using pw::send::AddrSetType;
+        using pw::send::ErrorPolicy;
+        using pw::serversettings::OAuthProvider;
+        using pw::smtp::JapaneseExtras;
         QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<pw::send::AddrSetType>("addrSetType");
-        QTest::addColumn<pw::smtp::JapaneseExtras>("extras");
-        QTest::addColumn<pw::serversettings::OAuthProvider>("provider");
+        QTest::addColumn<AddrSetType>("addrSetType");
+        QTest::addColumn<JapaneseExtras>("extras");
+        QTest::addColumn<OAuthProvider>("provider");
+        QTest::addColumn<ErrorPolicy>("policy");
         QTest::newRow("as written")
-            << QByteArray("AddrSetType=2\nJapaneseExtras=1\nOAuthProvider=3")
-            << pw::send::AddrSetType::RestBcc << pw::smtp::JapaneseExtras::WindowsCodes
-            << pw::serversettings::OAuthProvider::Custom;
+            << QByteArray("AddrSetType=2\nJapaneseExtras=1\nOAuthProvider=3\nSendContinue=3")
+            << AddrSetType::RestBcc << JapaneseExtras::WindowsCodes << OAuthProvider::Custom
+            << ErrorPolicy::Ask;
+        QTest::newRow("the other numbers written")
+            << QByteArray("AddrSetType=1\nJapaneseExtras=2\nOAuthProvider=1\nSendContinue=4")
+            << AddrSetType::RestCc << JapaneseExtras::Replace << OAuthProvider::Microsoft365
+            << ErrorPolicy::Terminate;
+        QTest::newRow("the first choices")
+            << QByteArray("AddrSetType=0\nJapaneseExtras=0\nOAuthProvider=0\nSendContinue=1")
+            << AddrSetType::AllTo << JapaneseExtras::Utf8 << OAuthProvider::None
+            << ErrorPolicy::Continue;
         QTest::newRow("numbers never written")
-            << QByteArray("AddrSetType=7\nJapaneseExtras=-1\nOAuthProvider=4")
-            << pw::send::AddrSetType::AllTo << pw::smtp::JapaneseExtras::Utf8
-            << pw::serversettings::OAuthProvider::None;
+            << QByteArray("AddrSetType=7\nJapaneseExtras=-1\nOAuthProvider=4\nSendContinue=2")
+            << AddrSetType::AllTo << JapaneseExtras::Utf8 << OAuthProvider::None
+            << ErrorPolicy::Continue;
+        QTest::newRow("zero and below")
+            << QByteArray("SendContinue=0\nAddrSetType=-7") << AddrSetType::AllTo
+            << JapaneseExtras::Utf8 << OAuthProvider::None << ErrorPolicy::Continue;
+        QTest::newRow("not a number")
+            << QByteArray("SendContinue=ask\nOAuthProvider=x") << AddrSetType::AllTo
+            << JapaneseExtras::Utf8 << OAuthProvider::None << ErrorPolicy::Continue;
     }
     void choicesReadAsTheirEnums() {
         QFETCH(QByteArray, line);
         QFETCH(pw::send::AddrSetType, addrSetType);
         QFETCH(pw::smtp::JapaneseExtras, extras);
         QFETCH(pw::serversettings::OAuthProvider, provider);
+        QFETCH(pw::send::ErrorPolicy, policy);
         QVERIFY(writeFile(path(), "[SETUP]\n" + line + "\n"));
         CIniFile ini(path());
         QVERIFY(ini.Load());
@@ -248,10 +268,12 @@ private slots:
         QCOMPARE(s.addrSetType, addrSetType);
         QCOMPARE(s.japaneseExtras, extras);
         QCOMPARE(s.oauthProvider, provider);
+        QCOMPARE(s.sendContinue, policy);
         CIniFile written(path());
         WriteSettings(written, s);
         QCOMPARE(written.GetInt(kSetup, "AddrSetType", -9), pw::storedNumber(addrSetType));
         QCOMPARE(written.GetInt(kSetup, "OAuthProvider", -9), pw::storedNumber(provider));
+        QCOMPARE(written.GetInt(kSetup, "SendContinue", -9), pw::storedNumber(policy));
     }
 
     // Tens of thousands of keys (a file grown by a faulty tool) still load, each found.

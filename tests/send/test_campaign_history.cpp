@@ -68,7 +68,7 @@ class TestCampaignHistory : public QObject {
         s.previewFolder = m_world->env.root() + QStringLiteral("preview/");
         s.standardServer.smtpServer = QStringLiteral("127.0.0.1");
         s.standardServer.smtpPort = port;
-        s.pacing = {100, 0, 0, 1};
+        s.pacing = {100, 0, 0, ErrorPolicy::Continue};
         s.testEmailAddress = QStringLiteral("rcpt1@example.jp");
         return s;
     }

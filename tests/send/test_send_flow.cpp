@@ -74,19 +74,19 @@ struct FlowWorld {
         document.textBody = QStringLiteral("Your code is [[field3]].\r\n");
     }
 
-    SendFlowSettings settings(int sendContinue = 1) const {
+    SendFlowSettings settings(ErrorPolicy policy = ErrorPolicy::Continue) const {
         SendFlowSettings s;
         s.folders = world.folders;
         s.previewFolder = world.env.root() + QStringLiteral("preview/");
         s.standardServer.smtpServer = QStringLiteral("127.0.0.1");
         s.standardServer.smtpPort = server->port();
-        s.pacing = {10, 0, 0, sendContinue};
+        s.pacing = {10, 0, 0, policy};
         s.testEmailAddress = QStringLiteral("me@example.jp");
         return s;
     }
 
-    std::unique_ptr<CSendFlow> flow(int sendContinue = 1) {
-        auto f = std::make_unique<CSendFlow>(settings(sendContinue), log);
+    std::unique_ptr<CSendFlow> flow(ErrorPolicy policy = ErrorPolicy::Continue) {
+        auto f = std::make_unique<CSendFlow>(settings(policy), log);
         f->useDocument(document, *world.store, document.textBody);
         return f;
     }
@@ -425,7 +425,7 @@ private slots:
         FlowWorld w({QStringLiteral("--reject-rcpt"), QStringLiteral("rcpt")});
         QVERIFY(w.world.createDatabase(3));
         QVERIFY(w.server->start());
-        auto flow = w.flow(3);  // "Display dialog"
+        auto flow = w.flow(ErrorPolicy::Ask);  // "Display dialog"
         QCOMPARE(flow->check(SendKind::Send).reason, RefusalReason::None);
         QVERIFY(flow->chooseSelection(db::SendSelectionMode::All).ok());
         QCOMPARE(flow->selectedCount(), 3);
@@ -475,7 +475,7 @@ private slots:
         test::ScriptedUserInteraction ui;
 
         SendFlowSettings paced = w.settings();
-        paced.pacing = {1, 60, 0, 1};  // one mail, then a long batch pause
+        paced.pacing = {1, 60, 0, ErrorPolicy::Continue};  // one mail, then a long batch pause
         auto first = std::make_unique<CSendFlow>(paced, w.log);
         first->useDocument(w.document, *w.world.store, w.document.textBody);
         QCOMPARE(first->check(SendKind::Send).reason, RefusalReason::None);

@@ -143,22 +143,6 @@ private slots:
         QCOMPARE(addressCheckPasses(field), passes);
     }
 
-    void policy_data() {
-        QTest::addColumn<int>("setting");
-        QTest::addColumn<int>("policy");
-        QTest::newRow("1 continue") << 1 << int(ErrorPolicy::Continue);
-        QTest::newRow("3 ask") << 3 << int(ErrorPolicy::Ask);
-        QTest::newRow("4 terminate") << 4 << int(ErrorPolicy::Terminate);
-        QTest::newRow("2 counts as continue") << 2 << int(ErrorPolicy::Continue);
-        QTest::newRow("0 counts as continue") << 0 << int(ErrorPolicy::Continue);
-        QTest::newRow("-7 counts as continue") << -7 << int(ErrorPolicy::Continue);
-    }
-    void policy() {
-        QFETCH(int, setting);
-        QFETCH(int, policy);
-        QCOMPARE(int(errorPolicyFromSetting(setting)), policy);
-    }
-
     void failureEntries_data() {
         QTest::addColumn<int>("code");
         QTest::addColumn<QStringList>("entries");

@@ -389,24 +389,24 @@ private slots:
     }
 
     void doubleByteAddress_data() {
-        QTest::addColumn<int>("policy");
+        QTest::addColumn<ErrorPolicy>("policy");
         QTest::addColumn<QList<Answer>>("answers");
         QTest::addColumn<int>("status");
         QTest::addColumn<QList<int>>("flags");
         QTest::addColumn<int>("prompts");
-        QTest::newRow("1 continue")
-            << 1 << QList<Answer>{} << int(RunStatus::Failed) << QList<int>{1, 2, 1, 1} << 0;
-        QTest::newRow("3 asked, ok") << 3 << QList<Answer>{Answer::Ok} << int(RunStatus::Failed)
-                                     << QList<int>{1, 2, 1, 1} << 1;
+        QTest::newRow("1 continue") << ErrorPolicy::Continue << QList<Answer>{}
+                                    << int(RunStatus::Failed) << QList<int>{1, 2, 1, 1} << 0;
+        QTest::newRow("3 asked, ok") << ErrorPolicy::Ask << QList<Answer>{Answer::Ok}
+                                     << int(RunStatus::Failed) << QList<int>{1, 2, 1, 1} << 1;
         QTest::newRow("3 asked, cancel")
-            << 3 << QList<Answer>{Answer::Cancel} << int(RunStatus::Cancelled)
+            << ErrorPolicy::Ask << QList<Answer>{Answer::Cancel} << int(RunStatus::Cancelled)
             << QList<int>{1, 2, 0, 0} << 1;
         // Nobody cancelled: the policy stops the run, which ends as failed.
-        QTest::newRow("4 terminate")
-            << 4 << QList<Answer>{} << int(RunStatus::Failed) << QList<int>{1, 2, 0, 0} << 0;
+        QTest::newRow("4 terminate") << ErrorPolicy::Terminate << QList<Answer>{}
+                                     << int(RunStatus::Failed) << QList<int>{1, 2, 0, 0} << 0;
     }
     void doubleByteAddress() {
-        QFETCH(int, policy);
+        QFETCH(ErrorPolicy, policy);
         QFETCH(QList<Answer>, answers);
         QFETCH(int, status);
         QFETCH(QList<int>, flags);
@@ -417,7 +417,7 @@ private slots:
                           : QStringLiteral("r%1@example.jp").arg(i);
         }));
         QVERIFY(f.start());
-        f.run.pacing.sendContinue = policy;
+        f.run.pacing.errorPolicy = policy;
         f.progress.script(answers);
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
@@ -443,7 +443,7 @@ private slots:
         RunFixture f({QStringLiteral("--reject-rcpt"), QStringLiteral("@")});
         QVERIFY(f.world.createDatabase(3));
         QVERIFY(f.start());
-        f.run.pacing.sendContinue = 1;
+        f.run.pacing.errorPolicy = ErrorPolicy::Continue;
         f.run.pacing.connectWait = 1;
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
@@ -464,7 +464,7 @@ private slots:
         RunFixture f({QStringLiteral("--reject-rcpt"), QStringLiteral("rcpt1@")});
         QVERIFY(f.world.createDatabase(2));
         QVERIFY(f.start());
-        f.run.pacing.sendContinue = 3;
+        f.run.pacing.errorPolicy = ErrorPolicy::Ask;
         f.progress.script({Answer::Yes, Answer::No});
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
@@ -479,11 +479,13 @@ private slots:
         QCOMPARE(f.server->count(), 1);
     }
 
-    void unknownPolicyNeverRetriesWithoutEnd() {
+    // A stored number the preferences never write reads as Continue, which must never retry
+    // without end.
+    void continuePolicyNeverRetriesWithoutEnd() {
         RunFixture f({QStringLiteral("--reject-rcpt"), QStringLiteral("@")});
         QVERIFY(f.world.createDatabase(2));
         QVERIFY(f.start());
-        f.run.pacing.sendContinue = 2;
+        f.run.pacing.errorPolicy = ErrorPolicy::Continue;
         auto worker = f.go();
         RunFixture::runToEnd(*worker, 30000);
         QCOMPARE(worker->report().status, RunStatus::Failed);
@@ -604,7 +606,7 @@ private slots:
         RunFixture f;
         QVERIFY(f.world.createDatabase(2));
         f.run.server.smtpPort = server.port();
-        f.run.pacing.sendContinue = 1;  // go on with the next mail
+        f.run.pacing.errorPolicy = ErrorPolicy::Continue;  // go on with the next mail
         auto worker = f.go();
         RunFixture::runToEnd(*worker);
         QVERIFY2(server.finish(), qPrintable(server.report()));

@@ -49,7 +49,7 @@ struct World {
         s.previewFolder = world.env.root() + QStringLiteral("preview/");
         s.standardServer.smtpServer = QStringLiteral("127.0.0.1");
         s.standardServer.smtpPort = server->port();
-        s.pacing = {100, 0, 0, 1};
+        s.pacing = {100, 0, 0, ErrorPolicy::Continue};
         s.testEmailAddress = QStringLiteral("rcpt1@example.jp");
         return s;
     }

@@ -170,10 +170,9 @@ void d_UserPreferences::load() {
     f.oneTimeSendSpin->setValue(kOneTimeSendRange.clamp(s.oneTimeSend));
     f.sendWaitSpin->setValue(kSendWaitRange.clamp(s.sendWait));
     f.connectWaitSpin->setValue(kConnectWaitRange.clamp(s.connectWait));
-    const int button = SendContinueButton(s.sendContinue);
-    f.ignoreErrorRadio->setChecked(button == 0);
-    f.displayDialogRadio->setChecked(button == 1);
-    f.terminateRadio->setChecked(button == 2);
+    f.ignoreErrorRadio->setChecked(s.sendContinue == send::ErrorPolicy::Continue);
+    f.displayDialogRadio->setChecked(s.sendContinue == send::ErrorPolicy::Ask);
+    f.terminateRadio->setChecked(s.sendContinue == send::ErrorPolicy::Terminate);
     f.addrToRadio->setChecked(s.addrSetType == send::AddrSetType::AllTo);
     f.addrCcRadio->setChecked(s.addrSetType == send::AddrSetType::RestCc);
     f.addrBccRadio->setChecked(s.addrSetType == send::AddrSetType::RestBcc);
@@ -208,8 +207,9 @@ void d_UserPreferences::accept() {
     if (f.keyringCheck->isChecked() != keepsPasswordsInKeyring(s, processKeyring()))
         s.keyringPasswords = f.keyringCheck->isChecked() ? 1 : 0;
 
-    s.sendContinue =
-        SendContinueFromButtons(f.ignoreErrorRadio->isChecked(), f.displayDialogRadio->isChecked());
+    s.sendContinue = f.ignoreErrorRadio->isChecked()     ? send::ErrorPolicy::Continue
+                     : f.displayDialogRadio->isChecked() ? send::ErrorPolicy::Ask
+                                                         : send::ErrorPolicy::Terminate;
     // The spin boxes accept only numbers in their ranges, typed or not.
     s.oneTimeSend = kOneTimeSendRange.clamp(f.oneTimeSendSpin->value());
     s.sendWait = kSendWaitRange.clamp(f.sendWaitSpin->value());
