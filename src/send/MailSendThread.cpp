@@ -71,7 +71,7 @@ CMailSendThread::CMailSendThread(SendRun run, std::unique_ptr<IMessageSource> so
         // from this moment a kill could leave the server with the mail and the record at 0
         m_transport->setBeforeDataEnd([this] { noteInFlight(); });
     }
-    m_transport->setAwaitingReply([this] { settle(); });
+    m_transport->setAwaitingReply([this] { awaitingReply(); });
 }
 
 CMailSendThread::CMailSendThread(CMailSendThread& parent, int lane,
@@ -96,7 +96,7 @@ CMailSendThread::CMailSendThread(CMailSendThread& parent, int lane,
     m_run.inFlightOfKilledRun.clear();
     if (m_run.inFlight)
         m_transport->setBeforeDataEnd([this] { noteInFlight(); });
-    m_transport->setAwaitingReply([this] { settle(); });
+    m_transport->setAwaitingReply([this] { awaitingReply(); });
 }
 
 void CMailSendThread::noteInFlight() {
@@ -117,6 +117,26 @@ void CMailSendThread::settle() {
     if (m_settle)
         std::exchange(m_settle, {})();
     m_settleSlot = -1;
+}
+
+void CMailSendThread::awaitingReply() {
+    settle();
+    // The mail after the one whose commands went ahead is built in this round trip too, so
+    // that a reply is followed by the next data at once. Only built: whether it goes ahead
+    // is decided in its turn, as for any other row.
+    if (m_prebuilt || m_claimed < 0 || !m_transport->sendsAhead() || m_cancel.load() ||
+        m_lanes->stopped())
+        return;
+    const int row = m_lanes->take();
+    if (row < 0)
+        return;
+    if (m_source->rowState(row) != RowState::Present) {
+        m_lanes->giveBack(row);  // the loop deals with it in its turn
+        return;
+    }
+    MailTexts texts = m_source->merged(row);
+    BuiltMessage built = m_source->build(texts, row);
+    m_prebuilt = Ahead{row, std::move(texts), std::move(built)};
 }
 
 void CMailSendThread::log(const QString& text) {
@@ -195,6 +215,7 @@ void CMailSendThread::run() {
         m_report.status = RunStatus::Completed;
     m_message.reset();
     m_ahead.reset();
+    m_prebuilt.reset();
 }
 
 void CMailSendThread::runSteps() {
@@ -310,7 +331,7 @@ void CMailSendThread::sendRows() {
         // nor when the account's pace holds it back
         const bool paceNext = m_limiter->nextSlot(m_clock->now(), 1, m_lane) > m_clock->now();
         if (!pauseNext && !paceNext && m_claimed < 0)
-            m_claimed = m_lanes->take();
+            m_claimed = m_prebuilt ? m_prebuilt->row : m_lanes->take();
         const int nextRow = !pauseNext && !paceNext ? m_claimed : -1;
         const size_t refusals = m_report.refusals.size();
         const qsizetype possibly = m_report.possiblyDelivered.size();
@@ -322,6 +343,9 @@ void CMailSendThread::sendRows() {
             m_lanes->giveBack(index);
             if (m_claimed >= 0)
                 m_lanes->giveBack(std::exchange(m_claimed, -1));
+            else if (m_prebuilt)
+                m_lanes->giveBack(m_prebuilt->row);
+            m_prebuilt.reset();
             flushLog();
             break;
         }
@@ -370,8 +394,18 @@ void CMailSendThread::sendRows() {
 }
 
 int CMailSendThread::takeRow() {
-    if (m_claimed >= 0)
+    // A row built early that did not go ahead is built again in its turn: a pause may have
+    // come between, and its mail takes the time it goes.
+    if (m_claimed >= 0) {
+        if (m_prebuilt && m_prebuilt->row == m_claimed)
+            m_prebuilt.reset();
         return std::exchange(m_claimed, -1);
+    }
+    if (m_prebuilt) {
+        const int row = m_prebuilt->row;
+        m_prebuilt.reset();
+        return row;
+    }
     return m_lanes->take();
 }
 
@@ -610,6 +644,10 @@ std::function<void()> CMailSendThread::tell(int position, const MailTexts& texts
 const CKTWSMTPMessage* CMailSendThread::messageAhead(int nextRow) {
     if (nextRow < 0 || m_cancel.load() || !m_transport->sendsAhead())
         return nullptr;
+    if (m_prebuilt && m_prebuilt->row == nextRow) {
+        m_ahead = std::move(m_prebuilt);
+        m_prebuilt.reset();
+    }
     if (!(m_ahead && m_ahead->row == nextRow) && m_source->rowState(nextRow) != RowState::Present)
         return nullptr;  // the loop deals with it in its turn
     if (!m_ahead || m_ahead->row != nextRow) {

@@ -167,6 +167,8 @@ private:
     // The outcome of a mail whose successor went with its end of data is written while the
     // successor's reply is awaited, not before its data: this does what is left of it now.
     void settle();
+    // While a mail's reply is awaited: settles the mail before and builds the one after next.
+    void awaitingReply();
     void log(const QString& text);
     void setCancel() { m_cancel.store(true); }
     // The run ends after this mail with the "unable to send" status (nobody cancelled).
@@ -198,6 +200,8 @@ private:
         BuiltMessage built;
     };
     std::optional<Ahead> m_ahead;
+    // The row after m_claimed, taken and built while a reply was awaited.
+    std::optional<Ahead> m_prebuilt;
     std::atomic<bool> m_cancel{false};
     std::atomic<int> m_cancelRequests{0};
     // Set while a message is handed to the transport: a first cancel lets it finish.
