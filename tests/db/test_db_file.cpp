@@ -87,8 +87,23 @@ private slots:
         QVERIFY(log.startsWith("[TDbData::DbCreate Method]\n"));
     }
 
+    void schemaAsFirebirdExtractsIt_data() {
+        QTest::addColumn<bool>("second");
+        QTest::newRow("made by the engine") << false;
+        // a second fresh database is a copy of the first one kept blank
+        QTest::newRow("copied from the blank one") << true;
+    }
     void schemaAsFirebirdExtractsIt() {
+        QFETCH(bool, second);
         QVERIFY(w->createAndOpen());
+        if (second) {
+            QVERIFY(w->store->AddGroup("Used") > 0);
+            w->store->Close(db::CloseMode::DeleteWorkingCopy);
+            QCOMPARE(w->store->CreateDatabase(w->store->MakeWorkingCopyPath()),
+                     db::CreateResult::Created);
+            QVERIFY(readAll(logPath()).contains("Copied from"));
+            QVERIFY(w->store->Open());
+        }
         const QString path = w->store->WorkingCopyPath();
         w->store->Close(db::CloseMode::KeepWorkingCopy);  // one process attaches a file at a time
         const QByteArray ddl = isql({"-x", path, "-user", "SYSDBA"});
