@@ -5,7 +5,9 @@
 //   bench_startup [runs [recipients]]
 //                             starts itself `runs` times (default 7, at least 3) each way in
 //                             a fresh environment and prints the medians and the extremes;
-//                             with `recipients`, a third way opens a project of that many
+//                             a third way starts in the folders an earlier start left
+//                             (startup_again), as a user's every start but the first;
+//                             with `recipients`, a fourth way opens a project of that many
 //                             recipients (every field filled) named on the command line, to
 //                             its window shown with the project in it.
 // Each child runs the real application start and exits as soon as the window reports that
@@ -120,25 +122,35 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "cannot make the project\n");
         return 1;
     }
-    const int ways = recipients > 0 ? 3 : 2;
-    Figures postwick, bare, opened;
-    for (int turn = 0; turn < ways * runs; ++turn) {
+    const int ways = recipients > 0 ? 4 : 3;
+    Figures postwick, bare, opened, again;
+    // the folders of a user who started the program before (an unmeasured first start made
+    // what it keeps there)
+    QTemporaryDir usedHome;
+    for (int turn = -1; turn < ways * runs; ++turn) {
         // the ways take turns to go first
-        const int way = (turn + turn / ways) % ways;  // 0 fresh, 1 bare, 2 project
+        // 0 fresh, 1 bare, 2 again (an earlier start's folders), 3 project
+        const int way = turn < 0 ? 2 : (turn + turn / ways) % ways;
         const bool isBare = way == 1;
-        Figures& f = way == 0 ? postwick : isBare ? bare : opened;
-        QTemporaryDir home;
+        Figures warmUp;
+        Figures& f = turn < 0   ? warmUp
+                     : way == 0 ? postwick
+                     : isBare   ? bare
+                     : way == 2 ? again
+                                : opened;
+        QTemporaryDir freshHome;
+        const QString home = way == 2 ? usedHome.path() : freshHome.path();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_DATA_HOME", home.path() + "/data");
-        env.insert("XDG_STATE_HOME", home.path() + "/state");
-        env.insert("XDG_RUNTIME_DIR", home.path());
+        env.insert("XDG_DATA_HOME", home + "/data");
+        env.insert("XDG_STATE_HOME", home + "/state");
+        env.insert("XDG_RUNTIME_DIR", home);
         env.insert("QT_QPA_PLATFORM", env.value("QT_QPA_PLATFORM", "offscreen"));
         QProcess child;
         child.setProcessEnvironment(env);
         QElapsedTimer t;
         t.start();
         QStringList childArgs{isBare ? "--bare" : "--child"};
-        if (way == 2)
+        if (way == 3)
             childArgs << project;
         child.start(QString::fromLocal8Bit(argv[0]), childArgs);
         if (!child.waitForStarted())
@@ -157,7 +169,7 @@ int main(int argc, char* argv[]) {
         }
         // the status line counts the project's records: a project that failed to open
         // would time a fresh window instead
-        if (way == 2 && !out.contains(" " + QByteArray::number(recipients) + " ")) {
+        if (way == 3 && !out.contains(" " + QByteArray::number(recipients) + " ")) {
             std::fprintf(stderr, "run %d: the project did not open\n%s\n", turn, out.constData());
             return 1;
         }
@@ -171,6 +183,7 @@ int main(int argc, char* argv[]) {
     }
     print("startup_to_window", postwick);
     print("bare_qt_window", bare);
+    print("startup_again_to_window", again);
     if (recipients > 0) {
         const QByteArray name = "project_" + QByteArray::number(recipients) + "_to_window";
         print(name.constData(), opened);

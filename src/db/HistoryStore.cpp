@@ -199,62 +199,85 @@ public:
     bool AddRecipients(int campaign, const std::vector<HistoryRecipient>& rows) override {
         if (rows.empty())
             return true;
-        try {
-            IBPP::Database db = AttachLocalFile(m_path, FileWrites::Cached);
-            const Detach detach{db};
-            IBPP::Transaction tr = IBPP::TransactionFactory(db);
-            tr->Start();
-            IBPP::Statement st = IBPP::StatementFactory(db, tr);
-            st->Prepare(
-                "insert into SENT_TO (CAMPAIGN, POS, ADDRESS, ADDRESS_KEY, OUTCOME, REPLY, AT_MS, "
-                "EVENT) values (?, ?, ?, ?, ?, ?, ?, 0)");
-            for (const HistoryRecipient& r : rows) {
-                st->Set(1, int32_t(campaign));
-                st->Set(2, int32_t(r.position));
-                st->Set(3, Utf8Prefix(r.address, 320));
-                st->Set(4, Utf8Prefix(addressKey(r.address), 320));
-                st->Set(5, int32_t(r.outcome));
-                if (r.reply.isEmpty())
-                    st->SetNull(6);
-                else
-                    st->Set(6, Utf8Prefix(r.reply.simplified(), kReplyBytes));
-                st->Set(7, std::to_string(r.atMs));
-                st->Execute();
-            }
-            st.reset();
-            tr->Commit();
-            return true;
-        } catch (const IBPP::Exception& e) {
-            m_error = QString::fromUtf8(e.what());
-            return false;
-        }
+        return write(
+            [&](IBPP::Database& db, IBPP::Transaction& tr) { addRows(db, tr, campaign, rows); });
     }
 
     bool EndCampaign(int campaign, CampaignEnd end, qint64 endedMs) override {
-        try {
-            IBPP::Database db = AttachLocalFile(m_path, FileWrites::Cached);
-            const Detach detach{db};
-            IBPP::Transaction tr = IBPP::TransactionFactory(db);
-            tr->Start();
-            recount(db, tr, campaign);
-            IBPP::Statement st = IBPP::StatementFactory(db, tr);
-            st->Prepare("update CAMPAIGNS set ENDED = ?, STATUS = ? where ID = ?");
-            st->Set(1, std::to_string(endedMs));
-            st->Set(2, int32_t(end));
-            st->Set(3, int32_t(campaign));
-            st->Execute();
-            st.reset();
-            tr->Commit();
+        return write([&](IBPP::Database& db, IBPP::Transaction& tr) {
+            writeEnd(db, tr, campaign, end, endedMs);
+        });
+    }
+
+    bool FinishCampaign(int campaign, const std::vector<HistoryRecipient>& rows, CampaignEnd end,
+                        qint64 endedMs) override {
+        if (write([&](IBPP::Database& db, IBPP::Transaction& tr) {
+                addRows(db, tr, campaign, rows);
+                writeEnd(db, tr, campaign, end, endedMs);
+            }))
             return true;
-        } catch (const IBPP::Exception& e) {
-            m_error = QString::fromUtf8(e.what());
-            return false;
-        }
+        // the rows are lost, the end need not be
+        const QString why = m_error;
+        (void)EndCampaign(campaign, end, endedMs);
+        m_error = why;
+        return false;
     }
 
     QString LastError() const override { return m_error; }
 
 private:
+    // One attachment and one transaction for `work`; false (and why) when it failed.
+    template <typename Work>
+    bool write(Work work) {
+        try {
+            IBPP::Database db = AttachLocalFile(m_path, FileWrites::Cached);
+            const Detach detach{db};
+            IBPP::Transaction tr = IBPP::TransactionFactory(db);
+            tr->Start();
+            work(db, tr);
+            tr->Commit();
+            return true;
+        } catch (const IBPP::Exception& e) {
+            m_error = QString::fromUtf8(e.what());
+            return false;
+        }
+    }
+
+    // The rows through one prepared statement.
+    static void addRows(IBPP::Database& db, IBPP::Transaction& tr, int campaign,
+                        const std::vector<HistoryRecipient>& rows) {
+        if (rows.empty())
+            return;
+        IBPP::Statement st = IBPP::StatementFactory(db, tr);
+        st->Prepare(
+            "insert into SENT_TO (CAMPAIGN, POS, ADDRESS, ADDRESS_KEY, OUTCOME, REPLY, AT_MS, "
+            "EVENT) values (?, ?, ?, ?, ?, ?, ?, 0)");
+        for (const HistoryRecipient& r : rows) {
+            st->Set(1, int32_t(campaign));
+            st->Set(2, int32_t(r.position));
+            st->Set(3, Utf8Prefix(r.address, 320));
+            st->Set(4, Utf8Prefix(addressKey(r.address), 320));
+            st->Set(5, int32_t(r.outcome));
+            if (r.reply.isEmpty())
+                st->SetNull(6);
+            else
+                st->Set(6, Utf8Prefix(r.reply.simplified(), kReplyBytes));
+            st->Set(7, std::to_string(r.atMs));
+            st->Execute();
+        }
+    }
+
+    static void writeEnd(IBPP::Database& db, IBPP::Transaction& tr, int campaign, CampaignEnd end,
+                         qint64 endedMs) {
+        recount(db, tr, campaign);
+        IBPP::Statement st = IBPP::StatementFactory(db, tr);
+        st->Prepare("update CAMPAIGNS set ENDED = ?, STATUS = ? where ID = ?");
+        st->Set(1, std::to_string(endedMs));
+        st->Set(2, int32_t(end));
+        st->Set(3, int32_t(campaign));
+        st->Execute();
+    }
+
     QString m_path;
     QString m_error;
 };

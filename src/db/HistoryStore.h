@@ -108,6 +108,13 @@ public:
                                              const std::vector<HistoryRecipient>& rows) = 0;
     // The end and the figures, counted from the rows written.
     [[nodiscard]] virtual bool EndCampaign(int campaign, CampaignEnd end, qint64 endedMs) = 0;
+    // The last rows and the end, in one go: a run's end waits for one attachment, not two.
+    [[nodiscard]] virtual bool FinishCampaign(int campaign,
+                                              const std::vector<HistoryRecipient>& rows,
+                                              CampaignEnd end, qint64 endedMs) {
+        const bool added = AddRecipients(campaign, rows);
+        return EndCampaign(campaign, end, endedMs) && added;
+    }
     [[nodiscard]] virtual QString LastError() const = 0;
 };
 

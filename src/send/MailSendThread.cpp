@@ -69,11 +69,9 @@ CMailSendThread::CMailSendThread(SendRun run, std::unique_ptr<IMessageSource> so
     }
     if (m_run.inFlight) {
         // from this moment a kill could leave the server with the mail and the record at 0
-        m_transport->setBeforeDataEnd([this] {
-            if (m_sendingRecordId >= 0)
-                m_run.inFlight->set(m_sendingRecordId, m_sendingWho, m_lane);
-        });
+        m_transport->setBeforeDataEnd([this] { noteInFlight(); });
     }
+    m_transport->setAwaitingReply([this] { awaitingReply(); });
 }
 
 CMailSendThread::CMailSendThread(CMailSendThread& parent, int lane,
@@ -96,17 +94,49 @@ CMailSendThread::CMailSendThread(CMailSendThread& parent, int lane,
     // the first connection told these
     m_run.suppressed.clear();
     m_run.inFlightOfKilledRun.clear();
-    if (m_run.inFlight) {
-        m_transport->setBeforeDataEnd([this] {
-            if (m_sendingRecordId >= 0)
-                m_run.inFlight->set(m_sendingRecordId, m_sendingWho, m_lane);
-        });
-    }
+    if (m_run.inFlight)
+        m_transport->setBeforeDataEnd([this] { noteInFlight(); });
+    m_transport->setAwaitingReply([this] { awaitingReply(); });
+}
+
+void CMailSendThread::noteInFlight() {
+    if (m_sendingRecordId < 0)
+        return;
+    // the slot the mail before does not hold while its outcome is being written
+    const int first = CInFlightRecord::slotOf(m_lane, 0);
+    m_noteSlot = m_settleSlot == first ? CInFlightRecord::slotOf(m_lane, 1) : first;
+    m_run.inFlight->set(m_sendingRecordId, m_sendingWho, m_noteSlot);
 }
 
 void CMailSendThread::clearInFlight() {
-    if (m_run.inFlight)
-        m_run.inFlight->clear(m_lane);
+    if (m_run.inFlight && m_noteSlot >= 0)
+        m_run.inFlight->clear(std::exchange(m_noteSlot, -1));
+}
+
+void CMailSendThread::settle() {
+    if (m_settle)
+        std::exchange(m_settle, {})();
+    m_settleSlot = -1;
+}
+
+void CMailSendThread::awaitingReply() {
+    settle();
+    // The mail after the one whose commands went ahead is built in this round trip too, so
+    // that a reply is followed by the next data at once. Only built: whether it goes ahead
+    // is decided in its turn, as for any other row.
+    if (m_prebuilt || m_claimed < 0 || !m_transport->sendsAhead() || m_cancel.load() ||
+        m_lanes->stopped())
+        return;
+    const int row = m_lanes->take();
+    if (row < 0)
+        return;
+    if (m_source->rowState(row) != RowState::Present) {
+        m_lanes->giveBack(row);  // the loop deals with it in its turn
+        return;
+    }
+    MailTexts texts = m_source->merged(row);
+    BuiltMessage built = m_source->build(texts, row);
+    m_prebuilt = Ahead{row, std::move(texts), std::move(built)};
 }
 
 void CMailSendThread::log(const QString& text) {
@@ -185,6 +215,7 @@ void CMailSendThread::run() {
         m_report.status = RunStatus::Completed;
     m_message.reset();
     m_ahead.reset();
+    m_prebuilt.reset();
 }
 
 void CMailSendThread::runSteps() {
@@ -220,7 +251,7 @@ void CMailSendThread::runSteps() {
         const qsizetype possibly = m_report.possiblyDelivered.size();
         const Outcome outcome = sendOne(1, texts, -1, 0);
         count(outcome);
-        tell(1, texts, outcome, refusals, possibly);
+        tell(1, texts, outcome, refusals, possibly)();
         m_progress.step();
         if (m_cancel.load())
             m_report.status = RunStatus::Cancelled;
@@ -252,6 +283,8 @@ void CMailSendThread::sendRows() {
         const int current = index + 1;
         const RowState state =
             m_ahead && m_ahead->row == index ? RowState::Present : m_source->rowState(index);
+        if (state != RowState::Present)
+            settle();
         if (state == RowState::Gone) {
             // deleted since the choice: nobody is left to get its mail
             log(formatMessageText(str(ids::kLogRecordGoneSkipped),
@@ -268,6 +301,7 @@ void CMailSendThread::sendRows() {
             break;
         }
         if (!firstMail && m_run.pacing.sendWait != 0 && batch < 1) {
+            settle();
             m_progress.setStatus(str(ids::kSendStatusStandingBy));
             if (m_transport->isConnected())
                 disconnectGracefully();
@@ -297,7 +331,7 @@ void CMailSendThread::sendRows() {
         // nor when the account's pace holds it back
         const bool paceNext = m_limiter->nextSlot(m_clock->now(), 1, m_lane) > m_clock->now();
         if (!pauseNext && !paceNext && m_claimed < 0)
-            m_claimed = m_lanes->take();
+            m_claimed = m_prebuilt ? m_prebuilt->row : m_lanes->take();
         const int nextRow = !pauseNext && !paceNext ? m_claimed : -1;
         const size_t refusals = m_report.refusals.size();
         const qsizetype possibly = m_report.possiblyDelivered.size();
@@ -305,44 +339,73 @@ void CMailSendThread::sendRows() {
         if (m_leaving) {
             // the server takes no more connections: this row and the one taken ahead go
             // to the connections that stay
+            settle();
             m_lanes->giveBack(index);
             if (m_claimed >= 0)
                 m_lanes->giveBack(std::exchange(m_claimed, -1));
+            else if (m_prebuilt)
+                m_lanes->giveBack(m_prebuilt->row);
+            m_prebuilt.reset();
             flushLog();
             break;
         }
         count(outcome);
-        tell(current, texts, outcome, refusals, possibly);
         const int recordId = m_run.recordIds[static_cast<size_t>(index)];
-        if (const RecordResult recorded =
-                m_recorder ? m_recorder(recordId, outcome) : RecordResult::Recorded;
-            recorded != RecordResult::Recorded) {
-            // Going on would send mails whose outcomes are lost, and a later run would
-            // send them again.
-            log(formatMessageText(
-                str(recorded == RecordResult::RecordGone ? ids::kLogRecordGone
-                                                         : ids::kLogOutcomeNotRecorded),
-                {QString::number(recordId)}));
-            m_report.outcomeLost = true;
-            stopFailed();
-        } else {
-            clearInFlight();
-        }
+        const int slot = m_noteSlot;
+        m_settle = [this, told = tell(current, texts, outcome, refusals, possibly), recordId,
+                    outcome, slot] {
+            told();
+            if (const RecordResult recorded =
+                    m_recorder ? m_recorder(recordId, outcome) : RecordResult::Recorded;
+                recorded != RecordResult::Recorded) {
+                // Going on would send mails whose outcomes are lost, and a later run would
+                // send them again; the note stays for whoever takes up the copy.
+                log(formatMessageText(
+                    str(recorded == RecordResult::RecordGone ? ids::kLogRecordGone
+                                                             : ids::kLogOutcomeNotRecorded),
+                    {QString::number(recordId)}));
+                m_report.outcomeLost = true;
+                stopFailed();
+                if (m_noteSlot == slot)
+                    m_noteSlot = -1;
+            } else if (m_run.inFlight && slot >= 0) {
+                m_run.inFlight->clear(slot);
+                if (m_noteSlot == slot)
+                    m_noteSlot = -1;
+            }
+        };
+        m_settleSlot = slot;
+        // Its successor's commands went with its end of data: the outcome is written while
+        // that mail's reply is awaited, so no mail waits on the writing of another's.
+        if (!m_wentAhead)
+            settle();
         flushLog();
         if (m_cancel.load() || m_stopFailed.load() || m_lanes->stopped()) {
+            settle();
             m_report.status = m_cancel.load() ? RunStatus::Cancelled : RunStatus::Failed;
             break;
         }
         m_progress.step();
     }
+    settle();
     flushLog();
     m_limiter->release(m_lane);
     m_lanes->active.fetch_sub(1);
 }
 
 int CMailSendThread::takeRow() {
-    if (m_claimed >= 0)
+    // A row built early that did not go ahead is built again in its turn: a pause may have
+    // come between, and its mail takes the time it goes.
+    if (m_claimed >= 0) {
+        if (m_prebuilt && m_prebuilt->row == m_claimed)
+            m_prebuilt.reset();
         return std::exchange(m_claimed, -1);
+    }
+    if (m_prebuilt) {
+        const int row = m_prebuilt->row;
+        m_prebuilt.reset();
+        return row;
+    }
     return m_lanes->take();
 }
 
@@ -562,10 +625,10 @@ QString recipientAddresses(const CKTWSMTPMessage* message, const QString& field)
 
 }  // namespace
 
-void CMailSendThread::tell(int position, const MailTexts& texts, Outcome outcome, size_t refusals,
-                           qsizetype possibly) {
+std::function<void()> CMailSendThread::tell(int position, const MailTexts& texts, Outcome outcome,
+                                            size_t refusals, qsizetype possibly) {
     if (!m_run.observer)
-        return;
+        return [] {};
     RecipientDone done;
     done.position = position;
     done.address = recipientAddresses(m_message.get(), texts.recipientField).simplified();
@@ -575,12 +638,16 @@ void CMailSendThread::tell(int position, const MailTexts& texts, Outcome outcome
     if (outcome != Outcome::Sent)
         done.reply =
             m_report.refusals.size() > refusals ? m_report.refusals.back().reply : m_lastReply;
-    m_run.observer->recipientDone(done);
+    return [observer = m_run.observer, done = std::move(done)] { observer->recipientDone(done); };
 }
 
 const CKTWSMTPMessage* CMailSendThread::messageAhead(int nextRow) {
     if (nextRow < 0 || m_cancel.load() || !m_transport->sendsAhead())
         return nullptr;
+    if (m_prebuilt && m_prebuilt->row == nextRow) {
+        m_ahead = std::move(m_prebuilt);
+        m_prebuilt.reset();
+    }
     if (!(m_ahead && m_ahead->row == nextRow) && m_source->rowState(nextRow) != RowState::Present)
         return nullptr;  // the loop deals with it in its turn
     if (!m_ahead || m_ahead->row != nextRow) {
@@ -600,7 +667,16 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
                                  int nextRow) {
     m_progress.setStatus(str(ids::kSendStatusCompiling));
     m_skippedMail = false;
+    m_wentAhead = false;
     m_lastReply.clear();
+    // The mail before is settled by the time this one ends, and at once unless this one's
+    // commands went ahead with its end of data.
+    const struct Settled {
+        CMailSendThread* thread;
+        ~Settled() { thread->settle(); }
+    } settled{this};
+    if (!(m_ahead && m_ahead->row == row && row >= 0))
+        settle();
     log(QString::number(number) + QLatin1Char(' ') + str(ids::kLogSubject));
 
     // Built already when it went ahead of the mail before (the same object: the session
@@ -665,6 +741,7 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
         if (m_cancel.load())
             return later();
         if (reconnectPending) {
+            settle();
             bool connected = false;
             for (int attempt = 0; attempt < 2 && !connected; ++attempt) {
                 if (m_cancel.load())
@@ -723,9 +800,11 @@ Outcome CMailSendThread::sendOne(int number, const MailTexts& texts, int row, in
         const TransportResult r =
             next ? m_transport->sendBefore(*m_message, *next) : m_transport->send(*m_message);
         m_inFlight.store(false);
+        settle();  // where the transport did not while awaiting the reply
         if (!r.ok && r.kind != FailureKind::PossiblyDelivered)
             clearInFlight();  // a reply or a broken connection: the server did not take it
         if (r.ok) {
+            m_wentAhead = next != nullptr;
             m_limiter->sent(m_clock->now(), m_lane);
             m_laterInARow = 0;
             log(str(ids::kLogCompleted));
@@ -828,6 +907,7 @@ CMailSendThread::PauseEnd CMailSendThread::waitForSlot() {
     const QDateTime slot = m_limiter->nextSlot(now, 0, m_lane);
     if (slot <= now)
         return PauseEnd::Elapsed;
+    settle();
     const bool long_ = now.msecsTo(slot) > kHoldConnectionMs;
     if (long_) {
         // a day's limit: no connection is held open through it

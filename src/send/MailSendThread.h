@@ -155,12 +155,20 @@ private:
     // The error policy for a mail that failed for good (after its retry, when it had one).
     [[nodiscard]] Decision finalFailure(int number, const TransportResult& r, bool retried);
     void disconnectGracefully();
+    // Notes the mail whose end of data goes out now as in flight.
+    void noteInFlight();
+    // The note of the mail whose data went last; nothing once its outcome is settled.
     void clearInFlight();
     void count(Outcome outcome);
-    // Tells the observer how the mail at `position` ended; `refusals` and `possibly` are the
-    // sizes of those lists before it was sent.
-    void tell(int position, const MailTexts& texts, Outcome outcome, size_t refusals,
-              qsizetype possibly);
+    // How the mail at `position` ended, told to the observer when called; `refusals` and
+    // `possibly` are the sizes of those lists before it was sent.
+    [[nodiscard]] std::function<void()> tell(int position, const MailTexts& texts, Outcome outcome,
+                                             size_t refusals, qsizetype possibly);
+    // The outcome of a mail whose successor went with its end of data is written while the
+    // successor's reply is awaited, not before its data: this does what is left of it now.
+    void settle();
+    // While a mail's reply is awaited: settles the mail before and builds the one after next.
+    void awaitingReply();
     void log(const QString& text);
     void setCancel() { m_cancel.store(true); }
     // The run ends after this mail with the "unable to send" status (nobody cancelled).
@@ -192,6 +200,8 @@ private:
         BuiltMessage built;
     };
     std::optional<Ahead> m_ahead;
+    // The row after m_claimed, taken and built while a reply was awaited.
+    std::optional<Ahead> m_prebuilt;
     std::atomic<bool> m_cancel{false};
     std::atomic<int> m_cancelRequests{0};
     // Set while a message is handed to the transport: a first cancel lets it finish.
@@ -199,6 +209,7 @@ private:
     // Written by this worker's thread only, read after its end.
     RunReport m_report;
     bool m_skippedMail = false;  // the last sendOne skipped its mail without a try
+    bool m_wentAhead = false;    // the last sendOne's mail went with the next one's commands
     QString m_lastReply;         // why the last sendOne's mail failed
     std::atomic<bool> m_stopFailed{false};
     int m_laterInARow = 0;
@@ -213,6 +224,11 @@ private:
     // The record and "number address" of the mail being handed to the transport.
     int m_sendingRecordId = -1;
     QString m_sendingWho;
+    // The in-flight slot of the mail whose data went last (-1: settled), and the mail still
+    // to settle with its slot: its note stays until its outcome is written.
+    int m_noteSlot = -1;
+    std::function<void()> m_settle;
+    int m_settleSlot = -1;
 };
 
 }  // namespace pw::send

@@ -124,14 +124,14 @@ void CRunHistory::writeLoop(QString folder, db::CampaignStart start) {
             closing = m_closing;
             end = m_end;
         }
-        if (campaign != 0 && !writer->AddRecipients(campaign, group))
-            failure = writer->LastError();  // this group is lost; the rest may still go
         if (closing == Closing::Yes) {
             if (campaign != 0 &&
-                !writer->EndCampaign(campaign, end, QDateTime::currentMSecsSinceEpoch()))
+                !writer->FinishCampaign(campaign, group, end, QDateTime::currentMSecsSinceEpoch()))
                 failure = writer->LastError();
             break;
         }
+        if (campaign != 0 && !writer->AddRecipients(campaign, group))
+            failure = writer->LastError();  // this group is lost; the rest may still go
     }
     writer.reset();
     std::lock_guard<std::mutex> lock(m_mutex);

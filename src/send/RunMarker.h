@@ -101,10 +101,15 @@ public:
     CInFlightRecord& operator=(const CInFlightRecord&) = delete;
 
     // `who`: "number address", as the log names a possibly delivered mail. Each connection of
-    // a run notes its own mail, in its own `slot`.
+    // a run notes its own mail, in its own `slot`; a connection has two (`slotOf`), as the
+    // mail before may wait for its outcome to be written while the next one goes.
     void set(int recordId, const QString& who, int slot = 0);
     void clear(int slot = 0);
-    static constexpr int kSlots = 16;
+    static constexpr int kConnections = 16;
+    static constexpr int kSlots = 2 * kConnections;
+    [[nodiscard]] static constexpr int slotOf(int connection, int second) {
+        return connection + (second != 0 ? kConnections : 0);
+    }
 
 private:
     CInFlightRecord(int fd, QString path);

@@ -1,5 +1,7 @@
 #include "send/SendLedger.h"
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <unistd.h>
 #include <QDir>
@@ -116,11 +118,15 @@ CSendLedger::Contents CSendLedger::read(const QDateTime& now, qint64 start, qint
 }
 
 bool CSendLedger::append(const QByteArray& line) {
-    if (!QDir().mkpath(QFileInfo(m_path).absolutePath()))
-        return false;
     // one write with O_APPEND: two runs on the account interleave whole lines
-    const int fd = ::open(QFile::encodeName(m_path).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    const QByteArray path = QFile::encodeName(m_path);
+    const auto openLedger = [&path] {
+        return ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    };
+    // the folder is made when missing only: a run appends a line for every mail
+    int fd = openLedger();
+    if (fd < 0 && errno == ENOENT && QDir().mkpath(QFileInfo(m_path).absolutePath()))
+        fd = openLedger();
     if (fd < 0)
         return false;
     const bool ok = ::write(fd, line.constData(), size_t(line.size())) == line.size();

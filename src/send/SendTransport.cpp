@@ -429,6 +429,10 @@ void CSmtpTransport::setBeforeDataEnd(std::function<void()> hook) {
     m_session->SetBeforeDataEnd(std::move(hook));
 }
 
+void CSmtpTransport::setAwaitingReply(std::function<void()> hook) {
+    m_session->SetAwaitingReply(std::move(hook));
+}
+
 TransportResult CSmtpTransport::disconnect(bool graceful) {
     try {
         m_session->Disconnect(graceful ? smtp::DisconnectMode::Graceful

@@ -82,6 +82,9 @@ public:
     // Called just before a message's end of data goes out (transports that deliver nothing
     // before it never call it).
     virtual void setBeforeDataEnd(std::function<void()> hook) { (void)hook; }
+    // Called once a message's end of data is out, while its reply is awaited (transports
+    // that await nothing never call it).
+    virtual void setAwaitingReply(std::function<void()> hook) { (void)hook; }
     // Graceful: QUIT and its reply; otherwise the connection is dropped at once.
     [[nodiscard]] virtual TransportResult disconnect(bool graceful) = 0;
     [[nodiscard]] virtual bool isConnected() const = 0;
@@ -111,6 +114,7 @@ public:
                                const CKTWSMTPMessage& next) override;
     void abandonNext() override;
     void setBeforeDataEnd(std::function<void()> hook) override;
+    void setAwaitingReply(std::function<void()> hook) override;
     TransportResult disconnect(bool graceful) override;
     bool isConnected() const override;
     void abort() override;

@@ -851,6 +851,9 @@ void CKTWSMTPConnection::SendMessage(const CKTWSMTPMessage& message, const CKTWS
         }
         // Closed, cancelled or timed out from here on, the mail may have been taken.
         m_possiblyDelivered = true;
+        if (m_awaitingReply) {
+            m_awaitingReply();
+        }
         const bool replied = ReadResponse(m_finalReplyTimeoutMs);
         if (replied)
             m_possiblyDelivered = false;  // a reply, whatever it says, settles it

@@ -81,6 +81,9 @@ public:
     // from then on the server may take the mail, so a caller that must outlive a crash of
     // the process notes it as in flight there.
     void SetBeforeDataEnd(std::function<void()> hook) { m_beforeDataEnd = std::move(hook); }
+    // Called on the sending thread once a message's end of data is written, before its reply
+    // is awaited: work that need not hold the mail up is done in the round trip.
+    void SetAwaitingReply(std::function<void()> hook) { m_awaitingReply = std::move(hook); }
     // The message sent ahead will not follow now: its replies are read, its transaction
     // reset, or, when the server already waits for its data, the connection is dropped
     // (nothing of it is delivered then). Disconnect and any other message do the same.
@@ -233,6 +236,7 @@ private:
     int m_timeoutMs = kDefaultTimeoutMs;
     int m_finalReplyTimeoutMs = kDefaultFinalReplyTimeoutMs;
     std::function<void()> m_beforeDataEnd;
+    std::function<void()> m_awaitingReply;
     bool m_possiblyDelivered = false;
     CertificateCheck m_certificateCheck = CertificateCheck::Verify;
     AuthMethod m_usedMethod = AuthMethod::None;

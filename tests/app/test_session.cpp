@@ -213,6 +213,9 @@ private slots:
         QTest::newRow("between two mails") << QString() << 0;
         QTest::newRow("mail 2 in flight") << "2 b@example.com" << 0;
         QTest::newRow("mail 2 in flight on a third connection") << "2 b@example.com" << 2;
+        // the note of a mail that went while the outcome of the one before was being written
+        QTest::newRow("mail 2 in flight in a connection's second slot")
+            << "2 b@example.com" << send::CInFlightRecord::slotOf(0, 1);
     }
     void outcomesOfAKilledRunGoBackIntoTheProject() {
         QFETCH(QString, inFlight);

@@ -87,8 +87,32 @@ private slots:
         QVERIFY(log.startsWith("[TDbData::DbCreate Method]\n"));
     }
 
+    void schemaAsFirebirdExtractsIt_data() {
+        QTest::addColumn<QString>(
+            "blank");  // the first database kept blank, as the second finds it
+        QTest::newRow("made by the engine") << "";
+        // a second fresh database is a copy of the first one kept blank
+        QTest::newRow("copied from the blank one") << "kept";
+        // a blank this engine does not open is made anew, and kept anew
+        QTest::newRow("blank damaged: made anew") << "damaged";
+    }
     void schemaAsFirebirdExtractsIt() {
+        QFETCH(QString, blank);
         QVERIFY(w->createAndOpen());
+        if (!blank.isEmpty()) {
+            QVERIFY(w->store->AddGroup("Used") > 0);
+            w->store->Close(db::CloseMode::DeleteWorkingCopy);
+            const QDir blanks(w->folders.workingCopyFolder + "blank");
+            const QStringList kept = blanks.entryList(QDir::Files);
+            QCOMPARE(kept.size(), 1);
+            if (blank == "damaged")
+                QVERIFY(test::writeFile(blanks.filePath(kept[0]), QByteArray(8192, 'x')));
+            QCOMPARE(w->store->CreateDatabase(w->store->MakeWorkingCopyPath()),
+                     db::CreateResult::Created);
+            QCOMPARE(readAll(logPath()).contains("Copied from"), blank == "kept");
+            QVERIFY(QFileInfo(blanks.filePath(kept[0])).size() > 8192);
+            QVERIFY(w->store->Open());
+        }
         const QString path = w->store->WorkingCopyPath();
         w->store->Close(db::CloseMode::KeepWorkingCopy);  // one process attaches a file at a time
         const QByteArray ddl = isql({"-x", path, "-user", "SYSDBA"});

@@ -1150,17 +1150,26 @@ private slots:
         QTest::addColumn<QList<int>>("flags");
         QTest::addColumn<bool>("failed");
         QTest::addColumn<QString>("entry");
-        QTest::newRow("none: two pages") << "" << 4 << QList<int>{1, 1, 1, 1} << false << "";
+        QTest::addColumn<bool>("pipelined");
+        QTest::newRow("none: two pages")
+            << "" << 4 << QList<int>{1, 1, 1, 1} << false << "" << false;
+        // Pipelined, a mail's outcome is written while the next one's reply is awaited: all
+        // are written by the end, and a lost one stops the run after that next mail.
+        QTest::newRow("none: two pages, pipelined")
+            << "" << 4 << QList<int>{1, 1, 1, 1} << false << "" << true;
+        QTest::newRow("outcome lost, pipelined")
+            << "lose 2" << 3 << QList<int>{1, 1, 1, 0} << true
+            << "The outcome of record 2 could not be recorded" << true;
         QTest::newRow("outcome lost") << "lose 2" << 2 << QList<int>{1, 1, 0, 0} << true
-                                      << "The outcome of record 2 could not be recorded";
+                                      << "The outcome of record 2 could not be recorded" << false;
         QTest::newRow("record gone while its mail went")
             << "delete 2 before" << 2 << QList<int>{1, 0, 0} << true
-            << "Record 2 is no longer in the database";
+            << "Record 2 is no longer in the database" << false;
         QTest::newRow("record deleted between pages")
             << "delete 3 after 2" << 3 << QList<int>{1, 1, 1} << false
-            << "Record 3 was deleted before its mail was made";
+            << "Record 3 was deleted before its mail was made" << false;
         QTest::newRow("record added between pages")
-            << "add 5 after 2" << 4 << QList<int>{1, 1, 1, 1, 0} << false << "";
+            << "add 5 after 2" << 4 << QList<int>{1, 1, 1, 1, 0} << false << "" << false;
     }
     void changesDuringAPagedRun() {
         QFETCH(QString, change);
@@ -1168,10 +1177,15 @@ private slots:
         QFETCH(QList<int>, flags);
         QFETCH(bool, failed);
         QFETCH(QString, entry);
-        RunFixture f;
+        QFETCH(bool, pipelined);
+        RunFixture f(pipelined ? QStringList{QStringLiteral("--pipelining")} : QStringList{});
         QVERIFY(f.world.createDatabase(4));
         QVERIFY(f.start());
         f.pageSize = 2;
+        if (pipelined) {  // EHLO, where the server offers pipelining
+            f.run.server.smtpAuthType = SmtpAuthType::LogOnUsing;
+            f.run.server.smtpVerifMethod = VerifMethod::Automatic;
+        }
         const QStringList words = change.split(' ');
         const auto edit = [&f](const QString& sql) {
             pw::test::execute(*f.world.store, sql);
