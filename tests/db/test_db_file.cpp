@@ -100,7 +100,7 @@ private slots:
         QFETCH(QString, blank);
         QVERIFY(w->createAndOpen());
         if (!blank.isEmpty()) {
-            QVERIFY(w->store->AddGroup("Used") > 0);
+            QVERIFY(w->store->Groups().AddGroup("Used") > 0);
             w->store->Close(db::CloseMode::DeleteWorkingCopy);
             const QDir blanks(w->folders.workingCopyFolder + "blank");
             const QStringList kept = blanks.entryList(QDir::Files);
