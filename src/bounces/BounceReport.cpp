@@ -790,31 +790,25 @@ BounceReport readParsed(GMimeMessage* message, const QByteArray& raw) {
 
     const bool bounce = looksLikeBounce(from, report.subject, text) ||
                         g_mime_object_get_header(top, "X-Failed-Recipients");
+    // The sender of the mail itself is the one recipient it speaks for.
+    const auto fromSender = [&](ReportType type, const char* reason, BounceKind kind) {
+        report.type = type;
+        report.recipients.push_back({addressIn(from),
+                                     {},
+                                     {},
+                                     QString::fromLatin1(reason),
+                                     kind,
+                                     oneLine(report.subject),
+                                     {}});
+        return report;
+    };
     // a mail program's own opt-out, sent in the user's name: the address asks to be mailed
     // no more, as a complaint does
     if (!bounce && decodedHeader(top, "X-Apple-Unsubscribe")
-                           .compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) {
-        report.type = ReportType::Complaint;
-        report.recipients.push_back({addressIn(from),
-                                     {},
-                                     {},
-                                     QStringLiteral("feedback"),
-                                     BounceKind::Complaint,
-                                     oneLine(report.subject),
-                                     {}});
-        return report;
-    }
-    if (!bounce && looksAutoReplied(top, report.subject)) {
-        report.type = ReportType::AutoReply;
-        report.recipients.push_back({addressIn(from),
-                                     {},
-                                     {},
-                                     QStringLiteral("vacation"),
-                                     BounceKind::AutoReply,
-                                     oneLine(report.subject),
-                                     {}});
-        return report;
-    }
+                           .compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+        return fromSender(ReportType::Complaint, "feedback", BounceKind::Complaint);
+    if (!bounce && looksAutoReplied(top, report.subject))
+        return fromSender(ReportType::AutoReply, "vacation", BounceKind::AutoReply);
 
     std::vector<Candidate> found;
     const QString failed = decodedHeader(top, "X-Failed-Recipients");
