@@ -17,8 +17,7 @@ using namespace pw::bench;
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    SilentUser ui;
-    pw::db::TDbData store(foldersIn(dir), ui);
+    pw::db::TDbData store(foldersIn(dir));
     store.SetStrFieldSize(100);
     if (!createFilledStore(store, 20000, fullFieldValues()))
         return 1;

@@ -12,6 +12,7 @@
 #include "db/TDbData.h"
 #include "dbtools/EditorSession.h"
 #include "dbtools/EditorTools.h"
+#include "dbtools/StoreQuestions.h"
 #include "exchange/ImportFlow.h"
 #include "support/BenchStore.h"
 #include "support/BenchSupport.h"
@@ -77,7 +78,7 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     SilentUserWithProgress ui;
     pw::db::DbFolders folders{dir.path() + "/data/", dir.path() + "/state/"};
-    pw::db::TDbData store(folders, ui);
+    pw::db::TDbData store(folders);
     store.SetStrFieldSize(100);
     // Every fourth address is shared with another record; every tenth is invalid; every
     // name holds the word replaced.
@@ -96,7 +97,7 @@ int main(int argc, char** argv) {
     session.open();
     pw::dbtools::EditorTools tools(session);
     const auto discard = [&] {
-        if (!store.ConfirmClose())
+        if (!pw::dbtools::ConfirmClose(store, ui))
             std::exit(5);
         session.list().Refresh();
     };

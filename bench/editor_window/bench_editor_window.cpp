@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     const bool scrollAll = records <= 20000;
     QTemporaryDir dir;
     SilentUser ui;
-    pw::db::TDbData store(foldersIn(dir), ui);
+    pw::db::TDbData store(foldersIn(dir));
     store.SetStrFieldSize(100);
     store.SetRecordLimit(records);  // every record listed
     const int listed = std::min(records, store.RecordLimit());

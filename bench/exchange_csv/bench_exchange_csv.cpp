@@ -105,7 +105,7 @@ int main(int argc, char* argv[]) {
         }
         pyTimes.push_back(pyMs);
         pyCpu.push_back(pyCpuMs);
-        db::TDbData store(folders, ui);
+        db::TDbData store(folders);
         store.SetStrFieldSize(100);
         store.SetRecordLimit(rows);
         if (store.CreateDatabase(store.MakeWorkingCopyPath()) != db::CreateResult::Created ||

@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     const int runs = runsArgument(argc, argv, 7);
     QTemporaryDir dir;
     ImportingUser ui;
-    pw::db::TDbData store(foldersIn(dir), ui);
+    pw::db::TDbData store(foldersIn(dir));
     store.SetStrFieldSize(100);
     if (store.CreateDatabase(store.MakeWorkingCopyPath()) != pw::db::CreateResult::Created ||
         !store.Open())

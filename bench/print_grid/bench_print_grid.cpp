@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     const int runs = runsArgument(argc, argv, 3);
     QTemporaryDir dir;
     SilentUser ui;
-    pw::db::TDbData store(foldersIn(dir), ui);
+    pw::db::TDbData store(foldersIn(dir));
     QString fields = QStringLiteral(
         ", 'user' || :i || '@example.jp', '山田 太郎 ' || :i, '東京都千代田区丸の内 ' || :i");
     for (int k = 4; k <= pw::db::kFieldCount; ++k)

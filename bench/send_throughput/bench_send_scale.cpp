@@ -25,7 +25,6 @@
 #include <tuple>
 
 #include "ChildRun.h"
-#include "ScriptedUserInteraction.h"
 #include "SmtpSink.h"
 #include "TestEnv.h"
 #include "app/AppFolders.h"
@@ -40,8 +39,7 @@ namespace {
 // A project of `count` recipients, every field filled; false when it cannot be made.
 bool makeProject(const pw::app::AppFolders& folders, const QString& preview, const QString& project,
                  int count) {
-    pw::test::ScriptedUserInteraction ui;
-    pw::db::TDbData store({folders.userDataFolder, folders.workingCopyFolder}, ui);
+    pw::db::TDbData store({folders.userDataFolder, folders.workingCopyFolder});
     const QString copy = pw::bench::makeCustomerCopy(store, count);
     if (copy.isEmpty())
         return false;

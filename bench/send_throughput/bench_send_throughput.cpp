@@ -30,7 +30,6 @@
 
 #include "ChildRun.h"
 #include "DelayProxy.h"
-#include "ScriptedUserInteraction.h"
 #include "SmtpSink.h"
 #include "TestEnv.h"
 #include "app/AppFolders.h"
@@ -71,7 +70,6 @@ int main(int argc, char* argv[]) {
     const int pythonCount = delayed ? std::min(count, number(4, 200)) : count;
     const int rounds = delayed ? number(5, 3) : number(2, 3);
     pw::test::TestEnv env;
-    pw::test::ScriptedUserInteraction ui;
 
     const pw::app::AppFolders folders =
         pw::app::DetermineFolders(QStringLiteral(POSTWICK_BINARY).section('/', 0, -2) + '/');
@@ -80,7 +78,7 @@ int main(int argc, char* argv[]) {
     const QString preview = env.makeFolder(QStringLiteral("preview"));
 
     // ---- the recipients ----
-    pw::db::TDbData store({folders.userDataFolder, folders.workingCopyFolder}, ui);
+    pw::db::TDbData store({folders.userDataFolder, folders.workingCopyFolder});
     const QString copy = store.MakeWorkingCopyPath();
     if (store.CreateDatabase(copy) != pw::db::CreateResult::Created || !store.Open()) {
         std::fprintf(stderr, "cannot create the database\n");

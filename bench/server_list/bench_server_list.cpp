@@ -64,9 +64,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 7;
     QTemporaryDir dir;
-    SilentUser ui;
 
-    pw::db::TDbData file(foldersIn(dir), ui);
+    pw::db::TDbData file(foldersIn(dir));
     if (!createFilledStore(file, kRecords, fullFieldValues()) || !measure(file, "file", runs))
         return 1;
     file.Close(pw::db::CloseMode::DeleteWorkingCopy);
@@ -77,7 +76,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString list = server.createDatabase(QStringLiteral("bench.fdb"), {"ANN", "sesame"});
-    pw::db::TDbData shared(foldersIn(dir), ui);
+    pw::db::TDbData shared(foldersIn(dir));
     if (list.isEmpty() ||
         !shared.OpenServer({list, QStringLiteral("ANN"), QStringLiteral("sesame")}) ||
         !fillStore(shared, kRecords, fullFieldValues()) || !measure(shared, "server", runs))

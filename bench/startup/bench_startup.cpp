@@ -66,14 +66,7 @@ void print(const char* name, Figures& f) {
 
 // A project of `count` recipients with every field filled, its list inside the file.
 bool makeProject(const QString& root, const QString& project, int count) {
-    class Silent : public pw::IUserInteraction {
-    public:
-        pw::Answer message(const QString&, const QString&, pw::MessageKind) override {
-            return pw::Answer::Ok;
-        }
-        std::unique_ptr<pw::IProgress> createProgress() override { return nullptr; }
-    } ui;
-    pw::db::TDbData store({root + "/data/", root + "/state/"}, ui);
+    pw::db::TDbData store({root + "/data/", root + "/state/"});
     const QString copy = pw::bench::makeCustomerCopy(store, count);
     if (copy.isEmpty())
         return false;

@@ -10,6 +10,7 @@
 #include "app/RecentList.h"
 #include "app/RunRecovery.h"
 #include "app/StartupCleanup.h"
+#include "dbtools/StoreQuestions.h"
 #include "send/SendLog.h"
 
 #include "resources/DisplayLocale.h"
@@ -35,7 +36,7 @@ CAppSession::StartResult CAppSession::Start() {
     (void)RemoveOrphanedWorkingCopies(m_folders.workingCopyFolder);
     m_sendLog.setPath(m_folders.logFilePath());
     m_store = std::make_unique<db::TDbData>(
-        db::DbFolders{m_folders.userDataFolder, m_folders.workingCopyFolder}, m_ui);
+        db::DbFolders{m_folders.userDataFolder, m_folders.workingCopyFolder});
     // Its dropped database errors go where the window tells them (the send log holds what
     // runs and connection tests record, and keeps nothing written before the first of them).
     m_store->SetRecordLimit(m_settings.recordLimit);
@@ -141,7 +142,7 @@ CAppSession::FreshResult CAppSession::PrepareFreshDocument() {
     m_defaultDbOpen = false;
     m_databaseFile.clear();
     const QString path = m_store->MakeWorkingCopyPath();
-    if (m_store->CreateDatabase(path) != db::CreateResult::Created)
+    if (dbtools::CreateDatabase(*m_store, path, m_ui) != db::CreateResult::Created)
         return FreshResult::EndProcess;
     if (!m_store->Open()) {
         // nothing usable exists: the same as a failed creation
@@ -156,12 +157,12 @@ CAppSession::ReplaceResult CAppSession::ReplaceDatabase(const QString& file) {
     if (!m_databaseFile.isEmpty() &&
         ask(m_ui, str(ids::kReplaceProjectDatabase), MessageKind::YesNo) != Answer::Yes)
         return ReplaceResult::Cancelled;
-    if (m_store->IsOpen() && !m_store->ConfirmClose())
+    if (m_store->IsOpen() && !dbtools::ConfirmClose(*m_store, m_ui))
         return ReplaceResult::Cancelled;
     {
         // Opening closes the current database for good: the file is tried on a copy of its
         // own first, so that a wrong file leaves the user with what they had.
-        db::TDbData probe(m_store->Folders(), m_ui);
+        db::TDbData probe(m_store->Folders());
         const bool usable = probe.OpenUserFile(file);
         probe.Close(db::CloseMode::DeleteWorkingCopy);
         if (!usable) {
@@ -172,7 +173,8 @@ CAppSession::ReplaceResult CAppSession::ReplaceDatabase(const QString& file) {
     m_store->SetStrFieldSize(m_settings.strFieldSize);
     if (!m_store->OpenUserFile(file)) {
         // it could be read a moment ago: go on with an empty database rather than none
-        if (m_store->CreateDatabase(m_store->MakeWorkingCopyPath()) != db::CreateResult::Created ||
+        if (dbtools::CreateDatabase(*m_store, m_store->MakeWorkingCopyPath(), m_ui) !=
+                db::CreateResult::Created ||
             !m_store->Open())
             inform(m_ui, str(ids::kStoreNotReopened));
         m_databaseFile.clear();

@@ -60,8 +60,10 @@ MailFileReadResult openProject(const QString& path, const QString& previewFolder
     if (result.ok() && !result.contents->serverList.isEmpty()) {
         const QString& connection = result.contents->serverList;
         const QString user = serverListUser(result.contents->serverUser);
-        // the store tells why when the server cannot be reached
-        (void)store.OpenServer({connection, user, serverListPassword(connection, user)});
+        const db::ServerOpenResult opened =
+            store.OpenServer({connection, user, serverListPassword(connection, user)});
+        if (!opened && ui)
+            inform(*ui, opened.failure);
         return result;
     }
     // a file that could not be read has told why already

@@ -23,17 +23,6 @@ namespace {
 
 constexpr char kOwnerLock[] = ".postwick-owner";
 
-// Asks nothing: the stores opened here only read.
-class SilentInteraction : public IUserInteraction {
-public:
-    Answer message(const QString&, const QString&, MessageKind kind) override {
-        return kind == MessageKind::Information ? Answer::Ok : Answer::No;
-    }
-    std::unique_ptr<IProgress> createProgress() override {
-        return std::make_unique<SilentProgress>();
-    }
-};
-
 bool olderThan(const QFileInfo& info, std::chrono::seconds grace) {
     const QDateTime changed = info.lastModified();
     return changed.isValid() && changed.secsTo(QDateTime::currentDateTime()) > grace.count();
@@ -46,8 +35,7 @@ struct Outcomes {
 };
 
 std::optional<Outcomes> readOutcomes(const QString& databaseFile, const QString& folder) {
-    SilentInteraction quiet;
-    db::TDbData store(db::DbFolders{folder, folder}, quiet);
+    db::TDbData store(db::DbFolders{folder, folder});
     if (!store.OpenInPlace(databaseFile))
         return std::nullopt;
     Outcomes o;

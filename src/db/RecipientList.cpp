@@ -286,7 +286,7 @@ CellWrite CRecipientList::SetCell(int row, int field, const QString& text) try {
             changedElsewhere = true;
         }
         if (changedElsewhere) {
-            store.TellChangedElsewhere(id, row, this);
+            store.NoteChangedElsewhere(id, row, this);
             return CellWrite::ChangedElsewhere;
         }
     } else {

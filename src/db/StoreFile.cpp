@@ -8,7 +8,6 @@
 
 #include "db/RecipientList.h"
 #include "db/StoreEngine.h"
-#include "resources/Strings.h"
 
 namespace pw::db {
 
@@ -207,7 +206,7 @@ bool TDbData::CopyIn(const QString& file) {
 
 // ---- creation ---------------------------------------------------------------------------------
 
-CreateResult TDbData::CreateDatabase(const QString& logPath) {
+CreateResult TDbData::CreateDatabase(const QString& logPath, ExistingFile existing) {
     if (m_workingCopy.isEmpty())
         MakeWorkingCopyPath();
 
@@ -216,10 +215,8 @@ CreateResult TDbData::CreateDatabase(const QString& logPath) {
     QFile log(m_folders.userDataFolder + QStringLiteral("db_log.txt"));
     const bool logging =
         log.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
-    if (!logging) {
-        // No log, but the database can still be made: creation goes on and reports what it did.
-        inform(m_ui, pw::str(ids::kDbLogFailed));
-    }
+    // No log, but the database can still be made: creation goes on and reports what it did.
+    m_creationLog = logging ? CreationLog::Written : CreationLog::NotWritten;
     auto w = [&](const QString& text) {
         if (logging)
             log.write(text.toUtf8());
@@ -228,13 +225,13 @@ CreateResult TDbData::CreateDatabase(const QString& logPath) {
     w(QStringLiteral("[TDbData::DbCreate Method]\n"));
     w(QStringLiteral(" - Path file: ") + logPath + QStringLiteral("\n"));
     bool madeByUs = true;
-    const QFileInfo existing(m_workingCopy);
-    if (existing.exists() || existing.isSymLink()) {
+    const QFileInfo present(m_workingCopy);
+    if (present.exists() || present.isSymLink()) {
         w(QStringLiteral(" - Path file \"") + logPath +
           QStringLiteral("\" already exists. Asking for rewrite..."));
-        const Answer a =
-            ask(m_ui, pw::str(ids::kDbFileExistsReplace), MessageKind::YesNoCancelDefaultNo);
-        if (a != Answer::Yes) {
+        if (existing == ExistingFile::Report)
+            return CreateResult::Exists;  // the caller asks, and this is written again
+        if (existing == ExistingFile::Keep) {
             w(QStringLiteral("NO\n"));
             w(QStringLiteral("[RETURN_FALSE]\n"));
             return CreateResult::Declined;
@@ -317,7 +314,6 @@ CreateResult TDbData::CreateDatabase(const QString& logPath) {
         if (madeByUs)
             QFile::remove(m_workingCopy);
         ReportDroppedError("Creating the database", e);
-        inform(m_ui, pw::str(ids::kCouldNotCreateDatabase) + pw::supportAddress());
         return CreateResult::Failed;
     }
 }
@@ -478,17 +474,9 @@ bool TDbData::SaveAs(const QString& file) {
     }
 }
 
-bool TDbData::ConfirmClose() {
-    if (!m_modified.load())
-        return true;
-    switch (ask(m_ui, pw::str(ids::kDbSaveChanges), MessageKind::YesNoCancel)) {
-        case Answer::Cancel:
-            return false;
-        case Answer::Yes:
-            return Save(SaveMode::Retaining);
-        default:
-            break;
-    }
+bool TDbData::EndChanges(UnsavedChanges what) {
+    if (what == UnsavedChanges::Save)
+        return Save(SaveMode::Retaining);
     try {
         if (m_engine->mainTr && m_engine->mainTr->IsStarted())
             m_engine->mainTr->RollbackRetain();

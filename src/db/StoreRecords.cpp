@@ -104,7 +104,7 @@ void CStoreRecords::UpdateRecord(int recordId, const std::array<QString, kFieldC
     } catch (const IBPP::SQLException& e) {
         if (m_store.m_kind != StoreKind::Server || !IBPP::IsLockConflict(e))
             throw;
-        m_store.TellChangedElsewhere(recordId, -1, nullptr);
+        m_store.NoteChangedElsewhere(recordId, -1, nullptr);
         throw;
     }
     m_store.Changed();

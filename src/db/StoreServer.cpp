@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <map>
+#include <utility>
 
 #include "db/RecipientList.h"
 #include "db/StoreEngine.h"
@@ -84,7 +85,7 @@ QString TDbData::ServerUser() const {
     return login ? login->user : QString();
 }
 
-bool TDbData::OpenServer(const ServerLogin& login) {
+ServerOpenResult TDbData::OpenServer(const ServerLogin& login) {
     Close(CloseMode::DeleteWorkingCopy);
     QDir().mkpath(m_folders.workingCopyFolder);
     const QByteArray key = (login.connection + QLatin1Char('\n') + login.user).toUtf8();
@@ -105,11 +106,10 @@ bool TDbData::OpenServer(const ServerLogin& login) {
     if (why.isEmpty() && !OpenCurrent(false))
         why = pw::str(ids::kDbServerNotRecipientList);
     if (why.isEmpty())
-        return true;
+        return {};
     m_workingCopy.clear();
     m_kind = StoreKind::WorkingCopy;
-    inform(m_ui, pw::str(ids::kDbServerOpenFailed).arg(login.connection, why));
-    return false;
+    return {pw::str(ids::kDbServerOpenFailed).arg(login.connection, why)};
 }
 
 bool TDbData::EnsureServerSchema() {
@@ -186,7 +186,7 @@ void TDbData::CommitServerChange() {
     }
 }
 
-void TDbData::TellChangedElsewhere(int recordId, int row, CRecipientList* list) {
+void TDbData::NoteChangedElsewhere(int recordId, int row, CRecipientList* list) {
     try {
         m_engine->mainTr->RollbackRetain();
     } catch (const IBPP::Exception& e) {
@@ -214,7 +214,11 @@ void TDbData::TellChangedElsewhere(int recordId, int row, CRecipientList* list) 
     }
     if (list)
         list->UpdateCachedRow(row, texts);
-    inform(m_ui, pw::str(ids::kDbChangedByOther).arg(shown.join(QLatin1Char('\n'))));
+    m_changedElsewhere = pw::str(ids::kDbChangedByOther).arg(shown.join(QLatin1Char('\n')));
+}
+
+std::optional<QString> TDbData::TakeChangedElsewhere() {
+    return std::exchange(m_changedElsewhere, std::nullopt);
 }
 
 }  // namespace pw::db

@@ -66,9 +66,8 @@ void RaiseStoreError() {
 
 // ---- construction -----------------------------------------------------------------------------
 
-TDbData::TDbData(DbFolders folders, IUserInteraction& ui)
+TDbData::TDbData(DbFolders folders)
     : m_folders(std::move(folders)),
-      m_ui(ui),
       m_script(creationScript()),
       m_engine(std::make_unique<Engine>()),
       m_records(new CStoreRecords(*this)),

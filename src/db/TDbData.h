@@ -30,7 +30,6 @@
 #include "db/RecordCache.h"
 #include "db/ServerLogin.h"
 #include "db/StoreError.h"
-#include "resources/UserInteraction.h"
 
 namespace pw::db {
 
@@ -41,8 +40,23 @@ struct DbFolders {
 
 enum class CreateResult {
     Created,   // the working copy exists with the full schema (detached)
-    Declined,  // the user did not want an existing file replaced
-    Failed,    // logged and told the user "Could not create database. ..."; the app ends (status 0)
+    Exists,    // a file is at the path: the caller asks whether to replace it and calls again
+    Declined,  // an existing file was kept
+    Failed,    // logged; the caller tells the user "Could not create database. ..."
+};
+// What a creation does with a file already at the working copy path: report it (Exists),
+// replace it, or keep it (Declined). The log tells the same story either way.
+enum class ExistingFile { Report, Replace, Keep };
+// Whether the last creation could write "db_log.txt" (it goes on without it).
+enum class CreationLog { Written, NotWritten };
+// How unsaved changes end before a close: committed, or rolled back.
+enum class UnsavedChanges { Save, Discard };
+
+// A list on a server opened, or why not, in the words the user is shown.
+struct ServerOpenResult {
+    QString failure;  // "Could not open the database on the server ..."; empty when open
+    [[nodiscard]] bool opened() const { return failure.isEmpty(); }
+    explicit operator bool() const { return opened(); }
 };
 enum class SaveMode { Retaining, Ending };
 // Where the open list lives: a working copy of the user's file, or a database on a server.
@@ -272,7 +286,7 @@ public:
 
 class TDbData {
 public:
-    TDbData(DbFolders folders, IUserInteraction& ui);
+    explicit TDbData(DbFolders folders);
     ~TDbData();
     TDbData(const TDbData&) = delete;
     TDbData& operator=(const TDbData&) = delete;
@@ -306,7 +320,9 @@ public:
 
     // Creates the working copy at the current working copy path with the full schema, writing
     // "db_log.txt" in the user data folder; logPath is the path written to the log.
-    [[nodiscard]] CreateResult CreateDatabase(const QString& logPath);
+    [[nodiscard]] CreateResult CreateDatabase(const QString& logPath,
+                                              ExistingFile existing = ExistingFile::Report);
+    [[nodiscard]] CreationLog LastCreationLog() const { return m_creationLog; }
     // New working copy path, the user's file copied there.
     [[nodiscard]] bool CopyIn(const QString& file);
     // Attaches to the working copy and starts the main transaction. False if already open,
@@ -321,9 +337,9 @@ public:
     // Closes what is open and attaches to a list on a Firebird server in place of a working
     // copy: the schema is made in an empty database, every change is committed as it is
     // made, and writes wait at most kServerLockTimeoutSeconds for a row held elsewhere.
-    // WorkingCopyPath() names it afterwards for the run's own attachment. False after telling
-    // the user why.
-    [[nodiscard]] bool OpenServer(const ServerLogin& login);
+    // WorkingCopyPath() names it afterwards for the run's own attachment. The caller tells
+    // the user why it failed.
+    [[nodiscard]] ServerOpenResult OpenServer(const ServerLogin& login);
     [[nodiscard]] StoreKind Kind() const { return m_kind; }
     // The server's database of an open list on a server; empty for a file.
     [[nodiscard]] QString ServerConnection() const;
@@ -333,8 +349,9 @@ public:
     [[nodiscard]] bool Save(SaveMode mode);
     // Commits and copies the working copy out to file (replacing it), then reopens.
     [[nodiscard]] bool SaveAs(const QString& file);
-    // Asks to save when modified; false when the user cancelled or the save failed.
-    [[nodiscard]] bool ConfirmClose();
+    // Before a close of a modified store, the user's choice: saved (retaining), or discarded.
+    // The send run's kept outcomes are written either way. False when the save failed.
+    [[nodiscard]] bool EndChanges(UnsavedChanges what);
     // Rolls back, detaches and, when asked, deletes the working copy and forgets its path.
     void Close(CloseMode mode);
     // The working copy holds what must outlive the document (the outcomes of a send run
@@ -354,6 +371,10 @@ public:
 
     // Open, with the main transaction started: the store can read and write.
     [[nodiscard]] bool CanWrite() const;
+    // After a write that met another desktop's change of its record (CellWrite::ChangedElsewhere,
+    // or a record form's refused save): what the user is told, "Someone else changed this
+    // record meanwhile ..." with its values now; once, nothing otherwise.
+    [[nodiscard]] std::optional<QString> TakeChangedElsewhere();
 
     // ---- the parts of the store ----
 
@@ -402,18 +423,19 @@ private:
     void Changed();
     void CommitServerChange();
     bool EnsureServerSchema();
-    // A write on a server met another desktop's change of the record: the user is told its
-    // value now, and the grid shows it.
-    void TellChangedElsewhere(int recordId, int row, CRecipientList* list);
+    // A write on a server met another desktop's change of the record: its value now is kept
+    // for the caller to tell (TakeChangedElsewhere), and the grid shows it.
+    void NoteChangedElsewhere(int recordId, int row, CRecipientList* list);
 
     DbFolders m_folders;
-    IUserInteraction& m_ui;
     mutable std::mutex m_sinkMutex;
     DiagnosticSink m_sink;
     std::vector<IStoreObserver*> m_observers;
     int m_strFieldSize = 100;
     const QStringList m_script;
     QString m_workingCopy;
+    CreationLog m_creationLog = CreationLog::Written;
+    std::optional<QString> m_changedElsewhere;
 
     std::unique_ptr<Engine> m_engine;
     std::atomic<bool> m_modified{false};

@@ -1,5 +1,6 @@
 #include "dbtools/EditorSession.h"
 
+#include "dbtools/StoreQuestions.h"
 #include "resources/Strings.h"
 
 namespace pw::dbtools {
@@ -81,7 +82,7 @@ void EditorSession::open() {
 }
 
 CloseResult EditorSession::close() {
-    if (!m_store.ConfirmClose())
+    if (!ConfirmClose(m_store, m_ui))
         return CloseResult::Cancelled;
     if (filterOn())
         filteringOff();

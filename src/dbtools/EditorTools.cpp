@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QSet>
 
+#include "dbtools/StoreQuestions.h"
 #include "resources/Strings.h"
 
 namespace pw::dbtools {
@@ -647,6 +648,8 @@ bool FindReplace::replace() {
     });
     if (written == db::CellWrite::TooLong)
         inform(m_session.ui(), str(ids::kDbFieldTooLong));
+    else if (written == db::CellWrite::ChangedElsewhere)
+        TellChangedElsewhere(m_session.store(), m_session.ui());
     return written == db::CellWrite::Written;
 }
 

@@ -2,6 +2,7 @@
 
 #include "db/TDbData.h"
 #include "resources/Strings.h"
+#include "resources/UserInteraction.h"
 
 namespace pw::dbtools {
 

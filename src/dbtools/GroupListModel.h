@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "db/TDbData.h"
+#include "resources/UserInteraction.h"
 
 namespace pw::dbtools {
 

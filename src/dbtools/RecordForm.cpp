@@ -1,5 +1,6 @@
 #include "dbtools/RecordForm.h"
 
+#include "dbtools/StoreQuestions.h"
 #include "resources/Strings.h"
 
 namespace pw::dbtools {
@@ -67,6 +68,7 @@ SaveOutcome RecordForm::save(const Values& values, int* badField) {
         AutoAssignRecord(store, m_editor.grouping(), id, values);
     } catch (const db::StoreError& e) {
         store.ReportDroppedError("Saving a record", e);
+        TellChangedElsewhere(store, m_editor.ui());
         inform(m_editor.ui(), str(ids::kRecordSaveFailed).arg(QString::fromUtf8(e.what())));
         return SaveOutcome::Failed;
     }

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "db/TDbData.h"
+#include "dbtools/StoreQuestions.h"
 #include "resources/Strings.h"
 
 namespace pw::dbtools {
@@ -130,6 +131,8 @@ bool RecordGridModel::setData(const QModelIndex& index, const QVariant& value, i
                 m_list->SetCell(row, column - kFirstFieldColumn, value.toString());
             if (written == db::CellWrite::TooLong)
                 inform(m_ui, str(ids::kDbFieldTooLong));
+            else if (written == db::CellWrite::ChangedElsewhere)
+                TellChangedElsewhere(m_store, m_ui);
             stored = written == db::CellWrite::Written;
         }
     } catch (const db::StoreError& e) {

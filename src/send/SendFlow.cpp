@@ -100,7 +100,7 @@ void CSendFlow::useDocument(const MailDocument& document, db::TDbData& store,
 OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& ui) {
     m_projectPath = QFileInfo(projectPath).absoluteFilePath();
     m_outcomesGo = m_serverList ? OutcomesGo::IntoStore : OutcomesGo::IntoProject;
-    m_ownStore = std::make_unique<db::TDbData>(m_settings.folders, ui);
+    m_ownStore = std::make_unique<db::TDbData>(m_settings.folders);
     m_ownStore->SetStrFieldSize(m_settings.strFieldSize);
     m_ownStore->SetPageCache(db::PageCache::Bounded);  // nothing but the run reads it
     // The engine's words go into the log only: the front end tells its own message.
@@ -166,7 +166,10 @@ OpenResult CSendFlow::openProject(const QString& projectPath, IUserInteraction& 
     }
     bool opened = false;
     if (m_serverList) {
-        opened = m_store->OpenServer(*m_serverList);
+        const db::ServerOpenResult server = m_store->OpenServer(*m_serverList);
+        if (!server)
+            inform(ui, server.failure);
+        opened = server.opened();
     } else if (m_interrupted) {
         // the mail a kill cut off after its data went out: not to be sent again
         if (const QString who = settleInFlight(m_interrupted->workingCopy); !who.isEmpty())

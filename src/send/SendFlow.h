@@ -55,6 +55,7 @@
 #include "db/RunAttachment.h"
 #include "db/SuppressionList.h"
 #include "db/TDbData.h"
+#include "resources/UserInteraction.h"
 #include "send/MailJob.h"
 #include "send/RunMarker.h"
 #include "send/RunTypes.h"

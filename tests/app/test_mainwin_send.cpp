@@ -281,7 +281,7 @@ private slots:
         f.window->close();
         f.window.reset();
         test::ScriptedUserInteraction ui;
-        db::TDbData store(db::DbFolders{f.folders.userDataFolder, f.folders.workingCopyFolder}, ui);
+        db::TDbData store(db::DbFolders{f.folders.userDataFolder, f.folders.workingCopyFolder});
         QVERIFY(
             openProject(project, f.env.makeFolder("preview2"), store, CodePage::utf8(), &ui).ok());
         QCOMPARE(store.SendRun().LoadSendSelection(db::SendSelectionMode::NotSent).count, 0);

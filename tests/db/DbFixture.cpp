@@ -7,7 +7,7 @@ namespace pw::test {
 DbWorld::DbWorld() {
     folders.userDataFolder = env.makeFolder("data/Postwick");
     folders.workingCopyFolder = env.root() + "state/Postwick/";
-    store = std::make_unique<db::TDbData>(folders, ui);
+    store = std::make_unique<db::TDbData>(folders);
 }
 
 bool DbWorld::createAndOpen(int strFieldSize) {

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "DbFixture.h"
+#include "dbtools/StoreQuestions.h"
 #include "resources/Strings.h"
 
 using namespace pw;
@@ -225,8 +226,15 @@ private slots:
     void anExistingFileIsReplacedOnlyWhenTheUserSaysSo() {
         const QString path = w->store->MakeWorkingCopyPath();
         QVERIFY(test::writeFile(path, "someone's bytes"));
+        // the store only reports the file; the question is its caller's
+        QCOMPARE(w->store->CreateDatabase(path), db::CreateResult::Exists);
+        QVERIFY(w->ui.asked().isEmpty());
+        w->ui.script({Answer::Cancel});
+        QCOMPARE(dbtools::CreateDatabase(*w->store, path, w->ui), db::CreateResult::Declined);
+        QCOMPARE(readAll(path), QByteArray("someone's bytes"));
+        w->ui.clear();
         w->ui.script({Answer::No});
-        QCOMPARE(w->store->CreateDatabase(path), db::CreateResult::Declined);
+        QCOMPARE(dbtools::CreateDatabase(*w->store, path, w->ui), db::CreateResult::Declined);
         QCOMPARE(w->ui.askedTexts(), QStringList{str(ids::kDbFileExistsReplace)});
         QCOMPARE(w->ui.asked().first().kind, MessageKind::YesNoCancelDefaultNo);
         QCOMPARE(readAll(path), QByteArray("someone's bytes"));
@@ -235,7 +243,7 @@ private slots:
                               "\" already exists. Asking for rewrite...NO\n[RETURN_FALSE]\n"));
 
         w->ui.script({Answer::Yes});
-        QCOMPARE(w->store->CreateDatabase(path), db::CreateResult::Created);
+        QCOMPARE(dbtools::CreateDatabase(*w->store, path, w->ui), db::CreateResult::Created);
         QVERIFY(
             readAll(logPath()).contains("Asking for rewrite...YES\n - IBPP::DatabaseFactory...\n"));
         QVERIFY(w->store->Open());
@@ -245,9 +253,9 @@ private slots:
         // The working-copy folder lies below a plain file: the engine cannot create anything.
         QVERIFY(test::writeFile(w->env.root() + "blocker", "x"));
         w->folders.workingCopyFolder = w->env.root() + "blocker/sub/";
-        w->store = std::make_unique<db::TDbData>(w->folders, w->ui);
+        w->store = std::make_unique<db::TDbData>(w->folders);
         const QString path = w->store->MakeWorkingCopyPath();
-        QCOMPARE(w->store->CreateDatabase(path), db::CreateResult::Failed);
+        QCOMPARE(dbtools::CreateDatabase(*w->store, path, w->ui), db::CreateResult::Failed);
         QCOMPARE(w->ui.askedTexts(),
                  QStringList{str(ids::kCouldNotCreateDatabase) + supportAddress()});
         const QByteArray log = readAll(logPath());
@@ -264,9 +272,9 @@ private slots:
         // The user data folder cannot be made (a file stands in its way), even for root.
         QVERIFY(test::writeFile(w->env.root() + "datafile", "x"));
         w->folders.userDataFolder = w->env.root() + "datafile/Postwick/";
-        w->store = std::make_unique<db::TDbData>(w->folders, w->ui);
+        w->store = std::make_unique<db::TDbData>(w->folders);
         const QString path = w->store->MakeWorkingCopyPath();
-        QCOMPARE(w->store->CreateDatabase(path), db::CreateResult::Created);
+        QCOMPARE(dbtools::CreateDatabase(*w->store, path, w->ui), db::CreateResult::Created);
         QCOMPARE(w->ui.askedTexts(), QStringList{str(ids::kDbLogFailed)});
         QVERIFY(w->store->Open());
     }
@@ -322,7 +330,7 @@ private slots:
         w->store->Close(db::CloseMode::KeepWorkingCopy);
         QVERIFY(QFile::exists(left));
 
-        db::TDbData next(w->folders, w->ui);
+        db::TDbData next(w->folders);
         QVERIFY(next.OpenInPlace(left));
         QCOMPARE(next.WorkingCopyPath(), left);
         QCOMPARE(test::queryColumn(next, "select ADDRESS from MAILS"), QStringList{"kept@x"});
@@ -358,23 +366,23 @@ private slots:
 
     void confirmCloseAsksOnlyWhenModified() {
         QVERIFY(w->createAndOpen());
-        QVERIFY(w->store->ConfirmClose());
+        QVERIFY(dbtools::ConfirmClose(*w->store, w->ui));
         QVERIFY(w->ui.asked().isEmpty());
 
         test::insertRecord(*w->store, 1, 0, 1, {"a@x"});
         w->ui.script({Answer::Cancel});
-        QVERIFY(!w->store->ConfirmClose());
+        QVERIFY(!dbtools::ConfirmClose(*w->store, w->ui));
         QCOMPARE(w->ui.askedTexts(), QStringList{str(ids::kDbSaveChanges)});
 
         w->ui.script({Answer::No});
-        QVERIFY(w->store->ConfirmClose());
+        QVERIFY(dbtools::ConfirmClose(*w->store, w->ui));
         QVERIFY(
             test::queryColumn(*w->store, "select ADDRESS from MAILS", test::Seen::InMainTransaction)
                 .isEmpty());
 
         test::insertRecord(*w->store, 2, 0, 1, {"b@x"});
         w->ui.script({Answer::Yes});
-        QVERIFY(w->store->ConfirmClose());
+        QVERIFY(dbtools::ConfirmClose(*w->store, w->ui));
         QCOMPARE(test::queryColumn(*w->store, "select ADDRESS from MAILS"), QStringList{"b@x"});
         QVERIFY(!w->store->IsModified());
     }

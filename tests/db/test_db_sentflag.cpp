@@ -79,7 +79,7 @@ private slots:
         const QString copy = s().WorkingCopyPath();
         // Nothing saved: the main transaction is rolled back, as a crash would leave it.
         s().Close(db::CloseMode::KeepWorkingCopy);
-        db::TDbData recovered(w->folders, w->ui);
+        db::TDbData recovered(w->folders);
         QVERIFY(recovered.OpenInPlace(copy));
         QCOMPARE(queryColumn(recovered, "select SENDED from MAILS where ID = 3"), QStringList{"1"});
     }
@@ -144,8 +144,7 @@ private slots:
         list->Refresh();
         list->SetRowFlag(2, db::RowFlag::Sent, 0);  // record 3
         QCOMPARE(fromWorker(s(), 3, 2), db::SentFlagResult::Deferred);
-        w->ui.script({Answer::No});
-        QVERIFY(s().ConfirmClose());
+        QVERIFY(s().EndChanges(db::UnsavedChanges::Discard));
         QCOMPARE(s().SendRun().PendingSentFlags(), 0);
         QCOMPARE(queryColumn(s(), "select SENDED from MAILS where ID = 3"), QStringList{"2"});
 
@@ -154,7 +153,7 @@ private slots:
         QCOMPARE(fromWorker(s(), 2, 1), db::SentFlagResult::Deferred);
         const QString copy = s().WorkingCopyPath();
         s().Close(db::CloseMode::KeepWorkingCopy);
-        db::TDbData reopened(w->folders, w->ui);
+        db::TDbData reopened(w->folders);
         QVERIFY(reopened.OpenInPlace(copy));
         QCOMPARE(queryColumn(reopened, "select SENDED || '/' || SENDING from MAILS where ID = 2"),
                  QStringList{"1/1"});
@@ -175,7 +174,7 @@ private slots:
         QVERIFY2(child.readAllStandardOutput().contains("recorded"),
                  child.readAllStandardError().constData());
 
-        db::TDbData after(w->folders, w->ui);
+        db::TDbData after(w->folders);
         QVERIFY(after.OpenInPlace(copy));
         // The committed outcome is there; the unsaved change died with the process.
         QCOMPARE(queryColumn(after, "select ID || ':' || SENDED from MAILS order by ID"),
@@ -187,10 +186,8 @@ private slots:
 // records one outcome from a worker thread and dies without any clean-up.
 static int crashChild(const QString& copy) {
     (void)test::ensureProcessLockFolder();  // without it the first attach fails, and says so
-    test::ScriptedUserInteraction ui;
     db::TDbData store(db::DbFolders{qEnvironmentVariable("PW_DB_CRASH_DATA"),
-                                    qEnvironmentVariable("PW_DB_CRASH_STATE")},
-                      ui);
+                                    qEnvironmentVariable("PW_DB_CRASH_STATE")});
     if (!store.OpenInPlace(copy))
         return 3;
     test::insertRecord(store, 50, 0, 1, {"unsaved@x"});

@@ -56,7 +56,7 @@ private slots:
     }
 
     void countsWithNoDatabase() {
-        db::TDbData closed(w->folders, w->ui);
+        db::TDbData closed(w->folders);
         QCOMPARE(closed.Records().CountRecords(), 0);
         QCOMPARE(closed.Records().CountRecordsOrNone(), -1);
         QCOMPARE(closed.Groups().FindGroupByName("x"), -1);
@@ -419,7 +419,7 @@ private slots:
                 list->AddFilter({0, QString(70000, 'x'), db::FilterKind::Include});
                 list->Refresh();
             } else if (step == "two sinks") {
-                db::TDbData other(w->folders, w->ui);
+                db::TDbData other(w->folders);
                 QVERIFY(other.CreateDatabase(other.MakeWorkingCopyPath()) ==
                             db::CreateResult::Created &&
                         other.Open());

@@ -16,6 +16,7 @@
 #include "RawStatement.h"
 #include "WidgetTestSupport.h"
 #include "dbtools/EditorTools.h"
+#include "dbtools/StoreQuestions.h"
 #include "dbtools/gui/d_EditDialog.h"
 #include "resources/Strings.h"
 
@@ -183,7 +184,7 @@ private slots:
         // Nothing is saved yet: discarding brings every record back.
         QCOMPARE(queryColumn(s(), "select count(*) from MAILS"), QStringList{"10"});
         w->ui.script({Answer::No});
-        QVERIFY(s().ConfirmClose());
+        QVERIFY(dbtools::ConfirmClose(s(), w->ui));
         QCOMPARE(main("select count(*) from MAILS"), QStringList{"10"});
         // The procedure carries the body of the removal once saved.
         cursor(0, 2);
@@ -341,7 +342,7 @@ private slots:
         QCOMPARE(dlg->session().grid().rowCount(), kept.size());
         QCOMPARE(s().IsModified(), answer == int(Answer::Yes));
         w->ui.script({Answer::No});
-        QVERIFY(s().ConfirmClose());
+        QVERIFY(dbtools::ConfirmClose(s(), w->ui));
         QCOMPARE(ids().size(), answer < 0 ? 1 : 4);
     }
 

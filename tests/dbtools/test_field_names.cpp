@@ -8,6 +8,7 @@
 #include "EditorFixture.h"
 #include "RawStatement.h"
 #include "dbtools/FieldNames.h"
+#include "dbtools/StoreQuestions.h"
 #include "dbtools/gui/d_EditDialog.h"
 #include "dbtools/gui/d_FieldShow.h"
 #include "dbtools/gui/d_FieldsNameEdit.h"
@@ -87,7 +88,7 @@ private slots:
         QVERIFY(s().IsModified());
         // Discarding the main transaction does not undo it.
         w->ui.script({Answer::No});
-        QVERIFY(s().ConfirmClose());
+        QVERIFY(dbtools::ConfirmClose(s(), w->ui));
         s().FieldCaptions().LoadCaptions();
         QCOMPARE(s().FieldCaptions().Captions()[2], "City");
     }
@@ -126,7 +127,7 @@ private slots:
                  FieldNamesResult::Saved);
         QVERIFY(s().IsModified());
         QCOMPARE(marks, 0);
-        db::TDbData closed(w->folders, w->ui);
+        db::TDbData closed(w->folders);
         QCOMPARE(SaveFieldNames(closed, w->ui, s().FieldCaptions().Captions(), {}),
                  FieldNamesResult::NoDatabase);
     }

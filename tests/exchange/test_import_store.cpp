@@ -272,7 +272,7 @@ private slots:
     }
 
     void noDatabaseStoresNothing() {
-        db::TDbData closed(w->folders, w->ui);
+        db::TDbData closed(w->folders);
         ImportSession session;
         session.table.rows = {{"a@x"}};
         SteppedProgress progress;

@@ -141,9 +141,8 @@ struct CliWorld {
 
     // SENDED of every record of the database inside the project file, in ID order.
     QList<int> projectFlags() {
-        test::ScriptedUserInteraction ui;
         db::TDbData store(
-            {world.folders.userDataFolder, world.env.root() + QStringLiteral("check/")}, ui);
+            {world.folders.userDataFolder, world.env.root() + QStringLiteral("check/")});
         MailFileReadOptions options;
         options.previewFolder =
             world.env.makeFolder(QStringLiteral("check-preview-%1").arg(++m_checks));
@@ -274,10 +273,8 @@ private slots:
                                       o = {o.previewFolder, {}, o.currentCodePage, list, "ANN"};
                               }));
         QVERIFY(w.startServer());
-        test::ScriptedUserInteraction ui;
         db::TDbData desk({w.world.env.makeFolder(QStringLiteral("desk")),
-                          w.world.env.root() + QStringLiteral("deskstate/")},
-                         ui);
+                          w.world.env.root() + QStringLiteral("deskstate/")});
         QVERIFY(desk.OpenServer({list, QStringLiteral("ANN"), QStringLiteral("sesame")}));
         for (int id = 1; id <= 3; ++id)
             pw::test::execute(desk,

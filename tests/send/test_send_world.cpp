@@ -115,7 +115,7 @@ print(json.dumps(out))
 SendWorld::SendWorld() {
     folders.userDataFolder = env.makeFolder(QStringLiteral("data/Postwick"));
     folders.workingCopyFolder = env.root() + QStringLiteral("state/Postwick/");
-    store = std::make_unique<db::TDbData>(folders, ui);
+    store = std::make_unique<db::TDbData>(folders);
 }
 
 bool SendWorld::createDatabase(int count, const std::function<QString(int)>& address) {

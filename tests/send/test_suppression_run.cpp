@@ -170,7 +170,7 @@ private slots:
         // a new project and a restart: a new store and a new list read the same file
         test::SendWorld other;
         other.folders.userDataFolder = w.world.folders.userDataFolder;
-        other.store = std::make_unique<db::TDbData>(other.folders, other.ui);
+        other.store = std::make_unique<db::TDbData>(other.folders);
         QVERIFY(other.createDatabase(100));
         CSendFlow fresh(w.settings(), w.log);
         fresh.useDocument(w.document, *other.store, w.document.textBody);

@@ -9,6 +9,7 @@
 #include "db/SuppressionList.h"
 #include "db/TDbData.h"
 #include "dbtools/SuppressionTools.h"
+#include "resources/UserInteraction.h"
 #include "send/Unsubscribe.h"
 
 namespace Ui {

@@ -6,6 +6,7 @@
 #include "app/gui/CPZPtestDlg.h"
 #include "app/gui/CommandWiring.h"
 #include "app/gui/d_ServerDatabase.h"
+#include "dbtools/StoreQuestions.h"
 
 namespace pw::app {
 
@@ -27,8 +28,9 @@ void openServerList(CPZPtestDlg& window, const QString& connection, const QStrin
     if (login.password.isEmpty() && keyring.available())
         login.password = keyring.read(key).value_or(QString());
     // the list open now goes: its unsaved changes first
-    if (!session.store().ConfirmClose() || !session.store().OpenServer(login))
-        return;  // the store told why
+    if (!dbtools::ConfirmClose(session.store(), session.ui()) ||
+        !dbtools::OpenServer(session.store(), login, session.ui()))
+        return;  // the user was told why
     if (!login.password.isEmpty() && keepsPasswordsInKeyring(session.settings(), keyring))
         (void)keyring.write(key, login.password);
     CRecentList(session.folders().userDataFolder).addServerList(login.connection, login.user);
