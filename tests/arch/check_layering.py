@@ -13,7 +13,9 @@ count as widget code of their subsystem.
   3. Build (with the link graph written by tests/arch/CMakeLists.txt): a logic target links
      only logic targets, QtCore, the Qt modules LOGIC_QT_EXTRA names and non-Qt libraries;
      so do the programs LOGIC_PROGRAMS names (checked on the binaries too, when built).
-  4. The database engine stays in src/db: no file elsewhere names an engine type (IBPP) or
+  4. The store asks the user nothing: no file of src/db names the user-interaction interface;
+     it returns what it found, and its callers ask and tell.
+  5. The database engine stays in src/db: no file elsewhere names an engine type (IBPP) or
      holds a statement or a piece of one (a string literal that reads as SQL: a condition,
      an order, a comparison, a name of the store's tables and columns); the store's handles
      (db/StoreHandles.h) and its engine side (db/StoreEngine.h) reach only src/db and its
@@ -105,6 +107,7 @@ SQL_FRAGMENT = re.compile(
     r"|[\w)]\s+(=|<>|<=|>=)\s+('|\d|%\d|\?|:\w))"
     r"|\b(SENDED|SENDING|IDGROUP|IDMAIL|GROUP_MAIL|MAIL_FIELDS|MAILS|ORDER_F|DUBLIC_VALUE|"
     r"TEMP_DUBLIC_VALUES|ADDRESS|FIELD(?:[3-9]|1\d|20)|Sended)\b")
+ASKS_USER = re.compile(r"\bIUserInteraction\b|resources/UserInteraction\.h")
 STRING_LITERAL = re.compile(r'"((?:\\.|[^"\\])*)"')
 
 
@@ -152,6 +155,9 @@ def check_sources(src, faults):
                                   f"{line.strip()}")
                 elif target_gui and not is_gui:
                     faults.append(f"{rel}:{n}: logic file includes widget code: {line.strip()}")
+            if sub == "db" and ASKS_USER.search(code):
+                faults.append(f"{rel}:{n}: the store returns what it found, its caller asks the "
+                              f"user: {line.strip()}")
             if is_gui:
                 continue
             if WIDGET_INCLUDE.search(line) or QTGUI_INCLUDE.search(line):
